@@ -13,4 +13,3 @@ static void BM_IsaacNextWord(benchmark::State& state)
 }
 BENCHMARK(BM_IsaacNextWord);
 
-BENCHMARK_MAIN();
