@@ -1,0 +1,71 @@
+// What an emulated KX7410-family drive is: identity, capacity, flash geometry,
+// the code it runs at power-on and how long its busy states last.
+#pragma once
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace emu {
+
+// The code the controller runs.
+//   Boot   - boot (ISP) code, nothing valid loaded
+//   Mcode  - an image loaded into RAM and started (the burner code)
+//   RomMp  - MP firmware from flash
+//   RomRdt - RDT firmware from flash
+enum class RunningCode : std::uint8_t { Boot, Mcode, RomMp, RomRdt };
+
+// One factory bad block: CE number (channel * 8 + bank), die, plane and block
+// within the plane.
+struct FlashBlockAddress {
+  std::uint32_t ce = 0;
+  std::uint32_t die = 0;
+  std::uint32_t plane = 0;
+  std::uint32_t block = 0;
+  bool operator==(const FlashBlockAddress&) const = default;
+};
+
+struct DriveConfig {
+  std::string model = "KX00 SATA SSD 512GB";
+  std::string serial = "KX0000000000000001";
+  // Name of the MP firmware in flash (8 characters); IDENTIFY words 23-26 and the
+  // firmware name while the drive runs it.
+  std::string firmwareRevision = "QVF10001";
+  std::uint64_t capacitySectors = 1000215216;
+  std::uint64_t wwn = 0x5000C50000000001ULL;
+
+  // Flash geometry. CEs are numbered channel * 8 + bank.
+  std::uint32_t channels = 2;       // 1 or 2
+  std::uint32_t cesPerChannel = 4;  // banks per channel, at most 8
+  std::uint32_t diesPerCe = 1;      // at most 16
+  std::uint32_t planesPerDie = 2;   // 1, 2 or 4
+  std::uint32_t blocksPerPlane = 1024;
+  std::uint32_t pagesPerBlock = 256;
+  std::uint32_t pageSizeKb = 16;    // 2, 4, 8 or 16
+  std::vector<FlashBlockAddress> factoryBadBlocks;
+  std::array<std::uint8_t, 7> flashId = {0x2C, 0x84, 0x64, 0x3C, 0xA5, 0x08, 0x04};
+
+  RunningCode initialCode = RunningCode::RomMp;
+  // With initialCode RomRdt: the RDT run is complete (RDT info record, logs).
+  bool rdtDone = true;
+
+  // Durations on the platform clock.
+  std::uint32_t bootDelayMs = 500;        // power-on, card reset, jump to code
+  std::uint32_t programFlashMs = 2000;    // ISP program flash
+  std::uint32_t eraseMs = 3000;           // erase all blocks
+  std::uint32_t preFormatMs = 1000;       // pre-format
+
+  // Firmware names each running code reports (8 characters; the host reads the
+  // version of the boot code from the 5th character, of the burner from the 6th).
+  std::string bootCodeName = "QVR 1.00";
+  std::string mcodeName = "QVBM 0.6";
+  std::string rdtFirmwareName = "RDT00101";
+  std::string rdtFwVersion = "A01";      // 3 characters, RDT info bytes 51-53
+
+  std::uint8_t dramLog2Mb = 9;           // 512 MB
+  std::uint32_t cacheWriteSectors = 32;  // system information 0x28
+  std::uint8_t temperatureC = 40;
+  std::uint8_t controllerVersion = 1;    // register 0x0400303E
+};
+
+}  // namespace emu

@@ -1,0 +1,100 @@
+// Drive-level fault knobs. Tests (and the site read from Emulator.ini) set them;
+// the drive consults them on every command and on every card-state read. All
+// members are thread-safe.
+#pragma once
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <set>
+
+#include "emulator/AtaTypes.h"
+
+namespace emu {
+
+// Which commands a knob applies to: any, one opcode, or one vendor sub-command
+// (opcode 21h/31h with FEATURES = sub).
+struct CommandFilter {
+  std::optional<std::uint8_t> opcode;
+  std::optional<std::uint8_t> subCommand;
+  bool Matches(const AtaRequest& req) const;
+};
+
+class DriveFaults {
+ public:
+  // ATA error ABRT on the next `count` matching commands.
+  void FailNext(std::uint32_t count, CommandFilter filter = {});
+  // ATA error ABRT on every `nth` matching command (0 turns it off).
+  void FailEveryNth(std::uint32_t nth, CommandFilter filter = {});
+  // UNC on any read that touches the LBA.
+  void AddMediumError(std::uint64_t lba);
+  void ClearMediumErrors();
+  // The access key is answered with ABRT `count` times (count 0: never again;
+  // kForever: always).
+  void RefuseAccessKey(std::uint32_t count);
+  // The access key completes but is not enabled (count/LBA low not 01), and the
+  // gate stays shut.
+  void SetAccessKeyNotEnabled(bool on);
+  // The next `count` verify-type commands give the wrong verdict (CRC word,
+  // LBA High 0xBB, ICode compare, erase error byte).
+  void WrongVerdict(std::uint32_t count);
+  // SMART RETURN STATUS reports the threshold exceeded (F4/2C).
+  void SetSmartThresholdExceeded(bool on);
+  // The card reads busy (0x80) for `ms` from now on the platform clock.
+  void BusyFor(std::uint32_t ms);
+  // The card never becomes ready (busy for ever).
+  void SetNeverReady(bool on);
+  // The next `times` card-state reads give `value` (0x00 or 0xFF: no answer).
+  void NoAnswer(std::uint32_t times, std::uint8_t value = 0x00);
+  // The next card-state read gives 0x51.
+  void ErrorStateOnce();
+  // The drive disappears during the next matching command (transport Gone).
+  void HotRemoveOnNext(CommandFilter filter = {});
+  // The next `count` matching commands time out (transport TimeOut).
+  void TimeOutNext(std::uint32_t count, CommandFilter filter = {});
+  // The next matching command loses power half-way: it fails (transport
+  // GenFailure), volatile state is lost and the drive boots again.
+  void PowerCycleOnNext(CommandFilter filter = {});
+  // Everything back to healthy.
+  void Clear();
+
+  static constexpr std::uint32_t kForever = 0xFFFFFFFFu;
+
+  // What the drive asks, once per command (consumes one-shot knobs).
+  enum class Verdict : std::uint8_t { None, Abort, TimeOut, Gone, PowerCycle };
+  Verdict Take(const AtaRequest& req);
+  bool MediumErrorIn(std::uint64_t lba, std::uint64_t count) const;
+  // Access key: 0 accept, 1 abort, 2 not enabled.
+  int TakeKeyVerdict();
+  bool TakeWrongVerdict();
+  bool SmartThresholdExceeded() const;
+  // Card-state overrides: returns the forced state, if any (consumes one-shots).
+  std::optional<std::uint8_t> TakeCardStateOverride(std::uint64_t nowMs);
+
+ private:
+  mutable std::mutex mutex_;
+  std::uint32_t failNext_ = 0;
+  CommandFilter failNextFilter_;
+  std::uint32_t failEvery_ = 0;
+  std::uint32_t failEveryCounter_ = 0;
+  CommandFilter failEveryFilter_;
+  std::set<std::uint64_t> mediumErrors_;
+  std::uint32_t keyRefusals_ = 0;
+  bool keyNotEnabled_ = false;
+  std::uint32_t wrongVerdicts_ = 0;
+  bool smartExceeded_ = false;
+  std::optional<std::uint64_t> busyUntilMs_;
+  std::uint32_t busyForMs_ = 0;
+  bool busyPending_ = false;
+  bool neverReady_ = false;
+  std::uint32_t noAnswer_ = 0;
+  std::uint8_t noAnswerValue_ = 0;
+  bool errorOnce_ = false;
+  bool hotRemove_ = false;
+  CommandFilter hotRemoveFilter_;
+  std::uint32_t timeOuts_ = 0;
+  CommandFilter timeOutFilter_;
+  bool powerCycle_ = false;
+  CommandFilter powerCycleFilter_;
+};
+
+}  // namespace emu
