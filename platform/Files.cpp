@@ -1,0 +1,463 @@
+#include "platform/Files.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cctype>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+
+#include "platform/Paths.h"
+
+namespace platform {
+namespace {
+
+using win::DWORD;
+
+std::string parentOf(const std::string& p) {
+  const auto slash = p.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return p.substr(0, slash);
+}
+std::string nameOf(const std::string& p) {
+  const auto slash = p.find_last_of('/');
+  return slash == std::string::npos ? p : p.substr(slash + 1);
+}
+
+bool writeAll(int fd, const char* data, std::size_t size, int& err) {
+  while (size > 0) {
+    const ssize_t w = ::write(fd, data, size);
+    if (w < 0) {
+      if (errno == EINTR) continue;
+      err = errno;
+      return false;
+    }
+    data += w;
+    size -= static_cast<std::size_t>(w);
+  }
+  return true;
+}
+
+// Fills a temporary file beside `target` with `fill` and renames it over
+// `target`. `fill` returns 0 or an errno value.
+DWORD replaceWith(const std::string& target, const std::function<int(int fd)>& fill) {
+  const std::string dir = parentOf(target);
+  std::string tmpl = (dir == "/" ? std::string("/") : dir + "/") + "." + nameOf(target) + ".tmpXXXXXX";
+  std::vector<char> name(tmpl.begin(), tmpl.end());
+  name.push_back('\0');
+  const int fd = ::mkostemp(name.data(), O_CLOEXEC);
+  if (fd < 0) return ErrorFromErrno(errno);
+  int err = fill(fd);
+  if (err == 0 && ::fdatasync(fd) != 0) err = errno;
+  struct stat old;
+  const mode_t mode = ::stat(target.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644;
+  if (err == 0 && ::fchmod(fd, mode) != 0) err = errno;
+  if (::close(fd) != 0 && err == 0) err = errno;
+  if (err == 0 && ::rename(name.data(), target.c_str()) != 0) err = errno;
+  if (err != 0) {
+    ::unlink(name.data());
+    return ErrorFromErrno(err);
+  }
+  return 0;
+}
+
+bool mapOrFail(const char* path, std::string& native) {
+  DWORD err = 0;
+  if (path == nullptr) {
+    win::SetLastError(win::ERROR_INVALID_PARAMETER);
+    return false;
+  }
+  if (!MapPath(path, native, &err)) {
+    win::SetLastError(err);
+    return false;
+  }
+  return true;
+}
+
+win::BOOL result(DWORD err) {
+  win::SetLastError(err);
+  return err == 0 ? win::TRUE : win::FALSE;
+}
+
+// Missing file vs missing folder, as Windows tells them apart.
+DWORD missingError(const std::string& native) {
+  struct stat st;
+  return ::stat(parentOf(native).c_str(), &st) == 0 && S_ISDIR(st.st_mode) ? win::ERROR_FILE_NOT_FOUND
+                                                                           : win::ERROR_PATH_NOT_FOUND;
+}
+
+DWORD copyNative(const std::string& from, const std::string& to) {
+  const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
+  if (in < 0) return errno == ENOENT ? missingError(from) : ErrorFromErrno(errno);
+  struct stat st;
+  if (::fstat(in, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(in);
+    return win::ERROR_ACCESS_DENIED;
+  }
+  struct stat dst;
+  if (::stat(parentOf(to).c_str(), &dst) != 0 || !S_ISDIR(dst.st_mode)) {
+    ::close(in);
+    return win::ERROR_PATH_NOT_FOUND;
+  }
+  const DWORD err = replaceWith(to, [in](int out) {
+    std::vector<char> buf(1 << 16);
+    for (;;) {
+      const ssize_t r = ::read(in, buf.data(), buf.size());
+      if (r < 0) {
+        if (errno == EINTR) continue;
+        return errno;
+      }
+      if (r == 0) return 0;
+      int e = 0;
+      if (!writeAll(out, buf.data(), static_cast<std::size_t>(r), e)) return e;
+    }
+  });
+  ::close(in);
+  return err;
+}
+
+bool matchNoCase(const char* pat, const char* s) {
+  // Iterative '*' / '?' matcher with one backtrack point.
+  const char* star = nullptr;
+  const char* resume = nullptr;
+  while (*s) {
+    if (*pat == '?' || (*pat != '*' && *pat != '\0' &&
+                        std::tolower(static_cast<unsigned char>(*pat)) == std::tolower(static_cast<unsigned char>(*s)))) {
+      ++pat;
+      ++s;
+    } else if (*pat == '*') {
+      star = pat++;
+      resume = s;
+    } else if (star) {
+      pat = star + 1;
+      s = ++resume;
+    } else {
+      return false;
+    }
+  }
+  while (*pat == '*') ++pat;
+  return *pat == '\0';
+}
+
+struct FindState {
+  std::string folder;
+  std::vector<std::string> names;
+  std::size_t next = 0;
+};
+struct FindTable {
+  std::mutex mutex;
+  std::map<std::uintptr_t, FindState> open;
+  std::uintptr_t nextId = 0x7F0000;
+};
+FindTable& finds() {
+  static FindTable t;
+  return t;
+}
+
+void fillFindData(const FindState& f, const std::string& name, win::WIN32_FIND_DATA* data) {
+  *data = win::WIN32_FIND_DATA{};
+  const std::size_t n = name.size() < win::MAX_PATH - 1 ? name.size() : win::MAX_PATH - 1;
+  std::memcpy(data->cFileName, name.data(), n);
+  struct stat st;
+  if (::stat((f.folder + "/" + name).c_str(), &st) == 0) {
+    data->dwFileAttributes = S_ISDIR(st.st_mode) ? win::FILE_ATTRIBUTE_DIRECTORY : win::FILE_ATTRIBUTE_ARCHIVE;
+    const auto size = static_cast<std::uint64_t>(S_ISDIR(st.st_mode) ? 0 : st.st_size);
+    data->nFileSizeHigh = static_cast<DWORD>(size >> 32);
+    data->nFileSizeLow = static_cast<DWORD>(size);
+  }
+}
+
+}  // namespace
+
+DWORD ErrorFromErrno(int err) {
+  switch (err) {
+    case 0: return 0;
+    case ENOENT: return win::ERROR_FILE_NOT_FOUND;
+    case ENOTDIR: return win::ERROR_PATH_NOT_FOUND;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+    case EISDIR: return win::ERROR_ACCESS_DENIED;
+    case EEXIST: return win::ERROR_ALREADY_EXISTS;
+    case ENOTEMPTY: return win::ERROR_DIR_NOT_EMPTY;
+    case ENOSPC:
+    case EDQUOT:
+    case EFBIG: return win::ERROR_DISK_FULL;
+    case ENAMETOOLONG: return win::ERROR_FILENAME_EXCED_RANGE;
+    case ENOMEM: return win::ERROR_NOT_ENOUGH_MEMORY;
+    case EBUSY: return win::ERROR_BUSY;
+    case EINVAL: return win::ERROR_INVALID_PARAMETER;
+    default: return win::ERROR_GEN_FAILURE;
+  }
+}
+
+bool CanonicalFilePath(const std::string& nativePath, std::string& canonical) {
+  char buf[PATH_MAX];
+  if (::realpath(parentOf(nativePath).c_str(), buf) == nullptr) return false;
+  struct stat st;
+  if (::stat(buf, &st) != 0 || !S_ISDIR(st.st_mode)) return false;
+  const std::string dir(buf);
+  canonical = (dir == "/" ? dir : dir + "/") + nameOf(nativePath);
+  return true;
+}
+
+DWORD ReplaceFileAtomically(const std::string& nativePath, const std::string& data) {
+  return replaceWith(nativePath, [&data](int fd) {
+    int e = 0;
+    return writeAll(fd, data.data(), data.size(), e) ? 0 : e;
+  });
+}
+
+bool FileExists(const std::string& path) {
+  std::string native;
+  struct stat st;
+  return MapPath(path, native) && ::stat(native.c_str(), &st) == 0;
+}
+
+bool DirectoryExists(const std::string& path) {
+  std::string native;
+  struct stat st;
+  return MapPath(path, native) && ::stat(native.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+DWORD GetFileSize(const std::string& path, std::uint64_t& size) {
+  std::string native;
+  DWORD err = 0;
+  if (!MapPath(path, native, &err)) return err;
+  struct stat st;
+  if (::stat(native.c_str(), &st) != 0) return errno == ENOENT ? missingError(native) : ErrorFromErrno(errno);
+  if (S_ISDIR(st.st_mode)) return win::ERROR_ACCESS_DENIED;
+  size = static_cast<std::uint64_t>(st.st_size);
+  return 0;
+}
+
+DWORD ReadFileBytes(const std::string& path, std::string& data) {
+  std::string native;
+  DWORD err = 0;
+  if (!MapPath(path, native, &err)) return err;
+  const int fd = ::open(native.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return errno == ENOENT ? missingError(native) : ErrorFromErrno(errno);
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return win::ERROR_ACCESS_DENIED;
+  }
+  data.clear();
+  char buf[65536];
+  for (;;) {
+    const ssize_t r = ::read(fd, buf, sizeof buf);
+    if (r < 0) {
+      if (errno == EINTR) continue;
+      err = ErrorFromErrno(errno);
+      break;
+    }
+    if (r == 0) break;
+    data.append(buf, static_cast<std::size_t>(r));
+  }
+  ::close(fd);
+  return err;
+}
+
+DWORD WriteFileBytes(const std::string& path, const std::string& data) {
+  std::string native;
+  DWORD err = 0;
+  if (!MapPath(path, native, &err)) return err;
+  std::string canonical;
+  if (!CanonicalFilePath(native, canonical)) return win::ERROR_PATH_NOT_FOUND;
+  return ReplaceFileAtomically(canonical, data);
+}
+
+DWORD AppendFileBytes(const std::string& path, const std::string& data, bool create) {
+  std::string native;
+  DWORD err = 0;
+  if (!MapPath(path, native, &err)) return err;
+  const int fd = ::open(native.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC | (create ? O_CREAT : 0), 0644);
+  if (fd < 0) return errno == ENOENT ? missingError(native) : ErrorFromErrno(errno);
+  struct stat st;
+  if (::fstat(fd, &st) != 0) {
+    const int e = errno;
+    ::close(fd);
+    return ErrorFromErrno(e);
+  }
+  int e = 0;
+  if (!writeAll(fd, data.data(), data.size(), e)) {
+    // Undo a partial append so that readers never see half a record.
+    if (::ftruncate(fd, st.st_size) != 0) {
+      // nothing more can be done; the error below still reports the failure
+    }
+    ::close(fd);
+    return ErrorFromErrno(e);
+  }
+  if (::close(fd) != 0) return ErrorFromErrno(errno);
+  return 0;
+}
+
+DWORD ListFolder(const std::string& path, std::vector<std::string>& names) {
+  std::string native;
+  DWORD err = 0;
+  names.clear();
+  if (!MapPath(path, native, &err)) return err;
+  DIR* d = ::opendir(native.c_str());
+  if (d == nullptr) return errno == ENOENT ? win::ERROR_PATH_NOT_FOUND : ErrorFromErrno(errno);
+  while (dirent* e = ::readdir(d)) {
+    if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
+    names.emplace_back(e->d_name);
+  }
+  ::closedir(d);
+  return 0;
+}
+
+}  // namespace platform
+
+namespace win {
+
+BOOL CreateDirectory(const char* path, void*) {
+  std::string native;
+  if (!platform::mapOrFail(path, native)) return FALSE;
+  if (::mkdir(native.c_str(), 0755) == 0) return platform::result(0);
+  const int e = errno;
+  if (e == ENOENT || e == ENOTDIR) return platform::result(ERROR_PATH_NOT_FOUND);
+  return platform::result(platform::ErrorFromErrno(e));
+}
+
+BOOL RemoveDirectory(const char* path) {
+  std::string native;
+  if (!platform::mapOrFail(path, native)) return FALSE;
+  if (::rmdir(native.c_str()) == 0) return platform::result(0);
+  const int e = errno;
+  return platform::result(e == ENOENT ? platform::missingError(native) : platform::ErrorFromErrno(e));
+}
+
+BOOL DeleteFile(const char* path) {
+  std::string native;
+  if (!platform::mapOrFail(path, native)) return FALSE;
+  struct stat st;
+  if (::lstat(native.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return platform::result(ERROR_ACCESS_DENIED);
+  if (::unlink(native.c_str()) == 0) return platform::result(0);
+  const int e = errno;
+  return platform::result(e == ENOENT ? platform::missingError(native) : platform::ErrorFromErrno(e));
+}
+
+BOOL CopyFile(const char* from, const char* to, BOOL failIfExists) {
+  std::string src, dst;
+  if (!platform::mapOrFail(from, src) || !platform::mapOrFail(to, dst)) return FALSE;
+  struct stat st;
+  if (failIfExists && ::stat(dst.c_str(), &st) == 0) return platform::result(ERROR_FILE_EXISTS);
+  return platform::result(platform::copyNative(src, dst));
+}
+
+BOOL MoveFileEx(const char* from, const char* to, DWORD flags) {
+  std::string src, dst;
+  if (!platform::mapOrFail(from, src) || !platform::mapOrFail(to, dst)) return FALSE;
+  struct stat st;
+  if (::lstat(src.c_str(), &st) != 0) return platform::result(platform::missingError(src));
+  const bool replace = (flags & MOVEFILE_REPLACE_EXISTING) != 0;
+  struct stat dstSt;
+  if (::lstat(dst.c_str(), &dstSt) == 0 && !replace) return platform::result(ERROR_ALREADY_EXISTS);
+  if (::rename(src.c_str(), dst.c_str()) == 0) return platform::result(0);
+  int e = errno;
+  if (e == EXDEV && S_ISREG(st.st_mode)) {
+    const DWORD err = platform::copyNative(src, dst);
+    if (err != 0) return platform::result(err);
+    ::unlink(src.c_str());
+    return platform::result(0);
+  }
+  if (e == ENOENT) return platform::result(ERROR_PATH_NOT_FOUND);
+  return platform::result(platform::ErrorFromErrno(e));
+}
+
+BOOL MoveFile(const char* from, const char* to) { return MoveFileEx(from, to, 0); }
+
+DWORD GetFileAttributes(const char* path) {
+  std::string native;
+  if (!platform::mapOrFail(path, native)) return INVALID_FILE_ATTRIBUTES;
+  struct stat st;
+  if (::stat(native.c_str(), &st) != 0) {
+    SetLastError(errno == ENOENT ? platform::missingError(native) : platform::ErrorFromErrno(errno));
+    return INVALID_FILE_ATTRIBUTES;
+  }
+  SetLastError(0);
+  DWORD attrs = S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
+  if (::access(native.c_str(), W_OK) != 0) attrs |= FILE_ATTRIBUTE_READONLY;
+  return attrs;
+}
+
+HANDLE FindFirstFile(const char* pattern, WIN32_FIND_DATA* data) {
+  if (pattern == nullptr || data == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return INVALID_HANDLE_VALUE;
+  }
+  const std::string p(pattern);
+  const auto sep = p.find_last_of("\\/");
+  const std::string folder = sep == std::string::npos ? "." : p.substr(0, sep + 1);
+  const std::string mask = sep == std::string::npos ? p : p.substr(sep + 1);
+  std::vector<std::string> all;
+  const DWORD err = platform::ListFolder(folder, all);
+  if (err != 0) {
+    SetLastError(err);
+    return INVALID_HANDLE_VALUE;
+  }
+  platform::FindState f;
+  platform::MapPath(folder, f.folder);
+  const bool everything = mask == "*.*" || mask == "*" || mask.empty();
+  for (auto& n : all) {
+    if (everything || platform::matchNoCase(mask.c_str(), n.c_str())) f.names.push_back(std::move(n));
+  }
+  if (f.names.empty()) {
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return INVALID_HANDLE_VALUE;
+  }
+  platform::fillFindData(f, f.names[0], data);
+  f.next = 1;
+  auto& t = platform::finds();
+  std::lock_guard lock(t.mutex);
+  const std::uintptr_t id = t.nextId++;
+  t.open.emplace(id, std::move(f));
+  SetLastError(0);
+  return reinterpret_cast<HANDLE>(id);
+}
+
+BOOL FindNextFile(HANDLE find, WIN32_FIND_DATA* data) {
+  auto& t = platform::finds();
+  std::lock_guard lock(t.mutex);
+  auto it = t.open.find(reinterpret_cast<std::uintptr_t>(find));
+  if (it == t.open.end() || data == nullptr) return platform::result(ERROR_INVALID_HANDLE);
+  platform::FindState& f = it->second;
+  if (f.next >= f.names.size()) return platform::result(ERROR_NO_MORE_FILES);
+  platform::fillFindData(f, f.names[f.next++], data);
+  return platform::result(0);
+}
+
+BOOL FindClose(HANDLE find) {
+  auto& t = platform::finds();
+  std::lock_guard lock(t.mutex);
+  return platform::result(t.open.erase(reinterpret_cast<std::uintptr_t>(find)) ? 0 : ERROR_INVALID_HANDLE);
+}
+
+BOOL GetDiskFreeSpaceEx(const char* path, std::uint64_t* freeToCaller, std::uint64_t* total,
+                        std::uint64_t* totalFree) {
+  std::string native;
+  if (!platform::mapOrFail(path, native)) return FALSE;
+  struct statvfs vfs;
+  if (::statvfs(native.c_str(), &vfs) != 0) {
+    return platform::result(errno == ENOENT ? ERROR_PATH_NOT_FOUND : platform::ErrorFromErrno(errno));
+  }
+  const std::uint64_t unit = vfs.f_frsize ? vfs.f_frsize : vfs.f_bsize;
+  if (freeToCaller) *freeToCaller = unit * vfs.f_bavail;
+  if (total) *total = unit * vfs.f_blocks;
+  if (totalFree) *totalFree = unit * vfs.f_bfree;
+  return platform::result(0);
+}
+
+}  // namespace win

@@ -1,0 +1,76 @@
+// Files and folders under Windows-style paths (mapped by platform/Paths.h).
+// Failures carry the Windows error numbers the program reacts to: creating a
+// folder whose parent is missing gives ERROR_PATH_NOT_FOUND (3), one that
+// exists ERROR_ALREADY_EXISTS (183). Whole-file writes and copies go through a
+// temporary file in the target folder and a rename, so a full disk or a crash
+// never leaves a half-written file; a failed append leaves the file as it was.
+// Contents are bytes, written exactly as given.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/WinTypes.h"
+
+namespace win {
+
+constexpr DWORD INVALID_FILE_ATTRIBUTES = 0xFFFFFFFFu;
+constexpr DWORD FILE_ATTRIBUTE_READONLY = 0x01;
+constexpr DWORD FILE_ATTRIBUTE_DIRECTORY = 0x10;
+constexpr DWORD FILE_ATTRIBUTE_ARCHIVE = 0x20;
+constexpr DWORD MOVEFILE_REPLACE_EXISTING = 0x1;
+constexpr std::size_t MAX_PATH = 260;
+
+struct WIN32_FIND_DATA {
+  DWORD dwFileAttributes = 0;
+  DWORD nFileSizeHigh = 0;
+  DWORD nFileSizeLow = 0;
+  char cFileName[MAX_PATH] = {};
+};
+
+// Every call sets GetLastError(); FALSE / INVALID_HANDLE_VALUE on failure.
+BOOL CreateDirectory(const char* path, void* security = nullptr);
+BOOL RemoveDirectory(const char* path);
+BOOL DeleteFile(const char* path);
+// Replaces the destination unless failIfExists (then ERROR_FILE_EXISTS).
+BOOL CopyFile(const char* from, const char* to, BOOL failIfExists);
+// Fails with ERROR_ALREADY_EXISTS when the destination exists.
+BOOL MoveFile(const char* from, const char* to);
+BOOL MoveFileEx(const char* from, const char* to, DWORD flags);
+DWORD GetFileAttributes(const char* path);
+// Pattern "<folder>\<mask>" with '*' and '?', matched without regard to case
+// ("*.*" matches every name). "." and ".." are never returned.
+HANDLE FindFirstFile(const char* pattern, WIN32_FIND_DATA* data);
+BOOL FindNextFile(HANDLE find, WIN32_FIND_DATA* data);
+BOOL FindClose(HANDLE find);
+BOOL GetDiskFreeSpaceEx(const char* path, std::uint64_t* freeToCaller, std::uint64_t* total,
+                        std::uint64_t* totalFree);
+
+}  // namespace win
+
+namespace platform {
+
+// Windows-style paths; each returns 0 or a Windows error number.
+bool FileExists(const std::string& path);  // a file or a folder
+bool DirectoryExists(const std::string& path);
+win::DWORD GetFileSize(const std::string& path, std::uint64_t& size);
+win::DWORD ReadFileBytes(const std::string& path, std::string& data);
+// Creates or replaces the whole file atomically.
+win::DWORD WriteFileBytes(const std::string& path, const std::string& data);
+// Appends at the end; a missing file is created only when `create` is set
+// (otherwise ERROR_FILE_NOT_FOUND). All or nothing: a short write is undone.
+win::DWORD AppendFileBytes(const std::string& path, const std::string& data, bool create);
+// Names in a folder, without "." and "..", in no particular order.
+win::DWORD ListFolder(const std::string& path, std::vector<std::string>& names);
+
+// Native-path building blocks.
+// "<real path of the parent folder>/<name>"; false when the parent folder is missing.
+bool CanonicalFilePath(const std::string& nativePath, std::string& canonical);
+// Writes `data` to a temporary file beside `nativePath`, flushes it to disk and
+// renames it over `nativePath`. Returns 0 or a Windows error number; on failure
+// the old file is untouched and no temporary file is left.
+win::DWORD ReplaceFileAtomically(const std::string& nativePath, const std::string& data);
+// Windows error number for an errno value.
+win::DWORD ErrorFromErrno(int err);
+
+}  // namespace platform

@@ -1,0 +1,171 @@
+#include "platform/Paths.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <atomic>
+#include <cctype>
+#include <map>
+#include <mutex>
+#include <vector>
+
+namespace platform {
+namespace {
+
+const char* const kDefaultDrivesRoot = "drives";
+
+struct Roots {
+  std::mutex mutex;
+  std::map<char, std::string> perLetter;
+  std::string common = kDefaultDrivesRoot;
+  std::atomic<std::uint64_t> generation{1};
+};
+Roots& roots() {
+  static Roots r;
+  return r;
+}
+
+bool exists(const std::string& p) {
+  struct stat st;
+  return ::lstat(p.c_str(), &st) == 0;
+}
+
+// Name in `dir` that equals `name` without regard to case, or "" when none does.
+std::string findNoCase(const std::string& dir, const std::string& name) {
+  DIR* d = ::opendir(dir.empty() ? "." : dir.c_str());
+  if (d == nullptr) return {};
+  std::string found;
+  while (dirent* e = ::readdir(d)) {
+    if (EqualsNoCase(e->d_name, name)) {
+      found = e->d_name;
+      break;
+    }
+  }
+  ::closedir(d);
+  return found;
+}
+
+std::string join(const std::string& base, const std::string& name) {
+  if (base.empty()) return name;
+  if (base.back() == '/') return base + name;
+  return base + "/" + name;
+}
+
+}  // namespace
+
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
+  }
+  return true;
+}
+
+bool IsDevicePath(std::string_view path) {
+  return path.size() >= 4 && (path[0] == '\\' || path[0] == '/') && (path[1] == '\\' || path[1] == '/') &&
+         (path[2] == '.' || path[2] == '?') && (path[3] == '\\' || path[3] == '/');
+}
+
+bool MapPath(std::string_view winPath, std::string& native, win::DWORD* error) {
+  auto fail = [&](win::DWORD e) {
+    if (error) *error = e;
+    native.clear();
+    return false;
+  };
+  if (winPath.empty()) return fail(win::ERROR_INVALID_NAME);
+  // "\\.\X:", "\\?\..." and "\\host\share" are not local files.
+  if (winPath.size() >= 2 && (winPath[0] == '\\' || winPath[0] == '/') && (winPath[1] == '\\' || winPath[1] == '/'))
+    return fail(win::ERROR_INVALID_NAME);
+  if (winPath.find('\0') != std::string_view::npos) return fail(win::ERROR_INVALID_NAME);
+
+  std::string base;  // "" = the working folder
+  std::string_view rest = winPath;
+  if (winPath.size() >= 2 && winPath[1] == ':' && std::isalpha(static_cast<unsigned char>(winPath[0]))) {
+    const char letter = static_cast<char>(std::toupper(static_cast<unsigned char>(winPath[0])));
+    auto& r = roots();
+    {
+      std::lock_guard lock(r.mutex);
+      auto it = r.perLetter.find(letter);
+      if (it != r.perLetter.end()) {
+        base = it->second;
+      } else if (!r.common.empty()) {
+        base = join(r.common, std::string(1, letter));
+      }
+    }
+    if (base.empty()) return fail(win::ERROR_PATH_NOT_FOUND);
+    rest = winPath.substr(2);
+  } else if (winPath[0] == '/' || winPath[0] == '\\') {
+    base = "/";
+  }
+
+  std::vector<std::string> parts;
+  std::string cur;
+  for (char c : rest) {
+    if (c == '\\' || c == '/') {
+      if (!cur.empty() && cur != ".") parts.push_back(cur);
+      cur.clear();
+    } else {
+      cur.push_back(c);
+    }
+  }
+  if (!cur.empty() && cur != ".") parts.push_back(cur);
+
+  std::string out = base;
+  bool resolving = true;  // stops at the first component that does not exist
+  for (const auto& part : parts) {
+    std::string name = part;
+    if (resolving && part != "..") {
+      if (!exists(join(out, part))) {
+        std::string other = findNoCase(out, part);
+        if (other.empty()) {
+          resolving = false;
+        } else {
+          name = other;
+        }
+      }
+    }
+    out = join(out, name);
+  }
+  if (out.empty()) out = ".";
+  native = std::move(out);
+  if (error) *error = win::ERROR_SUCCESS;
+  return true;
+}
+
+std::string MapPath(std::string_view winPath) {
+  std::string out;
+  MapPath(winPath, out, nullptr);
+  return out;
+}
+
+void SetDriveRoot(char letter, const std::string& folder) {
+  if (!std::isalpha(static_cast<unsigned char>(letter))) return;
+  const char up = static_cast<char>(std::toupper(static_cast<unsigned char>(letter)));
+  auto& r = roots();
+  std::lock_guard lock(r.mutex);
+  if (folder.empty()) {
+    r.perLetter.erase(up);
+  } else {
+    r.perLetter[up] = folder;
+  }
+  r.generation.fetch_add(1);
+}
+
+void SetDrivesRoot(const std::string& folder) {
+  auto& r = roots();
+  std::lock_guard lock(r.mutex);
+  r.common = folder;
+  r.generation.fetch_add(1);
+}
+
+void ResetDriveRoots() {
+  auto& r = roots();
+  std::lock_guard lock(r.mutex);
+  r.perLetter.clear();
+  r.common = kDefaultDrivesRoot;
+  r.generation.fetch_add(1);
+}
+
+std::uint64_t DriveRootsGeneration() { return roots().generation.load(); }
+
+}  // namespace platform

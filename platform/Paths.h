@@ -1,0 +1,46 @@
+// Maps the program's Windows-style file paths onto the Linux file system.
+//
+//   ".\Configuration\System\MPToolSetting.ini"  -> relative to the working folder
+//   "X:\MP_SSD_NODE\AutoMapping.ini"            -> <root of X>/MP_SSD_NODE/AutoMapping.ini
+//   "D_Reports\\PC_3_Report.txt"                -> separators doubled by "%s\%s" collapse
+//   "/tmp/run/param.ini"                        -> native paths pass through
+//
+// Drive letters map to a folder set per letter, else to <common root>/<LETTER>;
+// the common root defaults to "drives" in the working folder. Existing names are
+// found without regard to ASCII case, one component at a time, as Windows does;
+// components that do not exist yet keep the spelling given. Device paths
+// ("\\.\PhysicalDrive0", "\\.\E:") and network paths ("\\host\share") are not
+// files and never map.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "platform/WinTypes.h"
+
+namespace platform {
+
+// True for "\\.\..." and "\\?\..." names: they belong to the device I/O seam.
+bool IsDevicePath(std::string_view path);
+
+// Native path for a Windows-style path. On failure returns false and sets
+// *error (when given) to a Windows error number: ERROR_INVALID_NAME for device,
+// network and empty paths, ERROR_PATH_NOT_FOUND for a drive letter with no root.
+bool MapPath(std::string_view winPath, std::string& native, win::DWORD* error = nullptr);
+// Same, returning "" on failure.
+std::string MapPath(std::string_view winPath);
+
+// Folder standing for the root of drive `letter` ("" removes the per-letter folder).
+void SetDriveRoot(char letter, const std::string& folder);
+// Folder under which letters without their own folder live, as <root>/<LETTER>
+// ("" disables them, so such paths fail).
+void SetDrivesRoot(const std::string& folder);
+// Back to the defaults: no per-letter folders, common root "drives".
+void ResetDriveRoots();
+// Changes whenever a drive root changes (callers caching mapped paths compare it).
+std::uint64_t DriveRootsGeneration();
+
+// Case-insensitive ASCII comparison used for every Windows name.
+bool EqualsNoCase(std::string_view a, std::string_view b);
+
+}  // namespace platform

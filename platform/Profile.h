@@ -1,0 +1,73 @@
+// The INI profile calls, with the Windows behaviour the program relies on.
+//
+// - Section and key names match without regard to ASCII case; values keep theirs.
+// - Names and values are trimmed of blanks; one pair of matching surrounding
+//   quotes ("..." or '...') is removed from a value read by key.
+// - A missing file, section or key gives the default.
+// - Results are cut to size-1 characters (lists: size-2 plus two NULs) and the
+//   count returned is the one Windows returns.
+// - A null key lists the section's keys, a null section lists the sections, each
+//   name NUL-terminated and the list ending in a second NUL.
+// - Writing a null value deletes the key, a null key deletes the section; a
+//   write creates the file and the section when they are missing.
+// - A line beginning with '[' is a section header named up to its first ']'
+//   (anything after that ']' is ignored) unless an '=' follows the ']': then it
+//   is a key line, so keys such as "[2024-05-06 08:09:10]   SlotNo:03" work.
+// - Lines starting with ';' or '#' are comments; lines that are neither header,
+//   key nor comment are kept as they are. Both survive every rewrite.
+// - Files are bytes: nothing is transcoded. Lines are written with CR LF.
+//
+// Every read sees the file as it is at that moment (a parsed copy is reused
+// only while the file's size, modification time and inode are unchanged).
+// Writes to one file are serialised across the process, and each replaces the
+// file atomically (temporary file in the same folder, flushed, renamed), so a
+// reader never sees a half-written file and no writer's key is lost.
+//
+// File names are Windows-style paths, mapped by platform/Paths.h.
+#pragma once
+#include <string>
+#include <vector>
+
+#include "platform/WinTypes.h"
+
+namespace win {
+
+DWORD GetPrivateProfileString(const char* section, const char* key, const char* defaultValue, char* buffer,
+                              DWORD size, const char* fileName);
+UINT GetPrivateProfileInt(const char* section, const char* key, int defaultValue, const char* fileName);
+// "key=value" entries of a section, each NUL-terminated, then a second NUL.
+// Values are given as they stand in the file (trimmed, quotes kept).
+DWORD GetPrivateProfileSection(const char* section, char* buffer, DWORD size, const char* fileName);
+DWORD GetPrivateProfileSectionNames(char* buffer, DWORD size, const char* fileName);
+// FALSE with GetLastError() on failure: missing folder (ERROR_PATH_NOT_FOUND),
+// names or values that cannot be stored on one line (ERROR_INVALID_PARAMETER),
+// full disk (ERROR_DISK_FULL); the file is then left as it was.
+BOOL WritePrivateProfileString(const char* section, const char* key, const char* value, const char* fileName);
+// Replaces the whole body of a section with the "key=value" entries of a
+// double-NUL-terminated list; a null list deletes the section.
+BOOL WritePrivateProfileSection(const char* section, const char* entries, const char* fileName);
+
+// Conveniences for std::string callers.
+std::string GetPrivateProfileString(const std::string& section, const std::string& key,
+                                    const std::string& defaultValue, const std::string& fileName);
+UINT GetPrivateProfileInt(const std::string& section, const std::string& key, int defaultValue,
+                          const std::string& fileName);
+BOOL WritePrivateProfileString(const std::string& section, const std::string& key, const std::string& value,
+                               const std::string& fileName);
+// Key names of a section, in file order.
+std::vector<std::string> GetPrivateProfileKeyNames(const std::string& section, const std::string& fileName);
+// "key=value" entries of a section, in file order.
+std::vector<std::string> GetPrivateProfileSection(const std::string& section, const std::string& fileName);
+std::vector<std::string> GetPrivateProfileSectionNames(const std::string& fileName);
+
+}  // namespace win
+
+namespace platform {
+
+// Drops every parsed copy (tests and the benchmark use it; reads never need it).
+void ClearProfileCache();
+// Parses and looks up without any cache: the reference the benchmark compares with.
+std::string ReadProfileStringUncached(const std::string& section, const std::string& key,
+                                      const std::string& defaultValue, const std::string& fileName);
+
+}  // namespace platform

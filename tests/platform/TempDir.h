@@ -1,0 +1,60 @@
+// A fresh folder per test, removed afterwards, plus small file helpers.
+#pragma once
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+namespace kxtest {
+
+class TempDir {
+ public:
+  TempDir() {
+    std::string tmpl = (std::filesystem::temp_directory_path() / "kxmp-test-XXXXXX").string();
+    path_ = ::mkdtemp(tmpl.data()) ? tmpl : std::string();
+  }
+  ~TempDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+  }
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
+  const std::string& path() const { return path_; }
+  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+inline void writeRaw(const std::string& path, const std::string& bytes) {
+  std::ofstream f(path, std::ios::binary | std::ios::trunc);
+  f << bytes;
+}
+
+inline std::string readRaw(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  std::ostringstream s;
+  s << f.rdbuf();
+  return s.str();
+}
+
+// Changes the working folder for the life of the object.
+class ScopedCwd {
+ public:
+  explicit ScopedCwd(const std::string& dir) : old_(std::filesystem::current_path()) {
+    std::filesystem::current_path(dir);
+  }
+  ~ScopedCwd() {
+    std::error_code ec;
+    std::filesystem::current_path(old_, ec);
+  }
+
+ private:
+  std::filesystem::path old_;
+};
+
+}  // namespace kxtest
