@@ -1,0 +1,17 @@
+// File primitives of the report writers and file utilities, on the program's
+// Windows-style paths. A write either lands whole or leaves the file as it was.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+// Appends to an existing file (never creates it); a short write is truncated back.
+bool AppendToExistingFile(const std::string& path, const void* data, std::size_t size);
+enum class WriteResult { Ok, OpenFailed, WriteFailed };
+// Opens or creates the file without truncating and appends; a short write is undone.
+WriteResult AppendToFile(const std::string& path, const void* data, std::size_t size);
+// Creates or truncates the file and writes the data; on a short write the file
+// is left empty.
+WriteResult WriteWholeFile(const std::string& path, const void* data, std::size_t size);
+// Copies a file over the destination (replacing it); no half copy is ever seen.
+bool CopyFileReplacing(const std::string& from, const std::string& to);

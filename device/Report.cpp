@@ -1,0 +1,173 @@
+// The port report, its fail block, the temporary report, the current logs and
+// the records of SATA_RecordSN.ini and the Error log.
+#include <cctype>
+#include <cstring>
+
+#include "command/DriveCommand.h"
+#include "device/Environment.h"
+#include "device/FileIo.h"
+#include "device/Format.h"
+#include "device/PortDevice.h"
+#include "device/Settings.h"
+#include "platform/Clock.h"
+
+namespace {
+
+const char kAsteriskLine[] = "************************************************************\r\n";
+const char kToolSetting[] = ".\\Configuration\\System\\MPToolSetting.ini";
+
+win::SYSTEMTIME Now() {
+  win::SYSTEMTIME t;
+  win::GetLocalTime(&t);
+  return t;
+}
+
+std::string TimeKey(const win::SYSTEMTIME& t) {
+  return StrFormat("[%02d-%02d-%02d %02d:%02d:%02d]", t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond);
+}
+
+// A serial number from a drive or an operator becomes part of a file name:
+// nothing in it may leave the folder.
+std::string SafeFileName(const std::string& text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c == '.' && i + 1 < text.size() && text[i + 1] == '.') {
+      out += '_';
+      ++i;
+    } else if (std::strchr("\\/:*?\"<>|", c) != nullptr && c != '\0') {
+      out += '_';
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string CPortDevice::ReportPath() const {
+  if (m_ReportFolder.empty()) return {};
+  return StrFormat("%s\\%s_%d_Report.txt", m_ReportFolder.c_str(), m_PcId.c_str(), m_Slot);
+}
+
+std::string CPortDevice::FailCopyPath() const {
+  if (m_LogFolder.empty()) return {};
+  return StrFormat("%s\\Fail_Log\\%s(fail)_%d.txt", m_LogFolder.c_str(), SafeFileName(m_SerialNumber).c_str(),
+                   m_Slot);
+}
+
+void CPortDevice::AppendToReport(const std::string& text) {
+  const std::string path = ReportPath();
+  if (!path.empty()) m_LogFile->AppendText(path, text);
+}
+
+void CPortDevice::WriteReportLine(const std::string& path, const std::string& line, bool plain, bool clearSerial) {
+  if (path.empty()) return;
+  if (line == "START") {
+    if (clearSerial) m_SerialNumber.clear();
+    const win::SYSTEMTIME t = Now();
+    m_LogFile->WriteText(path, kAsteriskLine);
+    m_LogFile->AppendText(path, StrFormat("Day: (%4d\\%2d\\%2d) Time: (%2d:%2d:%2d)  SlotNo:%d\r\n", t.wYear,
+                                          t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond, m_Slot));
+    const std::string fdb = ParamFdbIniPath();
+    const std::string version = TrimBlanks(ReadProfileText("General Info", "BuildVersion", kToolSetting, 255));
+    const std::string mpBin = TrimBlanks(ReadProfileText("Flash Info", "Flh_MPBinType", fdb.c_str(), 255));
+    const std::string rdtBin = TrimBlanks(ReadProfileText("Flash Info", "Flh_RDTBinType", fdb.c_str(), 255));
+    m_LogFile->AppendText(path, StrFormat("MP ver:%s    ", version.c_str()) +
+                                    StrFormat("MPBinType:%s    ", mpBin.c_str()) +
+                                    StrFormat("RDTBinType:%s\r\n", rdtBin.c_str()));
+    const std::string station = TrimBlanks(ReadProfileText("General Info", "TestStation", kToolSetting, 255));
+    m_LogFile->AppendText(path, StrFormat("Test Station:%s \r\n", station.c_str()));
+    std::string iniFile = TrimBlanks(ReadProfileText("General Info", "IniFilePath", kToolSetting, 255));
+    if (iniFile.empty()) iniFile = "paramFDB.ini";
+    m_LogFile->AppendText(path, StrFormat("INI file:%s\r\n", iniFile.c_str()));
+    m_LogFile->AppendText(path, kAsteriskLine);
+  } else if (line == "END") {
+    const win::SYSTEMTIME t = Now();
+    m_LogFile->AppendText(path, StrFormat("[ End ] Time: (%2d:%2d:%2d) \r\n", t.wHour, t.wMinute, t.wSecond));
+    if (!m_SerialNumber.empty() && !m_RecordSnPath.empty())
+      WriteProfileText(StrFormat("Port-%d PASS", m_Slot).c_str(), TimeKey(t).c_str(), m_SerialNumber,
+                       m_RecordSnPath);
+  } else {
+    m_LogFile->AppendText(path, plain ? StrFormat("   %s \r\n", line.c_str())
+                                      : StrFormat("[ Success ] %s \r\n", line.c_str()));
+    m_LastReportPath = path;
+  }
+}
+
+void CPortDevice::WriteReport(const std::string& line, bool plain) {
+  WriteReportLine(ReportPath(), line, plain, true);
+}
+
+void CPortDevice::WriteTempReport(const std::string& line, bool plain, const std::string& fileName) {
+  std::string path = fileName;
+  if (path.empty() && !m_ReportFolder.empty())
+    path = StrFormat("%s\\%s_%d_Report_Temp.txt", m_ReportFolder.c_str(), m_PcId.c_str(), m_Slot);
+  WriteReportLine(path, line, plain, false);
+}
+
+void CPortDevice::WriteFailReport() {
+  m_Command->GetLastCommand(m_LastApCommand.data(), &m_OsLastError);
+  AppendToReport(StrFormat("[ Fail ]  Error Message : %s \r\n", m_ErrorMessage.c_str()));
+  const win::SYSTEMTIME t = Now();
+  const std::string printedCode = FormatErrorCode(m_ErrorCode);
+  AppendToReport(StrFormat("             Error Code : %s \r\n", printedCode.c_str()));
+  const auto& c = m_LastApCommand;
+  AppendToReport(StrFormat("             AP Command : [%x]-[%x]-[%x]-[%x]-[%x]-[%x]-[%x]-[%x]-[%x]-[%x]-[%x]-[%x] \r\n",
+                           c[0], c[1], c[2], c[3], c[4], c[5], c[6], c[7], c[8], c[9], c[10], c[11]));
+  AppendToReport(StrFormat("             OS LastError : [ %d ] \r\n", static_cast<int>(m_OsLastError)));
+  if (m_OsLastError != win::ERROR_SEM_TIMEOUT) {
+    std::uint8_t state = 0;
+    std::uint32_t status = 0;
+    GetCardState(state, status, false);
+    const auto& r = m_CardReply;
+    AppendToReport(StrFormat("             ATA Reg:[%x][%x][%x][%x][%x][%x]\r\n", r[10], r[11], r[12], r[13], r[14],
+                             r[15]));
+  }
+  AppendToReport(StrFormat("[ Error End ] Time: (%2d:%2d:%2d) \r\n", t.wHour, t.wMinute, t.wSecond));
+
+  if (m_ErrorCode == "I_I24") {
+    std::memset(m_PageBuffer, 0, 528);
+    if (m_Command->ReadUSBPage(m_PageBuffer, 528)) {
+      AppendToReport("[ Debug Message ] \r\n");
+      switch (m_PageBuffer[484]) {
+        case 1: AppendToReport("     2.5\" 5V Tester \r\n"); break;
+        case 2: AppendToReport("     1.8\" 3.3V Tester \r\n"); break;
+        case 3: AppendToReport("     SATA V2.5, 5V+3.3V Tester \r\n"); break;
+        case 4: AppendToReport("     SATAIII V3.x, 5V+3.3V Tester \r\n"); break;
+        default: break;
+      }
+      m_TesterFwVersion = TrimBlanks(m_TesterFwVersion);
+      const std::string& v = m_TesterFwVersion;
+      if (v.size() >= 2 && std::isdigit(static_cast<unsigned char>(v[0])) &&
+          std::isxdigit(static_cast<unsigned char>(v[v.size() - 2])) &&
+          std::isxdigit(static_cast<unsigned char>(v[v.size() - 1]))) {
+        const int major = v[0] - '0';
+        const int minor = static_cast<int>(std::stoul(v.substr(v.size() - 2), nullptr, 16));
+        if (major >= 3 && minor >= 3)
+          AppendToReport(StrFormat("     USB Gen_%d, SATA Gen_%d, SATA Power_On: %d  \r\n", m_PageBuffer[256],
+                                   m_PageBuffer[257], m_PageBuffer[258]));
+      }
+    }
+  }
+
+  if (!m_ErrorLogPath.empty())
+    WriteProfileText("Error List",
+                     StrFormat("%s   SlotNo:%02d   SN:%s", TimeKey(t).c_str(), m_Slot, m_SerialNumber.c_str()).c_str(),
+                     StrFormat(" %s:%s", printedCode.c_str(), m_ErrorMessage.c_str()), m_ErrorLogPath);
+  m_LeadText.clear();
+  const std::string report = ReportPath();
+  const std::string copy = FailCopyPath();
+  if (!report.empty() && !copy.empty()) CopyFileReplacing(report, copy);
+  if (!m_RecordSnPath.empty())
+    WriteProfileText(StrFormat("Port-%d Error", m_Slot).c_str(), TimeKey(t).c_str(), m_SerialNumber,
+                     m_RecordSnPath);
+}
+
+void CPortDevice::WriteCurrentLog(const std::string& line, int kind) {
+  const char* name = kind == 0 ? "IdleCurrent" : kind == 1 ? "WRCurrent" : kind == 3 ? "BurnIn" : nullptr;
+  if (!name) return;
+  const std::string path = StrFormat("%s%d_%s.txt", m_CurrentLogFolder.c_str(), m_Slot, name);
+  AppendToFile(path, line.data(), line.size());
+}

@@ -1,0 +1,61 @@
+// A scratch working folder for device tests: the process works in a fresh
+// temporary folder, drive letters map below it, the parameter files are the
+// usual relative ones, and files are read back byte for byte.
+#pragma once
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "command/CommandGlobals.h"
+#include "device/ModuleFolder.h"
+#include "platform/Paths.h"
+#include "platform/Profile.h"
+
+class DeviceTestEnv : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    previous_ = std::filesystem::current_path();
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    root_ = std::filesystem::temp_directory_path() /
+            ("kxdev_" + std::string(info->test_suite_name()) + "_" + info->name() + "_" + std::to_string(::getpid()));
+    std::filesystem::remove_all(root_);
+    std::filesystem::create_directories(root_ / "work");
+    std::filesystem::current_path(root_ / "work");
+    platform::SetDrivesRoot((root_ / "drives").string());
+    std::filesystem::create_directories(root_ / "drives" / "C");
+    std::filesystem::create_directories(root_ / "drives" / "D");
+    g_SettingIniPath = ".\\param.ini";
+    g_ParamFdbIniPath = ".\\paramFDB.ini";
+    g_ModuleFolder = "C:\\KXMP\\";
+    platform::ClearProfileCache();
+  }
+  void TearDown() override {
+    std::filesystem::current_path(previous_);
+    platform::ResetDriveRoots();
+    std::error_code ec;
+    std::filesystem::remove_all(root_, ec);
+  }
+
+  static void SetIni(const char* file, const char* section, const char* key, const std::string& value) {
+    ASSERT_TRUE(win::WritePrivateProfileString(section, key, value.c_str(), file));
+  }
+  // Native path of a Windows-style path.
+  static std::string Native(const std::string& winPath) { return platform::MapPath(winPath); }
+  static std::string ReadAll(const std::string& winPath) {
+    std::ifstream in(Native(winPath), std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+  }
+  static bool Exists(const std::string& winPath) {
+    const std::string n = Native(winPath);
+    return !n.empty() && std::filesystem::exists(n);
+  }
+  static void MakeDirs(const std::string& winPath) { std::filesystem::create_directories(Native(winPath)); }
+
+  std::filesystem::path root_;
+  std::filesystem::path previous_;
+};
