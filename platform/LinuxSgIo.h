@@ -1,0 +1,52 @@
+// SCSI and ATA pass-through over the Linux SG_IO interface (sg version 3), used
+// on /dev/sdX and /dev/sgN. The typed Windows request blocks come in; an
+// sg_io_hdr goes to the kernel; the results go back into the block, with every
+// Linux failure turned into the Windows error number the callers react to.
+//
+// ATA pass-through travels as SAT ATA PASS-THROUGH (16). Whether an ATA command
+// worked is judged from the ATA status register it returned, never from the
+// SCSI sense key alone: libata and USB bridges differ in sense format (descriptor
+// or fixed), in whether they honour CK_COND, and some put a meaningless sense key
+// beside a good ATA status.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/DeviceIo.h"
+#include "platform/LinuxSysCalls.h"
+
+namespace platform::sgio {
+
+// Windows error number for a Linux errno.
+win::DWORD MapErrno(int err);
+
+// Windows error number for the transport part of a completed SG_IO request
+// (host and driver status); 0 when the transport delivered the command.
+win::DWORD TransportError(unsigned hostStatus, unsigned driverStatus);
+
+// Registers an ATA device returned, in the order of the ATA pass-through task
+// files: error, count, LBA low, LBA mid, LBA high, device, status (the high-order
+// bytes of a 48-bit command in the hob fields).
+struct AtaRegisters {
+  bool extend = false;
+  std::uint8_t error = 0, count = 0, lbaLow = 0, lbaMid = 0, lbaHigh = 0, device = 0, status = 0;
+  std::uint8_t hobCount = 0, hobLbaLow = 0, hobLbaMid = 0, hobLbaHigh = 0;
+};
+
+// Finds the returned ATA registers in sense data: the ATA status return
+// descriptor (09h) of descriptor-format sense, or the SAT fields of fixed-format
+// sense. False when the sense carries none.
+bool FindAtaRegisters(const std::uint8_t* sense, std::size_t len, AtaRegisters& regs);
+
+// Builds the ATA PASS-THROUGH (16) command for a request. Sets wantRegisters
+// when CK_COND was asked for. ERROR_INVALID_PARAMETER for contradictory flags.
+win::DWORD BuildAtaPassThrough16(const win::ATA_PASS_THROUGH_DIRECT& apt, std::uint8_t cdb[16], bool& wantRegisters);
+
+// The three requests. Each returns 0 or a Windows error number; on 0 the block
+// holds the results (SCSI status, sense and transferred length; or the returned
+// task files).
+win::DWORD ScsiPassThroughDirect(ISysCalls& sys, int fd, win::ScsiPassThroughDirectBlock& blk);
+win::DWORD ScsiPassThroughBuffered(ISysCalls& sys, int fd, win::ScsiPassThroughBlock& blk);
+win::DWORD AtaPassThrough(ISysCalls& sys, int fd, win::ATA_PASS_THROUGH_DIRECT& apt);
+
+}  // namespace platform::sgio
