@@ -1,0 +1,409 @@
+#include "platform/LinuxDiskBackend.h"
+
+#include <fcntl.h>
+#include <linux/fs.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <sstream>
+#include <vector>
+
+#include "platform/LinuxSgIo.h"
+
+namespace platform {
+namespace {
+
+using linuxdisk::DiskIndexFromName;
+using linuxdisk::DiskNameFromIndex;
+using linuxdisk::SplitSdName;
+
+constexpr win::DWORD kErrorNotLocked = 158;     // ERROR_NOT_LOCKED
+constexpr win::DWORD kFileDeviceDisk = 7;       // FILE_DEVICE_DISK
+constexpr win::DWORD kFixedMedia = 12;          // MEDIA_TYPE FixedMedia
+constexpr std::uint64_t kLayoutSectors = 34;    // MBR + GPT header + 32 sectors of entries
+constexpr int kCapSysRawio = 17;
+
+bool startsWithNoCase(const std::string& s, const char* prefix) {
+  const std::size_t n = std::strlen(prefix);
+  if (s.size() < n) return false;
+  for (std::size_t i = 0; i < n; ++i) {
+    if (std::tolower(static_cast<unsigned char>(s[i])) != std::tolower(static_cast<unsigned char>(prefix[i]))) return false;
+  }
+  return true;
+}
+
+bool parsePhysicalDrive(const std::string& path, int& index) {
+  static const char kPrefix[] = "\\\\.\\PhysicalDrive";
+  if (!startsWithNoCase(path, kPrefix)) return false;
+  const std::string digits = path.substr(sizeof kPrefix - 1);
+  if (digits.empty() || digits.size() > 6) return false;
+  for (const char c : digits) {
+    if (!std::isdigit(static_cast<unsigned char>(c))) return false;
+  }
+  index = std::stoi(digits);
+  return true;
+}
+
+bool parseVolume(const std::string& path, char& letter) {
+  if (path.size() != 6 || path.compare(0, 4, "\\\\.\\") != 0 || path[5] != ':') return false;
+  if (!std::isalpha(static_cast<unsigned char>(path[4]))) return false;
+  letter = static_cast<char>(std::toupper(static_cast<unsigned char>(path[4])));
+  return true;
+}
+
+std::string baseName(const std::string& path) {
+  const auto slash = path.find_last_of('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+bool isSgName(const std::string& name) {
+  if (name.size() < 3 || name.compare(0, 2, "sg") != 0) return false;
+  return std::all_of(name.begin() + 2, name.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); });
+}
+
+// What an opened path stands for.
+struct Target {
+  std::string node;       // the node the handle's descriptor is open on
+  std::string disk;       // the whole disk (sdb); empty for an sg node without one
+  int partition = 0;      // partition of the node, 0 for a whole disk
+  bool volume = false;    // opened by volume letter
+  bool nodeIsDisk = false;
+};
+
+template <class Block>
+Block* requestBlock(void* in, win::DWORD inSize, void* out, win::DWORD outSize) {
+  if (in == nullptr || inSize < sizeof(Block)) return nullptr;
+  if (out != nullptr && out != in) {
+    if (outSize < sizeof(Block)) return nullptr;
+    std::memmove(out, in, sizeof(Block));
+    return static_cast<Block*>(out);
+  }
+  return static_cast<Block*>(in);
+}
+
+void refuse(const char* control, const std::string& disk, const std::string& why) {
+  std::fprintf(stderr, "kxmp: %s refused on /dev/%s: %s\n", control, disk.c_str(), why.c_str());
+}
+
+class LinuxDiskHandle final : public IDeviceHandle {
+ public:
+  LinuxDiskHandle(ISysCalls& sys, int fd, Target target) : sys_(sys), fd_(fd), t_(std::move(target)) {}
+  ~LinuxDiskHandle() override {
+    std::lock_guard lock(mutex_);
+    if (claimFd_ >= 0) sys_.Close(claimFd_);
+    sys_.Close(fd_);
+  }
+
+  win::DWORD IoControl(win::DWORD code, void* in, win::DWORD inSize, void* out, win::DWORD outSize,
+                       win::DWORD* returned) override {
+    *returned = 0;
+    switch (code) {
+      case win::IOCTL_SCSI_PASS_THROUGH_DIRECT: {
+        auto* blk = requestBlock<win::ScsiPassThroughDirectBlock>(in, inSize, out, outSize);
+        if (!blk) return win::ERROR_INVALID_PARAMETER;
+        const win::DWORD err = sgio::ScsiPassThroughDirect(sys_, fd_, *blk);
+        if (err == 0) *returned = sizeof *blk;
+        return err;
+      }
+      case win::IOCTL_SCSI_PASS_THROUGH: {
+        auto* blk = requestBlock<win::ScsiPassThroughBlock>(in, inSize, out, outSize);
+        if (!blk) return win::ERROR_INVALID_PARAMETER;
+        const win::DWORD err = sgio::ScsiPassThroughBuffered(sys_, fd_, *blk);
+        if (err == 0) *returned = sizeof *blk;
+        return err;
+      }
+      case win::IOCTL_ATA_PASS_THROUGH_DIRECT: {
+        auto* apt = requestBlock<win::ATA_PASS_THROUGH_DIRECT>(in, inSize, out, outSize);
+        if (!apt) return win::ERROR_INVALID_PARAMETER;
+        const win::DWORD err = sgio::AtaPassThrough(sys_, fd_, *apt);
+        if (err == 0) *returned = sizeof *apt;
+        return err;
+      }
+      case win::FSCTL_LOCK_VOLUME:
+        return lock();
+      case win::FSCTL_UNLOCK_VOLUME:
+        return unlock();
+      case win::FSCTL_DISMOUNT_VOLUME:
+        return t_.volume ? dismount() : 0;
+      case win::IOCTL_STORAGE_GET_DEVICE_NUMBER:
+        return deviceNumber(out, outSize, returned);
+      case win::IOCTL_DISK_GET_DRIVE_GEOMETRY_EX:
+        return geometry(out, outSize, returned);
+      case win::IOCTL_DISK_DELETE_DRIVE_LAYOUT:
+        return deleteLayout();
+      default:
+        return win::ERROR_INVALID_FUNCTION;
+    }
+  }
+
+ private:
+  std::string diskNode() const { return "/dev/" + t_.disk; }
+
+  win::DWORD lock() {
+    if (t_.disk.empty()) return win::ERROR_INVALID_FUNCTION;
+    std::lock_guard lock(mutex_);
+    if (claimFd_ >= 0) return 0;
+    const int fd = sys_.Open(diskNode(), O_RDWR | O_EXCL | O_NONBLOCK);
+    // The kernel refuses the claim while a partition is mounted or claimed.
+    if (fd == -EBUSY) return win::ERROR_ACCESS_DENIED;
+    if (fd < 0) return sgio::MapErrno(-fd);
+    claimFd_ = fd;
+    return 0;
+  }
+
+  win::DWORD unlock() {
+    std::lock_guard lock(mutex_);
+    if (claimFd_ < 0) return kErrorNotLocked;
+    sys_.Close(claimFd_);
+    claimFd_ = -1;
+    return 0;
+  }
+
+  // ERROR_ACCESS_DENIED when the disk carries the running system.
+  win::DWORD guardSystem(const char* control, linuxdisk::DiskUse& use) {
+    use = linuxdisk::InspectDisk(sys_, t_.disk);
+    if (use.systemUse.empty()) return 0;
+    refuse(control, t_.disk, "the disk holds the system (" + use.systemUse + ")");
+    return win::ERROR_ACCESS_DENIED;
+  }
+
+  win::DWORD dismount() {
+    if (t_.disk.empty()) return win::ERROR_INVALID_FUNCTION;
+    linuxdisk::DiskUse use;
+    if (const win::DWORD err = guardSystem("dismount", use)) return err;
+    // Deepest first, so that a file system mounted inside another goes before it.
+    std::sort(use.mountPoints.begin(), use.mountPoints.end(),
+              [](const std::string& a, const std::string& b) { return a.size() > b.size(); });
+    for (const auto& mp : use.mountPoints) {
+      const int rc = sys_.Umount(mp);
+      if (rc < 0 && rc != -EINVAL) return sgio::MapErrno(-rc);  // EINVAL: already gone
+    }
+    return 0;
+  }
+
+  win::DWORD deviceNumber(void* out, win::DWORD outSize, win::DWORD* returned) {
+    if (t_.disk.empty()) return win::ERROR_INVALID_FUNCTION;
+    if (out == nullptr || outSize < sizeof(win::STORAGE_DEVICE_NUMBER)) return win::ERROR_INSUFFICIENT_BUFFER;
+    auto* n = static_cast<win::STORAGE_DEVICE_NUMBER*>(out);
+    n->DeviceType = kFileDeviceDisk;
+    n->DeviceNumber = static_cast<win::DWORD>(DiskIndexFromName(t_.disk));
+    n->PartitionNumber = static_cast<win::DWORD>(t_.partition);
+    *returned = sizeof *n;
+    return 0;
+  }
+
+  // Runs fn on a descriptor of the whole disk: the handle's own when it is open
+  // on the disk, else a short-lived one.
+  template <class Fn>
+  win::DWORD onDisk(Fn fn) {
+    if (t_.disk.empty()) return win::ERROR_INVALID_FUNCTION;
+    if (t_.nodeIsDisk) return fn(fd_);
+    const int fd = sys_.Open(diskNode(), O_RDONLY | O_NONBLOCK);
+    if (fd < 0) return sgio::MapErrno(-fd);
+    const win::DWORD err = fn(fd);
+    sys_.Close(fd);
+    return err;
+  }
+
+  win::DWORD sizes(int fd, std::uint64_t& bytes, std::uint32_t& sector) {
+    int ss = 0;
+    int rc = sys_.Ioctl(fd, BLKSSZGET, &ss);
+    if (rc < 0) return sgio::MapErrno(-rc);
+    rc = sys_.Ioctl(fd, BLKGETSIZE64, &bytes);
+    if (rc < 0) return sgio::MapErrno(-rc);
+    if (ss < 512 || ss > 65536 || (ss & (ss - 1)) != 0) return win::ERROR_GEN_FAILURE;
+    sector = static_cast<std::uint32_t>(ss);
+    return 0;
+  }
+
+  win::DWORD geometry(void* out, win::DWORD outSize, win::DWORD* returned) {
+    if (out == nullptr || outSize < sizeof(win::DISK_GEOMETRY_EX)) return win::ERROR_INSUFFICIENT_BUFFER;
+    return onDisk([&](int fd) -> win::DWORD {
+      std::uint64_t bytes = 0;
+      std::uint32_t sector = 0;
+      if (const win::DWORD err = sizes(fd, bytes, sector)) return err;
+      auto* g = static_cast<win::DISK_GEOMETRY_EX*>(out);
+      *g = win::DISK_GEOMETRY_EX{};
+      // The usual made-up CHS of a large disk: 255 heads, 63 sectors per track.
+      g->Geometry.MediaType = kFixedMedia;
+      g->Geometry.TracksPerCylinder = 255;
+      g->Geometry.SectorsPerTrack = 63;
+      g->Geometry.BytesPerSector = sector;
+      g->Geometry.Cylinders = static_cast<std::int64_t>(bytes / (255ull * 63ull * sector));
+      g->DiskSize = static_cast<std::int64_t>(bytes);
+      *returned = sizeof *g;
+      return 0;
+    });
+  }
+
+  win::DWORD zero(int fd, std::uint64_t from, std::uint64_t to) {
+    static const std::vector<unsigned char> zeros(64 * 1024, 0);
+    while (from < to) {
+      const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(to - from, zeros.size()));
+      const long w = sys_.PWrite(fd, zeros.data(), n, from);
+      if (w < 0) return sgio::MapErrno(static_cast<int>(-w));
+      if (w == 0) return win::ERROR_IO_DEVICE;
+      from += static_cast<std::uint64_t>(w);
+    }
+    return 0;
+  }
+
+  win::DWORD deleteLayout() {
+    if (t_.disk.empty() || (!t_.volume && t_.partition != 0)) return win::ERROR_INVALID_FUNCTION;
+    linuxdisk::DiskUse use;
+    if (const win::DWORD err = guardSystem("delete layout", use)) return err;
+    if (!use.mountPoints.empty() || use.held) {
+      refuse("delete layout", t_.disk,
+             use.mountPoints.empty() ? "a partition is in use" : "a partition is mounted at " + use.mountPoints[0]);
+      return win::ERROR_BUSY;
+    }
+    std::lock_guard lock(mutex_);
+    int fd = claimFd_;
+    const bool own = fd < 0;
+    if (own) {
+      fd = sys_.Open(diskNode(), O_RDWR | O_EXCL | O_NONBLOCK);
+      if (fd == -EBUSY) return win::ERROR_ACCESS_DENIED;
+      if (fd < 0) return sgio::MapErrno(-fd);
+    }
+    win::DWORD err = 0;
+    std::uint64_t bytes = 0;
+    std::uint32_t sector = 0;
+    err = sizes(fd, bytes, sector);
+    if (err == 0) {
+      const std::uint64_t area = kLayoutSectors * sector;
+      const std::uint64_t headEnd = std::min(area, bytes);
+      const std::uint64_t tailStart = std::max(headEnd, bytes > area ? bytes - area : 0);
+      err = zero(fd, 0, headEnd);
+      if (err == 0) err = zero(fd, tailStart, bytes);
+      if (err == 0) {
+        const int rc = sys_.Fsync(fd);
+        if (rc < 0) err = sgio::MapErrno(-rc);
+      }
+      if (err == 0) {
+        const int rc = sys_.Ioctl(fd, BLKRRPART, nullptr);
+        if (rc < 0) err = sgio::MapErrno(-rc);
+      }
+    }
+    if (own) sys_.Close(fd);
+    return err;
+  }
+
+  ISysCalls& sys_;
+  const int fd_;
+  const Target t_;
+  std::mutex mutex_;
+  int claimFd_ = -1;
+};
+
+}  // namespace
+
+LinuxDiskBackend::LinuxDiskBackend(ISysCalls& sys) : sys_(sys) {}
+
+bool LinuxDiskBackend::Claims(const std::string& path) const {
+  int index = 0;
+  char letter = 0;
+  return parsePhysicalDrive(path, index) || parseVolume(path, letter) || path.rfind("/dev/", 0) == 0;
+}
+
+win::DWORD LinuxDiskBackend::Open(const std::string& path, win::DWORD access, win::DWORD,
+                                  std::shared_ptr<IDeviceHandle>& handle) {
+  Target t;
+  int index = 0;
+  char letter = 0;
+  if (parsePhysicalDrive(path, index)) {
+    t.disk = DiskNameFromIndex(index);
+    t.node = "/dev/" + t.disk;
+  } else if (parseVolume(path, letter)) {
+    letters_.Refresh(sys_);
+    linuxdisk::VolumeLetters::Volume v;
+    if (!letters_.Find(letter, v)) return win::ERROR_FILE_NOT_FOUND;
+    // The descriptor goes on the whole disk: an open partition would keep the
+    // kernel from re-reading the table after a layout deletion.
+    t.disk = v.disk;
+    t.node = "/dev/" + v.disk;
+    t.partition = v.partition;
+    t.volume = true;
+  } else if (path.rfind("/dev/", 0) == 0) {
+    std::string resolved;
+    if (!sys_.RealPath(path, resolved)) return win::ERROR_FILE_NOT_FOUND;
+    const std::string name = baseName(resolved);
+    if (isSgName(name)) {
+      std::vector<std::string> blocks;
+      if (sys_.ListDir("/sys/class/scsi_generic/" + name + "/device/block", blocks) && blocks.size() == 1 &&
+          DiskIndexFromName(blocks[0]) >= 0) {
+        t.disk = blocks[0];
+      }
+    } else if (!SplitSdName(name, t.disk, t.partition)) {
+      return win::ERROR_FILE_NOT_FOUND;
+    }
+    t.node = resolved;
+  } else {
+    return win::ERROR_FILE_NOT_FOUND;
+  }
+  if (t.disk.empty() && !isSgName(baseName(t.node))) return win::ERROR_FILE_NOT_FOUND;
+  t.nodeIsDisk = !t.disk.empty() && t.node == "/dev/" + t.disk;
+
+  // SG_IO needs write access for commands that change the medium; an open for
+  // queries only (access 0) reads.
+  const int mode = (access & win::GENERIC_WRITE) ? O_RDWR : O_RDONLY;
+  const int fd = sys_.Open(t.node, mode | O_NONBLOCK);
+  if (fd < 0) return sgio::MapErrno(-fd);
+  handle = std::make_shared<LinuxDiskHandle>(sys_, fd, std::move(t));
+  return 0;
+}
+
+win::DWORD LinuxDiskBackend::LogicalDrives() const {
+  letters_.Refresh(sys_);
+  return letters_.Mask();
+}
+
+win::UINT LinuxDiskBackend::DriveType(char letter) const {
+  linuxdisk::VolumeLetters::Volume v;
+  if (!letters_.Find(letter, v)) return win::DRIVE_NO_ROOT_DIR;
+  std::string removable;
+  if (sys_.ReadText("/sys/block/" + v.disk + "/removable", removable) && removable.rfind('1', 0) == 0) {
+    return win::DRIVE_REMOVABLE;
+  }
+  return win::DRIVE_FIXED;
+}
+
+const char* const kNoRawIoMessage =
+    "kxmp: this process lacks CAP_SYS_RAWIO, so the kernel will refuse vendor commands and ATA "
+    "pass-through to the drives (every such command fails with error 5). Run kxmp as root, or grant it "
+    "with: setcap cap_sys_rawio,cap_sys_admin+ep <path to kxmp>";
+
+bool HasRawIoCapability(ISysCalls& sys) {
+  std::string status;
+  if (!sys.ReadText("/proc/self/status", status)) return false;
+  std::istringstream lines(status);
+  std::string line;
+  while (std::getline(lines, line)) {
+    if (line.rfind("CapEff:", 0) != 0) continue;
+    const std::string hex = line.substr(7);
+    unsigned long long caps = 0;
+    if (std::sscanf(hex.c_str(), "%llx", &caps) != 1) return false;
+    return (caps >> kCapSysRawio) & 1u;
+  }
+  return false;
+}
+
+bool CheckRawIoCapability(ISysCalls& sys) {
+  static std::atomic<bool> told{false};
+  const bool ok = HasRawIoCapability(sys);
+  if (!ok && !told.exchange(true)) std::fprintf(stderr, "%s\n", kNoRawIoMessage);
+  return ok;
+}
+
+void RegisterLinuxDiskBackend() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    RegisterDeviceBackend(std::make_shared<LinuxDiskBackend>());
+    CheckRawIoCapability();
+  });
+}
+
+}  // namespace platform

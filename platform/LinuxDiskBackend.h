@@ -1,0 +1,61 @@
+// The device I/O back end for real disks on Linux: SCSI and ATA pass-through
+// over SG_IO, and the volume and disk controls mapped to Linux means.
+//
+// Paths it answers for:
+//   "\\.\PhysicalDriveN"  the SCSI disk with kernel index N (see LinuxDisks.h)
+//   "\\.\X:"              a mounted partition that holds volume letter X
+//   "/dev/..."            a disk or partition node (sdX, sdXN, sgN, or a udev
+//                         link to one), as the device listing gives them
+//
+// Controls:
+//   lock      an exclusive claim (O_EXCL) on the handle's disk, held until
+//             unlock or close; refused (5) while anything on the disk is mounted
+//   dismount  on a volume handle, unmounts the mounted partitions of its disk;
+//             on disk and node handles it is accepted and does nothing (the
+//             send path asks for it after every command)
+//   delete layout  zeroes the partition-table areas (first and last 34 sectors:
+//             MBR, both GPT headers and tables) of the handle's disk and has
+//             the kernel re-read it
+// Dismount and delete layout refuse a disk that holds the running system ("/",
+// /boot, /usr, /var, ... or swap) with ERROR_ACCESS_DENIED, and delete layout
+// refuses a disk with a mounted or otherwise held partition with ERROR_BUSY;
+// each refusal is also written to standard error.
+#pragma once
+#include <memory>
+#include <string>
+
+#include "platform/DeviceIo.h"
+#include "platform/LinuxDisks.h"
+#include "platform/LinuxSysCalls.h"
+
+namespace platform {
+
+class LinuxDiskBackend final : public IDeviceBackend {
+ public:
+  explicit LinuxDiskBackend(ISysCalls& sys = RealSysCalls());
+  bool Claims(const std::string& path) const override;
+  win::DWORD Open(const std::string& path, win::DWORD access, win::DWORD share,
+                  std::shared_ptr<IDeviceHandle>& handle) override;
+  win::DWORD LogicalDrives() const override;
+  win::UINT DriveType(char letter) const override;
+
+ private:
+  ISysCalls& sys_;
+  mutable linuxdisk::VolumeLetters letters_;
+};
+
+// Registers the real-disk back end (once; later calls do nothing) and runs the
+// raw-I/O capability check. The program calls this when no emulated site is
+// configured.
+void RegisterLinuxDiskBackend();
+
+// True when the process may send vendor CDBs and ATA pass-through (CAP_SYS_RAWIO
+// in its effective set, read from /proc/self/status).
+bool HasRawIoCapability(ISysCalls& sys);
+// Without the capability, says so on standard error, once per process; returns
+// whether the capability is there.
+bool CheckRawIoCapability(ISysCalls& sys = RealSysCalls());
+// The text of that warning.
+extern const char* const kNoRawIoMessage;
+
+}  // namespace platform

@@ -1,0 +1,69 @@
+// What the real-disk back end knows about the machine's disks: their numbering,
+// the mounted file systems on them, the volume letters handed out for mounted
+// partitions, and whether a disk carries the running system.
+//
+// Disk numbering: "\\.\PhysicalDriveN" is the SCSI disk the kernel names sdX,
+// N being the kernel's own index of that name (sda 0, sdb 1, ... sdz 25, sdaa 26,
+// ...). The number stays with the disk while it is attached, whatever other
+// disks come and go. NVMe, virtio and other non-SCSI disks get no number; the
+// program only talks SCSI and ATA pass-through.
+#pragma once
+#include <map>
+#include <mutex>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/LinuxSysCalls.h"
+#include "platform/WinTypes.h"
+
+namespace platform::linuxdisk {
+
+// "sda" -> 0, "sdz" -> 25, "sdaa" -> 26; -1 for anything else.
+int DiskIndexFromName(const std::string& name);
+// The inverse; empty for a negative index.
+std::string DiskNameFromIndex(int index);
+// "sdb12" -> disk "sdb", partition 12; "sdb" -> partition 0. False when the
+// name is no SCSI disk or partition.
+bool SplitSdName(const std::string& name, std::string& disk, int& partition);
+
+struct Mount {
+  std::string device;  // kernel block name (sdb1, dm-0), empty when not a block device
+  std::string mountPoint;
+};
+std::vector<Mount> ReadMounts(ISysCalls& sys);
+// Kernel names of the block devices in use as swap.
+std::vector<std::string> ReadSwapDevices(ISysCalls& sys);
+// The SCSI disks beneath a block device: itself or its disk when it is a SCSI
+// partition, else whatever its slaves (device mapper, md) rest on.
+void DisksUnder(ISysCalls& sys, const std::string& blockName, std::set<std::string>& disks);
+// "/" and the folders the running system lives in.
+bool IsSystemMountPoint(const std::string& mountPoint);
+
+struct DiskUse {
+  std::string systemUse;                 // non-empty: the system file system or swap it holds
+  std::vector<std::string> mountPoints;  // mounted partitions of this disk (direct mounts)
+  bool held = false;                     // a partition or the disk is used by dm/md or mounted through them
+};
+DiskUse InspectDisk(ISysCalls& sys, const std::string& disk);
+
+// Volume letters, D: upward, for the mounted SCSI disks and partitions. A volume
+// keeps its letter for as long as it stays mounted.
+class VolumeLetters {
+ public:
+  struct Volume {
+    std::string device;  // sdb1 (or sdb for a file system on the whole disk)
+    std::string disk;    // sdb
+    int partition = 0;
+  };
+  // Re-reads the mounts; drops letters of volumes gone, gives new ones the lowest free letter.
+  void Refresh(ISysCalls& sys);
+  win::DWORD Mask() const;
+  bool Find(char letter, Volume& volume) const;
+
+ private:
+  mutable std::mutex mutex_;
+  std::map<char, Volume> byLetter_;
+};
+
+}  // namespace platform::linuxdisk
