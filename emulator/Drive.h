@@ -95,6 +95,8 @@ class Drive {
   // Bytes of memory the drive holds (stores, media, trace).
   std::size_t MemoryBytes() const;
   std::size_t MediaMemoryBytes() const;
+  // Commands whose answer broke the invariant (always 0 unless the drive has a bug).
+  std::uint64_t InvariantViolations() const;
 
  private:
   mutable std::mutex mutex_;

@@ -69,6 +69,8 @@ class DriveFaults {
   bool SmartThresholdExceeded() const;
   // Card-state overrides: returns the forced state, if any (consumes one-shots).
   std::optional<std::uint8_t> TakeCardStateOverride(std::uint64_t nowMs);
+  // Busy or never ready: commands are not taken.
+  bool BusyNow(std::uint64_t nowMs) const;
 
  private:
   mutable std::mutex mutex_;
@@ -82,9 +84,7 @@ class DriveFaults {
   bool keyNotEnabled_ = false;
   std::uint32_t wrongVerdicts_ = 0;
   bool smartExceeded_ = false;
-  std::optional<std::uint64_t> busyUntilMs_;
-  std::uint32_t busyForMs_ = 0;
-  bool busyPending_ = false;
+  std::uint64_t busyUntilMs_ = 0;
   bool neverReady_ = false;
   std::uint32_t noAnswer_ = 0;
   std::uint8_t noAnswerValue_ = 0;

@@ -1,0 +1,382 @@
+// Standard ATA commands of the emulated drive, the access key and the opcode
+// table that dispatches them.
+#include <algorithm>
+#include <cstring>
+
+#include "emulator/DriveCommand.h"
+#include "platform/KxSignatures.h"
+
+namespace emu {
+
+namespace {
+
+constexpr std::uint8_t kSmartMid = 0x4F;
+constexpr std::uint8_t kSmartHigh = 0xC2;
+
+void Identify(Cmd& c) {
+  std::uint8_t buf[512];
+  c.s.BuildIdentify(buf);
+  c.SendIn(buf, sizeof buf);
+}
+
+// Checks a media transfer; false (and the error set) when it cannot run.
+bool MediaCheck(Cmd& c, std::uint64_t lba, std::uint64_t sectors) {
+  if (c.s.secLocked) {
+    c.Abort();
+    return false;
+  }
+  if (lba > c.s.currentMax || sectors > c.s.currentMax - lba) {
+    c.Abort(kErrorAbrt | kErrorIdnf);
+    return false;
+  }
+  c.s.standby = false;
+  return true;
+}
+
+void ReadMedia(Cmd& c) {
+  const std::uint64_t lba = c.Lba();
+  const std::uint32_t n = c.Sectors();
+  if (!MediaCheck(c, lba, n)) return;
+  if (c.faults.MediumErrorIn(lba, n)) {
+    c.Abort(kErrorUnc);
+    return;
+  }
+  const std::size_t bytes = static_cast<std::size_t>(n) * kSectorSize;
+  if (std::uint8_t* direct = c.DirectIn(bytes)) {
+    c.s.media.Read(lba, n, direct);
+    c.rsp.transferred = static_cast<std::uint32_t>(bytes);
+    return;
+  }
+  if (!IsDataIn(c.req.protocol) || c.req.data == nullptr) return;
+  // The host asked for less than the command implies: read only what it takes.
+  const std::uint32_t whole = (c.req.length + kSectorSize - 1) / kSectorSize;
+  std::vector<std::uint8_t> tmp(static_cast<std::size_t>(whole) * kSectorSize);
+  c.s.media.Read(lba, whole, tmp.data());
+  c.SendIn(tmp.data(), c.req.length);
+}
+
+void ReadVerify(Cmd& c) {
+  const std::uint64_t lba = c.Lba();
+  const std::uint32_t n = c.Sectors();
+  if (!MediaCheck(c, lba, n)) return;
+  if (c.faults.MediumErrorIn(lba, n)) c.Abort(kErrorUnc);
+}
+
+void WriteMedia(Cmd& c) {
+  const std::uint64_t lba = c.Lba();
+  const std::uint32_t n = c.Sectors();
+  if (!MediaCheck(c, lba, n)) return;
+  const std::vector<std::uint8_t> data = c.TakeOut(static_cast<std::size_t>(n) * kSectorSize);
+  c.s.media.Write(lba, n, data.data());
+}
+
+void Smart(Cmd& c) {
+  if (c.req.lbaMid != kSmartMid || c.req.lbaHigh != kSmartHigh) return c.Abort();
+  std::uint8_t buf[512];
+  switch (c.req.features) {
+    case 0xD0:  // READ DATA
+      if (!c.s.smartEnabled) return c.Abort();
+      c.s.BuildSmartData(buf);
+      c.SendIn(buf, sizeof buf);
+      return;
+    case 0xD1:  // READ THRESHOLDS
+      std::fill(buf, buf + 512, 0);
+      c.SendIn(buf, sizeof buf);
+      return;
+    case 0xD8:
+      c.s.smartEnabled = true;
+      return;
+    case 0xD9:
+      c.s.smartEnabled = false;
+      return;
+    case 0xDA:  // RETURN STATUS
+      if (!c.s.smartEnabled) return c.Abort();
+      if (c.faults.SmartThresholdExceeded()) {
+        c.rsp.lbaMid = 0xF4;
+        c.rsp.lbaHigh = 0x2C;
+      } else {
+        c.rsp.lbaMid = kSmartMid;
+        c.rsp.lbaHigh = kSmartHigh;
+      }
+      return;
+    default:
+      c.Abort();
+  }
+}
+
+// ---- security ----
+
+struct Password {
+  bool master;
+  bool maxLevel;
+  std::array<std::uint8_t, 32> bytes;
+};
+
+Password TakePassword(Cmd& c) {
+  const std::vector<std::uint8_t> d = c.TakeOut(512);
+  Password p{};
+  p.master = (d[0] & 0x01) != 0;
+  p.maxLevel = (d[1] & 0x01) != 0;
+  std::copy_n(d.begin() + 2, 32, p.bytes.begin());
+  return p;
+}
+
+bool PasswordMatches(const DriveState& s, const Password& p) {
+  return p.master ? p.bytes == s.masterPassword : p.bytes == s.userPassword;
+}
+
+void SecuritySetPassword(Cmd& c) {
+  const Password p = TakePassword(c);
+  if (c.s.secFrozen || c.s.secLocked) return c.Abort();
+  if (p.master) {
+    c.s.masterPassword = p.bytes;
+    return;
+  }
+  c.s.userPassword = p.bytes;
+  c.s.secEnabled = true;
+  c.s.secMaxLevel = p.maxLevel;
+}
+
+void SecurityUnlock(Cmd& c) {
+  const Password p = TakePassword(c);
+  if (c.s.secFrozen || c.s.secAttempts == 0) return c.Abort();
+  if (p.master && c.s.secMaxLevel) return c.Abort();
+  if (!PasswordMatches(c.s, p)) {
+    --c.s.secAttempts;
+    return c.Abort();
+  }
+  c.s.secLocked = false;
+  c.s.secAttempts = 5;
+}
+
+void SecurityErasePrepare(Cmd& c) {
+  if (c.s.secFrozen) return c.Abort();
+  c.s.secErasePrepared = true;
+}
+
+void SecurityEraseUnit(Cmd& c) {
+  const Password p = TakePassword(c);
+  const bool prepared = c.s.secErasePrepared && c.s.lastCommand == 0xF3;
+  c.s.secErasePrepared = false;
+  if (!prepared || c.s.secFrozen || !c.s.secEnabled) return c.Abort();
+  if (!PasswordMatches(c.s, p)) {
+    if (c.s.secAttempts > 0) --c.s.secAttempts;
+    return c.Abort();
+  }
+  c.s.media.Clear();
+  c.s.secEnabled = false;
+  c.s.secLocked = false;
+  c.s.secMaxLevel = false;
+  c.s.userPassword.fill(0);
+  c.s.secAttempts = 5;
+}
+
+void SecurityFreezeLock(Cmd& c) {
+  if (c.s.secLocked) return c.Abort();
+  c.s.secFrozen = true;
+}
+
+void SecurityDisablePassword(Cmd& c) {
+  const Password p = TakePassword(c);
+  if (c.s.secFrozen || c.s.secLocked || !PasswordMatches(c.s, p)) return c.Abort();
+  c.s.secEnabled = false;
+  c.s.secMaxLevel = false;
+  c.s.userPassword.fill(0);
+}
+
+// ---- power, features ----
+
+void StandbyNow(Cmd& c) { c.s.standby = true; }
+void IdleNow(Cmd& c) { c.s.standby = false; }
+void CheckPowerMode(Cmd& c) { c.rsp.count = c.s.standby ? 0x00 : 0xFF; }
+void Succeed(Cmd&) {}
+
+void SetFeatures(Cmd& c) {
+  switch (c.req.features) {
+    case 0x02: c.s.writeCache = true; return;
+    case 0x82: c.s.writeCache = false; return;
+    case 0x03: case 0x05: case 0x85: case 0xAA: case 0x55: case 0x66: case 0xCC: return;
+    case 0x10:
+    case 0x90:
+      // Enable / disable a SATA feature; 09h is device sleep.
+      if (c.req.count == 0x09) c.s.devSleepEnabled = c.req.features == 0x10;
+      else if (c.req.count < 0x02 || c.req.count > 0x09) c.Abort();
+      return;
+    default:
+      c.Abort();
+  }
+}
+
+void DownloadMicrocode(Cmd& c) {
+  const std::uint8_t mode = c.req.features;
+  if (mode != 0x03 && mode != 0x07) return c.Abort();
+  const std::uint32_t sectors = c.req.count | (c.req.lbaLow << 8);
+  const std::uint32_t offset = mode == 0x03 ? (c.req.lbaMid | (c.req.lbaHigh << 8)) : 0;
+  const std::uint64_t end = (static_cast<std::uint64_t>(offset) + sectors) * kSectorSize;
+  if (sectors == 0 || end > kMaxImageBytes) return c.Abort();
+  const std::vector<std::uint8_t> data = c.TakeOut(static_cast<std::size_t>(sectors) * kSectorSize);
+  if (offset == 0) c.s.download.clear();
+  if (c.s.download.size() < end) c.s.download.resize(end, 0);
+  std::copy(data.begin(), data.end(), c.s.download.begin() + static_cast<std::ptrdiff_t>(offset) * kSectorSize);
+  c.s.downloadPending = true;
+}
+
+void PutLba(Cmd& c, std::uint64_t lba) {
+  c.rsp.lbaLow = static_cast<std::uint8_t>(lba);
+  c.rsp.lbaMid = static_cast<std::uint8_t>(lba >> 8);
+  c.rsp.lbaHigh = static_cast<std::uint8_t>(lba >> 16);
+  if (c.req.is48) {
+    c.rsp.lbaLowExp = static_cast<std::uint8_t>(lba >> 24);
+    c.rsp.lbaMidExp = static_cast<std::uint8_t>(lba >> 32);
+    c.rsp.lbaHighExp = static_cast<std::uint8_t>(lba >> 40);
+  } else {
+    c.rsp.device = static_cast<std::uint8_t>((c.req.device & 0xF0) | ((lba >> 24) & 0x0F));
+  }
+}
+
+void ReadNativeMax(Cmd& c) {
+  const std::uint64_t last = c.s.nativeMax - 1;
+  PutLba(c, c.req.is48 ? last : std::min<std::uint64_t>(last, 0x0FFFFFFF));
+}
+
+void SetMax(Cmd& c) {
+  if (c.req.features != 0 || c.s.secLocked) return c.Abort();
+  const std::uint64_t last = c.Lba();
+  if (last >= c.s.nativeMax) return c.Abort(kErrorAbrt | kErrorIdnf);
+  c.s.currentMax = last + 1;
+  c.s.hpaVolatile = (c.req.count & 0x01) == 0;
+  PutLba(c, last);
+}
+
+void Dco(Cmd& c) {
+  std::uint8_t buf[512] = {};
+  switch (c.req.features) {
+    case 0xC0:  // RESTORE
+      if (c.s.dcoFrozen) return c.Abort();
+      c.s.nativeMax = c.s.cfg.capacitySectors;
+      c.s.currentMax = c.s.nativeMax;
+      return;
+    case 0xC1:  // FREEZE LOCK
+      c.s.dcoFrozen = true;
+      return;
+    case 0xC2: {  // IDENTIFY
+      PutLe16(buf, 0x0002);
+      PutLe16(buf + 2, 0x0007);
+      PutLe16(buf + 4, 0x003F);
+      const std::uint64_t last = c.s.cfg.capacitySectors - 1;
+      for (int i = 0; i < 4; ++i) PutLe16(buf + 6 + 2 * i, static_cast<std::uint16_t>(last >> (16 * i)));
+      PutLe16(buf + 14, 0x01FF);
+      PutLe16(buf + 18, 0x71FF);
+      PutLe16(buf + 20, 0x01FF);
+      buf[510] = 0xA5;
+      std::uint8_t sum = 0;
+      for (int i = 0; i < 511; ++i) sum = static_cast<std::uint8_t>(sum + buf[i]);
+      buf[511] = static_cast<std::uint8_t>(-sum);
+      c.SendIn(buf, sizeof buf);
+      return;
+    }
+    case 0xC3: {  // SET
+      const std::vector<std::uint8_t> d = c.TakeOut(512);
+      if (c.s.dcoFrozen) return c.Abort();
+      std::uint8_t sum = 0;
+      for (std::uint8_t b : d) sum = static_cast<std::uint8_t>(sum + b);
+      if (d[510] != 0xA5 || sum != 0) return c.Abort();
+      std::uint64_t last = 0;
+      for (int i = 0; i < 4; ++i) last |= static_cast<std::uint64_t>(GetLe16(d.data() + 6 + 2 * i)) << (16 * i);
+      if (last == 0 || last >= c.s.cfg.capacitySectors) return c.Abort();
+      c.s.nativeMax = last + 1;
+      c.s.currentMax = c.s.nativeMax;
+      return;
+    }
+    default:
+      c.Abort();
+  }
+}
+
+void WriteBuffer(Cmd& c) {
+  const std::vector<std::uint8_t> d = c.TakeOut(512);
+  std::copy(d.begin(), d.end(), c.s.writeBuffer.begin());
+}
+
+void ReadBuffer(Cmd& c) { c.SendIn(c.s.writeBuffer.data(), c.s.writeBuffer.size()); }
+
+// ---- access key and vendor gate ----
+
+bool IsSignature(const AtaRequest& r, const std::array<std::uint8_t, 6>& sig) {
+  return !r.is48 && r.features == 0 && r.count == sig[0] && r.lbaLow == sig[1] && r.lbaMid == sig[2] &&
+         r.lbaHigh == sig[3] && r.device == sig[4] && r.command == sig[5];
+}
+
+void AccessKey(Cmd& c) {
+  if (!IsSignature(c.req, kx::kApKeySignature) && !IsSignature(c.req, kx::kVendorModeSignature)) return c.Abort();
+  switch (c.faults.TakeKeyVerdict()) {
+    case 1:
+      return c.Abort();
+    case 2:
+      // Completes, but the controller does not open: registers as loaded.
+      c.s.keyAccepted = false;
+      return;
+    default:
+      c.s.keyAccepted = true;
+      c.rsp.count = 0x01;
+      c.rsp.lbaLow = 0x01;
+      return;
+  }
+}
+
+void VendorRead(Cmd& c) {
+  if (!c.s.keyAccepted) return c.Abort();
+  VendorReadTable()[c.req.features](c);
+}
+
+void VendorWrite(Cmd& c) {
+  if (!c.s.keyAccepted) return c.Abort();
+  VendorWriteTable()[c.req.features](c);
+}
+
+std::array<Handler, 256> MakeAtaTable() {
+  std::array<Handler, 256> t;
+  t.fill(&HandleAbort);
+  t[0xEC] = &Identify;
+  for (std::uint8_t op : {0x20, 0x24, 0x25, 0xC8}) t[op] = &ReadMedia;
+  for (std::uint8_t op : {0x30, 0x34, 0x35, 0xCA}) t[op] = &WriteMedia;
+  for (std::uint8_t op : {0x40, 0x42}) t[op] = &ReadVerify;
+  t[0xB0] = &Smart;
+  t[0xF1] = &SecuritySetPassword;
+  t[0xF2] = &SecurityUnlock;
+  t[0xF3] = &SecurityErasePrepare;
+  t[0xF4] = &SecurityEraseUnit;
+  t[0xF5] = &SecurityFreezeLock;
+  t[0xF6] = &SecurityDisablePassword;
+  t[0xE0] = &StandbyNow;
+  t[0xE2] = &StandbyNow;
+  t[0xE1] = &IdleNow;
+  t[0xE3] = &IdleNow;
+  t[0xE5] = &CheckPowerMode;
+  t[0xEF] = &SetFeatures;
+  t[0x92] = &DownloadMicrocode;
+  t[0xF8] = &ReadNativeMax;
+  t[0x27] = &ReadNativeMax;
+  t[0xF9] = &SetMax;
+  t[0x37] = &SetMax;
+  t[0xB1] = &Dco;
+  t[0xE7] = &Succeed;
+  t[0xEA] = &Succeed;
+  t[0xE8] = &WriteBuffer;
+  t[0xE4] = &ReadBuffer;
+  t[0x21] = &VendorRead;
+  t[0x31] = &VendorWrite;
+  t[kx::kApKeySignature[5]] = &AccessKey;
+  t[kx::kVendorModeSignature[5]] = &AccessKey;
+  // 00h NOP with sub-command 00h aborts, as ATA defines it.
+  return t;
+}
+
+}  // namespace
+
+const std::array<Handler, 256>& AtaTable() {
+  static const std::array<Handler, 256> table = MakeAtaTable();
+  return table;
+}
+
+}  // namespace emu

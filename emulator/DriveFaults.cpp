@@ -1,0 +1,185 @@
+#include "emulator/DriveFaults.h"
+
+#include "platform/Clock.h"
+
+namespace emu {
+
+bool CommandFilter::Matches(const AtaRequest& req) const {
+  if (opcode && req.command != *opcode) return false;
+  if (subCommand && !((req.command == 0x21 || req.command == 0x31) && req.features == *subCommand)) return false;
+  return true;
+}
+
+void DriveFaults::FailNext(std::uint32_t count, CommandFilter filter) {
+  std::lock_guard lock(mutex_);
+  failNext_ = count;
+  failNextFilter_ = filter;
+}
+
+void DriveFaults::FailEveryNth(std::uint32_t nth, CommandFilter filter) {
+  std::lock_guard lock(mutex_);
+  failEvery_ = nth;
+  failEveryCounter_ = 0;
+  failEveryFilter_ = filter;
+}
+
+void DriveFaults::AddMediumError(std::uint64_t lba) {
+  std::lock_guard lock(mutex_);
+  mediumErrors_.insert(lba);
+}
+
+void DriveFaults::ClearMediumErrors() {
+  std::lock_guard lock(mutex_);
+  mediumErrors_.clear();
+}
+
+void DriveFaults::RefuseAccessKey(std::uint32_t count) {
+  std::lock_guard lock(mutex_);
+  keyRefusals_ = count;
+}
+
+void DriveFaults::SetAccessKeyNotEnabled(bool on) {
+  std::lock_guard lock(mutex_);
+  keyNotEnabled_ = on;
+}
+
+void DriveFaults::WrongVerdict(std::uint32_t count) {
+  std::lock_guard lock(mutex_);
+  wrongVerdicts_ = count;
+}
+
+void DriveFaults::SetSmartThresholdExceeded(bool on) {
+  std::lock_guard lock(mutex_);
+  smartExceeded_ = on;
+}
+
+void DriveFaults::BusyFor(std::uint32_t ms) {
+  const std::uint64_t now = platform::Clock().NowMs();
+  std::lock_guard lock(mutex_);
+  busyUntilMs_ = now + ms;
+}
+
+void DriveFaults::SetNeverReady(bool on) {
+  std::lock_guard lock(mutex_);
+  neverReady_ = on;
+}
+
+void DriveFaults::NoAnswer(std::uint32_t times, std::uint8_t value) {
+  std::lock_guard lock(mutex_);
+  noAnswer_ = times;
+  noAnswerValue_ = value;
+}
+
+void DriveFaults::ErrorStateOnce() {
+  std::lock_guard lock(mutex_);
+  errorOnce_ = true;
+}
+
+void DriveFaults::HotRemoveOnNext(CommandFilter filter) {
+  std::lock_guard lock(mutex_);
+  hotRemove_ = true;
+  hotRemoveFilter_ = filter;
+}
+
+void DriveFaults::TimeOutNext(std::uint32_t count, CommandFilter filter) {
+  std::lock_guard lock(mutex_);
+  timeOuts_ = count;
+  timeOutFilter_ = filter;
+}
+
+void DriveFaults::PowerCycleOnNext(CommandFilter filter) {
+  std::lock_guard lock(mutex_);
+  powerCycle_ = true;
+  powerCycleFilter_ = filter;
+}
+
+void DriveFaults::Clear() {
+  std::lock_guard lock(mutex_);
+  failNext_ = 0;
+  failNextFilter_ = {};
+  failEvery_ = 0;
+  failEveryCounter_ = 0;
+  failEveryFilter_ = {};
+  mediumErrors_.clear();
+  keyRefusals_ = 0;
+  keyNotEnabled_ = false;
+  wrongVerdicts_ = 0;
+  smartExceeded_ = false;
+  busyUntilMs_ = 0;
+  neverReady_ = false;
+  noAnswer_ = 0;
+  errorOnce_ = false;
+  hotRemove_ = false;
+  timeOuts_ = 0;
+  powerCycle_ = false;
+}
+
+DriveFaults::Verdict DriveFaults::Take(const AtaRequest& req) {
+  std::lock_guard lock(mutex_);
+  if (hotRemove_ && hotRemoveFilter_.Matches(req)) {
+    hotRemove_ = false;
+    return Verdict::Gone;
+  }
+  if (powerCycle_ && powerCycleFilter_.Matches(req)) {
+    powerCycle_ = false;
+    return Verdict::PowerCycle;
+  }
+  if (timeOuts_ > 0 && timeOutFilter_.Matches(req)) {
+    if (timeOuts_ != kForever) --timeOuts_;
+    return Verdict::TimeOut;
+  }
+  if (failNext_ > 0 && failNextFilter_.Matches(req)) {
+    if (failNext_ != kForever) --failNext_;
+    return Verdict::Abort;
+  }
+  if (failEvery_ > 0 && failEveryFilter_.Matches(req) && ++failEveryCounter_ % failEvery_ == 0) return Verdict::Abort;
+  return Verdict::None;
+}
+
+bool DriveFaults::MediumErrorIn(std::uint64_t lba, std::uint64_t count) const {
+  std::lock_guard lock(mutex_);
+  auto it = mediumErrors_.lower_bound(lba);
+  return it != mediumErrors_.end() && *it - lba < count;
+}
+
+int DriveFaults::TakeKeyVerdict() {
+  std::lock_guard lock(mutex_);
+  if (keyRefusals_ > 0) {
+    if (keyRefusals_ != kForever) --keyRefusals_;
+    return 1;
+  }
+  return keyNotEnabled_ ? 2 : 0;
+}
+
+bool DriveFaults::TakeWrongVerdict() {
+  std::lock_guard lock(mutex_);
+  if (wrongVerdicts_ == 0) return false;
+  if (wrongVerdicts_ != kForever) --wrongVerdicts_;
+  return true;
+}
+
+bool DriveFaults::SmartThresholdExceeded() const {
+  std::lock_guard lock(mutex_);
+  return smartExceeded_;
+}
+
+std::optional<std::uint8_t> DriveFaults::TakeCardStateOverride(std::uint64_t nowMs) {
+  std::lock_guard lock(mutex_);
+  if (neverReady_ || nowMs < busyUntilMs_) return std::uint8_t{0x80};
+  if (noAnswer_ > 0) {
+    if (noAnswer_ != kForever) --noAnswer_;
+    return noAnswerValue_;
+  }
+  if (errorOnce_) {
+    errorOnce_ = false;
+    return std::uint8_t{0x51};
+  }
+  return std::nullopt;
+}
+
+bool DriveFaults::BusyNow(std::uint64_t nowMs) const {
+  std::lock_guard lock(mutex_);
+  return neverReady_ || nowMs < busyUntilMs_;
+}
+
+}  // namespace emu

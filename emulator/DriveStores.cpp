@@ -1,0 +1,353 @@
+// Builders of the drive's stores from its configuration: system information,
+// flash IDs, info block, bad-block table, RDT records, IDENTIFY and SMART data.
+#include <algorithm>
+#include <bit>
+
+#include "emulator/DriveState.h"
+
+namespace emu {
+
+void PutAtaString(std::uint8_t* p, const std::string& text, std::size_t bytes) {
+  for (std::size_t i = 0; i < bytes; ++i) {
+    const char c = i < text.size() ? text[i] : ' ';
+    p[i ^ 1] = static_cast<std::uint8_t>(c);
+  }
+}
+
+void PutText(std::uint8_t* p, const std::string& text, std::size_t bytes) {
+  for (std::size_t i = 0; i < bytes; ++i) p[i] = static_cast<std::uint8_t>(i < text.size() ? text[i] : ' ');
+}
+
+std::uint16_t Crc16Genibus(const std::uint8_t* p, std::size_t n) {
+  std::uint16_t crc = 0xFFFF;
+  for (std::size_t i = 0; i < n; ++i) {
+    crc ^= static_cast<std::uint16_t>(p[i] << 8);
+    for (int b = 0; b < 8; ++b) crc = (crc & 0x8000) ? static_cast<std::uint16_t>((crc << 1) ^ 0x1021) : static_cast<std::uint16_t>(crc << 1);
+  }
+  return static_cast<std::uint16_t>(~crc);
+}
+
+void RangeSet::Add(std::uint32_t start, std::uint32_t length) {
+  if (length == 0) return;
+  std::uint64_t s = start;
+  std::uint64_t e = s + length;
+  auto it = ranges_.upper_bound(s);
+  if (it != ranges_.begin() && std::prev(it)->second >= s) {
+    --it;
+    s = it->first;
+  }
+  while (it != ranges_.end() && it->first <= e) {
+    e = std::max(e, it->second);
+    it = ranges_.erase(it);
+  }
+  ranges_[s] = e;
+}
+
+bool RangeSet::Covers(std::uint32_t start, std::uint32_t length) const {
+  if (length == 0) return true;
+  auto it = ranges_.upper_bound(start);
+  if (it == ranges_.begin()) return false;
+  --it;
+  return it->first <= start && it->second >= static_cast<std::uint64_t>(start) + length;
+}
+
+DriveState::DriveState(const DriveConfig& c)
+    : cfg(c), media(c.capacitySectors), nativeMax(c.capacitySectors), currentMax(c.capacitySectors) {
+  code = cfg.initialCode;
+  flash.valid = code == RunningCode::RomMp || code == RunningCode::RomRdt;
+  flash.rdt = code == RunningCode::RomRdt;
+  sram.assign(kSramSize, 0);
+  for (auto& p : infoPages) p.assign(512, 0);
+  infoPages[3].assign(2048, 0);
+  for (auto& l : rdtLogs) l.clear();
+  BuildSystemInfo();
+  BuildFlashIdTable();
+  if (code != RunningCode::Boot) {
+    BuildBbt();
+    BuildRdtInfo();
+    BuildInfoBlock();
+  }
+  if (code == RunningCode::RomRdt && cfg.rdtDone) BuildRdtLogs();
+}
+
+std::string DriveState::RunningName() const {
+  switch (code) {
+    case RunningCode::Boot: return cfg.bootCodeName;
+    case RunningCode::Mcode: return cfg.mcodeName;
+    case RunningCode::RomMp: return cfg.firmwareRevision;
+    case RunningCode::RomRdt: return cfg.rdtFirmwareName;
+  }
+  return cfg.bootCodeName;
+}
+
+BbtLayout DriveState::Layout() const {
+  BbtLayout l;
+  l.rowCount = cfg.blocksPerPlane;
+  l.columnCount = static_cast<std::uint8_t>(CeCount());
+  l.diesPerGroup = static_cast<std::uint8_t>(cfg.diesPerCe);
+  l.planeCount = static_cast<std::uint8_t>(cfg.planesPerDie);
+  const std::uint64_t entries = static_cast<std::uint64_t>(l.rowCount) * l.columnCount * l.diesPerGroup * l.planeCount;
+  l.bbtSectors = static_cast<std::uint16_t>(std::min<std::uint64_t>((entries + 511) / 512, 0xFFFF));
+  return l;
+}
+
+void DriveState::BuildSystemInfo() {
+  sysInfo.fill(0);
+  std::uint8_t* s = sysInfo.data();
+  std::uint32_t populated = 0;
+  std::uint8_t map0 = 0;
+  std::uint8_t map1 = 0;
+  for (std::uint32_t ch = 0; ch < cfg.channels; ++ch) {
+    for (std::uint32_t b = 0; b < cfg.cesPerChannel; ++b) {
+      const std::uint32_t k = ch * 8 + b;
+      if (ceMap != 0 && !(ceMap & (1u << (k & 15)))) continue;
+      ++populated;
+      (ch == 0 ? map0 : map1) |= static_cast<std::uint8_t>(1u << b);
+    }
+  }
+  s[0x00] = static_cast<std::uint8_t>(populated);
+  s[0x02] = static_cast<std::uint8_t>(cfg.channels);
+  s[0x03] = cfg.dramLog2Mb;
+  s[0x06] = static_cast<std::uint8_t>(cfg.diesPerCe);
+  PutLe32(s + 0x10, 0x200);
+  PutLe32(s + 0x1C, BlocksPerCe());
+  PutLe32(s + 0x28, cfg.cacheWriteSectors);
+  s[0xC9] = '0';
+  s[0xCA] = '1';
+  PutLe32(s + 0xD0, cfg.blocksPerPlane);
+  // Physical MB = (B x U) >> 11: pick U from the capacity, rounded up to a power of two.
+  const std::uint64_t mb = std::max<std::uint64_t>(1, (cfg.capacitySectors * 512 + (1u << 20) - 1) >> 20);
+  const std::uint64_t physMb = std::bit_ceil(mb);
+  const std::uint64_t unit = cfg.blocksPerPlane ? (physMb << 11) / cfg.blocksPerPlane : 0;
+  PutLe32(s + 0xD4, static_cast<std::uint32_t>(std::min<std::uint64_t>(unit, 0xFFFFFFFFu)));
+  if (cfg.planesPerDie == 2) s[0xE4] |= 0x02;
+  if (cfg.planesPerDie == 4) s[0xE8] |= 0x80;
+  switch (cfg.pageSizeKb) {
+    case 2: s[0xE5] |= 0x40; break;
+    case 4: s[0xE4] |= 0x04; break;
+    case 8: s[0xE4] |= 0x08; break;
+    default: s[0xE7] |= 0x20; break;
+  }
+  s[0xE5] |= 0x20;  // TLC
+  s[0x136] = 0x01;
+  s[0x148] = map0;
+  s[0x149] = map1;
+  PutText(s + 0x160, "20240101A", 9);
+  const std::uint64_t gbPerCe = std::max<std::uint64_t>(1, (physMb >> 10) / std::max<std::uint32_t>(1, populated));
+  s[0x169] = static_cast<std::uint8_t>(std::bit_width(gbPerCe) - 1);
+  s[0x16D] = 2;
+  s[0x16E] = 1;
+  for (const auto& [off, v] : sysInfoPatches)
+    if (off < sysInfo.size()) sysInfo[off] = v;
+}
+
+void DriveState::BuildFlashIdTable() {
+  flashIdTable.fill(0);
+  for (std::uint32_t k = 0; k < 64; ++k) {
+    if (!CePopulated(k)) continue;
+    std::copy(cfg.flashId.begin(), cfg.flashId.end(), flashIdTable.begin() + k * 8);
+    flashIdTable[k * 8 + 7] = static_cast<std::uint8_t>(k);
+  }
+}
+
+std::uint16_t DriveState::BbtChecksum() const {
+  const std::size_t n = std::min<std::size_t>(
+      bbtBody.size(), static_cast<std::size_t>(cfg.blocksPerPlane) * CeCount() * cfg.planesPerDie);
+  return Crc16Genibus(bbtBody.data(), n);
+}
+
+void DriveState::BuildBbt() {
+  const BbtLayout l = Layout();
+  bbtParam.fill(0);
+  std::uint8_t* p = bbtParam.data();
+  PutText(p, "DBTP", 4);
+  for (std::uint32_t c = 0; c < 32; ++c) p[4 + c] = CePopulated(c) ? static_cast<std::uint8_t>(c) : '?';
+  PutLe32(p + 36, l.rowCount);
+  p[40] = l.columnCount;  // channel modulus
+  p[41] = 0;              // no die fold
+  p[42] = 1;              // fold divisor
+  p[43] = l.columnCount;
+  p[44] = l.diesPerGroup;
+  p[45] = l.planeCount;
+  PutLe16(p + 46, l.bbtSectors);
+  PutLe16(p + 48, static_cast<std::uint16_t>(l.rowCount));
+  bbtBody.assign(static_cast<std::size_t>(l.bbtSectors) * 512, 0);
+  for (const FlashBlockAddress& b : cfg.factoryBadBlocks) {
+    if (!CePopulated(b.ce) || b.die >= cfg.diesPerCe || b.plane >= cfg.planesPerDie || b.block >= cfg.blocksPerPlane) continue;
+    const std::uint32_t sel = cfg.channels == 1 ? b.ce : (b.ce >> 3) + 2 * (b.ce & 7);
+    const std::uint32_t col = sel % l.columnCount;
+    const std::uint64_t idx = static_cast<std::uint64_t>(b.block) * l.columnCount * l.diesPerGroup * l.planeCount +
+                              static_cast<std::uint64_t>(b.die) * l.columnCount * l.planeCount +
+                              col * l.planeCount + b.plane;
+    if (idx < bbtBody.size()) bbtBody[idx] |= 0x80;
+  }
+  bbtPresent = true;
+}
+
+void DriveState::BuildRdtInfo() {
+  rdtInfoSector.fill(0);
+  std::uint8_t* r = rdtInfoSector.data();
+  PutText(r, "KXRT", 4);
+  std::uint16_t map = 0;
+  for (std::uint32_t k = 0; k < 16; ++k)
+    if (CePopulated(k)) map = static_cast<std::uint16_t>(map | (1u << k));
+  PutLe16(r + 12, 0x0002);  // CE map valid
+  r[17] = 0x10;             // the RDT built the table
+  PutLe16(r + 19, map);
+  PutLe16(r + 21, BbtChecksum());
+  PutText(r + 51, cfg.rdtFwVersion, 3);
+}
+
+void DriveState::BuildInfoBlock() {
+  std::uint8_t* b = infoPages[0].data();
+  std::fill(b, b + 512, 0);
+  PutText(b, "Tavlin", 6);
+  PutAtaString(b + 18, cfg.serial, 20);
+  PutAtaString(b + 38, cfg.model, 40);
+  PutAtaString(b + 79, cfg.firmwareRevision, 8);
+  b[89] = sysInfo[0];
+  for (int i = 0; i < 8; ++i) b[90 + i] = static_cast<std::uint8_t>(cfg.wwn >> (8 * i));
+  PutLe32(b + 100, static_cast<std::uint32_t>(std::min<std::uint64_t>(cfg.capacitySectors, 0xFFFFFFFFu)));
+  std::copy(rdtInfoSector.begin(), rdtInfoSector.begin() + 64, b + 401);
+  b[511] = code == RunningCode::RomMp ? 0x01 : 0x00;
+  // SMART entry page: 16-byte entries, id at +0, type at +8.
+  std::uint8_t* e = infoPages[1].data();
+  std::fill(e, e + 512, 0);
+  const std::uint8_t ids[] = {0x05, 0x09, 0x0C, 0xA5, 0xC2};
+  const std::uint16_t types[] = {0x0305, 0x0001, 0x0001, 0x0306, 0x0002};
+  for (std::size_t i = 0; i < std::size(ids); ++i) {
+    e[i * 16] = ids[i];
+    PutLe16(e + i * 16 + 8, types[i]);
+  }
+}
+
+void DriveState::BuildRdtLogs() {
+  // 50: bad-block log, 8-byte records {ce, die, plane, 0, u32 block}.
+  std::vector<std::uint8_t>& bad = rdtLogs[0];
+  bad.assign(512 * std::max<std::size_t>(1, (cfg.factoryBadBlocks.size() * 8 + 511) / 512), 0);
+  for (std::size_t i = 0; i < cfg.factoryBadBlocks.size(); ++i) {
+    const FlashBlockAddress& f = cfg.factoryBadBlocks[i];
+    bad[i * 8] = static_cast<std::uint8_t>(f.ce);
+    bad[i * 8 + 1] = static_cast<std::uint8_t>(f.die);
+    bad[i * 8 + 2] = static_cast<std::uint8_t>(f.plane);
+    PutLe32(bad.data() + i * 8 + 4, f.block);
+  }
+  // 51: temperature/time log, 4-byte records {u16 minute, u8 temperature, 0}, one per hour.
+  std::vector<std::uint8_t>& tt = rdtLogs[1];
+  tt.assign(512, 0);
+  for (std::uint32_t h = 0; h < 24; ++h) {
+    PutLe16(tt.data() + h * 4, static_cast<std::uint16_t>(h * 60));
+    tt[h * 4 + 2] = static_cast<std::uint8_t>(cfg.temperatureC + (h % 5));
+  }
+  // 52: SDR log and 54: special bad-block log, empty records after an error-free run.
+  rdtLogs[2].assign(512, 0);
+  rdtLogs[3].assign(512, 0);
+}
+
+void DriveState::BuildIdentify(std::uint8_t* out) const {
+  std::fill(out, out + 512, 0);
+  auto w = [out](int word, std::uint16_t v) { PutLe16(out + word * 2, v); };
+  w(0, 0x0040);
+  w(1, 16383);
+  w(3, 16);
+  w(6, 63);
+  PutAtaString(out + 20, cfg.serial, 20);
+  PutAtaString(out + 46, RunningName(), 8);
+  PutAtaString(out + 54, cfg.model, 40);
+  w(47, 0x8001);
+  w(49, 0x0F00);  // LBA, DMA, IORDY
+  w(53, 0x0007);
+  w(59, 0x0101);
+  const std::uint64_t cap28 = std::min<std::uint64_t>(currentMax, 0x0FFFFFFF);
+  w(60, static_cast<std::uint16_t>(cap28));
+  w(61, static_cast<std::uint16_t>(cap28 >> 16));
+  w(63, 0x0407);
+  w(64, 0x0003);
+  w(65, 120);
+  w(66, 120);
+  w(67, 120);
+  w(68, 120);
+  w(75, 31);
+  w(76, 0x070E);  // SATA Gen1-3, NCQ
+  w(77, 0x0006);  // current speed Gen3
+  w(78, 0x0100);  // device sleep supported
+  w(79, devSleepEnabled ? 0x0100 : 0x0000);
+  w(80, 0x03F0);
+  w(82, 0x746B);  // SMART, security, HPA, write cache, look-ahead, NOP...
+  w(83, 0x7C01 | 0x0400);  // download microcode, 48-bit, DCO, flush ext
+  w(84, 0x6163);  // WWN, SMART logging
+  w(85, static_cast<std::uint16_t>(0x7469 | (writeCache ? 0x0020 : 0) | (secEnabled ? 0x0002 : 0)));
+  w(86, 0xBC01 | 0x0400);
+  w(87, 0x6163);
+  w(88, 0x407F);
+  w(89, 1);
+  w(90, 1);
+  w(93, 0);
+  for (int i = 0; i < 4; ++i) w(100 + i, static_cast<std::uint16_t>(currentMax >> (16 * i)));
+  w(106, 0x4000);
+  for (int i = 0; i < 4; ++i) w(108 + i, static_cast<std::uint16_t>(cfg.wwn >> (48 - 16 * i)));
+  std::uint16_t sec = 0x0001;
+  if (secEnabled) sec |= 0x0002;
+  if (secLocked) sec |= 0x0004;
+  if (secFrozen) sec |= 0x0008;
+  if (secAttempts == 0) sec |= 0x0010;
+  sec |= 0x0020;  // enhanced erase supported
+  if (secMaxLevel) sec |= 0x0100;
+  w(128, sec);
+  w(217, 0x0001);  // non-rotating
+  out[510] = 0xA5;
+  std::uint8_t sum = 0;
+  for (int i = 0; i < 511; ++i) sum = static_cast<std::uint8_t>(sum + out[i]);
+  out[511] = static_cast<std::uint8_t>(-sum);
+}
+
+namespace {
+
+struct SmartAttr {
+  std::uint8_t id;
+  std::uint16_t flags;
+  std::uint8_t value;
+  std::uint64_t raw;
+};
+
+}  // namespace
+
+void DriveState::BuildSmartData(std::uint8_t* out) const {
+  std::fill(out, out + 512, 0);
+  PutLe16(out, 0x0010);
+  const SmartAttr attrs[] = {
+      {0x01, 0x000B, 100, 0},
+      {0x05, 0x0033, 100, laterBad.size()},
+      {0x09, 0x0032, 100, 12},
+      {0x0C, 0x0032, 100, powerCycles},
+      {0xA5, 0x0032, 100, cfg.factoryBadBlocks.size()},
+      {0xC2, 0x0022, static_cast<std::uint8_t>(100 - std::min<int>(cfg.temperatureC, 100)), cfg.temperatureC},
+      {0xC7, 0x0032, 100, 0},
+  };
+  for (std::size_t i = 0; i < std::size(attrs); ++i) {
+    std::uint8_t* a = out + 2 + i * 12;
+    a[0] = attrs[i].id;
+    PutLe16(a + 1, attrs[i].flags);
+    a[3] = attrs[i].value;
+    a[4] = attrs[i].value;
+    for (int b = 0; b < 6; ++b) a[5 + b] = static_cast<std::uint8_t>(attrs[i].raw >> (8 * b));
+  }
+  out[362] = 0x02;  // off-line collection completed
+  PutLe16(out + 368, 0x0003);
+  out[370] = 0x01;
+  std::uint8_t sum = 0;
+  for (int i = 0; i < 511; ++i) sum = static_cast<std::uint8_t>(sum + out[i]);
+  out[511] = static_cast<std::uint8_t>(-sum);
+}
+
+void DriveState::BuildSmartIdTable(std::uint8_t* out) const {
+  std::fill(out, out + 512, 0);
+  const std::pair<std::uint8_t, std::uint64_t> rows[] = {
+      {0x05, laterBad.size()}, {0x09, 12}, {0x0C, powerCycles}, {0xA5, cfg.factoryBadBlocks.size()}, {0xC2, cfg.temperatureC}};
+  for (std::size_t i = 0; i < std::size(rows); ++i) {
+    out[i * 9] = rows[i].first;
+    for (int b = 0; b < 8; ++b) out[i * 9 + 1 + b] = static_cast<std::uint8_t>(rows[i].second >> (8 * b));
+  }
+}
+
+}  // namespace emu
