@@ -277,6 +277,7 @@ void CBlowfishCipher::EncryptBlock(CBlowfishBlock& block) const
 {
     uint32_t l = block.m_left;
     uint32_t r = block.m_right;
+#pragma GCC unroll 8
     for (int i = 0; i < 16; i += 2) {
         l ^= m_p[i];
         r ^= RoundFunction(l);
@@ -291,6 +292,7 @@ void CBlowfishCipher::DecryptBlock(CBlowfishBlock& block) const
 {
     uint32_t l = block.m_left;
     uint32_t r = block.m_right;
+#pragma GCC unroll 8
     for (int i = 17; i > 1; i -= 2) {
         l ^= m_p[i];
         r ^= RoundFunction(l);

@@ -36,10 +36,8 @@ inline uint64_t Rotr64(uint64_t x, int n) { return (x >> n) | (x << (64 - n)); }
 
 inline uint64_t LoadBE64(const uint8_t* p)
 {
-    uint64_t v = 0;
-    for (int i = 0; i < 8; ++i)
-        v = (v << 8) | p[i];
-    return v;
+    return (uint64_t(p[0]) << 56) | (uint64_t(p[1]) << 48) | (uint64_t(p[2]) << 40) | (uint64_t(p[3]) << 32) |
+           (uint64_t(p[4]) << 24) | (uint64_t(p[5]) << 16) | (uint64_t(p[6]) << 8) | uint64_t(p[7]);
 }
 
 inline void StoreBE64(uint64_t v, uint8_t* p)
@@ -222,12 +220,35 @@ void CSha2Hash::HmacSha256(const uint8_t* key, int32_t keyLength, const uint8_t*
         h = t1 + t2;                                                                                    \
     } while (0)
 
+#define KX_SHA512_LOAD(k) w[k]
+
+// Expands schedule word i (the round number modulo 16) in place.
 #define KX_SHA512_EXPAND(i)                                                                              \
     (w[(i) & 15] += (Rotr64(w[((i) - 2) & 15], 19) ^ Rotr64(w[((i) - 2) & 15], 61) ^                     \
                      (w[((i) - 2) & 15] >> 6)) +                                                         \
                     w[((i) - 7) & 15] +                                                                  \
                     (Rotr64(w[((i) - 15) & 15], 1) ^ Rotr64(w[((i) - 15) & 15], 8) ^ (w[((i) - 15) & 15] >> 7)))
 
+#define KX_SHA512_SIXTEEN(i, WORD)                                \
+    KX_SHA512_ROUND(a, b, c, d, e, f, g, h, (i) + 0, WORD(0));    \
+    KX_SHA512_ROUND(h, a, b, c, d, e, f, g, (i) + 1, WORD(1));    \
+    KX_SHA512_ROUND(g, h, a, b, c, d, e, f, (i) + 2, WORD(2));    \
+    KX_SHA512_ROUND(f, g, h, a, b, c, d, e, (i) + 3, WORD(3));    \
+    KX_SHA512_ROUND(e, f, g, h, a, b, c, d, (i) + 4, WORD(4));    \
+    KX_SHA512_ROUND(d, e, f, g, h, a, b, c, (i) + 5, WORD(5));    \
+    KX_SHA512_ROUND(c, d, e, f, g, h, a, b, (i) + 6, WORD(6));    \
+    KX_SHA512_ROUND(b, c, d, e, f, g, h, a, (i) + 7, WORD(7));    \
+    KX_SHA512_ROUND(a, b, c, d, e, f, g, h, (i) + 8, WORD(8));    \
+    KX_SHA512_ROUND(h, a, b, c, d, e, f, g, (i) + 9, WORD(9));    \
+    KX_SHA512_ROUND(g, h, a, b, c, d, e, f, (i) + 10, WORD(10));  \
+    KX_SHA512_ROUND(f, g, h, a, b, c, d, e, (i) + 11, WORD(11));  \
+    KX_SHA512_ROUND(e, f, g, h, a, b, c, d, (i) + 12, WORD(12));  \
+    KX_SHA512_ROUND(d, e, f, g, h, a, b, c, (i) + 13, WORD(13));  \
+    KX_SHA512_ROUND(c, d, e, f, g, h, a, b, (i) + 14, WORD(14));  \
+    KX_SHA512_ROUND(b, c, d, e, f, g, h, a, (i) + 15, WORD(15));
+
+// BMI2 (rorx) where the processor has it, chosen once at load time.
+__attribute__((target_clones("bmi2", "default")))
 void CSha2Hash::Sha512Process(Sha512Context& ctx, const uint8_t* data)
 {
     uint64_t w[16];
@@ -236,25 +257,9 @@ void CSha2Hash::Sha512Process(Sha512Context& ctx, const uint8_t* data)
     uint64_t a = ctx.state[0], b = ctx.state[1], c = ctx.state[2], d = ctx.state[3];
     uint64_t e = ctx.state[4], f = ctx.state[5], g = ctx.state[6], h = ctx.state[7];
 
-    for (int i = 0; i < 16; i += 8) {
-        KX_SHA512_ROUND(a, b, c, d, e, f, g, h, i + 0, w[i + 0]);
-        KX_SHA512_ROUND(h, a, b, c, d, e, f, g, i + 1, w[i + 1]);
-        KX_SHA512_ROUND(g, h, a, b, c, d, e, f, i + 2, w[i + 2]);
-        KX_SHA512_ROUND(f, g, h, a, b, c, d, e, i + 3, w[i + 3]);
-        KX_SHA512_ROUND(e, f, g, h, a, b, c, d, i + 4, w[i + 4]);
-        KX_SHA512_ROUND(d, e, f, g, h, a, b, c, i + 5, w[i + 5]);
-        KX_SHA512_ROUND(c, d, e, f, g, h, a, b, i + 6, w[i + 6]);
-        KX_SHA512_ROUND(b, c, d, e, f, g, h, a, i + 7, w[i + 7]);
-    }
-    for (int i = 16; i < 80; i += 8) {
-        KX_SHA512_ROUND(a, b, c, d, e, f, g, h, i + 0, KX_SHA512_EXPAND(i + 0));
-        KX_SHA512_ROUND(h, a, b, c, d, e, f, g, i + 1, KX_SHA512_EXPAND(i + 1));
-        KX_SHA512_ROUND(g, h, a, b, c, d, e, f, i + 2, KX_SHA512_EXPAND(i + 2));
-        KX_SHA512_ROUND(f, g, h, a, b, c, d, e, i + 3, KX_SHA512_EXPAND(i + 3));
-        KX_SHA512_ROUND(e, f, g, h, a, b, c, d, i + 4, KX_SHA512_EXPAND(i + 4));
-        KX_SHA512_ROUND(d, e, f, g, h, a, b, c, i + 5, KX_SHA512_EXPAND(i + 5));
-        KX_SHA512_ROUND(c, d, e, f, g, h, a, b, i + 6, KX_SHA512_EXPAND(i + 6));
-        KX_SHA512_ROUND(b, c, d, e, f, g, h, a, i + 7, KX_SHA512_EXPAND(i + 7));
+    KX_SHA512_SIXTEEN(0, KX_SHA512_LOAD);
+    for (int i = 16; i < 80; i += 16) {
+        KX_SHA512_SIXTEEN(i, KX_SHA512_EXPAND);
     }
 
     ctx.state[0] += a; ctx.state[1] += b; ctx.state[2] += c; ctx.state[3] += d;
@@ -263,6 +268,8 @@ void CSha2Hash::Sha512Process(Sha512Context& ctx, const uint8_t* data)
 
 #undef KX_SHA512_ROUND
 #undef KX_SHA512_EXPAND
+#undef KX_SHA512_LOAD
+#undef KX_SHA512_SIXTEEN
 
 void CSha2Hash::Sha512Starts(Sha512Context& ctx, int32_t is384) const
 {

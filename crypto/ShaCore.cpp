@@ -23,7 +23,7 @@ inline uint32_t Majority(uint32_t x, uint32_t y, uint32_t z) { return (x & y) | 
 
 } // namespace
 
-// Rounds unrolled eight at a time with the variables renamed instead of shifted;
+// Rounds unrolled sixteen at a time with the variables renamed instead of shifted;
 // the message schedule lives in a rolling window of 16 words.
 #define KX_SHA256_ROUND(a, b, c, d, e, f, g, h, i, wi)                            \
     do {                                                                          \
@@ -33,9 +33,32 @@ inline uint32_t Majority(uint32_t x, uint32_t y, uint32_t z) { return (x & y) | 
         h = t1 + t2;                                                              \
     } while (0)
 
+#define KX_SHA256_LOAD(k) w[k]
+
+// Expands schedule word i (the round number modulo 16) in place.
 #define KX_SHA256_EXPAND(i)                                                                 \
     (w[(i) & 15] += SmallSigma1(w[((i) - 2) & 15]) + w[((i) - 7) & 15] + SmallSigma0(w[((i) - 15) & 15]))
 
+#define KX_SHA256_SIXTEEN(i, WORD)                                \
+    KX_SHA256_ROUND(a, b, c, d, e, f, g, h, (i) + 0, WORD(0));    \
+    KX_SHA256_ROUND(h, a, b, c, d, e, f, g, (i) + 1, WORD(1));    \
+    KX_SHA256_ROUND(g, h, a, b, c, d, e, f, (i) + 2, WORD(2));    \
+    KX_SHA256_ROUND(f, g, h, a, b, c, d, e, (i) + 3, WORD(3));    \
+    KX_SHA256_ROUND(e, f, g, h, a, b, c, d, (i) + 4, WORD(4));    \
+    KX_SHA256_ROUND(d, e, f, g, h, a, b, c, (i) + 5, WORD(5));    \
+    KX_SHA256_ROUND(c, d, e, f, g, h, a, b, (i) + 6, WORD(6));    \
+    KX_SHA256_ROUND(b, c, d, e, f, g, h, a, (i) + 7, WORD(7));    \
+    KX_SHA256_ROUND(a, b, c, d, e, f, g, h, (i) + 8, WORD(8));    \
+    KX_SHA256_ROUND(h, a, b, c, d, e, f, g, (i) + 9, WORD(9));    \
+    KX_SHA256_ROUND(g, h, a, b, c, d, e, f, (i) + 10, WORD(10));  \
+    KX_SHA256_ROUND(f, g, h, a, b, c, d, e, (i) + 11, WORD(11));  \
+    KX_SHA256_ROUND(e, f, g, h, a, b, c, d, (i) + 12, WORD(12));  \
+    KX_SHA256_ROUND(d, e, f, g, h, a, b, c, (i) + 13, WORD(13));  \
+    KX_SHA256_ROUND(c, d, e, f, g, h, a, b, (i) + 14, WORD(14));  \
+    KX_SHA256_ROUND(b, c, d, e, f, g, h, a, (i) + 15, WORD(15));
+
+// BMI2 (rorx) where the processor has it, chosen once at load time.
+__attribute__((target_clones("bmi2", "default")))
 void Sha256Compress(uint32_t state[8], const uint32_t block[16])
 {
     uint32_t w[16];
@@ -44,25 +67,9 @@ void Sha256Compress(uint32_t state[8], const uint32_t block[16])
     uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
     uint32_t e = state[4], f = state[5], g = state[6], h = state[7];
 
-    for (int i = 0; i < 16; i += 8) {
-        KX_SHA256_ROUND(a, b, c, d, e, f, g, h, i + 0, w[i + 0]);
-        KX_SHA256_ROUND(h, a, b, c, d, e, f, g, i + 1, w[i + 1]);
-        KX_SHA256_ROUND(g, h, a, b, c, d, e, f, i + 2, w[i + 2]);
-        KX_SHA256_ROUND(f, g, h, a, b, c, d, e, i + 3, w[i + 3]);
-        KX_SHA256_ROUND(e, f, g, h, a, b, c, d, i + 4, w[i + 4]);
-        KX_SHA256_ROUND(d, e, f, g, h, a, b, c, i + 5, w[i + 5]);
-        KX_SHA256_ROUND(c, d, e, f, g, h, a, b, i + 6, w[i + 6]);
-        KX_SHA256_ROUND(b, c, d, e, f, g, h, a, i + 7, w[i + 7]);
-    }
-    for (int i = 16; i < 64; i += 8) {
-        KX_SHA256_ROUND(a, b, c, d, e, f, g, h, i + 0, KX_SHA256_EXPAND(i + 0));
-        KX_SHA256_ROUND(h, a, b, c, d, e, f, g, i + 1, KX_SHA256_EXPAND(i + 1));
-        KX_SHA256_ROUND(g, h, a, b, c, d, e, f, i + 2, KX_SHA256_EXPAND(i + 2));
-        KX_SHA256_ROUND(f, g, h, a, b, c, d, e, i + 3, KX_SHA256_EXPAND(i + 3));
-        KX_SHA256_ROUND(e, f, g, h, a, b, c, d, i + 4, KX_SHA256_EXPAND(i + 4));
-        KX_SHA256_ROUND(d, e, f, g, h, a, b, c, i + 5, KX_SHA256_EXPAND(i + 5));
-        KX_SHA256_ROUND(c, d, e, f, g, h, a, b, i + 6, KX_SHA256_EXPAND(i + 6));
-        KX_SHA256_ROUND(b, c, d, e, f, g, h, a, i + 7, KX_SHA256_EXPAND(i + 7));
+    KX_SHA256_SIXTEEN(0, KX_SHA256_LOAD);
+    for (int i = 16; i < 64; i += 16) {
+        KX_SHA256_SIXTEEN(i, KX_SHA256_EXPAND);
     }
 
     state[0] += a; state[1] += b; state[2] += c; state[3] += d;
@@ -71,6 +78,8 @@ void Sha256Compress(uint32_t state[8], const uint32_t block[16])
 
 #undef KX_SHA256_ROUND
 #undef KX_SHA256_EXPAND
+#undef KX_SHA256_LOAD
+#undef KX_SHA256_SIXTEEN
 
 void ShaWipe(void* data, size_t length)
 {

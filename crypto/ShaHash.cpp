@@ -58,6 +58,23 @@ void CShaHash::WriteDigest(uint8_t* digest, int words) const
     }
 }
 
+#define KX_SHA1_CHOOSE(x, y, z) ((z) ^ ((x) & ((y) ^ (z))))
+#define KX_SHA1_PARITY(x, y, z) ((x) ^ (y) ^ (z))
+#define KX_SHA1_MAJORITY(x, y, z) (((x) & (y)) | ((z) & ((x) | (y))))
+#define KX_SHA1_STEP(a, b, c, d, e, F, k, t)               \
+    do {                                                   \
+        e += Rotl(a, 5) + F(b, c, d) + (k) + w[t];         \
+        b = Rotl(b, 30);                                   \
+    } while (0)
+#define KX_SHA1_FIVE(t, F, k)                              \
+    do {                                                   \
+        KX_SHA1_STEP(a, bb, c, d, e, F, k, (t) + 0);       \
+        KX_SHA1_STEP(e, a, bb, c, d, F, k, (t) + 1);       \
+        KX_SHA1_STEP(d, e, a, bb, c, F, k, (t) + 2);       \
+        KX_SHA1_STEP(c, d, e, a, bb, F, k, (t) + 3);       \
+        KX_SHA1_STEP(bb, c, d, e, a, F, k, (t) + 4);       \
+    } while (0)
+
 bool CShaHash::Sha1(const uint8_t* message, uint32_t length, uint8_t* digest)
 {
     if (length >= kMaxLength)
@@ -72,28 +89,16 @@ bool CShaHash::Sha1(const uint8_t* message, uint32_t length, uint8_t* digest)
         for (int t = 16; t < 80; ++t)
             w[t] = Rotl(w[t - 3] ^ w[t - 8] ^ w[t - 14] ^ w[t - 16], 1);
         uint32_t a = m_state[0], bb = m_state[1], c = m_state[2], d = m_state[3], e = m_state[4];
-        for (int t = 0; t < 80; ++t) {
-            uint32_t f, k;
-            if (t < 20) {
-                f = (bb & c) | (~bb & d);
-                k = 0x5A827999;
-            } else if (t < 40) {
-                f = bb ^ c ^ d;
-                k = 0x6ED9EBA1;
-            } else if (t < 60) {
-                f = (bb & c) | (bb & d) | (c & d);
-                k = 0x8F1BBCDC;
-            } else {
-                f = bb ^ c ^ d;
-                k = 0xCA62C1D6;
-            }
-            uint32_t temp = Rotl(a, 5) + f + e + k + w[t];
-            e = d;
-            d = c;
-            c = Rotl(bb, 30);
-            bb = a;
-            a = temp;
-        }
+        // The four groups of twenty steps, each with its own function and constant;
+        // five steps per pass with the variables renamed instead of moved.
+        for (int t = 0; t < 20; t += 5)
+            KX_SHA1_FIVE(t, KX_SHA1_CHOOSE, 0x5A827999);
+        for (int t = 20; t < 40; t += 5)
+            KX_SHA1_FIVE(t, KX_SHA1_PARITY, 0x6ED9EBA1);
+        for (int t = 40; t < 60; t += 5)
+            KX_SHA1_FIVE(t, KX_SHA1_MAJORITY, 0x8F1BBCDC);
+        for (int t = 60; t < 80; t += 5)
+            KX_SHA1_FIVE(t, KX_SHA1_PARITY, 0xCA62C1D6);
         m_state[0] += a;
         m_state[1] += bb;
         m_state[2] += c;
@@ -103,6 +108,12 @@ bool CShaHash::Sha1(const uint8_t* message, uint32_t length, uint8_t* digest)
     WriteDigest(digest, 5);
     return false;
 }
+
+#undef KX_SHA1_FIVE
+#undef KX_SHA1_STEP
+#undef KX_SHA1_MAJORITY
+#undef KX_SHA1_PARITY
+#undef KX_SHA1_CHOOSE
 
 bool CShaHash::Sha256(const uint8_t* message, uint32_t length, uint8_t* digest)
 {
