@@ -7,6 +7,7 @@
 // The drive's own faults (medium errors, access key refused, volatile state lost)
 // belong to the drive; the tester's card faults to the slot (Site.h).
 #pragma once
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -87,7 +88,7 @@ class Faults {
   };
   mutable std::mutex mutex_;
   std::vector<Entry> rules_;
-  bool any_ = false;  // read without the lock only as a hint; re-checked under it
+  std::atomic<bool> any_{false};  // lets requests skip the lock while no rule is set
 };
 
 // One request as the device saw and answered it.

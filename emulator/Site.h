@@ -38,6 +38,10 @@ class Drive;
 class SiteBackend;
 
 constexpr int kMaxSlots = 48;
+// Disk numbers (IOCTL_STORAGE_GET_DEVICE_NUMBER) of bridges and SATA ports: base +
+// slot. A tester board's disk number is its physical-drive number.
+constexpr int kBridgeDiskBase = 100;
+constexpr int kSataDiskBase = 200;
 
 // A tester board's identity and readings: the INQUIRY data and the 528-byte
 // information page (08 F2 A0), the firmware version (08 F2 50 30) and the
@@ -58,6 +62,7 @@ struct TesterInfo {
   std::uint16_t cardCurrent = 1000;  // raw card current reading
   std::uint16_t maxCurrent = 1500;   // raw max-current reading (cleared to 0 by 08 F2 50 24 01)
   std::uint32_t detectMs = 0;        // after power-on the tester reports "detecting" for this long
+  int pageSlot = 0;                  // slot written in the page; 0: the slot served (others test the finder)
 };
 
 enum class ShortFault : std::uint8_t { None, FirstTest, BothTests };
@@ -89,7 +94,6 @@ struct VolumeFaults {
 struct CardStatus {
   bool hasDrive = false;
   bool powered = false;
-  std::uint8_t state = 0;       // what card detect would report now
   std::uint8_t voltageLevel = 0;  // last adjust-voltage level
   bool devSleep = false;          // DEVSLP line
   std::uint32_t powerCycles = 0;  // power-ons, card resets included
@@ -193,6 +197,11 @@ class Site : public std::enable_shared_from_this<Site> {
   void SetTesterFaults(int slot, const TesterFaults& faults);
   TesterFaults GetTesterFaults(int slot) const;
   CardStatus Card(int slot) const;
+  // Disk number the slot's volume reports: its bridge's, else its SATA port's,
+  // else its tester board's; FFFFFFFFh when nothing serves the slot.
+  win::DWORD SlotDiskNumber(int slot);
+  // Whether a front end can be opened now (not gone; a SATA port needs a drive).
+  bool PortPresent(const FrontEnd& fe) const;
 
   // Listing of the bridges (GetDev) or the SATA ports (GetDevSata), in slot order:
   // node "kxemu-bridge-SS" / "kxemu-sata-SS" and the port's path, "NULL" when the

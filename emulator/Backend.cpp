@@ -1,0 +1,144 @@
+#include "emulator/Backend.h"
+
+#include <cctype>
+#include <cstring>
+
+#include "emulator/Transport.h"
+
+namespace emu {
+
+namespace {
+
+bool startsWithNoCase(const std::string& s, const char* prefix, std::size_t& pos) {
+  const std::size_t n = std::strlen(prefix);
+  if (s.size() < n) return false;
+  for (std::size_t i = 0; i < n; ++i)
+    if (std::tolower(static_cast<unsigned char>(s[i])) != std::tolower(static_cast<unsigned char>(prefix[i])))
+      return false;
+  pos = n;
+  return true;
+}
+
+// A decimal number filling the rest of the path (1 to 3 digits).
+int numberAt(const std::string& s, std::size_t pos) {
+  if (pos >= s.size() || s.size() - pos > 3) return -1;
+  int v = 0;
+  for (std::size_t i = pos; i < s.size(); ++i) {
+    if (!std::isdigit(static_cast<unsigned char>(s[i]))) return -1;
+    v = v * 10 + (s[i] - '0');
+  }
+  return v;
+}
+
+class DeviceHandle final : public platform::IDeviceHandle {
+ public:
+  DeviceHandle(std::shared_ptr<Site> site, FrontEnd* fe) : site_(std::move(site)), fe_(fe) {}
+  win::DWORD IoControl(win::DWORD code, void* in, win::DWORD inSize, void* out, win::DWORD outSize,
+                       win::DWORD* returned) override {
+    return fe_->IoControl(code, in, inSize, out, outSize, returned);
+  }
+
+ private:
+  std::shared_ptr<Site> site_;  // keeps the front end alive
+  FrontEnd* fe_;
+};
+
+class VolumeHandle final : public platform::IDeviceHandle {
+ public:
+  VolumeHandle(std::shared_ptr<Site> site, char letter) : site_(std::move(site)), letter_(letter) {}
+  ~VolumeHandle() override { transport::VolumeHandleClosed(*site_, letter_, this); }
+  win::DWORD IoControl(win::DWORD code, void*, win::DWORD, void* out, win::DWORD outSize,
+                       win::DWORD* returned) override {
+    return transport::VolumeControl(*site_, letter_, this, code, out, outSize, returned);
+  }
+
+ private:
+  std::shared_ptr<Site> site_;
+  char letter_;
+};
+
+}  // namespace
+
+DevicePath ParseDevicePath(const std::string& path) {
+  DevicePath p;
+  std::size_t pos = 0;
+  if (startsWithNoCase(path, "\\\\.\\PhysicalDrive", pos)) {
+    p.number = numberAt(path, pos);
+    if (p.number >= 0) p.kind = DevicePath::Kind::PhysicalDrive;
+  } else if (startsWithNoCase(path, "\\\\?\\kxemu#bridge#", pos)) {
+    p.number = numberAt(path, pos);
+    if (p.number >= 0) p.kind = DevicePath::Kind::Bridge;
+  } else if (startsWithNoCase(path, "\\\\?\\kxemu#sata#", pos)) {
+    p.number = numberAt(path, pos);
+    if (p.number >= 0) p.kind = DevicePath::Kind::Sata;
+  } else if (path.size() == 6 && startsWithNoCase(path, "\\\\.\\", pos) && path[5] == ':' &&
+             std::isalpha(static_cast<unsigned char>(path[4]))) {
+    p.kind = DevicePath::Kind::Volume;
+    p.letter = static_cast<char>(std::toupper(static_cast<unsigned char>(path[4])));
+  }
+  return p;
+}
+
+bool SiteBackend::Claims(const std::string& path) const {
+  std::size_t pos = 0;
+  if (startsWithNoCase(path, "\\\\.\\PhysicalDrive", pos) || startsWithNoCase(path, "\\\\?\\kxemu#", pos)) return true;
+  const DevicePath p = ParseDevicePath(path);
+  if (p.kind != DevicePath::Kind::Volume) return false;
+  auto site = site_.lock();
+  return site && site->VolumeAt(p.letter) != nullptr;
+}
+
+win::DWORD SiteBackend::Open(const std::string& path, win::DWORD, win::DWORD,
+                             std::shared_ptr<platform::IDeviceHandle>& handle) {
+  auto site = site_.lock();
+  if (!site) return win::ERROR_FILE_NOT_FOUND;
+  const DevicePath p = ParseDevicePath(path);
+  if (p.kind == DevicePath::Kind::Volume) {
+    Site::VolumeState* v = site->VolumeAt(p.letter);
+    if (!v) return win::ERROR_FILE_NOT_FOUND;
+    {
+      std::lock_guard lock(v->mutex);
+      if (v->spec.slot != 0) {
+        const auto drive = site->GetDrive(v->spec.slot);
+        if (!drive || drive->Removed()) return win::ERROR_FILE_NOT_FOUND;
+      }
+      int& f = v->spec.faults.open;
+      if (f != 0) {
+        if (f > 0) --f;
+        return win::ERROR_ACCESS_DENIED;
+      }
+    }
+    handle = std::make_shared<VolumeHandle>(site, p.letter);
+    return 0;
+  }
+  FrontEnd* fe = site->Find(path);
+  if (!fe || !site->PortPresent(*fe)) return win::ERROR_FILE_NOT_FOUND;
+  handle = std::make_shared<DeviceHandle>(site, fe);
+  return 0;
+}
+
+win::DWORD SiteBackend::LogicalDrives() const {
+  auto site = site_.lock();
+  if (!site) return 0;
+  win::DWORD mask = 0;
+  for (char c = 'D'; c <= 'Z'; ++c) {
+    const VolumeSpec v = site->Volume(c);
+    if (v.letter == 0) continue;
+    if (v.slot != 0) {
+      const auto drive = site->GetDrive(v.slot);
+      if (!drive || drive->Removed()) continue;
+    }
+    mask |= 1u << (c - 'A');
+  }
+  return mask;
+}
+
+win::UINT SiteBackend::DriveType(char letter) const {
+  auto site = site_.lock();
+  if (!site) return win::DRIVE_NO_ROOT_DIR;
+  const VolumeSpec v = site->Volume(letter);
+  if (v.letter == 0) return win::DRIVE_NO_ROOT_DIR;
+  return v.slot == 0 ? win::DRIVE_CDROM : win::DRIVE_FIXED;
+}
+
+}  // namespace emu

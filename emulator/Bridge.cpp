@@ -1,0 +1,166 @@
+// SAT ATA PASS-THROUGH (12) A1h and (16) 85h, as a USB-to-SATA bridge decodes
+// them: protocol, transfer direction and length fields, CK_COND and the ATA
+// status return descriptor, the response-information request (protocol 15) that
+// the host uses as its card detect, and the reset protocols.
+#include <algorithm>
+
+#include "emulator/Transport.h"
+
+namespace emu {
+namespace transport {
+
+namespace {
+
+enum : std::uint8_t {
+  kProtoHardReset = 0,
+  kProtoSoftReset = 1,
+  kProtoNonData = 3,
+  kProtoPioIn = 4,
+  kProtoPioOut = 5,
+  kProtoDma = 6,
+  kProtoDiagnostic = 8,
+  kProtoDeviceReset = 9,
+  kProtoUdmaIn = 10,
+  kProtoUdmaOut = 11,
+  kProtoResponseInfo = 15,
+};
+
+void loadRegisters(const std::uint8_t* c, bool is16, bool extend, AtaRequest& r) {
+  if (is16) {
+    r.features = c[4];
+    r.count = c[6];
+    r.lbaLow = c[8];
+    r.lbaMid = c[10];
+    r.lbaHigh = c[12];
+    r.device = c[13];
+    r.command = c[14];
+    if (extend) {
+      r.is48 = true;
+      r.featuresExp = c[3];
+      r.countExp = c[5];
+      r.lbaLowExp = c[7];
+      r.lbaMidExp = c[9];
+      r.lbaHighExp = c[11];
+    }
+  } else {
+    r.features = c[3];
+    r.count = c[4];
+    r.lbaLow = c[5];
+    r.lbaMid = c[6];
+    r.lbaHigh = c[7];
+    r.device = c[8];
+    r.command = c[9];
+  }
+}
+
+}  // namespace
+
+void SatCommand(Site& site, FrontEnd& fe, ScsiExchange& x) {
+  const std::uint8_t* c = x.cdb;
+  const bool is16 = c[0] == 0x85;
+  const std::uint8_t protocol = (c[1] >> 1) & 0x0F;
+  const bool extend = is16 && (c[1] & 0x01);
+  const std::uint8_t flags = c[2];
+  const bool ckCond = flags & 0x20;
+  const bool fromDevice = flags & 0x08;
+  const bool inBlocks = flags & 0x04;
+  const std::uint8_t lengthField = flags & 0x03;
+
+  AtaRequest req;
+  loadRegisters(c, is16, extend, req);
+
+  bool dataProtocol = true;
+  switch (protocol) {
+    case kProtoHardReset:
+    case kProtoSoftReset:
+    case kProtoDeviceReset: {
+      Site::SlotState* s = site.SlotAt(fe.Slot());
+      auto drive = s ? s->GetDrive() : nullptr;
+      if (!drive || drive->Removed()) {
+        FixedSense(x, kNotReady, kAscMediumNotPresent, 0);
+        return;
+      }
+      drive->HardReset();
+      x.note = "reset";
+      return;
+    }
+    case kProtoResponseInfo: {
+      // The host's card detect and device-sleep requests: a SET FEATURES rides
+      // along when a command is given; the answer is always the status return
+      // descriptor, with GOOD status whatever CK_COND says.
+      if (req.command != 0) {
+        AtaRequest run = req;
+        run.protocol = AtaProtocol::NonData;
+        AtaResponse resp;
+        ScsiExchange inner;
+        inner.timeoutSec = x.timeoutSec;
+        if (!RunOnDrive(site, fe.Slot(), run, inner, resp) && inner.osError != 0) {
+          x.osError = inner.osError;
+          x.note = inner.note;
+          return;
+        }
+      }
+      std::uint8_t reply[16];
+      CardDetectReply(site, fe.Slot(), false, reply);
+      x.Reply(reply, 14);
+      return;
+    }
+    case kProtoNonData:
+    case kProtoDiagnostic:
+      req.protocol = AtaProtocol::NonData;
+      dataProtocol = false;
+      break;
+    case kProtoPioIn:
+      req.protocol = AtaProtocol::PioIn;
+      break;
+    case kProtoPioOut:
+      req.protocol = AtaProtocol::PioOut;
+      break;
+    case kProtoUdmaIn:
+      req.protocol = AtaProtocol::DmaIn;
+      break;
+    case kProtoUdmaOut:
+      req.protocol = AtaProtocol::DmaOut;
+      break;
+    case kProtoDma:
+      req.protocol = fromDevice ? AtaProtocol::DmaIn : AtaProtocol::DmaOut;
+      break;
+    default:
+      InvalidField(x, 1, 4);
+      return;
+  }
+
+  if (dataProtocol) {
+    if (IsDataIn(req.protocol) != fromDevice) {
+      InvalidField(x, 2, 3);  // T_DIR contradicts the protocol
+      return;
+    }
+    std::uint32_t units;
+    if (lengthField == 1) {
+      units = req.features | (extend ? static_cast<std::uint32_t>(req.featuresExp) << 8 : 0);
+    } else if (lengthField == 2) {
+      units = req.count | (extend ? static_cast<std::uint32_t>(req.countExp) << 8 : 0);
+    } else {
+      InvalidField(x, 2, 1);  // no length, or a length in a field this bridge lacks
+      return;
+    }
+    const std::uint32_t implied = inBlocks ? units * 512u : units;
+    x.transferCap = std::min(x.transferCap, implied);
+  }
+
+  if (IsVendorModeEntry(req) && !WaitCardReady(site, fe.Slot(), x.timeoutSec)) {
+    x.osError = win::ERROR_SEM_TIMEOUT;
+    x.note = "card never became ready";
+    return;
+  }
+  AtaResponse resp;
+  if (!RunOnDrive(site, fe.Slot(), req, x, resp)) return;
+  if ((resp.status & kStatusErr) || resp.error != 0) {
+    AtaSense(x, (resp.error & kErrorUnc) ? kMediumError : kAbortedCommand, 0x00, 0x1D, resp, extend);
+  } else if (ckCond && !x.ignoreCkCond) {
+    AtaSense(x, kRecoveredError, 0x00, 0x1D, resp, extend);
+  }
+}
+
+}  // namespace transport
+}  // namespace emu
