@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <type_traits>
 
 #include "crypto/ShaCore.h"
 
@@ -40,12 +41,60 @@ inline uint64_t LoadBE64(const uint8_t* p)
            (uint64_t(p[4]) << 24) | (uint64_t(p[5]) << 16) | (uint64_t(p[6]) << 8) | uint64_t(p[7]);
 }
 
-inline void StoreBE64(uint64_t v, uint8_t* p)
+template <class Word>
+void StoreBE(Word v, uint8_t* p)
 {
-    for (int i = 7; i >= 0; --i) {
+    for (int i = int(sizeof(Word)) - 1; i >= 0; --i) {
         p[i] = uint8_t(v);
         v >>= 8;
     }
+}
+
+// Shared update of both context kinds: total counts bytes in two words, low
+// first; whole blocks go straight from the input, the tail waits in the buffer.
+template <size_t kBlock, class Context, class Process>
+void FeedBytes(Context& ctx, const uint8_t* input, int32_t length, Process process)
+{
+    using Word = std::remove_reference_t<decltype(ctx.total[0])>;
+    if (length <= 0)
+        return;
+    Word n = static_cast<Word>(length);
+    Word left = ctx.total[0] & (kBlock - 1);
+    const Word fill = kBlock - left;
+    ctx.total[0] += n;
+    if (ctx.total[0] < n)
+        ctx.total[1]++;
+    if (left != 0 && n >= fill) {
+        std::memcpy(ctx.buffer + left, input, fill);
+        process(ctx, ctx.buffer);
+        input += fill;
+        n -= fill;
+        left = 0;
+    }
+    for (; n >= kBlock; n -= kBlock, input += kBlock)
+        process(ctx, input);
+    if (n > 0)
+        std::memcpy(ctx.buffer + left, input, n);
+}
+
+// Shared finish: padding up to the length field, the bit count (two words,
+// high first), then the first `words` state words big-endian.
+template <size_t kBlock, class Context, class Update>
+void FinishDigest(Context& ctx, const uint8_t* padding, Update update, int words, uint8_t* output)
+{
+    using Word = std::remove_reference_t<decltype(ctx.total[0])>;
+    constexpr int kBits = int(sizeof(Word)) * 8;
+    constexpr size_t kField = 2 * sizeof(Word);
+    uint8_t lengthBlock[kField];
+    StoreBE<Word>((ctx.total[0] >> (kBits - 3)) | (ctx.total[1] << 3), lengthBlock);
+    StoreBE<Word>(ctx.total[0] << 3, lengthBlock + sizeof(Word));
+
+    const size_t last = static_cast<size_t>(ctx.total[0] & (kBlock - 1));
+    const size_t padCount = (last < kBlock - kField) ? (kBlock - kField - last) : (2 * kBlock - kField - last);
+    update(ctx, padding, static_cast<int32_t>(padCount));
+    update(ctx, lengthBlock, static_cast<int32_t>(kField));
+    for (int i = 0; i < words; ++i)
+        StoreBE<Word>(ctx.state[i], output + sizeof(Word) * i);
 }
 
 } // namespace
@@ -59,14 +108,6 @@ CSha2Hash::~CSha2Hash() = default;
 uint32_t CSha2Hash::LoadWordBE(const uint8_t* p)
 {
     return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | uint32_t(p[3]);
-}
-
-void CSha2Hash::StoreWordBE(uint32_t v, uint8_t* p)
-{
-    p[0] = uint8_t(v >> 24);
-    p[1] = uint8_t(v >> 16);
-    p[2] = uint8_t(v >> 8);
-    p[3] = uint8_t(v);
 }
 
 // ---- SHA-224 / SHA-256 ----
@@ -93,43 +134,13 @@ void CSha2Hash::Sha256Starts(Sha256Context& ctx, int32_t is224) const
 
 void CSha2Hash::Sha256Update(Sha256Context& ctx, const uint8_t* input, int32_t length) const
 {
-    if (length <= 0)
-        return;
-    uint32_t n = static_cast<uint32_t>(length);
-    uint32_t left = ctx.total[0] & 0x3F;
-    const uint32_t fill = 64 - left;
-    ctx.total[0] += n;
-    if (ctx.total[0] < n)
-        ctx.total[1]++;
-    if (left != 0 && n >= fill) {
-        std::memcpy(ctx.buffer + left, input, fill);
-        Sha256Process(ctx, ctx.buffer);
-        input += fill;
-        n -= fill;
-        left = 0;
-    }
-    for (; n >= 64; n -= 64, input += 64)
-        Sha256Process(ctx, input);
-    if (n > 0)
-        std::memcpy(ctx.buffer + left, input, n);
+    FeedBytes<64>(ctx, input, length, Sha256Process);
 }
 
 void CSha2Hash::Sha256Finish(Sha256Context& ctx, uint8_t* output) const
 {
-    uint8_t lengthBlock[8];
-    const uint32_t high = (ctx.total[0] >> 29) | (ctx.total[1] << 3);
-    const uint32_t low = ctx.total[0] << 3;
-    StoreWordBE(high, lengthBlock);
-    StoreWordBE(low, lengthBlock + 4);
-
-    const uint32_t last = ctx.total[0] & 0x3F;
-    const uint32_t padCount = (last < 56) ? (56 - last) : (120 - last);
-    Sha256Update(ctx, m_padding, static_cast<int32_t>(padCount));
-    Sha256Update(ctx, lengthBlock, 8);
-
-    const int words = ctx.is224 ? 7 : 8;
-    for (int i = 0; i < words; ++i)
-        StoreWordBE(ctx.state[i], output + 4 * i);
+    auto update = [this](Sha256Context& c, const uint8_t* in, int32_t n) { Sha256Update(c, in, n); };
+    FinishDigest<64>(ctx, m_padding, update, ctx.is224 ? 7 : 8, output);
 }
 
 void CSha2Hash::Sha256(const uint8_t* input, int32_t length, uint8_t* output, int32_t is224) const
@@ -287,43 +298,13 @@ void CSha2Hash::Sha512Starts(Sha512Context& ctx, int32_t is384) const
 
 void CSha2Hash::Sha512Update(Sha512Context& ctx, const uint8_t* input, int32_t length) const
 {
-    if (length <= 0)
-        return;
-    uint64_t n = static_cast<uint64_t>(length);
-    uint64_t left = ctx.total[0] & 0x7F;
-    const uint64_t fill = 128 - left;
-    ctx.total[0] += n;
-    if (ctx.total[0] < n)
-        ctx.total[1]++;
-    if (left != 0 && n >= fill) {
-        std::memcpy(ctx.buffer + left, input, fill);
-        Sha512Process(ctx, ctx.buffer);
-        input += fill;
-        n -= fill;
-        left = 0;
-    }
-    for (; n >= 128; n -= 128, input += 128)
-        Sha512Process(ctx, input);
-    if (n > 0)
-        std::memcpy(ctx.buffer + left, input, n);
+    FeedBytes<128>(ctx, input, length, Sha512Process);
 }
 
 void CSha2Hash::Sha512Finish(Sha512Context& ctx, uint8_t* output) const
 {
-    uint8_t lengthBlock[16];
-    const uint64_t high = (ctx.total[0] >> 61) | (ctx.total[1] << 3);
-    const uint64_t low = ctx.total[0] << 3;
-    StoreBE64(high, lengthBlock);
-    StoreBE64(low, lengthBlock + 8);
-
-    const uint64_t last = ctx.total[0] & 0x7F;
-    const uint64_t padCount = (last < 112) ? (112 - last) : (240 - last);
-    Sha512Update(ctx, kSha512Padding, static_cast<int32_t>(padCount));
-    Sha512Update(ctx, lengthBlock, 16);
-
-    const int words = ctx.is384 ? 6 : 8;
-    for (int i = 0; i < words; ++i)
-        StoreBE64(ctx.state[i], output + 8 * i);
+    auto update = [this](Sha512Context& c, const uint8_t* in, int32_t n) { Sha512Update(c, in, n); };
+    FinishDigest<128>(ctx, kSha512Padding, update, ctx.is384 ? 6 : 8, output);
 }
 
 void CSha2Hash::Sha512(const uint8_t* input, int32_t length, uint8_t* output, int32_t is384) const

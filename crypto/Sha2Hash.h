@@ -54,7 +54,6 @@ private:
     static void Sha256Process(Sha256Context& ctx, const uint8_t* data);
     static void Sha512Process(Sha512Context& ctx, const uint8_t* data);
     static uint32_t LoadWordBE(const uint8_t* p);
-    static void StoreWordBE(uint32_t v, uint8_t* p);
 
     uint8_t m_padding[64];
 };

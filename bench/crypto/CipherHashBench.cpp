@@ -143,84 +143,67 @@ BENCHMARK_CAPTURE(BM_BlowfishCbc_OpenSsl, decrypt, false);
 
 // ---- hashes ----
 
-void OpenSslDigest(benchmark::State& state, const EVP_MD* md)
+// Runs f over the shared input once per iteration.
+template <class F>
+void HashLoop(benchmark::State& state, F f)
 {
     uint8_t out[EVP_MAX_MD_SIZE];
-    unsigned int len = 0;
     for (auto _ : state) {
-        EVP_Digest(Input().data(), kBufferSize, out, &len, md, nullptr);
+        f(out);
         benchmark::DoNotOptimize(out);
     }
     Bytes(state);
 }
 
+void OpenSslDigest(benchmark::State& state, const EVP_MD* md)
+{
+    HashLoop(state, [md](uint8_t* out) {
+        unsigned int len = 0;
+        EVP_Digest(Input().data(), kBufferSize, out, &len, md, nullptr);
+    });
+}
+
+const int32_t kSize32 = static_cast<int32_t>(kBufferSize);
+
 void BM_Sha256_Ours(benchmark::State& state)
 {
     CSha2Hash h;
-    uint8_t out[32];
-    for (auto _ : state) {
-        h.Sha256(Input().data(), static_cast<int32_t>(kBufferSize), out, 0);
-        benchmark::DoNotOptimize(out);
-    }
-    Bytes(state);
+    HashLoop(state, [&h](uint8_t* out) { h.Sha256(Input().data(), kSize32, out, 0); });
 }
 void BM_Sha256_OpenSsl(benchmark::State& state) { OpenSslDigest(state, EVP_sha256()); }
 
 void BM_Sha512_Ours(benchmark::State& state)
 {
     CSha2Hash h;
-    uint8_t out[64];
-    for (auto _ : state) {
-        h.Sha512(Input().data(), static_cast<int32_t>(kBufferSize), out, 0);
-        benchmark::DoNotOptimize(out);
-    }
-    Bytes(state);
+    HashLoop(state, [&h](uint8_t* out) { h.Sha512(Input().data(), kSize32, out, 0); });
 }
 void BM_Sha512_OpenSsl(benchmark::State& state) { OpenSslDigest(state, EVP_sha512()); }
 
 void BM_WholeMessageSha256_Ours(benchmark::State& state)
 {
     CShaHash h;
-    uint8_t out[32];
-    for (auto _ : state) {
-        h.Sha256(Input().data(), static_cast<uint32_t>(kBufferSize), out);
-        benchmark::DoNotOptimize(out);
-    }
-    Bytes(state);
+    HashLoop(state, [&h](uint8_t* out) { h.Sha256(Input().data(), kBufferSize, out); });
 }
 
 void BM_WholeMessageSha1_Ours(benchmark::State& state)
 {
     CShaHash h;
-    uint8_t out[20];
-    for (auto _ : state) {
-        h.Sha1(Input().data(), static_cast<uint32_t>(kBufferSize), out);
-        benchmark::DoNotOptimize(out);
-    }
-    Bytes(state);
+    HashLoop(state, [&h](uint8_t* out) { h.Sha1(Input().data(), kBufferSize, out); });
 }
 void BM_Sha1_OpenSsl(benchmark::State& state) { OpenSslDigest(state, EVP_sha1()); }
 
 void BM_HmacSha256_Ours(benchmark::State& state)
 {
     CSha2Hash h;
-    uint8_t out[32];
-    for (auto _ : state) {
-        h.HmacSha256(kKey, 32, Input().data(), static_cast<int32_t>(kBufferSize), out, 0);
-        benchmark::DoNotOptimize(out);
-    }
-    Bytes(state);
+    HashLoop(state, [&h](uint8_t* out) { h.HmacSha256(kKey, 32, Input().data(), kSize32, out, 0); });
 }
 
 void BM_HmacSha256_OpenSsl(benchmark::State& state)
 {
-    uint8_t out[EVP_MAX_MD_SIZE];
-    unsigned int len = 0;
-    for (auto _ : state) {
+    HashLoop(state, [](uint8_t* out) {
+        unsigned int len = 0;
         HMAC(EVP_sha256(), kKey, 32, Input().data(), kBufferSize, out, &len);
-        benchmark::DoNotOptimize(out);
-    }
-    Bytes(state);
+    });
 }
 
 BENCHMARK(BM_Sha256_Ours);
