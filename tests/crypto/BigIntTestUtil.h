@@ -42,6 +42,11 @@ private:
     mpz_t m_value;
 };
 
+inline CBigInteger B(int32_t v)
+{
+    return CBigInteger(v);
+}
+
 inline Mpz ToMpz(const CBigInteger& x)
 {
     Mpz r;

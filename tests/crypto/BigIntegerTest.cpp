@@ -7,17 +7,13 @@
 #include "tests/crypto/BigIntTestUtil.h"
 
 using bigtest::FromMpz;
+using bigtest::B;
 using bigtest::Hex;
 using bigtest::Mpz;
 using bigtest::RandomBig;
 using bigtest::ToMpz;
 
 namespace {
-
-CBigInteger B(int32_t v)
-{
-    return CBigInteger(v);
-}
 
 TEST(BigIntegerTest, ConstructionAndBuffers)
 {

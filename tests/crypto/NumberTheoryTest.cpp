@@ -12,6 +12,7 @@
 #include "tests/crypto/BigIntTestUtil.h"
 
 using bigtest::FromMpz;
+using bigtest::B;
 using bigtest::Hex;
 using bigtest::Mpz;
 using bigtest::RandomBig;
@@ -19,11 +20,6 @@ using bigtest::RandomWords;
 using bigtest::ToMpz;
 
 namespace {
-
-CBigInteger B(int32_t v)
-{
-    return CBigInteger(v);
-}
 
 struct BnDeleter
 {

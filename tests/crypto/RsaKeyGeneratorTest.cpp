@@ -9,17 +9,13 @@
 
 #include "tests/crypto/BigIntTestUtil.h"
 
+using bigtest::B;
 using bigtest::Hex;
 using bigtest::Mpz;
 using bigtest::RandomBig;
 using bigtest::ToMpz;
 
 namespace {
-
-CBigInteger B(int32_t v)
-{
-    return CBigInteger(v);
-}
 
 // Everything a key pair must satisfy, checked with GMP.
 void CheckKey(CRsaKeyGenerator& g, uint32_t bits, std::mt19937_64& rng)
