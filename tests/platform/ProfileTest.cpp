@@ -1,11 +1,9 @@
 #include "platform/Profile.h"
 
-#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <atomic>
 #include <chrono>
-#include <csignal>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -231,19 +229,13 @@ TEST_F(Profile, AFailedWriteLeavesTheOldFileAndNoTemporaryFile) {
   std::string big = "[S]\r\n";
   for (int i = 0; i < 200; ++i) big += "key" + std::to_string(i) + "=" + std::string(40, 'v') + "\r\n";
   writeRaw(ini, big);
-  // A file-size limit makes the write fail part way, as a full disk would.
-  struct sigaction ignore {}, old {};
-  ignore.sa_handler = SIG_IGN;
-  sigaction(SIGXFSZ, &ignore, &old);
-  rlimit saved{};
-  getrlimit(RLIMIT_FSIZE, &saved);
-  rlimit small = saved;
-  small.rlim_cur = 4096;
-  setrlimit(RLIMIT_FSIZE, &small);
-  const BOOL ok = WritePrivateProfileString("S", "extra", "1", ini.c_str());
-  const DWORD err = GetLastError();
-  setrlimit(RLIMIT_FSIZE, &saved);
-  sigaction(SIGXFSZ, &old, nullptr);
+  BOOL ok = TRUE;
+  DWORD err = 0;
+  {
+    kxtest::ScopedFileSizeLimit full(4096);  // the write fails part way, as on a full disk
+    ok = WritePrivateProfileString("S", "extra", "1", ini.c_str());
+    err = GetLastError();
+  }
   EXPECT_FALSE(ok);
   EXPECT_EQ(err, ERROR_DISK_FULL);
   EXPECT_EQ(readRaw(ini), big);

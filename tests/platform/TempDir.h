@@ -1,6 +1,9 @@
 // A fresh folder per test, removed afterwards, plus small file helpers.
 #pragma once
+#include <sys/resource.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include <cstdlib>
 #include <filesystem>
@@ -55,6 +58,31 @@ class ScopedCwd {
 
  private:
   std::filesystem::path old_;
+};
+
+// Caps the size of files this process may write, so writes fail part way as
+// they would on a full disk. SIGXFSZ is ignored meanwhile.
+class ScopedFileSizeLimit {
+ public:
+  explicit ScopedFileSizeLimit(rlim_t bytes) {
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigaction(SIGXFSZ, &ignore, &oldAction_);
+    getrlimit(RLIMIT_FSIZE, &saved_);
+    rlimit small = saved_;
+    small.rlim_cur = bytes;
+    setrlimit(RLIMIT_FSIZE, &small);
+  }
+  ~ScopedFileSizeLimit() {
+    setrlimit(RLIMIT_FSIZE, &saved_);
+    sigaction(SIGXFSZ, &oldAction_, nullptr);
+  }
+  ScopedFileSizeLimit(const ScopedFileSizeLimit&) = delete;
+  ScopedFileSizeLimit& operator=(const ScopedFileSizeLimit&) = delete;
+
+ private:
+  struct sigaction oldAction_ {};
+  rlimit saved_{};
 };
 
 }  // namespace kxtest

@@ -1,0 +1,74 @@
+#include "platform/Identity.h"
+
+#include <ifaddrs.h>
+#include <net/if.h>
+#include <netpacket/packet.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+
+namespace platform {
+
+std::string ComputerName() {
+  char host[256] = {};
+  if (::gethostname(host, sizeof host - 1) != 0) return {};
+  std::string name(host);
+  const auto dot = name.find('.');
+  if (dot != std::string::npos) name.resize(dot);
+  if (name.size() > win::MAX_COMPUTERNAME_LENGTH) name.resize(win::MAX_COMPUTERNAME_LENGTH);
+  return name;
+}
+
+bool GetMacAddress(std::array<std::uint8_t, 6>& mac) {
+  ifaddrs* list = nullptr;
+  if (::getifaddrs(&list) != 0) return false;
+  bool found = false;
+  for (ifaddrs* a = list; a != nullptr && !found; a = a->ifa_next) {
+    if (a->ifa_addr == nullptr || a->ifa_addr->sa_family != AF_PACKET || (a->ifa_flags & IFF_LOOPBACK)) continue;
+    const auto* ll = reinterpret_cast<const sockaddr_ll*>(a->ifa_addr);
+    if (ll->sll_halen != 6) continue;
+    bool zero = true;
+    for (int i = 0; i < 6; ++i) zero = zero && ll->sll_addr[i] == 0;
+    if (zero) continue;
+    std::memcpy(mac.data(), ll->sll_addr, 6);
+    found = true;
+  }
+  ::freeifaddrs(list);
+  return found;
+}
+
+win::LANGID LangIdForLocale(const std::string& locale) {
+  if (locale.rfind("zh_CN", 0) == 0) return 2052;
+  if (locale.rfind("zh_TW", 0) == 0) return 1028;
+  return 1033;
+}
+
+}  // namespace platform
+
+namespace win {
+
+BOOL GetComputerName(char* buffer, DWORD* size) {
+  if (size == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  const std::string name = platform::ComputerName();
+  if (buffer == nullptr || *size < name.size() + 1) {
+    *size = static_cast<DWORD>(name.size() + 1);
+    SetLastError(ERROR_BUFFER_OVERFLOW);
+    return FALSE;
+  }
+  std::memcpy(buffer, name.c_str(), name.size() + 1);
+  *size = static_cast<DWORD>(name.size());
+  SetLastError(0);
+  return TRUE;
+}
+
+LANGID GetSystemDefaultLangID() {
+  const char* lang = std::getenv("LANG");
+  return platform::LangIdForLocale(lang ? lang : "");
+}
+
+}  // namespace win

@@ -1,0 +1,33 @@
+// Who and where the program runs: computer name, network adapter address and
+// the system language.
+#pragma once
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "platform/WinTypes.h"
+
+namespace win {
+
+using LANGID = WORD;
+constexpr DWORD MAX_COMPUTERNAME_LENGTH = 15;
+
+// Windows contract: *size is the buffer size on entry; on success the length
+// copied (without NUL), else ERROR_BUFFER_OVERFLOW with the size needed.
+BOOL GetComputerName(char* buffer, DWORD* size);
+// 2052 for zh_CN, 1028 for zh_TW, otherwise 1033 (English, US); from LANG.
+LANGID GetSystemDefaultLangID();
+
+}  // namespace win
+
+namespace platform {
+
+// The host name up to its first '.', cut to 15 characters.
+std::string ComputerName();
+// Hardware address of the first network adapter that is not a loopback and
+// has a non-zero address; false when there is none.
+bool GetMacAddress(std::array<std::uint8_t, 6>& mac);
+// Language id for a locale text such as "zh_CN.UTF-8".
+win::LANGID LangIdForLocale(const std::string& locale);
+
+}  // namespace platform

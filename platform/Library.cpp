@@ -1,0 +1,78 @@
+#include "platform/Library.h"
+
+#include <dlfcn.h>
+
+#include "platform/Debug.h"
+#include "platform/Paths.h"
+
+namespace platform {
+
+std::string LibraryFileFor(const std::string& winPath) {
+  std::string p = winPath;
+  if (p.size() > 4 && EqualsNoCase(std::string_view(p).substr(p.size() - 4), ".dll")) {
+    const auto sep = p.find_last_of("\\/:");
+    const std::string folder = sep == std::string::npos ? "" : p.substr(0, sep + 1);
+    const std::string stem = p.substr(folder.size(), p.size() - 4 - folder.size());
+    p = folder + "lib" + stem + ".so";
+  }
+  std::string native;
+  if (!MapPath(p, native)) return {};
+  // dlopen searches the system folders for a bare name; this one is local.
+  if (native.find('/') == std::string::npos) native = "./" + native;
+  return native;
+}
+
+std::string UndecoratedName(const std::string& name) {
+  // "@Name$q<args>": the identifier runs from after the '@' to the '$'.
+  if (name.size() > 1 && name[0] == '@') {
+    const auto dollar = name.find('$');
+    return name.substr(1, dollar == std::string::npos ? std::string::npos : dollar - 1);
+  }
+  return {};
+}
+
+}  // namespace platform
+
+namespace win {
+
+HMODULE LoadLibrary(const char* path) {
+  if (path == nullptr || *path == '\0') {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  const std::string file = platform::LibraryFileFor(path);
+  void* h = file.empty() ? nullptr : ::dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (h == nullptr) {
+    const char* why = ::dlerror();
+    platform::DebugOutput(std::string("LoadLibrary ") + path + ": " + (why ? why : "cannot map path"));
+    SetLastError(ERROR_MOD_NOT_FOUND);
+    return nullptr;
+  }
+  SetLastError(0);
+  return h;
+}
+
+void* GetProcAddress(HMODULE module, const char* name) {
+  if (module == nullptr || name == nullptr) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return nullptr;
+  }
+  void* sym = ::dlsym(module, name);
+  if (sym == nullptr) {
+    const std::string plain = platform::UndecoratedName(name);
+    if (!plain.empty()) sym = ::dlsym(module, plain.c_str());
+  }
+  SetLastError(sym ? 0 : ERROR_PROC_NOT_FOUND);
+  return sym;
+}
+
+BOOL FreeLibrary(HMODULE module) {
+  if (module == nullptr || ::dlclose(module) != 0) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  SetLastError(0);
+  return TRUE;
+}
+
+}  // namespace win

@@ -1,0 +1,37 @@
+// Page-aligned I/O buffers (the stand-in for reserving and committing pages).
+// Allocation failure is reported, never thrown, so the caller can say so.
+#pragma once
+#include <cstddef>
+
+namespace platform {
+
+// Zero-filled, page-aligned memory of at least `size` bytes, or nullptr.
+void* AllocatePages(std::size_t size);
+void FreePages(void* p, std::size_t size);
+
+// Owns one page-aligned region. Move-only; frees on destruction.
+class PageBuffer {
+ public:
+  PageBuffer() = default;
+  ~PageBuffer() { Release(); }
+  PageBuffer(PageBuffer&& other) noexcept;
+  PageBuffer& operator=(PageBuffer&& other) noexcept;
+  PageBuffer(const PageBuffer&) = delete;
+  PageBuffer& operator=(const PageBuffer&) = delete;
+
+  // False (and empty) when the memory cannot be had. Replaces any earlier region.
+  bool Allocate(std::size_t size);
+  void Release();
+  unsigned char* data() const { return data_; }
+  std::size_t size() const { return size_; }
+  explicit operator bool() const { return data_ != nullptr; }
+
+ private:
+  unsigned char* data_ = nullptr;
+  std::size_t size_ = 0;
+};
+
+// Test hook: the next `count` allocations fail as if memory were exhausted.
+void FailNextPageAllocations(int count);
+
+}  // namespace platform

@@ -1,0 +1,212 @@
+#include <sys/stat.h>
+
+#include <algorithm>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "TempDir.h"
+#include "platform/Files.h"
+#include "platform/Paths.h"
+
+using namespace win;
+using kxtest::readRaw;
+using kxtest::writeRaw;
+namespace fs = std::filesystem;
+
+namespace {
+
+class PathMapping : public ::testing::Test {
+ protected:
+  kxtest::TempDir dir;
+  void TearDown() override { platform::ResetDriveRoots(); }
+};
+
+TEST_F(PathMapping, RelativeDottedAndDoubledSeparatorsMapAgainstTheWorkingFolder) {
+  EXPECT_EQ(platform::MapPath(".\\Configuration\\System\\MPToolSetting.ini"),
+            "Configuration/System/MPToolSetting.ini");
+  EXPECT_EQ(platform::MapPath("D_Reports\\\\PC_3_Report.txt"), "D_Reports/PC_3_Report.txt");
+  EXPECT_EQ(platform::MapPath(".\\"), ".");
+  EXPECT_EQ(platform::MapPath(dir.path() + "\\Logs\\\\x.log"), dir.path() + "/Logs/x.log");
+  EXPECT_EQ(platform::MapPath(".\\a\\..\\b.ini"), "a/../b.ini");
+}
+
+TEST_F(PathMapping, ExistingNamesAreFoundWithoutRegardToCase) {
+  fs::create_directories(dir / "Configuration/System");
+  writeRaw(dir / "Configuration/System/paramFDB.ini", "x");
+  EXPECT_EQ(platform::MapPath(dir.path() + "\\CONFIGURATION\\system\\PARAMfdb.INI"),
+            dir.path() + "/Configuration/System/paramFDB.ini");
+  // A missing tail keeps the spelling given, after the part that exists.
+  EXPECT_EQ(platform::MapPath(dir.path() + "\\configuration\\New Folder\\File.TXT"),
+            dir.path() + "/Configuration/New Folder/File.TXT");
+  kxtest::ScopedCwd cwd(dir.path());
+  EXPECT_EQ(platform::MapPath(".\\configuration\\SYSTEM\\paramfdb.ini"), "Configuration/System/paramFDB.ini");
+}
+
+TEST_F(PathMapping, DriveRootsMapToTheirFolders) {
+  EXPECT_EQ(platform::MapPath("C:\\MP_SSD_NODE\\AutoMapping.ini"), "drives/C/MP_SSD_NODE/AutoMapping.ini");
+  platform::SetDrivesRoot(dir.path());
+  EXPECT_EQ(platform::MapPath("d:\\SATA_Setting.ini"), dir.path() + "/D/SATA_Setting.ini");
+  platform::SetDriveRoot('c', dir / "cdrive");
+  EXPECT_EQ(platform::MapPath("C:\\MP_SSD_NODE\\AutoMapping.ini"), dir.path() + "/cdrive/MP_SSD_NODE/AutoMapping.ini");
+  EXPECT_EQ(platform::MapPath("C:"), dir.path() + "/cdrive");
+  platform::SetDrivesRoot("");
+  std::string out;
+  DWORD err = 0;
+  EXPECT_FALSE(platform::MapPath("P:\\FailSNLog\\", out, &err));
+  EXPECT_EQ(err, ERROR_PATH_NOT_FOUND);
+  EXPECT_TRUE(platform::MapPath("c:\\x", out, &err));  // its own folder still holds
+}
+
+TEST_F(PathMapping, DeviceAndNetworkPathsAreNotFiles) {
+  std::string out = "unchanged";
+  DWORD err = 0;
+  for (const char* p : {"\\\\.\\PhysicalDrive3", "\\\\.\\E:", "\\\\?\\usbstor#disk", "\\\\server\\share\\x", ""}) {
+    EXPECT_FALSE(platform::MapPath(p, out, &err)) << p;
+    EXPECT_EQ(err, ERROR_INVALID_NAME);
+    EXPECT_TRUE(out.empty());
+  }
+  EXPECT_TRUE(platform::IsDevicePath("\\\\.\\PhysicalDrive0"));
+  EXPECT_FALSE(platform::IsDevicePath(".\\param.ini"));
+  EXPECT_EQ(GetFileAttributes("\\\\.\\PhysicalDrive0"), INVALID_FILE_ATTRIBUTES);
+}
+
+class FilesAndFolders : public ::testing::Test {
+ protected:
+  kxtest::TempDir dir;
+};
+
+TEST_F(FilesAndFolders, CreateDirectoryReportsMissingParentAndExistingFolder) {
+  const std::string logs = dir.path() + "\\Logs";
+  const std::string deep = dir.path() + "\\Logs\\01_EraseAll\\D_Reports";
+  EXPECT_FALSE(CreateDirectory(deep.c_str()));
+  EXPECT_EQ(GetLastError(), ERROR_PATH_NOT_FOUND);
+  EXPECT_TRUE(CreateDirectory(logs.c_str()));
+  EXPECT_EQ(GetLastError(), 0u);
+  EXPECT_FALSE(CreateDirectory(logs.c_str()));
+  EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS);
+  // Creating parent first then the child, as callers do on error 3.
+  EXPECT_TRUE(CreateDirectory((dir.path() + "\\logs\\01_EraseAll").c_str()));
+  EXPECT_TRUE(CreateDirectory((deep + "\\").c_str()));
+  EXPECT_TRUE(fs::is_directory(dir / "Logs/01_EraseAll/D_Reports"));
+  writeRaw(dir / "afile", "x");
+  EXPECT_FALSE(CreateDirectory((dir.path() + "\\afile\\sub").c_str()));
+  EXPECT_EQ(GetLastError(), ERROR_PATH_NOT_FOUND);
+  EXPECT_FALSE(CreateDirectory("\\\\.\\PhysicalDrive0"));
+}
+
+TEST_F(FilesAndFolders, CopyReplacesMoveRefusesAndDeleteTellsMissingFromPathNotFound) {
+  const std::string a = dir / "a.txt", b = dir / "b.txt", c = dir / "c.txt";
+  writeRaw(a, std::string("bytes\r\n\xA1\xF5\0end", 13));
+  writeRaw(b, "old");
+  EXPECT_TRUE(CopyFile(a.c_str(), b.c_str(), FALSE));
+  EXPECT_EQ(readRaw(b), readRaw(a));
+  EXPECT_FALSE(CopyFile(a.c_str(), b.c_str(), TRUE));
+  EXPECT_EQ(GetLastError(), ERROR_FILE_EXISTS);
+  EXPECT_FALSE(CopyFile((dir / "none").c_str(), c.c_str(), FALSE));
+  EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+  EXPECT_FALSE(CopyFile(a.c_str(), (dir / "no/such/c.txt").c_str(), FALSE));
+  EXPECT_EQ(GetLastError(), ERROR_PATH_NOT_FOUND);
+
+  EXPECT_FALSE(MoveFile(a.c_str(), b.c_str()));
+  EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS);
+  EXPECT_TRUE(MoveFileEx(a.c_str(), b.c_str(), MOVEFILE_REPLACE_EXISTING));
+  EXPECT_TRUE(MoveFile(b.c_str(), c.c_str()));
+  EXPECT_FALSE(fs::exists(b));
+
+  EXPECT_TRUE(DeleteFile(c.c_str()));
+  EXPECT_FALSE(DeleteFile(c.c_str()));
+  EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+  EXPECT_FALSE(DeleteFile((dir / "no/such/file").c_str()));
+  EXPECT_EQ(GetLastError(), ERROR_PATH_NOT_FOUND);
+  EXPECT_FALSE(DeleteFile(dir.path().c_str()));  // a folder is not a file
+  EXPECT_EQ(fs::directory_iterator(dir.path()), fs::directory_iterator());  // no temporary left behind
+}
+
+TEST_F(FilesAndFolders, FindListsMatchingNamesWithoutDotEntries) {
+  fs::create_directories(dir / "sub");
+  writeRaw(dir / "One.INI", "1");
+  writeRaw(dir / "two.ini", std::string(70000, 'x'));
+  writeRaw(dir / "noext", "");
+  auto find = [&](const std::string& pattern) {
+    std::vector<std::string> names;
+    WIN32_FIND_DATA d;
+    HANDLE h = FindFirstFile(pattern.c_str(), &d);
+    if (h == INVALID_HANDLE_VALUE) return names;
+    do {
+      names.push_back(d.cFileName);
+      if (names.back() == "two.ini") {
+        EXPECT_EQ(d.nFileSizeLow, 70000u);
+      }
+      if (names.back() == "sub") {
+        EXPECT_EQ(d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY, FILE_ATTRIBUTE_DIRECTORY);
+      }
+    } while (FindNextFile(h, &d));
+    EXPECT_EQ(GetLastError(), ERROR_NO_MORE_FILES);
+    EXPECT_TRUE(FindClose(h));
+    std::sort(names.begin(), names.end());
+    return names;
+  };
+  EXPECT_EQ(find(dir.path() + "\\*.*"), (std::vector<std::string>{"One.INI", "noext", "sub", "two.ini"}));
+  EXPECT_EQ(find(dir.path() + "\\*.ini"), (std::vector<std::string>{"One.INI", "two.ini"}));
+  EXPECT_EQ(find(dir.path() + "\\t?o.*"), (std::vector<std::string>{"two.ini"}));
+  WIN32_FIND_DATA d;
+  EXPECT_EQ(FindFirstFile((dir.path() + "\\*.xls").c_str(), &d), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(FindFirstFile((dir.path() + "\\missing\\*.*").c_str(), &d), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), ERROR_PATH_NOT_FOUND);
+  EXPECT_FALSE(FindClose(reinterpret_cast<HANDLE>(0x1234)));
+}
+
+TEST_F(FilesAndFolders, WholeFileWritesAreByteExactAndAppendsNeverCreateUnlessAsked) {
+  const std::string f = dir / "Report.txt";
+  const std::string text("START\r\n\xA1\xF5 raw\n", 16);
+  ASSERT_EQ(platform::WriteFileBytes(f, text), 0u);
+  EXPECT_EQ(readRaw(f), text);
+  std::uint64_t size = 0;
+  EXPECT_EQ(platform::GetFileSize(f, size), 0u);
+  EXPECT_EQ(size, text.size());
+  EXPECT_EQ(platform::AppendFileBytes(f, "END\r\n", false), 0u);
+  std::string back;
+  EXPECT_EQ(platform::ReadFileBytes(dir.path() + "\\REPORT.TXT", back), 0u);
+  EXPECT_EQ(back, text + "END\r\n");
+
+  EXPECT_EQ(platform::AppendFileBytes(dir / "log.txt", "x", false), ERROR_FILE_NOT_FOUND);
+  EXPECT_FALSE(fs::exists(dir / "log.txt"));
+  EXPECT_EQ(platform::AppendFileBytes(dir / "log.txt", "x", true), 0u);
+  EXPECT_EQ(platform::WriteFileBytes(dir / "missing/r.txt", "x"), ERROR_PATH_NOT_FOUND);
+  EXPECT_EQ(platform::GetFileSize(dir / "none", size), ERROR_FILE_NOT_FOUND);
+  EXPECT_TRUE(platform::FileExists(dir.path() + "\\LOG.TXT"));
+  EXPECT_TRUE(platform::DirectoryExists(dir.path()));
+  EXPECT_FALSE(platform::FileExists(dir / "none"));
+
+  std::uint64_t freeBytes = 0, total = 0;
+  EXPECT_TRUE(GetDiskFreeSpaceEx(dir.path().c_str(), &freeBytes, &total, nullptr));
+  EXPECT_GT(total, 0u);
+  EXPECT_LE(freeBytes, total);
+  EXPECT_FALSE(GetDiskFreeSpaceEx((dir / "none").c_str(), &freeBytes, nullptr, nullptr));
+}
+
+TEST_F(FilesAndFolders, AFullDiskLeavesFilesAsTheyWere) {
+  const std::string f = dir / "Summary.csv";
+  const std::string before(3000, 'a');
+  writeRaw(f, before);
+  DWORD appendErr = 0, writeErr = 0;
+  BOOL copied = FALSE;
+  {
+    kxtest::ScopedFileSizeLimit full(4096);
+    appendErr = platform::AppendFileBytes(f, std::string(2000, 'b'), false);
+    writeErr = platform::WriteFileBytes(f, std::string(5000, 'c'));
+    copied = CopyFile(f.c_str(), (dir / "copy.csv").c_str(), FALSE);
+  }
+  EXPECT_EQ(appendErr, ERROR_DISK_FULL);
+  EXPECT_EQ(writeErr, ERROR_DISK_FULL);
+  EXPECT_TRUE(copied);  // 3000 bytes fit
+  EXPECT_EQ(readRaw(f), before);
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 2);
+}
+
+}  // namespace

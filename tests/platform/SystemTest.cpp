@@ -1,0 +1,241 @@
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "TempDir.h"
+#include "platform/Debug.h"
+#include "platform/Identity.h"
+#include "platform/Library.h"
+#include "platform/Memory.h"
+#include "platform/MessageBox.h"
+#include "platform/RootDevice.h"
+#include "platform/Sync.h"
+
+using namespace win;
+
+namespace {
+
+// ---------------------------------------------------------------- threads and locks
+
+TEST(Sync, StopEventWinsOverQueuedWorkWhenBothAreSignalled) {
+  platform::Event stop(true, false);
+  platform::Semaphore work(0);
+  ASSERT_TRUE(work.Release(3));
+  EXPECT_EQ(platform::WaitForAny({&stop, &work}), 1);
+  stop.Set();
+  // Stop stays set (manual reset) and keeps winning; the work count is untouched.
+  EXPECT_EQ(platform::WaitForAny({&stop, &work}), 0);
+  EXPECT_EQ(platform::WaitForAny({&stop, &work}), 0);
+  stop.Reset();
+  EXPECT_EQ(platform::WaitForAny({&stop, &work}, 0), 1);
+  EXPECT_EQ(platform::WaitForAny({&stop, &work}, 0), 1);
+  EXPECT_EQ(platform::WaitForAny({&stop, &work}, 0), platform::kWaitTimeout);
+  EXPECT_EQ(platform::WaitForAny({&stop, &work}, 20), platform::kWaitTimeout);
+}
+
+TEST(Sync, SemaphoreRespectsItsMaximumAndHandsEachUnitToOneWaiter) {
+  platform::Semaphore s(0, 2);
+  long previous = -1;
+  EXPECT_TRUE(s.Release(2, &previous));
+  EXPECT_EQ(previous, 0);
+  EXPECT_FALSE(s.Release(1, &previous));
+  EXPECT_EQ(previous, 2);
+
+  platform::Semaphore items(0);
+  platform::Event stop;
+  std::atomic<int> taken{0};
+  std::vector<std::thread> workers;
+  for (int i = 0; i < 8; ++i) {
+    workers.emplace_back([&] {
+      while (platform::WaitForAny({&stop, &items}) == 1) ++taken;
+    });
+  }
+  for (int i = 0; i < 1000; ++i) items.Release();
+  while (items.Wait(0)) ++taken;  // drain anything the workers have not reached
+  while (taken.load() < 1000) std::this_thread::yield();
+  stop.Set();
+  for (auto& w : workers) w.join();
+  EXPECT_EQ(taken.load(), 1000);
+}
+
+TEST(Sync, AutoResetEventReleasesOneWaitAtATime) {
+  platform::Event e(false, true);
+  EXPECT_TRUE(e.Wait(0));
+  EXPECT_FALSE(e.Wait(0));
+  std::thread setter([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    e.Set();
+  });
+  EXPECT_TRUE(e.Wait());
+  setter.join();
+}
+
+TEST(Sync, ThreadsGetTheStackSizeAskedFor) {
+  platform::Thread t;
+  std::atomic<bool> ran{false};
+  ASSERT_TRUE(t.Start(
+      [&] {
+        volatile char big[2 * 1024 * 1024];  // needs more than the smallest stacks
+        big[0] = 1;
+        big[sizeof big - 1] = 1;
+        ran = big[0] == 1;
+      },
+      3145728));
+  EXPECT_GE(t.StackSize(), 3145728u);
+  t.Join();
+  EXPECT_TRUE(ran);
+  EXPECT_FALSE(t.Joinable());
+  EXPECT_FALSE(t.Start(nullptr));
+}
+
+// ---------------------------------------------------------------- memory
+
+TEST(Memory, PageBuffersAreAlignedZeroedAndFailuresAreReported) {
+  platform::PageBuffer a;
+  ASSERT_TRUE(a.Allocate(2 * 1024 * 1024));
+  EXPECT_EQ(reinterpret_cast<std::uintptr_t>(a.data()) % static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE)), 0u);
+  EXPECT_EQ(a.data()[0], 0);
+  EXPECT_EQ(a.data()[a.size() - 1], 0);
+  platform::PageBuffer moved = std::move(a);
+  EXPECT_FALSE(a);
+  EXPECT_TRUE(moved);
+
+  platform::FailNextPageAllocations(1);
+  platform::PageBuffer b;
+  EXPECT_FALSE(b.Allocate(256 * 1024));
+  EXPECT_EQ(b.data(), nullptr);
+  EXPECT_EQ(b.size(), 0u);
+  EXPECT_TRUE(b.Allocate(256 * 1024));
+  EXPECT_FALSE(b.Allocate(0));
+  EXPECT_FALSE(b.Allocate(SIZE_MAX / 2));  // more than any machine has
+}
+
+// ---------------------------------------------------------------- libraries
+
+class Libraries : public ::testing::Test {
+ protected:
+  kxtest::TempDir dir;
+  void SetUp() override {
+    std::filesystem::create_directories(dir / "Configuration/System");
+    std::filesystem::copy_file(KX_TESTDEV_LIB, dir / "Configuration/System/libGetDev.so");
+  }
+};
+
+TEST_F(Libraries, WindowsLibraryNamesLoadTheLinuxLibraryBesideThem) {
+  kxtest::ScopedCwd cwd(dir.path());
+  HMODULE m = LoadLibrary(".\\Configuration\\System\\GetDev.dll");
+  ASSERT_NE(m, nullptr);
+  // The decorated name falls back to the identifier the library exports.
+  auto list = reinterpret_cast<kx::ListKxDeviceFn>(GetProcAddress(m, kx::kListKxDeviceExport));
+  ASSERT_NE(list, nullptr);
+  kx::RootDeviceRecord rec;
+  list(rec.bytes.data());
+  EXPECT_EQ(rec.Count(), 2u);
+  auto plain = reinterpret_cast<int (*)()>(GetProcAddress(m, "PlainExport"));
+  ASSERT_NE(plain, nullptr);
+  EXPECT_EQ(plain(), 42);
+  EXPECT_EQ(GetProcAddress(m, "@Missing$qv"), nullptr);
+  EXPECT_EQ(GetLastError(), ERROR_PROC_NOT_FOUND);
+  EXPECT_TRUE(FreeLibrary(m));
+}
+
+TEST_F(Libraries, AMissingLibraryIsReportedNotFatal) {
+  kxtest::ScopedCwd cwd(dir.path());
+  platform::DebugCapture debug;
+  EXPECT_EQ(LoadLibrary(".\\Configuration\\System\\GetDevSata.dll"), nullptr);
+  EXPECT_EQ(GetLastError(), ERROR_MOD_NOT_FOUND);
+  EXPECT_NE(debug.All().find("GetDevSata.dll"), std::string::npos);
+  EXPECT_EQ(LoadLibrary("\\\\.\\PhysicalDrive0"), nullptr);
+  EXPECT_EQ(GetProcAddress(nullptr, "x"), nullptr);
+  EXPECT_EQ(platform::UndecoratedName("@ListKxDevice$qp11ROOT_Device"), "ListKxDevice");
+  EXPECT_EQ(platform::UndecoratedName("ListKxDevice"), "");
+}
+
+// ---------------------------------------------------------------- identity
+
+TEST(Identity, ComputerNameFollowsTheWindowsBufferContract) {
+  const std::string name = platform::ComputerName();
+  EXPECT_LE(name.size(), 15u);
+  EXPECT_EQ(name.find('.'), std::string::npos);
+  char buf[16];
+  DWORD size = sizeof buf;
+  ASSERT_TRUE(GetComputerName(buf, &size));
+  EXPECT_EQ(size, name.size());
+  EXPECT_EQ(std::string(buf), name);
+  char small[1];
+  size = 1;
+  if (!name.empty()) {
+    EXPECT_FALSE(GetComputerName(small, &size));
+    EXPECT_EQ(GetLastError(), ERROR_BUFFER_OVERFLOW);
+    EXPECT_EQ(size, name.size() + 1);
+  }
+}
+
+TEST(Identity, LanguageIdComesFromTheLocale) {
+  EXPECT_EQ(platform::LangIdForLocale("zh_CN.UTF-8"), 2052);
+  EXPECT_EQ(platform::LangIdForLocale("zh_TW.Big5"), 1028);
+  EXPECT_EQ(platform::LangIdForLocale("en_GB.UTF-8"), 1033);
+  EXPECT_EQ(platform::LangIdForLocale(""), 1033);
+  const char* old = std::getenv("LANG");
+  const std::string saved = old ? old : "";
+  ::setenv("LANG", "zh_CN.GBK", 1);
+  EXPECT_EQ(GetSystemDefaultLangID(), 2052);
+  if (old) {
+    ::setenv("LANG", saved.c_str(), 1);
+  } else {
+    ::unsetenv("LANG");
+  }
+}
+
+TEST(Identity, MacAddressIsNonZeroWhenFound) {
+  std::array<std::uint8_t, 6> mac{};
+  if (!platform::GetMacAddress(mac)) GTEST_SKIP() << "no network adapter besides loopback";
+  bool zero = true;
+  for (auto b : mac) zero = zero && b == 0;
+  EXPECT_FALSE(zero);
+}
+
+// ---------------------------------------------------------------- debug output and message boxes
+
+TEST(Diagnostics, DebugTextIsCapturedInOrderAndDiscardedOtherwise) {
+  {
+    platform::DebugCapture capture;
+    OutputDebugString("port-3 - 1\r\n");
+    platform::DebugOutput("second");
+    EXPECT_EQ(capture.Texts(), (std::vector<std::string>{"port-3 - 1\r\n", "second"}));
+  }
+  OutputDebugString("nobody listens");  // no sink: must not crash
+  platform::DebugCapture later;
+  EXPECT_TRUE(later.Texts().empty());
+}
+
+TEST(Diagnostics, MessageBoxesAreRecordedAndAnsweredFromTheScript) {
+  auto box = std::make_shared<platform::RecordingMessageBox>();
+  {
+    platform::ScopedMessageBox scoped(box);
+    box->QueueAnswer(IDOK);
+    EXPECT_EQ(MessageBox(nullptr, "All Serial Number have scan?", "Confirm",
+                         MB_OKCANCEL | MB_ICONQUESTION | MB_TOPMOST),
+              IDOK);
+    EXPECT_EQ(AfxMessageBox("Cannot allocate page memory !"), IDOK);
+    EXPECT_EQ(MessageBox(nullptr, "Again?", "Confirm", MB_OKCANCEL), IDCANCEL);  // script used up
+  }
+  EXPECT_EQ(platform::GetMessageBox(), nullptr);
+  const auto shown = box->History();
+  ASSERT_EQ(shown.size(), 3u);
+  EXPECT_EQ(shown[0].caption, "Confirm");
+  EXPECT_EQ(shown[0].type, MB_OKCANCEL | MB_ICONQUESTION | MB_TOPMOST);
+  EXPECT_EQ(shown[1].text, "Cannot allocate page memory !");
+  EXPECT_EQ(platform::SafeAnswer(MB_YESNO), IDNO);
+}
+
+}  // namespace
