@@ -1,0 +1,175 @@
+// Helpers for the site and front-end tests: a site on virtual time and short ways
+// to send SCSI and ATA pass-through requests through the device I/O seam.
+#pragma once
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <initializer_list>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "emulator/Drive.h"
+#include "emulator/Site.h"
+#include "platform/Clock.h"
+#include "platform/DeviceIo.h"
+#include "platform/KxSignatures.h"
+
+namespace emu::test {
+
+inline DriveConfig SiteDriveConfig() {
+  DriveConfig c;
+  c.capacitySectors = 1 << 21;  // 1 GiB
+  c.bootDelayMs = 800;
+  c.blocksPerPlane = 128;
+  return c;
+}
+
+struct ScsiResult {
+  win::DWORD error = 0;  // 0 when the request went through
+  std::uint8_t status = 0xFF;
+  std::vector<std::uint8_t> sense;
+  std::uint32_t transferred = 0;
+};
+
+struct AtaResult {
+  win::DWORD error = 0;
+  std::uint8_t regs[8] = {};  // error, count, LBA low, mid, high, device, status
+  std::uint8_t prev[8] = {};
+  std::uint32_t transferred = 0;
+};
+
+inline std::vector<std::uint8_t> Cdb(std::initializer_list<int> bytes) {
+  std::vector<std::uint8_t> c(16, 0);
+  std::size_t i = 0;
+  for (int b : bytes) c[i++] = static_cast<std::uint8_t>(b);
+  return c;
+}
+
+// One SCSI pass-through (direct) on its own open and close, as the command layer sends it.
+inline ScsiResult SendScsi(const std::string& path, const std::vector<std::uint8_t>& cdb, std::uint8_t dir,
+                           void* buf, std::uint32_t len, std::uint32_t timeoutSec = 30) {
+  ScsiResult r;
+  win::HANDLE h = win::CreateFileA(path.c_str(), win::GENERIC_READ | win::GENERIC_WRITE,
+                                   win::FILE_SHARE_READ | win::FILE_SHARE_WRITE, nullptr, win::OPEN_EXISTING, 0,
+                                   nullptr);
+  if (h == win::INVALID_HANDLE_VALUE) {
+    r.error = win::GetLastError();
+    return r;
+  }
+  win::ScsiPassThroughDirectBlock b;
+  b.Sptd.Length = sizeof(win::SCSI_PASS_THROUGH_DIRECT);
+  b.Sptd.CdbLength = 16;
+  b.Sptd.SenseInfoLength = win::kSenseLength;
+  b.Sptd.DataIn = len ? dir : win::SCSI_IOCTL_DATA_UNSPECIFIED;
+  b.Sptd.DataTransferLength = len;
+  b.Sptd.TimeOutValue = timeoutSec;
+  b.Sptd.DataBuffer = len ? buf : nullptr;
+  std::memcpy(b.Sptd.Cdb, cdb.data(), std::min<std::size_t>(16, cdb.size()));
+  win::DWORD got = 0;
+  if (!win::DeviceIoControl(h, win::IOCTL_SCSI_PASS_THROUGH_DIRECT, &b, sizeof b, &b, sizeof b, &got, nullptr)) {
+    r.error = win::GetLastError();
+  } else {
+    r.status = b.Sptd.ScsiStatus;
+    r.sense.assign(b.Sense, b.Sense + b.Sptd.SenseInfoLength);
+    r.transferred = b.Sptd.DataTransferLength;
+  }
+  win::CloseHandle(h);
+  return r;
+}
+
+inline ScsiResult ScsiIn(const std::string& path, const std::vector<std::uint8_t>& cdb, std::vector<std::uint8_t>& buf) {
+  return SendScsi(path, cdb, win::SCSI_IOCTL_DATA_IN, buf.data(), static_cast<std::uint32_t>(buf.size()));
+}
+inline ScsiResult ScsiOut(const std::string& path, const std::vector<std::uint8_t>& cdb,
+                          std::vector<std::uint8_t>& buf) {
+  return SendScsi(path, cdb, win::SCSI_IOCTL_DATA_OUT, buf.data(), static_cast<std::uint32_t>(buf.size()));
+}
+inline ScsiResult ScsiNone(const std::string& path, const std::vector<std::uint8_t>& cdb) {
+  return SendScsi(path, cdb, win::SCSI_IOCTL_DATA_UNSPECIFIED, nullptr, 0);
+}
+
+// One ATA pass-through (direct). cur/prev: features, count, LBA low, mid, high, device, command.
+inline AtaResult SendAta(const std::string& path, std::initializer_list<int> cur, std::uint16_t flags, void* buf,
+                         std::uint32_t len, std::initializer_list<int> prev = {}, std::uint32_t timeoutSec = 30) {
+  AtaResult r;
+  win::HANDLE h = win::CreateFileA(path.c_str(), win::GENERIC_READ | win::GENERIC_WRITE,
+                                   win::FILE_SHARE_READ | win::FILE_SHARE_WRITE, nullptr, win::OPEN_EXISTING, 0,
+                                   nullptr);
+  if (h == win::INVALID_HANDLE_VALUE) {
+    r.error = win::GetLastError();
+    return r;
+  }
+  win::ATA_PASS_THROUGH_DIRECT a;
+  a.Length = sizeof a;
+  a.AtaFlags = static_cast<win::USHORT>(flags | win::ATA_FLAGS_DRDY_REQUIRED);
+  a.DataTransferLength = len;
+  a.TimeOutValue = timeoutSec;
+  a.DataBuffer = len ? buf : nullptr;
+  std::size_t i = 0;
+  for (int v : cur) a.CurrentTaskFile[i++] = static_cast<std::uint8_t>(v);
+  i = 0;
+  for (int v : prev) a.PreviousTaskFile[i++] = static_cast<std::uint8_t>(v);
+  win::DWORD got = 0;
+  if (!win::DeviceIoControl(h, win::IOCTL_ATA_PASS_THROUGH_DIRECT, &a, sizeof a, &a, sizeof a, &got, nullptr)) {
+    r.error = win::GetLastError();
+  } else {
+    std::memcpy(r.regs, a.CurrentTaskFile, 8);
+    std::memcpy(r.prev, a.PreviousTaskFile, 8);
+    r.transferred = a.DataTransferLength;
+  }
+  win::CloseHandle(h);
+  return r;
+}
+
+// A site on virtual time with one powered, ready drive in slot 1.
+class SiteTest : public ::testing::Test {
+ protected:
+  platform::ScopedClock clock_{platform::MakeVirtualClock()};
+  std::shared_ptr<Site> site_ = Site::Create();
+  std::shared_ptr<Drive> drive_ = std::make_shared<Drive>(SiteDriveConfig());
+
+  void SetUp() override {
+    drive_->PowerOn();
+    Advance(1000);
+    site_->SetDrive(1, drive_);
+  }
+  void TearDown() override { site_->Uninstall(); }
+
+  static void Advance(std::uint64_t ms) { platform::Clock().SleepMs(ms); }
+};
+
+// The key that opens the vendor commands, as a SAT non-data command.
+inline std::vector<std::uint8_t> ApKeyCdb() {
+  const auto& k = kx::kApKeySignature;
+  return Cdb({0xA1, 0x06, 0x00, 0x00, k[0], k[1], k[2], k[3], k[4], k[5]});
+}
+inline std::vector<std::uint8_t> VendorModeCdb() {
+  const auto& k = kx::kVendorModeSignature;
+  return Cdb({0xA1, 0x06, 0x00, 0x00, k[0], k[1], k[2], k[3], k[4], k[5]});
+}
+
+// Sense helpers.
+inline std::uint8_t SenseKey(const std::vector<std::uint8_t>& s) {
+  if (s.empty()) return 0;
+  return (s[0] & 0x7F) >= 0x72 ? (s[1] & 0x0F) : (s.size() > 2 ? s[2] & 0x0F : 0);
+}
+inline std::uint8_t SenseAsc(const std::vector<std::uint8_t>& s) {
+  if (s.empty()) return 0;
+  return (s[0] & 0x7F) >= 0x72 ? s[2] : (s.size() > 12 ? s[12] : 0);
+}
+// The ATA status return descriptor inside descriptor sense, or nullptr.
+inline const std::uint8_t* AtaDescriptor(const std::vector<std::uint8_t>& s) {
+  if (s.size() < 22 || (s[0] & 0x7F) != 0x72 || s[8] != 0x09) return nullptr;
+  return s.data() + 8;
+}
+// Fixed-format field pointer (SKSV set) as byte and bit (-1 when no bit).
+inline bool FieldPointer(const std::vector<std::uint8_t>& s, int& byte, int& bit) {
+  if (s.size() < 18 || (s[0] & 0x7F) != 0x70 || !(s[15] & 0x80)) return false;
+  byte = s[16] << 8 | s[17];
+  bit = (s[15] & 0x08) ? (s[15] & 7) : -1;
+  return true;
+}
+
+}  // namespace emu::test
