@@ -176,15 +176,25 @@ TEST(IsaacRandom, InitWithoutSeedIgnoresResults)
         ASSERT_EQ(a->NextWord(), b->NextWord()) << i;
 }
 
-TEST(IsaacRandom, GlobalInstanceIsSeeded)
+TEST(IsaacRandom, GlobalInstanceIsSeededAtStartUp)
 {
-    EXPECT_LE(IsaacRandomTestAccess::Count(g_IsaacRandom), 256u);
-    // A seeded generator does not hand out a constant run.
-    uint32_t first = g_IsaacRandom.NextWord();
-    bool varied = false;
-    for (int i = 0; i < 8; ++i)
-        varied |= g_IsaacRandom.NextWord() != first;
-    EXPECT_TRUE(varied);
+    // Seeded from the clock, the start-up generator differs from both unseeded starts.
+    auto zeroSeed = std::make_unique<CIsaacRandom>();
+    for (unsigned i = 0; i < CIsaacRandom::kSize; ++i)
+        IsaacRandomTestAccess::Results(*zeroSeed)[i] = 0;
+    zeroSeed->Init(1);
+    auto noSeed = std::make_unique<CIsaacRandom>();
+    noSeed->Init(0);
+    auto global = std::make_unique<CIsaacRandom>(g_IsaacRandom);
+    EXPECT_LE(IsaacRandomTestAccess::Count(*global), 256u);
+    int sameAsZero = 0, sameAsNone = 0;
+    for (int i = 0; i < 64; ++i) {
+        uint32_t w = global->NextWord();
+        sameAsZero += w == zeroSeed->NextWord();
+        sameAsNone += w == noSeed->NextWord();
+    }
+    EXPECT_LT(sameAsZero, 4);
+    EXPECT_LT(sameAsNone, 4);
 }
 
 } // namespace
