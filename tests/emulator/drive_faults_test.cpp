@@ -1,0 +1,196 @@
+#include "drive_test_util.h"
+
+namespace emu::test {
+namespace {
+
+class DriveFaultKnobs : public DriveTest {};
+
+TEST_F(DriveFaultKnobs, FailNextNCommandsOptionallyForOneOpcodeOrSubCommand) {
+  Drive d(SmallConfig());
+  d.Faults().FailNext(2);
+  EXPECT_TRUE(Aborted(NonData(d, Reg(0xE5))));
+  EXPECT_TRUE(Aborted(NonData(d, Reg(0xE7))));
+  EXPECT_TRUE(Ok(NonData(d, Reg(0xE5))));
+  d.Faults().FailNext(1, CommandFilter{0xE7, {}});
+  EXPECT_TRUE(Ok(NonData(d, Reg(0xE5))));
+  EXPECT_TRUE(Aborted(NonData(d, Reg(0xE7))));
+  EXPECT_TRUE(Ok(NonData(d, Reg(0xE7))));
+  ASSERT_TRUE(Ok(Key(d)));
+  d.Faults().FailNext(1, CommandFilter{{}, 0x13});
+  AtaResponse r;
+  VRead(d, 0x15, 1, 0, 0, 0, &r);
+  EXPECT_TRUE(Ok(r));
+  VRead(d, 0x13, 1, 0, 0, 0, &r);
+  EXPECT_TRUE(Aborted(r));
+  VRead(d, 0x13, 1, 0, 0, 0, &r);
+  EXPECT_TRUE(Ok(r));
+}
+
+TEST_F(DriveFaultKnobs, FailEveryNth) {
+  Drive d(SmallConfig());
+  d.Faults().FailEveryNth(3);
+  int failed = 0;
+  for (int i = 0; i < 9; ++i) failed += Aborted(NonData(d, Reg(0xE5))) ? 1 : 0;
+  EXPECT_EQ(failed, 3);
+  d.Faults().FailEveryNth(0);
+  EXPECT_TRUE(Ok(NonData(d, Reg(0xE5))));
+}
+
+TEST_F(DriveFaultKnobs, MediumErrorAtAnLba) {
+  Drive d(SmallConfig());
+  d.Faults().AddMediumError(100);
+  std::vector<std::uint8_t> buf(8 * 512);
+  EXPECT_TRUE(Ok(In(d, Reg(0x20, 0, 8, 92, 0, 0, 0xE0), buf)));   // 92..99
+  const AtaResponse r = In(d, Reg(0x20, 0, 8, 93, 0, 0, 0xE0), buf);  // 93..100
+  EXPECT_TRUE(r.status & kStatusErr);
+  EXPECT_EQ(r.error, kErrorUnc);
+  d.Faults().ClearMediumErrors();
+  EXPECT_TRUE(Ok(In(d, Reg(0x20, 0, 8, 93, 0, 0, 0xE0), buf)));
+}
+
+TEST_F(DriveFaultKnobs, AccessKeyRefusedOrNotEnabled) {
+  Drive d(SmallConfig());
+  d.Faults().RefuseAccessKey(2);
+  EXPECT_TRUE(Aborted(Key(d)));
+  EXPECT_TRUE(Aborted(Key(d)));
+  EXPECT_TRUE(Ok(Key(d)));
+  EXPECT_TRUE(d.KeyAccepted());
+  Drive e(SmallConfig());
+  e.Faults().SetAccessKeyNotEnabled(true);
+  const AtaResponse r = Key(e);
+  EXPECT_TRUE(Ok(r));
+  EXPECT_FALSE(r.count == 0x01 && r.lbaLow == 0x01);
+  EXPECT_FALSE(e.KeyAccepted());
+  AtaResponse v;
+  VRead(e, 0x13, 1, 0, 0, 0, &v);
+  EXPECT_TRUE(Aborted(v));
+  e.Faults().SetAccessKeyNotEnabled(false);
+  EXPECT_EQ(Key(e).count, 0x01);
+}
+
+TEST_F(DriveFaultKnobs, WrongVerdictOnVerifyTypeCommands) {
+  Drive d(SmallConfig(RunningCode::Boot));
+  Ready(d);
+  std::vector<std::uint8_t> desc(512, 0);
+  desc[4] = 0x00;
+  desc[5] = 0x02;  // 512 bytes at address 0
+  ASSERT_TRUE(Ok(VWrite(d, 0x80, 32, std::vector<std::uint8_t>(16384, 1))));
+  ASSERT_TRUE(Ok(VWrite(d, 0x24, 1, desc)));
+  ASSERT_TRUE(Ok(VWrite(d, 0x40, 1, Sector(7), 0, 1)));
+  d.Faults().WrongVerdict(1);
+  EXPECT_NE(Le32(VRead(d, 0x30, 1), 8), 0x55AA55AAu);
+  EXPECT_EQ(Le32(VRead(d, 0x30, 1), 8), 0x55AA55AAu);
+  // Erase in polling mode: the erase error byte; in waiting mode: 0x51 once.
+  d.Faults().WrongVerdict(1);
+  ASSERT_TRUE(Ok(VWrite(d, 0x26, 1, Sector(0), 1, 0x20, 0x09)));
+  Advance(d.Config().eraseMs);
+  EXPECT_EQ(d.CardState(), 0x50);
+  EXPECT_NE(d.EraseErrorByte(), 0);
+  ASSERT_TRUE(Ok(Key(d)));
+  d.Faults().WrongVerdict(1);
+  ASSERT_TRUE(Ok(VWrite(d, 0x26, 1, Sector(0), 0, 0x20, 0x09)));
+  Advance(d.Config().eraseMs);
+  EXPECT_EQ(d.CardState(), 0x51);
+  EXPECT_EQ(d.CardState(), 0x50);
+  // MaxBad: "no usable system unit".
+  d.Faults().WrongVerdict(1);
+  EXPECT_EQ(VRead(d, 0xA8, 1)[4], 0xAA);
+}
+
+TEST_F(DriveFaultKnobs, BusyForATimeAndNeverReady) {
+  Drive d(SmallConfig());
+  d.Faults().BusyFor(2000);
+  EXPECT_EQ(d.CardState(), 0x80);
+  EXPECT_EQ(NonData(d, Reg(0xE5)).transport, TransportError::TimeOut);
+  Advance(2000);
+  EXPECT_EQ(d.CardState(), 0x50);
+  d.Faults().SetNeverReady(true);
+  Advance(3600 * 1000);
+  EXPECT_EQ(d.CardState(), 0x80);
+  d.Faults().SetNeverReady(false);
+  EXPECT_EQ(d.CardState(), 0x50);
+}
+
+TEST_F(DriveFaultKnobs, NoAnswerOnceOrTwiceAndErrorStateOnce) {
+  Drive d(SmallConfig());
+  d.Faults().NoAnswer(1, 0xFF);
+  EXPECT_EQ(d.CardState(), 0xFF);
+  EXPECT_EQ(d.CardState(), 0x50);
+  d.Faults().NoAnswer(2, 0x00);
+  EXPECT_EQ(d.CardState(), 0x00);
+  EXPECT_EQ(d.CardState(), 0x00);
+  EXPECT_EQ(d.CardState(), 0x50);
+  d.Faults().ErrorStateOnce();
+  EXPECT_EQ(d.CardState(), 0x51);
+  EXPECT_EQ(d.CardState(), 0x50);
+}
+
+TEST_F(DriveFaultKnobs, HotRemovalMidCommand) {
+  Drive d(SmallConfig());
+  d.Faults().HotRemoveOnNext(CommandFilter{0x30, {}});
+  EXPECT_TRUE(Ok(NonData(d, Reg(0xE5))));
+  EXPECT_EQ(Out(d, Reg(0x30, 0, 1, 0, 0, 0, 0xE0), Sector(1)).transport, TransportError::Gone);
+  EXPECT_TRUE(d.Removed());
+  EXPECT_EQ(d.CardState(), 0x00);
+  EXPECT_EQ(NonData(d, Reg(0xE5)).transport, TransportError::Gone);
+  d.PowerOn();  // a removed drive cannot be powered
+  EXPECT_EQ(d.CardState(), 0x00);
+  d.Reinsert();
+  Ready(d);
+  EXPECT_EQ(d.ReadMedia(0, 1), Sector(0));  // the interrupted write never landed
+}
+
+TEST_F(DriveFaultKnobs, TimeOutOnTheNextN) {
+  Drive d(SmallConfig());
+  d.Faults().TimeOutNext(2);
+  EXPECT_EQ(NonData(d, Reg(0xE5)).transport, TransportError::TimeOut);
+  EXPECT_EQ(NonData(d, Reg(0xE5)).transport, TransportError::TimeOut);
+  EXPECT_TRUE(Ok(NonData(d, Reg(0xE5))));
+}
+
+TEST_F(DriveFaultKnobs, PowerCycleLosesVolatileState) {
+  Drive d(SmallConfig());
+  ASSERT_TRUE(Ok(Key(d)));
+  ASSERT_TRUE(Ok(Out(d, Reg(0x30, 0, 1, 3, 0, 0, 0xE0), Sector(0x21))));
+  d.Faults().PowerCycleOnNext();
+  EXPECT_EQ(NonData(d, Reg(0xE5)).transport, TransportError::GenFailure);
+  EXPECT_FALSE(d.KeyAccepted());
+  EXPECT_EQ(d.CardState(), 0x80);
+  Ready(d);
+  EXPECT_EQ(d.ReadMedia(3, 1), Sector(0x21));  // media is not volatile
+}
+
+TEST_F(DriveFaultKnobs, ClearRestoresHealth) {
+  Drive d(SmallConfig());
+  d.Faults().FailNext(DriveFaults::kForever);
+  d.Faults().SetNeverReady(true);
+  d.Faults().RefuseAccessKey(DriveFaults::kForever);
+  d.Faults().Clear();
+  EXPECT_EQ(d.CardState(), 0x50);
+  EXPECT_TRUE(Ok(Key(d)));
+}
+
+TEST_F(DriveFaultKnobs, TraceRecordsEveryCommandAndItsResult) {
+  Drive d(SmallConfig());
+  d.ClearTrace();
+  ASSERT_TRUE(Ok(Key(d)));
+  ASSERT_TRUE(Ok(VWrite(d, 0x00, 1, [] {
+    std::vector<std::uint8_t> s(512, 0);
+    std::copy(kx::kVendorWrite00Marker.begin(), kx::kVendorWrite00Marker.end(), s.begin());
+    return s;
+  }())));
+  EXPECT_TRUE(Aborted(VWrite(d, 0x00, 1, Sector(0))));  // marker missing
+  const auto t = d.Trace();
+  ASSERT_EQ(t.size(), 3u);
+  EXPECT_EQ(t[0].request.command, kx::kApKeySignature[5]);
+  EXPECT_EQ(t[1].request.features, 0x00);
+  EXPECT_EQ(t[1].request.length, 512u);
+  EXPECT_EQ(t[1].dataHead[0], 'K');
+  EXPECT_EQ(t[1].request.data, nullptr);
+  EXPECT_TRUE(t[2].response.status & kStatusErr);
+  d.SetTraceLimit(2);
+  EXPECT_EQ(d.Trace().size(), 2u);
+}
+
+}  // namespace
+}  // namespace emu::test
