@@ -25,10 +25,6 @@ constexpr win::UCHAR kSenseInfoLength = 24;
 constexpr win::ULONG kSenseInfoOffset = 48;
 constexpr win::USHORT kAptLength = 40;
 
-bool isTesterForm(const std::uint8_t* cdb, std::uint8_t kind) {
-  return cdb[0] == 0x08 && cdb[1] == 0xF2 && cdb[2] == kind;
-}
-
 int directionOf(std::uint8_t protocol) {
   switch (protocol) {
     case kx::kProtoPioIn:
@@ -606,7 +602,7 @@ bool CDriveCommand::DownLoadMicroCode(const void* buffer, std::uint16_t sectors,
               .lbaMid = static_cast<std::uint8_t>(offset),
               .lbaHigh = static_cast<std::uint8_t>(offset >> 8),
               .transfer = static_cast<std::uint8_t>(sectors)},
-             buffer, static_cast<std::uint32_t>(sectors & 0xFF) * 512, SendPath::DirectOnly);
+             buffer, static_cast<std::uint32_t>(sectors) * 512, SendPath::DirectOnly);
 }
 
 bool CDriveCommand::SECURITY_SET_PASSWORD(const void* buffer512) {
