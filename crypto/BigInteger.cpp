@@ -169,11 +169,21 @@ void CBigInteger::Assign(const CBigInteger& other)
     if (this == &other)
         return;
     const uint32_t count = other.WordCount();
-    uint32_t* words = HeapWords(RoundUpSize(count), true);
-    CopyWords(words, other.m_words, count);
-    Release();
-    m_words = words;
-    m_size = RoundUpSize(count);
+    const uint32_t size = RoundUpSize(count);
+    if (size == m_size)
+    {
+        // Same size: the buffer is reused.
+        CopyWords(m_words, other.m_words, count);
+        SetWords(m_words + count, 0, size - count);
+    }
+    else
+    {
+        uint32_t* words = HeapWords(size, true);
+        CopyWords(words, other.m_words, count);
+        Release();
+        m_words = words;
+        m_size = size;
+    }
     m_sign = other.m_sign;
 }
 

@@ -8,15 +8,31 @@ __extension__ typedef unsigned __int128 uint128_t;
 
 // Two adjacent 32-bit words read and written as one 64-bit limb. The column
 // bases work on limbs, so an 8-word product takes 16 limb products.
+// Word 0 is the low half: the layout of a 64-bit limb on a little-endian host.
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "limb access assumes little-endian words");
+
 inline uint64_t Load64(const uint32_t* p)
 {
-    return uint64_t(p[0]) | (uint64_t(p[1]) << 32);
+    uint64_t v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
 }
 
 inline void Store64(uint32_t* p, uint64_t v)
 {
-    p[0] = uint32_t(v);
-    p[1] = uint32_t(v >> 32);
+    std::memcpy(p, &v, sizeof v);
+}
+
+// Adds the product x*y into the three-limb accumulator (c0, c1, c2).
+inline void MultiplyAccumulate(uint64_t& c0, uint64_t& c1, uint64_t& c2, uint64_t x, uint64_t y)
+{
+    const uint128_t p = uint128_t(x) * y;
+    const uint64_t lo = uint64_t(p);
+    uint64_t hi = uint64_t(p >> 64);
+    c0 += lo;
+    hi += c0 < lo;
+    c1 += hi;
+    c2 += c1 < hi;
 }
 
 // Column-wise product of two arrays of L limbs into 2L limbs. Each column
@@ -32,19 +48,15 @@ inline void CombaLimbs(uint32_t* r, const uint32_t* a, const uint32_t* b)
         y[i] = Load64(b + 2 * i);
     }
     uint64_t c0 = 0, c1 = 0, c2 = 0;
+#pragma GCC unroll 32
     for (unsigned k = 0; k < 2 * L - 1; ++k)
     {
         const unsigned first = k < L ? 0 : k - L + 1;
         const unsigned last = k < L ? k : L - 1;
+#pragma GCC unroll 16
         for (unsigned i = first; i <= last; ++i)
         {
-            const uint128_t p = uint128_t(x[i]) * y[k - i];
-            const uint64_t lo = uint64_t(p);
-            uint64_t hi = uint64_t(p >> 64);
-            c0 += lo;
-            hi += c0 < lo;
-            c1 += hi;
-            c2 += c1 < hi;
+            MultiplyAccumulate(c0, c1, c2, x[i], y[k - i]);
         }
         Store64(r + 2 * k, c0);
         c0 = c1;
@@ -66,17 +78,13 @@ inline void CombaLowLimbs(uint32_t* r, const uint32_t* a, const uint32_t* b)
         y[i] = Load64(b + 2 * i);
     }
     uint64_t c0 = 0, c1 = 0, c2 = 0;
+#pragma GCC unroll 16
     for (unsigned k = 0; k + 1 < L; ++k)
     {
+#pragma GCC unroll 16
         for (unsigned i = 0; i <= k; ++i)
         {
-            const uint128_t p = uint128_t(x[i]) * y[k - i];
-            const uint64_t lo = uint64_t(p);
-            uint64_t hi = uint64_t(p >> 64);
-            c0 += lo;
-            hi += c0 < lo;
-            c1 += hi;
-            c2 += c1 < hi;
+            MultiplyAccumulate(c0, c1, c2, x[i], y[k - i]);
         }
         Store64(r + 2 * k, c0);
         c0 = c1;
@@ -86,6 +94,46 @@ inline void CombaLowLimbs(uint32_t* r, const uint32_t* a, const uint32_t* b)
     for (unsigned i = 0; i < L; ++i)
         c0 += x[i] * y[L - 1 - i];
     Store64(r + 2 * (L - 1), c0);
+}
+
+// Column-wise square: each cross product is formed once and doubled.
+template <unsigned L>
+inline void CombaSquareLimbs(uint32_t* r, const uint32_t* a)
+{
+    uint64_t x[L];
+    for (unsigned i = 0; i < L; ++i)
+        x[i] = Load64(a + 2 * i);
+    uint64_t c0 = 0, c1 = 0, c2 = 0;
+#pragma GCC unroll 32
+    for (unsigned k = 0; k < 2 * L - 1; ++k)
+    {
+        uint64_t s0 = 0, s1 = 0, s2 = 0;
+        const unsigned first = k < L ? 0 : k - L + 1;
+#pragma GCC unroll 16
+        for (unsigned i = first; i < k - i; ++i)
+        {
+            MultiplyAccumulate(s0, s1, s2, x[i], x[k - i]);
+        }
+        s2 = (s2 << 1) | (s1 >> 63);
+        s1 = (s1 << 1) | (s0 >> 63);
+        s0 <<= 1;
+        if (k % 2 == 0)
+        {
+            const uint128_t p = uint128_t(x[k / 2]) * x[k / 2];
+            const uint128_t t = uint128_t(s0) + uint64_t(p);
+            s0 = uint64_t(t);
+            const uint128_t u = uint128_t(s1) + uint64_t(p >> 64) + uint64_t(t >> 64);
+            s1 = uint64_t(u);
+            s2 += uint64_t(u >> 64);
+        }
+        const uint128_t t = uint128_t(c0) + s0;
+        const uint128_t u = uint128_t(c1) + s1 + uint64_t(t >> 64);
+        Store64(r + 2 * k, uint64_t(t));
+        c0 = uint64_t(u);
+        c1 = c2 + s2 + uint64_t(u >> 64);
+        c2 = 0;
+    }
+    Store64(r + 2 * (2 * L - 1), c0);
 }
 
 // Adds a signed carry into n words.
@@ -216,11 +264,9 @@ uint32_t AddWords(uint32_t* r, const uint32_t* a, const uint32_t* b, uint32_t n)
     uint32_t i = 0;
     for (; i + 1 < n; i += 2)
     {
-        uint64_t s;
-        const uint64_t c1 = __builtin_add_overflow(Load64(a + i), Load64(b + i), &s);
-        const uint64_t c2 = __builtin_add_overflow(s, carry, &s);
-        Store64(r + i, s);
-        carry = c1 | c2;
+        const uint128_t s = uint128_t(Load64(a + i)) + Load64(b + i) + carry;
+        Store64(r + i, uint64_t(s));
+        carry = uint64_t(s >> 64);
     }
     if (i < n)
     {
@@ -237,11 +283,9 @@ uint32_t SubtractWords(uint32_t* r, const uint32_t* a, const uint32_t* b, uint32
     uint32_t i = 0;
     for (; i + 1 < n; i += 2)
     {
-        uint64_t d;
-        const uint64_t b1 = __builtin_sub_overflow(Load64(a + i), Load64(b + i), &d);
-        const uint64_t b2 = __builtin_sub_overflow(d, borrow, &d);
-        Store64(r + i, d);
-        borrow = b1 | b2;
+        const uint128_t d = uint128_t(Load64(a + i)) - Load64(b + i) - borrow;
+        Store64(r + i, uint64_t(d));
+        borrow = uint64_t(d >> 64) & 1;
     }
     if (i < n)
     {
@@ -376,12 +420,22 @@ void CombaMultiply8(uint32_t* r, const uint32_t* a, const uint32_t* b)
 
 void CombaSquare4(uint32_t* r, const uint32_t* a)
 {
-    CombaLimbs<2>(r, a, a);
+    CombaSquareLimbs<2>(r, a);
 }
 
 void CombaSquare8(uint32_t* r, const uint32_t* a)
 {
-    CombaLimbs<4>(r, a, a);
+    CombaSquareLimbs<4>(r, a);
+}
+
+void CombaSquare16(uint32_t* r, const uint32_t* a)
+{
+    CombaSquareLimbs<8>(r, a);
+}
+
+void CombaMultiply16(uint32_t* r, const uint32_t* a, const uint32_t* b)
+{
+    CombaLimbs<8>(r, a, b);
 }
 
 void CombaMultiplyLow4(uint32_t* r, const uint32_t* a, const uint32_t* b)
@@ -394,8 +448,15 @@ void CombaMultiplyLow8(uint32_t* r, const uint32_t* a, const uint32_t* b)
     CombaLowLimbs<4>(r, a, b);
 }
 
+void CombaMultiplyLow16(uint32_t* r, const uint32_t* a, const uint32_t* b)
+{
+    CombaLowLimbs<8>(r, a, b);
+}
+
 void KaratsubaMultiply(uint32_t* r, uint32_t* t, const uint32_t* a, const uint32_t* b, uint32_t n)
 {
+    if (n == 16 && MultiplyRecursionLimit() >= 16)
+        return CombaMultiply16(r, a, b);
     if (n == 8 && MultiplyRecursionLimit() >= 8)
         return CombaMultiply8(r, a, b);
     if (n == 4 && MultiplyRecursionLimit() >= 4)
@@ -414,6 +475,8 @@ void KaratsubaMultiply(uint32_t* r, uint32_t* t, const uint32_t* a, const uint32
 
 void KaratsubaSquare(uint32_t* r, uint32_t* t, const uint32_t* a, uint32_t n)
 {
+    if (n == 16 && MultiplyRecursionLimit() >= 16)
+        return CombaSquare16(r, a);
     if (n == 8 && MultiplyRecursionLimit() >= 8)
         return CombaSquare8(r, a);
     if (n == 4 && MultiplyRecursionLimit() >= 4)
@@ -431,6 +494,8 @@ void KaratsubaSquare(uint32_t* r, uint32_t* t, const uint32_t* a, uint32_t n)
 
 void KaratsubaMultiplyLow(uint32_t* r, uint32_t* t, const uint32_t* a, const uint32_t* b, uint32_t n)
 {
+    if (n == 16 && MultiplyRecursionLimit() >= 16)
+        return CombaMultiplyLow16(r, a, b);
     if (n == 8 && MultiplyRecursionLimit() >= 8)
         return CombaMultiplyLow8(r, a, b);
     if (n == 4 && MultiplyRecursionLimit() >= 4)

@@ -70,7 +70,9 @@ void ShiftRightWords(uint32_t* a, uint32_t n, uint32_t k);
 uint32_t MultiplyByWord(uint32_t* r, const uint32_t* a, uint32_t w, uint32_t n);
 
 // Products. R never overlaps the operands; T is scratch.
-constexpr unsigned MultiplyRecursionLimit() { return 8; }
+// Size of the largest column-wise base. On 64-bit limbs a 16-word base beats
+// one more Karatsuba level, whose additions cost more than they save.
+constexpr unsigned MultiplyRecursionLimit() { return 16; }
 void KaratsubaMultiply2(uint32_t* r, const uint32_t* a, const uint32_t* b);
 void MultiplyLow2(uint32_t* r, const uint32_t* a, const uint32_t* b);
 void CombaSquare2(uint32_t* r, const uint32_t* a);
@@ -78,8 +80,11 @@ void CombaMultiply4(uint32_t* r, const uint32_t* a, const uint32_t* b);
 void CombaMultiply8(uint32_t* r, const uint32_t* a, const uint32_t* b);
 void CombaSquare4(uint32_t* r, const uint32_t* a);
 void CombaSquare8(uint32_t* r, const uint32_t* a);
+void CombaMultiply16(uint32_t* r, const uint32_t* a, const uint32_t* b);
+void CombaSquare16(uint32_t* r, const uint32_t* a);
 void CombaMultiplyLow4(uint32_t* r, const uint32_t* a, const uint32_t* b);
 void CombaMultiplyLow8(uint32_t* r, const uint32_t* a, const uint32_t* b);
+void CombaMultiplyLow16(uint32_t* r, const uint32_t* a, const uint32_t* b);
 // R = A*B (2n words); T has 2n words.
 void KaratsubaMultiply(uint32_t* r, uint32_t* t, const uint32_t* a, const uint32_t* b, uint32_t n);
 // R = A*A (2n words); T has 2n words.

@@ -355,14 +355,50 @@ CBigInteger ModPower(const CBigInteger& x, const CBigInteger& e, const CBigInteg
     if (m.IsEven())
         return ModPowerPlain(x, e, m);
     CMontgomeryForm form(m);
-    const CBigInteger xm = form.ToMontgomery(x);
-    CBigInteger acc = form.ToMontgomery(CBigInteger::One());
-    // Every bit of the exponent counts, also those above the modulus's width.
-    for (uint32_t i = e.BitCount(); i-- > 0;)
+    const uint32_t bits = e.BitCount();
+    if (bits == 0)
+        return CBigInteger::One() % m;
+    // Left to right over every bit of the exponent, also those above the
+    // modulus's width, in windows of up to `window` bits that end in a set
+    // bit; the odd powers x, x^3, ... are formed first.
+    const uint32_t window = bits > 512 ? 5 : bits > 128 ? 4 : bits > 24 ? 3 : 1;
+    std::vector<CBigInteger> oddPowers(size_t(1) << (window - 1));
+    oddPowers[0] = form.ToMontgomery(x);
+    if (oddPowers.size() > 1)
     {
-        acc = form.Square(acc);
-        if (e.GetBit(i))
-            acc = form.Multiply(xm, acc);
+        const CBigInteger square = form.Square(oddPowers[0]);
+        for (size_t i = 1; i < oddPowers.size(); ++i)
+            oddPowers[i] = form.Multiply(oddPowers[i - 1], square);
+    }
+    CBigInteger acc;
+    bool started = false;
+    for (int64_t i = int64_t(bits) - 1; i >= 0;)
+    {
+        if (!e.GetBit(uint32_t(i)))
+        {
+            acc = form.Square(acc);
+            --i;
+            continue;
+        }
+        int64_t low = i - int64_t(window) + 1;
+        if (low < 0)
+            low = 0;
+        while (!e.GetBit(uint32_t(low)))
+            ++low;
+        const uint32_t length = uint32_t(i - low + 1);
+        const uint32_t value = e.GetBits(uint32_t(low), length);
+        if (!started)
+        {
+            acc = oddPowers[value >> 1];
+            started = true;
+        }
+        else
+        {
+            for (uint32_t k = 0; k < length; ++k)
+                acc = form.Square(acc);
+            acc = form.Multiply(acc, oddPowers[value >> 1]);
+        }
+        i = low - 1;
     }
     return form.Multiply(acc, CBigInteger::One());
 }
