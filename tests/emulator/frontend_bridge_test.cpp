@@ -1,0 +1,198 @@
+// The USB-to-SATA bridge: SAT ATA PASS-THROUGH (12) and (16) with golden CDBs.
+#include "site_test_util.h"
+
+namespace emu::test {
+namespace {
+
+class BridgeTest : public SiteTest {
+ protected:
+  std::string path_ = Site::BridgePath(1);
+  FrontEnd* bridge_ = nullptr;
+  void SetUp() override {
+    SiteTest::SetUp();
+    bridge_ = site_->AddBridge(1);
+    ASSERT_NE(bridge_, nullptr);
+    site_->Install();
+  }
+};
+
+TEST_F(BridgeTest, IdentifyThroughSat12) {
+  std::vector<std::uint8_t> id(512);
+  const auto r = ScsiIn(path_, Cdb({0xA1, 0x08, 0x0E, 0x00, 0x01, 0, 0, 0, 0, 0xEC, 0, 0, 0, 0, 0, 0}), id);
+  ASSERT_EQ(r.error, 0u);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_TRUE(r.sense.empty());
+  EXPECT_EQ(r.transferred, 512u);
+  // Model in words 27-46, byte-swapped pairs.
+  std::string model;
+  for (int i = 54; i < 94; i += 2) {
+    model += static_cast<char>(id[static_cast<std::size_t>(i) + 1]);
+    model += static_cast<char>(id[static_cast<std::size_t>(i)]);
+  }
+  EXPECT_EQ(model.substr(0, drive_->Config().model.size()), drive_->Config().model);
+}
+
+TEST_F(BridgeTest, ReadDmaExtGoldenCdbDecodesCountAndLba) {
+  // Write then read 8 sectors at 0x12345678 is past this drive's end; use a drive big enough.
+  auto cfg = SiteDriveConfig();
+  cfg.capacitySectors = 0x20000000;
+  auto big = std::make_shared<Drive>(cfg);
+  big->PowerOn();
+  Advance(1000);
+  site_->SetDrive(1, big);
+  std::vector<std::uint8_t> out(4096), in(4096);
+  for (std::size_t i = 0; i < out.size(); ++i) out[i] = static_cast<std::uint8_t>(i ^ 0x5A);
+  auto w = ScsiOut(path_, Cdb({0x85, 0x17, 0x06, 0, 0, 0, 8, 0x12, 0x78, 0, 0x56, 0, 0x34, 0, 0x35, 0}), out);
+  ASSERT_EQ(w.status, 0);
+  auto r = ScsiIn(path_, Cdb({0x85, 0x15, 0x0E, 0x00, 0x00, 0x00, 0x08, 0x12, 0x78, 0x00, 0x56, 0x00, 0x34, 0x00,
+                              0x25, 0x00}),
+                  in);
+  ASSERT_EQ(r.status, 0);
+  EXPECT_EQ(in, out);
+  const auto trace = big->Trace();
+  ASSERT_FALSE(trace.empty());
+  const AtaRequest& q = trace.back().request;
+  EXPECT_EQ(q.command, 0x25);
+  EXPECT_TRUE(q.is48);
+  EXPECT_EQ(q.count, 8);
+  EXPECT_EQ(q.countExp, 0);
+  EXPECT_EQ(q.lbaLow, 0x78);
+  EXPECT_EQ(q.lbaMid, 0x56);
+  EXPECT_EQ(q.lbaHigh, 0x34);
+  EXPECT_EQ(q.lbaLowExp, 0x12);
+  EXPECT_EQ(q.protocol, AtaProtocol::DmaIn);
+  EXPECT_EQ(big->ReadMedia(0x12345678, 8), out);
+}
+
+TEST_F(BridgeTest, ResponseInformationIsTheCardDetectAndNeverCheckCondition) {
+  std::vector<std::uint8_t> reply(16, 0xEE);
+  auto r = ScsiIn(path_, Cdb({0xA1, 0x1E, 0x2E, 0x00, 0x01}), reply);
+  ASSERT_EQ(r.status, 0);
+  EXPECT_EQ(r.transferred, 14u);  // the descriptor, even into a 16-byte buffer
+  EXPECT_EQ(reply[0], 0x09);
+  EXPECT_EQ(reply[5], 1);
+  EXPECT_EQ(reply[7], 0);
+  EXPECT_EQ(reply[13], 0x50);
+  EXPECT_EQ(reply[14], 0xEE);
+
+  // Booting after a card reset through the raw tester form.
+  ASSERT_EQ(ScsiNone(path_, Cdb({0x08, 0xF2, 0x84, 0, 48})).status, 0);
+  ASSERT_EQ(ScsiNone(path_, Cdb({0x08, 0xF2, 0x84, 1, 53})).status, 0);
+  r = ScsiIn(path_, Cdb({0xA1, 0x1E, 0x2E, 0x00, 0x01}), reply);
+  EXPECT_EQ(reply[13], 0x80);
+  Advance(800);
+  r = ScsiIn(path_, Cdb({0xA1, 0x1E, 0x2E, 0x00, 0x01}), reply);
+  EXPECT_EQ(reply[13], 0x50);
+
+  // The drive's own card-state knobs show through: 00h once, then ready.
+  drive_->Faults().NoAnswer(1);
+  ScsiIn(path_, Cdb({0xA1, 0x1E, 0x2E, 0x00, 0x01}), reply);
+  EXPECT_EQ(reply[13], 0x00);
+  ScsiIn(path_, Cdb({0xA1, 0x1E, 0x2E, 0x00, 0x01}), reply);
+  EXPECT_EQ(reply[13], 0x50);
+
+  // DisableDEVSLP: the same form with SET FEATURES and no data at all.
+  r = ScsiNone(path_, Cdb({0xA1, 0x1E, 0x2E, 0x02, 0x01, 0, 0, 0, 0, 0xEF}));
+  EXPECT_EQ(r.error, 0u);
+  EXPECT_EQ(r.status, 0);
+}
+
+TEST_F(BridgeTest, CheckConditionCarriesTheAtaStatusReturnDescriptor) {
+  // CK_COND on a good command: RECOVERED ERROR, ATA PASS THROUGH INFORMATION AVAILABLE.
+  auto r = ScsiNone(path_, Cdb({0xA1, 0x06, 0x20, 0, 0, 0, 0, 0, 0xA0, 0xE7}));
+  ASSERT_EQ(r.status, 2);
+  EXPECT_EQ(SenseKey(r.sense), 0x01);
+  EXPECT_EQ(r.sense[3], 0x1D);
+  const std::uint8_t* d = AtaDescriptor(r.sense);
+  ASSERT_NE(d, nullptr);
+  EXPECT_EQ(d[13], 0x50);
+
+  // A bridge that ignores CK_COND answers GOOD without sense.
+  FaultRule ignore;
+  ignore.action = FaultAction::IgnoreCkCond;
+  bridge_->GetFaults().Add(ignore);
+  r = ScsiNone(path_, Cdb({0xA1, 0x06, 0x20, 0, 0, 0, 0, 0, 0xA0, 0xE7}));
+  EXPECT_EQ(r.status, 0);
+  EXPECT_TRUE(r.sense.empty());
+
+  // An ATA error: vendor read without the access key is aborted.
+  std::vector<std::uint8_t> buf(512);
+  r = ScsiIn(path_, Cdb({0xA1, 0x08, 0x0E, 0x13, 0x01, 0, 0, 0, 0xA0, 0x21}), buf);
+  ASSERT_EQ(r.status, 2);
+  EXPECT_EQ(SenseKey(r.sense), 0x0B);
+  d = AtaDescriptor(r.sense);
+  ASSERT_NE(d, nullptr);
+  EXPECT_EQ(d[13], 0x51);
+  EXPECT_EQ(d[3], 0x04);
+
+  // With the key the same read goes through.
+  ASSERT_EQ(ScsiNone(path_, ApKeyCdb()).status, 0);
+  r = ScsiIn(path_, Cdb({0xA1, 0x08, 0x0E, 0x13, 0x01, 0, 0, 0, 0xA0, 0x21}), buf);
+  EXPECT_EQ(r.status, 0);
+}
+
+TEST_F(BridgeTest, UndecodableSatFieldsAreRefusedWithTheirPointer) {
+  std::vector<std::uint8_t> buf(512);
+  int byte = -1, bit = -1;
+  // Reserved protocol 2.
+  auto r = ScsiIn(path_, Cdb({0xA1, 0x04, 0x0E, 0, 1, 0, 0, 0, 0, 0xEC}), buf);
+  ASSERT_EQ(r.status, 2);
+  ASSERT_TRUE(FieldPointer(r.sense, byte, bit));
+  EXPECT_EQ(byte, 1);
+  EXPECT_EQ(bit, 4);
+  // PIO data-in with T_DIR to the device.
+  r = ScsiIn(path_, Cdb({0xA1, 0x08, 0x06, 0, 1, 0, 0, 0, 0, 0xEC}), buf);
+  ASSERT_TRUE(FieldPointer(r.sense, byte, bit));
+  EXPECT_EQ(byte, 2);
+  EXPECT_EQ(bit, 3);
+  // Data protocol without a length field.
+  r = ScsiIn(path_, Cdb({0xA1, 0x08, 0x08, 0, 1, 0, 0, 0, 0, 0xEC}), buf);
+  ASSERT_TRUE(FieldPointer(r.sense, byte, bit));
+  EXPECT_EQ(byte, 2);
+  // SAT length shorter than the host's buffer: only the CDB's length moves.
+  std::vector<std::uint8_t> big(2048, 0xEE);
+  r = ScsiIn(path_, Cdb({0xA1, 0x08, 0x0E, 0, 1, 0, 0, 0, 0, 0xEC}), big);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.transferred, 512u);
+  EXPECT_EQ(big[600], 0xEE);
+}
+
+TEST_F(BridgeTest, MismatchedDirectionsAreTolerated) {
+  // JumpToBoot-style PIO out (count 1) sent with no data: the drive reads zeros.
+  auto r = ScsiNone(path_, Cdb({0xA1, 0x0A, 0x06, 0x00, 0x01, 0, 0, 0, 0xA0, 0xE8}));
+  EXPECT_EQ(r.status, 0);
+  // SatDeviceReset: 85 12 (DEVICE RESET), then 85 1E with 50 bytes out.
+  r = ScsiNone(path_, Cdb({0x85, 0x12, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x08, 0}));
+  EXPECT_EQ(r.status, 0);
+  std::vector<std::uint8_t> zeros(50);
+  r = ScsiOut(path_, Cdb({0x85, 0x1E}), zeros);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(drive_->CardState(), 0x80);  // the reset boots the card
+}
+
+TEST_F(BridgeTest, VendorModeEntryWaitsForTheCardLikeAHostAdapter) {
+  drive_->HardReset();
+  const std::uint64_t t0 = platform::Clock().NowMs();
+  const auto r = ScsiNone(path_, VendorModeCdb());
+  EXPECT_EQ(r.status, 0);
+  EXPECT_GE(platform::Clock().NowMs() - t0, 800u);
+  // A card that never becomes ready: time-out.
+  drive_->Faults().SetNeverReady(true);
+  EXPECT_EQ(SendScsi(path_, VendorModeCdb(), 2, nullptr, 0, 5).error, win::ERROR_SEM_TIMEOUT);
+}
+
+TEST_F(BridgeTest, ListingAndPresenceWithoutADrive) {
+  site_->SetDrive(1, nullptr);
+  auto list = site_->Listing(false);
+  ASSERT_EQ(list.size(), 1u);
+  EXPECT_EQ(list[0].path, path_);
+  std::vector<std::uint8_t> reply(16);
+  ASSERT_EQ(ScsiIn(path_, Cdb({0xA1, 0x1E, 0x2E, 0x00, 0x01}), reply).status, 0);
+  EXPECT_EQ(reply[5], 4);
+  bridge_->presentWithoutDrive = false;
+  EXPECT_EQ(site_->Listing(false)[0].path, "NULL");
+  EXPECT_EQ(ScsiNone(path_, Cdb({0})).error, win::ERROR_FILE_NOT_FOUND);
+}
+
+}  // namespace
+}  // namespace emu::test
