@@ -1,11 +1,11 @@
 #include "command/DriveCommand.h"
 
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 #include "command/GetDevLibrary.h"
 #include "platform/Clock.h"
+#include "platform/Debug.h"
 #include "platform/KxSignatures.h"
 
 using kx::Regs71;
@@ -45,9 +45,9 @@ bool isDmaCommand(std::uint8_t command) {
 }
 
 void debugOutput(int driveNo, int flag) {
-  // Debugger-only trace; nothing listens on Linux unless KXMP_DEBUG_TRACE is set.
-  static const bool enabled = std::getenv("KXMP_DEBUG_TRACE") != nullptr;
-  if (enabled) std::fprintf(stderr, "port-%d - %d\n", driveNo, flag);
+  char text[32];
+  std::snprintf(text, sizeof text, "port-%d - %d", driveNo, flag);
+  win::OutputDebugString(text);
 }
 
 }  // namespace

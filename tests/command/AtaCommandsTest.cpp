@@ -2,6 +2,7 @@
 // member in every send mode, the identify path and the argument checks.
 #include <gtest/gtest.h>
 
+#include "platform/Debug.h"
 #include "tests/command/GoldenTable.h"
 
 using kxtest::Bytes;
@@ -116,6 +117,7 @@ TEST_F(AtaCommandsTest, GoldenBytesInEveryMode) {
 }
 
 TEST_F(AtaCommandsTest, IdentifyDecidesTheAtaPassThroughFlag) {
+  platform::DebugCapture debug;
   std::uint8_t buf[512];
   const auto sat = Bytes({0xA1, 0x08, 0x0E, 0x00, 0x01, 0, 0, 0, 0, 0xEC});
   // bridge: SCSI only, flag untouched
@@ -134,6 +136,7 @@ TEST_F(AtaCommandsTest, IdentifyDecidesTheAtaPassThroughFlag) {
   EXPECT_TRUE(r.back().IsAta());
   EXPECT_EQ(r.back().apt.CurrentTaskFile[6], 0xEC);
   EXPECT_TRUE(kx::AtaPassThroughOk(2));
+  EXPECT_EQ(debug.Texts().back(), "port-2 - 1");
   EXPECT_TRUE(cmd.FLUSH_CACHE());
   EXPECT_TRUE(backend->Requests().back().IsAta());
 
@@ -146,6 +149,7 @@ TEST_F(AtaCommandsTest, IdentifyDecidesTheAtaPassThroughFlag) {
   EXPECT_TRUE(r[n].IsAta());
   EXPECT_EQ(r[n + 1].Cdb(), sat);
   EXPECT_FALSE(kx::AtaPassThroughOk(2));
+  EXPECT_EQ(debug.Texts().back(), "port-2 - 0");
   EXPECT_TRUE(cmd.FLUSH_CACHE());
   EXPECT_TRUE(backend->Requests().back().IsScsi());
 

@@ -1,0 +1,119 @@
+// Binding of the device-listing library: which library loads, the messages when
+// it or its export is missing, and the guarded record.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+#include <thread>
+
+#include "command/GetDevLibrary.h"
+#include "platform/MessageBox.h"
+#include "platform/Profile.h"
+#include "tests/command/FakeDevice.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class GetDevLibraryTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() / ("kxcmd_getdev_" + std::to_string(::getpid()));
+    fs::create_directories(dir_ / "Configuration" / "System");
+    old_ = fs::current_path();
+    fs::current_path(dir_);
+    box_ = std::make_shared<platform::RecordingMessageBox>();
+    scoped_ = std::make_unique<platform::ScopedMessageBox>(box_);
+    kxtest::Fixture::SetListing(0);
+  }
+  void TearDown() override {
+    scoped_.reset();
+    fs::current_path(old_);
+    fs::remove_all(dir_);
+    kxtest::Fixture::SetListing(0);
+  }
+  void Install(const char* from, const char* name) {
+    fs::copy_file(from, dir_ / "Configuration" / "System" / name, fs::copy_options::overwrite_existing);
+  }
+  void SetPortType(const char* value) {
+    win::WritePrivateProfileString("General Info", "PortType", value, ".\\Configuration\\System\\MPToolSetting.ini");
+  }
+  fs::path dir_, old_;
+  std::shared_ptr<platform::RecordingMessageBox> box_;
+  std::unique_ptr<platform::ScopedMessageBox> scoped_;
+};
+
+TEST_F(GetDevLibraryTest, LoadsByPortTypeAndListsUnderTheLock) {
+  Install(KX_TEST_LISTING_LIB, "libGetDev.so");
+  const char* const portTypes[] = {"0", "2", nullptr};  // nullptr: key missing
+  for (const char* portType : portTypes) {
+    SetPortType(portType);
+    CGetDevLibrary* lib = CGetDevLibrary::GetInstance();
+    EXPECT_EQ(CGetDevLibrary::GetInstance(), lib);
+    ASSERT_NE(lib->m_hModule, nullptr) << (portType ? portType : "missing");
+    ASSERT_NE(lib->m_pfnListKxDevice, nullptr);
+    EXPECT_TRUE(lib->ListKxDevice());
+    kx::WithRootDevice([](kx::RootDeviceRecord& r) {
+      EXPECT_EQ(r.bytes[3], 1);  // request byte set before the call
+      EXPECT_EQ(r.Count(), 2u);
+    });
+    std::string path;
+    EXPECT_TRUE(kx::GetRootDevicePath(1, path));
+    EXPECT_EQ(path, "\\\\?\\fake#a");
+    EXPECT_TRUE(kx::GetRootDevicePath(2, path));
+    EXPECT_EQ(path, "NULL");
+    EXPECT_FALSE(kx::GetRootDevicePath(3, path));
+    delete lib;
+  }
+  EXPECT_TRUE(box_->Texts().empty());
+
+  // PortType 1 wants GetDevSata.dll, which is not there
+  SetPortType("1");
+  CGetDevLibrary* lib = CGetDevLibrary::GetInstance();
+  EXPECT_EQ(lib->m_hModule, nullptr);
+  EXPECT_EQ(box_->Texts(), std::vector<std::string>({"ghDLL_GetDev is NULL"}));
+  EXPECT_FALSE(lib->ListKxDevice());
+  delete lib;
+  Install(KX_TEST_LISTING_LIB, "libGetDevSata.so");
+  lib = CGetDevLibrary::GetInstance();
+  EXPECT_NE(lib->m_pfnListKxDevice, nullptr);
+  delete lib;
+}
+
+TEST_F(GetDevLibraryTest, MissingExportIsReportedAndTheProgramGoesOn) {
+  Install(KX_TEST_NOEXPORT_LIB, "libGetDev.so");
+  CGetDevLibrary* lib = CGetDevLibrary::GetInstance();
+  EXPECT_NE(lib->m_hModule, nullptr);
+  EXPECT_EQ(lib->m_pfnListKxDevice, nullptr);
+  EXPECT_EQ(box_->Texts(), std::vector<std::string>({"gLib_ListKxDevice is NULL"}));
+  EXPECT_FALSE(lib->ListKxDevice());
+  kx::WithRootDevice([](kx::RootDeviceRecord& r) { EXPECT_EQ(r.Count(), 0u); });
+  delete lib;
+}
+
+TEST_F(GetDevLibraryTest, RefreshesAndPathReadsDoNotTear) {
+  // One thread keeps relisting, others read entry paths: every path read is whole.
+  kx::WithRootDevice([](kx::RootDeviceRecord& r) {
+    r.SetCount(1);
+    r.SetEntry(0, "n", std::string(120, 'y'));
+  });
+  std::atomic<bool> stop{false};
+  std::thread writer([&] {
+    for (int i = 0; !stop; ++i) {
+      kx::WithRootDevice([i](kx::RootDeviceRecord& r) {
+        r.SetCount(1);
+        r.SetEntry(0, "n", i % 2 ? std::string(200, 'x') : std::string(120, 'y'));
+      });
+    }
+  });
+  int torn = 0;
+  for (int i = 0; i < 20000; ++i) {
+    std::string path;
+    if (!kx::GetRootDevicePath(1, path) || (path != std::string(200, 'x') && path != std::string(120, 'y'))) ++torn;
+  }
+  stop = true;
+  writer.join();
+  EXPECT_EQ(torn, 0);
+}
+
+}  // namespace
