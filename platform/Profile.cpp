@@ -312,7 +312,7 @@ auto withFile(std::string_view fileName, Use&& use) {
 DWORD copyString(std::string_view s, char* buf, DWORD size) {
   if (buf == nullptr || size == 0) return 0;
   const std::size_t n = s.size() < size - 1 ? s.size() : size - 1;
-  std::memcpy(buf, s.data(), n);
+  if (n > 0) std::memcpy(buf, s.data(), n);
   buf[n] = '\0';
   return static_cast<DWORD>(n);
 }

@@ -163,7 +163,7 @@ TEST_F(FilesAndFolders, FindListsMatchingNamesWithoutDotEntries) {
 
 TEST_F(FilesAndFolders, WholeFileWritesAreByteExactAndAppendsNeverCreateUnlessAsked) {
   const std::string f = dir / "Report.txt";
-  const std::string text("START\r\n\xA1\xF5 raw\n", 16);
+  const std::string text("START\r\n\xA1\xF5 raw\n");
   ASSERT_EQ(platform::WriteFileBytes(f, text), 0u);
   EXPECT_EQ(readRaw(f), text);
   std::uint64_t size = 0;
