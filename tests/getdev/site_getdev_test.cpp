@@ -1,0 +1,87 @@
+// The listing library, loaded by its Windows name from Configuration/System and
+// called through the export the program resolves, lists the installed site.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "emulator/Drive.h"
+#include "emulator/Site.h"
+#include "platform/Clock.h"
+#include "platform/Library.h"
+#include "platform/RootDevice.h"
+
+namespace emu {
+namespace {
+
+namespace fs = std::filesystem;
+
+class GetDevTest : public ::testing::Test {
+ protected:
+  platform::ScopedClock clock_{platform::MakeVirtualClock()};
+  fs::path dir_ = fs::temp_directory_path() / ("kxemu_getdev_" + std::to_string(::getpid()));
+  fs::path oldCwd_ = fs::current_path();
+  std::shared_ptr<Site> site_ = Site::Create();
+
+  void SetUp() override {
+    fs::create_directories(dir_ / "Configuration" / "System");
+    fs::copy_file(KX_GETDEV_LIB, dir_ / "Configuration" / "System" / "libGetDev.so",
+                  fs::copy_options::overwrite_existing);
+    fs::copy_file(KX_GETDEV_SATA_LIB, dir_ / "Configuration" / "System" / "libGetDevSata.so",
+                  fs::copy_options::overwrite_existing);
+    fs::current_path(dir_);
+    // 24 bridge slots and 24 SATA ports; slot 5 empty, SATA port 24 gone.
+    for (int slot = 1; slot <= 24; ++slot) {
+      site_->AddBridge(slot);
+      site_->AddSataPort(slot);
+      if (slot != 5) site_->SetDrive(slot, std::make_shared<Drive>(DriveConfig{}));
+    }
+    site_->SataPort(24)->SetGone(true);
+  }
+  void TearDown() override {
+    site_->Uninstall();
+    fs::current_path(oldCwd_);
+    fs::remove_all(dir_);
+  }
+
+  static kx::RootDeviceRecord List(const char* dll) {
+    kx::RootDeviceRecord rec;
+    win::HMODULE lib = win::LoadLibrary(dll);
+    EXPECT_NE(lib, nullptr) << dll;
+    if (!lib) return rec;
+    auto fn = reinterpret_cast<kx::ListKxDeviceFn>(win::GetProcAddress(lib, kx::kListKxDeviceExport));
+    EXPECT_NE(fn, nullptr);
+    rec.SetRequest(1);
+    if (fn) fn(rec.bytes.data());
+    win::FreeLibrary(lib);
+    return rec;
+  }
+};
+
+TEST_F(GetDevTest, BridgesAndSataPortsOfTheInstalledSite) {
+  site_->Install();
+  const auto bridges = List(".\\Configuration\\System\\GetDev.dll");
+  ASSERT_EQ(bridges.Count(), 24u);
+  EXPECT_EQ(bridges.Path(0), Site::BridgePath(1));
+  EXPECT_EQ(bridges.Node(0), "kxemu-bridge-01");
+  EXPECT_EQ(bridges.Path(4), Site::BridgePath(5));  // the bridge is there without a drive
+  EXPECT_EQ(bridges.Path(23), Site::BridgePath(24));
+  EXPECT_EQ(bridges.Path(24), "");
+  EXPECT_EQ(bridges.Request(), 1);  // the record's other bytes are left alone
+
+  const auto ports = List(".\\Configuration\\System\\GetDevSata.dll");
+  ASSERT_EQ(ports.Count(), 24u);
+  EXPECT_EQ(ports.Path(0), Site::SataPath(1));
+  EXPECT_EQ(ports.Path(4), "NULL");
+  EXPECT_EQ(ports.Path(23), "NULL");
+  EXPECT_EQ(ports.Node(23), "kxemu-sata-24");
+}
+
+TEST_F(GetDevTest, WithoutASiteTheLibraryListsRealDisksOnly) {
+  const auto rec = List(".\\Configuration\\System\\GetDev.dll");
+  EXPECT_LE(rec.Count(), kx::kRootDeviceMaxEntries);
+  for (std::size_t i = 0; i < rec.Count(); ++i) EXPECT_EQ(rec.Path(i).find("kxemu"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace emu
