@@ -211,8 +211,7 @@ AtaResponse Drive::Execute(const AtaRequest& req) {
     std::memcpy(t.dataHead.data(), req.data, std::min<std::size_t>(req.length, t.dataHead.size()));
   t.response = rsp;
   t.atMs = now;
-  s.trace.push_back(t);
-  while (s.trace.size() > s.traceLimit) s.trace.pop_front();
+  s.Record(t);
   return rsp;
 }
 
@@ -300,20 +299,46 @@ bool Drive::InDevSleep() const {
 
 DriveFaults& Drive::Faults() { return faults_; }
 
+void DriveState::Record(const TraceEntry& e) {
+  if (traceLimit == 0) return;
+  if (trace.size() < traceLimit) {
+    trace.push_back(e);
+    return;
+  }
+  trace[traceNext] = e;
+  traceNext = (traceNext + 1) % trace.size();
+}
+
+std::vector<TraceEntry> DriveState::TraceInOrder() const {
+  std::vector<TraceEntry> out;
+  out.reserve(trace.size());
+  out.insert(out.end(), trace.begin() + static_cast<std::ptrdiff_t>(traceNext), trace.end());
+  out.insert(out.end(), trace.begin(), trace.begin() + static_cast<std::ptrdiff_t>(traceNext));
+  return out;
+}
+
+void DriveState::SetTraceLimit(std::size_t n) {
+  std::vector<TraceEntry> keep = TraceInOrder();
+  if (keep.size() > n) keep.erase(keep.begin(), keep.end() - static_cast<std::ptrdiff_t>(n));
+  trace = std::move(keep);
+  traceNext = 0;
+  traceLimit = n;
+}
+
 std::vector<TraceEntry> Drive::Trace() const {
   std::lock_guard lock(mutex_);
-  return {s_->trace.begin(), s_->trace.end()};
+  return s_->TraceInOrder();
 }
 
 void Drive::ClearTrace() {
   std::lock_guard lock(mutex_);
   s_->trace.clear();
+  s_->traceNext = 0;
 }
 
 void Drive::SetTraceLimit(std::size_t entries) {
   std::lock_guard lock(mutex_);
-  s_->traceLimit = entries;
-  while (s_->trace.size() > entries) s_->trace.pop_front();
+  s_->SetTraceLimit(entries);
 }
 
 const DriveConfig& Drive::Config() const { return s_->cfg; }
@@ -413,7 +438,7 @@ std::size_t Drive::MemoryBytes() const {
   const DriveState& s = *s_;
   std::size_t n = sizeof(Drive) + sizeof(DriveState) + s.media.MemoryBytes() + s.sram.capacity() +
                   s.bbtBody.capacity() + s.seed.capacity() + s.binfile.capacity() + s.download.capacity() +
-                  s.flash.normalCode.capacity() + s.trace.size() * sizeof(TraceEntry);
+                  s.flash.normalCode.capacity() + s.trace.capacity() * sizeof(TraceEntry);
   for (const auto& p : s.infoPages) n += p.capacity();
   for (const auto& l : s.rdtLogs) n += l.capacity();
   for (const auto& [k, v] : s.ram) n += v.capacity();

@@ -70,7 +70,7 @@ class Drive {
 
   std::vector<TraceEntry> Trace() const;
   void ClearTrace();
-  // The trace keeps the most recent `entries` commands (default 65536).
+  // The trace keeps the most recent `entries` commands (default 16384, oldest first).
   void SetTraceLimit(std::size_t entries);
 
   // Accessors for tests and scenario set-up.

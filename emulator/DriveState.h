@@ -4,7 +4,6 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
-#include <deque>
 #include <map>
 #include <string>
 #include <vector>
@@ -174,8 +173,14 @@ struct DriveState {
   std::array<std::uint8_t, 32> masterPassword{};
 
   // Trace.
-  std::deque<TraceEntry> trace;
-  std::size_t traceLimit = 65536;
+  // Ring of the most recent commands: grows to traceLimit, then overwrites the
+  // oldest (at traceNext), so a long run costs no allocation per command.
+  std::vector<TraceEntry> trace;
+  std::size_t traceNext = 0;
+  std::size_t traceLimit = 16384;
+  void Record(const TraceEntry& e);
+  std::vector<TraceEntry> TraceInOrder() const;
+  void SetTraceLimit(std::size_t n);
   std::uint64_t invariantViolations = 0;
 
   // Geometry helpers.

@@ -298,9 +298,14 @@ void RdtLog(Cmd& c) {
 
 std::uint32_t CacheKey(const Cmd& c) { return (c.req.lbaMid << 16) | (c.req.lbaHigh << 8) | c.req.lbaLow; }
 
+// Channel in LBA mid, bank in LBA high, die in LBA low; only flash that exists.
+bool CacheTargetExists(const Cmd& c) {
+  return c.req.lbaMid < c.s.cfg.channels && c.req.lbaHigh < c.s.cfg.cesPerChannel && c.req.lbaLow < c.s.cfg.diesPerCe;
+}
+
 void CacheWriteFlash(Cmd& c) {
   const std::size_t n = Bytes(c);
-  if (n > 4096 * kSectorSize) return c.Abort();
+  if (!CacheTargetExists(c)) return c.Abort(kErrorAbrt | kErrorIdnf);
   c.s.cacheFlash[CacheKey(c)] = c.TakeOut(n);
 }
 

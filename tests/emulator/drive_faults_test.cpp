@@ -189,7 +189,14 @@ TEST_F(DriveFaultKnobs, TraceRecordsEveryCommandAndItsResult) {
   EXPECT_EQ(t[1].request.data, nullptr);
   EXPECT_TRUE(t[2].response.status & kStatusErr);
   d.SetTraceLimit(2);
-  EXPECT_EQ(d.Trace().size(), 2u);
+  ASSERT_EQ(d.Trace().size(), 2u);
+  EXPECT_EQ(d.Trace()[0].request.features, 0x00);
+  // Past the limit the oldest entries give way, order kept.
+  for (std::uint8_t i = 0; i < 5; ++i) NonData(d, Reg(0xE5, i));
+  const auto last = d.Trace();
+  ASSERT_EQ(last.size(), 2u);
+  EXPECT_EQ(last[0].request.features, 3);
+  EXPECT_EQ(last[1].request.features, 4);
 }
 
 }  // namespace

@@ -263,5 +263,46 @@ TEST_F(DriveVendor, PreFormatResultRdtLogsAndBadBlockLists) {
   EXPECT_EQ(VRead(d, 0x51, 1)[2], cfg.temperatureC);
 }
 
+TEST_F(DriveVendor, WindowScanCacheWriteAndPadSettings) {
+  DriveConfig cfg = SmallConfig();
+  cfg.channels = 1;
+  Drive d(cfg);
+  Ready(d);
+  std::vector<std::uint8_t> pad(1024, 0);
+  pad[18] = 0xFF;
+  pad[19] = 0x03;
+  // COUNT 2 carries 1024 bytes.
+  ASSERT_TRUE(Ok(VWrite(d, 0xAA, 2, pad)));
+  const std::vector<std::uint8_t> data(32 * 512, 0x6D);
+  ASSERT_TRUE(Ok(VWrite(d, 0x21, 32, data, 0, 0, 1)));  // die 0, channel 0, bank 1
+  EXPECT_EQ(VRead(d, 0x11, 32, 0, 0, 1), data);
+  EXPECT_TRUE(Aborted(VWrite(d, 0x21, 32, data, 0, 1, 1)));  // no channel 1
+  // The scan result lands in SRAM 0: a window around 0x100 on channel 0,
+  // edges not found on the missing channel.
+  ASSERT_TRUE(Ok(VWrite(d, 0xAB, 32, data, 0, 0xFF, 0)));
+  const std::vector<std::uint8_t> r = VRead(d, 0x12, 1);
+  EXPECT_LT(Le16(r, 0), 0x100);
+  EXPECT_GT(Le16(r, 2), 0x100);
+  EXPECT_GE(Le16(r, 2) - Le16(r, 0), 50);
+  EXPECT_EQ(Le16(r, 8), 0xAAAA);
+}
+
+TEST_F(DriveVendor, OutCommandsSentWithoutDataTakeZeros) {
+  Drive d(SmallConfig());
+  Ready(d);
+  // Thermal sensor detect: PIO out with COUNT 1 but no data.
+  AtaRequest r = Reg(0x31, 0x52, 1, 0, 0x20, 0, 0xA1);
+  r.protocol = AtaProtocol::PioOut;
+  const AtaResponse rsp = d.Execute(r);
+  EXPECT_TRUE(Ok(rsp));
+  EXPECT_EQ(rsp.transferred, 0u);
+  // An info-block write with half a sector stores the half and zeros.
+  std::vector<std::uint8_t> half(256, 0x31);
+  ASSERT_TRUE(Ok(VWrite(d, 0x25, 1, half, 2)));
+  const std::vector<std::uint8_t> page = VRead(d, 0x28, 1, 2);
+  EXPECT_EQ(page[255], 0x31);
+  EXPECT_EQ(page[256], 0x00);
+}
+
 }  // namespace
 }  // namespace emu::test
