@@ -1,9 +1,15 @@
 #include "device/Environment.h"
 
+#include <filesystem>
+#include <system_error>
 #include <vector>
 
 #include "command/CommandGlobals.h"
 #include "device/ModuleFolder.h"
+#include "platform/Debug.h"
+#include "platform/Identity.h"
+#include "platform/Memory.h"
+#include "platform/MessageBox.h"
 #include "platform/Profile.h"
 
 std::string g_ModuleFolder;
@@ -27,3 +33,29 @@ bool WriteProfileText(const char* section, const char* key, const std::string& v
 std::string SettingIniPath() { return g_SettingIniPath; }
 std::string ParamFdbIniPath() { return g_ParamFdbIniPath; }
 std::string ModuleFolderText() { return g_ModuleFolder; }
+
+std::string ModuleFileName() {
+  // The platform layer offers no module-name call yet; the running executable is it.
+  std::error_code ec;
+  const auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+  return ec ? std::string() : exe.string();
+}
+
+int SystemDefaultLangId() { return win::GetSystemDefaultLangID(); }
+
+std::string ComputerNameText() {
+  char name[win::MAX_COMPUTERNAME_LENGTH + 1] = {};
+  win::DWORD size = sizeof name;
+  if (!win::GetComputerName(name, &size)) return {};
+  return std::string(name, size < sizeof name ? size : sizeof name - 1);
+}
+
+void DebugOutput(const std::string& text) { platform::DebugOutput(text); }
+
+void ShowMessageBox(const std::string& text) { win::AfxMessageBox(text.c_str()); }
+
+std::uint8_t* ReservePages(std::size_t size) { return static_cast<std::uint8_t*>(platform::AllocatePages(size)); }
+
+void ReleasePages(std::uint8_t* base, std::size_t size) {
+  if (base) platform::FreePages(base, size);
+}
