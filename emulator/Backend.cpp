@@ -9,12 +9,14 @@ namespace emu {
 
 namespace {
 
+char asciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// Every open passes here, so it stays cheap: ASCII folding, no locale.
 bool startsWithNoCase(const std::string& s, const char* prefix, std::size_t& pos) {
   const std::size_t n = std::strlen(prefix);
   if (s.size() < n) return false;
   for (std::size_t i = 0; i < n; ++i)
-    if (std::tolower(static_cast<unsigned char>(s[i])) != std::tolower(static_cast<unsigned char>(prefix[i])))
-      return false;
+    if (asciiLower(s[i]) != asciiLower(prefix[i])) return false;
   pos = n;
   return true;
 }
@@ -111,7 +113,10 @@ win::DWORD SiteBackend::Open(const std::string& path, win::DWORD, win::DWORD,
     handle = std::make_shared<VolumeHandle>(site, p.letter);
     return 0;
   }
-  FrontEnd* fe = site->Find(path);
+  FrontEnd* fe = p.kind == DevicePath::Kind::PhysicalDrive ? site->Tester(p.number)
+                 : p.kind == DevicePath::Kind::Bridge      ? site->Bridge(p.number)
+                 : p.kind == DevicePath::Kind::Sata        ? site->SataPort(p.number)
+                                                           : nullptr;
   if (!fe || !site->PortPresent(*fe)) return win::ERROR_FILE_NOT_FOUND;
   handle = std::make_shared<DeviceHandle>(site, fe);
   return 0;
