@@ -218,6 +218,7 @@ void CBigInteger::AssignWords(const uint32_t* words, uint32_t count, bool byteSw
 
 void CBigInteger::ParseHexText(const char* text)
 {
+    // Radix 16 only: every other character is skipped, and '-' counts only first.
     CBigInteger value;
     if (text != nullptr)
     {
@@ -299,6 +300,7 @@ bool CBigInteger::IsZero() const
 
 bool CBigInteger::IsUnit() const
 {
+    // True for -1 as well.
     return WordCount() == 1 && m_words[0] == 1;
 }
 
@@ -322,6 +324,7 @@ bool CBigInteger::FitsInLong() const
 
 int32_t CBigInteger::ToLong() const
 {
+    // -1 when the value does not fit; the sieve reads that as a huge unsigned count.
     if (!FitsInLong())
         return -1;
     return NotNegative() ? int32_t(m_words[0]) : int32_t(-int64_t(m_words[0]));
@@ -711,6 +714,7 @@ CBigInteger& CBigInteger::operator<<=(uint32_t n)
 
 CBigInteger& CBigInteger::operator>>=(uint32_t n)
 {
+    // Acts on the magnitude: a negative value is rounded toward zero.
     const uint32_t w = WordCount();
     ShiftRightWords(m_words, w, n / 32);
     if (w > n / 32)

@@ -333,6 +333,7 @@ CBigInteger ModMultiply(const CBigInteger& x, const CBigInteger& y, const CBigIn
 
 CBigInteger ModPowerPlain(const CBigInteger& x, const CBigInteger& e, const CBigInteger& m)
 {
+    // No modulus, or a negative exponent (not an inverse power here): 0.
     if (!m.IsPositive() || e.IsNegative())
         return CBigInteger();
     const uint32_t n = e.BitCount();

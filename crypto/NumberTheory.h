@@ -20,7 +20,8 @@ private:
 
 // Montgomery representation x * 2^(32N) mod m for an odd modulus m, N being
 // the modulus's buffer size. Returned references stay valid only until the
-// next call on the same form.
+// next call on the same form. An even modulus gives meaningless values (the
+// callers here never build one) but never touches memory outside the form.
 class CMontgomeryForm
 {
 public:

@@ -5,6 +5,7 @@
 #include "crypto/NumberTheory.h"
 
 #include <algorithm>
+#include <array>
 
 namespace
 {
@@ -18,34 +19,35 @@ uint32_t LowestSetBit(const CBigInteger& x)
     return 0;
 }
 
-const std::vector<uint16_t>& SmallPrimes()
+// The primes below kSmallPrimeBound by trial division, worked out once by the
+// compiler, so that no table is built (or guarded) at run time.
+constexpr std::array<uint16_t, kSmallPrimeCount> MakePrimeTable()
 {
-    static const std::vector<uint16_t> table = [] {
-        std::vector<uint16_t> t;
-        BuildPrimeTable(t);
-        return t;
-    }();
-    return table;
-}
-} // namespace
-
-void BuildPrimeTable(std::vector<uint16_t>& table)
-{
-    table.clear();
-    table.reserve(kSmallPrimeCount);
-    table.push_back(2);
-    table.push_back(3);
+    std::array<uint16_t, kSmallPrimeCount> table{};
+    table[0] = 2;
+    table[1] = 3;
+    size_t count = 2;
     size_t t = 1;
-    for (uint32_t c = 5; c < kSmallPrimeBound; c += 2)
+    for (uint32_t c = 5; c < kSmallPrimeBound && count < kSmallPrimeCount; c += 2)
     {
-        if (t < table.size() && c >= uint32_t(table[t]) * table[t])
+        if (t < count && c >= uint32_t(table[t]) * table[t])
             ++t;
         bool prime = true;
         for (size_t i = 1; i < t && prime; ++i)
             prime = c % table[i] != 0;
         if (prime)
-            table.push_back(uint16_t(c));
+            table[count++] = uint16_t(c);
     }
+    return table;
+}
+
+constexpr std::array<uint16_t, kSmallPrimeCount> kSmallPrimes = MakePrimeTable();
+static_assert(kSmallPrimes[kSmallPrimeCount - 1] == 32719, "the table ends at the last prime below the bound");
+} // namespace
+
+void BuildPrimeTable(std::vector<uint16_t>& table)
+{
+    table.assign(kSmallPrimes.begin(), kSmallPrimes.end());
 }
 
 int Jacobi(const CBigInteger& a, const CBigInteger& b)
@@ -128,6 +130,7 @@ bool IsStrongLucasProbablePrime(const CBigInteger& n)
         return false;
     if (n.IsEven())
         return n == CBigInteger(2);
+    // Parameters (b, 1) for b = 3, 5, 7, ...: the first with (b^2 - 4 / n) other than 1.
     CBigInteger b(3);
     int j;
     for (unsigned i = 0;;)
@@ -168,9 +171,9 @@ bool IsPrime(const CBigInteger& n)
     {
         if (n.IsNegative())
             return false;
-        const std::vector<uint16_t>& table = SmallPrimes();
-        return std::binary_search(table.begin(), table.end(), uint16_t(n.ToLong()));
+        return std::binary_search(kSmallPrimes.begin(), kSmallPrimes.end(), uint16_t(n.ToLong()));
     }
+    // Base 3 and Lucas; the base-2 trial is FastPrimeTest's, which FirstPrime runs first.
     return IsStrongProbablePrime(n, CBigInteger(3)) && IsStrongLucasProbablePrime(n);
 }
 
@@ -239,6 +242,7 @@ void CPrimeSieve::DoSieve()
             SieveSingle(p, m_first, m_step, m_step.InverseModWord(p));
         return;
     }
+    // (c - delta) / 2 is kept free of the odd table primes too (2 divides the step).
     const CBigInteger qFirst = (m_first - CBigInteger(m_delta, 1u)) >> 1;
     const CBigInteger halfStep = m_step >> 1;
     for (uint16_t p : m_primeTable)
@@ -323,6 +327,8 @@ bool CBigInteger::GenerateRandom(CIsaacRandom& rng, const CBigInteger& min, cons
     }
     if (kind != 1)
         return false;
+    // Each attempt searches only 2 * BitCount(max) above a random start; the
+    // 16th first makes sure the range holds a prime at all.
     const CBigInteger span(int32_t(2 * hi.BitCount()));
     for (unsigned attempt = 1;; ++attempt)
     {

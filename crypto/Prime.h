@@ -12,7 +12,7 @@ class CIsaacRandom;
 constexpr uint32_t kSmallPrimeBound = 32720;
 constexpr uint32_t kSmallPrimeCount = 3511;
 
-// Fills the table by trial division.
+// Fills the table with the small primes (found by trial division when compiling).
 void BuildPrimeTable(std::vector<uint16_t>& table);
 
 // Jacobi symbol (a / b) for odd positive b; 0 for any other b.

@@ -125,6 +125,9 @@ TEST(NumberTheoryTest, ModPowerEdges)
     EXPECT_TRUE(ModPower(B(2), B(10), B(0)).IsZero());
     EXPECT_TRUE(ModPower(B(2), B(10), B(-7)).IsZero());
     EXPECT_TRUE(ModPowerPlain(B(2), B(10), B(0)).IsZero());
+    // A negative exponent gives 0 rather than the power of its magnitude.
+    EXPECT_TRUE(ModPower(B(2), B(-3), B(7)).IsZero());
+    EXPECT_TRUE(ModPowerPlain(B(2), B(-3), B(7)).IsZero());
     // A negative base is reduced first.
     EXPECT_EQ(4, ModPower(B(-3), B(3), B(31)).ToLong());
     // Every bit of an exponent wider than the modulus counts: 3^(2^64 + 1) mod 7.
@@ -205,6 +208,18 @@ TEST(NumberTheoryTest, MontgomeryForm)
         const CBigInteger wide = am + m * CBigInteger::Power2(40 * words);
         EXPECT_EQ(Hex(a), Hex(form.FromMontgomery(wide)));
     }
+}
+
+TEST(NumberTheoryTest, MontgomeryFormOnBadModuliStaysInBounds)
+{
+    // Meaningless values, but nothing outside the form is touched (the
+    // sanitizer build checks that).
+    CMontgomeryForm even(B(1000));
+    const CBigInteger a = even.ToMontgomery(B(3));
+    EXPECT_LT(CBigInteger(even.Multiply(a, B(5))).WordCount(), 3u);
+    CMontgomeryForm zero(B(0));
+    EXPECT_TRUE(zero.ToMontgomery(B(3)).IsZero());
+    EXPECT_TRUE(CBigInteger(zero.Square(zero.ToMontgomery(B(3)))).IsZero());
 }
 
 TEST(NumberTheoryTest, WordKernels)
