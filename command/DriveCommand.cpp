@@ -58,14 +58,15 @@ CDriveCommand::~CDriveCommand() = default;
 // ---------------------------------------------------------------- send path
 
 win::HANDLE CDriveCommand::OpenDrive(int driveNo) {
-  char physical[48];
-  std::snprintf(physical, sizeof physical, "\\\\.\\PhysicalDrive%d", driveNo);
+  // Reused between commands of this thread: every command opens its drive.
+  thread_local std::string path;
   for (int i = 0; i < kOpenTries; ++i) {
-    std::string path;
     bool known = true;
     if (g_KX_U2A != 0) {
       known = kx::GetRootDevicePath(driveNo, path);
     } else {
+      char physical[48];
+      std::snprintf(physical, sizeof physical, "\\\\.\\PhysicalDrive%d", driveNo);
       path = physical;
     }
     if (known) {

@@ -1,4 +1,5 @@
 #include <cstdio>
+#include <cstring>
 
 #include "command/CommandGlobals.h"
 #include "command/GetDevLibrary.h"
@@ -19,7 +20,11 @@ bool GetRootDevicePath(int driveNo, std::string& path) {
   const std::uint32_t count = g_rootDevice.Count();
   const std::uint32_t limit = count < kRootDeviceMaxEntries ? count : kRootDeviceMaxEntries;
   if (driveNo < 1 || static_cast<std::uint32_t>(driveNo) > limit) return false;
-  path = g_rootDevice.Path(static_cast<std::size_t>(driveNo - 1));
+  const unsigned char* entry =
+      &g_rootDevice.bytes[kRootDeviceEntriesOffset + static_cast<std::size_t>(driveNo - 1) * kRootDeviceEntrySize +
+                          kRootDeviceTextSize];
+  const char* text = reinterpret_cast<const char*>(entry);
+  path.assign(text, strnlen(text, kRootDeviceTextSize));  // keeps the caller's capacity
   return true;
 }
 
