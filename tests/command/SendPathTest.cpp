@@ -263,7 +263,7 @@ TEST_F(SendPathTest, AtaPassThroughBlockAndRegisters) {
   // 28-bit: bytes 3..10 of the rewritten form; previous task file zero; out without DMA
   const auto c28 = Bytes({0xA1, 0x0A, 0x06, 0x12, 0x01, 0x02, 0x03, 0x04, 0xE5, 0x30});
   EXPECT_EQ(cmd.SendAtaPassThrough(1, 1, c28.data(), kx::kDirOut, buf, 512, true, false, false, 4), 0);
-  const auto& b = backend->Requests().back().apt;
+  const auto b = backend->Requests().back().apt;
   EXPECT_EQ(b.AtaFlags, 0x01 | 0x04);
   EXPECT_EQ(std::vector<std::uint8_t>(b.CurrentTaskFile, b.CurrentTaskFile + 8),
             std::vector<std::uint8_t>({0x12, 0x01, 0x02, 0x03, 0x04, 0xE5, 0x30, 0}));
@@ -331,7 +331,7 @@ TEST_F(SendPathTest, ProbeVendorMode) {
   const auto& sig = kx::kVendorModeSignature;
   EXPECT_EQ(std::vector<std::uint8_t>(cmd.m_Cdb, cmd.m_Cdb + 16),
             Bytes({0x08, 0xF2, 0x71, 0x00, sig[0], sig[1], sig[2], sig[3], sig[4], sig[5]}));
-  const auto& a = backend->Requests().back().apt;
+  const auto a = backend->Requests().back().apt;
   EXPECT_EQ(std::vector<std::uint8_t>(a.CurrentTaskFile, a.CurrentTaskFile + 8),
             std::vector<std::uint8_t>({0, sig[0], sig[1], sig[2], sig[3], sig[4], sig[5], 0}));
   low = 0;

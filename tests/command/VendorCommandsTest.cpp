@@ -194,14 +194,14 @@ TEST_F(VendorCommandsTest, AccessKeyInEachForm) {
   for (int sata : {0, 1}) {
     g_SataPortMode = static_cast<std::uint8_t>(sata);
     EXPECT_EQ(cmd.SetApKey(false), 1);
-    const auto& c = backend->Requests().back();
+    const auto c = backend->Requests().back();
     EXPECT_EQ(c.Cdb(), Bytes({0xA1, 0x06, 0x00, 0x00, s[0], s[1], s[2], s[3], s[4], s[5]}));
     EXPECT_EQ(c.sptd.DataIn, win::SCSI_IOCTL_DATA_UNSPECIFIED);
   }
   // SATA port, flag 1: the task file carries features 0 and the signature
   kx::SetAtaPassThroughOk(2, true);
   EXPECT_EQ(cmd.SetApKey(true), 1);
-  const auto& a = backend->Requests().back().apt;
+  const auto a = backend->Requests().back().apt;
   EXPECT_EQ(std::vector<std::uint8_t>(a.CurrentTaskFile, a.CurrentTaskFile + 8),
             std::vector<std::uint8_t>({0x00, s[0], s[1], s[2], s[3], s[4], s[5], 0x00}));
   EXPECT_EQ(a.AtaFlags, 0x01);
