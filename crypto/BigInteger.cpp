@@ -199,7 +199,7 @@ CBigInteger CBigInteger::One()
 
 CBigInteger CBigInteger::Power2(uint32_t exponent)
 {
-    CBigInteger r(0u, WordsForBits(exponent + 1));
+    CBigInteger r(0u, exponent / 32 + 1);
     r.SetBit(exponent);
     return r;
 }
@@ -270,7 +270,7 @@ void CBigInteger::SetBit(uint32_t n, bool value)
 {
     if (value)
     {
-        Grow(RoundUpSize(WordsForBits(n + 1)));
+        Grow(RoundUpSize(n / 32 + 1)); // the words for n + 1 bits, without overflow at n = 2^32 - 1
         m_words[n / 32] |= uint32_t(1) << (n % 32);
     }
     else if (n / 32 < m_size)

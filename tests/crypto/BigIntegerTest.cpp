@@ -95,8 +95,12 @@ TEST(BigIntegerTest, Queries)
         EXPECT_TRUE(B(v).IsDivisibleBy3()) << v;
     for (int v : {1, 2, 5, -5, 300000001})
         EXPECT_FALSE(B(v).IsDivisibleBy3()) << v;
-    EXPECT_TRUE(CBigInteger("300000000000000000000000000000000000000003").IsDivisibleBy3() ==
-                (mpz_divisible_ui_p(ToMpz(CBigInteger("300000000000000000000000000000000000000003")).get(), 3) != 0));
+    std::mt19937_64 rng(9);
+    for (uint32_t words = 1; words < 20; ++words)
+    {
+        const CBigInteger x = RandomBig(rng, words, true);
+        EXPECT_EQ(mpz_divisible_ui_p(ToMpz(x).get(), 3) != 0, x.IsDivisibleBy3()) << Hex(x);
+    }
 
     EXPECT_EQ(-1, CBigInteger::Power2(31).ToLong());
     EXPECT_EQ(INT32_MIN, CBigInteger::Power2(31).Negated().ToLong());
