@@ -43,6 +43,10 @@ std::uint8_t* Cmd::DirectIn(std::size_t bytes) {
 
 void HandleAbort(Cmd& c) { c.Abort(); }
 
+namespace {
+constexpr std::uint8_t kDevSleepLineCommand = 0x05;  // still heard while the line is asserted
+}  // namespace
+
 // ---- power and timing -----------------------------------------------------
 
 void DriveState::StartBusy(std::uint64_t nowMs, std::uint32_t ms, Pending what) {
@@ -184,7 +188,7 @@ AtaResponse Drive::Execute(const AtaRequest& req) {
         const bool statusPoll = req.command == 0x31 && req.features == 0xCC;
         if ((s.Busy(now) || faults_.BusyNow(now)) && !statusPoll) {
           transport(TransportError::TimeOut);
-        } else if (s.devSleepLine && s.devSleepEnabled) {
+        } else if (s.devSleepLine && s.devSleepEnabled && req.command != kDevSleepLineCommand) {
           transport(TransportError::TimeOut);
         } else {
           AtaTable()[req.command](c);

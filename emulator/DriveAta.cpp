@@ -334,6 +334,23 @@ void VendorWrite(Cmd& c) {
   VendorWriteTable()[c.req.features](c);
 }
 
+// Tester line commands as a SATA port hands them to the drive (48-bit task
+// files read from the tester block): 60h firmware name, 05h device-sleep line,
+// 06h device-sleep feature. The program never sends the standard commands that
+// share these opcodes.
+void FirmwareNameCommand(Cmd& c) {
+  std::uint8_t buf[16] = {};
+  PutAtaString(buf, c.s.RunningName(), 8);
+  c.SendIn(buf, sizeof buf);
+}
+
+void DevSleepLine(Cmd& c) { c.s.devSleepLine = c.req.count == 1; }
+
+void DevSleepFeature(Cmd& c) {
+  if (c.req.count > 1) return c.Abort();
+  c.s.devSleepEnabled = c.req.count == 1;
+}
+
 std::array<Handler, 256> MakeAtaTable() {
   std::array<Handler, 256> t;
   t.fill(&HandleAbort);
@@ -364,6 +381,9 @@ std::array<Handler, 256> MakeAtaTable() {
   t[0xEA] = &Succeed;
   t[0xE8] = &WriteBuffer;
   t[0xE4] = &ReadBuffer;
+  t[0x60] = &FirmwareNameCommand;
+  t[0x05] = &DevSleepLine;
+  t[0x06] = &DevSleepFeature;
   t[0x21] = &VendorRead;
   t[0x31] = &VendorWrite;
   t[kx::kApKeySignature[5]] = &AccessKey;

@@ -46,6 +46,9 @@ struct DriveConfig {
   std::array<std::uint8_t, 7> flashId = {0x2C, 0x84, 0x64, 0x3C, 0xA5, 0x08, 0x04};
 
   RunningCode initialCode = RunningCode::RomMp;
+  // With initialCode RomMp/RomRdt: the normal code stored in flash (seed area
+  // first), so that a flash verification against the station's image can pass.
+  std::vector<std::uint8_t> flashCode;
   // With initialCode RomRdt: the RDT run is complete (RDT info record, logs).
   bool rdtDone = true;
 

@@ -56,6 +56,7 @@ DriveState::DriveState(const DriveConfig& c)
   code = cfg.initialCode;
   flash.valid = code == RunningCode::RomMp || code == RunningCode::RomRdt;
   flash.rdt = code == RunningCode::RomRdt;
+  if (flash.valid) flash.normalCode = cfg.flashCode;
   sram.assign(kSramSize, 0);
   for (auto& p : infoPages) p.assign(512, 0);
   infoPages[3].assign(2048, 0);

@@ -239,8 +239,30 @@ TEST_F(DriveAta, WriteBufferFlushNopAndUnknownOpcodes) {
   EXPECT_EQ(b, Sector(0x3C));
   EXPECT_TRUE(Ok(NonData(d, Reg(0xE7))));
   EXPECT_TRUE(Aborted(NonData(d, Reg(0x00, 0, 0, 0, 0, 0, 0x00))));
-  EXPECT_TRUE(Aborted(NonData(d, Reg(0x05, 0, 2))));
   EXPECT_TRUE(Aborted(NonData(d, Reg(0x99))));
+}
+
+TEST_F(DriveAta, TesterLineCommandsAsASataPortCarriesThem) {
+  Drive d(SmallConfig(RunningCode::Boot));
+  AtaRequest name = Reg(0x60, 0, 1, 0, 0, 0, 0);
+  name.is48 = true;
+  name.protocol = AtaProtocol::DmaIn;
+  std::vector<std::uint8_t> buf(16, 0xEE);
+  name.data = buf.data();
+  name.length = 16;
+  ASSERT_TRUE(Ok(d.Execute(name)));
+  const auto expected = d.FirmwareName();
+  EXPECT_TRUE(std::equal(buf.begin(), buf.end(), expected.begin()));
+  // Device sleep: feature on (06h, 1), line asserted (05h, 1): the drive sleeps
+  // and hears only the line command, which releases it (DisableDEVSLP sends 2).
+  ASSERT_TRUE(Ok(NonData(d, Reg(0x06, 0, 1))));
+  ASSERT_TRUE(Ok(NonData(d, Reg(0x05, 0, 1))));
+  EXPECT_TRUE(d.InDevSleep());
+  EXPECT_EQ(NonData(d, Reg(0xE5)).transport, TransportError::TimeOut);
+  ASSERT_TRUE(Ok(NonData(d, Reg(0x05, 0, 2))));
+  EXPECT_FALSE(d.InDevSleep());
+  EXPECT_TRUE(Ok(NonData(d, Reg(0xE5))));
+  EXPECT_TRUE(Aborted(NonData(d, Reg(0x06, 0, 7))));
 }
 
 // Builds a firmware image: header, PRAM code, normal code.

@@ -188,6 +188,20 @@ TEST_F(DriveStates, AnImageCarryingTheRdtNameBecomesTheRdtFirmware) {
   EXPECT_EQ(d.Code(), RunningCode::RomRdt);
 }
 
+TEST_F(DriveStates, ConfiguredFlashCodePassesVerificationOnAFlashFirmwareDrive) {
+  DriveConfig cfg = SmallConfig(RunningCode::RomMp);
+  cfg.flashCode = Bytes(16384 + 65536, 4);
+  Drive d(cfg);
+  Ready(d);
+  ASSERT_TRUE(Ok(VWrite(d, 0x80, 32, std::vector<std::uint8_t>(cfg.flashCode.begin(), cfg.flashCode.begin() + 16384))));
+  AtaResponse r;
+  VRead(d, 0x31, 32, 0, 0, 0, &r);
+  ASSERT_TRUE(Ok(r));
+  EXPECT_EQ(d.VerdictLbaHigh(), 0xBB);
+  const auto c0 = VRead(d, 0x31, 128, 0, 0, 1);
+  EXPECT_TRUE(std::equal(c0.begin(), c0.end(), cfg.flashCode.begin() + 16384));
+}
+
 TEST_F(DriveStates, ProgramFlashNeedsTheBurnerAndAReceivedImage) {
   Drive rom(SmallConfig(RunningCode::RomMp));
   Ready(rom);
