@@ -9,6 +9,7 @@
 
 #include "command/DriveCommand.h"
 #include "command/GetDevLibrary.h"
+#include "command/TesterScanner.h"
 #include "command/VolumeUtils.h"
 #include "emulator/Drive.h"
 #include "emulator/Site.h"
@@ -232,8 +233,44 @@ TEST_P(EmulatorModesTest, CardDetectAndVolumeLock) {
   EXPECT_EQ(g.DiskSize, static_cast<std::int64_t>(drive_->Config().capacitySectors) * 512);
 }
 
+TEST_P(EmulatorModesTest, FourPathAndRetryingMembersReachTheDrive) {
+  std::uint8_t id[512];
+  ASSERT_TRUE(cmd_->GetIdentify(id));
+  ASSERT_EQ(cmd_->SetApKey(false), 1);
+  EXPECT_TRUE(cmd_->StartStatusPolling());
+  std::uint8_t params[512] = {};
+  EXPECT_TRUE(cmd_->SetScanBadParameter(params));
+  drive_->ClearTrace();
+  EXPECT_TRUE(cmd_->JumpToBoot());
+  const auto trace = drive_->Trace();
+  ASSERT_EQ(trace.size(), 1u);
+  EXPECT_EQ(trace[0].request.command, 0x31);
+  EXPECT_EQ(trace[0].request.features, 0x0F);
+}
+
 INSTANTIATE_TEST_SUITE_P(Modes, EmulatorModesTest,
                          ::testing::Values(Mode::Bridge, Mode::SataPort, Mode::TesterDirect),
                          [](const ::testing::TestParamInfo<Mode>& info) { return ModeName(info.param); });
+
+TEST(EmulatorFinderTest, MapsSlotsFromTheBoardsPages) {
+  emu::TesterInfo other;
+  other.productId = "SATA3-TESTER";
+  other.vendorTag = "VuZuRo";
+  emu::TesterInfo foreign;
+  foreign.vendorTag = "OTHERS";
+  auto site = emu::Site::Create();
+  ASSERT_NE(site->AddTester(4, 12), nullptr);
+  ASSERT_NE(site->AddTester(6, 7, other), nullptr);
+  ASSERT_NE(site->AddTester(8, 9, foreign), nullptr);
+  site->Install();
+  CTesterScanner scanner;
+  ASSERT_TRUE(scanner.ScanTesters());
+  EXPECT_EQ(scanner.m_SlotMap[12], 4);
+  EXPECT_EQ(scanner.m_SlotMap[7], 6);
+  int boards = 0;
+  for (int i = 0; i < 25; ++i) boards += scanner.m_SlotMap[i] != 0;
+  EXPECT_EQ(boards, 2);
+  site->Uninstall();
+}
 
 }  // namespace
