@@ -257,7 +257,7 @@ CMontgomeryForm::~CMontgomeryForm()
 
 const CBigInteger& CMontgomeryForm::Fit(const CBigInteger& x, CBigInteger& reduced) const
 {
-    if (x.m_size <= m_modulus.m_size)
+    if (x.m_size <= m_modulus.m_size && x.NotNegative())
         return x;
     reduced = x % m_modulus;
     return reduced;

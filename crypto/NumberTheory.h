@@ -38,8 +38,8 @@ public:
     const CBigInteger& Subtract(const CBigInteger& a, const CBigInteger& b);
 
 private:
-    // Operands wider than the form are reduced first, so the workspace is
-    // never overrun.
+    // Operands wider than the form, or negative, are reduced first, so the
+    // workspace is never overrun.
     const CBigInteger& Fit(const CBigInteger& x, CBigInteger& reduced) const;
     void Reduce();
 

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 #include <openssl/bn.h>
+#include <openssl/err.h>
 
 #include <memory>
 #include <random>
@@ -111,6 +112,42 @@ TEST(NumberTheoryTest, GcdAndInverseMatchGmp)
                 ASSERT_EQ(0u, iw);
             }
         }
+}
+
+// Products, Euclidean remainders and inverses against OpenSSL's BN.
+TEST(NumberTheoryTest, ArithmeticAndInverseMatchOpenSsl)
+{
+    std::mt19937_64 rng(27);
+    std::unique_ptr<BN_CTX, BnDeleter> ctx(BN_CTX_new());
+    for (uint32_t words = 1; words <= 66; words += (words < 12 ? 1 : 9))
+        for (int round = 0; round < 4; ++round)
+        {
+            const CBigInteger a = RandomBig(rng, words + uint32_t(rng() % 5));
+            CBigInteger m = RandomBig(rng, words) + B(2);
+            if (round % 2 == 0)
+                m.SetBit(0);
+            const BnPtr ba = ToBn(a), bm = ToBn(m);
+            BnPtr r(BN_new());
+            ASSERT_EQ(1, BN_mul(r.get(), ba.get(), bm.get(), ctx.get()));
+            ASSERT_EQ(BnHex(r.get()), Hex(a * m));
+            ASSERT_EQ(1, BN_nnmod(r.get(), ba.get(), bm.get(), ctx.get()));
+            ASSERT_EQ(BnHex(r.get()), Hex(a % m));
+            ASSERT_EQ(1, BN_div(r.get(), nullptr, ba.get(), bm.get(), ctx.get()));
+            ASSERT_EQ(BnHex(r.get()), Hex(a / m));
+            ERR_clear_error();
+            BIGNUM* inv = BN_mod_inverse(nullptr, ba.get(), bm.get(), ctx.get());
+            const CBigInteger ours = a.InverseMod(m);
+            if (inv != nullptr)
+            {
+                EXPECT_EQ(BnHex(inv), Hex(ours)) << words << " " << round;
+                BN_free(inv);
+            }
+            else
+            {
+                EXPECT_TRUE(ours.IsZero());
+            }
+        }
+    ERR_clear_error();
 }
 
 TEST(NumberTheoryTest, ModPowerEdges)
