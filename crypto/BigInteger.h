@@ -90,6 +90,8 @@ public:
     friend CBigInteger operator/(const CBigInteger& a, const CBigInteger& b);
     friend CBigInteger operator%(const CBigInteger& a, const CBigInteger& b);
     friend CBigInteger operator/(const CBigInteger& a, uint32_t divisor);
+    // A plain int divisor is signed: it must not turn into a huge word.
+    friend CBigInteger operator/(const CBigInteger& a, int32_t divisor) { return a / CBigInteger(divisor); }
     CBigInteger& operator%=(const CBigInteger& other);
     // The value modulo d, in 0 to d - 1.
     uint32_t ModuloWord(uint32_t divisor) const;

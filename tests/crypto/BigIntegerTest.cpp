@@ -145,6 +145,7 @@ TEST(BigIntegerTest, SignedDivisionIsEuclidean)
     EXPECT_EQ(1, r.ToLong());
     EXPECT_EQ(-3, (B(-7) >> 1).ToLong());
     EXPECT_EQ(-1, (B(-1) / 2u).ToLong());
+    EXPECT_EQ(4, (B(-7) / -2).ToLong()); // an int divisor keeps its sign
 }
 
 TEST(BigIntegerTest, ZeroDivisorGivesZero)
