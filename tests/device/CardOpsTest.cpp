@@ -1,0 +1,458 @@
+// Tester power, card-state polling, the access key and the supply checks against
+// the emulated tester board and drive, under virtual time.
+#include <algorithm>
+#include <cmath>
+
+#include "FakeTester.h"
+#include "TestEnv.h"
+#include "command/DriveCommand.h"
+#include "command/GetDevLibrary.h"
+#include "device/ErrorCode.h"
+#include "device/PortDevice.h"
+#include "emulator/Drive.h"
+#include "emulator/Site.h"
+#include "platform/Clock.h"
+#include "platform/KxSignatures.h"
+
+namespace {
+
+constexpr int kSlot = 1;
+constexpr int kTesterDrive = 3;
+
+bool Is(const emu::TraceRecord& r, std::initializer_list<int> head) {
+  int i = 0;
+  for (int b : head)
+    if (r.cdb[i++] != b) return false;
+  return true;
+}
+
+class CardOps : public DeviceTestEnv {
+ protected:
+  void SetUp() override {
+    DeviceTestEnv::SetUp();
+    SetIni(".\\PC_MAC_Address.txt", "PC Info", "MAC_Address", "PC");
+    MakeDirs("D:\\Log\\D_Reports");
+    MakeDirs("D:\\Log\\Fail_Log");
+    FillErrorCodeMap();
+  }
+  void TearDown() override {
+    device_.reset();
+    if (site_) site_->Uninstall();
+    g_KX_U2A = 1;
+    g_SataPortMode = 0;
+    kx::WithRootDevice([](kx::RootDeviceRecord& r) { r = kx::RootDeviceRecord{}; });
+    ClearErrorCodeMap();
+    DeviceTestEnv::TearDown();
+  }
+
+  // A drive in slot 1 behind a tester board (tester-direct) or a bridge.
+  void Build(bool bridge, std::uint8_t testerKind = 4, bool production = true, std::uint32_t bootMs = 1000) {
+    emu::DriveConfig cfg;
+    cfg.capacitySectors = 1 << 21;
+    cfg.blocksPerPlane = 64;
+    cfg.bootDelayMs = bootMs;
+    drive_ = std::make_shared<emu::Drive>(cfg);
+    site_ = emu::Site::Create();
+    emu::TesterInfo info;
+    info.kind = testerKind;
+    frontEnd_ = bridge ? site_->AddBridge(kSlot, info) : site_->AddTester(kTesterDrive, kSlot, info);
+    ASSERT_NE(frontEnd_, nullptr);
+    ASSERT_TRUE(site_->SetDrive(kSlot, drive_));
+    site_->Install();
+    drive_->PowerOn();
+    g_KX_U2A = bridge ? 1 : 0;
+    g_SataPortMode = 0;
+    const auto listing = site_->Listing(false);
+    kx::WithRootDevice([&listing](kx::RootDeviceRecord& r) {
+      r = kx::RootDeviceRecord{};
+      r.SetCount(static_cast<std::uint32_t>(listing.size()));
+      for (std::size_t i = 0; i < listing.size(); ++i) r.SetEntry(i, listing[i].node, listing[i].path);
+    });
+    const int driveNo = bridge ? 1 : kTesterDrive;
+    if (production)
+      device_ = std::make_unique<CPortDevice>(driveNo, 1, kSlot, "D:\\Log", nullptr, nullptr);
+    else
+      device_ = std::make_unique<CPortDevice>(driveNo, 0, "", false, false);
+    device_->m_TesterKind = testerKind;
+    device_->WriteReport("START", true);
+    platform::Clock().SleepMs(5000);  // past the boot of the drive
+    frontEnd_->Log().Clear();
+  }
+
+  std::vector<emu::TraceRecord> Sent(std::initializer_list<int> head) {
+    std::vector<emu::TraceRecord> out;
+    for (const auto& r : frontEnd_->Log().Records())
+      if (r.ioctl != 0 && Is(r, head)) out.push_back(r);
+    return out;
+  }
+  std::vector<emu::TraceRecord> Detects() { return Sent({0x08, 0xF2, 0x50, 0x00, 0x01}); }
+  std::uint64_t Now() { return platform::Clock().NowMs(); }
+  std::string Report() { return ReadAll("D:\\Log\\D_Reports\\PC_1_Report.txt"); }
+  bool Reported(const std::string& part) { return Report().find(part) != std::string::npos; }
+  void SetTesterFaults(const emu::TesterFaults& f) { site_->SetTesterFaults(kSlot, f); }
+
+  platform::ScopedClock clock_{platform::MakeVirtualClock(1780000000000)};
+  std::shared_ptr<emu::Drive> drive_;
+  std::shared_ptr<emu::Site> site_;
+  emu::FrontEnd* frontEnd_ = nullptr;
+  std::unique_ptr<CPortDevice> device_;
+};
+
+// ---- Power switching -----------------------------------------------------------
+
+TEST_F(CardOps, PowerOnWaitsForTheCardAndPassesTheDelayParameters) {
+  Build(false);
+  ASSERT_TRUE(device_->SwitchCardPower(0, true, 0, false));
+  EXPECT_FALSE(site_->Card(kSlot).powered);
+  EXPECT_TRUE(Detects().empty());  // power off does not poll
+  const auto off = Sent({0x08, 0xF2, 0x84, 0x00});
+  ASSERT_EQ(off.size(), 1u);
+  EXPECT_EQ(off[0].cdb[4], 60);  // production device, PowerOn_Delay_3111 = 0
+
+  const std::uint64_t start = Now();
+  ASSERT_TRUE(device_->SwitchCardPower(1, true, 0, false));
+  const std::uint64_t took = Now() - start;
+  EXPECT_GE(took, 1000u);  // the drive boots for 1 s
+  EXPECT_LE(took, 1300u);  // and is seen at the first poll after that
+  const auto on = Sent({0x08, 0xF2, 0x84, 0x01});
+  ASSERT_EQ(on.size(), 1u);
+  EXPECT_EQ(on[0].cdb[4], 60);
+  EXPECT_EQ(on[0].cdb[6], 1);  // switch-board flag of a production device
+
+  SetIni(".\\param.ini", "Options", "PowerOnDelayTime", "500");
+  SetIni(".\\param.ini", "Options", "PowerOn_5V", "1");
+  SetIni(".\\param.ini", "Options", "PowerOn_Delay_3111", "300");  // clamped, not wrapped
+  CPortDevice again(kTesterDrive, 1, kSlot, "D:\\Log", nullptr, nullptr);
+  frontEnd_->Log().Clear();
+  ASSERT_TRUE(again.SwitchCardPower(0, false, 0, false));
+  ASSERT_TRUE(again.SwitchCardPower(3, false, 0, false));
+  const auto sent = Sent({0x08, 0xF2, 0x84});
+  ASSERT_EQ(sent.size(), 2u);
+  EXPECT_EQ(sent[0].cdb[4], 255);
+  EXPECT_EQ(sent[1].cdb[3], 3);
+  EXPECT_EQ(sent[1].cdb[4], 50);  // PowerOnDelayTime / 10 wins for a power-on
+  EXPECT_EQ(sent[1].cdb[5], 1);   // PowerOn_5V forces the voltage selector
+  EXPECT_TRUE(Reported("[ Success ] Power On test for Micron test(3V3) OK. \r\n"));
+}
+
+TEST_F(CardOps, PowerCommandFailureNamesTheMode) {
+  Build(false);
+  emu::TesterFaults f;
+  f.powerCommandFailures = 1;
+  SetTesterFaults(f);
+  EXPECT_FALSE(device_->SwitchCardPower(2, true, 0, false));
+  EXPECT_EQ(device_->m_ErrorCode, "T_x06");
+  EXPECT_EQ(device_->m_ErrorMessage, "Power on Test for Micron 5V Failed");
+  EXPECT_TRUE(Reported("[ Fail ]  Error Message : Power on Test for Micron 5V Failed \r\n"
+                       "             Error Code : 0x605 \r\n"));
+}
+
+TEST_F(CardOps, PowerOnOfAnAbsentCardSaysWhatTheTesterSees) {
+  Build(false);
+  device_->SwitchCardPower(0, false, 0, false);
+  emu::TesterFaults f;
+  f.cardAbsent = true;
+  SetTesterFaults(f);
+  EXPECT_FALSE(device_->SwitchCardPower(1, false, 0, false));
+  EXPECT_EQ(device_->m_ErrorCode, "I_x24");
+  EXPECT_EQ(device_->m_ErrorMessage, "Power On fail , Card State Is 0x00(Not detected Device)");
+}
+
+// ---- Card reset and tester reset ----------------------------------------------------
+
+TEST_F(CardOps, PowerResetCardRetriesThenPolls) {
+  Build(false);
+  emu::TesterFaults f;
+  f.powerCommandFailures = 2;
+  SetTesterFaults(f);
+  const std::uint64_t start = Now();
+  ASSERT_TRUE(device_->PowerResetCard(true));
+  const auto resets = Sent({0x08, 0xF2, 0x85});
+  ASSERT_EQ(resets.size(), 3u);
+  EXPECT_EQ(resets[2].timeMs - start, 2000u);  // 1000 ms after each failure
+  EXPECT_EQ(resets[2].cdb[3], 35);             // production, PowerOn_Delay_3111 = 0
+  EXPECT_EQ(resets[2].cdb[8], 1);              // production flag
+  const auto polls = Detects();
+  ASSERT_FALSE(polls.empty());
+  EXPECT_EQ(polls[0].timeMs - resets[2].timeMs, 1300u);  // 1000 ms, then the poll's 300 ms
+}
+
+TEST_F(CardOps, PowerResetCardOfAToolDeviceUsesTheTesterKind) {
+  Build(false, 4, false);
+  ASSERT_TRUE(device_->PowerResetCard(false));
+  EXPECT_EQ(Sent({0x08, 0xF2, 0x85}).at(0).cdb[3], 96);
+  EXPECT_EQ(Sent({0x08, 0xF2, 0x85}).at(0).cdb[8], 0);
+  device_->m_TesterKind = 1;
+  frontEnd_->Log().Clear();
+  ASSERT_TRUE(device_->PowerResetCard(false));
+  EXPECT_EQ(Sent({0x08, 0xF2, 0x85}).at(0).cdb[3], 32);
+}
+
+TEST_F(CardOps, PowerResetCardGivesUpAfterThreeTries) {
+  Build(false);
+  emu::TesterFaults f;
+  f.powerCommandFailures = 3;
+  SetTesterFaults(f);
+  EXPECT_FALSE(device_->PowerResetCard(false));
+  EXPECT_EQ(device_->m_ErrorCode, "T_x02");
+  EXPECT_EQ(device_->m_ErrorMessage, "Issue Power Reset Card Command Failed");
+  EXPECT_FALSE(Reported("[ Fail ]"));  // not asked to report
+}
+
+TEST_F(CardOps, ResetCardAndTesterRunsItsSequence) {
+  Build(false, 3);
+  EXPECT_FALSE(device_->ResetCardAndTester(true, 0, true));
+  EXPECT_EQ(device_->m_ErrorCode, "P_x15");
+  EXPECT_EQ(device_->m_ErrorMessage, "DevSLP control only support by SATAIII tester !!!");
+
+  device_->m_TesterKind = 4;
+  frontEnd_->Log().Clear();
+  ASSERT_TRUE(device_->ResetCardAndTester(true, 0, true));
+  std::vector<int> order;
+  for (const auto& r : frontEnd_->Log().Records())
+    if (r.ioctl != 0 && r.cdb[0] == 0x08 && r.cdb[1] == 0xF2 && r.cdb[2] != 0x50) order.push_back(r.cdb[2]);
+    else if (r.ioctl != 0 && Is(r, {0x08, 0xF2, 0x50, 0x05})) order.push_back(0x05);
+  EXPECT_EQ(order, (std::vector<int>{0x05, 0x85, 0x90, 0x05}));
+  EXPECT_EQ(Sent({0x08, 0xF2, 0x90}).at(0).cdb[5], 48);
+  EXPECT_EQ(Sent({0x08, 0xF2, 0x05}).size(), 0u);
+
+  emu::TesterFaults f;
+  f.powerCommandFailures = 7;  // 3 card resets refused
+  SetTesterFaults(f);
+  EXPECT_FALSE(device_->ResetCardAndTester(false, 0, false));
+  EXPECT_EQ(device_->m_ErrorMessage, "Issue Power Reset Card Command Fail");
+}
+
+TEST_F(CardOps, PowerResetTesterRetriesFourTimes) {
+  Build(false);
+  emu::TesterFaults f;
+  f.powerCommandFailures = 4;
+  SetTesterFaults(f);
+  const std::uint64_t start = Now();
+  EXPECT_FALSE(device_->PowerResetTester(false, false));
+  EXPECT_EQ(device_->m_ErrorCode, "T_x03");
+  EXPECT_EQ(Sent({0x08, 0xF2, 0x90}).size(), 4u);
+  EXPECT_EQ(Now() - start, 3000u);
+  EXPECT_EQ(Sent({0x08, 0xF2, 0x90}).at(0).cdb[5], 32);
+  ASSERT_TRUE(device_->PowerResetTester(false, true));
+}
+
+// ---- Card polling -----------------------------------------------------------------
+
+TEST_F(CardOps, BusyCardTimesOutAfterPollingEvery300Ms) {
+  Build(false);
+  drive_->Faults().SetNeverReady(true);
+  std::uint8_t state = 0;
+  EXPECT_EQ(device_->WaitCardReady(state, 10.0), 2);
+  EXPECT_EQ(state, 0x80);
+  const auto polls = Detects();
+  EXPECT_EQ(polls.size(), 34u);
+  for (std::size_t i = 1; i < polls.size(); ++i) EXPECT_EQ(polls[i].timeMs - polls[i - 1].timeMs, 300u);
+  EXPECT_GT(device_->m_ElapsedSec, 10.0);
+
+  EXPECT_FALSE(device_->PollDeviceStatus(5));
+  EXPECT_EQ(device_->m_ErrorCode, "I_x87");
+  EXPECT_EQ(device_->m_ErrorMessage, "Polling Device Status Timeout, Status=0x80");
+  EXPECT_TRUE(Reported("Error Code : " + FormatErrorCodeText("I_x87")));  // PollDeviceStatus always reports
+}
+
+TEST_F(CardOps, NoAnswerGetsOnePowerResetInTesterDirectMode) {
+  Build(false);
+  drive_->Faults().NoAnswer(1, 0xFF);
+  std::uint8_t state = 0;
+  EXPECT_EQ(device_->WaitCardReady(state, 60.0), 1);
+  const auto resets = Sent({0x08, 0xF2, 0x85});
+  ASSERT_EQ(resets.size(), 1u);
+  EXPECT_EQ(resets[0].cdb[3], 35);
+  EXPECT_EQ(resets[0].cdb[6], 0);  // switch-board flag 0 in the recovery reset
+
+  frontEnd_->Log().Clear();
+  drive_->Faults().NoAnswer(2, 0x00);
+  EXPECT_EQ(device_->WaitCardReady(state, 60.0), 0);
+  EXPECT_EQ(Sent({0x08, 0xF2, 0x85}).size(), 1u);
+  const auto polls = Detects();
+  ASSERT_EQ(polls.size(), 2u);
+  EXPECT_EQ(polls[1].timeMs - polls[0].timeMs, 2300u);  // 2 s after the reset, then the poll
+}
+
+TEST_F(CardOps, ErrorStateGetsOneAccessKey) {
+  Build(false);
+  drive_->Faults().ErrorStateOnce();
+  std::uint8_t state = 0;
+  EXPECT_EQ(device_->WaitCardReady(state, 10.0), 1);
+  EXPECT_EQ(Sent({0x08, 0xF2, 0x71, 0x00, kx::kApKeySignature[5]}).size(), 1u);
+}
+
+TEST_F(CardOps, BridgeModeTakesErrorStateAsReadyAndSendsNoRecovery) {
+  Build(true);
+  drive_->Faults().ErrorStateOnce();
+  std::uint8_t state = 0;
+  EXPECT_EQ(device_->WaitCardReady(state, 10.0), 1);
+  EXPECT_EQ(state, 0x51);
+
+  frontEnd_->Log().Clear();
+  drive_->Faults().NoAnswer(2, 0x00);
+  EXPECT_EQ(device_->WaitCardReady(state, 10.0), 0);
+  for (const auto& r : frontEnd_->Log().Records()) EXPECT_NE(r.cdb[2], 0x85);
+  const std::size_t requests = frontEnd_->Log().Records().size();
+  EXPECT_LE(requests, 4u);  // two card reads (each an open and a request), nothing else
+}
+
+TEST_F(CardOps, AccessKeyRefusedThreeTimes) {
+  Build(false);
+  drive_->Faults().RefuseAccessKey(3);
+  const std::uint64_t start = Now();
+  EXPECT_FALSE(device_->SetApKeyWithRetry(true, 300));
+  EXPECT_EQ(Now() - start, 900u);
+  EXPECT_EQ(device_->m_ErrorCode, "I_x01");
+  EXPECT_EQ(device_->m_ErrorMessage, "Issue Set AP key command Fail.");
+  EXPECT_TRUE(Reported("   Set AP Key retry = 0 \r\n   Set AP Key retry = 1 \r\n   Set AP Key retry = 2 \r\n"));
+  EXPECT_FALSE(Reported("[ Fail ]"));
+
+  drive_->Faults().RefuseAccessKey(1);
+  device_->m_ErrorCode.clear();
+  EXPECT_TRUE(device_->SetApKeyWithRetry(true, 300));  // second try accepted
+  EXPECT_TRUE(device_->m_ErrorCode.empty());
+
+  drive_->Faults().SetAccessKeyNotEnabled(true);
+  EXPECT_TRUE(device_->SetApKeyWithRetry(false, 300));
+  EXPECT_FALSE(device_->SetApKeyWithRetry(true, 300));
+  EXPECT_EQ(device_->m_ErrorCode, "I_x02");
+  EXPECT_EQ(device_->m_ErrorMessage, "AP-key NOT Enable by Device.");
+}
+
+TEST_F(CardOps, DetectCardReadsPresenceAbsenceAndTimeOut) {
+  Build(false);
+  EXPECT_EQ(device_->DetectCard(10), 1);
+  EXPECT_EQ(Detects().size(), 1u);
+
+  emu::TesterFaults f;
+  f.cardAbsent = true;
+  SetTesterFaults(f);
+  frontEnd_->Log().Clear();
+  const std::uint64_t start = Now();
+  EXPECT_EQ(device_->DetectCard(3), 4);
+  EXPECT_EQ(Detects().size(), 3u);
+  EXPECT_EQ(Now() - start, 1200u);
+
+  f.cardAbsent = false;
+  f.detectTimesOut = true;
+  SetTesterFaults(f);
+  EXPECT_EQ(device_->DetectCard(2), 5);
+
+  frontEnd_->Log().Clear();
+  EXPECT_EQ(device_->DetectCard(0), 0);
+  EXPECT_EQ(device_->m_ErrorCode, "T_x07");
+  EXPECT_EQ(device_->m_ErrorMessage, "UnKnown Card Detect State");
+  EXPECT_TRUE(Detects().empty());
+}
+
+// ---- Card-state read --------------------------------------------------------------
+
+TEST_F(CardOps, CardStateDecodesStateAndStatusWord) {
+  g_KX_U2A = 0;
+  auto tester = std::make_shared<FakeTester>(9);
+  platform::RegisterDeviceBackend(tester);
+  tester->cardReply[10] = 0x34;
+  tester->cardReply[11] = 0x12;
+  tester->cardReply[13] = 0x50;
+  CPortDevice d(9, 1, kSlot, "D:\\Log", nullptr, nullptr);
+  std::uint8_t state = 0;
+  std::uint32_t status = 0;
+  ASSERT_TRUE(d.GetCardState(state, status, true));
+  EXPECT_EQ(state, 0x50);
+  EXPECT_EQ(status, 0x1234u);
+  EXPECT_EQ(d.m_CardReply[11], 0x12);
+
+  d.m_ErrorCode = "keep";
+  d.m_ErrorMessage = "keep";
+  tester->failNext = 1;
+  EXPECT_FALSE(d.GetCardState(state, status, false));
+  EXPECT_EQ(d.m_ErrorCode, "keep");
+  tester->failNext = 1;
+  EXPECT_FALSE(d.GetCardState(state, status, true));
+  EXPECT_EQ(d.m_ErrorCode, "T_x07");
+  EXPECT_EQ(d.m_ErrorMessage, "Issue Card Detect command Fail");
+  platform::UnregisterDeviceBackend(tester);
+}
+
+// ---- Supply and current -----------------------------------------------------------
+
+TEST_F(CardOps, ShortTestNeedsTheShortInBothTests) {
+  Build(false);
+  emu::TesterFaults f;
+  f.short5V = emu::ShortFault::FirstTest;
+  SetTesterFaults(f);
+  EXPECT_TRUE(device_->CheckPowerGroundShort());
+  EXPECT_EQ(Sent({0x08, 0xF2, 0x99}).size(), 2u);
+
+  f.short5V = emu::ShortFault::BothTests;
+  f.short33V = emu::ShortFault::BothTests;
+  SetTesterFaults(f);
+  EXPECT_FALSE(device_->CheckPowerGroundShort());
+  EXPECT_EQ(device_->m_ErrorCode, "M_x01");
+  EXPECT_EQ(device_->m_ErrorMessage, "Detect Card have Power-Ground Short on 5V & 3.3V.");
+  f.short5V = emu::ShortFault::None;
+  SetTesterFaults(f);
+  EXPECT_FALSE(device_->CheckPowerGroundShort());
+  EXPECT_EQ(device_->m_ErrorMessage, "Detect Card have Power-Ground Short on 3.3V");
+  EXPECT_FALSE(Reported("[ Fail ]"));
+}
+
+TEST_F(CardOps, ShortTestSkippedStillAdjustsA33VTester) {
+  Build(false, 2);
+  SetIni(".\\param.ini", "Options", "SkipPowerGroundShortTest", "1");
+  const std::uint64_t start = Now();
+  EXPECT_TRUE(device_->CheckPowerGroundShort());
+  EXPECT_TRUE(Sent({0x08, 0xF2, 0x99}).empty());
+  EXPECT_EQ(site_->Card(kSlot).voltageLevel, 3);
+  EXPECT_GE(Now() - start, 1000u);
+
+  emu::TesterFaults f;
+  f.adjustVoltageReply = 1;
+  SetTesterFaults(f);
+  EXPECT_FALSE(device_->CheckPowerGroundShort());
+  EXPECT_EQ(device_->m_ErrorCode, "T_x05");
+}
+
+TEST_F(CardOps, CurrentReadingsAreConvertedAndCalibrated) {
+  Build(false, 1);
+  frontEnd_->Info().calibrated = false;
+  frontEnd_->Info().cardCurrent = 1000;
+  double mA = -1;
+  ASSERT_TRUE(device_->ReadCardCurrent(mA));
+  EXPECT_NEAR(mA, 19.075, 1e-9);  // R = 200 for a kind-1 tester
+  EXPECT_EQ(Sent({0x08, 0xF2, 0x50, 0x20}).size(), 10u);
+
+  frontEnd_->Info().kind = 4;  // R = 100
+  frontEnd_->Info().calibrated = true;
+  frontEnd_->Info().calibration = 100;
+  frontEnd_->Info().maxCurrent = 2000;
+  const double c = 100 * 0.0763 / 100.0 / 20.0 * 1000.0;
+  ASSERT_TRUE(device_->ReadCardCurrent(mA));
+  EXPECT_NEAR(mA, 38.15 - (c - 1.3), 1e-9);
+  ASSERT_TRUE(device_->ReadMaxCurrent(mA, 0));
+  EXPECT_NEAR(mA, 76.3 - (c - 1.25), 1e-9);
+}
+
+TEST_F(CardOps, InvalidCurrentFailsBothReadsButOnlyTheCardReadReports) {
+  Build(false);
+  emu::TesterFaults f;
+  f.currentInvalid = true;
+  SetTesterFaults(f);
+  double mA = 7.0;
+  EXPECT_FALSE(device_->ReadMaxCurrent(mA));
+  EXPECT_EQ(device_->m_ErrorCode, "T_x15");
+  EXPECT_EQ(device_->m_ErrorMessage, "Don't Get correct Current value from A/D circuit.");
+  EXPECT_FALSE(Reported("[ Fail ]"));
+  EXPECT_FALSE(device_->ReadCardCurrent(mA));
+  EXPECT_EQ(device_->m_ErrorCode, "T_I11");
+  EXPECT_EQ(device_->m_ErrorMessage, "un-correct Current value (0xFF)");
+  EXPECT_TRUE(Reported("[ Fail ]  Error Message : un-correct Current value (0xFF) \r\n"));
+  EXPECT_EQ(mA, 7.0);  // written only on success
+
+  EXPECT_TRUE(device_->ClearCurrentBuffer());
+  EXPECT_EQ(Sent({0x08, 0xF2, 0x50, 0x24, 0x01}).size(), 1u);
+}
+
+}  // namespace
