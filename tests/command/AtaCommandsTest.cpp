@@ -233,10 +233,4 @@ TEST_F(AtaCommandsTest, ScsiInquiryAndSatDeviceReset) {
   }
 }
 
-TEST_F(AtaCommandsTest, ZeroDataMembersSendZeros) {
-  CDriveCommand cmd(1);
-  EXPECT_TRUE(cmd.WriteBufferZero());
-  EXPECT_EQ(backend->Requests().back().dataOut, std::vector<std::uint8_t>(512, 0));
-}
-
 }  // namespace

@@ -181,7 +181,8 @@ TEST_F(VendorCommandsTest, ZeroAndMarkerSectors) {
   EXPECT_TRUE(std::equal(kx::kVendorWrite00Marker.begin(), kx::kVendorWrite00Marker.end(), data.begin()));
   EXPECT_TRUE(std::all_of(data.begin() + 6, data.end(), [](std::uint8_t b) { return b == 0; }));
   for (auto member : {&CDriveCommand::ResetCard, &CDriveCommand::ISPProgramFlash, &CDriveCommand::JumpToBoot,
-                      &CDriveCommand::StartStatusPolling, &CDriveCommand::VendorWriteA3}) {
+                      &CDriveCommand::StartStatusPolling, &CDriveCommand::VendorWriteA3,
+                      &CDriveCommand::WriteBufferZero}) {
     EXPECT_TRUE((cmd.*member)());
     EXPECT_EQ(backend->Requests().back().dataOut, std::vector<std::uint8_t>(512, 0));
   }
