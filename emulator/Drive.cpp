@@ -70,10 +70,8 @@ void DriveState::LoseVolatile() {
   flashProgrammed = false;
   seed.clear();
   binfile.clear();
-  binfileLast = false;
   icode.clear();
   ceMap = 0;
-  dynamicCe = false;
   BuildSystemInfo();
   secFrozen = false;
   secErasePrepared = false;

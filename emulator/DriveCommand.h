@@ -20,7 +20,6 @@ struct Cmd {
     rsp.error = error;
     rsp.status = static_cast<std::uint8_t>(kStatusDrdy | 0x10 | kStatusErr);
   }
-  bool Failed() const { return rsp.error != 0; }
   // The count register as a plain number (vendor commands) and as ATA sectors
   // (0 meaning 256, or 65536 for 48-bit).
   std::uint32_t Count() const { return req.is48 ? (req.count | (req.countExp << 8)) : req.count; }

@@ -122,10 +122,8 @@ struct DriveState {
   bool flashProgrammed = false;  // ISP flash done since the code started: a jump runs it
   std::vector<std::uint8_t> seed;
   std::vector<std::uint8_t> binfile;  // normal code being received for ISP flash
-  bool binfileLast = false;
   std::map<std::uint8_t, std::vector<std::uint8_t>> icode;  // chunk -> data
   std::uint16_t ceMap = 0;
-  bool dynamicCe = false;
   std::uint8_t lastCommand = 0;
 
   // Persistent stores.

@@ -275,10 +275,10 @@ void DriveState::BuildIdentify(std::uint8_t* out) const {
   w(79, devSleepEnabled ? 0x0100 : 0x0000);
   w(80, 0x03F0);
   w(82, 0x746B);  // SMART, security, HPA, write cache, look-ahead, NOP...
-  w(83, 0x7C01 | 0x0400);  // download microcode, 48-bit, DCO, flush ext
+  w(83, 0x7C01);  // download microcode, 48-bit, DCO, flush ext
   w(84, 0x6163);  // WWN, SMART logging
   w(85, static_cast<std::uint16_t>(0x7469 | (writeCache ? 0x0020 : 0) | (secEnabled ? 0x0002 : 0)));
-  w(86, 0xBC01 | 0x0400);
+  w(86, 0xBC01);
   w(87, 0x6163);
   w(88, 0x407F);
   w(89, 1);

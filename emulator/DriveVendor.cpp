@@ -42,7 +42,6 @@ void DriveState::Restart(std::uint64_t nowMs, RunningCode next) {
   ramLoaded = false;
   flashProgrammed = false;
   binfile.clear();
-  binfileLast = false;
   code = next;
   StartBusy(nowMs, cfg.bootDelayMs, Pending::Boot);
 }
@@ -366,7 +365,6 @@ void UnlockFrozen(Cmd& c) {
 void SetCeMap(Cmd& c) {
   const std::vector<std::uint8_t> d = c.TakeOut(512);
   c.s.ceMap = GetLe16(d.data());
-  c.s.dynamicCe = d[2] != 0;
   c.s.BuildSystemInfo();
 }
 
@@ -435,7 +433,6 @@ void SendSeed(Cmd& c) {
   s.ramWritten.Clear();
   s.ram.clear();
   s.binfile.clear();
-  s.binfileLast = false;
 }
 
 constexpr std::size_t kRamPage = 65536;
@@ -505,7 +502,6 @@ void SendBinfile(Cmd& c) {
   const std::vector<std::uint8_t> d = c.TakeOut(n);
   if (s.binfile.size() < off + n) s.binfile.resize(off + n, 0);
   std::copy(d.begin(), d.end(), s.binfile.begin() + static_cast<std::ptrdiff_t>(off));
-  s.binfileLast = c.req.lbaHigh != 0;
   s.verdictLbaHigh = c.faults.TakeWrongVerdict() ? 0x00 : kVerdictGood;
 }
 
