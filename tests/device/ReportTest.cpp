@@ -8,6 +8,7 @@
 #include "device/LogFile.h"
 #include "device/PortDevice.h"
 #include "platform/Clock.h"
+#include "platform/Debug.h"
 #include "platform/Memory.h"
 #include "platform/MessageBox.h"
 
@@ -211,6 +212,7 @@ TEST_F(PortReport, LinesBeforeStartAreLostAndNeverCreateTheReport) {
   auto d = Device();
   d->WriteReport("early", true);
   EXPECT_FALSE(Exists("D:\\Log\\D_Reports\\00-11-22-33-44-55_3_Report.txt"));
+  platform::DebugCapture capture;
   CLogFile log;
   EXPECT_EQ(log.AppendText("D:\\Log\\D_Reports\\missing.txt", "x"), -1);
   EXPECT_FALSE(Exists("D:\\Log\\D_Reports\\missing.txt"));
@@ -219,6 +221,8 @@ TEST_F(PortReport, LinesBeforeStartAreLostAndNeverCreateTheReport) {
   EXPECT_EQ(log.WriteText("D:\\Log\\w.txt", "ab\r\n"), 0);
   EXPECT_EQ(log.AppendText("D:\\Log\\w.txt", "cd"), 0);
   EXPECT_EQ(ReadAll("D:\\Log\\w.txt"), "ab\r\ncd");
+  // Only what was written reaches the debug output.
+  EXPECT_EQ(capture.Texts(), (std::vector<std::string>{"ab\r\n", "cd"}));
 }
 
 TEST_F(PortReport, TempReportKeepsTheSerialAndUsesItsOwnFile) {
