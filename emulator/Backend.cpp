@@ -34,14 +34,14 @@ int numberAt(const std::string& s, std::size_t pos) {
 
 class DeviceHandle final : public platform::IDeviceHandle {
  public:
-  DeviceHandle(std::shared_ptr<Site> site, FrontEnd* fe) : site_(std::move(site)), fe_(fe) {}
+  DeviceHandle(std::shared_ptr<const void> lease, FrontEnd* fe) : lease_(std::move(lease)), fe_(fe) {}
   win::DWORD IoControl(win::DWORD code, void* in, win::DWORD inSize, void* out, win::DWORD outSize,
                        win::DWORD* returned) override {
     return fe_->IoControl(code, in, inSize, out, outSize, returned);
   }
 
  private:
-  std::shared_ptr<Site> site_;  // keeps the front end alive
+  std::shared_ptr<const void> lease_;  // keeps the site, and so the front end, alive
   FrontEnd* fe_;
 };
 
@@ -86,14 +86,12 @@ bool SiteBackend::Claims(const std::string& path) const {
   if (startsWithNoCase(path, "\\\\.\\PhysicalDrive", pos) || startsWithNoCase(path, "\\\\?\\kxemu#", pos)) return true;
   const DevicePath p = ParseDevicePath(path);
   if (p.kind != DevicePath::Kind::Volume) return false;
-  auto site = site_.lock();
-  return site && site->VolumeAt(p.letter) != nullptr;
+  return site_->VolumeAt(p.letter) != nullptr;
 }
 
 win::DWORD SiteBackend::Open(const std::string& path, win::DWORD, win::DWORD,
                              std::shared_ptr<platform::IDeviceHandle>& handle) {
-  auto site = site_.lock();
-  if (!site) return win::ERROR_FILE_NOT_FOUND;
+  Site* site = site_.get();
   const DevicePath p = ParseDevicePath(path);
   if (p.kind == DevicePath::Kind::Volume) {
     Site::VolumeState* v = site->VolumeAt(p.letter);
@@ -110,7 +108,7 @@ win::DWORD SiteBackend::Open(const std::string& path, win::DWORD, win::DWORD,
         return win::ERROR_ACCESS_DENIED;
       }
     }
-    handle = std::make_shared<VolumeHandle>(site, p.letter);
+    handle = std::make_shared<VolumeHandle>(site_, p.letter);
     return 0;
   }
   FrontEnd* fe = p.kind == DevicePath::Kind::PhysicalDrive ? site->Tester(p.number)
@@ -118,13 +116,14 @@ win::DWORD SiteBackend::Open(const std::string& path, win::DWORD, win::DWORD,
                  : p.kind == DevicePath::Kind::Sata        ? site->SataPort(p.number)
                                                            : nullptr;
   if (!fe || !site->PortPresent(*fe)) return win::ERROR_FILE_NOT_FOUND;
-  handle = std::make_shared<DeviceHandle>(site, fe);
+  auto lease = fe->Lease();
+  if (!lease) return win::ERROR_FILE_NOT_FOUND;  // uninstalled meanwhile
+  handle = std::make_shared<DeviceHandle>(std::move(lease), fe);
   return 0;
 }
 
 win::DWORD SiteBackend::LogicalDrives() const {
-  auto site = site_.lock();
-  if (!site) return 0;
+  const Site* site = site_.get();
   win::DWORD mask = 0;
   for (char c = 'D'; c <= 'Z'; ++c) {
     const VolumeSpec v = site->Volume(c);
@@ -139,9 +138,7 @@ win::DWORD SiteBackend::LogicalDrives() const {
 }
 
 win::UINT SiteBackend::DriveType(char letter) const {
-  auto site = site_.lock();
-  if (!site) return win::DRIVE_NO_ROOT_DIR;
-  const VolumeSpec v = site->Volume(letter);
+  const VolumeSpec v = site_->Volume(letter);
   if (v.letter == 0) return win::DRIVE_NO_ROOT_DIR;
   return v.slot == 0 ? win::DRIVE_CDROM : win::DRIVE_FIXED;
 }

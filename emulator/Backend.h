@@ -22,7 +22,8 @@ DevicePath ParseDevicePath(const std::string& path);
 
 class SiteBackend final : public platform::IDeviceBackend {
  public:
-  explicit SiteBackend(std::weak_ptr<Site> site) : site_(std::move(site)) {}
+  // Holds the site while registered; Site::Uninstall() lets both go.
+  explicit SiteBackend(std::shared_ptr<Site> site) : site_(std::move(site)) {}
   // Claims every physical-drive path (so that no real disk is reached while a
   // site is installed), every kxemu path and the site's own letters.
   bool Claims(const std::string& path) const override;
@@ -32,7 +33,7 @@ class SiteBackend final : public platform::IDeviceBackend {
   win::UINT DriveType(char letter) const override;
 
  private:
-  std::weak_ptr<Site> site_;
+  std::shared_ptr<Site> site_;
 };
 
 }  // namespace emu

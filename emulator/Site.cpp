@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 
 #include "emulator/Backend.h"
 #include "emulator/Transport.h"
@@ -15,7 +16,6 @@ namespace {
 
 std::mutex g_installMutex;
 std::weak_ptr<Site> g_current;  // guarded by g_installMutex
-std::shared_ptr<SiteBackend> g_backend;
 
 bool validSlot(int slot) { return slot >= 1 && slot <= kMaxSlots; }
 
@@ -41,12 +41,18 @@ Site::Site() {
   }
 }
 
-Site::~Site() {
-  std::lock_guard lock(g_installMutex);
-  if (backend_) {
-    platform::UnregisterDeviceBackend(backend_);
-    if (g_backend == backend_) g_backend.reset();
-  }
+// The back end and the leases hold the site while it is installed, so by the
+// time it is destroyed it is no longer installed.
+Site::~Site() = default;
+
+std::shared_ptr<const void> FrontEnd::Lease() const {
+  std::lock_guard lock(leaseMutex_);
+  return lease_;
+}
+
+void FrontEnd::SetLease(std::shared_ptr<const void> lease) {
+  std::lock_guard lock(leaseMutex_);
+  lease_ = std::move(lease);
 }
 
 Site::SlotState* Site::SlotAt(int slot) { return validSlot(slot) ? slots_[static_cast<std::size_t>(slot)].get() : nullptr; }
@@ -224,27 +230,40 @@ std::vector<ListingEntry> Site::Listing(bool sataPorts) const {
   return out;
 }
 
+void Site::forEachFrontEnd(const std::function<void(FrontEnd&)>& fn) {
+  for (auto& fe : testers_)
+    if (fe) fn(*fe);
+  for (auto& fe : bridges_)
+    if (fe) fn(*fe);
+  for (auto& fe : sataPorts_)
+    if (fe) fn(*fe);
+}
+
+void Site::uninstallLocked() {
+  if (!backend_) return;
+  platform::UnregisterDeviceBackend(backend_);
+  backend_.reset();
+  forEachFrontEnd([](FrontEnd& fe) { fe.SetLease(nullptr); });
+  if (g_current.lock().get() == this) g_current.reset();
+}
+
 void Site::Install() {
+  auto self = shared_from_this();  // holds the site while the old one is let go
   std::lock_guard lock(g_installMutex);
-  if (auto old = g_current.lock(); old && old.get() != this && g_backend) {
-    platform::UnregisterDeviceBackend(g_backend);
-    old->backend_.reset();
-  }
+  if (auto old = g_current.lock(); old && old != self) old->uninstallLocked();
   frozen_ = true;
-  if (!backend_) backend_ = std::make_shared<SiteBackend>(weak_from_this());
-  platform::RegisterDeviceBackend(backend_);
-  g_backend = backend_;
-  g_current = weak_from_this();
+  if (!backend_) {
+    forEachFrontEnd([&self](FrontEnd& fe) { fe.SetLease(std::make_shared<std::shared_ptr<Site>>(self)); });
+    backend_ = std::make_shared<SiteBackend>(self);
+    platform::RegisterDeviceBackend(backend_);
+  }
+  g_current = self;
 }
 
 void Site::Uninstall() {
+  auto self = shared_from_this();  // the last reference may be the back end's
   std::lock_guard lock(g_installMutex);
-  if (backend_) platform::UnregisterDeviceBackend(backend_);
-  if (g_backend == backend_) {
-    g_backend.reset();
-    g_current.reset();
-  }
-  backend_.reset();
+  uninstallLocked();
 }
 
 bool Site::Installed() const {

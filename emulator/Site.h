@@ -19,11 +19,14 @@
 //   tester->Log().Records();                           // what the board saw and answered
 //
 // Topology (front ends, volumes) is fixed once Install() has run; drives may be
-// inserted and removed at any time; faults and logs are thread-safe.
+// inserted and removed at any time; faults and logs are thread-safe. An installed
+// site stays alive until Uninstall() (or until another site is installed), and
+// an open handle keeps it alive after that until the handle is closed.
 #pragma once
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -135,6 +138,12 @@ class FrontEnd {
   win::DWORD IoControl(win::DWORD code, void* in, win::DWORD inSize, void* out, win::DWORD outSize,
                        win::DWORD* returned);
 
+  // What an open handle holds to keep the site alive: one per front end, so that
+  // opens on different ports never touch a shared reference count. Null while
+  // the site is not installed.
+  std::shared_ptr<const void> Lease() const;
+  void SetLease(std::shared_ptr<const void> lease);
+
  private:
   Site& site_;
   FrontEndKind kind_;
@@ -145,6 +154,8 @@ class FrontEnd {
   CommandLog log_;
   TesterInfo info_;
   std::atomic<bool> gone_{false};
+  mutable std::mutex leaseMutex_;
+  std::shared_ptr<const void> lease_;
 };
 
 // A drive's volume with a letter, or a CD-ROM letter (no slot).
@@ -230,6 +241,8 @@ class Site : public std::enable_shared_from_this<Site> {
   std::array<std::unique_ptr<FrontEnd>, kMaxSlots + 1> bridges_;
   std::array<std::unique_ptr<FrontEnd>, kMaxSlots + 1> sataPorts_;
   std::array<std::unique_ptr<VolumeState>, 26> volumes_;
+  void uninstallLocked();
+  void forEachFrontEnd(const std::function<void(FrontEnd&)>& fn);
   std::shared_ptr<SiteBackend> backend_;
   bool frozen_ = false;
   mutable std::mutex installMutex_;

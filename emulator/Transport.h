@@ -13,7 +13,7 @@
 
 namespace emu {
 
-struct Site::SlotState {
+struct alignas(64) Site::SlotState {  // own cache line: slots are served from different threads
   int number = 0;
   mutable std::mutex mutex;  // guards everything below
   std::shared_ptr<Drive> drive;
