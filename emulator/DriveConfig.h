@@ -3,6 +3,7 @@
 #pragma once
 #include <array>
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -42,8 +43,15 @@ struct DriveConfig {
   std::uint32_t blocksPerPlane = 1024;
   std::uint32_t pagesPerBlock = 256;
   std::uint32_t pageSizeKb = 16;    // 2, 4, 8 or 16
+  // Dies per row group of the bad-block table; fewer than diesPerCe (and a
+  // divisor of it) folds the other dies into further columns. 0: no fold.
+  std::uint32_t diesPerGroup = 0;
   std::vector<FlashBlockAddress> factoryBadBlocks;
   std::array<std::uint8_t, 7> flashId = {0x2C, 0x84, 0x64, 0x3C, 0xA5, 0x08, 0x04};
+  // A different ID on some CEs (CE number -> ID).
+  std::map<std::uint32_t, std::array<std::uint8_t, 7>> flashIdPerCe;
+  // Vender_MaxBad_PerPlane reply; 0: 2% of the blocks per plane.
+  std::uint32_t maxBadPerPlane = 0;
 
   RunningCode initialCode = RunningCode::RomMp;
   // With initialCode RomMp/RomRdt: the normal code stored in flash (seed area

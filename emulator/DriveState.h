@@ -64,6 +64,7 @@ std::uint16_t Crc16Genibus(const std::uint8_t* p, std::size_t n);
 // A 64-byte BBT parameter record as the controller lays it out.
 struct BbtLayout {
   std::uint32_t rowCount = 0;
+  std::uint8_t folds = 1;  // die groups folded into columns (1: no fold)
   std::uint8_t columnCount = 0;
   std::uint8_t diesPerGroup = 0;
   std::uint8_t planeCount = 0;

@@ -84,8 +84,11 @@ std::string DriveState::RunningName() const {
 BbtLayout DriveState::Layout() const {
   BbtLayout l;
   l.rowCount = cfg.blocksPerPlane;
-  l.columnCount = static_cast<std::uint8_t>(CeCount());
-  l.diesPerGroup = static_cast<std::uint8_t>(cfg.diesPerCe);
+  const std::uint32_t g = cfg.diesPerGroup;
+  const bool fold = g != 0 && g < cfg.diesPerCe && cfg.diesPerCe % g == 0;
+  l.folds = static_cast<std::uint8_t>(fold ? cfg.diesPerCe / g : 1);
+  l.columnCount = static_cast<std::uint8_t>(CeCount() * l.folds);
+  l.diesPerGroup = static_cast<std::uint8_t>(fold ? g : cfg.diesPerCe);
   l.planeCount = static_cast<std::uint8_t>(cfg.planesPerDie);
   const std::uint64_t entries = static_cast<std::uint64_t>(l.rowCount) * l.columnCount * l.diesPerGroup * l.planeCount;
   l.bbtSectors = static_cast<std::uint16_t>(std::min<std::uint64_t>((entries + 511) / 512, 0xFFFF));
@@ -146,7 +149,9 @@ void DriveState::BuildFlashIdTable() {
   flashIdTable.fill(0);
   for (std::uint32_t k = 0; k < 64; ++k) {
     if (!CePopulated(k)) continue;
-    std::copy(cfg.flashId.begin(), cfg.flashId.end(), flashIdTable.begin() + k * 8);
+    auto own = cfg.flashIdPerCe.find(k);
+    const auto& id = own != cfg.flashIdPerCe.end() ? own->second : cfg.flashId;
+    std::copy(id.begin(), id.end(), flashIdTable.begin() + k * 8);
     flashIdTable[k * 8 + 7] = static_cast<std::uint8_t>(k);
   }
 }
@@ -165,8 +170,8 @@ void DriveState::BuildBbt() {
   for (std::uint32_t c = 0; c < 32; ++c) p[4 + c] = CePopulated(c) ? static_cast<std::uint8_t>(c) : '?';
   PutLe32(p + 36, l.rowCount);
   p[40] = l.columnCount;  // channel modulus
-  p[41] = 0;              // no die fold
-  p[42] = 1;              // fold divisor
+  p[41] = l.folds > 1 ? 1 : 0;
+  p[42] = l.folds;        // fold divisor: ColumnCount / folds = columns of one die group
   p[43] = l.columnCount;
   p[44] = l.diesPerGroup;
   p[45] = l.planeCount;
@@ -175,10 +180,15 @@ void DriveState::BuildBbt() {
   bbtBody.assign(static_cast<std::size_t>(l.bbtSectors) * 512, 0);
   for (const FlashBlockAddress& b : cfg.factoryBadBlocks) {
     if (!CePopulated(b.ce) || b.die >= cfg.diesPerCe || b.plane >= cfg.planesPerDie || b.block >= cfg.blocksPerPlane) continue;
-    const std::uint32_t sel = cfg.channels == 1 ? b.ce : (b.ce >> 3) + 2 * (b.ce & 7);
+    std::uint32_t sel = cfg.channels == 1 ? b.ce : (b.ce >> 3) + 2 * (b.ce & 7);
+    std::uint32_t groupDie = b.die;
+    if (l.folds > 1 && b.die >= l.diesPerGroup) {
+      sel += (b.die / l.diesPerGroup) * (l.columnCount / l.folds);
+      groupDie = b.die % l.diesPerGroup;
+    }
     const std::uint32_t col = sel % l.columnCount;
     const std::uint64_t idx = static_cast<std::uint64_t>(b.block) * l.columnCount * l.diesPerGroup * l.planeCount +
-                              static_cast<std::uint64_t>(b.die) * l.columnCount * l.planeCount +
+                              static_cast<std::uint64_t>(groupDie) * l.columnCount * l.planeCount +
                               col * l.planeCount + b.plane;
     if (idx < bbtBody.size()) bbtBody[idx] |= 0x80;
   }

@@ -212,7 +212,8 @@ void EarlyBadAddress(Cmd& c) { SendBadAddresses(c, true, false); }
 
 void MaxBadPerPlane(Cmd& c) {
   std::uint8_t buf[512] = {};
-  PutLe32(buf, std::max<std::uint32_t>(1, c.s.cfg.blocksPerPlane / 50));
+  const std::uint32_t limit = c.s.cfg.maxBadPerPlane;
+  PutLe32(buf, limit != 0 ? limit : std::max<std::uint32_t>(1, c.s.cfg.blocksPerPlane / 50));
   if (c.faults.TakeWrongVerdict()) {
     buf[4] = 0xAA;  // no usable system unit
     buf[5] = 0;

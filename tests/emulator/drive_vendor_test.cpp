@@ -230,6 +230,42 @@ TEST_F(DriveVendor, BbtParameterBodyAndRdtInfoRoundTripWithCrc) {
   EXPECT_TRUE(Aborted(VWrite(d, 0x81, 1, Sector(0), 5)));
 }
 
+TEST_F(DriveVendor, DieFoldGeometryPutsUpperDiesIntoFurtherColumns) {
+  DriveConfig cfg = SmallConfig();
+  cfg.channels = 1;
+  cfg.cesPerChannel = 2;
+  cfg.diesPerCe = 2;
+  cfg.diesPerGroup = 1;
+  cfg.planesPerDie = 2;
+  cfg.factoryBadBlocks = {{1, 1, 1, 3}};
+  Drive d(cfg);
+  Ready(d);
+  const std::vector<std::uint8_t> p = VRead(d, 0x7F, 1, 1);
+  EXPECT_EQ(p[40], 4);  // channel modulus
+  EXPECT_EQ(p[41], 1);  // die fold
+  EXPECT_EQ(p[42], 2);  // fold divisor
+  EXPECT_EQ(p[43], 4);  // columns
+  EXPECT_EQ(p[44], 1);  // dies per group
+  const std::uint16_t sectors = Le16(p, 46);
+  EXPECT_EQ(sectors, (256u * 4 * 1 * 2 + 511) / 512);
+  const std::vector<std::uint8_t> body = VRead(d, 0x7F, static_cast<std::uint8_t>(sectors), 0);
+  // CE 1 die 1: selector 1 + 1 x (4 / 2) = 3 -> column 3; row 3, plane 1.
+  EXPECT_EQ(body[3 * 4 * 2 + 3 * 2 + 1], 0x80);
+  EXPECT_EQ(std::count(body.begin(), body.end(), 0x80), 1);
+}
+
+TEST_F(DriveVendor, PerCeFlashIdAndMaxBadLimitFromTheConfig) {
+  DriveConfig cfg = SmallConfig();
+  cfg.flashIdPerCe[1] = {0x89, 0xCC, 0xF9, 0x32, 0xAA, 0x01, 0x00};
+  cfg.maxBadPerPlane = 33;
+  Drive d(cfg);
+  Ready(d);
+  const std::vector<std::uint8_t> t = VRead(d, 0x15, 1);
+  EXPECT_EQ(t[8], 0x89);
+  EXPECT_EQ(t[0], 0x2C);
+  EXPECT_EQ(Le32(VRead(d, 0xA8, 1), 0), 33u);
+}
+
 TEST_F(DriveVendor, ThirdBbtRoundTripPerSelector) {
   Drive d(SmallConfig());
   Ready(d);
