@@ -53,6 +53,7 @@
 #include <sstream>
 
 #include "emulator/Drive.h"
+#include "platform/Paths.h"
 
 namespace emu {
 
@@ -400,7 +401,12 @@ std::shared_ptr<Site> LoadEmulatorIni(const std::string& path, std::string* erro
 
 bool InstallSiteFromEmulatorIni(std::string* error) {
   static std::shared_ptr<Site> installed;  // the program's site lives as long as the program
-  auto site = LoadEmulatorIni("Configuration/System/Emulator.ini", error);
+  std::string native;
+  if (!platform::MapPath(".\\Configuration\\System\\Emulator.ini", native)) {
+    if (error) *error = "cannot map .\\Configuration\\System\\Emulator.ini";
+    return false;
+  }
+  auto site = LoadEmulatorIni(native, error);
   if (!site) return false;
   site->Install();
   installed = std::move(site);

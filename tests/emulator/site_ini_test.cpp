@@ -129,5 +129,26 @@ TEST_F(IniTest, BadFilesAreReportedWithTheirPlace) {
   EXPECT_FALSE(LoadEmulatorIni(Write("[Site]\nMode=tester\nSlots=10\nFirstPhysicalDrive=95\n"), &err));
 }
 
+TEST_F(IniTest, TheProgramInstallsTheSiteFromItsConfigurationFolder) {
+  const fs::path old = fs::current_path();
+  fs::create_directories(dir_ / "Configuration" / "System");
+  std::ofstream(dir_ / "Configuration" / "System" / "Emulator.ini") << "[Site]\nMode=sata\nSlots=2\n";
+  fs::current_path(dir_);
+  std::string err;
+  const bool ok = InstallSiteFromEmulatorIni(&err);
+  fs::current_path(old);
+  ASSERT_TRUE(ok) << err;
+  auto site = Site::Current();
+  ASSERT_TRUE(site);
+  platform::Clock().SleepMs(1000);
+  std::vector<std::uint8_t> id(512);
+  EXPECT_EQ(SendAta(Site::SataPath(2), {0, 1, 0, 0, 0, 0xA0, 0xEC}, win::ATA_FLAGS_DATA_IN, id.data(), 512).regs[6],
+            0x50);
+  site->Uninstall();
+  fs::remove_all(dir_ / "Configuration");
+  EXPECT_FALSE(InstallSiteFromEmulatorIni(&err));  // no file: nothing installed
+  EXPECT_FALSE(Site::Current());
+}
+
 }  // namespace
 }  // namespace emu::test
