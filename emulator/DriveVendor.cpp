@@ -37,6 +37,7 @@ void DriveState::WriteRegister(std::uint32_t address, std::uint32_t value, std::
 
 void DriveState::Restart(std::uint64_t nowMs, RunningCode next) {
   keyAccepted = false;
+  seed.clear();
   seedReceived = false;
   pramWritten = false;
   ramLoaded = false;
@@ -514,7 +515,8 @@ bool Contains(const std::vector<std::uint8_t>& hay, const std::string& needle) {
 void ProgramFlash(Cmd& c) {
   c.TakeOut(512);
   DriveState& s = c.s;
-  if (s.code != RunningCode::Mcode || s.seed.size() < kSeedBytes || s.binfile.empty()) return c.Abort();
+  // A normal code of only the seed area comes without binfile chunks.
+  if (s.code != RunningCode::Mcode || !s.seedReceived || s.seed.size() < kSeedBytes) return c.Abort();
   s.flash.normalCode.assign(s.seed.begin(), s.seed.begin() + kSeedBytes);
   s.flash.normalCode.insert(s.flash.normalCode.end(), s.binfile.begin(), s.binfile.end());
   s.flash.valid = true;

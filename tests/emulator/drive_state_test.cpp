@@ -202,6 +202,17 @@ TEST_F(DriveStates, ConfiguredFlashCodePassesVerificationOnAFlashFirmwareDrive) 
   EXPECT_TRUE(std::equal(c0.begin(), c0.end(), cfg.flashCode.begin() + 16384));
 }
 
+TEST_F(DriveStates, ANormalCodeOfOnlyTheSeedAreaProgramsWithoutChunks) {
+  Drive d(SmallConfig(RunningCode::Mcode));
+  Ready(d);
+  const std::vector<std::uint8_t> normal = Bytes(16384, 8);
+  ProgramFlash(d, normal);
+  Advance(d.Config().programFlashMs);
+  ASSERT_TRUE(Ok(VWrite(d, 0x80, 32, normal)));
+  VRead(d, 0x31, 32, 0, 0, 0);
+  EXPECT_EQ(d.VerdictLbaHigh(), 0xBB);
+}
+
 TEST_F(DriveStates, ProgramFlashNeedsTheBurnerAndAReceivedImage) {
   Drive rom(SmallConfig(RunningCode::RomMp));
   Ready(rom);
