@@ -1,0 +1,131 @@
+#!/usr/bin/env bash
+# Checks the real-disk back end against a real Linux kernel: boots Debian's
+# kernel in QEMU with a busybox initramfs, an AHCI disk and a USB storage disk,
+# and runs tests/platform/kernel/kernel_check.cpp there (listing with ID_PATH
+# node names, INQUIRY, IDENTIFY DEVICE and SMART READ DATA through libata's SAT,
+# READ/WRITE DMA EXT, CHECK POWER MODE after STANDBY IMMEDIATE, geometry, the
+# O_EXCL claim against a mounted partition, dismount, delete layout, and the udev
+# monitor's removal and arrival notifications for the USB disk).
+#
+# Needs: qemu-system-x86 linux-image-amd64 busybox-static udev (Debian packages;
+# KERNEL_TEST_INSTALL=1 installs them). KERNEL_TEST_KVM=1 uses KVM.
+# Exit status 0 only when every check passed.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+PACKAGES=(qemu-system-x86 linux-image-amd64 busybox-static udev)
+if [ "${KERNEL_TEST_INSTALL:-0}" = 1 ]; then
+  SUDO=""
+  [ "$(id -u)" -ne 0 ] && SUDO="sudo"
+  export DEBIAN_FRONTEND=noninteractive
+  $SUDO apt-get update -qq
+  $SUDO apt-get install -y -qq --no-install-recommends "${PACKAGES[@]}" g++ libudev-dev >/dev/null
+fi
+
+KERNEL=$(ls /boot/vmlinuz-* 2>/dev/null | sort -V | tail -1 || true)
+[ -n "$KERNEL" ] || { echo "kernel-test: no /boot/vmlinuz-* (install linux-image-amd64)"; exit 2; }
+KVER=${KERNEL#/boot/vmlinuz-}
+for tool in qemu-system-x86_64 /bin/busybox /lib/systemd/systemd-udevd udevadm; do
+  command -v "$tool" >/dev/null || { echo "kernel-test: missing $tool (packages: ${PACKAGES[*]})"; exit 2; }
+done
+# Reading the kernel image needs root on Debian; so does nothing else here.
+[ -r "$KERNEL" ] || { echo "kernel-test: cannot read $KERNEL"; exit 2; }
+
+WORK=$(mktemp -d)
+trap 'rm -rf "$WORK"' EXIT
+ROOT=$WORK/root
+mkdir -p "$ROOT"/{bin,sbin,dev,proc,sys,run,tmp,mnt,etc/udev/rules.d,lib/modules,lib/udev/rules.d}
+
+SERIAL=KXSATA0001
+MODEL="KXMP TEST SATA DISK"
+SATA_BYTES=$((64 * 1024 * 1024))
+USB_BYTES=$((32 * 1024 * 1024))
+MOUNT_POINT=/mnt/kx
+
+echo "== building the check"
+g++ -std=c++20 -O1 -Wall -Wextra -I. tests/platform/kernel/kernel_check.cpp \
+  platform/LinuxSgIo.cpp platform/LinuxSysCalls.cpp platform/LinuxDisks.cpp platform/LinuxDiskBackend.cpp \
+  platform/LinuxDeviceListing.cpp platform/LinuxHotplug.cpp platform/DeviceNotify.cpp platform/DeviceIo.cpp -ludev -pthread -o "$ROOT/kernel_check"
+
+echo "== building the initramfs ($KVER)"
+cp /bin/busybox "$ROOT/bin/busybox"
+cp /lib/systemd/systemd-udevd "$ROOT/bin/udevd"
+cp "$(command -v udevadm)" "$ROOT/bin/udevadm"
+# Shared libraries of the dynamic programs, at their own paths.
+for lib in $(ldd "$ROOT/kernel_check" "$ROOT/bin/udevd" "$ROOT/bin/udevadm" | grep -o '/[^ ]*\.so[^ ]*' | sort -u); do
+  mkdir -p "$ROOT$(dirname "$lib")"
+  cp -L "$lib" "$ROOT$lib"
+done
+cp /lib/udev/rules.d/50-udev-default.rules /lib/udev/rules.d/60-persistent-storage.rules "$ROOT/lib/udev/rules.d/"
+# Modules, in load order, each once.
+: >"$ROOT/modules.order"
+for m in scsi_mod libata ahci sd_mod crc64_rocksoft_generic usbcore xhci_pci usb_storage ext4; do
+  modprobe -S "$KVER" --show-depends "$m" | awk '$1 == "insmod" {print $2}'
+done | awk '!seen[$0]++' | while read -r ko; do
+  cp "$ko" "$ROOT/lib/modules/"
+  basename "$ko" >>"$ROOT/modules.order"
+done
+
+cat >"$ROOT/init" <<EOF
+#!/bin/busybox sh
+/bin/busybox --install -s /bin
+mount -t proc proc /proc
+mount -t sysfs sys /sys
+mount -t devtmpfs dev /dev
+mount -t tmpfs run /run
+for m in \$(cat /modules.order); do insmod /lib/modules/\$m 2>/dev/null; done
+udevd --daemon
+udevadm trigger --action=add
+for i in \$(seq 1 60); do
+  n=\$(ls /sys/block | grep -c '^sd')
+  [ "\$n" -ge 2 ] && break
+  sleep 0.5
+done
+udevadm settle --timeout=30
+SATA=""
+for d in /sys/block/sd*; do
+  case "\$(readlink -f \$d)" in */ata*) SATA=\${d##*/};; esac
+done
+echo "kernel-test: disks \$(ls /sys/block | tr '\n' ' ') sata=\$SATA"
+if [ -n "\$SATA" ]; then
+  mke2fs -q /dev/\${SATA}1 && mkdir -p $MOUNT_POINT && mount -t ext4 /dev/\${SATA}1 $MOUNT_POINT
+fi
+/kernel_check "$SERIAL" "$MODEL" $SATA_BYTES $USB_BYTES $MOUNT_POINT
+echo "kernel-test: check exited \$?"
+poweroff -f
+EOF
+chmod +x "$ROOT/init"
+(cd "$ROOT" && find . | cpio -o -H newc --quiet | gzip -1) >"$WORK/initrd.gz"
+
+# The SATA disk carries one MBR partition from 1 MiB to 33 MiB.
+truncate -s $SATA_BYTES "$WORK/sata.img"
+truncate -s $USB_BYTES "$WORK/usb.img"
+python3 - "$WORK/sata.img" <<'PY'
+import struct, sys
+with open(sys.argv[1], "r+b") as f:
+    entry = bytes([0x00, 0, 0, 0, 0x83, 0, 0, 0]) + struct.pack("<II", 2048, 65536)
+    f.seek(446); f.write(entry); f.seek(510); f.write(b"\x55\xaa")
+PY
+
+# TCG by default: KVM inside a virtual machine (nested) can hang at boot.
+ACCEL=(-machine q35,accel=tcg -cpu max)
+if [ "${KERNEL_TEST_KVM:-0}" = 1 ]; then ACCEL=(-machine q35,accel=kvm -cpu host); fi
+
+echo "== booting"
+start=$(date +%s)
+timeout 240 qemu-system-x86_64 "${ACCEL[@]}" -m 768 -smp 2 -nographic -no-reboot \
+  -kernel "$KERNEL" -initrd "$WORK/initrd.gz" -append "console=ttyS0 quiet panic=-1" \
+  -drive if=none,id=sata0,file="$WORK/sata.img",format=raw \
+  -device ide-hd,drive=sata0,bus=ide.1,serial=$SERIAL,model="$MODEL" \
+  -device qemu-xhci,id=xhci \
+  -drive if=none,id=usb0,file="$WORK/usb.img",format=raw \
+  -device usb-storage,bus=xhci.0,drive=usb0,serial=KXUSB0001 \
+  </dev/null | tee "$WORK/console.log" | grep -E '^(ok|not ok|KERNEL-CHECK|kernel-test)' || true
+elapsed=$(( $(date +%s) - start ))
+echo "== took ${elapsed}s"
+if grep -q '^KERNEL-CHECK PASS' "$WORK/console.log"; then
+  exit 0
+fi
+echo "kernel-test: FAILED; console tail:"
+tail -40 "$WORK/console.log"
+exit 1
