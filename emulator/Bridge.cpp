@@ -85,21 +85,12 @@ void SatCommand(Site& site, FrontEnd& fe, ScsiExchange& x) {
       return;
     }
     case kProtoResponseInfo: {
-      // The host's card detect and device-sleep requests: a SET FEATURES rides
-      // along when a command is given; the answer is always the status return
-      // descriptor, with GOOD status whatever CK_COND says.
-      if (req.command != 0) {
-        AtaRequest run = req;
-        run.protocol = AtaProtocol::NonData;
-        AtaResponse resp;
-        ScsiExchange inner;
-        inner.timeoutSec = x.timeoutSec;
-        if (!RunOnDrive(site, fe.Slot(), run, inner, resp) && inner.osError != 0) {
-          x.osError = inner.osError;
-          x.note = inner.note;
-          return;
-        }
-      }
+      // The host's card detect, and its device-sleep requests rewritten from
+      // the tester's sub-commands: command EFh with the level in FEATURES drives
+      // the slot's device-sleep line (1 asserts it, anything else releases it).
+      // The answer is always the status return descriptor, with GOOD status
+      // whatever CK_COND says.
+      if (req.command == 0xEF) SetDevSleepLine(site, fe.Slot(), req.features == 0x01);
       std::uint8_t reply[16];
       CardDetectReply(site, fe.Slot(), false, reply);
       x.Reply(reply, 14);

@@ -39,12 +39,7 @@ bool portCommand(Site& site, FrontEnd& fe, const AtaRequest& req, ScsiExchange& 
     return true;
   }
   if (req.command == 0x05 && req.protocol == AtaProtocol::NonData) {
-    const bool on = req.count == 0x01;
-    {
-      std::lock_guard lock(s->mutex);
-      s->devSleep = on;
-    }
-    drive->SetDevSleepLine(on);
+    SetDevSleepLine(site, fe.Slot(), req.count == 0x01);
     x.note = "device-sleep line";
     return true;
   }

@@ -133,17 +133,9 @@ void subCommand(Site& site, FrontEnd& fe, Site::SlotState& s, ScsiExchange& x) {
       std::memcpy(reply, name.data(), 16);
       break;
     }
-    case 0x05: {  // device-sleep line: 1 asserts it, anything else releases it
-      const bool on = c[4] == 0x01;
-      std::shared_ptr<Drive> drive;
-      {
-        std::lock_guard lock(s.mutex);
-        s.devSleep = on;
-        drive = s.drive;
-      }
-      if (drive) drive->SetDevSleepLine(on);
+    case 0x05:  // device-sleep line: 1 asserts it, anything else releases it
+      SetDevSleepLine(site, fe.Slot(), c[4] == 0x01);
       break;
-    }
     case 0x06: {  // device-sleep feature: the tester sends SET FEATURES (enable/disable DEVSLP)
       AtaRequest req;
       req.command = 0xEF;

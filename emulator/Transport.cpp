@@ -160,6 +160,18 @@ bool WaitCardReady(Site& site, int slot, std::uint32_t timeoutSec) {
   }
 }
 
+void SetDevSleepLine(Site& site, int slot, bool asserted) {
+  Site::SlotState* s = site.SlotAt(slot);
+  if (!s) return;
+  std::shared_ptr<Drive> drive;
+  {
+    std::lock_guard lock(s->mutex);
+    s->devSleep = asserted;
+    drive = s->drive;
+  }
+  if (drive) drive->SetDevSleepLine(asserted);
+}
+
 void CardDetectReply(Site& site, int slot, bool testerForm, std::uint8_t out[16]) {
   std::memset(out, 0, 16);
   out[0] = 0x09;

@@ -111,6 +111,9 @@ bool IsVendorModeEntry(const AtaRequest& req);
 // ready, or when there is no powered drive to wait for.
 bool WaitCardReady(Site& site, int slot, std::uint32_t timeoutSec);
 
+// The tester's device-sleep line of a slot (recorded, and passed to its drive).
+void SetDevSleepLine(Site& site, int slot, bool asserted);
+
 // The card-detect reply (16 bytes, tester layout; the first 14 are the SAT
 // response-information layout).
 void CardDetectReply(Site& site, int slot, bool testerForm, std::uint8_t out[16]);

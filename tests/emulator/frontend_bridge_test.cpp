@@ -91,10 +91,15 @@ TEST_F(BridgeTest, ResponseInformationIsTheCardDetectAndNeverCheckCondition) {
   ScsiIn(path_, Cdb({0xA1, 0x1E, 0x2E, 0x00, 0x01}), reply);
   EXPECT_EQ(reply[13], 0x50);
 
-  // DisableDEVSLP: the same form with SET FEATURES and no data at all.
+  // Device sleep: the rewritten tester sub-command drives the slot's line;
+  // DisableDEVSLP sends the same form with level 2 and no data at all.
+  r = ScsiIn(path_, Cdb({0xA1, 0x1E, 0x2E, 0x01, 0x01, 0, 0, 0, 0, 0xEF}), reply);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_TRUE(site_->Card(1).devSleep);
   r = ScsiNone(path_, Cdb({0xA1, 0x1E, 0x2E, 0x02, 0x01, 0, 0, 0, 0, 0xEF}));
   EXPECT_EQ(r.error, 0u);
   EXPECT_EQ(r.status, 0);
+  EXPECT_FALSE(site_->Card(1).devSleep);
 }
 
 TEST_F(BridgeTest, CheckConditionCarriesTheAtaStatusReturnDescriptor) {
