@@ -18,6 +18,21 @@
 //   tester->GetFaults().FailNext(2, 31);               // next two requests fail with 31
 //   tester->Log().Records();                           // what the board saw and answered
 //
+// Faults, by where they live:
+//   transport (per front end)  fe->GetFaults(): FailNext/FailEvery with an OS error, or a FaultRule
+//                              (CHECK CONDITION with chosen sense, short transfer, CK_COND ignored,
+//                              busy past the time-out, device gone, hot removal), matched by
+//                              control code, opcode, 08 F2 sub-code, ATA command or features
+//   tester / card (per slot)   SetTesterFaults(): card absent, detect time-out, power commands
+//                              failing k times, 5 V / 3.3 V shorts, current FFFFh, adjust-voltage reply
+//   drive                      drive->Faults(): never ready, 00h/FFh or 51h states, access key refused
+//                              or not enabled, wrong verdict, medium errors, drive time-outs, ...
+//   volumes (per letter)       SetVolumeFaults(): open, lock, unlock, dismount, device number,
+//                              delete layout refused n times or always
+// Logs: fe->Log() holds what the device saw and answered (CDB or task file,
+// lengths, SCSI status, sense, ATA status, OS error, which fault fired);
+// drive->Trace() holds the ATA commands that reached the drive.
+//
 // Topology (front ends, volumes) is fixed once Install() has run; drives may be
 // inserted and removed at any time; faults and logs are thread-safe. An installed
 // site stays alive until Uninstall() (or until another site is installed), and
