@@ -28,6 +28,9 @@ struct FlashBlockAddress {
 
 struct DriveConfig {
   std::string model = "KX00 SATA SSD 512GB";
+  // Model the flash firmware reports, when it differs from the controller's own
+  // (boot code and burner always report `model`).
+  std::string flashFirmwareModel;
   std::string serial = "KX0000000000000001";
   // Name of the MP firmware in flash (8 characters); IDENTIFY words 23-26 and the
   // firmware name while the drive runs it.

@@ -264,7 +264,8 @@ void DriveState::BuildIdentify(std::uint8_t* out) const {
   w(6, 63);
   PutAtaString(out + 20, cfg.serial, 20);
   PutAtaString(out + 46, RunningName(), 8);
-  PutAtaString(out + 54, cfg.model, 40);
+  const bool onFlash = code == RunningCode::RomMp || code == RunningCode::RomRdt;
+  PutAtaString(out + 54, onFlash && !cfg.flashFirmwareModel.empty() ? cfg.flashFirmwareModel : cfg.model, 40);
   w(47, 0x8001);
   w(49, 0x0F00);  // LBA, DMA, IORDY
   w(53, 0x0007);

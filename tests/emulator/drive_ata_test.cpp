@@ -45,6 +45,26 @@ TEST_F(DriveAta, IdentifyNamesTheRunningCode) {
   EXPECT_EQ(AtaText(id.data() + 46, 8), "RDT00101");
 }
 
+TEST_F(DriveAta, FlashFirmwareMayReportAnotherModelThanTheBootCode) {
+  DriveConfig cfg = SmallConfig(RunningCode::RomMp);
+  cfg.flashFirmwareModel = "OTHER VENDOR SSD";
+  Drive d(cfg);
+  std::vector<std::uint8_t> id(512);
+  ASSERT_TRUE(Ok(In(d, Reg(0xEC), id)));
+  EXPECT_EQ(AtaText(id.data() + 54, 40), "OTHER VENDOR SSD");
+  // Forced to boot code it answers with the controller's own model.
+  ASSERT_TRUE(Ok(Key(d)));
+  std::vector<std::uint8_t> w(512, 0);
+  w[0] = 0x44;
+  w[3] = 0x04;
+  w[4] = 2;
+  ASSERT_TRUE(Ok(VWrite(d, 0x60, 1, w, 0, 1)));
+  ASSERT_TRUE(Ok(VWrite(d, 0x0F, 1, Sector(0), 0, 0x20)));
+  Advance(cfg.bootDelayMs);
+  ASSERT_TRUE(Ok(In(d, Reg(0xEC), id)));
+  EXPECT_EQ(AtaText(id.data() + 54, 40), cfg.model);
+}
+
 TEST_F(DriveAta, ShortAndLongHostBuffersMoveOnlyWhatFits) {
   Drive d(SmallConfig());
   std::vector<std::uint8_t> small(100, 0xEE);
