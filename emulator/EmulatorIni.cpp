@@ -318,7 +318,10 @@ void readFaults(Reader& r, const std::string& sec, Site& site, int slot, Drive* 
   r.num(sec, "", "failnext", failNext, 0, 1000000);
   r.num(sec, "", "failevery", failEvery, 0, 1000000);
   r.num(sec, "", "failerror", failError, 1, 0xFFFF);
-  for (FrontEnd* fe : {site.Bridge(slot), site.SataPort(slot)}) {
+  std::vector<FrontEnd*> devices = {site.Bridge(slot), site.SataPort(slot)};
+  for (int n = 0; n < 100; ++n)
+    if (FrontEnd* t = site.Tester(n); t && t->Slot() == slot) devices.push_back(t);
+  for (FrontEnd* fe : devices) {
     if (!fe) continue;
     fe->GetFaults().FailNext(failNext, failError);
     fe->GetFaults().FailEvery(failEvery, failError);

@@ -100,8 +100,11 @@ TEST_F(IniTest, TwentyFourSlotBridgeSiteWithOverridesAndFaults) {
 }
 
 TEST_F(IniTest, TesterModePutsBoardsOnPhysicalDrives) {
-  auto site = LoadEmulatorIni(Write("[Site]\nMode=tester\nSlots=3\nFirstPhysicalDrive=4\n"), nullptr);
+  auto site = LoadEmulatorIni(Write("[Site]\nMode=tester\nSlots=3\nFirstPhysicalDrive=4\n[Slot.2]\nFailEvery=2\n"),
+                              nullptr);
   ASSERT_TRUE(site);
+  EXPECT_EQ(site->Tester(5)->GetFaults().Pending(), 1u);
+  EXPECT_EQ(site->Tester(4)->GetFaults().Pending(), 0u);
   ASSERT_NE(site->Tester(4), nullptr);
   EXPECT_EQ(site->Tester(4)->Slot(), 1);
   EXPECT_EQ(site->Tester(6)->Slot(), 3);
