@@ -21,7 +21,7 @@ void putText(std::uint8_t* dst, const std::string& s, std::size_t width, char pa
 
 char hexDigit(int v) { return "0123456789ABCDEF"[v & 15]; }
 
-void buildPage(const FrontEnd& fe, const TesterInfo& info, std::uint8_t* p) {
+void buildPage(const FrontEnd& fe, const TesterInfo& info, bool noCard, std::uint8_t* p) {
   std::memset(p, 0, kPageSize);
   p[8] = static_cast<std::uint8_t>(info.id1);
   p[9] = static_cast<std::uint8_t>(info.id1 >> 8);
@@ -44,7 +44,8 @@ void buildPage(const FrontEnd& fe, const TesterInfo& info, std::uint8_t* p) {
     p[463] = static_cast<std::uint8_t>(info.calibration);
   }
   p[484] = info.kind;
-  p[486] = info.outputVoltage;
+  // Output voltage: old firmware (0) reports nothing; otherwise "no card" (3) for an empty slot.
+  p[486] = info.outputVoltage != 0 && noCard ? 3 : info.outputVoltage;
 }
 
 // A power command (84, 85, 90) refused by an injected fault.
@@ -235,7 +236,13 @@ void TesterCommand(Site& site, FrontEnd& fe, ScsiExchange& x) {
   switch (c[2]) {
     case 0xA0: {  // information page
       std::uint8_t page[kPageSize];
-      buildPage(fe, info, page);
+      const auto drive = s->GetDrive();
+      bool noCard = !drive || drive->Removed();
+      {
+        std::lock_guard lock(s->mutex);
+        noCard = noCard || s->faults.cardAbsent;
+      }
+      buildPage(fe, info, noCard, page);
       x.Reply(page, kPageSize);
       return;
     }

@@ -162,6 +162,10 @@ TEST_F(TesterTest, EmptySlotAndCardFaultsReportAbsentOrTimedOut) {
   EXPECT_EQ(r.status, 2);
   EXPECT_EQ(SenseKey(r.sense), 0x02);
   EXPECT_EQ(SenseAsc(r.sense), 0x3A);
+  // The page reports the output voltage as "no card".
+  std::vector<std::uint8_t> p(528);
+  ASSERT_EQ(ScsiIn(kTester, Cdb({0x08, 0xF2, 0xA0}), p).status, 0);
+  EXPECT_EQ(p[486], 3);
 }
 
 TEST_F(TesterTest, ShortTestsCurrentsAndVoltageFaults) {
