@@ -26,6 +26,9 @@ struct FlashBlockAddress {
   bool operator==(const FlashBlockAddress&) const = default;
 };
 
+// How the flash timing scan answers at one duty setting.
+enum class ScanFault : std::uint8_t { NoEdge, OutOfRange, Inverted, CommandFails };
+
 struct DriveConfig {
   std::string model = "KX00 SATA SSD 512GB";
   // Model the flash firmware reports, when it differs from the controller's own
@@ -51,6 +54,8 @@ struct DriveConfig {
   std::uint32_t diesPerGroup = 0;
   std::vector<FlashBlockAddress> factoryBadBlocks;
   std::array<std::uint8_t, 7> flashId = {0x2C, 0x84, 0x64, 0x3C, 0xA5, 0x08, 0x04};
+  // CEs within the grid that carry no flash.
+  std::vector<std::uint32_t> missingCes;
   // A different ID on some CEs (CE number -> ID).
   std::map<std::uint32_t, std::array<std::uint8_t, 7>> flashIdPerCe;
   // Vender_MaxBad_PerPlane reply; 0: 2% of the blocks per plane.
@@ -80,6 +85,12 @@ struct DriveConfig {
   std::uint32_t cacheWriteSectors = 32;  // system information 0x28
   std::uint8_t temperatureC = 40;
   std::uint8_t controllerVersion = 1;    // register 0x0400303E
+  // eFuse words as the factory left them (JTAG/UART bits, trim mark, lot, chip id).
+  std::uint32_t fuseWord1 = 0x00010000;  // trim good-die mark
+  std::uint32_t fuseWord2 = 0x00123456;
+  std::uint32_t fuseWord3 = 0x00000000;  // chip id 0: KX7410
+  // Timing-scan answers that differ from a clean window, by duty (0-15).
+  std::map<std::uint32_t, ScanFault> scanFaults;
 };
 
 }  // namespace emu

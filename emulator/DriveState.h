@@ -1,6 +1,7 @@
 // The whole state of one emulated drive, and the little-endian and ATA-string
 // helpers its command handlers share. Internal to the emulator.
 #pragma once
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstring>
@@ -112,9 +113,9 @@ struct DriveState {
   std::vector<std::uint8_t> sram;
   std::map<std::uint32_t, std::uint32_t> registers;
   // eFuse words (persistent).
-  std::uint32_t fuse1 = 0x00010000;  // trim good-die mark set
-  std::uint32_t fuse2 = 0x00123456;
-  std::uint32_t fuse3 = 0x00000000;  // chip id 0: KX7410
+  std::uint32_t fuse1 = 0;
+  std::uint32_t fuse2 = 0;
+  std::uint32_t fuse3 = 0;
   RangeSet ramWritten;
   std::map<std::uint32_t, std::vector<std::uint8_t>> ram;  // 64 KiB pages of controller RAM
   bool seedReceived = false;
@@ -186,7 +187,8 @@ struct DriveState {
   std::uint32_t CeCount() const { return cfg.channels * cfg.cesPerChannel; }
   std::uint32_t BlocksPerCe() const { return cfg.blocksPerPlane * cfg.planesPerDie * cfg.diesPerCe; }
   bool CePopulated(std::uint32_t ceCode) const {
-    return (ceCode >> 3) < cfg.channels && (ceCode & 7) < cfg.cesPerChannel;
+    return (ceCode >> 3) < cfg.channels && (ceCode & 7) < cfg.cesPerChannel &&
+           std::find(cfg.missingCes.begin(), cfg.missingCes.end(), ceCode) == cfg.missingCes.end();
   }
   BbtLayout Layout() const;
 

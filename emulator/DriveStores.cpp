@@ -54,6 +54,9 @@ bool RangeSet::Covers(std::uint32_t start, std::uint32_t length) const {
 DriveState::DriveState(const DriveConfig& c)
     : cfg(c), media(c.capacitySectors), nativeMax(c.capacitySectors), currentMax(c.capacitySectors) {
   code = cfg.initialCode;
+  fuse1 = cfg.fuseWord1;
+  fuse2 = cfg.fuseWord2;
+  fuse3 = cfg.fuseWord3;
   flash.valid = code == RunningCode::RomMp || code == RunningCode::RomRdt;
   flash.rdt = code == RunningCode::RomRdt;
   if (flash.valid) flash.normalCode = cfg.flashCode;
@@ -104,7 +107,7 @@ void DriveState::BuildSystemInfo() {
   for (std::uint32_t ch = 0; ch < cfg.channels; ++ch) {
     for (std::uint32_t b = 0; b < cfg.cesPerChannel; ++b) {
       const std::uint32_t k = ch * 8 + b;
-      if (ceMap != 0 && !(ceMap & (1u << (k & 15)))) continue;
+      if (!CePopulated(k) || (ceMap != 0 && !(ceMap & (1u << (k & 15))))) continue;
       ++populated;
       (ch == 0 ? map0 : map1) |= static_cast<std::uint8_t>(1u << b);
     }

@@ -315,17 +315,26 @@ void CacheReadFlash(Cmd& c) {
   SendFrom(c, it == c.s.cacheFlash.end() ? std::vector<std::uint8_t>{} : it->second, 0, Bytes(c));
 }
 
+// The scan reply at SRAM 0: per channel read min/max, write min/max, then the
+// read/write references. A clean window centres on 0x100 and widens with the duty.
 void ScanSdll(Cmd& c) {
   c.TakeOut(Bytes(c));
   const std::uint32_t duty = (c.s.ReadRegister(reg::kDuty0) >> 8) & 0x0F;
+  auto fault = c.s.cfg.scanFaults.find(duty);
+  const bool faulty = fault != c.s.cfg.scanFaults.end();
+  if (faulty && fault->second == ScanFault::CommandFails) return c.Abort();
   const std::uint16_t half = static_cast<std::uint16_t>(0x20 + duty * 6);
   std::uint8_t* r = c.s.sram.data();
   std::fill(r, r + 24, 0);
   for (std::uint32_t ch = 0; ch < 2; ++ch) {
     const bool present = ch < c.s.cfg.channels;
     for (int k = 0; k < 4; ++k) {
-      const std::uint16_t v = !present ? 0xAAAA : (k % 2 == 0 ? 0x100 - half : 0x100 + half);
-      PutLe16(r + ch * 8 + k * 2, v);
+      std::uint16_t lo = static_cast<std::uint16_t>(0x100 - half);
+      std::uint16_t hi = static_cast<std::uint16_t>(0x100 + half);
+      if (faulty && fault->second == ScanFault::NoEdge) lo = hi = 0xAAAA;
+      if (faulty && fault->second == ScanFault::OutOfRange) hi = 0x300;
+      if (faulty && fault->second == ScanFault::Inverted) std::swap(lo, hi);
+      PutLe16(r + ch * 8 + k * 2, !present ? 0xAAAA : (k % 2 == 0 ? lo : hi));
     }
     PutLe16(r + 16 + ch * 4, present ? 0x100 : 0xAAAA);
     PutLe16(r + 18 + ch * 4, present ? 0x100 : 0xAAAA);

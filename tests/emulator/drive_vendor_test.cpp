@@ -323,6 +323,55 @@ TEST_F(DriveVendor, WindowScanCacheWriteAndPadSettings) {
   EXPECT_EQ(Le16(r, 8), 0xAAAA);
 }
 
+TEST_F(DriveVendor, ScanFaultsByDuty) {
+  DriveConfig cfg = SmallConfig();
+  cfg.scanFaults[1] = ScanFault::NoEdge;
+  cfg.scanFaults[2] = ScanFault::Inverted;
+  cfg.scanFaults[3] = ScanFault::CommandFails;
+  cfg.scanFaults[4] = ScanFault::OutOfRange;
+  Drive d(cfg);
+  Ready(d);
+  auto scanAt = [&](std::uint32_t duty) {
+    std::vector<std::uint8_t> w(512, 0);
+    const std::uint32_t addr = 0x04002180;
+    const std::uint32_t v = duty << 8;
+    std::memcpy(w.data(), &addr, 4);
+    std::memcpy(w.data() + 4, &v, 4);
+    EXPECT_TRUE(Ok(VWrite(d, 0x60, 1, w, 0, 4)));
+    const AtaResponse r = VWrite(d, 0xAB, 1, Sector(0), 0, 0xFF, 0);
+    return std::make_pair(r, VRead(d, 0x12, 1));
+  };
+  auto [ok0, r0] = scanAt(0);
+  EXPECT_TRUE(Ok(ok0));
+  EXPECT_LT(Le16(r0, 0), Le16(r0, 2));
+  EXPECT_EQ(Le16(scanAt(1).second, 0), 0xAAAA);
+  auto r2 = scanAt(2).second;
+  EXPECT_GT(Le16(r2, 0), Le16(r2, 2));
+  EXPECT_TRUE(Aborted(scanAt(3).first));
+  EXPECT_GT(Le16(scanAt(4).second, 2), 0x200);
+}
+
+TEST_F(DriveVendor, MissingCeAndFactoryFuses) {
+  DriveConfig cfg = SmallConfig();
+  cfg.channels = 1;
+  cfg.cesPerChannel = 4;
+  cfg.missingCes = {2};
+  cfg.fuseWord3 = 0x00020000;  // chip id 2
+  Drive d(cfg);
+  Ready(d);
+  const std::vector<std::uint8_t> s = VRead(d, 0x13, 1);
+  EXPECT_EQ(s[0], 3);
+  EXPECT_EQ(s[0x148], 0x0B);
+  EXPECT_EQ(VRead(d, 0x15, 1)[2 * 8], 0);
+  EXPECT_EQ(VRead(d, 0x7F, 1, 1)[4 + 2], '?');
+  std::vector<std::uint8_t> w(512, 0);
+  const std::uint32_t access = 0x04002400;
+  std::memcpy(w.data(), &access, 4);
+  w[4] = 3;
+  ASSERT_TRUE(Ok(VWrite(d, 0x60, 1, w, 0, 4)));
+  EXPECT_EQ(d.Register(0x040024BC), 0x00020000u);
+}
+
 TEST_F(DriveVendor, OutCommandsSentWithoutDataTakeZeros) {
   Drive d(SmallConfig());
   Ready(d);
