@@ -90,7 +90,7 @@ struct TesterFaults {
   bool cardAbsent = false;       // detect reports absent (4) although a drive may be there
   bool detectTimesOut = false;   // detect reports 5 (the tester's detect timed out)
   int powerCommandFailures = 0;  // next k power commands (84/85/90) fail with CHECK CONDITION
-  ShortFault short5V = ShortFault::None;   // FirstTest: only the first short test sees it
+  ShortFault short5V = ShortFault::None;   // FirstTest: only the first test after each power-off
   ShortFault short33V = ShortFault::None;
   bool currentInvalid = false;             // card and max current read FFFFh
   std::uint8_t adjustVoltageReply = 0;     // non-zero: reply byte 12 of adjust-voltage

@@ -70,6 +70,8 @@ void cardPower(Site::SlotState& s, const TesterInfo& info, bool on) {
     if (on) {
       ++s.powerCycles;
       startDetecting(s, info);
+    } else {
+      s.shortTests = 0;  // the host's short check starts with a power-off
     }
   }
   if (!drive) return;

@@ -181,6 +181,11 @@ TEST_F(TesterTest, ShortTestsCurrentsAndVoltageFaults) {
   site_->SetTesterFaults(10, f);
   EXPECT_EQ(shortTest(), 0x11);
   EXPECT_EQ(shortTest(), 0x01);
+  // The next check starts with a power-off, and sees the first-test short again.
+  ASSERT_EQ(ScsiNone(kTester, Cdb({0x08, 0xF2, 0x84, 0, 48})).status, 0);
+  EXPECT_EQ(shortTest(), 0x11);
+  EXPECT_EQ(shortTest(), 0x01);
+  Power(1);
 
   std::vector<std::uint8_t> r(16);
   ASSERT_EQ(ScsiIn(kTester, Cdb({0x08, 0xF2, 0x50, 0x20, 0, 0, 0, 0, 0, 0, 0, 1}), r).status, 0);
