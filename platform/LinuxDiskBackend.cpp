@@ -301,7 +301,7 @@ class LinuxDiskHandle final : public IDeviceHandle {
 
 }  // namespace
 
-LinuxDiskBackend::LinuxDiskBackend(ISysCalls& sys) : sys_(sys) {}
+LinuxDiskBackend::LinuxDiskBackend(ISysCalls& sys) : sys_(sys), rawIo_(HasRawIoCapability(sys)) {}
 
 bool LinuxDiskBackend::Claims(const std::string& path) const {
   int index = 0;
@@ -347,9 +347,12 @@ win::DWORD LinuxDiskBackend::Open(const std::string& path, win::DWORD access, wi
   if (t.disk.empty() && !isSgName(baseName(t.node))) return win::ERROR_FILE_NOT_FOUND;
   t.nodeIsDisk = !t.disk.empty() && t.node == "/dev/" + t.disk;
 
-  // SG_IO needs write access for commands that change the medium; an open for
-  // queries only (access 0) reads.
-  const int mode = (access & win::GENERIC_WRITE) ? O_RDWR : O_RDONLY;
+  // The program opens every device for writing, once per command. Closing a
+  // disk opened for writing makes udev re-probe it (its "watch" rule), which
+  // would flood the system with change events and briefly claim the disk. With
+  // CAP_SYS_RAWIO the kernel lets any command through a read-only descriptor,
+  // so write access is asked for only when the kernel's command filter needs it.
+  const int mode = (access & win::GENERIC_WRITE) && !rawIo_ ? O_RDWR : O_RDONLY;
   const int fd = sys_.Open(t.node, mode | O_NONBLOCK);
   if (fd < 0) return sgio::MapErrno(-fd);
   handle = std::make_shared<LinuxDiskHandle>(sys_, fd, std::move(t));

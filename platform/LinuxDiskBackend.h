@@ -41,6 +41,7 @@ class LinuxDiskBackend final : public IDeviceBackend {
 
  private:
   ISysCalls& sys_;
+  const bool rawIo_;
   mutable linuxdisk::VolumeLetters letters_;
 };
 

@@ -162,6 +162,14 @@ TEST_F(Backend, PathsOpenTheRightNodeWithTheRightAccess) {
   Open("\\\\.\\physicaldrive3", 0);  // a query-only open reads
   EXPECT_EQ("/dev/sdd", sys.opens.back().first);
   EXPECT_EQ(O_RDONLY, sys.opens.back().second & O_ACCMODE);
+  // With CAP_SYS_RAWIO every command passes a read-only descriptor: no write
+  // open, so no udev re-probe after each command.
+  sys.files["/proc/self/status"] = "CapEff:\t0000000000020000\n";
+  LinuxDiskBackend privileged(sys);
+  std::shared_ptr<IDeviceHandle> p;
+  ASSERT_EQ(0u, privileged.Open("\\\\.\\PhysicalDrive3", win::GENERIC_READ | win::GENERIC_WRITE, 0, p));
+  EXPECT_EQ("/dev/sdd", sys.opens.back().first);
+  EXPECT_EQ(O_RDONLY, sys.opens.back().second & O_ACCMODE);
 
   // A udev link as the device listing may give it, and an sg node.
   sys.realPaths["/dev/disk/by-path/pci-0000:00:1f.2-ata-2"] = "/dev/sdb";
