@@ -1,5 +1,7 @@
 #include "device/Settings.h"
 
+#include <cstdlib>
+
 #include "TestEnv.h"
 
 namespace {
@@ -47,6 +49,19 @@ TEST_F(SettingsReaders, LanguageFileBySetting) {
   EXPECT_EQ(GetLanguageIniPath(), ".\\Configuration\\System\\CHT.ini");
   SetIni(kTool, "General Info", "Language", "1");
   EXPECT_EQ(GetLanguageIniPath(), ".\\Configuration\\System\\ENG.ini");
+}
+
+TEST_F(SettingsReaders, LanguageFileBySystemLanguageWhenNotSet) {
+  const char* old = std::getenv("LANG");
+  const std::string saved = old ? old : "";
+  SetIni(kTool, "General Info", "Language", "0");
+  ::setenv("LANG", "zh_CN.UTF-8", 1);
+  EXPECT_EQ(GetLanguageIniPath(), ".\\Configuration\\System\\CHS.ini");
+  ::setenv("LANG", "zh_TW.UTF-8", 1);
+  EXPECT_EQ(GetLanguageIniPath(), ".\\Configuration\\System\\CHT.ini");
+  ::setenv("LANG", "de_DE.UTF-8", 1);
+  EXPECT_EQ(GetLanguageIniPath(), ".\\Configuration\\System\\ENG.ini");
+  if (old) ::setenv("LANG", saved.c_str(), 1); else ::unsetenv("LANG");
 }
 
 TEST_F(SettingsReaders, FlashMapCeNeedsBoardAndFlashNumber) {
