@@ -332,6 +332,16 @@ TEST_F(SgFixture, AtaWithoutRegistersIsReadyOnGoodStatusAndAFailureOtherwise) {
   EXPECT_EQ(0x50, a.CurrentTaskFile[6]);
   for (int i : {0, 1, 2, 3, 4, 5}) EXPECT_EQ(0, a.CurrentTaskFile[i]) << i;
 
+  // A bridge that ignored CK_COND on a non-data command: ready, and the count
+  // sent (here 1) is not passed off as the device's answer.
+  auto power = Ata(0, {0, 1, 1, 0, 0, 0xA0, 0xE5});
+  Answer(0x00, {});
+  ASSERT_EQ(0u, sgio::AtaPassThrough(sys, kFd, power));
+  EXPECT_EQ(0x20, sys.sgCalls.back().cdb[2]);  // CK_COND was asked for
+  EXPECT_EQ(0x50, power.CurrentTaskFile[6]);
+  EXPECT_EQ(0, power.CurrentTaskFile[1]);
+  EXPECT_EQ(0, power.CurrentTaskFile[2]);
+
   // GOOD with stray sense that holds no registers: still good.
   Answer(0x00, {0x70, 0, 0x06, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x29, 0x00});
   ASSERT_EQ(0u, sgio::AtaPassThrough(sys, kFd, a));
