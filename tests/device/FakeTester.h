@@ -2,6 +2,7 @@
 // answers card detect and the tester page with set bytes and fails chosen
 // requests with a chosen operating-system error.
 #pragma once
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <memory>
