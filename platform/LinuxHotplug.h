@@ -17,7 +17,7 @@ bool DiskNotificationFromUevent(const std::string& action, const std::string& sy
 // nothing). False when udev cannot be reached: the program then runs without
 // hot-plug and has to refresh its listing itself.
 bool StartDiskMonitor();
-// Stops it and waits for its thread.
+// Stops it and waits for its thread; not to be called from inside a notification.
 void StopDiskMonitor();
 
 }  // namespace platform

@@ -192,6 +192,24 @@ void checkSata(const std::string& path, const std::string& serial, const std::st
   win::STORAGE_DEVICE_NUMBER number;
   check(d.control(win::IOCTL_STORAGE_GET_DEVICE_NUMBER, nullptr, 0, &number, sizeof number) == 0,
         "device number " + std::to_string(number.DeviceNumber));
+  {
+    // The tester finder's way: buffered pass-through on "\\.\PhysicalDriveN".
+    Handle pd("\\\\.\\PhysicalDrive" + std::to_string(number.DeviceNumber));
+    win::ScsiPassThroughBlock b;
+    b.Spt.Length = 44;
+    b.Spt.TargetId = 1;
+    b.Spt.CdbLength = 16;
+    b.Spt.SenseInfoLength = 24;
+    b.Spt.DataIn = win::SCSI_IOCTL_DATA_IN;
+    b.Spt.DataTransferLength = 36;
+    b.Spt.TimeOutValue = 10;
+    b.Spt.Cdb[0] = 0x12;
+    b.Spt.Cdb[4] = 36;
+    const win::DWORD err = pd.ok() ? pd.control(win::IOCTL_SCSI_PASS_THROUGH, &b, sizeof b, &b, sizeof b) : 2;
+    const std::string product(reinterpret_cast<char*>(b.Data + 16), 16);
+    check(err == 0 && b.Spt.ScsiStatus == 0 && trim(product) == model.substr(0, 16),
+          "buffered INQUIRY on PhysicalDrive" + std::to_string(number.DeviceNumber) + ": product '" + product + "'");
+  }
   check(d.control(win::FSCTL_DISMOUNT_VOLUME) == 0 && mounted(mountPoint),
         "dismount on a disk handle is accepted and unmounts nothing");
 
