@@ -40,13 +40,15 @@ class CardOps : public DeviceTestEnv {
     if (site_) site_->Uninstall();
     g_KX_U2A = 1;
     g_SataPortMode = 0;
+    kx::ClearAtaPassThroughOk();
     kx::WithRootDevice([](kx::RootDeviceRecord& r) { r = kx::RootDeviceRecord{}; });
     ClearErrorCodeMap();
     DeviceTestEnv::TearDown();
   }
 
-  // A drive in slot 1 behind a tester board (tester-direct) or a bridge.
-  void Build(bool bridge, std::uint8_t testerKind = 4, bool production = true, std::uint32_t bootMs = 1000) {
+  enum Front { kTester, kBridge, kSataPort };
+  // A drive in slot 1 behind a tester board (tester-direct), a bridge or on a SATA port.
+  void Build(Front front, std::uint8_t testerKind = 4, bool production = true, std::uint32_t bootMs = 1000) {
     emu::DriveConfig cfg;
     cfg.capacitySectors = 1 << 21;
     cfg.blocksPerPlane = 64;
@@ -55,20 +57,23 @@ class CardOps : public DeviceTestEnv {
     site_ = emu::Site::Create();
     emu::TesterInfo info;
     info.kind = testerKind;
-    frontEnd_ = bridge ? site_->AddBridge(kSlot, info) : site_->AddTester(kTesterDrive, kSlot, info);
+    frontEnd_ = front == kBridge   ? site_->AddBridge(kSlot, info)
+                : front == kTester ? site_->AddTester(kTesterDrive, kSlot, info)
+                                   : site_->AddSataPort(kSlot);
     ASSERT_NE(frontEnd_, nullptr);
     ASSERT_TRUE(site_->SetDrive(kSlot, drive_));
     site_->Install();
     drive_->PowerOn();
-    g_KX_U2A = bridge ? 1 : 0;
-    g_SataPortMode = 0;
-    const auto listing = site_->Listing(false);
+    g_KX_U2A = front == kTester ? 0 : 1;
+    g_SataPortMode = front == kSataPort ? 1 : 0;
+    kx::ClearAtaPassThroughOk();
+    const auto listing = site_->Listing(front == kSataPort);
     kx::WithRootDevice([&listing](kx::RootDeviceRecord& r) {
       r = kx::RootDeviceRecord{};
       r.SetCount(static_cast<std::uint32_t>(listing.size()));
       for (std::size_t i = 0; i < listing.size(); ++i) r.SetEntry(i, listing[i].node, listing[i].path);
     });
-    const int driveNo = bridge ? 1 : kTesterDrive;
+    const int driveNo = front == kTester ? kTesterDrive : 1;
     if (production)
       device_ = std::make_unique<CPortDevice>(driveNo, 1, kSlot, "D:\\Log", nullptr, nullptr);
     else
@@ -101,7 +106,7 @@ class CardOps : public DeviceTestEnv {
 // ---- Power switching -----------------------------------------------------------
 
 TEST_F(CardOps, PowerOnWaitsForTheCardAndPassesTheDelayParameters) {
-  Build(false);
+  Build(kTester);
   ASSERT_TRUE(device_->SwitchCardPower(0, true, 0, false));
   EXPECT_FALSE(site_->Card(kSlot).powered);
   EXPECT_TRUE(Detects().empty());  // power off does not poll
@@ -136,7 +141,7 @@ TEST_F(CardOps, PowerOnWaitsForTheCardAndPassesTheDelayParameters) {
 }
 
 TEST_F(CardOps, PowerCommandFailureNamesTheMode) {
-  Build(false);
+  Build(kTester);
   emu::TesterFaults f;
   f.powerCommandFailures = 1;
   SetTesterFaults(f);
@@ -148,7 +153,7 @@ TEST_F(CardOps, PowerCommandFailureNamesTheMode) {
 }
 
 TEST_F(CardOps, PowerOnOfAnAbsentCardSaysWhatTheTesterSees) {
-  Build(false);
+  Build(kTester);
   device_->SwitchCardPower(0, false, 0, false);
   emu::TesterFaults f;
   f.cardAbsent = true;
@@ -161,7 +166,7 @@ TEST_F(CardOps, PowerOnOfAnAbsentCardSaysWhatTheTesterSees) {
 // ---- Card reset and tester reset ----------------------------------------------------
 
 TEST_F(CardOps, PowerResetCardRetriesThenPolls) {
-  Build(false);
+  Build(kTester);
   emu::TesterFaults f;
   f.powerCommandFailures = 2;
   SetTesterFaults(f);
@@ -178,7 +183,7 @@ TEST_F(CardOps, PowerResetCardRetriesThenPolls) {
 }
 
 TEST_F(CardOps, PowerResetCardOfAToolDeviceUsesTheTesterKind) {
-  Build(false, 4, false);
+  Build(kTester, 4, false);
   ASSERT_TRUE(device_->PowerResetCard(false));
   EXPECT_EQ(Sent({0x08, 0xF2, 0x85}).at(0).cdb[3], 96);
   EXPECT_EQ(Sent({0x08, 0xF2, 0x85}).at(0).cdb[8], 0);
@@ -189,7 +194,7 @@ TEST_F(CardOps, PowerResetCardOfAToolDeviceUsesTheTesterKind) {
 }
 
 TEST_F(CardOps, PowerResetCardGivesUpAfterThreeTries) {
-  Build(false);
+  Build(kTester);
   emu::TesterFaults f;
   f.powerCommandFailures = 3;
   SetTesterFaults(f);
@@ -200,7 +205,7 @@ TEST_F(CardOps, PowerResetCardGivesUpAfterThreeTries) {
 }
 
 TEST_F(CardOps, ResetCardAndTesterRunsItsSequence) {
-  Build(false, 3);
+  Build(kTester, 3);
   EXPECT_FALSE(device_->ResetCardAndTester(true, 0, true));
   EXPECT_EQ(device_->m_ErrorCode, "P_x15");
   EXPECT_EQ(device_->m_ErrorMessage, "DevSLP control only support by SATAIII tester !!!");
@@ -224,7 +229,7 @@ TEST_F(CardOps, ResetCardAndTesterRunsItsSequence) {
 }
 
 TEST_F(CardOps, PowerResetTesterRetriesFourTimes) {
-  Build(false);
+  Build(kTester);
   emu::TesterFaults f;
   f.powerCommandFailures = 4;
   SetTesterFaults(f);
@@ -240,7 +245,7 @@ TEST_F(CardOps, PowerResetTesterRetriesFourTimes) {
 // ---- Card polling -----------------------------------------------------------------
 
 TEST_F(CardOps, BusyCardTimesOutAfterPollingEvery300Ms) {
-  Build(false);
+  Build(kTester);
   drive_->Faults().SetNeverReady(true);
   std::uint8_t state = 0;
   EXPECT_EQ(device_->WaitCardReady(state, 10.0), 2);
@@ -257,7 +262,7 @@ TEST_F(CardOps, BusyCardTimesOutAfterPollingEvery300Ms) {
 }
 
 TEST_F(CardOps, NoAnswerGetsOnePowerResetInTesterDirectMode) {
-  Build(false);
+  Build(kTester);
   drive_->Faults().NoAnswer(1, 0xFF);
   std::uint8_t state = 0;
   EXPECT_EQ(device_->WaitCardReady(state, 60.0), 1);
@@ -276,7 +281,7 @@ TEST_F(CardOps, NoAnswerGetsOnePowerResetInTesterDirectMode) {
 }
 
 TEST_F(CardOps, ErrorStateGetsOneAccessKey) {
-  Build(false);
+  Build(kTester);
   drive_->Faults().ErrorStateOnce();
   std::uint8_t state = 0;
   EXPECT_EQ(device_->WaitCardReady(state, 10.0), 1);
@@ -284,7 +289,7 @@ TEST_F(CardOps, ErrorStateGetsOneAccessKey) {
 }
 
 TEST_F(CardOps, BridgeModeTakesErrorStateAsReadyAndSendsNoRecovery) {
-  Build(true);
+  Build(kBridge);
   drive_->Faults().ErrorStateOnce();
   std::uint8_t state = 0;
   EXPECT_EQ(device_->WaitCardReady(state, 10.0), 1);
@@ -299,7 +304,7 @@ TEST_F(CardOps, BridgeModeTakesErrorStateAsReadyAndSendsNoRecovery) {
 }
 
 TEST_F(CardOps, AccessKeyRefusedThreeTimes) {
-  Build(false);
+  Build(kTester);
   drive_->Faults().RefuseAccessKey(3);
   const std::uint64_t start = Now();
   EXPECT_FALSE(device_->SetApKeyWithRetry(true, 300));
@@ -322,7 +327,7 @@ TEST_F(CardOps, AccessKeyRefusedThreeTimes) {
 }
 
 TEST_F(CardOps, DetectCardReadsPresenceAbsenceAndTimeOut) {
-  Build(false);
+  Build(kTester);
   EXPECT_EQ(device_->DetectCard(10), 1);
   EXPECT_EQ(Detects().size(), 1u);
 
@@ -376,10 +381,29 @@ TEST_F(CardOps, CardStateDecodesStateAndStatusWord) {
   platform::UnregisterDeviceBackend(tester);
 }
 
+TEST_F(CardOps, SataPortStateComesFromTheVendorModeEntry) {
+  Build(kSataPort);
+  std::uint8_t state = 0;
+  std::uint32_t status = 0x9999;
+  // Without working ATA pass-through the cleared reply reads as ready.
+  ASSERT_TRUE(device_->GetCardState(state, status, true));
+  EXPECT_EQ(state, 0x50);
+  EXPECT_EQ(status, 0u);
+  // With it, the status register the entry command returned.
+  kx::SetAtaPassThroughOk(1, true);
+  state = 0;
+  status = 0x9999;
+  ASSERT_TRUE(device_->GetCardState(state, status, true));
+  EXPECT_EQ(state, device_->m_Command->m_RetTaskFile[6]);
+  EXPECT_EQ(state, 0x50);
+  EXPECT_EQ(status, 0x9999u);  // not written on that path
+  kx::ClearAtaPassThroughOk();
+}
+
 // ---- Supply and current -----------------------------------------------------------
 
 TEST_F(CardOps, ShortTestNeedsTheShortInBothTests) {
-  Build(false);
+  Build(kTester);
   emu::TesterFaults f;
   f.short5V = emu::ShortFault::FirstTest;
   SetTesterFaults(f);
@@ -400,7 +424,7 @@ TEST_F(CardOps, ShortTestNeedsTheShortInBothTests) {
 }
 
 TEST_F(CardOps, ShortTestSkippedStillAdjustsA33VTester) {
-  Build(false, 2);
+  Build(kTester, 2);
   SetIni(".\\param.ini", "Options", "SkipPowerGroundShortTest", "1");
   const std::uint64_t start = Now();
   EXPECT_TRUE(device_->CheckPowerGroundShort());
@@ -416,7 +440,7 @@ TEST_F(CardOps, ShortTestSkippedStillAdjustsA33VTester) {
 }
 
 TEST_F(CardOps, CurrentReadingsAreConvertedAndCalibrated) {
-  Build(false, 1);
+  Build(kTester, 1);
   frontEnd_->Info().calibrated = false;
   frontEnd_->Info().cardCurrent = 1000;
   double mA = -1;
@@ -436,7 +460,7 @@ TEST_F(CardOps, CurrentReadingsAreConvertedAndCalibrated) {
 }
 
 TEST_F(CardOps, InvalidCurrentFailsBothReadsButOnlyTheCardReadReports) {
-  Build(false);
+  Build(kTester);
   emu::TesterFaults f;
   f.currentInvalid = true;
   SetTesterFaults(f);
