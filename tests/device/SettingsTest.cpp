@@ -34,6 +34,14 @@ TEST_F(SettingsReaders, StationNamesMatchExactlyInTableOrder) {
   EXPECT_EQ(GetTestStation(), 1);
 }
 
+TEST_F(SettingsReaders, ModuleFolderIsTheProgramsFolder) {
+  const std::string folder = GetModuleFolder();
+  ASSERT_FALSE(folder.empty());
+  EXPECT_NE(folder.back(), '/');
+  EXPECT_NE(folder.back(), '\\');
+  EXPECT_TRUE(std::filesystem::is_directory(folder));
+}
+
 TEST_F(SettingsReaders, StationFolderNames) {
   EXPECT_EQ(GetStationFolderName(0), "01_EraseAll");
   EXPECT_EQ(GetStationFolderName(3), "04_MP");
