@@ -23,37 +23,71 @@ void SetLastError(DWORD error) { t_lastError = error; }
 namespace platform {
 namespace {
 
+// Back ends change rarely (start-up, tests); every open reads the list. Each
+// thread keeps its own copy and refreshes it when the version moves, so opens
+// on many threads never meet on a lock.
 struct Registry {
   std::shared_mutex mutex;
   std::vector<std::shared_ptr<IDeviceBackend>> backends;
+  std::atomic<std::uint64_t> version{1};
 };
 Registry& registry() {
   static Registry r;
   return r;
 }
 
-// Open handles. Values start well above 0 and never reach -1 (the invalid handle).
-struct HandleTable {
+// Open handles, split over shards so that threads opening and closing their own
+// devices do not contend. Each thread takes handle values in blocks; a block
+// maps to one shard. Values start well above 0 and never reach -1.
+constexpr std::size_t kShards = 64;
+constexpr std::uintptr_t kBlock = 4096;
+struct alignas(64) HandleShard {
   std::shared_mutex mutex;
   std::unordered_map<std::uintptr_t, std::shared_ptr<IDeviceHandle>> open;
-  std::atomic<std::uintptr_t> next{0x1000};
+};
+struct HandleTable {
+  HandleShard shards[kShards];
+  std::atomic<std::uintptr_t> nextBlock{1};
 };
 HandleTable& handles() {
   static HandleTable t;
   return t;
 }
+HandleShard& shardOf(std::uintptr_t id) { return handles().shards[(id / kBlock) % kShards]; }
 
-std::vector<std::shared_ptr<IDeviceBackend>> snapshot() {
+std::uintptr_t newHandleId() {
+  thread_local std::uintptr_t next = 0, end = 0;
+  if (next == end) {
+    next = handles().nextBlock.fetch_add(1) * kBlock;
+    end = next + kBlock;
+  }
+  return next++;
+}
+
+using BackendList = std::vector<std::shared_ptr<IDeviceBackend>>;
+
+// The calling thread's copy of the list. The copy and its control block belong
+// to this thread alone, so holding it costs no shared cache line; holding it
+// also keeps the list intact should a back end register another mid-call.
+std::shared_ptr<const BackendList> snapshot() {
+  thread_local std::uint64_t seen = 0;
+  thread_local std::shared_ptr<const BackendList> copy;
   auto& r = registry();
-  std::shared_lock lock(r.mutex);
-  return r.backends;
+  const std::uint64_t now = r.version.load(std::memory_order_acquire);
+  if (seen != now || !copy) {
+    std::shared_lock lock(r.mutex);
+    copy = std::make_shared<const BackendList>(r.backends);
+    seen = r.version.load(std::memory_order_relaxed);
+  }
+  return copy;
 }
 
 std::shared_ptr<IDeviceHandle> lookup(win::HANDLE h) {
-  auto& t = handles();
-  std::shared_lock lock(t.mutex);
-  auto it = t.open.find(reinterpret_cast<std::uintptr_t>(h));
-  return it == t.open.end() ? nullptr : it->second;
+  const auto id = reinterpret_cast<std::uintptr_t>(h);
+  auto& shard = shardOf(id);
+  std::shared_lock lock(shard.mutex);
+  auto it = shard.open.find(id);
+  return it == shard.open.end() ? nullptr : it->second;
 }
 
 }  // namespace
@@ -63,18 +97,21 @@ void RegisterDeviceBackend(const std::shared_ptr<IDeviceBackend>& backend) {
   auto& r = registry();
   std::unique_lock lock(r.mutex);
   if (std::find(r.backends.begin(), r.backends.end(), backend) == r.backends.end()) r.backends.push_back(backend);
+  r.version.fetch_add(1, std::memory_order_release);
 }
 
 void UnregisterDeviceBackend(const std::shared_ptr<IDeviceBackend>& backend) {
   auto& r = registry();
   std::unique_lock lock(r.mutex);
   r.backends.erase(std::remove(r.backends.begin(), r.backends.end(), backend), r.backends.end());
+  r.version.fetch_add(1, std::memory_order_release);
 }
 
 void ClearDeviceBackends() {
   auto& r = registry();
   std::unique_lock lock(r.mutex);
   r.backends.clear();
+  r.version.fetch_add(1, std::memory_order_release);
 }
 
 }  // namespace platform
@@ -87,7 +124,8 @@ HANDLE CreateFileA(const char* path, DWORD access, DWORD share, void*, DWORD, DW
     return INVALID_HANDLE_VALUE;
   }
   const std::string p(path);
-  for (const auto& backend : platform::snapshot()) {
+  const auto backends = platform::snapshot();
+  for (const auto& backend : *backends) {
     if (!backend->Claims(p)) continue;
     std::shared_ptr<platform::IDeviceHandle> dev;
     DWORD err = ERROR_GEN_FAILURE;
@@ -100,11 +138,11 @@ HANDLE CreateFileA(const char* path, DWORD access, DWORD share, void*, DWORD, DW
       SetLastError(err != 0 ? err : ERROR_GEN_FAILURE);
       return INVALID_HANDLE_VALUE;
     }
-    auto& t = platform::handles();
-    const std::uintptr_t id = t.next.fetch_add(1);
+    const std::uintptr_t id = platform::newHandleId();
     {
-      std::unique_lock lock(t.mutex);
-      t.open.emplace(id, std::move(dev));
+      auto& shard = platform::shardOf(id);
+      std::unique_lock lock(shard.mutex);
+      shard.open.emplace(id, std::move(dev));
     }
     SetLastError(0);
     return reinterpret_cast<HANDLE>(id);
@@ -116,15 +154,16 @@ HANDLE CreateFileA(const char* path, DWORD access, DWORD share, void*, DWORD, DW
 BOOL CloseHandle(HANDLE h) {
   std::shared_ptr<platform::IDeviceHandle> dev;
   {
-    auto& t = platform::handles();
-    std::unique_lock lock(t.mutex);
-    auto it = t.open.find(reinterpret_cast<std::uintptr_t>(h));
-    if (it == t.open.end()) {
+    const auto id = reinterpret_cast<std::uintptr_t>(h);
+    auto& shard = platform::shardOf(id);
+    std::unique_lock lock(shard.mutex);
+    auto it = shard.open.find(id);
+    if (it == shard.open.end()) {
       SetLastError(ERROR_INVALID_HANDLE);
       return FALSE;
     }
     dev = std::move(it->second);
-    t.open.erase(it);
+    shard.open.erase(it);
   }
   dev.reset();  // the back end's handle closes outside the table lock
   return TRUE;
@@ -152,14 +191,16 @@ BOOL DeviceIoControl(HANDLE h, DWORD code, void* in, DWORD inSize, void* out, DW
 
 DWORD GetLogicalDrives() {
   DWORD mask = 0;
-  for (const auto& backend : platform::snapshot()) mask |= backend->LogicalDrives();
+  const auto backends = platform::snapshot();
+  for (const auto& backend : *backends) mask |= backend->LogicalDrives();
   return mask;
 }
 
 UINT GetDriveTypeA(const char* rootPath) {
   if (rootPath == nullptr || !std::isalpha(static_cast<unsigned char>(rootPath[0]))) return DRIVE_NO_ROOT_DIR;
   const char letter = static_cast<char>(std::toupper(static_cast<unsigned char>(rootPath[0])));
-  for (const auto& backend : platform::snapshot()) {
+  const auto backends = platform::snapshot();
+  for (const auto& backend : *backends) {
     if (backend->LogicalDrives() & (1u << (letter - 'A'))) return backend->DriveType(letter);
   }
   return DRIVE_NO_ROOT_DIR;
