@@ -98,11 +98,11 @@ win::DWORD SiteBackend::Open(const std::string& path, win::DWORD, win::DWORD,
     if (!v) return win::ERROR_FILE_NOT_FOUND;
     {
       std::lock_guard lock(v->mutex);
-      if (v->spec.slot != 0) {
-        const auto drive = site->GetDrive(v->spec.slot);
+      if (v->desc.slot != 0) {
+        const auto drive = site->GetDrive(v->desc.slot);
         if (!drive || drive->Removed()) return win::ERROR_FILE_NOT_FOUND;
       }
-      int& f = v->spec.faults.open;
+      int& f = v->desc.faults.open;
       if (f != 0) {
         if (f > 0) --f;
         return win::ERROR_ACCESS_DENIED;

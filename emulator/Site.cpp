@@ -139,8 +139,8 @@ bool Site::AddVolume(int slot, char letter) {
   const int i = letterIndex(letter);
   if (frozen_ || !validSlot(slot) || i < 3 || volumes_[static_cast<std::size_t>(i)]) return false;
   auto v = std::make_unique<VolumeState>();
-  v->spec.letter = static_cast<char>('A' + i);
-  v->spec.slot = slot;
+  v->desc.letter = static_cast<char>('A' + i);
+  v->desc.slot = slot;
   volumes_[static_cast<std::size_t>(i)] = std::move(v);
   return true;
 }
@@ -149,8 +149,8 @@ bool Site::AddCdRom(char letter) {
   const int i = letterIndex(letter);
   if (frozen_ || i < 3 || volumes_[static_cast<std::size_t>(i)]) return false;
   auto v = std::make_unique<VolumeState>();
-  v->spec.letter = static_cast<char>('A' + i);
-  v->spec.slot = 0;
+  v->desc.letter = static_cast<char>('A' + i);
+  v->desc.slot = 0;
   volumes_[static_cast<std::size_t>(i)] = std::move(v);
   return true;
 }
@@ -160,13 +160,13 @@ VolumeSpec Site::Volume(char letter) const {
   if (i < 0 || !volumes_[static_cast<std::size_t>(i)]) return {};
   const VolumeState& v = *volumes_[static_cast<std::size_t>(i)];
   std::lock_guard lock(v.mutex);
-  return v.spec;
+  return v.desc;
 }
 
 void Site::SetVolumeFaults(char letter, const VolumeFaults& faults) {
   if (VolumeState* v = VolumeAt(letter)) {
     std::lock_guard lock(v->mutex);
-    v->spec.faults = faults;
+    v->desc.faults = faults;
   }
 }
 

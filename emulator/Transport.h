@@ -34,7 +34,7 @@ struct alignas(64) Site::SlotState {  // own cache line: slots are served from d
 
 struct Site::VolumeState {
   mutable std::mutex mutex;
-  VolumeSpec spec;
+  VolumeSpec desc;
   const void* lockOwner = nullptr;  // the handle holding the lock
 };
 

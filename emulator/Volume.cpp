@@ -29,7 +29,7 @@ win::DWORD VolumeControl(Site& site, char letter, const void* owner, win::DWORD 
   if (!v) return win::ERROR_INVALID_HANDLE;
   const int slot = [&] {
     std::lock_guard lock(v->mutex);
-    return v->spec.slot;
+    return v->desc.slot;
   }();
   if (slot != 0) {
     const auto drive = site.GetDrive(slot);
@@ -37,7 +37,7 @@ win::DWORD VolumeControl(Site& site, char letter, const void* owner, win::DWORD 
   }
   const win::DWORD diskNumber = slot != 0 ? site.SlotDiskNumber(slot) : 0;
   std::lock_guard lock(v->mutex);
-  VolumeSpec& s = v->spec;
+  VolumeSpec& s = v->desc;
   switch (code) {
     case win::FSCTL_LOCK_VOLUME:
       if (refuse(s.faults.lock)) return win::ERROR_ACCESS_DENIED;
@@ -80,8 +80,8 @@ void VolumeHandleClosed(Site& site, char letter, const void* owner) {
   Site::VolumeState* v = site.VolumeAt(letter);
   if (!v) return;
   std::lock_guard lock(v->mutex);
-  if (v->spec.locked && v->lockOwner == owner) {  // closing the handle releases its lock
-    v->spec.locked = false;
+  if (v->desc.locked && v->lockOwner == owner) {  // closing the handle releases its lock
+    v->desc.locked = false;
     v->lockOwner = nullptr;
   }
 }
