@@ -9,6 +9,7 @@ PACKAGES=(
   libwxgtk3.2-dev xvfb xauth
   libudev-dev
   libssl-dev libgmp-dev
+  qemu-system-x86 linux-image-amd64 busybox-static udev
 )
 
 missing=()

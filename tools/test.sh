@@ -12,6 +12,9 @@ run() {
   (cd "$dir" && ctest --output-on-failure -j "$JOBS" --timeout 600)
 }
 
+echo "== real-disk back end against a Linux kernel in QEMU =="
+bash tools/kernel-test.sh
+
 echo "== build and test (release) =="
 run build
 echo "== build and test (AddressSanitizer + UndefinedBehaviorSanitizer) =="
