@@ -133,7 +133,7 @@ bool matchNoCase(const char* pat, const char* s) {
   const char* resume = nullptr;
   while (*s) {
     if (*pat == '?' || (*pat != '*' && *pat != '\0' &&
-                        std::tolower(static_cast<unsigned char>(*pat)) == std::tolower(static_cast<unsigned char>(*s)))) {
+                        FoldCase(*pat) == FoldCase(*s))) {
       ++pat;
       ++s;
     } else if (*pat == '*') {

@@ -53,14 +53,6 @@ std::string join(const std::string& base, const std::string& name) {
 
 }  // namespace
 
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
-  }
-  return true;
-}
-
 bool IsDevicePath(std::string_view path) {
   return path.size() >= 4 && (path[0] == '\\' || path[0] == '/') && (path[1] == '\\' || path[1] == '/') &&
          (path[2] == '.' || path[2] == '?') && (path[3] == '\\' || path[3] == '/');

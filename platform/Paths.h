@@ -40,7 +40,17 @@ void ResetDriveRoots();
 // Changes whenever a drive root changes (callers caching mapped paths compare it).
 std::uint64_t DriveRootsGeneration();
 
-// Case-insensitive ASCII comparison used for every Windows name.
-bool EqualsNoCase(std::string_view a, std::string_view b);
+// ASCII case folding used for every Windows name (other bytes compare as they are).
+inline unsigned char FoldCase(char c) {
+  const auto u = static_cast<unsigned char>(c);
+  return u >= 'A' && u <= 'Z' ? static_cast<unsigned char>(u + ('a' - 'A')) : u;
+}
+inline bool EqualsNoCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (FoldCase(a[i]) != FoldCase(b[i])) return false;
+  }
+  return true;
+}
 
 }  // namespace platform

@@ -4,12 +4,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstring>
 #include <ctime>
 #include <functional>
+#include <list>
 #include <memory>
 #include <mutex>
 #include <shared_mutex>
@@ -47,7 +49,7 @@ struct NoCaseHash {
   using is_transparent = void;
   std::size_t operator()(std::string_view s) const noexcept {
     std::size_t h = 1469598103934665603ull;
-    for (unsigned char c : s) h = (h ^ static_cast<unsigned char>(std::tolower(c))) * 1099511628211ull;
+    for (char c : s) h = (h ^ FoldCase(c)) * 1099511628211ull;
     return h;
   }
 };
@@ -56,20 +58,28 @@ struct NoCaseEqual {
   bool operator()(std::string_view a, std::string_view b) const noexcept { return EqualsNoCase(a, b); }
 };
 template <typename V>
-using NoCaseMap = std::unordered_map<std::string, V, NoCaseHash, NoCaseEqual>;
+using NoCaseMap = std::unordered_map<std::string_view, V, NoCaseHash, NoCaseEqual>;
 
 enum class LineKind { Blank, Comment, Section, Key, Other };
 
+// A line as it stands (without its line end), a view into its file's storage.
 struct Line {
   LineKind kind = LineKind::Blank;
-  std::string raw;    // the line as it stands, without its line end
-  std::string name;   // section or key name, trimmed
-  std::string value;  // key value, trimmed, quotes kept
+  std::string_view text;
+  // Section or key name and key value (trimmed, quotes kept), as places in text.
+  std::size_t nameAt = 0, nameLen = 0, valueAt = 0, valueLen = 0;
+
+  std::string_view name() const { return text.substr(nameAt, nameLen); }
+  std::string_view value() const { return text.substr(valueAt, valueLen); }
 };
 
-Line classify(std::string raw) {
+Line classify(std::string_view whole) {
   Line line;
-  const std::string_view t = trim(raw);
+  auto place = [&](std::string_view part, std::size_t& at, std::size_t& len) {
+    at = part.empty() ? 0 : static_cast<std::size_t>(part.data() - whole.data());
+    len = part.size();
+  };
+  const std::string_view t = trim(whole);
   if (t.empty()) {
     line.kind = LineKind::Blank;
   } else if (t[0] == ';' || t[0] == '#') {
@@ -81,7 +91,7 @@ Line classify(std::string raw) {
       eq = t.find('=', close + 1);
       if (eq == std::string_view::npos) {
         line.kind = LineKind::Section;
-        line.name = std::string(trim(t.substr(1, close - 1)));
+        place(trim(t.substr(1, close - 1)), line.nameAt, line.nameLen);
       }
     } else {
       eq = t.find('=');
@@ -92,29 +102,43 @@ Line classify(std::string raw) {
         line.kind = LineKind::Other;
       } else {
         line.kind = LineKind::Key;
-        line.name = std::string(name);
-        line.value = std::string(trim(t.substr(eq + 1)));
+        place(name, line.nameAt, line.nameLen);
+        place(trim(t.substr(eq + 1)), line.valueAt, line.valueLen);
       }
     }
   }
-  line.raw = std::move(raw);
+  line.text = whole;
   return line;
 }
 
+// Lookup index of a parsed copy kept for reading.
 struct Section {
-  std::string name;
+  std::string_view name;
   std::size_t header = 0;  // line index of the header
   std::size_t end = 0;     // one past the last line of its body
   NoCaseMap<std::size_t> keys;  // first line of each key
 };
 
 struct IniFile {
+  std::list<std::string> storage;  // the file's text and every line added since; nodes never move
   std::string bom;
   std::vector<Line> lines;
+
+  IniFile() = default;
+  IniFile(IniFile&&) = default;
+  IniFile& operator=(IniFile&&) = default;
+  IniFile(const IniFile&) = delete;  // the lines point into storage
+  IniFile& operator=(const IniFile&) = delete;
+
+  std::string_view own(std::string text) {
+    storage.push_back(std::move(text));
+    return storage.back();
+  }
+
   std::vector<Section> sections;  // in file order; lines before the first header belong to none
   NoCaseMap<std::size_t> sectionIndex;  // first section of each name
 
-  void reindex() {
+  void index() {
     sections.clear();
     sectionIndex.clear();
     for (std::size_t i = 0; i < lines.size(); ++i) {
@@ -122,12 +146,12 @@ struct IniFile {
       if (l.kind == LineKind::Section) {
         if (!sections.empty()) sections.back().end = i;
         Section s;
-        s.name = l.name;
+        s.name = l.name();
         s.header = i;
+        sectionIndex.try_emplace(s.name, sections.size());
         sections.push_back(std::move(s));
-        sectionIndex.try_emplace(l.name, sections.size() - 1);
       } else if (l.kind == LineKind::Key && !sections.empty()) {
-        sections.back().keys.try_emplace(l.name, i);
+        sections.back().keys.try_emplace(l.name(), i);
       }
     }
     if (!sections.empty()) sections.back().end = lines.size();
@@ -161,24 +185,33 @@ void splitLines(std::string_view text, std::string& bom, OnLine&& onLine) {
   }
 }
 
-IniFile parse(std::string_view text) {
+// Lines only: what a write edits.
+IniFile parseLines(std::string data) {
   IniFile f;
+  const std::string_view text = f.own(std::move(data));
+  f.lines.reserve(static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) + 1);
   splitLines(text, f.bom, [&](std::string_view line) {
-    f.lines.push_back(classify(std::string(line)));
+    f.lines.push_back(classify(line));
     return true;
   });
-  f.reindex();
+  return f;
+}
+
+// Lines and lookup index: what reads use.
+IniFile parse(std::string data) {
+  IniFile f = parseLines(std::move(data));
+  f.index();
   return f;
 }
 
 std::string serialize(const IniFile& f) {
   std::size_t n = f.bom.size();
-  for (const auto& l : f.lines) n += l.raw.size() + 2;
+  for (const auto& l : f.lines) n += l.text.size() + 2;
   std::string out;
   out.reserve(n);
   out += f.bom;
   for (const auto& l : f.lines) {
-    out += l.raw;
+    out += l.text;
     out += "\r\n";
   }
   return out;
@@ -293,7 +326,7 @@ auto withFile(std::string_view fileName, Use&& use) {
   struct stat st;
   bool missing = false;
   if (!readWhole(mapped, data, st, missing)) return use(*emptyFile());
-  auto parsed = std::make_shared<const IniFile>(parse(data));
+  auto parsed = std::make_shared<const IniFile>(parse(std::move(data)));
   CacheEntry e;
   e.generation = generation;
   e.mapped = std::move(mapped);
@@ -346,7 +379,7 @@ DWORD copyList(const std::vector<std::string>& items, char* buf, DWORD size) {
 std::vector<std::string> sectionNames(const IniFile& f) {
   std::vector<std::string> out;
   out.reserve(f.sections.size());
-  for (const auto& s : f.sections) out.push_back(s.name);
+  for (const auto& s : f.sections) out.emplace_back(s.name);
   return out;
 }
 
@@ -358,7 +391,12 @@ std::vector<std::string> sectionKeys(const IniFile& f, std::string_view section,
   for (std::size_t i = s->header + 1; i < s->end; ++i) {
     const Line& l = f.lines[i];
     if (l.kind != LineKind::Key) continue;
-    out.push_back(withValues ? l.name + "=" + l.value : l.name);
+    std::string entry(l.name());
+    if (withValues) {
+      entry += '=';
+      entry += l.value();
+    }
+    out.push_back(std::move(entry));
   }
   return out;
 }
@@ -366,7 +404,7 @@ std::vector<std::string> sectionKeys(const IniFile& f, std::string_view section,
 std::string_view lookup(const IniFile& f, std::string_view section, std::string_view key, bool& found) {
   const Line* l = f.findKey(section, key);
   found = l != nullptr;
-  return l ? unquote(l->value) : std::string_view{};
+  return l ? unquote(l->value()) : std::string_view{};
 }
 
 UINT parseInt(std::string_view v, int defaultValue) {
@@ -422,7 +460,7 @@ BOOL modify(const char* fileName, const std::function<bool(IniFile&)>& change) {
   struct stat st;
   bool missing = false;
   if (!readWhole(canonical, data, st, missing) && !missing) return fail(win::ERROR_ACCESS_DENIED);
-  IniFile f = parse(data);
+  IniFile f = parseLines(std::move(data));
   if (!change(f)) {
     win::SetLastError(0);
     return win::TRUE;
@@ -433,77 +471,104 @@ BOOL modify(const char* fileName, const std::function<bool(IniFile&)>& change) {
   return win::TRUE;
 }
 
+// Where each section lies: header line and one past its last line.
+struct Range {
+  std::size_t header;
+  std::size_t end;
+};
+std::vector<Range> sectionsNamed(const IniFile& f, std::string_view section) {
+  std::vector<Range> out;
+  for (std::size_t i = 0; i < f.lines.size(); ++i) {
+    if (f.lines[i].kind != LineKind::Section) continue;
+    if (!out.empty() && out.back().end == f.lines.size()) out.back().end = i;
+    if (EqualsNoCase(f.lines[i].name(), section)) out.push_back({i, f.lines.size()});
+  }
+  return out;
+}
+// The first of them, or false.
+bool firstSection(const IniFile& f, std::string_view section, Range& r) {
+  for (std::size_t i = 0; i < f.lines.size(); ++i) {
+    if (f.lines[i].kind != LineKind::Section || !EqualsNoCase(f.lines[i].name(), section)) continue;
+    std::size_t end = i + 1;
+    while (end < f.lines.size() && f.lines[end].kind != LineKind::Section) ++end;
+    r = {i, end};
+    return true;
+  }
+  return false;
+}
+
 // Body lines of a section run up to its last non-blank line; blank lines
 // before the next header stay where they are.
-std::size_t bodyEnd(const IniFile& f, const Section& s) {
-  std::size_t end = s.end;
-  while (end > s.header + 1 && f.lines[end - 1].kind == LineKind::Blank) --end;
+std::size_t bodyEnd(const IniFile& f, const Range& r) {
+  std::size_t end = r.end;
+  while (end > r.header + 1 && f.lines[end - 1].kind == LineKind::Blank) --end;
   return end;
 }
 
+std::ptrdiff_t at(std::size_t i) { return static_cast<std::ptrdiff_t>(i); }
+
 void appendSection(IniFile& f, std::string_view section, std::vector<Line> body) {
-  f.lines.push_back(classify("[" + std::string(section) + "]"));
+  f.lines.push_back(classify(f.own("[" + std::string(section) + "]")));
   for (auto& l : body) f.lines.push_back(std::move(l));
 }
 
+std::string keyLine(std::string_view key, std::string_view value) {
+  std::string s;
+  s.reserve(key.size() + 1 + value.size());
+  s += key;
+  s += '=';
+  s += value;
+  return s;
+}
+
 bool setKey(IniFile& f, std::string_view section, std::string_view key, std::string_view value) {
-  const Section* s = f.findSection(section);
-  if (!s) {
+  Range r;
+  if (!firstSection(f, section, r)) {
     std::vector<Line> body;
-    body.push_back(classify(std::string(key) + "=" + std::string(value)));
+    body.push_back(classify(f.own(keyLine(key, value))));
     appendSection(f, section, std::move(body));
     return true;
   }
-  auto it = s->keys.find(key);
-  if (it != s->keys.end()) {
-    Line& l = f.lines[it->second];
-    l = classify(l.name + "=" + std::string(value));
-    return true;
+  for (std::size_t i = r.header + 1; i < r.end; ++i) {
+    Line& l = f.lines[i];
+    if (l.kind == LineKind::Key && EqualsNoCase(l.name(), key)) {
+      l = classify(f.own(keyLine(l.name(), value)));  // the stored spelling of the name stays
+      return true;
+    }
   }
-  const std::size_t at = bodyEnd(f, *s);
-  f.lines.insert(f.lines.begin() + static_cast<std::ptrdiff_t>(at), classify(std::string(key) + "=" + std::string(value)));
-  f.reindex();
+  f.lines.insert(f.lines.begin() + at(bodyEnd(f, r)), classify(f.own(keyLine(key, value))));
   return true;
 }
 
 bool deleteKey(IniFile& f, std::string_view section, std::string_view key) {
-  const Section* s = f.findSection(section);
-  if (!s) return false;
-  bool changed = false;
-  for (std::size_t i = s->end; i-- > s->header + 1;) {
-    if (f.lines[i].kind == LineKind::Key && EqualsNoCase(f.lines[i].name, key)) {
-      f.lines.erase(f.lines.begin() + static_cast<std::ptrdiff_t>(i));
-      changed = true;
-    }
-  }
-  if (changed) f.reindex();
-  return changed;
+  Range r;
+  if (!firstSection(f, section, r)) return false;
+  const auto first = f.lines.begin() + at(r.header + 1);
+  const auto last = f.lines.begin() + at(r.end);
+  const auto kept = std::remove_if(first, last, [&](const Line& l) {
+    return l.kind == LineKind::Key && EqualsNoCase(l.name(), key);
+  });
+  if (kept == last) return false;
+  f.lines.erase(kept, last);
+  return true;
 }
 
 bool deleteSection(IniFile& f, std::string_view section) {
-  bool changed = false;
-  for (std::size_t k = f.sections.size(); k-- > 0;) {
-    const Section& s = f.sections[k];
-    if (!EqualsNoCase(s.name, section)) continue;
-    f.lines.erase(f.lines.begin() + static_cast<std::ptrdiff_t>(s.header),
-                  f.lines.begin() + static_cast<std::ptrdiff_t>(s.end));
-    changed = true;
+  const auto ranges = sectionsNamed(f, section);
+  for (auto r = ranges.rbegin(); r != ranges.rend(); ++r) {
+    f.lines.erase(f.lines.begin() + at(r->header), f.lines.begin() + at(r->end));
   }
-  if (changed) f.reindex();
-  return changed;
+  return !ranges.empty();
 }
 
 bool replaceSection(IniFile& f, std::string_view section, std::vector<Line> body) {
-  const Section* s = f.findSection(section);
-  if (!s) {
+  Range r;
+  if (!firstSection(f, section, r)) {
     appendSection(f, section, std::move(body));
     return true;
   }
-  const auto first = f.lines.begin() + static_cast<std::ptrdiff_t>(s->header + 1);
-  const auto last = f.lines.begin() + static_cast<std::ptrdiff_t>(bodyEnd(f, *s));
-  const auto at = f.lines.erase(first, last);
-  f.lines.insert(at, std::make_move_iterator(body.begin()), std::make_move_iterator(body.end()));
-  f.reindex();
+  const auto pos = f.lines.erase(f.lines.begin() + at(r.header + 1), f.lines.begin() + at(bodyEnd(f, r)));
+  f.lines.insert(pos, std::make_move_iterator(body.begin()), std::make_move_iterator(body.end()));
   return true;
 }
 
@@ -528,13 +593,13 @@ std::string ReadProfileStringUncached(const std::string& section, const std::str
   bool seenSection = false;
   std::string result = defaultValue;
   splitLines(data, bom, [&](std::string_view raw) {
-    const Line l = classify(std::string(raw));
+    const Line l = classify(raw);
     if (l.kind == LineKind::Section) {
       if (seenSection) return false;  // only the first section of that name counts
-      inSection = EqualsNoCase(l.name, section);
+      inSection = EqualsNoCase(l.name(), section);
       seenSection = inSection;
-    } else if (inSection && l.kind == LineKind::Key && EqualsNoCase(l.name, key)) {
-      result = std::string(unquote(l.value));
+    } else if (inSection && l.kind == LineKind::Key && EqualsNoCase(l.name(), key)) {
+      result = std::string(unquote(l.value()));
       return false;
     }
     return true;
