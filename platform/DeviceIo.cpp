@@ -82,6 +82,22 @@ std::shared_ptr<const BackendList> snapshot() {
   return copy;
 }
 
+// Back-end queries outside a request: a back end that throws answers "no".
+bool claims(const std::shared_ptr<IDeviceBackend>& b, const std::string& path) {
+  try {
+    return b->Claims(path);
+  } catch (...) {
+    return false;
+  }
+}
+win::DWORD logicalDrives(const std::shared_ptr<IDeviceBackend>& b) {
+  try {
+    return b->LogicalDrives();
+  } catch (...) {
+    return 0;
+  }
+}
+
 std::shared_ptr<IDeviceHandle> lookup(win::HANDLE h) {
   const auto id = reinterpret_cast<std::uintptr_t>(h);
   auto& shard = shardOf(id);
@@ -126,7 +142,7 @@ HANDLE CreateFileA(const char* path, DWORD access, DWORD share, void*, DWORD, DW
   const std::string p(path);
   const auto backends = platform::snapshot();
   for (const auto& backend : *backends) {
-    if (!backend->Claims(p)) continue;
+    if (!platform::claims(backend, p)) continue;
     std::shared_ptr<platform::IDeviceHandle> dev;
     DWORD err = ERROR_GEN_FAILURE;
     try {
@@ -192,7 +208,7 @@ BOOL DeviceIoControl(HANDLE h, DWORD code, void* in, DWORD inSize, void* out, DW
 DWORD GetLogicalDrives() {
   DWORD mask = 0;
   const auto backends = platform::snapshot();
-  for (const auto& backend : *backends) mask |= backend->LogicalDrives();
+  for (const auto& backend : *backends) mask |= platform::logicalDrives(backend);
   return mask;
 }
 
@@ -201,7 +217,12 @@ UINT GetDriveTypeA(const char* rootPath) {
   const char letter = static_cast<char>(std::toupper(static_cast<unsigned char>(rootPath[0])));
   const auto backends = platform::snapshot();
   for (const auto& backend : *backends) {
-    if (backend->LogicalDrives() & (1u << (letter - 'A'))) return backend->DriveType(letter);
+    if (!(platform::logicalDrives(backend) & (1u << (letter - 'A')))) continue;
+    try {
+      return backend->DriveType(letter);
+    } catch (...) {
+      return DRIVE_UNKNOWN;
+    }
   }
   return DRIVE_NO_ROOT_DIR;
 }

@@ -209,4 +209,25 @@ TEST_F(DeviceSeam, LogicalDriveMaskIsTheUnionAndDriveTypesComeFromTheOwner) {
   EXPECT_EQ(GetDriveTypeA(nullptr), DRIVE_NO_ROOT_DIR);
 }
 
+class ThrowingBackend : public platform::IDeviceBackend {
+ public:
+  bool Claims(const std::string&) const override { throw std::runtime_error("claims"); }
+  DWORD Open(const std::string&, DWORD, DWORD, std::shared_ptr<platform::IDeviceHandle>&) override {
+    return ERROR_GEN_FAILURE;
+  }
+  DWORD LogicalDrives() const override { throw std::runtime_error("drives"); }
+};
+
+TEST_F(DeviceSeam, ABackendThatThrowsOutsideARequestIsPassedOver) {
+  auto bad = std::make_shared<ThrowingBackend>();
+  auto good = std::make_shared<FakeBackend>("\\\\.\\", 1u << 4);
+  platform::RegisterDeviceBackend(bad);
+  platform::RegisterDeviceBackend(good);
+  HANDLE h = open("\\\\.\\E:");
+  EXPECT_NE(h, INVALID_HANDLE_VALUE);
+  EXPECT_TRUE(CloseHandle(h));
+  EXPECT_EQ(GetLogicalDrives(), 1u << 4);
+  EXPECT_EQ(GetDriveTypeA("E:\\"), DRIVE_FIXED);
+}
+
 }  // namespace
