@@ -287,6 +287,8 @@ struct StringHash {
   std::size_t operator()(std::string_view s) const noexcept { return std::hash<std::string_view>{}(s); }
 };
 
+constexpr std::size_t kMaxCachedFiles = 256;
+
 struct Cache {
   std::shared_mutex mutex;
   std::unordered_map<std::string, CacheEntry, StringHash, std::equal_to<>> entries;  // by the caller's path
@@ -335,6 +337,9 @@ auto withFile(std::string_view fileName, Use&& use) {
   e.file = parsed;
   {
     std::unique_lock lock(c.mutex);
+    // Log names carry dates and slots, so the set of files read keeps growing
+    // over a long run: start afresh rather than keep every file ever read.
+    if (c.entries.size() >= kMaxCachedFiles && c.entries.find(fileName) == c.entries.end()) c.entries.clear();
     c.entries.insert_or_assign(std::string(fileName), std::move(e));
   }
   return use(*parsed);
