@@ -440,9 +440,13 @@ std::mutex& fileLock(const std::string& canonical) {
 
 bool validName(std::string_view s) { return s.find_first_of("\r\n") == std::string_view::npos; }
 bool validSection(std::string_view s) { return validName(s) && s.find(']') == std::string_view::npos; }
+// A key must read back as the same key: no '=', not a comment, and one that
+// begins with '[' must hold its own ']' (or a ']' in the value would turn the
+// line into a section header).
 bool validKey(std::string_view k) {
   k = trim(k);
-  return !k.empty() && validName(k) && k.find('=') == std::string_view::npos && k[0] != ';' && k[0] != '#';
+  return !k.empty() && validName(k) && k.find('=') == std::string_view::npos && k[0] != ';' && k[0] != '#' &&
+         (k[0] != '[' || k.find(']') != std::string_view::npos);
 }
 
 BOOL fail(DWORD error) {

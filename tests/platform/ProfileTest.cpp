@@ -215,6 +215,7 @@ TEST_F(Profile, BadNamesAndMissingFoldersFailAndLeaveTheFileAlone) {
   EXPECT_FALSE(WritePrivateProfileString("S", "k", "two\r\nlines", ini.c_str()));
   EXPECT_FALSE(WritePrivateProfileString("S]", "k", "1", ini.c_str()));
   EXPECT_FALSE(WritePrivateProfileString("S", ";k", "1", ini.c_str()));
+  EXPECT_FALSE(WritePrivateProfileString("S", "[open", "x]y", ini.c_str()));  // would read back as "[open=x]"
   EXPECT_FALSE(WritePrivateProfileString(nullptr, "k", "1", ini.c_str()));
   EXPECT_EQ(readRaw(ini), before);
 
