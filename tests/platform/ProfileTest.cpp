@@ -1,5 +1,6 @@
 #include "platform/Profile.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <atomic>
@@ -251,7 +252,12 @@ TEST_F(Profile, AFailedWriteLeavesTheOldFileAndNoTemporaryFile) {
 TEST_F(Profile, ReadsSeeTheFileAsItIsNow) {
   writeRaw(ini, "[S]\r\nk=1\r\n");
   EXPECT_EQ(get("S", "k"), "1");
-  writeRaw(ini, "[S]\r\nk=2\r\n");  // same size, same inode, at once
+  // Rewritten in place within one timestamp step: same size, inode and time.
+  struct stat before;
+  ASSERT_EQ(::stat(ini.c_str(), &before), 0);
+  writeRaw(ini, "[S]\r\nk=2\r\n");
+  const timespec times[2] = {before.st_atim, before.st_mtim};
+  ASSERT_EQ(::utimensat(AT_FDCWD, ini.c_str(), times, 0), 0);
   EXPECT_EQ(get("S", "k"), "2");
   std::this_thread::sleep_for(std::chrono::milliseconds(120));
   EXPECT_EQ(get("S", "k"), "2");  // settled: served from the parsed copy
