@@ -47,6 +47,7 @@ TEST_F(PathMapping, ExistingNamesAreFoundWithoutRegardToCase) {
 }
 
 TEST_F(PathMapping, DriveRootsMapToTheirFolders) {
+  kxtest::ScopedCwd cwd(dir.path());  // the default root lies in the working folder
   EXPECT_EQ(platform::MapPath("C:\\MP_SSD_NODE\\AutoMapping.ini"), "drives/C/MP_SSD_NODE/AutoMapping.ini");
   platform::SetDrivesRoot(dir.path());
   EXPECT_EQ(platform::MapPath("d:\\SATA_Setting.ini"), dir.path() + "/D/SATA_Setting.ini");
@@ -59,6 +60,14 @@ TEST_F(PathMapping, DriveRootsMapToTheirFolders) {
   EXPECT_FALSE(platform::MapPath("P:\\FailSNLog\\", out, &err));
   EXPECT_EQ(err, ERROR_PATH_NOT_FOUND);
   EXPECT_TRUE(platform::MapPath("c:\\x", out, &err));  // its own folder still holds
+}
+
+TEST_F(PathMapping, ADriveRootExistsSoFoldersCanBeMadeOnIt) {
+  platform::SetDrivesRoot(dir / "roots");
+  EXPECT_TRUE(CreateDirectory("C:\\MP_SSD_NODE"));
+  EXPECT_TRUE(fs::is_directory(dir / "roots/C/MP_SSD_NODE"));
+  std::uint64_t freeBytes = 0;
+  EXPECT_TRUE(GetDiskFreeSpaceEx("D:\\", &freeBytes, nullptr, nullptr));
 }
 
 TEST_F(PathMapping, DeviceAndNetworkPathsAreNotFiles) {
