@@ -5,7 +5,6 @@
 
 #include <atomic>
 #include <cctype>
-#include <filesystem>
 #include <map>
 #include <mutex>
 #include <vector>
@@ -86,11 +85,6 @@ bool MapPath(std::string_view winPath, std::string& native, win::DWORD* error) {
       }
     }
     if (base.empty()) return fail(win::ERROR_PATH_NOT_FOUND);
-    // A drive's root always exists on Windows; "C:\\MP_SSD_NODE" must be creatable.
-    if (!exists(base)) {
-      std::error_code ec;
-      std::filesystem::create_directories(base, ec);
-    }
     rest = winPath.substr(2);
   } else if (winPath[0] == '/' || winPath[0] == '\\') {
     base = "/";

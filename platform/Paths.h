@@ -6,8 +6,9 @@
 //   "/tmp/run/param.ini"                        -> native paths pass through
 //
 // Drive letters map to a folder set per letter, else to <common root>/<LETTER>;
-// the common root defaults to "drives" in the working folder. A drive's folder
-// is created when a path on it is first mapped, as a drive root always exists. Existing names are
+// the common root defaults to "drives" in the working folder. A drive is
+// present when its folder exists; on a missing one, creating a folder fails
+// with ERROR_PATH_NOT_FOUND as on a drive that is not there. Existing names are
 // found without regard to ASCII case, one component at a time, as Windows does;
 // components that do not exist yet keep the spelling given. Device paths
 // ("\\.\PhysicalDrive0", "\\.\E:") and network paths ("\\host\share") are not

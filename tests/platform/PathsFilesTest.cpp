@@ -62,12 +62,14 @@ TEST_F(PathMapping, DriveRootsMapToTheirFolders) {
   EXPECT_TRUE(platform::MapPath("c:\\x", out, &err));  // its own folder still holds
 }
 
-TEST_F(PathMapping, ADriveRootExistsSoFoldersCanBeMadeOnIt) {
+TEST_F(PathMapping, ADriveIsPresentWhenItsFolderExists) {
   platform::SetDrivesRoot(dir / "roots");
+  EXPECT_FALSE(CreateDirectory("Q:\\FailSNLog"));
+  EXPECT_EQ(GetLastError(), ERROR_PATH_NOT_FOUND);
+  fs::create_directories(dir / "roots/C");
   EXPECT_TRUE(CreateDirectory("C:\\MP_SSD_NODE"));
   EXPECT_TRUE(fs::is_directory(dir / "roots/C/MP_SSD_NODE"));
-  std::uint64_t freeBytes = 0;
-  EXPECT_TRUE(GetDiskFreeSpaceEx("D:\\", &freeBytes, nullptr, nullptr));
+  EXPECT_FALSE(fs::exists(dir / "roots/Q"));
 }
 
 TEST_F(PathMapping, DeviceAndNetworkPathsAreNotFiles) {
