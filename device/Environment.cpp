@@ -1,13 +1,12 @@
 #include "device/Environment.h"
 
-#include <filesystem>
-#include <system_error>
 #include <vector>
 
 #include "command/CommandGlobals.h"
 #include "device/ModuleFolder.h"
 #include "platform/Debug.h"
 #include "platform/Identity.h"
+#include "platform/Library.h"
 #include "platform/Memory.h"
 #include "platform/MessageBox.h"
 #include "platform/Profile.h"
@@ -35,10 +34,9 @@ std::string ParamFdbIniPath() { return g_ParamFdbIniPath; }
 std::string ModuleFolderText() { return g_ModuleFolder; }
 
 std::string ModuleFileName() {
-  // The platform layer offers no module-name call yet; the running executable is it.
-  std::error_code ec;
-  const auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-  return ec ? std::string() : exe.string();
+  char path[4096] = {};
+  const win::DWORD n = win::GetModuleFileName(nullptr, path, sizeof path);
+  return std::string(path, n);
 }
 
 int SystemDefaultLangId() { return win::GetSystemDefaultLangID(); }

@@ -1,5 +1,9 @@
 #include "platform/Library.h"
 
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+
 #include <dlfcn.h>
 
 #include "platform/Debug.h"
@@ -73,6 +77,28 @@ BOOL FreeLibrary(HMODULE module) {
   }
   SetLastError(0);
   return TRUE;
+}
+
+}  // namespace win
+
+namespace win {
+
+DWORD GetModuleFileName(HMODULE module, char* buffer, DWORD size) {
+  if (module != nullptr || buffer == nullptr || size == 0) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  std::error_code ec;
+  const std::string exe = std::filesystem::read_symlink("/proc/self/exe", ec).string();
+  if (ec || exe.empty()) {
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return 0;
+  }
+  const std::size_t n = exe.size() < size ? exe.size() : size - 1;
+  std::memcpy(buffer, exe.data(), n);
+  buffer[n] = '\0';
+  SetLastError(n < exe.size() ? ERROR_INSUFFICIENT_BUFFER : 0);
+  return static_cast<DWORD>(n);
 }
 
 }  // namespace win

@@ -17,6 +17,9 @@ HMODULE LoadLibrary(const char* path);
 // found, that identifier is tried.
 void* GetProcAddress(HMODULE module, const char* name);
 BOOL FreeLibrary(HMODULE module);
+// Full path of the running program (module must be null); returns the length
+// copied, truncated to size-1, or 0 with the error set.
+DWORD GetModuleFileName(HMODULE module, char* buffer, DWORD size);
 
 }  // namespace win
 

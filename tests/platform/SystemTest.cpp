@@ -162,6 +162,18 @@ TEST_F(Libraries, AMissingLibraryIsReportedNotFatal) {
 
 // ---------------------------------------------------------------- identity
 
+TEST(ModuleFile, NameIsTheRunningProgramAndTruncatesLikeWindows) {
+  char full[4096] = {};
+  const win::DWORD n = win::GetModuleFileName(nullptr, full, sizeof full);
+  ASSERT_GT(n, 0u);
+  EXPECT_EQ(std::filesystem::path(full).filename(), "kx_platform_tests");
+  char small[8] = {};
+  EXPECT_EQ(win::GetModuleFileName(nullptr, small, sizeof small), 7u);
+  EXPECT_EQ(std::string(small), std::string(full, 7));
+  EXPECT_EQ(win::GetLastError(), win::ERROR_INSUFFICIENT_BUFFER);
+  EXPECT_EQ(win::GetModuleFileName(nullptr, small, 0), 0u);
+}
+
 TEST(Identity, ComputerNameFollowsTheWindowsBufferContract) {
   const std::string name = platform::ComputerName();
   EXPECT_LE(name.size(), 15u);
