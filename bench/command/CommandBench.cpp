@@ -18,6 +18,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include "bench/RateCollector.h"
+
 #include "command/DriveCommand.h"
 #include "command/GetDevLibrary.h"
 #include "emulator/Drive.h"
@@ -163,17 +165,7 @@ void BM_SeamCalls(benchmark::State& state) {
 }
 BENCHMARK(BM_SeamCalls)->Arg(kBridge)->Arg(kSataPort)->Arg(kTesterDirect);
 
-class Collector : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const auto& r : runs) {
-      auto it = r.counters.find("items_per_second");
-      if (it != r.counters.end() && !r.error_occurred) rates[r.benchmark_name()] = it->second;
-    }
-    ConsoleReporter::ReportRuns(runs);
-  }
-  std::map<std::string, double> rates;
-};
+using Collector = kxbench::RateCollector;
 
 }  // namespace
 

@@ -15,6 +15,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include "bench/RateCollector.h"
+
 #include "platform/Profile.h"
 
 namespace {
@@ -56,18 +58,7 @@ void BM_ReparseEveryRead(benchmark::State& state) {
 }
 BENCHMARK(BM_ReparseEveryRead);
 
-// Keeps the reads per second of each benchmark for the verdict.
-class Collector : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const auto& r : runs) {
-      auto it = r.counters.find("items_per_second");
-      if (it != r.counters.end() && !r.error_occurred) rates[r.benchmark_name()] = it->second;
-    }
-    ConsoleReporter::ReportRuns(runs);
-  }
-  std::map<std::string, double> rates;
-};
+using Collector = kxbench::RateCollector;
 
 }  // namespace
 
