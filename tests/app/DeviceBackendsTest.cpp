@@ -1,0 +1,45 @@
+#include <filesystem>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "app/DeviceBackends.h"
+#include "emulator/Site.h"
+#include "platform/DeviceIo.h"
+#include "tests/platform/TempDir.h"
+
+namespace {
+
+class DeviceBackends : public ::testing::Test {
+ protected:
+  void SetUp() override { std::filesystem::create_directories(dir / "Configuration/System"); }
+  void TearDown() override { platform::ClearDeviceBackends(); }
+  kxtest::TempDir dir;
+};
+
+TEST_F(DeviceBackends, AnEmulatorIniRoutesThePortPathsToTheEmulatedSite) {
+  kxtest::ScopedCwd cwd(dir.path());
+  kxtest::writeRaw(dir / "Configuration/System/Emulator.ini", "[Site]\r\nMode = bridge\r\nSlots = 2\r\n");
+  std::string error;
+  ASSERT_EQ(app::SelectDeviceBackends(&error), app::DeviceBackendChoice::Emulator) << error;
+  win::HANDLE h = win::CreateFileA(emu::Site::BridgePath(2).c_str(), win::GENERIC_READ | win::GENERIC_WRITE,
+                                   win::FILE_SHARE_READ | win::FILE_SHARE_WRITE, nullptr, win::OPEN_EXISTING, 0,
+                                   nullptr);
+  ASSERT_NE(h, win::INVALID_HANDLE_VALUE);
+  win::CloseHandle(h);
+}
+
+TEST_F(DeviceBackends, ABrokenEmulatorIniNeverFallsThroughToRealDisks) {
+  kxtest::ScopedCwd cwd(dir.path());
+  kxtest::writeRaw(dir / "Configuration/System/Emulator.ini", "[Site]\r\nMode = nonsense\r\n");
+  std::string error;
+  EXPECT_EQ(app::SelectDeviceBackends(&error), app::DeviceBackendChoice::None);
+  EXPECT_FALSE(error.empty());
+  // Nothing answers for a physical drive: no back end was installed.
+  EXPECT_EQ(win::CreateFileA("\\\\.\\PhysicalDrive0", win::GENERIC_READ, win::FILE_SHARE_READ, nullptr,
+                             win::OPEN_EXISTING, 0, nullptr),
+            win::INVALID_HANDLE_VALUE);
+  EXPECT_EQ(win::GetLastError(), win::ERROR_FILE_NOT_FOUND);
+}
+
+}  // namespace
