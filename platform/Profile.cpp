@@ -427,13 +427,15 @@ UINT parseInt(std::string_view v, int defaultValue) {
 
 // ---------------------------------------------------------------- writing
 
-// One lock per file, by its canonical name, so that different spellings of one
-// path still take the same lock.
+// One lock per file, by its canonical name folded to one case, so that every
+// spelling of one path takes the same lock, even before the file exists.
 std::mutex& fileLock(const std::string& canonical) {
   static std::mutex tableMutex;
   static std::unordered_map<std::string, std::unique_ptr<std::mutex>> table;
+  std::string folded(canonical.size(), '\0');
+  std::transform(canonical.begin(), canonical.end(), folded.begin(), [](char c) { return static_cast<char>(FoldCase(c)); });
   std::lock_guard lock(tableMutex);
-  auto& m = table[canonical];
+  auto& m = table[folded];
   if (!m) m = std::make_unique<std::mutex>();
   return *m;
 }
@@ -465,6 +467,10 @@ BOOL modify(const char* fileName, const std::function<bool(IniFile&)>& change) {
   if (!CanonicalFilePath(mapped, canonical)) return fail(win::ERROR_PATH_NOT_FOUND);
 
   std::lock_guard lock(fileLock(canonical));
+  // Another spelling of a missing file may have created it meanwhile: map again
+  // under the lock so that both writes land in that one file.
+  if (!MapPath(fileName, mapped, &err)) return fail(err);
+  if (!CanonicalFilePath(mapped, canonical)) return fail(win::ERROR_PATH_NOT_FOUND);
   std::string data;
   struct stat st;
   bool missing = false;

@@ -3,7 +3,9 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <chrono>
 #include <filesystem>
 #include <string>
@@ -19,6 +21,12 @@ using kxtest::readRaw;
 using kxtest::writeRaw;
 
 namespace {
+
+bool EqualsNoCaseForTest(const std::string& a, const std::string& b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+         });
+}
 
 class Profile : public ::testing::Test {
  protected:
@@ -330,6 +338,37 @@ TEST_F(Profile, ConcurrentWritersLoseNothingAndReadersNeverSeeATornFile) {
       const std::string key = "T" + std::to_string(t) + "_K" + std::to_string(i);
       EXPECT_EQ(GetPrivateProfileInt("Data", key.c_str(), -1, ini.c_str()), static_cast<UINT>(i * t)) << key;
     }
+  }
+}
+
+// Writers spelling a file that does not exist yet in different cases must all
+// land in one file, as on Windows.
+TEST_F(Profile, WritersCreatingOneFileUnderDifferentSpellingsShareIt) {
+  constexpr int kThreads = 8;
+  for (int round = 0; round < 40; ++round) {
+    const std::string name = "new" + std::to_string(round) + ".ini";
+    std::atomic<int> ready{0};
+    std::vector<std::thread> writers;
+    for (int t = 0; t < kThreads; ++t) {
+      writers.emplace_back([&, t] {
+        std::string spelled = name;
+        for (std::size_t i = 0; i < spelled.size(); ++i) {
+          if ((t >> (i % 3)) & 1) spelled[i] = static_cast<char>(std::toupper(static_cast<unsigned char>(spelled[i])));
+        }
+        const std::string key = "T" + std::to_string(t);
+        ++ready;
+        while (ready.load() < kThreads) {
+        }
+        WritePrivateProfileString("S", key.c_str(), "1", (dir / spelled).c_str());
+      });
+    }
+    for (auto& w : writers) w.join();
+    int files = 0;
+    for (const auto& e : std::filesystem::directory_iterator(dir.path())) {
+      if (EqualsNoCaseForTest(e.path().filename().string(), name)) ++files;
+    }
+    ASSERT_EQ(files, 1) << name;
+    ASSERT_EQ(GetPrivateProfileKeyNames("S", dir / name).size(), static_cast<std::size_t>(kThreads)) << name;
   }
 }
 
