@@ -130,7 +130,9 @@ void SatCommand(Site& site, FrontEnd& fe, ScsiExchange& x) {
     if (lengthField == 1) {
       units = req.features | (extend ? static_cast<std::uint32_t>(req.featuresExp) << 8 : 0);
     } else if (lengthField == 2) {
+      // A count of 0 is 256 sectors (65536 extended), as the drive reads it.
       units = req.count | (extend ? static_cast<std::uint32_t>(req.countExp) << 8 : 0);
+      if (units == 0 && inBlocks) units = extend ? 65536u : 256u;
     } else {
       InvalidField(x, 2, 1);  // no length, or a length in a field this bridge lacks
       return;

@@ -213,11 +213,13 @@ void CardDetectReply(Site& site, int slot, bool testerForm, std::uint8_t out[16]
   const std::uint8_t eraseError = drive->EraseErrorByte();
   const std::uint8_t verdict = drive->VerdictLbaHigh();
   out[5] = 1;
-  out[7] = eraseError;
   out[11] = verdict;
   if (testerForm) {
+    // Byte 7 stays the detect-busy byte; the erase result has its own byte.
     out[12] = eraseError;
     out[14] = verdict;
+  } else {
+    out[7] = eraseError;  // the bridge's descriptor carries it as LBA low
   }
 }
 

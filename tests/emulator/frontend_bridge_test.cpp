@@ -64,6 +64,19 @@ TEST_F(BridgeTest, ReadDmaExtGoldenCdbDecodesCountAndLba) {
   EXPECT_EQ(big->ReadMedia(0x12345678, 8), out);
 }
 
+TEST_F(BridgeTest, SectorCountZeroMovesAllTwoHundredFiftySixSectors) {
+  // WRITE/READ SECTORS of 256 sectors: the count travels as 0 and the data must move.
+  std::vector<std::uint8_t> out(256 * 512), in(256 * 512);
+  for (std::size_t i = 0; i < out.size(); ++i) out[i] = static_cast<std::uint8_t>(i * 5 + 1);
+  auto r = ScsiOut(path_, Cdb({0xA1, 0x0A, 0x06, 0, 0, 0, 0, 0, 0xE0, 0x30}), out);
+  ASSERT_EQ(r.status, 0);
+  EXPECT_EQ(r.transferred, out.size());
+  r = ScsiIn(path_, Cdb({0xA1, 0x08, 0x0E, 0, 0, 0, 0, 0, 0xE0, 0x20}), in);
+  ASSERT_EQ(r.status, 0);
+  EXPECT_EQ(in, out);
+  EXPECT_EQ(drive_->ReadMedia(255, 1), std::vector<std::uint8_t>(out.end() - 512, out.end()));
+}
+
 TEST_F(BridgeTest, ResponseInformationIsTheCardDetectAndNeverCheckCondition) {
   std::vector<std::uint8_t> reply(16, 0xEE);
   auto r = ScsiIn(path_, Cdb({0xA1, 0x1E, 0x2E, 0x00, 0x01}), reply);

@@ -140,6 +140,20 @@ TEST_F(TesterTest, CardDetectFollowsPowerDetectionAndBoot) {
   EXPECT_TRUE(site_->Card(10).powered);
 }
 
+TEST_F(TesterTest, EraseErrorTravelsInByte12AndLeavesTheDetectBusyByteClear) {
+  const auto& k = kx::kApKeySignature;
+  ASSERT_EQ(ScsiNone(kTester, Cdb({0x08, 0xF2, 0x71, 0, k[5], 0, k[0], k[1], k[2], k[3], k[4]})).status, 0);
+  drive_->Faults().WrongVerdict(1);
+  // Polled erase (A1 0A 06 form, no data), failing with an erase error.
+  ASSERT_EQ(ScsiNone(kTester, Cdb({0xA1, 0x0A, 0x06, 0x26, 1, 1, 0x20, 0x09, 0xA0, 0x31})).status, 0);
+  Advance(drive_->Config().eraseMs);
+  const auto d = Detect();
+  EXPECT_EQ(d[13], 0x50);
+  EXPECT_EQ(d[5], 1);
+  EXPECT_EQ(d[7], 0);  // a detected card, not "still detecting"
+  EXPECT_NE(d[12], 0);
+}
+
 TEST_F(TesterTest, EmptySlotAndCardFaultsReportAbsentOrTimedOut) {
   TesterFaults f;
   f.cardAbsent = true;
