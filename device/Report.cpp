@@ -44,6 +44,15 @@ std::string SafeFileName(const std::string& text) {
   return out;
 }
 
+// The serial number also goes into INI lines, where the profile writer refuses
+// a line break (and '=' in a key) and the whole record would be lost.
+std::string ProfileSafe(const std::string& text, bool key) {
+  std::string out = text;
+  for (char& c : out)
+    if (c == '\r' || c == '\n' || (key && c == '=')) c = '_';
+  return out;
+}
+
 }  // namespace
 
 std::string CPortDevice::ReportPath() const {
@@ -87,8 +96,8 @@ void CPortDevice::WriteReportLine(const std::string& path, const std::string& li
     const win::SYSTEMTIME t = Now();
     m_LogFile->AppendText(path, StrFormat("[ End ] Time: (%2d:%2d:%2d) \r\n", t.wHour, t.wMinute, t.wSecond));
     if (!m_SerialNumber.empty() && !m_RecordSnPath.empty())
-      WriteProfileText(StrFormat("Port-%d PASS", m_Slot).c_str(), TimeKey(t).c_str(), m_SerialNumber,
-                       m_RecordSnPath);
+      WriteProfileText(StrFormat("Port-%d PASS", m_Slot).c_str(), TimeKey(t).c_str(),
+                       ProfileSafe(m_SerialNumber, false), m_RecordSnPath);
   } else {
     m_LogFile->AppendText(path, plain ? StrFormat("   %s \r\n", line.c_str())
                                       : StrFormat("[ Success ] %s \r\n", line.c_str()));
@@ -152,17 +161,19 @@ void CPortDevice::WriteFailReport() {
     }
   }
 
-  if (!m_ErrorLogPath.empty())
-    WriteProfileText("Error List",
-                     StrFormat("%s   SlotNo:%02d   SN:%s", TimeKey(t).c_str(), m_Slot, m_SerialNumber.c_str()).c_str(),
-                     StrFormat(" %s:%s", printedCode.c_str(), m_ErrorMessage.c_str()), m_ErrorLogPath);
+  if (!m_ErrorLogPath.empty()) {
+    const std::string key =
+        StrFormat("%s   SlotNo:%02d   SN:%s", TimeKey(t).c_str(), m_Slot, ProfileSafe(m_SerialNumber, true).c_str());
+    WriteProfileText("Error List", key.c_str(), StrFormat(" %s:%s", printedCode.c_str(), m_ErrorMessage.c_str()),
+                     m_ErrorLogPath);
+  }
   m_LeadText.clear();
   const std::string report = ReportPath();
   const std::string copy = FailCopyPath();
   if (!report.empty() && !copy.empty()) CopyFileReplacing(report, copy);
   if (!m_RecordSnPath.empty())
-    WriteProfileText(StrFormat("Port-%d Error", m_Slot).c_str(), TimeKey(t).c_str(), m_SerialNumber,
-                     m_RecordSnPath);
+    WriteProfileText(StrFormat("Port-%d Error", m_Slot).c_str(), TimeKey(t).c_str(),
+                     ProfileSafe(m_SerialNumber, false), m_RecordSnPath);
 }
 
 void CPortDevice::WriteCurrentLog(const std::string& line, int kind) {

@@ -403,3 +403,24 @@ TEST_F(PortReport, TwentyFourPortsWriteEveryRecordOnce) {
 }
 
 }  // namespace
+
+namespace {
+TEST_F(PortReport, SerialThatCannotStandInAProfileLineKeepsItsRecords) {
+  auto d = Device();
+  d->WriteReport("START", true);
+  d->m_SerialNumber = "A=B\r\nC";
+  d->m_ErrorCode = "M_x04";
+  d->m_ErrorMessage = "m";
+  tester_->failNext = 1;
+  d->m_Command->PowerResetTester(32);
+  const win::SYSTEMTIME t = NowLocal();
+  d->WriteFailReport();
+  d->WriteReport("END", true);
+  EXPECT_EQ(win::GetPrivateProfileString(std::string("Error List"), KeyOf(t) + "   SlotNo:03   SN:A_B__C", "",
+                                         "D:\\Log\\Error_Init.log"), "0x103:m");
+  EXPECT_EQ(win::GetPrivateProfileString(std::string("Port-3 Error"), KeyOf(t), "", "D:\\Log\\SATA_RecordSN.ini"),
+            "A=B__C");
+  EXPECT_EQ(win::GetPrivateProfileString(std::string("Port-3 PASS"), KeyOf(t), "", "D:\\Log\\SATA_RecordSN.ini"),
+            "A=B__C");
+}
+}  // namespace
