@@ -72,6 +72,7 @@ bool MapPath(std::string_view winPath, std::string& native, win::DWORD* error) {
 
   std::string base;  // "" = the working folder
   std::string_view rest = winPath;
+  bool driveRoot = false;
   if (winPath.size() >= 2 && winPath[1] == ':' && std::isalpha(static_cast<unsigned char>(winPath[0]))) {
     const char letter = static_cast<char>(std::toupper(static_cast<unsigned char>(winPath[0])));
     auto& r = roots();
@@ -86,21 +87,35 @@ bool MapPath(std::string_view winPath, std::string& native, win::DWORD* error) {
     }
     if (base.empty()) return fail(win::ERROR_PATH_NOT_FOUND);
     rest = winPath.substr(2);
+    driveRoot = true;
   } else if (winPath[0] == '/' || winPath[0] == '\\') {
     base = "/";
   }
 
   std::vector<std::string> parts;
   std::string cur;
+  int depth = 0;  // below the drive root
+  auto take = [&] {
+    if (cur.empty() || cur == ".") return;
+    // As on Windows, ".." at a drive's root stays there: a drive path never
+    // leaves its folder.
+    if (cur == "..") {
+      if (driveRoot && depth == 0) return;
+      --depth;
+    } else {
+      ++depth;
+    }
+    parts.push_back(cur);
+  };
   for (char c : rest) {
     if (c == '\\' || c == '/') {
-      if (!cur.empty() && cur != ".") parts.push_back(cur);
+      take();
       cur.clear();
     } else {
       cur.push_back(c);
     }
   }
-  if (!cur.empty() && cur != ".") parts.push_back(cur);
+  take();
 
   std::string out = base;
   bool resolving = true;  // stops at the first component that does not exist

@@ -54,6 +54,9 @@ TEST_F(PathMapping, DriveRootsMapToTheirFolders) {
   platform::SetDriveRoot('c', dir / "cdrive");
   EXPECT_EQ(platform::MapPath("C:\\MP_SSD_NODE\\AutoMapping.ini"), dir.path() + "/cdrive/MP_SSD_NODE/AutoMapping.ini");
   EXPECT_EQ(platform::MapPath("C:"), dir.path() + "/cdrive");
+  // ".." never climbs above a drive's root.
+  EXPECT_EQ(platform::MapPath("C:\\..\\..\\etc\\x"), dir.path() + "/cdrive/etc/x");
+  EXPECT_EQ(platform::MapPath("C:\\a\\..\\..\\b"), dir.path() + "/cdrive/a/../b");
   platform::SetDrivesRoot("");
   std::string out;
   DWORD err = 0;
