@@ -7,6 +7,7 @@
 namespace {
 
 const char kTool[] = ".\\Configuration\\System\\MPToolSetting.ini";
+const char kSys[] = ".\\Configuration\\System\\";
 
 class SettingsReaders : public DeviceTestEnv {
  protected:
@@ -15,105 +16,80 @@ class SettingsReaders : public DeviceTestEnv {
     MakeDirs(".\\Configuration\\System");
     MakeDirs(".\\Configuration\\Flash Map Cfg");
   }
-  void Station(const std::string& name) { SetIni(kTool, "General Info", "TestStation", name); }
+  void Tool(const char* key, const std::string& value) { SetIni(kTool, "General Info", key, value); }
 };
 
 TEST_F(SettingsReaders, StationNamesMatchExactlyInTableOrder) {
   EXPECT_EQ(GetTestStation(), 1);  // nothing set
   const std::pair<const char*, int> cases[] = {
-      {"RDTResult", 2}, {"CSB", 2},     {"0MB", 2},    {"MP", 3},     {"EraseAll", 0}, {"ReRDT", 7},
-      {"RDT", 1},       {"QC", 5},      {"FQC", 5},    {"EraseMP", 4}, {"UpdateFW", 6}, {"SortMP", 8},
-      {"SortRDT", 9},   {"RMADBG", 10}, {"rdt", 1},    {"mp", 1},     {"Unknown", 1}};
+      {"RDTResult", 2}, {"CSB", 2},     {"0MB", 2},       {"MP", 3},      {"EraseAll", 0},  {"ReRDT", 7},
+      {"RDT", 1},       {"QC", 5},      {"FQC", 5},       {"EraseMP", 4}, {"UpdateFW", 6},  {"SortMP", 8},
+      {"SortRDT", 9},   {"RMADBG", 10}, {"rdt", 1},       {"Unknown", 1}, {"\" MP \"", 3},  // trimmed after the read
+      {"RMADBG0123", 1}};  // at most 9 characters are read: "RMADBG012"
   for (const auto& [name, station] : cases) {
-    Station(name);
+    Tool("TestStation", name);
     EXPECT_EQ(GetTestStation(), station) << name;
   }
-  Station("\" MP \"");  // quoted blanks survive the profile read; the reader trims them
-  EXPECT_EQ(GetTestStation(), 3);
-  Station("RMADBG0123");  // at most 9 characters are read: "RMADBG012"
-  EXPECT_EQ(GetTestStation(), 1);
+  EXPECT_EQ(GetStationFolderName(0), "01_EraseAll");
+  EXPECT_EQ(GetStationFolderName(10), "11_RMADBG");
+  EXPECT_EQ(GetStationFolderName(11), "04_MP");
+  EXPECT_EQ(GetStationFolderName(-1), "04_MP");
 }
 
 TEST_F(SettingsReaders, ModuleFolderIsTheProgramsFolder) {
   const std::string folder = GetModuleFolder();
   ASSERT_FALSE(folder.empty());
   EXPECT_NE(folder.back(), '/');
-  EXPECT_NE(folder.back(), '\\');
   EXPECT_TRUE(std::filesystem::is_directory(folder));
 }
 
-TEST_F(SettingsReaders, StationFolderNames) {
-  EXPECT_EQ(GetStationFolderName(0), "01_EraseAll");
-  EXPECT_EQ(GetStationFolderName(3), "04_MP");
-  EXPECT_EQ(GetStationFolderName(10), "11_RMADBG");
-  EXPECT_EQ(GetStationFolderName(11), "04_MP");
-  EXPECT_EQ(GetStationFolderName(-1), "04_MP");
-}
-
-TEST_F(SettingsReaders, LanguageFileBySetting) {
-  SetIni(kTool, "General Info", "Language", "2");
-  EXPECT_EQ(GetLanguageIniPath(), ".\\Configuration\\System\\CHS.ini");
-  SetIni(kTool, "General Info", "Language", "3");
-  EXPECT_EQ(GetLanguageIniPath(), ".\\Configuration\\System\\CHT.ini");
-  SetIni(kTool, "General Info", "Language", "1");
-  EXPECT_EQ(GetLanguageIniPath(), ".\\Configuration\\System\\ENG.ini");
-}
-
-TEST_F(SettingsReaders, LanguageFileBySystemLanguageWhenNotSet) {
+TEST_F(SettingsReaders, LanguageFileBySettingElseBySystemLanguage) {
   const char* old = std::getenv("LANG");
   const std::string saved = old ? old : "";
-  SetIni(kTool, "General Info", "Language", "0");
-  ::setenv("LANG", "zh_CN.UTF-8", 1);
-  EXPECT_EQ(GetLanguageIniPath(), ".\\Configuration\\System\\CHS.ini");
-  ::setenv("LANG", "zh_TW.UTF-8", 1);
-  EXPECT_EQ(GetLanguageIniPath(), ".\\Configuration\\System\\CHT.ini");
-  ::setenv("LANG", "de_DE.UTF-8", 1);
-  EXPECT_EQ(GetLanguageIniPath(), ".\\Configuration\\System\\ENG.ini");
+  const std::tuple<const char*, const char*, const char*> cases[] = {
+      {"2", "de_DE.UTF-8", "CHS"}, {"3", "de_DE.UTF-8", "CHT"}, {"1", "zh_CN.UTF-8", "ENG"},
+      {"0", "zh_CN.UTF-8", "CHS"}, {"0", "zh_TW.UTF-8", "CHT"}, {"0", "de_DE.UTF-8", "ENG"}};
+  for (const auto& [language, lang, file] : cases) {
+    Tool("Language", language);
+    ::setenv("LANG", lang, 1);
+    EXPECT_EQ(GetLanguageIniPath(), std::string(kSys) + file + ".ini") << language << " " << lang;
+  }
   if (old) ::setenv("LANG", saved.c_str(), 1); else ::unsetenv("LANG");
 }
 
-TEST_F(SettingsReaders, FlashMapCeNeedsBoardAndFlashNumber) {
+TEST_F(SettingsReaders, FlashMapCeAndCeTypeMask) {
   SetIni(".\\Configuration\\Flash Map Cfg\\B1.ini", "F2", "CE3", "  0x0F ");
-  EXPECT_EQ(GetFlashMapCe(3), "");
-  SetIni(kTool, "General Info", "BoardType", "B1");
+  Tool("BoardType", "B1");
   EXPECT_EQ(GetFlashMapCe(3), "");  // FlashNo empty
-  SetIni(kTool, "General Info", "FlashNo", "F2");
+  Tool("FlashNo", "F2");
   EXPECT_EQ(GetFlashMapCe(3), "0x0F");
   EXPECT_EQ(GetFlashMapCe(4), "");
-}
 
-TEST_F(SettingsReaders, CeTypeMaskScansInCeOrderAndStopsAtSemicolon) {
   const char* file = ".\\Configuration\\Flash Map Cfg\\types.ini";
-  SetIni(kTool, "General Info", "FlashTypeFile", "types.ini");
+  Tool("FlashTypeFile", "types.ini");
   EXPECT_EQ(GetFlashCeTypeMask(), 0);  // no FlashCEType
-  SetIni(kTool, "General Info", "FlashCEType", "T");
-  SetIni(file, "T", "CE0", "CE0,CE1,CE2;");
-  EXPECT_EQ(GetFlashCeTypeMask(), 0x0007);
-  SetIni(file, "T", "CE0", "CE4;CE5,");
-  EXPECT_EQ(GetFlashCeTypeMask(), 0x0010);
-  SetIni(file, "T", "CE0", "CE1");
-  EXPECT_EQ(GetFlashCeTypeMask(), 0);
+  Tool("FlashCEType", "T");
+  // The scan goes in CE-number order and ends at the first item closed by ';'.
+  const std::pair<const char*, int> cases[] = {{"CE0,CE1,CE2;", 0x7}, {"CE4;CE5,", 0x10}, {"CE1", 0}};
+  for (const auto& [value, mask] : cases) {
+    SetIni(file, "T", "CE0", value);
+    EXPECT_EQ(GetFlashCeTypeMask(), mask) << value;
+  }
   SetIni(file, "T", "CE0", "CE15,");
   SetIni(file, "T", "CE3", "CE8;");
-  EXPECT_EQ(GetFlashCeTypeMask(), 0x8100);  // masks of the four types are ORed
+  EXPECT_EQ(GetFlashCeTypeMask(), 0x8100);  // the four types are ORed
 }
 
 TEST_F(SettingsReaders, EraseTypeFromPretestStationAndDebugOverride) {
-  Station("QC");
-  EXPECT_EQ(GetEraseType(), 0);
-  Station("MP");
-  EXPECT_EQ(GetEraseType(), 1);
-  Station("SortRDT");
-  EXPECT_EQ(GetEraseType(), 5);
-  Station("EraseAll");
-  EXPECT_EQ(GetEraseType(), 9);
-  SetIni(".\\param.ini", "Options", "Pretest", "1");
-  EXPECT_EQ(GetEraseType(), 5);
-  SetIni(".\\param.ini", "Options", "Pretest", "3");
-  EXPECT_EQ(GetEraseType(), 1);
+  const std::tuple<const char*, const char*, int> cases[] = {
+      {"0", "QC", 0}, {"0", "MP", 1}, {"0", "SortRDT", 5}, {"0", "EraseAll", 9}, {"1", "QC", 5}, {"3", "EraseAll", 1}};
+  for (const auto& [pretest, station, type] : cases) {
+    SetIni(".\\param.ini", "Options", "Pretest", pretest);
+    Tool("TestStation", station);
+    EXPECT_EQ(GetEraseType(), type) << pretest << " " << station;
+  }
   SetIni(".\\Configuration\\System\\Debug.ini", "DEBUG", "EraseType", "3");
-  Station("QC");
-  SetIni(".\\param.ini", "Options", "Pretest", "0");
+  SetIni(".\\param.ini", "Options", "Pretest", "2");
   EXPECT_EQ(GetEraseType(), 3);
 }
 
