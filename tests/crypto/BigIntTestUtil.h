@@ -20,8 +20,7 @@ public:
     explicit Mpz(const char* decimal) { mpz_init_set_str(m_value, decimal, 10); }
     explicit Mpz(long v) { mpz_init_set_si(m_value, v); }
     Mpz(const Mpz& o) { mpz_init_set(m_value, o.m_value); }
-    Mpz& operator=(const Mpz& o)
-    {
+    Mpz& operator=(const Mpz& o) {
         mpz_set(m_value, o.m_value);
         return *this;
     }
@@ -83,10 +82,8 @@ inline std::vector<uint32_t> RandomWords(std::mt19937_64& rng, uint32_t n)
 {
     std::vector<uint32_t> w(n);
     const unsigned style = unsigned(rng() % 5);
-    for (auto& x : w)
-    {
-        switch (style)
-        {
+    for (auto& x : w) {
+        switch (style) {
         case 0:
             x = 0xFFFFFFFFu;
             if (rng() % 8 == 0)

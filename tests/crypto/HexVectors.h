@@ -45,15 +45,13 @@ class TestBytes
 {
 public:
     explicit TestBytes(uint64_t seed) : m_state(seed ? seed : 1) {}
-    uint64_t Next()
-    {
+    uint64_t Next() {
         m_state ^= m_state << 13;
         m_state ^= m_state >> 7;
         m_state ^= m_state << 17;
         return m_state;
     }
-    std::vector<uint8_t> Bytes(size_t n)
-    {
+    std::vector<uint8_t> Bytes(size_t n) {
         std::vector<uint8_t> out(n);
         for (auto& b : out) b = static_cast<uint8_t>(Next() >> 32);
         return out;

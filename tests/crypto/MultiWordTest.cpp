@@ -82,12 +82,10 @@ TEST(MultiWordTest, DoubleWordDivisionMatchesNative)
 {
     std::mt19937_64 rng(7);
     const uint32_t divisors[] = {3, 5, 7, 255, 65535, 65536, 65537, 0x7FFFFFFFu, 0xFFFFFFFFu};
-    for (int i = 0; i < 200; ++i)
-    {
+    for (int i = 0; i < 200; ++i) {
         const uint32_t lo = uint32_t(rng()), hi = uint32_t(rng());
         const uint64_t v = (uint64_t(hi) << 32) | lo;
-        for (uint32_t d : divisors)
-        {
+        for (uint32_t d : divisors) {
             EXPECT_EQ(uint32_t(v % d), CDoubleWord(lo, hi) % d);
             if (hi < d) // the quotient fits in a word
             {
@@ -103,10 +101,8 @@ TEST(MultiWordTest, DoubleWordDivisionMatchesNative)
 TEST(MultiWordTest, ProductsMatchGmp)
 {
     std::mt19937_64 rng(11);
-    for (uint32_t n = 2; n <= 256; n *= 2)
-    {
-        for (int round = 0; round < 24; ++round)
-        {
+    for (uint32_t n = 2; n <= 256; n *= 2) {
+        for (int round = 0; round < 24; ++round) {
             std::vector<uint32_t> a = RandomWords(rng, n), b = RandomWords(rng, n);
             if (round % 6 == 1)
                 std::copy(a.begin(), a.begin() + n / 2, a.begin() + n / 2); // A0 = A1
@@ -141,8 +137,7 @@ TEST(MultiWordTest, UnbalancedProductsMatchGmp)
     std::mt19937_64 rng(13);
     for (uint32_t na = 2; na <= 32; na *= 2)
         for (uint32_t nb = na; nb <= 128; nb *= 2)
-            for (int round = 0; round < 6; ++round)
-            {
+            for (int round = 0; round < 6; ++round) {
                 std::vector<uint32_t> a = RandomWords(rng, na), b = RandomWords(rng, nb);
                 if (na == 2 && round < 3)
                     a = {uint32_t(round == 2 ? rng() : round), 0}; // 0, 1 and one other word
@@ -159,8 +154,7 @@ TEST(MultiWordTest, DivisionMatchesGmp)
     std::mt19937_64 rng(17);
     for (uint32_t nb = 2; nb <= 40; nb += 2)
         for (uint32_t na = nb; na <= nb + 40; na += 2)
-            for (int round = 0; round < 4; ++round)
-            {
+            for (int round = 0; round < 4; ++round) {
                 std::vector<uint32_t> a = RandomWords(rng, na), b = RandomWords(rng, nb);
                 if (round == 1)
                     b[nb - 1] = 0; // odd significant length: normalised by a whole word

@@ -79,8 +79,7 @@ TEST(NumberTheoryTest, GcdAndInverseMatchGmpAndOpenSsl)
     std::mt19937_64 rng(21);
     std::unique_ptr<BN_CTX, BnDeleter> ctx(BN_CTX_new());
     for (uint32_t words = 1; words <= 70; words += (words < 10 ? 1 : 7))
-        for (int round = 0; round < 6; ++round)
-        {
+        for (int round = 0; round < 6; ++round) {
             const CBigInteger a = RandomBig(rng, words);
             CBigInteger m = RandomBig(rng, 1 + uint32_t(rng() % (words + 2)));
             if (round % 2 == 0)
@@ -140,8 +139,7 @@ TEST(NumberTheoryTest, ModPowerMatchesGmpAndOpenSsl)
     std::mt19937_64 rng(23);
     std::unique_ptr<BN_CTX, BnDeleter> ctx(BN_CTX_new());
     for (uint32_t words = 1; words <= 40; words += (words < 9 ? 1 : 5))
-        for (int round = 0; round < 4; ++round)
-        {
+        for (int round = 0; round < 4; ++round) {
             CBigInteger m = RandomBig(rng, words);
             m.SetBit(0);
             if (m.IsUnit())
@@ -151,20 +149,17 @@ TEST(NumberTheoryTest, ModPowerMatchesGmpAndOpenSsl)
             Mpz expect;
             mpz_powm(expect.get(), ToMpz(x).get(), ToMpz(e).get(), ToMpz(m).get());
             ASSERT_EQ(expect.Hex(), Hex(ModPower(x, e, m))) << words << " " << round;
-            if (words <= 12)
-            {
+            if (words <= 12) {
                 ASSERT_EQ(expect.Hex(), Hex(ModPowerPlain(x, e, m)));
             }
-            if (x.NotNegative())
-            {
+            if (x.NotNegative()) {
                 BnPtr r(BN_new());
                 ASSERT_EQ(1, BN_mod_exp(r.get(), ToBn(x).get(), ToBn(e).get(), ToBn(m).get(), ctx.get()));
                 ASSERT_EQ(BnHex(r.get()), Hex(ModPower(x, e, m)));
             }
         }
     // Even moduli take the plain route.
-    for (int round = 0; round < 10; ++round)
-    {
+    for (int round = 0; round < 10; ++round) {
         CBigInteger m = RandomBig(rng, 6) + B(2);
         m.SetBit(0, false);
         const CBigInteger x = RandomBig(rng, 6), e = RandomBig(rng, 3);
@@ -177,8 +172,7 @@ TEST(NumberTheoryTest, ModPowerMatchesGmpAndOpenSsl)
 TEST(NumberTheoryTest, MontgomeryForm)
 {
     std::mt19937_64 rng(29);
-    for (uint32_t words : {1u, 2u, 3u, 8u, 16u, 33u})
-    {
+    for (uint32_t words : {1u, 2u, 3u, 8u, 16u, 33u}) {
         CBigInteger m = RandomBig(rng, words);
         m.SetBit(32 * words - 1);
         m.SetBit(0);
@@ -221,8 +215,7 @@ TEST(NumberTheoryTest, WordKernels)
 {
     std::mt19937_64 rng(31);
     EXPECT_EQ(1u, InverseWordModPowerOf2(12345677u) * 12345677u);
-    for (uint32_t n : {2u, 4u, 8u, 16u, 32u})
-    {
+    for (uint32_t n : {2u, 4u, 8u, 16u, 32u}) {
         std::vector<uint32_t> a = RandomWords(rng, n);
         a[0] |= 1;
         std::vector<uint32_t> r(n), t(2 * n), p(n), tl(n);

@@ -47,8 +47,7 @@ TEST(PrimeTest, JacobiSymbol)
     EXPECT_EQ(0, Jacobi(B(3), B(-7)));
     std::mt19937_64 rng(41);
     for (uint32_t words = 1; words <= 20; ++words)
-        for (int round = 0; round < 8; ++round)
-        {
+        for (int round = 0; round < 8; ++round) {
             const CBigInteger a = RandomBig(rng, 1 + uint32_t(rng() % (words + 1)), true);
             CBigInteger b = RandomBig(rng, words);
             b.SetBit(0);
@@ -62,8 +61,7 @@ TEST(PrimeTest, LucasSequence)
     EXPECT_EQ(5, LucasV(B(1), B(5), B(101)).ToLong());
     EXPECT_EQ(4, LucasV(B(1), B(105), B(101)).ToLong());
     std::mt19937_64 rng(43);
-    for (uint32_t words : {1u, 2u, 5u, 16u})
-    {
+    for (uint32_t words : {1u, 2u, 5u, 16u}) {
         CBigInteger n = RandomBig(rng, words);
         n.SetBit(32 * words - 1);
         n.SetBit(0);
@@ -72,8 +70,7 @@ TEST(PrimeTest, LucasSequence)
         // V_k = p V_(k-1) - V_(k-2), straight from the recurrence.
         Mpz v0(2L), v1(p), t;
         mpz_mod(v1.get(), v1.get(), mn.get());
-        for (int k = 1; k <= 300; ++k)
-        {
+        for (int k = 1; k <= 300; ++k) {
             ASSERT_EQ(v1.Hex(), Hex(LucasV(B(k), B(int32_t(p)), n))) << "k=" << k;
             mpz_mul_si(t.get(), v1.get(), p);
             mpz_sub(t.get(), t.get(), v0.get());
@@ -126,8 +123,7 @@ TEST(PrimeTest, KnownCompositesRefused)
                             "2152302898747",     "3474749660383",     "341550071728321",
                             "3825123056546413051", "318665857834031151167461",
                             "3317044064679887385961981"};
-    for (const char* c : strong)
-    {
+    for (const char* c : strong) {
         EXPECT_TRUE(FastPrimeTest(Dec(c))) << c;
         EXPECT_TRUE(IsStrongProbablePrime(Dec(c), B(3))) << c;
         EXPECT_FALSE(IsPrime(Dec(c))) << c;
@@ -144,13 +140,11 @@ TEST(PrimeTest, IsPrimeMatchesGmpAndOpenSsl)
     BN_CTX* ctx = BN_CTX_new();
     int primes = 0;
     for (uint32_t words = 1; words <= 16; ++words)
-        for (int round = 0; round < 12; ++round)
-        {
+        for (int round = 0; round < 12; ++round) {
             CBigInteger n = RandomBig(rng, words);
             n.SetBit(0);
             Mpz mn = ToMpz(n);
-            if (round % 3 == 0)
-            {
+            if (round % 3 == 0) {
                 mpz_nextprime(mn.get(), mn.get());
                 n = FromMpz(mn);
             }
@@ -161,8 +155,7 @@ TEST(PrimeTest, IsPrimeMatchesGmpAndOpenSsl)
             BN_hex2bn(&bn, Hex(n).c_str());
             ASSERT_EQ(expect, BN_check_prime(bn, ctx, nullptr) == 1) << Hex(n);
             BN_free(bn);
-            if (expect)
-            {
+            if (expect) {
                 EXPECT_TRUE(FastPrimeTest(n));
                 CIsaacRandom r;
                 EXPECT_TRUE(VerifyPrime(r, n, 1));
@@ -174,30 +167,18 @@ TEST(PrimeTest, IsPrimeMatchesGmpAndOpenSsl)
 
 TEST(PrimeTest, FirstPrimeSearch)
 {
-    CBigInteger p(15);
-    EXPECT_TRUE(FirstPrime(p, B(30)));
-    EXPECT_EQ(17, p.ToLong());
-    p = B(3);
-    EXPECT_TRUE(FirstPrime(p, B(3)));
-    EXPECT_EQ(3, p.ToLong());
-    p = B(4); // an even start moves to the next odd value
-    EXPECT_TRUE(FirstPrime(p, B(100)));
-    EXPECT_EQ(5, p.ToLong());
-    p = B(5);
-    EXPECT_TRUE(FirstPrime(p, B(5)));
-    EXPECT_EQ(5, p.ToLong());
-    p = B(2);
-    EXPECT_TRUE(FirstPrime(p, B(2)));
-    EXPECT_EQ(2, p.ToLong());
-    p = B(24);
-    EXPECT_FALSE(FirstPrime(p, B(28)));
-    p = B(105); // a start above the bound finds nothing
-    EXPECT_FALSE(FirstPrime(p, B(99)));
+    // start, bound, prime found (0: none). An even start moves to the next odd
+    // value; a start above the bound finds nothing.
+    const int cases[][3] = {{15, 30, 17}, {3, 3, 3}, {4, 100, 5}, {5, 5, 5}, {2, 2, 2}, {24, 28, 0}, {105, 99, 0}};
+    for (const auto& c : cases) {
+        CBigInteger p(c[0]);
+        EXPECT_EQ(c[2] != 0, FirstPrime(p, B(c[1]))) << c[0];
+        EXPECT_TRUE(c[2] == 0 || c[2] == p.ToLong()) << c[0];
+    }
 
     // The first prime at or above a random start, as GMP finds it.
     std::mt19937_64 rng(53);
-    for (uint32_t words : {2u, 4u, 9u})
-    {
+    for (uint32_t words : {2u, 4u, 9u}) {
         CBigInteger start = RandomBig(rng, words);
         start.SetBit(32 * words - 1);
         Mpz expect;
@@ -217,22 +198,18 @@ TEST(PrimeTest, SieveStrikesExactlyTheMultiples)
     BuildPrimeTable(table);
     const CBigInteger first = CBigInteger::Power2(100) + B(1);
     const uint32_t entries = CPrimeSieve::kWindow + 500;
-    for (uint32_t delta : {0u, 1u})
-    {
+    for (uint32_t delta : {0u, 1u}) {
         CPrimeSieve sieve(first, first + B(int32_t(2 * (entries - 1))), B(2), delta);
         std::vector<uint32_t> residue(table.size()), halfResidue(table.size());
         const CBigInteger half = (first - CBigInteger(int32_t(delta))) >> 1;
-        for (size_t i = 0; i < table.size(); ++i)
-        {
+        for (size_t i = 0; i < table.size(); ++i) {
             residue[i] = first.ModuloWord(table[i]);
             halfResidue[i] = half.ModuloWord(table[i]);
         }
         std::vector<uint32_t> expected;
-        for (uint32_t j = 0; j < entries; ++j)
-        {
+        for (uint32_t j = 0; j < entries; ++j) {
             bool free = true;
-            for (size_t i = 0; i < table.size() && free; ++i)
-            {
+            for (size_t i = 0; i < table.size() && free; ++i) {
                 free = (residue[i] + 2 * uint64_t(j)) % table[i] != 0;
                 // (c - delta) / 2 is sieved by the odd table primes only.
                 if (delta != 0 && table[i] != 2)
@@ -271,8 +248,7 @@ TEST(PrimeTest, RandomValues)
     CIsaacRandom copy = rng;
     x.Randomize(rng, B(0), max);
     CBigInteger expect;
-    do
-    {
+    do {
         uint32_t w[3];
         w[0] = copy.NextWord();
         w[1] = copy.NextWord();
@@ -297,8 +273,7 @@ TEST(PrimeTest, RandomValues)
     EXPECT_EQ(Hex(CBigInteger(copy.NextWord(), 1u)), Hex(x));
 
     bool sawLow = false, sawHigh = false;
-    for (int i = 0; i < 200; ++i)
-    {
+    for (int i = 0; i < 200; ++i) {
         x.Randomize(rng, B(5), B(9));
         ASSERT_TRUE(x >= B(5) && x <= B(9));
         sawLow |= x == B(5);
@@ -315,8 +290,7 @@ TEST(PrimeTest, RandomValues)
     EXPECT_FALSE(x.GenerateRandom(rng, B(7), B(7), 1));
     EXPECT_FALSE(x.GenerateRandom(rng, B(1), B(100), 2));
     int failures = 0;
-    for (int i = 0; i < 100; ++i)
-    {
+    for (int i = 0; i < 100; ++i) {
         if (x.GenerateRandom(rng, B(10), B(12), 0))
             EXPECT_EQ(11, x.ToLong());
         else
@@ -329,8 +303,7 @@ TEST(PrimeTest, RandomValues)
     EXPECT_FALSE(x.GenerateRandom(rng, B(24), B(28), 1));
 
     const CBigInteger lo = CBigInteger::Power2(255) + B(1), hi = CBigInteger::Power2(256) - B(1);
-    for (int i = 0; i < 3; ++i)
-    {
+    for (int i = 0; i < 3; ++i) {
         ASSERT_TRUE(x.GenerateRandom(rng, lo, hi, 1));
         EXPECT_TRUE(x >= lo && x <= hi);
         EXPECT_NE(0, mpz_probab_prime_p(ToMpz(x).get(), 30));

@@ -58,8 +58,7 @@ void CheckKey(CRsaKeyGenerator& g, uint32_t bits, std::mt19937_64& rng)
     EXPECT_EQ(t.Hex(), Hex(*g.GetExponentQ()));
 
     // Round trips, directly and through the Chinese-remainder values.
-    for (int i = 0; i < 4; ++i)
-    {
+    for (int i = 0; i < 4; ++i) {
         const CBigInteger m = RandomBig(rng, (bits + 31) / 32) % n;
         const CBigInteger c = ModPower(m, e, n);
         EXPECT_EQ(Hex(m), Hex(ModPower(c, d, n)));
@@ -85,14 +84,12 @@ TEST(RsaKeyGeneratorTest, KeysHaveTheRequiredProperties)
     std::mt19937_64 rng(61);
     CRsaKeyGenerator g;
     // 6 bits: the primes come from [5, 7], so p = q must be redrawn until n = 35.
-    for (int i = 0; i < 5; ++i)
-    {
+    for (int i = 0; i < 5; ++i) {
         ASSERT_TRUE(g.Generate(6));
         EXPECT_EQ(35, g.GetModulus()->ToLong());
         CheckKey(g, 6, rng);
     }
-    for (uint32_t bits : {8u, 10u, 16u, 32u, 62u, 64u, 128u, 256u, 512u})
-    {
+    for (uint32_t bits : {8u, 10u, 16u, 32u, 62u, 64u, 128u, 256u, 512u}) {
         ASSERT_TRUE(g.Generate(bits));
         CheckKey(g, bits, rng);
     }
@@ -107,8 +104,7 @@ TEST(RsaKeyGeneratorTest, SameSecondSameKey)
 {
     // Seeding comes from the clock in seconds: two generators made within one
     // second produce the same key.
-    for (int attempt = 0; attempt < 3; ++attempt)
-    {
+    for (int attempt = 0; attempt < 3; ++attempt) {
         const time_t before = time(nullptr);
         CRsaKeyGenerator a;
         CRsaKeyGenerator b;
