@@ -93,6 +93,14 @@ TEST(AesCipher, Sp800_38aCbcAndCfb128Vectors)
         iv = FromHex(kSp800Iv);
         ASSERT_EQ(aes->CfbProcess(AesDecrypt, 64, &offset, iv.data(), out.data(), out.data()), AesOk);
         EXPECT_EQ(out, plain);
+
+        // 5 bytes and then 11, the offset and IV carried over by the caller.
+        iv = FromHex(kSp800Iv);
+        ASSERT_EQ(aes->CfbProcess(AesEncrypt, 5, &offset, iv.data(), plain.data(), out.data()), AesOk);
+        EXPECT_EQ(offset, 5);
+        ASSERT_EQ(aes->CfbProcess(AesEncrypt, 11, &offset, iv.data(), plain.data() + 5, out.data() + 5), AesOk);
+        EXPECT_EQ(offset, 0);
+        EXPECT_EQ(ToHex(out).substr(0, 32), std::string(v.cfb).substr(0, 32));
     }
 }
 

@@ -144,6 +144,11 @@ TEST(BlowfishCipher, ChainRestartsOnEveryCall)
         cipher.Encrypt(tail.data(), tail.size(), mode);
         EXPECT_EQ(std::vector<uint8_t>(halves.begin() + 16, halves.end()), tail) << mode;
     }
+    // CBC of one block is ECB of that block XOR the chaining block.
+    std::vector<uint8_t> cbc = FromHex("0011223344556677"), xored = FromHex("fecd98ab32015467");
+    cipher.Encrypt(cbc.data(), 8, BlowfishCbc);
+    cipher.Encrypt(xored.data(), 8, BlowfishEcb);
+    EXPECT_EQ(cbc, xored);
     // Unknown mode numbers mean electronic codebook.
     std::vector<uint8_t> other(plain), ecb(plain);
     cipher.Encrypt(other.data(), other.size(), 7);
@@ -167,6 +172,8 @@ TEST(BlowfishCipher, KeyLongerThan56BytesIsCut)
     std::vector<uint8_t> c(data);
     shorter.Encrypt(c.data(), c.size(), BlowfishCbc);
     EXPECT_NE(a, c);
+    // A one-byte key repeats that byte.
+    EXPECT_EQ(EcbEncrypt("5a", "0123456789abcdef"), EcbEncrypt("5a5a5a5a5a5a5a5a", "0123456789abcdef"));
 }
 
 TEST(BlowfishCipher, BadLengthsThrowAndLeaveBufferUntouched)
