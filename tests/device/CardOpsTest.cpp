@@ -1,7 +1,6 @@
 // Tester power, card-state polling, the access key and the supply checks against
 // the emulated tester board and drive, under virtual time.
 #include <algorithm>
-#include <cmath>
 
 #include "FakeTester.h"
 #include "TestEnv.h"
@@ -18,13 +17,7 @@ namespace {
 
 constexpr int kSlot = 1;
 constexpr int kTesterDrive = 3;
-
-bool Is(const emu::TraceRecord& r, std::initializer_list<int> head) {
-  int i = 0;
-  for (int b : head)
-    if (r.cdb[i++] != b) return false;
-  return true;
-}
+using Head = std::initializer_list<int>;
 
 class CardOps : public DeviceTestEnv {
  protected:
@@ -48,11 +41,11 @@ class CardOps : public DeviceTestEnv {
 
   enum Front { kTester, kBridge, kSataPort };
   // A drive in slot 1 behind a tester board (tester-direct), a bridge or on a SATA port.
-  void Build(Front front, std::uint8_t testerKind = 4, bool production = true, std::uint32_t bootMs = 1000) {
+  void Build(Front front, std::uint8_t testerKind = 4, bool production = true) {
     emu::DriveConfig cfg;
     cfg.capacitySectors = 1 << 21;
     cfg.blocksPerPlane = 64;
-    cfg.bootDelayMs = bootMs;
+    cfg.bootDelayMs = 1000;
     drive_ = std::make_shared<emu::Drive>(cfg);
     site_ = emu::Site::Create();
     emu::TesterInfo info;
@@ -74,33 +67,40 @@ class CardOps : public DeviceTestEnv {
       for (std::size_t i = 0; i < listing.size(); ++i) r.SetEntry(i, listing[i].node, listing[i].path);
     });
     const int driveNo = front == kTester ? kTesterDrive : 1;
-    if (production)
-      device_ = std::make_unique<CPortDevice>(driveNo, 1, kSlot, "D:\\Log", nullptr, nullptr);
-    else
-      device_ = std::make_unique<CPortDevice>(driveNo, 0, "", false, false);
+    device_ = production ? std::make_unique<CPortDevice>(driveNo, 1, kSlot, "D:\\Log", nullptr, nullptr)
+                         : std::make_unique<CPortDevice>(driveNo, 0, "", false, false);
     device_->m_TesterKind = testerKind;
     device_->WriteReport("START", true);
     platform::Clock().SleepMs(5000);  // past the boot of the drive
     frontEnd_->Log().Clear();
   }
 
-  std::vector<emu::TraceRecord> Sent(std::initializer_list<int> head) {
+  // The requests sent since the log was last cleared whose command bytes begin with head.
+  std::vector<emu::TraceRecord> Sent(Head head) {
     std::vector<emu::TraceRecord> out;
     for (const auto& r : frontEnd_->Log().Records())
-      if (r.ioctl != 0 && Is(r, head)) out.push_back(r);
+      if (r.ioctl != 0 && std::equal(head.begin(), head.end(), r.cdb)) out.push_back(r);
     return out;
   }
   std::vector<emu::TraceRecord> Detects() { return Sent({0x08, 0xF2, 0x50, 0x00, 0x01}); }
+  int SentByte(Head head, int byte) { return Sent(head).at(0).cdb[byte]; }
+  void Clear() { frontEnd_->Log().Clear(); }
   std::uint64_t Now() { return platform::Clock().NowMs(); }
-  std::string Report() { return ReadAll("D:\\Log\\D_Reports\\PC_1_Report.txt"); }
-  bool Reported(const std::string& part) { return Report().find(part) != std::string::npos; }
-  void SetTesterFaults(const emu::TesterFaults& f) { site_->SetTesterFaults(kSlot, f); }
+  bool Reported(const std::string& part) {
+    return ReadAll("D:\\Log\\D_Reports\\PC_1_Report.txt").find(part) != std::string::npos;
+  }
+  void Faults(const emu::TesterFaults& f) { site_->SetTesterFaults(kSlot, f); }
+  void ExpectError(const char* code, const std::string& message) {
+    EXPECT_EQ(device_->m_ErrorCode, code);
+    EXPECT_EQ(device_->m_ErrorMessage, message);
+  }
 
   platform::ScopedClock clock_{platform::MakeVirtualClock(1780000000000)};
   std::shared_ptr<emu::Drive> drive_;
   std::shared_ptr<emu::Site> site_;
   emu::FrontEnd* frontEnd_ = nullptr;
   std::unique_ptr<CPortDevice> device_;
+  std::uint8_t state_ = 0;
 };
 
 // ---- Power switching -----------------------------------------------------------
@@ -110,66 +110,47 @@ TEST_F(CardOps, PowerOnWaitsForTheCardAndPassesTheDelayParameters) {
   ASSERT_TRUE(device_->SwitchCardPower(0, true, 0, false));
   EXPECT_FALSE(site_->Card(kSlot).powered);
   EXPECT_TRUE(Detects().empty());  // power off does not poll
-  const auto off = Sent({0x08, 0xF2, 0x84, 0x00});
-  ASSERT_EQ(off.size(), 1u);
-  EXPECT_EQ(off[0].cdb[4], 60);  // production device, PowerOn_Delay_3111 = 0
-
+  EXPECT_EQ(SentByte({0x08, 0xF2, 0x84, 0x00}, 4), 60);  // production device, PowerOn_Delay_3111 = 0
   const std::uint64_t start = Now();
   ASSERT_TRUE(device_->SwitchCardPower(1, true, 0, false));
-  const std::uint64_t took = Now() - start;
-  EXPECT_GE(took, 1000u);  // the drive boots for 1 s
-  EXPECT_LE(took, 1300u);  // and is seen at the first poll after that
-  const auto on = Sent({0x08, 0xF2, 0x84, 0x01});
-  ASSERT_EQ(on.size(), 1u);
-  EXPECT_EQ(on[0].cdb[4], 60);
-  EXPECT_EQ(on[0].cdb[6], 1);  // switch-board flag of a production device
+  EXPECT_GE(Now() - start, 1000u);  // the drive boots for 1 s
+  EXPECT_LE(Now() - start, 1300u);  // and is seen at the first poll after that
+  EXPECT_EQ(SentByte({0x08, 0xF2, 0x84, 0x01}, 4), 60);
+  EXPECT_EQ(SentByte({0x08, 0xF2, 0x84, 0x01}, 6), 1);  // switch-board flag of a production device
 
   SetIni(".\\param.ini", "Options", "PowerOnDelayTime", "500");
   SetIni(".\\param.ini", "Options", "PowerOn_5V", "1");
   SetIni(".\\param.ini", "Options", "PowerOn_Delay_3111", "300");  // clamped, not wrapped
-  CPortDevice again(kTesterDrive, 1, kSlot, "D:\\Log", nullptr, nullptr);
-  frontEnd_->Log().Clear();
-  ASSERT_TRUE(again.SwitchCardPower(0, false, 0, false));
-  ASSERT_TRUE(again.SwitchCardPower(3, false, 0, false));
+  device_ = std::make_unique<CPortDevice>(kTesterDrive, 1, kSlot, "D:\\Log", nullptr, nullptr);
+  Clear();
+  ASSERT_TRUE(device_->SwitchCardPower(0, false, 0, false));
+  ASSERT_TRUE(device_->SwitchCardPower(3, false, 0, false));
   const auto sent = Sent({0x08, 0xF2, 0x84});
   ASSERT_EQ(sent.size(), 2u);
   EXPECT_EQ(sent[0].cdb[4], 255);
-  EXPECT_EQ(sent[1].cdb[3], 3);
   EXPECT_EQ(sent[1].cdb[4], 50);  // PowerOnDelayTime / 10 wins for a power-on
   EXPECT_EQ(sent[1].cdb[5], 1);   // PowerOn_5V forces the voltage selector
   EXPECT_TRUE(Reported("[ Success ] Power On test for Micron test(3V3) OK. \r\n"));
 }
 
-TEST_F(CardOps, PowerCommandFailureNamesTheMode) {
+TEST_F(CardOps, PowerOnFailures) {
   Build(kTester);
-  emu::TesterFaults f;
-  f.powerCommandFailures = 1;
-  SetTesterFaults(f);
+  Faults({.powerCommandFailures = 1});
   EXPECT_FALSE(device_->SwitchCardPower(2, true, 0, false));
-  EXPECT_EQ(device_->m_ErrorCode, "T_x06");
-  EXPECT_EQ(device_->m_ErrorMessage, "Power on Test for Micron 5V Failed");
+  ExpectError("T_x06", "Power on Test for Micron 5V Failed");
   EXPECT_TRUE(Reported("[ Fail ]  Error Message : Power on Test for Micron 5V Failed \r\n"
                        "             Error Code : 0x605 \r\n"));
-}
-
-TEST_F(CardOps, PowerOnOfAnAbsentCardSaysWhatTheTesterSees) {
-  Build(kTester);
   device_->SwitchCardPower(0, false, 0, false);
-  emu::TesterFaults f;
-  f.cardAbsent = true;
-  SetTesterFaults(f);
+  Faults({.cardAbsent = true});
   EXPECT_FALSE(device_->SwitchCardPower(1, false, 0, false));
-  EXPECT_EQ(device_->m_ErrorCode, "I_x24");
-  EXPECT_EQ(device_->m_ErrorMessage, "Power On fail , Card State Is 0x00(Not detected Device)");
+  ExpectError("I_x24", "Power On fail , Card State Is 0x00(Not detected Device)");
 }
 
 // ---- Card reset and tester reset ----------------------------------------------------
 
 TEST_F(CardOps, PowerResetCardRetriesThenPolls) {
   Build(kTester);
-  emu::TesterFaults f;
-  f.powerCommandFailures = 2;
-  SetTesterFaults(f);
+  Faults({.powerCommandFailures = 2});
   const std::uint64_t start = Now();
   ASSERT_TRUE(device_->PowerResetCard(true));
   const auto resets = Sent({0x08, 0xF2, 0x85});
@@ -177,68 +158,53 @@ TEST_F(CardOps, PowerResetCardRetriesThenPolls) {
   EXPECT_EQ(resets[2].timeMs - start, 2000u);  // 1000 ms after each failure
   EXPECT_EQ(resets[2].cdb[3], 35);             // production, PowerOn_Delay_3111 = 0
   EXPECT_EQ(resets[2].cdb[8], 1);              // production flag
-  const auto polls = Detects();
-  ASSERT_FALSE(polls.empty());
-  EXPECT_EQ(polls[0].timeMs - resets[2].timeMs, 1300u);  // 1000 ms, then the poll's 300 ms
+  EXPECT_EQ(Detects().at(0).timeMs - resets[2].timeMs, 1300u);  // 1000 ms, then the poll's 300 ms
+
+  Faults({.powerCommandFailures = 3});
+  EXPECT_FALSE(device_->PowerResetCard(false));
+  ExpectError("T_x02", "Issue Power Reset Card Command Failed");
+  EXPECT_FALSE(Reported("[ Fail ]"));  // not asked to report
 }
 
 TEST_F(CardOps, PowerResetCardOfAToolDeviceUsesTheTesterKind) {
   Build(kTester, 4, false);
   ASSERT_TRUE(device_->PowerResetCard(false));
-  EXPECT_EQ(Sent({0x08, 0xF2, 0x85}).at(0).cdb[3], 96);
-  EXPECT_EQ(Sent({0x08, 0xF2, 0x85}).at(0).cdb[8], 0);
+  EXPECT_EQ(SentByte({0x08, 0xF2, 0x85}, 3), 96);
+  EXPECT_EQ(SentByte({0x08, 0xF2, 0x85}, 8), 0);
   device_->m_TesterKind = 1;
-  frontEnd_->Log().Clear();
+  Clear();
   ASSERT_TRUE(device_->PowerResetCard(false));
-  EXPECT_EQ(Sent({0x08, 0xF2, 0x85}).at(0).cdb[3], 32);
-}
-
-TEST_F(CardOps, PowerResetCardGivesUpAfterThreeTries) {
-  Build(kTester);
-  emu::TesterFaults f;
-  f.powerCommandFailures = 3;
-  SetTesterFaults(f);
-  EXPECT_FALSE(device_->PowerResetCard(false));
-  EXPECT_EQ(device_->m_ErrorCode, "T_x02");
-  EXPECT_EQ(device_->m_ErrorMessage, "Issue Power Reset Card Command Failed");
-  EXPECT_FALSE(Reported("[ Fail ]"));  // not asked to report
+  EXPECT_EQ(SentByte({0x08, 0xF2, 0x85}, 3), 32);
 }
 
 TEST_F(CardOps, ResetCardAndTesterRunsItsSequence) {
   Build(kTester, 3);
   EXPECT_FALSE(device_->ResetCardAndTester(true, 0, true));
-  EXPECT_EQ(device_->m_ErrorCode, "P_x15");
-  EXPECT_EQ(device_->m_ErrorMessage, "DevSLP control only support by SATAIII tester !!!");
-
+  ExpectError("P_x15", "DevSLP control only support by SATAIII tester !!!");
   device_->m_TesterKind = 4;
-  frontEnd_->Log().Clear();
+  Clear();
   ASSERT_TRUE(device_->ResetCardAndTester(true, 0, true));
-  std::vector<int> order;
-  for (const auto& r : frontEnd_->Log().Records())
-    if (r.ioctl != 0 && r.cdb[0] == 0x08 && r.cdb[1] == 0xF2 && r.cdb[2] != 0x50) order.push_back(r.cdb[2]);
-    else if (r.ioctl != 0 && Is(r, {0x08, 0xF2, 0x50, 0x05})) order.push_back(0x05);
+  std::vector<int> order;  // device sleep off, card reset, tester reset, device sleep off
+  for (const auto& r : Sent({0x08, 0xF2}))
+    if (r.cdb[2] != 0x50 || r.cdb[3] == 0x05) order.push_back(r.cdb[2] == 0x50 ? 0x05 : r.cdb[2]);
   EXPECT_EQ(order, (std::vector<int>{0x05, 0x85, 0x90, 0x05}));
-  EXPECT_EQ(Sent({0x08, 0xF2, 0x90}).at(0).cdb[5], 48);
-  EXPECT_EQ(Sent({0x08, 0xF2, 0x05}).size(), 0u);
+  EXPECT_EQ(SentByte({0x08, 0xF2, 0x85}, 3), 35);
+  EXPECT_EQ(SentByte({0x08, 0xF2, 0x90}, 5), 48);
 
-  emu::TesterFaults f;
-  f.powerCommandFailures = 7;  // 3 card resets refused
-  SetTesterFaults(f);
+  Faults({.powerCommandFailures = 3});
   EXPECT_FALSE(device_->ResetCardAndTester(false, 0, false));
-  EXPECT_EQ(device_->m_ErrorMessage, "Issue Power Reset Card Command Fail");
+  ExpectError("T_x02", "Issue Power Reset Card Command Fail");
 }
 
 TEST_F(CardOps, PowerResetTesterRetriesFourTimes) {
   Build(kTester);
-  emu::TesterFaults f;
-  f.powerCommandFailures = 4;
-  SetTesterFaults(f);
+  Faults({.powerCommandFailures = 4});
   const std::uint64_t start = Now();
   EXPECT_FALSE(device_->PowerResetTester(false, false));
-  EXPECT_EQ(device_->m_ErrorCode, "T_x03");
+  ExpectError("T_x03", "Issue Power Reset Tester Command Fail");
   EXPECT_EQ(Sent({0x08, 0xF2, 0x90}).size(), 4u);
   EXPECT_EQ(Now() - start, 3000u);
-  EXPECT_EQ(Sent({0x08, 0xF2, 0x90}).at(0).cdb[5], 32);
+  EXPECT_EQ(SentByte({0x08, 0xF2, 0x90}, 5), 32);
   ASSERT_TRUE(device_->PowerResetTester(false, true));
 }
 
@@ -247,60 +213,50 @@ TEST_F(CardOps, PowerResetTesterRetriesFourTimes) {
 TEST_F(CardOps, BusyCardTimesOutAfterPollingEvery300Ms) {
   Build(kTester);
   drive_->Faults().SetNeverReady(true);
-  std::uint8_t state = 0;
-  EXPECT_EQ(device_->WaitCardReady(state, 10.0), 2);
-  EXPECT_EQ(state, 0x80);
+  EXPECT_EQ(device_->WaitCardReady(state_, 10.0), 2);
+  EXPECT_EQ(state_, 0x80);
   const auto polls = Detects();
   EXPECT_EQ(polls.size(), 34u);
   for (std::size_t i = 1; i < polls.size(); ++i) EXPECT_EQ(polls[i].timeMs - polls[i - 1].timeMs, 300u);
   EXPECT_GT(device_->m_ElapsedSec, 10.0);
 
   EXPECT_FALSE(device_->PollDeviceStatus(5));
-  EXPECT_EQ(device_->m_ErrorCode, "I_x87");
-  EXPECT_EQ(device_->m_ErrorMessage, "Polling Device Status Timeout, Status=0x80");
-  EXPECT_TRUE(Reported("Error Code : " + FormatErrorCodeText("I_x87")));  // PollDeviceStatus always reports
+  ExpectError("I_x87", "Polling Device Status Timeout, Status=0x80");
+  EXPECT_TRUE(Reported("Error Code : " + FormatErrorCodeText("I_x87")));  // always reported
 }
 
-TEST_F(CardOps, NoAnswerGetsOnePowerResetInTesterDirectMode) {
+TEST_F(CardOps, OneRecoveryPerWaitInTesterDirectMode) {
   Build(kTester);
   drive_->Faults().NoAnswer(1, 0xFF);
-  std::uint8_t state = 0;
-  EXPECT_EQ(device_->WaitCardReady(state, 60.0), 1);
-  const auto resets = Sent({0x08, 0xF2, 0x85});
-  ASSERT_EQ(resets.size(), 1u);
-  EXPECT_EQ(resets[0].cdb[3], 35);
-  EXPECT_EQ(resets[0].cdb[6], 0);  // switch-board flag 0 in the recovery reset
+  EXPECT_EQ(device_->WaitCardReady(state_, 60.0), 1);
+  EXPECT_EQ(Sent({0x08, 0xF2, 0x85}).size(), 1u);
+  EXPECT_EQ(SentByte({0x08, 0xF2, 0x85}, 3), 35);
+  EXPECT_EQ(SentByte({0x08, 0xF2, 0x85}, 6), 0);  // switch-board flag 0 in the recovery reset
 
-  frontEnd_->Log().Clear();
+  Clear();
   drive_->Faults().NoAnswer(2, 0x00);
-  EXPECT_EQ(device_->WaitCardReady(state, 60.0), 0);
+  EXPECT_EQ(device_->WaitCardReady(state_, 60.0), 0);
   EXPECT_EQ(Sent({0x08, 0xF2, 0x85}).size(), 1u);
   const auto polls = Detects();
   ASSERT_EQ(polls.size(), 2u);
   EXPECT_EQ(polls[1].timeMs - polls[0].timeMs, 2300u);  // 2 s after the reset, then the poll
-}
 
-TEST_F(CardOps, ErrorStateGetsOneAccessKey) {
-  Build(kTester);
+  Clear();
   drive_->Faults().ErrorStateOnce();
-  std::uint8_t state = 0;
-  EXPECT_EQ(device_->WaitCardReady(state, 10.0), 1);
+  EXPECT_EQ(device_->WaitCardReady(state_, 10.0), 1);
   EXPECT_EQ(Sent({0x08, 0xF2, 0x71, 0x00, kx::kApKeySignature[5]}).size(), 1u);
 }
 
 TEST_F(CardOps, BridgeModeTakesErrorStateAsReadyAndSendsNoRecovery) {
   Build(kBridge);
   drive_->Faults().ErrorStateOnce();
-  std::uint8_t state = 0;
-  EXPECT_EQ(device_->WaitCardReady(state, 10.0), 1);
-  EXPECT_EQ(state, 0x51);
-
-  frontEnd_->Log().Clear();
+  EXPECT_EQ(device_->WaitCardReady(state_, 10.0), 1);
+  EXPECT_EQ(state_, 0x51);
+  Clear();
   drive_->Faults().NoAnswer(2, 0x00);
-  EXPECT_EQ(device_->WaitCardReady(state, 10.0), 0);
+  EXPECT_EQ(device_->WaitCardReady(state_, 10.0), 0);
   for (const auto& r : frontEnd_->Log().Records()) EXPECT_NE(r.cdb[2], 0x85);
-  const std::size_t requests = frontEnd_->Log().Records().size();
-  EXPECT_LE(requests, 4u);  // two card reads (each an open and a request), nothing else
+  EXPECT_LE(frontEnd_->Log().Records().size(), 4u);  // two card reads (each an open and a request)
 }
 
 TEST_F(CardOps, AccessKeyRefusedThreeTimes) {
@@ -309,8 +265,7 @@ TEST_F(CardOps, AccessKeyRefusedThreeTimes) {
   const std::uint64_t start = Now();
   EXPECT_FALSE(device_->SetApKeyWithRetry(true, 300));
   EXPECT_EQ(Now() - start, 900u);
-  EXPECT_EQ(device_->m_ErrorCode, "I_x01");
-  EXPECT_EQ(device_->m_ErrorMessage, "Issue Set AP key command Fail.");
+  ExpectError("I_x01", "Issue Set AP key command Fail.");
   EXPECT_TRUE(Reported("   Set AP Key retry = 0 \r\n   Set AP Key retry = 1 \r\n   Set AP Key retry = 2 \r\n"));
   EXPECT_FALSE(Reported("[ Fail ]"));
 
@@ -318,37 +273,27 @@ TEST_F(CardOps, AccessKeyRefusedThreeTimes) {
   device_->m_ErrorCode.clear();
   EXPECT_TRUE(device_->SetApKeyWithRetry(true, 300));  // second try accepted
   EXPECT_TRUE(device_->m_ErrorCode.empty());
-
   drive_->Faults().SetAccessKeyNotEnabled(true);
   EXPECT_TRUE(device_->SetApKeyWithRetry(false, 300));
   EXPECT_FALSE(device_->SetApKeyWithRetry(true, 300));
-  EXPECT_EQ(device_->m_ErrorCode, "I_x02");
-  EXPECT_EQ(device_->m_ErrorMessage, "AP-key NOT Enable by Device.");
+  ExpectError("I_x02", "AP-key NOT Enable by Device.");
 }
 
 TEST_F(CardOps, DetectCardReadsPresenceAbsenceAndTimeOut) {
   Build(kTester);
   EXPECT_EQ(device_->DetectCard(10), 1);
   EXPECT_EQ(Detects().size(), 1u);
-
-  emu::TesterFaults f;
-  f.cardAbsent = true;
-  SetTesterFaults(f);
-  frontEnd_->Log().Clear();
+  Faults({.cardAbsent = true});
+  Clear();
   const std::uint64_t start = Now();
   EXPECT_EQ(device_->DetectCard(3), 4);
   EXPECT_EQ(Detects().size(), 3u);
   EXPECT_EQ(Now() - start, 1200u);
-
-  f.cardAbsent = false;
-  f.detectTimesOut = true;
-  SetTesterFaults(f);
+  Faults({.detectTimesOut = true});
   EXPECT_EQ(device_->DetectCard(2), 5);
-
-  frontEnd_->Log().Clear();
+  Clear();
   EXPECT_EQ(device_->DetectCard(0), 0);
-  EXPECT_EQ(device_->m_ErrorCode, "T_x07");
-  EXPECT_EQ(device_->m_ErrorMessage, "UnKnown Card Detect State");
+  ExpectError("T_x07", "UnKnown Card Detect State");
   EXPECT_TRUE(Detects().empty());
 }
 
@@ -362,64 +307,48 @@ TEST_F(CardOps, CardStateDecodesStateAndStatusWord) {
   tester->cardReply[11] = 0x12;
   tester->cardReply[13] = 0x50;
   CPortDevice d(9, 1, kSlot, "D:\\Log", nullptr, nullptr);
-  std::uint8_t state = 0;
   std::uint32_t status = 0;
-  ASSERT_TRUE(d.GetCardState(state, status, true));
-  EXPECT_EQ(state, 0x50);
+  ASSERT_TRUE(d.GetCardState(state_, status, true));
+  EXPECT_EQ(state_, 0x50);
   EXPECT_EQ(status, 0x1234u);
-  EXPECT_EQ(d.m_CardReply[11], 0x12);
-
   d.m_ErrorCode = "keep";
-  d.m_ErrorMessage = "keep";
   tester->failNext = 1;
-  EXPECT_FALSE(d.GetCardState(state, status, false));
+  EXPECT_FALSE(d.GetCardState(state_, status, false));
   EXPECT_EQ(d.m_ErrorCode, "keep");
   tester->failNext = 1;
-  EXPECT_FALSE(d.GetCardState(state, status, true));
-  EXPECT_EQ(d.m_ErrorCode, "T_x07");
-  EXPECT_EQ(d.m_ErrorMessage, "Issue Card Detect command Fail");
+  EXPECT_FALSE(d.GetCardState(state_, status, true));
+  EXPECT_EQ(d.m_ErrorCode + d.m_ErrorMessage, "T_x07Issue Card Detect command Fail");
   platform::UnregisterDeviceBackend(tester);
 }
 
 TEST_F(CardOps, SataPortStateComesFromTheVendorModeEntry) {
   Build(kSataPort);
-  std::uint8_t state = 0;
   std::uint32_t status = 0x9999;
-  // Without working ATA pass-through the cleared reply reads as ready.
-  ASSERT_TRUE(device_->GetCardState(state, status, true));
-  EXPECT_EQ(state, 0x50);
+  ASSERT_TRUE(device_->GetCardState(state_, status, true));
+  EXPECT_EQ(state_, 0x50);  // without working ATA pass-through the cleared reply reads as ready
   EXPECT_EQ(status, 0u);
-  // With it, the status register the entry command returned.
   kx::SetAtaPassThroughOk(1, true);
-  state = 0;
+  state_ = 0;
   status = 0x9999;
-  ASSERT_TRUE(device_->GetCardState(state, status, true));
-  EXPECT_EQ(state, device_->m_Command->m_RetTaskFile[6]);
-  EXPECT_EQ(state, 0x50);
+  ASSERT_TRUE(device_->GetCardState(state_, status, true));
+  EXPECT_EQ(state_, device_->m_Command->m_RetTaskFile[6]);  // the status register the entry returned
+  EXPECT_EQ(state_, 0x50);
   EXPECT_EQ(status, 0x9999u);  // not written on that path
-  kx::ClearAtaPassThroughOk();
 }
 
 // ---- Supply and current -----------------------------------------------------------
 
 TEST_F(CardOps, ShortTestNeedsTheShortInBothTests) {
   Build(kTester);
-  emu::TesterFaults f;
-  f.short5V = emu::ShortFault::FirstTest;
-  SetTesterFaults(f);
+  Faults({.short5V = emu::ShortFault::FirstTest});
   EXPECT_TRUE(device_->CheckPowerGroundShort());
   EXPECT_EQ(Sent({0x08, 0xF2, 0x99}).size(), 2u);
-
-  f.short5V = emu::ShortFault::BothTests;
-  f.short33V = emu::ShortFault::BothTests;
-  SetTesterFaults(f);
+  Faults({.short5V = emu::ShortFault::BothTests, .short33V = emu::ShortFault::BothTests});
   EXPECT_FALSE(device_->CheckPowerGroundShort());
-  EXPECT_EQ(device_->m_ErrorCode, "M_x01");
-  EXPECT_EQ(device_->m_ErrorMessage, "Detect Card have Power-Ground Short on 5V & 3.3V.");
-  f.short5V = emu::ShortFault::None;
-  SetTesterFaults(f);
+  ExpectError("M_x01", "Detect Card have Power-Ground Short on 5V & 3.3V.");
+  Faults({.short33V = emu::ShortFault::BothTests});
   EXPECT_FALSE(device_->CheckPowerGroundShort());
-  EXPECT_EQ(device_->m_ErrorMessage, "Detect Card have Power-Ground Short on 3.3V");
+  ExpectError("M_x01", "Detect Card have Power-Ground Short on 3.3V");
   EXPECT_FALSE(Reported("[ Fail ]"));
 }
 
@@ -431,12 +360,9 @@ TEST_F(CardOps, ShortTestSkippedStillAdjustsA33VTester) {
   EXPECT_TRUE(Sent({0x08, 0xF2, 0x99}).empty());
   EXPECT_EQ(site_->Card(kSlot).voltageLevel, 3);
   EXPECT_GE(Now() - start, 1000u);
-
-  emu::TesterFaults f;
-  f.adjustVoltageReply = 1;
-  SetTesterFaults(f);
+  Faults({.adjustVoltageReply = 1});
   EXPECT_FALSE(device_->CheckPowerGroundShort());
-  EXPECT_EQ(device_->m_ErrorCode, "T_x05");
+  ExpectError("T_x05", "Issue Adjust Card Voltage command Fail");
 }
 
 TEST_F(CardOps, CurrentReadingsAreConvertedAndCalibrated) {
@@ -447,7 +373,6 @@ TEST_F(CardOps, CurrentReadingsAreConvertedAndCalibrated) {
   ASSERT_TRUE(device_->ReadCardCurrent(mA));
   EXPECT_NEAR(mA, 19.075, 1e-9);  // R = 200 for a kind-1 tester
   EXPECT_EQ(Sent({0x08, 0xF2, 0x50, 0x20}).size(), 10u);
-
   frontEnd_->Info().kind = 4;  // R = 100
   frontEnd_->Info().calibrated = true;
   frontEnd_->Info().calibration = 100;
@@ -461,20 +386,15 @@ TEST_F(CardOps, CurrentReadingsAreConvertedAndCalibrated) {
 
 TEST_F(CardOps, InvalidCurrentFailsBothReadsButOnlyTheCardReadReports) {
   Build(kTester);
-  emu::TesterFaults f;
-  f.currentInvalid = true;
-  SetTesterFaults(f);
+  Faults({.currentInvalid = true});
   double mA = 7.0;
   EXPECT_FALSE(device_->ReadMaxCurrent(mA));
-  EXPECT_EQ(device_->m_ErrorCode, "T_x15");
-  EXPECT_EQ(device_->m_ErrorMessage, "Don't Get correct Current value from A/D circuit.");
+  ExpectError("T_x15", "Don't Get correct Current value from A/D circuit.");
   EXPECT_FALSE(Reported("[ Fail ]"));
   EXPECT_FALSE(device_->ReadCardCurrent(mA));
-  EXPECT_EQ(device_->m_ErrorCode, "T_I11");
-  EXPECT_EQ(device_->m_ErrorMessage, "un-correct Current value (0xFF)");
+  ExpectError("T_I11", "un-correct Current value (0xFF)");
   EXPECT_TRUE(Reported("[ Fail ]  Error Message : un-correct Current value (0xFF) \r\n"));
   EXPECT_EQ(mA, 7.0);  // written only on success
-
   EXPECT_TRUE(device_->ClearCurrentBuffer());
   EXPECT_EQ(Sent({0x08, 0xF2, 0x50, 0x24, 0x01}).size(), 1u);
 }
