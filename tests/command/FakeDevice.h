@@ -1,12 +1,13 @@
 // A recording device back end for the command layer's tests: it claims every
-// physical-drive, fake listing and volume path, records every open and request
-// (with copies of the request blocks and of out-data) and answers by a script.
+// "\\.\" path and the fake listing paths "\\?\fake#N", records every open and
+// request (with copies of the request blocks and of out-data) and answers by a
+// script. Used from the test thread only.
 #pragma once
 #include <cstring>
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -17,184 +18,161 @@
 
 namespace kxtest {
 
+using B = std::vector<std::uint8_t>;
+inline B V(const std::uint8_t* p, std::size_t n) { return B(p, p + n); }
+// Bytes padded with zeros to 16.
+inline B Bytes(std::initializer_list<int> v) {
+  B r;
+  for (int b : v) r.push_back(static_cast<std::uint8_t>(b));
+  r.resize(16, 0);
+  return r;
+}
+
 struct Call {
   std::string path;
   win::DWORD code = 0;
   win::SCSI_PASS_THROUGH_DIRECT sptd{};  // IOCTL_SCSI_PASS_THROUGH_DIRECT
   win::SCSI_PASS_THROUGH spt{};          // IOCTL_SCSI_PASS_THROUGH
   win::ATA_PASS_THROUGH_DIRECT apt{};    // IOCTL_ATA_PASS_THROUGH_DIRECT
-  std::vector<std::uint8_t> dataOut;     // out-data as the device saw it
-  std::vector<std::uint8_t> Cdb() const {
-    const auto* c = code == win::IOCTL_SCSI_PASS_THROUGH ? spt.Cdb : sptd.Cdb;
-    return std::vector<std::uint8_t>(c, c + 16);
-  }
+  B dataOut;                             // out-data as the device saw it
+  B Cdb() const { return V(code == win::IOCTL_SCSI_PASS_THROUGH ? spt.Cdb : sptd.Cdb, 16); }
+  B Cur() const { return V(apt.CurrentTaskFile, 8); }
   bool IsScsi() const { return code == win::IOCTL_SCSI_PASS_THROUGH_DIRECT; }
   bool IsAta() const { return code == win::IOCTL_ATA_PASS_THROUGH_DIRECT; }
 };
 
-class FakeBackend;
-
-class FakeHandle : public platform::IDeviceHandle {
- public:
-  FakeHandle(FakeBackend& owner, std::string path) : owner_(owner), path_(std::move(path)) {}
-  ~FakeHandle() override;
-  win::DWORD IoControl(win::DWORD code, void* in, win::DWORD inSize, void* out, win::DWORD outSize,
-                       win::DWORD* returned) override;
-
- private:
-  FakeBackend& owner_;
-  std::string path_;
-};
-
-// Answers requests; the default fills data-in with 0xA5 and reports success
-// (SCSI status 0, ATA status 50h). A script returns an OS error (0 for success)
-// and may change the reply.
+// Returns the OS error of a request (0 for success) and may change the reply.
+// Without a script data-in is filled with 0xA5 and the ATA status is 50h.
 using Script = std::function<win::DWORD(const Call&, void* reply)>;
+inline Script Fail(win::DWORD error) {
+  return [error](const Call&, void*) { return error; };
+}
+// Fails the first `n` requests with `error`, then succeeds.
+inline Script FailFirst(int n, win::DWORD error) {
+  return [n, error](const Call&, void*) mutable { return n-- > 0 ? error : win::DWORD{0}; };
+}
 
-class FakeBackend : public platform::IDeviceBackend, public std::enable_shared_from_this<FakeBackend> {
+class FakeBackend : public platform::IDeviceBackend {
  public:
   bool Claims(const std::string& path) const override {
     return path.rfind("\\\\.\\", 0) == 0 || path.rfind("\\\\?\\fake#", 0) == 0;
   }
   win::DWORD Open(const std::string& path, win::DWORD, win::DWORD,
-                  std::shared_ptr<platform::IDeviceHandle>& handle) override {
-    std::lock_guard lock(mutex);
-    opens.push_back(path);
-    if (openFailures > 0) {
-      --openFailures;
-      return win::ERROR_FILE_NOT_FOUND;
-    }
-    if (missing.count(path)) return win::ERROR_FILE_NOT_FOUND;
-    handle = std::make_shared<FakeHandle>(*this, path);
-    ++openHandles;
-    return 0;
-  }
+                  std::shared_ptr<platform::IDeviceHandle>& handle) override;
   win::DWORD LogicalDrives() const override { return logicalDrives; }
-  win::UINT DriveType(char letter) const override {
-    auto it = driveTypes.find(letter);
-    return it == driveTypes.end() ? win::DRIVE_FIXED : it->second;
-  }
-
-  // Requests other than dismounts, in order.
+  win::UINT DriveType(char letter) const override { return cdroms.count(letter) ? win::DRIVE_CDROM : win::DRIVE_FIXED; }
+  // Requests other than the dismounts that close every command.
   std::vector<Call> Requests() const {
-    std::lock_guard lock(mutex);
     std::vector<Call> r;
     for (const auto& c : calls) {
       if (c.code != win::FSCTL_DISMOUNT_VOLUME) r.push_back(c);
     }
     return r;
   }
-  int CountCode(win::DWORD code) const {
-    std::lock_guard lock(mutex);
+  int Count(win::DWORD code) const {
     int n = 0;
     for (const auto& c : calls) n += c.code == code;
     return n;
   }
 
-  mutable std::mutex mutex;
   std::vector<std::string> opens;
   std::vector<Call> calls;
   int openFailures = 0;
-  std::map<std::string, int> missing;
+  std::set<std::string> missing;
   int openHandles = 0;
   int closes = 0;
   Script script;
   win::DWORD logicalDrives = 0;
-  std::map<char, win::UINT> driveTypes;
-  std::map<std::string, int> deviceNumbers;  // path -> IOCTL_STORAGE_GET_DEVICE_NUMBER answer
-  std::map<std::string, win::DWORD> refuse;  // "path#code" -> error for volume controls
+  std::set<char> cdroms;
+  std::map<std::string, int> deviceNumbers;  // IOCTL_STORAGE_GET_DEVICE_NUMBER answers
 };
 
-inline FakeHandle::~FakeHandle() {
-  std::lock_guard lock(owner_.mutex);
-  ++owner_.closes;
-  --owner_.openHandles;
-}
-
-inline win::DWORD FakeHandle::IoControl(win::DWORD code, void* in, win::DWORD, void* out, win::DWORD,
-                                        win::DWORD* returned) {
-  Call c;
-  c.path = path_;
-  c.code = code;
-  void* data = nullptr;
-  std::uint32_t length = 0;
-  bool dataIn = false;
-  if (code == win::IOCTL_SCSI_PASS_THROUGH_DIRECT) {
-    auto* b = static_cast<win::ScsiPassThroughDirectBlock*>(in);
-    c.sptd = b->Sptd;
-    data = b->Sptd.DataBuffer;
-    length = b->Sptd.DataTransferLength;
-    dataIn = b->Sptd.DataIn == win::SCSI_IOCTL_DATA_IN;
-  } else if (code == win::IOCTL_SCSI_PASS_THROUGH) {
-    auto* b = static_cast<win::ScsiPassThroughBlock*>(in);
-    c.spt = b->Spt;
-    data = b->Data;
-    length = b->Spt.DataTransferLength;
-    dataIn = b->Spt.DataIn == win::SCSI_IOCTL_DATA_IN;
-  } else if (code == win::IOCTL_ATA_PASS_THROUGH_DIRECT) {
-    auto* b = static_cast<win::ATA_PASS_THROUGH_DIRECT*>(in);
-    c.apt = *b;
-    data = b->DataBuffer;
-    length = b->DataTransferLength;
-    dataIn = (b->AtaFlags & win::ATA_FLAGS_DATA_IN) != 0;
+class FakeHandle : public platform::IDeviceHandle {
+ public:
+  FakeHandle(FakeBackend& owner, std::string path) : owner_(owner), path_(std::move(path)) { ++owner_.openHandles; }
+  ~FakeHandle() override {
+    ++owner_.closes;
+    --owner_.openHandles;
   }
-  if (data && length && !dataIn) {
-    const auto* p = static_cast<const std::uint8_t*>(data);
-    c.dataOut.assign(p, p + length);
-  }
-  Script script;
-  {
-    std::lock_guard lock(owner_.mutex);
+  win::DWORD IoControl(win::DWORD code, void* in, win::DWORD, void* out, win::DWORD, win::DWORD*) override {
+    Call c;
+    c.path = path_;
+    c.code = code;
+    void* data = nullptr;
+    std::uint32_t length = 0;
+    bool dataIn = false;
+    if (code == win::IOCTL_SCSI_PASS_THROUGH_DIRECT) {
+      c.sptd = static_cast<win::ScsiPassThroughDirectBlock*>(in)->Sptd;
+      data = c.sptd.DataBuffer;
+      length = c.sptd.DataTransferLength;
+      dataIn = c.sptd.DataIn == win::SCSI_IOCTL_DATA_IN;
+    } else if (code == win::IOCTL_SCSI_PASS_THROUGH) {
+      auto* b = static_cast<win::ScsiPassThroughBlock*>(in);
+      c.spt = b->Spt;
+      data = b->Data;
+      length = c.spt.DataTransferLength;
+      dataIn = true;
+    } else if (code == win::IOCTL_ATA_PASS_THROUGH_DIRECT) {
+      c.apt = *static_cast<win::ATA_PASS_THROUGH_DIRECT*>(in);
+      data = c.apt.DataBuffer;
+      length = c.apt.DataTransferLength;
+      dataIn = (c.apt.AtaFlags & win::ATA_FLAGS_DATA_IN) != 0;
+      static_cast<win::ATA_PASS_THROUGH_DIRECT*>(out)->CurrentTaskFile[6] = 0x50;
+    }
+    if (data && length && !dataIn) c.dataOut = V(static_cast<std::uint8_t*>(data), length);
     owner_.calls.push_back(c);
-    script = owner_.script;
+    if (code == win::FSCTL_DISMOUNT_VOLUME) return 0;
+    B original;  // a failed request moves no data
+    if (data && length && dataIn) {
+      original = V(static_cast<std::uint8_t*>(data), length);
+      std::memset(data, 0xA5, length);
+    }
+    if (code == win::IOCTL_STORAGE_GET_DEVICE_NUMBER) {
+      auto it = owner_.deviceNumbers.find(path_);
+      if (it == owner_.deviceNumbers.end()) return win::ERROR_INVALID_FUNCTION;
+      static_cast<win::STORAGE_DEVICE_NUMBER*>(out)->DeviceNumber = static_cast<win::DWORD>(it->second);
+    }
+    const win::DWORD result = owner_.script ? owner_.script(c, out) : 0;
+    if (result != 0 && !original.empty()) std::memcpy(data, original.data(), original.size());
+    return result;
   }
-  if (code == win::IOCTL_ATA_PASS_THROUGH_DIRECT) static_cast<win::ATA_PASS_THROUGH_DIRECT*>(out)->CurrentTaskFile[6] = 0x50;
-  // A failed request moves no data: keep what was there to restore it.
-  std::vector<std::uint8_t> original;
-  if (data && length && dataIn) {
-    original.assign(static_cast<std::uint8_t*>(data), static_cast<std::uint8_t*>(data) + length);
-    std::memset(data, 0xA5, length);
+
+ private:
+  FakeBackend& owner_;
+  std::string path_;
+};
+
+inline win::DWORD FakeBackend::Open(const std::string& path, win::DWORD, win::DWORD,
+                                    std::shared_ptr<platform::IDeviceHandle>& handle) {
+  opens.push_back(path);
+  if (openFailures > 0 || missing.count(path)) {
+    openFailures -= openFailures > 0;
+    return win::ERROR_FILE_NOT_FOUND;
   }
-  if (code == win::IOCTL_STORAGE_GET_DEVICE_NUMBER) {
-    std::lock_guard lock(owner_.mutex);
-    auto it = owner_.deviceNumbers.find(path_);
-    if (it == owner_.deviceNumbers.end()) return win::ERROR_INVALID_FUNCTION;
-    auto* n = static_cast<win::STORAGE_DEVICE_NUMBER*>(out);
-    n->DeviceNumber = static_cast<win::DWORD>(it->second);
-    if (returned) *returned = sizeof *n;
-  }
-  if (code == win::FSCTL_LOCK_VOLUME || code == win::FSCTL_UNLOCK_VOLUME || code == win::FSCTL_DISMOUNT_VOLUME ||
-      code == win::IOCTL_DISK_DELETE_DRIVE_LAYOUT || code == win::IOCTL_DISK_GET_DRIVE_GEOMETRY_EX) {
-    std::lock_guard lock(owner_.mutex);
-    auto it = owner_.refuse.find(path_ + "#" + std::to_string(code));
-    if (it != owner_.refuse.end()) return it->second;
-  }
-  if (code == win::FSCTL_DISMOUNT_VOLUME) return 0;  // accepted and ignored on every handle
-  const win::DWORD result = script ? script(c, out) : 0;
-  if (result != 0 && !original.empty()) std::memcpy(data, original.data(), original.size());
-  return result;
+  handle = std::make_shared<FakeHandle>(*this, path);
+  return 0;
 }
 
-// Installs a fresh fake back end, a virtual clock and default mode settings.
+// Installs a fresh fake back end, a virtual clock, bridge mode and a listing of
+// three entries; restores the defaults afterwards.
 class Fixture {
  public:
   Fixture() : clock_(platform::MakeVirtualClock(1)) {
     platform::ClearDeviceBackends();
-    backend = std::make_shared<FakeBackend>();
     platform::RegisterDeviceBackend(backend);
-    g_KX_U2A = 1;
-    g_SataPortMode = 0;
-    kx::ClearAtaPassThroughOk();
-    g_SettingIniPath.clear();
+    Reset();
     SetListing(3);
   }
   ~Fixture() {
     platform::ClearDeviceBackends();
+    Reset();
+    SetListing(0);
+  }
+  static void Reset() {
     g_KX_U2A = 1;
     g_SataPortMode = 0;
     kx::ClearAtaPassThroughOk();
     g_SettingIniPath.clear();
-    SetListing(0);
   }
   // Entries "\\?\fake#1" .. "\\?\fake#n".
   static void SetListing(std::uint32_t n) {
@@ -207,18 +185,12 @@ class Fixture {
     });
   }
   std::uint64_t NowMs() { return platform::Clock().NowMs(); }
+  Call LastRequest() const { return backend->Requests().back(); }
 
-  std::shared_ptr<FakeBackend> backend;
+  std::shared_ptr<FakeBackend> backend = std::make_shared<FakeBackend>();
 
  private:
   platform::ScopedClock clock_;
 };
-
-inline std::vector<std::uint8_t> Bytes(std::initializer_list<int> v) {
-  std::vector<std::uint8_t> r;
-  for (int b : v) r.push_back(static_cast<std::uint8_t>(b));
-  r.resize(16, 0);
-  return r;
-}
 
 }  // namespace kxtest

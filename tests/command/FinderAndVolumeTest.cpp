@@ -1,13 +1,13 @@
 // The tester-board finder's matching rules and the volume utilities' handle
 // lifecycle.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <map>
 
 #include "command/TesterScanner.h"
 #include "command/VolumeUtils.h"
-#include "platform/Paths.h"
 #include "platform/Profile.h"
 #include "tests/command/FakeDevice.h"
 
@@ -16,8 +16,7 @@ using kxtest::Call;
 namespace {
 
 struct FakeTester {
-  std::string product = "SATA TESTER-S";
-  std::string tag = "TAVLIN";
+  std::string product = "SATA TESTER-S", tag = "TAVLIN";
   std::uint16_t id1 = 0x0D7D, id2 = 0x144F;
   char high = '0', low = '1';
 };
@@ -30,23 +29,19 @@ class FinderTest : public ::testing::Test, public kxtest::Fixture {
     old_ = std::filesystem::current_path();
     std::filesystem::current_path(dir_);
     backend->script = [this](const Call& c, void* out) -> win::DWORD {
-      if (c.code != win::IOCTL_SCSI_PASS_THROUGH) return win::ERROR_INVALID_FUNCTION;
-      const int drive = std::atoi(c.path.c_str() + std::strlen("\\\\.\\PhysicalDrive"));
-      auto it = testers.find(drive);
       auto* b = static_cast<win::ScsiPassThroughBlock*>(out);
       std::memset(b->Data, 0, sizeof b->Data);
+      auto it = testers.find(std::atoi(c.path.c_str() + 17));  // "\\.\PhysicalDrive" and the number
+      const bool inquiry = c.spt.Cdb[0] == 0x12;
       if (it == testers.end()) {
-        if (c.spt.Cdb[0] == 0x12) std::memcpy(b->Data + 16, "SOME DISK       ", 16);
-        return 0;
-      }
-      const FakeTester& t = it->second;
-      if (c.spt.Cdb[0] == 0x12) {
-        std::memcpy(b->Data + 16, t.product.data(), std::min<std::size_t>(t.product.size(), 16));
-      } else if (c.spt.Cdb[0] == 0x08 && c.spt.Cdb[2] == 0xA0) {
-        b->Data[8] = t.id1 & 0xFF;
-        b->Data[9] = t.id1 >> 8;
-        b->Data[10] = t.id2 & 0xFF;
-        b->Data[11] = t.id2 >> 8;
+        if (inquiry) std::memcpy(b->Data + 16, "SOME DISK       ", 16);
+      } else if (inquiry) {
+        std::memcpy(b->Data + 16, it->second.product.data(), std::min<std::size_t>(it->second.product.size(), 16));
+      } else {
+        const FakeTester& t = it->second;
+        const std::uint8_t ids[4] = {static_cast<std::uint8_t>(t.id1), static_cast<std::uint8_t>(t.id1 >> 8),
+                                     static_cast<std::uint8_t>(t.id2), static_cast<std::uint8_t>(t.id2 >> 8)};
+        std::memcpy(b->Data + 8, ids, 4);
         b->Data[118] = static_cast<std::uint8_t>(t.high);
         b->Data[120] = static_cast<std::uint8_t>(t.low);
         std::memcpy(b->Data + 196, t.tag.data(), 6);
@@ -60,89 +55,79 @@ class FinderTest : public ::testing::Test, public kxtest::Fixture {
   }
   std::map<int, FakeTester> testers;
   std::filesystem::path dir_, old_;
+  CTesterScanner scanner_;
 };
 
 TEST_F(FinderTest, RequestBlockAndHexDigits) {
-  CTesterScanner scanner;
-  EXPECT_EQ(scanner.Inquiry(4), 0);
-  auto c = backend->Requests().back();
+  EXPECT_EQ(scanner_.Inquiry(4), 0);
+  auto c = LastRequest();
   EXPECT_EQ(c.path, "\\\\.\\PhysicalDrive4");
   EXPECT_EQ(c.spt.TargetId, 1);
   EXPECT_EQ(c.spt.DataIn, 1);
   EXPECT_EQ(c.spt.DataTransferLength, 36u);
   EXPECT_EQ(c.spt.TimeOutValue, 10u);
   EXPECT_EQ(c.Cdb(), kxtest::Bytes({0x12, 0, 0, 0, 0x24}));
-  EXPECT_EQ(scanner.TestUnitReady(4), 0);
-  EXPECT_EQ(backend->Requests().back().spt.DataIn, 1);  // data in even without data
-  EXPECT_EQ(backend->Requests().back().spt.DataTransferLength, 0u);
+  EXPECT_EQ(scanner_.ReadUSBPage(4), 0);
+  EXPECT_EQ(LastRequest().Cdb(), kxtest::Bytes({0x08, 0xF2, 0xA0}));
+  EXPECT_EQ(LastRequest().spt.DataTransferLength, 528u);
+  EXPECT_EQ(scanner_.TestUnitReady(4), 0);
+  EXPECT_EQ(LastRequest().spt.DataIn, 1);  // data in even without data
+  EXPECT_EQ(LastRequest().spt.DataTransferLength, 0u);
   EXPECT_EQ(backend->openHandles, 0);
-  backend->missing["\\\\.\\PhysicalDrive9"] = 1;
-  EXPECT_EQ(scanner.Inquiry(9), static_cast<int>(win::ERROR_FILE_NOT_FOUND));
+  backend->missing.insert("\\\\.\\PhysicalDrive9");
+  EXPECT_EQ(scanner_.Inquiry(9), static_cast<int>(win::ERROR_FILE_NOT_FOUND));
 
-  EXPECT_EQ(CTesterScanner::HexPairToInt("0A"), 10);
-  EXPECT_EQ(CTesterScanner::HexPairToInt("a"), 10);
-  EXPECT_EQ(CTesterScanner::HexPairToInt("1f"), 31);
-  EXPECT_EQ(CTesterScanner::HexPairToInt("zz"), 0);
-  EXPECT_EQ(CTesterScanner::HexPairToInt("3z"), 3);
-  EXPECT_EQ(CTesterScanner::HexPairToInt(""), 0);
+  const std::map<std::string, int> hex = {{"0A", 10}, {"a", 10}, {"1f", 31}, {"zz", 0}, {"3z", 3}, {"", 0}};
+  for (const auto& [text, value] : hex) EXPECT_EQ(CTesterScanner::HexPairToInt(text.c_str()), value) << text;
 }
 
 TEST_F(FinderTest, MatchingRules) {
-  CTesterScanner scanner;
-  // nothing that looks like a tester
-  EXPECT_FALSE(scanner.ScanTesters(0, ""));
-  for (int i = 0; i < 25; ++i) EXPECT_EQ(scanner.m_SlotMap[i], 0);
+  EXPECT_FALSE(scanner_.ScanTesters(0, ""));  // nothing that looks like a tester
+  for (int i = 0; i < 25; ++i) EXPECT_EQ(scanner_.m_SlotMap[i], 0);
 
-  testers[2] = FakeTester{"SATA TESTER-S", "TAVLIN", 0x0D7D, 0x144F, '0', 'A'};  // slot 10
-  testers[3] = FakeTester{"SATA3-TESTER XYZ", "VuZuRo", 0x0D7D, 0x144F, '0', '5'};
-  testers[4] = FakeTester{"SATA TESTER-X", "TAVLIN", 0x0D7D, 0x144F, '0', '6'};    // product does not match
-  testers[5] = FakeTester{"SATA TESTER-S", "OTHERS", 0x0D7D, 0x144F, '0', '7'};    // tag differs
-  testers[6] = FakeTester{"SATA TESTER-S", "TAVLIN", 0x0D7E, 0x144F, '0', '8'};    // id differs
-  testers[7] = FakeTester{"SATA TESTER-S", "TAVLIN", 0x0D7D, 0x144E, '0', '9'};
-  testers[9] = FakeTester{"SATA TESTER-S", "TAVLIN", 0x0D7D, 0x144F, '0', 'a'};    // same slot 10, later drive wins
-  EXPECT_TRUE(scanner.ScanTesters(0, ""));
-  EXPECT_EQ(scanner.m_SlotMap[10], 9);
-  EXPECT_EQ(scanner.m_SlotMap[5], 3);
-  for (int s : {6, 7, 8, 9}) EXPECT_EQ(scanner.m_SlotMap[s], 0) << s;
-  EXPECT_EQ(scanner.m_TesterIds[0], 0x0D7D);
-  EXPECT_EQ(scanner.m_TesterIds[1], 0x144F);
+  testers[2] = {"SATA TESTER-S", "TAVLIN", 0x0D7D, 0x144F, '0', 'A'};  // slot 10
+  testers[3] = {"SATA3-TESTER XYZ", "VuZuRo", 0x0D7D, 0x144F, '0', '5'};
+  testers[4] = {"SATA TESTER-X", "TAVLIN", 0x0D7D, 0x144F, '0', '6'};  // product differs
+  testers[5] = {"SATA TESTER-S", "OTHERS", 0x0D7D, 0x144F, '0', '7'};  // tag differs
+  testers[6] = {"SATA TESTER-S", "TAVLIN", 0x0D7E, 0x144F, '0', '8'};  // an identifier differs
+  testers[7] = {"SATA TESTER-S", "TAVLIN", 0x0D7D, 0x144E, '0', '9'};
+  testers[9] = {"SATA TESTER-S", "TAVLIN", 0x0D7D, 0x144F, '0', 'a'};  // slot 10 again: the later drive wins
+  EXPECT_TRUE(scanner_.ScanTesters(0, ""));
+  EXPECT_EQ(scanner_.m_SlotMap[10], 9);
+  EXPECT_EQ(scanner_.m_SlotMap[5], 3);
+  for (int s : {6, 7, 8, 9}) EXPECT_EQ(scanner_.m_SlotMap[s], 0) << s;
+  EXPECT_EQ(scanner_.m_TesterIds[0], 0x0D7D);
+  EXPECT_EQ(scanner_.m_TesterIds[1], 0x144F);
 
-  // a slot beyond 48 ends the scan with FALSE, entries written so far stay
-  testers[8] = FakeTester{"SATA TESTER-S", "TAVLIN", 0x0D7D, 0x144F, '3', '1'};
-  EXPECT_FALSE(scanner.ScanTesters(0, ""));
-  EXPECT_EQ(scanner.m_SlotMap[5], 3);
-  EXPECT_EQ(scanner.m_SlotMap[10], 2);
+  // a slot beyond 48 ends the scan with FALSE; entries written so far stay
+  testers[8] = {"SATA TESTER-S", "TAVLIN", 0x0D7D, 0x144F, '3', '1'};
+  EXPECT_FALSE(scanner_.ScanTesters(0, ""));
+  EXPECT_EQ(scanner_.m_SlotMap[5], 3);
+  EXPECT_EQ(scanner_.m_SlotMap[10], 2);
   testers[8].high = '0';
   testers[8].low = '0';  // slot 0 fails too
-  EXPECT_FALSE(scanner.ScanTesters(0, ""));
+  EXPECT_FALSE(scanner_.ScanTesters(0, ""));
 }
 
 TEST_F(FinderTest, AssignTesterPinsTheScan) {
-  testers[1] = FakeTester{"SATA TESTER-S", "TAVLIN", 0x0D7D, 0x144F, '0', '1'};
-  testers[2] = FakeTester{"SATA TESTER-S", "TAVLIN", 0x0D7D, 0x144F, '0', '3'};
-  testers[3] = FakeTester{"SATA TESTER-S", "TAVLIN", 0x0D7D, 0x144F, '0', '5'};
+  testers[1].low = '1';
+  testers[2].low = '3';
+  testers[3].low = '5';
   win::WritePrivateProfileString("Options", "Assign_Tester", " 3 ", ".\\TesterSetting.ini");
-  CTesterScanner scanner;
-  EXPECT_TRUE(scanner.ScanTesters(0, ""));
-  EXPECT_EQ(scanner.m_SlotMap[3], 2);
-  EXPECT_EQ(scanner.m_SlotMap[1], 0);
-  EXPECT_EQ(scanner.m_SlotMap[5], 0);
+  EXPECT_TRUE(scanner_.ScanTesters(0, ""));
+  EXPECT_EQ(scanner_.m_SlotMap[3], 2);
+  EXPECT_EQ(scanner_.m_SlotMap[1], 0);
+  EXPECT_EQ(scanner_.m_SlotMap[5], 0);
 }
-
-// ---- volume utilities
 
 class VolumeTest : public ::testing::Test, public kxtest::Fixture {
  protected:
   VolumeTest() {
-    // C: system, D: CD-ROM, E: on disk 7 (the port's drive), F: on disk 9
-    backend->logicalDrives = (1u << 2) | (1u << 3) | (1u << 4) | (1u << 5);
-    backend->driveTypes['D'] = win::DRIVE_CDROM;
-    backend->deviceNumbers["\\\\?\\fake#2"] = 7;
-    backend->deviceNumbers["\\\\.\\PhysicalDrive2"] = 9;
-    backend->deviceNumbers["\\\\.\\C:"] = 7;
-    backend->deviceNumbers["\\\\.\\D:"] = 7;
-    backend->deviceNumbers["\\\\.\\E:"] = 7;
-    backend->deviceNumbers["\\\\.\\F:"] = 9;
+    // C: system, D: CD-ROM, E: on disk 7 (the port's listed drive), F: on disk 9 (PhysicalDrive2)
+    backend->logicalDrives = 0x3C;
+    backend->cdroms.insert('D');
+    backend->deviceNumbers = {{"\\\\?\\fake#2", 7}, {"\\\\.\\PhysicalDrive2", 9}, {"\\\\.\\C:", 7},
+                              {"\\\\.\\D:", 7},     {"\\\\.\\E:", 7},           {"\\\\.\\F:", 9}};
   }
   std::vector<std::string> VolumeOpens() const {
     std::vector<std::string> r;
@@ -151,6 +136,10 @@ class VolumeTest : public ::testing::Test, public kxtest::Fixture {
     }
     return r;
   }
+  void Refuse(win::DWORD code) {
+    backend->script = [code](const Call& c, void*) { return c.code == code ? win::ERROR_ACCESS_DENIED : 0; };
+  }
+  CPortVolume vol_{2};
 };
 
 TEST_F(VolumeTest, FindsTheLetterFromDUpwardSkippingCdRoms) {
@@ -165,75 +154,62 @@ TEST_F(VolumeTest, FindsTheLetterFromDUpwardSkippingCdRoms) {
   EXPECT_EQ(VolumeOpens(), std::vector<std::string>({"\\\\.\\E:"}));  // C: and D: never opened
   EXPECT_EQ(FindDriveLetterByDiskNumber(backend->logicalDrives, 8, letter), 0);
   backend->deviceNumbers["\\\\.\\G:"] = 7;
-  backend->logicalDrives |= 1u << 6;
-  EXPECT_EQ(GetDriveLetterOfDisk(backend->logicalDrives, 7), "E G ");
+  EXPECT_EQ(GetDriveLetterOfDisk(backend->logicalDrives | 0x40, 7), "E G ");
   EXPECT_EQ(GetDriveLetterOfDisk(backend->logicalDrives, 3), "");
 }
 
-TEST_F(VolumeTest, LockDismountLifecycle) {
+TEST_F(VolumeTest, LockDismountAndLayoutLifecycle) {
   {
     CPortVolume vol(2);
     EXPECT_EQ(vol.LockPortVolume(), 1);
-    EXPECT_TRUE(vol.HasVolumeHandle());
-    EXPECT_EQ(backend->CountCode(win::FSCTL_LOCK_VOLUME), 1);
-    EXPECT_EQ(backend->openHandles, 1);
-    // a second lock closes the first handle
-    EXPECT_EQ(vol.LockPortVolume(), 1);
+    EXPECT_EQ(backend->Count(win::FSCTL_LOCK_VOLUME), 1);
+    EXPECT_EQ(vol.LockPortVolume(), 1);  // a second lock closes the first handle
     EXPECT_EQ(backend->openHandles, 1);
     EXPECT_EQ(vol.DismountPortVolume(), 1);
     EXPECT_FALSE(vol.HasVolumeHandle());
     EXPECT_EQ(backend->openHandles, 0);
     EXPECT_EQ(vol.DismountPortVolume(), 0);  // nothing held any more
-    // refused lock: its handle is closed
-    backend->refuse["\\\\.\\E:#" + std::to_string(win::FSCTL_LOCK_VOLUME)] = win::ERROR_ACCESS_DENIED;
+    Refuse(win::FSCTL_LOCK_VOLUME);         // a refused lock closes its handle
     EXPECT_EQ(vol.LockPortVolume(), 0);
-    EXPECT_FALSE(vol.HasVolumeHandle());
     EXPECT_EQ(backend->openHandles, 0);
-    backend->refuse.clear();
-    // refused unlock: the handle stays for a later try; the destructor closes it
+    Refuse(win::FSCTL_UNLOCK_VOLUME);  // a refused unlock keeps it for a later try
     EXPECT_EQ(vol.LockPortVolume(), 1);
-    backend->refuse["\\\\.\\E:#" + std::to_string(win::FSCTL_UNLOCK_VOLUME)] = win::ERROR_ACCESS_DENIED;
     EXPECT_EQ(vol.DismountPortVolume(), 0);
     EXPECT_TRUE(vol.HasVolumeHandle());
-    EXPECT_EQ(backend->openHandles, 1);
   }
+  EXPECT_EQ(backend->openHandles, 0);  // the destructor closed it
+
+  backend->script = nullptr;
+  EXPECT_TRUE(vol_.DeletePortDriveLayout());
+  EXPECT_TRUE(vol_.HasVolumeHandle());
+  EXPECT_EQ(backend->Count(win::IOCTL_DISK_DELETE_DRIVE_LAYOUT), 1);
+  EXPECT_EQ(vol_.DismountPortVolume(), 1);
+  Refuse(win::IOCTL_DISK_DELETE_DRIVE_LAYOUT);
+  EXPECT_FALSE(vol_.DeletePortDriveLayout());
+  EXPECT_FALSE(vol_.HasVolumeHandle());
   EXPECT_EQ(backend->openHandles, 0);
 }
 
-TEST_F(VolumeTest, DeleteLayoutLifecycle) {
-  CPortVolume vol(2);
-  EXPECT_TRUE(vol.DeletePortDriveLayout());
-  EXPECT_TRUE(vol.HasVolumeHandle());
-  EXPECT_EQ(backend->CountCode(win::IOCTL_DISK_DELETE_DRIVE_LAYOUT), 1);
-  EXPECT_EQ(vol.DismountPortVolume(), 1);
-  backend->refuse["\\\\.\\E:#" + std::to_string(win::IOCTL_DISK_DELETE_DRIVE_LAYOUT)] = win::ERROR_ACCESS_DENIED;
-  EXPECT_FALSE(vol.DeletePortDriveLayout());
-  EXPECT_FALSE(vol.HasVolumeHandle());
-  EXPECT_EQ(backend->openHandles, 0);
-}
-
-TEST_F(VolumeTest, NoVolumeMeansNothingOpened) {
+TEST_F(VolumeTest, NoVolumeOrNoEntryMeansNothingOpened) {
   backend->deviceNumbers["\\\\?\\fake#2"] = 5;  // no letter lies on disk 5
-  CPortVolume vol(2);
-  EXPECT_EQ(vol.LockPortVolume(), 0);
-  EXPECT_FALSE(vol.DeletePortDriveLayout());
-  EXPECT_EQ(backend->CountCode(win::FSCTL_LOCK_VOLUME), 0);
-  // a drive number outside the listing finds nothing at all
-  CPortVolume outside(9);
+  EXPECT_EQ(vol_.LockPortVolume(), 0);
+  EXPECT_FALSE(vol_.DeletePortDriveLayout());
+  CPortVolume outside(9);  // a drive number outside the listing
   EXPECT_EQ(outside.LockPortVolume(), 0);
   win::DISK_GEOMETRY_EX g;
   EXPECT_EQ(GetPortDiskGeometryEx(9, &g), 0);
+  backend->missing.insert("\\\\?\\fake#2");
+  EXPECT_EQ(GetDiskGeometryEx("\\\\?\\fake#2", &g), 0);
+  EXPECT_EQ(backend->Count(win::FSCTL_LOCK_VOLUME) + backend->Count(win::IOCTL_DISK_DELETE_DRIVE_LAYOUT), 0);
 }
 
 TEST_F(VolumeTest, TesterDirectModeUsesThePortsOwnPhysicalDrive) {
   g_KX_U2A = 0;
-  CPortVolume vol(2);
-  EXPECT_EQ(vol.LockPortVolume(), 1);  // PhysicalDrive2 is disk 9, letter F:
+  EXPECT_EQ(vol_.LockPortVolume(), 1);  // PhysicalDrive2 is disk 9, letter F:
   EXPECT_EQ(VolumeOpens().back(), "\\\\.\\F:");
+  EXPECT_TRUE(vol_.DeletePortDriveLayout());
+  EXPECT_EQ(LastRequest().path, "\\\\.\\F:");
   EXPECT_EQ(std::count(backend->opens.begin(), backend->opens.end(), "\\\\?\\fake#2"), 0);
-  EXPECT_TRUE(vol.DeletePortDriveLayout());
-  EXPECT_EQ(backend->Requests().back().path, "\\\\.\\F:");
-
   backend->script = [](const Call& c, void* out) {
     if (c.code == win::IOCTL_DISK_GET_DRIVE_GEOMETRY_EX) static_cast<win::DISK_GEOMETRY_EX*>(out)->DiskSize = 1234;
     return win::DWORD{0};
@@ -241,12 +217,10 @@ TEST_F(VolumeTest, TesterDirectModeUsesThePortsOwnPhysicalDrive) {
   win::DISK_GEOMETRY_EX g;
   EXPECT_NE(GetPortDiskGeometryEx(2, &g), 0);
   EXPECT_EQ(g.DiskSize, 1234);
-  EXPECT_EQ(backend->Requests().back().path, "\\\\.\\PhysicalDrive2");
+  EXPECT_EQ(LastRequest().path, "\\\\.\\PhysicalDrive2");
   g_KX_U2A = 1;
   EXPECT_NE(GetPortDiskGeometryEx(2, &g), 0);
-  EXPECT_EQ(backend->Requests().back().path, "\\\\?\\fake#2");
-  backend->missing["\\\\?\\fake#missing"] = 1;
-  EXPECT_EQ(GetDiskGeometryEx("\\\\?\\fake#missing", &g), 0);
+  EXPECT_EQ(LastRequest().path, "\\\\?\\fake#2");
 }
 
 }  // namespace

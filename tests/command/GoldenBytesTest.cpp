@@ -1,0 +1,263 @@
+// Golden command bytes: one row per member with the block it builds, its data and
+// its path class. Each row runs in all four send modes and must make exactly one
+// request: the tester form raw (tester-direct, raw members), the SAT rewrite
+// behind a bridge or a port without ATA pass-through, the task file through ATA
+// pass-through where it works. The rewrite itself is pinned by known vectors in
+// SendPathTest.
+#include <gtest/gtest.h>
+
+#include "command/DriveCommand.h"
+#include "platform/KxSignatures.h"
+#include "tests/command/FakeDevice.h"
+
+using kxtest::B;
+using kxtest::Bytes;
+using kxtest::V;
+
+namespace {
+
+enum class Path { Three, Direct, Raw, Four };
+enum class Mode { Tester, Bridge, Sata0, Sata1 };
+constexpr int In = kx::kDirIn, Out = kx::kDirOut, None = kx::kDirNone;
+constexpr std::uint32_t kLong = 360;
+constexpr auto TP = Path::Three, DO = Path::Direct, RAW = Path::Raw, FP = Path::Four;
+
+struct Golden {
+  const char* name;
+  bool (*call)(CDriveCommand&, std::uint8_t*);
+  B form;  // bytes 0..11 as built
+  int dir;
+  std::uint32_t length;
+  Path path;
+  std::uint32_t timeOut = 30;
+  bool dma = false;  // ATA pass-through DMA flag
+  bool is48 = false;
+  // Four-path members in tester-direct mode: whether the data goes too, and a
+  // time-out of their own there (0: the same).
+  bool testerData = false;
+  std::uint32_t testerTimeOut = 0;
+};
+
+#define M(expr) #expr, [](CDriveCommand& c, [[maybe_unused]] std::uint8_t* b) { return c.expr; }
+
+B F(int proto, int cmd, int feat, int count, int low, int mid, int high, int dev, int xfer) {
+  return Bytes({0x08, 0xF2, 0x71, proto, cmd, feat, count, low, mid, high, dev, xfer});
+}
+B F48(int cmd, int count, int countHi, std::uint64_t lba) {
+  B f = Bytes({0x08, 0xF2, 0x48, cmd, count, countHi});
+  for (int i = 0; i < 6; ++i) f[6 + i] = static_cast<std::uint8_t>(lba >> (8 * i));
+  return f;
+}
+B R(int sub, int count, int low, int mid, int high, int xfer) { return F(0x01, 0x21, sub, count, low, mid, high, 0xA0, xfer); }
+B W(int proto, int sub, int count, int low, int mid, int high, int xfer) {
+  return F(proto, 0x31, sub, count, low, mid, high, 0xA0, xfer);
+}
+
+class GoldenBytesTest : public ::testing::Test, public kxtest::Fixture {
+ protected:
+  void Check(const Golden& g, Mode m) {
+    SCOPED_TRACE(std::string(g.name) + " in mode " + std::to_string(static_cast<int>(m)));
+    g_KX_U2A = m != Mode::Tester;
+    g_SataPortMode = m == Mode::Sata0 || m == Mode::Sata1;
+    kx::ClearAtaPassThroughOk();
+    kx::SetAtaPassThroughOk(2, m == Mode::Sata1);
+    backend->calls.clear();
+    CDriveCommand cmd(2);
+    ASSERT_TRUE(g.call(cmd, buffer_.data()));
+    const auto r = backend->Requests();
+    ASSERT_EQ(r.size(), 1u);
+    const auto& c = r[0];
+    B sat = g.form;
+    CDriveCommand(2).TranslateToSat(sat.data());
+    if (m == Mode::Sata1 && (g.path == TP || g.path == FP)) {
+      ASSERT_TRUE(c.IsAta());
+      const B& f = g.form;
+      B cur(sat.begin() + 3, sat.begin() + 11), prev(8, 0);
+      if (g.is48) {
+        cur = {0, f[4], f[6], f[7], f[8], 0, f[3], 0};
+        prev = {0, f[5], f[9], f[10], f[11], 0, f[3], 0};
+      }
+      EXPECT_EQ(c.Cur(), cur);
+      EXPECT_EQ(V(c.apt.PreviousTaskFile, 8), prev);
+      const int flags = 0x01 | (g.dir == In ? 0x02 : g.dir == Out ? 0x04 : 0) | (g.is48 ? 0x08 : 0) |
+                        (g.dma && g.dir != None ? 0x10 : 0);
+      EXPECT_EQ(c.apt.AtaFlags, flags);
+      EXPECT_EQ(c.apt.DataTransferLength, g.length);
+      EXPECT_EQ(c.apt.TimeOutValue, g.timeOut);
+      EXPECT_EQ(V(cmd.m_Cdb, 16), sat);
+      return;
+    }
+    ASSERT_TRUE(c.IsScsi());
+    const bool tester = m == Mode::Tester;
+    const bool rewritten = g.path == FP || (g.path != RAW && !tester);
+    std::uint32_t length = g.length, timeOut = g.timeOut;
+    if (tester && g.path == FP) {
+      length = g.testerData ? g.length : 0;
+      if (g.testerTimeOut != 0) timeOut = g.testerTimeOut;
+    }
+    EXPECT_EQ(c.Cdb(), rewritten ? sat : g.form);
+    EXPECT_EQ(V(cmd.m_Cdb, 16), c.Cdb());  // what the fail report shows
+    EXPECT_EQ(c.sptd.DataTransferLength, length);
+    EXPECT_EQ(c.sptd.DataIn, length == 0 ? win::SCSI_IOCTL_DATA_UNSPECIFIED : g.dir == In ? 1 : 0);
+    EXPECT_EQ(c.sptd.TimeOutValue, timeOut);
+    EXPECT_EQ(c.sptd.DataBuffer == nullptr, length == 0);
+  }
+  void CheckAll(const std::vector<Golden>& table) {
+    for (const auto& g : table) {
+      for (Mode m : {Mode::Tester, Mode::Bridge, Mode::Sata0, Mode::Sata1}) Check(g, m);
+    }
+  }
+  std::vector<std::uint8_t> buffer_ = std::vector<std::uint8_t>(65536u * 512);
+};
+
+TEST_F(GoldenBytesTest, TesterLineAndScsiCommands) {
+  CheckAll({
+      {M(ReadUSBPage(b, 528)), Bytes({0x08, 0xF2, 0xA0}), In, 528, RAW},
+      {M(GetTesterFWVersion(b, 99)), Bytes({0x08, 0xF2, 0x50, 0x30, 0xFF, 0, 0, 0, 0, 0, 0, 1}), In, 16, RAW},
+      {M(Power_Ground_Short(b, 16)), Bytes({0x08, 0xF2, 0x99, 0, 0, 0, 0, 0, 0, 0, 0, 1}), In, 16, RAW},
+      {M(PowerResetTester(48)), Bytes({0x08, 0xF2, 0x90, 0x80, 0x00, 48}), None, 0, RAW},
+      {M(SetCardPower(1, 53, 1, 2, 77)), Bytes({0x08, 0xF2, 0x84, 1, 53, 1, 2, 0, 1}), None, 0, RAW},
+      {M(GetMaxCurrent(b, 16)), Bytes({0x08, 0xF2, 0x50, 0x24, 0, 0, 0, 0, 0, 0, 0, 1}), In, 16, RAW},
+      {M(GetCardCurrent(b, 16)), Bytes({0x08, 0xF2, 0x50, 0x20, 0, 0, 0, 0, 0, 0, 0, 1}), In, 16, RAW},
+      {M(TestUnitReady()), Bytes({}), None, 0, RAW},
+      {M(Inquiry(b)), Bytes({0x12, 0, 0, 0, 0x32}), In, 50, RAW},
+  });
+}
+
+TEST_F(GoldenBytesTest, AtaCommandSet) {
+  CheckAll({
+      // 28-bit: LBA bits 27:24 in the device byte, count = transfer byte (256 as 0)
+      {M(ReadSectors(b, 1024, 0x0A123456)), F(0x01, 0x20, 0, 2, 0x56, 0x34, 0x12, 0xEA, 2), In, 1024, TP},
+      {M(WriteSectors(b, 256 * 512, 0x0FFFFFFF)), F(0x03, 0x30, 0, 0, 0xFF, 0xFF, 0xFF, 0xEF, 0), Out, 256 * 512, TP},
+      {M(ReadDma(b, 512, 7)), F(0x88, 0xC8, 0, 1, 7, 0, 0, 0xE0, 1), In, 512, TP, 30, true},
+      {M(WriteDma(b, 512, 7)), F(0x89, 0xCA, 0, 1, 7, 0, 0, 0xE0, 1), Out, 512, TP, 30, true},
+      {M(DMA_Read_DDR(b, 3, 0x01000010)), F(0x88, 0xC8, 0, 3, 0x10, 0, 0, 0xE1, 3), In, 1536, TP, 30, true},
+      {M(DMA_Write_DDR(b, 3, 0x01000010)), F(0x89, 0xCA, 0, 3, 0x10, 0, 0, 0xE1, 3), Out, 1536, TP, 30, true},
+      {M(ReadSectorsDma(b, 2, 0x05000001)), F(0x88, 0x20, 0, 2, 1, 0, 0, 0xA5, 2), In, 1024, TP},
+      {M(WriteSectorsDma(b, 2, 0x05000001)), F(0x89, 0x30, 0, 2, 1, 0, 0, 0xA5, 2), Out, 1024, TP},
+      {M(FLUSH_CACHE()), F(0, 0xE7, 0, 0, 0, 0, 0, 0xA0, 0), None, 0, TP},
+      {M(StandBy_Imd()), F(0, 0xE0, 0, 0, 0, 0, 0, 0xA0, 0), None, 0, TP},
+      {M(SMART_READ_DATA(b)), F(0x01, 0xB0, 0xD0, 1, 0, 0x4F, 0xC2, 0xA0, 1), In, 512, TP},
+      {M(SMART_Return_Status()), F(0, 0xB0, 0xDA, 0, 0, 0x4F, 0xC2, 0xA0, 0), None, 0, TP},
+      {M(WriteBuffer(b)), F(0x03, 0xE8, 0, 1, 0, 0, 0, 0xA0, 1), Out, 512, TP},
+      {M(WriteBufferZero()), F(0x03, 0xE8, 0, 1, 0, 0, 0, 0xA0, 1), Out, 512, TP},
+      {M(DownLoadMicroCode(b, 0x0102, 0x0304)), F(0x03, 0x92, 0x03, 0x02, 0x01, 0x04, 0x03, 0xA0, 0x02), Out,
+       0x0102 * 512, DO},
+      {M(SECURITY_SET_PASSWORD(b)), F(0x03, 0xF1, 0, 1, 0, 0, 0, 0xA0, 1), Out, 512, DO},
+      {M(SecurityUnlock(b)), F(0x03, 0xF2, 0, 1, 0, 0, 0, 0xA0, 1), Out, 512, DO},
+      {M(SECURITY_ERASE_PREPARE()), F(0, 0xF3, 0, 0, 0, 0, 0, 0xA0, 0), None, 0, DO},
+      {M(SECURITY_ERASE_UNIT(b)), F(0x09, 0xF4, 0, 1, 0, 0x10, 0, 0xA0, 1), Out, 512, DO},
+      {M(SecurityFreezeLock()), F(0, 0xF5, 0, 0, 0, 0, 0, 0xA0, 0), None, 0, DO},
+      {M(SecurityDisablePassword(b)), F(0x03, 0xF6, 0, 1, 0, 0, 0, 0xA0, 1), Out, 512, DO},
+      {M(DeviceConfigurationIdentify(b)), F(0x01, 0xB1, 0xC2, 1, 0, 0, 0, 0xA0, 1), In, 512, DO},
+      {M(DeviceConfigurationSet(b)), F(0x03, 0xB1, 0xC3, 1, 0, 0, 0, 0xA0, 1), Out, 512, DO},
+      {M(READ_NATIVE_MAX_ADDRESS()), F(0, 0xF8, 0, 0, 0, 0, 0, 0xA0, 0), None, 0, RAW},
+      {M(SET_MAX_ADDRESS(0x0ABCDEF1, true)), F(0, 0xF9, 0, 0, 0xF1, 0xDE, 0xBC, 0xEA, 0), None, 0, RAW},
+      {M(SET_MAX_ADDRESS(0x0ABCDEF1, false)), F(0, 0xF9, 0, 1, 0xF1, 0xDE, 0xBC, 0xEA, 0), None, 0, RAW},
+      {M(AtaNop()), F(0, 0, 0, 0, 0, 0, 0, 0, 0), None, 0, RAW},
+      // 48-bit: the full 16-bit count, LBA lowest byte first; DMA commands set the DMA flag
+      {M(ReadSectorsExt16(b, 0x0102, 0x12345678, 0x9ABC)), F48(0x24, 2, 1, 0x9ABC12345678), In, 0x0102 * 512, TP,
+       30, false, true},
+      {M(WriteSectorsExt16(b, 1, 5, 0)), F48(0x34, 1, 0, 5), Out, 512, TP, 30, false, true},
+      {M(ReadDmaExt16(b, 8, 0x12345678, 0)), F48(0x25, 8, 0, 0x12345678), In, 4096, TP, 30, true, true},
+      {M(WriteDmaExt16(b, 8, 0x12345678, 1)), F48(0x35, 8, 0, 0x112345678), Out, 4096, TP, 30, true, true},
+      {M(ReadSectorsExt(b, 300 * 512, 0x100, 0)), F48(0x24, 0x2C, 1, 0x100), In, 300 * 512, TP, 30, false, true},
+      {M(WriteSectorsExt(b, 300 * 512, 0x100, 0)), F48(0x34, 0x2C, 1, 0x100), Out, 300 * 512, TP, 30, false, true},
+      {M(ReadSectorsExt(b, 65536u * 512, 0, 0)), F48(0x24, 0, 0, 0), In, 65536u * 512, TP, 30, false, true},
+      {M(ReadDmaExt(b, 1024, 0xFFFFFFFF, 0xFFFF)), F48(0x25, 2, 0, 0xFFFFFFFFFFFF), In, 1024, TP, 30, true, true},
+      {M(WriteDmaExt(b, 1024, 3, 0)), F48(0x35, 2, 0, 3), Out, 1024, TP, 30, true, true},
+      // ISP-code erase and info-code transfer
+      {M(EraseISPCode(b)), R(0x46, 1, 0, 0, 0, 1), In, 512, TP},
+      {M(UpdateInfoCode(b, true)), R(0x29, 1, 0, 0, 0, 1), In, 512, TP},
+      {M(UpdateInfoCode(b, false)), W(0x03, 0x29, 1, 1, 0, 0, 1), Out, 512, TP},
+  });
+}
+
+TEST_F(GoldenBytesTest, VendorReads) {
+  CheckAll({
+      {M(DirectReadSRAM(b, 2, 0x11, 0x22)), R(0x12, 2, 0, 0x11, 0x22, 2), In, 1024, TP},
+      {M(ISPReadPRAM_DDR(b, 2, 0x33)), R(0x12, 2, 0, 0, 0x33, 2), In, 1024, TP},
+      {M(GetSystemInfo(b, 1)), R(0x13, 1, 0, 0, 0, 1), In, 512, TP},
+      {M(GetFlashID(b, 5)), R(0x14, 1, 0, 0, 5, 1), In, 512, TP, 6},
+      {M(ScanAllFlashID(b)), R(0x15, 1, 0, 0, 0, 1), In, 512, TP, 6},
+      {M(ReadUniqueID(b, 0x44, 0x5566)), R(0x16, 1, 0x66, 0x55, 0x44, 1), In, 512, TP},
+      {M(DirectReadInfoBlock(b, 3)), R(0x28, 2, 3, 0, 0, 2), In, 1024, TP},
+      {M(DirectReadInfoBlock(b, 1)), R(0x28, 1, 1, 0, 0, 1), In, 512, TP},
+      {M(Vender_Check_CRC(b, 2)), R(0x30, 2, 0, 0, 0, 2), In, 1024, TP},
+      {M(ISPVerifyFlash(b, 1, 7, 8)), R(0x31, 1, 0, 7, 8, 1), In, 512, TP},
+      {M(ReadPreFormatResult(b)), R(0x07, 1, 0, 1, 0, 1), In, 512, TP},
+      {M(CacheReadFlash(b, 1, 2, 3, 2)), R(0x11, 2, 3, 1, 2, 2), In, 1024, TP},
+      {M(Get_RDT_BadBlock_Log(b, 9, 0x1234, 2)), R(0x50, 2, 9, 0x34, 0x12, 2), In, 1024, TP},
+      {M(Get_RDT_Temperature_Time_Log(b, 9, 0x1234, 2)), R(0x51, 2, 9, 0x34, 0x12, 2), In, 1024, TP},
+      {M(Get_RDT_SDR_Log(b, 9, 0x1234, 2)), R(0x52, 2, 9, 0x34, 0x12, 2), In, 1024, TP},
+      {M(Get_RDT_BadBlock_SpecialLog(b, 2, 0x1234)), R(0x54, 2, 0, 0x34, 0x12, 0x80), In, 1024, TP},
+      {M(Read4ByteReg(b, 0x77)), R(0x61, 1, 0, 0x77, 0, 1), In, 512, TP},
+      {M(VendorRead72(b, 2)), R(0x72, 2, 0, 0, 0, 2), In, 1024, DO},
+      {M(Get_ALLBadBlockCount_perCE(b)), R(0x76, 1, 0, 0, 0, 1), In, 512, TP},
+      {M(Get_ALLBadBlockAddress_perCE(b, 3)), R(0x77, 3, 0, 0, 0, 3), In, 1536, TP},
+      {M(Get_LaterBadBlockCount_perCE(b)), R(0x78, 1, 0, 0, 0, 1), In, 512, TP},
+      {M(Get_LaterBadBlockAddress_perCE(b, 3)), R(0x79, 3, 0, 0, 0, 3), In, 1536, TP},
+      {M(Get_EarlyBadBlockCount_perCE(b)), R(0x7A, 1, 0, 0, 0, 1), In, 512, DO},
+      {M(Get_EarlyBadBlockAddress_perCE(b, 3)), R(0x7B, 3, 0, 0, 0, 3), In, 1536, DO},
+      {M(Get_BurnerEarlyBadCount_perCE(b)), R(0x7C, 1, 0, 0, 0, 1), In, 512, DO},
+      {M(Get_BurnerEarlyBadAddress_perCE(b, 3)), R(0x7D, 3, 0, 0, 0, 3), In, 1536, DO},
+      {M(ReadBBT(b, 2, 0, 0x1234)), R(0x7F, 2, 0, 0x34, 0x12, 2), In, 1024, TP, kLong, true},
+      {M(ReadBBT(b, 2, 1, 0x1234)), R(0x7F, 2, 1, 0, 0, 2), In, 1024, TP, kLong, true},
+      {M(Read3rdBBT(b, 2, 1, 0x1234)), R(0x47, 2, 1, 0x34, 0x12, 2), In, 1024, TP, kLong},
+      {M(ReadDebugInfo(b, 1, 2, 0x0304)), R(0x83, 2, 1, 0x04, 0x03, 2), In, 1024, TP, kLong},
+      {M(Vender_MaxBad_PerPlane(b, true)), R(0xA8, 1, 0, 1, 0, 1), In, 512, TP},
+  });
+}
+
+TEST_F(GoldenBytesTest, VendorWrites) {
+  CheckAll({
+      {M(VendorWrite00()), W(0x03, 0x00, 1, 0, 0, 0, 1), Out, 512, RAW},
+      {M(ResetCard()), W(0x09, 0x01, 1, 0, 0x20, 0, 1), Out, 512, TP},
+      {M(Reset_Smart()), W(0x09, 0x02, 1, 0, 0x20, 0, 1), Out, 512, TP},
+      {M(Vendor_UnLock_Forzen()), W(0x03, 0x05, 1, 0, 0, 0, 1), Out, 512, DO},
+      {M(SetCEMap(b)), W(0x03, 0x06, 1, 0, 1, 0, 1), Out, 512, TP},
+      {M(PreFormat(b, 0, true)), W(0x09, 0x08, 2, 1, 0x10, 1, 2), Out, 1024, TP, kLong},
+      {M(PreFormat(b, 1, false)), W(0x09, 0x08, 2, 0, 0x10, 2, 2), Out, 1024, TP, kLong},
+      {M(PreFormat(b, 2, false)), W(0x09, 0x08, 1, 0, 0x10, 0, 1), Out, 512, TP, kLong},
+      {M(PreFormat(b, 7, false)), W(0x09, 0x08, 2, 0, 0x10, 0, 2), Out, 1024, TP, kLong},
+      {M(JumpToBoot()), W(0x09, 0x0F, 1, 0, 0x20, 0, 1), Out, 512, FP, 5, false, false, false, 30},
+      {M(CACHE_WRITE_FLASH(b, 1, 2, 3, 2)), W(0x03, 0x21, 2, 3, 1, 2, 2), Out, 1024, TP},
+      {M(DirectWriteSRAM(b, 2, 0x11, 0x22)), W(0x03, 0x24, 2, 0, 0x11, 0x22, 2), Out, 1024, TP},
+      {M(DirectWriteInfoBlock(b, 3)), W(0x03, 0x25, 4, 3, 0, 0, 4), Out, 2048, TP},
+      {M(DirectWriteInfoBlock(b, 0)), W(0x03, 0x25, 1, 0, 0, 0, 1), Out, 512, TP},
+      {M(EraseAllBlock(5, true)), W(0x09, 0x26, 1, 1, 0x20, 5, 1), Out, 512, FP, kLong},
+      {M(DoCut_EFuse(1, 2)), W(0x03, 0x27, 1, 1, 2, 0, 1), Out, 512, RAW},
+      {M(ISPProgramPRAM(b, 2, true)), W(0x03, 0x40, 2, 0, 1, 0, 2), Out, 1024, TP},
+      {M(ISPProgramFlash()), W(0x09, 0x41, 1, 0, 0x20, 0, 1), Out, 512, TP},
+      {M(Write3rdBBT(b, 2, 1, 0x123 * 512 + 17)), W(0x03, 0x48, 2, 1, 0x23, 0x01, 2), Out, 1024, TP, kLong},
+      {M(DetectThermalSensor(0x13)), F(0x09, 0x31, 0x52, 1, 0, 0x20, 0, 0xA3, 1), None, 0, DO},
+      {M(Write4ByteReg(b, 0x66)), W(0x03, 0x60, 1, 0, 0x66, 0, 1), Out, 512, TP},
+      {M(SendScanBadParameter(b)), W(0x03, 0x70, 1, 0, 0, 0, 1), Out, 512, TP},
+      {M(SetScanBadParameter(b)), W(0x09, 0x70, 1, 0, 0x10, 0, 1), Out, 512, TP},
+      {M(Vender_Send_Seed(b, 2)), W(0x03, 0x80, 2, 0, 0, 0, 2), Out, 1024, TP},
+      {M(WriteBBT(b, 2, 1, 0x123 * 512)), W(0x03, 0x81, 2, 1, 0x23, 0x01, 2), Out, 1024, TP, kLong, true},
+      {M(Vender_Send_Binfile(b, 2, 5, true)), W(0x03, 0x82, 2, 0, 5, 1, 2), Out, 1024, TP},
+      {M(VendorWriteA3()), W(0x09, 0xA3, 1, 0, 0x10, 0, 1), Out, 512, RAW},
+      {M(Vender_InitialPadAndDrive(b, 0x42)), W(0x03, 0xAA, 2, 0, 0, 0x42, 1), Out, 1024, TP},
+      {M(Scan_SDLL(b, 1, 2, 3, 2)), W(0x03, 0xAB, 2, 3, 1, 2, 2), Out, 1024, TP},
+      {M(ISPProgramPRAM_ICode(b, 2, 0x0A, 0x0B)), W(0x03, 0xBD, 2, 0, 0x0B, 0x0A, 2), Out, 1024, TP},
+      {M(ISPVerifyPRAM_ICode(b, 2, 0x0A)), W(0x03, 0xBE, 2, 0, 0, 0x0A, 2), Out, 1024, TP},
+      {M(StartStatusPolling()), W(0x03, 0xCC, 1, 0, 0, 0, 1), Out, 512, FP, 30, false, false, true},
+  });
+}
+
+TEST_F(GoldenBytesTest, OwnSectorsAreZerosOrTheMarker) {
+  CDriveCommand cmd(1);
+  ASSERT_TRUE(cmd.VendorWrite00());
+  B marker(kx::kVendorWrite00Marker.begin(), kx::kVendorWrite00Marker.end());
+  marker.resize(512, 0);
+  EXPECT_EQ(backend->Requests().back().dataOut, marker);
+  for (auto member : {&CDriveCommand::ResetCard, &CDriveCommand::Reset_Smart, &CDriveCommand::ISPProgramFlash,
+                      &CDriveCommand::JumpToBoot, &CDriveCommand::StartStatusPolling, &CDriveCommand::VendorWriteA3,
+                      &CDriveCommand::Vendor_UnLock_Forzen, &CDriveCommand::WriteBufferZero}) {
+    EXPECT_TRUE((cmd.*member)());
+    EXPECT_EQ(backend->Requests().back().dataOut, B(512, 0));
+  }
+}
+
+}  // namespace
