@@ -67,15 +67,20 @@ win::ATA_PASS_THROUGH_DIRECT Ata(win::USHORT flags, std::array<int, 7> cur, std:
   return a;
 }
 
-TEST_F(SgFixture, DirectScsiCarriesDirectionLengthTimeoutAndSense) {
-  std::vector<unsigned char> data(512);
+win::ScsiPassThroughDirectBlock Direct(win::UCHAR dataIn, void* buf, win::ULONG len, win::UCHAR senseRoom) {
   win::ScsiPassThroughDirectBlock b;
   b.Sptd.CdbLength = 16;
-  b.Sptd.SenseInfoLength = 24;
-  b.Sptd.DataIn = win::SCSI_IOCTL_DATA_IN;
-  b.Sptd.DataTransferLength = 512;
+  b.Sptd.SenseInfoLength = senseRoom;
+  b.Sptd.DataIn = dataIn;
+  b.Sptd.DataTransferLength = len;
   b.Sptd.TimeOutValue = 30;
-  b.Sptd.DataBuffer = data.data();
+  b.Sptd.DataBuffer = buf;
+  return b;
+}
+
+TEST_F(SgFixture, DirectScsiCarriesDirectionLengthTimeoutAndSense) {
+  std::vector<unsigned char> data(512);
+  auto b = Direct(win::SCSI_IOCTL_DATA_IN, data.data(), 512, 24);
   const unsigned char cdb[16] = {0x08, 0xF2, 0xA0};
   std::copy(cdb, cdb + 16, b.Sptd.Cdb);
   sys.onSgIo = [](sg_io_hdr_t& h) {
@@ -101,34 +106,23 @@ TEST_F(SgFixture, DirectScsiCarriesDirectionLengthTimeoutAndSense) {
   EXPECT_EQ(0x05, b.Sense[2]);
   EXPECT_EQ(0x20, b.Sense[12]);
   EXPECT_EQ(500u, b.Sptd.DataTransferLength);
-}
 
-TEST_F(SgFixture, DirectScsiDirectionsAndBadRequests) {
-  unsigned char buf[16] = {};
-  win::ScsiPassThroughDirectBlock b;
-  b.Sptd.CdbLength = 16;
-  b.Sptd.SenseInfoLength = 8;  // room for only 8 sense bytes
-  b.Sptd.DataIn = win::SCSI_IOCTL_DATA_OUT;
-  b.Sptd.DataTransferLength = 16;
-  b.Sptd.DataBuffer = buf;
+  // Out, with room for only 8 sense bytes; then no data at all.
+  b = Direct(win::SCSI_IOCTL_DATA_OUT, data.data(), 16, 8);
   Answer(0x02, DescriptorSense(0x01, 0, 0x50, 0));
   ASSERT_EQ(0u, sgio::ScsiPassThroughDirect(sys, kFd, b));
   EXPECT_EQ(SG_DXFER_TO_DEV, sys.sgCalls.back().hdr.dxfer_direction);
   EXPECT_EQ(8, b.Sptd.SenseInfoLength);
-
-  b.Sptd.DataIn = win::SCSI_IOCTL_DATA_UNSPECIFIED;
-  b.Sptd.DataTransferLength = 0;
-  b.Sptd.DataBuffer = nullptr;
+  b = Direct(win::SCSI_IOCTL_DATA_UNSPECIFIED, nullptr, 0, 8);
   ASSERT_EQ(0u, sgio::ScsiPassThroughDirect(sys, kFd, b));
   EXPECT_EQ(SG_DXFER_NONE, sys.sgCalls.back().hdr.dxfer_direction);
   EXPECT_EQ(nullptr, sys.sgCalls.back().hdr.dxferp);
 
+  // Refused before anything is sent: a CDB too long, a length without a buffer.
   const std::size_t sent = sys.sgCalls.size();
   b.Sptd.CdbLength = 17;
   EXPECT_EQ(win::ERROR_INVALID_PARAMETER, sgio::ScsiPassThroughDirect(sys, kFd, b));
-  b.Sptd.CdbLength = 16;
-  b.Sptd.DataIn = win::SCSI_IOCTL_DATA_IN;
-  b.Sptd.DataTransferLength = 512;  // a length without a buffer
+  b = Direct(win::SCSI_IOCTL_DATA_IN, nullptr, 512, 8);
   EXPECT_EQ(win::ERROR_INVALID_PARAMETER, sgio::ScsiPassThroughDirect(sys, kFd, b));
   EXPECT_EQ(sent, sys.sgCalls.size());
 }
