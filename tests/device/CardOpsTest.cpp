@@ -41,20 +41,18 @@ class CardOps : public DeviceTestEnv {
 
   enum Front { kTester, kBridge, kSataPort };
   // A drive in slot 1 behind a tester board (tester-direct), a bridge or on a SATA port.
-  void Build(Front front, std::uint8_t testerKind = 4, bool production = true) {
+  void Build(Front front, std::uint8_t testerKind = 4) {
     emu::DriveConfig cfg;
     cfg.capacitySectors = 1 << 21;
     cfg.blocksPerPlane = 64;
     cfg.bootDelayMs = 1000;
     drive_ = std::make_shared<emu::Drive>(cfg);
     site_ = emu::Site::Create();
-    emu::TesterInfo info;
-    info.kind = testerKind;
+    const emu::TesterInfo info{.kind = testerKind};
     frontEnd_ = front == kBridge   ? site_->AddBridge(kSlot, info)
                 : front == kTester ? site_->AddTester(kTesterDrive, kSlot, info)
                                    : site_->AddSataPort(kSlot);
-    ASSERT_NE(frontEnd_, nullptr);
-    ASSERT_TRUE(site_->SetDrive(kSlot, drive_));
+    ASSERT_TRUE(frontEnd_ && site_->SetDrive(kSlot, drive_));
     site_->Install();
     drive_->PowerOn();
     g_KX_U2A = front == kTester ? 0 : 1;
@@ -66,9 +64,7 @@ class CardOps : public DeviceTestEnv {
       r.SetCount(static_cast<std::uint32_t>(listing.size()));
       for (std::size_t i = 0; i < listing.size(); ++i) r.SetEntry(i, listing[i].node, listing[i].path);
     });
-    const int driveNo = front == kTester ? kTesterDrive : 1;
-    device_ = production ? std::make_unique<CPortDevice>(driveNo, 1, kSlot, "D:\\Log", nullptr, nullptr)
-                         : std::make_unique<CPortDevice>(driveNo, 0, "", false, false);
+    device_ = std::make_unique<CPortDevice>(front == kTester ? kTesterDrive : 1, 1, kSlot, "D:\\Log", nullptr, nullptr);
     device_->m_TesterKind = testerKind;
     device_->WriteReport("START", true);
     platform::Clock().SleepMs(5000);  // past the boot of the drive
@@ -82,17 +78,24 @@ class CardOps : public DeviceTestEnv {
       if (r.ioctl != 0 && std::equal(head.begin(), head.end(), r.cdb)) out.push_back(r);
     return out;
   }
+  // Bytes at the given offsets of the n-th such request.
+  std::vector<int> Bytes(Head head, std::initializer_list<int> at, std::size_t n = 0) {
+    const auto sent = Sent(head);
+    std::vector<int> out;
+    for (int i : at) out.push_back(n < sent.size() ? sent[n].cdb[i] : -1);
+    return out;
+  }
   std::vector<emu::TraceRecord> Detects() { return Sent({0x08, 0xF2, 0x50, 0x00, 0x01}); }
-  int SentByte(Head head, int byte) { return Sent(head).at(0).cdb[byte]; }
   void Clear() { frontEnd_->Log().Clear(); }
   std::uint64_t Now() { return platform::Clock().NowMs(); }
   bool Reported(const std::string& part) {
     return ReadAll("D:\\Log\\D_Reports\\PC_1_Report.txt").find(part) != std::string::npos;
   }
   void Faults(const emu::TesterFaults& f) { site_->SetTesterFaults(kSlot, f); }
-  void ExpectError(const char* code, const std::string& message) {
-    EXPECT_EQ(device_->m_ErrorCode, code);
-    EXPECT_EQ(device_->m_ErrorMessage, message);
+  // A step that failed with this code and message.
+  void ExpectFailed(bool result, const char* code, const std::string& message) {
+    EXPECT_FALSE(result);
+    EXPECT_EQ(device_->m_ErrorCode + " " + device_->m_ErrorMessage, code + (" " + message));
   }
 
   platform::ScopedClock clock_{platform::MakeVirtualClock(1780000000000)};
@@ -103,20 +106,23 @@ class CardOps : public DeviceTestEnv {
   std::uint8_t state_ = 0;
 };
 
+using Ints = std::vector<int>;
+const Head kPower = {0x08, 0xF2, 0x84}, kCardReset = {0x08, 0xF2, 0x85}, kTesterReset = {0x08, 0xF2, 0x90};
+
 // ---- Power switching -----------------------------------------------------------
 
-TEST_F(CardOps, PowerOnWaitsForTheCardAndPassesTheDelayParameters) {
+TEST_F(CardOps, PowerSwitching) {
   Build(kTester);
   ASSERT_TRUE(device_->SwitchCardPower(0, true, 0, false));
   EXPECT_FALSE(site_->Card(kSlot).powered);
   EXPECT_TRUE(Detects().empty());  // power off does not poll
-  EXPECT_EQ(SentByte({0x08, 0xF2, 0x84, 0x00}, 4), 60);  // production device, PowerOn_Delay_3111 = 0
   const std::uint64_t start = Now();
   ASSERT_TRUE(device_->SwitchCardPower(1, true, 0, false));
   EXPECT_GE(Now() - start, 1000u);  // the drive boots for 1 s
   EXPECT_LE(Now() - start, 1300u);  // and is seen at the first poll after that
-  EXPECT_EQ(SentByte({0x08, 0xF2, 0x84, 0x01}, 4), 60);
-  EXPECT_EQ(SentByte({0x08, 0xF2, 0x84, 0x01}, 6), 1);  // switch-board flag of a production device
+  // Mode, delay (production: PowerOn_Delay_3111 = 0 gives 60), voltage, switch-board flag.
+  EXPECT_EQ(Bytes(kPower, {3, 4, 5, 6}, 0), (Ints{0, 60, 0, 1}));
+  EXPECT_EQ(Bytes(kPower, {3, 4, 5, 6}, 1), (Ints{1, 60, 0, 1}));
 
   SetIni(".\\param.ini", "Options", "PowerOnDelayTime", "500");
   SetIni(".\\param.ini", "Options", "PowerOn_5V", "1");
@@ -125,25 +131,18 @@ TEST_F(CardOps, PowerOnWaitsForTheCardAndPassesTheDelayParameters) {
   Clear();
   ASSERT_TRUE(device_->SwitchCardPower(0, false, 0, false));
   ASSERT_TRUE(device_->SwitchCardPower(3, false, 0, false));
-  const auto sent = Sent({0x08, 0xF2, 0x84});
-  ASSERT_EQ(sent.size(), 2u);
-  EXPECT_EQ(sent[0].cdb[4], 255);
-  EXPECT_EQ(sent[1].cdb[4], 50);  // PowerOnDelayTime / 10 wins for a power-on
-  EXPECT_EQ(sent[1].cdb[5], 1);   // PowerOn_5V forces the voltage selector
+  EXPECT_EQ(Bytes(kPower, {3, 4}, 0), (Ints{0, 255}));
+  EXPECT_EQ(Bytes(kPower, {3, 4, 5}, 1), (Ints{3, 50, 1}));  // PowerOnDelayTime / 10; PowerOn_5V
   EXPECT_TRUE(Reported("[ Success ] Power On test for Micron test(3V3) OK. \r\n"));
-}
 
-TEST_F(CardOps, PowerOnFailures) {
-  Build(kTester);
   Faults({.powerCommandFailures = 1});
-  EXPECT_FALSE(device_->SwitchCardPower(2, true, 0, false));
-  ExpectError("T_x06", "Power on Test for Micron 5V Failed");
+  ExpectFailed(device_->SwitchCardPower(2, true, 0, false), "T_x06", "Power on Test for Micron 5V Failed");
   EXPECT_TRUE(Reported("[ Fail ]  Error Message : Power on Test for Micron 5V Failed \r\n"
                        "             Error Code : 0x605 \r\n"));
   device_->SwitchCardPower(0, false, 0, false);
   Faults({.cardAbsent = true});
-  EXPECT_FALSE(device_->SwitchCardPower(1, false, 0, false));
-  ExpectError("I_x24", "Power On fail , Card State Is 0x00(Not detected Device)");
+  ExpectFailed(device_->SwitchCardPower(1, false, 0, false),
+               "I_x24", "Power On fail , Card State Is 0x00(Not detected Device)");
 }
 
 // ---- Card reset and tester reset ----------------------------------------------------
@@ -153,58 +152,47 @@ TEST_F(CardOps, PowerResetCardRetriesThenPolls) {
   Faults({.powerCommandFailures = 2});
   const std::uint64_t start = Now();
   ASSERT_TRUE(device_->PowerResetCard(true));
-  const auto resets = Sent({0x08, 0xF2, 0x85});
+  const auto resets = Sent(kCardReset);
   ASSERT_EQ(resets.size(), 3u);
-  EXPECT_EQ(resets[2].timeMs - start, 2000u);  // 1000 ms after each failure
-  EXPECT_EQ(resets[2].cdb[3], 35);             // production, PowerOn_Delay_3111 = 0
-  EXPECT_EQ(resets[2].cdb[8], 1);              // production flag
+  EXPECT_EQ(resets[2].timeMs - start, 2000u);                   // 1000 ms after each failure
   EXPECT_EQ(Detects().at(0).timeMs - resets[2].timeMs, 1300u);  // 1000 ms, then the poll's 300 ms
-
+  EXPECT_EQ(Bytes(kCardReset, {3, 8}, 2), (Ints{35, 1}));       // production: 35 for 0, production flag
   Faults({.powerCommandFailures = 3});
-  EXPECT_FALSE(device_->PowerResetCard(false));
-  ExpectError("T_x02", "Issue Power Reset Card Command Failed");
+  ExpectFailed(device_->PowerResetCard(false), "T_x02", "Issue Power Reset Card Command Failed");
   EXPECT_FALSE(Reported("[ Fail ]"));  // not asked to report
+
+  device_ = std::make_unique<CPortDevice>(kTesterDrive, 0, "", false, false);  // a tool device
+  for (const auto& [kind, delay] : {std::pair{4, 96}, std::pair{1, 32}}) {
+    device_->m_TesterKind = kind;
+    Clear();
+    ASSERT_TRUE(device_->PowerResetCard(false));
+    EXPECT_EQ(Bytes(kCardReset, {3, 8}), (Ints{delay, 0}));
+  }
 }
 
-TEST_F(CardOps, PowerResetCardOfAToolDeviceUsesTheTesterKind) {
-  Build(kTester, 4, false);
-  ASSERT_TRUE(device_->PowerResetCard(false));
-  EXPECT_EQ(SentByte({0x08, 0xF2, 0x85}, 3), 96);
-  EXPECT_EQ(SentByte({0x08, 0xF2, 0x85}, 8), 0);
-  device_->m_TesterKind = 1;
-  Clear();
-  ASSERT_TRUE(device_->PowerResetCard(false));
-  EXPECT_EQ(SentByte({0x08, 0xF2, 0x85}, 3), 32);
-}
-
-TEST_F(CardOps, ResetCardAndTesterRunsItsSequence) {
+TEST_F(CardOps, TesterResets) {
   Build(kTester, 3);
-  EXPECT_FALSE(device_->ResetCardAndTester(true, 0, true));
-  ExpectError("P_x15", "DevSLP control only support by SATAIII tester !!!");
+  ExpectFailed(device_->ResetCardAndTester(true, 0, true),
+               "P_x15", "DevSLP control only support by SATAIII tester !!!");
   device_->m_TesterKind = 4;
   Clear();
   ASSERT_TRUE(device_->ResetCardAndTester(true, 0, true));
-  std::vector<int> order;  // device sleep off, card reset, tester reset, device sleep off
+  Ints order;  // device sleep off, card reset, tester reset, device sleep off
   for (const auto& r : Sent({0x08, 0xF2}))
     if (r.cdb[2] != 0x50 || r.cdb[3] == 0x05) order.push_back(r.cdb[2] == 0x50 ? 0x05 : r.cdb[2]);
-  EXPECT_EQ(order, (std::vector<int>{0x05, 0x85, 0x90, 0x05}));
-  EXPECT_EQ(SentByte({0x08, 0xF2, 0x85}, 3), 35);
-  EXPECT_EQ(SentByte({0x08, 0xF2, 0x90}, 5), 48);
-
+  EXPECT_EQ(order, (Ints{0x05, 0x85, 0x90, 0x05}));
+  EXPECT_EQ(Bytes(kCardReset, {3}), Ints{35});
+  EXPECT_EQ(Bytes(kTesterReset, {5}), Ints{48});
   Faults({.powerCommandFailures = 3});
-  EXPECT_FALSE(device_->ResetCardAndTester(false, 0, false));
-  ExpectError("T_x02", "Issue Power Reset Card Command Fail");
-}
+  ExpectFailed(device_->ResetCardAndTester(false, 0, false), "T_x02", "Issue Power Reset Card Command Fail");
 
-TEST_F(CardOps, PowerResetTesterRetriesFourTimes) {
-  Build(kTester);
   Faults({.powerCommandFailures = 4});
+  Clear();
   const std::uint64_t start = Now();
-  EXPECT_FALSE(device_->PowerResetTester(false, false));
-  ExpectError("T_x03", "Issue Power Reset Tester Command Fail");
-  EXPECT_EQ(Sent({0x08, 0xF2, 0x90}).size(), 4u);
+  ExpectFailed(device_->PowerResetTester(false, false), "T_x03", "Issue Power Reset Tester Command Fail");
+  EXPECT_EQ(Sent(kTesterReset).size(), 4u);
   EXPECT_EQ(Now() - start, 3000u);
-  EXPECT_EQ(SentByte({0x08, 0xF2, 0x90}, 5), 32);
+  EXPECT_EQ(Bytes(kTesterReset, {5}), Ints{32});
   ASSERT_TRUE(device_->PowerResetTester(false, true));
 }
 
@@ -219,35 +207,29 @@ TEST_F(CardOps, BusyCardTimesOutAfterPollingEvery300Ms) {
   EXPECT_EQ(polls.size(), 34u);
   for (std::size_t i = 1; i < polls.size(); ++i) EXPECT_EQ(polls[i].timeMs - polls[i - 1].timeMs, 300u);
   EXPECT_GT(device_->m_ElapsedSec, 10.0);
-
-  EXPECT_FALSE(device_->PollDeviceStatus(5));
-  ExpectError("I_x87", "Polling Device Status Timeout, Status=0x80");
+  ExpectFailed(device_->PollDeviceStatus(5), "I_x87", "Polling Device Status Timeout, Status=0x80");
   EXPECT_TRUE(Reported("Error Code : " + FormatErrorCodeText("I_x87")));  // always reported
 }
 
-TEST_F(CardOps, OneRecoveryPerWaitInTesterDirectMode) {
+TEST_F(CardOps, OneRecoveryPerWait) {
   Build(kTester);
   drive_->Faults().NoAnswer(1, 0xFF);
   EXPECT_EQ(device_->WaitCardReady(state_, 60.0), 1);
-  EXPECT_EQ(Sent({0x08, 0xF2, 0x85}).size(), 1u);
-  EXPECT_EQ(SentByte({0x08, 0xF2, 0x85}, 3), 35);
-  EXPECT_EQ(SentByte({0x08, 0xF2, 0x85}, 6), 0);  // switch-board flag 0 in the recovery reset
-
+  EXPECT_EQ(Sent(kCardReset).size(), 1u);
+  EXPECT_EQ(Bytes(kCardReset, {3, 6}), (Ints{35, 0}));  // switch-board flag 0 in the recovery reset
   Clear();
   drive_->Faults().NoAnswer(2, 0x00);
   EXPECT_EQ(device_->WaitCardReady(state_, 60.0), 0);
-  EXPECT_EQ(Sent({0x08, 0xF2, 0x85}).size(), 1u);
+  EXPECT_EQ(Sent(kCardReset).size(), 1u);
   const auto polls = Detects();
   ASSERT_EQ(polls.size(), 2u);
   EXPECT_EQ(polls[1].timeMs - polls[0].timeMs, 2300u);  // 2 s after the reset, then the poll
-
   Clear();
   drive_->Faults().ErrorStateOnce();
   EXPECT_EQ(device_->WaitCardReady(state_, 10.0), 1);
   EXPECT_EQ(Sent({0x08, 0xF2, 0x71, 0x00, kx::kApKeySignature[5]}).size(), 1u);
-}
 
-TEST_F(CardOps, BridgeModeTakesErrorStateAsReadyAndSendsNoRecovery) {
+  // Behind a bridge 0x51 is ready, and nothing is sent between two readings of no answer.
   Build(kBridge);
   drive_->Faults().ErrorStateOnce();
   EXPECT_EQ(device_->WaitCardReady(state_, 10.0), 1);
@@ -255,51 +237,44 @@ TEST_F(CardOps, BridgeModeTakesErrorStateAsReadyAndSendsNoRecovery) {
   Clear();
   drive_->Faults().NoAnswer(2, 0x00);
   EXPECT_EQ(device_->WaitCardReady(state_, 10.0), 0);
-  for (const auto& r : frontEnd_->Log().Records()) EXPECT_NE(r.cdb[2], 0x85);
   EXPECT_LE(frontEnd_->Log().Records().size(), 4u);  // two card reads (each an open and a request)
 }
 
-TEST_F(CardOps, AccessKeyRefusedThreeTimes) {
+TEST_F(CardOps, AccessKeyAndCardDetect) {
   Build(kTester);
   drive_->Faults().RefuseAccessKey(3);
   const std::uint64_t start = Now();
-  EXPECT_FALSE(device_->SetApKeyWithRetry(true, 300));
+  ExpectFailed(device_->SetApKeyWithRetry(true, 300), "I_x01", "Issue Set AP key command Fail.");
   EXPECT_EQ(Now() - start, 900u);
-  ExpectError("I_x01", "Issue Set AP key command Fail.");
   EXPECT_TRUE(Reported("   Set AP Key retry = 0 \r\n   Set AP Key retry = 1 \r\n   Set AP Key retry = 2 \r\n"));
   EXPECT_FALSE(Reported("[ Fail ]"));
-
   drive_->Faults().RefuseAccessKey(1);
   device_->m_ErrorCode.clear();
   EXPECT_TRUE(device_->SetApKeyWithRetry(true, 300));  // second try accepted
   EXPECT_TRUE(device_->m_ErrorCode.empty());
   drive_->Faults().SetAccessKeyNotEnabled(true);
   EXPECT_TRUE(device_->SetApKeyWithRetry(false, 300));
-  EXPECT_FALSE(device_->SetApKeyWithRetry(true, 300));
-  ExpectError("I_x02", "AP-key NOT Enable by Device.");
-}
+  ExpectFailed(device_->SetApKeyWithRetry(true, 300), "I_x02", "AP-key NOT Enable by Device.");
 
-TEST_F(CardOps, DetectCardReadsPresenceAbsenceAndTimeOut) {
-  Build(kTester);
+  Clear();
   EXPECT_EQ(device_->DetectCard(10), 1);
   EXPECT_EQ(Detects().size(), 1u);
   Faults({.cardAbsent = true});
   Clear();
-  const std::uint64_t start = Now();
+  const std::uint64_t detectStart = Now();
   EXPECT_EQ(device_->DetectCard(3), 4);
   EXPECT_EQ(Detects().size(), 3u);
-  EXPECT_EQ(Now() - start, 1200u);
+  EXPECT_EQ(Now() - detectStart, 1200u);
   Faults({.detectTimesOut = true});
   EXPECT_EQ(device_->DetectCard(2), 5);
   Clear();
-  EXPECT_EQ(device_->DetectCard(0), 0);
-  ExpectError("T_x07", "UnKnown Card Detect State");
+  ExpectFailed(device_->DetectCard(0) != 0, "T_x07", "UnKnown Card Detect State");
   EXPECT_TRUE(Detects().empty());
 }
 
 // ---- Card-state read --------------------------------------------------------------
 
-TEST_F(CardOps, CardStateDecodesStateAndStatusWord) {
+TEST_F(CardOps, CardStateByMode) {
   g_KX_U2A = 0;
   auto tester = std::make_shared<FakeTester>(9);
   platform::RegisterDeviceBackend(tester);
@@ -319,11 +294,9 @@ TEST_F(CardOps, CardStateDecodesStateAndStatusWord) {
   EXPECT_FALSE(d.GetCardState(state_, status, true));
   EXPECT_EQ(d.m_ErrorCode + d.m_ErrorMessage, "T_x07Issue Card Detect command Fail");
   platform::UnregisterDeviceBackend(tester);
-}
 
-TEST_F(CardOps, SataPortStateComesFromTheVendorModeEntry) {
   Build(kSataPort);
-  std::uint32_t status = 0x9999;
+  status = 0x9999;
   ASSERT_TRUE(device_->GetCardState(state_, status, true));
   EXPECT_EQ(state_, 0x50);  // without working ATA pass-through the cleared reply reads as ready
   EXPECT_EQ(status, 0u);
@@ -344,28 +317,26 @@ TEST_F(CardOps, ShortTestNeedsTheShortInBothTests) {
   EXPECT_TRUE(device_->CheckPowerGroundShort());
   EXPECT_EQ(Sent({0x08, 0xF2, 0x99}).size(), 2u);
   Faults({.short5V = emu::ShortFault::BothTests, .short33V = emu::ShortFault::BothTests});
-  EXPECT_FALSE(device_->CheckPowerGroundShort());
-  ExpectError("M_x01", "Detect Card have Power-Ground Short on 5V & 3.3V.");
+  ExpectFailed(device_->CheckPowerGroundShort(), "M_x01", "Detect Card have Power-Ground Short on 5V & 3.3V.");
   Faults({.short33V = emu::ShortFault::BothTests});
-  EXPECT_FALSE(device_->CheckPowerGroundShort());
-  ExpectError("M_x01", "Detect Card have Power-Ground Short on 3.3V");
+  ExpectFailed(device_->CheckPowerGroundShort(), "M_x01", "Detect Card have Power-Ground Short on 3.3V");
   EXPECT_FALSE(Reported("[ Fail ]"));
-}
 
-TEST_F(CardOps, ShortTestSkippedStillAdjustsA33VTester) {
-  Build(kTester, 2);
+  // Skipped on a 3.3 V tester: the voltage is still adjusted.
+  Faults({});
+  device_->m_TesterKind = 2;
   SetIni(".\\param.ini", "Options", "SkipPowerGroundShortTest", "1");
+  Clear();
   const std::uint64_t start = Now();
   EXPECT_TRUE(device_->CheckPowerGroundShort());
   EXPECT_TRUE(Sent({0x08, 0xF2, 0x99}).empty());
   EXPECT_EQ(site_->Card(kSlot).voltageLevel, 3);
   EXPECT_GE(Now() - start, 1000u);
   Faults({.adjustVoltageReply = 1});
-  EXPECT_FALSE(device_->CheckPowerGroundShort());
-  ExpectError("T_x05", "Issue Adjust Card Voltage command Fail");
+  ExpectFailed(device_->CheckPowerGroundShort(), "T_x05", "Issue Adjust Card Voltage command Fail");
 }
 
-TEST_F(CardOps, CurrentReadingsAreConvertedAndCalibrated) {
+TEST_F(CardOps, CurrentReadings) {
   Build(kTester, 1);
   frontEnd_->Info().calibrated = false;
   frontEnd_->Info().cardCurrent = 1000;
@@ -382,19 +353,14 @@ TEST_F(CardOps, CurrentReadingsAreConvertedAndCalibrated) {
   EXPECT_NEAR(mA, 38.15 - (c - 1.3), 1e-9);
   ASSERT_TRUE(device_->ReadMaxCurrent(mA, 0));
   EXPECT_NEAR(mA, 76.3 - (c - 1.25), 1e-9);
-}
 
-TEST_F(CardOps, InvalidCurrentFailsBothReadsButOnlyTheCardReadReports) {
-  Build(kTester);
+  // A reading of 0xFFFF fails both reads, but only the card read writes the fail report.
   Faults({.currentInvalid = true});
-  double mA = 7.0;
-  EXPECT_FALSE(device_->ReadMaxCurrent(mA));
-  ExpectError("T_x15", "Don't Get correct Current value from A/D circuit.");
+  ExpectFailed(device_->ReadMaxCurrent(mA), "T_x15", "Don't Get correct Current value from A/D circuit.");
   EXPECT_FALSE(Reported("[ Fail ]"));
-  EXPECT_FALSE(device_->ReadCardCurrent(mA));
-  ExpectError("T_I11", "un-correct Current value (0xFF)");
+  ExpectFailed(device_->ReadCardCurrent(mA), "T_I11", "un-correct Current value (0xFF)");
   EXPECT_TRUE(Reported("[ Fail ]  Error Message : un-correct Current value (0xFF) \r\n"));
-  EXPECT_EQ(mA, 7.0);  // written only on success
+  EXPECT_NEAR(mA, 76.3 - (c - 1.25), 1e-9);  // written only on success
   EXPECT_TRUE(device_->ClearCurrentBuffer());
   EXPECT_EQ(Sent({0x08, 0xF2, 0x50, 0x24, 0x01}).size(), 1u);
 }
