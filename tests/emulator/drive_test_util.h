@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "emulator/Drive.h"
@@ -20,6 +21,8 @@ inline DriveConfig SmallConfig(RunningCode code = RunningCode::RomMp) {
   c.blocksPerPlane = 256;
   return c;
 }
+
+using Bytes = std::vector<std::uint8_t>;
 
 class DriveTest : public ::testing::Test {
  protected:
@@ -39,22 +42,18 @@ class DriveTest : public ::testing::Test {
     r.device = device;
     return r;
   }
-
-  static AtaResponse NonData(Drive& d, AtaRequest r) {
-    r.protocol = AtaProtocol::NonData;
+  static AtaResponse Run(Drive& d, AtaRequest r, AtaProtocol p, std::uint8_t* data, std::size_t n) {
+    r.protocol = p;
+    r.data = data;
+    r.length = static_cast<std::uint32_t>(n);
     return d.Execute(r);
   }
-  static AtaResponse In(Drive& d, AtaRequest r, std::vector<std::uint8_t>& buf) {
-    r.protocol = AtaProtocol::PioIn;
-    r.data = buf.data();
-    r.length = static_cast<std::uint32_t>(buf.size());
-    return d.Execute(r);
+  static AtaResponse NonData(Drive& d, const AtaRequest& r) { return Run(d, r, AtaProtocol::NonData, nullptr, 0); }
+  static AtaResponse In(Drive& d, const AtaRequest& r, Bytes& buf) {
+    return Run(d, r, AtaProtocol::PioIn, buf.data(), buf.size());
   }
-  static AtaResponse Out(Drive& d, AtaRequest r, std::vector<std::uint8_t> buf) {
-    r.protocol = AtaProtocol::PioOut;
-    r.data = buf.data();
-    r.length = static_cast<std::uint32_t>(buf.size());
-    return d.Execute(r);
+  static AtaResponse Out(Drive& d, const AtaRequest& r, Bytes buf) {
+    return Run(d, r, AtaProtocol::PioOut, buf.data(), buf.size());
   }
 
   static AtaRequest KeyRequest(const std::array<std::uint8_t, 6>& sig = kx::kApKeySignature) {
@@ -62,17 +61,33 @@ class DriveTest : public ::testing::Test {
   }
   static AtaResponse Key(Drive& d) { return NonData(d, KeyRequest()); }
 
-  static std::vector<std::uint8_t> VRead(Drive& d, std::uint8_t sub, std::uint8_t count, std::uint8_t low = 0,
-                                         std::uint8_t mid = 0, std::uint8_t high = 0, AtaResponse* rsp = nullptr) {
-    std::vector<std::uint8_t> buf(static_cast<std::size_t>(count) * 512, 0xEE);
+  static Bytes VRead(Drive& d, std::uint8_t sub, std::uint8_t count, std::uint8_t low = 0, std::uint8_t mid = 0,
+                     std::uint8_t high = 0, AtaResponse* rsp = nullptr) {
+    Bytes buf(static_cast<std::size_t>(count) * 512, 0xEE);
     const AtaResponse r = In(d, Reg(0x21, sub, count, low, mid, high), buf);
     if (rsp) *rsp = r;
     return buf;
   }
-  static AtaResponse VWrite(Drive& d, std::uint8_t sub, std::uint8_t count, std::vector<std::uint8_t> data,
-                            std::uint8_t low = 0, std::uint8_t mid = 0, std::uint8_t high = 0) {
+  static AtaResponse VWrite(Drive& d, std::uint8_t sub, std::uint8_t count, Bytes data, std::uint8_t low = 0,
+                            std::uint8_t mid = 0, std::uint8_t high = 0) {
     return Out(d, Reg(0x31, sub, count, low, mid, high), std::move(data));
   }
+  // Controller registers through Write4ByteReg, and through the SRAM pointer and Read4ByteReg.
+  static bool WriteReg(Drive& d, std::uint32_t addr, std::uint32_t value, std::uint8_t width = 4) {
+    Bytes w(512, 0);
+    for (int i = 0; i < 4; ++i) {
+      w[i] = static_cast<std::uint8_t>(addr >> (8 * i));
+      w[4 + i] = static_cast<std::uint8_t>(value >> (8 * i));
+    }
+    return Ok(VWrite(d, 0x60, 1, w, 0, width));
+  }
+  static std::uint32_t ReadReg(Drive& d, std::uint32_t addr, std::uint8_t width = 4) {
+    Bytes p(512, 0);
+    for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(addr >> (8 * i));
+    EXPECT_TRUE(Ok(VWrite(d, 0x24, 1, p, 0, 0x00, 0x33)));
+    return Le32(VRead(d, 0x61, 1, 0, width), 4);
+  }
+  static AtaResponse JumpToBoot(Drive& d) { return VWrite(d, 0x0F, 1, Sector(0), 0, 0x20); }
 
   static bool Ok(const AtaResponse& r) {
     return r.transport == TransportError::None && r.error == 0 && (r.status & kStatusErr) == 0;
@@ -87,14 +102,24 @@ class DriveTest : public ::testing::Test {
     ASSERT_EQ(d.CardState(), 0x50);
     ASSERT_TRUE(Ok(Key(d)));
   }
+  static void PowerCycle(Drive& d) {
+    d.PowerOff();
+    d.PowerOn();
+    Ready(d);
+  }
 
-  static std::vector<std::uint8_t> Sector(std::uint8_t fill) { return std::vector<std::uint8_t>(512, fill); }
-  static std::uint32_t Le32(const std::vector<std::uint8_t>& b, std::size_t o) {
+  static Bytes Sector(std::uint8_t fill) { return Bytes(512, fill); }
+  static Bytes Pattern(std::size_t n, std::uint8_t seed) {
+    Bytes v(n);
+    for (std::size_t i = 0; i < n; ++i) v[i] = static_cast<std::uint8_t>(seed + i * 31 + (i >> 9));
+    return v;
+  }
+  static std::uint32_t Le32(const Bytes& b, std::size_t o) {
     return b[o] | (b[o + 1] << 8) | (b[o + 2] << 16) | (static_cast<std::uint32_t>(b[o + 3]) << 24);
   }
-  static std::uint16_t Le16(const std::vector<std::uint8_t>& b, std::size_t o) {
-    return static_cast<std::uint16_t>(b[o] | (b[o + 1] << 8));
-  }
+  static std::uint16_t Le16(const Bytes& b, std::size_t o) { return static_cast<std::uint16_t>(b[o] | (b[o + 1] << 8)); }
+  static std::string Text(const Bytes& b, std::size_t o, std::size_t n) { return std::string(b.begin() + o, b.begin() + o + n); }
+  // An ATA string (byte-swapped pairs), trailing blanks dropped.
   static std::string AtaText(const std::uint8_t* p, std::size_t bytes) {
     std::string s;
     for (std::size_t i = 0; i < bytes; ++i) s.push_back(static_cast<char>(p[i ^ 1]));

@@ -4,6 +4,8 @@
 namespace emu::test {
 namespace {
 
+const std::vector<std::uint8_t> kDetect = Cdb({0xA1, 0x1E, 0x2E, 0x00, 0x01});
+
 class BridgeTest : public SiteTest {
  protected:
   std::string path_ = Site::BridgePath(1);
@@ -14,26 +16,14 @@ class BridgeTest : public SiteTest {
     ASSERT_NE(bridge_, nullptr);
     site_->Install();
   }
+  std::vector<std::uint8_t> Detect() {
+    std::vector<std::uint8_t> reply(16, 0xEE);
+    EXPECT_EQ(ScsiIn(path_, kDetect, reply).status, 0);
+    return reply;
+  }
 };
 
-TEST_F(BridgeTest, IdentifyThroughSat12) {
-  std::vector<std::uint8_t> id(512);
-  const auto r = ScsiIn(path_, Cdb({0xA1, 0x08, 0x0E, 0x00, 0x01, 0, 0, 0, 0, 0xEC, 0, 0, 0, 0, 0, 0}), id);
-  ASSERT_EQ(r.error, 0u);
-  EXPECT_EQ(r.status, 0);
-  EXPECT_TRUE(r.sense.empty());
-  EXPECT_EQ(r.transferred, 512u);
-  // Model in words 27-46, byte-swapped pairs.
-  std::string model;
-  for (int i = 54; i < 94; i += 2) {
-    model += static_cast<char>(id[static_cast<std::size_t>(i) + 1]);
-    model += static_cast<char>(id[static_cast<std::size_t>(i)]);
-  }
-  EXPECT_EQ(model.substr(0, drive_->Config().model.size()), drive_->Config().model);
-}
-
-TEST_F(BridgeTest, ReadDmaExtGoldenCdbDecodesCountAndLba) {
-  // Write then read 8 sectors at 0x12345678 is past this drive's end; use a drive big enough.
+TEST_F(BridgeTest, Sat16GoldenCdbsDecodeCountAndLba) {
   auto cfg = SiteDriveConfig();
   cfg.capacitySectors = 0x20000000;
   auto big = std::make_shared<Drive>(cfg);
@@ -42,82 +32,80 @@ TEST_F(BridgeTest, ReadDmaExtGoldenCdbDecodesCountAndLba) {
   site_->SetDrive(1, big);
   std::vector<std::uint8_t> out(4096), in(4096);
   for (std::size_t i = 0; i < out.size(); ++i) out[i] = static_cast<std::uint8_t>(i ^ 0x5A);
-  auto w = ScsiOut(path_, Cdb({0x85, 0x17, 0x06, 0, 0, 0, 8, 0x12, 0x78, 0, 0x56, 0, 0x34, 0, 0x35, 0}), out);
-  ASSERT_EQ(w.status, 0);
-  auto r = ScsiIn(path_, Cdb({0x85, 0x15, 0x0E, 0x00, 0x00, 0x00, 0x08, 0x12, 0x78, 0x00, 0x56, 0x00, 0x34, 0x00,
-                              0x25, 0x00}),
-                  in);
-  ASSERT_EQ(r.status, 0);
+  // WRITE / READ DMA EXT of 8 sectors at 0x12345678.
+  ASSERT_EQ(ScsiOut(path_, Cdb({0x85, 0x17, 0x06, 0, 0, 0, 8, 0x12, 0x78, 0, 0x56, 0, 0x34, 0, 0x35}), out).status, 0);
+  ASSERT_EQ(ScsiIn(path_, Cdb({0x85, 0x15, 0x0E, 0, 0, 0, 8, 0x12, 0x78, 0, 0x56, 0, 0x34, 0, 0x25}), in).status, 0);
   EXPECT_EQ(in, out);
-  const auto trace = big->Trace();
-  ASSERT_FALSE(trace.empty());
-  const AtaRequest& q = trace.back().request;
+  EXPECT_EQ(big->ReadMedia(0x12345678, 8), out);
+  const AtaRequest& q = big->Trace().back().request;
   EXPECT_EQ(q.command, 0x25);
   EXPECT_TRUE(q.is48);
-  EXPECT_EQ(q.count, 8);
-  EXPECT_EQ(q.countExp, 0);
-  EXPECT_EQ(q.lbaLow, 0x78);
-  EXPECT_EQ(q.lbaMid, 0x56);
-  EXPECT_EQ(q.lbaHigh, 0x34);
-  EXPECT_EQ(q.lbaLowExp, 0x12);
   EXPECT_EQ(q.protocol, AtaProtocol::DmaIn);
-  EXPECT_EQ(big->ReadMedia(0x12345678, 8), out);
+  EXPECT_EQ((std::vector<int>{q.count, q.countExp, q.lbaLow, q.lbaMid, q.lbaHigh, q.lbaLowExp}),
+            (std::vector<int>{8, 0, 0x78, 0x56, 0x34, 0x12}));
 }
 
-TEST_F(BridgeTest, SectorCountZeroMovesAllTwoHundredFiftySixSectors) {
+TEST_F(BridgeTest, Sat12IdentifyAndSectorCountZero) {
+  std::vector<std::uint8_t> id(512);
+  auto r = ScsiIn(path_, Cdb({0xA1, 0x08, 0x0E, 0x00, 0x01, 0, 0, 0, 0, 0xEC}), id);
+  ASSERT_EQ(r.status, 0);
+  EXPECT_TRUE(r.sense.empty());
+  EXPECT_EQ(r.transferred, 512u);
+  std::string model;  // words 27-46, byte-swapped pairs
+  for (std::size_t i = 54; i < 94; i += 2) model += {static_cast<char>(id[i + 1]), static_cast<char>(id[i])};
+  EXPECT_EQ(model.substr(0, drive_->Config().model.size()), drive_->Config().model);
+
   // WRITE/READ SECTORS of 256 sectors: the count travels as 0 and the data must move.
   std::vector<std::uint8_t> out(256 * 512), in(256 * 512);
   for (std::size_t i = 0; i < out.size(); ++i) out[i] = static_cast<std::uint8_t>(i * 5 + 1);
-  auto r = ScsiOut(path_, Cdb({0xA1, 0x0A, 0x06, 0, 0, 0, 0, 0, 0xE0, 0x30}), out);
+  r = ScsiOut(path_, Cdb({0xA1, 0x0A, 0x06, 0, 0, 0, 0, 0, 0xE0, 0x30}), out);
   ASSERT_EQ(r.status, 0);
   EXPECT_EQ(r.transferred, out.size());
-  r = ScsiIn(path_, Cdb({0xA1, 0x08, 0x0E, 0, 0, 0, 0, 0, 0xE0, 0x20}), in);
-  ASSERT_EQ(r.status, 0);
+  ASSERT_EQ(ScsiIn(path_, Cdb({0xA1, 0x08, 0x0E, 0, 0, 0, 0, 0, 0xE0, 0x20}), in).status, 0);
   EXPECT_EQ(in, out);
   EXPECT_EQ(drive_->ReadMedia(255, 1), std::vector<std::uint8_t>(out.end() - 512, out.end()));
 }
 
 TEST_F(BridgeTest, ResponseInformationIsTheCardDetectAndNeverCheckCondition) {
   std::vector<std::uint8_t> reply(16, 0xEE);
-  auto r = ScsiIn(path_, Cdb({0xA1, 0x1E, 0x2E, 0x00, 0x01}), reply);
+  const auto r = ScsiIn(path_, kDetect, reply);
   ASSERT_EQ(r.status, 0);
   EXPECT_EQ(r.transferred, 14u);  // the descriptor, even into a 16-byte buffer
-  EXPECT_EQ(reply[0], 0x09);
-  EXPECT_EQ(reply[5], 1);
-  EXPECT_EQ(reply[7], 0);
-  EXPECT_EQ(reply[13], 0x50);
-  EXPECT_EQ(reply[14], 0xEE);
+  EXPECT_EQ((std::vector<int>{reply[0], reply[1], reply[5], reply[7], reply[13], reply[14]}),
+            (std::vector<int>{0x09, 0x0C, 1, 0, 0x50, 0xEE}));
 
-  // Booting after a card reset through the raw tester form.
+  // Booting after a power cycle through the raw tester form.
   ASSERT_EQ(ScsiNone(path_, Cdb({0x08, 0xF2, 0x84, 0, 48})).status, 0);
   ASSERT_EQ(ScsiNone(path_, Cdb({0x08, 0xF2, 0x84, 1, 53})).status, 0);
-  r = ScsiIn(path_, Cdb({0xA1, 0x1E, 0x2E, 0x00, 0x01}), reply);
-  EXPECT_EQ(reply[13], 0x80);
+  EXPECT_EQ(Detect()[13], 0x80);
   Advance(800);
-  r = ScsiIn(path_, Cdb({0xA1, 0x1E, 0x2E, 0x00, 0x01}), reply);
-  EXPECT_EQ(reply[13], 0x50);
+  EXPECT_EQ(Detect()[13], 0x50);
 
   // The drive's own card-state knobs show through: 00h once, then ready.
   drive_->Faults().NoAnswer(1);
-  ScsiIn(path_, Cdb({0xA1, 0x1E, 0x2E, 0x00, 0x01}), reply);
-  EXPECT_EQ(reply[13], 0x00);
-  ScsiIn(path_, Cdb({0xA1, 0x1E, 0x2E, 0x00, 0x01}), reply);
-  EXPECT_EQ(reply[13], 0x50);
+  EXPECT_EQ(Detect()[13], 0x00);
+  EXPECT_EQ(Detect()[13], 0x50);
+  // A polled erase that failed: LBA low (byte 7) carries the erase error.
+  ASSERT_EQ(ScsiNone(path_, SignatureCdb()).status, 0);
+  drive_->Faults().WrongVerdict(1);
+  ASSERT_EQ(ScsiNone(path_, Cdb({0xA1, 0x0A, 0x06, 0x26, 1, 1, 0x20, 0x09, 0xA0, 0x31})).status, 0);
+  Advance(drive_->Config().eraseMs);
+  EXPECT_NE(Detect()[7], 0);
 
   // Device sleep: the rewritten tester sub-command drives the slot's line;
   // DisableDEVSLP sends the same form with level 2 and no data at all.
-  r = ScsiIn(path_, Cdb({0xA1, 0x1E, 0x2E, 0x01, 0x01, 0, 0, 0, 0, 0xEF}), reply);
-  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(ScsiIn(path_, Cdb({0xA1, 0x1E, 0x2E, 0x01, 0x01, 0, 0, 0, 0, 0xEF}), reply).status, 0);
   EXPECT_TRUE(site_->Card(1).devSleep);
-  r = ScsiNone(path_, Cdb({0xA1, 0x1E, 0x2E, 0x02, 0x01, 0, 0, 0, 0, 0xEF}));
-  EXPECT_EQ(r.error, 0u);
-  EXPECT_EQ(r.status, 0);
+  const auto off = ScsiNone(path_, Cdb({0xA1, 0x1E, 0x2E, 0x02, 0x01, 0, 0, 0, 0, 0xEF}));
+  EXPECT_EQ(off.error, 0u);
+  EXPECT_EQ(off.status, 0);
   EXPECT_FALSE(site_->Card(1).devSleep);
 }
 
 TEST_F(BridgeTest, CheckConditionCarriesTheAtaStatusReturnDescriptor) {
   // CK_COND on a good command: RECOVERED ERROR, ATA PASS THROUGH INFORMATION AVAILABLE.
-  auto r = ScsiNone(path_, Cdb({0xA1, 0x06, 0x20, 0, 0, 0, 0, 0, 0xA0, 0xE7}));
+  const auto flushCk = Cdb({0xA1, 0x06, 0x20, 0, 0, 0, 0, 0, 0xA0, 0xE7});
+  auto r = ScsiNone(path_, flushCk);
   ASSERT_EQ(r.status, 2);
   EXPECT_EQ(SenseKey(r.sense), 0x01);
   EXPECT_EQ(r.sense[3], 0x1D);
@@ -129,74 +117,56 @@ TEST_F(BridgeTest, CheckConditionCarriesTheAtaStatusReturnDescriptor) {
   FaultRule ignore;
   ignore.action = FaultAction::IgnoreCkCond;
   bridge_->GetFaults().Add(ignore);
-  r = ScsiNone(path_, Cdb({0xA1, 0x06, 0x20, 0, 0, 0, 0, 0, 0xA0, 0xE7}));
+  r = ScsiNone(path_, flushCk);
   EXPECT_EQ(r.status, 0);
   EXPECT_TRUE(r.sense.empty());
 
-  // An ATA error: vendor read without the access key is aborted.
+  // An ATA error: vendor read without the access key is aborted; with it, it runs.
   std::vector<std::uint8_t> buf(512);
-  r = ScsiIn(path_, Cdb({0xA1, 0x08, 0x0E, 0x13, 0x01, 0, 0, 0, 0xA0, 0x21}), buf);
+  const auto sysInfo = Cdb({0xA1, 0x08, 0x0E, 0x13, 0x01, 0, 0, 0, 0xA0, 0x21});
+  r = ScsiIn(path_, sysInfo, buf);
   ASSERT_EQ(r.status, 2);
   EXPECT_EQ(SenseKey(r.sense), 0x0B);
   d = AtaDescriptor(r.sense);
   ASSERT_NE(d, nullptr);
   EXPECT_EQ(d[13], 0x51);
   EXPECT_EQ(d[3], 0x04);
-
-  // With the key the same read goes through.
-  ASSERT_EQ(ScsiNone(path_, ApKeyCdb()).status, 0);
-  r = ScsiIn(path_, Cdb({0xA1, 0x08, 0x0E, 0x13, 0x01, 0, 0, 0, 0xA0, 0x21}), buf);
-  EXPECT_EQ(r.status, 0);
+  ASSERT_EQ(ScsiNone(path_, SignatureCdb()).status, 0);
+  EXPECT_EQ(ScsiIn(path_, sysInfo, buf).status, 0);
 }
 
-TEST_F(BridgeTest, UndecodableSatFieldsAreRefusedWithTheirPointer) {
+TEST_F(BridgeTest, UndecodableFieldsAreRefusedAndMismatchedDataTolerated) {
   std::vector<std::uint8_t> buf(512);
-  int byte = -1, bit = -1;
-  // Reserved protocol 2.
-  auto r = ScsiIn(path_, Cdb({0xA1, 0x04, 0x0E, 0, 1, 0, 0, 0, 0, 0xEC}), buf);
-  ASSERT_EQ(r.status, 2);
-  ASSERT_TRUE(FieldPointer(r.sense, byte, bit));
-  EXPECT_EQ(byte, 1);
-  EXPECT_EQ(bit, 4);
-  // PIO data-in with T_DIR to the device.
-  r = ScsiIn(path_, Cdb({0xA1, 0x08, 0x06, 0, 1, 0, 0, 0, 0, 0xEC}), buf);
-  ASSERT_TRUE(FieldPointer(r.sense, byte, bit));
-  EXPECT_EQ(byte, 2);
-  EXPECT_EQ(bit, 3);
-  // Data protocol without a length field.
-  r = ScsiIn(path_, Cdb({0xA1, 0x08, 0x08, 0, 1, 0, 0, 0, 0, 0xEC}), buf);
-  ASSERT_TRUE(FieldPointer(r.sense, byte, bit));
-  EXPECT_EQ(byte, 2);
+  EXPECT_EQ(FieldPointer(ScsiIn(path_, Cdb({0xA1, 0x04, 0x0E, 0, 1, 0, 0, 0, 0, 0xEC}), buf).sense),
+            Field(1, 4));  // reserved protocol 2
+  EXPECT_EQ(FieldPointer(ScsiIn(path_, Cdb({0xA1, 0x08, 0x06, 0, 1, 0, 0, 0, 0, 0xEC}), buf).sense),
+            Field(2, 3));  // PIO data-in with T_DIR to the device
+  EXPECT_EQ(FieldPointer(ScsiIn(path_, Cdb({0xA1, 0x08, 0x08, 0, 1, 0, 0, 0, 0, 0xEC}), buf).sense),
+            Field(2, 1));  // no length field
   // SAT length shorter than the host's buffer: only the CDB's length moves.
   std::vector<std::uint8_t> big(2048, 0xEE);
-  r = ScsiIn(path_, Cdb({0xA1, 0x08, 0x0E, 0, 1, 0, 0, 0, 0, 0xEC}), big);
+  auto r = ScsiIn(path_, Cdb({0xA1, 0x08, 0x0E, 0, 1, 0, 0, 0, 0, 0xEC}), big);
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.transferred, 512u);
   EXPECT_EQ(big[600], 0xEE);
-}
 
-TEST_F(BridgeTest, MismatchedDirectionsAreTolerated) {
   // JumpToBoot-style PIO out (count 1) sent with no data: the drive reads zeros.
-  auto r = ScsiNone(path_, Cdb({0xA1, 0x0A, 0x06, 0x00, 0x01, 0, 0, 0, 0xA0, 0xE8}));
-  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(ScsiNone(path_, Cdb({0xA1, 0x0A, 0x06, 0x00, 0x01, 0, 0, 0, 0xA0, 0xE8})).status, 0);
   // SatDeviceReset: 85 12 (DEVICE RESET), then 85 1E with 50 bytes out.
-  r = ScsiNone(path_, Cdb({0x85, 0x12, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x08, 0}));
-  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(ScsiNone(path_, Cdb({0x85, 0x12, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x08, 0})).status, 0);
   std::vector<std::uint8_t> zeros(50);
-  r = ScsiOut(path_, Cdb({0x85, 0x1E}), zeros);
-  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(ScsiOut(path_, Cdb({0x85, 0x1E}), zeros).status, 0);
   EXPECT_EQ(drive_->CardState(), 0x80);  // the reset boots the card
 }
 
 TEST_F(BridgeTest, VendorModeEntryWaitsForTheCardLikeAHostAdapter) {
   drive_->HardReset();
   const std::uint64_t t0 = platform::Clock().NowMs();
-  const auto r = ScsiNone(path_, VendorModeCdb());
-  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(ScsiNone(path_, SignatureCdb(kx::kVendorModeSignature)).status, 0);
   EXPECT_GE(platform::Clock().NowMs() - t0, 800u);
   // A card that never becomes ready: time-out.
   drive_->Faults().SetNeverReady(true);
-  EXPECT_EQ(SendScsi(path_, VendorModeCdb(), 2, nullptr, 0, 5).error, win::ERROR_SEM_TIMEOUT);
+  EXPECT_EQ(SendScsi(path_, SignatureCdb(kx::kVendorModeSignature), 2, nullptr, 0, 5).error, win::ERROR_SEM_TIMEOUT);
 }
 
 TEST_F(BridgeTest, ListingAndPresenceWithoutADrive) {
@@ -204,9 +174,7 @@ TEST_F(BridgeTest, ListingAndPresenceWithoutADrive) {
   auto list = site_->Listing(false);
   ASSERT_EQ(list.size(), 1u);
   EXPECT_EQ(list[0].path, path_);
-  std::vector<std::uint8_t> reply(16);
-  ASSERT_EQ(ScsiIn(path_, Cdb({0xA1, 0x1E, 0x2E, 0x00, 0x01}), reply).status, 0);
-  EXPECT_EQ(reply[5], 4);
+  EXPECT_EQ(Detect()[5], 4);
   bridge_->presentWithoutDrive = false;
   EXPECT_EQ(site_->Listing(false)[0].path, "NULL");
   EXPECT_EQ(ScsiNone(path_, Cdb({0})).error, win::ERROR_FILE_NOT_FOUND);

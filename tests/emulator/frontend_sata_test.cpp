@@ -26,9 +26,9 @@ class SataTest : public SiteTest {
   }
 };
 
-TEST_F(SataTest, IdentifyAndRegisters) {
+TEST_F(SataTest, IdentifyRegistersAndInquiry) {
   std::vector<std::uint8_t> id(512);
-  const auto r = SendAta(path_, {0, 1, 0, 0, 0, 0xA0, 0xEC}, ATA_FLAGS_DATA_IN, id.data(), 512);
+  const auto r = AtaIdentify(path_, id);
   ASSERT_EQ(r.error, 0u);
   EXPECT_EQ(r.regs[6], 0x50);
   EXPECT_EQ(r.regs[0], 0);
@@ -44,13 +44,14 @@ TEST_F(SataTest, IdentifyAndRegisters) {
 TEST_F(SataTest, FortyEightBitRoundTripUsesThePreviousTaskFile) {
   std::vector<std::uint8_t> out(3 * 512), in(3 * 512);
   for (std::size_t i = 0; i < out.size(); ++i) out[i] = static_cast<std::uint8_t>(i * 13 + 1);
-  // LBA 0x1A2B3C + (0x00 << 24): current = count 3, LBA low/mid/high; previous = high-order bytes.
-  auto w = SendAta(path_, {0, 3, 0x3C, 0x2B, 0x1A, 0x40, 0x35}, ATA_FLAGS_DATA_OUT | ATA_FLAGS_48BIT_COMMAND |
-                   ATA_FLAGS_USE_DMA, out.data(), static_cast<std::uint32_t>(out.size()), {0, 0, 0, 0, 0, 0, 0x35});
+  // LBA 0x1A2B3C: current = count 3, LBA low/mid/high; previous = the high-order bytes.
+  const auto w = SendAta(path_, {0, 3, 0x3C, 0x2B, 0x1A, 0x40, 0x35},
+                         ATA_FLAGS_DATA_OUT | ATA_FLAGS_48BIT_COMMAND | ATA_FLAGS_USE_DMA, out.data(), 1536,
+                         {0, 0, 0, 0, 0, 0, 0x35});
   ASSERT_EQ(w.error, 0u);
   EXPECT_EQ(w.regs[6], 0x50);
-  auto r = SendAta(path_, {0, 3, 0x3C, 0x2B, 0x1A, 0x40, 0x24}, ATA_FLAGS_DATA_IN | ATA_FLAGS_48BIT_COMMAND,
-                   in.data(), static_cast<std::uint32_t>(in.size()), {0, 0, 0, 0, 0, 0, 0x24});
+  const auto r = SendAta(path_, {0, 3, 0x3C, 0x2B, 0x1A, 0x40, 0x24}, ATA_FLAGS_DATA_IN | ATA_FLAGS_48BIT_COMMAND,
+                         in.data(), 1536, {0, 0, 0, 0, 0, 0, 0x24});
   ASSERT_EQ(r.error, 0u);
   EXPECT_EQ(in, out);
   EXPECT_EQ(drive_->ReadMedia(0x1A2B3C, 3), out);
@@ -59,22 +60,20 @@ TEST_F(SataTest, FortyEightBitRoundTripUsesThePreviousTaskFile) {
   EXPECT_EQ(q.protocol, AtaProtocol::PioIn);
 }
 
-TEST_F(SataTest, ErrorsReturnStatus51) {
+TEST_F(SataTest, ErrorsReturnStatus51AndBadBlocksAreRefused) {
   std::vector<std::uint8_t> buf(512);
   // Vendor read before the key: aborted.
   const auto r = SendAta(path_, {0x13, 1, 0, 0, 0, 0xA0, 0x21}, ATA_FLAGS_DATA_IN, buf.data(), 512);
   ASSERT_EQ(r.error, 0u);
   EXPECT_EQ(r.regs[6], 0x51);
   EXPECT_EQ(r.regs[0], 0x04);
-  // Both directions at once is a bad request, not a command.
   EXPECT_EQ(SendAta(path_, {0, 1, 0, 0, 0, 0xA0, 0xEC}, ATA_FLAGS_DATA_IN | ATA_FLAGS_DATA_OUT, buf.data(), 512).error,
             win::ERROR_INVALID_PARAMETER);
-  // A length with no buffer.
   EXPECT_EQ(SendAta(path_, {0, 1, 0, 0, 0, 0xA0, 0xEC}, ATA_FLAGS_DATA_IN, nullptr, 512).error,
             win::ERROR_INVALID_PARAMETER);
 }
 
-TEST_F(SataTest, CardDetectByVendorModeEntryShowsBusyThenReady) {
+TEST_F(SataTest, CardDetectAndTesterSubCommandsAsTaskFiles) {
   const auto& s = kx::kVendorModeSignature;
   drive_->HardReset();
   auto r = SendAta(path_, {0, s[0], s[1], s[2], s[3], s[4], s[5]}, 0, nullptr, 0);
@@ -83,15 +82,11 @@ TEST_F(SataTest, CardDetectByVendorModeEntryShowsBusyThenReady) {
   Advance(800);
   r = SendAta(path_, {0, s[0], s[1], s[2], s[3], s[4], s[5]}, 0, nullptr, 0);
   ASSERT_EQ(r.error, 0u);
-  EXPECT_EQ(r.regs[6], 0x50);
-  EXPECT_EQ(r.regs[1], 0x01);
-  EXPECT_EQ(r.regs[2], 0x01);
-}
+  EXPECT_EQ((std::vector<int>{r.regs[1], r.regs[2], r.regs[6]}), (std::vector<int>{0x01, 0x01, 0x50}));
 
-TEST_F(SataTest, TesterSubCommandsAsTaskFiles) {
   std::vector<std::uint8_t> name(16, 0xEE);
-  auto r = SendAta(path_, {0, 1, 0, 0, 0, 0, 0x60}, ATA_FLAGS_DATA_IN | ATA_FLAGS_48BIT_COMMAND | ATA_FLAGS_USE_DMA,
-                   name.data(), 16);
+  r = SendAta(path_, {0, 1, 0, 0, 0, 0, 0x60}, ATA_FLAGS_DATA_IN | ATA_FLAGS_48BIT_COMMAND | ATA_FLAGS_USE_DMA,
+              name.data(), 16);
   ASSERT_EQ(r.error, 0u);
   EXPECT_EQ(r.regs[6], 0x50);
   const auto want = drive_->FirmwareName();
@@ -105,8 +100,7 @@ TEST_F(SataTest, TesterSubCommandsAsTaskFiles) {
 TEST_F(SataTest, WithoutAtaPassThroughTheHostFallsBackToSat) {
   port_->ataPassThrough = false;
   std::vector<std::uint8_t> id(512);
-  EXPECT_EQ(SendAta(path_, {0, 1, 0, 0, 0, 0xA0, 0xEC}, ATA_FLAGS_DATA_IN, id.data(), 512).error,
-            win::ERROR_INVALID_FUNCTION);
+  EXPECT_EQ(AtaIdentify(path_, id).error, win::ERROR_INVALID_FUNCTION);
   EXPECT_EQ(ScsiIn(path_, Cdb({0xA1, 0x08, 0x0E, 0, 1, 0, 0, 0, 0, 0xEC}), id).status, 0);
   // Tester forms on a port that has no switch board are an invalid opcode.
   port_->testerForms = false;
@@ -116,9 +110,10 @@ TEST_F(SataTest, WithoutAtaPassThroughTheHostFallsBackToSat) {
 }
 
 TEST_F(SataTest, NoDriveNoDevice) {
-  EXPECT_EQ(site_->Listing(true).size(), 2u);
-  EXPECT_EQ(site_->Listing(true)[0].path, "NULL");  // slot 1 has no port
-  EXPECT_EQ(site_->Listing(true)[1].path, path_);
+  const auto list = site_->Listing(true);
+  ASSERT_EQ(list.size(), 2u);
+  EXPECT_EQ(list[0].path, "NULL");  // slot 1 has no port
+  EXPECT_EQ(list[1].path, path_);
   site_->SetDrive(2, nullptr);
   EXPECT_EQ(site_->Listing(true)[1].path, "NULL");
   EXPECT_EQ(SendAta(path_, {0, 1, 0, 0, 0, 0xA0, 0xEC}, 0, nullptr, 0).error, win::ERROR_FILE_NOT_FOUND);

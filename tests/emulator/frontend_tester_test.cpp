@@ -11,42 +11,44 @@ const std::string kTester = "\\\\.\\PhysicalDrive3";
 
 class TesterTest : public SiteTest {
  protected:
-  FrontEnd* tester_ = nullptr;
   void SetUp() override {
     SiteTest::SetUp();
     TesterInfo info;
     info.detectMs = 300;
-    tester_ = site_->AddTester(3, 10, info);
-    ASSERT_NE(tester_, nullptr);
+    ASSERT_NE(site_->AddTester(3, 10, info), nullptr);
     site_->SetDrive(10, drive_);
     site_->Install();
   }
-  std::vector<std::uint8_t> Detect() {
-    std::vector<std::uint8_t> r(16, 0xEE);
-    const auto res = ScsiIn(kTester, Cdb({0x08, 0xF2, 0x50, 0x00, 0x01, 0, 0, 0, 0, 0, 0, 0x01}), r);
+  // A 16-byte reply of 08 F2 xx (bytes 3.. as given, byte 11 = 1).
+  static std::vector<std::uint8_t> In16(std::initializer_list<int> tail, std::uint8_t sub = 0x50) {
+    std::vector<int> c = {0x08, 0xF2, sub};
+    c.insert(c.end(), tail);
+    c.resize(11, 0);
+    c.push_back(1);
+    std::vector<std::uint8_t> cdb(16, 0), r(16, 0xEE);
+    std::copy(c.begin(), c.end(), cdb.begin());
+    const auto res = ScsiIn(kTester, cdb, r);
     EXPECT_EQ(res.error, 0u);
     EXPECT_EQ(res.status, 0);
     return r;
   }
-  void Power(int mode) {
-    const auto res = ScsiNone(kTester, Cdb({0x08, 0xF2, 0x84, mode, 53, 1, 0, 0, 1}));
-    ASSERT_EQ(res.error, 0u);
-    ASSERT_EQ(res.status, 0);
+  static std::vector<std::uint8_t> Detect() { return In16({0x00, 0x01}); }
+  static int Short() {
+    const auto r = In16({}, 0x99);
+    return r[7] * 16 + r[8];
   }
+  static std::uint8_t Raw(std::initializer_list<int> cdb) { return ScsiNone(kTester, Cdb(cdb)).status; }
 };
 
 TEST_F(TesterTest, InquiryMatchesTheFinderThroughBothPassThroughForms) {
   std::vector<std::uint8_t> inq(36);
   auto r = ScsiIn(kTester, Cdb({0x12, 0, 0, 0, 0x24}), inq);
-  ASSERT_EQ(r.error, 0u);
-  EXPECT_EQ(r.status, 0);
+  ASSERT_EQ(r.status, 0);
   EXPECT_EQ(r.transferred, 36u);
+  EXPECT_EQ(inq[0], 0x00);  // disk
   EXPECT_EQ(std::string(inq.begin() + 16, inq.begin() + 29), "SATA TESTER-S");
 
   // The finder's buffered form with TargetId 1 and data inside the block.
-  win::HANDLE h = win::CreateFileA(kTester.c_str(), win::GENERIC_READ | win::GENERIC_WRITE, 3, nullptr,
-                                   win::OPEN_EXISTING, 0, nullptr);
-  ASSERT_NE(h, win::INVALID_HANDLE_VALUE);
   auto b = std::make_unique<win::ScsiPassThroughBlock>();
   b->Spt.TargetId = 1;
   b->Spt.CdbLength = 16;
@@ -54,50 +56,41 @@ TEST_F(TesterTest, InquiryMatchesTheFinderThroughBothPassThroughForms) {
   b->Spt.DataIn = win::SCSI_IOCTL_DATA_IN;
   b->Spt.DataTransferLength = 528;
   b->Spt.TimeOutValue = 10;
-  b->Spt.Cdb[0] = 0x08;
-  b->Spt.Cdb[1] = 0xF2;
-  b->Spt.Cdb[2] = 0xA0;
-  win::DWORD got = 0;
-  ASSERT_TRUE(win::DeviceIoControl(h, win::IOCTL_SCSI_PASS_THROUGH, b.get(), sizeof *b, b.get(), sizeof *b, &got,
-                                   nullptr));
+  std::memcpy(b->Spt.Cdb, "\x08\xF2\xA0", 3);
+  win::DWORD err = 0;
+  ASSERT_TRUE(Control(kTester, win::IOCTL_SCSI_PASS_THROUGH, *b, err));
   EXPECT_EQ(b->Spt.ScsiStatus, 0);
   EXPECT_EQ(std::string(reinterpret_cast<char*>(b->Data + 196), 6), "TAVLIN");
   // A transfer longer than the block's data area is refused, not overrun.
   b->Spt.DataTransferLength = sizeof(b->Data) + 1;
-  EXPECT_FALSE(win::DeviceIoControl(h, win::IOCTL_SCSI_PASS_THROUGH, b.get(), sizeof *b, b.get(), sizeof *b, &got,
-                                    nullptr));
-  EXPECT_EQ(win::GetLastError(), win::ERROR_INVALID_PARAMETER);
-  win::CloseHandle(h);
+  EXPECT_FALSE(Control(kTester, win::IOCTL_SCSI_PASS_THROUGH, *b, err));
+  EXPECT_EQ(err, win::ERROR_INVALID_PARAMETER);
 
   // Vital product data is not offered: invalid field at byte 1, bit 0.
-  r = ScsiIn(kTester, Cdb({0x12, 0x01, 0x80, 0, 0x24}), inq);
-  EXPECT_EQ(r.status, 2);
-  int byte = -1, bit = -1;
-  ASSERT_TRUE(FieldPointer(r.sense, byte, bit));
-  EXPECT_EQ(byte, 1);
-  EXPECT_EQ(bit, 0);
+  EXPECT_EQ(FieldPointer(ScsiIn(kTester, Cdb({0x12, 0x01, 0x80, 0, 0x24}), inq).sense), Field(1, 0));
+  // Physical drives without a tester, and "NULL", do not open.
+  EXPECT_EQ(OpenDevice("\\\\.\\PhysicalDrive4"), win::INVALID_HANDLE_VALUE);
+  EXPECT_EQ(win::GetLastError(), win::ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(OpenDevice("NULL"), win::INVALID_HANDLE_VALUE);
 }
 
-TEST_F(TesterTest, InformationPageNamesTheSlotAndTheTester) {
+TEST_F(TesterTest, InformationPageAndFirmwareVersion) {
   std::vector<std::uint8_t> p(528, 0xEE);
   const auto r = ScsiIn(kTester, Cdb({0x08, 0xF2, 0xA0}), p);
   ASSERT_EQ(r.status, 0);
   EXPECT_EQ(r.transferred, 528u);
-  EXPECT_EQ(p[8], 0x7D);
-  EXPECT_EQ(p[9], 0x0D);
-  EXPECT_EQ(p[10], 0x4F);
-  EXPECT_EQ(p[11], 0x14);
-  EXPECT_EQ(p[118], '0');  // slot 10 as two hex digits
-  EXPECT_EQ(p[120], 'A');
+  EXPECT_EQ((std::vector<std::uint8_t>(p.begin() + 8, p.begin() + 12)),
+            (std::vector<std::uint8_t>{0x7D, 0x0D, 0x4F, 0x14}));
+  std::string name;
+  for (int i = 98; i <= 120; i += 2) name += static_cast<char>(p[static_cast<std::size_t>(i)]);
+  EXPECT_EQ(name, "KXTEST-S..0A");  // slot 10 as two hex digits
   EXPECT_EQ(p[119], 0);
   EXPECT_EQ(std::string(reinterpret_cast<char*>(&p[458]), 4), "TUCR");
   EXPECT_EQ(p[462] << 8 | p[463], 0x0011);
+  EXPECT_EQ(p[256], 3);
   EXPECT_EQ(p[484], 4);
   EXPECT_EQ(p[486], 1);
-  EXPECT_EQ(p[256], 3);
-
-  std::vector<std::uint8_t> v(16);
-  ASSERT_EQ(ScsiIn(kTester, Cdb({0x08, 0xF2, 0x50, 0x30, 0xFF, 0, 0, 0, 0, 0, 0, 1}), v).status, 0);
+  const auto v = In16({0x30, 0xFF});
   EXPECT_EQ(v[8], 3);
   EXPECT_EQ(v[9], 0x05);
 }
@@ -108,14 +101,13 @@ TEST_F(TesterTest, CardDetectFollowsPowerDetectionAndBoot) {
   EXPECT_EQ(d[7], 0);
   EXPECT_EQ(d[13], 0x50);
 
-  Power(0);
+  ASSERT_EQ(Raw({0x08, 0xF2, 0x84, 0, 48}), 0);
   EXPECT_FALSE(drive_->Powered());
   d = Detect();
   EXPECT_EQ(d[5], 4);  // absent: busy byte stays non-zero
   EXPECT_NE(d[7], 0);
 
-  Power(1);
-  EXPECT_TRUE(drive_->Powered());
+  ASSERT_EQ(Raw({0x08, 0xF2, 0x84, 1, 53, 1, 0, 0, 1}), 0);
   d = Detect();
   EXPECT_NE(d[7], 0);  // the tester is still detecting
   EXPECT_EQ(d[5], 0);
@@ -129,11 +121,11 @@ TEST_F(TesterTest, CardDetectFollowsPowerDetectionAndBoot) {
   EXPECT_EQ(site_->Card(10).powerCycles, 1u);
 
   // Card reset: the card boots again; a tester reset leaves its power alone.
-  ASSERT_EQ(ScsiNone(kTester, Cdb({0x08, 0xF2, 0x85, 32})).status, 0);
+  ASSERT_EQ(Raw({0x08, 0xF2, 0x85, 32}), 0);
   Advance(300);
   EXPECT_EQ(Detect()[13], 0x80);
   Advance(800);
-  ASSERT_EQ(ScsiNone(kTester, Cdb({0x08, 0xF2, 0x90, 0x80, 0, 48})).status, 0);
+  ASSERT_EQ(Raw({0x08, 0xF2, 0x90, 0x80, 0, 48}), 0);
   Advance(300);
   EXPECT_EQ(Detect()[13], 0x50);
   EXPECT_EQ(site_->Card(10).testerResets, 1u);
@@ -142,10 +134,10 @@ TEST_F(TesterTest, CardDetectFollowsPowerDetectionAndBoot) {
 
 TEST_F(TesterTest, EraseErrorTravelsInByte12AndLeavesTheDetectBusyByteClear) {
   const auto& k = kx::kApKeySignature;
-  ASSERT_EQ(ScsiNone(kTester, Cdb({0x08, 0xF2, 0x71, 0, k[5], 0, k[0], k[1], k[2], k[3], k[4]})).status, 0);
+  ASSERT_EQ(Raw({0x08, 0xF2, 0x71, 0, k[5], 0, k[0], k[1], k[2], k[3], k[4]}), 0);
   drive_->Faults().WrongVerdict(1);
   // Polled erase (A1 0A 06 form, no data), failing with an erase error.
-  ASSERT_EQ(ScsiNone(kTester, Cdb({0xA1, 0x0A, 0x06, 0x26, 1, 1, 0x20, 0x09, 0xA0, 0x31})).status, 0);
+  ASSERT_EQ(Raw({0xA1, 0x0A, 0x06, 0x26, 1, 1, 0x20, 0x09, 0xA0, 0x31}), 0);
   Advance(drive_->Config().eraseMs);
   const auto d = Detect();
   EXPECT_EQ(d[13], 0x50);
@@ -183,34 +175,26 @@ TEST_F(TesterTest, EmptySlotAndCardFaultsReportAbsentOrTimedOut) {
 }
 
 TEST_F(TesterTest, ShortTestsCurrentsAndVoltageFaults) {
-  auto shortTest = [&] {
-    std::vector<std::uint8_t> r(16);
-    EXPECT_EQ(ScsiIn(kTester, Cdb({0x08, 0xF2, 0x99, 0, 0, 0, 0, 0, 0, 0, 0, 1}), r).status, 0);
-    return r[7] * 16 + r[8];
-  };
-  EXPECT_EQ(shortTest(), 0x00);
+  EXPECT_EQ(Short(), 0x00);
   TesterFaults f;
   f.short5V = ShortFault::FirstTest;
   f.short33V = ShortFault::BothTests;
   site_->SetTesterFaults(10, f);
-  EXPECT_EQ(shortTest(), 0x11);
-  EXPECT_EQ(shortTest(), 0x01);
+  EXPECT_EQ(Short(), 0x11);
+  EXPECT_EQ(Short(), 0x01);
   // The next check starts with a power-off, and sees the first-test short again.
-  ASSERT_EQ(ScsiNone(kTester, Cdb({0x08, 0xF2, 0x84, 0, 48})).status, 0);
-  EXPECT_EQ(shortTest(), 0x11);
-  EXPECT_EQ(shortTest(), 0x01);
-  Power(1);
+  ASSERT_EQ(Raw({0x08, 0xF2, 0x84, 0, 48}), 0);
+  EXPECT_EQ(Short(), 0x11);
+  EXPECT_EQ(Short(), 0x01);
+  ASSERT_EQ(Raw({0x08, 0xF2, 0x84, 1, 53}), 0);
 
-  std::vector<std::uint8_t> r(16);
-  ASSERT_EQ(ScsiIn(kTester, Cdb({0x08, 0xF2, 0x50, 0x20, 0, 0, 0, 0, 0, 0, 0, 1}), r).status, 0);
-  EXPECT_EQ(r[10] << 8 | r[11], 1000);
-  ASSERT_EQ(ScsiIn(kTester, Cdb({0x08, 0xF2, 0x50, 0x24, 0, 0, 0, 0, 0, 0, 0, 1}), r).status, 0);
-  EXPECT_EQ(r[0] << 8 | r[1], 1500);
-  ASSERT_EQ(ScsiIn(kTester, Cdb({0x08, 0xF2, 0x50, 0x24, 1, 0, 0, 0, 0, 0, 0, 1}), r).status, 0);
-  ASSERT_EQ(ScsiIn(kTester, Cdb({0x08, 0xF2, 0x50, 0x24, 0, 0, 0, 0, 0, 0, 0, 1}), r).status, 0);
-  EXPECT_EQ(r[0] << 8 | r[1], 1000);  // cleared: the record restarts from the present current
-
-  ASSERT_EQ(ScsiIn(kTester, Cdb({0x08, 0xF2, 0x50, 0x18, 3, 0, 0, 0, 0, 0, 0, 1}), r).status, 0);
+  auto current = [] { const auto r = In16({0x20}); return r[10] << 8 | r[11]; };
+  auto maxCurrent = [] { const auto r = In16({0x24}); return r[0] << 8 | r[1]; };
+  EXPECT_EQ(current(), 1000);
+  EXPECT_EQ(maxCurrent(), 1500);
+  In16({0x24, 0x01});
+  EXPECT_EQ(maxCurrent(), 1000);  // cleared: the record restarts from the present current
+  auto r = In16({0x18, 3});
   EXPECT_EQ(r[10] | r[11] | r[12], 0);
   EXPECT_EQ(site_->Card(10).voltageLevel, 3);
 
@@ -218,32 +202,23 @@ TEST_F(TesterTest, ShortTestsCurrentsAndVoltageFaults) {
   f.currentInvalid = true;
   f.adjustVoltageReply = 1;
   site_->SetTesterFaults(10, f);
-  ASSERT_EQ(ScsiIn(kTester, Cdb({0x08, 0xF2, 0x50, 0x20, 0, 0, 0, 0, 0, 0, 0, 1}), r).status, 0);
-  EXPECT_EQ(r[10] << 8 | r[11], 0xFFFF);
-  ASSERT_EQ(ScsiIn(kTester, Cdb({0x08, 0xF2, 0x50, 0x24, 0, 0, 0, 0, 0, 0, 0, 1}), r).status, 0);
-  EXPECT_EQ(r[0] << 8 | r[1], 0xFFFF);
-  ASSERT_EQ(ScsiIn(kTester, Cdb({0x08, 0xF2, 0x50, 0x18, 53, 0, 0, 0, 0, 0, 0, 1}), r).status, 0);
-  EXPECT_EQ(r[12], 1);
+  EXPECT_EQ(current(), 0xFFFF);
+  EXPECT_EQ(maxCurrent(), 0xFFFF);
+  EXPECT_EQ(In16({0x18, 53})[12], 1);
 }
 
 TEST_F(TesterTest, PowerCommandsFailKTimesThenWork) {
   TesterFaults f;
   f.powerCommandFailures = 2;
   site_->SetTesterFaults(10, f);
-  EXPECT_EQ(ScsiNone(kTester, Cdb({0x08, 0xF2, 0x84, 0, 48})).status, 2);
-  EXPECT_EQ(ScsiNone(kTester, Cdb({0x08, 0xF2, 0x85, 32})).status, 2);
+  EXPECT_EQ(Raw({0x08, 0xF2, 0x84, 0, 48}), 2);
+  EXPECT_EQ(Raw({0x08, 0xF2, 0x85, 32}), 2);
   EXPECT_TRUE(drive_->Powered());
-  EXPECT_EQ(ScsiNone(kTester, Cdb({0x08, 0xF2, 0x84, 0, 48})).status, 0);
+  EXPECT_EQ(Raw({0x08, 0xF2, 0x84, 0, 48}), 0);
   EXPECT_FALSE(drive_->Powered());
-  // A power mode the tester does not know is refused, pointing at byte 3.
-  const auto r = ScsiNone(kTester, Cdb({0x08, 0xF2, 0x84, 7}));
-  int byte = -1, bit = -1;
-  ASSERT_TRUE(FieldPointer(r.sense, byte, bit));
-  EXPECT_EQ(byte, 3);
 }
 
 TEST_F(TesterTest, AtaFormsReachTheDrive) {
-  // IDENTIFY in the 71 form.
   std::vector<std::uint8_t> id(512);
   auto r = ScsiIn(kTester, Cdb({0x08, 0xF2, 0x71, 0x01, 0xEC, 0, 1, 0, 0, 0, 0, 1}), id);
   ASSERT_EQ(r.status, 0);
@@ -252,9 +227,7 @@ TEST_F(TesterTest, AtaFormsReachTheDrive) {
 
   // Access key with a register reply: count 01, LBA low 01, status 50.
   const auto& k = kx::kApKeySignature;
-  std::vector<std::uint8_t> regs(16, 0xEE);
-  r = ScsiIn(kTester, Cdb({0x08, 0xF2, 0x71, 0x00, k[5], 0x00, k[0], k[1], k[2], k[3], k[4], 1}), regs);
-  ASSERT_EQ(r.status, 0);
+  const auto regs = In16({0x00, k[5], 0x00, k[0], k[1], k[2], k[3], k[4]}, 0x71);
   EXPECT_EQ(regs[1], 0x01);
   EXPECT_EQ(regs[2], 0x01);
   EXPECT_EQ(regs[6], 0x50);
@@ -287,36 +260,28 @@ TEST_F(TesterTest, AtaFormsReachTheDrive) {
   EXPECT_EQ(d[3], 0x04);
 }
 
-TEST_F(TesterTest, DeviceSleepLineAndUnknownCommands) {
-  ASSERT_EQ(ScsiNone(kTester, Cdb({0x08, 0xF2, 0x50, 0x05, 0x01})).status, 0);
+TEST_F(TesterTest, DeviceSleepLineAndUndecodableCommands) {
+  ASSERT_EQ(Raw({0x08, 0xF2, 0x50, 0x05, 0x01}), 0);
   EXPECT_TRUE(site_->Card(10).devSleep);
-  ASSERT_EQ(ScsiNone(kTester, Cdb({0x08, 0xF2, 0x50, 0x05, 0x02})).status, 0);  // DisableDEVSLP(2)
+  ASSERT_EQ(Raw({0x08, 0xF2, 0x50, 0x05, 0x02}), 0);  // DisableDEVSLP(2)
   EXPECT_FALSE(site_->Card(10).devSleep);
 
-  int byte = -1, bit = -1;
-  auto r = ScsiNone(kTester, Cdb({0x08, 0xF2, 0x50, 0x77}));
-  EXPECT_EQ(r.status, 2);
-  EXPECT_EQ(SenseKey(r.sense), 0x05);
-  EXPECT_EQ(SenseAsc(r.sense), 0x24);
-  ASSERT_TRUE(FieldPointer(r.sense, byte, bit));
-  EXPECT_EQ(byte, 3);
-  r = ScsiNone(kTester, Cdb({0x08, 0xF2, 0x33}));
-  ASSERT_TRUE(FieldPointer(r.sense, byte, bit));
-  EXPECT_EQ(byte, 2);
-  r = ScsiNone(kTester, Cdb({0x08, 0xF2, 0x71, 0x05, 0xEC}));  // unknown protocol
-  ASSERT_TRUE(FieldPointer(r.sense, byte, bit));
-  EXPECT_EQ(byte, 3);
-  r = ScsiNone(kTester, Cdb({0x28}));
-  EXPECT_EQ(SenseAsc(r.sense), 0x20);  // invalid opcode
-  ASSERT_TRUE(FieldPointer(r.sense, byte, bit));
-  EXPECT_EQ(byte, 0);
-}
-
-TEST_F(TesterTest, PhysicalDrivesWithoutATesterDoNotOpen) {
-  EXPECT_EQ(win::CreateFileA("\\\\.\\PhysicalDrive4", 0, 0, nullptr, win::OPEN_EXISTING, 0, nullptr),
-            win::INVALID_HANDLE_VALUE);
-  EXPECT_EQ(win::GetLastError(), win::ERROR_FILE_NOT_FOUND);
-  EXPECT_EQ(win::CreateFileA("NULL", 0, 0, nullptr, win::OPEN_EXISTING, 0, nullptr), win::INVALID_HANDLE_VALUE);
+  const struct {
+    std::vector<std::uint8_t> cdb;
+    int field;
+  } bad[] = {
+      {Cdb({0x08, 0xF2, 0x50, 0x77}), Field(3)},        // unknown sub-command
+      {Cdb({0x08, 0xF2, 0x33}), Field(2)},              // unknown tester command
+      {Cdb({0x08, 0xF2, 0x71, 0x05, 0xEC}), Field(3)},  // unknown protocol
+      {Cdb({0x08, 0xF2, 0x84, 7}), Field(3)},           // unknown power mode
+      {Cdb({0x28}), Field(0)},                          // invalid opcode
+  };
+  for (const auto& b : bad) {
+    const auto r = ScsiNone(kTester, b.cdb);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(FieldPointer(r.sense), b.field) << int(b.cdb[2]);
+  }
+  EXPECT_EQ(SenseAsc(ScsiNone(kTester, Cdb({0x28})).sense), 0x20);
 }
 
 }  // namespace

@@ -47,17 +47,30 @@ inline std::vector<std::uint8_t> Cdb(std::initializer_list<int> bytes) {
   return c;
 }
 
-// One SCSI pass-through (direct) on its own open and close, as the command layer sends it.
+inline win::HANDLE OpenDevice(const std::string& path) {
+  return win::CreateFileA(path.c_str(), win::GENERIC_READ | win::GENERIC_WRITE,
+                          win::FILE_SHARE_READ | win::FILE_SHARE_WRITE, nullptr, win::OPEN_EXISTING, 0, nullptr);
+}
+
+// One request on its own open and close, as the command layer sends it; false
+// (and *error set) when the open or the control failed.
+template <class Block>
+bool Control(const std::string& path, win::DWORD code, Block& b, win::DWORD& error) {
+  win::HANDLE h = OpenDevice(path);
+  if (h == win::INVALID_HANDLE_VALUE) {
+    error = win::GetLastError();
+    return false;
+  }
+  win::DWORD got = 0;
+  const bool ok = win::DeviceIoControl(h, code, &b, sizeof b, &b, sizeof b, &got, nullptr);
+  error = ok ? 0 : win::GetLastError();
+  win::CloseHandle(h);
+  return ok;
+}
+
 inline ScsiResult SendScsi(const std::string& path, const std::vector<std::uint8_t>& cdb, std::uint8_t dir,
                            void* buf, std::uint32_t len, std::uint32_t timeoutSec = 30) {
   ScsiResult r;
-  win::HANDLE h = win::CreateFileA(path.c_str(), win::GENERIC_READ | win::GENERIC_WRITE,
-                                   win::FILE_SHARE_READ | win::FILE_SHARE_WRITE, nullptr, win::OPEN_EXISTING, 0,
-                                   nullptr);
-  if (h == win::INVALID_HANDLE_VALUE) {
-    r.error = win::GetLastError();
-    return r;
-  }
   win::ScsiPassThroughDirectBlock b;
   b.Sptd.Length = sizeof(win::SCSI_PASS_THROUGH_DIRECT);
   b.Sptd.CdbLength = 16;
@@ -67,15 +80,11 @@ inline ScsiResult SendScsi(const std::string& path, const std::vector<std::uint8
   b.Sptd.TimeOutValue = timeoutSec;
   b.Sptd.DataBuffer = len ? buf : nullptr;
   std::memcpy(b.Sptd.Cdb, cdb.data(), std::min<std::size_t>(16, cdb.size()));
-  win::DWORD got = 0;
-  if (!win::DeviceIoControl(h, win::IOCTL_SCSI_PASS_THROUGH_DIRECT, &b, sizeof b, &b, sizeof b, &got, nullptr)) {
-    r.error = win::GetLastError();
-  } else {
+  if (Control(path, win::IOCTL_SCSI_PASS_THROUGH_DIRECT, b, r.error)) {
     r.status = b.Sptd.ScsiStatus;
     r.sense.assign(b.Sense, b.Sense + b.Sptd.SenseInfoLength);
     r.transferred = b.Sptd.DataTransferLength;
   }
-  win::CloseHandle(h);
   return r;
 }
 
@@ -92,35 +101,27 @@ inline ScsiResult ScsiNone(const std::string& path, const std::vector<std::uint8
 
 // One ATA pass-through (direct). cur/prev: features, count, LBA low, mid, high, device, command.
 inline AtaResult SendAta(const std::string& path, std::initializer_list<int> cur, std::uint16_t flags, void* buf,
-                         std::uint32_t len, std::initializer_list<int> prev = {}, std::uint32_t timeoutSec = 30) {
+                         std::uint32_t len, std::initializer_list<int> prev = {}) {
   AtaResult r;
-  win::HANDLE h = win::CreateFileA(path.c_str(), win::GENERIC_READ | win::GENERIC_WRITE,
-                                   win::FILE_SHARE_READ | win::FILE_SHARE_WRITE, nullptr, win::OPEN_EXISTING, 0,
-                                   nullptr);
-  if (h == win::INVALID_HANDLE_VALUE) {
-    r.error = win::GetLastError();
-    return r;
-  }
   win::ATA_PASS_THROUGH_DIRECT a;
   a.Length = sizeof a;
   a.AtaFlags = static_cast<win::USHORT>(flags | win::ATA_FLAGS_DRDY_REQUIRED);
   a.DataTransferLength = len;
-  a.TimeOutValue = timeoutSec;
+  a.TimeOutValue = 30;
   a.DataBuffer = len ? buf : nullptr;
   std::size_t i = 0;
   for (int v : cur) a.CurrentTaskFile[i++] = static_cast<std::uint8_t>(v);
   i = 0;
   for (int v : prev) a.PreviousTaskFile[i++] = static_cast<std::uint8_t>(v);
-  win::DWORD got = 0;
-  if (!win::DeviceIoControl(h, win::IOCTL_ATA_PASS_THROUGH_DIRECT, &a, sizeof a, &a, sizeof a, &got, nullptr)) {
-    r.error = win::GetLastError();
-  } else {
+  if (Control(path, win::IOCTL_ATA_PASS_THROUGH_DIRECT, a, r.error)) {
     std::memcpy(r.regs, a.CurrentTaskFile, 8);
     std::memcpy(r.prev, a.PreviousTaskFile, 8);
     r.transferred = a.DataTransferLength;
   }
-  win::CloseHandle(h);
   return r;
+}
+inline AtaResult AtaIdentify(const std::string& path, std::vector<std::uint8_t>& id) {
+  return SendAta(path, {0, 1, 0, 0, 0, 0xA0, 0xEC}, win::ATA_FLAGS_DATA_IN, id.data(), 512);
 }
 
 // A site on virtual time with one powered, ready drive in slot 1.
@@ -140,20 +141,15 @@ class SiteTest : public ::testing::Test {
   static void Advance(std::uint64_t ms) { platform::Clock().SleepMs(ms); }
 };
 
-// The key that opens the vendor commands, as a SAT non-data command.
-inline std::vector<std::uint8_t> ApKeyCdb() {
-  const auto& k = kx::kApKeySignature;
-  return Cdb({0xA1, 0x06, 0x00, 0x00, k[0], k[1], k[2], k[3], k[4], k[5]});
-}
-inline std::vector<std::uint8_t> VendorModeCdb() {
-  const auto& k = kx::kVendorModeSignature;
+// The key and the vendor-mode entry as SAT non-data commands.
+inline std::vector<std::uint8_t> SignatureCdb(const std::array<std::uint8_t, 6>& k = kx::kApKeySignature) {
   return Cdb({0xA1, 0x06, 0x00, 0x00, k[0], k[1], k[2], k[3], k[4], k[5]});
 }
 
-// Sense helpers.
+// Sense helpers (fixed or descriptor format).
 inline std::uint8_t SenseKey(const std::vector<std::uint8_t>& s) {
-  if (s.empty()) return 0;
-  return (s[0] & 0x7F) >= 0x72 ? (s[1] & 0x0F) : (s.size() > 2 ? s[2] & 0x0F : 0);
+  if (s.size() < 3) return 0;
+  return (s[0] & 0x7F) >= 0x72 ? (s[1] & 0x0F) : s[2] & 0x0F;
 }
 inline std::uint8_t SenseAsc(const std::vector<std::uint8_t>& s) {
   if (s.empty()) return 0;
@@ -164,12 +160,12 @@ inline const std::uint8_t* AtaDescriptor(const std::vector<std::uint8_t>& s) {
   if (s.size() < 22 || (s[0] & 0x7F) != 0x72 || s[8] != 0x09) return nullptr;
   return s.data() + 8;
 }
-// Fixed-format field pointer (SKSV set) as byte and bit (-1 when no bit).
-inline bool FieldPointer(const std::vector<std::uint8_t>& s, int& byte, int& bit) {
-  if (s.size() < 18 || (s[0] & 0x7F) != 0x70 || !(s[15] & 0x80)) return false;
-  byte = s[16] << 8 | s[17];
-  bit = (s[15] & 0x08) ? (s[15] & 7) : -1;
-  return true;
+// ILLEGAL REQUEST, invalid field in CDB: the fixed-format field pointer as
+// Field(byte, bit), or -1 when the sense carries none.
+constexpr int Field(int byte, int bit = -1) { return byte * 16 + (bit < 0 ? 8 : bit); }
+inline int FieldPointer(const std::vector<std::uint8_t>& s) {
+  if (s.size() < 18 || s[0] != 0x70 || (s[2] & 0x0F) != 0x05 || (s[15] & 0xC0) != 0xC0) return -1;
+  return Field(s[16] << 8 | s[17], (s[15] & 0x08) ? (s[15] & 7) : -1);
 }
 
 }  // namespace emu::test
