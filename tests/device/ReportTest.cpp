@@ -5,6 +5,7 @@
 #include "TestEnv.h"
 #include "command/DriveCommand.h"
 #include "device/ErrorCode.h"
+#include "device/Format.h"
 #include "device/LogFile.h"
 #include "device/PortDevice.h"
 #include "platform/Clock.h"
@@ -23,26 +24,14 @@ win::SYSTEMTIME NowLocal() {
   win::GetLocalTime(&t);
   return t;
 }
-std::string TimeOf(const win::SYSTEMTIME& t, const char* format) {
-  char s[64];
-  std::snprintf(s, sizeof s, format, t.wHour, t.wMinute, t.wSecond);
-  return s;
-}
 std::string KeyOf(const win::SYSTEMTIME& t) {
-  char s[64];
-  std::snprintf(s, sizeof s, "[%02d-%02d-%02d %02d:%02d:%02d]", t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute,
-                t.wSecond);
-  return s;
+  return StrFormat("[%02d-%02d-%02d %02d:%02d:%02d]", t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond);
 }
 std::string Entry(const std::string& section, const std::string& key, const char* file = kRecords) {
   return win::GetPrivateProfileString(section, key, "", file);
 }
 using Texts = std::vector<std::string>;
 using Ints = std::vector<int>;
-bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-bool EndsWith(const std::string& s, const std::string& tail) {
-  return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
-}
 
 class PortReport : public DeviceTestEnv {
  protected:
@@ -161,9 +150,8 @@ TEST_F(PortReport, StartWritesTheHeaderByteForByte) {
   d->m_SerialNumber = "OLD";
   const win::SYSTEMTIME t = NowLocal();
   d->WriteReport("START", false);
-  char day[96];
-  std::snprintf(day, sizeof day, "Day: (%4d\\%2d\\%2d) Time: (%2d:%2d:%2d)  SlotNo:3\r\n", t.wYear, t.wMonth, t.wDay,
-                t.wHour, t.wMinute, t.wSecond);
+  const std::string day = StrFormat("Day: (%4d\\%2d\\%2d) Time: (%2d:%2d:%2d)  SlotNo:3\r\n", t.wYear, t.wMonth,
+                                    t.wDay, t.wHour, t.wMinute, t.wSecond);
   EXPECT_EQ(Report(), kStars + day + "MP ver:V1.2.3    MPBinType:MB1    RDTBinType:RB2\r\nTest Station:MP \r\n" +
                           "INI file:paramFDB.ini\r\n" + kStars);
   EXPECT_TRUE(d->m_SerialNumber.empty());
@@ -188,7 +176,7 @@ TEST_F(PortReport, EndRecordsThePassOnlyWithASerialNumber) {
   d->m_SerialNumber = "SN\r\n123";  // a line break cannot stand in an INI value
   const win::SYSTEMTIME t = NowLocal();
   d->WriteReport("END", true);
-  EXPECT_TRUE(EndsWith(Report(4), TimeOf(t, "[ End ] Time: (%2d:%2d:%2d) \r\n")));
+  EXPECT_TRUE(EndsWith(Report(4), StrFormat("[ End ] Time: (%2d:%2d:%2d) \r\n", t.wHour, t.wMinute, t.wSecond)));
   EXPECT_EQ(Entry("Port-4 PASS", KeyOf(t)), "SN__123");
 }
 
@@ -234,7 +222,7 @@ TEST_F(PortReport, FailBlockAfterATimeOutOmitsAtaRegAndRecordsTheFailure) {
             "             Error Code : 0x103 \r\n"
             "             AP Command : [8]-[f2]-[90]-[80]-[0]-[20]-[0]-[0]-[0]-[0]-[0]-[0] \r\n"
             "             OS LastError : [ 121 ] \r\n" +
-                TimeOf(t, "[ Error End ] Time: (%2d:%2d:%2d) \r\n"));
+                StrFormat("[ Error End ] Time: (%2d:%2d:%2d) \r\n", t.wHour, t.wMinute, t.wSecond));
   // The serial's '=' cannot stand in a key; its path characters cannot leave Fail_Log.
   EXPECT_TRUE(Has(ReadAll("D:\\Log\\Error_Init.log"),
                   "[Error List]\r\n" + KeyOf(t) + "   SlotNo:03   SN:S/N:..\\x_y= 0x103:Erase ISP Code fail!!!\r\n"));
@@ -299,15 +287,11 @@ TEST_F(PortReport, SettingsDumpCopiesValuesAsTheyStand) {
   const std::string dump = Report().substr(before);
   EXPECT_EQ(dump.rfind("[MPToolSetting]\r\nBuildVersion=" + std::string(249, 'v') + " \r\nMPVerProjectName= \r\n", 0),
             0u);
-  for (const char* part : {"Capacity= \r\n",
-                           "[Param]\r\nISP_MPBINCode= \r\nISP_RDTBINCode= \r\nControllerType=KX7410 \r\n",
-                           "Set Firmware Name=FW 100%d \r\n",
-                           "_3CE= \r\nAutoCapacity_MaxBadPercent_4CE=7 \r\nAutoCapacity_MaxBadPercent_5CE= \r\n",
-                           "AutoCapacity_MaxBadPercent_16CE= \r\nSetCacheSize= \r\n"})
-    EXPECT_TRUE(Has(dump, part)) << part;
-  std::size_t lines = 0;
-  for (std::size_t p = 0; (p = dump.find("\r\n", p)) != std::string::npos; p += 2) ++lines;
-  EXPECT_EQ(lines, 1u + 9 + 1 + 28 + 1 + 48 + 1);
+  ExpectParts(dump, {"Capacity= \r\n", "[Param]\r\nISP_MPBINCode= \r\nISP_RDTBINCode= \r\nControllerType=KX7410 \r\n",
+                     "Set Firmware Name=FW 100%d \r\n",
+                     "_3CE= \r\nAutoCapacity_MaxBadPercent_4CE=7 \r\nAutoCapacity_MaxBadPercent_5CE= \r\n",
+                     "AutoCapacity_MaxBadPercent_16CE= \r\nSetCacheSize= \r\n"});
+  EXPECT_EQ(CountLines(dump), 1u + 9 + 1 + 28 + 1 + 48 + 1);
   EXPECT_TRUE(EndsWith(dump, kStars.substr(0, 60) + " \r\n"));
 }
 

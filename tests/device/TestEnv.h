@@ -16,6 +16,19 @@
 #include "platform/Paths.h"
 #include "platform/Profile.h"
 
+inline bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+inline bool EndsWith(const std::string& text, const std::string& tail) {
+  return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+inline std::size_t CountLines(const std::string& text) {
+  std::size_t lines = 0;
+  for (std::size_t p = 0; (p = text.find("\r\n", p)) != std::string::npos; p += 2) ++lines;
+  return lines;
+}
+inline void ExpectParts(const std::string& text, std::initializer_list<std::string> parts) {
+  for (const auto& part : parts) EXPECT_TRUE(Has(text, part)) << part;
+}
+
 class DeviceTestEnv : public ::testing::Test {
  protected:
   void SetUp() override {
