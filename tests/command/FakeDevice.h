@@ -3,12 +3,18 @@
 // request (with copies of the request blocks and of out-data) and answers by a
 // script. Used from the test thread only.
 #pragma once
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <memory>
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "command/CommandGlobals.h"
@@ -100,33 +106,24 @@ class FakeHandle : public platform::IDeviceHandle {
     c.code = code;
     void* data = nullptr;
     std::uint32_t length = 0;
-    bool dataIn = false;
+    bool dataIn = true;
     if (code == win::IOCTL_SCSI_PASS_THROUGH_DIRECT) {
       c.sptd = static_cast<win::ScsiPassThroughDirectBlock*>(in)->Sptd;
-      data = c.sptd.DataBuffer;
-      length = c.sptd.DataTransferLength;
-      dataIn = c.sptd.DataIn == win::SCSI_IOCTL_DATA_IN;
+      std::tie(data, length, dataIn) = std::tuple(c.sptd.DataBuffer, c.sptd.DataTransferLength, c.sptd.DataIn == 1);
     } else if (code == win::IOCTL_SCSI_PASS_THROUGH) {
-      auto* b = static_cast<win::ScsiPassThroughBlock*>(in);
-      c.spt = b->Spt;
-      data = b->Data;
-      length = c.spt.DataTransferLength;
-      dataIn = true;
+      c.spt = static_cast<win::ScsiPassThroughBlock*>(in)->Spt;
+      std::tie(data, length) = std::tuple(static_cast<win::ScsiPassThroughBlock*>(in)->Data, c.spt.DataTransferLength);
     } else if (code == win::IOCTL_ATA_PASS_THROUGH_DIRECT) {
       c.apt = *static_cast<win::ATA_PASS_THROUGH_DIRECT*>(in);
-      data = c.apt.DataBuffer;
-      length = c.apt.DataTransferLength;
-      dataIn = (c.apt.AtaFlags & win::ATA_FLAGS_DATA_IN) != 0;
+      std::tie(data, length, dataIn) = std::tuple(c.apt.DataBuffer, c.apt.DataTransferLength, c.apt.AtaFlags & 0x02);
       static_cast<win::ATA_PASS_THROUGH_DIRECT*>(out)->CurrentTaskFile[6] = 0x50;
     }
-    if (data && length && !dataIn) c.dataOut = V(static_cast<std::uint8_t*>(data), length);
+    auto* bytes = static_cast<std::uint8_t*>(data);
+    if (data && length && !dataIn) c.dataOut = V(bytes, length);
     owner_.calls.push_back(c);
     if (code == win::FSCTL_DISMOUNT_VOLUME) return 0;
-    B original;  // a failed request moves no data
-    if (data && length && dataIn) {
-      original = V(static_cast<std::uint8_t*>(data), length);
-      std::memset(data, 0xA5, length);
-    }
+    const B original = data && length && dataIn ? V(bytes, length) : B();  // a failed request moves no data
+    if (!original.empty()) std::memset(data, 0xA5, length);
     if (code == win::IOCTL_STORAGE_GET_DEVICE_NUMBER) {
       auto it = owner_.deviceNumbers.find(path_);
       if (it == owner_.deviceNumbers.end()) return win::ERROR_INVALID_FUNCTION;
@@ -160,37 +157,56 @@ class Fixture {
   Fixture() : clock_(platform::MakeVirtualClock(1)) {
     platform::ClearDeviceBackends();
     platform::RegisterDeviceBackend(backend);
-    Reset();
     SetListing(3);
   }
   ~Fixture() {
     platform::ClearDeviceBackends();
-    Reset();
     SetListing(0);
   }
-  static void Reset() {
+  // Also resets the modes and the ATA pass-through flags. Entries "\\?\fake#1" .. "\\?\fake#n".
+  static void SetListing(std::uint32_t n) {
     g_KX_U2A = 1;
     g_SataPortMode = 0;
     kx::ClearAtaPassThroughOk();
     g_SettingIniPath.clear();
-  }
-  // Entries "\\?\fake#1" .. "\\?\fake#n".
-  static void SetListing(std::uint32_t n) {
     kx::WithRootDevice([n](kx::RootDeviceRecord& r) {
       r = kx::RootDeviceRecord{};
       r.SetCount(n);
-      for (std::uint32_t i = 0; i < n && i < kx::kRootDeviceMaxEntries; ++i) {
-        r.SetEntry(i, "node" + std::to_string(i + 1), "\\\\?\\fake#" + std::to_string(i + 1));
-      }
+      for (std::uint32_t i = 0; i < n; ++i) r.SetEntry(i, "node", "\\\\?\\fake#" + std::to_string(i + 1));
     });
   }
   std::uint64_t NowMs() { return platform::Clock().NowMs(); }
   Call LastRequest() const { return backend->Requests().back(); }
+  // The last request was SCSI with these bytes and length, data in unless there is none.
+  void ExpectSent(const B& cdb, std::uint32_t length, int dataIn = win::SCSI_IOCTL_DATA_IN) const {
+    const Call c = LastRequest();
+    EXPECT_EQ(c.Cdb(), cdb);
+    EXPECT_EQ(c.sptd.DataTransferLength, length);
+    EXPECT_EQ(c.sptd.DataIn, length == 0 ? win::SCSI_IOCTL_DATA_UNSPECIFIED : dataIn);
+  }
 
   std::shared_ptr<FakeBackend> backend = std::make_shared<FakeBackend>();
 
  private:
   platform::ScopedClock clock_;
+};
+
+// A fresh temporary working folder for one test.
+class TempCwd {
+ public:
+  explicit TempCwd(const std::string& name)
+      : dir_(std::filesystem::temp_directory_path() / (name + std::to_string(::getpid()))),
+        old_(std::filesystem::current_path()) {
+    std::filesystem::create_directories(dir_);
+    std::filesystem::current_path(dir_);
+  }
+  ~TempCwd() {
+    std::filesystem::current_path(old_);
+    std::filesystem::remove_all(dir_);
+  }
+
+ private:
+  std::filesystem::path dir_, old_;
 };
 
 }  // namespace kxtest

@@ -1,9 +1,6 @@
 // The tester-board finder's matching rules and the volume utilities' handle
 // lifecycle.
 #include <gtest/gtest.h>
-#include <unistd.h>
-
-#include <filesystem>
 #include <map>
 
 #include "command/TesterScanner.h"
@@ -23,11 +20,7 @@ struct FakeTester {
 
 class FinderTest : public ::testing::Test, public kxtest::Fixture {
  protected:
-  void SetUp() override {
-    dir_ = std::filesystem::temp_directory_path() / ("kxcmd_finder_" + std::to_string(::getpid()));
-    std::filesystem::create_directories(dir_);
-    old_ = std::filesystem::current_path();
-    std::filesystem::current_path(dir_);
+  FinderTest() {
     backend->script = [this](const Call& c, void* out) -> win::DWORD {
       auto* b = static_cast<win::ScsiPassThroughBlock*>(out);
       std::memset(b->Data, 0, sizeof b->Data);
@@ -49,12 +42,8 @@ class FinderTest : public ::testing::Test, public kxtest::Fixture {
       return 0;
     };
   }
-  void TearDown() override {
-    std::filesystem::current_path(old_);
-    std::filesystem::remove_all(dir_);
-  }
+  kxtest::TempCwd cwd_{"kxcmd_finder_"};
   std::map<int, FakeTester> testers;
-  std::filesystem::path dir_, old_;
   CTesterScanner scanner_;
 };
 
@@ -89,13 +78,15 @@ TEST_F(FinderTest, MatchingRules) {
   testers[3] = {"SATA3-TESTER XYZ", "VuZuRo", 0x0D7D, 0x144F, '0', '5'};
   testers[4] = {"SATA TESTER-X", "TAVLIN", 0x0D7D, 0x144F, '0', '6'};  // product differs
   testers[5] = {"SATA TESTER-S", "OTHERS", 0x0D7D, 0x144F, '0', '7'};  // tag differs
-  testers[6] = {"SATA TESTER-S", "TAVLIN", 0x0D7E, 0x144F, '0', '8'};  // an identifier differs
-  testers[7] = {"SATA TESTER-S", "TAVLIN", 0x0D7D, 0x144E, '0', '9'};
+  testers[6] = {"SATA TESTER-S", "TAVLIN", 0x0D7E, 0x144F, '0', '8'};  // one identifier byte differs
+  testers[7] = {"SATA TESTER-S", "TAVLIN", 0x0E7D, 0x144F, '0', '9'};
+  testers[10] = {"SATA TESTER-S", "TAVLIN", 0x0D7D, 0x144E, '0', 'b'};
+  testers[11] = {"SATA TESTER-S", "TAVLIN", 0x0D7D, 0x154F, '0', 'c'};
   testers[9] = {"SATA TESTER-S", "TAVLIN", 0x0D7D, 0x144F, '0', 'a'};  // slot 10 again: the later drive wins
   EXPECT_TRUE(scanner_.ScanTesters(0, ""));
   EXPECT_EQ(scanner_.m_SlotMap[10], 9);
   EXPECT_EQ(scanner_.m_SlotMap[5], 3);
-  for (int s : {6, 7, 8, 9}) EXPECT_EQ(scanner_.m_SlotMap[s], 0) << s;
+  for (int s : {6, 7, 8, 9, 11, 12}) EXPECT_EQ(scanner_.m_SlotMap[s], 0) << s;
   EXPECT_EQ(scanner_.m_TesterIds[0], 0x0D7D);
   EXPECT_EQ(scanner_.m_TesterIds[1], 0x144F);
 

@@ -11,36 +11,21 @@
 #include "platform/Profile.h"
 #include "tests/command/FakeDevice.h"
 
-namespace fs = std::filesystem;
-
 namespace {
 
 class GetDevLibraryTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("kxcmd_getdev_" + std::to_string(::getpid()));
-    fs::create_directories(dir_ / "Configuration" / "System");
-    old_ = fs::current_path();
-    fs::current_path(dir_);
-    box_ = std::make_shared<platform::RecordingMessageBox>();
-    scoped_ = std::make_unique<platform::ScopedMessageBox>(box_);
-    kxtest::Fixture::SetListing(0);
-  }
-  void TearDown() override {
-    scoped_.reset();
-    fs::current_path(old_);
-    fs::remove_all(dir_);
-    kxtest::Fixture::SetListing(0);
-  }
+  GetDevLibraryTest() { std::filesystem::create_directories("Configuration/System"); }
+  ~GetDevLibraryTest() override { kxtest::Fixture::SetListing(0); }
   void Install(const char* from, const char* name) {
-    fs::copy_file(from, dir_ / "Configuration" / "System" / name, fs::copy_options::overwrite_existing);
+    std::filesystem::copy_file(from, std::string("Configuration/System/") + name);
   }
   void SetPortType(const char* value) {
     win::WritePrivateProfileString("General Info", "PortType", value, ".\\Configuration\\System\\MPToolSetting.ini");
   }
-  fs::path dir_, old_;
-  std::shared_ptr<platform::RecordingMessageBox> box_;
-  std::unique_ptr<platform::ScopedMessageBox> scoped_;
+  kxtest::TempCwd cwd_{"kxcmd_getdev_"};
+  std::shared_ptr<platform::RecordingMessageBox> box_ = std::make_shared<platform::RecordingMessageBox>();
+  platform::ScopedMessageBox scoped_{box_};
 };
 
 TEST_F(GetDevLibraryTest, LoadsByPortTypeAndListsUnderTheLock) {

@@ -37,13 +37,11 @@ TEST_F(MemberRulesTest, TesterPowerAndCurrentRules) {
   EXPECT_TRUE(backend->Requests().empty());
   g_KX_U2A = 0;
   EXPECT_TRUE(cmd_.PowerResetCard(32, 5, 1, true));
-  EXPECT_EQ(LastRequest().Cdb(), Bytes({0x08, 0xF2, 0x85, 32, 0x00, 5, 1, 0x00, 1}));
-  EXPECT_EQ(LastRequest().sptd.DataIn, win::SCSI_IOCTL_DATA_UNSPECIFIED);
+  ExpectSent(Bytes({0x08, 0xF2, 0x85, 32, 0x00, 5, 1, 0x00, 1}), 0);
   EXPECT_TRUE(cmd_.PowerResetCard(35, 0, 0, false));
-  EXPECT_EQ(LastRequest().Cdb()[8], 0);
+  ExpectSent(Bytes({0x08, 0xF2, 0x85, 35}), 0);
   EXPECT_TRUE(cmd_.ClearCurrentBuffer());
-  EXPECT_EQ(LastRequest().Cdb(), Bytes({0x08, 0xF2, 0x50, 0x24, 0x01, 0, 0, 0, 0, 0, 0, 0x01}));
-  EXPECT_EQ(LastRequest().sptd.DataTransferLength, 16u);
+  ExpectSent(Bytes({0x08, 0xF2, 0x50, 0x24, 0x01, 0, 0, 0, 0, 0, 0, 0x01}), 16);
 
   // the tester reset waits 100 ms after a success only
   auto t0 = NowMs();
@@ -65,8 +63,7 @@ TEST_F(MemberRulesTest, TesterPowerAndCurrentRules) {
   std::fill(reply_.begin(), reply_.end(), 0x77);
   reply_[10] = reply_[11] = reply_[12] = 0;
   EXPECT_TRUE(cmd_.AdjustCardVoltage(53));
-  EXPECT_EQ(LastRequest().Cdb(), Bytes({0x08, 0xF2, 0x50, 0x18, 53, 0, 0, 0, 0, 0, 0, 0x01}));
-  EXPECT_EQ(LastRequest().sptd.DataTransferLength, 16u);
+  ExpectSent(Bytes({0x08, 0xF2, 0x50, 0x18, 53, 0, 0, 0, 0, 0, 0, 0x01}), 16);
   for (int i : {10, 11, 12}) {
     reply_[i] = 1;
     EXPECT_FALSE(cmd_.AdjustCardVoltage(53)) << i;
@@ -77,17 +74,14 @@ TEST_F(MemberRulesTest, TesterPowerAndCurrentRules) {
 TEST_F(MemberRulesTest, CardDetectByMode) {
   // bridge: the response information, 14 bytes even into a 16-byte buffer
   EXPECT_TRUE(cmd_.CardDetect(buf_, 16));
-  EXPECT_EQ(LastRequest().Cdb(), Bytes({0xA1, 0x1E, 0x2E, 0x00, 0x01}));
-  EXPECT_EQ(LastRequest().sptd.DataTransferLength, 14u);
-  EXPECT_EQ(LastRequest().sptd.DataIn, win::SCSI_IOCTL_DATA_IN);
+  ExpectSent(Bytes({0xA1, 0x1E, 0x2E, 0x00, 0x01}), 14);
   EXPECT_EQ(buf_[13], 0xA5);
   EXPECT_EQ(buf_[14], 0x00);
   EXPECT_FALSE(cmd_.CardDetect(buf_, 8));  // too small for the reply: refused
   // tester-direct: the card-detect bytes themselves, 16 bytes read
   g_KX_U2A = 0;
   EXPECT_TRUE(cmd_.CardDetect(buf_, 16));
-  EXPECT_EQ(LastRequest().Cdb(), Bytes({0x08, 0xF2, 0x50, 0x00, 0x01, 0, 0, 0, 0, 0, 0, 0x01}));
-  EXPECT_EQ(LastRequest().sptd.DataTransferLength, 16u);
+  ExpectSent(Bytes({0x08, 0xF2, 0x50, 0x00, 0x01, 0, 0, 0, 0, 0, 0, 0x01}), 16);
   EXPECT_FALSE(cmd_.CardDetect(buf_, 15));
   // SATA port: the vendor-mode entry instead, the buffer untouched
   const auto& s = kx::kVendorModeSignature;
@@ -95,8 +89,7 @@ TEST_F(MemberRulesTest, CardDetectByMode) {
   g_SataPortMode = 1;
   std::memset(buf_, 0x11, 16);
   EXPECT_TRUE(cmd_.CardDetect(buf_, 16));
-  EXPECT_EQ(LastRequest().Cdb(), Bytes({0xA1, 0x06, 0x00, 0x00, s[0], s[1], s[2], s[3], s[4], s[5]}));
-  EXPECT_EQ(LastRequest().sptd.DataIn, win::SCSI_IOCTL_DATA_UNSPECIFIED);
+  ExpectSent(Bytes({0xA1, 0x06, 0x00, 0x00, s[0], s[1], s[2], s[3], s[4], s[5]}), 0);
   EXPECT_EQ(kxtest::V(cmd_.m_Cdb, 16), LastRequest().Cdb());
   kx::SetAtaPassThroughOk(2, true);
   EXPECT_TRUE(cmd_.CardDetect(buf_, 16));
@@ -111,8 +104,7 @@ TEST_F(MemberRulesTest, FirmwareNameAndDeviceSleepLines) {
   for (int u2a : {1, 0}) {
     g_KX_U2A = static_cast<std::uint8_t>(u2a);
     EXPECT_TRUE(cmd_.GetICFWName(buf_));
-    EXPECT_EQ(LastRequest().Cdb(), Bytes({0x08, 0xF2, 0x50, 0x60, 0x01}));
-    EXPECT_EQ(LastRequest().sptd.DataTransferLength, 16u);
+    ExpectSent(Bytes({0x08, 0xF2, 0x50, 0x60, 0x01}), 16);
   }
   g_KX_U2A = 1;
   g_SataPortMode = 1;
@@ -133,22 +125,18 @@ TEST_F(MemberRulesTest, FirmwareNameAndDeviceSleepLines) {
     g_SataPortMode = mode == 0;
     g_KX_U2A = mode != 2;
     EXPECT_TRUE(cmd_.DisableDEVSLP(2));
-    EXPECT_EQ(LastRequest().Cdb(), mode == 2 ? Bytes({0x08, 0xF2, 0x50, 0x05, 0x02})
-                                             : Bytes({0xA1, 0x1E, 0x2E, 0x02, 0x01, 0, 0, 0, 0, 0xEF}));
-    EXPECT_EQ(LastRequest().sptd.DataIn, win::SCSI_IOCTL_DATA_UNSPECIFIED);
+    ExpectSent(mode == 2 ? Bytes({0x08, 0xF2, 0x50, 0x05, 0x02}) : Bytes({0xA1, 0x1E, 0x2E, 0x02, 0x01, 0, 0, 0, 0, 0xEF}),
+               0);
   }
 
   // DEVSLP lines: rewritten with 14 bytes read behind a bridge, raw without data on a tester
   for (auto member : {&CDriveCommand::DEVSLP_IO_Control, &CDriveCommand::DEVSLP_SET_Feature}) {
     g_KX_U2A = 1;
     EXPECT_TRUE((cmd_.*member)(true));
-    EXPECT_EQ(LastRequest().Cdb(), Bytes({0xA1, 0x1E, 0x2E, 0x01, 0x01, 0, 0, 0, 0, 0xEF}));
-    EXPECT_EQ(LastRequest().sptd.DataTransferLength, 14u);
+    ExpectSent(Bytes({0xA1, 0x1E, 0x2E, 0x01, 0x01, 0, 0, 0, 0, 0xEF}), 14);
     g_KX_U2A = 0;
     EXPECT_TRUE((cmd_.*member)(false));
-    const int code = member == &CDriveCommand::DEVSLP_IO_Control ? 0x05 : 0x06;
-    EXPECT_EQ(LastRequest().Cdb(), Bytes({0x08, 0xF2, 0x50, code, 0x00}));
-    EXPECT_EQ(LastRequest().sptd.DataIn, win::SCSI_IOCTL_DATA_UNSPECIFIED);
+    ExpectSent(Bytes({0x08, 0xF2, 0x50, member == &CDriveCommand::DEVSLP_IO_Control ? 0x05 : 0x06, 0x00}), 0);
   }
 }
 
@@ -192,7 +180,7 @@ TEST_F(MemberRulesTest, IdentifyDecidesTheAtaPassThroughFlag) {
   g_KX_U2A = 0;
   backend->script = nullptr;
   EXPECT_TRUE(cmd_.GetIdentify(id));
-  EXPECT_EQ(LastRequest().Cdb(), Bytes({0x08, 0xF2, 0x71, 0x01, 0xEC, 0x00, 0x01, 0, 0, 0, 0, 0x01}));
+  ExpectSent(Bytes({0x08, 0xF2, 0x71, 0x01, 0xEC, 0x00, 0x01, 0, 0, 0, 0, 0x01}), 512);
   EXPECT_EQ(LastRequest().path, "\\\\.\\PhysicalDrive2");
   backend->script = Fail(win::ERROR_SEM_TIMEOUT);
   EXPECT_FALSE(cmd_.GetIdentify(id));
@@ -205,8 +193,7 @@ TEST_F(MemberRulesTest, AccessKeyInEachForm) {
   for (int sata : {0, 1}) {
     g_SataPortMode = static_cast<std::uint8_t>(sata);
     EXPECT_EQ(cmd_.SetApKey(false), 1);
-    EXPECT_EQ(LastRequest().Cdb(), Bytes({0xA1, 0x06, 0x00, 0x00, s[0], s[1], s[2], s[3], s[4], s[5]}));
-    EXPECT_EQ(LastRequest().sptd.DataIn, win::SCSI_IOCTL_DATA_UNSPECIFIED);
+    ExpectSent(Bytes({0xA1, 0x06, 0x00, 0x00, s[0], s[1], s[2], s[3], s[4], s[5]}), 0);
   }
   // SATA port, flag 1: the task file carries features 0 and the signature
   kx::SetAtaPassThroughOk(2, true);
@@ -219,14 +206,12 @@ TEST_F(MemberRulesTest, AccessKeyInEachForm) {
   g_KX_U2A = 0;
   backend->script = nullptr;
   EXPECT_EQ(cmd_.SetApKey(false), 1);
-  EXPECT_EQ(LastRequest().Cdb(), Bytes({0x08, 0xF2, 0x71, 0x00, s[5], 0x00, s[0], s[1], s[2], s[3], s[4], 0x00}));
-  EXPECT_EQ(LastRequest().sptd.DataIn, win::SCSI_IOCTL_DATA_UNSPECIFIED);
+  ExpectSent(Bytes({0x08, 0xF2, 0x71, 0x00, s[5], 0x00, s[0], s[1], s[2], s[3], s[4], 0x00}), 0);
   Reply();
   reply_[1] = reply_[2] = 0x01;
   reply_[6] = 0x50;
   EXPECT_EQ(cmd_.SetApKey(true), 1);
-  EXPECT_EQ(LastRequest().Cdb()[11], 0x01);
-  EXPECT_EQ(LastRequest().sptd.DataTransferLength, 16u);
+  ExpectSent(Bytes({0x08, 0xF2, 0x71, 0x00, s[5], 0x00, s[0], s[1], s[2], s[3], s[4], 0x01}), 16);
   for (int i : {1, 2, 6}) {
     const auto keep = reply_[i];
     reply_[i] = 0x51;
@@ -259,8 +244,7 @@ TEST_F(MemberRulesTest, SatDeviceResetLooksOnlyAtTheSecondSend) {
   ASSERT_EQ(r.size(), 2u);
   EXPECT_EQ(r[0].Cdb(), Bytes({0x85, 0x12, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x08}));
   EXPECT_EQ(r[0].sptd.DataIn, win::SCSI_IOCTL_DATA_UNSPECIFIED);
-  EXPECT_EQ(r[1].Cdb(), Bytes({0x85, 0x1E}));
-  EXPECT_EQ(r[1].sptd.DataIn, win::SCSI_IOCTL_DATA_OUT);
+  ExpectSent(Bytes({0x85, 0x1E}), 50, win::SCSI_IOCTL_DATA_OUT);
   EXPECT_EQ(r[1].dataOut, B(50, 0));
   backend->script = [](const Call& c, void*) { return c.Cdb()[1] == 0x1E ? win::ERROR_IO_DEVICE : win::DWORD{0}; };
   EXPECT_FALSE(cmd_.SatDeviceReset());
