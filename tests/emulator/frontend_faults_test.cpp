@@ -146,12 +146,10 @@ TEST_F(FaultsTest, TheLogRecordsWhatEachDeviceSawAndAnswered) {
   EXPECT_EQ(log[0].ioctl, win::IOCTL_SCSI_PASS_THROUGH_DIRECT);
   EXPECT_EQ(log[0].osError, win::ERROR_GEN_FAILURE);
   EXPECT_STREQ(log[0].note, "fault: os error");
-  EXPECT_EQ(log[1].cdb[9], 0xEC);
-  EXPECT_EQ(log[1].length, 512u);
-  EXPECT_EQ(log[1].transferred, 512u);
-  EXPECT_EQ(log[1].ataStatus, 0x50);
-  EXPECT_EQ(log[1].scsiStatus, 0);
-  EXPECT_EQ((std::vector<int>{log[2].scsiStatus, log[2].senseKey, log[2].asc}), (std::vector<int>{2, 0x05, 0x20}));
+  EXPECT_EQ((Ints{log[1].cdb[9], static_cast<int>(log[1].length), static_cast<int>(log[1].transferred),
+                  log[1].ataStatus, log[1].scsiStatus}),
+            (Ints{0xEC, 512, 512, 0x50, 0}));
+  EXPECT_EQ((Ints{log[2].scsiStatus, log[2].senseKey, log[2].asc}), (Ints{2, 0x05, 0x20}));
   // Bounded: the oldest records go first.
   CommandLog small(2);
   for (std::uint32_t i = 0; i < 5; ++i) {

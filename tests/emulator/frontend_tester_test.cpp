@@ -79,43 +79,27 @@ TEST_F(TesterTest, InformationPageAndFirmwareVersion) {
   const auto r = ScsiIn(kTester, Cdb({0x08, 0xF2, 0xA0}), p);
   ASSERT_EQ(r.status, 0);
   EXPECT_EQ(r.transferred, 528u);
-  EXPECT_EQ((std::vector<std::uint8_t>(p.begin() + 8, p.begin() + 12)),
-            (std::vector<std::uint8_t>{0x7D, 0x0D, 0x4F, 0x14}));
+  EXPECT_EQ(Pick(p, {8, 9, 10, 11}), (Ints{0x7D, 0x0D, 0x4F, 0x14}));
   std::string name;
   for (int i = 98; i <= 120; i += 2) name += static_cast<char>(p[static_cast<std::size_t>(i)]);
   EXPECT_EQ(name, "KXTEST-S..0A");  // slot 10 as two hex digits
   EXPECT_EQ(p[119], 0);
   EXPECT_EQ(std::string(reinterpret_cast<char*>(&p[458]), 4), "TUCR");
-  EXPECT_EQ(p[462] << 8 | p[463], 0x0011);
-  EXPECT_EQ(p[256], 3);
-  EXPECT_EQ(p[484], 4);
-  EXPECT_EQ(p[486], 1);
-  const auto v = In16({0x30, 0xFF});
-  EXPECT_EQ(v[8], 3);
-  EXPECT_EQ(v[9], 0x05);
+  // Calibration (big-endian), USB generation, tester kind, output voltage.
+  EXPECT_EQ(Pick(p, {462, 463, 256, 484, 486}), (Ints{0x00, 0x11, 3, 4, 1}));
+  EXPECT_EQ(Pick(In16({0x30, 0xFF}), {8, 9}), (Ints{3, 0x05}));
 }
 
 TEST_F(TesterTest, CardDetectFollowsPowerDetectionAndBoot) {
-  auto d = Detect();
-  EXPECT_EQ(d[5], 1);
-  EXPECT_EQ(d[7], 0);
-  EXPECT_EQ(d[13], 0x50);
-
+  // Detect code (5), detect-busy byte (7), card state (13).
+  EXPECT_EQ(Pick(Detect(), {5, 7, 13}), (Ints{1, 0, 0x50}));
   ASSERT_EQ(Raw({0x08, 0xF2, 0x84, 0, 48}), 0);
   EXPECT_FALSE(drive_->Powered());
-  d = Detect();
-  EXPECT_EQ(d[5], 4);  // absent: busy byte stays non-zero
-  EXPECT_NE(d[7], 0);
-
+  EXPECT_EQ(Pick(Detect(), {5, 7}), (Ints{4, 1}));  // absent: the busy byte stays non-zero
   ASSERT_EQ(Raw({0x08, 0xF2, 0x84, 1, 53, 1, 0, 0, 1}), 0);
-  d = Detect();
-  EXPECT_NE(d[7], 0);  // the tester is still detecting
-  EXPECT_EQ(d[5], 0);
+  EXPECT_EQ(Pick(Detect(), {5, 7}), (Ints{0, 1}));  // the tester is still detecting
   Advance(300);
-  d = Detect();
-  EXPECT_EQ(d[7], 0);
-  EXPECT_EQ(d[5], 1);
-  EXPECT_EQ(d[13], 0x80);  // booting
+  EXPECT_EQ(Pick(Detect(), {5, 7, 13}), (Ints{1, 0, 0x80}));  // booting
   Advance(800);
   EXPECT_EQ(Detect()[13], 0x50);
   EXPECT_EQ(site_->Card(10).powerCycles, 1u);
@@ -139,29 +123,22 @@ TEST_F(TesterTest, EraseErrorTravelsInByte12AndLeavesTheDetectBusyByteClear) {
   // Polled erase (A1 0A 06 form, no data), failing with an erase error.
   ASSERT_EQ(Raw({0xA1, 0x0A, 0x06, 0x26, 1, 1, 0x20, 0x09, 0xA0, 0x31}), 0);
   Advance(drive_->Config().eraseMs);
-  const auto d = Detect();
-  EXPECT_EQ(d[13], 0x50);
-  EXPECT_EQ(d[5], 1);
-  EXPECT_EQ(d[7], 0);  // a detected card, not "still detecting"
-  EXPECT_NE(d[12], 0);
+  // A detected card (7 = 0, not "still detecting") with the erase error in byte 12.
+  EXPECT_EQ(Pick(Detect(), {5, 7, 12, 13}), (Ints{1, 0, 1, 0x50}));
 }
 
 TEST_F(TesterTest, EmptySlotAndCardFaultsReportAbsentOrTimedOut) {
   TesterFaults f;
   f.cardAbsent = true;
   site_->SetTesterFaults(10, f);
-  EXPECT_EQ(Detect()[5], 4);
+  EXPECT_EQ(Pick(Detect(), {5, 7}), (Ints{4, 1}));
   f = {};
   f.detectTimesOut = true;
   site_->SetTesterFaults(10, f);
-  auto d = Detect();
-  EXPECT_EQ(d[5], 5);
-  EXPECT_NE(d[7], 0);
+  EXPECT_EQ(Pick(Detect(), {5, 7}), (Ints{5, 1}));
   site_->SetTesterFaults(10, {});
   site_->SetDrive(10, nullptr);
-  d = Detect();
-  EXPECT_EQ(d[5], 4);
-  EXPECT_EQ(d[13], 0);
+  EXPECT_EQ(Pick(Detect(), {5, 7, 13}), (Ints{4, 1, 0}));
   // An ATA command for an empty slot: NOT READY, medium not present.
   std::vector<std::uint8_t> id(512);
   const auto r = ScsiIn(kTester, Cdb({0x08, 0xF2, 0x71, 0x01, 0xEC, 0, 1, 0, 0, 0, 0, 1}), id);
@@ -194,8 +171,7 @@ TEST_F(TesterTest, ShortTestsCurrentsAndVoltageFaults) {
   EXPECT_EQ(maxCurrent(), 1500);
   In16({0x24, 0x01});
   EXPECT_EQ(maxCurrent(), 1000);  // cleared: the record restarts from the present current
-  auto r = In16({0x18, 3});
-  EXPECT_EQ(r[10] | r[11] | r[12], 0);
+  EXPECT_EQ(Pick(In16({0x18, 3}), {10, 11, 12}), (Ints{0, 0, 0}));
   EXPECT_EQ(site_->Card(10).voltageLevel, 3);
 
   f = {};
@@ -219,18 +195,9 @@ TEST_F(TesterTest, PowerCommandsFailKTimesThenWork) {
 }
 
 TEST_F(TesterTest, AtaFormsReachTheDrive) {
-  std::vector<std::uint8_t> id(512);
-  auto r = ScsiIn(kTester, Cdb({0x08, 0xF2, 0x71, 0x01, 0xEC, 0, 1, 0, 0, 0, 0, 1}), id);
-  ASSERT_EQ(r.status, 0);
-  EXPECT_EQ(r.transferred, 512u);
-  EXPECT_NE(id[0] | id[1], 0);
-
   // Access key with a register reply: count 01, LBA low 01, status 50.
   const auto& k = kx::kApKeySignature;
-  const auto regs = In16({0x00, k[5], 0x00, k[0], k[1], k[2], k[3], k[4]}, 0x71);
-  EXPECT_EQ(regs[1], 0x01);
-  EXPECT_EQ(regs[2], 0x01);
-  EXPECT_EQ(regs[6], 0x50);
+  EXPECT_EQ(Pick(In16({0x00, k[5], 0x00, k[0], k[1], k[2], k[3], k[4]}, 0x71), {1, 2, 6}), (Ints{0x01, 0x01, 0x50}));
   EXPECT_TRUE(drive_->KeyAccepted());
 
   // 48-bit write then read with a count of 2 at LBA 0x1F0405.
@@ -252,12 +219,12 @@ TEST_F(TesterTest, AtaFormsReachTheDrive) {
   drive_->PowerOff();
   drive_->PowerOn();
   Advance(1000);
-  r = ScsiIn(kTester, Cdb({0x08, 0xF2, 0x71, 0x01, 0x21, 0x13, 1, 0, 0, 0, 0xA0, 1}), id);  // no key after power cycle
+  std::vector<std::uint8_t> id(512);
+  const auto r = ScsiIn(kTester, Cdb({0x08, 0xF2, 0x71, 0x01, 0x21, 0x13, 1, 0, 0, 0, 0xA0, 1}), id);  // no key
   ASSERT_EQ(r.status, 2);
   const std::uint8_t* d = AtaDescriptor(r.sense);
   ASSERT_NE(d, nullptr);
-  EXPECT_EQ(d[13], 0x51);
-  EXPECT_EQ(d[3], 0x04);
+  EXPECT_EQ(Pick(d, {3, 13}), (Ints{0x04, 0x51}));
 }
 
 TEST_F(TesterTest, DeviceSleepLineAndUndecodableCommands) {

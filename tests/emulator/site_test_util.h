@@ -36,9 +36,17 @@ struct ScsiResult {
 struct AtaResult {
   win::DWORD error = 0;
   std::uint8_t regs[8] = {};  // error, count, LBA low, mid, high, device, status
-  std::uint8_t prev[8] = {};
   std::uint32_t transferred = 0;
 };
+
+// Some bytes of a reply, for one comparison: Pick(reply, {5, 7, 13}) == Ints{1, 0, 0x50}.
+using Ints = std::vector<int>;
+template <class Buffer>
+Ints Pick(const Buffer& b, std::initializer_list<int> at) {
+  Ints v;
+  for (int i : at) v.push_back(b[static_cast<std::size_t>(i)]);
+  return v;
+}
 
 inline std::vector<std::uint8_t> Cdb(std::initializer_list<int> bytes) {
   std::vector<std::uint8_t> c(16, 0);
@@ -115,7 +123,6 @@ inline AtaResult SendAta(const std::string& path, std::initializer_list<int> cur
   for (int v : prev) a.PreviousTaskFile[i++] = static_cast<std::uint8_t>(v);
   if (Control(path, win::IOCTL_ATA_PASS_THROUGH_DIRECT, a, r.error)) {
     std::memcpy(r.regs, a.CurrentTaskFile, 8);
-    std::memcpy(r.prev, a.PreviousTaskFile, 8);
     r.transferred = a.DataTransferLength;
   }
   return r;

@@ -16,11 +16,7 @@ class VolumeTest : public SiteTest {
     EXPECT_FALSE(site_->AddVolume(1, 'C'));  // system letters are not ours
     site_->Install();
   }
-  win::HANDLE OpenVolume(char letter) {
-    const std::string p = std::string("\\\\.\\") + letter + ":";
-    return win::CreateFileA(p.c_str(), win::GENERIC_READ | win::GENERIC_WRITE, 3, nullptr, win::OPEN_EXISTING, 0,
-                            nullptr);
-  }
+  static win::HANDLE OpenVolume(char letter) { return OpenDevice(std::string("\\\\.\\") + letter + ":"); }
   static win::DWORD Control(win::HANDLE h, win::DWORD code) {
     win::DWORD got = 0;
     return win::DeviceIoControl(h, code, nullptr, 0, nullptr, 0, &got, nullptr) ? 0 : win::GetLastError();
@@ -39,7 +35,7 @@ TEST_F(VolumeTest, LettersTypesAndDeviceNumbers) {
   EXPECT_EQ(win::GetDriveTypeA("e:\\"), win::DRIVE_FIXED);
 
   // The volume's device number is the disk number of the slot's listing entry.
-  win::HANDLE disk = win::CreateFileA(Site::BridgePath(1).c_str(), 0, 1, nullptr, win::OPEN_EXISTING, 0, nullptr);
+  win::HANDLE disk = OpenDevice(Site::BridgePath(1));
   ASSERT_NE(disk, win::INVALID_HANDLE_VALUE);
   win::STORAGE_DEVICE_NUMBER dn, vn;
   ASSERT_TRUE(DeviceNumber(disk, dn));
@@ -93,22 +89,22 @@ TEST_F(VolumeTest, EachControlCanBeRefused) {
   site_->SetVolumeFaults('E', f);
   win::HANDLE vol = OpenVolume('E');
   ASSERT_NE(vol, win::INVALID_HANDLE_VALUE);
-  EXPECT_EQ(Control(vol, win::FSCTL_LOCK_VOLUME), win::ERROR_ACCESS_DENIED);
-  EXPECT_EQ(Control(vol, win::FSCTL_LOCK_VOLUME), win::ERROR_ACCESS_DENIED);
-  EXPECT_EQ(Control(vol, win::FSCTL_LOCK_VOLUME), 0u);
-  EXPECT_EQ(Control(vol, win::FSCTL_DISMOUNT_VOLUME), win::ERROR_ACCESS_DENIED);
-  EXPECT_EQ(Control(vol, win::FSCTL_DISMOUNT_VOLUME), win::ERROR_ACCESS_DENIED);  // always
+  std::vector<win::DWORD> got;
+  for (win::DWORD code : {win::FSCTL_LOCK_VOLUME, win::FSCTL_LOCK_VOLUME, win::FSCTL_LOCK_VOLUME,
+                          win::FSCTL_DISMOUNT_VOLUME, win::FSCTL_DISMOUNT_VOLUME, win::IOCTL_DISK_DELETE_DRIVE_LAYOUT,
+                          win::IOCTL_DISK_DELETE_DRIVE_LAYOUT})
+    got.push_back(Control(vol, code));
+  const win::DWORD kDenied = win::ERROR_ACCESS_DENIED;
+  EXPECT_EQ(got, (std::vector<win::DWORD>{kDenied, kDenied, 0, kDenied, kDenied, kDenied, 0}));
   win::STORAGE_DEVICE_NUMBER n;
   EXPECT_FALSE(DeviceNumber(vol, n));
   EXPECT_TRUE(DeviceNumber(vol, n));
-  EXPECT_EQ(Control(vol, win::IOCTL_DISK_DELETE_DRIVE_LAYOUT), win::ERROR_ACCESS_DENIED);
-  EXPECT_EQ(Control(vol, win::IOCTL_DISK_DELETE_DRIVE_LAYOUT), 0u);
   win::CloseHandle(vol);
   f = {};
   f.open = 1;
   site_->SetVolumeFaults('E', f);
   EXPECT_EQ(OpenVolume('E'), win::INVALID_HANDLE_VALUE);
-  EXPECT_EQ(win::GetLastError(), win::ERROR_ACCESS_DENIED);
+  EXPECT_EQ(win::GetLastError(), kDenied);
   vol = OpenVolume('E');
   EXPECT_NE(vol, win::INVALID_HANDLE_VALUE);
   win::CloseHandle(vol);
