@@ -6,7 +6,6 @@
 #include <array>
 #include <cstring>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 

@@ -87,7 +87,8 @@ TEST_F(PortReport, ProductionDeviceFields) {
                   d->m_IsProduction, d->m_SwitchBoard, d->m_BinMark[0], d->m_BinMark[1], d->m_BinMark[3]}),
             (Ints{3, 1, 1, 0, 1, 1, 0x22, 0, 0x58}));
   for (const std::uint8_t* buffer : {d->m_IoBufferA, d->m_IoBufferB, d->m_IoBufferC})
-    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(buffer) % 4096, 0u);  // page-aligned
+    EXPECT_TRUE(buffer && reinterpret_cast<std::uintptr_t>(buffer) % 4096 == 0);  // reserved and page-aligned
+  EXPECT_EQ(d->m_VolumeHandle, win::INVALID_HANDLE_VALUE);
   const std::pair<int, const char*> logs[] = {{1, "Init"}, {4, "QC"}, {7, "Debug"}};
   for (const auto& [runMode, name] : logs) {
     d = Device(runMode);
