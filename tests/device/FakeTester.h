@@ -7,7 +7,6 @@
 #include <cstring>
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "platform/DeviceIo.h"
 
@@ -20,7 +19,6 @@ class FakeTester : public platform::IDeviceBackend, public std::enable_shared_fr
   bool pageFails = false;
   int failNext = 0;
   win::DWORD failError = win::ERROR_SEM_TIMEOUT;
-  std::vector<std::array<std::uint8_t, 16>> cdbs;
 
   bool Claims(const std::string& path) const override { return path == path_; }
   win::DWORD Open(const std::string&, win::DWORD, win::DWORD, std::shared_ptr<platform::IDeviceHandle>& h) override {
@@ -38,7 +36,6 @@ class FakeTester : public platform::IDeviceBackend, public std::enable_shared_fr
       auto& spt = block->Sptd;
       std::array<std::uint8_t, 16> cdb;
       std::memcpy(cdb.data(), spt.Cdb, 16);
-      tester->cdbs.push_back(cdb);
       if (tester->failNext > 0) {
         --tester->failNext;
         return tester->failError;

@@ -18,18 +18,16 @@ class InfoDump : public DeviceTestEnv {
     device_ = std::make_unique<CPortDevice>(1, 1, 2, "D:\\Log", nullptr, nullptr);
     device_->WriteReport("START", true);
   }
-  std::string Report() { return ReadAll("D:\\Log\\D_Reports\\PC_2_Report.txt"); }
   std::string Dump(const Block& block) {
-    const std::size_t before = Report().size();
-    device_->WriteInfoBlockReport(block.data());
-    return Report().substr(before);
+    return Appended(kReport, [&] { device_->WriteInfoBlockReport(block.data()); });
   }
   std::string SmartDump(const Block& table, std::string* summary = nullptr) {
-    const std::size_t before = Report().size();
-    const std::string s = device_->WriteSmartIdReport(table.data());
+    std::string s;
+    const std::string added = Appended(kReport, [&] { s = device_->WriteSmartIdReport(table.data()); });
     if (summary) *summary = s;
-    return Report().substr(before);
+    return added;
   }
+  const std::string kReport = "D:\\Log\\D_Reports\\PC_2_Report.txt";
 
   // 2026-05-28: the year of the info block's date is taken from it.
   platform::ScopedClock clock_{platform::MakeVirtualClock(1780000000000)};

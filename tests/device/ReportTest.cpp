@@ -54,17 +54,16 @@ class PortReport : public DeviceTestEnv {
   std::unique_ptr<CPortDevice> Device(int runMode = 1, int slot = 3) {
     return std::make_unique<CPortDevice>(7, runMode, slot, "D:\\Log", nullptr, nullptr);
   }
-  std::string Report(int slot = 3) {
-    return ReadAll("D:\\Log\\D_Reports\\00-11-22-33-44-55_" + std::to_string(slot) + "_Report.txt");
+  static std::string ReportPath(int slot = 3) {
+    return "D:\\Log\\D_Reports\\00-11-22-33-44-55_" + std::to_string(slot) + "_Report.txt";
   }
+  std::string Report(int slot = 3) { return ReadAll(ReportPath(slot)); }
   // The fail block of a device whose last command ended with osError.
   std::string FailBlock(CPortDevice& d, win::DWORD osError) {
     tester_->failNext = osError ? 1 : 0;
     tester_->failError = osError;
     d.m_Command->PowerResetTester(32);
-    const std::size_t before = Report().size();
-    d.WriteFailReport();
-    return Report().substr(before);
+    return Appended(ReportPath(), [&] { d.WriteFailReport(); });
   }
 
   platform::ScopedClock clock_{platform::MakeVirtualClock(1780000000000)};
@@ -184,7 +183,7 @@ TEST_F(PortReport, EndRecordsThePassOnlyWithASerialNumber) {
 TEST_F(PortReport, TempReportKeepsTheSerialAndLinesBeforeStartAreLost) {
   auto d = Device();
   d->WriteReport("early", true);
-  EXPECT_FALSE(Exists("D:\\Log\\D_Reports\\00-11-22-33-44-55_3_Report.txt"));
+  EXPECT_FALSE(Exists(ReportPath()));
   d->m_SerialNumber = "KEEP";
   d->WriteTempReport("START", true, "");
   d->WriteTempReport("t1", false, "");
@@ -283,9 +282,7 @@ TEST_F(PortReport, SettingsDumpCopiesValuesAsTheyStand) {
   SetIni(".\\paramFDB.ini", "Options", "AutoCapacity_MaxBadPercent_4CE", "7");
   auto d = Device();
   d->WriteReport("START", true);
-  const std::size_t before = Report().size();
-  d->WriteSettingsReport();
-  const std::string dump = Report().substr(before);
+  const std::string dump = Appended(ReportPath(), [&] { d->WriteSettingsReport(); });
   EXPECT_EQ(dump.rfind("[MPToolSetting]\r\nBuildVersion=" + std::string(249, 'v') + " \r\nMPVerProjectName= \r\n", 0),
             0u);
   ExpectParts(dump, {"Capacity= \r\n", "[Param]\r\nISP_MPBINCode= \r\nISP_RDTBINCode= \r\nControllerType=KX7410 \r\n",

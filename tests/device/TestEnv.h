@@ -75,6 +75,13 @@ class DeviceTestEnv : public ::testing::Test {
     const std::string n = Native(winPath);
     return !n.empty() && std::filesystem::exists(n);
   }
+  // What `write` appends to a file.
+  template <class Write>
+  static std::string Appended(const std::string& winPath, Write write) {
+    const std::size_t before = ReadAll(winPath).size();
+    write();
+    return ReadAll(winPath).substr(before);
+  }
   static void MakeDirs(const std::string& winPath) { std::filesystem::create_directories(Native(winPath)); }
 
   std::filesystem::path root_;
