@@ -55,15 +55,16 @@ TEST_F(DriveStates, PowerOffLosesVolatileStateAndPowerOnBootsOnTheClock) {
   EXPECT_EQ(d.CardState(), 0x50);  // a new drive stands ready
   ASSERT_TRUE(Ok(Key(d)));
   d.PowerOff();
-  EXPECT_EQ(d.CardState(), 0x00);
+  Ints states = {d.CardState()};
   EXPECT_EQ(NonData(d, Reg(0xE5)).transport, TransportError::TimeOut);
   d.PowerOn();
-  EXPECT_EQ(d.CardState(), 0x80);
+  states.push_back(d.CardState());
   EXPECT_EQ(NonData(d, Reg(0xE5)).transport, TransportError::TimeOut);
   Advance(999);
-  EXPECT_EQ(d.CardState(), 0x80);
+  states.push_back(d.CardState());
   Advance(1);
-  EXPECT_EQ(d.CardState(), 0x50);
+  states.push_back(d.CardState());
+  EXPECT_EQ(states, (Ints{0x00, 0x80, 0x80, 0x50}));
   EXPECT_FALSE(d.KeyAccepted());
   EXPECT_EQ(d.Code(), RunningCode::RomMp);
   // The card state reports the last command's error.

@@ -24,6 +24,15 @@ inline DriveConfig SmallConfig(RunningCode code = RunningCode::RomMp) {
 
 using Bytes = std::vector<std::uint8_t>;
 
+// Some bytes of a reply, for one comparison: Pick(reply, {5, 7, 13}) == Ints{1, 0, 0x50}.
+using Ints = std::vector<int>;
+template <class Buffer>
+Ints Pick(const Buffer& b, std::initializer_list<int> at) {
+  Ints v;
+  for (int i : at) v.push_back(b[static_cast<std::size_t>(i)]);
+  return v;
+}
+
 class DriveTest : public ::testing::Test {
  protected:
   platform::ScopedClock clock_{platform::MakeVirtualClock()};

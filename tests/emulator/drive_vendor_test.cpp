@@ -31,12 +31,19 @@ TEST_F(DriveVendor, VendorCommandsWaitForTheAccessKey) {
   EXPECT_TRUE(Aborted(NonData(d, k)));
   for (const auto& sig : {kx::kApKeySignature, kx::kVendorModeSignature}) {
     const AtaResponse key = NonData(d, KeyRequest(sig));
-    ASSERT_TRUE(Ok(key));
-    EXPECT_EQ((std::vector<int>{key.count, key.lbaLow, key.status}), (std::vector<int>{0x01, 0x01, 0x50}));
+    EXPECT_EQ((Ints{key.count, key.lbaLow, key.status, key.error}), (Ints{0x01, 0x01, 0x50, 0}));
   }
   VRead(d, 0x13, 1, 0, 0, 0, &r);
   EXPECT_TRUE(Ok(r));
   EXPECT_TRUE(Aborted(VWrite(d, 0xEE, 1, Sector(0))));  // unknown sub-command
+  // A key that completes without being enabled leaves the gate shut.
+  Drive e(SmallConfig());
+  e.Faults().SetAccessKeyNotEnabled(true);
+  const AtaResponse notEnabled = Key(e);
+  EXPECT_TRUE(Ok(notEnabled));
+  EXPECT_NE(notEnabled.count, 0x01);
+  VRead(e, 0x13, 1, 0, 0, 0, &r);
+  EXPECT_TRUE(Aborted(r));
 }
 
 TEST_F(DriveVendor, SramRegistersAndFuses) {
@@ -109,15 +116,13 @@ TEST_F(DriveVendor, SystemInformationAndFlashIdsDescribeTheGeometry) {
   Drive d(cfg);
   Ready(d);
   const Bytes s = VRead(d, 0x13, 1);
-  EXPECT_EQ((std::vector<int>{s[0], s[2], s[6]}), (std::vector<int>{7, 2, 1}));  // CEs, channels, dies
+  EXPECT_EQ(Pick(s, {0x00, 0x02, 0x06, 0x148, 0x149}), (Ints{7, 2, 1, 0x0B, 0x0F}));  // CEs, channels, dies, bank maps
   EXPECT_EQ(Le32(s, 0x1C), 2000u);
   EXPECT_EQ(Le32(s, 0xD0), 1000u);
   const std::uint64_t physMb = (static_cast<std::uint64_t>(Le32(s, 0xD0)) * Le32(s, 0xD4)) >> 11;
   EXPECT_GE(physMb, 488386u * 4 / 5);
   EXPECT_LE(physMb, 488386u * 6 / 5 * 2);
   EXPECT_EQ(s[0xE4] & 0x02, 0x02);
-  EXPECT_EQ(s[0x148], 0x0B);  // CH0 banks 0, 1, 3
-  EXPECT_EQ(s[0x149], 0x0F);
   EXPECT_EQ(Le16(s, 0x100), 0);
   d.PatchSystemInfo(0x100, {0x01, 0x10});  // an injected controller error
   EXPECT_EQ(Le16(VRead(d, 0x13, 1), 0x100), 0x1001);
@@ -132,8 +137,7 @@ TEST_F(DriveVendor, SystemInformationAndFlashIdsDescribeTheGeometry) {
     EXPECT_EQ(std::any_of(t.begin() + k * 8, t.begin() + k * 8 + 7, [](std::uint8_t b) { return b != 0; }), populated)
         << k;
   }
-  EXPECT_EQ(t[8], 0x89);
-  EXPECT_EQ(t[0], 0x2C);
+  EXPECT_EQ(Pick(t, {0, 8}), (Ints{0x2C, 0x89}));
   const Bytes one = VRead(d, 0x14, 1, 0, 0, 9);
   EXPECT_TRUE(std::equal(one.begin(), one.begin() + 7, cfg.flashId.begin()));
   EXPECT_EQ(VRead(d, 0x14, 1, 0, 0, 2)[0], 0);
@@ -150,9 +154,7 @@ TEST_F(DriveVendor, BbtParameterBodyAndRdtInfoRoundTripWithCrc) {
   ASSERT_EQ(Text(param, 0, 4), "DBTP");
   const std::uint8_t cols = param[43], planes = param[45];
   const std::uint16_t sectors = Le16(param, 46);
-  EXPECT_EQ(Le32(param, 36), 256u);
-  EXPECT_EQ(cols, 8);
-  EXPECT_EQ(sectors, (256u * 8 * 2 + 511) / 512);
+  EXPECT_EQ((Ints{static_cast<int>(Le32(param, 36)), cols, planes, sectors}), (Ints{256, 8, 2, (256 * 8 * 2 + 511) / 512}));
   const auto n = static_cast<std::uint8_t>(sectors);
   Bytes body = VRead(d, 0x7F, n, 0);
   // CE 0 (selector 0) plane 1 block 5; CE 8 = channel 1 bank 0 (selector 1) plane 0 block 7.
@@ -211,14 +213,11 @@ TEST_F(DriveVendor, PreFormatResultRdtLogsAndBadBlockLists) {
   Advance(600);
   EXPECT_EQ(d.CardState(), 0x50);
   EXPECT_EQ(VRead(d, 0x07, 1, 0, 1)[0], 0);
-  const Bytes log = VRead(d, 0x50, 1);
-  EXPECT_EQ(log[0], 1);
-  EXPECT_EQ(Le32(log, 4), 3u);
-  const Bytes counts = VRead(d, 0x7A, 1);
-  EXPECT_EQ(Le16(counts, 2), 2);
-  EXPECT_EQ(Le16(counts, 16), 1);
-  EXPECT_EQ(Le16(VRead(d, 0x78, 1), 2), 0);
-  EXPECT_EQ(VRead(d, 0x51, 1)[2], cfg.temperatureC);
+  const Bytes log = VRead(d, 0x50, 1), early = VRead(d, 0x7A, 1);
+  // RDT bad-block log; early bad counts of CE 1 and CE 8; later bad count; temperature log.
+  EXPECT_EQ((Ints{log[0], static_cast<int>(Le32(log, 4)), Le16(early, 2), Le16(early, 16),
+                  Le16(VRead(d, 0x78, 1), 2), VRead(d, 0x51, 1)[2]}),
+            (Ints{1, 3, 2, 1, 0, cfg.temperatureC}));
 }
 
 TEST_F(DriveVendor, WindowScanCacheWritePadSettingsAndScanFaults) {

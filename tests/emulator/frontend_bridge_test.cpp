@@ -70,10 +70,6 @@ TEST_F(BridgeTest, ResponseInformationIsTheCardDetectAndNeverCheckCondition) {
   Advance(800);
   EXPECT_EQ(Detect()[13], 0x50);
 
-  // The drive's own card-state knobs show through: 00h once, then ready.
-  drive_->Faults().NoAnswer(1);
-  EXPECT_EQ(Detect()[13], 0x00);
-  EXPECT_EQ(Detect()[13], 0x50);
   // A polled erase that failed: LBA low (byte 7) carries the erase error.
   ASSERT_EQ(ScsiNone(path_, SignatureCdb()).status, 0);
   drive_->Faults().WrongVerdict(1);

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "drive_test_util.h"
 #include "emulator/Drive.h"
 #include "emulator/Site.h"
 #include "platform/Clock.h"
@@ -39,14 +40,6 @@ struct AtaResult {
   std::uint32_t transferred = 0;
 };
 
-// Some bytes of a reply, for one comparison: Pick(reply, {5, 7, 13}) == Ints{1, 0, 0x50}.
-using Ints = std::vector<int>;
-template <class Buffer>
-Ints Pick(const Buffer& b, std::initializer_list<int> at) {
-  Ints v;
-  for (int i : at) v.push_back(b[static_cast<std::size_t>(i)]);
-  return v;
-}
 
 inline std::vector<std::uint8_t> Cdb(std::initializer_list<int> bytes) {
   std::vector<std::uint8_t> c(16, 0);
