@@ -2,6 +2,7 @@
 // lifecycle.
 #include <gtest/gtest.h>
 #include <map>
+#include <tuple>
 
 #include "command/TesterScanner.h"
 #include "command/VolumeUtils.h"
@@ -156,7 +157,10 @@ TEST_F(VolumeTest, LockDismountAndLayoutLifecycle) {
     EXPECT_EQ(backend->Count(win::FSCTL_LOCK_VOLUME), 1);
     EXPECT_EQ(vol.LockPortVolume(), 1);  // a second lock closes the first handle
     EXPECT_EQ(backend->openHandles, 1);
-    EXPECT_EQ(vol.DismountPortVolume(), 1);
+    EXPECT_EQ(vol.DismountPortVolume(), 1);  // dismount, then unlock, then close
+    const auto n = backend->calls.size();
+    EXPECT_EQ(std::tuple(backend->calls[n - 2].code, backend->calls[n - 1].code),
+              std::tuple(win::FSCTL_DISMOUNT_VOLUME, win::FSCTL_UNLOCK_VOLUME));
     EXPECT_FALSE(vol.HasVolumeHandle());
     EXPECT_EQ(backend->openHandles, 0);
     EXPECT_EQ(vol.DismountPortVolume(), 0);  // nothing held any more

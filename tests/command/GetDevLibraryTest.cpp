@@ -83,7 +83,7 @@ TEST_F(GetDevLibraryTest, RefreshesAndPathReadsDoNotTear) {
     for (int i = 1; !stop; ++i) refresh(i);
   });
   int torn = 0;
-  for (int i = 0; i < 20000; ++i) {
+  for (int i = 0; i < 200000; ++i) {
     std::string path;
     torn += !kx::GetRootDevicePath(1, path) || (path != std::string(200, 'x') && path != std::string(120, 'y'));
   }

@@ -6,6 +6,8 @@
 // SendPathTest.
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "command/DriveCommand.h"
 #include "platform/KxSignatures.h"
 #include "tests/command/FakeDevice.h"
@@ -81,9 +83,8 @@ class GoldenBytesTest : public ::testing::Test, public kxtest::Fixture {
       EXPECT_EQ(V(c.apt.PreviousTaskFile, 8), prev);
       const int flags = 0x01 | (g.dir == In ? 0x02 : g.dir == Out ? 0x04 : 0) | (g.is48 ? 0x08 : 0) |
                         (g.dma && g.dir != None ? 0x10 : 0);
-      EXPECT_EQ(c.apt.AtaFlags, flags);
-      EXPECT_EQ(c.apt.DataTransferLength, g.length);
-      EXPECT_EQ(c.apt.TimeOutValue, g.timeOut);
+      EXPECT_EQ(std::tuple(c.apt.AtaFlags, c.apt.DataTransferLength, c.apt.TimeOutValue, c.apt.DataBuffer == nullptr),
+                std::tuple(flags, g.length, g.timeOut, g.length == 0));
       EXPECT_EQ(V(cmd.m_Cdb, 16), sat);
       return;
     }
@@ -97,10 +98,9 @@ class GoldenBytesTest : public ::testing::Test, public kxtest::Fixture {
     }
     EXPECT_EQ(c.Cdb(), rewritten ? sat : g.form);
     EXPECT_EQ(V(cmd.m_Cdb, 16), c.Cdb());  // what the fail report shows
-    EXPECT_EQ(c.sptd.DataTransferLength, length);
-    EXPECT_EQ(c.sptd.DataIn, length == 0 ? win::SCSI_IOCTL_DATA_UNSPECIFIED : g.dir == In ? 1 : 0);
-    EXPECT_EQ(c.sptd.TimeOutValue, timeOut);
-    EXPECT_EQ(c.sptd.DataBuffer == nullptr, length == 0);
+    const int dataIn = length == 0 ? win::SCSI_IOCTL_DATA_UNSPECIFIED : g.dir == In ? 1 : 0;
+    EXPECT_EQ(std::tuple(c.sptd.DataTransferLength, int{c.sptd.DataIn}, c.sptd.TimeOutValue, c.sptd.DataBuffer == nullptr),
+              std::tuple(length, dataIn, timeOut, length == 0));
   }
   void CheckAll(const std::vector<Golden>& table) {
     for (const auto& g : table) {
