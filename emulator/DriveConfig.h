@@ -79,7 +79,9 @@ struct DriveConfig {
   std::string bootCodeName = "QVR 1.00";
   std::string mcodeName = "QVBM 0.6";
   std::string rdtFirmwareName = "RDT00101";
-  std::string rdtFwVersion = "A01";      // 3 characters, RDT info bytes 51-53
+  // RDT firmware version, 4 characters at RDT info bytes 50-53; its third
+  // character is the plane digit the host compares with its bin type.
+  std::string rdtFwVersion = "R12A";
 
   std::uint8_t dramLog2Mb = 9;           // 512 MB
   std::uint32_t cacheWriteSectors = 32;  // system information 0x28

@@ -209,7 +209,7 @@ void DriveState::BuildRdtInfo() {
   r[17] = 0x10;             // the RDT built the table
   PutLe16(r + 19, map);
   PutLe16(r + 21, BbtChecksum());
-  PutText(r + 51, cfg.rdtFwVersion, 3);
+  PutText(r + 50, cfg.rdtFwVersion, 4);
 }
 
 void DriveState::BuildInfoBlock() {

@@ -164,6 +164,8 @@ TEST_F(DriveVendor, BbtParameterBodyAndRdtInfoRoundTripWithCrc) {
   const Bytes rdt = VRead(d, 0x7F, 1, 2);
   ASSERT_EQ(Text(rdt, 0, 4), "KXRT");
   EXPECT_EQ(Le16(rdt, 21), Crc16(body.data(), 256u * 8 * 2));
+  EXPECT_EQ(Text(rdt, 50, 4), "R12A");  // 4-character version; its third character is the plane digit
+  EXPECT_EQ(Text(VRead(d, 0x28, 1, 0), 451, 4), "R12A");  // and the info block's copy of the record
   EXPECT_EQ(VRead(d, 0x7F, 1, 0, n)[0], 0xFF);  // beyond the body
   body[0] = 0x44;
   ASSERT_TRUE(Ok(VWrite(d, 0x81, n, body, 0)));
