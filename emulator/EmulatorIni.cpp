@@ -218,6 +218,13 @@ void readDrive(Reader& r, const std::string& sec, int slot, DriveConfig& cfg, bo
   r.num(sec, d, "blocksperplane", cfg.blocksPerPlane, 1, 65536);
   r.num(sec, d, "pagesperblock", cfg.pagesPerBlock, 1, 4096);
   r.num(sec, d, "pagesizekb", cfg.pageSizeKb, 2, 16);
+  // Shapes the controller has; the host's tables hold at most 128 dies and
+  // 32,768 blocks per die.
+  const std::string where = "[" + (sec.empty() ? d : sec) + "] ";
+  if (cfg.planesPerDie == 3) r.fail(where + "PlanesPerDie: 1, 2 or 4");
+  if ((cfg.pageSizeKb & (cfg.pageSizeKb - 1)) != 0) r.fail(where + "PageSizeKb: 2, 4, 8 or 16");
+  if (cfg.channels * cfg.cesPerChannel * cfg.diesPerCe > 128) r.fail(where + "more than 128 dies");
+  if (cfg.blocksPerPlane * cfg.planesPerDie > 32768) r.fail(where + "more than 32768 blocks per die");
   std::string code;
   r.text(sec, d, "code", code);
   code = lower(code);

@@ -101,6 +101,10 @@ TEST_F(IniTest, BadFilesAreReportedWithTheirPlace) {
       {"[Site]\nSlots=2\n[Slot.1]\nShort33V=sometimes\n", ""},
       {"[Site]\nSlots=2\n[Slot.1]\nCode=rom\n", ""},
       {"[Site]\nMode=tester\nSlots=10\nFirstPhysicalDrive=95\n", ""},
+      {"[Site]\nSlots=1\n[Drive]\nPlanesPerDie=3\n", "PlanesPerDie"},
+      {"[Site]\nSlots=1\n[Slot.1]\nPageSizeKb=6\n", "[slot.1] PageSizeKb"},
+      {"[Site]\nSlots=1\n[Drive]\nCesPerChannel=8\nDiesPerCe=16\n", "128 dies"},
+      {"[Site]\nSlots=1\n[Drive]\nBlocksPerPlane=16384\nPlanesPerDie=4\n", "32768 blocks"},
   };
   for (const auto& b : bad) {
     err.clear();
