@@ -278,10 +278,20 @@ DWORD WriteFileBytes(const std::string& path, const std::string& data) {
   return ReplaceFileAtomically(canonical, data);
 }
 
+namespace {
+// Appends to one file are serialised within the process, so that undoing a
+// failed append cuts back only our own bytes, never another thread's record.
+std::mutex& appendLockFor(const std::string& native) {
+  static std::mutex stripes[64];
+  return stripes[std::hash<std::string>{}(native) % 64];
+}
+}  // namespace
+
 DWORD AppendFileBytes(const std::string& path, const std::string& data, bool create) {
   std::string native;
   DWORD err = 0;
   if (!MapPath(path, native, &err)) return err;
+  std::lock_guard lock(appendLockFor(native));
   const int fd = ::open(native.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC | (create ? O_CREAT : 0), 0644);
   if (fd < 0) return errno == ENOENT ? missingError(native) : ErrorFromErrno(errno);
   struct stat st;

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -221,6 +222,38 @@ TEST_F(FilesAndFolders, AFullDiskLeavesFilesAsTheyWere) {
   EXPECT_TRUE(copied);  // 3000 bytes fit
   EXPECT_EQ(readRaw(f), before);
   EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 2);
+}
+
+TEST_F(FilesAndFolders, AnAppendUndoneOnAFullDiskKeepsOtherThreadsRecords) {
+  // Eight threads append 1000-byte records until the disk is "full"; every
+  // append that reported success must still be whole in the file afterwards.
+  for (int round = 0; round < 20; ++round) {
+    const std::string f = dir / ("log" + std::to_string(round) + ".txt");
+    writeRaw(f, "");
+    std::vector<std::vector<std::string>> written(8);
+    {
+      kxtest::ScopedFileSizeLimit full(40500);
+      std::vector<std::thread> threads;
+      for (int t = 0; t < 8; ++t)
+        threads.emplace_back([&, t] {
+          for (int i = 0; i < 20; ++i) {
+            std::string rec = "T" + std::to_string(t) + "R" + std::to_string(i) + ":";
+            rec.resize(999, static_cast<char>('a' + t));
+            rec += '\n';
+            if (platform::AppendFileBytes(f, rec, false) == 0) written[t].push_back(rec);
+          }
+        });
+      for (auto& th : threads) th.join();
+    }
+    const std::string content = readRaw(f);
+    ASSERT_EQ(content.size() % 1000, 0u) << "a partial record was left";
+    std::size_t total = 0;
+    for (const auto& recs : written) {
+      total += recs.size();
+      for (const auto& r : recs) ASSERT_NE(content.find(r), std::string::npos) << "a reported append was lost";
+    }
+    ASSERT_EQ(content.size(), total * 1000);
+  }
 }
 
 }  // namespace
