@@ -280,6 +280,13 @@ bool Drive::Removed() const {
   return s_->removed;
 }
 
+void Drive::Remove() {
+  std::lock_guard lock(mutex_);
+  s_->removed = true;
+  s_->powered = false;
+  s_->LoseVolatile();
+}
+
 void Drive::Reinsert() {
   std::lock_guard lock(mutex_);
   if (!s_->removed) return;

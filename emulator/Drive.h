@@ -67,6 +67,7 @@ class Drive {
   // Hot removal: a removed drive answers nothing (transport Gone, card state 0)
   // until reinserted (which powers it on).
   bool Removed() const;
+  void Remove();
   void Reinsert();
 
   // The tester's device-sleep line.

@@ -278,10 +278,12 @@ bool ApplyFault(Site& site, FrontEnd& fe, const FaultRule& rule, ScsiExchange& x
       x.note = "fault: device gone";
       return true;
     case FaultAction::HotRemove: {
+      // Pulled before the command lands, whether or not it was meant for the drive.
       Site::SlotState* s = site.SlotAt(fe.Slot());
-      if (auto drive = s ? s->GetDrive() : nullptr) drive->Faults().HotRemoveOnNext();
+      if (auto drive = s ? s->GetDrive() : nullptr) drive->Remove();
+      x.osError = win::ERROR_DEVICE_NOT_CONNECTED;
       x.note = "fault: hot removal";
-      return false;
+      return true;
     }
   }
   return false;

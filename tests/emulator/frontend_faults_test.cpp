@@ -119,13 +119,18 @@ TEST_F(FaultsTest, DeviceGoneAndHotRemoval) {
   fe_->SetGone(false);
   EXPECT_EQ(Identify(), 0u);
 
-  // Hot removal mid-command: the command fails, the bridge stays and reports no card.
+  // Hot removal mid-command: the command fails, the bridge stays and reports no card;
+  // so also when the request never reaches the drive (here a card detect).
   fe_->GetFaults().Add(Rule(FaultAction::HotRemove));
   EXPECT_EQ(Identify(), win::ERROR_DEVICE_NOT_CONNECTED);
   EXPECT_TRUE(drive_->Removed());
   std::vector<std::uint8_t> reply(16);
   ASSERT_EQ(ScsiIn(bridge_, Cdb({0xA1, 0x1E, 0x2E, 0, 1}), reply).status, 0);
   EXPECT_EQ(reply[5], 4);
+  drive_->Reinsert();
+  fe_->GetFaults().Add(Rule(FaultAction::HotRemove));
+  EXPECT_EQ(ScsiIn(bridge_, Cdb({0xA1, 0x1E, 0x2E, 0, 1}), reply).error, win::ERROR_DEVICE_NOT_CONNECTED);
+  EXPECT_TRUE(drive_->Removed());
 
   // On a SATA port the port goes with its drive, and comes back with it.
   site_->SataPort(2)->GetFaults().Add(Rule(FaultAction::HotRemove));
