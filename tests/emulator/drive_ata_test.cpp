@@ -144,7 +144,7 @@ TEST_F(DriveAta, SecurityPasswordLockUnlockEraseAndFreeze) {
   EXPECT_FALSE(d.SecurityEnabled());
 }
 
-TEST_F(DriveAta, PowerModesDeviceSleepAndTesterLineCommands) {
+TEST_F(DriveAta, PowerModesAndDeviceSleep) {
   Drive d(SmallConfig(RunningCode::Boot));
   // Standby, and media access waking the drive, as CHECK POWER MODE reports them.
   Bytes buf(512);
@@ -172,14 +172,6 @@ TEST_F(DriveAta, PowerModesDeviceSleepAndTesterLineCommands) {
   EXPECT_TRUE(d.InDevSleep());
   d.SetDevSleepLine(false);
   EXPECT_TRUE(Aborted(NonData(d, Reg(0x06, 0, 7))));
-
-  // The firmware-name read as a SATA port carries it (60h, 48-bit DMA in).
-  AtaRequest name = Reg(0x60, 0, 1, 0, 0, 0, 0);
-  name.is48 = true;
-  Bytes n(16, 0xEE);
-  ASSERT_TRUE(Ok(Run(d, name, AtaProtocol::DmaIn, n.data(), n.size())));
-  const auto expected = d.FirmwareName();
-  EXPECT_TRUE(std::equal(n.begin(), n.end(), expected.begin()));
 }
 
 TEST_F(DriveAta, NativeMaxSetMaxAndDco) {

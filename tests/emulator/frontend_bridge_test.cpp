@@ -37,7 +37,7 @@ TEST_F(BridgeTest, Sat16GoldenCdbsDecodeCountAndLba) {
   ASSERT_EQ(ScsiIn(path_, Cdb({0x85, 0x15, 0x0E, 0, 0, 0, 8, 0x12, 0x78, 0, 0x56, 0, 0x34, 0, 0x25}), in).status, 0);
   EXPECT_EQ(in, out);
   EXPECT_EQ(big->ReadMedia(0x12345678, 8), out);
-  const AtaRequest& q = big->Trace().back().request;
+  const AtaRequest q = big->Trace().back().request;
   EXPECT_EQ(q.command, 0x25);
   EXPECT_TRUE(q.is48);
   EXPECT_EQ(q.protocol, AtaProtocol::DmaIn);
