@@ -243,6 +243,12 @@ bool Drive::Powered() const {
   return s_->powered;
 }
 
+bool Drive::Busy() const {
+  std::lock_guard lock(mutex_);
+  const std::uint64_t now = platform::Clock().NowMs();
+  return s_->powered && !s_->removed && (s_->Busy(now) || faults_.BusyNow(now));
+}
+
 std::uint8_t Drive::CardState() {
   std::lock_guard lock(mutex_);
   DriveState& s = *s_;

@@ -115,7 +115,14 @@ bool RunOnDrive(Site& site, int slot, AtaRequest& req, ScsiExchange& x, AtaRespo
     req.length = 0;
   }
   req.timeoutSec = x.timeoutSec;
+  // As a host adapter does: wait for a busy card up to the request's time-out,
+  // and report a command nobody answers only once that time has passed.
+  auto& clock = platform::Clock();
+  const std::uint64_t deadline = clock.NowMs() + static_cast<std::uint64_t>(x.timeoutSec) * 1000;
+  while (x.timeoutSec != 0 && drive->Busy() && clock.NowMs() < deadline)
+    clock.SleepMs(std::min<std::uint64_t>(100, deadline - clock.NowMs()));
   resp = drive->Execute(req);
+  if (resp.transport == TransportError::TimeOut && clock.NowMs() < deadline) clock.SleepMs(deadline - clock.NowMs());
   x.ataStatus = resp.status;
   x.ataError = resp.error;
   x.transferred = std::min(resp.transferred, req.length);
