@@ -1,5 +1,7 @@
 #include "command/GetDevLibrary.h"
 
+#include <memory>
+
 #include "platform/Library.h"
 #include "platform/MessageBox.h"
 #include "platform/Profile.h"
@@ -41,9 +43,14 @@ CGetDevLibrary::~CGetDevLibrary() {
 
 bool CGetDevLibrary::ListKxDevice() {
   if (m_pfnListKxDevice == nullptr) return false;
-  kx::WithRootDevice([this](kx::RootDeviceRecord& record) {
-    record.SetRequest(1);
-    m_pfnListKxDevice(record.bytes.data());
-  });
+  // The library fills a copy outside the record's lock, so a slow listing never
+  // holds up the workers opening their drives; refreshes run one at a time.
+  static std::mutex refreshMutex;
+  std::lock_guard refresh(refreshMutex);
+  auto scratch = std::make_unique<kx::RootDeviceRecord>();
+  kx::WithRootDevice([&](kx::RootDeviceRecord& record) { *scratch = record; });
+  scratch->SetRequest(1);
+  m_pfnListKxDevice(scratch->bytes.data());
+  kx::WithRootDevice([&](kx::RootDeviceRecord& record) { record = *scratch; });
   return true;
 }

@@ -23,8 +23,9 @@ class CGetDevLibrary {
   CGetDevLibrary(const CGetDevLibrary&) = delete;
   CGetDevLibrary& operator=(const CGetDevLibrary&) = delete;
 
-  // Sets the request byte and lists the devices into the record, under the
-  // record's lock. False (record unchanged) when the export is missing.
+  // Sets the request byte and lists the devices into the record; readers see
+  // the old listing or the new one, never a half-filled one. False (record
+  // unchanged) when the export is missing.
   bool ListKxDevice();
 
  private:

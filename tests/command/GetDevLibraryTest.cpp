@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <thread>
 
@@ -27,6 +29,42 @@ class GetDevLibraryTest : public ::testing::Test {
   std::shared_ptr<platform::RecordingMessageBox> box_ = std::make_shared<platform::RecordingMessageBox>();
   platform::ScopedMessageBox scoped_{box_};
 };
+
+std::atomic<bool> g_readerDone{false};
+void SlowListing(unsigned char* record) {
+  // Waits (bounded) for a reader to get through while the listing runs.
+  for (int i = 0; i < 400 && !g_readerDone; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  kx::RootDeviceRecord filled;
+  filled.SetCount(1);
+  filled.SetEntry(0, "node", "\\\\?\\slow#1");
+  std::memcpy(record + 8, filled.bytes.data() + 8, kx::kRootDeviceSize - 8);
+}
+
+TEST_F(GetDevLibraryTest, ASlowListingDoesNotHoldUpDriveOpens) {
+  kx::WithRootDevice([](kx::RootDeviceRecord& r) {
+    r.SetCount(1);
+    r.SetEntry(0, "node", "old");
+  });
+  CGetDevLibrary* lib = CGetDevLibrary::GetInstance();
+  lib->m_pfnListKxDevice = &SlowListing;
+  g_readerDone = false;
+  std::string seen;
+  std::thread reader([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    kx::GetRootDevicePath(1, seen);
+    g_readerDone = true;
+  });
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_TRUE(lib->ListKxDevice());
+  reader.join();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1500));
+  EXPECT_EQ(seen, "old");  // the reader saw the previous listing, whole
+  std::string path;
+  EXPECT_TRUE(kx::GetRootDevicePath(1, path));
+  EXPECT_EQ(path, "\\\\?\\slow#1");
+  lib->m_pfnListKxDevice = nullptr;
+  delete lib;
+}
 
 TEST_F(GetDevLibraryTest, LoadsByPortTypeAndListsUnderTheLock) {
   Install(KX_TEST_LISTING_LIB, "libGetDev.so");
