@@ -45,6 +45,8 @@ void HandleAbort(Cmd& c) { c.Abort(); }
 
 namespace {
 constexpr std::uint8_t kDevSleepLineCommand = 0x05;  // still heard while the line is asserted
+// Vendor status polling is taken while the card is busy.
+bool TakenWhileBusy(const AtaRequest& req) { return req.command == 0x31 && req.features == 0xCC; }
 }  // namespace
 
 // ---- power and timing -----------------------------------------------------
@@ -183,8 +185,7 @@ AtaResponse Drive::Execute(const AtaRequest& req) {
         ran = true;
         break;
       case DriveFaults::Verdict::None: {
-        const bool statusPoll = req.command == 0x31 && req.features == 0xCC;
-        if ((s.Busy(now) || faults_.BusyNow(now)) && !statusPoll) {
+        if ((s.Busy(now) || faults_.BusyNow(now)) && !TakenWhileBusy(req)) {
           transport(TransportError::TimeOut);
         } else if (s.devSleepLine && s.devSleepEnabled && req.command != kDevSleepLineCommand) {
           transport(TransportError::TimeOut);
@@ -243,10 +244,10 @@ bool Drive::Powered() const {
   return s_->powered;
 }
 
-bool Drive::Busy() const {
+bool Drive::BusyFor(const AtaRequest& req) const {
   std::lock_guard lock(mutex_);
   const std::uint64_t now = platform::Clock().NowMs();
-  return s_->powered && !s_->removed && (s_->Busy(now) || faults_.BusyNow(now));
+  return s_->powered && !s_->removed && (s_->Busy(now) || faults_.BusyNow(now)) && !TakenWhileBusy(req);
 }
 
 std::uint8_t Drive::CardState() {

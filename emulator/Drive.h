@@ -50,9 +50,9 @@ class Drive {
   void PowerOn();
   void HardReset();
   bool Powered() const;
-  // Powered and busy (booting, erasing, programming, or a busy fault): a command
-  // sent now would not be taken until this ends.
-  bool Busy() const;
+  // Powered and busy (booting, erasing, programming, or a busy fault) for this
+  // command: sent now, it would not be taken until that ends.
+  bool BusyFor(const AtaRequest& req) const;
 
   // Card state as a tester reads it: 0x00 powered off / no answer, 0x80 busy,
   // 0x50 ready, 0x51 ready with error (the last command failed).

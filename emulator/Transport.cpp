@@ -119,7 +119,7 @@ bool RunOnDrive(Site& site, int slot, AtaRequest& req, ScsiExchange& x, AtaRespo
   // and report a command nobody answers only once that time has passed.
   auto& clock = platform::Clock();
   const std::uint64_t deadline = clock.NowMs() + static_cast<std::uint64_t>(x.timeoutSec) * 1000;
-  while (x.timeoutSec != 0 && drive->Busy() && clock.NowMs() < deadline)
+  while (x.timeoutSec != 0 && drive->BusyFor(req) && clock.NowMs() < deadline)
     clock.SleepMs(std::min<std::uint64_t>(100, deadline - clock.NowMs()));
   resp = drive->Execute(req);
   if (resp.transport == TransportError::TimeOut && clock.NowMs() < deadline) clock.SleepMs(deadline - clock.NowMs());

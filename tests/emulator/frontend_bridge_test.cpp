@@ -74,6 +74,11 @@ TEST_F(BridgeTest, ResponseInformationIsTheCardDetectAndNeverCheckCondition) {
   ASSERT_EQ(ScsiNone(path_, SignatureCdb()).status, 0);
   drive_->Faults().WrongVerdict(1);
   ASSERT_EQ(ScsiNone(path_, Cdb({0xA1, 0x0A, 0x06, 0x26, 1, 1, 0x20, 0x09, 0xA0, 0x31})).status, 0);
+  // Status polling is taken at once while the card erases.
+  const std::uint64_t t0 = platform::Clock().NowMs();
+  EXPECT_EQ(ScsiNone(path_, Cdb({0xA1, 0x0A, 0x06, 0xCC, 1, 0, 0, 0, 0xA0, 0x31})).status, 0);
+  EXPECT_EQ(platform::Clock().NowMs(), t0);
+  EXPECT_EQ(Detect()[13], 0x80);
   Advance(drive_->Config().eraseMs);
   EXPECT_NE(Detect()[7], 0);
 
