@@ -99,8 +99,10 @@ FaultProbe ProbeCdb(const std::uint8_t* cdb, win::DWORD ioctl);
 
 // Hands a decoded command to the slot's drive: fills req.data/length from the
 // exchange (direction mismatches give the drive no data, which it reads as zeros),
-// applies the transfer cap and maps transport errors to OS errors. Returns false
-// when the command did not complete at the ATA level (x.osError or x.status set).
+// applies the transfer cap, waits for a busy card up to the request's time-out and
+// maps transport errors to OS errors (121 only once the time-out has passed).
+// Returns false when the command did not complete at the ATA level (x.osError or
+// x.status set).
 bool RunOnDrive(Site& site, int slot, AtaRequest& req, ScsiExchange& x, AtaResponse& resp);
 
 // The vendor-mode entry (card detect on SATA ports): a non-data command whose six
