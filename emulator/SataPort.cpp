@@ -11,10 +11,11 @@ namespace transport {
 
 namespace {
 
-// Commands the port answers itself rather than the drive: the card detect (the
-// vendor-mode entry reads the card state while the card is not ready), the
-// firmware-name read (60h, 16 bytes in) and the device-sleep line (05h, count 1
-// asserts it, any other count releases it). True when answered here.
+// Commands the port answers itself rather than the drive: the firmware-name read
+// (60h, 16 bytes in) and the device-sleep line (05h, count 1 asserts it, any
+// other count releases it). The card detect (the vendor-mode entry) first waits,
+// as the adapter waits for DRDY, until the card is ready; a card that stays busy
+// fails it with 121 (x.osError). True when answered here.
 bool portCommand(Site& site, FrontEnd& fe, const AtaRequest& req, ScsiExchange& x, AtaResponse& resp) {
   Site::SlotState* s = site.SlotAt(fe.Slot());
   std::shared_ptr<Drive> drive = s ? s->GetDrive() : nullptr;
@@ -26,10 +27,9 @@ bool portCommand(Site& site, FrontEnd& fe, const AtaRequest& req, ScsiExchange& 
   resp.lbaHigh = req.lbaHigh;
   resp.device = req.device;
   if (IsVendorModeEntry(req)) {
-    const std::uint8_t state = drive->CardState();
-    if (state == 0x50 || state == 0x51) return false;  // ready: the drive answers the key itself
-    resp.status = state;
-    x.note = "card not ready";
+    if (WaitCardReady(site, fe.Slot(), x.timeoutSec)) return false;  // the drive answers the key itself
+    x.osError = win::ERROR_SEM_TIMEOUT;
+    x.note = "card never became ready";
     return true;
   }
   if (req.command == 0x60 && req.protocol != AtaProtocol::NonData && IsDataIn(req.protocol)) {
@@ -116,6 +116,7 @@ win::DWORD SataTaskFile(Site& site, FrontEnd& fe, win::ATA_PASS_THROUGH_DIRECT& 
     return finish(x.osError, x.note);
   }
   if (!ran) ran = portCommand(site, fe, req, x, resp);
+  if (x.osError != 0) return finish(x.osError, x.note);
   if (!ran) {
     if (!RunOnDrive(site, fe.Slot(), req, x, resp)) {
       if (x.osError != 0) return finish(x.osError, x.note);
