@@ -29,6 +29,15 @@ struct FlashBlockAddress {
 // How the flash timing scan answers at one duty setting.
 enum class ScanFault : std::uint8_t { NoEdge, OutOfRange, Inverted, CommandFails };
 
+// Flash shapes the controller has; the host's tables hold at most kMaxDies dies
+// and kMaxBlocksPerDie blocks per die. A drive clamps its configuration to these
+// (the bad-block table's column count must fit in one byte).
+constexpr std::uint32_t kMaxChannels = 2;
+constexpr std::uint32_t kMaxCesPerChannel = 8;
+constexpr std::uint32_t kMaxDiesPerCe = 16;
+constexpr std::uint32_t kMaxDies = 128;
+constexpr std::uint32_t kMaxBlocksPerDie = 32768;
+
 struct DriveConfig {
   std::string model = "KX00 SATA SSD 512GB";
   // Model the flash firmware reports, when it differs from the controller's own

@@ -51,8 +51,26 @@ bool RangeSet::Covers(std::uint32_t start, std::uint32_t length) const {
   return it->first <= start && it->second >= static_cast<std::uint64_t>(start) + length;
 }
 
+namespace {
+
+// The nearest shape the controller has: every count at least 1, planes 1, 2 or 4,
+// page sizes a power of two, and the die and block totals within the host's tables.
+DriveConfig ControllerShape(DriveConfig c) {
+  c.channels = std::clamp<std::uint32_t>(c.channels, 1, kMaxChannels);
+  c.cesPerChannel = std::clamp<std::uint32_t>(c.cesPerChannel, 1, kMaxCesPerChannel);
+  c.diesPerCe = std::clamp<std::uint32_t>(c.diesPerCe, 1, std::min(kMaxDiesPerCe, kMaxDies / (c.channels * c.cesPerChannel)));
+  c.planesPerDie = std::bit_floor(std::clamp<std::uint32_t>(c.planesPerDie, 1, 4));
+  c.blocksPerPlane = std::clamp<std::uint32_t>(c.blocksPerPlane, 1, kMaxBlocksPerDie / c.planesPerDie);
+  c.pagesPerBlock = std::clamp<std::uint32_t>(c.pagesPerBlock, 1, 4096);
+  c.pageSizeKb = std::bit_floor(std::clamp<std::uint32_t>(c.pageSizeKb, 2, 16));
+  c.capacitySectors = std::clamp<std::uint64_t>(c.capacitySectors, 1, 0xFFFFFFFFFFFFull);
+  return c;
+}
+
+}  // namespace
+
 DriveState::DriveState(const DriveConfig& c)
-    : cfg(c), media(c.capacitySectors), nativeMax(c.capacitySectors), currentMax(c.capacitySectors) {
+    : cfg(ControllerShape(c)), media(cfg.capacitySectors), nativeMax(cfg.capacitySectors), currentMax(cfg.capacitySectors) {
   code = cfg.initialCode;
   fuse1 = cfg.fuseWord1;
   fuse2 = cfg.fuseWord2;

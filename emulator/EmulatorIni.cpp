@@ -211,9 +211,9 @@ void readDrive(Reader& r, const std::string& sec, int slot, DriveConfig& cfg, bo
   std::uint64_t wwn = 0x5000C50000000000ull;
   r.num(sec, d, "wwn", wwn, 0, 0x7FFFFFFFFFFFFFFFll);
   cfg.wwn = wwn + static_cast<std::uint64_t>(slot);
-  r.num(sec, d, "channels", cfg.channels, 1, 2);
-  r.num(sec, d, "cesperchannel", cfg.cesPerChannel, 1, 8);
-  r.num(sec, d, "diesperce", cfg.diesPerCe, 1, 16);
+  r.num(sec, d, "channels", cfg.channels, 1, kMaxChannels);
+  r.num(sec, d, "cesperchannel", cfg.cesPerChannel, 1, kMaxCesPerChannel);
+  r.num(sec, d, "diesperce", cfg.diesPerCe, 1, kMaxDiesPerCe);
   r.num(sec, d, "planesperdie", cfg.planesPerDie, 1, 4);
   r.num(sec, d, "blocksperplane", cfg.blocksPerPlane, 1, 65536);
   r.num(sec, d, "pagesperblock", cfg.pagesPerBlock, 1, 4096);
@@ -223,8 +223,8 @@ void readDrive(Reader& r, const std::string& sec, int slot, DriveConfig& cfg, bo
   const std::string where = "[" + (sec.empty() ? d : sec) + "] ";
   if (cfg.planesPerDie == 3) r.fail(where + "PlanesPerDie: 1, 2 or 4");
   if ((cfg.pageSizeKb & (cfg.pageSizeKb - 1)) != 0) r.fail(where + "PageSizeKb: 2, 4, 8 or 16");
-  if (cfg.channels * cfg.cesPerChannel * cfg.diesPerCe > 128) r.fail(where + "more than 128 dies");
-  if (cfg.blocksPerPlane * cfg.planesPerDie > 32768) r.fail(where + "more than 32768 blocks per die");
+  if (cfg.channels * cfg.cesPerChannel * cfg.diesPerCe > kMaxDies) r.fail(where + "more than 128 dies");
+  if (cfg.blocksPerPlane * cfg.planesPerDie > kMaxBlocksPerDie) r.fail(where + "more than 32768 blocks per die");
   std::string code;
   r.text(sec, d, "code", code);
   code = lower(code);

@@ -204,6 +204,40 @@ TEST_F(DriveVendor, DieFoldGeometryPutsUpperDiesIntoFurtherColumns) {
   EXPECT_EQ(std::count(body.begin(), body.end(), 0x80), 1);
 }
 
+TEST_F(DriveVendor, GeometryBeyondTheControllerIsClampedToItsLargestShape) {
+  // 16 CEs x 16 folded dies would need 256 table columns: more than one byte holds.
+  DriveConfig cfg = SmallConfig();
+  cfg.channels = 2;
+  cfg.cesPerChannel = 8;
+  cfg.diesPerCe = 16;
+  cfg.diesPerGroup = 1;
+  cfg.planesPerDie = 4;
+  cfg.blocksPerPlane = 65536;
+  cfg.factoryBadBlocks = {{9, 0, 1, 3}};
+  Drive d(cfg);
+  const DriveConfig& got = d.Config();
+  EXPECT_EQ((Ints{static_cast<int>(got.channels * got.cesPerChannel * got.diesPerCe),
+                  static_cast<int>(got.blocksPerPlane * got.planesPerDie)}),
+            (Ints{128, 32768}));
+  Ready(d);
+  const Bytes p = VRead(d, 0x7F, 1, 1);
+  EXPECT_EQ(Bytes(p.begin() + 43, p.begin() + 46), (Bytes{128, 1, 4}));  // columns, dies per group, planes
+  EXPECT_NE(Le16(p, 46), 0);
+
+  DriveConfig odd = SmallConfig();
+  odd.channels = 0;
+  odd.cesPerChannel = 0;
+  odd.diesPerCe = 0;
+  odd.planesPerDie = 3;
+  odd.blocksPerPlane = 0;
+  odd.pageSizeKb = 12;
+  Drive e(odd);
+  EXPECT_EQ((Ints{static_cast<int>(e.Config().channels), static_cast<int>(e.Config().cesPerChannel),
+                  static_cast<int>(e.Config().diesPerCe), static_cast<int>(e.Config().planesPerDie),
+                  static_cast<int>(e.Config().blocksPerPlane), static_cast<int>(e.Config().pageSizeKb)}),
+            (Ints{1, 1, 1, 2, 1, 8}));
+}
+
 TEST_F(DriveVendor, PreFormatResultRdtLogsAndBadBlockLists) {
   DriveConfig cfg = SmallConfig(RunningCode::RomRdt);
   cfg.factoryBadBlocks = {{1, 0, 0, 3}, {1, 0, 1, 9}, {8, 0, 0, 2}};
