@@ -11,6 +11,7 @@
 #include "command/VolumeUtils.h"
 #include "emulator/Drive.h"
 #include "emulator/Site.h"
+#include "emulator_site_util.h"
 #include "platform/Clock.h"
 
 namespace {
@@ -44,21 +45,13 @@ class EmulatorModesTest : public ::testing::TestWithParam<Mode> {
     ASSERT_TRUE(site_->SetDrive(kSlot, drive_));
     site_->Install();
     drive_->PowerOn();
-    const auto listing = site_->Listing(GetParam() == Mode::SataPort);
-    kx::WithRootDevice([&listing](kx::RootDeviceRecord& r) {
-      r = kx::RootDeviceRecord{};
-      r.SetCount(static_cast<std::uint32_t>(listing.size()));
-      for (std::size_t i = 0; i < listing.size(); ++i) r.SetEntry(i, listing[i].node, listing[i].path);
-    });
+    kx::test::PublishListing(*site_, GetParam() == Mode::SataPort);
     cmd_ = std::make_unique<CDriveCommand>(driveNo_);
   }
   void TearDown() override {
     cmd_.reset();
     site_->Uninstall();
-    g_KX_U2A = 1;
-    g_SataPortMode = 0;
-    kx::ClearAtaPassThroughOk();
-    kx::WithRootDevice([](kx::RootDeviceRecord& r) { r = kx::RootDeviceRecord{}; });
+    kx::test::ResetCommandGlobals();
   }
 
   platform::ScopedClock clock_{platform::MakeVirtualClock(1)};
