@@ -25,6 +25,10 @@ constexpr win::UCHAR kSenseInfoLength = 24;
 constexpr win::ULONG kSenseInfoOffset = 48;
 constexpr win::USHORT kAptLength = 40;
 
+// Device register of every 48-bit request: the LBA bit. Without it a drive (or a
+// SAT layer that passes the register on) takes the address for cylinder/head/sector.
+constexpr std::uint8_t kLbaMode = 0x40;
+
 int directionOf(std::uint8_t protocol) {
   switch (protocol) {
     case kx::kProtoPioIn:
@@ -193,6 +197,7 @@ void CDriveCommand::TranslateToSat(std::uint8_t* c) {
       out[10] = c[7];
       out[11] = c[11];
       out[12] = c[8];
+      out[13] = kLbaMode;
       out[14] = c[3];
       switch (c[3]) {
         case 0x00: out[1] = 0x07; break;
@@ -231,7 +236,7 @@ int CDriveCommand::SendAtaPassThrough(int driveNo, std::uint16_t, const std::uin
   std::uint8_t cur[8] = {};
   std::uint8_t prev[8] = {};
   if (is48) {
-    const std::uint8_t c48[8] = {0, c[4], c[6], c[7], c[8], 0, c[3], 0};
+    const std::uint8_t c48[8] = {0, c[4], c[6], c[7], c[8], kLbaMode, c[3], 0};
     const std::uint8_t p48[8] = {0, c[5], c[9], c[10], c[11], 0, c[3], 0};
     std::memcpy(cur, c48, 8);
     std::memcpy(prev, p48, 8);
@@ -263,9 +268,9 @@ int CDriveCommand::SendAtaPassThrough(int driveNo, std::uint16_t, const std::uin
     if (!ok && m_LastError == 0) m_LastError = win::ERROR_GEN_FAILURE;
     CloseDrive(h);
     if (m_LastError == win::ERROR_NOACCESS) return kx::kAtaFault;
-    std::memcpy(m_RetTaskFile, m_AtaPt.CurrentTaskFile, 7);
-    if (is48) std::memcpy(m_RetPrevTaskFile, m_AtaPt.PreviousTaskFile, 7);
     if (m_LastError == 0) {
+      std::memcpy(m_RetTaskFile, m_AtaPt.CurrentTaskFile, 7);
+      if (is48) std::memcpy(m_RetPrevTaskFile, m_AtaPt.PreviousTaskFile, 7);
       const std::uint8_t status = m_RetTaskFile[6];
       if (status == 0x50 || status == 0x40) return 0;
       // Status 00h means nobody answered; it must not read as success.
@@ -569,10 +574,10 @@ bool CDriveCommand::DMA_Write_DDR(const void* buffer, std::uint32_t sectors, std
   return Ata28(0xCA, kx::kProtoDmaOut, sectors, address, 0xE0, buffer);
 }
 bool CDriveCommand::ReadSectorsDma(void* buffer, std::uint32_t sectors, std::uint32_t lba) {
-  return Ata28(0x20, kx::kProtoDmaIn, sectors, lba, 0xA0, buffer);
+  return Ata28(0x20, kx::kProtoDmaIn, sectors, lba, 0xE0, buffer);
 }
 bool CDriveCommand::WriteSectorsDma(const void* buffer, std::uint32_t sectors, std::uint32_t lba) {
-  return Ata28(0x30, kx::kProtoDmaOut, sectors, lba, 0xA0, buffer);
+  return Ata28(0x30, kx::kProtoDmaOut, sectors, lba, 0xE0, buffer);
 }
 
 bool CDriveCommand::FLUSH_CACHE() { return Run({.command = 0xE7}, nullptr, 0, SendPath::ThreePath); }

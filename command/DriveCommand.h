@@ -69,7 +69,10 @@ constexpr std::uint32_t kTimeOutLong = 0xFFFFFFFFu;    // [General Info] ScsiTim
 class CDriveCommand {
  public:
   // Fields other code reads, in this order.
-  std::uint8_t m_RetTaskFile[8] = {};      // error, count, LBA low/mid/high, device, status, 0
+  // Registers the drive returned to the last ATA pass-through request: error, count,
+  // LBA low/mid/high, device, status, 0. All zero (status 00h) when the request
+  // failed before any came back; never the registers that were sent.
+  std::uint8_t m_RetTaskFile[8] = {};
   std::uint8_t m_RetPrevTaskFile[8] = {};  // high-order registers of a 48-bit command
   win::ATA_PASS_THROUGH_DIRECT m_AtaPt;    // block of the last ATA pass-through request
   std::uint8_t m_Cdb[16] = {};             // last command built (after any rewrite)

@@ -91,7 +91,8 @@ void refuse(const char* control, const std::string& disk, const std::string& why
 
 class LinuxDiskHandle final : public IDeviceHandle {
  public:
-  LinuxDiskHandle(ISysCalls& sys, int fd, Target target) : sys_(sys), fd_(fd), t_(std::move(target)) {}
+  LinuxDiskHandle(ISysCalls& sys, int fd, Target target, std::uint32_t limit)
+      : sys_(sys), fd_(fd), t_(std::move(target)), limit_(limit) {}
   ~LinuxDiskHandle() override {
     std::lock_guard lock(mutex_);
     if (claimFd_ >= 0) sys_.Close(claimFd_);
@@ -105,21 +106,21 @@ class LinuxDiskHandle final : public IDeviceHandle {
       case win::IOCTL_SCSI_PASS_THROUGH_DIRECT: {
         auto* blk = requestBlock<win::ScsiPassThroughDirectBlock>(in, inSize, out, outSize);
         if (!blk) return win::ERROR_INVALID_PARAMETER;
-        const win::DWORD err = sgio::ScsiPassThroughDirect(sys_, fd_, *blk);
+        const win::DWORD err = sgio::ScsiPassThroughDirect(sys_, fd_, *blk, limit_);
         if (err == 0) *returned = sizeof *blk;
         return err;
       }
       case win::IOCTL_SCSI_PASS_THROUGH: {
         auto* blk = requestBlock<win::ScsiPassThroughBlock>(in, inSize, out, outSize);
         if (!blk) return win::ERROR_INVALID_PARAMETER;
-        const win::DWORD err = sgio::ScsiPassThroughBuffered(sys_, fd_, *blk);
+        const win::DWORD err = sgio::ScsiPassThroughBuffered(sys_, fd_, *blk, limit_);
         if (err == 0) *returned = sizeof *blk;
         return err;
       }
       case win::IOCTL_ATA_PASS_THROUGH_DIRECT: {
         auto* apt = requestBlock<win::ATA_PASS_THROUGH_DIRECT>(in, inSize, out, outSize);
         if (!apt) return win::ERROR_INVALID_PARAMETER;
-        const win::DWORD err = sgio::AtaPassThrough(sys_, fd_, *apt);
+        const win::DWORD err = sgio::AtaPassThrough(sys_, fd_, *apt, limit_);
         if (err == 0) *returned = sizeof *apt;
         return err;
       }
@@ -295,6 +296,7 @@ class LinuxDiskHandle final : public IDeviceHandle {
   ISysCalls& sys_;
   const int fd_;
   const Target t_;
+  const std::uint32_t limit_;  // most data per SG_IO request, 0 when not known
   std::mutex mutex_;
   int claimFd_ = -1;
 };
@@ -355,7 +357,14 @@ win::DWORD LinuxDiskBackend::Open(const std::string& path, win::DWORD access, wi
   const int mode = (access & win::GENERIC_WRITE) && !rawIo_ ? O_RDWR : O_RDONLY;
   const int fd = sys_.Open(t.node, mode | O_NONBLOCK);
   if (fd < 0) return sgio::MapErrno(-fd);
-  handle = std::make_shared<LinuxDiskHandle>(sys_, fd, std::move(t));
+  // Learnt at every open: a disk unplugged and plugged in again may come back
+  // under the same name behind another bridge.
+  std::uint32_t limit = 0;
+  if (!t.disk.empty()) {
+    linuxdisk::RaiseUsbTransferLimit(sys_, t.disk);
+    limit = linuxdisk::TransferLimit(sys_, t.disk);
+  }
+  handle = std::make_shared<LinuxDiskHandle>(sys_, fd, std::move(t), limit);
   return 0;
 }
 

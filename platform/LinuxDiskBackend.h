@@ -7,6 +7,10 @@
 //   "/dev/..."            a disk or partition node (sdX, sdXN, sgN, or a udev
 //                         link to one), as the device listing gives them
 //
+// Each open learns the disk's transfer limit (see linuxdisk::TransferLimit),
+// raising a usb-storage disk's first; pass-through requests above it are split
+// or refused as LinuxSgIo.h says.
+//
 // Controls:
 //   lock      an exclusive claim (O_EXCL) on the handle's disk, held until
 //             unlock or close; refused (5) while anything on the disk is mounted

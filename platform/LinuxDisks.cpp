@@ -182,6 +182,66 @@ DiskUse InspectDisk(ISysCalls& sys, const std::string& disk) {
   return use;
 }
 
+namespace {
+
+// A sysfs number: digits with an optional line end; false for anything else.
+bool readNumber(ISysCalls& sys, const std::string& path, std::uint64_t& value) {
+  std::string text;
+  if (!sys.ReadText(path, text)) return false;
+  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) text.pop_back();
+  if (text.empty() || text.size() > 12) return false;
+  value = 0;
+  for (const char c : text) {
+    if (!std::isdigit(static_cast<unsigned char>(c))) return false;
+    value = value * 10 + static_cast<std::uint64_t>(c - '0');
+  }
+  return true;
+}
+
+constexpr std::uint64_t kPageBytes = 4096;  // the smallest page Linux uses
+
+}  // namespace
+
+std::uint32_t TransferLimit(ISysCalls& sys, const std::string& disk) {
+  const std::string queue = "/sys/block/" + disk + "/queue/";
+  std::uint64_t limit = 0;
+  auto tighten = [&limit](std::uint64_t bytes) {
+    if (bytes != 0 && (limit == 0 || bytes < limit)) limit = bytes;
+  };
+  std::uint64_t kb = 0;
+  if (readNumber(sys, queue + "max_sectors_kb", kb)) tighten(kb * 1024);
+  if (readNumber(sys, queue + "max_hw_sectors_kb", kb)) tighten(kb * 1024);
+  if (limit == 0) return 0;
+  std::uint64_t segments = 0, segmentBytes = 0;
+  if (readNumber(sys, queue + "max_segments", segments)) {
+    std::uint64_t perSegment = kPageBytes;
+    if (readNumber(sys, queue + "max_segment_size", segmentBytes) && segmentBytes != 0 && segmentBytes < kPageBytes) {
+      perSegment = segmentBytes;
+    }
+    tighten(segments * perSegment);
+  }
+  return static_cast<std::uint32_t>(std::min<std::uint64_t>(limit, 0xFFFFFE00u));
+}
+
+void RaiseUsbTransferLimit(ISysCalls& sys, const std::string& disk) {
+  const std::string block = "/sys/block/" + disk;
+  std::uint64_t maxSectors = 0;
+  if (!readNumber(sys, block + "/device/max_sectors", maxSectors)) return;
+  constexpr std::uint64_t kWantedKb = kWantedTransferBytes / 1024;
+  constexpr std::uint64_t kWantedSectors = kWantedTransferBytes / 512;
+  std::uint64_t hwKb = 0;
+  if (!readNumber(sys, block + "/queue/max_hw_sectors_kb", hwKb)) return;
+  if (hwKb < kWantedKb && maxSectors < kWantedSectors &&
+      sys.WriteText(block + "/device/max_sectors", std::to_string(kWantedSectors)) == 0 &&
+      !readNumber(sys, block + "/queue/max_hw_sectors_kb", hwKb)) {
+    return;
+  }
+  std::uint64_t kb = 0;
+  if (!readNumber(sys, block + "/queue/max_sectors_kb", kb)) return;
+  const std::uint64_t target = std::min(kWantedKb, hwKb);
+  if (kb < target) sys.WriteText(block + "/queue/max_sectors_kb", std::to_string(target));
+}
+
 void VolumeLetters::Refresh(ISysCalls& sys) {
   std::set<std::string> mounted;
   for (const auto& m : ReadMounts(sys)) {

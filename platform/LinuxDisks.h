@@ -8,6 +8,7 @@
 // disks come and go. NVMe, virtio and other non-SCSI disks get no number; the
 // program only talks SCSI and ATA pass-through.
 #pragma once
+#include <cstdint>
 #include <map>
 #include <mutex>
 #include <set>
@@ -46,6 +47,22 @@ struct DiskUse {
   bool held = false;                     // a partition or the disk is used by dm/md or mounted through them
 };
 DiskUse InspectDisk(ISysCalls& sys, const std::string& disk);
+
+// Most data the program moves with one command (2 MiB).
+constexpr std::uint32_t kWantedTransferBytes = 2u << 20;
+
+// The most data one SG_IO request to the disk may carry, in bytes, from its
+// queue in sysfs: the smaller of max_sectors_kb and max_hw_sectors_kb (SG_IO
+// refuses more than max_hw_sectors_kb with EIO), and no more than max_segments
+// pages of 4 KiB (a buffer whose every page is a segment of its own; more
+// segments are refused with EINVAL). 0 when sysfs gives neither size.
+std::uint32_t TransferLimit(ISysCalls& sys, const std::string& disk);
+
+// On a usb-storage disk (the one driver with a device/max_sectors attribute),
+// raises that attribute (which sets max_hw_sectors_kb) and then the queue's
+// max_sectors_kb towards kWantedTransferBytes, as far as the kernel allows.
+// Never lowers either; does nothing on other disks or without the permission.
+void RaiseUsbTransferLimit(ISysCalls& sys, const std::string& disk);
 
 // Volume letters, D: upward, for the mounted SCSI disks and partitions. A volume
 // keeps its letter for as long as it stays mounted.

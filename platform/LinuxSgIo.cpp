@@ -36,6 +36,10 @@ constexpr std::uint8_t kAtaStatusDrdy = 0x40;
 constexpr std::uint8_t kAtaStatusDsc = 0x10;
 constexpr std::uint8_t kAtaStatusErr = 0x01;
 constexpr std::uint8_t kAtaStatusBsy = 0x80;
+constexpr std::uint8_t kAtaStatusDf = 0x20;
+constexpr std::uint8_t kAtaStatusDrq = 0x08;
+constexpr std::uint8_t kDeviceLba = 0x40;
+constexpr std::uint32_t kSectorBytes = 512;
 
 constexpr std::size_t kSenseRoom = 64;
 
@@ -207,26 +211,48 @@ bool FindAtaRegisters(const std::uint8_t* s, std::size_t len, AtaRegisters& r) {
     return false;
   }
   if (code == 0x70 || code == 0x71) {
-    if (len < 14 || s[7] < 6) return false;
-    // Fixed format has no field saying "these are ATA registers". Trust them when
-    // the additional sense code says so (00/1D, ATA PASS-THROUGH INFORMATION
-    // AVAILABLE), or when the INFORMATION field is not flagged as an address and
-    // holds a plausible status (not busy, ready or error).
-    const bool passThroughInfo = s[12] == 0x00 && s[13] == 0x1D;
-    const std::uint8_t st = s[4];
-    const bool plausible =
-        (s[0] & 0x80) == 0 && (st & kAtaStatusBsy) == 0 && (st & (kAtaStatusDrdy | kAtaStatusErr)) != 0;
-    if (!passThroughInfo && !plausible) return false;
-    r = AtaRegisters{};
-    r.error = s[3];
-    r.status = s[4];
-    r.device = s[5];
-    r.count = s[6];
-    r.extend = (s[8] & 0x80) != 0;
-    r.lbaLow = s[9];
-    r.lbaMid = s[10];
-    r.lbaHigh = s[11];
-    return true;
+    // Fixed format has no field saying "these are ATA registers", and two layouts
+    // are in use. The SAT one (bridges, newer libata): error, status, device and
+    // count in INFORMATION (bytes 3-6), extend and LBA in COMMAND-SPECIFIC
+    // INFORMATION (bytes 8-11). Older libata (Linux 6.1, for one) puts error,
+    // status, device and count at bytes 8-11, the extend flag at byte 16 and LBA
+    // low, mid, high from byte 17, but reports only 18 bytes, so mid and high are
+    // lost. A layout is trusted when the additional sense code says so (00/1D,
+    // ATA PASS-THROUGH INFORMATION AVAILABLE) or when its status is plausible (not
+    // busy, ready or error) and the INFORMATION field is not flagged as an address.
+    if (len < 12 || s[7] < 4) return false;
+    const bool address = (s[0] & 0x80) != 0;
+    const bool passThroughInfo = len >= 14 && s[12] == 0x00 && s[13] == 0x1D;
+    auto plausible = [](std::uint8_t st) {
+      return (st & kAtaStatusBsy) == 0 && (st & (kAtaStatusDrdy | kAtaStatusErr)) != 0;
+    };
+    const bool infoEmpty = s[3] == 0 && s[4] == 0 && s[5] == 0 && s[6] == 0;
+    if (!infoEmpty && (passThroughInfo || (!address && plausible(s[4])))) {
+      r = AtaRegisters{};
+      r.error = s[3];
+      r.status = s[4];
+      r.device = s[5];
+      r.count = s[6];
+      r.extend = (s[8] & 0x80) != 0;
+      r.lbaLow = s[9];
+      r.lbaMid = s[10];
+      r.lbaHigh = s[11];
+      return true;
+    }
+    if (infoEmpty && !address && plausible(s[9])) {
+      r = AtaRegisters{};
+      r.error = s[8];
+      r.status = s[9];
+      r.device = s[10];
+      r.count = s[11];
+      const std::size_t end = std::min<std::size_t>(len, 8u + s[7]);
+      if (end > 16) r.extend = (s[16] & 0x80) != 0;
+      if (end > 17) r.lbaLow = s[17];
+      if (end > 18) r.lbaMid = s[18];
+      if (end > 19) r.lbaHigh = s[19];
+      return true;
+    }
+    return false;
   }
   return false;
 }
@@ -274,17 +300,16 @@ win::DWORD BuildAtaPassThrough16(const win::ATA_PASS_THROUGH_DIRECT& apt, std::u
   return 0;
 }
 
-win::DWORD ScsiPassThroughDirect(ISysCalls& sys, int fd, win::ScsiPassThroughDirectBlock& blk) {
-  if (blk.Sptd.DataTransferLength != 0 && blk.Sptd.DataBuffer == nullptr) return win::ERROR_INVALID_PARAMETER;
-  return scsiPassThrough(sys, fd, blk.Sptd, blk.Sptd.DataBuffer, blk.Sense);
+namespace {
+
+void clearTaskFiles(win::ATA_PASS_THROUGH_DIRECT& apt) {
+  std::memset(apt.CurrentTaskFile, 0, sizeof apt.CurrentTaskFile);
+  std::memset(apt.PreviousTaskFile, 0, sizeof apt.PreviousTaskFile);
 }
 
-win::DWORD ScsiPassThroughBuffered(ISysCalls& sys, int fd, win::ScsiPassThroughBlock& blk) {
-  if (blk.Spt.DataTransferLength > sizeof blk.Data) return win::ERROR_INVALID_PARAMETER;
-  return scsiPassThrough(sys, fd, blk.Spt, blk.Data, blk.Sense);
-}
-
-win::DWORD AtaPassThrough(ISysCalls& sys, int fd, win::ATA_PASS_THROUGH_DIRECT& apt) {
+// One ATA PASS-THROUGH (16) exchange. After a failure the task files hold
+// nothing: the registers sent must not pass for the device's answer.
+win::DWORD ataOnce(ISysCalls& sys, int fd, win::ATA_PASS_THROUGH_DIRECT& apt) {
   std::uint8_t cdb[16];
   bool wantRegisters = false;
   if (const win::DWORD err = BuildAtaPassThrough16(apt, cdb, wantRegisters)) return err;
@@ -295,11 +320,17 @@ win::DWORD AtaPassThrough(ISysCalls& sys, int fd, win::ATA_PASS_THROUGH_DIRECT& 
   x.cdb = cdb;
   x.cdbLength = 16;
   x.timeoutSeconds = apt.TimeOutValue;
-  if (const win::DWORD err = execute(sys, fd, x)) return err;
+  if (const win::DWORD err = execute(sys, fd, x)) {
+    clearTaskFiles(apt);
+    return err;
+  }
 
   AtaRegisters r;
   if (!FindAtaRegisters(x.sense, x.senseLength, r)) {
-    if (const win::DWORD err = errorWithoutRegisters(x)) return err;
+    if (const win::DWORD err = errorWithoutRegisters(x)) {
+      clearTaskFiles(apt);
+      return err;
+    }
     // Completed with good status and no registers (no CK_COND asked, or a
     // bridge that ignored it): report a ready device and nothing else.
     r = AtaRegisters{};
@@ -323,6 +354,215 @@ win::DWORD AtaPassThrough(ISysCalls& sys, int fd, win::ATA_PASS_THROUGH_DIRECT& 
     ptf[4] = r.hobLbaHigh;
   }
   return 0;
+}
+
+// A standard ATA read or write addressed by LBA, as found in a request.
+struct Transfer {
+  bool ext = false;
+  std::uint64_t lba = 0;
+  std::uint32_t sectors = 0;
+};
+
+bool isReadWrite(std::uint8_t command, bool ext) {
+  if (ext) return command == 0x24 || command == 0x25 || command == 0x34 || command == 0x35;
+  return command == 0x20 || command == 0x30 || command == 0xC8 || command == 0xCA;
+}
+
+std::uint32_t sectorsOf(std::uint32_t count, bool ext) {
+  if (count != 0) return count;
+  return ext ? 65536u : 256u;
+}
+
+// Sectors per piece when a transfer is cut to the limit: whole 4 KiB where
+// possible, so that no piece splits a physical sector of a 4Kn-emulating drive.
+std::uint32_t piecesOf(std::uint32_t limit, bool ext) {
+  std::uint32_t n = limit / kSectorBytes;
+  if (n >= 8) n &= ~7u;
+  return std::min(n, ext ? 65536u : 256u);
+}
+
+bool transferOf(const win::ATA_PASS_THROUGH_DIRECT& apt, Transfer& t) {
+  const std::uint8_t* cur = apt.CurrentTaskFile;
+  const std::uint8_t* prev = apt.PreviousTaskFile;
+  t.ext = (apt.AtaFlags & win::ATA_FLAGS_48BIT_COMMAND) != 0;
+  if (!isReadWrite(cur[6], t.ext) || (cur[5] & kDeviceLba) == 0) return false;
+  t.lba = std::uint64_t{cur[2]} | std::uint64_t{cur[3]} << 8 | std::uint64_t{cur[4]} << 16;
+  if (t.ext) {
+    t.lba |= std::uint64_t{prev[2]} << 24 | std::uint64_t{prev[3]} << 32 | std::uint64_t{prev[4]} << 40;
+    t.sectors = sectorsOf(std::uint32_t{prev[1]} << 8 | cur[1], true);
+  } else {
+    t.lba |= std::uint64_t{cur[5] & 0x0Fu} << 24;
+    t.sectors = sectorsOf(cur[1], false);
+  }
+  return std::uint64_t{apt.DataTransferLength} == std::uint64_t{t.sectors} * kSectorBytes;
+}
+
+void setTransfer(win::ATA_PASS_THROUGH_DIRECT& apt, const Transfer& t) {
+  std::uint8_t* cur = apt.CurrentTaskFile;
+  std::uint8_t* prev = apt.PreviousTaskFile;
+  cur[1] = static_cast<std::uint8_t>(t.sectors);
+  cur[2] = static_cast<std::uint8_t>(t.lba);
+  cur[3] = static_cast<std::uint8_t>(t.lba >> 8);
+  cur[4] = static_cast<std::uint8_t>(t.lba >> 16);
+  if (t.ext) {
+    prev[1] = static_cast<std::uint8_t>(t.sectors >> 8);
+    prev[2] = static_cast<std::uint8_t>(t.lba >> 24);
+    prev[3] = static_cast<std::uint8_t>(t.lba >> 32);
+    prev[4] = static_cast<std::uint8_t>(t.lba >> 40);
+  } else {
+    cur[5] = static_cast<std::uint8_t>((cur[5] & 0xF0) | ((t.lba >> 24) & 0x0F));
+  }
+}
+
+// Where a SAT ATA PASS-THROUGH CDB keeps the fields a split rewrites.
+bool satTransferOf(const std::uint8_t* cdb, unsigned cdbLength, std::uint32_t length, Transfer& t) {
+  std::uint8_t flags = 0, device = 0, command = 0, protocol = 0;
+  std::uint32_t count = 0;
+  if (cdb[0] == 0x85 && cdbLength >= 16) {
+    t.ext = (cdb[1] & 0x01) != 0;
+    protocol = (cdb[1] >> 1) & 0x0F;
+    flags = cdb[2];
+    count = t.ext ? (std::uint32_t{cdb[5]} << 8 | cdb[6]) : cdb[6];
+    t.lba = std::uint64_t{cdb[8]} | std::uint64_t{cdb[10]} << 8 | std::uint64_t{cdb[12]} << 16;
+    if (t.ext) t.lba |= std::uint64_t{cdb[7]} << 24 | std::uint64_t{cdb[9]} << 32 | std::uint64_t{cdb[11]} << 40;
+    device = cdb[13];
+    command = cdb[14];
+  } else if (cdb[0] == 0xA1 && cdbLength >= 12) {
+    t.ext = false;
+    protocol = (cdb[1] >> 1) & 0x0F;
+    flags = cdb[2];
+    count = cdb[4];
+    t.lba = std::uint64_t{cdb[5]} | std::uint64_t{cdb[6]} << 8 | std::uint64_t{cdb[7]} << 16;
+    device = cdb[8];
+    command = cdb[9];
+  } else {
+    return false;
+  }
+  if (!t.ext) t.lba |= std::uint64_t{device & 0x0Fu} << 24;
+  // Data protocols (PIO in/out, DMA, UDMA in/out), length in blocks of 512 bytes
+  // taken from the count field.
+  const bool dataProtocol = protocol == 4 || protocol == 5 || protocol == 6 || protocol == 10 || protocol == 11;
+  const bool blocksInCount = (flags & 0x03) == kTLengthInCount && (flags & kBytBlok) != 0 && (flags & 0x10) == 0;
+  if (!dataProtocol || !blocksInCount || !isReadWrite(command, t.ext) || (device & kDeviceLba) == 0) return false;
+  t.sectors = sectorsOf(count, t.ext);
+  return std::uint64_t{length} == std::uint64_t{t.sectors} * kSectorBytes;
+}
+
+void setSatTransfer(std::uint8_t* cdb, const Transfer& t) {
+  if (cdb[0] == 0x85) {
+    cdb[6] = static_cast<std::uint8_t>(t.sectors);
+    cdb[8] = static_cast<std::uint8_t>(t.lba);
+    cdb[10] = static_cast<std::uint8_t>(t.lba >> 8);
+    cdb[12] = static_cast<std::uint8_t>(t.lba >> 16);
+    if (t.ext) {
+      cdb[5] = static_cast<std::uint8_t>(t.sectors >> 8);
+      cdb[7] = static_cast<std::uint8_t>(t.lba >> 24);
+      cdb[9] = static_cast<std::uint8_t>(t.lba >> 32);
+      cdb[11] = static_cast<std::uint8_t>(t.lba >> 40);
+    } else {
+      cdb[13] = static_cast<std::uint8_t>((cdb[13] & 0xF0) | ((t.lba >> 24) & 0x0F));
+    }
+  } else {
+    cdb[4] = static_cast<std::uint8_t>(t.sectors);
+    cdb[5] = static_cast<std::uint8_t>(t.lba);
+    cdb[6] = static_cast<std::uint8_t>(t.lba >> 8);
+    cdb[7] = static_cast<std::uint8_t>(t.lba >> 16);
+    cdb[8] = static_cast<std::uint8_t>((cdb[8] & 0xF0) | ((t.lba >> 24) & 0x0F));
+  }
+}
+
+// Whether a piece left the device fit for the next one.
+bool statusClean(std::uint8_t status) {
+  return status != 0 && (status & (kAtaStatusBsy | kAtaStatusDf | kAtaStatusDrq | kAtaStatusErr)) == 0;
+}
+
+bool scsiPieceClean(const win::SCSI_PASS_THROUGH_DIRECT& h, const std::uint8_t* sense) {
+  if (h.ScsiStatus == kStatusGood) return true;
+  // Some bridges answer every ATA command with CHECK CONDITION and its registers.
+  AtaRegisters r;
+  return h.ScsiStatus == kStatusCheckCondition && FindAtaRegisters(sense, h.SenseInfoLength, r) &&
+         statusClean(r.status);
+}
+
+win::DWORD splitScsi(ISysCalls& sys, int fd, win::ScsiPassThroughDirectBlock& blk, std::uint32_t limit) {
+  auto& h = blk.Sptd;
+  Transfer all;
+  if (!satTransferOf(h.Cdb, h.CdbLength, h.DataTransferLength, all)) return win::ERROR_INVALID_PARAMETER;
+  const std::uint32_t per = piecesOf(limit, all.ext);
+  if (per == 0) return win::ERROR_INVALID_PARAMETER;
+  auto* base = static_cast<std::uint8_t*>(h.DataBuffer);
+  std::uint32_t moved = 0;
+  win::ScsiPassThroughDirectBlock piece;
+  for (std::uint32_t done = 0; done < all.sectors;) {
+    const std::uint32_t n = std::min(per, all.sectors - done);
+    piece = blk;
+    setSatTransfer(piece.Sptd.Cdb, Transfer{all.ext, all.lba + done, n});
+    piece.Sptd.DataBuffer = base + std::size_t{done} * kSectorBytes;
+    piece.Sptd.DataTransferLength = n * kSectorBytes;
+    if (const win::DWORD err = scsiPassThrough(sys, fd, piece.Sptd, piece.Sptd.DataBuffer, piece.Sense)) return err;
+    moved += piece.Sptd.DataTransferLength;
+    done += n;
+    if (!scsiPieceClean(piece.Sptd, piece.Sense)) break;
+  }
+  // The caller sees one request: the CDB it sent, the bytes moved and the last piece's outcome.
+  h.ScsiStatus = piece.Sptd.ScsiStatus;
+  h.SenseInfoLength = piece.Sptd.SenseInfoLength;
+  h.DataTransferLength = moved;
+  std::memcpy(blk.Sense, piece.Sense, sizeof blk.Sense);
+  return 0;
+}
+
+win::DWORD splitAta(ISysCalls& sys, int fd, win::ATA_PASS_THROUGH_DIRECT& apt, std::uint32_t limit) {
+  Transfer all;
+  if (!transferOf(apt, all)) return win::ERROR_INVALID_PARAMETER;
+  const std::uint32_t per = piecesOf(limit, all.ext);
+  if (per == 0) return win::ERROR_INVALID_PARAMETER;
+  // Pieces come from the request as sent; its task files take each answer.
+  const win::ATA_PASS_THROUGH_DIRECT request = apt;
+  auto* base = static_cast<std::uint8_t*>(apt.DataBuffer);
+  for (std::uint32_t done = 0; done < all.sectors;) {
+    const std::uint32_t n = std::min(per, all.sectors - done);
+    win::ATA_PASS_THROUGH_DIRECT piece = request;
+    setTransfer(piece, Transfer{all.ext, all.lba + done, n});
+    piece.DataBuffer = base + std::size_t{done} * kSectorBytes;
+    piece.DataTransferLength = n * kSectorBytes;
+    const win::DWORD err = ataOnce(sys, fd, piece);
+    // The registers of the last piece sent, which is the failing one after an error.
+    std::memcpy(apt.CurrentTaskFile, piece.CurrentTaskFile, sizeof apt.CurrentTaskFile);
+    std::memcpy(apt.PreviousTaskFile, piece.PreviousTaskFile, sizeof apt.PreviousTaskFile);
+    if (err) return err;
+    done += n;
+    if (!statusClean(piece.CurrentTaskFile[6])) break;
+  }
+  return 0;
+}
+
+}  // namespace
+
+win::DWORD ScsiPassThroughDirect(ISysCalls& sys, int fd, win::ScsiPassThroughDirectBlock& blk, std::uint32_t limit) {
+  if (blk.Sptd.DataTransferLength != 0 && blk.Sptd.DataBuffer == nullptr) return win::ERROR_INVALID_PARAMETER;
+  if (limit != 0 && blk.Sptd.DataTransferLength > limit) {
+    if (blk.Sptd.CdbLength == 0 || blk.Sptd.CdbLength > 16) return win::ERROR_INVALID_PARAMETER;
+    return splitScsi(sys, fd, blk, limit);
+  }
+  return scsiPassThrough(sys, fd, blk.Sptd, blk.Sptd.DataBuffer, blk.Sense);
+}
+
+win::DWORD ScsiPassThroughBuffered(ISysCalls& sys, int fd, win::ScsiPassThroughBlock& blk, std::uint32_t limit) {
+  if (blk.Spt.DataTransferLength > sizeof blk.Data) return win::ERROR_INVALID_PARAMETER;
+  if (limit != 0 && blk.Spt.DataTransferLength > limit) return win::ERROR_INVALID_PARAMETER;
+  return scsiPassThrough(sys, fd, blk.Spt, blk.Data, blk.Sense);
+}
+
+win::DWORD AtaPassThrough(ISysCalls& sys, int fd, win::ATA_PASS_THROUGH_DIRECT& apt, std::uint32_t limit) {
+  if (limit != 0 && apt.DataTransferLength > limit) {
+    // Judge the request as a whole first: a split must not hide contradictory flags.
+    std::uint8_t cdb[16];
+    bool wantRegisters = false;
+    if (const win::DWORD err = BuildAtaPassThrough16(apt, cdb, wantRegisters)) return err;
+    return splitAta(sys, fd, apt, limit);
+  }
+  return ataOnce(sys, fd, apt);
 }
 
 }  // namespace platform::sgio

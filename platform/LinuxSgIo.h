@@ -34,8 +34,9 @@ struct AtaRegisters {
 };
 
 // Finds the returned ATA registers in sense data: the ATA status return
-// descriptor (09h) of descriptor-format sense, or the SAT fields of fixed-format
-// sense. False when the sense carries none.
+// descriptor (09h) of descriptor-format sense, or fixed-format sense in the SAT
+// layout or in older libata's own (see the definition). False when the sense
+// carries none.
 bool FindAtaRegisters(const std::uint8_t* sense, std::size_t len, AtaRegisters& regs);
 
 // Builds the ATA PASS-THROUGH (16) command for a request. Sets wantRegisters
@@ -44,9 +45,20 @@ win::DWORD BuildAtaPassThrough16(const win::ATA_PASS_THROUGH_DIRECT& apt, std::u
 
 // The three requests. Each returns 0 or a Windows error number; on 0 the block
 // holds the results (SCSI status, sense and transferred length; or the returned
-// task files).
-win::DWORD ScsiPassThroughDirect(ISysCalls& sys, int fd, win::ScsiPassThroughDirectBlock& blk);
-win::DWORD ScsiPassThroughBuffered(ISysCalls& sys, int fd, win::ScsiPassThroughBlock& blk);
-win::DWORD AtaPassThrough(ISysCalls& sys, int fd, win::ATA_PASS_THROUGH_DIRECT& apt);
+// task files). After a failed ATA request both task files are zero: no registers
+// came back.
+//
+// limit is the most data one SG_IO request to the device may carry (0: not
+// known, nothing is checked); the kernel refuses more with EIO, which would read
+// as a transient failure. A larger standard ATA read or write addressed by LBA
+// (READ/WRITE SECTORS, READ/WRITE DMA and their EXT forms, as task files or as a
+// SAT ATA PASS-THROUGH CDB counting 512-byte blocks) is carried out as several
+// requests by LBA, stopping at the first piece that fails; the block then holds
+// that piece's outcome (and the bytes moved so far). Any other request above the
+// limit is refused with ERROR_INVALID_PARAMETER before anything is sent.
+win::DWORD ScsiPassThroughDirect(ISysCalls& sys, int fd, win::ScsiPassThroughDirectBlock& blk,
+                                 std::uint32_t limit = 0);
+win::DWORD ScsiPassThroughBuffered(ISysCalls& sys, int fd, win::ScsiPassThroughBlock& blk, std::uint32_t limit = 0);
+win::DWORD AtaPassThrough(ISysCalls& sys, int fd, win::ATA_PASS_THROUGH_DIRECT& apt, std::uint32_t limit = 0);
 
 }  // namespace platform::sgio

@@ -63,6 +63,23 @@ class RealCalls final : public ISysCalls {
     ::close(fd);
     return ok;
   }
+  int WriteText(const std::string& path, const std::string& text) override {
+    const int fd = Open(path, O_WRONLY | O_TRUNC);
+    if (fd < 0) return fd;
+    int rc = 0;
+    std::size_t done = 0;
+    while (done < text.size()) {
+      const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) {
+        rc = n < 0 ? fail() : -EIO;
+        break;
+      }
+      done += static_cast<std::size_t>(n);
+    }
+    ::close(fd);
+    return rc;
+  }
   bool ListDir(const std::string& path, std::vector<std::string>& names) override {
     names.clear();
     DIR* d = ::opendir(path.c_str());

@@ -23,6 +23,8 @@ class ISysCalls {
   virtual int Umount(const std::string& target) = 0;
   // Whole small text files (/proc, /sys); false when unreadable.
   virtual bool ReadText(const std::string& path, std::string& text) = 0;
+  // Replaces the text of a small file (sysfs attributes); 0 or -errno.
+  virtual int WriteText(const std::string& path, const std::string& text) = 0;
   // Names in a folder, without "." and ".."; false when it cannot be listed.
   virtual bool ListDir(const std::string& path, std::vector<std::string>& names) = 0;
   // The target of a symbolic link, as stored; false when the path is no link.

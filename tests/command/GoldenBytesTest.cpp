@@ -76,7 +76,7 @@ class GoldenBytesTest : public ::testing::Test, public kxtest::Fixture {
       const B& f = g.form;
       B cur(sat.begin() + 3, sat.begin() + 11), prev(8, 0);
       if (g.is48) {
-        cur = {0, f[4], f[6], f[7], f[8], 0, f[3], 0};
+        cur = {0, f[4], f[6], f[7], f[8], 0x40, f[3], 0};
         prev = {0, f[5], f[9], f[10], f[11], 0, f[3], 0};
       }
       EXPECT_EQ(c.Cur(), cur);
@@ -133,8 +133,8 @@ TEST_F(GoldenBytesTest, AtaCommandSet) {
       {M(WriteDma(b, 512, 7)), F(0x89, 0xCA, 0, 1, 7, 0, 0, 0xE0, 1), Out, 512, TP, 30, true},
       {M(DMA_Read_DDR(b, 3, 0x01000010)), F(0x88, 0xC8, 0, 3, 0x10, 0, 0, 0xE1, 3), In, 1536, TP, 30, true},
       {M(DMA_Write_DDR(b, 3, 0x01000010)), F(0x89, 0xCA, 0, 3, 0x10, 0, 0, 0xE1, 3), Out, 1536, TP, 30, true},
-      {M(ReadSectorsDma(b, 2, 0x05000001)), F(0x88, 0x20, 0, 2, 1, 0, 0, 0xA5, 2), In, 1024, TP},
-      {M(WriteSectorsDma(b, 2, 0x05000001)), F(0x89, 0x30, 0, 2, 1, 0, 0, 0xA5, 2), Out, 1024, TP},
+      {M(ReadSectorsDma(b, 2, 0x05000001)), F(0x88, 0x20, 0, 2, 1, 0, 0, 0xE5, 2), In, 1024, TP},
+      {M(WriteSectorsDma(b, 2, 0x05000001)), F(0x89, 0x30, 0, 2, 1, 0, 0, 0xE5, 2), Out, 1024, TP},
       {M(FLUSH_CACHE()), F(0, 0xE7, 0, 0, 0, 0, 0, 0xA0, 0), None, 0, TP},
       {M(StandBy_Imd()), F(0, 0xE0, 0, 0, 0, 0, 0, 0xA0, 0), None, 0, TP},
       {M(SMART_READ_DATA(b)), F(0x01, 0xB0, 0xD0, 1, 0, 0x4F, 0xC2, 0xA0, 1), In, 512, TP},
@@ -244,6 +244,48 @@ TEST_F(GoldenBytesTest, VendorWrites) {
       {M(ISPVerifyPRAM_ICode(b, 2, 0x0A)), W(0x03, 0xBE, 2, 0, 0, 0x0A, 2), Out, 1024, TP},
       {M(StartStatusPolling()), W(0x03, 0xCC, 1, 0, 0, 0, 1), Out, 512, FP, 30, false, false, true},
   });
+}
+
+// The addressing forms in full, as a drive or a SAT layer reads them: LBA
+// addressing (device 40h for 48-bit, E0h with LBA bits 27:24 for 28-bit) behind
+// a bridge and through ATA pass-through.
+TEST_F(GoldenBytesTest, LbaMembersAddressByLba) {
+  struct Row {
+    const char* name;
+    bool (*call)(CDriveCommand&, std::uint8_t*);
+    B sat;
+    B cur, prev;
+  };
+  const Row rows[] = {
+      {M(ReadDmaExt16(b, 8, 0x12345678, 0x9ABC)),
+       Bytes({0x85, 0x15, 0x0E, 0x00, 0x00, 0x00, 0x08, 0x12, 0x78, 0xBC, 0x56, 0x9A, 0x34, 0x40, 0x25, 0x00}),
+       B({0x00, 0x08, 0x78, 0x56, 0x34, 0x40, 0x25, 0x00}), B({0x00, 0x00, 0x12, 0xBC, 0x9A, 0x00, 0x25, 0x00})},
+      {M(WriteDmaExt(b, 1024, 0xFFFFFFFE, 0x0001)),
+       Bytes({0x85, 0x17, 0x06, 0x00, 0x00, 0x00, 0x02, 0xFF, 0xFE, 0x01, 0xFF, 0x00, 0xFF, 0x40, 0x35, 0x00}),
+       B({0x00, 0x02, 0xFE, 0xFF, 0xFF, 0x40, 0x35, 0x00}), B({0x00, 0x00, 0xFF, 0x01, 0x00, 0x00, 0x35, 0x00})},
+      {M(ReadSectorsExt16(b, 0x0100, 0x000003E8, 0)),
+       Bytes({0x85, 0x09, 0x0E, 0x00, 0x00, 0x01, 0x00, 0x00, 0xE8, 0x00, 0x03, 0x00, 0x00, 0x40, 0x24, 0x00}),
+       B({0x00, 0x00, 0xE8, 0x03, 0x00, 0x40, 0x24, 0x00}), B({0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x24, 0x00})},
+      {M(ReadSectorsDma(b, 2, 0x05000001)), Bytes({0xA1, 0x14, 0x0E, 0x00, 0x02, 0x01, 0x00, 0x00, 0xE5, 0x20}),
+       B({0x00, 0x02, 0x01, 0x00, 0x00, 0xE5, 0x20, 0x00}), B(8, 0)},
+      {M(WriteSectorsDma(b, 1, 0x0ABCDEF0)), Bytes({0xA1, 0x16, 0x06, 0x00, 0x01, 0xF0, 0xDE, 0xBC, 0xEA, 0x30}),
+       B({0x00, 0x01, 0xF0, 0xDE, 0xBC, 0xEA, 0x30, 0x00}), B(8, 0)},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    g_KX_U2A = 1;
+    g_SataPortMode = 0;
+    kx::ClearAtaPassThroughOk();
+    CDriveCommand cmd(2);
+    ASSERT_TRUE(row.call(cmd, buffer_.data()));
+    EXPECT_EQ(LastRequest().Cdb(), row.sat);
+    g_SataPortMode = 1;
+    kx::SetAtaPassThroughOk(2, true);
+    ASSERT_TRUE(row.call(cmd, buffer_.data()));
+    ASSERT_TRUE(LastRequest().IsAta());
+    EXPECT_EQ(LastRequest().Cur(), row.cur);
+    EXPECT_EQ(V(LastRequest().apt.PreviousTaskFile, 8), row.prev);
+  }
 }
 
 TEST_F(GoldenBytesTest, OwnSectorsAreZerosOrTheMarker) {

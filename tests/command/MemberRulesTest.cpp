@@ -113,13 +113,13 @@ TEST_F(MemberRulesTest, FirmwareNameAndDeviceSleepLines) {
   kx::SetAtaPassThroughOk(2, true);
   EXPECT_TRUE(cmd_.GetICFWName(buf_));
   EXPECT_EQ(LastRequest().apt.AtaFlags, 0x01 | 0x02 | 0x08 | 0x10);
-  EXPECT_EQ(LastRequest().Cur(), B({0, 0x01, 0, 0, 0, 0, 0x60, 0}));
+  EXPECT_EQ(LastRequest().Cur(), B({0, 0x01, 0, 0, 0, 0x40, 0x60, 0}));
   EXPECT_EQ(LastRequest().apt.DataTransferLength, 16u);
 
   // DisableDEVSLP: ATA command 05h count 2 without data; else the rewrite, or raw on a tester
   EXPECT_TRUE(cmd_.DisableDEVSLP(2));
   EXPECT_EQ(LastRequest().apt.AtaFlags, 0x01 | 0x08);
-  EXPECT_EQ(LastRequest().Cur(), B({0, 0x02, 0, 0, 0, 0, 0x05, 0}));
+  EXPECT_EQ(LastRequest().Cur(), B({0, 0x02, 0, 0, 0, 0x40, 0x05, 0}));
   for (int mode : {0, 1, 2}) {  // SATA port flag 0, bridge, tester-direct
     kx::SetAtaPassThroughOk(2, false);
     g_SataPortMode = mode == 0;

@@ -43,6 +43,10 @@ class FakeSys : public platform::ISysCalls {
   std::map<std::string, std::uint64_t> sizes;     // BLKGETSIZE64 per node
   std::map<std::string, int> sectorSizes;         // BLKSSZGET per node (512 when absent)
   std::map<std::string, int> umountErrno;
+  std::map<std::string, int> writeErrno;  // WriteText fails with this errno
+  // Called after a WriteText stored its text, so that a test can play the
+  // kernel's side (one attribute changing others).
+  std::function<void(const std::string& path, const std::string& text)> onWriteText;
 
   // SG_IO: the answer is written into the header by this function; its result
   // is the ioctl result (0 or -errno).
@@ -53,6 +57,7 @@ class FakeSys : public platform::ISysCalls {
   std::vector<Write> writes;
   std::vector<std::string> umounts;
   std::vector<std::string> rereads;
+  std::vector<std::pair<std::string, std::string>> textWrites;  // path, text (also the refused ones)
   int fsyncs = 0;
   std::map<int, std::string> openFds;
 
@@ -115,6 +120,14 @@ class FakeSys : public platform::ISysCalls {
     if (it == files.end()) return false;
     text = it->second;
     return true;
+  }
+  int WriteText(const std::string& path, const std::string& text) override {
+    textWrites.emplace_back(path, text);
+    if (auto it = writeErrno.find(path); it != writeErrno.end()) return -it->second;
+    if (!files.count(path)) return -ENOENT;
+    files[path] = text;
+    if (onWriteText) onWriteText(path, text);
+    return 0;
   }
   bool ListDir(const std::string& path, std::vector<std::string>& names) override {
     const auto it = dirs.find(path);

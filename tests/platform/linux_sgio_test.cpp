@@ -283,8 +283,46 @@ TEST(AtaRegisters, FixedFormatOnlyWhenItCarriesRegisters) {
   // ILLEGAL REQUEST from a target without ATA pass-through.
   const std::vector<unsigned char> illegal = {0x70, 0, 0x05, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x20, 0x00};
   EXPECT_FALSE(sgio::FindAtaRegisters(illegal.data(), illegal.size(), r));
-  // Too short to hold the ASC.
-  EXPECT_FALSE(sgio::FindAtaRegisters(ck.data(), 13, r));
+  // Too short to hold LBA high.
+  EXPECT_FALSE(sgio::FindAtaRegisters(ck.data(), 11, r));
+}
+
+// Linux 6.1's libata after a failed command: ABORTED COMMAND 00/00, registers
+// from byte 8, 18 bytes in all (as dumped under the QEMU kernel test).
+TEST(AtaRegisters, OlderLibataFixedLayout) {
+  sgio::AtaRegisters r;
+  const std::vector<unsigned char> unknown28 = {0x70, 0x00, 0x0B, 0x00, 0x00, 0x00, 0x00, 0x0A, 0x04,
+                                                0x41, 0xA0, 0x34, 0x00, 0x00, 0x00, 0x00, 0x00, 0x56};
+  ASSERT_TRUE(sgio::FindAtaRegisters(unknown28.data(), unknown28.size(), r));
+  EXPECT_EQ(0x04, r.error);
+  EXPECT_EQ(0x41, r.status);
+  EXPECT_EQ(0xA0, r.device);
+  EXPECT_EQ(0x34, r.count);
+  EXPECT_EQ(0x56, r.lbaLow);
+  EXPECT_EQ(0x00, r.lbaMid);  // not delivered
+  EXPECT_FALSE(r.extend);
+
+  const std::vector<unsigned char> unknown48 = {0x70, 0x00, 0x0B, 0x00, 0x00, 0x00, 0x00, 0x0A, 0x04,
+                                                0x41, 0x40, 0x01, 0x00, 0x00, 0x00, 0x00, 0xE0, 0x00};
+  ASSERT_TRUE(sgio::FindAtaRegisters(unknown48.data(), unknown48.size(), r));
+  EXPECT_TRUE(r.extend);
+  EXPECT_EQ(0x40, r.device);
+  EXPECT_EQ(0x01, r.count);
+
+  // Twenty bytes (should a kernel report them): LBA mid and high too.
+  auto longer = unknown28;
+  longer[7] = 0x0C;
+  longer.push_back(0x78);
+  longer.push_back(0x9A);
+  ASSERT_TRUE(sgio::FindAtaRegisters(longer.data(), longer.size(), r));
+  EXPECT_EQ(0x78, r.lbaMid);
+  EXPECT_EQ(0x9A, r.lbaHigh);
+
+  // Cut before the status; and a busy status is no register set.
+  EXPECT_FALSE(sgio::FindAtaRegisters(unknown28.data(), 9, r));
+  auto busy = unknown28;
+  busy[9] = 0xD0;
+  EXPECT_FALSE(sgio::FindAtaRegisters(busy.data(), busy.size(), r));
 }
 
 TEST_F(SgFixture, AtaOutcomesAreJudgedFromTheReturnedStatus) {
@@ -302,6 +340,14 @@ TEST_F(SgFixture, AtaOutcomesAreJudgedFromTheReturnedStatus) {
   ASSERT_EQ(0u, sgio::AtaPassThrough(sys, kFd, a));
   EXPECT_EQ(0x51, a.CurrentTaskFile[6]);
   EXPECT_EQ(0x04, a.CurrentTaskFile[0]);
+
+  // Older libata's fixed layout: the device's error comes back the same way.
+  a = Ata(0, {0x11, 0x22, 0x33, 0x44, 0x55, 0xA0, 0xFE});
+  Answer(0x02, {0x70, 0x00, 0x0B, 0x00, 0x00, 0x00, 0x00, 0x0A, 0x04, 0x41, 0xA0, 0x22, 0, 0, 0, 0, 0x00, 0x33});
+  ASSERT_EQ(0u, sgio::AtaPassThrough(sys, kFd, a));
+  EXPECT_EQ(0x41, a.CurrentTaskFile[6]);
+  EXPECT_EQ(0x04, a.CurrentTaskFile[0]);
+  EXPECT_EQ(0x33, a.CurrentTaskFile[2]);
 
   // A meaningless sense key beside a good ATA status.
   Answer(0x02, DescriptorSense(0x05, 0x00, 0x50, 0x00));
@@ -341,7 +387,20 @@ TEST_F(SgFixture, AtaWithoutRegistersIsReadyOnGoodStatusAndAFailureOtherwise) {
   ASSERT_EQ(0u, sgio::AtaPassThrough(sys, kFd, a));
   EXPECT_EQ(0x50, a.CurrentTaskFile[6]);
 
-  // CHECK CONDITION without registers must never read as success.
+  // CHECK CONDITION without registers must never read as success, and the
+  // registers sent are not left behind as if the device had returned them.
+  auto sent = Ata(win::ATA_FLAGS_48BIT_COMMAND, {0x11, 0x22, 0x33, 0x44, 0x55, 0x40, 0xEA}, {1, 2, 3, 4, 5, 6, 0xEA});
+  Answer(0x02, {0x70, 0, 0x05, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x20, 0x00});
+  EXPECT_EQ(win::ERROR_NOT_SUPPORTED, sgio::AtaPassThrough(sys, kFd, sent));
+  for (int i = 0; i < 8; ++i) {
+    EXPECT_EQ(0, sent.CurrentTaskFile[i]) << "current " << i;
+    EXPECT_EQ(0, sent.PreviousTaskFile[i]) << "previous " << i;
+  }
+  sent = Ata(0, {0x11, 0x22, 0x33, 0x44, 0x55, 0xA0, 0xE5});
+  sys.onSgIo = [](sg_io_hdr_t&) { return -EIO; };
+  EXPECT_EQ(win::ERROR_GEN_FAILURE, sgio::AtaPassThrough(sys, kFd, sent));
+  EXPECT_EQ(0, sent.CurrentTaskFile[1]);
+  EXPECT_EQ(0, sent.CurrentTaskFile[6]);
   Answer(0x02, {0x70, 0, 0x05, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x20, 0x00});
   EXPECT_EQ(win::ERROR_NOT_SUPPORTED, sgio::AtaPassThrough(sys, kFd, a));
   Answer(0x02, {0x70, 0, 0x02, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x04, 0x00});

@@ -1,9 +1,14 @@
 // Runs inside a throw-away virtual machine (tools/kernel-test.sh) with an AHCI
 // disk and a USB storage disk, and checks the real-disk back end against the
-// Linux kernel: listing, SCSI and ATA pass-through, geometry, volume controls.
+// Linux kernel: listing, SCSI and ATA pass-through, geometry, volume controls,
+// and the command layer's members on the AHCI disk (where their addresses land,
+// what a failed command returns, transfers beyond the kernel's limit).
 // Prints one line per check and "KERNEL-CHECK PASS" or "KERNEL-CHECK FAIL".
 //
 //   kernel_check <sata serial> <sata model> <sata image bytes> <usb image bytes> <mount point>
+#include <fcntl.h>
+#include <scsi/sg.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 
 #include <unistd.h>
@@ -19,11 +24,16 @@
 #include <mutex>
 #include <vector>
 
+#include "command/CommandGlobals.h"
+#include "command/DriveCommand.h"
+#include "command/GetDevLibrary.h"
 #include "platform/DeviceIo.h"
 #include "platform/DeviceNotify.h"
 #include "platform/LinuxHotplug.h"
 #include "platform/LinuxDeviceListing.h"
 #include "platform/LinuxDiskBackend.h"
+#include "platform/LinuxDisks.h"
+#include "platform/LinuxSgIo.h"
 #include "platform/RootDevice.h"
 
 namespace {
@@ -129,6 +139,51 @@ std::int64_t diskSize(Handle& d, win::DWORD& bytesPerSector) {
   if (d.control(win::IOCTL_DISK_GET_DRIVE_GEOMETRY_EX, nullptr, 0, &g, sizeof g) != 0) return -1;
   bytesPerSector = g.Geometry.BytesPerSector;
   return g.DiskSize;
+}
+
+// A buffer fit for O_DIRECT.
+struct Aligned {
+  unsigned char* p = nullptr;
+  std::size_t n = 0;
+  explicit Aligned(std::size_t size) : n(size) {
+    void* v = nullptr;
+    if (posix_memalign(&v, 4096, size) == 0) p = static_cast<unsigned char*>(v);
+  }
+  ~Aligned() { std::free(p); }
+  Aligned(const Aligned&) = delete;
+  Aligned& operator=(const Aligned&) = delete;
+  // Different in every sector and for every seed.
+  void fill(unsigned seed) {
+    for (std::size_t i = 0; i < n; ++i) p[i] = static_cast<unsigned char>(i * 131 + (i >> 9) * 17 + seed * 29 + 1);
+  }
+  bool same(const Aligned& o) const { return n == o.n && std::memcmp(p, o.p, n) == 0; }
+};
+
+// What the disk holds at an LBA, past the page cache (SG_IO writes bypass it).
+bool diskIo(const std::string& node, bool write, std::uint64_t lba, Aligned& buf) {
+  const int fd = open(node.c_str(), (write ? O_WRONLY : O_RDONLY) | O_DIRECT);
+  if (fd < 0) return false;
+  const off_t at = static_cast<off_t>(lba * 512);
+  const ssize_t n = write ? pwrite(fd, buf.p, buf.n, at) : pread(fd, buf.p, buf.n, at);
+  close(fd);
+  return n == static_cast<ssize_t>(buf.n);
+}
+
+std::string hex(const unsigned char* p, std::size_t n) {
+  std::string s;
+  char b[4];
+  for (std::size_t i = 0; i < n; ++i) {
+    std::snprintf(b, sizeof b, "%s%02X", i ? " " : "", p[i]);
+    s += b;
+  }
+  return s;
+}
+
+std::string readSys(const std::string& path) {
+  std::ifstream f(path);
+  std::string s;
+  std::getline(f, s);
+  return s;
 }
 
 void checkSata(const std::string& path, const std::string& serial, const std::string& model, std::int64_t bytes,
@@ -256,6 +311,145 @@ void checkUsb(const std::string& path, std::int64_t bytes) {
   win::DWORD sector = 0;
   const std::int64_t size = diskSize(d, sector);
   check(size == bytes, "USB geometry: size " + std::to_string(size));
+
+  // The open raised the bridge's limit so that 2 MiB go in one request.
+  const std::string queue = "/sys/block/" + path.substr(path.rfind('/') + 1) + "/queue/";
+  const std::string kb = readSys(queue + "max_sectors_kb"), hwKb = readSys(queue + "max_hw_sectors_kb");
+  check(std::atoi(kb.c_str()) >= 2048 && std::atoi(hwKb.c_str()) >= 2048,
+        "USB limit raised: max_sectors_kb " + kb + ", max_hw_sectors_kb " + hwKb);
+  Aligned put(2u << 20), got(2u << 20);
+  put.fill(9);
+  auto read10 = [&](std::uint32_t lba, std::uint32_t sectors, void* data) {
+    win::ScsiPassThroughDirectBlock b;
+    b.Sptd.CdbLength = 16;
+    b.Sptd.SenseInfoLength = 24;
+    b.Sptd.DataIn = win::SCSI_IOCTL_DATA_IN;
+    b.Sptd.DataTransferLength = sectors * 512;
+    b.Sptd.TimeOutValue = 20;
+    b.Sptd.DataBuffer = data;
+    const unsigned char cdb[10] = {0x28, 0, static_cast<unsigned char>(lba >> 24), static_cast<unsigned char>(lba >> 16),
+                                   static_cast<unsigned char>(lba >> 8), static_cast<unsigned char>(lba), 0,
+                                   static_cast<unsigned char>(sectors >> 8), static_cast<unsigned char>(sectors), 0};
+    std::memcpy(b.Sptd.Cdb, cdb, sizeof cdb);
+    const win::DWORD err = d.control(win::IOCTL_SCSI_PASS_THROUGH_DIRECT, &b, sizeof b, &b, sizeof b);
+    return err != 0 ? err : b.Sptd.ScsiStatus != 0 ? win::ERROR_IO_DEVICE : 0;
+  };
+  const bool read = diskIo(path, true, 4096, put) && read10(4096, 4096, got.p) == 0 && got.same(put);
+  check(read, "2 MiB SCSI READ(10) from the USB disk in one request");
+  std::vector<unsigned char> more(4u << 20);
+  const win::DWORD refused = read10(0, 8192, more.data());
+  check(refused == win::ERROR_INVALID_PARAMETER,
+        "4 MiB READ(10) from it is refused with error " + std::to_string(refused));
+}
+
+// The sense of a failed command as the kernel returns it, for the log; then what
+// the back end's parser finds in it.
+void checkFailedSense(const std::string& node) {
+  const int fd = open(node.c_str(), O_RDONLY | O_NONBLOCK);
+  unsigned char cdb[16] = {0x85, 0x06, 0x20, 0, 0, 0, 0x34, 0, 0x56, 0, 0x78, 0, 0x9A, 0xA0, 0xFE, 0};
+  unsigned char sense[64] = {};
+  sg_io_hdr_t h;
+  std::memset(&h, 0, sizeof h);
+  h.interface_id = 'S';
+  h.cmd_len = 16;
+  h.cmdp = cdb;
+  h.dxfer_direction = SG_DXFER_NONE;
+  h.mx_sb_len = sizeof sense;
+  h.sbp = sense;
+  h.timeout = 10000;
+  const bool sent = fd >= 0 && ioctl(fd, SG_IO, &h) == 0;
+  if (fd >= 0) close(fd);
+  platform::sgio::AtaRegisters r;
+  const bool found = sent && platform::sgio::FindAtaRegisters(sense, h.sb_len_wr, r);
+  check(found && r.error == 0x04 && r.status == 0x41,
+        "sense of an unknown opcode (" + std::to_string(h.sb_len_wr) + " bytes): " + hex(sense, h.sb_len_wr));
+}
+
+// The command layer's members on the SATA disk, in SATA-port mode: through ATA
+// pass-through, and as SAT commands where ATA pass-through is not known to work.
+void checkMembers(const std::string& node, std::int64_t bytes) {
+  g_KX_U2A = 1;
+  g_SataPortMode = 1;
+  kx::WithRootDevice([&](kx::RootDeviceRecord& r) {
+    r = kx::RootDeviceRecord{};
+    r.SetCount(1);
+    r.SetEntry(0, "sata", node);
+  });
+  CDriveCommand cmd(1);
+  Aligned id(512);
+  check(cmd.GetIdentify(id.p) && kx::AtaPassThroughOk(1), "IDENTIFY through the command layer takes ATA pass-through");
+  const std::uint64_t last = static_cast<std::uint64_t>(bytes / 512) - 1;
+  auto lo = [](std::uint64_t lba) { return static_cast<std::uint32_t>(lba); };
+  auto hi = [](std::uint64_t lba) { return static_cast<std::uint32_t>(lba >> 32); };
+  char text[160];
+
+  // Every LBA byte but the top one differs from zero and from the others.
+  const std::uint64_t high = 0x105234560ull;
+  for (const bool ataPt : {true, false}) {
+    kx::SetAtaPassThroughOk(1, ataPt);
+    const char* how = ataPt ? "ATA pass-through" : "SAT";
+    const std::uint64_t base = high + (ataPt ? 0 : 64);
+    Aligned out(4096), got(4096);
+    out.fill(1);
+    bool ok = cmd.WriteDmaExt16(out.p, 8, lo(base), hi(base)) && diskIo(node, false, base, got) && got.same(out);
+    std::snprintf(text, sizeof text, "WriteDmaExt16 (%s) at LBA %llXh lands at byte %llXh", how,
+                  static_cast<unsigned long long>(base), static_cast<unsigned long long>(base * 512));
+    check(ok, text);
+    out.fill(2);
+    ok = cmd.WriteSectorsExt(out.p, 4096, lo(base + 8), hi(base + 8)) && diskIo(node, false, base + 8, got) &&
+         got.same(out);
+    std::snprintf(text, sizeof text, "WriteSectorsExt (%s) at LBA %llXh", how, static_cast<unsigned long long>(base + 8));
+    check(ok, text);
+    out.fill(3);
+    ok = diskIo(node, true, base + 16, out) && cmd.ReadDmaExt16(got.p, 8, lo(base + 16), hi(base + 16)) &&
+         got.same(out);
+    std::memset(got.p, 0, got.n);
+    ok = ok && cmd.ReadSectorsExt(got.p, 4096, lo(base + 16), hi(base + 16)) && got.same(out);
+    std::snprintf(text, sizeof text, "ReadDmaExt16 and ReadSectorsExt (%s) at LBA %llXh read what pwrite put there",
+                  how, static_cast<unsigned long long>(base + 16));
+    check(ok, text);
+
+    // 2 MiB in one member call, beyond what one request may carry here.
+    Aligned big(2u << 20), back(2u << 20);
+    const std::uint64_t at = high + 0x10000;
+    big.fill(ataPt ? 4 : 5);
+    ok = cmd.WriteDmaExt(big.p, 2u << 20, lo(at), hi(at)) && diskIo(node, false, at, back) && back.same(big);
+    big.fill(ataPt ? 6 : 7);
+    ok = ok && diskIo(node, true, at, big) && cmd.ReadDmaExt(back.p, 2u << 20, lo(at), hi(at)) && back.same(big);
+    std::snprintf(text, sizeof text, "2 MiB WriteDmaExt and ReadDmaExt (%s); one request may carry %u bytes", how,
+                  platform::linuxdisk::TransferLimit(platform::RealSysCalls(), node.substr(node.rfind('/') + 1)));
+    check(ok, text);
+  }
+
+  kx::SetAtaPassThroughOk(1, true);
+  Aligned out(512), got(512);
+  out.fill(8);
+  bool ok = diskIo(node, true, last, out) && cmd.ReadDmaExt16(got.p, 1, lo(last), hi(last)) && got.same(out);
+  std::snprintf(text, sizeof text, "the last LBA (%llXh) reads", static_cast<unsigned long long>(last));
+  check(ok, text);
+
+  // Failed commands: the registers the drive returned, not the ones sent.
+  ok = !cmd.ReadDmaExt16(got.p, 1, lo(last + 1), hi(last + 1));
+  std::snprintf(text, sizeof text, "a read past the last LBA fails with the drive's registers: error %02X status %02X, OS error %u",
+                cmd.m_RetTaskFile[0], cmd.m_RetTaskFile[6], cmd.m_LastError);
+  check(ok && cmd.m_LastError == 0 && (cmd.m_RetTaskFile[6] & 0x01) != 0 && cmd.m_RetTaskFile[0] != 0, text);
+  const std::uint8_t unknown[16] = {0xA1, 0x06, 0x00, 0x00, 0x34, 0x56, 0x78, 0x9A, 0xA0, 0xFE};
+  const int result = cmd.SendAtaPassThrough(1, 1, unknown, kx::kDirNone, nullptr, 0, true, false, false, 0);
+  std::snprintf(text, sizeof text, "an unknown opcode returns error %02X status %02X (result %02X)", cmd.m_RetTaskFile[0],
+                cmd.m_RetTaskFile[6], result);
+  check(result == 0x41 && cmd.m_RetTaskFile[0] == 0x04 && cmd.m_RetTaskFile[6] == 0x41, text);
+
+  // A command that cannot be cut, above the limit: refused before it is sent.
+  const std::uint32_t limit =
+      platform::linuxdisk::TransferLimit(platform::RealSysCalls(), node.substr(node.rfind('/') + 1));
+  if (limit != 0 && limit < (32u << 20)) {
+    const std::uint16_t sectors = static_cast<std::uint16_t>(limit / 512 + 8);
+    std::vector<unsigned char> firmware(sectors * 512u, 0);
+    ok = !cmd.DownLoadMicroCode(firmware.data(), sectors, 0);
+    check(ok && cmd.m_LastError == win::ERROR_INVALID_PARAMETER,
+          "DOWNLOAD MICROCODE of " + std::to_string(sectors) + " sectors is refused with error " +
+              std::to_string(cmd.m_LastError));
+  }
 }
 
 // Notifications seen by the hot-plug check.
@@ -333,7 +527,11 @@ int main(int argc, char** argv) {
   check(usb.Count() == 1 && usb.Node(0).find("-usb-") != std::string::npos,
         "USB listing: " + std::to_string(usb.Count()) + " entry, node '" + usb.Node(0) + "' path '" + usb.Path(0) + "'");
 
-  if (sata.Count() >= 1) checkSata(sata.Path(0), serial, model, sataBytes, mountPoint);
+  if (sata.Count() >= 1) {
+    checkSata(sata.Path(0), serial, model, sataBytes, mountPoint);
+    checkFailedSense(sata.Path(0));
+    checkMembers(sata.Path(0), sataBytes);
+  }
   if (usb.Count() >= 1) {
     checkUsb(usb.Path(0), usbBytes);
     checkHotplug(usb.Path(0));
