@@ -148,7 +148,8 @@ void SatCommand(Site& site, FrontEnd& fe, ScsiExchange& x) {
   }
   AtaResponse resp;
   if (!RunOnDrive(site, fe.Slot(), req, x, resp)) return;
-  if ((resp.status & kStatusErr) || resp.error != 0) {
+  // The error register means something only with ERR (a diagnostic's code does not fail it).
+  if (resp.status & kStatusErr) {
     AtaSense(x, (resp.error & kErrorUnc) ? kMediumError : kAbortedCommand, 0x00, 0x1D, resp, extend);
   } else if (ckCond && !x.ignoreCkCond) {
     AtaSense(x, kRecoveredError, 0x00, 0x1D, resp, extend);

@@ -10,8 +10,18 @@ namespace emu {
 
 // ---- command context ------------------------------------------------------
 
+bool IsExtCommand(std::uint8_t command) {
+  switch (command) {
+    case 0x24: case 0x25: case 0x27: case 0x29: case 0x2F: case 0x34: case 0x35: case 0x37: case 0x39:
+    case 0x3D: case 0x42:
+      return true;
+    default:
+      return false;
+  }
+}
+
 std::uint64_t Cmd::Lba() const {
-  if (req.is48) {
+  if (Ext()) {
     return static_cast<std::uint64_t>(req.lbaLow) | (static_cast<std::uint64_t>(req.lbaMid) << 8) |
            (static_cast<std::uint64_t>(req.lbaHigh) << 16) | (static_cast<std::uint64_t>(req.lbaLowExp) << 24) |
            (static_cast<std::uint64_t>(req.lbaMidExp) << 32) | (static_cast<std::uint64_t>(req.lbaHighExp) << 40);
@@ -45,6 +55,7 @@ void HandleAbort(Cmd& c) { c.Abort(); }
 
 namespace {
 constexpr std::uint8_t kDevSleepLineCommand = 0x05;  // still heard while the line is asserted
+constexpr std::uint8_t kExecuteDeviceDiagnostic = 0x90;
 // Vendor status polling is taken while the card is busy.
 bool TakenWhileBusy(const AtaRequest& req) { return req.command == 0x31 && req.features == 0xCC; }
 }  // namespace
@@ -84,7 +95,11 @@ void DriveState::LoseVolatile() {
     hpaVolatile = false;
   }
   dcoFrozen = false;
+  multipleCount = kMaxMultiple;
+  dmaMode = kDefaultDmaMode;
+  nativeMaxReadBefore = 0;
   standby = false;
+  asleep = false;
   devSleepEnabled = false;
   verdictLbaHigh = 0;
   eraseErrorByte = 0;
@@ -189,6 +204,8 @@ AtaResponse Drive::Execute(const AtaRequest& req) {
           transport(TransportError::TimeOut);
         } else if (s.devSleepLine && s.devSleepEnabled && req.command != kDevSleepLineCommand) {
           transport(TransportError::TimeOut);
+        } else if (s.asleep) {
+          transport(TransportError::TimeOut);
         } else {
           AtaTable()[req.command](c);
           ran = true;
@@ -197,8 +214,10 @@ AtaResponse Drive::Execute(const AtaRequest& req) {
       }
     }
   }
-  // Invariant: ERR exactly when an error is reported.
-  if (((rsp.status & kStatusErr) != 0) != (rsp.error != 0)) {
+  // Invariant: ERR exactly when an error is reported. EXECUTE DEVICE DIAGNOSTIC
+  // alone puts its diagnostic code in the error register without ERR.
+  const bool diagnostic = ran && req.command == kExecuteDeviceDiagnostic && (rsp.status & kStatusErr) == 0;
+  if (!diagnostic && ((rsp.status & kStatusErr) != 0) != (rsp.error != 0)) {
     ++s.invariantViolations;
     rsp.error = kErrorAbrt;
     rsp.status = static_cast<std::uint8_t>(kStatusDrdy | kStatusDf | kStatusErr);
@@ -206,6 +225,8 @@ AtaResponse Drive::Execute(const AtaRequest& req) {
   if (ran) {
     s.lastStatus = rsp.status;
     s.lastCommand = req.command;
+    const bool nativeMaxRead = (req.command == 0xF8 || req.command == 0x27) && (rsp.status & kStatusErr) == 0;
+    s.nativeMaxReadBefore = nativeMaxRead ? req.command : 0;
   }
   TraceEntry t;
   t.request = req;

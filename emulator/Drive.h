@@ -34,13 +34,16 @@ class Drive {
   Drive& operator=(const Drive&) = delete;
 
   // Runs one command. Thread-safe. After every command the response satisfies:
-  // status ERR set exactly when error is non-zero. While the drive is busy
-  // (booting, erasing, programming flash), in device sleep or powered off the
-  // command is not taken (transport TimeOut); vendor 31h/CCh status polling is
-  // taken while busy. Besides the ATA set the drive answers the access key and
-  // vendor-mode signatures, vendor 21h/31h by FEATURES, and the tester line
-  // commands a SATA port passes on: 60h firmware name (16 bytes in), 05h
-  // device-sleep line (COUNT 1 asserts, else releases), 06h device-sleep feature.
+  // status ERR set exactly when error is non-zero, but for EXECUTE DEVICE
+  // DIAGNOSTIC, whose error register holds the diagnostic code. While the drive
+  // is busy (booting, erasing, programming flash), in device sleep, after SLEEP
+  // (until a reset) or powered off the command is not taken (transport TimeOut);
+  // vendor 31h/CCh status polling is taken while busy. An LBA-addressed command
+  // without the LBA bit (device bit 6) is aborted, stricter than the standard.
+  // Besides the ATA set the drive answers the access key and vendor-mode
+  // signatures, vendor 21h/31h by FEATURES, and the tester line commands a SATA
+  // port passes on: 60h firmware name (16 bytes in), 05h device-sleep line
+  // (COUNT 1 asserts, else releases), 06h device-sleep feature.
   AtaResponse Execute(const AtaRequest& req);
 
   // Power and reset. Power-on and reset make the card busy for bootDelayMs on the

@@ -19,9 +19,11 @@ void Identify(Cmd& c) {
   c.SendIn(buf, sizeof buf);
 }
 
-// Checks a media transfer; false (and the error set) when it cannot run.
+// Checks a media transfer; false (and the error set) when it cannot run. The
+// drive insists on the LBA bit, which the standard only expects of the host, so
+// that a host sending CHS-flagged addresses fails here rather than in the field.
 bool MediaCheck(Cmd& c, std::uint64_t lba, std::uint64_t sectors) {
-  if (c.s.secLocked) {
+  if (!c.LbaBit() || c.s.secLocked) {
     c.Abort();
     return false;
   }
@@ -70,12 +72,47 @@ void WriteMedia(Cmd& c) {
   c.s.media.Write(lba, n, data.data());
 }
 
+// READ/WRITE MULTIPLE (EXT): the media transfer in blocks, refused while
+// multiple mode is off. The block size only paces the host's interrupts, so the
+// data moves as for the single-sector forms.
+void ReadMultiple(Cmd& c) {
+  if (c.s.multipleCount == 0) return c.Abort();
+  ReadMedia(c);
+}
+
+void WriteMultiple(Cmd& c) {
+  if (c.s.multipleCount == 0) return c.Abort();
+  WriteMedia(c);
+}
+
+// Block sizes 1 to 16 in powers of two; 0 turns multiple mode off; any other
+// count is refused and turns it off too.
+void SetMultipleMode(Cmd& c) {
+  const std::uint8_t n = c.req.count;
+  const bool valid = n <= kMaxMultiple && (n & (n - 1)) == 0;
+  c.s.multipleCount = valid ? n : 0;
+  if (!valid) c.Abort();
+}
+
+// Device 0 passed, no device 1; the registers carry the ATA device signature.
+void ExecuteDeviceDiagnostic(Cmd& c) {
+  c.rsp.error = 0x01;
+  c.rsp.count = 0x01;
+  c.rsp.lbaLow = 0x01;
+  c.rsp.lbaMid = 0x00;
+  c.rsp.lbaHigh = 0x00;
+  c.rsp.device = 0x00;
+  c.rsp.countExp = c.rsp.lbaLowExp = c.rsp.lbaMidExp = c.rsp.lbaHighExp = 0;
+}
+
+// SMART without error logging or self-tests (IDENTIFY does not offer them, so
+// READ LOG and EXECUTE OFF-LINE abort). Disabled, only ENABLE OPERATIONS is taken.
 void Smart(Cmd& c) {
   if (c.req.lbaMid != kSmartMid || c.req.lbaHigh != kSmartHigh) return c.Abort();
+  if (!c.s.smartEnabled && c.req.features != 0xD8) return c.Abort();
   std::uint8_t buf[512];
   switch (c.req.features) {
     case 0xD0:  // READ DATA
-      if (!c.s.smartEnabled) return c.Abort();
       c.s.BuildSmartData(buf);
       c.SendIn(buf, sizeof buf);
       return;
@@ -90,7 +127,6 @@ void Smart(Cmd& c) {
       c.s.smartEnabled = false;
       return;
     case 0xDA:  // RETURN STATUS
-      if (!c.s.smartEnabled) return c.Abort();
       if (c.faults.SmartThresholdExceeded()) {
         c.rsp.lbaMid = 0xF4;
         c.rsp.lbaHigh = 0x2C;
@@ -187,22 +223,41 @@ void SecurityDisablePassword(Cmd& c) {
 // ---- power, features ----
 
 void StandbyNow(Cmd& c) { c.s.standby = true; }
+void Sleep(Cmd& c) {
+  c.s.standby = true;
+  c.s.asleep = true;
+}
 void IdleNow(Cmd& c) { c.s.standby = false; }
 void CheckPowerMode(Cmd& c) { c.rsp.count = c.s.standby ? 0x00 : 0xFF; }
 void Succeed(Cmd&) {}
+
+// Transfer modes of SET FEATURES 03h: PIO default (00h, 01h), PIO 0-4, multiword
+// DMA 0-2, Ultra DMA 0-6, as IDENTIFY words 63, 64 and 88 offer them.
+void SetTransferMode(Cmd& c) {
+  const std::uint8_t m = c.req.count;
+  if (m == 0x00 || m == 0x01 || (m >= 0x08 && m <= 0x0C)) return;  // PIO: nothing to record
+  if ((m >= 0x20 && m <= 0x22) || (m >= 0x40 && m <= 0x46)) {
+    c.s.dmaMode = m;
+    return;
+  }
+  c.Abort();
+}
 
 void SetFeatures(Cmd& c) {
   switch (c.req.features) {
     case 0x02: c.s.writeCache = true; return;
     case 0x82: c.s.writeCache = false; return;
-    case 0x03: case 0x05: case 0x85: case 0xAA: case 0x55: case 0x66: case 0xCC: return;
+    case 0xAA: c.s.lookAhead = true; return;
+    case 0x55: c.s.lookAhead = false; return;
+    case 0x03: return SetTransferMode(c);
+    case 0x66: case 0xCC: return;  // reverting to defaults after a soft reset: nothing to revert
     case 0x10:
     case 0x90:
-      // Enable / disable a SATA feature; 09h is device sleep.
-      if (c.req.count == 0x09) c.s.devSleepEnabled = c.req.features == 0x10;
-      else if (c.req.count < 0x02 || c.req.count > 0x09) c.Abort();
+      // Enable / disable a SATA feature: device sleep (09h) is the only one offered.
+      if (c.req.count != 0x09) return c.Abort();
+      c.s.devSleepEnabled = c.req.features == 0x10;
       return;
-    default:
+    default:  // advanced power management (05h/85h) and the rest are not offered
       c.Abort();
   }
 }
@@ -225,7 +280,7 @@ void PutLba(Cmd& c, std::uint64_t lba) {
   c.rsp.lbaLow = static_cast<std::uint8_t>(lba);
   c.rsp.lbaMid = static_cast<std::uint8_t>(lba >> 8);
   c.rsp.lbaHigh = static_cast<std::uint8_t>(lba >> 16);
-  if (c.req.is48) {
+  if (c.Ext()) {
     c.rsp.lbaLowExp = static_cast<std::uint8_t>(lba >> 24);
     c.rsp.lbaMidExp = static_cast<std::uint8_t>(lba >> 32);
     c.rsp.lbaHighExp = static_cast<std::uint8_t>(lba >> 40);
@@ -236,11 +291,14 @@ void PutLba(Cmd& c, std::uint64_t lba) {
 
 void ReadNativeMax(Cmd& c) {
   const std::uint64_t last = c.s.nativeMax - 1;
-  PutLba(c, c.req.is48 ? last : std::min<std::uint64_t>(last, 0x0FFFFFFF));
+  PutLba(c, c.Ext() ? last : std::min<std::uint64_t>(last, 0x0FFFFFFF));
 }
 
+// Taken only straight after the READ NATIVE MAX ADDRESS of the same width.
 void SetMax(Cmd& c) {
-  if (c.req.features != 0 || c.s.secLocked) return c.Abort();
+  const std::uint8_t readFirst = c.Ext() ? 0x27 : 0xF8;
+  if (c.s.nativeMaxReadBefore != readFirst || c.req.features != 0 || !c.LbaBit() || c.s.secLocked)
+    return c.Abort();
   const std::uint64_t last = c.Lba();
   if (last >= c.s.nativeMax) return c.Abort(kErrorAbrt | kErrorIdnf);
   c.s.currentMax = last + 1;
@@ -358,6 +416,10 @@ std::array<Handler, 256> MakeAtaTable() {
   for (std::uint8_t op : {0x20, 0x24, 0x25, 0xC8}) t[op] = &ReadMedia;
   for (std::uint8_t op : {0x30, 0x34, 0x35, 0xCA}) t[op] = &WriteMedia;
   for (std::uint8_t op : {0x40, 0x42}) t[op] = &ReadVerify;
+  for (std::uint8_t op : {0xC4, 0x29}) t[op] = &ReadMultiple;
+  for (std::uint8_t op : {0xC5, 0x39}) t[op] = &WriteMultiple;
+  t[0xC6] = &SetMultipleMode;
+  t[0x90] = &ExecuteDeviceDiagnostic;
   t[0xB0] = &Smart;
   t[0xF1] = &SecuritySetPassword;
   t[0xF2] = &SecurityUnlock;
@@ -370,6 +432,7 @@ std::array<Handler, 256> MakeAtaTable() {
   t[0xE1] = &IdleNow;
   t[0xE3] = &IdleNow;
   t[0xE5] = &CheckPowerMode;
+  t[0xE6] = &Sleep;
   t[0xEF] = &SetFeatures;
   t[0x92] = &DownloadMicrocode;
   t[0xF8] = &ReadNativeMax;

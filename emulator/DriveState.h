@@ -36,6 +36,8 @@ constexpr std::uint32_t kBinChunkBytes = 65536;
 constexpr std::uint32_t kCrcGood = 0x55AA55AA;
 constexpr std::uint8_t kVerdictGood = 0xBB;
 constexpr std::uint32_t kMaxImageBytes = 32u << 20;  // largest firmware image accepted
+constexpr std::uint8_t kMaxMultiple = 16;             // sectors per READ/WRITE MULTIPLE block
+constexpr std::uint8_t kDefaultDmaMode = 0x46;        // Ultra DMA mode 6
 
 // Little-endian helpers over byte buffers.
 inline void PutLe16(std::uint8_t* p, std::uint16_t v) {
@@ -156,10 +158,19 @@ struct DriveState {
   bool dcoFrozen = false;
   std::array<std::uint8_t, 512> writeBuffer{};
   bool standby = false;
+  bool asleep = false;  // SLEEP: nothing is taken until a reset or power cycle
   bool devSleepEnabled = false;
   bool devSleepLine = false;
   bool writeCache = true;
+  bool lookAhead = true;
   bool smartEnabled = true;
+  // READ/WRITE MULTIPLE block size (0: disabled) and the DMA mode SET FEATURES 03h
+  // selected (20h+n multiword n, 40h+n Ultra n); both revert at power-on and reset.
+  std::uint8_t multipleCount = kMaxMultiple;
+  std::uint8_t dmaMode = kDefaultDmaMode;
+  // The READ NATIVE MAX ADDRESS (F8h or 27h) the previous command was, else 0:
+  // SET MAX ADDRESS must follow its own form immediately.
+  std::uint8_t nativeMaxReadBefore = 0;
   std::uint32_t powerCycles = 0;
 
   // Security.

@@ -287,37 +287,45 @@ void DriveState::BuildIdentify(std::uint8_t* out) const {
   PutAtaString(out + 46, RunningName(), 8);
   const bool onFlash = code == RunningCode::RomMp || code == RunningCode::RomRdt;
   PutAtaString(out + 54, onFlash && !cfg.flashFirmwareModel.empty() ? cfg.flashFirmwareModel : cfg.model, 40);
-  w(47, 0x8001);
+  // IDENTIFY offers only what the drive answers: no NCQ, link power management or
+  // phy counters (they need READ LOG EXT), no SMART logs or self-tests, no FUA,
+  // no APM, no head unload.
+  w(47, 0x8000 | kMaxMultiple);
   w(49, 0x0F00);  // LBA, DMA, IORDY
-  w(53, 0x0007);
-  w(59, 0x0101);
+  w(53, 0x0006);  // words 64-70 and 88 valid
+  w(59, 0x0100 | multipleCount);
   const std::uint64_t cap28 = std::min<std::uint64_t>(currentMax, 0x0FFFFFFF);
   w(60, static_cast<std::uint16_t>(cap28));
   w(61, static_cast<std::uint16_t>(cap28 >> 16));
-  w(63, 0x0407);
+  // The selected DMA mode shows in word 63 (multiword) or word 88 (Ultra), never both.
+  const bool ultra = dmaMode >= 0x40;
+  const int mode = dmaMode & 0x07;
+  w(63, static_cast<std::uint16_t>(0x0007 | (ultra ? 0 : 0x0100 << mode)));
   w(64, 0x0003);
   w(65, 120);
   w(66, 120);
   w(67, 120);
   w(68, 120);
-  w(75, 31);
-  w(76, 0x070E);  // SATA Gen1-3, NCQ
+  w(76, 0x000E);  // SATA Gen1-3
   w(77, 0x0006);  // current speed Gen3
   w(78, 0x0100);  // device sleep supported
   w(79, devSleepEnabled ? 0x0100 : 0x0000);
   w(80, 0x03F0);
-  w(82, 0x746B);  // SMART, security, HPA, write cache, look-ahead, NOP...
-  w(83, 0x7C01);  // download microcode, 48-bit, DCO, flush ext
-  w(84, 0x6163);  // WWN, SMART logging
-  w(85, static_cast<std::uint16_t>(0x7469 | (writeCache ? 0x0020 : 0) | (secEnabled ? 0x0002 : 0)));
-  w(86, 0xBC01);
-  w(87, 0x6163);
-  w(88, 0x407F);
+  w(82, 0x746B);  // SMART, security, power management, write cache, look-ahead, HPA, buffers, NOP
+  w(83, 0x7C01);  // download microcode, 48-bit, DCO, flush cache (ext)
+  w(84, 0x4100);  // WWN
+  w(85, static_cast<std::uint16_t>(0x7408 | (smartEnabled ? 0x0001 : 0) | (secEnabled ? 0x0002 : 0) |
+                                   (writeCache ? 0x0020 : 0) | (lookAhead ? 0x0040 : 0)));
+  w(86, 0xBC01);  // bit 15: words 119-120 valid
+  w(87, 0x4100);
+  w(88, static_cast<std::uint16_t>(0x007F | (ultra ? 0x0100 << mode : 0)));
   w(89, 1);
   w(90, 1);
   w(93, 0);
   for (int i = 0; i < 4; ++i) w(100 + i, static_cast<std::uint16_t>(currentMax >> (16 * i)));
   w(106, 0x4000);
+  w(119, 0x4010);  // DOWNLOAD MICROCODE with offsets (mode 03h)
+  w(120, 0x4010);
   for (int i = 0; i < 4; ++i) w(108 + i, static_cast<std::uint16_t>(cfg.wwn >> (48 - 16 * i)));
   std::uint16_t sec = 0x0001;
   if (secEnabled) sec |= 0x0002;
@@ -366,8 +374,9 @@ void DriveState::BuildSmartData(std::uint8_t* out) const {
     for (int b = 0; b < 6; ++b) a[5 + b] = static_cast<std::uint8_t>(attrs[i].raw >> (8 * b));
   }
   out[362] = 0x02;  // off-line collection completed
-  PutLe16(out + 368, 0x0003);
-  out[370] = 0x01;
+  // Capabilities: SMART data saved before power saving; no attribute autosave
+  // command, no off-line collection, self-tests or error log (all aborted).
+  PutLe16(out + 368, 0x0001);
   std::uint8_t sum = 0;
   for (int i = 0; i < 511; ++i) sum = static_cast<std::uint8_t>(sum + out[i]);
   out[511] = static_cast<std::uint8_t>(-sum);

@@ -136,10 +136,12 @@ class FrontEnd {
   TesterInfo& Info() { return info_; }  // tester boards and bridges
 
   // SATA ports: whether IOCTL_ATA_PASS_THROUGH_DIRECT works (else it fails with
-  // error 1 and the host falls back to SAT); whether 08 F2 commands are
-  // understood (a port on a tester's switch board) or refused as invalid.
+  // error 1 and the host falls back to SAT).
   bool ataPassThrough = true;
-  bool testerForms = true;
+  // SATA ports: tester-capable, a port on a tester's switch board that decodes
+  // the tester's 08 F2 commands. A plain port (the default), like an AHCI port
+  // through the operating system, refuses them as an invalid opcode.
+  bool testerCapable = false;
   // Bridges: whether the bridge stays visible with no drive in its slot.
   bool presentWithoutDrive = true;
 

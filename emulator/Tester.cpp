@@ -181,7 +181,8 @@ void ataForm28(Site& site, FrontEnd& fe, ScsiExchange& x) {
   req.device = c[10];
   AtaResponse resp;
   if (!RunOnDrive(site, fe.Slot(), req, x, resp)) return;
-  if ((resp.status & kStatusErr) || resp.error != 0) {
+  // The error register means something only with ERR (a diagnostic's code does not fail it).
+  if (resp.status & kStatusErr) {
     AtaSense(x, (resp.error & kErrorUnc) ? kMediumError : kAbortedCommand, 0x00, 0x1D, resp, false);
     return;
   }
@@ -221,7 +222,7 @@ void ataForm48(Site& site, FrontEnd& fe, ScsiExchange& x) {
   req.device = 0x40;  // LBA addressing
   AtaResponse resp;
   if (!RunOnDrive(site, fe.Slot(), req, x, resp)) return;
-  if ((resp.status & kStatusErr) || resp.error != 0)
+  if (resp.status & kStatusErr)
     AtaSense(x, (resp.error & kErrorUnc) ? kMediumError : kAbortedCommand, 0x00, 0x1D, resp, true);
 }
 

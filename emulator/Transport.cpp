@@ -331,7 +331,7 @@ void runScsi(Site& site, FrontEnd& fe, win::DWORD ioctl, ScsiExchange& x) {
   const FaultHit hit = fe.GetFaults().Check(ProbeCdb(x.cdb, ioctl));
   if (!hit.fired || !ApplyFault(site, fe, hit.rule, x)) {
     const std::uint8_t op = x.cdb[0];
-    const bool testerForms = fe.Kind() != FrontEndKind::SataPort || fe.testerForms;
+    const bool testerForms = fe.Kind() != FrontEndKind::SataPort || fe.testerCapable;
     if (op == 0x12) {
       Inquiry(site, fe, x);
     } else if (op == 0x00) {

@@ -119,7 +119,7 @@ void BM_Memory24SlotsAfter1GbFill(benchmark::State& state) {
         for (std::uint64_t lba = 0; lba < total; lba += kChunkSectors) {
           std::uint8_t cdb[16] = {0x85, 0x17, 0x06, 0, 0, 0, static_cast<std::uint8_t>(kChunkSectors),
                                   static_cast<std::uint8_t>(lba >> 24), static_cast<std::uint8_t>(lba), 0,
-                                  static_cast<std::uint8_t>(lba >> 8), 0, static_cast<std::uint8_t>(lba >> 16), 0,
+                                  static_cast<std::uint8_t>(lba >> 8), 0, static_cast<std::uint8_t>(lba >> 16), 0x40,
                                   0x35, 0};
           auto& data = lba < total / 2 ? zero : pattern;
           if (!SendCdb(path, cdb, win::SCSI_IOCTL_DATA_OUT, data.data(), static_cast<std::uint32_t>(data.size())))

@@ -91,6 +91,45 @@ TEST_F(DriveAta, MediaReadWriteIn28And48BitCountZeroAndRange) {
   EXPECT_TRUE(Ok(In(d, r, buf)));
 }
 
+// The opcode decides the addressing, not the form the request came in: a 28-bit
+// command ignores the high-order bytes, a 48-bit one ignores the device nibble.
+TEST_F(DriveAta, AddressWidthFollowsTheOpcode) {
+  struct Case {
+    const char* what;
+    std::uint8_t command;
+    bool is48;
+    std::uint8_t lowExp;
+    std::uint8_t deviceNibble;
+    std::uint64_t lba;  // where the sector lands
+  };
+  const Case cases[] = {
+      {"WRITE SECTORS in a 48-bit request", 0x30, true, 0x01, 0x02, 0x02000077},
+      {"WRITE SECTORS EXT in a 28-bit request", 0x34, false, 0x00, 0x03, 0x00000088},
+  };
+  DriveConfig cfg = SmallConfig();
+  cfg.capacitySectors = 0x04000000;
+  Drive d(cfg);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    AtaRequest r = Reg(c.command, 0, 1, static_cast<std::uint8_t>(c.lba), 0, 0,
+                       static_cast<std::uint8_t>(0xE0 | c.deviceNibble));
+    r.is48 = c.is48;
+    r.lbaLowExp = c.lowExp;
+    ASSERT_TRUE(Ok(Out(d, r, Sector(0x5A))));
+    EXPECT_EQ(d.ReadMedia(c.lba, 1), Sector(0x5A));
+  }
+}
+
+// SLEEP: the drive takes nothing more until a reset.
+TEST_F(DriveAta, SleepHoldsUntilAReset) {
+  Drive d(SmallConfig());
+  ASSERT_TRUE(Ok(NonData(d, Reg(0xE6))));
+  EXPECT_EQ(NonData(d, Reg(0xE5)).transport, TransportError::TimeOut);
+  d.HardReset();
+  Advance(d.Config().bootDelayMs);
+  EXPECT_TRUE(Ok(NonData(d, Reg(0xE5))));
+}
+
 TEST_F(DriveAta, SmartReadDataAndReturnStatus) {
   DriveConfig cfg = SmallConfig();
   cfg.temperatureC = 47;
@@ -188,7 +227,9 @@ TEST_F(DriveAta, NativeMaxSetMaxAndDco) {
   d.HardReset();
   Advance(2000);
   EXPECT_EQ(Le32(Identify(d), 120), cap);
-  EXPECT_TRUE(Aborted(NonData(d, Reg(0xF9, 0, 1, 0xFF, 0xFF, 0xFF, 0xEF))));  // beyond native
+  ASSERT_TRUE(Ok(NonData(d, Reg(0xF8, 0, 0, 0, 0, 0, 0xE0))));
+  const AtaResponse beyond = NonData(d, Reg(0xF9, 0, 1, 0xFF, 0xFF, 0xFF, 0xEF));
+  EXPECT_EQ(beyond.error, kErrorAbrt | kErrorIdnf);  // beyond native
   // DCO: identify, then set a smaller native maximum with a valid checksum only.
   Bytes dco(512);
   ASSERT_TRUE(Ok(In(d, Reg(0xB1, 0xC2, 1), dco)));

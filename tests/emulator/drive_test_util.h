@@ -33,6 +33,14 @@ Ints Pick(const Buffer& b, std::initializer_list<int> at) {
   return v;
 }
 
+// The drive's invariant: ERR exactly when an error is reported, except that
+// EXECUTE DEVICE DIAGNOSTIC passes with its code (01h) in the error register.
+// Status 00h is no answer at all (the command was not taken).
+inline bool ErrorAgreesWithStatus(std::uint8_t command, std::uint8_t status, std::uint8_t error) {
+  if (command == 0x90 && status != 0 && (status & kStatusErr) == 0) return error == 0x01;
+  return ((status & kStatusErr) != 0) == (error != 0);
+}
+
 class DriveTest : public ::testing::Test {
  protected:
   platform::ScopedClock clock_{platform::MakeVirtualClock()};

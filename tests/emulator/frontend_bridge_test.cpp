@@ -32,9 +32,9 @@ TEST_F(BridgeTest, Sat16GoldenCdbsDecodeCountAndLba) {
   site_->SetDrive(1, big);
   std::vector<std::uint8_t> out(4096), in(4096);
   for (std::size_t i = 0; i < out.size(); ++i) out[i] = static_cast<std::uint8_t>(i ^ 0x5A);
-  // WRITE / READ DMA EXT of 8 sectors at 0x12345678.
-  ASSERT_EQ(ScsiOut(path_, Cdb({0x85, 0x17, 0x06, 0, 0, 0, 8, 0x12, 0x78, 0, 0x56, 0, 0x34, 0, 0x35}), out).status, 0);
-  ASSERT_EQ(ScsiIn(path_, Cdb({0x85, 0x15, 0x0E, 0, 0, 0, 8, 0x12, 0x78, 0, 0x56, 0, 0x34, 0, 0x25}), in).status, 0);
+  // WRITE / READ DMA EXT of 8 sectors at 0x12345678, the LBA bit in the device byte.
+  ASSERT_EQ(ScsiOut(path_, Cdb({0x85, 0x17, 0x06, 0, 0, 0, 8, 0x12, 0x78, 0, 0x56, 0, 0x34, 0x40, 0x35}), out).status, 0);
+  ASSERT_EQ(ScsiIn(path_, Cdb({0x85, 0x15, 0x0E, 0, 0, 0, 8, 0x12, 0x78, 0, 0x56, 0, 0x34, 0x40, 0x25}), in).status, 0);
   EXPECT_EQ(in, out);
   EXPECT_EQ(big->ReadMedia(0x12345678, 8), out);
   const AtaRequest q = big->Trace().back().request;
@@ -42,6 +42,34 @@ TEST_F(BridgeTest, Sat16GoldenCdbsDecodeCountAndLba) {
   EXPECT_TRUE(q.is48);
   EXPECT_EQ(q.protocol, AtaProtocol::DmaIn);
   EXPECT_EQ((Ints{q.count, q.countExp, q.lbaLow, q.lbaMid, q.lbaHigh, q.lbaLowExp}), (Ints{8, 0, 0x78, 0x56, 0x34, 0x12}));
+}
+
+// EXECUTE DEVICE DIAGNOSTIC passes with its code (01h) in the error register and
+// no ERR: GOOD status, and with CK_COND the ATA signature under RECOVERED ERROR.
+TEST_F(BridgeTest, DiagnosticCodeIsNoFailure) {
+  struct Case {
+    bool ckCond;
+    std::uint8_t status;
+    std::uint8_t senseKey;
+  };
+  for (const Case& c : {Case{false, 0, 0x00}, Case{true, 2, 0x01}}) {
+    SCOPED_TRACE(c.ckCond ? "CK_COND" : "no CK_COND");
+    const auto r = ScsiNone(path_, Cdb({0xA1, 0x10, c.ckCond ? 0x20 : 0x00, 0, 0, 0, 0, 0, 0xA0, 0x90}));
+    ASSERT_EQ(r.error, 0u);
+    EXPECT_EQ(r.status, c.status);
+    EXPECT_EQ(SenseKey(r.sense), c.senseKey);
+    if (!c.ckCond) continue;
+    const std::uint8_t* d = AtaDescriptor(r.sense);
+    ASSERT_NE(d, nullptr);
+    // error, count, LBA low, mid, high, device, status
+    EXPECT_EQ(d[3], 0x01);
+    EXPECT_EQ(d[5], 0x01);
+    EXPECT_EQ(d[7], 0x01);
+    EXPECT_EQ(d[9], 0x00);
+    EXPECT_EQ(d[11], 0x00);
+    EXPECT_EQ(d[12], 0x00);
+    EXPECT_EQ(d[13], 0x50);
+  }
 }
 
 TEST_F(BridgeTest, Sat12SectorCountZeroMovesAllTwoHundredFiftySixSectors) {

@@ -102,11 +102,31 @@ TEST_F(SataTest, WithoutAtaPassThroughTheHostFallsBackToSat) {
   std::vector<std::uint8_t> id(512);
   EXPECT_EQ(AtaIdentify(path_, id).error, win::ERROR_INVALID_FUNCTION);
   EXPECT_EQ(ScsiIn(path_, Cdb({0xA1, 0x08, 0x0E, 0, 1, 0, 0, 0, 0, 0xEC}), id).status, 0);
-  // Tester forms on a port that has no switch board are an invalid opcode.
-  port_->testerForms = false;
-  const auto r = ScsiNone(path_, Cdb({0x08, 0xF2, 0x84, 1}));
-  EXPECT_EQ(r.status, 2);
-  EXPECT_EQ(SenseAsc(r.sense), 0x20);
+}
+
+// A plain port, like an AHCI port through the operating system, refuses the
+// tester's 08 F2 forms as an invalid opcode; a port on a tester's switch board
+// decodes them.
+TEST_F(SataTest, TesterFormsOnlyOnATesterCapablePort) {
+  struct Case {
+    bool testerCapable;
+    std::uint8_t status;
+    std::uint8_t senseKey;
+    std::uint8_t asc;
+    std::uint8_t firmwareMajor;  // reply byte 8 of 08 F2 50 30
+  };
+  const Case cases[] = {{false, 2, 0x05, 0x20, 0x00}, {true, 0, 0x00, 0x00, 0x03}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.testerCapable ? "tester-capable port" : "plain port");
+    port_->testerCapable = c.testerCapable;
+    std::vector<std::uint8_t> reply(16, 0);
+    const auto r = ScsiIn(path_, Cdb({0x08, 0xF2, 0x50, 0x30, 0xFF}), reply);
+    ASSERT_EQ(r.error, 0u);
+    EXPECT_EQ(r.status, c.status);
+    EXPECT_EQ(SenseKey(r.sense), c.senseKey);
+    EXPECT_EQ(SenseAsc(r.sense), c.asc);
+    EXPECT_EQ(reply[8], c.firmwareMajor);
+  }
 }
 
 TEST_F(SataTest, NoDriveNoDevice) {

@@ -175,6 +175,14 @@ TEST_F(TesterTest, AtaFormsReachTheDrive) {
   ASSERT_EQ(ScsiIn(kTester, lbaCdb(0x25), in).status, 0);
   EXPECT_EQ(in, out);
   EXPECT_EQ(drive_->ReadMedia(0x1F0405ull, 2), out);
+  EXPECT_EQ(drive_->Trace().back().request.device, 0x40);  // the form has no device byte: the board sets LBA
+
+  // EXECUTE DEVICE DIAGNOSTIC: its code in the error register is no failure; the
+  // registers come back with the ATA signature.
+  const auto diag = In16({0x00, 0x90, 0x00, 0x00, 0x00, 0x00, 0x00, 0xA0}, 0x71);
+  const char* const names[] = {"error", "count", "LBA low", "LBA mid", "LBA high", "device", "status"};
+  const std::uint8_t signature[] = {0x01, 0x01, 0x01, 0x00, 0x00, 0x00, 0x50};
+  for (int i = 0; i < 7; ++i) EXPECT_EQ(diag[static_cast<std::size_t>(i)], signature[i]) << names[i];
 
   // GetICFWName: the running code's name.
   std::vector<std::uint8_t> name(16);
