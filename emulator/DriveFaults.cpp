@@ -10,10 +10,20 @@ bool CommandFilter::Matches(const AtaRequest& req) const {
   return true;
 }
 
+bool DriveFaults::Takes(const CommandFilter& filter, std::uint32_t& skipped, const AtaRequest& req) {
+  if (!filter.Matches(req)) return false;
+  if (skipped < filter.skip) {
+    ++skipped;
+    return false;
+  }
+  return true;
+}
+
 void DriveFaults::FailNext(std::uint32_t count, CommandFilter filter) {
   std::lock_guard lock(mutex_);
   failNext_ = count;
   failNextFilter_ = filter;
+  failNextSkipped_ = 0;
 }
 
 void DriveFaults::FailEveryNth(std::uint32_t nth, CommandFilter filter) {
@@ -21,6 +31,7 @@ void DriveFaults::FailEveryNth(std::uint32_t nth, CommandFilter filter) {
   failEvery_ = nth;
   failEveryCounter_ = 0;
   failEveryFilter_ = filter;
+  failEverySkipped_ = 0;
 }
 
 void DriveFaults::AddMediumError(std::uint64_t lba) {
@@ -43,9 +54,11 @@ void DriveFaults::SetAccessKeyNotEnabled(bool on) {
   keyNotEnabled_ = on;
 }
 
-void DriveFaults::WrongVerdict(std::uint32_t count) {
+void DriveFaults::WrongVerdict(std::uint32_t count, CommandFilter filter) {
   std::lock_guard lock(mutex_);
   wrongVerdicts_ = count;
+  wrongVerdictFilter_ = filter;
+  wrongVerdictSkipped_ = 0;
 }
 
 void DriveFaults::SetSmartThresholdExceeded(bool on) {
@@ -79,18 +92,21 @@ void DriveFaults::HotRemoveOnNext(CommandFilter filter) {
   std::lock_guard lock(mutex_);
   hotRemove_ = true;
   hotRemoveFilter_ = filter;
+  hotRemoveSkipped_ = 0;
 }
 
 void DriveFaults::TimeOutNext(std::uint32_t count, CommandFilter filter) {
   std::lock_guard lock(mutex_);
   timeOuts_ = count;
   timeOutFilter_ = filter;
+  timeOutSkipped_ = 0;
 }
 
 void DriveFaults::PowerCycleOnNext(CommandFilter filter) {
   std::lock_guard lock(mutex_);
   powerCycle_ = true;
   powerCycleFilter_ = filter;
+  powerCycleSkipped_ = 0;
 }
 
 void DriveFaults::Clear() {
@@ -104,6 +120,7 @@ void DriveFaults::Clear() {
   keyRefusals_ = 0;
   keyNotEnabled_ = false;
   wrongVerdicts_ = 0;
+  wrongVerdictFilter_ = {};
   smartExceeded_ = false;
   busyUntilMs_ = 0;
   neverReady_ = false;
@@ -116,23 +133,27 @@ void DriveFaults::Clear() {
 
 DriveFaults::Verdict DriveFaults::Take(const AtaRequest& req) {
   std::lock_guard lock(mutex_);
-  if (hotRemove_ && hotRemoveFilter_.Matches(req)) {
+  // The verify-type handlers ask for their verdict while this command runs.
+  verdictMatch_ = wrongVerdictFilter_.Matches(req);
+  verdictSkipCounted_ = false;
+  if (hotRemove_ && Takes(hotRemoveFilter_, hotRemoveSkipped_, req)) {
     hotRemove_ = false;
     return Verdict::Gone;
   }
-  if (powerCycle_ && powerCycleFilter_.Matches(req)) {
+  if (powerCycle_ && Takes(powerCycleFilter_, powerCycleSkipped_, req)) {
     powerCycle_ = false;
     return Verdict::PowerCycle;
   }
-  if (timeOuts_ > 0 && timeOutFilter_.Matches(req)) {
+  if (timeOuts_ > 0 && Takes(timeOutFilter_, timeOutSkipped_, req)) {
     if (timeOuts_ != kForever) --timeOuts_;
     return Verdict::TimeOut;
   }
-  if (failNext_ > 0 && failNextFilter_.Matches(req)) {
+  if (failNext_ > 0 && Takes(failNextFilter_, failNextSkipped_, req)) {
     if (failNext_ != kForever) --failNext_;
     return Verdict::Abort;
   }
-  if (failEvery_ > 0 && failEveryFilter_.Matches(req) && ++failEveryCounter_ % failEvery_ == 0) return Verdict::Abort;
+  if (failEvery_ > 0 && Takes(failEveryFilter_, failEverySkipped_, req) && ++failEveryCounter_ % failEvery_ == 0)
+    return Verdict::Abort;
   return Verdict::None;
 }
 
@@ -153,7 +174,13 @@ int DriveFaults::TakeKeyVerdict() {
 
 bool DriveFaults::TakeWrongVerdict() {
   std::lock_guard lock(mutex_);
-  if (wrongVerdicts_ == 0) return false;
+  if (wrongVerdicts_ == 0 || !verdictMatch_ || verdictSkipCounted_) return false;
+  if (wrongVerdictSkipped_ < wrongVerdictFilter_.skip) {
+    // One skip per command, however often its handler asks.
+    ++wrongVerdictSkipped_;
+    verdictSkipCounted_ = true;
+    return false;
+  }
   if (wrongVerdicts_ != kForever) --wrongVerdicts_;
   return true;
 }

@@ -12,10 +12,11 @@
 namespace emu {
 
 // Which commands a knob applies to: any, one opcode, or one vendor sub-command
-// (opcode 21h/31h with FEATURES = sub).
+// (opcode 21h/31h with FEATURES = sub); the first `skip` of them pass untouched.
 struct CommandFilter {
   std::optional<std::uint8_t> opcode;
   std::optional<std::uint8_t> subCommand;
+  std::uint32_t skip = 0;
   bool Matches(const AtaRequest& req) const;
 };
 
@@ -35,8 +36,9 @@ class DriveFaults {
   // gate stays shut.
   void SetAccessKeyNotEnabled(bool on);
   // The next `count` verify-type commands give the wrong verdict (CRC word,
-  // LBA High 0xBB, ICode compare, erase error byte).
-  void WrongVerdict(std::uint32_t count);
+  // LBA High 0xBB, ICode compare, erase error byte); with a filter, only those
+  // that match it, its skip counted in verify-type commands.
+  void WrongVerdict(std::uint32_t count, CommandFilter filter = {});
   // SMART RETURN STATUS reports the threshold exceeded (F4/2C).
   void SetSmartThresholdExceeded(bool on);
   // The card reads busy (0x80) for `ms` from now on the platform clock.
@@ -74,15 +76,25 @@ class DriveFaults {
 
  private:
   mutable std::mutex mutex_;
+  // Whether a knob's filter takes this command, counting off its skips.
+  static bool Takes(const CommandFilter& filter, std::uint32_t& skipped, const AtaRequest& req);
+
   std::uint32_t failNext_ = 0;
   CommandFilter failNextFilter_;
+  std::uint32_t failNextSkipped_ = 0;
   std::uint32_t failEvery_ = 0;
   std::uint32_t failEveryCounter_ = 0;
   CommandFilter failEveryFilter_;
+  std::uint32_t failEverySkipped_ = 0;
   std::set<std::uint64_t> mediumErrors_;
   std::uint32_t keyRefusals_ = 0;
   bool keyNotEnabled_ = false;
   std::uint32_t wrongVerdicts_ = 0;
+  CommandFilter wrongVerdictFilter_;
+  std::uint32_t wrongVerdictSkipped_ = 0;
+  // The command being run matches the wrong-verdict filter; it was counted as a skip.
+  bool verdictMatch_ = true;
+  bool verdictSkipCounted_ = false;
   bool smartExceeded_ = false;
   std::uint64_t busyUntilMs_ = 0;
   bool neverReady_ = false;
@@ -91,10 +103,13 @@ class DriveFaults {
   bool errorOnce_ = false;
   bool hotRemove_ = false;
   CommandFilter hotRemoveFilter_;
+  std::uint32_t hotRemoveSkipped_ = 0;
   std::uint32_t timeOuts_ = 0;
   CommandFilter timeOutFilter_;
+  std::uint32_t timeOutSkipped_ = 0;
   bool powerCycle_ = false;
   CommandFilter powerCycleFilter_;
+  std::uint32_t powerCycleSkipped_ = 0;
 };
 
 }  // namespace emu
