@@ -3,7 +3,7 @@
 
 #include "crypto/BigInteger.h"
 
-#include <gmp.h>
+#include <gmpxx.h>
 
 #include <cstdint>
 #include <random>
@@ -12,70 +12,26 @@
 
 namespace bigtest {
 
-// RAII mpz_t.
-class Mpz
-{
-public:
-    Mpz() { mpz_init(m_value); }
-    explicit Mpz(const char* decimal) { mpz_init_set_str(m_value, decimal, 10); }
-    explicit Mpz(long v) { mpz_init_set_si(m_value, v); }
-    Mpz(const Mpz& o) { mpz_init_set(m_value, o.m_value); }
-    Mpz& operator=(const Mpz& o) {
-        mpz_set(m_value, o.m_value);
-        return *this;
-    }
-    ~Mpz() { mpz_clear(m_value); }
-    mpz_ptr get() { return m_value; }
-    mpz_srcptr get() const { return m_value; }
-    std::string Hex() const
-    {
-        char* s = mpz_get_str(nullptr, 16, m_value);
-        std::string r(s);
-        void (*freeFunc)(void*, size_t);
-        mp_get_memory_functions(nullptr, nullptr, &freeFunc);
-        freeFunc(s, r.size() + 1);
-        return r;
-    }
+inline CBigInteger B(int32_t v) { return CBigInteger(v); }
 
-private:
-    mpz_t m_value;
-};
-
-inline CBigInteger B(int32_t v)
+inline mpz_class ToMpz(const uint32_t* words, uint32_t n)
 {
-    return CBigInteger(v);
-}
-
-inline Mpz ToMpz(const CBigInteger& x)
-{
-    Mpz r;
-    mpz_import(r.get(), x.WordCount(), -1, sizeof(uint32_t), 0, 0, x.Words());
-    if (x.IsNegative())
-        mpz_neg(r.get(), r.get());
+    mpz_class r;
+    mpz_import(r.get_mpz_t(), n, -1, sizeof(uint32_t), 0, 0, words);
     return r;
 }
 
-inline CBigInteger FromMpz(const Mpz& x)
+inline mpz_class ToMpz(const CBigInteger& x)
 {
-    size_t count = 0;
-    std::vector<uint32_t> words(mpz_size(x.get()) * 2 + 2, 0);
-    mpz_export(words.data(), &count, -1, sizeof(uint32_t), 0, 0, x.get());
-    CBigInteger r;
-    r.AssignWords(words.data(), uint32_t(count), false, mpz_sgn(x.get()) < 0 ? 1 : 0);
-    return r;
+    const mpz_class r = ToMpz(x.Words(), x.WordCount());
+    return x.IsNegative() ? mpz_class(-r) : r;
 }
 
-inline std::string Hex(const CBigInteger& x)
-{
-    return ToMpz(x).Hex();
-}
+inline CBigInteger FromMpz(const mpz_class& x) { return CBigInteger(x.get_str(16).c_str()); }
 
-inline Mpz ToMpz(const uint32_t* words, uint32_t n)
-{
-    Mpz r;
-    mpz_import(r.get(), n, -1, sizeof(uint32_t), 0, 0, words);
-    return r;
-}
+inline std::string Hex(const mpz_class& x) { return x.get_str(16); }
+inline std::string Hex(const CBigInteger& x) { return Hex(ToMpz(x)); }
+inline std::string Hex(const std::vector<uint32_t>& w) { return Hex(ToMpz(w.data(), uint32_t(w.size()))); }
 
 // Words with runs of zeros and ones mixed in, which exercise carries.
 inline std::vector<uint32_t> RandomWords(std::mt19937_64& rng, uint32_t n)
@@ -83,18 +39,12 @@ inline std::vector<uint32_t> RandomWords(std::mt19937_64& rng, uint32_t n)
     std::vector<uint32_t> w(n);
     const unsigned style = unsigned(rng() % 5);
     for (auto& x : w) {
-        switch (style) {
-        case 0:
-            x = 0xFFFFFFFFu;
-            if (rng() % 8 == 0)
-                x = uint32_t(rng());
-            break;
-        case 1:
+        if (style == 0)
+            x = rng() % 8 == 0 ? uint32_t(rng()) : 0xFFFFFFFFu;
+        else if (style == 1)
             x = rng() % 4 == 0 ? uint32_t(rng()) : 0;
-            break;
-        default:
+        else
             x = uint32_t(rng());
-        }
     }
     return w;
 }
@@ -111,6 +61,3 @@ inline CBigInteger RandomBig(std::mt19937_64& rng, uint32_t words, bool allowNeg
 }
 
 } // namespace bigtest
-
-#define EXPECT_BIG_EQ(expected_mpz, actual_big) \
-    EXPECT_EQ((expected_mpz).Hex(), bigtest::Hex(actual_big))

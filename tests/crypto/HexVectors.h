@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -10,20 +11,8 @@ namespace hexvec {
 inline std::vector<uint8_t> FromHex(const std::string& text)
 {
     std::vector<uint8_t> out;
-    int high = -1;
-    for (char ch : text) {
-        int v;
-        if (ch >= '0' && ch <= '9') v = ch - '0';
-        else if (ch >= 'a' && ch <= 'f') v = ch - 'a' + 10;
-        else if (ch >= 'A' && ch <= 'F') v = ch - 'A' + 10;
-        else continue; // spaces and line breaks in long vectors
-        if (high < 0) {
-            high = v;
-        } else {
-            out.push_back(static_cast<uint8_t>(high * 16 + v));
-            high = -1;
-        }
-    }
+    for (size_t i = 0; i + 1 < text.size(); i += 2)
+        out.push_back(static_cast<uint8_t>(std::stoul(text.substr(i, 2), nullptr, 16)));
     return out;
 }
 
@@ -40,25 +29,13 @@ inline std::string ToHex(const uint8_t* data, size_t length)
 
 inline std::string ToHex(const std::vector<uint8_t>& data) { return ToHex(data.data(), data.size()); }
 
-// Deterministic filler for the differential tests (xorshift).
-class TestBytes
+// Deterministic filler for the differential tests.
+inline std::vector<uint8_t> RandomBytes(std::mt19937& rng, size_t n)
 {
-public:
-    explicit TestBytes(uint64_t seed) : m_state(seed ? seed : 1) {}
-    uint64_t Next() {
-        m_state ^= m_state << 13;
-        m_state ^= m_state >> 7;
-        m_state ^= m_state << 17;
-        return m_state;
-    }
-    std::vector<uint8_t> Bytes(size_t n) {
-        std::vector<uint8_t> out(n);
-        for (auto& b : out) b = static_cast<uint8_t>(Next() >> 32);
-        return out;
-    }
-
-private:
-    uint64_t m_state;
-};
+    std::vector<uint8_t> out(n);
+    for (auto& b : out)
+        b = static_cast<uint8_t>(rng());
+    return out;
+}
 
 } // namespace hexvec
