@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -16,8 +17,10 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <string_view>
 
 #include "platform/Paths.h"
+#include "platform/Profile.h"
 
 namespace platform {
 namespace {
@@ -49,27 +52,105 @@ bool writeAll(int fd, const char* data, std::size_t size, int& err) {
   return true;
 }
 
+// Temporary files: ".~kx" and the six characters mkostemp picks. Short, so
+// that a name of the longest legal length can still be written.
+constexpr std::string_view kTempPrefix = ".~kx";
+constexpr std::size_t kTempNameLength = 10;
+
+bool isOurTemp(std::string_view name) {
+  return name.size() == kTempNameLength && name.substr(0, kTempPrefix.size()) == kTempPrefix;
+}
+
+std::string inFolder(const std::string& dir, std::string_view name) {
+  std::string p = dir == "/" ? dir : dir + "/";
+  p += name;
+  return p;
+}
+
+// Removes the temporary files of writers that died before their rename. A live
+// writer holds a lock on its file, so one that can be locked has no writer; it
+// is removed only while it is still the file of that name.
+void removeStaleTemps(const std::string& dir) {
+  DIR* d = ::opendir(dir.c_str());
+  if (d == nullptr) return;
+  const int dfd = ::dirfd(d);
+  while (dirent* e = ::readdir(d)) {
+    if (!isOurTemp(e->d_name)) continue;
+    const int fd = ::openat(dfd, e->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) continue;
+    struct stat held, named;
+    if (::fstat(fd, &held) == 0 && S_ISREG(held.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0 &&
+        ::fstatat(dfd, e->d_name, &named, AT_SYMLINK_NOFOLLOW) == 0 && named.st_dev == held.st_dev &&
+        named.st_ino == held.st_ino) {
+      ::unlinkat(dfd, e->d_name, 0);
+    }
+    ::close(fd);
+  }
+  ::closedir(d);
+}
+
+// Creates a temporary file in `dir` and locks it for as long as it stays open.
+// Another writer's cleanup may take the file in the moment between creation and
+// lock; the file then has no name any more and another is made.
+int createTemp(const std::string& dir, std::string& path, int& err) {
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string name = inFolder(dir, ".~kxXXXXXX");
+    const int fd = ::mkostemp(name.data(), O_CLOEXEC);
+    if (fd < 0) {
+      err = errno;
+      return -1;
+    }
+    int r;
+    while ((r = ::flock(fd, LOCK_EX)) != 0 && errno == EINTR) {
+    }
+    // Without lock support the file is written all the same; it just cannot be
+    // told from a dead writer's, so cleanups leave it alone.
+    struct stat st;
+    if (r != 0 || (::fstat(fd, &st) == 0 && st.st_nlink > 0)) {
+      path = std::move(name);
+      return fd;
+    }
+    ::close(fd);
+  }
+  err = EAGAIN;
+  return -1;
+}
+
+// Flushes the folder's entries, so that a rename survives a power cut. Folders
+// that cannot be flushed (some file systems refuse fsync on them) are left.
+int syncFolder(const std::string& dir) {
+  const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return 0;
+  int err = ::fsync(fd) == 0 ? 0 : errno;
+  ::close(fd);
+  return err == EINVAL || err == EROFS ? 0 : err;
+}
+
 // Fills a temporary file beside `target` with `fill` and renames it over
 // `target`. `fill` returns 0 or an errno value.
 DWORD replaceWith(const std::string& target, const std::function<int(int fd)>& fill) {
   const std::string dir = parentOf(target);
-  std::string tmpl = (dir == "/" ? std::string("/") : dir + "/") + "." + nameOf(target) + ".tmpXXXXXX";
-  std::vector<char> name(tmpl.begin(), tmpl.end());
-  name.push_back('\0');
-  const int fd = ::mkostemp(name.data(), O_CLOEXEC);
-  if (fd < 0) return ErrorFromErrno(errno);
-  int err = fill(fd);
-  if (err == 0 && ::fdatasync(fd) != 0) err = errno;
+  if (nameOf(target).size() > NAME_MAX) return win::ERROR_FILENAME_EXCED_RANGE;
+  removeStaleTemps(dir);
+  std::string tmp;
+  int err = 0;
+  const int fd = createTemp(dir, tmp, err);
+  if (fd < 0) return ErrorFromErrno(err);
+  err = fill(fd);
   struct stat old;
   const mode_t mode = ::stat(target.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644;
   if (err == 0 && ::fchmod(fd, mode) != 0) err = errno;
-  if (::close(fd) != 0 && err == 0) err = errno;
-  if (err == 0 && ::rename(name.data(), target.c_str()) != 0) err = errno;
+  if (err == 0 && ::fsync(fd) != 0) err = errno;
+  if (err == 0 && ::rename(tmp.c_str(), target.c_str()) != 0) err = errno;
   if (err != 0) {
-    ::unlink(name.data());
+    ::unlink(tmp.c_str());
+    ::close(fd);
     return ErrorFromErrno(err);
   }
-  return 0;
+  // The lock is let go only now: until the rename the name was still ours.
+  ::close(fd);
+  ForgetProfileFile(target);
+  return ErrorFromErrno(syncFolder(dir));
 }
 
 bool mapOrFail(const char* path, std::string& native) {
@@ -107,8 +188,9 @@ DWORD copyNative(const std::string& from, const std::string& to) {
   }
   struct stat dst;
   if (::stat(parentOf(to).c_str(), &dst) != 0 || !S_ISDIR(dst.st_mode)) {
+    const bool tooLong = errno == ENAMETOOLONG;
     ::close(in);
-    return win::ERROR_PATH_NOT_FOUND;
+    return tooLong ? win::ERROR_FILENAME_EXCED_RANGE : win::ERROR_PATH_NOT_FOUND;
   }
   const DWORD err = replaceWith(to, [in](int out) {
     std::vector<char> buf(1 << 16);
@@ -202,11 +284,16 @@ DWORD ErrorFromErrno(int err) {
   }
 }
 
-bool CanonicalFilePath(const std::string& nativePath, std::string& canonical) {
+bool CanonicalFilePath(const std::string& nativePath, std::string& canonical, DWORD* error) {
+  auto fail = [&](int err) {
+    if (error) *error = err == ENAMETOOLONG ? win::ERROR_FILENAME_EXCED_RANGE : win::ERROR_PATH_NOT_FOUND;
+    return false;
+  };
   char buf[PATH_MAX];
-  if (::realpath(parentOf(nativePath).c_str(), buf) == nullptr) return false;
+  if (::realpath(parentOf(nativePath).c_str(), buf) == nullptr) return fail(errno);
   struct stat st;
-  if (::stat(buf, &st) != 0 || !S_ISDIR(st.st_mode)) return false;
+  if (::stat(buf, &st) != 0) return fail(errno);
+  if (!S_ISDIR(st.st_mode)) return fail(ENOTDIR);
   const std::string dir(buf);
   canonical = (dir == "/" ? dir : dir + "/") + nameOf(nativePath);
   return true;
@@ -274,7 +361,7 @@ DWORD WriteFileBytes(const std::string& path, const std::string& data) {
   DWORD err = 0;
   if (!MapPath(path, native, &err)) return err;
   std::string canonical;
-  if (!CanonicalFilePath(native, canonical)) return win::ERROR_PATH_NOT_FOUND;
+  if (!CanonicalFilePath(native, canonical, &err)) return err;
   return ReplaceFileAtomically(canonical, data);
 }
 
@@ -309,8 +396,9 @@ DWORD AppendFileBytes(const std::string& path, const std::string& data, bool cre
     ::close(fd);
     return ErrorFromErrno(e);
   }
-  if (::close(fd) != 0) return ErrorFromErrno(errno);
-  return 0;
+  err = ::close(fd) == 0 ? 0 : ErrorFromErrno(errno);
+  ForgetProfileFile(native);
+  return err;
 }
 
 DWORD ListFolder(const std::string& path, std::vector<std::string>& names) {
@@ -354,7 +442,10 @@ BOOL DeleteFile(const char* path) {
   if (!platform::mapOrFail(path, native)) return FALSE;
   struct stat st;
   if (::lstat(native.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return platform::result(ERROR_ACCESS_DENIED);
-  if (::unlink(native.c_str()) == 0) return platform::result(0);
+  if (::unlink(native.c_str()) == 0) {
+    platform::ForgetProfileFile(native);
+    return platform::result(0);
+  }
   const int e = errno;
   return platform::result(e == ENOENT ? platform::missingError(native) : platform::ErrorFromErrno(e));
 }
@@ -371,16 +462,29 @@ BOOL MoveFileEx(const char* from, const char* to, DWORD flags) {
   std::string src, dst;
   if (!platform::mapOrFail(from, src) || !platform::mapOrFail(to, dst)) return FALSE;
   struct stat st;
-  if (::lstat(src.c_str(), &st) != 0) return platform::result(platform::missingError(src));
+  if (::lstat(src.c_str(), &st) != 0) {
+    const int e = errno;
+    return platform::result(e == ENOENT ? platform::missingError(src) : platform::ErrorFromErrno(e));
+  }
   const bool replace = (flags & MOVEFILE_REPLACE_EXISTING) != 0;
   struct stat dstSt;
   if (::lstat(dst.c_str(), &dstSt) == 0 && !replace) return platform::result(ERROR_ALREADY_EXISTS);
-  if (::rename(src.c_str(), dst.c_str()) == 0) return platform::result(0);
+  if (::rename(src.c_str(), dst.c_str()) == 0) {
+    // A moved folder takes every file below it along.
+    if (S_ISDIR(st.st_mode)) {
+      platform::ClearProfileCache();
+    } else {
+      platform::ForgetProfileFile(src);
+      platform::ForgetProfileFile(dst);
+    }
+    return platform::result(0);
+  }
   int e = errno;
   if (e == EXDEV && S_ISREG(st.st_mode)) {
     const DWORD err = platform::copyNative(src, dst);
     if (err != 0) return platform::result(err);
     ::unlink(src.c_str());
+    platform::ForgetProfileFile(src);
     return platform::result(0);
   }
   if (e == ENOENT) return platform::result(ERROR_PATH_NOT_FOUND);

@@ -64,11 +64,17 @@ win::DWORD AppendFileBytes(const std::string& path, const std::string& data, boo
 win::DWORD ListFolder(const std::string& path, std::vector<std::string>& names);
 
 // Native-path building blocks.
-// "<real path of the parent folder>/<name>"; false when the parent folder is missing.
-bool CanonicalFilePath(const std::string& nativePath, std::string& canonical);
-// Writes `data` to a temporary file beside `nativePath`, flushes it to disk and
-// renames it over `nativePath`. Returns 0 or a Windows error number; on failure
-// the old file is untouched and no temporary file is left.
+// "<real path of the parent folder>/<name>"; false when the parent folder
+// cannot be resolved, with *error (when given) set to ERROR_PATH_NOT_FOUND, or
+// ERROR_FILENAME_EXCED_RANGE for a name too long for the system.
+bool CanonicalFilePath(const std::string& nativePath, std::string& canonical, win::DWORD* error = nullptr);
+// Writes `data` to a temporary file beside `nativePath`, flushes it to disk,
+// renames it over `nativePath` and flushes the folder, so that a finished write
+// survives a power cut. Returns 0 or a Windows error number; on failure the old
+// file is untouched and no temporary file is left. Temporary files are named
+// ".~kx" and six characters, and stay locked (flock) while their writer lives:
+// each write first removes those of the folder that no live writer holds, as a
+// writer killed before its rename leaves them.
 win::DWORD ReplaceFileAtomically(const std::string& nativePath, const std::string& data);
 // Windows error number for an errno value.
 win::DWORD ErrorFromErrno(int err);

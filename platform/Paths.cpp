@@ -2,6 +2,8 @@
 
 #include <dirent.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cctype>
@@ -24,6 +26,8 @@ Roots& roots() {
   static Roots r;
   return r;
 }
+
+std::atomic<std::uint64_t> g_workingFolderGeneration{1};
 
 bool exists(const std::string& p) {
   struct stat st;
@@ -175,4 +179,22 @@ void ResetDriveRoots() {
 
 std::uint64_t DriveRootsGeneration() { return roots().generation.load(); }
 
+std::uint64_t WorkingFolderGeneration() { return g_workingFolderGeneration.load(std::memory_order_acquire); }
+
 }  // namespace platform
+
+// The process's own chdir and fchdir, which the C library and libstdc++ call
+// through: a change of working folder is counted here, after the kernel made
+// it, so that a reader caching relative paths never keeps using the old folder
+// without asking the system on every read.
+extern "C" int chdir(const char* path) noexcept {
+  const int r = static_cast<int>(::syscall(SYS_chdir, path));
+  if (r == 0) platform::g_workingFolderGeneration.fetch_add(1, std::memory_order_acq_rel);
+  return r;
+}
+
+extern "C" int fchdir(int fd) noexcept {
+  const int r = static_cast<int>(::syscall(SYS_fchdir, fd));
+  if (r == 0) platform::g_workingFolderGeneration.fetch_add(1, std::memory_order_acq_rel);
+  return r;
+}

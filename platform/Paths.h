@@ -41,6 +41,10 @@ void SetDrivesRoot(const std::string& folder);
 void ResetDriveRoots();
 // Changes whenever a drive root changes (callers caching mapped paths compare it).
 std::uint64_t DriveRootsGeneration();
+// Changes whenever the process changes its working folder (chdir and fchdir,
+// also when called through std::filesystem::current_path), which moves every
+// relative path.
+std::uint64_t WorkingFolderGeneration();
 
 // ASCII case folding used for every Windows name (other bytes compare as they are).
 inline unsigned char FoldCase(char c) {

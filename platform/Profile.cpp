@@ -1,21 +1,25 @@
 #include "platform/Profile.h"
 
 #include <fcntl.h>
+#include <pthread.h>
+#include <sys/file.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
+#include <array>
 #include <cerrno>
-#include <climits>
+#include <cstdint>
 #include <cstring>
 #include <ctime>
 #include <functional>
-#include <list>
 #include <memory>
 #include <mutex>
 #include <shared_mutex>
 #include <string_view>
+#include <system_error>
+#include <thread>
 #include <unordered_map>
 
 #include "platform/Files.h"
@@ -28,7 +32,7 @@ using win::BOOL;
 using win::DWORD;
 using win::UINT;
 
-// ---------------------------------------------------------------- parsing
+// ---------------------------------------------------------------- lines
 
 constexpr std::string_view kBlanks = " \t\r\v\f";
 constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
@@ -45,8 +49,13 @@ std::string_view unquote(std::string_view v) {
   return v;
 }
 
+std::string folded(std::string_view s) {
+  std::string out(s.size(), '\0');
+  std::transform(s.begin(), s.end(), out.begin(), [](char c) { return static_cast<char>(FoldCase(c)); });
+  return out;
+}
+
 struct NoCaseHash {
-  using is_transparent = void;
   std::size_t operator()(std::string_view s) const noexcept {
     std::size_t h = 1469598103934665603ull;
     for (char c : s) h = (h ^ FoldCase(c)) * 1099511628211ull;
@@ -54,174 +63,205 @@ struct NoCaseHash {
   }
 };
 struct NoCaseEqual {
-  using is_transparent = void;
   bool operator()(std::string_view a, std::string_view b) const noexcept { return EqualsNoCase(a, b); }
 };
-template <typename V>
-using NoCaseMap = std::unordered_map<std::string_view, V, NoCaseHash, NoCaseEqual>;
 
-enum class LineKind { Blank, Comment, Section, Key, Other };
+enum class LineKind : std::uint8_t { Blank, Comment, Section, Key, Other };
 
-// A line as it stands (without its line end), a view into its file's storage.
+// One line (without its line end) and, for headers and keys, its parts: views
+// into the same text.
 struct Line {
   LineKind kind = LineKind::Blank;
-  std::string_view text;
-  // Section or key name and key value (trimmed, quotes kept), as places in text.
-  std::size_t nameAt = 0, nameLen = 0, valueAt = 0, valueLen = 0;
-
-  std::string_view name() const { return text.substr(nameAt, nameLen); }
-  std::string_view value() const { return text.substr(valueAt, valueLen); }
+  std::string_view name;   // section or key name, trimmed
+  std::string_view value;  // key value, trimmed, quotes kept
 };
 
-Line classify(std::string_view whole) {
-  Line line;
-  auto place = [&](std::string_view part, std::size_t& at, std::size_t& len) {
-    at = part.empty() ? 0 : static_cast<std::size_t>(part.data() - whole.data());
-    len = part.size();
-  };
-  const std::string_view t = trim(whole);
-  if (t.empty()) {
-    line.kind = LineKind::Blank;
-  } else if (t[0] == ';' || t[0] == '#') {
-    line.kind = LineKind::Comment;
-  } else {
-    std::size_t eq = std::string_view::npos;
-    const auto close = t[0] == '[' ? t.find(']') : std::string_view::npos;
-    if (close != std::string_view::npos) {
-      eq = t.find('=', close + 1);
-      if (eq == std::string_view::npos) {
-        line.kind = LineKind::Section;
-        place(trim(t.substr(1, close - 1)), line.nameAt, line.nameLen);
-      }
-    } else {
-      eq = t.find('=');
-    }
-    if (line.kind != LineKind::Section) {
-      const std::string_view name = eq == std::string_view::npos ? std::string_view{} : trim(t.substr(0, eq));
-      if (name.empty()) {
-        line.kind = LineKind::Other;
-      } else {
-        line.kind = LineKind::Key;
-        place(name, line.nameAt, line.nameLen);
-        place(trim(t.substr(eq + 1)), line.valueAt, line.valueLen);
-      }
-    }
+Line classify(std::string_view raw) {
+  Line l;
+  const std::string_view t = trim(raw);
+  if (t.empty()) return l;
+  if (t[0] == ';') {
+    l.kind = LineKind::Comment;
+    return l;
   }
-  line.text = whole;
-  return line;
+  std::size_t eq = std::string_view::npos;
+  const auto close = t[0] == '[' ? t.find(']') : std::string_view::npos;
+  if (close != std::string_view::npos) {
+    eq = t.find('=', close + 1);
+    if (eq == std::string_view::npos) {
+      l.kind = LineKind::Section;
+      l.name = trim(t.substr(1, close - 1));
+      return l;
+    }
+  } else {
+    eq = t.find('=');
+  }
+  const std::string_view name = eq == std::string_view::npos ? std::string_view{} : trim(t.substr(0, eq));
+  if (name.empty()) {
+    l.kind = LineKind::Other;
+    return l;
+  }
+  l.kind = LineKind::Key;
+  l.name = name;
+  l.value = trim(t.substr(eq + 1));
+  return l;
 }
 
-// Lookup index of a parsed copy kept for reading.
-struct Section {
-  std::string_view name;
-  std::size_t header = 0;  // line index of the header
-  std::size_t end = 0;     // one past the last line of its body
-  NoCaseMap<std::size_t> keys;  // first line of each key
-};
+// Calls on(line, next) for every line of `text`, where `next` is the offset just
+// past the line's end (LF, CR LF or a lone CR); stops when `on` returns false.
+template <typename On>
+void forEachLine(std::string_view text, On&& on) {
+  const std::size_t n = text.size();
+  std::size_t i = 0;
+  while (i < n) {
+    std::size_t e = i;
+    while (e < n && text[e] != '\n' && text[e] != '\r') ++e;
+    std::size_t next = e + 1;
+    if (e < n && text[e] == '\r' && next < n && text[next] == '\n') ++next;
+    if (!on(text.substr(i, e - i), next > n ? n : next)) return;
+    i = next;
+  }
+}
 
+std::string_view withoutBom(std::string_view text) {
+  return text.substr(0, kUtf8Bom.size()) == kUtf8Bom ? text.substr(kUtf8Bom.size()) : text;
+}
+
+// ---------------------------------------------------------------- the parsed file
+
+// A file's text and a lookup index over it. Only section headers and keys are
+// indexed, and only the first section of each name with the first key of each
+// name in it (the ones reads find), so that blank lines, comments and repeated
+// sections cost nothing beyond their bytes. Lists walk the text again.
 struct IniFile {
-  std::list<std::string> storage;  // the file's text and every line added since; nodes never move
-  std::string bom;
-  std::vector<Line> lines;
+  struct Body {
+    std::uint32_t ordinal;
+    std::size_t begin, end;  // offsets in text() of the lines below the header
+  };
+  struct KeyRef {
+    std::uint32_t section;
+    std::string_view name;
+  };
+  struct KeyRefHash {
+    std::size_t operator()(const KeyRef& k) const noexcept {
+      return NoCaseHash{}(k.name) ^ (k.section * 0x9E3779B97F4A7C15ull);
+    }
+  };
+  struct KeyRefEqual {
+    bool operator()(const KeyRef& a, const KeyRef& b) const noexcept {
+      return a.section == b.section && EqualsNoCase(a.name, b.name);
+    }
+  };
+
+  bool exists = false;
+  std::string data;
+  std::unordered_map<std::string_view, Body, NoCaseHash, NoCaseEqual> sections;
+  std::unordered_map<KeyRef, std::string_view, KeyRefHash, KeyRefEqual> keys;
 
   IniFile() = default;
-  IniFile(IniFile&&) = default;
-  IniFile& operator=(IniFile&&) = default;
-  IniFile(const IniFile&) = delete;  // the lines point into storage
+  IniFile(const IniFile&) = delete;  // the index points into data
   IniFile& operator=(const IniFile&) = delete;
 
-  std::string_view own(std::string text) {
-    storage.push_back(std::move(text));
-    return storage.back();
-  }
-
-  std::vector<Section> sections;  // in file order; lines before the first header belong to none
-  NoCaseMap<std::size_t> sectionIndex;  // first section of each name
+  std::string_view text() const { return withoutBom(data); }
 
   void index() {
-    sections.clear();
-    sectionIndex.clear();
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-      const Line& l = lines[i];
+    constexpr std::uint32_t kNone = 0xFFFFFFFFu;
+    const std::string_view t = text();
+    Body* open = nullptr;
+    std::uint32_t current = kNone;
+    std::uint32_t ordinal = 0;
+    forEachLine(t, [&](std::string_view raw, std::size_t next) {
+      if (raw.empty()) return true;
+      const Line l = classify(raw);
       if (l.kind == LineKind::Section) {
-        if (!sections.empty()) sections.back().end = i;
-        Section s;
-        s.name = l.name();
-        s.header = i;
-        sectionIndex.try_emplace(s.name, sections.size());
-        sections.push_back(std::move(s));
-      } else if (l.kind == LineKind::Key && !sections.empty()) {
-        sections.back().keys.try_emplace(l.name(), i);
+        if (open) open->end = static_cast<std::size_t>(raw.data() - t.data());
+        auto [it, added] = sections.try_emplace(l.name, Body{ordinal, next, t.size()});
+        open = added ? &it->second : nullptr;
+        current = added ? ordinal : kNone;
+        ++ordinal;
+      } else if (l.kind == LineKind::Key && current != kNone) {
+        keys.try_emplace(KeyRef{current, l.name}, l.value);
       }
-    }
-    if (!sections.empty()) sections.back().end = lines.size();
+      return true;
+    });
   }
 
-  const Section* findSection(std::string_view name) const {
-    auto it = sectionIndex.find(name);
-    return it == sectionIndex.end() ? nullptr : &sections[it->second];
-  }
-  const Line* findKey(std::string_view section, std::string_view key) const {
-    const Section* s = findSection(section);
-    if (!s) return nullptr;
-    auto it = s->keys.find(key);
-    return it == s->keys.end() ? nullptr : &lines[it->second];
+  const std::string_view* find(std::string_view section, std::string_view key) const {
+    const auto s = sections.find(section);
+    if (s == sections.end()) return nullptr;
+    const auto k = keys.find(KeyRef{s->second.ordinal, key});
+    return k == keys.end() ? nullptr : &k->second;
   }
 };
 
-template <typename OnLine>
-void splitLines(std::string_view text, std::string& bom, OnLine&& onLine) {
-  if (text.substr(0, kUtf8Bom.size()) == kUtf8Bom) {
-    bom = std::string(kUtf8Bom);
-    text.remove_prefix(kUtf8Bom.size());
-  }
-  while (!text.empty()) {
-    const auto nl = text.find('\n');
-    std::string_view line = text.substr(0, nl);
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    if (!onLine(line)) return;
-    if (nl == std::string_view::npos) break;
-    text.remove_prefix(nl + 1);
-  }
-}
-
-// Lines only: what a write edits.
-IniFile parseLines(std::string data) {
-  IniFile f;
-  const std::string_view text = f.own(std::move(data));
-  f.lines.reserve(static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) + 1);
-  splitLines(text, f.bom, [&](std::string_view line) {
-    f.lines.push_back(classify(line));
+// Section names in file order (a header without a name is not listed).
+std::vector<std::string> sectionNames(const IniFile& f) {
+  std::vector<std::string> out;
+  forEachLine(f.text(), [&](std::string_view raw, std::size_t) {
+    const Line l = classify(raw);
+    if (l.kind == LineKind::Section && !l.name.empty()) out.emplace_back(l.name);
     return true;
   });
-  return f;
-}
-
-// Lines and lookup index: what reads use.
-IniFile parse(std::string data) {
-  IniFile f = parseLines(std::move(data));
-  f.index();
-  return f;
-}
-
-std::string serialize(const IniFile& f) {
-  std::size_t n = f.bom.size();
-  for (const auto& l : f.lines) n += l.text.size() + 2;
-  std::string out;
-  out.reserve(n);
-  out += f.bom;
-  for (const auto& l : f.lines) {
-    out += l.text;
-    out += "\r\n";
-  }
   return out;
 }
 
-// ---------------------------------------------------------------- reading
+enum class Listing { KeyNames, Entries };
 
-std::int64_t mtimeNs(const struct stat& st) {
-  return static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+// Key names, or "key=value" entries and the lines without '=' as they stand, of
+// the first section of that name.
+std::vector<std::string> sectionLines(const IniFile& f, std::string_view section, Listing what) {
+  std::vector<std::string> out;
+  const auto s = f.sections.find(section);
+  if (s == f.sections.end()) return out;
+  const std::string_view body = f.text().substr(s->second.begin, s->second.end - s->second.begin);
+  forEachLine(body, [&](std::string_view raw, std::size_t) {
+    const Line l = classify(raw);
+    if (l.kind == LineKind::Key) {
+      std::string entry(l.name);
+      if (what == Listing::Entries) {
+        entry += '=';
+        entry += l.value;
+      }
+      out.push_back(std::move(entry));
+    } else if (l.kind == LineKind::Other && what == Listing::Entries) {
+      out.emplace_back(trim(raw));
+    }
+    return true;
+  });
+  return out;
 }
+
+UINT parseInt(std::string_view v, int defaultValue) {
+  if (v.empty()) return static_cast<UINT>(defaultValue);
+  std::size_t i = 0;
+  bool negative = false;
+  if (v[0] == '-' || v[0] == '+') {
+    negative = v[0] == '-';
+    ++i;
+  }
+  std::uint32_t n = 0;  // wraps at 32 bits, as the original does
+  if (i + 1 < v.size() && v[i] == '0' && (v[i + 1] == 'x' || v[i + 1] == 'X')) {
+    for (i += 2; i < v.size(); ++i) {
+      const char c = v[i];
+      std::uint32_t d;
+      if (c >= '0' && c <= '9') {
+        d = static_cast<std::uint32_t>(c - '0');
+      } else if (c >= 'a' && c <= 'f') {
+        d = static_cast<std::uint32_t>(c - 'a' + 10);
+      } else if (c >= 'A' && c <= 'F') {
+        d = static_cast<std::uint32_t>(c - 'A' + 10);
+      } else {
+        break;
+      }
+      n = n * 16u + d;
+    }
+  } else {
+    for (; i < v.size() && v[i] >= '0' && v[i] <= '9'; ++i) n = n * 10u + static_cast<std::uint32_t>(v[i] - '0');
+  }
+  return negative ? 0u - n : n;
+}
+
+// ---------------------------------------------------------------- reading files
 
 std::int64_t realNowNs() {
   timespec ts;
@@ -229,56 +269,82 @@ std::int64_t realNowNs() {
   return static_cast<std::int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
 }
 
-// File timestamps advance in coarse steps, so a file rewritten in place within
-// one step can keep its size and time. A copy parsed soon after the file's last
-// change is therefore not trusted; it is re-read until the change is this old.
-constexpr std::int64_t kSettleNs = 50'000'000;
-
-struct FileKey {
-  dev_t dev = 0;
-  ino_t ino = 0;
-  off_t size = -1;
-  std::int64_t mtime = 0;
-  bool operator==(const FileKey&) const = default;
-};
-FileKey keyOf(const struct stat& st) { return {st.st_dev, st.st_ino, st.st_size, mtimeNs(st)}; }
-
-// Reads a whole regular file. False when it cannot be read; `missing` tells a
-// file that does not exist from one that cannot be read.
-bool readWhole(const std::string& path, std::string& data, struct stat& st, bool& missing) {
-  missing = false;
+// Reads a whole regular file. Returns 0 or an errno value (EISDIR for what is
+// not a regular file).
+int readWhole(const std::string& path, std::string& data, struct stat& st) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    missing = errno == ENOENT || errno == ENOTDIR;
-    return false;
+  if (fd < 0) return errno;
+  int err = 0;
+  if (::fstat(fd, &st) != 0) {
+    err = errno;
+  } else if (!S_ISREG(st.st_mode)) {
+    err = EISDIR;
   }
-  bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
   data.clear();
-  if (ok) {
+  if (err == 0) {
     data.resize(static_cast<std::size_t>(st.st_size));
     std::size_t got = 0;
     for (;;) {
-      if (got == data.size()) data.resize(data.size() + 4096);  // grew since fstat
+      if (got == data.size()) data.resize(data.size() + data.size() / 2 + 4096);  // grew since fstat
       const ssize_t r = ::read(fd, data.data() + got, data.size() - got);
       if (r < 0) {
         if (errno == EINTR) continue;
-        ok = false;
+        err = errno;
         break;
       }
       if (r == 0) break;
       got += static_cast<std::size_t>(r);
     }
     data.resize(got);
+    data.shrink_to_fit();
   }
   ::close(fd);
-  return ok;
+  return err;
 }
 
+bool missingErrno(int err) { return err == ENOENT || err == ENOTDIR; }
+
+// ---------------------------------------------------------------- the cache
+
+// A parsed copy is kept only for files unchanged this long: a file that was
+// just written is likely to be written again at once, possibly by this process
+// by other means than ours, and the watcher thread may not have taken the
+// kernel's report of that yet.
+constexpr std::int64_t kSettleNs = 50'000'000;
+constexpr std::size_t kMaxCachedFiles = 256;
+constexpr std::uint32_t kWatchMask = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_MODIFY |
+                                     IN_CLOSE_WRITE | IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR |
+                                     IN_EXCL_UNLINK;
+
+// A name in a watched folder that a parsed copy depends on: the file itself and
+// every folder on the way to it.
+struct Dependency {
+  int wd;
+  std::string name;  // folded
+};
+
+bool touches(const std::vector<Dependency>& deps, int wd, std::string_view name, bool wholeFolder) {
+  for (const auto& d : deps) {
+    if (d.wd == wd && (wholeFolder || d.name == name)) return true;
+  }
+  return false;
+}
+
+// A read between watching its path and keeping its copy: a change reported
+// meanwhile spoils the copy.
+struct Loading {
+  std::string canonical;  // folded, "" when the folder is missing
+  std::string leaf;       // folded
+  std::vector<Dependency> deps;
+  bool spoiled = false;
+};
+
 struct CacheEntry {
-  std::uint64_t generation = 0;
-  std::string mapped;
-  FileKey key;
-  bool trusted = false;
+  std::uint64_t workingFolder = 0;
+  std::uint64_t driveRoots = 0;
+  std::string canonical;
+  std::string leaf;
+  std::vector<Dependency> deps;
   std::shared_ptr<const IniFile> file;
 };
 
@@ -287,62 +353,235 @@ struct StringHash {
   std::size_t operator()(std::string_view s) const noexcept { return std::hash<std::string_view>{}(s); }
 };
 
-constexpr std::size_t kMaxCachedFiles = 256;
-
 struct Cache {
   std::shared_mutex mutex;
   std::unordered_map<std::string, CacheEntry, StringHash, std::equal_to<>> entries;  // by the caller's path
+  std::vector<Loading*> loading;
+  std::unordered_map<int, int> watchUses;  // watch -> dependencies on it
+  int inotifyFd = -1;                      // -1 until first needed; -2 when the system has none to give
 };
+
+Cache* g_cache = nullptr;
+
+// A child process has no watcher thread, must not read the parent's reports,
+// and may have been forked while another thread held the lock: it starts
+// afresh and leaves the parent's cache untouched.
+void forkChild() {
+  if (g_cache->inotifyFd >= 0) ::close(g_cache->inotifyFd);
+  g_cache = new Cache;
+}
+
+// Never destroyed: the watcher thread may still run while the process exits.
 Cache& cache() {
-  static Cache c;
-  return c;
+  static const bool made = [] {
+    g_cache = new Cache;
+    ::pthread_atfork(nullptr, nullptr, forkChild);
+    return true;
+  }();
+  (void)made;
+  return *g_cache;
 }
 
-const std::shared_ptr<const IniFile>& emptyFile() {
-  static const std::shared_ptr<const IniFile> empty = std::make_shared<const IniFile>();
-  return empty;
+// Everything below runs with the cache's lock held exclusively.
+
+void release(Cache& c, const std::vector<Dependency>& deps) {
+  for (const auto& d : deps) {
+    auto it = c.watchUses.find(d.wd);
+    if (it == c.watchUses.end() || --it->second > 0) continue;
+    ::inotify_rm_watch(c.inotifyFd, d.wd);
+    c.watchUses.erase(it);
+  }
 }
 
-// Runs `use` on the file as it is now. The fast path (the file unchanged since a
-// settled parse) costs one lookup and one stat under a shared lock.
+template <typename Pred>
+void forget(Cache& c, Pred&& pred) {
+  for (auto it = c.entries.begin(); it != c.entries.end();) {
+    if (pred(it->second.deps, it->second.canonical, it->second.leaf)) {
+      release(c, it->second.deps);
+      it = c.entries.erase(it);
+    } else {
+      ++it;
+    }
+  }
+  for (Loading* l : c.loading) {
+    if (pred(l->deps, l->canonical, l->leaf)) l->spoiled = true;
+  }
+}
+
+void forgetAll(Cache& c) {
+  forget(c, [](const auto&, const auto&, const auto&) { return true; });
+}
+
+void takeEvents(Cache& c, const char* buf, std::size_t len) {
+  std::size_t at = 0;
+  while (at + sizeof(inotify_event) <= len) {
+    inotify_event ev;
+    std::memcpy(&ev, buf + at, sizeof ev);
+    const std::size_t nameAt = at + sizeof ev;
+    at = nameAt + ev.len;
+    if (at > len) break;
+    if (ev.mask & IN_Q_OVERFLOW) {
+      forgetAll(c);
+      continue;
+    }
+    const bool wholeFolder = (ev.mask & (IN_DELETE_SELF | IN_MOVE_SELF | IN_IGNORED | IN_UNMOUNT)) != 0;
+    const std::string name = folded(std::string_view(buf + nameAt, ::strnlen(buf + nameAt, ev.len)));
+    forget(c, [&](const std::vector<Dependency>& deps, const std::string&, const std::string&) {
+      return touches(deps, ev.wd, name, wholeFolder);
+    });
+    if (ev.mask & IN_IGNORED) c.watchUses.erase(ev.wd);
+  }
+}
+
+void watch(int fd) {
+  alignas(inotify_event) char buf[16384];
+  for (;;) {
+    const ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    auto& c = cache();
+    std::unique_lock lock(c.mutex);
+    if (n <= 0) {
+      // No more reports can come: nothing may be kept from now on.
+      forgetAll(c);
+      if (c.inotifyFd == fd) c.inotifyFd = -2;
+      return;
+    }
+    takeEvents(c, buf, static_cast<std::size_t>(n));
+  }
+}
+
+bool startWatching(Cache& c) {
+  if (c.inotifyFd == -2) return false;
+  if (c.inotifyFd >= 0) return true;
+  const int fd = ::inotify_init1(IN_CLOEXEC);
+  if (fd < 0) {
+    c.inotifyFd = -2;
+    return false;
+  }
+  try {
+    std::thread(watch, fd).detach();
+  } catch (const std::system_error&) {
+    ::close(fd);
+    c.inotifyFd = -2;
+    return false;
+  }
+  c.inotifyFd = fd;
+  return true;
+}
+
+// Watches every folder on the way to `mapped`, up to the first name that does
+// not exist. False when nothing could be watched.
+bool watchPath(Cache& c, const std::string& mapped, std::vector<Dependency>& deps) {
+  if (!startWatching(c)) return false;
+  std::string folder = mapped[0] == '/' ? "/" : ".";
+  std::size_t i = 0;
+  while (i < mapped.size()) {
+    const std::size_t slash = mapped.find('/', i);
+    const std::string_view part = std::string_view(mapped).substr(i, slash == std::string::npos ? slash : slash - i);
+    i = slash == std::string::npos ? mapped.size() : slash + 1;
+    if (part.empty() || part == ".") continue;
+    if (part != "..") {
+      const int wd = ::inotify_add_watch(c.inotifyFd, folder.c_str(), kWatchMask);
+      if (wd < 0) {
+        // The folder is missing: the name before it, already watched, is what will change.
+        if (missingErrno(errno) && !deps.empty()) break;
+        release(c, deps);
+        deps.clear();
+        return false;
+      }
+      ++c.watchUses[wd];
+      deps.push_back({wd, folded(part)});
+    }
+    if (folder.back() != '/') folder += '/';
+    folder += part;
+  }
+  return !deps.empty();
+}
+
+std::string canonicalOf(const std::string& native) {
+  std::string canonical;
+  return CanonicalFilePath(native, canonical) ? folded(canonical) : std::string();
+}
+
+std::string leafOf(const std::string& native) {
+  const auto slash = native.find_last_of('/');
+  return folded(slash == std::string::npos ? native : native.substr(slash + 1));
+}
+
+const std::shared_ptr<const IniFile>& missingFile() {
+  static const std::shared_ptr<const IniFile> none = std::make_shared<const IniFile>();
+  return none;
+}
+
+bool settled(const struct stat& st) {
+  const std::int64_t mtime = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+  return realNowNs() - mtime > kSettleNs;
+}
+
+std::shared_ptr<const IniFile> readIni(const std::string& mapped, bool& keepable) {
+  auto file = std::make_shared<IniFile>();
+  struct stat st;
+  file->exists = readWhole(mapped, file->data, st) == 0;
+  if (file->exists) file->index();
+  keepable = file->exists && settled(st);
+  return file;
+}
+
+// Reads and parses the file. A settled file is read once more after its path is
+// watched, and that copy is kept unless a change was reported meanwhile.
+std::shared_ptr<const IniFile> load(std::string_view fileName, std::uint64_t workingFolder, std::uint64_t driveRoots) {
+  std::string mapped;
+  if (!MapPath(fileName, mapped)) return missingFile();
+  bool keepable = false;
+  std::shared_ptr<const IniFile> file = readIni(mapped, keepable);
+  if (!keepable) return file;
+
+  auto& c = cache();
+  Loading loading;
+  loading.canonical = canonicalOf(mapped);
+  loading.leaf = leafOf(mapped);
+  {
+    std::unique_lock lock(c.mutex);
+    if (!watchPath(c, mapped, loading.deps)) return file;
+    c.loading.push_back(&loading);
+  }
+  file = readIni(mapped, keepable);
+  // A name of another case that appeared before the watch could change the mapping.
+  std::string again;
+  keepable = keepable && MapPath(fileName, again) && again == mapped;
+  std::unique_lock lock(c.mutex);
+  c.loading.erase(std::find(c.loading.begin(), c.loading.end(), &loading));
+  if (!keepable || loading.spoiled || workingFolder != WorkingFolderGeneration() ||
+      driveRoots != DriveRootsGeneration()) {
+    release(c, loading.deps);
+    return file;
+  }
+  // Log names carry dates and slots, so the set of files read keeps growing
+  // over a long run: start afresh rather than keep every file ever read.
+  if (c.entries.size() >= kMaxCachedFiles) forgetAll(c);
+  auto [it, added] = c.entries.try_emplace(std::string(fileName));
+  if (!added) release(c, it->second.deps);
+  it->second = CacheEntry{workingFolder, driveRoots, std::move(loading.canonical), std::move(loading.leaf),
+                          std::move(loading.deps), file};
+  return file;
+}
+
+// Runs `use` on the file as it is now. A kept copy costs one lookup under a
+// shared lock and no system call.
 template <typename Use>
 auto withFile(std::string_view fileName, Use&& use) {
   auto& c = cache();
-  const std::uint64_t generation = DriveRootsGeneration();
-  std::string mapped;
+  const std::uint64_t workingFolder = WorkingFolderGeneration();
+  const std::uint64_t driveRoots = DriveRootsGeneration();
   {
     std::shared_lock lock(c.mutex);
-    auto it = c.entries.find(fileName);
-    if (it != c.entries.end() && it->second.generation == generation) {
-      struct stat st;
-      const CacheEntry& e = it->second;
-      if (::stat(e.mapped.c_str(), &st) == 0) {
-        if (e.trusted && keyOf(st) == e.key) return use(*e.file);
-        mapped = e.mapped;
-      }
+    const auto it = c.entries.find(fileName);
+    if (it != c.entries.end() && it->second.workingFolder == workingFolder && it->second.driveRoots == driveRoots) {
+      return use(*it->second.file);
     }
   }
-  if (mapped.empty() && !MapPath(fileName, mapped)) return use(*emptyFile());
-
-  std::string data;
-  struct stat st;
-  bool missing = false;
-  if (!readWhole(mapped, data, st, missing)) return use(*emptyFile());
-  auto parsed = std::make_shared<const IniFile>(parse(std::move(data)));
-  CacheEntry e;
-  e.generation = generation;
-  e.mapped = std::move(mapped);
-  e.key = keyOf(st);
-  e.trusted = realNowNs() - e.key.mtime > kSettleNs;
-  e.file = parsed;
-  {
-    std::unique_lock lock(c.mutex);
-    // Log names carry dates and slots, so the set of files read keeps growing
-    // over a long run: start afresh rather than keep every file ever read.
-    if (c.entries.size() >= kMaxCachedFiles && c.entries.find(fileName) == c.entries.end()) c.entries.clear();
-    c.entries.insert_or_assign(std::string(fileName), std::move(e));
-  }
-  return use(*parsed);
+  const std::shared_ptr<const IniFile> file = load(fileName, workingFolder, driveRoots);
+  return use(*file);
 }
 
 // ---------------------------------------------------------------- char-buffer results
@@ -355,89 +594,81 @@ DWORD copyString(std::string_view s, char* buf, DWORD size) {
   return static_cast<DWORD>(n);
 }
 
-// NUL-separated list ending in a second NUL. On overflow the list is cut, ends
-// in two NULs and size-2 is returned.
+// NUL-separated list ending in a second NUL. When it does not fit, the buffer
+// holds its first size-2 characters and two NULs, and size-2 is returned.
 DWORD copyList(const std::vector<std::string>& items, char* buf, DWORD size) {
   if (buf == nullptr || size == 0) return 0;
+  std::size_t total = 0;  // the items and their NULs
+  for (const auto& item : items) total += item.size() + 1;
+  if (total + 1 <= size) {
+    std::size_t pos = 0;
+    for (const auto& item : items) {
+      std::memcpy(buf + pos, item.data(), item.size());
+      pos += item.size();
+      buf[pos++] = '\0';
+    }
+    buf[pos] = '\0';
+    if (pos == 0 && size > 1) buf[1] = '\0';
+    return static_cast<DWORD>(pos);
+  }
   if (size < 2) {
     buf[0] = '\0';
     return 0;
   }
+  const std::size_t room = size - 2;
   std::size_t pos = 0;
   for (const auto& item : items) {
-    if (pos + item.size() + 1 > size - 1) {
-      const std::size_t room = size - 2 - pos;
-      std::memcpy(buf + pos, item.data(), item.size() < room ? item.size() : room);
-      buf[size - 2] = '\0';
-      buf[size - 1] = '\0';
-      return size - 2;
-    }
-    std::memcpy(buf + pos, item.data(), item.size());
-    pos += item.size();
+    const std::size_t n = std::min(item.size(), room - pos);
+    std::memcpy(buf + pos, item.data(), n);
+    pos += n;
+    if (pos == room) break;
     buf[pos++] = '\0';
+    if (pos == room) break;
   }
-  buf[pos] = '\0';
-  if (pos == 0 && size > 1) buf[1] = '\0';
-  return static_cast<DWORD>(pos);
+  buf[room] = '\0';
+  buf[room + 1] = '\0';
+  return static_cast<DWORD>(room);
 }
 
-std::vector<std::string> sectionNames(const IniFile& f) {
-  std::vector<std::string> out;
-  out.reserve(f.sections.size());
-  for (const auto& s : f.sections) out.emplace_back(s.name);
-  return out;
-}
-
-// Key names (or "key=value" entries) of the first section of that name.
-std::vector<std::string> sectionKeys(const IniFile& f, std::string_view section, bool withValues) {
-  std::vector<std::string> out;
-  const Section* s = f.findSection(section);
-  if (!s) return out;
-  for (std::size_t i = s->header + 1; i < s->end; ++i) {
-    const Line& l = f.lines[i];
-    if (l.kind != LineKind::Key) continue;
-    std::string entry(l.name());
-    if (withValues) {
-      entry += '=';
-      entry += l.value();
-    }
-    out.push_back(std::move(entry));
-  }
-  return out;
-}
-
-std::string_view lookup(const IniFile& f, std::string_view section, std::string_view key, bool& found) {
-  const Line* l = f.findKey(section, key);
-  found = l != nullptr;
-  return l ? unquote(l->value()) : std::string_view{};
-}
-
-UINT parseInt(std::string_view v, int defaultValue) {
-  if (v.empty()) return static_cast<UINT>(defaultValue);
-  std::size_t i = 0;
-  bool negative = false;
-  if (v[0] == '-' || v[0] == '+') {
-    negative = v[0] == '-';
-    ++i;
-  }
-  std::uint32_t n = 0;  // wraps at 32 bits, as the original does
-  for (; i < v.size() && v[i] >= '0' && v[i] <= '9'; ++i) n = n * 10u + static_cast<std::uint32_t>(v[i] - '0');
-  return negative ? 0u - n : n;
+std::string_view defaultOf(std::string_view def) {
+  // The default loses its trailing blanks, as on Windows.
+  const auto e = def.find_last_not_of(" \t");
+  return e == std::string_view::npos ? std::string_view{} : def.substr(0, e + 1);
 }
 
 // ---------------------------------------------------------------- writing
 
-// One lock per file, by its canonical name folded to one case, so that every
-// spelling of one path takes the same lock, even before the file exists.
+// Writes to one file are serialised in the process by one of these, chosen by
+// the file's canonical name folded to one case, so that every spelling of one
+// path takes the same lock, even before the file exists.
 std::mutex& fileLock(const std::string& canonical) {
-  static std::mutex tableMutex;
-  static std::unordered_map<std::string, std::unique_ptr<std::mutex>> table;
-  std::string folded(canonical.size(), '\0');
-  std::transform(canonical.begin(), canonical.end(), folded.begin(), [](char c) { return static_cast<char>(FoldCase(c)); });
-  std::lock_guard lock(tableMutex);
-  auto& m = table[folded];
-  if (!m) m = std::make_unique<std::mutex>();
-  return *m;
+  static std::array<std::mutex, 64> stripes;
+  return stripes[NoCaseHash{}(canonical) % stripes.size()];
+}
+
+// Across processes, by an exclusive flock on the file's folder: no lock file
+// litters the folder, and a script takes the same lock with flock(1) on it.
+class FolderLock {
+ public:
+  explicit FolderLock(const std::string& folder) : fd_(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
+    // Where the folder cannot be opened or locked the write goes ahead
+    // serialised within the process only.
+    while (fd_ >= 0 && ::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
+    }
+  }
+  ~FolderLock() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  FolderLock(const FolderLock&) = delete;
+  FolderLock& operator=(const FolderLock&) = delete;
+
+ private:
+  int fd_;
+};
+
+std::string parentFolder(const std::string& canonical) {
+  const auto slash = canonical.find_last_of('/');
+  return slash == 0 ? "/" : canonical.substr(0, slash);
 }
 
 bool validName(std::string_view s) { return s.find_first_of("\r\n") == std::string_view::npos; }
@@ -447,7 +678,7 @@ bool validSection(std::string_view s) { return validName(s) && s.find(']') == st
 // line into a section header).
 bool validKey(std::string_view k) {
   k = trim(k);
-  return !k.empty() && validName(k) && k.find('=') == std::string_view::npos && k[0] != ';' && k[0] != '#' &&
+  return !k.empty() && validName(k) && k.find('=') == std::string_view::npos && k[0] != ';' &&
          (k[0] != '[' || k.find(']') != std::string_view::npos);
 }
 
@@ -456,135 +687,144 @@ BOOL fail(DWORD error) {
   return win::FALSE;
 }
 
-// Reads the file fresh, lets `change` edit it and replaces it atomically when
-// `change` reports a change. The whole cycle holds the file's lock.
-BOOL modify(const char* fileName, const std::function<bool(IniFile&)>& change) {
+struct Change {
+  enum Kind { SetKey, DeleteKey, DeleteSection, ReplaceSection } kind;
+  std::string_view section;
+  std::string_view key;
+  std::string_view value;
+  std::vector<std::string_view> body;  // ReplaceSection
+};
+
+// Applies `change` to the file's text, line by line: one pass finds where the
+// first section of that name lies, a second writes every line with CR LF and the
+// change in place. False when the file stays as it is.
+bool rewrite(std::string_view file, const Change& change, std::string& out) {
+  constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+  const std::string_view text = withoutBom(file);
+  const std::string_view bom = file.substr(0, file.size() - text.size());
+
+  std::size_t lines = 0, bytes = 0;
+  bool found = false, inFirst = false, anySection = false;
+  std::size_t header = 0, end = 0, bodyEnd = 0;  // body lines run to the last non-blank one
+  std::size_t keyAt = kNone;
+  std::string_view storedKey;
+  forEachLine(text, [&](std::string_view raw, std::size_t) {
+    const std::size_t i = lines++;
+    bytes += raw.size() + 2;
+    const Line l = classify(raw);
+    if (l.kind == LineKind::Section) {
+      if (inFirst) end = i;
+      inFirst = false;
+      if (EqualsNoCase(l.name, change.section)) {
+        anySection = true;
+        if (!found) {
+          found = inFirst = true;
+          header = i;
+          bodyEnd = i + 1;
+        }
+      }
+    } else if (inFirst) {
+      if (l.kind != LineKind::Blank) bodyEnd = i + 1;
+      if (l.kind == LineKind::Key && keyAt == kNone && EqualsNoCase(l.name, change.key)) {
+        keyAt = i;
+        storedKey = l.name;  // the stored spelling of the name stays
+      }
+    }
+    return true;
+  });
+  if (inFirst) end = lines;
+  if (change.kind == Change::DeleteKey && keyAt == kNone) return false;
+  if (change.kind == Change::DeleteSection && !anySection) return false;
+
+  std::size_t extra = change.section.size() + change.key.size() + change.value.size() + 8;
+  for (auto b : change.body) extra += b.size() + 2;
+  out.clear();
+  out.reserve(bom.size() + bytes + extra);
+  out += bom;
+  auto put = [&out](std::string_view a, std::string_view b = {}, std::string_view c = {}) {
+    out += a;
+    out += b;
+    out += c;
+    out += "\r\n";
+  };
+  auto putBody = [&] {
+    for (auto b : change.body) put(b);
+  };
+
+  std::size_t i = 0;
+  bool dropping = false;  // inside a section being deleted
+  forEachLine(text, [&](std::string_view raw, std::size_t) {
+    const std::size_t at = i++;
+    switch (change.kind) {
+      case Change::SetKey:
+        if (at == keyAt) {
+          put(storedKey, "=", change.value);
+          return true;
+        }
+        if (found && keyAt == kNone && at == bodyEnd) put(change.key, "=", change.value);
+        break;
+      case Change::DeleteKey:
+        if (at > header && at < end) {
+          const Line l = classify(raw);
+          if (l.kind == LineKind::Key && EqualsNoCase(l.name, change.key)) return true;
+        }
+        break;
+      case Change::DeleteSection: {
+        const Line l = classify(raw);
+        if (l.kind == LineKind::Section) dropping = EqualsNoCase(l.name, change.section);
+        if (dropping) return true;
+        break;
+      }
+      case Change::ReplaceSection:
+        if (found && at == header + 1) putBody();
+        if (found && at > header && at < bodyEnd) return true;
+        break;
+    }
+    put(raw);
+    return true;
+  });
+  if (change.kind == Change::SetKey) {
+    if (!found) put("[", change.section, "]");
+    if (!found || (keyAt == kNone && bodyEnd == lines)) put(change.key, "=", change.value);
+  } else if (change.kind == Change::ReplaceSection) {
+    if (!found) put("[", change.section, "]");
+    if (!found || header + 1 == lines) putBody();
+  }
+  return true;
+}
+
+// Reads the file fresh, applies `change` and replaces the file atomically when
+// it changed. The whole cycle holds the file's locks.
+BOOL modify(const char* fileName, const Change& change) {
   if (fileName == nullptr) return fail(win::ERROR_INVALID_PARAMETER);
   std::string mapped;
   DWORD err = 0;
   if (!MapPath(fileName, mapped, &err)) return fail(err);
   std::string canonical;
-  if (!CanonicalFilePath(mapped, canonical)) return fail(win::ERROR_PATH_NOT_FOUND);
+  if (!CanonicalFilePath(mapped, canonical, &err)) return fail(err);
 
   std::lock_guard lock(fileLock(canonical));
+  FolderLock folderLock(parentFolder(canonical));
   // Another spelling of a missing file may have created it meanwhile: map again
-  // under the lock so that both writes land in that one file.
+  // under the locks so that both writes land in that one file.
   if (!MapPath(fileName, mapped, &err)) return fail(err);
-  if (!CanonicalFilePath(mapped, canonical)) return fail(win::ERROR_PATH_NOT_FOUND);
+  if (!CanonicalFilePath(mapped, canonical, &err)) return fail(err);
   std::string data;
   struct stat st;
-  bool missing = false;
-  if (!readWhole(canonical, data, st, missing) && !missing) return fail(win::ERROR_ACCESS_DENIED);
-  IniFile f = parseLines(std::move(data));
-  if (!change(f)) {
+  const int readErr = readWhole(canonical, data, st);
+  if (readErr != 0 && !missingErrno(readErr)) {
+    return fail(readErr == EISDIR ? win::ERROR_ACCESS_DENIED : ErrorFromErrno(readErr));
+  }
+  std::string out;
+  if (!rewrite(data, change, out)) {
     win::SetLastError(0);
     return win::TRUE;
   }
-  err = ReplaceFileAtomically(canonical, serialize(f));
+  std::string().swap(data);
+  err = ReplaceFileAtomically(canonical, out);
   if (err != 0) return fail(err);
   win::SetLastError(0);
   return win::TRUE;
-}
-
-// Where each section lies: header line and one past its last line.
-struct Range {
-  std::size_t header;
-  std::size_t end;
-};
-std::vector<Range> sectionsNamed(const IniFile& f, std::string_view section) {
-  std::vector<Range> out;
-  for (std::size_t i = 0; i < f.lines.size(); ++i) {
-    if (f.lines[i].kind != LineKind::Section) continue;
-    if (!out.empty() && out.back().end == f.lines.size()) out.back().end = i;
-    if (EqualsNoCase(f.lines[i].name(), section)) out.push_back({i, f.lines.size()});
-  }
-  return out;
-}
-// The first of them, or false.
-bool firstSection(const IniFile& f, std::string_view section, Range& r) {
-  for (std::size_t i = 0; i < f.lines.size(); ++i) {
-    if (f.lines[i].kind != LineKind::Section || !EqualsNoCase(f.lines[i].name(), section)) continue;
-    std::size_t end = i + 1;
-    while (end < f.lines.size() && f.lines[end].kind != LineKind::Section) ++end;
-    r = {i, end};
-    return true;
-  }
-  return false;
-}
-
-// Body lines of a section run up to its last non-blank line; blank lines
-// before the next header stay where they are.
-std::size_t bodyEnd(const IniFile& f, const Range& r) {
-  std::size_t end = r.end;
-  while (end > r.header + 1 && f.lines[end - 1].kind == LineKind::Blank) --end;
-  return end;
-}
-
-std::ptrdiff_t at(std::size_t i) { return static_cast<std::ptrdiff_t>(i); }
-
-void appendSection(IniFile& f, std::string_view section, std::vector<Line> body) {
-  f.lines.push_back(classify(f.own("[" + std::string(section) + "]")));
-  for (auto& l : body) f.lines.push_back(std::move(l));
-}
-
-std::string keyLine(std::string_view key, std::string_view value) {
-  std::string s;
-  s.reserve(key.size() + 1 + value.size());
-  s += key;
-  s += '=';
-  s += value;
-  return s;
-}
-
-bool setKey(IniFile& f, std::string_view section, std::string_view key, std::string_view value) {
-  Range r;
-  if (!firstSection(f, section, r)) {
-    std::vector<Line> body;
-    body.push_back(classify(f.own(keyLine(key, value))));
-    appendSection(f, section, std::move(body));
-    return true;
-  }
-  for (std::size_t i = r.header + 1; i < r.end; ++i) {
-    Line& l = f.lines[i];
-    if (l.kind == LineKind::Key && EqualsNoCase(l.name(), key)) {
-      l = classify(f.own(keyLine(l.name(), value)));  // the stored spelling of the name stays
-      return true;
-    }
-  }
-  f.lines.insert(f.lines.begin() + at(bodyEnd(f, r)), classify(f.own(keyLine(key, value))));
-  return true;
-}
-
-bool deleteKey(IniFile& f, std::string_view section, std::string_view key) {
-  Range r;
-  if (!firstSection(f, section, r)) return false;
-  const auto first = f.lines.begin() + at(r.header + 1);
-  const auto last = f.lines.begin() + at(r.end);
-  const auto kept = std::remove_if(first, last, [&](const Line& l) {
-    return l.kind == LineKind::Key && EqualsNoCase(l.name(), key);
-  });
-  if (kept == last) return false;
-  f.lines.erase(kept, last);
-  return true;
-}
-
-bool deleteSection(IniFile& f, std::string_view section) {
-  const auto ranges = sectionsNamed(f, section);
-  for (auto r = ranges.rbegin(); r != ranges.rend(); ++r) {
-    f.lines.erase(f.lines.begin() + at(r->header), f.lines.begin() + at(r->end));
-  }
-  return !ranges.empty();
-}
-
-bool replaceSection(IniFile& f, std::string_view section, std::vector<Line> body) {
-  Range r;
-  if (!firstSection(f, section, r)) {
-    appendSection(f, section, std::move(body));
-    return true;
-  }
-  const auto pos = f.lines.erase(f.lines.begin() + at(r.header + 1), f.lines.begin() + at(bodyEnd(f, r)));
-  f.lines.insert(pos, std::make_move_iterator(body.begin()), std::make_move_iterator(body.end()));
-  return true;
 }
 
 }  // namespace
@@ -592,7 +832,25 @@ bool replaceSection(IniFile& f, std::string_view section, std::vector<Line> body
 void ClearProfileCache() {
   auto& c = cache();
   std::unique_lock lock(c.mutex);
-  c.entries.clear();
+  forgetAll(c);
+}
+
+void ForgetProfileFile(const std::string& nativePath) {
+  auto& c = cache();
+  const std::string leaf = leafOf(nativePath);
+  {
+    std::shared_lock lock(c.mutex);
+    const bool named = std::any_of(c.entries.begin(), c.entries.end(), [&](const auto& e) { return e.second.leaf == leaf; }) ||
+                       std::any_of(c.loading.begin(), c.loading.end(), [&](const Loading* l) { return l->leaf == leaf; });
+    if (!named) return;
+  }
+  // A copy whose folder was missing when read cannot be told apart by its
+  // canonical name: it goes too.
+  const std::string canonical = canonicalOf(nativePath);
+  std::unique_lock lock(c.mutex);
+  forget(c, [&](const std::vector<Dependency>&, const std::string& entryCanonical, const std::string& entryLeaf) {
+    return entryLeaf == leaf && (entryCanonical.empty() || canonical.empty() || entryCanonical == canonical);
+  });
 }
 
 std::string ReadProfileStringUncached(const std::string& section, const std::string& key,
@@ -601,20 +859,18 @@ std::string ReadProfileStringUncached(const std::string& section, const std::str
   if (!MapPath(fileName, mapped)) return defaultValue;
   std::string data;
   struct stat st;
-  bool missing = false;
-  if (!readWhole(mapped, data, st, missing)) return defaultValue;
-  std::string bom;
+  if (readWhole(mapped, data, st) != 0) return defaultValue;
   bool inSection = false;
   bool seenSection = false;
   std::string result = defaultValue;
-  splitLines(data, bom, [&](std::string_view raw) {
+  forEachLine(withoutBom(data), [&](std::string_view raw, std::size_t) {
     const Line l = classify(raw);
     if (l.kind == LineKind::Section) {
       if (seenSection) return false;  // only the first section of that name counts
-      inSection = EqualsNoCase(l.name(), section);
+      inSection = EqualsNoCase(l.name, section);
       seenSection = inSection;
-    } else if (inSection && l.kind == LineKind::Key && EqualsNoCase(l.name(), key)) {
-      result = std::string(unquote(l.value()));
+    } else if (inSection && l.kind == LineKind::Key && EqualsNoCase(l.name, key)) {
+      result = std::string(unquote(l.value));
       return false;
     }
     return true;
@@ -634,24 +890,19 @@ DWORD GetPrivateProfileString(const char* section, const char* key, const char* 
   if (fileName == nullptr) return platform::copyString({}, buffer, size);
   return platform::withFile(fileName, [&](const IniFile& f) -> DWORD {
     if (section == nullptr) return platform::copyList(platform::sectionNames(f), buffer, size);
-    if (key == nullptr) return platform::copyList(platform::sectionKeys(f, section, false), buffer, size);
-    bool found = false;
-    const std::string_view v = platform::lookup(f, section, key, found);
-    if (found) return platform::copyString(v, buffer, size);
-    // The default loses its trailing blanks, as on Windows.
-    std::string_view def = defaultValue ? std::string_view(defaultValue) : std::string_view{};
-    const auto e = def.find_last_not_of(" \t");
-    def = e == std::string_view::npos ? std::string_view{} : def.substr(0, e + 1);
-    return platform::copyString(def, buffer, size);
+    if (key == nullptr) {
+      return platform::copyList(platform::sectionLines(f, section, platform::Listing::KeyNames), buffer, size);
+    }
+    if (const std::string_view* v = f.find(section, key)) return platform::copyString(platform::unquote(*v), buffer, size);
+    return platform::copyString(platform::defaultOf(defaultValue ? defaultValue : ""), buffer, size);
   });
 }
 
 UINT GetPrivateProfileInt(const char* section, const char* key, int defaultValue, const char* fileName) {
   if (section == nullptr || key == nullptr || fileName == nullptr) return static_cast<UINT>(defaultValue);
   return platform::withFile(fileName, [&](const IniFile& f) {
-    bool found = false;
-    const std::string_view v = platform::lookup(f, section, key, found);
-    return found ? platform::parseInt(v, defaultValue) : static_cast<UINT>(defaultValue);
+    const std::string_view* v = f.find(section, key);
+    return v ? platform::parseInt(platform::unquote(*v), defaultValue) : static_cast<UINT>(defaultValue);
   });
 }
 
@@ -659,59 +910,57 @@ DWORD GetPrivateProfileSection(const char* section, char* buffer, DWORD size, co
   if (buffer == nullptr || size == 0) return 0;
   if (section == nullptr || fileName == nullptr) return platform::copyList({}, buffer, size);
   return platform::withFile(fileName, [&](const IniFile& f) {
-    return platform::copyList(platform::sectionKeys(f, section, true), buffer, size);
+    return platform::copyList(platform::sectionLines(f, section, platform::Listing::Entries), buffer, size);
   });
 }
 
 DWORD GetPrivateProfileSectionNames(char* buffer, DWORD size, const char* fileName) {
   if (buffer == nullptr || size == 0) return 0;
   if (fileName == nullptr) return platform::copyList({}, buffer, size);
-  return platform::withFile(fileName,
-                            [&](const IniFile& f) { return platform::copyList(platform::sectionNames(f), buffer, size); });
+  return platform::withFile(fileName, [&](const IniFile& f) -> DWORD {
+    if (!f.exists) {
+      buffer[0] = '\0';
+      return 0;
+    }
+    return platform::copyList(platform::sectionNames(f), buffer, size);
+  });
 }
 
 BOOL WritePrivateProfileString(const char* section, const char* key, const char* value, const char* fileName) {
+  using platform::Change;
   if (section == nullptr) return platform::fail(ERROR_INVALID_PARAMETER);
   const std::string_view s = platform::trim(section);
   if (s.empty() || !platform::validSection(s)) return platform::fail(ERROR_INVALID_PARAMETER);
-  if (key == nullptr) {
-    return platform::modify(fileName, [&](IniFile& f) { return platform::deleteSection(f, s); });
-  }
+  if (key == nullptr) return platform::modify(fileName, Change{Change::DeleteSection, s, {}, {}, {}});
   if (!platform::validKey(key)) return platform::fail(ERROR_INVALID_PARAMETER);
   const std::string_view k = platform::trim(key);
-  if (value == nullptr) {
-    return platform::modify(fileName, [&](IniFile& f) { return platform::deleteKey(f, s, k); });
-  }
+  if (value == nullptr) return platform::modify(fileName, Change{Change::DeleteKey, s, k, {}, {}});
   if (!platform::validName(value)) return platform::fail(ERROR_INVALID_PARAMETER);
-  return platform::modify(fileName, [&](IniFile& f) { return platform::setKey(f, s, k, value); });
+  return platform::modify(fileName, Change{Change::SetKey, s, k, value, {}});
 }
 
 BOOL WritePrivateProfileSection(const char* section, const char* entries, const char* fileName) {
+  using platform::Change;
   if (section == nullptr) return platform::fail(ERROR_INVALID_PARAMETER);
   const std::string_view s = platform::trim(section);
   if (s.empty() || !platform::validSection(s)) return platform::fail(ERROR_INVALID_PARAMETER);
-  if (entries == nullptr) {
-    return platform::modify(fileName, [&](IniFile& f) { return platform::deleteSection(f, s); });
-  }
-  std::vector<platform::Line> body;
+  if (entries == nullptr) return platform::modify(fileName, Change{Change::DeleteSection, s, {}, {}, {}});
+  Change change{Change::ReplaceSection, s, {}, {}, {}};
   for (const char* p = entries; *p != '\0'; p += std::strlen(p) + 1) {
-    if (!platform::validName(p)) return platform::fail(ERROR_INVALID_PARAMETER);
-    platform::Line l = platform::classify(p);
     // A header inside the list would split the section: refuse it.
-    if (l.kind == platform::LineKind::Section) return platform::fail(ERROR_INVALID_PARAMETER);
-    body.push_back(std::move(l));
+    if (!platform::validName(p) || platform::classify(p).kind == platform::LineKind::Section) {
+      return platform::fail(ERROR_INVALID_PARAMETER);
+    }
+    change.body.emplace_back(p);
   }
-  return platform::modify(fileName, [&](IniFile& f) { return platform::replaceSection(f, s, std::move(body)); });
+  return platform::modify(fileName, change);
 }
 
 std::string GetPrivateProfileString(const std::string& section, const std::string& key,
                                     const std::string& defaultValue, const std::string& fileName) {
   return platform::withFile(fileName, [&](const IniFile& f) {
-    bool found = false;
-    const std::string_view v = platform::lookup(f, section, key, found);
-    if (found) return std::string(v);
-    const auto e = defaultValue.find_last_not_of(" \t");
-    return e == std::string::npos ? std::string() : defaultValue.substr(0, e + 1);
+    const std::string_view* v = f.find(section, key);
+    return std::string(v ? platform::unquote(*v) : platform::defaultOf(defaultValue));
   });
 }
 
@@ -726,11 +975,15 @@ BOOL WritePrivateProfileString(const std::string& section, const std::string& ke
 }
 
 std::vector<std::string> GetPrivateProfileKeyNames(const std::string& section, const std::string& fileName) {
-  return platform::withFile(fileName, [&](const IniFile& f) { return platform::sectionKeys(f, section, false); });
+  return platform::withFile(fileName, [&](const IniFile& f) {
+    return platform::sectionLines(f, section, platform::Listing::KeyNames);
+  });
 }
 
 std::vector<std::string> GetPrivateProfileSection(const std::string& section, const std::string& fileName) {
-  return platform::withFile(fileName, [&](const IniFile& f) { return platform::sectionKeys(f, section, true); });
+  return platform::withFile(fileName, [&](const IniFile& f) {
+    return platform::sectionLines(f, section, platform::Listing::Entries);
+  });
 }
 
 std::vector<std::string> GetPrivateProfileSectionNames(const std::string& fileName) {

@@ -3,24 +3,33 @@
 // - Section and key names match without regard to ASCII case; values keep theirs.
 // - Names and values are trimmed of blanks; one pair of matching surrounding
 //   quotes ("..." or '...') is removed from a value read by key.
-// - A missing file, section or key gives the default.
+// - A missing file, section or key gives the default. Integers are decimal, or
+//   hexadecimal after "0x".
 // - Results are cut to size-1 characters (lists: size-2 plus two NULs) and the
 //   count returned is the one Windows returns.
 // - A null key lists the section's keys, a null section lists the sections, each
-//   name NUL-terminated and the list ending in a second NUL.
+//   name NUL-terminated and the list ending in a second NUL. Listing the
+//   sections of a missing file gives a single NUL.
 // - Writing a null value deletes the key, a null key deletes the section; a
 //   write creates the file and the section when they are missing.
 // - A line beginning with '[' is a section header named up to its first ']'
 //   (anything after that ']' is ignored) unless an '=' follows the ']': then it
 //   is a key line, so keys such as "[2024-05-06 08:09:10]   SlotNo:03" work.
-// - Lines starting with ';' or '#' are comments; lines that are neither header,
-//   key nor comment are kept as they are. Both survive every rewrite.
-// - Files are bytes: nothing is transcoded. Lines are written with CR LF.
+// - Lines starting with ';' are comments; lines that are neither header, key
+//   nor comment are kept as they are and listed by GetPrivateProfileSection.
+//   Both survive every rewrite. A line starting with '#' is an ordinary line.
+// - Lines end in LF, CR LF or a lone CR. Files are bytes: nothing is
+//   transcoded. Lines are written with CR LF.
 //
-// Every read sees the file as it is at that moment (a parsed copy is reused
-// only while the file's size, modification time and inode are unchanged).
-// Writes to one file are serialised across the process, and each replaces the
-// file atomically (temporary file in the same folder, flushed, renamed), so a
+// Reads see the program's own writes (these calls and the file layer's) at
+// once. A parsed copy is kept while the kernel reports no change to the file
+// or to the folders on its path (inotify, read by a watcher thread), so another
+// process's change is seen as soon as that thread has taken the kernel's report,
+// normally well within a millisecond. A file changed in the last 50 ms, and a
+// missing file, are read afresh every time.
+// Writes to one file are serialised across threads and, by a lock (flock) on
+// the file's folder, across processes; each replaces the file atomically
+// (temporary file in the same folder, flushed, renamed, folder flushed), so a
 // reader never sees a half-written file and no writer's key is lost.
 //
 // File names are Windows-style paths, mapped by platform/Paths.h.
@@ -66,6 +75,9 @@ namespace platform {
 
 // Drops every parsed copy (tests and the benchmark use it; reads never need it).
 void ClearProfileCache();
+// Drops the parsed copy of a file (a native path) this process has just
+// changed; the file layer calls it after every change it makes.
+void ForgetProfileFile(const std::string& nativePath);
 // Parses and looks up without any cache: the reference the benchmark compares with.
 std::string ReadProfileStringUncached(const std::string& section, const std::string& key,
                                       const std::string& defaultValue, const std::string& fileName);

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -12,6 +13,7 @@
 #include "TempDir.h"
 #include "platform/Files.h"
 #include "platform/Paths.h"
+#include "platform/Profile.h"
 
 using namespace win;
 using kxtest::readRaw;
@@ -254,6 +256,51 @@ TEST_F(FilesAndFolders, AnAppendUndoneOnAFullDiskKeepsOtherThreadsRecords) {
     }
     ASSERT_EQ(content.size(), total * 1000);
   }
+}
+
+TEST_F(FilesAndFolders, NamesTooLongForTheSystemGiveFilenameExcedRange) {
+  const std::string longName = dir.path() + "\\" + std::string(300, 'n');
+  const std::string underLong = longName + "\\x.ini";
+  const std::string a = dir / "a.txt";
+  writeRaw(a, "x");
+  std::string data;
+  std::uint64_t size = 0;
+  const struct {
+    const char* call;
+    std::function<DWORD()> run;
+  } calls[] = {
+      {"CreateDirectory", [&] { return CreateDirectory(longName.c_str()) ? 0 : GetLastError(); }},
+      {"DeleteFile", [&] { return DeleteFile(longName.c_str()) ? 0 : GetLastError(); }},
+      {"CopyFile to", [&] { return CopyFile(a.c_str(), longName.c_str(), FALSE) ? 0 : GetLastError(); }},
+      {"CopyFile below", [&] { return CopyFile(a.c_str(), underLong.c_str(), FALSE) ? 0 : GetLastError(); }},
+      {"MoveFile from", [&] { return MoveFile(longName.c_str(), a.c_str()) ? 0 : GetLastError(); }},
+      {"GetFileAttributes",
+       [&] { return GetFileAttributes(longName.c_str()) == INVALID_FILE_ATTRIBUTES ? GetLastError() : 0; }},
+      {"WriteFileBytes", [&] { return platform::WriteFileBytes(longName, "x"); }},
+      {"WriteFileBytes below", [&] { return platform::WriteFileBytes(underLong, "x"); }},
+      {"ReadFileBytes", [&] { return platform::ReadFileBytes(longName, data); }},
+      {"AppendFileBytes", [&] { return platform::AppendFileBytes(longName, "x", true); }},
+      {"GetFileSize", [&] { return platform::GetFileSize(longName, size); }},
+      {"WritePrivateProfileString",
+       [&] { return WritePrivateProfileString("S", "k", "1", longName.c_str()) ? 0 : GetLastError(); }},
+      {"WritePrivateProfileString below",
+       [&] { return WritePrivateProfileString("S", "k", "1", underLong.c_str()) ? 0 : GetLastError(); }},
+  };
+  for (const auto& c : calls) {
+    SCOPED_TRACE(c.call);
+    EXPECT_EQ(c.run(), ERROR_FILENAME_EXCED_RANGE);
+  }
+  EXPECT_EQ(kxtest::listNames(dir.path()), std::vector<std::string>{"a.txt"});
+}
+
+TEST_F(FilesAndFolders, TheLongestLegalNameIsWritten) {
+  const std::string name = std::string(251, 'n') + ".ini";
+  const std::string path = dir / name;
+  EXPECT_EQ(platform::WriteFileBytes(path, "[S]\r\nk=1\r\n"), 0u);
+  EXPECT_TRUE(WritePrivateProfileString("S", "k", "2", path.c_str()));
+  EXPECT_EQ(GetPrivateProfileString("S", "k", "", path), "2");
+  EXPECT_TRUE(CopyFile(path.c_str(), (dir / (std::string(251, 'c') + ".ini")).c_str(), FALSE));
+  EXPECT_EQ(kxtest::listNames(dir.path()), (std::vector<std::string>{std::string(251, 'c') + ".ini", name}));
 }
 
 }  // namespace

@@ -1,12 +1,15 @@
 #include "platform/Profile.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 
 #include <atomic>
 #include <cctype>
 #include <iterator>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -15,6 +18,7 @@
 #include <gtest/gtest.h>
 
 #include "TempDir.h"
+#include "platform/Files.h"
 
 using namespace win;
 using kxtest::readRaw;
@@ -162,7 +166,7 @@ TEST_F(Profile, RewritesKeepCommentsUnknownLinesAndBlankSeparators) {
             "\r\n"
             "[B]\r\n"
             "y=2\r\n");
-  EXPECT_EQ(get("A", "# note", "none"), "none");  // comments are not keys
+  EXPECT_EQ(get("A", "# note", "none"), "none");  // a line without '=' is no key
   EXPECT_EQ(get("A", "orphan", "none"), "none");  // keys before any section belong to none
 }
 
@@ -246,7 +250,7 @@ TEST_F(Profile, AFailedWriteLeavesTheOldFileAndNoTemporaryFile) {
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);  // no temporary left
 }
 
-TEST_F(Profile, ReadsSeeTheFileAsItIsNow) {
+TEST_F(Profile, AFileRewrittenInQuickSuccessionIsReadAfreshEveryTime) {
   writeRaw(ini, "[S]\r\nk=1\r\n");
   EXPECT_EQ(get("S", "k"), "1");
   // Rewritten in place within one timestamp step: same size, inode and time.
@@ -256,8 +260,6 @@ TEST_F(Profile, ReadsSeeTheFileAsItIsNow) {
   const timespec times[2] = {before.st_atim, before.st_mtim};
   ASSERT_EQ(::utimensat(AT_FDCWD, ini.c_str(), times, 0), 0);
   EXPECT_EQ(get("S", "k"), "2");
-  std::this_thread::sleep_for(std::chrono::milliseconds(120));
-  EXPECT_EQ(get("S", "k"), "2");  // settled: served from the parsed copy
   writeRaw(ini, "[S]\r\nk=3\r\n");
   EXPECT_EQ(get("S", "k"), "3");
   std::filesystem::remove(ini);
@@ -389,6 +391,307 @@ TEST_F(Profile, FileWithoutAnySectionHasNoKeysButKeepsItsLines) {
   EXPECT_TRUE(GetPrivateProfileSectionNames(ini).empty());
   ASSERT_TRUE(WritePrivateProfileString("S", "c", "3", ini.c_str()));
   EXPECT_EQ(readRaw(ini), "a=1\r\nb=2\r\n[S]\r\nc=3\r\n");
+}
+
+// ---------------------------------------------------------------- as Windows answers
+
+TEST_F(Profile, IntegersReadHexadecimalAfter0x) {
+  const struct {
+    const char* value;
+    UINT expected;
+  } cases[] = {
+      {"0x1F", 31u},        {"0X1f", 31u}, {"0xfFfF", 65535u}, {"-0x10", 0xFFFFFFF0u}, {"+0x10", 16u},
+      {"0x1G", 1u},         {"0x", 0u},    {"0xZ", 0u},        {"010", 10u},           {"\"0x20\"", 32u},
+      {"0x100000001", 1u},  // 32-bit wrap
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.value);
+    writeRaw(ini, std::string("[S]\r\nk=") + c.value + "\r\n");
+    EXPECT_EQ(GetPrivateProfileInt("S", "k", 7, ini.c_str()), c.expected);
+  }
+}
+
+TEST_F(Profile, SectionListingGivesLinesWithoutEqualsAsTheyStand) {
+  writeRaw(ini, "[S]\r\na=1\r\n  loose words  \r\n; comment\r\n\r\n=no name\r\nb = 2\r\n[T]\r\nc=3\r\n");
+  char buf[64];
+  EXPECT_EQ(GetPrivateProfileSection("S", buf, sizeof buf, ini.c_str()), 29u);
+  EXPECT_EQ(std::string(buf, 30), std::string("a=1\0loose words\0=no name\0b=2\0\0", 30));
+  EXPECT_EQ(GetPrivateProfileSection("S", ini), (std::vector<std::string>{"a=1", "loose words", "=no name", "b=2"}));
+  EXPECT_EQ(GetPrivateProfileKeyNames("S", ini), (std::vector<std::string>{"a", "b"}));  // key lists keep keys only
+}
+
+TEST_F(Profile, ALoneCrEndsALineAsLfAndCrLfDo) {
+  writeRaw(ini, "[A]\rk=1\rm=2\r\n[B]\nn=3\r\ro=4");
+  EXPECT_EQ(get("A", "k"), "1");
+  EXPECT_EQ(get("A", "m"), "2");
+  EXPECT_EQ(get("B", "n"), "3");
+  EXPECT_EQ(get("B", "o"), "4");
+  EXPECT_EQ(GetPrivateProfileSectionNames(ini), (std::vector<std::string>{"A", "B"}));
+  ASSERT_TRUE(WritePrivateProfileString("A", "p", "5", ini.c_str()));
+  EXPECT_EQ(readRaw(ini), "[A]\r\nk=1\r\nm=2\r\np=5\r\n[B]\r\nn=3\r\n\r\no=4\r\n");
+}
+
+TEST_F(Profile, ALineStartingWithHashIsAnOrdinaryKey) {
+  writeRaw(ini, "[S]\r\n#key = 1\r\n# words\r\n;k=2\r\n");
+  EXPECT_EQ(get("S", "#key"), "1");
+  EXPECT_EQ(get("S", ";k", "none"), "none");  // ';' still starts a comment
+  EXPECT_EQ(GetPrivateProfileSection("S", ini), (std::vector<std::string>{"#key=1", "# words"}));
+  ASSERT_TRUE(WritePrivateProfileString("S", "#new", "2", ini.c_str()));
+  EXPECT_EQ(get("S", "#new"), "2");
+  EXPECT_EQ(readRaw(ini), "[S]\r\n#key = 1\r\n# words\r\n;k=2\r\n#new=2\r\n");
+}
+
+TEST_F(Profile, SectionNamesOfAMissingFileAreASingleNul) {
+  char buf[4] = {'X', 'X', 'X', 'X'};
+  EXPECT_EQ(GetPrivateProfileSectionNames(buf, sizeof buf, ini.c_str()), 0u);
+  EXPECT_EQ(buf[0], '\0');
+  EXPECT_EQ(buf[1], 'X');
+}
+
+// Every list read at every buffer size: nothing is written past the buffer; a
+// list that fits comes whole with its count, one that does not is cut to its
+// first size-2 characters and two NULs, and size-2 is returned.
+TEST_F(Profile, ListReadsStayInsideTheBufferAtEverySize) {
+  const std::string file =
+      "[abcde]\r\nalpha=1\r\nbe=22\r\nno equals here\r\n;c\r\ngamma = 333\r\n"
+      "[xyzxyzxyz]\r\n[]\r\n[q]\r\n";
+  writeRaw(ini, file);
+  using Read = std::function<DWORD(char*, DWORD)>;
+  const struct {
+    const char* what;
+    Read read;
+    std::string full;  // each item and its NUL
+  } lists[] = {
+      {"section names", [&](char* b, DWORD n) { return GetPrivateProfileSectionNames(b, n, ini.c_str()); },
+       std::string("abcde\0xyzxyzxyz\0q\0", 18)},
+      {"null section", [&](char* b, DWORD n) { return GetPrivateProfileString(nullptr, nullptr, "", b, n, ini.c_str()); },
+       std::string("abcde\0xyzxyzxyz\0q\0", 18)},
+      {"null key", [&](char* b, DWORD n) { return GetPrivateProfileString("abcde", nullptr, "", b, n, ini.c_str()); },
+       std::string("alpha\0be\0gamma\0", 15)},
+      {"section", [&](char* b, DWORD n) { return GetPrivateProfileSection("abcde", b, n, ini.c_str()); },
+       std::string("alpha=1\0be=22\0no equals here\0gamma=333\0", 39)},
+  };
+  constexpr std::size_t kGuard = 16;
+  for (const auto& l : lists) {
+    for (DWORD size = 0; size <= l.full.size() + 2; ++size) {
+      SCOPED_TRACE(std::string(l.what) + ", size " + std::to_string(size));
+      std::vector<char> buf(size + kGuard, 'G');
+      const DWORD n = l.read(buf.data(), size);
+      EXPECT_EQ(std::string(buf.data() + size, kGuard), std::string(kGuard, 'G'));
+      if (size == 0) {
+        EXPECT_EQ(n, 0u);
+      } else if (size >= l.full.size() + 1) {
+        EXPECT_EQ(n, l.full.size());
+        EXPECT_EQ(std::string(buf.data(), l.full.size() + 1), l.full + '\0');
+      } else if (size == 1) {
+        EXPECT_EQ(n, 0u);
+        EXPECT_EQ(buf[0], '\0');
+      } else {
+        EXPECT_EQ(n, size - 2);
+        EXPECT_EQ(std::string(buf.data(), size - 2), l.full.substr(0, size - 2));
+        EXPECT_EQ(buf[size - 2], '\0');
+        EXPECT_EQ(buf[size - 1], '\0');
+      }
+    }
+  }
+  // The case that used to write past the buffer: the first name fills it to size-1.
+  writeRaw(ini, "[abcde]\r\n[xyzxyzxyz]\r\n");
+  char seven[7 + kGuard];
+  std::memset(seven, 'G', sizeof seven);
+  EXPECT_EQ(GetPrivateProfileSectionNames(seven, 7, ini.c_str()), 5u);
+  EXPECT_EQ(std::string(seven, sizeof seven), std::string("abcde\0\0", 7) + std::string(kGuard, 'G'));
+}
+
+// ---------------------------------------------------------------- what reads see
+
+TEST_F(Profile, ReadsSeeTheProgramsOwnChangesAtOnce) {
+  const std::string other = dir / "other.ini";
+  const struct {
+    const char* how;
+    std::function<bool()> change;
+    const char* key;
+    const char* expected;
+  } cases[] = {
+      {"WritePrivateProfileString", [&] { return WritePrivateProfileString("S", "k", "new", ini.c_str()) != FALSE; },
+       "k", "new"},
+      {"WritePrivateProfileSection", [&] { return WritePrivateProfileSection("S", "k=new\0", ini.c_str()) != FALSE; },
+       "k", "new"},
+      {"WriteFileBytes", [&] { return platform::WriteFileBytes(ini, "[S]\r\nk=new\r\n") == 0; }, "k", "new"},
+      {"AppendFileBytes", [&] { return platform::AppendFileBytes(ini, "x=new\r\n", false) == 0; }, "x", "new"},
+      {"CopyFile", [&] { return CopyFile(other.c_str(), ini.c_str(), FALSE) != FALSE; }, "k", "new"},
+      {"MoveFileEx", [&] { return MoveFileEx(other.c_str(), ini.c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE; },
+       "k", "new"},
+      {"DeleteFile", [&] { return DeleteFile(ini.c_str()) != FALSE; }, "k", "gone"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.how);
+    writeRaw(ini, "[S]\r\nk=old\r\n");
+    writeRaw(other, "[S]\r\nk=new\r\n");
+    kxtest::ageFile(ini);  // settled: its parsed copy is kept
+    EXPECT_EQ(get("S", "k"), "old");
+    ASSERT_TRUE(c.change());
+    EXPECT_EQ(get("S", c.key, "gone"), c.expected);
+  }
+}
+
+// Another process changes a settled file, or a folder on its path: reads see
+// it as soon as the watcher has taken the kernel's report.
+TEST_F(Profile, ReadsSeeAnotherProcesssChangeOnceTheKernelReportsIt) {
+  const std::string nested = dir / "a/b/test.ini";
+  const struct {
+    const char* what;
+    std::function<int()> change;  // runs in the other process
+    const char* expected;
+  } cases[] = {
+      {"rewritten by the profile calls",
+       [&] { return WritePrivateProfileString("S", "k", "new", nested.c_str()) ? 0 : 1; }, "new"},
+      {"rewritten in place, same size and time",
+       [&] {
+         const int fd = ::open(nested.c_str(), O_WRONLY);
+         const bool ok = fd >= 0 && ::pwrite(fd, "new", 3, 7) == 3;
+         ::close(fd);
+         kxtest::ageFile(nested);
+         return ok ? 0 : 1;
+       },
+       "new"},
+      {"deleted", [&] { return ::unlink(nested.c_str()); }, "gone"},
+      {"a folder above it replaced",
+       [&] {
+         std::filesystem::rename(dir / "a", dir / "a.old");
+         std::filesystem::create_directories(dir / "a/b");
+         writeRaw(nested, "[S]\r\nk=new\r\n");
+         kxtest::ageFile(nested);
+         return 0;
+       },
+       "new"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::filesystem::remove_all(dir / "a");
+    std::filesystem::remove_all(dir / "a.old");
+    std::filesystem::create_directories(dir / "a/b");
+    writeRaw(nested, "[S]\r\nk=old\r\n");
+    kxtest::ageFile(nested);
+    EXPECT_EQ(GetPrivateProfileString("S", "k", "gone", nested), "old");
+    ASSERT_EQ(kxtest::waitExit(kxtest::forkChild(c.change)), 0);
+    std::string seen;
+    for (int i = 0; i < 10000; ++i) {  // bounded: the report normally arrives within a millisecond
+      seen = GetPrivateProfileString("S", "k", "gone", nested);
+      if (seen == c.expected) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    EXPECT_EQ(seen, c.expected);
+  }
+}
+
+TEST_F(Profile, ReadsFollowAChangeOfWorkingFolder) {
+  std::filesystem::create_directories(dir / "one");
+  std::filesystem::create_directories(dir / "two");
+  writeRaw(dir / "one/param.ini", "[S]\r\nk=1\r\n");
+  writeRaw(dir / "two/param.ini", "[S]\r\nk=2\r\n");
+  kxtest::ageFile(dir / "one/param.ini");
+  kxtest::ageFile(dir / "two/param.ini");
+  kxtest::ScopedCwd one(dir / "one");
+  EXPECT_EQ(GetPrivateProfileInt("S", "k", 0, ".\\param.ini"), 1u);
+  {
+    kxtest::ScopedCwd two(dir / "two");
+    EXPECT_EQ(GetPrivateProfileInt("S", "k", 0, ".\\param.ini"), 2u);
+  }
+  EXPECT_EQ(GetPrivateProfileInt("S", "k", 0, ".\\param.ini"), 1u);
+}
+
+// ---------------------------------------------------------------- processes and faults
+
+// Two processes write one INI at once, each also replacing files of its own in
+// the same folder meanwhile: every acknowledged key is there, and no write
+// fails because another's cleanup took its temporary file.
+TEST_F(Profile, TwoProcessesWritingOneIniLoseNothing) {
+  constexpr int kKeys = 400;
+  auto writer = [&](int p) {
+    return [&, p] {
+      int failed = 0;
+      const std::string own = dir / ("own" + std::to_string(p) + ".txt");
+      for (int i = 0; i < kKeys; ++i) {
+        const std::string key = "P" + std::to_string(p) + "_K" + std::to_string(i);
+        if (!WritePrivateProfileString("Data", key.c_str(), std::to_string(i).c_str(), ini.c_str())) ++failed;
+        if (platform::WriteFileBytes(own, key) != 0) ++failed;
+      }
+      return failed > 0 ? 1 : 0;
+    };
+  };
+  const pid_t a = kxtest::forkChild(writer(0));
+  const pid_t b = kxtest::forkChild(writer(1));
+  EXPECT_EQ(kxtest::waitExit(a), 0);
+  EXPECT_EQ(kxtest::waitExit(b), 0);
+  EXPECT_EQ(GetPrivateProfileKeyNames("Data", ini).size(), static_cast<std::size_t>(2 * kKeys));
+  for (int p = 0; p < 2; ++p) {
+    for (int i = 0; i < kKeys; i += 41) {
+      const std::string key = "P" + std::to_string(p) + "_K" + std::to_string(i);
+      EXPECT_EQ(GetPrivateProfileInt("Data", key.c_str(), -1, ini.c_str()), static_cast<UINT>(i)) << key;
+    }
+  }
+  EXPECT_EQ(kxtest::listNames(dir.path()), (std::vector<std::string>{"own0.txt", "own1.txt", "test.ini"}));
+}
+
+// A writer stopped part way keeps its temporary file while it lives; killed,
+// it leaves the file behind until the folder is next written.
+TEST_F(Profile, AWriterKilledMidWriteLeavesNoTemporaryFileOnceTheFolderIsNextWritten) {
+  writeRaw(ini, "[S]\r\nk=1\r\n");
+  const pid_t child = ::fork();
+  if (child == 0) {
+    // The write passes the file size limit part way and the process stops there.
+    struct sigaction stop {};
+    stop.sa_handler = [](int) { ::raise(SIGSTOP); };
+    ::sigaction(SIGXFSZ, &stop, nullptr);
+    const rlimit small{65536, 65536};
+    ::setrlimit(RLIMIT_FSIZE, &small);
+    WritePrivateProfileString("S", "big", std::string(200000, 'v').c_str(), ini.c_str());
+    ::_exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, WUNTRACED), child);
+  ASSERT_TRUE(WIFSTOPPED(status));
+  const auto whileStopped = kxtest::listNames(dir.path());
+  // A write to another file of the folder leaves the live writer's file alone.
+  EXPECT_EQ(platform::WriteFileBytes(dir / "other.txt", "x"), 0u);
+  const auto afterOtherWrite = kxtest::listNames(dir.path());
+  ::kill(child, SIGKILL);
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WritePrivateProfileString("S", "k", "2", ini.c_str()));
+
+  EXPECT_EQ(whileStopped.size(), 2u);  // test.ini and the writer's temporary file
+  EXPECT_EQ(afterOtherWrite.size(), 3u);
+  EXPECT_EQ(kxtest::listNames(dir.path()), (std::vector<std::string>{"other.txt", "test.ini"}));
+  EXPECT_EQ(readRaw(ini), "[S]\r\nk=2\r\n");
+}
+
+// 20 MB of blank lines, read and rewritten within six times the file's size
+// of address space (a line index per line used to cost a hundred times it).
+TEST_F(Profile, ADegenerateFileCostsASmallMultipleOfItsSize) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the address sanitizer reserves address space beyond any limit";
+#else
+  constexpr std::size_t kSize = 20u << 20;
+  {
+    std::string blank;
+    blank.reserve(kSize + 32);
+    while (blank.size() < kSize) blank += "\r\n";
+    blank += "[S]\r\nk=1\r\n";
+    writeRaw(ini, blank);
+  }
+  const pid_t child = kxtest::forkChild([&] {
+    long pages = 0;
+    std::ifstream("/proc/self/statm") >> pages;
+    const rlim_t limit = static_cast<rlim_t>(pages) * static_cast<rlim_t>(::sysconf(_SC_PAGESIZE)) + 6 * kSize;
+    const rlimit as{limit, limit};
+    if (::setrlimit(RLIMIT_AS, &as) != 0) return 2;
+    const bool ok = GetPrivateProfileString("S", "k", "", ini) == "1" &&
+                    WritePrivateProfileString("S", "k2", "2", ini.c_str()) &&
+                    GetPrivateProfileInt("S", "k2", 0, ini.c_str()) == 2u;
+    return ok ? 0 : 1;
+  });
+  EXPECT_EQ(kxtest::waitExit(child), 0);
+#endif
 }
 
 }  // namespace

@@ -1,15 +1,20 @@
 // A fresh folder per test, removed afterwards, plus small file helpers.
 #pragma once
+#include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
-
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
+#include <vector>
 
 namespace kxtest {
 
@@ -43,6 +48,34 @@ inline std::string readRaw(const std::string& path) {
   std::ostringstream s;
   s << f.rdbuf();
   return s.str();
+}
+
+// Names in a folder, sorted.
+inline std::vector<std::string> listNames(const std::string& dir) {
+  std::vector<std::string> names;
+  for (const auto& e : std::filesystem::directory_iterator(dir)) names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// Sets a file's times far back, so that it counts as long settled.
+inline void ageFile(const std::string& path) {
+  const timespec old[2] = {{1000000000, 0}, {1000000000, 0}};
+  ::utimensat(AT_FDCWD, path.c_str(), old, 0);
+}
+
+// Runs `body` in a child process, which ends with the exit status `body` returns.
+inline pid_t forkChild(const std::function<int()>& body) {
+  const pid_t pid = ::fork();
+  if (pid == 0) ::_exit(body());
+  return pid;
+}
+
+// Exit status of a child that ended normally, else -1.
+inline int waitExit(pid_t pid) {
+  int status = 0;
+  if (::waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
+  return WEXITSTATUS(status);
 }
 
 // Changes the working folder for the life of the object.
