@@ -10,6 +10,8 @@
 #include "device/PortDevice.h"
 #include "platform/Clock.h"
 
+using kx::StrFormat;
+
 namespace {
 
 constexpr std::uint8_t kReady = 0x50;
@@ -21,7 +23,7 @@ std::uint8_t ClampDelay(long value) {
 }
 
 int ParamInt(const char* section, const char* key) {
-  return ReadProfileInt(section, key, 0, SettingIniPath().c_str());
+  return kx::ReadProfileInt(section, key, 0, kx::SettingIniPath().c_str());
 }
 
 }  // namespace
@@ -33,7 +35,7 @@ std::uint8_t CPortDevice::ProductionDelay(int whenZero) const {
 
 std::uint8_t CPortDevice::SwitchBoardFlag() const {
   if (m_SwitchBoard) return 1;
-  return ReadProfileInt("Options", "SATA_Tester_Switch_Board", 0, ".\\TesterSetting.ini") != 0 ? 1 : 0;
+  return kx::ReadProfileInt("Options", "SATA_Tester_Switch_Board", 0, ".\\TesterSetting.ini") != 0 ? 1 : 0;
 }
 
 bool CPortDevice::SetApKeyWithRetry(bool checkEnabled, int retryDelayMs) {
@@ -306,8 +308,8 @@ bool CPortDevice::CheckPowerGroundShort() {
   if (ParamInt("Options", "SkipPowerGroundShortTest") == 0) {
     bool shorted = false;
     for (int test = 0; test < 2; ++test) {
-      std::memset(m_RegBuffer, 0, 16);
-      if (!m_Command->Power_Ground_Short(m_RegBuffer, 16)) {
+      std::memset(m_RegBuffer.data(), 0, 16);
+      if (!m_Command->Power_Ground_Short(m_RegBuffer.data(), 16)) {
         Fail("T_A04", "Issue Power_Ground_Short Command Fail.", false);
         return false;
       }

@@ -19,6 +19,19 @@ inline void TableStep(std::uint16_t& crc, std::uint8_t byte) {
   crc = static_cast<std::uint16_t>((crc >> 8) ^ kTable[(crc ^ byte) & 0xFF]);
 }
 
+// One word step as a 32x32 XOR matrix applied at once: column b of the matrix
+// is where bit b ends up after 32 shift-and-reduce steps.
+constexpr std::array<std::uint32_t, 32> MakeColumns() {
+  std::array<std::uint32_t, 32> cols{};
+  for (int b = 0; b < 32; ++b) {
+    std::uint32_t v = 1u << b;
+    for (int step = 0; step < 32; ++step) v = (v & 0x80000000u) ? (v << 1) ^ 0x04C11DB7u : (v << 1);
+    cols[b] = v;
+  }
+  return cols;
+}
+constexpr std::array<std::uint32_t, 32> kColumns = MakeColumns();
+
 }  // namespace
 
 void CCrc16Table::Update(std::uint16_t& crc, const std::uint8_t* bytes, std::uint32_t length) {
@@ -40,6 +53,8 @@ void CCrc16Ccitt::Update(std::uint16_t& crc, const std::uint8_t* bytes, std::uin
   }
 }
 
+namespace kx {
+
 std::uint16_t Crc16Byte(std::uint16_t crc, std::uint8_t byte) {
   crc ^= static_cast<std::uint16_t>(byte << 8);
   for (int bit = 0; bit < 8; ++bit)
@@ -59,23 +74,6 @@ std::uint16_t ByteSum16(const std::uint8_t* bytes, std::uint32_t length) {
   return static_cast<std::uint16_t>(sum);
 }
 
-namespace {
-
-// One word step as a 32x32 XOR matrix applied at once: column b of the matrix
-// is where bit b ends up after 32 shift-and-reduce steps.
-constexpr std::array<std::uint32_t, 32> MakeColumns() {
-  std::array<std::uint32_t, 32> cols{};
-  for (int b = 0; b < 32; ++b) {
-    std::uint32_t v = 1u << b;
-    for (int step = 0; step < 32; ++step) v = (v & 0x80000000u) ? (v << 1) ^ 0x04C11DB7u : (v << 1);
-    cols[b] = v;
-  }
-  return cols;
-}
-constexpr std::array<std::uint32_t, 32> kColumns = MakeColumns();
-
-}  // namespace
-
 std::uint32_t WordCrc32(const std::uint32_t* words, std::uint32_t count, std::uint32_t seed) {
   std::uint32_t crc = seed;
   for (std::uint32_t i = 0; i < count; ++i) {
@@ -87,3 +85,5 @@ std::uint32_t WordCrc32(const std::uint32_t* words, std::uint32_t count, std::ui
   }
   return crc;
 }
+
+}  // namespace kx

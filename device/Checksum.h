@@ -23,6 +23,8 @@ class CCrc16Ccitt {
   static void Final(std::uint16_t& crc) { crc = static_cast<std::uint16_t>(~crc); }
 };
 
+namespace kx {
+
 // Bit-wise CRC-16, polynomial 0x1021 MSB first, from the caller's initial value;
 // complemented at the end when asked.
 std::uint16_t Crc16Buffer(const std::uint8_t* bytes, std::uint32_t length, std::uint16_t initial, bool complement);
@@ -34,3 +36,5 @@ std::uint16_t ByteSum16(const std::uint8_t* bytes, std::uint32_t length);
 // CRC over 32-bit words: each word is XORed in whole and then 32 steps of
 // polynomial 0x04C11DB7 (MSB first) run; no final complement.
 std::uint32_t WordCrc32(const std::uint32_t* words, std::uint32_t count, std::uint32_t seed);
+
+}  // namespace kx

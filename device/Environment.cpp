@@ -7,11 +7,12 @@
 #include "platform/Debug.h"
 #include "platform/Identity.h"
 #include "platform/Library.h"
-#include "platform/Memory.h"
 #include "platform/MessageBox.h"
 #include "platform/Profile.h"
 
 std::string g_ModuleFolder;
+
+namespace kx {
 
 std::string ReadProfileText(const char* section, const char* key, const char* file, std::size_t bufferSize) {
   if (bufferSize == 0) return {};
@@ -52,8 +53,4 @@ void DebugOutput(const std::string& text) { platform::DebugOutput(text); }
 
 void ShowMessageBox(const std::string& text) { win::AfxMessageBox(text.c_str()); }
 
-std::uint8_t* ReservePages(std::size_t size) { return static_cast<std::uint8_t*>(platform::AllocatePages(size)); }
-
-void ReleasePages(std::uint8_t* base, std::size_t size) {
-  if (base) platform::FreePages(base, size);
-}
+}  // namespace kx

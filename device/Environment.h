@@ -1,10 +1,11 @@
 // What the device core asks of its surroundings, in one place: settings files,
-// the paths of the parameter files, identity, debug output, message box and
-// page-aligned memory. Thin forwards to the platform and command layers.
+// the paths of the parameter files, identity, debug output and message box.
+// Thin forwards to the platform and command layers.
 #pragma once
 #include <cstddef>
-#include <cstdint>
 #include <string>
+
+namespace kx {
 
 // Profile value read into a buffer of `bufferSize` characters (so at most
 // bufferSize-1 characters), default empty; not trimmed.
@@ -25,6 +26,4 @@ std::string ComputerNameText();
 void DebugOutput(const std::string& text);
 void ShowMessageBox(const std::string& text);
 
-// Page-aligned read-write region; null when it cannot be reserved.
-std::uint8_t* ReservePages(std::size_t size);
-void ReleasePages(std::uint8_t* base, std::size_t size);
+}  // namespace kx

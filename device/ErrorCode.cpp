@@ -16,6 +16,7 @@ struct CodeRow {
 // The catalogue in its fixed order. A row's number is its category's base plus
 // its position, except S_x28/S_x29 (swapped), F_T27 (shares F_T10's number) and
 // F_x50; the numbers are written out so the table reads as the data it is.
+// clang-format off
 constexpr CodeRow kRows[] = {
   // S
   {"S_x01", 0x000}, {"S_D02", 0x001}, {"S_D03", 0x002}, {"S_x04", 0x003}, {"S_x05", 0x004}, {"S_x06", 0x005},
@@ -95,6 +96,7 @@ constexpr CodeRow kRows[] = {
   {"H_x01", 0xB00}, {"H_x02", 0xB01}, {"H_x03", 0xB02}, {"H_x04", 0xB03}, {"H_x05", 0xB04}, {"H_x06", 0xB05},
   {"H_x07", 0xB06}, {"H_x08", 0xB07}, {"H_x09", 0xB08}, {"H_x10", 0xB09},
 };
+// clang-format on
 
 // Filling and clearing take the lock exclusively, so a worker still printing a
 // code at program end never sees the map half-cleared.
@@ -110,6 +112,8 @@ bool Lookup(const std::string& code, std::int32_t& number) {
 }
 
 }  // namespace
+
+namespace kx {
 
 void FillErrorCodeMap() {
   std::unique_lock lock(g_ErrorCodeMapLock);
@@ -139,3 +143,5 @@ std::string FormatErrorCodeText(const std::string& code) {
   std::snprintf(text, sizeof text, "0x%03X", static_cast<unsigned>(number));
   return text;
 }
+
+}  // namespace kx

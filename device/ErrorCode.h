@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <string>
 
+namespace kx {
+
 // Empties the catalogue and inserts its 350 rows.
 void FillErrorCodeMap();
 void ClearErrorCodeMap();
@@ -15,3 +17,5 @@ std::size_t ErrorCodeMapSize();
 // The printed form of a code: "0x%03X" of its number, the number of its
 // 'x' general row, or 0xFFF; texts whose second character is not '_' unchanged.
 std::string FormatErrorCodeText(const std::string& code);
+
+}  // namespace kx

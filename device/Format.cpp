@@ -4,6 +4,10 @@
 #include <cstdio>
 #include <vector>
 
+#include "device/Environment.h"
+
+namespace kx {
+
 std::string StrFormat(const char* format, ...) {
   char small[256];
   va_list args;
@@ -27,3 +31,14 @@ std::string StrFormat(const char* format, ...) {
   va_end(again);
   return out;
 }
+
+void DebugTrace(const char* format, ...) {
+  char line[260];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(line, sizeof line, format, args);
+  va_end(args);
+  DebugOutput(std::string(line) + "\r\n");
+}
+
+}  // namespace kx

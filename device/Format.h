@@ -1,5 +1,12 @@
-// printf-style formatting into a std::string.
+// printf-style formatting into a std::string or onto the debug output.
 #pragma once
 #include <string>
 
+namespace kx {
+
 std::string StrFormat(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// Formats at most 259 characters, appends CR LF and passes the line to the
+// debug output.
+void DebugTrace(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+}  // namespace kx

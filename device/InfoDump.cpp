@@ -7,6 +7,8 @@
 #include "device/PortDevice.h"
 #include "platform/Clock.h"
 
+using kx::StrFormat;
+
 namespace {
 
 enum class Kind : std::uint8_t {
@@ -34,6 +36,7 @@ struct Row {
 };
 
 // The report layout service staff read: every row of the block, in order.
+// clang-format off
 constexpr Row kRows[] = {
   {1, 0, Kind::Chars, 6, 0, 0, "u8bTavlinInfoMark", "   u8bTavlinInfoMark : %c%c%c%c%c%c\r\n"},
   {2, 6, Kind::Value, 1, 0, 0, "ubReserved1", "   ubReserved1 : %x\r\n"},
@@ -242,6 +245,7 @@ constexpr Row kRows[] = {
   {205, 510, Kind::Value, 1, 0, 0, "ubAP_IndustrialSpecification", "   ubAP_IndustrialSpecification : %x\r\n"},
   {206, 511, Kind::GoodMark, 1, 0, 0, "ubAP_GoodMark", ""},
 };
+// clang-format on
 
 std::uint32_t ReadLe(const std::uint8_t* p, int width) {
   std::uint32_t v = 0;
@@ -371,7 +375,7 @@ void CPortDevice::WriteInfoBlockReport(const std::uint8_t* block) {
   std::memcpy(local, block, sizeof local);
   std::string text;
   for (const Row& r : kRows) text += RowText(r, local);
-  m_LogFile->AppendText(path, text);
+  m_LogFile.AppendText(path, text);
 }
 
 std::string CPortDevice::WriteSmartIdReport(const std::uint8_t* table) {
@@ -387,6 +391,6 @@ std::string CPortDevice::WriteSmartIdReport(const std::uint8_t* table) {
     summary += StrFormat("%02X : (%02X)*", e[0], static_cast<unsigned>(ReadLe(e + 1, 4)));
   }
   const std::string path = ReportPath();
-  if (!path.empty()) m_LogFile->AppendText(path, text);
+  if (!path.empty()) m_LogFile.AppendText(path, text);
   return summary;
 }

@@ -5,11 +5,13 @@
 
 #include "command/DriveCommand.h"
 #include "device/Environment.h"
-#include "device/FileIo.h"
+#include "device/FileWrites.h"
 #include "device/Format.h"
 #include "device/PortDevice.h"
 #include "device/Settings.h"
 #include "platform/Clock.h"
+
+using kx::StrFormat;
 
 namespace {
 
@@ -68,7 +70,7 @@ std::string CPortDevice::FailCopyPath() const {
 
 void CPortDevice::AppendToReport(const std::string& text) {
   const std::string path = ReportPath();
-  if (!path.empty()) m_LogFile->AppendText(path, text);
+  if (!path.empty()) m_LogFile.AppendText(path, text);
 }
 
 void CPortDevice::WriteReportLine(const std::string& path, const std::string& line, bool plain, bool clearSerial) {
@@ -76,31 +78,31 @@ void CPortDevice::WriteReportLine(const std::string& path, const std::string& li
   if (line == "START") {
     if (clearSerial) m_SerialNumber.clear();
     const win::SYSTEMTIME t = Now();
-    m_LogFile->WriteText(path, kAsteriskLine);
-    m_LogFile->AppendText(path, StrFormat("Day: (%4d\\%2d\\%2d) Time: (%2d:%2d:%2d)  SlotNo:%d\r\n", t.wYear,
-                                          t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond, m_Slot));
-    const std::string fdb = ParamFdbIniPath();
-    const std::string version = TrimBlanks(ReadProfileText("General Info", "BuildVersion", kToolSetting, 255));
-    const std::string mpBin = TrimBlanks(ReadProfileText("Flash Info", "Flh_MPBinType", fdb.c_str(), 255));
-    const std::string rdtBin = TrimBlanks(ReadProfileText("Flash Info", "Flh_RDTBinType", fdb.c_str(), 255));
-    m_LogFile->AppendText(path, StrFormat("MP ver:%s    ", version.c_str()) +
-                                    StrFormat("MPBinType:%s    ", mpBin.c_str()) +
-                                    StrFormat("RDTBinType:%s\r\n", rdtBin.c_str()));
-    const std::string station = TrimBlanks(ReadProfileText("General Info", "TestStation", kToolSetting, 255));
-    m_LogFile->AppendText(path, StrFormat("Test Station:%s \r\n", station.c_str()));
-    std::string iniFile = TrimBlanks(ReadProfileText("General Info", "IniFilePath", kToolSetting, 255));
+    m_LogFile.WriteText(path, kAsteriskLine);
+    m_LogFile.AppendText(path, StrFormat("Day: (%4d\\%2d\\%2d) Time: (%2d:%2d:%2d)  SlotNo:%d\r\n", t.wYear, t.wMonth,
+                                         t.wDay, t.wHour, t.wMinute, t.wSecond, m_Slot));
+    const std::string fdb = kx::ParamFdbIniPath();
+    const std::string version = kx::TrimBlanks(kx::ReadProfileText("General Info", "BuildVersion", kToolSetting, 255));
+    const std::string mpBin = kx::TrimBlanks(kx::ReadProfileText("Flash Info", "Flh_MPBinType", fdb.c_str(), 255));
+    const std::string rdtBin = kx::TrimBlanks(kx::ReadProfileText("Flash Info", "Flh_RDTBinType", fdb.c_str(), 255));
+    m_LogFile.AppendText(path, StrFormat("MP ver:%s    ", version.c_str()) +
+                                   StrFormat("MPBinType:%s    ", mpBin.c_str()) +
+                                   StrFormat("RDTBinType:%s\r\n", rdtBin.c_str()));
+    const std::string station = kx::TrimBlanks(kx::ReadProfileText("General Info", "TestStation", kToolSetting, 255));
+    m_LogFile.AppendText(path, StrFormat("Test Station:%s \r\n", station.c_str()));
+    std::string iniFile = kx::TrimBlanks(kx::ReadProfileText("General Info", "IniFilePath", kToolSetting, 255));
     if (iniFile.empty()) iniFile = "paramFDB.ini";
-    m_LogFile->AppendText(path, StrFormat("INI file:%s\r\n", iniFile.c_str()));
-    m_LogFile->AppendText(path, kAsteriskLine);
+    m_LogFile.AppendText(path, StrFormat("INI file:%s\r\n", iniFile.c_str()));
+    m_LogFile.AppendText(path, kAsteriskLine);
   } else if (line == "END") {
     const win::SYSTEMTIME t = Now();
-    m_LogFile->AppendText(path, StrFormat("[ End ] Time: (%2d:%2d:%2d) \r\n", t.wHour, t.wMinute, t.wSecond));
+    m_LogFile.AppendText(path, StrFormat("[ End ] Time: (%2d:%2d:%2d) \r\n", t.wHour, t.wMinute, t.wSecond));
     if (!m_SerialNumber.empty() && !m_RecordSnPath.empty())
-      WriteProfileText(StrFormat("Port-%d PASS", m_Slot).c_str(), TimeKey(t).c_str(),
-                       ProfileSafe(m_SerialNumber, false), m_RecordSnPath);
+      kx::WriteProfileText(StrFormat("Port-%d PASS", m_Slot).c_str(), TimeKey(t).c_str(),
+                           ProfileSafe(m_SerialNumber, false), m_RecordSnPath);
   } else {
-    m_LogFile->AppendText(path, plain ? StrFormat("   %s \r\n", line.c_str())
-                                      : StrFormat("[ Success ] %s \r\n", line.c_str()));
+    m_LogFile.AppendText(path, plain ? StrFormat("   %s \r\n", line.c_str())
+                                     : StrFormat("[ Success ] %s \r\n", line.c_str()));
     m_LastReportPath = path;
   }
 }
@@ -137,8 +139,8 @@ void CPortDevice::WriteFailReport() {
   AppendToReport(StrFormat("[ Error End ] Time: (%2d:%2d:%2d) \r\n", t.wHour, t.wMinute, t.wSecond));
 
   if (m_ErrorCode == "I_I24") {
-    std::memset(m_PageBuffer, 0, 528);
-    if (m_Command->ReadUSBPage(m_PageBuffer, 528)) {
+    std::memset(m_PageBuffer.data(), 0, 528);
+    if (m_Command->ReadUSBPage(m_PageBuffer.data(), 528)) {
       AppendToReport("[ Debug Message ] \r\n");
       switch (m_PageBuffer[484]) {
         case 1: AppendToReport("     2.5\" 5V Tester \r\n"); break;
@@ -147,7 +149,7 @@ void CPortDevice::WriteFailReport() {
         case 4: AppendToReport("     SATAIII V3.x, 5V+3.3V Tester \r\n"); break;
         default: break;
       }
-      m_TesterFwVersion = TrimBlanks(m_TesterFwVersion);
+      m_TesterFwVersion = kx::TrimBlanks(m_TesterFwVersion);
       const std::string& v = m_TesterFwVersion;
       if (v.size() >= 2 && std::isdigit(static_cast<unsigned char>(v[0])) &&
           std::isxdigit(static_cast<unsigned char>(v[v.size() - 2])) &&
@@ -164,21 +166,21 @@ void CPortDevice::WriteFailReport() {
   if (!m_ErrorLogPath.empty()) {
     const std::string key =
         StrFormat("%s   SlotNo:%02d   SN:%s", TimeKey(t).c_str(), m_Slot, ProfileSafe(m_SerialNumber, true).c_str());
-    WriteProfileText("Error List", key.c_str(), StrFormat(" %s:%s", printedCode.c_str(), m_ErrorMessage.c_str()),
-                     m_ErrorLogPath);
+    kx::WriteProfileText("Error List", key.c_str(), StrFormat(" %s:%s", printedCode.c_str(), m_ErrorMessage.c_str()),
+                         m_ErrorLogPath);
   }
   m_LeadText.clear();
   const std::string report = ReportPath();
   const std::string copy = FailCopyPath();
-  if (!report.empty() && !copy.empty()) CopyFileReplacing(report, copy);
+  if (!report.empty() && !copy.empty()) kx::CopyFileReplacing(report, copy);
   if (!m_RecordSnPath.empty())
-    WriteProfileText(StrFormat("Port-%d Error", m_Slot).c_str(), TimeKey(t).c_str(),
-                     ProfileSafe(m_SerialNumber, false), m_RecordSnPath);
+    kx::WriteProfileText(StrFormat("Port-%d Error", m_Slot).c_str(), TimeKey(t).c_str(),
+                         ProfileSafe(m_SerialNumber, false), m_RecordSnPath);
 }
 
 void CPortDevice::WriteCurrentLog(const std::string& line, int kind) {
   const char* name = kind == 0 ? "IdleCurrent" : kind == 1 ? "WRCurrent" : kind == 3 ? "BurnIn" : nullptr;
   if (!name) return;
   const std::string path = StrFormat("%s%d_%s.txt", m_CurrentLogFolder.c_str(), m_Slot, name);
-  AppendToFile(path, line.data(), line.size());
+  kx::AppendToFile(path, line.data(), line.size());
 }

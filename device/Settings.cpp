@@ -6,6 +6,7 @@
 
 #include "device/Environment.h"
 
+namespace kx {
 namespace {
 
 const char kToolSetting[] = ".\\Configuration\\System\\MPToolSetting.ini";
@@ -140,3 +141,5 @@ std::string GetBinFilePaths(const std::string& binType, int kind) {
   return TrimBlanks(
       ReadProfileText(section, type.c_str(), ".\\Configuration\\System\\STRBinPath.ini", 260));
 }
+
+}  // namespace kx

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+namespace kx {
+
 // Station number 0..10 from [General Info] TestStation of MPToolSetting.ini.
 int GetTestStation();
 // Folder of the running program, without a trailing separator.
@@ -24,3 +26,5 @@ std::string GetBinFilePaths(const std::string& binType, int kind);
 
 // Trims blanks (spaces and tabs) on both sides.
 std::string TrimBlanks(const std::string& text);
+
+}  // namespace kx

@@ -5,13 +5,15 @@
 #include "device/Format.h"
 #include "device/PortDevice.h"
 
+using kx::StrFormat;
+
 namespace {
 
 // Values are copied as they stand, from a 250-character buffer.
 constexpr std::size_t kValueBuffer = 250;
 
 std::string ValueLine(const char* section, const char* key, const std::string& file) {
-  return std::string(key) + "=" + ReadProfileText(section, key, file.c_str(), kValueBuffer) + " \r\n";
+  return std::string(key) + "=" + kx::ReadProfileText(section, key, file.c_str(), kValueBuffer) + " \r\n";
 }
 
 }  // namespace
@@ -25,9 +27,9 @@ void CPortDevice::WriteSettingsReport() {
   for (const char* key : {"BuildVersion", "MPVerProjectName", "TestStation", "Capacity", "Short", "RDTLimit", "Class",
                           "SmartC4ReInit", "IL2B"})
     block += ValueLine("General Info", key, tool);
-  m_LogFile->AppendText(path, block);
+  m_LogFile.AppendText(path, block);
 
-  const std::string param = SettingIniPath();
+  const std::string param = kx::SettingIniPath();
   block = "[Param]\r\n";
   block += ValueLine("Device Info", "ISP_MPBINCode", param);
   block += ValueLine("Device Info", "ISP_RDTBINCode", param);
@@ -43,9 +45,9 @@ void CPortDevice::WriteSettingsReport() {
                           "AfterMpDoResetSMART", "DisableSmart01", "DisableSmartC2", "DisableSmartC3", "DisableSmartC4",
                           "DisableSmartC5", "DisableSmartC7", "Temperature_Fixed", "Temperature_Max", "CHCEMap"})
     block += ValueLine("Options", key, param);
-  m_LogFile->AppendText(path, block);
+  m_LogFile.AppendText(path, block);
 
-  const std::string fdb = ParamFdbIniPath();
+  const std::string fdb = kx::ParamFdbIniPath();
   block = "[ParamFDB]\r\n";
   for (const char* key : {"Flh_Type", "Flh_MakeCode", "Flh_Capacity", "Flh_Number", "Flh_ID", "Flh_MPBinType",
                           "Flh_RDTBinType", "Flh_SingleCE_Capacity", "Flash2ndBinCELimit", "Flash2ndRDTBinType",
@@ -64,7 +66,7 @@ void CPortDevice::WriteSettingsReport() {
                           "RDT_MaxReadBadBlkCount", "Enable_Set_Cycle", "Cycle", "Enable_Set_Cycle_SLC", "Cycle_SLC",
                           "ECC_threshold", "SLC_ECC_threshold"})
     block += ValueLine("RDT", key, fdb);
-  m_LogFile->AppendText(path, block);
+  m_LogFile.AppendText(path, block);
 
-  m_LogFile->AppendText(path, "************************************************************ \r\n");
+  m_LogFile.AppendText(path, "************************************************************ \r\n");
 }

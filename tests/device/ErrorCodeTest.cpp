@@ -9,9 +9,9 @@
 namespace {
 
 TEST(ErrorCodeCatalogue, PrintsEachCodeAsItsNumber) {
-  FillErrorCodeMap();
-  FillErrorCodeMap();  // a second fill gives the same rows
-  EXPECT_EQ(ErrorCodeMapSize(), 350u);
+  kx::FillErrorCodeMap();
+  kx::FillErrorCodeMap();  // a second fill gives the same rows
+  EXPECT_EQ(kx::ErrorCodeMapSize(), 350u);
   const std::pair<const char*, const char*> cases[] = {
       // By position within the category, whatever the digits in the name say.
       {"S_x01", "0x000"}, {"M_x04", "0x103"}, {"H_x10", "0xB09"}, {"I_V02", "0x472"}, {"T_01", "0x600"},
@@ -26,32 +26,32 @@ TEST(ErrorCodeCatalogue, PrintsEachCodeAsItsNumber) {
       {"S_xMA", "0xFFF"}, {"H_AF", "0xFFF"}, {"S_", "0xFFF"},
       // No code: unchanged.
       {"UID_A", "UID_A"}, {"UID_F", "UID_F"}, {"None", "None"}, {"", ""}, {"A", "A"}};
-  for (const auto& [code, printed] : cases) EXPECT_EQ(FormatErrorCodeText(code), printed) << code;
-  ClearErrorCodeMap();
-  EXPECT_EQ(ErrorCodeMapSize(), 0u);
-  EXPECT_EQ(FormatErrorCodeText("M_x04"), "0xFFF");
+  for (const auto& [code, printed] : cases) EXPECT_EQ(kx::FormatErrorCodeText(code), printed) << code;
+  kx::ClearErrorCodeMap();
+  EXPECT_EQ(kx::ErrorCodeMapSize(), 0u);
+  EXPECT_EQ(kx::FormatErrorCodeText("M_x04"), "0xFFF");
 }
 
 // Workers print codes while the catalogue is cleared and refilled: every lookup
 // sees either the full catalogue or none of it.
 TEST(ErrorCodeCatalogue, LookupsDuringClearSeeWholeStates) {
-  FillErrorCodeMap();
+  kx::FillErrorCodeMap();
   std::vector<std::thread> workers;
   std::atomic<int> bad{0};
   for (int t = 0; t < 4; ++t)
     workers.emplace_back([&bad] {
       for (int i = 0; i < 20000; ++i) {
-        const std::string s = FormatErrorCodeText("I_B65");
+        const std::string s = kx::FormatErrorCodeText("I_B65");
         if (s != "0x440" && s != "0xFFF") ++bad;
       }
     });
   for (int i = 0; i < 200; ++i) {
-    ClearErrorCodeMap();
-    FillErrorCodeMap();
+    kx::ClearErrorCodeMap();
+    kx::FillErrorCodeMap();
   }
   for (auto& w : workers) w.join();
   EXPECT_EQ(bad.load(), 0);
-  ClearErrorCodeMap();
+  kx::ClearErrorCodeMap();
 }
 
 }  // namespace

@@ -20,7 +20,7 @@ class SettingsReaders : public DeviceTestEnv {
 };
 
 TEST_F(SettingsReaders, StationNamesMatchExactlyInTableOrder) {
-  EXPECT_EQ(GetTestStation(), 1);  // nothing set
+  EXPECT_EQ(kx::GetTestStation(), 1);  // nothing set
   const std::pair<const char*, int> cases[] = {
       {"RDTResult", 2}, {"CSB", 2},     {"0MB", 2},       {"MP", 3},      {"EraseAll", 0},  {"ReRDT", 7},
       {"RDT", 1},       {"QC", 5},      {"FQC", 5},       {"EraseMP", 4}, {"UpdateFW", 6},  {"SortMP", 8},
@@ -28,16 +28,16 @@ TEST_F(SettingsReaders, StationNamesMatchExactlyInTableOrder) {
       {"RMADBG0123", 1}};  // at most 9 characters are read: "RMADBG012"
   for (const auto& [name, station] : cases) {
     Tool("TestStation", name);
-    EXPECT_EQ(GetTestStation(), station) << name;
+    EXPECT_EQ(kx::GetTestStation(), station) << name;
   }
-  EXPECT_EQ(GetStationFolderName(0), "01_EraseAll");
-  EXPECT_EQ(GetStationFolderName(10), "11_RMADBG");
-  EXPECT_EQ(GetStationFolderName(11), "04_MP");
-  EXPECT_EQ(GetStationFolderName(-1), "04_MP");
+  EXPECT_EQ(kx::GetStationFolderName(0), "01_EraseAll");
+  EXPECT_EQ(kx::GetStationFolderName(10), "11_RMADBG");
+  EXPECT_EQ(kx::GetStationFolderName(11), "04_MP");
+  EXPECT_EQ(kx::GetStationFolderName(-1), "04_MP");
 }
 
 TEST_F(SettingsReaders, ModuleFolderIsTheProgramsFolder) {
-  const std::string folder = GetModuleFolder();
+  const std::string folder = kx::GetModuleFolder();
   ASSERT_FALSE(folder.empty());
   EXPECT_NE(folder.back(), '/');
   EXPECT_TRUE(std::filesystem::is_directory(folder));
@@ -52,7 +52,7 @@ TEST_F(SettingsReaders, LanguageFileBySettingElseBySystemLanguage) {
   for (const auto& [language, lang, file] : cases) {
     Tool("Language", language);
     ::setenv("LANG", lang, 1);
-    EXPECT_EQ(GetLanguageIniPath(), std::string(kSys) + file + ".ini") << language << " " << lang;
+    EXPECT_EQ(kx::GetLanguageIniPath(), std::string(kSys) + file + ".ini") << language << " " << lang;
   }
   if (old) ::setenv("LANG", saved.c_str(), 1); else ::unsetenv("LANG");
 }
@@ -60,24 +60,24 @@ TEST_F(SettingsReaders, LanguageFileBySettingElseBySystemLanguage) {
 TEST_F(SettingsReaders, FlashMapCeAndCeTypeMask) {
   SetIni(".\\Configuration\\Flash Map Cfg\\B1.ini", "F2", "CE3", "  0x0F ");
   Tool("BoardType", "B1");
-  EXPECT_EQ(GetFlashMapCe(3), "");  // FlashNo empty
+  EXPECT_EQ(kx::GetFlashMapCe(3), "");  // FlashNo empty
   Tool("FlashNo", "F2");
-  EXPECT_EQ(GetFlashMapCe(3), "0x0F");
-  EXPECT_EQ(GetFlashMapCe(4), "");
+  EXPECT_EQ(kx::GetFlashMapCe(3), "0x0F");
+  EXPECT_EQ(kx::GetFlashMapCe(4), "");
 
   const char* file = ".\\Configuration\\Flash Map Cfg\\types.ini";
   Tool("FlashTypeFile", "types.ini");
-  EXPECT_EQ(GetFlashCeTypeMask(), 0);  // no FlashCEType
+  EXPECT_EQ(kx::GetFlashCeTypeMask(), 0);  // no FlashCEType
   Tool("FlashCEType", "T");
   // The scan goes in CE-number order and ends at the first item closed by ';'.
   const std::pair<const char*, int> cases[] = {{"CE0,CE1,CE2;", 0x7}, {"CE4;CE5,", 0x10}, {"CE1", 0}};
   for (const auto& [value, mask] : cases) {
     SetIni(file, "T", "CE0", value);
-    EXPECT_EQ(GetFlashCeTypeMask(), mask) << value;
+    EXPECT_EQ(kx::GetFlashCeTypeMask(), mask) << value;
   }
   SetIni(file, "T", "CE0", "CE15,");
   SetIni(file, "T", "CE3", "CE8;");
-  EXPECT_EQ(GetFlashCeTypeMask(), 0x8100);  // the four types are ORed
+  EXPECT_EQ(kx::GetFlashCeTypeMask(), 0x8100);  // the four types are ORed
 }
 
 TEST_F(SettingsReaders, EraseTypeFromPretestStationAndDebugOverride) {
@@ -86,11 +86,11 @@ TEST_F(SettingsReaders, EraseTypeFromPretestStationAndDebugOverride) {
   for (const auto& [pretest, station, type] : cases) {
     SetIni(".\\param.ini", "Options", "Pretest", pretest);
     Tool("TestStation", station);
-    EXPECT_EQ(GetEraseType(), type) << pretest << " " << station;
+    EXPECT_EQ(kx::GetEraseType(), type) << pretest << " " << station;
   }
   SetIni(".\\Configuration\\System\\Debug.ini", "DEBUG", "EraseType", "3");
   SetIni(".\\param.ini", "Options", "Pretest", "2");
-  EXPECT_EQ(GetEraseType(), 3);
+  EXPECT_EQ(kx::GetEraseType(), 3);
 }
 
 TEST_F(SettingsReaders, BinFilePathsByKind) {
@@ -100,11 +100,11 @@ TEST_F(SettingsReaders, BinFilePathsByKind) {
   SetIni(paths, "RUN_FW", "MPB", " fw\\mp.bin ");
   SetIni(paths, "RDT_FW", "RDB", "fw\\rdt.bin");
   SetIni(paths, "RDT_FW", "XYZ", "fw\\xyz.bin");
-  EXPECT_EQ(GetBinFilePaths("", 0), "fw\\mp.bin");
-  EXPECT_EQ(GetBinFilePaths("", 1), "fw\\rdt.bin");
-  EXPECT_EQ(GetBinFilePaths("", 2), "");  // Flash2ndMPBinType not set
-  EXPECT_EQ(GetBinFilePaths("", 7), "");
-  EXPECT_EQ(GetBinFilePaths("XYZ", 7), "fw\\xyz.bin");
+  EXPECT_EQ(kx::GetBinFilePaths("", 0), "fw\\mp.bin");
+  EXPECT_EQ(kx::GetBinFilePaths("", 1), "fw\\rdt.bin");
+  EXPECT_EQ(kx::GetBinFilePaths("", 2), "");  // Flash2ndMPBinType not set
+  EXPECT_EQ(kx::GetBinFilePaths("", 7), "");
+  EXPECT_EQ(kx::GetBinFilePaths("XYZ", 7), "fw\\xyz.bin");
 }
 
 }  // namespace

@@ -1,8 +1,9 @@
-// Folder and debug-output utilities shared by the job, the production page and
-// the RDT read-out.
+// Folder utilities shared by the job, the production page and the RDT read-out.
 #pragma once
 #include <cstdint>
 #include <string>
+
+namespace kx {
 
 // Creates every missing folder of the path (any depth). 1 on success or when
 // the folder exists, 0 when it cannot be created (a drive that does not exist,
@@ -11,6 +12,5 @@ int MakeDirectoryPath(const std::string& path);
 // Bytes in all files below the folder (low 32 bits of each size, total wraps at
 // 32 bits); 0 for a folder that cannot be opened.
 std::uint32_t GetFolderSize(const std::string& folder);
-// Formats at most 259 characters, appends CR LF and passes the line to the
-// debug output.
-void DebugTrace(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+}  // namespace kx

@@ -1,9 +1,11 @@
-// File primitives of the report writers and file utilities, on the program's
-// Windows-style paths. A write either lands whole or leaves the file as it was.
+// Whole-file writes of the report writers and the device's file savers, on the
+// program's Windows-style paths. A write either lands whole or leaves the file
+// as it was.
 #pragma once
 #include <cstddef>
-#include <cstdint>
 #include <string>
+
+namespace kx {
 
 // Appends to an existing file (never creates it); a short write is truncated back.
 bool AppendToExistingFile(const std::string& path, const void* data, std::size_t size);
@@ -15,3 +17,5 @@ WriteResult AppendToFile(const std::string& path, const void* data, std::size_t 
 WriteResult WriteWholeFile(const std::string& path, const void* data, std::size_t size);
 // Copies a file over the destination (replacing it); no half copy is ever seen.
 bool CopyFileReplacing(const std::string& from, const std::string& to);
+
+}  // namespace kx

@@ -1,7 +1,8 @@
-#include "device/FileIo.h"
+#include "device/FileWrites.h"
 
 #include "platform/Files.h"
 
+namespace kx {
 namespace {
 
 // Errors that mean the file could not be opened or created at all, as opposed
@@ -42,3 +43,5 @@ WriteResult WriteWholeFile(const std::string& path, const void* data, std::size_
 bool CopyFileReplacing(const std::string& from, const std::string& to) {
   return win::CopyFile(from.c_str(), to.c_str(), win::FALSE) != win::FALSE;
 }
+
+}  // namespace kx
