@@ -2,8 +2,8 @@
 
 #include "emulator/EmulatorIni.h"
 #include "platform/Files.h"
-#include "platform/LinuxDiskBackend.h"
-#include "platform/LinuxHotplug.h"
+#include "platform/linux/DiskBackend.h"
+#include "platform/linux/Hotplug.h"
 
 namespace app {
 

@@ -1,15 +1,19 @@
 #include "command/DriveCommand.h"
 
+#include <array>
 #include <cstdio>
 #include <cstring>
 
 #include "command/GetDevLibrary.h"
 #include "platform/Clock.h"
 #include "platform/Debug.h"
-#include "platform/KxSignatures.h"
+#include "protocol/KxSignatures.h"
+#include "protocol/SatCdb.h"
+#include "protocol/TesterForms.h"
 
 using kx::Regs71;
 using kx::SendPath;
+using namespace protocol;
 
 namespace {
 
@@ -25,18 +29,17 @@ constexpr win::UCHAR kSenseInfoLength = 24;
 constexpr win::ULONG kSenseInfoOffset = 48;
 constexpr win::USHORT kAptLength = 40;
 
-// Device register of every 48-bit request: the LBA bit. Without it a drive (or a
-// SAT layer that passes the register on) takes the address for cylinder/head/sector.
-constexpr std::uint8_t kLbaMode = 0x40;
+// The status of a command that went well: ready, with or without seek complete.
+bool isReady(std::uint8_t status) { return status == (kAtaStatusDrdy | kAtaStatusDsc) || status == kAtaStatusDrdy; }
 
-int directionOf(std::uint8_t protocol) {
-  switch (protocol) {
-    case kx::kProtoPioIn:
-    case kx::kProtoDmaIn:
+int directionOf(std::uint8_t testerProtocol) {
+  switch (testerProtocol) {
+    case kTesterPioIn:
+    case kTesterDmaIn:
       return kx::kDirIn;
-    case kx::kProtoPioOut:
-    case kx::kProtoPioOutLong:
-    case kx::kProtoDmaOut:
+    case kTesterPioOut:
+    case kTesterPioOutLong:
+    case kTesterDmaOut:
       return kx::kDirOut;
     default:
       return kx::kDirNone;
@@ -45,7 +48,61 @@ int directionOf(std::uint8_t protocol) {
 
 // Commands that move their data by DMA; the ATA pass-through request must say so.
 bool isDmaCommand(std::uint8_t command) {
-  return command == 0xC8 || command == 0xCA || command == 0x25 || command == 0x35;
+  return command == kAtaReadDma || command == kAtaWriteDma || command == kAtaReadDmaExt || command == kAtaWriteDmaExt;
+}
+
+// A signature (count, LBA low, mid, high, device, command) as a non-data ATA
+// PASS-THROUGH (12).
+void signatureCdb(const std::array<std::uint8_t, 6>& s, std::uint8_t cdb[16]) {
+  SatCdb c;
+  c.protocol = kSatNonData;
+  c.regs.count = s[0];
+  c.regs.lbaLow = s[1];
+  c.regs.lbaMid = s[2];
+  c.regs.lbaHigh = s[3];
+  c.regs.device = s[4];
+  c.regs.command = s[5];
+  std::memset(cdb, 0, 16);
+  BuildSat12(c, cdb);
+}
+
+// The send loop of SendCdb and SendAtaPassThrough: open the drive (ten tries),
+// build the request block, send it, close; a send failing with error 31 goes
+// again 50 ms later, ten sends in all. True when a send succeeded; otherwise
+// `result` is what the sender returns: kOpenFailed, faultResult for a fault
+// inside the request, the OS error, or kRetriesExhausted. Result 1 thus means two
+// things by design, ten error-31 results in a row and a fault inside a SCSI
+// request (kScsiFault); m_LastError tells them apart (31 or 998).
+template <class Block, class Build>
+bool sendWithRetry(CDriveCommand& cmd, int driveNo, win::DWORD ioctl, Block& block, int faultResult, Build build,
+                   int& result) {
+  for (int attempt = 0; attempt < kSendTries; ++attempt) {
+    win::HANDLE h = cmd.OpenDrive(driveNo);
+    if (h == win::INVALID_HANDLE_VALUE) {
+      cmd.m_LastError = win::GetLastError();
+      result = kx::kOpenFailed;
+      return false;
+    }
+    build();
+    win::DWORD returned = 0;
+    const win::BOOL ok = win::DeviceIoControl(h, ioctl, &block, sizeof block, &block, sizeof block, &returned, nullptr);
+    // The OS error means something only after a failed request.
+    cmd.m_LastError = ok ? 0 : win::GetLastError();
+    if (!ok && cmd.m_LastError == 0) cmd.m_LastError = win::ERROR_GEN_FAILURE;
+    cmd.CloseDrive(h);
+    if (cmd.m_LastError == 0) return true;
+    if (cmd.m_LastError == win::ERROR_NOACCESS) {
+      result = faultResult;
+      return false;
+    }
+    if (cmd.m_LastError != win::ERROR_GEN_FAILURE) {
+      result = static_cast<int>(cmd.m_LastError);
+      return false;
+    }
+    if (attempt + 1 < kSendTries) win::Sleep(kGenFailureRetryMs);
+  }
+  result = kx::kRetriesExhausted;
+  return false;
 }
 
 void debugOutput(int driveNo, int flag) {
@@ -113,28 +170,16 @@ int CDriveCommand::SendCdb(int driveNo, const std::uint8_t* cdb, bool dataIn, vo
                            std::uint32_t timeOutSec) {
   if (timeOutSec == 0) timeOutSec = kx::ReadScsiTimeOut();
   const std::uint8_t direction = dataIn ? win::SCSI_IOCTL_DATA_IN : win::SCSI_IOCTL_DATA_OUT;
-  for (int attempt = 0; attempt < kSendTries; ++attempt) {
-    win::HANDLE h = OpenDrive(driveNo);
-    if (h == win::INVALID_HANDLE_VALUE) {
-      m_LastError = win::GetLastError();
-      return kx::kOpenFailed;
-    }
-    win::ScsiPassThroughDirectBlock block;
+  win::ScsiPassThroughDirectBlock block;
+  auto build = [&] {
     BuildScsiPassThrough(&block, 16, cdb, direction, length, timeOutSec);
     block.Sptd.DataBuffer = length != 0 ? buffer : nullptr;
-    win::DWORD returned = 0;
-    const win::BOOL ok = win::DeviceIoControl(h, win::IOCTL_SCSI_PASS_THROUGH_DIRECT, &block, sizeof block, &block,
-                                              sizeof block, &returned, nullptr);
-    // The OS error means something only after a failed request.
-    m_LastError = ok ? 0 : win::GetLastError();
-    if (!ok && m_LastError == 0) m_LastError = win::ERROR_GEN_FAILURE;
-    CloseDrive(h);
-    if (m_LastError == 0) return block.Sptd.ScsiStatus;
-    if (m_LastError == win::ERROR_NOACCESS) return kx::kScsiFault;
-    if (m_LastError != win::ERROR_GEN_FAILURE) return static_cast<int>(m_LastError);
-    if (attempt + 1 < kSendTries) win::Sleep(kGenFailureRetryMs);
+  };
+  int result = 0;
+  if (!sendWithRetry(*this, driveNo, win::IOCTL_SCSI_PASS_THROUGH_DIRECT, block, kx::kScsiFault, build, result)) {
+    return result;
   }
-  return kx::kRetriesExhausted;
+  return block.Sptd.ScsiStatus;
 }
 
 void CDriveCommand::GetLastCommand(std::uint8_t* cdbOut16, std::uint32_t* lastError) const {
@@ -144,69 +189,74 @@ void CDriveCommand::GetLastCommand(std::uint8_t* cdbOut16, std::uint32_t* lastEr
 
 // ------------------------------------------------ translation and ATA pass-through
 
+// The rewrite of the tester's forms (protocol/TesterForms.h) into SAT ATA
+// PASS-THROUGH (protocol/SatCdb.h):
+//   71  (12), PROTOCOL and the transfer flags from the tester's protocol
+//   48  (16) with EXTEND, PROTOCOL implied by the command, DEVICE the LBA bit
+//   50  (12) asking for the response information (the card detect); a
+//       sub-command adds its parameter as FEATURES and SET FEATURES
+// Where ATA pass-through works, 48 and 50 stay: they go as task files.
 void CDriveCommand::TranslateToSat(std::uint8_t* c) {
-  if (c[0] != 0x08 || c[1] != 0xF2) return;
+  if (c[0] != kTesterOpcode || c[1] != kTesterFamily) return;
+  constexpr std::uint8_t kBlocksIn = kSatTDirIn | kSatBytBlok | kSatTLengthCount;
+  constexpr std::uint8_t kBlocksOut = kSatBytBlok | kSatTLengthCount;
   const bool ataPtOk = kx::AtaPassThroughOk(m_DriveNo);
   std::uint8_t out[16] = {};
+  SatCdb sat;
   switch (c[2]) {
-    case 0x71: {
-      out[0] = 0xA1;
-      out[3] = c[5];
-      out[4] = c[6];
-      out[5] = c[7];
-      out[6] = c[8];
-      out[7] = c[9];
-      out[8] = c[10];
-      out[9] = c[4];
-      switch (c[3]) {
-        case kx::kProtoNone:
-          out[1] = 0x06;
-          if (c[11] != 0) {
-            out[2] = 0x0E;
-            out[4] = c[11];
+    case kTesterAta28: {
+      Tester71 form;
+      ParseTester71(c, kTesterFormLength, form);
+      sat.regs = form.regs;
+      switch (form.protocol) {
+        case kTesterNonData:
+          sat.protocol = kSatNonData;
+          // A transfer byte asks for the register reply, counted in place of COUNT.
+          if (form.transfer != 0) {
+            sat.flags = kBlocksIn;
+            sat.regs.count = form.transfer;
           }
           break;
-        case kx::kProtoPioIn: out[1] = 0x08; out[2] = 0x0E; break;
-        case kx::kProtoPioOut:
-        case kx::kProtoPioOutLong: out[1] = 0x0A; out[2] = 0x06; break;
-        case kx::kProtoDmaIn: out[1] = 0x14; out[2] = 0x0E; break;
-        case kx::kProtoDmaOut: out[1] = 0x16; out[2] = 0x06; break;
-        default: break;
+        case kTesterPioIn: sat.protocol = kSatPioIn; sat.flags = kBlocksIn; break;
+        case kTesterPioOut:
+        case kTesterPioOutLong: sat.protocol = kSatPioOut; sat.flags = kBlocksOut; break;
+        case kTesterDmaIn: sat.protocol = kSatUdmaIn; sat.flags = kBlocksIn; break;
+        case kTesterDmaOut: sat.protocol = kSatUdmaOut; sat.flags = kBlocksOut; break;
+        default: sat.protocol = kSatHardReset; break;  // an unknown protocol: PROTOCOL 0, no transfer
       }
+      BuildSat12(sat, out);
       break;
     }
-    case 0x50:
+    case kTesterSubCommand:
       if (ataPtOk) return;
-      out[0] = 0xA1;
-      out[1] = 0x1E;
-      out[2] = 0x2E;
-      out[4] = 1;
-      if (c[3] != 0) {
-        out[3] = c[4];
-        out[9] = 0xEF;
+      sat.protocol = kSatResponseInfo;
+      sat.flags = kSatCkCond | kBlocksIn;
+      sat.regs.count = 1;
+      if (c[kTesterSubCommandByte] != 0) {
+        sat.regs.features = c[kTesterParameterByte];
+        sat.regs.command = kAtaSetFeatures;
       }
+      BuildSat12(sat, out);
       break;
-    case 0x48:
+    case kTesterAta48:
       if (ataPtOk) return;
-      out[0] = 0x85;
-      out[5] = c[5];
-      out[6] = c[4];
-      out[7] = c[9];
-      out[8] = c[6];
-      out[9] = c[10];
-      out[10] = c[7];
-      out[11] = c[11];
-      out[12] = c[8];
-      out[13] = kLbaMode;
-      out[14] = c[3];
-      switch (c[3]) {
-        case 0x00: out[1] = 0x07; break;
-        case 0x24: out[1] = 0x09; out[2] = 0x0E; break;
-        case 0x34: out[1] = 0x0B; out[2] = 0x06; break;
-        case 0x25: out[1] = 0x15; out[2] = 0x0E; break;
-        case 0x35: out[1] = 0x17; out[2] = 0x06; break;
-        default: break;
+      ParseTester48(c, kTesterFormLength, sat.regs);
+      // Without the LBA bit a drive (or a SAT layer that passes the register on)
+      // takes the address for cylinder/head/sector.
+      sat.regs.device = kAtaDeviceLba;
+      sat.extend = true;
+      switch (sat.regs.command) {
+        case kAtaNop: sat.protocol = kSatNonData; break;
+        case kAtaReadSectorsExt: sat.protocol = kSatPioIn; sat.flags = kBlocksIn; break;
+        case kAtaWriteSectorsExt: sat.protocol = kSatPioOut; sat.flags = kBlocksOut; break;
+        case kAtaReadDmaExt: sat.protocol = kSatUdmaIn; sat.flags = kBlocksIn; break;
+        case kAtaWriteDmaExt: sat.protocol = kSatUdmaOut; sat.flags = kBlocksOut; break;
+        default:  // an unknown command: PROTOCOL 0, no EXTEND, no transfer
+          sat.protocol = kSatHardReset;
+          sat.extend = false;
+          break;
       }
+      BuildSat16(sat, out);
       break;
     default:
       return;
@@ -233,15 +283,24 @@ int CDriveCommand::SendAtaPassThrough(int driveNo, std::uint16_t, const std::uin
     m_LastError = win::ERROR_NOT_SUPPORTED;
     return static_cast<int>(m_LastError);
   }
-  std::uint8_t cur[8] = {};
+  // A 48-bit command comes in the tester's 48 form (or a 50 form read as one) and
+  // gets the LBA bit; a 28-bit one as rewritten, with the (12) form's registers.
+  AtaTaskFile regs;
+  if (is48) {
+    ParseTester48(c, kTesterFormLength, regs);
+    regs.device = kAtaDeviceLba;
+  } else {
+    regs = Sat12Registers(c);
+  }
+  // Task files: features, count, LBA low, mid, high, device, command, reserved;
+  // the previous one repeats the command.
+  const std::uint8_t cur[8] = {regs.features, regs.count,  regs.lbaLow,  regs.lbaMid,
+                               regs.lbaHigh,  regs.device, regs.command, 0};
   std::uint8_t prev[8] = {};
   if (is48) {
-    const std::uint8_t c48[8] = {0, c[4], c[6], c[7], c[8], kLbaMode, c[3], 0};
-    const std::uint8_t p48[8] = {0, c[5], c[9], c[10], c[11], 0, c[3], 0};
-    std::memcpy(cur, c48, 8);
+    const std::uint8_t p48[8] = {
+        regs.featuresExp, regs.countExp, regs.lbaLowExp, regs.lbaMidExp, regs.lbaHighExp, 0, regs.command, 0};
     std::memcpy(prev, p48, 8);
-  } else {
-    std::memcpy(cur, c + 3, 8);
   }
   if (timeOutSec == 0) timeOutSec = kx::ReadScsiTimeOut();
   std::memset(m_RetTaskFile, 0, sizeof m_RetTaskFile);
@@ -253,41 +312,28 @@ int CDriveCommand::SendAtaPassThrough(int driveNo, std::uint16_t, const std::uin
   if (dma && direction != kx::kDirNone) flags |= win::ATA_FLAGS_USE_DMA;
   if (is48) flags |= win::ATA_FLAGS_48BIT_COMMAND;
 
-  for (int attempt = 0; attempt < kSendTries; ++attempt) {
-    win::HANDLE h = OpenDrive(driveNo);
-    if (h == win::INVALID_HANDLE_VALUE) {
-      m_LastError = win::GetLastError();
-      return kx::kOpenFailed;
-    }
+  auto build = [&] {
     BuildAtaPassThrough(prev, cur, flags, length, timeOutSec, is48);
     m_AtaPt.DataBuffer = length != 0 ? buffer : nullptr;
-    win::DWORD returned = 0;
-    const win::BOOL ok = win::DeviceIoControl(h, win::IOCTL_ATA_PASS_THROUGH_DIRECT, &m_AtaPt, sizeof m_AtaPt,
-                                              &m_AtaPt, sizeof m_AtaPt, &returned, nullptr);
-    m_LastError = ok ? 0 : win::GetLastError();
-    if (!ok && m_LastError == 0) m_LastError = win::ERROR_GEN_FAILURE;
-    CloseDrive(h);
-    if (m_LastError == win::ERROR_NOACCESS) return kx::kAtaFault;
-    if (m_LastError == 0) {
-      std::memcpy(m_RetTaskFile, m_AtaPt.CurrentTaskFile, 7);
-      if (is48) std::memcpy(m_RetPrevTaskFile, m_AtaPt.PreviousTaskFile, 7);
-      const std::uint8_t status = m_RetTaskFile[6];
-      if (status == 0x50 || status == 0x40) return 0;
-      // Status 00h means nobody answered; it must not read as success.
-      return status == 0 ? kx::kAtaNoStatus : status;
-    }
-    if (m_LastError != win::ERROR_GEN_FAILURE) return static_cast<int>(m_LastError);
-    if (attempt + 1 < kSendTries) win::Sleep(kGenFailureRetryMs);
+  };
+  int result = 0;
+  if (!sendWithRetry(*this, driveNo, win::IOCTL_ATA_PASS_THROUGH_DIRECT, m_AtaPt, kx::kAtaFault, build, result)) {
+    return result;
   }
-  return kx::kRetriesExhausted;
+  std::memcpy(m_RetTaskFile, m_AtaPt.CurrentTaskFile, 7);
+  if (is48) std::memcpy(m_RetPrevTaskFile, m_AtaPt.PreviousTaskFile, 7);
+  const std::uint8_t status = m_RetTaskFile[6];
+  if (isReady(status)) return 0;
+  // Status 00h means nobody answered; it must not read as success.
+  return status == 0 ? kx::kAtaNoStatus : status;
 }
 
 int CDriveCommand::ProbeVendorMode(bool checkRegisters) {
   const auto& sig = kx::kVendorModeSignature;
-  SetCdb({0x08, 0xF2, 0x71, 0x00, sig[0], sig[1], sig[2], sig[3], sig[4], sig[5]});
+  // A 71 form whose bytes 3-9 are the (12) form's registers, as the sender reads them.
+  SetCdb({kTesterOpcode, kTesterFamily, kTesterAta28, 0x00, sig[0], sig[1], sig[2], sig[3], sig[4], sig[5]});
   if (SendAtaPassThrough(m_DriveNo, 1, m_Cdb, kx::kDirNone, nullptr, 0, true, false, false, 0) != 0) return 0;
-  const std::uint8_t status = m_RetTaskFile[6];
-  if (status != 0x50 && status != 0x40) return 0;
+  if (!isReady(m_RetTaskFile[6])) return 0;
   if (!checkRegisters) return 1;
   return m_RetTaskFile[1] == 1 && m_RetTaskFile[2] == 1 ? 1 : 2;
 }
@@ -303,13 +349,33 @@ void CDriveCommand::SetCdb(std::initializer_list<std::uint8_t> bytes) {
 }
 
 void CDriveCommand::Build71(const Regs71& r) {
-  SetCdb({0x08, 0xF2, 0x71, r.protocol, r.command, r.features, r.count, r.lbaLow, r.lbaMid, r.lbaHigh, r.device,
-          r.transfer});
+  Tester71 form;
+  form.protocol = r.protocol;
+  form.regs.command = r.command;
+  form.regs.features = r.features;
+  form.regs.count = r.count;
+  form.regs.lbaLow = r.lbaLow;
+  form.regs.lbaMid = r.lbaMid;
+  form.regs.lbaHigh = r.lbaHigh;
+  form.regs.device = r.device;
+  form.transfer = r.transfer;
+  std::memset(m_Cdb, 0, sizeof m_Cdb);
+  BuildTester71(form, m_Cdb);
 }
 
 void CDriveCommand::Build48(std::uint8_t command, std::uint32_t sectors, std::uint64_t lba) {
-  SetCdb({0x08, 0xF2, 0x48, command, static_cast<std::uint8_t>(sectors), static_cast<std::uint8_t>(sectors >> 8)});
-  for (int i = 0; i < 6; ++i) m_Cdb[6 + i] = static_cast<std::uint8_t>(lba >> (8 * i));
+  AtaTaskFile regs;
+  regs.command = command;
+  regs.count = static_cast<std::uint8_t>(sectors);  // 65536 travels as 0
+  regs.countExp = static_cast<std::uint8_t>(sectors >> 8);
+  regs.lbaLow = static_cast<std::uint8_t>(lba);
+  regs.lbaMid = static_cast<std::uint8_t>(lba >> 8);
+  regs.lbaHigh = static_cast<std::uint8_t>(lba >> 16);
+  regs.lbaLowExp = static_cast<std::uint8_t>(lba >> 24);
+  regs.lbaMidExp = static_cast<std::uint8_t>(lba >> 32);
+  regs.lbaHighExp = static_cast<std::uint8_t>(lba >> 40);
+  std::memset(m_Cdb, 0, sizeof m_Cdb);
+  BuildTester48(regs, m_Cdb);
 }
 
 bool CDriveCommand::Refuse() {
@@ -378,7 +444,7 @@ bool CDriveCommand::Ata48(std::uint8_t command, std::uint32_t sectors, std::uint
   Build48(command, sectors, static_cast<std::uint64_t>(lbaHigh & 0xFFFF) << 32 | lbaLow);
   if (sectors == 0 || sectors > 65536 || lbaHigh > 0xFFFF) return Refuse();
   Request r;
-  r.direction = (command == 0x24 || command == 0x25) ? kx::kDirIn : kx::kDirOut;
+  r.direction = (command == kAtaReadSectorsExt || command == kAtaReadDmaExt) ? kx::kDirIn : kx::kDirOut;
   r.buffer = const_cast<void*>(buffer);
   r.length = sectors * 512;
   r.dma = isDmaCommand(command);
@@ -434,10 +500,10 @@ bool CDriveCommand::CardDetect(void* buffer, std::uint32_t length) {
   // SATA port: there is no tester, so the drive is asked to enter vendor mode.
   const auto& s = kx::kVendorModeSignature;
   if (kx::AtaPassThroughOk(m_DriveNo)) {
-    SetCdb({0x08, 0xF2, 0x71, 0x00, s[0], s[1], s[2], s[3], s[4], s[5]});
+    SetCdb({kTesterOpcode, kTesterFamily, kTesterAta28, 0x00, s[0], s[1], s[2], s[3], s[4], s[5]});
     return SendAtaPassThrough(m_DriveNo, 1, m_Cdb, kx::kDirNone, nullptr, 0, true, false, false, 0) == 0;
   }
-  SetCdb({0xA1, 0x06, 0x00, 0x00, s[0], s[1], s[2], s[3], s[4], s[5]});
+  signatureCdb(s, m_Cdb);
   return SendCdb(m_DriveNo, m_Cdb, false, nullptr, 0, 0) == 0;
 }
 
@@ -516,23 +582,23 @@ bool CDriveCommand::TestUnitReady() { return Tester({}, nullptr, 0); }
 // ---------------------------------------------------------------- ISP code and info code
 
 bool CDriveCommand::EraseISPCode(void* buffer512) {
-  return Run({.protocol = 0x01, .command = 0x21, .features = 0x46, .count = 1, .transfer = 1}, buffer512, 512,
+  return Run({.protocol = kTesterPioIn, .command = 0x21, .features = 0x46, .count = 1, .transfer = 1}, buffer512, 512,
              SendPath::ThreePath);
 }
 
 bool CDriveCommand::UpdateInfoCode(void* buffer512, bool read) {
   if (read) {
-    return Run({.protocol = 0x01, .command = 0x21, .features = 0x29, .count = 1, .transfer = 1}, buffer512, 512,
+    return Run({.protocol = kTesterPioIn, .command = 0x21, .features = 0x29, .count = 1, .transfer = 1}, buffer512, 512,
                SendPath::ThreePath);
   }
-  return Run({.protocol = 0x03, .command = 0x31, .features = 0x29, .count = 1, .lbaLow = 1, .transfer = 1},
+  return Run({.protocol = kTesterPioOut, .command = 0x31, .features = 0x29, .count = 1, .lbaLow = 1, .transfer = 1},
              buffer512, 512, SendPath::ThreePath);
 }
 
 // ---------------------------------------------------------------- ATA command set
 
 bool CDriveCommand::GetIdentify(void* buffer512) {
-  Build71({.protocol = 0x01, .command = 0xEC, .count = 1, .device = 0x00, .transfer = 1});
+  Build71({.protocol = kTesterPioIn, .command = 0xEC, .count = 1, .device = 0x00, .transfer = 1});
   if (kx::IsTesterDirectMode()) {
     if (SendCdb(m_DriveNo, m_Cdb, true, buffer512, 512, 0) != 0) return false;
   } else {
@@ -556,35 +622,40 @@ std::uint32_t sectorsOf(std::uint32_t length) { return length % 512 == 0 ? lengt
 }  // namespace
 
 bool CDriveCommand::ReadSectors(void* buffer, std::uint32_t length, std::uint32_t lba) {
-  return Ata28(0x20, kx::kProtoPioIn, sectorsOf(length), lba, 0xE0, buffer);
+  return Ata28(0x20, kTesterPioIn, sectorsOf(length), lba, 0xE0, buffer);
 }
 bool CDriveCommand::WriteSectors(const void* buffer, std::uint32_t length, std::uint32_t lba) {
-  return Ata28(0x30, kx::kProtoPioOut, sectorsOf(length), lba, 0xE0, buffer);
+  return Ata28(0x30, kTesterPioOut, sectorsOf(length), lba, 0xE0, buffer);
 }
 bool CDriveCommand::ReadDma(void* buffer, std::uint32_t length, std::uint32_t lba) {
-  return Ata28(0xC8, kx::kProtoDmaIn, sectorsOf(length), lba, 0xE0, buffer);
+  return Ata28(0xC8, kTesterDmaIn, sectorsOf(length), lba, 0xE0, buffer);
 }
 bool CDriveCommand::WriteDma(const void* buffer, std::uint32_t length, std::uint32_t lba) {
-  return Ata28(0xCA, kx::kProtoDmaOut, sectorsOf(length), lba, 0xE0, buffer);
+  return Ata28(0xCA, kTesterDmaOut, sectorsOf(length), lba, 0xE0, buffer);
 }
 bool CDriveCommand::DMA_Read_DDR(void* buffer, std::uint32_t sectors, std::uint32_t address) {
-  return Ata28(0xC8, kx::kProtoDmaIn, sectors, address, 0xE0, buffer);
+  return Ata28(0xC8, kTesterDmaIn, sectors, address, 0xE0, buffer);
 }
 bool CDriveCommand::DMA_Write_DDR(const void* buffer, std::uint32_t sectors, std::uint32_t address) {
-  return Ata28(0xCA, kx::kProtoDmaOut, sectors, address, 0xE0, buffer);
+  return Ata28(0xCA, kTesterDmaOut, sectors, address, 0xE0, buffer);
 }
 bool CDriveCommand::ReadSectorsDma(void* buffer, std::uint32_t sectors, std::uint32_t lba) {
-  return Ata28(0x20, kx::kProtoDmaIn, sectors, lba, 0xE0, buffer);
+  return Ata28(0x20, kTesterDmaIn, sectors, lba, 0xE0, buffer);
 }
 bool CDriveCommand::WriteSectorsDma(const void* buffer, std::uint32_t sectors, std::uint32_t lba) {
-  return Ata28(0x30, kx::kProtoDmaOut, sectors, lba, 0xE0, buffer);
+  return Ata28(0x30, kTesterDmaOut, sectors, lba, 0xE0, buffer);
 }
 
 bool CDriveCommand::FLUSH_CACHE() { return Run({.command = 0xE7}, nullptr, 0, SendPath::ThreePath); }
 bool CDriveCommand::StandBy_Imd() { return Run({.command = 0xE0}, nullptr, 0, SendPath::ThreePath); }
 
 bool CDriveCommand::SMART_READ_DATA(void* buffer512) {
-  return Run({.protocol = 0x01, .command = 0xB0, .features = 0xD0, .count = 1, .lbaMid = 0x4F, .lbaHigh = 0xC2,
+  return Run({.protocol = kTesterPioIn,
+              .command = 0xB0,
+              .features = 0xD0,
+              .count = 1,
+              .lbaMid = 0x4F,
+              .lbaHigh = 0xC2,
               .transfer = 1},
              buffer512, 512, SendPath::ThreePath);
 }
@@ -592,7 +663,8 @@ bool CDriveCommand::SMART_Return_Status() {
   return Run({.command = 0xB0, .features = 0xDA, .lbaMid = 0x4F, .lbaHigh = 0xC2}, nullptr, 0, SendPath::ThreePath);
 }
 bool CDriveCommand::WriteBuffer(const void* buffer512) {
-  return Run({.protocol = 0x03, .command = 0xE8, .count = 1, .transfer = 1}, buffer512, 512, SendPath::ThreePath);
+  return Run({.protocol = kTesterPioOut, .command = 0xE8, .count = 1, .transfer = 1}, buffer512, 512,
+             SendPath::ThreePath);
 }
 bool CDriveCommand::WriteBufferZero() {
   const std::uint8_t zeros[512] = {};
@@ -600,7 +672,7 @@ bool CDriveCommand::WriteBufferZero() {
 }
 
 bool CDriveCommand::DownLoadMicroCode(const void* buffer, std::uint16_t sectors, std::uint16_t offset) {
-  return Run({.protocol = 0x03,
+  return Run({.protocol = kTesterPioOut,
               .command = 0x92,
               .features = 0x03,
               .count = static_cast<std::uint8_t>(sectors),
@@ -612,26 +684,29 @@ bool CDriveCommand::DownLoadMicroCode(const void* buffer, std::uint16_t sectors,
 }
 
 bool CDriveCommand::SECURITY_SET_PASSWORD(const void* buffer512) {
-  return Run({.protocol = 0x03, .command = 0xF1, .count = 1, .transfer = 1}, buffer512, 512, SendPath::DirectOnly);
+  return Run({.protocol = kTesterPioOut, .command = 0xF1, .count = 1, .transfer = 1}, buffer512, 512,
+             SendPath::DirectOnly);
 }
 bool CDriveCommand::SecurityUnlock(const void* buffer512) {
-  return Run({.protocol = 0x03, .command = 0xF2, .count = 1, .transfer = 1}, buffer512, 512, SendPath::DirectOnly);
+  return Run({.protocol = kTesterPioOut, .command = 0xF2, .count = 1, .transfer = 1}, buffer512, 512,
+             SendPath::DirectOnly);
 }
 bool CDriveCommand::SECURITY_ERASE_PREPARE() { return Run({.command = 0xF3}, nullptr, 0, SendPath::DirectOnly); }
 bool CDriveCommand::SECURITY_ERASE_UNIT(const void* buffer512) {
-  return Run({.protocol = 0x09, .command = 0xF4, .count = 1, .lbaMid = 0x10, .transfer = 1}, buffer512, 512,
-             SendPath::DirectOnly);
+  return Run({.protocol = kTesterPioOutLong, .command = 0xF4, .count = 1, .lbaMid = 0x10, .transfer = 1}, buffer512,
+             512, SendPath::DirectOnly);
 }
 bool CDriveCommand::SecurityFreezeLock() { return Run({.command = 0xF5}, nullptr, 0, SendPath::DirectOnly); }
 bool CDriveCommand::SecurityDisablePassword(const void* buffer512) {
-  return Run({.protocol = 0x03, .command = 0xF6, .count = 1, .transfer = 1}, buffer512, 512, SendPath::DirectOnly);
+  return Run({.protocol = kTesterPioOut, .command = 0xF6, .count = 1, .transfer = 1}, buffer512, 512,
+             SendPath::DirectOnly);
 }
 bool CDriveCommand::DeviceConfigurationIdentify(void* buffer512) {
-  return Run({.protocol = 0x01, .command = 0xB1, .features = 0xC2, .count = 1, .transfer = 1}, buffer512, 512,
+  return Run({.protocol = kTesterPioIn, .command = 0xB1, .features = 0xC2, .count = 1, .transfer = 1}, buffer512, 512,
              SendPath::DirectOnly);
 }
 bool CDriveCommand::DeviceConfigurationSet(const void* buffer512) {
-  return Run({.protocol = 0x03, .command = 0xB1, .features = 0xC3, .count = 1, .transfer = 1}, buffer512, 512,
+  return Run({.protocol = kTesterPioOut, .command = 0xB1, .features = 0xC3, .count = 1, .transfer = 1}, buffer512, 512,
              SendPath::DirectOnly);
 }
 
@@ -688,10 +763,16 @@ bool CDriveCommand::Inquiry(void* buffer50) {
 }
 
 bool CDriveCommand::SatDeviceReset() {
-  SetCdb({0x85, 0x12, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x08});
+  SatCdb reset;
+  reset.protocol = kSatDeviceReset;
+  reset.regs.command = kAtaDeviceReset;
+  std::memset(m_Cdb, 0, sizeof m_Cdb);
+  BuildSat16(reset, m_Cdb);
   SendCdb(m_DriveNo, m_Cdb, false, nullptr, 0, 0);  // its result is not looked at
   std::uint8_t zeros[50] = {};
-  SetCdb({0x85, 0x1E});
+  SatCdb info;
+  info.protocol = kSatResponseInfo;
+  BuildSat16(info, m_Cdb);
   return SendCdb(m_DriveNo, m_Cdb, false, zeros, sizeof zeros, 0) == 0;
 }
 
@@ -700,17 +781,20 @@ bool CDriveCommand::SatDeviceReset() {
 int CDriveCommand::SetApKey(bool wantReply) {
   const auto& s = kx::kApKeySignature;  // count, LBA low, mid, high, device, command
   if (kx::IsTesterDirectMode()) {
-    SetCdb({0x08, 0xF2, 0x71, 0x00, s[5], 0x00, s[0], s[1], s[2], s[3], s[4], static_cast<std::uint8_t>(wantReply)});
+    Build71({.protocol = kTesterNonData, .command = s[5], .count = s[0], .lbaLow = s[1], .lbaMid = s[2],
+             .lbaHigh = s[3], .device = s[4], .transfer = static_cast<std::uint8_t>(wantReply)});
     if (!wantReply) return SendCdb(m_DriveNo, m_Cdb, false, nullptr, 0, 0) == 0 ? 1 : 0;
-    std::uint8_t reply[16] = {};
-    if (SendCdb(m_DriveNo, m_Cdb, true, reply, sizeof reply, 0) != 0) return 0;
-    return reply[1] == 0x01 && reply[2] == 0x01 && reply[6] == 0x50 ? 1 : 2;
+    std::uint8_t reply[kTesterReplyLength] = {};
+    AtaReturn r;
+    if (SendCdb(m_DriveNo, m_Cdb, true, reply, sizeof reply, 0) != 0 || !ParseTester71Reply(reply, sizeof reply, r))
+      return 0;
+    return r.count == 0x01 && r.lbaLow == 0x01 && r.status == (kAtaStatusDrdy | kAtaStatusDsc) ? 1 : 2;
   }
   if (kx::IsSataPortMode() && kx::AtaPassThroughOk(m_DriveNo)) {
-    SetCdb({0x08, 0xF2, 0x71, 0x00, s[0], s[1], s[2], s[3], s[4], s[5]});
+    SetCdb({kTesterOpcode, kTesterFamily, kTesterAta28, 0x00, s[0], s[1], s[2], s[3], s[4], s[5]});
     return SendAtaPassThrough(m_DriveNo, 1, m_Cdb, kx::kDirNone, nullptr, 0, true, false, false, 0) == 0 ? 1 : 0;
   }
-  SetCdb({0xA1, 0x06, 0x00, 0x00, s[0], s[1], s[2], s[3], s[4], s[5]});
+  signatureCdb(s, m_Cdb);
   return SendCdb(m_DriveNo, m_Cdb, false, nullptr, 0, 0) == 0 ? 1 : 0;
 }
 
@@ -724,8 +808,8 @@ std::uint8_t hi8(std::uint32_t v) { return static_cast<std::uint8_t>(v >> 8); }
 std::uint32_t sectorsBytes(std::uint32_t n) { return n * 512; }
 }  // namespace
 
-// Vendor reads: protocol 01h, data in.
-#define KX_VREAD(sub, ...) Regs71{.protocol = 0x01, .command = kVendorRead, .features = sub, __VA_ARGS__}
+// Vendor reads: PIO in.
+#define KX_VREAD(sub, ...) Regs71{.protocol = kTesterPioIn, .command = kVendorRead, .features = sub, __VA_ARGS__}
 
 bool CDriveCommand::DirectReadSRAM(void* buffer, std::uint8_t n, std::uint8_t addressLow, std::uint8_t addressHigh) {
   return Run(KX_VREAD(0x12, .count = n, .lbaMid = addressLow, .lbaHigh = addressHigh, .transfer = n), buffer,
@@ -840,100 +924,102 @@ bool CDriveCommand::Vender_MaxBad_PerPlane(void* buffer512, bool flag) {
 }
 #undef KX_VREAD
 
-// Vendor writes: data out, protocol 03h (09h for the long-running ones).
-#define KX_VWRITE(proto, sub, ...) Regs71{.protocol = proto, .command = kVendorWrite, .features = sub, __VA_ARGS__}
+// Vendor writes: PIO out (the long form for the long-running ones).
+#define KX_VWRITE(sub, ...) Regs71{.protocol = kTesterPioOut, .command = kVendorWrite, .features = sub, __VA_ARGS__}
+#define KX_VWRITE_LONG(sub, ...) \
+  Regs71{.protocol = kTesterPioOutLong, .command = kVendorWrite, .features = sub, __VA_ARGS__}
 
 bool CDriveCommand::VendorWrite00() {
   std::uint8_t sector[512] = {};
   std::memcpy(sector, kx::kVendorWrite00Marker.data(), kx::kVendorWrite00Marker.size());
-  return Run(KX_VWRITE(0x03, 0x00, .count = 1, .transfer = 1), sector, 512, SendPath::Raw);
+  return Run(KX_VWRITE(0x00, .count = 1, .transfer = 1), sector, 512, SendPath::Raw);
 }
 bool CDriveCommand::ResetCard() {
   const std::uint8_t zeros[512] = {};
-  return Run(KX_VWRITE(0x09, 0x01, .count = 1, .lbaMid = 0x20, .transfer = 1), zeros, 512, SendPath::ThreePath);
+  return Run(KX_VWRITE_LONG(0x01, .count = 1, .lbaMid = 0x20, .transfer = 1), zeros, 512, SendPath::ThreePath);
 }
 bool CDriveCommand::Reset_Smart() {
   const std::uint8_t zeros[512] = {};
-  return Run(KX_VWRITE(0x09, 0x02, .count = 1, .lbaMid = 0x20, .transfer = 1), zeros, 512, SendPath::ThreePath);
+  return Run(KX_VWRITE_LONG(0x02, .count = 1, .lbaMid = 0x20, .transfer = 1), zeros, 512, SendPath::ThreePath);
 }
 bool CDriveCommand::Vendor_UnLock_Forzen() {
   const std::uint8_t zeros[512] = {};
-  return Run(KX_VWRITE(0x03, 0x05, .count = 1, .transfer = 1), zeros, 512, SendPath::DirectOnly);
+  return Run(KX_VWRITE(0x05, .count = 1, .transfer = 1), zeros, 512, SendPath::DirectOnly);
 }
 bool CDriveCommand::SetCEMap(const void* buffer512) {
-  return Run(KX_VWRITE(0x03, 0x06, .count = 1, .lbaMid = 0x01, .transfer = 1), buffer512, 512, SendPath::ThreePath);
+  return Run(KX_VWRITE(0x06, .count = 1, .lbaMid = 0x01, .transfer = 1), buffer512, 512, SendPath::ThreePath);
 }
 bool CDriveCommand::PreFormat(const void* buffer, int mode, bool flag) {
   const std::uint8_t n = mode == 2 ? 1 : 2;
   const std::uint8_t high = mode == 0 ? 0x01 : mode == 1 ? 0x02 : 0x00;
-  return Run(KX_VWRITE(0x09, 0x08, .count = n, .lbaLow = static_cast<std::uint8_t>(flag), .lbaMid = 0x10,
+  return Run(KX_VWRITE_LONG(0x08, .count = n, .lbaLow = static_cast<std::uint8_t>(flag), .lbaMid = 0x10,
                        .lbaHigh = high, .transfer = n),
              buffer, sectorsBytes(n), SendPath::ThreePath, kx::kTimeOutLong);
 }
 bool CDriveCommand::JumpToBoot() {
-  return FourPath(KX_VWRITE(0x09, 0x0F, .count = 1, .lbaMid = 0x20, .transfer = 1), kJumpToBootTimeOut, false,
+  return FourPath(KX_VWRITE_LONG(0x0F, .count = 1, .lbaMid = 0x20, .transfer = 1), kJumpToBootTimeOut, false,
                   kx::kTimeOutDefault);
 }
 bool CDriveCommand::CACHE_WRITE_FLASH(const void* buffer, std::uint8_t a, std::uint8_t b, std::uint8_t c,
                                       std::uint8_t n) {
-  return Run(KX_VWRITE(0x03, 0x21, .count = n, .lbaLow = c, .lbaMid = a, .lbaHigh = b, .transfer = n), buffer,
+  return Run(KX_VWRITE(0x21, .count = n, .lbaLow = c, .lbaMid = a, .lbaHigh = b, .transfer = n), buffer,
              sectorsBytes(n), SendPath::ThreePath);
 }
 bool CDriveCommand::DirectWriteSRAM(const void* buffer, std::uint8_t n, std::uint8_t addressLow,
                                     std::uint8_t addressHigh) {
-  return Run(KX_VWRITE(0x03, 0x24, .count = n, .lbaMid = addressLow, .lbaHigh = addressHigh, .transfer = n), buffer,
+  return Run(KX_VWRITE(0x24, .count = n, .lbaMid = addressLow, .lbaHigh = addressHigh, .transfer = n), buffer,
              sectorsBytes(n), SendPath::ThreePath);
 }
 bool CDriveCommand::DirectWriteInfoBlock(const void* buffer, std::uint8_t page) {
   const std::uint8_t n = page == 3 ? 4 : 1;
-  return Run(KX_VWRITE(0x03, 0x25, .count = n, .lbaLow = page, .transfer = n), buffer, sectorsBytes(n),
+  return Run(KX_VWRITE(0x25, .count = n, .lbaLow = page, .transfer = n), buffer, sectorsBytes(n),
              SendPath::ThreePath);
 }
 bool CDriveCommand::EraseAllBlock(std::uint8_t eraseType, bool flag) {
-  return FourPath(KX_VWRITE(0x09, 0x26, .count = 1, .lbaLow = static_cast<std::uint8_t>(flag), .lbaMid = 0x20,
+  return FourPath(KX_VWRITE_LONG(0x26, .count = 1, .lbaLow = static_cast<std::uint8_t>(flag), .lbaMid = 0x20,
                             .lbaHigh = eraseType, .transfer = 1),
                   kx::kTimeOutLong, false, kx::kTimeOutLong);
 }
 bool CDriveCommand::DoCut_EFuse(std::uint8_t valueA, std::uint8_t valueB) {
   const std::uint8_t zeros[512] = {};
-  return Run(KX_VWRITE(0x03, 0x27, .count = 1, .lbaLow = valueA, .lbaMid = valueB, .transfer = 1), zeros, 512,
+  return Run(KX_VWRITE(0x27, .count = 1, .lbaLow = valueA, .lbaMid = valueB, .transfer = 1), zeros, 512,
              SendPath::Raw);
 }
 bool CDriveCommand::ISPProgramPRAM(const void* buffer, std::uint8_t n, bool flag) {
-  return Run(KX_VWRITE(0x03, 0x40, .count = n, .lbaMid = static_cast<std::uint8_t>(flag), .transfer = n), buffer,
+  return Run(KX_VWRITE(0x40, .count = n, .lbaMid = static_cast<std::uint8_t>(flag), .transfer = n), buffer,
              sectorsBytes(n), SendPath::ThreePath);
 }
 bool CDriveCommand::ISPProgramFlash() {
   const std::uint8_t zeros[512] = {};
-  return Run(KX_VWRITE(0x09, 0x41, .count = 1, .lbaMid = 0x20, .transfer = 1), zeros, 512, SendPath::ThreePath);
+  return Run(KX_VWRITE_LONG(0x41, .count = 1, .lbaMid = 0x20, .transfer = 1), zeros, 512, SendPath::ThreePath);
 }
 bool CDriveCommand::Write3rdBBT(const void* buffer, std::uint8_t n, std::uint8_t selector, std::uint32_t byteOffset) {
   const std::uint32_t sector = byteOffset / 512;
   if (sector > 0xFFFF) {
-    Build71(KX_VWRITE(0x03, 0x48, .count = n, .lbaLow = selector, .transfer = n));
+    Build71(KX_VWRITE(0x48, .count = n, .lbaLow = selector, .transfer = n));
     return Refuse();
   }
-  return Run(KX_VWRITE(0x03, 0x48, .count = n, .lbaLow = selector, .lbaMid = lo8(sector), .lbaHigh = hi8(sector),
+  return Run(KX_VWRITE(0x48, .count = n, .lbaLow = selector, .lbaMid = lo8(sector), .lbaHigh = hi8(sector),
                        .transfer = n),
              buffer, sectorsBytes(n), SendPath::ThreePath, kx::kTimeOutLong);
 }
 bool CDriveCommand::DetectThermalSensor(std::uint8_t sensor) {
-  return Run(KX_VWRITE(0x09, 0x52, .count = 1, .lbaMid = 0x20,
+  return Run(KX_VWRITE_LONG(0x52, .count = 1, .lbaMid = 0x20,
                        .device = static_cast<std::uint8_t>(0xA0 | (sensor & 0x0F)), .transfer = 1),
              nullptr, 0, SendPath::DirectOnly);
 }
 bool CDriveCommand::Write4ByteReg(const void* buffer512, std::uint8_t value) {
-  return Run(KX_VWRITE(0x03, 0x60, .count = 1, .lbaMid = value, .transfer = 1), buffer512, 512, SendPath::ThreePath);
+  return Run(KX_VWRITE(0x60, .count = 1, .lbaMid = value, .transfer = 1), buffer512, 512, SendPath::ThreePath);
 }
 bool CDriveCommand::SendScanBadParameter(const void* buffer512) {
-  return Run(KX_VWRITE(0x03, 0x70, .count = 1, .transfer = 1), buffer512, 512, SendPath::ThreePath);
+  return Run(KX_VWRITE(0x70, .count = 1, .transfer = 1), buffer512, 512, SendPath::ThreePath);
 }
 bool CDriveCommand::SetScanBadParameter(const void* buffer512) {
   constexpr int kAttempts = 10;
   constexpr win::DWORD kPauseMs = 100;
   win::Sleep(kPauseMs);
   for (int attempt = 0; attempt < kAttempts; ++attempt) {
-    if (Run(KX_VWRITE(0x09, 0x70, .count = 1, .lbaMid = 0x10, .transfer = 1), buffer512, 512,
+    if (Run(KX_VWRITE_LONG(0x70, .count = 1, .lbaMid = 0x10, .transfer = 1), buffer512, 512,
             SendPath::ThreePath)) {
       win::Sleep(kPauseMs);
       return true;
@@ -943,45 +1029,46 @@ bool CDriveCommand::SetScanBadParameter(const void* buffer512) {
   return false;
 }
 bool CDriveCommand::Vender_Send_Seed(const void* buffer, std::uint8_t n) {
-  return Run(KX_VWRITE(0x03, 0x80, .count = n, .transfer = n), buffer, sectorsBytes(n), SendPath::ThreePath);
+  return Run(KX_VWRITE(0x80, .count = n, .transfer = n), buffer, sectorsBytes(n), SendPath::ThreePath);
 }
 bool CDriveCommand::WriteBBT(const void* buffer, std::uint8_t n, std::uint8_t selector, std::uint32_t byteOffset) {
   const std::uint32_t sector = byteOffset / 512;
   if (sector > 0xFFFF) {
-    Build71(KX_VWRITE(0x03, 0x81, .count = n, .lbaLow = selector, .transfer = n));
+    Build71(KX_VWRITE(0x81, .count = n, .lbaLow = selector, .transfer = n));
     return Refuse();
   }
-  return Run(KX_VWRITE(0x03, 0x81, .count = n, .lbaLow = selector, .lbaMid = lo8(sector), .lbaHigh = hi8(sector),
+  return Run(KX_VWRITE(0x81, .count = n, .lbaLow = selector, .lbaMid = lo8(sector), .lbaHigh = hi8(sector),
                        .transfer = n),
              buffer, sectorsBytes(n), SendPath::ThreePath, kx::kTimeOutLong, true);
 }
 bool CDriveCommand::Vender_Send_Binfile(const void* buffer, std::uint8_t n, std::uint8_t chunk, bool lastChunk) {
-  return Run(KX_VWRITE(0x03, 0x82, .count = n, .lbaMid = chunk, .lbaHigh = static_cast<std::uint8_t>(lastChunk),
+  return Run(KX_VWRITE(0x82, .count = n, .lbaMid = chunk, .lbaHigh = static_cast<std::uint8_t>(lastChunk),
                        .transfer = n),
              buffer, sectorsBytes(n), SendPath::ThreePath);
 }
 bool CDriveCommand::VendorWriteA3() {
   const std::uint8_t zeros[512] = {};
-  return Run(KX_VWRITE(0x09, 0xA3, .count = 1, .lbaMid = 0x10, .transfer = 1), zeros, 512, SendPath::Raw);
+  return Run(KX_VWRITE_LONG(0xA3, .count = 1, .lbaMid = 0x10, .transfer = 1), zeros, 512, SendPath::Raw);
 }
 bool CDriveCommand::Vender_InitialPadAndDrive(const void* buffer1024, std::uint8_t value) {
-  return Run(KX_VWRITE(0x03, 0xAA, .count = 2, .lbaHigh = value, .transfer = 1), buffer1024, 1024,
+  return Run(KX_VWRITE(0xAA, .count = 2, .lbaHigh = value, .transfer = 1), buffer1024, 1024,
              SendPath::ThreePath);
 }
 bool CDriveCommand::Scan_SDLL(const void* buffer, std::uint8_t a, std::uint8_t b, std::uint8_t c, std::uint8_t n) {
-  return Run(KX_VWRITE(0x03, 0xAB, .count = n, .lbaLow = c, .lbaMid = a, .lbaHigh = b, .transfer = n), buffer,
+  return Run(KX_VWRITE(0xAB, .count = n, .lbaLow = c, .lbaMid = a, .lbaHigh = b, .transfer = n), buffer,
              sectorsBytes(n), SendPath::ThreePath);
 }
 bool CDriveCommand::ISPProgramPRAM_ICode(const void* buffer, std::uint8_t n, std::uint8_t valueA,
                                          std::uint8_t valueB) {
-  return Run(KX_VWRITE(0x03, 0xBD, .count = n, .lbaMid = valueB, .lbaHigh = valueA, .transfer = n), buffer,
+  return Run(KX_VWRITE(0xBD, .count = n, .lbaMid = valueB, .lbaHigh = valueA, .transfer = n), buffer,
              sectorsBytes(n), SendPath::ThreePath);
 }
 bool CDriveCommand::ISPVerifyPRAM_ICode(const void* buffer, std::uint8_t n, std::uint8_t valueA) {
-  return Run(KX_VWRITE(0x03, 0xBE, .count = n, .lbaHigh = valueA, .transfer = n), buffer, sectorsBytes(n),
+  return Run(KX_VWRITE(0xBE, .count = n, .lbaHigh = valueA, .transfer = n), buffer, sectorsBytes(n),
              SendPath::ThreePath);
 }
 bool CDriveCommand::StartStatusPolling() {
-  return FourPath(KX_VWRITE(0x03, 0xCC, .count = 1, .transfer = 1), kx::kTimeOutDefault, true, kx::kTimeOutDefault);
+  return FourPath(KX_VWRITE(0xCC, .count = 1, .transfer = 1), kx::kTimeOutDefault, true, kx::kTimeOutDefault);
 }
 #undef KX_VWRITE
+#undef KX_VWRITE_LONG

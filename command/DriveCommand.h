@@ -24,21 +24,14 @@ constexpr int kDirNone = 0;
 constexpr int kDirIn = 1;
 constexpr int kDirOut = 2;
 
-// SendCdb / SendAtaPassThrough results other than 0 and the OS error numbers.
+// SendCdb / SendAtaPassThrough results other than 0 and the OS error numbers
+// (1 is two of them by design; m_LastError tells which).
 constexpr int kOpenFailed = -256;     // the drive could not be opened (10 tries)
 constexpr int kRetriesExhausted = 1;  // ten error-31 results in a row
 constexpr int kAtaFault = -1;         // fault inside an ATA pass-through request
 constexpr int kScsiFault = 1;         // fault inside a SCSI pass-through request
 // ATA pass-through carried out with status 00h (no device answered).
 constexpr int kAtaNoStatus = 0x100;
-
-// Tester form protocol bytes (byte 3 of 08 F2 71).
-constexpr std::uint8_t kProtoNone = 0x00;
-constexpr std::uint8_t kProtoPioIn = 0x01;
-constexpr std::uint8_t kProtoPioOut = 0x03;
-constexpr std::uint8_t kProtoPioOutLong = 0x09;
-constexpr std::uint8_t kProtoDmaIn = 0x88;
-constexpr std::uint8_t kProtoDmaOut = 0x89;
 
 // How a command travels in each send mode.
 enum class SendPath : std::uint8_t {
@@ -47,7 +40,8 @@ enum class SendPath : std::uint8_t {
   Raw,         // as built, SCSI, every mode
 };
 
-// Registers of an 08 F2 71 block (device A0h unless given).
+// Registers of an 08 F2 71 block (device A0h unless given); protocol is the
+// tester's (protocol/TesterForms.h).
 struct Regs71 {
   std::uint8_t protocol = 0;
   std::uint8_t command = 0;

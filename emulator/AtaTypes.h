@@ -2,6 +2,7 @@
 // to it (tester board, USB bridge, SATA port). Front ends decode their transport
 // into an AtaRequest; the drive answers with an AtaResponse.
 #pragma once
+#include <array>
 #include <cstdint>
 
 namespace emu {
@@ -45,6 +46,33 @@ struct AtaRequest {
   std::uint32_t length = 0;
   std::uint32_t timeoutSec = 0;  // 0: no limit
 };
+
+// The registers of a command as the front ends gather them from their wire
+// form, in task-file order; the previous (high-order) bytes count only for a
+// 48-bit command.
+//   byte  0 features   1 count   2 LBA low   3 LBA mid   4 LBA high   5 device   6 command
+//   byte  7 features   8 count   9 LBA low  10 LBA mid  11 LBA high   (previous)
+using TaskRegisters = std::array<std::uint8_t, 12>;
+
+inline AtaRequest LoadRegisters(const TaskRegisters& r, bool is48) {
+  AtaRequest req;
+  req.features = r[0];
+  req.count = r[1];
+  req.lbaLow = r[2];
+  req.lbaMid = r[3];
+  req.lbaHigh = r[4];
+  req.device = r[5];
+  req.command = r[6];
+  if (is48) {
+    req.is48 = true;
+    req.featuresExp = r[7];
+    req.countExp = r[8];
+    req.lbaLowExp = r[9];
+    req.lbaMidExp = r[10];
+    req.lbaHighExp = r[11];
+  }
+  return req;
+}
 
 // What a host-side transport error should be, when the command did not complete
 // at the ATA level (fault injection, time-out, device gone).

@@ -6,7 +6,9 @@
 #include <cstring>
 
 #include "platform/Clock.h"
-#include "platform/KxSignatures.h"
+#include "protocol/KxSignatures.h"
+#include "protocol/SatCdb.h"
+#include "protocol/TesterForms.h"
 
 namespace emu {
 namespace transport {
@@ -18,81 +20,68 @@ void ScsiExchange::Reply(const std::uint8_t* bytes, std::uint32_t n) {
   transferred = m;
 }
 
+static_assert(sizeof ScsiExchange::sense >= protocol::kDescriptorSenseHeader + protocol::kAtaReturnDescriptorLength);
+
 void FixedSense(ScsiExchange& x, std::uint8_t key, std::uint8_t asc, std::uint8_t ascq) {
   std::memset(x.sense, 0, sizeof x.sense);
-  x.sense[0] = 0x70;
-  x.sense[2] = key & 0x0F;
-  x.sense[7] = 10;  // additional length
-  x.sense[12] = asc;
-  x.sense[13] = ascq;
-  x.senseLength = 18;
+  protocol::WriteFixedSense(x.sense, key, asc, ascq);
+  x.senseLength = protocol::kFixedSenseLength;
   x.status = kCheckCondition;
 }
 
 void InvalidField(ScsiExchange& x, std::uint16_t byte, int bit) {
   FixedSense(x, kIllegalRequest, kAscInvalidField, 0);
-  // Sense-key specific: SKSV, C/D = 1 (the field is in the CDB), bit pointer when valid.
-  x.sense[15] = static_cast<std::uint8_t>(0x80 | 0x40 | (bit >= 0 ? 0x08 | (bit & 7) : 0));
-  x.sense[16] = static_cast<std::uint8_t>(byte >> 8);
-  x.sense[17] = static_cast<std::uint8_t>(byte);
+  protocol::SetFieldPointer(x.sense, true, byte, bit);
   x.note = "invalid field in CDB";
 }
 
 void InvalidOpcode(ScsiExchange& x) {
   FixedSense(x, kIllegalRequest, kAscInvalidOpcode, 0);
-  x.sense[15] = 0x80 | 0x40;  // field pointer: byte 0
+  protocol::SetFieldPointer(x.sense, true, 0, -1);
   x.note = "invalid opcode";
-}
-
-void AtaReturnDescriptor(const AtaResponse& r, bool extend, std::uint8_t d[14]) {
-  std::memset(d, 0, 14);
-  d[0] = 0x09;
-  d[1] = 0x0C;
-  d[2] = extend ? 0x01 : 0x00;
-  d[3] = r.error;
-  d[4] = extend ? r.countExp : 0;
-  d[5] = r.count;
-  d[6] = extend ? r.lbaLowExp : 0;
-  d[7] = r.lbaLow;
-  d[8] = extend ? r.lbaMidExp : 0;
-  d[9] = r.lbaMid;
-  d[10] = extend ? r.lbaHighExp : 0;
-  d[11] = r.lbaHigh;
-  d[12] = r.device;
-  d[13] = r.status;
 }
 
 void AtaSense(ScsiExchange& x, std::uint8_t key, std::uint8_t asc, std::uint8_t ascq, const AtaResponse& r,
               bool extend) {
+  protocol::AtaReturn ret;
+  ret.extend = extend;
+  ret.error = r.error;
+  ret.count = r.count;
+  ret.lbaLow = r.lbaLow;
+  ret.lbaMid = r.lbaMid;
+  ret.lbaHigh = r.lbaHigh;
+  ret.device = r.device;
+  ret.status = r.status;
+  ret.countExp = r.countExp;
+  ret.lbaLowExp = r.lbaLowExp;
+  ret.lbaMidExp = r.lbaMidExp;
+  ret.lbaHighExp = r.lbaHighExp;
   std::memset(x.sense, 0, sizeof x.sense);
-  x.sense[0] = 0x72;
-  x.sense[1] = key & 0x0F;
-  x.sense[2] = asc;
-  x.sense[3] = ascq;
-  x.sense[7] = 14;  // one descriptor
-  AtaReturnDescriptor(r, extend, x.sense + 8);
-  x.senseLength = 22;
+  protocol::WriteDescriptorSenseHeader(x.sense, key, asc, ascq, protocol::kAtaReturnDescriptorLength);
+  protocol::WriteAtaReturnDescriptor(ret, x.sense + protocol::kDescriptorSenseHeader);
+  x.senseLength = protocol::kDescriptorSenseHeader + protocol::kAtaReturnDescriptorLength;
   x.status = kCheckCondition;
 }
 
 FaultProbe ProbeCdb(const std::uint8_t* c, win::DWORD ioctl) {
+  constexpr std::size_t kLength = 16;
   FaultProbe p;
   p.ioctl = ioctl;
   p.opcode = c[0];
-  if (c[0] == 0x08 && c[1] == 0xF2) {
+  protocol::Tester71 form71;
+  protocol::AtaTaskFile form48;
+  protocol::SatCdb sat;
+  if (c[0] == protocol::kTesterOpcode && c[1] == protocol::kTesterFamily) {
     p.subcode = c[2];
-    if (c[2] == 0x71) {
-      p.ataCommand = c[4];
-      p.features = c[5];
-    } else if (c[2] == 0x48) {
-      p.ataCommand = c[3];
+    if (protocol::ParseTester71(c, kLength, form71)) {
+      p.ataCommand = form71.regs.command;
+      p.features = form71.regs.features;
+    } else if (c[2] == protocol::kTesterAta48 && protocol::ParseTester48(c, kLength, form48)) {
+      p.ataCommand = form48.command;
     }
-  } else if (c[0] == 0xA1) {
-    p.ataCommand = c[9];
-    p.features = c[3];
-  } else if (c[0] == 0x85) {
-    p.ataCommand = c[14];
-    p.features = c[4];
+  } else if (protocol::ParseSatCdb(c, kLength, sat)) {
+    p.ataCommand = sat.regs.command;
+    p.features = sat.regs.features;
   }
   return p;
 }
@@ -179,16 +168,28 @@ void SetDevSleepLine(Site& site, int slot, bool asserted) {
   if (drive) drive->SetDevSleepLine(asserted);
 }
 
+// The card-detect reply: the layout of the ATA status return descriptor, its
+// registers standing for the detection; the tester's form adds two bytes.
+//  byte  field        here
+//    0   09h
+//    1   0Ch
+//    3   ERROR        ABRT when the card's state has ERR
+//    5   COUNT        0 detecting, 1 found, 4 no card, 5 detection timed out
+//    7   LBA (7:0)    1 until found; then 0, or in the bridge form the erase result
+//   11   LBA (23:16)  the verdict byte
+//   12   DEVICE       tester form: the erase result
+//   13   STATUS       the card's state
+//   14   -            tester form: the verdict byte
+//   15   -            0
 void CardDetectReply(Site& site, int slot, bool testerForm, std::uint8_t out[16]) {
+  constexpr std::uint8_t kDetecting = 0, kFound = 1, kNoCard = 4, kDetectTimedOut = 5;
   std::memset(out, 0, 16);
-  out[0] = 0x09;
-  out[1] = 0x0C;
+  protocol::AtaReturn r;
+  r.count = kNoCard;
+  r.lbaLow = 1;
+  auto reply = [&r, out] { protocol::WriteAtaReturnDescriptor(r, out); };
   Site::SlotState* s = site.SlotAt(slot);
-  if (!s) {
-    out[5] = 4;
-    out[7] = 1;
-    return;
-  }
+  if (!s) return reply();
   std::shared_ptr<Drive> drive;
   TesterFaults faults;
   std::uint64_t detectUntil;
@@ -199,35 +200,27 @@ void CardDetectReply(Site& site, int slot, bool testerForm, std::uint8_t out[16]
     detectUntil = s->detectUntilMs;
   }
   const bool present = drive && !drive->Removed() && drive->Powered() && !faults.cardAbsent;
-  if (!present) {
-    out[5] = 4;  // no device
-    out[7] = 1;
-    return;
-  }
+  if (!present) return reply();
   const std::uint8_t state = drive->CardState();
-  out[13] = state;
-  out[3] = (state & kStatusErr) ? kErrorAbrt : 0;
+  r.status = state;
+  r.error = (state & kStatusErr) ? kErrorAbrt : 0;
   if (faults.detectTimesOut) {
-    out[5] = 5;
-    out[7] = 1;
-    return;
+    r.count = kDetectTimedOut;
+    return reply();
   }
   if (platform::Clock().NowMs() < detectUntil) {
-    out[5] = 0;  // still detecting
-    out[7] = 1;
-    return;
+    r.count = kDetecting;
+    return reply();
   }
   const std::uint8_t eraseError = drive->EraseErrorByte();
   const std::uint8_t verdict = drive->VerdictLbaHigh();
-  out[5] = 1;
-  out[11] = verdict;
-  if (testerForm) {
-    // Byte 7 stays the detect-busy byte; the erase result has its own byte.
-    out[12] = eraseError;
-    out[14] = verdict;
-  } else {
-    out[7] = eraseError;  // the bridge's descriptor carries it as LBA low
-  }
+  r.count = kFound;
+  r.lbaHigh = verdict;
+  // The tester form keeps byte 7 as the (now clear) detect-busy byte.
+  r.lbaLow = testerForm ? 0 : eraseError;
+  r.device = testerForm ? eraseError : 0;
+  reply();
+  if (testerForm) out[14] = verdict;
 }
 
 }  // namespace transport
@@ -248,11 +241,8 @@ bool ApplyFault(Site& site, FrontEnd& fe, const FaultRule& rule, ScsiExchange& x
     case FaultAction::CheckCondition:
       if (rule.descriptorSense) {
         std::memset(x.sense, 0, sizeof x.sense);
-        x.sense[0] = 0x72;
-        x.sense[1] = rule.senseKey & 0x0F;
-        x.sense[2] = rule.asc;
-        x.sense[3] = rule.ascq;
-        x.senseLength = 8;
+        protocol::WriteDescriptorSenseHeader(x.sense, rule.senseKey, rule.asc, rule.ascq, 0);
+        x.senseLength = protocol::kDescriptorSenseHeader;
         x.status = kCheckCondition;
       } else {
         FixedSense(x, rule.senseKey, rule.asc, rule.ascq);
@@ -306,16 +296,11 @@ void fillTrace(TraceRecord& rec, const ScsiExchange& x) {
   rec.length = x.length;
   rec.transferred = x.transferred;
   rec.scsiStatus = x.status;
-  if (x.senseLength >= 4) {
-    if ((x.sense[0] & 0x7F) >= 0x72) {
-      rec.senseKey = x.sense[1] & 0x0F;
-      rec.asc = x.sense[2];
-      rec.ascq = x.sense[3];
-    } else if (x.senseLength >= 14) {
-      rec.senseKey = x.sense[2] & 0x0F;
-      rec.asc = x.sense[12];
-      rec.ascq = x.sense[13];
-    }
+  protocol::SenseData sense;
+  if (protocol::ParseSense(x.sense, x.senseLength, sense)) {
+    rec.senseKey = sense.key;
+    rec.asc = sense.asc;
+    rec.ascq = sense.ascq;
   }
   rec.ataStatus = x.ataStatus;
   rec.ataError = x.ataError;
@@ -330,19 +315,20 @@ void runScsi(Site& site, FrontEnd& fe, win::DWORD ioctl, ScsiExchange& x) {
   rec.ioctl = ioctl;
   const FaultHit hit = fe.GetFaults().Check(ProbeCdb(x.cdb, ioctl));
   if (!hit.fired || !ApplyFault(site, fe, hit.rule, x)) {
+    constexpr std::uint8_t kTestUnitReady = 0x00, kInquiry = 0x12;
     const std::uint8_t op = x.cdb[0];
     const bool testerForms = fe.Kind() != FrontEndKind::SataPort || fe.testerCapable;
-    if (op == 0x12) {
+    if (op == kInquiry) {
       Inquiry(site, fe, x);
-    } else if (op == 0x00) {
+    } else if (op == kTestUnitReady) {
       if (fe.Kind() == FrontEndKind::SataPort) {
         Site::SlotState* s = site.SlotAt(fe.Slot());
         auto drive = s ? s->GetDrive() : nullptr;
-        if (!drive || !drive->Powered()) FixedSense(x, kNotReady, 0x04, 0x02);
+        if (!drive || !drive->Powered()) FixedSense(x, kNotReady, protocol::kAscNotReady, protocol::kAscqInitRequired);
       }
-    } else if (op == 0x08 && x.cdb[1] == 0xF2 && testerForms) {
+    } else if (op == protocol::kTesterOpcode && x.cdb[1] == protocol::kTesterFamily && testerForms) {
       TesterCommand(site, fe, x);
-    } else if (op == 0xA1 || op == 0x85) {
+    } else if (op == protocol::kAtaPassThrough12 || op == protocol::kAtaPassThrough16) {
       SatCommand(site, fe, x);
     } else {
       InvalidOpcode(x);

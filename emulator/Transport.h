@@ -10,6 +10,7 @@
 #include "emulator/Drive.h"
 #include "emulator/Site.h"
 #include "platform/DeviceIo.h"
+#include "protocol/Sense.h"
 
 namespace emu {
 
@@ -40,19 +41,19 @@ struct Site::VolumeState {
 
 namespace transport {
 
-constexpr std::uint8_t kGood = 0x00;
-constexpr std::uint8_t kCheckCondition = 0x02;
+constexpr std::uint8_t kGood = protocol::kScsiGood;
+constexpr std::uint8_t kCheckCondition = protocol::kScsiCheckCondition;
 
-// Sense keys and additional sense codes used here.
-constexpr std::uint8_t kRecoveredError = 0x01;
-constexpr std::uint8_t kNotReady = 0x02;
-constexpr std::uint8_t kMediumError = 0x03;
-constexpr std::uint8_t kHardwareError = 0x04;
-constexpr std::uint8_t kIllegalRequest = 0x05;
-constexpr std::uint8_t kAbortedCommand = 0x0B;
-constexpr std::uint8_t kAscInvalidOpcode = 0x20;
-constexpr std::uint8_t kAscInvalidField = 0x24;
-constexpr std::uint8_t kAscMediumNotPresent = 0x3A;
+// Sense keys and additional sense codes (protocol/Sense.h).
+using protocol::kAbortedCommand;
+using protocol::kAscInvalidField;
+using protocol::kAscInvalidOpcode;
+using protocol::kAscMediumNotPresent;
+using protocol::kHardwareError;
+using protocol::kIllegalRequest;
+using protocol::kMediumError;
+using protocol::kNotReady;
+using protocol::kRecoveredError;
 
 // One SCSI request on its way through a front end.
 struct ScsiExchange {
@@ -87,8 +88,6 @@ void InvalidOpcode(ScsiExchange& x);
 // Descriptor sense carrying the ATA status return descriptor of a response.
 void AtaSense(ScsiExchange& x, std::uint8_t key, std::uint8_t asc, std::uint8_t ascq, const AtaResponse& r,
               bool extend);
-// The 14-byte ATA status return descriptor.
-void AtaReturnDescriptor(const AtaResponse& r, bool extend, std::uint8_t out[14]);
 
 // Applies a fired rule before the command runs (sets x.osError, x.status and
 // sense, the transfer cap, ...). True when the request ends here.

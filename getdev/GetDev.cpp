@@ -14,7 +14,7 @@
 // when the decorated name is missing.
 #include <dlfcn.h>
 
-#include "platform/LinuxDeviceListing.h"
+#include "platform/linux/DeviceListing.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Checks the real-disk back end against a real Linux kernel: boots Debian's
 # kernel in QEMU with a busybox initramfs, an AHCI disk and a USB storage disk,
-# and runs tests/platform/kernel/kernel_check.cpp there (listing with ID_PATH
+# and runs tests/platform/linux/kernel/kernel_check.cpp there (listing with ID_PATH
 # node names, INQUIRY, IDENTIFY DEVICE and SMART READ DATA through libata's SAT,
 # READ/WRITE DMA EXT, CHECK POWER MODE after STANDBY IMMEDIATE, geometry, the
 # O_EXCL claim against a mounted partition, dismount, delete layout, the udev
@@ -49,7 +49,8 @@ MOUNT_POINT=/mnt/kx
 echo "== building the check"
 mkdir -p "$WORK/obj"
 # One compiler per source, all at once: the command layer brings most of platform/.
-printf '%s\n' tests/platform/kernel/kernel_check.cpp platform/*.cpp command/*.cpp |
+printf '%s\n' tests/platform/linux/kernel/kernel_check.cpp protocol/*.cpp platform/*.cpp platform/linux/*.cpp \
+  command/*.cpp |
   xargs -P "$(nproc)" -I{} sh -c 'g++ -std=c++20 -O1 -Wall -Wextra -I. -c "$1" -o "$2/$(echo "$1" | tr / _).o"' _ {} "$WORK/obj"
 g++ "$WORK"/obj/*.o -ludev -ldl -pthread -o "$ROOT/kernel_check"
 

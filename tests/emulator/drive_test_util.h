@@ -9,7 +9,7 @@
 
 #include "emulator/Drive.h"
 #include "platform/Clock.h"
-#include "platform/KxSignatures.h"
+#include "protocol/KxSignatures.h"
 
 namespace emu::test {
 

@@ -1,4 +1,5 @@
 // Transport fault rules on every front end, and the per-device command log.
+#include "emulator/Transport.h"
 #include "site_test_util.h"
 
 namespace emu::test {
@@ -58,6 +59,34 @@ TEST_F(FaultsTest, FailNextEveryNthAndMatchedRules) {
   fe_->GetFaults().Add(r);
   EXPECT_EQ(Identify(), 0u);
   EXPECT_EQ(ScsiIn(bridge_, Cdb({0x08, 0xF2, 0x71, 0x01, 0xEC, 0, 1, 0, 0, 0, 0, 1}), id_).error, 31u);
+}
+
+// What a rule can match in each form: its opcode, the tester's sub-code, and the
+// ATA command and features wherever the form carries them.
+TEST(FaultProbe, CommandAndFeaturesOfEveryForm) {
+  struct Row {
+    const char* what;
+    std::vector<std::uint8_t> cdb;
+    int opcode, subcode, ataCommand, features;
+  };
+  const Row rows[] = {
+      {"ATA PASS-THROUGH (12)", Cdb({0xA1, 0x08, 0x0E, 0xD0, 1, 0, 0x4F, 0xC2, 0xA0, 0xB0}), 0xA1, -1, 0xB0, 0xD0},
+      {"ATA PASS-THROUGH (16)", Cdb({0x85, 0x09, 0x0E, 0x12, 0xD0, 0, 1, 0, 0, 0, 0x4F, 0, 0xC2, 0xA0, 0xB0}), 0x85,
+       -1, 0xB0, 0xD0},
+      {"tester 71", Cdb({0x08, 0xF2, 0x71, 0x01, 0xEC, 0x05, 1, 0, 0, 0, 0xA0, 1}), 0x08, 0x71, 0xEC, 0x05},
+      {"tester 48", Cdb({0x08, 0xF2, 0x48, 0x25, 8, 0, 1, 2, 3, 4, 5, 6}), 0x08, 0x48, 0x25, -1},
+      {"tester 50", Cdb({0x08, 0xF2, 0x50, 0x05, 0x01}), 0x08, 0x50, -1, -1},
+      {"INQUIRY", Cdb({0x12, 0, 0, 0, 0x24}), 0x12, -1, -1, -1},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    const FaultProbe p = transport::ProbeCdb(row.cdb.data(), win::IOCTL_SCSI_PASS_THROUGH_DIRECT);
+    EXPECT_EQ(win::IOCTL_SCSI_PASS_THROUGH_DIRECT, p.ioctl);
+    EXPECT_EQ(row.opcode, p.opcode);
+    EXPECT_EQ(row.subcode, p.subcode);
+    EXPECT_EQ(row.ataCommand, p.ataCommand);
+    EXPECT_EQ(row.features, p.features);
+  }
 }
 
 TEST_F(FaultsTest, CheckConditionWithChosenSenseInEitherFormat) {

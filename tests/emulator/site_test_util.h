@@ -15,7 +15,7 @@
 #include "emulator/Site.h"
 #include "platform/Clock.h"
 #include "platform/DeviceIo.h"
-#include "platform/KxSignatures.h"
+#include "protocol/KxSignatures.h"
 
 namespace emu::test {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/LinuxSysCalls.h"
+#include "platform/linux/SysCalls.h"
 
 namespace platform {
 

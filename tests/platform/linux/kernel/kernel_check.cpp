@@ -29,12 +29,12 @@
 #include "command/GetDevLibrary.h"
 #include "platform/DeviceIo.h"
 #include "platform/DeviceNotify.h"
-#include "platform/LinuxHotplug.h"
-#include "platform/LinuxDeviceListing.h"
-#include "platform/LinuxDiskBackend.h"
-#include "platform/LinuxDisks.h"
-#include "platform/LinuxSgIo.h"
 #include "platform/RootDevice.h"
+#include "platform/linux/DeviceListing.h"
+#include "platform/linux/DiskBackend.h"
+#include "platform/linux/Disks.h"
+#include "platform/linux/Hotplug.h"
+#include "protocol/Sense.h"
 
 namespace {
 
@@ -359,8 +359,8 @@ void checkFailedSense(const std::string& node) {
   h.timeout = 10000;
   const bool sent = fd >= 0 && ioctl(fd, SG_IO, &h) == 0;
   if (fd >= 0) close(fd);
-  platform::sgio::AtaRegisters r;
-  const bool found = sent && platform::sgio::FindAtaRegisters(sense, h.sb_len_wr, r);
+  protocol::AtaReturn r;
+  const bool found = sent && protocol::FindAtaRegisters(sense, h.sb_len_wr, r);
   check(found && r.error == 0x04 && r.status == 0x41,
         "sense of an unknown opcode (" + std::to_string(h.sb_len_wr) + " bytes): " + hex(sense, h.sb_len_wr));
 }

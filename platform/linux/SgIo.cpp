@@ -1,4 +1,4 @@
-#include "platform/LinuxSgIo.h"
+#include "platform/linux/SgIo.h"
 
 #include <scsi/sg.h>
 
@@ -7,11 +7,13 @@
 #include <climits>
 #include <cstring>
 
+#include "protocol/SatCdb.h"
+#include "protocol/Sense.h"
+
 namespace platform::sgio {
 namespace {
 
-constexpr std::uint8_t kStatusGood = 0x00;
-constexpr std::uint8_t kStatusCheckCondition = 0x02;
+using namespace protocol;
 
 // Host status codes of the SCSI midlayer (DID_*).
 constexpr unsigned kDidNoConnect = 0x01;
@@ -21,24 +23,6 @@ constexpr unsigned kDidBadTarget = 0x04;
 constexpr unsigned kDriverTimeout = 0x06;
 constexpr unsigned kDriverSense = 0x08;
 
-// ATA PASS-THROUGH protocols.
-constexpr std::uint8_t kProtoNonData = 3;
-constexpr std::uint8_t kProtoPioIn = 4;
-constexpr std::uint8_t kProtoPioOut = 5;
-constexpr std::uint8_t kProtoDma = 6;
-// Byte 2 bits.
-constexpr std::uint8_t kCkCond = 0x20;
-constexpr std::uint8_t kTDirIn = 0x08;
-constexpr std::uint8_t kBytBlok = 0x04;
-constexpr std::uint8_t kTLengthInCount = 0x02;
-
-constexpr std::uint8_t kAtaStatusDrdy = 0x40;
-constexpr std::uint8_t kAtaStatusDsc = 0x10;
-constexpr std::uint8_t kAtaStatusErr = 0x01;
-constexpr std::uint8_t kAtaStatusBsy = 0x80;
-constexpr std::uint8_t kAtaStatusDf = 0x20;
-constexpr std::uint8_t kAtaStatusDrq = 0x08;
-constexpr std::uint8_t kDeviceLba = 0x40;
 constexpr std::uint32_t kSectorBytes = 512;
 
 constexpr std::size_t kSenseRoom = 64;
@@ -83,24 +67,18 @@ win::DWORD execute(ISysCalls& sys, int fd, Exchange& x) {
   return 0;
 }
 
-std::uint8_t senseKey(const std::uint8_t* s, std::size_t len) {
-  if (len < 2) return 0;
-  const std::uint8_t code = s[0] & 0x7F;
-  if (code == 0x72 || code == 0x73) return s[1] & 0x0F;
-  if ((code == 0x70 || code == 0x71) && len >= 3) return s[2] & 0x0F;
-  return 0;
-}
-
 // A completed SCSI command that carried no ATA registers back.
 win::DWORD errorWithoutRegisters(const Exchange& x) {
-  if (x.status == kStatusGood) return 0;
-  if (x.status != kStatusCheckCondition || x.senseLength == 0) return win::ERROR_GEN_FAILURE;
-  switch (senseKey(x.sense, x.senseLength)) {
-    case 0x02:
+  if (x.status == kScsiGood) return 0;
+  if (x.status != kScsiCheckCondition || x.senseLength == 0) return win::ERROR_GEN_FAILURE;
+  SenseData sense;
+  ParseSense(x.sense, x.senseLength, sense);  // unknown sense reads as key 0
+  switch (sense.key) {
+    case kNotReady:
       return win::ERROR_NOT_READY;
-    case 0x05:  // the target does not know ATA PASS-THROUGH (or the fields)
+    case kIllegalRequest:  // the target does not know ATA PASS-THROUGH (or the fields)
       return win::ERROR_NOT_SUPPORTED;
-    case 0x06:  // unit attention: worth another try
+    case kUnitAttention:  // worth another try
       return win::ERROR_GEN_FAILURE;
     default:
       return win::ERROR_IO_DEVICE;
@@ -180,82 +158,81 @@ win::DWORD TransportError(unsigned hostStatus, unsigned driverStatus) {
   return 0;
 }
 
-bool FindAtaRegisters(const std::uint8_t* s, std::size_t len, AtaRegisters& r) {
-  if (s == nullptr || len < 8) return false;
-  const std::uint8_t code = s[0] & 0x7F;
-  if (code == 0x72 || code == 0x73) {
-    const std::size_t end = std::min<std::size_t>(len, 8u + s[7]);
-    std::size_t i = 8;
-    while (i + 2 <= end) {
-      const std::size_t total = 2u + s[i + 1];
-      if (i + total > end) break;
-      if (s[i] == 0x09 && total >= 14) {
-        const std::uint8_t* d = s + i;
-        r = AtaRegisters{};
-        r.extend = (d[2] & 0x01) != 0;
-        r.error = d[3];
-        r.hobCount = d[4];
-        r.count = d[5];
-        r.hobLbaLow = d[6];
-        r.lbaLow = d[7];
-        r.hobLbaMid = d[8];
-        r.lbaMid = d[9];
-        r.hobLbaHigh = d[10];
-        r.lbaHigh = d[11];
-        r.device = d[12];
-        r.status = d[13];
-        return true;
-      }
-      i += total;
-    }
-    return false;
+namespace {
+
+// ATA_PASS_THROUGH_DIRECT task files
+//  byte  CurrentTaskFile         PreviousTaskFile (48-bit)
+//    0   FEATURES / ERROR        FEATURES (15:8)
+//    1   COUNT                   COUNT (15:8)
+//    2   LBA LOW                 LBA LOW (15:8)
+//    3   LBA MID                 LBA MID (15:8)
+//    4   LBA HIGH                LBA HIGH (15:8)
+//    5   DEVICE                  -
+//    6   COMMAND / STATUS        -
+//    7   reserved                reserved
+// The registers sent; the previous task file only for a 48-bit request.
+AtaTaskFile taskFileOf(const win::ATA_PASS_THROUGH_DIRECT& apt, bool ext) {
+  const std::uint8_t* cur = apt.CurrentTaskFile;
+  const std::uint8_t* prev = apt.PreviousTaskFile;
+  AtaTaskFile r;
+  r.features = cur[0];
+  r.count = cur[1];
+  r.lbaLow = cur[2];
+  r.lbaMid = cur[3];
+  r.lbaHigh = cur[4];
+  r.device = cur[5];
+  r.command = cur[6];
+  if (ext) {
+    r.featuresExp = prev[0];
+    r.countExp = prev[1];
+    r.lbaLowExp = prev[2];
+    r.lbaMidExp = prev[3];
+    r.lbaHighExp = prev[4];
   }
-  if (code == 0x70 || code == 0x71) {
-    // Fixed format has no field saying "these are ATA registers", and two layouts
-    // are in use. The SAT one (bridges, newer libata): error, status, device and
-    // count in INFORMATION (bytes 3-6), extend and LBA in COMMAND-SPECIFIC
-    // INFORMATION (bytes 8-11). Older libata (Linux 6.1, for one) puts error,
-    // status, device and count at bytes 8-11, the extend flag at byte 16 and LBA
-    // low, mid, high from byte 17, but reports only 18 bytes, so mid and high are
-    // lost. A layout is trusted when the additional sense code says so (00/1D,
-    // ATA PASS-THROUGH INFORMATION AVAILABLE) or when its status is plausible (not
-    // busy, ready or error) and the INFORMATION field is not flagged as an address.
-    if (len < 12 || s[7] < 4) return false;
-    const bool address = (s[0] & 0x80) != 0;
-    const bool passThroughInfo = len >= 14 && s[12] == 0x00 && s[13] == 0x1D;
-    auto plausible = [](std::uint8_t st) {
-      return (st & kAtaStatusBsy) == 0 && (st & (kAtaStatusDrdy | kAtaStatusErr)) != 0;
-    };
-    const bool infoEmpty = s[3] == 0 && s[4] == 0 && s[5] == 0 && s[6] == 0;
-    if (!infoEmpty && (passThroughInfo || (!address && plausible(s[4])))) {
-      r = AtaRegisters{};
-      r.error = s[3];
-      r.status = s[4];
-      r.device = s[5];
-      r.count = s[6];
-      r.extend = (s[8] & 0x80) != 0;
-      r.lbaLow = s[9];
-      r.lbaMid = s[10];
-      r.lbaHigh = s[11];
-      return true;
-    }
-    if (infoEmpty && !address && plausible(s[9])) {
-      r = AtaRegisters{};
-      r.error = s[8];
-      r.status = s[9];
-      r.device = s[10];
-      r.count = s[11];
-      const std::size_t end = std::min<std::size_t>(len, 8u + s[7]);
-      if (end > 16) r.extend = (s[16] & 0x80) != 0;
-      if (end > 17) r.lbaLow = s[17];
-      if (end > 18) r.lbaMid = s[18];
-      if (end > 19) r.lbaHigh = s[19];
-      return true;
-    }
-    return false;
-  }
-  return false;
+  return r;
 }
+
+void putTaskFile(win::ATA_PASS_THROUGH_DIRECT& apt, const AtaTaskFile& r, bool ext) {
+  std::uint8_t* cur = apt.CurrentTaskFile;
+  std::uint8_t* prev = apt.PreviousTaskFile;
+  cur[0] = r.features;
+  cur[1] = r.count;
+  cur[2] = r.lbaLow;
+  cur[3] = r.lbaMid;
+  cur[4] = r.lbaHigh;
+  cur[5] = r.device;
+  cur[6] = r.command;
+  if (ext) {
+    prev[0] = r.featuresExp;
+    prev[1] = r.countExp;
+    prev[2] = r.lbaLowExp;
+    prev[3] = r.lbaMidExp;
+    prev[4] = r.lbaHighExp;
+  }
+}
+
+// The registers returned, in the same places.
+void putReturned(win::ATA_PASS_THROUGH_DIRECT& apt, const AtaReturn& r) {
+  std::uint8_t* tf = apt.CurrentTaskFile;
+  tf[0] = r.error;
+  tf[1] = r.count;
+  tf[2] = r.lbaLow;
+  tf[3] = r.lbaMid;
+  tf[4] = r.lbaHigh;
+  tf[5] = r.device;
+  tf[6] = r.status;
+  tf[7] = 0;
+  std::uint8_t* ptf = apt.PreviousTaskFile;
+  std::memset(ptf, 0, 8);
+  if (r.extend) {
+    ptf[1] = r.countExp;
+    ptf[2] = r.lbaLowExp;
+    ptf[3] = r.lbaMidExp;
+    ptf[4] = r.lbaHighExp;
+  }
+}
+
+}  // namespace
 
 win::DWORD BuildAtaPassThrough16(const win::ATA_PASS_THROUGH_DIRECT& apt, std::uint8_t cdb[16], bool& wantRegisters) {
   const bool in = (apt.AtaFlags & win::ATA_FLAGS_DATA_IN) != 0;
@@ -267,36 +244,17 @@ win::DWORD BuildAtaPassThrough16(const win::ATA_PASS_THROUGH_DIRECT& apt, std::u
   if (data != (apt.DataTransferLength != 0)) return win::ERROR_INVALID_PARAMETER;
   if (data && apt.DataBuffer == nullptr) return win::ERROR_INVALID_PARAMETER;
 
-  std::uint8_t protocol = kProtoNonData;
-  if (data) protocol = dma ? kProtoDma : (in ? kProtoPioIn : kProtoPioOut);
-  std::memset(cdb, 0, 16);
-  const std::uint8_t* cur = apt.CurrentTaskFile;
-  const std::uint8_t* prev = apt.PreviousTaskFile;
-  cdb[0] = 0x85;
-  cdb[1] = static_cast<std::uint8_t>(protocol << 1 | (ext ? 1 : 0));
+  SatCdb c;
+  c.protocol = kSatNonData;
+  if (data) c.protocol = dma ? kSatDma : (in ? kSatPioIn : kSatPioOut);
+  c.extend = ext;
   // Output registers matter to the callers of non-data commands (power mode in
   // the count, vendor replies in count and LBA); data commands are judged by
   // status only, and several bridges mishandle CK_COND with data.
   wantRegisters = !data;
-  if (data) {
-    cdb[2] = static_cast<std::uint8_t>((in ? kTDirIn : 0) | kBytBlok | kTLengthInCount);
-  } else {
-    cdb[2] = kCkCond;
-  }
-  if (ext) {
-    cdb[3] = prev[0];
-    cdb[5] = prev[1];
-    cdb[7] = prev[2];
-    cdb[9] = prev[3];
-    cdb[11] = prev[4];
-  }
-  cdb[4] = cur[0];
-  cdb[6] = cur[1];
-  cdb[8] = cur[2];
-  cdb[10] = cur[3];
-  cdb[12] = cur[4];
-  cdb[13] = cur[5];
-  cdb[14] = cur[6];
+  c.flags = data ? static_cast<std::uint8_t>((in ? kSatTDirIn : 0) | kSatBytBlok | kSatTLengthCount) : kSatCkCond;
+  c.regs = taskFileOf(apt, ext);
+  BuildSat16(c, cdb);
   return 0;
 }
 
@@ -325,7 +283,7 @@ win::DWORD ataOnce(ISysCalls& sys, int fd, win::ATA_PASS_THROUGH_DIRECT& apt) {
     return err;
   }
 
-  AtaRegisters r;
+  AtaReturn r;
   if (!FindAtaRegisters(x.sense, x.senseLength, r)) {
     if (const win::DWORD err = errorWithoutRegisters(x)) {
       clearTaskFiles(apt);
@@ -333,26 +291,10 @@ win::DWORD ataOnce(ISysCalls& sys, int fd, win::ATA_PASS_THROUGH_DIRECT& apt) {
     }
     // Completed with good status and no registers (no CK_COND asked, or a
     // bridge that ignored it): report a ready device and nothing else.
-    r = AtaRegisters{};
+    r = AtaReturn{};
     r.status = kAtaStatusDrdy | kAtaStatusDsc;
   }
-  std::uint8_t* tf = apt.CurrentTaskFile;
-  tf[0] = r.error;
-  tf[1] = r.count;
-  tf[2] = r.lbaLow;
-  tf[3] = r.lbaMid;
-  tf[4] = r.lbaHigh;
-  tf[5] = r.device;
-  tf[6] = r.status;
-  tf[7] = 0;
-  std::uint8_t* ptf = apt.PreviousTaskFile;
-  std::memset(ptf, 0, 8);
-  if (r.extend) {
-    ptf[1] = r.hobCount;
-    ptf[2] = r.hobLbaLow;
-    ptf[3] = r.hobLbaMid;
-    ptf[4] = r.hobLbaHigh;
-  }
+  putReturned(apt, r);
   return 0;
 }
 
@@ -364,8 +306,11 @@ struct Transfer {
 };
 
 bool isReadWrite(std::uint8_t command, bool ext) {
-  if (ext) return command == 0x24 || command == 0x25 || command == 0x34 || command == 0x35;
-  return command == 0x20 || command == 0x30 || command == 0xC8 || command == 0xCA;
+  if (ext) {
+    return command == kAtaReadSectorsExt || command == kAtaReadDmaExt || command == kAtaWriteSectorsExt ||
+           command == kAtaWriteDmaExt;
+  }
+  return command == kAtaReadSectors || command == kAtaWriteSectors || command == kAtaReadDma || command == kAtaWriteDma;
 }
 
 std::uint32_t sectorsOf(std::uint32_t count, bool ext) {
@@ -381,93 +326,51 @@ std::uint32_t piecesOf(std::uint32_t limit, bool ext) {
   return std::min(n, ext ? 65536u : 256u);
 }
 
-bool transferOf(const win::ATA_PASS_THROUGH_DIRECT& apt, Transfer& t) {
-  const std::uint8_t* cur = apt.CurrentTaskFile;
-  const std::uint8_t* prev = apt.PreviousTaskFile;
-  t.ext = (apt.AtaFlags & win::ATA_FLAGS_48BIT_COMMAND) != 0;
-  if (!isReadWrite(cur[6], t.ext) || (cur[5] & kDeviceLba) == 0) return false;
-  t.lba = std::uint64_t{cur[2]} | std::uint64_t{cur[3]} << 8 | std::uint64_t{cur[4]} << 16;
-  if (t.ext) {
-    t.lba |= std::uint64_t{prev[2]} << 24 | std::uint64_t{prev[3]} << 32 | std::uint64_t{prev[4]} << 40;
-    t.sectors = sectorsOf(std::uint32_t{prev[1]} << 8 | cur[1], true);
+// The transfer a task file asks for, when it is one and moves `length` bytes.
+bool transferOf(const AtaTaskFile& r, bool ext, std::uint32_t length, Transfer& t) {
+  t.ext = ext;
+  if (!isReadWrite(r.command, ext) || (r.device & kAtaDeviceLba) == 0) return false;
+  t.lba = std::uint64_t{r.lbaLow} | std::uint64_t{r.lbaMid} << 8 | std::uint64_t{r.lbaHigh} << 16;
+  if (ext) {
+    t.lba |= std::uint64_t{r.lbaLowExp} << 24 | std::uint64_t{r.lbaMidExp} << 32 | std::uint64_t{r.lbaHighExp} << 40;
+    t.sectors = sectorsOf(std::uint32_t{r.countExp} << 8 | r.count, true);
   } else {
-    t.lba |= std::uint64_t{cur[5] & 0x0Fu} << 24;
-    t.sectors = sectorsOf(cur[1], false);
+    t.lba |= std::uint64_t{r.device & 0x0Fu} << 24;
+    t.sectors = sectorsOf(r.count, false);
   }
-  return std::uint64_t{apt.DataTransferLength} == std::uint64_t{t.sectors} * kSectorBytes;
-}
-
-void setTransfer(win::ATA_PASS_THROUGH_DIRECT& apt, const Transfer& t) {
-  std::uint8_t* cur = apt.CurrentTaskFile;
-  std::uint8_t* prev = apt.PreviousTaskFile;
-  cur[1] = static_cast<std::uint8_t>(t.sectors);
-  cur[2] = static_cast<std::uint8_t>(t.lba);
-  cur[3] = static_cast<std::uint8_t>(t.lba >> 8);
-  cur[4] = static_cast<std::uint8_t>(t.lba >> 16);
-  if (t.ext) {
-    prev[1] = static_cast<std::uint8_t>(t.sectors >> 8);
-    prev[2] = static_cast<std::uint8_t>(t.lba >> 24);
-    prev[3] = static_cast<std::uint8_t>(t.lba >> 32);
-    prev[4] = static_cast<std::uint8_t>(t.lba >> 40);
-  } else {
-    cur[5] = static_cast<std::uint8_t>((cur[5] & 0xF0) | ((t.lba >> 24) & 0x0F));
-  }
-}
-
-// Where a SAT ATA PASS-THROUGH CDB keeps the fields a split rewrites.
-bool satTransferOf(const std::uint8_t* cdb, unsigned cdbLength, std::uint32_t length, Transfer& t) {
-  std::uint8_t flags = 0, device = 0, command = 0, protocol = 0;
-  std::uint32_t count = 0;
-  if (cdb[0] == 0x85 && cdbLength >= 16) {
-    t.ext = (cdb[1] & 0x01) != 0;
-    protocol = (cdb[1] >> 1) & 0x0F;
-    flags = cdb[2];
-    count = t.ext ? (std::uint32_t{cdb[5]} << 8 | cdb[6]) : cdb[6];
-    t.lba = std::uint64_t{cdb[8]} | std::uint64_t{cdb[10]} << 8 | std::uint64_t{cdb[12]} << 16;
-    if (t.ext) t.lba |= std::uint64_t{cdb[7]} << 24 | std::uint64_t{cdb[9]} << 32 | std::uint64_t{cdb[11]} << 40;
-    device = cdb[13];
-    command = cdb[14];
-  } else if (cdb[0] == 0xA1 && cdbLength >= 12) {
-    t.ext = false;
-    protocol = (cdb[1] >> 1) & 0x0F;
-    flags = cdb[2];
-    count = cdb[4];
-    t.lba = std::uint64_t{cdb[5]} | std::uint64_t{cdb[6]} << 8 | std::uint64_t{cdb[7]} << 16;
-    device = cdb[8];
-    command = cdb[9];
-  } else {
-    return false;
-  }
-  if (!t.ext) t.lba |= std::uint64_t{device & 0x0Fu} << 24;
-  // Data protocols (PIO in/out, DMA, UDMA in/out), length in blocks of 512 bytes
-  // taken from the count field.
-  const bool dataProtocol = protocol == 4 || protocol == 5 || protocol == 6 || protocol == 10 || protocol == 11;
-  const bool blocksInCount = (flags & 0x03) == kTLengthInCount && (flags & kBytBlok) != 0 && (flags & 0x10) == 0;
-  if (!dataProtocol || !blocksInCount || !isReadWrite(command, t.ext) || (device & kDeviceLba) == 0) return false;
-  t.sectors = sectorsOf(count, t.ext);
   return std::uint64_t{length} == std::uint64_t{t.sectors} * kSectorBytes;
 }
 
-void setSatTransfer(std::uint8_t* cdb, const Transfer& t) {
-  if (cdb[0] == 0x85) {
-    cdb[6] = static_cast<std::uint8_t>(t.sectors);
-    cdb[8] = static_cast<std::uint8_t>(t.lba);
-    cdb[10] = static_cast<std::uint8_t>(t.lba >> 8);
-    cdb[12] = static_cast<std::uint8_t>(t.lba >> 16);
-    if (t.ext) {
-      cdb[5] = static_cast<std::uint8_t>(t.sectors >> 8);
-      cdb[7] = static_cast<std::uint8_t>(t.lba >> 24);
-      cdb[9] = static_cast<std::uint8_t>(t.lba >> 32);
-      cdb[11] = static_cast<std::uint8_t>(t.lba >> 40);
-    } else {
-      cdb[13] = static_cast<std::uint8_t>((cdb[13] & 0xF0) | ((t.lba >> 24) & 0x0F));
-    }
+void setTransfer(AtaTaskFile& r, const Transfer& t) {
+  r.count = static_cast<std::uint8_t>(t.sectors);
+  r.lbaLow = static_cast<std::uint8_t>(t.lba);
+  r.lbaMid = static_cast<std::uint8_t>(t.lba >> 8);
+  r.lbaHigh = static_cast<std::uint8_t>(t.lba >> 16);
+  if (t.ext) {
+    r.countExp = static_cast<std::uint8_t>(t.sectors >> 8);
+    r.lbaLowExp = static_cast<std::uint8_t>(t.lba >> 24);
+    r.lbaMidExp = static_cast<std::uint8_t>(t.lba >> 32);
+    r.lbaHighExp = static_cast<std::uint8_t>(t.lba >> 40);
   } else {
-    cdb[4] = static_cast<std::uint8_t>(t.sectors);
-    cdb[5] = static_cast<std::uint8_t>(t.lba);
-    cdb[6] = static_cast<std::uint8_t>(t.lba >> 8);
-    cdb[7] = static_cast<std::uint8_t>(t.lba >> 16);
-    cdb[8] = static_cast<std::uint8_t>((cdb[8] & 0xF0) | ((t.lba >> 24) & 0x0F));
+    r.device = static_cast<std::uint8_t>((r.device & 0xF0) | ((t.lba >> 24) & 0x0F));
+  }
+}
+
+// A SAT ATA PASS-THROUGH that a split may cut: a data protocol whose length is
+// the count in 512-byte blocks.
+bool satTransferOf(const std::uint8_t* cdb, unsigned cdbLength, std::uint32_t length, SatCdb& c, Transfer& t) {
+  if (!ParseSatCdb(cdb, cdbLength, c)) return false;
+  const bool blocksInCount =
+      (c.flags & kSatTLengthMask) == kSatTLengthCount && (c.flags & kSatBytBlok) != 0 && (c.flags & kSatTType) == 0;
+  return IsSatDataProtocol(c.protocol) && blocksInCount && transferOf(c.regs, c.extend, length, t);
+}
+
+void setSatTransfer(std::uint8_t* cdb, SatCdb c, const Transfer& t) {
+  setTransfer(c.regs, t);
+  if (cdb[0] == kAtaPassThrough16) {
+    BuildSat16(c, cdb);
+  } else {
+    BuildSat12(c, cdb);
   }
 }
 
@@ -477,17 +380,18 @@ bool statusClean(std::uint8_t status) {
 }
 
 bool scsiPieceClean(const win::SCSI_PASS_THROUGH_DIRECT& h, const std::uint8_t* sense) {
-  if (h.ScsiStatus == kStatusGood) return true;
+  if (h.ScsiStatus == kScsiGood) return true;
   // Some bridges answer every ATA command with CHECK CONDITION and its registers.
-  AtaRegisters r;
-  return h.ScsiStatus == kStatusCheckCondition && FindAtaRegisters(sense, h.SenseInfoLength, r) &&
+  AtaReturn r;
+  return h.ScsiStatus == kScsiCheckCondition && FindAtaRegisters(sense, h.SenseInfoLength, r) &&
          statusClean(r.status);
 }
 
 win::DWORD splitScsi(ISysCalls& sys, int fd, win::ScsiPassThroughDirectBlock& blk, std::uint32_t limit) {
   auto& h = blk.Sptd;
+  SatCdb sat;
   Transfer all;
-  if (!satTransferOf(h.Cdb, h.CdbLength, h.DataTransferLength, all)) return win::ERROR_INVALID_PARAMETER;
+  if (!satTransferOf(h.Cdb, h.CdbLength, h.DataTransferLength, sat, all)) return win::ERROR_INVALID_PARAMETER;
   const std::uint32_t per = piecesOf(limit, all.ext);
   if (per == 0) return win::ERROR_INVALID_PARAMETER;
   auto* base = static_cast<std::uint8_t*>(h.DataBuffer);
@@ -496,7 +400,7 @@ win::DWORD splitScsi(ISysCalls& sys, int fd, win::ScsiPassThroughDirectBlock& bl
   for (std::uint32_t done = 0; done < all.sectors;) {
     const std::uint32_t n = std::min(per, all.sectors - done);
     piece = blk;
-    setSatTransfer(piece.Sptd.Cdb, Transfer{all.ext, all.lba + done, n});
+    setSatTransfer(piece.Sptd.Cdb, sat, Transfer{all.ext, all.lba + done, n});
     piece.Sptd.DataBuffer = base + std::size_t{done} * kSectorBytes;
     piece.Sptd.DataTransferLength = n * kSectorBytes;
     if (const win::DWORD err = scsiPassThrough(sys, fd, piece.Sptd, piece.Sptd.DataBuffer, piece.Sense)) return err;
@@ -513,8 +417,10 @@ win::DWORD splitScsi(ISysCalls& sys, int fd, win::ScsiPassThroughDirectBlock& bl
 }
 
 win::DWORD splitAta(ISysCalls& sys, int fd, win::ATA_PASS_THROUGH_DIRECT& apt, std::uint32_t limit) {
+  const bool ext = (apt.AtaFlags & win::ATA_FLAGS_48BIT_COMMAND) != 0;
+  const AtaTaskFile regs = taskFileOf(apt, ext);
   Transfer all;
-  if (!transferOf(apt, all)) return win::ERROR_INVALID_PARAMETER;
+  if (!transferOf(regs, ext, apt.DataTransferLength, all)) return win::ERROR_INVALID_PARAMETER;
   const std::uint32_t per = piecesOf(limit, all.ext);
   if (per == 0) return win::ERROR_INVALID_PARAMETER;
   // Pieces come from the request as sent; its task files take each answer.
@@ -523,7 +429,9 @@ win::DWORD splitAta(ISysCalls& sys, int fd, win::ATA_PASS_THROUGH_DIRECT& apt, s
   for (std::uint32_t done = 0; done < all.sectors;) {
     const std::uint32_t n = std::min(per, all.sectors - done);
     win::ATA_PASS_THROUGH_DIRECT piece = request;
-    setTransfer(piece, Transfer{all.ext, all.lba + done, n});
+    AtaTaskFile pieceRegs = regs;
+    setTransfer(pieceRegs, Transfer{all.ext, all.lba + done, n});
+    putTaskFile(piece, pieceRegs, ext);
     piece.DataBuffer = base + std::size_t{done} * kSectorBytes;
     piece.DataTransferLength = n * kSectorBytes;
     const win::DWORD err = ataOnce(sys, fd, piece);

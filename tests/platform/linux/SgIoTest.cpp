@@ -1,12 +1,13 @@
-// SG_IO requests built from the Windows request blocks, and the results read back.
+// SG_IO requests built from the Windows request blocks, and the results read back
+// (the sense parsers themselves: tests/protocol/SenseTest.cpp).
 #include <gtest/gtest.h>
 
 #include <array>
 #include <climits>
 #include <vector>
 
-#include "platform/LinuxSgIo.h"
-#include "tests/platform/LinuxFakeSys.h"
+#include "platform/linux/SgIo.h"
+#include "tests/platform/linux/FakeSys.h"
 
 using namespace platform;
 using kxtest::FakeSys;
@@ -194,11 +195,12 @@ TEST(AtaPassThrough16, CdbForEachProtocolAndWidth) {
        Cdb({0x85, 0x07, 0x20, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x40, 0xEA, 0}), true},
   };
   for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
     unsigned char cdb[16];
     bool registers = !c.registers;
-    ASSERT_EQ(0u, sgio::BuildAtaPassThrough16(c.apt, cdb, registers)) << c.what;
-    EXPECT_EQ(c.cdb, std::vector<unsigned char>(cdb, cdb + 16)) << c.what;
-    EXPECT_EQ(c.registers, registers) << c.what;
+    ASSERT_EQ(0u, sgio::BuildAtaPassThrough16(c.apt, cdb, registers));
+    EXPECT_EQ(c.cdb, std::vector<unsigned char>(cdb, cdb + 16));
+    EXPECT_EQ(c.registers, registers);
   }
 }
 
@@ -232,97 +234,6 @@ TEST_F(SgFixture, AtaRequestHeaderFollowsTheFlags) {
   ASSERT_EQ(0u, sgio::AtaPassThrough(sys, kFd, n));
   EXPECT_EQ(SG_DXFER_NONE, sys.sgCalls.back().hdr.dxfer_direction);
   EXPECT_EQ(0u, sys.sgCalls.back().hdr.dxfer_len);
-}
-
-TEST(AtaRegisters, DescriptorFormatIsWalkedToTheStatusReturnDescriptor) {
-  const auto s = DescriptorSense(0x0B, 0x04, 0x51, 0x7F, true);
-  sgio::AtaRegisters r;
-  ASSERT_TRUE(sgio::FindAtaRegisters(s.data(), s.size(), r));
-  EXPECT_EQ(0x51, r.status);
-  EXPECT_EQ(0x04, r.error);
-  EXPECT_EQ(0x7F, r.count);
-  EXPECT_EQ(0x11, r.lbaLow);
-  EXPECT_EQ(0x22, r.lbaMid);
-  EXPECT_EQ(0x33, r.lbaHigh);
-  EXPECT_EQ(0xE0, r.device);
-  EXPECT_TRUE(r.extend);
-  EXPECT_EQ(0x01, r.hobCount);
-  EXPECT_EQ(0x02, r.hobLbaLow);
-  EXPECT_EQ(0x03, r.hobLbaMid);
-  EXPECT_EQ(0x04, r.hobLbaHigh);
-
-  // Cut inside the ATA descriptor: the additional length promises more than came.
-  EXPECT_FALSE(sgio::FindAtaRegisters(s.data(), s.size() - 1, r));
-  // A descriptor that claims to run past the sense end stops the walk.
-  auto bad = s;
-  bad[9] = 0xF0;
-  EXPECT_FALSE(sgio::FindAtaRegisters(bad.data(), bad.size(), r));
-  // No 09h descriptor at all.
-  const std::vector<unsigned char> none = {0x72, 0x05, 0x20, 0x00, 0, 0, 0, 0};
-  EXPECT_FALSE(sgio::FindAtaRegisters(none.data(), none.size(), r));
-}
-
-TEST(AtaRegisters, FixedFormatOnlyWhenItCarriesRegisters) {
-  sgio::AtaRegisters r;
-  // libata after CK_COND: RECOVERED ERROR, 00/1D, registers in INFORMATION and
-  // COMMAND-SPECIFIC INFORMATION.
-  const std::vector<unsigned char> ck = {0x70, 0, 0x01, 0x00, 0x50, 0xA0, 0xFF, 10, 0x00, 0x11, 0x22, 0x33, 0x00, 0x1D};
-  ASSERT_TRUE(sgio::FindAtaRegisters(ck.data(), ck.size(), r));
-  EXPECT_EQ(0x50, r.status);
-  EXPECT_EQ(0xFF, r.count);
-  EXPECT_EQ(0x11, r.lbaLow);
-  EXPECT_EQ(0x33, r.lbaHigh);
-  // A device error: ABORTED COMMAND with the ERR bit in the status.
-  const std::vector<unsigned char> err = {0x70, 0, 0x0B, 0x04, 0x51, 0xA0, 0x00, 10, 0, 0, 0, 0, 0x00, 0x00};
-  ASSERT_TRUE(sgio::FindAtaRegisters(err.data(), err.size(), r));
-  EXPECT_EQ(0x51, r.status);
-  EXPECT_EQ(0x04, r.error);
-  // A MEDIUM ERROR with a valid LBA in INFORMATION is no register set.
-  const std::vector<unsigned char> medium = {0xF0, 0, 0x03, 0x00, 0x41, 0x22, 0x10, 10, 0, 0, 0, 0, 0x11, 0x00};
-  EXPECT_FALSE(sgio::FindAtaRegisters(medium.data(), medium.size(), r));
-  // ILLEGAL REQUEST from a target without ATA pass-through.
-  const std::vector<unsigned char> illegal = {0x70, 0, 0x05, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x20, 0x00};
-  EXPECT_FALSE(sgio::FindAtaRegisters(illegal.data(), illegal.size(), r));
-  // Too short to hold LBA high.
-  EXPECT_FALSE(sgio::FindAtaRegisters(ck.data(), 11, r));
-}
-
-// Linux 6.1's libata after a failed command: ABORTED COMMAND 00/00, registers
-// from byte 8, 18 bytes in all (as dumped under the QEMU kernel test).
-TEST(AtaRegisters, OlderLibataFixedLayout) {
-  sgio::AtaRegisters r;
-  const std::vector<unsigned char> unknown28 = {0x70, 0x00, 0x0B, 0x00, 0x00, 0x00, 0x00, 0x0A, 0x04,
-                                                0x41, 0xA0, 0x34, 0x00, 0x00, 0x00, 0x00, 0x00, 0x56};
-  ASSERT_TRUE(sgio::FindAtaRegisters(unknown28.data(), unknown28.size(), r));
-  EXPECT_EQ(0x04, r.error);
-  EXPECT_EQ(0x41, r.status);
-  EXPECT_EQ(0xA0, r.device);
-  EXPECT_EQ(0x34, r.count);
-  EXPECT_EQ(0x56, r.lbaLow);
-  EXPECT_EQ(0x00, r.lbaMid);  // not delivered
-  EXPECT_FALSE(r.extend);
-
-  const std::vector<unsigned char> unknown48 = {0x70, 0x00, 0x0B, 0x00, 0x00, 0x00, 0x00, 0x0A, 0x04,
-                                                0x41, 0x40, 0x01, 0x00, 0x00, 0x00, 0x00, 0xE0, 0x00};
-  ASSERT_TRUE(sgio::FindAtaRegisters(unknown48.data(), unknown48.size(), r));
-  EXPECT_TRUE(r.extend);
-  EXPECT_EQ(0x40, r.device);
-  EXPECT_EQ(0x01, r.count);
-
-  // Twenty bytes (should a kernel report them): LBA mid and high too.
-  auto longer = unknown28;
-  longer[7] = 0x0C;
-  longer.push_back(0x78);
-  longer.push_back(0x9A);
-  ASSERT_TRUE(sgio::FindAtaRegisters(longer.data(), longer.size(), r));
-  EXPECT_EQ(0x78, r.lbaMid);
-  EXPECT_EQ(0x9A, r.lbaHigh);
-
-  // Cut before the status; and a busy status is no register set.
-  EXPECT_FALSE(sgio::FindAtaRegisters(unknown28.data(), 9, r));
-  auto busy = unknown28;
-  busy[9] = 0xD0;
-  EXPECT_FALSE(sgio::FindAtaRegisters(busy.data(), busy.size(), r));
 }
 
 TEST_F(SgFixture, AtaOutcomesAreJudgedFromTheReturnedStatus) {

@@ -1,4 +1,4 @@
-#include "platform/LinuxSysCalls.h"
+#include "platform/linux/SysCalls.h"
 
 #include <dirent.h>
 #include <fcntl.h>

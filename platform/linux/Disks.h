@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/LinuxSysCalls.h"
 #include "platform/WinTypes.h"
+#include "platform/linux/SysCalls.h"
 
 namespace platform::linuxdisk {
 

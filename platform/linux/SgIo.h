@@ -3,17 +3,18 @@
 // sg_io_hdr goes to the kernel; the results go back into the block, with every
 // Linux failure turned into the Windows error number the callers react to.
 //
-// ATA pass-through travels as SAT ATA PASS-THROUGH (16). Whether an ATA command
-// worked is judged from the ATA status register it returned, never from the
-// SCSI sense key alone: libata and USB bridges differ in sense format (descriptor
-// or fixed), in whether they honour CK_COND, and some put a meaningless sense key
-// beside a good ATA status.
+// ATA pass-through travels as SAT ATA PASS-THROUGH (16) (protocol/SatCdb.h).
+// Whether an ATA command worked is judged from the ATA status register it
+// returned (found by protocol/Sense.h), never from the SCSI sense key alone:
+// libata and USB bridges differ in sense format (descriptor or fixed), in whether
+// they honour CK_COND, and some put a meaningless sense key beside a good ATA
+// status.
 #pragma once
 #include <cstddef>
 #include <cstdint>
 
 #include "platform/DeviceIo.h"
-#include "platform/LinuxSysCalls.h"
+#include "platform/linux/SysCalls.h"
 
 namespace platform::sgio {
 
@@ -23,21 +24,6 @@ win::DWORD MapErrno(int err);
 // Windows error number for the transport part of a completed SG_IO request
 // (host and driver status); 0 when the transport delivered the command.
 win::DWORD TransportError(unsigned hostStatus, unsigned driverStatus);
-
-// Registers an ATA device returned, in the order of the ATA pass-through task
-// files: error, count, LBA low, LBA mid, LBA high, device, status (the high-order
-// bytes of a 48-bit command in the hob fields).
-struct AtaRegisters {
-  bool extend = false;
-  std::uint8_t error = 0, count = 0, lbaLow = 0, lbaMid = 0, lbaHigh = 0, device = 0, status = 0;
-  std::uint8_t hobCount = 0, hobLbaLow = 0, hobLbaMid = 0, hobLbaHigh = 0;
-};
-
-// Finds the returned ATA registers in sense data: the ATA status return
-// descriptor (09h) of descriptor-format sense, or fixed-format sense in the SAT
-// layout or in older libata's own (see the definition). False when the sense
-// carries none.
-bool FindAtaRegisters(const std::uint8_t* sense, std::size_t len, AtaRegisters& regs);
 
 // Builds the ATA PASS-THROUGH (16) command for a request. Sets wantRegisters
 // when CK_COND was asked for. ERROR_INVALID_PARAMETER for contradictory flags.

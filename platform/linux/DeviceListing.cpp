@@ -1,12 +1,12 @@
-#include "platform/LinuxDeviceListing.h"
+#include "platform/linux/DeviceListing.h"
 
 #include <libudev.h>
 
 #include <algorithm>
 #include <cstring>
 
-#include "platform/LinuxDisks.h"
 #include "platform/RootDevice.h"
+#include "platform/linux/Disks.h"
 
 namespace platform {
 

@@ -7,9 +7,10 @@
 #include <algorithm>
 #include <sstream>
 
-#include "platform/LinuxDiskBackend.h"
-#include "platform/LinuxDisks.h"
-#include "tests/platform/LinuxFakeSys.h"
+#include "platform/Debug.h"
+#include "platform/linux/DiskBackend.h"
+#include "platform/linux/Disks.h"
+#include "tests/platform/linux/FakeSys.h"
 
 using namespace platform;
 using namespace platform::linuxdisk;
@@ -255,6 +256,26 @@ TEST_F(Backend, DestructiveControlsRefuseTheSystemDisks) {
   EXPECT_TRUE(sys.umounts.empty());
   EXPECT_TRUE(sys.writes.empty());
   EXPECT_TRUE(sys.rereads.empty());
+}
+
+TEST_F(Backend, RefusalsAreWrittenToTheDebugOutput) {
+  struct Row {
+    const char* path;
+    win::DWORD control;
+    const char* text;
+  };
+  const Row rows[] = {
+      {"\\\\.\\D:", win::FSCTL_DISMOUNT_VOLUME, "dismount refused on /dev/sda: the disk holds the system (/)"},
+      {"\\\\.\\PhysicalDrive1", win::IOCTL_DISK_DELETE_DRIVE_LAYOUT,
+       "delete layout refused on /dev/sdb: a partition is mounted at /media/data"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.path);
+    platform::DebugCapture debug;
+    auto h = Open(row.path);
+    Control(*h, row.control);
+    EXPECT_EQ(std::vector<std::string>{row.text}, debug.Texts());
+  }
 }
 
 TEST_F(Backend, DeleteLayoutClearsBothTableAreasOfThatDiskOnly) {

@@ -1,4 +1,4 @@
-#include "platform/LinuxHotplug.h"
+#include "platform/linux/Hotplug.h"
 
 #include <libudev.h>
 #include <poll.h>
@@ -10,7 +10,7 @@
 #include <mutex>
 #include <thread>
 
-#include "platform/LinuxDisks.h"
+#include "platform/linux/Disks.h"
 
 namespace platform {
 

@@ -2,14 +2,14 @@
 // over SG_IO, and the volume and disk controls mapped to Linux means.
 //
 // Paths it answers for:
-//   "\\.\PhysicalDriveN"  the SCSI disk with kernel index N (see LinuxDisks.h)
+//   "\\.\PhysicalDriveN"  the SCSI disk with kernel index N (see Disks.h)
 //   "\\.\X:"              a mounted partition that holds volume letter X
 //   "/dev/..."            a disk or partition node (sdX, sdXN, sgN, or a udev
 //                         link to one), as the device listing gives them
 //
 // Each open learns the disk's transfer limit (see linuxdisk::TransferLimit),
 // raising a usb-storage disk's first; pass-through requests above it are split
-// or refused as LinuxSgIo.h says.
+// or refused as SgIo.h says.
 //
 // Controls:
 //   lock      an exclusive claim (O_EXCL) on the handle's disk, held until
@@ -23,14 +23,14 @@
 // Dismount and delete layout refuse a disk that holds the running system ("/",
 // /boot, /usr, /var, ... or swap) with ERROR_ACCESS_DENIED, and delete layout
 // refuses a disk with a mounted or otherwise held partition with ERROR_BUSY;
-// each refusal is also written to standard error.
+// each refusal is also written to the debug output (platform/Debug.h).
 #pragma once
 #include <memory>
 #include <string>
 
 #include "platform/DeviceIo.h"
-#include "platform/LinuxDisks.h"
-#include "platform/LinuxSysCalls.h"
+#include "platform/linux/Disks.h"
+#include "platform/linux/SysCalls.h"
 
 namespace platform {
 

@@ -6,10 +6,10 @@
 #include <array>
 #include <vector>
 
-#include "platform/LinuxDiskBackend.h"
-#include "platform/LinuxDisks.h"
-#include "platform/LinuxSgIo.h"
-#include "tests/platform/LinuxFakeSys.h"
+#include "platform/linux/DiskBackend.h"
+#include "platform/linux/Disks.h"
+#include "platform/linux/SgIo.h"
+#include "tests/platform/linux/FakeSys.h"
 
 using namespace platform;
 using kxtest::FakeSys;

@@ -7,10 +7,10 @@
 #include <thread>
 
 #include "platform/DeviceNotify.h"
-#include "platform/LinuxDeviceListing.h"
-#include "platform/LinuxHotplug.h"
 #include "platform/RootDevice.h"
-#include "tests/platform/LinuxFakeSys.h"
+#include "platform/linux/DeviceListing.h"
+#include "platform/linux/Hotplug.h"
+#include "tests/platform/linux/FakeSys.h"
 
 using namespace platform;
 using kxtest::FakeSys;

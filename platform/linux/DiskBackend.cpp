@@ -1,4 +1,4 @@
-#include "platform/LinuxDiskBackend.h"
+#include "platform/linux/DiskBackend.h"
 
 #include <fcntl.h>
 #include <linux/fs.h>
@@ -12,7 +12,8 @@
 #include <sstream>
 #include <vector>
 
-#include "platform/LinuxSgIo.h"
+#include "platform/Debug.h"
+#include "platform/linux/SgIo.h"
 
 namespace platform {
 namespace {
@@ -85,8 +86,9 @@ Block* requestBlock(void* in, win::DWORD inSize, void* out, win::DWORD outSize) 
   return static_cast<Block*>(in);
 }
 
+// Beside the command trace, where a failed step's log is looked for.
 void refuse(const char* control, const std::string& disk, const std::string& why) {
-  std::fprintf(stderr, "kxmp: %s refused on /dev/%s: %s\n", control, disk.c_str(), why.c_str());
+  DebugOutput(std::string(control) + " refused on /dev/" + disk + ": " + why);
 }
 
 class LinuxDiskHandle final : public IDeviceHandle {
@@ -403,6 +405,7 @@ bool HasRawIoCapability(ISysCalls& sys) {
   return false;
 }
 
+// On standard error rather than the debug output: it is for whoever starts the program.
 bool CheckRawIoCapability(ISysCalls& sys) {
   static std::atomic<bool> told{false};
   const bool ok = HasRawIoCapability(sys);

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/LinuxSysCalls.h"
+#include "platform/linux/SysCalls.h"
 
 namespace kxtest {
 

@@ -1,4 +1,4 @@
-#include "platform/LinuxDisks.h"
+#include "platform/linux/Disks.h"
 
 #include <algorithm>
 #include <cctype>
