@@ -1,25 +1,28 @@
-#include <filesystem>
-#include <string>
-
 #include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
 
 #include "app/DeviceBackends.h"
 #include "emulator/Site.h"
 #include "platform/DeviceIo.h"
-#include "tests/platform/TempDir.h"
+#include "tests/support/ScratchFolder.h"
 
 namespace {
 
 class DeviceBackends : public ::testing::Test {
  protected:
-  void SetUp() override { std::filesystem::create_directories(dir / "Configuration/System"); }
+  void SetUp() override { std::filesystem::create_directories("Configuration/System"); }
   void TearDown() override { platform::ClearDeviceBackends(); }
-  kxtest::TempDir dir;
+  static void WriteEmulatorIni(const std::string& text) {
+    std::ofstream("Configuration/System/Emulator.ini", std::ios::binary) << text;
+  }
+  kxtest::ScratchFolder folder_{"DeviceBackends"};
 };
 
 TEST_F(DeviceBackends, AnEmulatorIniRoutesThePortPathsToTheEmulatedSite) {
-  kxtest::ScopedCwd cwd(dir.path());
-  kxtest::writeRaw(dir / "Configuration/System/Emulator.ini", "[Site]\r\nMode = bridge\r\nSlots = 2\r\n");
+  WriteEmulatorIni("[Site]\r\nMode = bridge\r\nSlots = 2\r\n");
   std::string error;
   ASSERT_EQ(app::SelectDeviceBackends(&error), app::DeviceBackendChoice::Emulator) << error;
   win::HANDLE h = win::CreateFileA(emu::Site::BridgePath(2).c_str(), win::GENERIC_READ | win::GENERIC_WRITE,
@@ -30,8 +33,7 @@ TEST_F(DeviceBackends, AnEmulatorIniRoutesThePortPathsToTheEmulatedSite) {
 }
 
 TEST_F(DeviceBackends, ABrokenEmulatorIniNeverFallsThroughToRealDisks) {
-  kxtest::ScopedCwd cwd(dir.path());
-  kxtest::writeRaw(dir / "Configuration/System/Emulator.ini", "[Site]\r\nMode = nonsense\r\n");
+  WriteEmulatorIni("[Site]\r\nMode = nonsense\r\n");
   std::string error;
   EXPECT_EQ(app::SelectDeviceBackends(&error), app::DeviceBackendChoice::None);
   EXPECT_FALSE(error.empty());

@@ -5,22 +5,19 @@
 #pragma once
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <cstring>
-#include <filesystem>
 #include <functional>
 #include <map>
 #include <memory>
 #include <set>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include "command/CommandGlobals.h"
 #include "command/GetDevLibrary.h"
 #include "platform/Clock.h"
 #include "platform/DeviceIo.h"
+#include "tests/support/SendMode.h"
 
 namespace kxtest {
 
@@ -38,11 +35,11 @@ struct Call {
   std::string path;
   win::DWORD code = 0;
   win::SCSI_PASS_THROUGH_DIRECT sptd{};  // IOCTL_SCSI_PASS_THROUGH_DIRECT
-  win::SCSI_PASS_THROUGH spt{};          // IOCTL_SCSI_PASS_THROUGH
   win::ATA_PASS_THROUGH_DIRECT apt{};    // IOCTL_ATA_PASS_THROUGH_DIRECT
   B dataOut;                             // out-data as the device saw it
-  B Cdb() const { return V(code == win::IOCTL_SCSI_PASS_THROUGH ? spt.Cdb : sptd.Cdb, 16); }
+  B Cdb() const { return V(sptd.Cdb, 16); }
   B Cur() const { return V(apt.CurrentTaskFile, 8); }
+  B Prev() const { return V(apt.PreviousTaskFile, 8); }
   bool IsScsi() const { return code == win::IOCTL_SCSI_PASS_THROUGH_DIRECT; }
   bool IsAta() const { return code == win::IOCTL_ATA_PASS_THROUGH_DIRECT; }
 };
@@ -107,15 +104,16 @@ class FakeHandle : public platform::IDeviceHandle {
     void* data = nullptr;
     std::uint32_t length = 0;
     bool dataIn = true;
-    if (code == win::IOCTL_SCSI_PASS_THROUGH_DIRECT) {
+    if (c.IsScsi()) {
       c.sptd = static_cast<win::ScsiPassThroughDirectBlock*>(in)->Sptd;
-      std::tie(data, length, dataIn) = std::tuple(c.sptd.DataBuffer, c.sptd.DataTransferLength, c.sptd.DataIn == 1);
-    } else if (code == win::IOCTL_SCSI_PASS_THROUGH) {
-      c.spt = static_cast<win::ScsiPassThroughBlock*>(in)->Spt;
-      std::tie(data, length) = std::tuple(static_cast<win::ScsiPassThroughBlock*>(in)->Data, c.spt.DataTransferLength);
-    } else if (code == win::IOCTL_ATA_PASS_THROUGH_DIRECT) {
+      data = c.sptd.DataBuffer;
+      length = c.sptd.DataTransferLength;
+      dataIn = c.sptd.DataIn == win::SCSI_IOCTL_DATA_IN;
+    } else if (c.IsAta()) {
       c.apt = *static_cast<win::ATA_PASS_THROUGH_DIRECT*>(in);
-      std::tie(data, length, dataIn) = std::tuple(c.apt.DataBuffer, c.apt.DataTransferLength, c.apt.AtaFlags & 0x02);
+      data = c.apt.DataBuffer;
+      length = c.apt.DataTransferLength;
+      dataIn = (c.apt.AtaFlags & win::ATA_FLAGS_DATA_IN) != 0;
       static_cast<win::ATA_PASS_THROUGH_DIRECT*>(out)->CurrentTaskFile[6] = 0x50;
     }
     auto* bytes = static_cast<std::uint8_t*>(data);
@@ -151,24 +149,19 @@ inline win::DWORD FakeBackend::Open(const std::string& path, win::DWORD, win::DW
 }
 
 // Installs a fresh fake back end, a virtual clock, bridge mode and a listing of
-// three entries; restores the defaults afterwards.
+// entries "\\?\fake#1" .. "\\?\fake#3"; puts everything back afterwards.
 class Fixture {
  public:
   Fixture() : clock_(platform::MakeVirtualClock(1)) {
     platform::ClearDeviceBackends();
     platform::RegisterDeviceBackend(backend);
-    SetListing(3);
-  }
-  ~Fixture() {
-    platform::ClearDeviceBackends();
-    SetListing(0);
-  }
-  // Also resets the modes and the ATA pass-through flags. Entries "\\?\fake#1" .. "\\?\fake#n".
-  static void SetListing(std::uint32_t n) {
-    g_KX_U2A = 1;
-    g_SataPortMode = 0;
+    SetSendMode(Mode::Bridge);
     kx::ClearAtaPassThroughOk();
     g_SettingIniPath.clear();
+    SetListing(3);
+  }
+  ~Fixture() { platform::ClearDeviceBackends(); }
+  static void SetListing(std::uint32_t n) {
     kx::WithRootDevice([n](kx::RootDeviceRecord& r) {
       r = kx::RootDeviceRecord{};
       r.SetCount(n);
@@ -188,25 +181,8 @@ class Fixture {
   std::shared_ptr<FakeBackend> backend = std::make_shared<FakeBackend>();
 
  private:
+  SavedGlobals saved_;
   platform::ScopedClock clock_;
-};
-
-// A fresh temporary working folder for one test.
-class TempCwd {
- public:
-  explicit TempCwd(const std::string& name)
-      : dir_(std::filesystem::temp_directory_path() / (name + std::to_string(::getpid()))),
-        old_(std::filesystem::current_path()) {
-    std::filesystem::create_directories(dir_);
-    std::filesystem::current_path(dir_);
-  }
-  ~TempCwd() {
-    std::filesystem::current_path(old_);
-    std::filesystem::remove_all(dir_);
-  }
-
- private:
-  std::filesystem::path dir_, old_;
 };
 
 }  // namespace kxtest

@@ -1,112 +1,108 @@
-// The tester-board finder's matching rules and the volume utilities' handle
-// lifecycle.
+// The tester-board finder's matching rules against emulated boards, and the
+// volume utilities' handle lifecycle.
 #include <gtest/gtest.h>
-#include <map>
-#include <tuple>
 
 #include "command/TesterScanner.h"
 #include "command/VolumeUtils.h"
+#include "emulator/Site.h"
 #include "platform/Profile.h"
 #include "tests/command/FakeDevice.h"
+#include "tests/support/ScratchFolder.h"
 
 using kxtest::Call;
+using kxtest::Mode;
 
 namespace {
 
-struct FakeTester {
-  std::string product = "SATA TESTER-S", tag = "TAVLIN";
-  std::uint16_t id1 = 0x0D7D, id2 = 0x144F;
-  char high = '0', low = '1';
+// A board on "\\.\PhysicalDrive<drive>" whose page names `pageSlot`.
+struct Board {
+  int drive;
+  int pageSlot;
+  emu::TesterInfo info = {};
 };
 
-class FinderTest : public ::testing::Test, public kxtest::Fixture {
+class FinderTest : public ::testing::Test {
  protected:
-  FinderTest() {
-    backend->script = [this](const Call& c, void* out) -> win::DWORD {
-      auto* b = static_cast<win::ScsiPassThroughBlock*>(out);
-      std::memset(b->Data, 0, sizeof b->Data);
-      auto it = testers.find(std::atoi(c.path.c_str() + 17));  // "\\.\PhysicalDrive" and the number
-      const bool inquiry = c.spt.Cdb[0] == 0x12;
-      if (it == testers.end()) {
-        if (inquiry) std::memcpy(b->Data + 16, "SOME DISK       ", 16);
-      } else if (inquiry) {
-        std::memcpy(b->Data + 16, it->second.product.data(), std::min<std::size_t>(it->second.product.size(), 16));
-      } else {
-        const FakeTester& t = it->second;
-        const std::uint8_t ids[4] = {static_cast<std::uint8_t>(t.id1), static_cast<std::uint8_t>(t.id1 >> 8),
-                                     static_cast<std::uint8_t>(t.id2), static_cast<std::uint8_t>(t.id2 >> 8)};
-        std::memcpy(b->Data + 8, ids, 4);
-        b->Data[118] = static_cast<std::uint8_t>(t.high);
-        b->Data[120] = static_cast<std::uint8_t>(t.low);
-        std::memcpy(b->Data + 196, t.tag.data(), 6);
-      }
-      return 0;
-    };
+  ~FinderTest() override { site_->Uninstall(); }
+  // Installs a site of these boards (each serving slot drive + 1) and scans it.
+  bool Scan(std::initializer_list<Board> boards) {
+    site_ = emu::Site::Create();
+    for (Board b : boards) {
+      b.info.pageSlot = b.pageSlot;
+      EXPECT_NE(site_->AddTester(b.drive, b.drive + 1, b.info), nullptr) << b.drive;
+    }
+    site_->Install();
+    return scanner_.ScanTesters(0, "");
   }
-  kxtest::TempCwd cwd_{"kxcmd_finder_"};
-  std::map<int, FakeTester> testers;
+  kxtest::ScratchFolder folder_{"Finder"};
+  platform::ScopedClock clock_{platform::MakeVirtualClock(1)};
+  std::shared_ptr<emu::Site> site_ = emu::Site::Create();
   CTesterScanner scanner_;
 };
 
-TEST_F(FinderTest, RequestBlockAndHexDigits) {
+TEST_F(FinderTest, RequestsAndTheirTimeOut) {
+  Scan({{4, 5}});
+  site_->Tester(4)->Log().Clear();
   EXPECT_EQ(scanner_.Inquiry(4), 0);
-  auto c = LastRequest();
-  EXPECT_EQ(c.path, "\\\\.\\PhysicalDrive4");
-  EXPECT_EQ(c.spt.TargetId, 1);
-  EXPECT_EQ(c.spt.DataIn, 1);
-  EXPECT_EQ(c.spt.DataTransferLength, 36u);
-  EXPECT_EQ(c.spt.TimeOutValue, 10u);
-  EXPECT_EQ(c.Cdb(), kxtest::Bytes({0x12, 0, 0, 0, 0x24}));
   EXPECT_EQ(scanner_.ReadUSBPage(4), 0);
-  EXPECT_EQ(LastRequest().Cdb(), kxtest::Bytes({0x08, 0xF2, 0xA0}));
-  EXPECT_EQ(LastRequest().spt.DataTransferLength, 528u);
   EXPECT_EQ(scanner_.TestUnitReady(4), 0);
-  EXPECT_EQ(LastRequest().spt.DataIn, 1);  // data in even without data
-  EXPECT_EQ(LastRequest().spt.DataTransferLength, 0u);
-  EXPECT_EQ(backend->openHandles, 0);
-  backend->missing.insert("\\\\.\\PhysicalDrive9");
   EXPECT_EQ(scanner_.Inquiry(9), static_cast<int>(win::ERROR_FILE_NOT_FOUND));
+  const auto log = site_->Tester(4)->Log().Records();
+  ASSERT_EQ(log.size(), 3u);
+  EXPECT_EQ(kxtest::V(log[0].cdb, 16), kxtest::Bytes({0x12, 0, 0, 0, 0x24}));
+  EXPECT_EQ(log[0].length, 36u);
+  EXPECT_EQ(kxtest::V(log[1].cdb, 16), kxtest::Bytes({0x08, 0xF2, 0xA0}));
+  EXPECT_EQ(log[1].length, 528u);
+  EXPECT_EQ(kxtest::V(log[2].cdb, 16), kxtest::Bytes({}));
+  // 10 s for each request
+  for (const auto& [delayMs, result] : {std::pair{9500u, 0}, std::pair{10500u, 121}}) {
+    emu::FaultRule slow;
+    slow.action = emu::FaultAction::Delay;
+    slow.delayMs = delayMs;
+    site_->Tester(4)->GetFaults().Add(slow);
+    EXPECT_EQ(scanner_.Inquiry(4), result) << delayMs;
+  }
+}
 
-  const std::map<std::string, int> hex = {{"0A", 10}, {"a", 10}, {"1f", 31}, {"zz", 0}, {"3z", 3}, {"", 0}};
-  for (const auto& [text, value] : hex) EXPECT_EQ(CTesterScanner::HexPairToInt(text.c_str()), value) << text;
+TEST(FinderHexDigits, OneOrTwoDigitsNonDigitsCountAsZero) {
+  const std::pair<const char*, int> hex[] = {{"0A", 10}, {"a", 10}, {"1f", 31}, {"zz", 0}, {"3z", 3}, {"", 0}};
+  for (const auto& [text, value] : hex) EXPECT_EQ(CTesterScanner::HexPairToInt(text), value) << text;
 }
 
 TEST_F(FinderTest, MatchingRules) {
-  EXPECT_FALSE(scanner_.ScanTesters(0, ""));  // nothing that looks like a tester
-  for (int i = 0; i < 25; ++i) EXPECT_EQ(scanner_.m_SlotMap[i], 0);
+  EXPECT_FALSE(Scan({{1, 1, {.productId = "SOME DISK"}}}));  // nothing that looks like a tester
+  for (int i = 0; i < 25; ++i) EXPECT_EQ(scanner_.m_SlotMap[i], 0) << i;
 
-  testers[2] = {"SATA TESTER-S", "TAVLIN", 0x0D7D, 0x144F, '0', 'A'};  // slot 10
-  testers[3] = {"SATA3-TESTER XYZ", "VuZuRo", 0x0D7D, 0x144F, '0', '5'};
-  testers[4] = {"SATA TESTER-X", "TAVLIN", 0x0D7D, 0x144F, '0', '6'};  // product differs
-  testers[5] = {"SATA TESTER-S", "OTHERS", 0x0D7D, 0x144F, '0', '7'};  // tag differs
-  testers[6] = {"SATA TESTER-S", "TAVLIN", 0x0D7E, 0x144F, '0', '8'};  // one identifier byte differs
-  testers[7] = {"SATA TESTER-S", "TAVLIN", 0x0E7D, 0x144F, '0', '9'};
-  testers[10] = {"SATA TESTER-S", "TAVLIN", 0x0D7D, 0x144E, '0', 'b'};
-  testers[11] = {"SATA TESTER-S", "TAVLIN", 0x0D7D, 0x154F, '0', 'c'};
-  testers[9] = {"SATA TESTER-S", "TAVLIN", 0x0D7D, 0x144F, '0', 'a'};  // slot 10 again: the later drive wins
-  EXPECT_TRUE(scanner_.ScanTesters(0, ""));
+  const std::initializer_list<Board> boards = {
+      {2, 10},
+      {3, 5, {.productId = "SATA3-TESTER XYZ", .vendorTag = "VuZuRo"}},
+      {4, 6, {.productId = "SATA TESTER-X"}},  // product differs
+      {5, 7, {.vendorTag = "OTHERS"}},         // tag differs
+      {6, 8, {.id1 = 0x0D7E}},                 // one identifier byte differs
+      {7, 9, {.id1 = 0x0E7D}},
+      {10, 11, {.id2 = 0x144E}},
+      {11, 12, {.id2 = 0x154F}},
+      {9, 10},  // slot 10 again: the later drive wins
+  };
+  EXPECT_TRUE(Scan(boards));
   EXPECT_EQ(scanner_.m_SlotMap[10], 9);
   EXPECT_EQ(scanner_.m_SlotMap[5], 3);
   for (int s : {6, 7, 8, 9, 11, 12}) EXPECT_EQ(scanner_.m_SlotMap[s], 0) << s;
   EXPECT_EQ(scanner_.m_TesterIds[0], 0x0D7D);
   EXPECT_EQ(scanner_.m_TesterIds[1], 0x144F);
+}
 
-  // a slot beyond 48 ends the scan with FALSE; entries written so far stay
-  testers[8] = {"SATA TESTER-S", "TAVLIN", 0x0D7D, 0x144F, '3', '1'};
-  EXPECT_FALSE(scanner_.ScanTesters(0, ""));
+TEST_F(FinderTest, ASlotOutside1To48EndsTheScanKeepingWhatWasFound) {
+  EXPECT_FALSE(Scan({{2, 10}, {3, 5}, {8, 49}, {9, 11}}));
   EXPECT_EQ(scanner_.m_SlotMap[5], 3);
   EXPECT_EQ(scanner_.m_SlotMap[10], 2);
-  testers[8].high = '0';
-  testers[8].low = '0';  // slot 0 fails too
-  EXPECT_FALSE(scanner_.ScanTesters(0, ""));
+  EXPECT_EQ(scanner_.m_SlotMap[11], 0);
+  EXPECT_FALSE(Scan({{2, 10}, {8, 0x100}}));  // the page's two digits read 00
 }
 
 TEST_F(FinderTest, AssignTesterPinsTheScan) {
-  testers[1].low = '1';
-  testers[2].low = '3';
-  testers[3].low = '5';
   win::WritePrivateProfileString("Options", "Assign_Tester", " 3 ", ".\\TesterSetting.ini");
-  EXPECT_TRUE(scanner_.ScanTesters(0, ""));
+  EXPECT_TRUE(Scan({{1, 1}, {2, 3}, {3, 5}}));
   EXPECT_EQ(scanner_.m_SlotMap[3], 2);
   EXPECT_EQ(scanner_.m_SlotMap[1], 0);
   EXPECT_EQ(scanner_.m_SlotMap[5], 0);
@@ -159,8 +155,8 @@ TEST_F(VolumeTest, LockDismountAndLayoutLifecycle) {
     EXPECT_EQ(backend->openHandles, 1);
     EXPECT_EQ(vol.DismountPortVolume(), 1);  // dismount, then unlock, then close
     const auto n = backend->calls.size();
-    EXPECT_EQ(std::tuple(backend->calls[n - 2].code, backend->calls[n - 1].code),
-              std::tuple(win::FSCTL_DISMOUNT_VOLUME, win::FSCTL_UNLOCK_VOLUME));
+    EXPECT_EQ(backend->calls[n - 2].code, win::FSCTL_DISMOUNT_VOLUME);
+    EXPECT_EQ(backend->calls[n - 1].code, win::FSCTL_UNLOCK_VOLUME);
     EXPECT_FALSE(vol.HasVolumeHandle());
     EXPECT_EQ(backend->openHandles, 0);
     EXPECT_EQ(vol.DismountPortVolume(), 0);  // nothing held any more
@@ -199,7 +195,7 @@ TEST_F(VolumeTest, NoVolumeOrNoEntryMeansNothingOpened) {
 }
 
 TEST_F(VolumeTest, TesterDirectModeUsesThePortsOwnPhysicalDrive) {
-  g_KX_U2A = 0;
+  kxtest::SetSendMode(Mode::TesterDirect);
   EXPECT_EQ(vol_.LockPortVolume(), 1);  // PhysicalDrive2 is disk 9, letter F:
   EXPECT_EQ(VolumeOpens().back(), "\\\\.\\F:");
   EXPECT_TRUE(vol_.DeletePortDriveLayout());
@@ -213,7 +209,7 @@ TEST_F(VolumeTest, TesterDirectModeUsesThePortsOwnPhysicalDrive) {
   EXPECT_NE(GetPortDiskGeometryEx(2, &g), 0);
   EXPECT_EQ(g.DiskSize, 1234);
   EXPECT_EQ(LastRequest().path, "\\\\.\\PhysicalDrive2");
-  g_KX_U2A = 1;
+  kxtest::SetSendMode(Mode::Bridge);
   EXPECT_NE(GetPortDiskGeometryEx(2, &g), 0);
   EXPECT_EQ(LastRequest().path, "\\\\?\\fake#2");
 }

@@ -11,29 +11,31 @@
 #include "command/GetDevLibrary.h"
 #include "platform/MessageBox.h"
 #include "platform/Profile.h"
-#include "tests/command/FakeDevice.h"
+#include "tests/support/ScratchFolder.h"
 
 namespace {
 
 class GetDevLibraryTest : public ::testing::Test {
  protected:
   GetDevLibraryTest() { std::filesystem::create_directories("Configuration/System"); }
-  ~GetDevLibraryTest() override { kxtest::Fixture::SetListing(0); }
   void Install(const char* from, const char* name) {
     std::filesystem::copy_file(from, std::string("Configuration/System/") + name);
   }
   void SetPortType(const char* value) {
     win::WritePrivateProfileString("General Info", "PortType", value, ".\\Configuration\\System\\MPToolSetting.ini");
   }
-  kxtest::TempCwd cwd_{"kxcmd_getdev_"};
+  kxtest::ScratchFolder folder_{"GetDevLibrary"};
   std::shared_ptr<platform::RecordingMessageBox> box_ = std::make_shared<platform::RecordingMessageBox>();
   platform::ScopedMessageBox scoped_{box_};
 };
 
+std::atomic<bool> g_listingStarted{false};
 std::atomic<bool> g_readerDone{false};
 void SlowListing(unsigned char* record) {
-  // Waits (bounded) for a reader to get through while the listing runs.
-  for (int i = 0; i < 400 && !g_readerDone; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  // Holds the listing open until a reader got through (bounded, so that a reader
+  // kept out fails the test instead of hanging it).
+  g_listingStarted = true;
+  for (int i = 0; i < 10000 && !g_readerDone; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   kx::RootDeviceRecord filled;
   filled.SetCount(1);
   filled.SetEntry(0, "node", "\\\\?\\slow#1");
@@ -47,17 +49,16 @@ TEST_F(GetDevLibraryTest, ASlowListingDoesNotHoldUpDriveOpens) {
   });
   CGetDevLibrary* lib = CGetDevLibrary::GetInstance();
   lib->m_pfnListKxDevice = &SlowListing;
+  g_listingStarted = false;
   g_readerDone = false;
   std::string seen;
   std::thread reader([&] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    while (!g_listingStarted) std::this_thread::yield();
     kx::GetRootDevicePath(1, seen);
     g_readerDone = true;
   });
-  const auto start = std::chrono::steady_clock::now();
   EXPECT_TRUE(lib->ListKxDevice());
   reader.join();
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1500));
   EXPECT_EQ(seen, "old");  // the reader saw the previous listing, whole
   std::string path;
   EXPECT_TRUE(kx::GetRootDevicePath(1, path));

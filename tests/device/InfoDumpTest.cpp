@@ -1,20 +1,21 @@
 #include <array>
 #include <cstring>
 
-#include "TestEnv.h"
 #include "device/PortDevice.h"
 #include "platform/Clock.h"
+#include "tests/support/ScratchFolder.h"
 
 namespace {
 
+using kxtest::CountLines;
+using kxtest::EndsWith;
+using kxtest::ExpectParts;
+
 using Block = std::array<std::uint8_t, 512>;
 
-class InfoDump : public DeviceTestEnv {
+class InfoDump : public kxtest::DeviceTestEnv {
  protected:
   void SetUp() override {
-    DeviceTestEnv::SetUp();
-    SetIni(".\\PC_MAC_Address.txt", "PC Info", "MAC_Address", "PC");
-    MakeDirs("D:\\Log\\D_Reports");
     device_ = std::make_unique<CPortDevice>(1, 1, 2, "D:\\Log", nullptr, nullptr);
     device_->WriteReport("START", true);
   }

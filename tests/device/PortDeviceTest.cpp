@@ -2,16 +2,15 @@
 // status-cell utilities.
 #include "device/PortDevice.h"
 
-#include "TestEnv.h"
 #include "platform/Memory.h"
 #include "platform/MessageBox.h"
+#include "tests/support/ScratchFolder.h"
 
 namespace {
 
-class PortDevice : public DeviceTestEnv {
+class PortDevice : public kxtest::DeviceTestEnv {
  protected:
   void SetUp() override {
-    DeviceTestEnv::SetUp();
     SetIni(".\\PC_MAC_Address.txt", "PC Info", "MAC_Address", "  00-11-22-33-44-55  ");
   }
   static std::unique_ptr<CPortDevice> Production(int runMode = 1) {

@@ -1,14 +1,17 @@
-#include "FakeTester.h"
-#include "TestEnv.h"
 #include "command/DriveCommand.h"
-#include "device/ErrorCode.h"
 #include "device/Format.h"
 #include "device/LogFile.h"
 #include "device/PortDevice.h"
 #include "platform/Clock.h"
 #include "platform/Debug.h"
+#include "tests/support/EmulatedStation.h"
+#include "tests/support/ScratchFolder.h"
 
 namespace {
+
+using kxtest::EmulatedStation;
+using kxtest::EndsWith;
+using kxtest::Has;
 
 const char kTool[] = ".\\Configuration\\System\\MPToolSetting.ini";
 const char kRecords[] = "D:\\Log\\SATA_RecordSN.ini";
@@ -26,41 +29,21 @@ std::string Entry(const std::string& section, const std::string& key, const char
   return win::GetPrivateProfileString(section, key, "", file);
 }
 
-class PortReport : public DeviceTestEnv {
+class PortReport : public kxtest::DeviceTestEnv {
  protected:
-  void SetUp() override {
-    DeviceTestEnv::SetUp();
-    g_KX_U2A = 0;  // tester-direct: drive number = physical drive of the fake tester
-    g_SataPortMode = 0;
-    MakeDirs(".\\Configuration\\System");
-    MakeDirs("D:\\Log\\D_Reports");
-    MakeDirs("D:\\Log\\Fail_Log");
-    SetIni(".\\PC_MAC_Address.txt", "PC Info", "MAC_Address", "  00-11-22-33-44-55  ");
-    platform::RegisterDeviceBackend(tester_);
-    kx::FillErrorCodeMap();
-  }
-  void TearDown() override {
-    kx::ClearErrorCodeMap();
-    platform::UnregisterDeviceBackend(tester_);
-    DeviceTestEnv::TearDown();
-  }
+  void SetUp() override { MakeDirs(".\\Configuration\\System"); }
   std::unique_ptr<CPortDevice> Device(int runMode = 1, int slot = 3) {
     return std::make_unique<CPortDevice>(7, runMode, slot, "D:\\Log", nullptr, nullptr);
   }
-  static std::string ReportPath(int slot = 3) {
-    return "D:\\Log\\D_Reports\\00-11-22-33-44-55_" + std::to_string(slot) + "_Report.txt";
-  }
-  std::string Report(int slot = 3) { return ReadAll(ReportPath(slot)); }
-  // The fail block of a device whose last command ended with osError.
-  std::string FailBlock(CPortDevice& d, win::DWORD osError) {
-    tester_->failNext = osError ? 1 : 0;
-    tester_->failError = osError;
-    d.m_Command->PowerResetTester(32);
-    return Appended(ReportPath(), [&] { d.WriteFailReport(); });
+  std::string Report(int slot = 3) { return kxtest::DeviceTestEnv::PortReport(slot); }
+  // The fail block of the station's device after a tester reset that ended with osError.
+  std::string FailBlock(EmulatedStation& s, win::DWORD osError) {
+    if (osError != 0) s.FrontEnd().GetFaults().FailNext(1, osError);
+    s.Device().m_Command->PowerResetTester(32);
+    return Appended("D:\\Log\\D_Reports\\PC_3_Report.txt", [&] { s.Device().WriteFailReport(); });
   }
 
   platform::ScopedClock clock_{platform::MakeVirtualClock(1780000000000)};
-  std::shared_ptr<FakeTester> tester_ = std::make_shared<FakeTester>(7);
 };
 
 // ---- Report grammar ------------------------------------------------------------
@@ -83,7 +66,7 @@ TEST_F(PortReport, StartWritesTheHeaderByteForByte) {
   d->WriteReport("abc", true);
   d->WriteReport("abc", false);
   d->WriteReport("100%s done", true);
-  EXPECT_EQ(d->m_LastReportPath, "D:\\Log\\D_Reports\\\\00-11-22-33-44-55_3_Report.txt");
+  EXPECT_EQ(d->m_LastReportPath, "D:\\Log\\D_Reports\\\\PC_3_Report.txt");
   EXPECT_TRUE(EndsWith(Report(), kStars + "   abc \r\n[ Success ] abc \r\n   100%s done \r\n"));
 
   SetIni(kTool, "General Info", "IniFilePath", "X\\p.ini");
@@ -107,13 +90,13 @@ TEST_F(PortReport, EndRecordsThePassOnlyWithASerialNumber) {
 TEST_F(PortReport, TempReportKeepsTheSerialAndLinesBeforeStartAreLost) {
   auto d = Device();
   d->WriteReport("early", true);
-  EXPECT_FALSE(Exists(ReportPath()));
+  EXPECT_FALSE(Exists("D:\\Log\\D_Reports\\PC_3_Report.txt"));
   d->m_SerialNumber = "KEEP";
   d->WriteTempReport("START", true, "");
   d->WriteTempReport("t1", false, "");
   d->WriteTempReport("t2", true, "D:\\Log\\own.txt");  // never creates the file
   EXPECT_EQ(d->m_SerialNumber, "KEEP");
-  EXPECT_TRUE(Has(ReadAll("D:\\Log\\D_Reports\\00-11-22-33-44-55_3_Report_Temp.txt"), kStars + "[ Success ] t1 \r\n"));
+  EXPECT_TRUE(Has(ReadAll("D:\\Log\\D_Reports\\PC_3_Report_Temp.txt"), kStars + "[ Success ] t1 \r\n"));
   EXPECT_FALSE(Exists("D:\\Log\\own.txt"));
   d->WriteTempReport("START", true, "D:\\Log\\own.txt");
   d->WriteTempReport("t2", true, "D:\\Log\\own.txt");
@@ -133,13 +116,13 @@ TEST_F(PortReport, LogFileWritesWholeTextsOnly) {
 }
 
 TEST_F(PortReport, FailBlockAfterATimeOutOmitsAtaRegAndRecordsTheFailure) {
-  auto d = Device();
-  d->WriteReport("START", true);
-  d->m_SerialNumber = "S/N:..\\x=y";
-  d->m_ErrorCode = "M_x04";
-  d->m_ErrorMessage = "Erase ISP Code fail!!!";
+  EmulatedStation s(kxtest::Mode::TesterDirect, 3);
+  CPortDevice& d = s.Device();
+  d.m_SerialNumber = "S/N:..\\x=y";
+  d.m_ErrorCode = "M_x04";
+  d.m_ErrorMessage = "Erase ISP Code fail!!!";
   const win::SYSTEMTIME t = NowLocal();
-  EXPECT_EQ(FailBlock(*d, win::ERROR_SEM_TIMEOUT),
+  EXPECT_EQ(FailBlock(s, win::ERROR_SEM_TIMEOUT),
             "[ Fail ]  Error Message : Erase ISP Code fail!!! \r\n"
             "             Error Code : 0x103 \r\n"
             "             AP Command : [8]-[f2]-[90]-[80]-[0]-[20]-[0]-[0]-[0]-[0]-[0]-[0] \r\n"
@@ -153,37 +136,38 @@ TEST_F(PortReport, FailBlockAfterATimeOutOmitsAtaRegAndRecordsTheFailure) {
 }
 
 TEST_F(PortReport, FailBlockPrintsAtaRegFromAFreshCardRead) {
-  auto d = Device();
-  d->WriteReport("START", true);
-  d->m_ErrorCode = "I_B65";
-  tester_->cardReply = {0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0x34, 0x12, 0, 0x50, 0xAB, 0x0C};
-  const std::string block = FailBlock(*d, 0);
+  emu::DriveConfig burner;
+  burner.initialCode = emu::RunningCode::Mcode;
+  EmulatedStation s(kxtest::Mode::TesterDirect, 3, burner);
+  std::uint8_t bin[512] = {};
+  ASSERT_EQ(s.Command().SetApKey(false), 1);
+  ASSERT_TRUE(s.Command().Vender_Send_Binfile(bin, 1, 0, true));  // the drive's verdict BBh in LBA high
+  s.Device().m_ErrorCode = "I_B65";
+  const std::string block = FailBlock(s, 0);
   EXPECT_TRUE(Has(block, "             Error Code : 0x440 \r\n"));
-  EXPECT_TRUE(Has(block, "             OS LastError : [ 0 ] \r\n             ATA Reg:[34][12][0][50][ab][c]\r\n"
+  EXPECT_TRUE(Has(block, "             OS LastError : [ 0 ] \r\n             ATA Reg:[0][bb][0][50][bb][0]\r\n"
                          "[ Error End ]"));
   EXPECT_FALSE(Has(block, "Debug Message"));
   EXPECT_TRUE(Exists("D:\\Log\\Fail_Log\\(fail)_3.txt"));  // no serial number known
 }
 
 TEST_F(PortReport, DebugBlockOnlyForI_I24AndNewTesterFirmware) {
-  tester_->page[484] = 1;
-  tester_->page[256] = 3;
-  tester_->page[257] = 2;
-  tester_->page[258] = 1;
-  auto d = Device();
-  d->WriteReport("START", true);
-  d->m_ErrorCode = "I_I24";
-  d->m_TesterFwVersion = " 3.02 ";
-  std::string block = FailBlock(*d, 0);
-  EXPECT_TRUE(Has(block, ") \r\n[ Debug Message ] \r\n     2.5\" 5V Tester \r\n"));
-  EXPECT_FALSE(Has(block, "USB Gen_"));
-  EXPECT_EQ(d->m_TesterFwVersion, "3.02");
-  d->m_TesterFwVersion = "3.03";
-  tester_->page[484] = 4;
-  EXPECT_TRUE(Has(FailBlock(*d, 0),
+  EmulatedStation s(kxtest::Mode::TesterDirect, 3, {}, {.tester = {.kind = 1, .usbGen = 3, .sataGen = 2}});
+  CPortDevice& d = s.Device();
+  d.m_ErrorCode = "I_I24";
+  d.m_TesterFwVersion = " 3.02 ";
+  EXPECT_TRUE(Has(FailBlock(s, 0), ") \r\n[ Debug Message ] \r\n     2.5\" 5V Tester \r\n"));
+  EXPECT_FALSE(Has(Report(), "USB Gen_"));
+  EXPECT_EQ(d.m_TesterFwVersion, "3.02");
+  d.m_TesterFwVersion = "3.03";
+  s.FrontEnd().Info().kind = 4;
+  EXPECT_TRUE(Has(FailBlock(s, 0),
                   "     SATAIII V3.x, 5V+3.3V Tester \r\n     USB Gen_3, SATA Gen_2, SATA Power_On: 1  \r\n"));
-  tester_->pageFails = true;
-  EXPECT_FALSE(Has(FailBlock(*d, 0), "Debug Message"));
+  emu::FaultRule pageFails;
+  pageFails.match.subcode = 0xA0;
+  pageFails.osError = win::ERROR_IO_DEVICE;
+  s.FrontEnd().GetFaults().Add(pageFails);
+  EXPECT_FALSE(Has(FailBlock(s, 0), "Debug Message"));
 }
 
 TEST_F(PortReport, CurrentLogsByKind) {
@@ -204,14 +188,14 @@ TEST_F(PortReport, SettingsDumpCopiesValuesAsTheyStand) {
   SetIni(".\\paramFDB.ini", "Options", "AutoCapacity_MaxBadPercent_4CE", "7");
   auto d = Device();
   d->WriteReport("START", true);
-  const std::string dump = Appended(ReportPath(), [&] { d->WriteSettingsReport(); });
+  const std::string dump = Appended("D:\\Log\\D_Reports\\PC_3_Report.txt", [&] { d->WriteSettingsReport(); });
   EXPECT_EQ(dump.rfind("[MPToolSetting]\r\nBuildVersion=" + std::string(249, 'v') + " \r\nMPVerProjectName= \r\n", 0),
             0u);
-  ExpectParts(dump, {"Capacity= \r\n", "[Param]\r\nISP_MPBINCode= \r\nISP_RDTBINCode= \r\nControllerType=KX7410 \r\n",
+  kxtest::ExpectParts(dump, {"Capacity= \r\n", "[Param]\r\nISP_MPBINCode= \r\nISP_RDTBINCode= \r\nControllerType=KX7410 \r\n",
                      "Set Firmware Name=FW 100%d \r\n",
                      "_3CE= \r\nAutoCapacity_MaxBadPercent_4CE=7 \r\nAutoCapacity_MaxBadPercent_5CE= \r\n",
                      "AutoCapacity_MaxBadPercent_16CE= \r\nSetCacheSize= \r\n"});
-  EXPECT_EQ(CountLines(dump), 1u + 9 + 1 + 28 + 1 + 48 + 1);
+  EXPECT_EQ(kxtest::CountLines(dump), 1u + 9 + 1 + 28 + 1 + 48 + 1);
   EXPECT_TRUE(EndsWith(dump, kStars.substr(0, 60) + " \r\n"));
 }
 

@@ -2,17 +2,16 @@
 
 #include <cstdlib>
 
-#include "TestEnv.h"
+#include "tests/support/ScratchFolder.h"
 
 namespace {
 
 const char kTool[] = ".\\Configuration\\System\\MPToolSetting.ini";
 const char kSys[] = ".\\Configuration\\System\\";
 
-class SettingsReaders : public DeviceTestEnv {
+class SettingsReaders : public kxtest::DeviceTestEnv {
  protected:
   void SetUp() override {
-    DeviceTestEnv::SetUp();
     MakeDirs(".\\Configuration\\System");
     MakeDirs(".\\Configuration\\Flash Map Cfg");
   }

@@ -1,20 +1,21 @@
-// A scratch working folder for device tests: the process works in a fresh
-// temporary folder, drive letters map below it, the parameter files are the
-// usual relative ones, and files are read back byte for byte.
+// A scratch working folder for one test: the process works in a fresh temporary
+// folder, drive letters map below it (C: and D: exist), the parameter files are
+// the usual relative ones and the error-code catalogue is loaded; the port
+// reports of PC "PC" have their folders. DeviceTestEnv is the same as a gtest
+// fixture, with helpers that read files back byte for byte.
 #pragma once
 #include <gtest/gtest.h>
-
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
 
-#include "command/CommandGlobals.h"
-#include "device/ModuleFolder.h"
 #include "platform/Paths.h"
 #include "platform/Profile.h"
+#include "tests/support/SendMode.h"
+
+namespace kxtest {
 
 inline bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 inline bool EndsWith(const std::string& text, const std::string& tail) {
@@ -29,37 +30,23 @@ inline void ExpectParts(const std::string& text, std::initializer_list<std::stri
   for (const auto& part : parts) EXPECT_TRUE(Has(text, part)) << part;
 }
 
+class ScratchFolder {
+ public:
+  // `name` keeps folders of tests running at once apart.
+  explicit ScratchFolder(const std::string& name);
+  ~ScratchFolder();
+  ScratchFolder(const ScratchFolder&) = delete;
+  ScratchFolder& operator=(const ScratchFolder&) = delete;
+  const std::filesystem::path& Root() const { return root_; }
+
+ private:
+  SavedGlobals saved_;
+  std::filesystem::path root_;
+  std::filesystem::path previous_;
+};
+
 class DeviceTestEnv : public ::testing::Test {
  protected:
-  void SetUp() override {
-    previous_ = std::filesystem::current_path();
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    // A memory file system when there is one: the shared logs are flushed to
-    // disk on every record, which a stress test would otherwise wait for.
-    std::error_code ec;
-    const std::filesystem::path base = std::filesystem::is_directory("/dev/shm", ec)
-                                           ? std::filesystem::path("/dev/shm")
-                                           : std::filesystem::temp_directory_path();
-    root_ = base /
-            ("kxdev_" + std::string(info->test_suite_name()) + "_" + info->name() + "_" + std::to_string(::getpid()));
-    std::filesystem::remove_all(root_);
-    std::filesystem::create_directories(root_ / "work");
-    std::filesystem::current_path(root_ / "work");
-    platform::SetDrivesRoot((root_ / "drives").string());
-    std::filesystem::create_directories(root_ / "drives" / "C");
-    std::filesystem::create_directories(root_ / "drives" / "D");
-    g_SettingIniPath = ".\\param.ini";
-    g_ParamFdbIniPath = ".\\paramFDB.ini";
-    g_ModuleFolder = "C:\\KXMP\\";
-    platform::ClearProfileCache();
-  }
-  void TearDown() override {
-    std::filesystem::current_path(previous_);
-    platform::ResetDriveRoots();
-    std::error_code ec;
-    std::filesystem::remove_all(root_, ec);
-  }
-
   static void SetIni(const char* file, const char* section, const char* key, const std::string& value) {
     ASSERT_TRUE(win::WritePrivateProfileString(section, key, value.c_str(), file));
   }
@@ -83,7 +70,16 @@ class DeviceTestEnv : public ::testing::Test {
     return ReadAll(winPath).substr(before);
   }
   static void MakeDirs(const std::string& winPath) { std::filesystem::create_directories(Native(winPath)); }
+  // The report of a production device on this slot.
+  static std::string PortReport(int slot = 1) {
+    return ReadAll("D:\\Log\\D_Reports\\PC_" + std::to_string(slot) + "_Report.txt");
+  }
 
-  std::filesystem::path root_;
-  std::filesystem::path previous_;
+  ScratchFolder scratch_{TestName()};
+  const std::filesystem::path& root_ = scratch_.Root();
+
+ private:
+  static std::string TestName();
 };
+
+}  // namespace kxtest

@@ -1,7 +1,6 @@
 // The listing library, loaded by its Windows name from Configuration/System and
 // called through the export the program resolves, lists the installed site.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 
@@ -10,6 +9,7 @@
 #include "platform/Clock.h"
 #include "platform/Library.h"
 #include "platform/RootDevice.h"
+#include "tests/support/ScratchFolder.h"
 
 namespace emu {
 namespace {
@@ -18,18 +18,14 @@ namespace fs = std::filesystem;
 
 class GetDevTest : public ::testing::Test {
  protected:
+  kxtest::ScratchFolder folder_{"SiteGetDev"};
   platform::ScopedClock clock_{platform::MakeVirtualClock()};
-  fs::path dir_ = fs::temp_directory_path() / ("kxemu_getdev_" + std::to_string(::getpid()));
-  fs::path oldCwd_ = fs::current_path();
   std::shared_ptr<Site> site_ = Site::Create();
 
   void SetUp() override {
-    fs::create_directories(dir_ / "Configuration" / "System");
-    fs::copy_file(KX_GETDEV_LIB, dir_ / "Configuration" / "System" / "libGetDev.so",
-                  fs::copy_options::overwrite_existing);
-    fs::copy_file(KX_GETDEV_SATA_LIB, dir_ / "Configuration" / "System" / "libGetDevSata.so",
-                  fs::copy_options::overwrite_existing);
-    fs::current_path(dir_);
+    fs::create_directories("Configuration/System");
+    fs::copy_file(KX_GETDEV_LIB, "Configuration/System/libGetDev.so");
+    fs::copy_file(KX_GETDEV_SATA_LIB, "Configuration/System/libGetDevSata.so");
     // 24 bridge slots and 24 SATA ports; slot 5 empty, SATA port 24 gone.
     for (int slot = 1; slot <= 24; ++slot) {
       site_->AddBridge(slot);
@@ -38,11 +34,7 @@ class GetDevTest : public ::testing::Test {
     }
     site_->SataPort(24)->SetGone(true);
   }
-  void TearDown() override {
-    site_->Uninstall();
-    fs::current_path(oldCwd_);
-    fs::remove_all(dir_);
-  }
+  void TearDown() override { site_->Uninstall(); }
 
   static kx::RootDeviceRecord List(const char* dll) {
     kx::RootDeviceRecord rec;

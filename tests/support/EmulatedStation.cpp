@@ -1,0 +1,99 @@
+#include "tests/support/EmulatedStation.h"
+
+#include <algorithm>
+#include <cstring>
+#include <stdexcept>
+
+#include "device/ModuleFolder.h"
+
+namespace kxtest {
+
+SavedGlobals::SavedGlobals()
+    : u2a_(g_KX_U2A),
+      sataPortMode_(g_SataPortMode),
+      settingIni_(g_SettingIniPath),
+      paramFdbIni_(g_ParamFdbIniPath),
+      moduleFolder_(g_ModuleFolder) {
+  std::memcpy(ataPassThroughOk_.data(), g_AtaPassThroughOk, sizeof g_AtaPassThroughOk);
+  kx::WithRootDevice([this](kx::RootDeviceRecord& r) { listing_ = r; });
+}
+
+SavedGlobals::~SavedGlobals() {
+  g_KX_U2A = u2a_;
+  g_SataPortMode = sataPortMode_;
+  std::memcpy(g_AtaPassThroughOk, ataPassThroughOk_.data(), sizeof g_AtaPassThroughOk);
+  kx::WithRootDevice([this](kx::RootDeviceRecord& r) { r = listing_; });
+  g_SettingIniPath = settingIni_;
+  g_ParamFdbIniPath = paramFdbIni_;
+  g_ModuleFolder = moduleFolder_;
+}
+
+EmulatedStation::EmulatedStation(Mode mode, int slot, const emu::DriveConfig& drive, const StationSetup& setup)
+    : mode_(mode),
+      slot_(slot),
+      driveNo_(mode == Mode::TesterDirect ? setup.testerDrive : 1),
+      testerKind_(setup.tester.kind),
+      drive_(std::make_shared<emu::Drive>(drive)),
+      site_(emu::Site::Create()) {
+  switch (mode) {
+    case Mode::TesterDirect: frontEnd_ = site_->AddTester(setup.testerDrive, slot, setup.tester); break;
+    case Mode::Bridge: frontEnd_ = site_->AddBridge(slot, setup.tester); break;
+    case Mode::SataPort:
+    case Mode::TesterSataPort: frontEnd_ = site_->AddSataPort(slot); break;
+  }
+  // Thrown from a constructor: the test fails with the reason instead of crashing on a null front end.
+  if (!frontEnd_ || !site_->SetDrive(slot, drive_)) throw std::invalid_argument("no such station");
+  frontEnd_->ataPassThrough = setup.ataPassThrough;
+  frontEnd_->testerCapable = mode == Mode::TesterSataPort;
+  if (setup.volume != 0 && !site_->AddVolume(slot, setup.volume)) throw std::invalid_argument("no such volume");
+  site_->Install();
+
+  SetSendMode(mode);
+  kx::ClearAtaPassThroughOk();
+  // A single bridge or port is the listing's only entry, drive number 1.
+  const auto listing = mode == Mode::TesterDirect ? std::vector<emu::ListingEntry>{} : site_->Listing(IsSata(mode));
+  kx::WithRootDevice([&listing](kx::RootDeviceRecord& r) {
+    r = kx::RootDeviceRecord{};
+    r.SetCount(static_cast<std::uint32_t>(listing.size()));
+    for (std::size_t i = 0; i < listing.size(); ++i) r.SetEntry(i, listing[i].node, listing[i].path);
+  });
+
+  if (setup.powerOn) drive_->PowerOn();
+  if (setup.powerOn && setup.pastBoot) Sleep(drive.bootDelayMs);
+  if (setup.identify) {
+    std::uint8_t id[512];
+    if (!Command().GetIdentify(id)) throw std::runtime_error("IDENTIFY failed");
+  }
+  ClearSent();
+}
+
+EmulatedStation::~EmulatedStation() {
+  device_.reset();
+  command_.reset();
+  site_->Uninstall();
+}
+
+CDriveCommand& EmulatedStation::Command() {
+  if (!command_) command_ = std::make_unique<CDriveCommand>(driveNo_);
+  return *command_;
+}
+
+CPortDevice& EmulatedStation::Device() { return device_ ? *device_ : NewDevice(); }
+
+CPortDevice& EmulatedStation::NewDevice() {
+  device_.reset();
+  device_ = std::make_unique<CPortDevice>(driveNo_, 1, slot_, "D:\\Log", nullptr, nullptr);
+  device_->m_TesterKind = testerKind_;
+  device_->WriteReport("START", true);
+  return *device_;
+}
+
+std::vector<emu::TraceRecord> EmulatedStation::Sent(std::initializer_list<int> head) const {
+  std::vector<emu::TraceRecord> out;
+  for (const auto& r : frontEnd_->Log().Records()) {
+    if (r.ioctl != 0 && std::equal(head.begin(), head.end(), r.cdb)) out.push_back(r);
+  }
+  return out;
+}
+
+}  // namespace kxtest
