@@ -3,6 +3,7 @@
 // status return descriptor, the response-information request (protocol 15) that
 // the host uses as its card detect, and the reset protocols.
 #include <algorithm>
+#include <array>
 
 #include "emulator/Transport.h"
 
@@ -25,32 +26,21 @@ enum : std::uint8_t {
   kProtoResponseInfo = 15,
 };
 
-void loadRegisters(const std::uint8_t* c, bool is16, bool extend, AtaRequest& r) {
+// CDB byte of each register, in TaskRegisters order (AtaTypes.h).
+//             features count LBA low mid high device command | previous: features count LBA low mid high
+//   (16) 85h     4      6      8      10  12    13     14     |             3       5      7      9   11
+//   (12) A1h     3      4      5      6   7     8      9      |   none
+constexpr std::array<std::uint8_t, 12> kSat16Register = {4, 6, 8, 10, 12, 13, 14, 3, 5, 7, 9, 11};
+constexpr std::array<std::uint8_t, 7> kSat12Register = {3, 4, 5, 6, 7, 8, 9};
+
+AtaRequest LoadCdbRegisters(const std::uint8_t* c, bool is16, bool extend) {
+  TaskRegisters r{};
   if (is16) {
-    r.features = c[4];
-    r.count = c[6];
-    r.lbaLow = c[8];
-    r.lbaMid = c[10];
-    r.lbaHigh = c[12];
-    r.device = c[13];
-    r.command = c[14];
-    if (extend) {
-      r.is48 = true;
-      r.featuresExp = c[3];
-      r.countExp = c[5];
-      r.lbaLowExp = c[7];
-      r.lbaMidExp = c[9];
-      r.lbaHighExp = c[11];
-    }
+    for (std::size_t i = 0; i < r.size(); ++i) r[i] = c[kSat16Register[i]];
   } else {
-    r.features = c[3];
-    r.count = c[4];
-    r.lbaLow = c[5];
-    r.lbaMid = c[6];
-    r.lbaHigh = c[7];
-    r.device = c[8];
-    r.command = c[9];
+    for (std::size_t i = 0; i < kSat12Register.size(); ++i) r[i] = c[kSat12Register[i]];
   }
+  return LoadRegisters(r, extend);
 }
 
 }  // namespace
@@ -66,8 +56,7 @@ void SatCommand(Site& site, FrontEnd& fe, ScsiExchange& x) {
   const bool inBlocks = flags & 0x04;
   const std::uint8_t lengthField = flags & 0x03;
 
-  AtaRequest req;
-  loadRegisters(c, is16, extend, req);
+  AtaRequest req = LoadCdbRegisters(c, is16, extend);
 
   bool dataProtocol = true;
   switch (protocol) {

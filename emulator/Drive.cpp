@@ -10,16 +10,6 @@ namespace emu {
 
 // ---- command context ------------------------------------------------------
 
-bool IsExtCommand(std::uint8_t command) {
-  switch (command) {
-    case 0x24: case 0x25: case 0x27: case 0x29: case 0x2F: case 0x34: case 0x35: case 0x37: case 0x39:
-    case 0x3D: case 0x42:
-      return true;
-    default:
-      return false;
-  }
-}
-
 std::uint64_t Cmd::Lba() const {
   if (Ext()) {
     return static_cast<std::uint64_t>(req.lbaLow) | (static_cast<std::uint64_t>(req.lbaMid) << 8) |
@@ -53,12 +43,13 @@ std::uint8_t* Cmd::DirectIn(std::size_t bytes) {
 
 void HandleAbort(Cmd& c) { c.Abort(); }
 
-namespace {
-constexpr std::uint8_t kDevSleepLineCommand = 0x05;  // still heard while the line is asserted
-constexpr std::uint8_t kExecuteDeviceDiagnostic = 0x90;
-// Vendor status polling is taken while the card is busy.
-bool TakenWhileBusy(const AtaRequest& req) { return req.command == 0x31 && req.features == 0xCC; }
-}  // namespace
+const CommandRow& RowFor(const AtaRequest& req) {
+  switch (req.command) {
+    case kVendorRead: return VendorReadTable()[req.features];
+    case kVendorWrite: return VendorWriteTable()[req.features];
+    default: return AtaTable()[req.command];
+  }
+}
 
 // ---- power and timing -----------------------------------------------------
 
@@ -151,12 +142,61 @@ Drive::Drive(DriveConfig cfg) : s_(std::make_unique<DriveState>(cfg)) {}
 
 Drive::~Drive() = default;
 
-AtaResponse Drive::Execute(const AtaRequest& req) {
-  std::lock_guard lock(mutex_);
-  DriveState& s = *s_;
-  const std::uint64_t now = platform::Clock().NowMs();
+namespace {
+
+// How a step before the handler ends a command, if it does.
+enum class Ending : std::uint8_t { None, Abort, TimeOut, GenFailure, Gone };
+
+// The drive is there, and the fault knobs let the command reach the controller.
+Ending FaultVerdict(DriveState& s, DriveFaults& faults, const AtaRequest& req, std::uint64_t now) {
+  if (s.removed) return Ending::Gone;
+  if (!s.powered) return Ending::TimeOut;
+  s.Settle(now);
+  switch (faults.Take(req)) {
+    case DriveFaults::Verdict::None: return Ending::None;
+    case DriveFaults::Verdict::Abort: return Ending::Abort;
+    case DriveFaults::Verdict::TimeOut: return Ending::TimeOut;
+    case DriveFaults::Verdict::Gone:
+      s.removed = true;
+      s.powered = false;
+      s.LoseVolatile();
+      return Ending::Gone;
+    case DriveFaults::Verdict::PowerCycle:
+      s.LoseVolatile();
+      s.Boot(now);
+      return Ending::GenFailure;
+  }
+  return Ending::None;
+}
+
+bool BusyNow(const DriveState& s, const DriveFaults& faults, std::uint64_t now) {
+  return s.Busy(now) || faults.BusyNow(now);
+}
+
+// The gates the command's row declares, in the order DriveCommand.h lists them.
+Ending Gate(const DriveState& s, const DriveFaults& faults, const AtaRequest& req, Flags flags, std::uint64_t now) {
+  if (!(flags & kTakenWhileBusy) && BusyNow(s, faults, now)) return Ending::TimeOut;
+  if (!(flags & kHeardInDevSleep) && s.devSleepLine && s.devSleepEnabled) return Ending::TimeOut;
+  if (s.asleep) return Ending::TimeOut;
+  if ((flags & kNeedsKey) && !s.keyAccepted) return Ending::Abort;
+  if (!(flags & CodeFlag(s.code))) return Ending::Abort;
+  if ((flags & kLbaBit) && !(req.device & kDeviceLbaBit)) return Ending::Abort;
+  if ((flags & kNotWhenLocked) && s.secLocked) return Ending::Abort;
+  return Ending::None;
+}
+
+TransportError TransportOf(Ending e) {
+  switch (e) {
+    case Ending::TimeOut: return TransportError::TimeOut;
+    case Ending::GenFailure: return TransportError::GenFailure;
+    case Ending::Gone: return TransportError::Gone;
+    default: return TransportError::None;
+  }
+}
+
+// Registers read back as loaded unless the command says otherwise.
+AtaResponse RegistersAsLoaded(const AtaRequest& req) {
   AtaResponse rsp;
-  // Registers read back as loaded unless the command says otherwise.
   rsp.count = req.count;
   rsp.lbaLow = req.lbaLow;
   rsp.lbaMid = req.lbaMid;
@@ -166,68 +206,29 @@ AtaResponse Drive::Execute(const AtaRequest& req) {
   rsp.lbaLowExp = req.lbaLowExp;
   rsp.lbaMidExp = req.lbaMidExp;
   rsp.lbaHighExp = req.lbaHighExp;
-  Cmd c{s, faults_, req, rsp, now};
+  return rsp;
+}
 
-  auto transport = [&](TransportError e) {
-    rsp = AtaResponse{};
-    rsp.status = 0;
-    rsp.transport = e;
-  };
-  bool ran = false;
-  if (s.removed) {
-    transport(TransportError::Gone);
-  } else if (!s.powered) {
-    transport(TransportError::TimeOut);
-  } else {
-    s.Settle(now);
-    switch (faults_.Take(req)) {
-      case DriveFaults::Verdict::Gone:
-        s.removed = true;
-        s.powered = false;
-        s.LoseVolatile();
-        transport(TransportError::Gone);
-        break;
-      case DriveFaults::Verdict::TimeOut:
-        transport(TransportError::TimeOut);
-        break;
-      case DriveFaults::Verdict::PowerCycle:
-        s.LoseVolatile();
-        s.Boot(now);
-        transport(TransportError::GenFailure);
-        break;
-      case DriveFaults::Verdict::Abort:
-        c.Abort();
-        ran = true;
-        break;
-      case DriveFaults::Verdict::None: {
-        if ((s.Busy(now) || faults_.BusyNow(now)) && !TakenWhileBusy(req)) {
-          transport(TransportError::TimeOut);
-        } else if (s.devSleepLine && s.devSleepEnabled && req.command != kDevSleepLineCommand) {
-          transport(TransportError::TimeOut);
-        } else if (s.asleep) {
-          transport(TransportError::TimeOut);
-        } else {
-          AtaTable()[req.command](c);
-          ran = true;
-        }
-        break;
-      }
-    }
-  }
-  // Invariant: ERR exactly when an error is reported. EXECUTE DEVICE DIAGNOSTIC
-  // alone puts its diagnostic code in the error register without ERR.
-  const bool diagnostic = ran && req.command == kExecuteDeviceDiagnostic && (rsp.status & kStatusErr) == 0;
-  if (!diagnostic && ((rsp.status & kStatusErr) != 0) != (rsp.error != 0)) {
-    ++s.invariantViolations;
-    rsp.error = kErrorAbrt;
-    rsp.status = static_cast<std::uint8_t>(kStatusDrdy | kStatusDf | kStatusErr);
-  }
-  if (ran) {
-    s.lastStatus = rsp.status;
-    s.lastCommand = req.command;
-    const bool nativeMaxRead = (req.command == 0xF8 || req.command == 0x27) && (rsp.status & kStatusErr) == 0;
-    s.nativeMaxReadBefore = nativeMaxRead ? req.command : 0;
-  }
+// Invariant: ERR exactly when an error is reported. EXECUTE DEVICE DIAGNOSTIC
+// alone puts its diagnostic code in the error register without ERR.
+void CheckInvariant(DriveState& s, const AtaRequest& req, AtaResponse& rsp, bool ran) {
+  const bool diagnostic = ran && req.command == kAtaExecuteDeviceDiagnostic && (rsp.status & kStatusErr) == 0;
+  if (diagnostic || ((rsp.status & kStatusErr) != 0) == (rsp.error != 0)) return;
+  ++s.invariantViolations;
+  rsp.error = kErrorAbrt;
+  rsp.status = static_cast<std::uint8_t>(kStatusDrdy | kStatusDf | kStatusErr);
+}
+
+// What the next command and the card state see of one the controller answered.
+void Remember(DriveState& s, const AtaRequest& req, const AtaResponse& rsp) {
+  s.lastStatus = rsp.status;
+  s.lastCommand = req.command;
+  const bool nativeMaxRead =
+      (req.command == kAtaReadNativeMax || req.command == kAtaReadNativeMaxExt) && (rsp.status & kStatusErr) == 0;
+  s.nativeMaxReadBefore = nativeMaxRead ? req.command : 0;
+}
+
+void RecordTrace(DriveState& s, const AtaRequest& req, const AtaResponse& rsp, std::uint64_t now) {
   TraceEntry t;
   t.request = req;
   t.request.data = nullptr;
@@ -236,6 +237,32 @@ AtaResponse Drive::Execute(const AtaRequest& req) {
   t.response = rsp;
   t.atMs = now;
   s.Record(t);
+}
+
+}  // namespace
+
+// One command in steps: fault verdict, the gates of its row, handler, invariant, trace.
+AtaResponse Drive::Execute(const AtaRequest& req) {
+  std::lock_guard lock(mutex_);
+  DriveState& s = *s_;
+  const std::uint64_t now = platform::Clock().NowMs();
+  const CommandRow& row = RowFor(req);
+  AtaResponse rsp = RegistersAsLoaded(req);
+  Cmd c{s, faults_, req, rsp, now, row.flags};
+
+  Ending ending = FaultVerdict(s, faults_, req, now);
+  if (ending == Ending::None) ending = Gate(s, faults_, req, row.flags, now);
+  if (ending == Ending::None) row.handler(c);
+  if (ending == Ending::Abort) c.Abort();
+  const bool ran = ending == Ending::None || ending == Ending::Abort;
+  if (!ran) {
+    rsp = AtaResponse{};
+    rsp.status = 0;
+    rsp.transport = TransportOf(ending);
+  }
+  CheckInvariant(s, req, rsp, ran);
+  if (ran) Remember(s, req, rsp);
+  RecordTrace(s, req, rsp, now);
   return rsp;
 }
 
@@ -268,7 +295,7 @@ bool Drive::Powered() const {
 bool Drive::BusyFor(const AtaRequest& req) const {
   std::lock_guard lock(mutex_);
   const std::uint64_t now = platform::Clock().NowMs();
-  return s_->powered && !s_->removed && (s_->Busy(now) || faults_.BusyNow(now)) && !TakenWhileBusy(req);
+  return s_->powered && !s_->removed && BusyNow(*s_, faults_, now) && !(RowFor(req).flags & kTakenWhileBusy);
 }
 
 std::uint8_t Drive::CardState() {

@@ -1,10 +1,10 @@
 // Standard ATA commands of the emulated drive, the access key and the opcode
-// table that dispatches them.
+// table that dispatches them with each command's gates.
 #include <algorithm>
 #include <cstring>
 
 #include "emulator/DriveCommand.h"
-#include "platform/KxSignatures.h"
+#include "protocol/KxSignatures.h"
 
 namespace emu {
 
@@ -19,14 +19,9 @@ void Identify(Cmd& c) {
   c.SendIn(buf, sizeof buf);
 }
 
-// Checks a media transfer; false (and the error set) when it cannot run. The
-// drive insists on the LBA bit, which the standard only expects of the host, so
-// that a host sending CHS-flagged addresses fails here rather than in the field.
+// Checks a media transfer's range; false (and the error set) when it cannot run.
+// The LBA bit and the security lock are gates of the media rows.
 bool MediaCheck(Cmd& c, std::uint64_t lba, std::uint64_t sectors) {
-  if (!c.LbaBit() || c.s.secLocked) {
-    c.Abort();
-    return false;
-  }
   if (lba > c.s.currentMax || sectors > c.s.currentMax - lba) {
     c.Abort(kErrorAbrt | kErrorIdnf);
     return false;
@@ -192,7 +187,7 @@ void SecurityErasePrepare(Cmd& c) {
 
 void SecurityEraseUnit(Cmd& c) {
   const Password p = TakePassword(c);
-  const bool prepared = c.s.secErasePrepared && c.s.lastCommand == 0xF3;
+  const bool prepared = c.s.secErasePrepared && c.s.lastCommand == kAtaSecurityErasePrepare;
   c.s.secErasePrepared = false;
   if (!prepared || c.s.secFrozen || !c.s.secEnabled) return c.Abort();
   if (!PasswordMatches(c.s, p)) {
@@ -207,10 +202,7 @@ void SecurityEraseUnit(Cmd& c) {
   c.s.secAttempts = 5;
 }
 
-void SecurityFreezeLock(Cmd& c) {
-  if (c.s.secLocked) return c.Abort();
-  c.s.secFrozen = true;
-}
+void SecurityFreezeLock(Cmd& c) { c.s.secFrozen = true; }
 
 void SecurityDisablePassword(Cmd& c) {
   const Password p = TakePassword(c);
@@ -296,9 +288,8 @@ void ReadNativeMax(Cmd& c) {
 
 // Taken only straight after the READ NATIVE MAX ADDRESS of the same width.
 void SetMax(Cmd& c) {
-  const std::uint8_t readFirst = c.Ext() ? 0x27 : 0xF8;
-  if (c.s.nativeMaxReadBefore != readFirst || c.req.features != 0 || !c.LbaBit() || c.s.secLocked)
-    return c.Abort();
+  const std::uint8_t readFirst = c.Ext() ? kAtaReadNativeMaxExt : kAtaReadNativeMax;
+  if (c.s.nativeMaxReadBefore != readFirst || c.req.features != 0) return c.Abort();
   const std::uint64_t last = c.Lba();
   if (last >= c.s.nativeMax) return c.Abort(kErrorAbrt | kErrorIdnf);
   c.s.currentMax = last + 1;
@@ -358,7 +349,7 @@ void WriteBuffer(Cmd& c) {
 
 void ReadBuffer(Cmd& c) { c.SendIn(c.s.writeBuffer.data(), c.s.writeBuffer.size()); }
 
-// ---- access key and vendor gate ----
+// ---- access key ----
 
 bool IsSignature(const AtaRequest& r, const std::array<std::uint8_t, 6>& sig) {
   return !r.is48 && r.features == 0 && r.count == sig[0] && r.lbaLow == sig[1] && r.lbaMid == sig[2] &&
@@ -382,16 +373,6 @@ void AccessKey(Cmd& c) {
   }
 }
 
-void VendorRead(Cmd& c) {
-  if (!c.s.keyAccepted) return c.Abort();
-  VendorReadTable()[c.req.features](c);
-}
-
-void VendorWrite(Cmd& c) {
-  if (!c.s.keyAccepted) return c.Abort();
-  VendorWriteTable()[c.req.features](c);
-}
-
 // Tester line commands as a SATA port hands them to the drive (48-bit task
 // files read from the tester block): 60h firmware name, 05h device-sleep line,
 // 06h device-sleep feature. The program never sends the standard commands that
@@ -409,57 +390,61 @@ void DevSleepFeature(Cmd& c) {
   c.s.devSleepEnabled = c.req.count == 1;
 }
 
-std::array<Handler, 256> MakeAtaTable() {
-  std::array<Handler, 256> t;
-  t.fill(&HandleAbort);
-  t[0xEC] = &Identify;
-  for (std::uint8_t op : {0x20, 0x24, 0x25, 0xC8}) t[op] = &ReadMedia;
-  for (std::uint8_t op : {0x30, 0x34, 0x35, 0xCA}) t[op] = &WriteMedia;
-  for (std::uint8_t op : {0x40, 0x42}) t[op] = &ReadVerify;
-  for (std::uint8_t op : {0xC4, 0x29}) t[op] = &ReadMultiple;
-  for (std::uint8_t op : {0xC5, 0x39}) t[op] = &WriteMultiple;
-  t[0xC6] = &SetMultipleMode;
-  t[0x90] = &ExecuteDeviceDiagnostic;
-  t[0xB0] = &Smart;
-  t[0xF1] = &SecuritySetPassword;
-  t[0xF2] = &SecurityUnlock;
-  t[0xF3] = &SecurityErasePrepare;
-  t[0xF4] = &SecurityEraseUnit;
-  t[0xF5] = &SecurityFreezeLock;
-  t[0xF6] = &SecurityDisablePassword;
-  t[0xE0] = &StandbyNow;
-  t[0xE2] = &StandbyNow;
-  t[0xE1] = &IdleNow;
-  t[0xE3] = &IdleNow;
-  t[0xE5] = &CheckPowerMode;
-  t[0xE6] = &Sleep;
-  t[0xEF] = &SetFeatures;
-  t[0x92] = &DownloadMicrocode;
-  t[0xF8] = &ReadNativeMax;
-  t[0x27] = &ReadNativeMax;
-  t[0xF9] = &SetMax;
-  t[0x37] = &SetMax;
-  t[0xB1] = &Dco;
-  t[0xE7] = &Succeed;
-  t[0xEA] = &Succeed;
-  t[0xE8] = &WriteBuffer;
-  t[0xE4] = &ReadBuffer;
-  t[0x60] = &FirmwareNameCommand;
-  t[0x05] = &DevSleepLine;
-  t[0x06] = &DevSleepFeature;
-  t[0x21] = &VendorRead;
-  t[0x31] = &VendorWrite;
-  t[kx::kApKeySignature[5]] = &AccessKey;
-  t[kx::kVendorModeSignature[5]] = &AccessKey;
-  // 00h NOP with sub-command 00h aborts, as ATA defines it.
-  return t;
-}
+// The ATA table, one row per opcode: handler, then the address form and the
+// gates Drive::Execute checks first (DriveCommand.h). 21h and 31h are answered by
+// the vendor tables (DriveVendor.cpp); an opcode not listed is aborted.
+constexpr CommandTable kAtaTable = MakeCommandTable({
+    {kAtaIdentifyDevice, &Identify, kAnyCode},
+    {kAtaReadSectors, &ReadMedia, kLbaBit | kNotWhenLocked | kAnyCode},
+    {kAtaReadSectorsExt, &ReadMedia, kLba48 | kLbaBit | kNotWhenLocked | kAnyCode},
+    {kAtaReadDma, &ReadMedia, kLbaBit | kNotWhenLocked | kAnyCode},
+    {kAtaReadDmaExt, &ReadMedia, kLba48 | kLbaBit | kNotWhenLocked | kAnyCode},
+    {kAtaWriteSectors, &WriteMedia, kLbaBit | kNotWhenLocked | kAnyCode},
+    {kAtaWriteSectorsExt, &WriteMedia, kLba48 | kLbaBit | kNotWhenLocked | kAnyCode},
+    {kAtaWriteDma, &WriteMedia, kLbaBit | kNotWhenLocked | kAnyCode},
+    {kAtaWriteDmaExt, &WriteMedia, kLba48 | kLbaBit | kNotWhenLocked | kAnyCode},
+    {kAtaReadVerify, &ReadVerify, kLbaBit | kNotWhenLocked | kAnyCode},
+    {kAtaReadVerifyExt, &ReadVerify, kLba48 | kLbaBit | kNotWhenLocked | kAnyCode},
+    {kAtaReadMultiple, &ReadMultiple, kLbaBit | kNotWhenLocked | kAnyCode},
+    {kAtaReadMultipleExt, &ReadMultiple, kLba48 | kLbaBit | kNotWhenLocked | kAnyCode},
+    {kAtaWriteMultiple, &WriteMultiple, kLbaBit | kNotWhenLocked | kAnyCode},
+    {kAtaWriteMultipleExt, &WriteMultiple, kLba48 | kLbaBit | kNotWhenLocked | kAnyCode},
+    {kAtaSetMultipleMode, &SetMultipleMode, kAnyCode},
+    {kAtaExecuteDeviceDiagnostic, &ExecuteDeviceDiagnostic, kAnyCode},
+    {kAtaSmart, &Smart, kAnyCode},
+    {kAtaSecuritySetPassword, &SecuritySetPassword, kAnyCode},  // refused while locked, after its data
+    {kAtaSecurityUnlock, &SecurityUnlock, kAnyCode},
+    {kAtaSecurityErasePrepare, &SecurityErasePrepare, kAnyCode},
+    {kAtaSecurityEraseUnit, &SecurityEraseUnit, kAnyCode},
+    {kAtaSecurityFreezeLock, &SecurityFreezeLock, kNotWhenLocked | kAnyCode},
+    {kAtaSecurityDisablePassword, &SecurityDisablePassword, kAnyCode},  // as SET PASSWORD
+    {kAtaStandbyImmediate, &StandbyNow, kAnyCode},
+    {kAtaStandby, &StandbyNow, kAnyCode},
+    {kAtaIdleImmediate, &IdleNow, kAnyCode},
+    {kAtaIdle, &IdleNow, kAnyCode},
+    {kAtaCheckPowerMode, &CheckPowerMode, kAnyCode},
+    {kAtaSleep, &Sleep, kAnyCode},
+    {kAtaSetFeatures, &SetFeatures, kAnyCode},
+    {kAtaDownloadMicrocode, &DownloadMicrocode, kAnyCode},
+    {kAtaReadNativeMax, &ReadNativeMax, kAnyCode},
+    {kAtaReadNativeMaxExt, &ReadNativeMax, kLba48 | kAnyCode},
+    {kAtaSetMax, &SetMax, kLbaBit | kNotWhenLocked | kAnyCode},
+    {kAtaSetMaxExt, &SetMax, kLba48 | kLbaBit | kNotWhenLocked | kAnyCode},
+    {kAtaDeviceConfiguration, &Dco, kAnyCode},
+    {kAtaFlushCache, &Succeed, kAnyCode},
+    {kAtaFlushCacheExt, &Succeed, kAnyCode},
+    {kAtaWriteBuffer, &WriteBuffer, kAnyCode},
+    {kAtaReadBuffer, &ReadBuffer, kAnyCode},
+    {kTesterFirmwareName, &FirmwareNameCommand, kAnyCode},
+    {kTesterDevSleepLine, &DevSleepLine, kHeardInDevSleep | kAnyCode},
+    {kTesterDevSleepFeature, &DevSleepFeature, kAnyCode},
+    {kx::kApKeySignature[5], &AccessKey, kAnyCode},
+    {kx::kVendorModeSignature[5], &AccessKey, kAnyCode},
+    // 00h NOP with sub-command 00h aborts, as ATA defines it.
+});
 
 }  // namespace
 
-const std::array<Handler, 256>& AtaTable() {
-  static const std::array<Handler, 256> table = MakeAtaTable();
-  return table;
-}
+const CommandTable& AtaTable() { return kAtaTable; }
 
 }  // namespace emu

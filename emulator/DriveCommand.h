@@ -1,8 +1,9 @@
-// The context one command handler works in, and the dispatch tables. Internal to
-// the emulator.
+// The context one command handler works in, the command tables and the gates
+// their rows declare. Internal to the emulator.
 #pragma once
 #include <array>
 #include <cstdint>
+#include <initializer_list>
 #include <vector>
 
 #include "emulator/DriveFaults.h"
@@ -10,8 +11,85 @@
 
 namespace emu {
 
-// ATA commands that carry a 48-bit address and count (the EXT forms).
-bool IsExtCommand(std::uint8_t command);
+// ATA opcodes the drive answers, and the tester line commands a SATA port passes on.
+constexpr std::uint8_t kTesterDevSleepLine = 0x05;
+constexpr std::uint8_t kTesterDevSleepFeature = 0x06;
+constexpr std::uint8_t kAtaReadSectors = 0x20;
+constexpr std::uint8_t kVendorRead = 0x21;  // sub-command in FEATURES
+constexpr std::uint8_t kAtaReadSectorsExt = 0x24;
+constexpr std::uint8_t kAtaReadDmaExt = 0x25;
+constexpr std::uint8_t kAtaReadNativeMaxExt = 0x27;
+constexpr std::uint8_t kAtaReadMultipleExt = 0x29;
+constexpr std::uint8_t kAtaWriteSectors = 0x30;
+constexpr std::uint8_t kVendorWrite = 0x31;  // sub-command in FEATURES
+constexpr std::uint8_t kAtaWriteSectorsExt = 0x34;
+constexpr std::uint8_t kAtaWriteDmaExt = 0x35;
+constexpr std::uint8_t kAtaSetMaxExt = 0x37;
+constexpr std::uint8_t kAtaWriteMultipleExt = 0x39;
+constexpr std::uint8_t kAtaReadVerify = 0x40;
+constexpr std::uint8_t kAtaReadVerifyExt = 0x42;
+constexpr std::uint8_t kTesterFirmwareName = 0x60;
+constexpr std::uint8_t kAtaExecuteDeviceDiagnostic = 0x90;
+constexpr std::uint8_t kAtaDownloadMicrocode = 0x92;
+constexpr std::uint8_t kAtaSmart = 0xB0;
+constexpr std::uint8_t kAtaDeviceConfiguration = 0xB1;
+constexpr std::uint8_t kAtaReadMultiple = 0xC4;
+constexpr std::uint8_t kAtaWriteMultiple = 0xC5;
+constexpr std::uint8_t kAtaSetMultipleMode = 0xC6;
+constexpr std::uint8_t kAtaReadDma = 0xC8;
+constexpr std::uint8_t kAtaWriteDma = 0xCA;
+constexpr std::uint8_t kAtaStandbyImmediate = 0xE0;
+constexpr std::uint8_t kAtaIdleImmediate = 0xE1;
+constexpr std::uint8_t kAtaStandby = 0xE2;
+constexpr std::uint8_t kAtaIdle = 0xE3;
+constexpr std::uint8_t kAtaReadBuffer = 0xE4;
+constexpr std::uint8_t kAtaCheckPowerMode = 0xE5;
+constexpr std::uint8_t kAtaSleep = 0xE6;
+constexpr std::uint8_t kAtaFlushCache = 0xE7;
+constexpr std::uint8_t kAtaWriteBuffer = 0xE8;
+constexpr std::uint8_t kAtaFlushCacheExt = 0xEA;
+constexpr std::uint8_t kAtaIdentifyDevice = 0xEC;
+constexpr std::uint8_t kAtaSetFeatures = 0xEF;
+constexpr std::uint8_t kAtaSecuritySetPassword = 0xF1;
+constexpr std::uint8_t kAtaSecurityUnlock = 0xF2;
+constexpr std::uint8_t kAtaSecurityErasePrepare = 0xF3;
+constexpr std::uint8_t kAtaSecurityEraseUnit = 0xF4;
+constexpr std::uint8_t kAtaSecurityFreezeLock = 0xF5;
+constexpr std::uint8_t kAtaSecurityDisablePassword = 0xF6;
+constexpr std::uint8_t kAtaReadNativeMax = 0xF8;
+constexpr std::uint8_t kAtaSetMax = 0xF9;
+
+constexpr std::uint8_t kDeviceLbaBit = 0x40;  // device register bit 6: the address is an LBA
+
+// What a row says about its command. Drive::Execute checks the gates, in this
+// order, before the handler runs: a command the controller does not take now
+// times out (the busy and sleep gates), one it takes but refuses is aborted.
+using Flags = std::uint32_t;
+constexpr Flags kLba48 = 1u << 0;            // 48-bit address and count (the EXT forms)
+constexpr Flags kTakenWhileBusy = 1u << 1;   // answered while the card is busy (status polling)
+constexpr Flags kHeardInDevSleep = 1u << 2;  // answered while the device-sleep line holds the drive
+constexpr Flags kNeedsKey = 1u << 3;         // aborted until the access key is accepted
+// Aborted without the LBA bit (device bit 6): stricter than ATA, which expects
+// it of the host, so that CHS-flagged addresses fail here rather than in the field.
+constexpr Flags kLbaBit = 1u << 4;
+constexpr Flags kNotWhenLocked = 1u << 5;  // aborted while security locks the drive
+// The running codes the command is taken in (aborted in the others). A row
+// naming none is never taken.
+constexpr Flags kInBoot = 1u << 8;     // boot (ISP) code
+constexpr Flags kInMcode = 1u << 9;    // code loaded into RAM (the burner)
+constexpr Flags kInRomMp = 1u << 10;   // MP firmware from flash
+constexpr Flags kInRomRdt = 1u << 11;  // RDT firmware from flash
+constexpr Flags kAnyCode = kInBoot | kInMcode | kInRomMp | kInRomRdt;
+
+constexpr Flags CodeFlag(RunningCode code) {
+  switch (code) {
+    case RunningCode::Boot: return kInBoot;
+    case RunningCode::Mcode: return kInMcode;
+    case RunningCode::RomMp: return kInRomMp;
+    case RunningCode::RomRdt: return kInRomRdt;
+  }
+  return 0;
+}
 
 struct Cmd {
   DriveState& s;
@@ -19,6 +97,7 @@ struct Cmd {
   const AtaRequest& req;
   AtaResponse& rsp;
   std::uint64_t nowMs;
+  Flags flags;  // the command's row
   void Abort(std::uint8_t error = kErrorAbrt) {
     rsp.error = error;
     rsp.status = static_cast<std::uint8_t>(kStatusDrdy | 0x10 | kStatusErr);
@@ -28,14 +107,12 @@ struct Cmd {
   // Sectors and LBA of a media command. The opcode says whether the command is
   // 48-bit, as on the wire: a 28-bit command ignores the high-order bytes, a
   // 48-bit one reads them whatever form the host's request took.
-  bool Ext() const { return IsExtCommand(req.command); }
+  bool Ext() const { return (flags & kLba48) != 0; }
   std::uint32_t Sectors() const {
     const std::uint32_t n = Ext() ? (req.count | (req.countExp << 8)) : req.count;
     return n != 0 ? n : (Ext() ? 65536u : 256u);
   }
   std::uint64_t Lba() const;
-  // Device register bit 6: the address is an LBA.
-  bool LbaBit() const { return (req.device & 0x40) != 0; }
   // Moves up to `bytes` of in-data to the host (never more than it asked for).
   void SendIn(const std::uint8_t* src, std::size_t bytes);
   // The command's out-data, `bytes` long: what the host sent, zeros for the rest.
@@ -47,11 +124,46 @@ struct Cmd {
 
 using Handler = void (*)(Cmd&);
 
-// Tables indexed by opcode (ATA) and by FEATURES (vendor 21h read, 31h write).
-const std::array<Handler, 256>& AtaTable();
-const std::array<Handler, 256>& VendorReadTable();
-const std::array<Handler, 256>& VendorWriteTable();
-
 void HandleAbort(Cmd& c);
+
+struct CommandRow {
+  Handler handler = &HandleAbort;
+  Flags flags = 0;
+};
+using CommandTable = std::array<CommandRow, 256>;
+
+// A row as a table lists it: opcode (or sub-command), handler, flags.
+struct CommandEntry {
+  std::uint8_t code;
+  Handler handler;
+  Flags flags;
+};
+
+void RowListedTwice();  // not constexpr: naming it stops the build
+
+// A table from its rows; codes not listed abort (they name no running code).
+consteval CommandTable MakeCommandTable(std::initializer_list<CommandEntry> rows) {
+  // Filled element by element: g++ 12 loses value-initialised elements of a
+  // large array assigned to during constant evaluation.
+  CommandTable t;
+  std::array<bool, 256> listed;
+  for (std::size_t i = 0; i < t.size(); ++i) {
+    t[i] = CommandRow{};
+    listed[i] = false;
+  }
+  for (const CommandEntry& r : rows) {
+    if (listed[r.code]) RowListedTwice();
+    listed[r.code] = true;
+    t[r.code] = CommandRow{r.handler, r.flags};
+  }
+  return t;
+}
+
+// The ATA table by opcode, and the vendor tables (21h read, 31h write) by FEATURES.
+const CommandTable& AtaTable();
+const CommandTable& VendorReadTable();
+const CommandTable& VendorWriteTable();
+// The row that answers a request: the vendor rows for 21h and 31h.
+const CommandRow& RowFor(const AtaRequest& req);
 
 }  // namespace emu

@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "emulator/DriveCommand.h"
-#include "platform/KxSignatures.h"
+#include "protocol/KxSignatures.h"
 
 namespace emu {
 
@@ -451,7 +451,6 @@ constexpr std::size_t kMaxRamPages = 512;  // 32 MiB of controller RAM held at m
 
 void ProgramPram(Cmd& c) {
   DriveState& s = c.s;
-  if (s.code != RunningCode::Boot && s.code != RunningCode::Mcode) return c.Abort();
   const std::size_t n = Bytes(c);
   const std::uint32_t addr = GetLe32(s.sram.data() + kSramDescriptor);
   if (!s.seedReceived || n == 0 || static_cast<std::uint64_t>(addr) + n > 0x100000000ULL) return c.Abort();
@@ -491,7 +490,6 @@ void CheckCrc(Cmd& c) {
 }
 
 void ProgramIcode(Cmd& c) {
-  if (c.s.code != RunningCode::Mcode) return c.Abort();
   c.s.icode[c.req.lbaHigh] = c.TakeOut(Bytes(c));
 }
 
@@ -506,7 +504,6 @@ void VerifyIcode(Cmd& c) {
 
 void SendBinfile(Cmd& c) {
   DriveState& s = c.s;
-  if (s.code != RunningCode::Mcode) return c.Abort();
   const std::size_t n = Bytes(c);
   const std::size_t off = static_cast<std::size_t>(c.req.lbaMid) * kBinChunkBytes;
   if (n == 0 || off + n > kMaxImageBytes) return c.Abort();
@@ -525,7 +522,7 @@ void ProgramFlash(Cmd& c) {
   c.TakeOut(512);
   DriveState& s = c.s;
   // A normal code of only the seed area comes without binfile chunks.
-  if (s.code != RunningCode::Mcode || !s.seedReceived || s.seed.size() < kSeedBytes) return c.Abort();
+  if (!s.seedReceived || s.seed.size() < kSeedBytes) return c.Abort();
   s.flash.normalCode.assign(s.seed.begin(), s.seed.begin() + kSeedBytes);
   s.flash.normalCode.insert(s.flash.normalCode.end(), s.binfile.begin(), s.binfile.end());
   s.flash.valid = true;
@@ -575,86 +572,78 @@ void JumpToBoot(Cmd& c) {
   s.Restart(c.nowMs, next);
 }
 
-std::array<Handler, 256> MakeReadTable() {
-  std::array<Handler, 256> t;
-  t.fill(&HandleAbort);
-  t[0x07] = &ReadPreFormatResult;
-  t[0x11] = &CacheReadFlash;
-  t[0x12] = &ReadSram;
-  t[0x13] = &GetSystemInfo;
-  t[0x14] = &GetFlashId;
-  t[0x15] = &ScanAllFlashId;
-  t[0x16] = &ReadUniqueId;
-  t[0x28] = &ReadInfoBlock;
-  t[0x29] = &InfoCodeRead;
-  t[0x30] = &CheckCrc;
-  t[0x31] = &VerifyFlash;
-  t[0x46] = &EraseIspCode;
-  t[0x47] = &Read3rdBbt;
-  t[0x50] = &RdtLog<0>;
-  t[0x51] = &RdtLog<1>;
-  t[0x52] = &RdtLog<2>;
-  t[0x54] = &RdtLog<3>;
-  t[0x61] = &Read4ByteReg;
-  t[0x72] = &ReadVendor72;
-  t[0x76] = &AllBadCount;
-  t[0x77] = &AllBadAddress;
-  t[0x78] = &LaterBadCount;
-  t[0x79] = &LaterBadAddress;
-  t[0x7A] = &EarlyBadCount;
-  t[0x7B] = &EarlyBadAddress;
-  t[0x7C] = &EarlyBadCount;  // burner early bad: the factory marks
-  t[0x7D] = &EarlyBadAddress;
-  t[0x7F] = &ReadBbt;
-  t[0x83] = &DebugInfo;
-  t[0xA8] = &MaxBadPerPlane;
-  return t;
-}
+// The vendor tables, one row per sub-command (FEATURES): handler, then the gates
+// Drive::Execute checks first (DriveCommand.h): the access key, the running codes
+// it is taken in, status polling while busy. A vendor command a production step
+// adds is one row here, its gates declared in it; a sub-command not listed is
+// aborted.
+constexpr CommandTable kReadTable = MakeCommandTable({
+    {0x07, &ReadPreFormatResult, kNeedsKey | kAnyCode},
+    {0x11, &CacheReadFlash, kNeedsKey | kAnyCode},
+    {0x12, &ReadSram, kNeedsKey | kAnyCode},
+    {0x13, &GetSystemInfo, kNeedsKey | kAnyCode},
+    {0x14, &GetFlashId, kNeedsKey | kAnyCode},
+    {0x15, &ScanAllFlashId, kNeedsKey | kAnyCode},
+    {0x16, &ReadUniqueId, kNeedsKey | kAnyCode},
+    {0x28, &ReadInfoBlock, kNeedsKey | kAnyCode},
+    {0x29, &InfoCodeRead, kNeedsKey | kAnyCode},
+    {0x30, &CheckCrc, kNeedsKey | kAnyCode},
+    {0x31, &VerifyFlash, kNeedsKey | kAnyCode},
+    {0x46, &EraseIspCode, kNeedsKey | kAnyCode},
+    {0x47, &Read3rdBbt, kNeedsKey | kAnyCode},
+    {0x50, &RdtLog<0>, kNeedsKey | kAnyCode},
+    {0x51, &RdtLog<1>, kNeedsKey | kAnyCode},
+    {0x52, &RdtLog<2>, kNeedsKey | kAnyCode},
+    {0x54, &RdtLog<3>, kNeedsKey | kAnyCode},
+    {0x61, &Read4ByteReg, kNeedsKey | kAnyCode},
+    {0x72, &ReadVendor72, kNeedsKey | kAnyCode},
+    {0x76, &AllBadCount, kNeedsKey | kAnyCode},
+    {0x77, &AllBadAddress, kNeedsKey | kAnyCode},
+    {0x78, &LaterBadCount, kNeedsKey | kAnyCode},
+    {0x79, &LaterBadAddress, kNeedsKey | kAnyCode},
+    {0x7A, &EarlyBadCount, kNeedsKey | kAnyCode},
+    {0x7B, &EarlyBadAddress, kNeedsKey | kAnyCode},
+    {0x7C, &EarlyBadCount, kNeedsKey | kAnyCode},  // burner early bad: the factory marks
+    {0x7D, &EarlyBadAddress, kNeedsKey | kAnyCode},
+    {0x7F, &ReadBbt, kNeedsKey | kAnyCode},
+    {0x83, &DebugInfo, kNeedsKey | kAnyCode},
+    {0xA8, &MaxBadPerPlane, kNeedsKey | kAnyCode},
+});
 
-std::array<Handler, 256> MakeWriteTable() {
-  std::array<Handler, 256> t;
-  t.fill(&HandleAbort);
-  t[0x00] = &VendorWrite00;
-  t[0x01] = &ResetCard;
-  t[0x02] = &ResetSmart;
-  t[0x05] = &UnlockFrozen;
-  t[0x06] = &SetCeMap;
-  t[0x08] = &PreFormat;
-  t[0x0F] = &JumpToBoot;
-  t[0x21] = &CacheWriteFlash;
-  t[0x24] = &WriteSram;
-  t[0x25] = &WriteInfoBlock;
-  t[0x26] = &EraseAllBlock;
-  t[0x27] = &DoCutEfuse;
-  t[0x29] = &InfoCodeWrite;
-  t[0x40] = &ProgramPram;
-  t[0x41] = &ProgramFlash;
-  t[0x48] = &Write3rdBbt;
-  t[0x52] = &DetectThermalSensor;
-  t[0x60] = &Write4ByteReg;
-  t[0x70] = &ScanBadParameter;
-  t[0x80] = &SendSeed;
-  t[0x81] = &WriteBbt;
-  t[0x82] = &SendBinfile;
-  t[0xA3] = &ConsumeOut;
-  t[0xAA] = &InitialPadAndDrive;
-  t[0xAB] = &ScanSdll;
-  t[0xBD] = &ProgramIcode;
-  t[0xBE] = &VerifyIcode;
-  t[0xCC] = &StartStatusPolling;
-  return t;
-}
+constexpr CommandTable kWriteTable = MakeCommandTable({
+    {0x00, &VendorWrite00, kNeedsKey | kAnyCode},
+    {0x01, &ResetCard, kNeedsKey | kAnyCode},
+    {0x02, &ResetSmart, kNeedsKey | kAnyCode},
+    {0x05, &UnlockFrozen, kNeedsKey | kAnyCode},
+    {0x06, &SetCeMap, kNeedsKey | kAnyCode},
+    {0x08, &PreFormat, kNeedsKey | kAnyCode},
+    {0x0F, &JumpToBoot, kNeedsKey | kAnyCode},
+    {0x21, &CacheWriteFlash, kNeedsKey | kAnyCode},
+    {0x24, &WriteSram, kNeedsKey | kAnyCode},
+    {0x25, &WriteInfoBlock, kNeedsKey | kAnyCode},
+    {0x26, &EraseAllBlock, kNeedsKey | kAnyCode},
+    {0x27, &DoCutEfuse, kNeedsKey | kAnyCode},
+    {0x29, &InfoCodeWrite, kNeedsKey | kAnyCode},
+    {0x40, &ProgramPram, kNeedsKey | kInBoot | kInMcode},
+    {0x41, &ProgramFlash, kNeedsKey | kInMcode},
+    {0x48, &Write3rdBbt, kNeedsKey | kAnyCode},
+    {0x52, &DetectThermalSensor, kNeedsKey | kAnyCode},
+    {0x60, &Write4ByteReg, kNeedsKey | kAnyCode},
+    {0x70, &ScanBadParameter, kNeedsKey | kAnyCode},
+    {0x80, &SendSeed, kNeedsKey | kAnyCode},
+    {0x81, &WriteBbt, kNeedsKey | kAnyCode},
+    {0x82, &SendBinfile, kNeedsKey | kInMcode},
+    {0xA3, &ConsumeOut, kNeedsKey | kAnyCode},
+    {0xAA, &InitialPadAndDrive, kNeedsKey | kAnyCode},
+    {0xAB, &ScanSdll, kNeedsKey | kAnyCode},
+    {0xBD, &ProgramIcode, kNeedsKey | kInMcode},
+    {0xBE, &VerifyIcode, kNeedsKey | kAnyCode},
+    {0xCC, &StartStatusPolling, kNeedsKey | kTakenWhileBusy | kAnyCode},
+});
 
 }  // namespace
 
-const std::array<Handler, 256>& VendorReadTable() {
-  static const std::array<Handler, 256> table = MakeReadTable();
-  return table;
-}
-
-const std::array<Handler, 256>& VendorWriteTable() {
-  static const std::array<Handler, 256> table = MakeWriteTable();
-  return table;
-}
+const CommandTable& VendorReadTable() { return kReadTable; }
+const CommandTable& VendorWriteTable() { return kWriteTable; }
 
 }  // namespace emu

@@ -70,24 +70,11 @@ win::DWORD SataTaskFile(Site& site, FrontEnd& fe, win::ATA_PASS_THROUGH_DIRECT& 
   if (in && out) return finish(win::ERROR_INVALID_PARAMETER, "both directions");
   if (a.DataTransferLength != 0 && a.DataBuffer == nullptr) return finish(win::ERROR_INVALID_PARAMETER, "no buffer");
 
-  const std::uint8_t* cur = a.CurrentTaskFile;
-  const std::uint8_t* prev = a.PreviousTaskFile;
-  AtaRequest req;
-  req.features = cur[0];
-  req.count = cur[1];
-  req.lbaLow = cur[2];
-  req.lbaMid = cur[3];
-  req.lbaHigh = cur[4];
-  req.device = cur[5];
-  req.command = cur[6];
-  if (is48) {
-    req.is48 = true;
-    req.featuresExp = prev[0];
-    req.countExp = prev[1];
-    req.lbaLowExp = prev[2];
-    req.lbaMidExp = prev[3];
-    req.lbaHighExp = prev[4];
-  }
+  // The task files hold the registers in TaskRegisters order (AtaTypes.h).
+  TaskRegisters regs{};
+  std::memcpy(regs.data(), a.CurrentTaskFile, 7);
+  std::memcpy(regs.data() + 7, a.PreviousTaskFile, 5);
+  AtaRequest req = LoadRegisters(regs, is48);
   req.protocol = in    ? (dma ? AtaProtocol::DmaIn : AtaProtocol::PioIn)
                  : out ? (dma ? AtaProtocol::DmaOut : AtaProtocol::PioOut)
                        : AtaProtocol::NonData;
