@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "drive_test_util.h"
+#include "tests/emulator/DriveTestUtil.h"
 
 namespace emu::test {
 namespace {

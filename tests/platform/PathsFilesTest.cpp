@@ -1,24 +1,22 @@
-#include <sys/stat.h>
+#include <gtest/gtest.h>
 
 #include <algorithm>
-
 #include <filesystem>
 #include <functional>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include <gtest/gtest.h>
-
-#include "TempDir.h"
 #include "platform/Files.h"
 #include "platform/Paths.h"
 #include "platform/Profile.h"
+#include "tests/platform/TempDir.h"
 
 using namespace win;
 using kxtest::readRaw;
 using kxtest::writeRaw;
 namespace fs = std::filesystem;
+using Names = std::vector<std::string>;
 
 namespace {
 
@@ -207,23 +205,27 @@ TEST_F(FilesAndFolders, WholeFileWritesAreByteExactAndAppendsNeverCreateUnlessAs
   EXPECT_FALSE(GetDiskFreeSpaceEx((dir / "none").c_str(), &freeBytes, nullptr, nullptr));
 }
 
+// Writes fail part way, as on a full disk: the files stay as they were and no
+// temporary file is left.
 TEST_F(FilesAndFolders, AFullDiskLeavesFilesAsTheyWere) {
-  const std::string f = dir / "Summary.csv";
-  const std::string before(3000, 'a');
+  const std::string f = dir / "Summary.ini";
+  const std::string before = "[S]\r\n" + std::string(3000, 'a') + "\r\n";
   writeRaw(f, before);
-  DWORD appendErr = 0, writeErr = 0;
+  DWORD appendErr = 0, writeErr = 0, profileErr = 0;
   BOOL copied = FALSE;
   {
     kxtest::ScopedFileSizeLimit full(4096);
     appendErr = platform::AppendFileBytes(f, std::string(2000, 'b'), false);
     writeErr = platform::WriteFileBytes(f, std::string(5000, 'c'));
-    copied = CopyFile(f.c_str(), (dir / "copy.csv").c_str(), FALSE);
+    profileErr = WritePrivateProfileString("S", "k", std::string(2000, 'd').c_str(), f.c_str()) ? 0 : GetLastError();
+    copied = CopyFile(f.c_str(), (dir / "copy.ini").c_str(), FALSE);
   }
   EXPECT_EQ(appendErr, ERROR_DISK_FULL);
   EXPECT_EQ(writeErr, ERROR_DISK_FULL);
+  EXPECT_EQ(profileErr, ERROR_DISK_FULL);
   EXPECT_TRUE(copied);  // 3000 bytes fit
   EXPECT_EQ(readRaw(f), before);
-  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 2);
+  EXPECT_EQ(kxtest::listNames(dir.path()), (Names{"Summary.ini", "copy.ini"}));
 }
 
 TEST_F(FilesAndFolders, AnAppendUndoneOnAFullDiskKeepsOtherThreadsRecords) {

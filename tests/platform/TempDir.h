@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <csignal>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -39,14 +38,12 @@ class TempDir {
 };
 
 inline void writeRaw(const std::string& path, const std::string& bytes) {
-  std::ofstream f(path, std::ios::binary | std::ios::trunc);
-  f << bytes;
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
 }
 
 inline std::string readRaw(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
   std::ostringstream s;
-  s << f.rdbuf();
+  s << std::ifstream(path, std::ios::binary).rdbuf();
   return s.str();
 }
 

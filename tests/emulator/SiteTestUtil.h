@@ -10,12 +10,12 @@
 #include <string>
 #include <vector>
 
-#include "drive_test_util.h"
 #include "emulator/Drive.h"
 #include "emulator/Site.h"
 #include "platform/Clock.h"
 #include "platform/DeviceIo.h"
 #include "protocol/KxSignatures.h"
+#include "tests/emulator/DriveTestUtil.h"
 
 namespace emu::test {
 
@@ -39,7 +39,6 @@ struct AtaResult {
   std::uint8_t regs[8] = {};  // error, count, LBA low, mid, high, device, status
   std::uint32_t transferred = 0;
 };
-
 
 inline std::vector<std::uint8_t> Cdb(std::initializer_list<int> bytes) {
   std::vector<std::uint8_t> c(16, 0);

@@ -3,7 +3,7 @@
 // (ERR exactly when an error is reported, a diagnostic's code aside) after every command.
 #include <random>
 
-#include "site_test_util.h"
+#include "tests/emulator/SiteTestUtil.h"
 
 namespace emu::test {
 namespace {

@@ -5,7 +5,7 @@
 #include <random>
 #include <thread>
 
-#include "drive_test_util.h"
+#include "tests/emulator/DriveTestUtil.h"
 
 namespace emu::test {
 namespace {

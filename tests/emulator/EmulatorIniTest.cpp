@@ -3,7 +3,7 @@
 #include <fstream>
 
 #include "emulator/EmulatorIni.h"
-#include "site_test_util.h"
+#include "tests/emulator/SiteTestUtil.h"
 
 namespace emu::test {
 namespace {
@@ -25,15 +25,12 @@ class IniTest : public ::testing::Test {
   }
 };
 
-TEST_F(IniTest, TwentyFourSlotBridgeSiteWithOverridesAndFaults) {
+// Bridges and ports on 24 slots, one slot empty, one with transport faults that
+// the installed site's seam applies.
+TEST_F(IniTest, TwentyFourSlotsOfBridgesAndPortsWithAnEmptySlot) {
   const std::string path = Write(
-      "; production line 3\r\n[Site]\r\nMode = Bridge, SATA\r\nSlots = 24\r\nCdRom = X\r\n"
-      "[Drive]\r\nModel = \"KX40 SATA SSD 256GB\"\r\nCapacityGB = 256\r\nSerial = LINE3\r\nPlanesPerDie = 4\r\n"
-      "[Tester]\r\nKind = 2\r\nFirmware = 3.0A\r\n"
-      "[slot.5]\r\nEmpty = 1\r\n"
-      "[Slot.7]\r\nCode = boot\r\nVolume = F\r\nLockRefused = -1\r\nShort5V = both\r\nPowerFailures = 2\r\n"
-      "FailNext = 3\r\nFailError = 121\r\n"
-      "[Slot.9]\r\nKind = 4\r\nCapacitySectors = 0x100000\r\n");
+      "; production line 3\r\n[Site]\r\nMode = Bridge, SATA\r\nSlots = 24\r\n[slot.5]\r\nEmpty = 1\r\n"
+      "[Slot.7]\r\nCode = boot\r\nFailNext = 3\r\nFailError = 121\r\n");
   std::string err;
   auto site = LoadEmulatorIni(path, &err);
   ASSERT_TRUE(site) << err;
@@ -44,25 +41,8 @@ TEST_F(IniTest, TwentyFourSlotBridgeSiteWithOverridesAndFaults) {
   EXPECT_EQ(ports[4].path, "NULL");
   EXPECT_EQ(ports[23].path, Site::SataPath(24));
   EXPECT_EQ(site->GetDrive(5), nullptr);
-  const DriveConfig& c1 = site->GetDrive(1)->Config();
-  EXPECT_EQ(c1.model, "KX40 SATA SSD 256GB");
-  EXPECT_EQ(c1.capacitySectors, 500118192u);  // IDEMA 256 GB
-  EXPECT_EQ(c1.serial, "LINE30001");
-  EXPECT_EQ(c1.planesPerDie, 4u);
   EXPECT_TRUE(site->GetDrive(1)->Powered());
   EXPECT_EQ(site->GetDrive(7)->Config().initialCode, RunningCode::Boot);
-  EXPECT_EQ(site->GetDrive(9)->Config().capacitySectors, 0x100000u);
-  EXPECT_EQ(site->Bridge(1)->Info().kind, 2);
-  EXPECT_EQ(site->Bridge(1)->Info().fwMinor, 0x0A);
-  EXPECT_EQ(site->Bridge(9)->Info().kind, 4);
-  EXPECT_EQ(site->GetTesterFaults(7).short5V, ShortFault::BothTests);
-  EXPECT_EQ(site->GetTesterFaults(7).powerCommandFailures, 2);
-  EXPECT_EQ(site->GetTesterFaults(8).powerCommandFailures, 0);
-  EXPECT_EQ(site->Volume('F').slot, 7);
-  EXPECT_EQ(site->Volume('F').faults.lock, -1);
-  EXPECT_EQ(site->Volume('X').slot, 0);
-
-  // Installed, the seam reaches it, with slot 7's transport faults.
   site->Install();
   platform::Clock().SleepMs(1000);
   std::vector<std::uint8_t> id(512);
@@ -72,16 +52,15 @@ TEST_F(IniTest, TwentyFourSlotBridgeSiteWithOverridesAndFaults) {
   site->Uninstall();
 }
 
+// Testers on consecutive physical drives, with bridges beside them and no ports.
 TEST_F(IniTest, TesterModePutsBoardsOnPhysicalDrives) {
   auto site =
       LoadEmulatorIni(Write("[Site]\nMode=tester\nSlots=3\nFirstPhysicalDrive=4\n[Slot.2]\nFailEvery=2\n"), nullptr);
   ASSERT_TRUE(site);
-  EXPECT_EQ(site->Tester(5)->GetFaults().Pending(), 1u);
-  EXPECT_EQ(site->Tester(4)->GetFaults().Pending(), 0u);
   ASSERT_NE(site->Tester(4), nullptr);
   EXPECT_EQ(site->Tester(4)->Slot(), 1);
-  EXPECT_EQ(site->Tester(6)->Slot(), 3);
-  EXPECT_EQ(site->Tester(7), nullptr);
+  EXPECT_EQ(site->Tester(5)->GetFaults().Pending(), 1u);
+  EXPECT_EQ(site->Tester(4)->GetFaults().Pending(), 0u);
   EXPECT_NE(site->Bridge(2), nullptr);
   EXPECT_EQ(site->Listing(true).size(), 0u);
 }
@@ -455,23 +434,13 @@ TEST_F(IniTest, EveryKeyReachesTheBuiltSite) {
   EXPECT_EQ(probe(tester2, kScsi, 0x08, 0x84, -1, -1).rule.action, FaultAction::HotRemove);
 }
 
-TEST_F(IniTest, TheProgramInstallsTheSiteFromItsConfigurationFolder) {
+// Without the file nothing is installed, so that the program turns to real disks.
+TEST_F(IniTest, WithoutTheFileNoSiteIsInstalled) {
   const fs::path old = fs::current_path();
-  fs::create_directories(dir_ / "Configuration" / "System");
-  std::ofstream(dir_ / "Configuration" / "System" / "Emulator.ini") << "[Site]\nMode=sata\nSlots=2\n";
   fs::current_path(dir_);
   std::string err;
-  const bool ok = InstallSiteFromEmulatorIni(&err);
+  EXPECT_FALSE(InstallSiteFromEmulatorIni(&err));
   fs::current_path(old);
-  ASSERT_TRUE(ok) << err;
-  auto site = Site::Current();
-  ASSERT_TRUE(site);
-  platform::Clock().SleepMs(1000);
-  std::vector<std::uint8_t> id(512);
-  EXPECT_EQ(AtaIdentify(Site::SataPath(2), id).regs[6], 0x50);
-  site->Uninstall();
-  fs::remove_all(dir_ / "Configuration");
-  EXPECT_FALSE(InstallSiteFromEmulatorIni(&err));  // no file: nothing installed
   EXPECT_FALSE(Site::Current());
 }
 

@@ -14,7 +14,7 @@
 namespace emu {
 namespace {
 
-TEST(DriveSparseStore, RangesLeavingTheStoreAreRefused) {
+TEST(SparseStore, RangesLeavingTheStoreAreRefused) {
   SparseStore s(100);
   std::vector<std::uint8_t> buf(2 * kSectorSize, 1);
   EXPECT_FALSE(s.Write(99, 2, buf.data()));
@@ -24,7 +24,7 @@ TEST(DriveSparseStore, RangesLeavingTheStoreAreRefused) {
   EXPECT_TRUE(s.Read(100, 0, buf.data()));
 }
 
-TEST(DriveSparseStore, OverwritesSplitAndMergeRunsAgainstAReferenceModel) {
+TEST(SparseStore, OverwritesSplitAndMergeRunsAgainstAReferenceModel) {
   constexpr std::uint64_t kSectors = 300;
   SparseStore s(kSectors);
   std::vector<std::uint8_t> model(kSectors * kSectorSize, 0), all(kSectors * kSectorSize, 0xAA);
@@ -60,7 +60,7 @@ TEST(DriveSparseStore, OverwritesSplitAndMergeRunsAgainstAReferenceModel) {
 // A 1 GB zero fill followed by a 1 GB repeated-pattern fill costs next to
 // nothing, so 24 such drives stay far below 1 GB; an empty 512 GB drive costs
 // little, on the books and on the heap.
-TEST(DriveSparseStore, FillsAndLargeEmptyDrivesAreCheap) {
+TEST(SparseStore, FillsAndLargeEmptyDrivesAreCheap) {
   SparseStore s(4ULL << 21);  // 4 GB
   constexpr std::uint64_t kChunk = 256, kGbSectors = 1ULL << 21;
   std::vector<std::uint8_t> zeros(kChunk * kSectorSize, 0), pattern(kChunk * kSectorSize);

@@ -3,7 +3,9 @@
 #pragma once
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -24,13 +26,15 @@ inline DriveConfig SmallConfig(RunningCode code = RunningCode::RomMp) {
 
 using Bytes = std::vector<std::uint8_t>;
 
-// Some bytes of a reply, for one comparison: Pick(reply, {5, 7, 13}) == Ints{1, 0, 0x50}.
-using Ints = std::vector<int>;
+// Named bytes of a reply, each its own check: ExpectBytes(reply, {{"card state", 13, 0x50}}).
+struct ByteAt {
+  const char* name;
+  int at;
+  int value;
+};
 template <class Buffer>
-Ints Pick(const Buffer& b, std::initializer_list<int> at) {
-  Ints v;
-  for (int i : at) v.push_back(b[static_cast<std::size_t>(i)]);
-  return v;
+void ExpectBytes(const Buffer& b, std::initializer_list<ByteAt> want) {
+  for (const ByteAt& w : want) EXPECT_EQ(b[static_cast<std::size_t>(w.at)], w.value) << w.name;
 }
 
 // The drive's invariant: ERR exactly when an error is reported, except that
