@@ -582,23 +582,24 @@ bool CDriveCommand::TestUnitReady() { return Tester({}, nullptr, 0); }
 // ---------------------------------------------------------------- ISP code and info code
 
 bool CDriveCommand::EraseISPCode(void* buffer512) {
-  return Run({.protocol = kTesterPioIn, .command = 0x21, .features = 0x46, .count = 1, .transfer = 1}, buffer512, 512,
-             SendPath::ThreePath);
+  return Run({.protocol = kTesterPioIn, .command = kVendorRead, .features = 0x46, .count = 1, .transfer = 1}, buffer512,
+             512, SendPath::ThreePath);
 }
 
 bool CDriveCommand::UpdateInfoCode(void* buffer512, bool read) {
   if (read) {
-    return Run({.protocol = kTesterPioIn, .command = 0x21, .features = 0x29, .count = 1, .transfer = 1}, buffer512, 512,
-               SendPath::ThreePath);
+    return Run({.protocol = kTesterPioIn, .command = kVendorRead, .features = 0x29, .count = 1, .transfer = 1},
+               buffer512, 512, SendPath::ThreePath);
   }
-  return Run({.protocol = kTesterPioOut, .command = 0x31, .features = 0x29, .count = 1, .lbaLow = 1, .transfer = 1},
-             buffer512, 512, SendPath::ThreePath);
+  return Run(
+      {.protocol = kTesterPioOut, .command = kVendorWrite, .features = 0x29, .count = 1, .lbaLow = 1, .transfer = 1},
+      buffer512, 512, SendPath::ThreePath);
 }
 
 // ---------------------------------------------------------------- ATA command set
 
 bool CDriveCommand::GetIdentify(void* buffer512) {
-  Build71({.protocol = kTesterPioIn, .command = 0xEC, .count = 1, .device = 0x00, .transfer = 1});
+  Build71({.protocol = kTesterPioIn, .command = kAtaIdentifyDevice, .count = 1, .device = 0x00, .transfer = 1});
   if (kx::IsTesterDirectMode()) {
     if (SendCdb(m_DriveNo, m_Cdb, true, buffer512, 512, 0) != 0) return false;
   } else {
@@ -622,36 +623,36 @@ std::uint32_t sectorsOf(std::uint32_t length) { return length % 512 == 0 ? lengt
 }  // namespace
 
 bool CDriveCommand::ReadSectors(void* buffer, std::uint32_t length, std::uint32_t lba) {
-  return Ata28(0x20, kTesterPioIn, sectorsOf(length), lba, 0xE0, buffer);
+  return Ata28(kAtaReadSectors, kTesterPioIn, sectorsOf(length), lba, 0xE0, buffer);
 }
 bool CDriveCommand::WriteSectors(const void* buffer, std::uint32_t length, std::uint32_t lba) {
-  return Ata28(0x30, kTesterPioOut, sectorsOf(length), lba, 0xE0, buffer);
+  return Ata28(kAtaWriteSectors, kTesterPioOut, sectorsOf(length), lba, 0xE0, buffer);
 }
 bool CDriveCommand::ReadDma(void* buffer, std::uint32_t length, std::uint32_t lba) {
-  return Ata28(0xC8, kTesterDmaIn, sectorsOf(length), lba, 0xE0, buffer);
+  return Ata28(kAtaReadDma, kTesterDmaIn, sectorsOf(length), lba, 0xE0, buffer);
 }
 bool CDriveCommand::WriteDma(const void* buffer, std::uint32_t length, std::uint32_t lba) {
-  return Ata28(0xCA, kTesterDmaOut, sectorsOf(length), lba, 0xE0, buffer);
+  return Ata28(kAtaWriteDma, kTesterDmaOut, sectorsOf(length), lba, 0xE0, buffer);
 }
 bool CDriveCommand::DMA_Read_DDR(void* buffer, std::uint32_t sectors, std::uint32_t address) {
-  return Ata28(0xC8, kTesterDmaIn, sectors, address, 0xE0, buffer);
+  return Ata28(kAtaReadDma, kTesterDmaIn, sectors, address, 0xE0, buffer);
 }
 bool CDriveCommand::DMA_Write_DDR(const void* buffer, std::uint32_t sectors, std::uint32_t address) {
-  return Ata28(0xCA, kTesterDmaOut, sectors, address, 0xE0, buffer);
+  return Ata28(kAtaWriteDma, kTesterDmaOut, sectors, address, 0xE0, buffer);
 }
 bool CDriveCommand::ReadSectorsDma(void* buffer, std::uint32_t sectors, std::uint32_t lba) {
-  return Ata28(0x20, kTesterDmaIn, sectors, lba, 0xE0, buffer);
+  return Ata28(kAtaReadSectors, kTesterDmaIn, sectors, lba, 0xE0, buffer);
 }
 bool CDriveCommand::WriteSectorsDma(const void* buffer, std::uint32_t sectors, std::uint32_t lba) {
-  return Ata28(0x30, kTesterDmaOut, sectors, lba, 0xE0, buffer);
+  return Ata28(kAtaWriteSectors, kTesterDmaOut, sectors, lba, 0xE0, buffer);
 }
 
-bool CDriveCommand::FLUSH_CACHE() { return Run({.command = 0xE7}, nullptr, 0, SendPath::ThreePath); }
-bool CDriveCommand::StandBy_Imd() { return Run({.command = 0xE0}, nullptr, 0, SendPath::ThreePath); }
+bool CDriveCommand::FLUSH_CACHE() { return Run({.command = kAtaFlushCache}, nullptr, 0, SendPath::ThreePath); }
+bool CDriveCommand::StandBy_Imd() { return Run({.command = kAtaStandbyImmediate}, nullptr, 0, SendPath::ThreePath); }
 
 bool CDriveCommand::SMART_READ_DATA(void* buffer512) {
   return Run({.protocol = kTesterPioIn,
-              .command = 0xB0,
+              .command = kAtaSmart,
               .features = 0xD0,
               .count = 1,
               .lbaMid = 0x4F,
@@ -660,10 +661,11 @@ bool CDriveCommand::SMART_READ_DATA(void* buffer512) {
              buffer512, 512, SendPath::ThreePath);
 }
 bool CDriveCommand::SMART_Return_Status() {
-  return Run({.command = 0xB0, .features = 0xDA, .lbaMid = 0x4F, .lbaHigh = 0xC2}, nullptr, 0, SendPath::ThreePath);
+  return Run({.command = kAtaSmart, .features = 0xDA, .lbaMid = 0x4F, .lbaHigh = 0xC2}, nullptr, 0,
+             SendPath::ThreePath);
 }
 bool CDriveCommand::WriteBuffer(const void* buffer512) {
-  return Run({.protocol = kTesterPioOut, .command = 0xE8, .count = 1, .transfer = 1}, buffer512, 512,
+  return Run({.protocol = kTesterPioOut, .command = kAtaWriteBuffer, .count = 1, .transfer = 1}, buffer512, 512,
              SendPath::ThreePath);
 }
 bool CDriveCommand::WriteBufferZero() {
@@ -673,7 +675,7 @@ bool CDriveCommand::WriteBufferZero() {
 
 bool CDriveCommand::DownLoadMicroCode(const void* buffer, std::uint16_t sectors, std::uint16_t offset) {
   return Run({.protocol = kTesterPioOut,
-              .command = 0x92,
+              .command = kAtaDownloadMicrocode,
               .features = 0x03,
               .count = static_cast<std::uint8_t>(sectors),
               .lbaLow = static_cast<std::uint8_t>(sectors >> 8),
@@ -684,36 +686,43 @@ bool CDriveCommand::DownLoadMicroCode(const void* buffer, std::uint16_t sectors,
 }
 
 bool CDriveCommand::SECURITY_SET_PASSWORD(const void* buffer512) {
-  return Run({.protocol = kTesterPioOut, .command = 0xF1, .count = 1, .transfer = 1}, buffer512, 512,
+  return Run({.protocol = kTesterPioOut, .command = kAtaSecuritySetPassword, .count = 1, .transfer = 1}, buffer512, 512,
              SendPath::DirectOnly);
 }
 bool CDriveCommand::SecurityUnlock(const void* buffer512) {
-  return Run({.protocol = kTesterPioOut, .command = 0xF2, .count = 1, .transfer = 1}, buffer512, 512,
+  return Run({.protocol = kTesterPioOut, .command = kAtaSecurityUnlock, .count = 1, .transfer = 1}, buffer512, 512,
              SendPath::DirectOnly);
 }
-bool CDriveCommand::SECURITY_ERASE_PREPARE() { return Run({.command = 0xF3}, nullptr, 0, SendPath::DirectOnly); }
+bool CDriveCommand::SECURITY_ERASE_PREPARE() {
+  return Run({.command = kAtaSecurityErasePrepare}, nullptr, 0, SendPath::DirectOnly);
+}
 bool CDriveCommand::SECURITY_ERASE_UNIT(const void* buffer512) {
-  return Run({.protocol = kTesterPioOutLong, .command = 0xF4, .count = 1, .lbaMid = 0x10, .transfer = 1}, buffer512,
+  return Run(
+      {.protocol = kTesterPioOutLong, .command = kAtaSecurityEraseUnit, .count = 1, .lbaMid = 0x10, .transfer = 1},
+      buffer512, 512, SendPath::DirectOnly);
+}
+bool CDriveCommand::SecurityFreezeLock() {
+  return Run({.command = kAtaSecurityFreezeLock}, nullptr, 0, SendPath::DirectOnly);
+}
+bool CDriveCommand::SecurityDisablePassword(const void* buffer512) {
+  return Run({.protocol = kTesterPioOut, .command = kAtaSecurityDisablePassword, .count = 1, .transfer = 1}, buffer512,
              512, SendPath::DirectOnly);
 }
-bool CDriveCommand::SecurityFreezeLock() { return Run({.command = 0xF5}, nullptr, 0, SendPath::DirectOnly); }
-bool CDriveCommand::SecurityDisablePassword(const void* buffer512) {
-  return Run({.protocol = kTesterPioOut, .command = 0xF6, .count = 1, .transfer = 1}, buffer512, 512,
-             SendPath::DirectOnly);
-}
 bool CDriveCommand::DeviceConfigurationIdentify(void* buffer512) {
-  return Run({.protocol = kTesterPioIn, .command = 0xB1, .features = 0xC2, .count = 1, .transfer = 1}, buffer512, 512,
-             SendPath::DirectOnly);
+  return Run(
+      {.protocol = kTesterPioIn, .command = kAtaDeviceConfiguration, .features = 0xC2, .count = 1, .transfer = 1},
+      buffer512, 512, SendPath::DirectOnly);
 }
 bool CDriveCommand::DeviceConfigurationSet(const void* buffer512) {
-  return Run({.protocol = kTesterPioOut, .command = 0xB1, .features = 0xC3, .count = 1, .transfer = 1}, buffer512, 512,
-             SendPath::DirectOnly);
+  return Run(
+      {.protocol = kTesterPioOut, .command = kAtaDeviceConfiguration, .features = 0xC3, .count = 1, .transfer = 1},
+      buffer512, 512, SendPath::DirectOnly);
 }
 
-bool CDriveCommand::READ_NATIVE_MAX_ADDRESS() { return Run({.command = 0xF8}, nullptr, 0, SendPath::Raw); }
+bool CDriveCommand::READ_NATIVE_MAX_ADDRESS() { return Run({.command = kAtaReadNativeMax}, nullptr, 0, SendPath::Raw); }
 
 bool CDriveCommand::SET_MAX_ADDRESS(std::uint32_t lba, bool volatileFlag) {
-  Build71({.command = 0xF9,
+  Build71({.command = kAtaSetMax,
            .count = static_cast<std::uint8_t>(volatileFlag ? 0x00 : 0x01),
            .lbaLow = static_cast<std::uint8_t>(lba),
            .lbaMid = static_cast<std::uint8_t>(lba >> 8),
@@ -725,36 +734,36 @@ bool CDriveCommand::SET_MAX_ADDRESS(std::uint32_t lba, bool volatileFlag) {
   return Send(r) == 0;
 }
 
-bool CDriveCommand::AtaNop() { return Run({.command = 0x00, .device = 0x00}, nullptr, 0, SendPath::Raw); }
+bool CDriveCommand::AtaNop() { return Run({.command = kAtaNop, .device = 0x00}, nullptr, 0, SendPath::Raw); }
 
 bool CDriveCommand::ReadSectorsExt16(void* buffer, std::uint32_t sectors, std::uint32_t lbaLow,
                                      std::uint32_t lbaHigh) {
-  return Ata48(0x24, sectors, lbaLow, lbaHigh, buffer);
+  return Ata48(kAtaReadSectorsExt, sectors, lbaLow, lbaHigh, buffer);
 }
 bool CDriveCommand::WriteSectorsExt16(const void* buffer, std::uint32_t sectors, std::uint32_t lbaLow,
                                       std::uint32_t lbaHigh) {
-  return Ata48(0x34, sectors, lbaLow, lbaHigh, buffer);
+  return Ata48(kAtaWriteSectorsExt, sectors, lbaLow, lbaHigh, buffer);
 }
 bool CDriveCommand::ReadDmaExt16(void* buffer, std::uint32_t sectors, std::uint32_t lbaLow, std::uint32_t lbaHigh) {
-  return Ata48(0x25, sectors, lbaLow, lbaHigh, buffer);
+  return Ata48(kAtaReadDmaExt, sectors, lbaLow, lbaHigh, buffer);
 }
 bool CDriveCommand::WriteDmaExt16(const void* buffer, std::uint32_t sectors, std::uint32_t lbaLow,
                                   std::uint32_t lbaHigh) {
-  return Ata48(0x35, sectors, lbaLow, lbaHigh, buffer);
+  return Ata48(kAtaWriteDmaExt, sectors, lbaLow, lbaHigh, buffer);
 }
 bool CDriveCommand::ReadSectorsExt(void* buffer, std::uint32_t length, std::uint32_t lbaLow, std::uint32_t lbaHigh) {
-  return Ata48(0x24, sectorsOf(length), lbaLow, lbaHigh, buffer);
+  return Ata48(kAtaReadSectorsExt, sectorsOf(length), lbaLow, lbaHigh, buffer);
 }
 bool CDriveCommand::WriteSectorsExt(const void* buffer, std::uint32_t length, std::uint32_t lbaLow,
                                     std::uint32_t lbaHigh) {
-  return Ata48(0x34, sectorsOf(length), lbaLow, lbaHigh, buffer);
+  return Ata48(kAtaWriteSectorsExt, sectorsOf(length), lbaLow, lbaHigh, buffer);
 }
 bool CDriveCommand::ReadDmaExt(void* buffer, std::uint32_t length, std::uint32_t lbaLow, std::uint32_t lbaHigh) {
-  return Ata48(0x25, sectorsOf(length), lbaLow, lbaHigh, buffer);
+  return Ata48(kAtaReadDmaExt, sectorsOf(length), lbaLow, lbaHigh, buffer);
 }
 bool CDriveCommand::WriteDmaExt(const void* buffer, std::uint32_t length, std::uint32_t lbaLow,
                                 std::uint32_t lbaHigh) {
-  return Ata48(0x35, sectorsOf(length), lbaLow, lbaHigh, buffer);
+  return Ata48(kAtaWriteDmaExt, sectorsOf(length), lbaLow, lbaHigh, buffer);
 }
 
 bool CDriveCommand::Inquiry(void* buffer50) {
@@ -799,8 +808,6 @@ int CDriveCommand::SetApKey(bool wantReply) {
 }
 
 namespace {
-constexpr std::uint8_t kVendorRead = 0x21;
-constexpr std::uint8_t kVendorWrite = 0x31;
 constexpr std::uint32_t kFlashIdTimeOut = 6;
 constexpr std::uint32_t kJumpToBootTimeOut = 5;
 std::uint8_t lo8(std::uint32_t v) { return static_cast<std::uint8_t>(v); }

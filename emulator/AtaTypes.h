@@ -2,8 +2,9 @@
 // to it (tester board, USB bridge, SATA port). Front ends decode their transport
 // into an AtaRequest; the drive answers with an AtaResponse.
 #pragma once
-#include <array>
 #include <cstdint>
+
+#include "protocol/Ata.h"
 
 namespace emu {
 
@@ -11,6 +12,12 @@ enum class AtaProtocol : std::uint8_t { NonData, PioIn, PioOut, DmaIn, DmaOut };
 
 inline bool IsDataIn(AtaProtocol p) { return p == AtaProtocol::PioIn || p == AtaProtocol::DmaIn; }
 inline bool IsDataOut(AtaProtocol p) { return p == AtaProtocol::PioOut || p == AtaProtocol::DmaOut; }
+
+// Tester line commands: sub-commands of the 08 F2 50 form that a SATA port
+// carries as the command register.
+constexpr std::uint8_t kTesterDevSleepLine = 0x05;
+constexpr std::uint8_t kTesterDevSleepFeature = 0x06;
+constexpr std::uint8_t kTesterFirmwareName = 0x60;
 
 // ATA status and error bits.
 constexpr std::uint8_t kStatusErr = 0x01;
@@ -47,29 +54,24 @@ struct AtaRequest {
   std::uint32_t timeoutSec = 0;  // 0: no limit
 };
 
-// The registers of a command as the front ends gather them from their wire
-// form, in task-file order; the previous (high-order) bytes count only for a
-// 48-bit command.
-//   byte  0 features   1 count   2 LBA low   3 LBA mid   4 LBA high   5 device   6 command
-//   byte  7 features   8 count   9 LBA low  10 LBA mid  11 LBA high   (previous)
-using TaskRegisters = std::array<std::uint8_t, 12>;
-
-inline AtaRequest LoadRegisters(const TaskRegisters& r, bool is48) {
+// A request from the registers a front end decoded from its wire form; the
+// high-order bytes count only for a 48-bit command.
+inline AtaRequest LoadRegisters(const protocol::AtaTaskFile& r, bool is48) {
   AtaRequest req;
-  req.features = r[0];
-  req.count = r[1];
-  req.lbaLow = r[2];
-  req.lbaMid = r[3];
-  req.lbaHigh = r[4];
-  req.device = r[5];
-  req.command = r[6];
+  req.features = r.features;
+  req.count = r.count;
+  req.lbaLow = r.lbaLow;
+  req.lbaMid = r.lbaMid;
+  req.lbaHigh = r.lbaHigh;
+  req.device = r.device;
+  req.command = r.command;
   if (is48) {
     req.is48 = true;
-    req.featuresExp = r[7];
-    req.countExp = r[8];
-    req.lbaLowExp = r[9];
-    req.lbaMidExp = r[10];
-    req.lbaHighExp = r[11];
+    req.featuresExp = r.featuresExp;
+    req.countExp = r.countExp;
+    req.lbaLowExp = r.lbaLowExp;
+    req.lbaMidExp = r.lbaMidExp;
+    req.lbaHighExp = r.lbaHighExp;
   }
   return req;
 }
@@ -93,5 +95,23 @@ struct AtaResponse {
   std::uint32_t transferred = 0;  // bytes actually moved
   TransportError transport = TransportError::None;
 };
+
+// A response as the wire formats return it; the high-order bytes count only with extend.
+inline protocol::AtaReturn ReturnOf(const AtaResponse& r, bool extend) {
+  protocol::AtaReturn ret;
+  ret.extend = extend;
+  ret.error = r.error;
+  ret.count = r.count;
+  ret.lbaLow = r.lbaLow;
+  ret.lbaMid = r.lbaMid;
+  ret.lbaHigh = r.lbaHigh;
+  ret.device = r.device;
+  ret.status = r.status;
+  ret.countExp = r.countExp;
+  ret.lbaLowExp = r.lbaLowExp;
+  ret.lbaMidExp = r.lbaMidExp;
+  ret.lbaHighExp = r.lbaHighExp;
+  return ret;
+}
 
 }  // namespace emu

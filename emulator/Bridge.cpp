@@ -3,66 +3,32 @@
 // status return descriptor, the response-information request (protocol 15) that
 // the host uses as its card detect, and the reset protocols.
 #include <algorithm>
-#include <array>
 
 #include "emulator/Transport.h"
+#include "protocol/SatCdb.h"
 
 namespace emu {
 namespace transport {
 
-namespace {
-
-enum : std::uint8_t {
-  kProtoHardReset = 0,
-  kProtoSoftReset = 1,
-  kProtoNonData = 3,
-  kProtoPioIn = 4,
-  kProtoPioOut = 5,
-  kProtoDma = 6,
-  kProtoDiagnostic = 8,
-  kProtoDeviceReset = 9,
-  kProtoUdmaIn = 10,
-  kProtoUdmaOut = 11,
-  kProtoResponseInfo = 15,
-};
-
-// CDB byte of each register, in TaskRegisters order (AtaTypes.h).
-//             features count LBA low mid high device command | previous: features count LBA low mid high
-//   (16) 85h     4      6      8      10  12    13     14     |             3       5      7      9   11
-//   (12) A1h     3      4      5      6   7     8      9      |   none
-constexpr std::array<std::uint8_t, 12> kSat16Register = {4, 6, 8, 10, 12, 13, 14, 3, 5, 7, 9, 11};
-constexpr std::array<std::uint8_t, 7> kSat12Register = {3, 4, 5, 6, 7, 8, 9};
-
-AtaRequest LoadCdbRegisters(const std::uint8_t* c, bool is16, bool extend) {
-  TaskRegisters r{};
-  if (is16) {
-    for (std::size_t i = 0; i < r.size(); ++i) r[i] = c[kSat16Register[i]];
-  } else {
-    for (std::size_t i = 0; i < kSat12Register.size(); ++i) r[i] = c[kSat12Register[i]];
-  }
-  return LoadRegisters(r, extend);
-}
-
-}  // namespace
-
 void SatCommand(Site& site, FrontEnd& fe, ScsiExchange& x) {
-  const std::uint8_t* c = x.cdb;
-  const bool is16 = c[0] == 0x85;
-  const std::uint8_t protocol = (c[1] >> 1) & 0x0F;
-  const bool extend = is16 && (c[1] & 0x01);
-  const std::uint8_t flags = c[2];
-  const bool ckCond = flags & 0x20;
-  const bool fromDevice = flags & 0x08;
-  const bool inBlocks = flags & 0x04;
-  const std::uint8_t lengthField = flags & 0x03;
+  protocol::SatCdb sat;
+  if (!protocol::ParseSatCdb(x.cdb, sizeof x.cdb, sat)) {  // the dispatcher sends only A1h and 85h
+    InvalidOpcode(x);
+    return;
+  }
+  const bool extend = sat.extend;
+  const bool ckCond = sat.flags & protocol::kSatCkCond;
+  const bool fromDevice = sat.flags & protocol::kSatTDirIn;
+  const bool inBlocks = sat.flags & protocol::kSatBytBlok;
+  const std::uint8_t lengthField = sat.flags & protocol::kSatTLengthMask;
 
-  AtaRequest req = LoadCdbRegisters(c, is16, extend);
+  AtaRequest req = LoadRegisters(sat.regs, extend);
 
   bool dataProtocol = true;
-  switch (protocol) {
-    case kProtoHardReset:
-    case kProtoSoftReset:
-    case kProtoDeviceReset: {
+  switch (sat.protocol) {
+    case protocol::kSatHardReset:
+    case protocol::kSatSoftReset:
+    case protocol::kSatDeviceReset: {
       Site::SlotState* s = site.SlotAt(fe.Slot());
       auto drive = s ? s->GetDrive() : nullptr;
       if (!drive || drive->Removed()) {
@@ -73,36 +39,36 @@ void SatCommand(Site& site, FrontEnd& fe, ScsiExchange& x) {
       x.note = "reset";
       return;
     }
-    case kProtoResponseInfo: {
+    case protocol::kSatResponseInfo: {
       // The host's card detect, and its device-sleep requests rewritten from
       // the tester's sub-commands: command EFh with the level in FEATURES drives
       // the slot's device-sleep line (1 asserts it, anything else releases it).
       // The answer is always the status return descriptor, with GOOD status
       // whatever CK_COND says.
-      if (req.command == 0xEF) SetDevSleepLine(site, fe.Slot(), req.features == 0x01);
+      if (req.command == protocol::kAtaSetFeatures) SetDevSleepLine(site, fe.Slot(), req.features == 0x01);
       std::uint8_t reply[16];
       CardDetectReply(site, fe.Slot(), false, reply);
       x.Reply(reply, 14);
       return;
     }
-    case kProtoNonData:
-    case kProtoDiagnostic:
+    case protocol::kSatNonData:
+    case protocol::kSatDiagnostic:
       req.protocol = AtaProtocol::NonData;
       dataProtocol = false;
       break;
-    case kProtoPioIn:
+    case protocol::kSatPioIn:
       req.protocol = AtaProtocol::PioIn;
       break;
-    case kProtoPioOut:
+    case protocol::kSatPioOut:
       req.protocol = AtaProtocol::PioOut;
       break;
-    case kProtoUdmaIn:
+    case protocol::kSatUdmaIn:
       req.protocol = AtaProtocol::DmaIn;
       break;
-    case kProtoUdmaOut:
+    case protocol::kSatUdmaOut:
       req.protocol = AtaProtocol::DmaOut;
       break;
-    case kProtoDma:
+    case protocol::kSatDma:
       req.protocol = fromDevice ? AtaProtocol::DmaIn : AtaProtocol::DmaOut;
       break;
     default:
@@ -116,9 +82,9 @@ void SatCommand(Site& site, FrontEnd& fe, ScsiExchange& x) {
       return;
     }
     std::uint32_t units;
-    if (lengthField == 1) {
+    if (lengthField == protocol::kSatTLengthFeatures) {
       units = req.features | (extend ? static_cast<std::uint32_t>(req.featuresExp) << 8 : 0);
-    } else if (lengthField == 2) {
+    } else if (lengthField == protocol::kSatTLengthCount) {
       // A count of 0 is 256 sectors (65536 extended), as the drive reads it.
       units = req.count | (extend ? static_cast<std::uint32_t>(req.countExp) << 8 : 0);
       if (units == 0 && inBlocks) units = extend ? 65536u : 256u;

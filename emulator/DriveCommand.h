@@ -8,56 +8,55 @@
 
 #include "emulator/DriveFaults.h"
 #include "emulator/DriveState.h"
+#include "protocol/Ata.h"
 
 namespace emu {
 
-// ATA opcodes the drive answers, and the tester line commands a SATA port passes on.
-constexpr std::uint8_t kTesterDevSleepLine = 0x05;
-constexpr std::uint8_t kTesterDevSleepFeature = 0x06;
-constexpr std::uint8_t kAtaReadSectors = 0x20;
-constexpr std::uint8_t kVendorRead = 0x21;  // sub-command in FEATURES
-constexpr std::uint8_t kAtaReadSectorsExt = 0x24;
-constexpr std::uint8_t kAtaReadDmaExt = 0x25;
+// ATA opcodes the drive answers: those the command layer sends too are named in
+// protocol/Ata.h, the rest here (the tester line commands are in AtaTypes.h).
+using protocol::kAtaDeviceConfiguration;
+using protocol::kAtaDownloadMicrocode;
+using protocol::kAtaFlushCache;
+using protocol::kAtaIdentifyDevice;
+using protocol::kAtaReadDma;
+using protocol::kAtaReadDmaExt;
+using protocol::kAtaReadNativeMax;
+using protocol::kAtaReadSectors;
+using protocol::kAtaReadSectorsExt;
+using protocol::kAtaSecurityDisablePassword;
+using protocol::kAtaSecurityErasePrepare;
+using protocol::kAtaSecurityEraseUnit;
+using protocol::kAtaSecurityFreezeLock;
+using protocol::kAtaSecuritySetPassword;
+using protocol::kAtaSecurityUnlock;
+using protocol::kAtaSetFeatures;
+using protocol::kAtaSetMax;
+using protocol::kAtaSmart;
+using protocol::kAtaStandbyImmediate;
+using protocol::kAtaWriteBuffer;
+using protocol::kAtaWriteDma;
+using protocol::kAtaWriteDmaExt;
+using protocol::kAtaWriteSectors;
+using protocol::kAtaWriteSectorsExt;
+using protocol::kVendorRead;
+using protocol::kVendorWrite;
 constexpr std::uint8_t kAtaReadNativeMaxExt = 0x27;
 constexpr std::uint8_t kAtaReadMultipleExt = 0x29;
-constexpr std::uint8_t kAtaWriteSectors = 0x30;
-constexpr std::uint8_t kVendorWrite = 0x31;  // sub-command in FEATURES
-constexpr std::uint8_t kAtaWriteSectorsExt = 0x34;
-constexpr std::uint8_t kAtaWriteDmaExt = 0x35;
 constexpr std::uint8_t kAtaSetMaxExt = 0x37;
 constexpr std::uint8_t kAtaWriteMultipleExt = 0x39;
 constexpr std::uint8_t kAtaReadVerify = 0x40;
 constexpr std::uint8_t kAtaReadVerifyExt = 0x42;
-constexpr std::uint8_t kTesterFirmwareName = 0x60;
 constexpr std::uint8_t kAtaExecuteDeviceDiagnostic = 0x90;
-constexpr std::uint8_t kAtaDownloadMicrocode = 0x92;
-constexpr std::uint8_t kAtaSmart = 0xB0;
-constexpr std::uint8_t kAtaDeviceConfiguration = 0xB1;
 constexpr std::uint8_t kAtaReadMultiple = 0xC4;
 constexpr std::uint8_t kAtaWriteMultiple = 0xC5;
 constexpr std::uint8_t kAtaSetMultipleMode = 0xC6;
-constexpr std::uint8_t kAtaReadDma = 0xC8;
-constexpr std::uint8_t kAtaWriteDma = 0xCA;
-constexpr std::uint8_t kAtaStandbyImmediate = 0xE0;
 constexpr std::uint8_t kAtaIdleImmediate = 0xE1;
 constexpr std::uint8_t kAtaStandby = 0xE2;
 constexpr std::uint8_t kAtaIdle = 0xE3;
 constexpr std::uint8_t kAtaReadBuffer = 0xE4;
 constexpr std::uint8_t kAtaCheckPowerMode = 0xE5;
 constexpr std::uint8_t kAtaSleep = 0xE6;
-constexpr std::uint8_t kAtaFlushCache = 0xE7;
-constexpr std::uint8_t kAtaWriteBuffer = 0xE8;
 constexpr std::uint8_t kAtaFlushCacheExt = 0xEA;
-constexpr std::uint8_t kAtaIdentifyDevice = 0xEC;
-constexpr std::uint8_t kAtaSetFeatures = 0xEF;
-constexpr std::uint8_t kAtaSecuritySetPassword = 0xF1;
-constexpr std::uint8_t kAtaSecurityUnlock = 0xF2;
-constexpr std::uint8_t kAtaSecurityErasePrepare = 0xF3;
-constexpr std::uint8_t kAtaSecurityEraseUnit = 0xF4;
-constexpr std::uint8_t kAtaSecurityFreezeLock = 0xF5;
-constexpr std::uint8_t kAtaSecurityDisablePassword = 0xF6;
-constexpr std::uint8_t kAtaReadNativeMax = 0xF8;
-constexpr std::uint8_t kAtaSetMax = 0xF9;
 
 constexpr std::uint8_t kDeviceLbaBit = 0x40;  // device register bit 6: the address is an LBA
 

@@ -5,11 +5,15 @@
 
 #include "emulator/Transport.h"
 #include "platform/Clock.h"
+#include "protocol/TaskFiles.h"
 
 namespace emu {
 namespace transport {
 
 namespace {
+
+static_assert(sizeof win::ATA_PASS_THROUGH_DIRECT::CurrentTaskFile == protocol::kTaskFileLength &&
+              sizeof win::ATA_PASS_THROUGH_DIRECT::PreviousTaskFile == protocol::kTaskFileLength);
 
 // Commands the port answers itself rather than the drive: the firmware-name read
 // (60h, 16 bytes in) and the device-sleep line (05h, count 1 asserts it, any
@@ -32,13 +36,13 @@ bool portCommand(Site& site, FrontEnd& fe, const AtaRequest& req, ScsiExchange& 
     x.note = "card never became ready";
     return true;
   }
-  if (req.command == 0x60 && req.protocol != AtaProtocol::NonData && IsDataIn(req.protocol)) {
+  if (req.command == kTesterFirmwareName && req.protocol != AtaProtocol::NonData && IsDataIn(req.protocol)) {
     const auto name = drive->FirmwareName();
     x.Reply(name.data(), static_cast<std::uint32_t>(name.size()));
     x.note = "firmware name";
     return true;
   }
-  if (req.command == 0x05 && req.protocol == AtaProtocol::NonData) {
+  if (req.command == kTesterDevSleepLine && req.protocol == AtaProtocol::NonData) {
     SetDevSleepLine(site, fe.Slot(), req.count == 0x01);
     x.note = "device-sleep line";
     return true;
@@ -70,11 +74,7 @@ win::DWORD SataTaskFile(Site& site, FrontEnd& fe, win::ATA_PASS_THROUGH_DIRECT& 
   if (in && out) return finish(win::ERROR_INVALID_PARAMETER, "both directions");
   if (a.DataTransferLength != 0 && a.DataBuffer == nullptr) return finish(win::ERROR_INVALID_PARAMETER, "no buffer");
 
-  // The task files hold the registers in TaskRegisters order (AtaTypes.h).
-  TaskRegisters regs{};
-  std::memcpy(regs.data(), a.CurrentTaskFile, 7);
-  std::memcpy(regs.data() + 7, a.PreviousTaskFile, 5);
-  AtaRequest req = LoadRegisters(regs, is48);
+  AtaRequest req = LoadRegisters(protocol::ParseTaskFiles(a.CurrentTaskFile, a.PreviousTaskFile, is48), is48);
   req.protocol = in    ? (dma ? AtaProtocol::DmaIn : AtaProtocol::PioIn)
                  : out ? (dma ? AtaProtocol::DmaOut : AtaProtocol::PioOut)
                        : AtaProtocol::NonData;
@@ -112,22 +112,7 @@ win::DWORD SataTaskFile(Site& site, FrontEnd& fe, win::ATA_PASS_THROUGH_DIRECT& 
   }
   if (*x.note && !*rec.note) rec.note = x.note;
 
-  std::uint8_t* ret = a.CurrentTaskFile;
-  ret[0] = resp.error;
-  ret[1] = resp.count;
-  ret[2] = resp.lbaLow;
-  ret[3] = resp.lbaMid;
-  ret[4] = resp.lbaHigh;
-  ret[5] = resp.device;
-  ret[6] = resp.status;
-  ret[7] = 0;
-  std::memset(a.PreviousTaskFile, 0, 8);
-  if (is48) {
-    a.PreviousTaskFile[1] = resp.countExp;
-    a.PreviousTaskFile[2] = resp.lbaLowExp;
-    a.PreviousTaskFile[3] = resp.lbaMidExp;
-    a.PreviousTaskFile[4] = resp.lbaHighExp;
-  }
+  protocol::WriteReturnTaskFiles(ReturnOf(resp, is48), a.CurrentTaskFile, a.PreviousTaskFile);
   a.DataTransferLength = x.transferred;
   rec.transferred = x.transferred;
   rec.ataStatus = resp.status;

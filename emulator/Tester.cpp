@@ -7,6 +7,7 @@
 
 #include "emulator/Transport.h"
 #include "platform/Clock.h"
+#include "protocol/TesterForms.h"
 
 namespace emu {
 namespace transport {
@@ -83,10 +84,11 @@ void cardPower(Site::SlotState& s, const TesterInfo& info, bool on) {
 }
 
 void subCommand(Site& site, FrontEnd& fe, Site::SlotState& s, ScsiExchange& x) {
-  const std::uint8_t* c = x.cdb;
+  const std::uint8_t sub = x.cdb[protocol::kTesterSubCommandByte];
+  const std::uint8_t param = x.cdb[protocol::kTesterParameterByte];
   std::uint8_t reply[16] = {};
   const TesterInfo& info = fe.Info();
-  switch (c[3]) {
+  switch (sub) {
     case 0x00:  // card detect
       CardDetectReply(site, fe.Slot(), true, reply);
       x.Reply(reply, 16);
@@ -98,7 +100,7 @@ void subCommand(Site& site, FrontEnd& fe, Site::SlotState& s, ScsiExchange& x) {
       return;
     case 0x18: {  // adjust card voltage
       std::lock_guard lock(s.mutex);
-      s.voltageLevel = c[4];
+      s.voltageLevel = param;
       reply[12] = s.faults.adjustVoltageReply;
       break;
     }
@@ -112,20 +114,20 @@ void subCommand(Site& site, FrontEnd& fe, Site::SlotState& s, ScsiExchange& x) {
     }
     case 0x24: {  // max current; sub-parameter 1 clears the record
       std::lock_guard lock(s.mutex);
-      if (c[4] == 0x01) {
+      if (param == 0x01) {
         s.maxCurrentCleared = true;
-      } else if (c[4] == 0x00) {
+      } else if (param == 0x00) {
         const std::uint16_t v =
             s.faults.currentInvalid ? 0xFFFF : s.maxCurrentCleared ? info.cardCurrent : info.maxCurrent;
         reply[0] = static_cast<std::uint8_t>(v >> 8);
         reply[1] = static_cast<std::uint8_t>(v);
       } else {
-        InvalidField(x, 4);
+        InvalidField(x, protocol::kTesterParameterByte);
         return;
       }
       break;
     }
-    case 0x60: {  // the controller's firmware name
+    case kTesterFirmwareName: {  // the controller's firmware name
       auto drive = s.GetDrive();
       if (!drive || drive->Removed() || !drive->Powered()) {
         FixedSense(x, kNotReady, kAscMediumNotPresent, 0);
@@ -136,13 +138,13 @@ void subCommand(Site& site, FrontEnd& fe, Site::SlotState& s, ScsiExchange& x) {
       std::memcpy(reply, name.data(), 16);
       break;
     }
-    case 0x05:  // device-sleep line: 1 asserts it, anything else releases it
-      SetDevSleepLine(site, fe.Slot(), c[4] == 0x01);
+    case kTesterDevSleepLine:  // device-sleep line: 1 asserts it, anything else releases it
+      SetDevSleepLine(site, fe.Slot(), param == 0x01);
       break;
-    case 0x06: {  // device-sleep feature: the tester sends SET FEATURES (enable/disable DEVSLP)
+    case kTesterDevSleepFeature: {  // device-sleep feature: the tester sends SET FEATURES (enable/disable DEVSLP)
       AtaRequest req;
-      req.command = 0xEF;
-      req.features = c[4] == 0x01 ? 0x10 : 0x90;
+      req.command = protocol::kAtaSetFeatures;
+      req.features = param == 0x01 ? 0x10 : 0x90;
       req.count = 0x09;
       req.device = 0xA0;
       AtaResponse resp;
@@ -151,7 +153,7 @@ void subCommand(Site& site, FrontEnd& fe, Site::SlotState& s, ScsiExchange& x) {
       return;
     }
     default:
-      InvalidField(x, 3);
+      InvalidField(x, protocol::kTesterSubCommandByte);
       return;
   }
   x.Reply(reply, 16);
@@ -159,26 +161,23 @@ void subCommand(Site& site, FrontEnd& fe, Site::SlotState& s, ScsiExchange& x) {
 
 // 08 F2 71: a 28-bit ATA command for the card.
 void ataForm28(Site& site, FrontEnd& fe, ScsiExchange& x) {
-  const std::uint8_t* c = x.cdb;
-  AtaRequest req;
-  switch (c[3]) {
-    case 0x00: req.protocol = AtaProtocol::NonData; break;
-    case 0x01: req.protocol = AtaProtocol::PioIn; break;
-    case 0x03:
-    case 0x09: req.protocol = AtaProtocol::PioOut; break;
-    case 0x88: req.protocol = AtaProtocol::DmaIn; break;
-    case 0x89: req.protocol = AtaProtocol::DmaOut; break;
+  protocol::Tester71 form;
+  if (!protocol::ParseTester71(x.cdb, sizeof x.cdb, form)) {  // the family dispatch sends only 71
+    InvalidField(x, 2);
+    return;
+  }
+  AtaRequest req = LoadRegisters(form.regs, false);
+  switch (form.protocol) {
+    case protocol::kTesterNonData: req.protocol = AtaProtocol::NonData; break;
+    case protocol::kTesterPioIn: req.protocol = AtaProtocol::PioIn; break;
+    case protocol::kTesterPioOut:
+    case protocol::kTesterPioOutLong: req.protocol = AtaProtocol::PioOut; break;
+    case protocol::kTesterDmaIn: req.protocol = AtaProtocol::DmaIn; break;
+    case protocol::kTesterDmaOut: req.protocol = AtaProtocol::DmaOut; break;
     default:
       InvalidField(x, 3);
       return;
   }
-  req.command = c[4];
-  req.features = c[5];
-  req.count = c[6];
-  req.lbaLow = c[7];
-  req.lbaMid = c[8];
-  req.lbaHigh = c[9];
-  req.device = c[10];
   AtaResponse resp;
   if (!RunOnDrive(site, fe.Slot(), req, x, resp)) return;
   // The error register means something only with ERR (a diagnostic's code does not fail it).
@@ -186,40 +185,30 @@ void ataForm28(Site& site, FrontEnd& fe, ScsiExchange& x) {
     AtaSense(x, (resp.error & kErrorUnc) ? kMediumError : kAbortedCommand, 0x00, 0x1D, resp, false);
     return;
   }
-  // A no-data command with byte 11 set returns the registers:
-  // error, count, LBA low, mid, high, device, status.
-  if (req.protocol == AtaProtocol::NonData && c[11] != 0) {
-    const std::uint8_t regs[16] = {resp.error, resp.count, resp.lbaLow, resp.lbaMid, resp.lbaHigh, resp.device,
-                                   resp.status};
-    x.Reply(regs, 16);
+  // A no-data command with the transfer byte set returns the registers.
+  if (req.protocol == AtaProtocol::NonData && form.transfer != 0) {
+    std::uint8_t regs[protocol::kTesterReplyLength];
+    protocol::BuildTester71Reply(ReturnOf(resp, false), regs);
+    x.Reply(regs, sizeof regs);
   }
 }
 
 // 08 F2 48: a 48-bit ATA command; the command byte implies the protocol.
 void ataForm48(Site& site, FrontEnd& fe, ScsiExchange& x) {
-  const std::uint8_t* c = x.cdb;
-  AtaRequest req;
-  switch (c[3]) {
-    case 0x00: req.protocol = AtaProtocol::NonData; break;
-    case 0x24: req.protocol = AtaProtocol::PioIn; break;
-    case 0x34: req.protocol = AtaProtocol::PioOut; break;
-    case 0x25: req.protocol = AtaProtocol::DmaIn; break;
-    case 0x35: req.protocol = AtaProtocol::DmaOut; break;
+  protocol::AtaTaskFile regs;
+  protocol::ParseTester48(x.cdb, sizeof x.cdb, regs);
+  regs.device = protocol::kAtaDeviceLba;  // LBA addressing
+  AtaRequest req = LoadRegisters(regs, true);
+  switch (regs.command) {
+    case protocol::kAtaNop: req.protocol = AtaProtocol::NonData; break;
+    case protocol::kAtaReadSectorsExt: req.protocol = AtaProtocol::PioIn; break;
+    case protocol::kAtaWriteSectorsExt: req.protocol = AtaProtocol::PioOut; break;
+    case protocol::kAtaReadDmaExt: req.protocol = AtaProtocol::DmaIn; break;
+    case protocol::kAtaWriteDmaExt: req.protocol = AtaProtocol::DmaOut; break;
     default:
       InvalidField(x, 3);
       return;
   }
-  req.is48 = true;
-  req.command = c[3];
-  req.count = c[4];
-  req.countExp = c[5];
-  req.lbaLow = c[6];
-  req.lbaMid = c[7];
-  req.lbaHigh = c[8];
-  req.lbaLowExp = c[9];
-  req.lbaMidExp = c[10];
-  req.lbaHighExp = c[11];
-  req.device = 0x40;  // LBA addressing
   AtaResponse resp;
   if (!RunOnDrive(site, fe.Slot(), req, x, resp)) return;
   if (resp.status & kStatusErr)
@@ -249,13 +238,13 @@ void TesterCommand(Site& site, FrontEnd& fe, ScsiExchange& x) {
       x.Reply(page, kPageSize);
       return;
     }
-    case 0x50:
+    case protocol::kTesterSubCommand:
       subCommand(site, fe, *s, x);
       return;
-    case 0x71:
+    case protocol::kTesterAta28:
       ataForm28(site, fe, x);
       return;
-    case 0x48:
+    case protocol::kTesterAta48:
       ataForm48(site, fe, x);
       return;
     case 0x99: {  // power-ground short test: byte 7 5 V, byte 8 3.3 V

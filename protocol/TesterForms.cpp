@@ -1,5 +1,7 @@
 #include "protocol/TesterForms.h"
 
+#include <cstring>
+
 namespace protocol {
 
 bool IsTesterForm(const std::uint8_t* cdb, std::size_t len, std::uint8_t form) {
@@ -92,6 +94,17 @@ bool ParseTester48(const std::uint8_t* cdb, std::size_t len, AtaTaskFile& out) {
 //    5   DEVICE
 //    6   STATUS
 //  7-15  0
+void BuildTester71Reply(const AtaReturn& r, std::uint8_t reply[kTesterReplyLength]) {
+  std::memset(reply, 0, kTesterReplyLength);
+  reply[0] = r.error;
+  reply[1] = r.count;
+  reply[2] = r.lbaLow;
+  reply[3] = r.lbaMid;
+  reply[4] = r.lbaHigh;
+  reply[5] = r.device;
+  reply[6] = r.status;
+}
+
 bool ParseTester71Reply(const std::uint8_t* reply, std::size_t len, AtaReturn& out) {
   if (reply == nullptr || len < 7) return false;
   out = AtaReturn{};

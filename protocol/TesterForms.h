@@ -48,6 +48,7 @@ void BuildTester48(const AtaTaskFile& regs, std::uint8_t cdb[kTesterFormLength])
 bool ParseTester48(const std::uint8_t* cdb, std::size_t len, AtaTaskFile& out);
 
 // The register reply of a non-data 71 with its transfer byte set.
+void BuildTester71Reply(const AtaReturn& r, std::uint8_t reply[kTesterReplyLength]);
 bool ParseTester71Reply(const std::uint8_t* reply, std::size_t len, AtaReturn& out);
 
 // The 50 form: sub-command and its parameter.
