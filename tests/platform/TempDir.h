@@ -19,8 +19,14 @@ namespace kxtest {
 
 class TempDir {
  public:
+  // A memory file system when there is one: every INI write flushes the file
+  // and its folder, which the concurrency tests would otherwise wait for.
   TempDir() {
-    std::string tmpl = (std::filesystem::temp_directory_path() / "kxmp-test-XXXXXX").string();
+    std::error_code ec;
+    const std::filesystem::path base = std::filesystem::is_directory("/dev/shm", ec)
+                                           ? std::filesystem::path("/dev/shm")
+                                           : std::filesystem::temp_directory_path();
+    std::string tmpl = (base / "kxmp-test-XXXXXX").string();
     path_ = ::mkdtemp(tmpl.data()) ? tmpl : std::string();
   }
   ~TempDir() {
