@@ -20,11 +20,6 @@ class DriveAta : public DriveTest {
     EXPECT_TRUE(Ok(In(d, Reg(0xEC), id)));
     return id;
   }
-  static Bytes Password(const char* pw) {
-    Bytes s(512, 0);
-    std::memcpy(s.data() + 2, pw, std::strlen(pw));
-    return s;
-  }
 };
 
 TEST_F(DriveAta, IdentifyCarriesTheConfiguredIdentity) {
@@ -66,10 +61,10 @@ TEST_F(DriveAta, CountZeroWritesTwoHundredFiftySixSectors) {
   EXPECT_EQ(d.ReadMedia(255, 1), Sector(0x00));
 }
 
+// Asleep the drive takes nothing (AtaStandardTest); a reset wakes it.
 TEST_F(DriveAta, SleepHoldsUntilAReset) {
   Drive d(SmallConfig());
   ASSERT_TRUE(Ok(NonData(d, Reg(0xE6))));
-  EXPECT_EQ(NonData(d, Reg(0xE5)).transport, TransportError::TimeOut);
   d.HardReset();
   Advance(d.Config().bootDelayMs);
   EXPECT_TRUE(Ok(NonData(d, Reg(0xE5))));

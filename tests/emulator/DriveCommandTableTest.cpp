@@ -2,8 +2,8 @@
 // (access key, running codes, LBA bit, security lock) and the address width of
 // the media commands.
 #include <algorithm>
-#include <cstring>
 #include <string>
+#include <vector>
 
 #include "emulator/DriveCommand.h"
 #include "tests/emulator/DriveTestUtil.h"
@@ -15,21 +15,11 @@ class DriveCommandTable : public DriveTest {
  protected:
   // A user password set, then a power cycle: the drive comes up locked.
   static void Lock(Drive& d) {
-    Bytes pw(512, 0);
-    std::memcpy(pw.data() + 2, "secret", 6);
-    ASSERT_TRUE(Ok(Out(d, Reg(0xF1, 0, 1), pw)));
+    ASSERT_TRUE(Ok(Out(d, Reg(0xF1, 0, 1), Password("secret"))));
     d.PowerOff();
     d.PowerOn();
     Advance(d.Config().bootDelayMs);
     ASSERT_TRUE(d.SecurityLocked());
-  }
-  static Bytes Descriptor(std::uint32_t addr, std::uint32_t len) {
-    Bytes s(512, 0);
-    for (int i = 0; i < 4; ++i) {
-      s[i] = static_cast<std::uint8_t>(addr >> (8 * i));
-      s[4 + i] = static_cast<std::uint8_t>(len >> (8 * i));
-    }
-    return s;
   }
   static std::string Hex(int v) {
     static const char* digits = "0123456789ABCDEF";
@@ -79,14 +69,39 @@ TEST_F(DriveCommandTable, IspLoadsAreTakenOnlyInTheirRunningCodes) {
       SCOPED_TRACE(std::string(l.name) + " in " + c.name);
       Drive d(SmallConfig(c.code));
       Ready(d);
-      ASSERT_TRUE(Ok(VWrite(d, 0x80, 32, Pattern(16384, 1))));
-      ASSERT_TRUE(Ok(VWrite(d, 0x24, 1, Descriptor(0x20000000, 65536))));
+      SeedAndDescriptor(d, 0x20000000, 65536);
       const AtaResponse r = VWrite(d, l.sub, 1, Sector(1), 0, l.mid, l.high);
       const bool taken = std::find(l.takenIn.begin(), l.takenIn.end(), c.code) != l.takenIn.end();
       EXPECT_TRUE(taken ? Ok(r) : Aborted(r));
     }
   }
 }
+
+// The media commands. One register set read both ways: LBA low 77h, previous
+// LBA low 01h, device nibble 2. A 28-bit opcode addresses 2000077h, a 48-bit
+// one 1000077h.
+struct MediaCommand {
+  const char* name;
+  std::uint8_t command;
+  AtaProtocol protocol;
+  std::uint64_t lba;
+};
+const MediaCommand kMedia[] = {
+    {"READ SECTORS", 0x20, AtaProtocol::PioIn, 0x2000077},
+    {"READ SECTORS EXT", 0x24, AtaProtocol::PioIn, 0x1000077},
+    {"READ DMA", 0xC8, AtaProtocol::DmaIn, 0x2000077},
+    {"READ DMA EXT", 0x25, AtaProtocol::DmaIn, 0x1000077},
+    {"READ MULTIPLE", 0xC4, AtaProtocol::PioIn, 0x2000077},
+    {"READ MULTIPLE EXT", 0x29, AtaProtocol::PioIn, 0x1000077},
+    {"WRITE SECTORS", 0x30, AtaProtocol::PioOut, 0x2000077},
+    {"WRITE SECTORS EXT", 0x34, AtaProtocol::PioOut, 0x1000077},
+    {"WRITE DMA", 0xCA, AtaProtocol::DmaOut, 0x2000077},
+    {"WRITE DMA EXT", 0x35, AtaProtocol::DmaOut, 0x1000077},
+    {"WRITE MULTIPLE", 0xC5, AtaProtocol::PioOut, 0x2000077},
+    {"WRITE MULTIPLE EXT", 0x39, AtaProtocol::PioOut, 0x1000077},
+    {"READ VERIFY SECTORS", 0x40, AtaProtocol::NonData, 0x2000077},
+    {"READ VERIFY SECTORS EXT", 0x42, AtaProtocol::NonData, 0x1000077},
+};
 
 // A command addressed by LBA is aborted without the LBA bit, and while security
 // locks the drive (as is FREEZE LOCK); with the bit, on an open drive, it runs.
@@ -98,25 +113,12 @@ TEST_F(DriveCommandTable, LbaCommandsNeedTheLbaBitAndAnUnlockedDrive) {
     std::uint8_t before;  // a command that must come first (0: none)
     bool byLba;
   };
-  const Row rows[] = {
-      {"READ SECTORS", 0x20, AtaProtocol::PioIn, 0, true},
-      {"READ SECTORS EXT", 0x24, AtaProtocol::PioIn, 0, true},
-      {"READ DMA", 0xC8, AtaProtocol::DmaIn, 0, true},
-      {"READ DMA EXT", 0x25, AtaProtocol::DmaIn, 0, true},
-      {"READ MULTIPLE", 0xC4, AtaProtocol::PioIn, 0, true},
-      {"READ MULTIPLE EXT", 0x29, AtaProtocol::PioIn, 0, true},
-      {"WRITE SECTORS", 0x30, AtaProtocol::PioOut, 0, true},
-      {"WRITE SECTORS EXT", 0x34, AtaProtocol::PioOut, 0, true},
-      {"WRITE DMA", 0xCA, AtaProtocol::DmaOut, 0, true},
-      {"WRITE DMA EXT", 0x35, AtaProtocol::DmaOut, 0, true},
-      {"WRITE MULTIPLE", 0xC5, AtaProtocol::PioOut, 0, true},
-      {"WRITE MULTIPLE EXT", 0x39, AtaProtocol::PioOut, 0, true},
-      {"READ VERIFY SECTORS", 0x40, AtaProtocol::NonData, 0, true},
-      {"READ VERIFY SECTORS EXT", 0x42, AtaProtocol::NonData, 0, true},
+  std::vector<Row> rows = {
       {"SET MAX ADDRESS", 0xF9, AtaProtocol::NonData, 0xF8, true},
       {"SET MAX ADDRESS EXT", 0x37, AtaProtocol::NonData, 0x27, true},
       {"SECURITY FREEZE LOCK", 0xF5, AtaProtocol::NonData, 0, false},
   };
+  for (const MediaCommand& m : kMedia) rows.push_back({m.name, m.command, m.protocol, 0, true});
   const struct {
     const char* name;
     bool lbaBit;
@@ -143,35 +145,11 @@ TEST_F(DriveCommandTable, LbaCommandsNeedTheLbaBitAndAnUnlockedDrive) {
   }
 }
 
-// One register set read both ways: LBA low 77h, previous LBA low 01h, device
-// nibble 2. A 28-bit opcode addresses 2000077h, a 48-bit one 1000077h.
 TEST_F(DriveCommandTable, EveryMediaCommandReadsTheAddressOfItsWidth) {
-  struct Row {
-    const char* name;
-    std::uint8_t command;
-    AtaProtocol protocol;
-    std::uint64_t lba;
-  };
-  const Row rows[] = {
-      {"READ SECTORS", 0x20, AtaProtocol::PioIn, 0x2000077},
-      {"READ SECTORS EXT", 0x24, AtaProtocol::PioIn, 0x1000077},
-      {"READ DMA", 0xC8, AtaProtocol::DmaIn, 0x2000077},
-      {"READ DMA EXT", 0x25, AtaProtocol::DmaIn, 0x1000077},
-      {"READ MULTIPLE", 0xC4, AtaProtocol::PioIn, 0x2000077},
-      {"READ MULTIPLE EXT", 0x29, AtaProtocol::PioIn, 0x1000077},
-      {"WRITE SECTORS", 0x30, AtaProtocol::PioOut, 0x2000077},
-      {"WRITE SECTORS EXT", 0x34, AtaProtocol::PioOut, 0x1000077},
-      {"WRITE DMA", 0xCA, AtaProtocol::DmaOut, 0x2000077},
-      {"WRITE DMA EXT", 0x35, AtaProtocol::DmaOut, 0x1000077},
-      {"WRITE MULTIPLE", 0xC5, AtaProtocol::PioOut, 0x2000077},
-      {"WRITE MULTIPLE EXT", 0x39, AtaProtocol::PioOut, 0x1000077},
-      {"READ VERIFY SECTORS", 0x40, AtaProtocol::NonData, 0x2000077},
-      {"READ VERIFY SECTORS EXT", 0x42, AtaProtocol::NonData, 0x1000077},
-  };
   DriveConfig cfg = SmallConfig();
   cfg.capacitySectors = 0x04000000;
   const Bytes sector = Pattern(512, 0x3C);
-  for (const Row& row : rows) {
+  for (const MediaCommand& row : kMedia) {
     SCOPED_TRACE(row.name);
     Drive d(cfg);
     AtaRequest r = Reg(row.command, 0, 1, 0x77, 0, 0, 0xE2);

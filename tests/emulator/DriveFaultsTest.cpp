@@ -95,10 +95,7 @@ TEST_F(DriveFaultKnobs, MediumErrorAtAnLba) {
 TEST_F(DriveFaultKnobs, WrongVerdictOnVerifyTypeCommands) {
   Drive d(SmallConfig(RunningCode::Boot));
   Ready(d);
-  Bytes desc(512, 0);
-  desc[5] = 0x02;  // 512 bytes at address 0
-  ASSERT_TRUE(Ok(VWrite(d, 0x80, 32, Bytes(16384, 1))));
-  ASSERT_TRUE(Ok(VWrite(d, 0x24, 1, desc)));
+  SeedAndDescriptor(d, 0, 512);
   ASSERT_TRUE(Ok(VWrite(d, 0x40, 1, Sector(7), 0, 1)));
   d.Faults().WrongVerdict(1);
   EXPECT_NE(Le32(VRead(d, 0x30, 1), 8), 0x55AA55AAu);  // the CRC check

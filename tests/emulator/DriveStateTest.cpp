@@ -14,18 +14,11 @@ class DriveStates : public DriveTest {
     const auto n = d.FirmwareName();
     return AtaText(n.data(), 8);
   }
-  static Bytes Descriptor(std::uint32_t addr, std::uint32_t len) {
-    Bytes s(512, 0);
-    std::memcpy(s.data(), &addr, 4);
-    std::memcpy(s.data() + 4, &len, 4);
-    return s;
-  }
   // Seed, then `sectors` of one section at 0x20000000, then its CRC verdict.
   static std::uint32_t LoadRam(Drive& d, std::uint8_t sectors) {
-    EXPECT_TRUE(Ok(VWrite(d, 0x80, 32, Pattern(16384, 1))));
-    EXPECT_TRUE(Ok(VWrite(d, 0x24, 1, Descriptor(0x20000000, 65536))));
+    SeedAndDescriptor(d, 0x20000000, 65536);
     EXPECT_TRUE(Ok(VWrite(d, 0x40, sectors, Pattern(sectors * 512u, 2), 0, 1)));
-    EXPECT_TRUE(Ok(VWrite(d, 0x24, 1, Descriptor(0x20000000, 65536))));
+    EXPECT_TRUE(Ok(VWrite(d, 0x24, 1, LoadDescriptor(0x20000000, 65536))));
     return Le32(VRead(d, 0x30, 1), 8);
   }
   // Seed + binfile chunks + program flash.

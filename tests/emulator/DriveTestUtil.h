@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <initializer_list>
 #include <string>
 #include <vector>
@@ -107,6 +108,25 @@ class DriveTest : public ::testing::Test {
     for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(addr >> (8 * i));
     EXPECT_TRUE(Ok(VWrite(d, 0x24, 1, p, 0, 0x00, 0x33)));
     return Le32(VRead(d, 0x61, 1, 0, width), 4);
+  }
+  // An ISP load's set-up: the seed, then the descriptor of the section at addr.
+  static void SeedAndDescriptor(Drive& d, std::uint32_t addr, std::uint32_t len) {
+    ASSERT_TRUE(Ok(VWrite(d, 0x80, 32, Pattern(16384, 1))));
+    ASSERT_TRUE(Ok(VWrite(d, 0x24, 1, LoadDescriptor(addr, len))));
+  }
+  static Bytes LoadDescriptor(std::uint32_t addr, std::uint32_t len) {
+    Bytes s(512, 0);
+    for (int i = 0; i < 4; ++i) {
+      s[i] = static_cast<std::uint8_t>(addr >> (8 * i));
+      s[4 + i] = static_cast<std::uint8_t>(len >> (8 * i));
+    }
+    return s;
+  }
+  // A SECURITY command's page: the password from byte 2.
+  static Bytes Password(const char* pw) {
+    Bytes s(512, 0);
+    std::memcpy(s.data() + 2, pw, std::strlen(pw));
+    return s;
   }
   static AtaResponse JumpToBoot(Drive& d) { return VWrite(d, 0x0F, 1, Sector(0), 0, 0x20); }
 
