@@ -98,7 +98,9 @@ TEST_F(BridgeTest, AtaAnswersBecomeStatusAndSense) {
       EXPECT_TRUE(r.sense.empty());
       continue;
     }
-    if (row.ascq >= 0) EXPECT_EQ(r.sense[3], row.ascq);
+    if (row.ascq >= 0) {
+      EXPECT_EQ(r.sense[3], row.ascq);
+    }
     const std::uint8_t* d = AtaDescriptor(r.sense);
     ASSERT_NE(d, nullptr);
     ExpectBytes(d, {{"error", 3, row.ataError}, {"status", 13, row.ataStatus}});

@@ -1,21 +1,24 @@
 // A fake machine for the real-disk back end: files, folders and links of /proc
 // and /sys, device nodes that open, and scripted ioctl answers. Records every
-// call the code under test makes.
+// call the code under test makes. Below it, request blocks and a fixture for the
+// pass-through tests.
 #pragma once
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <linux/fs.h>
 #include <scsi/sg.h>
 
 #include <algorithm>
-#include <cstdint>
+#include <array>
 #include <cerrno>
-#include <cstring>
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "platform/DeviceIo.h"
 #include "platform/linux/SysCalls.h"
 
 namespace kxtest {
@@ -44,12 +47,9 @@ class FakeSys : public platform::ISysCalls {
   std::map<std::string, int> sectorSizes;         // BLKSSZGET per node (512 when absent)
   std::map<std::string, int> umountErrno;
   std::map<std::string, int> writeErrno;  // WriteText fails with this errno
-  // Called after a WriteText stored its text, so that a test can play the
-  // kernel's side (one attribute changing others).
+  // Called after a WriteText stored its text: the kernel's side (one attribute changing others).
   std::function<void(const std::string& path, const std::string& text)> onWriteText;
-
-  // SG_IO: the answer is written into the header by this function; its result
-  // is the ioctl result (0 or -errno).
+  // SG_IO: writes the answer into the header; returns the ioctl result (0 or -errno).
   std::function<int(sg_io_hdr_t&)> onSgIo = [](sg_io_hdr_t&) { return 0; };
 
   std::vector<std::pair<std::string, int>> opens;  // path, flags
@@ -66,9 +66,8 @@ class FakeSys : public platform::ISysCalls {
     if (auto it = openErrno.find(path); it != openErrno.end()) return -it->second;
     if (!nodes.count(path)) return -ENOENT;
     if ((flags & O_EXCL) && exclusiveBusy.count(path)) return -EBUSY;
-    const int fd = nextFd_++;
-    openFds[fd] = path;
-    return fd;
+    openFds[nextFd_] = path;
+    return nextFd_++;
   }
   int Close(int fd) override { return openFds.erase(fd) ? 0 : -EBADF; }
   int Ioctl(int fd, unsigned long request, void* arg) override {
@@ -76,15 +75,11 @@ class FakeSys : public platform::ISysCalls {
     if (it == openFds.end()) return -EBADF;
     if (request == SG_IO) {
       auto* h = static_cast<sg_io_hdr_t*>(arg);
-      SgCall c;
-      c.hdr = *h;
-      c.cdb.assign(h->cmdp, h->cmdp + h->cmd_len);
-      sgCalls.push_back(c);
+      sgCalls.push_back(SgCall{*h, std::vector<unsigned char>(h->cmdp, h->cmdp + h->cmd_len)});
       return onSgIo(*h);
     }
     if (request == BLKSSZGET) {
-      const auto s = sectorSizes.find(it->second);
-      *static_cast<int*>(arg) = s == sectorSizes.end() ? 512 : s->second;
+      *static_cast<int*>(arg) = sectorSizes.count(it->second) ? sectorSizes[it->second] : 512;
       return 0;
     }
     if (request == BLKGETSIZE64) {
@@ -112,15 +107,10 @@ class FakeSys : public platform::ISysCalls {
   }
   int Umount(const std::string& target) override {
     umounts.push_back(target);
-    if (auto it = umountErrno.find(target); it != umountErrno.end()) return -it->second;
-    return 0;
+    const auto it = umountErrno.find(target);
+    return it == umountErrno.end() ? 0 : -it->second;
   }
-  bool ReadText(const std::string& path, std::string& text) override {
-    const auto it = files.find(path);
-    if (it == files.end()) return false;
-    text = it->second;
-    return true;
-  }
+  bool ReadText(const std::string& path, std::string& text) override { return find(files, path, text); }
   int WriteText(const std::string& path, const std::string& text) override {
     textWrites.emplace_back(path, text);
     if (auto it = writeErrno.find(path); it != writeErrno.end()) return -it->second;
@@ -129,42 +119,26 @@ class FakeSys : public platform::ISysCalls {
     if (onWriteText) onWriteText(path, text);
     return 0;
   }
-  bool ListDir(const std::string& path, std::vector<std::string>& names) override {
-    const auto it = dirs.find(path);
-    if (it == dirs.end()) return false;
-    names = it->second;
-    return true;
-  }
-  bool ReadLink(const std::string& path, std::string& target) override {
-    const auto it = links.find(path);
-    if (it == links.end()) return false;
-    target = it->second;
-    return true;
-  }
+  bool ListDir(const std::string& path, std::vector<std::string>& names) override { return find(dirs, path, names); }
+  bool ReadLink(const std::string& path, std::string& target) override { return find(links, path, target); }
   bool RealPath(const std::string& path, std::string& resolved) override {
-    if (auto it = realPaths.find(path); it != realPaths.end()) {
-      resolved = it->second;
-      return true;
-    }
-    if (!nodes.count(path)) return false;
+    if (find(realPaths, path, resolved)) return true;
     resolved = path;
-    return true;
+    return nodes.count(path) != 0;
   }
 
-  // Conveniences for building a machine.
   // A SCSI disk (and its partitions) known to sysfs, with a device number.
   void AddDisk(const std::string& disk, int major, int minor, std::uint64_t bytes, std::vector<int> partitions = {}) {
+    const std::string sysfs = "../../devices/pci0000:00/0000:00:1f.2/ata1/host0/target0:0:0/0:0:0:0/block/" + disk;
     nodes.insert("/dev/" + disk);
     sizes["/dev/" + disk] = bytes;
-    links["/sys/dev/block/" + std::to_string(major) + ":" + std::to_string(minor)] =
-        "../../devices/pci0000:00/0000:00:1f.2/ata1/host0/target0:0:0/0:0:0:0/block/" + disk;
+    links["/sys/dev/block/" + std::to_string(major) + ":" + std::to_string(minor)] = sysfs;
     std::vector<std::string> entries{"dev", "holders", "slaves", "removable"};
     for (int p : partitions) {
       const std::string part = disk + std::to_string(p);
       entries.push_back(part);
       nodes.insert("/dev/" + part);
-      links["/sys/dev/block/" + std::to_string(major) + ":" + std::to_string(minor + p)] =
-          "../../devices/pci0000:00/0000:00:1f.2/ata1/host0/target0:0:0/0:0:0:0/block/" + disk + "/" + part;
+      links["/sys/dev/block/" + std::to_string(major) + ":" + std::to_string(minor + p)] = sysfs + "/" + part;
     }
     dirs["/sys/class/block/" + disk] = entries;
   }
@@ -176,8 +150,69 @@ class FakeSys : public platform::ISysCalls {
   }
 
  private:
+  template <class Map, class Value>
+  static bool find(const Map& map, const std::string& key, Value& value) {
+    const auto it = map.find(key);
+    if (it == map.end()) return false;
+    value = it->second;
+    return true;
+  }
   int nextFd_ = 100;
   int mountId_ = 20;
+};
+
+using Bytes = std::vector<unsigned char>;
+
+// A 16-byte CDB from its leading bytes.
+inline Bytes Cdb(std::initializer_list<int> bytes) {
+  Bytes v(bytes.begin(), bytes.end());
+  v.resize(16, 0);
+  return v;
+}
+
+// Task files as bytes 0-6: features, count, LBA low, mid, high, device, command.
+inline win::ATA_PASS_THROUGH_DIRECT Ata(win::USHORT flags, std::array<int, 7> cur, std::array<int, 7> prev = {},
+                                        void* data = nullptr, win::ULONG length = 0) {
+  win::ATA_PASS_THROUGH_DIRECT a;
+  a.AtaFlags = static_cast<win::USHORT>(flags | win::ATA_FLAGS_DRDY_REQUIRED);
+  std::copy(cur.begin(), cur.end(), a.CurrentTaskFile);
+  std::copy(prev.begin(), prev.end(), a.PreviousTaskFile);
+  a.DataBuffer = data;
+  a.DataTransferLength = length;
+  a.TimeOutValue = 10;
+  return a;
+}
+
+inline win::ScsiPassThroughDirectBlock Scsi(const Bytes& cdb, win::UCHAR dataIn, void* data, win::ULONG length) {
+  win::ScsiPassThroughDirectBlock b;
+  b.Sptd.CdbLength = 16;
+  b.Sptd.SenseInfoLength = 24;
+  b.Sptd.DataIn = dataIn;
+  b.Sptd.DataTransferLength = length;
+  b.Sptd.TimeOutValue = 30;
+  b.Sptd.DataBuffer = data;
+  std::copy(cdb.begin(), cdb.end(), b.Sptd.Cdb);
+  return b;
+}
+
+// Pass-through on one open disk node.
+struct SgTest : ::testing::Test {
+  static constexpr int kFd = 7;
+  FakeSys sys;
+  Bytes buf = Bytes(1u << 20);
+  void SetUp() override {
+    sys.nodes.insert("/dev/sdb");
+    sys.openFds[kFd] = "/dev/sdb";
+  }
+  // Every request is answered with this SCSI status and sense (or fails with errno).
+  void Answer(unsigned char status, Bytes sense, int err = 0) {
+    sys.onSgIo = [=](sg_io_hdr_t& h) {
+      h.status = status;
+      std::copy(sense.begin(), sense.end(), h.sbp);
+      h.sb_len_wr = static_cast<unsigned char>(sense.size());
+      return -err;
+    };
+  }
 };
 
 }  // namespace kxtest

@@ -212,23 +212,6 @@ void checkSata(const std::string& path, const std::string& serial, const std::st
         "SMART READ DATA: revision " + std::to_string(smart[0] | smart[1] << 8) + ", checksum " +
             std::to_string(sum & 0xFF));
 
-  // 48-bit DMA round trip on 8 sectors near the end, away from the partition.
-  const std::uint64_t lba = static_cast<std::uint64_t>(bytes / 512) - 64;
-  std::vector<int> lo = {0, 8, static_cast<int>(lba & 0xFF), static_cast<int>(lba >> 8 & 0xFF),
-                         static_cast<int>(lba >> 16 & 0xFF), 0x40, 0x35};
-  std::vector<int> hi = {0, 0, static_cast<int>(lba >> 24 & 0xFF), static_cast<int>(lba >> 32 & 0xFF),
-                         static_cast<int>(lba >> 40 & 0xFF), 0, 0x35};
-  std::vector<unsigned char> out(4096), in(4096, 0);
-  for (std::size_t i = 0; i < out.size(); ++i) out[i] = static_cast<unsigned char>(i * 7 + 3);
-  err = ata(d, win::ATA_FLAGS_DATA_OUT | win::ATA_FLAGS_48BIT_COMMAND | win::ATA_FLAGS_USE_DMA, lo, hi, out.data(),
-            4096, a);
-  const bool wrote = err == 0 && statusGood(a);
-  lo[6] = hi[6] = 0x25;
-  err = ata(d, win::ATA_FLAGS_DATA_IN | win::ATA_FLAGS_48BIT_COMMAND | win::ATA_FLAGS_USE_DMA, lo, hi, in.data(), 4096,
-            a);
-  check(wrote && err == 0 && statusGood(a) && in == out, "WRITE DMA EXT then READ DMA EXT round trip at LBA " +
-                                                             std::to_string(lba));
-
   err = ata(d, 0, {0, 0, 0, 0, 0, 0xA0, 0xE0}, {}, nullptr, 0, a);
   const bool standby = err == 0 && statusGood(a);
   err = ata(d, 0, {0, 0, 0, 0, 0, 0xA0, 0xE5}, {}, nullptr, 0, a);
