@@ -33,6 +33,24 @@ AtaTaskFile ParseTaskFiles(const std::uint8_t current[kTaskFileLength], const st
   return r;
 }
 
+void WriteTaskFiles(const AtaTaskFile& r, bool ext, std::uint8_t current[kTaskFileLength],
+                    std::uint8_t previous[kTaskFileLength]) {
+  current[0] = r.features;
+  current[1] = r.count;
+  current[2] = r.lbaLow;
+  current[3] = r.lbaMid;
+  current[4] = r.lbaHigh;
+  current[5] = r.device;
+  current[6] = r.command;
+  if (ext) {
+    previous[0] = r.featuresExp;
+    previous[1] = r.countExp;
+    previous[2] = r.lbaLowExp;
+    previous[3] = r.lbaMidExp;
+    previous[4] = r.lbaHighExp;
+  }
+}
+
 void WriteReturnTaskFiles(const AtaReturn& r, std::uint8_t current[kTaskFileLength],
                           std::uint8_t previous[kTaskFileLength]) {
   current[0] = r.error;

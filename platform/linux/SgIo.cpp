@@ -9,6 +9,7 @@
 
 #include "protocol/SatCdb.h"
 #include "protocol/Sense.h"
+#include "protocol/TaskFiles.h"
 
 namespace platform::sgio {
 namespace {
@@ -160,76 +161,17 @@ win::DWORD TransportError(unsigned hostStatus, unsigned driverStatus) {
 
 namespace {
 
-// ATA_PASS_THROUGH_DIRECT task files
-//  byte  CurrentTaskFile         PreviousTaskFile (48-bit)
-//    0   FEATURES / ERROR        FEATURES (15:8)
-//    1   COUNT                   COUNT (15:8)
-//    2   LBA LOW                 LBA LOW (15:8)
-//    3   LBA MID                 LBA MID (15:8)
-//    4   LBA HIGH                LBA HIGH (15:8)
-//    5   DEVICE                  -
-//    6   COMMAND / STATUS        -
-//    7   reserved                reserved
-// The registers sent; the previous task file only for a 48-bit request.
+// ATA_PASS_THROUGH_DIRECT task files, laid out in protocol/TaskFiles.cpp.
 AtaTaskFile taskFileOf(const win::ATA_PASS_THROUGH_DIRECT& apt, bool ext) {
-  const std::uint8_t* cur = apt.CurrentTaskFile;
-  const std::uint8_t* prev = apt.PreviousTaskFile;
-  AtaTaskFile r;
-  r.features = cur[0];
-  r.count = cur[1];
-  r.lbaLow = cur[2];
-  r.lbaMid = cur[3];
-  r.lbaHigh = cur[4];
-  r.device = cur[5];
-  r.command = cur[6];
-  if (ext) {
-    r.featuresExp = prev[0];
-    r.countExp = prev[1];
-    r.lbaLowExp = prev[2];
-    r.lbaMidExp = prev[3];
-    r.lbaHighExp = prev[4];
-  }
-  return r;
+  return protocol::ParseTaskFiles(apt.CurrentTaskFile, apt.PreviousTaskFile, ext);
 }
 
 void putTaskFile(win::ATA_PASS_THROUGH_DIRECT& apt, const AtaTaskFile& r, bool ext) {
-  std::uint8_t* cur = apt.CurrentTaskFile;
-  std::uint8_t* prev = apt.PreviousTaskFile;
-  cur[0] = r.features;
-  cur[1] = r.count;
-  cur[2] = r.lbaLow;
-  cur[3] = r.lbaMid;
-  cur[4] = r.lbaHigh;
-  cur[5] = r.device;
-  cur[6] = r.command;
-  if (ext) {
-    prev[0] = r.featuresExp;
-    prev[1] = r.countExp;
-    prev[2] = r.lbaLowExp;
-    prev[3] = r.lbaMidExp;
-    prev[4] = r.lbaHighExp;
-  }
+  protocol::WriteTaskFiles(r, ext, apt.CurrentTaskFile, apt.PreviousTaskFile);
 }
 
-// The registers returned, in the same places.
 void putReturned(win::ATA_PASS_THROUGH_DIRECT& apt, const AtaReturn& r) {
-  std::uint8_t* tf = apt.CurrentTaskFile;
-  tf[0] = r.error;
-  tf[1] = r.count;
-  tf[2] = r.lbaLow;
-  tf[3] = r.lbaMid;
-  tf[4] = r.lbaHigh;
-  tf[5] = r.device;
-  tf[6] = r.status;
-  tf[7] = 0;
-  std::uint8_t* ptf = apt.PreviousTaskFile;
-  std::memset(ptf, 0, 8);
-  if (r.extend) {
-    ptf[1] = r.countExp;
-    ptf[2] = r.lbaLowExp;
-    ptf[3] = r.lbaMidExp;
-    ptf[4] = r.lbaHighExp;
-  }
+  protocol::WriteReturnTaskFiles(r, apt.CurrentTaskFile, apt.PreviousTaskFile);
 }
 
 }  // namespace
