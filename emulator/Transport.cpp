@@ -43,19 +43,7 @@ void InvalidOpcode(ScsiExchange& x) {
 
 void AtaSense(ScsiExchange& x, std::uint8_t key, std::uint8_t asc, std::uint8_t ascq, const AtaResponse& r,
               bool extend) {
-  protocol::AtaReturn ret;
-  ret.extend = extend;
-  ret.error = r.error;
-  ret.count = r.count;
-  ret.lbaLow = r.lbaLow;
-  ret.lbaMid = r.lbaMid;
-  ret.lbaHigh = r.lbaHigh;
-  ret.device = r.device;
-  ret.status = r.status;
-  ret.countExp = r.countExp;
-  ret.lbaLowExp = r.lbaLowExp;
-  ret.lbaMidExp = r.lbaMidExp;
-  ret.lbaHighExp = r.lbaHighExp;
+  const protocol::AtaReturn ret = ReturnOf(r, extend);
   std::memset(x.sense, 0, sizeof x.sense);
   protocol::WriteDescriptorSenseHeader(x.sense, key, asc, ascq, protocol::kAtaReturnDescriptorLength);
   protocol::WriteAtaReturnDescriptor(ret, x.sense + protocol::kDescriptorSenseHeader);
