@@ -2,6 +2,8 @@
 // volume utilities' handle lifecycle.
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include "command/TesterScanner.h"
 #include "command/VolumeUtils.h"
 #include "emulator/Site.h"
@@ -25,7 +27,7 @@ class FinderTest : public ::testing::Test {
  protected:
   ~FinderTest() override { site_->Uninstall(); }
   // Installs a site of these boards (each serving slot drive + 1) and scans it.
-  bool Scan(std::initializer_list<Board> boards) {
+  bool Scan(const std::vector<Board>& boards) {
     site_ = emu::Site::Create();
     for (Board b : boards) {
       b.info.pageSlot = b.pageSlot;
@@ -69,43 +71,46 @@ TEST(FinderHexDigits, OneOrTwoDigitsNonDigitsCountAsZero) {
   for (const auto& [text, value] : hex) EXPECT_EQ(CTesterScanner::HexPairToInt(text), value) << text;
 }
 
+// Each scan: the boards, an Assign_Tester setting, the result and the slots filled
+// (every other slot stays 0).
 TEST_F(FinderTest, MatchingRules) {
-  EXPECT_FALSE(Scan({{1, 1, {.productId = "SOME DISK"}}}));  // nothing that looks like a tester
-  for (int i = 0; i < 25; ++i) EXPECT_EQ(scanner_.m_SlotMap[i], 0) << i;
-
-  const std::initializer_list<Board> boards = {
-      {2, 10},
-      {3, 5, {.productId = "SATA3-TESTER XYZ", .vendorTag = "VuZuRo"}},
-      {4, 6, {.productId = "SATA TESTER-X"}},  // product differs
-      {5, 7, {.vendorTag = "OTHERS"}},         // tag differs
-      {6, 8, {.id1 = 0x0D7E}},                 // one identifier byte differs
-      {7, 9, {.id1 = 0x0E7D}},
-      {10, 11, {.id2 = 0x144E}},
-      {11, 12, {.id2 = 0x154F}},
-      {9, 10},  // slot 10 again: the later drive wins
+  struct Row {
+    const char* what;
+    std::vector<Board> boards;
+    const char* assign;
+    bool found;
+    std::map<int, int> slots;
   };
-  EXPECT_TRUE(Scan(boards));
-  EXPECT_EQ(scanner_.m_SlotMap[10], 9);
-  EXPECT_EQ(scanner_.m_SlotMap[5], 3);
-  for (int s : {6, 7, 8, 9, 11, 12}) EXPECT_EQ(scanner_.m_SlotMap[s], 0) << s;
-  EXPECT_EQ(scanner_.m_TesterIds[0], 0x0D7D);
-  EXPECT_EQ(scanner_.m_TesterIds[1], 0x144F);
-}
-
-TEST_F(FinderTest, ASlotOutside1To48EndsTheScanKeepingWhatWasFound) {
-  EXPECT_FALSE(Scan({{2, 10}, {3, 5}, {8, 49}, {9, 11}}));
-  EXPECT_EQ(scanner_.m_SlotMap[5], 3);
-  EXPECT_EQ(scanner_.m_SlotMap[10], 2);
-  EXPECT_EQ(scanner_.m_SlotMap[11], 0);
-  EXPECT_FALSE(Scan({{2, 10}, {8, 0x100}}));  // the page's two digits read 00
-}
-
-TEST_F(FinderTest, AssignTesterPinsTheScan) {
-  win::WritePrivateProfileString("Options", "Assign_Tester", " 3 ", ".\\TesterSetting.ini");
-  EXPECT_TRUE(Scan({{1, 1}, {2, 3}, {3, 5}}));
-  EXPECT_EQ(scanner_.m_SlotMap[3], 2);
-  EXPECT_EQ(scanner_.m_SlotMap[1], 0);
-  EXPECT_EQ(scanner_.m_SlotMap[5], 0);
+  const Row rows[] = {
+      {"nothing that looks like a tester", {{1, 1, {.productId = "SOME DISK"}}}, nullptr, false, {}},
+      {"one field off rules a board out; a slot twice: the later drive wins",
+       {{2, 10},
+        {3, 5, {.productId = "SATA3-TESTER XYZ", .vendorTag = "VuZuRo"}},
+        {4, 6, {.productId = "SATA TESTER-X"}},
+        {5, 7, {.vendorTag = "OTHERS"}},
+        {6, 8, {.id1 = 0x0D7E}},
+        {7, 9, {.id1 = 0x0E7D}},
+        {10, 11, {.id2 = 0x144E}},
+        {11, 12, {.id2 = 0x154F}},
+        {9, 10}},
+       nullptr, true, {{10, 9}, {5, 3}}},
+      {"a slot outside 1..48 ends the scan, keeping what was found", {{2, 10}, {3, 5}, {8, 49}, {9, 11}}, nullptr, false,
+       {{5, 3}, {10, 2}}},
+      {"the page's two digits read 00", {{2, 10}, {8, 0x100}}, nullptr, false, {{10, 2}}},
+      {"Assign_Tester pins the scan", {{1, 1}, {2, 3}, {3, 5}}, " 3 ", true, {{3, 2}}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    if (row.assign) win::WritePrivateProfileString("Options", "Assign_Tester", row.assign, ".\\TesterSetting.ini");
+    EXPECT_EQ(Scan(row.boards), row.found);
+    for (int slot = 0; slot <= CTesterScanner::kMaxSlot; ++slot) {
+      EXPECT_EQ(scanner_.m_SlotMap[slot], row.slots.count(slot) ? row.slots.at(slot) : 0) << slot;
+    }
+    if (row.found && !row.assign) {  // the identifiers of the boards that matched
+      EXPECT_EQ(scanner_.m_TesterIds[0], 0x0D7D);
+      EXPECT_EQ(scanner_.m_TesterIds[1], 0x144F);
+    }
+  }
 }
 
 class VolumeTest : public ::testing::Test, public kxtest::Fixture {

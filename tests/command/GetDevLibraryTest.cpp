@@ -68,9 +68,12 @@ TEST_F(GetDevLibraryTest, ASlowListingDoesNotHoldUpDriveOpens) {
 }
 
 TEST_F(GetDevLibraryTest, LoadsByPortTypeAndListsUnderTheLock) {
-  Install(KX_TEST_LISTING_LIB, "libGetDev.so");
-  for (const char* portType : {"0", "2", static_cast<const char*>(nullptr)}) {  // nullptr: key missing
+  const std::pair<const char*, const char*> rows[] = {
+      {"0", "libGetDev.so"}, {"2", "libGetDev.so"}, {nullptr, "libGetDev.so"}, {"1", "libGetDevSata.so"}};
+  for (const auto& [portType, file] : rows) {  // portType nullptr: key missing
+    SCOPED_TRACE(file);
     SetPortType(portType);
+    Install(KX_TEST_LISTING_LIB, file);
     CGetDevLibrary* lib = CGetDevLibrary::GetInstance();
     EXPECT_EQ(CGetDevLibrary::GetInstance(), lib);
     ASSERT_NE(lib->m_pfnListKxDevice, nullptr);
@@ -83,30 +86,36 @@ TEST_F(GetDevLibraryTest, LoadsByPortTypeAndListsUnderTheLock) {
     EXPECT_EQ(path, "NULL");
     EXPECT_FALSE(kx::GetRootDevicePath(3, path));
     delete lib;
+    std::filesystem::remove(std::string("Configuration/System/") + file);
   }
   EXPECT_TRUE(box_->Texts().empty());
-  // PortType 1 wants GetDevSata.dll, which is not there yet
-  SetPortType("1");
-  CGetDevLibrary* lib = CGetDevLibrary::GetInstance();
-  EXPECT_EQ(lib->m_hModule, nullptr);
-  EXPECT_EQ(box_->Texts(), std::vector<std::string>({"ghDLL_GetDev is NULL"}));
-  EXPECT_FALSE(lib->ListKxDevice());
-  delete lib;
-  Install(KX_TEST_LISTING_LIB, "libGetDevSata.so");
-  lib = CGetDevLibrary::GetInstance();
-  EXPECT_NE(lib->m_pfnListKxDevice, nullptr);
-  delete lib;
 }
 
-TEST_F(GetDevLibraryTest, MissingExportIsReportedAndTheRecordLeftAlone) {
-  Install(KX_TEST_NOEXPORT_LIB, "libGetDev.so");
-  CGetDevLibrary* lib = CGetDevLibrary::GetInstance();
-  EXPECT_NE(lib->m_hModule, nullptr);
-  EXPECT_EQ(lib->m_pfnListKxDevice, nullptr);
-  EXPECT_EQ(box_->Texts(), std::vector<std::string>({"gLib_ListKxDevice is NULL"}));
-  EXPECT_FALSE(lib->ListKxDevice());
-  kx::WithRootDevice([](kx::RootDeviceRecord& r) { EXPECT_EQ(r.Count(), 0u); });
-  delete lib;
+// PortType 1 wants libGetDevSata.so, not there; a library without the export.
+TEST_F(GetDevLibraryTest, AMissingLibraryOrExportIsReportedAndTheRecordLeftAlone) {
+  struct Row {
+    const char* portType;
+    const char* library;
+    const char* message;
+  };
+  const Row rows[] = {
+      {"1", nullptr, "ghDLL_GetDev is NULL"},
+      {"0", KX_TEST_NOEXPORT_LIB, "gLib_ListKxDevice is NULL"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.message);
+    SetPortType(row.portType);
+    if (row.library) Install(row.library, "libGetDev.so");
+    auto box = std::make_shared<platform::RecordingMessageBox>();
+    platform::ScopedMessageBox scoped{box};
+    CGetDevLibrary* lib = CGetDevLibrary::GetInstance();
+    EXPECT_EQ(lib->m_hModule != nullptr, row.library != nullptr);
+    EXPECT_EQ(lib->m_pfnListKxDevice, nullptr);
+    EXPECT_EQ(box->Texts(), std::vector<std::string>({row.message}));
+    EXPECT_FALSE(lib->ListKxDevice());
+    kx::WithRootDevice([](kx::RootDeviceRecord& r) { EXPECT_EQ(r.Count(), 0u); });
+    delete lib;
+  }
 }
 
 TEST_F(GetDevLibraryTest, RefreshesAndPathReadsDoNotTear) {

@@ -41,7 +41,8 @@ struct Golden {
   std::uint32_t testerTimeOut = 0;
 };
 
-// A 48-bit member: three-path, 30 s, each form given, with the ATA pass-through flags.
+// A member sent as a 48-bit ATA command where ATA pass-through works: 30 s, each
+// form given, with the ATA pass-through flags.
 struct Golden48 {
   const char* name;
   Call call;
@@ -286,6 +287,11 @@ TEST_F(GoldenBytesTest, FortyEightBitMembers) {
       {M(WriteDmaExt(b, 1024, 0xFFFFFFFE, 0x0001)), Out, 1024, 0x1D,
        H("08 F2 48 35 02 00 FE FF FF FF 01 00"), H("85 17 06 00 00 00 02 FF FE 01 FF 00 FF 40 35 00"),
        H("00 02 FE FF FF 40 35 00"), H("00 00 FF 01 00 00 35 00")},
+      // tester sub-commands carried as 48-bit ATA commands: the firmware name never rewritten
+      {M(GetICFWName(b)), In, 16, 0x1B, H("08 F2 50 60 01 00 00 00 00"), H("08 F2 50 60 01 00 00 00 00"),
+       H("00 01 00 00 00 40 60 00"), H("00 00 00 00 00 00 60 00")},
+      {M(DisableDEVSLP(2)), None, 0, 0x09, H("08 F2 50 05 02 00 00 00 00"), H("A1 1E 2E 02 01 00 00 00 00 EF"),
+       H("00 02 00 00 00 40 05 00"), H("00 00 00 00 00 00 05 00")},
   };
   for (const auto& g : rows) {
     for (Way way : {Way::Tester, Way::Bridge, Way::SataScsi, Way::SataAtaPt}) {

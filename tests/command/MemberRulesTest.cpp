@@ -101,35 +101,7 @@ TEST_F(MemberRulesTest, CardDetectByMode) {
   EXPECT_EQ(buf_[0], 0x11);
 }
 
-TEST_F(MemberRulesTest, FirmwareNameAndDeviceSleepLines) {
-  // GetICFWName: never rewritten; a 48-bit DMA read through ATA pass-through where it works
-  for (Mode m : {Mode::Bridge, Mode::TesterDirect}) {
-    SetSendMode(m);
-    EXPECT_TRUE(cmd_.GetICFWName(buf_));
-    ExpectSent(Bytes({0x08, 0xF2, 0x50, 0x60, 0x01}), 16);
-  }
-  SetSendMode(Mode::SataPort);
-  EXPECT_TRUE(cmd_.GetICFWName(buf_));
-  EXPECT_TRUE(LastRequest().IsScsi());
-  kx::SetAtaPassThroughOk(2, true);
-  EXPECT_TRUE(cmd_.GetICFWName(buf_));
-  EXPECT_EQ(LastRequest().apt.AtaFlags, 0x01 | 0x02 | 0x08 | 0x10);
-  EXPECT_EQ(LastRequest().Cur(), B({0, 0x01, 0, 0, 0, 0x40, 0x60, 0}));
-  EXPECT_EQ(LastRequest().apt.DataTransferLength, 16u);
-
-  // DisableDEVSLP: ATA command 05h count 2 without data; else the rewrite, or raw on a tester
-  EXPECT_TRUE(cmd_.DisableDEVSLP(2));
-  EXPECT_EQ(LastRequest().apt.AtaFlags, 0x01 | 0x08);
-  EXPECT_EQ(LastRequest().Cur(), B({0, 0x02, 0, 0, 0, 0x40, 0x05, 0}));
-  kx::SetAtaPassThroughOk(2, false);
-  for (Mode m : {Mode::SataPort, Mode::Bridge, Mode::TesterDirect}) {
-    SetSendMode(m);
-    EXPECT_TRUE(cmd_.DisableDEVSLP(2));
-    ExpectSent(m == Mode::TesterDirect ? Bytes({0x08, 0xF2, 0x50, 0x05, 0x02})
-                                       : Bytes({0xA1, 0x1E, 0x2E, 0x02, 0x01, 0, 0, 0, 0, 0xEF}),
-               0);
-  }
-
+TEST_F(MemberRulesTest, DeviceSleepLinesReadFourteenBytesBehindABridge) {
   // DEVSLP lines: rewritten with 14 bytes read behind a bridge, raw without data on a tester
   for (auto member : {&CDriveCommand::DEVSLP_IO_Control, &CDriveCommand::DEVSLP_SET_Feature}) {
     SetSendMode(Mode::Bridge);
