@@ -26,15 +26,8 @@ struct Row {
 
 AtaRequest Regs(std::uint8_t command, AtaProtocol p, std::uint8_t features, std::uint8_t count, std::uint8_t low,
                 std::uint8_t mid, std::uint8_t high, std::uint8_t device) {
-  AtaRequest r;
-  r.command = command;
+  AtaRequest r = Reg(command, features, count, low, mid, high, device);
   r.protocol = p;
-  r.features = features;
-  r.count = count;
-  r.lbaLow = low;
-  r.lbaMid = mid;
-  r.lbaHigh = high;
-  r.device = device;
   return r;
 }
 AtaRequest NoData(std::uint8_t command, std::uint8_t features = 0, std::uint8_t count = 0) {

@@ -46,24 +46,26 @@ inline bool ErrorAgreesWithStatus(std::uint8_t command, std::uint8_t status, std
   return ((status & kStatusErr) != 0) == (error != 0);
 }
 
+// A request with the registers loaded and no data.
+inline AtaRequest Reg(std::uint8_t command, std::uint8_t features = 0, std::uint8_t count = 0, std::uint8_t low = 0,
+                      std::uint8_t mid = 0, std::uint8_t high = 0, std::uint8_t device = 0xA0) {
+  AtaRequest r;
+  r.command = command;
+  r.features = features;
+  r.count = count;
+  r.lbaLow = low;
+  r.lbaMid = mid;
+  r.lbaHigh = high;
+  r.device = device;
+  return r;
+}
+
 class DriveTest : public ::testing::Test {
  protected:
   platform::ScopedClock clock_{platform::MakeVirtualClock()};
 
   static void Advance(std::uint64_t ms) { platform::Clock().SleepMs(ms); }
 
-  static AtaRequest Reg(std::uint8_t command, std::uint8_t features = 0, std::uint8_t count = 0, std::uint8_t low = 0,
-                        std::uint8_t mid = 0, std::uint8_t high = 0, std::uint8_t device = 0xA0) {
-    AtaRequest r;
-    r.command = command;
-    r.features = features;
-    r.count = count;
-    r.lbaLow = low;
-    r.lbaMid = mid;
-    r.lbaHigh = high;
-    r.device = device;
-    return r;
-  }
   static AtaResponse Run(Drive& d, AtaRequest r, AtaProtocol p, std::uint8_t* data, std::size_t n) {
     r.protocol = p;
     r.data = data;
