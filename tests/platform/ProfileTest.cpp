@@ -487,7 +487,11 @@ TEST_F(Profile, ADegenerateFileCostsASmallMultipleOfItsSize) {
   const pid_t child = kxtest::forkChild([&] {
     long pages = 0;
     std::ifstream("/proc/self/statm") >> pages;
-    const rlim_t limit = static_cast<rlim_t>(pages) * static_cast<rlim_t>(::sysconf(_SC_PAGESIZE)) + 6 * kSize;
+    // Six times the file, plus room for a thread's stack and malloc arena (64 MiB
+    // each when threads contend): far below the gigabytes the file once cost.
+    constexpr rlim_t kThreadRoom = 256u << 20;
+    const rlim_t limit =
+        static_cast<rlim_t>(pages) * static_cast<rlim_t>(::sysconf(_SC_PAGESIZE)) + 6 * kSize + kThreadRoom;
     const rlimit as{limit, limit};
     if (::setrlimit(RLIMIT_AS, &as) != 0) return 2;
     const bool ok = GetPrivateProfileString("S", "k", "", ini) == "1" &&
