@@ -18,7 +18,12 @@ const char kPageMemoryMessage[] = "Cannot allocate page memory !";
 
 CPortDevice::CPortDevice(int driveNo, int runMode, int slot, const std::string& logFolder, IStatusCell* statusCtrl,
                          void* ownerData)
-    : m_DriveNo(driveNo), m_RunMode(runMode), m_Slot(slot), m_StatusCtrl(statusCtrl), m_OwnerData(ownerData) {
+    : m_DriveNo(driveNo),
+      m_RunMode(runMode),
+      m_Slot(slot),
+      m_StatusCtrl(statusCtrl),
+      m_OwnerData(ownerData),
+      m_Volume(driveNo) {
   m_Station = kx::GetTestStation();
 
   const std::string programFolder = kx::ModuleFolderText();
@@ -57,7 +62,7 @@ CPortDevice::CPortDevice(int driveNo, int runMode, int slot, const std::string& 
 }
 
 CPortDevice::CPortDevice(int driveNo, int jobMode, const std::string& detectFwPath, bool keptFlag, bool switchBoard)
-    : m_DriveNo(driveNo), m_KeptFlag(keptFlag ? 1 : 0), m_DetectFwPath(detectFwPath) {
+    : m_DriveNo(driveNo), m_KeptFlag(keptFlag ? 1 : 0), m_DetectFwPath(detectFwPath), m_Volume(driveNo) {
   m_Station = kx::GetTestStation();
   m_IsProduction = jobMode == 11 ? 1 : 0;
   m_SwitchBoard = switchBoard ? 1 : 0;

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "command/VolumeUtils.h"
 #include "device/LogFile.h"
 #include "device/StatusCell.h"
 #include "platform/Memory.h"
@@ -118,6 +119,8 @@ class CPortDevice {
   std::vector<std::uint8_t> m_BbtBuffer;
 
   std::unique_ptr<CDriveCommand> m_Command;
+  // The port's volume while a step holds it locked or its layout deleted.
+  CPortVolume m_Volume;
   CLogFile m_LogFile;
 
   // ---- device/Report.cpp: port report, fail block, temporary report, current logs ----
@@ -179,6 +182,18 @@ class CPortDevice {
   std::int32_t m_ClockStart = 0;
   std::int32_t m_ClockNow = 0;
 
+  // ---- bringup/FlashIdentity.cpp: flash IDs, the scan-all flash-ID table, CE map check, unique IDs ----
+
+  // ---- bringup/SystemInfo.cpp: system information check ----
+
+  // ---- bringup/IdentifyChecks.cpp: identify checks and tester information ----
+
+  // ---- bringup/RunningCode.cpp: firmware name and running-code identity ----
+
+  // ---- bringup/Efuse.cpp: eFuse and controller version checks ----
+
+  // ---- media/BootJumps.cpp: boot-code jumps and register access ----
+
   // ---- drive state the production steps share (no step defines them yet) ----
 
   std::uint8_t m_BootMode = 0;
@@ -186,7 +201,6 @@ class CPortDevice {
   std::uint8_t m_ROMMode = 0;
   std::int32_t m_FlashCount = 0;
   std::string m_StatusExtraText;
-  win::HANDLE m_VolumeHandle = win::INVALID_HANDLE_VALUE;
   std::uint8_t m_RdtFwFlag = 0;
   std::uint32_t m_LogicalSizeSectors = 0;
   std::uint8_t m_TwoPlaneMode = 0;
@@ -207,6 +221,18 @@ class CPortDevice {
   // ---- device/Report.cpp ----
   void AppendToReport(const std::string& text);
   void WriteReportLine(const std::string& path, const std::string& line, bool plain, bool clearSerial);
+
+  // ---- bringup/FlashIdentity.cpp ----
+
+  // ---- bringup/SystemInfo.cpp ----
+
+  // ---- bringup/IdentifyChecks.cpp ----
+
+  // ---- bringup/RunningCode.cpp ----
+
+  // ---- bringup/Efuse.cpp ----
+
+  // ---- media/BootJumps.cpp ----
 
   // ---- device/CardOps.cpp ----
   // Tester delay parameter of a power command for a production device.

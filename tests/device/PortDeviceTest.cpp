@@ -112,24 +112,19 @@ TEST(PortDeviceText, SplitStringNumbersFieldsFromZeroAndTrims) {
   EXPECT_EQ(CPortDevice::SplitString("no separator", ",", 0), "");
 }
 
-struct RecordingCell : IStatusCell {
-  void SetFontSize(int h, int w) override { log += "font " + std::to_string(h) + "," + std::to_string(w) + ";"; }
-  void SetColor(std::uint32_t t, std::uint32_t b) override {
-    log += "color " + std::to_string(t) + "," + std::to_string(b) + ";";
-  }
-  void SetWindowText(const std::string& text) override { log += "text " + text + ";"; }
-  void Redraw() override { log += "redraw;"; }
-  std::string log;
-};
-
 TEST_F(PortDevice, ShowPortStatusSetsTheCell) {
-  RecordingCell cell;
+  kx::StatusCellModel cell;
   CPortDevice d(1, 1, 9, "D:\\Log", &cell, nullptr);
   d.ShowPortStatus("Erasing", false);
-  EXPECT_EQ(cell.log, "font 20,10;color 0,65535;text 9*Erasing;redraw;");
-  cell.log.clear();
+  kx::StatusCellState shown = cell.Snapshot();
+  EXPECT_EQ(shown.text, "9*Erasing");
+  EXPECT_EQ(shown.fontHeight, 20);
+  EXPECT_EQ(shown.fontWidth, 10);
+  EXPECT_EQ(shown.textColor, 0u);
+  EXPECT_EQ(shown.backColor, 0x00FFFFu);  // yellow
+  EXPECT_EQ(shown.redraws, 1u);
   d.ShowPortStatus("ignored", true);
-  EXPECT_EQ(cell.log, "font 20,10;color 0,65535;text 9;redraw;");
+  EXPECT_EQ(cell.GetWindowText(), "9");
 }
 
 }  // namespace
