@@ -46,8 +46,9 @@ std::string SafeFileName(const std::string& text) {
   return out;
 }
 
-// The serial number also goes into INI lines, where the profile writer refuses
-// a line break (and '=' in a key) and the whole record would be lost.
+// The serial number and the fail message also go into INI lines, where the
+// profile writer refuses a line break (and '=' in a key) and the whole record
+// would be lost.
 std::string ProfileSafe(const std::string& text, bool key) {
   std::string out = text;
   for (char& c : out)
@@ -166,7 +167,7 @@ void CPortDevice::WriteFailReport() {
   if (!m_ErrorLogPath.empty()) {
     const std::string key =
         StrFormat("%s   SlotNo:%02d   SN:%s", TimeKey(t).c_str(), m_Slot, ProfileSafe(m_SerialNumber, true).c_str());
-    kx::WriteProfileText("Error List", key.c_str(), StrFormat(" %s:%s", printedCode.c_str(), m_ErrorMessage.c_str()),
+    kx::WriteProfileText("Error List", key.c_str(), StrFormat(" %s:%s", printedCode.c_str(), ProfileSafe(m_ErrorMessage, false).c_str()),
                          m_ErrorLogPath);
   }
   m_LeadText.clear();

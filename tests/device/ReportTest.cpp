@@ -135,6 +135,17 @@ TEST_F(PortReport, FailBlockAfterATimeOutOmitsAtaRegAndRecordsTheFailure) {
   EXPECT_EQ(ReadAll("D:\\Log\\Fail_Log\\S_N___x=y(fail)_3.txt"), Report());
 }
 
+TEST_F(PortReport, FailMessageWithALineBreakStillReachesTheErrorLog) {
+  EmulatedStation s(kxtest::Mode::TesterDirect, 3);
+  CPortDevice& d = s.Device();
+  d.m_SerialNumber = "SN1";
+  d.m_ErrorCode = "M_x04";
+  d.m_ErrorMessage = "Read fail\r\nat LBA 0";
+  const win::SYSTEMTIME t = NowLocal();
+  d.WriteFailReport();
+  EXPECT_TRUE(Has(ReadAll("D:\\Log\\Error_Init.log"), KeyOf(t) + "   SlotNo:03   SN:SN1= 0x103:Read fail__at LBA 0\r\n"));
+}
+
 TEST_F(PortReport, FailBlockPrintsAtaRegFromAFreshCardRead) {
   emu::DriveConfig burner;
   burner.initialCode = emu::RunningCode::Mcode;
