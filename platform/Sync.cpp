@@ -1,8 +1,11 @@
 #include "platform/Sync.h"
 
 #include <pthread.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <climits>
 #include <condition_variable>
@@ -23,6 +26,17 @@ std::condition_variable& waitCondition() {
 }
 
 void signalAll() { waitCondition().notify_all(); }
+
+// Thread starts left before the faked failure; -1 when disarmed.
+std::atomic<int> g_startsBeforeFailure{-1};
+
+bool takeStartFault() {
+  int left = g_startsBeforeFailure.load();
+  while (left >= 0) {
+    if (g_startsBeforeFailure.compare_exchange_weak(left, left - 1)) return left == 0;
+  }
+  return false;
+}
 
 void* threadMain(void* arg) {
   std::unique_ptr<std::function<void()>> body(static_cast<std::function<void()>*>(arg));
@@ -109,6 +123,7 @@ Thread::~Thread() { Join(); }
 
 bool Thread::Start(std::function<void()> body, std::size_t stackSize) {
   if (started_ || !body) return false;
+  if (takeStartFault()) return false;
   pthread_attr_t attr;
   if (pthread_attr_init(&attr) != 0) return false;
   if (stackSize > 0) {
@@ -141,5 +156,19 @@ void Thread::Join() {
   pthread_join(static_cast<pthread_t>(handle_), nullptr);
   started_ = false;
 }
+
+bool RaiseCurrentThreadPriority(int steps) {
+  // Linux keeps a nice value per thread, reached through the thread id.
+  const id_t tid = static_cast<id_t>(::gettid());
+  errno = 0;
+  const int nice = ::getpriority(PRIO_PROCESS, tid);
+  if (nice == -1 && errno != 0) return false;
+  int target = nice - steps;
+  if (target < -20) target = -20;
+  if (target > 19) target = 19;
+  return ::setpriority(PRIO_PROCESS, tid, target) == 0;
+}
+
+void FailThreadStartsAfter(int starts) { g_startsBeforeFailure.store(starts < 0 ? -1 : starts); }
 
 }  // namespace platform

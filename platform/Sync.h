@@ -83,4 +83,14 @@ class Thread {
   std::size_t stackSize_ = 0;
 };
 
+// Best effort: raises the calling thread's priority by `steps` levels (one nice
+// step each; Windows' "highest" normal level is 2). False, with nothing changed,
+// where the system refuses, as it does for an ordinary user.
+bool RaiseCurrentThreadPriority(int steps);
+
+// Test hook, a fake system call: of the Thread::Start calls from now on, the one
+// after the next `starts` fails, once, as if the system refused the thread.
+// Negative disarms. Process-wide and thread-safe.
+void FailThreadStartsAfter(int starts);
+
 }  // namespace platform
