@@ -24,6 +24,9 @@
 #include "platform/WinTypes.h"
 
 class CDriveCommand;
+namespace kx {
+enum class CellPageType : std::uint8_t;  // bringup/SystemInfo.h
+}
 
 class CPortDevice {
  public:
@@ -184,15 +187,163 @@ class CPortDevice {
 
   // ---- bringup/FlashIdentity.cpp: flash IDs, the scan-all flash-ID table, CE map check, unique IDs ----
 
+  bool VerifyFlashIdWithParam(bool compareWithParam, bool skipMaskCompare);
+  bool CheckFlashId();
+  bool CheckFlashIdCeMap(bool readInfoBlock, bool compareWithParam, bool useSystemCount);
+  // Copies the scanned 512-byte table to `table`; sets no error of its own.
+  bool ReadFlashIdTable(std::uint8_t* table);
+  bool ReadAllUniqueIds();
+  // One 512-byte unique-ID sector of the CE into m_IoBufferA; sends nothing
+  // unless a toggle flag of the system information is set.
+  bool ReadUniqueId(std::uint8_t ce, std::uint16_t address);
+  void PrintFlashIdTable();
+
+  // The drive's reference flash ID, one value per ID byte.
+  std::array<std::uint32_t, 7> m_ExpectedFlashId{};
+  std::string m_FlashIdText;
+  std::uint8_t m_FlashMakerCode = 0;
+  std::uint8_t m_FlashDeviceCode = 0;
+  // The reference ID matched a built-in pattern whose device code is normalised.
+  std::uint8_t m_FlashIdNormalized = 0;
+  std::array<std::uint8_t, 512> m_ScanAllFlashIdTable{};
+  // "%02x %02x %02x %02x %02x %02x %02x" of each flash number.
+  std::array<std::string, 64> m_PerFlashIdText;
+
   // ---- bringup/SystemInfo.cpp: system information check ----
+
+  // GetSystemInfo and its decoding into the fields below; a controller error on
+  // a CE of m_CeMap fails it. Sets code and message; writes no fail report.
+  bool CheckSystemInfo();
+
+  // The record's fields; a failed check leaves them as they were, except the
+  // error ID and info (and m_FlashCount under dynamic CE), which every check sets.
+  // Counts read as 0 are kept as 1 (the steps divide by them).
+  std::uint32_t m_ChannelCount = 0;
+  std::uint32_t m_DdrSizeMB = 0;  // 1 << byte 3, saturated
+  std::uint32_t m_DiePerFlash = 0;
+  std::uint32_t m_SysInfo10 = 0;
+  std::uint32_t m_MaxBlockPerCe = 0;
+  std::uint32_t m_TotalBlocks = 0;  // m_MaxBlockPerCe x m_FlashCount, saturated
+  std::uint32_t m_SysInfo28 = 0;
+  std::uint32_t m_DashVersion = 0;
+  std::uint32_t m_SysInfoCC = 0;
+  std::uint32_t m_BlocksPerPlane = 0;
+  bool m_CapacityNoRound = false;
+  std::uint32_t m_SecondCapacity = 0;  // MB
+  bool m_FourPlane = false;
+  std::uint32_t m_PlaneCount = 1;  // 1, 2 or 4
+  bool m_Page2K = false;
+  bool m_Page4K = false;
+  bool m_Page8K = false;
+  bool m_Page16K = false;
+  // Cell family (at most one is set) and the cell-and-page type.
+  bool m_IsSlcFlash = false;
+  bool m_IsMlcFlash = false;
+  bool m_IsTlcFlash = false;
+  kx::CellPageType m_CellPageType{};
+  bool m_FlashNotSupported = false;
+  bool m_DpsTableFlag = false;
+  std::uint32_t m_ErrorInfo = 0;  // failing CEs (bit n = CE n) or a DRAM sub-code
+  std::uint32_t m_ErrorID = 0;    // 0: no controller error
+  bool m_SysInfoFlag136 = false;
+  std::uint32_t m_SysInfo138 = 0;
+  // CEs in use when m_CeMask64Enable is not 0: bit n of the 64-bit mask is CE n.
+  std::uint32_t m_CeMask64Low = 0;
+  std::uint32_t m_CeMask64High = 0;
+  std::uint32_t m_CeMask64Enable = 0;
+  // Firmware version (four characters, in print order) and build date (nine).
+  std::string m_FwVersion;
+  std::string m_FwBuildDate;
+  std::uint32_t m_SysInfo169 = 0;
+  std::uint32_t m_RDT_Loops = 0;
+  std::uint32_t m_RDTFastPageLoops = 0;
+  std::uint32_t m_RdtTotalLoops = 0;
+  std::uint32_t m_SysInfo1D0 = 0;
+  // Toggle-mode flash kinds.
+  bool m_ToggleFlagA = false;
+  bool m_ToggleFlagB = false;
+  bool m_ToggleFlagAEx = false;
 
   // ---- bringup/IdentifyChecks.cpp: identify checks and tester information ----
 
+  // IDENTIFY DEVICE: the serial-number reading (readSerialNumber) or the device
+  // figures. Sets code and message on failure; the caller writes the fail report.
+  bool CheckIdentify(bool readSerialNumber);
+  // IDENTIFY DEVICE (identify) or the controller's firmware-name read into the
+  // caller's 512 bytes (zero-filled before the command).
+  bool IssueIdentify(std::uint8_t* buffer512, bool identify);
+  // Reads the tester page (fail report on failure), keeps kind and firmware
+  // version; false without a code for firmware older than the kind's minimum.
+  bool CheckTesterFwVersion(bool skipVersionCheck);
+  // "%d.%02x" of the tester firmware ("0.00" when unanswered); sets m_TesterName.
+  std::string GetTesterFwVersion();
+  bool ReadTesterInfo();
+  // Tester and card power reset, ready wait, access key and the device figures,
+  // timed; every failure writes the fail report.
+  bool PowerCycleDevice(bool devSleep);
+
+  std::string m_SerialNumBase;
+  // Firmware revision (IDENTIFY words 23-26) or the running code's name.
+  std::string m_FwRevision;
+  std::uint32_t m_DeviceCapacitySectors = 0;
+  std::uint32_t m_DeviceCapacityMB = 0;
+  std::int32_t m_SataGen = 0;
+  std::uint8_t m_DevSleepEnabled = 0;
+  std::uint8_t m_DevSleepSupported = 0;
+  std::string m_TesterName;
+  std::int32_t m_TesterUsbGen = 0;
+
   // ---- bringup/RunningCode.cpp: firmware name and running-code identity ----
+
+  // The firmware name the MP firmware gives a drive (parameter file or file
+  // name); empty, after a report line, when none can be made.
+  std::string GetFirmwareNameFromBin(const std::string& binPath);
+  // Quiet running-code check of the flash ID dialog: sets the message only.
+  bool CheckFirmwareIdentity(int mode, const std::string& expectedName, std::uint8_t* buffer512);
+  void BuildMpVersionBytes(std::uint8_t* out5);
+  bool IsRunningFlashCode();
+  // Running-code check: sets m_BootMode, mCodeMode, m_ROMMode and m_RdtFwFlag
+  // (RDT firmware from flash), then demands by mode: 0 boot code, 1 mCode, 2
+  // flash code, 3 and 4 any (an unknown name counts as flash code); flag compares the firmware name
+  // with the parameter file's. The buffer, when given, receives IDENTIFY data
+  // while MP firmware runs from flash.
+  bool ChkRC(int mode, std::uint8_t flag, bool writeFailReport, const std::string& expectedName,
+             std::uint8_t* buffer512);
+
+  // Set by ChkRC for a production device whose firmware name has 'U' third.
+  std::uint8_t m_UltraMlc = 0;
 
   // ---- bringup/Efuse.cpp: eFuse and controller version checks ----
 
+  bool CheckIcVersion();
+  // Mode 1 checks the UART and JTAG state; any other mode reads and checks the die identity.
+  bool CheckEfuse(int mode, bool quiet, bool uartMustBeDisabled, bool jtagMustBeDisabled);
+  bool CutEfuse(bool cutUart, bool cutJtag, bool cutAes);
+
+  // Controller family flags; CheckIcVersion sets them afresh on every call.
+  std::uint8_t m_bKX7410 = 0;
+  std::uint8_t m_bQM6620 = 0;
+  std::uint8_t m_bIcFamily2 = 0;
+  // Die identity from the fuse words (CheckEfuse's identity check).
+  std::uint32_t m_EfuseTrimGoodDie = 0;
+  std::uint32_t m_EfuseY = 0;
+  std::uint32_t m_EfuseX = 0;
+  std::uint32_t m_EfuseWaferId = 0;
+  std::uint32_t m_EfuseLotId4 = 0;
+  std::uint32_t m_EfuseLotId3 = 0;
+  std::uint32_t m_EfuseLotId2 = 0;
+  std::uint32_t m_EfuseLotId1 = 0;
+
   // ---- media/BootJumps.cpp: boot-code jumps and register access ----
+
+  // Each takes the access key itself; the read leaves the register's value in
+  // bytes 4 to 7 of m_RegBuffer. Neither writes the fail report.
+  bool WriteReg4(std::uint32_t address, std::uint32_t value, std::uint8_t width);
+  bool ReadReg4(std::uint32_t address, std::uint8_t width);
+  // Starts the code just loaded (or the boot code, after ForceToBootCode's switch)
+  // and waits for the card; writes no fail report.
+  bool JumpToBoot(std::uint32_t delayMs);
+  bool ForceToBootCode();
 
   // ---- drive state the production steps share (no step defines them yet) ----
 
@@ -223,16 +374,36 @@ class CPortDevice {
   void WriteReportLine(const std::string& path, const std::string& line, bool plain, bool clearSerial);
 
   // ---- bringup/FlashIdentity.cpp ----
+  // The search of VerifyFlashIdWithParam and CheckFlashId over flash numbers
+  // 0 to 63; `found` is false when it ended on the last number without a stop.
+  bool FindFlashIdReply(bool compareWithParam, bool skipMaskCompare, const std::string& wanted, std::uint8_t* reply,
+                        bool& found);
 
   // ---- bringup/SystemInfo.cpp ----
 
   // ---- bringup/IdentifyChecks.cpp ----
+  // Tester page into m_PageBuffer, tester kind and firmware version; "T_A13" with the fail report.
+  bool ReadTesterPageInto();
 
   // ---- bringup/RunningCode.cpp ----
+  enum class NameRead { Ok, IdentifyFailed, NameFailed };
+  // The running code's name into m_FwRevision: IDENTIFY words 23-26 behind a
+  // bridge or on a SATA port, else the firmware-name read; the reply stays in reply512.
+  NameRead ReadRunningName(std::uint8_t* reply512);
+  // GetFirmwareNameFromBin, dropped when SetCustomFwName is 0.
+  std::string FileFirmwareName(const std::string& pathArgument);
+  // Running-code flags and version texts from the name's tag; false when none matched.
+  bool ApplyRunningTag(const std::string& fileFirmwareName, const std::string& expectedName);
+  bool FillIdentifyBuffer(std::uint8_t* out512, const std::uint8_t* nameReply);
 
   // ---- bringup/Efuse.cpp ----
+  // A register access of an eFuse step failed: 'x' becomes 'S' in the code, fail report, false.
+  bool FailRegisterAccess();
+  bool ReadRegValue(std::uint32_t address, std::uint8_t width, std::uint32_t& value);
 
   // ---- media/BootJumps.cpp ----
+  // ForceToBootCode's write of the boot-code switch register; fails with the report.
+  bool WriteBootSwitch(std::uint32_t value);
 
   // ---- device/CardOps.cpp ----
   // Tester delay parameter of a power command for a production device.

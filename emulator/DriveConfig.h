@@ -94,11 +94,27 @@ struct DriveConfig {
 
   std::uint8_t dramLog2Mb = 9;           // 512 MB
   std::uint32_t cacheWriteSectors = 32;  // system information 0x28
+  // System information: the flash-interface bits of the toggle chain the host
+  // reads (0xE1 bit 7 first, then 0xDD bit 2, then 0xDE bit 2; the first set wins).
+  bool toggleAExBit = false;  // 0xE1 bit 7: toggle kind A with its companion flag
+  bool notToggleBit = false;  // 0xDD bit 2: neither toggle kind
+  bool toggleBBit = false;    // 0xDE bit 2: toggle kind B
+  // 0x16A: the host takes the CEs in use from the 64-bit CE mask (0x148-0x14F).
+  std::uint8_t ceMask64Enable = 0;
+  std::uint8_t rdtLoops = 2;          // 0x16D
+  std::uint8_t rdtFastPageLoops = 1;  // 0x16E
+  // Firmware version as the host prints it (4 characters); the record holds
+  // them at 0x15C-0x15F in the order 3rd, 4th, 1st, 2nd, the build date after it.
+  std::string sysInfoFwVersion = "7312";
+  std::string sysInfoFwDate = "20240101A";
   std::uint8_t temperatureC = 40;
   std::uint8_t controllerVersion = 1;    // register 0x0400303E
   // eFuse words as the factory left them (JTAG/UART bits, trim mark, lot, chip id).
   std::uint32_t fuseWord1 = 0x00010000;  // trim good-die mark
   std::uint32_t fuseWord2 = 0x00123456;
+  // Fuse word 3 also names the IC family: chip id in bits 16-17, 0 or 1 KX7410,
+  // 2 QM6620, 3 unknown (the host then prints bits 16-23); e.g. 0x00020000 for a
+  // QM6620. Bits 0-3 and 4-9 carry lot ids 2 (high bits) and 1.
   std::uint32_t fuseWord3 = 0x00000000;  // chip id 0: KX7410
   // Timing-scan answers that differ from a clean window, by duty (0-15).
   std::map<std::uint32_t, ScanFault> scanFaults;

@@ -109,8 +109,22 @@ void DriveFaults::PowerCycleOnNext(CommandFilter filter) {
   powerCycleSkipped_ = 0;
 }
 
+void DriveFaults::SetControllerError(std::uint16_t id, std::uint32_t info) {
+  std::lock_guard lock(mutex_);
+  if (id == 0 && info == 0)
+    controllerError_.reset();
+  else
+    controllerError_ = ControllerError{id, info};
+}
+
+std::optional<DriveFaults::ControllerError> DriveFaults::ControllerErrorNow() const {
+  std::lock_guard lock(mutex_);
+  return controllerError_;
+}
+
 void DriveFaults::Clear() {
   std::lock_guard lock(mutex_);
+  controllerError_.reset();
   failNext_ = 0;
   failNextFilter_ = {};
   failEvery_ = 0;

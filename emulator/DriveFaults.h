@@ -56,6 +56,9 @@ class DriveFaults {
   // The next matching command loses power half-way: it fails (transport
   // GenFailure), volatile state is lost and the drive boots again.
   void PowerCycleOnNext(CommandFilter filter = {});
+  // GetSystemInfo reports a controller error: `id` at 0x100 and `info` (failing
+  // CEs, bit n = CE n, or a DRAM sub-code) at 0xFC, until set to 0, 0 or cleared.
+  void SetControllerError(std::uint16_t id, std::uint32_t info);
   // Everything back to healthy.
   void Clear();
 
@@ -69,6 +72,12 @@ class DriveFaults {
   int TakeKeyVerdict();
   bool TakeWrongVerdict();
   bool SmartThresholdExceeded() const;
+  struct ControllerError {
+    std::uint16_t id = 0;
+    std::uint32_t info = 0;
+  };
+  // The controller error GetSystemInfo reports, if one is set.
+  std::optional<ControllerError> ControllerErrorNow() const;
   // Card-state overrides: returns the forced state, if any (consumes one-shots).
   std::optional<std::uint8_t> TakeCardStateOverride(std::uint64_t nowMs);
   // Busy or never ready: commands are not taken.
@@ -110,6 +119,7 @@ class DriveFaults {
   bool powerCycle_ = false;
   CommandFilter powerCycleFilter_;
   std::uint32_t powerCycleSkipped_ = 0;
+  std::optional<ControllerError> controllerError_;
 };
 
 }  // namespace emu

@@ -120,14 +120,15 @@ void DriveState::BuildSystemInfo() {
   sysInfo.fill(0);
   std::uint8_t* s = sysInfo.data();
   std::uint32_t populated = 0;
-  std::uint8_t map0 = 0;
-  std::uint8_t map1 = 0;
+  // Bit k = CE k (channel * 8 + bank) in use: byte 0x148 is channel 0's bank
+  // map, byte 0x149 channel 1's.
+  std::uint64_t ceMask = 0;
   for (std::uint32_t ch = 0; ch < cfg.channels; ++ch) {
     for (std::uint32_t b = 0; b < cfg.cesPerChannel; ++b) {
       const std::uint32_t k = ch * 8 + b;
       if (!CePopulated(k) || (ceMap != 0 && !(ceMap & (1u << (k & 15))))) continue;
       ++populated;
-      (ch == 0 ? map0 : map1) |= static_cast<std::uint8_t>(1u << b);
+      ceMask |= std::uint64_t{1} << k;
     }
   }
   s[0x00] = static_cast<std::uint8_t>(populated);
@@ -154,14 +155,21 @@ void DriveState::BuildSystemInfo() {
     default: s[0xE7] |= 0x20; break;
   }
   s[0xE5] |= 0x20;  // TLC
+  if (cfg.notToggleBit) s[0xDD] |= 0x04;
+  if (cfg.toggleBBit) s[0xDE] |= 0x04;
+  if (cfg.toggleAExBit) s[0xE1] |= 0x80;
   s[0x136] = 0x01;
-  s[0x148] = map0;
-  s[0x149] = map1;
-  PutText(s + 0x160, "20240101A", 9);
+  PutLe32(s + 0x148, static_cast<std::uint32_t>(ceMask));
+  PutLe32(s + 0x14C, static_cast<std::uint32_t>(ceMask >> 32));
+  const std::string version = (cfg.sysInfoFwVersion + "    ").substr(0, 4);
+  const char field[4] = {version[2], version[3], version[0], version[1]};
+  std::copy(field, field + 4, s + 0x15C);
+  PutText(s + 0x160, cfg.sysInfoFwDate, 9);
   const std::uint64_t gbPerCe = std::max<std::uint64_t>(1, (physMb >> 10) / std::max<std::uint32_t>(1, populated));
   s[0x169] = static_cast<std::uint8_t>(std::bit_width(gbPerCe) - 1);
-  s[0x16D] = 2;
-  s[0x16E] = 1;
+  s[0x16A] = cfg.ceMask64Enable;
+  s[0x16D] = cfg.rdtLoops;
+  s[0x16E] = cfg.rdtFastPageLoops;
   for (const auto& [off, v] : sysInfoPatches)
     if (off < sysInfo.size()) sysInfo[off] = v;
 }

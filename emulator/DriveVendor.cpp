@@ -103,7 +103,14 @@ void Write4ByteReg(Cmd& c) {
 
 // ---- identity stores ----
 
-void GetSystemInfo(Cmd& c) { SendArray(c, c.s.sysInfo, Bytes(c)); }
+void GetSystemInfo(Cmd& c) {
+  std::array<std::uint8_t, 512> record = c.s.sysInfo;
+  if (const auto error = c.faults.ControllerErrorNow()) {
+    PutLe32(record.data() + 0xFC, error->info);
+    PutLe16(record.data() + 0x100, error->id);
+  }
+  SendArray(c, record, Bytes(c));
+}
 
 void GetFlashId(Cmd& c) {
   std::uint8_t buf[512] = {};
