@@ -1,5 +1,7 @@
 #include "device/FileWrites.h"
 
+#include <cstring>
+
 #include "platform/Files.h"
 
 namespace kx {
@@ -42,6 +44,29 @@ WriteResult WriteWholeFile(const std::string& path, const void* data, std::size_
 
 bool CopyFileReplacing(const std::string& from, const std::string& to) {
   return win::CopyFile(from.c_str(), to.c_str(), win::FALSE) != win::FALSE;
+}
+
+std::string SafeFileName(const std::string& text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c == '.' && i + 1 < text.size() && text[i + 1] == '.') {
+      out += '_';
+      ++i;
+    } else if (c != '\0' && std::strchr("\\/:*?\"<>|\r\n", c) != nullptr) {
+      out += '_';
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+std::string ProfileSafe(const std::string& text, bool key) {
+  std::string out = text;
+  for (char& c : out)
+    if (c == '\r' || c == '\n' || (key && c == '=')) c = '_';
+  return out;
 }
 
 }  // namespace kx

@@ -18,4 +18,11 @@ WriteResult WriteWholeFile(const std::string& path, const void* data, std::size_
 // Copies a file over the destination (replacing it); no half copy is ever seen.
 bool CopyFileReplacing(const std::string& from, const std::string& to);
 
+// A text from a drive or an operator as part of a file name: path separators,
+// reserved characters, line breaks and ".." become '_', so nothing leaves the folder.
+std::string SafeFileName(const std::string& text);
+// A text as an INI value, or a key: line breaks (and '=' in a key) become '_'.
+// The profile writer refuses them, and the whole record would be lost.
+std::string ProfileSafe(const std::string& text, bool key);
+
 }  // namespace kx

@@ -28,34 +28,6 @@ std::string TimeKey(const win::SYSTEMTIME& t) {
   return StrFormat("[%02d-%02d-%02d %02d:%02d:%02d]", t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond);
 }
 
-// A serial number from a drive or an operator becomes part of a file name:
-// nothing in it may leave the folder.
-std::string SafeFileName(const std::string& text) {
-  std::string out;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i];
-    if (c == '.' && i + 1 < text.size() && text[i + 1] == '.') {
-      out += '_';
-      ++i;
-    } else if (std::strchr("\\/:*?\"<>|", c) != nullptr && c != '\0') {
-      out += '_';
-    } else {
-      out += c;
-    }
-  }
-  return out;
-}
-
-// The serial number and the fail message also go into INI lines, where the
-// profile writer refuses a line break (and '=' in a key) and the whole record
-// would be lost.
-std::string ProfileSafe(const std::string& text, bool key) {
-  std::string out = text;
-  for (char& c : out)
-    if (c == '\r' || c == '\n' || (key && c == '=')) c = '_';
-  return out;
-}
-
 }  // namespace
 
 std::string CPortDevice::ReportPath() const {
@@ -65,7 +37,7 @@ std::string CPortDevice::ReportPath() const {
 
 std::string CPortDevice::FailCopyPath() const {
   if (m_LogFolder.empty()) return {};
-  return StrFormat("%s\\Fail_Log\\%s(fail)_%d.txt", m_LogFolder.c_str(), SafeFileName(m_SerialNumber).c_str(),
+  return StrFormat("%s\\Fail_Log\\%s(fail)_%d.txt", m_LogFolder.c_str(), kx::SafeFileName(m_SerialNumber).c_str(),
                    m_Slot);
 }
 
@@ -100,7 +72,7 @@ void CPortDevice::WriteReportLine(const std::string& path, const std::string& li
     m_LogFile.AppendText(path, StrFormat("[ End ] Time: (%2d:%2d:%2d) \r\n", t.wHour, t.wMinute, t.wSecond));
     if (!m_SerialNumber.empty() && !m_RecordSnPath.empty())
       kx::WriteProfileText(StrFormat("Port-%d PASS", m_Slot).c_str(), TimeKey(t).c_str(),
-                           ProfileSafe(m_SerialNumber, false), m_RecordSnPath);
+                           kx::ProfileSafe(m_SerialNumber, false), m_RecordSnPath);
   } else {
     m_LogFile.AppendText(path, plain ? StrFormat("   %s \r\n", line.c_str())
                                      : StrFormat("[ Success ] %s \r\n", line.c_str()));
@@ -166,8 +138,8 @@ void CPortDevice::WriteFailReport() {
 
   if (!m_ErrorLogPath.empty()) {
     const std::string key =
-        StrFormat("%s   SlotNo:%02d   SN:%s", TimeKey(t).c_str(), m_Slot, ProfileSafe(m_SerialNumber, true).c_str());
-    kx::WriteProfileText("Error List", key.c_str(), StrFormat(" %s:%s", printedCode.c_str(), ProfileSafe(m_ErrorMessage, false).c_str()),
+        StrFormat("%s   SlotNo:%02d   SN:%s", TimeKey(t).c_str(), m_Slot, kx::ProfileSafe(m_SerialNumber, true).c_str());
+    kx::WriteProfileText("Error List", key.c_str(), StrFormat(" %s:%s", printedCode.c_str(), kx::ProfileSafe(m_ErrorMessage, false).c_str()),
                          m_ErrorLogPath);
   }
   m_LeadText.clear();
@@ -176,7 +148,7 @@ void CPortDevice::WriteFailReport() {
   if (!report.empty() && !copy.empty()) kx::CopyFileReplacing(report, copy);
   if (!m_RecordSnPath.empty())
     kx::WriteProfileText(StrFormat("Port-%d Error", m_Slot).c_str(), TimeKey(t).c_str(),
-                         ProfileSafe(m_SerialNumber, false), m_RecordSnPath);
+                         kx::ProfileSafe(m_SerialNumber, false), m_RecordSnPath);
 }
 
 void CPortDevice::WriteCurrentLog(const std::string& line, int kind) {
