@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "device/ModuleFolder.h"
+#include "tests/support/EmulatedSite.h"
 
 namespace kxtest {
 
@@ -35,12 +36,7 @@ EmulatedStation::EmulatedStation(Mode mode, int slot, const emu::DriveConfig& dr
       testerKind_(setup.tester.kind),
       drive_(std::make_shared<emu::Drive>(drive)),
       site_(emu::Site::Create()) {
-  switch (mode) {
-    case Mode::TesterDirect: frontEnd_ = site_->AddTester(setup.testerDrive, slot, setup.tester); break;
-    case Mode::Bridge: frontEnd_ = site_->AddBridge(slot, setup.tester); break;
-    case Mode::SataPort:
-    case Mode::TesterSataPort: frontEnd_ = site_->AddSataPort(slot); break;
-  }
+  frontEnd_ = AddFrontEnd(*site_, mode, slot, setup.testerDrive, setup.tester);
   // Thrown from a constructor: the test fails with the reason instead of crashing on a null front end.
   if (!frontEnd_ || !site_->SetDrive(slot, drive_)) throw std::invalid_argument("no such station");
   frontEnd_->ataPassThrough = setup.ataPassThrough;
@@ -48,15 +44,8 @@ EmulatedStation::EmulatedStation(Mode mode, int slot, const emu::DriveConfig& dr
   if (setup.volume != 0 && !site_->AddVolume(slot, setup.volume)) throw std::invalid_argument("no such volume");
   site_->Install();
 
-  SetSendMode(mode);
-  kx::ClearAtaPassThroughOk();
   // A single bridge or port is the listing's only entry, drive number 1.
-  const auto listing = mode == Mode::TesterDirect ? std::vector<emu::ListingEntry>{} : site_->Listing(IsSata(mode));
-  kx::WithRootDevice([&listing](kx::RootDeviceRecord& r) {
-    r = kx::RootDeviceRecord{};
-    r.SetCount(static_cast<std::uint32_t>(listing.size()));
-    for (std::size_t i = 0; i < listing.size(); ++i) r.SetEntry(i, listing[i].node, listing[i].path);
-  });
+  ApplySendMode(mode, *site_);
 
   if (setup.powerOn) drive_->PowerOn();
   if (setup.powerOn && setup.pastBoot) Sleep(drive.bootDelayMs);

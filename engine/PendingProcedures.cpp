@@ -1,0 +1,29 @@
+// The station procedures that are not built yet. Each fails its port openly
+// with code "N_A00"; a procedure's own file replaces its definition here when
+// the procedure is built.
+#include "device/Format.h"
+#include "device/PortDevice.h"
+#include "engine/PortJob.h"
+
+std::uint8_t CPortJob::RunMP() { return FailUnbuilt("RunMP"); }
+std::uint8_t CPortJob::RunQC() { return FailUnbuilt("RunQC"); }
+std::uint8_t CPortJob::RunEraseAll() { return FailUnbuilt("RunEraseAll"); }
+std::uint8_t CPortJob::RunRDT() { return FailUnbuilt("RunRDT"); }
+std::uint8_t CPortJob::Run0MBCheck() { return FailUnbuilt("Run0MBCheck"); }
+std::uint8_t CPortJob::RunISPOnly() { return FailUnbuilt("RunISPOnly"); }
+std::uint8_t CPortJob::RunRDTResult() { return FailUnbuilt("RunRDTResult"); }
+std::uint8_t CPortJob::RunUpdateFW() { return FailUnbuilt("RunUpdateFW"); }
+std::uint8_t CPortJob::RunRMADebug() { return FailUnbuilt("RunRMADebug"); }
+
+std::uint8_t CPortJob::FailUnbuilt(const char* name) {
+  const std::string code = "N_A00";
+  const std::string message = kx::StrFormat("%s is not available in this build", name);
+  if (m_Device) {
+    m_Device->m_ErrorCode = code;
+    m_Device->m_ErrorMessage = message;
+  }
+  m_FailCode = code;
+  if (m_ResultCode) *m_ResultCode = code;
+  SetPortStatus(0, code, message);
+  return 0;
+}

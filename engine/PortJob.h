@@ -1,0 +1,165 @@
+// One port's job in a production pass. The page posts it to the worker pool; on
+// a worker it builds the port's CPortDevice, marks the port testing, runs the
+// station procedure that its job mode and the configured station select,
+// records the outcome (status cell, result tables, result list, Summary.csv),
+// switches the card off and deletes the device and itself. Modes 6 to 9 are
+// short card-watch and serial-number-scan jobs that run no procedure.
+//
+// The station procedures are virtual members, each defined in its own file of
+// engine/. Until a procedure is built it fails its port with code "N_A00".
+#pragma once
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "device/BlockRecord.h"
+#include "device/StatusCell.h"
+#include "engine/EngineGlobals.h"
+#include "engine/ThreadPool.h"
+
+class CPortDevice;
+
+class CPortJob : public CWorkItem {
+ public:
+  // The procedure that a job mode, station and [Options] OnlyDoISP select.
+  enum class Procedure {
+    None, MP, QC, EraseAll, RDT, ZeroMBCheck, ISPOnly, RDTResult, UpdateFW, RMADebug
+  };
+  static Procedure SelectProcedure(int mode, int station, bool onlyDoIsp);
+
+  // repeatCheck: the page's repeat box (null or false: the single-run path).
+  // countLabels: the page's total, good and bad count labels (may be null).
+  // resultCode: the port's entry of the page's result-code table.
+  // portStates: the page's per-port run states, index slot-1.
+  CPortJob(int mode, kx::PageLocks* locks, IStatusCell* statusCell, IProgressBar* progress, int driveNumber,
+           int slot, const std::atomic<bool>* repeatCheck, std::array<ITextWindow*, 3>* countLabels,
+           std::string logFolder, std::string* resultCode, void* clockButton,
+           std::array<std::atomic<int>, kx::kPortCount>* portStates);
+  virtual ~CPortJob();
+  CPortJob(const CPortJob&) = delete;
+  CPortJob& operator=(const CPortJob&) = delete;
+
+  // ---- engine/PortJob.cpp: the job's life and its dispatch ----
+
+  void Run(std::uint32_t param) override;
+  // Shows the port idle (state 4), then deletes the job.
+  void Abandon() override;
+  // Runs the destructor; frees the object as well when bit 0 of flags is set.
+  virtual void DeletingDestructor(unsigned flags);
+
+  // ---- the station procedures, one file each (1 pass, 0 fail) ----
+
+  virtual std::uint8_t RunMP();
+  virtual std::uint8_t RunQC();
+  virtual std::uint8_t RunEraseAll();
+  virtual std::uint8_t RunRDT();
+  virtual std::uint8_t Run0MBCheck();
+  virtual std::uint8_t RunISPOnly();
+  virtual std::uint8_t RunRDTResult();
+  virtual std::uint8_t RunUpdateFW();
+  virtual std::uint8_t RunRMADebug();
+
+  // ---- engine/PortStatus.cpp: the port's status cell and result tables ----
+
+  void SetPortStatus(int state, std::string code, std::string message);
+  void AppendStatusTextRed(std::string extra);
+  void AppendStatusTextGreen(std::string extra);
+  // The common ending of a procedure: status, the volume released when a step
+  // left it locked, and the serial number appended to the extra status text.
+  void JoinResultFields(bool withSerialText, int state, std::string code, std::string message, std::string extra);
+
+  // ---- engine/RunLogs.cpp: result list, run logs, scan records, log copies ----
+
+  void WriteResultList(int result);
+  // CRC-16 (table form, from 0xFFFF, no final complement) over the file's lines
+  // that are neither empty nor comments; false when the file cannot be read.
+  static bool UpdateFileChecksum(const std::string& path, std::uint16_t& checksum);
+  void WriteSummaryLogs(std::uint8_t pass);
+  // Appends one record to Configuration\Temp\#<slot>.bin; false (and a report
+  // line) when it could not be written whole.
+  bool WriteBlockInfoToFile(const kx::BlockRecord& record);
+  bool MakeStationLogName(const std::string& sourcePath, int station);
+  void WriteFailSNRecord();
+  void WriteSummaryCsv(CPortDevice* device, int result);
+
+  // ---- fields ----
+
+  kx::PageLocks* m_Locks = nullptr;
+  std::unique_ptr<CPortDevice> m_Device;
+  IStatusCell* m_StatusCell = nullptr;
+  IProgressBar* m_Progress = nullptr;
+  std::array<ITextWindow*, 3>* m_CountLabels = nullptr;
+  std::string m_FailCode;
+  std::string m_SlotText;
+  std::string m_VersionText;
+  std::string m_LogFolder;
+  std::string m_TotalLogPath;
+  std::string m_ErrorLogPath;
+  std::string* m_ResultCode = nullptr;
+  const std::atomic<bool>* m_RepeatCheck = nullptr;
+  void* m_ClockButton = nullptr;
+  int m_Slot = 0;
+  int m_Mode = 0;
+  int m_ShownState = -1;
+  int m_DriveNumber = 0;
+  std::array<std::atomic<int>, kx::kPortCount>* m_PortStates = nullptr;
+  std::uint8_t m_DevSleep = 0;
+  std::uint8_t m_VolumeLocked = 0;
+  std::uint8_t m_StopIfFail = 0;
+  std::uint8_t m_OnlyDoIsp = 0;
+  std::string m_TextBuffer;
+  std::string m_StartTime;
+  std::string m_EndTime;
+  // Platform monotonic milliseconds at the start and end of the procedure.
+  std::uint64_t m_StartClock = 0;
+  std::uint64_t m_EndClock = 0;
+  int m_Station = 0;
+
+ protected:
+  // ---- engine/PortJob.cpp ----
+  // Builds the device; false (port failed, nothing else run) when its buffers
+  // could not be reserved.
+  bool BuildDevice(bool withClockButton);
+  std::uint8_t Dispatch();
+  void RunSingle();
+  void RunRepeat();
+  // One test of an inserted card in repeat mode; false ends the repeat.
+  bool RepeatCycle();
+  void RunCardCheck();          // mode 6
+  void RunWaitRemoveAndNew();   // mode 7
+  void RunSnScan();             // mode 8
+  void RunWaitRemove();         // mode 9
+  // Polls every 500 ms until the card is gone or the card watch ends; the last state.
+  int WaitForRemoval();
+  // Shows "Testing", sets the progress range and stamps the start.
+  void StartTest();
+  void StampStart();
+  // The device's extra status text appended in red, when it has one.
+  void AppendExtraStatus();
+  bool AllSerialsIn() const;
+  // Whether a port of the page still waits for its serial number (run state 1).
+  bool AnyPortWaiting() const;
+  // Card off, unless a stop-if-fail stop is pending or the send mode keeps power.
+  void SwitchCardOffAfterRun();
+  // Card off unless the send mode keeps power.
+  void SwitchCardOff();
+  bool RepeatChecked() const;
+  // Holds the page's lock `index`; holds nothing when the job has no locks.
+  std::unique_lock<std::mutex> LockPage(int index);
+  // The page's run state (index slot-1), the job phase in g_PortState (index
+  // slot) and the result in g_PortResult (index slot-1); out-of-range slots and
+  // missing tables are ignored.
+  void SetPortRunState(int state);
+  int PortRunState() const;
+  void SetPortPhase(int phase);
+  int PortResult() const;
+  void SetPortResult(int result);
+  void SetProgress(int pos);
+  void PaintCell(std::uint32_t textColor, std::uint32_t backColor);
+  void ShowCellText(const std::string& text);
+
+  // engine/PendingProcedures.cpp: the ending of a procedure that is not built.
+  std::uint8_t FailUnbuilt(const char* name);
+};

@@ -1,0 +1,349 @@
+// What a job leaves on disk besides the port report: the work-order result
+// list and its checksum, the run logs and _Summary.log with the page's count
+// labels, the per-port scan record file, the station log copies, the fail
+// serial-number record and the Summary.csv row. Every INI-form file is written
+// one key at a time through the profile calls.
+//
+// Two device values the records name have no field on CPortDevice yet: the
+// configured serial number (m_SerialNumber stands in for it) and the RDT time
+// value (printed as 0). The capacity text of Summary.csv has no source either
+// and stays an empty field.
+#include <cctype>
+#include <set>
+#include <string>
+
+#include "device/Checksum.h"
+#include "device/Environment.h"
+#include "device/FileWrites.h"
+#include "device/Folders.h"
+#include "device/Format.h"
+#include "device/ModuleFolder.h"
+#include "device/PortDevice.h"
+#include "device/Settings.h"
+#include "engine/PortJob.h"
+#include "platform/Clock.h"
+#include "platform/Files.h"
+#include "platform/MessageBox.h"
+#include "platform/Paths.h"
+#include "platform/Profile.h"
+
+using kx::StrFormat;
+
+namespace {
+
+constexpr int kChecksumAttempts = 3;
+constexpr unsigned kChecksumRetryMs = 100;
+
+win::SYSTEMTIME Now() {
+  win::SYSTEMTIME t;
+  win::GetLocalTime(&t);
+  return t;
+}
+
+std::string DateTimeText(const win::SYSTEMTIME& t) {
+  return StrFormat("%02d-%02d-%02d %02d:%02d:%02d", t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond);
+}
+
+// The program folder with its trailing backslash; the working folder while the
+// page has not set one, so that nothing lands on the root of a drive.
+std::string ProgramFolder() {
+  std::string folder = g_ModuleFolder.empty() ? std::string(".\\") : g_ModuleFolder;
+  if (folder.back() != '\\' && folder.back() != '/') folder += '\\';
+  return folder;
+}
+
+bool WriteKey(const std::string& section, const std::string& key, const std::string& value,
+              const std::string& file) {
+  return kx::WriteProfileText(section.c_str(), kx::ProfileSafe(key, true).c_str(), kx::ProfileSafe(value, false), file);
+}
+
+int ReadInt(const char* section, const std::string& key, const std::string& file) {
+  return kx::ReadProfileInt(section, key.c_str(), 0, file.c_str());
+}
+
+// The device texts the records print; empty when the job has no device.
+struct DeviceTexts {
+  std::string serial;
+  std::string configuredSerial;
+  std::string errorCode;
+  std::string errorMessage;
+  std::string testerFw;
+  std::string standBy;
+  std::string writeRead;
+  int rdtTime = 0;
+};
+
+DeviceTexts TextsOf(const CPortDevice* d) {
+  DeviceTexts t;
+  if (d == nullptr) return t;
+  t.serial = d->m_SerialNumber;
+  t.configuredSerial = d->m_SerialNumber;
+  t.errorCode = d->m_ErrorCode;
+  t.errorMessage = d->m_ErrorMessage;
+  t.testerFw = d->m_TesterFwVersion;
+  t.standBy = d->m_StatStandByText;
+  t.writeRead = d->m_StatWRText;
+  return t;
+}
+
+std::string TrimTrailingSpace(std::string text) {
+  const auto last = text.find_last_not_of(" \t\r\n\v\f");
+  text.erase(last == std::string::npos ? 0 : last + 1);
+  return text;
+}
+
+}  // namespace
+
+// ---- result list --------------------------------------------------------------
+
+void CPortJob::WriteResultList(int result) {
+  const std::string workOrder = kx::WorkOrderPath();
+  if (workOrder.empty()) {
+    if (m_Device) m_Device->WriteReport("No work order file, result list not written", true);
+    return;
+  }
+  const char* binKey = (m_Station == 1 || m_Station == 7 || m_Station == 9) ? "ISP_RDTBINCode" : "ISP_MPBINCode";
+  m_TextBuffer = kx::ReadProfileText("Device Info", binKey, kx::SettingIniPath().c_str(), 256);
+  std::string firmware = TrimTrailingSpace(m_TextBuffer);
+  const auto slash = firmware.find_last_of('\\');
+  if (slash != std::string::npos) firmware.erase(0, slash + 1);
+
+  const win::SYSTEMTIME t = Now();
+  m_EndTime = StrFormat("%02d:%02d:%02d", t.wHour, t.wMinute, t.wSecond);
+
+  const DeviceTexts d = TextsOf(m_Device.get());
+  const int tester = g_TesterNumber.load();
+  std::string record;
+  if (result != 0) {
+    record = StrFormat("%d,Tester_%02d,%s,%s(%s),%s,%s,%d,%s,%s,%s", tester, m_Slot, d.testerFw.c_str(),
+                       m_VersionText.c_str(), "Normal", firmware.c_str(), d.serial.c_str(), d.rdtTime,
+                       d.standBy.c_str(), d.writeRead.c_str(), "Pass");
+  } else {
+    record = StrFormat("%d,Tester_%02d,%s,%s(%s),%s,%s,%d,%s,%s,%s,%s,%s", tester, m_Slot, d.testerFw.c_str(),
+                       m_VersionText.c_str(), "Normal", firmware.c_str(), d.serial.c_str(), d.rdtTime,
+                       d.standBy.c_str(), d.writeRead.c_str(), "Fail", d.errorCode.c_str(), d.errorMessage.c_str());
+  }
+  const std::string key = StrFormat("[%s~%s,%02d]", m_StartTime.c_str(), m_EndTime.c_str(), m_Slot);
+  const bool written = WriteKey("Results List", key, record, workOrder);
+
+  std::uint16_t checksum = 0;
+  bool computed = false;
+  for (int attempt = 0; attempt < kChecksumAttempts && !computed; ++attempt) {
+    if (attempt > 0) win::Sleep(kChecksumRetryMs);
+    computed = UpdateFileChecksum(workOrder, checksum);
+  }
+  // A checksum that could not be computed is left out rather than faked.
+  const bool checksumWritten =
+      computed && kx::WriteProfileText("Base Info", "Checksum", StrFormat("%04x", checksum), workOrder);
+  if (!m_Device) return;
+  if (!written) m_Device->WriteReport("Result list record not written", true);
+  if (!computed)
+    m_Device->WriteReport("Result list checksum could not be computed", true);
+  else if (!checksumWritten)
+    m_Device->WriteReport("Result list checksum not written", true);
+}
+
+bool CPortJob::UpdateFileChecksum(const std::string& path, std::uint16_t& checksum) {
+  std::string data;
+  if (platform::ReadFileBytes(path, data) != 0) return false;
+  std::uint16_t crc = 0;
+  CCrc16Table::Init(crc);
+  std::size_t begin = 0;
+  while (begin < data.size()) {
+    std::size_t end = data.find('\n', begin);
+    const std::size_t next = end == std::string::npos ? data.size() : end + 1;
+    if (end == std::string::npos) end = data.size();
+    // A line ends at LF; a CR right before it belongs to the line end.
+    else if (end > begin && data[end - 1] == '\r')
+      --end;
+    const std::string line = data.substr(begin, end - begin);
+    if (!line.empty() && line.compare(0, 2, "//") != 0) CCrc16Table::UpdateString(crc, line);
+    begin = next;
+  }
+  checksum = crc;
+  return true;
+}
+
+// ---- run logs -----------------------------------------------------------------
+
+void CPortJob::WriteSummaryLogs(std::uint8_t pass) {
+  const char* folder = m_LogFolder.c_str();
+  if (m_Mode == 1) {
+    m_TotalLogPath = StrFormat("%s\\Total_Init.log", folder);
+    m_ErrorLogPath = StrFormat("%s\\Error_Init.log", folder);
+  } else if (m_Mode == 4) {
+    m_TotalLogPath = StrFormat("%s\\Total_%s.log", folder, "QC");
+    m_ErrorLogPath = StrFormat("%s\\Error_%s.log", folder, "QC");
+  } else {
+    m_TotalLogPath = StrFormat("%s\\Total_Debug.log", folder);
+    m_ErrorLogPath = StrFormat("%s\\Error_Debug.log", folder);
+  }
+  const DeviceTexts d = TextsOf(m_Device.get());
+  int total = ReadInt("Total Results", "Total", m_TotalLogPath);
+  int good = ReadInt("Total Results", "Good", m_TotalLogPath);
+  int bad = ReadInt("Total Results", "Bad", m_TotalLogPath);
+  const win::SYSTEMTIME t = Now();
+  const std::string now = DateTimeText(t);
+
+  ++total;
+  WriteKey("Total Results", "Total", StrFormat("%d", total), m_TotalLogPath);
+  if (pass != 0) {
+    ++good;
+    WriteKey("Total Results", "Good", StrFormat("%d", good), m_TotalLogPath);
+    WriteKey("Time", "End Time", now, m_TotalLogPath);
+    WriteKey("Serial Number", "Last Serial Number", d.configuredSerial, m_TotalLogPath);
+  } else {
+    ++bad;
+    WriteKey("Total Results", "Bad", StrFormat("%d", bad), m_TotalLogPath);
+    WriteKey("Error List", "[" + now + "]" + StrFormat("   SlotNo:%02d   SN:", m_Slot) + d.configuredSerial,
+             "--" + d.errorCode, m_ErrorLogPath);
+    WriteKey("Time", "End Time", now, m_TotalLogPath);
+  }
+
+  const std::string summary = StrFormat("%s\\_Summary.log", folder);
+  WriteKey("Time", "End Time", now, summary);
+  if (pass != 0) {
+    WriteKey("Results", "Pass", StrFormat("%d", ReadInt("Results", "Pass", summary) + 1), summary);
+  } else {
+    WriteKey("Results", "TotalErrorCount", StrFormat("%d", ReadInt("Results", "TotalErrorCount", summary) + 1),
+             summary);
+    // A key with no name would be a corrupt line; a failure without a code is
+    // counted in TotalErrorCount only.
+    if (!m_FailCode.empty()) {
+      const std::string code = kx::ProfileSafe(m_FailCode, true);
+      WriteKey("ErrorList", code, StrFormat("%d", ReadInt("ErrorList", code, summary) + 1), summary);
+    }
+  }
+
+  if (m_CountLabels == nullptr) return;
+  const int counts[3] = {total, good, bad};
+  for (int i = 0; i < 3; ++i) {
+    ITextWindow* label = (*m_CountLabels)[static_cast<std::size_t>(i)];
+    if (label == nullptr) continue;
+    label->SetWindowText(StrFormat("%d", counts[i]));
+    label->Redraw();
+  }
+}
+
+// ---- scan record file ---------------------------------------------------------
+
+bool CPortJob::WriteBlockInfoToFile(const kx::BlockRecord& record) {
+  const std::string folder = ProgramFolder() + "Configuration\\Temp";
+  const std::string path = StrFormat("%s\\#%d.bin", folder.c_str(), m_Slot);
+  auto report = [this](const char* line) {
+    if (m_Device) m_Device->WriteReport(line, true);
+  };
+  // The append is all or nothing: a short write is cut back to the old size, so
+  // the readers never meet half a record.
+  kx::WriteResult r = kx::AppendToFile(path, record.data(), record.size());
+  if (r == kx::WriteResult::OpenFailed) {
+    if (kx::MakeDirectoryPath(folder) == 0) {
+      report("WriteBlockInfoToFile create folder fail!!");
+      return false;
+    }
+    r = kx::AppendToFile(path, record.data(), record.size());
+    if (r == kx::WriteResult::OpenFailed) {
+      report("WriteBlockInfoToFile create file fail!!");
+      return false;
+    }
+  }
+  if (r != kx::WriteResult::Ok) {
+    report("WriteBlockInfoToFile write file fail!!");
+    return false;
+  }
+  return true;
+}
+
+// ---- station log copy ---------------------------------------------------------
+
+bool CPortJob::MakeStationLogName(const std::string& sourcePath, int station) {
+  static const char* const kStationNames[] = {"EraseAll", "RDT",    "RDTResult", "MP",      "EraseMP", "QC",
+                                              "UpdateFW", "ReRDT",  "SortMP",    "SortRDT", "RMADBG"};
+  const std::string folder = ProgramFolder() + "Log";
+  if (kx::MakeDirectoryPath(folder) == 0) return false;
+  const char* name = station >= 0 && station < static_cast<int>(std::size(kStationNames)) ? kStationNames[station]
+                                                                                           : "unKnown";
+  const win::SYSTEMTIME t = Now();
+  const std::string logName =
+      StrFormat("#%d_%s_%04d%02d%02d", m_DriveNumber, name, t.wYear, t.wMonth, t.wDay) +
+      StrFormat(" %02dh%02dm%02ds%03dms", t.wHour, t.wMinute, t.wSecond, t.wMilliseconds);
+  return kx::CopyFileReplacing(sourcePath, StrFormat("%s\\%s.txt", folder.c_str(), logName.c_str()));
+}
+
+// ---- fail serial-number record ------------------------------------------------
+
+// Upload: every waiting record is copied, as its own mapping-table entry, into
+// "<drive>:\FailSNLog\<work number>_<fail serial>_<drive serial>.log" on the
+// drive that [Options] SetServerPath names (P when empty); its WaitForUpload
+// key goes only once that copy is written, so a record whose upload fails
+// stays waiting for the next call.
+void CPortJob::WriteFailSNRecord() {
+  if (!m_Device) return;
+  const char* kind = m_Mode == 1 ? "F1" : m_Mode == 4 ? "QC" : "";
+  const std::string file = StrFormat("%s\\%s_FailSNRecord.log", m_LogFolder.c_str(), kind);
+  if (!platform::FileExists(file)) WriteKey("Serial Number", "Last Serial Number", "0000", file);
+
+  int counter = ReadInt("Serial Number", "Last Serial Number", file);
+  if (counter < 0 || counter > 9999) counter = 0;
+  // The last four characters of the stem "xxxxxxxxxxxx", then the counter.
+  const std::string failSn = "xxxx" + StrFormat("%04d", counter);
+  WriteKey("Fail_SN_Mapping_Table", failSn,
+           StrFormat("%s,%s", m_Device->m_SerialNumber.c_str(), m_Device->m_ErrorCode.c_str()), file);
+  AppendStatusTextRed(failSn);
+  WriteKey("Serial Number", "Last Serial Number", StrFormat("%04d", counter >= 9999 ? 0 : counter + 1), file);
+
+  auto folded = [](std::string text) {
+    for (char& c : text) c = static_cast<char>(platform::FoldCase(c));
+    return text;
+  };
+  std::set<std::string> used;
+  for (const auto& k : win::GetPrivateProfileKeyNames("WaitForUpload", file)) used.insert(folded(k));
+  for (int i = 0; i <= 9999; ++i) {
+    const std::string key = StrFormat("Wait_%04d", i);
+    if (used.count(folded(key)) == 0) {
+      WriteKey("WaitForUpload", key, failSn, file);
+      break;
+    }
+  }
+
+  const std::string setting = kx::SettingIniPath();
+  const std::string server = kx::TrimBlanks(kx::ReadProfileText("Options", "SetServerPath", setting.c_str(), 256));
+  const char drive = server.empty() ? 'P' : server[0];
+  if (std::isalpha(static_cast<unsigned char>(drive)) == 0) return;
+  const std::string workNo =
+      kx::SafeFileName(kx::TrimBlanks(kx::ReadProfileText("General Info", "WorkingNo", setting.c_str(), 256)));
+  const std::string uploadFolder = StrFormat("%c:\\FailSNLog", drive);
+  if (kx::MakeDirectoryPath(uploadFolder) == 0) return;
+  for (const auto& key : win::GetPrivateProfileKeyNames("WaitForUpload", file)) {
+    const std::string waitingSn = win::GetPrivateProfileString("WaitForUpload", key, "", file);
+    const std::string entry = win::GetPrivateProfileString("Fail_SN_Mapping_Table", waitingSn, "", file);
+    const auto comma = entry.find_last_of(',');
+    const std::string driveSn = comma == std::string::npos ? entry : entry.substr(0, comma);
+    const std::string target = StrFormat("%s\\%s_%s_%s.log", uploadFolder.c_str(), workNo.c_str(),
+                                         kx::SafeFileName(waitingSn).c_str(), kx::SafeFileName(driveSn).c_str());
+    if (WriteKey("Fail_SN_Mapping_Table", waitingSn, entry, target))
+      win::WritePrivateProfileString("WaitForUpload", key.c_str(), nullptr, file.c_str());
+  }
+}
+
+// ---- Summary.csv --------------------------------------------------------------
+
+void CPortJob::WriteSummaryCsv(CPortDevice* device, int result) {
+  if (device == nullptr) return;
+  const win::SYSTEMTIME t = Now();
+  const std::string capacity;  // no capacity text is kept on the device
+  const std::string outcome = result != 0 ? std::string("Pass") : CPortDevice::FormatErrorCode(device->m_ErrorCode);
+  const std::string row = StrFormat("%s,%s,%s,%s\n", StrFormat("%04d%02d%02d", t.wYear, t.wMonth, t.wDay).c_str(),
+                                    capacity.c_str(), device->m_SerialNumber.c_str(), outcome.c_str());
+  const std::string folder = StrFormat("%sMPTestSummary", ProgramFolder().c_str());
+  const std::string path = StrFormat("%s\\Summary.csv", folder.c_str());
+  bool ok = false;
+  if (platform::FileExists(path)) {
+    ok = kx::AppendToExistingFile(path, row.data(), row.size());
+  } else {
+    const std::string created = "Date,Cap,SN,TestResult\n" + row;
+    ok = kx::MakeDirectoryPath(folder) != 0 &&
+         kx::AppendToFile(path, created.data(), created.size()) == kx::WriteResult::Ok;
+  }
+  if (!ok) win::AfxMessageBox("Create file fail (Summary.csv)");
+}

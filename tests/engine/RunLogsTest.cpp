@@ -1,0 +1,218 @@
+#include <ctime>
+
+#include "device/ModuleFolder.h"
+#include "device/PortDevice.h"
+#include "engine/PortJob.h"
+#include "platform/Clock.h"
+#include "platform/MessageBox.h"
+#include "tests/platform/TempDir.h"
+#include "tests/support/ScratchFolder.h"
+
+namespace {
+
+using kxtest::Has;
+using Lines = std::vector<std::string>;
+
+const char kWorkOrder[] = "D:\\WO\\WO_A_B.txt";
+const char kFailRecord[] = "D:\\Log\\F1_FailSNRecord.log";
+const char kScanFile[] = "C:\\KXMP\\Configuration\\Temp\\#3.bin";
+
+// Wall milliseconds at which the local clock reads 2024-05-06 08:09:10.123.
+std::int64_t LocalWallMs() {
+  std::tm tm{};
+  tm.tm_year = 124, tm.tm_mon = 4, tm.tm_mday = 6, tm.tm_hour = 8, tm.tm_min = 9, tm.tm_sec = 10, tm.tm_isdst = -1;
+  return static_cast<std::int64_t>(std::mktime(&tm)) * 1000 + 123;
+}
+
+class RunLogs : public kxtest::DeviceTestEnv {
+ protected:
+  void SetUp() override {
+    g_TesterNumber = 0;
+    kx::SetWorkOrderPath(kWorkOrder);
+    MakeDirs("D:\\WO");
+    SetIni(".\\param.ini", "Device Info", "ISP_MPBINCode", ".\\FW\\MP\\mp_fw.bin \t");
+    job_.m_Device = std::make_unique<CPortDevice>(7, 1, 3, "D:\\Log", &cell_, nullptr);
+    job_.m_Station = 3;
+    job_.m_VersionText = "V2.0a";
+    job_.m_StartTime = "2024/05/06_08:00:00";
+    CPortDevice& d = *job_.m_Device;
+    d.WriteReport("START", true);
+    d.m_TesterFwVersion = "3.03";
+    d.m_SerialNumber = "SN0001";
+    d.m_StatStandByText = d.m_StatWRText = "NoRecord";
+    d.m_ErrorCode = "M_x04";
+    d.m_ErrorMessage = "Erase ISP Code fail!!!";
+  }
+  void TearDown() override { kx::SetWorkOrderPath(""); }
+  static std::string Ini(const std::string& section, const std::string& key, const std::string& file) {
+    return win::GetPrivateProfileString(section, key, "<none>", file);
+  }
+  bool ReportHas(const std::string& line) { return Has(PortReport(3), "   " + line + " \r\n"); }
+
+  platform::ScopedClock clock_{platform::MakeVirtualClock(LocalWallMs())};
+  kx::PageLocks locks_;
+  kx::StatusCellModel cell_;
+  kx::ProgressModel progress_;
+  kx::TextWindowModel total_, good_, bad_;
+  std::array<ITextWindow*, 3> labels_{&total_, &good_, &bad_};
+  std::string resultCode_;
+  std::array<std::atomic<int>, kx::kPortCount> portStates_{};
+  CPortJob job_{1, &locks_, &cell_, &progress_, 7, 3, nullptr, &labels_, "D:\\Log", &resultCode_, nullptr,
+                &portStates_};
+};
+
+TEST_F(RunLogs, ResultListRecordsTenFieldsForAPassAndTwelveForAFailure) {
+  SetIni(".\\param.ini", "Device Info", "ISP_RDTBINCode", "C:\\FW\\RDT\\rdt.bin");
+  const struct {
+    const char* start;
+    int station, result;
+    const char* line;
+  } cases[] = {
+      {"2024/05/06_08:00:00", 3, 1,
+       "[2024/05/06_08:00:00~08:09:10,03]=0,Tester_03,3.03,V2.0a(Normal),mp_fw.bin,SN0001,0,NoRecord,NoRecord,Pass"},
+      {"2024/05/06_08:01:00", 3, 0,
+       "[2024/05/06_08:01:00~08:09:10,03]=0,Tester_03,3.03,V2.0a(Normal),mp_fw.bin,SN0001,0,NoRecord,NoRecord,Fail,"
+       "M_x04,Erase ISP Code fail!!!"},
+      // A line break cannot stand in an INI value: the record would be lost.
+      {"2024/05/06_08:02:00", 7, 0,
+       "[2024/05/06_08:02:00~08:09:10,03]=0,Tester_03,3.03,V2.0a(Normal),rdt.bin,SN0001,0,NoRecord,NoRecord,Fail,"
+       "M_x04,two__lines"}};
+  Lines expected;
+  for (const auto& c : cases) {
+    if (c.station == 7) job_.m_Device->m_ErrorMessage = "two\r\nlines";
+    job_.m_StartTime = c.start;
+    job_.m_Station = c.station;
+    job_.WriteResultList(c.result);
+    expected.push_back(c.line);
+  }
+  EXPECT_EQ(win::GetPrivateProfileSection("Results List", kWorkOrder), expected);
+}
+
+// Lines fed: "[Base Info]", "WorkOrder=A", "[Results List]" and the record
+// (then the first Checksum line and a second record), as CRC-16/MODBUS.
+TEST_F(RunLogs, ChecksumSkipsCommentsAndBlankLinesAndCoversThePreviousChecksum) {
+  std::ofstream(Native(kWorkOrder), std::ios::binary) << "// made by the page\r\n\r\n[Base Info]\r\nWorkOrder=A\r\n";
+  job_.WriteResultList(1);
+  EXPECT_EQ(Ini("Base Info", "Checksum", kWorkOrder), "acae");
+  job_.m_StartTime = "2024/05/06_08:05:00";
+  job_.WriteResultList(0);
+  EXPECT_EQ(Ini("Base Info", "Checksum", kWorkOrder), "6635");
+}
+
+TEST_F(RunLogs, UnreadableWorkOrderGetsNoChecksumAndAReportLine) {
+  kx::SetWorkOrderPath("D:\\Missing\\WO_A_B.txt");
+  const std::uint64_t before = platform::Clock().NowMs();
+  job_.WriteResultList(1);
+  EXPECT_EQ(platform::Clock().NowMs() - before, 200u);  // three attempts, 100 ms apart
+  EXPECT_TRUE(ReportHas("Result list record not written"));
+  EXPECT_TRUE(ReportHas("Result list checksum could not be computed"));
+  EXPECT_FALSE(Exists("D:\\Missing"));
+}
+
+TEST_F(RunLogs, NoWorkOrderPathWritesNothing) {
+  kx::SetWorkOrderPath("");
+  job_.WriteResultList(1);
+  EXPECT_TRUE(ReportHas("No work order file, result list not written"));
+  job_.m_Device.reset();  // a job without a device has nowhere to report
+  job_.WriteResultList(0);
+  EXPECT_EQ(kxtest::listNames(root_ / "work"), (Lines{"PC_MAC_Address.txt", "param.ini"}));
+  EXPECT_EQ(kxtest::listNames(root_ / "drives" / "D" / "WO"), Lines{});
+}
+
+TEST_F(RunLogs, FirstPassOfEachModeStartsItsOwnLogs) {
+  const struct {
+    int mode;
+    const char *total, *error;
+  } cases[] = {{1, "D:\\Log\\Total_Init.log", "D:\\Log\\Error_Init.log"},
+               {4, "D:\\Log\\Total_QC.log", "D:\\Log\\Error_QC.log"},
+               {7, "D:\\Log\\Total_Debug.log", "D:\\Log\\Error_Debug.log"}};
+  for (const auto& c : cases) {
+    job_.m_Mode = c.mode;
+    job_.WriteSummaryLogs(1);
+    EXPECT_EQ(job_.m_ErrorLogPath, c.error);
+    EXPECT_EQ(ReadAll(c.total),
+              "[Total Results]\r\nTotal=1\r\nGood=1\r\n[Time]\r\nEnd Time=2024-05-06 08:09:10\r\n"
+              "[Serial Number]\r\nLast Serial Number=SN0001\r\n")
+        << c.mode;
+  }
+}
+
+TEST_F(RunLogs, FailuresCountInTheErrorLogSummaryAndLabels) {
+  job_.m_FailCode = "M_x04";
+  job_.WriteSummaryLogs(1);
+  job_.WriteSummaryLogs(0);
+  job_.WriteSummaryLogs(0);
+  EXPECT_EQ(Ini("Error List", "[2024-05-06 08:09:10]   SlotNo:03   SN:SN0001", "D:\\Log\\Error_Init.log"), "--M_x04");
+  EXPECT_EQ(ReadAll("D:\\Log\\_Summary.log"),
+            "[Time]\r\nEnd Time=2024-05-06 08:09:10\r\n[Results]\r\nPass=1\r\nTotalErrorCount=2\r\n"
+            "[ErrorList]\r\nM_x04=2\r\n");
+  EXPECT_EQ(total_.Text() + "/" + good_.Text() + "/" + bad_.Text(), "3/1/2");
+  std::array<ITextWindow*, 3> partial{nullptr, nullptr, &bad_};
+  job_.m_CountLabels = &partial;
+  job_.WriteSummaryLogs(0);
+  EXPECT_EQ(total_.Text() + "/" + bad_.Text(), "3/3");
+}
+
+TEST_F(RunLogs, ScanRecordsAreAppendedWholeOrNotAtAll) {
+  auto record = std::make_unique<kx::BlockRecord>();
+  EXPECT_TRUE(job_.WriteBlockInfoToFile(*record));
+  EXPECT_TRUE(job_.WriteBlockInfoToFile(*record));
+  EXPECT_EQ(std::filesystem::file_size(Native(kScanFile)), 458784u);
+  bool written = true;
+  {
+    kxtest::ScopedFileSizeLimit full(500000);  // the third record fits only in part
+    written = job_.WriteBlockInfoToFile(*record);
+  }
+  EXPECT_FALSE(written);
+  EXPECT_EQ(std::filesystem::file_size(Native(kScanFile)), 458784u);
+  EXPECT_TRUE(ReportHas("WriteBlockInfoToFile write file fail!!"));
+}
+
+TEST_F(RunLogs, FilesOnAMissingDriveAreReported) {
+  auto box = std::make_shared<platform::RecordingMessageBox>();
+  platform::ScopedMessageBox shown(box);
+  g_ModuleFolder = "Q:\\KXMP\\";
+  EXPECT_FALSE(job_.WriteBlockInfoToFile(kx::BlockRecord{}));
+  EXPECT_TRUE(ReportHas("WriteBlockInfoToFile create folder fail!!"));
+  job_.WriteSummaryCsv(job_.m_Device.get(), 1);
+  EXPECT_EQ(box->Texts(), Lines{"Create file fail (Summary.csv)"});
+}
+
+TEST_F(RunLogs, StationLogCopiesAreNamedByDriveStationAndTime) {
+  std::ofstream(Native("D:\\src.txt"), std::ios::binary) << "log body";
+  const std::pair<int, const char*> cases[] = {{3, "#7_MP_20240506 08h09m10s123ms.txt"},
+                                               {10, "#7_RMADBG_20240506 08h09m10s123ms.txt"},
+                                               {11, "#7_unKnown_20240506 08h09m10s123ms.txt"}};
+  for (const auto& [station, name] : cases) {
+    EXPECT_TRUE(job_.MakeStationLogName("D:\\src.txt", station));
+    EXPECT_EQ(ReadAll(std::string("C:\\KXMP\\Log\\") + name), "log body") << station;
+  }
+  EXPECT_FALSE(job_.MakeStationLogName("D:\\none.txt", 3));
+}
+
+TEST_F(RunLogs, SummaryCsvStartsWithItsHeaderAndPrintsTheCode) {
+  job_.WriteSummaryCsv(job_.m_Device.get(), 1);
+  job_.WriteSummaryCsv(job_.m_Device.get(), 0);
+  EXPECT_EQ(ReadAll("C:\\KXMP\\MPTestSummary\\Summary.csv"),
+            "Date,Cap,SN,TestResult\n20240506,,SN0001,Pass\n20240506,,SN0001,0x103\n");
+}
+
+// A record whose upload fails waits for the next call's upload.
+TEST_F(RunLogs, FailSerialCounterWrapsAndWaitingRecordsAreUploaded) {
+  SetIni(kFailRecord, "Serial Number", "Last Serial Number", "9999");
+  SetIni(".\\param.ini", "General Info", "WorkingNo", "WN01");
+  job_.WriteFailSNRecord();  // SetServerPath empty: P:, not there yet
+  EXPECT_EQ(Ini("Fail_SN_Mapping_Table", "xxxx9999", kFailRecord), "SN0001,M_x04");
+  EXPECT_TRUE(kxtest::EndsWith(cell_.GetWindowText(), "*xxxx9999"));
+  EXPECT_EQ(win::GetPrivateProfileSection("WaitForUpload", kFailRecord), Lines{"Wait_0000=xxxx9999"});
+  MakeDirs("P:\\");
+  job_.m_Device->m_SerialNumber = "SN0002";
+  job_.WriteFailSNRecord();
+  EXPECT_EQ(Ini("Serial Number", "Last Serial Number", kFailRecord), "0001");
+  EXPECT_EQ(kxtest::listNames(root_ / "drives" / "P" / "FailSNLog"),
+            (Lines{"WN01_xxxx0000_SN0002.log", "WN01_xxxx9999_SN0001.log"}));
+  EXPECT_EQ(Ini("Fail_SN_Mapping_Table", "xxxx0000", "P:\\FailSNLog\\WN01_xxxx0000_SN0002.log"), "SN0002,M_x04");
+  EXPECT_EQ(win::GetPrivateProfileKeyNames("WaitForUpload", kFailRecord), Lines{});
+}
+
+}  // namespace
