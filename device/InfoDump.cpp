@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "device/Format.h"
+#include "device/InfoBlockLayout.h"
 #include "device/PortDevice.h"
 #include "platform/Clock.h"
 
@@ -367,6 +368,12 @@ std::string RowText(const Row& r, const std::uint8_t* b) {
 }
 
 }  // namespace
+
+kx::InfoBlockField kx::FindInfoBlockField(std::string_view name) {
+  for (const Row& r : kRows)
+    if (name == r.name) return {r.offset, r.width};
+  return {};
+}
 
 void CPortDevice::WriteInfoBlockReport(const std::uint8_t* block) {
   const std::string path = ReportPath();

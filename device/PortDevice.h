@@ -26,6 +26,9 @@
 class CDriveCommand;
 namespace kx {
 enum class CellPageType : std::uint8_t;  // bringup/SystemInfo.h
+struct BbtParameter;                     // protocol/MediaRecords.h
+struct RdtInfoRecord;                    // protocol/MediaRecords.h
+class EraseProgress;                     // media/CeMapErase.h
 }
 
 class CPortDevice {
@@ -334,6 +337,104 @@ class CPortDevice {
   std::uint32_t m_EfuseLotId2 = 0;
   std::uint32_t m_EfuseLotId1 = 0;
 
+  // ---- bringup/InfoPages.cpp: info-block pages, good-card mark, ISP-code erase and info-code update ----
+
+  // Reads the info block into m_InfoBlockRead and keeps its good-card mark,
+  // masked by station, for WriteGoodCardMark.
+  bool IssueReadInfoPage();
+  // Adds the stage's bits (1..4) and the kept mark to byte 511, checks the
+  // block (CheckInfoBlock without capacity) and writes it back.
+  bool WriteGoodCardMark(int stage);
+  // Whether m_InfoBlockRead's mark has every demanded stage (and, at the QC
+  // station, no UpLoad or RMA mark the parameter file does not allow); sets
+  // code and message, writes no fail report.
+  bool CheckGoodCardMark(bool needsPreTestInit, bool needsQc, bool needsBurnIn, bool needsPcBurnIn);
+  // One 512-byte page to or from the drive; page 3, which moves more, is refused.
+  bool ReadWriteInfoBlock(std::uint8_t* buffer512, bool write, std::uint8_t page);
+  // The info block into m_InfoBlockRead (zeros when the read fails).
+  bool GetInfoBlock();
+  // GetInfoBlock's read, then SMART READ DATA into the caller's buffer.
+  bool ReadSmartData(std::uint8_t* buffer512);
+  // The SMART entry page into the caller's buffer.
+  bool ReadSmartEntry(std::uint8_t* buffer512);
+  // Creates or truncates the file and writes the bytes; false when that fails.
+  bool DumpBufferToFile(const std::uint8_t* buffer, std::uint32_t length, const std::string& path);
+  bool EraseISPCode();
+  // Stamps the vendor mark, the firmware name and the date into the drive's
+  // info-code sector; the sector as sent stays in m_InfoBlockBuilt.
+  bool UpdateInfoCode();
+
+  std::uint32_t m_SavedGoodCardMark = 0;
+
+  // ---- bringup/Capacity.cpp: capacity selection ----
+  // Capacity in GB the drive can be given from its flash and the settings; 0 = none.
+  std::int32_t SelectCapacity();
+  // Tolerated bad-block percentage (0..255) for a capacity in GB; 0 when a list is empty.
+  std::int32_t GetAutoCapacityMaxBadPercent(std::uint32_t capacityGb);
+  // Capacity in GB that the last bad-block scan chose by auto capacity; 0 = none.
+  std::uint32_t GetAutoCapacitySize() const;
+
+  // ---- bringup/FlashClock.cpp: flash clock and interface levels ----
+  // Flash clock level for the RDT firmware (rdt != 0) or the MP firmware (rdt == 0).
+  std::int32_t SelectFlashClock(std::uint8_t rdt);
+  // Flash interface value 1..5; the argument does not affect the result.
+  std::int32_t SelectFlashInterface(std::uint8_t rdt);
+
+  // ---- bringup/SerialNumber.cpp: the serial-number source ----
+
+  // The next serial number of the serial-number settings (bringup/SerialNumber.h)
+  // into m_SerialNumber, m_SerialNumBase and m_ConfiguredSerialNumber; the
+  // advanced counter is stored first. Code and message on failure, no fail report.
+  bool TakeSerialNumber();
+
+  // The serial number the settings gave this drive, for the run logs; empty
+  // until TakeSerialNumber gives one.
+  std::string m_ConfiguredSerialNumber;
+
+  // ---- bringup/InfoBlock.cpp: building and checking the info block ----
+
+  // Builds m_InfoBlockBuilt from the settings. The serial number: the drive's
+  // own with keepDeviceInfo (from m_InfoBlockRead, with model and firmware
+  // name), a new one with takeNewSerial or when m_SerialNumBase is empty, else
+  // m_SerialNumBase. With useRdtInfo, 64 bytes of RDT information beginning
+  // "KXRT" become the temperature log, else it is cleared. Fail report on failure.
+  bool BuildInfoBlock(bool takeNewSerial, bool keepDeviceInfo, const std::uint8_t* rdtInfo64, bool useRdtInfo);
+  // The drive's info block against m_InfoBlockBuilt and, unless skipCapacity,
+  // the drive's logical size against the block's. Code ('x' form) and message
+  // on failure; the fail report only when the capacity was checked too (with
+  // skipCapacity the caller adds its family letter and writes it).
+  bool CheckInfoBlock(bool skipCapacity);
+
+  // ---- bringup/DeviceChecks.cpp: I/O state, flash number and parameter checks ----
+
+  // The tester's I/O state, timed: tester reset, tester page (m_TesterKind,
+  // m_TesterOutputVoltage), short test, power-on and drive detection, access
+  // key, identify (mode 4, the QC mode: the serial number; else the drive's
+  // figures). A called step's code gets 'A' for 'x'; "P_A01" means no drive.
+  // Every failure writes the fail report.
+  bool CheckIoState(int mode);
+  // GetFlashID of every flash number; the flash devices found become
+  // m_FlashCount and, with compareWithParam, must equal [Flash Info]
+  // Flh_Number. The other arguments have no effect. No fail report.
+  bool CheckFlashNumber(int unused1, int unused2, int compareWithParam, int unused4);
+  // The parameter files against the drive (flash IDs, CE map and count through
+  // CheckFlashIdCeMap; maker, type, capacity, DRAM size, SATA speed; the dash
+  // version in mode 4); sets m_PhysicalSize. readInfoBlock first reads the info
+  // block and, in mode 4, checks its good-card mark and records it. rdtInfo64,
+  // when given, receives the RDT information. Every failure writes the fail report.
+  bool VerifyParamWithDevice(int mode, bool readInfoBlock, std::uint8_t* rdtInfo64);
+
+  // ---- bringup/PreFormat.cpp: pre-format ----
+
+  // Sends the pre-format parameters (CE map, keep-RDT-info), then
+  // m_InfoBlockBuilt with the drive's SMART table, which starts the pre-format
+  // for the MP (first != 0) or the RDT firmware; waits for the drive (status
+  // polling or card state) and reads the result. A controller-reported
+  // failure is "F_H07" with its fail address, and leaves its kind in
+  // m_PreFormatResultKind (bringup/PreFormat.h). Fail report on every failure.
+  bool PreFormat(int first, IProgressBar* progress, int progressSpan, bool keepRdtInfo, bool polling,
+                 std::uint16_t ceMap);
+
   // ---- media/BootJumps.cpp: boot-code jumps and register access ----
 
   // Each takes the access key itself; the read leaves the register's value in
@@ -344,6 +445,107 @@ class CPortDevice {
   // and waits for the card; writes no fail report.
   bool JumpToBoot(std::uint32_t delayMs);
   bool ForceToBootCode();
+
+  // ---- media/CeMapErase.cpp: CE map selection and erase-all blocks ----
+
+  // Chooses the CE map from the device's and the UI's, sets m_CeMap and (for a
+  // non-zero map) m_FlashCount, and hands it to the controller. Sets no error of
+  // its own and writes no fail report.
+  bool SelectCeMap(std::uint16_t uiCeMap, bool compare);
+  // Erases every block in the erase mode `eraseType` (bit 0x10 builds the
+  // bad-block table), following the card state under a size-dependent limit;
+  // moves `progress` (may be null) by at most `progressSpan`. Every failure
+  // writes the fail report. `keepRunningCode` has no effect.
+  bool EraseAllBlocks(std::uint8_t eraseType, bool keepRunningCode, IProgressBar* progress, int progressSpan,
+                      bool polling);
+
+  // ---- media/BbtTable.cpp: bad-block tables, RDT information and debug information on the drive ----
+
+  // The parameter record, then the table body into m_BbtBuffer (released first,
+  // and on every failure); with checksumOut, the CRC-16 of the covered bytes.
+  bool ReadBbt(kx::BbtParameter* out, std::uint16_t* checksumOut);
+  // False without a message when the record lacks "DBTP".
+  bool FindBbtParameter(kx::BbtParameter* out);
+  // False without a message when the record lacks "KXRT".
+  bool ReadRdtInfo(kx::RdtInfoRecord* out, std::uint16_t* checksumOut);
+  // Writes param->BbtSectors() x 512 bytes of `bbt` in page units, then the RDT
+  // info sector (info, when given, is updated in place).
+  bool WriteBbt(const std::uint8_t* bbt, kx::RdtInfoRecord* info, const kx::BbtParameter* param,
+                std::uint16_t* checksumOut, std::uint8_t buildFlags);
+  // Reads every CE's 3rd BBT into m_Bbt3rd and merges its bad blocks into `bbt`
+  // (param->BbtSectors() x 512 bytes) as early bad; *bytesOut = m_Bbt3rd's size.
+  bool Read3rdBbt(std::uint8_t* bbt, const kx::BbtParameter* param, std::uint32_t* bytesOut);
+  // Builds every CE's 3rd BBT from m_BbtBuffer and writes it.
+  bool Write3rdBbt(const kx::BbtParameter* param);
+  // `sectors` logical 3rd-BBT sectors; the drive keeps each with its complement.
+  bool Read3rdBbtRaw(std::uint8_t* out, std::uint32_t sectors, std::uint8_t selector);
+  bool Write3rdBbtRaw(const std::uint8_t* in, std::uint32_t sectors, std::uint8_t selector);
+  bool ReadDebugInfo(std::uint8_t* out, std::uint32_t sectors, std::uint8_t selector);
+  // Release the table buffers the device holds.
+  void ReleaseBbt();
+  void ReleaseBbt3rd();
+  void ReleaseBlockTable();
+
+  // The 3rd BBT image of the last Read3rdBbt: 16 CEs of equal size.
+  std::vector<std::uint8_t> m_Bbt3rd;
+  // Whether the bad-block scan keeps its per-block table, and that table:
+  // m_FlashCount rows of m_MaxBlockPerCe entries.
+  std::uint8_t m_KeepBlockTable = 0;
+  std::vector<std::vector<std::uint32_t>> m_BlockTable;
+
+  // ---- media/BbtCount.cpp: bad-block table decoding and counting ----
+
+  // The walkers of media/BbtCount.h over m_BbtBuffer (ParseBadBlockList over the
+  // table given) with the device's channels, dies, CE map and 64-bit CE mask.
+  using BbtPlaneCounts = std::array<std::array<std::array<std::uint32_t, 4>, 16>, 64>;
+  using BbtBlockList = std::array<std::uint16_t, 32768>;
+  void CountBadBlocksPerPlane(BbtPlaneCounts& counts, std::uint32_t ceCount, const kx::BbtParameter& param,
+                              std::uint32_t kinds, std::uint8_t cause) const;
+  // Early bad, RDT bad, later bad, good.
+  void CountBadBlocksByKind(std::array<std::uint32_t, 4>& counts, std::uint32_t ceCount,
+                            const kx::BbtParameter& param) const;
+  std::uint32_t CountBbtBlocks(std::uint32_t ceCount, int ce, const kx::BbtParameter& param, std::uint8_t mask,
+                               std::uint8_t exclude) const;
+  void ListBadBlocks(BbtBlockList& list, std::uint32_t ce, std::uint32_t die, const kx::BbtParameter& param,
+                     std::uint32_t kinds, std::uint8_t cause) const;
+  // Returns how many blocks were listed.
+  std::uint32_t ListBadBlocksOfDie(BbtBlockList& list, std::uint32_t ce, std::uint32_t die,
+                                   const kx::BbtParameter& param, std::uint8_t mask, std::uint8_t sub) const;
+  std::uint8_t IsBlockMarkedBad(std::uint32_t block, std::uint32_t ce, std::uint32_t die,
+                                const kx::BbtParameter& param) const;
+  void ParseBadBlockList(std::uint8_t* bbt, std::size_t bbtSize, const std::string& text, std::uint8_t ce,
+                         std::uint8_t die, const kx::BbtParameter& param, std::uint8_t flagsA,
+                         std::uint8_t flagsB) const;
+  // Bytes of the table: the record's sectors, or (param null) the geometry's rounded up to a page unit.
+  std::uint32_t GetUnitSize(const kx::BbtParameter* param) const;
+
+  // ---- media/BadBlockFile.cpp: bad-block list file and bad-block map check ----
+
+  // A table must be present (param given with the table in m_BbtBuffer, else
+  // read from the drive) and block 0 of the first CE below 8 in use must not be
+  // early bad ("F_T34", fail report); a failed flash-ID scan is "I_x07" unreported.
+  bool CheckBadBlockMap(const kx::BbtParameter* param);
+  // Writes the list file of m_BbtBuffer; "A_x08" and a message box when the file cannot be written.
+  bool SaveBadBlockFile(const std::string& path, std::uint32_t ceCount, const kx::BbtParameter& param,
+                        const kx::RdtInfoRecord& info);
+  // The readers never fail: a missing or malformed file leaves table and records as they were.
+  bool LoadBadBlockFile(const std::string& path, std::uint8_t* bbt, std::size_t bbtSize,
+                        const kx::BbtParameter& param);
+  bool LoadRdtInfoRaw(const std::string& path, kx::RdtInfoRecord& out);
+  bool LoadBbtParameterRaw(const std::string& path, kx::BbtParameter& out);
+
+  // ---- media/RdtProgress.cpp: RDT progress line and over-bad CE mask ----
+
+  // The same type as kx::BlockRecord (device/BlockRecord.h).
+  using RdtScanRecord = std::array<std::uint8_t, 229392>;
+  // The cell's RDT line from the drive's table (source 0; read, counted and
+  // released here) or a saved record; flags 1 per-CE, 2 P/E/R sums, 4 P/E/R
+  // pairs, 8 firmware pieces. Empty for a missing record or info.
+  std::string FormatRdtProgress(std::uint8_t flags, std::uint8_t source, const RdtScanRecord* record,
+                                const kx::RdtInfoRecord* info);
+  // True, with *mask set, when the port's saved RDT record has a CE over half
+  // of one plane's blocks; false otherwise, setting nothing.
+  bool GetOverBadCeMask(std::uint16_t* mask);
 
   // ---- drive state the production steps share (no step defines them yet) ----
 
@@ -379,8 +581,6 @@ class CPortDevice {
   bool FindFlashIdReply(bool compareWithParam, bool skipMaskCompare, const std::string& wanted, std::uint8_t* reply,
                         bool& found);
 
-  // ---- bringup/SystemInfo.cpp ----
-
   // ---- bringup/IdentifyChecks.cpp ----
   // Tester page into m_PageBuffer, tester kind and firmware version; "T_A13" with the fail report.
   bool ReadTesterPageInto();
@@ -401,9 +601,45 @@ class CPortDevice {
   bool FailRegisterAccess();
   bool ReadRegValue(std::uint32_t address, std::uint8_t width, std::uint32_t& value);
 
+  // ---- bringup/InfoPages.cpp ----
+  // The failing step's code gets the family letter in place of 'x'; fail report; false.
+  bool FailWithFamily(char family);
+  // Page 0 through m_PageBuffer into m_InfoBlockRead, copied whatever the result;
+  // a failed read sets the message and writes the fail report.
+  bool ReadInfoBlockIntoCopy();
+
+  // ---- bringup/DeviceChecks.cpp ----
+  // The called step's failure as the IO-state check's: 'x' becomes 'A', fail report.
+  bool FailIoState();
+  // The RDT information into rdtInfo64: the info block's temperature log, else
+  // the bad-block table's record, else zeros.
+  void TakeRdtInfo(std::uint8_t* rdtInfo64);
+  bool ReadRdtInfoFromBbt(std::uint8_t* out64);
+
+  // ---- bringup/PreFormat.cpp ----
+  // A called step's failure as the pre-format's: 'x' becomes 'H', fail report.
+  bool FailPreFormatStep();
+  // 1 ready, 0 failed (code set), 2 the time limit passed; state is the last card state.
+  int WaitPreFormatDone(bool polling, std::uint8_t& state);
+
   // ---- media/BootJumps.cpp ----
   // ForceToBootCode's write of the boot-code switch register; fails with the report.
   bool WriteBootSwitch(std::uint32_t value);
+
+  // ---- media/CeMapErase.cpp ----
+  // The wait for the end of one polled erase attempt: 1 erased, 0 the erase
+  // failed, -1 failed for good (reported).
+  int PollEraseAttempt(std::uint32_t limitSec, kx::EraseProgress& progress);
+  // The wait for the end of an erase started without polling; false reported.
+  bool WaitEraseEnd(std::uint8_t eraseType, std::uint32_t limitSec, kx::EraseProgress& progress);
+
+  // ---- media/BbtTable.cpp ----
+  // SetApKeyWithRetry(checkEnabled, 300); on failure 'x' becomes `family`, fail report.
+  bool TableApKey(bool checkEnabled, char family);
+  // One 64-byte record sector of ReadBBT (selector 1 or 2) into out64.
+  bool ReadRecordSector(std::uint8_t selector, std::uint8_t* out64, const char* failMessage);
+  // Whether a CE's 3rd BBT of `sectors` fits the staging buffer; else "F_T34" reported.
+  bool Check3rdBbtSize(std::uint32_t sectors);
 
   // ---- device/CardOps.cpp ----
   // Tester delay parameter of a power command for a production device.

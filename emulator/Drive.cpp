@@ -467,6 +467,12 @@ std::array<std::uint8_t, 64> Drive::RdtInfo() const {
   return out;
 }
 
+std::vector<std::uint8_t> Drive::Bbt3rd(std::uint8_t selector) const {
+  std::lock_guard lock(mutex_);
+  auto it = s_->bbt3rd.find(selector);
+  return it == s_->bbt3rd.end() ? std::vector<std::uint8_t>{} : it->second;
+}
+
 std::uint32_t Drive::Register(std::uint32_t address) const {
   std::lock_guard lock(mutex_);
   return s_->ReadRegister(address);

@@ -100,6 +100,8 @@ class Drive {
   void PatchSystemInfo(std::uint32_t offset, const std::vector<std::uint8_t>& bytes);
   std::vector<std::uint8_t> BbtBody() const;
   std::array<std::uint8_t, 64> RdtInfo() const;
+  // The 3rd BBT kept under a selector (each sector followed by its complement); empty when none.
+  std::vector<std::uint8_t> Bbt3rd(std::uint8_t selector) const;
   std::uint32_t Register(std::uint32_t address) const;
   void SetRegister(std::uint32_t address, std::uint32_t value);
   std::uint64_t NativeMaxLba() const;

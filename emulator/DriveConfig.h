@@ -26,6 +26,17 @@ struct FlashBlockAddress {
   bool operator==(const FlashBlockAddress&) const = default;
 };
 
+// A block the bad-block table marks besides the factory's: later bad (found in
+// use) or RDT bad (found by the reliability test), with the cause bits of the
+// table's flag byte (0x01 read, 0x02 program, 0x04 erase, 0x08 RAID read;
+// protocol/MediaRecords.h).
+enum class MarkKind : std::uint8_t { Later, Rdt };
+struct MarkedBadBlock {
+  FlashBlockAddress at;
+  MarkKind kind = MarkKind::Later;
+  std::uint8_t causes = 0;
+};
+
 // How the flash timing scan answers at one duty setting.
 enum class ScanFault : std::uint8_t { NoEdge, OutOfRange, Inverted, CommandFails };
 
@@ -62,6 +73,12 @@ struct DriveConfig {
   // divisor of it) folds the other dies into further columns. 0: no fold.
   std::uint32_t diesPerGroup = 0;
   std::vector<FlashBlockAddress> factoryBadBlocks;
+  // Later and RDT bad blocks the table holds (each table build writes them).
+  std::vector<MarkedBadBlock> markedBadBlocks;
+  // The drive holds a 3rd BBT for every populated CE 0-15, made from its bad blocks.
+  bool preset3rdBbt = false;
+  // The RDT info record's BBT checksum does not match the table.
+  bool badBbtChecksum = false;
   std::array<std::uint8_t, 7> flashId = {0x2C, 0x84, 0x64, 0x3C, 0xA5, 0x08, 0x04};
   // CEs within the grid that carry no flash.
   std::vector<std::uint32_t> missingCes;

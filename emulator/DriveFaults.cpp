@@ -1,5 +1,7 @@
 #include "emulator/DriveFaults.h"
 
+#include <utility>
+
 #include "platform/Clock.h"
 
 namespace emu {
@@ -122,9 +124,20 @@ std::optional<DriveFaults::ControllerError> DriveFaults::ControllerErrorNow() co
   return controllerError_;
 }
 
+void DriveFaults::FailPreFormat(std::uint8_t resultCode, std::uint32_t failAddress) {
+  std::lock_guard lock(mutex_);
+  preFormatFailure_ = PreFormatFailure{resultCode, failAddress};
+}
+
+std::optional<DriveFaults::PreFormatFailure> DriveFaults::TakePreFormatFailure() {
+  std::lock_guard lock(mutex_);
+  return std::exchange(preFormatFailure_, std::nullopt);
+}
+
 void DriveFaults::Clear() {
   std::lock_guard lock(mutex_);
   controllerError_.reset();
+  preFormatFailure_.reset();
   failNext_ = 0;
   failNextFilter_ = {};
   failEvery_ = 0;

@@ -59,6 +59,9 @@ class DriveFaults {
   // GetSystemInfo reports a controller error: `id` at 0x100 and `info` (failing
   // CEs, bit n = CE n, or a DRAM sub-code) at 0xFC, until set to 0, 0 or cleared.
   void SetControllerError(std::uint16_t id, std::uint32_t info);
+  // The next pre-format ends with this result code and fail address in its
+  // result sector (protocol/PreFormatRecords.h); code 0 passes.
+  void FailPreFormat(std::uint8_t resultCode, std::uint32_t failAddress);
   // Everything back to healthy.
   void Clear();
 
@@ -78,6 +81,12 @@ class DriveFaults {
   };
   // The controller error GetSystemInfo reports, if one is set.
   std::optional<ControllerError> ControllerErrorNow() const;
+  struct PreFormatFailure {
+    std::uint8_t code = 0;
+    std::uint32_t failAddress = 0;
+  };
+  // The pre-format result to report, if one is set (consumes it).
+  std::optional<PreFormatFailure> TakePreFormatFailure();
   // Card-state overrides: returns the forced state, if any (consumes one-shots).
   std::optional<std::uint8_t> TakeCardStateOverride(std::uint64_t nowMs);
   // Busy or never ready: commands are not taken.
@@ -120,6 +129,7 @@ class DriveFaults {
   CommandFilter powerCycleFilter_;
   std::uint32_t powerCycleSkipped_ = 0;
   std::optional<ControllerError> controllerError_;
+  std::optional<PreFormatFailure> preFormatFailure_;
 };
 
 }  // namespace emu

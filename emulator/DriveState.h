@@ -142,6 +142,7 @@ struct DriveState {
   std::array<std::uint8_t, 512> rdtInfoSector{};
   std::map<std::uint8_t, std::vector<std::uint8_t>> bbt3rd;  // selector -> doubled sectors
   std::array<std::uint8_t, 512> preFormatResult{};
+  bool preFormatKeepRdtInfo = true;  // parameter of the next pre-format (mode 2 sets it)
   std::array<std::vector<std::uint8_t>, 4> rdtLogs;  // 50, 51, 52, 54
   std::array<std::uint8_t, 512> scanBadParam{};
   std::array<std::uint8_t, 1024> padAndDrive{};
@@ -208,6 +209,7 @@ struct DriveState {
   void BuildFlashIdTable();
   void BuildInfoBlock();
   void BuildBbt();
+  void Build3rdBbt();
   void BuildRdtInfo();
   void BuildRdtLogs();
   void BuildIdentify(std::uint8_t* out) const;

@@ -4,6 +4,7 @@
 #include <bit>
 
 #include "emulator/DriveState.h"
+#include "protocol/MediaRecords.h"
 
 namespace emu {
 
@@ -87,7 +88,13 @@ DriveState::DriveState(const DriveConfig& c)
   if (code != RunningCode::Boot) {
     BuildBbt();
     BuildRdtInfo();
+    if (cfg.preset3rdBbt) Build3rdBbt();
     BuildInfoBlock();
+    // A produced drive's info-code sector: the vendor mark, then '3' and the
+    // firmware name in ATA string order at 78-86; no date stamped yet.
+    PutText(infoCode.data(), "Tavlin", 6);
+    infoCode[78] = '3';
+    PutAtaString(infoCode.data() + 79, cfg.firmwareRevision, 8);
   }
   if (code == RunningCode::RomRdt && cfg.rdtDone) BuildRdtLogs();
 }
@@ -207,8 +214,8 @@ void DriveState::BuildBbt() {
   PutLe16(p + 46, l.bbtSectors);
   PutLe16(p + 48, static_cast<std::uint16_t>(l.rowCount));
   bbtBody.assign(static_cast<std::size_t>(l.bbtSectors) * 512, 0);
-  for (const FlashBlockAddress& b : cfg.factoryBadBlocks) {
-    if (!CePopulated(b.ce) || b.die >= cfg.diesPerCe || b.plane >= cfg.planesPerDie || b.block >= cfg.blocksPerPlane) continue;
+  auto mark = [&](const FlashBlockAddress& b, std::uint8_t flags) {
+    if (!CePopulated(b.ce) || b.die >= cfg.diesPerCe || b.plane >= cfg.planesPerDie || b.block >= cfg.blocksPerPlane) return;
     std::uint32_t sel = cfg.channels == 1 ? b.ce : (b.ce >> 3) + 2 * (b.ce & 7);
     std::uint32_t groupDie = b.die;
     if (l.folds > 1 && b.die >= l.diesPerGroup) {
@@ -219,9 +226,54 @@ void DriveState::BuildBbt() {
     const std::uint64_t idx = static_cast<std::uint64_t>(b.block) * l.columnCount * l.diesPerGroup * l.planeCount +
                               static_cast<std::uint64_t>(groupDie) * l.columnCount * l.planeCount +
                               col * l.planeCount + b.plane;
-    if (idx < bbtBody.size()) bbtBody[idx] |= 0x80;
-  }
+    if (idx < bbtBody.size()) bbtBody[idx] |= flags;
+  };
+  for (const FlashBlockAddress& b : cfg.factoryBadBlocks) mark(b, kx::bbtflag::kEarlyBad);
+  for (const MarkedBadBlock& m : cfg.markedBadBlocks)
+    mark(m.at, static_cast<std::uint8_t>((m.kind == MarkKind::Rdt ? kx::bbtflag::kRdtBad : kx::bbtflag::kLaterBad) |
+                                         (m.causes & kx::bbtflag::kCauseMask)));
   bbtPresent = true;
+}
+
+// One 3rd BBT per populated CE 0-15, kept under the CE's selector: 500 entries a
+// sector (01 good, 10 bad with causes 04 read, 02 program, 01 erase), each
+// sector followed by its complement.
+void DriveState::Build3rdBbt() {
+  bbt3rd.clear();
+  const std::uint32_t blocks = BlocksPerCe();
+  const std::uint32_t sectors = (blocks + 499) / 500;
+  const std::uint32_t blocksPerDie = cfg.blocksPerPlane * cfg.planesPerDie;
+  for (std::uint32_t k = 0; k < 16; ++k) {
+    if (!CePopulated(k)) continue;
+    std::vector<std::uint8_t> logical(static_cast<std::size_t>(sectors) * 512, 0);
+    for (std::uint32_t b = 0; b < blocks; ++b) logical[(b / 500) * 512 + 4 + b % 500] = 0x40;
+    auto mark = [&](const FlashBlockAddress& a, std::uint8_t causes) {
+      if (a.ce != k || a.die >= cfg.diesPerCe || a.plane >= cfg.planesPerDie || a.block >= cfg.blocksPerPlane) return;
+      const std::uint32_t b = a.die * blocksPerDie + a.block * cfg.planesPerDie + a.plane;
+      std::uint8_t& e = logical[(b / 500) * 512 + 4 + b % 500];
+      std::uint8_t entry = static_cast<std::uint8_t>((e & 0x3F) | 0x80);
+      if (causes & kx::bbtflag::kReadFail) entry |= 0x04;
+      if (causes & kx::bbtflag::kProgramFail) entry |= 0x02;
+      if (causes & kx::bbtflag::kEraseFail) entry |= 0x01;
+      if ((causes & kx::bbtflag::kRaidBad) && !(entry & 0x06)) entry |= 0x04;
+      e = entry;
+    };
+    for (const FlashBlockAddress& a : cfg.factoryBadBlocks) mark(a, 0);
+    for (const MarkedBadBlock& m : cfg.markedBadBlocks) mark(m.at, m.causes);
+    std::vector<std::uint8_t>& stored = bbt3rd[static_cast<std::uint8_t>(cfg.channels == 1 ? k : (k >> 3) + 2 * (k & 7))];
+    stored.assign(logical.size() * 2, 0);
+    for (std::uint32_t j = 0; j < sectors; ++j) {
+      std::uint8_t* sector = logical.data() + j * 512;
+      PutText(sector, "KXBT", 4);
+      PutLe16(sector + 504, static_cast<std::uint16_t>(blocks));
+      PutLe16(sector + 508, static_cast<std::uint16_t>(std::count_if(sector + 4, sector + 504, [](std::uint8_t e) { return (e & 0xC0) == 0x80; })));
+      std::uint16_t sum = 0;
+      for (int i = 0; i < 510; ++i) sum = static_cast<std::uint16_t>(sum + sector[i]);
+      PutLe16(sector + 510, sum);
+      std::copy_n(sector, 512, stored.begin() + j * 1024);
+      std::transform(sector, sector + 512, stored.begin() + j * 1024 + 512, [](std::uint8_t v) { return static_cast<std::uint8_t>(0xFF - v); });
+    }
+  }
 }
 
 void DriveState::BuildRdtInfo() {
@@ -234,7 +286,7 @@ void DriveState::BuildRdtInfo() {
   PutLe16(r + 12, 0x0002);  // CE map valid
   r[17] = 0x10;             // the RDT built the table
   PutLe16(r + 19, map);
-  PutLe16(r + 21, BbtChecksum());
+  PutLe16(r + 21, static_cast<std::uint16_t>(BbtChecksum() ^ (cfg.badBbtChecksum ? 0xFFFF : 0)));
   PutText(r + 50, cfg.rdtFwVersion, 4);
 }
 

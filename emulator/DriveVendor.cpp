@@ -6,6 +6,7 @@
 
 #include "emulator/DriveCommand.h"
 #include "protocol/KxSignatures.h"
+#include "protocol/PreFormatRecords.h"
 
 namespace emu {
 
@@ -426,13 +427,33 @@ void EraseAllBlock(Cmd& c) {
   s.StartBusy(c.nowMs, s.cfg.eraseMs, DriveState::Pending::Erase);
 }
 
+// One sector (mode 2): the parameters of the next pre-format. Two sectors
+// (modes 0 and 1): the info block and the SMART table, kept as info pages 0 and
+// 1, then the pre-format itself: busy, and the result sector says how it ended
+// (layouts: protocol/PreFormatRecords.h).
 void PreFormat(Cmd& c) {
-  c.TakeOut(Bytes(c));
+  namespace pf = kx::preformat;
+  const std::vector<std::uint8_t> d = c.TakeOut(Bytes(c));
   DriveState& s = c.s;
+  if (c.Count() == 1) {
+    s.preFormatKeepRdtInfo = d[pf::kParamKeepRdtInfo] != 0;
+    return;
+  }
+  for (std::size_t page : {pf::kInfoBlockSector, pf::kSmartTableSector}) {
+    if (d.size() >= (page + 1) * kSectorSize)
+      std::copy_n(d.begin() + static_cast<std::ptrdiff_t>(page * kSectorSize), kSectorSize, s.infoPages[page].begin());
+  }
+  if (!s.preFormatKeepRdtInfo) s.rdtInfoSector.fill(0);
+  s.preFormatKeepRdtInfo = true;  // the parameters hold for one pre-format
   s.preFormatResult.fill(0);
-  s.preFormatResult[0] = c.faults.TakeWrongVerdict() ? 0x01 : 0x00;
-  s.preFormatResult[1] = c.req.lbaHigh;
-  s.preFormatResult[2] = c.req.lbaLow;
+  s.preFormatResult[pf::kResultModeEcho] = c.req.lbaHigh;
+  s.preFormatResult[pf::kResultFlagEcho] = c.req.lbaLow;
+  if (const auto failure = c.faults.TakePreFormatFailure()) {
+    s.preFormatResult[pf::kResultCode] = failure->code;
+    PutLe32(s.preFormatResult.data() + pf::kResultFailAddress, failure->failAddress);
+  } else if (c.faults.TakeWrongVerdict()) {
+    s.preFormatResult[pf::kResultCode] = 0x01;  // an erase failure at address 0
+  }
   s.StartBusy(c.nowMs, s.cfg.preFormatMs, DriveState::Pending::PreFormat);
 }
 

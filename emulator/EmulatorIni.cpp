@@ -39,6 +39,11 @@
 //   FlashId = 2C 84 64 3C A5 08 04     7 bytes; FlashId.K = ... a different ID on CE K
 //   MissingCes = 2, 5        CEs of the grid without flash (CE = channel * 8 + bank)
 //   FactoryBadBlocks = ce:die:plane:block, ...  e.g. "0:0:1:17, 9:0:0:3"
+//   MarkedBadBlocks = kind:ce:die:plane:block[:causes], ...  later or RDT bad blocks the bad-block
+//                            table holds, e.g. "later:0:0:1:17:ep, rdt:9:0:0:3:r"; kind later or rdt;
+//                            causes any of r (read), p (program), e (erase), x (RAID read)
+//   Preset3rdBbt = 1         the drive holds a 3rd BBT for each populated CE 0-15
+//   BadBbtChecksum = 1       the RDT info record's BBT checksum does not match the table
 //   MaxBadPerPlane = 0       Vender_MaxBad_PerPlane reply (0: 2% of the blocks per plane)
 //   ScanFaults = duty:kind, ...        timing-scan answers by duty 0-15; kind NoEdge, OutOfRange,
 //                                      Inverted or CommandFails
@@ -368,7 +373,7 @@ constexpr std::string_view kDriveKeys[] = {
     "Model", "FlashFirmwareModel", "Serial", "FirmwareRevision", "RdtFirmwareName", "RdtFwVersion", "BootCodeName",
     "McodeName", "CapacityGB", "CapacitySectors", "WWN", "Channels", "CesPerChannel", "DiesPerCe", "PlanesPerDie",
     "BlocksPerPlane", "PagesPerBlock", "PageSizeKb", "DiesPerGroup", "FlashId", "FlashId.", "MissingCes",
-    "FactoryBadBlocks", "MaxBadPerPlane", "ScanFaults", "Code", "FlashCodeFile", "RdtDone", "BootDelayMs",
+    "FactoryBadBlocks", "MarkedBadBlocks", "Preset3rdBbt", "BadBbtChecksum", "MaxBadPerPlane", "ScanFaults", "Code", "FlashCodeFile", "RdtDone", "BootDelayMs",
     "ProgramFlashMs", "EraseMs", "PreFormatMs", "DramMb", "CacheWriteSectors", "TemperatureC", "ControllerVersion",
     "FuseWord1", "FuseWord2", "FuseWord3", "SystemInfo.", "PoweredOn",
     // The drive's faults.
@@ -609,6 +614,37 @@ class Loader {
         c.factoryBadBlocks.push_back(b);
       }
     });
+    l.With("MarkedBadBlocks", [&](const Place& at, const std::string& v) {
+      c.markedBadBlocks.clear();
+      for (const std::string& item : SplitList(v)) {
+        const auto parts = SplitList(item, ':');
+        if (parts.size() != 5 && parts.size() != 6) Refuse(at, item, "is not kind:ce:die:plane:block[:causes]");
+        MarkedBadBlock m;
+        if (EqualsNoCase(parts[0], "later"))
+          m.kind = MarkKind::Later;
+        else if (EqualsNoCase(parts[0], "rdt"))
+          m.kind = MarkKind::Rdt;
+        else
+          Refuse(at, item, "is not of kind later or rdt");
+        m.at.ce = Number<std::uint32_t>(at, parts[1], 0, 15);
+        m.at.die = Number<std::uint32_t>(at, parts[2], 0, kMaxDiesPerCe - 1);
+        m.at.plane = Number<std::uint32_t>(at, parts[3], 0, 3);
+        m.at.block = Number<std::uint32_t>(at, parts[4], 0, kMaxBlocksPerDie - 1);
+        const bool present =
+            inGrid(m.at.ce) && std::find(c.missingCes.begin(), c.missingCes.end(), m.at.ce) == c.missingCes.end();
+        if (!present || m.at.die >= c.diesPerCe || m.at.plane >= c.planesPerDie || m.at.block >= c.blocksPerPlane)
+          Refuse(at, item, "is not a block of this drive's flash");
+        for (char cause : parts.size() == 6 ? parts[5] : std::string()) {
+          const std::string letters = "rpex";
+          const std::size_t bit = letters.find(static_cast<char>(std::tolower(static_cast<unsigned char>(cause))));
+          if (bit == std::string::npos) Refuse(at, item, "has a cause that is not r, p, e or x");
+          m.causes = static_cast<std::uint8_t>(m.causes | (1u << bit));
+        }
+        c.markedBadBlocks.push_back(m);
+      }
+    });
+    FlagKey(l, "Preset3rdBbt", c.preset3rdBbt);
+    FlagKey(l, "BadBbtChecksum", c.badBbtChecksum);
     Num(l, "MaxBadPerPlane", c.maxBadPerPlane, 0, kMaxBlocksPerDie);
     l.With("ScanFaults", [&](const Place& at, const std::string& v) {
       c.scanFaults.clear();

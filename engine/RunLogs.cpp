@@ -4,10 +4,9 @@
 // serial-number record and the Summary.csv row. Every INI-form file is written
 // one key at a time through the profile calls.
 //
-// Two device values the records name have no field on CPortDevice yet: the
-// configured serial number (m_SerialNumber stands in for it) and the RDT time
-// value (printed as 0). The capacity text of Summary.csv has no source either
-// and stays an empty field.
+// The RDT time value that the records name has no field on CPortDevice yet and
+// is printed as 0; the capacity text of Summary.csv has no source either and
+// stays an empty field.
 #include <cctype>
 #include <set>
 #include <string>
@@ -77,7 +76,7 @@ DeviceTexts TextsOf(const CPortDevice* d) {
   DeviceTexts t;
   if (d == nullptr) return t;
   t.serial = d->m_SerialNumber;
-  t.configuredSerial = d->m_SerialNumber;
+  t.configuredSerial = d->m_ConfiguredSerialNumber;
   t.errorCode = d->m_ErrorCode;
   t.errorMessage = d->m_ErrorMessage;
   t.testerFw = d->m_TesterFwVersion;

@@ -39,6 +39,7 @@ class RunLogs : public kxtest::DeviceTestEnv {
     d.WriteReport("START", true);
     d.m_TesterFwVersion = "3.03";
     d.m_SerialNumber = "SN0001";
+    d.m_ConfiguredSerialNumber = "CFG0001";  // the run logs name this one
     d.m_StatStandByText = d.m_StatWRText = "NoRecord";
     d.m_ErrorCode = "M_x04";
     d.m_ErrorMessage = "Erase ISP Code fail!!!";
@@ -132,7 +133,7 @@ TEST_F(RunLogs, FirstPassOfEachModeStartsItsOwnLogs) {
     EXPECT_EQ(job_.m_ErrorLogPath, c.error);
     EXPECT_EQ(ReadAll(c.total),
               "[Total Results]\r\nTotal=1\r\nGood=1\r\n[Time]\r\nEnd Time=2024-05-06 08:09:10\r\n"
-              "[Serial Number]\r\nLast Serial Number=SN0001\r\n")
+              "[Serial Number]\r\nLast Serial Number=CFG0001\r\n")
         << c.mode;
   }
 }
@@ -142,7 +143,7 @@ TEST_F(RunLogs, FailuresCountInTheErrorLogSummaryAndLabels) {
   job_.WriteSummaryLogs(1);
   job_.WriteSummaryLogs(0);
   job_.WriteSummaryLogs(0);
-  EXPECT_EQ(Ini("Error List", "[2024-05-06 08:09:10]   SlotNo:03   SN:SN0001", "D:\\Log\\Error_Init.log"), "--M_x04");
+  EXPECT_EQ(Ini("Error List", "[2024-05-06 08:09:10]   SlotNo:03   SN:CFG0001", "D:\\Log\\Error_Init.log"), "--M_x04");
   EXPECT_EQ(ReadAll("D:\\Log\\_Summary.log"),
             "[Time]\r\nEnd Time=2024-05-06 08:09:10\r\n[Results]\r\nPass=1\r\nTotalErrorCount=2\r\n"
             "[ErrorList]\r\nM_x04=2\r\n");
