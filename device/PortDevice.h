@@ -435,6 +435,8 @@ class CPortDevice {
   bool PreFormat(int first, IProgressBar* progress, int progressSpan, bool keepRdtInfo, bool polling,
                  std::uint16_t ceMap);
 
+  // ---- bringup/BinType.cpp: bin-type check ----
+
   // ---- media/BootJumps.cpp: boot-code jumps and register access ----
 
   // Each takes the access key itself; the read leaves the register's value in
@@ -547,6 +549,30 @@ class CPortDevice {
   // of one plane's blocks; false otherwise, setting nothing.
   bool GetOverBadCeMask(std::uint16_t* mask);
 
+  // ---- media/BinImage.cpp: firmware image files ----
+
+  // ---- media/FlashTypes.cpp: flash-type table ----
+
+  // ---- media/IspRam.cpp: in-system programming of controller RAM ----
+
+  // ---- media/DetectLoad.cpp: firmware load for the settings page's detect ----
+
+  // ---- media/IspFlash.cpp: in-system programming of flash and its verification ----
+
+  // ---- media/MicroCode.cpp: firmware download by microcode ----
+
+  // ---- media/BadBlockScan.cpp: bad-block scan: settings, checks, read-out report, verdict and auto capacity ----
+
+  // ---- media/TimingWindow.cpp: flash interface timing-window scan ----
+
+  // ---- drivetests/RdtLog.cpp: RDT log read-out and judgement ----
+
+  // ---- drivetests/DramTest.cpp: DRAM test ----
+
+  // ---- drivetests/CopyCompare.cpp: copy-compare tests and write-read burn-in ----
+
+  // ---- drivetests/DriveChecks.cpp: thermal sensor, device sleep, SMART, security erase, standby, current ----
+
   // ---- drive state the production steps share (no step defines them yet) ----
 
   std::uint8_t m_BootMode = 0;
@@ -640,6 +666,32 @@ class CPortDevice {
   bool ReadRecordSector(std::uint8_t selector, std::uint8_t* out64, const char* failMessage);
   // Whether a CE's 3rd BBT of `sectors` fits the staging buffer; else "F_T34" reported.
   bool Check3rdBbtSize(std::uint32_t sectors);
+
+  // ---- bringup/BinType.cpp ----
+
+  // ---- media/BinImage.cpp ----
+
+  // ---- media/FlashTypes.cpp ----
+
+  // ---- media/IspRam.cpp ----
+
+  // ---- media/DetectLoad.cpp ----
+
+  // ---- media/IspFlash.cpp ----
+
+  // ---- media/MicroCode.cpp ----
+
+  // ---- media/BadBlockScan.cpp ----
+
+  // ---- media/TimingWindow.cpp ----
+
+  // ---- drivetests/RdtLog.cpp ----
+
+  // ---- drivetests/DramTest.cpp ----
+
+  // ---- drivetests/CopyCompare.cpp ----
+
+  // ---- drivetests/DriveChecks.cpp ----
 
   // ---- device/CardOps.cpp ----
   // Tester delay parameter of a power command for a production device.
