@@ -131,8 +131,9 @@ class GoldenBytesTest : public ::testing::Test, public kxtest::Fixture {
   std::vector<std::uint8_t> buffer_ = std::vector<std::uint8_t>(65536u * 512);
 };
 
-TEST_F(GoldenBytesTest, TesterLineAndScsiCommands) {
+TEST_F(GoldenBytesTest, EachMemberInEachSendMode) {
   CheckAll({
+      // the tester's own line and SCSI commands
       {M(ReadUSBPage(b, 528)), Bytes({0x08, 0xF2, 0xA0}), In, 528, RAW},
       {M(GetTesterFWVersion(b, 99)), Bytes({0x08, 0xF2, 0x50, 0x30, 0xFF, 0, 0, 0, 0, 0, 0, 1}), In, 16, RAW},
       {M(Power_Ground_Short(b, 16)), Bytes({0x08, 0xF2, 0x99, 0, 0, 0, 0, 0, 0, 0, 0, 1}), In, 16, RAW},
@@ -142,12 +143,7 @@ TEST_F(GoldenBytesTest, TesterLineAndScsiCommands) {
       {M(GetCardCurrent(b, 16)), Bytes({0x08, 0xF2, 0x50, 0x20, 0, 0, 0, 0, 0, 0, 0, 1}), In, 16, RAW},
       {M(TestUnitReady()), Bytes({}), None, 0, RAW},
       {M(Inquiry(b)), Bytes({0x12, 0, 0, 0, 0x32}), In, 50, RAW},
-  });
-}
-
-TEST_F(GoldenBytesTest, AtaCommandSet) {
-  CheckAll({
-      // 28-bit: LBA bits 27:24 in the device byte, count = transfer byte (256 as 0)
+      // 28-bit ATA: LBA bits 27:24 in the device byte, count = transfer byte (256 as 0)
       {M(ReadSectors(b, 1024, 0x0A123456)), F(0x01, 0x20, 0, 2, 0x56, 0x34, 0x12, 0xEA, 2), In, 1024, TP},
       {M(WriteSectors(b, 256 * 512, 0x0FFFFFFF)), F(0x03, 0x30, 0, 0, 0xFF, 0xFF, 0xFF, 0xEF, 0), Out, 256 * 512, TP},
       {M(ReadDma(b, 512, 7)), F(0x88, 0xC8, 0, 1, 7, 0, 0, 0xE0, 1), In, 512, TP, 30, true},
@@ -180,11 +176,7 @@ TEST_F(GoldenBytesTest, AtaCommandSet) {
       {M(EraseISPCode(b)), R(0x46, 1, 0, 0, 0, 1), In, 512, TP},
       {M(UpdateInfoCode(b, true)), R(0x29, 1, 0, 0, 0, 1), In, 512, TP},
       {M(UpdateInfoCode(b, false)), W(0x03, 0x29, 1, 1, 0, 0, 1), Out, 512, TP},
-  });
-}
-
-TEST_F(GoldenBytesTest, VendorReads) {
-  CheckAll({
+      // vendor reads
       {M(DirectReadSRAM(b, 2, 0x11, 0x22)), R(0x12, 2, 0, 0x11, 0x22, 2), In, 1024, TP},
       {M(ISPReadPRAM_DDR(b, 2, 0x33)), R(0x12, 2, 0, 0, 0x33, 2), In, 1024, TP},
       {M(GetSystemInfo(b, 1)), R(0x13, 1, 0, 0, 0, 1), In, 512, TP},
@@ -216,11 +208,7 @@ TEST_F(GoldenBytesTest, VendorReads) {
       {M(Read3rdBBT(b, 2, 1, 0x1234)), R(0x47, 2, 1, 0x34, 0x12, 2), In, 1024, TP, kLong},
       {M(ReadDebugInfo(b, 1, 2, 0x0304)), R(0x83, 2, 1, 0x04, 0x03, 2), In, 1024, TP, kLong},
       {M(Vender_MaxBad_PerPlane(b, true)), R(0xA8, 1, 0, 1, 0, 1), In, 512, TP},
-  });
-}
-
-TEST_F(GoldenBytesTest, VendorWrites) {
-  CheckAll({
+      // vendor writes
       {M(VendorWrite00()), W(0x03, 0x00, 1, 0, 0, 0, 1), Out, 512, RAW},
       {M(ResetCard()), W(0x09, 0x01, 1, 0, 0x20, 0, 1), Out, 512, TP},
       {M(Reset_Smart()), W(0x09, 0x02, 1, 0, 0x20, 0, 1), Out, 512, TP},

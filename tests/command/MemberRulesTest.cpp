@@ -41,8 +41,6 @@ TEST_F(MemberRulesTest, TesterPowerAndCurrentRules) {
   SetSendMode(Mode::TesterDirect);
   EXPECT_TRUE(cmd_.PowerResetCard(32, 5, 1, true));
   ExpectSent(Bytes({0x08, 0xF2, 0x85, 32, 0x00, 5, 1, 0x00, 1}), 0);
-  EXPECT_TRUE(cmd_.PowerResetCard(35, 0, 0, false));
-  ExpectSent(Bytes({0x08, 0xF2, 0x85, 35}), 0);
   EXPECT_TRUE(cmd_.ClearCurrentBuffer());
   ExpectSent(Bytes({0x08, 0xF2, 0x50, 0x24, 0x01, 0, 0, 0, 0, 0, 0, 0x01}), 16);
 

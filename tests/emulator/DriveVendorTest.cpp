@@ -50,6 +50,7 @@ TEST_F(DriveVendor, SramRegistersAndFuses) {
   EXPECT_TRUE(Aborted(VWrite(d, 0x24, 2, Pattern(1024, 0x5A), 0, 0x00, 0xFF)));  // out of SRAM: refused, not clipped
   ASSERT_TRUE(WriteReg(d, 0x04002180, 0x1234));
   EXPECT_EQ(ReadReg(d, 0x04002180, 1), 0x34u);  // one byte wide
+  EXPECT_EQ(Le32(VRead(d, 0x61, 1), 0), 0x04002180u);  // the reply repeats the address first
   // Fuse words read 0 until access control is 3; cuts set their bits; fuses are not writable.
   EXPECT_EQ(ReadReg(d, 0x04002440), 0u);
   ASSERT_TRUE(WriteReg(d, 0x04002400, 3));

@@ -29,8 +29,6 @@ class VolumeTest : public SiteTest {
   }
 };
 
-// Device numbers and geometry as the volume utilities find them are pinned by
-// tests/command (PortVolumeOnTheSite).
 TEST_F(VolumeTest, LettersAndTypesGoWithTheDrive) {
   EXPECT_TRUE(win::GetLogicalDrives() & (1u << ('E' - 'A')));
   EXPECT_TRUE(win::GetLogicalDrives() & (1u << ('D' - 'A')));

@@ -42,7 +42,6 @@ class FakeSys : public platform::ISysCalls {
   std::map<std::string, std::string> realPaths;  // absent: a node path resolves to itself
   std::set<std::string> nodes;                    // openable device nodes
   std::map<std::string, int> openErrno;           // node -> errno for every open
-  std::set<std::string> exclusiveBusy;            // O_EXCL opens fail with EBUSY
   std::map<std::string, std::uint64_t> sizes;     // BLKGETSIZE64 per node
   std::map<std::string, int> sectorSizes;         // BLKSSZGET per node (512 when absent)
   std::map<std::string, int> umountErrno;
@@ -65,7 +64,6 @@ class FakeSys : public platform::ISysCalls {
     opens.emplace_back(path, flags);
     if (auto it = openErrno.find(path); it != openErrno.end()) return -it->second;
     if (!nodes.count(path)) return -ENOENT;
-    if ((flags & O_EXCL) && exclusiveBusy.count(path)) return -EBUSY;
     openFds[nextFd_] = path;
     return nextFd_++;
   }
