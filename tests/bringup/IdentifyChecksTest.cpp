@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
-#include <utility>
+#include <functional>
 
 #include "device/PortDevice.h"
 #include "tests/support/EmulatedStation.h"
@@ -29,37 +29,31 @@ std::array<std::uint8_t, 512> IdentifyData(std::initializer_list<std::pair<int, 
 }
 
 // The next tester command of this 08 F2 sub-code (after `skip` of them) ends in CHECK CONDITION.
-emu::FaultRule FailCdb(int subcode, std::uint32_t skip = 0) {
+void FailCdb(EmulatedStation& s, int subcode, std::uint32_t skip = 0) {
   emu::FaultRule rule;
   rule.match.subcode = subcode;
   rule.action = emu::FaultAction::CheckCondition;
   rule.skip = skip;
-  return rule;
+  s.FrontEnd().GetFaults().Add(rule);
+}
+
+void ExpectFailed(const CPortDevice& d, bool result, const std::string& code, const std::string& message) {
+  EXPECT_FALSE(result);
+  EXPECT_EQ(d.m_ErrorCode, code);
+  EXPECT_EQ(d.m_ErrorMessage, message);
 }
 
 TEST(IdentifyDecode, TextSizeGenerationAndDeviceSleep) {
   EXPECT_EQ(kx::AtaWordText(IdentifyData({{0, 0x4B58}, {1, 0x0041}, {2, 0x4300}}).data(), 0, 3), "KXC");
-  const struct {
-    std::uint16_t w60, w61, w100, w101, w102;
-    std::uint32_t sectors;
-  } sizes[] = {{0xFFFE, 0x0FFF, 1, 0, 0, 0x0FFFFFFE}, {0xFFFF, 0x0FFF, 0x1234, 1, 0, 0x00011234},
-               {0xFFFF, 0xFFFF, 0x5678, 0x1234, 1, 0x12345678}};
-  for (const auto& r : sizes) {
-    SCOPED_TRACE(r.sectors);
-    const auto id = IdentifyData({{60, r.w60}, {61, r.w61}, {100, r.w100}, {101, r.w101}, {102, r.w102}});
-    EXPECT_EQ(kx::IdentifyLogicalSize(id.data()), r.sectors);
-  }
-  EXPECT_EQ(kx::SectorsToMb(1000215216), 488386u);
-  const struct {
-    std::uint16_t w76, w77;
-    bool bridgeOrPort;
-    int gen;
-  } gens[] = {{0x0E, 2 << 1, false, 2}, {0x0F, 0, false, 0}, {0x0102, 0, false, 1},
-              {0x06, 0, false, 2},      {0x0E, 0, false, 3}, {0x0F, 0, true, 3}};
-  for (const auto& r : gens) {
-    SCOPED_TRACE(testing::Message() << r.w76 << " " << r.w77 << " " << r.bridgeOrPort);
-    EXPECT_EQ(kx::IdentifySataGen(IdentifyData({{76, r.w76}, {77, r.w77}}).data(), r.bridgeOrPort), r.gen);
-  }
+  // The 28-bit count up to 0x0FFFFFFE, else the low 32 bits of the 48-bit one.
+  EXPECT_EQ(kx::IdentifyLogicalSize(IdentifyData({{60, 0xFFFE}, {61, 0x0FFF}, {100, 1}}).data()), 0x0FFFFFFEu);
+  EXPECT_EQ(
+      kx::IdentifyLogicalSize(IdentifyData({{60, 0xFFFF}, {61, 0x0FFF}, {100, 0x1234}, {101, 1}, {102, 1}}).data()),
+      0x00011234u);
+  EXPECT_EQ(kx::IdentifySataGen(IdentifyData({{76, 0x0E}, {77, 2 << 1}}).data(), false), 2);  // word 77 wins
+  EXPECT_EQ(kx::IdentifySataGen(IdentifyData({{76, 0x0102}}).data(), false), 1);              // the low byte
+  EXPECT_EQ(kx::IdentifySataGen(IdentifyData({{76, 0x0F}}).data(), false), 0);
+  EXPECT_EQ(kx::IdentifySataGen(IdentifyData({{76, 0x0F}}).data(), true), 3);  // behind a bridge or on a port
   const auto id = IdentifyData({{78, 0x0100}, {79, 0x0080}});
   EXPECT_TRUE(kx::IdentifyDevSleepSupported(id.data()));
   EXPECT_FALSE(kx::IdentifyDevSleepEnabled(id.data()));
@@ -70,9 +64,9 @@ TEST(TesterVersion, ThresholdsAsNumbersAndUsbGeneration) {
     int kind;
     const char* version;
     bool recentEnough, usbGen;
-  } rows[] = {{4, "3.08", false, true}, {4, "3.09", true, true},   {4, "3.10", true, true},   {4, "10.00", true, false},
-              {4, "0.00", false, false}, {1, "1.32", false, false}, {1, "1.33", true, false},  {4, "3.02", false, false},
-              {4, "4.01", true, false},  {3, "3.03", true, true},   {4, " 3.09 ", true, true}, {4, "3.0x", false, false}};
+  } rows[] = {{4, "3.08", false, true},  {4, "3.09", true, true},  {4, "10.00", true, false}, {4, "0.00", false, false},
+              {1, "1.32", false, false}, {1, "1.33", true, false}, {2, "3.09", true, false},  {3, "3.03", true, true},
+              {4, " 3.09 ", true, true}, {4, "3.0x", false, false}};
   for (const auto& r : rows) {
     SCOPED_TRACE(testing::Message() << r.kind << " " << r.version);
     EXPECT_EQ(kx::TesterFwRecentEnough(r.kind, r.version), r.recentEnough);
@@ -80,17 +74,10 @@ TEST(TesterVersion, ThresholdsAsNumbersAndUsbGeneration) {
   }
   std::uint8_t page[528] = {};
   for (int i = 0; i < 12; ++i) page[98 + 2 * i] = static_cast<std::uint8_t>(" KXT\0ST-S..01"[i]);
-  EXPECT_EQ(kx::TesterNameFromPage(page), "KXT");
+  EXPECT_EQ(kx::TesterNameFromPage(page), "KXT");  // ends at a zero byte, trimmed
 }
 
-class IdentifyChecks : public kxtest::DeviceTestEnv {
- protected:
-  static void ExpectFailed(const CPortDevice& d, bool result, const char* code, const std::string& message) {
-    EXPECT_FALSE(result);
-    EXPECT_EQ(d.m_ErrorCode, code);
-    EXPECT_EQ(d.m_ErrorMessage, message);
-  }
-};
+class IdentifyChecks : public kxtest::DeviceTestEnv {};
 
 TEST_F(IdentifyChecks, SerialNumberReadingAndDeviceFigures) {
   emu::DriveConfig cfg;
@@ -115,18 +102,12 @@ TEST_F(IdentifyChecks, BlankSerialNumberFailsOnlyTheReadingAndQc) {
   CPortDevice& d = s.Device();
   ExpectFailed(d, d.CheckIdentify(true), "S_x21", "Serial Number is empty !!!");
   EXPECT_TRUE(d.CheckIdentify(false));
-  EXPECT_EQ(d.m_LogicalSizeSectors, 1000215216u);
   d.m_Station = 5;
   ExpectFailed(d, d.CheckIdentify(false), "S_x21", "Serial Number is empty !!!");
   EXPECT_FALSE(Has(PortReport(), "[ Fail ]"));  // the caller reports
 }
 
 TEST_F(IdentifyChecks, IdentifyAndFirmwareNameReads) {
-  {
-    EmulatedStation s(Mode::SataPort, 1, {}, {.identify = true});
-    s.Drive().Faults().FailNext(2, kFailIdentify);  // ATA pass-through, then SAT
-    ExpectFailed(s.Device(), s.Device().CheckIdentify(false), "I_x06", "Issue Identify Command Fail.");
-  }
   EmulatedStation s(Mode::TesterDirect);
   CPortDevice& d = s.Device();
   std::uint8_t buffer[512];
@@ -134,7 +115,7 @@ TEST_F(IdentifyChecks, IdentifyAndFirmwareNameReads) {
   EXPECT_EQ(kx::AtaWordText(buffer, 27, 2), "KX00");
   ASSERT_TRUE(d.IssueIdentify(buffer, false));
   EXPECT_EQ(kx::AtaWordText(buffer, 0, 4), "QVF10001");
-  s.FrontEnd().GetFaults().Add(FailCdb(0x50));
+  FailCdb(s, 0x50);
   ExpectFailed(d, d.IssueIdentify(buffer, false), "I_B06", "GetICFWName Command Fail");
 }
 
@@ -147,21 +128,15 @@ TEST_F(IdentifyChecks, TesterFirmwareVersionCheck) {
   EXPECT_EQ(d.m_TesterFwVersion, "3.05");
   EXPECT_EQ(d.m_TesterName, "KXTEST-S..01");
   EXPECT_TRUE(d.CheckTesterFwVersion(true));
-  s.FrontEnd().Info().fwMajor = 10;
-  EXPECT_TRUE(d.CheckTesterFwVersion(false));
-  s.FrontEnd().GetFaults().Add(FailCdb(0x50));  // the status read
+  FailCdb(s, 0x50);  // the status read
   EXPECT_FALSE(d.CheckTesterFwVersion(false));
   EXPECT_EQ(d.m_TesterFwVersion, "0.00");
-  s.FrontEnd().GetFaults().Add(FailCdb(0xA0));
+  FailCdb(s, 0xA0);
   ExpectFailed(d, d.CheckTesterFwVersion(true), "T_A13", "issue ReadUSBPage command failed.");
-  EXPECT_TRUE(Has(PortReport(), "             Error Code : 0x60C \r\n"));
+  EXPECT_TRUE(Has(PortReport(), "[ Fail ]  Error Message : issue ReadUSBPage command failed. \r\n"));
 }
 
-TEST_F(IdentifyChecks, TesterInfoOnABridgeButNotOnAPlainSataPort) {
-  {
-    EmulatedStation s(Mode::SataPort, 1, {}, {.identify = true});
-    ExpectFailed(s.Device(), s.Device().ReadTesterInfo(), "T_A13", "issue ReadUSBPage command failed.");
-  }
+TEST_F(IdentifyChecks, TesterInformationOnABridge) {
   EmulatedStation s(Mode::Bridge, 1, {}, {.tester = {.kind = 4, .usbGen = 2}});
   CPortDevice& d = s.Device();
   ASSERT_TRUE(d.ReadTesterInfo());
@@ -172,16 +147,12 @@ TEST_F(IdentifyChecks, TesterInfoOnABridgeButNotOnAPlainSataPort) {
   EXPECT_EQ(d.m_TesterUsbGen, 2);  // kind 1: left as it was
 }
 
-TEST_F(IdentifyChecks, PowerCycleEndsWithTheDeviceFigures) {
+TEST_F(IdentifyChecks, PowerCycleDelayByStationAndTesterKind) {
   EmulatedStation s(Mode::TesterDirect);
-  CPortDevice& d = s.Device();
-  ASSERT_TRUE(d.PowerCycleDevice(true));
-  EXPECT_EQ(d.m_DeviceCapacityMB, 488386u);
+  ASSERT_TRUE(s.Device().PowerCycleDevice(true));
   EXPECT_TRUE(Has(PortReport(), "[ Success ] Power off-on Process OK- Total take "));
-  EXPECT_EQ(s.Sent({0x08, 0xF2, 0x90}).at(1).cdb[5], 48);  // second tester reset
   EXPECT_EQ(s.Sent({0x08, 0xF2, 0x85}).at(0).cdb[3], 35);  // production: PowerOn_Delay_3111 0 gives 35
-  EXPECT_EQ(s.Sent({0x08, 0xF2, 0x50, 0x05}).size(), 2u);
-  for (const auto& [kind, delay] : {std::pair{4, 96}, std::pair{1, 48}}) {
+  for (const auto& [kind, delay] : {std::pair{4, 96}, std::pair{3, 48}}) {
     SCOPED_TRACE(kind);
     CPortDevice tool(s.DriveNo(), 0, "", false, false);
     tool.m_TesterKind = kind;
@@ -192,19 +163,24 @@ TEST_F(IdentifyChecks, PowerCycleEndsWithTheDeviceFigures) {
 }
 
 TEST_F(IdentifyChecks, PowerCycleFailuresAreReported) {
-  EmulatedStation s(Mode::TesterDirect);
-  CPortDevice& d = s.Device();
-  s.FrontEnd().GetFaults().Add(FailCdb(0x90, 1));
-  ExpectFailed(d, d.PowerCycleDevice(false), "T_I03", "Issue Power Reset Tester Command Fail");
-  EXPECT_TRUE(Has(PortReport(), "             Error Code : 0x602 \r\n"));
-  s.FrontEnd().GetFaults().Add(FailCdb(0x85));
-  ExpectFailed(d, d.PowerCycleDevice(false), "T_x02", "Issue Power Reset Card Command Failed");
-  s.Drive().Faults().SetNeverReady(true);
-  ExpectFailed(d, d.PowerCycleDevice(false), "I_I87", "Reset Timeout, Status=0x80");
-  s.Drive().Faults().SetNeverReady(false);
-  s.Drive().Faults().FailNext(1, kFailIdentify);
-  ExpectFailed(d, d.PowerCycleDevice(false), "I_x06", "Issue Identify Command Fail.");
-  EXPECT_TRUE(Has(PortReport(), "[ Fail ]  Error Message : Issue Identify Command Fail. \r\n"));
+  const struct {
+    const char* name;
+    std::function<void(EmulatedStation&)> prepare;
+    const char *code, *message;
+  } rows[] = {
+      {"second tester reset", [](auto& s) { FailCdb(s, 0x90, 1); }, "T_I03", "Issue Power Reset Tester Command Fail"},
+      {"card reset", [](auto& s) { FailCdb(s, 0x85); }, "T_x02", "Issue Power Reset Card Command Failed"},
+      {"never ready", [](auto& s) { s.Drive().Faults().SetNeverReady(true); }, "I_I87", "Reset Timeout, Status=0x80"},
+      {"identify", [](auto& s) { s.Drive().Faults().FailNext(1, kFailIdentify); }, "I_x06",
+       "Issue Identify Command Fail."}};
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.name);
+    EmulatedStation s(Mode::TesterDirect);
+    CPortDevice& d = s.Device();
+    r.prepare(s);
+    ExpectFailed(d, d.PowerCycleDevice(false), r.code, r.message);
+    EXPECT_TRUE(Has(PortReport(), std::string("[ Fail ]  Error Message : ") + r.message + " \r\n"));
+  }
 }
 
 }  // namespace

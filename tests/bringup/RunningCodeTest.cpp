@@ -1,6 +1,6 @@
 // Firmware-name derivation, running-code tags and MP-version bytes from literal
-// texts, then the running-code check, the firmware-identity check and the
-// settings-driven steps against the emulated station.
+// texts, then the running-code and firmware-identity checks against the
+// emulated station.
 #include "bringup/RunningCode.h"
 
 #include <gtest/gtest.h>
@@ -21,45 +21,26 @@ using kxtest::Mode;
 using Bytes5 = std::array<std::uint8_t, 5>;
 const emu::CommandFilter kFailIdentify = {.opcode = 0xEC, .subCommand = {}};
 const char kParam[] = ".\\param.ini";
-const char kTool[] = ".\\Configuration\\System\\MPToolSetting.ini";
 
-TEST(FirmwareName, FromTheFileName) {
-  EXPECT_EQ(kx::BinBaseName("dir.x\\a.b.c"), "a.b");
-  const struct {
-    const char* version;
-    int number;
-  } numbers[] = {{"V1.02_T12_X", 12}, {"V1.02(T3)", 3}, {"V1.05", 0}, {"_T5", 0}, {"V2(T15", 15}, {"V1_TAB", 0}};
-  for (const auto& r : numbers) {
-    SCOPED_TRACE(r.version);
-    EXPECT_EQ(kx::ToolTestNumber(r.version), r.number);
+TEST(FirmwareName, TestNumberAndNameFromTheFileName) {
+  const std::pair<const char*, int> numbers[] = {{"V1.02(T3)", 3}, {"V2(T15", 15}, {"_T5", 0}, {"V1_TAB", 0}};
+  for (const auto& [version, number] : numbers) {
+    SCOPED_TRACE(version);
+    EXPECT_EQ(kx::ToolTestNumber(version), number);
   }
-  const struct {
-    const char* base;
-    int testNumber;
-    const char* name;
-  } names[] = {{"ABCDEFGHIJKLMNOPQRSTU", 0, "000PRSTU"}, {"ABCDEFGHIJKLMNOP", 0, "0IKLMNOP"},
-               {"ABCDEFGHIJKLMNOP", 12, "0IKLMcOP"},     {"ABCDEFGHIJKLMNOP", 26, "0IKLM1OP"},
-               {"ABCDEFGHIJKLMNOPQ", 0, ""}};
-  for (const auto& r : names) {
-    SCOPED_TRACE(testing::Message() << r.base << " " << r.testNumber);
-    EXPECT_EQ(kx::FirmwareNameFromBaseName(r.base, r.testNumber), r.name);
-  }
+  EXPECT_EQ(kx::FirmwareNameFromBaseName("ABCDEFGHIJKLMNOP", 0), "0IKLMNOP");
+  EXPECT_EQ(kx::FirmwareNameFromBaseName("ABCDEFGHIJKLMNOP", 26), "0IKLM1OP");  // the first hex digit
 }
 
 TEST(RunningCodeTags, FirstThreeCharactersWithoutRegardToCase) {
   const struct {
-    const char* name;
-    const char* fileName;
-    const char* expected;
+    const char *name, *fileName, *expected;
     RunningTag tag;
-  } rows[] = {{"QVR 1.00", "QVR", "", RunningTag::Boot}, {"qvbM 0.6", "", "", RunningTag::Mcode},
-              {"QVF10001", "", "", RunningTag::Flash},   {"QVS00101", "", "", RunningTag::Rdt},
-              {"SBS00101", "", "", RunningTag::Rdt},     {"rbs00101", "", "", RunningTag::Rdt},
-              {"rdt00101", "", "", RunningTag::Rdt},     {"0IKLMNOP", "0ikLMcOP", "", RunningTag::Flash},
-              {"ABC00001", "", "abcX", RunningTag::Flash}, {"XYZ00001", "", "", RunningTag::None},
-              {"XY", "XY", "XY", RunningTag::None}};
+  } rows[] = {{"qvbM 0.6", "", "", RunningTag::Mcode},         {"QVS00101", "", "", RunningTag::Rdt},
+              {"rbs00101", "", "", RunningTag::Rdt},           {"RDT00101", "", "", RunningTag::Rdt},
+              {"0IKLMNOP", "0ikLMcOP", "", RunningTag::Flash}, {"XY", "XY", "XY", RunningTag::None}};
   for (const auto& r : rows) {
-    SCOPED_TRACE(testing::Message() << r.name << " " << r.fileName << " " << r.expected);
+    SCOPED_TRACE(r.name);
     EXPECT_EQ(kx::MatchRunningTag(r.name, r.fileName, r.expected), r.tag);
   }
   EXPECT_EQ(kx::McodeVersionOf("QVB"), "");
@@ -68,18 +49,14 @@ TEST(RunningCodeTags, FirstThreeCharactersWithoutRegardToCase) {
 
 TEST(MpVersion, FiveBytes) {
   const struct {
-    const char* project;
-    const char* version;
-    const char* mpBin;
+    const char *project, *version, *mpBin;
     Bytes5 bytes;
-  } rows[] = {{"QM6620", "V4.10_T7", "", {0x12, 4, 10, 7, 0xFF}},
-              {"", "V1.05 IM", "", {0x24, 1, 5, 0, 0xFF}},
-              {"", "V1.02_T3_IM", "", {0x24, 1, 2, 3, 0xFF}},
+  } rows[] = {{"", "V1.02_T3_IM", "", {0x24, 1, 2, 3, 0xFF}},
               {" kx7410l ", "1.05", "", {0x01, 0, 0, 0, 0xFF}},
               {"QM6620", "V7.01", "", {0x03, 7, 1, 0, 0xFF}},
               {"", "xV", ".\\FW\\AB15002_07.bin  ", {0, 0, 0, 0, 7}},
               {"", "", ".\\FW\\AB15003_07.bin", {0, 0, 0, 0, 0xFF}},
-              {"", "", "a\\bin", {0, 0, 0, 0, 0xFF}}};
+              {"", "", "a\\bin", {0, 0, 0, 0, 0xFF}}};  // a name shorter than ".bin"
   for (const auto& r : rows) {
     SCOPED_TRACE(testing::Message() << r.project << "|" << r.version << "|" << r.mpBin);
     EXPECT_EQ(kx::MpVersionBytes(r.project, r.version, r.mpBin), r.bytes);
@@ -89,7 +66,7 @@ TEST(MpVersion, FiveBytes) {
 class RunningCode : public kxtest::DeviceTestEnv {
  protected:
   void SetUp() override { MakeDirs(".\\Configuration\\System"); }
-  static void ExpectFailed(const CPortDevice& d, bool result, const char* code, const std::string& message) {
+  static void ExpectFailed(const CPortDevice& d, bool result, const std::string& code, const std::string& message) {
     EXPECT_FALSE(result);
     EXPECT_EQ(d.m_ErrorCode, code);
     EXPECT_EQ(d.m_ErrorMessage, message);
@@ -101,15 +78,16 @@ class RunningCode : public kxtest::DeviceTestEnv {
     return cfg;
   }
   // The next 08 F2 50 command (the firmware-name read here) ends in CHECK CONDITION.
-  static emu::FaultRule FailNameRead() {
+  static void FailNameRead(EmulatedStation& s) {
     emu::FaultRule rule;
     rule.match.subcode = 0x50;
     rule.action = emu::FaultAction::CheckCondition;
-    return rule;
+    s.FrontEnd().GetFaults().Add(rule);
   }
 };
 
 TEST_F(RunningCode, FirmwareNameAndVersionBytesFromSettings) {
+  const char tool[] = ".\\Configuration\\System\\MPToolSetting.ini";
   EmulatedStation s(Mode::TesterDirect);
   CPortDevice& d = s.Device();
   EXPECT_EQ(d.GetFirmwareNameFromBin(""), "");
@@ -120,9 +98,9 @@ TEST_F(RunningCode, FirmwareNameAndVersionBytesFromSettings) {
   EXPECT_EQ(d.GetFirmwareNameFromBin(""), "ABC");
   EXPECT_EQ(d.GetFirmwareNameFromBin(".\\FW\\ABCDEFGHIJKLMNOPQRSTU.bin"), "000PRSTU");
   SetIni(kParam, "Device Info", "ISP_MPBINCode", ".\\FW\\ABCD15002JKLMNOP.bin");
-  SetIni(kTool, "General Info", "BuildVersion", "V4.10_T12_X");
+  SetIni(tool, "General Info", "BuildVersion", "V4.10_T12_X");
   EXPECT_EQ(d.GetFirmwareNameFromBin(".\\FW\\ABCDEFGHIJKLMNOPQRSTU.bin"), "02KLMcOP");
-  SetIni(kTool, "General Info", "MPVerProjectName", "QM6620");
+  SetIni(tool, "General Info", "MPVerProjectName", "QM6620");
   Bytes5 out{};
   d.BuildMpVersionBytes(out.data());
   EXPECT_EQ(out, Bytes5({0x12, 4, 10, 12, 0}));  // B4 from "OP": not a number
@@ -132,16 +110,12 @@ TEST_F(RunningCode, CheckPerRunningCodeAndMode) {
   const struct {
     emu::RunningCode code;
     int passingMode, failingMode;
-    const char* failCode;
-    const char* failMessage;
-    const char* bootVersion;
-    const char* mcodeVersion;
+    const char *failCode, *failMessage, *bootVersion, *mcodeVersion;
     bool flash;
-  } rows[] = {
-      {emu::RunningCode::Boot, 0, 1, "I_B66", "[ChkRC]Not Running on mCode now", "1.00", "0.0", false},
-      {emu::RunningCode::Mcode, 1, 0, "I_B65", "[ChkRC]Not Running on Boot Code now", "0.0", "0.6", false},
-      {emu::RunningCode::RomMp, 2, 1, "I_B66", "[ChkRC]Not Running on mCode now", "0.0", "0.0", true},
-      {emu::RunningCode::Boot, 3, 2, "I_B67", "[ChkRC]Not Running on Flash Code now", "1.00", "0.0", false}};
+  } rows[] = {{emu::RunningCode::Boot, 0, 1, "I_B66", "[ChkRC]Not Running on mCode now", "1.00", "0.0", false},
+              {emu::RunningCode::Mcode, 1, 0, "I_B65", "[ChkRC]Not Running on Boot Code now", "0.0", "0.6", false},
+              {emu::RunningCode::RomMp, 2, 1, "I_B66", "[ChkRC]Not Running on mCode now", "0.0", "0.0", true},
+              {emu::RunningCode::Boot, 3, 2, "I_B67", "[ChkRC]Not Running on Flash Code now", "1.00", "0.0", false}};
   for (const auto& r : rows) {
     SCOPED_TRACE(testing::Message() << static_cast<int>(r.code) << " mode " << r.passingMode);
     EmulatedStation s(Mode::TesterDirect, 1, Running(r.code));
@@ -154,24 +128,22 @@ TEST_F(RunningCode, CheckPerRunningCodeAndMode) {
   }
 }
 
-TEST_F(RunningCode, RdtFirmwareGivesNoIdentifyData) {
-  emu::DriveConfig cfg = Running(emu::RunningCode::RomRdt);
-  cfg.rdtFirmwareName = "SBS00101";
-  EmulatedStation s(Mode::TesterDirect, 1, cfg);
-  std::uint8_t buffer[512] = {};
-  ASSERT_TRUE(s.Device().ChkRC(2, 0, true, "", buffer));
-  EXPECT_EQ(s.Device().m_RdtFwFlag, 1);
-  EXPECT_EQ(buffer[0], 0);
-}
-
-TEST_F(RunningCode, MpFirmwareGivesIdentifyDataInEveryMode) {
-  for (const auto& [mode, nameReads] : {std::pair{Mode::TesterDirect, 1u}, std::pair{Mode::Bridge, 0u}}) {
-    SCOPED_TRACE(static_cast<int>(mode));
-    EmulatedStation s(mode);
+TEST_F(RunningCode, IdentifyDataOnlyFromMpFirmware) {
+  emu::DriveConfig rdt = Running(emu::RunningCode::RomRdt);
+  rdt.rdtFirmwareName = "SBS00101";
+  const struct {
+    Mode mode;
+    emu::DriveConfig drive;
+    const char* serial;  // IDENTIFY words 10-19 in the caller's buffer
+  } rows[] = {{Mode::TesterDirect, {}, "KX0000000000000001  "},
+              {Mode::Bridge, {}, "KX0000000000000001  "},
+              {Mode::TesterDirect, rdt, ""}};
+  for (const auto& r : rows) {
+    SCOPED_TRACE(static_cast<int>(r.mode));
+    EmulatedStation s(r.mode, 1, r.drive);
     std::uint8_t buffer[512] = {};
-    ASSERT_TRUE(s.Device().ChkRC(3, 0, true, "", buffer));
-    EXPECT_EQ(kx::AtaWordText(buffer, 10, 10), "KX0000000000000001  ");
-    EXPECT_EQ(s.Sent({0x08, 0xF2, 0x50, 0x60}).size(), nameReads);  // the tester's firmware-name read
+    ASSERT_TRUE(s.Device().ChkRC(2, 0, true, "", buffer));
+    EXPECT_EQ(kx::AtaWordText(buffer, 10, 10), r.serial);
   }
 }
 
@@ -199,55 +171,50 @@ TEST_F(RunningCode, VersionComparedWithTheParameterFile) {
   EXPECT_TRUE(d.ChkRC(2, 0, true, "", nullptr));
   ExpectFailed(d, d.ChkRC(2, 1, true, "", nullptr), "P_B05",
                "[ChkRC]Flash Code Version Is Not Matched param.ini Setting");
-  EXPECT_TRUE(Has(PortReport(), "             Error Code : 0x204 \r\n"));
+  EXPECT_TRUE(Has(PortReport(), "[ Fail ]  Error Message : [ChkRC]Flash Code Version Is Not Matched param.ini"));
 }
 
 TEST_F(RunningCode, NameReadFailures) {
-  {
-    EmulatedStation s(Mode::TesterDirect);
-    CPortDevice& d = s.Device();
-    s.FrontEnd().GetFaults().Add(FailNameRead());
-    ExpectFailed(d, d.ChkRC(3, 0, false, "", nullptr), "I_B06", "GetICFWName Command Fail");
-    EXPECT_FALSE(Has(PortReport(), "[ Fail ]"));
-    s.FrontEnd().GetFaults().Add(FailNameRead());
-    EXPECT_FALSE(d.IsRunningFlashCode());
-    EXPECT_TRUE(Has(PortReport(), "[ Fail ]  Error Message : GetICFWName Command Fail \r\n"));
-  }
-  EmulatedStation s(Mode::Bridge);
-  s.Drive().Faults().FailNext(1, kFailIdentify);
-  ExpectFailed(s.Device(), s.Device().ChkRC(3, 0, false, "", nullptr), "I_x06", "Issue Identify Command Fail.");
+  EmulatedStation s(Mode::TesterDirect);
+  CPortDevice& d = s.Device();
+  FailNameRead(s);
+  ExpectFailed(d, d.ChkRC(3, 0, false, "", nullptr), "I_B06", "GetICFWName Command Fail");
+  EXPECT_FALSE(Has(PortReport(), "[ Fail ]"));
+  FailNameRead(s);
+  EXPECT_FALSE(d.IsRunningFlashCode());
+  EXPECT_TRUE(Has(PortReport(), "[ Fail ]  Error Message : GetICFWName Command Fail \r\n"));
+  d.m_ErrorCode = "earlier";  // the identity check sets no code
+  FailNameRead(s);
+  ExpectFailed(d, d.CheckFirmwareIdentity(4, "", nullptr), "earlier", "GetICFWName Command Fail");
+  CPortDevice tool(s.DriveNo(), 0, "", false, false);
+  ExpectFailed(tool, tool.CheckFirmwareIdentity(4, "", nullptr), "", "Controller Type NOT supported by AP.");
 }
 
 TEST_F(RunningCode, IdentityForcesBootCodeOnceForAnotherModel) {
   emu::DriveConfig cfg;
   cfg.flashFirmwareModel = "OTHER SSD";
-  EmulatedStation s(Mode::Bridge, 1, cfg);
-  CPortDevice& d = s.Device();
-  ASSERT_TRUE(d.CheckFirmwareIdentity(4, "", nullptr));
-  EXPECT_EQ(d.m_BootMode, 1);
-  EXPECT_EQ(d.m_ROMMode, 0);
-  EXPECT_EQ(s.Drive().Code(), emu::RunningCode::Boot);
-  ASSERT_TRUE(d.CheckFirmwareIdentity(4, "", nullptr));
-  EXPECT_EQ(s.Drive().Code(), emu::RunningCode::Boot);  // the boot code's own model passes as it is
+  {
+    EmulatedStation s(Mode::Bridge, 1, cfg);
+    CPortDevice& d = s.Device();
+    ASSERT_TRUE(d.CheckFirmwareIdentity(4, "", nullptr));
+    EXPECT_EQ(d.m_BootMode, 1);
+    EXPECT_EQ(d.m_ROMMode, 0);
+    EXPECT_EQ(s.Drive().Code(), emu::RunningCode::Boot);
+  }
+  cfg.model = "XY00 SSD";  // the boot code's own model
+  EmulatedStation s(Mode::TesterDirect, 1, cfg);
+  ExpectFailed(s.Device(), s.Device().CheckFirmwareIdentity(4, "", nullptr), "",
+               "Model Name NOT correct on Boot Code !!! ");
 }
 
-TEST_F(RunningCode, IdentityFailuresSetTheMessageOnly) {
-  {
-    emu::DriveConfig cfg;
-    cfg.model = "XY00 SSD";
-    EmulatedStation s(Mode::TesterDirect, 1, cfg);
-    CPortDevice& d = s.Device();
-    d.m_ErrorCode = "earlier";
-    ExpectFailed(d, d.CheckFirmwareIdentity(4, "", nullptr), "earlier", "Model Name NOT correct on Boot Code !!! ");
-    s.FrontEnd().GetFaults().Add(FailNameRead());
-    ExpectFailed(d, d.CheckFirmwareIdentity(4, "", nullptr), "earlier", "GetICFWName Command Fail");
-    CPortDevice tool(s.DriveNo(), 0, "", false, false);
-    ExpectFailed(tool, tool.CheckFirmwareIdentity(4, "", nullptr), "", "Controller Type NOT supported by AP.");
-  }
+TEST_F(RunningCode, IdentityFailuresOnTheBridge) {
   EmulatedStation s(Mode::Bridge, 1, Running(emu::RunningCode::RomMp, "XYZ00001"));
-  ExpectFailed(s.Device(), s.Device().CheckFirmwareIdentity(0, "", nullptr), "", "Got FW-Name not correctly !!! ");
+  CPortDevice& d = s.Device();
+  ExpectFailed(d, d.CheckFirmwareIdentity(0, "", nullptr), "", "Got FW-Name not correctly !!! ");
   s.Drive().Faults().FailNext(1, kFailIdentify);
-  ExpectFailed(s.Device(), s.Device().CheckFirmwareIdentity(4, "", nullptr), "", "GetIdentify Command Fail");
+  ExpectFailed(d, d.CheckFirmwareIdentity(4, "", nullptr), "", "GetIdentify Command Fail");
+  s.Drive().Faults().FailNext(1, kFailIdentify);
+  ExpectFailed(d, d.ChkRC(3, 0, false, "", nullptr), "I_x06", "Issue Identify Command Fail.");
 }
 
 }  // namespace

