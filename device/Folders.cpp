@@ -32,18 +32,20 @@ int MakeDirectoryPath(const std::string& path) {
   return 1;
 }
 
-std::uint32_t GetFolderSize(const std::string& folder) {
-  std::uint32_t total = 0;
+// The 32-bit total of the low 32 bits of every size is the 64-bit total kept to 32 bits.
+std::uint32_t GetFolderSize(const std::string& folder) { return static_cast<std::uint32_t>(GetFolderSize64(folder)); }
+
+std::uint64_t GetFolderSize64(const std::string& folder) {
+  std::uint64_t total = 0;
   win::WIN32_FIND_DATA data;
-  const std::string pattern = folder + "\\*.*";
-  win::HANDLE find = win::FindFirstFile(pattern.c_str(), &data);
+  win::HANDLE find = win::FindFirstFile((folder + "\\*.*").c_str(), &data);
   if (find == win::INVALID_HANDLE_VALUE) return 0;
   do {
     if (std::strcmp(data.cFileName, ".") == 0 || std::strcmp(data.cFileName, "..") == 0) continue;
     if (data.dwFileAttributes & win::FILE_ATTRIBUTE_DIRECTORY)
-      total += GetFolderSize(folder + "\\" + data.cFileName);
+      total += GetFolderSize64(folder + "\\" + data.cFileName);
     else
-      total += data.nFileSizeLow;
+      total += (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
   } while (win::FindNextFile(find, &data));
   win::FindClose(find);
   return total;

@@ -12,5 +12,7 @@ int MakeDirectoryPath(const std::string& path);
 // Bytes in all files below the folder (low 32 bits of each size, total wraps at
 // 32 bits); 0 for a folder that cannot be opened.
 std::uint32_t GetFolderSize(const std::string& folder);
+// The same with whole 64-bit file sizes and a 64-bit total.
+std::uint64_t GetFolderSize64(const std::string& folder);
 
 }  // namespace kx

@@ -44,8 +44,22 @@ void SatCommand(Site& site, FrontEnd& fe, ScsiExchange& x) {
       // the tester's sub-commands: command EFh with the level in FEATURES drives
       // the slot's device-sleep line (1 asserts it, anything else releases it).
       // The answer is always the status return descriptor, with GOOD status
-      // whatever CK_COND says.
-      if (req.command == protocol::kAtaSetFeatures) SetDevSleepLine(site, fe.Slot(), req.features == 0x01);
+      // whatever CK_COND says. The tester's line and feature requests look
+      // alike once rewritten, so level 1 first enables the feature on the drive
+      // (SET FEATURES 10h, count 09h), as the tester's feature request does.
+      if (req.command == protocol::kAtaSetFeatures) {
+        Site::SlotState* s = site.SlotAt(fe.Slot());
+        auto drive = s ? s->GetDrive() : nullptr;
+        if (req.features == 0x01 && drive && !drive->Removed()) {
+          AtaRequest enable;
+          enable.command = protocol::kAtaSetFeatures;
+          enable.features = 0x10;
+          enable.count = 0x09;
+          enable.device = 0xA0;
+          drive->Execute(enable);
+        }
+        SetDevSleepLine(site, fe.Slot(), req.features == 0x01);
+      }
       std::uint8_t reply[16];
       CardDetectReply(site, fe.Slot(), false, reply);
       x.Reply(reply, 14);

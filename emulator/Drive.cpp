@@ -5,6 +5,7 @@
 
 #include "emulator/DriveCommand.h"
 #include "platform/Clock.h"
+#include "protocol/CodeHeader.h"
 
 namespace emu {
 
@@ -64,6 +65,7 @@ void DriveState::Settle(std::uint64_t nowMs) {
 
 void DriveState::LoseVolatile() {
   keyAccepted = false;
+  dram.Clear();
   std::fill(sram.begin(), sram.end(), 0);
   registers.clear();
   ramWritten.Clear();
@@ -74,6 +76,8 @@ void DriveState::LoseVolatile() {
   flashProgrammed = false;
   seed.clear();
   binfile.clear();
+  binfileBad = false;
+  ramCodeName.clear();
   icode.clear();
   ceMap = 0;
   BuildSystemInfo();
@@ -125,8 +129,16 @@ void DriveState::ActivateDownload() {
   flash.normalCode.assign(img.begin() + static_cast<std::ptrdiff_t>(512 + pram),
                           img.begin() + static_cast<std::ptrdiff_t>(total));
   flash.valid = true;
-  flash.rdt = h[97] == 'R' && h[98] == 'D' && h[99] == 'T';
+  const LoadedIdentity id = IdentityOfLoadedCode(flash.normalCode, h[97] == 'R' && h[98] == 'D' && h[99] == 'T');
+  flash.rdt = id.rdt;
+  flash.name = id.name;
   ispCodeValid = true;
+}
+
+LoadedIdentity IdentityOfLoadedCode(const std::vector<std::uint8_t>& seedArea, bool rdtWithoutHeader) {
+  const auto header = kx::codeheader::Read(seedArea.data(), std::min<std::size_t>(seedArea.size(), kSeedBytes));
+  if (!header) return {{}, rdtWithoutHeader};
+  return {header->name, header->rdt};
 }
 
 void DriveState::Boot(std::uint64_t nowMs) {
@@ -255,6 +267,9 @@ AtaResponse Drive::Execute(const AtaRequest& req) {
   if (ending == Ending::None) row.handler(c);
   if (ending == Ending::Abort) c.Abort();
   const bool ran = ending == Ending::None || ending == Ending::Abort;
+  if (ran) {
+    if (const std::uint32_t ms = faults_.TakeBusyAfter(req)) s.busyUntilMs = std::max(s.busyUntilMs, now + ms);
+  }
   if (!ran) {
     rsp = AtaResponse{};
     rsp.status = 0;
@@ -304,6 +319,7 @@ std::uint8_t Drive::CardState() {
   const std::uint64_t now = platform::Clock().NowMs();
   if (s.removed || !s.powered) return 0x00;
   if (auto forced = faults_.TakeCardStateOverride(now)) return *forced;
+  if (s.devSleepLine && s.devSleepEnabled) return 0x00;  // link asleep: no answer
   if (s.Busy(now)) return 0x80;
   s.Settle(now);
   if (s.failAfterBusy) {

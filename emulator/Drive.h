@@ -57,7 +57,7 @@ class Drive {
   // command: sent now, it would not be taken until that ends.
   bool BusyFor(const AtaRequest& req) const;
 
-  // Card state as a tester reads it: 0x00 powered off / no answer, 0x80 busy,
+  // Card state as a tester reads it: 0x00 powered off, in device sleep or no answer, 0x80 busy,
   // 0x50 ready, 0x51 ready with error (the last command failed).
   std::uint8_t CardState();
   // Registers the tester-direct card detect reports besides the state: the

@@ -30,6 +30,25 @@ bool MediaCheck(Cmd& c, std::uint64_t lba, std::uint64_t sectors) {
   return true;
 }
 
+// Moves `n` sectors of a store from `first` to the host, with any silent
+// corruption (dram: bad DRAM sectors) applied to what it gets.
+void SendStored(Cmd& c, const SparseStore& store, bool dram, std::uint64_t first, std::uint32_t n) {
+  const std::size_t bytes = static_cast<std::size_t>(n) * kSectorSize;
+  if (std::uint8_t* direct = c.DirectIn(bytes)) {
+    store.Read(first, n, direct);
+    c.faults.CorruptRead(dram, first, n, direct);
+    c.rsp.transferred = static_cast<std::uint32_t>(bytes);
+    return;
+  }
+  if (!IsDataIn(c.req.protocol) || c.req.data == nullptr) return;
+  // The host asked for less than the command implies: read only what it takes.
+  const std::uint32_t whole = (c.req.length + kSectorSize - 1) / kSectorSize;
+  std::vector<std::uint8_t> tmp(static_cast<std::size_t>(whole) * kSectorSize);
+  store.Read(first, whole, tmp.data());
+  c.faults.CorruptRead(dram, first, whole, tmp.data());
+  c.SendIn(tmp.data(), c.req.length);
+}
+
 void ReadMedia(Cmd& c) {
   const std::uint64_t lba = c.Lba();
   const std::uint32_t n = c.Sectors();
@@ -38,18 +57,24 @@ void ReadMedia(Cmd& c) {
     c.Abort(kErrorUnc);
     return;
   }
-  const std::size_t bytes = static_cast<std::size_t>(n) * kSectorSize;
-  if (std::uint8_t* direct = c.DirectIn(bytes)) {
-    c.s.media.Read(lba, n, direct);
-    c.rsp.transferred = static_cast<std::uint32_t>(bytes);
-    return;
+  SendStored(c, c.s.media, false, lba, n);
+}
+
+// The burner (code in RAM) maps no media yet: its READ DMA and WRITE DMA move
+// data to and from the DRAM, the address counting 512-byte units. An address
+// beyond the DRAM the system information announces is refused.
+bool DramCheck(Cmd& c, std::uint64_t address, std::uint64_t sectors) {
+  if (address > c.s.dram.Sectors() || sectors > c.s.dram.Sectors() - address) {
+    c.Abort(kErrorAbrt | kErrorIdnf);
+    return false;
   }
-  if (!IsDataIn(c.req.protocol) || c.req.data == nullptr) return;
-  // The host asked for less than the command implies: read only what it takes.
-  const std::uint32_t whole = (c.req.length + kSectorSize - 1) / kSectorSize;
-  std::vector<std::uint8_t> tmp(static_cast<std::size_t>(whole) * kSectorSize);
-  c.s.media.Read(lba, whole, tmp.data());
-  c.SendIn(tmp.data(), c.req.length);
+  return true;
+}
+
+void ReadDma(Cmd& c) {
+  if (c.s.code != RunningCode::Mcode) return ReadMedia(c);
+  if (!DramCheck(c, c.Lba(), c.Sectors())) return;
+  SendStored(c, c.s.dram, true, c.Lba(), c.Sectors());
 }
 
 void ReadVerify(Cmd& c) {
@@ -65,6 +90,13 @@ void WriteMedia(Cmd& c) {
   if (!MediaCheck(c, lba, n)) return;
   const std::vector<std::uint8_t> data = c.TakeOut(static_cast<std::size_t>(n) * kSectorSize);
   c.s.media.Write(lba, n, data.data());
+}
+
+void WriteDma(Cmd& c) {
+  if (c.s.code != RunningCode::Mcode) return WriteMedia(c);
+  if (!DramCheck(c, c.Lba(), c.Sectors())) return;
+  const std::vector<std::uint8_t> data = c.TakeOut(static_cast<std::size_t>(c.Sectors()) * kSectorSize);
+  c.s.dram.Write(c.Lba(), c.Sectors(), data.data());
 }
 
 // READ/WRITE MULTIPLE (EXT): the media transfer in blocks, refused while
@@ -397,11 +429,11 @@ constexpr CommandTable kAtaTable = MakeCommandTable({
     {kAtaIdentifyDevice, &Identify, kAnyCode},
     {kAtaReadSectors, &ReadMedia, kLbaBit | kNotWhenLocked | kAnyCode},
     {kAtaReadSectorsExt, &ReadMedia, kLba48 | kLbaBit | kNotWhenLocked | kAnyCode},
-    {kAtaReadDma, &ReadMedia, kLbaBit | kNotWhenLocked | kAnyCode},
+    {kAtaReadDma, &ReadDma, kLbaBit | kNotWhenLocked | kAnyCode},
     {kAtaReadDmaExt, &ReadMedia, kLba48 | kLbaBit | kNotWhenLocked | kAnyCode},
     {kAtaWriteSectors, &WriteMedia, kLbaBit | kNotWhenLocked | kAnyCode},
     {kAtaWriteSectorsExt, &WriteMedia, kLba48 | kLbaBit | kNotWhenLocked | kAnyCode},
-    {kAtaWriteDma, &WriteMedia, kLbaBit | kNotWhenLocked | kAnyCode},
+    {kAtaWriteDma, &WriteDma, kLbaBit | kNotWhenLocked | kAnyCode},
     {kAtaWriteDmaExt, &WriteMedia, kLba48 | kLbaBit | kNotWhenLocked | kAnyCode},
     {kAtaReadVerify, &ReadVerify, kLbaBit | kNotWhenLocked | kAnyCode},
     {kAtaReadVerifyExt, &ReadVerify, kLba48 | kLbaBit | kNotWhenLocked | kAnyCode},

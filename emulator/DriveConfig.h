@@ -2,6 +2,7 @@
 // the code it runs at power-on and how long its busy states last.
 #pragma once
 #include <array>
+#include <compare>
 #include <cstdint>
 #include <map>
 #include <string>
@@ -37,8 +38,40 @@ struct MarkedBadBlock {
   std::uint8_t causes = 0;
 };
 
-// How the flash timing scan answers at one duty setting.
-enum class ScanFault : std::uint8_t { NoEdge, OutOfRange, Inverted, CommandFails };
+// What the RDT firmware left on a drive whose run is complete (RomRdt with
+// rdtDone): its verdict, run figures and the contents of its logs
+// (protocol/RdtLogRecords.h). Its bad-block log lists the factory bad blocks and
+// the RDT-bad blocks of markedBadBlocks.
+struct RdtEccBlock {
+  FlashBlockAddress at;
+  std::uint8_t bits = 0;  // most bits corrected in one page
+  bool slc = false;
+};
+struct RdtRunConfig {
+  std::uint8_t resultCode = 0x01;          // 0x01 passed, 0x00 not finished, 0x11-0x15 its failures
+  std::vector<std::uint8_t> temperatures;  // one reading an hour; empty: 24 of temperatureC + hour % 5
+  std::uint8_t slcLoops = 2;
+  std::uint8_t tlcLoops = 2;
+  std::uint32_t seconds = 86400;
+  std::vector<RdtEccBlock> eccBlocks;       // the special log
+  std::vector<std::uint32_t> dramErrors;    // DRAM log: failing addresses
+};
+
+// How the flash timing scan answers at one duty setting: no edge found (all four
+// 0xAAAA), maxima at 0x300, both pairs inverted, Scan_SDLL aborted; and, for a
+// single die's verdict, write edges not found, only the write pair inverted, a
+// read or a write window 40 wide (below the host's default minimum of 50).
+enum class ScanFault : std::uint8_t {
+  NoEdge, OutOfRange, Inverted, CommandFails, NoWriteEdge, InvertedWrite, NarrowRead, NarrowWrite
+};
+// One die's answer at one duty: duty value 0-15, channel, bank, die.
+struct ScanDieKey {
+  std::uint32_t duty = 0;
+  std::uint32_t channel = 0;
+  std::uint32_t bank = 0;
+  std::uint32_t die = 0;
+  auto operator<=>(const ScanDieKey&) const = default;
+};
 
 // Flash shapes the controller has; the host's tables hold at most kMaxDies dies
 // and kMaxBlocksPerDie blocks per die. A drive clamps its configuration to these
@@ -93,6 +126,10 @@ struct DriveConfig {
   std::vector<std::uint8_t> flashCode;
   // With initialCode RomRdt: the RDT run is complete (RDT info record, logs).
   bool rdtDone = true;
+  RdtRunConfig rdtRun;
+  // The drive runs its self burn-in code: a tester's card detect shows 0xAB 0xCD
+  // in reply bytes 12-13 (where the erase error byte and the state stand).
+  bool selfBurnIn = false;
 
   // Durations on the platform clock.
   std::uint32_t bootDelayMs = 500;        // power-on, card reset, jump to code
@@ -135,6 +172,9 @@ struct DriveConfig {
   std::uint32_t fuseWord3 = 0x00000000;  // chip id 0: KX7410
   // Timing-scan answers that differ from a clean window, by duty (0-15).
   std::map<std::uint32_t, ScanFault> scanFaults;
+  // The same for one channel of one bank and die at one duty (over scanFaults);
+  // CommandFails aborts the Scan_SDLL of that bank and die, which spans both channels.
+  std::map<ScanDieKey, ScanFault> scanDieFaults;
 };
 
 }  // namespace emu

@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "emulator/SparseStore.h"
 #include "platform/Clock.h"
 
 namespace emu {
@@ -9,6 +10,8 @@ namespace emu {
 bool CommandFilter::Matches(const AtaRequest& req) const {
   if (opcode && req.command != *opcode) return false;
   if (subCommand && !((req.command == 0x21 || req.command == 0x31) && req.features == *subCommand)) return false;
+  if (lbaMid && req.lbaMid != *lbaMid) return false;
+  if (lbaHigh && req.lbaHigh != *lbaHigh) return false;
   return true;
 }
 
@@ -44,6 +47,23 @@ void DriveFaults::AddMediumError(std::uint64_t lba) {
 void DriveFaults::ClearMediumErrors() {
   std::lock_guard lock(mutex_);
   mediumErrors_.clear();
+}
+
+void DriveFaults::AddSilentCorruption(std::uint64_t lba) {
+  std::lock_guard lock(mutex_);
+  silentCorruptions_.insert(lba);
+}
+
+void DriveFaults::AddDramError(std::uint64_t address) {
+  std::lock_guard lock(mutex_);
+  dramErrors_.insert(address);
+}
+
+void DriveFaults::BusyAfterNext(std::uint32_t ms, CommandFilter filter) {
+  std::lock_guard lock(mutex_);
+  busyAfterMs_ = ms;
+  busyAfterFilter_ = filter;
+  busyAfterSkipped_ = 0;
 }
 
 void DriveFaults::RefuseAccessKey(std::uint32_t count) {
@@ -144,6 +164,9 @@ void DriveFaults::Clear() {
   failEveryCounter_ = 0;
   failEveryFilter_ = {};
   mediumErrors_.clear();
+  silentCorruptions_.clear();
+  dramErrors_.clear();
+  busyAfterMs_ = 0;
   keyRefusals_ = 0;
   keyNotEnabled_ = false;
   wrongVerdicts_ = 0;
@@ -188,6 +211,19 @@ bool DriveFaults::MediumErrorIn(std::uint64_t lba, std::uint64_t count) const {
   std::lock_guard lock(mutex_);
   auto it = mediumErrors_.lower_bound(lba);
   return it != mediumErrors_.end() && *it - lba < count;
+}
+
+void DriveFaults::CorruptRead(bool dram, std::uint64_t first, std::uint64_t count, std::uint8_t* data) const {
+  std::lock_guard lock(mutex_);
+  const std::set<std::uint64_t>& bad = dram ? dramErrors_ : silentCorruptions_;
+  for (auto it = bad.lower_bound(first); it != bad.end() && *it - first < count; ++it)
+    data[(*it - first) * kSectorSize + kCorruptByte] ^= 0x01;
+}
+
+std::uint32_t DriveFaults::TakeBusyAfter(const AtaRequest& req) {
+  std::lock_guard lock(mutex_);
+  if (busyAfterMs_ == 0 || !Takes(busyAfterFilter_, busyAfterSkipped_, req)) return 0;
+  return std::exchange(busyAfterMs_, 0);
 }
 
 int DriveFaults::TakeKeyVerdict() {

@@ -13,10 +13,15 @@ namespace emu {
 
 // Which commands a knob applies to: any, one opcode, or one vendor sub-command
 // (opcode 21h/31h with FEATURES = sub); the first `skip` of them pass untouched.
+// lbaMid and lbaHigh, when given, must match too: they pick one chunk of a
+// transfer (its index is in LBA mid for Vender_Send_Binfile and ISPVerifyFlash,
+// in LBA high for the ICode commands).
 struct CommandFilter {
   std::optional<std::uint8_t> opcode;
   std::optional<std::uint8_t> subCommand;
   std::uint32_t skip = 0;
+  std::optional<std::uint8_t> lbaMid = std::nullopt;
+  std::optional<std::uint8_t> lbaHigh = std::nullopt;
   bool Matches(const AtaRequest& req) const;
 };
 
@@ -29,6 +34,13 @@ class DriveFaults {
   // UNC on any read that touches the LBA.
   void AddMediumError(std::uint64_t lba);
   void ClearMediumErrors();
+  // Silent corruption: reads that touch the LBA succeed but return its data
+  // with one bit inverted (kCorruptByte, bit 0).
+  void AddSilentCorruption(std::uint64_t lba);
+  // A bad DRAM sector (address in 512-byte units): DRAM reads of it return
+  // its data with the same bit inverted.
+  void AddDramError(std::uint64_t address);
+  static constexpr std::uint32_t kCorruptByte = 64;
   // The access key is answered with ABRT `count` times (count 0: never again;
   // kForever: always).
   void RefuseAccessKey(std::uint32_t count);
@@ -43,6 +55,9 @@ class DriveFaults {
   void SetSmartThresholdExceeded(bool on);
   // The card reads busy (0x80) for `ms` from now on the platform clock.
   void BusyFor(std::uint32_t ms);
+  // The next matching command completes, then leaves the card busy (0x80,
+  // commands not taken) for `ms`, as a long erase or reset would.
+  void BusyAfterNext(std::uint32_t ms, CommandFilter filter = {});
   // The card never becomes ready (busy for ever).
   void SetNeverReady(bool on);
   // The next `times` card-state reads give `value` (0x00 or 0xFF: no answer).
@@ -71,6 +86,11 @@ class DriveFaults {
   enum class Verdict : std::uint8_t { None, Abort, TimeOut, Gone, PowerCycle };
   Verdict Take(const AtaRequest& req);
   bool MediumErrorIn(std::uint64_t lba, std::uint64_t count) const;
+  // Inverts the corrupted bit of every silently corrupted sector (dram: the
+  // bad DRAM sectors) among `count` sectors read from `first` into `data`.
+  void CorruptRead(bool dram, std::uint64_t first, std::uint64_t count, std::uint8_t* data) const;
+  // Milliseconds the card stays busy after this command (0: none); consumes the knob.
+  std::uint32_t TakeBusyAfter(const AtaRequest& req);
   // Access key: 0 accept, 1 abort, 2 not enabled.
   int TakeKeyVerdict();
   bool TakeWrongVerdict();
@@ -105,6 +125,11 @@ class DriveFaults {
   CommandFilter failEveryFilter_;
   std::uint32_t failEverySkipped_ = 0;
   std::set<std::uint64_t> mediumErrors_;
+  std::set<std::uint64_t> silentCorruptions_;
+  std::set<std::uint64_t> dramErrors_;
+  std::uint32_t busyAfterMs_ = 0;
+  CommandFilter busyAfterFilter_;
+  std::uint32_t busyAfterSkipped_ = 0;
   std::uint32_t keyRefusals_ = 0;
   bool keyNotEnabled_ = false;
   std::uint32_t wrongVerdicts_ = 0;

@@ -89,7 +89,19 @@ struct FlashCode {
   bool valid = false;
   bool rdt = false;
   std::vector<std::uint8_t> normalCode;  // seed followed by the binfile chunks
+  std::string name;  // from the code's header; empty: the site description's name
 };
+
+// What a code loaded into RAM or flash reports of itself while it runs: the
+// name and RDT flag of the code header in its seed area (protocol/CodeHeader.h);
+// without a header the site description's names (an empty name) and
+// `rdtWithoutHeader`. Every load (RAM, ISP flash, microcode download) takes
+// the identity of its code here.
+struct LoadedIdentity {
+  std::string name;
+  bool rdt = false;
+};
+LoadedIdentity IdentityOfLoadedCode(const std::vector<std::uint8_t>& seedArea, bool rdtWithoutHeader);
 
 struct DriveState {
   explicit DriveState(const DriveConfig& c);
@@ -125,6 +137,11 @@ struct DriveState {
   bool ramLoaded = false;     // RAM image complete and checked: a jump starts it
   bool flashProgrammed = false;  // ISP flash done since the code started: a jump runs it
   std::vector<std::uint8_t> seed;
+  // Name of the code started from RAM (empty: the site's burner name).
+  std::string ramCodeName;
+  // A binfile chunk of the transfer since the seed failed its CRC: the
+  // transfer's LBA High verdict stays bad until the next seed.
+  bool binfileBad = false;
   std::vector<std::uint8_t> binfile;  // normal code being received for ISP flash
   std::map<std::uint8_t, std::vector<std::uint8_t>> icode;  // chunk -> data
   std::uint16_t ceMap = 0;
@@ -153,6 +170,8 @@ struct DriveState {
 
   // Media and ATA state.
   SparseStore media;
+  // The DRAM (512-byte units), volatile: the burner's READ/WRITE DMA address it.
+  SparseStore dram;
   std::uint64_t nativeMax;   // sectors
   std::uint64_t currentMax;  // sectors (HPA)
   bool hpaVolatile = false;

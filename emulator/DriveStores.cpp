@@ -5,6 +5,7 @@
 
 #include "emulator/DriveState.h"
 #include "protocol/MediaRecords.h"
+#include "protocol/RdtLogRecords.h"
 
 namespace emu {
 
@@ -68,10 +69,17 @@ DriveConfig ControllerShape(DriveConfig c) {
   return c;
 }
 
+// The DRAM the system information announces (1 << log2 MB) in 512-byte
+// sectors, at most the 128 GB a 28-bit DMA address reaches.
+std::uint64_t DramSectors(std::uint8_t log2Mb) { return (1ULL << std::min<std::uint8_t>(log2Mb, 17)) << 11; }
+
 }  // namespace
 
 DriveState::DriveState(const DriveConfig& c)
-    : cfg(ControllerShape(c)), media(cfg.capacitySectors), nativeMax(cfg.capacitySectors), currentMax(cfg.capacitySectors) {
+    : cfg(ControllerShape(c)),
+      media(cfg.capacitySectors),
+      dram(DramSectors(cfg.dramLog2Mb)),
+      nativeMax(cfg.capacitySectors), currentMax(cfg.capacitySectors) {
   code = cfg.initialCode;
   fuse1 = cfg.fuseWord1;
   fuse2 = cfg.fuseWord2;
@@ -102,9 +110,10 @@ DriveState::DriveState(const DriveConfig& c)
 std::string DriveState::RunningName() const {
   switch (code) {
     case RunningCode::Boot: return cfg.bootCodeName;
-    case RunningCode::Mcode: return cfg.mcodeName;
-    case RunningCode::RomMp: return cfg.firmwareRevision;
-    case RunningCode::RomRdt: return cfg.rdtFirmwareName;
+    // A loaded code's own name (its code header) over the site description's.
+    case RunningCode::Mcode: return ramCodeName.empty() ? cfg.mcodeName : ramCodeName;
+    case RunningCode::RomMp: return flash.name.empty() ? cfg.firmwareRevision : flash.name;
+    case RunningCode::RomRdt: return flash.name.empty() ? cfg.rdtFirmwareName : flash.name;
   }
   return cfg.bootCodeName;
 }
@@ -314,26 +323,66 @@ void DriveState::BuildInfoBlock() {
 }
 
 void DriveState::BuildRdtLogs() {
-  // 50: bad-block log, 8-byte records {ce, die, plane, 0, u32 block}.
-  std::vector<std::uint8_t>& bad = rdtLogs[0];
-  bad.assign(512 * std::max<std::size_t>(1, (cfg.factoryBadBlocks.size() * 8 + 511) / 512), 0);
-  for (std::size_t i = 0; i < cfg.factoryBadBlocks.size(); ++i) {
-    const FlashBlockAddress& f = cfg.factoryBadBlocks[i];
-    bad[i * 8] = static_cast<std::uint8_t>(f.ce);
-    bad[i * 8 + 1] = static_cast<std::uint8_t>(f.die);
-    bad[i * 8 + 2] = static_cast<std::uint8_t>(f.plane);
-    PutLe32(bad.data() + i * 8 + 4, f.block);
+  // The four logs of protocol/RdtLogRecords.h and the run summary of the RDT
+  // info record (also in the info block's copy), from cfg.rdtRun.
+  using namespace kx::rdtlog;
+  const RdtRunConfig& run = cfg.rdtRun;
+  auto entries = [this](Log log, std::size_t count) {
+    std::vector<std::uint8_t>& l = rdtLogs[static_cast<std::size_t>(log)];
+    l.assign(((count + 1) * kEntryBytes + 511) / 512 * 512, 0);
+    PutEndEntry(l.data() + count * kEntryBytes, log, static_cast<std::uint32_t>(count));
+    return l.data();
+  };
+  auto putBlock = [](std::uint8_t* e, const FlashBlockAddress& a, std::uint8_t flags) {
+    e[kBbCe] = static_cast<std::uint8_t>(a.ce), e[kBbDie] = static_cast<std::uint8_t>(a.die);
+    e[kBbPlane] = static_cast<std::uint8_t>(a.plane), e[kBbFlags] = flags;
+    PutLe32(e + kBbBlock, a.block);
+  };
+  std::vector<const MarkedBadBlock*> found;
+  for (const MarkedBadBlock& m : cfg.markedBadBlocks)
+    if (m.kind == MarkKind::Rdt) found.push_back(&m);
+  std::uint8_t* e = entries(Log::BadBlock, cfg.factoryBadBlocks.size() + found.size());
+  for (const FlashBlockAddress& f : cfg.factoryBadBlocks) putBlock(e, f, kx::bbtflag::kEarlyBad), e += kEntryBytes;
+  for (const MarkedBadBlock* m : found)
+    putBlock(e, m->at, static_cast<std::uint8_t>(kx::bbtflag::kRdtBad | m->causes)), e += kEntryBytes;
+
+  std::vector<std::uint8_t> temps = run.temperatures;
+  if (temps.empty())
+    for (std::uint32_t h = 0; h < 24; ++h) temps.push_back(static_cast<std::uint8_t>(cfg.temperatureC + h % 5));
+  e = entries(Log::TemperatureTime, temps.size());
+  for (std::size_t h = 0; h < temps.size(); ++h, e += kEntryBytes) {
+    PutLe16(e + kTtMinute, static_cast<std::uint16_t>(h * 60));
+    e[kTtCelsius] = temps[h];
+    e[kTtLoop] = static_cast<std::uint8_t>(1 + h * run.tlcLoops / temps.size());
   }
-  // 51: temperature/time log, 4-byte records {u16 minute, u8 temperature, 0}, one per hour.
-  std::vector<std::uint8_t>& tt = rdtLogs[1];
-  tt.assign(512, 0);
-  for (std::uint32_t h = 0; h < 24; ++h) {
-    PutLe16(tt.data() + h * 4, static_cast<std::uint16_t>(h * 60));
-    tt[h * 4 + 2] = static_cast<std::uint8_t>(cfg.temperatureC + (h % 5));
+  e = entries(Log::Dram, run.dramErrors.size());
+  for (std::uint32_t address : run.dramErrors) {
+    PutLe32(e + kDrAddress, address), PutLe16(e + kDrBits, 0x0001), e[kDrLoop] = 1;
+    e += kEntryBytes;
   }
-  // 52: SDR log and 54: special bad-block log, empty records after an error-free run.
-  rdtLogs[2].assign(512, 0);
-  rdtLogs[3].assign(512, 0);
+  e = entries(Log::Special, run.eccBlocks.size());
+  std::uint8_t slcEcc = 0, tlcEcc = 0;
+  for (const RdtEccBlock& b : run.eccBlocks) {
+    e[kEcCe] = static_cast<std::uint8_t>(b.at.ce), e[kEcDie] = static_cast<std::uint8_t>(b.at.die);
+    e[kEcPlane] = static_cast<std::uint8_t>(b.at.plane), e[kEcFlags] = b.slc ? kEcSlc : 0;
+    PutLe16(e + kEcBlock, static_cast<std::uint16_t>(b.at.block));
+    e[kEcBits] = b.bits, e[kEcLoop] = run.tlcLoops;
+    (b.slc ? slcEcc : tlcEcc) = std::max(b.slc ? slcEcc : tlcEcc, b.bits);
+    e += kEntryBytes;
+  }
+
+  std::uint8_t* r = rdtInfoSector.data();
+  r[kx::rdtrun::kResultCode] = run.resultCode;
+  r[kx::rdtrun::kBadBlocks] = static_cast<std::uint8_t>(found.size());
+  r[kx::rdtrun::kBadBlocks + 1] = static_cast<std::uint8_t>(found.size() >> 8);
+  r[kx::rdtrun::kBadBlocks + 2] = static_cast<std::uint8_t>(found.size() >> 16);
+  r[kx::rdtinfo::kMinTemperature] = *std::min_element(temps.begin(), temps.end());
+  r[kx::rdtinfo::kMaxTemperature] = *std::max_element(temps.begin(), temps.end());
+  r[kx::rdtinfo::kTemperature] = temps.back();
+  r[kx::rdtinfo::kSlcLoops] = run.slcLoops, r[kx::rdtinfo::kXlcLoops] = run.tlcLoops;
+  r[kx::rdtinfo::kSlcEcc] = slcEcc, r[kx::rdtinfo::kXlcEcc] = tlcEcc;
+  PutLe32(r + kx::rdtinfo::kTestSeconds, run.seconds);
+  std::copy_n(rdtInfoSector.begin(), 64, infoPages[0].begin() + 401);
 }
 
 void DriveState::BuildIdentify(std::uint8_t* out) const {

@@ -323,27 +323,49 @@ void CacheReadFlash(Cmd& c) {
   SendFrom(c, it == c.s.cacheFlash.end() ? std::vector<std::uint8_t>{} : it->second, 0, Bytes(c));
 }
 
+// The four edges (read min, read max, write min, write max) one channel reports
+// at a duty: a clean window centres on 0x100 and widens with the duty; a fault
+// changes it.
+std::array<std::uint16_t, 4> ScanEdges(std::uint32_t duty, const ScanFault* fault) {
+  const auto lo = static_cast<std::uint16_t>(0x100 - (0x20 + duty * 6));
+  const auto hi = static_cast<std::uint16_t>(0x100 + (0x20 + duty * 6));
+  std::array<std::uint16_t, 4> e = {lo, hi, lo, hi};
+  constexpr std::uint16_t kNarrowLo = 0x100 - 20, kNarrowHi = 0x100 + 20;
+  if (fault == nullptr) return e;
+  switch (*fault) {
+    case ScanFault::NoEdge: e.fill(0xAAAA); break;
+    case ScanFault::OutOfRange: e[1] = e[3] = 0x300; break;
+    case ScanFault::Inverted: std::swap(e[0], e[1]); std::swap(e[2], e[3]); break;
+    case ScanFault::NoWriteEdge: e[2] = e[3] = 0xAAAA; break;
+    case ScanFault::InvertedWrite: std::swap(e[2], e[3]); break;
+    case ScanFault::NarrowRead: e[0] = kNarrowLo; e[1] = kNarrowHi; break;
+    case ScanFault::NarrowWrite: e[2] = kNarrowLo; e[3] = kNarrowHi; break;
+    case ScanFault::CommandFails: break;
+  }
+  return e;
+}
+
 // The scan reply at SRAM 0: per channel read min/max, write min/max, then the
-// read/write references. A clean window centres on 0x100 and widens with the duty.
+// read/write references. Bank in LBA high, die in LBA low, duty from its register;
+// a die's own fault wins over its duty's.
 void ScanSdll(Cmd& c) {
   c.TakeOut(Bytes(c));
+  const DriveConfig& cfg = c.s.cfg;
   const std::uint32_t duty = (c.s.ReadRegister(reg::kDuty0) >> 8) & 0x0F;
-  auto fault = c.s.cfg.scanFaults.find(duty);
-  const bool faulty = fault != c.s.cfg.scanFaults.end();
-  if (faulty && fault->second == ScanFault::CommandFails) return c.Abort();
-  const std::uint16_t half = static_cast<std::uint16_t>(0x20 + duty * 6);
+  auto faultOf = [&](std::uint32_t ch) -> const ScanFault* {
+    if (auto it = cfg.scanDieFaults.find({duty, ch, c.req.lbaHigh, c.req.lbaLow}); it != cfg.scanDieFaults.end())
+      return &it->second;
+    if (auto it = cfg.scanFaults.find(duty); it != cfg.scanFaults.end()) return &it->second;
+    return nullptr;
+  };
+  for (std::uint32_t ch = 0; ch < 2; ++ch)
+    if (const ScanFault* f = faultOf(ch); f && *f == ScanFault::CommandFails) return c.Abort();
   std::uint8_t* r = c.s.sram.data();
   std::fill(r, r + 24, 0);
   for (std::uint32_t ch = 0; ch < 2; ++ch) {
-    const bool present = ch < c.s.cfg.channels;
-    for (int k = 0; k < 4; ++k) {
-      std::uint16_t lo = static_cast<std::uint16_t>(0x100 - half);
-      std::uint16_t hi = static_cast<std::uint16_t>(0x100 + half);
-      if (faulty && fault->second == ScanFault::NoEdge) lo = hi = 0xAAAA;
-      if (faulty && fault->second == ScanFault::OutOfRange) hi = 0x300;
-      if (faulty && fault->second == ScanFault::Inverted) std::swap(lo, hi);
-      PutLe16(r + ch * 8 + k * 2, !present ? 0xAAAA : (k % 2 == 0 ? lo : hi));
-    }
+    const bool present = ch < cfg.channels;
+    const std::array<std::uint16_t, 4> e = ScanEdges(duty, faultOf(ch));
+    for (int k = 0; k < 4; ++k) PutLe16(r + ch * 8 + k * 2, present ? e[k] : 0xAAAA);
     PutLe16(r + 16 + ch * 4, present ? 0x100 : 0xAAAA);
     PutLe16(r + 18 + ch * 4, present ? 0x100 : 0xAAAA);
   }
@@ -472,6 +494,10 @@ void SendSeed(Cmd& c) {
   s.ramWritten.Clear();
   s.ram.clear();
   s.binfile.clear();
+  s.binfileBad = false;
+  // A normal code of only its seed is a whole transfer: its verdict stands
+  // without any binfile chunk.
+  s.verdictLbaHigh = kVerdictGood;
 }
 
 constexpr std::size_t kRamPage = 65536;
@@ -538,7 +564,9 @@ void SendBinfile(Cmd& c) {
   const std::vector<std::uint8_t> d = c.TakeOut(n);
   if (s.binfile.size() < off + n) s.binfile.resize(off + n, 0);
   std::copy(d.begin(), d.end(), s.binfile.begin() + static_cast<std::ptrdiff_t>(off));
-  s.verdictLbaHigh = c.faults.TakeWrongVerdict() ? 0x00 : kVerdictGood;
+  // The verdict is on the whole transfer: one bad chunk spoils it until the next seed.
+  if (c.faults.TakeWrongVerdict()) s.binfileBad = true;
+  s.verdictLbaHigh = s.binfileBad ? 0x00 : kVerdictGood;
 }
 
 bool Contains(const std::vector<std::uint8_t>& hay, const std::string& needle) {
@@ -554,7 +582,9 @@ void ProgramFlash(Cmd& c) {
   s.flash.normalCode.assign(s.seed.begin(), s.seed.begin() + kSeedBytes);
   s.flash.normalCode.insert(s.flash.normalCode.end(), s.binfile.begin(), s.binfile.end());
   s.flash.valid = true;
-  s.flash.rdt = Contains(s.flash.normalCode, s.cfg.rdtFirmwareName);
+  const LoadedIdentity id = IdentityOfLoadedCode(s.flash.normalCode, Contains(s.flash.normalCode, s.cfg.rdtFirmwareName));
+  s.flash.rdt = id.rdt;
+  s.flash.name = id.name;
   s.ispCodeValid = true;
   s.flashProgrammed = true;
   if (c.faults.TakeWrongVerdict()) {
@@ -594,6 +624,7 @@ void JumpToBoot(Cmd& c) {
     next = RunningCode::Boot;
   } else if (s.ramLoaded) {
     next = RunningCode::Mcode;
+    s.ramCodeName = IdentityOfLoadedCode(s.seed, false).name;  // the seed goes with the restart
   } else if (s.flashProgrammed || s.code == RunningCode::RomMp || s.code == RunningCode::RomRdt) {
     next = s.StartupCode();
   }

@@ -46,11 +46,20 @@
 //   BadBbtChecksum = 1       the RDT info record's BBT checksum does not match the table
 //   MaxBadPerPlane = 0       Vender_MaxBad_PerPlane reply (0: 2% of the blocks per plane)
 //   ScanFaults = duty:kind, ...        timing-scan answers by duty 0-15; kind NoEdge, OutOfRange,
-//                                      Inverted or CommandFails
+//                                      Inverted, CommandFails, NoWriteEdge, InvertedWrite,
+//                                      NarrowRead or NarrowWrite
+//   ScanDieFaults = duty/channel/bank/die:kind, ...   the same for one die's channel, e.g.
+//                                      "9/1/2/0:NarrowRead" (over ScanFaults)
 //   Code = mp                boot | mcode | mp | rdt (running code at power-on)
 //   FlashCodeFile = .\FW\MP\image.bin  with Code = mp or rdt: the normal code in flash (seed area
 //                            first, 16 KiB to 32 MiB), so that a flash verification can pass
-//   RdtDone = 1              with Code = rdt: the RDT run is complete
+//   RdtDone = 1              with Code = rdt: the RDT run is complete; with it, what the RDT left
+//                            (its bad-block log lists FactoryBadBlocks and the rdt blocks of MarkedBadBlocks):
+//   RdtResultCode = 0x01     its verdict: 0x01 passed, 0x00 not finished, 0x11-0x15 failed
+//   RdtTemperatures = 40, 45 one reading an hour, 1-254 each, at most 1000 (default 24 of TemperatureC + hour % 5)
+//   RdtSlcLoops = 2, RdtTlcLoops = 2 (0-255), RdtSeconds = 86400   loops run and run time
+//   RdtEccBlocks = ce:die:plane:block:bits[:slc], ...   the special log: most bits corrected in a block's page
+//   RdtDramErrors = 0x1000, ...   the DRAM log's failing addresses
 //   BootDelayMs = 500, ProgramFlashMs = 2000, EraseMs = 3000, PreFormatMs = 1000
 //   DramMb = 512             a power of two; CacheWriteSectors = 32; TemperatureC = 40 (0-255)
 //   ControllerVersion = 1    register 0400303Eh (0-255)
@@ -373,7 +382,9 @@ constexpr std::string_view kDriveKeys[] = {
     "Model", "FlashFirmwareModel", "Serial", "FirmwareRevision", "RdtFirmwareName", "RdtFwVersion", "BootCodeName",
     "McodeName", "CapacityGB", "CapacitySectors", "WWN", "Channels", "CesPerChannel", "DiesPerCe", "PlanesPerDie",
     "BlocksPerPlane", "PagesPerBlock", "PageSizeKb", "DiesPerGroup", "FlashId", "FlashId.", "MissingCes",
-    "FactoryBadBlocks", "MarkedBadBlocks", "Preset3rdBbt", "BadBbtChecksum", "MaxBadPerPlane", "ScanFaults", "Code", "FlashCodeFile", "RdtDone", "BootDelayMs",
+    "FactoryBadBlocks", "MarkedBadBlocks", "Preset3rdBbt", "BadBbtChecksum", "MaxBadPerPlane", "ScanFaults", "ScanDieFaults", "Code", "FlashCodeFile", "RdtDone",
+    "RdtResultCode", "RdtTemperatures", "RdtSlcLoops", "RdtTlcLoops", "RdtSeconds", "RdtEccBlocks", "RdtDramErrors",
+    "BootDelayMs",
     "ProgramFlashMs", "EraseMs", "PreFormatMs", "DramMb", "CacheWriteSectors", "TemperatureC", "ControllerVersion",
     "FuseWord1", "FuseWord2", "FuseWord3", "SystemInfo.", "PoweredOn",
     // The drive's faults.
@@ -646,21 +657,46 @@ class Loader {
     FlagKey(l, "Preset3rdBbt", c.preset3rdBbt);
     FlagKey(l, "BadBbtChecksum", c.badBbtChecksum);
     Num(l, "MaxBadPerPlane", c.maxBadPerPlane, 0, kMaxBlocksPerDie);
+    // Timing-scan fault kinds, by name.
+    auto scanFaultKind = [](const Place& at, const std::string& item, const std::string& name) {
+      static const std::pair<const char*, ScanFault> kinds[] = {
+          {"NoEdge", ScanFault::NoEdge},           {"OutOfRange", ScanFault::OutOfRange},
+          {"Inverted", ScanFault::Inverted},       {"CommandFails", ScanFault::CommandFails},
+          {"NoWriteEdge", ScanFault::NoWriteEdge}, {"InvertedWrite", ScanFault::InvertedWrite},
+          {"NarrowRead", ScanFault::NarrowRead},   {"NarrowWrite", ScanFault::NarrowWrite}};
+      const auto* k = std::find_if(std::begin(kinds), std::end(kinds),
+                                   [&](const auto& e) { return EqualsNoCase(e.first, name); });
+      if (k == std::end(kinds))
+        Refuse(at, item,
+               "is not NoEdge, OutOfRange, Inverted, CommandFails, NoWriteEdge, InvertedWrite, NarrowRead or "
+               "NarrowWrite");
+      return k->second;
+    };
     l.With("ScanFaults", [&](const Place& at, const std::string& v) {
       c.scanFaults.clear();
       for (const std::string& item : SplitList(v)) {
         const auto parts = SplitList(item, ':');
         if (parts.size() != 2) Refuse(at, item, "is not duty:kind");
         const auto duty = Number<std::uint32_t>(at, parts[0], 0, 15);
-        static const std::pair<const char*, ScanFault> kinds[] = {{"NoEdge", ScanFault::NoEdge},
-                                                                  {"OutOfRange", ScanFault::OutOfRange},
-                                                                  {"Inverted", ScanFault::Inverted},
-                                                                  {"CommandFails", ScanFault::CommandFails}};
-        const auto* k = std::find_if(std::begin(kinds), std::end(kinds),
-                                     [&](const auto& e) { return EqualsNoCase(e.first, parts[1]); });
-        if (k == std::end(kinds)) Refuse(at, item, "is not NoEdge, OutOfRange, Inverted or CommandFails");
+        const ScanFault kind = scanFaultKind(at, item, parts[1]);
         if (c.scanFaults.count(duty)) Refuse(at, item, "gives a duty twice");
-        c.scanFaults[duty] = k->second;
+        c.scanFaults[duty] = kind;
+      }
+    });
+    l.With("ScanDieFaults", [&](const Place& at, const std::string& v) {
+      c.scanDieFaults.clear();
+      for (const std::string& item : SplitList(v)) {
+        const auto parts = SplitList(item, ':');
+        if (parts.size() != 2) Refuse(at, item, "is not duty/channel/bank/die:kind");
+        const auto where = SplitList(parts[0], '/');
+        if (where.size() != 4) Refuse(at, item, "is not duty/channel/bank/die:kind");
+        const ScanDieKey key{Number<std::uint32_t>(at, where[0], 0, 15),
+                             Number<std::uint32_t>(at, where[1], 0, kMaxChannels - 1),
+                             Number<std::uint32_t>(at, where[2], 0, kMaxCesPerChannel - 1),
+                             Number<std::uint32_t>(at, where[3], 0, kMaxDiesPerCe - 1)};
+        const ScanFault kind = scanFaultKind(at, item, parts[1]);
+        if (c.scanDieFaults.count(key)) Refuse(at, item, "gives a die twice");
+        c.scanDieFaults[key] = kind;
       }
     });
 
@@ -678,6 +714,37 @@ class Loader {
     });
     l.With("FlashCodeFile", [&](const Place& at, const std::string& v) { c.flashCode = FlashCode(at, v); });
     FlagKey(l, "RdtDone", c.rdtDone);
+    // What the RDT left (DriveStores.cpp builds its logs from these).
+    RdtRunConfig& run = c.rdtRun;
+    Num(l, "RdtResultCode", run.resultCode, 0, 0xFF);
+    l.With("RdtTemperatures", [&](const Place& at, const std::string& v) {
+      run.temperatures.clear();
+      for (const std::string& item : SplitList(v)) run.temperatures.push_back(Number<std::uint8_t>(at, item, 1, 254));
+      if (run.temperatures.size() > 1000) Refuse(at, v, "holds more than 1000 readings");
+    });
+    Num(l, "RdtSlcLoops", run.slcLoops, 0, 255);
+    Num(l, "RdtTlcLoops", run.tlcLoops, 0, 255);
+    Num(l, "RdtSeconds", run.seconds, 0, 0xFFFFFFFFu);
+    l.With("RdtEccBlocks", [&](const Place& at, const std::string& v) {
+      run.eccBlocks.clear();
+      for (const std::string& item : SplitList(v)) {
+        const auto parts = SplitList(item, ':');
+        if (parts.size() != 5 && !(parts.size() == 6 && EqualsNoCase(parts[5], "slc")))
+          Refuse(at, item, "is not ce:die:plane:block:bits[:slc]");
+        RdtEccBlock b{{Number<std::uint32_t>(at, parts[0], 0, 15),
+                       Number<std::uint32_t>(at, parts[1], 0, c.diesPerCe - 1),
+                       Number<std::uint32_t>(at, parts[2], 0, c.planesPerDie - 1),
+                       Number<std::uint32_t>(at, parts[3], 0, c.blocksPerPlane - 1)},
+                      Number<std::uint8_t>(at, parts[4], 0, 0xFF), parts.size() == 6};
+        if (!inGrid(b.at.ce)) Refuse(at, item, "is not a CE of this drive (channel * 8 + bank)");
+        run.eccBlocks.push_back(b);
+      }
+    });
+    l.With("RdtDramErrors", [&](const Place& at, const std::string& v) {
+      run.dramErrors.clear();
+      for (const std::string& item : SplitList(v))
+        run.dramErrors.push_back(Number<std::uint32_t>(at, item, 0, 0xFFFFFFFFu));
+    });
     Num(l, "BootDelayMs", c.bootDelayMs, 0, 600000);
     Num(l, "ProgramFlashMs", c.programFlashMs, 0, 3600000);
     Num(l, "EraseMs", c.eraseMs, 0, 3600000);

@@ -24,6 +24,22 @@ std::uint64_t HashSector(const std::uint8_t* p) {
   return h;
 }
 
+std::uint64_t Counter(const std::uint8_t* p) {
+  std::uint64_t v = 0;
+  for (int i = 7; i >= 0; --i) v = (v << 8) | p[i];
+  return v;
+}
+
+void PutCounter(std::uint8_t* p, std::uint64_t v) {
+  for (int i = 0; i < 8; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+
+// `next` continues `prev`: the same body, the counter one higher.
+bool ContinuesCount(const std::uint8_t* prev, const std::uint8_t* next) {
+  const std::uint64_t c = Counter(prev);
+  return c != ~0ULL && Counter(next) == c + 1 && std::memcmp(prev + 8, next + 8, kSectorSize - 8) == 0;
+}
+
 }  // namespace
 
 SparseStore::SparseStore(std::uint64_t sectors) : sectors_(sectors) {}
@@ -40,8 +56,13 @@ bool SparseStore::Read(std::uint64_t lba, std::uint64_t count, std::uint8_t* out
     std::uint64_t next = end;
     if (it != runs_.end() && it->first <= pos) {
       const std::uint64_t stop = std::min(end, it->first + it->second.length);
-      const auto& c = contents_[it->second.content];
-      for (; pos < stop; ++pos) std::memcpy(out + (pos - lba) * kSectorSize, c.bytes.data(), kSectorSize);
+      const Run& r = it->second;
+      const auto& c = contents_[r.content];
+      for (; pos < stop; ++pos) {
+        std::uint8_t* dst = out + (pos - lba) * kSectorSize;
+        std::memcpy(dst, c.bytes.data(), kSectorSize);
+        if (r.counting) PutCounter(dst, r.counter + (pos - it->first));
+      }
       continue;
     }
     if (it != runs_.end()) next = std::min(end, it->first);
@@ -55,29 +76,42 @@ bool SparseStore::Write(std::uint64_t lba, std::uint64_t count, const std::uint8
   if (lba > sectors_ || count > sectors_ - lba) return false;
   if (count == 0) return true;
   Punch(lba, count);
-  // Group equal consecutive sectors into one run before placing it.
-  std::uint64_t runStart = 0;
-  ContentId runId = kZero;
-  const std::uint8_t* prev = nullptr;
-  for (std::uint64_t i = 0; i < count; ++i) {
+  // Group consecutive sectors into runs before placing them: equal sectors, or
+  // sectors that continue a counter over one body.
+  std::uint64_t start = 0;
+  bool counting = false;
+  for (std::uint64_t i = 1; i < count; ++i) {
+    const std::uint8_t* prev = in + (i - 1) * kSectorSize;
     const std::uint8_t* s = in + i * kSectorSize;
-    if (prev != nullptr && std::memcmp(prev, s, kSectorSize) == 0) {
-      prev = s;
+    if (!counting && std::memcmp(prev, s, kSectorSize) == 0) continue;
+    if ((counting || i - start == 1) && ContinuesCount(prev, s)) {
+      counting = true;
       continue;
     }
-    if (prev != nullptr && runId != kZero) {
-      Place(lba + runStart, i - runStart, runId);
-      AddRefs(runId, i - runStart);
-    }
-    runStart = i;
-    runId = IsZero(s) ? kZero : Intern(s);
-    prev = s;
+    PlaceGroup(lba, in, start, i, counting);
+    start = i;
+    counting = false;
   }
-  if (runId != kZero) {
-    Place(lba + runStart, count - runStart, runId);
-    AddRefs(runId, count - runStart);
-  }
+  PlaceGroup(lba, in, start, count, counting);
   return true;
+}
+
+void SparseStore::PlaceGroup(std::uint64_t lba, const std::uint8_t* in, std::uint64_t begin, std::uint64_t end,
+                             bool counting) {
+  const std::uint8_t* first = in + begin * kSectorSize;
+  Run run{end - begin, kZero, counting, 0};
+  if (counting) {
+    std::array<std::uint8_t, kSectorSize> body;
+    std::memcpy(body.data(), first, kSectorSize);
+    run.counter = Counter(first);
+    PutCounter(body.data(), 0);
+    run.content = Intern(body.data());
+  } else {
+    if (IsZero(first)) return;  // unwritten reads as zeros
+    run.content = Intern(first);
+  }
+  Place(lba + begin, run);
+  AddRefs(run.content, run.length);
 }
 
 void SparseStore::Clear() {
@@ -146,7 +180,7 @@ void SparseStore::Punch(std::uint64_t lba, std::uint64_t count) {
       prev->second.length = lba - pStart;  // head kept
       if (pEnd > end) {
         // The write falls inside this run: keep its tail as a new run.
-        runs_.emplace(end, Run{pEnd - end, r.content});
+        runs_.emplace(end, Run{pEnd - end, r.content, r.counting, r.counter + (end - pStart)});
         DropRefs(r.content, count);
       } else {
         DropRefs(r.content, pEnd - lba);
@@ -156,35 +190,41 @@ void SparseStore::Punch(std::uint64_t lba, std::uint64_t count) {
   }
   it = runs_.lower_bound(lba);
   while (it != runs_.end() && it->first < end) {
-    const std::uint64_t rEnd = it->first + it->second.length;
+    const std::uint64_t rStart = it->first;
+    const std::uint64_t rEnd = rStart + it->second.length;
     const Run r = it->second;
     it = runs_.erase(it);
     if (rEnd > end) {
-      DropRefs(r.content, end - (rEnd - r.length));
-      runs_.emplace(end, Run{rEnd - end, r.content});
+      DropRefs(r.content, end - rStart);
+      runs_.emplace(end, Run{rEnd - end, r.content, r.counting, r.counter + (end - rStart)});
       break;
     }
     DropRefs(r.content, r.length);
   }
 }
 
-void SparseStore::Place(std::uint64_t lba, std::uint64_t count, ContentId id) {
+void SparseStore::Place(std::uint64_t lba, const Run& run) {
+  // Whether `b` carries on where `a`, ending at b's start, stops.
+  auto joins = [](const Run& a, const Run& b) {
+    return a.content == b.content && a.counting == b.counting && (!a.counting || a.counter + a.length == b.counter);
+  };
   std::uint64_t start = lba;
-  std::uint64_t length = count;
+  Run merged = run;
   auto next = runs_.lower_bound(lba);
   if (next != runs_.begin()) {
     auto prev = std::prev(next);
-    if (prev->second.content == id && prev->first + prev->second.length == lba) {
+    if (prev->first + prev->second.length == lba && joins(prev->second, run)) {
       start = prev->first;
-      length += prev->second.length;
+      merged.counter = prev->second.counter;
+      merged.length += prev->second.length;
       runs_.erase(prev);
     }
   }
-  if (next != runs_.end() && next->first == lba + count && next->second.content == id) {
-    length += next->second.length;
+  if (next != runs_.end() && next->first == lba + run.length && joins(run, next->second)) {
+    merged.length += next->second.length;
     runs_.erase(next);
   }
-  runs_[start] = Run{length, id};
+  runs_[start] = merged;
 }
 
 }  // namespace emu

@@ -4,6 +4,12 @@
 // a reference count. Zero sectors are not stored at all (unwritten reads as
 // zeros), and consecutive sectors with the same content form one run, so zero
 // and repeated-pattern fills cost next to nothing.
+//
+// Stamped test patterns (each sector's first 8 bytes a little-endian counter,
+// the address, over a body the sectors share) would defeat that: a sector that
+// continues its predecessor's counter by one over the same body joins its run
+// as a counting run, kept as (first counter, shared body). A write, read and
+// clear of a whole drive with such a pattern then costs a few runs.
 #pragma once
 #include <array>
 #include <cstddef>
@@ -39,10 +45,15 @@ class SparseStore {
  private:
   using ContentId = std::uint32_t;
   static constexpr ContentId kZero = 0xFFFFFFFFu;
+  // A counting run's content is its body with a zero counter; sector k of the
+  // run holds counter + k in its first kCounterBytes bytes.
   struct Run {
     std::uint64_t length;
     ContentId content;
+    bool counting = false;
+    std::uint64_t counter = 0;
   };
+  static constexpr std::uint32_t kCounterBytes = 8;
   struct Content {
     std::array<std::uint8_t, kSectorSize> bytes;
     std::uint64_t hash;
@@ -55,7 +66,9 @@ class SparseStore {
   // Removes [lba, lba+count) from the map, releasing its references.
   void Punch(std::uint64_t lba, std::uint64_t count);
   // Puts one run into a hole made by Punch, merging with equal neighbours.
-  void Place(std::uint64_t lba, std::uint64_t count, ContentId id);
+  void Place(std::uint64_t lba, const Run& run);
+  // Places sectors [begin, end) of `in` (written at lba) as one run, plain or counting.
+  void PlaceGroup(std::uint64_t lba, const std::uint8_t* in, std::uint64_t begin, std::uint64_t end, bool counting);
 
   std::uint64_t sectors_;
   std::map<std::uint64_t, Run> runs_;

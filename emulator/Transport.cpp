@@ -209,6 +209,10 @@ void CardDetectReply(Site& site, int slot, bool testerForm, std::uint8_t out[16]
   r.device = testerForm ? eraseError : 0;
   reply();
   if (testerForm) out[14] = verdict;
+  if (testerForm && drive->Config().selfBurnIn) {
+    out[12] = 0xAB;
+    out[13] = 0xCD;
+  }
 }
 
 }  // namespace transport
