@@ -28,7 +28,18 @@ namespace kx {
 enum class CellPageType : std::uint8_t;  // bringup/SystemInfo.h
 struct BbtParameter;                     // protocol/MediaRecords.h
 struct RdtInfoRecord;                    // protocol/MediaRecords.h
+namespace rdtlog { enum class Log : std::uint8_t; }  // protocol/RdtLogRecords.h
 class EraseProgress;                     // media/CeMapErase.h
+struct ScanRun;                          // media/BadBlockScan.h
+struct ScanGeometry;                     // media/TimingWindow.h
+struct ScanReply;                        // media/TimingWindow.h
+struct BinLoadOptions;                   // media/BinImage.h
+struct BinImage;                         // media/BinImage.h
+enum class PramStep : std::uint8_t;      // media/IspRam.h
+struct SurfaceTest;                      // drivetests/CopyCompare.h
+struct LbaRange;                         // drivetests/CopyCompare.h
+class TestPattern;                       // drivetests/CopyCompare.h
+class ProgressRun;                       // drivetests/CopyCompare.h
 }
 
 class CPortDevice {
@@ -435,8 +446,6 @@ class CPortDevice {
   bool PreFormat(int first, IProgressBar* progress, int progressSpan, bool keepRdtInfo, bool polling,
                  std::uint16_t ceMap);
 
-  // ---- bringup/BinType.cpp: bin-type check ----
-
   // ---- media/BootJumps.cpp: boot-code jumps and register access ----
 
   // Each takes the access key itself; the read leaves the register's value in
@@ -551,27 +560,198 @@ class CPortDevice {
 
   // ---- media/BinImage.cpp: firmware image files ----
 
+  // kx::CheckBinFrame with the device's marks (records the inner bytes).
+  bool CheckBinMark(const std::uint8_t* buffer, std::uint32_t length, std::uint32_t expectedLength);
+  // Sets "S_x06" and the message on failure; writes no report. Keeps the code
+  // sizes and the RDT flag below. An image under 512 bytes has no 55 AA.
+  bool BINHeaderCheck(const std::uint8_t* image, std::uint32_t imageLength, int codeKind, bool requireRdt);
+  // Reads, unframes, untransforms and picks the image into m_IoBufferA, then
+  // checks its header and its layout for options.use. On failure the code
+  // carries options.family for 'x' ("S_C01", "S_C04", "S_C06"), the message is
+  // set, and no fail report is written: the caller writes it.
+  bool LoadBinImage(const kx::BinLoadOptions& options, kx::BinImage& image);
+
+  // Of the last header examined.
+  std::uint32_t m_PramCodeSize = 0;
+  std::uint32_t m_NormalCodeSize = 0;
+  std::uint8_t m_BinIsRdt = 0;
+
   // ---- media/FlashTypes.cpp: flash-type table ----
+
+  // Plain constant data (media/FlashTypes.h); no device members.
+
+  // ---- media/BinType.cpp: bin-type check ----
+
+  // 1 when the flash-maker parameter file's BIN type (RDT when rdt is not 0,
+  // else MP) equals the flash-type table's for its file name; 0 after the
+  // report line "INIBintype=%s, TableBintype=%s". Sets no error code.
+  std::uint8_t CheckBinType(std::uint8_t rdt);
+  // The MP BIN type of the first FlashInfo.ini record whose Flh_ID equals
+  // flashIdText without regard to case; empty for none.
+  std::string LookupMpBinType(const std::string& flashIdText);
 
   // ---- media/IspRam.cpp: in-system programming of controller RAM ----
 
+  // The MP image (with useRdtImage the RDT image, which must carry "RDT") into
+  // controller RAM, started and checked: seed, sections in 64 KiB chunks, CRC
+  // verdicts, jump, mCode check, ICode, system information; timed. `name` is
+  // not used (the callers pass an empty one). A called operation's code gets
+  // 'C' for 'x'; every failure writes the fail report.
+  bool IspProgramPram(bool useRdtImage, const std::string& name = std::string());
+
   // ---- media/DetectLoad.cpp: firmware load for the settings page's detect ----
+
+  // The settings page's detect: in tester-direct mode with powerCycle a power
+  // cycle, tester page and access key; the running-code check against
+  // firmwareName; the MP image of m_DetectFwPath into RAM when the drive runs
+  // boot code or (at the RDT and MP stations) flash code; then the card
+  // information. Failures go to message boxes; only the tester steps, the
+  // forced return and the system information write the fail report.
+  bool LoadPramAndGetCardInfo(bool powerCycle, bool devSleep, const std::string& firmwareName, bool selectByFlash);
+  // IspProgramPram for the detect: binPath only, one attempt, no code sum, the
+  // MP image of Flh_MPBinType or (selectByFlash) of the drive's flash ID, a
+  // fixed 5 s after the jump, no timing. Never writes the fail report.
+  bool IspProgramPramForDetect(const std::string& binPath, bool selectByFlash);
+
+  // Set by the settings page before a detect: a drive on flash code is neither
+  // forced back to boot code nor loaded.
+  std::uint8_t m_SkipForceToBoot = 0;
 
   // ---- media/IspFlash.cpp: in-system programming of flash and its verification ----
 
+  // The MP image (rdtImage: the RDT image, which must carry "RDT") into flash:
+  // seed and normal code in 64 KiB chunks, program with a 30 s ready wait, read
+  // back and compare, jump and check that the flash code runs (left out with
+  // skipRunningCodeCheck). A non-empty binType replaces the parameter file's.
+  // A called operation's code gets 'F' for 'x'; every failure writes the fail
+  // report, a compare failure also the two ISPVerify dumps. Timed.
+  bool IspProgramFlash(bool rdtImage, bool skipRunningCodeCheck, const std::string& binType);
+  // The MP image's seed, then the same read-back comparison against the code
+  // on flash; nothing is programmed. Failures as IspProgramFlash's. Timed.
+  bool VerifyFlashCode();
+
   // ---- media/MicroCode.cpp: firmware download by microcode ----
+
+  // The MP image (in a container the last entry of the BIN type) through
+  // DOWNLOAD MICROCODE in 128-sector pieces, then in tester-direct mode a power
+  // cycle that starts it. Every failure writes the fail report. Timed.
+  bool DownloadMicroCode();
 
   // ---- media/BadBlockScan.cpp: bad-block scan: settings, checks, read-out report, verdict and auto capacity ----
 
+  // Judges the flash by the bad blocks of the drive's table, read afresh:
+  // scanMode counts early bad blocks against the controller's per-plane limit
+  // and may choose an auto capacity (m_AutoCapacitySize); read-out mode counts
+  // early and later bad blocks by cause and writes the read-out report
+  // (showAddresses forces the address listings, with withDriveInfo the drive
+  // information). kindFilter has no effect: both kinds are always counted.
+  // `record`, when given, receives the scan record. Fail report on every
+  // failure except a failed IDENTIFY ("I_x06") or access key of the read-out.
+  bool ScanBadBlocks(bool scanMode, int kindFilter, IProgressBar* progress, int progressSpan, bool showAddresses,
+                     RdtScanRecord* record, bool withDriveInfo);
+
+  // ",early/later" per CE of the last scan (",early/NA" in scan mode), and the
+  // read-out's sums over the CEs.
+  std::string m_BadCountText;
+  std::uint32_t m_EarlyBadTotal = 0;
+  std::uint32_t m_LaterBadTotal = 0;
+
   // ---- media/TimingWindow.cpp: flash interface timing-window scan ----
+
+  // Measures the flash timing window per duty, bank and die; keeps the chosen
+  // duty of each channel, the offsets of their window centres, four system
+  // information bytes and the summary (m_ExtraResultText). Every failure after
+  // the system-information check writes the fail report, but those of the
+  // access key before a command.
+  bool ScanWindow();
+  // Mode 0 writes `value`, mode 1 reads the register into bytes 4-7 of
+  // m_RegBuffer, any other mode does nothing. A failed command is "I_x33" with
+  // the fail report; a failed access key is not reported.
+  bool AccessRegister(int mode, std::uint32_t address, std::uint32_t value, std::uint8_t width);
+  // System information bytes 244, 245, 328 and 329 into the fields below; no fail report.
+  bool ReadSystemInfoBytes();
+
+  // CH0 and CH1: chosen duty value, centre offsets in 16-bit sign and magnitude.
+  std::array<std::uint32_t, 2> m_WindowDuty{};
+  std::array<std::uint32_t, 2> m_ReadWindowOffset{};
+  std::array<std::uint32_t, 2> m_WriteWindowOffset{};
+  std::uint32_t m_SysInfo244 = 0;
+  std::uint32_t m_SysInfo245 = 0;
+  // Populated-bank bitmaps of CH0 and CH1 (system information 328, 329).
+  std::uint32_t m_Mapping0 = 0;
+  std::uint32_t m_Mapping1 = 0;
+  // Seed of the scan's random data; 0 seeds from the clock and the slot.
+  std::uint32_t m_ScanRandomSeed = 0;
+  // Working tables, cleared by each scan: 4 edges per die (16 duties x 512),
+  // window centres by duty and channel, failed duties, FailCE by channel and bank.
+  std::vector<std::uint32_t> m_WindowEdges;
+  std::array<std::array<std::uint32_t, 4>, 16> m_WindowReadCentre{};
+  std::array<std::array<std::uint32_t, 4>, 16> m_WindowWriteCentre{};
+  std::array<std::uint8_t, 16> m_WindowFailedDuty{};
+  std::array<std::array<std::uint8_t, 8>, 2> m_WindowFailCe{};
 
   // ---- drivetests/RdtLog.cpp: RDT log read-out and judgement ----
 
+  // "Read RDT Log": the system information (m_PhysicalSize), the RDT info record
+  // and the RDT logs, judged by the limits of drivetests/RdtLog.h; the summary
+  // goes to the port report, every log entry as well with `detail`, and both to
+  // the drive's RDT result file in the log folder's RDT folder (with `saveLog`
+  // the raw logs beside it). onlyDram skips the flash logs, [RDT] only_do_Flash
+  // the DRAM log. rdtInfo64 and record, when given, receive the RDT info record
+  // and the saved RDT block record. reportOnly (not 0): a failure writes no fail
+  // report. The ninth argument has no effect.
+  bool ReadRdtLog(bool saveLog, bool detail, IProgressBar* progress, int progressSpan, bool onlyDram, int reportOnly,
+                  std::uint8_t* rdtInfo64, RdtScanRecord* record, int ninth);
+
+  // The RDT's own verdict (kx::rdtrun) and run time in seconds, from the last read-out.
+  std::uint8_t m_RdtResultCode = 0;
+  std::int32_t m_RdtTime = 0;
+
   // ---- drivetests/DramTest.cpp: DRAM test ----
+
+  // The DRAM size of the system information against [Options] DDRSize
+  // ("D_S01"), then the stamped pattern DMA-written to every DRAM address,
+  // read back and compared ("D_S02"); moves `progress` by at most
+  // progressSpan. The third argument has no effect. Fail report on failure.
+  bool TestSdrByDma(IProgressBar* progress, int progressSpan, int unused);
 
   // ---- drivetests/CopyCompare.cpp: copy-compare tests and write-read burn-in ----
 
+  // The stamped pattern written over three areas of the drive, read back,
+  // compared and cleared, by 48-bit DMA or PIO commands; `progress` moves to
+  // endPosition. "F_K11" write or clear, "F_K12" read, "F_K13" compare (a
+  // report line tells why the sector differs). Fail report on failure.
+  bool CopyCompareTestDma(IProgressBar* progress, int endPosition);
+  bool CopyCompareTestPio(IProgressBar* progress, int endPosition);
+  // `loops` times over `amount` percent of the drive (byCapacity 0) or
+  // `amount` GB from LBA 0: write, read and compare, clear; codes as the
+  // copy-compare tests, "F_K17" for an amount that covers no sector.
+  bool WriteReadBurnIn(IProgressBar* progress, int endPosition, float amount, int byCapacity, int loops);
+
   // ---- drivetests/DriveChecks.cpp: thermal sensor, device sleep, SMART, security erase, standby, current ----
+
+  // Each writes the fail report on failure; limits in drivetests/DriveChecks.h.
+  // SMART temperature within limits ("M_x28" read, "M_S05" range).
+  bool CheckThermalSensor();
+  // Needs DEVSLP_Control and a kind-4 tester ("P_W19"); up to 10 tries of
+  // feature on ("T_W10"), line asserted ("T_W11"), the card silent, line
+  // released, card ready again ("P_W19").
+  bool CheckDevSleep();
+  // SMART RETURN STATUS; threshold exceeded or unreadable registers: "F_x26".
+  // A path that returns no registers (tester, bridge) is reported, not judged.
+  bool CheckSmartStatus();
+  // The controller's SMART reset, then the card ready in time ("I_U77").
+  bool ResetSmart();
+  // Identify, frozen unlock, zero user password, erase prepare and unit, card
+  // ready within IDENTIFY word 89's time, identify again ("I_U06" to "I_U76").
+  // A failure after the password was sent first disables it (unlocking
+  // when needed), so that the drive is never left locked.
+  bool SecurityErase();
+  // "StandBy."; "I_x88".
+  bool StandbyImmediate();
+  // Idle current, then the maximum under a short write and read load, against
+  // [General Info] MaxCurrent ("M_x03"); current log kinds 0, 1 and 3.
+  bool CheckNormalCurrent();
 
   // ---- drive state the production steps share (no step defines them yet) ----
 
@@ -667,31 +847,116 @@ class CPortDevice {
   // Whether a CE's 3rd BBT of `sectors` fits the staging buffer; else "F_T34" reported.
   bool Check3rdBbtSize(std::uint32_t sectors);
 
-  // ---- bringup/BinType.cpp ----
-
   // ---- media/BinImage.cpp ----
 
   // ---- media/FlashTypes.cpp ----
 
+  // ---- media/BinType.cpp ----
+
   // ---- media/IspRam.cpp ----
+  // The load after the image is in m_IoBufferA: seed to system information;
+  // `detect` is the settings page's variant.
+  bool SendPramImage(const kx::BinImage& image, bool detect);
+  // Hands a failure at `step` on (kx::PramFailureRule); a null code keeps the
+  // called operation's code and message. Returns false.
+  bool PramFailed(kx::PramStep step, bool detect, const char* code, const std::string& message);
 
   // ---- media/DetectLoad.cpp ----
+  // Power off, tester page, tester reset, card state and access key; false
+  // when the detect cannot go on (self burn-in code: "M_A31").
+  bool DetectPowerCycle(bool devSleep);
+  // The container's BIN type for the drive's flash ID; sets options.typeFrom.
+  std::string DetectBinType(kx::BinLoadOptions& options);
 
   // ---- media/IspFlash.cpp ----
+  // Each false has set its code and message and written the fail report.
+  bool SendFlashSeed();
+  bool SendFlashChunks();
+  // Card state, then (tester-direct only) the LBA High verdict 0xBB; else `code`
+  // with `format` filled with the byte.
+  bool CheckIspVerdict(const char* code, const char* format);
+  // The header check with headerSectors, then every chunk read back and compared.
+  bool VerifyFlashPass(std::uint8_t headerSectors);
+  // The chunk as sent and as read back into the ISPVerify dumps.
+  void DumpFlashCompare(const std::uint8_t* sent, std::uint32_t bytes);
+  // Start and end clocks and elapsed seconds of a firmware step begun at `start`.
+  void FinishFirmwareTiming(win::DWORD start);
 
   // ---- media/MicroCode.cpp ----
 
   // ---- media/BadBlockScan.cpp ----
 
+  // The phases of ScanBadBlocks; the read-out ones (ScanReadOut to
+  // ScanWriteListing) are defined in media/BadBlockScanReadOut.cpp.
+  bool ScanSteps(kx::ScanRun& run);
+  bool ScanSettingsAndLimit(kx::ScanRun& run);
+  // The target size in sectors of the scan-mode settings; 0 for none.
+  std::int64_t ScanTargetSectors();
+  // [Options] SetSSDSize in GB, or SelectCapacity when it is "0" or empty.
+  std::int32_t ScanSizeSettingGb();
+  bool ScanFirmwareLimit(kx::ScanRun& run, std::int64_t lba);
+  bool ScanTableChecks(kx::ScanRun& run);
+  // False when CE index `index` is skipped; else its printed number.
+  bool ScanCeNumber(std::uint32_t index, std::uint32_t& number) const;
+  std::uint32_t ScanDies() const;
+  std::uint32_t ScanPlanes() const;
+  // Sectors of one die's block list (at most 128).
+  std::uint32_t ScanListSectors() const;
+  void ScanProgress(kx::ScanRun& run);
+  void ScanRecordDie(const kx::ScanRun& run, std::uint32_t ce, std::uint32_t die);
+  void ScanEarlyCounts(kx::ScanRun& run);
+  void ScanAutoCapacity(kx::ScanRun& run, bool& fail, std::string& replaceList);
+  bool ScanVerdict(kx::ScanRun& run);
+  bool ScanReadOut(kx::ScanRun& run);
+  bool ScanDriveInfo();
+  bool ScanKindTotals(kx::ScanRun& run, bool rdtOk, const kx::RdtInfoRecord& info);
+  void ScanBuildLists(kx::ScanRun& run, std::uint32_t ce, std::uint32_t die, std::uint32_t sectors);
+  std::string ScanCauseLine(const kx::ScanRun& run, std::uint32_t ce, std::uint32_t die, std::uint32_t plane,
+                            std::uint32_t planes) const;
+  void ScanWriteListing(kx::ScanRun& run, std::uint32_t index, std::uint32_t die, std::uint32_t ce,
+                        std::uint32_t sectors);
+
   // ---- media/TimingWindow.cpp ----
+  // Steps of ScanWindow; each false has set and reported its failure.
+  bool BuildScanParameters(std::uint8_t* block1024);
+  bool SendScanParameters(const std::uint8_t* block1024);
+  bool ReadScanRegisters();
+  bool WriteScanData(const kx::ScanGeometry& g, std::uint8_t sectors);
+  bool SetDutyRegisters(std::uint32_t duty);
+  // Every bank and die at one duty; `last` keeps the last reply read.
+  bool ScanDuty(const kx::ScanGeometry& g, std::uint32_t duty, std::uint8_t sectors, bool& outOfRange,
+                kx::ScanReply& last);
+  bool FailNoWindow();
+  void ChooseWindowDuties(const kx::ScanGeometry& g, int firstIndex, int endIndex);
+  bool JudgeWindowDuties(const kx::ScanGeometry& g, const kx::ScanReply& last, int minWidth);
 
   // ---- drivetests/RdtLog.cpp ----
+  // A called step's failure as the read-out's: 'x' becomes 'T', fail report when asked.
+  bool FailRdtStep(bool report);
+  // One log, up to and including its end entry; fails with its code.
+  bool ReadRdtLogBytes(kx::rdtlog::Log log, std::vector<std::uint8_t>& out, bool report);
+  // The drive's serial number as a file name (from IDENTIFY when none is known yet).
+  std::string RdtFileStem();
+  void WriteRdtResultFiles(const std::string& text, bool saveLog, const kx::RdtInfoRecord& info,
+                           const std::vector<std::uint8_t>* rawLogs, std::size_t logCount);
 
   // ---- drivetests/DramTest.cpp ----
 
   // ---- drivetests/CopyCompare.cpp ----
+  // User-addressable sectors from IDENTIFY; "I_x06" with the fail report.
+  bool ReadUserSectors(std::uint64_t& sectors);
+  // The pattern (zeros when null) written over the range, or read back and
+  // compared; the first failure takes the test's code, with the fail report.
+  bool WriteTestRange(const kx::SurfaceTest& test, const kx::LbaRange& range, const kx::TestPattern* pattern,
+                      kx::ProgressRun& progress);
+  bool VerifyTestRange(const kx::SurfaceTest& test, const kx::LbaRange& range, const kx::TestPattern& pattern,
+                       kx::ProgressRun& progress);
+  bool RunCopyCompare(const kx::SurfaceTest& test, IProgressBar* progress, int endPosition);
 
   // ---- drivetests/DriveChecks.cpp ----
+  // The security erase's failure: the zero password disabled (after an
+  // unlock when needed) and said so, then code, message and fail report.
+  bool FailSecurityErase(const char* code, const std::string& message);
 
   // ---- device/CardOps.cpp ----
   // Tester delay parameter of a power command for a production device.
