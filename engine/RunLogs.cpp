@@ -4,9 +4,9 @@
 // serial-number record and the Summary.csv row. Every INI-form file is written
 // one key at a time through the profile calls.
 //
-// The RDT time value that the records name has no field on CPortDevice yet and
-// is printed as 0; the capacity text of Summary.csv has no source either and
-// stays an empty field.
+// The RDT time value that the records name is the device's m_RdtTime (seconds,
+// left by the RDT read-out; 0 when none ran); the capacity text of Summary.csv
+// has no source and stays an empty field.
 #include <cctype>
 #include <set>
 #include <string>
@@ -82,6 +82,7 @@ DeviceTexts TextsOf(const CPortDevice* d) {
   t.testerFw = d->m_TesterFwVersion;
   t.standBy = d->m_StatStandByText;
   t.writeRead = d->m_StatWRText;
+  t.rdtTime = d->m_RdtTime;
   return t;
 }
 
