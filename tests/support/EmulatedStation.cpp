@@ -32,7 +32,7 @@ SavedGlobals::~SavedGlobals() {
 EmulatedStation::EmulatedStation(Mode mode, int slot, const emu::DriveConfig& drive, const StationSetup& setup)
     : mode_(mode),
       slot_(slot),
-      driveNo_(mode == Mode::TesterDirect ? setup.testerDrive : 1),
+      driveNo_(mode == Mode::TesterDirect ? setup.testerDrive : slot),
       testerKind_(setup.tester.kind),
       drive_(std::make_shared<emu::Drive>(drive)),
       site_(emu::Site::Create()) {
@@ -44,7 +44,7 @@ EmulatedStation::EmulatedStation(Mode mode, int slot, const emu::DriveConfig& dr
   if (setup.volume != 0 && !site_->AddVolume(slot, setup.volume)) throw std::invalid_argument("no such volume");
   site_->Install();
 
-  // A single bridge or port is the listing's only entry, drive number 1.
+  // The listing runs in slot order from slot 1 ("NULL" where no port is), so the port is entry `slot`.
   ApplySendMode(mode, *site_);
 
   if (setup.powerOn) drive_->PowerOn();
