@@ -41,7 +41,31 @@ std::string TrimTrailing(std::string text) {
 }
 unsigned U(std::uint64_t value) { return static_cast<unsigned>(value); }
 
+// The untransform's mask by position within each 256 bytes: byte i becomes ~b ^ (i & 0xFF).
+constexpr std::array<std::uint8_t, 256> kUndoMask = [] {
+  std::array<std::uint8_t, 256> mask{};
+  for (std::size_t k = 0; k < mask.size(); ++k) mask[k] = static_cast<std::uint8_t>(~k);
+  return mask;
+}();
+
+// Sum of bytes in blocks whose 32-bit partial sums cannot overflow, so the loops vectorise.
+std::uint64_t ByteSum(const std::uint8_t* p, std::size_t length) {
+  constexpr std::size_t kBlock = std::size_t{1} << 24;  // 2^24 * 255 < 2^32
+  std::uint64_t total = 0;
+  while (length != 0) {
+    const std::size_t n = std::min(length, kBlock);
+    std::uint32_t partial = 0;
+    for (std::size_t i = 0; i < n; ++i) partial += p[i];
+    total += partial;
+    p += n;
+    length -= n;
+  }
+  return total;
+}
+
 constexpr char kVendorMark[] = "Tavlin";
+// The largest read buffer a thread keeps between loads (a container of images).
+constexpr std::uint64_t kBinReserveLimit = std::uint64_t{8} << 20;
 
 }  // namespace
 
@@ -55,15 +79,19 @@ bool CheckBinFrame(const std::uint8_t* buffer, std::uint32_t length, std::uint32
 }
 
 void UndoBinTransform(std::vector<std::uint8_t>& content) {
-  for (std::size_t i = 0; i < content.size(); ++i)
-    content[i] = static_cast<std::uint8_t>(~content[i] ^ static_cast<std::uint8_t>(i));
+  std::uint8_t* p = content.data();
+  std::size_t left = content.size();
+  for (; left >= kUndoMask.size(); left -= kUndoMask.size(), p += kUndoMask.size())
+    for (std::size_t k = 0; k < kUndoMask.size(); ++k) p[k] ^= kUndoMask[k];
+  for (std::size_t k = 0; k < left; ++k) p[k] ^= kUndoMask[k];
 }
 
 std::uint64_t BinContentSum(const std::vector<std::uint8_t>& content) {
-  std::uint64_t sum = 0;
-  for (std::size_t i = 0; i < content.size(); ++i)
-    if (i < kBinSumOffset || i >= kBinSumOffset + kBinSumDigits) sum += content[i];
-  return sum;
+  // All bytes less those of the stored sum's digits.
+  const std::size_t size = content.size();
+  const std::size_t digitsBegin = std::min(size, kBinSumOffset);
+  const std::size_t digitsEnd = std::min(size, kBinSumOffset + kBinSumDigits);
+  return ByteSum(content.data(), size) - ByteSum(content.data() + digitsBegin, digitsEnd - digitsBegin);
 }
 
 std::uint64_t BinStoredSum(const std::vector<std::uint8_t>& content) {
@@ -81,13 +109,22 @@ bool BinSumMatches(const std::vector<std::uint8_t>& content) {
 
 BinReadStatus ReadBinContent(const std::string& winPath, bool transformed, BinFileContent& out,
                              std::array<std::uint8_t, 4>& marks) {
-  out = BinFileContent{};
+  // Reset, keeping the content's storage for reuse.
+  out.bytes.clear();
+  out.fileSize = 0;
+  out.bytesRead = 0;
+  out.framed = false;
+  out.osError = 0;
   std::uint64_t size = 0;
   if (const win::DWORD err = platform::GetFileSize(winPath, size)) {
     out.osError = err;
     return BinReadStatus::OpenFailed;
   }
-  std::string data;
+  // The raw file is read into this thread's buffer, kept between loads so a
+  // load neither grows nor faults in a fresh buffer; one too large is dropped.
+  thread_local std::string data;
+  if (data.capacity() > kBinReserveLimit) std::string().swap(data);
+  if (size <= kBinReserveLimit) data.reserve(static_cast<std::size_t>(size));
   if (const win::DWORD err = platform::ReadFileBytes(winPath, data)) {
     out.osError = err;
     const bool openError =
@@ -215,11 +252,11 @@ std::string BinHeaderProblem(const std::uint8_t* image, std::uint32_t imageLengt
     return StrFormat("Check File Size NOT matched: %ld != %ld+%ld !!!\n", static_cast<long>(body),
                      static_cast<long>(h.pramSize), static_cast<long>(h.normalSize));
   if (codeKind == 0) {
-    const std::uint16_t sum = ByteSum16(image + kBinHeaderSize, h.pramSize);
+    const auto sum = static_cast<std::uint16_t>(ByteSum(image + kBinHeaderSize, h.pramSize));
     if (sum != h.pramSum)
       return StrFormat("BINHeaderCheck: PRAM Code CHKSUM NOT matched (%04x-%04x) !!!", h.pramSum, sum);
   } else if (codeKind == 1) {
-    const std::uint16_t sum = ByteSum16(image + kBinHeaderSize + h.pramSize, h.normalSize);
+    const auto sum = static_cast<std::uint16_t>(ByteSum(image + kBinHeaderSize + h.pramSize, h.normalSize));
     if (sum != h.normalSum)
       return StrFormat("BINHeaderCheck: Normal Code CHKSUM NOT matched (%04x-%04x) !!!", h.normalSum, sum);
   }
@@ -329,7 +366,9 @@ bool CPortDevice::LoadBinImage(const kx::BinLoadOptions& o, kx::BinImage& image)
   // 2-5. Open, read, unframe, untransform and check the counts.
   const bool transformed =
       kx::ReadProfileInt("Device Info", "STR_Bin_En", 0, kx::SettingIniPath().c_str()) == 0;
-  kx::BinFileContent file;
+  // This thread's content buffer, reused between loads (ports load on threads of their own).
+  thread_local kx::BinFileContent file;
+  if (file.bytes.capacity() > kx::kBinImageMax * 4) std::vector<std::uint8_t>().swap(file.bytes);
   kx::BinReadStatus status = kx::BinReadStatus::OpenFailed;
   for (int attempt = 0; attempt < o.attempts && status == kx::BinReadStatus::OpenFailed; ++attempt) {
     status = kx::ReadBinContent(first, transformed, file, m_BinMark);

@@ -23,6 +23,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include "bench/BenchSupport.h"
 #include "command/CommandGlobals.h"
 #include "command/DriveCommand.h"
 #include "device/ErrorCode.h"
@@ -53,44 +54,18 @@ double PeakResidentMb() {
 
 // A working folder of its own and a site of 24 tester boards (board N serves slot N).
 struct Bench {
-  std::filesystem::path root;
+  kxbench::ScratchFolder folder{"burnin"};
   std::shared_ptr<emu::Site> site;
 
   Bench() {
-    std::error_code ec;
-    const std::filesystem::path base = std::filesystem::is_directory("/dev/shm", ec)
-                                           ? std::filesystem::path("/dev/shm")
-                                           : std::filesystem::temp_directory_path();
-    root = base / ("kxbench_burnin_" + std::to_string(::getpid()));
-    std::filesystem::remove_all(root);
-    std::filesystem::create_directories(root / "work" / "Configuration" / "System");
-    std::filesystem::create_directories(root / "drives" / "C");
-    std::filesystem::create_directories(root / "drives" / "D" / "Log" / "D_Reports");
-    std::filesystem::current_path(root / "work");
-    platform::SetDrivesRoot((root / "drives").string());
-    g_SettingIniPath = ".\\param.ini";
-    g_ParamFdbIniPath = ".\\paramFDB.ini";
-    g_KX_U2A = 0;
     win::WritePrivateProfileString("General Info", "TestStation", "QC", ".\\Configuration\\System\\MPToolSetting.ini");
     win::WritePrivateProfileString("PC Info", "MAC_Address", "PC", ".\\PC_MAC_Address.txt");
-    kx::FillErrorCodeMap();
 
     emu::DriveConfig cfg;
     cfg.bootDelayMs = 0;
-    site = emu::Site::Create();
-    for (int slot = 1; slot <= kDrives; ++slot) {
-      site->AddTester(slot, slot);
-      site->SetDrive(slot, std::make_shared<emu::Drive>(cfg));
-    }
-    site->Install();
+    site = kxbench::InstallTesterSite(kDrives, cfg);
   }
-  ~Bench() {
-    site->Uninstall();
-    kx::ClearErrorCodeMap();
-    std::filesystem::current_path("/");
-    std::error_code ec;
-    std::filesystem::remove_all(root, ec);
-  }
+  ~Bench() { site->Uninstall(); }
 };
 
 Bench& bench() {

@@ -18,6 +18,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include "bench/BenchSupport.h"
 #include "command/CommandGlobals.h"
 #include "device/ErrorCode.h"
 #include "device/ModuleFolder.h"
@@ -36,47 +37,20 @@ constexpr double kAskedMs = 1500.0 + 100.0;  // start sleep and the step's settl
 // A working folder of its own, a site of 24 tester boards (board N serves
 // slot N) in tester-direct mode, and a work order, as the page leaves them.
 struct Bench {
-  std::filesystem::path root;
+  kxbench::ScratchFolder folder{"portjob"};
   std::shared_ptr<emu::Site> site;
 
   Bench() {
-    // A memory file system when there is one: the figures are the engine's, not the disk's flushes.
-    std::error_code ec;
-    const std::filesystem::path base = std::filesystem::is_directory("/dev/shm", ec)
-                                           ? std::filesystem::path("/dev/shm")
-                                           : std::filesystem::temp_directory_path();
-    root = base / ("kxbench_portjob_" + std::to_string(::getpid()));
-    std::filesystem::remove_all(root);
-    std::filesystem::create_directories(root / "work" / "Configuration" / "System");
-    std::filesystem::create_directories(root / "drives" / "C");
-    std::filesystem::create_directories(root / "drives" / "D" / "Log" / "D_Reports");
-    std::filesystem::current_path(root / "work");
-    platform::SetDrivesRoot((root / "drives").string());
-    g_SettingIniPath = ".\\param.ini";
-    g_ParamFdbIniPath = ".\\paramFDB.ini";
     g_ModuleFolder = "C:\\KXMP\\";
-    g_KX_U2A = 0;
     win::WritePrivateProfileString("General Info", "TestStation", "MP", ".\\Configuration\\System\\MPToolSetting.ini");
     win::WritePrivateProfileString("PC Info", "MAC_Address", "PC", ".\\PC_MAC_Address.txt");
     kx::SetWorkOrderPath("D:\\Log\\WO_BENCH_1.txt");
-    kx::FillErrorCodeMap();
 
     emu::DriveConfig cfg;
     cfg.bootDelayMs = 0;
-    site = emu::Site::Create();
-    for (int slot = 1; slot <= kx::kPortCount; ++slot) {
-      site->AddTester(slot, slot);
-      site->SetDrive(slot, std::make_shared<emu::Drive>(cfg));
-    }
-    site->Install();
+    site = kxbench::InstallTesterSite(kx::kPortCount, cfg);
   }
-  ~Bench() {
-    site->Uninstall();
-    kx::ClearErrorCodeMap();
-    std::filesystem::current_path("/");
-    std::error_code ec;
-    std::filesystem::remove_all(root, ec);
-  }
+  ~Bench() { site->Uninstall(); }
 };
 
 struct JobTimes {

@@ -7,11 +7,8 @@
 // transfer of the same bytes in the same run: the data commands alone sent
 // through CDriveCommand, after one access key. It prints milliseconds per MiB
 // and the host's ratio to the bare transfer, and fails when a ratio is over 1.5.
-#include <unistd.h>
-
 #include <cstdio>
 #include <ctime>
-#include <filesystem>
 #include <map>
 #include <memory>
 #include <string>
@@ -19,16 +16,15 @@
 
 #include <benchmark/benchmark.h>
 
+#include "bench/BenchSupport.h"
 #include "bench/RateCollector.h"
 #include "command/CommandGlobals.h"
 #include "command/DriveCommand.h"
-#include "device/ErrorCode.h"
 #include "device/PortDevice.h"
 #include "emulator/Drive.h"
 #include "emulator/Site.h"
 #include "media/BinImage.h"
 #include "platform/Clock.h"
-#include "platform/Paths.h"
 #include "platform/Profile.h"
 #include "protocol/CodeHeader.h"
 #include "tests/support/BinFixture.h"
@@ -44,7 +40,7 @@ constexpr double kTargetRatio = 1.5;
 // the two images: "RAM.bin" (four 256 KiB sections) and "FLASH.bin" (1 MiB of
 // normal code after its seed, a one-sector PRAM section).
 struct Bench {
-  std::filesystem::path root;
+  kxbench::ScratchFolder folder{"firmware"};
   platform::ScopedClock clock{platform::MakeVirtualClock(1780000000000)};
   std::shared_ptr<emu::Site> site;
   std::shared_ptr<emu::Drive> drive;
@@ -52,21 +48,6 @@ struct Bench {
   std::unique_ptr<CPortDevice> device;
 
   Bench() {
-    std::error_code ec;
-    const std::filesystem::path base = std::filesystem::is_directory("/dev/shm", ec)
-                                           ? std::filesystem::path("/dev/shm")
-                                           : std::filesystem::temp_directory_path();
-    root = base / ("kxbench_firmware_" + std::to_string(::getpid()));
-    std::filesystem::remove_all(root, ec);
-    std::filesystem::create_directories(root / "work");
-    std::filesystem::create_directories(root / "drives" / "D" / "Log" / "D_Reports");
-    std::filesystem::current_path(root / "work");
-    platform::SetDrivesRoot((root / "drives").string());
-    g_SettingIniPath = ".\\param.ini";
-    g_ParamFdbIniPath = ".\\paramFDB.ini";
-    g_KX_U2A = 0;
-    kx::FillErrorCodeMap();
-
     kxtest::BinImageSpec ram;
     for (std::uint32_t i = 0; i < 4; ++i) ram.sections[i] = {0x20000000 + i * 0x40000, kMiB / 4};
     ramImage = Named(kxtest::BuildBinImage(ram));
@@ -82,19 +63,12 @@ struct Bench {
     cfg.programFlashMs = 0;
     drive = std::make_shared<emu::Drive>(cfg);
     drive->SetTraceLimit(64);
-    site = emu::Site::Create();
-    site->AddTester(1, 1);
-    site->SetDrive(1, drive);
-    site->Install();
+    site = kxbench::InstallTesterSite(1, 1, drive);
     device = std::make_unique<CPortDevice>(1, 1, 1, "D:\\Log", nullptr, nullptr);
   }
   ~Bench() {
     device.reset();
     site->Uninstall();
-    kx::ClearErrorCodeMap();
-    std::filesystem::current_path("/");
-    std::error_code ec;
-    std::filesystem::remove_all(root, ec);
   }
 
   // The burner and the flash firmware name themselves, so the running-code checks pass.

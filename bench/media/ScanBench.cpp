@@ -17,6 +17,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include "bench/BenchSupport.h"
 #include "bench/RateCollector.h"
 #include "command/CommandGlobals.h"
 #include "device/ErrorCode.h"
@@ -57,7 +58,7 @@ emu::DriveConfig SixteenCeDrive() {
 }
 
 struct Bench {
-  std::filesystem::path root;
+  kxbench::ScratchFolder folder{"scan"};
   platform::ScopedClock clock{platform::MakeVirtualClock(1780000000000)};
   std::shared_ptr<emu::Site> site;
   std::unique_ptr<CPortDevice> device;
@@ -66,31 +67,14 @@ struct Bench {
   kx::BbtScope scope;
 
   Bench() {
-    std::error_code ec;
-    const std::filesystem::path base =
-        std::filesystem::is_directory("/dev/shm", ec) ? "/dev/shm" : std::filesystem::temp_directory_path();
-    root = base / ("kxbench_scan_" + std::to_string(::getpid()));
-    std::filesystem::remove_all(root);
-    std::filesystem::create_directories(root / "work" / "Configuration" / "System");
-    std::filesystem::create_directories(root / "drives" / "C");
-    std::filesystem::create_directories(root / "drives" / "D" / "Log" / "D_Reports");
-    std::filesystem::current_path(root / "work");
-    platform::SetDrivesRoot((root / "drives").string());
-    g_SettingIniPath = ".\\param.ini";
-    g_ParamFdbIniPath = ".\\paramFDB.ini";
     g_ModuleFolder = "C:\\KXMP\\";
-    g_KX_U2A = 0;
     win::WritePrivateProfileString("PC Info", "MAC_Address", "PC", ".\\PC_MAC_Address.txt");
     win::WritePrivateProfileString("Flash Info", "Flh_MPBinType", "7312", ".\\paramFDB.ini");
     win::WritePrivateProfileString("Options", "LaterBad_Spec", "100000", ".\\param.ini");
     win::WritePrivateProfileString("Options", "max_badblock_perplane", "100000", ".\\param.ini");
-    kx::FillErrorCodeMap();
 
-    site = emu::Site::Create();
     auto drive = std::make_shared<emu::Drive>(SixteenCeDrive());
-    site->AddTester(kTesterDrive, kSlot);
-    site->SetDrive(kSlot, drive);
-    site->Install();
+    site = kxbench::InstallTesterSite(kTesterDrive, kSlot, drive);
     drive->PowerOn();
     device = std::make_unique<CPortDevice>(kTesterDrive, 1, kSlot, "D:\\Log", nullptr, nullptr);
     device->WriteReport("START", true);
@@ -104,10 +88,6 @@ struct Bench {
   ~Bench() {
     device.reset();
     site->Uninstall();
-    kx::ClearErrorCodeMap();
-    std::filesystem::current_path("/");
-    std::error_code ec;
-    std::filesystem::remove_all(root, ec);
   }
 };
 
