@@ -6,14 +6,8 @@
 #include "engine/PortJob.h"
 
 std::uint8_t CPortJob::RunMP() { return FailUnbuilt("RunMP"); }
-std::uint8_t CPortJob::RunQC() { return FailUnbuilt("RunQC"); }
-std::uint8_t CPortJob::RunEraseAll() { return FailUnbuilt("RunEraseAll"); }
 std::uint8_t CPortJob::RunRDT() { return FailUnbuilt("RunRDT"); }
-std::uint8_t CPortJob::Run0MBCheck() { return FailUnbuilt("Run0MBCheck"); }
-std::uint8_t CPortJob::RunISPOnly() { return FailUnbuilt("RunISPOnly"); }
 std::uint8_t CPortJob::RunRDTResult() { return FailUnbuilt("RunRDTResult"); }
-std::uint8_t CPortJob::RunUpdateFW() { return FailUnbuilt("RunUpdateFW"); }
-std::uint8_t CPortJob::RunRMADebug() { return FailUnbuilt("RunRMADebug"); }
 
 std::uint8_t CPortJob::FailUnbuilt(const char* name) {
   const std::string code = "N_A00";

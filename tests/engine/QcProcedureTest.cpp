@@ -1,0 +1,105 @@
+// The QC station run by a port job on an emulated drive after MP, every step real.
+#include "engine/PortJob.h"
+#include "platform/Profile.h"
+#include "tests/media/FirmwareFiles.h"
+#include "tests/support/EmulatedStation.h"
+
+namespace {
+using kxtest::Has;
+using kxtest::Mode;
+using Station = kxtest::EmulatedStation;
+const std::vector<std::uint8_t> kImage = kxtest::NamedImage("QVF10001", 16384 + 1024);
+
+struct QcProcedure : kxtest::DeviceTestEnv {
+  QcProcedure() {
+    MakeDirs(".\\Configuration\\System");
+    for (auto [file, section, key, value] : std::initializer_list<std::array<const char*, 4>>{
+             {".\\Configuration\\System\\MPToolSetting.ini", "General Info", "TestStation", "QC"},
+             {".\\param.ini", "Options", "Set Firmware Name", "QVF10001"},
+             {".\\paramFDB.ini", "Flash Info", "Flh_ID", "2c 84 64 3c a5 08 04"},
+             {".\\paramFDB.ini", "Flash Info", "Flh_Number", "8"},
+             {".\\paramFDB.ini", "Flash Info", "Flh_MPBinType", "B312"},  // the RDT firmware's plane digit
+             {".\\paramFDB.ini", "Options", "SetSSDSize", "1"},
+             {".\\param.ini", "Current Check", "Statistics_WR", "1"},
+             {".\\param.ini", "Write_Read BurnIn", "SetCapacity", "1"},
+             {".\\param.ini", "Write_Read BurnIn", "Capacity", "0.0001"},
+             {".\\param.ini", "Write_Read BurnIn", "Percent", " 0 "}})
+      SetIni(file, section, key, value);
+    kxtest::InstallBin(kImage);
+    kx::SetWorkOrderPath("D:\\Log\\WO_T_1.txt");
+  }
+  ~QcProcedure() override { kx::SetWorkOrderPath(""); }
+  // One QC job on a fresh 1 GB drive that carries MP's info block and mark.
+  void RunJob(Mode mode, const std::function<void(Station&)>& fault = {}, std::uint32_t fuseWord3 = 0) {
+    emu::DriveConfig c;
+    c.capacitySectors = 1974672;
+    c.fuseWord3 = fuseWord3;
+    c.flashCode.assign(kImage.begin() + kxtest::kNormalCodeAt, kImage.end());
+    station_.reset();  // first: a station puts the send mode and clock back when it goes
+    station_ = std::make_unique<Station>(mode, 1, c);
+    station_->Device().m_SerialNumBase = c.serial;
+    ASSERT_TRUE(station_->Device().BuildInfoBlock(false, false, nullptr, false));
+    std::vector<std::uint8_t> block(station_->Device().m_InfoBlockBuilt.begin(),
+                                    station_->Device().m_InfoBlockBuilt.end());
+    block[511] = 0x01;
+    station_->Drive().SetInfoBlockPage(0, block);
+    if (fault) fault(*station_);
+    for (const char* f : {"D:\\Log\\SATA_RecordSN.ini", "D:\\Log\\WO_T_1.txt"}) std::filesystem::remove(Native(f));
+    (new CPortJob(4, &locks_, &cell_, nullptr, station_->DriveNo(), 1, nullptr, nullptr, "D:\\Log", &result_, nullptr,
+                  nullptr))
+        ->Run(0);
+    EXPECT_TRUE(locks_[2].try_lock());
+    locks_[2].unlock();
+  }
+  static std::string Record() { return ReadAll("D:\\Log\\WO_T_1.txt") + ReadAll("D:\\Log\\SATA_RecordSN.ini"); }
+  std::unique_ptr<Station> station_;
+  kx::PageLocks locks_;
+  kx::StatusCellModel cell_;
+  std::string result_;
+};
+
+TEST_F(QcProcedure, GoodDrivePassesInEverySendMode) {
+  for (Mode mode : {Mode::TesterDirect, Mode::Bridge, Mode::SataPort}) {
+    RunJob(mode);
+    EXPECT_EQ(result_ + cell_.GetWindowText(), "0_00Pass");
+    EXPECT_TRUE(Has(PortReport(), " QC Process Total take(sec): ") && Has(PortReport(), "[ End ] Time: ("));
+    EXPECT_TRUE(Has(Record(), ",Pass\r\n") && Has(Record(), "[Port-1 PASS]")) << Record();
+    EXPECT_EQ(station_->Drive().InfoBlockPage(0)[511], 0x03);
+  }
+}
+
+TEST_F(QcProcedure, FailuresEndWithTheStepsCodeStateAndRecords) {
+  const struct {
+    Mode mode;
+    std::function<void(Station&)> fault;
+    std::uint32_t fuse;
+    const char *code, *message;
+  } rows[] = {
+      {Mode::Bridge, [](Station& s) { s.Drive().Faults().FailNext(1, {.opcode = 0xEC, .subCommand = {}}); }, 0, "I_x06",
+       "Issue Identify Command Fail."},
+      {Mode::TesterDirect, [](Station& s) { s.Site().SetTesterFaults(1, {.cardAbsent = true}); }, 0, "P_A01", ""},
+      {Mode::TesterDirect, {}, 0x20000, "I_V01", "IC ver error!!"},
+      {Mode::Bridge, [](Station&) { SetIni(".\\paramFDB.ini", "Options", "SetSSDSize", "4096"); }, 0, "S_x15",
+       "InfoBlock capacity is out of range!!(4096 GB)"},
+      {Mode::TesterDirect, [](Station&) { SetIni(".\\param.ini", "Write_Read BurnIn", "SetPercent", "1"); }, 0, "F_K17",
+       "Write-Read BurnIn amount 0.000000 % covers no sector !!!"},
+      {Mode::TesterDirect, [](Station& s) { s.Drive().Faults().AddMediumError(2); }, 0, "F_K12", ""},
+      {Mode::SataPort, [](Station& s) { s.Drive().Faults().SetSmartThresholdExceeded(true); }, 0, "F_x26",
+       "Device can't be used, reserved block not enough, Replace Flash."}};
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.code);
+    const bool burnIn = r.code[2] == 'K', empty = r.code[0] == 'P';
+    SetIni(".\\paramFDB.ini", "Options", "SetSSDSize", "1");
+    SetIni(".\\param.ini", "Write_Read BurnIn", "SetPercent", "0");
+    SetIni(".\\param.ini", "Write_Read BurnIn", "Enable", burnIn ? "1" : "0");
+    RunJob(r.mode, r.fault, r.fuse);
+    EXPECT_EQ(result_, r.code);
+    EXPECT_EQ(g_PortResult[0], empty ? 4 : 0);
+    EXPECT_EQ(cell_.GetWindowText(), empty ? "" : CPortDevice::FormatErrorCode(r.code));
+    EXPECT_TRUE(Has(PortReport(), std::string("[ Fail ]  Error Message : ") + r.message)) << PortReport();
+    EXPECT_TRUE(Has(Record(), std::string(",Fail,") + r.code + ",") && Has(Record(), "[Port-1 Error]")) << Record();
+    // A tester board's write/read current is read for a failed burn-in.
+    EXPECT_EQ(Has(Record(), ",0000,Fail,"), !burnIn) << Record();
+  }
+}
+}  // namespace

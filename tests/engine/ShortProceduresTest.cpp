@@ -1,0 +1,90 @@
+// Erase-all, 0 MB check and upgrade-only, each run by a real job through the real steps.
+#include "engine/PortJob.h"
+#include "tests/media/FirmwareFiles.h"
+#include "tests/support/EmulatedStation.h"
+
+namespace {
+using kxtest::Has;
+using kxtest::Mode;
+using C = emu::RunningCode;
+
+class ShortProcedures : public kxtest::DeviceTestEnv {
+ protected:
+  ShortProcedures() {
+    MakeDirs(".\\Configuration\\System");
+    SetIni(".\\param.ini", "Options", "DDRSize", "4");
+    SetIni(".\\paramFDB.ini", "Flash Info", "Flh_MPBinType", "7312");
+  }
+  // A small drive running `code` at the station; the RAM image, or the firmware container for the upgrade.
+  void Station(Mode mode, C code, const char* station, bool container = false, char volume = 0) {
+    emu::DriveConfig c;
+    c.initialCode = code, c.blocksPerPlane = 64, c.dramLog2Mb = 2, c.eraseMs = 200;
+    station_.reset();
+    station_ = std::make_unique<kxtest::EmulatedStation>(mode, 1, c, kxtest::StationSetup{.volume = volume});
+    SetIni(".\\Configuration\\System\\MPToolSetting.ini", "General Info", "TestStation", station);
+    kxtest::InstallBin(container ? kxtest::BuildBinContainer({{"7312", kxtest::NamedImage("QVF2BBBB", 49252)}})
+                                 : kxtest::NamedImage("QVBM 0.7", 16896));
+  }
+  // Runs a job of `mode`; expects `code` in the result, the cell and the port phase.
+  void Run(int mode, const std::string& code, const std::string& message = "") {
+    std::string result = "H_F8";
+    (new CPortJob(mode, nullptr, &cell_, &progress_, station_->DriveNo(), 1, nullptr, nullptr, "D:\\Log", &result,
+                  nullptr, nullptr))->Run(0);
+    const bool pass = code == "0_00", empty = code == "P_A01";
+    EXPECT_EQ(result, code);
+    EXPECT_EQ(cell_.GetStateText(), pass ? "Pass" : empty ? cell_.GetStateText() : "Error");
+    EXPECT_EQ(cell_.GetErrorCode(), pass || empty ? cell_.GetErrorCode() : CPortDevice::FormatErrorCode(code));
+    EXPECT_EQ(cell_.GetErrorMessage(), pass ? cell_.GetErrorMessage() : message);
+    EXPECT_EQ(g_PortState[1], pass ? 4 : empty ? 1 : 5);
+    EXPECT_EQ(Has(PortReport(), "[ End ] Time:"), pass);
+    EXPECT_TRUE(!pass || progress_.GetPos() == 0);
+  }
+  std::unique_ptr<kxtest::EmulatedStation> station_;
+  kx::StatusCellModel cell_;
+  kx::ProgressModel progress_;
+};
+
+TEST_F(ShortProcedures, EraseAll) {
+  Station(Mode::TesterDirect, C::RomMp, "EraseAll");
+  Run(1, "0_00");
+  kxtest::ExpectParts(PortReport(), {"   ROM mode \r\n", "Not Locked.", "Erase Progress OK, Total take(sec): "});
+  EXPECT_FALSE(Has(PortReport(), "Set CE Map="));
+  const auto resets = static_cast<std::uint32_t>(station_->Sent({0x08, 0xF2, 0x85}).size());
+  for (const char* map : {" F0 ", "0"}) {  // from boot code; a map of 0 selects none
+    Station(Mode::TesterDirect, C::Boot, "EraseAll");
+    SetIni(".\\param.ini", "Options", "CHCEMap", map);
+    Run(1, "0_00");
+    EXPECT_EQ(Has(PortReport(), "   Set CE Map="), map[1] == 'F');
+    EXPECT_TRUE(Has(PortReport(), "   Boot mode \r\n"));
+  }
+  Station(Mode::TesterDirect, C::RomMp, "EraseAll", false, 'E');  // a volume left locked still passes
+  station_->Site().SetVolumeFaults('E', {.unlock = -1});
+  Run(1, "0_00");
+  kxtest::ExpectParts(PortReport(), {"   Delete Disk. \r\n", "   Drive Letter are Locked. \r\n", "UN Lock Drive Fail"});
+  Station(Mode::TesterDirect, C::RomMp, "EraseAll");  // the card reset after the erase fails
+  station_->FrontEnd().GetFaults().Add(
+      {.match = {.subcode = 0x85}, .action = emu::FaultAction::CheckCondition, .skip = resets - 1, .count = 0});
+  Run(1, "T_I02", "Issue Power Reset Card Command Failed");
+  Station(Mode::TesterDirect, C::RomMp, "EraseAll");
+  station_->Site().SetTesterFaults(1, {.cardAbsent = true});
+  Run(1, "P_A01");
+  Station(Mode::Bridge, C::RomMp, "EraseAll");  // no tester commands behind a bridge
+  Run(1, "I_B65", "[ChkRC]Not Running on Boot Code now");
+  EXPECT_TRUE(Has(PortReport(), "Do EraseAll Block") && station_->Sent({0x08, 0xF2}).empty());
+}
+
+TEST_F(ShortProcedures, ZeroMbCheckAndUpgradeOnly) {
+  Station(Mode::TesterDirect, C::Boot, "RDTResult");
+  Run(4, "0_00");
+  kxtest::ExpectParts(PortReport(), {"DRAM Test OK(4 MB)", "0MB Check Process Total take(sec): "});
+  SetIni(".\\param.ini", "Options", "OnlyDoISP", "1");
+  for (Mode mode : {Mode::TesterDirect, Mode::Bridge}) {
+    Station(mode, C::RomMp, "MP", true);
+    Run(1, "0_00");
+    EXPECT_TRUE(Has(PortReport(), "Upgrade  Firmware Total take(sec): "));
+    EXPECT_EQ(station_->Sent({0x08, 0xF2, 0x90}).empty(), mode == Mode::Bridge);
+  }
+  Station(Mode::TesterDirect, C::Boot, "MP", true);
+  Run(1, "I_B67", "[ChkRC]Not Running on Flash Code now");
+}
+}  // namespace
