@@ -17,8 +17,8 @@ namespace emu {
 // transfer (its index is in LBA mid for Vender_Send_Binfile and ISPVerifyFlash,
 // in LBA high for the ICode commands).
 struct CommandFilter {
-  std::optional<std::uint8_t> opcode;
-  std::optional<std::uint8_t> subCommand;
+  std::optional<std::uint8_t> opcode = std::nullopt;
+  std::optional<std::uint8_t> subCommand = std::nullopt;
   std::uint32_t skip = 0;
   std::optional<std::uint8_t> lbaMid = std::nullopt;
   std::optional<std::uint8_t> lbaHigh = std::nullopt;
