@@ -6,8 +6,6 @@
 #include "engine/PortJob.h"
 
 std::uint8_t CPortJob::RunMP() { return FailUnbuilt("RunMP"); }
-std::uint8_t CPortJob::RunRDT() { return FailUnbuilt("RunRDT"); }
-std::uint8_t CPortJob::RunRDTResult() { return FailUnbuilt("RunRDTResult"); }
 
 std::uint8_t CPortJob::FailUnbuilt(const char* name) {
   const std::string code = "N_A00";

@@ -430,3 +430,23 @@ void CPortJob::ShowCellText(const std::string& text) {
   m_StatusCell->SetWindowText(text);
   m_StatusCell->Redraw();
 }
+
+// ---- the port's volume during a procedure ----
+
+void CPortJob::LockVolumeForRun() {
+  CPortDevice& d = *m_Device;
+  if (d.m_Volume.LockPortVolume() == 1) {
+    m_VolumeLocked = 1;
+    d.WriteReport("Drive Letter are Locked.", true);
+  } else {
+    d.WriteReport("Drive Letter are Not Locked.", true);
+  }
+}
+
+void CPortJob::UnlockVolumeAfterPass() {
+  if (!m_VolumeLocked) return;
+  if (m_Device->m_Volume.DismountPortVolume())
+    m_VolumeLocked = 0;
+  else
+    m_Device->WriteReport("UN Lock Drive Fail", true);
+}

@@ -160,6 +160,11 @@ class CPortJob : public CWorkItem {
   void PaintCell(std::uint32_t textColor, std::uint32_t backColor);
   void ShowCellText(const std::string& text);
 
+  // Locks the port's volume for the run and says so in the report.
+  void LockVolumeForRun();
+  // Dismounts the volume a passing run locked; "UN Lock Drive Fail" when it stays locked.
+  void UnlockVolumeAfterPass();
+
   // engine/PendingProcedures.cpp: the ending of a procedure that is not built.
   std::uint8_t FailUnbuilt(const char* name);
 };

@@ -121,12 +121,7 @@ std::uint8_t CPortJob::RunEraseAll() {
       m_VolumeLocked = 1;
       d.WriteReport("Delete Disk.", true);
     }
-    if (d.m_Volume.LockPortVolume() == 1) {
-      m_VolumeLocked = 1;
-      d.WriteReport("Drive Letter are Locked.", true);
-    } else {
-      d.WriteReport("Drive Letter are Not Locked.", true);
-    }
+    LockVolumeForRun();
     d.WriteReport("ROM mode", true);
   } else if (d.m_BootMode) {
     d.WriteReport("Boot mode", true);
@@ -160,12 +155,7 @@ std::uint8_t CPortJob::RunEraseAll() {
   d.WriteReport(kx::StrFormat("Erase Progress OK, Total take(sec): %.3f sec.", SecondsSince(start)), false);
   SetPortStatus(1, "Pass", "");
   Progress(*this, 100);
-  if (m_VolumeLocked) {
-    if (d.m_Volume.DismountPortVolume())
-      m_VolumeLocked = 0;
-    else
-      d.WriteReport("UN Lock Drive Fail", true);
-  }
+  UnlockVolumeAfterPass();
   return Finish(*this);
 }
 

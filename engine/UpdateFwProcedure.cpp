@@ -50,12 +50,7 @@ std::uint8_t CPortJob::RunUpdateFW() {
 
   SetProgress(20);
   if (d.m_ROMMode) {
-    if (d.m_Volume.LockPortVolume()) {
-      m_VolumeLocked = 1;
-      d.WriteReport("Drive Letter are Locked.", true);
-    } else {
-      d.WriteReport("Drive Letter are Not Locked.", true);
-    }
+    LockVolumeForRun();
     if (!d.ForceToBootCode()) return fail();
     if (!d.ChkRC(0, 0, true, "", nullptr)) return fail();
   }
@@ -88,12 +83,7 @@ std::uint8_t CPortJob::RunUpdateFW() {
 
   SetPortStatus(1, "Pass", "");
   SetProgress(100);
-  if (m_VolumeLocked) {
-    if (d.m_Volume.DismountPortVolume())
-      m_VolumeLocked = 0;
-    else
-      d.WriteReport("UN Lock Drive Fail", true);
-  }
+  UnlockVolumeAfterPass();
   d.WriteReport("END", false);
   platform::Clock().SleepMs(100);
   SetProgress(0);

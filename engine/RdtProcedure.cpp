@@ -1,0 +1,351 @@
+// The RDT pre-test station: checks the drive, brings its controller to the RDT
+// firmware in RAM from whatever code it runs, erases the flash (rebuilding the
+// bad-block table from the third-party table first at the sorting stations),
+// tests the DRAM, optionally scans, pre-formats and programs the RDT firmware
+// into flash so that the drive runs its reliability test after a power cycle.
+// Stops at the first failing step.
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "command/CommandGlobals.h"
+#include "device/BlockRecord.h"
+#include "device/Environment.h"
+#include "device/Format.h"
+#include "device/PortDevice.h"
+#include "device/Settings.h"
+#include "engine/PortJob.h"
+#include "platform/Clock.h"
+#include "protocol/MediaRecords.h"
+
+namespace {
+
+constexpr const char* kToolSetting = ".\\Configuration\\System\\MPToolSetting.ini";
+
+int ParamInt(const char* key, int defaultValue) {
+  return kx::ReadProfileInt("Options", key, defaultValue, kx::SettingIniPath().c_str());
+}
+
+// A string key into the job's scratch text, trimmed.
+const std::string& ReadText(std::string& scratch, const char* section, const char* key, const std::string& file,
+                            std::size_t bufferSize) {
+  scratch = kx::TrimBlanks(kx::ReadProfileText(section, key, file.c_str(), bufferSize));
+  return scratch;
+}
+
+bool IsNoDriveCode(const std::string& code) { return code == "P_A01" || code == "P_x01"; }
+
+int CountFlashIds(const std::uint8_t* table) {
+  int count = 0;
+  for (int i = 0; i < 64; ++i) {
+    const std::uint8_t* e = table + i * 8;
+    if (std::any_of(e, e + 7, [](std::uint8_t b) { return b != 0; })) ++count;
+  }
+  return count;
+}
+
+void ReplaceAll(std::string& text, const std::string& from, const std::string& to) {
+  for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+    text.replace(at, from.size(), to);
+}
+
+}  // namespace
+
+std::uint8_t CPortJob::RunRDT() {
+  CPortDevice& d = *m_Device;
+  const std::string fdb = kx::ParamFdbIniPath();
+
+  auto failEnding = [&]() -> std::uint8_t {
+    m_FailCode = d.m_ErrorCode;
+    if (m_ResultCode) *m_ResultCode = m_FailCode;
+    JoinResultFields(false, 0, m_FailCode, d.m_ErrorMessage, "");
+    return 0;
+  };
+  auto failWith = [&](const char* code, const std::string& message) -> std::uint8_t {
+    d.m_ErrorCode = code;
+    d.m_ErrorMessage = message;
+    d.WriteFailReport();
+    return failEnding();
+  };
+  // The ending of a failed table sort, which also releases the tables.
+  auto sortFailEnding = [&]() -> std::uint8_t {
+    m_FailCode = d.m_ErrorCode;
+    if (m_ResultCode) *m_ResultCode = m_FailCode;
+    SetPortStatus(0, m_FailCode, d.m_ErrorMessage);
+    JoinResultFields(true, 0, m_FailCode, d.m_ErrorMessage, "");
+    d.ReleaseBbt();
+    d.ReleaseBbt3rd();
+    return 0;
+  };
+
+  // 1-3: start, bin class, image choice and the UI CE map.
+  const bool polling = ParamInt("use_polling", 0) == 1;
+  const std::uint64_t start = platform::Clock().NowMs();
+  d.WriteReport("START", false);
+  d.WriteSettingsReport();
+
+  const int skipBinClass = ParamInt("SkipCheckINIBinClass", 0);
+  if (d.CheckBinType(1) == 0) {
+    d.m_ErrorCode = "S_x30";
+    m_FailCode = d.m_ErrorCode;
+    if (skipBinClass != 0) {
+      d.WriteReport("INI class & Bintype Fail !!", true);
+    } else {
+      d.m_ErrorMessage = "INI class & Bintype Fail !!";
+      d.WriteFailReport();
+      return failEnding();
+    }
+  }
+
+  const bool useRdtImage = kx::ReadProfileInt("General Info", "RDTUseMPBin", 0, kToolSetting) != 1;
+  std::uint16_t uiCeMap = 0;
+  if (!ReadText(m_TextBuffer, "Options", "CHCEMap", kx::SettingIniPath(), 10).empty()) {
+    uiCeMap = static_cast<std::uint16_t>(std::strtoul(m_TextBuffer.c_str(), nullptr, 16));
+    d.WriteReport(kx::StrFormat("UI CHCE Map : %X", uiCeMap), true);
+  }
+
+  // 4: the serial number is shared by all ports.
+  {
+    auto serialLock = LockPage(2);
+    if (!d.BuildInfoBlock(true, false, nullptr, false)) return failEnding();
+  }
+  SetProgress(5);
+
+  // 5-9: the drive and the code it runs.
+  if (g_KX_U2A == 0 && !d.CheckIoState(1)) {
+    if (IsNoDriveCode(d.m_ErrorCode)) {
+      m_FailCode = d.m_ErrorCode;
+      if (m_ResultCode) *m_ResultCode = m_FailCode;
+      JoinResultFields(false, 4, m_FailCode, "", "");
+      return 0;
+    }
+    return failEnding();
+  }
+  if (!d.CheckIcVersion()) return failWith("I_V01", "IC ver error!!");
+  if (!d.ChkRC(3, 0, true, std::string(), nullptr)) return failEnding();
+
+  if (d.m_ROMMode) {
+    LockVolumeForRun();
+    d.WriteReport("ROM mode", true);
+  } else if (d.m_BootMode) {
+    d.WriteReport("Boot mode", true);
+    if (!d.CheckFlashId()) return failWith("I_V02", "Controller version is not correct!!");
+  }
+
+  SetProgress(10);
+  {
+    std::uint8_t table[512] = {};
+    if (d.ReadFlashIdTable(table)) d.m_FlashCount = CountFlashIds(table);
+  }
+
+  // Run information the RDT firmware left (station 7); kept here, no step reads it.
+  kx::RdtInfoRecord rdtInfo;
+  std::uint16_t runInfoCeMap = 0;
+  [[maybe_unused]] std::uint8_t runInfoRetest = 0;
+  [[maybe_unused]] std::uint8_t runInfoValid = 0;
+  bool noEraseType = false;
+  bool keepRdtInfo = true;
+  bool thirdBbtRead = false;
+  const bool sorting = m_Station == 8 || m_Station == 9;
+
+  auto selectCeMap = [&]() {
+    if (runInfoCeMap != 0)
+      d.SelectCeMap(runInfoCeMap, false);
+    else if (uiCeMap != 0)
+      d.SelectCeMap(uiCeMap, false);
+  };
+
+  // The tables are rebuilt from the third-party table; false after its ending.
+  auto sortBbt = [&]() -> bool {
+    const int skipSort = ParamInt("SkipSortBBT", 0);
+    kx::BbtParameter header;
+    if (!d.ReadBbt(&header, nullptr)) {
+      sortFailEnding();
+      return false;
+    }
+    std::vector<std::uint8_t>& bbt = d.m_BbtBuffer;
+    const std::uint64_t tableBytes = static_cast<std::uint64_t>(header.BbtSectors()) * 512u;
+    const std::uint64_t clearBytes = static_cast<std::uint64_t>(header.ColumnCount()) * header.DiesPerGroup() *
+                                     header.PlaneCount() * header.RowCount();
+    std::fill_n(bbt.begin(), std::min<std::uint64_t>(tableBytes, bbt.size()), 0xFF);
+    std::fill_n(bbt.begin(), std::min<std::uint64_t>(clearBytes, bbt.size()), 0x00);
+    std::uint32_t thirdBytes = 0;
+    thirdBbtRead = !bbt.empty() && d.Read3rdBbt(bbt.data(), &header, &thirdBytes);
+    if (thirdBbtRead && skipSort == 0) {
+      kx::RdtInfoRecord cleared;
+      std::uint16_t checksum = 0xFFFF;
+      if (!d.WriteBbt(bbt.data(), &cleared, &header, &checksum, 1)) {
+        sortFailEnding();
+        return false;
+      }
+    } else if (!thirdBbtRead && skipSort == 0) {
+      d.m_ErrorCode = "F_x50";
+      d.m_ErrorMessage = "Check Thrid Party BBT fail!";
+      d.WriteReport(d.m_ErrorMessage, true);
+      d.WriteFailReport();
+      sortFailEnding();
+      return false;
+    }
+    d.ReleaseBbt();
+    d.ReleaseBbt3rd();
+    return true;
+  };
+
+  // The preparation before the erase and the erase itself; false after the failure ending.
+  auto prepare = [&](bool romPath) -> bool {
+    if (m_Station == 7) {
+      rdtInfo = kx::RdtInfoRecord{};
+      if (!d.ReadRdtInfo(&rdtInfo, nullptr)) {
+        rdtInfo = kx::RdtInfoRecord{};
+        runInfoCeMap = 0;
+        runInfoRetest = 0;
+        runInfoValid = 0;
+      } else {
+        runInfoRetest = static_cast<std::uint8_t>((rdtInfo.U16(12) >> 2) & 1);
+        runInfoValid = 1;
+        runInfoCeMap = rdtInfo.U16(19);
+        if (runInfoCeMap != 0) d.WriteReport(kx::StrFormat("Run Info CHCE Map : %X", runInfoCeMap), true);
+        if ((rdtInfo.U8(14) & 0x0F) == 4) noEraseType = true;
+      }
+    }
+    if (sorting && !sortBbt()) return false;
+
+    auto eraseType = static_cast<std::uint8_t>(kx::GetEraseType());
+    if (romPath) {
+      if (eraseType == 9) keepRdtInfo = false;
+      if (eraseType != 17 && eraseType != 1) d.m_RdtState = 0;  // the scan's counter
+    }
+    if (ParamInt("SkipCEMapAtEraseAll", 0) == 0) {
+      if (eraseType == 9) runInfoCeMap = 0;
+      selectCeMap();
+    }
+    if (noEraseType) eraseType = 0;
+    if (!d.EraseAllBlocks(eraseType, true, m_Progress, 10, polling)) {
+      failEnding();
+      return false;
+    }
+    return true;
+  };
+
+  // 10-11: from code in RAM or boot code.
+  if (d.mCodeMode) {
+    if (!prepare(false)) return 0;
+    keepRdtInfo = m_Station == 7;
+  }
+  if (d.m_BootMode) {
+    if (!d.IspProgramPram(useRdtImage, "")) return failEnding();
+    if (!prepare(false)) return 0;
+    keepRdtInfo = m_Station == 7;
+  }
+
+  // 12.
+  if (!d.VerifyParamWithDevice(1, false, nullptr)) return failEnding();
+  SetProgress(20);
+
+  // 13: from flash code, loaded twice around a power cycle.
+  if (d.m_ROMMode) {
+    if (!d.ForceToBootCode()) return failEnding();
+    if (!d.ChkRC(0, 0, true, std::string(), nullptr)) return failEnding();
+    if (!d.IspProgramPram(useRdtImage, "")) return failEnding();
+    if (!prepare(true)) return 0;
+    if (g_KX_U2A == 0) {
+      if (!d.ResetCardAndTester(true, 0, m_DevSleep != 0)) {
+        std::replace(d.m_ErrorCode.begin(), d.m_ErrorCode.end(), 'x', 'I');
+        return failEnding();
+      }
+      if (!d.ChkRC(0, 0, true, std::string(), nullptr)) return failEnding();
+      if (!d.IspProgramPram(useRdtImage, "")) return failEnding();
+    } else {
+      if (!d.ForceToBootCode()) return failEnding();
+      if (!d.IspProgramPram(useRdtImage, "")) return failEnding();
+    }
+  }
+
+  // 14.
+  if (!d.ChkRC(1, 0, true, std::string(), nullptr)) return failEnding();
+  SetProgress(35);
+
+  // 15-16: DRAM test and scan.
+  if (!d.TestSdrByDma(m_Progress, 15, 0)) return failEnding();
+  if (ParamInt("SkipRDTScan", 1) == 0) {
+    selectCeMap();
+    kx::BlockRecord record{};
+    const bool scanned = d.ScanBadBlocks(true, 0, m_Progress, 15, false, &record, false);
+    WriteBlockInfoToFile(record);
+    if (!scanned) return failEnding();
+  } else if (ParamInt("ChkFirst4Blk", 0) == 1) {
+    selectCeMap();
+    if (!d.CheckBadBlockMap(nullptr)) {
+      d.ReleaseBbt();
+      return failEnding();
+    }
+  }
+
+  // 17: pre-format and the RDT firmware into flash.
+  const std::uint16_t formatCeMap = runInfoCeMap != 0 ? runInfoCeMap : uiCeMap;
+  d.CheckSystemInfo();
+  if (!d.PreFormat(0, m_Progress, 5, keepRdtInfo, polling, formatCeMap)) return failEnding();
+  const bool shortRun = kx::ReadProfileInt("General Info", "Short", 0, kToolSetting) == 1;
+  if (!d.IspProgramFlash(true, shortRun, "")) return failEnding();
+
+  // 18: the capacity asked for must fit the flash found.
+  if (kx::ReadProfileInt("Options", "AutoCapacity_Enable", 0, fdb.c_str()) == 0) {
+    const std::string capacityText = ReadText(m_TextBuffer, "General Info", "Capacity", kToolSetting, 40);
+    if (!capacityText.empty() && capacityText != "default" && capacityText != "MaxSize") {
+      const long long capacity = std::strtoll(capacityText.c_str(), nullptr, 10);
+      const long long singleCe =
+          std::strtoll(ReadText(m_TextBuffer, "Flash Info", "Flh_SingleCE_Capacity", fdb, 256).c_str(), nullptr, 10);
+      const std::uint64_t product =
+          static_cast<std::uint64_t>(std::max(d.m_FlashCount, 0)) * static_cast<std::uint64_t>(singleCe);
+      const auto maximum = static_cast<long long>(product >> 10);
+      if (capacity > maximum)
+        return failWith("M_T54", kx::StrFormat("Capacity is not match!!(size:%lld, max:%lld)", capacity, maximum));
+    }
+  }
+
+  // 19-20: timing and the firmware's bin type.
+  SetProgress(95);
+  const double seconds = static_cast<double>(platform::Clock().NowMs() - start) / 1000.0;
+  d.WriteReport(kx::StrFormat("RDT PreTest OK, Total take(sec): %.3f sec.", seconds), false);
+
+  std::string dateText;
+  if (d.CheckSystemInfo()) {
+    const std::string& fwVersion = d.m_FwVersion;
+    dateText = "FW Date: " + d.m_FwBuildDate.substr(0, 9);
+    const int skipFwBin = ParamInt("SkipCheckFWBinHeader", 0);
+    const int ceLimit = kx::ReadProfileInt("Flash Info", "Flash2ndBinCELimit", 0, fdb.c_str());
+    const char* binKey = ceLimit >= 1 && ceLimit <= 16 && d.m_FlashCount > ceLimit ? "Flash2ndRDTBinType"
+                                                                                      : "Flh_RDTBinType";
+    std::string binType = ReadText(m_TextBuffer, "Flash Info", binKey, fdb, 256);
+    ReplaceAll(binType, "8311", "311");
+    if (fwVersion.find(binType) == std::string::npos) {
+      d.m_ErrorCode = "S_x30";
+      m_FailCode = d.m_ErrorCode;
+      if (skipFwBin != 0)
+        d.WriteReport(kx::StrFormat("Bin file fail, FW do not equal to ini(%s)", binType.c_str()), true);
+      else
+        return failWith("S_x30", kx::StrFormat("Bin file fail!! FW do not equal to ini(%s)", binType.c_str()));
+    }
+    if (d.m_FlashCount == 1) {
+      if (binType.find("311") != std::string::npos || binType.find("315") != std::string::npos)
+        return failWith("S_x31", "1CE do not support 1P mode!");
+      if (binType.find("7312") != std::string::npos && d.m_TwoPlaneMode)
+        return failWith("S_x31", "B0KB 1CE do not support 2P mode!");
+    }
+  }
+
+  // 21-22: pass.
+  if (shortRun)
+    SetPortStatus(1, "Pass*Short*Enabled", "");
+  else
+    SetPortStatus(sorting && !thirdBbtRead ? 9 : 1, "Pass*" + dateText, "");
+  SetProgress(100);
+  UnlockVolumeAfterPass();
+  d.WriteReport("END", false);
+  platform::Clock().SleepMs(100);
+  SetProgress(0);
+  if (m_ResultCode) *m_ResultCode = "0_00";
+  return 1;
+}

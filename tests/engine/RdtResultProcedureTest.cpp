@@ -1,0 +1,56 @@
+// The RDT-result station run by a port job on a small emulated drive whose RDT run is complete, every step real.
+#include "engine/PortJob.h"
+#include "tests/support/EmulatedStation.h"
+#include "tests/support/ScratchFolder.h"
+
+namespace {
+using kxtest::Has;
+using kxtest::Mode;
+struct RdtResultProcedure : kxtest::DeviceTestEnv {
+  void RunJob(Mode mode, std::uint8_t rdtResult = 0x01, bool cardAbsent = false) {
+    MakeDirs(".\\Configuration\\System");
+    SetIni(".\\Configuration\\System\\MPToolSetting.ini", "General Info", "TestStation", "RDTResult");
+    emu::DriveConfig c;
+    c.initialCode = emu::RunningCode::RomRdt, c.blocksPerPlane = 256, c.rdtRun.resultCode = rdtResult;
+    c.markedBadBlocks = {{{.ce = 9, .die = 0, .plane = 0, .block = 7}, emu::MarkKind::Rdt, 0x04}};
+    kxtest::EmulatedStation s(mode, 1, c);  // its RDT found one bad block on CE 9
+    s.Site().SetTesterFaults(1, {.cardAbsent = cardAbsent});
+    std::filesystem::remove_all(Native("C:\\KXMP")), std::filesystem::remove(Native("D:\\Log\\SATA_RecordSN.ini"));
+    (new CPortJob(10, &locks_, &cell_, nullptr, s.DriveNo(), 1, nullptr, nullptr, "D:\\Log", &result_, nullptr,
+                  nullptr))->Run(0);
+    for (log_.clear(); const auto& e : std::filesystem::directory_iterator(Native("C:\\KXMP\\Log")))
+      log_ += ReadAll("C:\\KXMP\\Log\\" + e.path().filename().string());
+  }
+  kx::PageLocks locks_;
+  kx::StatusCellModel cell_;
+  std::string result_, log_;  // log_: the station's copies of the port report
+};
+
+TEST_F(RdtResultProcedure, DriveThatRanItsRdtPasses) {
+  for (Mode mode : {Mode::TesterDirect, Mode::Bridge}) {
+    RunJob(mode);
+    EXPECT_EQ(result_ + cell_.GetWindowText().substr(0, 19), "0_00Pass*CE:OB/RB*00: 0");
+    EXPECT_TRUE(Has(cell_.GetWindowText(), "*09: 0/ 1 (P: 0)*") && Has(log_, "Read RDT Log, Total take(sec): ") &&
+                Has(log_, "[ End ] Time: (") && Has(ReadAll("D:\\Log\\RDT\\KX0000000000000001_RDT.txt"), "Pass"));
+    EXPECT_EQ(ReadAll("C:\\KXMP\\Configuration\\Temp\\#1.bin").size(), kx::kBlockRecordSize);
+  }
+}
+
+TEST_F(RdtResultProcedure, FailuresEndWithTheirCodeStateAndRecords) {
+  const char* const rows[][3] = {{"\x01", "P_A01", ""}, {"\x11", "I_T52", "RDT_RESULT_FLH_TEST_TIME_OUT"},
+      {"\x01", "F_T31", "[end]RDT Test Failed, CE9 Die0 Plane0 Bad(1) > Setting Spec.(0)"}, {"\x15", "I_T54",
+      "RDT_RESULT_SYS_BlK_ERROR"}, {"\x12", "I_T53", "RDT_RESULT_FLH_TEST_BB_OVER"}, {"\x13", "I_T55",
+      "RDT_RESULT_FLH_ID_ERROR"}, {"\x14", "I_T55", "RDT_RESULT_FLH_ID_MISS_ERROR"}};
+  for (const auto& [rdt, code, message] : rows) {
+    const bool empty = code[0] == 'P', limit = code[3] == '3';  // card absent; RDT limits exceeded
+    SetIni(".\\paramFDB.ini", "RDT", "RDT_Plane_MaxBadBlkRatio_KX", limit ? "0.1" : "");
+    RunJob(Mode::TesterDirect, static_cast<std::uint8_t>(rdt[0]), empty);
+    EXPECT_EQ(result_ + std::to_string(g_PortResult[0]), code + std::to_string(empty ? 4 : 0));
+    const std::string shown = (empty ? "" : CPortDevice::FormatErrorCode(code)) + (limit ? "*CE:OB/RB*" : "");
+    const std::string block = std::string("Error Message : ") + message;
+    EXPECT_EQ(cell_.GetWindowText().substr(0, shown.size()), shown);  // per-CE counts only over the limits
+    EXPECT_TRUE(Has(log_, empty ? "Test Station:RDTResult" : block) && Has(ReadAll("D:\\Log\\SATA_RecordSN.ini"),
+                "[Port-1 Error]") && (empty || log_.find(block, log_.find(block) + 1) == std::string::npos)) << code;
+  }
+}
+}  // namespace
