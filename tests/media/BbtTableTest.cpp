@@ -46,12 +46,6 @@ TEST(BbtHelpers, ChecksumLengthsAndThirdBbtForms) {
 
 class BbtTable : public kxtest::DeviceTestEnv {
  protected:
-  static std::vector<emu::TraceEntry> Vendor(EmulatedStation& s, std::uint8_t command, std::uint8_t sub) {
-    std::vector<emu::TraceEntry> out;
-    for (const auto& e : s.Drive().Trace())
-      if (e.request.command == command && e.request.features == sub) out.push_back(e);
-    return out;
-  }
   static void ExpectFailed(CPortDevice& d, bool result, const char* code, const std::string& message) {
     EXPECT_FALSE(result);
     EXPECT_EQ(d.m_ErrorCode, code);
@@ -80,7 +74,7 @@ TEST_F(BbtTable, ReadsInChunksAndComputesTheChecksum) {
   ASSERT_TRUE(d.ReadRdtInfo(nullptr, &rdtSum));
   ASSERT_TRUE(d.ReadBbt(&param, &readSum));
   EXPECT_EQ(readSum, rdtSum ^ 0xFFFF);
-  const auto reads = Vendor(s, 0x21, 0x7F);
+  const auto reads = s.DriveSent(0x21, 0x7F);
   ASSERT_EQ(reads.size(), 5u);  // RDT info, parameter, three body chunks
   EXPECT_EQ(reads[4].request.count, 44);
   EXPECT_EQ(reads[4].request.lbaHigh, 1);  // sector offset 256
@@ -127,7 +121,7 @@ TEST_F(BbtTable, WritesInPageUnitsThenTheRdtRecord) {
   std::uint16_t sum = 0;
   ASSERT_TRUE(d.WriteBbt(body.data(), nullptr, &param, &sum, 0x07));
   EXPECT_EQ(sum, 0x1E0F);  // CRC of the one covered byte, 0x00
-  const auto writes = Vendor(s, 0x31, 0x81);
+  const auto writes = s.DriveSent(0x31, 0x81);
   ASSERT_EQ(writes.size(), 4u);
   EXPECT_EQ(writes[2].request.count, 5);
   EXPECT_EQ(writes[2].request.lbaMid, 32);  // byte offset 16384
@@ -166,8 +160,8 @@ TEST_F(BbtTable, ThirdBbtRoundTrip) {
   ASSERT_TRUE(d.Write3rdBbt(&param));
   ASSERT_TRUE(d.Read3rdBbt(nullptr, &param, nullptr));
   std::set<int> columns, selectors;
-  for (const auto& e : Vendor(s, 0x31, 0x48)) columns.insert(e.request.lbaLow);
-  for (const auto& e : Vendor(s, 0x21, 0x47)) selectors.insert(e.request.lbaLow);
+  for (const auto& e : s.DriveSent(0x31, 0x48)) columns.insert(e.request.lbaLow);
+  for (const auto& e : s.DriveSent(0x21, 0x47)) selectors.insert(e.request.lbaLow);
   EXPECT_EQ(columns, (std::set<int>{0, 1, 2, 3}));
   EXPECT_EQ(selectors, (std::set<int>{0, 1, 2, 3, 4, 5, 6, 7}));
 }

@@ -25,13 +25,6 @@ void ExpectFailed(const CPortDevice& d, bool result, const std::string& code, co
 }
 
 // The vendor commands the drive saw with this command (31h write, 21h read) and sub-command.
-std::vector<emu::TraceEntry> Vendor(EmulatedStation& s, std::uint8_t command, std::uint8_t sub) {
-  std::vector<emu::TraceEntry> out;
-  for (const auto& e : s.Drive().Trace())
-    if (e.request.command == command && e.request.features == sub) out.push_back(e);
-  return out;
-}
-
 class BootJumps : public kxtest::DeviceTestEnv {};
 
 TEST_F(BootJumps, RegisterWriteAndRead) {
@@ -42,7 +35,7 @@ TEST_F(BootJumps, RegisterWriteAndRead) {
   s.Drive().SetRegister(0x04009800, 0x87654321);
   ASSERT_TRUE(d.ReadReg4(0x04009800, 4));
   EXPECT_EQ(d.m_RegBuffer[7], 0x87);
-  EXPECT_EQ(Vendor(s, 0x31, 0x24).at(0).request.lbaHigh, 0x33);  // the address goes to SRAM 0x3300
+  EXPECT_EQ(s.DriveSent(0x31, 0x24).at(0).request.lbaHigh, 0x33);  // the address goes to SRAM 0x3300
   const struct {
     emu::CommandFilter fail;
     bool read;
@@ -62,7 +55,7 @@ TEST_F(BootJumps, FailedJumpsPauseFiveSecondsThenOne) {
   EmulatedStation s(Mode::TesterDirect);
   s.Drive().Faults().FailNext(2, kJump);
   ASSERT_TRUE(s.Device().JumpToBoot(5000));
-  const auto jumps = Vendor(s, 0x31, 0x0F);
+  const auto jumps = s.DriveSent(0x31, 0x0F);
   ASSERT_EQ(jumps.size(), 3u);
   EXPECT_EQ(jumps[1].atMs - jumps[0].atMs, 5000u);
   EXPECT_EQ(jumps[2].atMs - jumps[1].atMs, 1000u);
@@ -91,7 +84,7 @@ TEST_F(BootJumps, ForceToBootCodeLeavesTheSwitchAtZero) {
   ASSERT_TRUE(s.Device().ForceToBootCode());
   EXPECT_EQ(s.Drive().Code(), emu::RunningCode::Boot);
   EXPECT_EQ(s.Drive().Register(kx::kRegBootSwitch), 0u);
-  EXPECT_EQ(Vendor(s, 0x31, 0x60).at(0).dataHead[4], 2);  // 2 before the jump
+  EXPECT_EQ(s.DriveSent(0x31, 0x60).at(0).dataHead[4], 2);  // 2 before the jump
 }
 
 TEST_F(BootJumps, ForceToBootCodeTimingFollowsLoadBootCodeDelayTime) {

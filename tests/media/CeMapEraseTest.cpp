@@ -38,12 +38,6 @@ TEST(CeMapEraseHelpers, MapChoiceLimitsAndLines) {
 
 class CeMapErase : public kxtest::DeviceTestEnv {
  protected:
-  static std::vector<emu::TraceEntry> Sent(EmulatedStation& s, std::uint8_t command, std::uint8_t sub) {
-    std::vector<emu::TraceEntry> out;
-    for (const auto& e : s.Drive().Trace())
-      if (e.request.command == command && e.request.features == sub) out.push_back(e);
-    return out;
-  }
   static void ExpectFailed(CPortDevice& d, bool result, const char* code, const std::string& message) {
     EXPECT_FALSE(result);
     EXPECT_EQ(d.m_ErrorCode, code);
@@ -62,13 +56,13 @@ TEST_F(CeMapErase, SelectsTheCommonMapWithTheDynamicFlag) {
   ASSERT_TRUE(d.SelectCeMap(0x0F0F, true));
   EXPECT_EQ(d.m_CeMap, 0x000F);
   EXPECT_EQ(d.m_FlashCount, 4);
-  const auto sent = Sent(s, 0x31, 0x06);
+  const auto sent = s.DriveSent(0x31, 0x06);
   ASSERT_EQ(sent.size(), 1u);
   EXPECT_EQ(sent[0].dataHead[0], 0x0F);
   EXPECT_EQ(sent[0].dataHead[2], 0x01);
   kxtest::ExpectParts(PortReport(), {"   Original CE Map=ff, UI CE Map=f0f, Compare=1 \r\n", "   Set CE Map=f \r\n"});
   EXPECT_TRUE(d.SelectCeMap(0, false));  // map 0: nothing is sent
-  EXPECT_EQ(Sent(s, 0x31, 0x06).size(), 1u);
+  EXPECT_EQ(s.DriveSent(0x31, 0x06).size(), 1u);
   s.Drive().Faults().FailNext(1, {.opcode = 0x31, .subCommand = 0x06});
   EXPECT_FALSE(d.SelectCeMap(0x0003, false));
 }
@@ -80,8 +74,8 @@ TEST_P(EraseModes, PollsUntilReadyAndRetriesAnEraseError) {
   CPortDevice& d = s.Device();
   s.Drive().Faults().WrongVerdict(1, kErase);
   ASSERT_TRUE(d.EraseAllBlocks(9, true, nullptr, 10, true));
-  EXPECT_EQ(Sent(s, 0x31, 0x26).size(), 2u);
-  EXPECT_EQ(Sent(s, 0x31, 0xCC).size(), 6u);  // three polls per attempt
+  EXPECT_EQ(s.DriveSent(0x31, 0x26).size(), 2u);
+  EXPECT_EQ(s.DriveSent(0x31, 0xCC).size(), 6u);  // three polls per attempt
   kxtest::ExpectParts(PortReport(), {"   Do EraseAll Block, Type=0x09 \r\n", "   Erase all block - Retry!! \r\n",
                                      "        2.000 sec. status:0x80 \r\n",
                                      "[ Success ] Full Erase All Block OK(09)- Total take 6.200 sec. \r\n"});
@@ -120,7 +114,7 @@ TEST_F(CeMapErase, WaitingModeFailsAtOnceOnABadState) {
     EmulatedStation s(Mode::TesterDirect);
     s.Drive().Faults().NoAnswer(1, r.state);
     ExpectFailed(s.Device(), s.Device().EraseAllBlocks(r.type, true, nullptr, 10, false), "F_E03", r.message);
-    EXPECT_EQ(Sent(s, 0x31, 0x26).size(), 1u);
+    EXPECT_EQ(s.DriveSent(0x31, 0x26).size(), 1u);
   }
 }
 

@@ -99,11 +99,6 @@ emu::CommandFilter Filter(std::optional<std::uint8_t> op, std::optional<std::uin
 
 class TimingWindow : public kxtest::DeviceTestEnv {
  protected:
-  static std::size_t Count(EmulatedStation& s, std::uint8_t command, std::uint8_t sub) {
-    std::size_t n = 0;
-    for (const auto& e : s.Drive().Trace()) n += e.request.command == command && e.request.features == sub;
-    return n;
-  }
   void SetRange(const char* start, const char* end) {
     SetIni(".\\param.ini", "Options", "Start_REB_Duty", start);
     SetIni(".\\param.ini", "Options", "End_REB_Duty", end);
@@ -125,8 +120,8 @@ TEST_F(TimingWindow, ChoosesTheWidestDutyPerChannelAndJudgesEveryDie) {
     EXPECT_EQ(d.m_ReadWindowOffset, (std::array<std::uint32_t, 2>{0x8000, 0x8000}));
     EXPECT_EQ(d.m_ExtraResultText, "CH0sw:R=173/W=173*CH1sw:R=41/W=173");
     EXPECT_EQ(d.m_Mapping0, 0x0Fu);
-    EXPECT_EQ(Count(s, 0x31, 0x21), 8u);   // one cache write per populated die
-    EXPECT_EQ(Count(s, 0x31, 0xAB), 16u);  // 4 duties x 4 banks
+    EXPECT_EQ(s.DriveSent(0x31, 0x21).size(), 8u);   // one cache write per populated die
+    EXPECT_EQ(s.DriveSent(0x31, 0xAB).size(), 16u);  // 4 duties x 4 banks
     kxtest::ExpectParts(
         PortReport(), {"   FLH_IF=3 \r\n", "   Flh_Clk=7 \r\n", "   LDPC Error Bit : 0x03FF  \r\n",
                        "   Scan_SDLL Command Abort!!.Duty:0 Bank:3  Die:0 \r\n", "   Duty : 9 Bank : 2  Die : 0 \r\n",

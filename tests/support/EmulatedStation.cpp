@@ -85,4 +85,11 @@ std::vector<emu::TraceRecord> EmulatedStation::Sent(std::initializer_list<int> h
   return out;
 }
 
+std::vector<emu::TraceEntry> EmulatedStation::DriveSent(std::uint8_t command, std::uint8_t features) const {
+  std::vector<emu::TraceEntry> out;
+  for (const auto& e : drive_->Trace())
+    if (e.request.command == command && e.request.features == features) out.push_back(e);
+  return out;
+}
+
 }  // namespace kxtest

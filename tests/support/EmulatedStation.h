@@ -64,6 +64,8 @@ class EmulatedStation {
   // Requests the front end took since set-up or ClearSent() whose CDB begins with head.
   std::vector<emu::TraceRecord> Sent(std::initializer_list<int> head = {}) const;
   void ClearSent() { frontEnd_->Log().Clear(); }
+  // ATA commands (a vendor command by its FEATURES sub-command) that reached the drive.
+  std::vector<emu::TraceEntry> DriveSent(std::uint8_t command, std::uint8_t features) const;
   std::uint64_t Now() const { return platform::Clock().NowMs(); }
   void Sleep(std::uint64_t ms) const { platform::Clock().SleepMs(ms); }
 
