@@ -246,15 +246,15 @@ bool CPortDevice::ScanSettingsAndLimit(kx::ScanRun& run) {
 
   if (run.scanMode) {
     if (!ScanFirmwareLimit(run, ScanTargetSectors())) return false;
-    const std::string spec = OptionText("MaxBad_Spec_PerPlane", 10, param);
-    if (!spec.empty()) {
-      run.perPlaneLimit = kx::SubtractFloor(NonNegative(kx::ReadSignedDecimal(spec)), run.maxBBOffset);
+    const std::string limitText = OptionText("MaxBad_Spec_PerPlane", 10, param);
+    if (!limitText.empty()) {
+      run.perPlaneLimit = kx::SubtractFloor(NonNegative(kx::ReadSignedDecimal(limitText)), run.maxBBOffset);
       WriteReport(StrFormat("Set MaxBad Spec. per plane= %u", run.perPlaneLimit), true);
     }
   } else {
-    const std::string spec = OptionText("max_badblock_perplane", 10, param);
-    if (!spec.empty()) {
-      run.perPlaneLimit = kx::SubtractFloor(NonNegative(kx::ReadSignedDecimal(spec)), run.maxBBOffset);
+    const std::string limitText = OptionText("max_badblock_perplane", 10, param);
+    if (!limitText.empty()) {
+      run.perPlaneLimit = kx::SubtractFloor(NonNegative(kx::ReadSignedDecimal(limitText)), run.maxBBOffset);
       WriteReport(StrFormat("Set Max Bad Block Perplane= %u", run.perPlaneLimit), true);
     }
   }
