@@ -1,5 +1,6 @@
 #include "command/DriveCommand.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstring>
@@ -9,6 +10,8 @@
 #include "platform/Debug.h"
 #include "protocol/KxSignatures.h"
 #include "protocol/SatCdb.h"
+#include "protocol/Sense.h"
+#include "protocol/TaskFiles.h"
 #include "protocol/TesterForms.h"
 
 using kx::Regs71;
@@ -178,6 +181,14 @@ int CDriveCommand::SendCdb(int driveNo, const std::uint8_t* cdb, bool dataIn, vo
   int result = 0;
   if (!sendWithRetry(*this, driveNo, win::IOCTL_SCSI_PASS_THROUGH_DIRECT, block, kx::kScsiFault, build, result)) {
     return result;
+  }
+  // A SAT layer answers a CK_COND request that went well with CHECK CONDITION and
+  // the registers: a success that returned them.
+  AtaReturn regs;
+  if (block.Sptd.ScsiStatus == kScsiCheckCondition &&
+      FindCkCondSuccess(block.Sense, std::min<std::size_t>(block.Sptd.SenseInfoLength, sizeof block.Sense), regs)) {
+    WriteReturnTaskFiles(regs, m_RetTaskFile, m_RetPrevTaskFile);
+    return 0;
   }
   return block.Sptd.ScsiStatus;
 }
@@ -650,19 +661,49 @@ bool CDriveCommand::WriteSectorsDma(const void* buffer, std::uint32_t sectors, s
 bool CDriveCommand::FLUSH_CACHE() { return Run({.command = kAtaFlushCache}, nullptr, 0, SendPath::ThreePath); }
 bool CDriveCommand::StandBy_Imd() { return Run({.command = kAtaStandbyImmediate}, nullptr, 0, SendPath::ThreePath); }
 
-bool CDriveCommand::SMART_READ_DATA(void* buffer512) {
-  return Run({.protocol = kTesterPioIn,
-              .command = kAtaSmart,
-              .features = 0xD0,
-              .count = 1,
-              .lbaMid = 0x4F,
-              .lbaHigh = 0xC2,
-              .transfer = 1},
-             buffer512, 512, SendPath::ThreePath);
+namespace {
+// A SMART sub-command that reads one 512-byte page.
+Regs71 smartRead(std::uint8_t feature) {
+  return {.protocol = kTesterPioIn,
+          .command = kAtaSmart,
+          .features = feature,
+          .count = 1,
+          .lbaMid = 0x4F,
+          .lbaHigh = 0xC2,
+          .transfer = 1};
 }
+}  // namespace
+
+bool CDriveCommand::SMART_READ_DATA(void* buffer512) {
+  return Run(smartRead(0xD0), buffer512, 512, SendPath::ThreePath);
+}
+bool CDriveCommand::SMART_READ_THRESHOLDS(void* buffer512) {
+  return Run(smartRead(0xD1), buffer512, 512, SendPath::ThreePath);
+}
+// The verdict comes back in LBA mid/high, so every path asks for the registers:
+// the tester's register reply (transfer byte 1), CK_COND in the SAT rewrite, the
+// task file through ATA pass-through.
 bool CDriveCommand::SMART_Return_Status() {
-  return Run({.command = kAtaSmart, .features = 0xDA, .lbaMid = 0x4F, .lbaHigh = 0xC2}, nullptr, 0,
-             SendPath::ThreePath);
+  std::memset(m_RetTaskFile, 0, sizeof m_RetTaskFile);
+  std::memset(m_RetPrevTaskFile, 0, sizeof m_RetPrevTaskFile);
+  const Regs71 regs{.command = kAtaSmart, .features = 0xDA, .lbaMid = 0x4F, .lbaHigh = 0xC2};
+  if (kx::IsTesterDirectMode()) {
+    Regs71 withReply = regs;
+    withReply.transfer = 1;
+    Build71(withReply);
+    std::uint8_t reply[kTesterReplyLength] = {};
+    if (SendCdb(m_DriveNo, m_Cdb, true, reply, sizeof reply, 0) != 0) return false;
+    AtaReturn r;
+    ParseTester71Reply(reply, sizeof reply, r);
+    WriteReturnTaskFiles(r, m_RetTaskFile, m_RetPrevTaskFile);
+    return true;
+  }
+  Build71(regs);
+  TranslateToSat(m_Cdb);
+  if (kx::IsSataPortMode() && kx::AtaPassThroughOk(m_DriveNo))
+    return SendAtaPassThrough(m_DriveNo, 1, m_Cdb, kx::kDirNone, nullptr, 0, true, false, false, 0) == 0;
+  m_Cdb[2] |= kSatCkCond;
+  return SendCdb(m_DriveNo, m_Cdb, false, nullptr, 0, 0) == 0;
 }
 bool CDriveCommand::WriteBuffer(const void* buffer512) {
   return Run({.protocol = kTesterPioOut, .command = kAtaWriteBuffer, .count = 1, .transfer = 1}, buffer512, 512,

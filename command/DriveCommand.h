@@ -137,6 +137,9 @@ class CDriveCommand {
   bool FLUSH_CACHE();
   bool StandBy_Imd();
   bool SMART_READ_DATA(void* buffer512);
+  bool SMART_READ_THRESHOLDS(void* buffer512);
+  // Leaves the returned registers in m_RetTaskFile on every path (all zero when
+  // none came back).
   bool SMART_Return_Status();
   bool WriteBuffer(const void* buffer512);
   bool WriteBufferZero();

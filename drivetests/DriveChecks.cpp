@@ -31,10 +31,56 @@ std::optional<int> SmartTemperature(const std::uint8_t* smart512) {
 }
 
 SmartStatus SmartReturnStatus(std::uint8_t lbaMid, std::uint8_t lbaHigh, std::uint8_t status) {
-  if (status == 0) return SmartStatus::NotReturned;
+  if (status == 0 || (lbaMid == 0 && lbaHigh == 0)) return SmartStatus::NotReturned;
   if (lbaMid == 0x4F && lbaHigh == 0xC2) return SmartStatus::Good;
   if (lbaMid == 0xF4 && lbaHigh == 0x2C) return SmartStatus::ThresholdExceeded;
   return SmartStatus::Unknown;
+}
+
+namespace {
+
+constexpr int kSmartEntries = 30, kSmartEntryBytes = 12, kSmartFirstEntry = 2;
+
+bool pageSumsToZero(const std::uint8_t* page) {
+  std::uint8_t sum = 0;
+  for (int i = 0; i < 512; ++i) sum = static_cast<std::uint8_t>(sum + page[i]);
+  return sum == 0;
+}
+
+const std::uint8_t* smartEntry(const std::uint8_t* page, int i) {
+  return page + kSmartFirstEntry + i * kSmartEntryBytes;
+}
+
+// Threshold entry of an attribute: id, threshold, 10 reserved bytes.
+const std::uint8_t* thresholdOf(const std::uint8_t* thresholds, std::uint8_t id) {
+  for (int i = 0; i < kSmartEntries; ++i) {
+    if (smartEntry(thresholds, i)[0] == id) return smartEntry(thresholds, i);
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+SmartJudgement JudgeSmartThresholds(const std::uint8_t* data, const std::uint8_t* thresholds) {
+  const SmartJudgement unknown;
+  if (!pageSumsToZero(data) || !pageSumsToZero(thresholds)) return unknown;
+  bool anyAttribute = false, anyThreshold = false, allJudged = true;
+  for (int i = 0; i < kSmartEntries; ++i) anyThreshold = anyThreshold || smartEntry(thresholds, i)[0] != 0;
+  // Attribute entry: id, flags (16-bit), value, worst, raw (6), reserved.
+  for (int i = 0; i < kSmartEntries; ++i) {
+    const std::uint8_t* a = smartEntry(data, i);
+    if (a[0] == 0) continue;
+    anyAttribute = true;
+    if ((a[1] & 0x01) == 0) continue;
+    const std::uint8_t* t = thresholdOf(thresholds, a[0]);
+    if (t == nullptr) {
+      allJudged = false;
+    } else if (t[1] != 0 && a[3] <= t[1]) {
+      return {SmartStatus::ThresholdExceeded, a[0], a[3], t[1]};
+    }
+  }
+  if (!anyAttribute || !anyThreshold || !allJudged) return unknown;
+  return {SmartStatus::Good};
 }
 
 SecurityState SecurityOf(const std::uint8_t* identify) {
@@ -138,6 +184,7 @@ bool CPortDevice::CheckDevSleep() {
 }
 
 bool CPortDevice::CheckSmartStatus() {
+  static constexpr char kExceeded[] = "Device can't be used, reserved block not enough, Replace Flash.";
   if (!m_Command->SMART_Return_Status()) {
     Fail("F_x26", "Issue SMART RETURN STATUS Command Failed !!!", true);
     return false;
@@ -146,16 +193,30 @@ bool CPortDevice::CheckSmartStatus() {
   const std::uint8_t high = m_Command->m_RetTaskFile[4];
   switch (kx::SmartReturnStatus(mid, high, m_Command->m_RetTaskFile[6])) {
     case kx::SmartStatus::Good: WriteReport("Check SMART Status OK.", false); return true;
-    case kx::SmartStatus::NotReturned:
-      // A tester or bridge passes no registers back for a no-data command.
-      WriteReport("SMART RETURN STATUS passed; this path returns no registers, threshold not judged.", true);
-      return true;
-    case kx::SmartStatus::ThresholdExceeded:
-      Fail("F_x26", "Device can't be used, reserved block not enough, Replace Flash.", true);
+    case kx::SmartStatus::ThresholdExceeded: Fail("F_x26", kExceeded, true); return false;
+    case kx::SmartStatus::Unknown:
+      Fail("F_x26", StrFormat("SMART RETURN STATUS unreadable(LBA Mid=0x%02X, LBA High=0x%02X) !!!", mid, high),
+           true);
       return false;
-    case kx::SmartStatus::Unknown: break;
+    case kx::SmartStatus::NotReturned: break;
   }
-  Fail("F_x26", StrFormat("SMART RETURN STATUS unreadable(LBA Mid=0x%02X, LBA High=0x%02X) !!!", mid, high), true);
+  // A bridge that ignores CK_COND returns no registers: judge by the attribute thresholds.
+  std::uint8_t data[512] = {}, thresholds[512] = {};
+  const bool read = m_Command->SMART_READ_DATA(data) && m_Command->SMART_READ_THRESHOLDS(thresholds);
+  const kx::SmartJudgement j = read ? kx::JudgeSmartThresholds(data, thresholds) : kx::SmartJudgement{};
+  switch (j.status) {
+    case kx::SmartStatus::Good: WriteReport("Check SMART Status OK(judged by attribute thresholds).", false); return true;
+    case kx::SmartStatus::ThresholdExceeded:
+      WriteReport(StrFormat("SMART attribute %02Xh value %u at or below its threshold %u.", j.id, j.value, j.threshold),
+                  true);
+      Fail("F_x26", kExceeded, true);
+      return false;
+    default: break;
+  }
+  Fail("F_x26",
+       read ? "SMART status could not be judged: no registers returned, SMART data or thresholds invalid !!!"
+            : "SMART status could not be judged: no registers returned, SMART data or thresholds unreadable !!!",
+       true);
   return false;
 }
 

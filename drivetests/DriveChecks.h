@@ -13,10 +13,21 @@ constexpr int kThermalMaxC = 85;
 // Temperature of SMART READ DATA: raw byte 0 of attribute C2h; none without it.
 std::optional<int> SmartTemperature(const std::uint8_t* smart512);
 
-// SMART RETURN STATUS by the registers it returned. Only an ATA pass-through
-// returns them for a no-data command; status 0 means none came back.
+// SMART RETURN STATUS by the registers it returned. Status 0, or LBA mid and
+// high both 0 (a drive never answers so), means none came back.
 enum class SmartStatus : std::uint8_t { Good, ThresholdExceeded, Unknown, NotReturned };
 SmartStatus SmartReturnStatus(std::uint8_t lbaMid, std::uint8_t lbaHigh, std::uint8_t status);
+
+// The threshold verdict from SMART READ DATA and READ THRESHOLDS, for a path
+// that returned no registers: a pre-failure attribute (flags bit 0) whose value
+// is at or below its non-zero threshold exceeds it (the first such is named).
+// Unknown when a page fails its checksum, either holds no attribute, or a
+// pre-failure attribute has no threshold entry.
+struct SmartJudgement {
+  SmartStatus status = SmartStatus::Unknown;
+  std::uint8_t id = 0, value = 0, threshold = 0;
+};
+SmartJudgement JudgeSmartThresholds(const std::uint8_t* data512, const std::uint8_t* thresholds512);
 
 // IDENTIFY word 128.
 struct SecurityState {

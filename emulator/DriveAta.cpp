@@ -140,11 +140,11 @@ void Smart(Cmd& c) {
   std::uint8_t buf[512];
   switch (c.req.features) {
     case 0xD0:  // READ DATA
-      c.s.BuildSmartData(buf);
+      c.s.BuildSmartData(buf, c.faults.SmartThresholdExceeded());
       c.SendIn(buf, sizeof buf);
       return;
     case 0xD1:  // READ THRESHOLDS
-      std::fill(buf, buf + 512, 0);
+      c.s.BuildSmartThresholds(buf);
       c.SendIn(buf, sizeof buf);
       return;
     case 0xD8:

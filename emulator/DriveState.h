@@ -232,7 +232,10 @@ struct DriveState {
   void BuildRdtInfo();
   void BuildRdtLogs();
   void BuildIdentify(std::uint8_t* out) const;
-  void BuildSmartData(std::uint8_t* out) const;
+  // SMART READ DATA and READ THRESHOLDS; `exceeded` puts the retired-block
+  // attribute (05h, pre-failure) at its threshold.
+  void BuildSmartData(std::uint8_t* out, bool exceeded) const;
+  void BuildSmartThresholds(std::uint8_t* out) const;
   void BuildSmartIdTable(std::uint8_t* out) const;
   std::string RunningName() const;
   std::uint16_t BbtChecksum() const;

@@ -2,6 +2,7 @@
 // flash IDs, info block, bad-block table, RDT records, IDENTIFY and SMART data.
 #include <algorithm>
 #include <bit>
+#include <vector>
 
 #include "emulator/DriveState.h"
 #include "protocol/MediaRecords.h"
@@ -72,6 +73,13 @@ DriveConfig ControllerShape(DriveConfig c) {
 // The DRAM the system information announces (1 << log2 MB) in 512-byte
 // sectors, at most the 128 GB a 28-bit DMA address reaches.
 std::uint64_t DramSectors(std::uint8_t log2Mb) { return (1ULL << std::min<std::uint8_t>(log2Mb, 17)) << 11; }
+
+// The checksum byte 511 of a 512-byte page (IDENTIFY, SMART) makes it sum to 0.
+void SealPage(std::uint8_t* out) {
+  std::uint8_t sum = 0;
+  for (int i = 0; i < 511; ++i) sum = static_cast<std::uint8_t>(sum + out[i]);
+  out[511] = static_cast<std::uint8_t>(-sum);
+}
 
 }  // namespace
 
@@ -446,49 +454,66 @@ void DriveState::BuildIdentify(std::uint8_t* out) const {
   w(128, sec);
   w(217, 0x0001);  // non-rotating
   out[510] = 0xA5;
-  std::uint8_t sum = 0;
-  for (int i = 0; i < 511; ++i) sum = static_cast<std::uint8_t>(sum + out[i]);
-  out[511] = static_cast<std::uint8_t>(-sum);
+  SealPage(out);
 }
 
 namespace {
 
 struct SmartAttr {
   std::uint8_t id;
-  std::uint16_t flags;
+  std::uint16_t flags;  // bit 0: pre-failure
   std::uint8_t value;
+  std::uint8_t threshold;
   std::uint64_t raw;
 };
 
+constexpr std::uint16_t kSmartRevision = 0x0010;
+constexpr std::uint8_t kRetiredBlocks = 0x05;
+
+// Attributes in the order of both pages: 12-byte entries from byte 2.
+std::vector<SmartAttr> SmartAttributes(const DriveState& s) {
+  return {
+      {0x01, 0x000B, 100, 50, 0},
+      {kRetiredBlocks, 0x0033, 100, 10, s.laterBad.size()},
+      {0x09, 0x0032, 100, 0, 12},
+      {0x0C, 0x0032, 100, 0, s.powerCycles},
+      {0xA5, 0x0032, 100, 0, s.cfg.factoryBadBlocks.size()},
+      {0xC2, 0x0022, static_cast<std::uint8_t>(100 - std::min<int>(s.cfg.temperatureC, 100)), 0, s.cfg.temperatureC},
+      {0xC7, 0x0032, 100, 0, 0},
+  };
+}
+
 }  // namespace
 
-void DriveState::BuildSmartData(std::uint8_t* out) const {
+void DriveState::BuildSmartData(std::uint8_t* out, bool exceeded) const {
   std::fill(out, out + 512, 0);
-  PutLe16(out, 0x0010);
-  const SmartAttr attrs[] = {
-      {0x01, 0x000B, 100, 0},
-      {0x05, 0x0033, 100, laterBad.size()},
-      {0x09, 0x0032, 100, 12},
-      {0x0C, 0x0032, 100, powerCycles},
-      {0xA5, 0x0032, 100, cfg.factoryBadBlocks.size()},
-      {0xC2, 0x0022, static_cast<std::uint8_t>(100 - std::min<int>(cfg.temperatureC, 100)), cfg.temperatureC},
-      {0xC7, 0x0032, 100, 0},
-  };
-  for (std::size_t i = 0; i < std::size(attrs); ++i) {
+  PutLe16(out, kSmartRevision);
+  const std::vector<SmartAttr> attrs = SmartAttributes(*this);
+  for (std::size_t i = 0; i < attrs.size(); ++i) {
     std::uint8_t* a = out + 2 + i * 12;
+    const std::uint8_t value = exceeded && attrs[i].id == kRetiredBlocks ? attrs[i].threshold : attrs[i].value;
     a[0] = attrs[i].id;
     PutLe16(a + 1, attrs[i].flags);
-    a[3] = attrs[i].value;
-    a[4] = attrs[i].value;
+    a[3] = value;
+    a[4] = value;
     for (int b = 0; b < 6; ++b) a[5 + b] = static_cast<std::uint8_t>(attrs[i].raw >> (8 * b));
   }
   out[362] = 0x02;  // off-line collection completed
   // Capabilities: SMART data saved before power saving; no attribute autosave
   // command, no off-line collection, self-tests or error log (all aborted).
   PutLe16(out + 368, 0x0001);
-  std::uint8_t sum = 0;
-  for (int i = 0; i < 511; ++i) sum = static_cast<std::uint8_t>(sum + out[i]);
-  out[511] = static_cast<std::uint8_t>(-sum);
+  SealPage(out);
+}
+
+void DriveState::BuildSmartThresholds(std::uint8_t* out) const {
+  std::fill(out, out + 512, 0);
+  PutLe16(out, kSmartRevision);
+  const std::vector<SmartAttr> attrs = SmartAttributes(*this);
+  for (std::size_t i = 0; i < attrs.size(); ++i) {
+    out[2 + i * 12] = attrs[i].id;
+    out[2 + i * 12 + 1] = attrs[i].threshold;
+  }
+  SealPage(out);
 }
 
 void DriveState::BuildSmartIdTable(std::uint8_t* out) const {

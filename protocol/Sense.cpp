@@ -218,4 +218,14 @@ bool FindAtaRegisters(const std::uint8_t* s, std::size_t len, AtaReturn& r) {
   return false;
 }
 
+bool FindCkCondSuccess(const std::uint8_t* s, std::size_t len, AtaReturn& r) {
+  SenseData d;
+  if (!ParseSense(s, len, d) || d.key != kRecoveredError || d.asc != kAscNone || d.ascq != kAscqAtaInfoAvailable)
+    return false;
+  AtaReturn found;
+  if (!FindAtaRegisters(s, len, found) || (found.status & (kAtaStatusBsy | kAtaStatusErr)) != 0) return false;
+  r = found;
+  return true;
+}
+
 }  // namespace protocol

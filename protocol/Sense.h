@@ -75,4 +75,9 @@ bool ParseAtaReturnDescriptor(const std::uint8_t* d, std::size_t len, AtaReturn&
 // or in Linux 6.1 libata's own. False when the sense carries none.
 bool FindAtaRegisters(const std::uint8_t* sense, std::size_t len, AtaReturn& r);
 
+// The answer of a SAT layer to an ATA PASS-THROUGH with CK_COND that went well:
+// RECOVERED ERROR, 00/1D and the returned registers, in either format. False
+// for any other sense, and for registers that report an error or a busy device.
+bool FindCkCondSuccess(const std::uint8_t* sense, std::size_t len, AtaReturn& r);
+
 }  // namespace protocol

@@ -7,7 +7,9 @@
 # O_EXCL claim against a mounted partition, dismount, delete layout, the udev
 # monitor's removal and arrival notifications for the USB disk; then the command
 # layer's 48-bit members at LBAs beyond 2^32 checked against pread, the last LBA,
-# the registers of failed commands and the sense they come in, 2 MiB transfers
+# the registers of failed commands and the sense they come in, SMART RETURN
+# STATUS's registers through ATA pass-through and through SAT with CK_COND (and
+# the RECOVERED ERROR sense libata answers it with), 2 MiB transfers
 # cut to the kernel's limit, and the USB disk's limit raised to 2 MiB).
 #
 # Needs: qemu-system-x86 linux-image-amd64 busybox-static udev (Debian packages;

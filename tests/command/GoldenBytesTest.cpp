@@ -155,7 +155,7 @@ TEST_F(GoldenBytesTest, EachMemberInEachSendMode) {
       {M(FLUSH_CACHE()), F(0, 0xE7, 0, 0, 0, 0, 0, 0xA0, 0), None, 0, TP},
       {M(StandBy_Imd()), F(0, 0xE0, 0, 0, 0, 0, 0, 0xA0, 0), None, 0, TP},
       {M(SMART_READ_DATA(b)), F(0x01, 0xB0, 0xD0, 1, 0, 0x4F, 0xC2, 0xA0, 1), In, 512, TP},
-      {M(SMART_Return_Status()), F(0, 0xB0, 0xDA, 0, 0, 0x4F, 0xC2, 0xA0, 0), None, 0, TP},
+      {M(SMART_READ_THRESHOLDS(b)), F(0x01, 0xB0, 0xD1, 1, 0, 0x4F, 0xC2, 0xA0, 1), In, 512, TP},
       {M(WriteBuffer(b)), F(0x03, 0xE8, 0, 1, 0, 0, 0, 0xA0, 1), Out, 512, TP},
       {M(WriteBufferZero()), F(0x03, 0xE8, 0, 1, 0, 0, 0, 0xA0, 1), Out, 512, TP},
       {M(DownLoadMicroCode(b, 0x0102, 0x0304)), F(0x03, 0x92, 0x03, 0x02, 0x01, 0x04, 0x03, 0xA0, 0x02), Out,
@@ -293,6 +293,24 @@ TEST_F(GoldenBytesTest, FortyEightBitMembers) {
         ExpectScsi(c, way == Way::Tester ? g.form : g.sat, g.dir, g.length, 30);
         EXPECT_EQ(V(cmd.m_Cdb, 16), c.Cdb());
       }
+    }
+  }
+}
+
+// SMART RETURN STATUS asks for its registers in every mode: the tester's register
+// reply (transfer byte 01h, 16 bytes in), CK_COND (byte 2 20h) in the SAT
+// rewrite, the task file through ATA pass-through.
+TEST_F(GoldenBytesTest, SmartReturnStatusAsksForItsRegisters) {
+  const B sat = H("A1 06 20 DA 00 00 4F C2 A0 B0 00 00");
+  for (Way way : {Way::Tester, Way::Bridge, Way::SataScsi, Way::SataAtaPt}) {
+    SCOPED_TRACE(static_cast<int>(way));
+    CDriveCommand cmd(2);
+    const auto c = Sent([](CDriveCommand& m, std::uint8_t*) { return m.SMART_Return_Status(); }, way, cmd);
+    if (way == Way::SataAtaPt) {
+      ExpectAta(c, H("DA 00 00 4F C2 A0 B0 00"), B(8, 0), Flags(None, false), 0, 30);
+    } else {
+      const bool tester = way == Way::Tester;
+      ExpectScsi(c, tester ? F(0, 0xB0, 0xDA, 0, 0, 0x4F, 0xC2, 0xA0, 1) : sat, In, tester ? 16 : 0, 30);
     }
   }
 }

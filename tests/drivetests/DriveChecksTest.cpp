@@ -1,6 +1,7 @@
 // The drive checks: decoding helpers on literal bytes, pass and failure paths on the emulated drive.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <functional>
 
 #include "command/DriveCommand.h"
@@ -39,8 +40,9 @@ TEST_F(DriveChecks, DecodingHelpers) {
   EXPECT_EQ(kx::SmartTemperature(smart.data()), 37);
   EXPECT_EQ(kx::SmartReturnStatus(0x4F, 0xC2, 0x50), kx::SmartStatus::Good);
   EXPECT_EQ(kx::SmartReturnStatus(0xF4, 0x2C, 0x50), kx::SmartStatus::ThresholdExceeded);
-  EXPECT_EQ(kx::SmartReturnStatus(0x00, 0x00, 0x50), kx::SmartStatus::Unknown);
-  EXPECT_EQ(kx::SmartReturnStatus(0x00, 0x00, 0x00), kx::SmartStatus::NotReturned);
+  EXPECT_EQ(kx::SmartReturnStatus(0x4F, 0x2C, 0x50), kx::SmartStatus::Unknown);
+  EXPECT_EQ(kx::SmartReturnStatus(0x00, 0x00, 0x50), kx::SmartStatus::NotReturned);  // ready, registers lost
+  EXPECT_EQ(kx::SmartReturnStatus(0x4F, 0xC2, 0x00), kx::SmartStatus::NotReturned);
   Bytes id(512, 0);
   id[256] = 0x0D;  // word 128: supported, locked, frozen
   EXPECT_FALSE(kx::SecurityOf(id.data()).enabled);
@@ -67,17 +69,97 @@ TEST_F(DriveChecks, PassPaths) {
   b.Device().m_DevSlpEnable = 1;
   EXPECT_TRUE(b.Device().CheckDevSleep());
   EXPECT_FALSE(b.Drive().InDevSleep());
-  b.Drive().Faults().SetSmartThresholdExceeded(true);
-  EXPECT_TRUE(b.Device().CheckSmartStatus());  // a bridge returns no registers
   ASSERT_TRUE(b.Command().SecurityFreezeLock());
   ASSERT_TRUE(b.Command().WriteSectors(Bytes(512, 0x77).data(), 512, 100));
   EXPECT_TRUE(b.Device().SecurityErase());
   EXPECT_EQ(b.Drive().ReadMedia(100, 1), Bytes(512, 0));
-  kxtest::ExpectParts(PortReport(), {"this path returns no registers, threshold not judged.",
-                                     "[ Success ] Security Erase OK- Total take "});
-  EmulatedStation p(Mode::SataPort, 1, {}, AtaPassThrough());
-  EXPECT_TRUE(p.Device().CheckSmartStatus());
-  EXPECT_TRUE(Has(PortReport(), "[ Success ] Check SMART Status OK."));
+  EXPECT_TRUE(Has(PortReport(), "[ Success ] Security Erase OK- Total take "));
+}
+
+// A SMART page sealed by its checksum, entries {id, byte 1, byte 3}: flags and
+// value for READ DATA, threshold (and 0) for READ THRESHOLDS.
+Bytes Page(std::initializer_list<std::array<std::uint8_t, 3>> entries) {
+  Bytes p(512, 0);
+  std::size_t o = 2;
+  for (const auto& e : entries) p[o] = e[0], p[o + 1] = e[1], p[o + 3] = e[2], o += 12;
+  std::uint8_t sum = 0;
+  for (int i = 0; i < 511; ++i) sum = static_cast<std::uint8_t>(sum + p[i]);
+  p[511] = static_cast<std::uint8_t>(-sum);
+  return p;
+}
+
+TEST_F(DriveChecks, ThresholdJudgementFromSmartPages) {
+  using S = kx::SmartStatus;
+  const Bytes limits = Page({{0x01, 50, 0}, {0x05, 10, 0}});
+  Bytes badSum = limits;
+  badSum[100] ^= 1;
+  const struct {
+    const char* what;
+    Bytes data, limits;
+    S status;
+    std::uint8_t id = 0;
+  } rows[] = {
+      {"healthy", Page({{0x01, 0x0B, 100}, {0x05, 0x33, 11}, {0x09, 0x32, 1}}), limits, S::Good},
+      {"pre-failure value at its threshold", Page({{0x01, 0x0B, 100}, {0x05, 0x33, 10}}), limits, S::ThresholdExceeded,
+       0x05},
+      {"below it, found by id", Page({{0x05, 0x33, 100}, {0x01, 0x0B, 3}}), limits, S::ThresholdExceeded, 0x01},
+      {"advisory attribute below its threshold", Page({{0x05, 0x32, 1}}), limits, S::Good},
+      {"zero threshold never fails", Page({{0x05, 0x33, 0}}), Page({{0x05, 0, 0}}), S::Good},
+      {"pre-failure attribute without a threshold", Page({{0xC7, 0x33, 100}}), limits, S::Unknown},
+      {"a page failing its checksum", Page({{0x05, 0x33, 100}}), badSum, S::Unknown},
+      {"no thresholds (zeros)", Page({{0x05, 0x32, 100}}), Bytes(512, 0), S::Unknown},
+      {"no attributes", Page({}), limits, S::Unknown},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.what);
+    const kx::SmartJudgement j = kx::JudgeSmartThresholds(r.data.data(), r.limits.data());
+    EXPECT_EQ(j.status, r.status);
+    EXPECT_EQ(j.id, r.id);
+  }
+}
+
+// SMART RETURN STATUS brings its registers back on every path; where a bridge
+// drops them, the attribute thresholds decide, and nothing passes unjudged.
+TEST_F(DriveChecks, SmartStatusInEverySendMode) {
+  const std::string exceeded = "Device can't be used, reserved block not enough, Replace Flash.";
+  enum Fallback { None, IgnoreCkCond, RefuseThresholds };
+  struct Row {
+    Mode mode;
+    kxtest::StationSetup setup;  // SATA port: IDENTIFY first chooses ATA pass-through, else SAT
+    bool exceeded;
+    Fallback fallback;
+    std::string message, line;  // message empty: passes
+  };
+  std::vector<Row> rows;
+  for (bool bad : {false, true}) {
+    for (auto [mode, setup] : {std::pair{Mode::TesterDirect, kxtest::StationSetup{}}, {Mode::Bridge, {}},
+                               {Mode::SataPort, AtaPassThrough()}, {Mode::SataPort, {}}})
+      rows.push_back({mode, setup, bad, None, bad ? exceeded : "", bad ? "Error Code" : "Check SMART Status OK."});
+  }
+  rows.push_back({Mode::Bridge, {}, false, IgnoreCkCond, "", "Check SMART Status OK(judged by attribute thresholds)."});
+  rows.push_back({Mode::Bridge, {}, true, IgnoreCkCond, exceeded, "attribute 05h value 10 at or below its threshold 10."});
+  rows.push_back({Mode::Bridge, {}, false, RefuseThresholds,
+                  "SMART status could not be judged: no registers returned, SMART data or thresholds unreadable !!!",
+                  "Error Code"});
+  for (const auto& r : rows) {
+    SCOPED_TRACE(testing::Message() << static_cast<int>(r.mode) << r.setup.identify << r.exceeded << r.fallback);
+    EmulatedStation s(r.mode, 1, {}, r.setup);
+    s.Drive().Faults().SetSmartThresholdExceeded(r.exceeded);
+    emu::FaultRule refuse, ignore;  // the first rule that fires wins
+    refuse.match = {.ataCommand = 0xB0, .features = 0xD1};
+    refuse.action = emu::FaultAction::CheckCondition;
+    if (r.fallback == RefuseThresholds) s.FrontEnd().GetFaults().Add(refuse);
+    ignore.count = 0;
+    ignore.action = emu::FaultAction::IgnoreCkCond;
+    if (r.fallback != None) s.FrontEnd().GetFaults().Add(ignore);
+    CPortDevice& d = s.Device();
+    bool passed = false;
+    const std::string report = Appended("D:\\Log\\D_Reports\\PC_1_Report.txt", [&] { passed = d.CheckSmartStatus(); });
+    EXPECT_EQ(passed, r.message.empty());
+    EXPECT_EQ(d.m_ErrorCode, r.message.empty() ? "" : "F_x26");
+    EXPECT_EQ(d.m_ErrorMessage, r.message);
+    EXPECT_TRUE(Has(report, r.line)) << report;
+  }
 }
 
 // Every failure, with its code and message in the fail report; a security

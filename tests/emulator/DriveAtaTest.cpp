@@ -81,7 +81,21 @@ TEST_F(DriveAta, SmartReadDataAndAnExceededThreshold) {
     if (s[o] == 0xC2) temperature = s[o + 5];
   EXPECT_EQ(temperature, 47);
   EXPECT_EQ(Sum(s), 0);
+  Bytes t(512);
+  ASSERT_TRUE(Ok(In(d, Reg(0xB0, 0xD1, 1, 0, 0x4F, 0xC2), t)));
+  EXPECT_EQ(Sum(t), 0);
+  // Pre-failure attributes at or below their non-zero thresholds; the thresholds
+  // list the attributes' ids entry by entry.
+  auto overThreshold = [&t](const Bytes& data) {
+    int n = 0;
+    for (int o = 2; o + 12 <= 362; o += 12)
+      n += (data[o + 1] & 1) && t[o + 1] != 0 && data[o + 3] <= t[o + 1] && data[o] == t[o];
+    return n;
+  };
+  EXPECT_EQ(overThreshold(s), 0);
   d.Faults().SetSmartThresholdExceeded(true);
+  ASSERT_TRUE(Ok(In(d, Reg(0xB0, 0xD0, 1, 0, 0x4F, 0xC2), s)));
+  EXPECT_EQ(overThreshold(s), 1);
   const AtaResponse r = NonData(d, Reg(0xB0, 0xDA, 0, 0, 0x4F, 0xC2));
   EXPECT_TRUE(Ok(r));
   EXPECT_EQ(r.lbaMid, 0xF4);

@@ -63,12 +63,14 @@ TEST_F(QcProcedure, GoodDrivePassesInEverySendMode) {
     RunJob(mode);
     EXPECT_EQ(result_ + cell_.GetWindowText(), "0_00Pass");
     EXPECT_TRUE(Has(PortReport(), " QC Process Total take(sec): ") && Has(PortReport(), "[ End ] Time: ("));
+    EXPECT_TRUE(Has(PortReport(), "[ Success ] Check SMART Status OK.")) << "the registers came back";
     EXPECT_TRUE(Has(Record(), ",Pass\r\n") && Has(Record(), "[Port-1 PASS]")) << Record();
     EXPECT_EQ(station_->Drive().InfoBlockPage(0)[511], 0x03);
   }
 }
 
 TEST_F(QcProcedure, FailuresEndWithTheStepsCodeStateAndRecords) {
+  const auto smartExceeded = [](Station& s) { s.Drive().Faults().SetSmartThresholdExceeded(true); };
   const struct {
     Mode mode;
     std::function<void(Station&)> fault;
@@ -84,7 +86,9 @@ TEST_F(QcProcedure, FailuresEndWithTheStepsCodeStateAndRecords) {
       {Mode::TesterDirect, [](Station&) { SetIni(".\\param.ini", "Write_Read BurnIn", "SetPercent", "1"); }, 0, "F_K17",
        "Write-Read BurnIn amount 0.000000 % covers no sector !!!"},
       {Mode::TesterDirect, [](Station& s) { s.Drive().Faults().AddMediumError(2); }, 0, "F_K12", ""},
-      {Mode::SataPort, [](Station& s) { s.Drive().Faults().SetSmartThresholdExceeded(true); }, 0, "F_x26",
+      {Mode::SataPort, smartExceeded, 0, "F_x26", "Device can't be used, reserved block not enough, Replace Flash."},
+      {Mode::Bridge, smartExceeded, 0, "F_x26", "Device can't be used, reserved block not enough, Replace Flash."},
+      {Mode::TesterDirect, smartExceeded, 0, "F_x26",
        "Device can't be used, reserved block not enough, Replace Flash."}};
   for (const auto& r : rows) {
     SCOPED_TRACE(r.code);

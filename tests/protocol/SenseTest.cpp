@@ -137,4 +137,30 @@ TEST(AtaRegisters, FixedFormatInEitherLayout) {
   }
 }
 
+// A CK_COND success: RECOVERED ERROR, 00/1D and registers free of ERR and BSY;
+// the first row as libata answered SMART RETURN STATUS under the QEMU kernel test.
+TEST(AtaRegisters, CkCondSuccess) {
+  const Bytes libata = {0x72, 0x01, 0x00, 0x1D, 0, 0, 0, 0x0E, 0x09, 0x0C, 0, 0,    0,
+                        0,    0,    0,    0,    0x4F, 0, 0xC2, 0xA0, 0x50};
+  Bytes withErr = libata, aborted = libata, otherAscq = libata;
+  withErr[21] = 0x51, aborted[1] = 0x0B, otherAscq[3] = 0x00;
+  const struct {
+    const char* what;
+    Bytes sense;
+    bool success;
+  } rows[] = {
+      {"libata, descriptor", libata, true},
+      {"fixed, SAT layout", {0x70, 0, 0x01, 0x00, 0x50, 0xA0, 0x00, 10, 0, 0x00, 0x4F, 0xC2, 0x00, 0x1D}, true},
+      {"status with ERR", withErr, false},
+      {"ABORTED COMMAND", aborted, false},
+      {"another ASCQ", otherAscq, false},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    protocol::AtaReturn r;
+    EXPECT_EQ(protocol::FindCkCondSuccess(row.sense.data(), row.sense.size(), r), row.success);
+    EXPECT_EQ(r.lbaMid, row.success ? 0x4F : 0);
+  }
+}
+
 }  // namespace

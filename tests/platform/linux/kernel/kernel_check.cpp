@@ -325,12 +325,10 @@ void checkUsb(const std::string& path, std::int64_t bytes) {
         "4 MiB READ(10) from it is refused with error " + std::to_string(refused));
 }
 
-// The sense of a failed command as the kernel returns it, for the log; then what
-// the back end's parser finds in it.
-void checkFailedSense(const std::string& node) {
+// A non-data ATA PASS-THROUGH (16) sent straight through SG_IO; the sense bytes
+// the kernel wrote, or -1 when the request did not go.
+int rawSense(const std::string& node, unsigned char (&cdb)[16], unsigned char (&sense)[64]) {
   const int fd = open(node.c_str(), O_RDONLY | O_NONBLOCK);
-  unsigned char cdb[16] = {0x85, 0x06, 0x20, 0, 0, 0, 0x34, 0, 0x56, 0, 0x78, 0, 0x9A, 0xA0, 0xFE, 0};
-  unsigned char sense[64] = {};
   sg_io_hdr_t h;
   std::memset(&h, 0, sizeof h);
   h.interface_id = 'S';
@@ -342,10 +340,27 @@ void checkFailedSense(const std::string& node) {
   h.timeout = 10000;
   const bool sent = fd >= 0 && ioctl(fd, SG_IO, &h) == 0;
   if (fd >= 0) close(fd);
+  return sent ? h.sb_len_wr : -1;
+}
+
+// The sense of a failed command and of a CK_COND success as the kernel returns
+// them, for the log; then what the back end's parsers find in them.
+void checkSense(const std::string& node) {
+  unsigned char cdb[16] = {0x85, 0x06, 0x20, 0, 0, 0, 0x34, 0, 0x56, 0, 0x78, 0, 0x9A, 0xA0, 0xFE, 0};
+  unsigned char sense[64] = {};
+  const int n = rawSense(node, cdb, sense);
   protocol::AtaReturn r;
-  const bool found = sent && protocol::FindAtaRegisters(sense, h.sb_len_wr, r);
+  const bool found = n > 0 && protocol::FindAtaRegisters(sense, n, r);
   check(found && r.error == 0x04 && r.status == 0x41,
-        "sense of an unknown opcode (" + std::to_string(h.sb_len_wr) + " bytes): " + hex(sense, h.sb_len_wr));
+        "sense of an unknown opcode (" + std::to_string(n) + " bytes): " + hex(sense, n > 0 ? n : 0));
+  // SMART RETURN STATUS with CK_COND: libata answers a success with RECOVERED
+  // ERROR, 00/1D and the registers, which the send path takes as success.
+  unsigned char smart[16] = {0x85, 0x06, 0x20, 0, 0xDA, 0, 0, 0, 0, 0, 0x4F, 0, 0xC2, 0xA0, 0xB0, 0};
+  std::memset(sense, 0, sizeof sense);
+  const int m = rawSense(node, smart, sense);
+  const bool success = m > 0 && protocol::FindCkCondSuccess(sense, m, r);
+  check(success && r.lbaMid == 0x4F && r.lbaHigh == 0xC2,
+        "sense of SMART RETURN STATUS with CK_COND (" + std::to_string(m) + " bytes): " + hex(sense, m > 0 ? m : 0));
 }
 
 // The command layer's members on the SATA disk, in SATA-port mode: through ATA
@@ -421,6 +436,19 @@ void checkMembers(const std::string& node, std::int64_t bytes) {
   std::snprintf(text, sizeof text, "an unknown opcode returns error %02X status %02X (result %02X)", cmd.m_RetTaskFile[0],
                 cmd.m_RetTaskFile[6], result);
   check(result == 0x41 && cmd.m_RetTaskFile[0] == 0x04 && cmd.m_RetTaskFile[6] == 0x41, text);
+
+  // SMART RETURN STATUS returns its verdict in LBA mid/high on both paths (QEMU's
+  // disk is healthy: 4Fh/C2h).
+  for (const bool ataPt : {true, false}) {
+    kx::SetAtaPassThroughOk(1, ataPt);
+    const bool sent = cmd.SMART_Return_Status();
+    std::snprintf(text, sizeof text, "SMART RETURN STATUS (%s) returns LBA mid %02X high %02X status %02X",
+                  ataPt ? "ATA pass-through" : "SAT, CK_COND", cmd.m_RetTaskFile[3], cmd.m_RetTaskFile[4],
+                  cmd.m_RetTaskFile[6]);
+    check(sent && cmd.m_RetTaskFile[3] == 0x4F && cmd.m_RetTaskFile[4] == 0xC2 && (cmd.m_RetTaskFile[6] & 0x01) == 0,
+          text);
+  }
+  kx::SetAtaPassThroughOk(1, true);
 
   // A command that cannot be cut, above the limit: refused before it is sent.
   const std::uint32_t limit =
@@ -512,7 +540,7 @@ int main(int argc, char** argv) {
 
   if (sata.Count() >= 1) {
     checkSata(sata.Path(0), serial, model, sataBytes, mountPoint);
-    checkFailedSense(sata.Path(0));
+    checkSense(sata.Path(0));
     checkMembers(sata.Path(0), sataBytes);
   }
   if (usb.Count() >= 1) {
