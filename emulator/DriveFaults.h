@@ -51,7 +51,8 @@ class DriveFaults {
   // LBA High 0xBB, ICode compare, erase error byte); with a filter, only those
   // that match it, its skip counted in verify-type commands.
   void WrongVerdict(std::uint32_t count, CommandFilter filter = {});
-  // SMART RETURN STATUS reports the threshold exceeded (F4/2C).
+  // SMART RETURN STATUS reports the threshold exceeded (F4/2C), and SMART READ
+  // DATA puts the retired-block attribute (05h) at its threshold.
   void SetSmartThresholdExceeded(bool on);
   // The card reads busy (0x80) for `ms` from now on the platform clock.
   void BusyFor(std::uint32_t ms);
