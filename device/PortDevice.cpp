@@ -1,5 +1,7 @@
 #include "device/PortDevice.h"
 
+#include <cctype>
+
 #include "command/DriveCommand.h"
 #include "device/Checksum.h"
 #include "device/Environment.h"
@@ -27,7 +29,11 @@ CPortDevice::CPortDevice(int driveNo, int runMode, int slot, const std::string& 
   m_Station = kx::GetTestStation();
 
   const std::string programFolder = kx::ModuleFolderText();
-  if (!programFolder.empty()) m_SnSettingPath = StrFormat("%c:\\%s", programFolder[0], "SATA_Setting.ini");
+  // A program folder given relative to the working folder (".\\") lies on drive C:.
+  if (!programFolder.empty()) {
+    const char drive = std::isalpha(static_cast<unsigned char>(programFolder[0])) ? programFolder[0] : 'C';
+    m_SnSettingPath = StrFormat("%c:\\%s", drive, "SATA_Setting.ini");
+  }
   m_LogFolder = logFolder;
   if (!logFolder.empty()) {  // without a log folder the paths would point at a drive root
     m_ReportFolder = StrFormat("%s\\D_Reports\\", logFolder.c_str());

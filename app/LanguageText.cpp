@@ -1,0 +1,60 @@
+#include "app/LanguageText.h"
+
+#include <iconv.h>
+
+#include "device/Settings.h"
+#include "platform/Paths.h"
+#include "platform/Profile.h"
+
+namespace app {
+
+const char* CodePageOfLanguageFile(const std::string& path) {
+  const auto cut = path.find_last_of("\\/");
+  const std::string name = cut == std::string::npos ? path : path.substr(cut + 1);
+  if (platform::EqualsNoCase(name, "CHS.ini")) return "CP936";
+  if (platform::EqualsNoCase(name, "CHT.ini")) return "CP950";
+  return "CP1252";
+}
+
+std::string ToDisplayText(const std::string& bytes, const char* codePage) {
+  bool ascii = true;
+  for (char c : bytes) ascii = ascii && static_cast<unsigned char>(c) < 0x80;
+  if (ascii) return bytes;
+  iconv_t cd = iconv_open("UTF-8", codePage);
+  if (cd == reinterpret_cast<iconv_t>(-1)) return bytes;
+  std::string out;
+  char buffer[256];
+  char* in = const_cast<char*>(bytes.data());
+  std::size_t inLeft = bytes.size();
+  while (inLeft > 0) {
+    char* o = buffer;
+    std::size_t oLeft = sizeof buffer;
+    const std::size_t r = iconv(cd, &in, &inLeft, &o, &oLeft);
+    out.append(buffer, static_cast<std::size_t>(o - buffer));
+    if (r == static_cast<std::size_t>(-1) && errno != E2BIG) {
+      out += '?';  // a byte the code page cannot decode, or a cut-off pair
+      ++in;
+      --inLeft;
+      iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    }
+  }
+  iconv_close(cd);
+  return out;
+}
+
+CLanguageText::CLanguageText() : CLanguageText(kx::GetLanguageIniPath()) {}
+
+CLanguageText::CLanguageText(std::string path) : path_(std::move(path)), codePage_(CodePageOfLanguageFile(path_)) {}
+
+std::string CLanguageText::Raw(const char* section, const char* key, const std::string& fallback) const {
+  char buffer[512] = {};
+  win::GetPrivateProfileString(section, key, "", buffer, sizeof buffer, path_.c_str());
+  return buffer[0] ? std::string(buffer) : fallback;
+}
+
+std::string CLanguageText::Text(const char* section, const char* key, const std::string& fallback) const {
+  const std::string raw = Raw(section, key, std::string());
+  return raw.empty() ? fallback : Display(raw);
+}
+
+}  // namespace app

@@ -1,0 +1,132 @@
+#include "app/PortMapping.h"
+
+#include <algorithm>
+
+#include "app/AppShell.h"
+#include "command/CommandGlobals.h"
+#include "command/GetDevLibrary.h"
+#include "command/TesterScanner.h"
+#include "device/Folders.h"
+#include "device/Format.h"
+#include "device/Settings.h"
+#include "platform/Files.h"
+#include "platform/Profile.h"
+
+namespace {
+
+struct Entry {
+  std::string node;
+  std::string path;
+};
+
+std::string Section(int port) { return kx::StrFormat("Port%d", port - 1); }
+
+std::string ReadMapping(int port, const char* key) {
+  char buffer[260] = {};
+  win::GetPrivateProfileString(Section(port).c_str(), key, "", buffer, sizeof buffer, CPortMapping::kMappingIni);
+  return kx::TrimBlanks(buffer);
+}
+
+void WriteMapping(int port, const char* key, const std::string& value) {
+  win::WritePrivateProfileString(Section(port).c_str(), key, value.c_str(), CPortMapping::kMappingIni);
+}
+
+bool HasDevice(const Entry& e) { return !e.path.empty() && e.path != "NULL"; }
+
+}  // namespace
+
+CPortMapping::CPortMapping(std::function<void()> refreshListing) : m_Refresh(std::move(refreshListing)) {
+  if (!m_Refresh)
+    m_Refresh = [] {
+      if (CGetDevLibrary* lib = CGetDevLibrary::GetInstance()) lib->ListKxDevice();
+    };
+}
+
+bool CPortMapping::MappingLocked() {
+  return win::GetPrivateProfileInt("OP Setting", "MappingLock", 0, app::kToolSettingIni) != 0;
+}
+
+void CPortMapping::MapPorts(int slots) {
+  m_Slots = std::clamp(slots, 0, kPorts);
+  m_DriveNumbers.fill(0);
+  if (kx::IsTesterDirectMode())
+    MapTesters();
+  else
+    MapListing();
+}
+
+void CPortMapping::MapTesters() {
+  CTesterScanner scanner;
+  scanner.ScanTesters();
+  for (int port = 1; port <= m_Slots; ++port) m_DriveNumbers[port - 1] = std::max(0, scanner.m_SlotMap[port]);
+}
+
+void CPortMapping::MapListing() {
+  m_Refresh();
+  std::vector<Entry> entries;
+  kx::WithRootDevice([&entries](kx::RootDeviceRecord& r) {
+    const std::size_t n = std::min<std::size_t>(r.Count(), kx::kRootDeviceMaxEntries);
+    for (std::size_t i = 0; i < n; ++i) entries.push_back({r.Node(i), r.Path(i)});
+  });
+  kx::MakeDirectoryPath("C:\\MP_SSD_NODE");
+  std::array<std::string, kPorts> nodes;
+  for (int port = 1; port <= m_Slots; ++port) nodes[port - 1] = ReadMapping(port, "PortNode");
+  if (!MappingLocked()) {
+    std::size_t next = 0;
+    for (int port = 1; port <= m_Slots; ++port) {
+      if (!nodes[port - 1].empty()) continue;
+      while (next < entries.size() && (entries[next].node.empty() ||
+                                       std::find(nodes.begin(), nodes.end(), entries[next].node) != nodes.end()))
+        ++next;
+      if (next == entries.size()) break;
+      nodes[port - 1] = entries[next].node;
+      WriteMapping(port, "PortNode", nodes[port - 1]);
+    }
+  }
+  for (int port = 1; port <= m_Slots; ++port) {
+    const std::string& node = nodes[port - 1];
+    std::string link;
+    for (std::size_t i = 0; !node.empty() && i < entries.size(); ++i) {
+      if (entries[i].node != node || !HasDevice(entries[i])) continue;
+      m_DriveNumbers[port - 1] = static_cast<int>(i) + 1;
+      link = entries[i].path;
+      break;
+    }
+    if (link != ReadMapping(port, "SymbolicLink")) WriteMapping(port, "SymbolicLink", link);
+  }
+}
+
+int CPortMapping::DriveNumber(int port) const {
+  return port >= 1 && port <= kPorts ? m_DriveNumbers[port - 1] : 0;
+}
+
+std::vector<int> CPortMapping::OnDiskChange(const platform::DiskNotification& notification) {
+  const std::array<int, kPorts> before = m_DriveNumbers;
+  if (notification.change == platform::DiskChange::Arrival) {
+    MapPorts(m_Slots);
+  } else if (!kx::IsTesterDirectMode() && !notification.devicePath.empty()) {
+    for (int port = 1; port <= m_Slots; ++port) {
+      for (const char* key : {"SymbolicLink", "Symbolic_temp"}) {
+        if (ReadMapping(port, key) != notification.devicePath) continue;
+        WriteMapping(port, key, "");
+        m_DriveNumbers[port - 1] = 0;
+      }
+    }
+  } else {
+    MapPorts(m_Slots);
+  }
+  std::vector<int> changed;
+  for (int port = 1; port <= kPorts; ++port)
+    if (before[port - 1] != m_DriveNumbers[port - 1]) changed.push_back(port);
+  return changed;
+}
+
+void CPortMapping::Close() {
+  if (MappingLocked()) {
+    for (int port = 1; port <= kPorts; ++port)
+      if (!ReadMapping(port, "Symbolic_temp").empty())
+        win::WritePrivateProfileString(Section(port).c_str(), "Symbolic_temp", nullptr, kMappingIni);
+    return;
+  }
+  win::DeleteFile(kMappingIni);
+}

@@ -1,0 +1,48 @@
+// Which drive number each port of the production page reaches. Behind bridges
+// and SATA ports, C:\MP_SSD_NODE\AutoMapping.ini ties each port (section
+// "Port%d", 0-based) to a listing node (PortNode); a port's drive number is the
+// 1-based index of that node's entry in the device listing, and the entry's path
+// is kept as the port's SymbolicLink. Ports without a node learn the first
+// unclaimed entry in listing order, unless [OP Setting] MappingLock is set. In
+// tester-direct mode the tester boards' slot map gives the drive numbers.
+#pragma once
+#include <array>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/DeviceNotify.h"
+
+class CPortMapping {
+ public:
+  static constexpr int kPorts = 24;
+  static constexpr const char* kMappingIni = "C:\\MP_SSD_NODE\\AutoMapping.ini";
+
+  // refreshListing renews the device listing before each mapping (the listing
+  // library by default; tests fill the listing themselves).
+  explicit CPortMapping(std::function<void()> refreshListing = {});
+
+  // Maps ports 1..slots afresh; the others get 0.
+  void MapPorts(int slots);
+  // Port 1..24; 0 when the port reaches no drive.
+  int DriveNumber(int port) const;
+  std::array<int, kPorts> DriveNumbers() const { return m_DriveNumbers; }
+
+  // A disk arrived: maps again. A disk left: blanks the port's SymbolicLink (or
+  // Symbolic_temp) that names it and unmaps the port. Both return the ports
+  // whose drive number changed.
+  std::vector<int> OnDiskChange(const platform::DiskNotification& notification);
+
+  // Shut-down: removes the Symbolic_temp keys and deletes the file unless
+  // MappingLock is set.
+  void Close();
+
+  static bool MappingLocked();
+
+ private:
+  void MapListing();
+  void MapTesters();
+  std::function<void()> m_Refresh;
+  std::array<int, kPorts> m_DriveNumbers{};
+  int m_Slots = 0;
+};

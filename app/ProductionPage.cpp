@@ -1,0 +1,436 @@
+#include "app/ProductionPage.h"
+
+#include <algorithm>
+#include <chrono>
+#include <utility>
+
+#include "app/AppShell.h"
+#include "app/NetAdapterInfo.h"
+#include "command/CommandGlobals.h"
+#include "device/AppHolders.h"
+#include "device/Environment.h"
+#include "device/ErrorCode.h"
+#include "device/Folders.h"
+#include "device/Format.h"
+#include "device/ModuleFolder.h"
+#include "device/Settings.h"
+#include "engine/PortJob.h"
+#include "engine/SnScan.h"
+#include "platform/Clock.h"
+#include "platform/Files.h"
+#include "platform/MessageBox.h"
+#include "platform/Paths.h"
+#include "platform/Profile.h"
+
+namespace {
+
+constexpr char kParamIni[] = ".\\param.ini";
+constexpr char kParamFdbIni[] = ".\\paramFDB.ini";
+constexpr char kMacFile[] = ".\\PC_MAC_Address.txt";
+
+std::string ReadText(const char* section, const char* key, const char* file, std::size_t size = 260) {
+  return kx::TrimBlanks(kx::ReadProfileText(section, key, file, size));
+}
+
+int ReadInt(const char* section, const char* key, int defaultValue, const char* file) {
+  return win::GetPrivateProfileInt(section, key, defaultValue, file);
+}
+
+void WriteText(const char* section, const char* key, const std::string& value, const std::string& file) {
+  win::WritePrivateProfileString(section, key, value.c_str(), file.c_str());
+}
+
+std::string TimeStamp() {
+  win::SYSTEMTIME t;
+  win::GetLocalTime(&t);
+  return kx::StrFormat("%02d-%02d-%02d %02d:%02d:%02d", t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond);
+}
+
+const char* StationName(int station) {
+  static constexpr const char* kNames[] = {"EraseAll", "RDT",    "RDTResult", "MP",      "EraseMP", "QC",
+                                           "UpdateFW", "ReRDT", "SortMP",    "SortRDT", "RMADBG"};
+  return station >= 0 && station <= 10 ? kNames[station] : "unKnown";
+}
+
+// Stations that take bar-code serial numbers: RDT, MP, EraseMP, ReRDT, SortMP, SortRDT.
+bool StationUsesBarCode(int station) {
+  return station == 1 || station == 3 || station == 4 || station == 7 || station == 8 || station == 9;
+}
+
+void PaintCell(kx::StatusCellModel& cell, std::uint32_t text, std::uint32_t back, const std::string& shown) {
+  cell.SetColor(text, back);
+  cell.Clear();
+  cell.SetWindowText(shown);
+  cell.SetKeptTexts("", "", "");
+  cell.Redraw();
+}
+
+}  // namespace
+
+CProductionPage::CProductionPage(std::unique_ptr<CPortMapping> mapping)
+    : m_Mapping(mapping ? std::move(mapping) : std::make_unique<CPortMapping>()) {
+  for (std::size_t i = 0; i < m_Labels.size(); ++i) m_LabelViews[i] = &m_Labels[i];
+  for (auto& s : m_PortStates) s = -1;
+  m_ResultCodes.fill("H_F8");
+}
+
+CProductionPage::~CProductionPage() {
+  WaitForRunEnd();
+  kx::ClearErrorCodeMap();
+}
+
+// ---- first display ----------------------------------------------------------
+
+void CProductionPage::OnInitDialog() {
+  g_SettingIniPath = kParamIni;
+  g_ParamFdbIniPath = kParamFdbIni;
+  g_SataPortMode = ReadInt("General Info", "PortType", 0, app::kToolSettingIni) == 1 ? 1 : 0;
+  kx::ClearAtaPassThroughOk();
+
+  // Parameter files: the holders the jobs read, and the flash-maker copy.
+  g_ModuleFolder = ".\\";
+  OnSetActive();
+  g_TesterNumber = 0;
+  const std::string makerFile = ReadText("General Info", "IniFilePath", app::kToolSettingIni);
+  if (makerFile.find_first_of("\\/") != std::string::npos) {
+    if (!platform::FileExists(makerFile))
+      win::AfxMessageBox(kx::StrFormat("Don't found %s file !!!", makerFile.c_str()).c_str());
+    else
+      win::CopyFile(makerFile.c_str(), kParamFdbIni, win::FALSE);
+  }
+  kx::SetFlashIdMask(ReadText("Options", "FlhIDMask", kParamIni).empty()
+                         ? std::string(kx::kDefaultFlashIdMask)
+                         : ReadText("Options", "FlhIDMask", kParamIni));
+  kx::FillErrorCodeMap();
+
+  m_SlotNumber = SlotCountOf(ReadInt("General Info", "SlotNumber", 8, app::kToolSettingIni));
+  std::lock_guard lock(m_MappingLock);
+  m_Mapping->MapPorts(m_SlotNumber);
+  m_Initialised = true;
+}
+
+void CProductionPage::OnSetActive() { g_WorkFolder.Set(".\\"); }
+
+int CProductionPage::SlotCountOf(int setting) { return setting == 16 || setting == 24 ? setting : 8; }
+
+CProductionPage::GridLayout CProductionPage::LayoutOf(int slots) {
+  switch (SlotCountOf(slots)) {
+    case 16: return {4, 4};
+    case 24: return {6, 4};
+    default: return {4, 2};
+  }
+}
+
+// ---- Start --------------------------------------------------------------------
+
+bool CProductionPage::CheckStart(std::string& message) {
+  if (!platform::FileExists(kParamIni)) {
+    message = "Don't found param.ini file !!!";
+    return false;
+  }
+  if (!platform::FileExists(kMacFile)) WriteText("PC Info", "MAC_Address", CNetAdapterInfo().GetMac(), kMacFile);
+  m_Station = kx::GetTestStation();
+  {
+    std::lock_guard lock(m_MappingLock);
+    m_Mapping->MapPorts(m_SlotNumber);
+  }
+  if (ReadInt("OP Setting", "UseBarCode", 0, app::kToolSettingIni) == 1 && StationUsesBarCode(m_Station)) {
+    for (int port = 1; port <= m_SlotNumber; ++port) {
+      if (DriveNumber(port) != 0 && g_SnScanState.SerialNumber(port).empty()) {
+        message = kx::StrFormat("Serial Numbers Empty \r\n Port:%d", port);
+        return false;
+      }
+    }
+  }
+  return true;
+}
+
+bool CProductionPage::OnStart() {
+  if (Running()) return false;
+  std::string message;
+  if (!CheckStart(message)) {
+    win::AfxMessageBox(message.c_str(), win::MB_OK);
+    return false;
+  }
+  g_SnScanState.question = 0;
+  const std::string mask = ReadText("Options", "FlhIDMask", kParamIni);
+  kx::SetFlashIdMask(mask.empty() ? std::string(kx::kDefaultFlashIdMask) : mask);
+  g_TesterNumber = 0;
+  m_RunKind = JobModeOf(m_Station);
+  PrepareLogFolders();
+  m_ResultCodes.fill("H_F8");
+  if (m_RunThread.joinable()) m_RunThread.join();
+  m_StartMs = platform::Clock().NowMs();
+  m_JobsPosted = 0;
+  m_Posting = true;
+  m_Running = true;
+  m_RunThread = std::thread(&CProductionPage::RunPasses, this);
+  return true;
+}
+
+void CProductionPage::WaitForRunEnd() {
+  if (m_RunThread.joinable()) m_RunThread.join();
+}
+
+int CProductionPage::JobModeOf(int station) {
+  if (station == 5 || station == 6 || station == 10) return 4;
+  return station == 2 ? 10 : 1;
+}
+
+void CProductionPage::RunPasses() {
+  const int passes = ReadInt("RD Debug", "TestLoop", 1, kParamIni);
+  bool stop = false;
+  for (bool first = true; !stop; first = false) {
+    const bool infinite = ReadInt("RD Debug", "TestInFinity", 0, kParamIni) != 0;
+    if (!first && !infinite) break;
+    for (int pass = 0; pass < (infinite ? 1 : passes) && !stop; ++pass) {
+      if (pass > 0 || !first) {
+        std::lock_guard lock(m_MappingLock);
+        m_Mapping->MapPorts(m_SlotNumber);
+      }
+      RunOnePass(m_RunKind);
+      WriteRunTotals(m_ResultCodes);
+      if (ReadInt("OP Setting", "PopoutNotice", 0, app::kToolSettingIni) != 0) {
+        std::lock_guard lock(m_NoticeLock);
+        m_Notice = NextStationNotice(m_Station);
+      }
+      stop = g_StopAfterFail.load() != 0;
+    }
+    if (!infinite) break;
+  }
+  m_Posting = false;
+  m_Running = false;
+}
+
+void CProductionPage::ResetSlots() {
+  for (int port = 1; port <= kMaxSlots; ++port) {
+    PaintCell(Cell(port), kx::Rgb(0, 0, 0), kx::Rgb(255, 255, 255), "");
+    Progress(port).SetPos(0);
+  }
+}
+
+void CProductionPage::RunOnePass(int jobMode) {
+  m_Posting = true;
+  m_JobsPosted = 0;
+  for (auto& r : g_PortResult) r = -1;
+  for (auto& s : g_PortState) s = 1;
+  g_StopAfterFail = 0;
+  ResetSlots();
+  m_Locks = std::make_unique<kx::PageLocks>();
+
+  std::array<int, kMaxSlots> drives{};
+  for (int port = 1; port <= m_SlotNumber; ++port) drives[port - 1] = DriveNumber(port);
+  const auto eligible = static_cast<unsigned>(std::count_if(drives.begin(), drives.end(), [](int d) { return d != 0; }));
+  const bool created = m_Pool.Create(eligible, nullptr);
+  for (int port = 1; port <= m_SlotNumber; ++port) {
+    if (drives[port - 1] == 0) {
+      m_PortStates[port - 1] = -1;
+      m_ResultCodes[port - 1] = "H_AF";
+      continue;
+    }
+    if (!created) continue;  // no job goes to a pool that does not exist
+    m_PortStates[port - 1] = 1;
+    auto* job = new CPortJob(jobMode, m_Locks.get(), &Cell(port), &Progress(port), drives[port - 1], port, nullptr,
+                             &m_LabelViews, m_LogFolder, &m_ResultCodes[port - 1], nullptr, &m_PortStates);
+    m_Pool.Post(job);
+    ++m_JobsPosted;
+    win::Sleep(300);
+  }
+  m_Posting = false;
+  // This thread is the pass's join thread: the window thread keeps running.
+  // Destroy abandons what no worker has taken yet, so it waits for every
+  // posted port to end first (an abandoned job ends its port in state 4).
+  while (CountFinishedPorts() < m_JobsPosted.load()) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  if (created) m_Pool.Destroy();
+  m_Locks.reset();
+}
+
+int CProductionPage::CountFinishedPorts() {
+  int finished = 0;
+  for (int port = 1; port <= kMaxSlots; ++port) {
+    const int state = g_PortResult[static_cast<std::size_t>(port - 1)];
+    if (state == 2) break;
+    if (state == 0 || state == 1 || state == 4) ++finished;
+  }
+  return finished;
+}
+
+bool CProductionPage::PassFinished() const {
+  return !m_Posting.load() && CountFinishedPorts() >= m_JobsPosted.load();
+}
+
+std::string CProductionPage::RunClockText() const {
+  const std::uint64_t seconds = (platform::Clock().NowMs() - m_StartMs) / 1000;
+  return kx::StrFormat("%02d:%02d", static_cast<int>(seconds / 60), static_cast<int>(seconds % 60));
+}
+
+// ---- Scan and hot-plug ---------------------------------------------------------
+
+void CProductionPage::ShowPortPresence(int port) {
+  if (DriveNumber(port) != 0)
+    PaintCell(Cell(port), kx::Rgb(255, 255, 255), kx::Rgb(0, 100, 255), kx::StrFormat("%d", port));
+  else
+    PaintCell(Cell(port), kx::Rgb(0, 0, 0), kx::Rgb(255, 255, 255), "");
+  Progress(port).SetPos(0);
+}
+
+void CProductionPage::OnScan() {
+  if (Running()) return;
+  {
+    std::lock_guard lock(m_MappingLock);
+    m_Mapping->MapPorts(m_SlotNumber);
+  }
+  for (int port = 1; port <= m_SlotNumber; ++port) ShowPortPresence(port);
+}
+
+std::vector<int> CProductionPage::OnDiskChange(const platform::DiskNotification& notification) {
+  std::vector<int> changed;
+  {
+    std::lock_guard lock(m_MappingLock);
+    changed = m_Mapping->OnDiskChange(notification);
+  }
+  if (!Running())
+    for (int port : changed)
+      if (port <= m_SlotNumber) ShowPortPresence(port);
+  return changed;
+}
+
+void CProductionPage::OnDestroy() {
+  std::lock_guard lock(m_MappingLock);
+  if (m_Initialised) m_Mapping->Close();
+}
+
+int CProductionPage::DriveNumber(int port) const {
+  std::lock_guard lock(m_MappingLock);
+  return m_Mapping->DriveNumber(port);
+}
+
+std::string CProductionPage::ResultCode(int port) const {
+  return port >= 1 && port <= kResultCodes ? m_ResultCodes[static_cast<std::size_t>(port - 1)] : std::string();
+}
+
+// ---- log folders and run logs ---------------------------------------------------
+
+void CProductionPage::PrepareLogFolders() {
+  const std::string workingNo = ReadText("General Info", "WorkingNo", kParamIni, 250);
+  const std::string configured = ReadText("Log Path", "SetLogFolderPath", kParamIni, 250);
+  const std::string pc = kx::ComputerNameText();
+  m_LogFolder = configured.empty() ? kx::StrFormat(".\\%s_%s", workingNo.c_str(), pc.c_str())
+                                   : kx::StrFormat("%s\\%s", configured.c_str(), workingNo.c_str());
+  for (const char* sub : {"%s\\D_Reports\\", "%s\\Fail_Log\\", "%s\\Current\\"})
+    kx::MakeDirectoryPath(kx::StrFormat(sub, m_LogFolder.c_str()));
+
+  const char* kind = m_RunKind == 1 ? "Init" : m_RunKind == 4 ? "QC" : "Debug";
+  m_TotalLogPath = kx::StrFormat("%s\\Total_%s.log", m_LogFolder.c_str(), kind);
+  m_ErrorLogPath = kx::StrFormat("%s\\Error_%s.log", m_LogFolder.c_str(), kind);
+  if (!platform::FileExists(m_TotalLogPath)) WriteRunSummary(m_TotalLogPath);
+  if (!platform::FileExists(m_ErrorLogPath))
+    WriteText("Error List", "[Year-Month-Day Hour:Min:Sec]   SlotNo:No   SN:xxxxx", "--Error_Code:Error_Msg",
+              m_ErrorLogPath);
+  const std::string summary = kx::StrFormat("%s\\_Summary.log", m_LogFolder.c_str());
+  if (!platform::FileExists(summary)) {
+    WriteText("Time", "Start Time", TimeStamp(), summary);
+    WriteText("Time", "End Time", "", summary);
+    WriteText("Results", "Pass", "0", summary);
+    WriteText("Results", "TotalErrorCount", "0", summary);
+    WriteText("ErrorList", "ErrorCode", "count", summary);
+  }
+  const std::string workOrder = kx::StrFormat("%s\\WO_%s_%s.txt", m_LogFolder.c_str(), workingNo.c_str(), pc.c_str());
+  if (!platform::FileExists(workOrder)) WriteText("Base Info", "WorkOrder", workingNo, workOrder);
+  kx::SetWorkOrderPath(workOrder);
+}
+
+void CProductionPage::WriteRunSummary(const std::string& totalLogPath) {
+  const std::string controller = ReadText("Device Info", "ControllerType", kParamIni, 255);
+  const bool kx7410 = controller.size() >= 6 && platform::EqualsNoCase(controller.substr(0, 6), "KX7410");
+  const std::string now = TimeStamp();
+  WriteText("Time", "Start Time", now, totalLogPath);
+  WriteText("Time", "End Time", now, totalLogPath);
+  for (const char* key : {"Total", "Good", "Bad"}) WriteText("Total Results", key, "0", totalLogPath);
+  // The station as the tool's settings name it, then the product's parameters.
+  WriteText("General Info", "TestStation", ReadText("General Info", "TestStation", app::kToolSettingIni, 100),
+            totalLogPath);
+  static constexpr struct {
+    const char *section, *key;
+    std::size_t size;
+    bool kx7410Only;
+  } kCopied[] = {{"General Info", "WorkingNo", 100, false},     {"General Info", "ModelName", 100, false},
+                 {"General Info", "MaxCurrent", 100, false},    {"General Info", "SlotNumber", 100, false},
+                 {"Flash Info", "Flh_Type", 100, false},        {"Flash Info", "Flh_MakeCode", 100, false},
+                 {"Flash Info", "Flh_DeviceCode", 100, false},  {"Flash Info", "Flh_Number", 100, false},
+                 {"Flash Info", "Flh_Capacity", 100, false},    {"Flash Info", "Flh_LogicalSize", 100, false},
+                 {"Flash Info", "Flh_ID", 100, false},          {"Device Info", "ControllerType", 100, false},
+                 {"Device Info", "ICFWVersion", 100, false},    {"Device Info", "ISP_CodeVersion", 100, true},
+                 {"Device Info", "ISP_MPBINCode", 100, true},   {"Device Info", "SATASpeed", 100, false},
+                 {"Options", "OnlyDoISP", 100, false},          {"Options", "SkipBuildFAT", 10, false},
+                 {"Options", "AutoIncreseSerialNum", 10, false}, {"Options", "DDRSize", 10, false}};
+  for (const auto& c : kCopied) {
+    if (c.kx7410Only && !kx7410) continue;
+    const std::string value = ReadText(c.section, c.key, kParamIni, c.size);
+    WriteText(c.section, c.key, value, totalLogPath);
+    if (std::string(c.key) == "Flh_Capacity") WriteText("Card Info", "Capacity", value, totalLogPath);
+  }
+  WriteText("General Info", "NetCardID", ReadText("PC Info", "MAC_Address", kMacFile, 20), totalLogPath);
+  WriteText("General Info", "MPVersion", kx::StrFormat("%x.%02x", 2, 0x0A), totalLogPath);
+}
+
+void CProductionPage::WriteRunTotals(const std::array<std::string, kResultCodes>& codes) {
+  if (!platform::FileExists(m_TotalLogPath)) WriteRunSummary(m_TotalLogPath);
+  int good = 0;
+  std::vector<std::string> errors;
+  for (int port = 1; port <= std::min(m_SlotNumber, kResultCodes); ++port) {
+    const std::string& code = codes[static_cast<std::size_t>(port - 1)];
+    if (code == "H_F8" || code == "H_AF" || code == "T_01" || code == "P_A01" || code == "P_x01") continue;
+    if (code == "0_00")
+      ++good;
+    else
+      errors.push_back(code);
+  }
+  const int bad = static_cast<int>(errors.size());
+  const char* log = m_TotalLogPath.c_str();
+  const int total = ReadInt("Total Results", "Total", 0, log) + good + bad;
+  const int goodTotal = ReadInt("Total Results", "Good", 0, log) + good;
+  const int badTotal = ReadInt("Total Results", "Bad", 0, log) + bad;
+  const std::pair<const char*, int> counts[] = {{"Total", total}, {"Good", goodTotal}, {"Bad", badTotal}};
+  for (std::size_t i = 0; i < 3; ++i) {
+    const std::string text = kx::StrFormat("%d", counts[i].second);
+    WriteText("Total Results", counts[i].first, text, m_TotalLogPath);
+    m_Labels[i].SetWindowText(text);
+    m_Labels[i].Redraw();
+  }
+  const std::string now = TimeStamp();
+  WriteText("Time", "End Time", now, m_TotalLogPath);
+  const std::string summary = kx::StrFormat("%s\\_Summary.log", m_LogFolder.c_str());
+  WriteText("Time", "End Time", now, summary);
+  WriteText("Results", "Pass", kx::StrFormat("%d", ReadInt("Results", "Pass", 0, summary.c_str()) + good), summary);
+  WriteText("Results", "TotalErrorCount",
+            kx::StrFormat("%d", ReadInt("Results", "TotalErrorCount", 0, summary.c_str()) + bad), summary);
+  for (const std::string& code : errors)
+    WriteText("ErrorList", code.c_str(), kx::StrFormat("%d", ReadInt("ErrorList", code.c_str(), 0, summary.c_str()) + 1),
+              summary);
+  m_YieldPass += good;
+  m_YieldFail += bad;
+}
+
+std::string CProductionPage::YieldText() const {
+  const int pass = m_YieldPass.load(), fail = m_YieldFail.load();
+  const double yield = pass + fail == 0 ? 0.0 : 100.0 * pass / (pass + fail);
+  return kx::StrFormat("Pass: %d  Fail: %d  Yield: %.2f%%", pass, fail, yield);
+}
+
+std::string CProductionPage::NextStationNotice(int station) {
+  int next = -1;
+  switch (station) {
+    case 0: next = 1; break;
+    case 1: case 7: case 9: next = 2; break;
+    case 2: next = 3; break;
+    case 3: case 4: case 8: next = 5; break;
+    default: break;
+  }
+  return next < 0 ? std::string() : kx::StrFormat("Next Station: %s", StationName(next));
+}
+
+std::string CProductionPage::TakeNotice() {
+  std::lock_guard lock(m_NoticeLock);
+  return std::exchange(m_Notice, std::string());
+}

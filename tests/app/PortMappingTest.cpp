@@ -1,0 +1,76 @@
+// Ports mapped to listing entries through AutoMapping.ini, and hot-plug.
+#include <gtest/gtest.h>
+
+#include "app/AppShell.h"
+#include "app/PortMapping.h"
+#include "command/GetDevLibrary.h"
+#include "tests/support/ScratchFolder.h"
+
+namespace {
+
+struct PortMapping : kxtest::DeviceTestEnv {
+  PortMapping() {
+    MakeDirs(".\\Configuration\\System");
+    SetSendMode(kxtest::Mode::Bridge);
+    List({{"n1", "/dev/a"}, {"n2", "NULL"}, {"n3", "/dev/c"}});
+  }
+  static void List(const std::vector<std::pair<std::string, std::string>>& entries) {
+    kx::WithRootDevice([&entries](kx::RootDeviceRecord& r) {
+      r = kx::RootDeviceRecord{};
+      r.SetCount(static_cast<std::uint32_t>(entries.size()));
+      for (std::size_t i = 0; i < entries.size(); ++i) r.SetEntry(i, entries[i].first, entries[i].second);
+    });
+  }
+  static std::string Key(int port0, const char* key) {
+    char b[64] = {};
+    win::GetPrivateProfileString(("Port" + std::to_string(port0)).c_str(), key, "", b, sizeof b,
+                                 CPortMapping::kMappingIni);
+    return b;
+  }
+  CPortMapping mapping_{[] {}};
+};
+
+TEST_F(PortMapping, UnmappedPortsLearnEntriesInListingOrder) {
+  mapping_.MapPorts(8);
+  const int drives[] = {1, 0, 3, 0};
+  for (int port = 1; port <= 4; ++port) EXPECT_EQ(mapping_.DriveNumber(port), drives[port - 1]) << port;
+  EXPECT_EQ(Key(2, "PortNode"), "n3");
+  EXPECT_EQ(Key(2, "SymbolicLink"), "/dev/c");
+  EXPECT_EQ(Key(1, "SymbolicLink"), "");  // the entry has no device
+}
+
+TEST_F(PortMapping, AWrittenNodeHoldsAndALockedFileLearnsNothing) {
+  MakeDirs("C:\\MP_SSD_NODE");
+  SetIni(CPortMapping::kMappingIni, "Port0", "PortNode", "n3");
+  SetIni(app::kToolSettingIni, "OP Setting", "MappingLock", "1");
+  mapping_.MapPorts(8);
+  EXPECT_EQ(mapping_.DriveNumber(1), 3);
+  EXPECT_EQ(mapping_.DriveNumber(2), 0);
+  EXPECT_EQ(Key(1, "PortNode"), "");
+}
+
+TEST_F(PortMapping, RemovalBlanksThePortsLinkAndArrivalMapsAgain) {
+  mapping_.MapPorts(8);
+  SetIni(CPortMapping::kMappingIni, "Port0", "Symbolic_temp", "/dev/t");
+  EXPECT_EQ(mapping_.OnDiskChange({platform::DiskChange::Removal, "/dev/c", ""}), std::vector<int>{3});
+  EXPECT_EQ(Key(2, "SymbolicLink"), "");
+  EXPECT_EQ(mapping_.OnDiskChange({platform::DiskChange::Removal, "/dev/t", ""}), std::vector<int>{1});
+  EXPECT_EQ(Key(0, "Symbolic_temp"), "");
+  List({{"n1", "/dev/a"}, {"n2", "/dev/b"}, {"n3", "/dev/c"}});
+  EXPECT_EQ(mapping_.OnDiskChange({platform::DiskChange::Arrival, "/dev/b", ""}), (std::vector<int>{1, 2, 3}));
+  EXPECT_EQ(mapping_.DriveNumber(2), 2);
+}
+
+TEST_F(PortMapping, ShutDownDeletesTheFileUnlessTheMappingIsLocked) {
+  mapping_.MapPorts(8);
+  mapping_.Close();
+  EXPECT_FALSE(Exists(CPortMapping::kMappingIni));
+  mapping_.MapPorts(8);
+  SetIni(CPortMapping::kMappingIni, "Port0", "Symbolic_temp", "/dev/t");
+  SetIni(app::kToolSettingIni, "OP Setting", "MappingLock", "1");
+  mapping_.Close();
+  EXPECT_EQ(Key(0, "PortNode"), "n1");
+  EXPECT_EQ(Key(0, "Symbolic_temp"), "");
+}
+
+}  // namespace

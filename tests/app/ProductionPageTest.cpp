@@ -1,0 +1,217 @@
+// The production page's logic: first display, Start's checks, log folders and
+// totals, the end of a pass, and whole passes on an emulated site.
+#include <gtest/gtest.h>
+
+#include "app/AppShell.h"
+#include "app/ProductionPage.h"
+#include "command/CommandGlobals.h"
+#include "device/AppHolders.h"
+#include "device/ErrorCode.h"
+#include "device/ModuleFolder.h"
+#include "device/PortDevice.h"
+#include "engine/SnScan.h"
+#include "platform/MessageBox.h"
+#include "tests/media/FirmwareFiles.h"
+#include "tests/support/EmulatedSite.h"
+
+namespace {
+
+using kx::Rgb;
+using kxtest::Has;
+using Codes = std::array<std::string, CProductionPage::kResultCodes>;
+
+struct ProductionPage : kxtest::DeviceTestEnv {
+  ProductionPage() {
+    MakeDirs(".\\Configuration\\System");
+    SetIni(app::kToolSettingIni, "General Info", "TestStation", "RDT");
+    SetIni(".\\param.ini", "General Info", "WorkingNo", "W01");
+    SetIni(".\\param.ini", "Log Path", "SetLogFolderPath", "D:\\Logs");
+    for (auto& r : g_PortResult) r = -1;
+    g_StopAfterFail = 0;
+  }
+  ~ProductionPage() override {
+    for (auto& r : g_PortResult) r = -1;
+    g_StopAfterFail = 0;
+    kx::SetWorkOrderPath("");
+    kx::FillErrorCodeMap();  // the page's destructor empties it; the other tests expect it loaded
+  }
+  static Codes CodesOf(std::initializer_list<const char*> head) {
+    Codes c;
+    c.fill("H_F8");
+    std::size_t i = 0;
+    for (const char* code : head) c[i++] = code;
+    return c;
+  }
+  std::shared_ptr<platform::RecordingMessageBox> box_ = std::make_shared<platform::RecordingMessageBox>();
+  platform::ScopedMessageBox scopedBox_{box_};
+};
+
+TEST(SlotGrid, SlotCountAndLayout) {
+  const struct {
+    int setting, slots, columns, rows;
+  } rows[] = {{8, 8, 4, 2}, {16, 16, 4, 4}, {24, 24, 6, 4}, {12, 8, 4, 2}, {0, 8, 4, 2}};
+  for (const auto& r : rows) {
+    EXPECT_EQ(CProductionPage::SlotCountOf(r.setting), r.slots) << r.setting;
+    EXPECT_EQ(CProductionPage::LayoutOf(r.slots).columns, r.columns) << r.setting;
+    EXPECT_EQ(CProductionPage::LayoutOf(r.slots).rows, r.rows) << r.setting;
+  }
+}
+
+TEST(JobMode, ByStation) {
+  const int modes[] = {1, 1, 10, 1, 1, 4, 4, 1, 1, 1, 4};
+  for (int station = 0; station <= 10; ++station) EXPECT_EQ(CProductionPage::JobModeOf(station), modes[station]);
+}
+
+TEST(EndOfPass, CountsFinishedPortsUpToTheFirstStillTesting) {
+  const struct {
+    std::vector<int> states;
+    int finished;
+  } rows[] = {{{1, 0, 4, -1, 1}, 4}, {{1, 2, 0, 1}, 1}, {{-1, -1, 4}, 1}, {{3, 1}, 1}};
+  for (const auto& r : rows) {
+    for (auto& s : g_PortResult) s = -1;
+    for (std::size_t i = 0; i < r.states.size(); ++i) g_PortResult[i] = r.states[i];
+    EXPECT_EQ(CProductionPage::CountFinishedPorts(), r.finished) << r.finished;
+  }
+  for (auto& s : g_PortResult) s = -1;
+}
+
+TEST_F(ProductionPage, FirstDisplaySetsPathsModeHoldersAndCatalogue) {
+  SetIni(app::kToolSettingIni, "General Info", "PortType", "1");
+  SetIni(app::kToolSettingIni, "General Info", "SlotNumber", "16");
+  SetIni(app::kToolSettingIni, "General Info", "IniFilePath", "INI_files\\ini_Micron(2C)\\paramFDB.ini");
+  MakeDirs(".\\INI_files\\ini_Micron(2C)");
+  SetIni(".\\INI_files\\ini_Micron(2C)\\paramFDB.ini", "Flash Info", "Flh_ID", "2c 84");
+  SetIni(".\\param.ini", "Options", "FlhIDMask", "FF000000000000");
+  g_SettingIniPath.clear();
+  kx::SetAtaPassThroughOk(3, true);
+  kx::ClearErrorCodeMap();
+  {
+    CProductionPage page(std::make_unique<CPortMapping>([] {}));
+    page.OnInitDialog();
+    EXPECT_EQ(g_SettingIniPath, ".\\param.ini");
+    EXPECT_EQ(g_ParamFdbIniPath, ".\\paramFDB.ini");
+    EXPECT_EQ(g_SataPortMode, 1);
+    EXPECT_FALSE(kx::AtaPassThroughOk(3));
+    EXPECT_EQ(ReadAll(".\\paramFDB.ini"), ReadAll(".\\INI_files\\ini_Micron(2C)\\paramFDB.ini"));
+    EXPECT_EQ(kx::GetFlashIdMask(), "FF000000000000");
+    EXPECT_EQ(g_WorkFolder.Get(), ".\\");
+    EXPECT_EQ(CPortDevice::FormatErrorCode("M_x04"), "0x103");
+    EXPECT_EQ(page.SlotCount(), 16);
+  }
+  EXPECT_EQ(CPortDevice::FormatErrorCode("M_x04"), "0xFFF");  // the destructor emptied the catalogue
+}
+
+TEST_F(ProductionPage, StartRefusesWithoutParameterFileOrBarCodes) {
+  CProductionPage page(std::make_unique<CPortMapping>([] {}));
+  page.OnInitDialog();
+  std::string message;
+  std::filesystem::remove(Native(".\\param.ini"));
+  EXPECT_FALSE(page.OnStart());
+  EXPECT_EQ(box_->Texts(), std::vector<std::string>{"Don't found param.ini file !!!"});
+
+  kxtest::EmulatedSite site(3, kxtest::Mode::Bridge);
+  SetIni(".\\param.ini", "Options", "DDRSize", "4");
+  SetIni(app::kToolSettingIni, "OP Setting", "UseBarCode", "1");
+  g_SnScanState.SetSerialNumber(1, "SN0001");
+  ASSERT_FALSE(page.CheckStart(message));
+  EXPECT_EQ(message, "Serial Numbers Empty \r\n Port:2");
+  EXPECT_TRUE(Has(ReadAll(".\\PC_MAC_Address.txt"), "[PC Info]"));
+  SetIni(app::kToolSettingIni, "General Info", "TestStation", "QC");  // QC takes no bar codes
+  EXPECT_TRUE(page.CheckStart(message));
+  g_SnScanState.SetSerialNumber(1, "");
+}
+
+TEST_F(ProductionPage, LogFoldersAndTheTotalLogsStationHeader) {
+  SetIni(".\\param.ini", "Device Info", "ControllerType", "KX7410-B");
+  SetIni(".\\param.ini", "Device Info", "ISP_MPBINCode", "MP.bin");
+  CProductionPage page(std::make_unique<CPortMapping>([] {}));
+  page.PrepareLogFolders();
+  EXPECT_EQ(page.LogFolder(), "D:\\Logs\\W01");
+  for (const char* sub : {"D_Reports", "Fail_Log", "Current"}) EXPECT_TRUE(Exists("D:\\Logs\\W01\\" + std::string(sub)));
+  const std::string total = ReadAll(page.TotalLogPath());
+  EXPECT_EQ(page.TotalLogPath(), "D:\\Logs\\W01\\Total_Init.log");
+  kxtest::ExpectParts(total, {"TestStation=RDT\r\n", "WorkingNo=W01\r\n", "ISP_MPBINCode=MP.bin\r\n",
+                              "MPVersion=2.0a\r\n", "Total=0\r\n"});
+  EXPECT_TRUE(Has(ReadAll(page.ErrorLogPath()), "[Year-Month-Day Hour:Min:Sec]   SlotNo:No   SN:xxxxx="));
+  EXPECT_TRUE(Has(ReadAll("D:\\Logs\\W01\\_Summary.log"), "ErrorCode=count"));
+  EXPECT_TRUE(Has(kx::WorkOrderPath(), "D:\\Logs\\W01\\WO_W01_"));
+  EXPECT_TRUE(Has(ReadAll(kx::WorkOrderPath()), "WorkOrder=W01"));
+}
+
+TEST_F(ProductionPage, RunTotalsCountPassesAndFailuresAndSkipPortsWithoutDrive) {
+  CProductionPage page(std::make_unique<CPortMapping>([] {}));
+  page.PrepareLogFolders();
+  page.WriteRunTotals(CodesOf({"0_00", "H_AF", "M_x04", "0_00", "T_01", "P_A01", "P_x01", "M_x04", "0_00"}));
+  page.WriteRunTotals(CodesOf({"0_00", "S_x01"}));
+  const std::string total = ReadAll(page.TotalLogPath()), summary = ReadAll("D:\\Logs\\W01\\_Summary.log");
+  kxtest::ExpectParts(total, {"Total=6\r\n", "Good=3\r\n", "Bad=3\r\n"});  // port 9 lies beyond the 8 slots
+  kxtest::ExpectParts(summary, {"Pass=3\r\n", "TotalErrorCount=3\r\n", "M_x04=2\r\n", "S_x01=1\r\n"});
+  EXPECT_EQ(page.CountLabel(0).Text() + "/" + page.CountLabel(1).Text() + "/" + page.CountLabel(2).Text(), "6/3/3");
+  EXPECT_EQ(page.YieldText(), "Pass: 3  Fail: 3  Yield: 50.00%");
+}
+
+TEST(PopoutNotice, NamesTheNextStation) {
+  EXPECT_EQ(CProductionPage::NextStationNotice(1), "Next Station: RDTResult");
+  EXPECT_EQ(CProductionPage::NextStationNotice(3), "Next Station: QC");
+  EXPECT_EQ(CProductionPage::NextStationNotice(5), "");
+}
+
+// RDT pre-test on 8 emulated bridge slots, two of them failing, driven from Start.
+struct EmulatedPass : ProductionPage {
+  EmulatedPass() {
+    SetIni(".\\param.ini", "Options", "DDRSize", "4");
+    SetIni(".\\paramFDB.ini", "Flash Info", "Flh_ID", "2c 84 64 3c a5 08 04");
+    SetIni(".\\paramFDB.ini", "Flash Info", "Flh_Number", "8");
+    kxtest::InstallBin(kxtest::NamedImage("RDT00202", 16384 + 100, true), "ISP_RDTBINCode");
+    site_.Drive(3).Faults().RefuseAccessKey(emu::DriveFaults::kForever);  // the IC version read fails first
+    site_.Drive(6).Faults().FailNext(99, {.subCommand = 0x26});
+  }
+  static emu::DriveConfig Drive() {
+    emu::DriveConfig c;
+    c.initialCode = emu::RunningCode::RomMp, c.blocksPerPlane = 64, c.dramLog2Mb = 2, c.eraseMs = 200;
+    return c;
+  }
+  kxtest::EmulatedSite site_{8, kxtest::Mode::Bridge, Drive()};
+};
+
+TEST_F(EmulatedPass, StartRunsEveryPortToItsEndingAndTheTotals) {
+  CProductionPage page(std::make_unique<CPortMapping>([] {}));
+  page.OnInitDialog();
+  g_SnScanState.question = 1;
+  ASSERT_TRUE(page.OnStart());
+  EXPECT_EQ(g_SnScanState.question, 0);
+  page.WaitForRunEnd();
+  EXPECT_FALSE(page.Running());
+  EXPECT_TRUE(page.PassFinished());
+  for (int port = 1; port <= 8; ++port) {
+    SCOPED_TRACE(port);
+    const kx::StatusCellState cell = page.Cell(port).Snapshot();
+    const bool fails = port == 3 || port == 6;
+    EXPECT_EQ(cell.backColor, fails ? Rgb(255, 0, 0) : Rgb(0, 255, 0));
+    EXPECT_EQ(page.ResultCode(port), port == 3 ? "I_V01" : port == 6 ? "F_E03" : "0_00");
+    if (fails) EXPECT_EQ(cell.text, CPortDevice::FormatErrorCode(page.ResultCode(port)));
+  }
+  kxtest::ExpectParts(ReadAll(page.TotalLogPath()), {"Total=8\r\n", "Good=6\r\n", "Bad=2\r\n"});
+  EXPECT_EQ(page.YieldText(), "Pass: 6  Fail: 2  Yield: 75.00%");
+  EXPECT_TRUE(Has(ReadAll(kx::WorkOrderPath()), "Tester_03")) << ReadAll(kx::WorkOrderPath());
+}
+
+TEST_F(EmulatedPass, LoopsStopAfterAFailWhenAskedAndPortsWithoutDriveGetNoJob) {
+  SetIni(".\\param.ini", "RD Debug", "TestLoop", "3");
+  SetIni(".\\param.ini", "RD Debug", "StopIfFail", "1");
+  SetIni(app::kToolSettingIni, "OP Setting", "PopoutNotice", "1");
+  // Port 8's bridge is listed without a device.
+  CProductionPage page(std::make_unique<CPortMapping>([] {
+    kx::WithRootDevice([](kx::RootDeviceRecord& r) { r.SetEntry(7, r.Node(7), "NULL"); });
+  }));
+  page.OnInitDialog();
+  ASSERT_TRUE(page.OnStart());
+  page.WaitForRunEnd();
+  EXPECT_EQ(page.ResultCode(8), "H_AF");
+  EXPECT_EQ(page.YieldFail(), 2);  // one pass only: the failures stopped the loop
+  EXPECT_EQ(page.YieldPass(), 5);
+  EXPECT_EQ(page.TakeNotice(), "Next Station: RDTResult");
+  EXPECT_EQ(page.TakeNotice(), "");
+}
+
+}  // namespace
