@@ -1,0 +1,67 @@
+// Domain headers before the window system's, whose C headers define TRUE and FALSE.
+#include "app/AppShell.h"
+#include "app/DeviceBackends.h"
+#include "app/WxMessageBox.h"
+#include "command/GetDevLibrary.h"
+#include "device/AppHolders.h"
+
+#include "app/MainApp.h"
+#include "app/PropertyPageKxmp.h"
+
+#include <wx/image.h>
+#include <wx/msgdlg.h>
+#include <wx/notebook.h>
+#include <wx/sizer.h>
+
+CPropertySheetWithLogoDlg::CPropertySheetWithLogoDlg(const std::string& title, unsigned pageMask,
+                                                     CProductionPage& logic)
+    : wxFrame(nullptr, wxID_ANY, wxString::FromUTF8(title), wxDefaultPosition, wxSize(960, 560)) {
+  auto* sheet = new wxNotebook(this, wxID_ANY);
+  for (app::SheetPage page : app::PagesOfMask(pageMask)) {
+    if (page != app::SheetPage::KXMP) continue;  // the settings and result pages are not part of this build
+    m_Production = new CPropertyPage_KXMP(sheet, logic);
+    sheet->AddPage(m_Production, "KXMP");
+  }
+  auto* sizer = new wxBoxSizer(wxVERTICAL);
+  sizer->Add(sheet, 1, wxEXPAND);
+  SetSizer(sizer);
+  Bind(wxEVT_CLOSE_WINDOW, &CPropertySheetWithLogoDlg::OnClose, this);
+  if (m_Production) m_Production->OnInitDialog();
+  Layout();
+}
+
+void CPropertySheetWithLogoDlg::OnClose(wxCloseEvent& event) {
+  if (m_Production && !m_Production->CanClose() && event.CanVeto()) {
+    event.Veto();
+    return;
+  }
+  Destroy();
+}
+
+bool CMainApp::OnInit() {
+  wxInitAllImageHandlers();
+  platform::SetMessageBox(std::make_shared<CWxMessageBox>());
+  app::ReadKxU2A();
+  std::string why;
+  if (app::SelectDeviceBackends(&why) == app::DeviceBackendChoice::None) {
+    wxMessageBox(wxString::FromUTF8(why), "Error", wxOK | wxICON_ERROR);
+    platform::SetMessageBox(nullptr);
+    return false;
+  }
+  if (!why.empty()) wxMessageBox(wxString::FromUTF8(why), "kxmp", wxOK | wxICON_WARNING);
+  CGetDevLibrary::GetInstance();
+  m_Page = std::make_unique<CProductionPage>();
+  m_Sheet = new CPropertySheetWithLogoDlg(app::BuildWindowTitle(), app::ReadPageMask(), *m_Page);
+  m_Sheet->Show();
+  SetTopWindow(m_Sheet);
+  return true;
+}
+
+int CMainApp::OnExit() {
+  m_Page.reset();
+  delete CGetDevLibrary::GetInstance();
+  platform::SetMessageBox(nullptr);
+  return wxApp::OnExit();
+}
+
+std::string CMainApp::GetFlashIdMask() { return kx::GetFlashIdMask(); }

@@ -1,0 +1,161 @@
+// Domain headers before the window system's, whose C headers define TRUE and FALSE.
+#include "device/Settings.h"
+#include "platform/DeviceNotify.h"
+
+#include "app/PropertyPageKxmp.h"
+
+#include <wx/artprov.h>
+#include <wx/msgdlg.h>
+#include <wx/sizer.h>
+
+namespace {
+
+constexpr char kSection[] = "CPropertyPage_KXMP";
+constexpr int kTimerBlink = 6;
+constexpr int kTimerRun = 2;
+
+const char* StationLabel(int station) {
+  static constexpr const char* kNames[] = {"EraseAll", "RDT",    "RDTResult", "MP",      "EraseMP", "QC",
+                                           "UpdateFW", "ReRDT", "SortMP",    "SortRDT", "RMADBG"};
+  return station >= 0 && station <= 10 ? kNames[station] : "unKnown";
+}
+
+}  // namespace
+
+CPropertyPage_KXMP::CPropertyPage_KXMP(wxWindow* parent, CProductionPage& logic)
+    : wxPanel(parent, wxID_ANY), m_Logic(logic), m_BlinkTimer(this, kTimerBlink), m_RunTimer(this, kTimerRun) {
+  auto text = [this](const char* key, const char* fallback) {
+    return wxString::FromUTF8(m_Texts.Text(kSection, key, fallback));
+  };
+  m_Start = new CImageButton(this, wxID_ANY, text("IDC_BTN_START", "Start"));
+  m_Start->SetIcon(wxArtProvider::GetBitmapBundle(wxART_GO_FORWARD, wxART_BUTTON));
+  m_Start->SetAlign(0, false);
+  m_Scan = new CImageButton(this, wxID_ANY, text("IDC_BTN_SCAN", "Scan"));
+  m_Scan->SetIcon(wxArtProvider::GetBitmapBundle(wxART_FIND, wxART_BUTTON));
+  m_Scan->SetAlign(0, false);
+  m_Time = new wxStaticText(this, wxID_ANY, "00:00");
+  m_Station = new wxStaticText(this, wxID_ANY, "");
+  m_Yield = new wxStaticText(this, wxID_ANY, wxString::FromUTF8(m_Logic.YieldText()));
+  m_Start->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { OnStart(); });
+  m_Scan->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { OnScan(); });
+  Bind(wxEVT_TIMER, &CPropertyPage_KXMP::OnBlinkTimer, this, kTimerBlink);
+  Bind(wxEVT_TIMER, &CPropertyPage_KXMP::OnRunTimer, this, kTimerRun);
+
+  auto* top = new wxBoxSizer(wxHORIZONTAL);
+  top->Add(m_Start, 0, wxALL, 4);
+  top->Add(m_Scan, 0, wxALL, 4);
+  top->Add(new wxStaticText(this, wxID_ANY, text("IDC_STATIC_TIME", "Time")), 0, wxALIGN_CENTER_VERTICAL | wxLEFT, 12);
+  top->Add(m_Time, 0, wxALIGN_CENTER_VERTICAL | wxLEFT, 4);
+  const char* keys[] = {"IDC_STATIC_TOTAL", "IDC_STATIC_GOOD", "IDC_STATIC_BAD"};
+  const char* names[] = {"Total", "Good", "Bad"};
+  for (std::size_t i = 0; i < 3; ++i) {
+    top->Add(new wxStaticText(this, wxID_ANY, text(keys[i], names[i])), 0, wxALIGN_CENTER_VERTICAL | wxLEFT, 12);
+    m_Counts[i] = new wxStaticText(this, wxID_ANY, "0", wxDefaultPosition, wxSize(40, -1));
+    top->Add(m_Counts[i], 0, wxALIGN_CENTER_VERTICAL | wxLEFT, 4);
+  }
+  top->Add(m_Yield, 0, wxALIGN_CENTER_VERTICAL | wxLEFT, 12);
+  top->AddStretchSpacer();
+  top->Add(m_Station, 0, wxALIGN_CENTER_VERTICAL | wxALL, 8);
+
+  m_Grid = new wxPanel(this, wxID_ANY);
+  auto* page = new wxBoxSizer(wxVERTICAL);
+  page->Add(top, 0, wxEXPAND);
+  page->Add(m_Grid, 1, wxEXPAND | wxALL, 4);
+  SetSizer(page);
+}
+
+CPropertyPage_KXMP::~CPropertyPage_KXMP() {
+  if (m_NotifyId != 0) platform::UnregisterDiskNotification(m_NotifyId);
+  m_BlinkTimer.Stop();
+  m_RunTimer.Stop();
+  m_Logic.OnDestroy();
+}
+
+void CPropertyPage_KXMP::OnInitDialog() {
+  m_Logic.OnInitDialog();
+  BuildGrid();
+  m_Station->SetLabel(StationLabel(kx::GetTestStation()));
+  m_BlinkTimer.Start(500);
+  m_NotifyId = platform::RegisterDiskNotification([this](const platform::DiskNotification& n) {
+    CallAfter([this, n] {
+      m_Logic.OnDiskChange(n);
+      RefreshSlots();
+    });
+  });
+}
+
+void CPropertyPage_KXMP::BuildGrid() {
+  const CProductionPage::GridLayout layout = CProductionPage::LayoutOf(m_Logic.SlotCount());
+  auto* grid = new wxGridSizer(layout.rows, layout.columns, 6, 6);
+  auto display = [this](const std::string& bytes) { return m_Texts.Display(bytes); };
+  for (int port = 1; port <= m_Logic.SlotCount(); ++port) {
+    auto* box = new wxBoxSizer(wxVERTICAL);
+    box->Add(new wxStaticText(m_Grid, wxID_ANY, wxString::Format("Port %d", port)), 0, wxLEFT, 2);
+    auto* cell = new CColorEdit(m_Grid, &m_Logic.Cell(port), display);
+    box->Add(cell, 1, wxEXPAND | wxTOP, 2);
+    auto* gauge = new wxGauge(m_Grid, wxID_ANY, 100, wxDefaultPosition, wxSize(-1, 12));
+    box->Add(gauge, 0, wxEXPAND | wxTOP, 2);
+    grid->Add(box, 1, wxEXPAND);
+    m_Cells.push_back(cell);
+    m_Gauges.push_back(gauge);
+  }
+  m_Grid->SetSizer(grid);
+  Layout();
+}
+
+void CPropertyPage_KXMP::RefreshSlots() {
+  for (std::size_t i = 0; i < m_Cells.size(); ++i) {
+    m_Cells[i]->ShowModel();
+    kx::ProgressModel& progress = m_Logic.Progress(static_cast<int>(i) + 1);
+    const int range = std::max(1, progress.Upper() - progress.Lower());
+    m_Gauges[i]->SetValue(std::clamp((progress.GetPos() - progress.Lower()) * 100 / range, 0, 100));
+  }
+  for (std::size_t i = 0; i < 3; ++i) {
+    const std::string count = m_Logic.CountLabel(static_cast<int>(i)).Text();
+    m_Counts[i]->SetLabel(count.empty() ? wxString("0") : wxString::FromUTF8(count));
+  }
+  m_Yield->SetLabel(wxString::FromUTF8(m_Logic.YieldText()));
+}
+
+void CPropertyPage_KXMP::EnableRunControls(bool enable) {
+  m_Start->Enable(enable);
+  m_Scan->Enable(enable);
+}
+
+void CPropertyPage_KXMP::OnStart() {
+  if (!m_Logic.OnStart()) return;
+  m_Station->SetLabel(StationLabel(kx::GetTestStation()));
+  EnableRunControls(false);
+  m_Time->SetLabel("00:00");
+  m_RunTimer.Start(1000);
+  RefreshSlots();
+}
+
+void CPropertyPage_KXMP::OnScan() {
+  m_Logic.OnScan();
+  RefreshSlots();
+}
+
+void CPropertyPage_KXMP::OnBlinkTimer(wxTimerEvent&) {
+  m_BlinkOn = !m_BlinkOn;
+  m_Station->SetForegroundColour(m_BlinkOn ? *wxRED : *wxBLACK);
+  m_Station->Refresh();
+  RefreshSlots();
+}
+
+void CPropertyPage_KXMP::OnRunTimer(wxTimerEvent&) {
+  m_Time->SetLabel(wxString::FromUTF8(m_Logic.RunClockText()));
+  RefreshSlots();
+  if (m_Logic.Running()) return;
+  m_RunTimer.Stop();
+  EnableRunControls(true);
+  const std::string notice = m_Logic.TakeNotice();
+  if (!notice.empty()) wxMessageBox(wxString::FromUTF8(notice), "kxmp", wxOK | wxICON_INFORMATION, this);
+}
+
+bool CPropertyPage_KXMP::CanClose() {
+  if (!m_Logic.Running()) return true;
+  wxMessageBox("A production run is going: the window closes when it has ended.", "kxmp", wxOK | wxICON_WARNING,
+               this);
+  return false;
+}
