@@ -1,11 +1,11 @@
 // Domain headers before the window system's, whose C headers define TRUE and FALSE.
 #include "device/Settings.h"
 #include "platform/DeviceNotify.h"
+#include "platform/MessageBox.h"
 
 #include "app/PropertyPageKxmp.h"
 
 #include <wx/artprov.h>
-#include <wx/msgdlg.h>
 #include <wx/sizer.h>
 
 namespace {
@@ -13,6 +13,7 @@ namespace {
 constexpr char kSection[] = "CPropertyPage_KXMP";
 constexpr int kTimerBlink = 6;
 constexpr int kTimerRun = 2;
+constexpr char kRunningText[] = "A production run is going: the window closes when it has ended.";
 
 const char* StationLabel(int station) {
   static constexpr const char* kNames[] = {"EraseAll", "RDT",    "RDTResult", "MP",      "EraseMP", "QC",
@@ -150,12 +151,11 @@ void CPropertyPage_KXMP::OnRunTimer(wxTimerEvent&) {
   m_RunTimer.Stop();
   EnableRunControls(true);
   const std::string notice = m_Logic.TakeNotice();
-  if (!notice.empty()) wxMessageBox(wxString::FromUTF8(notice), "kxmp", wxOK | wxICON_INFORMATION, this);
+  if (!notice.empty()) win::MessageBox(nullptr, notice.c_str(), "kxmp", win::MB_OK | win::MB_ICONINFORMATION);
 }
 
 bool CPropertyPage_KXMP::CanClose() {
   if (!m_Logic.Running()) return true;
-  wxMessageBox("A production run is going: the window closes when it has ended.", "kxmp", wxOK | wxICON_WARNING,
-               this);
+  win::MessageBox(nullptr, kRunningText, "kxmp", win::MB_OK | win::MB_ICONWARNING);
   return false;
 }
