@@ -1,5 +1,7 @@
 #include "controls/ColorEdit.h"
 
+#include <vector>
+
 #include <wx/dcbuffer.h>
 
 #include "device/Environment.h"
@@ -46,6 +48,23 @@ void CColorEdit::OnPaint(wxPaintEvent&) {
   dc.SetFont(font);
   dc.SetTextForeground(CColorPair::ToColour(m_Colors.TextColor()));
   const wxString text = wxString::FromUTF8(m_Display ? m_Display(m_Shown.text) : m_Shown.text);
-  const wxSize extent = dc.GetTextExtent(text);
-  dc.DrawText(text, std::max(2, (size.x - extent.x) / 2), std::max(0, (size.y - extent.y) / 2));
+  // Long texts (pass texts joined by '*') wrap, preferably after a '*' or a blank.
+  std::vector<wxString> lines;
+  wxString rest = text;
+  while (!rest.empty()) {
+    std::size_t fit = rest.size();
+    while (fit > 1 && dc.GetTextExtent(rest.Left(fit)).x > size.x - 4) --fit;
+    if (fit < rest.size()) {
+      const std::size_t cut = rest.Left(fit).find_last_of("* ");
+      if (cut != wxString::npos && cut > 0) fit = cut + 1;
+    }
+    lines.push_back(rest.Left(fit));
+    rest = rest.Mid(fit);
+  }
+  const int lineHeight = dc.GetCharHeight();
+  int y = std::max(0, (size.y - lineHeight * static_cast<int>(lines.size())) / 2);
+  for (const wxString& line : lines) {
+    dc.DrawText(line, std::max(2, (size.x - dc.GetTextExtent(line).x) / 2), y);
+    y += lineHeight;
+  }
 }
