@@ -6,7 +6,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <set>
 
 #include "platform/Clock.h"
 #include "platform/DeviceIo.h"
@@ -17,11 +16,7 @@
 #include "app/MainApp.h"
 #include "app/PropertyPageKxmp.h"
 
-#include <wx/dcmemory.h>
-#include <wx/dcscreen.h>
-#include <wx/evtloop.h>
-#include <wx/image.h>
-#include <wx/timer.h>
+#include "tools/WindowDriver.h"
 
 namespace {
 
@@ -49,34 +44,8 @@ struct WindowPass : kxtest::DeviceTestEnv {
   }
   ~WindowPass() override { platform::ClearDeviceBackends(); }
 
-  // Runs the window's event loop until done() or the limit (real time).
-  static bool RunUntil(const std::function<bool()>& done, int limitMs) {
-    wxGUIEventLoop loop;
-    wxEventLoopActivator active(&loop);
-    bool reached = false;
-    int waited = 0;
-    wxTimer poll;
-    poll.Bind(wxEVT_TIMER, [&](wxTimerEvent&) {
-      waited += 50;
-      reached = done();
-      if (reached || waited >= limitMs) loop.Exit();
-    });
-    poll.Start(50);
-    loop.Run();
-    return reached;
-  }
   platform::ScopedClock clock_{platform::MakeScaledClock(10)};
 };
-
-wxImage Screenshot(wxWindow* window) {
-  const wxRect rect = window->GetScreenRect();
-  wxScreenDC screen;
-  wxBitmap bitmap(rect.width, rect.height);
-  wxMemoryDC memory(bitmap);
-  memory.Blit(0, 0, rect.width, rect.height, &screen, rect.x, rect.y);
-  memory.SelectObject(wxNullBitmap);
-  return bitmap.ConvertToImage();
-}
 
 TEST_F(WindowPass, StartRunsAPassToTheTotalsAndTheGridShowsBothEndings) {
   auto* app = new CMainApp;
@@ -91,7 +60,7 @@ TEST_F(WindowPass, StartRunsAPassToTheTotalsAndTheGridShowsBothEndings) {
   EXPECT_EQ(sheet->GetTitle().utf8_string(), "KX  MP Tool V1.0");
   CPropertyPage_KXMP* page = sheet->ProductionPage();
   ASSERT_NE(page, nullptr);
-  RunUntil([] { return false; }, 500);  // shown and laid out
+  kxtools::RunEventsUntil([] { return false; }, 500);  // shown and laid out
   auto box = std::make_shared<platform::RecordingMessageBox>();
   platform::SetMessageBox(box);
 
@@ -100,8 +69,8 @@ TEST_F(WindowPass, StartRunsAPassToTheTotalsAndTheGridShowsBothEndings) {
   sheet->Close();  // refused while the pass runs
   EXPECT_TRUE(sheet->IsShown());
   EXPECT_EQ(box->Texts(), std::vector<std::string>{"A production run is going: the window closes when it has ended."});
-  ASSERT_TRUE(RunUntil([page] { return page->RunShown(); }, 120000));
-  RunUntil([] { return false; }, 600);  // the last repaint
+  ASSERT_TRUE(kxtools::RunEventsUntil([page] { return page->RunShown(); }, 120000));
+  kxtools::RunEventsUntil([] { return false; }, 600);  // the last repaint
 
   int green = 0, red = 0;
   for (int port = 1; port <= 8; ++port) {
@@ -120,27 +89,19 @@ TEST_F(WindowPass, StartRunsAPassToTheTotalsAndTheGridShowsBothEndings) {
                 page->Logic().CountLabel(2).Text(),
             "8/6/2");
 
-  const wxImage shot = Screenshot(sheet);
+  const wxImage shot = kxtools::Screenshot(sheet);
   ASSERT_TRUE(shot.IsOk());
   std::filesystem::create_directories(KX_ARTIFACT_DIR);
   EXPECT_TRUE(shot.SaveFile(KX_ARTIFACT_DIR "/window-pass.png", wxBITMAP_TYPE_PNG));
-  std::set<std::uint32_t> colours;
-  int greenPixels = 0, redPixels = 0;
-  for (int y = 0; y < shot.GetHeight(); ++y)
-    for (int x = 0; x < shot.GetWidth(); ++x) {
-      const std::uint32_t c = Rgb(shot.GetRed(x, y), shot.GetGreen(x, y), shot.GetBlue(x, y));
-      colours.insert(c);
-      greenPixels += c == Rgb(0, 255, 0);
-      redPixels += c == Rgb(255, 0, 0);
-    }
-  EXPECT_GT(colours.size(), 16u);
+  const kxtools::ColourCount colours = kxtools::CountColours(shot);
+  EXPECT_GT(colours.distinct, 16u);
   // Six green cells and two red ones, each a good part of its slot.
-  EXPECT_GT(greenPixels, 6 * 2000);
-  EXPECT_GT(redPixels, 2 * 2000);
-  EXPECT_GT(greenPixels, 2 * redPixels);
+  EXPECT_GT(colours.green, 6u * 2000);
+  EXPECT_GT(colours.red, 2u * 2000);
+  EXPECT_GT(colours.green, 2 * colours.red);
 
   sheet->Destroy();
-  RunUntil([] { return false; }, 200);
+  kxtools::RunEventsUntil([] { return false; }, 200);
   app->OnExit();
   wxEntryCleanup();
 }

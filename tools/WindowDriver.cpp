@@ -1,0 +1,53 @@
+#include "tools/WindowDriver.h"
+
+#include <cstdint>
+#include <unordered_set>
+
+#include <wx/dcmemory.h>
+#include <wx/dcscreen.h>
+#include <wx/evtloop.h>
+#include <wx/timer.h>
+
+namespace kxtools {
+
+bool RunEventsUntil(const std::function<bool()>& done, int limitMs) {
+  wxGUIEventLoop loop;
+  wxEventLoopActivator active(&loop);
+  bool reached = false;
+  int waited = 0;
+  wxTimer poll;
+  poll.Bind(wxEVT_TIMER, [&](wxTimerEvent&) {
+    waited += 50;
+    reached = done();
+    if (reached || waited >= limitMs) loop.Exit();
+  });
+  poll.Start(50);
+  loop.Run();
+  return reached;
+}
+
+wxImage Screenshot(wxWindow* window) {
+  const wxRect rect = window->GetScreenRect();
+  wxScreenDC screen;
+  wxBitmap bitmap(rect.width, rect.height);
+  wxMemoryDC memory(bitmap);
+  memory.Blit(0, 0, rect.width, rect.height, &screen, rect.x, rect.y);
+  memory.SelectObject(wxNullBitmap);
+  return bitmap.ConvertToImage();
+}
+
+ColourCount CountColours(const wxImage& image) {
+  ColourCount count;
+  std::unordered_set<std::uint32_t> colours;
+  const unsigned char* p = image.GetData();
+  const std::size_t pixels = static_cast<std::size_t>(image.GetWidth()) * static_cast<std::size_t>(image.GetHeight());
+  for (std::size_t i = 0; i < pixels; ++i, p += 3) {
+    colours.insert(static_cast<std::uint32_t>(p[0]) << 16 | static_cast<std::uint32_t>(p[1]) << 8 | p[2]);
+    count.green += p[0] == 0 && p[1] == 255 && p[2] == 0;
+    count.red += p[0] == 255 && p[1] == 0 && p[2] == 0;
+  }
+  count.distinct = colours.size();
+  return count;
+}
+
+}  // namespace kxtools

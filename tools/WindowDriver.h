@@ -1,0 +1,26 @@
+// Drives the program's window without an operator: the window test and the
+// headless demo run its event loop until a condition holds and take a
+// screenshot of it.
+#pragma once
+#include <cstddef>
+#include <functional>
+
+#include <wx/image.h>
+#include <wx/window.h>
+
+namespace kxtools {
+
+// Runs the window system's event loop until done() holds or limitMs of real
+// time have passed; whether done() held.
+bool RunEventsUntil(const std::function<bool()>& done, int limitMs);
+// The window as it shows on the screen.
+wxImage Screenshot(wxWindow* window);
+
+struct ColourCount {
+  std::size_t distinct = 0;
+  std::size_t green = 0;  // pixels of the pass colour (0, 255, 0)
+  std::size_t red = 0;    // pixels of the fail colour (255, 0, 0)
+};
+ColourCount CountColours(const wxImage& image);
+
+}  // namespace kxtools
