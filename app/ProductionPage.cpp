@@ -75,6 +75,7 @@ CProductionPage::CProductionPage(std::unique_ptr<CPortMapping> mapping)
 }
 
 CProductionPage::~CProductionPage() {
+  m_StopRequested = true;
   WaitForRunEnd();
   kx::ClearErrorCodeMap();
 }
@@ -194,7 +195,7 @@ void CProductionPage::RunPasses() {
         std::lock_guard lock(m_NoticeLock);
         m_Notice = NextStationNotice(m_Station);
       }
-      stop = g_StopAfterFail.load() != 0;
+      stop = g_StopAfterFail.load() != 0 || m_StopRequested.load();
     }
     if (!infinite) break;
   }

@@ -24,7 +24,8 @@ class CProductionPage {
   static constexpr int kResultCodes = 48;
 
   explicit CProductionPage(std::unique_ptr<CPortMapping> mapping = nullptr);
-  // Waits for a run still going, then empties the error-code catalogue.
+  // Lets a run still going end its pass and waits for it, then empties the
+  // error-code catalogue.
   ~CProductionPage();
   CProductionPage(const CProductionPage&) = delete;
   CProductionPage& operator=(const CProductionPage&) = delete;
@@ -134,6 +135,7 @@ class CProductionPage {
 
   std::thread m_RunThread;
   std::atomic<bool> m_Running{false};
+  std::atomic<bool> m_StopRequested{false};  // the page goes: no further pass
   std::atomic<int> m_JobsPosted{0};
   std::atomic<bool> m_Posting{false};
   std::uint64_t m_StartMs = 0;

@@ -189,7 +189,9 @@ TEST_F(EmulatedPass, StartRunsEveryPortToItsEndingAndTheTotals) {
     const bool fails = port == 3 || port == 6;
     EXPECT_EQ(cell.backColor, fails ? Rgb(255, 0, 0) : Rgb(0, 255, 0));
     EXPECT_EQ(page.ResultCode(port), port == 3 ? "I_V01" : port == 6 ? "F_E03" : "0_00");
-    if (fails) EXPECT_EQ(cell.text, CPortDevice::FormatErrorCode(page.ResultCode(port)));
+    if (fails) {
+      EXPECT_EQ(cell.text, CPortDevice::FormatErrorCode(page.ResultCode(port)));
+    }
   }
   kxtest::ExpectParts(ReadAll(page.TotalLogPath()), {"Total=8\r\n", "Good=6\r\n", "Bad=2\r\n"});
   EXPECT_EQ(page.YieldText(), "Pass: 6  Fail: 2  Yield: 75.00%");
