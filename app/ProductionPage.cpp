@@ -46,12 +46,6 @@ std::string TimeStamp() {
   return kx::StrFormat("%02d-%02d-%02d %02d:%02d:%02d", t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond);
 }
 
-const char* StationName(int station) {
-  static constexpr const char* kNames[] = {"EraseAll", "RDT",    "RDTResult", "MP",      "EraseMP", "QC",
-                                           "UpdateFW", "ReRDT", "SortMP",    "SortRDT", "RMADBG"};
-  return station >= 0 && station <= 10 ? kNames[station] : "unKnown";
-}
-
 // Stations that take bar-code serial numbers: RDT, MP, EraseMP, ReRDT, SortMP, SortRDT.
 bool StationUsesBarCode(int station) {
   return station == 1 || station == 3 || station == 4 || station == 7 || station == 8 || station == 9;
@@ -429,6 +423,12 @@ std::string CProductionPage::NextStationNotice(int station) {
     default: break;
   }
   return next < 0 ? std::string() : kx::StrFormat("Next Station: %s", StationName(next));
+}
+
+const char* CProductionPage::StationName(int station) {
+  static constexpr const char* kNames[] = {"EraseAll", "RDT",    "RDTResult", "MP",      "EraseMP", "QC",
+                                           "UpdateFW", "ReRDT", "SortMP",    "SortRDT", "RMADBG"};
+  return station >= 0 && station <= 10 ? kNames[station] : "unKnown";
 }
 
 std::string CProductionPage::TakeNotice() {

@@ -99,6 +99,8 @@ class CProductionPage {
   // The next-station notice of the last pass, once; empty when none is due.
   std::string TakeNotice();
   static std::string NextStationNotice(int station);
+  // "EraseAll" .. "RMADBG" for stations 0 to 10, else "unKnown".
+  static const char* StationName(int station);
 
   // ---- hot-plug ----
 

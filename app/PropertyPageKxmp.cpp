@@ -15,12 +15,6 @@ constexpr int kTimerBlink = 6;
 constexpr int kTimerRun = 2;
 constexpr char kRunningText[] = "A production run is going: the window closes when it has ended.";
 
-const char* StationLabel(int station) {
-  static constexpr const char* kNames[] = {"EraseAll", "RDT",    "RDTResult", "MP",      "EraseMP", "QC",
-                                           "UpdateFW", "ReRDT", "SortMP",    "SortRDT", "RMADBG"};
-  return station >= 0 && station <= 10 ? kNames[station] : "unKnown";
-}
-
 }  // namespace
 
 CPropertyPage_KXMP::CPropertyPage_KXMP(wxWindow* parent, CProductionPage& logic)
@@ -75,7 +69,7 @@ CPropertyPage_KXMP::~CPropertyPage_KXMP() {
 void CPropertyPage_KXMP::OnInitDialog() {
   m_Logic.OnInitDialog();
   BuildGrid();
-  m_Station->SetLabel(StationLabel(kx::GetTestStation()));
+  m_Station->SetLabel(CProductionPage::StationName(kx::GetTestStation()));
   m_BlinkTimer.Start(500);
   m_NotifyId = platform::RegisterDiskNotification([this](const platform::DiskNotification& n) {
     CallAfter([this, n] {
@@ -125,7 +119,7 @@ void CPropertyPage_KXMP::EnableRunControls(bool enable) {
 
 void CPropertyPage_KXMP::OnStart() {
   if (!m_Logic.OnStart()) return;
-  m_Station->SetLabel(StationLabel(kx::GetTestStation()));
+  m_Station->SetLabel(CProductionPage::StationName(kx::GetTestStation()));
   EnableRunControls(false);
   m_Time->SetLabel("00:00");
   m_RunTimer.Start(1000);

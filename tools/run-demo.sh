@@ -17,7 +17,7 @@ WORK=${1:-$ROOT/build/demo}
 
 bash "$ROOT/tools/setup.sh"
 cmake -S "$ROOT" -B "$ROOT/build" -G Ninja -DKXMP_BENCH=OFF >/dev/null
-cmake --build "$ROOT/build" -j 3 --target kxmp kxmp_demo kx_getdev_GetDev kx_getdev_GetDevSata
+cmake --build "$ROOT/build" -j "$(nproc)" --target kxmp kxmp_demo kx_getdev_GetDev kx_getdev_GetDevSata
 
 rm -rf "$WORK"
 mkdir -p "$WORK/Configuration/System" "$WORK/drives/C" "$WORK/drives/D"

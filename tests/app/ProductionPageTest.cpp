@@ -150,6 +150,21 @@ TEST_F(ProductionPage, RunTotalsCountPassesAndFailuresAndSkipPortsWithoutDrive) 
   EXPECT_EQ(page.YieldText(), "Pass: 3  Fail: 3  Yield: 50.00%");
 }
 
+TEST_F(ProductionPage, ScanAndHotPlugShowWhichPortsReachADrive) {
+  kxtest::EmulatedSite site(3, kxtest::Mode::Bridge);
+  CProductionPage page(std::make_unique<CPortMapping>([] {}));
+  page.OnInitDialog();
+  page.OnScan();
+  for (int port = 1; port <= 4; ++port) {
+    const kx::StatusCellState cell = page.Cell(port).Snapshot();
+    EXPECT_EQ(cell.text, port <= 3 ? std::to_string(port) : "") << port;
+    EXPECT_EQ(cell.backColor, port <= 3 ? Rgb(0, 100, 255) : Rgb(255, 255, 255)) << port;
+  }
+  EXPECT_EQ(page.OnDiskChange({platform::DiskChange::Removal, emu::Site::BridgePath(2), ""}), std::vector<int>{2});
+  EXPECT_EQ(page.DriveNumber(2), 0);
+  EXPECT_EQ(page.Cell(2).Snapshot().backColor, Rgb(255, 255, 255));
+}
+
 TEST(PopoutNotice, NamesTheNextStation) {
   EXPECT_EQ(CProductionPage::NextStationNotice(1), "Next Station: RDTResult");
   EXPECT_EQ(CProductionPage::NextStationNotice(3), "Next Station: QC");
