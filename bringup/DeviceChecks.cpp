@@ -169,6 +169,7 @@ bool CPortDevice::CheckIoState(int mode) {
   if (!SetApKeyWithRetry(true, 300) && (!ResetCardAndTester(false, 0, devSleep) || !SetApKeyWithRetry(true, 300)))
     return FailIoState();
   if (!CheckIdentify(mode == kQcMode)) return FailIoState();
+  m_StatWRPending = m_StatWR;
   m_ElapsedSec = static_cast<double>(win::GetTickCount() - start) / 1000.0;
   WriteReport(StrFormat("Check IO State OK- Total take %.3f sec.", m_ElapsedSec), false);
   return true;

@@ -108,6 +108,9 @@ class CPortDevice {
   std::uint8_t m_StatStandBy = 0;
   std::string m_StatStandByText;
   std::uint8_t m_StatWR = 0;
+  // A write/read current reading is owed: the tester I/O check sets it, the
+  // station procedure that reads the current for a failed test clears it.
+  std::uint8_t m_StatWRPending = 0;
   std::string m_StatWRText;
   std::string m_BootVersion;
   std::string m_McodeVersion;

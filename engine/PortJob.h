@@ -6,7 +6,7 @@
 // short card-watch and serial-number-scan jobs that run no procedure.
 //
 // The station procedures are virtual members, each defined in its own file of
-// engine/. Until a procedure is built it fails its port with code "N_A00".
+// engine/.
 #pragma once
 #include <array>
 #include <atomic>
@@ -165,6 +165,12 @@ class CPortJob : public CWorkItem {
   // Dismounts the volume a passing run locked; "UN Lock Drive Fail" when it stays locked.
   void UnlockVolumeAfterPass();
 
-  // engine/PendingProcedures.cpp: the ending of a procedure that is not built.
-  std::uint8_t FailUnbuilt(const char* name);
+  // engine/ProcedureSupport.cpp: the sorting stations' bad-block table, rebuilt
+  // from the drive's third-party table (the MP and RDT procedures). False after
+  // the failure ending; thirdBbtRead tells whether that table was read. With
+  // keepStepMessage a missing table keeps the read's message.
+  bool RestoreSortedBbt(bool& thirdBbtRead, bool keepStepMessage);
+
+  // engine/MpProcedure.h: the MP procedure's phases, run over the job.
+  friend class CMpRun;
 };

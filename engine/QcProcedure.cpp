@@ -4,7 +4,6 @@
 // it to standby. Stops at the first failing step.
 #include <strings.h>
 #include <cstdint>
-#include <cstdio>
 #include <string>
 
 #include "command/CommandGlobals.h"
@@ -13,28 +12,19 @@
 #include "device/PortDevice.h"
 #include "device/Settings.h"
 #include "engine/PortJob.h"
+#include "engine/ProcedureSupport.h"
 #include "platform/Clock.h"
 #include "protocol/MediaRecords.h"
 
 namespace {
 
 int QcInt(const char* section, const char* key, int defaultValue) {
-  return kx::ReadProfileInt(section, key, defaultValue, kx::SettingIniPath().c_str());
+  return kx::proc::ParamInt(section, key, defaultValue);
 }
 
-// A string key into the job's scratch text (at most bufferSize-1 characters), trimmed.
 const std::string& QcText(std::string& scratch, const char* section, const char* key, std::size_t bufferSize) {
-  scratch = kx::TrimBlanks(kx::ReadProfileText(section, key, kx::SettingIniPath().c_str(), bufferSize));
-  return scratch;
+  return kx::proc::ReadText(scratch, section, key, kx::SettingIniPath(), bufferSize);
 }
-
-float ScanFloat(const std::string& text) {
-  float value = 0.0f;
-  if (std::sscanf(text.c_str(), "%f", &value) != 1) value = 0.0f;
-  return value;
-}
-
-bool IsNoDriveCode(const std::string& code) { return code == "P_A01" || code == "P_x01"; }
 
 }  // namespace
 
@@ -52,23 +42,19 @@ std::uint8_t CPortJob::RunQC() {
   d.WriteReport("START", false);
   SetProgress(5);
 
-  // Set once the tester I/O check has run: a write/read current reading is then owed.
-  bool currentPending = false;
   if (g_KX_U2A != 0) {
     if (!d.CheckIdentify(true)) {
       d.WriteFailReport();  // the identify check leaves the report to its caller
       return failEnding();
     }
   } else if (!d.CheckIoState(4)) {
-    if (IsNoDriveCode(d.m_ErrorCode)) {
+    if (kx::proc::IsNoDriveCode(d.m_ErrorCode)) {
       m_FailCode = d.m_ErrorCode;
       if (m_ResultCode) *m_ResultCode = d.m_ErrorCode;
       SetPortStatus(4, d.m_ErrorCode, "");
       return 0;
     }
     return failEnding();
-  } else {
-    currentPending = d.m_StatWR != 0;
   }
 
   SetProgress(10);
@@ -103,26 +89,11 @@ std::uint8_t CPortJob::RunQC() {
   if (QcInt("Write_Read BurnIn", "Enable", 0) == 0) {
     tested = d.CopyCompareTestPio(m_Progress, 40);
   } else {
-    const int loops = QcInt("Write_Read BurnIn", "Loop", 1);
-    if (QcInt("Write_Read BurnIn", "SetPercent", 0) == 1) {
-      const float percent = ScanFloat(QcText(m_TextBuffer, "Write_Read BurnIn", "Percent", 10));
-      tested = d.WriteReadBurnIn(m_Progress, 40, percent, 0, loops);
-    } else if (QcInt("Write_Read BurnIn", "SetCapacity", 0) == 1) {
-      const float capacity = ScanFloat(QcText(m_TextBuffer, "Write_Read BurnIn", "Capacity", 10));
-      tested = d.WriteReadBurnIn(m_Progress, 40, capacity, 1, loops);
-    }
+    bool byCapacity = false;
+    tested = kx::proc::RunSetBurnIn(d, m_Progress, 40, m_TextBuffer, byCapacity);
   }
   if (!tested) {
-    if (currentPending) {
-      // The current reading must not replace the test's failure.
-      const std::string code = d.m_ErrorCode;
-      const std::string message = d.m_ErrorMessage;
-      double milliamperes = 0.0;
-      if (d.ReadMaxCurrent(milliamperes, 0)) d.m_StatWRText = kx::StrFormat("%.2f", milliamperes);
-      d.m_ErrorCode = code;
-      d.m_ErrorMessage = message;
-      currentPending = false;
-    }
+    kx::proc::TakeOwedCurrent(d, true);
     return failEnding();
   }
   win::Sleep(300);

@@ -17,34 +17,18 @@
 #include "device/PortDevice.h"
 #include "device/Settings.h"
 #include "engine/PortJob.h"
+#include "engine/ProcedureSupport.h"
 #include "platform/Clock.h"
 #include "protocol/MediaRecords.h"
 
 namespace {
 
-constexpr const char* kToolSetting = ".\\Configuration\\System\\MPToolSetting.ini";
+using kx::proc::CountFlashIds;
+using kx::proc::IsNoDriveCode;
+using kx::proc::kToolSetting;
+using kx::proc::ReadText;
 
-int ParamInt(const char* key, int defaultValue) {
-  return kx::ReadProfileInt("Options", key, defaultValue, kx::SettingIniPath().c_str());
-}
-
-// A string key into the job's scratch text, trimmed.
-const std::string& ReadText(std::string& scratch, const char* section, const char* key, const std::string& file,
-                            std::size_t bufferSize) {
-  scratch = kx::TrimBlanks(kx::ReadProfileText(section, key, file.c_str(), bufferSize));
-  return scratch;
-}
-
-bool IsNoDriveCode(const std::string& code) { return code == "P_A01" || code == "P_x01"; }
-
-int CountFlashIds(const std::uint8_t* table) {
-  int count = 0;
-  for (int i = 0; i < 64; ++i) {
-    const std::uint8_t* e = table + i * 8;
-    if (std::any_of(e, e + 7, [](std::uint8_t b) { return b != 0; })) ++count;
-  }
-  return count;
-}
+int ParamInt(const char* key, int defaultValue) { return kx::proc::OptionInt(key, defaultValue); }
 
 void ReplaceAll(std::string& text, const std::string& from, const std::string& to) {
   for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
@@ -69,17 +53,6 @@ std::uint8_t CPortJob::RunRDT() {
     d.WriteFailReport();
     return failEnding();
   };
-  // The ending of a failed table sort, which also releases the tables.
-  auto sortFailEnding = [&]() -> std::uint8_t {
-    m_FailCode = d.m_ErrorCode;
-    if (m_ResultCode) *m_ResultCode = m_FailCode;
-    SetPortStatus(0, m_FailCode, d.m_ErrorMessage);
-    JoinResultFields(true, 0, m_FailCode, d.m_ErrorMessage, "");
-    d.ReleaseBbt();
-    d.ReleaseBbt3rd();
-    return 0;
-  };
-
   // 1-3: start, bin class, image choice and the UI CE map.
   const bool polling = ParamInt("use_polling", 0) == 1;
   const std::uint64_t start = platform::Clock().NowMs();
@@ -157,42 +130,6 @@ std::uint8_t CPortJob::RunRDT() {
       d.SelectCeMap(uiCeMap, false);
   };
 
-  // The tables are rebuilt from the third-party table; false after its ending.
-  auto sortBbt = [&]() -> bool {
-    const int skipSort = ParamInt("SkipSortBBT", 0);
-    kx::BbtParameter header;
-    if (!d.ReadBbt(&header, nullptr)) {
-      sortFailEnding();
-      return false;
-    }
-    std::vector<std::uint8_t>& bbt = d.m_BbtBuffer;
-    const std::uint64_t tableBytes = static_cast<std::uint64_t>(header.BbtSectors()) * 512u;
-    const std::uint64_t clearBytes = static_cast<std::uint64_t>(header.ColumnCount()) * header.DiesPerGroup() *
-                                     header.PlaneCount() * header.RowCount();
-    std::fill_n(bbt.begin(), std::min<std::uint64_t>(tableBytes, bbt.size()), 0xFF);
-    std::fill_n(bbt.begin(), std::min<std::uint64_t>(clearBytes, bbt.size()), 0x00);
-    std::uint32_t thirdBytes = 0;
-    thirdBbtRead = !bbt.empty() && d.Read3rdBbt(bbt.data(), &header, &thirdBytes);
-    if (thirdBbtRead && skipSort == 0) {
-      kx::RdtInfoRecord cleared;
-      std::uint16_t checksum = 0xFFFF;
-      if (!d.WriteBbt(bbt.data(), &cleared, &header, &checksum, 1)) {
-        sortFailEnding();
-        return false;
-      }
-    } else if (!thirdBbtRead && skipSort == 0) {
-      d.m_ErrorCode = "F_x50";
-      d.m_ErrorMessage = "Check Thrid Party BBT fail!";
-      d.WriteReport(d.m_ErrorMessage, true);
-      d.WriteFailReport();
-      sortFailEnding();
-      return false;
-    }
-    d.ReleaseBbt();
-    d.ReleaseBbt3rd();
-    return true;
-  };
-
   // The preparation before the erase and the erase itself; false after the failure ending.
   auto prepare = [&](bool romPath) -> bool {
     if (m_Station == 7) {
@@ -210,7 +147,7 @@ std::uint8_t CPortJob::RunRDT() {
         if ((rdtInfo.U8(14) & 0x0F) == 4) noEraseType = true;
       }
     }
-    if (sorting && !sortBbt()) return false;
+    if (sorting && !RestoreSortedBbt(thirdBbtRead, false)) return false;
 
     auto eraseType = static_cast<std::uint8_t>(kx::GetEraseType());
     if (romPath) {

@@ -14,6 +14,7 @@
 #include "device/Format.h"
 #include "device/PortDevice.h"
 #include "engine/PortJob.h"
+#include "engine/ProcedureSupport.h"
 #include "media/RdtProgress.h"
 #include "platform/Clock.h"
 #include "protocol/MediaRecords.h"
@@ -37,8 +38,6 @@ constexpr RdtFailure kRdtFailures[] = {{0x11, "I_T52", "RDT_RESULT_FLH_TEST_TIME
                                        {0x15, "I_T54", "RDT_RESULT_SYS_BlK_ERROR"},
                                        {0x13, "I_T55", "RDT_RESULT_FLH_ID_ERROR"},
                                        {0x14, "I_T55", "RDT_RESULT_FLH_ID_MISS_ERROR"}};
-
-bool IsNoDriveCode(const std::string& code) { return code == "P_A01" || code == "P_x01"; }
 
 double SecondsSince(std::uint64_t startMs) {
   return static_cast<double>(platform::Clock().NowMs() - startMs) / 1000.0;
@@ -74,7 +73,7 @@ std::uint8_t CPortJob::RunRDTResult() {
   };
 
   if (g_KX_U2A == 0 && !d.CheckIoState(1)) {
-    if (!IsNoDriveCode(d.m_ErrorCode)) return failEnding();
+    if (!kx::proc::IsNoDriveCode(d.m_ErrorCode)) return failEnding();
     MakeStationLogName(reportPath, m_Station);
     m_FailCode = d.m_ErrorCode;
     if (m_ResultCode) *m_ResultCode = d.m_ErrorCode;

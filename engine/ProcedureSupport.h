@@ -1,0 +1,42 @@
+// Settings reads and small decisions that several station procedures share.
+// Engine-internal: only engine/*.cpp include it.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+class CPortDevice;
+class IProgressBar;
+
+namespace kx::proc {
+
+inline constexpr const char* kToolSetting = ".\\Configuration\\System\\MPToolSetting.ini";
+
+// An integer of the parameter file, the flash-maker file or the tool's settings.
+int ParamInt(const char* section, const char* key, int defaultValue);
+int OptionInt(const char* key, int defaultValue);  // param.ini [Options]
+int FdbInt(const char* section, const char* key, int defaultValue);
+int ToolInt(const char* key, int defaultValue);  // MPToolSetting.ini [General Info]
+
+// A text key into the job's scratch text (at most bufferSize-1 characters), trimmed.
+const std::string& ReadText(std::string& scratch, const char* section, const char* key, const std::string& file,
+                            std::size_t bufferSize);
+// "%f" of the text; 0 when it holds no number.
+float ScanFloat(const std::string& text);
+
+// The codes of a port without a drive.
+bool IsNoDriveCode(const std::string& code);
+// Entries of the 512-byte scanned flash-ID table whose first seven bytes are not all zero.
+int CountFlashIds(const std::uint8_t* table512);
+
+// The write/read burn-in that [Write_Read BurnIn] chooses (Loop; Percent with
+// SetPercent 1, else Capacity with SetCapacity 1); true when neither is chosen.
+// byCapacity tells whether the capacity form ran.
+bool RunSetBurnIn(CPortDevice& d, IProgressBar* progress, int endPosition, std::string& scratch, bool& byCapacity);
+
+// After a failed write/read test: when a current reading is owed (and `read`),
+// the maximum current as "%.2f" into m_StatWRText, the test's failure kept; the
+// owed mark is cleared in any case.
+void TakeOwedCurrent(CPortDevice& d, bool read);
+
+}  // namespace kx::proc
