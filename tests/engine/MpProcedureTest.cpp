@@ -1,6 +1,9 @@
 // The MP station run by a port job on an emulated drive, every step real.
+#include <latch>
+
 #include "engine/PortJob.h"
 #include "tests/media/FirmwareFiles.h"
+#include "tests/support/EmulatedSite.h"
 #include "tests/support/EmulatedStation.h"
 
 namespace {
@@ -9,39 +12,75 @@ using kxtest::Mode;
 using C = emu::RunningCode;
 using Station = kxtest::EmulatedStation;
 const std::vector<std::uint8_t> kImage = kxtest::NamedImage("QVF10001", 16384 + 1024);
+const char kTool[] = ".\\Configuration\\System\\MPToolSetting.ini";
+const char kParam[] = ".\\param.ini";
+const char kFdb[] = ".\\paramFDB.ini";
+const char kWorkOrder[] = "D:\\Log\\WO_T_1.txt";
+const char kScanRecords[] = "C:\\KXMP\\Configuration\\Temp\\#1.bin";
+
+// A small drive that has been through RDT (bad-block table and RDT info on it).
+emu::DriveConfig SmallDrive(C code) {
+  emu::DriveConfig c;
+  c.initialCode = code == C::Boot ? C::Mcode : code;  // boot code keeping its tables: see Boot()
+  c.blocksPerPlane = 64, c.dramLog2Mb = 2, c.eraseMs = 200, c.capacitySectors = 1974672;  // 1 GB by IDEMA
+  c.fuseWord2 = 0x45123456, c.fuseWord3 = 0x15;  // a factory die identity: no field zero
+  c.flashCode.assign(kImage.begin() + kxtest::kNormalCodeAt, kImage.end());
+  return c;
+}
+
+void MpSettings() {
+  for (auto [file, section, key, value] : std::initializer_list<std::array<const char*, 4>>{
+           {kTool, "General Info", "TestStation", "MP"},
+           {kTool, "General Info", "IniFilePath", "FT_B0KB_S2_C2_.ini"},  // the table's MP BIN type 7312
+           {kParam, "Options", "DDRSize", "4"},
+           {kParam, "Options", "Set Firmware Name", "QVF10001"},
+           {kParam, "Current Check", "Statistics_WR", "1"},
+           {kFdb, "Flash Info", "Flh_ID", "2c 84 64 3c a5 08 04"},
+           {kFdb, "Flash Info", "Flh_Number", "8"},
+           {kFdb, "Flash Info", "Flh_MPBinType", "7312"},
+           {kFdb, "Options", "SetSSDSize", "1"},
+           {kParam, "Options", "SetSSDSize", "1"}})
+    ASSERT_TRUE(win::WritePrivateProfileString(section, key, value, file));
+  kxtest::InstallBin(kImage);
+  kx::SetWorkOrderPath(kWorkOrder);
+}
 
 struct MpProcedure : kxtest::DeviceTestEnv {
   MpProcedure() {
     MakeDirs(".\\Configuration\\System");
-    for (auto [file, section, key, value] : std::initializer_list<std::array<const char*, 4>>{
-             {".\\Configuration\\System\\MPToolSetting.ini", "General Info", "TestStation", "MP"},
-             {".\\Configuration\\System\\MPToolSetting.ini", "General Info", "IniFilePath", "FT_B0KB_S2_C2_.ini"},
-             {".\\param.ini", "Options", "DDRSize", "4"},
-             {".\\param.ini", "Options", "Set Firmware Name", "QVF10001"},
-             {".\\paramFDB.ini", "Flash Info", "Flh_ID", "2c 84 64 3c a5 08 04"},
-             {".\\paramFDB.ini", "Flash Info", "Flh_Number", "8"},
-             {".\\paramFDB.ini", "Flash Info", "Flh_MPBinType", "7312"},
-             {".\\paramFDB.ini", "Options", "SetSSDSize", "1"}})
-      SetIni(file, section, key, value);
-    kxtest::InstallBin(kImage);
+    MpSettings();
   }
-  void RunJob(Mode mode, C code, const std::function<void(Station&)>& fault = {}) {
-    emu::DriveConfig c;
-    c.initialCode = code, c.blocksPerPlane = 64, c.dramLog2Mb = 2, c.eraseMs = 200, c.capacitySectors = 1974672;
-    c.fuseWord2 = 0x45123456, c.fuseWord3 = 0x15;  // a factory die identity: no field zero
-    c.flashCode.assign(kImage.begin() + kxtest::kNormalCodeAt, kImage.end());
-    station_.reset();
+  ~MpProcedure() override { kx::SetWorkOrderPath(""); }
+  void RunJob(Mode mode, C code, const std::function<void(Station&)>& fault = {},
+              const std::function<void(emu::DriveConfig&)>& configure = {}) {
+    emu::DriveConfig c = SmallDrive(code);
+    if (configure) configure(c);
+    station_.reset();  // first: a station puts the send mode and clock back when it goes
     station_ = std::make_unique<Station>(mode, 1, c);
+    if (code == C::Boot) {
+      station_->Drive().PowerOff();
+      station_->Drive().PowerOn();
+      station_->Sleep(c.bootDelayMs);
+      ASSERT_EQ(station_->Drive().Code(), C::Boot);
+    }
     if (fault) fault(*station_);
-    std::filesystem::remove(Native("D:\\Log\\SATA_RecordSN.ini"));
+    for (const char* f : {"D:\\Log\\SATA_RecordSN.ini", kWorkOrder, kScanRecords})
+      std::filesystem::remove(Native(f));
     result_ = "H_F8";
     (new CPortJob(1, &locks_, &cell_, &progress_, station_->DriveNo(), 1, nullptr, nullptr, "D:\\Log", &result_,
                   nullptr, nullptr))
         ->Run(0);
-    EXPECT_TRUE(locks_[2].try_lock());
+    EXPECT_TRUE(locks_[2].try_lock()) << "lock 2 held after the run";
     locks_[2].unlock();
   }
-  static std::string Record() { return ReadAll("D:\\Log\\SATA_RecordSN.ini"); }
+  static std::string Record() { return ReadAll(kWorkOrder) + ReadAll("D:\\Log\\SATA_RecordSN.ini"); }
+  void ExpectPass(const std::string& text) {
+    EXPECT_EQ(result_, "0_00") << PortReport();
+    EXPECT_EQ(cell_.GetWindowText(), text);
+    EXPECT_TRUE(Has(PortReport(), "MP PreTest Process Total take(sec): ") && Has(PortReport(), "[ End ] Time: ("));
+    EXPECT_TRUE(Has(Record(), ",Pass\r\n") && Has(Record(), "[Port-1 PASS]")) << Record();
+    EXPECT_EQ(station_->Drive().Code(), C::RomMp);
+  }
   std::unique_ptr<Station> station_;
   kx::PageLocks locks_;
   kx::StatusCellModel cell_;
@@ -49,21 +88,168 @@ struct MpProcedure : kxtest::DeviceTestEnv {
   std::string result_;
 };
 
-TEST_F(MpProcedure, GoodDrivePasses) {
+TEST_F(MpProcedure, GoodDrivePassesInEverySendModeFromEveryRunningCode) {
   for (Mode mode : {Mode::TesterDirect, Mode::Bridge, Mode::SataPort}) {
-    for (C code : {C::Mcode, C::Boot, C::RomMp, C::RomRdt}) {
-      SCOPED_TRACE(static_cast<int>(code));
-      SCOPED_TRACE(static_cast<int>(mode));
-      // A drive without RDT results has no RDT-built table to check against.
-      SetIni(".\\param.ini", "Options", "CheckBBT", code == C::Boot || code == C::Mcode ? "0" : "1");
+    for (C code : {C::Boot, C::Mcode, C::RomMp, C::RomRdt}) {
+      SCOPED_TRACE(testing::Message() << "mode " << static_cast<int>(mode) << " code " << static_cast<int>(code));
+      // The pre-format after a load from boot code drops the RDT info the re-scan's table check wants.
+      SetIni(kParam, "Options", "CheckBBT", code == C::Boot || code == C::Mcode ? "0" : "1");
       RunJob(mode, code);
-      printf("MODE %d CODE %d -> %s\n", (int)mode, (int)code, result_.c_str());
-      EXPECT_EQ(result_, "0_00") << PortReport();
-      EXPECT_EQ(cell_.GetStateText(), "Pass");
-      EXPECT_TRUE(Has(PortReport(), "[ End ] Time: (")) << PortReport();
-      EXPECT_TRUE(Has(Record(), "[Port-1 PASS]")) << Record();
-      EXPECT_EQ(station_->Drive().Code(), C::RomMp);
+      const std::string text = cell_.GetWindowText();
+      ExpectPass(text);
+      // Capacity (IDEMA 1 GB, set size 1), then model and serial (none from the tester's name read).
+      EXPECT_EQ(text.rfind("Pass*964(1) MB*", 0), 0u) << text;
+      EXPECT_EQ(Has(text, "*KX00 SATA *SSD 512GB *          *          *KX00000000*00000001  *"),
+                mode != Mode::TesterDirect)
+          << text;
+      EXPECT_TRUE(Has(text, "*FW:12A*") && Has(text, "*FW Date: 20240101A")) << text;
+      EXPECT_EQ(Has(text, "*FW Date: 20240101A *CH0sw:R=65/W=65*CH1sw:R=65/W=65"),
+                code != C::Mcode || mode == Mode::TesterDirect)
+          << "the window scan's text after each load from boot code";
+      EXPECT_EQ(Has(PortReport(), "Read RDT Log"), code == C::RomRdt);
     }
   }
+}
+
+TEST_F(MpProcedure, FailuresEndWithTheStepsCodeStateAndRecords) {
+  using Cfg = std::function<void(emu::DriveConfig&)>;
+  const struct {
+    const char* name;
+    Mode mode;
+    C start;
+    std::function<void(Station&)> fault;
+    Cfg configure;
+    const char *code, *message;
+  } rows[] = {
+      {"card absent", Mode::TesterDirect, C::RomMp, [](Station& s) { s.Site().SetTesterFaults(1, {.cardAbsent = true}); },
+       {}, "P_A01", "Tester output voltage: Don't detect card"},
+      {"key refused", Mode::TesterDirect, C::RomMp,
+       [](Station& s) { s.Drive().Faults().RefuseAccessKey(emu::DriveFaults::kForever); }, {}, "I_A01",
+       "Issue Set AP key command Fail."},
+      {"flash ID", Mode::Bridge, C::Boot, [](Station&) { SetIni(kFdb, "Flash Info", "Flh_ID", "45 84 64 3c a5 08 04"); },
+       {}, "I_x09", "Don't get corrected FlashID."},
+      {"RAM load CRC", Mode::Bridge, C::Boot, [](Station& s) { s.Drive().Faults().WrongVerdict(1, {0x21, 0x30}); },
+       {}, "I_C0Ba", "CRC for Section_0 failed (0x0) !!"},
+      {"erase", Mode::Bridge, C::Mcode,
+       [](Station& s) {
+         SetIni(kTool, "General Info", "TestStation", "EraseMP");
+         SetIni(kParam, "Options", "EraseMPChkBBT", "0");
+         s.Drive().Faults().FailNext(99, {.subCommand = 0x26});
+       },
+       {}, "F_E03", "Issue EraseAllBlock Command Failed, Mode=0x09"},
+      {"bad blocks", Mode::Bridge, C::RomMp, {},
+       [](emu::DriveConfig& c) {
+         for (std::uint32_t b = 1; b <= 4; ++b) c.factoryBadBlocks.push_back({2, 0, 0, b});
+       },
+       "F_J10", "Flash Bad Block Too Much, Ref. CENo-CHNo to replace corresponding Flash."},
+      {"pre-format", Mode::SataPort, C::RomMp, [](Station& s) { s.Drive().Faults().FailPreFormat(0x02, 0x1234); }, {},
+       "F_H07", "PreFormat Fail"},
+      {"verify", Mode::Bridge, C::RomMp, [](Station& s) { s.Drive().Faults().WrongVerdict(1, {0x21, 0x31, 0, 0, 1}); },
+       {}, "I_F29", "Compare Flash Code_remainder Failed !"},
+      {"capacity", Mode::Bridge, C::RomMp, [](Station&) { SetIni(kParam, "Options", "MinCapacity", "2"); }, {},
+       "M_T54", "Capacity is not match!!(size:964, max:3825, min1918)"},
+      {"burn-in", Mode::TesterDirect, C::RomMp,
+       [](Station& s) {
+         SetIni(kParam, "Write_Read BurnIn", "Enable", "1");
+         s.Drive().Faults().AddSilentCorruption(1000);
+       },
+       {}, "F_K13", ""},
+      {"SMART", Mode::SataPort, C::RomMp, [](Station& s) { s.Drive().Faults().SetSmartThresholdExceeded(true); }, {},
+       "F_x26", "Device can't be used, reserved block not enough, Replace Flash."},
+      {"EraseMP on RDT firmware", Mode::Bridge, C::RomRdt,
+       [](Station&) { SetIni(kTool, "General Info", "TestStation", "EraseMP"); }, {}, "P_x18",
+       "BBT exists, not recommended to Erase MP !"},
+      {"RDT version", Mode::Bridge, C::RomRdt, [](Station&) { SetIni(kFdb, "Options", "ChkRDTver", "1x3"); }, {},
+       "P_x17", "RDT version(12A) is not equel to ini(1x3)!"},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.name);
+    SetIni(kTool, "General Info", "TestStation", "MP");
+    SetIni(kParam, "Options", "MaxCapacity", "4");
+    for (const char* key : {"MinCapacity", "Enable", "SetPercent", "Percent"})
+      SetIni(kParam, key[0] == 'M' ? "Options" : "Write_Read BurnIn", key, r.code[2] == 'K' ? "1" : "0");
+    SetIni(kFdb, "Options", "ChkRDTver", "");
+    SetIni(kParam, "Options", "EraseMPChkBBT", "");
+    SetIni(kParam, "Options", "CheckBBT", r.start == C::Boot || r.start == C::Mcode ? "0" : "1");
+    SetIni(kFdb, "Flash Info", "Flh_ID", "2c 84 64 3c a5 08 04");
+    RunJob(r.mode, r.start, r.fault, r.configure);
+    const bool empty = r.code[0] == 'P' && r.code[2] == 'A';
+    EXPECT_EQ(result_, r.code) << PortReport();
+    EXPECT_EQ(g_PortResult[0], empty ? 4 : 0);
+    EXPECT_EQ(cell_.GetErrorCode(), empty ? "" : CPortDevice::FormatErrorCode(r.code));
+    EXPECT_TRUE(Has(PortReport(), std::string("[ Fail ]  Error Message : ") + r.message)) << PortReport();
+    EXPECT_TRUE(Has(Record(), std::string(",Fail,") + r.code + ",") && Has(Record(), "[Port-1 Error]")) << Record();
+    // The maximum current replaces the statistics text after a failed burn-in on a tester.
+    EXPECT_EQ(Has(Record(), ",0000,Fail,"), r.code[2] != 'K') << Record();
+  }
+}
+TEST_F(MpProcedure, PreFormatFlashFailureWritesTheScanRecordAgain) {
+  for (std::uint8_t result : {0x02, 0x05}) {  // a program failure (kind 12), a system-table failure
+    SCOPED_TRACE(result);
+    RunJob(Mode::Bridge, C::RomMp, [result](Station& s) { s.Drive().Faults().FailPreFormat(result, 0x1234); });
+    EXPECT_EQ(result_, "F_H07");
+    EXPECT_EQ(ReadAll(kScanRecords).size(), (result == 0x02 ? 2u : 1u) * kx::kBlockRecordSize);
+  }
+}
+
+// The drive refuses to read a third-party table.
+void NoThirdBbt(Station& s) { s.Drive().Faults().FailNext(99, {.subCommand = 0x47}); }
+
+TEST_F(MpProcedure, OptionsChangeWhatRunsAndThePassText) {
+  const struct {
+    const char* name;
+    C start;
+    std::function<void()> set;
+    std::function<void(Station&)> fault;
+    std::function<void(emu::DriveConfig&)> configure;
+    std::uint32_t back;  // the cell's colour: green pass, purple grade
+    const char *textStart, *reportLine;
+    bool rdtLogRead;
+  } rows[] = {
+      {"KeepSN", C::RomMp, [] { SetIni(kTool, "General Info", "KeepSN", "1"); }, {}, {}, kx::Rgb(0, 255, 0),
+       "Pass*964(1) MB*", "Serial Number write to infoblock: KX0000000000000001", false},
+      {"Short", C::RomMp, [] { SetIni(kTool, "General Info", "Short", "1"); }, {}, {}, kx::Rgb(0, 255, 0),
+       "Pass*Short*Enabled", "Short, skip check running code!!", false},
+      {"EraseMP without the BBT check", C::RomRdt,
+       [] {
+         SetIni(kTool, "General Info", "TestStation", "EraseMP");
+         SetIni(kParam, "Options", "EraseMPChkBBT", "0");
+       },
+       {}, {}, kx::Rgb(0, 255, 0), "Pass*964(1) MB*", "Do EraseAll Block, Type=0x09", false},
+      {"SortMP with a 3rd BBT", C::RomMp, [] { SetIni(kTool, "General Info", "TestStation", "SortMP"); }, {},
+       [](emu::DriveConfig& c) { c.preset3rdBbt = true; }, kx::Rgb(0, 255, 0), "Pass*964(1) MB*",
+       "Write BBT checksum:", false},
+      {"SortMP without one", C::RomMp,
+       [] {
+         SetIni(kTool, "General Info", "TestStation", "SortMP");
+         SetIni(kParam, "Options", "SkipSortBBT", "1");
+       },
+       NoThirdBbt, {}, kx::Rgb(148, 40, 255), "Pass*964(1) MB*", "Read 3rd BBT Failed !!!", false},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.name);
+    SetIni(kTool, "General Info", "TestStation", "MP");
+    for (const char* key : {"KeepSN", "Short"}) SetIni(kTool, "General Info", key, "0");
+    for (const char* key : {"EraseMPChkBBT", "SkipSortBBT"}) SetIni(kParam, "Options", key, "");
+    r.set();
+    RunJob(Mode::Bridge, r.start, r.fault, r.configure);
+    ExpectPass(cell_.GetWindowText());
+    EXPECT_EQ(cell_.GetWindowText().rfind(r.textStart, 0), 0u) << cell_.GetWindowText();
+    EXPECT_EQ(cell_.Snapshot().backColor, r.back);
+    EXPECT_TRUE(Has(PortReport(), r.reportLine)) << PortReport();
+    EXPECT_EQ(Has(PortReport(), "Read RDT Log"), r.rdtLogRead);
+  }
+  // The kept serial number is the one recorded.
+  SetIni(kTool, "General Info", "KeepSN", "1");
+  RunJob(Mode::Bridge, C::RomMp);
+  EXPECT_TRUE(Has(Record(), "]=KX0000000000000001")) << Record();
+}
+
+TEST_F(MpProcedure, SortMpWithoutThe3rdBbtFailsUnlessSkipped) {
+  SetIni(kTool, "General Info", "TestStation", "SortMP");
+  RunJob(Mode::Bridge, C::Mcode, NoThirdBbt);
+  EXPECT_EQ(result_, "F_x50");
+  EXPECT_TRUE(Has(PortReport(), "   Check Thrid Party BBT fail! \r\n")) << PortReport();
+  EXPECT_TRUE(Has(PortReport(), "[ Fail ]  Error Message : Read 3rd BBT Failed !!!")) << PortReport();
 }
 }  // namespace
