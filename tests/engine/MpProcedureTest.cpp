@@ -2,6 +2,7 @@
 #include <latch>
 
 #include "engine/PortJob.h"
+#include "engine/ThreadPool.h"
 #include "tests/media/FirmwareFiles.h"
 #include "tests/support/EmulatedSite.h"
 #include "tests/support/EmulatedStation.h"
@@ -189,6 +190,46 @@ TEST_F(MpProcedure, PreFormatFlashFailureWritesTheScanRecordAgain) {
     RunJob(Mode::Bridge, C::RomMp, [result](Station& s) { s.Drive().Faults().FailPreFormat(result, 0x1234); });
     EXPECT_EQ(result_, "F_H07");
     EXPECT_EQ(ReadAll(kScanRecords).size(), (result == 0x02 ? 2u : 1u) * kx::kBlockRecordSize);
+  }
+}
+
+// A real job that says when it is gone.
+class WatchedJob final : public CPortJob {
+ public:
+  template <class... Args>
+  explicit WatchedJob(std::latch& gone, Args&&... args) : CPortJob(std::forward<Args>(args)...), gone_(gone) {}
+  ~WatchedJob() override { gone_.count_down(); }
+
+ private:
+  std::latch& gone_;
+};
+
+TEST_F(MpProcedure, EverySlotOfAFullSitePassesInEachSendMode) {
+  for (Mode mode : {Mode::TesterDirect, Mode::Bridge, Mode::SataPort}) {
+    SCOPED_TRACE(static_cast<int>(mode));
+    std::filesystem::remove(Native("D:\\Log\\SATA_RecordSN.ini"));
+    kxtest::EmulatedSite site(kx::kPortCount, mode, SmallDrive(C::RomRdt));
+    std::array<kx::StatusCellModel, kx::kPortCount> cells;
+    std::array<std::string, kx::kPortCount> codes;
+    std::latch gone(kx::kPortCount);
+    CThreadPool pool;
+    ASSERT_TRUE(pool.Create(kx::kPortCount, nullptr));
+    for (int slot = 1; slot <= kx::kPortCount; ++slot)
+      ASSERT_TRUE(pool.Post(new WatchedJob(gone, 1, &locks_, &cells[slot - 1], nullptr, site.DriveNo(slot), slot,
+                                           nullptr, nullptr, "D:\\Log", &codes[slot - 1], nullptr, nullptr)));
+    gone.wait();
+    pool.Destroy();
+    const std::string record = ReadAll("D:\\Log\\SATA_RecordSN.ini");
+    for (int slot = 1; slot <= kx::kPortCount; ++slot) {
+      SCOPED_TRACE(slot);
+      EXPECT_EQ(codes[slot - 1], "0_00") << PortReport(slot);
+      EXPECT_EQ(cells[slot - 1].GetStateText(), "Pass");
+      EXPECT_TRUE(Has(PortReport(slot), "[ End ] Time: ("));
+      EXPECT_TRUE(Has(record, "[Port-" + std::to_string(slot) + " PASS]"));
+      EXPECT_EQ(site.Drive(slot).Code(), C::RomMp);
+    }
+    EXPECT_TRUE(locks_[2].try_lock());
+    locks_[2].unlock();
   }
 }
 

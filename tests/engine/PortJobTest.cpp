@@ -263,13 +263,13 @@ TEST_F(PortJobRun, ResultListAndSummaryCsvByStationAndMode) {
   }
 }
 
-TEST_F(PortJobRun, UnbuiltProcedureFailsThePortOpenly) {
+TEST_F(PortJobRun, MpStationRunsItsProcedureAndRecordsAnEmptyPort) {
+  station_->Site().SetTesterFaults(1, {.cardAbsent = true});
   New<CPortJob>(1)->Run(0);
-  EXPECT_EQ(g_PortResult[0], 0);
-  EXPECT_EQ(g_PortState[1], 5);
-  EXPECT_EQ(resultCode_, "N_A00");
-  EXPECT_EQ(cell_.GetErrorMessage(), "RunMP is not available in this build");
-  EXPECT_TRUE(kxtest::EndsWith(LastRecord(), ",Fail,N_A00,RunMP is not available in this build")) << LastRecord();
+  EXPECT_EQ(g_PortResult[0], 4);
+  EXPECT_EQ(resultCode_, "P_A01");
+  EXPECT_TRUE(kxtest::EndsWith(LastRecord(), ",Fail,P_A01,Tester output voltage: Don't detect card")) << LastRecord();
+  EXPECT_TRUE(kxtest::Has(PortReport(), "[ Fail ]  Error Message : Tester output voltage: Don't detect card"));
 }
 
 TEST_F(PortJobRun, JobWithoutProcedureLeavesThePortIdleAndItsCardAlone) {
