@@ -4,8 +4,10 @@
 
 #include <system_error>
 #include <utility>
+#include <vector>
 
 #include "command/CommandGlobals.h"
+#include "command/GetDevLibrary.h"
 #include "device/ErrorCode.h"
 #include "platform/Paths.h"
 
@@ -44,6 +46,25 @@ std::shared_ptr<emu::Site> InstallTesterSite(int count, const emu::DriveConfig& 
     site->SetDrive(slot, std::make_shared<emu::Drive>(cfg));
   }
   site->Install();
+  return site;
+}
+
+std::shared_ptr<emu::Site> InstallBridgeSite(int count, const emu::DriveConfig& cfg) {
+  auto site = emu::Site::Create();
+  for (int slot = 1; slot <= count; ++slot) {
+    site->AddBridge(slot);
+    site->SetDrive(slot, std::make_shared<emu::Drive>(cfg));
+  }
+  site->Install();
+  g_KX_U2A = 1;
+  g_SataPortMode = 0;
+  kx::ClearAtaPassThroughOk();
+  const std::vector<emu::ListingEntry> listing = site->Listing(false);
+  kx::WithRootDevice([&listing](kx::RootDeviceRecord& r) {
+    r = kx::RootDeviceRecord{};
+    r.SetCount(static_cast<std::uint32_t>(listing.size()));
+    for (std::size_t i = 0; i < listing.size(); ++i) r.SetEntry(i, listing[i].node, listing[i].path);
+  });
   return site;
 }
 

@@ -31,6 +31,9 @@ class ScratchFolder {
 
 // Tester boards 1..count, board N serving slot N with a drive of its own made from cfg; installed.
 std::shared_ptr<emu::Site> InstallTesterSite(int count, const emu::DriveConfig& cfg);
+// Bridges 1..count, bridge N serving slot N (listing entry N) with a drive of
+// its own made from cfg; installed, with the send mode and the listing set.
+std::shared_ptr<emu::Site> InstallBridgeSite(int count, const emu::DriveConfig& cfg);
 // One tester board serving slot with the given drive; installed.
 std::shared_ptr<emu::Site> InstallTesterSite(int tester, int slot, std::shared_ptr<emu::Drive> drive);
 
