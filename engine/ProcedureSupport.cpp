@@ -40,6 +40,14 @@ float ScanFloat(const std::string& text) {
   return value;
 }
 
+SortedBbtFill SortedBbtFillOf(const BbtParameter& header) {
+  SortedBbtFill fill;
+  fill.tableBytes = static_cast<std::uint64_t>(header.BbtSectors()) * 512u;
+  fill.clearBytes = static_cast<std::uint64_t>(header.ColumnCount()) * header.DiesPerGroup() * header.PlaneCount() *
+                    header.RowCount();
+  return fill;
+}
+
 bool IsNoDriveCode(const std::string& code) { return code == "P_A01" || code == "P_x01"; }
 
 int CountFlashIds(const std::uint8_t* table512) {
@@ -99,19 +107,17 @@ bool CPortJob::RestoreSortedBbt(bool& thirdBbtRead, bool keepStepMessage) {
 
   // The drive's header sizes the fill and the clear; neither may pass the table read.
   std::vector<std::uint8_t>& bbt = d.m_BbtBuffer;
-  const std::uint64_t tableBytes = static_cast<std::uint64_t>(header.BbtSectors()) * 512u;
-  const std::uint64_t clearBytes = static_cast<std::uint64_t>(header.ColumnCount()) * header.DiesPerGroup() *
-                                   header.PlaneCount() * header.RowCount();
-  if (bbt.empty() || tableBytes > bbt.size() || clearBytes > bbt.size()) {
+  const kx::proc::SortedBbtFill fill = kx::proc::SortedBbtFillOf(header);
+  if (bbt.empty() || fill.tableBytes > bbt.size() || fill.clearBytes > bbt.size()) {
     d.m_ErrorCode = "F_T34";
     d.m_ErrorMessage = kx::StrFormat("BBT header size is beyond the table read (%llu, %llu > %zu bytes)!!!",
-                                     static_cast<unsigned long long>(tableBytes),
-                                     static_cast<unsigned long long>(clearBytes), bbt.size());
+                                     static_cast<unsigned long long>(fill.tableBytes),
+                                     static_cast<unsigned long long>(fill.clearBytes), bbt.size());
     d.WriteFailReport();
     return sortFailEnding();
   }
-  std::fill_n(bbt.begin(), tableBytes, 0xFF);
-  std::fill_n(bbt.begin(), clearBytes, 0x00);
+  std::fill_n(bbt.begin(), fill.tableBytes, 0xFF);
+  std::fill_n(bbt.begin(), fill.clearBytes, 0x00);
 
   // Its length is kept apart from the setting, which alone decides the write-back.
   std::uint32_t thirdBytes = 0;

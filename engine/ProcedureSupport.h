@@ -7,6 +7,9 @@
 
 class CPortDevice;
 class IProgressBar;
+namespace kx {
+struct BbtParameter;  // protocol/MediaRecords.h
+}
 
 namespace kx::proc {
 
@@ -23,6 +26,15 @@ const std::string& ReadText(std::string& scratch, const char* section, const cha
                             std::size_t bufferSize);
 // "%f" of the text; 0 when it holds no number.
 float ScanFloat(const std::string& text);
+
+// What the sorted-BBT restore fills from the drive's BBT header: the table's
+// bytes with 0xFF, then its first bytes with 0. The header's fields multiply in
+// 64 bits; the caller checks both against the table it holds.
+struct SortedBbtFill {
+  std::uint64_t tableBytes = 0;
+  std::uint64_t clearBytes = 0;
+};
+SortedBbtFill SortedBbtFillOf(const BbtParameter& header);
 
 // The codes of a port without a drive.
 bool IsNoDriveCode(const std::string& code);
