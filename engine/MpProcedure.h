@@ -51,6 +51,8 @@ class CMpRun {
   bool FromFlashFirmware();
   bool ParameterCheck();
   bool BackToRam();
+  // The RDT info with its checks and CE map; a drive without one goes on with none.
+  bool RdtInfoChecks();
   // The RDT firmware version against [Options] ChkRDTver of the flash-maker file.
   bool RdtVersionCheck();
   // Station EraseMP refuses a drive with RDT results unless EraseMPChkBBT is 0.

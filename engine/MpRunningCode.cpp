@@ -29,13 +29,7 @@ char CharAt(const std::string& text, std::size_t i) { return i < text.size() ? t
 bool CMpRun::FromCodeInRam() {
   if (sorting_ && !job_.RestoreSortedBbt(thirdBbt_, true)) return false;
   ReadEraseType();
-  if (!d_.ReadRdtInfo(&rdtInfo_, nullptr)) {
-    rdtInfo_ = kx::RdtInfoRecord{};
-    d_.m_CeMap = 0;
-  } else {
-    if (!RdtVersionCheck() || !EraseMpCheck()) return false;
-    TakeRunInfoCeMap();
-  }
+  if (!RdtInfoChecks()) return false;
   SelectCeMap();
   return EraseAll(10);
 }
@@ -44,14 +38,7 @@ bool CMpRun::FromCodeInRam() {
 
 bool CMpRun::FromBootCode() {
   if (!d_.IspProgramPram(false, std::string())) return Fail();
-  if (!d_.ReadRdtInfo(&rdtInfo_, nullptr)) {
-    rdtInfo_ = kx::RdtInfoRecord{};
-    d_.m_CeMap = 0;
-  } else {
-    if (!RdtVersionCheck() || !EraseMpCheck()) return false;
-    TakeRunInfoCeMap();
-  }
-  if (!WindowScan(false)) return false;
+  if (!RdtInfoChecks() || !WindowScan(false)) return false;
   if (OptionInt("Skip_Check_eFuse", 0) == 0 && !d_.CheckEfuse(0, false, false, false)) return Fail();
   pramLoaded_ = true;
   keepRdtInfo_ = false;
@@ -132,6 +119,17 @@ bool CMpRun::BackToRam() {
 }
 
 // ---- the shared sub-steps ---------------------------------------------------------------------
+
+bool CMpRun::RdtInfoChecks() {
+  if (!d_.ReadRdtInfo(&rdtInfo_, nullptr)) {
+    rdtInfo_ = kx::RdtInfoRecord{};
+    d_.m_CeMap = 0;
+    return true;
+  }
+  if (!RdtVersionCheck() || !EraseMpCheck()) return false;
+  TakeRunInfoCeMap();
+  return true;
+}
 
 bool CMpRun::RdtVersionCheck() {
   const std::string wanted =

@@ -14,6 +14,7 @@
 #include "device/PortDevice.h"
 #include "device/Settings.h"
 #include "engine/PortJob.h"
+#include "engine/ProcedureSupport.h"
 #include "platform/Clock.h"
 #include "platform/Profile.h"
 
@@ -30,9 +31,7 @@ double SecondsSince(std::uint64_t startMs) {
   return static_cast<double>(platform::Clock().NowMs() - startMs) / 1000.0;
 }
 
-int ParamInt(const char* key, int defaultValue) {
-  return kx::ReadProfileInt("Options", key, defaultValue, kx::SettingIniPath().c_str());
-}
+int ParamInt(const char* key, int defaultValue) { return kx::proc::OptionInt(key, defaultValue); }
 
 // The failure ending; `ioCheck` marks a failed I/O-state check, whose no-drive
 // codes show the port as empty.
@@ -74,17 +73,6 @@ std::uint8_t Pass(CPortJob& job) {
 }
 
 bool ChkRCMode(CPortDevice& d, int mode) { return d.ChkRC(mode, 0, true, "", nullptr); }
-
-// Flash devices present: entries of the 64 x 8-byte flash ID table whose first
-// seven bytes are not all zero.
-int CountFlashIds(const std::uint8_t* table) {
-  int count = 0;
-  for (int i = 0; i < 64; ++i) {
-    const std::uint8_t* e = table + i * 8;
-    if (std::any_of(e, e + 7, [](std::uint8_t b) { return b != 0; })) ++count;
-  }
-  return count;
-}
 
 // [Options] CHCEMap read as hexadecimal; 0 when empty or unreadable.
 std::uint16_t ReadUiCeMap(std::string& textBuffer) {
@@ -133,7 +121,7 @@ std::uint8_t CPortJob::RunEraseAll() {
   if (!ChkRCMode(d, 0)) return Fail(*this, kEnd);
 
   std::uint8_t table[512] = {};
-  if (d.ReadFlashIdTable(table)) d.m_FlashCount = CountFlashIds(table);
+  if (d.ReadFlashIdTable(table)) d.m_FlashCount = kx::proc::CountFlashIds(table);
 
   if (!d.IspProgramPram(false, "")) return Fail(*this, kEnd);
   Progress(*this, 20);
