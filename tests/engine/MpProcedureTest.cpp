@@ -286,6 +286,22 @@ TEST_F(MpProcedure, OptionsChangeWhatRunsAndThePassText) {
   EXPECT_TRUE(Has(Record(), "]=KX0000000000000001")) << Record();
 }
 
+TEST_F(MpProcedure, WindowScanFollowsTheBurnerVersion) {
+  const struct {
+    const char* burner;
+    const char* doScan;
+    bool scanned;
+  } rows[] = {{"QVBM 0.6", "0", true}, {"QVBM 0.5", "0", false}, {"QVBM 0.5", "1", true}};
+  SetIni(kParam, "Options", "CheckBBT", "0");
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.burner);
+    SetIni(kParam, "Options", "Do_Scan_Window_Test", r.doScan);
+    RunJob(Mode::Bridge, C::Boot, {}, [&r](emu::DriveConfig& c) { c.mcodeName = r.burner; });
+    EXPECT_EQ(result_, "0_00") << PortReport();
+    EXPECT_EQ(Has(PortReport(), "Scan Window Process OK"), r.scanned);
+  }
+}
+
 TEST_F(MpProcedure, SortMpWithoutThe3rdBbtFailsUnlessSkipped) {
   SetIni(kTool, "General Info", "TestStation", "SortMP");
   RunJob(Mode::Bridge, C::Mcode, NoThirdBbt);
