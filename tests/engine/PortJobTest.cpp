@@ -2,6 +2,7 @@
 // what Run records for each outcome, the short jobs, and 24 jobs on the pool.
 // Procedures are replaced by a recording subclass; none is faked as built.
 #include <algorithm>
+#include <functional>
 #include <latch>
 
 #include "device/PortDevice.h"
@@ -323,6 +324,117 @@ TEST_F(PortJobRun, RepeatModeTestsAnInsertedCardAndLogsTheRun) {
   EXPECT_EQ(good_.Text(), "1");
   EXPECT_FALSE(Exists(kWorkOrder));
   EXPECT_FALSE(Powered());
+}
+
+// The station's clock with a step after every sleep, so that a card is pulled
+// or pushed in while a job waits for it, on virtual time.
+class HookedClock final : public platform::IClock {
+ public:
+  HookedClock(platform::IClock& base, std::function<void(std::uint64_t)> afterSleep)
+      : base_(base), afterSleep_(std::move(afterSleep)) {}
+  std::uint64_t NowMs() override { return base_.NowMs(); }
+  void SleepMs(std::uint64_t ms) override {
+    base_.SleepMs(ms);
+    afterSleep_(base_.NowMs());
+  }
+  std::int64_t WallMs() override { return base_.WallMs(); }
+
+ private:
+  platform::IClock& base_;
+  std::function<void(std::uint64_t)> afterSleep_;
+};
+
+// A failed run in repeat mode is logged as bad; with StopIfFail the loop ends
+// at once and the card stays powered for the engineer.
+TEST_F(PortJobRun, RepeatModeLogsAFailedRun) {
+  for (bool stop : {false, true}) {
+    SCOPED_TRACE(stop ? "StopIfFail" : "no stop");
+    SetIni(".\\param.ini", "RD Debug", "StopIfFail", stop ? "1" : "0");
+    std::filesystem::remove(Native("D:\\Log\\Total_Init.log"));
+    g_StopAfterFail = 0;
+    repeat_ = true;
+    script_ = {};
+    script_.outcome = Outcome::Fail;
+    script_.uncheck = stop ? nullptr : &repeat_;
+    PowerOn();
+    // A loop that went on after the stop would wait for the card to go: the box is unchecked a minute later.
+    const std::uint64_t start = station_->Now();
+    platform::ScopedClock hooked(std::make_shared<HookedClock>(platform::Clock(), [&](std::uint64_t now) {
+      if (now - start >= 60000) repeat_ = false;
+    }));
+    RunRecorded(1);
+    EXPECT_EQ(script_.ran, std::vector<std::string>{"RunMP"});
+    EXPECT_EQ(g_PortState[1], 5);
+    EXPECT_EQ(win::GetPrivateProfileString("Total Results", "Bad", "", "D:\\Log\\Total_Init.log"), "1");
+    EXPECT_TRUE(kxtest::Has(ReadAll("D:\\Log\\Error_Init.log"), "--M_x04"));
+    EXPECT_EQ(g_StopAfterFail, stop ? 1 : 0);
+    EXPECT_EQ(repeat_, stop);  // the stop ended the loop, the box still checked
+    EXPECT_EQ(Powered(), stop);
+  }
+}
+
+// Modes 7 and 9 wait for the tested card to go; 7 then waits for the next one.
+// Each row: the port's result, when (seconds into the job, 0 never) the card is
+// pulled, a new one pushed in and the card watch ended; the cell when the new
+// card came (or at the end) and the cell the job leaves.
+TEST_F(PortJobRun, CardWatchJobsFollowRemovalAndTheNextCard) {
+  constexpr std::uint32_t kBlack = Rgb(0, 0, 0), kWhite = Rgb(255, 255, 255), kBlue = Rgb(0, 100, 255),
+                          kPink = Rgb(255, 100, 100), kGreen = Rgb(0, 128, 0), kGrey = Rgb(128, 128, 128);
+  struct Row {
+    const char* name;
+    int mode, result, pulledAt, pushedAt, watchEndsAt;
+    std::uint32_t midText, midBack, endText, endBack;
+    const char* endCell;
+  } rows[] = {
+      {"7, failed port", 7, 0, 5, 10, 0, kBlack, kPink, kWhite, kBlue, " 1 "},
+      {"7, passed port", 7, 1, 5, 10, 0, kBlack, kGreen, kWhite, kBlue, " 1 "},
+      {"7, idle port", 7, 4, 5, 10, 20, 1, 2, 1, 2, "old"},
+      {"7, watch ends with the card in", 7, 1, 0, 0, 5, 1, 2, 1, 2, "old"},
+      {"9, passed port", 9, 1, 5, 0, 0, 1, 2, kBlack, kGrey, "old"},
+      {"9, failed port", 9, 0, 5, 0, 0, 1, 2, kBlack, kGrey, "old"},
+      {"9, idle port", 9, 4, 5, 0, 0, 1, 2, 1, 2, "old"},
+      {"9, watch ends with the card in", 9, 1, 0, 0, 5, 1, 2, 1, 2, "old"},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    auto fresh = std::make_shared<emu::Drive>(emu::DriveConfig{});
+    station_->Site().SetDrive(1, std::make_shared<emu::Drive>(emu::DriveConfig{}));
+    PowerOn();
+    cell_.SetColor(1, 2);
+    cell_.SetWindowText("old");
+    progress_.SetPos(50);
+    g_PortResult[0] = r.result;
+    g_CardWatch = 1;
+    kx::StatusCellState mid = cell_.Snapshot();
+    const std::uint64_t start = station_->Now();
+    bool pulled = false, pushed = false;
+    platform::ScopedClock hooked(std::make_shared<HookedClock>(platform::Clock(), [&](std::uint64_t now) {
+      const std::uint64_t s = (now - start) / 1000;
+      if (r.pulledAt && !pulled && s >= static_cast<std::uint64_t>(r.pulledAt)) {
+        pulled = true;
+        station_->Site().SetDrive(1, nullptr);
+      }
+      if (r.pushedAt && !pushed && s >= static_cast<std::uint64_t>(r.pushedAt)) {
+        pushed = true;
+        mid = cell_.Snapshot();
+        fresh->PowerOn();
+        station_->Site().SetDrive(1, fresh);
+      }
+      if (r.watchEndsAt && s >= static_cast<std::uint64_t>(r.watchEndsAt) && g_CardWatch == 1) {
+        if (!pushed) mid = cell_.Snapshot();
+        g_CardWatch = 0;
+      }
+    }));
+    station_->ClearSent();
+    New<CPortJob>(r.mode)->Run(0);
+    EXPECT_EQ(mid.textColor, r.midText);
+    EXPECT_EQ(mid.backColor, r.midBack);
+    EXPECT_EQ(cell_.Snapshot().textColor, r.endText);
+    EXPECT_EQ(cell_.Snapshot().backColor, r.endBack);
+    EXPECT_EQ(cell_.Snapshot().text, r.endCell);
+    EXPECT_EQ(progress_.GetPos(), r.endBack == kBlue ? 0 : 50);
+    EXPECT_EQ(station_->Sent({0x08, 0xF2, 0x84, 0x00}).size(), 1u);  // the card switched off
+  }
 }
 
 TEST_F(PortJobRun, CardCheckJobMarksANewCardAndARemovedOne) {
