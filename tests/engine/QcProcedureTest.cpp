@@ -106,4 +106,38 @@ TEST_F(QcProcedure, FailuresEndWithTheStepsCodeStateAndRecords) {
     EXPECT_EQ(Has(Record(), ",0000,Fail,"), !burnIn) << Record();
   }
 }
+
+// Each option switch runs its step when on and leaves it out when off: the step's
+// command reaches the drive once more with the switch on.
+TEST_F(QcProcedure, OptionSwitchesRunTheirStep) {
+  using Count = std::function<std::size_t(Station&)>;
+  const struct {
+    const char *name, *key, *on, *off;
+    std::vector<std::array<const char*, 2>> also;  // keys the step needs, set for both runs
+    Count sent;
+  } rows[] = {
+      {"thermal sensor", "Put_Thermal_Sensor", "1", "0", {},
+       [](Station& s) { return s.DriveSent(0xB0, 0xD0).size(); }},  // SMART READ DATA
+      {"device sleep", "DEVSLP_Enable", "1", "0", {{"DEVSLP_Control", "1"}},
+       [](Station& s) { return s.Sent({0x08, 0xF2, 0x50, 0x06, 0x01}).size(); }},
+      {"SMART reset", "DoResetSMART", "1", "0", {}, [](Station& s) { return s.DriveSent(0x31, 0x02).size(); }},
+      {"security erase", "Skip_SecurityErase_QC", "0", "1", {{"SkipBuildFAT", "1"}},
+       [](Station& s) { return s.DriveSent(0xF4, 0x00).size(); }},  // SECURITY ERASE UNIT
+  };
+  SetIni(".\\param.ini", "Device Info", "SSD Size", "BGA_NAND_uSSD 1GB");
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.name);
+    for (const auto& [key, value] : r.also) SetIni(".\\param.ini", "Options", key, value);
+    std::size_t sent[2] = {};
+    for (int on : {0, 1}) {
+      SetIni(".\\param.ini", "Options", r.key, on ? r.on : r.off);
+      RunJob(Mode::TesterDirect);
+      EXPECT_EQ(result_, "0_00") << (on ? "on" : "off");
+      sent[on] = r.sent(*station_);
+    }
+    EXPECT_EQ(sent[1], sent[0] + 1);
+    for (const auto& [key, value] : r.also) SetIni(".\\param.ini", "Options", key, "0");
+    SetIni(".\\param.ini", "Options", r.key, r.off);
+  }
+}
 }  // namespace
