@@ -1,5 +1,7 @@
 // Tester power, card-state polling, the access key and the supply checks against
 // the emulated tester board and drive, under virtual time.
+#include <functional>
+
 #include "command/DriveCommand.h"
 #include "device/PortDevice.h"
 #include "protocol/KxSignatures.h"
@@ -135,6 +137,71 @@ TEST_F(CardOps, TesterResetRetriesFourTimesASecondApart) {
   EXPECT_EQ(s.Sent(kTesterReset).size(), 4u);
   EXPECT_EQ(s.Now() - start, 3000u);
   EXPECT_TRUE(Has(PortReport(), "             Error Code : 0x602 \r\n"));
+}
+
+// Power switching without the short tests: off with delay 37, on with the
+// production delay, then a 60 s wait whose failures are always reported.
+TEST_F(CardOps, SwitchCardPowerNoTest) {
+  struct Row {
+    const char* name;
+    int on;
+    std::function<void(EmulatedStation&)> fault;
+    int delay;
+    const char *code, *message;
+  } rows[] = {
+      {"off", 0, {}, 37, "", ""},
+      {"on", 1, {}, 35, "", ""},
+      {"off refused", 0, [](EmulatedStation& s) { s.Site().SetTesterFaults(1, {.powerCommandFailures = 1}); }, 37,
+       "T_x06", "Power off Failed"},
+      {"on refused", 1, [](EmulatedStation& s) { s.Site().SetTesterFaults(1, {.powerCommandFailures = 1}); }, 35,
+       "T_x06", "Power on Failed"},
+      {"no card", 1, [](EmulatedStation& s) { s.Site().SetTesterFaults(1, {.cardAbsent = true}); }, 35, "I_I24",
+       "Power On fail , Card State Is 0x00(Not detected Device)"},
+      {"never ready", 1, [](EmulatedStation& s) { s.Drive().Faults().SetNeverReady(true); }, 35, "I_I87",
+       "Power On Timeout, Status=0x80"},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    EmulatedStation s(Mode::TesterDirect);
+    if (r.on) s.Drive().PowerOff();
+    if (r.fault) r.fault(s);
+    CPortDevice& d = s.NewDevice();
+    const std::uint64_t start = s.Now();
+    EXPECT_EQ(d.SwitchCardPowerNoTest(r.on, false, 0, false), *r.code == 0);
+    EXPECT_EQ(d.m_ErrorCode, r.code);
+    EXPECT_EQ(d.m_ErrorMessage, r.message);
+    ExpectCdb(s.Sent(kPower), 0, {{3, "on", r.on}, {4, "delay", r.delay}});
+    const bool switched = std::string(r.code) != "T_x06";
+    EXPECT_EQ(s.Site().Card(1).powered, switched == (r.on == 1));
+    // Only a failed wait writes the fail report, asked for or not.
+    EXPECT_EQ(Has(PortReport(), "[ Fail ]  Error Message : " + std::string(r.message)), r.code[0] == 'I');
+    EXPECT_EQ(s.Now() - start > 60000u, std::string(r.code) == "I_I87");  // the wait's 60 s
+  }
+}
+
+TEST_F(CardOps, PowerResetCardAndWaitWaitsTwice) {
+  EmulatedStation s(Mode::TesterDirect);
+  CPortDevice& d = s.Device();
+  ASSERT_TRUE(d.PowerResetCardAndWait(false));
+  EXPECT_EQ(s.Sent(kCardReset).size(), 1u);
+  EXPECT_EQ(s.Sent(kDetect).size(), 2u);  // one ready poll for each wait
+  s.Drive().Faults().SetNeverReady(true);
+  ExpectFailed(d, d.PowerResetCardAndWait(true), "I_x87", "Reset Timeout, Status=0x80");
+  EXPECT_TRUE(Has(PortReport(), "[ Fail ]  Error Message : Reset Timeout, Status=0x80"));
+}
+
+// The ready mark is looked for in reply byte 8, where neither the tester's nor
+// a bridge's card-detect reply carries it, so the wait only ever ends failed.
+TEST_F(CardOps, WaitCardExistGivesUpAfter301Reads) {
+  EmulatedStation s(Mode::TesterDirect);
+  CPortDevice& d = s.Device();
+  const std::uint64_t start = s.Now();
+  ExpectFailed(d, d.WaitCardExist(), "P_x01", "Card Not Exist or detect Failed(check 300 times).");
+  EXPECT_EQ(s.Sent(kDetect).size(), 301u);
+  EXPECT_EQ(s.Now() - start, 30000u);
+  s.FrontEnd().GetFaults().FailNext(1, win::ERROR_SEM_TIMEOUT);
+  ExpectFailed(d, d.WaitCardExist(), "T_x07", "Issue Card Detect command Fail");
+  EXPECT_FALSE(Has(PortReport(), "[ Fail ]"));
 }
 
 // ---- Card polling -----------------------------------------------------------------
