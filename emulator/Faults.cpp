@@ -56,16 +56,6 @@ void Faults::FailNext(std::uint32_t n, win::DWORD osError) {
   Add(r);
 }
 
-void Faults::FailEvery(std::uint32_t every, win::DWORD osError) {
-  if (every == 0) return;
-  FaultRule r;
-  r.action = FaultAction::OsError;
-  r.osError = osError;
-  r.count = 0;
-  r.every = every;
-  Add(r);
-}
-
 void CommandLog::Append(const TraceRecord& r) {
   std::lock_guard lock(mutex_);
   ++total_;

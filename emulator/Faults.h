@@ -76,9 +76,8 @@ class Faults {
   std::size_t Pending() const;
   FaultHit Check(const FaultProbe& probe);
 
-  // Shorthands for the common knobs.
+  // Shorthand for the common knob.
   void FailNext(std::uint32_t n, win::DWORD osError = win::ERROR_GEN_FAILURE);
-  void FailEvery(std::uint32_t every, win::DWORD osError = win::ERROR_GEN_FAILURE);
 
  private:
   struct Entry {

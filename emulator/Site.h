@@ -19,8 +19,8 @@
 //   tester->Log().Records();                           // what the board saw and answered
 //
 // Faults, by where they live:
-//   transport (per front end)  fe->GetFaults(): FailNext/FailEvery with an OS error, or a FaultRule
-//                              (CHECK CONDITION with chosen sense, short transfer, CK_COND ignored,
+//   transport (per front end)  fe->GetFaults(): FailNext with an OS error, or a FaultRule
+//                              (every n-th, CHECK CONDITION with chosen sense, short transfer, CK_COND ignored,
 //                              busy past the time-out, device gone, hot removal), matched by
 //                              control code, opcode, 08 F2 sub-code, ATA command or features
 //   tester / card (per slot)   SetTesterFaults(): card absent, detect time-out, power commands
