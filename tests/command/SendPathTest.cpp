@@ -203,6 +203,12 @@ TEST_F(SendPathTest, AtaPassThroughResultTable) {
   EXPECT_EQ(a.Length, 40);
   EXPECT_EQ(a.DataBuffer, static_cast<void*>(buf_));
   EXPECT_EQ(backend->openHandles, 0);
+  // no data: DRDY only and no buffer, even when DMA is asked for
+  error = 0;
+  const auto c28 = Bytes({0xA1, 0x06, 0, 0, 0, 0, 0, 0, 0xA0, 0xE7});
+  EXPECT_EQ(cmd.SendAtaPassThrough(1, 1, c28.data(), kx::kDirNone, buf_, 0, true, false, true, 0), 0);
+  EXPECT_EQ(backend->Requests().back().apt.AtaFlags, win::ATA_FLAGS_DRDY_REQUIRED);
+  EXPECT_EQ(backend->Requests().back().apt.DataBuffer, nullptr);
   // the buffered form
   EXPECT_EQ(cmd.SendAtaPassThrough(1, 1, c48.data(), kx::kDirNone, nullptr, 0, false, false, false, 0),
             static_cast<int>(win::ERROR_NOT_SUPPORTED));

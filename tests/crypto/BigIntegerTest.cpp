@@ -48,6 +48,8 @@ TEST(BigIntegerTest, ValuesAtTheEdges)
          "123456789abcdef0123456789abcdef"},
         {"2^64 - 1 incremented", Incremented(CBigInteger::Power2(64) - B(1), 1), "10000000000000000"},
         {"0 decremented twice", Incremented(B(0), -2), "-2"},
+        {"2^64 decremented", Incremented(CBigInteger::Power2(64), -1), "ffffffffffffffff"},
+        {"-2^64 incremented", Incremented(CBigInteger::Power2(64).Negated(), 1), "-ffffffffffffffff"},
         {"negative zero incremented", Incremented(CBigInteger(1u, 0u, 0u), 1), "1"},
         {"2^31 to long", B(CBigInteger::Power2(31).ToLong()), "-1"},
         {"-2^31 to long", B(CBigInteger::Power2(31).Negated().ToLong()), "-80000000"},

@@ -12,9 +12,11 @@ using namespace bigtest;
 
 namespace {
 
-// What each linear routine carries or shifts out of the top word.
+// What each linear routine carries or shifts out of the top word; a zero word's lengths.
 TEST(MultiWordTest, CarriesOutOfTheTopWord)
 {
+    EXPECT_EQ(0u, BitLengthOfWord(0));
+    EXPECT_EQ(0u, ByteLengthOfWord(0));
     const uint32_t ones[2] = {0xFFFFFFFFu, 0xFFFFFFFFu}, one[2] = {1, 0};
     uint32_t r[2], z[2] = {0, 0}, s[2] = {0x80000001u, 0x80000000u};
     EXPECT_EQ(1u, AddWords(r, ones, one, 2));
@@ -25,9 +27,11 @@ TEST(MultiWordTest, CarriesOutOfTheTopWord)
     EXPECT_EQ(1u, ShiftLeftBits(s, 2, 1));
     EXPECT_EQ(0x80000000u, ShiftRightBits(s, 2, 2));
     EXPECT_EQ(0xFFFFFFFEu, MultiplyByWord(r, ones, 0xFFFFFFFFu, 2));
-    uint32_t w[4] = {1, 2, 3, 4};
+    uint32_t w[4] = {1, 2, 3, 4}, v[4] = {1, 2, 3, 4};
     ShiftRightWords(w, 4, 9); // limited to the length
+    ShiftLeftWords(v, 4, 9);
     EXPECT_EQ(0u, CountWords(w, 4));
+    EXPECT_EQ(0u, CountWords(v, 4));
 }
 
 // Every product kernel over power-of-two lengths, with random, all-ones,

@@ -40,6 +40,15 @@ TEST_F(VolumeTest, LettersAndTypesGoWithTheDrive) {
   EXPECT_EQ(OpenVolume('Q'), win::INVALID_HANDLE_VALUE);
 }
 
+TEST_F(VolumeTest, DiskGeometryHoldsTheDrivesCapacity) {
+  win::HANDLE disk = OpenDevice(Site::BridgePath(1));
+  win::DISK_GEOMETRY_EX g{};
+  win::DWORD got = 0;
+  ASSERT_TRUE(win::DeviceIoControl(disk, win::IOCTL_DISK_GET_DRIVE_GEOMETRY_EX, nullptr, 0, &g, sizeof g, &got, nullptr));
+  EXPECT_EQ(g.DiskSize, static_cast<std::int64_t>(SiteDriveConfig().capacitySectors) * 512);
+  win::CloseHandle(disk);
+}
+
 TEST_F(VolumeTest, LockDismountUnlockAndDeleteLayout) {
   win::HANDLE vol = OpenVolume('E');
   ASSERT_NE(vol, win::INVALID_HANDLE_VALUE);

@@ -43,6 +43,11 @@ TEST(ClockTest, ScaledClockRunsFasterAndTheRealClockIsRestored) {
     EXPECT_LT(elapsed, 30u * 1000 * 100);  // far below the 30 s an unscaled sleep takes
   }
   EXPECT_EQ(&platform::Clock(), before);
+  const DWORD t0 = GetTickCount();
+  Sleep(20);
+  const DWORD elapsed = GetTickCount() - t0;
+  EXPECT_GE(elapsed, 19u);
+  EXPECT_LT(elapsed, 2000u);  // the real clock runs at real speed
 }
 
 // ---------------------------------------------------------------- device seam
