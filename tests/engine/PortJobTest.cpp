@@ -373,6 +373,22 @@ TEST_F(PortJobRun, RepeatModeLogsAFailedRun) {
   }
 }
 
+// Without a card the repeat loop shows the port idle and polls until the box is unchecked.
+TEST_F(PortJobRun, RepeatModeWaitsForACard) {
+  station_->Site().SetTesterFaults(1, {.cardAbsent = true});
+  g_PortResult[0] = 1;
+  repeat_ = true;
+  const std::uint64_t start = station_->Now();
+  platform::ScopedClock hooked(std::make_shared<HookedClock>(platform::Clock(), [&](std::uint64_t now) {
+    if (now - start >= 10000) repeat_ = false;
+  }));
+  RunRecorded(1);
+  EXPECT_TRUE(script_.ran.empty());
+  EXPECT_EQ(g_PortResult[0], 4);
+  EXPECT_EQ(g_PortState[1], 1);
+  EXPECT_GT(station_->Sent({0x08, 0xF2, 0x50, 0x00, 0x01}).size(), 10u);  // polled all along
+}
+
 // Modes 7 and 9 wait for the tested card to go; 7 then waits for the next one.
 // Each row: the port's result, when (seconds into the job, 0 never) the card is
 // pulled, a new one pushed in and the card watch ended; the cell when the new
