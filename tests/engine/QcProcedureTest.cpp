@@ -124,7 +124,7 @@ TEST_F(QcProcedure, OptionSwitchesRunTheirStep) {
       {"security erase", "Skip_SecurityErase_QC", "0", "1", {{"SkipBuildFAT", "1"}},
        [](Station& s) { return s.DriveSent(0xF4, 0x00).size(); }},  // SECURITY ERASE UNIT
   };
-  SetIni(".\\param.ini", "Device Info", "SSD Size", "BGA_NAND_uSSD 1GB");
+  SetIni(".\\param.ini", "Device Info", "SSD Size", "BGA_NAND_uSSD 1GB");  // the only kind QC security-erases
   for (const auto& r : rows) {
     SCOPED_TRACE(r.name);
     for (const auto& [key, value] : r.also) SetIni(".\\param.ini", "Options", key, value);
