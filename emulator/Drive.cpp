@@ -61,6 +61,14 @@ void DriveState::StartBusy(std::uint64_t nowMs, std::uint32_t ms, Pending what) 
 
 void DriveState::Settle(std::uint64_t nowMs) {
   if (pending != Pending::None && !Busy(nowMs)) pending = Pending::None;
+  if (rdtRunning && code == RunningCode::RomRdt && nowMs >= rdtRunEndMs) FinishRdtRun();
+}
+
+void DriveState::StartRdtRun(std::uint64_t nowMs) {
+  rdtRunning = code == RunningCode::RomRdt && !rdtFinished;
+  if (!rdtRunning) return;
+  for (auto& l : rdtLogs) l.clear();
+  rdtRunEndMs = nowMs + cfg.rdtRunMs;
 }
 
 void DriveState::LoseVolatile() {
@@ -102,6 +110,7 @@ void DriveState::LoseVolatile() {
   lastStatus = 0x50;
   pending = Pending::None;
   busyUntilMs = 0;
+  rdtRunning = false;  // a run cut short starts again with the firmware
 }
 
 RunningCode DriveState::StartupCode() const {
@@ -132,6 +141,7 @@ void DriveState::ActivateDownload() {
   const LoadedIdentity id = IdentityOfLoadedCode(flash.normalCode, h[97] == 'R' && h[98] == 'D' && h[99] == 'T');
   flash.rdt = id.rdt;
   flash.name = id.name;
+  if (flash.rdt) rdtFinished = false;
   ispCodeValid = true;
 }
 
@@ -146,11 +156,12 @@ void DriveState::Boot(std::uint64_t nowMs) {
   code = StartupCode();
   ++powerCycles;
   StartBusy(nowMs, cfg.bootDelayMs, Pending::Boot);
+  StartRdtRun(nowMs);
 }
 
 // ---- Drive ----------------------------------------------------------------
 
-Drive::Drive(DriveConfig cfg) : s_(std::make_unique<DriveState>(cfg)) {}
+Drive::Drive(DriveConfig cfg) : s_(std::make_unique<DriveState>(cfg)) { s_->StartRdtRun(platform::Clock().NowMs()); }
 
 Drive::~Drive() = default;
 

@@ -127,6 +127,9 @@ struct DriveConfig {
   // With initialCode RomRdt: the RDT run is complete (RDT info record, logs).
   bool rdtDone = true;
   RdtRunConfig rdtRun;
+  // An unfinished RDT run completes this long after the RDT firmware starts
+  // from flash, when the drive stays powered; it then holds what rdtRun says.
+  std::uint32_t rdtRunMs = 86400000;
   // The drive runs its self burn-in code: a tester's card detect shows 0xAB 0xCD
   // in reply bytes 12-13 (where the erase error byte and the state stand).
   bool selfBurnIn = false;

@@ -120,6 +120,10 @@ struct DriveState {
 
   // Running code.
   RunningCode code = RunningCode::Boot;
+  // The RDT firmware's own run: done (its logs written), or under way until rdtRunEndMs.
+  bool rdtFinished = false;
+  bool rdtRunning = false;
+  std::uint64_t rdtRunEndMs = 0;
   bool ispCodeValid = true;
   FlashCode flash;
   // Volatile (lost on power-off and reset).
@@ -231,6 +235,8 @@ struct DriveState {
   void Build3rdBbt();
   void BuildRdtInfo();
   void BuildRdtLogs();
+  // What a completed RDT run leaves: its info record and logs.
+  void FinishRdtRun();
   void BuildIdentify(std::uint8_t* out) const;
   // SMART READ DATA and READ THRESHOLDS; `exceeded` puts the retired-block
   // attribute (05h, pre-failure) at its threshold.
@@ -246,6 +252,8 @@ struct DriveState {
   // The code the controller starts after power-on or reset.
   RunningCode StartupCode() const;
   void ActivateDownload();
+  // The RDT firmware starts its run when it starts from flash with no run done.
+  void StartRdtRun(std::uint64_t nowMs);
   void Settle(std::uint64_t nowMs);
   bool Busy(std::uint64_t nowMs) const { return nowMs < busyUntilMs; }
   std::uint32_t ReadRegister(std::uint32_t address) const;

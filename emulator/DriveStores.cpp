@@ -112,7 +112,7 @@ DriveState::DriveState(const DriveConfig& c)
     infoCode[78] = '3';
     PutAtaString(infoCode.data() + 79, cfg.firmwareRevision, 8);
   }
-  if (code == RunningCode::RomRdt && cfg.rdtDone) BuildRdtLogs();
+  if (code == RunningCode::RomRdt && cfg.rdtDone) FinishRdtRun();
 }
 
 std::string DriveState::RunningName() const {
@@ -328,6 +328,13 @@ void DriveState::BuildInfoBlock() {
     e[i * 16] = ids[i];
     PutLe16(e + i * 16 + 8, types[i]);
   }
+}
+
+void DriveState::FinishRdtRun() {
+  BuildRdtInfo();
+  BuildRdtLogs();
+  rdtFinished = true;
+  rdtRunning = false;
 }
 
 void DriveState::BuildRdtLogs() {

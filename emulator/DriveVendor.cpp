@@ -46,6 +46,7 @@ void DriveState::Restart(std::uint64_t nowMs, RunningCode next) {
   binfile.clear();
   code = next;
   StartBusy(nowMs, cfg.bootDelayMs, Pending::Boot);
+  StartRdtRun(nowMs);
 }
 
 namespace {
@@ -280,10 +281,12 @@ std::size_t Bbt3rdLimit(const DriveState& s) {
   return 2 * static_cast<std::size_t>((s.BlocksPerCe() + 499) / 500) * kSectorSize;
 }
 
+// A CE without a 3rd BBT has nothing to read: the controller refuses.
 void Read3rdBbt(Cmd& c) {
   const std::size_t off = static_cast<std::size_t>(MidHigh(c)) * kSectorSize;
   auto it = c.s.bbt3rd.find(c.req.lbaLow);
-  SendFrom(c, it == c.s.bbt3rd.end() ? std::vector<std::uint8_t>{} : it->second, off, Bytes(c));
+  if (it == c.s.bbt3rd.end()) return c.Abort();
+  SendFrom(c, it->second, off, Bytes(c));
 }
 
 void Write3rdBbt(Cmd& c) {
@@ -585,6 +588,7 @@ void ProgramFlash(Cmd& c) {
   const LoadedIdentity id = IdentityOfLoadedCode(s.flash.normalCode, Contains(s.flash.normalCode, s.cfg.rdtFirmwareName));
   s.flash.rdt = id.rdt;
   s.flash.name = id.name;
+  if (s.flash.rdt) s.rdtFinished = false;  // a new RDT firmware has its run ahead
   s.ispCodeValid = true;
   s.flashProgrammed = true;
   if (c.faults.TakeWrongVerdict()) {

@@ -25,7 +25,8 @@
 //   [Drive]                  every slot's drive; [Slot.N] may override any key
 //   Model = KX00 SATA SSD 512GB        1-40 characters
 //   FlashFirmwareModel = ...           model the flash firmware reports (default: Model)
-//   Serial = KX00000000                1-16 characters; the slot number is appended as four digits
+//   Serial = KX00000000                0-16 characters; the slot number is appended as four digits;
+//                                      empty: the drive reports no serial number
 //   FirmwareRevision = QVF10001        the MP firmware in flash: name and version (1-8 characters)
 //   RdtFirmwareName = RDT00101         name the RDT firmware reports (1-8)
 //   RdtFwVersion = R12A                RDT firmware version, 4 characters (the third is the plane digit)
@@ -42,7 +43,8 @@
 //   MarkedBadBlocks = kind:ce:die:plane:block[:causes], ...  later or RDT bad blocks the bad-block
 //                            table holds, e.g. "later:0:0:1:17:ep, rdt:9:0:0:3:r"; kind later or rdt;
 //                            causes any of r (read), p (program), e (erase), x (RAID read)
-//   Preset3rdBbt = 1         the drive holds a 3rd BBT for each populated CE 0-15
+//   Preset3rdBbt = 1         the drive holds a 3rd BBT for each populated CE 0-15; without one (0, the
+//                            default) its 3rd-BBT read is refused until the host writes a table
 //   BadBbtChecksum = 1       the RDT info record's BBT checksum does not match the table
 //   MaxBadPerPlane = 0       Vender_MaxBad_PerPlane reply (0: 2% of the blocks per plane)
 //   ScanFaults = duty:kind, ...        timing-scan answers by duty 0-15; kind NoEdge, OutOfRange,
@@ -60,6 +62,9 @@
 //   RdtSlcLoops = 2, RdtTlcLoops = 2 (0-255), RdtSeconds = 86400   loops run and run time
 //   RdtEccBlocks = ce:die:plane:block:bits[:slc], ...   the special log: most bits corrected in a block's page
 //   RdtDramErrors = 0x1000, ...   the DRAM log's failing addresses
+//   RdtRunMs = 86400000      an RDT run not yet done (RdtDone = 0, or RDT firmware the host programmed)
+//                            completes this long after the RDT firmware starts from flash, the drive
+//                            staying powered; it then leaves what the Rdt keys above give
 //   BootDelayMs = 500, ProgramFlashMs = 2000, EraseMs = 3000, PreFormatMs = 1000
 //   DramMb = 512             a power of two; CacheWriteSectors = 32; TemperatureC = 40 (0-255)
 //   ControllerVersion = 1    register 0400303Eh (0-255)
@@ -384,6 +389,7 @@ constexpr std::string_view kDriveKeys[] = {
     "BlocksPerPlane", "PagesPerBlock", "PageSizeKb", "DiesPerGroup", "FlashId", "FlashId.", "MissingCes",
     "FactoryBadBlocks", "MarkedBadBlocks", "Preset3rdBbt", "BadBbtChecksum", "MaxBadPerPlane", "ScanFaults", "ScanDieFaults", "Code", "FlashCodeFile", "RdtDone",
     "RdtResultCode", "RdtTemperatures", "RdtSlcLoops", "RdtTlcLoops", "RdtSeconds", "RdtEccBlocks", "RdtDramErrors",
+    "RdtRunMs",
     "BootDelayMs",
     "ProgramFlashMs", "EraseMs", "PreFormatMs", "DramMb", "CacheWriteSectors", "TemperatureC", "ControllerVersion",
     "FuseWord1", "FuseWord2", "FuseWord3", "SystemInfo.", "PoweredOn",
@@ -535,10 +541,10 @@ class Loader {
     TextKey(l, "Model", c.model, 1, 40);
     TextKey(l, "FlashFirmwareModel", c.flashFirmwareModel, 0, 40);
     std::string serial = "KX00000000";
-    TextKey(l, "Serial", serial, 1, 16);
+    TextKey(l, "Serial", serial, 0, 16);
     char digits[16];
     std::snprintf(digits, sizeof digits, "%04d", slot);
-    c.serial = serial + digits;
+    c.serial = serial.empty() ? serial : serial + digits;
     TextKey(l, "FirmwareRevision", c.firmwareRevision, 1, 8);
     TextKey(l, "RdtFirmwareName", c.rdtFirmwareName, 1, 8);
     TextKey(l, "RdtFwVersion", c.rdtFwVersion, 4, 4);
@@ -745,6 +751,7 @@ class Loader {
       for (const std::string& item : SplitList(v))
         run.dramErrors.push_back(Number<std::uint32_t>(at, item, 0, 0xFFFFFFFFu));
     });
+    Num(l, "RdtRunMs", c.rdtRunMs, 0, 0xFFFFFFFFu);
     Num(l, "BootDelayMs", c.bootDelayMs, 0, 600000);
     Num(l, "ProgramFlashMs", c.programFlashMs, 0, 3600000);
     Num(l, "EraseMs", c.eraseMs, 0, 3600000);

@@ -133,8 +133,14 @@ std::uint8_t CPortJob::RunEraseAll() {
   }
   if (!d.EraseAllBlocks(eraseType, true, m_Progress, 70, polling)) return Fail(*this, kEnd);
 
-  if (g_KX_U2A == 0 && !d.PowerResetCard(true)) {
-    std::replace(d.m_ErrorCode.begin(), d.m_ErrorCode.end(), 'x', 'I');
+  // The erase leaves the controller in the code it ran; only a tester's card
+  // power reset returns it to boot code, so elsewhere it is sent there.
+  if (g_KX_U2A == 0) {
+    if (!d.PowerResetCard(true)) {
+      std::replace(d.m_ErrorCode.begin(), d.m_ErrorCode.end(), 'x', 'I');
+      return Fail(*this, kEnd);
+    }
+  } else if (!d.ForceToBootCode()) {
     return Fail(*this, kEnd);
   }
   if (!ChkRCMode(d, 0)) return Fail(*this, kEnd);

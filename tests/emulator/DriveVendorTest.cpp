@@ -165,9 +165,13 @@ TEST_F(DriveVendor, BbtParameterBodyAndRdtInfoRoundTripWithCrc) {
   EXPECT_EQ(VRead(d, 0x7F, 1, 2), rec);
   EXPECT_TRUE(Aborted(VWrite(d, 0x81, 1, Sector(0), 0, 0xFF, 0xFF)));  // far past the table
   EXPECT_TRUE(Aborted(VWrite(d, 0x81, 1, Sector(0), 5)));
-  // The 3rd bad-block table: unwritten selectors read zeros, writes stay inside.
-  EXPECT_EQ(VRead(d, 0x47, 1, 4, 0), Sector(0));
+  // The 3rd bad-block table: a selector without one refuses its read, writes stay inside.
+  AtaResponse r;
+  VRead(d, 0x47, 1, 4, 0, 0, &r);
+  EXPECT_TRUE(Aborted(r));
   EXPECT_TRUE(Aborted(VWrite(d, 0x48, 8, Pattern(4096, 1), 3, 0xFF, 0xFF)));
+  ASSERT_TRUE(Ok(VWrite(d, 0x48, 1, Pattern(512, 2), 4)));
+  EXPECT_EQ(VRead(d, 0x47, 1, 4, 0), Pattern(512, 2));
 }
 
 TEST_F(DriveVendor, DieFoldGeometryPutsUpperDiesIntoFurtherColumns) {

@@ -68,9 +68,21 @@ TEST_F(ShortProcedures, EraseAll) {
   Station(Mode::TesterDirect, C::RomMp, "EraseAll");
   station_->Site().SetTesterFaults(1, {.cardAbsent = true});
   Run(1, "P_A01");
-  Station(Mode::Bridge, C::RomMp, "EraseAll");  // no tester commands behind a bridge
-  Run(1, "I_B65", "[ChkRC]Not Running on Boot Code now");
-  EXPECT_TRUE(Has(PortReport(), "Do EraseAll Block") && station_->Sent({0x08, 0xF2}).empty());
+  std::uint32_t jumps = 0;
+  for (Mode mode : {Mode::Bridge, Mode::SataPort}) {  // no tester: a jump back to boot code after the erase
+    SCOPED_TRACE(static_cast<int>(mode));
+    Station(mode, C::RomMp, "EraseAll");
+    Run(1, "0_00");
+    const std::string report = PortReport();
+    EXPECT_NE(report.find("Force To Boot Code OK.", report.find("EraseAll Block")), std::string::npos);
+    EXPECT_TRUE(station_->Sent({0x08, 0xF2}).empty());
+    EXPECT_EQ(station_->Drive().Code(), C::Boot);
+    jumps = static_cast<std::uint32_t>(station_->DriveSent(0x31, 0x0F).size());
+  }
+  Station(Mode::SataPort, C::RomMp, "EraseAll");  // that jump fails
+  station_->Drive().Faults().FailNext(99, {.opcode = 0x31, .subCommand = 0x0F, .skip = jumps - 1});
+  Run(1, "I_x05", "Failed! Jump to Boot Fail !!");
+  EXPECT_TRUE(Has(PortReport(), "Error Message : Failed! Jump to Boot Fail !!"));
 }
 
 TEST_F(ShortProcedures, ZeroMbCheckAndUpgradeOnly) {
