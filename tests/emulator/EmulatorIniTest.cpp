@@ -181,7 +181,7 @@ TEST_F(IniTest, EveryKeyReachesTheBuiltSite) {
             "FactoryBadBlocks = 0:0:1:17, 9:3:3:511\nMaxBadPerPlane = 12\nScanFaults = 1:NoEdge, 15:CommandFails\n"
             "Code = mp\nFlashCodeFile = \"" +
             codePath.string() +
-            "\"\nRdtDone = 0\n"
+            "\"\nRdtDone = 0\nRdtRunMs = 5000\n"
             "BootDelayMs = 700\nProgramFlashMs = 2100\nEraseMs = 3100\nPreFormatMs = 1100\n"
             "DramMb = 1024\nCacheWriteSectors = 64\nTemperatureC = 55\nControllerVersion = 2\n"
             "FuseWord1 = 0x00010001\nFuseWord2 = 0x00ABCDEF\nFuseWord3 = 0x00020000\nSystemInfo.0x100 = 01 10\n"
@@ -211,7 +211,7 @@ TEST_F(IniTest, EveryKeyReachesTheBuiltSite) {
             "Fault.5 = IgnoreCkCond, On=bridge, Opcode=0xA1\n"
             "Fault.6 = Gone, On=sata, Ata=0xE7\n"
             "Fault.7 = HotRemove, On=tester, Sub=0x84\n"
-            "[Slot.3]\nPoweredOn = 0\nNeverReady = 1\nKind = 1\nFailEvery = 2\n"
+            "[Slot.3]\nPoweredOn = 0\nNeverReady = 1\nKind = 1\nFailEvery = 2\nSerial =\n"
             "[Slot.4]\nEmpty = 1\n"),
       nullptr);
   ASSERT_TRUE(site);
@@ -255,6 +255,7 @@ TEST_F(IniTest, EveryKeyReachesTheBuiltSite) {
   EXPECT_EQ(c.initialCode, RunningCode::RomMp);
   EXPECT_EQ(c.flashCode, code);
   EXPECT_FALSE(c.rdtDone);
+  EXPECT_EQ(c.rdtRunMs, 5000u);
   EXPECT_EQ(c.bootDelayMs, 700u);
   EXPECT_EQ(c.programFlashMs, 2100u);
   EXPECT_EQ(c.eraseMs, 3100u);
@@ -279,6 +280,7 @@ TEST_F(IniTest, EveryKeyReachesTheBuiltSite) {
   EXPECT_TRUE(c2.rdtDone);
   EXPECT_EQ(c2.serial, "LINE70002");
   EXPECT_FALSE(site->GetDrive(3)->Powered());
+  EXPECT_EQ(site->GetDrive(3)->Config().serial, "");  // no slot digits after an empty one
   EXPECT_EQ(site->GetDrive(4), nullptr);
 
   // [Tester]: boards and bridges carry the same identity; slot 3 its own kind.

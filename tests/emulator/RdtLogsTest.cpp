@@ -37,5 +37,28 @@ TEST_F(RdtLogs, IniKeysBuildTheLogsAndTheRunSummary) {
   EXPECT_EQ(Bytes(ecc.begin(), ecc.begin() + 8), Bytes({8, 0, 1, 1, 17, 0, 40, 4}));
 }
 
+// The run counts from the RDT firmware's start; a power cut starts it again.
+TEST_F(RdtLogs, AnUnfinishedRunEndsRdtRunMsAfterTheFirmwareStarts) {
+  DriveConfig c = SmallConfig(RunningCode::RomRdt);
+  c.rdtDone = false, c.rdtRunMs = 60000, c.rdtRun.resultCode = 0x13;
+  Drive d(c);
+  Ready(d);
+  const auto result = [&d] {
+    VRead(d, 0x50, 1);  // any command lets the drive catch up with the clock
+    return d.RdtInfo()[kx::rdtrun::kResultCode];
+  };
+  Advance(50000);
+  EXPECT_EQ(result(), 0x00);
+  PowerCycle(d);
+  Advance(15000);
+  EXPECT_EQ(result(), 0x00);
+  EXPECT_EQ(VRead(d, 0x50, 1), Sector(0));
+  Advance(45000);
+  EXPECT_EQ(result(), 0x13);
+  const auto info = d.RdtInfo();
+  EXPECT_EQ(std::string(info.begin(), info.begin() + 4), "KXRT");
+  EXPECT_EQ(Text(VRead(d, 0x50, 1), 0, 4), "RBBL");  // the bad-block log, with no entry
+}
+
 }  // namespace
 }  // namespace emu::test
