@@ -771,6 +771,13 @@ class CPortDevice {
   std::string m_ExtraResultText;
   std::uint8_t m_PreFormatResultKind = 0;
   std::uint32_t m_PhysicalSize = 0;
+  // What the RDT pre-test took from the RDT information at ReRDT: bit 2 of its
+  // flags word, a mark that it was taken, its CE map, and that its erase type is 4
+  // (the erase then runs as type 0).
+  std::uint8_t m_RunInfoTwoPass = 0;
+  std::uint8_t m_RunInfoTaken = 0;
+  std::uint16_t m_RunInfoCeMap = 0;
+  std::uint8_t m_NoEraseType = 0;
 
  private:
   // ---- device/PortDevice.cpp ----

@@ -113,12 +113,10 @@ std::uint8_t CPortJob::RunRDT() {
     if (d.ReadFlashIdTable(table)) d.m_FlashCount = CountFlashIds(table);
   }
 
-  // Run information the RDT firmware left (station 7); kept here, no step reads it.
+  // Run information the RDT firmware left (station 7) goes to the device; the
+  // CE map is also kept here, where an erase of type 9 drops it.
   kx::RdtInfoRecord rdtInfo;
   std::uint16_t runInfoCeMap = 0;
-  [[maybe_unused]] std::uint8_t runInfoRetest = 0;
-  [[maybe_unused]] std::uint8_t runInfoValid = 0;
-  bool noEraseType = false;
   bool keepRdtInfo = true;
   bool thirdBbtRead = false;
   const bool sorting = m_Station == 8 || m_Station == 9;
@@ -136,15 +134,17 @@ std::uint8_t CPortJob::RunRDT() {
       rdtInfo = kx::RdtInfoRecord{};
       if (!d.ReadRdtInfo(&rdtInfo, nullptr)) {
         rdtInfo = kx::RdtInfoRecord{};
+        d.m_RunInfoCeMap = 0;
+        d.m_RunInfoTwoPass = 0;
+        d.m_RunInfoTaken = 0;
         runInfoCeMap = 0;
-        runInfoRetest = 0;
-        runInfoValid = 0;
       } else {
-        runInfoRetest = static_cast<std::uint8_t>((rdtInfo.U16(12) >> 2) & 1);
-        runInfoValid = 1;
-        runInfoCeMap = rdtInfo.U16(19);
+        d.m_RunInfoTwoPass = static_cast<std::uint8_t>((rdtInfo.U16(kx::rdtinfo::kFlags) >> 2) & 1);
+        d.m_RunInfoTaken = 1;
+        d.m_RunInfoCeMap = rdtInfo.U16(kx::rdtinfo::kCeMap);
+        runInfoCeMap = d.m_RunInfoCeMap;
         if (runInfoCeMap != 0) d.WriteReport(kx::StrFormat("Run Info CHCE Map : %X", runInfoCeMap), true);
-        if ((rdtInfo.U8(14) & 0x0F) == 4) noEraseType = true;
+        if ((rdtInfo.U8(kx::rdtinfo::kTestCounts) & 0x0F) == 4) d.m_NoEraseType = 1;
       }
     }
     if (sorting && !RestoreSortedBbt(thirdBbtRead, false)) return false;
@@ -158,7 +158,7 @@ std::uint8_t CPortJob::RunRDT() {
       if (eraseType == 9) runInfoCeMap = 0;
       selectCeMap();
     }
-    if (noEraseType) eraseType = 0;
+    if (d.m_NoEraseType != 0) eraseType = 0;
     if (!d.EraseAllBlocks(eraseType, true, m_Progress, 10, polling)) {
       failEnding();
       return false;

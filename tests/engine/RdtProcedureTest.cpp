@@ -1,5 +1,8 @@
 // The RDT pre-test station run by a port job on an emulated drive, every step real.
+#include <cstring>
+
 #include "engine/PortJob.h"
+#include "protocol/MediaRecords.h"
 #include "tests/media/FirmwareFiles.h"
 #include "tests/support/EmulatedStation.h"
 
@@ -18,16 +21,23 @@ struct RdtProcedure : kxtest::DeviceTestEnv {
     SetIni(".\\paramFDB.ini", "Flash Info", "Flh_Number", "8");
     kxtest::InstallBin(kxtest::NamedImage("RDT00202", 16384 + 100, true), "ISP_RDTBINCode");
   }
-  void RunJob(Mode mode, C code, const std::function<void(Station&)>& fault = {}) {
+  static emu::DriveConfig Drive(C code) {
     emu::DriveConfig c;
     c.initialCode = code, c.blocksPerPlane = 64, c.dramLog2Mb = 2, c.eraseMs = 200;
+    return c;
+  }
+  void RunJob(Mode mode, C code, const std::function<void(Station&)>& fault = {}) {
     station_.reset();
-    station_ = std::make_unique<Station>(mode, 1, c);
+    station_ = std::make_unique<Station>(mode, 1, Drive(code));
     if (fault) fault(*station_);
+    RunAgain(1);
+  }
+  // A job of `jobMode` on the station's drive as it is now.
+  void RunAgain(int jobMode) {
     std::filesystem::remove(Native("D:\\Log\\SATA_RecordSN.ini"));
     result_ = "H_F8";
-    (new CPortJob(1, &locks_, &cell_, &progress_, station_->DriveNo(), 1, nullptr, nullptr, "D:\\Log", &result_,
-                  nullptr, nullptr))
+    (new CPortJob(jobMode, &locks_, &cell_, &progress_, station_->DriveNo(), 1, nullptr, nullptr, "D:\\Log",
+                  &result_, nullptr, nullptr))
         ->Run(0);
     EXPECT_TRUE(locks_[2].try_lock());
     locks_[2].unlock();
@@ -80,3 +90,90 @@ TEST_F(RdtProcedure, FailuresEndWithTheStepsCodeStateAndRecords) {
   }
 }
 }  // namespace
+
+// What the pre-test does differently by station and setting, one row each.
+TEST_F(RdtProcedure, StationsAndSettingsChooseTheirPath) {
+  constexpr std::uint32_t kGreen = kx::Rgb(0, 255, 0), kPurple = kx::Rgb(148, 40, 255), kRed = kx::Rgb(255, 0, 0);
+  const auto ini = [](std::vector<std::array<const char*, 4>> keys) {
+    return [keys](Station&) {
+      for (const auto& [file, section, key, value] : keys) SetIni(file, section, key, value);
+    };
+  };
+  const char* param = ".\\param.ini";
+  const char* tool = ".\\Configuration\\System\\MPToolSetting.ini";
+  const struct {
+    const char* what;
+    const char* station;
+    C code;
+    bool thirdBbt;
+    std::function<void(Station&)> before;
+    const char *result, *text;
+    std::uint32_t back;
+    std::vector<std::string> lines;  // in this order
+    bool rdtInfoKept;
+  } rows[] = {
+      {"ReRDT erases with the run's CE map and keeps the RDT information", "ReRDT", C::RomRdt, false, {}, "0_00",
+       "Pass*FW Date: ", kGreen, {"Run Info CHCE Map : F0F", "Set CE Map=f0f", "Do EraseAll Block, Type=0x01"}, true},
+      {"ReRDT with erase type 9 takes the UI CE map", "ReRDT", C::RomRdt, false,
+       ini({{param, "Options", "Pretest", "2"}, {param, "Options", "CHCEMap", "3"},
+            {".\\paramFDB.ini", "Options", "AutoCapacity_DynamicCE_En", "1"}}),
+       "0_00", "Pass*FW Date: ", kGreen,
+       {"UI CHCE Map : 3", "Run Info CHCE Map : F0F", "Set CE Map=3", "Do EraseAll Block, Type=0x09"}, false},
+      {"ReRDT of a run whose test count is 4 erases as type 0", "ReRDT", C::RomRdt, false,
+       [](Station& s) {
+         CPortDevice& d = s.Device();
+         kx::BbtParameter p;
+         kx::RdtInfoRecord r;
+         ASSERT_TRUE(d.ReadBbt(&p, nullptr) && d.ReadRdtInfo(&r, nullptr));
+         r.SetU8(kx::rdtinfo::kTestCounts, 0x34);
+         ASSERT_TRUE(d.WriteBbt(d.m_BbtBuffer.data(), &r, &p, nullptr, r.U8(kx::rdtinfo::kBuildFlags)));
+       },
+       "0_00", "Pass*FW Date: ", kGreen, {"Do EraseAll Block, Type=0x00"}, true},
+      {"RDT from flash code erases as type 9 and drops the RDT information", "RDT", C::RomMp, false, {}, "0_00",
+       "Pass*FW Date: ", kGreen, {"ROM mode", "Do EraseAll Block, Type=0x09", "RDT PreTest OK"}, false},
+      {"SortRDT merges the 3rd BBT into the table before the erase", "SortRDT", C::RomMp, true, {}, "0_00",
+       "Pass*FW Date: ", kGreen, {"Write BBT checksum:", "Do EraseAll Block, Type=0x05"}, true},
+      {"SortRDT without a 3rd BBT", "SortRDT", C::RomMp, false, {}, "F_x50", "", kRed,
+       {"   Check Thrid Party BBT fail! \r\n", "Error Message : Check Thrid Party BBT fail!"}, true},
+      {"SortRDT without a 3rd BBT, its check skipped", "SortRDT", C::RomMp, false,
+       ini({{param, "Options", "SkipSortBBT", "1"}}), "0_00", "Pass*FW Date: ", kPurple,
+       {"Do EraseAll Block, Type=0x05"}, true},
+      {"the same, short", "SortRDT", C::RomMp, false,
+       ini({{param, "Options", "SkipSortBBT", "1"}, {tool, "General Info", "Short", "1"}}), "0_00",
+       "Pass*Short*Enabled", kGreen, {"Short, skip check running code!!"}, true},
+      {"RDT with the bad-block scan", "RDT", C::RomMp, false,
+       ini({{param, "Options", "SkipRDTScan", "0"}, {".\\paramFDB.ini", "Flash Info", "Flh_MPBinType", "7312"}}), "0_00",
+       "Pass*FW Date: ", kGreen, {"Do EraseAll Block, Type=0x09", "DRAM Test OK", "RDT PreTest OK"}, false},
+      {"a capacity above the flash found, from boot code", "RDT", C::Boot, false,
+       ini({{tool, "General Info", "Capacity", "9999"}, {".\\paramFDB.ini", "Flash Info", "Flh_SingleCE_Capacity", "1024"}}),
+       "M_T54", "", kRed,
+       {"Boot mode", "Do EraseAll Block, Type=0x09", "Error Message : Capacity is not match!!(size:9999, max:8)"},
+       false},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.what);
+    for (const char* key : {"Pretest", "CHCEMap", "SkipSortBBT", "SkipRDTScan"}) SetIni(param, "Options", key, "");
+    SetIni(tool, "General Info", "Short", "");
+    SetIni(tool, "General Info", "Capacity", "");
+    SetIni(tool, "General Info", "TestStation", r.station);
+    std::filesystem::remove_all(Native("C:\\KXMP\\Configuration\\Temp"));
+    emu::DriveConfig c = Drive(r.code);
+    c.preset3rdBbt = r.thirdBbt;
+    station_.reset();
+    station_ = std::make_unique<Station>(Mode::TesterDirect, 1, c);
+    if (r.before) r.before(*station_);
+    RunAgain(1);
+    EXPECT_EQ(result_, r.result);
+    EXPECT_EQ(cell_.Snapshot().backColor, r.back);
+    EXPECT_EQ(cell_.GetWindowText().substr(0, std::strlen(r.text)), r.text);
+    const std::string report = PortReport();
+    std::size_t at = 0;
+    for (const std::string& line : r.lines) {
+      at = report.find(line, at);
+      EXPECT_NE(at, std::string::npos) << line << "\n" << report;
+    }
+    const auto info = station_->Drive().RdtInfo();
+    EXPECT_EQ(std::string(info.begin(), info.begin() + 4) == "KXRT", r.rdtInfoKept);
+    EXPECT_EQ(Exists("C:\\KXMP\\Configuration\\Temp\\#1.bin"), Has(r.what, "scan"));
+  }
+}
