@@ -64,13 +64,6 @@ void DriveState::Settle(std::uint64_t nowMs) {
   if (rdtRunning && code == RunningCode::RomRdt && nowMs >= rdtRunEndMs) FinishRdtRun();
 }
 
-void DriveState::StartRdtRun(std::uint64_t nowMs) {
-  rdtRunning = code == RunningCode::RomRdt && !rdtFinished;
-  if (!rdtRunning) return;
-  for (auto& l : rdtLogs) l.clear();
-  rdtRunEndMs = nowMs + cfg.rdtRunMs;
-}
-
 void DriveState::LoseVolatile() {
   keyAccepted = false;
   dram.Clear();
@@ -295,6 +288,7 @@ AtaResponse Drive::Execute(const AtaRequest& req) {
 void Drive::PowerOff() {
   std::lock_guard lock(mutex_);
   if (!s_->powered) return;
+  s_->Settle(platform::Clock().NowMs());  // what ran to its end before the power went
   s_->powered = false;
   s_->LoseVolatile();
 }
@@ -309,6 +303,7 @@ void Drive::PowerOn() {
 void Drive::HardReset() {
   std::lock_guard lock(mutex_);
   if (!s_->powered || s_->removed) return;
+  s_->Settle(platform::Clock().NowMs());
   s_->LoseVolatile();
   s_->Boot(platform::Clock().NowMs());
 }
@@ -364,6 +359,7 @@ bool Drive::Removed() const {
 
 void Drive::Remove() {
   std::lock_guard lock(mutex_);
+  if (s_->powered) s_->Settle(platform::Clock().NowMs());
   s_->removed = true;
   s_->powered = false;
   s_->LoseVolatile();

@@ -2,6 +2,7 @@
 // flash IDs, info block, bad-block table, RDT records, IDENTIFY and SMART data.
 #include <algorithm>
 #include <bit>
+#include <cstring>
 #include <vector>
 
 #include "emulator/DriveState.h"
@@ -328,6 +329,17 @@ void DriveState::BuildInfoBlock() {
     e[i * 16] = ids[i];
     PutLe16(e + i * 16 + 8, types[i]);
   }
+}
+
+// The firmware marks its run as under way in the RDT info record; its logs
+// come at the end.
+void DriveState::StartRdtRun(std::uint64_t nowMs) {
+  rdtRunning = code == RunningCode::RomRdt && !rdtFinished;
+  if (!rdtRunning) return;
+  for (auto& l : rdtLogs) l.clear();
+  if (std::memcmp(rdtInfoSector.data(), "KXRT", 4) != 0) BuildRdtInfo();
+  rdtInfoSector[kx::rdtrun::kResultCode] = 0x00;
+  rdtRunEndMs = nowMs + cfg.rdtRunMs;
 }
 
 void DriveState::FinishRdtRun() {

@@ -3,6 +3,7 @@
 
 #include "engine/PortJob.h"
 #include "protocol/MediaRecords.h"
+#include "protocol/PreFormatRecords.h"
 #include "tests/media/FirmwareFiles.h"
 #include "tests/support/EmulatedStation.h"
 
@@ -110,7 +111,7 @@ TEST_F(RdtProcedure, StationsAndSettingsChooseTheirPath) {
     const char *result, *text;
     std::uint32_t back;
     std::vector<std::string> lines;  // in this order
-    bool rdtInfoKept;
+    bool preFormatKeepsRdtInfo;  // false also when no pre-format ran
   } rows[] = {
       {"ReRDT erases with the run's CE map and keeps the RDT information", "ReRDT", C::RomRdt, false, {}, "0_00",
        "Pass*FW Date: ", kGreen, {"Run Info CHCE Map : F0F", "Set CE Map=f0f", "Do EraseAll Block, Type=0x01"}, true},
@@ -134,7 +135,7 @@ TEST_F(RdtProcedure, StationsAndSettingsChooseTheirPath) {
       {"SortRDT merges the 3rd BBT into the table before the erase", "SortRDT", C::RomMp, true, {}, "0_00",
        "Pass*FW Date: ", kGreen, {"Write BBT checksum:", "Do EraseAll Block, Type=0x05"}, true},
       {"SortRDT without a 3rd BBT", "SortRDT", C::RomMp, false, {}, "F_x50", "", kRed,
-       {"   Check Thrid Party BBT fail! \r\n", "Error Message : Check Thrid Party BBT fail!"}, true},
+       {"   Check Thrid Party BBT fail! \r\n", "Error Message : Check Thrid Party BBT fail!"}, false},
       {"SortRDT without a 3rd BBT, its check skipped", "SortRDT", C::RomMp, false,
        ini({{param, "Options", "SkipSortBBT", "1"}}), "0_00", "Pass*FW Date: ", kPurple,
        {"Do EraseAll Block, Type=0x05"}, true},
@@ -172,8 +173,54 @@ TEST_F(RdtProcedure, StationsAndSettingsChooseTheirPath) {
       at = report.find(line, at);
       EXPECT_NE(at, std::string::npos) << line << "\n" << report;
     }
-    const auto info = station_->Drive().RdtInfo();
-    EXPECT_EQ(std::string(info.begin(), info.begin() + 4) == "KXRT", r.rdtInfoKept);
+    bool kept = false;  // as the last pre-format's one-sector parameters said
+    for (const auto& e : station_->DriveSent(0x31, 0x08))
+      if (e.request.count == 1) kept = e.dataHead[kx::preformat::kParamKeepRdtInfo] != 0;
+    EXPECT_EQ(kept, r.preFormatKeepsRdtInfo);
     EXPECT_EQ(Exists("C:\\KXMP\\Configuration\\Temp\\#1.bin"), Has(r.what, "scan"));
+  }
+}
+
+// The pre-test, the drive's own run on the rack (powered, on the virtual clock),
+// then the read-out of what the site description says the run found.
+TEST_F(RdtProcedure, PreTestThenReadOutOfTheSameDrive) {
+  const char* tool = ".\\Configuration\\System\\MPToolSetting.ini";
+  const struct {
+    std::uint8_t rdt;
+    bool overLimit;
+    const char *code, *message;
+  } rows[] = {{0x01, false, "0_00", ""},
+              {0x01, true, "F_T31", "[end]RDT Test Failed, CE9 Die0 Plane0 Bad(1) > Setting Spec.(0)"},
+              {0x11, false, "I_T52", "RDT_RESULT_FLH_TEST_TIME_OUT"},
+              {0x12, false, "I_T53", "RDT_RESULT_FLH_TEST_BB_OVER"},
+              {0x13, false, "I_T55", "RDT_RESULT_FLH_ID_ERROR"},
+              {0x14, false, "I_T55", "RDT_RESULT_FLH_ID_MISS_ERROR"},
+              {0x15, false, "I_T54", "RDT_RESULT_SYS_BlK_ERROR"}};
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.code);
+    SetIni(".\\paramFDB.ini", "RDT", "RDT_Plane_MaxBadBlkRatio_KX", r.overLimit ? "0.1" : "");
+    emu::DriveConfig c = Drive(C::RomMp);
+    c.rdtRunMs = 3600000, c.rdtRun.resultCode = r.rdt;
+    c.markedBadBlocks = {{{.ce = 9, .die = 0, .plane = 0, .block = 7}, emu::MarkKind::Rdt, 0x04}};
+    station_.reset();
+    station_ = std::make_unique<Station>(Mode::TesterDirect, 1, c);
+    SetIni(tool, "General Info", "TestStation", "RDT");
+    RunAgain(1);
+    ASSERT_EQ(result_, "0_00") << PortReport();
+    station_->Drive().PowerOn();
+    SetIni(tool, "General Info", "TestStation", "RDTResult");
+    if (r.rdt == 0x01 && !r.overLimit) {  // read out before the run ends
+      station_->Sleep(c.rdtRunMs / 2);
+      RunAgain(10);
+      EXPECT_EQ(result_, "F_T30");
+      station_->Drive().PowerOn();
+    }
+    station_->Sleep(c.rdtRunMs + 1000);
+    RunAgain(10);
+    EXPECT_EQ(result_, r.code);
+    const bool pass = std::string(r.code) == "0_00";
+    EXPECT_EQ(cell_.GetErrorMessage(), pass ? cell_.GetErrorMessage() : r.message);
+    EXPECT_EQ(Has(PortReport(), "Read RDT Log, Total take(sec): "), pass);
+    EXPECT_EQ(cell_.GetWindowText().substr(0, 14), pass ? "Pass*CE:OB/RB*" : cell_.GetWindowText().substr(0, 14));
   }
 }

@@ -1,4 +1,6 @@
 // The RDT-result station run by a port job on a small emulated drive whose RDT run is complete, every step real.
+#include <cstring>
+
 #include "engine/PortJob.h"
 #include "tests/support/EmulatedStation.h"
 #include "tests/support/ScratchFolder.h"
@@ -15,6 +17,11 @@ struct RdtResultProcedure : kxtest::DeviceTestEnv {
     c.markedBadBlocks = {{{.ce = 9, .die = 0, .plane = 0, .block = 7}, emu::MarkKind::Rdt, 0x04}};
     kxtest::EmulatedStation s(mode, 1, c);  // its RDT found one bad block on CE 9
     s.Site().SetTesterFaults(1, {.cardAbsent = cardAbsent});
+    RunOn(s);
+  }
+  // The read-out job on the station's drive as it is now.
+  void RunOn(kxtest::EmulatedStation& s) {
+    SetIni(".\\Configuration\\System\\MPToolSetting.ini", "General Info", "TestStation", "RDTResult");
     std::filesystem::remove_all(Native("C:\\KXMP")), std::filesystem::remove(Native("D:\\Log\\SATA_RecordSN.ini"));
     (new CPortJob(10, &locks_, &cell_, nullptr, s.DriveNo(), 1, nullptr, nullptr, "D:\\Log", &result_, nullptr,
                   nullptr))->Run(0);
@@ -51,6 +58,37 @@ TEST_F(RdtResultProcedure, FailuresEndWithTheirCodeStateAndRecords) {
     EXPECT_EQ(cell_.GetWindowText().substr(0, shown.size()), shown);  // per-CE counts only over the limits
     EXPECT_TRUE(Has(log_, empty ? "Test Station:RDTResult" : block) && Has(ReadAll("D:\\Log\\SATA_RecordSN.ini"),
                 "[Port-1 Error]") && (empty || log_.find(block, log_.find(block) + 1) == std::string::npos)) << code;
+  }
+}
+
+// A drive on other flash firmware shows its bad-block counts on 8- and 16-slot
+// testers; elsewhere, and a drive not on flash code at all, fail.
+TEST_F(RdtResultProcedure, DriveNotOnRdtFirmware) {
+  using C = emu::RunningCode;
+  const std::uint32_t orange = kx::Rgb(255, 165, 0), red = kx::Rgb(255, 0, 0);
+  const struct {
+    C code;
+    const char *slots, *result, *text;
+    std::uint32_t back;
+  } rows[] = {{C::RomMp, "8", "0_00", "Pass*CE:OB+OLB/RB*", orange},
+              {C::RomMp, "16", "0_00", "Pass*", orange},
+              {C::RomMp, "24", "I_B67", "", red},
+              {C::Boot, "8", "I_B67", "", red}};
+  MakeDirs(".\\Configuration\\System");
+  for (const auto& r : rows) {
+    SCOPED_TRACE(std::string(r.slots) + (r.code == C::Boot ? " boot" : " mp"));
+    SetIni(".\\Configuration\\System\\MPToolSetting.ini", "General Info", "SlotNumber", r.slots);
+    emu::DriveConfig c;
+    c.initialCode = r.code, c.blocksPerPlane = 256;
+    kxtest::EmulatedStation s(kxtest::Mode::TesterDirect, 1, c);
+    RunOn(s);
+    const bool pass = std::string(r.result) == "0_00";
+    EXPECT_EQ(result_, r.result);
+    EXPECT_EQ(cell_.Snapshot().backColor, r.back);
+    EXPECT_EQ(cell_.GetWindowText().substr(0, std::strlen(r.text)), r.text);
+    EXPECT_EQ(cell_.GetErrorMessage(), pass ? cell_.GetErrorMessage() : "[ChkRC]Not Running on Flash Code now");
+    EXPECT_EQ(Has(log_, "Read BBT Info, Total take(sec): ") && Has(log_, "[ End ] Time: ("), pass);
+    EXPECT_EQ(s.DriveSent(0x21, 0x50).empty(), true);  // no RDT log read
   }
 }
 }  // namespace
