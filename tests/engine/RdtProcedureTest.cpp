@@ -52,7 +52,7 @@ struct RdtProcedure : kxtest::DeviceTestEnv {
 };
 
 TEST_F(RdtProcedure, GoodDrivePasses) {
-  for (Mode mode : {Mode::TesterDirect, Mode::Bridge}) {
+  for (Mode mode : {Mode::TesterDirect, Mode::Bridge, Mode::SataPort}) {
     RunJob(mode, C::RomMp);
     EXPECT_EQ(result_, "0_00") << PortReport();
     EXPECT_EQ(cell_.GetStateText(), "Pass");

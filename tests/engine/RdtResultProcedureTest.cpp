@@ -9,6 +9,8 @@ namespace {
 using kxtest::Has;
 using kxtest::Mode;
 struct RdtResultProcedure : kxtest::DeviceTestEnv {
+  RdtResultProcedure() { kx::SetWorkOrderPath("D:\\Log\\WO_T_1.txt"); }
+  ~RdtResultProcedure() override { kx::SetWorkOrderPath(""); }
   void RunJob(Mode mode, std::uint8_t rdtResult = 0x01, bool cardAbsent = false) {
     MakeDirs(".\\Configuration\\System");
     SetIni(".\\Configuration\\System\\MPToolSetting.ini", "General Info", "TestStation", "RDTResult");
@@ -23,6 +25,7 @@ struct RdtResultProcedure : kxtest::DeviceTestEnv {
   void RunOn(kxtest::EmulatedStation& s) {
     SetIni(".\\Configuration\\System\\MPToolSetting.ini", "General Info", "TestStation", "RDTResult");
     std::filesystem::remove_all(Native("C:\\KXMP")), std::filesystem::remove(Native("D:\\Log\\SATA_RecordSN.ini"));
+    std::filesystem::remove(Native("D:\\Log\\WO_T_1.txt"));
     (new CPortJob(10, &locks_, &cell_, nullptr, s.DriveNo(), 1, nullptr, nullptr, "D:\\Log", &result_, nullptr,
                   nullptr))->Run(0);
     for (log_.clear(); const auto& e : std::filesystem::directory_iterator(Native("C:\\KXMP\\Log")))
@@ -34,12 +37,14 @@ struct RdtResultProcedure : kxtest::DeviceTestEnv {
 };
 
 TEST_F(RdtResultProcedure, DriveThatRanItsRdtPasses) {
-  for (Mode mode : {Mode::TesterDirect, Mode::Bridge}) {
+  for (Mode mode : {Mode::TesterDirect, Mode::Bridge, Mode::SataPort}) {
     RunJob(mode);
     EXPECT_EQ(result_ + cell_.GetWindowText().substr(0, 19), "0_00Pass*CE:OB/RB*00: 0");
     EXPECT_TRUE(Has(cell_.GetWindowText(), "*09: 0/ 1 (P: 0)*") && Has(log_, "Read RDT Log, Total take(sec): ") &&
                 Has(log_, "[ End ] Time: (") && Has(ReadAll("D:\\Log\\RDT\\KX0000000000000001_RDT.txt"), "Pass"));
     EXPECT_EQ(ReadAll("C:\\KXMP\\Configuration\\Temp\\#1.bin").size(), kx::kBlockRecordSize);
+    EXPECT_TRUE(Has(ReadAll("D:\\Log\\WO_T_1.txt"), ",Pass\r\n"));  // no serial number read: no pass record
+    EXPECT_FALSE(Has(ReadAll("D:\\Log\\SATA_RecordSN.ini"), "[Port-1 PASS]"));
   }
 }
 

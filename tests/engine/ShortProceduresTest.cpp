@@ -14,7 +14,9 @@ class ShortProcedures : public kxtest::DeviceTestEnv {
     MakeDirs(".\\Configuration\\System");
     SetIni(".\\param.ini", "Options", "DDRSize", "4");
     SetIni(".\\paramFDB.ini", "Flash Info", "Flh_MPBinType", "7312");
+    kx::SetWorkOrderPath("D:\\Log\\WO_T_1.txt");
   }
+  ~ShortProcedures() override { kx::SetWorkOrderPath(""); }
   // A small drive running `code` at the station; the RAM image, or the firmware container for the upgrade.
   void Station(Mode mode, C code, const char* station, bool container = false, char volume = 0) {
     emu::DriveConfig c;
@@ -22,12 +24,15 @@ class ShortProcedures : public kxtest::DeviceTestEnv {
     station_.reset();
     station_ = std::make_unique<kxtest::EmulatedStation>(mode, 1, c, kxtest::StationSetup{.volume = volume});
     SetIni(".\\Configuration\\System\\MPToolSetting.ini", "General Info", "TestStation", station);
+    listed_ = std::string(station) != "EraseAll";  // station 0 keeps no result list
     kxtest::InstallBin(container ? kxtest::BuildBinContainer({{"7312", kxtest::NamedImage("QVF2BBBB", 49252)}})
                                  : kxtest::NamedImage("QVBM 0.7", 16896));
   }
-  // Runs a job of `mode`; expects `code` in the result, the cell and the port phase.
+  // Runs a job of `mode`; expects `code` in the result, the cell, the port phase
+  // and the result list. These stations read no serial number: no pass record.
   void Run(int mode, const std::string& code, const std::string& message = "") {
     std::string result = "H_F8";
+    for (const char* f : {"D:\\Log\\SATA_RecordSN.ini", "D:\\Log\\WO_T_1.txt"}) std::filesystem::remove(Native(f));
     (new CPortJob(mode, nullptr, &cell_, &progress_, station_->DriveNo(), 1, nullptr, nullptr, "D:\\Log", &result,
                   nullptr, nullptr))->Run(0);
     const bool pass = code == "0_00", empty = code == "P_A01";
@@ -38,8 +43,12 @@ class ShortProcedures : public kxtest::DeviceTestEnv {
     EXPECT_EQ(g_PortState[1], pass ? 4 : empty ? 1 : 5);
     EXPECT_EQ(Has(PortReport(), "[ End ] Time:"), pass);
     EXPECT_TRUE(!pass || progress_.GetPos() == 0);
+    const std::string list = ReadAll("D:\\Log\\WO_T_1.txt");
+    EXPECT_EQ(pass ? Has(list, ",Pass\r\n") : Has(list, ",Fail," + code + ","), listed_) << list;
+    EXPECT_FALSE(Has(ReadAll("D:\\Log\\SATA_RecordSN.ini"), "PASS]"));
   }
   std::unique_ptr<kxtest::EmulatedStation> station_;
+  bool listed_ = true;
   kx::StatusCellModel cell_;
   kx::ProgressModel progress_;
 };
