@@ -77,6 +77,12 @@ TEST_F(ShortProcedures, EraseAll) {
   Station(Mode::TesterDirect, C::RomMp, "EraseAll");
   station_->Site().SetTesterFaults(1, {.cardAbsent = true});
   Run(1, "P_A01");
+  Station(Mode::Bridge, C::RomMp, "EraseAll");
+  station_->Drive().Faults().FailNext(99, {.subCommand = 0x26});
+  Run(1, "F_E03", "Issue EraseAllBlock Command Failed, Mode=0x09");
+  Station(Mode::SataPort, C::RomMp, "EraseAll");
+  station_->Drive().Faults().RefuseAccessKey(emu::DriveFaults::kForever);
+  Run(1, "I_V01", "IC ver error!!");  // the IC version read is the first to need the key
   std::uint32_t jumps = 0;
   for (Mode mode : {Mode::Bridge, Mode::SataPort}) {  // no tester: a jump back to boot code after the erase
     SCOPED_TRACE(static_cast<int>(mode));
