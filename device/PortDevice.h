@@ -772,8 +772,8 @@ class CPortDevice {
   std::uint8_t m_PreFormatResultKind = 0;
   std::uint32_t m_PhysicalSize = 0;
   // What the RDT pre-test took from the RDT information at ReRDT: bit 2 of its
-  // flags word, a mark that it was taken, its CE map, and that its erase type is 4
-  // (the erase then runs as type 0).
+  // flags word, a mark that it was taken, its CE map, and a mark that its
+  // even-loop test count is 4 (the pre-test's erase then runs as type 0).
   std::uint8_t m_RunInfoTwoPass = 0;
   std::uint8_t m_RunInfoTaken = 0;
   std::uint16_t m_RunInfoCeMap = 0;

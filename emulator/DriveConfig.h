@@ -108,7 +108,8 @@ struct DriveConfig {
   std::vector<FlashBlockAddress> factoryBadBlocks;
   // Later and RDT bad blocks the table holds (each table build writes them).
   std::vector<MarkedBadBlock> markedBadBlocks;
-  // The drive holds a 3rd BBT for every populated CE 0-15, made from its bad blocks.
+  // The drive holds a 3rd BBT for every populated CE 0-15, made from its bad blocks;
+  // without one a 3rd-BBT read is refused until the host writes a table.
   bool preset3rdBbt = false;
   // The RDT info record's BBT checksum does not match the table.
   bool badBbtChecksum = false;

@@ -224,3 +224,26 @@ TEST_F(RdtProcedure, PreTestThenReadOutOfTheSameDrive) {
     EXPECT_EQ(cell_.GetWindowText().substr(0, 14), pass ? "Pass*CE:OB/RB*" : cell_.GetWindowText().substr(0, 14));
   }
 }
+
+// SortMP dispatches to the MP station; the pre-test itself sorts there as at SortRDT.
+TEST_F(RdtProcedure, SortMpSortsTheTableAsSortRdtDoes) {
+  struct Job : CPortJob {
+    using CPortJob::BuildDevice;
+    using CPortJob::CPortJob;
+  };
+  SetIni(".\\Configuration\\System\\MPToolSetting.ini", "General Info", "TestStation", "SortMP");
+  for (const char* skip : {"0", "1"}) {
+    SCOPED_TRACE(skip);
+    SetIni(".\\param.ini", "Options", "SkipSortBBT", skip);
+    station_.reset();
+    station_ = std::make_unique<Station>(Mode::Bridge, 1, Drive(C::RomMp));  // no 3rd BBT
+    result_ = "H_F8";
+    Job job(1, &locks_, &cell_, &progress_, station_->DriveNo(), 1, nullptr, nullptr, "D:\\Log", &result_, nullptr,
+            nullptr);
+    job.m_Station = 8;
+    ASSERT_TRUE(job.BuildDevice(false));
+    EXPECT_EQ(job.RunRDT(), skip[0] - '0');
+    EXPECT_EQ(result_, skip[0] == '1' ? "0_00" : "F_x50");
+    EXPECT_EQ(cell_.Snapshot().backColor, skip[0] == '1' ? kx::Rgb(148, 40, 255) : kx::Rgb(255, 0, 0));
+  }
+}
