@@ -114,4 +114,22 @@ TEST_F(ShortProcedures, ZeroMbCheckAndUpgradeOnly) {
   Station(Mode::TesterDirect, C::Boot, "MP", true);
   Run(1, "I_B67", "[ChkRC]Not Running on Flash Code now");
 }
+
+// A SATA port has no tester to reset: the 0 MB check fails there alone, and the
+// same way after another job of the process has passed on that port.
+TEST_F(ShortProcedures, ZeroMbCheckOnASataPortFailsAloneAndAfterOtherJobs) {
+  for (bool after : {false, true}) {
+    SCOPED_TRACE(after ? "after an upgrade" : "alone");
+    Station(Mode::SataPort, C::RomMp, after ? "MP" : "RDTResult", true);
+    if (after) {
+      SetIni(".\\param.ini", "Options", "OnlyDoISP", "1");
+      Run(1, "0_00");
+      std::uint8_t identify[512];  // leaves the port's pass-through result, as a QC or MP job does
+      ASSERT_TRUE(station_->Command().GetIdentify(identify));
+      SetIni(".\\Configuration\\System\\MPToolSetting.ini", "General Info", "TestStation", "RDTResult");
+    }
+    Run(4, "T_A03", "Issue Power Reset Tester Command Fail");
+    EXPECT_TRUE(Has(PortReport(), "AP Command : [8]-[f2]-[90]-[80]"));
+  }
+}
 }  // namespace

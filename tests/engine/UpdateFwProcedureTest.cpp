@@ -10,6 +10,7 @@ enum Fault { kNone, kNoIdentify, kFourFlashes, kNoDebugInfo, kNoDrive };
 const auto kImage = kxtest::NamedImage("QVF20002", 16384 + 65536 + 512);
 
 struct StationRun : kxtest::DeviceTestEnv {
+  ~StationRun() override { kx::SetWorkOrderPath(""); }
   // The result code and cell text, then the result-list record; the report is in PortReport().
   std::string Run(Mode mode, RunningCode code, const char* station, Fault fault = kNone) {
     MakeDirs(".\\Configuration\\System");

@@ -314,6 +314,9 @@ TEST_F(BadBlockScan, ReadOutVerdicts) {
   const std::string before = PortReport();
   EXPECT_TRUE(d.ScanBadBlocks(false, 0, nullptr, 5, false, nullptr, false));
   EXPECT_FALSE(Has(PortReport().substr(before.size()), "Replace it:"));
+  struct PageLimit {  // the page's own, put back for the tests after this one
+    ~PageLimit() { g_LaterBadReadOut = 0, g_LaterBadLimitText.Set(""); }
+  } pageLimit;
   g_LaterBadReadOut = 1;  // the page's limit of 2 per plane, and no auto capacity: plane 1 (3) fails
   g_LaterBadLimitText.Set("1%");
   SetIni(kParam, "Options", "max_badblock_perplane", "");
