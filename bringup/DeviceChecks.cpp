@@ -193,13 +193,7 @@ bool CPortDevice::CheckFlashNumber(int /*unused1*/, int /*unused2*/, int compare
   if (!compareWithParam) return true;
   const int expected = kx::ReadProfileInt("Flash Info", "Flh_Number", 0, kx::ParamFdbIniPath().c_str());
   if (expected == found) return true;
-  Fail("M_D09",
-       expected > found
-           ? StrFormat("Flash Number(%d) < param.ini setting(%d) have CE open or put number is uncorrectly!", found,
-                       expected)
-           : StrFormat("Flash Number(%d) > param.ini setting(%d),check ini file setting & sample data.", found,
-                       expected),
-       false);
+  Fail("M_D09", kx::FlashNumberMismatchMessage(found, expected), false);
   return false;
 }
 

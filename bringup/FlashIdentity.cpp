@@ -1,8 +1,9 @@
 // Flash identity steps: VerifyFlashIdWithParam and CheckFlashId (the drive's
 // reference flash ID, one GetFlashID per flash number), CheckFlashIdCeMap (the
 // per-flash IDs, the scan-all flash-ID table against the reference ID and the
-// CE maps), ReadFlashIdTable, ReadAllUniqueIds with ReadUniqueId, and
-// PrintFlashIdTable. The emulated drive answers their commands in
+// CE maps), ReadFlashIdTable, ReadAllUniqueIds with ReadUniqueId,
+// PrintFlashIdTable, and CheckFlashCount (the system information's flash count
+// against the parameter file's). The emulated drive answers their commands in
 // emulator/DriveVendor.cpp (vendor reads 14h, 15h, 16h and 28h).
 #include "bringup/FlashIdentity.h"
 
@@ -142,6 +143,14 @@ CeMapScan CompareScanTable(const std::uint8_t* table, const FlashId& reference, 
 }
 
 bool HasUniqueId(const std::uint8_t* e) { return e[0] && e[1] && e[2] && e[3] && e[4]; }
+
+std::string FlashNumberMismatchMessage(int found, int expected) {
+  return expected > found
+             ? StrFormat("Flash Number(%d) < param.ini setting(%d) have CE open or put number is uncorrectly!", found,
+                         expected)
+             : StrFormat("Flash Number(%d) > param.ini setting(%d),check ini file setting & sample data.", found,
+                         expected);
+}
 
 }  // namespace kx
 
@@ -371,4 +380,28 @@ void CPortDevice::PrintFlashIdTable() {
                           e[6], e[7]),
                 true);
   }
+}
+
+bool CPortDevice::CheckFlashCount() {
+  if (SkipCheckFlash()) return true;
+  // A tool-page device keeps the flash count it already holds.
+  if (m_IsProduction && !CheckSystemInfo()) {
+    std::replace(m_ErrorCode.begin(), m_ErrorCode.end(), 'x', 'D');
+    WriteFailReport();
+    return false;
+  }
+  const int expected =
+      std::atoi(kx::ReadProfileText("Flash Info", "Flh_Number", kx::ParamFdbIniPath().c_str(), 40).c_str());
+  if (expected == m_FlashCount) return true;
+
+  if (!SetApKeyWithRetry(true, 300)) return false;
+  std::uint8_t sector[512] = {};
+  if (!m_Command->ScanAllFlashID(sector)) {
+    Fail("I_D07", "Issue Scan all Flash ID command Failed!!!", true);
+    return false;
+  }
+  std::memcpy(m_ScanAllFlashIdTable.data(), sector, m_ScanAllFlashIdTable.size());
+  PrintFlashIdTable();
+  Fail("M_D09", kx::FlashNumberMismatchMessage(m_FlashCount, expected), true);
+  return false;
 }

@@ -63,4 +63,7 @@ CeMapScan CompareScanTable(const std::uint8_t* table, const FlashId& reference, 
 // A scan-all entry whose unique ID is read: bytes 0 to 4 all non-zero.
 bool HasUniqueId(const std::uint8_t* entry);
 
+// The "M_D09" message of a flash count that differs from the parameter file's.
+std::string FlashNumberMismatchMessage(int found, int expected);
+
 }  // namespace kx

@@ -214,6 +214,8 @@ class CPortDevice {
   // unless a toggle flag of the system information is set.
   bool ReadUniqueId(std::uint8_t ce, std::uint16_t address);
   void PrintFlashIdTable();
+  // The system information's flash count against [Flash Info] Flh_Number; fail report written.
+  bool CheckFlashCount();
 
   // The drive's reference flash ID, one value per ID byte.
   std::array<std::uint32_t, 7> m_ExpectedFlashId{};

@@ -3,6 +3,8 @@
 // maps, and read unique IDs, against the emulated drive.
 #include "bringup/FlashIdentity.h"
 
+#include <functional>
+
 #include "device/AppHolders.h"
 #include "device/PortDevice.h"
 #include "tests/support/EmulatedStation.h"
@@ -322,6 +324,43 @@ TEST_F(FlashIdentity, ReadFlashIdTable) {
             ScanTable({{0, kRef}, {1, kRef}, {2, kRef}, {3, kRef}, {8, kRef}, {9, kRef}, {10, kRef}, {11, kRef}}));
   s.Drive().Faults().FailNext(1, Sub(0x15));
   EXPECT_FALSE(d.ReadFlashIdTable(table.data()));
+}
+
+TEST_F(FlashIdentity, FlashCountAgainstTheParameterFile) {
+  const struct {
+    const char *number, *skip;
+    std::function<void(emu::DriveFaults&)> fault;
+    const char *code, *message;
+  } rows[] = {
+      {" 4 CEs", "0", {}, "", ""},  // read as a number
+      {"6", "1", {}, "", ""},
+      {"6", "0", {}, "M_D09", "Flash Number(4) < param.ini setting(6) have CE open or put number is uncorrectly!"},
+      {"3", "0", {}, "M_D09", "Flash Number(4) > param.ini setting(3),check ini file setting & sample data."},
+      {"6", "0", [](auto& f) { f.FailNext(1, Sub(0x15)); }, "I_D07", "Issue Scan all Flash ID command Failed!!!"},
+      {"4", "0", [](auto& f) { f.FailNext(1, Sub(0x13)); }, "I_D08", "Issue GetSystemInfo Command Failed."}};
+  for (const auto& r : rows) {
+    SCOPED_TRACE(std::string(r.number) + " skip " + r.skip + " " + r.code);
+    EmulatedStation s(Mode::TesterDirect, 1, Drive(4, {}));
+    SetIni(kFdb, "Flash Info", "Flh_Number", r.number);
+    SetIni(kParam, "Options", "skip_check_Flash", r.skip);
+    if (r.fault) r.fault(s.Drive().Faults());
+    CPortDevice& d = s.NewDevice();
+    EXPECT_EQ(d.CheckFlashCount(), *r.code == '\0');
+    EXPECT_EQ(d.m_ErrorCode, r.code);
+    EXPECT_EQ(d.m_ErrorMessage, r.message);
+    EXPECT_EQ(Has(PortReport(), std::string("[ Fail ]  Error Message : ") + r.message + " \r\n"), *r.code != '\0');
+    EXPECT_EQ(Has(PortReport(), "Print ScanAllFlashID Table as following:"), std::string(r.code) == "M_D09");
+  }
+}
+
+TEST_F(FlashIdentity, FlashCountOfAToolDeviceKeepsItsSystemCount) {
+  EmulatedStation s(Mode::TesterDirect, 1, Drive(4, {}));
+  SetIni(kFdb, "Flash Info", "Flh_Number", "2");
+  CPortDevice& d = s.Device();
+  d.m_IsProduction = 0;
+  d.m_FlashCount = 2;
+  EXPECT_TRUE(d.CheckFlashCount());
+  EXPECT_TRUE(s.DriveSent(0x21, 0x13).empty());  // no system information read
 }
 
 TEST_F(FlashIdentity, UniqueIdsOfPresentCes) {
