@@ -48,18 +48,10 @@ constexpr std::array<std::uint8_t, 256> kUndoMask = [] {
   return mask;
 }();
 
-// Sum of bytes in blocks whose 32-bit partial sums cannot overflow, so the loops vectorise.
-std::uint64_t ByteSum(const std::uint8_t* p, std::size_t length) {
-  constexpr std::size_t kBlock = std::size_t{1} << 24;  // 2^24 * 255 < 2^32
-  std::uint64_t total = 0;
-  while (length != 0) {
-    const std::size_t n = std::min(length, kBlock);
-    std::uint32_t partial = 0;
-    for (std::size_t i = 0; i < n; ++i) partial += p[i];
-    total += partial;
-    p += n;
-    length -= n;
-  }
+// Sum of bytes, each unsigned, wrapping at 2^32 (how stored images were summed).
+std::uint32_t ByteSum(const std::uint8_t* p, std::size_t length) {
+  std::uint32_t total = 0;
+  for (std::size_t i = 0; i < length; ++i) total += p[i];
   return total;
 }
 
@@ -86,7 +78,7 @@ void UndoBinTransform(std::vector<std::uint8_t>& content) {
   for (std::size_t k = 0; k < left; ++k) p[k] ^= kUndoMask[k];
 }
 
-std::uint64_t BinContentSum(const std::vector<std::uint8_t>& content) {
+std::uint32_t BinContentSum(const std::vector<std::uint8_t>& content) {
   // All bytes less those of the stored sum's digits.
   const std::size_t size = content.size();
   const std::size_t digitsBegin = std::min(size, kBinSumOffset);

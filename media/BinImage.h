@@ -45,13 +45,13 @@ bool CheckBinFrame(const std::uint8_t* buffer, std::uint32_t length, std::uint32
                    std::array<std::uint8_t, 4>& marks);
 // Byte i becomes (NOT byte) XOR (i mod 256); the transform is its own inverse.
 void UndoBinTransform(std::vector<std::uint8_t>& content);
-// The sum over bytes 0-34 and 48 to the end, each unsigned, added in 64 bits.
-std::uint64_t BinContentSum(const std::vector<std::uint8_t>& content);
+// The sum over bytes 0-34 and 48 to the end, each unsigned, wrapping at 2^32.
+std::uint32_t BinContentSum(const std::vector<std::uint8_t>& content);
 // The 13 characters at 35-47 as a decimal number (leading blanks skipped,
 // stopping at the first non-digit).
 std::uint64_t BinStoredSum(const std::vector<std::uint8_t>& content);
 // False for content shorter than 48 bytes or a stored sum that differs from
-// BinContentSum (13 digits hold more than 32 bits, so nothing wraps).
+// BinContentSum (a stored number of 2^32 or more never matches).
 bool BinSumMatches(const std::vector<std::uint8_t>& content);
 
 // Reading a BIN file whole, read-only, unframed and (transformed) untransformed.

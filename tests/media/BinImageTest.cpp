@@ -30,6 +30,17 @@ TEST(BinImage, FrameMarks) {
   EXPECT_FALSE(kx::CheckBinFrame(tiny.data(), 3, 3, marks));
 }
 
+// Stored images carry a 32-bit sum: 0xFF bytes that add up to 2^32 + 254 match "0000000000254".
+TEST(BinImage, ByteSumWrapsAt32Bits) {
+  Bytes content(16843010 + 13, 0xFF);  // 16843010 summed bytes, 255 each
+  const auto store = [&content](const char* digits) { std::copy(digits, digits + 13, content.begin() + 35); };
+  store("0000000000254");
+  EXPECT_EQ(kx::BinContentSum(content), 254u);
+  EXPECT_TRUE(kx::BinSumMatches(content));
+  store("0004294967550");
+  EXPECT_FALSE(kx::BinSumMatches(content));
+}
+
 // The header check, then the layout check for the image's use, as the loader runs them.
 TEST(BinImage, HeaderAndLayoutRules) {
   using enum kx::BinCodeUse;

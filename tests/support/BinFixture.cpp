@@ -108,7 +108,7 @@ std::vector<std::uint8_t> StoreBin(std::vector<std::uint8_t> content, bool trans
                                    std::uint8_t inner) {
   if (transform) {
     if (content.size() < 48) throw std::invalid_argument("content too short for its sum");
-    std::uint64_t sum = 0;
+    std::uint32_t sum = 0;  // wraps at 2^32
     for (std::size_t i = 0; i < content.size(); ++i)
       if (i < 35 || i >= 48) sum += content[i];
     char digits[32];
