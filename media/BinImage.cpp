@@ -353,7 +353,7 @@ bool CPortDevice::LoadBinImage(const kx::BinLoadOptions& o, kx::BinImage& image)
   if (o.reportPath) WriteReport(first, true);
   std::string second;
   if (o.secondPath == kx::BinSecondPath::WorkFolder) second = g_WorkFolder.Get() + FileNamePart(first);
-  if (o.secondPath == kx::BinSecondPath::ModuleFolder) second = kx::ModuleFolderText() + FileNamePart(first);
+  if (o.secondPath == kx::BinSecondPath::ModuleFolder) second = kx::GetModuleFolder() + "\\" + FileNamePart(first);
 
   // 2-5. Open, read, unframe, untransform and check the counts.
   const bool transformed =

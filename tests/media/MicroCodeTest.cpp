@@ -1,6 +1,10 @@
 // The firmware download by DOWNLOAD MICROCODE against the emulated drive.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <filesystem>
+
+#include "device/Settings.h"
 #include "media/MicroCode.h"
 #include "tests/media/FirmwareFiles.h"
 #include "tests/support/EmulatedStation.h"
@@ -41,6 +45,19 @@ TEST_F(MicroCode, DownloadsTheLastEntryAndStartsItOnATester) {
     ASSERT_TRUE(s.Device().ChkRC(3, 0, false, "", nullptr));
     EXPECT_EQ(s.Device().m_FwRevision, mode == Mode::Bridge ? "QVF10001" : "QVF2BBBB");
   }
+}
+
+TEST_F(MicroCode, SecondCandidateIsTheFileNameInTheProgramsFolder) {
+  const std::string name = "kxmp_microcode_" + std::to_string(::getpid()) + ".bin";
+  const std::filesystem::path copy = std::filesystem::path(kx::GetModuleFolder()) / name;
+  struct Remove {
+    std::filesystem::path path;
+    ~Remove() { std::filesystem::remove(path); }
+  } remove{copy};
+  std::filesystem::copy_file(Native("C:\\fw\\MP.bin"), copy);
+  SetIni(".\\param.ini", "Device Info", "ISP_MPBINCode", "C:\\missing\\" + name);
+  kxtest::EmulatedStation s(Mode::Bridge);
+  EXPECT_TRUE(s.Device().DownloadMicroCode());
 }
 
 TEST_F(MicroCode, EachFailureHasItsCodeMessageAndReport) {
