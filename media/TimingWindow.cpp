@@ -225,7 +225,8 @@ std::string FailCeNames(std::uint32_t errorInfo, const std::function<std::string
   for (int n = 0; n < 32; ++n) {
     if ((errorInfo >> n & 1u) == 0) continue;
     std::string name = nameOf(static_cast<std::uint16_t>(n));
-    if (!name.empty() && std::find(names.begin(), names.end(), name) == names.end()) names.push_back(std::move(name));
+    // A CE without a board name still shows, as an empty name.
+    if (std::find(names.begin(), names.end(), name) == names.end()) names.push_back(std::move(name));
   }
   if (names.empty()) return {};
   std::string text = "[" + names[0];

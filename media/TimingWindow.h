@@ -118,7 +118,8 @@ std::string FailCeText(const std::array<std::array<std::uint8_t, kScanBanks>, kS
                        std::uint32_t mapping0, std::uint32_t mapping1);
 // " Fail CE: " and "n," for each set bit, empty for 0.
 std::string FailCeList(std::uint32_t errorInfo);
-// "[a,b]" of the board names of the set bits, each name once, empty names left out.
+// "[a,b]" of the board names of the set bits, each name once, an empty one too
+// ("[]" for CEs without names); empty for 0.
 std::string FailCeNames(std::uint32_t errorInfo, const std::function<std::string(std::uint16_t)>& nameOf);
 
 }  // namespace kx

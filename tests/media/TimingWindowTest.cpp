@@ -82,9 +82,10 @@ TEST(TimingWindowRules, DieVerdictsAndFailedCeTexts) {
   EXPECT_EQ(kx::FailCeText(failCe, 0x0F, 0x05), " CE_1 CE_8 CE_?");
   EXPECT_EQ(kx::FailCeList(0x9), " Fail CE: 0,3,");
   EXPECT_EQ(kx::FailCeList(0), "");
-  const char* names[] = {"U1", "U10", "", "U1"};
-  EXPECT_EQ(kx::FailCeNames(0xF, [&](std::uint16_t ce) { return std::string(names[ce]); }), "[U1,U10]");
-  EXPECT_EQ(kx::FailCeNames(0x4, [&](std::uint16_t ce) { return std::string(names[ce]); }), "");
+  const char* names[] = {"U1", "U10", "", "U1", ""};
+  const std::pair<std::uint32_t, const char*> lists[] = {{0xF, "[U1,U10,]"}, {0x14, "[]"}, {0, ""}};
+  for (const auto& [bits, list] : lists)
+    EXPECT_EQ(kx::FailCeNames(bits, [&](std::uint16_t ce) { return std::string(names[ce]); }), list) << bits;
   EXPECT_EQ(kx::EdgeNotFoundText(1, 2, 3, 0), "Issue Can Not Find CH1-Write-Min : 3 Die : 0 Data : 0xAAAA!!!");
   EXPECT_EQ(kx::EdgeNotFoundText(0, 0, 1, 1), "Issue Can Not Find CH0-Read-Min Bank : 1 Die : 1  Data : 0xAAAA!!!");
 }
