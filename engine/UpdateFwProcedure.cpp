@@ -41,7 +41,12 @@ std::uint8_t CPortJob::RunUpdateFW() {
   SetProgress(10);
   if (!d.CheckIcVersion()) return failWith("I_V01", "IC ver error!!");
 
-  if (!d.ChkRC(3, 0, true, "", nullptr)) return failWith("I_B67", "[ChkRC]Not Running on Flash Code now");
+  // The check's own fail block keeps its cause; the port and the result list show I_B67.
+  if (!d.ChkRC(3, 0, true, "", nullptr)) {
+    d.m_ErrorCode = "I_B67";
+    d.m_ErrorMessage = "[ChkRC]Not Running on Flash Code now";
+    return fail();
+  }
 
   if (d.m_BootMode && !d.CheckFlashId()) return failWith("I_V02", "Controller version is not correct!!");
 

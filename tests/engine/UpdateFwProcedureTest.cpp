@@ -53,7 +53,6 @@ TEST_F(StationRun, PassInEverySendModeFromEveryRunningCodeAndAnEmptyPortIsIdle) 
 TEST_F(StationRun, FailuresEndWithTheFailBlockOfTheShownCode) {
   const std::tuple<Mode, RunningCode, Fault, std::string, std::string> rows[] = {
       {Mode::TesterDirect, RunningCode::RomRdt, kNone, "P_x19", "Drive runs RDT firmware, Update FW refused !"},
-      {Mode::Bridge, RunningCode::RomMp, kNoIdentify, "I_B67", "[ChkRC]Not Running on Flash Code now"},
       {Mode::TesterDirect, RunningCode::Boot, kFourFlashes, "M_D09",
        "Flash Number(8) > param.ini setting(4),check ini file setting & sample data."},
       {Mode::Bridge, RunningCode::RomMp, kNoDebugInfo, "F_x50", "Issue Read Debug Infomation Command Failed !!!"}};
@@ -65,8 +64,23 @@ TEST_F(StationRun, FailuresEndWithTheFailBlockOfTheShownCode) {
     EXPECT_TRUE(cell_.GetErrorMessage() == message && g_PortState[1] == 5 && !kxtest::Has(rep, "[ End ]")) << err;
     EXPECT_TRUE(last.starts_with("[ Fail ]  Error Message : " + message + " \r\n             Error Code : " + shown));
     EXPECT_EQ(last.find("[ Error End ]"), last.rfind("\r\n", last.size() - 3) + 2) << err;
-    // A refused running-code check keeps the step's own block before the station's.
-    EXPECT_EQ(rep.find("[ Fail ]") != rep.rfind("[ Fail ]"), err == "I_B67") << err;
+    EXPECT_EQ(rep.find("[ Fail ]"), rep.rfind("[ Fail ]")) << err;  // one block
   }
+}
+
+// A refused running-code check: its own block and Error log entry keep the cause,
+// the port and the result list show I_B67.
+TEST_F(StationRun, RefusedRunningCodeCheckLeavesOnlyItsOwnFailBlock) {
+  const std::string message = "[ChkRC]Not Running on Flash Code now";
+  const std::string out = Run(Mode::Bridge, RunningCode::RomMp, "UpdateFW", kNoIdentify);
+  EXPECT_TRUE(out.starts_with("I_B67|" + CPortDevice::FormatErrorCode("I_B67"))) << out;
+  EXPECT_TRUE(kxtest::EndsWith(out, ",Fail,I_B67," + message)) << out;
+  EXPECT_EQ(cell_.GetErrorMessage(), message);
+  const std::string rep = PortReport();
+  EXPECT_EQ(rep.find("[ Fail ]"), rep.rfind("[ Fail ]"));
+  EXPECT_TRUE(kxtest::Has(rep, "             Error Code : 0x405 \r\n"));
+  const auto errors = win::GetPrivateProfileSection("Error List", "D:\\Log\\Error_QC.log");
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_TRUE(kxtest::EndsWith(errors[0], "=0x405:Issue Identify Command Fail.")) << errors[0];
 }
 }  // namespace
