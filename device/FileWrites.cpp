@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "platform/Files.h"
+#include "platform/Profile.h"
 
 namespace kx {
 namespace {
@@ -30,16 +31,44 @@ WriteResult ToResult(win::DWORD error) {
 
 }  // namespace
 
+// Each write leaves its error in GetLastError() for the report writers.
 bool AppendToExistingFile(const std::string& path, const void* data, std::size_t size) {
-  return platform::AppendFileBytes(path, std::string(static_cast<const char*>(data), size), false) == 0;
+  const win::DWORD err = platform::AppendFileBytes(path, std::string(static_cast<const char*>(data), size), false);
+  win::SetLastError(err);
+  return err == 0;
 }
 
 WriteResult AppendToFile(const std::string& path, const void* data, std::size_t size) {
-  return ToResult(platform::AppendFileBytes(path, std::string(static_cast<const char*>(data), size), true));
+  const win::DWORD err = platform::AppendFileBytes(path, std::string(static_cast<const char*>(data), size), true);
+  win::SetLastError(err);
+  return ToResult(err);
 }
 
 WriteResult WriteWholeFile(const std::string& path, const void* data, std::size_t size) {
-  return ToResult(platform::WriteFileBytes(path, std::string(static_cast<const char*>(data), size)));
+  const win::DWORD err = platform::WriteFileBytes(path, std::string(static_cast<const char*>(data), size));
+  win::SetLastError(err);
+  return ToResult(err);
+}
+
+win::DWORD WriteNewRecord(const std::string& file, const std::string& section,
+                          const std::function<std::string(const win::SYSTEMTIME&)>& makeKey, const std::string& value,
+                          const std::function<win::DWORD(std::string& text)>& finish) {
+  for (;;) {
+    win::SYSTEMTIME t;
+    win::GetLocalTime(&t);
+    const std::string key = makeKey(t);
+    bool taken = false;
+    const win::DWORD err = platform::EditProfileFile(file, [&](std::string& text) -> win::DWORD {
+      taken = platform::FindProfileKey(text, section, key);
+      if (taken) return win::ERROR_ALREADY_EXISTS;
+      const win::DWORD e = platform::SetProfileKey(text, section, key, value);
+      return e == 0 && finish ? finish(text) : e;
+    });
+    if (!taken) return err;
+    // Waited for outside the lock, so that other writers go on meanwhile.
+    const std::int64_t wall = platform::Clock().WallMs();
+    win::Sleep(static_cast<win::DWORD>(1000 - ((wall % 1000) + 1000) % 1000));
+  }
 }
 
 bool CopyFileReplacing(const std::string& from, const std::string& to) {

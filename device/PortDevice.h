@@ -151,6 +151,13 @@ class CPortDevice {
   void WriteCurrentLog(const std::string& line, int kind);
   std::string ReportPath() const;
   std::string FailCopyPath() const;
+  // A record or report write that failed: named on the debug output (and
+  // standard error) at once; the first one of the run is kept, so that the
+  // job does not show a pass whose records are missing.
+  void NoteWriteFailure(const std::string& path, std::uint32_t osError);
+  bool HasWriteFailure() const { return m_WriteFailError != 0; }
+  std::string m_WriteFailPath;
+  std::uint32_t m_WriteFailError = 0;
 
   // START clears it; END and the fail block record it.
   std::string m_SerialNumber;
@@ -792,6 +799,10 @@ class CPortDevice {
   // ---- device/Report.cpp ----
   void AppendToReport(const std::string& text);
   void WriteReportLine(const std::string& path, const std::string& line, bool plain, bool clearSerial);
+  // CLogFile writes of the report; a failure other than a report that was never started is noted.
+  void AppendReportText(const std::string& path, const std::string& text);
+  // The pass or fail entry of SATA_RecordSN.ini, under a key no earlier entry holds.
+  void WriteRecordSn(const char* sectionFormat);
 
   // ---- bringup/FlashIdentity.cpp ----
   // The search of VerifyFlashIdWithParam and CheckFlashId over flash numbers

@@ -10,6 +10,7 @@
 #include "device/PortDevice.h"
 #include "device/Settings.h"
 #include "platform/Clock.h"
+#include "platform/Debug.h"
 
 using kx::StrFormat;
 
@@ -41,9 +42,41 @@ std::string CPortDevice::FailCopyPath() const {
                    m_Slot);
 }
 
+void CPortDevice::NoteWriteFailure(const std::string& path, std::uint32_t osError) {
+  if (osError == 0) osError = win::ERROR_GEN_FAILURE;
+  // Named as the operator would type it: "%s\%s" of a folder ending in '\' doubles the separator.
+  std::string named = path;
+  for (std::size_t at; (at = named.find("\\\\", 1)) != std::string::npos;) named.erase(at, 1);
+  // Every line of a report on a full disk fails: each file is announced once.
+  if (m_WriteFailError != 0 && named == m_WriteFailPath) return;
+  platform::DebugAlert(StrFormat("Port-%d: %s not written, OS LastError %u", m_Slot, named.c_str(), osError));
+  if (m_WriteFailError != 0) return;
+  m_WriteFailPath = named;
+  m_WriteFailError = osError;
+}
+
+namespace {
+// A report that was never started loses its lines, as it always has; any
+// other refusal (a full disk above all) is a failure of the run.
+bool IsLostLine(win::DWORD error) { return error == win::ERROR_FILE_NOT_FOUND || error == win::ERROR_PATH_NOT_FOUND; }
+}  // namespace
+
+void CPortDevice::AppendReportText(const std::string& path, const std::string& text) {
+  if (m_LogFile.AppendText(path, text) == 0) return;
+  const win::DWORD err = win::GetLastError();
+  if (!IsLostLine(err)) NoteWriteFailure(path, err);
+}
+
+void CPortDevice::WriteRecordSn(const char* sectionFormat) {
+  if (m_RecordSnPath.empty()) return;
+  const win::DWORD err = kx::WriteNewRecord(m_RecordSnPath, StrFormat(sectionFormat, m_Slot), TimeKey,
+                                            kx::ProfileSafe(m_SerialNumber, false));
+  if (err != 0) NoteWriteFailure(m_RecordSnPath, err);
+}
+
 void CPortDevice::AppendToReport(const std::string& text) {
   const std::string path = ReportPath();
-  if (!path.empty()) m_LogFile.AppendText(path, text);
+  if (!path.empty()) AppendReportText(path, text);
 }
 
 void CPortDevice::WriteReportLine(const std::string& path, const std::string& line, bool plain, bool clearSerial) {
@@ -51,30 +84,29 @@ void CPortDevice::WriteReportLine(const std::string& path, const std::string& li
   if (line == "START") {
     if (clearSerial) m_SerialNumber.clear();
     const win::SYSTEMTIME t = Now();
-    m_LogFile.WriteText(path, kAsteriskLine);
-    m_LogFile.AppendText(path, StrFormat("Day: (%4d\\%2d\\%2d) Time: (%2d:%2d:%2d)  SlotNo:%d\r\n", t.wYear, t.wMonth,
+    if (m_LogFile.WriteText(path, kAsteriskLine) != 0 && !IsLostLine(win::GetLastError()))
+      NoteWriteFailure(path, win::GetLastError());
+    AppendReportText(path, StrFormat("Day: (%4d\\%2d\\%2d) Time: (%2d:%2d:%2d)  SlotNo:%d\r\n", t.wYear, t.wMonth,
                                          t.wDay, t.wHour, t.wMinute, t.wSecond, m_Slot));
     const std::string fdb = kx::ParamFdbIniPath();
     const std::string version = kx::TrimBlanks(kx::ReadProfileText("General Info", "BuildVersion", kToolSetting, 255));
     const std::string mpBin = kx::TrimBlanks(kx::ReadProfileText("Flash Info", "Flh_MPBinType", fdb.c_str(), 255));
     const std::string rdtBin = kx::TrimBlanks(kx::ReadProfileText("Flash Info", "Flh_RDTBinType", fdb.c_str(), 255));
-    m_LogFile.AppendText(path, StrFormat("MP ver:%s    ", version.c_str()) +
+    AppendReportText(path, StrFormat("MP ver:%s    ", version.c_str()) +
                                    StrFormat("MPBinType:%s    ", mpBin.c_str()) +
                                    StrFormat("RDTBinType:%s\r\n", rdtBin.c_str()));
     const std::string station = kx::TrimBlanks(kx::ReadProfileText("General Info", "TestStation", kToolSetting, 255));
-    m_LogFile.AppendText(path, StrFormat("Test Station:%s \r\n", station.c_str()));
+    AppendReportText(path, StrFormat("Test Station:%s \r\n", station.c_str()));
     std::string iniFile = kx::TrimBlanks(kx::ReadProfileText("General Info", "IniFilePath", kToolSetting, 255));
     if (iniFile.empty()) iniFile = "paramFDB.ini";
-    m_LogFile.AppendText(path, StrFormat("INI file:%s\r\n", iniFile.c_str()));
-    m_LogFile.AppendText(path, kAsteriskLine);
+    AppendReportText(path, StrFormat("INI file:%s\r\n", iniFile.c_str()));
+    AppendReportText(path, kAsteriskLine);
   } else if (line == "END") {
     const win::SYSTEMTIME t = Now();
-    m_LogFile.AppendText(path, StrFormat("[ End ] Time: (%2d:%2d:%2d) \r\n", t.wHour, t.wMinute, t.wSecond));
-    if (!m_SerialNumber.empty() && !m_RecordSnPath.empty())
-      kx::WriteProfileText(StrFormat("Port-%d PASS", m_Slot).c_str(), TimeKey(t).c_str(),
-                           kx::ProfileSafe(m_SerialNumber, false), m_RecordSnPath);
+    AppendReportText(path, StrFormat("[ End ] Time: (%2d:%2d:%2d) \r\n", t.wHour, t.wMinute, t.wSecond));
+    if (!m_SerialNumber.empty()) WriteRecordSn("Port-%d PASS");
   } else {
-    m_LogFile.AppendText(path, plain ? StrFormat("   %s \r\n", line.c_str())
+    AppendReportText(path, plain ? StrFormat("   %s \r\n", line.c_str())
                                      : StrFormat("[ Success ] %s \r\n", line.c_str()));
     m_LastReportPath = path;
   }
@@ -139,16 +171,16 @@ void CPortDevice::WriteFailReport() {
   if (!m_ErrorLogPath.empty()) {
     const std::string key =
         StrFormat("%s   SlotNo:%02d   SN:%s", TimeKey(t).c_str(), m_Slot, kx::ProfileSafe(m_SerialNumber, true).c_str());
-    kx::WriteProfileText("Error List", key.c_str(), StrFormat(" %s:%s", printedCode.c_str(), kx::ProfileSafe(m_ErrorMessage, false).c_str()),
-                         m_ErrorLogPath);
+    if (!kx::WriteProfileText("Error List", key.c_str(),
+                              StrFormat(" %s:%s", printedCode.c_str(), kx::ProfileSafe(m_ErrorMessage, false).c_str()),
+                              m_ErrorLogPath))
+      NoteWriteFailure(m_ErrorLogPath, win::GetLastError());
   }
   m_LeadText.clear();
   const std::string report = ReportPath();
   const std::string copy = FailCopyPath();
   if (!report.empty() && !copy.empty()) kx::CopyFileReplacing(report, copy);
-  if (!m_RecordSnPath.empty())
-    kx::WriteProfileText(StrFormat("Port-%d Error", m_Slot).c_str(), TimeKey(t).c_str(),
-                         kx::ProfileSafe(m_SerialNumber, false), m_RecordSnPath);
+  WriteRecordSn("Port-%d Error");
 }
 
 void CPortDevice::WriteCurrentLog(const std::string& line, int kind) {

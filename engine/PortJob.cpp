@@ -143,7 +143,8 @@ void CPortJob::RunSingle() {
   } else {
     StampStart();  // the result list keys the failure by its time
   }
-  const std::uint8_t result = built ? Dispatch() : 0;
+  std::uint8_t result = built ? Dispatch() : 0;
+  if (result != 0 && FailLostRecords()) result = 0;
 
   if (result == 0) {
     AppendExtraStatus();
@@ -157,6 +158,11 @@ void CPortJob::RunSingle() {
   if (m_Station != 0) {
     auto lock = LockPage(0);
     WriteResultList(result);
+    if (result != 0 && FailLostRecords()) {
+      result = 0;
+      if (m_StopIfFail) g_StopAfterFail = 1;
+      SetPortPhase(5);
+    }
     if (m_Station == 3 && m_Mode == 1) WriteSummaryCsv(m_Device.get(), result);
   }
   SwitchCardOffAfterRun();
@@ -184,7 +190,8 @@ void CPortJob::RunRepeat() {
 
 bool CPortJob::RepeatCycle() {
   StartTest();
-  const std::uint8_t result = Dispatch();
+  std::uint8_t result = Dispatch();
+  if (result != 0 && FailLostRecords()) result = 0;
   if (result != 0) {
     {
       auto lock = LockPage(0);
@@ -236,6 +243,21 @@ void CPortJob::StampStart() {
   m_StartTime =
       kx::StrFormat("%04d/%02d/%02d_%02d:%02d:%02d", t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond);
   m_StartClock = platform::Clock().NowMs();
+}
+
+bool CPortJob::FailLostRecords() {
+  if (!m_Device || !m_Device->HasWriteFailure()) return false;
+  CPortDevice& d = *m_Device;
+  const std::string& path = d.m_WriteFailPath;
+  const std::size_t slash = path.find_last_of("\\/");
+  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  d.m_ErrorCode = kRecordLostCode;
+  d.m_ErrorMessage = kx::StrFormat("Record not written: %s, OS LastError %u", path.c_str(), d.m_WriteFailError);
+  m_FailCode = d.m_ErrorCode;
+  if (m_ResultCode) *m_ResultCode = m_FailCode;
+  SetPortStatus(0, d.m_ErrorCode, d.m_ErrorMessage);
+  AppendStatusTextRed(kx::StrFormat("%s OS error %u", name.c_str(), d.m_WriteFailError));
+  return true;
 }
 
 void CPortJob::AppendExtraStatus() {

@@ -23,6 +23,10 @@ class CPortDevice;
 
 class CPortJob : public CWorkItem {
  public:
+  // A run whose records could not be written; outside the catalogue (no
+  // category "W"), so it prints as 0xFFF and collides with no step's code.
+  static constexpr const char* kRecordLostCode = "W_F01";
+
   // The procedure that a job mode, station and [Options] OnlyDoISP select.
   enum class Procedure {
     None, MP, QC, EraseAll, RDT, ZeroMBCheck, ISPOnly, RDTResult, UpdateFW, RMADebug
@@ -76,6 +80,8 @@ class CPortJob : public CWorkItem {
   // CRC-16 (table form, from 0xFFFF, no final complement) over the file's lines
   // that are neither empty nor comments; false when the file cannot be read.
   static bool UpdateFileChecksum(const std::string& path, std::uint16_t& checksum);
+  // The same over a file's text.
+  static std::uint16_t TextChecksum(const std::string& text);
   void WriteSummaryLogs(std::uint8_t pass);
   // Appends one record to Configuration\Temp\#<slot>.bin; false (and a report
   // line) when it could not be written whole.
@@ -138,6 +144,11 @@ class CPortJob : public CWorkItem {
   void StampStart();
   // The device's extra status text appended in red, when it has one.
   void AppendExtraStatus();
+  // A pass whose report, serial-number record or result record could not be
+  // written (a full disk) becomes a failure: code kRecordLostCode, the message
+  // naming the file and the operating-system error, and the file's name with
+  // the error appended to the cell. False when every record was written.
+  bool FailLostRecords();
   bool AllSerialsIn() const;
   // Whether a port of the page still waits for its serial number (run state 1).
   bool AnyPortWaiting() const;

@@ -30,9 +30,6 @@ using kx::StrFormat;
 
 namespace {
 
-constexpr int kChecksumAttempts = 3;
-constexpr unsigned kChecksumRetryMs = 100;
-
 win::SYSTEMTIME Now() {
   win::SYSTEMTIME t;
   win::GetLocalTime(&t);
@@ -108,9 +105,6 @@ void CPortJob::WriteResultList(int result) {
   const auto slash = firmware.find_last_of('\\');
   if (slash != std::string::npos) firmware.erase(0, slash + 1);
 
-  const win::SYSTEMTIME t = Now();
-  m_EndTime = StrFormat("%02d:%02d:%02d", t.wHour, t.wMinute, t.wSecond);
-
   const DeviceTexts d = TextsOf(m_Device.get());
   const int tester = g_TesterNumber.load();
   std::string record;
@@ -123,29 +117,24 @@ void CPortJob::WriteResultList(int result) {
                        m_VersionText.c_str(), "Normal", firmware.c_str(), d.serial.c_str(), d.rdtTime,
                        d.standBy.c_str(), d.writeRead.c_str(), "Fail", d.errorCode.c_str(), d.errorMessage.c_str());
   }
-  const std::string key = StrFormat("[%s~%s,%02d]", m_StartTime.c_str(), m_EndTime.c_str(), m_Slot);
-  const bool written = WriteKey("Results List", key, record, workOrder);
-
-  std::uint16_t checksum = 0;
-  bool computed = false;
-  for (int attempt = 0; attempt < kChecksumAttempts && !computed; ++attempt) {
-    if (attempt > 0) win::Sleep(kChecksumRetryMs);
-    computed = UpdateFileChecksum(workOrder, checksum);
-  }
-  // A checksum that could not be computed is left out rather than faked.
-  const bool checksumWritten =
-      computed && kx::WriteProfileText("Base Info", "Checksum", StrFormat("%04x", checksum), workOrder);
-  if (!m_Device) return;
-  if (!written) m_Device->WriteReport("Result list record not written", true);
-  if (!computed)
-    m_Device->WriteReport("Result list checksum could not be computed", true);
-  else if (!checksumWritten)
-    m_Device->WriteReport("Result list checksum not written", true);
+  // The record and the checksum over the lines it joins replace the file in
+  // one step, under the lock of every profile write: after a kill, or beside
+  // another process, the file is one whole version and its checksum fits it.
+  const auto key = [this](const win::SYSTEMTIME& t) {
+    m_EndTime = StrFormat("%02d:%02d:%02d", t.wHour, t.wMinute, t.wSecond);
+    return kx::ProfileSafe(StrFormat("[%s~%s,%02d]", m_StartTime.c_str(), m_EndTime.c_str(), m_Slot), true);
+  };
+  const auto checksum = [](std::string& text) {
+    return platform::SetProfileKey(text, "Base Info", "Checksum", StrFormat("%04x", TextChecksum(text)));
+  };
+  const win::DWORD err =
+      kx::WriteNewRecord(workOrder, "Results List", key, kx::ProfileSafe(record, false), checksum);
+  if (err == 0 || !m_Device) return;
+  m_Device->NoteWriteFailure(workOrder, err);
+  m_Device->WriteReport("Result list record not written", true);
 }
 
-bool CPortJob::UpdateFileChecksum(const std::string& path, std::uint16_t& checksum) {
-  std::string data;
-  if (platform::ReadFileBytes(path, data) != 0) return false;
+std::uint16_t CPortJob::TextChecksum(const std::string& data) {
   std::uint16_t crc = 0;
   CCrc16Table::Init(crc);
   std::size_t begin = 0;
@@ -160,7 +149,13 @@ bool CPortJob::UpdateFileChecksum(const std::string& path, std::uint16_t& checks
     if (!line.empty() && line.compare(0, 2, "//") != 0) CCrc16Table::UpdateString(crc, line);
     begin = next;
   }
-  checksum = crc;
+  return crc;
+}
+
+bool CPortJob::UpdateFileChecksum(const std::string& path, std::uint16_t& checksum) {
+  std::string data;
+  if (platform::ReadFileBytes(path, data) != 0) return false;
+  checksum = TextChecksum(data);
   return true;
 }
 
@@ -178,6 +173,9 @@ void CPortJob::WriteSummaryLogs(std::uint8_t pass) {
     m_TotalLogPath = StrFormat("%s\\Total_Debug.log", folder);
     m_ErrorLogPath = StrFormat("%s\\Error_Debug.log", folder);
   }
+  // The counts are read, raised and written back as one step for every
+  // process writing into this log folder.
+  platform::ProfileWriteLock lock(m_TotalLogPath);
   const DeviceTexts d = TextsOf(m_Device.get());
   int total = ReadInt("Total Results", "Total", m_TotalLogPath);
   int good = ReadInt("Total Results", "Good", m_TotalLogPath);
@@ -214,6 +212,8 @@ void CPortJob::WriteSummaryLogs(std::uint8_t pass) {
       WriteKey("ErrorList", code, StrFormat("%d", ReadInt("ErrorList", code, summary) + 1), summary);
     }
   }
+
+  lock.Release();
 
   if (m_CountLabels == nullptr) return;
   const int counts[3] = {total, good, bad};
@@ -281,6 +281,7 @@ void CPortJob::WriteFailSNRecord() {
   if (!m_Device) return;
   const char* kind = m_Mode == 1 ? "F1" : m_Mode == 4 ? "QC" : "";
   const std::string file = StrFormat("%s\\%s_FailSNRecord.log", m_LogFolder.c_str(), kind);
+  platform::ProfileWriteLock lock(file);  // the counter is read and raised as one step
   if (!platform::FileExists(file)) WriteKey("Serial Number", "Last Serial Number", "0000", file);
 
   int counter = ReadInt("Serial Number", "Last Serial Number", file);
@@ -305,6 +306,8 @@ void CPortJob::WriteFailSNRecord() {
       break;
     }
   }
+
+  lock.Release();
 
   const std::string setting = kx::SettingIniPath();
   const std::string server = kx::TrimBlanks(kx::ReadProfileText("Options", "SetServerPath", setting.c_str(), 256));
@@ -337,13 +340,16 @@ void CPortJob::WriteSummaryCsv(CPortDevice* device, int result) {
                                     capacity.c_str(), device->m_SerialNumber.c_str(), outcome.c_str());
   const std::string folder = StrFormat("%sMPTestSummary", ProgramFolder().c_str());
   const std::string path = StrFormat("%s\\Summary.csv", folder.c_str());
+  // Under the folder's write lock, so that of two processes only one writes the header.
+  const bool haveFolder = platform::DirectoryExists(folder) || kx::MakeDirectoryPath(folder) != 0;
+  platform::ProfileWriteLock lock(path);
   bool ok = false;
   if (platform::FileExists(path)) {
     ok = kx::AppendToExistingFile(path, row.data(), row.size());
   } else {
     const std::string created = "Date,Cap,SN,TestResult\n" + row;
-    ok = kx::MakeDirectoryPath(folder) != 0 &&
-         kx::AppendToFile(path, created.data(), created.size()) == kx::WriteResult::Ok;
+    ok = haveFolder && kx::AppendToFile(path, created.data(), created.size()) == kx::WriteResult::Ok;
   }
+  lock.Release();
   if (!ok) win::AfxMessageBox("Create file fail (Summary.csv)");
 }

@@ -1,5 +1,6 @@
 #include "platform/Debug.h"
 
+#include <cstdio>
 #include <memory>
 
 namespace platform {
@@ -24,6 +25,11 @@ void DebugOutput(std::string_view text) {
     sink = h.sink;
   }
   if (sink && *sink) (*sink)(text);
+}
+
+void DebugAlert(std::string_view text) {
+  std::fprintf(stderr, "%.*s\n", static_cast<int>(text.size()), text.data());
+  DebugOutput(text);
 }
 
 DebugSink SetDebugSink(DebugSink sink) {

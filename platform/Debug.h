@@ -16,6 +16,9 @@ namespace platform {
 using DebugSink = std::function<void(std::string_view)>;
 
 void DebugOutput(std::string_view text);
+// Debug output that must be seen even without a debugger: also written to
+// standard error, which needs no disk (a record that could not be written).
+void DebugAlert(std::string_view text);
 // Installs a sink (empty = discard) and returns the one it replaces.
 DebugSink SetDebugSink(DebugSink sink);
 

@@ -126,11 +126,31 @@ int syncFolder(const std::string& dir) {
   return err == EINVAL || err == EROFS ? 0 : err;
 }
 
+struct FaultHolder {
+  std::mutex mutex;
+  std::shared_ptr<const WriteFault> fault;
+};
+FaultHolder& faults() {
+  static FaultHolder h;
+  return h;
+}
+
+DWORD injectedFault(const std::string& native) {
+  std::shared_ptr<const WriteFault> fault;
+  {
+    auto& h = faults();
+    std::lock_guard lock(h.mutex);
+    fault = h.fault;
+  }
+  return fault && *fault ? (*fault)(native) : 0;
+}
+
 // Fills a temporary file beside `target` with `fill` and renames it over
 // `target`. `fill` returns 0 or an errno value.
 DWORD replaceWith(const std::string& target, const std::function<int(int fd)>& fill) {
   const std::string dir = parentOf(target);
   if (nameOf(target).size() > NAME_MAX) return win::ERROR_FILENAME_EXCED_RANGE;
+  if (const DWORD injected = injectedFault(target)) return injected;
   removeStaleTemps(dir);
   std::string tmp;
   int err = 0;
@@ -299,6 +319,12 @@ bool CanonicalFilePath(const std::string& nativePath, std::string& canonical, DW
   return true;
 }
 
+void SetWriteFault(WriteFault fault) {
+  auto& h = faults();
+  std::lock_guard lock(h.mutex);
+  h.fault = std::make_shared<const WriteFault>(std::move(fault));
+}
+
 DWORD ReplaceFileAtomically(const std::string& nativePath, const std::string& data) {
   return replaceWith(nativePath, [&data](int fd) {
     int e = 0;
@@ -378,6 +404,7 @@ DWORD AppendFileBytes(const std::string& path, const std::string& data, bool cre
   std::string native;
   DWORD err = 0;
   if (!MapPath(path, native, &err)) return err;
+  if (const DWORD injected = injectedFault(native)) return injected;
   std::lock_guard lock(appendLockFor(native));
   const int fd = ::open(native.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC | (create ? O_CREAT : 0), 0644);
   if (fd < 0) return errno == ENOENT ? missingError(native) : ErrorFromErrno(errno);

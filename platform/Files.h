@@ -7,6 +7,7 @@
 // Contents are bytes, written exactly as given.
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -76,6 +77,12 @@ bool CanonicalFilePath(const std::string& nativePath, std::string& canonical, wi
 // each write first removes those of the folder that no live writer holds, as a
 // writer killed before its rename leaves them.
 win::DWORD ReplaceFileAtomically(const std::string& nativePath, const std::string& data);
+// Test seam: while set, a write of a file (whole-file replacement, copy or
+// append) for whose native path `fault` returns non-zero fails with that
+// Windows error number before the file is touched, as a full disk refuses it
+// (ERROR_DISK_FULL). An empty function ends it.
+using WriteFault = std::function<win::DWORD(const std::string& nativePath)>;
+void SetWriteFault(WriteFault fault);
 // Windows error number for an errno value.
 win::DWORD ErrorFromErrno(int err);
 

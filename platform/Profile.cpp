@@ -566,10 +566,22 @@ std::shared_ptr<const IniFile> load(std::string_view fileName, std::uint64_t wor
   return file;
 }
 
+// The folders whose write lock this thread holds (ProfileWriteLock and the
+// writes nested in it).
+thread_local std::vector<std::string> t_lockedFolders;
+
 // Runs `use` on the file as it is now. A kept copy costs one lookup under a
-// shared lock and no system call.
+// shared lock and no system call. A thread that holds a write lock reads
+// afresh: another process's change may be newer than its kernel report.
 template <typename Use>
 auto withFile(std::string_view fileName, Use&& use) {
+  if (!t_lockedFolders.empty()) {
+    std::string mapped;
+    if (!MapPath(fileName, mapped)) return use(*missingFile());
+    bool keepable = false;
+    const std::shared_ptr<const IniFile> file = readIni(mapped, keepable);
+    return use(*file);
+  }
   auto& c = cache();
   const std::uint64_t workingFolder = WorkingFolderGeneration();
   const std::uint64_t driveRoots = DriveRootsGeneration();
@@ -646,25 +658,43 @@ std::mutex& fileLock(const std::string& canonical) {
   return stripes[NoCaseHash{}(canonical) % stripes.size()];
 }
 
+}  // namespace
+
 // Across processes, by an exclusive flock on the file's folder: no lock file
 // litters the folder, and a script takes the same lock with flock(1) on it.
+// A thread that already holds the folder's lock goes through (a second flock
+// on a new descriptor would wait for itself).
 class FolderLock {
  public:
-  explicit FolderLock(const std::string& folder) : fd_(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
-    // Where the folder cannot be opened or locked the write goes ahead
-    // serialised within the process only.
-    while (fd_ >= 0 && ::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
+  explicit FolderLock(std::string folder) : folder_(std::move(folder)) {
+    if (std::find(t_lockedFolders.begin(), t_lockedFolders.end(), folder_) != t_lockedFolders.end()) return;
+    fd_ = ::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd_ < 0) {
+      error_ = errno;
+      return;
     }
+    // Where the folder cannot be locked the write goes ahead serialised
+    // within the process only.
+    while (::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
+    }
+    t_lockedFolders.push_back(folder_);
   }
   ~FolderLock() {
-    if (fd_ >= 0) ::close(fd_);
+    if (fd_ < 0) return;
+    t_lockedFolders.erase(std::find(t_lockedFolders.begin(), t_lockedFolders.end(), folder_));
+    ::close(fd_);
   }
   FolderLock(const FolderLock&) = delete;
   FolderLock& operator=(const FolderLock&) = delete;
+  int Error() const { return error_; }
 
  private:
-  int fd_;
+  std::string folder_;
+  int fd_ = -1;
+  int error_ = 0;
 };
+
+namespace {
 
 std::string parentFolder(const std::string& canonical) {
   const auto slash = canonical.find_last_of('/');
@@ -793,38 +823,46 @@ bool rewrite(std::string_view file, const Change& change, std::string& out) {
   return true;
 }
 
-// Reads the file fresh, applies `change` and replaces the file atomically when
-// it changed. The whole cycle holds the file's locks.
-BOOL modify(const char* fileName, const Change& change) {
-  if (fileName == nullptr) return fail(win::ERROR_INVALID_PARAMETER);
+// Reads the file fresh, lets `edit` make the new text and replaces the file
+// atomically when `edit` returns 0 with a changed text; an error from `edit`
+// leaves the file as it was. The whole cycle holds the file's locks.
+template <typename Edit>
+DWORD modifyWith(const char* fileName, Edit&& edit) {
+  if (fileName == nullptr) return win::ERROR_INVALID_PARAMETER;
   std::string mapped;
   DWORD err = 0;
-  if (!MapPath(fileName, mapped, &err)) return fail(err);
+  if (!MapPath(fileName, mapped, &err)) return err;
   std::string canonical;
-  if (!CanonicalFilePath(mapped, canonical, &err)) return fail(err);
+  if (!CanonicalFilePath(mapped, canonical, &err)) return err;
 
-  std::lock_guard lock(fileLock(canonical));
+  // The folder first, as ProfileWriteLock takes it, then the file.
   FolderLock folderLock(parentFolder(canonical));
+  std::lock_guard lock(fileLock(canonical));
   // Another spelling of a missing file may have created it meanwhile: map again
   // under the locks so that both writes land in that one file.
-  if (!MapPath(fileName, mapped, &err)) return fail(err);
-  if (!CanonicalFilePath(mapped, canonical, &err)) return fail(err);
+  if (!MapPath(fileName, mapped, &err)) return err;
+  if (!CanonicalFilePath(mapped, canonical, &err)) return err;
   std::string data;
   struct stat st;
   const int readErr = readWhole(canonical, data, st);
   if (readErr != 0 && !missingErrno(readErr)) {
-    return fail(readErr == EISDIR ? win::ERROR_ACCESS_DENIED : ErrorFromErrno(readErr));
+    return readErr == EISDIR ? win::ERROR_ACCESS_DENIED : ErrorFromErrno(readErr);
   }
-  std::string out;
-  if (!rewrite(data, change, out)) {
-    win::SetLastError(0);
-    return win::TRUE;
-  }
+  std::string out = data;
+  err = edit(out);
+  if (err != 0 || out == data) return err;
   std::string().swap(data);
-  err = ReplaceFileAtomically(canonical, out);
-  if (err != 0) return fail(err);
-  win::SetLastError(0);
-  return win::TRUE;
+  return ReplaceFileAtomically(canonical, out);
+}
+
+BOOL modify(const char* fileName, const Change& change) {
+  const DWORD err = modifyWith(fileName, [&change](std::string& text) -> DWORD {
+    std::string out;
+    if (rewrite(text, change, out)) text = std::move(out);
+    return 0;
+  });
+  win::SetLastError(err);
+  return err == 0 ? win::TRUE : win::FALSE;
 }
 
 }  // namespace
@@ -851,6 +889,43 @@ void ForgetProfileFile(const std::string& nativePath) {
   forget(c, [&](const std::vector<Dependency>&, const std::string& entryCanonical, const std::string& entryLeaf) {
     return entryLeaf == leaf && (entryCanonical.empty() || canonical.empty() || entryCanonical == canonical);
   });
+}
+
+ProfileWriteLock::ProfileWriteLock(const std::string& fileName) {
+  std::string mapped, canonical;
+  DWORD err = 0;
+  if (!MapPath(fileName, mapped, &err) || !CanonicalFilePath(mapped, canonical, &err)) {
+    error_ = err;
+    return;
+  }
+  lock_ = std::make_unique<FolderLock>(parentFolder(canonical));
+  error_ = ErrorFromErrno(lock_->Error());
+}
+
+ProfileWriteLock::~ProfileWriteLock() = default;
+
+void ProfileWriteLock::Release() { lock_.reset(); }
+
+DWORD EditProfileFile(const std::string& fileName, const std::function<DWORD(std::string& text)>& edit) {
+  return modifyWith(fileName.c_str(), edit);
+}
+
+DWORD SetProfileKey(std::string& text, const std::string& section, const std::string& key, const std::string& value) {
+  const std::string_view s = trim(section);
+  const std::string_view k = trim(key);
+  if (s.empty() || !validSection(s) || !validKey(key) || !validName(value)) return win::ERROR_INVALID_PARAMETER;
+  std::string out;
+  if (rewrite(text, Change{Change::SetKey, s, k, value, {}}, out)) text = std::move(out);
+  return 0;
+}
+
+bool FindProfileKey(const std::string& text, const std::string& section, const std::string& key, std::string* value) {
+  IniFile f;
+  f.data = text;
+  f.index();
+  const std::string_view* v = f.find(section, key);
+  if (v != nullptr && value != nullptr) *value = std::string(unquote(*v));
+  return v != nullptr;
 }
 
 std::string ReadProfileStringUncached(const std::string& section, const std::string& key,

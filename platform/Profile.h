@@ -34,6 +34,8 @@
 //
 // File names are Windows-style paths, mapped by platform/Paths.h.
 #pragma once
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -78,6 +80,40 @@ void ClearProfileCache();
 // Drops the parsed copy of a file (a native path) this process has just
 // changed; the file layer calls it after every change it makes.
 void ForgetProfileFile(const std::string& nativePath);
+// Holds, while it lives, the cross-process lock that every profile write to a
+// file in the folder of `fileName` takes (the flock on the folder), so that a
+// read, a change and the write made under it are one step for every process
+// and thread. This thread's profile writes in that folder go through, and its
+// profile reads read files afresh. Error(): 0, or the Windows error number
+// when the folder cannot be found (then nothing is held).
+class FolderLock;
+class ProfileWriteLock {
+ public:
+  explicit ProfileWriteLock(const std::string& fileName);
+  ~ProfileWriteLock();
+  ProfileWriteLock(const ProfileWriteLock&) = delete;
+  ProfileWriteLock& operator=(const ProfileWriteLock&) = delete;
+  win::DWORD Error() const { return error_; }
+  // Lets go before the end of the scope.
+  void Release();
+
+ private:
+  std::unique_ptr<FolderLock> lock_;
+  win::DWORD error_ = 0;
+};
+// Under the locks of a profile write: reads the file afresh (a missing file is
+// empty text), lets `edit` change the text, and replaces the file atomically
+// with it when `edit` returns 0 and changed it. Returns 0, `edit`'s error, or
+// the Windows error number of the read or write; the file is then as it was.
+win::DWORD EditProfileFile(const std::string& fileName, const std::function<win::DWORD(std::string& text)>& edit);
+// One key written into an INI text as WritePrivateProfileString writes it.
+// 0, or ERROR_INVALID_PARAMETER for a name or value that cannot be stored.
+win::DWORD SetProfileKey(std::string& text, const std::string& section, const std::string& key,
+                         const std::string& value);
+// Whether an INI text holds the key, as GetPrivateProfileString would find it.
+bool FindProfileKey(const std::string& text, const std::string& section, const std::string& key,
+                    std::string* value = nullptr);
+
 // Parses and looks up without any cache: the reference the benchmark compares with.
 std::string ReadProfileStringUncached(const std::string& section, const std::string& key,
                                       const std::string& defaultValue, const std::string& fileName);

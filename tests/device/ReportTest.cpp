@@ -4,6 +4,7 @@
 #include "device/PortDevice.h"
 #include "platform/Clock.h"
 #include "platform/Debug.h"
+#include "platform/Files.h"
 #include "tests/support/EmulatedStation.h"
 #include "tests/support/ScratchFolder.h"
 
@@ -85,6 +86,57 @@ TEST_F(PortReport, EndRecordsThePassOnlyWithASerialNumber) {
   d->WriteReport("END", true);
   EXPECT_TRUE(EndsWith(Report(4), kx::StrFormat("[ End ] Time: (%2d:%2d:%2d) \r\n", t.wHour, t.wMinute, t.wSecond)));
   EXPECT_EQ(Entry("Port-4 PASS", KeyOf(t)), "SN__123");
+}
+
+// Two drives through one slot within a second: the later record waits for
+// the next second rather than replace the earlier one.
+TEST_F(PortReport, RecordsOfOneSecondNeverReplaceEachOther) {
+  EmulatedStation s(kxtest::Mode::TesterDirect, 3);
+  CPortDevice& d = s.Device();
+  for (const char* sn : {"A", "B"}) {
+    d.m_SerialNumber = sn;
+    d.WriteReport("END", true);
+    d.WriteFailReport();
+  }
+  for (const char* section : {"Port-3 PASS", "Port-3 Error"}) {
+    const auto keys = win::GetPrivateProfileKeyNames(section, kRecords);
+    ASSERT_EQ(keys.size(), 2u) << section;
+    EXPECT_NE(keys[0], keys[1]) << section;
+    EXPECT_EQ(Entry(section, keys[0]) + Entry(section, keys[1]), "AB") << section;
+  }
+}
+
+TEST_F(PortReport, RefusedWritesAreNotedOnceAndAnnouncedEachTime) {
+  const std::string report = "D:\\Log\\D_Reports\\PC_3_Report.txt";
+  const struct {
+    const char* refused;  // file the disk refuses
+    bool started;
+    const char* line;
+    const char* noted;    // path kept by the device, empty when nothing is noted
+  } rows[] = {
+      {"PC_3_Report.txt", true, "line", "D:\\Log\\D_Reports\\PC_3_Report.txt"},
+      {"PC_3_Report.txt", false, "START", "D:\\Log\\D_Reports\\PC_3_Report.txt"},
+      {"SATA_RecordSN.ini", true, "END", kRecords},
+      {"SATA_RecordSN.ini", false, "line", ""},  // a report never started loses its lines, as ever
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(std::string(r.refused) + " " + r.line);
+    std::filesystem::remove(Native(report));
+    auto d = Device();
+    if (r.started) d->WriteReport("START", true);
+    d->m_SerialNumber = "SN1";
+    platform::DebugCapture debug;
+    platform::SetWriteFault([&r](const std::string& path) -> win::DWORD {
+      return EndsWith(path, r.refused) ? win::ERROR_DISK_FULL : 0;
+    });
+    d->WriteReport(r.line, true);
+    d->WriteReport(r.line, true);
+    platform::SetWriteFault({});
+    EXPECT_EQ(d->m_WriteFailPath, r.noted);
+    EXPECT_EQ(d->m_WriteFailError, *r.noted ? 112u : 0u);
+    const std::string announced = std::string("Port-3: ") + r.noted + " not written, OS LastError 112";
+    EXPECT_EQ(debug.All().find(announced) != std::string::npos, *r.noted != 0) << debug.All();
+  }
 }
 
 TEST_F(PortReport, TempReportKeepsTheSerialAndLinesBeforeStartAreLost) {

@@ -4,8 +4,11 @@
 #include "device/PortDevice.h"
 #include "engine/PortJob.h"
 #include "platform/Clock.h"
+#include "platform/Debug.h"
+#include "platform/Files.h"
 #include "platform/MessageBox.h"
 #include "tests/platform/TempDir.h"
+#include "tests/support/RecordChecks.h"
 #include "tests/support/ScratchFolder.h"
 
 namespace {
@@ -100,14 +103,100 @@ TEST_F(RunLogs, ChecksumSkipsCommentsAndBlankLinesAndCoversThePreviousChecksum) 
   EXPECT_EQ(Ini("Base Info", "Checksum", kWorkOrder), "6635");
 }
 
-TEST_F(RunLogs, UnreadableWorkOrderGetsNoChecksumAndAReportLine) {
+TEST_F(RunLogs, WorkOrderInAMissingFolderIsReportedAndFailsTheRecords) {
   kx::SetWorkOrderPath("D:\\Missing\\WO_A_B.txt");
+  job_.WriteResultList(1);
+  EXPECT_TRUE(ReportHas("Result list record not written"));
+  EXPECT_EQ(job_.m_Device->m_WriteFailError, win::ERROR_PATH_NOT_FOUND);
+  EXPECT_FALSE(Exists("D:\\Missing"));
+}
+
+const char kNewWorkOrder[] = "[Base Info]\r\nWorkOrder=A\r\n[Results List]\r\n";
+
+TEST_F(RunLogs, RecordAndItsChecksumReplaceTheFileInOneWrite) {
+  std::ofstream(Native(kWorkOrder), std::ios::binary) << kNewWorkOrder;
+  int replacements = 0;
+  platform::SetWriteFault([&](const std::string& path) -> win::DWORD {
+    replacements += path == Native(kWorkOrder);
+    return 0;
+  });
+  for (int result : {1, 0, 1}) job_.WriteResultList(result);
+  platform::SetWriteFault({});
+  EXPECT_EQ(replacements, 3);
+  EXPECT_TRUE(kxtest::ResultListFits(ReadAll(kWorkOrder))) << ReadAll(kWorkOrder);
+}
+
+TEST_F(RunLogs, FullDiskLeavesTheResultListWholeAndTheFailureKnown) {
+  std::ofstream(Native(kWorkOrder), std::ios::binary) << kNewWorkOrder;
+  job_.WriteResultList(1);
+  const std::string before = ReadAll(kWorkOrder);
+  platform::DebugCapture debug;
+  platform::SetWriteFault([](const std::string& path) -> win::DWORD {
+    return kxtest::EndsWith(path, "WO_A_B.txt") ? win::ERROR_DISK_FULL : 0;
+  });
+  job_.m_StartTime = "2024/05/06_08:05:00";
+  job_.WriteResultList(1);
+  platform::SetWriteFault({});
+  EXPECT_EQ(ReadAll(kWorkOrder), before);
+  EXPECT_TRUE(ReportHas("Result list record not written"));
+  EXPECT_EQ(job_.m_Device->m_WriteFailPath, kWorkOrder);
+  EXPECT_EQ(job_.m_Device->m_WriteFailError, 112u);
+  EXPECT_TRUE(Has(debug.All(), "Port-3: D:\\WO\\WO_A_B.txt not written, OS LastError 112")) << debug.All();
+}
+
+// Both start and end in one second on one slot: the second record waits for
+// the next second instead of replacing the first.
+TEST_F(RunLogs, TwoJobsOfOneSlotInOneSecondKeepBothRecords) {
+  std::ofstream(Native(kWorkOrder), std::ios::binary) << kNewWorkOrder;
+  platform::Clock().SleepMs(500);  // 08:09:10.623
   const std::uint64_t before = platform::Clock().NowMs();
   job_.WriteResultList(1);
-  EXPECT_EQ(platform::Clock().NowMs() - before, 200u);  // three attempts, 100 ms apart
-  EXPECT_TRUE(ReportHas("Result list record not written"));
-  EXPECT_TRUE(ReportHas("Result list checksum could not be computed"));
-  EXPECT_FALSE(Exists("D:\\Missing"));
+  job_.WriteResultList(0);
+  EXPECT_EQ(win::GetPrivateProfileKeyNames("Results List", kWorkOrder),
+            (Lines{"[2024/05/06_08:00:00~08:09:10,03]", "[2024/05/06_08:00:00~08:09:11,03]"}));
+  EXPECT_EQ(platform::Clock().NowMs() - before, 377u);  // to 08:09:11.000, no further
+  EXPECT_TRUE(kxtest::ResultListFits(ReadAll(kWorkOrder)));
+}
+
+// The parent stands in for a writer between its read and its write; the
+// child's write must wait for it, whatever the timing.
+TEST_F(RunLogs, AnotherProcessWaitsForTheWholeResultListWrite) {
+  std::ofstream(Native(kWorkOrder), std::ios::binary) << kNewWorkOrder;
+  kxtest::ForkedWriter child([this] {
+    job_.m_Slot = 4;
+    job_.WriteResultList(1);
+    return !job_.m_Device->HasWriteFailure();
+  });
+  ASSERT_TRUE(child.Started());
+  {
+    platform::ProfileWriteLock lock(kWorkOrder);
+    child.Go();
+    ASSERT_TRUE(child.WaitUntilBlocked()) << "the child wrote past the lock";
+    job_.WriteResultList(0);
+  }
+  EXPECT_EQ(child.Finish(), 0);
+  const std::string text = ReadAll(kWorkOrder);
+  EXPECT_EQ(kxtest::CountResultRecords(text), 2u) << text;
+  EXPECT_TRUE(kxtest::ResultListFits(text)) << text;
+}
+
+TEST_F(RunLogs, CountsOfTwoProcessesAddUp) {
+  job_.WriteSummaryLogs(1);
+  kxtest::ForkedWriter child([this] {
+    job_.WriteSummaryLogs(0);
+    return true;
+  });
+  ASSERT_TRUE(child.Started());
+  {
+    platform::ProfileWriteLock lock("D:\\Log\\Total_Init.log");
+    child.Go();
+    ASSERT_TRUE(child.WaitUntilBlocked()) << "the child counted past the lock";
+    job_.WriteSummaryLogs(1);
+  }
+  EXPECT_EQ(child.Finish(), 0);
+  EXPECT_EQ(Ini("Total Results", "Total", "D:\\Log\\Total_Init.log"), "3");
+  EXPECT_EQ(Ini("Total Results", "Good", "D:\\Log\\Total_Init.log"), "2");
+  EXPECT_EQ(Ini("Total Results", "Bad", "D:\\Log\\Total_Init.log"), "1");
 }
 
 TEST_F(RunLogs, NoWorkOrderPathWritesNothing) {
