@@ -19,24 +19,23 @@ uint32_t LowestSetBit(const CBigInteger& x)
     return 0;
 }
 
-// The primes below kSmallPrimeBound by trial division, worked out once by the
-// compiler, so that no table is built (or guarded) at run time.
+// The primes below kSmallPrimeBound by a sieve over the odd numbers, worked
+// out once by the compiler, so that no table is built (or guarded) at run
+// time. A sieve stays well inside every compiler's constexpr step limit.
 constexpr std::array<uint16_t, kSmallPrimeCount> MakePrimeTable()
 {
+    std::array<bool, kSmallPrimeBound / 2> composite{};  // entry i stands for 2i+1
     std::array<uint16_t, kSmallPrimeCount> table{};
     table[0] = 2;
-    table[1] = 3;
-    size_t count = 2;
-    size_t t = 1;
-    for (uint32_t c = 5; c < kSmallPrimeBound && count < kSmallPrimeCount; c += 2)
+    size_t count = 1;
+    for (uint32_t i = 1; i < composite.size() && count < kSmallPrimeCount; ++i)
     {
-        if (t < count && c >= uint32_t(table[t]) * table[t])
-            ++t;
-        bool prime = true;
-        for (size_t i = 1; i < t && prime; ++i)
-            prime = c % table[i] != 0;
-        if (prime)
-            table[count++] = uint16_t(c);
+        if (composite[i])
+            continue;
+        const uint32_t p = 2 * i + 1;
+        table[count++] = uint16_t(p);
+        for (uint32_t m = p * p; m < kSmallPrimeBound; m += 2 * p)
+            composite[m / 2] = true;
     }
     return table;
 }

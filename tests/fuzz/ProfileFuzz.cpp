@@ -1,0 +1,51 @@
+// The INI profile reader and writer on arbitrary text: the parse and lookup of
+// a file read from disk, every listing, and a key written back in place.
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+
+#include "platform/Profile.h"
+
+namespace {
+
+// One file in a private folder for the whole run.
+const std::string& FilePath() {
+  static const std::string path = [] {
+    std::string folder = "/tmp/kxmp-fuzz-profile-XXXXXX";
+    if (::mkdtemp(folder.data()) == nullptr) std::abort();
+    return folder + "/fuzz.ini";
+  }();
+  return path;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  std::string text(reinterpret_cast<const char*>(data), size);
+  // Names come from the input's first line, so that lookups can hit.
+  const std::string first = text.substr(0, text.find_first_of("\r\n"));
+  const std::string section = first.size() > 2 && first[0] == '[' ? first.substr(1, first.find(']') - 1) : "General Info";
+  const std::string key = first.size() > 2 ? first.substr(first.size() / 2) : "Key";
+  std::ofstream(FilePath(), std::ios::binary | std::ios::trunc) << text;
+  platform::ClearProfileCache();
+
+  const std::string& file = FilePath();
+  char buffer[300];
+  win::GetPrivateProfileString(section.c_str(), key.c_str(), "", buffer, sizeof buffer, file.c_str());
+  win::GetPrivateProfileString(section.c_str(), nullptr, "", buffer, sizeof buffer, file.c_str());
+  win::GetPrivateProfileString(nullptr, nullptr, "", buffer, sizeof buffer, file.c_str());
+  win::GetPrivateProfileSection(section.c_str(), buffer, 10, file.c_str());
+  win::GetPrivateProfileInt(section.c_str(), key.c_str(), 7, file.c_str());
+  win::GetPrivateProfileSection(section, file);
+  win::GetPrivateProfileSectionNames(file);
+  platform::ReadProfileStringUncached(section, key, "", file);
+
+  std::string value;
+  platform::FindProfileKey(text, section, key, &value);
+  if (platform::SetProfileKey(text, section, key, "v") == 0 && !platform::FindProfileKey(text, section, key, &value))
+    std::abort();  // a key just written must read back
+  return 0;
+}
