@@ -426,8 +426,9 @@ void takeEvents(Cache& c, const char* buf, std::size_t len) {
     }
     const bool wholeFolder = (ev.mask & (IN_DELETE_SELF | IN_MOVE_SELF | IN_IGNORED | IN_UNMOUNT)) != 0;
     const std::string name = folded(std::string_view(buf + nameAt, ::strnlen(buf + nameAt, ev.len)));
+    const int wd = ev.wd;  // the event's struct ends in a flexible array: no lambda may capture it
     forget(c, [&](const std::vector<Dependency>& deps, const std::string&, const std::string&) {
-      return touches(deps, ev.wd, name, wholeFolder);
+      return touches(deps, wd, name, wholeFolder);
     });
     if (ev.mask & IN_IGNORED) c.watchUses.erase(ev.wd);
   }

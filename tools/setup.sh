@@ -4,7 +4,7 @@
 set -euo pipefail
 
 PACKAGES=(
-  g++ cmake ninja-build pkg-config
+  g++ clang libclang-rt-14-dev cmake ninja-build pkg-config
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   libwxgtk3.2-dev xvfb xauth
   libudev-dev

@@ -28,3 +28,6 @@ echo "== build and test (release) =="
 run build
 echo "== build and test (AddressSanitizer + UndefinedBehaviorSanitizer) =="
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 run build-asan -DKXMP_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
+echo "== build with clang =="
+cmake -S . -B build-clang -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang -DKXMP_BENCH=OFF >/dev/null
+cmake --build build-clang -j "$JOBS"

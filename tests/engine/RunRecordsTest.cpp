@@ -158,7 +158,9 @@ TEST_F(RunRecords, KillsAtRandomMomentsLeaveWholeRecords) {
 
     for (const auto& e : std::filesystem::directory_iterator(log)) {
       const std::string name = e.path().filename().string();
-      if (e.is_regular_file() && name[0] != '.') EXPECT_TRUE(kxtest::IniReadsWhole(ReadAll(e.path().string()))) << name;
+      if (e.is_regular_file() && name[0] != '.') {
+        EXPECT_TRUE(kxtest::IniReadsWhole(ReadAll(e.path().string()))) << name;
+      }
     }
     EXPECT_TRUE(kxtest::ResultListFits(ReadAll(kWorkOrder))) << ReadAll(kWorkOrder);
     for (const char* folder : {"D:\\Log", "D:\\Log\\D_Reports", "D:\\Log\\Fail_Log"})
