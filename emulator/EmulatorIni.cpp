@@ -916,7 +916,7 @@ class Loader {
         {"DeviceNumberRefused", &VolumeFaults::deviceNumber},
         {"DeleteLayoutRefused", &VolumeFaults::deleteLayout}};
     for (const auto& [key, member] : controls) {
-      l.With(key, [&](const Place& at, const std::string& v) {
+      l.With(key, [&, member = member](const Place& at, const std::string& v) {
         p.volumeFaults.*member = Number<int>(at, v, -1, kMaxCount);
         if (!p.volume) Refuse(at, v, "needs a Volume in the slot");
       });
