@@ -924,7 +924,8 @@ bool FindProfileKey(const std::string& text, const std::string& section, const s
   IniFile f;
   f.data = text;
   f.index();
-  const std::string_view* v = f.find(section, key);
+  // Trimmed as SetProfileKey trims them, so that a key it wrote is found.
+  const std::string_view* v = f.find(trim(section), trim(key));
   if (v != nullptr && value != nullptr) *value = std::string(unquote(*v));
   return v != nullptr;
 }
