@@ -57,9 +57,10 @@ inline uint32_t Majority(uint32_t x, uint32_t y, uint32_t z) { return (x & y) | 
     KX_SHA256_ROUND(c, d, e, f, g, h, a, b, (i) + 14, WORD(14));  \
     KX_SHA256_ROUND(b, c, d, e, f, g, h, a, (i) + 15, WORD(15));
 
-// BMI2 (rorx) where the processor has it, chosen once at load time.
+// BMI2 (rorx) where the processor has it, chosen once at load time. Kept
+// internal: clang 14 gives an external clone set no symbol of the plain name.
 __attribute__((target_clones("bmi2", "default")))
-void Sha256Compress(uint32_t state[8], const uint32_t block[16])
+static void Sha256CompressClones(uint32_t state[8], const uint32_t block[16])
 {
     uint32_t w[16];
     for (int i = 0; i < 16; ++i)
@@ -74,6 +75,11 @@ void Sha256Compress(uint32_t state[8], const uint32_t block[16])
 
     state[0] += a; state[1] += b; state[2] += c; state[3] += d;
     state[4] += e; state[5] += f; state[6] += g; state[7] += h;
+}
+
+void Sha256Compress(uint32_t state[8], const uint32_t block[16])
+{
+    Sha256CompressClones(state, block);
 }
 
 #undef KX_SHA256_ROUND
