@@ -4,6 +4,7 @@
 #include "app/WxMessageBox.h"
 #include "command/GetDevLibrary.h"
 #include "device/AppHolders.h"
+#include "settings/SnScanDlg.h"
 
 #include "app/MainApp.h"
 #include "app/PropertyPageKxmp.h"
@@ -50,6 +51,7 @@ bool CMainApp::OnInit() {
   }
   if (!why.empty()) wxMessageBox(wxString::FromUTF8(why), "kxmp", wxOK | wxICON_WARNING);
   CGetDevLibrary::GetInstance();
+  kx::InstallScanDialog();
   m_Page = std::make_unique<CProductionPage>();
   m_Sheet = new CPropertySheetWithLogoDlg(app::BuildWindowTitle(), app::ReadPageMask(), *m_Page);
   m_Sheet->Show();
@@ -58,6 +60,7 @@ bool CMainApp::OnInit() {
 }
 
 int CMainApp::OnExit() {
+  kx::RemoveScanDialog();  // a worker waiting on a dialog is answered Cancel before the run is waited for
   m_Page.reset();
   delete CGetDevLibrary::GetInstance();
   platform::SetMessageBox(nullptr);

@@ -16,6 +16,7 @@
 #include "device/Settings.h"
 #include "engine/PortJob.h"
 #include "engine/SnScan.h"
+#include "media/BadBlockScan.h"
 #include "platform/Clock.h"
 #include "platform/Files.h"
 #include "platform/MessageBox.h"
@@ -119,6 +120,11 @@ CProductionPage::GridLayout CProductionPage::LayoutOf(int slots) {
 // ---- Start --------------------------------------------------------------------
 
 bool CProductionPage::CheckStart(std::string& message) {
+  // The read-out's flag and limit are process-wide: a pass's scans would take them.
+  if (g_LaterBadReadOut.load() != 0) {
+    message = "A later bad block read-out is going: start the run when it has ended.";
+    return false;
+  }
   if (!platform::FileExists(kParamIni)) {
     message = "Don't found param.ini file !!!";
     return false;

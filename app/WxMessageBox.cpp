@@ -1,6 +1,5 @@
 #include "app/WxMessageBox.h"
-
-#include <future>
+#include "settings/SnScanDlg.h"
 
 #include <wx/app.h>
 #include <wx/msgdlg.h>
@@ -22,6 +21,7 @@ int ShowHere(const std::string& text, const std::string& caption, win::UINT type
     case win::MB_ICONWARNING: style |= wxICON_WARNING; break;
     default: style |= wxICON_INFORMATION; break;
   }
+  if (type & win::MB_TOPMOST) style |= wxSTAY_ON_TOP;
   wxMessageDialog dialog(nullptr, wxString::FromUTF8(text), wxString::FromUTF8(caption.empty() ? "kxmp" : caption),
                          style);
   switch (dialog.ShowModal()) {
@@ -36,9 +36,5 @@ int ShowHere(const std::string& text, const std::string& caption, win::UINT type
 
 int CWxMessageBox::Show(const std::string& text, const std::string& caption, win::UINT type) {
   if (wxIsMainThread()) return ShowHere(text, caption, type);
-  if (wxTheApp == nullptr) return platform::SafeAnswer(type);
-  auto answer = std::make_shared<std::promise<int>>();
-  std::future<int> result = answer->get_future();
-  wxTheApp->CallAfter([=] { answer->set_value(ShowHere(text, caption, type)); });
-  return result.get();
+  return kx::WindowCalls().Call([=] { return ShowHere(text, caption, type); }, platform::SafeAnswer(type));
 }

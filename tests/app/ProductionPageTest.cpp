@@ -10,6 +10,7 @@
 #include "device/ModuleFolder.h"
 #include "device/PortDevice.h"
 #include "engine/SnScan.h"
+#include "media/BadBlockScan.h"
 #include "platform/MessageBox.h"
 #include "tests/media/FirmwareFiles.h"
 #include "tests/support/EmulatedSite.h"
@@ -119,6 +120,19 @@ TEST_F(ProductionPage, StartRefusesWithoutParameterFileOrBarCodes) {
   SetIni(app::kToolSettingIni, "General Info", "TestStation", "QC");  // QC takes no bar codes
   EXPECT_TRUE(page.CheckStart(message));
   g_SnScanState.SetSerialNumber(1, "");
+}
+
+TEST_F(ProductionPage, NoPassStartsWhileALaterBadReadOutHoldsTheSharedFlag) {
+  CProductionPage page(std::make_unique<CPortMapping>([] {}));
+  page.OnInitDialog();
+  struct Flag {
+    Flag() { g_LaterBadReadOut = 1; }
+    ~Flag() { g_LaterBadReadOut = 0; }
+  } readOut;
+  EXPECT_FALSE(page.OnStart());
+  EXPECT_FALSE(page.Running());
+  EXPECT_EQ(box_->Texts(),
+            std::vector<std::string>{"A later bad block read-out is going: start the run when it has ended."});
 }
 
 TEST_F(ProductionPage, LogFoldersAndTheTotalLogsStationHeader) {
