@@ -40,17 +40,8 @@ TEST(SnScanForm, TextsOkRulesAndEnterOrder) {
     EXPECT_EQ(form.Enter(Box::Serial), r.enterSerial);
     EXPECT_EQ(form.Enter(Box::Wwn), r.enterWwn);
     EXPECT_EQ(form.Confirm(), r.ok ? SnScanForm::kOk : 0);
-    EXPECT_EQ(form.Result(), r.ok ? SnScanForm::kOk : 0);
+    EXPECT_EQ(form.Cancel(), SnScanForm::kCancel);
   }
-}
-
-TEST(SnScanForm, CancelAnswersTwoAndThePortIsShown) {
-  SnScanForm form;
-  form.SetPortNumber(3);
-  form.SetText(Box::Serial, "SN01");
-  EXPECT_EQ(form.Cancel(), SnScanForm::kCancel);
-  EXPECT_EQ(form.Result(), SnScanForm::kCancel);
-  EXPECT_EQ(form.PortText(), "Port 3");
 }
 
 }  // namespace

@@ -70,14 +70,4 @@ TEST_F(ScanValues, TwentyFourWorkersSeeOnlyWholeValues) {
   }
 }
 
-TEST_F(ScanValues, PortsOutsideTheTableAreIgnored) {
-  for (int port : {0, -1, kx::kPortTableSize + 1}) {
-    SCOPED_TRACE(port);
-    g_SnScanState.SetSerialNumber(port, "X");
-    g_SnScanState.SetWwn(port, "X");
-    EXPECT_EQ(g_SnScanState.SerialNumber(port), "");
-    EXPECT_EQ(g_SnScanState.Wwn(port), "");
-  }
-}
-
 }  // namespace
