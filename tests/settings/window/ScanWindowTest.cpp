@@ -57,7 +57,7 @@ class ScanJob : public kxtest::DeviceTestEnv {
   // events and `operate` plays the operator; whether the job ended.
   bool RunJob(const std::function<void(CSnScanWindow&)>& operate) {
     std::atomic<bool> ended{false};
-    auto* job = new CPortJob(8, &locks_, &cell_, &progress_, station_.DriveNo(), kPort, nullptr, &labels_, "D:\\Log",
+    auto* job = new CPortJob(8, &locks_, &cell_, &progress_, station_.DriveNo(), kPort, nullptr, nullptr, "D:\\Log",
                              &resultCode_, nullptr, &runStates_);
     std::thread worker([&] {
       job->Run(0);
@@ -87,8 +87,6 @@ class ScanJob : public kxtest::DeviceTestEnv {
   kx::PageLocks locks_;
   kx::StatusCellModel cell_;
   kx::ProgressModel progress_;
-  kx::TextWindowModel total_, good_, bad_;
-  std::array<ITextWindow*, 3> labels_{&total_, &good_, &bad_};
   std::string resultCode_ = "H_F8";
   std::array<std::atomic<int>, kx::kPortCount> runStates_;
 };
