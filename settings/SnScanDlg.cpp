@@ -32,7 +32,13 @@ CSnScanWindow::CSnScanWindow(const SnScanForm& form)
   buttons->AddButton(new wxButton(this, wxID_CANCEL));
   buttons->Realize();
   m_Ok->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { OnOk(); });
-  Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { m_Form.Cancel(), EndModal(wxID_CANCEL); }, wxID_CANCEL);
+  Bind(
+      wxEVT_BUTTON,
+      [this](wxCommandEvent&) {
+        m_Form.Cancel();
+        EndModal(wxID_CANCEL);
+      },
+      wxID_CANCEL);
 
   auto* page = new wxBoxSizer(wxVERTICAL);
   page->Add(new wxStaticText(this, wxID_ANY, wxString::FromUTF8(m_Form.PortText())), 0, wxALL, 8);

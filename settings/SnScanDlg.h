@@ -1,8 +1,6 @@
 // The serial-number scan dialog's window: modal, with no parent, over
 // SnScanForm; and its installation into the scan job's seam.
 #pragma once
-#include <string>
-
 // Domain headers before the window system's, whose C headers define TRUE and FALSE.
 #include "engine/SnScan.h"
 #include "settings/SnScanForm.h"
