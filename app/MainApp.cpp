@@ -61,6 +61,8 @@ bool CMainApp::OnInit() {
 
 int CMainApp::OnExit() {
   kx::RemoveScanDialog();  // a worker waiting on a dialog is answered Cancel before the run is waited for
+  DeletePendingObjects();  // a sheet still waiting for deletion uses the page in its destructor
+  m_Sheet = nullptr;
   m_Page.reset();
   delete CGetDevLibrary::GetInstance();
   platform::SetMessageBox(nullptr);
