@@ -1,6 +1,6 @@
 // The demo's helper, run in the demo's working folder:
-//   kxmp_demo files            writes the RDT firmware image the RDT station loads
-//                              (FW\RDT\RDT00202.bin, named in param.ini)
+//   kxmp_demo files            writes the MP firmware image the MP station loads
+//                              (FW\MP\QVF10001.bin, named in param.ini)
 //   kxmp_demo run <png>        starts the program's window, presses Start, waits
 //                              for the pass and saves a screenshot of the window
 #include <cstdio>
@@ -18,9 +18,9 @@
 namespace {
 
 int WriteFiles() {
-  const char* path = ".\\FW\\RDT\\RDT00202.bin";
-  kxtest::WriteBinFile(path, kxtest::StoreBin(kxtest::NamedImage("RDT00202", 16384 + 100, true)));
-  return win::WritePrivateProfileString("Device Info", "ISP_RDTBINCode", path, ".\\param.ini") ? 0 : 1;
+  const char* path = ".\\FW\\MP\\QVF10001.bin";
+  kxtest::WriteBinFile(path, kxtest::StoreBin(kxtest::NamedImage("QVF10001", 16384 + 1024)));
+  return win::WritePrivateProfileString("Device Info", "ISP_MPBINCode", path, ".\\param.ini") ? 0 : 1;
 }
 
 int RunHeadless(const char* png, char* program) {

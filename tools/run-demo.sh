@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # The production window on an emulated site, from a fresh Debian 12 machine:
 # installs what is needed, builds, prepares a working folder with an 8-slot
-# emulated site (slots 3 and 6 carry faults, so both endings show), sample
-# parameter files and the RDT firmware image, and starts the window at the RDT
-# station. Without a display (or with --headless) it runs under Xvfb, presses
-# Start, waits for the pass and saves a screenshot in the working folder.
+# emulated site of drives that finished their RDT run (slots 3 and 6 carry
+# faults, so both endings show), sample parameter files and the MP firmware
+# image, and starts the window at the MP station. Without a display (or with
+# --headless) it runs under Xvfb, presses Start, waits for the pass and saves a
+# screenshot in the working folder.
 #
 #   bash tools/run-demo.sh [--headless] [working folder, default build/demo]
 set -euo pipefail
@@ -28,7 +29,8 @@ cp "$ROOT/build/getdev/libGetDev.so" "$ROOT/build/getdev/libGetDevSata.so" "$WOR
 ini() { sed 's/$/\r/' > "$1"; }
 ini "$WORK/Configuration/System/MPToolSetting.ini" <<'INI'
 [General Info]
-TestStation=RDT
+TestStation=MP
+IniFilePath=FT_B0KB_S2_C2_.ini
 SlotNumber=8
 PortType=0
 KX_U2A=1
@@ -48,31 +50,42 @@ IDC_STATIC_GOOD=Good
 IDC_STATIC_BAD=Bad
 INI
 ini "$WORK/Configuration/System/Emulator.ini" <<'INI'
-; Eight USB bridges, each with a KX7410 drive running its MP firmware.
+; Eight USB bridges, each with a 1 GB (IDEMA) KX7410 drive that finished its
+; RDT run and still runs the RDT firmware.
 [Site]
 Mode = bridge
 Slots = 8
 [Drive]
-Code = mp
+Code = rdt
+RdtDone = 1
+CapacitySectors = 1974672
 BlocksPerPlane = 64
 DramMb = 4
+FuseWord2 = 0x45123456
+FuseWord3 = 0x15
 EraseMs = 200
-; Slot 3 refuses the vendor access key; slot 6 aborts every erase.
+; Slot 3 refuses the vendor access key; slot 6 has more bad blocks in one
+; plane than MP accepts.
 [Slot.3]
 KeyRefused = -1
 [Slot.6]
-Abort = 99, Sub = 0x26
+FactoryBadBlocks = 2:0:0:1, 2:0:0:2, 2:0:0:3, 2:0:0:4
 INI
 ini "$WORK/param.ini" <<'INI'
 [General Info]
 WorkingNo=DEMO01
 [Options]
 DDRSize=4
+Set Firmware Name=QVF10001
+SetSSDSize=1
 INI
 ini "$WORK/paramFDB.ini" <<'INI'
 [Flash Info]
 Flh_ID=2c 84 64 3c a5 08 04
 Flh_Number=8
+Flh_MPBinType=7312
+[Options]
+SetSSDSize=1
 INI
 (cd "$WORK" && "$ROOT/build/tools/kxmp_demo" files)
 
