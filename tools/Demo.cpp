@@ -9,7 +9,7 @@
 
 #include "platform/MessageBox.h"
 #include "platform/Profile.h"
-#include "tests/media/FirmwareFiles.h"
+#include "tests/support/MpStation.h"
 
 #include "app/MainApp.h"
 #include "app/PropertyPageKxmp.h"
@@ -19,7 +19,7 @@ namespace {
 
 int WriteFiles() {
   const char* path = ".\\FW\\MP\\QVF10001.bin";
-  kxtest::WriteBinFile(path, kxtest::StoreBin(kxtest::NamedImage("QVF10001", 16384 + 1024)));
+  kxtest::WriteBinFile(path, kxtest::StoreBin(kxtest::MpImage()));
   return win::WritePrivateProfileString("Device Info", "ISP_MPBINCode", path, ".\\param.ini") ? 0 : 1;
 }
 

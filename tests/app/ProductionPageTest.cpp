@@ -14,6 +14,7 @@
 #include "platform/MessageBox.h"
 #include "tests/media/FirmwareFiles.h"
 #include "tests/support/EmulatedSite.h"
+#include "tests/support/MpStation.h"
 
 namespace {
 
@@ -243,6 +244,28 @@ TEST_F(EmulatedPass, LoopsStopAfterAFailWhenAskedAndPortsWithoutDriveGetNoJob) {
   EXPECT_EQ(page.YieldPass(), 5);
   EXPECT_EQ(page.TakeNotice(), "Next Station: RDTResult");
   EXPECT_EQ(page.TakeNotice(), "");
+}
+
+// The MP station on drives that finished RDT: pass texts, codes, totals and the next station.
+TEST_F(ProductionPage, MpPassShowsPassTextsCodesAndTheNextStation) {
+  kxtest::InstallMpStation();
+  SetIni(app::kToolSettingIni, "OP Setting", "PopoutNotice", "1");
+  kxtest::EmulatedSite site(8, kxtest::Mode::Bridge, kxtest::MpDrive());
+  site.Drive(3).Faults().RefuseAccessKey(emu::DriveFaults::kForever);
+  site.Drive(6).Faults().FailPreFormat(0x02, 0x1234);
+  CProductionPage page(std::make_unique<CPortMapping>([] {}));
+  page.OnInitDialog();
+  ASSERT_TRUE(page.OnStart());
+  page.WaitForRunEnd();
+  for (int port = 1; port <= 8; ++port) {
+    SCOPED_TRACE(port);
+    const std::string code = port == 3 ? "I_V01" : port == 6 ? "F_H07" : "0_00";
+    const std::string text = page.Cell(port).Snapshot().text;
+    EXPECT_EQ(page.ResultCode(port), code);
+    EXPECT_EQ(text.rfind(code == "0_00" ? "Pass*964(1) MB*" : CPortDevice::FormatErrorCode(code) + "*", 0), 0u) << text;
+  }
+  kxtest::ExpectParts(ReadAll(page.TotalLogPath()), {"TestStation=MP\r\n", "Total=8\r\n", "Good=6\r\n", "Bad=2\r\n"});
+  EXPECT_EQ(page.TakeNotice(), "Next Station: QC");
 }
 
 }  // namespace

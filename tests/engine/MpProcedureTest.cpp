@@ -6,43 +6,28 @@
 #include "tests/media/FirmwareFiles.h"
 #include "tests/support/EmulatedSite.h"
 #include "tests/support/EmulatedStation.h"
+#include "tests/support/MpStation.h"
 
 namespace {
 using kxtest::Has;
 using kxtest::Mode;
 using C = emu::RunningCode;
 using Station = kxtest::EmulatedStation;
-const std::vector<std::uint8_t> kImage = kxtest::NamedImage("QVF10001", 16384 + 1024);
 const char kTool[] = ".\\Configuration\\System\\MPToolSetting.ini";
 const char kParam[] = ".\\param.ini";
 const char kFdb[] = ".\\paramFDB.ini";
 const char kWorkOrder[] = "D:\\Log\\WO_T_1.txt";
 const char kScanRecords[] = "C:\\KXMP\\Configuration\\Temp\\#1.bin";
 
-// A small drive that has been through RDT (bad-block table and RDT info on it).
 emu::DriveConfig SmallDrive(C code) {
-  emu::DriveConfig c;
+  emu::DriveConfig c = kxtest::MpDrive();
   c.initialCode = code == C::Boot ? C::Mcode : code;  // boot code keeping its tables: see Boot()
-  c.blocksPerPlane = 64, c.dramLog2Mb = 2, c.eraseMs = 200, c.capacitySectors = 1974672;  // 1 GB by IDEMA
-  c.fuseWord2 = 0x45123456, c.fuseWord3 = 0x15;  // a factory die identity: no field zero
-  c.flashCode.assign(kImage.begin() + kxtest::kNormalCodeAt, kImage.end());
   return c;
 }
 
 void MpSettings() {
-  for (auto [file, section, key, value] : std::initializer_list<std::array<const char*, 4>>{
-           {kTool, "General Info", "TestStation", "MP"},
-           {kTool, "General Info", "IniFilePath", "FT_B0KB_S2_C2_.ini"},  // the table's MP BIN type 7312
-           {kParam, "Options", "DDRSize", "4"},
-           {kParam, "Options", "Set Firmware Name", "QVF10001"},
-           {kParam, "Current Check", "Statistics_WR", "1"},
-           {kFdb, "Flash Info", "Flh_ID", "2c 84 64 3c a5 08 04"},
-           {kFdb, "Flash Info", "Flh_Number", "8"},
-           {kFdb, "Flash Info", "Flh_MPBinType", "7312"},
-           {kFdb, "Options", "SetSSDSize", "1"},
-           {kParam, "Options", "SetSSDSize", "1"}})
-    ASSERT_TRUE(win::WritePrivateProfileString(section, key, value, file));
-  kxtest::InstallBin(kImage);
+  kxtest::InstallMpStation();
+  ASSERT_TRUE(win::WritePrivateProfileString("Current Check", "Statistics_WR", "1", kParam));
   kx::SetWorkOrderPath(kWorkOrder);
 }
 

@@ -11,7 +11,7 @@
 #include "platform/Clock.h"
 #include "platform/DeviceIo.h"
 #include "platform/MessageBox.h"
-#include "tests/media/FirmwareFiles.h"
+#include "tests/support/MpStation.h"
 #include "tests/support/ScratchFolder.h"
 
 #include "app/MainApp.h"
@@ -26,23 +26,14 @@ using kx::Rgb;
 struct WindowPass : kxtest::DeviceTestEnv {
   WindowPass() {
     MakeDirs(".\\Configuration\\System");
+    kxtest::InstallMpStation();
     for (auto [file, section, key, value] : std::initializer_list<std::array<const char*, 4>>{
-             {".\\Configuration\\System\\MPToolSetting.ini", "General Info", "TestStation", "MP"},
-             {".\\Configuration\\System\\MPToolSetting.ini", "General Info", "IniFilePath", "FT_B0KB_S2_C2_.ini"},
              {".\\Configuration\\System\\MPToolSetting.ini", "General Info", "SlotNumber", "8"},
              {".\\Configuration\\System\\MPToolSetting.ini", "General Info", "BuildVersion", "V1.0"},
-             {".\\param.ini", "General Info", "WorkingNo", "W01"},
-             {".\\param.ini", "Options", "DDRSize", "4"},
-             {".\\param.ini", "Options", "Set Firmware Name", "QVF10001"},
-             {".\\param.ini", "Options", "SetSSDSize", "1"},
-             {".\\paramFDB.ini", "Flash Info", "Flh_ID", "2c 84 64 3c a5 08 04"},
-             {".\\paramFDB.ini", "Flash Info", "Flh_Number", "8"},
-             {".\\paramFDB.ini", "Flash Info", "Flh_MPBinType", "7312"},
-             {".\\paramFDB.ini", "Options", "SetSSDSize", "1"}})
+             {".\\param.ini", "General Info", "WorkingNo", "W01"}})
       SetIni(file, section, key, value);
-    kxtest::InstallBin(kxtest::NamedImage("QVF10001", 16384 + 1024));
-    // 1 GB (IDEMA) drives that finished their RDT run; slot 3 refuses the vendor
-    // access key, slot 6 has more bad blocks in one plane than MP accepts.
+    // MpDrive() in Emulator.ini, without its flash code; slot 3 refuses the
+    // vendor access key, slot 6 has more bad blocks in one plane than MP accepts.
     std::ofstream("Configuration/System/Emulator.ini", std::ios::binary)
         << "[Site]\r\nMode = bridge\r\nSlots = 8\r\n"
            "[Drive]\r\nCode = rdt\r\nRdtDone = 1\r\nCapacitySectors = 1974672\r\nBlocksPerPlane = 64\r\nDramMb = 4\r\n"
