@@ -530,8 +530,27 @@ DWORD GetFileAttributes(const char* path) {
   }
   SetLastError(0);
   DWORD attrs = S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
-  if (::access(native.c_str(), W_OK) != 0) attrs |= FILE_ATTRIBUTE_READONLY;
+  // The mode's bit, not access(): root may write anything.
+  if ((st.st_mode & S_IWUSR) == 0) attrs |= FILE_ATTRIBUTE_READONLY;
   return attrs;
+}
+
+BOOL SetFileAttributes(const char* path, DWORD attributes) {
+  std::string native;
+  if (!platform::mapOrFail(path, native)) return FALSE;
+  struct stat st;
+  if (::stat(native.c_str(), &st) != 0) {
+    SetLastError(errno == ENOENT ? platform::missingError(native) : platform::ErrorFromErrno(errno));
+    return FALSE;
+  }
+  const mode_t writable = S_IWUSR | S_IWGRP | S_IWOTH;
+  const mode_t mode = (attributes & FILE_ATTRIBUTE_READONLY) != 0 ? (st.st_mode & ~writable) : (st.st_mode | S_IWUSR);
+  if (::chmod(native.c_str(), mode & 07777) != 0) {
+    SetLastError(platform::ErrorFromErrno(errno));
+    return FALSE;
+  }
+  SetLastError(0);
+  return TRUE;
 }
 
 HANDLE FindFirstFile(const char* pattern, WIN32_FIND_DATA* data) {

@@ -38,7 +38,11 @@ BOOL CopyFile(const char* from, const char* to, BOOL failIfExists);
 // Fails with ERROR_ALREADY_EXISTS when the destination exists.
 BOOL MoveFile(const char* from, const char* to);
 BOOL MoveFileEx(const char* from, const char* to, DWORD flags);
+// Read-only is the owner's write bit of the mode.
 DWORD GetFileAttributes(const char* path);
+// Only FILE_ATTRIBUTE_READONLY has an effect: set, it clears every write bit;
+// clear, it gives the owner write access.
+BOOL SetFileAttributes(const char* path, DWORD attributes);
 // Pattern "<folder>\<mask>" with '*' and '?', matched without regard to case
 // ("*.*" matches every name). "." and ".." are never returned.
 HANDLE FindFirstFile(const char* pattern, WIN32_FIND_DATA* data);

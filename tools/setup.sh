@@ -8,6 +8,7 @@ PACKAGES=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   libwxgtk3.2-dev xvfb xauth
   libudev-dev
+  unixodbc-dev odbcinst libsqliteodbc
   libssl-dev libgmp-dev
   qemu-system-x86 linux-image-amd64 busybox-static udev
 )

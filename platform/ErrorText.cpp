@@ -1,0 +1,47 @@
+#include "platform/ErrorText.h"
+
+#include <map>
+
+namespace win {
+
+std::string FormatMessage(DWORD code) {
+  static const std::map<DWORD, const char*> kTexts = {
+      {ERROR_SUCCESS, "The operation completed successfully."},
+      {ERROR_INVALID_FUNCTION, "Incorrect function."},
+      {ERROR_FILE_NOT_FOUND, "The system cannot find the file specified."},
+      {ERROR_PATH_NOT_FOUND, "The system cannot find the path specified."},
+      {ERROR_ACCESS_DENIED, "Access is denied."},
+      {ERROR_INVALID_HANDLE, "The handle is invalid."},
+      {ERROR_NOT_ENOUGH_MEMORY, "Not enough memory resources are available to process this command."},
+      {ERROR_NO_MORE_FILES, "There are no more files."},
+      {ERROR_NOT_READY, "The device is not ready."},
+      {ERROR_CRC, "Data error (cyclic redundancy check)."},
+      {ERROR_SECTOR_NOT_FOUND, "The drive cannot find the sector requested."},
+      {ERROR_GEN_FAILURE, "A device attached to the system is not functioning."},
+      {ERROR_SHARING_VIOLATION, "The process cannot access the file because it is being used by another process."},
+      {ERROR_HANDLE_DISK_FULL, "The disk is full."},
+      {ERROR_NOT_SUPPORTED, "The request is not supported."},
+      {ERROR_FILE_EXISTS, "The file exists."},
+      {ERROR_INVALID_PARAMETER, "The parameter is incorrect."},
+      {ERROR_BUFFER_OVERFLOW, "The file name is too long."},
+      {ERROR_DISK_FULL, "There is not enough space on the disk."},
+      {ERROR_SEM_TIMEOUT, "The semaphore timeout period has expired."},
+      {ERROR_INSUFFICIENT_BUFFER, "The data area passed to a system call is too small."},
+      {ERROR_INVALID_NAME, "The filename, directory name, or volume label syntax is incorrect."},
+      {ERROR_MOD_NOT_FOUND, "The specified module could not be found."},
+      {ERROR_PROC_NOT_FOUND, "The specified procedure could not be found."},
+      {ERROR_DIR_NOT_EMPTY, "The directory is not empty."},
+      {ERROR_BUSY, "The requested resource is in use."},
+      {ERROR_ALREADY_EXISTS, "Cannot create a file when that file already exists."},
+      {ERROR_FILENAME_EXCED_RANGE, "The filename or extension is too long."},
+      {ERROR_MORE_DATA, "More data is available."},
+      {ERROR_NOACCESS, "Invalid access to memory location."},
+      {ERROR_IO_DEVICE, "The request could not be performed because of an I/O device error."},
+      {ERROR_DEVICE_NOT_CONNECTED, "The device is not connected."},
+  };
+  const auto it = kTexts.find(code);
+  if (it == kTexts.end()) return "Unknown error " + std::to_string(code) + ".\r\n";
+  return std::string(it->second) + "\r\n";
+}
+
+}  // namespace win

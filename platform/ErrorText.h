@@ -1,0 +1,13 @@
+// The system's message text for the Windows error numbers the platform layer
+// reports, as FormatMessage gives them (ending in CR LF).
+#pragma once
+#include <string>
+
+#include "platform/WinTypes.h"
+
+namespace win {
+
+// "Unknown error <n>." for a number the layer never reports.
+std::string FormatMessage(DWORD code);
+
+}  // namespace win

@@ -1,0 +1,235 @@
+#include "legacy/FileTreeOperation.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+
+#include "platform/ErrorText.h"
+#include "platform/Files.h"
+#include "platform/MessageBox.h"
+#include "tests/support/ScratchFolder.h"
+
+namespace {
+
+class FileTree : public kxtest::DeviceTestEnv {
+ protected:
+  static void Put(const std::string& path, const std::string& data) {
+    std::filesystem::create_directories(std::filesystem::path(Native(path)).parent_path());
+    ASSERT_EQ(platform::WriteFileBytes(path, data), 0u);
+  }
+  static bool Exists(const std::string& path) { return platform::FileExists(path); }
+  static void ReadOnly(const std::string& path) {
+    ASSERT_TRUE(win::SetFileAttributes(path.c_str(), win::FILE_ATTRIBUTE_READONLY));
+  }
+
+  kxtest::ScratchFolder scratch_{"filetree"};
+  std::shared_ptr<platform::RecordingMessageBox> box_ = std::make_shared<platform::RecordingMessageBox>();
+  platform::ScopedMessageBox scoped_{box_};
+  CFileTreeOperation op_;
+};
+
+TEST(FileTreeNames, NextCopyName) {
+  struct Row {
+    const char* path;
+    const char* next;
+  } rows[] = {
+      {"C:\\a\\x.txt", "C:\\a\\Copy of x.txt"},
+      {"C:\\a\\Copy of x.txt", "C:\\a\\Copy (1) of x.txt"},
+      {"C:\\a\\Copy (1) of x.txt", "C:\\a\\Copy (2) of x.txt"},
+      {"C:\\a\\Copy (41) of x", "C:\\a\\Copy (42) of x"},
+      {"Copy (x.txt", "Copy of Copy (x.txt"},
+      {"Copy x", "Copy (1) of "},                           // shorter than "Copy of ": cut to nothing
+      {"Copy of Report (final)", "Copy (1) of "},           // the ")" near the end: nothing read past the name
+      {"C:\\Copy (99999999999999999999) of y.bin", "C:\\Copy (2147483647) of y.bin"},
+  };
+  for (const Row& row : rows) EXPECT_EQ(CFileTreeOperation::NextCopyName(row.path), row.next) << row.path;
+}
+
+TEST(FileTreeNames, TreeRelations) {
+  EXPECT_EQ(CFileTreeOperation::LastFolderName("C:\\a\\b\\*.*"), "b");
+  EXPECT_EQ(CFileTreeOperation::LastFolderName("C:\\*.*"), "");
+  EXPECT_TRUE(CFileTreeOperation::IsInsideTree("C:\\a", "C:\\a"));
+  EXPECT_TRUE(CFileTreeOperation::IsInsideTree("C:\\a\\b", "C:\\a\\"));
+  EXPECT_FALSE(CFileTreeOperation::IsInsideTree("C:\\ab", "C:\\a"));  // a sibling, not below
+  CFileTreeOperation op;
+  op.LimitSelfCopy("C:\\a", "C:\\ab\\c");
+  EXPECT_EQ(op.m_SubfolderBudget, -1);
+  op.LimitSelfCopy("C:\\a", "C:\\a\\b");
+  EXPECT_EQ(op.m_SubfolderBudget, 1);
+}
+
+TEST(FileTreeNames, ErrorTextsComeFromTheSystemMessages) {
+  EXPECT_EQ(CFExeption(win::ERROR_FILE_NOT_FOUND).GetErrorText(), "The system cannot find the file specified.\r\n");
+  EXPECT_EQ(CFExeption(win::ERROR_FILE_NOT_FOUND).GetErrorCode(), 2u);
+  EXPECT_EQ(CFExeption(std::string("Wrong operation")).GetErrorCode(), 0u);
+  EXPECT_EQ(win::FormatMessage(4711), "Unknown error 4711.\r\n");
+}
+
+TEST_F(FileTree, RepeatedCopiesTakeFreeNames) {
+  Put("C:\\a\\x.txt", "x");
+  Put("D:\\b\\x.txt", "old");
+  for (int i = 0; i < 3; ++i) ASSERT_TRUE(op_.Copy("C:\\a\\x.txt", "D:\\b"));
+  EXPECT_EQ(ReadAll("D:\\b\\x.txt"), "old");
+  EXPECT_EQ(ReadAll("D:\\b\\Copy of x.txt"), "x");
+  EXPECT_EQ(ReadAll("D:\\b\\Copy (1) of x.txt"), "x");
+  EXPECT_EQ(ReadAll("D:\\b\\Copy (2) of x.txt"), "x");
+}
+
+TEST_F(FileTree, FileOntoFileCopiesBesideItOrReplacesIt) {
+  Put("C:\\x.txt", "new");
+  Put("C:\\y.txt", "old");
+  ASSERT_TRUE(op_.Copy("C:\\x.txt", "C:\\y.txt"));
+  EXPECT_EQ(ReadAll("C:\\y.txt"), "old");
+  EXPECT_EQ(ReadAll("C:\\Copy of y.txt"), "new");
+  op_.m_Overwrite = true;
+  ASSERT_TRUE(op_.Copy("C:\\x.txt", "C:\\y.txt"));
+  EXPECT_EQ(ReadAll("C:\\y.txt"), "new");
+}
+
+TEST_F(FileTree, ATargetThatIsNoReadableFileFailsWithFileExists) {
+  Put("C:\\x.txt", "x");
+  std::filesystem::create_directories(Native("D:\\b\\x.txt"));
+  EXPECT_FALSE(op_.Copy("C:\\x.txt", "D:\\b"));
+  EXPECT_EQ(op_.m_ErrorCode, win::ERROR_FILE_EXISTS);
+  EXPECT_FALSE(Exists("D:\\b\\Copy of x.txt"));
+}
+
+TEST_F(FileTree, FolderCopyCreatesItsNameInTheDestination) {
+  Put("C:\\a\\1.txt", "1");
+  Put("C:\\a\\s\\2.txt", "2");
+  std::filesystem::create_directories(Native("D:\\b"));
+  ASSERT_TRUE(op_.Copy("C:\\a", "D:\\b"));
+  EXPECT_EQ(ReadAll("D:\\b\\a\\1.txt"), "1");
+  EXPECT_EQ(ReadAll("D:\\b\\a\\s\\2.txt"), "2");
+  EXPECT_EQ(op_.m_SubfolderBudget, -1);
+}
+
+TEST_F(FileTree, OwnFailuresKeepTheirTextAndALaterSuccessLeavesIt) {
+  Put("C:\\a\\1.txt", "1");
+  Put("C:\\f.txt", "f");
+  struct Row {
+    const char* source;
+    const char* destination;
+    const char* text;
+  } rows[] = {{"C:\\nothing", "C:\\a", "C:\\nothing not found"},
+              {"C:\\a", "C:\\nowhere", "C:\\nowhere not found"},
+              {"C:\\a", "C:\\f.txt", "Wrong operation"}};
+  for (const Row& row : rows) {
+    EXPECT_FALSE(op_.Copy(row.source, row.destination)) << row.text;
+    EXPECT_EQ(op_.m_ErrorText, row.text);
+    EXPECT_EQ(op_.m_ErrorCode, 0u) << row.text;
+  }
+  EXPECT_TRUE(op_.Copy("C:\\f.txt", "C:\\a"));
+  EXPECT_EQ(op_.m_ErrorText, "Wrong operation");
+}
+
+TEST_F(FileTree, CopyIntoTheParentDoesNothing) {
+  Put("C:\\a\\b\\1.txt", "1");
+  EXPECT_TRUE(op_.Copy("C:\\a\\b", "C:\\a"));
+  EXPECT_FALSE(Exists("C:\\a\\b\\b"));
+  EXPECT_FALSE(Exists("C:\\a\\b\\Copy of 1.txt"));
+}
+
+TEST_F(FileTree, SelfCopyEntersOneSubfolderAndNeverItsOwnOutput) {
+  Put("C:\\a\\1.txt", "1");
+  Put("C:\\a\\b\\2.txt", "2");
+  Put("C:\\a\\b\\c\\3.txt", "3");
+  ASSERT_TRUE(op_.Copy("C:\\a", "C:\\a\\b"));
+  EXPECT_EQ(ReadAll("C:\\a\\b\\a\\1.txt"), "1");
+  EXPECT_EQ(ReadAll("C:\\a\\b\\a\\b\\2.txt"), "2");
+  EXPECT_FALSE(Exists("C:\\a\\b\\a\\b\\c"));
+  EXPECT_FALSE(Exists("C:\\a\\b\\a\\b\\a"));
+}
+
+TEST_F(FileTree, SiblingWithTheSourceAsPrefixIsNoSelfCopy) {
+  Put("C:\\a\\s\\1.txt", "1");
+  Put("C:\\a\\t\\2.txt", "2");
+  std::filesystem::create_directories(Native("C:\\ab"));
+  ASSERT_TRUE(op_.Copy("C:\\a", "C:\\ab"));
+  EXPECT_EQ(ReadAll("C:\\ab\\a\\s\\1.txt"), "1");
+  EXPECT_EQ(ReadAll("C:\\ab\\a\\t\\2.txt"), "2");
+}
+
+TEST_F(FileTree, MoveIntoItsOwnSubtreeIsRefused) {
+  Put("C:\\a\\b\\1.txt", "1");
+  EXPECT_FALSE(op_.Move("C:\\a", "C:\\a\\b"));
+  EXPECT_EQ(op_.m_ErrorText, "Wrong operation");
+  EXPECT_EQ(ReadAll("C:\\a\\b\\1.txt"), "1");
+}
+
+TEST_F(FileTree, MoveClearsReadOnlyFilesWithoutAskingAndAsksAgainAfter) {
+  Put("C:\\a\\1.txt", "1");
+  ReadOnly("C:\\a\\1.txt");
+  std::filesystem::create_directories(Native("D:\\b"));
+  ASSERT_TRUE(op_.Move("C:\\a", "D:\\b"));
+  EXPECT_FALSE(Exists("C:\\a"));
+  EXPECT_EQ(ReadAll("D:\\b\\a\\1.txt"), "1");
+  EXPECT_TRUE(box_->History().empty());
+  EXPECT_TRUE(op_.m_AskIfReadOnly);
+}
+
+TEST_F(FileTree, ReadOnlyQuestionYesNoCancel) {
+  struct Row {
+    int answer;
+    bool fileLeft;
+    win::DWORD code;
+  } rows[] = {{win::IDYES, false, 0}, {win::IDNO, true, 0}, {win::IDCANCEL, true, 0}};
+  for (const Row& row : rows) {
+    CFileTreeOperation op;
+    Put("C:\\t\\s\\r.txt", "r");
+    Put("C:\\t\\w.txt", "w");
+    ReadOnly("C:\\t\\s\\r.txt");
+    box_->QueueAnswer(row.answer);
+    EXPECT_TRUE(op.Delete("C:\\t")) << row.answer;
+    EXPECT_EQ(Exists("C:\\t\\s\\r.txt"), row.fileLeft) << row.answer;
+    EXPECT_EQ(Exists("C:\\t\\s"), row.fileLeft) << row.answer;
+    EXPECT_EQ(op.m_ErrorCode, row.code) << row.answer;
+    EXPECT_EQ(op.m_Declined, row.fileLeft) << row.answer;
+    if (row.fileLeft) {
+      ASSERT_TRUE(win::SetFileAttributes("C:\\t\\s\\r.txt", 0));
+    }
+    std::filesystem::remove_all(Native("C:\\t"));
+  }
+  const auto shown = box_->History();
+  ASSERT_EQ(shown.size(), 3u);
+  EXPECT_EQ(shown[0].text, "r.txt is read olny. Do you want delete it?");
+  EXPECT_EQ(shown[0].caption, "Warning");
+  EXPECT_EQ(shown[0].type, win::MB_YESNOCANCEL | win::MB_ICONQUESTION);
+}
+
+TEST_F(FileTree, CancelStopsTheWalkWithTheSuccessText) {
+  Put("C:\\t\\r.txt", "r");
+  ReadOnly("C:\\t\\r.txt");
+  box_->QueueAnswer(win::IDCANCEL);
+  EXPECT_TRUE(op_.Delete("C:\\t"));
+  EXPECT_EQ(op_.m_ErrorText, "The operation completed successfully.\r\n");
+}
+
+TEST_F(FileTree, DeletingWhatIsMissingGivesTheNotFoundCode) {
+  std::filesystem::create_directories(Native("C:\\a"));
+  EXPECT_FALSE(op_.Delete("C:\\a\\gone"));
+  EXPECT_EQ(op_.m_ErrorCode, win::ERROR_FILE_NOT_FOUND);
+  EXPECT_FALSE(op_.Delete("C:\\nope\\gone"));
+  EXPECT_EQ(op_.m_ErrorCode, win::ERROR_PATH_NOT_FOUND);
+}
+
+TEST_F(FileTree, RenameOntoAnExistingPathFails) {
+  Put("C:\\x.txt", "x");
+  Put("C:\\y.txt", "y");
+  EXPECT_FALSE(op_.Rename("C:\\x.txt", "C:\\y.txt"));
+  EXPECT_EQ(op_.m_ErrorCode, win::ERROR_ALREADY_EXISTS);
+  EXPECT_TRUE(op_.Rename("C:\\x.txt", "C:\\z.txt"));
+  EXPECT_EQ(ReadAll("C:\\z.txt"), "x");
+}
+
+TEST_F(FileTree, ReadOnlyIsTheOwnerWriteBitEvenForRoot) {
+  Put("C:\\r.txt", "r");
+  EXPECT_EQ(win::GetFileAttributes("C:\\r.txt") & win::FILE_ATTRIBUTE_READONLY, 0u);
+  ReadOnly("C:\\r.txt");
+  EXPECT_NE(win::GetFileAttributes("C:\\r.txt") & win::FILE_ATTRIBUTE_READONLY, 0u);
+  EXPECT_FALSE(win::SetFileAttributes("C:\\none.txt", 0));
+  EXPECT_EQ(win::GetLastError(), win::ERROR_FILE_NOT_FOUND);
+}
+
+}  // namespace

@@ -1,0 +1,104 @@
+// The legacy controls on a display (run under Xvfb).
+#include <gtest/gtest.h>
+
+#include <wx/app.h>
+#include <wx/dcmemory.h>
+#include <wx/frame.h>
+#include <wx/init.h>
+
+#include "legacy/SkinButton.h"
+#include "tools/WindowDriver.h"
+
+namespace {
+
+wxBitmap Filled(int w, int h, const wxColour& colour) {
+  wxBitmap bitmap(w, h, 24);
+  wxMemoryDC dc(bitmap);
+  dc.SetBackground(wxBrush(colour));
+  dc.Clear();
+  return bitmap;
+}
+
+class LegacyControlsWindow : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    wxApp::SetInstance(new wxApp);
+    int argc = 1;
+    char name[] = "kx_legacy_window_tests";
+    char* argv[] = {name, nullptr};
+    ASSERT_TRUE(wxEntryStart(argc, argv));
+    ASSERT_TRUE(wxTheApp->CallOnInit());
+  }
+  static void TearDownTestSuite() { wxEntryCleanup(); }
+
+  void SetUp() override {
+    frame_ = new wxFrame(nullptr, wxID_ANY, "legacy", wxDefaultPosition, wxSize(400, 300));
+    frame_->Show();
+  }
+  void TearDown() override {
+    frame_->Destroy();
+    kxtools::RunEventsUntil([] { return false; }, 100);
+  }
+
+  wxFrame* frame_ = nullptr;
+};
+
+TEST_F(LegacyControlsWindow, SkinButtonTakesTheMaskShapeAndPaintsThroughIt) {
+  auto* button = new CSkinButton(frame_, wxID_ANY, "", 0, wxPoint(10, 10), wxSize(100, 100));
+  // Mask: black (image) in its left half, white (transparent) in its right half.
+  wxBitmap mask = Filled(40, 20, *wxWHITE);
+  {
+    wxMemoryDC dc(mask);
+    dc.SetBrush(*wxBLACK_BRUSH);
+    dc.SetPen(*wxBLACK_PEN);
+    dc.DrawRectangle(0, 0, 20, 20);
+  }
+  const wxBitmap red = Filled(40, 20, wxColour(255, 0, 0));
+  button->SetSkin(red, red, red, wxBitmap(), wxBitmap(), mask, 0, 0, 0);
+  EXPECT_EQ(button->GetSize(), wxSize(40, 20));
+  EXPECT_TRUE(button->OnButton(wxPoint(5, 5)));
+  EXPECT_FALSE(button->OnButton(wxPoint(30, 5)));
+  kxtools::RunEventsUntil([] { return false; }, 300);
+  const wxImage shot = kxtools::Screenshot(button);
+  ASSERT_TRUE(shot.IsOk());
+  EXPECT_EQ(kxtools::CountColours(shot).red, 20u * 20u);
+}
+
+TEST_F(LegacyControlsWindow, SkinRadioButtonsUncheckTheirGroupByPostedCall) {
+  auto* first = new CSkinButton(frame_, wxID_ANY, "a", kx::BS_AUTORADIOBUTTON | kx::WS_GROUP, wxPoint(0, 0));
+  auto* second = new CSkinButton(frame_, wxID_ANY, "b", kx::BS_AUTORADIOBUTTON, wxPoint(0, 40));
+  auto* other = new CSkinButton(frame_, wxID_ANY, "c", kx::BS_AUTORADIOBUTTON | kx::WS_GROUP, wxPoint(0, 80));
+  first->SetCheck(1);
+  other->SetCheck(1);
+  kxtools::RunEventsUntil([] { return false; }, 100);
+  second->SetCheck(1);
+  EXPECT_TRUE(first->GetCheck());  // until the posted call runs
+  kxtools::RunEventsUntil([first] { return first->GetCheck() == 0; }, 1000);
+  EXPECT_EQ(first->GetCheck(), 0);
+  EXPECT_EQ(second->GetCheck(), 1);
+  EXPECT_EQ(other->GetCheck(), 1);
+}
+
+TEST_F(LegacyControlsWindow, SkinCheckBoxClickReleasedOutsideLeavesItUnchanged) {
+  auto* box = new CSkinButton(frame_, wxID_ANY, "box", kx::BS_AUTOCHECKBOX, wxPoint(0, 0), wxSize(60, 30));
+  int clicks = 0;
+  box->Bind(wxEVT_BUTTON, [&clicks](wxCommandEvent&) { ++clicks; });
+  kxtools::RunEventsUntil([] { return false; }, 200);
+  auto send = [box](wxEventType type, int x) {
+    wxMouseEvent event(type);
+    event.SetPosition(wxPoint(x, 10));
+    event.SetEventObject(box);
+    box->GetEventHandler()->ProcessEvent(event);
+  };
+  send(wxEVT_LEFT_DOWN, 10);
+  send(wxEVT_LEFT_UP, 10);
+  EXPECT_EQ(box->GetCheck(), 1);
+  send(wxEVT_LEFT_DOWN, 10);
+  send(wxEVT_MOTION, 200);
+  EXPECT_FALSE(box->State().Pushed());
+  send(wxEVT_LEFT_UP, 200);
+  EXPECT_EQ(box->GetCheck(), 1);
+  EXPECT_EQ(clicks, 1);
+}
+
+}  // namespace
