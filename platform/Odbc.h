@@ -1,0 +1,103 @@
+// Database access through unixODBC in the shape of the class library's
+// database classes: a connection opened from a connect string without a
+// prompt, statements that throw CDBException with the driver's diagnostic
+// text, and a forward-only read-only result set.
+//
+// Where the SQLite ODBC driver stands in for a spreadsheet driver, the layer
+// bends two things it does otherwise: it takes the file from DBQ= (the driver
+// reads Database=) and it names a sheet range [X$A1:IV<n>] as the table [X].
+#pragma once
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/WinTypes.h"
+
+namespace win {
+
+constexpr DWORD CDatabase_noOdbcDialog = 0x0008;
+
+class CDBException {
+ public:
+  explicit CDBException(std::string error) : m_strError(std::move(error)) {}
+  std::string m_strError;  // the driver's diagnostic text
+};
+
+class CDatabase {
+ public:
+  CDatabase() = default;
+  ~CDatabase();
+  CDatabase(const CDatabase&) = delete;
+  CDatabase& operator=(const CDatabase&) = delete;
+
+  // Connects without ever prompting; throws CDBException on failure.
+  void OpenEx(const std::string& connect, DWORD options = CDatabase_noOdbcDialog);
+  void ExecuteSQL(const std::string& sql);
+  void Close();
+  bool IsOpen() const { return m_Dbc != nullptr; }
+  // The connected DBMS, such as "SQLite".
+  const std::string& DbmsName() const { return m_Dbms; }
+  bool CanTransact() const { return m_CanTransact; }
+  void BeginTrans();
+  void CommitTrans();
+  void Rollback();
+
+  // The statement as this connection's driver takes it.
+  std::string Adapt(const std::string& sql) const;
+  void* Handle() const { return m_Dbc; }
+
+ private:
+  void* m_Env = nullptr;
+  void* m_Dbc = nullptr;
+  std::string m_Dbms;
+  bool m_CanTransact = false;
+};
+
+class CRecordset {
+ public:
+  explicit CRecordset(CDatabase* database) : m_Database(database) {}
+  ~CRecordset();
+  CRecordset(const CRecordset&) = delete;
+  CRecordset& operator=(const CRecordset&) = delete;
+
+  // Forward-only, read-only; throws CDBException.
+  void Open(const std::string& sql);
+  short GetODBCFieldCount() const { return static_cast<short>(m_Names.size()); }
+  const std::string& GetFieldName(short index) const { return m_Names.at(static_cast<std::size_t>(index)); }
+  void GetFieldValue(short index, std::string& value);
+  bool IsEOF() const { return m_Eof; }
+  void MoveNext();
+  void Close();
+
+ private:
+  void Fetch();
+
+  CDatabase* m_Database;
+  void* m_Stmt = nullptr;
+  std::vector<std::string> m_Names;
+  bool m_Eof = true;
+};
+
+// The installed driver descriptions, each ended by a zero byte, the list by an
+// empty entry; FALSE on failure. Tests may put their own installer in place.
+BOOL SQLGetInstalledDrivers(char* buffer, WORD size, WORD* length);
+
+}  // namespace win
+
+namespace platform {
+
+using InstalledDriversSource = std::function<win::BOOL(char* buffer, win::WORD size, win::WORD* length)>;
+// Test seam: replaces unixODBC's installer list (an empty function restores it).
+void SetInstalledDriversSource(InstalledDriversSource source);
+
+// Test seam: sees every statement as its caller wrote it, before the driver's
+// adaptation (an empty function ends it).
+void SetStatementTrace(std::function<void(const std::string& sql)> trace);
+
+// Connect-string rewrite for drivers that read Database= rather than DBQ=.
+std::string WithDatabaseKey(const std::string& connect);
+// [X$A1:IV<n>] -> [X], for drivers without sheet ranges.
+std::string WithoutSheetRanges(const std::string& sql);
+
+}  // namespace platform

@@ -1,0 +1,291 @@
+// Both stores of the spreadsheet: text files, and workbooks through unixODBC
+// with the SQLite driver registered as the Excel driver.
+#include "legacy/OdbcSpreadsheet.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
+#include "platform/Files.h"
+#include "tests/support/ScratchFolder.h"
+
+namespace {
+
+using Strings = COdbcSpreadsheet::Strings;
+constexpr const char* kDriver = "Microsoft Excel Driver (*.xls) on SQLite";
+
+class Spreadsheet : public kxtest::DeviceTestEnv {
+ protected:
+  static void SetUpTestSuite() {
+    const auto dir = std::filesystem::temp_directory_path() / ("kx_odbc_" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    std::ofstream(dir / "odbcinst.ini") << "[SQLite3]\nDriver=libsqlite3odbc.so\n\n[" << kDriver
+                                        << "]\nDriver=libsqlite3odbc.so\n";
+    std::ofstream(dir / "odbc.ini") << "";
+    ::setenv("ODBCSYSINI", dir.c_str(), 1);
+  }
+  void SetUp() override {
+    platform::SetStatementTrace([this](const std::string& sql) { sent_.push_back(sql); });
+  }
+  void TearDown() override { platform::SetStatementTrace(nullptr); }
+
+  static Strings Row(COdbcSpreadsheet& sheet, std::int32_t row) {
+    Strings values;
+    EXPECT_TRUE(sheet.ReadRow(values, row)) << row;
+    return values;
+  }
+  static void Put(const std::string& path, const std::string& data) {
+    ASSERT_EQ(platform::WriteFileBytes(path, data), 0u);
+  }
+
+  kxtest::ScratchFolder scratch_{"spreadsheet"};
+  Strings sent_;
+};
+
+TEST_F(Spreadsheet, ModeFollowsTheExtension) {
+  COdbcSpreadsheet excel("C:\\Data.XLS", "S", false);
+  EXPECT_EQ(excel.ConnectString().rfind("DRIVER={", 0), 0u);
+  COdbcSpreadsheet xlsx("C:\\data.xlsx", ",", false);
+  COdbcSpreadsheet csv("C:\\data.csv", ",", false);
+  EXPECT_EQ(xlsx.ConnectString(), "");
+  EXPECT_EQ(csv.ConnectString(), "");
+}
+
+TEST_F(Spreadsheet, TextNewFileThenHeaderCreatesIt) {
+  COdbcSpreadsheet sheet("C:\\new.csv", ",", true);
+  EXPECT_EQ(sheet.LastError(), "Error in opening file\n");
+  EXPECT_EQ(sheet.RowCount(), 0);
+  EXPECT_FALSE(platform::FileExists("C:\\new.csv.bak"));
+  ASSERT_TRUE(sheet.AddHeaderRow({"Name", "Age"}, false));
+  EXPECT_EQ(ReadAll("C:\\new.csv"), "\"Name\",\"Age\"\r\n");
+}
+
+TEST_F(Spreadsheet, TextRowFormsReadBack) {
+  Put("C:\\t.csv", "a,b,c\r\n\"a\",\"b\"\r\n\"one\"\r\nx,y,z,w\r\n");
+  COdbcSpreadsheet sheet("C:\\t.csv", ",", false);
+  EXPECT_EQ(Row(sheet, 1), (Strings{"a", "b", "c"}));
+  EXPECT_EQ(Row(sheet, 2), (Strings{"a", "b"}));
+  EXPECT_EQ(Row(sheet, 3), (Strings{"one"}));
+  EXPECT_EQ(sheet.GetColumnCount(), 4);  // the widest row is the last
+}
+
+TEST_F(Spreadsheet, TextStoreRowFillsAndAppends) {
+  Put("C:\\t.csv", "\"h1\",\"h2\"\r\n\"a\",\"b\"\r\n");
+  COdbcSpreadsheet sheet("C:\\t.csv", ",", false);
+  ASSERT_TRUE(sheet.StoreRow({"e", "f"}, 5, false));
+  EXPECT_EQ(sheet.RowCount(), 5);
+  EXPECT_EQ(ReadAll("C:\\t.csv"), "\"h1\",\"h2\"\r\n\"a\",\"b\"\r\n\"\",\"\"\r\n\"\",\"\"\r\n\"e\",\"f\"\r\n");
+  Strings ignored;
+  sheet.ReadRow(ignored, 2);  // cursor at 3
+  ASSERT_TRUE(sheet.StoreRow({"g"}, 0, false));
+  EXPECT_EQ(sheet.RowCount(), 6);
+  EXPECT_EQ(sheet.CurrentRow(), 3);
+  EXPECT_EQ(Row(sheet, 6), Strings{"g"});
+}
+
+TEST_F(Spreadsheet, TextReadRowZeroWalksAndStopsWithoutText) {
+  Put("C:\\t.csv", "a,b\r\nc,d\r\n");
+  COdbcSpreadsheet sheet("C:\\t.csv", ",", false);
+  Strings values;
+  sheet.ReadRow(values, 1);
+  EXPECT_TRUE(sheet.ReadRow(values, 0));
+  EXPECT_EQ(values, (Strings{"c", "d"}));
+  const std::string before = sheet.LastError();
+  EXPECT_FALSE(sheet.ReadRow(values, 0));
+  EXPECT_EQ(sheet.LastError(), before);
+  EXPECT_FALSE(sheet.ReadRow(values, 3));
+  EXPECT_EQ(sheet.LastError(), "Desired row is greater than total number of rows in spreadsheet\n");
+}
+
+TEST_F(Spreadsheet, ColumnFromName) {
+  Put("C:\\t.csv", "\"Name\",\"Age\"\r\n");
+  COdbcSpreadsheet sheet("C:\\t.csv", ",", false);
+  EXPECT_EQ(sheet.ColumnFromName("b", true), 2);
+  EXPECT_EQ(sheet.ColumnFromName("ab", true), 28);
+  EXPECT_EQ(sheet.ColumnFromName("IV", true), 256);
+  EXPECT_EQ(sheet.ColumnFromName("Age", false), 2);
+  EXPECT_EQ(sheet.ColumnFromName("age", false), 0);
+  EXPECT_EQ(sheet.LastError(), "Invalid field name or column alphabet\n");
+}
+
+TEST_F(Spreadsheet, OutOfModelNumbersAndEmptySeparatorAreRefused) {
+  Put("C:\\t.csv", "a,b\r\n");
+  COdbcSpreadsheet sheet("C:\\t.csv", ",", false);
+  std::string value;
+  Strings values;
+  struct Row {
+    bool ok;
+    const char* text;
+  } rows[] = {{sheet.StoreRow({"x"}, -1, false), "Row cannot be negative\n"},
+              {sheet.ReadCell(value, 1, -2), "Row cannot be negative\n"},
+              {sheet.SetCell("x", std::int16_t{-1}, 1), "Column cannot be negative\n"},
+              {sheet.SetCell("x", "!", 1, true), "Column cannot be negative\n"},  // '!' is 33 - 64
+              {sheet.ReadColumn(values, std::int16_t{0}), "Column cannot be zero\n"}};
+  for (const Row& row : rows) {
+    EXPECT_FALSE(row.ok) << row.text;
+  }
+  EXPECT_EQ(ReadAll("C:\\t.csv"), "a,b\r\n");
+  COdbcSpreadsheet empty("C:\\t.csv", "", false);
+  EXPECT_EQ(empty.LastError(), "Separator cannot be empty\n");
+  EXPECT_FALSE(empty.StoreRow({"x"}, 0, false));
+  EXPECT_EQ(ReadAll("C:\\t.csv"), "a,b\r\n");
+}
+
+TEST_F(Spreadsheet, TextBackupAndRollback) {
+  Put("C:\\x.csv", "\"h\"\r\n\"1\"\r\n");
+  COdbcSpreadsheet sheet("C:\\x.csv", ",", true);
+  EXPECT_TRUE(sheet.Backup());
+  EXPECT_EQ(ReadAll("C:\\x.csv.bak"), "\"h\"\r\n\"1\"\r\n");
+  sheet.BeginTransaction();
+  sheet.StoreRow({"2"}, 0, false);
+  sheet.SetCell("H", 1, 1);
+  EXPECT_EQ(ReadAll("C:\\x.csv"), "\"h\"\r\n\"1\"\r\n");
+  ASSERT_TRUE(sheet.Rollback());
+  EXPECT_EQ(sheet.RowCount(), 2);
+  EXPECT_FALSE(sheet.InTransaction());
+  Strings names;
+  sheet.GetFieldNames(names);
+  EXPECT_EQ(names, Strings{"h"});
+}
+
+// Workbooks through the driver manager.
+
+TEST_F(Spreadsheet, ExcelGoldenConnectAndStatements) {
+  {
+    COdbcSpreadsheet sheet("C:\\book.xls", "Sheet1", false);
+    EXPECT_EQ(sheet.Driver(), kDriver);
+    EXPECT_EQ(sheet.ConnectString(), std::string("DRIVER={") + kDriver +
+                                         "};DSN='';FIRSTROWHASNAMES=1;READONLY=FALSE;CREATE_DB=\"C:\\book.xls\";"
+                                         "DBQ=C:\\book.xls");
+    ASSERT_TRUE(sheet.AddHeaderRow({"Name", "Age"}, false));
+    ASSERT_TRUE(sheet.StoreRow({"Bob", "42"}, 0, false));
+  }
+  EXPECT_EQ(sent_, (Strings{"SELECT * FROM [Sheet1$A1:IV65536]", "CREATE TABLE [Sheet1] ([Name] char(255), [Age] char(255))",
+                            "DROP TABLE [Sheet1$A1:IV65536]",
+                            "CREATE TABLE [Sheet1$A1:IV65536] ([Name] char(255), [Age] char(255))",
+                            "INSERT INTO [Sheet1$A1:IV1] ([Name], [Age]) VALUES ('Bob', '42')"}));
+  // The .xls file is the driver's database.
+  EXPECT_TRUE(std::filesystem::file_size(Native("C:\\book.xls")) > 0);
+  COdbcSpreadsheet again("C:\\book.xls", "Sheet1", false);
+  EXPECT_EQ(again.RowCount(), 2);
+  EXPECT_EQ(Row(again, 2), (Strings{"Bob", "42"}));
+}
+
+TEST_F(Spreadsheet, ExcelQuotedValueRoundTrips) {
+  {
+    COdbcSpreadsheet sheet("C:\\q.xls", "S", false);
+    sheet.AddHeaderRow({"Name"}, false);
+    ASSERT_TRUE(sheet.StoreRow({"O'Brien"}, 0, false));
+    EXPECT_EQ(sheet.LastError(), "");
+  }
+  COdbcSpreadsheet again("C:\\q.xls", "S", false);
+  EXPECT_EQ(Row(again, 2), Strings{"O'Brien"});
+}
+
+TEST_F(Spreadsheet, ExcelBackupSheetFailsWhenItExists) {
+  {
+    COdbcSpreadsheet sheet("C:\\b.xls", "S", false);
+    sheet.AddHeaderRow({"A"}, false);
+  }
+  COdbcSpreadsheet first("C:\\b.xls", "S", true);
+  EXPECT_TRUE(first.Backup());
+  COdbcSpreadsheet second("C:\\b.xls", "S", true);
+  EXPECT_FALSE(second.Backup());
+  EXPECT_NE(second.LastError().find("already exists"), std::string::npos) << second.LastError();
+  EXPECT_EQ(second.RowCount(), 1);
+}
+
+TEST_F(Spreadsheet, ExcelDriverTextAndFixedTexts) {
+  COdbcSpreadsheet sheet("C:\\d.xls", "S", false);
+  EXPECT_FALSE(sheet.StoreRow({"x"}, 2, false));
+  EXPECT_EQ(sheet.LastError(), "No header row. Add header row first\n");
+  EXPECT_FALSE(sheet.DropSheet("Nope"));
+  EXPECT_NE(sheet.LastError().find("no such table"), std::string::npos) << sheet.LastError();
+  EXPECT_FALSE(sheet.DropSheet());
+  EXPECT_EQ(sheet.LastError(), "Error deleting sheet\n");
+  EXPECT_FALSE(sheet.AddHeaderRow({"a", "b", "a"}, false));
+  EXPECT_EQ(sheet.LastError(), "Duplicate header row field:a\n");
+  EXPECT_FALSE(sheet.AddHeaderRow({"a]"}, false));
+  EXPECT_EQ(sheet.LastError(), "Name cannot hold ]:a]\n");
+}
+
+TEST_F(Spreadsheet, ExcelSetCellBeyondTheFields) {
+  COdbcSpreadsheet sheet("C:\\c.xls", "S", false);
+  sheet.AddHeaderRow({"A", "B"}, false);
+  sheet.StoreRow({"1", "2"}, 0, false);
+  EXPECT_FALSE(sheet.SetCell("x", 4, 1));
+  EXPECT_EQ(sheet.LastError(), "Cell column to be added cannot be greater than the number of fields\n");
+  EXPECT_FALSE(sheet.SetCell("x", 3, 2));
+  EXPECT_EQ(sheet.LastError(), "Number of columns to be added cannot be greater than the number of fields\n");
+  ASSERT_TRUE(sheet.SetCell("C", 3, 1));
+  COdbcSpreadsheet again("C:\\c.xls", "S", false);
+  Strings names;
+  again.GetFieldNames(names);
+  EXPECT_EQ(names, (Strings{"A", "B", "C"}));
+}
+
+TEST_F(Spreadsheet, ExcelUpdateJoinsEveryOldValue) {
+  COdbcSpreadsheet sheet("C:\\u.xls", "S", false);
+  sheet.AddHeaderRow({"F1", "F2", "F3"}, false);
+  sheet.StoreRow({"a", "b", "c"}, 0, false);
+  sheet.StoreRow({"a", "b", "d"}, 0, false);
+  EXPECT_FALSE(sheet.UpdateMatchingRows({"x"}, {}));
+  EXPECT_FALSE(sheet.UpdateMatchingRows({"x"}, {"a", "b", "c", "d"}));
+  sent_.clear();
+  ASSERT_TRUE(sheet.UpdateMatchingRows({"x", "y", "z"}, {"a", "b", "c"}));
+  ASSERT_FALSE(sent_.empty());
+  EXPECT_EQ(sent_[0], "UPDATE [S] SET [F1]='x', [F2]='y', [F3]='z' WHERE ([F1]='a' AND [F2]='b' AND [F3]='c' )");
+  EXPECT_EQ(Row(sheet, 2), (Strings{"x", "y", "z"}));
+  EXPECT_EQ(Row(sheet, 3), (Strings{"a", "b", "d"}));
+}
+
+TEST_F(Spreadsheet, ConvertTextWithDuplicateHeaderToWorkbookAndBack) {
+  Put("C:\\dup.csv", "\"k\",\"k\"\r\n\"1\",\"2\"\r\n");
+  COdbcSpreadsheet text("C:\\dup.csv", ",", false);
+  ASSERT_TRUE(text.ConvertFormat("S"));
+  EXPECT_EQ(text.LastError(), "Duplicate header row field:k\n");
+  COdbcSpreadsheet book("C:\\dup.xls", "S", false);
+  Strings names;
+  book.GetFieldNames(names);
+  EXPECT_EQ(names, (Strings{"1", "2"}));
+  EXPECT_EQ(Row(book, 2), (Strings{"k", "k"}));
+  EXPECT_EQ(Row(book, 3), (Strings{"1", "2"}));
+  std::filesystem::remove(Native("C:\\dup.csv"));
+  ASSERT_TRUE(book.ConvertFormat(";"));
+  EXPECT_EQ(ReadAll("C:\\dup.csv"), "\"1\";\"2\"\r\n\"k\";\"k\"\r\n\"1\";\"2\"\r\n");
+  EXPECT_FALSE(book.ConvertFormat(";"));  // an existing table is not overwritten
+}
+
+// The installer's list as a fake gives it.
+struct FakeInstaller {
+  explicit FakeInstaller(std::string list, int length = -1) {
+    platform::SetInstalledDriversSource([list, length](char* buffer, win::WORD size, win::WORD* out) {
+      const std::size_t n = std::min<std::size_t>(list.size(), size);
+      std::memcpy(buffer, list.data(), n);
+      *out = static_cast<win::WORD>(length < 0 ? n : static_cast<std::size_t>(length));
+      return win::TRUE;
+    });
+  }
+  ~FakeInstaller() { platform::SetInstalledDriversSource(nullptr); }
+};
+
+TEST_F(Spreadsheet, FindExcelDriverWalksOnlyWhatTheInstallerWrote) {
+  struct Row {
+    std::string list;
+    int length;
+    const char* driver;
+  } rows[] = {{std::string("SQLite3\0Other\0\0", 15), -1, ""},
+              {std::string("A\0My Excel\0\0", 12), -1, "My Excel"},
+              {std::string("A\0My Excel\0\0", 12), 6, ""},  // cut inside the entry
+              {std::string("A\0B\0Excel\0\0", 11), 4, ""}};
+  for (const Row& row : rows) {
+    FakeInstaller fake(row.list, row.length);
+    COdbcSpreadsheet sheet("C:\\f.xls", "S", false);
+    EXPECT_EQ(sheet.Driver(), row.driver) << row.length;
+  }
+}
+
+}  // namespace
