@@ -3,6 +3,8 @@
 #include <sys/mman.h>
 
 #include <atomic>
+#include <cstdlib>
+#include <cstring>
 #include <utility>
 
 namespace platform {
@@ -52,3 +54,31 @@ void PageBuffer::Release() {
 }
 
 }  // namespace platform
+
+namespace platform {
+namespace {
+std::atomic<bool> g_failGlobal{false};
+}  // namespace
+
+void FailNextGlobalAllocation() { g_failGlobal.store(true); }
+
+}  // namespace platform
+
+namespace win {
+
+void* GlobalAlloc(UINT flags, std::size_t bytes) {
+  void* block = platform::g_failGlobal.exchange(false) ? nullptr : std::malloc(bytes == 0 ? 1 : bytes);
+  if (block == nullptr) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return nullptr;
+  }
+  if ((flags & GMEM_ZEROINIT) != 0) std::memset(block, 0, bytes == 0 ? 1 : bytes);
+  return block;
+}
+
+void* GlobalFree(void* block) {
+  std::free(block);
+  return nullptr;
+}
+
+}  // namespace win

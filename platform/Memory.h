@@ -3,6 +3,8 @@
 #pragma once
 #include <cstddef>
 
+#include "platform/WinTypes.h"
+
 namespace platform {
 
 // Zero-filled, page-aligned memory of at least `size` bytes, or nullptr.
@@ -33,5 +35,26 @@ class PageBuffer {
 
 // Test hook: the next `count` allocations fail as if memory were exhausted.
 void FailNextPageAllocations(int count);
+
+}  // namespace platform
+
+namespace win {
+
+constexpr UINT GMEM_FIXED = 0x0000;
+constexpr UINT GMEM_ZEROINIT = 0x0040;
+constexpr UINT GPTR = GMEM_FIXED | GMEM_ZEROINIT;
+
+// The global heap: fixed blocks from the C heap (zero-filled with
+// GMEM_ZEROINIT); nullptr with ERROR_NOT_ENOUGH_MEMORY when none is had.
+void* GlobalAlloc(UINT flags, std::size_t bytes);
+// nullptr on success, as on Windows.
+void* GlobalFree(void* block);
+
+}  // namespace win
+
+namespace platform {
+
+// Test hook: the next global-heap allocation fails.
+void FailNextGlobalAllocation();
 
 }  // namespace platform
