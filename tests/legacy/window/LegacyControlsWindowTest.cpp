@@ -1,12 +1,21 @@
 // The legacy controls on a display (run under Xvfb).
 #include <gtest/gtest.h>
 
+// Before the window headers, whose TRUE and FALSE are macros.
+#include "platform/Files.h"
+#include "platform/Profile.h"
+#include "tests/support/ScratchFolder.h"
+
 #include <wx/app.h>
 #include <wx/dcmemory.h>
 #include <wx/frame.h>
+#include <wx/button.h>
 #include <wx/init.h>
+#include <wx/textctrl.h>
 
+#include "legacy/SecondPropertyPage.h"
 #include "legacy/SkinButton.h"
+#include "results/ReportListCtrl.h"
 #include "tools/WindowDriver.h"
 
 namespace {
@@ -99,6 +108,30 @@ TEST_F(LegacyControlsWindow, SkinCheckBoxClickReleasedOutsideLeavesItUnchanged) 
   send(wxEVT_LEFT_UP, 200);
   EXPECT_EQ(box->GetCheck(), 1);
   EXPECT_EQ(clicks, 1);
+}
+
+TEST_F(LegacyControlsWindow, SummaryPageListsErrorCodesLargestFirst) {
+  kxtest::ScratchFolder scratch("summarypage");
+  ASSERT_TRUE(win::WritePrivateProfileString("Log Path", "SetLogFolderPath", "C:\\", ".\\param.ini"));
+  ASSERT_EQ(platform::WriteFileBytes("C:\\_Summary.log",
+                                     "[Results]\r\nPass=6\r\nTotalErrorCount=4\r\n"
+                                     "[ErrorList]\r\nErrorCode=count\r\nA_001=1\r\nB_002=3\r\n"),
+            0u);
+  auto* page = new CSecondPropertyPage(frame_);
+  frame_->Layout();
+  kxtools::RunEventsUntil([] { return false; }, 200);
+  CReportListCtrl* errors = page->ErrorList();
+  ASSERT_EQ(errors->GetItemCount(), 2);
+  EXPECT_EQ(errors->CellText(0, 0), "B_002");
+  EXPECT_EQ(errors->CellText(0, 2), "75.00%");
+  EXPECT_EQ(errors->CellText(1, 0), "A_001");
+  EXPECT_EQ(errors->SortColumn(), 1);
+  CReportListCtrl* cards = page->CardList();
+  ASSERT_EQ(cards->GetItemCount(), 3);
+  EXPECT_EQ(cards->CellText(0, 0) + "/" + cards->CellText(0, 1), "Total Card/10");
+  EXPECT_TRUE(errors->IsShown());
+  EXPECT_FALSE(page->SaveButton()->IsEnabled());
+  EXPECT_EQ(page->HeaderView()->GetValue(), "");
 }
 
 }  // namespace
