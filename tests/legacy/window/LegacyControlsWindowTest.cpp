@@ -13,6 +13,8 @@
 #include <wx/init.h>
 #include <wx/textctrl.h>
 
+#include "legacy/FlagComboBox.h"
+#include "legacy/HoverButton.h"
 #include "legacy/SecondPropertyPage.h"
 #include "legacy/SkinButton.h"
 #include "results/ReportListCtrl.h"
@@ -108,6 +110,62 @@ TEST_F(LegacyControlsWindow, SkinCheckBoxClickReleasedOutsideLeavesItUnchanged) 
   send(wxEVT_LEFT_UP, 200);
   EXPECT_EQ(box->GetCheck(), 1);
   EXPECT_EQ(clicks, 1);
+}
+
+TEST_F(LegacyControlsWindow, FlagComboTogglesInTheListAndSelectsOnText) {
+  auto* combo = new CFlagComboBox(frame_, 77, wxPoint(0, 0), wxSize(200, -1));
+  for (const char* text : {"one", "two", "three"}) combo->Append(text);
+  std::vector<int> checks;
+  int selects = 0;
+  frame_->Bind(EVT_FLAGCOMBO_CHECK, [&checks](wxCommandEvent& event) { checks.push_back(event.GetInt()); });
+  frame_->Bind(wxEVT_COMBOBOX, [&selects](wxCommandEvent&) { ++selects; });
+  kxtools::RunEventsUntil([] { return false; }, 200);
+  EXPECT_EQ(combo->GetSelection(), 0);  // the field selects item 0 when it paints
+  EXPECT_EQ(combo->SetFlag(0, false), 0);
+  combo->ShowPopup();
+  kxtools::RunEventsUntil([combo] { return combo->IsPopupShown(); }, 1000);
+  auto* list = static_cast<CFlagListPopup*>(combo->GetPopupControl());
+  const int row = combo->GetCharHeight() + 2;
+  EXPECT_EQ(list->PressAt(wxPoint(2, row + 1)), CFlagListPopup::Press::Toggled);
+  EXPECT_TRUE(combo->GetFlag(1));
+  EXPECT_TRUE(combo->IsPopupShown());
+  EXPECT_EQ(list->PressAt(wxPoint(2, 3 * row + 1)), CFlagListPopup::Press::Nothing);  // below the last item
+  EXPECT_EQ(list->PressAt(wxPoint(combo->CheckWidth() + 10, 2 * row + 1)), CFlagListPopup::Press::Selected);
+  EXPECT_EQ(combo->GetSelection(), 2);
+  EXPECT_FALSE(combo->GetFlag(2));
+  EXPECT_EQ(checks, std::vector<int>{1});
+  EXPECT_EQ(selects, 1);
+  combo->Insert("zero", 0);
+  EXPECT_TRUE(combo->GetFlag(2));
+  EXPECT_EQ(combo->GetSelection(), 3);
+}
+
+TEST_F(LegacyControlsWindow, HoverButtonLightsAndDrawsOnlyTextWithoutAllBitmaps) {
+  auto* button = new CHoverButton(frame_, wxID_ANY, "Go", wxPoint(10, 10), wxSize(60, 30));
+  auto* next = new wxButton(frame_, wxID_ANY, "next", wxPoint(10, 60));
+  const wxBitmap blue = Filled(8, 8, *wxBLUE);
+  button->LoadBitmaps(blue, wxBitmap(), blue);
+  EXPECT_FALSE(button->BitmapsLoaded());
+  button->LoadBitmaps(Filled(8, 8, *wxGREEN), blue, blue);
+  ASSERT_TRUE(button->BitmapsLoaded());
+  // The normal picture stretched over the whole button once it has painted.
+  wxBitmap canvas(60, 30, 24);
+  {
+    wxMemoryDC dc(canvas);
+    button->Render(dc);
+  }
+  EXPECT_GT(kxtools::CountColours(canvas.ConvertToImage()).green, 60u * 30u / 2);
+  wxMouseEvent move(wxEVT_MOTION);
+  move.SetPosition(wxPoint(5, 5));
+  button->GetEventHandler()->ProcessEvent(move);
+  EXPECT_EQ(button->Look(), kx::CHoverButtonState::Picture::Hover);
+  button->SetFocus();
+  kxtools::RunEventsUntil([button] { return button->HasFocus(); }, 500);
+  if (button->HasFocus()) {
+    button->Disable();
+    EXPECT_EQ(wxWindow::FindFocus(), next);
+  }
+  EXPECT_FALSE(button->State().Hovering());
 }
 
 TEST_F(LegacyControlsWindow, SummaryPageListsErrorCodesLargestFirst) {
