@@ -118,7 +118,7 @@ void Base64DecodeInPlace(char* buffer, std::size_t& length) {
   // four, must not give a length beyond the bytes there are.
   std::size_t decoded = out.size() > pad ? out.size() - pad : 0;
   if (decoded > length) decoded = length;
-  std::memcpy(buffer, out.data(), decoded);
+  if (decoded != 0) std::memcpy(buffer, out.data(), decoded);
   if (decoded < length) buffer[decoded] = 0;
   length = decoded;
 }

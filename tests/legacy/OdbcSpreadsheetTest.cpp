@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -19,14 +21,18 @@ constexpr const char* kDriver = "Microsoft Excel Driver (*.xls) on SQLite";
 
 class Spreadsheet : public kxtest::DeviceTestEnv {
  protected:
+  static std::filesystem::path Dir() {
+    return std::filesystem::temp_directory_path() / ("kx_odbc_" + std::to_string(::getpid()));
+  }
   static void SetUpTestSuite() {
-    const auto dir = std::filesystem::temp_directory_path() / ("kx_odbc_" + std::to_string(::getpid()));
+    const auto dir = Dir();
     std::filesystem::create_directories(dir);
     std::ofstream(dir / "odbcinst.ini") << "[SQLite3]\nDriver=libsqlite3odbc.so\n\n[" << kDriver
                                         << "]\nDriver=libsqlite3odbc.so\n";
     std::ofstream(dir / "odbc.ini") << "";
     ::setenv("ODBCSYSINI", dir.c_str(), 1);
   }
+  static void TearDownTestSuite() { std::filesystem::remove_all(Dir()); }
   void SetUp() override {
     platform::SetStatementTrace([this](const std::string& sql) { sent_.push_back(sql); });
   }
