@@ -2,6 +2,8 @@
 
 #include <array>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "device/Format.h"
 #include "platform/Identity.h"
@@ -13,6 +15,9 @@ CNetAdapterInfo::CNetAdapterInfo() {
     return;
   }
   m_Mac = kx::StrFormat("%02X:%02X:%02X:%02X:%02X:%02X", mac[0], mac[1], mac[2], mac[3], mac[4], mac[5]);
+  std::vector<std::string> ips;
+  platform::GetAdapterIpAddresses(ips);
+  for (const std::string& ip : ips) m_IpList += (m_IpList.empty() ? "" : "\r\n") + ip;
   m_Status = "Success!";
 }
 

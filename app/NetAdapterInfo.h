@@ -10,10 +10,13 @@ class CNetAdapterInfo {
 
   // "%02X:%02X:%02X:%02X:%02X:%02X", or empty.
   std::string GetMac() const { return m_Mac; }
+  // The adapter's IPv4 addresses separated by CR LF (none after the last), or empty.
+  std::string GetIpList() const { return m_IpList; }
   // "Success!", or why there is no address ("No net device information!").
   std::string GetStatus() const { return m_Status; }
 
  private:
   std::string m_Mac;
+  std::string m_IpList;
   std::string m_Status;
 };

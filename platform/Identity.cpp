@@ -1,5 +1,6 @@
 #include "platform/Identity.h"
 
+#include <arpa/inet.h>
 #include <ifaddrs.h>
 #include <net/if.h>
 #include <netpacket/packet.h>
@@ -21,22 +22,49 @@ std::string ComputerName() {
   return name;
 }
 
-bool GetMacAddress(std::array<std::uint8_t, 6>& mac) {
-  ifaddrs* list = nullptr;
-  if (::getifaddrs(&list) != 0) return false;
-  bool found = false;
-  for (ifaddrs* a = list; a != nullptr && !found; a = a->ifa_next) {
+namespace {
+
+// The first adapter that is not a loopback and has a non-zero hardware address.
+const ifaddrs* FirstAdapter(const ifaddrs* list) {
+  for (const ifaddrs* a = list; a != nullptr; a = a->ifa_next) {
     if (a->ifa_addr == nullptr || a->ifa_addr->sa_family != AF_PACKET || (a->ifa_flags & IFF_LOOPBACK)) continue;
     const auto* ll = reinterpret_cast<const sockaddr_ll*>(a->ifa_addr);
     if (ll->sll_halen != 6) continue;
     bool zero = true;
     for (int i = 0; i < 6; ++i) zero = zero && ll->sll_addr[i] == 0;
-    if (zero) continue;
-    std::memcpy(mac.data(), ll->sll_addr, 6);
-    found = true;
+    if (!zero) return a;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+bool GetMacAddress(std::array<std::uint8_t, 6>& mac) {
+  ifaddrs* list = nullptr;
+  if (::getifaddrs(&list) != 0) return false;
+  const ifaddrs* a = FirstAdapter(list);
+  if (a != nullptr) std::memcpy(mac.data(), reinterpret_cast<const sockaddr_ll*>(a->ifa_addr)->sll_addr, 6);
+  ::freeifaddrs(list);
+  return a != nullptr;
+}
+
+bool GetAdapterIpAddresses(std::vector<std::string>& addresses) {
+  addresses.clear();
+  ifaddrs* list = nullptr;
+  if (::getifaddrs(&list) != 0) return false;
+  const ifaddrs* adapter = FirstAdapter(list);
+  if (adapter != nullptr) {
+    for (const ifaddrs* a = list; a != nullptr; a = a->ifa_next) {
+      if (a->ifa_addr == nullptr || a->ifa_addr->sa_family != AF_INET || a->ifa_name == nullptr ||
+          std::strcmp(a->ifa_name, adapter->ifa_name) != 0)
+        continue;
+      char text[INET_ADDRSTRLEN] = {};
+      if (::inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(a->ifa_addr)->sin_addr, text, sizeof text))
+        addresses.emplace_back(text);
+    }
   }
   ::freeifaddrs(list);
-  return found;
+  return adapter != nullptr;
 }
 
 win::LANGID LangIdForLocale(const std::string& locale) {

@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/WinTypes.h"
 
@@ -27,6 +28,9 @@ std::string ComputerName();
 // Hardware address of the first network adapter that is not a loopback and
 // has a non-zero address; false when there is none.
 bool GetMacAddress(std::array<std::uint8_t, 6>& mac);
+// IPv4 addresses (dotted) of the adapter GetMacAddress picks, in the system's
+// order; false when there is no such adapter.
+bool GetAdapterIpAddresses(std::vector<std::string>& addresses);
 // Language id for a locale text such as "zh_CN.UTF-8".
 win::LANGID LangIdForLocale(const std::string& locale);
 

@@ -1,0 +1,3 @@
+#include "device/OsVersion.h"
+
+std::atomic<std::int32_t> g_OsVersionCode{0};
