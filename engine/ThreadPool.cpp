@@ -53,6 +53,11 @@ CWorkItem* CThreadPool::Pop() {
   return item;
 }
 
+std::size_t CThreadPool::Queued() {
+  std::lock_guard lock(m_QueueLock);
+  return m_Queue ? m_Queue->size() : 0;
+}
+
 void CThreadPool::WorkerProc(std::uint32_t param) {
   // Ordinary users may not raise a thread's priority; the worker runs regardless.
   platform::RaiseCurrentThreadPriority(2);

@@ -44,6 +44,8 @@ class CThreadPool {
   bool Post(CWorkItem* item);
   // Takes the front item, or nullptr when the queue is empty.
   CWorkItem* Pop();
+  // Items posted and not yet taken by a worker.
+  std::size_t Queued();
   // Stops and joins the workers, abandons the queued items in posting order and
   // releases everything; Create may follow.
   void Destroy();

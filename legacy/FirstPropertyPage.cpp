@@ -1,5 +1,6 @@
 #include "legacy/FirstPropertyPage.h"
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 
@@ -67,7 +68,8 @@ bool DefaultFirstPageServices::CreatePool(CThreadPool& pool, unsigned workers) {
 }
 
 WaitEnd DefaultFirstPageServices::PumpUntil(const std::function<bool()>& done) {
-  while (!done()) platform::Clock().SleepMs(10);
+  // Waiting for events takes no time of the run's clock.
+  while (!done()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   return WaitEnd::Done;
 }
 
@@ -341,7 +343,10 @@ void CFirstPropertyPage::OnLoop() {}
 
 void CFirstPropertyPage::WaitWithMessagePump() {
   std::atomic<bool> joined{false};
-  m_JoinThread = std::thread([this, &joined] {
+  const std::size_t unposted = m_Unposted;
+  m_JoinThread = std::thread([this, &joined, unposted] {
+    // Destroy abandons what no worker has taken yet: let every worker take its job first.
+    while (m_Pool.Queued() > unposted) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     m_Pool.Destroy();
     joined = true;
   });

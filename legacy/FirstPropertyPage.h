@@ -295,6 +295,7 @@ class CFirstPropertyPage {
   std::unique_ptr<kx::PageLocks> m_Locks;
   CThreadPool m_Pool;
   std::thread m_JoinThread;
+  std::size_t m_Unposted = 0;  // jobs of the pass whose Post failed: they stay queued
   bool m_QuitMet = false;  // a wait met the quit request: the run ends, then passes it on
 };
 

@@ -115,6 +115,7 @@ bool CFirstPropertyPage::RunPool(int jobMode, bool useEnableFlags, ResultCodes& 
     m_Services.MessageBox("Create thread pool failed !!!", kMbOk | kMbIconError);
     return false;
   }
+  m_Unposted = 0;
   for (int port = 1; port <= kPortCount; ++port) {
     const auto i = static_cast<std::size_t>(port - 1);
     if (useEnableFlags && !m_PortEnabled[i]) continue;
@@ -125,8 +126,9 @@ bool CFirstPropertyPage::RunPool(int jobMode, bool useEnableFlags, ResultCodes& 
       continue;
     }
     if (jobMode != 7) m_PortStates[i] = 1;  // a finish pass keeps the states its production pass left
-    m_Pool.Post(new CPortJob(jobMode, m_Locks.get(), &Cell(port), &Progress(port), drive, port, &m_AutoDetectBox,
-                             &m_CountBoxes, m_LogFolder, &codes[i], nullptr, &m_PortStates));
+    if (!m_Pool.Post(new CPortJob(jobMode, m_Locks.get(), &Cell(port), &Progress(port), drive, port, &m_AutoDetectBox,
+                             &m_CountBoxes, m_LogFolder, &codes[i], nullptr, &m_PortStates)))
+      ++m_Unposted;
   }
   m_View.Refresh();
   WaitWithMessagePump();
