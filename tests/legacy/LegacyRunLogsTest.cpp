@@ -1,0 +1,207 @@
+// The legacy run logs and the log folder, headless in a scratch folder.
+#include "device/ModuleFolder.h"
+#include "engine/EngineGlobals.h"
+#include "legacy/LegacyShared.h"
+#include "platform/Profile.h"
+#include "tests/legacy/FakePage.h"
+
+namespace {
+
+using Codes = legacy::CFirstPropertyPage::ResultCodes;
+
+class RunLogs : public kxtest::PageTest {
+ protected:
+  RunLogs() {
+    MakeDirs(".\\L");
+    page_.m_LogFolder = ".\\L";
+    page_.m_RunKind = 4;
+    codes_.fill("H_F8");
+  }
+  static std::string Get(const char* section, const char* key, const char* file) {
+    return win::GetPrivateProfileString(section, key, "<none>", file);
+  }
+  legacy::CFirstPropertyPage page_{view_, services_};
+  Codes codes_;
+};
+
+TEST_F(RunLogs, TwentyFourPortsWithTwoSkippedAndTwoFailed) {
+  for (int i = 0; i < 20; ++i) codes_[i] = "0_00";
+  codes_[20] = codes_[21] = "H_AF";
+  codes_[22] = "M_x04";
+  codes_[23] = "S_x01";
+  page_.WriteRunTotals(codes_);
+  EXPECT_EQ(Get("Total Results", "Total", ".\\L\\Total_QC.log"), "22");
+  EXPECT_EQ(Get("Total Results", "Good", ".\\L\\Total_QC.log"), "20");
+  EXPECT_EQ(Get("Total Results", "Bad", ".\\L\\Total_QC.log"), "2");
+  EXPECT_EQ(Get("ErrorList", "M_x04", ".\\L\\_Summary.log"), "1");
+  EXPECT_EQ(Get("ErrorList", "S_x01", ".\\L\\_Summary.log"), "1");
+  EXPECT_EQ(Get("Results", "Pass", ".\\L\\_Summary.log"), "20");
+  EXPECT_EQ(Get("Results", "TotalErrorCount", ".\\L\\_Summary.log"), "2");
+  EXPECT_EQ(page_.CountBox(0).Text(), "22");
+  EXPECT_EQ(page_.m_ErrorLogPath, ".\\L\\Error_QC.log");
+}
+
+TEST_F(RunLogs, CountsAccumulateAndDuplicatesCountTwice) {
+  codes_[0] = codes_[1] = "M_x04";
+  codes_[2] = "T_01";
+  codes_[3] = "P_A01";
+  codes_[4] = "P_x01";
+  codes_[5] = "h_f8";  // compared with case: a failure
+  page_.WriteRunTotals(codes_);
+  page_.WriteRunTotals(codes_);
+  EXPECT_EQ(Get("ErrorList", "M_x04", ".\\L\\_Summary.log"), "4");
+  EXPECT_EQ(Get("ErrorList", "h_f8", ".\\L\\_Summary.log"), "2");
+  EXPECT_EQ(Get("Total Results", "Bad", ".\\L\\Total_QC.log"), "6");
+}
+
+TEST_F(RunLogs, APassWithoutJobsMovesOnlyTheEndTimes) {
+  page_.WriteRunTotals(codes_);
+  EXPECT_EQ(Get("Total Results", "Total", ".\\L\\Total_QC.log"), "0");
+  EXPECT_NE(Get("Time", "End Time", ".\\L\\_Summary.log"), "<none>");
+  EXPECT_EQ(Get("Time", "Start Time", ".\\L\\Total_QC.log"), Get("Time", "End Time", ".\\L\\Total_QC.log"));
+}
+
+TEST_F(RunLogs, OnlyTheSlotCountsEntriesAreRead) {
+  codes_.fill("0_00");
+  const struct {
+    int slots;
+    const char* good;
+  } rows[] = {{8, "8"}, {100, "56"}, {-3, "56"}};  // never beyond the 48 entries
+  for (const auto& r : rows) {
+    page_.m_SlotNumber = r.slots;
+    page_.WriteRunTotals(codes_);
+    EXPECT_EQ(Get("Results", "Pass", ".\\L\\_Summary.log"), r.good) << r.slots;
+  }
+}
+
+TEST_F(RunLogs, LogNamesByRunKind) {
+  const struct {
+    int kind;
+    const char* log;
+  } rows[] = {{1, ".\\L\\Total_Init.log"}, {4, ".\\L\\Total_QC.log"}, {0, ".\\L\\Total_Debug.log"}};
+  for (const auto& r : rows) {
+    page_.m_RunKind = r.kind;
+    page_.WriteRunTotals(codes_);
+    EXPECT_EQ(page_.m_TotalLogPath, r.log);
+    EXPECT_TRUE(Exists(r.log)) << r.log;
+  }
+}
+
+TEST_F(RunLogs, NewTotalLogCopiesTheSettings) {
+  SetIni(".\\param.ini", "Flash Info", "Flh_Capacity", " 2048 ");
+  SetIni(".\\param.ini", "Device Info", "ISP_MPBINCode", "MP.bin");
+  SetIni(".\\param.ini", "Options", "SkipBuildFAT", "123456789012");
+  SetIni(".\\PC_MAC_Address.txt", "PC Info", "MAC_Address", "001A2B3C4D5E");
+  legacy::SetWorkingNumber("W99");
+  page_.WriteRunSummary(".\\L\\T.log");
+  legacy::SetWorkingNumber("");
+  EXPECT_EQ(Get("General Info", "WorkingNo", ".\\L\\T.log"), "W99");
+  EXPECT_EQ(Get("Card Info", "Capacity", ".\\L\\T.log"), "2048");
+  EXPECT_EQ(Get("Options", "SkipBuildFAT", ".\\L\\T.log"), "123456789");
+  EXPECT_EQ(Get("General Info", "NetCardID", ".\\L\\T.log"), "001A2B3C4D5E");
+  EXPECT_EQ(Get("General Info", "MPVersion", ".\\L\\T.log"), "2.0a");
+  EXPECT_EQ(Get("Device Info", "ISP_MPBINCode", ".\\L\\T.log"), "MP.bin");
+  SetIni(".\\param.ini", "Device Info", "ControllerType", "KX9000");
+  page_.WriteRunSummary(".\\L\\U.log");
+  EXPECT_EQ(Get("Device Info", "ISP_MPBINCode", ".\\L\\U.log"), "<none>");
+}
+
+// ---- log folders ----
+
+class LogFolders : public RunLogs {
+ protected:
+  LogFolders() { g_ModuleFolder = "/opt/kxmp/"; }
+};
+
+TEST_F(LogFolders, FolderFromTheWorkingNumberAndTheComputerName) {
+  page_.PrepareLogFolders();
+  EXPECT_EQ(page_.m_LogFolder, ".\\W01_PC7");
+  for (const char* sub : {".\\W01_PC7\\D_Reports", ".\\W01_PC7\\Fail_Log", ".\\W01_PC7\\Pass_Log"})
+    EXPECT_TRUE(Exists(sub)) << sub;
+  EXPECT_FALSE(Exists(".\\W01_PC7\\Current"));
+  EXPECT_EQ(kx::WorkOrderPath(), ".\\W01_PC7\\WO_W01_PC7.txt");
+  EXPECT_EQ(Get("Global_Setting", "SN_Log_Path", "C:\\SATA_Setting.ini"), "");
+}
+
+TEST_F(LogFolders, ConfiguredPathAndAnEmptyWorkingNumber) {
+  SetIni(".\\param.ini", "Log Path", "SetLogFolderPath", "D:\\Logs");
+  page_.PrepareLogFolders();
+  EXPECT_EQ(page_.m_LogFolder, "D:\\Logs\\W01");
+  SetIni(".\\param.ini", "Log Path", "SetLogFolderPath", "");
+  SetIni(".\\param.ini", "General Info", "WorkingNo", "");
+  page_.PrepareLogFolders();
+  EXPECT_EQ(page_.m_LogFolder, ".\\_PC7");
+}
+
+TEST_F(LogFolders, SecondCallKeepsTheSummaryAndRenewsTheSerialNumbers) {
+  SetIni(".\\param.ini", "General Info", "SerialNum", "1234567");
+  page_.PrepareLogFolders();
+  const char kRecord[] = ".\\W01_PC7\\SATA_RecordSN.ini", kSummary[] = ".\\W01_PC7\\_Summary.log";
+  EXPECT_EQ(Get("Serial Number", "Start Serial Number", kRecord), "01234567");
+  EXPECT_EQ(Get("ErrorList", "ErrorCode", kSummary), "count");
+  SetIni(kSummary, "Results", "Pass", "5");
+  SetIni(kRecord, "Serial Number", "Last Serial Number", "X");
+  SetIni(kRecord, "Tester-3 PASS", "[Year-Month-Day-Hour-Minute-Second]", "kept");
+  const std::size_t rows = kxtest::CountLines(ReadAll(kRecord));
+  page_.PrepareLogFolders();
+  EXPECT_EQ(Get("Results", "Pass", kSummary), "5");
+  EXPECT_EQ(Get("Serial Number", "Last Serial Number", kRecord), "");
+  EXPECT_EQ(Get("Tester-3 PASS", "[Year-Month-Day-Hour-Minute-Second]", kRecord), "kept");
+  EXPECT_EQ(kxtest::CountLines(ReadAll(kRecord)), rows);
+}
+
+TEST_F(LogFolders, StartSerialNumberFromTheLastSn) {
+  const struct {
+    const char *lastSn, *start;
+  } rows[] = {{"ABCD12345678", "12345678"}, {"AB", "AB"}};
+  for (const auto& r : rows) {
+    SetIni("C:\\SATA_Setting.ini", "Global_Setting", "Last SN", r.lastSn);
+    page_.PrepareLogFolders();
+    EXPECT_EQ(Get("Serial Number", "Start Serial Number", ".\\W01_PC7\\SATA_RecordSN.ini"), r.start);
+  }
+}
+
+TEST_F(LogFolders, WithoutAProgramFolderNoSerialSettingsFileIsMade) {
+  g_ModuleFolder.clear();
+  page_.PrepareLogFolders();
+  EXPECT_FALSE(Exists("C:\\SATA_Setting.ini"));
+  EXPECT_EQ(page_.m_SnSettingsPath, "");
+  EXPECT_TRUE(Exists(".\\W01_PC7\\Pass_Log"));
+}
+
+TEST_F(LogFolders, RunLogHeadersOnlyOnceTheRunLogsAreNamed) {
+  page_.PrepareLogFolders();
+  EXPECT_FALSE(Exists(".\\W01_PC7\\Total_QC.log"));
+  page_.m_TotalLogPath = ".\\W01_PC7\\Total_QC.log";
+  page_.m_ErrorLogPath = ".\\W01_PC7\\Error_QC.log";
+  page_.PrepareLogFolders();
+  EXPECT_EQ(Get("Total Results", "Total", ".\\W01_PC7\\Total_QC.log"), "0");
+  EXPECT_EQ(Get("Error List", "[Year-Month-Day Hour:Min:Sec]   SlotNo:No   SN:xxxxx", ".\\W01_PC7\\Error_QC.log"),
+            "--Error_Code:Error_Msg");
+}
+
+TEST_F(LogFolders, SaveCurrentOneMakesTheCurrentFolder) {
+  for (const char* value : {"2", "1"}) {
+    SetIni(".\\param.ini", "Log", "save_current", value);
+    page_.PrepareLogFolders();
+    EXPECT_EQ(Exists(".\\W01_PC7\\Current"), value[0] == '1') << value;
+  }
+}
+
+TEST_F(LogFolders, WorkOrderFileWithoutAMacFile) {
+  std::filesystem::remove(Native(".\\PC_MAC_Address.txt"));
+  page_.PrepareLogFolders();
+  EXPECT_EQ(page_.m_WorkOrderText, "W01\\\\\\");
+  EXPECT_TRUE(kxtest::Has(ReadAll(".\\W01_PC7\\WO_W01_PC7.txt"), "W01\\\\\\"));
+  EXPECT_EQ(Get("Base Info", "WorkOrder", ".\\W01_PC7\\WO_W01_PC7.txt"), "W01");
+}
+
+TEST_F(LogFolders, ASharedWorkingNumberIsWrittenToTheParameterFile) {
+  legacy::SetWorkingNumber("W77");
+  page_.PrepareLogFolders();
+  legacy::SetWorkingNumber("");
+  EXPECT_EQ(Get("General Info", "WorkingNo", ".\\param.ini"), "W77");
+  EXPECT_EQ(page_.m_LogFolder, ".\\W77_PC7");
+}
+
+}  // namespace
