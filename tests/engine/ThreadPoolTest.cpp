@@ -163,3 +163,20 @@ TEST(ThreadPool, RefusesCallsOutsideItsContract) {
 }
 
 }  // namespace
+
+namespace {
+
+// Queued counts what no worker has taken: with no worker an item stays queued.
+TEST(ThreadPool, QueuedCountsItemsNoWorkerHasTaken) {
+  CThreadPool pool;
+  EXPECT_EQ(pool.Queued(), 0u);
+  ASSERT_TRUE(pool.Create(0, nullptr));
+  RecordingItem item;
+  ASSERT_TRUE(pool.Post(&item));
+  EXPECT_EQ(pool.Queued(), 1u);
+  pool.Destroy();
+  EXPECT_EQ(pool.Queued(), 0u);
+  EXPECT_EQ(item.abandons, 1);
+}
+
+}  // namespace
