@@ -270,6 +270,12 @@ class CFirstPropertyPage {
   // when the pool could not be created (nothing posted, the operator told).
   bool RunPool(int jobMode, bool useEnableFlags, ResultCodes& codes);
   void FinishPass(const RunSpec& spec, ResultCodes& codes);
+  // The start of a production pass up to the tester-ready check; false when
+  // that check ended the run.
+  bool StartPass(bool checkReadyInBridgeMode);
+  // Pause and dispatch before an infinite run restarts without having waited;
+  // false when the dispatch met the quit request.
+  bool DispatchBetweenRestarts();
   int CountEligible(bool useEnableFlags) const;
   void StopRunClock();
   void StartRunClock();

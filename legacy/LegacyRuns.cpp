@@ -146,6 +146,29 @@ void CFirstPropertyPage::FinishPass(const RunSpec& spec, ResultCodes& codes) {
   SetButton(spec.id, spec.icon, spec.caption);
 }
 
+bool CFirstPropertyPage::StartPass(bool checkReadyInBridgeMode) {
+  g_RunActive = 1;
+  DisableRunControls();
+  DetectTesters();
+  m_View.Refresh();
+  ShowDeviceInfo();
+  if ((checkReadyInBridgeMode || g_KX_U2A == 0) && m_TesterReady == 0) {
+    m_TesterReady = 1;
+    EndRun();
+    return false;
+  }
+  g_SnScanState.question = 0;
+  return true;
+}
+
+bool CFirstPropertyPage::DispatchBetweenRestarts() {
+  // Restarts without a pass must not starve the page's messages.
+  m_Services.Pause(500);
+  if (m_Services.PumpUntil([] { return true; }) != WaitEnd::Quit) return true;
+  m_QuitMet = true;
+  return false;
+}
+
 void CFirstPropertyPage::RunProduction(RunButton button) {
   const RunSpec& spec = SpecOf(button);
   const bool qc = button == RunButton::Qc;
@@ -170,17 +193,7 @@ void CFirstPropertyPage::RunProduction(RunButton button) {
     bool waited = false, stop = false;
     for (int pass = 0; pass < passes && !stop; ++pass) {
       m_View.SetCaption(kIdTime, "");
-      g_RunActive = 1;
-      DisableRunControls();
-      DetectTesters();
-      m_View.Refresh();
-      ShowDeviceInfo();
-      if ((!qc || g_KX_U2A == 0) && m_TesterReady == 0) {
-        m_TesterReady = 1;
-        EndRun();
-        return;
-      }
-      g_SnScanState.question = 0;
+      if (!StartPass(!qc)) return;
       if (qc && g_KX_U2A != 0) m_DriveOfPort[1] = 1;
       if (m_View.IsChecked(kIdLoop) && CountEligible(true) == 0) break;
       if (!RunPool(spec.jobMode, true, codes)) {
@@ -194,15 +207,7 @@ void CFirstPropertyPage::RunProduction(RunButton button) {
       if (!m_AutoDetect && !loopMode && !m_QuitMet) FinishPass(spec, codes);
       if (g_StopAfterFail || m_QuitMet) stop = true;
     }
-    if (stop || g_StopAfterFail || !infinite) break;
-    if (!waited) {
-      // Restarts without a pass must not starve the page's messages.
-      m_Services.Pause(500);
-      if (m_Services.PumpUntil([] { return true; }) == WaitEnd::Quit) {
-        m_QuitMet = true;
-        break;
-      }
-    }
+    if (stop || g_StopAfterFail || !infinite || (!waited && !DispatchBetweenRestarts())) break;
   }
   EndRun();
 }
@@ -232,17 +237,7 @@ void CFirstPropertyPage::RunPlain(RunButton button) {
     for (int pass = 0; pass < passes && !stop; ++pass) {
       m_View.SetCaption(kIdTime, "");
       const std::uint64_t passStart = m_Services.NowMs();
-      g_RunActive = 1;
-      DisableRunControls();
-      DetectTesters();
-      m_View.Refresh();
-      ShowDeviceInfo();
-      if (g_KX_U2A == 0 && m_TesterReady == 0) {
-        m_TesterReady = 1;
-        EndRun();
-        return;
-      }
-      g_SnScanState.question = 0;
+      if (!StartPass(false)) return;
       if (!RunPool(spec.jobMode, false, codes)) {
         stop = true;
         break;
@@ -254,14 +249,7 @@ void CFirstPropertyPage::RunPlain(RunButton button) {
       m_View.SetCaption(kIdTime, kx::StrFormat("%02d:%02d", static_cast<int>(s / 60), static_cast<int>(s % 60)));
       if (g_StopAfterFail || m_QuitMet) stop = true;
     }
-    if (stop || g_StopAfterFail || !infinite) break;
-    if (!waited) {
-      m_Services.Pause(500);
-      if (m_Services.PumpUntil([] { return true; }) == WaitEnd::Quit) {
-        m_QuitMet = true;
-        break;
-      }
-    }
+    if (stop || g_StopAfterFail || !infinite || (!waited && !DispatchBetweenRestarts())) break;
   }
   EndRun();
 }

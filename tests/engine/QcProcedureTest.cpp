@@ -1,31 +1,24 @@
 // The QC station run by a port job on an emulated drive after MP, every step real.
 #include "engine/PortJob.h"
 #include "platform/Profile.h"
-#include "tests/media/FirmwareFiles.h"
+#include "tests/engine/QcStation.h"
 #include "tests/support/EmulatedStation.h"
 
 namespace {
 using kxtest::Has;
 using kxtest::Mode;
 using Station = kxtest::EmulatedStation;
-const std::vector<std::uint8_t> kImage = kxtest::NamedImage("QVF10001", 16384 + 1024);
+const std::vector<std::uint8_t>& kImage = kxtest::QcImage();
 
 struct QcProcedure : kxtest::DeviceTestEnv {
   QcProcedure() {
-    MakeDirs(".\\Configuration\\System");
+    kxtest::PrepareQcStation();
     for (auto [file, section, key, value] : std::initializer_list<std::array<const char*, 4>>{
-             {".\\Configuration\\System\\MPToolSetting.ini", "General Info", "TestStation", "QC"},
-             {".\\param.ini", "Options", "Set Firmware Name", "QVF10001"},
-             {".\\paramFDB.ini", "Flash Info", "Flh_ID", "2c 84 64 3c a5 08 04"},
-             {".\\paramFDB.ini", "Flash Info", "Flh_Number", "8"},
-             {".\\paramFDB.ini", "Flash Info", "Flh_MPBinType", "B312"},  // the RDT firmware's plane digit
-             {".\\paramFDB.ini", "Options", "SetSSDSize", "1"},
              {".\\param.ini", "Current Check", "Statistics_WR", "1"},
              {".\\param.ini", "Write_Read BurnIn", "SetCapacity", "1"},
              {".\\param.ini", "Write_Read BurnIn", "Capacity", "0.0001"},
              {".\\param.ini", "Write_Read BurnIn", "Percent", " 0 "}})
       SetIni(file, section, key, value);
-    kxtest::InstallBin(kImage);
     kx::SetWorkOrderPath("D:\\Log\\WO_T_1.txt");
   }
   ~QcProcedure() override { kx::SetWorkOrderPath(""); }

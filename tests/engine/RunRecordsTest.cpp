@@ -13,7 +13,7 @@
 #include "platform/Debug.h"
 #include "platform/Files.h"
 #include "platform/Profile.h"
-#include "tests/media/FirmwareFiles.h"
+#include "tests/engine/QcStation.h"
 #include "tests/support/EmulatedStation.h"
 #include "tests/support/RecordChecks.h"
 
@@ -22,22 +22,13 @@ namespace {
 using kxtest::Has;
 using Station = kxtest::EmulatedStation;
 
-const std::vector<std::uint8_t> kImage = kxtest::NamedImage("QVF10001", 16384 + 1024);
+const std::vector<std::uint8_t>& kImage = kxtest::QcImage();
 const char kWorkOrder[] = "D:\\Log\\WO_T_1.txt";
 const char kRecords[] = "D:\\Log\\SATA_RecordSN.ini";
 
 struct RunRecords : kxtest::DeviceTestEnv {
   RunRecords() {
-    MakeDirs(".\\Configuration\\System");
-    for (auto [file, section, key, value] : std::initializer_list<std::array<const char*, 4>>{
-             {".\\Configuration\\System\\MPToolSetting.ini", "General Info", "TestStation", "QC"},
-             {".\\param.ini", "Options", "Set Firmware Name", "QVF10001"},
-             {".\\paramFDB.ini", "Flash Info", "Flh_ID", "2c 84 64 3c a5 08 04"},
-             {".\\paramFDB.ini", "Flash Info", "Flh_Number", "8"},
-             {".\\paramFDB.ini", "Flash Info", "Flh_MPBinType", "B312"},
-             {".\\paramFDB.ini", "Options", "SetSSDSize", "1"}})
-      SetIni(file, section, key, value);
-    kxtest::InstallBin(kImage);
+    kxtest::PrepareQcStation();
     kx::SetWorkOrderPath(kWorkOrder);
     std::ofstream(Native(kWorkOrder), std::ios::binary) << "[Base Info]\r\nWorkOrder=T\r\n[Results List]\r\n";
   }

@@ -8,18 +8,17 @@
 #include "platform/Clock.h"
 #include "platform/Profile.h"
 #include "tests/legacy/FakePage.h"
-#include "tests/media/FirmwareFiles.h"
+#include "tests/engine/QcStation.h"
 #include "tests/support/EmulatedSite.h"
 
 namespace {
 
 constexpr int kSlots = 8;
-const std::vector<std::uint8_t> kImage = kxtest::NamedImage("QVF10001", 16384 + 1024);
 
 emu::DriveConfig QcDrive() {
   emu::DriveConfig c;
   c.capacitySectors = 1974672;
-  c.flashCode.assign(kImage.begin() + kxtest::kNormalCodeAt, kImage.end());
+  c.flashCode.assign(kxtest::QcImage().begin() + kxtest::kNormalCodeAt, kxtest::QcImage().end());
   return c;
 }
 
@@ -43,17 +42,8 @@ class HookedClock final : public platform::IClock {
 class LegacyQcSite : public kxtest::PageTest {
  protected:
   LegacyQcSite() {
-    MakeDirs(".\\Configuration\\System");
-    for (auto [file, section, key, value] : std::initializer_list<std::array<const char*, 4>>{
-             {".\\Configuration\\System\\MPToolSetting.ini", "General Info", "TestStation", "QC"},
-             {".\\param.ini", "Options", "Set Firmware Name", "QVF10001"},
-             {".\\paramFDB.ini", "Flash Info", "Flh_ID", "2c 84 64 3c a5 08 04"},
-             {".\\paramFDB.ini", "Flash Info", "Flh_Number", "8"},
-             {".\\paramFDB.ini", "Flash Info", "Flh_MPBinType", "B312"},
-             {".\\paramFDB.ini", "Options", "SetSSDSize", "1"},
-             {".\\param.ini", "General Info", "SlotNumber", "8"}})
-      SetIni(file, section, key, value);
-    kxtest::InstallBin(kImage);
+    kxtest::PrepareQcStation();
+    SetIni(".\\param.ini", "General Info", "SlotNumber", "8");
     for (int slot = 1; slot <= kSlots; ++slot) {
       site_.FrontEnd(slot).Info().fwMinor = 0x09;
       CPortDevice d(site_.DriveNo(slot), 1, slot, "D:\\Log", nullptr, nullptr);
