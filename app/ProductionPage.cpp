@@ -15,6 +15,7 @@
 #include "device/ModuleFolder.h"
 #include "device/Settings.h"
 #include "engine/PortJob.h"
+#include "engine/RunSummaryKeys.h"
 #include "engine/SnScan.h"
 #include "media/BadBlockScan.h"
 #include "platform/Clock.h"
@@ -351,21 +352,7 @@ void CProductionPage::WriteRunSummary(const std::string& totalLogPath) {
   // The station as the tool's settings name it, then the product's parameters.
   WriteText("General Info", "TestStation", ReadText("General Info", "TestStation", app::kToolSettingIni, 100),
             totalLogPath);
-  static constexpr struct {
-    const char *section, *key;
-    std::size_t size;
-    bool kx7410Only;
-  } kCopied[] = {{"General Info", "WorkingNo", 100, false},     {"General Info", "ModelName", 100, false},
-                 {"General Info", "MaxCurrent", 100, false},    {"General Info", "SlotNumber", 100, false},
-                 {"Flash Info", "Flh_Type", 100, false},        {"Flash Info", "Flh_MakeCode", 100, false},
-                 {"Flash Info", "Flh_DeviceCode", 100, false},  {"Flash Info", "Flh_Number", 100, false},
-                 {"Flash Info", "Flh_Capacity", 100, false},    {"Flash Info", "Flh_LogicalSize", 100, false},
-                 {"Flash Info", "Flh_ID", 100, false},          {"Device Info", "ControllerType", 100, false},
-                 {"Device Info", "ICFWVersion", 100, false},    {"Device Info", "ISP_CodeVersion", 100, true},
-                 {"Device Info", "ISP_MPBINCode", 100, true},   {"Device Info", "SATASpeed", 100, false},
-                 {"Options", "OnlyDoISP", 100, false},          {"Options", "SkipBuildFAT", 10, false},
-                 {"Options", "AutoIncreseSerialNum", 10, false}, {"Options", "DDRSize", 10, false}};
-  for (const auto& c : kCopied) {
+  for (const auto& c : kx::kRunSummaryKeys) {
     if (c.kx7410Only && !kx7410) continue;
     const std::string value = ReadText(c.section, c.key, kParamIni, c.size);
     WriteText(c.section, c.key, value, totalLogPath);

