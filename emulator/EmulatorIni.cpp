@@ -125,7 +125,6 @@
 #include <bit>
 #include <cctype>
 #include <cstdio>
-#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <limits>
@@ -137,6 +136,7 @@
 #include <vector>
 
 #include "emulator/Drive.h"
+#include "platform/Files.h"
 #include "platform/Paths.h"
 #include "platform/Profile.h"
 
@@ -1019,16 +1019,16 @@ class Loader {
     std::string native;
     if (!platform::MapPath(winPath, native)) Refuse(at, winPath, "is not a file path");
     if (auto it = flashCodes_.find(native); it != flashCodes_.end()) return it->second;
-    std::error_code ec;
-    const auto size = std::filesystem::file_size(native, ec);
-    if (ec) Refuse(at, winPath, "cannot be read");
-    if (size < kMinFlashCodeBytes || size > kMaxFlashCodeBytes)
-      Refuse(at, winPath, "holds " + std::to_string(size) + " bytes, not 16 KiB to 32 MiB");
-    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
-    std::ifstream in(native, std::ios::binary);
-    if (!in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size())) ||
-        in.peek() != std::ifstream::traits_type::eof())
-      Refuse(at, winPath, "changed while it was read");
+    // One read to the end, a byte past the largest size allowed, judged by what it read.
+    std::string data;
+    bool changed = false;
+    const win::DWORD err = platform::ReadFileBytes(winPath, data, kMaxFlashCodeBytes + 1, &changed);
+    if (err != 0 && err != win::ERROR_FILE_TOO_LARGE) Refuse(at, winPath, "cannot be read");
+    if (changed) Refuse(at, winPath, "changed while it was read");
+    if (err != 0 || data.size() < kMinFlashCodeBytes)
+      Refuse(at, winPath, (err != 0 ? "holds more than " + std::to_string(kMaxFlashCodeBytes) : "holds " + std::to_string(data.size())) +
+                              " bytes, not 16 KiB to 32 MiB");
+    std::vector<std::uint8_t> bytes(data.begin(), data.end());
     return flashCodes_[native] = std::move(bytes);
   }
 

@@ -21,6 +21,7 @@
 using kx::StrFormat;
 
 static_assert(kx::kBinImageMax == CPortDevice::kIoBufferASize, "an image fills at most the first I/O buffer");
+static_assert(kx::kBinFileMax <= 0xFFFFFFFFu, "a file's length fits the frame check's 32 bits");
 
 namespace kx {
 namespace {
@@ -103,41 +104,33 @@ BinReadStatus ReadBinContent(const std::string& winPath, bool transformed, BinFi
                              std::array<std::uint8_t, 4>& marks) {
   // Reset, keeping the content's storage for reuse.
   out.bytes.clear();
-  out.fileSize = 0;
   out.bytesRead = 0;
   out.framed = false;
   out.osError = 0;
-  std::uint64_t size = 0;
-  if (const win::DWORD err = platform::GetFileSize(winPath, size)) {
-    out.osError = err;
-    return BinReadStatus::OpenFailed;
-  }
   // The raw file is read into this thread's buffer, kept between loads so a
   // load neither grows nor faults in a fresh buffer; one too large is dropped.
   thread_local std::string data;
   if (data.capacity() > kBinReserveLimit) std::string().swap(data);
-  if (size <= kBinReserveLimit) data.reserve(static_cast<std::size_t>(size));
-  if (const win::DWORD err = platform::ReadFileBytes(winPath, data)) {
+  bool changed = false;
+  if (const win::DWORD err = platform::ReadFileBytes(winPath, data, kBinFileMax, &changed)) {
     out.osError = err;
     const bool openError =
         err == win::ERROR_FILE_NOT_FOUND || err == win::ERROR_PATH_NOT_FOUND || err == win::ERROR_ACCESS_DENIED;
     return openError ? BinReadStatus::OpenFailed : BinReadStatus::ReadFailed;
   }
-  out.fileSize = size;
   out.bytesRead = data.size();
+  if (changed) return BinReadStatus::Changed;
   const auto* bytes = reinterpret_cast<const std::uint8_t*>(data.data());
   std::size_t begin = 0;
   std::size_t length = data.size();
-  if (size <= 0xFFFFFFFFu && data.size() <= 0xFFFFFFFFu &&
-      CheckBinFrame(bytes, static_cast<std::uint32_t>(size), static_cast<std::uint32_t>(data.size()), marks)) {
+  const auto read32 = static_cast<std::uint32_t>(data.size());  // kBinFileMax keeps it in range
+  if (CheckBinFrame(bytes, read32, read32, marks)) {
     out.framed = true;
     begin = 2;
     length -= 4;
-    out.fileSize -= 4;
     out.bytesRead -= 4;
   }
   if (out.bytesRead == 0) return BinReadStatus::Empty;
-  if (out.bytesRead != out.fileSize) return BinReadStatus::ShortRead;
   out.bytes.assign(bytes + begin, bytes + begin + length);
   if (transformed) {
     UndoBinTransform(out.bytes);
@@ -386,9 +379,9 @@ bool CPortDevice::LoadBinImage(const kx::BinLoadOptions& o, kx::BinImage& image)
       return fail("S_x04", "Read MP BIN File Error!!!");
     case kx::BinReadStatus::Empty:
       return fail("S_x04", "Read MP BIN File fail: Byte=0.");
-    case kx::BinReadStatus::ShortRead:
-      return fail("S_x04",
-                  StrFormat("Read MP BIN File fail: Read Byte(%ld) != filesize", static_cast<long>(file.bytesRead)));
+    case kx::BinReadStatus::Changed:
+      return fail("S_x06", StrFormat("MP BIN File changed while read: %ld bytes read, file %s",
+                                     static_cast<long>(file.bytesRead), image.path.c_str()));
     case kx::BinReadStatus::SumMismatch:
       fail("S_x04", o.sumFailMessage);
       if (o.sumFailBox) kx::ShowMessageBox(o.sumFailMessage);

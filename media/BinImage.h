@@ -54,11 +54,13 @@ std::uint64_t BinStoredSum(const std::vector<std::uint8_t>& content);
 // BinContentSum (a stored number of 2^32 or more never matches).
 bool BinSumMatches(const std::vector<std::uint8_t>& content);
 
-// Reading a BIN file whole, read-only, unframed and (transformed) untransformed.
-enum class BinReadStatus { Ok, OpenFailed, ReadFailed, Empty, ShortRead, SumMismatch };
+// Reading a BIN file whole in one pass, read-only, unframed and (transformed)
+// untransformed. Only the bytes read are judged; a file written while it was
+// read is Changed. Files over kBinFileMax are not read (ReadFailed).
+constexpr std::uint64_t kBinFileMax = std::uint64_t{256} << 20;
+enum class BinReadStatus { Ok, OpenFailed, ReadFailed, Empty, Changed, SumMismatch };
 struct BinFileContent {
   std::vector<std::uint8_t> bytes;    // the content after frame and transform
-  std::uint64_t fileSize = 0;         // as the system reported it (less 4 when framed)
   std::uint64_t bytesRead = 0;        // less 4 when framed
   bool framed = false;
   win::DWORD osError = 0;             // the system's error of a failed open or read

@@ -129,10 +129,17 @@ int syncFolder(const std::string& dir) {
 struct FaultHolder {
   std::mutex mutex;
   std::shared_ptr<const WriteFault> fault;
+  ReadHook readHook;
 };
 FaultHolder& faults() {
   static FaultHolder h;
   return h;
+}
+
+ReadHook readHook() {
+  auto& h = faults();
+  std::lock_guard lock(h.mutex);
+  return h.readHook;
 }
 
 DWORD injectedFault(const std::string& native) {
@@ -319,6 +326,12 @@ bool CanonicalFilePath(const std::string& nativePath, std::string& canonical, DW
   return true;
 }
 
+void SetReadHook(ReadHook hook) {
+  auto& h = faults();
+  std::lock_guard lock(h.mutex);
+  h.readHook = std::move(hook);
+}
+
 void SetWriteFault(WriteFault fault) {
   auto& h = faults();
   std::lock_guard lock(h.mutex);
@@ -355,17 +368,19 @@ DWORD GetFileSize(const std::string& path, std::uint64_t& size) {
   return 0;
 }
 
-DWORD ReadFileBytes(const std::string& path, std::string& data) {
+DWORD ReadFileBytes(const std::string& path, std::string& data, std::uint64_t limit, bool* changed) {
+  if (changed) *changed = false;
   std::string native;
   DWORD err = 0;
   if (!MapPath(path, native, &err)) return err;
   const int fd = ::open(native.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return errno == ENOENT ? missingError(native) : ErrorFromErrno(errno);
-  struct stat st;
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+  struct stat before;
+  if (::fstat(fd, &before) != 0 || !S_ISREG(before.st_mode)) {
     ::close(fd);
     return win::ERROR_ACCESS_DENIED;
   }
+  if (ReadHook hook = readHook()) hook(native);
   data.clear();
   char buf[65536];
   for (;;) {
@@ -376,8 +391,18 @@ DWORD ReadFileBytes(const std::string& path, std::string& data) {
       break;
     }
     if (r == 0) break;
+    if (static_cast<std::uint64_t>(r) > limit - data.size()) {
+      err = win::ERROR_FILE_TOO_LARGE;
+      break;
+    }
     data.append(buf, static_cast<std::size_t>(r));
   }
+  struct stat after;
+  if (err == 0 && changed &&
+      (::fstat(fd, &after) != 0 || after.st_size != before.st_size ||
+       after.st_mtim.tv_sec != before.st_mtim.tv_sec || after.st_mtim.tv_nsec != before.st_mtim.tv_nsec ||
+       static_cast<std::uint64_t>(after.st_size) != data.size()))
+    *changed = true;
   ::close(fd);
   return err;
 }

@@ -59,7 +59,12 @@ namespace platform {
 bool FileExists(const std::string& path);  // a file or a folder
 bool DirectoryExists(const std::string& path);
 win::DWORD GetFileSize(const std::string& path, std::uint64_t& size);
-win::DWORD ReadFileBytes(const std::string& path, std::string& data);
+// Reads the whole file in one pass to its end; only the bytes read count, never
+// a size taken before. Past `limit` bytes it fails with ERROR_FILE_TOO_LARGE.
+// `changed` (when given) is set when the file's size or modification time at
+// the end of the read differ from those at its open: it was written meanwhile.
+win::DWORD ReadFileBytes(const std::string& path, std::string& data, std::uint64_t limit = UINT64_MAX,
+                         bool* changed = nullptr);
 // Creates or replaces the whole file atomically.
 win::DWORD WriteFileBytes(const std::string& path, const std::string& data);
 // Appends at the end; a missing file is created only when `create` is set
@@ -87,6 +92,10 @@ win::DWORD ReplaceFileAtomically(const std::string& nativePath, const std::strin
 // (ERROR_DISK_FULL). An empty function ends it.
 using WriteFault = std::function<win::DWORD(const std::string& nativePath)>;
 void SetWriteFault(WriteFault fault);
+// Test seam: while set, ReadFileBytes calls `hook` with the native path once
+// the file is open, before its first byte is read. An empty function ends it.
+using ReadHook = std::function<void(const std::string& nativePath)>;
+void SetReadHook(ReadHook hook);
 // Windows error number for an errno value.
 win::DWORD ErrorFromErrno(int err);
 
