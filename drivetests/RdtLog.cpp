@@ -18,6 +18,7 @@
 #include "device/Folders.h"
 #include "device/Format.h"
 #include "device/PortDevice.h"
+#include "device/SettingNumbers.h"
 #include "device/Settings.h"
 #include "platform/Clock.h"
 
@@ -131,6 +132,23 @@ RdtFindings MakeRdtFindings(const RdtInfoRecord& info, const RdtLogs& logs, bool
   f.tlcLoops = info.U8(rdtinfo::kXlcLoops);
   f.dramErrors = static_cast<std::uint32_t>(logs.dram.size());
   return f;
+}
+
+bool ReadRdtLimits(const std::string& flashParamFile, RdtLimitValues& limits, std::string& message) {
+  limits.fill(0);
+  for (std::size_t i = 0; i < kRdtLimitCount; ++i) {
+    const RdtLimitRow& row = kRdtLimits[i];
+    const std::string file = row.file == RdtIni::FlashParam ? flashParamFile : kToolSettingIni;
+    if (row.enableKey != nullptr && ReadProfileInt(row.section, row.enableKey, 0, file.c_str()) != 1) continue;
+    if (row.percent) {
+      if (!ReadSettingReal(file, row.section, row.key, 0, -100, 100, limits[i], message)) return false;
+    } else {
+      std::int32_t whole = 0;
+      if (!ReadSettingInt<std::int32_t>(file, row.section, row.key, 0, whole, message)) return false;
+      limits[i] = whole;
+    }
+  }
+  return true;
 }
 
 RdtVerdict JudgeRdt(const RdtFindings& f, const RdtLimitValues& limits) {
@@ -351,6 +369,12 @@ bool CPortDevice::ReadRdtLog(bool saveLog, bool detail, IProgressBar* progress, 
   WriteReport("Read RDT Log", true);
   m_RdtResultCode = 0;
   m_RdtTime = 0;
+  // A limit that is no number refuses the read-out before the drive is asked.
+  kx::RdtLimitValues limits{};
+  if (std::string message; !kx::ReadRdtLimits(kx::ParamFdbIniPath(), limits, message)) {
+    Fail(kx::kSettingNumberCode, message, report);
+    return false;
+  }
   if (!CheckSystemInfo()) return FailRdtStep(report);
   advance(1);
 
@@ -388,13 +412,6 @@ bool CPortDevice::ReadRdtLog(bool saveLog, bool detail, IProgressBar* progress, 
   const int ces = info.CeMap() != 0 ? std::popcount(info.CeMap()) : std::max(m_FlashCount, 0);
   const kx::RdtFindings findings = kx::MakeRdtFindings(info, logs, flashRead, dramRead, m_MaxBlockPerCe / dies / planes,
                                                        static_cast<std::uint64_t>(m_MaxBlockPerCe) * ces);
-  kx::RdtLimitValues limits{};
-  for (std::size_t i = 0; i < kx::kRdtLimitCount; ++i) {
-    const kx::RdtLimitRow& row = kx::kRdtLimits[i];
-    const std::string file = row.file == kx::RdtIni::FlashParam ? fdb : kx::kToolSettingIni;
-    if (row.enableKey != nullptr && kx::ReadProfileInt(row.section, row.enableKey, 0, file.c_str()) != 1) continue;
-    limits[i] = std::strtod(kx::ReadProfileText(row.section, row.key, file.c_str(), 64).c_str(), nullptr);
-  }
   const kx::RdtVerdict verdict = kx::JudgeRdt(findings, limits);
   if (record != nullptr) kx::FillRdtBlockRecord(record->data(), findings.planes, verdict.planeLimit, info.CeMap());
 

@@ -175,6 +175,10 @@ struct RdtVerdict {
   bool Passed() const { return code.empty(); }
 };
 // The RDT's own result code first, then the DRAM log, then the limits in table order.
+// The limits of kRdtLimits (0 for one not set or not enabled): percentages
+// from -100 to 100, whole numbers in 32 bits. False, with the setting's
+// message, for a value that is not such a number.
+bool ReadRdtLimits(const std::string& flashParamFile, RdtLimitValues& limits, std::string& message);
 RdtVerdict JudgeRdt(const RdtFindings& f, const RdtLimitValues& limits);
 
 // ---- output ------------------------------------------------------------------

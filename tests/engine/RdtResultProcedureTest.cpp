@@ -66,6 +66,35 @@ TEST_F(RdtResultProcedure, FailuresEndWithTheirCodeStateAndRecords) {
   }
 }
 
+// A limit that is no number, or one out of range, fails the read-out with the
+// setting's message before any log is read: never F_T31, never a wrapped limit.
+TEST_F(RdtResultProcedure, ALimitThatIsNoNumberFailsWithTheSetting) {
+  const struct {
+    const char *key, *value, *message;
+  } rows[] = {
+      {"RDT_Plane_MaxBadBlkRatio_KX", "nan",
+       "Setting [RDT] RDT_Plane_MaxBadBlkRatio_KX = nan in .\\paramFDB.ini is not a valid number"},
+      {"RDT_Plane_MaxBadBlkRatio_KX", "419430400.5",
+       "Setting [RDT] RDT_Plane_MaxBadBlkRatio_KX = 419430400.5 in .\\paramFDB.ini is out of range"},
+      {"RDT_MaxEraseBadBlkCount", "4294967297",
+       "Setting [RDT] RDT_MaxEraseBadBlkCount = 4294967297 in .\\paramFDB.ini is out of range"},
+  };
+  MakeDirs(".\\Configuration\\System");
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.value);
+    SetIni(".\\paramFDB.ini", "RDT", r.key, r.value);
+    emu::DriveConfig c;
+    c.initialCode = emu::RunningCode::RomRdt, c.blocksPerPlane = 256;
+    kxtest::EmulatedStation s(Mode::TesterDirect, 1, c);
+    RunOn(s);
+    SetIni(".\\paramFDB.ini", "RDT", r.key, "");
+    EXPECT_EQ(result_, "S_x29");
+    EXPECT_EQ(cell_.GetErrorMessage(), r.message);
+    EXPECT_TRUE(Has(log_, std::string("Error Message : ") + r.message));
+    EXPECT_TRUE(s.DriveSent(0x21, 0x50).empty());  // no RDT log read
+  }
+}
+
 // A drive on other flash firmware shows its bad-block counts on 8- and 16-slot
 // testers; elsewhere, and a drive not on flash code at all, fail.
 TEST_F(RdtResultProcedure, DriveNotOnRdtFirmware) {
