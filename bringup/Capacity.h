@@ -15,6 +15,12 @@ namespace kx {
 inline constexpr std::array<std::uint32_t, 23> kBuiltInCapacities = {
     1024, 960, 896, 840, 720, 600, 480, 420, 384, 360, 320, 300, 240, 220, 180, 120, 90, 60, 44, 30, 20, 15, 7};
 
+// Sizes in GB read as decimals from the settings (SetSSDSize) lie in the
+// 32-bit range the capacity choice gives; the SSDSizePercent factor that
+// scales a size lies from 0 to kSizeFactorMax.
+inline constexpr double kSizeGbMin = -2147483648.0, kSizeGbMax = 2147483647.0;
+inline constexpr double kSizeFactorMax = 100.0;
+
 // A signed decimal from the start of the text (optional sign, then digits; 0
 // when none), held to the 32-bit range.
 std::int32_t ReadSignedDecimal(const std::string& text);

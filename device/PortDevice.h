@@ -914,7 +914,8 @@ class CPortDevice {
   bool ScanSteps(kx::ScanRun& run);
   bool ScanSettingsAndLimit(kx::ScanRun& run);
   // The target size in sectors of the scan-mode settings; 0 for none.
-  std::int64_t ScanTargetSectors();
+  // False, failed with the setting's message, for a size or factor that is no number.
+  bool ScanTargetSectors(std::int64_t& lba);
   // [Options] SetSSDSize in GB, or SelectCapacity when it is "0" or empty.
   std::int32_t ScanSizeSettingGb();
   bool ScanFirmwareLimit(kx::ScanRun& run, std::int64_t lba);

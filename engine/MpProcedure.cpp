@@ -11,11 +11,13 @@
 #include <cstdlib>
 #include <memory>
 
+#include "bringup/Capacity.h"
 #include "command/CommandGlobals.h"
 #include "command/VolumeUtils.h"
 #include "device/Environment.h"
 #include "device/Format.h"
 #include "device/PortDevice.h"
+#include "device/SettingNumbers.h"
 #include "device/Settings.h"
 #include "engine/ProcedureSupport.h"
 #include "media/RdtProgress.h"
@@ -37,11 +39,16 @@ std::uint64_t IdemaMb(std::int64_t gb) {
   return sectors > 0 ? static_cast<std::uint64_t>(sectors) >> 11 : 0;
 }
 
-// The bounds scaled by [General Info] SSDSizePercent, when it is set.
-void ApplySizePercent(std::string& scratch, std::uint64_t& value) {
+// The bounds scaled by [General Info] SSDSizePercent, when it is set; false,
+// with the setting's message, for a factor that is no number.
+bool ApplySizePercent(std::string& scratch, std::uint64_t& value, std::string& message) {
   const std::string& percent = ReadText(scratch, "General Info", "SSDSizePercent", kToolSetting, 20);
-  if (percent.empty() || percent == "0") return;
-  value = static_cast<std::uint64_t>(static_cast<double>(value) * kx::proc::ScanFloat(percent));
+  if (percent.empty() || percent == "0") return true;
+  double factor = 0;
+  if (!kx::ReadSettingReal(kToolSetting, "General Info", "SSDSizePercent", 0, 0, kx::kSizeFactorMax, factor, message))
+    return false;
+  value = static_cast<std::uint64_t>(static_cast<double>(value) * factor);
+  return true;
 }
 
 // IDENTIFY text of bytes [from, from+count) with the bytes of each pair swapped,
@@ -291,7 +298,7 @@ bool CMpRun::BurnIn() {
   if (ParamInt("Write_Read BurnIn", "Enable", 0) == 0) {
     if (OptionInt("SkipCopyCompare", 0) == 0) tested = d_.CopyCompareTestDma(job_.m_Progress, 5);
   } else {
-    tested = kx::proc::RunSetBurnIn(d_, job_.m_Progress, 5, job_.m_TextBuffer, byCapacity);
+    tested = kx::proc::RunSetBurnIn(d_, job_.m_Progress, 5, byCapacity);
   }
   if (tested) return true;
   kx::proc::TakeOwedCurrent(d_, !byCapacity || g_KX_U2A == 0);
@@ -327,8 +334,9 @@ bool CMpRun::CapacityAndIdentity() {
   if (maxGb != 0 && maxGb >= minGb) {
     std::uint64_t maxMb = IdemaMb(maxGb);
     std::uint64_t minMb = IdemaMb(minGb);
-    ApplySizePercent(job_.m_TextBuffer, maxMb);
-    ApplySizePercent(job_.m_TextBuffer, minMb);
+    if (std::string message; !ApplySizePercent(job_.m_TextBuffer, maxMb, message) ||
+                              !ApplySizePercent(job_.m_TextBuffer, minMb, message))
+      return FailWith(kx::kSettingNumberCode, message);
     if (driveSizeMb_ > maxMb || driveSizeMb_ < minMb)
       return FailWith("M_T54", kx::StrFormat("Capacity is not match!!(size:%llu, max:%llu, min%llu)", size,
                                              static_cast<unsigned long long>(maxMb),
@@ -337,8 +345,12 @@ bool CMpRun::CapacityAndIdentity() {
   if (FdbInt("Options", "AutoCapacity_Enable", 0) == 0) {
     const std::string capacity = ReadText(job_.m_TextBuffer, "General Info", "Capacity", kToolSetting, 40);
     if (!capacity.empty() && capacity != "default" && capacity != "MaxSize") {
-      std::uint64_t expected = IdemaMb(std::strtoll(capacity.c_str(), nullptr, 10));
-      ApplySizePercent(job_.m_TextBuffer, expected);
+      std::int32_t gb = 0;
+      std::string message;
+      if (!kx::ReadSettingInt<std::int32_t>(kToolSetting, "General Info", "Capacity", 0, gb, message))
+        return FailWith(kx::kSettingNumberCode, message);
+      std::uint64_t expected = IdemaMb(gb);
+      if (!ApplySizePercent(job_.m_TextBuffer, expected, message)) return FailWith(kx::kSettingNumberCode, message);
       if (expected != driveSizeMb_)
         return FailWith("M_T54", kx::StrFormat("Capacity is not match!!(size:%llu, Cap:%llu)", size,
                                                static_cast<unsigned long long>(expected)));
@@ -394,9 +406,14 @@ std::uint8_t CMpRun::Pass() {
     const bool autoCapacity = FdbInt("Options", "AutoCapacity_Enable", 0) != 0;
     const std::uint32_t autoSize = d_.GetAutoCapacitySize();
     const std::string& setText = ReadText(job_.m_TextBuffer, "Options", "SetSSDSize", kx::SettingIniPath(), 20);
-    const long long setSize = !setText.empty() && setText != "0"
-                                  ? static_cast<long long>(kx::proc::ScanFloat(setText))
-                                  : static_cast<long long>(d_.SelectCapacity());
+    double setGb = 0;
+    std::string message;
+    if (!setText.empty() && setText != "0" &&
+        !kx::ReadSettingReal(kx::SettingIniPath(), "Options", "SetSSDSize", 0, kx::kSizeGbMin, kx::kSizeGbMax, setGb,
+                             message))
+      return FailWith(kx::kSettingNumberCode, message) ? 1 : 0;
+    const long long setSize = !setText.empty() && setText != "0" ? static_cast<long long>(setGb)
+                                                                 : static_cast<long long>(d_.SelectCapacity());
     const long long bracket = autoCapacity && autoSize != 0 ? static_cast<long long>(autoSize) : setSize;
     const auto mb = static_cast<unsigned long long>(driveSizeMb_);
     std::string capacity;

@@ -5,9 +5,11 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "bringup/Capacity.h"
 #include "device/Environment.h"
 #include "device/Format.h"
 #include "device/PortDevice.h"
+#include "device/SettingNumbers.h"
 #include "device/Settings.h"
 #include "engine/PortJob.h"
 #include "protocol/MediaRecords.h"
@@ -34,12 +36,6 @@ const std::string& ReadText(std::string& scratch, const char* section, const cha
   return scratch;
 }
 
-float ScanFloat(const std::string& text) {
-  float value = 0.0f;
-  if (std::sscanf(text.c_str(), "%f", &value) != 1) value = 0.0f;
-  return value;
-}
-
 SortedBbtFill SortedBbtFillOf(const BbtParameter& header) {
   SortedBbtFill fill;
   fill.tableBytes = static_cast<std::uint64_t>(header.BbtSectors()) * 512u;
@@ -59,18 +55,28 @@ int CountFlashIds(const std::uint8_t* table512) {
   return count;
 }
 
-bool RunSetBurnIn(CPortDevice& d, IProgressBar* progress, int endPosition, std::string& scratch, bool& byCapacity) {
+bool RunSetBurnIn(CPortDevice& d, IProgressBar* progress, int endPosition, bool& byCapacity) {
   const char* section = "Write_Read BurnIn";
   const int loops = ParamInt(section, "Loop", 1);
   byCapacity = false;
+  // The percentage or capacity (GB) to cover; a value that is no number fails the step.
+  const auto amount = [&](const char* key, double max, double& value) {
+    std::string message;
+    if (ReadSettingReal(SettingIniPath(), section, key, 0, 0, max, value, message)) return true;
+    d.m_ErrorCode = kSettingNumberCode;
+    d.m_ErrorMessage = message;
+    d.WriteFailReport();
+    return false;
+  };
+  double value = 0;
   if (ParamInt(section, "SetPercent", 0) == 1) {
-    const float percent = ScanFloat(ReadText(scratch, section, "Percent", SettingIniPath(), 10));
-    return d.WriteReadBurnIn(progress, endPosition, percent, 0, loops);
+    if (!amount("Percent", 100, value)) return false;
+    return d.WriteReadBurnIn(progress, endPosition, static_cast<float>(value), 0, loops);
   }
   if (ParamInt(section, "SetCapacity", 0) == 1) {
     byCapacity = true;
-    const float capacity = ScanFloat(ReadText(scratch, section, "Capacity", SettingIniPath(), 10));
-    return d.WriteReadBurnIn(progress, endPosition, capacity, 1, loops);
+    if (!amount("Capacity", kSizeGbMax, value)) return false;
+    return d.WriteReadBurnIn(progress, endPosition, static_cast<float>(value), 1, loops);
   }
   return true;
 }

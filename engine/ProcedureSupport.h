@@ -24,8 +24,6 @@ int ToolInt(const char* key, int defaultValue);  // MPToolSetting.ini [General I
 // A text key into the job's scratch text (at most bufferSize-1 characters), trimmed.
 const std::string& ReadText(std::string& scratch, const char* section, const char* key, const std::string& file,
                             std::size_t bufferSize);
-// "%f" of the text; 0 when it holds no number.
-float ScanFloat(const std::string& text);
 
 // What the sorted-BBT restore fills from the drive's BBT header: the table's
 // bytes with 0xFF, then its first bytes with 0. The header's fields multiply in
@@ -44,7 +42,7 @@ int CountFlashIds(const std::uint8_t* table512);
 // The write/read burn-in that [Write_Read BurnIn] chooses (Loop; Percent with
 // SetPercent 1, else Capacity with SetCapacity 1); true when neither is chosen.
 // byCapacity tells whether the capacity form ran.
-bool RunSetBurnIn(CPortDevice& d, IProgressBar* progress, int endPosition, std::string& scratch, bool& byCapacity);
+bool RunSetBurnIn(CPortDevice& d, IProgressBar* progress, int endPosition, bool& byCapacity);
 
 // After a failed write/read test: when a current reading is owed (and `read`),
 // the maximum current as "%.2f" into m_StatWRText, the test's failure kept; the

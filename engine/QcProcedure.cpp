@@ -90,7 +90,7 @@ std::uint8_t CPortJob::RunQC() {
     tested = d.CopyCompareTestPio(m_Progress, 40);
   } else {
     bool byCapacity = false;
-    tested = kx::proc::RunSetBurnIn(d, m_Progress, 40, m_TextBuffer, byCapacity);
+    tested = kx::proc::RunSetBurnIn(d, m_Progress, 40, byCapacity);
   }
   if (!tested) {
     kx::proc::TakeOwedCurrent(d, true);

@@ -18,6 +18,7 @@
 #include "device/Environment.h"
 #include "device/Format.h"
 #include "device/PortDevice.h"
+#include "device/SettingNumbers.h"
 #include "device/Settings.h"
 #include "platform/Clock.h"
 
@@ -245,7 +246,8 @@ bool CPortDevice::ScanSettingsAndLimit(kx::ScanRun& run) {
   WriteReport(StrFormat("Get Max Bad block number per Plane= %u", run.perPlaneLimit), true);
 
   if (run.scanMode) {
-    if (!ScanFirmwareLimit(run, ScanTargetSectors())) return false;
+    std::int64_t lba = 0;
+    if (!ScanTargetSectors(lba) || !ScanFirmwareLimit(run, lba)) return false;
     const std::string limitText = OptionText("MaxBad_Spec_PerPlane", 10, param);
     if (!limitText.empty()) {
       run.perPlaneLimit = kx::SubtractFloor(NonNegative(kx::ReadSignedDecimal(limitText)), run.maxBBOffset);
@@ -275,31 +277,43 @@ bool CPortDevice::ScanSettingsAndLimit(kx::ScanRun& run) {
   return true;
 }
 
-std::int64_t CPortDevice::ScanTargetSectors() {
+bool CPortDevice::ScanTargetSectors(std::int64_t& lba) {
   const std::string param = kx::SettingIniPath();
-  std::int64_t lba = 0;
+  lba = 0;
   if (Option("Use Partial Size", 0, param) == 1) {
     const std::uint32_t gb = kx::PartialSizeGb(
         NonNegative(kx::ReadProfileInt("Flash Info", "Flh_Capacity", 0, kx::ParamFdbIniPath().c_str())));
     if (gb > 0) lba = kx::ScanTargetLba(gb);
   }
-  std::string size = OptionText("SetSSDSize", 20, param);
-  if (IsNoneText(size)) size = StrFormat("%d", SelectCapacity());
+  const auto refuse = [&](const std::string& message) {
+    Fail(kx::kSettingNumberCode, message, true);
+    return false;
+  };
+  std::string message;
+  const std::string size = OptionText("SetSSDSize", 20, param);
+  double gb = 0;
   if (!IsNoneText(size)) {
-    const double gb = std::strtod(size.c_str(), nullptr);
-    if (gb > 0) {
-      lba = kx::ScanTargetLba(gb);
-      const std::string lbaText = OptionText("SetSSDSizeLBA", 20, param);
-      if (!lbaText.empty() && kx::ReadSignedDecimal(lbaText) > 0) lba = kx::ReadSignedDecimal(lbaText);
-      const std::string factor = kx::ReadProfileText("General Info", "SSDSizePercent", kToolSettingIni, 21);
-      if (!IsNoneText(factor)) {
-        const double sectors = gb * std::strtod(factor.c_str(), nullptr) * 1024.0 * 2048.0;
-        lba = sectors > 0 && sectors < 9.0e18 ? static_cast<std::int64_t>(sectors) : 0;
-      }
+    if (!kx::ReadSettingReal(param, "Options", "SetSSDSize", 0, kx::kSizeGbMin, kx::kSizeGbMax, gb, message))
+      return refuse(message);
+  } else {
+    gb = SelectCapacity();
+  }
+  if (gb > 0) {
+    lba = kx::ScanTargetLba(gb);
+    const std::string lbaText = OptionText("SetSSDSizeLBA", 20, param);
+    if (!lbaText.empty() && kx::ReadSignedDecimal(lbaText) > 0) lba = kx::ReadSignedDecimal(lbaText);
+    const std::string factor = kx::ReadProfileText("General Info", "SSDSizePercent", kToolSettingIni, 21);
+    if (!IsNoneText(factor)) {
+      double scale = 0;
+      if (!kx::ReadSettingReal(kToolSettingIni, "General Info", "SSDSizePercent", 0, 0, kx::kSizeFactorMax, scale,
+                               message))
+        return refuse(message);
+      const double sectors = gb * scale * 1024.0 * 2048.0;
+      lba = sectors > 0 && sectors < 9.0e18 ? static_cast<std::int64_t>(sectors) : 0;
     }
   }
   WriteReport(StrFormat("ScanBad: set_SSDSize= %lld", static_cast<long long>(lba)), true);
-  return lba;
+  return true;
 }
 
 bool CPortDevice::ScanFirmwareLimit(kx::ScanRun& run, std::int64_t lba) {
