@@ -134,6 +134,13 @@ TEST_F(MpProcedure, FailuresEndWithTheStepsCodeStateAndRecords) {
        {}, "I_F29", "Compare Flash Code_remainder Failed !"},
       {"capacity", Mode::Bridge, C::RomMp, [](Station&) { SetIni(kParam, "Options", "MinCapacity", "2"); }, {},
        "M_T54", "Capacity is not match!!(size:964, max:3825, min1918)"},
+      {"size factor", Mode::Bridge, C::RomMp, [](Station&) { SetIni(kTool, "General Info", "SSDSizePercent", "nan"); },
+       {}, "S_x29",
+       "Setting [General Info] SSDSizePercent = nan in .\\Configuration\\System\\MPToolSetting.ini is not a valid "
+       "number"},
+      {"capacity text", Mode::Bridge, C::RomMp, [](Station&) { SetIni(kTool, "General Info", "Capacity", "12abc"); },
+       {}, "S_x29", "Setting [General Info] Capacity = 12abc in .\\Configuration\\System\\MPToolSetting.ini is not a "
+       "valid number"},
       {"burn-in", Mode::TesterDirect, C::RomMp,
        [](Station& s) {
          SetIni(kParam, "Write_Read BurnIn", "Enable", "1");
@@ -156,6 +163,8 @@ TEST_F(MpProcedure, FailuresEndWithTheStepsCodeStateAndRecords) {
       SetIni(kParam, key[0] == 'M' ? "Options" : "Write_Read BurnIn", key, r.code[2] == 'K' ? "1" : "0");
     SetIni(kFdb, "Options", "ChkRDTver", "");
     SetIni(kParam, "Options", "EraseMPChkBBT", "");
+    SetIni(kTool, "General Info", "SSDSizePercent", "");
+    SetIni(kTool, "General Info", "Capacity", "");
     SetIni(kParam, "Options", "CheckBBT", r.start == C::Boot || r.start == C::Mcode ? "0" : "1");
     SetIni(kFdb, "Flash Info", "Flh_ID", "2c 84 64 3c a5 08 04");
     RunJob(r.mode, r.start, r.fault, r.configure);
