@@ -17,6 +17,7 @@
 #include "device/Environment.h"
 #include "device/Format.h"
 #include "device/PortDevice.h"
+#include "device/SettingNumbers.h"
 #include "device/Settings.h"
 #include "device/SharedDump.h"
 #include "platform/Clock.h"
@@ -114,8 +115,8 @@ void NormalizeScanTable(std::uint8_t* table) {
   }
 }
 
-std::uint16_t ParseCeMapText(const std::string& text) {
-  return static_cast<std::uint16_t>(std::strtoul(text.c_str(), nullptr, 16));
+bool ReadUiCeMap(std::uint16_t& map, std::string& message) {
+  return ReadSettingInt<std::uint16_t>(SettingIniPath(), "Options", "CHCEMap", 0, map, message, true);
 }
 
 CeMapScan CompareScanTable(const std::uint8_t* table, const FlashId& reference, std::uint16_t ceMap, bool dynamicCe,
@@ -233,8 +234,11 @@ bool CPortDevice::CheckFlashIdCeMap(bool readInfoBlock, bool compareWithParam, b
   const std::string fdb = kx::ParamFdbIniPath();
   const bool dynamicCe = kx::ReadProfileInt("Options", "AutoCapacity_DynamicCE_En", 0, fdb.c_str()) != 0;
   const bool skipCheck = SkipCheckFlash();
-  const std::uint16_t ceMap = kx::ParseCeMapText(
-      kx::TrimBlanks(kx::ReadProfileText("Options", "CHCEMap", kx::SettingIniPath().c_str(), 10)));
+  std::uint16_t ceMap = 0;
+  if (std::string message; !kx::ReadUiCeMap(ceMap, message)) {
+    Fail(kx::kSettingNumberCode, message, false);
+    return false;
+  }
 
   if (!SetApKeyWithRetry(true, 300)) {
     m_ErrorMessage = "GetCardInfomation APKey failed !!!";
@@ -390,8 +394,12 @@ bool CPortDevice::CheckFlashCount() {
     WriteFailReport();
     return false;
   }
-  const int expected =
-      std::atoi(kx::ReadProfileText("Flash Info", "Flh_Number", kx::ParamFdbIniPath().c_str(), 40).c_str());
+  int expected = 0;
+  if (std::string message;
+      !kx::ReadSettingInt<int>(kx::ParamFdbIniPath(), "Flash Info", "Flh_Number", 0, expected, message)) {
+    Fail(kx::kSettingNumberCode, message, true);
+    return false;
+  }
   if (expected == m_FlashCount) return true;
 
   if (!SetApKeyWithRetry(true, 300)) return false;

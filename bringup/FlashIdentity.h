@@ -45,8 +45,10 @@ bool IsEmptyScanEntry(const std::uint8_t* entry);
 // Byte 1 of every entry: 0xDE becomes 0xEE, 0xD7 becomes 0xE7.
 void NormalizeScanTable(std::uint8_t* table);
 
-// [Options] CHCEMap read as a hexadecimal number (an optional 0x before it), low 16 bits.
-std::uint16_t ParseCeMapText(const std::string& text);
+// [Options] CHCEMap of the parameter file: a hexadecimal number of 16 bits (an
+// optional 0x before it); 0 when missing or empty. False, with the setting's
+// message, for a value that is no such number.
+bool ReadUiCeMap(std::uint16_t& map, std::string& message);
 
 // Outcome of holding every CE of the scan-all table against the reference ID.
 struct CeMapScan {

@@ -12,6 +12,7 @@
 #include <memory>
 
 #include "bringup/Capacity.h"
+#include "bringup/FlashIdentity.h"
 #include "command/CommandGlobals.h"
 #include "command/VolumeUtils.h"
 #include "device/Environment.h"
@@ -181,9 +182,8 @@ bool CMpRun::IdentityChecks() {
   keepDeviceInfo_ = ParamInt("Special", "Keep_Device_Info", 0) == 1;
   const std::string& ceMapText = ReadText(job_.m_TextBuffer, "Options", "CHCEMap", kx::SettingIniPath(), 10);
   if (!ceMapText.empty()) {
-    unsigned value = 0;
-    if (std::sscanf(ceMapText.c_str(), "%X", &value) != 1) value = 0;
-    uiCeMap_ = static_cast<std::uint16_t>(value);
+    if (std::string message; !kx::ReadUiCeMap(uiCeMap_, message))
+      return FailWith(kx::kSettingNumberCode, message, false);
     d_.WriteReport(kx::StrFormat("UI CHCE Map : %X", uiCeMap_), true);
   }
 

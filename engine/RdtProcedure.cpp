@@ -10,11 +10,13 @@
 #include <cstring>
 #include <string>
 
+#include "bringup/FlashIdentity.h"
 #include "command/CommandGlobals.h"
 #include "device/BlockRecord.h"
 #include "device/Environment.h"
 #include "device/Format.h"
 #include "device/PortDevice.h"
+#include "device/SettingNumbers.h"
 #include "device/Settings.h"
 #include "engine/PortJob.h"
 #include "engine/ProcedureSupport.h"
@@ -75,7 +77,7 @@ std::uint8_t CPortJob::RunRDT() {
   const bool useRdtImage = kx::ReadProfileInt("General Info", "RDTUseMPBin", 0, kToolSetting) != 1;
   std::uint16_t uiCeMap = 0;
   if (!ReadText(m_TextBuffer, "Options", "CHCEMap", kx::SettingIniPath(), 10).empty()) {
-    uiCeMap = static_cast<std::uint16_t>(std::strtoul(m_TextBuffer.c_str(), nullptr, 16));
+    if (std::string message; !kx::ReadUiCeMap(uiCeMap, message)) return failWith(kx::kSettingNumberCode, message);
     d.WriteReport(kx::StrFormat("UI CHCE Map : %X", uiCeMap), true);
   }
 
@@ -231,14 +233,16 @@ std::uint8_t CPortJob::RunRDT() {
   if (kx::ReadProfileInt("Options", "AutoCapacity_Enable", 0, fdb.c_str()) == 0) {
     const std::string capacityText = ReadText(m_TextBuffer, "General Info", "Capacity", kToolSetting, 40);
     if (!capacityText.empty() && capacityText != "default" && capacityText != "MaxSize") {
-      const long long capacity = std::strtoll(capacityText.c_str(), nullptr, 10);
-      const long long singleCe =
-          std::strtoll(ReadText(m_TextBuffer, "Flash Info", "Flh_SingleCE_Capacity", fdb, 256).c_str(), nullptr, 10);
-      const std::uint64_t product =
-          static_cast<std::uint64_t>(std::max(d.m_FlashCount, 0)) * static_cast<std::uint64_t>(singleCe);
+      std::int32_t capacity = 0;
+      std::uint32_t singleCe = 0;
+      std::string message;
+      if (!kx::ReadSettingInt<std::int32_t>(kToolSetting, "General Info", "Capacity", 0, capacity, message) ||
+          !kx::ReadSettingInt<std::uint32_t>(fdb, "Flash Info", "Flh_SingleCE_Capacity", 0, singleCe, message))
+        return failWith(kx::kSettingNumberCode, message);
+      const std::uint64_t product = static_cast<std::uint64_t>(std::max(d.m_FlashCount, 0)) * singleCe;
       const auto maximum = static_cast<long long>(product >> 10);
       if (capacity > maximum)
-        return failWith("M_T54", kx::StrFormat("Capacity is not match!!(size:%lld, max:%lld)", capacity, maximum));
+        return failWith("M_T54", kx::StrFormat("Capacity is not match!!(size:%d, max:%lld)", capacity, maximum));
     }
   }
 

@@ -13,6 +13,7 @@
 #include "device/Environment.h"
 #include "device/Format.h"
 #include "device/PortDevice.h"
+#include "device/SettingNumbers.h"
 #include "engine/PortJob.h"
 #include "engine/ProcedureSupport.h"
 #include "media/RdtProgress.h"
@@ -126,8 +127,11 @@ std::uint8_t CPortJob::RunRDTResult() {
 
     const std::string capacity = kx::ReadProfileText("General Info", "Capacity", kToolSettingPath, 40);
     if (!capacity.empty() && capacity != "default" && capacity != "MaxSize") {
-      const std::int64_t gigabytes = std::strtoll(capacity.c_str(), nullptr, 10);
-      if (static_cast<std::int64_t>(d.m_PhysicalSize) < gigabytes * 1024)
+      std::int32_t gigabytes = 0;
+      if (std::string message;
+          !kx::ReadSettingInt<std::int32_t>(kToolSettingPath, "General Info", "Capacity", 0, gigabytes, message))
+        return failReported(kx::kSettingNumberCode, message);
+      if (static_cast<std::int64_t>(d.m_PhysicalSize) < std::int64_t{gigabytes} * 1024)
         return failReported("F_x01", kx::StrFormat("Flash Physical Size is samll than %s", capacity.c_str()));
     }
 

@@ -8,10 +8,12 @@
 #include <cstdio>
 #include <cstring>
 
+#include "bringup/FlashIdentity.h"
 #include "command/CommandGlobals.h"
 #include "device/Environment.h"
 #include "device/Format.h"
 #include "device/PortDevice.h"
+#include "device/SettingNumbers.h"
 #include "device/Settings.h"
 #include "engine/PortJob.h"
 #include "engine/ProcedureSupport.h"
@@ -74,20 +76,6 @@ std::uint8_t Pass(CPortJob& job) {
 
 bool ChkRCMode(CPortDevice& d, int mode) { return d.ChkRC(mode, 0, true, "", nullptr); }
 
-// [Options] CHCEMap read as hexadecimal; 0 when empty or unreadable.
-std::uint16_t ReadUiCeMap(std::string& textBuffer) {
-  char buffer[11] = {};
-  win::GetPrivateProfileString("Options", "CHCEMap", "", buffer, sizeof buffer, kx::SettingIniPath().c_str());
-  std::string text = buffer;
-  const auto notSpace = [](unsigned char c) { return !std::isspace(c); };
-  text.erase(text.begin(), std::find_if(text.begin(), text.end(), notSpace));
-  text.erase(std::find_if(text.rbegin(), text.rend(), notSpace).base(), text.end());
-  textBuffer = text;
-  unsigned value = 0;
-  if (text.empty() || std::sscanf(text.c_str(), "%X", &value) != 1) return 0;
-  return static_cast<std::uint16_t>(value & 0xFFFF);
-}
-
 }  // namespace
 
 std::uint8_t CPortJob::RunEraseAll() {
@@ -128,7 +116,13 @@ std::uint8_t CPortJob::RunEraseAll() {
   const auto eraseType = static_cast<std::uint8_t>(kx::GetEraseType());
 
   if (ParamInt("SkipCEMapAtEraseAll", 0) == 0) {
-    const std::uint16_t ceMap = ReadUiCeMap(m_TextBuffer);
+    std::uint16_t ceMap = 0;
+    if (std::string message; !kx::ReadUiCeMap(ceMap, message)) {
+      d.m_ErrorCode = kx::kSettingNumberCode;
+      d.m_ErrorMessage = message;
+      d.WriteFailReport();
+      return Fail(*this, kEnd);
+    }
     if (ceMap != 0) d.SelectCeMap(ceMap, false);
   }
   if (!d.EraseAllBlocks(eraseType, true, m_Progress, 70, polling)) return Fail(*this, kEnd);

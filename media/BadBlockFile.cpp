@@ -14,6 +14,7 @@
 #include "device/Environment.h"
 #include "device/Format.h"
 #include "device/PortDevice.h"
+#include "device/SettingNumbers.h"
 #include "device/Settings.h"
 #include "platform/Files.h"
 
@@ -260,8 +261,11 @@ bool CPortDevice::CheckBadBlockMap(const kx::BbtParameter* param) {
   }
   std::memcpy(m_ScanAllFlashIdTable.data(), sector, m_ScanAllFlashIdTable.size());
 
-  const std::uint16_t mask =
-      kx::ParseCeMapText(kx::TrimBlanks(kx::ReadProfileText("Options", "CHCEMap", kx::SettingIniPath().c_str(), 10)));
+  std::uint16_t mask = 0;
+  if (std::string message; !kx::ReadUiCeMap(mask, message)) {
+    Fail(kx::kSettingNumberCode, message, true);
+    return false;
+  }
   int ce = -1;
   for (int c = 0; c < 8 && ce < 0; ++c)
     if (sector[c * 8] != 0 && (mask == 0 || (mask >> c) & 1u)) ce = c;

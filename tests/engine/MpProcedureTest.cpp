@@ -141,6 +141,8 @@ TEST_F(MpProcedure, FailuresEndWithTheStepsCodeStateAndRecords) {
       {"capacity text", Mode::Bridge, C::RomMp, [](Station&) { SetIni(kTool, "General Info", "Capacity", "12abc"); },
        {}, "S_x29", "Setting [General Info] Capacity = 12abc in .\\Configuration\\System\\MPToolSetting.ini is not a "
        "valid number"},
+      {"CE map", Mode::Bridge, C::RomMp, [](Station&) { SetIni(kParam, "Options", "CHCEMap", "0x1F2G"); }, {}, "S_x29",
+       "Setting [Options] CHCEMap = 0x1F2G in .\\param.ini is not a valid number"},
       {"burn-in", Mode::TesterDirect, C::RomMp,
        [](Station& s) {
          SetIni(kParam, "Write_Read BurnIn", "Enable", "1");
@@ -165,6 +167,7 @@ TEST_F(MpProcedure, FailuresEndWithTheStepsCodeStateAndRecords) {
     SetIni(kParam, "Options", "EraseMPChkBBT", "");
     SetIni(kTool, "General Info", "SSDSizePercent", "");
     SetIni(kTool, "General Info", "Capacity", "");
+    SetIni(kParam, "Options", "CHCEMap", "");
     SetIni(kParam, "Options", "CheckBBT", r.start == C::Boot || r.start == C::Mcode ? "0" : "1");
     SetIni(kFdb, "Flash Info", "Flh_ID", "2c 84 64 3c a5 08 04");
     RunJob(r.mode, r.start, r.fault, r.configure);

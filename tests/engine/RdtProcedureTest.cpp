@@ -150,6 +150,13 @@ TEST_F(RdtProcedure, StationsAndSettingsChooseTheirPath) {
        "M_T54", "", kRed,
        {"Boot mode", "Do EraseAll Block, Type=0x09", "Error Message : Capacity is not match!!(size:9999, max:8)"},
        false},
+      {"a capacity that is not a whole number", "RDT", C::Boot, false,
+       ini({{tool, "General Info", "Capacity", "9999.5"}}), "S_x29", "", kRed,
+       {"Error Message : Setting [General Info] Capacity = 9999.5 in .\\Configuration\\System\\MPToolSetting.ini "
+        "is not a whole number"},
+       false},
+      {"a CE map over 16 bits", "RDT", C::RomMp, false, ini({{param, "Options", "CHCEMap", "1FFFF"}}), "S_x29", "",
+       kRed, {"Error Message : Setting [Options] CHCEMap = 1FFFF in .\\param.ini is out of range"}, false},
   };
   for (const auto& r : rows) {
     SCOPED_TRACE(r.what);
