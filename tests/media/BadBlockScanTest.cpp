@@ -233,6 +233,30 @@ TEST_F(BadBlockScan, FirmwareLimitFailures) {
   EXPECT_EQ(s.Sent({0x08, 0xF2, 0x71, 0x01, 0x21, 0xA8}).back().cdb[8], 1);  // the size flag
 }
 
+// The scan-mode target size and its factor are refused before any size is sent
+// when they are no number, never turned into a huge or a zero size.
+TEST_F(BadBlockScan, TargetSizeThatIsNoNumberFailsWithTheSetting) {
+  EmulatedStation s(Mode::TesterDirect, 1, Drive(false));
+  CPortDevice& d = Ready(s);
+  const struct {
+    const char *size, *factor, *message;
+  } rows[] = {
+      {"inf", "", "Setting [Options] SetSSDSize = inf in .\\param.ini is not a valid number"},
+      {"50", "nan",
+       "Setting [General Info] SSDSizePercent = nan in .\\Configuration\\System\\MPToolSetting.ini is not a valid "
+       "number"},
+  };
+  MakeDirs(".\\Configuration\\System");
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.message);
+    SetIni(kParam, "Options", "SetSSDSize", r.size);
+    SetIni(".\\Configuration\\System\\MPToolSetting.ini", "General Info", "SSDSizePercent", r.factor);
+    s.ClearSent();
+    ExpectFail(d, d.ScanBadBlocks(true, 0, nullptr, 10, false, nullptr, false), "S_x29", r.message);
+    EXPECT_TRUE(s.Sent({0x08, 0xF2, 0x71, 0x01, 0x21, 0xA8}).empty());  // no limit sent
+  }
+}
+
 TEST_F(BadBlockScan, TableCheckFailures) {
   emu::DriveConfig cfg = Drive(false);
   cfg.badBbtChecksum = true;
