@@ -916,6 +916,9 @@ class CPortDevice {
   // The target size in sectors of the scan-mode settings; 0 for none.
   // False, failed with the setting's message, for a size or factor that is no number.
   bool ScanTargetSectors(std::int64_t& lba);
+  // [Options] key of the parameter file as a whole number (0 when not set);
+  // false, failed with the setting's message, for a value that is none.
+  bool ScanSpec(const char* key, std::int32_t& value);
   // [Options] SetSSDSize in GB, or SelectCapacity when it is "0" or empty.
   std::int32_t ScanSizeSettingGb();
   bool ScanFirmwareLimit(kx::ScanRun& run, std::int64_t lba);

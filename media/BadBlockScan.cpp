@@ -194,6 +194,13 @@ std::int32_t CPortDevice::ScanSizeSettingGb() {
   return IsNoneText(size) ? SelectCapacity() : kx::ReadSignedDecimal(size);
 }
 
+bool CPortDevice::ScanSpec(const char* key, std::int32_t& value) {
+  std::string message;
+  if (kx::ReadSettingInt<std::int32_t>(kx::SettingIniPath(), "Options", key, 0, value, message)) return true;
+  Fail(kx::kSettingNumberCode, message, true);
+  return false;
+}
+
 std::uint32_t CPortDevice::ScanDies() const { return std::clamp<std::uint32_t>(m_DiePerFlash, 1, 16); }
 std::uint32_t CPortDevice::ScanPlanes() const { return std::clamp<std::uint32_t>(m_PlaneCount, 1, 4); }
 
@@ -215,14 +222,16 @@ bool CPortDevice::ScanSettingsAndLimit(kx::ScanRun& run) {
 
   if (kx::ReadProfileInt("Device Info", "Industrial Specification", 0, param.c_str()) == 1)
     WriteReport(StrFormat("Set Industrial Specification, ScanBad Spec. 2 Percent. (%u)", m_MaxBlockPerCe / 50), true);
-  const std::string earlySpec = OptionText("EarlyBad_Spec", 10, param);
-  if (!IsNoneText(earlySpec))
-    WriteReport(StrFormat("Set EarlyBad_Spec= %d per CE", kx::ReadSignedDecimal(earlySpec)), true);
+  std::int32_t spec = 0;
+  if (!IsNoneText(OptionText("EarlyBad_Spec", 10, param))) {
+    if (!ScanSpec("EarlyBad_Spec", spec)) return false;
+    WriteReport(StrFormat("Set EarlyBad_Spec= %d per CE", spec), true);
+  }
   run.laterSpec = run.pageReadOut ? 0 : 1;
   if (!run.scanMode) {
-    const std::string laterSpec = OptionText("LaterBad_Spec", 10, param);
-    if (!IsNoneText(laterSpec)) {
-      run.laterSpec = NonNegative(kx::ReadSignedDecimal(laterSpec));
+    if (!IsNoneText(OptionText("LaterBad_Spec", 10, param))) {
+      if (!ScanSpec("LaterBad_Spec", spec)) return false;
+      run.laterSpec = NonNegative(spec);
       WriteReport(StrFormat("Set LaterBad_Spec= %u per CE", run.laterSpec), true);
     }
   }
@@ -248,9 +257,10 @@ bool CPortDevice::ScanSettingsAndLimit(kx::ScanRun& run) {
   if (run.scanMode) {
     std::int64_t lba = 0;
     if (!ScanTargetSectors(lba) || !ScanFirmwareLimit(run, lba)) return false;
-    const std::string limitText = OptionText("MaxBad_Spec_PerPlane", 10, param);
-    if (!limitText.empty()) {
-      run.perPlaneLimit = kx::SubtractFloor(NonNegative(kx::ReadSignedDecimal(limitText)), run.maxBBOffset);
+    if (!OptionText("MaxBad_Spec_PerPlane", 10, param).empty()) {
+      std::int32_t limit = 0;
+      if (!ScanSpec("MaxBad_Spec_PerPlane", limit)) return false;
+      run.perPlaneLimit = kx::SubtractFloor(NonNegative(limit), run.maxBBOffset);
       WriteReport(StrFormat("Set MaxBad Spec. per plane= %u", run.perPlaneLimit), true);
     }
   } else {
@@ -300,8 +310,9 @@ bool CPortDevice::ScanTargetSectors(std::int64_t& lba) {
   }
   if (gb > 0) {
     lba = kx::ScanTargetLba(gb);
-    const std::string lbaText = OptionText("SetSSDSizeLBA", 20, param);
-    if (!lbaText.empty() && kx::ReadSignedDecimal(lbaText) > 0) lba = kx::ReadSignedDecimal(lbaText);
+    std::int32_t setLba = 0;
+    if (!ScanSpec("SetSSDSizeLBA", setLba)) return false;
+    if (setLba > 0) lba = setLba;
     const std::string factor = kx::ReadProfileText("General Info", "SSDSizePercent", kToolSettingIni, 21);
     if (!IsNoneText(factor)) {
       double scale = 0;

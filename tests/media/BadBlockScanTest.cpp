@@ -233,27 +233,32 @@ TEST_F(BadBlockScan, FirmwareLimitFailures) {
   EXPECT_EQ(s.Sent({0x08, 0xF2, 0x71, 0x01, 0x21, 0xA8}).back().cdb[8], 1);  // the size flag
 }
 
-// The scan-mode target size and its factor are refused before any size is sent
-// when they are no number, never turned into a huge or a zero size.
-TEST_F(BadBlockScan, TargetSizeThatIsNoNumberFailsWithTheSetting) {
+// The scan-mode target size, its factor and the plane limit are refused before
+// any limit is sent when they are no number, never turned into another one.
+TEST_F(BadBlockScan, ScanSettingThatIsNoNumberFailsWithIt) {
   EmulatedStation s(Mode::TesterDirect, 1, Drive(false));
   CPortDevice& d = Ready(s);
   const struct {
-    const char *size, *factor, *message;
+    const char *file, *section, *key, *value, *message;
   } rows[] = {
-      {"inf", "", "Setting [Options] SetSSDSize = inf in .\\param.ini is not a valid number"},
-      {"50", "nan",
+      {kParam, "Options", "SetSSDSize", "inf", "Setting [Options] SetSSDSize = inf in .\\param.ini is not a valid number"},
+      {kTool, "General Info", "SSDSizePercent", "nan",
        "Setting [General Info] SSDSizePercent = nan in .\\Configuration\\System\\MPToolSetting.ini is not a valid "
        "number"},
+      {kParam, "Options", "SetSSDSizeLBA", "4294967296",
+       "Setting [Options] SetSSDSizeLBA = 4294967296 in .\\param.ini is out of range"},
+      {kParam, "Options", "MaxBad_Spec_PerPlane", "3.5",
+       "Setting [Options] MaxBad_Spec_PerPlane = 3.5 in .\\param.ini is not a whole number"},
   };
   MakeDirs(".\\Configuration\\System");
+  SetIni(kParam, "Options", "SetSSDSize", "50");
   for (const auto& r : rows) {
-    SCOPED_TRACE(r.message);
-    SetIni(kParam, "Options", "SetSSDSize", r.size);
-    SetIni(".\\Configuration\\System\\MPToolSetting.ini", "General Info", "SSDSizePercent", r.factor);
+    SCOPED_TRACE(r.key);
+    SetIni(r.file, r.section, r.key, r.value);
     s.ClearSent();
     ExpectFail(d, d.ScanBadBlocks(true, 0, nullptr, 10, false, nullptr, false), "S_x29", r.message);
-    EXPECT_TRUE(s.Sent({0x08, 0xF2, 0x71, 0x01, 0x21, 0xA8}).empty());  // no limit sent
+    SetIni(r.file, r.section, r.key, std::string(r.key) == "SetSSDSize" ? "50" : "");
+    EXPECT_EQ(s.Sent({0x08, 0xF2, 0x71, 0x01, 0x21, 0xA8}).empty(), r.key[0] != 'M');  // the limit comes first
   }
 }
 
