@@ -264,9 +264,10 @@ bool CPortDevice::ScanSettingsAndLimit(kx::ScanRun& run) {
       WriteReport(StrFormat("Set MaxBad Spec. per plane= %u", run.perPlaneLimit), true);
     }
   } else {
-    const std::string limitText = OptionText("max_badblock_perplane", 10, param);
-    if (!limitText.empty()) {
-      run.perPlaneLimit = kx::SubtractFloor(NonNegative(kx::ReadSignedDecimal(limitText)), run.maxBBOffset);
+    if (!OptionText("max_badblock_perplane", 10, param).empty()) {
+      std::int32_t limit = 0;
+      if (!ScanSpec("max_badblock_perplane", limit)) return false;
+      run.perPlaneLimit = kx::SubtractFloor(NonNegative(limit), run.maxBBOffset);
       WriteReport(StrFormat("Set Max Bad Block Perplane= %u", run.perPlaneLimit), true);
     }
   }
