@@ -55,9 +55,8 @@ std::optional<std::int64_t> ParseSettingInteger(std::string_view text, bool hex,
     return std::nullopt;
   }
   // Out of 64 bits, or of [min, max]: compare magnitudes without overflow.
-  const bool inRange = ec == std::errc() &&
-                       (negative ? min < 0 && magnitude <= 0 - static_cast<std::uint64_t>(min)
-                                 : max >= 0 && magnitude <= static_cast<std::uint64_t>(max));
+  const bool inRange = ec == std::errc() && (negative ? min < 0 && magnitude <= 0 - static_cast<std::uint64_t>(min)
+                                                      : max >= 0 && magnitude <= static_cast<std::uint64_t>(max));
   if (!inRange) {
     why = NumberProblem::OutOfRange;
     return std::nullopt;
@@ -115,8 +114,8 @@ bool ReadSettingReal(const std::string& file, const char* section, const char* k
   return true;
 }
 
-bool ReadSettingInteger(const std::string& file, const char* section, const char* key, std::int64_t fallback,
-                        bool hex, std::int64_t min, std::int64_t max, std::int64_t& value, std::string& message) {
+bool ReadSettingInteger(const std::string& file, const char* section, const char* key, std::int64_t fallback, bool hex,
+                        std::int64_t min, std::int64_t max, std::int64_t& value, std::string& message) {
   const std::optional<std::string> text = ReadValue(file, section, key);
   if (!text) {
     value = fallback;

@@ -36,8 +36,8 @@ std::string SettingNumberMessage(const std::string& file, const char* section, c
 // False, with the message, for a value refused.
 bool ReadSettingReal(const std::string& file, const char* section, const char* key, double fallback, double min,
                      double max, double& value, std::string& message);
-bool ReadSettingInteger(const std::string& file, const char* section, const char* key, std::int64_t fallback,
-                        bool hex, std::int64_t min, std::int64_t max, std::int64_t& value, std::string& message);
+bool ReadSettingInteger(const std::string& file, const char* section, const char* key, std::int64_t fallback, bool hex,
+                        std::int64_t min, std::int64_t max, std::int64_t& value, std::string& message);
 
 // The same into an integer type, within the type's range.
 template <class T>

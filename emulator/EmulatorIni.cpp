@@ -1025,9 +1025,9 @@ class Loader {
     const win::DWORD err = platform::ReadFileBytes(winPath, data, kMaxFlashCodeBytes + 1, &changed);
     if (err != 0 && err != win::ERROR_FILE_TOO_LARGE) Refuse(at, winPath, "cannot be read");
     if (changed) Refuse(at, winPath, "changed while it was read");
-    if (err != 0 || data.size() < kMinFlashCodeBytes)
-      Refuse(at, winPath, (err != 0 ? "holds more than " + std::to_string(kMaxFlashCodeBytes) : "holds " + std::to_string(data.size())) +
-                              " bytes, not 16 KiB to 32 MiB");
+    if (err != 0) Refuse(at, winPath, "holds more than 32 MiB");
+    if (data.size() < kMinFlashCodeBytes)
+      Refuse(at, winPath, "holds " + std::to_string(data.size()) + " bytes, not 16 KiB to 32 MiB");
     std::vector<std::uint8_t> bytes(data.begin(), data.end());
     return flashCodes_[native] = std::move(bytes);
   }

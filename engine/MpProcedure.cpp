@@ -334,8 +334,8 @@ bool CMpRun::CapacityAndIdentity() {
   if (maxGb != 0 && maxGb >= minGb) {
     std::uint64_t maxMb = IdemaMb(maxGb);
     std::uint64_t minMb = IdemaMb(minGb);
-    if (std::string message; !ApplySizePercent(job_.m_TextBuffer, maxMb, message) ||
-                              !ApplySizePercent(job_.m_TextBuffer, minMb, message))
+    if (std::string message;
+        !ApplySizePercent(job_.m_TextBuffer, maxMb, message) || !ApplySizePercent(job_.m_TextBuffer, minMb, message))
       return FailWith(kx::kSettingNumberCode, message);
     if (driveSizeMb_ > maxMb || driveSizeMb_ < minMb)
       return FailWith("M_T54", kx::StrFormat("Capacity is not match!!(size:%llu, max:%llu, min%llu)", size,

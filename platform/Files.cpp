@@ -399,9 +399,8 @@ DWORD ReadFileBytes(const std::string& path, std::string& data, std::uint64_t li
   }
   struct stat after;
   if (err == 0 && changed &&
-      (::fstat(fd, &after) != 0 || after.st_size != before.st_size ||
-       after.st_mtim.tv_sec != before.st_mtim.tv_sec || after.st_mtim.tv_nsec != before.st_mtim.tv_nsec ||
-       static_cast<std::uint64_t>(after.st_size) != data.size()))
+      (::fstat(fd, &after) != 0 || after.st_size != before.st_size || after.st_mtim.tv_sec != before.st_mtim.tv_sec ||
+       after.st_mtim.tv_nsec != before.st_mtim.tv_nsec || static_cast<std::uint64_t>(after.st_size) != data.size()))
     *changed = true;
   ::close(fd);
   return err;

@@ -128,38 +128,6 @@ TEST_F(RdtLog, PassFillsRecordsResultFilesAndReport) {
   EXPECT_EQ(kx::GetFolderSize64("D:\\Log\\RDT"), ReadAll(folder + "_RDT.txt").size() + 64 + 32 + 200 + 8 + 16);
 }
 
-TEST_F(RdtLog, LimitsAreNumbersOfTheirKind) {
-  const struct {
-    const char *key, *value;
-    double limit;  // when read
-    const char* problem;  // the message's end when refused
-  } rows[] = {
-      {"RDT_Plane_MaxBadBlkRatio_KX", "0.3", 0.3, ""},
-      {"RDT_Plane_MaxBadBlkRatio_KX", "inf", 0, "is not a valid number"},
-      {"RDT_Plane_MaxBadBlkRatio_KX", "-inf", 0, "is not a valid number"},
-      {"RDT_MaxReadBadBlkRatio", "1e999", 0, "is not a valid number"},
-      {"RDT_MaxReadBadBlkRatio", "100.5", 0, "is out of range"},
-      {"RDT_MaxEraseBadBlkCount", "12", 12, ""},
-      {"RDT_MaxEraseBadBlkCount", "12abc", 0, "is not a valid number"},
-      {"RDT_MaxEraseBadBlkCount", "419430400.5", 0, "is not a whole number"},
-      {"RDTLimit", "-1", -1, ""},  // as 0: not checked
-  };
-  for (const auto& r : rows) {
-    SCOPED_TRACE(std::string(r.key) + " " + r.value);
-    const bool tool = std::string(r.key) == "RDTLimit";
-    const char* file = tool ? ".\\Configuration\\System\\MPToolSetting.ini" : ".\\paramFDB.ini";
-    if (tool) MakeDirs(".\\Configuration\\System");
-    SetIni(file, tool ? "General Info" : "RDT", r.key, r.value);
-    kx::RdtLimitValues limits{};
-    std::string message;
-    const bool read = kx::ReadRdtLimits(".\\paramFDB.ini", limits, message);
-    SetIni(file, tool ? "General Info" : "RDT", r.key, "");
-    EXPECT_EQ(read, *r.problem == 0);
-    EXPECT_EQ(read ? "" : message.substr(message.size() - std::strlen(r.problem)), r.problem);
-    EXPECT_EQ(limits[Row(r.key)], r.limit);
-  }
-}
-
 TEST_F(RdtLog, LimitFailureResultCodesAndReadFailures) {
   SetIni(".\\paramFDB.ini", "RDT", "RDT_Plane_MaxBadBlkRatio_KX", "0.1");
   {
