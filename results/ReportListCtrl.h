@@ -1,5 +1,5 @@
 // The report list control: a report-style list with columns from a text
-// specification, sorting by date, number or text, grid lines and optional
+// description, sorting by date, number or text, grid lines and optional
 // in-place editing of the first column.
 #pragma once
 #include <string>
