@@ -1,0 +1,82 @@
+// The result dialog following a report on a display (run under Xvfb).
+#include <gtest/gtest.h>
+
+// Before the window headers, whose TRUE and FALSE are macros.
+#include "tests/support/ScratchFolder.h"
+
+#include <atomic>
+#include <fstream>
+#include <thread>
+
+#include <wx/app.h>
+#include <wx/frame.h>
+#include <wx/init.h>
+#include <wx/log.h>
+#include <wx/weakref.h>
+
+#include "legacy/ResultMessageDlg.h"
+#include "tools/WindowDriver.h"
+
+namespace {
+
+class ResultMessageDlgWindow : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    wxApp::SetInstance(new wxApp);
+    int argc = 1;
+    char name[] = "kx_legacy_dialog_window_tests";
+    char* argv[] = {name, nullptr};
+    ASSERT_TRUE(wxEntryStart(argc, argv));
+    ASSERT_TRUE(wxTheApp->CallOnInit());
+    delete wxLog::SetActiveTarget(new wxLogStderr);
+    wxImage::AddHandler(new wxPNGHandler);
+  }
+  static void TearDownTestSuite() { wxEntryCleanup(); }
+
+  void Append(const std::string& text) { std::ofstream(report_, std::ios::binary | std::ios::app) << text; }
+
+  kxtest::ScratchFolder scratch_{"ResultMessageDlgWindow"};
+  std::filesystem::path report_ = scratch_.Root() / "PC_7_Report.txt";
+};
+
+TEST_F(ResultMessageDlgWindow, FollowsAGrowingReportAndClosesWhileItIsWritten) {
+  auto* frame = new wxFrame(nullptr, wxID_ANY, "legacy");
+  frame->Show();
+  auto* dlg = new CResultMessageDlg();
+  dlg->m_TesterNumber = 7;
+  dlg->m_ReportFile = report_.string();
+  dlg->m_ReportFolder = scratch_.Root().string();
+  ASSERT_TRUE(dlg->Create(frame));
+  dlg->Show();
+  EXPECT_EQ(dlg->GetTitle(), "Result :  Tester [ 7 ]");
+  wxListBox* list = dlg->LogList();
+
+  // Created after the dialog started: found at a later poll.
+  Append("step 1\r\nstep 2\r\nstep 3\r\n");
+  EXPECT_TRUE(kxtools::RunEventsUntil([&] { return list->GetCount() == 3; }, 3000));
+  Append("step 4\r\n\r\nstep 5\r\n");
+  EXPECT_TRUE(kxtools::RunEventsUntil([&] { return list->GetCount() == 6; }, 3000));
+  EXPECT_EQ(list->GetString(5), "step 5");
+  EXPECT_EQ(list->GetSelection(), 5);
+  std::filesystem::create_directories(KX_ARTIFACT_DIR);
+  EXPECT_TRUE(kxtools::Screenshot(dlg).SaveFile(KX_ARTIFACT_DIR "/result-dialog.png", wxBITMAP_TYPE_PNG));
+
+  std::atomic<bool> writing{true};
+  std::thread writer([&] {
+    for (int i = 0; writing; ++i) {
+      Append("more " + std::to_string(i) + "\r\n");
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+  });
+  EXPECT_TRUE(kxtools::RunEventsUntil([&] { return list->GetCount() > 6; }, 3000));
+  wxWeakRef<wxDialog> alive(dlg);
+  wxCommandEvent close(wxEVT_BUTTON, wxID_CANCEL);
+  dlg->GetEventHandler()->ProcessEvent(close);
+  EXPECT_TRUE(kxtools::RunEventsUntil([&] { return !alive; }, 3000));
+  writing = false;
+  writer.join();
+  frame->Destroy();
+  kxtools::RunEventsUntil([] { return false; }, 100);
+}
+
+}  // namespace
