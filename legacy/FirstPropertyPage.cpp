@@ -84,8 +84,10 @@ CFirstPropertyPage::CFirstPropertyPage(IFirstPageView& view, IFirstPageServices&
   for (std::size_t i = 0; i < 3; ++i) m_CountBoxes[i] = &m_CountModels[i];
 }
 
-void CFirstPropertyPage::ReadSlotNumber() {
-  m_SlotNumber = kx::ReadProfileInt("General Info", "SlotNumber", 24, kParamIni);
+void CFirstPropertyPage::LayoutSlots() {
+  const SlotLayout layout = legacy::LayoutSlots(kx::ReadProfileInt("General Info", "SlotNumber", 24, kParamIni));
+  m_SlotNumber = layout.slotCount;
+  m_View.PlaceSlots(layout);
 }
 
 CFirstPropertyPage::~CFirstPropertyPage() {
@@ -116,7 +118,7 @@ bool CFirstPropertyPage::OnInitDialog() {
   std::error_code ec;
   m_StartFolder = std::filesystem::current_path(ec).string();
   ReadInfoFolder(false);
-  ReadSlotNumber();
+  LayoutSlots();
 
   static constexpr struct {
     int id, icon;
@@ -186,7 +188,7 @@ void CFirstPropertyPage::OnSetActive() {
   ReadInfoFolder(true);
   ShowDeviceInfo();
   RefreshBanner();
-  ReadSlotNumber();
+  LayoutSlots();
   ShowDeviceInfo();
 }
 
@@ -349,6 +351,7 @@ void CFirstPropertyPage::WaitWithMessagePump() {
     while (m_Pool.Queued() > unposted) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     m_Pool.Destroy();
     joined = true;
+    m_Services.WakePump();
   });
   if (m_Services.PumpUntil([&joined] { return joined.load(); }) == WaitEnd::Quit) {
     // The workers still use the locks, cells and codes: the run ends after

@@ -23,6 +23,7 @@
 #include "device/StatusCell.h"
 #include "engine/EngineGlobals.h"
 #include "engine/ThreadPool.h"
+#include "legacy/SlotLayout.h"
 #include "legacy/SystemInfo.h"
 
 // 1 from the start of a legacy pass until its run ends.
@@ -83,6 +84,8 @@ class IFirstPageView {
   virtual std::string ComboSelection() const = 0;
   virtual void SetTimer(int id, unsigned periodMs) = 0;
   virtual void KillTimer(int id) = 0;
+  // Moves, shows and hides the 48 slot control sets.
+  virtual void PlaceSlots(const SlotLayout& layout) = 0;
   // Moves the page's texts (information lines, markers, serial range, counts)
   // into the controls and repaints.
   virtual void Refresh() = 0;
@@ -114,6 +117,9 @@ class IFirstPageServices {
   // Dispatches the page's messages until `done` holds; Quit when it met the
   // program's quit request (then `done` may not hold yet).
   virtual WaitEnd PumpUntil(const std::function<bool()>& done) = 0;
+  // Called from another thread once `done` holds, so that a pump sleeping on
+  // the window system's events wakes up to see it.
+  virtual void WakePump() {}
   // Puts the quit request back for the outer message loop.
   virtual void PostQuit() = 0;
   virtual std::uint64_t NowMs() = 0;
@@ -283,8 +289,8 @@ class CFirstPropertyPage {
   // during the run passed on.
   void EndRun();
   void ReadInfoFolder(bool trimDots);
-  // [General Info] SlotNumber of the parameter file (default 24), as the slot layout reads it.
-  void ReadSlotNumber();
+  // [General Info] SlotNumber of the parameter file (default 24), then the slot sets placed for it.
+  void LayoutSlots();
   void SetButton(int id, int icon, const char* caption);
 
   IFirstPageView& m_View;

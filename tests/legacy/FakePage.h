@@ -34,6 +34,7 @@ class FakeView : public legacy::IFirstPageView {
   void SetTimer(int id, unsigned) override { timers.insert(id); ++timerStarts[id]; }
   void KillTimer(int id) override { timers.erase(id); }
   void Refresh() override { ++refreshes; }
+  void PlaceSlots(const legacy::SlotLayout& l) override { layouts.push_back(l); }
 
   std::map<int, bool> enabled, shown;
   std::map<int, std::string> captions;
@@ -42,6 +43,7 @@ class FakeView : public legacy::IFirstPageView {
   std::set<int> checked, timers;
   std::vector<std::string> combo;
   std::string selection;
+  std::vector<legacy::SlotLayout> layouts;
   int refreshes = 0;
 };
 

@@ -88,6 +88,19 @@ TEST_F(FirstDisplay, ActivationMakesTheStartFolderCurrentAgain) {
   EXPECT_EQ(view_.skins.at(legacy::kIdBanner), 268);
 }
 
+TEST_F(FirstDisplay, SlotsAreLaidOutAtFirstDisplayAndAgainAtEachActivation) {
+  page_.OnInitDialog();
+  ASSERT_EQ(view_.layouts.size(), 1u);
+  EXPECT_EQ(view_.layouts[0].slotCount, 24);  // no SlotNumber key
+  EXPECT_EQ(page_.m_SlotNumber, 24);
+  SetIni(".\\param.ini", "General Info", "SlotNumber", "8");
+  page_.OnSetActive();
+  ASSERT_EQ(view_.layouts.size(), 2u);
+  EXPECT_EQ(page_.m_SlotNumber, 8);
+  EXPECT_TRUE(view_.layouts[1].slots[7].shown);
+  EXPECT_FALSE(view_.layouts[1].slots[8].shown);
+}
+
 // ---- product information ----
 
 class DeviceInfo : public FirstDisplay {
