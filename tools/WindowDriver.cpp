@@ -4,7 +4,7 @@
 #include <unordered_set>
 
 #include <wx/dcmemory.h>
-#include <wx/dcscreen.h>
+#include <wx/dcclient.h>
 #include <wx/evtloop.h>
 #include <wx/timer.h>
 
@@ -27,11 +27,13 @@ bool RunEventsUntil(const std::function<bool()>& done, int limitMs) {
 }
 
 wxImage Screenshot(wxWindow* window) {
-  const wxRect rect = window->GetScreenRect();
-  wxScreenDC screen;
-  wxBitmap bitmap(rect.width, rect.height);
+  // Read from the window itself: a grab of the whole screen stops this
+  // display's later repaints.
+  const wxSize size = window->GetSize();
+  wxWindowDC source(window);
+  wxBitmap bitmap(size.x, size.y);
   wxMemoryDC memory(bitmap);
-  memory.Blit(0, 0, rect.width, rect.height, &screen, rect.x, rect.y);
+  memory.Blit(0, 0, size.x, size.y, &source, 0, 0);
   memory.SelectObject(wxNullBitmap);
   return bitmap.ConvertToImage();
 }

@@ -1,0 +1,184 @@
+// The legacy production page on a display (run under Xvfb): its slot sets for
+// 24 and 48 slots, its key filter, and a QC run started by F8 whose waits run
+// in nested event loops while two emulated testers report no card.
+#include <gtest/gtest.h>
+
+// Before the window headers, whose TRUE and FALSE are macros.
+#include "command/CommandGlobals.h"
+#include "platform/Profile.h"
+#include "tests/legacy/FakePage.h"
+#include "tests/support/EmulatedSite.h"
+
+#include <wx/app.h>
+#include <wx/dialog.h>
+#include <wx/frame.h>
+#include <wx/gauge.h>
+#include <wx/init.h>
+#include <wx/log.h>
+#include <wx/timer.h>
+
+#include "controls/ColorEdit.h"
+#include "legacy/FirstPageWindow.h"
+#include "tools/WindowDriver.h"
+
+namespace {
+
+using legacy::kIdQc;
+
+// The window's own services, with message boxes and the PC's identity answered by the test.
+class TestServices : public CFirstPageServicesWx {
+ public:
+  using CFirstPageServicesWx::CFirstPageServicesWx;
+  int MessageBox(const std::string& text, unsigned) override {
+    boxes.push_back(text);
+    return 1;
+  }
+  bool CreatePool(CThreadPool& pool, unsigned workers) override {
+    ++pools;
+    return CFirstPageServicesWx::CreatePool(pool, workers);
+  }
+  legacy::ISystemInfo& System() override { return system; }
+  std::vector<std::string> boxes;
+  int pools = 0;
+  kxtest::FakeSystem system;
+};
+
+bool SendKey(wxWindow* target, wxEventType type, int code) {
+  wxKeyEvent event(type);
+  event.m_keyCode = code;
+  event.SetEventObject(target);
+  return target->GetEventHandler()->ProcessEvent(event);
+}
+
+class FirstPageWindow : public kxtest::DeviceTestEnv {
+ protected:
+  static void SetUpTestSuite() {
+    wxApp::SetInstance(new wxApp);
+    int argc = 1;
+    char name[] = "kx_legacy_page_window_tests";
+    char* argv[] = {name, nullptr};
+    ASSERT_TRUE(wxEntryStart(argc, argv));
+    ASSERT_TRUE(wxTheApp->CallOnInit());
+    delete wxLog::SetActiveTarget(new wxLogStderr);
+    wxImage::AddHandler(new wxPNGHandler);
+  }
+  static void TearDownTestSuite() { wxEntryCleanup(); }
+
+  FirstPageWindow() { SetIni(".\\param.ini", "Device Info", "ControllerType", "KX7410"); }
+  ~FirstPageWindow() override {
+    frame_->Destroy();
+    kxtools::RunEventsUntil([] { return false; }, 50);
+  }
+  // The page in a frame, shown.
+  CFirstPageWindow* Open() {
+    frame_ = new wxFrame(nullptr, wxID_ANY, "legacy page");
+    auto* page = static_cast<CFirstPageWindow*>(wxCreateDynamicObject("CFirstPageWindow"));
+    auto services = std::make_unique<TestServices>(frame_);
+    services_ = services.get();
+    EXPECT_TRUE(page->Create(frame_, std::move(services)));
+    frame_->SetClientSize(page->GetSize());
+    frame_->Show();
+    kxtools::RunEventsUntil([] { return false; }, 100);
+    return page;
+  }
+  static void SaveArtifact(wxWindow* window, const char* name) {
+    std::filesystem::create_directories(KX_ARTIFACT_DIR);
+    EXPECT_TRUE(kxtools::Screenshot(window).SaveFile(std::string(KX_ARTIFACT_DIR "/") + name, wxBITMAP_TYPE_PNG));
+  }
+
+  kxtest::LegacyGlobalsGuard globals_;
+  wxFrame* frame_ = nullptr;
+  TestServices* services_ = nullptr;
+};
+
+TEST_F(FirstPageWindow, TwentyFourSlotsMakeFourRowsOfSix) {
+  CFirstPageWindow* page = Open();  // no SlotNumber: 24
+  EXPECT_EQ(page->SlotCell(1)->GetRect(), wxRect(700, 200, 100, 60));
+  EXPECT_EQ(page->SlotCell(24)->GetRect(), wxRect(50, 500, 100, 60));
+  EXPECT_EQ(page->SlotBar(24)->GetRect(), wxRect(50, 561, 100, 10));
+  EXPECT_TRUE(page->SlotCell(24)->IsShown());
+  EXPECT_FALSE(page->SlotCell(25)->IsShown());
+  EXPECT_EQ(page->SlotCell(9)->Shown().text, " 9 ");
+  EXPECT_EQ(page->FindWindow(legacy::kIdTime)->GetLabel(), "");
+  EXPECT_FALSE(page->FindWindow(kIdQc)->IsShown());
+  SaveArtifact(frame_, "legacy-page-24.png");
+}
+
+TEST_F(FirstPageWindow, ActivationLaysOutACountChangedMeanwhile) {
+  CFirstPageWindow* page = Open();
+  SetIni(".\\param.ini", "General Info", "SlotNumber", "48");
+  page->OnSetActive();
+  kxtools::RunEventsUntil([] { return false; }, 200);
+  EXPECT_EQ(page->SlotCell(1)->GetRect(), wxRect(785, 200, 70, 60));
+  EXPECT_EQ(page->SlotCell(48)->GetRect(), wxRect(4, 500, 70, 60));
+  EXPECT_TRUE(page->SlotCell(48)->IsShown());
+  EXPECT_TRUE(page->FindWindow(legacy::kSlotViewerIds[47])->IsShown());
+  SaveArtifact(frame_, "legacy-page-48.png");
+}
+
+TEST_F(FirstPageWindow, EscapeClosesNothing) {
+  frame_ = new wxFrame(nullptr, wxID_ANY, "legacy page");
+  auto* withPage = new wxDialog(frame_, wxID_ANY, "sheet");
+  auto* page = new CFirstPageWindow();
+  ASSERT_TRUE(page->Create(withPage, std::make_unique<TestServices>(withPage)));
+  auto* plain = new wxDialog(frame_, wxID_ANY, "plain");
+  // Both close on Escape, as a property sheet does.
+  for (wxDialog* d : {withPage, plain})
+    d->Bind(wxEVT_CHAR_HOOK, [d](wxKeyEvent& e) {
+      if (e.GetKeyCode() == WXK_ESCAPE) d->Hide();
+      e.Skip();
+    });
+  withPage->Show();
+  plain->Show();
+  kxtools::RunEventsUntil([] { return false; }, 100);  // mapped before the keys come
+  SendKey(plain, wxEVT_CHAR_HOOK, WXK_ESCAPE);
+  SendKey(page->FindWindow(legacy::kIdInfoList), wxEVT_CHAR_HOOK, WXK_ESCAPE);
+  SendKey(page->FindWindow(legacy::kIdInfoList), wxEVT_KEY_DOWN, WXK_ESCAPE);
+  kxtools::RunEventsUntil([] { return false; }, 100);
+  EXPECT_FALSE(plain->IsShown());  // the key itself closes a dialog
+  EXPECT_TRUE(withPage->IsShown());
+}
+
+// QC on two tester slots without cards: each job ends at once with "P_A01";
+// the finish pass lasts until F8 is released again.
+class QcRunOnTheWindow : public FirstPageWindow {
+ protected:
+  QcRunOnTheWindow() {
+    MakeDirs(".\\Configuration\\System");
+    SetIni(".\\Configuration\\System\\MPToolSetting.ini", "General Info", "TestStation", "QC");
+    SetIni(".\\param.ini", "General Info", "WorkingNo", "W01");
+    for (int slot = 1; slot <= 2; ++slot) {
+      site_.FrontEnd(slot).Info().fwMinor = 0x09;
+      site_.Site().SetTesterFaults(slot, {.cardAbsent = true});
+    }
+  }
+  kxtest::EmulatedSite site_{2};
+};
+
+TEST_F(QcRunOnTheWindow, F8ReleasedRunsQcAndEndsItsFinishPass) {
+  CFirstPageWindow* page = Open();
+  wxWindow* focus = page->FindWindow(legacy::kIdInfoList);
+  SendKey(focus, wxEVT_KEY_DOWN, WXK_F8);
+  EXPECT_EQ(services_->pools, 0);  // pressed, not yet released
+
+  int finishPresses = 0;
+  wxTimer operatorTimer;
+  operatorTimer.Bind(wxEVT_TIMER, [&](wxTimerEvent&) {
+    if (g_CardWatch == 1 && finishPresses == 0 && page->FindWindow(kIdQc)->GetLabel() == "Finish") {
+      ++finishPresses;
+      SendKey(focus, wxEVT_KEY_UP, WXK_F8);
+    }
+  });
+  operatorTimer.Start(20);
+  SendKey(focus, wxEVT_KEY_UP, WXK_F8);  // returns when the run has ended
+  operatorTimer.Stop();
+
+  EXPECT_EQ(services_->pools, 2);  // the production pass and the finish pass
+  EXPECT_EQ(finishPresses, 1);
+  EXPECT_TRUE(services_->boxes.empty());
+  EXPECT_EQ(page->FindWindow(kIdQc)->GetLabel(), "QC");
+  EXPECT_EQ(g_RunActive, 0);
+  EXPECT_EQ(win::GetPrivateProfileString("Total Results", "Total", "", ".\\W01_PC7\\Total_QC.log"), "0");
+}
+
+}  // namespace
