@@ -1,7 +1,7 @@
 // Before the window headers, whose TRUE and FALSE are macros.
 #include "device/Environment.h"
 #include "device/Settings.h"
-#include "platform/Paths.h"
+#include "platform/Shell.h"
 
 #include <chrono>
 
@@ -9,7 +9,6 @@
 #include <wx/evtloop.h>
 #include <wx/sizer.h>
 #include <wx/statbox.h>
-#include <wx/utils.h>
 
 #include "legacy/ResultMessageDlg.h"
 
@@ -131,7 +130,7 @@ void CResultMessageDlg::OnCancel() {
 
 void CResultMessageDlg::OnOpenFolder() {
   // The shell's failure to open the folder is not reported.
-  wxLaunchDefaultApplication(wxString::FromUTF8(platform::MapPath(m_ReportFolder)));
+  platform::ShellOpen(m_ReportFolder);
 }
 
 void CResultMessageDlg::OnCharHook(wxKeyEvent& event) {

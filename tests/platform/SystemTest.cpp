@@ -15,6 +15,7 @@
 #include "platform/Memory.h"
 #include "platform/MessageBox.h"
 #include "platform/RootDevice.h"
+#include "platform/Shell.h"
 #include "platform/Sync.h"
 #include "tests/platform/TempDir.h"
 
@@ -239,6 +240,32 @@ TEST(Diagnostics, MessageBoxesAreRecordedAndAnsweredFromTheScript) {
   EXPECT_EQ(shown[0].type, MB_OKCANCEL | MB_ICONQUESTION | MB_TOPMOST);
   EXPECT_EQ(shown[1].text, "Cannot allocate page memory !");
   EXPECT_EQ(platform::SafeAnswer(MB_YESNO), IDNO);
+}
+
+// ---------------------------------------------------------------- shell
+
+// A stand-in xdg-open on PATH records its argument once the test lets it go.
+TEST(Shell, OpensWithXdgOpenWithoutWaitingForIt) {
+  kxtest::TempDir dir;
+  std::filesystem::create_directory(dir / "bin");
+  const std::string script = dir / "bin/xdg-open";
+  kxtest::writeRaw(script, "#!/bin/sh\ncd \"$(dirname \"$0\")\"\nfor i in $(seq 100); do [ -e go ] && break; sleep 0.05; done\n"
+                           "printf %s \"$1\" > opened.tmp && mv opened.tmp opened\n");
+  std::filesystem::permissions(script, std::filesystem::perms::owner_all);
+  const std::string path = std::getenv("PATH");
+  ::setenv("PATH", (dir / "bin:" + path).c_str(), 1);
+  const bool started = platform::ShellOpen(dir.path());
+  const bool returnedFirst = !std::filesystem::exists(dir / "bin/opened");
+  kxtest::writeRaw(dir / "bin/go", "");
+  for (int i = 0; i < 500 && !std::filesystem::exists(dir / "bin/opened"); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  ::setenv("PATH", dir.path().c_str(), 1);  // no handler at all
+  const bool startedWithout = platform::ShellOpen(dir.path());
+  ::setenv("PATH", path.c_str(), 1);
+  EXPECT_TRUE(started);
+  EXPECT_TRUE(returnedFirst);
+  EXPECT_EQ(kxtest::readRaw(dir / "bin/opened"), dir.path());
+  EXPECT_FALSE(startedWithout);
+  EXPECT_FALSE(platform::ShellOpen("\\\\.\\PhysicalDrive0"));  // not a file: nothing runs
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <fstream>
 #include <thread>
+#include <vector>
 
 #include <wx/app.h>
 #include <wx/frame.h>
@@ -15,6 +16,7 @@
 #include <wx/weakref.h>
 
 #include "legacy/ResultMessageDlg.h"
+#include "platform/Shell.h"
 #include "tools/WindowDriver.h"
 
 namespace {
@@ -34,6 +36,18 @@ class ResultMessageDlgWindow : public ::testing::Test {
   static void TearDownTestSuite() { wxEntryCleanup(); }
 
   void Append(const std::string& text) { std::ofstream(report_, std::ios::binary | std::ios::app) << text; }
+  // A modeless dialog on the report, started.
+  CResultMessageDlg* Started() {
+    auto* dlg = new CResultMessageDlg();
+    dlg->m_TesterNumber = 3;
+    dlg->m_ReportFile = report_.string();
+    dlg->Show();
+    return dlg;
+  }
+  static void Press(wxWindow* dlg, int id) {
+    wxCommandEvent press(wxEVT_BUTTON, id);
+    dlg->GetEventHandler()->ProcessEvent(press);
+  }
 
   kxtest::ScratchFolder scratch_{"ResultMessageDlgWindow"};
   std::filesystem::path report_ = scratch_.Root() / "PC_7_Report.txt";
@@ -77,6 +91,22 @@ TEST_F(ResultMessageDlgWindow, FollowsAGrowingReportAndClosesWhileItIsWritten) {
   writer.join();
   frame->Destroy();
   kxtools::RunEventsUntil([] { return false; }, 100);
+}
+
+TEST_F(ResultMessageDlgWindow, FolderButtonOpensTheReportFolder) {
+  std::vector<std::string> opened;
+  const platform::ShellOpener previous = platform::SetShellOpener([&](const std::string& path) {
+    opened.push_back(path);
+    return true;
+  });
+  CResultMessageDlg* dlg = Started();
+  for (const char* folder : {"d:\\log\\d_reports\\", "\\\\host\\share\\"}) {  // the second does not map
+    dlg->m_ReportFolder = folder;
+    Press(dlg, CResultMessageDlg::kIdOpenFolder);
+  }
+  Press(dlg, wxID_CANCEL);
+  platform::SetShellOpener(previous);
+  EXPECT_EQ(opened, std::vector<std::string>{(scratch_.Root() / "drives/D/Log/D_Reports").string()});
 }
 
 }  // namespace
