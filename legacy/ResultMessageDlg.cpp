@@ -1,4 +1,5 @@
 // Before the window headers, whose TRUE and FALSE are macros.
+#include "app/LanguageText.h"
 #include "device/Environment.h"
 #include "device/Settings.h"
 #include "platform/Shell.h"
@@ -68,9 +69,12 @@ void CResultMessageDlg::OnInitDialog() {
 
 std::string CResultMessageDlg::LoadCaption(int id, int /*unused*/) {
   const char* key = id == kIdOpenFolder ? "IDC_BUTTON_Open" : "Unknown";
-  const std::string text = kx::TrimBlanks(kx::ReadProfileText("Result Dialog", key, kx::GetLanguageIniPath().c_str(), 260));
+  const std::string path = kx::GetLanguageIniPath();
+  const std::string text = kx::TrimBlanks(kx::ReadProfileText("Result Dialog", key, path.c_str(), 260));
   if (id != 0) {
-    if (wxWindow* control = FindWindow(id)) control->SetLabel(wxString::FromUTF8(text));
+    // The file holds its language's code page (CHS.ini is GBK), not UTF-8.
+    const std::string shown = app::ToDisplayText(text, app::CodePageOfLanguageFile(path));
+    if (wxWindow* control = FindWindow(id)) control->SetLabel(wxString::FromUTF8(shown));
   }
   return text;
 }

@@ -34,7 +34,8 @@ class CResultMessageDlg : public wxDialog {
 
   wxListBox* LogList() const { return m_LogList; }
   // The caption of a control from the language file ("Unknown" key for any
-  // control but the folder button); sets it when the id is not 0.
+  // control but the folder button), as the file's bytes; sets it, decoded
+  // from the file's code page, when the id is not 0.
   std::string LoadCaption(int id, int unused);
 
  private:

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <fstream>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include <wx/app.h>
@@ -36,6 +37,13 @@ class ResultMessageDlgWindow : public ::testing::Test {
   static void TearDownTestSuite() { wxEntryCleanup(); }
 
   void Append(const std::string& text) { std::ofstream(report_, std::ios::binary | std::ios::app) << text; }
+  static void Ini(const char* file, const char* section, const char* key, const char* value) {
+    std::filesystem::create_directories("Configuration/System");
+    ASSERT_TRUE(win::WritePrivateProfileString(section, key, value, file));
+  }
+  static void Tool(const char* key, const char* value) {
+    Ini(".\\Configuration\\System\\MPToolSetting.ini", "General Info", key, value);
+  }
   // A modeless dialog on the report, started.
   CResultMessageDlg* Started() {
     auto* dlg = new CResultMessageDlg();
@@ -91,6 +99,23 @@ TEST_F(ResultMessageDlgWindow, FollowsAGrowingReportAndClosesWhileItIsWritten) {
   writer.join();
   frame->Destroy();
   kxtools::RunEventsUntil([] { return false; }, 100);
+}
+
+TEST_F(ResultMessageDlgWindow, FolderButtonCaptionComesFromTheLanguageFile) {
+  const char* eng = ".\\Configuration\\System\\ENG.ini";
+  // "\xB4\xF2\xBF\xAA" is the code page 936 spelling of the UTF-8 "\xE6\x89\x93\xE5\xBC\x80".
+  const std::tuple<const char*, const char*, const char*, const char*, std::string> cases[] = {
+      {"1", nullptr, nullptr, "no language file", ""},  // no text, no caption
+      {"1", eng, "Other", "key missing", ""},
+      {"1", eng, "IDC_BUTTON_Open", "  Explore \t", "Explore"},
+      {"2", ".\\Configuration\\System\\CHS.ini", "IDC_BUTTON_Open", "\xB4\xF2\xBF\xAA", "\xE6\x89\x93\xE5\xBC\x80"}};
+  for (const auto& [language, file, key, value, caption] : cases) {
+    Tool("Language", language);
+    if (file) Ini(file, "Result Dialog", key, value);
+    CResultMessageDlg* dlg = Started();
+    EXPECT_EQ(dlg->FindWindow(CResultMessageDlg::kIdOpenFolder)->GetLabel().utf8_string(), caption) << value;
+    Press(dlg, wxID_CANCEL);
+  }
 }
 
 TEST_F(ResultMessageDlgWindow, FolderButtonOpensTheReportFolder) {
