@@ -5,6 +5,7 @@
 #include "tests/support/ScratchFolder.h"
 
 #include <atomic>
+#include <chrono>
 #include <fstream>
 #include <thread>
 #include <tuple>
@@ -14,6 +15,7 @@
 #include <wx/frame.h>
 #include <wx/init.h>
 #include <wx/log.h>
+#include <wx/timer.h>
 #include <wx/weakref.h>
 
 #include "legacy/ResultMessageDlg.h"
@@ -101,6 +103,26 @@ TEST_F(ResultMessageDlgWindow, FollowsAGrowingReportAndClosesWhileItIsWritten) {
   kxtools::RunEventsUntil([] { return false; }, 100);
 }
 
+TEST_F(ResultMessageDlgWindow, SpaceClosesOnlyAtStationTwo) {
+  // Station names as MPToolSetting.ini gives them; RDTResult is station 2, "" reads as 1.
+  const std::tuple<const char*, int, bool> cases[] = {
+      {"RDTResult", WXK_SPACE, true}, {"MP", WXK_SPACE, false}, {"QC", WXK_SPACE, false},
+      {"", WXK_SPACE, false},         {"RDTResult", 'A', false}};
+  for (const auto& [station, key, closes] : cases) {
+    Tool("TestStation", station);
+    CResultMessageDlg* dlg = Started();
+    wxWeakRef<wxDialog> alive(dlg);
+    // From the focused list up to the dialog, as a key press travels.
+    wxKeyEvent press(wxEVT_CHAR_HOOK);
+    press.m_keyCode = key;
+    dlg->LogList()->ProcessWindowEvent(press);
+    kxtools::RunEventsUntil([&] { return !alive; }, closes ? 3000 : 200);
+    EXPECT_EQ(!alive, closes) << station << " key " << key;
+    if (alive) alive->Destroy();
+    kxtools::RunEventsUntil([&] { return !alive; }, 3000);
+  }
+}
+
 TEST_F(ResultMessageDlgWindow, FolderButtonCaptionComesFromTheLanguageFile) {
   const char* eng = ".\\Configuration\\System\\ENG.ini";
   // "\xB4\xF2\xBF\xAA" is the code page 936 spelling of the UTF-8 "\xE6\x89\x93\xE5\xBC\x80".
@@ -132,6 +154,31 @@ TEST_F(ResultMessageDlgWindow, FolderButtonOpensTheReportFolder) {
   Press(dlg, wxID_CANCEL);
   platform::SetShellOpener(previous);
   EXPECT_EQ(opened, std::vector<std::string>{(scratch_.Root() / "drives/D/Log/D_Reports").string()});
+}
+
+TEST_F(ResultMessageDlgWindow, ModalRunFollowsTheReportUntilClosedFromItsLoop) {
+  Append("line 1\r\nline 2\r\n");
+  CResultMessageDlg dlg;
+  dlg.m_TesterNumber = 12;
+  dlg.m_ReportFile = report_.string();
+  wxString title;
+  const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  wxTimer timer;
+  timer.Bind(wxEVT_TIMER, [&](wxTimerEvent&) {
+    if (title.empty()) {
+      title = dlg.GetTitle();
+      Append("line 3\r\n\r\nline 4\r\n");  // grows while the dialog runs
+    }
+    if (dlg.LogList()->GetCount() < 5 && std::chrono::steady_clock::now() < giveUp) return;
+    timer.Stop();
+    Press(&dlg, wxID_CANCEL);
+  });
+  timer.Start(20);
+  EXPECT_EQ(dlg.ShowModal(), wxID_CANCEL);
+  EXPECT_EQ(title, "Result :  Tester [ 12 ]");
+  wxArrayString lines = dlg.LogList()->GetStrings();
+  EXPECT_EQ(std::vector<wxString>(lines.begin(), lines.end()),
+            (std::vector<wxString>{"line 1", "line 2", "line 3", "", "line 4"}));
 }
 
 }  // namespace
