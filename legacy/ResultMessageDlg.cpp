@@ -124,6 +124,10 @@ void CResultMessageDlg::StopTail(bool dispatch) {
 }
 
 void CResultMessageDlg::OnCancel() {
+  // A second close (the window manager's) can arrive while the first waits
+  // for the tail; the first one ends the dialog.
+  if (m_Closing) return;
+  m_Closing = true;
   StopTail(true);
   if (IsModal()) {
     EndModal(wxID_CANCEL);

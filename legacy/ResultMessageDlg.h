@@ -52,6 +52,7 @@ class CResultMessageDlg : public wxDialog {
 
   wxListBox* m_LogList = nullptr;
   bool m_Started = false;
+  bool m_Closing = false;
   std::thread m_Thread;
   std::atomic<bool> m_Stop{false};
   std::atomic<bool> m_ThreadEnded{false};

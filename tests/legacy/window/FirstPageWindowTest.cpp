@@ -9,6 +9,8 @@
 #include "tests/legacy/FakePage.h"
 #include "tests/support/EmulatedSite.h"
 
+#include <fstream>
+
 #include <wx/app.h>
 #include <wx/dialog.h>
 #include <wx/frame.h>
@@ -18,6 +20,7 @@
 #include <wx/timer.h>
 
 #include "controls/ColorEdit.h"
+#include "legacy/ResultMessageDlg.h"
 #include "legacy/FirstPageWindow.h"
 #include "tools/WindowDriver.h"
 
@@ -137,6 +140,33 @@ TEST_F(FirstPageWindow, EscapeClosesNothing) {
   kxtools::RunEventsUntil([] { return false; }, 100);
   EXPECT_FALSE(plain->IsShown());  // the key itself closes a dialog
   EXPECT_TRUE(withPage->IsShown());
+}
+
+TEST_F(FirstPageWindow, ViewerButtonOpensItsSlotsReportModally) {
+  SetIni(".\\param.ini", "General Info", "WorkingNo", "W01");
+  CFirstPageWindow* page = Open();
+  const std::string log = page->Logic().m_LogFolder;
+  MakeDirs(log + "\\D_Reports");
+  std::ofstream(Native(log + "\\D_Reports\\001A2B3C4D5E_9_Report.txt")) << "slot nine\r\n";
+
+  std::string title, line;
+  wxTimer reader;
+  reader.Bind(wxEVT_TIMER, [&](wxTimerEvent&) {
+    for (wxWindow* w : wxTopLevelWindows) {
+      auto* dialog = dynamic_cast<CResultMessageDlg*>(w);
+      if (dialog == nullptr || !dialog->IsModal() || dialog->LogList()->GetCount() == 0) continue;
+      title = dialog->GetTitle().utf8_string();
+      line = dialog->LogList()->GetString(0).utf8_string();
+      wxCommandEvent close(wxEVT_BUTTON, wxID_CANCEL);
+      dialog->GetEventHandler()->ProcessEvent(close);
+    }
+  });
+  reader.Start(20);
+  wxCommandEvent click(wxEVT_BUTTON, 1288);  // slot 9's viewer
+  page->FindWindow(1288)->GetEventHandler()->ProcessEvent(click);  // returns when the dialog has closed
+  reader.Stop();
+  EXPECT_EQ(title, "Result :  Tester [ 9 ]");
+  EXPECT_EQ(line, "slot nine");
 }
 
 // QC on two tester slots without cards: each job ends at once with "P_A01";
