@@ -1,7 +1,12 @@
 #include "tools/WindowDriver.h"
 
 #include <cstdint>
+#include <string>
 #include <unordered_set>
+
+#include <wx/app.h>
+#include <wx/init.h>
+#include <wx/log.h>
 
 #include <wx/dcmemory.h>
 #include <wx/dcclient.h>
@@ -9,6 +14,19 @@
 #include <wx/timer.h>
 
 namespace kxtools {
+
+bool StartWindowSystem(const char* programName) {
+  wxApp::SetInstance(new wxApp);
+  int argc = 1;
+  std::string name = programName;
+  char* argv[] = {name.data(), nullptr};
+  if (!wxEntryStart(argc, argv) || !wxTheApp->CallOnInit()) return false;
+  delete wxLog::SetActiveTarget(new wxLogStderr);
+  wxImage::AddHandler(new wxPNGHandler);
+  return true;
+}
+
+void StopWindowSystem() { wxEntryCleanup(); }
 
 bool RunEventsUntil(const std::function<bool()>& done, int limitMs) {
   wxGUIEventLoop loop;

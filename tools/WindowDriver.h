@@ -10,6 +10,11 @@
 
 namespace kxtools {
 
+// A window test program's window system: a plain wxApp started without its
+// main loop, log messages to stderr, PNG support. False when there is no display.
+bool StartWindowSystem(const char* programName);
+void StopWindowSystem();
+
 // Runs the window system's event loop until done() holds or limitMs of real
 // time have passed; whether done() held.
 bool RunEventsUntil(const std::function<bool()>& done, int limitMs);

@@ -55,17 +55,8 @@ bool SendKey(wxWindow* target, wxEventType type, int code) {
 
 class FirstPageWindow : public kxtest::DeviceTestEnv {
  protected:
-  static void SetUpTestSuite() {
-    wxApp::SetInstance(new wxApp);
-    int argc = 1;
-    char name[] = "kx_legacy_page_window_tests";
-    char* argv[] = {name, nullptr};
-    ASSERT_TRUE(wxEntryStart(argc, argv));
-    ASSERT_TRUE(wxTheApp->CallOnInit());
-    delete wxLog::SetActiveTarget(new wxLogStderr);
-    wxImage::AddHandler(new wxPNGHandler);
-  }
-  static void TearDownTestSuite() { wxEntryCleanup(); }
+  static void SetUpTestSuite() { ASSERT_TRUE(kxtools::StartWindowSystem("kx_legacy_page_window_tests")); }
+  static void TearDownTestSuite() { kxtools::StopWindowSystem(); }
 
   FirstPageWindow() { SetIni(".\\param.ini", "Device Info", "ControllerType", "KX7410"); }
   ~FirstPageWindow() override {

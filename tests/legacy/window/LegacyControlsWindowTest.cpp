@@ -32,15 +32,8 @@ wxBitmap Filled(int w, int h, const wxColour& colour) {
 
 class LegacyControlsWindow : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    wxApp::SetInstance(new wxApp);
-    int argc = 1;
-    char name[] = "kx_legacy_window_tests";
-    char* argv[] = {name, nullptr};
-    ASSERT_TRUE(wxEntryStart(argc, argv));
-    ASSERT_TRUE(wxTheApp->CallOnInit());
-  }
-  static void TearDownTestSuite() { wxEntryCleanup(); }
+  static void SetUpTestSuite() { ASSERT_TRUE(kxtools::StartWindowSystem("kx_legacy_window_tests")); }
+  static void TearDownTestSuite() { kxtools::StopWindowSystem(); }
 
   void SetUp() override {
     frame_ = new wxFrame(nullptr, wxID_ANY, "legacy", wxDefaultPosition, wxSize(400, 300));

@@ -26,17 +26,8 @@ namespace {
 
 class ResultMessageDlgWindow : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    wxApp::SetInstance(new wxApp);
-    int argc = 1;
-    char name[] = "kx_legacy_dialog_window_tests";
-    char* argv[] = {name, nullptr};
-    ASSERT_TRUE(wxEntryStart(argc, argv));
-    ASSERT_TRUE(wxTheApp->CallOnInit());
-    delete wxLog::SetActiveTarget(new wxLogStderr);
-    wxImage::AddHandler(new wxPNGHandler);
-  }
-  static void TearDownTestSuite() { wxEntryCleanup(); }
+  static void SetUpTestSuite() { ASSERT_TRUE(kxtools::StartWindowSystem("kx_legacy_dialog_window_tests")); }
+  static void TearDownTestSuite() { kxtools::StopWindowSystem(); }
 
   void Append(const std::string& text) { std::ofstream(report_, std::ios::binary | std::ios::app) << text; }
   static void Ini(const char* file, const char* section, const char* key, const char* value) {
