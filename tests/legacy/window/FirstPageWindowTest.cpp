@@ -9,7 +9,9 @@
 #include "tests/legacy/FakePage.h"
 #include "tests/support/EmulatedSite.h"
 
+#include <atomic>
 #include <fstream>
+#include <thread>
 
 #include <wx/app.h>
 #include <wx/dialog.h>
@@ -158,6 +160,25 @@ TEST_F(FirstPageWindow, ViewerButtonOpensItsSlotsReportModally) {
   reader.Stop();
   EXPECT_EQ(title, "Result :  Tester [ 9 ]");
   EXPECT_EQ(line, "slot nine");
+}
+
+TEST_F(FirstPageWindow, ARunWaitEndsOnlyWhenAWakeFindsItsConditionHolding) {
+  Open();
+  std::atomic<bool> joined{false};
+  std::thread joiner([this, &joined] {
+    services_->WakePump();  // a wake before the pool has ended
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    joined = true;
+    services_->WakePump();
+  });
+  int ticks = 0;
+  wxTimer other;
+  other.Bind(wxEVT_TIMER, [&](wxTimerEvent&) { ++ticks; });
+  other.Start(10);
+  EXPECT_EQ(services_->PumpUntil([&] { return joined.load(); }), legacy::WaitEnd::Done);
+  other.Stop();
+  joiner.join();
+  EXPECT_GT(ticks, 0);  // the page's events went on during the wait
 }
 
 // QC on two tester slots without cards: each job ends at once with "P_A01";
