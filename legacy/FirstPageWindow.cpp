@@ -49,9 +49,10 @@ WaitEnd CFirstPageServicesWx::PumpUntil(const std::function<bool()>& done) {
 
 void CFirstPageServicesWx::WakePump() {
   // A wake-up that arrives after its wait has ended finds another wait's
-  // condition, or none, and ends nothing early.
+  // condition, or none, and ends nothing early. One that arrives under a modal
+  // dialog opened during the wait ends the wait once the dialog has closed.
   m_Owner->CallAfter([this] {
-    if (m_Loop != nullptr && m_Done != nullptr && (*m_Done)()) m_Loop->Exit(0);
+    if (m_Loop != nullptr && m_Done != nullptr && (*m_Done)()) m_Loop->ScheduleExit(0);
   });
 }
 

@@ -15,6 +15,7 @@
 
 #include <wx/app.h>
 #include <wx/dialog.h>
+#include <wx/evtloop.h>
 #include <wx/frame.h>
 #include <wx/gauge.h>
 #include <wx/init.h>
@@ -179,6 +180,38 @@ TEST_F(FirstPageWindow, ARunWaitEndsOnlyWhenAWakeFindsItsConditionHolding) {
   other.Stop();
   joiner.join();
   EXPECT_GT(ticks, 0);  // the page's events went on during the wait
+}
+
+TEST_F(FirstPageWindow, ARunWaitEndsAfterAModalDialogItsPoolEndedUnder) {
+  Open();
+  std::atomic<bool> joined{false};
+  std::thread joiner;
+  bool watchdog = false;
+  wxTimer opener, watch;
+  // The operator opens a dialog during the wait; the pool ends while it is open.
+  opener.Bind(wxEVT_TIMER, [&](wxTimerEvent&) {
+    wxDialog dialog(frame_, wxID_ANY, "report");
+    wxTimer closer;
+    closer.Bind(wxEVT_TIMER, [&](wxTimerEvent&) {
+      if (joined) dialog.EndModal(wxID_CANCEL);
+    });
+    closer.Start(300);
+    joiner = std::thread([this, &joined] {
+      joined = true;
+      services_->WakePump();
+    });
+    dialog.ShowModal();
+  });
+  watch.Bind(wxEVT_TIMER, [&](wxTimerEvent&) {
+    watchdog = true;
+    wxEventLoopBase::GetActive()->ScheduleExit();
+  });
+  opener.StartOnce(20);
+  watch.StartOnce(5000);
+  EXPECT_EQ(services_->PumpUntil([&] { return joined.load(); }), legacy::WaitEnd::Done);
+  watch.Stop();
+  joiner.join();
+  EXPECT_FALSE(watchdog);  // the wake that came under the dialog ended the wait
 }
 
 // QC on two tester slots without cards: each job ends at once with "P_A01";
