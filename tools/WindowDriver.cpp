@@ -37,7 +37,7 @@ bool RunEventsUntil(const std::function<bool()>& done, int limitMs) {
   poll.Bind(wxEVT_TIMER, [&](wxTimerEvent&) {
     waited += 50;
     reached = done();
-    if (reached || waited >= limitMs) loop.Exit();
+    if (reached || waited >= limitMs) loop.ScheduleExit();  // also from under a modal dialog
   });
   poll.Start(50);
   loop.Run();
