@@ -101,7 +101,6 @@ namespace {
 constexpr int kIdAutoHandle = 1504;
 constexpr int kIdBottomEdits[] = {1557, 1558, 1559, 1560, 1561, 1562, 1563, 1564, 1565};
 constexpr int kIdBottomLabels[] = {1655, 1652, 1653, 1654, 1657};
-constexpr int kDisplayTimer = 9;
 constexpr int kDisplayPeriodMs = 200;
 
 wxRect R(int x, int y, int w, int h) { return wxRect(x, y, w, h); }
@@ -142,8 +141,7 @@ bool CFirstPageWindow::Create(wxWindow* parent, std::unique_ptr<IFirstPageServic
 }
 
 void CFirstPageWindow::BuildControls() {
-  auto* info = new wxStaticBox(this, wxID_ANY, "Product Informations", R(4, 2, 300, 160).GetPosition(),
-                               R(4, 2, 300, 160).GetSize());
+  auto* info = new wxStaticBox(this, wxID_ANY, "Product Informations", wxPoint(4, 2), wxSize(300, 160));
   m_InfoList = new wxListBox(this, kIdInfoList, wxPoint(10, 22), wxSize(288, 134), 0, nullptr, wxLB_HSCROLL);
   info->Lower();
 

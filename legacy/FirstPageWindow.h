@@ -101,5 +101,6 @@ class CFirstPageWindow : public wxPanel, public legacy::IFirstPageView {
   kx::StatusCellModel m_ExtraCellModel;  // the hidden extra cell shows nothing of a job
   wxTimer m_Timer1{this, 1};
   wxTimer m_RunClock{this, legacy::kTimerRunClock};
-  wxTimer m_Display{this, 9};
+  static constexpr int kDisplayTimer = 9;  // the models into the controls
+  wxTimer m_Display{this, kDisplayTimer};
 };
