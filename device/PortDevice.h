@@ -148,6 +148,9 @@ class CPortDevice {
   void WriteReport(const std::string& line, bool plain);
   void WriteTempReport(const std::string& line, bool plain, const std::string& fileName);
   void WriteFailReport();
+  // The printed code of the last fail block this device wrote; empty before the
+  // first. The job compares it with its result code at a failed ending.
+  std::string m_FailBlockCode;
   void WriteCurrentLog(const std::string& line, int kind);
   std::string ReportPath() const;
   std::string FailCopyPath() const;

@@ -128,6 +128,7 @@ void CPortDevice::WriteFailReport() {
   AppendToReport(StrFormat("[ Fail ]  Error Message : %s \r\n", m_ErrorMessage.c_str()));
   const win::SYSTEMTIME t = Now();
   const std::string printedCode = FormatErrorCode(m_ErrorCode);
+  m_FailBlockCode = printedCode;
   AppendToReport(StrFormat("             Error Code : %s \r\n", printedCode.c_str()));
   const auto& c = m_LastApCommand;
   AppendToReport(StrFormat("             AP Command : [%x]-[%x]-[%x]-[%x]-[%x]-[%x]-[%x]-[%x]-[%x]-[%x]-[%x]-[%x] \r\n",

@@ -208,7 +208,7 @@ TEST_F(PortJobRun, OutcomeSetsThePhaseTheRecordAndTheCard) {
     const char *code, *recordTail;
   } rows[] = {{Outcome::Pass, 4, 1, "0_00", ",NoRecord,NoRecord,Pass"},
               {Outcome::Fail, 5, 0, "M_x04", ",Fail,M_x04,Write fail"},
-              {Outcome::NoDrive, 1, 4, "H_F8", ",Fail,,"}};
+              {Outcome::NoDrive, 1, 4, "W_F02", ",Fail,W_F02,"}};  // a failure that named no code
   for (const Row& r : rows) {
     SCOPED_TRACE(r.code);
     script_ = {};

@@ -68,19 +68,20 @@ TEST_F(StationRun, FailuresEndWithTheFailBlockOfTheShownCode) {
   }
 }
 
-// A refused running-code check: its own block and Error log entry keep the cause,
-// the port and the result list show I_B67.
-TEST_F(StationRun, RefusedRunningCodeCheckLeavesOnlyItsOwnFailBlock) {
+// A refused running-code check: its own block keeps the cause, and the job's
+// ending adds the block of I_B67, which the port and the result list show.
+TEST_F(StationRun, RefusedRunningCodeCheckKeepsItsCauseBeforeTheShownCode) {
   const std::string message = "[ChkRC]Not Running on Flash Code now";
   const std::string out = Run(Mode::Bridge, RunningCode::RomMp, "UpdateFW", kNoIdentify);
   EXPECT_TRUE(out.starts_with("I_B67|" + CPortDevice::FormatErrorCode("I_B67"))) << out;
   EXPECT_TRUE(kxtest::EndsWith(out, ",Fail,I_B67," + message)) << out;
   EXPECT_EQ(cell_.GetErrorMessage(), message);
   const std::string rep = PortReport();
-  EXPECT_EQ(rep.find("[ Fail ]"), rep.rfind("[ Fail ]"));
-  EXPECT_TRUE(kxtest::Has(rep, "             Error Code : 0x405 \r\n"));
+  const std::size_t cause = rep.find("             Error Code : 0x405 \r\n");
+  EXPECT_NE(cause, std::string::npos);
+  EXPECT_GT(rep.rfind("[ Fail ]  Error Message : " + message + " \r\n             Error Code : 0x442 \r\n"), cause);
   const auto errors = win::GetPrivateProfileSection("Error List", "D:\\Log\\Error_QC.log");
-  ASSERT_EQ(errors.size(), 1u);
-  EXPECT_TRUE(kxtest::EndsWith(errors[0], "=0x405:Issue Identify Command Fail.")) << errors[0];
+  ASSERT_FALSE(errors.empty());
+  EXPECT_TRUE(kxtest::EndsWith(errors.back(), "=0x442:" + message)) << errors.back();
 }
 }  // namespace
