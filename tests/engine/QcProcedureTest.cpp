@@ -3,6 +3,7 @@
 #include "platform/Profile.h"
 #include "tests/engine/QcStation.h"
 #include "tests/support/EmulatedStation.h"
+#include "tests/support/RecordChecks.h"
 
 namespace {
 using kxtest::Has;
@@ -37,7 +38,8 @@ struct QcProcedure : kxtest::DeviceTestEnv {
     block[511] = 0x01;
     station_->Drive().SetInfoBlockPage(0, block);
     if (fault) fault(*station_);
-    for (const char* f : {"D:\\Log\\SATA_RecordSN.ini", "D:\\Log\\WO_T_1.txt"}) std::filesystem::remove(Native(f));
+    for (const char* f : {"D:\\Log\\SATA_RecordSN.ini", "D:\\Log\\WO_T_1.txt", "D:\\Log\\Error_QC.log"})
+      std::filesystem::remove(Native(f));
     (new CPortJob(4, &locks_, &cell_, nullptr, station_->DriveNo(), 1, nullptr, nullptr, "D:\\Log", &result_, nullptr,
                   nullptr))
         ->Run(0);
@@ -94,7 +96,9 @@ TEST_F(QcProcedure, FailuresEndWithTheStepsCodeStateAndRecords) {
     EXPECT_EQ(g_PortResult[0], empty ? 4 : 0);
     EXPECT_EQ(cell_.GetWindowText(), empty ? "" : CPortDevice::FormatErrorCode(r.code));
     EXPECT_TRUE(Has(PortReport(), std::string("[ Fail ]  Error Message : ") + r.message)) << PortReport();
-    EXPECT_TRUE(Has(Record(), std::string(",Fail,") + r.code + ",") && Has(Record(), "[Port-1 Error]")) << Record();
+    EXPECT_TRUE(Has(Record(), std::string(",Fail,") + r.code + ",")) << Record();
+    EXPECT_TRUE(kxtest::FailureOnRecord(result_, 1, PortReport(), ReadAll("D:\\Log\\Error_QC.log"),
+                                        ReadAll("D:\\Log\\SATA_RecordSN.ini")));
     // A tester board's write/read current is read for a failed burn-in.
     EXPECT_EQ(Has(Record(), ",0000,Fail,"), !burnIn) << Record();
   }

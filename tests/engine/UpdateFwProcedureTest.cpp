@@ -2,6 +2,7 @@
 #include "engine/PortJob.h"
 #include "tests/media/FirmwareFiles.h"
 #include "tests/support/EmulatedStation.h"
+#include "tests/support/RecordChecks.h"
 
 namespace {
 using emu::RunningCode;
@@ -19,7 +20,8 @@ struct StationRun : kxtest::DeviceTestEnv {
     SetIni(".\\paramFDB.ini", "Flash Info", "Flh_Number", fault == kFourFlashes ? "4" : "8");
     kxtest::InstallBin(kImage);
     kx::SetWorkOrderPath("D:\\Log\\WO_T_1.txt");
-    std::filesystem::remove(Native("D:\\Log\\WO_T_1.txt"));  // one record per run
+    for (const char* f : {"D:\\Log\\WO_T_1.txt", "D:\\Log\\Error_QC.log", "D:\\Log\\SATA_RecordSN.ini"})
+      std::filesystem::remove(Native(f));  // one record per run
     emu::DriveConfig c;
     c.initialCode = code;
     c.flashCode.assign(kImage.begin() + kxtest::kNormalCodeAt, kImage.end());
@@ -65,6 +67,8 @@ TEST_F(StationRun, FailuresEndWithTheFailBlockOfTheShownCode) {
     EXPECT_TRUE(last.starts_with("[ Fail ]  Error Message : " + message + " \r\n             Error Code : " + shown));
     EXPECT_EQ(last.find("[ Error End ]"), last.rfind("\r\n", last.size() - 3) + 2) << err;
     EXPECT_EQ(rep.find("[ Fail ]"), rep.rfind("[ Fail ]")) << err;  // one block
+    EXPECT_TRUE(kxtest::FailureOnRecord(code_, 1, rep, ReadAll("D:\\Log\\Error_QC.log"),
+                                        ReadAll("D:\\Log\\SATA_RecordSN.ini")));
   }
 }
 
