@@ -183,7 +183,7 @@ bool CMpRun::IdentityChecks() {
   const std::string& ceMapText = ReadText(job_.m_TextBuffer, "Options", "CHCEMap", kx::SettingIniPath(), 10);
   if (!ceMapText.empty()) {
     if (std::string message; !kx::ReadUiCeMap(uiCeMap_, message))
-      return FailWith(kx::kSettingNumberCode, message, false);
+      return FailWith(kx::kSettingNumberCode, message);
     d_.WriteReport(kx::StrFormat("UI CHCE Map : %X", uiCeMap_), true);
   }
 

@@ -148,6 +148,8 @@ TEST_F(MpProcedure, FailuresEndWithTheStepsCodeStateAndRecords) {
        "valid number"},
       {"CE map", Mode::Bridge, C::RomMp, [](Station&) { SetIni(kParam, "Options", "CHCEMap", "0x1F2G"); }, {}, "S_x29",
        "Setting [Options] CHCEMap = 0x1F2G in .\\param.ini is not a valid number"},
+      {"flash number", Mode::Bridge, C::RomMp, [](Station&) { SetIni(kFdb, "Flash Info", "Flh_Number", "8abc"); }, {},
+       "S_x29", "Setting [Flash Info] Flh_Number = 8abc in .\\paramFDB.ini is not a valid number"},
       {"burn-in", Mode::TesterDirect, C::RomMp,
        [](Station& s) {
          SetIni(kParam, "Write_Read BurnIn", "Enable", "1");
@@ -175,12 +177,17 @@ TEST_F(MpProcedure, FailuresEndWithTheStepsCodeStateAndRecords) {
     SetIni(kParam, "Options", "CHCEMap", "");
     SetIni(kParam, "Options", "CheckBBT", r.start == C::Boot || r.start == C::Mcode ? "0" : "1");
     SetIni(kFdb, "Flash Info", "Flh_ID", "2c 84 64 3c a5 08 04");
+    SetIni(kFdb, "Flash Info", "Flh_Number", "8");
     RunJob(r.mode, r.start, r.fault, r.configure);
     const bool empty = r.code[0] == 'P' && r.code[2] == 'A';
     EXPECT_EQ(result_, r.code) << PortReport();
     EXPECT_EQ(g_PortResult[0], empty ? 4 : 0);
     EXPECT_EQ(cell_.GetErrorCode(), empty ? "" : CPortDevice::FormatErrorCode(r.code));
     EXPECT_TRUE(Has(PortReport(), std::string("[ Fail ]  Error Message : ") + r.message)) << PortReport();
+    // A setting refused ends as the procedure's other endings with the serial number.
+    if (std::string(r.code) == "S_x29") {
+      EXPECT_TRUE(cell_.GetWindowText().starts_with("0x01B*")) << cell_.GetWindowText();
+    }
     EXPECT_TRUE(Has(Record(), std::string(",Fail,") + r.code + ",")) << Record();
     EXPECT_TRUE(FailureOnRecord());
     // The maximum current replaces the statistics text after a failed burn-in on a tester.
@@ -265,7 +272,9 @@ TEST_F(MpProcedure, FailuresTheStepLeavesUnreportedAreOnRecord) {
     RunJob(Mode::Bridge, r.start, [&](Station& s) { if (r.fault) r.fault(s, subs); }, r.configure);
     EXPECT_EQ(result_, r.code) << PortReport();
     EXPECT_EQ(cell_.GetErrorCode(), CPortDevice::FormatErrorCode(r.code));
-    if (*r.message) EXPECT_TRUE(Has(PortReport(), std::string("[ Fail ]  Error Message : ") + r.message)) << PortReport();
+    if (*r.message) {
+      EXPECT_TRUE(Has(PortReport(), std::string("[ Fail ]  Error Message : ") + r.message)) << PortReport();
+    }
     EXPECT_TRUE(FailureOnRecord());
     EXPECT_TRUE(Has(Record(), std::string(",Fail,") + r.code + ",")) << Record();
   }

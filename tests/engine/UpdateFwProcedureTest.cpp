@@ -7,7 +7,7 @@
 namespace {
 using emu::RunningCode;
 using kxtest::Mode;
-enum Fault { kNone, kNoIdentify, kFourFlashes, kNoDebugInfo, kNoDrive };
+enum Fault { kNone, kNoIdentify, kFourFlashes, kFlashNumberText, kNoDebugInfo, kNoDrive };
 const auto kImage = kxtest::NamedImage("QVF20002", 16384 + 65536 + 512);
 
 struct StationRun : kxtest::DeviceTestEnv {
@@ -17,7 +17,9 @@ struct StationRun : kxtest::DeviceTestEnv {
     MakeDirs(".\\Configuration\\System");
     SetIni(".\\Configuration\\System\\MPToolSetting.ini", "General Info", "TestStation", station);
     SetIni(".\\param.ini", "Options", "Set Firmware Name", "QVF20002");
-    SetIni(".\\paramFDB.ini", "Flash Info", "Flh_Number", fault == kFourFlashes ? "4" : "8");
+    SetIni(".\\paramFDB.ini", "Flash Info", "Flh_Number", fault == kFourFlashes       ? "4"
+                                                           : fault == kFlashNumberText ? "0x8"
+                                                                                       : "8");
     kxtest::InstallBin(kImage);
     kx::SetWorkOrderPath("D:\\Log\\WO_T_1.txt");
     for (const char* f : {"D:\\Log\\WO_T_1.txt", "D:\\Log\\Error_QC.log", "D:\\Log\\SATA_RecordSN.ini"})
@@ -57,6 +59,8 @@ TEST_F(StationRun, FailuresEndWithTheFailBlockOfTheShownCode) {
       {Mode::TesterDirect, RunningCode::RomRdt, kNone, "P_x19", "Drive runs RDT firmware, Update FW refused !"},
       {Mode::TesterDirect, RunningCode::Boot, kFourFlashes, "M_D09",
        "Flash Number(8) > param.ini setting(4),check ini file setting & sample data."},
+      {Mode::Bridge, RunningCode::RomMp, kFlashNumberText, "S_x29",
+       "Setting [Flash Info] Flh_Number = 0x8 in .\\paramFDB.ini is not a valid number"},
       {Mode::Bridge, RunningCode::RomMp, kNoDebugInfo, "F_x50", "Issue Read Debug Infomation Command Failed !!!"}};
   for (const auto& [mode, code, fault, err, message] : rows) {
     const std::string out = Run(mode, code, fault == kNoDebugInfo ? "RMADBG" : "UpdateFW", fault),
