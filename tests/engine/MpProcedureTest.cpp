@@ -258,6 +258,8 @@ TEST_F(MpProcedure, FailuresTheStepLeavesUnreportedAreOnRecord) {
          s.Drive().Faults().FailNext(1, {.subCommand = 0x7F, .skip = skip});
        },
        "F_T34", "Issue Read BBT Command Failed !!!"},
+      {"SortMP: a fresh drive without a bad-block table", C::Boot, "SortMP",
+       [](emu::DriveConfig& c) { c.initialCode = C::Boot; }, {}, "F_T34", "Bad blocks map is not exist!!!"},
   };
   for (const auto& r : rows) {
     SCOPED_TRACE(r.name);
