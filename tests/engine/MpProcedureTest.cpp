@@ -312,3 +312,20 @@ TEST_F(MpProcedure, SortMpWithoutThe3rdBbtFailsUnlessSkipped) {
   EXPECT_TRUE(Has(PortReport(), "[ Fail ]  Error Message : Read 3rd BBT Failed !!!")) << PortReport();
 }
 }  // namespace
+// A pre-format failure stays the port's when the rescan after it fails too (the
+// pre-format after a load from boot code drops the RDT info the rescan's table
+// check wants): the rescan's failure stands beside it in the report and logs.
+TEST_F(MpProcedure, ARescanThatFailsAfterThePreFormatLeavesThePreFormatFailureOnRecord) {
+  SetIni(kParam, "Options", "CheckBBT", "1");
+  RunJob(Mode::Bridge, C::Boot, [](Station& s) { s.Drive().Faults().FailPreFormat(0x02, 0x1234); });
+  const std::string preFormat = "PreFormat Fail: Program Fail, Fail Address=0x00001234";
+  const std::string report = PortReport(), errors = ReadAll("D:\\Log\\Error_Init.log");
+  const std::string printed = CPortDevice::FormatErrorCode("F_H07");
+  EXPECT_EQ(result_, "F_H07");
+  EXPECT_EQ(cell_.GetWindowText(), printed + "*00000000*");
+  EXPECT_TRUE(Has(report, "Error Message : Bad blocks map is not match!!!")) << "the rescan's own fail block";
+  EXPECT_EQ(report.substr(report.rfind("[ Fail ]  Error Message : ")).rfind("[ Fail ]  Error Message : " + preFormat, 0),
+            0u) << report;
+  EXPECT_TRUE(Has(errors, "= " + printed + ":" + preFormat)) << errors;
+  EXPECT_TRUE(Has(Record(), ",Fail,F_H07," + preFormat)) << Record();
+}
