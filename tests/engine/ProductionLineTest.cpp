@@ -121,6 +121,21 @@ TEST_F(ProductionLineTest, StationsAfterMpAndTheSortingStations) {
   }
 }
 
+// MP erases nothing at its station and takes the bad-block table the RDT run
+// built: a drive that skipped RDT has none and fails MP's scan.
+TEST_F(ProductionLineTest, ADriveThatSkippedRdtFailsMp) {
+  const std::pair<const char*, const char*> rows[] = {{"1", "Bad blocks map is not match!!!"},
+                                                      {"0", "Issue Read BBT Command Failed !!!"}};
+  for (const auto& [checkBbt, message] : rows) {
+    SCOPED_TRACE(checkBbt);
+    Line line(Mode::Bridge, kxtest::LineDrive(C::Boot));
+    ExpectPasses(line, {"EraseAll"});
+    SetIni(kParam, "Options", "CheckBBT", checkBbt);
+    const Line::Outcome mp = line.Run("MP");
+    EXPECT_EQ(mp.code + " " + mp.message, std::string("F_T34 ") + message);
+  }
+}
+
 // The RDT found more bad blocks than the product allows: the read-out fails
 // the drive, and so does MP at its reading of the RDT results.
 TEST_F(ProductionLineTest, ADriveWhoseRdtExceedsTheLimitsFailsTheReadOutAndMp) {
