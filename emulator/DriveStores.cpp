@@ -57,7 +57,8 @@ bool RangeSet::Covers(std::uint32_t start, std::uint32_t length) const {
 
 namespace {
 
-const char kInfoBlockMark[] = "Tavlin";
+// The vendor mark that opens the info block and the info-code sector.
+const char kVendorMark[] = "Tavlin";
 
 // The nearest shape the controller has: every count at least 1, planes 1, 2 or 4,
 // page sizes a power of two, and the die and block totals within the host's tables.
@@ -111,7 +112,7 @@ DriveState::DriveState(const DriveConfig& c)
     BuildInfoBlock();
     // A produced drive's info-code sector: the vendor mark, then '3' and the
     // firmware name in ATA string order at 78-86; no date stamped yet.
-    PutText(infoCode.data(), kInfoBlockMark, 6);
+    PutText(infoCode.data(), kVendorMark, 6);
     infoCode[78] = '3';
     PutAtaString(infoCode.data() + 79, cfg.firmwareRevision, 8);
   }
@@ -313,7 +314,7 @@ void DriveState::BuildRdtInfo() {
 void DriveState::BuildInfoBlock() {
   std::uint8_t* b = infoPages[0].data();
   std::fill(b, b + 512, 0);
-  PutText(b, kInfoBlockMark, 6);
+  PutText(b, kVendorMark, 6);
   PutAtaString(b + 18, cfg.serial, 20);
   PutAtaString(b + 38, cfg.model, 40);
   PutAtaString(b + 79, cfg.firmwareRevision, 8);
@@ -428,7 +429,7 @@ void DriveState::BuildIdentify(std::uint8_t* out) const {
   // The flash firmware reports the serial number its info block holds (MP
   // writes it there); other codes, or a block without one, the factory's.
   const std::uint8_t* block = infoPages[0].data();
-  const bool ownSerial = onFlash && std::memcmp(block, kInfoBlockMark, 6) == 0 &&
+  const bool ownSerial = onFlash && std::memcmp(block, kVendorMark, 6) == 0 &&
                          std::any_of(block + 18, block + 38, [](std::uint8_t c) { return c != 0 && c != ' '; });
   if (ownSerial) std::copy(block + 18, block + 38, out + 20);
   else PutAtaString(out + 20, cfg.serial, 20);

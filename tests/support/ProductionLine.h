@@ -10,7 +10,9 @@
 //   line.PassRdtRun();
 //   EXPECT_EQ(line.Run("RDTResult").code, "0_00");
 #pragma once
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "device/StatusCell.h"
 #include "engine/EngineGlobals.h"
