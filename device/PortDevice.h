@@ -368,8 +368,8 @@ class CPortDevice {
   // Reads the info block into m_InfoBlockRead and keeps its good-card mark,
   // masked by station, for WriteGoodCardMark.
   bool IssueReadInfoPage();
-  // Adds the stage's bits (1..4) and the kept mark to byte 511, checks the
-  // block (CheckInfoBlock without capacity) and writes it back.
+  // Checks the drive's block (CheckInfoBlock without capacity), adds the
+  // stage's bits (1..4) and the kept mark to its byte 511 and writes it back.
   bool WriteGoodCardMark(int stage);
   // Whether m_InfoBlockRead's mark has every demanded stage (and, at the QC
   // station, no UpLoad or RMA mark the parameter file does not allow); sets
@@ -425,8 +425,9 @@ class CPortDevice {
   // m_SerialNumBase. With useRdtInfo, 64 bytes of RDT information beginning
   // "KXRT" become the temperature log, else it is cleared. Fail report on failure.
   bool BuildInfoBlock(bool takeNewSerial, bool keepDeviceInfo, const std::uint8_t* rdtInfo64, bool useRdtInfo);
-  // The drive's info block against m_InfoBlockBuilt and, unless skipCapacity,
-  // the drive's logical size against the block's. Code ('x' form) and message
+  // The drive's info block against m_InfoBlockBuilt (a matching block becomes
+  // m_InfoBlockRead) and, unless skipCapacity, the drive's logical size
+  // against the block's. Code ('x' form) and message
   // on failure; the fail report only when the capacity was checked too (with
   // skipCapacity the caller adds its family letter and writes it).
   bool CheckInfoBlock(bool skipCapacity);

@@ -461,6 +461,11 @@ void Drive::SetInfoBlockPage(std::uint8_t page, const std::vector<std::uint8_t>&
   std::copy_n(bytes.begin(), std::min(bytes.size(), p.size()), p.begin());
 }
 
+std::array<std::uint8_t, 512> Drive::PreFormatInfoBlock() const {
+  std::lock_guard lock(mutex_);
+  return s_->preFormatInfoBlock;
+}
+
 std::array<std::uint8_t, 512> Drive::InfoCodeSector() const {
   std::lock_guard lock(mutex_);
   return s_->infoCode;

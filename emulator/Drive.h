@@ -94,6 +94,8 @@ class Drive {
   std::vector<std::uint8_t> ReadMedia(std::uint64_t lba, std::uint32_t sectors) const;
   std::vector<std::uint8_t> InfoBlockPage(std::uint8_t page) const;
   void SetInfoBlockPage(std::uint8_t page, const std::vector<std::uint8_t>& bytes);
+  // The info block the last pre-format carried (zeros before any).
+  std::array<std::uint8_t, 512> PreFormatInfoBlock() const;
   std::array<std::uint8_t, 512> InfoCodeSector() const;
   std::array<std::uint8_t, 512> SystemInfo() const;
   // Patch bytes of the system information record (for controller error IDs etc.).

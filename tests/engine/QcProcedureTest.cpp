@@ -64,6 +64,21 @@ TEST_F(QcProcedure, GoodDrivePassesInEverySendMode) {
   }
 }
 
+// The QC mark goes into the drive's own block, also when the mark check, which
+// reads the block first, is skipped.
+TEST_F(QcProcedure, TheMarkIsAddedToTheDrivesBlock) {
+  for (const char* skip : {"0", "1"}) {
+    SCOPED_TRACE(skip);
+    SetIni(".\\param.ini", "Options", "SkipGoodMarkCheck", skip);
+    RunJob(Mode::Bridge);
+    ASSERT_EQ(result_, "0_00") << PortReport();
+    std::vector<std::uint8_t> block(station_->Device().m_InfoBlockBuilt.begin(),
+                                    station_->Device().m_InfoBlockBuilt.end());
+    block[511] = 0x03;
+    EXPECT_EQ(station_->Drive().InfoBlockPage(0), block);
+  }
+}
+
 TEST_F(QcProcedure, FailuresEndWithTheStepsCodeStateAndRecords) {
   const auto smartExceeded = [](Station& s) { s.Drive().Faults().SetSmartThresholdExceeded(true); };
   const struct {
