@@ -2,6 +2,7 @@
 // job real: the block MP leaves on the drive, QC after each way into MP, the
 // sorting and update stations, and a drive whose RDT failed.
 #include "tests/support/ProductionLine.h"
+#include "tests/support/RecordChecks.h"
 #include "tests/support/ScratchFolder.h"
 
 namespace {
@@ -133,6 +134,7 @@ TEST_F(ProductionLineTest, ADriveThatSkippedRdtFailsMp) {
     SetIni(kParam, "Options", "CheckBBT", checkBbt);
     const Line::Outcome mp = line.Run("MP");
     EXPECT_EQ(mp.code + " " + mp.message, std::string("F_T34 ") + message);
+    EXPECT_TRUE(kxtest::FailureOnRecord(mp.code, 1, mp.report, mp.errorLog, mp.recordSn));
   }
 }
 
@@ -154,11 +156,13 @@ TEST_F(ProductionLineTest, ADriveWhoseRdtExceedsTheLimitsFailsTheReadOutAndMp) {
     EXPECT_TRUE(Has(readOut.cell, "*09: 0/ 1 (P: 0)*")) << "the CE over its limit";
     EXPECT_TRUE(Has(readOut.report, "[ Fail ]  Error Message : " + over)) << readOut.report;
     EXPECT_TRUE(Has(readOut.records, ",Fail,F_T31,")) << readOut.records;
+    EXPECT_TRUE(kxtest::FailureOnRecord(readOut.code, 1, readOut.report, readOut.errorLog, readOut.recordSn));
     const Line::Outcome mp = line.Run("MP");
     EXPECT_EQ(mp.code, "F_T31");
     EXPECT_EQ(mp.state + " " + mp.message, "Error " + over);
     EXPECT_EQ(mp.cell.rfind(CPortDevice::FormatErrorCode("F_T31") + "*", 0), 0u) << mp.cell;
     EXPECT_TRUE(Has(mp.records, ",Fail,F_T31," + over)) << mp.records;
+    EXPECT_TRUE(kxtest::FailureOnRecord(mp.code, 1, mp.report, mp.errorLog, mp.recordSn));
     EXPECT_EQ(line.Drive().Code(), C::RomRdt) << "nothing written to the drive";
   }
 }

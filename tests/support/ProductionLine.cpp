@@ -29,6 +29,11 @@ int JobMode(const std::string& station) {
   return station == "QC" || station == "UpdateFW" ? 4 : 1;
 }
 
+// The Error log the device keeps for a job mode.
+std::string ErrorLog(int jobMode) {
+  return jobMode == 1 ? "D:\\Log\\Error_Init.log" : jobMode == 4 ? "D:\\Log\\Error_QC.log" : "D:\\Log\\Error_Debug.log";
+}
+
 }  // namespace
 
 const std::vector<std::uint8_t>& LineRdtImage() {
@@ -59,7 +64,9 @@ ProductionLine::~ProductionLine() { kx::SetWorkOrderPath(""); }
 
 ProductionLine::Outcome ProductionLine::Run(const std::string& station) {
   win::WritePrivateProfileString("General Info", "TestStation", station.c_str(), kTool);
-  for (const char* f : {kWorkOrder, kRecordSn}) std::filesystem::remove(platform::MapPath(f));
+  const std::string errorLog = ErrorLog(JobMode(station));
+  for (const std::string& f : {std::string(kWorkOrder), std::string(kRecordSn), errorLog})
+    std::filesystem::remove(platform::MapPath(f));
   Outcome o;
   o.code = "H_F8";
   (new CPortJob(JobMode(station), &locks_, &cell_, &progress_, station_.DriveNo(), 1, nullptr, nullptr, "D:\\Log",
@@ -69,7 +76,9 @@ ProductionLine::Outcome ProductionLine::Run(const std::string& station) {
   o.state = cell_.GetStateText();
   o.message = cell_.GetErrorMessage();
   o.report = ReadText("D:\\Log\\D_Reports\\PC_1_Report.txt");
-  o.records = ReadText(kWorkOrder) + ReadText(kRecordSn);
+  o.recordSn = ReadText(kRecordSn);
+  o.records = ReadText(kWorkOrder) + o.recordSn;
+  o.errorLog = ReadText(errorLog.c_str());
   return o;
 }
 

@@ -39,7 +39,9 @@ class ProductionLine {
     std::string state;    // the cell's state text ("Pass", "Error")
     std::string message;  // the cell's error message
     std::string report;
-    std::string records;
+    std::string records;   // the result list and SATA_RecordSN.ini
+    std::string recordSn;  // SATA_RecordSN.ini alone
+    std::string errorLog;  // the job mode's Error log, new for this job
   };
 
   // Installs the product's settings and images; the drive is powered and past its boot.
