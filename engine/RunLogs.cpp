@@ -324,7 +324,11 @@ void CPortJob::WriteFailSNRecord() {
     const std::string driveSn = comma == std::string::npos ? entry : entry.substr(0, comma);
     const std::string target = StrFormat("%s\\%s_%s_%s.log", uploadFolder.c_str(), workNo.c_str(),
                                          kx::SafeFileName(waitingSn).c_str(), kx::SafeFileName(driveSn).c_str());
-    if (WriteKey("Fail_SN_Mapping_Table", waitingSn, entry, target))
+    if (!WriteKey("Fail_SN_Mapping_Table", waitingSn, entry, target)) continue;
+    // Another process may have uploaded this record too and a new record taken
+    // the key meanwhile: only the mark uploaded here goes.
+    platform::ProfileWriteLock mark(file);
+    if (win::GetPrivateProfileString("WaitForUpload", key, "", file) == waitingSn)
       win::WritePrivateProfileString("WaitForUpload", key.c_str(), nullptr, file.c_str());
   }
 }

@@ -361,4 +361,23 @@ TEST_F(RunLogs, FailSerialCounterWrapsAndWaitingRecordsAreUploaded) {
   EXPECT_EQ(win::GetPrivateProfileKeyNames("WaitForUpload", kFailRecord), Lines{});
 }
 
+// Another process uploads the same waiting record meanwhile, drops its mark and
+// gives the key to its next record: that record stays waiting.
+TEST_F(RunLogs, AnUploadDropsOnlyTheMarkItUploaded) {
+  SetIni(kFailRecord, "Serial Number", "Last Serial Number", "0005");
+  MakeDirs("P:\\");
+  const std::string record = Native(kFailRecord);
+  platform::SetWriteFault([&record](const std::string& path) -> win::DWORD {
+    if (!kxtest::EndsWith(path, "_xxxx0005_SN0001.log")) return 0;
+    std::string text = kxtest::DeviceTestEnv::ReadAll(kFailRecord);  // the other process's change, lock-free
+    const std::string mark = "Wait_0000=xxxx0005";
+    if (const auto at = text.find(mark); at != std::string::npos) text.replace(at, mark.size(), "Wait_0000=xxxx0006");
+    std::ofstream(record, std::ios::binary) << text;
+    return 0;
+  });
+  job_.WriteFailSNRecord();
+  platform::SetWriteFault({});
+  EXPECT_EQ(win::GetPrivateProfileSection("WaitForUpload", kFailRecord), Lines{"Wait_0000=xxxx0006"});
+}
+
 }  // namespace
