@@ -189,6 +189,30 @@ TEST_F(ProductionPage, PassTotalsOfTwoProcessesAddUp) {
                       {"Pass=3\r\n", "TotalErrorCount=2\r\n", "M_x04=1\r\n", "S_x01=1\r\n"});
 }
 
+// A second station prepares the shared log folder while the first, which found
+// the logs missing, writes their headers and adds a pass: the second writes
+// no header over them.
+TEST_F(ProductionPage, LogHeadersGoOnlyIntoMissingLogs) {
+  CProductionPage page(std::make_unique<CPortMapping>([] {}));
+  page.PrepareLogFolders();
+  const std::string summary = "D:\\Logs\\W01\\_Summary.log";
+  for (const std::string& log : {page.TotalLogPath(), summary}) std::filesystem::remove(Native(log));
+  kxtest::ForkedWriter child([&page] {
+    page.PrepareLogFolders();
+    return true;
+  });
+  ASSERT_TRUE(child.Started());
+  {
+    platform::ProfileWriteLock lock(page.TotalLogPath());
+    child.Go();
+    ASSERT_TRUE(child.WaitUntilBlocked()) << "the child wrote past the lock";
+    page.WriteRunTotals(CodesOf({"0_00"}));
+  }
+  EXPECT_EQ(child.Finish(), 0);
+  kxtest::ExpectParts(ReadAll(page.TotalLogPath()), {"Total=1\r\n", "Good=1\r\n"});
+  kxtest::ExpectParts(ReadAll(summary), {"Pass=1\r\n"});
+}
+
 TEST_F(ProductionPage, ScanAndHotPlugShowWhichPortsReachADrive) {
   kxtest::EmulatedSite site(3, kxtest::Mode::Bridge);
   CProductionPage page(std::make_unique<CPortMapping>([] {}));
