@@ -299,8 +299,8 @@ void CFirstPropertyPage::RefreshBanner() {
 void CFirstPropertyPage::OnClearRecord() {
   ResetSlotCells();
   for (auto& box : m_CountModels) box.SetWindowText("0");
-  // Before the first run there is no Total log to clear.
-  // In one replacement, so that another process's pass never lands between the three.
+  // Before the first run there is no Total log to clear. The three in one
+  // replacement, so that another process's pass never lands between them.
   if (!m_TotalLogPath.empty())
     kx::UpdateProfileKeys(m_TotalLogPath,
                           {{"Total Results", "Total", "0", {}}, {"Total Results", "Good", "0", {}},
