@@ -14,6 +14,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -155,12 +156,13 @@ class CPortDevice {
   std::string ReportPath() const;
   std::string FailCopyPath() const;
   // A record or report write that failed: named on the debug output (and
-  // standard error) at once; the first one of the run is kept, so that the
-  // job does not show a pass whose records are missing.
+  // standard error) the first time each file fails; the first one of the run
+  // is kept, so that the job does not show a pass whose records are missing.
   void NoteWriteFailure(const std::string& path, std::uint32_t osError);
   bool HasWriteFailure() const { return m_WriteFailError != 0; }
   std::string m_WriteFailPath;
   std::uint32_t m_WriteFailError = 0;
+  std::set<std::string> m_AnnouncedWriteFailures;
 
   // START clears it; END and the fail block record it.
   std::string m_SerialNumber;

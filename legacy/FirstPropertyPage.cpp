@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "device/Environment.h"
+#include "device/FileWrites.h"
 #include "device/Format.h"
 #include "device/ModuleFolder.h"
 #include "device/PortDevice.h"
@@ -298,23 +299,28 @@ void CFirstPropertyPage::RefreshBanner() {
 void CFirstPropertyPage::OnClearRecord() {
   ResetSlotCells();
   for (auto& box : m_CountModels) box.SetWindowText("0");
-  // Before the first run there is no Total log to clear.
+  // Before the first run there is no Total log to clear. The three in one
+  // replacement, so that another process's pass never lands between them.
   if (!m_TotalLogPath.empty())
-    for (const char* key : {"Total", "Good", "Bad"})
-      kx::WriteProfileText("Total Results", key, "0", m_TotalLogPath);
+    kx::UpdateProfileKeys(m_TotalLogPath,
+                          {{"Total Results", "Total", "0", {}}, {"Total Results", "Good", "0", {}},
+                           {"Total Results", "Bad", "0", {}}});
   m_View.Refresh();
 }
 
 void CFirstPropertyPage::WriteCardCounts(const std::string& total, const std::string& good, const std::string& bad) {
-  if (m_CountFilePath.empty() || !platform::FileExists(m_CountFilePath)) return;
-  const std::string native = platform::MapPath(m_CountFilePath);
-  // Rewritten whole: a shorter count must not leave the tail of a longer one.
-  std::FILE* f = std::fopen(native.c_str(), "wb");
-  if (f == nullptr) return;
-  const std::string text = kx::StrFormat("Total Card :: %s\r\nGood Card  :: %s\r\nBad Card   :: %s\r\n",
-                                         total.c_str(), good.c_str(), bad.c_str());
-  std::fwrite(text.data(), 1, text.size(), f);
-  std::fclose(f);
+  if (m_CountFilePath.empty()) return;
+  // Replaced whole, in one step: a shorter count must not leave the tail of a
+  // longer one, and a kill or another process never meets a half-written file.
+  platform::ProfileWriteLock lock(m_CountFilePath);
+  // Only an existing file that could be opened for writing.
+  const win::DWORD attributes = win::GetFileAttributes(m_CountFilePath.c_str());
+  if (attributes == win::INVALID_FILE_ATTRIBUTES ||
+      (attributes & (win::FILE_ATTRIBUTE_READONLY | win::FILE_ATTRIBUTE_DIRECTORY)) != 0)
+    return;
+  platform::WriteFileBytes(m_CountFilePath,
+                           kx::StrFormat("Total Card :: %s\r\nGood Card  :: %s\r\nBad Card   :: %s\r\n",
+                                         total.c_str(), good.c_str(), bad.c_str()));
 }
 
 void CFirstPropertyPage::OnReloadParam() {
