@@ -245,7 +245,8 @@ TEST_F(QcRunOnTheWindow, F8ReleasedRunsQcAndEndsItsFinishPass) {
     }
   });
   operatorTimer.Start(20);
-  SendKey(focus, wxEVT_KEY_UP, WXK_F8);  // returns when the run has ended
+  SendKey(focus, wxEVT_KEY_UP, WXK_F8);  // the run starts once the key has gone its way
+  EXPECT_TRUE(kxtools::RunEventsUntil([this] { return services_->pools == 2 && g_RunActive == 0; }, 20000));
   operatorTimer.Stop();
 
   EXPECT_EQ(services_->pools, 2);  // the production pass and the finish pass
