@@ -320,12 +320,15 @@ TEST_F(QcRunOnTheWindow, ClosingThePageDuringARunEndsTheRun) {
     g_CardWatch = 0;
     CFirstPageWindow* page = Open();
     services_->pools = 0;
-    wxFrame* frame = frame_;
+    wxFrame* const frame = frame_;
+    TestServices* const services = services_;  // lives until the run has returned
     bool closed = false;
+    int poolsAtClose = 0;
     wxTimer closer;
     closer.Bind(wxEVT_TIMER, [&](wxTimerEvent&) {
       if (closed || g_CardWatch != 1) return;
       closed = true;
+      poolsAtClose = services->pools;
       frame->Close(true);
     });
     closer.Start(20);
@@ -337,11 +340,13 @@ TEST_F(QcRunOnTheWindow, ClosingThePageDuringARunEndsTheRun) {
       click.SetEventObject(page->FindWindow(kIdQc));
       page->FindWindow(kIdQc)->GetEventHandler()->ProcessEvent(click);  // returns when the run has ended
     }
-    frame_ = nullptr;  // no longer this test's to destroy
+    // The window, the page and (once the run has returned) its services go.
+    frame_ = nullptr;
+    services_ = nullptr;
     EXPECT_TRUE(kxtools::RunEventsUntil([&] { return gone() && g_RunActive == 0; }, 20000));
     closer.Stop();
     EXPECT_TRUE(closed);
-    EXPECT_EQ(services_->pools, 2);  // the production pass and the finish pass the close ended
+    EXPECT_EQ(poolsAtClose, 2);  // the production pass and the finish pass the close ended
     EXPECT_EQ(g_CardWatch, 0);
     EXPECT_EQ(win::GetPrivateProfileString("Total Results", "Total", "", ".\\W01_PC7\\Total_QC.log"), "0");
   }
