@@ -73,6 +73,7 @@ class FakeServices : public legacy::DefaultFirstPageServices {
   };
   int MessageBox(const std::string& text, unsigned type) override {
     boxes.push_back({text, type});
+    if (whileBoxShows) whileBoxShows();
     return 1;
   }
   bool ChooseFile(std::string& path) override {
@@ -124,6 +125,7 @@ class FakeServices : public legacy::DefaultFirstPageServices {
   std::vector<unsigned> pauses;
   std::uint64_t clockOffsetMs = 0;  // added to the clock: a pass that seems to last longer
   std::function<bool(int)> duringWait;  // true: the pump met the quit request
+  std::function<void()> whileBoxShows;
   int pumps = 0, scans = 0, quitsPosted = 0;
   FakeSystem system;
 };

@@ -425,6 +425,14 @@ TEST_F(Runs, ClosingThePageDuringARunEndsIt) {
   }
 }
 
+TEST_F(Runs, ClosingThePageUnderTheDetectionsMessageEndsTheRunBeforeItsPass) {
+  services_.scanFails = true;
+  services_.whileBoxShows = [this] { page_.DetachView(); };
+  page_.OnQc();
+  EXPECT_TRUE(services_.poolSizes.empty());
+  EXPECT_EQ(g_RunActive, 0);
+}
+
 // One bridge device on port 1; its card is absent.
 class RunsInBridgeMode : public ::testing::Test {
  protected:
