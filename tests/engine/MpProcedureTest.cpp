@@ -38,11 +38,12 @@ struct MpProcedure : kxtest::DeviceTestEnv {
   }
   ~MpProcedure() override { kx::SetWorkOrderPath(""); }
   void RunJob(Mode mode, C code, const std::function<void(Station&)>& fault = {},
-              const std::function<void(emu::DriveConfig&)>& configure = {}) {
+              const std::function<void(emu::DriveConfig&)>& configure = {},
+              const kxtest::StationSetup& setup = {}) {
     emu::DriveConfig c = SmallDrive(code);
     if (configure) configure(c);
     station_.reset();  // first: a station puts the send mode and clock back when it goes
-    station_ = std::make_unique<Station>(mode, 1, c);
+    station_ = std::make_unique<Station>(mode, 1, c, setup);
     if (code == C::Boot) {
       station_->Drive().PowerOff();
       station_->Drive().PowerOn();
@@ -97,8 +98,21 @@ TEST_F(MpProcedure, GoodDrivePassesInEverySendModeFromEveryRunningCode) {
   }
 }
 
+// A drive of one CE whose firmware reports `version`.
+std::function<void(emu::DriveConfig&)> OneCe(const char* version) {
+  return [version](emu::DriveConfig& c) {
+    c.channels = 1, c.cesPerChannel = 1;
+    c.sysInfoFwVersion = version;
+  };
+}
+
 TEST_F(MpProcedure, FailuresEndWithTheStepsCodeStateAndRecords) {
   using Cfg = std::function<void(emu::DriveConfig&)>;
+  // The IDENTIFY commands of a pass: the last one reads the pass text's model and serial.
+  RunJob(Mode::Bridge, C::RomMp);
+  ASSERT_EQ(result_, "0_00") << PortReport();
+  const std::size_t identifies = station_->DriveSent(0xEC, 0).size();
+  ASSERT_GT(identifies, 1u);
   const struct {
     const char* name;
     Mode mode;
@@ -106,9 +120,11 @@ TEST_F(MpProcedure, FailuresEndWithTheStepsCodeStateAndRecords) {
     std::function<void(Station&)> fault;
     Cfg configure;
     const char *code, *message;
+    int serial = 1;  // the serial number follows the code in the cell (1), not (0); -1 not checked
+    kxtest::StationSetup setup = {};
   } rows[] = {
       {"card absent", Mode::TesterDirect, C::RomMp, [](Station& s) { s.Site().SetTesterFaults(1, {.cardAbsent = true}); },
-       {}, "P_A01", "Tester output voltage: Don't detect card"},
+       {}, "P_A01", "Tester output voltage: Don't detect card", 0},
       {"key refused", Mode::TesterDirect, C::RomMp,
        [](Station& s) { s.Drive().Faults().RefuseAccessKey(emu::DriveFaults::kForever); }, {}, "I_A01",
        "Issue Set AP key command Fail."},
@@ -142,7 +158,7 @@ TEST_F(MpProcedure, FailuresEndWithTheStepsCodeStateAndRecords) {
        {}, "S_x29", "Setting [General Info] Capacity = 12abc in .\\Configuration\\System\\MPToolSetting.ini is not a "
        "valid number"},
       {"CE map", Mode::Bridge, C::RomMp, [](Station&) { SetIni(kParam, "Options", "CHCEMap", "0x1F2G"); }, {}, "S_x29",
-       "Setting [Options] CHCEMap = 0x1F2G in .\\param.ini is not a valid number"},
+       "Setting [Options] CHCEMap = 0x1F2G in .\\param.ini is not a valid number", -1},
       {"burn-in", Mode::TesterDirect, C::RomMp,
        [](Station& s) {
          SetIni(kParam, "Write_Read BurnIn", "Enable", "1");
@@ -153,9 +169,38 @@ TEST_F(MpProcedure, FailuresEndWithTheStepsCodeStateAndRecords) {
        "F_x26", "Device can't be used, reserved block not enough, Replace Flash."},
       {"EraseMP on RDT firmware", Mode::Bridge, C::RomRdt,
        [](Station&) { SetIni(kTool, "General Info", "TestStation", "EraseMP"); }, {}, "P_x18",
-       "BBT exists, not recommended to Erase MP !"},
+       "BBT exists, not recommended to Erase MP !", 0},
       {"RDT version", Mode::Bridge, C::RomRdt, [](Station&) { SetIni(kFdb, "Options", "ChkRDTver", "1x3"); }, {},
-       "P_x17", "RDT version(12A) is not equel to ini(1x3)!"},
+       "P_x17", "RDT version(12A) is not equel to ini(1x3)!", 0},
+      {"IC version", Mode::Bridge, C::RomMp, {}, [](emu::DriveConfig& c) { c.fuseWord3 = 0x20000; }, "I_V01",
+       "IC ver error!!"},
+      {"flash ID in boot code", Mode::Bridge, C::Boot,
+       [](Station& s) { s.Drive().Faults().FailNext(99, {.opcode = 0x21, .subCommand = 0x14}); }, {}, "I_V02",
+       "Controller version is not correct!!", 0},
+      {"device info kept off flash", Mode::Bridge, C::Mcode,
+       [](Station&) { SetIni(kParam, "Special", "Keep_Device_Info", "1"); }, {}, "S_T20",
+       "Keep_Device_Info must running on Normal Code."},
+      {"INI BIN class", Mode::Bridge, C::RomMp, [](Station&) { SetIni(kFdb, "Flash Info", "Flh_MPBinType", "7311"); },
+       {}, "S_x30", "INI class & Bintype Fail !!"},
+      {"firmware BIN type", Mode::Bridge, C::RomMp, {}, [](emu::DriveConfig& c) { c.sysInfoFwVersion = "7311"; },
+       "S_x30", "Bin file fail!! FW do not equal to ini(7311)", 0},
+      {"one CE in one-plane mode", Mode::Bridge, C::RomMp,
+       [](Station&) {
+         SetIni(kParam, "Options", "SkipCheckFWBinHeader", "1");
+         SetIni(kFdb, "Flash Info", "Flh_Number", "1");
+       },
+       OneCe("7311"), "S_x31", "1CE do not support 1P mode!", 0},
+      {"one CE in two-plane mode", Mode::Bridge, C::RomMp,
+       [](Station&) { SetIni(kFdb, "Flash Info", "Flh_Number", "1"); }, OneCe("7312"), "S_x31",
+       "B0KB 1CE do not support 2P mode!", 0},
+      {"IDENTIFY for the pass text", Mode::Bridge, C::RomMp,
+       [&identifies](Station& s) {
+         s.Drive().Faults().FailNext(1, {.opcode = 0xEC, .skip = static_cast<std::uint32_t>(identifies - 1)});
+       },
+       {}, "I_x06", "Issue Identify Command Fail."},
+      {"tester reset", Mode::TesterDirect, C::RomMp,
+       [](Station&) { SetIni(kParam, "Options", "DEVSLP_Control", "1"); }, {}, "P_I15",
+       "DevSLP control only support by SATAIII tester !!!", 1, {.tester = {.kind = 3}}},
   };
   for (const auto& r : rows) {
     SCOPED_TRACE(r.name);
@@ -170,8 +215,18 @@ TEST_F(MpProcedure, FailuresEndWithTheStepsCodeStateAndRecords) {
     SetIni(kParam, "Options", "CHCEMap", "");
     SetIni(kParam, "Options", "CheckBBT", r.start == C::Boot || r.start == C::Mcode ? "0" : "1");
     SetIni(kFdb, "Flash Info", "Flh_ID", "2c 84 64 3c a5 08 04");
-    RunJob(r.mode, r.start, r.fault, r.configure);
+    SetIni(kFdb, "Flash Info", "Flh_MPBinType", "7312");
+    SetIni(kFdb, "Flash Info", "Flh_Number", "8");
+    for (const char* key : {"SkipCheckFWBinHeader", "DEVSLP_Control"}) SetIni(kParam, "Options", key, "0");
+    SetIni(kParam, "Special", "Keep_Device_Info", "0");
+    RunJob(r.mode, r.start, r.fault, r.configure, r.setup);
     const bool empty = r.code[0] == 'P' && r.code[2] == 'A';
+    // An empty port's cell is cleared; the code is kept as its state text.
+    EXPECT_EQ(cell_.GetWindowText().empty(), empty) << cell_.GetWindowText();
+    if (r.serial >= 0) {
+      EXPECT_EQ(Has(cell_.GetWindowText(), CPortDevice::FormatErrorCode(r.code) + "*"), r.serial == 1)
+          << cell_.GetWindowText();
+    }
     EXPECT_EQ(result_, r.code) << PortReport();
     EXPECT_EQ(g_PortResult[0], empty ? 4 : 0);
     EXPECT_EQ(cell_.GetErrorCode(), empty ? "" : CPortDevice::FormatErrorCode(r.code));
