@@ -245,6 +245,59 @@ TEST_F(MpProcedure, PreFormatFlashFailureWritesTheScanRecordAgain) {
   }
 }
 
+// Each option switch runs its step when on and leaves it out when off: what the
+// step sends to the drive (or writes) grows by the row's count with the switch on.
+TEST_F(MpProcedure, OptionSwitchesRunTheirStep) {
+  using Count = std::function<std::size_t(Station&)>;
+  const auto report = [](const char* line) {
+    return [line](Station&) -> std::size_t { return Has(PortReport(), line) ? 1 : 0; };
+  };
+  const struct {
+    const char* name;
+    Mode mode;
+    C start;
+    const char *key, *on, *off;
+    std::vector<std::array<const char*, 2>> also;  // [Options] keys the step needs, set for both runs
+    Count sent;
+    std::size_t more;  // 0: some more
+  } rows[] = {
+      {"thermal sensor", Mode::TesterDirect, C::RomMp, "Put_Thermal_Sensor", "1", "2", {},
+       [](Station& s) { return s.DriveSent(0xB0, 0xD0).size(); }, 1},  // SMART READ DATA
+      {"device sleep", Mode::TesterDirect, C::RomMp, "DEVSLP_Enable", "1", "2", {{"DEVSLP_Control", "1"}},
+       [](Station& s) { return s.Sent({0x08, 0xF2, 0x50, 0x06, 0x01}).size(); }, 1},
+      {"SMART reset after MP", Mode::Bridge, C::RomMp, "AfterMpDoResetSMART", "2", "0", {},
+       [](Station& s) { return s.DriveSent(0x31, 0x02).size(); }, 1},
+      {"eFuse cut", Mode::TesterDirect, C::RomMp, "Cut_eFuse", "1", "2", {{"Cut_UART", "1"}},
+       [](Station& s) { return s.DriveSent(0x31, 0x27).size(); }, 1},
+      {"copy-compare", Mode::Bridge, C::RomMp, "SkipCopyCompare", "0", "1", {},
+       [](Station& s) { return s.DriveSent(0x35, 0).size(); }, 0},
+      {"MP scans", Mode::Bridge, C::RomMp, "SkipMPScan", "0", "1", {},
+       [](Station&) { return ReadAll(kScanRecords).size() / kx::kBlockRecordSize; }, 2},
+      {"window scan from boot code", Mode::Bridge, C::Boot, "Skip_Scan_Window_Test", "0", "1", {},
+       [](Station& s) { return s.DriveSent(0x31, 0xAB).size(); }, 0},
+      {"DRAM test from boot code", Mode::Bridge, C::Boot, "Skip_SDR_WriteRead_Test", "0", "1", {},
+       report("Do DRAM Test"), 1},
+  };
+  SetIni(kParam, "Options", "CheckBBT", "0");
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.name);
+    for (const auto& [key, value] : r.also) SetIni(kParam, "Options", key, value);
+    std::size_t sent[2] = {};
+    for (int on : {0, 1}) {
+      SetIni(kParam, "Options", r.key, on ? r.on : r.off);
+      RunJob(r.mode, r.start);
+      EXPECT_EQ(result_, "0_00") << (on ? "on" : "off") << PortReport();
+      sent[on] = r.sent(*station_);
+    }
+    if (r.more == 0)
+      EXPECT_GT(sent[1], sent[0]);
+    else
+      EXPECT_EQ(sent[1], sent[0] + r.more);
+    for (const auto& [key, value] : r.also) SetIni(kParam, "Options", key, "0");
+    SetIni(kParam, "Options", r.key, "0");
+  }
+}
+
 // A real job that says when it is gone.
 class WatchedJob final : public CPortJob {
  public:
@@ -288,6 +341,9 @@ TEST_F(MpProcedure, EverySlotOfAFullSitePassesInEachSendMode) {
 // The drive refuses to read a third-party table.
 void NoThirdBbt(Station& s) { s.Drive().Faults().FailNext(99, {.subCommand = 0x47}); }
 
+// No capacity for the info block: the flash-maker file sets none and offers no size list.
+void NoCapacity() { ASSERT_TRUE(win::WritePrivateProfileString("Options", "SetSSDSize", "", kFdb)); }
+
 TEST_F(MpProcedure, OptionsChangeWhatRunsAndThePassText) {
   const struct {
     const char* name;
@@ -296,8 +352,10 @@ TEST_F(MpProcedure, OptionsChangeWhatRunsAndThePassText) {
     std::function<void(Station&)> fault;
     std::function<void(emu::DriveConfig&)> configure;
     std::uint32_t back;  // the cell's colour: green pass, purple grade
-    const char *textStart, *reportLine;
+    const char *textStart, *reportLine;  // reportLine null: none checked
     bool rdtLogRead;
+    Mode mode = Mode::Bridge;
+    const char* recorded = nullptr;  // the serial number the records carry
   } rows[] = {
       {"KeepSN", C::RomMp, [] { SetIni(kTool, "General Info", "KeepSN", "1"); }, {}, {}, kx::Rgb(0, 255, 0),
        "Pass*964(1) MB*", "Serial Number write to infoblock: KX0000000000000001", false},
@@ -318,21 +376,81 @@ TEST_F(MpProcedure, OptionsChangeWhatRunsAndThePassText) {
          SetIni(kParam, "Options", "SkipSortBBT", "1");
        },
        NoThirdBbt, {}, kx::Rgb(148, 40, 255), "Pass*964(1) MB*", "Read 3rd BBT Failed !!!", false},
+      {"SortMP from boot code", C::Boot, [] { SetIni(kTool, "General Info", "TestStation", "SortMP"); }, {},
+       [](emu::DriveConfig& c) { c.preset3rdBbt = true; }, kx::Rgb(0, 255, 0), "Pass*964(1) MB*",
+       "Write BBT checksum:", false},
+      {"SortMP from RDT firmware", C::RomRdt, [] { SetIni(kTool, "General Info", "TestStation", "SortMP"); }, {},
+       [](emu::DriveConfig& c) { c.preset3rdBbt = true; }, kx::Rgb(0, 255, 0), "Pass*964(1) MB*",
+       "Write BBT checksum:", true},
+      {"capacity exactly at the bounds", C::RomMp,
+       [] {
+         SetIni(kParam, "Options", "MaxCapacity", "1");
+         SetIni(kParam, "Options", "MinCapacity", "1");
+         SetIni(kTool, "General Info", "Capacity", "1");
+       },
+       {}, {}, kx::Rgb(0, 255, 0), "Pass*964(1) MB*", nullptr, false},
+      {"INI BIN class check skipped", C::RomMp,
+       [] {
+         SetIni(kParam, "Options", "SkipCheckINIBinClass", "1");
+         SetIni(kParam, "Options", "SkipCheckRDTBinType", "1");
+         SetIni(kFdb, "Flash Info", "Flh_MPBinType", "731");
+       },
+       {}, {}, kx::Rgb(0, 255, 0), "Pass*964(1) MB*", "INI class & Bintype Fail !!", false},
+      {"firmware BIN type check skipped", C::RomMp, [] { SetIni(kParam, "Options", "SkipCheckFWBinHeader", "1"); },
+       {}, [](emu::DriveConfig& c) { c.sysInfoFwVersion = "7311"; }, kx::Rgb(0, 255, 0), "Pass*964(1) MB*",
+       "Bin file fail!! FW do not equal to ini(7311)", false},
+      {"device info kept", C::RomMp, [] { SetIni(kParam, "Special", "Keep_Device_Info", "1"); },
+       [](Station& s) {
+         CPortDevice& d = s.Device();
+         d.m_SerialNumBase = "KX0000000000000777";
+         ASSERT_TRUE(d.BuildInfoBlock(false, false, nullptr, false));
+         std::vector<std::uint8_t> block(d.m_InfoBlockBuilt.begin(), d.m_InfoBlockBuilt.end());
+         block[511] = 0x01;
+         s.Drive().SetInfoBlockPage(0, block);
+       },
+       {}, kx::Rgb(0, 255, 0), "Pass*964(1) MB*", nullptr, false, Mode::Bridge, "]=KX0000000000000777"},
+      {"auto capacity below the set size", C::RomMp,
+       [] {
+         SetIni(kFdb, "Options", "AutoCapacity_Enable", "1");
+         SetIni(kFdb, "Options", "AutoCapacity_SizeArray", "1");
+         SetIni(kFdb, "Options", "AutoCapacity_MaxBadPercent", "5");
+         SetIni(kParam, "Options", "SetSSDSize", "2");
+       },
+       {}, {}, kx::Rgb(0, 255, 0), "Pass\xA1\xF5*964(1) MB*", "Select capacity size = 1", false},
+      // 2^32 sectors read as 0 from IDENTIFY (an info block of no capacity agrees): the
+      // size comes from the disk's geometry.
+      {"no size from IDENTIFY", C::RomMp, NoCapacity, {}, [](emu::DriveConfig& c) { c.capacitySectors = 1ull << 32; },
+       kx::Rgb(0, 255, 0), "Pass*2097152 MB*2048(1) GB*", nullptr, false},
   };
   for (const auto& r : rows) {
     SCOPED_TRACE(r.name);
     SetIni(kTool, "General Info", "TestStation", "MP");
     for (const char* key : {"KeepSN", "Short"}) SetIni(kTool, "General Info", key, "0");
-    for (const char* key : {"EraseMPChkBBT", "SkipSortBBT"}) SetIni(kParam, "Options", key, "");
+    SetIni(kTool, "General Info", "Capacity", "");
+    for (const char* key : {"EraseMPChkBBT", "SkipSortBBT", "MaxCapacity", "MinCapacity", "SkipCheckINIBinClass",
+                            "SkipCheckFWBinHeader", "SkipCheckRDTBinType"})
+      SetIni(kParam, "Options", key, "");
+    SetIni(kParam, "Options", "SetSSDSize", "1");
+    SetIni(kParam, "Options", "CheckBBT", r.start == C::Boot ? "0" : "1");
+    SetIni(kParam, "Special", "Keep_Device_Info", "0");
+    SetIni(kFdb, "Flash Info", "Flh_MPBinType", "7312");
+    SetIni(kFdb, "Options", "AutoCapacity_Enable", "0");
+    SetIni(kFdb, "Options", "SetSSDSize", "1");
     r.set();
-    RunJob(Mode::Bridge, r.start, r.fault, r.configure);
+    RunJob(r.mode, r.start, r.fault, r.configure);
     ExpectPass(cell_.GetWindowText());
     EXPECT_EQ(cell_.GetWindowText().rfind(r.textStart, 0), 0u) << cell_.GetWindowText();
     EXPECT_EQ(cell_.Snapshot().backColor, r.back);
-    EXPECT_TRUE(Has(PortReport(), r.reportLine)) << PortReport();
+    if (r.reportLine) {
+      EXPECT_TRUE(Has(PortReport(), r.reportLine)) << PortReport();
+    }
     EXPECT_EQ(Has(PortReport(), "Read RDT Log"), r.rdtLogRead);
+    if (r.recorded) {
+      EXPECT_TRUE(Has(Record(), r.recorded)) << Record();
+    }
   }
   // The kept serial number is the one recorded.
+  SetIni(kParam, "Special", "Keep_Device_Info", "0");
   SetIni(kTool, "General Info", "KeepSN", "1");
   RunJob(Mode::Bridge, C::RomMp);
   EXPECT_TRUE(Has(Record(), "]=KX0000000000000001")) << Record();
