@@ -122,6 +122,7 @@ TEST_F(MpProcedure, FailuresEndWithTheStepsCodeStateAndRecords) {
     const char *code, *message;
     int serial = 1;  // the serial number follows the code in the cell (1), not (0); -1 not checked
     kxtest::StationSetup setup = {};
+    const char* reportLine = nullptr;  // a further line the report shows
   } rows[] = {
       {"card absent", Mode::TesterDirect, C::RomMp, [](Station& s) { s.Site().SetTesterFaults(1, {.cardAbsent = true}); },
        {}, "P_A01", "Tester output voltage: Don't detect card", 0},
@@ -198,6 +199,14 @@ TEST_F(MpProcedure, FailuresEndWithTheStepsCodeStateAndRecords) {
          s.Drive().Faults().FailNext(1, {.opcode = 0xEC, .skip = static_cast<std::uint32_t>(identifies - 1)});
        },
        {}, "I_x06", "Issue Identify Command Fail."},
+      // Its second pass checks the running code again after the first pass's standby.
+      {"second pass of TestInFinity", Mode::Bridge, C::RomMp,
+       [&identifies](Station& s) {
+         SetIni(kParam, "RD Debug", "TestInFinity", "1");
+         s.Drive().Faults().FailNext(1, {.opcode = 0xEC, .skip = static_cast<std::uint32_t>(identifies + 1)});
+       },
+       {}, "I_x06", "Issue Identify Command Fail.", 1, {},
+       "[ Success ] StandBy. \r\n   Drive Letter are Not Locked. \r\n   ROM mode \r\n"},
       {"tester reset", Mode::TesterDirect, C::RomMp,
        [](Station&) { SetIni(kParam, "Options", "DEVSLP_Control", "1"); }, {}, "P_I15",
        "DevSLP control only support by SATAIII tester !!!", 1, {.tester = {.kind = 3}}},
@@ -219,6 +228,7 @@ TEST_F(MpProcedure, FailuresEndWithTheStepsCodeStateAndRecords) {
     SetIni(kFdb, "Flash Info", "Flh_Number", "8");
     for (const char* key : {"SkipCheckFWBinHeader", "DEVSLP_Control"}) SetIni(kParam, "Options", key, "0");
     SetIni(kParam, "Special", "Keep_Device_Info", "0");
+    SetIni(kParam, "RD Debug", "TestInFinity", "0");
     RunJob(r.mode, r.start, r.fault, r.configure, r.setup);
     const bool empty = r.code[0] == 'P' && r.code[2] == 'A';
     // An empty port's cell is cleared; the code is kept as its state text.
@@ -231,6 +241,9 @@ TEST_F(MpProcedure, FailuresEndWithTheStepsCodeStateAndRecords) {
     EXPECT_EQ(g_PortResult[0], empty ? 4 : 0);
     EXPECT_EQ(cell_.GetErrorCode(), empty ? "" : CPortDevice::FormatErrorCode(r.code));
     EXPECT_TRUE(Has(PortReport(), std::string("[ Fail ]  Error Message : ") + r.message)) << PortReport();
+    if (r.reportLine) {
+      EXPECT_TRUE(Has(PortReport(), r.reportLine)) << PortReport();
+    }
     EXPECT_TRUE(Has(Record(), std::string(",Fail,") + r.code + ",") && Has(Record(), "[Port-1 Error]")) << Record();
     // The maximum current replaces the statistics text after a failed burn-in on a tester.
     EXPECT_EQ(Has(Record(), ",0000,Fail,"), r.code[2] != 'K') << Record();
@@ -458,10 +471,13 @@ TEST_F(MpProcedure, OptionsChangeWhatRunsAndThePassText) {
 
 TEST_F(MpProcedure, WindowScanFollowsTheBurnerVersion) {
   const struct {
-    const char* burner;
+    std::string burner;
     const char* doScan;
     bool scanned;
-  } rows[] = {{"QVBM 0.6", "0", true}, {"QVBM 0.5", "0", false}, {"QVBM 0.5", "1", true}};
+  } rows[] = {{"QVBM 0.6", "0", true},
+              {"QVBM 0.5", "0", false},
+              {"QVBM 0.5", "1", true},
+              {std::string("QVBM 7\0\0", 8), "0", false}};  // too short for "x.y": the oldest
   SetIni(kParam, "Options", "CheckBBT", "0");
   for (const auto& r : rows) {
     SCOPED_TRACE(r.burner);
