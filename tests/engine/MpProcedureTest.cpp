@@ -207,6 +207,13 @@ TEST_F(MpProcedure, FailuresEndWithTheStepsCodeStateAndRecords) {
        },
        {}, "I_x06", "Issue Identify Command Fail.", 1, {},
        "[ Success ] StandBy. \r\n   Drive Letter are Not Locked. \r\n   ROM mode \r\n"},
+      // A BBT header whose rows (65 of 8 columns, 1 die, 2 planes) need more than its 2 sectors.
+      {"sorted BBT header beyond its table", Mode::Bridge, C::RomMp,
+       [](Station& s) {
+         SetIni(kTool, "General Info", "TestStation", "SortMP");
+         s.Drive().PatchBbtParameter(36, {65, 0, 0, 0});
+       },
+       {}, "F_T34", "BBT header size is beyond the table read (1024, 1040 > 1024 bytes)!!!"},
       {"tester reset", Mode::TesterDirect, C::RomMp,
        [](Station&) { SetIni(kParam, "Options", "DEVSLP_Control", "1"); }, {}, "P_I15",
        "DevSLP control only support by SATAIII tester !!!", 1, {.tester = {.kind = 3}}},
