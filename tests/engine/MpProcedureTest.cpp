@@ -441,6 +441,9 @@ TEST_F(MpProcedure, OptionsChangeWhatRunsAndThePassText) {
       // size comes from the disk's geometry.
       {"no size from IDENTIFY", C::RomMp, NoCapacity, {}, [](emu::DriveConfig& c) { c.capacitySectors = 1ull << 32; },
        kx::Rgb(0, 255, 0), "Pass*2097152 MB*2048(1) GB*", nullptr, false},
+      {"nor from the geometry", C::RomMp, NoCapacity, [](Station& s) { s.Drive().Faults().RefuseGeometry(true); },
+       [](emu::DriveConfig& c) { c.capacitySectors = 1ull << 32; }, kx::Rgb(0, 255, 0), "Pass*0(1) MB*", nullptr,
+       false},
   };
   for (const auto& r : rows) {
     SCOPED_TRACE(r.name);
