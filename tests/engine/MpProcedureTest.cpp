@@ -175,7 +175,7 @@ TEST_F(MpProcedure, FailuresEndWithTheStepsCodeStateAndRecords) {
        "P_x17", "RDT version(12A) is not equel to ini(1x3)!", 0},
       {"IC version", Mode::Bridge, C::RomMp, {}, [](emu::DriveConfig& c) { c.fuseWord3 = 0x20000; }, "I_V01",
        "IC ver error!!"},
-      {"flash ID in boot code", Mode::Bridge, C::Boot,
+      {"flash ID in boot code", Mode::Bridge, C::Boot,  // GetFlashID refused
        [](Station& s) { s.Drive().Faults().FailNext(99, {.opcode = 0x21, .subCommand = 0x14}); }, {}, "I_V02",
        "Controller version is not correct!!", 0},
       {"device info kept off flash", Mode::Bridge, C::Mcode,
@@ -214,6 +214,7 @@ TEST_F(MpProcedure, FailuresEndWithTheStepsCodeStateAndRecords) {
          s.Drive().PatchBbtParameter(36, {65, 0, 0, 0});
        },
        {}, "F_T34", "BBT header size is beyond the table read (1024, 1040 > 1024 bytes)!!!"},
+      // The window scan's tester reset, asked to keep device sleep off on a tester without it.
       {"tester reset", Mode::TesterDirect, C::RomMp,
        [](Station&) { SetIni(kParam, "Options", "DEVSLP_Control", "1"); }, {}, "P_I15",
        "DevSLP control only support by SATAIII tester !!!", 1, {.tester = {.kind = 3}}},
