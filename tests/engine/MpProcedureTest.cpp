@@ -151,6 +151,8 @@ TEST_F(MpProcedure, FailuresEndWithTheStepsCodeStateAndRecords) {
        {}, "I_F29", "Compare Flash Code_remainder Failed !"},
       {"capacity", Mode::Bridge, C::RomMp, [](Station&) { SetIni(kParam, "Options", "MinCapacity", "2"); }, {},
        "M_T54", "Capacity is not match!!(size:964, max:3825, min1918)"},
+      {"exact capacity", Mode::Bridge, C::RomMp, [](Station&) { SetIni(kTool, "General Info", "Capacity", "2"); }, {},
+       "M_T54", "Capacity is not match!!(size:964, Cap:1918)"},
       {"size factor", Mode::Bridge, C::RomMp, [](Station&) { SetIni(kTool, "General Info", "SSDSizePercent", "nan"); },
        {}, "S_x29",
        "Setting [General Info] SSDSizePercent = nan in .\\Configuration\\System\\MPToolSetting.ini is not a valid "
@@ -294,6 +296,8 @@ TEST_F(MpProcedure, OptionSwitchesRunTheirStep) {
        [](Station& s) { return s.DriveSent(0x35, 0).size(); }, 0},
       {"MP scans", Mode::Bridge, C::RomMp, "SkipMPScan", "0", "1", {},
        [](Station&) { return ReadAll(kScanRecords).size() / kx::kBlockRecordSize; }, 2},
+      {"RDT progress in the pass text", Mode::Bridge, C::RomMp, "SkipMPScan", "0", "1", {},
+       [this](Station&) -> std::size_t { return Has(cell_.GetWindowText(), "*OB+OLB/RB:") ? 1 : 0; }, 1},
       {"window scan from boot code", Mode::Bridge, C::Boot, "Skip_Scan_Window_Test", "0", "1", {},
        [](Station& s) { return s.DriveSent(0x31, 0xAB).size(); }, 0},
       {"DRAM test from boot code", Mode::Bridge, C::Boot, "Skip_SDR_WriteRead_Test", "0", "1", {},
