@@ -483,6 +483,11 @@ void Drive::PatchSystemInfo(std::uint32_t offset, const std::vector<std::uint8_t
   s_->BuildSystemInfo();
 }
 
+void Drive::PatchBbtParameter(std::uint32_t offset, const std::vector<std::uint8_t>& bytes) {
+  std::lock_guard lock(mutex_);
+  for (std::size_t i = 0; i < bytes.size() && offset + i < s_->bbtParam.size(); ++i) s_->bbtParam[offset + i] = bytes[i];
+}
+
 std::vector<std::uint8_t> Drive::BbtBody() const {
   std::lock_guard lock(mutex_);
   return s_->bbtBody;

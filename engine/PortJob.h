@@ -81,8 +81,9 @@ class CPortJob : public CWorkItem {
 
   void WriteResultList(int result);
   // CRC-16 (table form, from 0xFFFF, no final complement) over the file's lines
-  // that are neither empty nor comments; false when the file cannot be read.
-  static bool UpdateFileChecksum(const std::string& path, std::uint16_t& checksum);
+  // that are neither empty nor comments; 1, after a 100 ms pause, when the file
+  // cannot be read.
+  static std::uint16_t UpdateFileChecksum(const std::string& path);
   // The same over a file's text.
   static std::uint16_t TextChecksum(const std::string& text);
   void WriteSummaryLogs(std::uint8_t pass);

@@ -154,11 +154,13 @@ std::uint16_t CPortJob::TextChecksum(const std::string& data) {
   return crc;
 }
 
-bool CPortJob::UpdateFileChecksum(const std::string& path, std::uint16_t& checksum) {
+std::uint16_t CPortJob::UpdateFileChecksum(const std::string& path) {
   std::string data;
-  if (platform::ReadFileBytes(path, data) != 0) return false;
-  checksum = TextChecksum(data);
-  return true;
+  if (platform::ReadFileBytes(path, data) != 0) {
+    win::Sleep(100);
+    return 1;
+  }
+  return TextChecksum(data);
 }
 
 // ---- run logs -----------------------------------------------------------------

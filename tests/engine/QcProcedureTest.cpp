@@ -142,11 +142,11 @@ TEST_F(QcProcedure, OptionSwitchesRunTheirStep) {
     std::vector<std::array<const char*, 2>> also;  // keys the step needs, set for both runs
     Count sent;
   } rows[] = {
-      {"thermal sensor", "Put_Thermal_Sensor", "1", "0", {},
+      {"thermal sensor", "Put_Thermal_Sensor", "1", "2", {},
        [](Station& s) { return s.DriveSent(0xB0, 0xD0).size(); }},  // SMART READ DATA
-      {"device sleep", "DEVSLP_Enable", "1", "0", {{"DEVSLP_Control", "1"}},
+      {"device sleep", "DEVSLP_Enable", "1", "2", {{"DEVSLP_Control", "1"}},
        [](Station& s) { return s.Sent({0x08, 0xF2, 0x50, 0x06, 0x01}).size(); }},
-      {"SMART reset", "DoResetSMART", "1", "0", {}, [](Station& s) { return s.DriveSent(0x31, 0x02).size(); }},
+      {"SMART reset", "DoResetSMART", "2", "0", {}, [](Station& s) { return s.DriveSent(0x31, 0x02).size(); }},
       {"security erase", "Skip_SecurityErase_QC", "0", "1", {{"SkipBuildFAT", "1"}},
        [](Station& s) { return s.DriveSent(0xF4, 0x00).size(); }},  // SECURITY ERASE UNIT
   };

@@ -108,6 +108,33 @@ TEST_F(RunLogs, ChecksumSkipsCommentsAndBlankLinesAndCoversThePreviousChecksum) 
   EXPECT_EQ(Ini("Base Info", "Checksum", kWorkOrder), "6635");
 }
 
+// A file's checksum: its lines joined without their ends, comments and blank
+// lines left out, as CRC-16/MODBUS (check value 0x4B37 for "123456789"); 1,
+// after a pause, for a file that cannot be read.
+TEST_F(RunLogs, FileChecksumCoversTheLinesThatAreNeitherBlankNorComments) {
+  const struct {
+    const char* text;
+    std::uint16_t sum;
+  } rows[] = {
+      {"123456789\r\n", 0x4B37},
+      {"// made by the page\r\n\r\n1234\r\n56789", 0x4B37},
+      {"1234\n//x\n\n56789\n", 0x4B37},
+      {"/ 123456789\r\n", 0xE1A1},  // one slash is no comment
+      {"", 0xFFFF},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.text);
+    std::ofstream(Native(kWorkOrder), std::ios::binary | std::ios::trunc) << r.text;
+    EXPECT_EQ(CPortJob::UpdateFileChecksum(kWorkOrder), r.sum);
+  }
+  for (const char* unreadable : {"D:\\WO\\missing.txt", "D:\\WO"}) {
+    SCOPED_TRACE(unreadable);
+    const std::uint64_t before = platform::Clock().NowMs();
+    EXPECT_EQ(CPortJob::UpdateFileChecksum(unreadable), 1);
+    EXPECT_EQ(platform::Clock().NowMs() - before, 100u);
+  }
+}
+
 TEST_F(RunLogs, WorkOrderInAMissingFolderIsReportedAndFailsTheRecords) {
   kx::SetWorkOrderPath("D:\\Missing\\WO_A_B.txt");
   job_.WriteResultList(1);
