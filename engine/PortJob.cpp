@@ -208,7 +208,7 @@ bool CPortJob::RepeatCycle() {
       SetPortPhase(5);
       {
         auto lock = LockPage(0);
-        WriteSummaryLogs(0);
+        WriteSummaryLogs(0, &lock);
       }
       AppendExtraStatus();
     }
@@ -260,6 +260,8 @@ bool CPortJob::FailLostRecords() {
   if (m_ResultCode) *m_ResultCode = m_FailCode;
   SetPortStatus(0, d.m_ErrorCode, d.m_ErrorMessage);
   AppendStatusTextRed(kx::StrFormat("%s OS error %u", name.c_str(), d.m_WriteFailError));
+  // On record like any other failure, in whichever of the files can still be written.
+  d.WriteFailReport();
   return true;
 }
 

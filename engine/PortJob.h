@@ -86,7 +86,10 @@ class CPortJob : public CWorkItem {
   static std::uint16_t UpdateFileChecksum(const std::string& path);
   // The same over a file's text.
   static std::uint16_t TextChecksum(const std::string& text);
-  void WriteSummaryLogs(std::uint8_t pass);
+  // pageLock, when given, is the page's lock 0 the caller holds for the counts:
+  // it is released before a failure's Error-log entry waits for a second of
+  // its own, so that other ports' records do not wait behind it.
+  void WriteSummaryLogs(std::uint8_t pass, std::unique_lock<std::mutex>* pageLock = nullptr);
   // Appends one record to Configuration\Temp\#<slot>.bin; false (and a report
   // line) when it could not be written whole.
   bool WriteBlockInfoToFile(const kx::BlockRecord& record);

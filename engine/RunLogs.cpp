@@ -165,7 +165,7 @@ std::uint16_t CPortJob::UpdateFileChecksum(const std::string& path) {
 
 // ---- run logs -----------------------------------------------------------------
 
-void CPortJob::WriteSummaryLogs(std::uint8_t pass) {
+void CPortJob::WriteSummaryLogs(std::uint8_t pass, std::unique_lock<std::mutex>* pageLock) {
   const char* folder = m_LogFolder.c_str();
   if (m_Mode == 1) {
     m_TotalLogPath = StrFormat("%s\\Total_Init.log", folder);
@@ -202,6 +202,17 @@ void CPortJob::WriteSummaryLogs(std::uint8_t pass) {
   kx::UpdateProfileKeys(summary, results);
   lock.Release();
 
+  if (m_CountLabels != nullptr) {
+    const int counts[3] = {total, good, bad};
+    for (int i = 0; i < 3; ++i) {
+      ITextWindow* label = (*m_CountLabels)[static_cast<std::size_t>(i)];
+      if (label == nullptr) continue;
+      label->SetWindowText(StrFormat("%d", counts[i]));
+      label->Redraw();
+    }
+  }
+  if (pageLock != nullptr && pageLock->owns_lock()) pageLock->unlock();
+
   // Never in place of an earlier entry, as the port's fail report may have
   // written one in this second; waited for outside the lock.
   if (pass == 0) {
@@ -212,14 +223,6 @@ void CPortJob::WriteSummaryLogs(std::uint8_t pass) {
         kx::ProfileSafe("--" + d.errorCode, false));
   }
 
-  if (m_CountLabels == nullptr) return;
-  const int counts[3] = {total, good, bad};
-  for (int i = 0; i < 3; ++i) {
-    ITextWindow* label = (*m_CountLabels)[static_cast<std::size_t>(i)];
-    if (label == nullptr) continue;
-    label->SetWindowText(StrFormat("%d", counts[i]));
-    label->Redraw();
-  }
 }
 
 // ---- scan record file ---------------------------------------------------------

@@ -4,6 +4,9 @@
 #include <unistd.h>
 
 #include <ctime>
+#include <memory>
+#include <mutex>
+#include <thread>
 
 #include "device/ModuleFolder.h"
 #include "device/PortDevice.h"
@@ -229,6 +232,42 @@ TEST_F(RunLogs, CountsOfTwoProcessesAddUp) {
   EXPECT_EQ(Ini("Total Results", "Total", "D:\\Log\\Total_Init.log"), "3");
   EXPECT_EQ(Ini("Total Results", "Good", "D:\\Log\\Total_Init.log"), "2");
   EXPECT_EQ(Ini("Total Results", "Bad", "D:\\Log\\Total_Init.log"), "1");
+}
+
+// The repeat-mode summary of a failure waits for a second of its own when the
+// port's fail report took this one; lock 0, behind which every other port's
+// records wait, is free by then.
+TEST_F(RunLogs, TheErrorEntrysWaitLeavesThePageLockFree) {
+  struct Probe : platform::IClock {
+    std::shared_ptr<platform::IClock> inner;
+    std::mutex* pageLock = nullptr;
+    int waits = 0, heldWaits = 0;
+    std::uint64_t NowMs() override { return inner->NowMs(); }
+    std::int64_t WallMs() override { return inner->WallMs(); }
+    void SleepMs(std::uint64_t ms) override {
+      ++waits;
+      bool free = false;
+      std::thread([&] {
+        free = pageLock->try_lock();
+        if (free) pageLock->unlock();
+      }).join();
+      if (!free) ++heldWaits;
+      inner->SleepMs(ms);
+    }
+  };
+  auto probe = std::make_shared<Probe>();
+  probe->inner = platform::MakeVirtualClock(platform::Clock().WallMs());
+  probe->pageLock = &locks_[0];
+  platform::ScopedClock clock(probe);
+  job_.m_Device->m_SerialNumber = "CFG0001";
+  job_.m_Device->WriteFailReport();
+  probe->waits = 0;
+  {
+    std::unique_lock<std::mutex> lock(locks_[0]);
+    job_.WriteSummaryLogs(0, &lock);
+  }
+  EXPECT_GT(probe->waits, 0) << "the entry did not wait for the next second";
+  EXPECT_EQ(probe->heldWaits, 0) << "lock 0 held while waiting";
 }
 
 // Both processes fail slot 3's drive in one second: the parent's fail report

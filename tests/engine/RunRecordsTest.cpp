@@ -31,6 +31,7 @@ using Station = kxtest::EmulatedStation;
 const std::vector<std::uint8_t>& kImage = kxtest::QcImage();
 const char kWorkOrder[] = "D:\\Log\\WO_T_1.txt";
 const char kRecords[] = "D:\\Log\\SATA_RecordSN.ini";
+const char kErrorLog[] = "D:\\Log\\Error_QC.log";
 
 // Runs `job` in a child process that exits with 0 when the job returns.
 pid_t Spawn(const std::function<void()>& job) {
@@ -128,6 +129,8 @@ TEST_F(RunRecords, FullLogDiskNeverEndsAsAPass) {
   for (const auto& r : rows) {
     SCOPED_TRACE(r.refused);
     std::filesystem::remove(Native(kRecords));
+    std::filesystem::remove(Native(kErrorLog));
+    std::filesystem::remove(Native("D:\\Log\\D_Reports\\PC_1_Report.txt"));
     const std::string listBefore = ReadAll(kWorkOrder);
     platform::DebugCapture debug;
     // The report is refused only once the job has written into it.
@@ -156,6 +159,13 @@ TEST_F(RunRecords, FullLogDiskNeverEndsAsAPass) {
     }
     EXPECT_EQ(Has(ReadAll(kRecords), "[Port-1 PASS]"), r.snRecord) << ReadAll(kRecords);
     EXPECT_TRUE(kxtest::ResultListFits(list));
+    // The lost record is a failure on record where the files still take it.
+    EXPECT_TRUE(Has(ReadAll(kErrorLog), "= 0xFFF:Record not written: ")) << ReadAll(kErrorLog);
+    EXPECT_EQ(Has(ReadAll(kRecords), "[Port-1 Error]"), r.snRecord) << ReadAll(kRecords);
+    if (std::string(r.refused) != "PC_1_Report.txt") {
+      EXPECT_TRUE(Has(kxtest::DeviceTestEnv::PortReport(), "Error Code : 0xFFF \r\n"))
+          << kxtest::DeviceTestEnv::PortReport();
+    }
   }
 }
 
