@@ -254,21 +254,20 @@ bool CMpRun::FormatAndProgram() {
     if (d_.m_PreFormatResultKind == 12) {
       // The drive is scanned again for the record; the pre-format's failure
       // stays the port's. A failed scan keeps its own fail block in the
-      // report, and the pre-format's is written again after it, so that the
-      // report's last verdict, the Error log and the records name the port's
-      // failure; the scan's mark does not reach the cell.
+      // report; the job's failed ending writes the pre-format's after it, so
+      // that the report's last verdict, the Error log and the records name the
+      // port's failure. The scan's mark does not reach the cell.
       const std::string code = d_.m_ErrorCode;
       const std::string message = d_.m_ErrorMessage;
       const std::string extraText = d_.m_StatusExtraText;
       const std::uint8_t extraFlag = d_.m_StatusExtraFlag;
       blockInfo_.fill(0);
-      const bool rescanned = d_.ScanBadBlocks(true, 0, job_.m_Progress, 10, false, &blockInfo_, false);
+      d_.ScanBadBlocks(true, 0, job_.m_Progress, 10, false, &blockInfo_, false);
       job_.WriteBlockInfoToFile(blockInfo_);
       d_.m_ErrorCode = code;
       d_.m_ErrorMessage = message;
       d_.m_StatusExtraText = extraText;
       d_.m_StatusExtraFlag = extraFlag;
-      if (!rescanned) d_.WriteFailReport();
     }
     return Fail();
   }

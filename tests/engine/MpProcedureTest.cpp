@@ -611,7 +611,7 @@ TEST_F(MpProcedure, SortMpWithoutThe3rdBbtFailsUnlessSkipped) {
   EXPECT_TRUE(Has(PortReport(), "   Check Thrid Party BBT fail! \r\n")) << PortReport();
   EXPECT_TRUE(Has(PortReport(), "[ Fail ]  Error Message : Read 3rd BBT Failed !!!")) << PortReport();
 }
-}  // namespace
+
 // A pre-format failure stays the port's when the rescan after it fails too (the
 // pre-format after a load from boot code drops the RDT info the rescan's table
 // check wants): the rescan's failure stands beside it in the report and logs.
@@ -629,3 +629,4 @@ TEST_F(MpProcedure, ARescanThatFailsAfterThePreFormatLeavesThePreFormatFailureOn
   EXPECT_TRUE(Has(errors, "= " + printed + ":" + preFormat)) << errors;
   EXPECT_TRUE(Has(Record(), ",Fail,F_H07," + preFormat)) << Record();
 }
+}  // namespace

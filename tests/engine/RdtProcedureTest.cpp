@@ -93,6 +93,30 @@ TEST_F(RdtProcedure, FailuresEndWithTheStepsCodeStateAndRecords) {
 }
 }  // namespace
 
+// SortRDT's restore of the sorted table: a table it cannot read fails F_T34 on record.
+TEST_F(RdtProcedure, SortingWithoutAReadableTableIsOnRecord) {
+  const struct {
+    const char* what;
+    C code;
+    bool readRefused;
+    const char* message;
+  } rows[] = {{"READ BBT refused", C::RomMp, true, "Issue Read BBT Command Failed !!!"},
+              {"a fresh drive without a table", C::Boot, false, "Bad blocks map is not exist!!!"}};
+  SetIni(".\\Configuration\\System\\MPToolSetting.ini", "General Info", "TestStation", "SortRDT");
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.what);
+    emu::DriveConfig c = Drive(r.code);
+    c.preset3rdBbt = true;
+    station_.reset();
+    station_ = std::make_unique<Station>(Mode::Bridge, 1, c);
+    if (r.readRefused) station_->Drive().Faults().FailNext(emu::DriveFaults::kForever, {.subCommand = 0x7F});
+    RunAgain(1);
+    EXPECT_EQ(result_, "F_T34") << PortReport();
+    EXPECT_TRUE(Has(PortReport(), std::string("[ Fail ]  Error Message : ") + r.message)) << PortReport();
+    EXPECT_TRUE(kxtest::FailureOnRecord(result_, 1, PortReport(), ReadAll("D:\\Log\\Error_Init.log"), Record()));
+  }
+}
+
 // What the pre-test does differently by station and setting, one row each.
 TEST_F(RdtProcedure, StationsAndSettingsChooseTheirPath) {
   constexpr std::uint32_t kGreen = kx::Rgb(0, 255, 0), kPurple = kx::Rgb(148, 40, 255), kRed = kx::Rgb(255, 0, 0);
