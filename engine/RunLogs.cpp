@@ -187,7 +187,8 @@ void CPortJob::WriteSummaryLogs(std::uint8_t pass, std::unique_lock<std::mutex>*
                                     {"Time", "End Time", now, {}}};
   if (pass != 0) totals.push_back({"Serial Number", "Last Serial Number", kx::ProfileSafe(d.configuredSerial, false), {}});
   std::vector<int> raised;
-  kx::UpdateProfileKeys(m_TotalLogPath, totals, &raised);
+  if (const win::DWORD err = kx::UpdateProfileKeys(m_TotalLogPath, totals, &raised); err != 0 && m_Device)
+    m_Device->NoteWriteFailure(m_TotalLogPath, err);
   const int other = ReadInt("Total Results", pass != 0 ? "Bad" : "Good", m_TotalLogPath);
   const int total = raised[0];
   const int good = pass != 0 ? raised[1] : other;
@@ -199,7 +200,8 @@ void CPortJob::WriteSummaryLogs(std::uint8_t pass, std::unique_lock<std::mutex>*
   // A key with no name would be a corrupt line; a failure without a code is
   // counted in TotalErrorCount only.
   if (pass == 0 && !m_FailCode.empty()) results.push_back({"ErrorList", kx::ProfileSafe(m_FailCode, true), "", 1});
-  kx::UpdateProfileKeys(summary, results);
+  if (const win::DWORD err = kx::UpdateProfileKeys(summary, results); err != 0 && m_Device)
+    m_Device->NoteWriteFailure(summary, err);
   lock.Release();
 
   if (m_CountLabels != nullptr) {
@@ -309,7 +311,11 @@ void CPortJob::WriteFailSNRecord() {
       break;
     }
   }
-  kx::UpdateProfileKeys(file, keys);
+  // A fail serial that is not on record is neither shown nor uploaded.
+  if (const win::DWORD err = kx::UpdateProfileKeys(file, keys); err != 0) {
+    m_Device->NoteWriteFailure(file, err);
+    return;
+  }
   AppendStatusTextRed(failSn);
 
   lock.Release();

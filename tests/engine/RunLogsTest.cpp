@@ -427,6 +427,21 @@ TEST_F(RunLogs, FailSerialCounterWrapsAndWaitingRecordsAreUploaded) {
   EXPECT_EQ(win::GetPrivateProfileKeyNames("WaitForUpload", kFailRecord), Lines{});
 }
 
+// A fail serial whose record could not be written is not handed out: the cell
+// does not show it and the refusal is the port's lost record.
+TEST_F(RunLogs, AFailSerialNotOnRecordIsNotShown) {
+  SetIni(kFailRecord, "Serial Number", "Last Serial Number", "0005");
+  platform::SetWriteFault([](const std::string& path) -> win::DWORD {
+    return kxtest::EndsWith(path, "F1_FailSNRecord.log") ? win::ERROR_DISK_FULL : 0;
+  });
+  cell_.SetWindowText("");
+  job_.WriteFailSNRecord();
+  platform::SetWriteFault({});
+  EXPECT_FALSE(Has(cell_.GetWindowText(), "xxxx0005")) << cell_.GetWindowText();
+  EXPECT_TRUE(job_.m_Device->HasWriteFailure());
+  EXPECT_EQ(Ini("Serial Number", "Last Serial Number", kFailRecord), "0005");
+}
+
 // Another process uploads the same waiting record meanwhile, drops its mark and
 // gives the key to its next record: that record stays waiting.
 TEST_F(RunLogs, AnUploadDropsOnlyTheMarkItUploaded) {
