@@ -425,7 +425,8 @@ DWORD ReadFileBytes(const std::string& path, std::string& data, std::uint64_t li
   std::string native;
   DWORD err = 0;
   if (!MapPath(path, native, &err)) return err;
-  const int fd = ::open(native.c_str(), O_RDONLY | O_CLOEXEC);
+  // Not blocking: a FIFO or device is refused below, never waited on.
+  const int fd = ::open(native.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return errno == ENOENT ? missingError(native) : ErrorFromErrno(errno);
   struct stat before;
   if (::fstat(fd, &before) != 0 || !S_ISREG(before.st_mode)) {

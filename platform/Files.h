@@ -74,8 +74,9 @@ namespace platform {
 bool FileExists(const std::string& path);  // a file or a folder
 bool DirectoryExists(const std::string& path);
 win::DWORD GetFileSize(const std::string& path, std::uint64_t& size);
-// Reads the whole file in one pass to its end; only the bytes read count, never
-// a size taken before. Past `limit` bytes it fails with ERROR_FILE_TOO_LARGE.
+// Reads the whole file in one pass to its end; anything but a regular file
+// (a folder, a FIFO, a device) is refused with ERROR_ACCESS_DENIED without
+// waiting. Only the bytes read count, never a size taken before. Past `limit` bytes it fails with ERROR_FILE_TOO_LARGE.
 // `changed` (when given) is set when the file's size or modification time at
 // the end of the read differ from those at its open: it was written meanwhile.
 win::DWORD ReadFileBytes(const std::string& path, std::string& data, std::uint64_t limit = UINT64_MAX,
