@@ -409,6 +409,12 @@ bool DirectoryExists(const std::string& path) {
   return MapPath(path, native) && ::stat(native.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+bool IsRegularFile(const std::string& path) {
+  std::string native;
+  struct stat st;
+  return MapPath(path, native) && ::stat(native.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
 DWORD GetFileSize(const std::string& path, std::uint64_t& size) {
   std::string native;
   DWORD err = 0;
@@ -420,7 +426,9 @@ DWORD GetFileSize(const std::string& path, std::uint64_t& size) {
   return 0;
 }
 
-DWORD ReadFileBytes(const std::string& path, std::string& data, std::uint64_t limit, bool* changed) {
+namespace {
+// Reads a regular file to its end or, with `stopAt`, to its first `limit` bytes.
+DWORD readRegular(const std::string& path, std::string& data, std::uint64_t limit, bool stopAt, bool* changed) {
   if (changed) *changed = false;
   std::string native;
   DWORD err = 0;
@@ -445,18 +453,30 @@ DWORD ReadFileBytes(const std::string& path, std::string& data, std::uint64_t li
     }
     if (r == 0) break;
     if (static_cast<std::uint64_t>(r) > limit - data.size()) {
-      err = win::ERROR_FILE_TOO_LARGE;
+      if (stopAt) data.append(buf, static_cast<std::size_t>(limit - data.size()));
+      else err = win::ERROR_FILE_TOO_LARGE;
       break;
     }
     data.append(buf, static_cast<std::size_t>(r));
+    if (stopAt && data.size() == limit) break;
   }
   struct stat after;
-  if (err == 0 && changed &&
+  if (err == 0 && changed && !stopAt &&
       (::fstat(fd, &after) != 0 || after.st_size != before.st_size || after.st_mtim.tv_sec != before.st_mtim.tv_sec ||
        after.st_mtim.tv_nsec != before.st_mtim.tv_nsec || static_cast<std::uint64_t>(after.st_size) != data.size()))
     *changed = true;
   ::close(fd);
   return err;
+}
+
+}  // namespace
+
+DWORD ReadFileBytes(const std::string& path, std::string& data, std::uint64_t limit, bool* changed) {
+  return readRegular(path, data, limit, false, changed);
+}
+
+DWORD ReadFileStart(const std::string& path, std::string& data, std::size_t count) {
+  return readRegular(path, data, count, true, nullptr);
 }
 
 DWORD WriteFileBytes(const std::string& path, const std::string& data) {

@@ -73,6 +73,7 @@ namespace platform {
 // Windows-style paths; each returns 0 or a Windows error number.
 bool FileExists(const std::string& path);  // a file or a folder
 bool DirectoryExists(const std::string& path);
+bool IsRegularFile(const std::string& path);  // links followed
 win::DWORD GetFileSize(const std::string& path, std::uint64_t& size);
 // Reads the whole file in one pass to its end; anything but a regular file
 // (a folder, a FIFO, a device) is refused with ERROR_ACCESS_DENIED without
@@ -81,6 +82,9 @@ win::DWORD GetFileSize(const std::string& path, std::uint64_t& size);
 // the end of the read differ from those at its open: it was written meanwhile.
 win::DWORD ReadFileBytes(const std::string& path, std::string& data, std::uint64_t limit = UINT64_MAX,
                          bool* changed = nullptr);
+// The first `count` bytes of a regular file (fewer when it is shorter); as
+// ReadFileBytes, but nothing past them is read.
+win::DWORD ReadFileStart(const std::string& path, std::string& data, std::size_t count);
 // Creates or replaces the whole file atomically.
 win::DWORD WriteFileBytes(const std::string& path, const std::string& data);
 // Appends at the end; a missing file is created only when `create` is set
