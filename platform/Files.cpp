@@ -596,7 +596,8 @@ BOOL CopyFileEx(const char* from, const char* to, DWORD flags) {
     return platform::result(platform::copyNative(src, dst));
   std::vector<char> target(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : PATH_MAX) + 1);
   const ssize_t n = ::readlink(src.c_str(), target.data(), target.size());
-  if (n < 0 || static_cast<std::size_t>(n) >= target.size()) return platform::result(platform::ErrorFromErrno(errno));
+  if (n < 0) return platform::result(platform::ErrorFromErrno(errno));
+  if (static_cast<std::size_t>(n) >= target.size()) return platform::result(ERROR_FILENAME_EXCED_RANGE);  // grew meanwhile
   target[static_cast<std::size_t>(n)] = '\0';
   if (const DWORD injected = platform::injectedFault(dst)) return platform::result(injected);
   if (::lstat(dst.c_str(), &st) == 0) {

@@ -133,12 +133,9 @@ std::string WithoutSheetRanges(const std::string& sql) {
   while (i < sql.size()) {
     const char c = sql[i];
     if (c == '\'' || c == '"') {
-      std::size_t end = i + 1;
-      for (;; ++end) {
-        end = sql.find(c, end);
-        if (end == std::string::npos || end + 1 >= sql.size() || sql[end + 1] != c) break;
-        ++end;  // a doubled quote stays inside
-      }
+      std::size_t end = sql.find(c, i + 1);
+      // A doubled quote stays inside.
+      while (end != std::string::npos && end + 1 < sql.size() && sql[end + 1] == c) end = sql.find(c, end + 2);
       end = end == std::string::npos ? sql.size() : end + 1;
       out += sql.substr(i, end - i);
       i = end;

@@ -246,7 +246,7 @@ TEST_F(FileTree, LinksAreNeverFollowed) {
   Put("C:\\out\\r.txt", "r");
   ReadOnly("C:\\out\\r.txt");
   MakeDirs("D:\\b");
-  auto tree = [this] {
+  auto tree = [] {
     Put("C:\\t\\1.txt", "1");
     Link("C:\\out", "C:\\t\\dir");
     Link("C:\\out\\r.txt", "C:\\t\\file");
