@@ -329,6 +329,14 @@ TEST_F(Spreadsheet, FieldNamesFromTheWorkbookAreVetted) {
   for (const std::string& sql : sent_) EXPECT_EQ(sql.find("UPDATE"), std::string::npos) << sql;
 }
 
+TEST_F(Spreadsheet, ASheetNameThatWouldEndItsBracketsIsNeverSent) {
+  COdbcSpreadsheet sheet("C:\\s.xls", "S] WHERE 1=1 --", false);
+  EXPECT_EQ(sheet.LastError(), "Name cannot hold ]:S] WHERE 1=1 --\n");
+  EXPECT_FALSE(sheet.AddHeaderRow({"A"}, false));
+  EXPECT_FALSE(sheet.UpdateMatchingRows({"x"}, {"y"}));
+  EXPECT_TRUE(sent_.empty()) << sent_.front();
+}
+
 // The file reaches the driver whatever its path holds.
 TEST_F(Spreadsheet, WorkbookPathsHoldingConnectKeys) {
   for (const char* file : {"C:\\database=x\\book.xls", "C:\\dbq=y\\book.xls", "C:\\{b}\\book.xls"}) {
