@@ -467,8 +467,10 @@ bool COdbcSpreadsheet::Commit() { return m_bExcel ? CommitExcel() : CommitText()
 bool COdbcSpreadsheet::CommitText() {
   std::string data;
   for (const std::string& row : m_aRows) data += row + "\r\n";
-  // Replaced whole, so a failed write leaves the old file.
-  if (platform::WriteFileBytes(m_strFile, data) != 0) {
+  // Replaced whole, so a failed write leaves the old file; what is not a
+  // regular file (a FIFO, a folder) is never replaced.
+  if ((platform::FileExists(m_strFile) && !platform::IsRegularFile(m_strFile)) ||
+      platform::WriteFileBytes(m_strFile, data) != 0) {
     m_strLastError = "Error writing file\n";
     return false;
   }

@@ -441,6 +441,11 @@ TEST_F(Spreadsheet, AFifoIsNoTextFile) {
   COdbcSpreadsheet sheet("C:\\p.csv", ",", true);
   EXPECT_EQ(sheet.LastError(), "Error in opening file\n");
   EXPECT_EQ(sheet.RowCount(), 0);
+  EXPECT_FALSE(sheet.AddHeaderRow({"h"}, false));
+  EXPECT_EQ(sheet.LastError(), "Error writing file\n");
+  struct stat st;
+  ASSERT_EQ(::stat(Native("C:\\p.csv").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISFIFO(st.st_mode));
 }
 
 TEST_F(Spreadsheet, FindExcelDriverWalksOnlyWhatTheInstallerWrote) {
