@@ -315,7 +315,10 @@ void fillFindData(const FindState& f, const std::string& name, win::WIN32_FIND_D
   const std::string native = f.folder + "/" + name;
   if (::lstat(native.c_str(), &st) == 0) {
     data->dwFileAttributes = attributesOf(native, st);
-    const auto size = static_cast<std::uint64_t>(S_ISREG(st.st_mode) ? st.st_size : 0);
+    // A link's size is that of the file it leads to.
+    struct stat target;
+    const struct stat& sized = S_ISLNK(st.st_mode) && ::stat(native.c_str(), &target) == 0 ? target : st;
+    const auto size = static_cast<std::uint64_t>(S_ISREG(sized.st_mode) ? sized.st_size : 0);
     data->nFileSizeHigh = static_cast<DWORD>(size >> 32);
     data->nFileSizeLow = static_cast<DWORD>(size);
   }
