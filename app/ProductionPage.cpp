@@ -15,6 +15,7 @@
 #include "device/ModuleFolder.h"
 #include "device/Settings.h"
 #include "engine/PortJob.h"
+#include "engine/RunTotals.h"
 #include "engine/RunSummaryKeys.h"
 #include "engine/SnScan.h"
 #include "media/BadBlockScan.h"
@@ -325,6 +326,9 @@ void CProductionPage::PrepareLogFolders() {
   const char* kind = m_RunKind == 1 ? "Init" : m_RunKind == 4 ? "QC" : "Debug";
   m_TotalLogPath = kx::StrFormat("%s\\Total_%s.log", m_LogFolder.c_str(), kind);
   m_ErrorLogPath = kx::StrFormat("%s\\Error_%s.log", m_LogFolder.c_str(), kind);
+  // Each header only into a missing log: checked and written as one step for
+  // every process sharing the folder, so none resets another's counts.
+  platform::ProfileWriteLock lock(m_TotalLogPath);
   if (!platform::FileExists(m_TotalLogPath)) WriteRunSummary(m_TotalLogPath);
   if (!platform::FileExists(m_ErrorLogPath))
     WriteText("Error List", "[Year-Month-Day Hour:Min:Sec]   SlotNo:No   SN:xxxxx", "--Error_Code:Error_Msg",
@@ -337,6 +341,7 @@ void CProductionPage::PrepareLogFolders() {
     WriteText("Results", "TotalErrorCount", "0", summary);
     WriteText("ErrorList", "ErrorCode", "count", summary);
   }
+  lock.Release();
   const std::string workOrder = kx::StrFormat("%s\\WO_%s_%s.txt", m_LogFolder.c_str(), workingNo.c_str(), pc.c_str());
   if (!platform::FileExists(workOrder)) WriteText("Base Info", "WorkOrder", workingNo, workOrder);
   kx::SetWorkOrderPath(workOrder);
@@ -363,41 +368,21 @@ void CProductionPage::WriteRunSummary(const std::string& totalLogPath) {
 }
 
 void CProductionPage::WriteRunTotals(const std::array<std::string, kResultCodes>& codes) {
+  // A missing log's header and the counts are one step for every process
+  // sharing the log folder.
+  platform::ProfileWriteLock lock(m_TotalLogPath);
   if (!platform::FileExists(m_TotalLogPath)) WriteRunSummary(m_TotalLogPath);
-  int good = 0;
-  std::vector<std::string> errors;
-  for (int port = 1; port <= std::min(m_SlotNumber, kResultCodes); ++port) {
-    const std::string& code = codes[static_cast<std::size_t>(port - 1)];
-    if (code == "H_F8" || code == "H_AF" || code == "T_01" || code == "P_A01" || code == "P_x01") continue;
-    if (code == "0_00")
-      ++good;
-    else
-      errors.push_back(code);
-  }
-  const int bad = static_cast<int>(errors.size());
-  const char* log = m_TotalLogPath.c_str();
-  const int total = ReadInt("Total Results", "Total", 0, log) + good + bad;
-  const int goodTotal = ReadInt("Total Results", "Good", 0, log) + good;
-  const int badTotal = ReadInt("Total Results", "Bad", 0, log) + bad;
-  const std::pair<const char*, int> counts[] = {{"Total", total}, {"Good", goodTotal}, {"Bad", badTotal}};
+  const auto ports = static_cast<std::size_t>(std::clamp(m_SlotNumber, 0, kResultCodes));
+  const kx::PassTotals t = kx::AddPassTotals(codes.data(), ports, m_TotalLogPath,
+                                             kx::StrFormat("%s\\_Summary.log", m_LogFolder.c_str()), TimeStamp());
+  lock.Release();
+  const int counts[] = {t.total, t.good, t.bad};
   for (std::size_t i = 0; i < 3; ++i) {
-    const std::string text = kx::StrFormat("%d", counts[i].second);
-    WriteText("Total Results", counts[i].first, text, m_TotalLogPath);
-    m_Labels[i].SetWindowText(text);
+    m_Labels[i].SetWindowText(kx::StrFormat("%d", counts[i]));
     m_Labels[i].Redraw();
   }
-  const std::string now = TimeStamp();
-  WriteText("Time", "End Time", now, m_TotalLogPath);
-  const std::string summary = kx::StrFormat("%s\\_Summary.log", m_LogFolder.c_str());
-  WriteText("Time", "End Time", now, summary);
-  WriteText("Results", "Pass", kx::StrFormat("%d", ReadInt("Results", "Pass", 0, summary.c_str()) + good), summary);
-  WriteText("Results", "TotalErrorCount",
-            kx::StrFormat("%d", ReadInt("Results", "TotalErrorCount", 0, summary.c_str()) + bad), summary);
-  for (const std::string& code : errors)
-    WriteText("ErrorList", code.c_str(), kx::StrFormat("%d", ReadInt("ErrorList", code.c_str(), 0, summary.c_str()) + 1),
-              summary);
-  m_YieldPass += good;
-  m_YieldFail += bad;
+  m_YieldPass += t.passed;
+  m_YieldFail += t.failed;
 }
 
 std::string CProductionPage::YieldText() const {

@@ -21,6 +21,7 @@
 #include "device/FileWrites.h"
 #include "device/Format.h"
 #include "device/PortDevice.h"
+#include "device/SettingNumbers.h"
 #include "device/Settings.h"
 #include "platform/Clock.h"
 #include "protocol/MediaRecords.h"
@@ -178,6 +179,11 @@ bool CPortDevice::CheckIoState(int mode) {
 // ---- Flash number -----------------------------------------------------------------
 
 bool CPortDevice::CheckFlashNumber(int /*unused1*/, int /*unused2*/, int compareWithParam, int /*unused4*/) {
+  int expected = 0;
+  if (std::string message; compareWithParam && !kx::ReadFlashNumberSetting(expected, message)) {
+    Fail(kx::kSettingNumberCode, message, false);
+    return false;
+  }
   int found = 0;
   std::uint8_t reply[512];
   for (int flashNo = 0; flashNo < kx::kFlashNumbers; ++flashNo) {
@@ -190,9 +196,7 @@ bool CPortDevice::CheckFlashNumber(int /*unused1*/, int /*unused2*/, int compare
     if (!kx::IsNoFlashReply(reply)) ++found;
   }
   m_FlashCount = found;
-  if (!compareWithParam) return true;
-  const int expected = kx::ReadProfileInt("Flash Info", "Flh_Number", 0, kx::ParamFdbIniPath().c_str());
-  if (expected == found) return true;
+  if (!compareWithParam || expected == found) return true;
   Fail("M_D09", kx::FlashNumberMismatchMessage(found, expected), false);
   return false;
 }

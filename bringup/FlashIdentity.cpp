@@ -119,6 +119,14 @@ bool ReadUiCeMap(std::uint16_t& map, std::string& message) {
   return ReadSettingInt<std::uint16_t>(SettingIniPath(), "Options", "CHCEMap", 0, map, message, true);
 }
 
+bool ReadFlashNumberSetting(int& count, std::string& message) {
+  std::int64_t value = 0;
+  if (!ReadSettingInteger(ParamFdbIniPath(), "Flash Info", "Flh_Number", 0, false, 0, kFlashNumbers, value, message))
+    return false;
+  count = static_cast<int>(value);
+  return true;
+}
+
 CeMapScan CompareScanTable(const std::uint8_t* table, const FlashId& reference, std::uint16_t ceMap, bool dynamicCe,
                            const std::string& mask) {
   CeMapScan scan;
@@ -239,14 +247,19 @@ bool CPortDevice::CheckFlashIdCeMap(bool readInfoBlock, bool compareWithParam, b
     Fail(kx::kSettingNumberCode, message, false);
     return false;
   }
+  // Refused before the drive is asked, never taken for a lost CE.
+  int expectedCount = 0;
+  if (std::string message; !useSystemCount && !kx::ReadFlashNumberSetting(expectedCount, message)) {
+    Fail(kx::kSettingNumberCode, message, false);
+    return false;
+  }
 
   if (!SetApKeyWithRetry(true, 300)) {
     m_ErrorMessage = "GetCardInfomation APKey failed !!!";
     return false;
   }
   if (!CheckIdentify(false) || !VerifyFlashIdWithParam(compareWithParam, false) || !CheckSystemInfo()) return false;
-  const int expectedCount =
-      useSystemCount ? m_FlashCount : kx::ReadProfileInt("Flash Info", "Flh_Number", 0, fdb.c_str());
+  if (useSystemCount) expectedCount = m_FlashCount;  // as the system information left it
 
   std::uint8_t sector[512];
   for (int flashNo = 0; flashNo < kx::kFlashNumbers; ++flashNo) {
@@ -395,8 +408,7 @@ bool CPortDevice::CheckFlashCount() {
     return false;
   }
   int expected = 0;
-  if (std::string message;
-      !kx::ReadSettingInt<int>(kx::ParamFdbIniPath(), "Flash Info", "Flh_Number", 0, expected, message)) {
+  if (std::string message; !kx::ReadFlashNumberSetting(expected, message)) {
     Fail(kx::kSettingNumberCode, message, true);
     return false;
   }

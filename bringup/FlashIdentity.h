@@ -50,6 +50,11 @@ void NormalizeScanTable(std::uint8_t* table);
 // message, for a value that is no such number.
 bool ReadUiCeMap(std::uint16_t& map, std::string& message);
 
+// [Flash Info] Flh_Number of the flash-maker file: the flash count a drive must
+// have, a whole decimal number from 0 to kFlashNumbers; 0 when missing or
+// empty. False, with the setting's message, for any other value.
+bool ReadFlashNumberSetting(int& count, std::string& message);
+
 // Outcome of holding every CE of the scan-all table against the reference ID.
 struct CeMapScan {
   int matched = 0;              // CEs (0-63) that carry the reference ID

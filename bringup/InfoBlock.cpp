@@ -281,6 +281,7 @@ bool CPortDevice::CheckInfoBlock(bool skipCapacity) {
          report);
     return false;
   }
+  m_InfoBlockRead = device;  // the verified block is the drive's block from now on
   if (!skipCapacity) {
     if (!CheckIdentify(false)) {
       WriteFailReport();

@@ -133,14 +133,15 @@ bool CPortDevice::IssueReadInfoPage() {
 }
 
 bool CPortDevice::WriteGoodCardMark(int stage) {
+  // The mark goes into the drive's own block as the check reads and verifies
+  // it: the block last read may be none at all (a drive started in boot code)
+  // or the one the pre-format replaced.
+  if (!CheckInfoBlock(true)) return FailWithFamily('Q');
   if (m_IsProduction) {
     std::uint8_t& mark = m_InfoBlockRead[kx::kGoodCardMarkByte];
     mark = kx::MarkedGoodCardByte(mark, stage, m_SavedGoodCardMark);
   }
-  // The block to send is kept apart: the check in between may read the drive's
-  // block into the device's buffers.
   const std::array<std::uint8_t, kx::kInfoPageBytes> block = m_InfoBlockRead;
-  if (!CheckInfoBlock(true)) return FailWithFamily('Q');
   if (!SetApKeyWithRetry(true, kApKeyRetryDelayMs)) {
     win::Sleep(kApKeySecondTryDelayMs);
     if (!SetApKeyWithRetry(true, kApKeyRetryDelayMs)) return FailWithFamily('Q');

@@ -9,6 +9,7 @@
 #include "device/Environment.h"
 #include "device/Format.h"
 #include "device/PortDevice.h"
+#include "platform/Profile.h"
 
 using kx::StrFormat;
 
@@ -34,8 +35,9 @@ std::string SerialSettingsPath(const std::string& snSettingPath) {
 }
 
 TakenSerial TakeNextSerialNumber(const std::string& settingsPath) {
-  // Every port thread takes its number here; the read and the write-back
-  // must not interleave with another's.
+  // Every port thread of every process sharing the settings takes its number
+  // here; the read and the write-back must not interleave with another's. The
+  // mutex covers a folder that cannot be locked.
   static std::mutex takeMutex;
   std::lock_guard<std::mutex> lock(takeMutex);
   TakenSerial taken;
@@ -43,6 +45,7 @@ TakenSerial TakeNextSerialNumber(const std::string& settingsPath) {
     taken.status = SnStatus::NoSettingsFile;
     return taken;
   }
+  platform::ProfileWriteLock folderLock(settingsPath);
   std::string serial = ReadProfileText(kSnSettingSection, kSnNextKey, settingsPath.c_str(), 250);
   if (serial.empty()) {
     const int first = ReadProfileInt("General Info", "SerialNum", 0, SettingIniPath().c_str());

@@ -44,8 +44,9 @@ struct TakenSerial {
 };
 
 // Reads the counter, writes the advanced counter back and only then hands out
-// the number read; one caller at a time in the whole process, so no two
-// callers (and no crash after the write) can share a number.
+// the number read; one caller at a time among all threads and processes (the
+// settings folder's profile write lock), so no two callers (and no crash after
+// the write) can share a number.
 TakenSerial TakeNextSerialNumber(const std::string& settingsPath);
 
 }  // namespace kx

@@ -38,8 +38,9 @@ bool AppendToExistingFile(const std::string& path, const void* data, std::size_t
   return err == 0;
 }
 
-WriteResult AppendToFile(const std::string& path, const void* data, std::size_t size) {
-  const win::DWORD err = platform::AppendFileBytes(path, std::string(static_cast<const char*>(data), size), true);
+WriteResult AppendToFile(const std::string& path, const void* data, std::size_t size, std::size_t recordSize) {
+  const win::DWORD err =
+      platform::AppendFileBytes(path, std::string(static_cast<const char*>(data), size), true, recordSize);
   win::SetLastError(err);
   return ToResult(err);
 }
@@ -69,6 +70,31 @@ win::DWORD WriteNewRecord(const std::string& file, const std::string& section,
     const std::int64_t wall = platform::Clock().WallMs();
     win::Sleep(static_cast<win::DWORD>(1000 - ((wall % 1000) + 1000) % 1000));
   }
+}
+
+win::DWORD UpdateProfileKeys(const std::string& file, const std::vector<KeyUpdate>& updates,
+                             std::vector<int>* counts) {
+  std::vector<int> raised;
+  const win::DWORD err = platform::EditProfileFile(file, [&](std::string& text) -> win::DWORD {
+    raised.clear();
+    for (const KeyUpdate& u : updates) {
+      std::string value = u.text;
+      if (u.add) {
+        const int n = static_cast<int>(platform::FindProfileInt(text, u.section, u.key, 0)) + *u.add;
+        raised.push_back(n);
+        value = std::to_string(n);
+      }
+      platform::SetProfileKey(text, u.section, u.key, value);
+    }
+    return 0;
+  });
+  if (counts == nullptr) return err;
+  // A file that could not even be read counts from zero, as a missing one does.
+  if (raised.empty())
+    for (const KeyUpdate& u : updates)
+      if (u.add) raised.push_back(*u.add);
+  *counts = std::move(raised);
+  return err;
 }
 
 bool CopyFileReplacing(const std::string& from, const std::string& to) {

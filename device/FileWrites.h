@@ -4,7 +4,9 @@
 #pragma once
 #include <cstddef>
 #include <functional>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/Clock.h"
 
@@ -13,8 +15,10 @@ namespace kx {
 // Appends to an existing file (never creates it); a short write is truncated back.
 bool AppendToExistingFile(const std::string& path, const void* data, std::size_t size);
 enum class WriteResult { Ok, OpenFailed, WriteFailed };
-// Opens or creates the file without truncating and appends; a short write is undone.
-WriteResult AppendToFile(const std::string& path, const void* data, std::size_t size);
+// Opens or creates the file without truncating and appends; a short write is
+// undone. With a `recordSize` the file holds whole records of that size for
+// every process that appends to it (platform::AppendFileBytes).
+WriteResult AppendToFile(const std::string& path, const void* data, std::size_t size, std::size_t recordSize = 0);
 // Creates or truncates the file and writes the data; on a short write the file
 // is left empty.
 WriteResult WriteWholeFile(const std::string& path, const void* data, std::size_t size);
@@ -30,6 +34,23 @@ bool CopyFileReplacing(const std::string& from, const std::string& to);
 win::DWORD WriteNewRecord(const std::string& file, const std::string& section,
                           const std::function<std::string(const win::SYSTEMTIME&)>& makeKey, const std::string& value,
                           const std::function<win::DWORD(std::string& text)>& finish = {});
+
+// One key of an INI file: set to `text`, or, when `add` is given, a counter
+// raised by it (the stored number read as GetPrivateProfileInt reads it, 0
+// when missing) and written as "%d".
+struct KeyUpdate {
+  std::string section;
+  std::string key;
+  std::string text;
+  std::optional<int> add;
+};
+// Applies the updates in order to the file's text and replaces the file once,
+// under the profile write locks: no other process's update falls between the
+// read and the write, and a kill leaves the file all old or all new. A key or
+// value the profile writer refuses is left out. `counts` (when given) gets
+// each counter's new value, in order. 0 or the Windows error number.
+win::DWORD UpdateProfileKeys(const std::string& file, const std::vector<KeyUpdate>& updates,
+                             std::vector<int>* counts = nullptr);
 
 // A text from a drive or an operator as part of a file name: path separators,
 // reserved characters, line breaks and ".." become '_', so nothing leaves the folder.

@@ -14,6 +14,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -148,16 +149,20 @@ class CPortDevice {
   void WriteReport(const std::string& line, bool plain);
   void WriteTempReport(const std::string& line, bool plain, const std::string& fileName);
   void WriteFailReport();
+  // The printed code of the last fail block this device wrote; empty before the
+  // first. The job compares it with its result code at a failed ending.
+  std::string m_FailBlockCode;
   void WriteCurrentLog(const std::string& line, int kind);
   std::string ReportPath() const;
   std::string FailCopyPath() const;
   // A record or report write that failed: named on the debug output (and
-  // standard error) at once; the first one of the run is kept, so that the
-  // job does not show a pass whose records are missing.
+  // standard error) the first time each file fails; the first one of the run
+  // is kept, so that the job does not show a pass whose records are missing.
   void NoteWriteFailure(const std::string& path, std::uint32_t osError);
   bool HasWriteFailure() const { return m_WriteFailError != 0; }
   std::string m_WriteFailPath;
   std::uint32_t m_WriteFailError = 0;
+  std::set<std::string> m_AnnouncedWriteFailures;
 
   // START clears it; END and the fail block record it.
   std::string m_SerialNumber;
@@ -365,8 +370,8 @@ class CPortDevice {
   // Reads the info block into m_InfoBlockRead and keeps its good-card mark,
   // masked by station, for WriteGoodCardMark.
   bool IssueReadInfoPage();
-  // Adds the stage's bits (1..4) and the kept mark to byte 511, checks the
-  // block (CheckInfoBlock without capacity) and writes it back.
+  // Checks the drive's block (CheckInfoBlock without capacity), adds the
+  // stage's bits (1..4) and the kept mark to its byte 511 and writes it back.
   bool WriteGoodCardMark(int stage);
   // Whether m_InfoBlockRead's mark has every demanded stage (and, at the QC
   // station, no UpLoad or RMA mark the parameter file does not allow); sets
@@ -422,8 +427,9 @@ class CPortDevice {
   // m_SerialNumBase. With useRdtInfo, 64 bytes of RDT information beginning
   // "KXRT" become the temperature log, else it is cleared. Fail report on failure.
   bool BuildInfoBlock(bool takeNewSerial, bool keepDeviceInfo, const std::uint8_t* rdtInfo64, bool useRdtInfo);
-  // The drive's info block against m_InfoBlockBuilt and, unless skipCapacity,
-  // the drive's logical size against the block's. Code ('x' form) and message
+  // The drive's info block against m_InfoBlockBuilt (a matching block becomes
+  // m_InfoBlockRead) and, unless skipCapacity, the drive's logical size
+  // against the block's. Code ('x' form) and message
   // on failure; the fail report only when the capacity was checked too (with
   // skipCapacity the caller adds its family letter and writes it).
   bool CheckInfoBlock(bool skipCapacity);

@@ -47,8 +47,8 @@ void CPortDevice::NoteWriteFailure(const std::string& path, std::uint32_t osErro
   // Named as the operator would type it: "%s\%s" of a folder ending in '\' doubles the separator.
   std::string named = path;
   for (std::size_t at; (at = named.find("\\\\", 1)) != std::string::npos;) named.erase(at, 1);
-  // Every line of a report on a full disk fails: each file is announced once.
-  if (m_WriteFailError != 0 && named == m_WriteFailPath) return;
+  // Every line of a report on a full disk fails: each file is announced once a job.
+  if (!m_AnnouncedWriteFailures.insert(named).second) return;
   platform::DebugAlert(StrFormat("Port-%d: %s not written, OS LastError %u", m_Slot, named.c_str(), osError));
   if (m_WriteFailError != 0) return;
   m_WriteFailPath = named;
@@ -128,6 +128,7 @@ void CPortDevice::WriteFailReport() {
   AppendToReport(StrFormat("[ Fail ]  Error Message : %s \r\n", m_ErrorMessage.c_str()));
   const win::SYSTEMTIME t = Now();
   const std::string printedCode = FormatErrorCode(m_ErrorCode);
+  m_FailBlockCode = printedCode;
   AppendToReport(StrFormat("             Error Code : %s \r\n", printedCode.c_str()));
   const auto& c = m_LastApCommand;
   AppendToReport(StrFormat("             AP Command : [%x]-[%x]-[%x]-[%x]-[%x]-[%x]-[%x]-[%x]-[%x]-[%x]-[%x]-[%x] \r\n",
@@ -169,12 +170,13 @@ void CPortDevice::WriteFailReport() {
   }
 
   if (!m_ErrorLogPath.empty()) {
-    const std::string key =
-        StrFormat("%s   SlotNo:%02d   SN:%s", TimeKey(t).c_str(), m_Slot, kx::ProfileSafe(m_SerialNumber, true).c_str());
-    if (!kx::WriteProfileText("Error List", key.c_str(),
-                              StrFormat(" %s:%s", printedCode.c_str(), kx::ProfileSafe(m_ErrorMessage, false).c_str()),
-                              m_ErrorLogPath))
-      NoteWriteFailure(m_ErrorLogPath, win::GetLastError());
+    // Keyed by second, slot and serial number like the records of
+    // SATA_RecordSN.ini, and as those never in place of an earlier entry.
+    const std::string tail = StrFormat("   SlotNo:%02d   SN:%s", m_Slot, kx::ProfileSafe(m_SerialNumber, true).c_str());
+    const win::DWORD err = kx::WriteNewRecord(
+        m_ErrorLogPath, "Error List", [&tail](const win::SYSTEMTIME& at) { return TimeKey(at) + tail; },
+        StrFormat(" %s:%s", printedCode.c_str(), kx::ProfileSafe(m_ErrorMessage, false).c_str()));
+    if (err != 0) NoteWriteFailure(m_ErrorLogPath, err);
   }
   m_LeadText.clear();
   const std::string report = ReportPath();

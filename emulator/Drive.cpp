@@ -461,6 +461,11 @@ void Drive::SetInfoBlockPage(std::uint8_t page, const std::vector<std::uint8_t>&
   std::copy_n(bytes.begin(), std::min(bytes.size(), p.size()), p.begin());
 }
 
+std::array<std::uint8_t, 512> Drive::PreFormatInfoBlock() const {
+  std::lock_guard lock(mutex_);
+  return s_->preFormatInfoBlock;
+}
+
 std::array<std::uint8_t, 512> Drive::InfoCodeSector() const {
   std::lock_guard lock(mutex_);
   return s_->infoCode;
@@ -476,6 +481,11 @@ void Drive::PatchSystemInfo(std::uint32_t offset, const std::vector<std::uint8_t
   for (std::size_t i = 0; i < bytes.size() && offset + i < s_->sysInfo.size(); ++i)
     s_->sysInfoPatches[static_cast<std::uint32_t>(offset + i)] = bytes[i];
   s_->BuildSystemInfo();
+}
+
+void Drive::PatchBbtParameter(std::uint32_t offset, const std::vector<std::uint8_t>& bytes) {
+  std::lock_guard lock(mutex_);
+  for (std::size_t i = 0; i < bytes.size() && offset + i < s_->bbtParam.size(); ++i) s_->bbtParam[offset + i] = bytes[i];
 }
 
 std::vector<std::uint8_t> Drive::BbtBody() const {

@@ -94,10 +94,15 @@ class Drive {
   std::vector<std::uint8_t> ReadMedia(std::uint64_t lba, std::uint32_t sectors) const;
   std::vector<std::uint8_t> InfoBlockPage(std::uint8_t page) const;
   void SetInfoBlockPage(std::uint8_t page, const std::vector<std::uint8_t>& bytes);
+  // The info block the last pre-format carried (zeros before any).
+  std::array<std::uint8_t, 512> PreFormatInfoBlock() const;
   std::array<std::uint8_t, 512> InfoCodeSector() const;
   std::array<std::uint8_t, 512> SystemInfo() const;
   // Patch bytes of the system information record (for controller error IDs etc.).
   void PatchSystemInfo(std::uint32_t offset, const std::vector<std::uint8_t>& bytes);
+  // Patch bytes of the bad-block table's parameter record, as a damaged drive
+  // holds it (until the drive builds its table again).
+  void PatchBbtParameter(std::uint32_t offset, const std::vector<std::uint8_t>& bytes);
   std::vector<std::uint8_t> BbtBody() const;
   std::array<std::uint8_t, 64> RdtInfo() const;
   // The 3rd BBT kept under a selector (each sector followed by its complement); empty when none.

@@ -154,8 +154,19 @@ std::optional<DriveFaults::PreFormatFailure> DriveFaults::TakePreFormatFailure()
   return std::exchange(preFormatFailure_, std::nullopt);
 }
 
+void DriveFaults::RefuseGeometry(bool on) {
+  std::lock_guard lock(mutex_);
+  geometryRefused_ = on;
+}
+
+bool DriveFaults::GeometryRefused() const {
+  std::lock_guard lock(mutex_);
+  return geometryRefused_;
+}
+
 void DriveFaults::Clear() {
   std::lock_guard lock(mutex_);
+  geometryRefused_ = false;
   controllerError_.reset();
   preFormatFailure_.reset();
   failNext_ = 0;

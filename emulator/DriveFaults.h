@@ -78,6 +78,9 @@ class DriveFaults {
   // The next pre-format ends with this result code and fail address in its
   // result sector (protocol/PreFormatRecords.h); code 0 passes.
   void FailPreFormat(std::uint8_t resultCode, std::uint32_t failAddress);
+  // The disk's geometry query (IOCTL_DISK_GET_DRIVE_GEOMETRY_EX) is refused.
+  void RefuseGeometry(bool on);
+  bool GeometryRefused() const;
   // Everything back to healthy.
   void Clear();
 
@@ -140,6 +143,7 @@ class DriveFaults {
   bool verdictMatch_ = true;
   bool verdictSkipCounted_ = false;
   bool smartExceeded_ = false;
+  bool geometryRefused_ = false;
   std::uint64_t busyUntilMs_ = 0;
   bool neverReady_ = false;
   std::uint32_t noAnswer_ = 0;

@@ -164,6 +164,7 @@ struct DriveState {
   std::map<std::uint8_t, std::vector<std::uint8_t>> bbt3rd;  // selector -> doubled sectors
   std::array<std::uint8_t, 512> preFormatResult{};
   bool preFormatKeepRdtInfo = true;  // parameter of the next pre-format (mode 2 sets it)
+  std::array<std::uint8_t, 512> preFormatInfoBlock{};  // the info block the last pre-format took
   std::array<std::vector<std::uint8_t>, 4> rdtLogs;  // 50, 51, 52, 54
   std::array<std::uint8_t, 512> scanBadParam{};
   std::array<std::uint8_t, 1024> padAndDrive{};
@@ -235,7 +236,7 @@ struct DriveState {
   void Build3rdBbt();
   void BuildRdtInfo();
   void BuildRdtLogs();
-  // What a completed RDT run leaves: its info record and logs.
+  // What a completed RDT run leaves: its bad-block table, info record and logs.
   void FinishRdtRun();
   void BuildIdentify(std::uint8_t* out) const;
   // SMART READ DATA and READ THRESHOLDS; `exceeded` puts the retired-block

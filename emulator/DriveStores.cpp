@@ -57,6 +57,9 @@ bool RangeSet::Covers(std::uint32_t start, std::uint32_t length) const {
 
 namespace {
 
+// The vendor mark that opens the info block and the info-code sector.
+const char kVendorMark[] = "Tavlin";
+
 // The nearest shape the controller has: every count at least 1, planes 1, 2 or 4,
 // page sizes a power of two, and the die and block totals within the host's tables.
 DriveConfig ControllerShape(DriveConfig c) {
@@ -109,7 +112,7 @@ DriveState::DriveState(const DriveConfig& c)
     BuildInfoBlock();
     // A produced drive's info-code sector: the vendor mark, then '3' and the
     // firmware name in ATA string order at 78-86; no date stamped yet.
-    PutText(infoCode.data(), "Tavlin", 6);
+    PutText(infoCode.data(), kVendorMark, 6);
     infoCode[78] = '3';
     PutAtaString(infoCode.data() + 79, cfg.firmwareRevision, 8);
   }
@@ -311,7 +314,7 @@ void DriveState::BuildRdtInfo() {
 void DriveState::BuildInfoBlock() {
   std::uint8_t* b = infoPages[0].data();
   std::fill(b, b + 512, 0);
-  PutText(b, "Tavlin", 6);
+  PutText(b, kVendorMark, 6);
   PutAtaString(b + 18, cfg.serial, 20);
   PutAtaString(b + 38, cfg.model, 40);
   PutAtaString(b + 79, cfg.firmwareRevision, 8);
@@ -342,7 +345,10 @@ void DriveState::StartRdtRun(std::uint64_t nowMs) {
   rdtRunEndMs = nowMs + cfg.rdtRunMs;
 }
 
+// The RDT firmware builds the bad-block table from what its run found and
+// records that (and the table's checksum) in its info record.
 void DriveState::FinishRdtRun() {
+  BuildBbt();
   BuildRdtInfo();
   BuildRdtLogs();
   rdtFinished = true;
@@ -419,9 +425,15 @@ void DriveState::BuildIdentify(std::uint8_t* out) const {
   w(1, 16383);
   w(3, 16);
   w(6, 63);
-  PutAtaString(out + 20, cfg.serial, 20);
-  PutAtaString(out + 46, RunningName(), 8);
   const bool onFlash = code == RunningCode::RomMp || code == RunningCode::RomRdt;
+  // The flash firmware reports the serial number its info block holds (MP
+  // writes it there); other codes, or a block without one, the factory's.
+  const std::uint8_t* block = infoPages[0].data();
+  const bool ownSerial = onFlash && std::memcmp(block, kVendorMark, 6) == 0 &&
+                         std::any_of(block + 18, block + 38, [](std::uint8_t c) { return c != 0 && c != ' '; });
+  if (ownSerial) std::copy(block + 18, block + 38, out + 20);
+  else PutAtaString(out + 20, cfg.serial, 20);
+  PutAtaString(out + 46, RunningName(), 8);
   PutAtaString(out + 54, onFlash && !cfg.flashFirmwareModel.empty() ? cfg.flashFirmwareModel : cfg.model, 40);
   // IDENTIFY offers only what the drive answers: no NCQ, link power management or
   // phy counters (they need READ LOG EXT), no SMART logs or self-tests, no FUA,

@@ -468,6 +468,7 @@ void PreFormat(Cmd& c) {
     if (d.size() >= (page + 1) * kSectorSize)
       std::copy_n(d.begin() + static_cast<std::ptrdiff_t>(page * kSectorSize), kSectorSize, s.infoPages[page].begin());
   }
+  std::copy_n(s.infoPages[pf::kInfoBlockSector].begin(), kSectorSize, s.preFormatInfoBlock.begin());
   if (!s.preFormatKeepRdtInfo) s.rdtInfoSector.fill(0);
   s.preFormatKeepRdtInfo = true;  // the parameters hold for one pre-format
   s.preFormatResult.fill(0);

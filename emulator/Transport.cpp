@@ -422,6 +422,7 @@ win::DWORD FrontEnd::IoControl(win::DWORD code, void* in, win::DWORD inSize, voi
       Site::SlotState* s = site_.SlotAt(slot_);
       auto drive = s ? s->GetDrive() : nullptr;
       if (!drive || drive->Removed()) return win::ERROR_NOT_READY;
+      if (drive->Faults().GeometryRefused()) return win::ERROR_INVALID_FUNCTION;
       win::DISK_GEOMETRY_EX g;
       const std::uint64_t sectors = drive->Config().capacitySectors;
       g.Geometry.MediaType = 12;  // fixed media

@@ -183,7 +183,7 @@ bool CMpRun::IdentityChecks() {
   const std::string& ceMapText = ReadText(job_.m_TextBuffer, "Options", "CHCEMap", kx::SettingIniPath(), 10);
   if (!ceMapText.empty()) {
     if (std::string message; !kx::ReadUiCeMap(uiCeMap_, message))
-      return FailWith(kx::kSettingNumberCode, message, false);
+      return FailWith(kx::kSettingNumberCode, message);
     d_.WriteReport(kx::StrFormat("UI CHCE Map : %X", uiCeMap_), true);
   }
 
@@ -252,14 +252,23 @@ bool CMpRun::FormatAndProgram() {
 
   if (!d_.PreFormat(1, job_.m_Progress, 10, keepRdtInfo_, polling_, 0)) {
     if (d_.m_PreFormatResultKind == 12) {
-      // The drive is scanned again for the record; the pre-format's failure stays the port's.
+      // The drive is scanned again for the record; the pre-format's failure
+      // stays the port's. A failed scan keeps its own fail block in the
+      // report, and the pre-format's is written again after it, so that the
+      // report's last verdict, the Error log and the records name the port's
+      // failure; the scan's mark does not reach the cell.
       const std::string code = d_.m_ErrorCode;
       const std::string message = d_.m_ErrorMessage;
+      const std::string extraText = d_.m_StatusExtraText;
+      const std::uint8_t extraFlag = d_.m_StatusExtraFlag;
       blockInfo_.fill(0);
-      d_.ScanBadBlocks(true, 0, job_.m_Progress, 10, false, &blockInfo_, false);
+      const bool rescanned = d_.ScanBadBlocks(true, 0, job_.m_Progress, 10, false, &blockInfo_, false);
       job_.WriteBlockInfoToFile(blockInfo_);
       d_.m_ErrorCode = code;
       d_.m_ErrorMessage = message;
+      d_.m_StatusExtraText = extraText;
+      d_.m_StatusExtraFlag = extraFlag;
+      if (!rescanned) d_.WriteFailReport();
     }
     return Fail();
   }

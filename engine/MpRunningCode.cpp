@@ -105,7 +105,9 @@ bool CMpRun::BackToRam() {
       !d_.IspProgramPram(false, std::string()))
     return Fail();
   if (romRdt_ || rdtFwCopy_) {
-    d_.ReadRdtInfo(&rdtInfo_, nullptr);  // a missing record leaves the map as it is
+    // Result not checked: a failed read keeps the record read before, a sector
+    // without the RDT mark replaces it as read; a set CE map is then retaken from it.
+    d_.ReadRdtInfo(&rdtInfo_, nullptr);
     RetakeRunInfoCeMap();
   }
   SelectCeMap();

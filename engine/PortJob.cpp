@@ -144,6 +144,7 @@ void CPortJob::RunSingle() {
     StampStart();  // the result list keys the failure by its time
   }
   std::uint8_t result = built ? Dispatch() : 0;
+  if (built && result == 0) RecordFailure();
   if (result != 0 && FailLostRecords()) result = 0;
 
   if (result == 0) {
@@ -191,6 +192,7 @@ void CPortJob::RunRepeat() {
 bool CPortJob::RepeatCycle() {
   StartTest();
   std::uint8_t result = Dispatch();
+  if (result == 0) RecordFailure();
   if (result != 0 && FailLostRecords()) result = 0;
   if (result != 0) {
     {
@@ -232,6 +234,7 @@ bool CPortJob::BuildDevice(bool withClockButton) {
 }
 
 void CPortJob::StartTest() {
+  m_FailCode.clear();  // a repeat cycle's failure is its own
   SetPortStatus(2, "Testing", "");
   if (m_Progress) m_Progress->SetRange(0, 100);
   StampStart();
@@ -258,6 +261,19 @@ bool CPortJob::FailLostRecords() {
   SetPortStatus(0, d.m_ErrorCode, d.m_ErrorMessage);
   AppendStatusTextRed(kx::StrFormat("%s OS error %u", name.c_str(), d.m_WriteFailError));
   return true;
+}
+
+void CPortJob::RecordFailure() {
+  CPortDevice& d = *m_Device;
+  if (m_FailCode.empty()) {
+    m_FailCode = d.m_ErrorCode.empty() ? kUnnamedFailureCode : d.m_ErrorCode;
+    if (m_ResultCode) *m_ResultCode = m_FailCode;
+    // The cell showed the failure without a number.
+    SetPortStatus(m_ShownState == 4 ? 4 : 0, m_FailCode, m_ShownState == 4 ? "" : d.m_ErrorMessage);
+  }
+  if (d.m_FailBlockCode == CPortDevice::FormatErrorCode(m_FailCode)) return;
+  d.m_ErrorCode = m_FailCode;
+  d.WriteFailReport();
 }
 
 void CPortJob::AppendExtraStatus() {

@@ -26,6 +26,9 @@ class CPortJob : public CWorkItem {
   // A run whose records could not be written; outside the catalogue (no
   // category "W"), so it prints as 0xFFF and collides with no step's code.
   static constexpr const char* kRecordLostCode = "W_F01";
+  // A failed procedure that named no code, neither on the job nor on the
+  // device: outside the catalogue as well, so it prints as 0xFFF.
+  static constexpr const char* kUnnamedFailureCode = "W_F02";
 
   // The procedure that a job mode, station and [Options] OnlyDoISP select.
   enum class Procedure {
@@ -78,8 +81,9 @@ class CPortJob : public CWorkItem {
 
   void WriteResultList(int result);
   // CRC-16 (table form, from 0xFFFF, no final complement) over the file's lines
-  // that are neither empty nor comments; false when the file cannot be read.
-  static bool UpdateFileChecksum(const std::string& path, std::uint16_t& checksum);
+  // that are neither empty nor comments; 1, after a 100 ms pause, when the file
+  // cannot be read.
+  static std::uint16_t UpdateFileChecksum(const std::string& path);
   // The same over a file's text.
   static std::uint16_t TextChecksum(const std::string& text);
   void WriteSummaryLogs(std::uint8_t pass);
@@ -149,6 +153,12 @@ class CPortJob : public CWorkItem {
   // naming the file and the operating-system error, and the file's name with
   // the error appended to the cell. False when every record was written.
   bool FailLostRecords();
+  // The ending of every failed procedure: the job's result code is never empty
+  // (the device's code, or kUnnamedFailureCode), and the last fail block of the
+  // report prints it, so that the failure has its block, its Error-log entry and
+  // its [Port-N Error] record. A block is written here only when the procedure's
+  // steps left none that prints the result code.
+  void RecordFailure();
   bool AllSerialsIn() const;
   // Whether a port of the page still waits for its serial number (run state 1).
   bool AnyPortWaiting() const;

@@ -109,7 +109,17 @@ bool CPortJob::RestoreSortedBbt(bool& thirdBbtRead, bool keepStepMessage) {
 
   const int skipSort = kx::proc::OptionInt("SkipSortBBT", 0);
   kx::BbtParameter header;
-  if (!d.ReadBbt(&header, nullptr)) return sortFailEnding();
+  const std::string codeBefore = d.m_ErrorCode, messageBefore = d.m_ErrorMessage;
+  if (!d.ReadBbt(&header, nullptr)) {
+    // The read names no code of its own: a failed command leaves its message, a
+    // drive without the table nothing (a failed access key sets its own code).
+    // The job's failed ending writes the block.
+    if (d.m_ErrorCode == codeBefore) {
+      d.m_ErrorCode = "F_T34";
+      if (d.m_ErrorMessage == messageBefore) d.m_ErrorMessage = "Bad blocks map is not exist!!!";
+    }
+    return sortFailEnding();
+  }
 
   // The drive's header sizes the fill and the clear; neither may pass the table read.
   std::vector<std::uint8_t>& bbt = d.m_BbtBuffer;

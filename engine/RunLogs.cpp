@@ -1,8 +1,9 @@
 // What a job leaves on disk besides the port report: the work-order result
 // list and its checksum, the run logs and _Summary.log with the page's count
 // labels, the per-port scan record file, the station log copies, the fail
-// serial-number record and the Summary.csv row. Every INI-form file is written
-// one key at a time through the profile calls.
+// serial-number record and the Summary.csv row. INI-form files go through the
+// profile calls; counts are raised under the log folder's profile write lock,
+// each file in one replacement, and record keys never replace earlier ones.
 //
 // The RDT time value that the records name is the device's m_RdtTime (seconds,
 // left by the RDT read-out; 0 when none ran); the capacity text of Summary.csv
@@ -10,6 +11,7 @@
 #include <cctype>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "device/Checksum.h"
 #include "device/Environment.h"
@@ -152,11 +154,13 @@ std::uint16_t CPortJob::TextChecksum(const std::string& data) {
   return crc;
 }
 
-bool CPortJob::UpdateFileChecksum(const std::string& path, std::uint16_t& checksum) {
+std::uint16_t CPortJob::UpdateFileChecksum(const std::string& path) {
   std::string data;
-  if (platform::ReadFileBytes(path, data) != 0) return false;
-  checksum = TextChecksum(data);
-  return true;
+  if (platform::ReadFileBytes(path, data) != 0) {
+    win::Sleep(100);
+    return 1;
+  }
+  return TextChecksum(data);
 }
 
 // ---- run logs -----------------------------------------------------------------
@@ -174,46 +178,39 @@ void CPortJob::WriteSummaryLogs(std::uint8_t pass) {
     m_ErrorLogPath = StrFormat("%s\\Error_Debug.log", folder);
   }
   // The counts are read, raised and written back as one step for every
-  // process writing into this log folder.
+  // process writing into this log folder, each file in one replacement.
   platform::ProfileWriteLock lock(m_TotalLogPath);
   const DeviceTexts d = TextsOf(m_Device.get());
-  int total = ReadInt("Total Results", "Total", m_TotalLogPath);
-  int good = ReadInt("Total Results", "Good", m_TotalLogPath);
-  int bad = ReadInt("Total Results", "Bad", m_TotalLogPath);
-  const win::SYSTEMTIME t = Now();
-  const std::string now = DateTimeText(t);
-
-  ++total;
-  WriteKey("Total Results", "Total", StrFormat("%d", total), m_TotalLogPath);
-  if (pass != 0) {
-    ++good;
-    WriteKey("Total Results", "Good", StrFormat("%d", good), m_TotalLogPath);
-    WriteKey("Time", "End Time", now, m_TotalLogPath);
-    WriteKey("Serial Number", "Last Serial Number", d.configuredSerial, m_TotalLogPath);
-  } else {
-    ++bad;
-    WriteKey("Total Results", "Bad", StrFormat("%d", bad), m_TotalLogPath);
-    WriteKey("Error List", "[" + now + "]" + StrFormat("   SlotNo:%02d   SN:", m_Slot) + d.configuredSerial,
-             "--" + d.errorCode, m_ErrorLogPath);
-    WriteKey("Time", "End Time", now, m_TotalLogPath);
-  }
+  const std::string now = DateTimeText(Now());
+  std::vector<kx::KeyUpdate> totals{{"Total Results", "Total", "", 1},
+                                    {"Total Results", pass != 0 ? "Good" : "Bad", "", 1},
+                                    {"Time", "End Time", now, {}}};
+  if (pass != 0) totals.push_back({"Serial Number", "Last Serial Number", kx::ProfileSafe(d.configuredSerial, false), {}});
+  std::vector<int> raised;
+  kx::UpdateProfileKeys(m_TotalLogPath, totals, &raised);
+  const int other = ReadInt("Total Results", pass != 0 ? "Bad" : "Good", m_TotalLogPath);
+  const int total = raised[0];
+  const int good = pass != 0 ? raised[1] : other;
+  const int bad = pass != 0 ? other : raised[1];
 
   const std::string summary = StrFormat("%s\\_Summary.log", folder);
-  WriteKey("Time", "End Time", now, summary);
-  if (pass != 0) {
-    WriteKey("Results", "Pass", StrFormat("%d", ReadInt("Results", "Pass", summary) + 1), summary);
-  } else {
-    WriteKey("Results", "TotalErrorCount", StrFormat("%d", ReadInt("Results", "TotalErrorCount", summary) + 1),
-             summary);
-    // A key with no name would be a corrupt line; a failure without a code is
-    // counted in TotalErrorCount only.
-    if (!m_FailCode.empty()) {
-      const std::string code = kx::ProfileSafe(m_FailCode, true);
-      WriteKey("ErrorList", code, StrFormat("%d", ReadInt("ErrorList", code, summary) + 1), summary);
-    }
-  }
-
+  std::vector<kx::KeyUpdate> results{{"Time", "End Time", now, {}},
+                                     {"Results", pass != 0 ? "Pass" : "TotalErrorCount", "", 1}};
+  // A key with no name would be a corrupt line; a failure without a code is
+  // counted in TotalErrorCount only.
+  if (pass == 0 && !m_FailCode.empty()) results.push_back({"ErrorList", kx::ProfileSafe(m_FailCode, true), "", 1});
+  kx::UpdateProfileKeys(summary, results);
   lock.Release();
+
+  // Never in place of an earlier entry, as the port's fail report may have
+  // written one in this second; waited for outside the lock.
+  if (pass == 0) {
+    const std::string tail = StrFormat("   SlotNo:%02d   SN:", m_Slot) + d.configuredSerial;
+    kx::WriteNewRecord(
+        m_ErrorLogPath, "Error List",
+        [&tail](const win::SYSTEMTIME& t) { return kx::ProfileSafe("[" + DateTimeText(t) + "]" + tail, true); },
+        kx::ProfileSafe("--" + d.errorCode, false));
+  }
 
   if (m_CountLabels == nullptr) return;
   const int counts[3] = {total, good, bad};
@@ -233,15 +230,16 @@ bool CPortJob::WriteBlockInfoToFile(const kx::BlockRecord& record) {
   auto report = [this](const char* line) {
     if (m_Device) m_Device->WriteReport(line, true);
   };
-  // The append is all or nothing: a short write is cut back to the old size, so
-  // the readers never meet half a record.
-  kx::WriteResult r = kx::AppendToFile(path, record.data(), record.size());
+  // The file stays a sequence of whole records: a short write is cut back to
+  // the old size, and half a record that a killed writer left is cut off first.
+  const auto append = [&] { return kx::AppendToFile(path, record.data(), record.size(), record.size()); };
+  kx::WriteResult r = append();
   if (r == kx::WriteResult::OpenFailed) {
     if (kx::MakeDirectoryPath(folder) == 0) {
       report("WriteBlockInfoToFile create folder fail!!");
       return false;
     }
-    r = kx::AppendToFile(path, record.data(), record.size());
+    r = append();
     if (r == kx::WriteResult::OpenFailed) {
       report("WriteBlockInfoToFile create file fail!!");
       return false;
@@ -288,10 +286,12 @@ void CPortJob::WriteFailSNRecord() {
   if (counter < 0 || counter > 9999) counter = 0;
   // The last four characters of the stem "xxxxxxxxxxxx", then the counter.
   const std::string failSn = "xxxx" + StrFormat("%04d", counter);
-  WriteKey("Fail_SN_Mapping_Table", failSn,
-           StrFormat("%s,%s", m_Device->m_SerialNumber.c_str(), m_Device->m_ErrorCode.c_str()), file);
-  AppendStatusTextRed(failSn);
-  WriteKey("Serial Number", "Last Serial Number", StrFormat("%04d", counter >= 9999 ? 0 : counter + 1), file);
+  // The entry, the raised counter and the upload mark in one replacement: a
+  // kill between them would hand the same fail serial number out again.
+  std::vector<kx::KeyUpdate> keys{
+      {"Fail_SN_Mapping_Table", kx::ProfileSafe(failSn, true),
+       kx::ProfileSafe(StrFormat("%s,%s", m_Device->m_SerialNumber.c_str(), m_Device->m_ErrorCode.c_str()), false), {}},
+      {"Serial Number", "Last Serial Number", StrFormat("%04d", counter >= 9999 ? 0 : counter + 1), {}}};
 
   auto folded = [](std::string text) {
     for (char& c : text) c = static_cast<char>(platform::FoldCase(c));
@@ -302,10 +302,12 @@ void CPortJob::WriteFailSNRecord() {
   for (int i = 0; i <= 9999; ++i) {
     const std::string key = StrFormat("Wait_%04d", i);
     if (used.count(folded(key)) == 0) {
-      WriteKey("WaitForUpload", key, failSn, file);
+      keys.push_back({"WaitForUpload", key, failSn, {}});
       break;
     }
   }
+  kx::UpdateProfileKeys(file, keys);
+  AppendStatusTextRed(failSn);
 
   lock.Release();
 
@@ -324,7 +326,11 @@ void CPortJob::WriteFailSNRecord() {
     const std::string driveSn = comma == std::string::npos ? entry : entry.substr(0, comma);
     const std::string target = StrFormat("%s\\%s_%s_%s.log", uploadFolder.c_str(), workNo.c_str(),
                                          kx::SafeFileName(waitingSn).c_str(), kx::SafeFileName(driveSn).c_str());
-    if (WriteKey("Fail_SN_Mapping_Table", waitingSn, entry, target))
+    if (!WriteKey("Fail_SN_Mapping_Table", waitingSn, entry, target)) continue;
+    // Another process may have uploaded this record too and a new record taken
+    // the key meanwhile: only the mark uploaded here goes.
+    platform::ProfileWriteLock mark(file);
+    if (win::GetPrivateProfileString("WaitForUpload", key, "", file) == waitingSn)
       win::WritePrivateProfileString("WaitForUpload", key.c_str(), nullptr, file.c_str());
   }
 }

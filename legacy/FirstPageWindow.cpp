@@ -51,9 +51,20 @@ void CFirstPageServicesWx::WakePump() {
   // A wake-up that arrives after its wait has ended finds another wait's
   // condition, or none, and ends nothing early. One that arrives under a modal
   // dialog opened during the wait ends the wait once the dialog has closed.
-  m_Owner->CallAfter([this] {
+  m_Waker.CallAfter([this] {
     if (m_Loop != nullptr && m_Done != nullptr && (*m_Done)()) m_Loop->ScheduleExit(0);
   });
+}
+
+WaitEnd CFirstPageServicesWx::PauseDispatching(unsigned ms) {
+  bool elapsed = false;
+  wxTimer timer;
+  timer.Bind(wxEVT_TIMER, [this, &elapsed](wxTimerEvent&) {
+    elapsed = true;
+    WakePump();
+  });
+  timer.StartOnce(static_cast<int>(ms));
+  return PumpUntil([&elapsed] { return elapsed; });
 }
 
 void CFirstPageServicesWx::PostQuit() {
@@ -83,6 +94,12 @@ class CFirstPageWindow::KeyFilter : public wxEventFilter {
       default: return Event_Skip;
     }
     const KeyEvent key_event{type == wxEVT_KEY_UP ? KeyEvent::KeyUp : KeyEvent::KeyDown, key};
+    if (key_event.type == KeyEvent::KeyUp) {
+      // A run started here would outlive this filter and the key's window
+      // if the page closed during it: it starts once the key has gone its way.
+      m_Page.CallAfter([core = m_Page.m_Core, key_event] { core->logic->PreTranslateKey(key_event); });
+      return Event_Skip;
+    }
     return m_Page.Logic().PreTranslateKey(key_event) ? Event_Processed : Event_Skip;
   }
 
@@ -112,16 +129,26 @@ CFirstPageWindow::CFirstPageWindow() = default;
 CFirstPageWindow::~CFirstPageWindow() {
   m_KeyFilter.reset();
   m_Display.Stop();
-  // The logic waits for a pool still joining and kills its timers through this view.
-  m_Logic.reset();
+  if (m_Core) {
+    // A run waiting further down the stack ends there once its jobs have.
+    m_Core->logic->DetachView();
+    m_Core.reset();
+  }
   m_Timer1.Stop();
   m_RunClock.Stop();
 }
 
+void CFirstPageWindow::Call(void (CFirstPropertyPage::*handler)()) {
+  // This window may be gone when the call returns; the logic is not.
+  const std::shared_ptr<Core> core = m_Core;
+  ((*core->logic).*handler)();
+}
+
 bool CFirstPageWindow::Create(wxWindow* parent, std::unique_ptr<IFirstPageServices> services) {
   if (!wxPanel::Create(parent, wxID_ANY)) return false;
-  m_Services = services ? std::move(services) : std::make_unique<CFirstPageServicesWx>(this);
-  m_Logic = std::make_unique<CFirstPropertyPage>(*this, *m_Services);
+  m_Core = std::make_shared<Core>();
+  m_Core->services = services ? std::move(services) : std::make_unique<CFirstPageServicesWx>(this);
+  m_Core->logic = std::make_unique<CFirstPropertyPage>(*this, *m_Core->services);
   BuildControls();
   BuildSlotSets();
   BindCommands();
@@ -135,7 +162,7 @@ bool CFirstPageWindow::Create(wxWindow* parent, std::unique_ptr<IFirstPageServic
     top->SetIcon(icon);
   }
   m_KeyFilter = std::make_unique<KeyFilter>(*this);
-  m_Logic->OnInitDialog();
+  m_Core->logic->OnInitDialog();
   m_Display.Start(kDisplayPeriodMs);
   return true;
 }
@@ -212,7 +239,7 @@ void CFirstPageWindow::BuildControls() {
 void CFirstPageWindow::BuildSlotSets() {
   for (std::size_t i = 0; i < kSlotSets; ++i) {
     const int slot = static_cast<int>(i) + 1;
-    m_Cells[i] = new CColorEdit(this, &m_Logic->Cell(slot));
+    m_Cells[i] = new CColorEdit(this, &Logic().Cell(slot));
     m_Cells[i]->SetId(kSlotCellIds[i]);
     m_Bars[i] = new wxGauge(this, kSlotBarIds[i], 100, wxDefaultPosition, wxSize(100, 10));
     m_Markers[i] = new wxTextCtrl(this, kSlotMarkerIds[i], "", wxDefaultPosition, wxSize(20, 20), wxTE_READONLY);
@@ -230,27 +257,27 @@ void CFirstPageWindow::BindCommands() {
                   {kIdClearRecord, &CFirstPropertyPage::OnClearRecord}, {kIdTesterDetect, &CFirstPropertyPage::DetectTesters},
                   {kIdReloadParam, &CFirstPropertyPage::OnReloadParam}};
   for (const auto& c : commands)
-    Bind(wxEVT_BUTTON, [this, handler = c.handler](wxCommandEvent&) { ((*m_Logic).*handler)(); }, c.id);
-  Bind(wxEVT_CHECKBOX, [this](wxCommandEvent&) { m_Logic->OnAutoDetect(); }, kIdAutoDetect);
-  Bind(wxEVT_CHECKBOX, [this](wxCommandEvent&) { m_Logic->OnLoop(); }, kIdLoop);
-  Bind(wxEVT_CHECKBOX, [this](wxCommandEvent&) { m_Logic->OnLock(); }, kIdLock);
-  m_ParamCombo->Bind(wxEVT_COMBOBOX, [this](wxCommandEvent&) { m_Logic->OnSelchangeParamFile(); });
+    Bind(wxEVT_BUTTON, [this, handler = c.handler](wxCommandEvent&) { Call(handler); }, c.id);
+  Bind(wxEVT_CHECKBOX, [this](wxCommandEvent&) { Call(&CFirstPropertyPage::OnAutoDetect); }, kIdAutoDetect);
+  Bind(wxEVT_CHECKBOX, [this](wxCommandEvent&) { Call(&CFirstPropertyPage::OnLoop); }, kIdLoop);
+  Bind(wxEVT_CHECKBOX, [this](wxCommandEvent&) { Call(&CFirstPropertyPage::OnLock); }, kIdLock);
+  m_ParamCombo->Bind(wxEVT_COMBOBOX, [this](wxCommandEvent&) { Call(&CFirstPropertyPage::OnSelchangeParamFile); });
   m_ParamCombo->Bind(wxEVT_COMBOBOX_DROPDOWN, [this](wxCommandEvent& e) {
-    m_Logic->OnDropdownParamFile();
+    Call(&CFirstPropertyPage::OnDropdownParamFile);
     e.Skip();
   });
-  Bind(wxEVT_TIMER, [this](wxTimerEvent&) { m_Logic->OnTimer(1); }, 1);
-  Bind(wxEVT_TIMER, [this](wxTimerEvent&) { m_Logic->OnTimer(kTimerRunClock); }, kTimerRunClock);
+  Bind(wxEVT_TIMER, [this](wxTimerEvent&) { Logic().OnTimer(1); }, 1);
+  Bind(wxEVT_TIMER, [this](wxTimerEvent&) { Logic().OnTimer(kTimerRunClock); }, kTimerRunClock);
   Bind(wxEVT_TIMER, [this](wxTimerEvent&) { ShowModels(); }, kDisplayTimer);
 }
 
 // ---- the page's operations ------------------------------------------------------------
 
-void CFirstPageWindow::OnSetActive() { m_Logic->OnSetActive(); }
+void CFirstPageWindow::OnSetActive() { Call(&CFirstPropertyPage::OnSetActive); }
 
 void CFirstPageWindow::ShowSlotReport(int slot) {
   if (slot < 1 || slot > kSlotSets) return;
-  const SlotReport report = ReadSlotReport(m_Logic->m_LogFolder, slot);
+  const SlotReport report = ReadSlotReport(Logic().m_LogFolder, slot);
   CResultMessageDlg dialog(nullptr);
   dialog.m_TesterNumber = slot;
   dialog.m_ReportFile = report.file;
@@ -261,13 +288,13 @@ void CFirstPageWindow::ShowSlotReport(int slot) {
 void CFirstPageWindow::ShowModels() {
   for (std::size_t i = 0; i < kSlotSets; ++i) {
     m_Cells[i]->ShowModel();
-    kx::ProgressModel& bar = m_Logic->Progress(static_cast<int>(i) + 1);
+    kx::ProgressModel& bar = Logic().Progress(static_cast<int>(i) + 1);
     const int range = std::max(1, bar.Upper() - bar.Lower());
     const int value = std::clamp((bar.GetPos() - bar.Lower()) * 100 / range, 0, 100);
     if (m_Bars[i]->GetValue() != value) m_Bars[i]->SetValue(value);
   }
   for (std::size_t i = 0; i < 3; ++i) {
-    const wxString text = wxString::FromUTF8(m_Logic->CountBox(static_cast<int>(i)).Text());
+    const wxString text = wxString::FromUTF8(Logic().CountBox(static_cast<int>(i)).Text());
     if (m_Counts[i]->GetValue() != text) m_Counts[i]->ChangeValue(text);
   }
 }
@@ -341,17 +368,17 @@ void CFirstPageWindow::PlaceSlots(const SlotLayout& layout) {
 
 void CFirstPageWindow::Refresh() {
   wxArrayString lines;
-  for (std::string line : m_Logic->InfoLines()) {
+  for (std::string line : Logic().InfoLines()) {
     // The logic keeps each line's "\n"; a list entry shows without it.
     if (!line.empty() && line.back() == '\n') line.pop_back();
     lines.Add(wxString::FromUTF8(line));
   }
   if (m_InfoList->GetStrings() != lines) m_InfoList->Set(lines);
   for (std::size_t i = 0; i < kSlotSets; ++i) {
-    const wxString marker = wxString::FromUTF8(m_Logic->Marker(static_cast<int>(i) + 1));
+    const wxString marker = wxString::FromUTF8(Logic().Marker(static_cast<int>(i) + 1));
     if (m_Markers[i]->GetValue() != marker) m_Markers[i]->ChangeValue(marker);
   }
-  m_SerialRange->ChangeValue(wxString::FromUTF8(m_Logic->SerialRangeText()));
+  m_SerialRange->ChangeValue(wxString::FromUTF8(Logic().SerialRangeText()));
   ShowModels();
   wxPanel::Refresh();
   Update();

@@ -16,6 +16,7 @@
 // Domain headers before the window system's, whose C headers define TRUE and FALSE.
 #include "legacy/FirstPropertyPage.h"
 
+#include <wx/event.h>
 #include <wx/evtloop.h>
 #include <wx/panel.h>
 #include <wx/timer.h>
@@ -37,10 +38,15 @@ class CFirstPageServicesWx : public legacy::DefaultFirstPageServices {
   legacy::WaitEnd PumpUntil(const std::function<bool()>& done) override;
   // Any thread: the window thread ends the loop when `done` holds.
   void WakePump() override;
+  // A nested event loop that a timer ends.
+  legacy::WaitEnd PauseDispatching(unsigned ms) override;
   void PostQuit() override;
 
  private:
-  wxWindow* m_Owner;
+  wxWindow* m_Owner;  // the file dialog's parent
+  // Takes the wake-ups: it lives as long as the services, which a run holds
+  // beyond the window's end.
+  wxEvtHandler m_Waker;
   wxGUIEventLoop* m_Loop = nullptr;  // the running nested loop, window thread only
   const std::function<bool()>* m_Done = nullptr;
 };
@@ -61,7 +67,7 @@ class CFirstPageWindow : public wxPanel, public legacy::IFirstPageView {
   // The slot's report in the result dialog, modally.
   void ShowSlotReport(int slot);
 
-  legacy::CFirstPropertyPage& Logic() { return *m_Logic; }
+  legacy::CFirstPropertyPage& Logic() { return *m_Core->logic; }
   CColorEdit* SlotCell(int slot) const { return m_Cells.at(static_cast<std::size_t>(slot - 1)); }
   wxGauge* SlotBar(int slot) const { return m_Bars.at(static_cast<std::size_t>(slot - 1)); }
   // Takes the models the jobs write into the cells, bars and count boxes.
@@ -83,13 +89,20 @@ class CFirstPageWindow : public wxPanel, public legacy::IFirstPageView {
 
  private:
   class KeyFilter;
+  // The page logic and its services. A call into the logic holds them, so
+  // that a window closed during the call (a run's wait, a message box) leaves
+  // them to the call, which then ends and frees them.
+  struct Core {
+    std::unique_ptr<legacy::IFirstPageServices> services;
+    std::unique_ptr<legacy::CFirstPropertyPage> logic;
+  };
+  void Call(void (legacy::CFirstPropertyPage::*handler)());
   void BuildControls();
   void BuildSlotSets();
   void BindCommands();
   wxTimer* TimerOf(int id);
 
-  std::unique_ptr<legacy::IFirstPageServices> m_Services;
-  std::unique_ptr<legacy::CFirstPropertyPage> m_Logic;
+  std::shared_ptr<Core> m_Core;
   std::unique_ptr<KeyFilter> m_KeyFilter;
   std::array<CColorEdit*, legacy::kSlotSets> m_Cells{};
   std::array<wxGauge*, legacy::kSlotSets> m_Bars{};

@@ -3,8 +3,10 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <thread>
 
 #include "device/Environment.h"
+#include "device/FileWrites.h"
 #include "device/Format.h"
 #include "device/ModuleFolder.h"
 #include "device/PortDevice.h"
@@ -78,8 +80,31 @@ void DefaultFirstPageServices::Pause(unsigned ms) { platform::Clock().SleepMs(ms
 
 // ---- construction -------------------------------------------------------------------
 
+namespace {
+
+// What a page without its window shows to: nothing.
+class DetachedView : public IFirstPageView {
+ public:
+  void EnableControl(int, bool) override {}
+  void ShowControl(int, bool) override {}
+  void SetCaption(int, const std::string&) override {}
+  void SetButtonIcon(int, int, int) override {}
+  void SetSkin(int, int) override {}
+  bool IsChecked(int) const override { return false; }
+  void SetComboEntries(const std::vector<std::string>&) override {}
+  std::string ComboSelection() const override { return ""; }
+  void SetTimer(int, unsigned) override {}
+  void KillTimer(int) override {}
+  void PlaceSlots(const SlotLayout&) override {}
+  void Refresh() override {}
+};
+
+DetachedView g_DetachedView;
+
+}  // namespace
+
 CFirstPropertyPage::CFirstPropertyPage(IFirstPageView& view, IFirstPageServices& services)
-    : m_View(view), m_Services(services) {
+    : m_View(&view), m_Services(services) {
   for (auto& s : m_PortStates) s = 0;
   for (std::size_t i = 0; i < 3; ++i) m_CountBoxes[i] = &m_CountModels[i];
 }
@@ -87,28 +112,32 @@ CFirstPropertyPage::CFirstPropertyPage(IFirstPageView& view, IFirstPageServices&
 void CFirstPropertyPage::LayoutSlots() {
   const SlotLayout layout = legacy::LayoutSlots(kx::ReadProfileInt("General Info", "SlotNumber", 24, kParamIni));
   m_SlotNumber = layout.slotCount;
-  m_View.PlaceSlots(layout);
+  m_View->PlaceSlots(layout);
 }
 
 CFirstPropertyPage::~CFirstPropertyPage() {
-  // A run's jobs must not outlive the cells, locks and codes they write.
-  g_CardWatch = 0;
-  if (m_JoinThread.joinable()) m_JoinThread.join();
   StopRunClock();
-  m_View.KillTimer(1);
+  m_View->KillTimer(1);
+}
+
+void CFirstPropertyPage::DetachView() {
+  m_View = &g_DetachedView;
+  m_Detached = true;
+  if (m_RunDepth > 0) EndJobWaits();
+}
+
+void CFirstPropertyPage::EndJobWaits() {
+  g_CardWatch = 0;
+  m_AutoDetectBox = false;
 }
 
 // ---- first display and activation ------------------------------------------------
 
-void CFirstPropertyPage::ReadInfoFolder(bool trimDots) {
+void CFirstPropertyPage::ReadInfoFolder() {
   std::error_code ec;
+  // The folder itself, not its "." entry: nothing to cut, and dots ending its name are part of it.
   std::string folder = std::filesystem::current_path(ec).string();
   if (ec || folder.empty()) return;  // nothing found: both stay
-  if (trimDots) {
-    // The search yields the folder's "." entry; its path is cut to the folder.
-    while (!folder.empty() && folder.back() == '.') folder.pop_back();
-  }
-  folder = kx::TrimBlanks(folder);
   if (folder.back() != '/') folder += '/';
   g_ModuleFolder = folder;
   m_ParamPath = kx::StrFormat("%sparam.INI", folder.c_str());
@@ -117,32 +146,32 @@ void CFirstPropertyPage::ReadInfoFolder(bool trimDots) {
 bool CFirstPropertyPage::OnInitDialog() {
   std::error_code ec;
   m_StartFolder = std::filesystem::current_path(ec).string();
-  ReadInfoFolder(false);
+  ReadInfoFolder();
   LayoutSlots();
 
   static constexpr struct {
     int id, icon;
   } kIcons[] = {{kIdReloadParam, 200}, {kIdQc, 141}, {kIdPretest, 194}, {kIdClearRecord, 134},
                 {kIdBadBlock, 139},    {kIdInitial, 150}, {kIdTime, 270}};
-  for (const auto& b : kIcons) m_View.SetButtonIcon(b.id, b.icon, 1);
-  m_View.SetButtonIcon(kIdTime, 270, 0);
-  m_View.SetCaption(kIdTime, "");
+  for (const auto& b : kIcons) m_View->SetButtonIcon(b.id, b.icon, 1);
+  m_View->SetButtonIcon(kIdTime, 270, 0);
+  m_View->SetCaption(kIdTime, "");
 
-  m_View.ShowControl(kIdTesterDetect, true);
-  m_View.SetSkin(kIdTesterDetect, 269);
-  for (int id : {kIdInitial, kIdQc, kIdLoop, kIdAutoDetect}) m_View.ShowControl(id, false);
+  m_View->ShowControl(kIdTesterDetect, true);
+  m_View->SetSkin(kIdTesterDetect, 269);
+  for (int id : {kIdInitial, kIdQc, kIdLoop, kIdAutoDetect}) m_View->ShowControl(id, false);
   ResetSlotCells();
 
   m_InfoSource = "param.INI";
   m_LogFolder = " ";
   SetWorkingNumber("");
 
-  m_View.ShowControl(kIdStatic1579, false);
+  m_View->ShowControl(kIdStatic1579, false);
   m_LockHold = 0;
   FillParamFileList();
   if (m_ParamFiles.empty()) {
-    m_View.ShowControl(kIdLock, false);
-    m_View.ShowControl(kIdParamCombo, false);
+    m_View->ShowControl(kIdLock, false);
+    m_View->ShowControl(kIdParamCombo, false);
   }
   m_PortEnabled.fill(1);
   PrepareLogFolders();
@@ -160,8 +189,8 @@ bool CFirstPropertyPage::OnInitDialog() {
   // The serial-number controls stay hidden; the key is read as the page always did.
   m_ShowSerialRange = 0;
   kx::ReadProfileInt("Options", "AutoIncreseSerialNum", 0, kParamIni);
-  m_View.ShowControl(kIdSerialLabel, false);
-  m_View.ShowControl(kIdSerialRange, false);
+  m_View->ShowControl(kIdSerialLabel, false);
+  m_View->ShowControl(kIdSerialRange, false);
 
   ShowDeviceInfo();
   m_TesterReady = 1;
@@ -172,20 +201,20 @@ bool CFirstPropertyPage::OnInitDialog() {
   SetSharedPcText(PcText::Mac, mac);
   SetSharedPcText(PcText::Ip, GetIpAddress(system));
   SetSharedPcText(PcText::Name, system.ComputerName());
-  m_View.ShowControl(kIdExtraCell, false);
+  m_View->ShowControl(kIdExtraCell, false);
   SetSharedPcText(PcText::OsName, GetOsName(system));
   SetSharedPcText(PcText::CpuName, system.CpuBrand());
-  m_View.ShowControl(kIdExtraCell, false);
+  m_View->ShowControl(kIdExtraCell, false);
 
   m_RunKind = 0;
-  m_View.Refresh();
+  m_View->Refresh();
   return true;
 }
 
 void CFirstPropertyPage::OnSetActive() {
   std::error_code ec;
   if (!m_StartFolder.empty()) std::filesystem::current_path(m_StartFolder, ec);
-  ReadInfoFolder(true);
+  ReadInfoFolder();
   ShowDeviceInfo();
   RefreshBanner();
   LayoutSlots();
@@ -232,14 +261,14 @@ void CFirstPropertyPage::ShowDeviceInfo() {
                  "(8) Flash Number : " + number,
                  "(9) Flash ID : " + flashId};
   for (std::string& line : m_InfoLines) line += "\n";
-  m_View.Refresh();
+  m_View->Refresh();
 }
 
 // ---- tester detection ---------------------------------------------------------------
 
 void CFirstPropertyPage::DetectTesters() {
   if (g_KX_U2A != 0) {
-    m_View.Refresh();
+    m_View->Refresh();
     return;
   }
   m_TesterFound = 0;
@@ -277,7 +306,7 @@ void CFirstPropertyPage::DetectTesters() {
     }
     m_TesterReady = 0;
   }
-  m_View.Refresh();
+  m_View->Refresh();
 }
 
 int CFirstPropertyPage::ResetSlotCells() {
@@ -291,37 +320,43 @@ int CFirstPropertyPage::ResetSlotCells() {
 }
 
 void CFirstPropertyPage::RefreshBanner() {
-  m_View.SetSkin(kIdBanner, 268);
-  m_View.Refresh();
+  m_View->SetSkin(kIdBanner, 268);
+  m_View->Refresh();
 }
 
 void CFirstPropertyPage::OnClearRecord() {
   ResetSlotCells();
   for (auto& box : m_CountModels) box.SetWindowText("0");
-  // Before the first run there is no Total log to clear.
+  // Before the first run there is no Total log to clear. The three in one
+  // replacement, so that another process's pass never lands between them.
   if (!m_TotalLogPath.empty())
-    for (const char* key : {"Total", "Good", "Bad"})
-      kx::WriteProfileText("Total Results", key, "0", m_TotalLogPath);
-  m_View.Refresh();
+    kx::UpdateProfileKeys(m_TotalLogPath,
+                          {{"Total Results", "Total", "0", {}}, {"Total Results", "Good", "0", {}},
+                           {"Total Results", "Bad", "0", {}}});
+  m_View->Refresh();
 }
 
 void CFirstPropertyPage::WriteCardCounts(const std::string& total, const std::string& good, const std::string& bad) {
-  if (m_CountFilePath.empty() || !platform::FileExists(m_CountFilePath)) return;
-  const std::string native = platform::MapPath(m_CountFilePath);
-  // Rewritten whole: a shorter count must not leave the tail of a longer one.
-  std::FILE* f = std::fopen(native.c_str(), "wb");
-  if (f == nullptr) return;
-  const std::string text = kx::StrFormat("Total Card :: %s\r\nGood Card  :: %s\r\nBad Card   :: %s\r\n",
-                                         total.c_str(), good.c_str(), bad.c_str());
-  std::fwrite(text.data(), 1, text.size(), f);
-  std::fclose(f);
+  if (m_CountFilePath.empty()) return;
+  // Replaced whole, in one step: a shorter count must not leave the tail of a
+  // longer one, and a kill or another process never meets a half-written file.
+  platform::ProfileWriteLock lock(m_CountFilePath);
+  // Only an existing file that could be opened for writing.
+  const win::DWORD attributes = win::GetFileAttributes(m_CountFilePath.c_str());
+  if (attributes == win::INVALID_FILE_ATTRIBUTES ||
+      (attributes & (win::FILE_ATTRIBUTE_READONLY | win::FILE_ATTRIBUTE_DIRECTORY)) != 0)
+    return;
+  platform::WriteFileBytes(m_CountFilePath,
+                           kx::StrFormat("Total Card :: %s\r\nGood Card  :: %s\r\nBad Card   :: %s\r\n",
+                                         total.c_str(), good.c_str(), bad.c_str()));
 }
 
 void CFirstPropertyPage::OnReloadParam() {
   std::error_code ec;
   const std::filesystem::path kept = std::filesystem::current_path(ec);
   std::string chosen;
-  if (m_Services.ChooseFile(chosen) && chosen != m_ParamPath) {
+  // The parameter file itself, however spelt, is not copied onto itself.
+  if (m_Services.ChooseFile(chosen) && !IsSameFile(chosen, m_ParamPath)) {
     if (ReplaceByCopy(chosen, m_ParamPath))
       m_Services.MessageBox("Load file Success !!!", kMbOk | kMbIconInformation);
     else
@@ -333,33 +368,35 @@ void CFirstPropertyPage::OnReloadParam() {
                          kx::StrFormat("%s\\%s", m_LogFolder.c_str(), "SATA_RecordSN.ini"));
   if (!kept.empty()) std::filesystem::current_path(kept, ec);
   ShowDeviceInfo();
-  m_View.Refresh();
+  m_View->Refresh();
 }
 
 void CFirstPropertyPage::OnAutoDetect() {
-  m_AutoDetect = m_View.IsChecked(kIdAutoDetect) ? 1 : 0;
+  m_AutoDetect = m_View->IsChecked(kIdAutoDetect) ? 1 : 0;
   m_AutoDetectBox = m_AutoDetect != 0;
 }
 
+// The runs read the Loop box itself and the page keeps no member for it.
 void CFirstPropertyPage::OnLoop() {}
 
 void CFirstPropertyPage::WaitWithMessagePump() {
   std::atomic<bool> joined{false};
   const std::size_t unposted = m_Unposted;
-  m_JoinThread = std::thread([this, &joined, unposted] {
+  std::thread joiner([this, &joined, unposted] {
     // Destroy abandons what no worker has taken yet: let every worker take its job first.
     while (m_Pool.Queued() > unposted) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     m_Pool.Destroy();
     joined = true;
     m_Services.WakePump();
   });
-  if (m_Services.PumpUntil([&joined] { return joined.load(); }) == WaitEnd::Quit) {
+  while (m_Services.PumpUntil([&joined] { return joined.load(); }) == WaitEnd::Quit) {
     // The workers still use the locks, cells and codes: the run ends after
-    // them, and the quit goes on when it has.
+    // them, the page's messages going on meanwhile, and the quit goes on when it has.
     m_QuitMet = true;
-    g_CardWatch = 0;
+    EndJobWaits();
   }
-  m_JoinThread.join();
+  joiner.join();
+  if (!m_Detached) m_AutoDetectBox = m_AutoDetect != 0;
 }
 
 }  // namespace legacy

@@ -17,7 +17,6 @@
 #include <functional>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "device/StatusCell.h"
@@ -120,6 +119,12 @@ class IFirstPageServices {
   // Called from another thread once `done` holds, so that a pump sleeping on
   // the window system's events wakes up to see it.
   virtual void WakePump() {}
+  // Pauses for `ms` while dispatching the page's messages; Quit as PumpUntil.
+  // Here the pause comes first: a pump without a window system has nothing to dispatch.
+  virtual WaitEnd PauseDispatching(unsigned ms) {
+    Pause(ms);
+    return PumpUntil([] { return true; });
+  }
   // Puts the quit request back for the outer message loop.
   virtual void PostQuit() = 0;
   virtual std::uint64_t NowMs() = 0;
@@ -164,7 +169,7 @@ class CFirstPropertyPage {
   using ResultCodes = std::array<std::string, kx::kPortTableSize>;
 
   CFirstPropertyPage(IFirstPageView& view, IFirstPageServices& services);
-  // Waits for a pool still joining and stops the run clock.
+  // Stops the run clock. A run is never on the stack here: its caller holds the page.
   ~CFirstPropertyPage();
   CFirstPropertyPage(const CFirstPropertyPage&) = delete;
   CFirstPropertyPage& operator=(const CFirstPropertyPage&) = delete;
@@ -187,6 +192,9 @@ class CFirstPropertyPage {
   void OnLoop();
   // Joins the pool on a thread of its own while the services pump messages.
   void WaitWithMessagePump();
+  // The window is going: from now on the page shows nothing, and a run on the
+  // stack ends once its pass's jobs have (no further pass, no finish pass).
+  void DetachView();
 
   // ---- LegacyRuns.cpp: the run procedures ----
 
@@ -229,6 +237,8 @@ class CFirstPropertyPage {
   const std::string& Marker(int slot) const { return m_Markers.at(static_cast<std::size_t>(slot - 1)); }
   const std::string& SerialRangeText() const { return m_SerialRange; }
   const std::vector<std::string>& ParamFiles() const { return m_ParamFiles; }
+  // Whether the jobs of a pass go on testing the drives put in (the Auto Detect box as the jobs see it).
+  bool JobsRepeat() const { return m_AutoDetectBox; }
 
   // ---- members ----
 
@@ -280,20 +290,24 @@ class CFirstPropertyPage {
   // that check ended the run.
   bool StartPass(bool checkReadyInBridgeMode);
   // Pause and dispatch before an infinite run restarts without having waited;
-  // false when the dispatch met the quit request.
+  // false when the dispatch met the quit request or the window went.
   bool DispatchBetweenRestarts();
+  // A quit met, or the window gone: the run ends after the current pass.
+  bool RunCut() const { return m_QuitMet || m_Detached; }
+  // The finish pass's watch and the jobs' repeat end, so that the pool can be joined.
+  void EndJobWaits();
   int CountEligible(bool useEnableFlags) const;
   void StopRunClock();
   void StartRunClock();
   // The run ends: controls back, g_RunActive 0, the clock stopped, a quit met
   // during the run passed on.
   void EndRun();
-  void ReadInfoFolder(bool trimDots);
+  void ReadInfoFolder();
   // [General Info] SlotNumber of the parameter file (default 24), then the slot sets placed for it.
   void LayoutSlots();
   void SetButton(int id, int icon, const char* caption);
 
-  IFirstPageView& m_View;
+  IFirstPageView* m_View;  // a view that shows nothing once detached
   IFirstPageServices& m_Services;
   std::array<kx::StatusCellModel, kSlotCount> m_Cells;
   std::array<kx::ProgressModel, kSlotCount> m_Bars;
@@ -306,9 +320,10 @@ class CFirstPropertyPage {
   std::atomic<bool> m_AutoDetectBox{false};  // the job's repeat box
   std::unique_ptr<kx::PageLocks> m_Locks;
   CThreadPool m_Pool;
-  std::thread m_JoinThread;
   std::size_t m_Unposted = 0;  // jobs of the pass whose Post failed: they stay queued
   bool m_QuitMet = false;  // a wait met the quit request: the run ends, then passes it on
+  bool m_Detached = false;
+  int m_RunDepth = 0;  // run procedures on the stack (a press inside a wait adds one)
 };
 
 }  // namespace legacy

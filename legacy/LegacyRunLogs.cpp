@@ -11,10 +11,12 @@
 #include "device/ModuleFolder.h"
 #include "device/Settings.h"
 #include "engine/RunSummaryKeys.h"
+#include "engine/RunTotals.h"
 #include "legacy/FirstPropertyPage.h"
 #include "legacy/LegacyShared.h"
 #include "platform/Files.h"
 #include "platform/Paths.h"
+#include "platform/Profile.h"
 
 namespace legacy {
 
@@ -28,17 +30,9 @@ void Write(const char* section, const char* key, const std::string& value, const
   kx::WriteProfileText(section, key, value, file);
 }
 
-int ReadInt(const char* section, const char* key, const std::string& file) {
-  return kx::ReadProfileInt(section, key, 0, file.c_str());
-}
-
 std::string CurrentWorkingNumber() {
   const std::string shared = WorkingNumber();
   return shared.empty() ? ParamText("General Info", "WorkingNo", 250) : shared;
-}
-
-bool Skipped(const std::string& code) {
-  return code == "H_F8" || code == "H_AF" || code == "T_01" || code == "P_A01" || code == "P_x01";
 }
 
 }  // namespace
@@ -47,42 +41,19 @@ void CFirstPropertyPage::WriteRunTotals(const ResultCodes& codes) {
   const char* kind = m_RunKind == 1 ? "Init" : m_RunKind == 4 ? "QC" : "Debug";
   m_TotalLogPath = kx::StrFormat("%s\\Total_%s.log", m_LogFolder.c_str(), kind);
   m_ErrorLogPath = kx::StrFormat("%s\\Error_%s.log", m_LogFolder.c_str(), kind);
+  // A missing log's header and the counts are one step for every process
+  // sharing the log folder.
+  platform::ProfileWriteLock lock(m_TotalLogPath);
   if (!platform::FileExists(m_TotalLogPath)) WriteRunSummary(m_TotalLogPath);
-
-  int good = 0;
-  std::vector<std::string> errors;
-  const int entries = std::clamp(m_SlotNumber, 0, static_cast<int>(codes.size()));
-  for (int i = 0; i < entries; ++i) {
-    const std::string& code = codes[static_cast<std::size_t>(i)];
-    if (Skipped(code)) continue;
-    if (code == "0_00")
-      ++good;
-    else
-      errors.push_back(code);
-  }
-  const int bad = static_cast<int>(errors.size());
-
-  const int added[3] = {good + bad, good, bad};
-  const char* keys[3] = {"Total", "Good", "Bad"};
-  int totals[3];
-  for (int i = 0; i < 3; ++i)
-    totals[i] = static_cast<int>(static_cast<unsigned>(ReadInt("Total Results", keys[i], m_TotalLogPath))) + added[i];
+  const auto ports = static_cast<std::size_t>(std::clamp(m_SlotNumber, 0, static_cast<int>(codes.size())));
+  const kx::PassTotals t = kx::AddPassTotals(codes.data(), ports, m_TotalLogPath,
+                                             kx::StrFormat("%s\\_Summary.log", m_LogFolder.c_str()), TimeStamp());
+  lock.Release();
+  const int totals[3] = {t.total, t.good, t.bad};
   for (int i = 0; i < 3; ++i) {
-    const std::string text = kx::StrFormat("%d", totals[i]);
-    Write("Total Results", keys[i], text, m_TotalLogPath);
-    m_CountModels[static_cast<std::size_t>(i)].SetWindowText(text);
+    m_CountModels[static_cast<std::size_t>(i)].SetWindowText(kx::StrFormat("%d", totals[i]));
     m_CountModels[static_cast<std::size_t>(i)].Redraw();
   }
-
-  const std::string now = TimeStamp();
-  Write("Time", "End Time", now, m_TotalLogPath);
-  const std::string summary = kx::StrFormat("%s\\_Summary.log", m_LogFolder.c_str());
-  Write("Time", "End Time", now, summary);
-  Write("Results", "Pass", kx::StrFormat("%d", ReadInt("Results", "Pass", summary) + good), summary);
-  Write("Results", "TotalErrorCount", kx::StrFormat("%d", ReadInt("Results", "TotalErrorCount", summary) + bad),
-        summary);
-  for (const std::string& code : errors)
-    Write("ErrorList", code.c_str(), kx::StrFormat("%d", ReadInt("ErrorList", code.c_str(), summary) + 1), summary);
 }
 
 void CFirstPropertyPage::WriteRunSummary(const std::string& totalLogPath) {
@@ -129,12 +100,20 @@ void CFirstPropertyPage::PrepareLogFolders() {
   kx::MakeDirectoryPath(kx::StrFormat("%s\\D_Reports\\", m_LogFolder.c_str()));
   kx::MakeDirectoryPath(kx::StrFormat("%s\\Fail_Log\\", m_LogFolder.c_str()));
 
-  if (!m_TotalLogPath.empty() && !platform::FileExists(m_TotalLogPath)) WriteRunSummary(m_TotalLogPath);
-  if (!m_ErrorLogPath.empty() && !platform::FileExists(m_ErrorLogPath))
-    Write("Error List", "[Year-Month-Day Hour:Min:Sec]   SlotNo:No   SN:xxxxx", "--Error_Code:Error_Msg",
-          m_ErrorLogPath);
+  // What is written only into a missing file is checked and written as one
+  // step for every process sharing the folder, so none resets another's
+  // counts or records. The last run's logs may lie in another folder: one
+  // folder lock at a time.
+  if (!m_TotalLogPath.empty()) {
+    platform::ProfileWriteLock lock(m_TotalLogPath);
+    if (!platform::FileExists(m_TotalLogPath)) WriteRunSummary(m_TotalLogPath);
+    if (!m_ErrorLogPath.empty() && !platform::FileExists(m_ErrorLogPath))
+      Write("Error List", "[Year-Month-Day Hour:Min:Sec]   SlotNo:No   SN:xxxxx", "--Error_Code:Error_Msg",
+            m_ErrorLogPath);
+  }
 
   const std::string summary = kx::StrFormat("%s\\_Summary.log", m_LogFolder.c_str());
+  platform::ProfileWriteLock lock(summary);
   if (!platform::FileExists(summary)) {
     Write("Time", "Start Time", TimeStamp(), summary);
     Write("Time", "End Time", "", summary);
@@ -173,6 +152,7 @@ void CFirstPropertyPage::PrepareLogFolders() {
     std::fclose(f);
     Write("Base Info", "WorkOrder", workOrderNo, workOrder);
   }
+  lock.Release();
   kx::SetWorkOrderPath(workOrder);
   kx::MakeDirectoryPath(kx::StrFormat("%s\\Pass_Log\\", m_LogFolder.c_str()));
 }

@@ -48,13 +48,13 @@ void CFirstPropertyPage::OnBadBlock() { RunPlain(RunButton::BadBlock); }
 void CFirstPropertyPage::OnPretest() { RunPlain(RunButton::Pretest); }
 
 void CFirstPropertyPage::SetButton(int id, int icon, const char* caption) {
-  m_View.SetButtonIcon(id, icon, 1);
-  m_View.SetCaption(id, caption);
+  m_View->SetButtonIcon(id, icon, 1);
+  m_View->SetCaption(id, caption);
 }
 
 bool CFirstPropertyPage::PressCheck(const RunSpec& spec, bool loopMode) {
   if (g_CardWatch == 1 && !(spec.button == RunButton::Initial && loopMode)) {
-    m_View.EnableControl(spec.id, false);
+    m_View->EnableControl(spec.id, false);
     g_CardWatch = 0;
     if (spec.button != RunButton::Qc) SetButton(spec.id, spec.icon, spec.caption);
     return true;
@@ -66,10 +66,10 @@ bool CFirstPropertyPage::PressCheck(const RunSpec& spec, bool loopMode) {
 
 void CFirstPropertyPage::StartRunClock() {
   m_RunStartMs = m_Services.NowMs();
-  m_View.SetTimer(kTimerRunClock, 1000);
+  m_View->SetTimer(kTimerRunClock, 1000);
 }
 
-void CFirstPropertyPage::StopRunClock() { m_View.KillTimer(kTimerRunClock); }
+void CFirstPropertyPage::StopRunClock() { m_View->KillTimer(kTimerRunClock); }
 
 void CFirstPropertyPage::EndRun() {
   EnableRunControls();
@@ -130,7 +130,7 @@ bool CFirstPropertyPage::RunPool(int jobMode, bool useEnableFlags, ResultCodes& 
                              &m_CountBoxes, m_LogFolder, &codes[i], nullptr, &m_PortStates)))
       ++m_Unposted;
   }
-  m_View.Refresh();
+  m_View->Refresh();
   WaitWithMessagePump();
   m_Locks.reset();
   return true;
@@ -139,7 +139,7 @@ bool CFirstPropertyPage::RunPool(int jobMode, bool useEnableFlags, ResultCodes& 
 void CFirstPropertyPage::FinishPass(const RunSpec& spec, ResultCodes& codes) {
   g_CardWatch = 1;
   EnableRunControls();
-  m_View.EnableControl(kIdClearRecord, false);
+  m_View->EnableControl(kIdClearRecord, false);
   SetButton(spec.id, 283, "Finish");
   RunPool(7, true, codes);
   g_CardWatch = 0;
@@ -150,8 +150,16 @@ bool CFirstPropertyPage::StartPass(bool checkReadyInBridgeMode) {
   g_RunActive = 1;
   DisableRunControls();
   DetectTesters();
-  m_View.Refresh();
+  // No cell keeps the last pass's result while this one runs.
+  ResetSlotCells();
+  RefreshBanner();
   ShowDeviceInfo();
+  m_View->Refresh();
+  // The window went during the detection's messages.
+  if (m_Detached) {
+    EndRun();
+    return false;
+  }
   if ((checkReadyInBridgeMode || g_KX_U2A == 0) && m_TesterReady == 0) {
     m_TesterReady = 1;
     EndRun();
@@ -163,18 +171,29 @@ bool CFirstPropertyPage::StartPass(bool checkReadyInBridgeMode) {
 
 bool CFirstPropertyPage::DispatchBetweenRestarts() {
   // Restarts without a pass must not starve the page's messages.
-  m_Services.Pause(500);
-  if (m_Services.PumpUntil([] { return true; }) != WaitEnd::Quit) return true;
-  m_QuitMet = true;
-  return false;
+  if (m_Services.PauseDispatching(500) == WaitEnd::Quit) m_QuitMet = true;
+  return !RunCut();
 }
 
+namespace {
+
+struct RunScope {
+  explicit RunScope(int& depth) : m_Depth(depth) { ++m_Depth; }
+  ~RunScope() { --m_Depth; }
+  RunScope(const RunScope&) = delete;
+  RunScope& operator=(const RunScope&) = delete;
+  int& m_Depth;
+};
+
+}  // namespace
+
 void CFirstPropertyPage::RunProduction(RunButton button) {
+  const RunScope scope(m_RunDepth);
   const RunSpec& spec = SpecOf(button);
   const bool qc = button == RunButton::Qc;
   const bool loopMode = ParamInt("RD Debug", "TestInFinity", 0) == 1 || ParamInt("RD Debug", "TestLoop", 0) != 0;
   if (qc && PressCheck(spec, loopMode)) return;
-  m_View.Refresh();
+  m_View->Refresh();
   if (!qc && PressCheck(spec, loopMode)) return;
 
   ResultCodes codes;
@@ -186,16 +205,16 @@ void CFirstPropertyPage::RunProduction(RunButton button) {
   int passes = ParamInt("RD Debug", "TestLoop", 1);
 
   for (;;) {  // restart point
-    m_View.SetCaption(kIdTime, "00:00");
+    m_View->SetCaption(kIdTime, "00:00");
     StartRunClock();
     const bool infinite = ParamInt("RD Debug", "TestInFinity", 0) == 1;
     if (infinite) passes = 1;
     bool waited = false, stop = false;
     for (int pass = 0; pass < passes && !stop; ++pass) {
-      m_View.SetCaption(kIdTime, "");
+      m_View->SetCaption(kIdTime, "");
       if (!StartPass(!qc)) return;
       if (qc && g_KX_U2A != 0) m_DriveOfPort[1] = 1;
-      if (m_View.IsChecked(kIdLoop) && CountEligible(true) == 0) break;
+      if (m_View->IsChecked(kIdLoop) && CountEligible(true) == 0) break;
       if (!RunPool(spec.jobMode, true, codes)) {
         stop = true;
         break;
@@ -204,8 +223,8 @@ void CFirstPropertyPage::RunProduction(RunButton button) {
       m_Services.Pause(spec.pauseMs);
       if (!m_AutoDetect) WriteRunTotals(codes);
       StopRunClock();
-      if (!m_AutoDetect && !loopMode && !m_QuitMet) FinishPass(spec, codes);
-      if (g_StopAfterFail || m_QuitMet) stop = true;
+      if (!m_AutoDetect && !loopMode && !RunCut()) FinishPass(spec, codes);
+      if (g_StopAfterFail || RunCut()) stop = true;
     }
     if (stop || g_StopAfterFail || !infinite || (!waited && !DispatchBetweenRestarts())) break;
   }
@@ -213,10 +232,11 @@ void CFirstPropertyPage::RunProduction(RunButton button) {
 }
 
 void CFirstPropertyPage::RunPlain(RunButton button) {
+  const RunScope scope(m_RunDepth);
   const RunSpec& spec = SpecOf(button);
-  m_View.Refresh();
+  m_View->Refresh();
   if (PressCheck(spec, false)) return;
-  m_View.SetCaption(kIdTime, "00:00");
+  m_View->SetCaption(kIdTime, "00:00");
   StartRunClock();
 
   ResultCodes codes;
@@ -235,7 +255,7 @@ void CFirstPropertyPage::RunPlain(RunButton button) {
     if (infinite) passes = 1;
     bool waited = false, stop = false;
     for (int pass = 0; pass < passes && !stop; ++pass) {
-      m_View.SetCaption(kIdTime, "");
+      m_View->SetCaption(kIdTime, "");
       const std::uint64_t passStart = m_Services.NowMs();
       if (!StartPass(false)) return;
       if (!RunPool(spec.jobMode, false, codes)) {
@@ -246,8 +266,8 @@ void CFirstPropertyPage::RunPlain(RunButton button) {
       m_Services.Pause(spec.pauseMs);
       WriteRunTotals(codes);
       const std::uint64_t s = (m_Services.NowMs() - passStart) / 1000;
-      m_View.SetCaption(kIdTime, kx::StrFormat("%02d:%02d", static_cast<int>(s / 60), static_cast<int>(s % 60)));
-      if (g_StopAfterFail || m_QuitMet) stop = true;
+      m_View->SetCaption(kIdTime, kx::StrFormat("%02d:%02d", static_cast<int>(s / 60), static_cast<int>(s % 60)));
+      if (g_StopAfterFail || RunCut()) stop = true;
     }
     if (stop || g_StopAfterFail || !infinite || (!waited && !DispatchBetweenRestarts())) break;
   }

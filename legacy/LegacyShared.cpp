@@ -1,6 +1,7 @@
 #include "legacy/LegacyShared.h"
 
 #include <array>
+#include <filesystem>
 #include <mutex>
 
 #include "device/AppHolders.h"
@@ -41,6 +42,12 @@ bool ReplaceByCopy(const std::string& source, const std::string& target) {
     return false;
   }
   return true;
+}
+
+bool IsSameFile(const std::string& a, const std::string& b) {
+  const std::string nativeA = platform::MapPath(a), nativeB = platform::MapPath(b);
+  std::error_code ec;
+  return !nativeA.empty() && !nativeB.empty() && std::filesystem::equivalent(nativeA, nativeB, ec) && !ec;
 }
 
 std::string TimeStamp() {

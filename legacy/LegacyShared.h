@@ -27,6 +27,9 @@ inline kx::TesterFwVersion MinimumFwOf(int testerKind) { return kx::MinimumTeste
 // Replaces `target` by a copy of `source` through a temporary file in the
 // target's folder; false, with the target untouched, when the copy fails.
 bool ReplaceByCopy(const std::string& source, const std::string& target);
+// Both paths name one existing file, as the platform resolves them (letter
+// case, either separator, "." and "..", links).
+bool IsSameFile(const std::string& a, const std::string& b);
 // "%02d-%02d-%02d %02d:%02d:%02d" of the local time now.
 std::string TimeStamp();
 

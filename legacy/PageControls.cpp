@@ -28,19 +28,19 @@ bool CFirstPropertyPage::PreTranslateKey(const KeyEvent& event) {
 }
 
 void CFirstPropertyPage::EnableRunControls() {
-  for (int id : kRunControls) m_View.EnableControl(id, true);
-  if (m_LockHold == 0) m_View.EnableControl(kIdLock, true);
+  for (int id : kRunControls) m_View->EnableControl(id, true);
+  if (m_LockHold == 0) m_View->EnableControl(kIdLock, true);
   OnLock();
-  m_View.Refresh();
+  m_View->Refresh();
 }
 
 void CFirstPropertyPage::DisableRunControls() {
-  for (int id : kRunControls) m_View.EnableControl(id, false);
-  m_View.EnableControl(kIdLock, false);
-  m_View.Refresh();
+  for (int id : kRunControls) m_View->EnableControl(id, false);
+  m_View->EnableControl(kIdLock, false);
+  m_View->Refresh();
 }
 
-void CFirstPropertyPage::OnLock() { m_View.EnableControl(kIdParamCombo, !m_View.IsChecked(kIdLock)); }
+void CFirstPropertyPage::OnLock() { m_View->EnableControl(kIdParamCombo, !m_View->IsChecked(kIdLock)); }
 
 void CFirstPropertyPage::FillParamFileList() {
   std::vector<std::string> names;
@@ -56,17 +56,17 @@ void CFirstPropertyPage::FillParamFileList() {
   m_ParamFiles.clear();
   if (!any) return;  // the combo keeps its entries
   m_ParamFiles = names;
-  m_View.SetComboEntries(m_ParamFiles);
+  m_View->SetComboEntries(m_ParamFiles);
 }
 
 void CFirstPropertyPage::OnSelchangeParamFile() {
-  const std::string chosen = kx::TrimBlanks(m_View.ComboSelection());
+  const std::string chosen = kx::TrimBlanks(m_View->ComboSelection());
   // A failed copy keeps the parameter file the page has.
   if (!ReplaceByCopy(kx::StrFormat(".\\%s", chosen.c_str()), m_ParamPath))
     m_Services.MessageBox("Load file Fail !!!", kMbOk | kMbIconError);
   ShowDeviceInfo();
   PrepareLogFolders();
-  m_View.Refresh();
+  m_View->Refresh();
 }
 
 void CFirstPropertyPage::ShowSerialRange() {
@@ -80,7 +80,7 @@ void CFirstPropertyPage::ShowSerialRange() {
     end = kx::StrFormat("%08d", std::atoi(tail.c_str()) - 1);
   }
   m_SerialRange = kx::StrFormat("%s%s ~ %s", prefix.c_str(), start.c_str(), end.c_str());
-  m_View.Refresh();
+  m_View->Refresh();
 }
 
 bool CFirstPropertyPage::ProbeTesterFirmware(int driveNo, int port) {
@@ -102,7 +102,7 @@ bool CFirstPropertyPage::ProbeTesterInfo(int driveNo, int port) {
 }
 
 void CFirstPropertyPage::OnTimer(int id) {
-  if (id == kTimerRunClock) m_View.SetCaption(kIdTime, RunClockText(m_Services.NowMs() - m_RunStartMs));
+  if (id == kTimerRunClock) m_View->SetCaption(kIdTime, RunClockText(m_Services.NowMs() - m_RunStartMs));
 }
 
 }  // namespace legacy

@@ -4,11 +4,15 @@
 // so no emulator file answers them.
 #include "media/BinType.h"
 
+#include <algorithm>
+#include <vector>
+
 #include "device/Environment.h"
 #include "device/PortDevice.h"
 #include "device/Settings.h"
 #include "media/FlashTypes.h"
 #include "platform/Paths.h"
+#include "platform/Profile.h"
 
 namespace kx {
 
@@ -51,7 +55,18 @@ std::uint8_t CPortDevice::CheckBinType(std::uint8_t rdt) {
 
 std::string CPortDevice::LookupMpBinType(const std::string& flashIdText) {
   const int count = kx::ReadProfileInt("General Info", "TotalCount", 0, kFlashInfoIni);
-  for (int i = 0; i < count; ++i) {
+  // The entries Flh_0 to Flh_<count-1> that the file holds, in that order: a
+  // count beyond the file costs nothing, and a missing entry matches nothing.
+  std::vector<int> entries;
+  for (const std::string& name : win::GetPrivateProfileSectionNames(kFlashInfoIni)) {
+    if (name.size() < 5 || !platform::EqualsNoCase(name.substr(0, 4), "Flh_")) continue;
+    const std::string digits = name.substr(4);
+    if (digits.size() > 9 || digits.find_first_not_of("0123456789") != std::string::npos) continue;
+    const int n = std::stoi(digits);
+    if (n < count && std::to_string(n) == digits) entries.push_back(n);
+  }
+  std::sort(entries.begin(), entries.end());
+  for (const int i : entries) {
     const std::string section = "Flh_" + std::to_string(i);
     if (platform::EqualsNoCase(ReadTrimmed(section.c_str(), "Flh_ID", kFlashInfoIni), flashIdText))
       return ReadTrimmed(section.c_str(), "Flh_MPBinType", kFlashInfoIni);

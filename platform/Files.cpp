@@ -17,6 +17,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string_view>
 
 #include "platform/Paths.h"
@@ -500,11 +501,15 @@ std::mutex& appendLockFor(const std::string& native) {
 }
 }  // namespace
 
-DWORD AppendFileBytes(const std::string& path, const std::string& data, bool create) {
+DWORD AppendFileBytes(const std::string& path, const std::string& data, bool create, std::size_t recordSize) {
   std::string native;
   DWORD err = 0;
   if (!MapPath(path, native, &err)) return err;
   if (const DWORD injected = injectedFault(native)) return injected;
+  // Another process may append to the same record file; the cut below must
+  // not meet its record half-written.
+  std::optional<ProfileWriteLock> folderLock;
+  if (recordSize != 0) folderLock.emplace(path);
   std::lock_guard lock(appendLockFor(native));
   const int fd = ::open(native.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC | (create ? O_CREAT : 0), 0644);
   if (fd < 0) return errno == ENOENT ? missingError(native) : ErrorFromErrno(errno);
@@ -515,6 +520,16 @@ DWORD AppendFileBytes(const std::string& path, const std::string& data, bool cre
     return ErrorFromErrno(e);
   }
   int e = 0;
+  const off_t torn = recordSize == 0 ? 0 : st.st_size % static_cast<off_t>(recordSize);
+  if (torn != 0) {
+    // What a writer killed inside its append left: cut back to the last whole record.
+    if (::ftruncate(fd, st.st_size - torn) != 0) {
+      e = errno;
+      ::close(fd);
+      return ErrorFromErrno(e);
+    }
+    st.st_size -= torn;
+  }
   if (!writeAll(fd, data.data(), data.size(), e)) {
     // Undo a partial append so that readers never see half a record.
     if (::ftruncate(fd, st.st_size) != 0) {

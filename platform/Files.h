@@ -6,6 +6,7 @@
 // never leaves a half-written file; a failed append leaves the file as it was.
 // Contents are bytes, written exactly as given.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -89,7 +90,11 @@ win::DWORD ReadFileStart(const std::string& path, std::string& data, std::size_t
 win::DWORD WriteFileBytes(const std::string& path, const std::string& data);
 // Appends at the end; a missing file is created only when `create` is set
 // (otherwise ERROR_FILE_NOT_FOUND). All or nothing: a short write is undone.
-win::DWORD AppendFileBytes(const std::string& path, const std::string& data, bool create);
+// A `recordSize` other than 0 makes the file a sequence of records of that
+// size, shared by processes: the append holds the folder's profile write lock
+// (ProfileWriteLock) and first cuts off a partial record at the end, as a
+// writer killed inside its append leaves one.
+win::DWORD AppendFileBytes(const std::string& path, const std::string& data, bool create, std::size_t recordSize = 0);
 // Names in a folder, without "." and "..", in no particular order.
 win::DWORD ListFolder(const std::string& path, std::vector<std::string>& names);
 

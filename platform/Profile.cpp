@@ -931,6 +931,14 @@ bool FindProfileKey(const std::string& text, const std::string& section, const s
   return v != nullptr;
 }
 
+UINT FindProfileInt(const std::string& text, const std::string& section, const std::string& key, int defaultValue) {
+  IniFile f;
+  f.data = text;
+  f.index();
+  const std::string_view* v = f.find(trim(section), trim(key));
+  return v ? parseInt(unquote(*v), defaultValue) : static_cast<UINT>(defaultValue);
+}
+
 std::string ReadProfileStringUncached(const std::string& section, const std::string& key,
                                       const std::string& defaultValue, const std::string& fileName) {
   std::string mapped;

@@ -113,6 +113,9 @@ win::DWORD SetProfileKey(std::string& text, const std::string& section, const st
 // Whether an INI text holds the key (names trimmed, as SetProfileKey writes them).
 bool FindProfileKey(const std::string& text, const std::string& section, const std::string& key,
                     std::string* value = nullptr);
+// An integer key of an INI text as GetPrivateProfileInt reads it.
+win::UINT FindProfileInt(const std::string& text, const std::string& section, const std::string& key,
+                         int defaultValue);
 
 // Parses and looks up without any cache: the reference the benchmark compares with.
 std::string ReadProfileStringUncached(const std::string& section, const std::string& key,

@@ -15,6 +15,7 @@
 #include "tests/media/FirmwareFiles.h"
 #include "tests/support/EmulatedSite.h"
 #include "tests/support/MpStation.h"
+#include "tests/support/RecordChecks.h"
 
 namespace {
 
@@ -163,6 +164,53 @@ TEST_F(ProductionPage, RunTotalsCountPassesAndFailuresAndSkipPortsWithoutDrive) 
   kxtest::ExpectParts(summary, {"Pass=3\r\n", "TotalErrorCount=3\r\n", "M_x04=2\r\n", "S_x01=1\r\n"});
   EXPECT_EQ(page.CountLabel(0).Text() + "/" + page.CountLabel(1).Text() + "/" + page.CountLabel(2).Text(), "6/3/3");
   EXPECT_EQ(page.YieldText(), "Pass: 3  Fail: 3  Yield: 50.00%");
+}
+
+// Two stations' pages share one log folder. The parent stands in for a page
+// between its read and its write; the child's pass must be added to the
+// parent's, whatever the timing.
+TEST_F(ProductionPage, PassTotalsOfTwoProcessesAddUp) {
+  CProductionPage page(std::make_unique<CPortMapping>([] {}));
+  page.PrepareLogFolders();
+  kxtest::ForkedWriter child([&page] {
+    page.WriteRunTotals(CodesOf({"0_00", "M_x04", "0_00"}));
+    return true;
+  });
+  ASSERT_TRUE(child.Started());
+  {
+    platform::ProfileWriteLock lock(page.TotalLogPath());
+    child.Go();
+    ASSERT_TRUE(child.WaitUntilBlocked()) << "the child counted past the lock";
+    page.WriteRunTotals(CodesOf({"0_00", "S_x01"}));
+  }
+  EXPECT_EQ(child.Finish(), 0);
+  kxtest::ExpectParts(ReadAll(page.TotalLogPath()), {"Total=5\r\n", "Good=3\r\n", "Bad=2\r\n"});
+  kxtest::ExpectParts(ReadAll("D:\\Logs\\W01\\_Summary.log"),
+                      {"Pass=3\r\n", "TotalErrorCount=2\r\n", "M_x04=1\r\n", "S_x01=1\r\n"});
+}
+
+// A second station prepares the shared log folder while the first, which found
+// the logs missing, writes their headers and adds a pass: the second writes
+// no header over them.
+TEST_F(ProductionPage, LogHeadersGoOnlyIntoMissingLogs) {
+  CProductionPage page(std::make_unique<CPortMapping>([] {}));
+  page.PrepareLogFolders();
+  const std::string summary = "D:\\Logs\\W01\\_Summary.log";
+  for (const std::string& log : {page.TotalLogPath(), summary}) std::filesystem::remove(Native(log));
+  kxtest::ForkedWriter child([&page] {
+    page.PrepareLogFolders();
+    return true;
+  });
+  ASSERT_TRUE(child.Started());
+  {
+    platform::ProfileWriteLock lock(page.TotalLogPath());
+    child.Go();
+    ASSERT_TRUE(child.WaitUntilBlocked()) << "the child wrote past the lock";
+    page.WriteRunTotals(CodesOf({"0_00"}));
+  }
+  EXPECT_EQ(child.Finish(), 0);
+  kxtest::ExpectParts(ReadAll(page.TotalLogPath()), {"Total=1\r\n", "Good=1\r\n"});
+  kxtest::ExpectParts(ReadAll(summary), {"Pass=1\r\n"});
 }
 
 TEST_F(ProductionPage, ScanAndHotPlugShowWhichPortsReachADrive) {

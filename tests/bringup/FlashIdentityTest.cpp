@@ -352,6 +352,36 @@ TEST_F(FlashIdentity, FlashCountAgainstTheParameterFile) {
   }
 }
 
+// Every reader of Flh_Number refuses a value that is not one whole count,
+// naming the setting, before it reads a flash ID: never a count that Windows'
+// parsing would make of it, never a lost CE.
+TEST_F(FlashIdentity, EveryFlashNumberReaderRefusesAValueThatIsNoCount) {
+  const struct {
+    const char *value, *problem;
+  } values[] = {{"4294967304", "is out of range"}, {"65", "is out of range"},   {"-1", "is out of range"},
+                {"8abc", "is not a valid number"},   {"8.9", "is not a whole number"}, {"0x8", "is not a valid number"},
+                {"8 CEs", "is not a valid number"},  {"nan", "is not a valid number"}};
+  const std::pair<const char*, std::function<bool(CPortDevice&)>> readers[] = {
+      {"flash-ID scan", [](CPortDevice& d) { return d.CheckFlashIdCeMap(false, true, false); }},
+      {"flash number", [](CPortDevice& d) { return d.CheckFlashNumber(0, 0, 1, 0); }},
+      {"flash count", [](CPortDevice& d) { return d.CheckFlashCount(); }}};
+  Expect(8);
+  EmulatedStation s(Mode::TesterDirect, 1, Drive(8, {}));
+  for (const auto& [value, problem] : values) {
+    SetIni(kFdb, "Flash Info", "Flh_Number", value);
+    for (const auto& [name, read] : readers) {
+      SCOPED_TRACE(std::string(value) + " " + name);
+      CPortDevice& d = s.NewDevice();
+      s.Drive().ClearTrace();
+      ExpectFailed(d, read(d), "S_x29",
+                   std::string("Setting [Flash Info] Flh_Number = ") + value + " in .\\paramFDB.ini " + problem);
+      EXPECT_TRUE(s.DriveSent(0x21, 0x14).empty() && s.DriveSent(0x21, 0x15).empty()) << "flash IDs were read";
+    }
+  }
+  SetIni(kFdb, "Flash Info", "Flh_Number", " 8 ");
+  for (const auto& [name, read] : readers) EXPECT_TRUE(read(s.NewDevice())) << name;
+}
+
 TEST_F(FlashIdentity, FlashCountOfAToolDeviceKeepsItsSystemCount) {
   EmulatedStation s(Mode::TesterDirect, 1, Drive(4, {}));
   SetIni(kFdb, "Flash Info", "Flh_Number", "2");

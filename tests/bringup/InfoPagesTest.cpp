@@ -63,7 +63,7 @@ class InfoPages : public kxtest::DeviceTestEnv {
 };
 
 // The mark a station keeps from the drive's byte 511 and the byte a stage
-// writes over the block's byte (as read, or 0 in a rebuilt block).
+// writes over the drive's block's byte (as read, or 0 after a rebuild).
 TEST_F(InfoPages, GoodCardMarkRun) {
   // clang-format off
   const struct { int station; std::uint8_t production; int stage; std::uint8_t read, kept, block, written; } rows[] = {
@@ -80,7 +80,8 @@ TEST_F(InfoPages, GoodCardMarkRun) {
     ASSERT_TRUE(d.IssueReadInfoPage());
     EXPECT_EQ(d.m_SavedGoodCardMark, r.kept);
     d.m_InfoBlockBuilt = d.m_InfoBlockRead;
-    d.m_InfoBlockRead[511] = r.block;
+    page[511] = r.block;
+    s.Drive().SetInfoBlockPage(0, page);
     ASSERT_TRUE(d.WriteGoodCardMark(r.stage));
     EXPECT_EQ(s.Drive().InfoBlockPage(0)[511], r.written);
   }

@@ -1,11 +1,12 @@
 // The serial-number source: how the stored counter advances, where it is kept,
-// and that 24 port threads taking numbers at once get each number once.
+// and that port threads and processes taking numbers at once get each number once.
 #include "bringup/SerialNumber.h"
 
 #include <set>
 #include <thread>
 #include <vector>
 
+#include "tests/support/RecordChecks.h"
 #include "tests/support/ScratchFolder.h"
 
 namespace {
@@ -58,6 +59,28 @@ TEST_F(SerialNumber, PortThreadsNeverShareOrLoseANumber) {
   EXPECT_EQ(*taken.begin(), "KX00000001");
   EXPECT_EQ(*taken.rbegin(), "KX00000240");
   EXPECT_EQ(Counter(), "KX00000241");
+}
+
+// The parent stands in for a process between its read and its write-back; the
+// child's take must wait for it and then go on from the parent's last number.
+TEST_F(SerialNumber, TwoProcessesTakeDistinctConsecutiveNumbers) {
+  SetIni(kFile, "Global_Setting", "Last SN", "KX00000001");
+  kxtest::ForkedWriter child([] {
+    for (const char* expected : {"KX00000004", "KX00000005"})
+      if (kx::TakeNextSerialNumber(kFile).serial != expected) return false;
+    return true;
+  });
+  ASSERT_TRUE(child.Started());
+  std::vector<std::string> taken;
+  {
+    platform::ProfileWriteLock lock(kFile);
+    child.Go();
+    ASSERT_TRUE(child.WaitUntilBlocked()) << "the child took a number past the lock";
+    for (int i = 0; i < 3; ++i) taken.push_back(kx::TakeNextSerialNumber(kFile).serial);
+  }
+  EXPECT_EQ(child.Finish(), 0) << "the child's numbers were not KX00000004 and KX00000005";
+  EXPECT_EQ(taken, (std::vector<std::string>{"KX00000001", "KX00000002", "KX00000003"}));
+  EXPECT_EQ(Counter(), "KX00000006");
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include "platform/Debug.h"
 #include "platform/Files.h"
 #include "tests/support/EmulatedStation.h"
+#include "tests/support/RecordChecks.h"
 #include "tests/support/ScratchFolder.h"
 
 namespace {
@@ -106,7 +107,37 @@ TEST_F(PortReport, RecordsOfOneSecondNeverReplaceEachOther) {
   }
 }
 
-TEST_F(PortReport, RefusedWritesAreNotedOnceAndAnnouncedEachTime) {
+// Two processes sharing the log folder both fail slot 3 in one second before
+// the serial number is known (same Error-log key): the child, held at the
+// folder lock meanwhile, waits for the next second rather than replace.
+TEST_F(PortReport, ErrorLogEntriesOfTwoProcessesInOneSecondAreBothKept) {
+  EmulatedStation s(kxtest::Mode::TesterDirect, 3);
+  CPortDevice& d = s.Device();
+  d.m_SerialNumber.clear();
+  d.m_ErrorCode = "M_x04";
+  d.m_ErrorMessage = "child";
+  kxtest::ForkedWriter child([&d] {
+    d.WriteFailReport();
+    return !d.HasWriteFailure();
+  });
+  ASSERT_TRUE(child.Started());
+  const win::SYSTEMTIME t = NowLocal();
+  {
+    platform::ProfileWriteLock lock("D:\\Log\\Error_Init.log");
+    child.Go();
+    ASSERT_TRUE(child.WaitUntilBlocked()) << "the child wrote past the lock";
+    d.m_ErrorMessage = "parent";
+    d.WriteFailReport();
+  }
+  EXPECT_EQ(child.Finish(), 0);
+  std::vector<std::string> entries;
+  for (const auto& key : win::GetPrivateProfileKeyNames("Error List", "D:\\Log\\Error_Init.log"))
+    entries.push_back(Entry("Error List", key, "D:\\Log\\Error_Init.log"));
+  EXPECT_EQ(entries, (std::vector<std::string>{"0x103:parent", "0x103:child"}));
+  EXPECT_TRUE(Has(ReadAll("D:\\Log\\Error_Init.log"), KeyOf(t) + "   SlotNo:03   SN:= 0x103:parent\r\n"));
+}
+
+TEST_F(PortReport, RefusedWritesAreNotedOnceAndAnnounced) {
   const std::string report = "D:\\Log\\D_Reports\\PC_3_Report.txt";
   const struct {
     const char* refused;  // file the disk refuses
@@ -136,6 +167,26 @@ TEST_F(PortReport, RefusedWritesAreNotedOnceAndAnnouncedEachTime) {
     EXPECT_EQ(d->m_WriteFailError, *r.noted ? 112u : 0u);
     const std::string announced = std::string("Port-3: ") + r.noted + " not written, OS LastError 112";
     EXPECT_EQ(debug.All().find(announced) != std::string::npos, *r.noted != 0) << debug.All();
+  }
+}
+
+// A full disk refuses every line: each file is named once on standard error.
+TEST_F(PortReport, EachRefusedFileIsAnnouncedOnceAJob) {
+  auto d = Device();
+  d->WriteReport("START", true);
+  d->m_SerialNumber = "SN1";
+  platform::DebugCapture debug;
+  platform::SetWriteFault([](const std::string&) -> win::DWORD { return win::ERROR_DISK_FULL; });
+  for (int i = 0; i < 3; ++i) {
+    d->WriteReport("line", true);
+    d->WriteReport("END", true);
+  }
+  platform::SetWriteFault({});
+  for (const std::string path : {"D:\\Log\\D_Reports\\PC_3_Report.txt", kRecords}) {
+    const std::string line = "Port-3: " + path + " not written, OS LastError 112";
+    std::size_t count = 0;
+    for (std::size_t at = 0; (at = debug.All().find(line, at)) != std::string::npos; at += line.size()) ++count;
+    EXPECT_EQ(count, 1u) << debug.All();
   }
 }
 

@@ -52,6 +52,30 @@ TEST_F(DriveAta, IdentifyCarriesTheConfiguredIdentity) {
   EXPECT_EQ(AtaText(Identify(d).data() + 54, 40), "KX00 Test Model");
 }
 
+// The flash firmware reports the serial number its info block holds (as MP
+// wrote it); a block without the vendor mark, or the boot code, the factory's.
+TEST_F(DriveAta, FlashFirmwareReportsTheInfoBlocksSerialNumber) {
+  DriveConfig cfg = SmallConfig();
+  cfg.serial = "FACTORY1";
+  Drive d(cfg);
+  Bytes block = d.InfoBlockPage(0);
+  const char written[] = "PKNU0M9B";  // "KPUNM0B9" in ATA order
+  std::copy(written, written + 8, block.begin() + 18);
+  std::fill(block.begin() + 26, block.begin() + 38, ' ');
+  d.SetInfoBlockPage(0, block);
+  EXPECT_EQ(AtaText(Identify(d).data() + 20, 20), "KPUNM0B9");
+  block[0] = 0;
+  d.SetInfoBlockPage(0, block);
+  EXPECT_EQ(AtaText(Identify(d).data() + 20, 20), "FACTORY1");
+  block[0] = 'T';
+  d.SetInfoBlockPage(0, block);
+  ASSERT_TRUE(Ok(Key(d)));
+  ASSERT_TRUE(WriteReg(d, 0x04000044, 2, 1));
+  ASSERT_TRUE(Ok(JumpToBoot(d)));
+  Advance(cfg.bootDelayMs);
+  EXPECT_EQ(AtaText(Identify(d).data() + 20, 20), "FACTORY1");
+}
+
 // Count 0 is 256 sectors: with one sector of data the rest are zeros.
 TEST_F(DriveAta, CountZeroWritesTwoHundredFiftySixSectors) {
   Drive d(SmallConfig());

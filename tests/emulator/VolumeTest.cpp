@@ -46,6 +46,9 @@ TEST_F(VolumeTest, DiskGeometryHoldsTheDrivesCapacity) {
   win::DWORD got = 0;
   ASSERT_TRUE(win::DeviceIoControl(disk, win::IOCTL_DISK_GET_DRIVE_GEOMETRY_EX, nullptr, 0, &g, sizeof g, &got, nullptr));
   EXPECT_EQ(g.DiskSize, static_cast<std::int64_t>(SiteDriveConfig().capacitySectors) * 512);
+  site_->GetDrive(1)->Faults().RefuseGeometry(true);
+  EXPECT_FALSE(win::DeviceIoControl(disk, win::IOCTL_DISK_GET_DRIVE_GEOMETRY_EX, nullptr, 0, &g, sizeof g, &got, nullptr));
+  EXPECT_EQ(win::GetLastError(), win::ERROR_INVALID_FUNCTION);
   win::CloseHandle(disk);
 }
 

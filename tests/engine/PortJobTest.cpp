@@ -2,6 +2,7 @@
 // what Run records for each outcome, the short jobs, and 24 jobs on the pool.
 // Procedures are replaced by a recording subclass; none is faked as built.
 #include <algorithm>
+#include <fstream>
 #include <functional>
 #include <latch>
 
@@ -12,6 +13,7 @@
 #include "platform/MessageBox.h"
 #include "tests/support/EmulatedSite.h"
 #include "tests/support/EmulatedStation.h"
+#include "tests/support/RecordChecks.h"
 #include "tests/support/ScratchFolder.h"
 
 namespace {
@@ -208,18 +210,25 @@ TEST_F(PortJobRun, OutcomeSetsThePhaseTheRecordAndTheCard) {
     const char *code, *recordTail;
   } rows[] = {{Outcome::Pass, 4, 1, "0_00", ",NoRecord,NoRecord,Pass"},
               {Outcome::Fail, 5, 0, "M_x04", ",Fail,M_x04,Write fail"},
-              {Outcome::NoDrive, 1, 4, "H_F8", ",Fail,,"}};
+              {Outcome::NoDrive, 1, 4, "W_F02", ",Fail,W_F02,"}};  // a failure that named no code
   for (const Row& r : rows) {
     SCOPED_TRACE(r.code);
     script_ = {};
     script_.outcome = r.outcome;
     resultCode_ = "H_F8";
     PowerOn();
-    std::filesystem::remove(Native(kWorkOrder));
+    for (const char* f : {kWorkOrder, "D:\\Log\\Error_Init.log", "D:\\Log\\SATA_RecordSN.ini"})
+      std::filesystem::remove(Native(f));
+    MakeDirs("D:\\Log\\D_Reports");
+    std::ofstream(Native("D:\\Log\\D_Reports\\PC_1_Report.txt"), std::ios::trunc).put('\n');  // these procedures start none
     RunRecorded(1);
     EXPECT_EQ(g_PortState[1], r.phase);
     EXPECT_EQ(g_PortResult[0], r.result);
     EXPECT_EQ(resultCode_, r.code);
+    if (r.result != 1) {  // the procedures write no fail block: the job's ending does
+      EXPECT_TRUE(kxtest::FailureOnRecord(resultCode_, 1, PortReport(), ReadAll("D:\\Log\\Error_Init.log"),
+                                          ReadAll("D:\\Log\\SATA_RecordSN.ini")));
+    }
     EXPECT_TRUE(kxtest::EndsWith(LastRecord(), r.recordTail)) << LastRecord();
     EXPECT_EQ(g_StopAfterFail, 0);
     EXPECT_FALSE(Powered());
@@ -350,7 +359,7 @@ TEST_F(PortJobRun, RepeatModeLogsAFailedRun) {
   for (bool stop : {false, true}) {
     SCOPED_TRACE(stop ? "StopIfFail" : "no stop");
     SetIni(".\\param.ini", "RD Debug", "StopIfFail", stop ? "1" : "0");
-    std::filesystem::remove(Native("D:\\Log\\Total_Init.log"));
+    for (const char* f : {"D:\\Log\\Total_Init.log", "D:\\Log\\SATA_RecordSN.ini"}) std::filesystem::remove(Native(f));
     g_StopAfterFail = 0;
     repeat_ = true;
     script_ = {};
@@ -367,6 +376,7 @@ TEST_F(PortJobRun, RepeatModeLogsAFailedRun) {
     EXPECT_EQ(g_PortState[1], 5);
     EXPECT_EQ(win::GetPrivateProfileString("Total Results", "Bad", "", "D:\\Log\\Total_Init.log"), "1");
     EXPECT_TRUE(kxtest::Has(ReadAll("D:\\Log\\Error_Init.log"), "--M_x04"));
+    EXPECT_TRUE(kxtest::Has(ReadAll("D:\\Log\\SATA_RecordSN.ini"), "[Port-1 Error]"));  // the job's fail block
     EXPECT_EQ(g_StopAfterFail, stop ? 1 : 0);
     EXPECT_EQ(repeat_, stop);  // the stop ended the loop, the box still checked
     EXPECT_EQ(Powered(), stop);

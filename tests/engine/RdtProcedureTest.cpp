@@ -6,6 +6,7 @@
 #include "protocol/PreFormatRecords.h"
 #include "tests/media/FirmwareFiles.h"
 #include "tests/support/EmulatedStation.h"
+#include "tests/support/RecordChecks.h"
 
 namespace {
 using kxtest::Has;
@@ -35,7 +36,7 @@ struct RdtProcedure : kxtest::DeviceTestEnv {
   }
   // A job of `jobMode` on the station's drive as it is now.
   void RunAgain(int jobMode) {
-    std::filesystem::remove(Native("D:\\Log\\SATA_RecordSN.ini"));
+    for (const char* f : {"D:\\Log\\SATA_RecordSN.ini", "D:\\Log\\Error_Init.log"}) std::filesystem::remove(Native(f));
     result_ = "H_F8";
     (new CPortJob(jobMode, &locks_, &cell_, &progress_, station_->DriveNo(), 1, nullptr, nullptr, "D:\\Log",
                   &result_, nullptr, nullptr))
@@ -87,7 +88,7 @@ TEST_F(RdtProcedure, FailuresEndWithTheStepsCodeStateAndRecords) {
     EXPECT_EQ(g_PortResult[0], empty ? 4 : 0);
     EXPECT_EQ(cell_.GetErrorCode(), empty ? cell_.GetErrorCode() : CPortDevice::FormatErrorCode(r.code));
     EXPECT_TRUE(Has(PortReport(), std::string("[ Fail ]  Error Message : ") + r.message)) << PortReport();
-    EXPECT_TRUE(Has(Record(), "[Port-1 Error]")) << Record();
+    EXPECT_TRUE(kxtest::FailureOnRecord(result_, 1, PortReport(), ReadAll("D:\\Log\\Error_Init.log"), Record()));
   }
 }
 }  // namespace

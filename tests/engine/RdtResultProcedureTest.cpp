@@ -3,6 +3,7 @@
 
 #include "engine/PortJob.h"
 #include "tests/support/EmulatedStation.h"
+#include "tests/support/RecordChecks.h"
 #include "tests/support/ScratchFolder.h"
 
 namespace {
@@ -25,7 +26,7 @@ struct RdtResultProcedure : kxtest::DeviceTestEnv {
   void RunOn(kxtest::EmulatedStation& s) {
     SetIni(".\\Configuration\\System\\MPToolSetting.ini", "General Info", "TestStation", "RDTResult");
     std::filesystem::remove_all(Native("C:\\KXMP")), std::filesystem::remove(Native("D:\\Log\\SATA_RecordSN.ini"));
-    std::filesystem::remove(Native("D:\\Log\\WO_T_1.txt"));
+    std::filesystem::remove(Native("D:\\Log\\WO_T_1.txt")), std::filesystem::remove(Native("D:\\Log\\Error_Debug.log"));
     (new CPortJob(10, &locks_, &cell_, nullptr, s.DriveNo(), 1, nullptr, nullptr, "D:\\Log", &result_, nullptr,
                   nullptr))->Run(0);
     for (log_.clear(); const auto& e : std::filesystem::directory_iterator(Native("C:\\KXMP\\Log")))
@@ -63,6 +64,8 @@ TEST_F(RdtResultProcedure, FailuresEndWithTheirCodeStateAndRecords) {
     EXPECT_EQ(cell_.GetWindowText().substr(0, shown.size()), shown);  // per-CE counts only over the limits
     EXPECT_TRUE(Has(log_, empty ? "Test Station:RDTResult" : block) && Has(ReadAll("D:\\Log\\SATA_RecordSN.ini"),
                 "[Port-1 Error]") && (empty || log_.find(block, log_.find(block) + 1) == std::string::npos)) << code;
+    EXPECT_TRUE(kxtest::FailureOnRecord(result_, 1, PortReport(), ReadAll("D:\\Log\\Error_Debug.log"),
+                                        ReadAll("D:\\Log\\SATA_RecordSN.ini")));
   }
 }
 

@@ -1,3 +1,8 @@
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <ctime>
 
 #include "device/ModuleFolder.h"
@@ -103,6 +108,33 @@ TEST_F(RunLogs, ChecksumSkipsCommentsAndBlankLinesAndCoversThePreviousChecksum) 
   EXPECT_EQ(Ini("Base Info", "Checksum", kWorkOrder), "6635");
 }
 
+// A file's checksum: its lines joined without their ends, comments and blank
+// lines left out, as CRC-16/MODBUS (check value 0x4B37 for "123456789"); 1,
+// after a pause, for a file that cannot be read.
+TEST_F(RunLogs, FileChecksumCoversTheLinesThatAreNeitherBlankNorComments) {
+  const struct {
+    const char* text;
+    std::uint16_t sum;
+  } rows[] = {
+      {"123456789\r\n", 0x4B37},
+      {"// made by the page\r\n\r\n1234\r\n56789", 0x4B37},
+      {"1234\n//x\n\n56789\n", 0x4B37},
+      {"/ 123456789\r\n", 0xE1A1},  // one slash is no comment
+      {"", 0xFFFF},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.text);
+    std::ofstream(Native(kWorkOrder), std::ios::binary | std::ios::trunc) << r.text;
+    EXPECT_EQ(CPortJob::UpdateFileChecksum(kWorkOrder), r.sum);
+  }
+  for (const char* unreadable : {"D:\\WO\\missing.txt", "D:\\WO"}) {
+    SCOPED_TRACE(unreadable);
+    const std::uint64_t before = platform::Clock().NowMs();
+    EXPECT_EQ(CPortJob::UpdateFileChecksum(unreadable), 1);
+    EXPECT_EQ(platform::Clock().NowMs() - before, 100u);
+  }
+}
+
 TEST_F(RunLogs, WorkOrderInAMissingFolderIsReportedAndFailsTheRecords) {
   kx::SetWorkOrderPath("D:\\Missing\\WO_A_B.txt");
   job_.WriteResultList(1);
@@ -199,6 +231,27 @@ TEST_F(RunLogs, CountsOfTwoProcessesAddUp) {
   EXPECT_EQ(Ini("Total Results", "Bad", "D:\\Log\\Total_Init.log"), "1");
 }
 
+// Both processes fail slot 3's drive in one second: the parent's fail report
+// and the child's repeat-mode entry keep one key each.
+TEST_F(RunLogs, ErrorLogEntriesOfOneSecondFromTwoProcessesAreAllKept) {
+  kxtest::ForkedWriter child([this] {
+    job_.WriteSummaryLogs(0);
+    return true;
+  });
+  ASSERT_TRUE(child.Started());
+  {
+    platform::ProfileWriteLock lock("D:\\Log\\Error_Init.log");
+    child.Go();
+    ASSERT_TRUE(child.WaitUntilBlocked()) << "the child wrote past the lock";
+    job_.m_Device->m_SerialNumber = "CFG0001";
+    job_.m_Device->WriteFailReport();
+  }
+  EXPECT_EQ(child.Finish(), 0);
+  EXPECT_EQ(win::GetPrivateProfileSection("Error List", "D:\\Log\\Error_Init.log"),
+            (Lines{"[2024-05-06 08:09:10]   SlotNo:03   SN:CFG0001=0x103:Erase ISP Code fail!!!",
+                   "[2024-05-06 08:09:11]   SlotNo:03   SN:CFG0001=--M_x04"}));
+}
+
 TEST_F(RunLogs, NoWorkOrderPathWritesNothing) {
   kx::SetWorkOrderPath("");
   job_.WriteResultList(1);
@@ -232,7 +285,10 @@ TEST_F(RunLogs, FailuresCountInTheErrorLogSummaryAndLabels) {
   job_.WriteSummaryLogs(1);
   job_.WriteSummaryLogs(0);
   job_.WriteSummaryLogs(0);
-  EXPECT_EQ(Ini("Error List", "[2024-05-06 08:09:10]   SlotNo:03   SN:CFG0001", "D:\\Log\\Error_Init.log"), "--M_x04");
+  // The second failure of the second waits for the next one rather than replace the first.
+  EXPECT_EQ(win::GetPrivateProfileSection("Error List", "D:\\Log\\Error_Init.log"),
+            (Lines{"[2024-05-06 08:09:10]   SlotNo:03   SN:CFG0001=--M_x04",
+                   "[2024-05-06 08:09:11]   SlotNo:03   SN:CFG0001=--M_x04"}));
   EXPECT_EQ(ReadAll("D:\\Log\\_Summary.log"),
             "[Time]\r\nEnd Time=2024-05-06 08:09:10\r\n[Results]\r\nPass=1\r\nTotalErrorCount=2\r\n"
             "[ErrorList]\r\nM_x04=2\r\n");
@@ -256,6 +312,33 @@ TEST_F(RunLogs, ScanRecordsAreAppendedWholeOrNotAtAll) {
   EXPECT_FALSE(written);
   EXPECT_EQ(std::filesystem::file_size(Native(kScanFile)), 458784u);
   EXPECT_TRUE(ReportHas("WriteBlockInfoToFile write file fail!!"));
+}
+
+// The child is killed by the file-size limit's signal inside its append, as
+// any kill could: the next append cuts the torn record off first.
+TEST_F(RunLogs, AppendAfterAWriterKilledInsideItsRecordLandsOnARecordBoundary) {
+  auto record = std::make_unique<kx::BlockRecord>();
+  record->fill(0x11);
+  ASSERT_TRUE(job_.WriteBlockInfoToFile(*record));
+  const pid_t pid = ::fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    const rlimit noCore{0, 0}, limit{300000, 300000};
+    ::setrlimit(RLIMIT_CORE, &noCore);
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    ::signal(SIGXFSZ, SIG_DFL);
+    job_.WriteBlockInfoToFile(*record);
+    ::_exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGXFSZ) << status;
+  ASSERT_EQ(std::filesystem::file_size(Native(kScanFile)), 300000u);  // one record and a torn one
+  record->fill(0x22);
+  ASSERT_TRUE(job_.WriteBlockInfoToFile(*record));
+  const std::string file = ReadAll(kScanFile);
+  ASSERT_EQ(file.size(), 2 * kx::kBlockRecordSize);
+  EXPECT_EQ(file.substr(kx::kBlockRecordSize), std::string(kx::kBlockRecordSize, '\x22'));
 }
 
 TEST_F(RunLogs, FilesOnAMissingDriveAreReported) {
@@ -303,6 +386,25 @@ TEST_F(RunLogs, FailSerialCounterWrapsAndWaitingRecordsAreUploaded) {
             (Lines{"WN01_xxxx0000_SN0002.log", "WN01_xxxx9999_SN0001.log"}));
   EXPECT_EQ(Ini("Fail_SN_Mapping_Table", "xxxx0000", "P:\\FailSNLog\\WN01_xxxx0000_SN0002.log"), "SN0002,M_x04");
   EXPECT_EQ(win::GetPrivateProfileKeyNames("WaitForUpload", kFailRecord), Lines{});
+}
+
+// Another process uploads the same waiting record meanwhile, drops its mark and
+// gives the key to its next record: that record stays waiting.
+TEST_F(RunLogs, AnUploadDropsOnlyTheMarkItUploaded) {
+  SetIni(kFailRecord, "Serial Number", "Last Serial Number", "0005");
+  MakeDirs("P:\\");
+  const std::string record = Native(kFailRecord);
+  platform::SetWriteFault([&record](const std::string& path) -> win::DWORD {
+    if (!kxtest::EndsWith(path, "_xxxx0005_SN0001.log")) return 0;
+    std::string text = kxtest::DeviceTestEnv::ReadAll(kFailRecord);  // the other process's change, lock-free
+    const std::string mark = "Wait_0000=xxxx0005";
+    if (const auto at = text.find(mark); at != std::string::npos) text.replace(at, mark.size(), "Wait_0000=xxxx0006");
+    std::ofstream(record, std::ios::binary) << text;
+    return 0;
+  });
+  job_.WriteFailSNRecord();
+  platform::SetWriteFault({});
+  EXPECT_EQ(win::GetPrivateProfileSection("WaitForUpload", kFailRecord), Lines{"Wait_0000=xxxx0006"});
 }
 
 }  // namespace

@@ -1,11 +1,16 @@
 // The records of whole QC jobs on an emulated drive when the log disk is full
-// and when the process running them is killed at random moments.
+// and when the process running them is killed at random moments; MP jobs of two
+// processes sharing the station folder, one killed at random moments.
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <functional>
+#include <map>
 #include <random>
+#include <set>
+#include <sstream>
 #include <thread>
 
 #include "device/PortDevice.h"
@@ -15,6 +20,7 @@
 #include "platform/Profile.h"
 #include "tests/engine/QcStation.h"
 #include "tests/support/EmulatedStation.h"
+#include "tests/support/MpStation.h"
 #include "tests/support/RecordChecks.h"
 
 namespace {
@@ -26,7 +32,46 @@ const std::vector<std::uint8_t>& kImage = kxtest::QcImage();
 const char kWorkOrder[] = "D:\\Log\\WO_T_1.txt";
 const char kRecords[] = "D:\\Log\\SATA_RecordSN.ini";
 
-struct RunRecords : kxtest::DeviceTestEnv {
+// Runs `job` in a child process that exits with 0 when the job returns.
+pid_t Spawn(const std::function<void()>& job) {
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    job();
+    ::_exit(0);
+  }
+  return pid;
+}
+
+// The time one job takes in a child of its own, in microseconds; 0 when the
+// child did not end normally.
+std::int64_t TimeOneJob(const std::function<void()>& job) {
+  const auto start = std::chrono::steady_clock::now();
+  const pid_t pid = Spawn(job);
+  int status = 0;
+  if (pid <= 0 || ::waitpid(pid, &status, 0) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) return 0;
+  return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start).count();
+}
+
+struct KilledJobs : kxtest::DeviceTestEnv {
+  // After a kill every INI-form file of the log folder reads back whole, the
+  // result list and its checksum fit, and the next write in each folder
+  // leaves no temporary file behind.
+  void ExpectWholeRecords(int kill) {
+    const std::filesystem::path log = Native("D:\\Log");
+    for (const auto& e : std::filesystem::directory_iterator(log)) {
+      const std::string name = e.path().filename().string();
+      if (e.is_regular_file() && name[0] != '.') {
+        EXPECT_TRUE(kxtest::IniReadsWhole(ReadAll(e.path().string()))) << name;
+      }
+    }
+    EXPECT_TRUE(kxtest::ResultListFits(ReadAll(kWorkOrder))) << ReadAll(kWorkOrder);
+    for (const char* folder : {"D:\\Log", "D:\\Log\\D_Reports", "D:\\Log\\Fail_Log"})
+      ASSERT_TRUE(win::WritePrivateProfileString("Probe", "Kill", std::to_string(kill), std::string(folder) + "\\probe.ini"));
+    EXPECT_EQ(kxtest::TempFilesBelow(log), std::vector<std::string>{});
+  }
+};
+
+struct RunRecords : KilledJobs {
   RunRecords() {
     kxtest::PrepareQcStation();
     kx::SetWorkOrderPath(kWorkOrder);
@@ -114,50 +159,106 @@ TEST_F(RunRecords, FullLogDiskNeverEndsAsAPass) {
   }
 }
 
-// A child runs QC jobs and is killed at seeded random moments; after each
-// kill every INI-form file reads back whole, the result list and its
-// checksum fit, and the next write leaves no temporary file behind.
+// A child runs QC jobs and is killed at seeded random moments.
 TEST_F(RunRecords, KillsAtRandomMomentsLeaveWholeRecords) {
-  auto runChild = [this](std::mt19937& rng) {
-    const std::uint32_t fuse = rng() % 3 == 0 ? 0x20000 : 0;
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-      RunJob(fuse);
-      ::_exit(0);
-    }
-    return pid;
-  };
   std::mt19937 rng(20261207);
-  const auto start = std::chrono::steady_clock::now();
-  int status = 0;
-  const pid_t first = runChild(rng);
-  ASSERT_GT(first, 0);
-  ASSERT_EQ(::waitpid(first, &status, 0), first);
-  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  const auto jobUs = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start);
+  const auto job = [this, &rng] {
+    const std::uint32_t fuse = rng() % 3 == 0 ? 0x20000 : 0;
+    return [this, fuse] { RunJob(fuse); };
+  };
+  const std::int64_t jobUs = TimeOneJob(job());
+  ASSERT_GT(jobUs, 0);
   ASSERT_EQ(kxtest::CountResultRecords(ReadAll(kWorkOrder)), 1u);
 
-  const std::filesystem::path log = Native("D:\\Log");
   for (int kill = 0; kill < 30; ++kill) {
     SCOPED_TRACE(kill);
-    std::uniform_int_distribution<std::int64_t> at(0, jobUs.count());
-    const pid_t pid = runChild(rng);
+    std::uniform_int_distribution<std::int64_t> at(0, jobUs);
+    const pid_t pid = Spawn(job());
     ASSERT_GT(pid, 0);
     std::this_thread::sleep_for(std::chrono::microseconds(at(rng)));
     ::kill(pid, SIGKILL);
+    int status = 0;
     ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ExpectWholeRecords(kill);
+  }
+}
 
-    for (const auto& e : std::filesystem::directory_iterator(log)) {
-      const std::string name = e.path().filename().string();
-      if (e.is_regular_file() && name[0] != '.') {
-        EXPECT_TRUE(kxtest::IniReadsWhole(ReadAll(e.path().string()))) << name;
+// MP jobs on fresh drives at the MP station; each takes the next serial
+// number from C:\SATA_Setting.ini.
+struct MpRunRecords : KilledJobs {
+  MpRunRecords() {
+    MakeDirs(".\\Configuration\\System");
+    kxtest::InstallMpStation();
+    SetIni(".\\param.ini", "Options", "CheckBBT", "1");
+    SetIni(kSerials, "Global_Setting", "Last SN", "KXA2405000000000001");
+    kx::SetWorkOrderPath(kWorkOrder);
+    std::ofstream(Native(kWorkOrder), std::ios::binary) << "[Base Info]\r\nWorkOrder=T\r\n[Results List]\r\n";
+  }
+  ~MpRunRecords() override { kx::SetWorkOrderPath(""); }
+  static void RunJob(int slot) {
+    Station station(kxtest::Mode::TesterDirect, slot, kxtest::MpDrive());
+    kx::PageLocks locks;
+    kx::StatusCellModel cell;
+    std::string result;
+    (new CPortJob(1, &locks, &cell, nullptr, station.DriveNo(), slot, nullptr, nullptr, "D:\\Log", &result, nullptr,
+                  nullptr))
+        ->Run(0);
+  }
+  static constexpr char kSerials[] = "C:\\SATA_Setting.ini";
+};
+
+// Each round a child on slot 1 is killed at a random moment while one on slot 2
+// runs to its end. Whatever the kills cut, no serial number reaches two
+// drives: each names one job's records only, and the counter lies beyond all.
+TEST_F(MpRunRecords, KillsNeverGiveASerialNumberTwice) {
+  const std::int64_t jobUs = TimeOneJob([] { RunJob(1); });
+  ASSERT_GT(jobUs, 0);
+  ASSERT_TRUE(Has(ReadAll(kWorkOrder), ",KXA2405000000000001,")) << "the first job did not pass";
+  std::mt19937 rng(20261208);
+  for (int kill = 0; kill < 20; ++kill) {
+    SCOPED_TRACE(kill);
+    std::uniform_int_distribution<std::int64_t> at(0, jobUs);
+    const pid_t killed = Spawn([] { RunJob(1); });
+    const pid_t other = Spawn([] { RunJob(2); });
+    ASSERT_GT(killed, 0);
+    ASSERT_GT(other, 0);
+    std::this_thread::sleep_for(std::chrono::microseconds(at(rng)));
+    ::kill(killed, SIGKILL);
+    int status = 0;
+    ASSERT_EQ(::waitpid(killed, &status, 0), killed);
+    ASSERT_EQ(::waitpid(other, &status, 0), other);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    ExpectWholeRecords(kill);
+  }
+
+  // The result list: one record per job, the serial number its sixth field.
+  std::set<std::string> listed;
+  for (const std::string& entry : win::GetPrivateProfileSection("Results List", kWorkOrder)) {
+    std::vector<std::string> fields;
+    std::istringstream value(entry.substr(entry.find('=') + 1));
+    for (std::string field; std::getline(value, field, ',');) fields.push_back(field);
+    ASSERT_GT(fields.size(), 5u) << entry;
+    if (fields[5].empty()) continue;
+    EXPECT_TRUE(listed.insert(fields[5]).second) << "listed twice: " << fields[5];
+  }
+  EXPECT_GE(listed.size(), 21u);  // the first job and every slot-2 job
+  // SATA_RecordSN.ini: a serial number under one slot's sections only, in one PASS entry at most.
+  std::map<std::string, std::string> slotOf;
+  std::set<std::string> passed;
+  for (const std::string& section : win::GetPrivateProfileSectionNames(kRecords)) {
+    const std::string slot = section.substr(0, section.find(' '));
+    for (const std::string& key : win::GetPrivateProfileKeyNames(section, kRecords)) {
+      const std::string serial = win::GetPrivateProfileString(section, key, "", kRecords);
+      if (serial.empty()) continue;
+      EXPECT_EQ(slotOf.emplace(serial, slot).first->second, slot) << serial << " under two slots";
+      if (kxtest::EndsWith(section, " PASS")) {
+        EXPECT_TRUE(passed.insert(serial).second) << serial << " passed twice";
       }
     }
-    EXPECT_TRUE(kxtest::ResultListFits(ReadAll(kWorkOrder))) << ReadAll(kWorkOrder);
-    for (const char* folder : {"D:\\Log", "D:\\Log\\D_Reports", "D:\\Log\\Fail_Log"})
-      ASSERT_TRUE(win::WritePrivateProfileString("Probe", "Kill", std::to_string(kill), std::string(folder) + "\\probe.ini"));
-    EXPECT_EQ(kxtest::TempFilesBelow(log), std::vector<std::string>{});
   }
+  const std::string next = win::GetPrivateProfileString("Global_Setting", "Last SN", "", kSerials);
+  for (const auto& [serial, slot] : slotOf) EXPECT_LT(serial, next) << "the counter gives " << serial << " again";
+  for (const std::string& serial : listed) EXPECT_LT(serial, next) << "the counter gives " << serial << " again";
 }
 
 }  // namespace

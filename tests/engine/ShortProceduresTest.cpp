@@ -2,6 +2,7 @@
 #include "engine/PortJob.h"
 #include "tests/media/FirmwareFiles.h"
 #include "tests/support/EmulatedStation.h"
+#include "tests/support/RecordChecks.h"
 
 namespace {
 using kxtest::Has;
@@ -32,7 +33,9 @@ class ShortProcedures : public kxtest::DeviceTestEnv {
   // and the result list. These stations read no serial number: no pass record.
   void Run(int mode, const std::string& code, const std::string& message = "") {
     std::string result = "H_F8";
-    for (const char* f : {"D:\\Log\\SATA_RecordSN.ini", "D:\\Log\\WO_T_1.txt"}) std::filesystem::remove(Native(f));
+    const std::string errorLog = mode == 4 ? "D:\\Log\\Error_QC.log" : "D:\\Log\\Error_Init.log";
+    for (const std::string& f : {std::string("D:\\Log\\SATA_RecordSN.ini"), std::string("D:\\Log\\WO_T_1.txt"), errorLog})
+      std::filesystem::remove(Native(f));
     (new CPortJob(mode, nullptr, &cell_, &progress_, station_->DriveNo(), 1, nullptr, nullptr, "D:\\Log", &result,
                   nullptr, nullptr))->Run(0);
     const bool pass = code == "0_00", empty = code == "P_A01";
@@ -46,6 +49,10 @@ class ShortProcedures : public kxtest::DeviceTestEnv {
     const std::string list = ReadAll("D:\\Log\\WO_T_1.txt");
     EXPECT_EQ(pass ? Has(list, ",Pass\r\n") : Has(list, ",Fail," + code + ","), listed_) << list;
     EXPECT_FALSE(Has(ReadAll("D:\\Log\\SATA_RecordSN.ini"), "PASS]"));
+    if (!pass) {
+      EXPECT_TRUE(kxtest::FailureOnRecord(result, 1, PortReport(), ReadAll(errorLog),
+                                          ReadAll("D:\\Log\\SATA_RecordSN.ini")));
+    }
   }
   std::unique_ptr<kxtest::EmulatedStation> station_;
   bool listed_ = true;

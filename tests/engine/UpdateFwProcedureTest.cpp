@@ -2,11 +2,12 @@
 #include "engine/PortJob.h"
 #include "tests/media/FirmwareFiles.h"
 #include "tests/support/EmulatedStation.h"
+#include "tests/support/RecordChecks.h"
 
 namespace {
 using emu::RunningCode;
 using kxtest::Mode;
-enum Fault { kNone, kNoIdentify, kFourFlashes, kNoDebugInfo, kNoDrive };
+enum Fault { kNone, kNoIdentify, kFourFlashes, kFlashNumberText, kNoDebugInfo, kNoDrive };
 const auto kImage = kxtest::NamedImage("QVF20002", 16384 + 65536 + 512);
 
 struct StationRun : kxtest::DeviceTestEnv {
@@ -16,10 +17,13 @@ struct StationRun : kxtest::DeviceTestEnv {
     MakeDirs(".\\Configuration\\System");
     SetIni(".\\Configuration\\System\\MPToolSetting.ini", "General Info", "TestStation", station);
     SetIni(".\\param.ini", "Options", "Set Firmware Name", "QVF20002");
-    SetIni(".\\paramFDB.ini", "Flash Info", "Flh_Number", fault == kFourFlashes ? "4" : "8");
+    SetIni(".\\paramFDB.ini", "Flash Info", "Flh_Number", fault == kFourFlashes       ? "4"
+                                                           : fault == kFlashNumberText ? "0x8"
+                                                                                       : "8");
     kxtest::InstallBin(kImage);
     kx::SetWorkOrderPath("D:\\Log\\WO_T_1.txt");
-    std::filesystem::remove(Native("D:\\Log\\WO_T_1.txt"));  // one record per run
+    for (const char* f : {"D:\\Log\\WO_T_1.txt", "D:\\Log\\Error_QC.log", "D:\\Log\\SATA_RecordSN.ini"})
+      std::filesystem::remove(Native(f));  // one record per run
     emu::DriveConfig c;
     c.initialCode = code;
     c.flashCode.assign(kImage.begin() + kxtest::kNormalCodeAt, kImage.end());
@@ -55,6 +59,8 @@ TEST_F(StationRun, FailuresEndWithTheFailBlockOfTheShownCode) {
       {Mode::TesterDirect, RunningCode::RomRdt, kNone, "P_x19", "Drive runs RDT firmware, Update FW refused !"},
       {Mode::TesterDirect, RunningCode::Boot, kFourFlashes, "M_D09",
        "Flash Number(8) > param.ini setting(4),check ini file setting & sample data."},
+      {Mode::Bridge, RunningCode::RomMp, kFlashNumberText, "S_x29",
+       "Setting [Flash Info] Flh_Number = 0x8 in .\\paramFDB.ini is not a valid number"},
       {Mode::Bridge, RunningCode::RomMp, kNoDebugInfo, "F_x50", "Issue Read Debug Infomation Command Failed !!!"}};
   for (const auto& [mode, code, fault, err, message] : rows) {
     const std::string out = Run(mode, code, fault == kNoDebugInfo ? "RMADBG" : "UpdateFW", fault),
@@ -65,22 +71,25 @@ TEST_F(StationRun, FailuresEndWithTheFailBlockOfTheShownCode) {
     EXPECT_TRUE(last.starts_with("[ Fail ]  Error Message : " + message + " \r\n             Error Code : " + shown));
     EXPECT_EQ(last.find("[ Error End ]"), last.rfind("\r\n", last.size() - 3) + 2) << err;
     EXPECT_EQ(rep.find("[ Fail ]"), rep.rfind("[ Fail ]")) << err;  // one block
+    EXPECT_TRUE(kxtest::FailureOnRecord(code_, 1, rep, ReadAll("D:\\Log\\Error_QC.log"),
+                                        ReadAll("D:\\Log\\SATA_RecordSN.ini")));
   }
 }
 
-// A refused running-code check: its own block and Error log entry keep the cause,
-// the port and the result list show I_B67.
-TEST_F(StationRun, RefusedRunningCodeCheckLeavesOnlyItsOwnFailBlock) {
+// A refused running-code check: its own block keeps the cause, and the job's
+// ending adds the block of I_B67, which the port and the result list show.
+TEST_F(StationRun, RefusedRunningCodeCheckKeepsItsCauseBeforeTheShownCode) {
   const std::string message = "[ChkRC]Not Running on Flash Code now";
   const std::string out = Run(Mode::Bridge, RunningCode::RomMp, "UpdateFW", kNoIdentify);
   EXPECT_TRUE(out.starts_with("I_B67|" + CPortDevice::FormatErrorCode("I_B67"))) << out;
   EXPECT_TRUE(kxtest::EndsWith(out, ",Fail,I_B67," + message)) << out;
   EXPECT_EQ(cell_.GetErrorMessage(), message);
   const std::string rep = PortReport();
-  EXPECT_EQ(rep.find("[ Fail ]"), rep.rfind("[ Fail ]"));
-  EXPECT_TRUE(kxtest::Has(rep, "             Error Code : 0x405 \r\n"));
+  const std::size_t cause = rep.find("             Error Code : 0x405 \r\n");
+  EXPECT_NE(cause, std::string::npos);
+  EXPECT_GT(rep.rfind("[ Fail ]  Error Message : " + message + " \r\n             Error Code : 0x442 \r\n"), cause);
   const auto errors = win::GetPrivateProfileSection("Error List", "D:\\Log\\Error_QC.log");
-  ASSERT_EQ(errors.size(), 1u);
-  EXPECT_TRUE(kxtest::EndsWith(errors[0], "=0x405:Issue Identify Command Fail.")) << errors[0];
+  ASSERT_FALSE(errors.empty());
+  EXPECT_TRUE(kxtest::EndsWith(errors.back(), "=0x442:" + message)) << errors.back();
 }
 }  // namespace

@@ -73,6 +73,7 @@ class FakeServices : public legacy::DefaultFirstPageServices {
   };
   int MessageBox(const std::string& text, unsigned type) override {
     boxes.push_back({text, type});
+    if (whileBoxShows) whileBoxShows();
     return 1;
   }
   bool ChooseFile(std::string& path) override {
@@ -82,6 +83,7 @@ class FakeServices : public legacy::DefaultFirstPageServices {
   }
   bool ScanTesters(std::array<std::int32_t, legacy::kPortCount + 1>& map) override {
     ++scans;
+    if (scanFails) return false;
     if (!testers) return DefaultFirstPageServices::ScanTesters(map);
     map = *testers;
     return true;
@@ -108,14 +110,22 @@ class FakeServices : public legacy::DefaultFirstPageServices {
   }
   void PostQuit() override { ++quitsPosted; }
   legacy::ISystemInfo& System() override { return system; }
+  std::uint64_t NowMs() override { return DefaultFirstPageServices::NowMs() + clockOffsetMs; }
+  void Pause(unsigned ms) override {
+    pauses.push_back(ms);
+    DefaultFirstPageServices::Pause(ms);
+  }
 
   std::vector<Box> boxes;
   std::string chosen;
   const std::array<std::int32_t, legacy::kPortCount + 1>* testers = nullptr;
   std::function<legacy::TesterProbe(int, int)> firmwareProbe, infoProbe;
   std::vector<unsigned> poolSizes;
-  bool poolFails = false;
+  bool poolFails = false, scanFails = false;
+  std::vector<unsigned> pauses;
+  std::uint64_t clockOffsetMs = 0;  // added to the clock: a pass that seems to last longer
   std::function<bool(int)> duringWait;  // true: the pump met the quit request
+  std::function<void()> whileBoxShows;
   int pumps = 0, scans = 0, quitsPosted = 0;
   FakeSystem system;
 };

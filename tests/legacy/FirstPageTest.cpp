@@ -88,6 +88,36 @@ TEST_F(FirstDisplay, ActivationMakesTheStartFolderCurrentAgain) {
   EXPECT_EQ(view_.skins.at(legacy::kIdBanner), 268);
 }
 
+TEST_F(FirstDisplay, ActivationKeepsDotsEndingTheFolderName) {
+  const auto folder = std::filesystem::current_path() / "v2.";
+  std::filesystem::create_directories(folder);
+  std::filesystem::current_path(folder);
+  page_.OnInitDialog();
+  page_.OnSetActive();
+  EXPECT_EQ(page_.m_ParamPath, folder.string() + "/param.INI");
+  EXPECT_EQ(g_ModuleFolder, folder.string() + "/");
+}
+
+TEST_F(FirstDisplay, AWorkOrderFileThatCannotBeCreatedEndsTheLogFolderStep) {
+  MakeDirs(".\\W01_PC7");
+  // A link into a folder that is not there: no file, and none can be made.
+  std::filesystem::create_symlink("missing/WO.txt", Native(".\\W01_PC7\\WO_W01_PC7.txt"));
+  page_.OnInitDialog();
+  EXPECT_EQ(kx::WorkOrderPath(), "");
+  EXPECT_FALSE(Exists(".\\W01_PC7\\Pass_Log"));
+  EXPECT_EQ(page_.m_WorkOrderText, "");
+}
+
+TEST_F(FirstDisplay, ChoosingAParameterFileRebuildsTheLogFolders) {
+  page_.OnInitDialog();
+  SetIni(".\\other.ini", "General Info", "WorkingNo", "W02");
+  SetIni(".\\other.ini", "Device Info", "ControllerType", "KX7410");
+  view_.selection = "other.ini";
+  page_.OnSelchangeParamFile();
+  EXPECT_EQ(page_.m_LogFolder, ".\\W02_PC7");
+  EXPECT_TRUE(Exists(".\\W02_PC7\\D_Reports"));
+}
+
 TEST_F(FirstDisplay, SlotsAreLaidOutAtFirstDisplayAndAgainAtEachActivation) {
   page_.OnInitDialog();
   ASSERT_EQ(view_.layouts.size(), 1u);
@@ -219,11 +249,26 @@ TEST_F(Detection, MarksOfAnEarlierDetectionAreClearedFirst) {
   EXPECT_EQ(page_.m_TesterReady, 1);
 }
 
-TEST_F(Detection, NoPortWithADriveSaysDetectionFailed) {
+TEST_F(Detection, NoTesterBoardOrNoPortWithADriveSaysDetectionFailedOnce) {
+  for (const bool scanFails : {true, false}) {
+    SCOPED_TRACE(scanFails ? "no board" : "no drive");
+    services_.boxes.clear();
+    services_.scanFails = scanFails;
+    page_.DetectTesters();
+    ASSERT_EQ(services_.boxes.size(), 1u);
+    EXPECT_EQ(services_.boxes[0].text, "Detect SATA Testers failed !!!");
+    EXPECT_EQ(page_.m_TesterFound, 0);
+  }
+}
+
+TEST_F(Detection, APortThatLostItsDriveLosesItsMarker) {
+  testers_[3] = 3;
+  testers_[4] = 4;
   page_.DetectTesters();
-  ASSERT_EQ(services_.boxes.size(), 1u);
-  EXPECT_EQ(services_.boxes[0].text, "Detect SATA Testers failed !!!");
-  EXPECT_EQ(page_.m_TesterFound, 0);
+  testers_[4] = 0;
+  page_.DetectTesters();
+  EXPECT_EQ(page_.Marker(3), "3");
+  EXPECT_EQ(page_.Marker(4), "");
 }
 
 TEST_F(Detection, BridgeModeIsSilentAndLeavesTheMarks) {
@@ -302,10 +347,19 @@ TEST_F(FirstDisplay, AFailedReloadKeepsTheParameterFile) {
 
 TEST_F(FirstDisplay, ReloadOfTheParameterFileItselfCopiesNothing) {
   page_.OnInitDialog();
-  services_.chosen = page_.m_ParamPath;
-  page_.OnReloadParam();
-  EXPECT_TRUE(services_.boxes.empty());
-  EXPECT_EQ(page_.InfoLines().at(2), "(2) Controller Type : KX7410\n");
+  MakeDirs(".\\sub");
+  const std::string folder = std::filesystem::current_path().string();
+  // However the file dialog spells it: as Windows compares file names.
+  const std::string spellings[] = {page_.m_ParamPath, folder + "/param.ini", folder + "/PARAM.INI",
+                                   folder + "/sub/../param.ini", folder + "/./param.ini", folder + "\\param.ini"};
+  for (const std::string& chosen : spellings) {
+    SCOPED_TRACE(chosen);
+    services_.boxes.clear();
+    services_.chosen = chosen;
+    page_.OnReloadParam();
+    EXPECT_TRUE(services_.boxes.empty());
+    EXPECT_EQ(page_.InfoLines().at(2), "(2) Controller Type : KX7410\n");
+  }
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include "legacy/LegacyShared.h"
 #include "platform/Profile.h"
 #include "tests/legacy/FakePage.h"
+#include "tests/support/RecordChecks.h"
 
 namespace {
 
@@ -150,6 +151,32 @@ TEST_F(LogFolders, SecondCallKeepsTheSummaryAndRenewsTheSerialNumbers) {
   EXPECT_EQ(Get("Serial Number", "Last Serial Number", kRecord), "");
   EXPECT_EQ(Get("Tester-3 PASS", "[Year-Month-Day-Hour-Minute-Second]", kRecord), "kept");
   EXPECT_EQ(kxtest::CountLines(ReadAll(kRecord)), rows);
+}
+
+// A second station prepares the shared log folder while the first, which found
+// the logs missing, writes their headers and adds a pass: the second writes no
+// header over them.
+TEST_F(LogFolders, HeadersGoOnlyIntoMissingLogs) {
+  page_.PrepareLogFolders();
+  const char kTotal[] = ".\\W01_PC7\\Total_QC.log", kSummary[] = ".\\W01_PC7\\_Summary.log";
+  page_.m_TotalLogPath = kTotal;
+  page_.m_ErrorLogPath = ".\\W01_PC7\\Error_QC.log";
+  std::filesystem::remove(Native(kSummary));
+  kxtest::ForkedWriter child([this] {
+    page_.PrepareLogFolders();
+    return true;
+  });
+  ASSERT_TRUE(child.Started());
+  {
+    platform::ProfileWriteLock lock(kSummary);
+    child.Go();
+    ASSERT_TRUE(child.WaitUntilBlocked()) << "the child wrote past the lock";
+    codes_[0] = "0_00";
+    page_.WriteRunTotals(codes_);
+  }
+  EXPECT_EQ(child.Finish(), 0);
+  EXPECT_EQ(Get("Total Results", "Total", kTotal), "1");
+  EXPECT_EQ(Get("Results", "Pass", kSummary), "1");
 }
 
 TEST_F(LogFolders, StartSerialNumberFromTheLastSn) {

@@ -1,6 +1,9 @@
 // The legacy run procedures on two emulated tester slots whose cards the
 // tester reports absent, so each QC job ends at once with "P_A01" (not
 // counted) and each finish-pass job watches until the run button is pressed.
+#include <map>
+#include <utility>
+
 #include "command/CommandGlobals.h"
 #include "platform/Profile.h"
 #include "tests/legacy/FakePage.h"
@@ -30,7 +33,7 @@ class Runs : public kxtest::PageTest {
       } else if (duringPass_) {
         duringPass_();
       }
-      return quit_;
+      return std::exchange(quit_, false);  // the quit request is met once
     };
     pressInFinish_ = [this] { page_.PreTranslateKey({KeyEvent::KeyUp, legacy::kKeyF8}); };
   }
@@ -198,35 +201,281 @@ TEST_F(Runs, OutdatedTesterFirmwareEndsTheRunAtItsFirstPass) {
   EXPECT_EQ(view_.timers.count(legacy::kTimerRunClock), 0u);
 }
 
-TEST_F(Runs, BadBlockGivesEveryDriveAJobAndShowsThePassDuration) {
+using RunProcedure = void (legacy::CFirstPropertyPage::*)();
+using legacy::CFirstPropertyPage;
+
+TEST_F(Runs, BadBlockAndPretestGiveEveryDriveAJobAndShowThePassDuration) {
+  const struct {
+    const char* name;
+    RunProcedure run;
+    bool autoDetect;
+    std::uint64_t extraMs;  // how much longer the pass seems to last
+    const char* time;
+  } rows[] = {{"Bad Block", &CFirstPropertyPage::OnBadBlock, false, 0, "00:04"},
+              {"Pretest", &CFirstPropertyPage::OnPretest, true, 0, "00:04"},  // totals whatever the box says
+              {"an hour", &CFirstPropertyPage::OnBadBlock, false, 3600000, "60:04"}};  // minutes go past 59
   page_.m_PortEnabled.fill(0);
-  page_.OnBadBlock();
-  EXPECT_EQ(services_.poolSizes, (std::vector<unsigned>{2}));
-  EXPECT_EQ(Total("Total"), "0");  // the jobs leave "H_F8"
-  // Each job's 1.5 s start on the shared virtual clock and the 1 s pause after the wait.
-  EXPECT_EQ(view_.captions.at(legacy::kIdTime), "00:04");
-  EXPECT_EQ(view_.timers.count(legacy::kTimerRunClock), 0u);
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.name);
+    std::filesystem::remove_all(Native(".\\W01_PC7\\Total_QC.log"));
+    services_.poolSizes.clear();
+    services_.clockOffsetMs = 0;
+    duringPass_ = [&] { services_.clockOffsetMs = r.extraMs; };
+    if (r.autoDetect) view_.checked.insert(legacy::kIdAutoDetect);
+    else view_.checked.erase(legacy::kIdAutoDetect);
+    page_.OnAutoDetect();
+    (page_.*r.run)();
+    EXPECT_EQ(services_.poolSizes, (std::vector<unsigned>{2}));
+    EXPECT_EQ(Total("Total"), "0");  // the jobs leave "H_F8"
+    // Each job's 1.5 s start on the shared virtual clock and the 1 s pause after the wait.
+    EXPECT_EQ(view_.captions.at(legacy::kIdTime), r.time);
+    EXPECT_EQ(view_.timers.count(legacy::kTimerRunClock), 0u);
+  }
 }
 
-TEST(RunsInBridgeMode, QcTestsPortOneOnDriveOne) {
-  kxtest::ScratchFolder scratch("RunsInBridgeMode");
-  kxtest::LegacyGlobalsGuard globals;
-  win::WritePrivateProfileString("Device Info", "ControllerType", "KX7410", ".\\param.ini");
-  kxtest::EmulatedSite site(1, kxtest::Mode::Bridge);
-  site.Site().SetTesterFaults(1, {.cardAbsent = true});
-  kxtest::FakeView view;
-  kxtest::FakeServices services;
-  legacy::CFirstPropertyPage page(view, services);
-  page.OnInitDialog();
-  services.duringWait = [&](int) {
-    if (g_CardWatch == 1) page.OnQc();
+TEST_F(Runs, EachRunPausesAfterItsWait) {
+  Param("RD Debug", "TestLoop", "1");  // one pass, no finish pass
+  const struct {
+    const char* name;
+    RunProcedure run;
+    unsigned ms;
+  } rows[] = {{"QC", &CFirstPropertyPage::OnQc, 1000},
+              {"Initial", &CFirstPropertyPage::OnInitial, 500},
+              {"Bad Block", &CFirstPropertyPage::OnBadBlock, 1000},
+              {"Pretest", &CFirstPropertyPage::OnPretest, 1000}};
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.name);
+    services_.pauses.clear();
+    (page_.*r.run)();
+    EXPECT_EQ(services_.pauses, std::vector<unsigned>{r.ms});
+  }
+}
+
+TEST_F(Runs, APressDuringAFinishPassEndsItAndRestoresItsButton) {
+  const struct {
+    const char* name;
+    RunProcedure run;
+    int id, icon;  // icon 0: the press leaves icon and caption alone
+    const char* caption;
+  } rows[] = {{"QC", &CFirstPropertyPage::OnQc, kIdQc, 0, ""},
+              {"Initial", &CFirstPropertyPage::OnInitial, kIdInitial, 150, "Initial"},
+              {"Bad Block", &CFirstPropertyPage::OnBadBlock, legacy::kIdBadBlock, 139, "Bad Block"},
+              {"Pretest", &CFirstPropertyPage::OnPretest, legacy::kIdPretest, 194, "Pretest"}};
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.name);
+    view_.icons.clear();
+    view_.captions.clear();
+    g_CardWatch = 1;
+    (page_.*r.run)();
+    EXPECT_EQ(g_CardWatch, 0);
+    EXPECT_FALSE(view_.enabled.at(r.id));
+    if (r.icon == 0) {
+      EXPECT_EQ(view_.icons.count(r.id), 0u);
+      EXPECT_EQ(view_.captions.count(r.id), 0u);
+    } else {
+      EXPECT_EQ(view_.icons.at(r.id), r.icon);
+      EXPECT_EQ(view_.captions.at(r.id), r.caption);
+    }
+  }
+  EXPECT_TRUE(services_.poolSizes.empty());
+  EXPECT_EQ(services_.scans, 0);
+}
+
+TEST_F(Runs, RunControlsAreDisabledInAProductionPassAndEnabledInTheFinishPass) {
+  const int controls[] = {legacy::kIdBadBlock, legacy::kIdPretest,    kIdQc,          kIdInitial,
+                          legacy::kIdReloadParam, legacy::kIdClearRecord, legacy::kIdParamCombo, legacy::kIdLock};
+  std::map<int, bool> inPass, inFinish;
+  duringPass_ = [&] { inPass = view_.enabled; };
+  pressInFinish_ = [&] {
+    inFinish = view_.enabled;
+    page_.OnQc();
+  };
+  page_.OnQc();
+  for (int id : controls) {
+    SCOPED_TRACE(id);
+    EXPECT_FALSE(inPass.at(id));
+    // Every run button can end the finish pass; the counts stay.
+    EXPECT_EQ(inFinish.at(id), id != legacy::kIdClearRecord);
+    EXPECT_TRUE(view_.enabled.at(id)) << "after the run";
+  }
+}
+
+TEST_F(Runs, TheFinishPassKeepsThePortStatesItsProductionPassLeft) {
+  duringPass_ = [this] { page_.m_PortStates[0] = 3; };  // as a job writes its own entry
+  int stateInFinish = 0;
+  pressInFinish_ = [&] {
+    stateInFinish = page_.m_PortStates[0];
+    page_.OnQc();
+  };
+  page_.OnQc();
+  EXPECT_EQ(stateInFinish, 3);
+}
+
+TEST_F(Runs, EveryPassStartsFromResetCells) {
+  // Port 3 has no drive: no job writes its cell.
+  page_.Cell(3).SetColor(kx::Rgb(0, 0, 0), kx::Rgb(0, 255, 0));
+  page_.Cell(3).SetWindowText("PASS");
+  page_.Progress(3).SetPos(100);
+  Param("RD Debug", "TestLoop", "1");
+  page_.OnQc();
+  EXPECT_EQ(page_.Cell(3).GetWindowText(), " 3 ");
+  EXPECT_EQ(page_.Cell(3).Snapshot().backColor, kx::Rgb(0, 0, 0));
+  EXPECT_EQ(page_.Progress(3).GetPos(), 0);
+  EXPECT_EQ(view_.skins.at(legacy::kIdBanner), 268);
+}
+
+TEST_F(Runs, TheMacFileIsWrittenAtRunStartOnlyWhenMissing) {
+  SetIni(".\\param.ini", "Device Info", "ControllerType", "KX9000");  // refused right after the MAC step
+  const struct {
+    const char *before, *after;
+  } rows[] = {{nullptr, "001A2B3C4D5E"}, {"OLD", "OLD"}};
+  for (const auto& r : rows) {
+    std::filesystem::remove(Native(".\\PC_MAC_Address.txt"));
+    if (r.before) SetIni(".\\PC_MAC_Address.txt", "PC Info", "MAC_Address", r.before);
+    page_.OnQc();
+    EXPECT_EQ(win::GetPrivateProfileString("PC Info", "MAC_Address", "", ".\\PC_MAC_Address.txt"), r.after);
+  }
+}
+
+// A quit met during a pass ends the jobs' waits (the finish pass's watch, the
+// Auto Detect repeat) and the wait goes on dispatching until the jobs have ended.
+TEST_F(Runs, AQuitEndsTheJobsWaitsWhileTheWaitGoesOn) {
+  const struct {
+    const char* name;
+    bool autoDetect, inFinish;
+    std::vector<unsigned> pools;
+  } rows[] = {{"repeat", true, false, {2}}, {"finish pass", false, true, {2, 2}}};
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.name);
+    if (r.autoDetect) view_.checked.insert(legacy::kIdAutoDetect);
+    else view_.checked.erase(legacy::kIdAutoDetect);
+    page_.OnAutoDetect();
+    services_.poolSizes.clear();
+    services_.quitsPosted = 0;
+    int pumpsAfterQuit = 0;
+    bool repeatAfterQuit = true, watchAfterQuit = true;
+    bool quitSent = false;
+    services_.duringWait = [&](int) {
+      if (quitSent) {
+        if (++pumpsAfterQuit == 1) {
+          repeatAfterQuit = page_.JobsRepeat();
+          watchAfterQuit = g_CardWatch == 1;
+        }
+        // Left running, the jobs would keep the wait going: end them here.
+        view_.checked.erase(legacy::kIdAutoDetect);
+        page_.OnAutoDetect();
+        g_CardWatch = 0;
+        return false;
+      }
+      quitSent = !r.inFinish || g_CardWatch == 1;
+      return quitSent;
+    };
+    page_.OnQc();
+    EXPECT_EQ(pumpsAfterQuit, 1);
+    EXPECT_FALSE(repeatAfterQuit);
+    EXPECT_FALSE(watchAfterQuit);
+    EXPECT_EQ(services_.poolSizes, r.pools);
+    EXPECT_EQ(services_.quitsPosted, 1);
+  }
+}
+
+// The window goes while a run waits: the run ends once the pass's jobs have,
+// writes that pass's totals and shows nothing more.
+TEST_F(Runs, ClosingThePageDuringARunEndsIt) {
+  const struct {
+    const char* name;
+    bool autoDetect, inFinish, infinite;
+    std::vector<unsigned> pools;
+  } rows[] = {{"production pass", false, false, false, {2}},
+              {"finish pass", false, true, false, {2, 2}},
+              {"repeat", true, false, false, {2}},
+              {"infinite run", false, false, true, {2}}};
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.name);
+    kxtest::FakeView view;
+    legacy::CFirstPropertyPage page(view, services_);
+    page.OnInitDialog();
+    if (r.autoDetect) view.checked.insert(legacy::kIdAutoDetect);
+    page.OnAutoDetect();
+    Param("RD Debug", "TestInFinity", r.infinite ? "1" : "0");
+    services_.poolSizes.clear();
+    std::filesystem::remove(Native(".\\W01_PC7\\Total_QC.log"));
+    int refreshesAtClose = -1, pumpsAfterClose = 0;
+    services_.duringWait = [&](int) {
+      if (refreshesAtClose >= 0) {
+        ++pumpsAfterClose;
+        g_CardWatch = 0;  // a finish pass after the close would watch for ever
+        return false;
+      }
+      if (r.inFinish == (g_CardWatch == 1)) {
+        page.DetachView();
+        refreshesAtClose = view.refreshes;
+      }
+      return false;
+    };
+    page.OnQc();
+    EXPECT_EQ(services_.poolSizes, r.pools);
+    EXPECT_EQ(pumpsAfterClose, 0);  // the waits ended without another pump
+    EXPECT_EQ(view.refreshes, refreshesAtClose);
+    EXPECT_EQ(g_RunActive, 0);
+    EXPECT_EQ(g_CardWatch, 0);
+    if (!r.autoDetect) {
+      EXPECT_EQ(Total("Total"), "0");
+    }
+  }
+}
+
+TEST_F(Runs, ClosingThePageUnderTheDetectionsMessageEndsTheRunBeforeItsPass) {
+  services_.scanFails = true;
+  services_.whileBoxShows = [this] { page_.DetachView(); };
+  page_.OnQc();
+  EXPECT_TRUE(services_.poolSizes.empty());
+  EXPECT_EQ(g_RunActive, 0);
+}
+
+// One bridge device on port 1; its card is absent.
+class RunsInBridgeMode : public ::testing::Test {
+ protected:
+  RunsInBridgeMode() {
+    win::WritePrivateProfileString("Device Info", "ControllerType", "KX7410", ".\\param.ini");
+    site_.Site().SetTesterFaults(1, {.cardAbsent = true});
+    page_.OnInitDialog();
+  }
+  kxtest::ScratchFolder scratch_{"RunsInBridgeMode"};
+  kxtest::LegacyGlobalsGuard globals_;
+  kxtest::EmulatedSite site_{1, kxtest::Mode::Bridge};
+  kxtest::FakeView view_;
+  kxtest::FakeServices services_;
+  legacy::CFirstPropertyPage page_{view_, services_};
+};
+
+TEST_F(RunsInBridgeMode, OnlyInitialStopsAtTheTesterReadyCheck) {
+  win::WritePrivateProfileString("RD Debug", "TestLoop", "1", ".\\param.ini");
+  const struct {
+    const char* name;
+    RunProcedure run;
+    std::vector<unsigned> pools;
+  } rows[] = {{"Initial", &CFirstPropertyPage::OnInitial, {}}, {"QC", &CFirstPropertyPage::OnQc, {1}}};
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.name);
+    services_.poolSizes.clear();
+    page_.m_TesterReady = 0;  // a firmware warning of an earlier detection
+    (page_.*r.run)();
+    EXPECT_EQ(services_.poolSizes, r.pools);
+    EXPECT_EQ(page_.m_TesterReady, r.pools.empty() ? 1 : 0);
+  }
+}
+
+TEST_F(RunsInBridgeMode, QcTestsPortOneOnDriveOne) {
+  services_.duringWait = [&](int) {
+    if (g_CardWatch == 1) page_.OnQc();
     return false;
   };
-  page.OnInitial();  // no drive known yet: no job
-  page.OnQc();
-  EXPECT_EQ(services.poolSizes, (std::vector<unsigned>{0, 0, 1, 1}));
-  EXPECT_EQ(page.m_DriveOfPort[1], 1);
-  EXPECT_EQ(services.scans, 0);
+  page_.OnInitial();  // no drive known yet: no job
+  page_.OnQc();
+  EXPECT_EQ(services_.poolSizes, (std::vector<unsigned>{0, 0, 1, 1}));
+  EXPECT_EQ(page_.m_DriveOfPort[1], 1);
+  EXPECT_EQ(services_.scans, 0);
 }
 
 }  // namespace

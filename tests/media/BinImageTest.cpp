@@ -133,6 +133,32 @@ class BinLoad : public kxtest::DeviceTestEnv {
   kx::BinImage image_;
 };
 
+// The device's frame check: its own marks '"' and 'X' from either constructor,
+// the inner pair recorded before it is compared.
+TEST_F(BinLoad, DeviceFrameCheckUsesItsMarksAndRecordsTheInnerBytes) {
+  const struct {
+    const char* name;
+    Bytes file;
+    std::uint32_t read;
+    bool framed;
+  } rows[] = {
+      {"framed", {0x22, 0x31, 0x07, 0x31, 0x58}, 5, true},
+      {"short read", {0x22, 0x31, 0x07, 0x31, 0x58}, 4, false},
+      {"first mark", {0x23, 0x31, 0x07, 0x31, 0x58}, 5, false},
+      {"last mark", {0x22, 0x31, 0x07, 0x31, 0x59}, 5, false},
+      {"inner pair", {0x22, 0x31, 0x07, 0x32, 0x58}, 5, false},
+  };
+  CPortDevice tool(s_.DriveNo(), 1, "", false, false);
+  for (CPortDevice* d : {&d_, &tool}) {
+    for (const auto& r : rows) {
+      SCOPED_TRACE(r.name);
+      EXPECT_EQ(d->CheckBinMark(r.file.data(), Size(r.file), r.read), r.framed);
+      EXPECT_EQ(d->m_BinMark[1], r.file[1]);
+      EXPECT_EQ(d->m_BinMark[2], r.file[3]);
+    }
+  }
+}
+
 TEST_F(BinLoad, FramedTransformedImageAndItsSections) {
   kxtest::BinImageSpec spec;
   spec.sections[0] = {0x20000000, 129 * 512};  // a full chunk and a 1-sector remainder

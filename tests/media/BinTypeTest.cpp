@@ -36,4 +36,23 @@ TEST_F(BinTypeCheck, AgainstTableAndFlashDatabase) {
   EXPECT_TRUE(s.Sent().empty());
 }
 
+// A TotalCount beyond what the file holds walks only the entries it holds, in
+// number order; a name that is no entry number ("Flh_03") is none.
+TEST_F(BinTypeCheck, FlashDatabaseCountBeyondTheFile) {
+  kxtest::EmulatedStation s(kxtest::Mode::TesterDirect);
+  CPortDevice& d = s.Device();
+  MakeDirs(".\\Configuration\\System");
+  const char* db = ".\\Configuration\\System\\FlashInfo.ini";
+  SetIni(db, "General Info", "TotalCount", "2147483647");
+  SetIni(db, "Flh_40000", "Flh_ID", "2c a4 64 54 a9 00 00");
+  SetIni(db, "Flh_40000", "Flh_MPBinType", "A312");
+  SetIni(db, "flh_7", "Flh_ID", "2c a4 64 54 a9 00 00");  // a lower number comes first
+  SetIni(db, "flh_7", "Flh_MPBinType", "8312");
+  SetIni(db, "Flh_03", "Flh_ID", "45 3c 98 b3 76 72 00");
+  SetIni(db, "Flh_03", "Flh_MPBinType", "T312");
+  EXPECT_EQ(d.LookupMpBinType("2c a4 64 54 a9 00 00"), "8312");
+  EXPECT_EQ(d.LookupMpBinType("45 3c 98 b3 76 72 00"), "");
+  EXPECT_EQ(d.LookupMpBinType("98 3c 98 b3 76 72 00"), "");  // walks the file, not two thousand million entries
+}
+
 }  // namespace

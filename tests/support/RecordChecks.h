@@ -17,6 +17,9 @@
 #include <utility>
 #include <vector>
 
+#include <gtest/gtest.h>
+
+#include "device/PortDevice.h"
 #include "engine/PortJob.h"
 #include "platform/Profile.h"
 
@@ -82,6 +85,43 @@ inline std::size_t CountResultRecords(const std::string& text) {
       ++n;
   }
   return n;
+}
+
+// A failed job on record: its result code is not empty, the report's last fail
+// block prints it, the Error log's last entry is the slot's with that code, and
+// SATA_RecordSN.ini holds a [Port-<slot> Error] record. The texts are the
+// report, the Error log and SATA_RecordSN.ini as the job left them (the two
+// logs taken away before the job ran).
+inline ::testing::AssertionResult FailureOnRecord(const std::string& resultCode, int slot, const std::string& report,
+                                                  const std::string& errorLog, const std::string& recordSn) {
+  if (resultCode.empty()) return ::testing::AssertionFailure() << "empty result code";
+  const std::string printed = CPortDevice::FormatErrorCode(resultCode);
+  const std::string codeLine = "             Error Code : " + printed + " \r\n";
+  const std::size_t block = report.rfind("[ Fail ]  Error Message : ");
+  const std::size_t end = block == std::string::npos ? block : report.find("\r\n", block);
+  if (end == std::string::npos || report.compare(end + 2, codeLine.size(), codeLine) != 0)
+    return ::testing::AssertionFailure() << "the last fail block does not print " << printed << ":\n" << report;
+  std::string lastEntry;
+  bool inList = false;
+  for (const std::string& line : SplitCrLf(errorLog)) {
+    if (!line.empty() && line[0] == '[' && line.back() == ']' && line.find('=') == std::string::npos)
+      inList = line == "[Error List]";
+    else if (inList && line.find('=') != std::string::npos)
+      lastEntry = line;
+  }
+  char slotText[16];
+  std::snprintf(slotText, sizeof slotText, "   SlotNo:%02d   ", slot);
+  const std::size_t eq = lastEntry.find('=');
+  const std::size_t value = lastEntry.find_first_not_of(' ', eq + 1);
+  if (eq == std::string::npos || lastEntry.find(slotText) > eq || value == std::string::npos ||
+      lastEntry.compare(value, printed.size() + 1, printed + ":") != 0)
+    return ::testing::AssertionFailure() << "no Error-log entry of " << printed << " last: " << errorLog;
+  const std::string section = "[Port-" + std::to_string(slot) + " Error]\r\n";
+  const std::size_t at = recordSn.find(section);
+  const std::size_t next = at == std::string::npos ? at : recordSn.find("\r\n", at + section.size());
+  if (next == std::string::npos || recordSn.substr(at + section.size(), next - at - section.size()).find('=') == std::string::npos)
+    return ::testing::AssertionFailure() << "no " << section << "record: " << recordSn;
+  return ::testing::AssertionSuccess();
 }
 
 // Temporary files of the platform's atomic writes (".~kx" and six characters) below `folder`.

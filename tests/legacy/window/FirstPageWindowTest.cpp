@@ -14,6 +14,7 @@
 #include <thread>
 
 #include <wx/app.h>
+#include <wx/checkbox.h>
 #include <wx/dialog.h>
 #include <wx/evtloop.h>
 #include <wx/frame.h>
@@ -43,9 +44,18 @@ class TestServices : public CFirstPageServicesWx {
     ++pools;
     return CFirstPageServicesWx::CreatePool(pool, workers);
   }
+  bool ScanTesters(std::array<std::int32_t, legacy::kPortCount + 1>& driveOfPort) override {
+    if (onScan) onScan(++scans);
+    return CFirstPageServicesWx::ScanTesters(driveOfPort);
+  }
+  legacy::WaitEnd PumpUntil(const std::function<bool()>& done) override {
+    ++pumps;
+    return CFirstPageServicesWx::PumpUntil(done);
+  }
   legacy::ISystemInfo& System() override { return system; }
   std::vector<std::string> boxes;
-  int pools = 0;
+  int pools = 0, scans = 0, pumps = 0;
+  std::function<void(int)> onScan;  // at each pass's tester detection
   kxtest::FakeSystem system;
 };
 
@@ -63,7 +73,7 @@ class FirstPageWindow : public kxtest::DeviceTestEnv {
 
   FirstPageWindow() { SetIni(".\\param.ini", "Device Info", "ControllerType", "KX7410"); }
   ~FirstPageWindow() override {
-    frame_->Destroy();
+    if (frame_ != nullptr) frame_->Destroy();
     kxtools::RunEventsUntil([] { return false; }, 50);
   }
   // The page in a frame, shown.
@@ -245,7 +255,8 @@ TEST_F(QcRunOnTheWindow, F8ReleasedRunsQcAndEndsItsFinishPass) {
     }
   });
   operatorTimer.Start(20);
-  SendKey(focus, wxEVT_KEY_UP, WXK_F8);  // returns when the run has ended
+  SendKey(focus, wxEVT_KEY_UP, WXK_F8);  // the run starts once the key has gone its way
+  EXPECT_TRUE(kxtools::RunEventsUntil([this] { return services_->pools == 2 && g_RunActive == 0; }, 20000));
   operatorTimer.Stop();
 
   EXPECT_EQ(services_->pools, 2);  // the production pass and the finish pass
@@ -254,6 +265,91 @@ TEST_F(QcRunOnTheWindow, F8ReleasedRunsQcAndEndsItsFinishPass) {
   EXPECT_EQ(page->FindWindow(kIdQc)->GetLabel(), "QC");
   EXPECT_EQ(g_RunActive, 0);
   EXPECT_EQ(win::GetPrivateProfileString("Total Results", "Total", "", ".\\W01_PC7\\Total_QC.log"), "0");
+}
+
+// A timer that counts the page's events going on.
+struct Ticker {
+  Ticker() {
+    timer.Bind(wxEVT_TIMER, [this](wxTimerEvent&) { ++ticks; });
+    timer.Start(10);
+  }
+  wxTimer timer;
+  int ticks = 0;
+};
+
+TEST_F(QcRunOnTheWindow, AnInfiniteRunWithoutPortsDispatchesBetweenItsRestarts) {
+  SetIni(".\\param.ini", "RD Debug", "TestInFinity", "1");
+  CFirstPageWindow* page = Open();
+  static_cast<wxCheckBox*>(page->FindWindow(legacy::kIdLoop))->SetValue(true);
+  page->Logic().m_PortEnabled.fill(0);
+  services_->onScan = [](int scan) {
+    if (scan == 3) SetIni(".\\param.ini", "RD Debug", "TestInFinity", "0");
+  };
+  Ticker ticker;
+  page->Logic().OnQc();
+  EXPECT_EQ(services_->scans, 4);  // the repetition that reads 0 at its restart still runs
+  EXPECT_GT(ticker.ticks, 0);  // during the pauses between the restarts
+  EXPECT_EQ(services_->pools, 0);
+}
+
+TEST_F(QcRunOnTheWindow, AQuitDuringAnAutoDetectPassEndsTheRepeatAndTheWaitDispatches) {
+  CFirstPageWindow* page = Open();
+  auto* autoDetect = static_cast<wxCheckBox*>(page->FindWindow(legacy::kIdAutoDetect));
+  autoDetect->SetValue(true);
+  page->Logic().OnAutoDetect();
+  int pumpsAtQuit = -1;
+  wxTimer quit;  // the program's end, while the repeating jobs wait for cards
+  quit.Bind(wxEVT_TIMER, [&](wxTimerEvent&) {
+    pumpsAtQuit = services_->pumps;
+    wxEventLoopBase::GetActive()->ScheduleExit();
+  });
+  quit.StartOnce(300);
+  page->Logic().OnQc();  // returns once the repeat has ended
+  EXPECT_GE(pumpsAtQuit, 1);
+  EXPECT_GT(services_->pumps, pumpsAtQuit);  // the wait for the jobs' end went on pumping
+  EXPECT_EQ(services_->pools, 1);        // no finish pass
+  EXPECT_TRUE(page->Logic().JobsRepeat());  // the box is still ticked
+  EXPECT_EQ(g_RunActive, 0);
+}
+
+// The operator closes the page's window during the finish pass of a QC run
+// started by the key or the button: the run ends, and the window goes.
+TEST_F(QcRunOnTheWindow, ClosingThePageDuringARunEndsTheRun) {
+  for (const bool byKey : {true, false}) {
+    SCOPED_TRACE(byKey ? "F8" : "QC button");
+    g_CardWatch = 0;
+    CFirstPageWindow* page = Open();
+    services_->pools = 0;
+    wxFrame* const frame = frame_;
+    TestServices* const services = services_;  // lives until the run has returned
+    bool closed = false;
+    int poolsAtClose = 0;
+    wxTimer closer;
+    closer.Bind(wxEVT_TIMER, [&](wxTimerEvent&) {
+      if (closed || g_CardWatch != 1) return;
+      closed = true;
+      poolsAtClose = services->pools;
+      frame->Close(true);
+    });
+    closer.Start(20);
+    const auto gone = [frame] { return !wxTopLevelWindows.Member(frame); };
+    if (byKey) {
+      SendKey(page->FindWindow(legacy::kIdInfoList), wxEVT_KEY_UP, WXK_F8);
+    } else {
+      wxCommandEvent click(wxEVT_BUTTON, kIdQc);
+      click.SetEventObject(page->FindWindow(kIdQc));
+      page->FindWindow(kIdQc)->GetEventHandler()->ProcessEvent(click);  // returns when the run has ended
+    }
+    // The window, the page and (once the run has returned) its services go.
+    frame_ = nullptr;
+    services_ = nullptr;
+    EXPECT_TRUE(kxtools::RunEventsUntil([&] { return gone() && g_RunActive == 0; }, 20000));
+    closer.Stop();
+    EXPECT_TRUE(closed);
+    EXPECT_EQ(poolsAtClose, 2);  // the production pass and the finish pass the close ended
+    EXPECT_EQ(g_CardWatch, 0);
+    EXPECT_EQ(win::GetPrivateProfileString("Total Results", "Total", "", ".\\W01_PC7\\Total_QC.log"), "0");
+  }
 }
 
 }  // namespace
