@@ -369,6 +369,9 @@ TEST_F(Spreadsheet, FailedWritesAreReported) {
   Put("C:\\w.csv", "\"h1\",\"h2\"\r\n\"a\",\"b\"\r\n");
   COdbcSpreadsheet sheet("C:\\w.csv", ",", false);
   platform::SetWriteFault([](const std::string&) { return win::ERROR_DISK_FULL; });
+  struct EndFault {
+    ~EndFault() { platform::SetWriteFault({}); }
+  } endFault;
   constexpr const char* kWrite = "Error writing file\n";
   const struct {
     const char* call;
