@@ -1,9 +1,5 @@
 #include "legacy/FileTreeOperation.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <climits>
 #include <cstdlib>
@@ -30,7 +26,11 @@ class Finder {
   bool Found() const { return m_Handle != win::INVALID_HANDLE_VALUE; }
   const win::WIN32_FIND_DATA& Entry() const { return m_Data; }
   bool Next() { return win::FindNextFile(m_Handle, &m_Data) != win::FALSE; }
-  bool IsFolder() const { return (m_Data.dwFileAttributes & win::FILE_ATTRIBUTE_DIRECTORY) != 0; }
+  // A link is never entered, whatever it leads to.
+  bool IsFolder() const {
+    return (m_Data.dwFileAttributes & (win::FILE_ATTRIBUTE_DIRECTORY | win::FILE_ATTRIBUTE_REPARSE_POINT)) ==
+           win::FILE_ATTRIBUTE_DIRECTORY;
+  }
 
  private:
   win::WIN32_FIND_DATA m_Data;
@@ -47,13 +47,27 @@ std::string NameOf(const std::string& path) {
   return sep == std::string::npos ? path : path.substr(sep + 1);
 }
 
-std::string WithoutBackslash(std::string path) {
-  while (path.size() > 1 && path.back() == '\\') path.pop_back();
-  return path;
+bool IsLink(const std::string& path) {
+  const win::DWORD attributes = win::GetFileAttributes(path.c_str());
+  return attributes != win::INVALID_FILE_ATTRIBUTES && (attributes & win::FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
 
 [[noreturn]] void Raise(win::DWORD code) { throw new CFExeption(code); }
 [[noreturn]] void Raise(const std::string& text) { throw new CFExeption(text); }
+
+std::string Resolved(const std::string& path) {
+  std::string resolved;
+  win::DWORD error = 0;
+  if (!platform::ResolvePath(path, resolved, &error)) Raise(error);
+  return resolved;
+}
+
+// Nothing is deleted from a drive's root down, nor from an empty path (which
+// would name the root of the current drive).
+void RefuseRoot(const std::string& path) {
+  if (path.empty()) Raise(win::ERROR_INVALID_NAME);
+  if (platform::IsDriveRoot(path)) Raise(win::ERROR_ACCESS_DENIED);
+}
 
 }  // namespace
 
@@ -77,7 +91,7 @@ void CFileTreeOperation::Keep(CFExeption* failure) {
 bool CFileTreeOperation::Copy(const std::string& source, const std::string& destination) {
   bool ok = true;
   try {
-    if (!IsInFolder(source, destination)) CopyTree(source, destination, false);
+    if (!IsInFolder(source, destination)) CopyTree(source, destination);
   } catch (CFExeption* failure) {
     Keep(failure);
     ok = false;
@@ -92,9 +106,11 @@ bool CFileTreeOperation::Move(const std::string& source, const std::string& dest
   m_AskIfReadOnly = false;
   bool ok = true;
   try {
+    RefuseRoot(source);
     // Moving a tree into itself would delete what it has just copied.
-    if (CheckPath(source) == 2 && IsInsideTree(destination, source)) Raise("Wrong operation");
-    CopyTree(source, destination, true);
+    if (CheckPath(source) == 2 && !IsLink(source) && IsInsideTree(destination, source)) Raise("Wrong operation");
+    // The source goes only once the whole copy is made.
+    CopyTree(source, destination);
     DeleteTree(source);
   } catch (CFExeption* failure) {
     Keep(failure);
@@ -117,6 +133,7 @@ bool CFileTreeOperation::Rename(const std::string& source, const std::string& de
 
 bool CFileTreeOperation::Delete(const std::string& path) {
   try {
+    RefuseRoot(path);
     DeleteTree(path);
   } catch (CFExeption* failure) {
     Keep(failure);
@@ -134,12 +151,17 @@ int CFileTreeOperation::CheckPath(const std::string& path) {
   return (attributes & win::FILE_ATTRIBUTE_DIRECTORY) != 0 ? 2 : 1;
 }
 
-void CFileTreeOperation::CopyTree(std::string source, std::string destination, bool move) {
-  LimitSelfCopy(source, destination);
-  const int sourceKind = CheckPath(source);
+void CFileTreeOperation::CopyTree(std::string source, std::string destination) {
+  const int sourceKind = IsLink(source) ? 1 : CheckPath(source);  // a link is copied as a link
+  const win::DWORD sourceError = win::GetLastError();
   const int destinationKind = CheckPath(destination);
+  const win::DWORD destinationError = win::GetLastError();
   if (sourceKind == 0) Raise(source + " not found");
   if (destinationKind == 0) Raise(destination + " not found");
+  // A path that cannot be looked at is a failure, not a copy of nothing.
+  if (sourceKind < 0) Raise(sourceError);
+  if (destinationKind < 0) Raise(destinationError);
+  if (sourceKind == 2) LimitSelfCopy(source, destination);
   if (sourceKind == 2 && destinationKind == 1) Raise("Wrong operation");
   if (sourceKind == 2 && destinationKind == 2) {
     const std::string notFound = source + " not found";
@@ -157,20 +179,25 @@ void CFileTreeOperation::CopyTree(std::string source, std::string destination, b
       if (!win::CreateDirectory(destination.c_str()) && win::GetLastError() != win::ERROR_ALREADY_EXISTS)
         Raise(win::GetLastError());
     }
-    m_WalkTarget = WithoutBackslash(destination);
-    CopyFolder(pattern, destination, move);
+    m_WalkTarget = Resolved(destination);
+    try {
+      CopyFolder(pattern, destination);
+    } catch (CFExeption*) {
+      m_WalkTarget.clear();
+      throw;
+    }
     m_WalkTarget.clear();
     return;
   }
   if (sourceKind == 1 && destinationKind == 1) {
-    CopyOneFile(source, destination, false);
+    CopyOneFile(source, destination);
   } else if (sourceKind == 1 && destinationKind == 2) {
     AddBackslash(destination);
-    CopyOneFile(source, destination + NameOf(source), false);
+    CopyOneFile(source, destination + NameOf(source));
   }
 }
 
-void CFileTreeOperation::CopyFolder(const std::string& pattern, const std::string& destination, bool move) {
+void CFileTreeOperation::CopyFolder(const std::string& pattern, const std::string& destination) {
   Finder find(pattern);
   if (!find.Found()) return;
   const std::string folder = FolderOf(pattern);
@@ -179,23 +206,27 @@ void CFileTreeOperation::CopyFolder(const std::string& pattern, const std::strin
     const std::string path = folder + name;
     if (find.IsFolder()) {
       if (m_SubfolderBudget == 0) continue;
-      if (platform::EqualsNoCase(path, m_WalkTarget)) continue;  // the copy's own output
+      if (Resolved(path) == m_WalkTarget) continue;  // the copy's own output
       const std::string target = destination + name + "\\";
       if (CheckPath(target) == 0 && !win::CreateDirectory(target.c_str())) Raise(win::GetLastError());
       if (m_SubfolderBudget > 0) --m_SubfolderBudget;
-      CopyFolder(path + "\\*.*", target, move);
+      CopyFolder(path + "\\*.*", target);
     } else {
-      CopyOneFile(path, destination + name, move);
+      CopyOneFile(path, destination + name);
     }
   } while (find.Next());
 }
 
-void CFileTreeOperation::CopyOneFile(const std::string& source, std::string target, bool deleteSource) {
+void CFileTreeOperation::CopyOneFile(const std::string& source, std::string target) {
   if (!m_Overwrite) {
-    while (IsReadable(target)) target = NextCopyName(target);
+    while (IsReadable(target)) {
+      std::string next = NextCopyName(target);
+      if (next == target) Raise(target + ": no free copy name");  // the number is at its limit
+      target = std::move(next);
+    }
   }
-  if (!win::CopyFile(source.c_str(), target.c_str(), m_Overwrite ? win::FALSE : win::TRUE)) Raise(win::GetLastError());
-  if (deleteSource) DeleteTree(source);
+  const win::DWORD flags = win::COPY_FILE_COPY_SYMLINK | (m_Overwrite ? 0 : win::COPY_FILE_FAIL_IF_EXISTS);
+  if (!win::CopyFileEx(source.c_str(), target.c_str(), flags)) Raise(win::GetLastError());
 }
 
 std::string CFileTreeOperation::NextCopyName(const std::string& path) {
@@ -219,6 +250,13 @@ std::string CFileTreeOperation::NextCopyName(const std::string& path) {
 }
 
 void CFileTreeOperation::DeleteTree(const std::string& path) {
+  const win::DWORD attributes = win::GetFileAttributes(path.c_str());
+  if (attributes != win::INVALID_FILE_ATTRIBUTES && (attributes & win::FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    // The link goes, never what it leads to.
+    const bool folder = (attributes & win::FILE_ATTRIBUTE_DIRECTORY) != 0;
+    if (!(folder ? win::RemoveDirectory(path.c_str()) : win::DeleteFile(path.c_str()))) Raise(win::GetLastError());
+    return;
+  }
   if (CheckPath(path) == 1) {
     if (!CanDelete(path)) {
       m_Declined = true;
@@ -259,17 +297,7 @@ void CFileTreeOperation::RenamePath(const std::string& source, const std::string
   if (!win::MoveFile(source.c_str(), destination.c_str())) Raise(win::GetLastError());
 }
 
-bool CFileTreeOperation::IsReadable(const std::string& path) {
-  std::string native;
-  if (!platform::MapPath(path, native)) return false;
-  const int fd = ::open(native.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  struct stat st;
-  // A folder does not open as a file.
-  const bool file = ::fstat(fd, &st) == 0 && !S_ISDIR(st.st_mode);
-  ::close(fd);
-  return file;
-}
+bool CFileTreeOperation::IsReadable(const std::string& path) { return platform::OpensForReading(path); }
 
 void CFileTreeOperation::AddBackslash(std::string& path) {
   if (path.empty() || path.back() != '\\') path += '\\';
@@ -283,22 +311,28 @@ std::string CFileTreeOperation::LastFolderName(const std::string& pattern) {
   return inner == std::string::npos ? std::string() : folder.substr(inner + 1);
 }
 
+// Paths are compared as the system resolves them: letter case, either
+// separator, "." and ".." and links make no difference.
 bool CFileTreeOperation::IsInFolder(const std::string& source, const std::string& destination) {
-  if (CheckPath(source) != 2) return false;
-  const auto sep = source.rfind('\\');
-  if (sep == std::string::npos) return false;
-  return platform::EqualsNoCase(source.substr(0, sep), destination);
+  if (CheckPath(source) != 2 || IsLink(source)) return false;
+  std::string folder, target;
+  if (!platform::ResolvePath(source, folder) || !platform::ResolvePath(destination, target)) return false;
+  const auto sep = folder.rfind('/');
+  return folder != "/" && folder.substr(0, sep == 0 ? 1 : sep) == target;
 }
 
 bool CFileTreeOperation::IsInsideTree(const std::string& path, const std::string& tree) {
-  const std::string root = WithoutBackslash(tree);
-  if (path == root) return true;
-  return path.size() > root.size() && path.compare(0, root.size(), root) == 0 && path[root.size()] == '\\';
+  std::string inner, root;
+  if (!platform::ResolvePath(path, inner) || !platform::ResolvePath(tree, root)) return false;
+  if (inner == root || root == "/") return true;
+  return inner.size() > root.size() && inner.compare(0, root.size(), root) == 0 && inner[root.size()] == '/';
 }
 
 void CFileTreeOperation::LimitSelfCopy(const std::string& source, const std::string& destination) {
   if (!IsInsideTree(destination, source)) return;
-  const auto sourceSeps = std::count(source.begin(), source.end(), '\\');
-  const auto destinationSeps = std::count(destination.begin(), destination.end(), '\\');
+  const std::string from = Resolved(source);
+  const std::string into = Resolved(destination);
+  const auto sourceSeps = from == "/" ? 0 : std::count(from.begin(), from.end(), '/');
+  const auto destinationSeps = std::count(into.begin(), into.end(), '/');
   if (destinationSeps >= sourceSeps) m_SubfolderBudget = static_cast<std::int32_t>(destinationSeps - sourceSeps);
 }

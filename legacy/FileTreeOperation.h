@@ -46,14 +46,14 @@ class CFileTreeOperation {
   static std::string NextCopyName(const std::string& path);
   static std::string LastFolderName(const std::string& pattern);
   static bool IsInFolder(const std::string& source, const std::string& destination);
-  // The path itself or anything below it.
+  // The path itself or anything below it, as the system resolves both.
   static bool IsInsideTree(const std::string& path, const std::string& tree);
   void LimitSelfCopy(const std::string& source, const std::string& destination);
 
  private:
-  void CopyTree(std::string source, std::string destination, bool move);
-  void CopyFolder(const std::string& pattern, const std::string& destination, bool move);
-  void CopyOneFile(const std::string& source, std::string target, bool deleteSource);
+  void CopyTree(std::string source, std::string destination);
+  void CopyFolder(const std::string& pattern, const std::string& destination);
+  void CopyOneFile(const std::string& source, std::string target);
   void DeleteTree(const std::string& path);
   bool CanDelete(const std::string& file);
   static void RenamePath(const std::string& source, const std::string& destination);
@@ -61,5 +61,5 @@ class CFileTreeOperation {
   static void AddBackslash(std::string& path);
   void Keep(CFExeption* failure);
 
-  std::string m_WalkTarget;  // the folder a tree copy writes into, skipped by its own walk
+  std::string m_WalkTarget;  // the folder a tree copy writes into (resolved), skipped by its own walk
 };

@@ -4,12 +4,14 @@
 #include <wx/renderer.h>
 #include <wx/settings.h>
 
+#include <algorithm>
+
 wxDEFINE_EVENT(EVT_FLAGCOMBO_CHECK, wxCommandEvent);
 
 namespace {
 
 void DrawFlagItem(wxWindow* window, wxDC& dc, const wxRect& rect, const wxString& text, bool checked, bool selected,
-                  int checkWidth) {
+                  bool focused, int checkWidth) {
   const wxRect check(rect.x, rect.y + 1, checkWidth, rect.height - 2);
   int flags = checked ? static_cast<int>(wxCONTROL_CHECKED) : 0;
   if (!window->IsEnabled()) flags |= wxCONTROL_DISABLED;
@@ -23,6 +25,12 @@ void DrawFlagItem(wxWindow* window, wxDC& dc, const wxRect& rect, const wxString
                                              : wxSystemSettings::GetColour(wxSYS_COLOUR_GRAYTEXT));
   dc.DrawLabel(" " + wxControl::Ellipsize(text, dc, wxELLIPSIZE_END, textRect.width), textRect,
                wxALIGN_LEFT | wxALIGN_CENTER_VERTICAL);
+  if (selected && focused) {
+    // A dotted frame in the text's colour, as a focus rectangle is drawn.
+    dc.SetPen(wxPen(dc.GetTextForeground(), 1, wxPENSTYLE_DOT));
+    dc.SetBrush(*wxTRANSPARENT_BRUSH);
+    dc.DrawRectangle(textRect);
+  }
 }
 
 }  // namespace
@@ -60,17 +68,18 @@ void CFlagListPopup::PaintComboControl(wxDC& dc, const wxRect& rect) {
     wxComboPopup::PaintComboControl(dc, rect);
     return;
   }
-  const auto index = static_cast<unsigned>(selection);
-  DrawFlagItem(m_Owner, dc, rect, m_Owner->GetString(index), m_Owner->GetFlag(index), false, m_Owner->CheckWidth());
+  // The field of a focused control shows its item selected and focused.
+  const bool focused = m_Owner->ShouldDrawFocus();
+  m_Owner->PrepareBackground(dc, rect, 0);
+  m_Owner->DrawItem(dc, rect, static_cast<unsigned>(selection), focused, focused);
 }
 
 void CFlagListPopup::OnDrawItem(wxDC& dc, const wxRect& rect, size_t n) const {
-  const auto index = static_cast<unsigned>(n);
-  DrawFlagItem(const_cast<CFlagListPopup*>(this), dc, rect, m_Owner->GetString(index), m_Owner->GetFlag(index),
-               IsSelected(n), m_Owner->CheckWidth());
+  // The open list has the focus; its selected item is the focused one.
+  m_Owner->DrawItem(dc, rect, static_cast<unsigned>(n), IsSelected(n), IsSelected(n));
 }
 
-wxCoord CFlagListPopup::OnMeasureItem(size_t) const { return m_Owner->GetCharHeight() + 2; }
+wxCoord CFlagListPopup::OnMeasureItem(size_t) const { return m_Owner->ItemHeight(); }
 
 CFlagListPopup::Press CFlagListPopup::PressAt(const wxPoint& point) {
   const int index = kx::ListItemAt(static_cast<int>(GetVisibleRowsBegin()), point.y, OnMeasureItem(0),
@@ -108,9 +117,18 @@ CFlagComboBox::CFlagComboBox(wxWindow* parent, wxWindowID id, const wxPoint& pos
   Bind(wxEVT_KEY_DOWN, &CFlagComboBox::OnChar, this);
   Bind(wxEVT_LEFT_DOWN, &CFlagComboBox::OnLeftDown, this);
   Bind(wxEVT_LEFT_DCLICK, &CFlagComboBox::OnLeftDown, this);
+  // The selection field is one item high.
+  const int frame = GetSize().y - GetTextRect().height;
+  SetInitialSize(wxSize(size.x, ItemHeight() + std::max(frame, 0)));
 }
 
 int CFlagComboBox::CheckWidth() const { return kx::CheckAreaWidth(GetCharHeight(), 0); }
+
+int CFlagComboBox::ItemHeight() const { return GetCharHeight() + 2; }
+
+void CFlagComboBox::DrawItem(wxDC& dc, const wxRect& rect, unsigned index, bool selected, bool focused) {
+  DrawFlagItem(this, dc, rect, GetString(index), GetFlag(index), selected, focused, CheckWidth());
+}
 
 int CFlagComboBox::Append(const wxString& text) { return Insert(text, GetCount()); }
 
@@ -178,12 +196,13 @@ void CFlagComboBox::NotifySelect() {
 }
 
 void CFlagComboBox::OnChar(wxKeyEvent& event) {
-  if (event.GetKeyCode() != WXK_SPACE || IsPopupShown() || m_Selection < 0) {
+  if (event.GetKeyCode() != WXK_SPACE) {
     event.Skip();
     return;
   }
   // Space is never passed on; held down, it toggles once.
-  if (!event.IsAutoRepeat()) ToggleAndNotify(static_cast<unsigned>(m_Selection));
+  if (!IsPopupShown() && m_Selection >= 0 && !event.IsAutoRepeat())
+    ToggleAndNotify(static_cast<unsigned>(m_Selection));
 }
 
 void CFlagComboBox::OnLeftDown(wxMouseEvent& event) {

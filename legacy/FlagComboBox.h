@@ -59,6 +59,10 @@ class CFlagComboBox : public wxComboCtrl {
   void ToggleAndNotify(unsigned index);
   void NotifySelect();
   int CheckWidth() const;
+  int ItemHeight() const;
+  // Draws item `index` as the list and the selection field show it: check box,
+  // text, highlight when selected and a focus rectangle when also focused.
+  void DrawItem(wxDC& dc, const wxRect& rect, unsigned index, bool selected, bool focused);
 
  private:
   void OnChar(wxKeyEvent& event);

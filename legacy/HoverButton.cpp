@@ -3,6 +3,7 @@
 #include <wx/app.h>
 #include <wx/dcbuffer.h>
 #include <wx/settings.h>
+#include <wx/toplevel.h>
 
 CHoverButton::CHoverButton(wxWindow* parent, wxWindowID id, const wxString& caption, const wxPoint& pos,
                            const wxSize& size)
@@ -27,6 +28,19 @@ CHoverButton::CHoverButton(wxWindow* parent, wxWindowID id, const wxString& capt
     EndHover();
   });
   if (size == wxDefaultSize) SetInitialSize(GetTextExtent(caption) + wxSize(16, 10));
+  // Activation goes to the top-level window, not to the button.
+  m_TopLevel = wxGetTopLevelParent(this);
+  if (m_TopLevel == this) m_TopLevel = nullptr;
+  if (m_TopLevel != nullptr) m_TopLevel->Bind(wxEVT_ACTIVATE, &CHoverButton::OnTopLevelActivate, this);
+}
+
+CHoverButton::~CHoverButton() {
+  if (m_TopLevel != nullptr) m_TopLevel->Unbind(wxEVT_ACTIVATE, &CHoverButton::OnTopLevelActivate, this);
+}
+
+void CHoverButton::OnTopLevelActivate(wxActivateEvent& event) {
+  if (!event.GetActive()) EndHover();
+  event.Skip();
 }
 
 void CHoverButton::LoadBitmaps(const wxBitmap& normal, const wxBitmap& hover, const wxBitmap& pressed) {

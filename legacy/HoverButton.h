@@ -11,6 +11,7 @@ class CHoverButton : public wxControl {
  public:
   CHoverButton(wxWindow* parent, wxWindowID id, const wxString& caption, const wxPoint& pos = wxDefaultPosition,
                const wxSize& size = wxDefaultSize);
+  ~CHoverButton() override;
 
   // All three or none: when one is missing the button draws only its caption.
   void LoadBitmaps(const wxBitmap& normal, const wxBitmap& hover, const wxBitmap& pressed);
@@ -31,9 +32,11 @@ class CHoverButton : public wxControl {
   void OnMotion(wxMouseEvent& event);
   void OnLeftDown(wxMouseEvent& event);
   void OnLeftUp(wxMouseEvent& event);
+  void OnTopLevelActivate(wxActivateEvent& event);
 
   kx::CHoverButtonState m_State;
   bool m_bPressed = false;
   bool m_bBitmapsLoaded = false;
   wxBitmap m_Normal, m_Hover, m_PressedBitmap;
+  wxWindow* m_TopLevel = nullptr;  // its deactivation ends the hover
 };

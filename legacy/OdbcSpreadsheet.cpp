@@ -10,6 +10,11 @@ namespace {
 constexpr const char* kExcelSeparator = ",;.?";
 constexpr const char* kNoSeparator = "Separator cannot be empty\n";
 constexpr const char* kDuplicate = "Duplicate header row field:";
+// A workbook's limits; also what keeps a far-off row from growing the table without end.
+constexpr std::int32_t kMaxRows = 65536;
+constexpr std::size_t kMaxColumns = 256;
+constexpr const char* kTooManyRows = "Row cannot be greater than 65536\n";
+constexpr const char* kTooManyColumns = "Column cannot be greater than 256\n";
 
 std::string Lower(std::string text) {
   for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -26,13 +31,54 @@ std::string Quoted(const std::string& value) {
   return out + "'";
 }
 
-std::vector<std::string> Split(const std::string& text, const std::string& at) {
-  std::vector<std::string> pieces;
-  std::size_t start = 0;
-  for (std::size_t hit; (hit = text.find(at, start)) != std::string::npos; start = hit + at.size())
-    pieces.push_back(text.substr(start, hit - start));
-  pieces.push_back(text.substr(start));
-  return pieces;
+// One row text into fields, as CSV reads it: a field that starts with a double
+// quote runs to the quote that closes it (a doubled quote stands for one);
+// any other field runs to the next separator. A quote that never closes is
+// kept with the rest of the text.
+std::vector<std::string> Split(const std::string& text, const std::string& separator) {
+  std::vector<std::string> fields;
+  std::size_t i = 0;
+  for (;;) {
+    std::string field;
+    if (i < text.size() && text[i] == '"') {
+      std::size_t j = i + 1;
+      bool closed = false;
+      for (; j < text.size(); ++j) {
+        if (text[j] != '"') {
+          field += text[j];
+        } else if (j + 1 < text.size() && text[j + 1] == '"') {
+          field += '"';
+          ++j;
+        } else {
+          closed = true;
+          ++j;
+          break;
+        }
+      }
+      if (!closed) {
+        field = text.substr(i);
+        j = text.size();
+      }
+      i = j;
+    }
+    const std::size_t next = text.find(separator, i);
+    field += text.substr(i, next == std::string::npos ? std::string::npos : next - i);
+    fields.push_back(std::move(field));
+    if (next == std::string::npos) return fields;
+    i = next + separator.size();
+  }
+}
+
+// A connect-string value as it stands, or in braces when it holds what would
+// end it early.
+std::string ConnectValue(const std::string& value) {
+  if (value.find_first_of(";{}") == std::string::npos) return value;
+  std::string braced = "{";
+  for (char c : value) {
+    braced += c;
+    if (c == '}') braced += '}';
+  }
+  return braced + "}";
 }
 
 }  // namespace
@@ -46,7 +92,7 @@ COdbcSpreadsheet::COdbcSpreadsheet(const std::string& file, const std::string& s
     m_pDatabase = std::make_unique<win::CDatabase>();
     FindExcelDriver();
     m_strConnect = "DRIVER={" + m_strDriver + "};DSN='';FIRSTROWHASNAMES=1;READONLY=FALSE;CREATE_DB=\"" + file +
-                   "\";DBQ=" + file;
+                   "\";DBQ=" + ConnectValue(file);
     if (Load() && m_bBackup && m_bStoreExists) {
       const std::string sheet = m_strSheet;
       m_strSheet = "CSpreadSheetBackup";
@@ -96,6 +142,7 @@ void COdbcSpreadsheet::FindExcelDriver() {
 bool COdbcSpreadsheet::Load() { return m_bExcel ? LoadExcel() : LoadText(); }
 
 bool COdbcSpreadsheet::LoadExcel() {
+  if (RefusedNames({})) return false;
   try {
     m_pDatabase->OpenEx(m_strConnect, win::CDatabase_noOdbcDialog);
   } catch (const win::CDBException&) {
@@ -117,6 +164,16 @@ bool COdbcSpreadsheet::LoadExcel() {
     m_bStoreExists = true;
     m_nRowCount = 1;
     for (short i = 0; i < m_nColumnCount; ++i) m_aFieldNames.push_back(recordset->GetFieldName(i));
+    // Names from the workbook go into later statements: vetted like any other.
+    if (RefusedNames(m_aFieldNames)) {
+      m_aFieldNames.clear();
+      m_nColumnCount = 0;
+      m_nRowCount = 0;
+      m_bStoreExists = false;
+      recordset.reset();
+      m_pDatabase->Close();
+      return false;
+    }
     m_aRows.push_back(JoinRow(m_aFieldNames));
     try {
       while (!recordset->IsEOF()) {
@@ -185,18 +242,7 @@ bool COdbcSpreadsheet::ReadRow(Strings& values, std::int32_t row) {
   values.clear();
   const std::string text = m_aRows[static_cast<std::size_t>(m_nCurrentRow - 1)];
   ++m_nCurrentRow;
-  const std::string quotedSeparator = "\"" + m_strSeparator + "\"";
-  if (text.find(quotedSeparator) != std::string::npos) {
-    values = Split(text, quotedSeparator);
-    if (!values.front().empty()) values.front().erase(0, 1);
-    if (!values.back().empty()) values.back().pop_back();
-  } else if (text.find(m_strSeparator) != std::string::npos) {
-    values = Split(text, m_strSeparator);
-  } else if (text.size() >= 2 && text.find('"') == 0 && text.rfind('"') == text.size() - 1) {
-    values.push_back(text.substr(1, text.size() - 2));
-  } else {
-    values.push_back(text);
-  }
+  values = Split(text, m_strSeparator);
   return true;
 }
 
@@ -204,7 +250,12 @@ std::string COdbcSpreadsheet::JoinRow(const Strings& values) const {
   std::string text;
   for (std::size_t i = 0; i < values.size(); ++i) {
     if (i != 0) text += m_strSeparator;
-    text += "\"" + values[i] + "\"";
+    text += '"';
+    for (char c : values[i]) {
+      text += c;
+      if (c == '"') text += '"';
+    }
+    text += '"';
   }
   return text;
 }
@@ -243,6 +294,36 @@ bool COdbcSpreadsheet::DuplicateHeader(const Strings& names) {
   return false;
 }
 
+bool COdbcSpreadsheet::RefusedNames(const Strings& names) {
+  if (m_bExcel && RefusedName(m_strSheet)) return true;
+  for (const std::string& name : names)
+    if (RefusedName(name)) return true;
+  return false;
+}
+
+bool COdbcSpreadsheet::RefusedValues(const Strings& values) {
+  if (values.size() > kMaxColumns) {
+    m_strLastError = kTooManyColumns;
+    return true;
+  }
+  if (m_bExcel) return false;
+  // A text row is one line.
+  for (const std::string& value : values)
+    if (value.find_first_of("\r\n") != std::string::npos) {
+      m_strLastError = "Value cannot hold a line break\n";
+      return true;
+    }
+  return false;
+}
+
+bool COdbcSpreadsheet::RowBeyondLimit(std::int32_t row, bool grows) {
+  if (row <= kMaxRows && !(grows && row <= m_nRowCount && m_nRowCount >= kMaxRows)) return false;
+  m_strLastError = kTooManyRows;
+  return true;
+}
+
+bool COdbcSpreadsheet::Written() { return m_bTransaction || Commit(); }
+
 bool COdbcSpreadsheet::RefusedName(const std::string& name) {
   // A name is written inside [ ]; a "]" would end it early.
   if (name.find(']') == std::string::npos) return false;
@@ -257,13 +338,12 @@ bool COdbcSpreadsheet::StoreRow(const Strings& values, std::int32_t row, bool re
     m_strLastError = kNoSeparator;
     return false;
   }
-  if (!RowInRange(row)) return false;
+  if (!RowInRange(row) || RefusedValues(values)) return false;
+  if (RowBeyondLimit(row, !replace || row == 0)) return false;
   const std::size_t n = values.size();
   if (row == 1) {
     if (m_bExcel) {
-      if (DuplicateHeader(values)) return false;
-      for (const std::string& name : values)
-        if (RefusedName(name)) return false;
+      if (DuplicateHeader(values) || RefusedNames(values)) return false;
       if (n < static_cast<std::size_t>(m_nColumnCount)) {
         m_strLastError =
             "Number of columns in new header row cannot be less than the number of columns in previous header row";
@@ -293,8 +373,7 @@ bool COdbcSpreadsheet::StoreRow(const Strings& values, std::int32_t row, bool re
       m_aRows.insert(at, text);
       ++m_nRowCount;
     }
-    if (!m_bTransaction) Commit();
-    return true;
+    return Written();
   }
   return AppendOrFill(text, row);
 }
@@ -317,12 +396,16 @@ bool COdbcSpreadsheet::AppendOrFill(const std::string& text, std::int32_t row) {
     m_nRowCount = m_nCurrentRow;
     m_nCurrentRow = saved;
   }
-  if (!m_bTransaction) Commit();
-  return true;
+  return Written();
 }
 
 bool COdbcSpreadsheet::SetCell(const std::string& value, std::int16_t column, std::int32_t row) {
   if (!ColumnInRange(column) || !RowInRange(row)) return false;
+  if (static_cast<std::size_t>(column) > kMaxColumns) {
+    m_strLastError = kTooManyColumns;
+    return false;
+  }
+  if (RefusedValues({value}) || RowBeyondLimit(row, row == 0)) return false;
   if (m_bExcel) {
     if (static_cast<std::size_t>(column) > m_aFieldNames.size() + 1) {
       m_strLastError = "Cell column to be added cannot be greater than the number of fields\n";
@@ -352,7 +435,8 @@ bool COdbcSpreadsheet::SetCell(const std::string& value, const std::string& colu
 }
 
 bool COdbcSpreadsheet::AddHeaderRow(const Strings& names, bool replace) {
-  if (!m_bStoreExists) {
+  // A header the table holds already, written or not, is appended to.
+  if (!m_bStoreExists && m_aRows.empty()) {
     m_nColumnCount = static_cast<std::int16_t>(std::min<std::size_t>(names.size(), INT16_MAX));
     if (!StoreRow(names, 1, true)) return false;
     m_nRowCount = std::max<std::int32_t>(m_nRowCount, 1);
@@ -383,8 +467,10 @@ bool COdbcSpreadsheet::Commit() { return m_bExcel ? CommitExcel() : CommitText()
 bool COdbcSpreadsheet::CommitText() {
   std::string data;
   for (const std::string& row : m_aRows) data += row + "\r\n";
-  // Replaced whole, so a failed write leaves the old file.
-  if (platform::WriteFileBytes(m_strFile, data) != 0) {
+  // Replaced whole, so a failed write leaves the old file; what is not a
+  // regular file (a FIFO, a folder) is never replaced.
+  if ((platform::FileExists(m_strFile) && !platform::IsRegularFile(m_strFile)) ||
+      platform::WriteFileBytes(m_strFile, data) != 0) {
     m_strLastError = "Error writing file\n";
     return false;
   }
@@ -393,9 +479,11 @@ bool COdbcSpreadsheet::CommitText() {
 }
 
 bool COdbcSpreadsheet::CommitExcel() {
-  if (RefusedName(m_strSheet)) return false;
-  for (const std::string& name : m_aFieldNames)
-    if (RefusedName(name)) return false;
+  if (RefusedNames(m_aFieldNames)) return false;
+  if (m_aFieldNames.empty()) {
+    m_strLastError = "No header row. Add header row first\n";
+    return false;
+  }
   win::CDatabase& db = *m_pDatabase;
   try {
     db.OpenEx(m_strConnect, win::CDatabase_noOdbcDialog);
@@ -456,6 +544,8 @@ bool COdbcSpreadsheet::CommitExcel() {
 bool COdbcSpreadsheet::DropSheet(const std::string& sheet) {
   if (!m_bExcel) return DropSheet();
   if (RefusedName(sheet)) return false;
+  // A sheet dropped is created anew by the next write.
+  if (sheet == m_strSheet) m_bStoreExists = false;
   try {
     m_pDatabase->OpenEx(m_strConnect, win::CDatabase_noOdbcDialog);
     m_pDatabase->ExecuteSQL("DROP TABLE " + Range(sheet));
@@ -482,9 +572,8 @@ bool COdbcSpreadsheet::DropSheet() {
   m_aFieldNames.clear();
   m_nRowCount = 0;
   m_nColumnCount = 0;
-  if (!m_bTransaction) Commit();
   m_bStoreExists = false;
-  return true;
+  return Written();
 }
 
 bool COdbcSpreadsheet::UpdateMatchingRows(const Strings& newValues, const Strings& oldValues) {
@@ -497,7 +586,7 @@ bool COdbcSpreadsheet::UpdateMatchingRows(const Strings& newValues, const String
     m_strLastError = "Number of values must be from 1 to the number of fields\n";
     return false;
   }
-  if (RefusedName(m_strSheet)) return false;
+  if (RefusedNames(m_aFieldNames)) return false;
   std::string sql = "UPDATE [" + m_strSheet + "] SET ";
   for (std::size_t i = 0; i < newValues.size(); ++i) sql += "[" + m_aFieldNames[i] + "]=" + Quoted(newValues[i]) + ", ";
   sql.resize(sql.size() - 2);

@@ -65,6 +65,15 @@ class COdbcSpreadsheet {
   std::string FillerRow(std::int32_t cells, std::int16_t column = 0, const std::string& value = {}) const;
   bool AppendOrFill(const std::string& text, std::int32_t row);
   bool RefusedName(const std::string& name);
+  // The sheet (Excel mode) and the given names, as they go into statements.
+  bool RefusedNames(const Strings& names);
+  // Too many values, or (text mode) a value that would split the line.
+  bool RefusedValues(const Strings& values);
+  // A row past the workbook's last, or one that adds a row (`grows`: an insert
+  // or an append) to a full table.
+  bool RowBeyondLimit(std::int32_t row, bool grows);
+  // Commits unless inside a transaction; false when the write failed.
+  bool Written();
   std::string Range(const std::string& sheet) const;
 
   bool m_bStoreExists = false;

@@ -27,6 +27,11 @@ std::string Format(const char* format, double value) {
   return buffer;
 }
 
+std::int64_t Count(const char* section, const std::string& key, const std::string& path) {
+  const auto value = static_cast<std::int32_t>(win::GetPrivateProfileInt(section, key.c_str(), 0, path.c_str()));
+  return value < 0 ? 0 : value;
+}
+
 int Bcd(std::uint8_t b) { return (b >> 4) * 10 + (b & 0x0F); }
 
 std::string Hex(const std::vector<std::uint8_t>& image, std::size_t from, std::size_t count) {
@@ -73,10 +78,12 @@ bool CSummaryPageLogic::Generate() {
     win::AfxMessageBox("Don't found _Summary.log file !!!");
     return false;
   }
-  const int fail = static_cast<int>(win::GetPrivateProfileInt("Results", "TotalErrorCount", 0, m_SummaryPath));
-  const int pass = static_cast<int>(win::GetPrivateProfileInt("Results", "Pass", 0, m_SummaryPath));
-  const int total = fail + pass;
-  const double failRate = fail != 0 && total != 0 ? 100.0 * fail / total : 0.0;
+  // A count below 0 is no count; the total is taken wide enough for any two.
+  const std::int64_t fail = Count("Results", "TotalErrorCount", m_SummaryPath);
+  const std::int64_t pass = Count("Results", "Pass", m_SummaryPath);
+  const std::int64_t total = fail + pass;
+  const double failRate =
+      fail != 0 && total != 0 ? 100.0 * static_cast<double>(fail) / static_cast<double>(total) : 0.0;
   const double passRate = pass != 0 && total != 0 ? 100.0 - failRate : 0.0;
   m_Cards = {{"Total Card", std::to_string(total), "100%"},
              {"Total Pass Card", std::to_string(pass), Format("%2.2f%%", passRate)},
@@ -90,8 +97,8 @@ bool CSummaryPageLogic::Generate() {
   // The keys of [ErrorList] but its "ErrorCode" header, each inserted at the top.
   for (const std::string& key : win::GetPrivateProfileKeyNames("ErrorList", m_SummaryPath)) {
     if (platform::EqualsNoCase(key, "ErrorCode")) continue;
-    const unsigned count = win::GetPrivateProfileInt("ErrorList", key, 0, m_SummaryPath);
-    const double rate = fail != 0 ? 100.0 * count / fail : 0.0;
+    const std::int64_t count = Count("ErrorList", key, m_SummaryPath);
+    const double rate = fail != 0 ? 100.0 * static_cast<double>(count) / static_cast<double>(fail) : 0.0;
     m_Errors.insert(m_Errors.begin(), {key, std::to_string(count), Format("%3.2f%%", rate)});
   }
   return true;
@@ -133,11 +140,10 @@ std::vector<std::string> CSummaryPageLogic::ReadMpBinHeader() const {
     win::AfxMessageBox("Failed !! MP BIN Code Filesize(0) =0 ");
     return {};
   }
-  if (platform::ReadFileBytes(path, data) != 0 || data.empty()) {
+  if (platform::ReadFileStart(path, data, 512) != 0 || data.empty()) {
     win::AfxMessageBox("Read MP BIN Code Failed !!!");
     return {};
   }
-  data.resize(std::min<std::size_t>(data.size(), 512));
   return FormatMpBinHeader(std::vector<std::uint8_t>(data.begin(), data.end()));
 }
 

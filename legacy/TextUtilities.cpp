@@ -1,13 +1,11 @@
 #include "legacy/TextUtilities.h"
 
-#include <cstdio>
+#include <algorithm>
 #include <cstring>
-#include <memory>
 #include <string_view>
 #include <vector>
 
 #include "platform/Files.h"
-#include "platform/Paths.h"
 
 namespace kx {
 namespace {
@@ -20,11 +18,6 @@ std::string Trim(std::string_view text) {
   if (first == std::string_view::npos) return {};
   return std::string(text.substr(first, text.find_last_not_of(kBlanks) - first + 1));
 }
-
-struct FileCloser {
-  void operator()(std::FILE* f) const { std::fclose(f); }
-};
-using File = std::unique_ptr<std::FILE, FileCloser>;
 
 }  // namespace
 
@@ -46,23 +39,31 @@ std::string GetField(const std::string& text, const std::string& separator, int 
 std::string EncodeTextFile(const std::string& source, const std::string& destination) {
   const std::string from = Trim(source);
   if (from.empty()) return {};
-  File in(std::fopen(platform::MapPath(from).c_str(), "rb"));
-  if (!in) return {};
-  if (platform::FileExists(destination)) win::DeleteFile(destination.c_str());
-  File out(std::fopen(platform::MapPath(destination).c_str(), "wb"));
-  if (!out) return {};
-  char line[1024];
-  std::vector<char> scratch;
+  // Only a regular file is read (a FIFO is never waited on, a folder never
+  // read as empty), and only then is the destination touched.
+  std::string data;
+  if (platform::ReadFileBytes(from, data) != 0) return {};
+  if (platform::FileExists(destination) && !platform::IsRegularFile(destination)) return {};
+  std::string encoded;
   std::string last;
-  while (std::fgets(line, sizeof line, in.get()) != nullptr) {
-    last = Trim(line);
+  std::vector<char> scratch;
+  for (std::size_t pos = 0; pos < data.size();) {
+    // As a 1024-byte line read takes it: through the line feed, at most 1023 bytes.
+    const std::size_t feed = data.find('\n', pos);
+    const std::size_t end = std::min(feed == std::string::npos ? data.size() : feed + 1, pos + 1023);
+    std::string_view piece(data.data() + pos, end - pos);
+    pos = end;
+    piece = piece.substr(0, piece.find('\0'));  // read as a C string
+    last = Trim(piece);
     if (last.empty()) continue;
     scratch.assign(4 * ((last.size() + 2) / 3) + 1, 0);
     std::memcpy(scratch.data(), last.data(), last.size());
     Base64EncodeInPlace(scratch.data(), last.size());
-    std::fputs(scratch.data(), out.get());
-    std::fputs("\r\n", out.get());
+    encoded += scratch.data();
+    encoded += "\r\n";
   }
+  // Replaced whole: never left half written.
+  if (platform::WriteFileBytes(destination, encoded) != 0) return {};
   return last;
 }
 

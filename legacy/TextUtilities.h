@@ -12,10 +12,11 @@ namespace kx {
 std::string GetField(const std::string& text, const std::string& separator, int index);
 
 // Writes each non-empty trimmed line (or 1023-character piece) of `source` as
-// its Base64 text and CR LF to `destination`, replacing it. The source is
-// opened before anything is deleted; when either file cannot be opened nothing
-// more happens. Returns the last piece read, trimmed (empty when none); paths
-// are Windows paths.
+// its Base64 text and CR LF to `destination`, replacing it whole. The source
+// must be a regular file and the destination one or missing; otherwise, or
+// when either cannot be read or written, the destination stays as it was and
+// the result is empty. Returns the last piece read, trimmed (empty when none);
+// paths are Windows paths.
 std::string EncodeTextFile(const std::string& source, const std::string& destination);
 
 // Replaces the first n bytes of `buffer` by their Base64 text and a zero byte;

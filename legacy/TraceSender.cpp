@@ -1,10 +1,12 @@
 #include "legacy/TraceSender.h"
 
 #include <poll.h>
+#include <sys/time.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
@@ -26,19 +28,28 @@ bool SendTraceBlock(const char* text) {
   char block[kBlock] = {};
   // The block always carries the terminator.
   std::strncpy(block, text, kBlock - 1);
-  const int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
-  if (fd < 0) return false;
   sockaddr_un address{};
-  address.sun_family = AF_UNIX;
   const std::string name = TraceViewerName();
+  // An abstract name fills the path after its leading zero byte, no further.
+  if (name.size() > sizeof address.sun_path - 1) return false;
+  address.sun_family = AF_UNIX;
   std::memcpy(address.sun_path + 1, name.data(), name.size());
   const auto length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
+  const int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+  if (fd < 0) return false;
+  // The whole exchange, the connection included, takes at most the receipt
+  // time: a viewer that stops accepting must not hold the sender.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kReceiptMs);
+  const timeval limit{kReceiptMs / 1000, (kReceiptMs % 1000) * 1000};
   bool delivered = false;
-  if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), length) == 0 &&
+  if (::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit) == 0 &&
+      ::connect(fd, reinterpret_cast<const sockaddr*>(&address), length) == 0 &&
       ::send(fd, block, kBlock, MSG_NOSIGNAL) == static_cast<ssize_t>(kBlock)) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     pollfd wait{fd, POLLIN, 0};
     char receipt = 0;
-    delivered = ::poll(&wait, 1, kReceiptMs) == 1 && ::recv(fd, &receipt, 1, 0) == 1;
+    delivered = left.count() > 0 && ::poll(&wait, 1, static_cast<int>(left.count())) == 1 &&
+                ::recv(fd, &receipt, 1, 0) == 1;
   }
   ::close(fd);
   return delivered;
@@ -57,12 +68,39 @@ void SendTraceText(const char* text) {
 }
 
 void SendTraceWide(const char16_t* text) {
-  // 8-bit text as the C locale converts it: what has no 8-bit form shows as '?'.
+  // As UTF-8, the system's 8-bit text; a lone surrogate shows as '?'. A
+  // character that does not fit whole is left out with all after it.
   char buffer[kBuffer] = {};
   std::size_t n = 0;
-  for (; text != nullptr && text[n] != 0 && n + 1 < sizeof buffer; ++n)
-    buffer[n] = text[n] < 0x80 ? static_cast<char>(text[n]) : '?';
-  buffer[n] = 0;
+  for (std::size_t i = 0; text != nullptr && text[i] != 0; ++i) {
+    char32_t c = text[i];
+    if (c >= 0xD800 && c <= 0xDBFF && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+      ++i;
+    } else if (c >= 0xD800 && c <= 0xDFFF) {
+      c = '?';
+    }
+    char bytes[4];
+    std::size_t size = 0;
+    if (c < 0x80) {
+      bytes[size++] = static_cast<char>(c);
+    } else if (c < 0x800) {
+      bytes[size++] = static_cast<char>(0xC0 | (c >> 6));
+      bytes[size++] = static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      bytes[size++] = static_cast<char>(0xE0 | (c >> 12));
+      bytes[size++] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      bytes[size++] = static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      bytes[size++] = static_cast<char>(0xF0 | (c >> 18));
+      bytes[size++] = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+      bytes[size++] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      bytes[size++] = static_cast<char>(0x80 | (c & 0x3F));
+    }
+    if (n + size >= kBlock) break;  // the block keeps its terminator
+    std::memcpy(buffer + n, bytes, size);
+    n += size;
+  }
   SendTraceBlock(buffer);
 }
 

@@ -1,8 +1,9 @@
 // Trace senders: one line of text to an outside trace viewer. The viewer
 // listens on an abstract Unix socket named after its window class and title;
 // each line goes as one 255-byte block (the text and its zero byte first) and
-// the sender waits at most 2 s for the viewer's one-byte receipt. Without a
-// viewer the line is dropped.
+// the sender waits at most 2 s, the connection included, for the viewer's
+// one-byte receipt. Without a viewer the line is dropped. Wide texts go as
+// UTF-8.
 #pragma once
 #include <cstdint>
 #include <string>
@@ -13,6 +14,7 @@ std::string TraceViewerName();
 // meet each other's viewer (empty: the real name).
 void SetTraceViewerName(const std::string& name);
 // Sends one text (cut to 254 characters); true when the viewer confirmed it.
+// False at once for a viewer name too long for a socket address.
 bool SendTraceBlock(const char* text);
 
 void SendTraceHex(std::uint32_t value);

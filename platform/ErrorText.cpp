@@ -35,9 +35,11 @@ std::string FormatMessage(DWORD code) {
       {ERROR_ALREADY_EXISTS, "Cannot create a file when that file already exists."},
       {ERROR_FILENAME_EXCED_RANGE, "The filename or extension is too long."},
       {ERROR_MORE_DATA, "More data is available."},
+      {ERROR_DIRECTORY, "The directory name is invalid."},
       {ERROR_NOACCESS, "Invalid access to memory location."},
       {ERROR_IO_DEVICE, "The request could not be performed because of an I/O device error."},
       {ERROR_DEVICE_NOT_CONNECTED, "The device is not connected."},
+      {ERROR_CANT_RESOLVE_FILENAME, "The name of the file cannot be resolved by the system."},
   };
   const auto it = kTexts.find(code);
   if (it == kTexts.end()) return "Unknown error " + std::to_string(code) + ".\r\n";

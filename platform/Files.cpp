@@ -130,6 +130,7 @@ int syncFolder(const std::string& dir) {
 struct FaultHolder {
   std::mutex mutex;
   std::shared_ptr<const WriteFault> fault;
+  std::shared_ptr<const WriteFault> removeFault;
   ReadHook readHook;
 };
 FaultHolder& faults() {
@@ -143,19 +144,20 @@ ReadHook readHook() {
   return h.readHook;
 }
 
-DWORD injectedFault(const std::string& native) {
+DWORD injectedFault(const std::string& native, bool removal = false) {
   std::shared_ptr<const WriteFault> fault;
   {
     auto& h = faults();
     std::lock_guard lock(h.mutex);
-    fault = h.fault;
+    fault = removal ? h.removeFault : h.fault;
   }
   return fault && *fault ? (*fault)(native) : 0;
 }
 
 // Fills a temporary file beside `target` with `fill` and renames it over
-// `target`. `fill` returns 0 or an errno value.
-DWORD replaceWith(const std::string& target, const std::function<int(int fd)>& fill) {
+// `target`. `fill` returns 0 or an errno value. The file gets `mode`, or when
+// that is negative the mode of the file it replaces.
+DWORD replaceWith(const std::string& target, const std::function<int(int fd)>& fill, int mode = -1) {
   const std::string dir = parentOf(target);
   if (nameOf(target).size() > NAME_MAX) return win::ERROR_FILENAME_EXCED_RANGE;
   if (const DWORD injected = injectedFault(target)) return injected;
@@ -166,8 +168,8 @@ DWORD replaceWith(const std::string& target, const std::function<int(int fd)>& f
   if (fd < 0) return ErrorFromErrno(err);
   err = fill(fd);
   struct stat old;
-  const mode_t mode = ::stat(target.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644;
-  if (err == 0 && ::fchmod(fd, mode) != 0) err = errno;
+  if (mode < 0) mode = ::stat(target.c_str(), &old) == 0 ? static_cast<int>(old.st_mode & 07777) : 0644;
+  if (err == 0 && ::fchmod(fd, static_cast<mode_t>(mode)) != 0) err = errno;
   if (err == 0 && ::fsync(fd) != 0) err = errno;
   if (err == 0 && ::rename(tmp.c_str(), target.c_str()) != 0) err = errno;
   if (err != 0) {
@@ -207,7 +209,8 @@ DWORD missingError(const std::string& native) {
 }
 
 DWORD copyNative(const std::string& from, const std::string& to) {
-  const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
+  // Not blocking: a FIFO is refused below, never waited on.
+  const int in = ::open(from.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (in < 0) return errno == ENOENT ? missingError(from) : ErrorFromErrno(errno);
   struct stat st;
   if (::fstat(in, &st) != 0 || !S_ISREG(st.st_mode)) {
@@ -215,6 +218,10 @@ DWORD copyNative(const std::string& from, const std::string& to) {
     return win::ERROR_ACCESS_DENIED;
   }
   struct stat dst;
+  if (::stat(to.c_str(), &dst) == 0 && dst.st_dev == st.st_dev && dst.st_ino == st.st_ino) {
+    ::close(in);
+    return win::ERROR_SHARING_VIOLATION;
+  }
   if (::stat(parentOf(to).c_str(), &dst) != 0 || !S_ISDIR(dst.st_mode)) {
     const bool tooLong = errno == ENAMETOOLONG;
     ::close(in);
@@ -232,9 +239,35 @@ DWORD copyNative(const std::string& from, const std::string& to) {
       int e = 0;
       if (!writeAll(out, buf.data(), static_cast<std::size_t>(r), e)) return e;
     }
-  });
+  }, static_cast<int>(st.st_mode & 07777));
   ::close(in);
   return err;
+}
+
+// Attributes of what lstat found at `native`.
+DWORD attributesOf(const std::string& native, const struct stat& st) {
+  if (S_ISLNK(st.st_mode)) {
+    struct stat target;
+    const bool folder = ::stat(native.c_str(), &target) == 0 && S_ISDIR(target.st_mode);
+    return win::FILE_ATTRIBUTE_REPARSE_POINT | (folder ? win::FILE_ATTRIBUTE_DIRECTORY : win::FILE_ATTRIBUTE_ARCHIVE);
+  }
+  DWORD attrs = S_ISDIR(st.st_mode) ? win::FILE_ATTRIBUTE_DIRECTORY : win::FILE_ATTRIBUTE_ARCHIVE;
+  // The mode's bit, not access(): root may write anything.
+  if ((st.st_mode & S_IWUSR) == 0) attrs |= win::FILE_ATTRIBUTE_READONLY;
+  return attrs;
+}
+
+bool isLinkToFolder(const std::string& native) {
+  struct stat st, target;
+  return ::lstat(native.c_str(), &st) == 0 && S_ISLNK(st.st_mode) && ::stat(native.c_str(), &target) == 0 &&
+         S_ISDIR(target.st_mode);
+}
+
+// What stands after the last separator of a Windows path.
+std::string lastComponent(const char* winPath) {
+  const std::string p(winPath);
+  const auto sep = p.find_last_of("\\/");
+  return sep == std::string::npos ? p : p.substr(sep + 1);
 }
 
 bool matchNoCase(const char* pat, const char* s) {
@@ -280,9 +313,13 @@ void fillFindData(const FindState& f, const std::string& name, win::WIN32_FIND_D
   const std::size_t n = name.size() < win::MAX_PATH - 1 ? name.size() : win::MAX_PATH - 1;
   std::memcpy(data->cFileName, name.data(), n);
   struct stat st;
-  if (::stat((f.folder + "/" + name).c_str(), &st) == 0) {
-    data->dwFileAttributes = S_ISDIR(st.st_mode) ? win::FILE_ATTRIBUTE_DIRECTORY : win::FILE_ATTRIBUTE_ARCHIVE;
-    const auto size = static_cast<std::uint64_t>(S_ISDIR(st.st_mode) ? 0 : st.st_size);
+  const std::string native = f.folder + "/" + name;
+  if (::lstat(native.c_str(), &st) == 0) {
+    data->dwFileAttributes = attributesOf(native, st);
+    // A link's size is that of the file it leads to.
+    struct stat target;
+    const struct stat& sized = S_ISLNK(st.st_mode) && ::stat(native.c_str(), &target) == 0 ? target : st;
+    const auto size = static_cast<std::uint64_t>(S_ISREG(sized.st_mode) ? sized.st_size : 0);
     data->nFileSizeHigh = static_cast<DWORD>(size >> 32);
     data->nFileSizeLow = static_cast<DWORD>(size);
   }
@@ -308,6 +345,7 @@ DWORD ErrorFromErrno(int err) {
     case ENOMEM: return win::ERROR_NOT_ENOUGH_MEMORY;
     case EBUSY: return win::ERROR_BUSY;
     case EINVAL: return win::ERROR_INVALID_PARAMETER;
+    case ELOOP: return win::ERROR_CANT_RESOLVE_FILENAME;
     default: return win::ERROR_GEN_FAILURE;
   }
 }
@@ -331,6 +369,23 @@ void SetReadHook(ReadHook hook) {
   auto& h = faults();
   std::lock_guard lock(h.mutex);
   h.readHook = std::move(hook);
+}
+
+void SetRemoveFault(WriteFault fault) {
+  auto& h = faults();
+  std::lock_guard lock(h.mutex);
+  h.removeFault = std::make_shared<const WriteFault>(std::move(fault));
+}
+
+bool OpensForReading(const std::string& path) {
+  std::string native;
+  if (!MapPath(path, native)) return false;
+  const int fd = ::open(native.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat st;
+  const bool file = ::fstat(fd, &st) == 0 && !S_ISDIR(st.st_mode);
+  ::close(fd);
+  return file;
 }
 
 void SetWriteFault(WriteFault fault) {
@@ -358,6 +413,12 @@ bool DirectoryExists(const std::string& path) {
   return MapPath(path, native) && ::stat(native.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+bool IsRegularFile(const std::string& path) {
+  std::string native;
+  struct stat st;
+  return MapPath(path, native) && ::stat(native.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
 DWORD GetFileSize(const std::string& path, std::uint64_t& size) {
   std::string native;
   DWORD err = 0;
@@ -369,12 +430,15 @@ DWORD GetFileSize(const std::string& path, std::uint64_t& size) {
   return 0;
 }
 
-DWORD ReadFileBytes(const std::string& path, std::string& data, std::uint64_t limit, bool* changed) {
+namespace {
+// Reads a regular file to its end or, with `stopAt`, to its first `limit` bytes.
+DWORD readRegular(const std::string& path, std::string& data, std::uint64_t limit, bool stopAt, bool* changed) {
   if (changed) *changed = false;
   std::string native;
   DWORD err = 0;
   if (!MapPath(path, native, &err)) return err;
-  const int fd = ::open(native.c_str(), O_RDONLY | O_CLOEXEC);
+  // Not blocking: a FIFO or device is refused below, never waited on.
+  const int fd = ::open(native.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return errno == ENOENT ? missingError(native) : ErrorFromErrno(errno);
   struct stat before;
   if (::fstat(fd, &before) != 0 || !S_ISREG(before.st_mode)) {
@@ -393,18 +457,30 @@ DWORD ReadFileBytes(const std::string& path, std::string& data, std::uint64_t li
     }
     if (r == 0) break;
     if (static_cast<std::uint64_t>(r) > limit - data.size()) {
-      err = win::ERROR_FILE_TOO_LARGE;
+      if (stopAt) data.append(buf, static_cast<std::size_t>(limit - data.size()));
+      else err = win::ERROR_FILE_TOO_LARGE;
       break;
     }
     data.append(buf, static_cast<std::size_t>(r));
+    if (stopAt && data.size() == limit) break;
   }
   struct stat after;
-  if (err == 0 && changed &&
+  if (err == 0 && changed && !stopAt &&
       (::fstat(fd, &after) != 0 || after.st_size != before.st_size || after.st_mtim.tv_sec != before.st_mtim.tv_sec ||
        after.st_mtim.tv_nsec != before.st_mtim.tv_nsec || static_cast<std::uint64_t>(after.st_size) != data.size()))
     *changed = true;
   ::close(fd);
   return err;
+}
+
+}  // namespace
+
+DWORD ReadFileBytes(const std::string& path, std::string& data, std::uint64_t limit, bool* changed) {
+  return readRegular(path, data, limit, false, changed);
+}
+
+DWORD ReadFileStart(const std::string& path, std::string& data, std::size_t count) {
+  return readRegular(path, data, count, true, nullptr);
 }
 
 DWORD WriteFileBytes(const std::string& path, const std::string& data) {
@@ -498,6 +574,12 @@ BOOL CreateDirectory(const char* path, void*) {
 BOOL RemoveDirectory(const char* path) {
   std::string native;
   if (!platform::mapOrFail(path, native)) return FALSE;
+  if (const DWORD injected = platform::injectedFault(native, true)) return platform::result(injected);
+  struct stat st;
+  if (::lstat(native.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+    if (!platform::isLinkToFolder(native)) return platform::result(ERROR_DIRECTORY);
+    return platform::result(::unlink(native.c_str()) == 0 ? 0 : platform::ErrorFromErrno(errno));
+  }
   if (::rmdir(native.c_str()) == 0) return platform::result(0);
   const int e = errno;
   return platform::result(e == ENOENT ? platform::missingError(native) : platform::ErrorFromErrno(e));
@@ -506,8 +588,10 @@ BOOL RemoveDirectory(const char* path) {
 BOOL DeleteFile(const char* path) {
   std::string native;
   if (!platform::mapOrFail(path, native)) return FALSE;
+  if (const DWORD injected = platform::injectedFault(native, true)) return platform::result(injected);
   struct stat st;
-  if (::lstat(native.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return platform::result(ERROR_ACCESS_DENIED);
+  if (::lstat(native.c_str(), &st) == 0 && (S_ISDIR(st.st_mode) || platform::isLinkToFolder(native)))
+    return platform::result(ERROR_ACCESS_DENIED);
   if (::unlink(native.c_str()) == 0) {
     platform::ForgetProfileFile(native);
     return platform::result(0);
@@ -517,16 +601,34 @@ BOOL DeleteFile(const char* path) {
 }
 
 BOOL CopyFile(const char* from, const char* to, BOOL failIfExists) {
+  return CopyFileEx(from, to, failIfExists ? COPY_FILE_FAIL_IF_EXISTS : 0);
+}
+
+BOOL CopyFileEx(const char* from, const char* to, DWORD flags) {
   std::string src, dst;
   if (!platform::mapOrFail(from, src) || !platform::mapOrFail(to, dst)) return FALSE;
   struct stat st;
-  if (failIfExists && ::stat(dst.c_str(), &st) == 0) return platform::result(ERROR_FILE_EXISTS);
-  return platform::result(platform::copyNative(src, dst));
+  if ((flags & COPY_FILE_FAIL_IF_EXISTS) != 0 && ::lstat(dst.c_str(), &st) == 0)
+    return platform::result(ERROR_FILE_EXISTS);
+  if ((flags & COPY_FILE_COPY_SYMLINK) == 0 || ::lstat(src.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
+    return platform::result(platform::copyNative(src, dst));
+  std::vector<char> target(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : PATH_MAX) + 1);
+  const ssize_t n = ::readlink(src.c_str(), target.data(), target.size());
+  if (n < 0) return platform::result(platform::ErrorFromErrno(errno));
+  if (static_cast<std::size_t>(n) >= target.size()) return platform::result(ERROR_FILENAME_EXCED_RANGE);  // grew meanwhile
+  target[static_cast<std::size_t>(n)] = '\0';
+  if (const DWORD injected = platform::injectedFault(dst)) return platform::result(injected);
+  if (::lstat(dst.c_str(), &st) == 0) {
+    if (S_ISDIR(st.st_mode)) return platform::result(ERROR_ACCESS_DENIED);
+    ::unlink(dst.c_str());
+  }
+  return platform::result(::symlink(target.data(), dst.c_str()) == 0 ? 0 : platform::ErrorFromErrno(errno));
 }
 
 BOOL MoveFileEx(const char* from, const char* to, DWORD flags) {
   std::string src, dst;
   if (!platform::mapOrFail(from, src) || !platform::mapOrFail(to, dst)) return FALSE;
+  if (const DWORD injected = platform::injectedFault(src, true)) return platform::result(injected);
   struct stat st;
   if (::lstat(src.c_str(), &st) != 0) {
     const int e = errno;
@@ -534,7 +636,17 @@ BOOL MoveFileEx(const char* from, const char* to, DWORD flags) {
   }
   const bool replace = (flags & MOVEFILE_REPLACE_EXISTING) != 0;
   struct stat dstSt;
-  if (::lstat(dst.c_str(), &dstSt) == 0 && !replace) return platform::result(ERROR_ALREADY_EXISTS);
+  if (::lstat(dst.c_str(), &dstSt) == 0) {
+    // The destination found without regard to case is the source itself: a
+    // change of the name's letter case, made under the spelling given.
+    const std::string spelled = platform::parentOf(dst) + "/" + platform::lastComponent(to);
+    if (dstSt.st_dev == st.st_dev && dstSt.st_ino == st.st_ino && platform::parentOf(src) == platform::parentOf(dst) &&
+        platform::EqualsNoCase(platform::nameOf(src), platform::lastComponent(to))) {
+      dst = spelled;
+    } else if (!replace) {
+      return platform::result(ERROR_ALREADY_EXISTS);
+    }
+  }
   if (::rename(src.c_str(), dst.c_str()) == 0) {
     // A moved folder takes every file below it along.
     if (S_ISDIR(st.st_mode)) {
@@ -563,25 +675,24 @@ DWORD GetFileAttributes(const char* path) {
   std::string native;
   if (!platform::mapOrFail(path, native)) return INVALID_FILE_ATTRIBUTES;
   struct stat st;
-  if (::stat(native.c_str(), &st) != 0) {
+  if (::lstat(native.c_str(), &st) != 0) {
     SetLastError(errno == ENOENT ? platform::missingError(native) : platform::ErrorFromErrno(errno));
     return INVALID_FILE_ATTRIBUTES;
   }
   SetLastError(0);
-  DWORD attrs = S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
-  // The mode's bit, not access(): root may write anything.
-  if ((st.st_mode & S_IWUSR) == 0) attrs |= FILE_ATTRIBUTE_READONLY;
-  return attrs;
+  return platform::attributesOf(native, st);
 }
 
 BOOL SetFileAttributes(const char* path, DWORD attributes) {
   std::string native;
   if (!platform::mapOrFail(path, native)) return FALSE;
+  if (const DWORD injected = platform::injectedFault(native, true)) return platform::result(injected);
   struct stat st;
-  if (::stat(native.c_str(), &st) != 0) {
+  if (::lstat(native.c_str(), &st) != 0) {
     SetLastError(errno == ENOENT ? platform::missingError(native) : platform::ErrorFromErrno(errno));
     return FALSE;
   }
+  if (S_ISLNK(st.st_mode)) return platform::result(0);
   const mode_t writable = S_IWUSR | S_IWGRP | S_IWOTH;
   const mode_t mode = (attributes & FILE_ATTRIBUTE_READONLY) != 0 ? (st.st_mode & ~writable) : (st.st_mode | S_IWUSR);
   if (::chmod(native.c_str(), mode & 07777) != 0) {

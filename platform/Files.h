@@ -20,7 +20,10 @@ constexpr DWORD INVALID_FILE_ATTRIBUTES = 0xFFFFFFFFu;
 constexpr DWORD FILE_ATTRIBUTE_READONLY = 0x01;
 constexpr DWORD FILE_ATTRIBUTE_DIRECTORY = 0x10;
 constexpr DWORD FILE_ATTRIBUTE_ARCHIVE = 0x20;
+constexpr DWORD FILE_ATTRIBUTE_REPARSE_POINT = 0x400;
 constexpr DWORD MOVEFILE_REPLACE_EXISTING = 0x1;
+constexpr DWORD COPY_FILE_FAIL_IF_EXISTS = 0x1;
+constexpr DWORD COPY_FILE_COPY_SYMLINK = 0x800;
 constexpr std::size_t MAX_PATH = 260;
 
 struct WIN32_FIND_DATA {
@@ -32,20 +35,32 @@ struct WIN32_FIND_DATA {
 
 // Every call sets GetLastError(); FALSE / INVALID_HANDLE_VALUE on failure.
 BOOL CreateDirectory(const char* path, void* security = nullptr);
+// A symbolic link to a folder is removed itself, its target untouched.
 BOOL RemoveDirectory(const char* path);
+// A symbolic link to a file is removed itself; one to a folder is refused
+// (ERROR_ACCESS_DENIED), as for a folder.
 BOOL DeleteFile(const char* path);
-// Replaces the destination unless failIfExists (then ERROR_FILE_EXISTS).
+// Replaces the destination unless failIfExists (then ERROR_FILE_EXISTS). The
+// copy keeps the source's read-only attribute; a file never copies onto itself
+// (ERROR_SHARING_VIOLATION). Symbolic links are followed.
 BOOL CopyFile(const char* from, const char* to, BOOL failIfExists);
-// Fails with ERROR_ALREADY_EXISTS when the destination exists.
+// COPY_FILE_FAIL_IF_EXISTS and COPY_FILE_COPY_SYMLINK (a link is copied as a
+// link to the same target, never followed).
+BOOL CopyFileEx(const char* from, const char* to, DWORD flags);
+// Fails with ERROR_ALREADY_EXISTS when the destination exists, unless it is the
+// source itself under another letter case (the name's case is then changed).
 BOOL MoveFile(const char* from, const char* to);
 BOOL MoveFileEx(const char* from, const char* to, DWORD flags);
-// Read-only is the owner's write bit of the mode.
+// Read-only is the owner's write bit of the mode. A symbolic link is not
+// followed: it reports FILE_ATTRIBUTE_REPARSE_POINT, with the directory bit
+// when it leads to a folder, and is never read-only.
 DWORD GetFileAttributes(const char* path);
 // Only FILE_ATTRIBUTE_READONLY has an effect: set, it clears every write bit;
-// clear, it gives the owner write access.
+// clear, it gives the owner write access. A symbolic link's target is left alone.
 BOOL SetFileAttributes(const char* path, DWORD attributes);
 // Pattern "<folder>\<mask>" with '*' and '?', matched without regard to case
-// ("*.*" matches every name). "." and ".." are never returned.
+// ("*.*" matches every name). "." and ".." are never returned. Attributes as
+// GetFileAttributes gives them (links not followed).
 HANDLE FindFirstFile(const char* pattern, WIN32_FIND_DATA* data);
 BOOL FindNextFile(HANDLE find, WIN32_FIND_DATA* data);
 BOOL FindClose(HANDLE find);
@@ -59,13 +74,18 @@ namespace platform {
 // Windows-style paths; each returns 0 or a Windows error number.
 bool FileExists(const std::string& path);  // a file or a folder
 bool DirectoryExists(const std::string& path);
+bool IsRegularFile(const std::string& path);  // links followed
 win::DWORD GetFileSize(const std::string& path, std::uint64_t& size);
-// Reads the whole file in one pass to its end; only the bytes read count, never
-// a size taken before. Past `limit` bytes it fails with ERROR_FILE_TOO_LARGE.
+// Reads the whole file in one pass to its end; anything but a regular file
+// (a folder, a FIFO, a device) is refused with ERROR_ACCESS_DENIED without
+// waiting. Only the bytes read count, never a size taken before. Past `limit` bytes it fails with ERROR_FILE_TOO_LARGE.
 // `changed` (when given) is set when the file's size or modification time at
 // the end of the read differ from those at its open: it was written meanwhile.
 win::DWORD ReadFileBytes(const std::string& path, std::string& data, std::uint64_t limit = UINT64_MAX,
                          bool* changed = nullptr);
+// The first `count` bytes of a regular file (fewer when it is shorter); as
+// ReadFileBytes, but nothing past them is read.
+win::DWORD ReadFileStart(const std::string& path, std::string& data, std::size_t count);
 // Creates or replaces the whole file atomically.
 win::DWORD WriteFileBytes(const std::string& path, const std::string& data);
 // Appends at the end; a missing file is created only when `create` is set
@@ -101,6 +121,14 @@ void SetWriteFault(WriteFault fault);
 // the file is open, before its first byte is read. An empty function ends it.
 using ReadHook = std::function<void(const std::string& nativePath)>;
 void SetReadHook(ReadHook hook);
+// Test seam: while set, deleting a file, removing a folder, changing
+// attributes or moving a file away fails for a native path for which `fault`
+// returns non-zero, with that Windows error number, before anything is
+// touched. An empty function ends it.
+void SetRemoveFault(WriteFault fault);
+// True when the path opens for reading as a file (not a folder). Never waits:
+// a FIFO or device at the path does not block the open.
+bool OpensForReading(const std::string& path);
 // Windows error number for an errno value.
 win::DWORD ErrorFromErrno(int err);
 

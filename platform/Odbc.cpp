@@ -4,8 +4,11 @@
 #include <sql.h>
 #include <sqlext.h>
 
+#include <cctype>
 #include <mutex>
 #include <regex>
+#include <utility>
+#include <vector>
 
 #include "platform/Paths.h"
 
@@ -54,20 +57,110 @@ void SetStatementTrace(std::function<void(const std::string& sql)> trace) {
   g_Trace = std::move(trace);
 }
 
-std::string WithDatabaseKey(const std::string& connect) {
-  const std::string lower = Lower(connect);
-  if (lower.find("database=") != std::string::npos) return connect;
-  const auto at = lower.find("dbq=");
-  if (at == std::string::npos) return connect;
-  const auto start = at + 4;
-  const auto end = connect.find(';', start);
-  const std::string file = connect.substr(start, end == std::string::npos ? std::string::npos : end - start);
-  return connect + ";Database=" + MapPath(file);
+std::vector<std::pair<std::string, std::string>> ConnectPairs(const std::string& connect) {
+  std::vector<std::pair<std::string, std::string>> pairs;
+  std::size_t i = 0;
+  while (i < connect.size()) {
+    if (connect[i] == ';') {
+      ++i;
+      continue;
+    }
+    const auto equals = connect.find_first_of("=;", i);
+    if (equals == std::string::npos || connect[equals] == ';') {  // a word without a value
+      i = equals == std::string::npos ? connect.size() : equals + 1;
+      continue;
+    }
+    std::string key = connect.substr(i, equals - i);
+    std::string value;
+    i = equals + 1;
+    if (i < connect.size() && connect[i] == '{') {
+      // Braced: up to the first "}" that is not doubled.
+      for (++i; i < connect.size(); ++i) {
+        if (connect[i] == '}') {
+          if (i + 1 < connect.size() && connect[i + 1] == '}') {
+            value += '}';
+            ++i;
+            continue;
+          }
+          ++i;
+          break;
+        }
+        value += connect[i];
+      }
+      value = "{" + value + "}";
+    } else if (i < connect.size() && connect[i] == '"') {
+      const auto close = connect.find('"', i + 1);
+      const auto end = close == std::string::npos ? connect.size() : close + 1;
+      value = connect.substr(i, end - i);
+      i = end;
+    }
+    const auto end = connect.find(';', i);
+    value += connect.substr(i, end == std::string::npos ? std::string::npos : end - i);
+    i = end == std::string::npos ? connect.size() : end + 1;
+    pairs.emplace_back(std::move(key), std::move(value));
+  }
+  return pairs;
 }
 
+std::string WithDatabaseKey(const std::string& connect) {
+  std::string file;
+  for (const auto& [key, value] : ConnectPairs(connect)) {
+    const std::string name = Lower(key);
+    if (name == "database") return connect;
+    if (name == "dbq" && file.empty()) file = value;
+  }
+  if (file.empty()) return connect;
+  if (file.size() >= 2 && file.front() == '{' && file.back() == '}') file = file.substr(1, file.size() - 2);
+  const std::string native = MapPath(file);
+  // Such drivers cut a value at the first ";" whatever stands around it.
+  if (native.find(';') != std::string::npos) throw win::CDBException("The database path cannot hold ';': " + native);
+  // First, as such drivers take the first key of a name.
+  return "Database=" + native + ";" + connect;
+}
+
+// Only the table of a statement, the bracketed name after FROM, INTO, TABLE or
+// UPDATE outside quoted text, is a sheet range; field names and values are
+// left as they are.
 std::string WithoutSheetRanges(const std::string& sql) {
   static const std::regex kRange(R"(\[([^\]$]*)\$A1:IV[0-9]+\])");
-  return std::regex_replace(sql, kRange, "[$1]");
+  std::string out;
+  bool table = false;  // the next name is a table's
+  std::size_t i = 0;
+  auto keyword = [](std::string word) {
+    word = Lower(std::move(word));
+    return word == "from" || word == "into" || word == "table" || word == "update";
+  };
+  while (i < sql.size()) {
+    const char c = sql[i];
+    if (c == '\'' || c == '"') {
+      std::size_t end = sql.find(c, i + 1);
+      // A doubled quote stays inside.
+      while (end != std::string::npos && end + 1 < sql.size() && sql[end + 1] == c) end = sql.find(c, end + 2);
+      end = end == std::string::npos ? sql.size() : end + 1;
+      out += sql.substr(i, end - i);
+      i = end;
+      table = false;
+    } else if (c == '[') {
+      const auto close = sql.find(']', i);
+      const auto end = close == std::string::npos ? sql.size() : close + 1;
+      const std::string name = sql.substr(i, end - i);
+      out += table ? std::regex_replace(name, kRange, "[$1]") : name;
+      i = end;
+      table = false;
+    } else if (std::isalpha(static_cast<unsigned char>(c)) || c == '_') {
+      std::size_t end = i;
+      while (end < sql.size() && (std::isalnum(static_cast<unsigned char>(sql[end])) || sql[end] == '_')) ++end;
+      const std::string word = sql.substr(i, end - i);
+      out += word;
+      table = keyword(word);
+      i = end;
+    } else {
+      out += c;
+      ++i;
+      if (!std::isspace(static_cast<unsigned char>(c))) table = false;
+    }
+  }
+  return out;
 }
 
 }  // namespace platform
@@ -78,6 +171,7 @@ CDatabase::~CDatabase() { Close(); }
 
 void CDatabase::OpenEx(const std::string& connect, DWORD) {
   Close();
+  const std::string full = platform::WithDatabaseKey(connect);
   SQLHENV env = nullptr;
   if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env)))
     throw CDBException("Cannot allocate the ODBC environment");
@@ -89,7 +183,6 @@ void CDatabase::OpenEx(const std::string& connect, DWORD) {
     throw CDBException("Cannot allocate an ODBC connection");
   }
   m_Dbc = dbc;
-  const std::string full = platform::WithDatabaseKey(connect);
   SQLCHAR out[1024];
   SQLSMALLINT outLength = 0;
   const SQLRETURN rc =

@@ -5,11 +5,13 @@
 //
 // Where the SQLite ODBC driver stands in for a spreadsheet driver, the layer
 // bends two things it does otherwise: it takes the file from DBQ= (the driver
-// reads Database=) and it names a sheet range [X$A1:IV<n>] as the table [X].
+// reads Database=) and it names a sheet range [X$A1:IV<n>] that stands as a
+// statement's table as the table [X].
 #pragma once
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/WinTypes.h"
@@ -95,9 +97,16 @@ void SetInstalledDriversSource(InstalledDriversSource source);
 // adaptation (an empty function ends it).
 void SetStatementTrace(std::function<void(const std::string& sql)> trace);
 
-// Connect-string rewrite for drivers that read Database= rather than DBQ=.
+// The key=value pairs of a connect string in order; a value in braces (with
+// "}}" for a brace inside) or in double quotes may hold ";" and "=". Braced
+// values keep their braces.
+std::vector<std::pair<std::string, std::string>> ConnectPairs(const std::string& connect);
+// Connect-string rewrite for drivers that read Database= rather than DBQ=:
+// the DBQ file's native path goes first. Throws CDBException for a path that
+// such a driver cannot take (one holding ";").
 std::string WithDatabaseKey(const std::string& connect);
-// [X$A1:IV<n>] -> [X], for drivers without sheet ranges.
+// [X$A1:IV<n>] -> [X] where it names the statement's table, for drivers
+// without sheet ranges.
 std::string WithoutSheetRanges(const std::string& sql);
 
 }  // namespace platform

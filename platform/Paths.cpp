@@ -6,6 +6,9 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <cctype>
 #include <map>
 #include <mutex>
@@ -147,6 +150,64 @@ std::string MapPath(std::string_view winPath) {
   std::string out;
   MapPath(winPath, out, nullptr);
   return out;
+}
+
+bool ResolvePath(std::string_view winPath, std::string& resolved, win::DWORD* error) {
+  std::string native;
+  if (!MapPath(winPath, native, error)) return false;
+  if (native.front() != '/') {
+    char cwd[PATH_MAX];
+    if (::getcwd(cwd, sizeof cwd) == nullptr) {
+      if (error) *error = win::ERROR_PATH_NOT_FOUND;
+      return false;
+    }
+    native = join(cwd, native);
+  }
+  std::string out = "/";
+  bool real = true;  // `out` exists; below a missing name the rest is taken as given
+  std::size_t start = 1;
+  while (start <= native.size()) {
+    std::size_t end = native.find('/', start);
+    if (end == std::string::npos) end = native.size();
+    const std::string part = native.substr(start, end - start);
+    start = end + 1;
+    if (part.empty() || part == ".") continue;
+    if (part == "..") {
+      const auto slash = out.find_last_of('/');
+      out = slash == 0 ? "/" : out.substr(0, slash);
+      continue;
+    }
+    const std::string next = join(out, part);
+    char buf[PATH_MAX];
+    if (real && ::realpath(next.c_str(), buf) != nullptr) {
+      out = buf;
+    } else if (real && errno != ENOENT) {
+      if (error) *error = errno == ELOOP ? win::ERROR_CANT_RESOLVE_FILENAME : win::ERROR_PATH_NOT_FOUND;
+      return false;
+    } else {
+      real = false;
+      out = next;
+    }
+  }
+  resolved = std::move(out);
+  if (error) *error = win::ERROR_SUCCESS;
+  return true;
+}
+
+bool IsDriveRoot(std::string_view winPath) {
+  std::string resolved;
+  if (!ResolvePath(winPath, resolved)) return false;
+  if (resolved == "/") return true;
+  struct stat self, parent;
+  const auto slash = resolved.find_last_of('/');
+  if (::stat(resolved.c_str(), &self) == 0 &&
+      ::stat(slash == 0 ? "/" : resolved.substr(0, slash).c_str(), &parent) == 0 && self.st_dev != parent.st_dev)
+    return true;
+  for (char letter = 'A'; letter <= 'Z'; ++letter) {
+    std::string root;
+    if (ResolvePath(std::string(1, letter) + ":\\", root) && root == resolved) return true;
+  }
+  return false;
 }
 
 void SetDriveRoot(char letter, const std::string& folder) {

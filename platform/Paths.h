@@ -32,6 +32,17 @@ bool MapPath(std::string_view winPath, std::string& native, win::DWORD* error = 
 // Same, returning "" on failure.
 std::string MapPath(std::string_view winPath);
 
+// The path as the system resolves it, for telling whether two paths name the
+// same place: absolute, native, symbolic links and "." / ".." resolved and the
+// spelling of existing names as stored (so letter case and either separator
+// make no difference). A part that does not exist yet is kept as given. False
+// when the path does not map or cannot be resolved (*error as for MapPath, or
+// the error of the resolution, such as a loop of links).
+bool ResolvePath(std::string_view winPath, std::string& resolved, win::DWORD* error = nullptr);
+// True when the path resolves to the root of a drive: "/", the folder of a
+// drive letter, or the top folder of a mounted file system.
+bool IsDriveRoot(std::string_view winPath);
+
 // Folder standing for the root of drive `letter` ("" removes the per-letter folder).
 void SetDriveRoot(char letter, const std::string& folder);
 // Folder under which letters without their own folder live, as <root>/<LETTER>

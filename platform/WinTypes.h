@@ -51,10 +51,12 @@ constexpr DWORD ERROR_ALREADY_EXISTS = 183;
 constexpr DWORD ERROR_FILENAME_EXCED_RANGE = 206;
 constexpr DWORD ERROR_FILE_TOO_LARGE = 223;
 constexpr DWORD ERROR_MORE_DATA = 234;
+constexpr DWORD ERROR_DIRECTORY = 267;
 constexpr DWORD ERROR_IO_DEVICE = 1117;
 constexpr DWORD ERROR_DEVICE_NOT_CONNECTED = 1167;
 // A fault raised inside a request (Windows reports bad buffers this way).
 constexpr DWORD ERROR_NOACCESS = 998;
+constexpr DWORD ERROR_CANT_RESOLVE_FILENAME = 1921;
 
 // Thread-local last error, as the Windows calls keep it.
 DWORD GetLastError();

@@ -62,8 +62,11 @@ bool CReportListCtrl::SortItems(int column, bool ascending) {
   std::vector<std::size_t> order(cells.size());
   std::iota(order.begin(), order.end(), 0);
   const auto col = static_cast<std::size_t>(column);
+  std::vector<std::string> columnCells;
+  for (const auto& row : cells) columnCells.push_back(row[col]);
+  const kx::CellKind kind = kx::ColumnKind(columnCells);
   std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
-    const int cmp = kx::CompareCells(cells[a][col], cells[b][col]);
+    const int cmp = kx::CompareCells(cells[a][col], cells[b][col], kind);
     return ascending ? cmp < 0 : cmp > 0;
   });
   for (long r = 0; r < rows; ++r)

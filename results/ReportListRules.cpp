@@ -83,9 +83,23 @@ std::vector<ReportColumn> ParseColumnHeader(const std::string& spec) {
   return columns;
 }
 
-int CompareCells(const std::string& a, const std::string& b) {
-  if (const auto da = DateTime(a), db = DateTime(b); da && db) return *da < *db ? -1 : *da > *db ? 1 : 0;
-  if (const auto na = Number(a), nb = Number(b); na && nb) return *na < *nb ? -1 : *na > *nb ? 1 : 0;
+CellKind ColumnKind(const std::vector<std::string>& cells) {
+  bool dates = true, numbers = true;
+  for (const std::string& cell : cells) {
+    dates = dates && DateTime(cell).has_value();
+    numbers = numbers && Number(cell).has_value();
+  }
+  return dates ? CellKind::DateTime : numbers ? CellKind::Number : CellKind::Text;
+}
+
+int CompareCells(const std::string& a, const std::string& b, CellKind kind) {
+  if (kind == CellKind::DateTime) {
+    const auto da = DateTime(a), db = DateTime(b);
+    if (da && db) return *da < *db ? -1 : *da > *db ? 1 : 0;
+  } else if (kind == CellKind::Number) {
+    const auto na = Number(a), nb = Number(b);
+    if (na && nb) return *na < *nb ? -1 : *na > *nb ? 1 : 0;
+  }
   return std::strcmp(a.c_str(), b.c_str());
 }
 

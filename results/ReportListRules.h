@@ -15,8 +15,12 @@ struct ReportColumn {
 // "name, width[, format]; ..." (width 100 when missing or not a number).
 std::vector<ReportColumn> ParseColumnHeader(const std::string& spec);
 
-// Negative, 0 or positive: as date and time when both cells read as one, else
-// as numbers when both do, else as text.
-int CompareCells(const std::string& a, const std::string& b);
+// How the cells of a column compare: as date and time when every cell reads
+// as one, else as numbers when every cell does, else as text. One way for the
+// whole column keeps the sort's order strict, also for mixed cells.
+enum class CellKind { DateTime, Number, Text };
+CellKind ColumnKind(const std::vector<std::string>& cells);
+// Negative, 0 or positive, the cells compared as `kind` says.
+int CompareCells(const std::string& a, const std::string& b, CellKind kind);
 
 }  // namespace kx

@@ -1,9 +1,13 @@
 #include "legacy/FileTreeOperation.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <memory>
+#include <mutex>
+#include <vector>
 
 #include "platform/ErrorText.h"
 #include "platform/Files.h"
@@ -21,6 +25,12 @@ class FileTree : public kxtest::DeviceTestEnv {
   static bool Exists(const std::string& path) { return platform::FileExists(path); }
   static void ReadOnly(const std::string& path) {
     ASSERT_TRUE(win::SetFileAttributes(path.c_str(), win::FILE_ATTRIBUTE_READONLY));
+  }
+  static bool IsReadOnly(const std::string& path) {
+    return (win::GetFileAttributes(path.c_str()) & win::FILE_ATTRIBUTE_READONLY) != 0;
+  }
+  static void Link(const std::string& target, const std::string& link) {
+    std::filesystem::create_symlink(Native(target), Native(link));
   }
 
   kxtest::ScratchFolder scratch_{"filetree"};
@@ -151,11 +161,147 @@ TEST_F(FileTree, SiblingWithTheSourceAsPrefixIsNoSelfCopy) {
   EXPECT_EQ(ReadAll("C:\\ab\\a\\t\\2.txt"), "2");
 }
 
-TEST_F(FileTree, MoveIntoItsOwnSubtreeIsRefused) {
+TEST_F(FileTree, MoveIntoItsOwnSubtreeIsRefusedHoweverItIsSpelled) {
   Put("C:\\a\\b\\1.txt", "1");
-  EXPECT_FALSE(op_.Move("C:\\a", "C:\\a\\b"));
-  EXPECT_EQ(op_.m_ErrorText, "Wrong operation");
-  EXPECT_EQ(ReadAll("C:\\a\\b\\1.txt"), "1");
+  for (const char* destination : {"C:\\a\\b", "c:\\A\\B", "C:/a/b", "C:\\x\\..\\a\\.\\b"}) {
+    EXPECT_FALSE(op_.Move("C:\\a", destination)) << destination;
+    EXPECT_EQ(op_.m_ErrorText, "Wrong operation") << destination;
+    EXPECT_EQ(ReadAll("C:\\a\\b\\1.txt"), "1") << destination;
+  }
+}
+
+TEST_F(FileTree, SelfCopyGuardSeesOtherSpellings) {
+  Put("C:\\a\\b\\2.txt", "2");
+  Put("C:\\a\\b\\c\\3.txt", "3");
+  ASSERT_TRUE(op_.Copy("C:\\a", "c:/A\\B"));
+  EXPECT_EQ(ReadAll("C:\\a\\b\\a\\b\\2.txt"), "2");
+  EXPECT_FALSE(Exists("C:\\a\\b\\a\\b\\a"));
+}
+
+// A path that resolves to the root of a drive is refused before anything is
+// touched: every removal outside the test's own files fails and is recorded.
+TEST_F(FileTree, DeleteAndMoveRefuseRoots) {
+  Put("C:\\keep\\1.txt", "1");
+  std::mutex mutex;
+  std::vector<std::string> touched;
+  auto refuse = [&](const std::string& native) {
+    std::lock_guard lock(mutex);
+    touched.push_back(native);
+    return win::ERROR_ACCESS_DENIED;
+  };
+  platform::SetRemoveFault(refuse);
+  platform::SetWriteFault(refuse);
+  for (const char* root : {"", "\\", "/", "C:\\", "c:/", "C:", "C:\\keep\\..", "C:\\..\\..", "\\.."}) {
+    EXPECT_FALSE(op_.Delete(root)) << root;
+    EXPECT_NE(op_.m_ErrorCode, 0u) << root;
+    EXPECT_FALSE(op_.Move(root, "D:\\")) << root;
+  }
+  platform::SetRemoveFault({});
+  platform::SetWriteFault({});
+  EXPECT_TRUE(touched.empty()) << touched.front();
+  EXPECT_EQ(ReadAll("C:\\keep\\1.txt"), "1");
+  EXPECT_FALSE(Exists("D:\\keep"));
+}
+
+TEST_F(FileTree, MoveOrCopyToAPathThatCannotBeUsedKeepsTheSource) {
+  Put("C:\\a\\1.txt", "1");
+  Put("C:\\f.txt", "f");
+  const std::string tooLong = "D:\\" + std::string(300, 'n');
+  for (const std::string& destination : {std::string("\\\\host\\share"), std::string(), std::string("\\\\.\\PhysicalDrive0"), tooLong}) {
+    for (const char* source : {"C:\\a", "C:\\f.txt"}) {
+      EXPECT_FALSE(op_.Move(source, destination)) << source << " -> " << destination;
+      EXPECT_NE(op_.m_ErrorCode, 0u) << source << " -> " << destination;
+      EXPECT_FALSE(op_.Copy(source, destination)) << source << " -> " << destination;
+    }
+  }
+  EXPECT_EQ(ReadAll("C:\\a\\1.txt"), "1");
+  EXPECT_EQ(ReadAll("C:\\f.txt"), "f");
+}
+
+TEST_F(FileTree, MoveDeletesNothingWhenTheCopyFailsPartway) {
+  Put("C:\\a\\1.txt", "1");
+  Put("C:\\a\\2.txt", "2");
+  MakeDirs("D:\\b");
+  int copies = 0;
+  platform::SetWriteFault([&copies](const std::string&) { return ++copies == 2 ? win::ERROR_DISK_FULL : 0u; });
+  EXPECT_FALSE(op_.Move("C:\\a", "D:\\b"));
+  platform::SetWriteFault({});
+  EXPECT_EQ(op_.m_ErrorCode, win::ERROR_DISK_FULL);
+  EXPECT_EQ(ReadAll("C:\\a\\1.txt"), "1");
+  EXPECT_EQ(ReadAll("C:\\a\\2.txt"), "2");
+}
+
+TEST_F(FileTree, MovingAFileOntoItselfKeepsIt) {
+  Put("C:\\a\\x.txt", "x");
+  op_.m_Overwrite = true;
+  EXPECT_FALSE(op_.Move("C:\\a\\x.txt", "C:\\a"));
+  EXPECT_EQ(op_.m_ErrorCode, win::ERROR_SHARING_VIOLATION);
+  EXPECT_EQ(ReadAll("C:\\a\\x.txt"), "x");
+}
+
+// Links inside a tree lead out of it: they are deleted, copied and moved as
+// links, and what they lead to stays as it was.
+TEST_F(FileTree, LinksAreNeverFollowed) {
+  Put("C:\\out\\o.txt", "o");
+  Put("C:\\out\\r.txt", "r");
+  ReadOnly("C:\\out\\r.txt");
+  MakeDirs("D:\\b");
+  auto tree = [] {
+    Put("C:\\t\\1.txt", "1");
+    Link("C:\\out", "C:\\t\\dir");
+    Link("C:\\out\\r.txt", "C:\\t\\file");
+  };
+  tree();
+  ASSERT_TRUE(op_.Copy("C:\\t", "D:\\b"));
+  EXPECT_TRUE(std::filesystem::is_symlink(Native("D:\\b\\t\\dir")));
+  EXPECT_TRUE(std::filesystem::is_symlink(Native("D:\\b\\t\\file")));
+  ASSERT_TRUE(op_.Delete("C:\\t"));
+  EXPECT_FALSE(Exists("C:\\t"));
+  tree();
+  ASSERT_TRUE(op_.Move("C:\\t", "D:\\"));
+  EXPECT_FALSE(Exists("C:\\t"));
+  EXPECT_TRUE(std::filesystem::is_symlink(Native("D:\\t\\dir")));
+  EXPECT_TRUE(box_->History().empty());
+  EXPECT_EQ(ReadAll("C:\\out\\o.txt"), "o");
+  EXPECT_EQ(ReadAll("C:\\out\\r.txt"), "r");
+  EXPECT_TRUE(IsReadOnly("C:\\out\\r.txt"));
+}
+
+TEST_F(FileTree, ALoopOfLinksEndsWithItsOwnError) {
+  MakeDirs("C:\\t");
+  Link("C:\\t\\loop", "C:\\t\\loop");
+  MakeDirs("D:\\b");
+  EXPECT_FALSE(op_.Copy("C:\\t\\loop\\x", "D:\\b"));
+  EXPECT_EQ(op_.m_ErrorCode, win::ERROR_CANT_RESOLVE_FILENAME);
+  EXPECT_EQ(op_.m_ErrorText, "The name of the file cannot be resolved by the system.\r\n");
+}
+
+TEST_F(FileTree, CopyNameSearchEndsAtTheLastNumber) {
+  Put("C:\\x.txt", "x");
+  Put("D:\\Copy (2147483647) of y.bin", "y");
+  EXPECT_FALSE(op_.Copy("C:\\x.txt", "D:\\Copy (2147483647) of y.bin"));
+  EXPECT_EQ(op_.m_ErrorText, "D:\\Copy (2147483647) of y.bin: no free copy name");
+  EXPECT_EQ(ReadAll("D:\\Copy (2147483647) of y.bin"), "y");
+}
+
+TEST_F(FileTree, AFifoIsRefusedWithoutWaiting) {
+  MakeDirs("C:\\a");
+  ASSERT_EQ(::mkfifo(Native("C:\\a\\pipe").c_str(), 0644), 0);
+  MakeDirs("D:\\b");
+  EXPECT_FALSE(op_.Copy("C:\\a", "D:\\b"));
+  EXPECT_EQ(op_.m_ErrorCode, win::ERROR_ACCESS_DENIED);
+}
+
+TEST_F(FileTree, CopyKeepsReadOnlyAndRenameChangesLetterCase) {
+  Put("C:\\r.txt", "r");
+  ReadOnly("C:\\r.txt");
+  ASSERT_TRUE(win::CopyFile("C:\\r.txt", "C:\\s.txt", win::TRUE));
+  EXPECT_TRUE(IsReadOnly("C:\\s.txt"));
+  ASSERT_TRUE(op_.Rename("C:\\s.txt", "C:\\S.TXT"));
+  std::vector<std::string> names;
+  ASSERT_EQ(platform::ListFolder("C:\\", names), 0u);
+  EXPECT_NE(std::find(names.begin(), names.end(), "S.TXT"), names.end());
+  EXPECT_EQ(std::find(names.begin(), names.end(), "s.txt"), names.end());
 }
 
 TEST_F(FileTree, MoveClearsReadOnlyFilesWithoutAskingAndAsksAgainAfter) {

@@ -4,12 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 
 #include "platform/Files.h"
 #include "tests/support/ScratchFolder.h"
@@ -277,6 +279,177 @@ struct FakeInstaller {
   }
   ~FakeInstaller() { platform::SetInstalledDriversSource(nullptr); }
 };
+
+// Values that hold the separators, quotes, sheet ranges or line feeds come
+// back as stored, each in its own column, in both stores.
+TEST_F(Spreadsheet, AwkwardValuesAndNamesRoundTrip) {
+  const Strings values = {"[Q$A1:IV12]", "a\",;.?\"b", "a\",\"b", "say \"hi\"", "x,y", "\"", "last"};
+  const Strings names = {"Q$A1:IV12", "N2", "N3", "N4", "N5", "N6", "N7"};
+  for (const char* file : {"C:\\v.xls", "C:\\v.csv"}) {
+    {
+      COdbcSpreadsheet sheet(file, file[5] == 'x' ? "S" : ",", false);
+      ASSERT_TRUE(sheet.AddHeaderRow(names, false)) << file << sheet.LastError();
+      ASSERT_TRUE(sheet.StoreRow(values, 0, false)) << file << sheet.LastError();
+    }
+    COdbcSpreadsheet again(file, file[5] == 'x' ? "S" : ",", false);
+    Strings header;
+    again.GetFieldNames(header);
+    EXPECT_EQ(header, names) << file;
+    EXPECT_EQ(Row(again, 2), values) << file;
+  }
+  EXPECT_EQ(ReadAll("C:\\v.csv").substr(0, 13), "\"Q$A1:IV12\",\"");
+}
+
+TEST_F(Spreadsheet, TextLineBreaksAreRefusedAndNothingShifts) {
+  Put("C:\\t.csv", "\"h1\",\"h2\"\r\n");
+  COdbcSpreadsheet sheet("C:\\t.csv", ",", false);
+  for (const char* value : {"a\nb", "a\r\nb", "a\rb"}) {
+    EXPECT_FALSE(sheet.StoreRow({value, "last"}, 0, false)) << value;
+    EXPECT_EQ(sheet.LastError(), "Value cannot hold a line break\n") << value;
+    EXPECT_FALSE(sheet.SetCell(value, 1, 1)) << value;
+  }
+  EXPECT_EQ(ReadAll("C:\\t.csv"), "\"h1\",\"h2\"\r\n");
+}
+
+// A field name from the workbook that would end its brackets early never
+// reaches a statement: here it would have made the update's WHERE a comment.
+TEST_F(Spreadsheet, FieldNamesFromTheWorkbookAreVetted) {
+  {
+    COdbcSpreadsheet maker("C:\\i.xls", "S", false);  // the connect string for the file
+    win::CDatabase db;
+    db.OpenEx(maker.ConnectString());
+    db.ExecuteSQL("CREATE TABLE [S] ([B] char(255), \"B]='x' --\" char(255))");
+    db.ExecuteSQL("INSERT INTO [S] ([B]) VALUES ('keep')");
+  }
+  sent_.clear();
+  COdbcSpreadsheet sheet("C:\\i.xls", "S", false);
+  EXPECT_EQ(sheet.LastError(), "Name cannot hold ]:B]='x' --\n");
+  EXPECT_EQ(sheet.GetColumnCount(), 0);
+  EXPECT_FALSE(sheet.UpdateMatchingRows({"z", "z"}, {"none", "none"}));
+  for (const std::string& sql : sent_) EXPECT_EQ(sql.find("UPDATE"), std::string::npos) << sql;
+}
+
+TEST_F(Spreadsheet, ASheetNameThatWouldEndItsBracketsIsNeverSent) {
+  COdbcSpreadsheet sheet("C:\\s.xls", "S] WHERE 1=1 --", false);
+  EXPECT_EQ(sheet.LastError(), "Name cannot hold ]:S] WHERE 1=1 --\n");
+  EXPECT_FALSE(sheet.AddHeaderRow({"A"}, false));
+  EXPECT_FALSE(sheet.UpdateMatchingRows({"x"}, {"y"}));
+  EXPECT_TRUE(sent_.empty()) << sent_.front();
+}
+
+// The file reaches the driver whatever its path holds.
+TEST_F(Spreadsheet, WorkbookPathsHoldingConnectKeys) {
+  for (const char* file : {"C:\\database=x\\book.xls", "C:\\dbq=y\\book.xls", "C:\\{b}\\book.xls"}) {
+    MakeDirs(std::string(file).substr(0, std::string(file).rfind('\\')));
+    {
+      COdbcSpreadsheet sheet(file, "S", false);
+      ASSERT_TRUE(sheet.AddHeaderRow({"A"}, false)) << file << ": " << sheet.LastError();
+      ASSERT_TRUE(sheet.StoreRow({"1"}, 0, false)) << file;
+    }
+    COdbcSpreadsheet again(file, "S", false);
+    EXPECT_EQ(again.RowCount(), 2) << file;
+    EXPECT_TRUE(std::filesystem::file_size(Native(file)) > 0) << file;
+  }
+  MakeDirs("C:\\a;b");
+  COdbcSpreadsheet sheet("C:\\a;b\\book.xls", "S", false);
+  EXPECT_FALSE(sheet.AddHeaderRow({"A"}, false));
+  EXPECT_NE(sheet.LastError().find("cannot hold ';'"), std::string::npos) << sheet.LastError();
+  EXPECT_FALSE(Exists("C:\\a"));
+}
+
+TEST_F(Spreadsheet, ASecondHeaderOnANewTextFileIsAppended) {
+  COdbcSpreadsheet sheet("C:\\h.csv", ",", false);
+  ASSERT_TRUE(sheet.AddHeaderRow({"a"}, false));
+  ASSERT_TRUE(sheet.AddHeaderRow({"b"}, false));
+  EXPECT_EQ(ReadAll("C:\\h.csv"), "\"a\",\"b\"\r\n");
+}
+
+// A write that did not happen is reported by the call that asked for it.
+TEST_F(Spreadsheet, FailedWritesAreReported) {
+  Put("C:\\w.csv", "\"h1\",\"h2\"\r\n\"a\",\"b\"\r\n");
+  COdbcSpreadsheet sheet("C:\\w.csv", ",", false);
+  platform::SetWriteFault([](const std::string&) { return win::ERROR_DISK_FULL; });
+  struct EndFault {
+    ~EndFault() { platform::SetWriteFault({}); }
+  } endFault;
+  constexpr const char* kWrite = "Error writing file\n";
+  const struct {
+    const char* call;
+    std::function<bool()> run;
+    const char* text;
+  } calls[] = {{"StoreRow", [&] { return sheet.StoreRow({"c"}, 0, false); }, kWrite},
+               {"StoreRow replace", [&] { return sheet.StoreRow({"c"}, 2, true); }, kWrite},
+               {"SetCell", [&] { return sheet.SetCell("c", 1, 2); }, kWrite},
+               {"SetCell new row", [&] { return sheet.SetCell("c", 1, 9); }, kWrite},
+               {"AddHeaderRow", [&] { return sheet.AddHeaderRow({"h3"}, false); }, "Problems with adding headers\n"},
+               {"DropSheet", [&] { return sheet.DropSheet(); }, kWrite}};
+  for (const auto& call : calls) {
+    sheet.BeginTransaction();
+    ASSERT_TRUE(sheet.Rollback());  // the table as stored, and a fresh error text
+    EXPECT_FALSE(call.run()) << call.call;
+    EXPECT_EQ(sheet.LastError(), call.text) << call.call;
+  }
+  platform::SetWriteFault({});
+  EXPECT_EQ(ReadAll("C:\\w.csv"), "\"h1\",\"h2\"\r\n\"a\",\"b\"\r\n");
+}
+
+TEST_F(Spreadsheet, ConvertingToAnUnusableWorkbookOrCommittingAfterADropReportsIt) {
+  Put("C:\\n.csv", "\"h\"\r\n\"1\"\r\n");
+  COdbcSpreadsheet text("C:\\n.csv", ",", false);
+  MakeDirs("C:\\n.xls");  // no workbook can be made there
+  EXPECT_FALSE(text.ConvertFormat("S"));
+  COdbcSpreadsheet book("C:\\d.xls", "S", false);
+  ASSERT_TRUE(book.AddHeaderRow({"A"}, false));
+  ASSERT_TRUE(book.DropSheet());
+  EXPECT_FALSE(book.Commit());
+  EXPECT_EQ(book.LastError(), "No header row. Add header row first\n");
+}
+
+// Rows and columns stop at a workbook's limits, so no call grows the table
+// (or the file) without end.
+TEST_F(Spreadsheet, RowsAndColumnsStopAtTheWorkbookLimits) {
+  std::string full = "\"h\"\r\n";
+  for (int row = 2; row <= 65536; ++row) full += "\"x\"\r\n";
+  Put("C:\\full.csv", full);
+  Put("C:\\g.csv", "\"h\"\r\n");
+  COdbcSpreadsheet big("C:\\full.csv", ",", false);
+  COdbcSpreadsheet sheet("C:\\g.csv", ",", false);
+  const Strings wide(257, "w");
+  constexpr const char* kRows = "Row cannot be greater than 65536\n";
+  constexpr const char* kColumns = "Column cannot be greater than 256\n";
+  struct Row {
+    const char* call;
+    COdbcSpreadsheet& on;
+    std::function<bool()> run;
+    const char* text;
+  } rows[] = {{"row 65537", sheet, [&] { return sheet.StoreRow({"x"}, 65537, false); }, kRows},
+              {"cell row 2^31-1", sheet, [&] { return sheet.SetCell("x", 1, INT32_MAX); }, kRows},
+              {"257 values", sheet, [&] { return sheet.StoreRow(wide, 2, false); }, kColumns},
+              {"column IW", sheet, [&] { return sheet.SetCell("x", "IW", 1, true); }, kColumns},
+              {"append to full", big, [&] { return big.StoreRow({"y"}, 0, false); }, kRows},
+              {"cell appended to full", big, [&] { return big.SetCell("y", 1, 0); }, kRows},
+              {"insert into full", big, [&] { return big.StoreRow({"y"}, 2, false); }, kRows}};
+  for (const Row& row : rows) {
+    EXPECT_FALSE(row.run()) << row.call;
+    EXPECT_EQ(row.on.LastError(), row.text) << row.call;
+  }
+  EXPECT_EQ(ReadAll("C:\\g.csv"), "\"h\"\r\n");
+  EXPECT_EQ(big.RowCount(), 65536);
+  EXPECT_TRUE(sheet.StoreRow({"last"}, 65536, false));
+  EXPECT_TRUE(big.StoreRow({"z"}, 65536, true));
+}
+
+TEST_F(Spreadsheet, AFifoIsNoTextFile) {
+  ASSERT_EQ(::mkfifo(Native("C:\\p.csv").c_str(), 0644), 0);
+  COdbcSpreadsheet sheet("C:\\p.csv", ",", true);
+  EXPECT_EQ(sheet.LastError(), "Error in opening file\n");
+  EXPECT_EQ(sheet.RowCount(), 0);
+  EXPECT_FALSE(sheet.AddHeaderRow({"h"}, false));
+  EXPECT_EQ(sheet.LastError(), "Error writing file\n");
+  struct stat st;
+  ASSERT_EQ(::stat(Native("C:\\p.csv").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISFIFO(st.st_mode));
+}
 
 TEST_F(Spreadsheet, FindExcelDriverWalksOnlyWhatTheInstallerWrote) {
   struct Row {

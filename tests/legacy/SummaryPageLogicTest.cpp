@@ -1,7 +1,9 @@
 #include "legacy/SummaryPageLogic.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <fstream>
 #include <memory>
 
 #include "platform/Files.h"
@@ -49,7 +51,12 @@ TEST_F(SummaryPage, CardRates) {
     std::vector<std::string> counts, rates;
   } rows[] = {{"Pass=3\r\nTotalErrorCount=1\r\n", {"4", "3", "1"}, {"100%", "75.00%", "25.00%"}},
               {"Pass=5\r\nTotalErrorCount=0\r\n", {"5", "5", "0"}, {"100%", "100.00%", "0.00%"}},
-              {"", {"0", "0", "0"}, {"100%", "0.00%", "0.00%"}}};
+              {"", {"0", "0", "0"}, {"100%", "0.00%", "0.00%"}},
+              // No overflow of the total, and a count below 0 is none.
+              {"Pass=2147483647\r\nTotalErrorCount=2147483647\r\n",
+               {"4294967294", "2147483647", "2147483647"},
+               {"100%", "50.00%", "50.00%"}},
+              {"Pass=-5\r\nTotalErrorCount=10\r\n", {"10", "0", "10"}, {"100%", "0.00%", "100.00%"}}};
   for (const Row& row : rows) {
     Summary(row.results, "");
     ASSERT_TRUE(logic_.Generate());
@@ -64,6 +71,21 @@ TEST_F(SummaryPage, ErrorRowsReadThroughTheProfileWithoutTheHeader) {
   ASSERT_TRUE(logic_.Generate());
   EXPECT_EQ(Column(logic_.Errors(), 0), (std::vector<std::string>{"T_A13", "ABCDEFG", "S_x01"}));
   EXPECT_EQ(Column(logic_.Errors(), 2), (std::vector<std::string>{"25.00%", "25.00%", "50.00%"}));
+}
+
+TEST_F(SummaryPage, ANegativeErrorCountShowsAsNone) {
+  Summary("Pass=0\r\nTotalErrorCount=4\r\n", "S_x01=-1\r\n");
+  ASSERT_TRUE(logic_.Generate());
+  EXPECT_EQ(Column(logic_.Errors(), 1), std::vector<std::string>{"0"});
+  EXPECT_EQ(Column(logic_.Errors(), 2), std::vector<std::string>{"0.00%"});
+}
+
+TEST_F(SummaryPage, AFifoAtTheSummaryPathIsNotWaitedOn) {
+  Summary("", "");
+  ASSERT_TRUE(std::filesystem::remove(Native("D:\\Logs\\_Summary.log")));
+  ASSERT_EQ(::mkfifo(Native("D:\\Logs\\_Summary.log").c_str(), 0644), 0);
+  EXPECT_TRUE(logic_.Generate());
+  EXPECT_EQ(box_->Texts(), std::vector<std::string>{"Open _Summary.log file Failed!!!"});
 }
 
 TEST_F(SummaryPage, NoFailuresGiveZeroRates) {
@@ -99,6 +121,32 @@ TEST_F(SummaryPage, HeaderReadOutOnlyForKx7410) {
   logic_.Start();
   EXPECT_TRUE(logic_.ReadMpBinHeader().empty());
   EXPECT_TRUE(box_->Texts().empty());
+}
+
+// Bytes this process has read so far, as the system counts them.
+std::uint64_t BytesRead() {
+  std::ifstream io("/proc/self/io");
+  std::string key;
+  std::uint64_t value = 0;
+  while (io >> key >> value)
+    if (key == "rchar:") return value;
+  return 0;
+}
+
+TEST_F(SummaryPage, HeaderReadOutReadsOnlyTheHeader) {
+  if (BytesRead() == 0) GTEST_SKIP() << "no read accounting";
+  std::string image(8 << 20, '\0');
+  image[510] = '\x55';
+  image[511] = '\xAA';
+  ASSERT_EQ(platform::WriteFileBytes(".\\mp.bin", image), 0u);
+  SetIni(".\\param.ini", "Device Info", "ISP_MPBINCode", ".\\mp.bin");
+  SetIni(".\\param.ini", "Device Info", "ControllerType", "KX7410");
+  logic_.Start();
+  const std::uint64_t before = BytesRead();
+  const auto lines = logic_.ReadMpBinHeader();
+  EXPECT_LT(BytesRead() - before, std::uint64_t{1} << 20);
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines.back(), "Header Mark: 55aa\r");
 }
 
 TEST_F(SummaryPage, SaveNeedsAFolderAndAName) {

@@ -1,6 +1,7 @@
 #include "legacy/TextUtilities.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstring>
 #include <vector>
@@ -91,6 +92,26 @@ TEST_F(EncodeFile, AMissingSourceDeletesNothing) {
   ASSERT_EQ(platform::WriteFileBytes("C:\\out.txt", "keep"), 0u);
   EncodeTextFile("C:\\missing.txt", "C:\\out.txt");
   EXPECT_EQ(ReadAll("C:\\out.txt"), "keep");
+}
+
+// A source that is no regular file, or a destination that is none, leaves
+// the destination as it was, and nothing waits on a FIFO.
+TEST_F(EncodeFile, OnlyRegularFilesAreReadAndReplaced) {
+  ASSERT_EQ(platform::WriteFileBytes("C:\\in.txt", "foo\r\n"), 0u);
+  MakeDirs("C:\\folder");
+  ASSERT_EQ(::mkfifo(Native("C:\\pipe").c_str(), 0644), 0);
+  struct Row {
+    const char* source;
+    const char* destination;
+  } rows[] = {{"C:\\folder", "C:\\out.txt"}, {"C:\\pipe", "C:\\out.txt"}, {"C:\\in.txt", "C:\\pipe"}};
+  for (const Row& row : rows) {
+    ASSERT_EQ(platform::WriteFileBytes("C:\\out.txt", "keep"), 0u);
+    EXPECT_EQ(EncodeTextFile(row.source, row.destination), "") << row.source << " " << row.destination;
+    EXPECT_EQ(ReadAll("C:\\out.txt"), "keep") << row.source << " " << row.destination;
+  }
+  struct stat st;
+  ASSERT_EQ(::stat(Native("C:\\pipe").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISFIFO(st.st_mode));
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "legacy/SnmpValues.h"
 #include "legacy/TraceSender.h"
@@ -82,6 +83,55 @@ TEST_F(TraceSender, LongTextIsCutWithItsTerminatorInTheBlock) {
 }
 
 TEST_F(TraceSender, WithoutAViewerTheLineIsDropped) { EXPECT_FALSE(SendTraceBlock("nobody")); }
+
+TEST_F(TraceSender, WideTextArrivesAsUtf8) {
+  Viewer viewer;
+  ASSERT_TRUE(viewer.Bound());
+  SendTraceWide(u"Gr\u00fc\u00dfe \u20ac \U0001F600 \xD800!");
+  viewer.Wait();
+  EXPECT_STREQ(viewer.block, "Gr\xC3\xBC\xC3\x9F" "e \xE2\x82\xAC \xF0\x9F\x98\x80 ?!");
+}
+
+TEST_F(TraceSender, WideTextIsCutBetweenCharacters) {
+  Viewer viewer;
+  ASSERT_TRUE(viewer.Bound());
+  const std::u16string text(200, u'\u00e9');  // two bytes each
+  SendTraceWide(text.c_str());
+  viewer.Wait();
+  std::string expected;
+  for (int i = 0; i < 127; ++i) expected += "\xC3\xA9";
+  EXPECT_EQ(std::string(viewer.block), expected);
+}
+
+TEST_F(TraceSender, ANameTooLongForTheAddressIsRefused) {
+  SetTraceViewerName(std::string(sizeof(sockaddr_un::sun_path), 'n'));
+  EXPECT_FALSE(SendTraceBlock("x"));
+}
+
+// A viewer whose queue is full and that never accepts holds the sender no
+// longer than the receipt time; without the limit the connection waits for ever.
+TEST_F(TraceSender, AViewerThatStopsAcceptingDoesNotHoldTheSender) {
+  const int server = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  const std::string name = TraceViewerName();
+  std::memcpy(address.sun_path + 1, name.data(), name.size());
+  const auto length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
+  ASSERT_EQ(::bind(server, reinterpret_cast<const sockaddr*>(&address), length), 0);
+  ASSERT_EQ(::listen(server, 0), 0);
+  std::vector<int> waiting;
+  for (int i = 0; i < 8; ++i) {
+    const int client = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (::connect(client, reinterpret_cast<const sockaddr*>(&address), length) != 0) {
+      ::close(client);
+      break;
+    }
+    waiting.push_back(client);
+  }
+  EXPECT_FALSE(SendTraceBlock("x"));
+  for (int client : waiting) ::close(client);
+  ::close(server);
+}
 
 AsnObjectIdentifier Oid(std::initializer_list<win::UINT> ids, std::vector<win::UINT>& storage) {
   storage.assign(ids);

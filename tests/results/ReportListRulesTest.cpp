@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <string>
+#include <vector>
+
 namespace kx {
 namespace {
 
@@ -30,9 +34,28 @@ TEST(ReportListRules, CellsCompareAsDateThenNumberThenText) {
               {"b", "a", 1},
               {"7", "7", 0}};
   for (const Row& row : rows) {
-    const int cmp = CompareCells(row.a, row.b);
+    const int cmp = CompareCells(row.a, row.b, ColumnKind({row.a, row.b}));
     EXPECT_EQ((cmp > 0) - (cmp < 0), row.sign) << row.a << " " << row.b;
   }
+}
+
+// Numbers beside text: the column compares as text throughout, so the order
+// is strict (cell by cell, 9 < 10 < "1a" < 9 would have no sorted order).
+TEST(ReportListRules, AMixedColumnHasOneStrictOrder) {
+  std::vector<std::string> column = {"9", "1a", "10", "9"};
+  const CellKind kind = ColumnKind(column);
+  EXPECT_EQ(kind, CellKind::Text);
+  for (const auto& a : column)
+    for (const auto& b : column)
+      for (const auto& c : column)
+        if (CompareCells(a, b, kind) < 0 && CompareCells(b, c, kind) < 0) {
+          EXPECT_LT(CompareCells(a, c, kind), 0) << a << " " << b << " " << c;
+        }
+  std::sort(column.begin(), column.end(),
+            [kind](const std::string& a, const std::string& b) { return CompareCells(a, b, kind) < 0; });
+  EXPECT_EQ(column, (std::vector<std::string>{"10", "1a", "9", "9"}));
+  EXPECT_EQ(ColumnKind({"9", "10", "2.5"}), CellKind::Number);
+  EXPECT_EQ(ColumnKind({"2014/12/01", "13:05:59"}), CellKind::DateTime);
 }
 
 }  // namespace

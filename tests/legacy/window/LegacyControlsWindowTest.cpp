@@ -11,6 +11,7 @@
 #include <wx/frame.h>
 #include <wx/button.h>
 #include <wx/init.h>
+#include <wx/settings.h>
 #include <wx/textctrl.h>
 
 #include "legacy/FlagComboBox.h"
@@ -159,6 +160,57 @@ TEST_F(LegacyControlsWindow, HoverButtonLightsAndDrawsOnlyTextWithoutAllBitmaps)
     EXPECT_EQ(wxWindow::FindFocus(), next);
   }
   EXPECT_FALSE(button->State().Hovering());
+}
+
+TEST_F(LegacyControlsWindow, HoverEndsWhenTheWindowIsDeactivated) {
+  auto* button = new CHoverButton(frame_, wxID_ANY, "Go", wxPoint(10, 10), wxSize(60, 30));
+  wxMouseEvent move(wxEVT_MOTION);
+  move.SetPosition(wxPoint(5, 5));
+  button->GetEventHandler()->ProcessEvent(move);
+  ASSERT_TRUE(button->State().Hovering());
+  wxActivateEvent active(wxEVT_ACTIVATE, true);
+  frame_->GetEventHandler()->ProcessEvent(active);
+  EXPECT_TRUE(button->State().Hovering());
+  wxActivateEvent inactive(wxEVT_ACTIVATE, false);
+  frame_->GetEventHandler()->ProcessEvent(inactive);
+  EXPECT_FALSE(button->State().Hovering());
+}
+
+TEST_F(LegacyControlsWindow, FlagComboFieldIsOneItemHighAndSwallowsSpace) {
+  auto* combo = new CFlagComboBox(frame_, wxID_ANY, wxPoint(0, 0), wxSize(200, -1));
+  kxtools::RunEventsUntil([] { return false; }, 100);
+  EXPECT_EQ(combo->GetTextRect().height, combo->ItemHeight());
+  // Without an item to toggle, Space is still not passed on.
+  wxKeyEvent space(wxEVT_KEY_DOWN);
+  space.m_keyCode = WXK_SPACE;
+  combo->GetEventHandler()->ProcessEvent(space);
+  EXPECT_FALSE(space.GetSkipped());
+  EXPECT_FALSE(combo->IsPopupShown());
+}
+
+// The selected item with the focus carries a focus rectangle around its text.
+TEST_F(LegacyControlsWindow, FlagComboDrawsAFocusRectangleOnTheFocusedItem) {
+  auto* combo = new CFlagComboBox(frame_, wxID_ANY, wxPoint(0, 0), wxSize(200, -1));
+  combo->Append("item");
+  const wxRect rect(0, 0, 120, combo->ItemHeight());
+  auto render = [&](bool focused) {
+    wxBitmap bitmap(rect.width, rect.height, 24);
+    {
+      wxMemoryDC dc(bitmap);
+      dc.SetBackground(wxBrush(wxSystemSettings::GetColour(wxSYS_COLOUR_HIGHLIGHT)));
+      dc.Clear();
+      combo->DrawItem(dc, rect, 0, true, focused);
+    }
+    return bitmap.ConvertToImage();
+  };
+  const wxImage plain = render(false);
+  const wxImage framed = render(true);
+  int changed = 0;  // pixels of the text rectangle's top edge
+  for (int x = combo->CheckWidth(); x < rect.width; ++x)
+    if (plain.GetRed(x, 0) != framed.GetRed(x, 0) || plain.GetGreen(x, 0) != framed.GetGreen(x, 0) ||
+        plain.GetBlue(x, 0) != framed.GetBlue(x, 0))
+      ++changed;
+  EXPECT_GT(changed, (rect.width - combo->CheckWidth()) / 4);
 }
 
 TEST_F(LegacyControlsWindow, SummaryPageListsErrorCodesLargestFirst) {
