@@ -19,7 +19,7 @@ constexpr char kRunningText[] = "A production run is going: the window closes wh
 }  // namespace
 
 CTextLabel::CTextLabel(wxWindow* parent, const wxString& text) : wxWindow(parent, wxID_ANY) {
-  SetBackgroundStyle(wxBG_STYLE_PAINT);
+  // The background is the window system's, as under a native label.
   Bind(wxEVT_PAINT, &CTextLabel::OnPaint, this);
   SetText(text);
 }
@@ -44,8 +44,6 @@ void CTextLabel::SetTextColour(const wxColour& colour) {
 
 void CTextLabel::OnPaint(wxPaintEvent&) {
   wxPaintDC dc(this);
-  dc.SetBackground(wxBrush(GetParent() ? GetParent()->GetBackgroundColour() : GetBackgroundColour()));
-  dc.Clear();
   dc.SetFont(GetFont());
   dc.SetTextForeground(m_Colour);
   dc.DrawText(m_Text, 2, (GetClientSize().y - dc.GetCharHeight()) / 2);
