@@ -32,17 +32,19 @@ struct PortMapping : kxtest::DeviceTestEnv {
   CPortMapping mapping_{[] {}};
 };
 
-// Replacements of AutoMapping.ini that `map` makes, seen by the kernel.
+// Replacements of AutoMapping.ini that `map` makes, seen by the kernel (with the
+// moves from the temporary names between them, no two are merged into one).
 template <class Map>
 int Replacements(const std::string& folder, Map map) {
   const int fd = inotify_init1(IN_NONBLOCK);
-  inotify_add_watch(fd, folder.c_str(), IN_MOVED_TO);
+  inotify_add_watch(fd, folder.c_str(), IN_MOVED_FROM | IN_MOVED_TO);
   map();
   int count = 0;
   alignas(inotify_event) char buffer[4096];
   for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;)
     for (char* p = buffer; p < buffer + n; p += sizeof(inotify_event) + reinterpret_cast<inotify_event*>(p)->len)
-      count += std::string(reinterpret_cast<inotify_event*>(p)->name) == "AutoMapping.ini";
+      count += (reinterpret_cast<inotify_event*>(p)->mask & IN_MOVED_TO) != 0 &&
+               std::string(reinterpret_cast<inotify_event*>(p)->name) == "AutoMapping.ini";
   close(fd);
   return count;
 }
