@@ -31,6 +31,11 @@ CPropertySheetWithLogoDlg::CPropertySheetWithLogoDlg(const std::string& title, u
   Bind(wxEVT_CLOSE_WINDOW, &CPropertySheetWithLogoDlg::OnClose, this);
   if (m_Production) m_Production->OnInitDialog();
   FitToScreen();
+  // The page laid out before the first show, so that no control is ever given less than its size.
+  if (m_Production) {
+    m_Production->SetSize(sheet->GetClientSize());
+    m_Production->Layout();
+  }
 }
 
 void CPropertySheetWithLogoDlg::FitToScreen() {
