@@ -15,7 +15,7 @@ DeviceBackendChoice SelectDeviceBackends(std::string* error) {
   if (platform::FileExists(kEmulatorIni)) {
     std::string why;
     if (emu::InstallSiteFromEmulatorIni(&why)) return DeviceBackendChoice::Emulator;
-    if (error) *error = why;
+    if (error) *error = std::string(kEmulatorIni) + ": " + why;
     return DeviceBackendChoice::None;
   }
   platform::RegisterLinuxDiskBackend();

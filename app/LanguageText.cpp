@@ -16,7 +16,10 @@ const char* CodePageOfLanguageFile(const std::string& path) {
   return "CP1252";
 }
 
-std::string ToDisplayText(const std::string& bytes, const char* codePage) {
+namespace {
+
+// The bytes as UTF-8 by the code page; bytes it cannot decode show as '?'.
+std::string Decode(const std::string& bytes, const char* codePage) {
   bool ascii = true;
   for (char c : bytes) ascii = ascii && static_cast<unsigned char>(c) < 0x80;
   if (ascii) return bytes;
@@ -40,6 +43,31 @@ std::string ToDisplayText(const std::string& bytes, const char* codePage) {
   }
   iconv_close(cd);
   return out;
+}
+
+bool DoubleByte(const char* codePage) { return std::string(codePage) != "CP1252"; }
+
+}  // namespace
+
+std::string ToDisplayText(const std::string& bytes, const char* codePage) {
+  // The RDT progress line writes the degree sign as the code-page-950 pair A2 58
+  // followed by 'C', whatever the language: shown as "°C". CR LF is a line break.
+  std::string out, part;
+  const bool pairs = DoubleByte(codePage);
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(bytes[i]);
+    if (c == 0xA2 && i + 1 < bytes.size() && bytes[i + 1] == 0x58) {
+      out += Decode(part, codePage) + "\u00b0C";
+      part.clear();
+      i += i + 2 < bytes.size() && bytes[i + 2] == 'C' ? 2 : 1;
+    } else if (c == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n') {
+      continue;
+    } else {
+      part += bytes[i];
+      if (pairs && c >= 0x81 && i + 1 < bytes.size()) part += bytes[++i];  // a lead byte takes its trail
+    }
+  }
+  return out + Decode(part, codePage);
 }
 
 CLanguageText::CLanguageText() : CLanguageText(kx::GetLanguageIniPath()) {}

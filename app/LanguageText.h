@@ -9,7 +9,9 @@ namespace app {
 // "CP936" for CHS.ini, "CP950" for CHT.ini, "CP1252" for any other file.
 const char* CodePageOfLanguageFile(const std::string& path);
 
-// The bytes as UTF-8; bytes the code page cannot decode show as '?'.
+// The bytes as UTF-8; bytes the code page cannot decode show as '?'. CR LF
+// becomes a line feed, and the degree sign of the RDT progress line (code page
+// 950's A2 58, then 'C') "°C" under every code page.
 std::string ToDisplayText(const std::string& bytes, const char* codePage);
 
 class CLanguageText {

@@ -4,11 +4,13 @@
 #include "app/WxMessageBox.h"
 #include "command/GetDevLibrary.h"
 #include "device/AppHolders.h"
+#include "platform/Termination.h"
 #include "settings/SnScanDlg.h"
 
 #include "app/MainApp.h"
 #include "app/PropertyPageKxmp.h"
 
+#include <wx/display.h>
 #include <wx/image.h>
 #include <wx/msgdlg.h>
 #include <wx/notebook.h>
@@ -16,7 +18,7 @@
 
 CPropertySheetWithLogoDlg::CPropertySheetWithLogoDlg(const std::string& title, unsigned pageMask,
                                                      CProductionPage& logic)
-    : wxFrame(nullptr, wxID_ANY, wxString::FromUTF8(title), wxDefaultPosition, wxSize(960, 560)) {
+    : wxFrame(nullptr, wxID_ANY, wxString::FromUTF8(title)) {
   auto* sheet = new wxNotebook(this, wxID_ANY);
   for (app::SheetPage page : app::PagesOfMask(pageMask)) {
     if (page != app::SheetPage::KXMP) continue;  // the settings and result pages are not part of this build
@@ -28,6 +30,27 @@ CPropertySheetWithLogoDlg::CPropertySheetWithLogoDlg(const std::string& title, u
   SetSizer(sizer);
   Bind(wxEVT_CLOSE_WINDOW, &CPropertySheetWithLogoDlg::OnClose, this);
   if (m_Production) m_Production->OnInitDialog();
+  FitToScreen();
+  // The page laid out before the first show, so that no control is ever given less than its size.
+  if (m_Production) {
+    m_Production->SetSize(sheet->GetClientSize());
+    m_Production->Layout();
+  }
+}
+
+void CPropertySheetWithLogoDlg::FitToScreen() {
+  // The slot grid at its cells' smallest readable size, or the whole screen.
+  // (The sizer's fitting size is already cut to the screen.)
+  const wxSize best = ClientToWindowSize(GetSizer()->GetMinSize());
+  const int display = wxDisplay::GetFromWindow(this);
+  const wxRect area = wxDisplay(display == wxNOT_FOUND ? 0u : static_cast<unsigned>(display)).GetClientArea();
+  if (best.x <= area.width && best.y <= area.height) {
+    SetSize(best);
+    CentreOnScreen();
+  } else {
+    SetSize(area);
+    Maximize();
+  }
   Layout();
 }
 
@@ -41,6 +64,15 @@ void CPropertySheetWithLogoDlg::OnClose(wxCloseEvent& event) {
 
 bool CMainApp::OnInit() {
   wxInitAllImageHandlers();
+  return Open();
+}
+
+int CMainApp::OnExit() {
+  Shut();
+  return wxApp::OnExit();
+}
+
+bool CMainApp::Open() {
   platform::SetMessageBox(std::make_shared<CWxMessageBox>());
   app::ReadKxU2A();
   std::string why;
@@ -56,17 +88,23 @@ bool CMainApp::OnInit() {
   m_Sheet = new CPropertySheetWithLogoDlg(app::BuildWindowTitle(), app::ReadPageMask(), *m_Page);
   m_Sheet->Show();
   SetTopWindow(m_Sheet);
+  // A termination signal closes the window as its close box does.
+  platform::WatchTerminationSignals([this](int) {
+    CallAfter([this] {
+      if (wxWindow* top = GetTopWindow()) top->Close();
+    });
+  });
   return true;
 }
 
-int CMainApp::OnExit() {
+void CMainApp::Shut() {
+  platform::StopWatchingTerminationSignals();
   kx::RemoveScanDialog();  // a worker waiting on a dialog is answered Cancel before the run is waited for
   DeletePendingObjects();  // a sheet still waiting for deletion uses the page in its destructor
   m_Sheet = nullptr;
   m_Page.reset();
   delete CGetDevLibrary::GetInstance();
   platform::SetMessageBox(nullptr);
-  return wxApp::OnExit();
 }
 
 std::string CMainApp::GetFlashIdMask() { return kx::GetFlashIdMask(); }

@@ -20,6 +20,8 @@ class CPropertySheetWithLogoDlg : public wxFrame {
 
  private:
   void OnClose(wxCloseEvent& event);
+  // Opens at the size the slot grid needs when the screen has room, else maximised.
+  void FitToScreen();
   CPropertyPage_KXMP* m_Production = nullptr;
 };
 
@@ -27,6 +29,10 @@ class CMainApp : public wxApp {
  public:
   bool OnInit() override;
   int OnExit() override;
+  // What start-up and shut-down do besides the window system's own: a window
+  // test opens and shuts the program several times in one window system.
+  bool Open();
+  void Shut();
 
   // A whole copy of the production page's flash-ID mask, for any thread.
   static std::string GetFlashIdMask();

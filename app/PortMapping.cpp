@@ -49,6 +49,7 @@ bool CPortMapping::MappingLocked() {
 void CPortMapping::MapPorts(int slots) {
   m_Slots = std::clamp(slots, 0, kPorts);
   m_DriveNumbers.fill(0);
+  m_TesterScanFailed = false;
   if (kx::IsTesterDirectMode())
     MapTesters();
   else
@@ -57,8 +58,9 @@ void CPortMapping::MapPorts(int slots) {
 
 void CPortMapping::MapTesters() {
   CTesterScanner scanner;
-  scanner.ScanTesters();
+  const bool ran = scanner.ScanTesters();
   for (int port = 1; port <= m_Slots; ++port) m_DriveNumbers[port - 1] = std::max(0, scanner.m_SlotMap[port]);
+  m_TesterScanFailed = !ran || std::all_of(m_DriveNumbers.begin(), m_DriveNumbers.end(), [](int d) { return d == 0; });
 }
 
 void CPortMapping::MapListing() {
@@ -71,6 +73,8 @@ void CPortMapping::MapListing() {
   kx::MakeDirectoryPath("C:\\MP_SSD_NODE");
   std::array<std::string, kPorts> nodes;
   for (int port = 1; port <= m_Slots; ++port) nodes[port - 1] = ReadMapping(port, "PortNode");
+  // The file's changes, written in one replacement of it.
+  std::vector<std::array<std::string, 3>> writes;
   if (!MappingLocked()) {
     std::size_t next = 0;
     for (int port = 1; port <= m_Slots; ++port) {
@@ -80,7 +84,7 @@ void CPortMapping::MapListing() {
         ++next;
       if (next == entries.size()) break;
       nodes[port - 1] = entries[next].node;
-      WriteMapping(port, "PortNode", nodes[port - 1]);
+      writes.push_back({Section(port), "PortNode", nodes[port - 1]});
     }
   }
   for (int port = 1; port <= m_Slots; ++port) {
@@ -92,8 +96,14 @@ void CPortMapping::MapListing() {
       link = entries[i].path;
       break;
     }
-    if (link != ReadMapping(port, "SymbolicLink")) WriteMapping(port, "SymbolicLink", link);
+    if (link != ReadMapping(port, "SymbolicLink")) writes.push_back({Section(port), "SymbolicLink", link});
   }
+  if (writes.empty()) return;
+  platform::EditProfileFile(kMappingIni, [&writes](std::string& text) {
+    for (const auto& [section, key, value] : writes)
+      if (const win::DWORD error = platform::SetProfileKey(text, section, key, value)) return error;
+    return win::DWORD{0};
+  });
 }
 
 int CPortMapping::DriveNumber(int port) const {

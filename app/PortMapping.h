@@ -38,6 +38,9 @@ class CPortMapping {
   void Close();
 
   static bool MappingLocked();
+  // Tester-direct mode: the last mapping's tester scan failed or found no
+  // tester board for any of the slots.
+  bool TesterScanFailed() const { return m_TesterScanFailed; }
 
  private:
   void MapListing();
@@ -45,4 +48,5 @@ class CPortMapping {
   std::function<void()> m_Refresh;
   std::array<int, kPorts> m_DriveNumbers{};
   int m_Slots = 0;
+  bool m_TesterScanFailed = false;
 };

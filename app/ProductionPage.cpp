@@ -20,6 +20,7 @@
 #include "engine/SnScan.h"
 #include "media/BadBlockScan.h"
 #include "platform/Clock.h"
+#include "platform/ErrorText.h"
 #include "platform/Files.h"
 #include "platform/MessageBox.h"
 #include "platform/Paths.h"
@@ -30,6 +31,7 @@ namespace {
 constexpr char kParamIni[] = ".\\param.ini";
 constexpr char kParamFdbIni[] = ".\\paramFDB.ini";
 constexpr char kMacFile[] = ".\\PC_MAC_Address.txt";
+constexpr char kTesterScanFailedText[] = "Detect SATA Testers failed !!!";
 
 std::string ReadText(const char* section, const char* key, const char* file, std::size_t size = 260) {
   return kx::TrimBlanks(kx::ReadProfileText(section, key, file, size));
@@ -52,6 +54,21 @@ std::string TimeStamp() {
 // Stations that take bar-code serial numbers: RDT, MP, EraseMP, ReRDT, SortMP, SortRDT.
 bool StationUsesBarCode(int station) {
   return station == 1 || station == 3 || station == 4 || station == 7 || station == 8 || station == 9;
+}
+
+std::string OsErrorText(win::DWORD error) {
+  std::string text = win::FormatMessage(error);
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) text.pop_back();
+  return kx::StrFormat("OS error %u, %s", static_cast<unsigned>(error), text.c_str());
+}
+
+// [Options] FlhIDMask: the default when the key is missing; a key present but
+// empty leaves the mask empty.
+std::string FlashIdMaskSetting() {
+  constexpr char kMissing[] = "\x01";
+  char buffer[260] = {};
+  win::GetPrivateProfileString("Options", "FlhIDMask", kMissing, buffer, sizeof buffer, kParamIni);
+  return std::string(buffer) == kMissing ? std::string(kx::kDefaultFlashIdMask) : kx::TrimBlanks(buffer);
 }
 
 void PaintCell(kx::StatusCellModel& cell, std::uint32_t text, std::uint32_t back, const std::string& shown) {
@@ -96,9 +113,7 @@ void CProductionPage::OnInitDialog() {
     else
       win::CopyFile(makerFile.c_str(), kParamFdbIni, win::FALSE);
   }
-  kx::SetFlashIdMask(ReadText("Options", "FlhIDMask", kParamIni).empty()
-                         ? std::string(kx::kDefaultFlashIdMask)
-                         : ReadText("Options", "FlhIDMask", kParamIni));
+  kx::SetFlashIdMask(FlashIdMaskSetting());
   kx::FillErrorCodeMap();
 
   m_SlotNumber = SlotCountOf(ReadInt("General Info", "SlotNumber", 8, app::kToolSettingIni));
@@ -136,6 +151,10 @@ bool CProductionPage::CheckStart(std::string& message) {
   {
     std::lock_guard lock(m_MappingLock);
     m_Mapping->MapPorts(m_SlotNumber);
+    if (m_Mapping->TesterScanFailed()) {
+      message = kTesterScanFailedText;
+      return false;
+    }
   }
   if (ReadInt("OP Setting", "UseBarCode", 0, app::kToolSettingIni) == 1 && StationUsesBarCode(m_Station)) {
     for (int port = 1; port <= m_SlotNumber; ++port) {
@@ -155,17 +174,20 @@ bool CProductionPage::OnStart() {
     win::AfxMessageBox(message.c_str(), win::MB_OK);
     return false;
   }
-  g_SnScanState.question = 0;
-  const std::string mask = ReadText("Options", "FlhIDMask", kParamIni);
-  kx::SetFlashIdMask(mask.empty() ? std::string(kx::kDefaultFlashIdMask) : mask);
-  g_TesterNumber = 0;
   m_RunKind = JobModeOf(m_Station);
-  PrepareLogFolders();
+  if (!PrepareLogFolders(message)) {
+    win::AfxMessageBox(message.c_str(), win::MB_OK | win::MB_ICONERROR);
+    return false;
+  }
+  g_SnScanState.question = 0;
+  kx::SetFlashIdMask(FlashIdMaskSetting());
+  g_TesterNumber = 0;
   m_ResultCodes.fill("H_F8");
   if (m_RunThread.joinable()) m_RunThread.join();
   m_StartMs = platform::Clock().NowMs();
   m_JobsPosted = 0;
   m_Posting = true;
+  m_StopRequested = false;
   m_Running = true;
   m_RunThread = std::thread(&CProductionPage::RunPasses, this);
   return true;
@@ -193,11 +215,12 @@ void CProductionPage::RunPasses() {
       }
       RunOnePass(m_RunKind);
       WriteRunTotals(m_ResultCodes);
-      if (ReadInt("OP Setting", "PopoutNotice", 0, app::kToolSettingIni) != 0) {
+      const bool empty = m_JobsPosted.load() == 0;
+      if (empty || ReadInt("OP Setting", "PopoutNotice", 0, app::kToolSettingIni) != 0) {
         std::lock_guard lock(m_NoticeLock);
-        m_Notice = NextStationNotice(m_Station);
+        m_Notice = empty ? NoDriveText(m_SlotNumber) : NextStationNotice(m_Station);
       }
-      stop = g_StopAfterFail.load() != 0 || m_StopRequested.load();
+      stop = empty || g_StopAfterFail.load() != 0 || m_StopRequested.load();
     }
     if (!infinite) break;
   }
@@ -279,11 +302,35 @@ void CProductionPage::ShowPortPresence(int port) {
 
 void CProductionPage::OnScan() {
   if (Running()) return;
+  bool testersFailed = false;
   {
     std::lock_guard lock(m_MappingLock);
     m_Mapping->MapPorts(m_SlotNumber);
+    testersFailed = m_Mapping->TesterScanFailed();
   }
-  for (int port = 1; port <= m_SlotNumber; ++port) ShowPortPresence(port);
+  int found = 0;
+  for (int port = 1; port <= m_SlotNumber; ++port) {
+    ShowPortPresence(port);
+    found += DriveNumber(port) != 0;
+  }
+  if (testersFailed)
+    win::AfxMessageBox(kTesterScanFailedText, win::MB_OK | win::MB_ICONWARNING);
+  else if (found == 0)
+    win::AfxMessageBox(NoDriveText(m_SlotNumber).c_str(), win::MB_OK | win::MB_ICONWARNING);
+}
+
+std::string CProductionPage::NoDriveText(int slots) {
+  return kx::StrFormat("No drive was found on any of the %d ports.", slots);
+}
+
+std::string CProductionPage::StartUpWarning() {
+  const char* file = app::kToolSettingIni;
+  if (!platform::FileExists(file))
+    return kx::StrFormat("%s is missing: the station is %s.", file, StationName(kx::GetTestStation()));
+  if (ReadText("General Info", "TestStation", file).empty())
+    return kx::StrFormat("[General Info] TestStation is not set in %s: the station is %s.", file,
+                         StationName(kx::GetTestStation()));
+  return {};
 }
 
 std::vector<int> CProductionPage::OnDiskChange(const platform::DiskNotification& notification) {
@@ -314,14 +361,21 @@ std::string CProductionPage::ResultCode(int port) const {
 
 // ---- log folders and run logs ---------------------------------------------------
 
-void CProductionPage::PrepareLogFolders() {
+bool CProductionPage::PrepareLogFolders(std::string& message) {
   const std::string workingNo = ReadText("General Info", "WorkingNo", kParamIni, 250);
   const std::string configured = ReadText("Log Path", "SetLogFolderPath", kParamIni, 250);
   const std::string pc = kx::ComputerNameText();
   m_LogFolder = configured.empty() ? kx::StrFormat(".\\%s_%s", workingNo.c_str(), pc.c_str())
                                    : kx::StrFormat("%s\\%s", configured.c_str(), workingNo.c_str());
-  for (const char* sub : {"%s\\D_Reports\\", "%s\\Fail_Log\\", "%s\\Current\\"})
-    kx::MakeDirectoryPath(kx::StrFormat(sub, m_LogFolder.c_str()));
+  for (const char* sub : {"%s\\D_Reports\\", "%s\\Fail_Log\\", "%s\\Current\\"}) {
+    const std::string folder = kx::StrFormat(sub, m_LogFolder.c_str());
+    win::SetLastError(0);
+    if (kx::MakeDirectoryPath(folder) != 0) continue;
+    // A drive that is not there fails before any call that sets the error.
+    const win::DWORD error = win::GetLastError() != 0 ? win::GetLastError() : win::ERROR_PATH_NOT_FOUND;
+    message = kx::StrFormat("The log folder %s cannot be created: %s", folder.c_str(), OsErrorText(error).c_str());
+    return false;
+  }
 
   const char* kind = m_RunKind == 1 ? "Init" : m_RunKind == 4 ? "QC" : "Debug";
   m_TotalLogPath = kx::StrFormat("%s\\Total_%s.log", m_LogFolder.c_str(), kind);
@@ -329,7 +383,15 @@ void CProductionPage::PrepareLogFolders() {
   // Each header only into a missing log: checked and written as one step for
   // every process sharing the folder, so none resets another's counts.
   platform::ProfileWriteLock lock(m_TotalLogPath);
-  if (!platform::FileExists(m_TotalLogPath)) WriteRunSummary(m_TotalLogPath);
+  if (!platform::FileExists(m_TotalLogPath)) {
+    WriteRunSummary(m_TotalLogPath);
+    if (!platform::FileExists(m_TotalLogPath)) {
+      const win::DWORD error = win::GetLastError();
+      message = kx::StrFormat("The log file %s cannot be written: %s", m_TotalLogPath.c_str(),
+                              OsErrorText(error).c_str());
+      return false;
+    }
+  }
   if (!platform::FileExists(m_ErrorLogPath))
     WriteText("Error List", "[Year-Month-Day Hour:Min:Sec]   SlotNo:No   SN:xxxxx", "--Error_Code:Error_Msg",
               m_ErrorLogPath);
@@ -345,6 +407,7 @@ void CProductionPage::PrepareLogFolders() {
   const std::string workOrder = kx::StrFormat("%s\\WO_%s_%s.txt", m_LogFolder.c_str(), workingNo.c_str(), pc.c_str());
   if (!platform::FileExists(workOrder)) WriteText("Base Info", "WorkOrder", workingNo, workOrder);
   kx::SetWorkOrderPath(workOrder);
+  return true;
 }
 
 void CProductionPage::WriteRunSummary(const std::string& totalLogPath) {

@@ -54,8 +54,11 @@ class CProductionPage {
   // Checks, prepares and starts the pass loop on the run thread; false (message
   // shown) when refused or when a run is going.
   bool OnStart();
-  // Maps the ports again and shows which reach a drive.
+  // Maps the ports again and shows which reach a drive; tells the operator
+  // when none does, or when the tester scan failed.
   void OnScan();
+  // No pass after the one going (the window is to close when the run has ended).
+  void RequestStop() { m_StopRequested = true; }
   // True from Start until the run thread has ended (its last join included).
   bool Running() const { return m_Running.load(); }
   // Blocks until the run thread has ended; for shut-down and tests.
@@ -73,7 +76,9 @@ class CProductionPage {
 
   // ---- logs and totals ----
 
-  void PrepareLogFolders();
+  // False, with the operator's message naming the folder or file and the OS
+  // error, when a log folder cannot be created or the Total log written.
+  bool PrepareLogFolders(std::string& message);
   // The header of a new Total log.
   void WriteRunSummary(const std::string& totalLogPath);
   // Adds a pass's result codes (index port-1) to the Total log, _Summary.log,
@@ -99,6 +104,11 @@ class CProductionPage {
   // The next-station notice of the last pass, once; empty when none is due.
   std::string TakeNotice();
   static std::string NextStationNotice(int station);
+  // The notice of a pass that found no drive, and of a Scan that mapped none.
+  static std::string NoDriveText(int slots);
+  // What start-up tells the operator once: the tool-settings file or its
+  // TestStation missing (the station then is RDT). Empty when both are there.
+  static std::string StartUpWarning();
   // "EraseAll" .. "RMADBG" for stations 0 to 10, else "unKnown".
   static const char* StationName(int station);
 

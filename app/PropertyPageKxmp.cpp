@@ -6,6 +6,7 @@
 #include "app/PropertyPageKxmp.h"
 
 #include <wx/artprov.h>
+#include <wx/dcclient.h>
 #include <wx/sizer.h>
 
 namespace {
@@ -16,6 +17,37 @@ constexpr int kTimerRun = 2;
 constexpr char kRunningText[] = "A production run is going: the window closes when it has ended.";
 
 }  // namespace
+
+CTextLabel::CTextLabel(wxWindow* parent, const wxString& text) : wxWindow(parent, wxID_ANY) {
+  // The background is the window system's, as under a native label.
+  Bind(wxEVT_PAINT, &CTextLabel::OnPaint, this);
+  SetText(text);
+}
+
+void CTextLabel::SetText(const wxString& text) {
+  if (text == m_Text && GetMinSize().IsFullySpecified()) return;
+  m_Text = text;
+  const wxSize extent = GetTextExtent(text.empty() ? wxString(" ") : text);
+  const wxSize size(std::max(GetMinSize().x, extent.x + 4), std::max(GetMinSize().y, extent.y + 2));
+  if (size != GetMinSize()) {
+    SetMinSize(size);
+    if (GetParent()) GetParent()->Layout();
+  }
+  Refresh();
+}
+
+void CTextLabel::SetTextColour(const wxColour& colour) {
+  if (colour == m_Colour) return;
+  m_Colour = colour;
+  Refresh();
+}
+
+void CTextLabel::OnPaint(wxPaintEvent&) {
+  wxPaintDC dc(this);
+  dc.SetFont(GetFont());
+  dc.SetTextForeground(m_Colour);
+  dc.DrawText(m_Text, 2, (GetClientSize().y - dc.GetCharHeight()) / 2);
+}
 
 CPropertyPage_KXMP::CPropertyPage_KXMP(wxWindow* parent, CProductionPage& logic)
     : wxPanel(parent, wxID_ANY), m_Logic(logic), m_BlinkTimer(this, kTimerBlink), m_RunTimer(this, kTimerRun) {
@@ -28,9 +60,9 @@ CPropertyPage_KXMP::CPropertyPage_KXMP(wxWindow* parent, CProductionPage& logic)
   m_Scan = new CImageButton(this, wxID_ANY, text("IDC_BTN_SCAN", "Scan"));
   m_Scan->SetIcon(wxArtProvider::GetBitmapBundle(wxART_FIND, wxART_BUTTON));
   m_Scan->SetAlign(0, false);
-  m_Time = new wxStaticText(this, wxID_ANY, "00:00");
-  m_Station = new wxStaticText(this, wxID_ANY, "");
-  m_Yield = new wxStaticText(this, wxID_ANY, wxString::FromUTF8(m_Logic.YieldText()));
+  m_Time = new CTextLabel(this, "00:00");
+  m_Station = new CTextLabel(this);
+  m_Yield = new CTextLabel(this, wxString::FromUTF8(m_Logic.YieldText()));
   m_Start->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { OnStart(); });
   m_Scan->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { OnScan(); });
   Bind(wxEVT_TIMER, &CPropertyPage_KXMP::OnBlinkTimer, this, kTimerBlink);
@@ -45,7 +77,8 @@ CPropertyPage_KXMP::CPropertyPage_KXMP(wxWindow* parent, CProductionPage& logic)
   const char* names[] = {"Total", "Good", "Bad"};
   for (std::size_t i = 0; i < 3; ++i) {
     top->Add(new wxStaticText(this, wxID_ANY, text(keys[i], names[i])), 0, wxALIGN_CENTER_VERTICAL | wxLEFT, 12);
-    m_Counts[i] = new wxStaticText(this, wxID_ANY, "0", wxDefaultPosition, wxSize(40, -1));
+    m_Counts[i] = new CTextLabel(this, "0");
+    m_Counts[i]->SetMinSize(wxSize(40, m_Counts[i]->GetMinSize().y));
     top->Add(m_Counts[i], 0, wxALIGN_CENTER_VERTICAL | wxLEFT, 4);
   }
   top->Add(m_Yield, 0, wxALIGN_CENTER_VERTICAL | wxLEFT, 12);
@@ -69,7 +102,9 @@ CPropertyPage_KXMP::~CPropertyPage_KXMP() {
 void CPropertyPage_KXMP::OnInitDialog() {
   m_Logic.OnInitDialog();
   BuildGrid();
-  m_Station->SetLabel(CProductionPage::StationName(kx::GetTestStation()));
+  m_Station->SetText(CProductionPage::StationName(kx::GetTestStation()));
+  const std::string warning = CProductionPage::StartUpWarning();
+  if (!warning.empty()) win::MessageBox(nullptr, warning.c_str(), "kxmp", win::MB_OK | win::MB_ICONWARNING);
   m_BlinkTimer.Start(500);
   m_NotifyId = platform::RegisterDiskNotification([this](const platform::DiskNotification& n) {
     CallAfter([this, n] {
@@ -93,23 +128,28 @@ void CPropertyPage_KXMP::BuildGrid() {
     grid->Add(box, 1, wxEXPAND);
     m_Cells.push_back(cell);
     m_Gauges.push_back(gauge);
+    m_GaugeValues.push_back(0);
   }
   m_Grid->SetSizer(grid);
   Layout();
 }
 
+// Touches only what changed: an unchanged label or bar costs no layout or paint.
 void CPropertyPage_KXMP::RefreshSlots() {
   for (std::size_t i = 0; i < m_Cells.size(); ++i) {
     m_Cells[i]->ShowModel();
     kx::ProgressModel& progress = m_Logic.Progress(static_cast<int>(i) + 1);
     const int range = std::max(1, progress.Upper() - progress.Lower());
-    m_Gauges[i]->SetValue(std::clamp((progress.GetPos() - progress.Lower()) * 100 / range, 0, 100));
+    const int value = std::clamp((progress.GetPos() - progress.Lower()) * 100 / range, 0, 100);
+    if (value == m_GaugeValues[i]) continue;
+    m_GaugeValues[i] = value;
+    m_Gauges[i]->SetValue(value);
   }
   for (std::size_t i = 0; i < 3; ++i) {
     const std::string count = m_Logic.CountLabel(static_cast<int>(i)).Text();
-    m_Counts[i]->SetLabel(count.empty() ? wxString("0") : wxString::FromUTF8(count));
+    m_Counts[i]->SetText(count.empty() ? wxString("0") : wxString::FromUTF8(count));
   }
-  m_Yield->SetLabel(wxString::FromUTF8(m_Logic.YieldText()));
+  m_Yield->SetText(wxString::FromUTF8(m_Logic.YieldText()));
 }
 
 void CPropertyPage_KXMP::EnableRunControls(bool enable) {
@@ -119,9 +159,9 @@ void CPropertyPage_KXMP::EnableRunControls(bool enable) {
 
 void CPropertyPage_KXMP::OnStart() {
   if (!m_Logic.OnStart()) return;
-  m_Station->SetLabel(CProductionPage::StationName(kx::GetTestStation()));
+  m_Station->SetText(CProductionPage::StationName(kx::GetTestStation()));
   EnableRunControls(false);
-  m_Time->SetLabel("00:00");
+  m_Time->SetText("00:00");
   m_RunTimer.Start(1000);
   RefreshSlots();
 }
@@ -133,23 +173,32 @@ void CPropertyPage_KXMP::OnScan() {
 
 void CPropertyPage_KXMP::OnBlinkTimer(wxTimerEvent&) {
   m_BlinkOn = !m_BlinkOn;
-  m_Station->SetForegroundColour(m_BlinkOn ? *wxRED : *wxBLACK);
-  m_Station->Refresh();
-  RefreshSlots();
+  m_Station->SetTextColour(m_BlinkOn ? *wxRED : *wxBLACK);
 }
 
 void CPropertyPage_KXMP::OnRunTimer(wxTimerEvent&) {
-  m_Time->SetLabel(wxString::FromUTF8(m_Logic.RunClockText()));
+  m_Time->SetText(wxString::FromUTF8(m_Logic.RunClockText()));
   RefreshSlots();
-  if (m_Logic.Running()) return;
+  // The close box still open: the window closes once it is answered.
+  if (m_Logic.Running() || m_InCloseBox) return;
   m_RunTimer.Stop();
   EnableRunControls(true);
   const std::string notice = m_Logic.TakeNotice();
+  if (m_CloseWhenRunEnds) {
+    if (wxWindow* top = wxGetTopLevelParent(this)) top->Close();
+    return;
+  }
   if (!notice.empty()) win::MessageBox(nullptr, notice.c_str(), "kxmp", win::MB_OK | win::MB_ICONINFORMATION);
 }
 
 bool CPropertyPage_KXMP::CanClose() {
   if (!m_Logic.Running()) return true;
-  win::MessageBox(nullptr, kRunningText, "kxmp", win::MB_OK | win::MB_ICONWARNING);
+  m_Logic.RequestStop();
+  if (!m_CloseWhenRunEnds) {
+    m_CloseWhenRunEnds = true;
+    m_InCloseBox = true;
+    win::MessageBox(nullptr, kRunningText, "kxmp", win::MB_OK | win::MB_ICONWARNING);
+    m_InCloseBox = false;
+  }
   return false;
 }

@@ -17,6 +17,22 @@
 #include "controls/ColorEdit.h"
 #include "controls/ImageButton.h"
 
+// A label that paints itself: a new text or colour repaints it alone (a native
+// label's new text lays the whole window out again, and repaints every cell).
+// It grows to its longest text and never shrinks.
+class CTextLabel : public wxWindow {
+ public:
+  explicit CTextLabel(wxWindow* parent, const wxString& text = wxString());
+  void SetText(const wxString& text);
+  void SetTextColour(const wxColour& colour);
+  const wxString& Text() const { return m_Text; }
+
+ private:
+  void OnPaint(wxPaintEvent& event);
+  wxString m_Text;
+  wxColour m_Colour = *wxBLACK;
+};
+
 class CPropertyPage_KXMP : public wxPanel {
  public:
   CPropertyPage_KXMP(wxWindow* parent, CProductionPage& logic);
@@ -27,8 +43,10 @@ class CPropertyPage_KXMP : public wxPanel {
   void OnInitDialog();
   void OnStart();
   void OnScan();
-  // False, after telling the operator, while a run is going.
+  // False while a run is going: the operator is told, no further pass starts,
+  // and the window closes when the run has ended.
   bool CanClose();
+  bool CloseWhenRunEnds() const { return m_CloseWhenRunEnds; }
   // True when no run is going and the window shows the last one's end.
   bool RunShown() const { return !m_RunTimer.IsRunning() && !m_Logic.Running(); }
 
@@ -46,15 +64,18 @@ class CPropertyPage_KXMP : public wxPanel {
   app::CLanguageText m_Texts;
   CImageButton* m_Start = nullptr;
   CImageButton* m_Scan = nullptr;
-  wxStaticText* m_Time = nullptr;
-  wxStaticText* m_Station = nullptr;
-  std::array<wxStaticText*, 3> m_Counts{};
-  wxStaticText* m_Yield = nullptr;
+  CTextLabel* m_Time = nullptr;
+  CTextLabel* m_Station = nullptr;
+  std::array<CTextLabel*, 3> m_Counts{};
+  CTextLabel* m_Yield = nullptr;
   wxPanel* m_Grid = nullptr;
   std::vector<CColorEdit*> m_Cells;
   std::vector<wxGauge*> m_Gauges;
-  wxTimer m_BlinkTimer;  // 500 ms: blinking station label and the slot display
+  std::vector<int> m_GaugeValues;
+  wxTimer m_BlinkTimer;  // 500 ms: blinking station label
   wxTimer m_RunTimer;    // 1 s: run clock and end of run
   bool m_BlinkOn = false;
   int m_NotifyId = 0;
+  bool m_CloseWhenRunEnds = false;
+  bool m_InCloseBox = false;
 };

@@ -22,7 +22,9 @@ int ShowHere(const std::string& text, const std::string& caption, win::UINT type
     default: style |= wxICON_INFORMATION; break;
   }
   if (type & win::MB_TOPMOST) style |= wxSTAY_ON_TOP;
-  wxMessageDialog dialog(nullptr, wxString::FromUTF8(text), wxString::FromUTF8(caption.empty() ? "kxmp" : caption),
+  std::string shown = text;  // CR LF, as the program's texts break lines, shows as a line break
+  for (std::size_t at; (at = shown.find("\r\n")) != std::string::npos;) shown.erase(at, 1);
+  wxMessageDialog dialog(nullptr, wxString::FromUTF8(shown), wxString::FromUTF8(caption.empty() ? "kxmp" : caption),
                          style);
   switch (dialog.ShowModal()) {
     case wxID_OK: return win::IDOK;

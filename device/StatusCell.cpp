@@ -4,9 +4,17 @@
 
 namespace kx {
 
+// Under the lock: a window that reads the count after a change sees the new state.
+template <class T>
+void StatusCellModel::Change(T& field, const T& value) {
+  if (field == value) return;
+  field = value;
+  state_.changes = changes_.fetch_add(1, std::memory_order_acq_rel) + 1;
+}
+
 void StatusCellModel::SetWindowText(const std::string& text) {
   std::lock_guard<std::mutex> g(lock_);
-  state_.text = text;
+  Change(state_.text, text);
 }
 
 void StatusCellModel::Redraw() {
@@ -16,14 +24,14 @@ void StatusCellModel::Redraw() {
 
 void StatusCellModel::SetFontSize(int height, int width) {
   std::lock_guard<std::mutex> g(lock_);
-  state_.fontHeight = height;
-  state_.fontWidth = width;
+  Change(state_.fontHeight, height);
+  Change(state_.fontWidth, width);
 }
 
 void StatusCellModel::SetColor(std::uint32_t textColor, std::uint32_t backColor) {
   std::lock_guard<std::mutex> g(lock_);
-  state_.textColor = textColor;
-  state_.backColor = backColor;
+  Change(state_.textColor, textColor);
+  Change(state_.backColor, backColor);
 }
 
 std::string StatusCellModel::GetWindowText() const {
@@ -33,15 +41,15 @@ std::string StatusCellModel::GetWindowText() const {
 
 void StatusCellModel::Clear() {
   std::lock_guard<std::mutex> g(lock_);
-  state_.text.clear();
+  Change(state_.text, std::string());
 }
 
 void StatusCellModel::SetKeptTexts(const std::string& stateText, const std::string& errorCode,
                                    const std::string& errorMessage) {
   std::lock_guard<std::mutex> g(lock_);
-  state_.stateText = stateText;
-  state_.errorCode = errorCode;
-  state_.errorMessage = errorMessage;
+  Change(state_.stateText, stateText);
+  Change(state_.errorCode, errorCode);
+  Change(state_.errorMessage, errorMessage);
 }
 
 std::string StatusCellModel::GetStateText() const {

@@ -4,6 +4,7 @@
 // lock so that the window thread can show a consistent snapshot at its own
 // pace. Tests read the same models back.
 #pragma once
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -58,7 +59,8 @@ struct StatusCellState {
   std::string stateText;
   std::string errorCode;
   std::string errorMessage;
-  std::uint64_t redraws = 0;  // the window repaints when this moves
+  std::uint64_t redraws = 0;
+  std::uint64_t changes = 0;  // moves when anything above but redraws changed value
 };
 
 class StatusCellModel final : public IStatusCell {
@@ -75,10 +77,15 @@ class StatusCellModel final : public IStatusCell {
   std::string GetErrorCode() const override;
   std::string GetErrorMessage() const override;
   StatusCellState Snapshot() const;
+  // The state's change count, without taking a snapshot.
+  std::uint64_t Changes() const { return changes_.load(std::memory_order_acquire); }
 
  private:
+  template <class T>
+  void Change(T& field, const T& value);
   mutable std::mutex lock_;
   StatusCellState state_;
+  std::atomic<std::uint64_t> changes_{0};
 };
 
 class ProgressModel final : public IProgressBar {

@@ -1,11 +1,16 @@
 // The demo's helper, run in the demo's working folder:
-//   kxmp_demo files            writes the MP firmware image the MP station loads
-//                              (FW\MP\QVF10001.bin, named in param.ini)
+//   kxmp_demo files            writes the firmware the stations load and the drives
+//                              hold: the MP image FW\MP\QVF10001.bin and the RDT
+//                              image FW\RDT\RDT00202.bin (named in param.ini), the
+//                              RDT image's bin type (paramFDB.ini), and the MP
+//                              image's normal code FW\MP\QVF10001.code that
+//                              Emulator.ini's FlashCodeFile puts in the drives' flash
 //   kxmp_demo run <png>        starts the program's window, presses Start, waits
 //                              for the pass and saves a screenshot of the window
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "platform/MessageBox.h"
 #include "platform/Profile.h"
@@ -18,9 +23,18 @@
 namespace {
 
 int WriteFiles() {
-  const char* path = ".\\FW\\MP\\QVF10001.bin";
-  kxtest::WriteBinFile(path, kxtest::StoreBin(kxtest::MpImage()));
-  return win::WritePrivateProfileString("Device Info", "ISP_MPBINCode", path, ".\\param.ini") ? 0 : 1;
+  const char* mp = ".\\FW\\MP\\QVF10001.bin";
+  const char* rdt = ".\\FW\\RDT\\RDT00202.bin";
+  kxtest::WriteBinFile(mp, kxtest::StoreBin(kxtest::MpImage()));
+  kxtest::WriteBinFile(rdt, kxtest::StoreBin(kxtest::NamedImage("RDT00202", 16384 + 100, true)));
+  const std::vector<std::uint8_t>& image = kxtest::MpImage();
+  kxtest::WriteBinFile(".\\FW\\MP\\QVF10001.code",
+                       std::vector<std::uint8_t>(image.begin() + kxtest::kNormalCodeAt, image.end()));
+  // The RDT bin type of the flash-type table's row that IniFilePath (FT_B0KB_S2) selects.
+  const bool written = win::WritePrivateProfileString("Device Info", "ISP_MPBINCode", mp, ".\\param.ini") &&
+                       win::WritePrivateProfileString("Device Info", "ISP_RDTBINCode", rdt, ".\\param.ini") &&
+                       win::WritePrivateProfileString("Flash Info", "Flh_RDTBinType", "7312", ".\\paramFDB.ini");
+  return written ? 0 : 1;
 }
 
 int RunHeadless(const char* png, char* program) {

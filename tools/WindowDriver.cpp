@@ -28,20 +28,29 @@ bool StartWindowSystem(const char* programName) {
 
 void StopWindowSystem() { wxEntryCleanup(); }
 
-bool RunEventsUntil(const std::function<bool()>& done, int limitMs) {
+bool RunEventsUntil(const std::function<bool()>& done, int limitMs, int pollMs) {
   wxGUIEventLoop loop;
   wxEventLoopActivator active(&loop);
   bool reached = false;
   int waited = 0;
   wxTimer poll;
   poll.Bind(wxEVT_TIMER, [&](wxTimerEvent&) {
-    waited += 50;
+    waited += pollMs;
     reached = done();
     if (reached || waited >= limitMs) loop.ScheduleExit();  // also from under a modal dialog
   });
-  poll.Start(50);
+  poll.Start(pollMs);
   loop.Run();
   return reached;
+}
+
+void RunEventsFor(int ms) {
+  wxGUIEventLoop loop;
+  wxEventLoopActivator active(&loop);
+  wxTimer end;
+  end.Bind(wxEVT_TIMER, [&loop](wxTimerEvent&) { loop.ScheduleExit(); });
+  end.StartOnce(ms);
+  loop.Run();
 }
 
 wxImage Screenshot(wxWindow* window) {

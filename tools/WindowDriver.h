@@ -16,8 +16,10 @@ bool StartWindowSystem(const char* programName);
 void StopWindowSystem();
 
 // Runs the window system's event loop until done() holds or limitMs of real
-// time have passed; whether done() held.
-bool RunEventsUntil(const std::function<bool()>& done, int limitMs);
+// time have passed, asking every pollMs; whether done() held.
+bool RunEventsUntil(const std::function<bool()>& done, int limitMs, int pollMs = 50);
+// Runs the event loop for ms of real time with no event of its own meanwhile.
+void RunEventsFor(int ms);
 // The window as it shows on the screen.
 wxImage Screenshot(wxWindow* window);
 

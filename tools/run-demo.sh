@@ -1,32 +1,60 @@
 #!/usr/bin/env bash
 # The production window on an emulated site, from a fresh Debian 12 machine:
-# installs what is needed, builds, prepares a working folder with an 8-slot
-# emulated site of drives that finished their RDT run (slots 3 and 6 carry
-# faults, so both endings show), sample parameter files and the MP firmware
-# image, and starts the window at the MP station. Without a display (or with
+# installs what the program needs, builds, prepares a working folder with an
+# 8-slot emulated site of drives that finished their RDT run (slots 3 and 6
+# carry faults, so both endings show), sample parameter files and the firmware
+# images, and starts the window at the MP station. Without a display (or with
 # --headless) it runs under Xvfb, presses Start, waits for the pass and saves a
 # screenshot in the working folder.
 #
-#   bash tools/run-demo.sh [--headless] [working folder, default build/demo]
+#   bash tools/run-demo.sh [--headless] [--reset] [working folder, default build/demo]
+#
+# The folder is made by this script and marked as its own (.kxmp-demo); a
+# folder that is not empty and carries no mark is refused, and nothing is ever
+# deleted. A marked folder keeps its Emulator.ini, settings and logs; --reset
+# writes the demo's own files over them again.
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 HEADLESS=0
-if [ "${1:-}" = "--headless" ]; then HEADLESS=1; shift; fi
+RESET=0
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --headless) HEADLESS=1; shift ;;
+    --reset) RESET=1; shift ;;
+    -*) echo "run-demo: unknown option $1" >&2; exit 2 ;;
+    *) break ;;
+  esac
+done
 WORK=${1:-$ROOT/build/demo}
+MARK=.kxmp-demo
 [ -z "${DISPLAY:-}" ] && HEADLESS=1
 
-bash "$ROOT/tools/setup.sh"
+if [ -e "$WORK" ] && [ ! -d "$WORK" ]; then
+  echo "run-demo: $WORK is not a folder" >&2
+  exit 1
+fi
+if [ -d "$WORK" ] && [ ! -f "$WORK/$MARK" ] && [ -n "$(ls -A "$WORK")" ]; then
+  echo "run-demo: $WORK is not empty and is no demo folder (no $MARK in it): give an empty or new folder" >&2
+  exit 1
+fi
+
+bash "$ROOT/tools/setup.sh" --program
 cmake -S "$ROOT" -B "$ROOT/build" -G Ninja -DKXMP_BENCH=OFF >/dev/null
 cmake --build "$ROOT/build" -j "$(nproc)" --target kxmp kxmp_demo kx_getdev_GetDev kx_getdev_GetDevSata
 
-rm -rf "$WORK"
+FRESH=$RESET
+[ -f "$WORK/$MARK" ] || FRESH=1
 mkdir -p "$WORK/Configuration/System" "$WORK/drives/C" "$WORK/drives/D"
+touch "$WORK/$MARK"
 WORK=$(cd "$WORK" && pwd)
 cp "$ROOT/build/getdev/libGetDev.so" "$ROOT/build/getdev/libGetDevSata.so" "$WORK/Configuration/System/"
 
-# INI files as the program writes them: CR LF line ends.
-ini() { sed 's/$/\r/' > "$1"; }
+# INI files as the program writes them: CR LF line ends. A marked folder keeps
+# the ones it has unless --reset.
+ini() {
+  if [ "$FRESH" = 1 ] || [ ! -f "$1" ]; then sed 's/$/\r/' > "$1"; else cat > /dev/null; fi
+}
 ini "$WORK/Configuration/System/MPToolSetting.ini" <<'INI'
 [General Info]
 TestStation=MP
@@ -51,13 +79,14 @@ IDC_STATIC_BAD=Bad
 INI
 ini "$WORK/Configuration/System/Emulator.ini" <<'INI'
 ; Eight USB bridges, each with a 1 GB (IDEMA) KX7410 drive that finished its
-; RDT run and still runs the RDT firmware.
+; RDT run and still runs the RDT firmware; the MP firmware is in its flash.
 [Site]
 Mode = bridge
 Slots = 8
 [Drive]
 Code = rdt
 RdtDone = 1
+FlashCodeFile = .\FW\MP\QVF10001.code
 CapacitySectors = 1974672
 BlocksPerPlane = 64
 DramMb = 4
@@ -87,13 +116,12 @@ Flh_MPBinType=7312
 [Options]
 SetSSDSize=1
 INI
-(cd "$WORK" && "$ROOT/build/tools/kxmp_demo" files)
+if [ "$FRESH" = 1 ]; then (cd "$WORK" && "$ROOT/build/tools/kxmp_demo" files); fi
 
 echo "run-demo: working folder $WORK"
+cd "$WORK"
 if [ "$HEADLESS" = 1 ]; then
-  cd "$WORK"
   NO_AT_BRIDGE=1 xvfb-run -a -s "-screen 0 1280x1024x24" "$ROOT/build/tools/kxmp_demo" run "$WORK/kxmp-demo.png"
 else
-  cd "$WORK"
   exec "$ROOT/build/app/kxmp"
 fi

@@ -1,17 +1,22 @@
 #!/usr/bin/env bash
-# Installs every Debian package kxmp needs to build, test and run. Idempotent and
-# quiet when everything is already present.
+# Installs every Debian package kxmp needs to build, test and run; with
+# --program only those that building and running the program (and the demo,
+# whose helper uses the test fixtures) need. Idempotent and quiet when
+# everything is already present.
 set -euo pipefail
 
 PACKAGES=(
-  g++ clang libclang-rt-14-dev cmake ninja-build pkg-config
-  googletest libgtest-dev libgmock-dev libbenchmark-dev
+  g++ cmake ninja-build pkg-config
+  googletest libgtest-dev libgmock-dev
   libwxgtk3.2-dev xvfb xauth
   libudev-dev
-  unixodbc-dev odbcinst libsqliteodbc
+  unixodbc-dev odbcinst
   libssl-dev libgmp-dev
-  qemu-system-x86 linux-image-amd64 busybox-static udev
 )
+if [ "${1:-}" != "--program" ]; then
+  PACKAGES+=(clang libclang-rt-14-dev libbenchmark-dev libsqliteodbc
+             qemu-system-x86 linux-image-amd64 busybox-static udev)
+fi
 
 missing=()
 for p in "${PACKAGES[@]}"; do

@@ -52,7 +52,12 @@ TEST(LanguageText, TheFilesCodePageDecodesItsBytesForDisplay) {
   } rows[] = {{"CHS.ini", "\xD6\xD0\xCE\xC4", "\xE4\xB8\xAD\xE6\x96\x87"},
               {".\\Configuration\\System\\CHT.ini", "\xA4\xA4\xA4\xE5", "\xE4\xB8\xAD\xE6\x96\x87"},
               {"ENG.ini", "Caf\xE9", "Caf\xC3\xA9"},
-              {"CHS.ini", "OK\xD6", "OK?"}};  // a lead byte without its pair
+              {"CHS.ini", "OK\xD6", "OK?"},  // a lead byte without its pair
+              // The RDT line's degree sign under every language; a pair that only ends in A2 is no degree sign.
+              {"ENG.ini", "T(\xA2XC):40*", "T(\xC2\xB0" "C):40*"},
+              {"CHT.ini", "T(\xA2X):40", "T(\xC2\xB0" "C):40"},
+              {"CHS.ini", "\xB0\xA2XC", "\xE9\x98\xBFXC"},
+              {"ENG.ini", "Serial Numbers Empty \r\n Port:2", "Serial Numbers Empty \n Port:2"}};
   for (const auto& r : rows)
     EXPECT_EQ(app::ToDisplayText(r.bytes, app::CodePageOfLanguageFile(r.file)), r.shown) << r.file;
 }

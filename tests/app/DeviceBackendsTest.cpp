@@ -36,7 +36,7 @@ TEST_F(DeviceBackends, ABrokenEmulatorIniNeverFallsThroughToRealDisks) {
   WriteEmulatorIni("[Site]\r\nMode = nonsense\r\n");
   std::string error;
   EXPECT_EQ(app::SelectDeviceBackends(&error), app::DeviceBackendChoice::None);
-  EXPECT_FALSE(error.empty());
+  EXPECT_EQ(error.rfind(".\\Configuration\\System\\Emulator.ini: [Site] Mode", 0), 0u) << error;
   // Nothing answers for a physical drive: no back end was installed.
   EXPECT_EQ(win::CreateFileA("\\\\.\\PhysicalDrive0", win::GENERIC_READ, win::FILE_SHARE_READ, nullptr,
                              win::OPEN_EXISTING, 0, nullptr),

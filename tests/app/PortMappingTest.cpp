@@ -1,5 +1,7 @@
 // Ports mapped to listing entries through AutoMapping.ini, and hot-plug.
 #include <gtest/gtest.h>
+#include <sys/inotify.h>
+#include <unistd.h>
 
 #include "app/AppShell.h"
 #include "app/PortMapping.h"
@@ -29,6 +31,31 @@ struct PortMapping : kxtest::DeviceTestEnv {
   }
   CPortMapping mapping_{[] {}};
 };
+
+// Replacements of AutoMapping.ini that `map` makes, seen by the kernel (with the
+// moves from the temporary names between them, no two are merged into one).
+template <class Map>
+int Replacements(const std::string& folder, Map map) {
+  const int fd = inotify_init1(IN_NONBLOCK);
+  inotify_add_watch(fd, folder.c_str(), IN_MOVED_FROM | IN_MOVED_TO);
+  map();
+  int count = 0;
+  alignas(inotify_event) char buffer[4096];
+  for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;)
+    for (char* p = buffer; p < buffer + n; p += sizeof(inotify_event) + reinterpret_cast<inotify_event*>(p)->len)
+      count += (reinterpret_cast<inotify_event*>(p)->mask & IN_MOVED_TO) != 0 &&
+               std::string(reinterpret_cast<inotify_event*>(p)->name) == "AutoMapping.ini";
+  close(fd);
+  return count;
+}
+
+TEST_F(PortMapping, TheFileIsWrittenOnceForAllItsChangesAndNotAtAllWithoutOne) {
+  MakeDirs("C:\\MP_SSD_NODE");
+  const std::string folder = Native("C:\\MP_SSD_NODE");
+  EXPECT_EQ(Replacements(folder, [this] { mapping_.MapPorts(24); }), 1);
+  EXPECT_EQ(Key(2, "PortNode"), "n3");
+  EXPECT_EQ(Replacements(folder, [this] { mapping_.MapPorts(24); }), 0);
+}
 
 TEST_F(PortMapping, UnmappedPortsLearnEntriesInListingOrder) {
   mapping_.MapPorts(8);

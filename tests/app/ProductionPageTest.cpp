@@ -2,6 +2,8 @@
 // totals, the end of a pass, and whole passes on an emulated site.
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include "app/AppShell.h"
 #include "app/ProductionPage.h"
 #include "command/CommandGlobals.h"
@@ -116,12 +118,64 @@ TEST_F(ProductionPage, StartRefusesWithoutParameterFileOrBarCodes) {
   SetIni(".\\param.ini", "Options", "DDRSize", "4");
   SetIni(app::kToolSettingIni, "OP Setting", "UseBarCode", "1");
   g_SnScanState.SetSerialNumber(1, "SN0001");
+  std::filesystem::remove(Native(".\\PC_MAC_Address.txt"));
   ASSERT_FALSE(page.CheckStart(message));
   EXPECT_EQ(message, "Serial Numbers Empty \r\n Port:2");
-  EXPECT_TRUE(Has(ReadAll(".\\PC_MAC_Address.txt"), "[PC Info]"));
+  EXPECT_TRUE(Has(ReadAll(".\\PC_MAC_Address.txt"), "[PC Info]\r\nMAC_Address="));
   SetIni(app::kToolSettingIni, "General Info", "TestStation", "QC");  // QC takes no bar codes
   EXPECT_TRUE(page.CheckStart(message));
   g_SnScanState.SetSerialNumber(1, "");
+}
+
+TEST_F(ProductionPage, TesterDirectModeSaysWhenTheTesterScanFindsNoBoard) {
+  kxtest::SetSendMode(kxtest::Mode::TesterDirect);  // no tester board answers
+  CProductionPage page(std::make_unique<CPortMapping>([] {}));
+  page.OnInitDialog();
+  page.OnScan();
+  EXPECT_FALSE(page.OnStart());
+  EXPECT_EQ(box_->Texts(), (std::vector<std::string>{"Detect SATA Testers failed !!!", "Detect SATA Testers failed !!!"}));
+  kxtest::EmulatedSite site(2, kxtest::Mode::TesterDirect);
+  page.OnScan();
+  EXPECT_EQ(box_->Texts().size(), 2u);
+  EXPECT_EQ(page.DriveNumber(2), 2);
+}
+
+TEST_F(ProductionPage, ScanThatMapsNoPortSaysSo) {
+  CProductionPage page(std::make_unique<CPortMapping>([] {}));  // bridge mode, nothing listed
+  page.OnInitDialog();
+  page.OnScan();
+  EXPECT_EQ(box_->Texts(), std::vector<std::string>{"No drive was found on any of the 8 ports."});
+}
+
+TEST_F(ProductionPage, AMissingToolSettingsFileOrStationIsNamedAndTheStationIsRdt) {
+  EXPECT_EQ(CProductionPage::StartUpWarning(), "");
+  SetIni(app::kToolSettingIni, "General Info", "TestStation", "");
+  EXPECT_EQ(CProductionPage::StartUpWarning(),
+            "[General Info] TestStation is not set in .\\Configuration\\System\\MPToolSetting.ini: the station is RDT.");
+  std::filesystem::remove(Native(app::kToolSettingIni));
+  EXPECT_EQ(CProductionPage::StartUpWarning(),
+            ".\\Configuration\\System\\MPToolSetting.ini is missing: the station is RDT.");
+}
+
+TEST_F(ProductionPage, AnEmptyFlashIdMaskStaysEmptyAndAMissingOneIsTheDefault) {
+  CProductionPage page(std::make_unique<CPortMapping>([] {}));
+  SetIni(".\\param.ini", "Options", "FlhIDMask", "");
+  page.OnInitDialog();
+  EXPECT_EQ(kx::GetFlashIdMask(), "");
+  win::WritePrivateProfileString("Options", "FlhIDMask", nullptr, ".\\param.ini");
+  page.OnInitDialog();
+  EXPECT_EQ(kx::GetFlashIdMask(), kx::kDefaultFlashIdMask);
+}
+
+TEST_F(ProductionPage, StartIsRefusedNamingALogFolderThatCannotBeMade) {
+  CProductionPage page(std::make_unique<CPortMapping>([] {}));
+  page.OnInitDialog();
+  std::ofstream(Native("D:\\Logs"));  // a file where the folder should be
+  EXPECT_FALSE(page.OnStart());
+  EXPECT_FALSE(page.Running());
+  ASSERT_EQ(box_->Texts().size(), 1u);
+  EXPECT_EQ(box_->Texts()[0].rfind("The log folder D:\\Logs\\W01\\D_Reports\\ cannot be created: OS error ", 0), 0u)
+      << box_->Texts()[0];
 }
 
 TEST_F(ProductionPage, NoPassStartsWhileALaterBadReadOutHoldsTheSharedFlag) {
@@ -141,7 +195,8 @@ TEST_F(ProductionPage, LogFoldersAndTheTotalLogsStationHeader) {
   SetIni(".\\param.ini", "Device Info", "ControllerType", "KX7410-B");
   SetIni(".\\param.ini", "Device Info", "ISP_MPBINCode", "MP.bin");
   CProductionPage page(std::make_unique<CPortMapping>([] {}));
-  page.PrepareLogFolders();
+  std::string message;
+  ASSERT_TRUE(page.PrepareLogFolders(message)) << message;
   EXPECT_EQ(page.LogFolder(), "D:\\Logs\\W01");
   for (const char* sub : {"D_Reports", "Fail_Log", "Current"}) EXPECT_TRUE(Exists("D:\\Logs\\W01\\" + std::string(sub)));
   const std::string total = ReadAll(page.TotalLogPath());
@@ -156,7 +211,8 @@ TEST_F(ProductionPage, LogFoldersAndTheTotalLogsStationHeader) {
 
 TEST_F(ProductionPage, RunTotalsCountPassesAndFailuresAndSkipPortsWithoutDrive) {
   CProductionPage page(std::make_unique<CPortMapping>([] {}));
-  page.PrepareLogFolders();
+  std::string message;
+  ASSERT_TRUE(page.PrepareLogFolders(message)) << message;
   page.WriteRunTotals(CodesOf({"0_00", "H_AF", "M_x04", "0_00", "T_01", "P_A01", "P_x01", "M_x04", "0_00"}));
   page.WriteRunTotals(CodesOf({"0_00", "S_x01"}));
   const std::string total = ReadAll(page.TotalLogPath()), summary = ReadAll("D:\\Logs\\W01\\_Summary.log");
@@ -292,6 +348,17 @@ TEST_F(EmulatedPass, LoopsStopAfterAFailWhenAskedAndPortsWithoutDriveGetNoJob) {
   EXPECT_EQ(page.YieldPass(), 5);
   EXPECT_EQ(page.TakeNotice(), "Next Station: RDTResult");
   EXPECT_EQ(page.TakeNotice(), "");
+}
+
+// A close request during an endless loop: the pass going ends the run.
+TEST_F(EmulatedPass, AStopRequestEndsTheRunAfterThePassGoing) {
+  SetIni(".\\param.ini", "RD Debug", "TestInFinity", "1");
+  CProductionPage page(std::make_unique<CPortMapping>([] {}));
+  page.OnInitDialog();
+  ASSERT_TRUE(page.OnStart());
+  page.RequestStop();
+  page.WaitForRunEnd();
+  EXPECT_EQ(page.YieldPass() + page.YieldFail(), 8);
 }
 
 // The MP station on drives that finished RDT: pass texts, codes, totals and the next station.

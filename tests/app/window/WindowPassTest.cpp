@@ -1,9 +1,11 @@
-// The program's window on a display (Xvfb in CI): start-up from the working
-// folder's settings and Emulator.ini, Start pressed, a whole pass on 8 emulated
-// slots (two with injected faults) to the totals, then the grid and a
-// screenshot of the window, kept as a test artifact.
+// The program's window on a display (Xvfb in CI), started from the working
+// folder's settings and Emulator.ini as the program starts: whole passes on
+// emulated slots to the totals and a screenshot, the window's cost after a
+// pass (no cell repainted while nothing changes), closing during a run, and
+// what Start and an empty pass tell the operator.
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 
@@ -19,58 +21,102 @@
 
 #include "tools/WindowDriver.h"
 
+#include <wx/weakref.h>
+
 namespace {
 
 using kx::Rgb;
+using kxtest::Has;
 
-struct WindowPass : kxtest::DeviceTestEnv {
-  WindowPass() {
-    MakeDirs(".\\Configuration\\System");
-    kxtest::InstallMpStation();
-    for (auto [file, section, key, value] : std::initializer_list<std::array<const char*, 4>>{
-             {".\\Configuration\\System\\MPToolSetting.ini", "General Info", "SlotNumber", "8"},
-             {".\\Configuration\\System\\MPToolSetting.ini", "General Info", "BuildVersion", "V1.0"},
-             {".\\param.ini", "General Info", "WorkingNo", "W01"}})
-      SetIni(file, section, key, value);
-    // MpDrive() in Emulator.ini, without its flash code; slot 3 refuses the
-    // vendor access key, slot 6 has more bad blocks in one plane than MP accepts.
-    std::ofstream("Configuration/System/Emulator.ini", std::ios::binary)
-        << "[Site]\r\nMode = bridge\r\nSlots = 8\r\n"
-           "[Drive]\r\nCode = rdt\r\nRdtDone = 1\r\nCapacitySectors = 1974672\r\nBlocksPerPlane = 64\r\nDramMb = 4\r\n"
-           "FuseWord2 = 0x45123456\r\nFuseWord3 = 0x15\r\nEraseMs = 200\r\n"
-           "[Slot.3]\r\nKeyRefused = -1\r\n"
-           "[Slot.6]\r\nFactoryBadBlocks = 2:0:0:1, 2:0:0:2, 2:0:0:3, 2:0:0:4\r\n";
-    std::filesystem::copy_file(KX_GETDEV_LIBRARY, "Configuration/System/libGetDev.so");
+constexpr char kToolIni[] = ".\\Configuration\\System\\MPToolSetting.ini";
+// MpDrive() in Emulator.ini, without its flash code; slot 3 refuses the vendor
+// access key, slot 6 has more bad blocks in one plane than MP accepts.
+constexpr char kMpSite[] =
+    "[Drive]\r\nCode = rdt\r\nRdtDone = 1\r\nCapacitySectors = 1974672\r\nBlocksPerPlane = 64\r\nDramMb = 4\r\n"
+    "FuseWord2 = 0x45123456\r\nFuseWord3 = 0x15\r\nEraseMs = 200\r\n"
+    "[Slot.3]\r\nKeyRefused = -1\r\n"
+    "[Slot.6]\r\nFactoryBadBlocks = 2:0:0:1, 2:0:0:2, 2:0:0:3, 2:0:0:4\r\n";
+// Drives whose RDT run is done, with 16 CEs: the RDT result's pass text is the longest.
+constexpr char kRdtSite[] = "[Drive]\r\nCode = rdt\r\nRdtDone = 1\r\nCesPerChannel = 8\r\nBlocksPerPlane = 64\r\nDramMb = 4\r\n"
+    "MarkedBadBlocks = rdt:9:0:0:7:r\r\n";
+
+class WindowPass : public kxtest::DeviceTestEnv {
+ protected:
+  static void SetUpTestSuite() {
+    app_ = new CMainApp;
+    wxApp::SetInstance(app_);
+    int argc = 1;
+    char name[] = "kxmp";
+    char* argv[] = {name, nullptr};
+    ASSERT_TRUE(wxEntryStart(argc, argv));
+    wxInitAllImageHandlers();
   }
-  ~WindowPass() override { platform::ClearDeviceBackends(); }
+  static void TearDownTestSuite() { wxEntryCleanup(); }
 
+  ~WindowPass() override {
+    if (sheet_) sheet_->Destroy();
+    kxtools::RunEventsUntil([this] { return !sheet_; }, 10000);
+    app_->Shut();
+    platform::ClearDeviceBackends();
+  }
+
+  // The program's start-up in the working folder: the station, the slot count
+  // and the emulated site of the given mode and drive sections.
+  CPropertyPage_KXMP* Open(const char* station, int slots, const char* mode, const char* drives) {
+    MakeDirs(".\\Configuration\\System");
+    MakeDirs("C:\\MP_SSD_NODE");
+    if (std::string(station) == "MP") kxtest::InstallMpStation();
+    SetIni(kToolIni, "General Info", "TestStation", station);
+    SetIni(kToolIni, "General Info", "SlotNumber", std::to_string(slots));
+    SetIni(kToolIni, "General Info", "BuildVersion", "V1.0");
+    SetIni(".\\param.ini", "General Info", "WorkingNo", "W01");
+    std::ofstream("Configuration/System/Emulator.ini", std::ios::binary)
+        << "[Site]\r\nMode = " << mode << "\r\nSlots = " << slots << "\r\n" << drives;
+    std::filesystem::copy_file(KX_GETDEV_LIBRARY, "Configuration/System/libGetDev.so");
+    EXPECT_TRUE(app_->Open());
+    sheet_ = app_->Sheet();
+    EXPECT_TRUE(sheet_);
+    if (!sheet_) return nullptr;
+    kxtools::RunEventsUntil([] { return false; }, 500);  // shown and laid out
+    platform::SetMessageBox(box_);
+    return sheet_->ProductionPage();
+  }
+  bool RunUntilShown(CPropertyPage_KXMP* page) {
+    const bool shown = kxtools::RunEventsUntil([page] { return page->RunShown(); }, 120000);
+    kxtools::RunEventsUntil([] { return false; }, 600);  // the last repaint
+    return shown;
+  }
+  static int Paints(CPropertyPage_KXMP* page, int slots) {
+    int paints = 0;
+    for (int port = 1; port <= slots; ++port) paints += page->Cell(port)->Paints();
+    return paints;
+  }
+  // After a pass: several blinks of the station label repaint no cell.
+  static void ExpectIdle(CPropertyPage_KXMP* page, int slots) {
+    const int before = Paints(page, slots);
+    kxtools::RunEventsUntil([] { return false; }, 1600);
+    EXPECT_EQ(Paints(page, slots), before);
+  }
+  // A close request as the window system sends it; true once the window is gone.
+  bool CloseAnswered() {
+    wxQueueEvent(sheet_, new wxCloseEvent(wxEVT_CLOSE_WINDOW, sheet_->GetId()));
+    return kxtools::RunEventsUntil([this] { return !sheet_; }, 10000);
+  }
+
+  static CMainApp* app_;
   platform::ScopedClock clock_{platform::MakeScaledClock(10)};
+  std::shared_ptr<platform::RecordingMessageBox> box_ = std::make_shared<platform::RecordingMessageBox>();
+  wxWeakRef<CPropertySheetWithLogoDlg> sheet_;
 };
+CMainApp* WindowPass::app_ = nullptr;
 
 TEST_F(WindowPass, StartRunsAPassToTheTotalsAndTheGridShowsBothEndings) {
-  auto* app = new CMainApp;
-  wxApp::SetInstance(app);
-  int argc = 1;
-  char name[] = "kxmp";
-  char* argv[] = {name, nullptr};
-  ASSERT_TRUE(wxEntryStart(argc, argv));
-  ASSERT_TRUE(app->CallOnInit());
-  CPropertySheetWithLogoDlg* sheet = app->Sheet();
-  ASSERT_NE(sheet, nullptr);
-  EXPECT_EQ(sheet->GetTitle().utf8_string(), "KX  MP Tool V1.0");
-  CPropertyPage_KXMP* page = sheet->ProductionPage();
+  CPropertyPage_KXMP* page = Open("MP", 8, "bridge", kMpSite);
   ASSERT_NE(page, nullptr);
-  kxtools::RunEventsUntil([] { return false; }, 500);  // shown and laid out
-  auto box = std::make_shared<platform::RecordingMessageBox>();
-  platform::SetMessageBox(box);
-
+  EXPECT_EQ(sheet_->GetTitle().utf8_string(), "KX  MP Tool V1.0");
   page->OnStart();
   ASSERT_TRUE(page->Logic().Running());
-  sheet->Close();  // refused while the pass runs
-  EXPECT_TRUE(sheet->IsShown());
-  EXPECT_EQ(box->Texts(), std::vector<std::string>{"A production run is going: the window closes when it has ended."});
-  ASSERT_TRUE(kxtools::RunEventsUntil([page] { return page->RunShown(); }, 120000));
-  kxtools::RunEventsUntil([] { return false; }, 600);  // the last repaint
+  ASSERT_TRUE(RunUntilShown(page));
 
   int green = 0, red = 0;
   for (int port = 1; port <= 8; ++port) {
@@ -91,8 +137,13 @@ TEST_F(WindowPass, StartRunsAPassToTheTotalsAndTheGridShowsBothEndings) {
   EXPECT_EQ(page->Logic().CountLabel(0).Text() + "/" + page->Logic().CountLabel(1).Text() + "/" +
                 page->Logic().CountLabel(2).Text(),
             "8/6/2");
+  // The tooltip holds the whole text and the failure's message.
+  const kx::StatusCellState& failed = page->Cell(3)->Shown();
+  ASSERT_FALSE(failed.errorMessage.empty());
+  EXPECT_EQ(page->Cell(3)->GetToolTipText().utf8_string(), failed.text + "\n" + failed.errorMessage);
+  EXPECT_EQ(box_->Texts(), std::vector<std::string>{});
 
-  const wxImage shot = kxtools::Screenshot(sheet);
+  const wxImage shot = kxtools::Screenshot(sheet_);
   ASSERT_TRUE(shot.IsOk());
   std::filesystem::create_directories(KX_ARTIFACT_DIR);
   EXPECT_TRUE(shot.SaveFile(KX_ARTIFACT_DIR "/window-pass.png", wxBITMAP_TYPE_PNG));
@@ -102,10 +153,123 @@ TEST_F(WindowPass, StartRunsAPassToTheTotalsAndTheGridShowsBothEndings) {
   EXPECT_GT(colours.green, 6u * 2000);
   EXPECT_GT(colours.red, 2u * 2000);
   EXPECT_GT(colours.green, 2 * colours.red);
+  ExpectIdle(page, 8);
+  EXPECT_TRUE(CloseAnswered());
+}
 
-  sheet->Destroy();  // its deletion still pending: shut-down deletes it before the page it shows
-  app->OnExit();
-  wxEntryCleanup();
+// 24 MP cells, each of whose pass texts ends in the drive's own serial number.
+TEST_F(WindowPass, PassTextsAtTwentyFourSlotsAreShownWholeAndTheWindowStaysIdle) {
+  CPropertyPage_KXMP* page = Open("MP", 24, "bridge", kMpSite);
+  ASSERT_NE(page, nullptr);
+  page->OnStart();
+  ASSERT_TRUE(RunUntilShown(page));
+  for (int port = 1; port <= 24; ++port) {
+    SCOPED_TRACE(port);
+    CColorEdit* cell = page->Cell(port);
+    EXPECT_TRUE(cell->IsShownOnScreen());
+    EXPECT_TRUE(cell->TextFits()) << cell->Shown().text;
+  }
+  EXPECT_EQ(page->Cell(24)->Shown().text.rfind("Pass*964(1) MB*", 0), 0u) << page->Cell(24)->Shown().text;
+  std::filesystem::create_directories(KX_ARTIFACT_DIR);
+  EXPECT_TRUE(kxtools::Screenshot(sheet_).SaveFile(KX_ARTIFACT_DIR "/window-pass-24.png", wxBITMAP_TYPE_PNG));
+  ExpectIdle(page, 24);
+  EXPECT_TRUE(CloseAnswered());
+}
+
+// The RDT result's per-CE counts of 16 CEs, the longest pass texts.
+TEST_F(WindowPass, RdtResultTextsAtEightSlotsAreShownWhole) {
+  CPropertyPage_KXMP* page = Open("RDTResult", 8, "bridge", kRdtSite);
+  ASSERT_NE(page, nullptr);
+  page->OnStart();
+  ASSERT_TRUE(RunUntilShown(page));
+  for (int port = 1; port <= 8; ++port) {
+    SCOPED_TRACE(port);
+    CColorEdit* cell = page->Cell(port);
+    EXPECT_TRUE(Has(cell->Shown().text, "*15: 0/ 0 (P: 0)*")) << cell->Shown().text;
+    EXPECT_TRUE(cell->TextFits()) << cell->Shown().text;
+  }
+  std::filesystem::create_directories(KX_ARTIFACT_DIR);
+  EXPECT_TRUE(kxtools::Screenshot(sheet_).SaveFile(KX_ARTIFACT_DIR "/window-rdt-result.png", wxBITMAP_TYPE_PNG));
+  ExpectIdle(page, 8);
+  EXPECT_TRUE(CloseAnswered());
+}
+
+TEST_F(WindowPass, ClosingDuringARunClosesTheWindowWhenTheRunHasEnded) {
+  CPropertyPage_KXMP* page = Open("RDTResult", 8, "bridge", kRdtSite);
+  ASSERT_NE(page, nullptr);
+  page->OnStart();
+  ASSERT_TRUE(page->Logic().Running());
+  sheet_->Close();
+  sheet_->Close();  // told once
+  EXPECT_TRUE(sheet_->IsShown());
+  EXPECT_EQ(box_->Texts(), std::vector<std::string>{"A production run is going: the window closes when it has ended."});
+  CProductionPage& logic = page->Logic();
+  EXPECT_TRUE(kxtools::RunEventsUntil([this] { return !sheet_; }, 120000));
+  EXPECT_FALSE(logic.Running());  // the page outlives its window: the application holds it
+  EXPECT_EQ(logic.ResultCode(8), "0_00");
+}
+
+TEST_F(WindowPass, StartIsRefusedWhenTheLogFolderCannotBeCreated) {
+  CPropertyPage_KXMP* page = Open("RDTResult", 8, "bridge", kRdtSite);
+  ASSERT_NE(page, nullptr);
+  SetIni(".\\param.ini", "Log Path", "SetLogFolderPath", "Q:\\Logs");  // no drive Q:
+  page->OnStart();
+  EXPECT_FALSE(page->Logic().Running());
+  EXPECT_TRUE(page->RunShown());
+  ASSERT_EQ(box_->Texts().size(), 1u);
+  EXPECT_EQ(box_->Texts()[0].rfind("The log folder Q:\\Logs\\W01\\D_Reports\\ cannot be created: OS error 3, ", 0), 0u)
+      << box_->Texts()[0];
+  EXPECT_EQ(page->Logic().Cell(1).Snapshot().text, "");
+}
+
+TEST_F(WindowPass, APassThatFindsNoDriveSaysSoAndNamesNoNextStation) {
+  // SATA ports, which only the SATA listing library lists, with PortType 0.
+  CPropertyPage_KXMP* page = Open("MP", 8, "sata", kMpSite);
+  ASSERT_NE(page, nullptr);
+  SetIni(kToolIni, "OP Setting", "PopoutNotice", "1");
+  page->OnStart();
+  ASSERT_TRUE(RunUntilShown(page));
+  EXPECT_EQ(box_->Texts(), std::vector<std::string>{"No drive was found on any of the 8 ports."});
+  EXPECT_EQ(page->Logic().CountLabel(0).Text(), "0");
+}
+
+TEST_F(WindowPass, ATerminationSignalClosesTheWindowAsItsCloseBoxDoes) {
+  for (int signal : {SIGTERM, SIGINT}) {
+    SCOPED_TRACE(signal);
+    ASSERT_NE(Open("RDTResult", 8, "bridge", kRdtSite), nullptr);
+    ASSERT_TRUE(Exists("C:\\MP_SSD_NODE\\AutoMapping.ini"));
+    std::raise(signal);
+    EXPECT_TRUE(kxtools::RunEventsUntil([this] { return !sheet_; }, 10000));
+    EXPECT_FALSE(Exists("C:\\MP_SSD_NODE\\AutoMapping.ini"));  // tidied as at a close
+    app_->Shut();
+    platform::ClearDeviceBackends();
+    std::filesystem::remove("Configuration/System/libGetDev.so");
+  }
+}
+
+// Where a cell's text breaks, each character 10 wide.
+TEST(CellText, BreaksAtLineFeedsAndAfterStarsOrBlanksWhereALineIsTooWide) {
+  const auto extents = [](const wxString& line) {
+    std::vector<int> widths;
+    for (std::size_t i = 1; i <= line.size(); ++i) widths.push_back(static_cast<int>(i) * 10);
+    return widths;
+  };
+  const struct {
+    const char* text;
+    int width;
+    std::vector<std::string> lines;
+  } rows[] = {{"Pass*964(1) MB*KX01", 100, {"Pass*", "964(1) MB*", "KX01"}},
+              {"0x42B*00000002*", 200, {"0x42B*00000002*"}},
+              {"ABCDEFGHIJKL", 50, {"ABCDE", "FGHIJ", "KL"}},  // no break point: cut at the width
+              {"Serial Numbers Empty \n Port:2", 300, {"Serial Numbers Empty ", " Port:2"}},
+              {"WIDE", 5, {"W", "I", "D", "E"}},  // narrower than one character: one each
+              {"", 100, {}}};
+  for (const auto& r : rows) {
+    std::vector<std::string> lines;
+    for (const wxString& line : WrapCellText(wxString::FromUTF8(r.text), r.width, extents))
+      lines.push_back(line.utf8_string());
+    EXPECT_EQ(lines, r.lines) << r.text;
+  }
 }
 
 }  // namespace

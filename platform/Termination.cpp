@@ -1,0 +1,85 @@
+#include "platform/Termination.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <mutex>
+#include <thread>
+
+namespace platform {
+
+namespace {
+
+int g_Pipe[2] = {-1, -1};  // written by the signal handler, read by the watcher
+
+void OnSignal(int signal) {
+  const int saved = errno;
+  const unsigned char byte = static_cast<unsigned char>(signal);
+  [[maybe_unused]] const ssize_t n = write(g_Pipe[1], &byte, 1);
+  errno = saved;
+}
+
+struct Watcher {
+  std::mutex lock;
+  std::function<void(int)> handler;
+  std::thread thread;
+};
+
+Watcher& TheWatcher() {
+  static Watcher w;
+  return w;
+}
+
+void Watch() {
+  for (;;) {
+    unsigned char byte = 0;
+    const ssize_t n = read(g_Pipe[0], &byte, 1);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0 || byte == 0) return;  // 0: asked to end
+    std::function<void(int)> handler;
+    {
+      std::lock_guard guard(TheWatcher().lock);
+      handler = TheWatcher().handler;
+    }
+    if (handler) handler(byte);
+  }
+}
+
+}  // namespace
+
+bool WatchTerminationSignals(std::function<void(int)> handler) {
+  Watcher& w = TheWatcher();
+  {
+    std::lock_guard guard(w.lock);
+    w.handler = std::move(handler);
+  }
+  if (w.thread.joinable()) return true;
+  if (pipe2(g_Pipe, O_CLOEXEC) != 0) return false;
+  w.thread = std::thread(Watch);
+  struct sigaction action {};
+  action.sa_handler = OnSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  sigaction(SIGTERM, &action, nullptr);
+  sigaction(SIGINT, &action, nullptr);
+  return true;
+}
+
+void StopWatchingTerminationSignals() {
+  Watcher& w = TheWatcher();
+  if (!w.thread.joinable()) return;
+  signal(SIGTERM, SIG_DFL);
+  signal(SIGINT, SIG_DFL);
+  const unsigned char end = 0;
+  [[maybe_unused]] const ssize_t n = write(g_Pipe[1], &end, 1);
+  w.thread.join();
+  close(g_Pipe[0]);
+  close(g_Pipe[1]);
+  g_Pipe[0] = g_Pipe[1] = -1;
+  std::lock_guard guard(w.lock);
+  w.handler = nullptr;
+}
+
+}  // namespace platform
