@@ -227,7 +227,8 @@ TEST_F(ProductionPage, RunTotalsCountPassesAndFailuresAndSkipPortsWithoutDrive) 
 // parent's, whatever the timing.
 TEST_F(ProductionPage, PassTotalsOfTwoProcessesAddUp) {
   CProductionPage page(std::make_unique<CPortMapping>([] {}));
-  page.PrepareLogFolders();
+  std::string message;
+  ASSERT_TRUE(page.PrepareLogFolders(message)) << message;
   kxtest::ForkedWriter child([&page] {
     page.WriteRunTotals(CodesOf({"0_00", "M_x04", "0_00"}));
     return true;
@@ -250,12 +251,13 @@ TEST_F(ProductionPage, PassTotalsOfTwoProcessesAddUp) {
 // no header over them.
 TEST_F(ProductionPage, LogHeadersGoOnlyIntoMissingLogs) {
   CProductionPage page(std::make_unique<CPortMapping>([] {}));
-  page.PrepareLogFolders();
+  std::string message;
+  ASSERT_TRUE(page.PrepareLogFolders(message)) << message;
   const std::string summary = "D:\\Logs\\W01\\_Summary.log";
   for (const std::string& log : {page.TotalLogPath(), summary}) std::filesystem::remove(Native(log));
   kxtest::ForkedWriter child([&page] {
-    page.PrepareLogFolders();
-    return true;
+    std::string message;
+    return page.PrepareLogFolders(message);
   });
   ASSERT_TRUE(child.Started());
   {
