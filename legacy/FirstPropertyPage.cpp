@@ -373,7 +373,8 @@ void CFirstPropertyPage::OnReloadParam() {
 
 void CFirstPropertyPage::OnAutoDetect() {
   m_AutoDetect = m_View->IsChecked(kIdAutoDetect) ? 1 : 0;
-  m_AutoDetectBox = m_AutoDetect != 0;
+  // A quit met in a run's wait has ended the repeat: the box ticked again meanwhile does not restart it.
+  m_AutoDetectBox = m_AutoDetect != 0 && !m_QuitMet;
 }
 
 // The runs read the Loop box itself and the page keeps no member for it.

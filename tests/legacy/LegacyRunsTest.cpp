@@ -321,6 +321,7 @@ TEST_F(Runs, EveryPassStartsFromResetCells) {
   EXPECT_EQ(page_.Cell(3).GetWindowText(), " 3 ");
   EXPECT_EQ(page_.Cell(3).Snapshot().backColor, kx::Rgb(0, 0, 0));
   EXPECT_EQ(page_.Progress(3).GetPos(), 0);
+  ASSERT_EQ(view_.skins.count(legacy::kIdBanner), 1u) << "the banner was not refreshed";
   EXPECT_EQ(view_.skins.at(legacy::kIdBanner), 268);
 }
 
@@ -353,13 +354,17 @@ TEST_F(Runs, AQuitEndsTheJobsWaitsWhileTheWaitGoesOn) {
     services_.poolSizes.clear();
     services_.quitsPosted = 0;
     int pumpsAfterQuit = 0;
-    bool repeatAfterQuit = true, watchAfterQuit = true;
+    bool repeatAfterQuit = true, watchAfterQuit = true, repeatRetickedAfterQuit = true;
     bool quitSent = false;
     services_.duringWait = [&](int) {
       if (quitSent) {
         if (++pumpsAfterQuit == 1) {
           repeatAfterQuit = page_.JobsRepeat();
           watchAfterQuit = g_CardWatch == 1;
+          // The operator ticks the box again during the wait: the repeat stays ended.
+          view_.checked.insert(legacy::kIdAutoDetect);
+          page_.OnAutoDetect();
+          repeatRetickedAfterQuit = page_.JobsRepeat();
         }
         // Left running, the jobs would keep the wait going: end them here.
         view_.checked.erase(legacy::kIdAutoDetect);
@@ -373,6 +378,7 @@ TEST_F(Runs, AQuitEndsTheJobsWaitsWhileTheWaitGoesOn) {
     page_.OnQc();
     EXPECT_EQ(pumpsAfterQuit, 1);
     EXPECT_FALSE(repeatAfterQuit);
+    EXPECT_FALSE(repeatRetickedAfterQuit);
     EXPECT_FALSE(watchAfterQuit);
     EXPECT_EQ(services_.poolSizes, r.pools);
     EXPECT_EQ(services_.quitsPosted, 1);
