@@ -101,16 +101,17 @@ bool MapPath(std::string_view winPath, std::string& native, win::DWORD* error) {
 
   std::vector<std::string> parts;
   std::string cur;
-  int depth = 0;  // below the drive root
   auto take = [&] {
     if (cur.empty() || cur == ".") return;
-    // As on Windows, ".." at a drive's root stays there: a drive path never
-    // leaves its folder.
+    // As on Windows, ".." drops the name before it as text, so it never leads
+    // back out through a link, nor needs that name to exist. At a drive's root
+    // (or "/") it stays there; only a relative path keeps a leading "..".
     if (cur == "..") {
-      if (driveRoot && depth == 0) return;
-      --depth;
-    } else {
-      ++depth;
+      if (!parts.empty() && parts.back() != "..") {
+        parts.pop_back();
+        return;
+      }
+      if (driveRoot || base == "/") return;
     }
     parts.push_back(cur);
   };

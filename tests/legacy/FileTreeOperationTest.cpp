@@ -267,6 +267,19 @@ TEST_F(FileTree, LinksAreNeverFollowed) {
   EXPECT_TRUE(IsReadOnly("C:\\out\\r.txt"));
 }
 
+// ".." takes back the name before it, as text: it never climbs out of the
+// folder a link leads to.
+TEST_F(FileTree, DotDotAfterALinkStaysOnThePathAsWritten) {
+  Put("C:\\out\\o.txt", "o");
+  Put("C:\\out\\sub\\s.txt", "s");
+  MakeDirs("D:\\x");
+  Link("C:\\out\\sub", "D:\\x\\lnk");
+  ASSERT_TRUE(op_.Delete("D:\\x\\lnk\\.."));
+  EXPECT_FALSE(Exists("D:\\x"));
+  EXPECT_EQ(ReadAll("C:\\out\\o.txt"), "o");
+  EXPECT_EQ(ReadAll("C:\\out\\sub\\s.txt"), "s");
+}
+
 TEST_F(FileTree, ALoopOfLinksEndsWithItsOwnError) {
   MakeDirs("C:\\t");
   Link("C:\\t\\loop", "C:\\t\\loop");
