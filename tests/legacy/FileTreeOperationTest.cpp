@@ -170,6 +170,31 @@ TEST_F(FileTree, MoveIntoItsOwnSubtreeIsRefusedHoweverItIsSpelled) {
   }
 }
 
+// A destination that leads back into the source through a link is the source
+// itself: moving there would delete what was just "copied".
+TEST_F(FileTree, MoveThroughALinkIntoTheSourceIsRefused) {
+  struct Row {
+    const char* folder;  // made in D:\b
+    const char* link;
+    const char* target;
+  } rows[] = {{"D:\\b", "D:\\b\\a", "C:\\a"}, {"D:\\b\\a", "D:\\b\\a\\s", "C:\\a\\s"}};
+  for (const Row& row : rows) {
+    Put("C:\\a\\1.txt", "1");
+    Put("C:\\a\\s\\2.txt", "2");
+    MakeDirs(row.folder);
+    Link(row.target, row.link);
+    for (bool move : {true, false}) {
+      EXPECT_FALSE(move ? op_.Move("C:\\a", "D:\\b") : op_.Copy("C:\\a", "D:\\b")) << row.link << move;
+      EXPECT_EQ(op_.m_ErrorText, "Wrong operation") << row.link << move;
+    }
+    EXPECT_EQ(ReadAll("C:\\a\\1.txt"), "1") << row.link;
+    EXPECT_EQ(ReadAll("C:\\a\\s\\2.txt"), "2") << row.link;
+    EXPECT_FALSE(Exists("C:\\a\\Copy of 1.txt")) << row.link;
+    EXPECT_FALSE(Exists("C:\\a\\s\\Copy of 2.txt")) << row.link;
+    std::filesystem::remove_all(Native("D:\\b"));
+  }
+}
+
 TEST_F(FileTree, SelfCopyGuardSeesOtherSpellings) {
   Put("C:\\a\\b\\2.txt", "2");
   Put("C:\\a\\b\\c\\3.txt", "3");
