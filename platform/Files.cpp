@@ -13,11 +13,13 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <random>
 #include <string_view>
 
 #include "platform/Paths.h"
@@ -181,6 +183,33 @@ DWORD replaceWith(const std::string& target, const std::function<int(int fd)>& f
   ::close(fd);
   ForgetProfileFile(target);
   return ErrorFromErrno(syncFolder(dir));
+}
+
+// Makes a link to `target` under a temporary name beside `at` and renames it
+// over `at`: whatever stood there stays until the link is made.
+DWORD placeLink(const char* target, const std::string& at) {
+  if (nameOf(at).size() > NAME_MAX) return win::ERROR_FILENAME_EXCED_RANGE;
+  static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+  static std::atomic<unsigned> counter{0};
+  std::minstd_rand pick(static_cast<unsigned>(::getpid()) * 7919u + counter.fetch_add(1) +
+                       static_cast<unsigned>(::time(nullptr)));
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string name(kTempPrefix);
+    while (name.size() < kTempNameLength) name += kLetters[pick() % (sizeof kLetters - 1)];
+    const std::string tmp = inFolder(parentOf(at), name);
+    if (::symlink(target, tmp.c_str()) != 0) {
+      if (errno == EEXIST) continue;
+      return errno == ENOENT ? win::ERROR_PATH_NOT_FOUND : ErrorFromErrno(errno);
+    }
+    if (::rename(tmp.c_str(), at.c_str()) != 0) {
+      const int e = errno;
+      ::unlink(tmp.c_str());
+      return ErrorFromErrno(e);
+    }
+    ForgetProfileFile(at);
+    return 0;
+  }
+  return ErrorFromErrno(EEXIST);
 }
 
 bool mapOrFail(const char* path, std::string& native) {
@@ -618,11 +647,13 @@ BOOL CopyFileEx(const char* from, const char* to, DWORD flags) {
   if (static_cast<std::size_t>(n) >= target.size()) return platform::result(ERROR_FILENAME_EXCED_RANGE);  // grew meanwhile
   target[static_cast<std::size_t>(n)] = '\0';
   if (const DWORD injected = platform::injectedFault(dst)) return platform::result(injected);
-  if (::lstat(dst.c_str(), &st) == 0) {
-    if (S_ISDIR(st.st_mode)) return platform::result(ERROR_ACCESS_DENIED);
-    ::unlink(dst.c_str());
-  }
-  return platform::result(::symlink(target.data(), dst.c_str()) == 0 ? 0 : platform::ErrorFromErrno(errno));
+  if (::lstat(dst.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return platform::result(ERROR_ACCESS_DENIED);
+  // A link copied onto what it leads to would replace that file by a link to itself.
+  struct stat led, onto;
+  if (::stat(src.c_str(), &led) == 0 && ::stat(dst.c_str(), &onto) == 0 && led.st_dev == onto.st_dev &&
+      led.st_ino == onto.st_ino)
+    return platform::result(ERROR_SHARING_VIOLATION);
+  return platform::result(platform::placeLink(target.data(), dst));
 }
 
 BOOL MoveFileEx(const char* from, const char* to, DWORD flags) {

@@ -305,6 +305,25 @@ TEST_F(FileTree, DotDotAfterALinkStaysOnThePathAsWritten) {
   EXPECT_EQ(ReadAll("C:\\out\\sub\\s.txt"), "s");
 }
 
+TEST_F(FileTree, ALinkCopiedOntoWhatItLeadsToLeavesThatFile) {
+  Put("C:\\out\\r.txt", "r");
+  MakeDirs("C:\\t");
+  Link("C:\\out\\r.txt", "C:\\t\\file");
+  op_.m_Overwrite = true;
+  EXPECT_FALSE(op_.Copy("C:\\t\\file", "C:\\out\\r.txt"));
+  EXPECT_EQ(op_.m_ErrorCode, win::ERROR_SHARING_VIOLATION);
+  EXPECT_FALSE(std::filesystem::is_symlink(Native("C:\\out\\r.txt")));
+  EXPECT_EQ(ReadAll("C:\\out\\r.txt"), "r");
+  // Onto another file the link replaces it, and no temporary name is left.
+  Put("C:\\out\\o.txt", "o");
+  ASSERT_TRUE(op_.Copy("C:\\t\\file", "C:\\out\\o.txt"));
+  EXPECT_TRUE(std::filesystem::is_symlink(Native("C:\\out\\o.txt")));
+  EXPECT_EQ(ReadAll("C:\\out\\o.txt"), "r");
+  std::vector<std::string> names;
+  ASSERT_EQ(platform::ListFolder("C:\\out", names), 0u);
+  EXPECT_EQ(names.size(), 2u);
+}
+
 TEST_F(FileTree, ALoopOfLinksEndsWithItsOwnError) {
   MakeDirs("C:\\t");
   Link("C:\\t\\loop", "C:\\t\\loop");
