@@ -216,7 +216,12 @@ void CFileTreeOperation::CopyTree(std::string source, std::string destination) {
 
 void CFileTreeOperation::CopyFolder(const std::string& pattern, const std::string& destination) {
   Finder find(pattern);
-  if (!find.Found()) return;
+  if (!find.Found()) {
+    // An empty folder lists nothing; one that cannot be listed is not copied.
+    const win::DWORD error = win::GetLastError();
+    if (error != win::ERROR_FILE_NOT_FOUND) Raise(error);
+    return;
+  }
   const std::string folder = FolderOf(pattern);
   do {
     const std::string name = find.Entry().cFileName;

@@ -133,6 +133,7 @@ struct FaultHolder {
   std::mutex mutex;
   std::shared_ptr<const WriteFault> fault;
   std::shared_ptr<const WriteFault> removeFault;
+  std::shared_ptr<const WriteFault> listFault;
   ReadHook readHook;
 };
 FaultHolder& faults() {
@@ -146,12 +147,15 @@ ReadHook readHook() {
   return h.readHook;
 }
 
-DWORD injectedFault(const std::string& native, bool removal = false) {
+using Seam = std::shared_ptr<const WriteFault> FaultHolder::*;
+constexpr Seam kRemoval = &FaultHolder::removeFault;
+
+DWORD injectedFault(const std::string& native, Seam seam = &FaultHolder::fault) {
   std::shared_ptr<const WriteFault> fault;
   {
     auto& h = faults();
     std::lock_guard lock(h.mutex);
-    fault = removal ? h.removeFault : h.fault;
+    fault = h.*seam;
   }
   return fault && *fault ? (*fault)(native) : 0;
 }
@@ -406,6 +410,12 @@ void SetRemoveFault(WriteFault fault) {
   h.removeFault = std::make_shared<const WriteFault>(std::move(fault));
 }
 
+void SetListFault(WriteFault fault) {
+  auto& h = faults();
+  std::lock_guard lock(h.mutex);
+  h.listFault = std::make_shared<const WriteFault>(std::move(fault));
+}
+
 bool OpensForReading(const std::string& path) {
   std::string native;
   if (!MapPath(path, native)) return false;
@@ -577,6 +587,7 @@ DWORD ListFolder(const std::string& path, std::vector<std::string>& names) {
   DWORD err = 0;
   names.clear();
   if (!MapPath(path, native, &err)) return err;
+  if (const DWORD injected = injectedFault(native, &FaultHolder::listFault)) return injected;
   DIR* d = ::opendir(native.c_str());
   if (d == nullptr) return errno == ENOENT ? win::ERROR_PATH_NOT_FOUND : ErrorFromErrno(errno);
   while (dirent* e = ::readdir(d)) {
@@ -603,7 +614,7 @@ BOOL CreateDirectory(const char* path, void*) {
 BOOL RemoveDirectory(const char* path) {
   std::string native;
   if (!platform::mapOrFail(path, native)) return FALSE;
-  if (const DWORD injected = platform::injectedFault(native, true)) return platform::result(injected);
+  if (const DWORD injected = platform::injectedFault(native, platform::kRemoval)) return platform::result(injected);
   struct stat st;
   if (::lstat(native.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
     if (!platform::isLinkToFolder(native)) return platform::result(ERROR_DIRECTORY);
@@ -617,7 +628,7 @@ BOOL RemoveDirectory(const char* path) {
 BOOL DeleteFile(const char* path) {
   std::string native;
   if (!platform::mapOrFail(path, native)) return FALSE;
-  if (const DWORD injected = platform::injectedFault(native, true)) return platform::result(injected);
+  if (const DWORD injected = platform::injectedFault(native, platform::kRemoval)) return platform::result(injected);
   struct stat st;
   if (::lstat(native.c_str(), &st) == 0 && (S_ISDIR(st.st_mode) || platform::isLinkToFolder(native)))
     return platform::result(ERROR_ACCESS_DENIED);
@@ -659,7 +670,7 @@ BOOL CopyFileEx(const char* from, const char* to, DWORD flags) {
 BOOL MoveFileEx(const char* from, const char* to, DWORD flags) {
   std::string src, dst;
   if (!platform::mapOrFail(from, src) || !platform::mapOrFail(to, dst)) return FALSE;
-  if (const DWORD injected = platform::injectedFault(src, true)) return platform::result(injected);
+  if (const DWORD injected = platform::injectedFault(src, platform::kRemoval)) return platform::result(injected);
   struct stat st;
   if (::lstat(src.c_str(), &st) != 0) {
     const int e = errno;
@@ -717,7 +728,7 @@ DWORD GetFileAttributes(const char* path) {
 BOOL SetFileAttributes(const char* path, DWORD attributes) {
   std::string native;
   if (!platform::mapOrFail(path, native)) return FALSE;
-  if (const DWORD injected = platform::injectedFault(native, true)) return platform::result(injected);
+  if (const DWORD injected = platform::injectedFault(native, platform::kRemoval)) return platform::result(injected);
   struct stat st;
   if (::lstat(native.c_str(), &st) != 0) {
     SetLastError(errno == ENOENT ? platform::missingError(native) : platform::ErrorFromErrno(errno));

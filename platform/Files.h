@@ -126,6 +126,10 @@ void SetReadHook(ReadHook hook);
 // returns non-zero, with that Windows error number, before anything is
 // touched. An empty function ends it.
 void SetRemoveFault(WriteFault fault);
+// Test seam: while set, listing a folder (ListFolder, FindFirstFile) fails for
+// a native path for which `fault` returns non-zero, with that Windows error
+// number. An empty function ends it.
+void SetListFault(WriteFault fault);
 // True when the path opens for reading as a file (not a folder). Never waits:
 // a FIFO or device at the path does not block the open.
 bool OpensForReading(const std::string& path);

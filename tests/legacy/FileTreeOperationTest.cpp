@@ -256,6 +256,25 @@ TEST_F(FileTree, MoveDeletesNothingWhenTheCopyFailsPartway) {
   EXPECT_EQ(ReadAll("C:\\a\\2.txt"), "2");
 }
 
+TEST_F(FileTree, ASubfolderThatCannotBeListedFailsTheCopyAndKeepsTheSource) {
+  Put("C:\\a\\1.txt", "1");
+  Put("C:\\a\\s\\2.txt", "2");
+  MakeDirs("C:\\a\\empty");
+  MakeDirs("D:\\b");
+  platform::SetListFault([](const std::string& native) {
+    return kxtest::EndsWith(native, "/a/s") ? win::ERROR_ACCESS_DENIED : 0u;
+  });
+  const bool copied = op_.Copy("C:\\a", "D:\\b");
+  const win::DWORD copyCode = op_.m_ErrorCode;
+  const bool moved = op_.Move("C:\\a", "D:\\b");
+  platform::SetListFault({});
+  EXPECT_FALSE(copied);
+  EXPECT_EQ(copyCode, win::ERROR_ACCESS_DENIED);
+  EXPECT_FALSE(moved);
+  EXPECT_EQ(ReadAll("C:\\a\\s\\2.txt"), "2");
+  EXPECT_TRUE(op_.Copy("C:\\a\\empty", "D:\\b"));  // an empty folder is no failure
+}
+
 TEST_F(FileTree, MovingAFileOntoItselfKeepsIt) {
   Put("C:\\a\\x.txt", "x");
   op_.m_Overwrite = true;
