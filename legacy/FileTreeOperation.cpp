@@ -62,11 +62,12 @@ std::string Resolved(const std::string& path) {
   return resolved;
 }
 
-// Nothing is deleted from a drive's root down, nor from an empty path (which
-// would name the root of the current drive).
+// Nothing is deleted or moved away from a drive's root down, nor from a folder
+// that holds a drive, nor from an empty path (which would name the root of the
+// current drive).
 void RefuseRoot(const std::string& path) {
   if (path.empty()) Raise(win::ERROR_INVALID_NAME);
-  if (platform::IsDriveRoot(path)) Raise(win::ERROR_ACCESS_DENIED);
+  if (platform::HoldsDriveRoot(path)) Raise(win::ERROR_ACCESS_DENIED);
 }
 
 // `inner` is `root` or lies below it; both resolved.
@@ -129,6 +130,7 @@ bool CFileTreeOperation::Move(const std::string& source, const std::string& dest
 
 bool CFileTreeOperation::Rename(const std::string& source, const std::string& destination) {
   try {
+    RefuseRoot(source);
     RenamePath(source, destination);
   } catch (CFExeption* failure) {
     Keep(failure);

@@ -195,7 +195,7 @@ bool ResolvePath(std::string_view winPath, std::string& resolved, win::DWORD* er
   return true;
 }
 
-bool IsDriveRoot(std::string_view winPath) {
+bool HoldsDriveRoot(std::string_view winPath) {
   std::string resolved;
   if (!ResolvePath(winPath, resolved)) return false;
   if (resolved == "/") return true;
@@ -206,7 +206,10 @@ bool IsDriveRoot(std::string_view winPath) {
     return true;
   for (char letter = 'A'; letter <= 'Z'; ++letter) {
     std::string root;
-    if (ResolvePath(std::string(1, letter) + ":\\", root) && root == resolved) return true;
+    if (ResolvePath(std::string(1, letter) + ":\\", root) &&
+        (root == resolved || (root.size() > resolved.size() && root.compare(0, resolved.size(), resolved) == 0 &&
+                              root[resolved.size()] == '/')))
+      return true;
   }
   return false;
 }

@@ -203,9 +203,11 @@ TEST_F(FileTree, SelfCopyGuardSeesOtherSpellings) {
   EXPECT_FALSE(Exists("C:\\a\\b\\a\\b\\a"));
 }
 
-// A path that resolves to the root of a drive is refused before anything is
-// touched: every removal outside the test's own files fails and is recorded.
-TEST_F(FileTree, DeleteAndMoveRefuseRoots) {
+// A path that resolves to the root of a drive, or to a folder holding one (the
+// drive letters' folders lie below the working folder), is refused before
+// anything is touched: every removal outside the test's own files fails and is
+// recorded.
+TEST_F(FileTree, DeleteMoveAndRenameRefuseRoots) {
   Put("C:\\keep\\1.txt", "1");
   std::mutex mutex;
   std::vector<std::string> touched;
@@ -216,16 +218,28 @@ TEST_F(FileTree, DeleteAndMoveRefuseRoots) {
   };
   platform::SetRemoveFault(refuse);
   platform::SetWriteFault(refuse);
-  for (const char* root : {"", "\\", "/", "C:\\", "c:/", "C:", "C:\\keep\\..", "C:\\..\\..", "\\.."}) {
+  auto refused = [this](const std::string& root) {
     EXPECT_FALSE(op_.Delete(root)) << root;
     EXPECT_NE(op_.m_ErrorCode, 0u) << root;
     EXPECT_FALSE(op_.Move(root, "D:\\")) << root;
-  }
+    EXPECT_FALSE(op_.Rename(root, "D:\\moved")) << root;
+    EXPECT_NE(op_.m_ErrorCode, 0u) << root;
+  };
+  for (const char* root : {"", "\\", "/", "C:\\", "c:/", "C:", "C:\\keep\\..", "C:\\..\\..", "\\..", ".."})
+    refused(root);
+  refused(scratch_.Root().string() + "\\drives");
+  refused(scratch_.Root().string());
+  // The drive letters' folders in their usual place, below the working folder.
+  MakeDirs(".\\drives\\C");
+  platform::SetDrivesRoot("drives");
+  for (const char* root : {".", ".\\drives\\", "drives"}) refused(root);
+  platform::SetDrivesRoot((scratch_.Root() / "drives").string());
   platform::SetRemoveFault({});
   platform::SetWriteFault({});
   EXPECT_TRUE(touched.empty()) << touched.front();
   EXPECT_EQ(ReadAll("C:\\keep\\1.txt"), "1");
   EXPECT_FALSE(Exists("D:\\keep"));
+  EXPECT_FALSE(Exists("D:\\moved"));
 }
 
 TEST_F(FileTree, MoveOrCopyToAPathThatCannotBeUsedKeepsTheSource) {
