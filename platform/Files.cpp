@@ -242,8 +242,8 @@ DWORD missingError(const std::string& native) {
 }
 
 DWORD copyNative(const std::string& from, const std::string& to) {
-  // Not blocking: a FIFO is refused below, never waited on.
-  const int in = ::open(from.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  // A FIFO is refused below, never waited on.
+  const int in = OpenForReading(from);
   if (in < 0) return errno == ENOENT ? missingError(from) : ErrorFromErrno(errno);
   struct stat st;
   if (::fstat(in, &st) != 0 || !S_ISREG(st.st_mode)) {
@@ -416,6 +416,17 @@ void SetListFault(WriteFault fault) {
   h.listFault = std::make_shared<const WriteFault>(std::move(fault));
 }
 
+int OpenForReading(const std::string& nativePath) {
+  const int fd = ::open(nativePath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd >= 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) return fd;
+  struct stat st;
+  if (::stat(nativePath.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+    errno = EWOULDBLOCK;
+    return -1;
+  }
+  return ::open(nativePath.c_str(), O_RDONLY | O_CLOEXEC);
+}
+
 bool OpensForReading(const std::string& path) {
   std::string native;
   if (!MapPath(path, native)) return false;
@@ -476,8 +487,8 @@ DWORD readRegular(const std::string& path, std::string& data, std::uint64_t limi
   std::string native;
   DWORD err = 0;
   if (!MapPath(path, native, &err)) return err;
-  // Not blocking: a FIFO or device is refused below, never waited on.
-  const int fd = ::open(native.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  // A FIFO or device is refused below, never waited on.
+  const int fd = OpenForReading(native);
   if (fd < 0) return errno == ENOENT ? missingError(native) : ErrorFromErrno(errno);
   struct stat before;
   if (::fstat(fd, &before) != 0 || !S_ISREG(before.st_mode)) {
