@@ -62,11 +62,18 @@ std::string Resolved(const std::string& path) {
   return resolved;
 }
 
-// Nothing is deleted from a drive's root down, nor from an empty path (which
-// would name the root of the current drive).
+// Nothing is deleted or moved away from a drive's root down, nor from a folder
+// that holds a drive, nor from an empty path (which would name the root of the
+// current drive).
 void RefuseRoot(const std::string& path) {
   if (path.empty()) Raise(win::ERROR_INVALID_NAME);
-  if (platform::IsDriveRoot(path)) Raise(win::ERROR_ACCESS_DENIED);
+  if (platform::HoldsDriveRoot(path)) Raise(win::ERROR_ACCESS_DENIED);
+}
+
+// `inner` is `root` or lies below it; both resolved.
+bool Contains(const std::string& root, const std::string& inner) {
+  if (inner == root || root == "/") return true;
+  return inner.size() > root.size() && inner.compare(0, root.size(), root) == 0 && inner[root.size()] == '/';
 }
 
 }  // namespace
@@ -123,6 +130,7 @@ bool CFileTreeOperation::Move(const std::string& source, const std::string& dest
 
 bool CFileTreeOperation::Rename(const std::string& source, const std::string& destination) {
   try {
+    RefuseRoot(source);
     RenamePath(source, destination);
   } catch (CFExeption* failure) {
     Keep(failure);
@@ -165,6 +173,7 @@ void CFileTreeOperation::CopyTree(std::string source, std::string destination) {
   if (sourceKind == 2 && destinationKind == 1) Raise("Wrong operation");
   if (sourceKind == 2 && destinationKind == 2) {
     const std::string notFound = source + " not found";
+    const bool selfCopy = IsInsideTree(destination, source);
     AddBackslash(source);
     AddBackslash(destination);
     const std::string pattern = source + "*.*";
@@ -174,18 +183,28 @@ void CFileTreeOperation::CopyTree(std::string source, std::string destination) {
       if (!probe.Found() && win::GetLastError() != win::ERROR_FILE_NOT_FOUND) Raise(notFound);
     }
     const std::string folder = LastFolderName(pattern);
+    const std::string from = Resolved(source);
+    std::string into = Resolved(destination);
+    if (!folder.empty()) into += (into == "/" ? "" : "/") + folder;
+    // Only a copy into the source's own subtree may write inside it, and only
+    // into the folder it makes there, never through a link back into the source.
+    const std::string target = Resolved(destination + folder);
+    if (Contains(from, target) && !(selfCopy && target == into)) Raise("Wrong operation");
     if (!folder.empty()) {
       destination += folder + "\\";
       if (!win::CreateDirectory(destination.c_str()) && win::GetLastError() != win::ERROR_ALREADY_EXISTS)
         Raise(win::GetLastError());
     }
+    m_WalkSource = from;
     m_WalkTarget = Resolved(destination);
     try {
       CopyFolder(pattern, destination);
     } catch (CFExeption*) {
+      m_WalkSource.clear();
       m_WalkTarget.clear();
       throw;
     }
+    m_WalkSource.clear();
     m_WalkTarget.clear();
     return;
   }
@@ -199,7 +218,12 @@ void CFileTreeOperation::CopyTree(std::string source, std::string destination) {
 
 void CFileTreeOperation::CopyFolder(const std::string& pattern, const std::string& destination) {
   Finder find(pattern);
-  if (!find.Found()) return;
+  if (!find.Found()) {
+    // An empty folder lists nothing; one that cannot be listed is not copied.
+    const win::DWORD error = win::GetLastError();
+    if (error != win::ERROR_FILE_NOT_FOUND) Raise(error);
+    return;
+  }
   const std::string folder = FolderOf(pattern);
   do {
     const std::string name = find.Entry().cFileName;
@@ -208,7 +232,13 @@ void CFileTreeOperation::CopyFolder(const std::string& pattern, const std::strin
       if (m_SubfolderBudget == 0) continue;
       if (Resolved(path) == m_WalkTarget) continue;  // the copy's own output
       const std::string target = destination + name + "\\";
-      if (CheckPath(target) == 0 && !win::CreateDirectory(target.c_str())) Raise(win::GetLastError());
+      if (CheckPath(target) == 0) {
+        if (!win::CreateDirectory(target.c_str())) Raise(win::GetLastError());
+      } else {
+        // An existing target folder may be a link back into the source.
+        const std::string into = Resolved(target);
+        if (Contains(m_WalkSource, into) && !Contains(m_WalkTarget, into)) Raise("Wrong operation");
+      }
       if (m_SubfolderBudget > 0) --m_SubfolderBudget;
       CopyFolder(path + "\\*.*", target);
     } else {
@@ -324,8 +354,7 @@ bool CFileTreeOperation::IsInFolder(const std::string& source, const std::string
 bool CFileTreeOperation::IsInsideTree(const std::string& path, const std::string& tree) {
   std::string inner, root;
   if (!platform::ResolvePath(path, inner) || !platform::ResolvePath(tree, root)) return false;
-  if (inner == root || root == "/") return true;
-  return inner.size() > root.size() && inner.compare(0, root.size(), root) == 0 && inner[root.size()] == '/';
+  return Contains(root, inner);
 }
 
 void CFileTreeOperation::LimitSelfCopy(const std::string& source, const std::string& destination) {

@@ -61,5 +61,6 @@ class CFileTreeOperation {
   static void AddBackslash(std::string& path);
   void Keep(CFExeption* failure);
 
+  std::string m_WalkSource;  // the source of a tree copy (resolved)
   std::string m_WalkTarget;  // the folder a tree copy writes into (resolved), skipped by its own walk
 };

@@ -544,8 +544,6 @@ bool COdbcSpreadsheet::CommitExcel() {
 bool COdbcSpreadsheet::DropSheet(const std::string& sheet) {
   if (!m_bExcel) return DropSheet();
   if (RefusedName(sheet)) return false;
-  // A sheet dropped is created anew by the next write.
-  if (sheet == m_strSheet) m_bStoreExists = false;
   try {
     m_pDatabase->OpenEx(m_strConnect, win::CDatabase_noOdbcDialog);
     m_pDatabase->ExecuteSQL("DROP TABLE " + Range(sheet));
@@ -555,6 +553,8 @@ bool COdbcSpreadsheet::DropSheet(const std::string& sheet) {
     return false;
   }
   m_pDatabase->Close();
+  // A sheet dropped is created anew by the next write; one that failed to drop is still there.
+  if (sheet == m_strSheet) m_bStoreExists = false;
   m_aRows.clear();
   m_aFieldNames.clear();
   m_nRowCount = 0;

@@ -13,11 +13,13 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <random>
 #include <string_view>
 
 #include "platform/Paths.h"
@@ -131,6 +133,7 @@ struct FaultHolder {
   std::mutex mutex;
   std::shared_ptr<const WriteFault> fault;
   std::shared_ptr<const WriteFault> removeFault;
+  std::shared_ptr<const WriteFault> listFault;
   ReadHook readHook;
 };
 FaultHolder& faults() {
@@ -144,12 +147,15 @@ ReadHook readHook() {
   return h.readHook;
 }
 
-DWORD injectedFault(const std::string& native, bool removal = false) {
+using Seam = std::shared_ptr<const WriteFault> FaultHolder::*;
+constexpr Seam kRemoval = &FaultHolder::removeFault;
+
+DWORD injectedFault(const std::string& native, Seam seam = &FaultHolder::fault) {
   std::shared_ptr<const WriteFault> fault;
   {
     auto& h = faults();
     std::lock_guard lock(h.mutex);
-    fault = removal ? h.removeFault : h.fault;
+    fault = h.*seam;
   }
   return fault && *fault ? (*fault)(native) : 0;
 }
@@ -183,6 +189,33 @@ DWORD replaceWith(const std::string& target, const std::function<int(int fd)>& f
   return ErrorFromErrno(syncFolder(dir));
 }
 
+// Makes a link to `target` under a temporary name beside `at` and renames it
+// over `at`: whatever stood there stays until the link is made.
+DWORD placeLink(const char* target, const std::string& at) {
+  if (nameOf(at).size() > NAME_MAX) return win::ERROR_FILENAME_EXCED_RANGE;
+  static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+  static std::atomic<unsigned> counter{0};
+  std::minstd_rand pick(static_cast<unsigned>(::getpid()) * 7919u + counter.fetch_add(1) +
+                       static_cast<unsigned>(::time(nullptr)));
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string name(kTempPrefix);
+    while (name.size() < kTempNameLength) name += kLetters[pick() % (sizeof kLetters - 1)];
+    const std::string tmp = inFolder(parentOf(at), name);
+    if (::symlink(target, tmp.c_str()) != 0) {
+      if (errno == EEXIST) continue;
+      return errno == ENOENT ? win::ERROR_PATH_NOT_FOUND : ErrorFromErrno(errno);
+    }
+    if (::rename(tmp.c_str(), at.c_str()) != 0) {
+      const int e = errno;
+      ::unlink(tmp.c_str());
+      return ErrorFromErrno(e);
+    }
+    ForgetProfileFile(at);
+    return 0;
+  }
+  return ErrorFromErrno(EEXIST);
+}
+
 bool mapOrFail(const char* path, std::string& native) {
   DWORD err = 0;
   if (path == nullptr) {
@@ -209,8 +242,8 @@ DWORD missingError(const std::string& native) {
 }
 
 DWORD copyNative(const std::string& from, const std::string& to) {
-  // Not blocking: a FIFO is refused below, never waited on.
-  const int in = ::open(from.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  // A FIFO is refused below, never waited on.
+  const int in = OpenForReading(from);
   if (in < 0) return errno == ENOENT ? missingError(from) : ErrorFromErrno(errno);
   struct stat st;
   if (::fstat(in, &st) != 0 || !S_ISREG(st.st_mode)) {
@@ -377,6 +410,23 @@ void SetRemoveFault(WriteFault fault) {
   h.removeFault = std::make_shared<const WriteFault>(std::move(fault));
 }
 
+void SetListFault(WriteFault fault) {
+  auto& h = faults();
+  std::lock_guard lock(h.mutex);
+  h.listFault = std::make_shared<const WriteFault>(std::move(fault));
+}
+
+int OpenForReading(const std::string& nativePath) {
+  const int fd = ::open(nativePath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd >= 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) return fd;
+  struct stat st;
+  if (::stat(nativePath.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+    errno = EWOULDBLOCK;
+    return -1;
+  }
+  return ::open(nativePath.c_str(), O_RDONLY | O_CLOEXEC);
+}
+
 bool OpensForReading(const std::string& path) {
   std::string native;
   if (!MapPath(path, native)) return false;
@@ -437,8 +487,8 @@ DWORD readRegular(const std::string& path, std::string& data, std::uint64_t limi
   std::string native;
   DWORD err = 0;
   if (!MapPath(path, native, &err)) return err;
-  // Not blocking: a FIFO or device is refused below, never waited on.
-  const int fd = ::open(native.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  // A FIFO or device is refused below, never waited on.
+  const int fd = OpenForReading(native);
   if (fd < 0) return errno == ENOENT ? missingError(native) : ErrorFromErrno(errno);
   struct stat before;
   if (::fstat(fd, &before) != 0 || !S_ISREG(before.st_mode)) {
@@ -548,6 +598,7 @@ DWORD ListFolder(const std::string& path, std::vector<std::string>& names) {
   DWORD err = 0;
   names.clear();
   if (!MapPath(path, native, &err)) return err;
+  if (const DWORD injected = injectedFault(native, &FaultHolder::listFault)) return injected;
   DIR* d = ::opendir(native.c_str());
   if (d == nullptr) return errno == ENOENT ? win::ERROR_PATH_NOT_FOUND : ErrorFromErrno(errno);
   while (dirent* e = ::readdir(d)) {
@@ -574,7 +625,7 @@ BOOL CreateDirectory(const char* path, void*) {
 BOOL RemoveDirectory(const char* path) {
   std::string native;
   if (!platform::mapOrFail(path, native)) return FALSE;
-  if (const DWORD injected = platform::injectedFault(native, true)) return platform::result(injected);
+  if (const DWORD injected = platform::injectedFault(native, platform::kRemoval)) return platform::result(injected);
   struct stat st;
   if (::lstat(native.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
     if (!platform::isLinkToFolder(native)) return platform::result(ERROR_DIRECTORY);
@@ -588,7 +639,7 @@ BOOL RemoveDirectory(const char* path) {
 BOOL DeleteFile(const char* path) {
   std::string native;
   if (!platform::mapOrFail(path, native)) return FALSE;
-  if (const DWORD injected = platform::injectedFault(native, true)) return platform::result(injected);
+  if (const DWORD injected = platform::injectedFault(native, platform::kRemoval)) return platform::result(injected);
   struct stat st;
   if (::lstat(native.c_str(), &st) == 0 && (S_ISDIR(st.st_mode) || platform::isLinkToFolder(native)))
     return platform::result(ERROR_ACCESS_DENIED);
@@ -618,17 +669,19 @@ BOOL CopyFileEx(const char* from, const char* to, DWORD flags) {
   if (static_cast<std::size_t>(n) >= target.size()) return platform::result(ERROR_FILENAME_EXCED_RANGE);  // grew meanwhile
   target[static_cast<std::size_t>(n)] = '\0';
   if (const DWORD injected = platform::injectedFault(dst)) return platform::result(injected);
-  if (::lstat(dst.c_str(), &st) == 0) {
-    if (S_ISDIR(st.st_mode)) return platform::result(ERROR_ACCESS_DENIED);
-    ::unlink(dst.c_str());
-  }
-  return platform::result(::symlink(target.data(), dst.c_str()) == 0 ? 0 : platform::ErrorFromErrno(errno));
+  if (::lstat(dst.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return platform::result(ERROR_ACCESS_DENIED);
+  // A link copied onto what it leads to would replace that file by a link to itself.
+  struct stat led, onto;
+  if (::stat(src.c_str(), &led) == 0 && ::stat(dst.c_str(), &onto) == 0 && led.st_dev == onto.st_dev &&
+      led.st_ino == onto.st_ino)
+    return platform::result(ERROR_SHARING_VIOLATION);
+  return platform::result(platform::placeLink(target.data(), dst));
 }
 
 BOOL MoveFileEx(const char* from, const char* to, DWORD flags) {
   std::string src, dst;
   if (!platform::mapOrFail(from, src) || !platform::mapOrFail(to, dst)) return FALSE;
-  if (const DWORD injected = platform::injectedFault(src, true)) return platform::result(injected);
+  if (const DWORD injected = platform::injectedFault(src, platform::kRemoval)) return platform::result(injected);
   struct stat st;
   if (::lstat(src.c_str(), &st) != 0) {
     const int e = errno;
@@ -686,7 +739,7 @@ DWORD GetFileAttributes(const char* path) {
 BOOL SetFileAttributes(const char* path, DWORD attributes) {
   std::string native;
   if (!platform::mapOrFail(path, native)) return FALSE;
-  if (const DWORD injected = platform::injectedFault(native, true)) return platform::result(injected);
+  if (const DWORD injected = platform::injectedFault(native, platform::kRemoval)) return platform::result(injected);
   struct stat st;
   if (::lstat(native.c_str(), &st) != 0) {
     SetLastError(errno == ENOENT ? platform::missingError(native) : platform::ErrorFromErrno(errno));

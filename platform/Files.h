@@ -111,6 +111,10 @@ bool CanonicalFilePath(const std::string& nativePath, std::string& canonical, wi
 // each write first removes those of the folder that no live writer holds, as a
 // writer killed before its rename leaves them.
 win::DWORD ReplaceFileAtomically(const std::string& nativePath, const std::string& data);
+// Opens `nativePath` for reading without waiting on a FIFO or device. A regular
+// file that another process holds a write lease on is opened waiting, as the
+// kernel then breaks the lease. Returns the descriptor, or -1 with errno set.
+int OpenForReading(const std::string& nativePath);
 // Test seam: while set, a write of a file (whole-file replacement, copy or
 // append) for whose native path `fault` returns non-zero fails with that
 // Windows error number before the file is touched, as a full disk refuses it
@@ -126,6 +130,10 @@ void SetReadHook(ReadHook hook);
 // returns non-zero, with that Windows error number, before anything is
 // touched. An empty function ends it.
 void SetRemoveFault(WriteFault fault);
+// Test seam: while set, listing a folder (ListFolder, FindFirstFile) fails for
+// a native path for which `fault` returns non-zero, with that Windows error
+// number. An empty function ends it.
+void SetListFault(WriteFault fault);
 // True when the path opens for reading as a file (not a folder). Never waits:
 // a FIFO or device at the path does not block the open.
 bool OpensForReading(const std::string& path);

@@ -101,16 +101,17 @@ bool MapPath(std::string_view winPath, std::string& native, win::DWORD* error) {
 
   std::vector<std::string> parts;
   std::string cur;
-  int depth = 0;  // below the drive root
   auto take = [&] {
     if (cur.empty() || cur == ".") return;
-    // As on Windows, ".." at a drive's root stays there: a drive path never
-    // leaves its folder.
+    // As on Windows, ".." drops the name before it as text, so it never leads
+    // back out through a link, nor needs that name to exist. At a drive's root
+    // (or "/") it stays there; only a relative path keeps a leading "..".
     if (cur == "..") {
-      if (driveRoot && depth == 0) return;
-      --depth;
-    } else {
-      ++depth;
+      if (!parts.empty() && parts.back() != "..") {
+        parts.pop_back();
+        return;
+      }
+      if (driveRoot || base == "/") return;
     }
     parts.push_back(cur);
   };
@@ -194,7 +195,7 @@ bool ResolvePath(std::string_view winPath, std::string& resolved, win::DWORD* er
   return true;
 }
 
-bool IsDriveRoot(std::string_view winPath) {
+bool HoldsDriveRoot(std::string_view winPath) {
   std::string resolved;
   if (!ResolvePath(winPath, resolved)) return false;
   if (resolved == "/") return true;
@@ -205,7 +206,10 @@ bool IsDriveRoot(std::string_view winPath) {
     return true;
   for (char letter = 'A'; letter <= 'Z'; ++letter) {
     std::string root;
-    if (ResolvePath(std::string(1, letter) + ":\\", root) && root == resolved) return true;
+    if (ResolvePath(std::string(1, letter) + ":\\", root) &&
+        (root == resolved || (root.size() > resolved.size() && root.compare(0, resolved.size(), resolved) == 0 &&
+                              root[resolved.size()] == '/')))
+      return true;
   }
   return false;
 }

@@ -39,9 +39,11 @@ std::string MapPath(std::string_view winPath);
 // when the path does not map or cannot be resolved (*error as for MapPath, or
 // the error of the resolution, such as a loop of links).
 bool ResolvePath(std::string_view winPath, std::string& resolved, win::DWORD* error = nullptr);
-// True when the path resolves to the root of a drive: "/", the folder of a
-// drive letter, or the top folder of a mounted file system.
-bool IsDriveRoot(std::string_view winPath);
+// True when the path resolves to the root of a drive: "/", the top folder of a
+// mounted file system, or the folder of a drive letter or any folder holding
+// one (such as the common folder of the drive letters, or the working folder
+// that holds it).
+bool HoldsDriveRoot(std::string_view winPath);
 
 // Folder standing for the root of drive `letter` ("" removes the per-letter folder).
 void SetDriveRoot(char letter, const std::string& folder);

@@ -272,8 +272,8 @@ std::int64_t realNowNs() {
 // Reads a whole regular file. Returns 0 or an errno value (EISDIR for what is
 // not a regular file).
 int readWhole(const std::string& path, std::string& data, struct stat& st) {
-  // Not blocking: a FIFO is refused below, never waited on.
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  // A FIFO is refused below, never waited on.
+  const int fd = OpenForReading(path);
   if (fd < 0) return errno;
   int err = 0;
   if (::fstat(fd, &st) != 0) {

@@ -170,6 +170,31 @@ TEST_F(FileTree, MoveIntoItsOwnSubtreeIsRefusedHoweverItIsSpelled) {
   }
 }
 
+// A destination that leads back into the source through a link is the source
+// itself: moving there would delete what was just "copied".
+TEST_F(FileTree, MoveThroughALinkIntoTheSourceIsRefused) {
+  struct Row {
+    const char* folder;  // made in D:\b
+    const char* link;
+    const char* target;
+  } rows[] = {{"D:\\b", "D:\\b\\a", "C:\\a"}, {"D:\\b\\a", "D:\\b\\a\\s", "C:\\a\\s"}};
+  for (const Row& row : rows) {
+    Put("C:\\a\\1.txt", "1");
+    Put("C:\\a\\s\\2.txt", "2");
+    MakeDirs(row.folder);
+    Link(row.target, row.link);
+    for (bool move : {true, false}) {
+      EXPECT_FALSE(move ? op_.Move("C:\\a", "D:\\b") : op_.Copy("C:\\a", "D:\\b")) << row.link << move;
+      EXPECT_EQ(op_.m_ErrorText, "Wrong operation") << row.link << move;
+    }
+    EXPECT_EQ(ReadAll("C:\\a\\1.txt"), "1") << row.link;
+    EXPECT_EQ(ReadAll("C:\\a\\s\\2.txt"), "2") << row.link;
+    EXPECT_FALSE(Exists("C:\\a\\Copy of 1.txt")) << row.link;
+    EXPECT_FALSE(Exists("C:\\a\\s\\Copy of 2.txt")) << row.link;
+    std::filesystem::remove_all(Native("D:\\b"));
+  }
+}
+
 TEST_F(FileTree, SelfCopyGuardSeesOtherSpellings) {
   Put("C:\\a\\b\\2.txt", "2");
   Put("C:\\a\\b\\c\\3.txt", "3");
@@ -178,9 +203,11 @@ TEST_F(FileTree, SelfCopyGuardSeesOtherSpellings) {
   EXPECT_FALSE(Exists("C:\\a\\b\\a\\b\\a"));
 }
 
-// A path that resolves to the root of a drive is refused before anything is
-// touched: every removal outside the test's own files fails and is recorded.
-TEST_F(FileTree, DeleteAndMoveRefuseRoots) {
+// A path that resolves to the root of a drive, or to a folder holding one (the
+// drive letters' folders lie below the working folder), is refused before
+// anything is touched: every removal outside the test's own files fails and is
+// recorded.
+TEST_F(FileTree, DeleteMoveAndRenameRefuseRoots) {
   Put("C:\\keep\\1.txt", "1");
   std::mutex mutex;
   std::vector<std::string> touched;
@@ -191,16 +218,28 @@ TEST_F(FileTree, DeleteAndMoveRefuseRoots) {
   };
   platform::SetRemoveFault(refuse);
   platform::SetWriteFault(refuse);
-  for (const char* root : {"", "\\", "/", "C:\\", "c:/", "C:", "C:\\keep\\..", "C:\\..\\..", "\\.."}) {
+  auto refused = [this](const std::string& root) {
     EXPECT_FALSE(op_.Delete(root)) << root;
     EXPECT_NE(op_.m_ErrorCode, 0u) << root;
     EXPECT_FALSE(op_.Move(root, "D:\\")) << root;
-  }
+    EXPECT_FALSE(op_.Rename(root, "D:\\moved")) << root;
+    EXPECT_NE(op_.m_ErrorCode, 0u) << root;
+  };
+  for (const char* root : {"", "\\", "/", "C:\\", "c:/", "C:", "C:\\keep\\..", "C:\\..\\..", "\\..", ".."})
+    refused(root);
+  refused(scratch_.Root().string() + "\\drives");
+  refused(scratch_.Root().string());
+  // The drive letters' folders in their usual place, below the working folder.
+  MakeDirs(".\\drives\\C");
+  platform::SetDrivesRoot("drives");
+  for (const char* root : {".", ".\\drives\\", "drives"}) refused(root);
+  platform::SetDrivesRoot((scratch_.Root() / "drives").string());
   platform::SetRemoveFault({});
   platform::SetWriteFault({});
   EXPECT_TRUE(touched.empty()) << touched.front();
   EXPECT_EQ(ReadAll("C:\\keep\\1.txt"), "1");
   EXPECT_FALSE(Exists("D:\\keep"));
+  EXPECT_FALSE(Exists("D:\\moved"));
 }
 
 TEST_F(FileTree, MoveOrCopyToAPathThatCannotBeUsedKeepsTheSource) {
@@ -229,6 +268,25 @@ TEST_F(FileTree, MoveDeletesNothingWhenTheCopyFailsPartway) {
   EXPECT_EQ(op_.m_ErrorCode, win::ERROR_DISK_FULL);
   EXPECT_EQ(ReadAll("C:\\a\\1.txt"), "1");
   EXPECT_EQ(ReadAll("C:\\a\\2.txt"), "2");
+}
+
+TEST_F(FileTree, ASubfolderThatCannotBeListedFailsTheCopyAndKeepsTheSource) {
+  Put("C:\\a\\1.txt", "1");
+  Put("C:\\a\\s\\2.txt", "2");
+  MakeDirs("C:\\a\\empty");
+  MakeDirs("D:\\b");
+  platform::SetListFault([](const std::string& native) {
+    return kxtest::EndsWith(native, "/a/s") ? win::ERROR_ACCESS_DENIED : 0u;
+  });
+  const bool copied = op_.Copy("C:\\a", "D:\\b");
+  const win::DWORD copyCode = op_.m_ErrorCode;
+  const bool moved = op_.Move("C:\\a", "D:\\b");
+  platform::SetListFault({});
+  EXPECT_FALSE(copied);
+  EXPECT_EQ(copyCode, win::ERROR_ACCESS_DENIED);
+  EXPECT_FALSE(moved);
+  EXPECT_EQ(ReadAll("C:\\a\\s\\2.txt"), "2");
+  EXPECT_TRUE(op_.Copy("C:\\a\\empty", "D:\\b"));  // an empty folder is no failure
 }
 
 TEST_F(FileTree, MovingAFileOntoItselfKeepsIt) {
@@ -265,6 +323,38 @@ TEST_F(FileTree, LinksAreNeverFollowed) {
   EXPECT_EQ(ReadAll("C:\\out\\o.txt"), "o");
   EXPECT_EQ(ReadAll("C:\\out\\r.txt"), "r");
   EXPECT_TRUE(IsReadOnly("C:\\out\\r.txt"));
+}
+
+// ".." takes back the name before it, as text: it never climbs out of the
+// folder a link leads to.
+TEST_F(FileTree, DotDotAfterALinkStaysOnThePathAsWritten) {
+  Put("C:\\out\\o.txt", "o");
+  Put("C:\\out\\sub\\s.txt", "s");
+  MakeDirs("D:\\x");
+  Link("C:\\out\\sub", "D:\\x\\lnk");
+  ASSERT_TRUE(op_.Delete("D:\\x\\lnk\\.."));
+  EXPECT_FALSE(Exists("D:\\x"));
+  EXPECT_EQ(ReadAll("C:\\out\\o.txt"), "o");
+  EXPECT_EQ(ReadAll("C:\\out\\sub\\s.txt"), "s");
+}
+
+TEST_F(FileTree, ALinkCopiedOntoWhatItLeadsToLeavesThatFile) {
+  Put("C:\\out\\r.txt", "r");
+  MakeDirs("C:\\t");
+  Link("C:\\out\\r.txt", "C:\\t\\file");
+  op_.m_Overwrite = true;
+  EXPECT_FALSE(op_.Copy("C:\\t\\file", "C:\\out\\r.txt"));
+  EXPECT_EQ(op_.m_ErrorCode, win::ERROR_SHARING_VIOLATION);
+  EXPECT_FALSE(std::filesystem::is_symlink(Native("C:\\out\\r.txt")));
+  EXPECT_EQ(ReadAll("C:\\out\\r.txt"), "r");
+  // Onto another file the link replaces it, and no temporary name is left.
+  Put("C:\\out\\o.txt", "o");
+  ASSERT_TRUE(op_.Copy("C:\\t\\file", "C:\\out\\o.txt"));
+  EXPECT_TRUE(std::filesystem::is_symlink(Native("C:\\out\\o.txt")));
+  EXPECT_EQ(ReadAll("C:\\out\\o.txt"), "r");
+  std::vector<std::string> names;
+  ASSERT_EQ(platform::ListFolder("C:\\out", names), 0u);
+  EXPECT_EQ(names.size(), 2u);
 }
 
 TEST_F(FileTree, ALoopOfLinksEndsWithItsOwnError) {

@@ -405,6 +405,21 @@ TEST_F(Spreadsheet, ConvertingToAnUnusableWorkbookOrCommittingAfterADropReportsI
   EXPECT_EQ(book.LastError(), "No header row. Add header row first\n");
 }
 
+TEST_F(Spreadsheet, ASheetThatFailedToDropIsStillRewrittenByCommit) {
+  COdbcSpreadsheet book("C:\\k.xls", "S", false);
+  ASSERT_TRUE(book.AddHeaderRow({"A"}, false));
+  ASSERT_TRUE(book.StoreRow({"1"}, 0, false));
+  const std::string file = Native("C:\\k.xls");
+  std::filesystem::rename(file, file + ".away");
+  std::filesystem::create_directory(file);  // the workbook cannot be opened
+  EXPECT_FALSE(book.DropSheet());
+  std::filesystem::remove(file);
+  std::filesystem::rename(file + ".away", file);
+  EXPECT_TRUE(book.Commit()) << book.LastError();
+  COdbcSpreadsheet again("C:\\k.xls", "S", false);
+  EXPECT_EQ(Row(again, 2), Strings{"1"});
+}
+
 // Rows and columns stop at a workbook's limits, so no call grows the table
 // (or the file) without end.
 TEST_F(Spreadsheet, RowsAndColumnsStopAtTheWorkbookLimits) {
