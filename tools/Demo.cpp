@@ -1,10 +1,7 @@
 // The demo's helper, run in the demo's working folder:
-//   kxmp_demo files            writes the firmware the stations load and the drives
-//                              hold: the MP image FW\MP\QVF10001.bin and the RDT
-//                              image FW\RDT\RDT00202.bin (named in param.ini), the
-//                              RDT image's bin type (paramFDB.ini), and the MP
-//                              image's normal code FW\MP\QVF10001.code that
-//                              Emulator.ini's FlashCodeFile puts in the drives' flash
+//   kxmp_demo files [--keep]   writes the demo's site (tools/DemoSite.h): settings,
+//                              Emulator.ini, parameter files and firmware; --keep
+//                              leaves the files already there as they are
 //   kxmp_demo run <png>        starts the program's window, presses Start, waits
 //                              for the pass and saves a screenshot of the window
 #include <cstdio>
@@ -13,29 +10,13 @@
 #include <vector>
 
 #include "platform/MessageBox.h"
-#include "platform/Profile.h"
-#include "tests/support/MpStation.h"
 
 #include "app/MainApp.h"
 #include "app/PropertyPageKxmp.h"
+#include "tools/DemoSite.h"
 #include "tools/WindowDriver.h"
 
 namespace {
-
-int WriteFiles() {
-  const char* mp = ".\\FW\\MP\\QVF10001.bin";
-  const char* rdt = ".\\FW\\RDT\\RDT00202.bin";
-  kxtest::WriteBinFile(mp, kxtest::StoreBin(kxtest::MpImage()));
-  kxtest::WriteBinFile(rdt, kxtest::StoreBin(kxtest::NamedImage("RDT00202", 16384 + 100, true)));
-  const std::vector<std::uint8_t>& image = kxtest::MpImage();
-  kxtest::WriteBinFile(".\\FW\\MP\\QVF10001.code",
-                       std::vector<std::uint8_t>(image.begin() + kxtest::kNormalCodeAt, image.end()));
-  // The RDT bin type of the flash-type table's row that IniFilePath (FT_B0KB_S2) selects.
-  const bool written = win::WritePrivateProfileString("Device Info", "ISP_MPBINCode", mp, ".\\param.ini") &&
-                       win::WritePrivateProfileString("Device Info", "ISP_RDTBINCode", rdt, ".\\param.ini") &&
-                       win::WritePrivateProfileString("Flash Info", "Flh_RDTBinType", "7312", ".\\paramFDB.ini");
-  return written ? 0 : 1;
-}
 
 int RunHeadless(const char* png, char* program) {
   auto* app = new CMainApp;
@@ -67,8 +48,14 @@ int RunHeadless(const char* png, char* program) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc == 2 && std::strcmp(argv[1], "files") == 0) return WriteFiles();
+  if (argc >= 2 && argc <= 3 && std::strcmp(argv[1], "files") == 0) {
+    const bool keep = argc == 3 && std::strcmp(argv[2], "--keep") == 0;
+    if (argc == 3 && !keep) return 2;
+    if (kxtools::WriteDemoSite(keep)) return 0;
+    std::fprintf(stderr, "kxmp_demo: the demo's files could not be written in this folder\n");
+    return 1;
+  }
   if (argc == 3 && std::strcmp(argv[1], "run") == 0) return RunHeadless(argv[2], argv[0]);
-  std::fprintf(stderr, "usage: kxmp_demo files | kxmp_demo run <screenshot.png>\n");
+  std::fprintf(stderr, "usage: kxmp_demo files [--keep] | kxmp_demo run <screenshot.png>\n");
   return 2;
 }
