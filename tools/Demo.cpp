@@ -1,12 +1,13 @@
 // The demo's helper, run in the demo's working folder:
-//   kxmp_demo files            writes the firmware the stations load and the drives
-//                              hold: the MP image FW\MP\QVF10001.bin and the RDT
-//                              image FW\RDT\RDT00202.bin (named in param.ini), the
-//                              RDT image's bin type (paramFDB.ini), and the MP
-//                              image's normal code FW\MP\QVF10001.code that
-//                              Emulator.ini's FlashCodeFile puts in the drives' flash
-//   kxmp_demo run <png>        starts the program's window, presses Start, waits
-//                              for the pass and saves a screenshot of the window
+//   kxmp_demo files [--keep]   writes the demo's site (tools/DemoSite.h): settings,
+//                              Emulator.ini, parameter files and firmware; --keep
+//                              leaves the files already there as they are
+//   kxmp_demo run <png> [station ...]
+//                              starts the program's window, presses Start, waits
+//                              for the pass and saves a screenshot of the window;
+//                              with stations, sets TestStation to each in turn
+//                              and runs a pass at it in the same window
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -14,30 +15,16 @@
 
 #include "platform/MessageBox.h"
 #include "platform/Profile.h"
-#include "tests/support/MpStation.h"
 
+#include "app/AppShell.h"
 #include "app/MainApp.h"
 #include "app/PropertyPageKxmp.h"
+#include "tools/DemoSite.h"
 #include "tools/WindowDriver.h"
 
 namespace {
 
-int WriteFiles() {
-  const char* mp = ".\\FW\\MP\\QVF10001.bin";
-  const char* rdt = ".\\FW\\RDT\\RDT00202.bin";
-  kxtest::WriteBinFile(mp, kxtest::StoreBin(kxtest::MpImage()));
-  kxtest::WriteBinFile(rdt, kxtest::StoreBin(kxtest::NamedImage("RDT00202", 16384 + 100, true)));
-  const std::vector<std::uint8_t>& image = kxtest::MpImage();
-  kxtest::WriteBinFile(".\\FW\\MP\\QVF10001.code",
-                       std::vector<std::uint8_t>(image.begin() + kxtest::kNormalCodeAt, image.end()));
-  // The RDT bin type of the flash-type table's row that IniFilePath (FT_B0KB_S2) selects.
-  const bool written = win::WritePrivateProfileString("Device Info", "ISP_MPBINCode", mp, ".\\param.ini") &&
-                       win::WritePrivateProfileString("Device Info", "ISP_RDTBINCode", rdt, ".\\param.ini") &&
-                       win::WritePrivateProfileString("Flash Info", "Flh_RDTBinType", "7312", ".\\paramFDB.ini");
-  return written ? 0 : 1;
-}
-
-int RunHeadless(const char* png, char* program) {
+int RunHeadless(const char* png, char* program, const std::vector<std::string>& stations) {
   auto* app = new CMainApp;
   wxApp::SetInstance(app);
   int argc = 1;
@@ -48,15 +35,29 @@ int RunHeadless(const char* png, char* program) {
   }
   platform::SetMessageBox(nullptr);  // nobody answers boxes here: they go to standard error
   CPropertyPage_KXMP* page = app->Sheet()->ProductionPage();
+  CProductionPage& logic = page->Logic();
   kxtools::RunEventsUntil([] { return false; }, 1000);
-  page->OnStart();
-  const bool ended = page->Logic().Running() && kxtools::RunEventsUntil([page] { return page->RunShown(); }, 1800000);
+  bool ended = true;
+  // One pass at the station set, or one pass at each station named, in turn.
+  for (std::size_t i = 0; ended && i < std::max<std::size_t>(stations.size(), 1); ++i) {
+    if (!stations.empty() &&
+        !win::WritePrivateProfileString("General Info", "TestStation", stations[i].c_str(), app::kToolSettingIni)) {
+      std::fprintf(stderr, "kxmp_demo: cannot set the station in %s\n", app::kToolSettingIni);
+      ended = false;
+      break;
+    }
+    page->OnStart();
+    ended = logic.Running() && kxtools::RunEventsUntil([page] { return page->RunShown(); }, 1800000);
+    std::string codes;
+    for (int port = 1; port <= logic.SlotCount(); ++port) codes += " " + logic.ResultCode(port);
+    std::printf("kxmp_demo: %s pass %s; Total %s, Good %s, Bad %s; slots%s\n",
+                stations.empty() ? "the" : stations[i].c_str(), ended ? "ended" : "did not end",
+                logic.CountLabel(0).Text().c_str(), logic.CountLabel(1).Text().c_str(),
+                logic.CountLabel(2).Text().c_str(), codes.c_str());
+  }
   kxtools::RunEventsUntil([] { return false; }, 1000);
   const bool saved = kxtools::Screenshot(app->Sheet()).SaveFile(png, wxBITMAP_TYPE_PNG);
-  CProductionPage& logic = page->Logic();
-  std::printf("kxmp_demo: pass %s; Total %s, Good %s, Bad %s; screenshot %s\n", ended ? "ended" : "did not end",
-              logic.CountLabel(0).Text().c_str(), logic.CountLabel(1).Text().c_str(),
-              logic.CountLabel(2).Text().c_str(), saved ? png : "not saved");
+  std::printf("kxmp_demo: screenshot %s\n", saved ? png : "not saved");
   app->Sheet()->Destroy();
   kxtools::RunEventsUntil([] { return false; }, 200);
   app->OnExit();
@@ -67,8 +68,14 @@ int RunHeadless(const char* png, char* program) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc == 2 && std::strcmp(argv[1], "files") == 0) return WriteFiles();
-  if (argc == 3 && std::strcmp(argv[1], "run") == 0) return RunHeadless(argv[2], argv[0]);
-  std::fprintf(stderr, "usage: kxmp_demo files | kxmp_demo run <screenshot.png>\n");
+  const bool files = argc == 2 || (argc == 3 && std::strcmp(argv[2], "--keep") == 0);
+  if (files && std::strcmp(argv[1], "files") == 0) {
+    const bool keep = argc == 3;
+    if (kxtools::WriteDemoSite(keep)) return 0;
+    std::fprintf(stderr, "kxmp_demo: the demo's files could not be written in this folder\n");
+    return 1;
+  }
+  if (argc >= 3 && std::strcmp(argv[1], "run") == 0) return RunHeadless(argv[2], argv[0], {argv + 3, argv + argc});
+  std::fprintf(stderr, "usage: kxmp_demo files [--keep] | kxmp_demo run <screenshot.png> [station ...]\n");
   return 2;
 }

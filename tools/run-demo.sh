@@ -50,73 +50,10 @@ touch "$WORK/$MARK"
 WORK=$(cd "$WORK" && pwd)
 cp "$ROOT/build/getdev/libGetDev.so" "$ROOT/build/getdev/libGetDevSata.so" "$WORK/Configuration/System/"
 
-# INI files as the program writes them: CR LF line ends. A marked folder keeps
-# the ones it has unless --reset.
-ini() {
-  if [ "$FRESH" = 1 ] || [ ! -f "$1" ]; then sed 's/$/\r/' > "$1"; else cat > /dev/null; fi
-}
-ini "$WORK/Configuration/System/MPToolSetting.ini" <<'INI'
-[General Info]
-TestStation=MP
-IniFilePath=FT_B0KB_S2_C2_.ini
-SlotNumber=8
-PortType=0
-KX_U2A=1
-BuildVersion=V2.0a
-Language=1
-[OP Setting]
-SetUIPage=0x35
-PopoutNotice=1
-INI
-ini "$WORK/Configuration/System/ENG.ini" <<'INI'
-[CPropertyPage_KXMP]
-IDC_BTN_START=Start
-IDC_BTN_SCAN=Scan
-IDC_STATIC_TIME=Time
-IDC_STATIC_TOTAL=Total
-IDC_STATIC_GOOD=Good
-IDC_STATIC_BAD=Bad
-INI
-ini "$WORK/Configuration/System/Emulator.ini" <<'INI'
-; Eight USB bridges, each with a 1 GB (IDEMA) KX7410 drive that finished its
-; RDT run and still runs the RDT firmware; the MP firmware is in its flash.
-[Site]
-Mode = bridge
-Slots = 8
-[Drive]
-Code = rdt
-RdtDone = 1
-FlashCodeFile = .\FW\MP\QVF10001.code
-CapacitySectors = 1974672
-BlocksPerPlane = 64
-DramMb = 4
-FuseWord2 = 0x45123456
-FuseWord3 = 0x15
-EraseMs = 200
-; Slot 3 refuses the vendor access key; slot 6 has more bad blocks in one
-; plane than MP accepts.
-[Slot.3]
-KeyRefused = -1
-[Slot.6]
-FactoryBadBlocks = 2:0:0:1, 2:0:0:2, 2:0:0:3, 2:0:0:4
-INI
-ini "$WORK/param.ini" <<'INI'
-[General Info]
-WorkingNo=DEMO01
-[Options]
-DDRSize=4
-Set Firmware Name=QVF10001
-SetSSDSize=1
-INI
-ini "$WORK/paramFDB.ini" <<'INI'
-[Flash Info]
-Flh_ID=2c 84 64 3c a5 08 04
-Flh_Number=8
-Flh_MPBinType=7312
-[Options]
-SetSSDSize=1
-INI
-if [ "$FRESH" = 1 ]; then (cd "$WORK" && "$ROOT/build/tools/kxmp_demo" files); fi
+# The demo's settings, Emulator.ini, parameter files and firmware; a marked
+# folder keeps the ones it has unless --reset.
+if [ "$FRESH" = 1 ]; then KEEP=; else KEEP=--keep; fi
+(cd "$WORK" && "$ROOT/build/tools/kxmp_demo" files $KEEP)
 
 echo "run-demo: working folder $WORK"
 cd "$WORK"

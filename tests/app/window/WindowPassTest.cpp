@@ -19,6 +19,7 @@
 #include "app/MainApp.h"
 #include "app/PropertyPageKxmp.h"
 
+#include "tools/DemoSite.h"
 #include "tools/WindowDriver.h"
 
 #include <wx/weakref.h>
@@ -64,7 +65,6 @@ class WindowPass : public kxtest::DeviceTestEnv {
   // and the emulated site of the given mode and drive sections.
   CPropertyPage_KXMP* Open(const char* station, int slots, const char* mode, const char* drives) {
     MakeDirs(".\\Configuration\\System");
-    MakeDirs("C:\\MP_SSD_NODE");
     if (std::string(station) == "MP") kxtest::InstallMpStation();
     SetIni(kToolIni, "General Info", "TestStation", station);
     SetIni(kToolIni, "General Info", "SlotNumber", std::to_string(slots));
@@ -72,6 +72,11 @@ class WindowPass : public kxtest::DeviceTestEnv {
     SetIni(".\\param.ini", "General Info", "WorkingNo", "W01");
     std::ofstream("Configuration/System/Emulator.ini", std::ios::binary)
         << "[Site]\r\nMode = " << mode << "\r\nSlots = " << slots << "\r\n" << drives;
+    return Start();
+  }
+  // The program's start-up on the working folder's files.
+  CPropertyPage_KXMP* Start() {
+    MakeDirs("C:\\MP_SSD_NODE");
     std::filesystem::copy_file(KX_GETDEV_LIBRARY, "Configuration/System/libGetDev.so");
     EXPECT_TRUE(app_->Open());
     sheet_ = app_->Sheet();
@@ -245,6 +250,51 @@ TEST_F(WindowPass, ATerminationSignalClosesTheWindowAsItsCloseBoxDoes) {
     platform::ClearDeviceBackends();
     std::filesystem::remove("Configuration/System/libGetDev.so");
   }
+}
+
+// The demo's own site (what kxmp_demo writes), run as an operator runs it: Start
+// at MP, then the station changed to QC and Start again on the same drives,
+// which keep what MP wrote while the program runs. Slot 3 refuses the vendor
+// access key at both stations; slot 6 fails MP on its bad blocks and so still
+// runs its RDT firmware at QC.
+TEST_F(WindowPass, OnTheDemoSiteQcPassesTheDrivesThatMpPassedInTheSameSession) {
+  ASSERT_TRUE(kxtools::WriteDemoSite(false));
+  CPropertyPage_KXMP* page = Start();
+  ASSERT_NE(page, nullptr);
+  CProductionPage& logic = page->Logic();
+  const struct {
+    const char* station;
+    const char* passText;  // how a pass cell's text begins
+    const char* code3;
+    const char* code6;
+    const char* totalLog;
+  } rows[] = {{"MP", "Pass*964(1) MB*", "I_V01", "F_J10", "\\Total_Init.log"},
+              {"QC", "Pass", "I_V01", "P_B09", "\\Total_QC.log"}};
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.station);
+    SetIni(".\\Configuration\\System\\MPToolSetting.ini", "General Info", "TestStation", r.station);
+    page->OnStart();
+    ASSERT_TRUE(logic.Running());
+    ASSERT_TRUE(RunUntilShown(page));
+    for (int port = 1; port <= 8; ++port) {
+      SCOPED_TRACE(port);
+      const kx::StatusCellState& shown = page->Cell(port)->Shown();
+      const std::string code = port == 3 ? r.code3 : port == 6 ? r.code6 : "0_00";
+      EXPECT_EQ(logic.ResultCode(port), code);
+      EXPECT_EQ(shown.backColor, code == "0_00" ? Rgb(0, 255, 0) : Rgb(255, 0, 0));
+      const std::string begins = code == "0_00" ? r.passText : CPortDevice::FormatErrorCode(code);
+      EXPECT_EQ(shown.text.rfind(begins, 0), 0u) << shown.text;
+    }
+    const std::string totals = logic.TotalLogPath();
+    EXPECT_TRUE(kxtest::EndsWith(totals, r.totalLog)) << totals;
+    std::string counts;
+    for (const char* key : {"Total", "Good", "Bad"})
+      counts += std::to_string(win::GetPrivateProfileInt("Total Results", key, -1, totals.c_str())) + "/";
+    EXPECT_EQ(counts, "8/6/2/");
+    EXPECT_EQ(logic.CountLabel(0).Text() + "/" + logic.CountLabel(1).Text() + "/" + logic.CountLabel(2).Text(),
+              "8/6/2");
+  }
+  EXPECT_EQ(box_->Texts(), std::vector<std::string>{"Next Station: QC"});
 }
 
 // Where a cell's text breaks, each character 10 wide.
