@@ -7,6 +7,7 @@
 
 #include <wx/artprov.h>
 #include <wx/dcclient.h>
+#include <wx/graphics.h>
 #include <wx/sizer.h>
 
 namespace {
@@ -14,6 +15,7 @@ namespace {
 constexpr char kSection[] = "CPropertyPage_KXMP";
 constexpr int kTimerBlink = 6;
 constexpr int kTimerRun = 2;
+constexpr double kBarHeight = 4;
 constexpr char kRunningText[] = "A production run is going: the window closes when it has ended.";
 
 }  // namespace
@@ -47,6 +49,35 @@ void CTextLabel::OnPaint(wxPaintEvent&) {
   dc.SetFont(GetFont());
   dc.SetTextForeground(m_Colour);
   dc.DrawText(m_Text, 2, (GetClientSize().y - dc.GetCharHeight()) / 2);
+}
+
+CGaugeBar::CGaugeBar(wxWindow* parent) : wxWindow(parent, wxID_ANY, wxDefaultPosition, wxSize(-1, 12)) {
+  // The background is the window system's, as under a native bar.
+  SetMinSize(wxSize(-1, 12));
+  Bind(wxEVT_PAINT, &CGaugeBar::OnPaint, this);
+}
+
+void CGaugeBar::SetValue(int value) {
+  if (value == m_Value) return;
+  m_Value = value;
+  Refresh();
+}
+
+void CGaugeBar::OnPaint(wxPaintEvent&) {
+  wxPaintDC dc(this);
+  std::unique_ptr<wxGraphicsContext> gc(wxGraphicsContext::Create(dc));
+  if (!gc) return;
+  // The default theme's bar: a trough four pixels high across the whole
+  // width at the bottom, with rounded ends, and the progress over it from the left.
+  const wxSize size = GetClientSize();
+  const double top = size.y - kBarHeight;  // the context puts one-pixel lines on pixel centres itself
+  const auto bar = [&](double width, const wxColour& border, const wxColour& fill) {
+    gc->SetPen(wxPen(border));
+    gc->SetBrush(wxBrush(fill));
+    gc->DrawRoundedRectangle(0, top, width - 1, kBarHeight - 1, 1);
+  };
+  bar(size.x, wxColour(0xcd, 0xc7, 0xc2), wxColour(0xe1, 0xde, 0xdb));
+  if (m_Value > 0) bar(std::max(kBarHeight, size.x * m_Value / 100.0), wxColour(0x18, 0x5f, 0xb4), wxColour(0x35, 0x84, 0xe4));
 }
 
 CPropertyPage_KXMP::CPropertyPage_KXMP(wxWindow* parent, CProductionPage& logic)
@@ -123,12 +154,11 @@ void CPropertyPage_KXMP::BuildGrid() {
     box->Add(new wxStaticText(m_Grid, wxID_ANY, wxString::Format("Port %d", port)), 0, wxLEFT, 2);
     auto* cell = new CColorEdit(m_Grid, &m_Logic.Cell(port), display);
     box->Add(cell, 1, wxEXPAND | wxTOP, 2);
-    auto* gauge = new wxGauge(m_Grid, wxID_ANY, 100, wxDefaultPosition, wxSize(-1, 12));
+    auto* gauge = new CGaugeBar(m_Grid);
     box->Add(gauge, 0, wxEXPAND | wxTOP, 2);
     grid->Add(box, 1, wxEXPAND);
     m_Cells.push_back(cell);
     m_Gauges.push_back(gauge);
-    m_GaugeValues.push_back(0);
   }
   m_Grid->SetSizer(grid);
   Layout();
@@ -141,8 +171,6 @@ void CPropertyPage_KXMP::RefreshSlots() {
     kx::ProgressModel& progress = m_Logic.Progress(static_cast<int>(i) + 1);
     const int range = std::max(1, progress.Upper() - progress.Lower());
     const int value = std::clamp((progress.GetPos() - progress.Lower()) * 100 / range, 0, 100);
-    if (value == m_GaugeValues[i]) continue;
-    m_GaugeValues[i] = value;
     m_Gauges[i]->SetValue(value);
   }
   for (std::size_t i = 0; i < 3; ++i) {

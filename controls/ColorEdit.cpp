@@ -74,6 +74,7 @@ bool CColorEdit::ShowModel() {
   m_Colors.SetColor(m_Shown.textColor, m_Shown.backColor);
   m_Text = wxString::FromUTF8(Display(m_Shown.text));
   m_WrapWidth = -1;
+  ++m_Looks;
   Refresh();
   return true;
 }
