@@ -21,7 +21,12 @@ constexpr char kRunningText[] = "A production run is going: the window closes wh
 }  // namespace
 
 CTextLabel::CTextLabel(wxWindow* parent, const wxString& text) : wxWindow(parent, wxID_ANY) {
-  // The background is the window system's, as under a native label.
+  // The background is the window system's, as under a native label, drawn
+  // without an erase event. Its own font and colour: a paint then does not ask
+  // the theme for them.
+  SetBackgroundStyle(wxBG_STYLE_SYSTEM);
+  SetOwnFont(GetFont());
+  SetOwnForegroundColour(GetForegroundColour());
   Bind(wxEVT_PAINT, &CTextLabel::OnPaint, this);
   SetText(text);
 }
@@ -30,6 +35,7 @@ void CTextLabel::SetText(const wxString& text) {
   if (text == m_Text && GetMinSize().IsFullySpecified()) return;
   m_Text = text;
   const wxSize extent = GetTextExtent(text.empty() ? wxString(" ") : text);
+  m_TextHeight = extent.y;
   const wxSize size(std::max(GetMinSize().x, extent.x + 4), std::max(GetMinSize().y, extent.y + 2));
   if (size != GetMinSize()) {
     SetMinSize(size);
@@ -46,13 +52,15 @@ void CTextLabel::SetTextColour(const wxColour& colour) {
 
 void CTextLabel::OnPaint(wxPaintEvent&) {
   wxPaintDC dc(this);
-  dc.SetFont(GetFont());
   dc.SetTextForeground(m_Colour);
-  dc.DrawText(m_Text, 2, (GetClientSize().y - dc.GetCharHeight()) / 2);
+  dc.DrawText(m_Text, 2, (GetClientSize().y - m_TextHeight) / 2);
 }
 
 CGaugeBar::CGaugeBar(wxWindow* parent) : wxWindow(parent, wxID_ANY, wxDefaultPosition, wxSize(-1, 12)) {
   // The background is the window system's, as under a native bar.
+  SetBackgroundStyle(wxBG_STYLE_SYSTEM);
+  SetOwnFont(GetFont());
+  SetOwnForegroundColour(GetForegroundColour());
   SetMinSize(wxSize(-1, 12));
   Bind(wxEVT_PAINT, &CGaugeBar::OnPaint, this);
 }
@@ -117,6 +125,10 @@ CPropertyPage_KXMP::CPropertyPage_KXMP(wxWindow* parent, CProductionPage& logic)
   top->Add(m_Station, 0, wxALIGN_CENTER_VERTICAL | wxALL, 8);
 
   m_Grid = new wxPanel(this, wxID_ANY);
+  // The theme's background without an erase event, whose drawing context asks
+  // the theme for the page's font and colours at every repaint of a control.
+  SetBackgroundStyle(wxBG_STYLE_SYSTEM);
+  m_Grid->SetBackgroundStyle(wxBG_STYLE_SYSTEM);
   auto* page = new wxBoxSizer(wxVERTICAL);
   page->Add(top, 0, wxEXPAND);
   page->Add(m_Grid, 1, wxEXPAND | wxALL, 4);

@@ -29,6 +29,7 @@ class CTextLabel : public wxWindow {
  private:
   void OnPaint(wxPaintEvent& event);
   wxString m_Text;
+  int m_TextHeight = 0;
   wxColour m_Colour = *wxBLACK;
 };
 

@@ -60,6 +60,7 @@ class CColorEdit : public wxWindow {
   wxFont m_Font;
   int m_FontAsked = 0;
   int m_FontHeightShown = 0;
+  int m_LineHeight = 0;
   int m_WrapWidth = -1;
   int m_WrapHeight = -1;
   std::vector<wxString> m_Lines;
