@@ -19,6 +19,9 @@
 CPropertySheetWithLogoDlg::CPropertySheetWithLogoDlg(const std::string& title, unsigned pageMask,
                                                      CProductionPage& logic)
     : wxFrame(nullptr, wxID_ANY, wxString::FromUTF8(title)) {
+  // The theme's background without an erase event, whose drawing context asks
+  // the theme for fonts and colours at every repaint of a control.
+  SetBackgroundStyle(wxBG_STYLE_SYSTEM);
   auto* sheet = new wxNotebook(this, wxID_ANY);
   for (app::SheetPage page : app::PagesOfMask(pageMask)) {
     if (page != app::SheetPage::KXMP) continue;  // the settings and result pages are not part of this build
@@ -74,6 +77,8 @@ int CMainApp::OnExit() {
 
 bool CMainApp::Open() {
   platform::SetMessageBox(std::make_shared<CWxMessageBox>());
+  // No window here handles update-UI events: idle time need not walk every window for them.
+  wxUpdateUIEvent::SetMode(wxUPDATE_UI_PROCESS_SPECIFIED);
   app::ReadKxU2A();
   std::string why;
   if (app::SelectDeviceBackends(&why) == app::DeviceBackendChoice::None) {
@@ -105,6 +110,7 @@ void CMainApp::Shut() {
   m_Page.reset();
   delete CGetDevLibrary::GetInstance();
   platform::SetMessageBox(nullptr);
+  wxUpdateUIEvent::SetMode(wxUPDATE_UI_PROCESS_ALL);
 }
 
 std::string CMainApp::GetFlashIdMask() { return kx::GetFlashIdMask(); }

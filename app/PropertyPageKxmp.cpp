@@ -7,6 +7,7 @@
 
 #include <wx/artprov.h>
 #include <wx/dcclient.h>
+#include <wx/graphics.h>
 #include <wx/sizer.h>
 
 namespace {
@@ -14,12 +15,18 @@ namespace {
 constexpr char kSection[] = "CPropertyPage_KXMP";
 constexpr int kTimerBlink = 6;
 constexpr int kTimerRun = 2;
+constexpr double kBarHeight = 4;
 constexpr char kRunningText[] = "A production run is going: the window closes when it has ended.";
 
 }  // namespace
 
 CTextLabel::CTextLabel(wxWindow* parent, const wxString& text) : wxWindow(parent, wxID_ANY) {
-  // The background is the window system's, as under a native label.
+  // The background is the window system's, as under a native label, drawn
+  // without an erase event. Its own font and colour: a paint then does not ask
+  // the theme for them.
+  SetBackgroundStyle(wxBG_STYLE_SYSTEM);
+  SetOwnFont(GetFont());
+  SetOwnForegroundColour(GetForegroundColour());
   Bind(wxEVT_PAINT, &CTextLabel::OnPaint, this);
   SetText(text);
 }
@@ -28,6 +35,7 @@ void CTextLabel::SetText(const wxString& text) {
   if (text == m_Text && GetMinSize().IsFullySpecified()) return;
   m_Text = text;
   const wxSize extent = GetTextExtent(text.empty() ? wxString(" ") : text);
+  m_TextHeight = extent.y;
   const wxSize size(std::max(GetMinSize().x, extent.x + 4), std::max(GetMinSize().y, extent.y + 2));
   if (size != GetMinSize()) {
     SetMinSize(size);
@@ -44,9 +52,40 @@ void CTextLabel::SetTextColour(const wxColour& colour) {
 
 void CTextLabel::OnPaint(wxPaintEvent&) {
   wxPaintDC dc(this);
-  dc.SetFont(GetFont());
   dc.SetTextForeground(m_Colour);
-  dc.DrawText(m_Text, 2, (GetClientSize().y - dc.GetCharHeight()) / 2);
+  dc.DrawText(m_Text, 2, (GetClientSize().y - m_TextHeight) / 2);
+}
+
+CGaugeBar::CGaugeBar(wxWindow* parent) : wxWindow(parent, wxID_ANY, wxDefaultPosition, wxSize(-1, 12)) {
+  // The background is the window system's, as under a native bar.
+  SetBackgroundStyle(wxBG_STYLE_SYSTEM);
+  SetOwnFont(GetFont());
+  SetOwnForegroundColour(GetForegroundColour());
+  SetMinSize(wxSize(-1, 12));
+  Bind(wxEVT_PAINT, &CGaugeBar::OnPaint, this);
+}
+
+void CGaugeBar::SetValue(int value) {
+  if (value == m_Value) return;
+  m_Value = value;
+  Refresh();
+}
+
+void CGaugeBar::OnPaint(wxPaintEvent&) {
+  wxPaintDC dc(this);
+  std::unique_ptr<wxGraphicsContext> gc(wxGraphicsContext::Create(dc));
+  if (!gc) return;
+  // The default theme's bar: a trough four pixels high across the whole
+  // width at the bottom, with rounded ends, and the progress over it from the left.
+  const wxSize size = GetClientSize();
+  const double top = size.y - kBarHeight;  // the context puts one-pixel lines on pixel centres itself
+  const auto bar = [&](double width, const wxColour& border, const wxColour& fill) {
+    gc->SetPen(wxPen(border));
+    gc->SetBrush(wxBrush(fill));
+    gc->DrawRoundedRectangle(0, top, width - 1, kBarHeight - 1, 1);
+  };
+  bar(size.x, wxColour(0xcd, 0xc7, 0xc2), wxColour(0xe1, 0xde, 0xdb));
+  if (m_Value > 0) bar(std::max(kBarHeight, size.x * m_Value / 100.0), wxColour(0x18, 0x5f, 0xb4), wxColour(0x35, 0x84, 0xe4));
 }
 
 CPropertyPage_KXMP::CPropertyPage_KXMP(wxWindow* parent, CProductionPage& logic)
@@ -86,6 +125,10 @@ CPropertyPage_KXMP::CPropertyPage_KXMP(wxWindow* parent, CProductionPage& logic)
   top->Add(m_Station, 0, wxALIGN_CENTER_VERTICAL | wxALL, 8);
 
   m_Grid = new wxPanel(this, wxID_ANY);
+  // The theme's background without an erase event, whose drawing context asks
+  // the theme for the page's font and colours at every repaint of a control.
+  SetBackgroundStyle(wxBG_STYLE_SYSTEM);
+  m_Grid->SetBackgroundStyle(wxBG_STYLE_SYSTEM);
   auto* page = new wxBoxSizer(wxVERTICAL);
   page->Add(top, 0, wxEXPAND);
   page->Add(m_Grid, 1, wxEXPAND | wxALL, 4);
@@ -123,12 +166,11 @@ void CPropertyPage_KXMP::BuildGrid() {
     box->Add(new wxStaticText(m_Grid, wxID_ANY, wxString::Format("Port %d", port)), 0, wxLEFT, 2);
     auto* cell = new CColorEdit(m_Grid, &m_Logic.Cell(port), display);
     box->Add(cell, 1, wxEXPAND | wxTOP, 2);
-    auto* gauge = new wxGauge(m_Grid, wxID_ANY, 100, wxDefaultPosition, wxSize(-1, 12));
+    auto* gauge = new CGaugeBar(m_Grid);
     box->Add(gauge, 0, wxEXPAND | wxTOP, 2);
     grid->Add(box, 1, wxEXPAND);
     m_Cells.push_back(cell);
     m_Gauges.push_back(gauge);
-    m_GaugeValues.push_back(0);
   }
   m_Grid->SetSizer(grid);
   Layout();
@@ -141,8 +183,6 @@ void CPropertyPage_KXMP::RefreshSlots() {
     kx::ProgressModel& progress = m_Logic.Progress(static_cast<int>(i) + 1);
     const int range = std::max(1, progress.Upper() - progress.Lower());
     const int value = std::clamp((progress.GetPos() - progress.Lower()) * 100 / range, 0, 100);
-    if (value == m_GaugeValues[i]) continue;
-    m_GaugeValues[i] = value;
     m_Gauges[i]->SetValue(value);
   }
   for (std::size_t i = 0; i < 3; ++i) {

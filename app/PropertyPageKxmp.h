@@ -9,7 +9,6 @@
 #include "app/LanguageText.h"
 #include "app/ProductionPage.h"
 
-#include <wx/gauge.h>
 #include <wx/panel.h>
 #include <wx/stattext.h>
 #include <wx/timer.h>
@@ -30,7 +29,23 @@ class CTextLabel : public wxWindow {
  private:
   void OnPaint(wxPaintEvent& event);
   wxString m_Text;
+  int m_TextHeight = 0;
   wxColour m_Colour = *wxBLACK;
+};
+
+// A progress bar in the theme's look that paints itself: a new value repaints
+// the bar alone (a native bar's new value lays the whole page out again, and
+// repaints every cell).
+class CGaugeBar : public wxWindow {
+ public:
+  explicit CGaugeBar(wxWindow* parent);
+  // Percent, 0 to 100.
+  void SetValue(int value);
+  int GetValue() const { return m_Value; }
+
+ private:
+  void OnPaint(wxPaintEvent& event);
+  int m_Value = 0;
 };
 
 class CPropertyPage_KXMP : public wxPanel {
@@ -51,6 +66,7 @@ class CPropertyPage_KXMP : public wxPanel {
   bool RunShown() const { return !m_RunTimer.IsRunning() && !m_Logic.Running(); }
 
   CColorEdit* Cell(int port) { return m_Cells.at(static_cast<std::size_t>(port - 1)); }
+  CGaugeBar* Gauge(int port) { return m_Gauges.at(static_cast<std::size_t>(port - 1)); }
   CProductionPage& Logic() { return m_Logic; }
 
  private:
@@ -70,8 +86,7 @@ class CPropertyPage_KXMP : public wxPanel {
   CTextLabel* m_Yield = nullptr;
   wxPanel* m_Grid = nullptr;
   std::vector<CColorEdit*> m_Cells;
-  std::vector<wxGauge*> m_Gauges;
-  std::vector<int> m_GaugeValues;
+  std::vector<CGaugeBar*> m_Gauges;
   wxTimer m_BlinkTimer;  // 500 ms: blinking station label
   wxTimer m_RunTimer;    // 1 s: run clock and end of run
   bool m_BlinkOn = false;

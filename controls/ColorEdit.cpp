@@ -51,6 +51,9 @@ CColorEdit::CColorEdit(wxWindow* parent, kx::StatusCellModel* model,
       m_FontHeight(kx::ReadProfileInt("General Info", "ColorEditTextH", 20, kToolSetting)),
       m_FontWidth(kx::ReadProfileInt("General Info", "ColorEditTextW", 9, kToolSetting)) {
   SetBackgroundStyle(wxBG_STYLE_PAINT);
+  // Its own font and colour: a paint then does not ask the theme for them.
+  SetOwnFont(GetFont());
+  SetOwnForegroundColour(GetForegroundColour());
   // Room for about six lines of 26 characters of the cell's own size.
   SetMinSize(wxSize(std::max(120, m_FontWidth * 26), std::max(40, m_FontHeight * 6 + 8)));
   Bind(wxEVT_PAINT, &CColorEdit::OnPaint, this);
@@ -74,6 +77,7 @@ bool CColorEdit::ShowModel() {
   m_Colors.SetColor(m_Shown.textColor, m_Shown.backColor);
   m_Text = wxString::FromUTF8(Display(m_Shown.text));
   m_WrapWidth = -1;
+  ++m_Looks;
   Refresh();
   return true;
 }
@@ -92,7 +96,8 @@ void CColorEdit::Wrap(wxDC& dc, const wxSize& size, int height) {
       dc.GetPartialTextExtents(line, widths);
       return std::vector<int>(widths.begin(), widths.end());
     });
-    return dc.GetCharHeight() * static_cast<int>(m_Lines.size()) <= size.y;
+    m_LineHeight = dc.GetCharHeight();
+    return m_LineHeight * static_cast<int>(m_Lines.size()) <= size.y;
   };
   m_Fits = layout(height);
   if (!m_Fits) {
@@ -129,7 +134,7 @@ void CColorEdit::OnPaint(wxPaintEvent&) {
   }
   dc.SetFont(m_Font);
   dc.SetTextForeground(CColorPair::ToColour(m_Colors.TextColor()));
-  const int lineHeight = dc.GetCharHeight();
+  const int lineHeight = m_LineHeight;
   int y = std::max(0, (size.y - lineHeight * static_cast<int>(m_Lines.size())) / 2);
   for (std::size_t i = 0; i < m_Lines.size(); ++i) {
     dc.DrawText(m_Lines[i], std::max(2, (size.x - m_LineWidths[i]) / 2), y);

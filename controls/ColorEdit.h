@@ -32,8 +32,10 @@ class CColorEdit : public wxWindow {
   bool ShowModel();
   const kx::StatusCellState& Shown() const { return m_Shown; }
   CColorPair& Colors() { return m_Colors; }
-  // Paints so far; for the tests that check a cell is not repainted needlessly.
+  // Paints and changes of look so far; for the tests that check a cell is not
+  // repainted needlessly.
   int Paints() const { return m_Paints; }
+  int Looks() const { return m_Looks; }
   // Whether the last paint had room for every line of the text.
   bool TextFits() const { return m_Fits; }
 
@@ -58,10 +60,12 @@ class CColorEdit : public wxWindow {
   wxFont m_Font;
   int m_FontAsked = 0;
   int m_FontHeightShown = 0;
+  int m_LineHeight = 0;
   int m_WrapWidth = -1;
   int m_WrapHeight = -1;
   std::vector<wxString> m_Lines;
   std::vector<int> m_LineWidths;
   int m_Paints = 0;
+  int m_Looks = 0;
   bool m_Fits = true;
 };

@@ -1,7 +1,14 @@
 #include "controls/ImageButton.h"
 
 CImageButton::CImageButton(wxWindow* parent, wxWindowID id, const wxString& caption)
-    : wxButton(parent, id, caption) {}
+    : wxButton(parent, id, caption) {
+#ifdef __WXGTK3__
+  // The theme fades a button's state changes over a dozen frames, and each
+  // frame lays the whole page out again and repaints every slot cell: Start
+  // and Scan change state with each run, so they change at once.
+  GTKApplyCssStyle("* { transition: none; }");
+#endif
+}
 
 void CImageButton::SetIcon(const wxBitmapBundle& normal, const wxBitmapBundle& hover) {
   SetBitmap(normal);

@@ -323,3 +323,32 @@ TEST(CellText, BreaksAtLineFeedsAndAfterStarsOrBlanksWhereALineIsTooWide) {
 }
 
 }  // namespace
+
+// A cell repaints when its own look changes, not when another control of the
+// page does: a progress step, or Start and Scan turned off and on by a run.
+TEST_F(WindowPass, ACellRepaintsOnlyForItsOwnChanges) {
+  CPropertyPage_KXMP* page = Open("RDTResult", 8, "bridge", kRdtSite);
+  ASSERT_NE(page, nullptr);
+  kxtools::RunEventsUntil([] { return false; }, 1000);  // the start-up's repaints
+  int before = Paints(page, 8);
+  for (int port = 1; port <= 8; ++port) page->Gauge(port)->SetValue(10 * port);
+  kxtools::RunEventsUntil([] { return false; }, 500);
+  EXPECT_EQ(Paints(page, 8), before) << "a progress step repainted the cells";
+
+  std::vector<int> paints, looks;
+  for (int port = 1; port <= 8; ++port) {
+    paints.push_back(page->Cell(port)->Paints());
+    looks.push_back(page->Cell(port)->Looks());
+  }
+  page->OnStart();
+  ASSERT_TRUE(RunUntilShown(page));
+  for (int port = 1; port <= 8; ++port) {
+    SCOPED_TRACE(port);
+    CColorEdit* cell = page->Cell(port);
+    const int looked = cell->Looks() - looks[static_cast<std::size_t>(port - 1)];
+    EXPECT_GT(looked, 0);
+    // Beside its own changes, one whole-page layout each when the run starts and ends.
+    EXPECT_LE(cell->Paints() - paints[static_cast<std::size_t>(port - 1)], looked + 2);
+  }
+  EXPECT_TRUE(CloseAnswered());
+}
