@@ -67,6 +67,8 @@ class COdbcSpreadsheet {
   bool RefusedName(const std::string& name);
   // The sheet (Excel mode) and the given names, as they go into statements.
   bool RefusedNames(const Strings& names);
+  // An empty separator, or one holding a double quote, CR or LF.
+  bool RefusedSeparator();
   // Too many values, or (text mode) a value that would split the line.
   bool RefusedValues(const Strings& values);
   // A row past the workbook's last, or one that adds a row (`grows`: an insert

@@ -136,9 +136,20 @@ TEST_F(Spreadsheet, OutOfModelNumbersAndEmptySeparatorAreRefused) {
     EXPECT_FALSE(row.ok) << row.text;
   }
   EXPECT_EQ(ReadAll("C:\\t.csv"), "a,b\r\n");
-  COdbcSpreadsheet empty("C:\\t.csv", "", false);
-  EXPECT_EQ(empty.LastError(), "Separator cannot be empty\n");
-  EXPECT_FALSE(empty.StoreRow({"x"}, 0, false));
+  // A separator that the row reader cannot split on, or that would end a
+  // quoted field or the line early, and nothing it would write.
+  constexpr const char* kBad = "Separator cannot hold a double quote or a line break\n";
+  const struct {
+    const char* separator;
+    const char* text;
+  } separators[] = {{"", "Separator cannot be empty\n"}, {"\"", kBad}, {"\",\"", kBad}, {"\r", kBad}, {";\n", kBad}};
+  for (const auto& bad : separators) {
+    COdbcSpreadsheet refused("C:\\t.csv", bad.separator, false);
+    EXPECT_EQ(refused.LastError(), bad.text) << bad.separator;
+    EXPECT_FALSE(refused.StoreRow({"x", "y"}, 0, false)) << bad.separator;
+    EXPECT_FALSE(refused.SetCell("z", 1, 0)) << bad.separator;
+    EXPECT_FALSE(refused.DropSheet()) << bad.separator;
+  }
   EXPECT_EQ(ReadAll("C:\\t.csv"), "a,b\r\n");
 }
 
