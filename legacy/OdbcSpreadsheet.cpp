@@ -289,7 +289,7 @@ bool COdbcSpreadsheet::DuplicateHeader(const Strings& names) {
 }
 
 bool COdbcSpreadsheet::RefusedNames(const Strings& names) {
-  if (m_bExcel && RefusedName(m_strSheet)) return true;
+  if (m_bExcel && (RefusedPath() || RefusedName(m_strSheet))) return true;
   for (const std::string& name : names)
     if (RefusedName(name)) return true;
   return false;
@@ -334,6 +334,14 @@ bool COdbcSpreadsheet::RefusedName(const std::string& name) {
   // A name is written inside [ ]; a "]" would end it early.
   if (name.find(']') == std::string::npos) return false;
   m_strLastError = "Name cannot hold ]:" + name + "\n";
+  return true;
+}
+
+bool COdbcSpreadsheet::RefusedPath() {
+  // The path stands in quotes in the connect string: a quote in it would end
+  // the value early and let the rest name another workbook.
+  if (m_strFile.find('"') == std::string::npos) return false;
+  m_strLastError = "Path cannot hold \":" + m_strFile + "\n";
   return true;
 }
 
@@ -546,7 +554,7 @@ bool COdbcSpreadsheet::CommitExcel() {
 
 bool COdbcSpreadsheet::DropSheet(const std::string& sheet) {
   if (!m_bExcel) return DropSheet();
-  if (RefusedName(sheet)) return false;
+  if (RefusedPath() || RefusedName(sheet)) return false;
   try {
     m_pDatabase->OpenEx(m_strConnect, win::CDatabase_noOdbcDialog);
     m_pDatabase->ExecuteSQL("DROP TABLE " + Range(sheet));

@@ -366,6 +366,23 @@ TEST_F(Spreadsheet, WorkbookPathsHoldingConnectKeys) {
   EXPECT_FALSE(sheet.AddHeaderRow({"A"}, false));
   EXPECT_NE(sheet.LastError().find("cannot hold ';'"), std::string::npos) << sheet.LastError();
   EXPECT_FALSE(Exists("C:\\a"));
+  // A quote would end the quoted value and let the rest name another workbook.
+  {
+    COdbcSpreadsheet victim("C:\\victim.xls", "S", false);
+    ASSERT_TRUE(victim.AddHeaderRow({"A"}, false));
+    ASSERT_TRUE(victim.StoreRow({"1"}, 0, false));
+  }
+  sent_.clear();
+  {
+    COdbcSpreadsheet quoted("C:\\q\";DBQ=C:\\victim.xls;Z=\".xls", "S", false);
+    EXPECT_EQ(quoted.LastError(), "Path cannot hold \":C:\\q\";DBQ=C:\\victim.xls;Z=\".xls\n");
+    EXPECT_EQ(quoted.RowCount(), 0);
+    EXPECT_FALSE(quoted.DropSheet("S"));
+    EXPECT_FALSE(quoted.AddHeaderRow({"A"}, false));
+  }
+  EXPECT_TRUE(sent_.empty()) << sent_.front();
+  COdbcSpreadsheet victim("C:\\victim.xls", "S", false);
+  EXPECT_EQ(victim.RowCount(), 2);
 }
 
 TEST_F(Spreadsheet, ASecondHeaderOnANewTextFileIsAppended) {
