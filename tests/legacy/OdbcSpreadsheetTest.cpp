@@ -292,10 +292,12 @@ struct FakeInstaller {
 };
 
 // Values that hold the separators, quotes, sheet ranges or line feeds come
-// back as stored, each in its own column, in both stores.
+// back as stored, each in its own column, in both stores; long names whole.
 TEST_F(Spreadsheet, AwkwardValuesAndNamesRoundTrip) {
-  const Strings values = {"[Q$A1:IV12]", "a\",;.?\"b", "a\",\"b", "say \"hi\"", "x,y", "\"", "last"};
-  const Strings names = {"Q$A1:IV12", "N2", "N3", "N4", "N5", "N6", "N7"};
+  const Strings values = {"[Q$A1:IV12]", "a\",;.?\"b", "a\",\"b", "say \"hi\"", "x,y", "\"", "last", "8", "9"};
+  // Names longer than 255 bytes that differ only past that length.
+  const std::string longName(300, 'n');
+  const Strings names = {"Q$A1:IV12", "N2", "N3", "N4", "N5", "N6", "N7", longName + "8", longName + "9"};
   for (const char* file : {"C:\\v.xls", "C:\\v.csv"}) {
     {
       COdbcSpreadsheet sheet(file, file[5] == 'x' ? "S" : ",", false);
