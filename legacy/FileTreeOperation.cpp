@@ -4,6 +4,8 @@
 #include <climits>
 #include <cstdlib>
 #include <memory>
+#include <utility>
+#include <vector>
 
 #include "platform/ErrorText.h"
 #include "platform/Files.h"
@@ -54,6 +56,18 @@ bool IsLink(const std::string& path) {
 
 [[noreturn]] void Raise(win::DWORD code) { throw new CFExeption(code); }
 [[noreturn]] void Raise(const std::string& text) { throw new CFExeption(text); }
+
+// A listed name is one entry of its folder: one holding a separator would,
+// joined into a path, name another file, perhaps outside the tree.
+void RefuseName(const std::string& folder, const std::string& name) {
+  if (name.find_first_of("\\/") == std::string::npos) return;
+  throw new CFExeption("\"" + name + "\" in " + folder + ": a name cannot hold \\ or /", win::ERROR_INVALID_NAME);
+}
+
+std::string WithoutBackslash(std::string path) {
+  if (path.size() > 1 && path.back() == '\\') path.pop_back();
+  return path;
+}
 
 std::string Resolved(const std::string& path) {
   std::string resolved;
@@ -190,6 +204,12 @@ void CFileTreeOperation::CopyTree(std::string source, std::string destination) {
     // into the folder it makes there, never through a link back into the source.
     const std::string target = Resolved(destination + folder);
     if (Contains(from, target) && !(selfCopy && target == into)) Raise("Wrong operation");
+    // The destination finds names without regard to case: with overwriting on,
+    // the second of two such names would replace the first.
+    {
+      platform::OpenFolder root;
+      if (root.Open(source) == 0) CheckNames(root, WithoutBackslash(source), m_Overwrite);
+    }
     if (!folder.empty()) {
       destination += folder + "\\";
       if (!win::CreateDirectory(destination.c_str()) && win::GetLastError() != win::ERROR_ALREADY_EXISTS)
@@ -227,6 +247,7 @@ void CFileTreeOperation::CopyFolder(const std::string& pattern, const std::strin
   const std::string folder = FolderOf(pattern);
   do {
     const std::string name = find.Entry().cFileName;
+    RefuseName(WithoutBackslash(folder), name);
     const std::string path = folder + name;
     if (find.IsFolder()) {
       if (m_SubfolderBudget == 0) continue;
@@ -295,28 +316,79 @@ void CFileTreeOperation::DeleteTree(const std::string& path) {
     if (!win::DeleteFile(path.c_str())) Raise(win::GetLastError());
     return;
   }
-  std::string pattern = path;
-  AddBackslash(pattern);
-  const std::string folder = pattern;
-  pattern += "*.*";
-  {
-    Finder find(pattern);
-    if (find.Found()) {
-      do DeleteTree(folder + find.Entry().cFileName);
-      while (find.Next());
-    }
+  // The walk goes through the folders it holds open, so a folder that turns
+  // into a link meanwhile is never followed.
+  platform::OpenFolder folder;
+  const win::DWORD opened = folder.Open(path);
+  if (opened == win::ERROR_DIRECTORY && CheckPath(path) == 2) Raise(opened);  // a link by now
+  if (opened == 0) {
+    CheckNames(folder, WithoutBackslash(path), false);
+    DeleteInside(folder, WithoutBackslash(path));
   }
   if (!win::RemoveDirectory(path.c_str()) && !m_Declined) Raise(win::GetLastError());
 }
 
+void CFileTreeOperation::DeleteInside(const platform::OpenFolder& folder, const std::string& where) {
+  std::vector<std::string> names;
+  if (folder.List(names) != 0) return;  // the folder's own removal then fails
+  for (const std::string& name : names) {
+    RefuseName(where, name);
+    const win::DWORD attributes = folder.Attributes(name);
+    const bool known = attributes != win::INVALID_FILE_ATTRIBUTES;
+    if (known && (attributes & win::FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+      if (const win::DWORD error = folder.RemoveFile(name)) Raise(error);
+    } else if (known && (attributes & win::FILE_ATTRIBUTE_DIRECTORY) == 0) {
+      const auto clear = [&folder, &name] { return folder.SetAttributes(name, kFileAttributeNormal) == 0; };
+      if (!CanDelete(where + "\\" + name, attributes, clear)) {
+        m_Declined = true;
+        continue;
+      }
+      if (const win::DWORD error = folder.RemoveFile(name)) Raise(error);
+    } else {
+      // A folder, or what vanished meanwhile: its removal says which.
+      platform::OpenFolder sub;
+      if (folder.Enter(name, sub) == 0) DeleteInside(sub, where + "\\" + name);
+      if (const win::DWORD error = folder.RemoveFolder(name); error != 0 && !m_Declined) Raise(error);
+    }
+  }
+}
+
+void CFileTreeOperation::CheckNames(const platform::OpenFolder& folder, const std::string& where, bool twins) {
+  std::vector<std::string> names;
+  if (folder.List(names) != 0) return;  // the walk itself reports a folder it cannot list
+  for (const std::string& name : names) RefuseName(where, name);
+  if (twins) {
+    std::vector<std::pair<std::string, std::string>> folded;  // (folded, as spelled)
+    for (const std::string& name : names) {
+      std::string key = name;
+      for (char& c : key) c = static_cast<char>(platform::FoldCase(c));
+      folded.emplace_back(std::move(key), name);
+    }
+    std::sort(folded.begin(), folded.end());
+    for (std::size_t i = 1; i < folded.size(); ++i)
+      if (folded[i].first == folded[i - 1].first)
+        Raise("\"" + folded[i - 1].second + "\" and \"" + folded[i].second + "\" in " + where +
+              " differ only in letter case");
+  }
+  for (const std::string& name : names) {
+    platform::OpenFolder sub;
+    if (folder.Enter(name, sub) == 0) CheckNames(sub, where + "\\" + name, twins);
+  }
+}
+
 bool CFileTreeOperation::CanDelete(const std::string& file) {
-  const win::DWORD attributes = win::GetFileAttributes(file.c_str());
+  return CanDelete(file, win::GetFileAttributes(file.c_str()),
+                   [&file] { return win::SetFileAttributes(file.c_str(), kFileAttributeNormal) != win::FALSE; });
+}
+
+bool CFileTreeOperation::CanDelete(const std::string& file, win::DWORD attributes,
+                                   const std::function<bool()>& clearReadOnly) {
   if (attributes == win::INVALID_FILE_ATTRIBUTES) return false;
   if ((attributes & win::FILE_ATTRIBUTE_READONLY) == 0) return true;
-  if (!m_AskIfReadOnly) return win::SetFileAttributes(file.c_str(), kFileAttributeNormal) != win::FALSE;
+  if (!m_AskIfReadOnly) return clearReadOnly();
   const std::string text = NameOf(file) + " is read olny. Do you want delete it?";
   switch (win::MessageBox(nullptr, text.c_str(), "Warning", win::MB_YESNOCANCEL | win::MB_ICONQUESTION)) {
-    case win::IDYES: return win::SetFileAttributes(file.c_str(), kFileAttributeNormal) != win::FALSE;
+    case win::IDYES: return clearReadOnly();
     case win::IDNO: return false;
     case win::IDCANCEL: m_Declined = true; Raise(win::DWORD{0});
     default: return true;

@@ -4,9 +4,14 @@
 // and return false.
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "platform/WinTypes.h"
+
+namespace platform {
+class OpenFolder;
+}
 
 class CFExeption {
  public:
@@ -14,6 +19,8 @@ class CFExeption {
   explicit CFExeption(win::DWORD code);
   // A failure of the class's own making (code 0).
   explicit CFExeption(std::string text) : m_Text(std::move(text)) {}
+  // A text of its own for a system error code.
+  CFExeption(std::string text, win::DWORD code) : m_Text(std::move(text)), m_Code(code) {}
 
   std::string GetErrorText() const { return m_Text; }
   win::DWORD GetErrorCode() const { return m_Code; }
@@ -55,7 +62,14 @@ class CFileTreeOperation {
   void CopyFolder(const std::string& pattern, const std::string& destination);
   void CopyOneFile(const std::string& source, std::string target);
   void DeleteTree(const std::string& path);
+  // The entries of an open folder, depth first; `where` names it in texts.
+  void DeleteInside(const platform::OpenFolder& folder, const std::string& where);
+  // Before a walk touches anything: no name below the folder holds a path
+  // separator, and with `twins` no two names of one folder differ only in
+  // letter case.
+  void CheckNames(const platform::OpenFolder& folder, const std::string& where, bool twins);
   bool CanDelete(const std::string& file);
+  bool CanDelete(const std::string& file, win::DWORD attributes, const std::function<bool()>& clearReadOnly);
   static void RenamePath(const std::string& source, const std::string& destination);
   static bool IsReadable(const std::string& path);
   static void AddBackslash(std::string& path);

@@ -9,6 +9,7 @@ namespace {
 
 constexpr const char* kExcelSeparator = ",;.?";
 constexpr const char* kNoSeparator = "Separator cannot be empty\n";
+constexpr const char* kBadSeparator = "Separator cannot hold a double quote or a line break\n";
 constexpr const char* kDuplicate = "Duplicate header row field:";
 // A workbook's limits; also what keeps a far-off row from growing the table without end.
 constexpr std::int32_t kMaxRows = 65536;
@@ -105,10 +106,7 @@ COdbcSpreadsheet::COdbcSpreadsheet(const std::string& file, const std::string& s
     return;
   }
   m_strSeparator = sheetOrSeparator;
-  if (m_strSeparator.empty()) {
-    m_strLastError = kNoSeparator;
-    return;
-  }
+  if (RefusedSeparator()) return;
   if (Load() && m_bBackup && m_bStoreExists) {
     m_strFile = file + ".bak";
     if (!Commit()) m_bBackup = false;
@@ -225,11 +223,7 @@ bool COdbcSpreadsheet::LoadText() {
 }
 
 bool COdbcSpreadsheet::ReadRow(Strings& values, std::int32_t row) {
-  if (m_strSeparator.empty()) {
-    m_strLastError = kNoSeparator;
-    return false;
-  }
-  if (!RowInRange(row)) return false;
+  if (RefusedSeparator() || !RowInRange(row)) return false;
   if (row > static_cast<std::int32_t>(m_aRows.size())) {
     m_strLastError = "Desired row is greater than total number of rows in spreadsheet\n";
     return false;
@@ -295,10 +289,22 @@ bool COdbcSpreadsheet::DuplicateHeader(const Strings& names) {
 }
 
 bool COdbcSpreadsheet::RefusedNames(const Strings& names) {
-  if (m_bExcel && RefusedName(m_strSheet)) return true;
+  if (m_bExcel && (RefusedPath() || RefusedName(m_strSheet))) return true;
   for (const std::string& name : names)
     if (RefusedName(name)) return true;
   return false;
+}
+
+bool COdbcSpreadsheet::RefusedSeparator() {
+  // The row reader cannot split on nothing; a quote would end a field early
+  // and a line break would split the row into two lines.
+  if (m_strSeparator.empty()) {
+    m_strLastError = kNoSeparator;
+    return true;
+  }
+  if (m_strSeparator.find_first_of("\"\r\n") == std::string::npos) return false;
+  m_strLastError = kBadSeparator;
+  return true;
 }
 
 bool COdbcSpreadsheet::RefusedValues(const Strings& values) {
@@ -331,14 +337,18 @@ bool COdbcSpreadsheet::RefusedName(const std::string& name) {
   return true;
 }
 
+bool COdbcSpreadsheet::RefusedPath() {
+  // The path stands in quotes in the connect string: a quote in it would end
+  // the value early and let the rest name another workbook.
+  if (m_strFile.find('"') == std::string::npos) return false;
+  m_strLastError = "Path cannot hold \":" + m_strFile + "\n";
+  return true;
+}
+
 std::string COdbcSpreadsheet::Range(const std::string& sheet) const { return "[" + sheet + "$A1:IV65536]"; }
 
 bool COdbcSpreadsheet::StoreRow(const Strings& values, std::int32_t row, bool replace) {
-  if (m_strSeparator.empty()) {
-    m_strLastError = kNoSeparator;
-    return false;
-  }
-  if (!RowInRange(row) || RefusedValues(values)) return false;
+  if (RefusedSeparator() || !RowInRange(row) || RefusedValues(values)) return false;
   if (RowBeyondLimit(row, !replace || row == 0)) return false;
   const std::size_t n = values.size();
   if (row == 1) {
@@ -465,6 +475,7 @@ bool COdbcSpreadsheet::AddHeaderRow(const Strings& names, bool replace) {
 bool COdbcSpreadsheet::Commit() { return m_bExcel ? CommitExcel() : CommitText(); }
 
 bool COdbcSpreadsheet::CommitText() {
+  if (RefusedSeparator()) return false;
   std::string data;
   for (const std::string& row : m_aRows) data += row + "\r\n";
   // Replaced whole, so a failed write leaves the old file; what is not a
@@ -543,7 +554,7 @@ bool COdbcSpreadsheet::CommitExcel() {
 
 bool COdbcSpreadsheet::DropSheet(const std::string& sheet) {
   if (!m_bExcel) return DropSheet();
-  if (RefusedName(sheet)) return false;
+  if (RefusedPath() || RefusedName(sheet)) return false;
   try {
     m_pDatabase->OpenEx(m_strConnect, win::CDatabase_noOdbcDialog);
     m_pDatabase->ExecuteSQL("DROP TABLE " + Range(sheet));

@@ -65,8 +65,13 @@ class COdbcSpreadsheet {
   std::string FillerRow(std::int32_t cells, std::int16_t column = 0, const std::string& value = {}) const;
   bool AppendOrFill(const std::string& text, std::int32_t row);
   bool RefusedName(const std::string& name);
-  // The sheet (Excel mode) and the given names, as they go into statements.
+  // A workbook path that would not stay one value of the connect string.
+  bool RefusedPath();
+  // The path and sheet (Excel mode) and the given names, as they go into
+  // the connect string and statements.
   bool RefusedNames(const Strings& names);
+  // An empty separator, or one holding a double quote, CR or LF.
+  bool RefusedSeparator();
   // Too many values, or (text mode) a value that would split the line.
   bool RefusedValues(const Strings& values);
   // A row past the workbook's last, or one that adds a row (`grows`: an insert

@@ -160,10 +160,35 @@ DWORD injectedFault(const std::string& native, Seam seam = &FaultHolder::fault) 
   return fault && *fault ? (*fault)(native) : 0;
 }
 
+// Renames `from` to `to`; without `replace` a file at `to` stays, even one
+// that appeared a moment ago (EEXIST). File systems without RENAME_NOREPLACE
+// get a hard link, which fails on an existing name as well; only where neither
+// exists is the name checked just before the rename.
+int renameTo(const std::string& from, const std::string& to, bool replace) {
+  if (replace) return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
+  if (errno != EINVAL && errno != ENOSYS) return errno;
+  if (::link(from.c_str(), to.c_str()) == 0) {
+    ::unlink(from.c_str());
+    return 0;
+  }
+  if (errno != EPERM && errno != EOPNOTSUPP) return errno;
+  struct stat st;
+  if (::lstat(to.c_str(), &st) == 0) return EEXIST;
+  return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
+}
+
+// An existing target that a copy must not replace.
+DWORD renameError(int err, bool replace) {
+  return err == EEXIST && !replace ? win::ERROR_FILE_EXISTS : ErrorFromErrno(err);
+}
+
 // Fills a temporary file beside `target` with `fill` and renames it over
-// `target`. `fill` returns 0 or an errno value. The file gets `mode`, or when
+// `target` (without `replace`, fails with ERROR_FILE_EXISTS where a file
+// stands). `fill` returns 0 or an errno value. The file gets `mode`, or when
 // that is negative the mode of the file it replaces.
-DWORD replaceWith(const std::string& target, const std::function<int(int fd)>& fill, int mode = -1) {
+DWORD replaceWith(const std::string& target, const std::function<int(int fd)>& fill, int mode = -1,
+                  bool replace = true) {
   const std::string dir = parentOf(target);
   if (nameOf(target).size() > NAME_MAX) return win::ERROR_FILENAME_EXCED_RANGE;
   if (const DWORD injected = injectedFault(target)) return injected;
@@ -177,11 +202,11 @@ DWORD replaceWith(const std::string& target, const std::function<int(int fd)>& f
   if (mode < 0) mode = ::stat(target.c_str(), &old) == 0 ? static_cast<int>(old.st_mode & 07777) : 0644;
   if (err == 0 && ::fchmod(fd, static_cast<mode_t>(mode)) != 0) err = errno;
   if (err == 0 && ::fsync(fd) != 0) err = errno;
-  if (err == 0 && ::rename(tmp.c_str(), target.c_str()) != 0) err = errno;
+  if (err == 0) err = renameTo(tmp, target, replace);
   if (err != 0) {
     ::unlink(tmp.c_str());
     ::close(fd);
-    return ErrorFromErrno(err);
+    return renameError(err, replace);
   }
   // The lock is let go only now: until the rename the name was still ours.
   ::close(fd);
@@ -190,8 +215,9 @@ DWORD replaceWith(const std::string& target, const std::function<int(int fd)>& f
 }
 
 // Makes a link to `target` under a temporary name beside `at` and renames it
-// over `at`: whatever stood there stays until the link is made.
-DWORD placeLink(const char* target, const std::string& at) {
+// over `at` (without `replace`, only where nothing stands): whatever stood
+// there stays until the link is made.
+DWORD placeLink(const char* target, const std::string& at, bool replace) {
   if (nameOf(at).size() > NAME_MAX) return win::ERROR_FILENAME_EXCED_RANGE;
   static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
   static std::atomic<unsigned> counter{0};
@@ -205,10 +231,9 @@ DWORD placeLink(const char* target, const std::string& at) {
       if (errno == EEXIST) continue;
       return errno == ENOENT ? win::ERROR_PATH_NOT_FOUND : ErrorFromErrno(errno);
     }
-    if (::rename(tmp.c_str(), at.c_str()) != 0) {
-      const int e = errno;
+    if (const int e = renameTo(tmp, at, replace); e != 0) {
       ::unlink(tmp.c_str());
-      return ErrorFromErrno(e);
+      return renameError(e, replace);
     }
     ForgetProfileFile(at);
     return 0;
@@ -241,7 +266,7 @@ DWORD missingError(const std::string& native) {
                                                                            : win::ERROR_PATH_NOT_FOUND;
 }
 
-DWORD copyNative(const std::string& from, const std::string& to) {
+DWORD copyNative(const std::string& from, const std::string& to, bool replace = true) {
   // A FIFO is refused below, never waited on.
   const int in = OpenForReading(from);
   if (in < 0) return errno == ENOENT ? missingError(from) : ErrorFromErrno(errno);
@@ -272,7 +297,7 @@ DWORD copyNative(const std::string& from, const std::string& to) {
       int e = 0;
       if (!writeAll(out, buf.data(), static_cast<std::size_t>(r), e)) return e;
     }
-  }, static_cast<int>(st.st_mode & 07777));
+  }, static_cast<int>(st.st_mode & 07777), replace);
   ::close(in);
   return err;
 }
@@ -288,6 +313,13 @@ DWORD attributesOf(const std::string& native, const struct stat& st) {
   // The mode's bit, not access(): root may write anything.
   if ((st.st_mode & S_IWUSR) == 0) attrs |= win::FILE_ATTRIBUTE_READONLY;
   return attrs;
+}
+
+// Only the read-only attribute counts: set, it clears every write bit; clear,
+// it gives the owner write access.
+mode_t modeWith(mode_t mode, DWORD attributes) {
+  const mode_t writable = S_IWUSR | S_IWGRP | S_IWOTH;
+  return (attributes & win::FILE_ATTRIBUTE_READONLY) != 0 ? (mode & ~writable) : (mode | S_IWUSR);
 }
 
 bool isLinkToFolder(const std::string& native) {
@@ -609,6 +641,90 @@ DWORD ListFolder(const std::string& path, std::vector<std::string>& names) {
   return 0;
 }
 
+namespace {
+// "Not a folder (any more)": what a walk meets where a folder became a link or a file.
+DWORD folderError(int err) {
+  return err == ELOOP || err == ENOTDIR ? win::ERROR_DIRECTORY : ErrorFromErrno(err);
+}
+}  // namespace
+
+OpenFolder::~OpenFolder() {
+  if (m_Fd >= 0) ::close(m_Fd);
+}
+
+DWORD OpenFolder::Open(const std::string& path) {
+  std::string native;
+  DWORD err = 0;
+  if (!MapPath(path, native, &err)) return err;
+  return Take(::open(native.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC), native);
+}
+
+DWORD OpenFolder::Enter(const std::string& name, OpenFolder& sub) const {
+  return sub.Take(::openat(m_Fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC), inFolder(m_Native, name));
+}
+
+DWORD OpenFolder::Take(int fd, std::string native) {
+  if (fd < 0) return errno == ENOENT ? missingError(native) : folderError(errno);
+  if (m_Fd >= 0) ::close(m_Fd);
+  m_Fd = fd;
+  m_Native = std::move(native);
+  return 0;
+}
+
+DWORD OpenFolder::List(std::vector<std::string>& names) const {
+  names.clear();
+  if (const DWORD injected = injectedFault(m_Native, &FaultHolder::listFault)) return injected;
+  // A description of its own, so that every listing starts at the first entry.
+  const int fd = ::openat(m_Fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  DIR* d = fd < 0 ? nullptr : ::fdopendir(fd);
+  if (d == nullptr) {
+    const int e = errno;
+    if (fd >= 0) ::close(fd);
+    return ErrorFromErrno(e);
+  }
+  while (dirent* e = ::readdir(d)) {
+    if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) names.emplace_back(e->d_name);
+  }
+  ::closedir(d);
+  return 0;
+}
+
+DWORD OpenFolder::Attributes(const std::string& name) const {
+  struct stat st;
+  if (::fstatat(m_Fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    win::SetLastError(ErrorFromErrno(errno));
+    return win::INVALID_FILE_ATTRIBUTES;
+  }
+  win::SetLastError(0);
+  return attributesOf(inFolder(m_Native, name), st);
+}
+
+DWORD OpenFolder::SetAttributes(const std::string& name, DWORD attributes) const {
+  if (const DWORD injected = injectedFault(inFolder(m_Native, name), kRemoval)) return injected;
+  struct stat st;
+  if (::fstatat(m_Fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return ErrorFromErrno(errno);
+  if (S_ISLNK(st.st_mode)) return 0;
+  const mode_t mode = modeWith(st.st_mode, attributes);
+  // Not through a link that took the name meanwhile (refused then).
+  return ::fchmodat(m_Fd, name.c_str(), mode & 07777, AT_SYMLINK_NOFOLLOW) == 0 ? 0 : ErrorFromErrno(errno);
+}
+
+DWORD OpenFolder::RemoveFile(const std::string& name) const {
+  const std::string native = inFolder(m_Native, name);
+  if (const DWORD injected = injectedFault(native, kRemoval)) return injected;
+  struct stat st;
+  if (::fstatat(m_Fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode))
+    return win::ERROR_ACCESS_DENIED;
+  if (::unlinkat(m_Fd, name.c_str(), 0) != 0) return ErrorFromErrno(errno);
+  ForgetProfileFile(native);
+  return 0;
+}
+
+DWORD OpenFolder::RemoveFolder(const std::string& name) const {
+  if (const DWORD injected = injectedFault(inFolder(m_Native, name), kRemoval)) return injected;
+  return ::unlinkat(m_Fd, name.c_str(), AT_REMOVEDIR) == 0 ? 0 : folderError(errno);
+}
+
 }  // namespace platform
 
 namespace win {
@@ -659,10 +775,10 @@ BOOL CopyFileEx(const char* from, const char* to, DWORD flags) {
   std::string src, dst;
   if (!platform::mapOrFail(from, src) || !platform::mapOrFail(to, dst)) return FALSE;
   struct stat st;
-  if ((flags & COPY_FILE_FAIL_IF_EXISTS) != 0 && ::lstat(dst.c_str(), &st) == 0)
-    return platform::result(ERROR_FILE_EXISTS);
+  const bool replace = (flags & COPY_FILE_FAIL_IF_EXISTS) == 0;
+  if (!replace && ::lstat(dst.c_str(), &st) == 0) return platform::result(ERROR_FILE_EXISTS);
   if ((flags & COPY_FILE_COPY_SYMLINK) == 0 || ::lstat(src.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
-    return platform::result(platform::copyNative(src, dst));
+    return platform::result(platform::copyNative(src, dst, replace));
   std::vector<char> target(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : PATH_MAX) + 1);
   const ssize_t n = ::readlink(src.c_str(), target.data(), target.size());
   if (n < 0) return platform::result(platform::ErrorFromErrno(errno));
@@ -675,7 +791,7 @@ BOOL CopyFileEx(const char* from, const char* to, DWORD flags) {
   if (::stat(src.c_str(), &led) == 0 && ::stat(dst.c_str(), &onto) == 0 && led.st_dev == onto.st_dev &&
       led.st_ino == onto.st_ino)
     return platform::result(ERROR_SHARING_VIOLATION);
-  return platform::result(platform::placeLink(target.data(), dst));
+  return platform::result(platform::placeLink(target.data(), dst, replace));
 }
 
 BOOL MoveFileEx(const char* from, const char* to, DWORD flags) {
@@ -712,8 +828,8 @@ BOOL MoveFileEx(const char* from, const char* to, DWORD flags) {
   }
   int e = errno;
   if (e == EXDEV && S_ISREG(st.st_mode)) {
-    const DWORD err = platform::copyNative(src, dst);
-    if (err != 0) return platform::result(err);
+    const DWORD err = platform::copyNative(src, dst, replace);
+    if (err != 0) return platform::result(err == ERROR_FILE_EXISTS ? ERROR_ALREADY_EXISTS : err);
     ::unlink(src.c_str());
     platform::ForgetProfileFile(src);
     return platform::result(0);
@@ -746,8 +862,7 @@ BOOL SetFileAttributes(const char* path, DWORD attributes) {
     return FALSE;
   }
   if (S_ISLNK(st.st_mode)) return platform::result(0);
-  const mode_t writable = S_IWUSR | S_IWGRP | S_IWOTH;
-  const mode_t mode = (attributes & FILE_ATTRIBUTE_READONLY) != 0 ? (st.st_mode & ~writable) : (st.st_mode | S_IWUSR);
+  const mode_t mode = platform::modeWith(st.st_mode, attributes);
   if (::chmod(native.c_str(), mode & 07777) != 0) {
     SetLastError(platform::ErrorFromErrno(errno));
     return FALSE;

@@ -134,6 +134,41 @@ void SetRemoveFault(WriteFault fault);
 // a native path for which `fault` returns non-zero, with that Windows error
 // number. An empty function ends it.
 void SetListFault(WriteFault fault);
+// A folder held open for a walk that must keep inside it: each entry is
+// looked up in the folder itself, never through a path, and an entry that is
+// or becomes a symbolic link is never followed (entering or removing it as a
+// folder then fails with ERROR_DIRECTORY). The listing and removal seams see
+// the folder's native path, and the entry's as "<folder>/<name>". Every call
+// returns 0 or a Windows error number.
+class OpenFolder {
+ public:
+  OpenFolder() = default;
+  ~OpenFolder();
+  OpenFolder(const OpenFolder&) = delete;
+  OpenFolder& operator=(const OpenFolder&) = delete;
+
+  // A Windows-style path whose last name is a folder, not a link to one.
+  win::DWORD Open(const std::string& path);
+  // The entry `name` of this folder, when it is a folder.
+  win::DWORD Enter(const std::string& name, OpenFolder& sub) const;
+  // Names without "." and "..", in no particular order.
+  win::DWORD List(std::vector<std::string>& names) const;
+  // As win::GetFileAttributes gives them for the entry (GetLastError set).
+  win::DWORD Attributes(const std::string& name) const;
+  // As win::SetFileAttributes; a link is left alone.
+  win::DWORD SetAttributes(const std::string& name, win::DWORD attributes) const;
+  // A file or a link, whatever the link leads to; a folder is refused
+  // (ERROR_ACCESS_DENIED).
+  win::DWORD RemoveFile(const std::string& name) const;
+  // An empty folder.
+  win::DWORD RemoveFolder(const std::string& name) const;
+
+ private:
+  win::DWORD Take(int fd, std::string native);
+
+  int m_Fd = -1;
+  std::string m_Native;
+};
 // True when the path opens for reading as a file (not a folder). Never waits:
 // a FIFO or device at the path does not block the open.
 bool OpensForReading(const std::string& path);

@@ -5,6 +5,8 @@
 #include <sqlext.h>
 
 #include <cctype>
+#include <climits>
+#include <cstring>
 #include <mutex>
 #include <regex>
 #include <utility>
@@ -43,6 +45,25 @@ std::string Diagnostics(SQLSMALLINT type, SQLHANDLE handle, const char* fallback
     text += reinterpret_cast<const char*>(message);
   }
   return text.empty() ? fallback : text;
+}
+
+// A result column's name, whole: the driver says how long it is, and a name
+// longer than the buffer is asked for again in one that holds it. (Some
+// drivers give SQLDescribeCol's length cut to the buffer; this one they give whole.)
+std::string ColumnName(SQLHSTMT stmt, SQLSMALLINT column) {
+  std::vector<char> name(256);
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    SQLSMALLINT length = -1;
+    const SQLRETURN rc = SQLColAttribute(stmt, static_cast<SQLUSMALLINT>(column), SQL_DESC_NAME, name.data(),
+                                         static_cast<SQLSMALLINT>(name.size()), &length, nullptr);
+    if (!SQL_SUCCEEDED(rc) || length < 0)
+      throw win::CDBException(Diagnostics(SQL_HANDLE_STMT, stmt, "Cannot read a column name"));
+    if (static_cast<std::size_t>(length) < name.size())
+      return std::string(name.data(), strnlen(name.data(), static_cast<std::size_t>(length)));
+    if (length >= SHRT_MAX) break;
+    name.assign(static_cast<std::size_t>(length) + 1, '\0');
+  }
+  throw win::CDBException("Column " + std::to_string(column) + ": the name is too long to be read whole");
 }
 
 }  // namespace
@@ -275,13 +296,7 @@ void CRecordset::Open(const std::string& sql) {
   }
   SQLSMALLINT columns = 0;
   SQLNumResultCols(stmt, &columns);
-  for (SQLSMALLINT i = 1; i <= columns; ++i) {
-    SQLCHAR name[256] = {};
-    SQLSMALLINT nameLength = 0, type = 0, digits = 0, nullable = 0;
-    SQLULEN size = 0;
-    SQLDescribeCol(stmt, i, name, sizeof name, &nameLength, &type, &size, &digits, &nullable);
-    m_Names.emplace_back(reinterpret_cast<const char*>(name));
-  }
+  for (SQLSMALLINT i = 1; i <= columns; ++i) m_Names.push_back(platform::ColumnName(stmt, i));
   Fetch();
 }
 

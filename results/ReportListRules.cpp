@@ -1,5 +1,6 @@
 #include "results/ReportListRules.h"
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -52,7 +53,8 @@ std::optional<double> Number(const std::string& text) {
   if (t.empty()) return std::nullopt;
   char* end = nullptr;
   const double value = std::strtod(t.c_str(), &end);
-  if (*end != 0) return std::nullopt;
+  // "nan" reads as a number but has no place among numbers.
+  if (*end != 0 || std::isnan(value)) return std::nullopt;
   return value;
 }
 
@@ -92,14 +94,22 @@ CellKind ColumnKind(const std::vector<std::string>& cells) {
   return dates ? CellKind::DateTime : numbers ? CellKind::Number : CellKind::Text;
 }
 
+namespace {
+
+// Cells that read as `kind` first, in their order; the others after them, as text.
+template <class Value>
+int CompareRead(const std::optional<Value>& va, const std::optional<Value>& vb, const std::string& a,
+                const std::string& b) {
+  if (va && vb) return *va < *vb ? -1 : *va > *vb ? 1 : 0;
+  if (va || vb) return va ? -1 : 1;
+  return std::strcmp(a.c_str(), b.c_str());
+}
+
+}  // namespace
+
 int CompareCells(const std::string& a, const std::string& b, CellKind kind) {
-  if (kind == CellKind::DateTime) {
-    const auto da = DateTime(a), db = DateTime(b);
-    if (da && db) return *da < *db ? -1 : *da > *db ? 1 : 0;
-  } else if (kind == CellKind::Number) {
-    const auto na = Number(a), nb = Number(b);
-    if (na && nb) return *na < *nb ? -1 : *na > *nb ? 1 : 0;
-  }
+  if (kind == CellKind::DateTime) return CompareRead(DateTime(a), DateTime(b), a, b);
+  if (kind == CellKind::Number) return CompareRead(Number(a), Number(b), a, b);
   return std::strcmp(a.c_str(), b.c_str());
 }
 

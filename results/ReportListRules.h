@@ -20,7 +20,9 @@ std::vector<ReportColumn> ParseColumnHeader(const std::string& spec);
 // whole column keeps the sort's order strict, also for mixed cells.
 enum class CellKind { DateTime, Number, Text };
 CellKind ColumnKind(const std::vector<std::string>& cells);
-// Negative, 0 or positive, the cells compared as `kind` says.
+// Negative, 0 or positive, the cells compared as `kind` says. Cells that do
+// not read as `kind` (such as "nan" as a number) come after those that do,
+// compared as text: a strict order on any mix.
 int CompareCells(const std::string& a, const std::string& b, CellKind kind);
 
 }  // namespace kx

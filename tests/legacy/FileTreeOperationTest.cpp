@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -287,6 +289,131 @@ TEST_F(FileTree, ASubfolderThatCannotBeListedFailsTheCopyAndKeepsTheSource) {
   EXPECT_FALSE(moved);
   EXPECT_EQ(ReadAll("C:\\a\\s\\2.txt"), "2");
   EXPECT_TRUE(op_.Copy("C:\\a\\empty", "D:\\b"));  // an empty folder is no failure
+}
+
+// Linux names may hold "\": such a name, joined to its folder, would name a
+// file elsewhere ("..\..\keep.txt" in C:\t is C:\keep.txt, and D:\keep.txt as
+// a copy's target). Refused before anything is deleted or written.
+TEST_F(FileTree, ANameHoldingABackslashIsRefusedBeforeAnythingIsTouched) {
+  Put("C:\\keep.txt", "c");
+  Put("D:\\keep.txt", "d");
+  Put("C:\\t\\1.txt", "1");
+  std::ofstream(Native("C:\\t") + "/..\\..\\keep.txt") << "t";
+  MakeDirs("D:\\dst");
+  op_.m_Overwrite = true;
+  const struct {
+    const char* operation;
+    std::function<bool()> run;
+  } rows[] = {{"Delete", [this] { return op_.Delete("C:\\t"); }},
+              {"Copy", [this] { return op_.Copy("C:\\t", "D:\\dst"); }},
+              {"Move", [this] { return op_.Move("C:\\t", "D:\\dst"); }}};
+  for (const auto& row : rows) {
+    EXPECT_FALSE(row.run()) << row.operation;
+    EXPECT_EQ(op_.m_ErrorText, "\"..\\..\\keep.txt\" in C:\\t: a name cannot hold \\ or /") << row.operation;
+    EXPECT_EQ(op_.m_ErrorCode, win::ERROR_INVALID_NAME) << row.operation;
+    EXPECT_EQ(ReadAll("C:\\keep.txt"), "c") << row.operation;
+    EXPECT_EQ(ReadAll("D:\\keep.txt"), "d") << row.operation;
+    EXPECT_EQ(ReadAll("C:\\t\\1.txt"), "1") << row.operation;
+    EXPECT_FALSE(Exists("D:\\dst\\t")) << row.operation;
+  }
+}
+
+// The destination finds names without regard to case, so of two source names
+// that differ only in case the second would replace the first.
+TEST_F(FileTree, CaseTwinsAreRefusedBeforeAnythingIsCopiedOrDeleted) {
+  const struct {
+    const char* first;  // made below C:\u
+    const char* second;
+    const char* text;
+  } rows[] = {{"A.txt", "a.txt", "\"A.txt\" and \"a.txt\" in C:\\u differ only in letter case"},
+              {"x/Sub/f.txt", "x/sub/f.txt", "\"Sub\" and \"sub\" in C:\\u\\x differ only in letter case"}};
+  MakeDirs("D:\\d");
+  op_.m_Overwrite = true;
+  for (const auto& row : rows) {
+    for (const char* name : {row.first, row.second}) {
+      const std::filesystem::path file = Native("C:\\u") + "/" + name;
+      std::filesystem::create_directories(file.parent_path());
+      std::ofstream(file) << name;
+    }
+    for (bool move : {false, true}) {
+      EXPECT_FALSE(move ? op_.Move("C:\\u", "D:\\d") : op_.Copy("C:\\u", "D:\\d")) << row.first << move;
+      EXPECT_EQ(op_.m_ErrorText, row.text) << row.first << move;
+      EXPECT_FALSE(Exists("D:\\d\\u")) << row.first << move;
+    }
+    for (const char* name : {row.first, row.second}) {
+      EXPECT_TRUE(std::filesystem::exists(Native("C:\\u") + "/" + name)) << name;
+    }
+    std::filesystem::remove_all(Native("C:\\u"));
+  }
+}
+
+// A folder that becomes a link to an outside folder while Delete or Move walks
+// the tree: the walk keeps to the folder it opened, the swapped entry fails,
+// and what the link leads to stays. The swap comes as the folder is listed, or
+// as its first file is removed.
+TEST_F(FileTree, AFolderSwappedForALinkMidWalkIsNotFollowed) {
+  const struct {
+    const char* name;
+    bool move;
+    bool atListing;
+  } rows[] = {{"delete, swapped when listed", false, true},
+              {"delete, swapped at the first removal", false, false},
+              {"move, swapped at the first removal", true, false}};
+  for (const auto& row : rows) {
+    Put("C:\\out\\1.txt", "o1");
+    Put("C:\\out\\2.txt", "o2");
+    Put("C:\\t\\sub\\1.txt", "1");
+    Put("C:\\t\\sub\\2.txt", "2");
+    MakeDirs("D:\\b");
+    const std::string sub = Native("C:\\t\\sub");
+    bool swapped = false;
+    auto swap = [&](const std::string& native) {
+      if (!swapped && (row.atListing ? native == sub : native.rfind(sub + "/", 0) == 0)) {
+        swapped = true;
+        std::filesystem::rename(sub, Native("C:\\away"));
+        std::filesystem::create_directory_symlink(Native("C:\\out"), sub);
+      }
+      return 0u;
+    };
+    if (row.atListing) {
+      platform::SetListFault(swap);
+    } else {
+      platform::SetRemoveFault(swap);
+    }
+    const bool done = row.move ? op_.Move("C:\\t", "D:\\b") : op_.Delete("C:\\t");
+    platform::SetListFault({});
+    platform::SetRemoveFault({});
+    EXPECT_TRUE(swapped) << row.name;
+    EXPECT_EQ(ReadAll("C:\\out\\1.txt"), "o1") << row.name;
+    EXPECT_EQ(ReadAll("C:\\out\\2.txt"), "o2") << row.name;
+    if (!row.atListing) {
+      EXPECT_FALSE(done) << row.name;
+      EXPECT_TRUE(std::filesystem::is_symlink(sub)) << row.name;
+    }
+    for (const char* path : {"C:\\t", "C:\\away", "C:\\out", "D:\\b"}) std::filesystem::remove_all(Native(path));
+  }
+}
+
+// With overwriting off, a file that appears at the target between the search
+// for a free name and the copy's rename is kept.
+TEST_F(FileTree, AFileThatAppearsAtTheTargetMeanwhileIsKept) {
+  Put("C:\\a\\x.txt", "x");
+  MakeDirs("C:\\l");
+  Link("C:\\a\\x.txt", "C:\\l\\x.txt");
+  MakeDirs("D:\\b");
+  const std::string target = Native("D:\\b\\x.txt");
+  platform::SetWriteFault([&target](const std::string& native) {
+    if (native == target) std::ofstream(target) << "theirs";
+    return 0u;
+  });
+  for (const char* source : {"C:\\a\\x.txt", "C:\\l\\x.txt"}) {
+    std::filesystem::remove(target);
+    EXPECT_FALSE(op_.Copy(source, "D:\\b")) << source;
+    EXPECT_EQ(op_.m_ErrorCode, win::ERROR_FILE_EXISTS) << source;
+    EXPECT_FALSE(std::filesystem::is_symlink(target)) << source;
+    EXPECT_EQ(ReadAll("D:\\b\\x.txt"), "theirs") << source;
+  }
+  platform::SetWriteFault({});
 }
 
 TEST_F(FileTree, MovingAFileOntoItselfKeepsIt) {

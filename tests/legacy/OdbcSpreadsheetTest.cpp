@@ -136,9 +136,20 @@ TEST_F(Spreadsheet, OutOfModelNumbersAndEmptySeparatorAreRefused) {
     EXPECT_FALSE(row.ok) << row.text;
   }
   EXPECT_EQ(ReadAll("C:\\t.csv"), "a,b\r\n");
-  COdbcSpreadsheet empty("C:\\t.csv", "", false);
-  EXPECT_EQ(empty.LastError(), "Separator cannot be empty\n");
-  EXPECT_FALSE(empty.StoreRow({"x"}, 0, false));
+  // A separator that the row reader cannot split on, or that would end a
+  // quoted field or the line early, and nothing it would write.
+  constexpr const char* kBad = "Separator cannot hold a double quote or a line break\n";
+  const struct {
+    const char* separator;
+    const char* text;
+  } separators[] = {{"", "Separator cannot be empty\n"}, {"\"", kBad}, {"\",\"", kBad}, {"\r", kBad}, {";\n", kBad}};
+  for (const auto& bad : separators) {
+    COdbcSpreadsheet refused("C:\\t.csv", bad.separator, false);
+    EXPECT_EQ(refused.LastError(), bad.text) << bad.separator;
+    EXPECT_FALSE(refused.StoreRow({"x", "y"}, 0, false)) << bad.separator;
+    EXPECT_FALSE(refused.SetCell("z", 1, 0)) << bad.separator;
+    EXPECT_FALSE(refused.DropSheet()) << bad.separator;
+  }
   EXPECT_EQ(ReadAll("C:\\t.csv"), "a,b\r\n");
 }
 
@@ -281,10 +292,12 @@ struct FakeInstaller {
 };
 
 // Values that hold the separators, quotes, sheet ranges or line feeds come
-// back as stored, each in its own column, in both stores.
+// back as stored, each in its own column, in both stores; long names whole.
 TEST_F(Spreadsheet, AwkwardValuesAndNamesRoundTrip) {
-  const Strings values = {"[Q$A1:IV12]", "a\",;.?\"b", "a\",\"b", "say \"hi\"", "x,y", "\"", "last"};
-  const Strings names = {"Q$A1:IV12", "N2", "N3", "N4", "N5", "N6", "N7"};
+  const Strings values = {"[Q$A1:IV12]", "a\",;.?\"b", "a\",\"b", "say \"hi\"", "x,y", "\"", "last", "8", "9"};
+  // Names longer than 255 bytes that differ only past that length.
+  const std::string longName(300, 'n');
+  const Strings names = {"Q$A1:IV12", "N2", "N3", "N4", "N5", "N6", "N7", longName + "8", longName + "9"};
   for (const char* file : {"C:\\v.xls", "C:\\v.csv"}) {
     {
       COdbcSpreadsheet sheet(file, file[5] == 'x' ? "S" : ",", false);
@@ -355,6 +368,23 @@ TEST_F(Spreadsheet, WorkbookPathsHoldingConnectKeys) {
   EXPECT_FALSE(sheet.AddHeaderRow({"A"}, false));
   EXPECT_NE(sheet.LastError().find("cannot hold ';'"), std::string::npos) << sheet.LastError();
   EXPECT_FALSE(Exists("C:\\a"));
+  // A quote would end the quoted value and let the rest name another workbook.
+  {
+    COdbcSpreadsheet victim("C:\\victim.xls", "S", false);
+    ASSERT_TRUE(victim.AddHeaderRow({"A"}, false));
+    ASSERT_TRUE(victim.StoreRow({"1"}, 0, false));
+  }
+  sent_.clear();
+  {
+    COdbcSpreadsheet quoted("C:\\q\";DBQ=C:\\victim.xls;Z=\".xls", "S", false);
+    EXPECT_EQ(quoted.LastError(), "Path cannot hold \":C:\\q\";DBQ=C:\\victim.xls;Z=\".xls\n");
+    EXPECT_EQ(quoted.RowCount(), 0);
+    EXPECT_FALSE(quoted.DropSheet("S"));
+    EXPECT_FALSE(quoted.AddHeaderRow({"A"}, false));
+  }
+  EXPECT_TRUE(sent_.empty()) << sent_.front();
+  COdbcSpreadsheet victim("C:\\victim.xls", "S", false);
+  EXPECT_EQ(victim.RowCount(), 2);
 }
 
 TEST_F(Spreadsheet, ASecondHeaderOnANewTextFileIsAppended) {
