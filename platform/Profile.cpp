@@ -770,7 +770,7 @@ class FolderLock {
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
     error_ = error;
-    text_ = "the folder " + folder_ + " cannot be " + step + ": " + std::strerror(err);
+    text_ = "the folder " + folder_ + " cannot be " + step + ": " + std::generic_category().message(err);
   }
 
   std::string folder_;
