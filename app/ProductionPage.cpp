@@ -383,6 +383,11 @@ bool CProductionPage::PrepareLogFolders(std::string& message) {
   // Each header only into a missing log: checked and written as one step for
   // every process sharing the folder, so none resets another's counts.
   platform::ProfileWriteLock lock(m_TotalLogPath);
+  if (lock.Error() != 0) {
+    message = kx::StrFormat("The log file %s cannot be written: %s (%s)", m_TotalLogPath.c_str(),
+                            OsErrorText(lock.Error()).c_str(), lock.ErrorText().c_str());
+    return false;
+  }
   if (!platform::FileExists(m_TotalLogPath)) {
     WriteRunSummary(m_TotalLogPath);
     if (!platform::FileExists(m_TotalLogPath)) {

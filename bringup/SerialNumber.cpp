@@ -37,7 +37,7 @@ std::string SerialSettingsPath(const std::string& snSettingPath) {
 TakenSerial TakeNextSerialNumber(const std::string& settingsPath) {
   // Every port thread of every process sharing the settings takes its number
   // here; the read and the write-back must not interleave with another's. The
-  // mutex covers a folder that cannot be locked.
+  // mutex serialises this process's port threads.
   static std::mutex takeMutex;
   std::lock_guard<std::mutex> lock(takeMutex);
   TakenSerial taken;
@@ -46,6 +46,12 @@ TakenSerial TakeNextSerialNumber(const std::string& settingsPath) {
     return taken;
   }
   platform::ProfileWriteLock folderLock(settingsPath);
+  if (folderLock.Error() != 0) {
+    taken.status = SnStatus::WriteFailed;
+    // A missing folder is named by the path alone, as a write into it fails.
+    if (folderLock.Error() != win::ERROR_PATH_NOT_FOUND) taken.why = folderLock.ErrorText();
+    return taken;
+  }
   std::string serial = ReadProfileText(kSnSettingSection, kSnNextKey, settingsPath.c_str(), 250);
   if (serial.empty()) {
     const int first = ReadProfileInt("General Info", "SerialNum", 0, SettingIniPath().c_str());
@@ -84,7 +90,10 @@ bool CPortDevice::TakeSerialNumber() {
       Fail("S_x13", StrFormat("Serial Number is used up!!(%s)", path.c_str()), false);
       break;
     case kx::SnStatus::WriteFailed:
-      Fail("S_x14", StrFormat("Write Serial Number setting fail!!(%s)", path.c_str()), false);
+      Fail("S_x14", taken.why.empty()
+                        ? StrFormat("Write Serial Number setting fail!!(%s)", path.c_str())
+                        : StrFormat("Write Serial Number setting fail!!(%s: %s)", path.c_str(), taken.why.c_str()),
+           false);
       break;
   }
   return false;

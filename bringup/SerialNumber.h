@@ -27,7 +27,7 @@ enum class SnStatus {
   NoSettingsFile,  // no path to read (the program folder is not known)
   Invalid,         // empty, longer than 20 characters, or not ending in 8 decimal digits
   UsedUp,          // the counter stands at 99999999: it never wraps to a number already given
-  WriteFailed,     // the advanced counter could not be stored; the number is not handed out
+  WriteFailed,     // the advanced counter could not be stored, or the settings folder not locked; no number is handed out
 };
 
 // The serial number after `serial`: the counter one up, the leading part kept.
@@ -41,6 +41,7 @@ struct TakenSerial {
   SnStatus status = SnStatus::Invalid;
   std::string serial;  // the number handed out (Ok only)
   std::string next;    // the counter as written back (Ok only)
+  std::string why;     // WriteFailed because the settings folder cannot be locked: the folder and the reason
 };
 
 // Reads the counter, writes the advanced counter back and only then hands out

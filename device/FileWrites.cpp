@@ -1,7 +1,11 @@
 #include "device/FileWrites.h"
 
+#include <algorithm>
+#include <climits>
+#include <cstdint>
 #include <cstring>
 
+#include "platform/Debug.h"
 #include "platform/Files.h"
 #include "platform/Profile.h"
 
@@ -75,12 +79,18 @@ win::DWORD WriteNewRecord(const std::string& file, const std::string& section,
 win::DWORD UpdateProfileKeys(const std::string& file, const std::vector<KeyUpdate>& updates,
                              std::vector<int>* counts) {
   std::vector<int> raised;
+  std::string full;  // the counts that stopped at the end of their range
   const win::DWORD err = platform::EditProfileFile(file, [&](std::string& text) -> win::DWORD {
     raised.clear();
+    full.clear();
     for (const KeyUpdate& u : updates) {
       std::string value = u.text;
       if (u.add) {
-        const int n = static_cast<int>(platform::FindProfileInt(text, u.section, u.key, 0)) + *u.add;
+        // Stays within int, so that the file keeps a number the readers read back.
+        const std::int64_t sum =
+            std::int64_t{static_cast<int>(platform::FindProfileInt(text, u.section, u.key, 0))} + *u.add;
+        const int n = static_cast<int>(std::clamp<std::int64_t>(sum, INT_MIN, INT_MAX));
+        if (n != sum) full += (full.empty() ? "" : ", ") + ("[" + u.section + "] " + u.key + "=" + std::to_string(n));
         raised.push_back(n);
         value = std::to_string(n);
       }
@@ -88,6 +98,7 @@ win::DWORD UpdateProfileKeys(const std::string& file, const std::vector<KeyUpdat
     }
     return 0;
   });
+  if (err == 0 && !full.empty()) platform::DebugAlert(file + ": counts stopped at the end of their range: " + full);
   if (counts == nullptr) return err;
   // A file that could not even be read counts from zero, as a missing one does.
   if (raised.empty())

@@ -48,7 +48,9 @@ struct KeyUpdate {
 // under the profile write locks: no other process's update falls between the
 // read and the write, and a kill leaves the file all old or all new. A key or
 // value the profile writer refuses is left out. `counts` (when given) gets
-// each counter's new value, in order. 0 or the Windows error number.
+// each counter's new value, in order. A count stops at the end of int's range
+// (2147483647), and the write then says so once on the debug alert channel.
+// 0 or the Windows error number.
 win::DWORD UpdateProfileKeys(const std::string& file, const std::vector<KeyUpdate>& updates,
                              std::vector<int>* counts = nullptr);
 

@@ -20,15 +20,34 @@ const char* Reason(NumberProblem why) {
   switch (why) {
     case NumberProblem::NotWhole: return "is not a whole number";
     case NumberProblem::OutOfRange: return "is out of range";
+    case NumberProblem::TooLong: return "is longer than 255 characters";
     default: return "is not a valid number";
   }
 }
 
-// The profile value, or nullopt when the key is missing or empty.
-std::optional<std::string> ReadValue(const std::string& file, const char* section, const char* key) {
-  std::string text = ReadProfileText(section, key, file.c_str(), 256);
-  if (Trimmed(text).empty()) return std::nullopt;
-  return text;
+// The longest value the 256-character read buffer holds.
+constexpr std::size_t kMaxValueChars = 255;
+
+// [section] key through `parse`; a missing or empty value gives `fallback`. A
+// value longer than the buffer is refused, never cut to the part that fits.
+template <class T, class Parse>
+bool ReadSetting(const std::string& file, const char* section, const char* key, T fallback, T& value,
+                 std::string& message, Parse&& parse) {
+  // One character more than the buffer holds tells a longer value apart.
+  const std::string text = ReadProfileText(section, key, file.c_str(), kMaxValueChars + 2);
+  if (Trimmed(text).empty()) {
+    value = fallback;
+    return true;
+  }
+  NumberProblem why = NumberProblem::TooLong;
+  std::optional<T> v;
+  if (text.size() <= kMaxValueChars) v = parse(text, why);
+  if (!v) {
+    message = SettingNumberMessage(file, section, key, text, why);
+    return false;
+  }
+  value = *v;
+  return true;
 }
 
 }  // namespace
@@ -99,36 +118,16 @@ std::string SettingNumberMessage(const std::string& file, const char* section, c
 
 bool ReadSettingReal(const std::string& file, const char* section, const char* key, double fallback, double min,
                      double max, double& value, std::string& message) {
-  const std::optional<std::string> text = ReadValue(file, section, key);
-  if (!text) {
-    value = fallback;
-    return true;
-  }
-  NumberProblem why = NumberProblem::None;
-  const std::optional<double> v = ParseSettingReal(*text, min, max, why);
-  if (!v) {
-    message = SettingNumberMessage(file, section, key, *text, why);
-    return false;
-  }
-  value = *v;
-  return true;
+  return ReadSetting(file, section, key, fallback, value, message, [&](const std::string& text, NumberProblem& why) {
+    return ParseSettingReal(text, min, max, why);
+  });
 }
 
 bool ReadSettingInteger(const std::string& file, const char* section, const char* key, std::int64_t fallback, bool hex,
                         std::int64_t min, std::int64_t max, std::int64_t& value, std::string& message) {
-  const std::optional<std::string> text = ReadValue(file, section, key);
-  if (!text) {
-    value = fallback;
-    return true;
-  }
-  NumberProblem why = NumberProblem::None;
-  const std::optional<std::int64_t> v = ParseSettingInteger(*text, hex, min, max, why);
-  if (!v) {
-    message = SettingNumberMessage(file, section, key, *text, why);
-    return false;
-  }
-  value = *v;
-  return true;
+  return ReadSetting(file, section, key, fallback, value, message, [&](const std::string& text, NumberProblem& why) {
+    return ParseSettingInteger(text, hex, min, max, why);
+  });
 }
 
 }  // namespace kx

@@ -19,7 +19,7 @@ namespace kx {
 // The catalogued code a step fails with when one of its settings is refused.
 inline constexpr const char* kSettingNumberCode = "S_x29";
 
-enum class NumberProblem { None, NotNumber, NotFinite, NotWhole, OutOfRange };
+enum class NumberProblem { None, NotNumber, NotFinite, NotWhole, OutOfRange, TooLong };
 
 // Blanks around the value are allowed (the profile reader trims them anyway);
 // an empty text is NotNumber. Integers are decimal with an optional sign, or,
@@ -33,7 +33,8 @@ std::string SettingNumberMessage(const std::string& file, const char* section, c
                                  const std::string& value, NumberProblem why);
 
 // Reads [section] key of file; a missing or empty value gives `fallback`.
-// False, with the message, for a value refused.
+// False, with the message, for a value refused, a value longer than 255
+// characters included.
 bool ReadSettingReal(const std::string& file, const char* section, const char* key, double fallback, double min,
                      double max, double& value, std::string& message);
 bool ReadSettingInteger(const std::string& file, const char* section, const char* key, std::int64_t fallback, bool hex,

@@ -359,7 +359,9 @@ void CPortJob::WriteSummaryCsv(CPortDevice* device, int result) {
   const bool haveFolder = platform::DirectoryExists(folder) || kx::MakeDirectoryPath(folder) != 0;
   platform::ProfileWriteLock lock(path);
   bool ok = false;
-  if (platform::FileExists(path)) {
+  if (lock.Error() != 0) {
+    // Not written: another process could write a second header meanwhile.
+  } else if (platform::FileExists(path)) {
     ok = kx::AppendToExistingFile(path, row.data(), row.size());
   } else {
     const std::string created = "Date,Cap,SN,TestResult\n" + row;

@@ -343,7 +343,7 @@ void CFirstPropertyPage::WriteCardCounts(const std::string& total, const std::st
   platform::ProfileWriteLock lock(m_CountFilePath);
   // Only an existing file that could be opened for writing.
   const win::DWORD attributes = win::GetFileAttributes(m_CountFilePath.c_str());
-  if (attributes == win::INVALID_FILE_ATTRIBUTES ||
+  if (lock.Error() != 0 || attributes == win::INVALID_FILE_ATTRIBUTES ||
       (attributes & (win::FILE_ATTRIBUTE_READONLY | win::FILE_ATTRIBUTE_DIRECTORY)) != 0)
     return;
   platform::WriteFileBytes(m_CountFilePath,

@@ -31,6 +31,7 @@ std::string FormatMessage(DWORD code) {
       {ERROR_MOD_NOT_FOUND, "The specified module could not be found."},
       {ERROR_PROC_NOT_FOUND, "The specified procedure could not be found."},
       {ERROR_DIR_NOT_EMPTY, "The directory is not empty."},
+      {ERROR_LOCK_FAILED, "Unable to lock a region of a file."},
       {ERROR_BUSY, "The requested resource is in use."},
       {ERROR_ALREADY_EXISTS, "Cannot create a file when that file already exists."},
       {ERROR_FILENAME_EXCED_RANGE, "The filename or extension is too long."},

@@ -591,7 +591,10 @@ DWORD AppendFileBytes(const std::string& path, const std::string& data, bool cre
   // Another process may append to the same record file; the cut below must
   // not meet its record half-written.
   std::optional<ProfileWriteLock> folderLock;
-  if (recordSize != 0) folderLock.emplace(path);
+  if (recordSize != 0) {
+    folderLock.emplace(path);
+    if (folderLock->Error() != 0) return folderLock->Error();
+  }
   std::lock_guard lock(appendLockFor(native));
   const int fd = ::open(native.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC | (create ? O_CREAT : 0), 0644);
   if (fd < 0) return errno == ENOENT ? missingError(native) : ErrorFromErrno(errno);

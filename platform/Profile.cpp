@@ -660,7 +660,42 @@ std::mutex& fileLock(const std::string& canonical) {
   return stripes[NoCaseHash{}(canonical) % stripes.size()];
 }
 
+// The folders whose lock a ProfileWriteLock of this thread was refused, while
+// it lives: the writes it was meant to guard fail with its error rather than
+// go ahead unguarded.
+struct Refusal {
+  std::string folder;
+  DWORD error;
+  std::string text;
+};
+thread_local std::vector<Refusal> t_refusedFolders;
+
+struct LockFaultHolder {
+  std::mutex mutex;
+  std::shared_ptr<const LockFault> fault;
+};
+LockFaultHolder& lockFaults() {
+  static LockFaultHolder h;
+  return h;
+}
+
+int injectedLockFault(const std::string& folder, LockStep step) {
+  std::shared_ptr<const LockFault> fault;
+  {
+    auto& h = lockFaults();
+    std::lock_guard lock(h.mutex);
+    fault = h.fault;
+  }
+  return fault && *fault ? (*fault)(folder, step) : 0;
+}
+
 }  // namespace
+
+void SetLockFault(LockFault fault) {
+  auto& h = lockFaults();
+  std::lock_guard lock(h.mutex);
+  h.fault = std::make_shared<const LockFault>(std::move(fault));
+}
 
 // Across processes, by an exclusive flock on the file's folder: no lock file
 // litters the folder, and a script takes the same lock with flock(1) on it.
@@ -668,32 +703,81 @@ std::mutex& fileLock(const std::string& canonical) {
 // on a new descriptor would wait for itself).
 class FolderLock {
  public:
-  explicit FolderLock(std::string folder) : folder_(std::move(folder)) {
+  // `remember`: a refusal makes this thread's writes to the folder fail while
+  // this lives (ProfileWriteLock).
+  FolderLock(std::string folder, bool remember) : folder_(std::move(folder)) {
     if (std::find(t_lockedFolders.begin(), t_lockedFolders.end(), folder_) != t_lockedFolders.end()) return;
-    fd_ = ::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd_ < 0) {
-      error_ = errno;
+    const auto refused = std::find_if(t_refusedFolders.begin(), t_refusedFolders.end(),
+                                      [this](const Refusal& r) { return r.folder == folder_; });
+    if (refused != t_refusedFolders.end()) {
+      error_ = refused->error;
+      text_ = refused->text;
       return;
     }
-    // Where the folder cannot be locked the write goes ahead serialised
-    // within the process only.
-    while (::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
+    take();
+    if (error_ == 0) {
+      t_lockedFolders.push_back(folder_);
+    } else if (remember) {
+      t_refusedFolders.push_back({folder_, error_, text_});
+      remembered_ = true;
     }
-    t_lockedFolders.push_back(folder_);
   }
   ~FolderLock() {
+    if (remembered_) {
+      t_refusedFolders.erase(std::find_if(t_refusedFolders.begin(), t_refusedFolders.end(),
+                                          [this](const Refusal& r) { return r.folder == folder_; }));
+    }
     if (fd_ < 0) return;
     t_lockedFolders.erase(std::find(t_lockedFolders.begin(), t_lockedFolders.end(), folder_));
     ::close(fd_);
   }
   FolderLock(const FolderLock&) = delete;
   FolderLock& operator=(const FolderLock&) = delete;
-  int Error() const { return error_; }
+  DWORD Error() const { return error_; }
+  const std::string& Text() const { return text_; }
 
  private:
+  void take() {
+    for (;;) {
+      int e = injectedLockFault(folder_, LockStep::Open);
+      if (e == 0) {
+        fd_ = ::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd_ < 0) e = errno;
+      }
+      if (e != 0) {
+        refuse("opened", e, e == ENOENT || e == ENOTDIR ? win::ERROR_PATH_NOT_FOUND : ErrorFromErrno(e));
+        return;
+      }
+      e = injectedLockFault(folder_, LockStep::Lock);
+      while (e == 0 && ::flock(fd_, LOCK_EX) != 0) {
+        if (errno != EINTR) e = errno;
+      }
+      if (e != 0) {
+        refuse("locked", e, win::ERROR_LOCK_FAILED);
+        return;
+      }
+      // A folder replaced while this waited (a script's copy and rename) no
+      // longer holds the files: lock the one now at the path.
+      struct stat held, named;
+      if (::fstat(fd_, &held) == 0 && ::stat(folder_.c_str(), &named) == 0 && held.st_dev == named.st_dev &&
+          held.st_ino == named.st_ino)
+        return;
+      ::close(fd_);
+      fd_ = -1;
+    }
+  }
+  void refuse(const char* step, int err, DWORD error) {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+    error_ = error;
+    text_ = "the folder " + folder_ + " cannot be " + step + ": " + std::generic_category().message(err);
+  }
+
   std::string folder_;
   int fd_ = -1;
-  int error_ = 0;
+  DWORD error_ = 0;
+  std::string text_;
+  bool remembered_ = false;
 };
 
 namespace {
@@ -838,7 +922,8 @@ DWORD modifyWith(const char* fileName, Edit&& edit) {
   if (!CanonicalFilePath(mapped, canonical, &err)) return err;
 
   // The folder first, as ProfileWriteLock takes it, then the file.
-  FolderLock folderLock(parentFolder(canonical));
+  FolderLock folderLock(parentFolder(canonical), false);
+  if (folderLock.Error() != 0) return folderLock.Error();
   std::lock_guard lock(fileLock(canonical));
   // Another spelling of a missing file may have created it meanwhile: map again
   // under the locks so that both writes land in that one file.
@@ -898,10 +983,12 @@ ProfileWriteLock::ProfileWriteLock(const std::string& fileName) {
   DWORD err = 0;
   if (!MapPath(fileName, mapped, &err) || !CanonicalFilePath(mapped, canonical, &err)) {
     error_ = err;
+    errorText_ = "the folder of " + fileName + " cannot be found";
     return;
   }
-  lock_ = std::make_unique<FolderLock>(parentFolder(canonical));
-  error_ = ErrorFromErrno(lock_->Error());
+  lock_ = std::make_unique<FolderLock>(parentFolder(canonical), true);
+  error_ = lock_->Error();
+  errorText_ = lock_->Text();
 }
 
 ProfileWriteLock::~ProfileWriteLock() = default;

@@ -3,6 +3,8 @@
 #include "bringup/InfoBlock.h"
 
 #include <array>
+#include <cerrno>
+#include <filesystem>
 #include <functional>
 
 #include "device/PortDevice.h"
@@ -29,6 +31,7 @@ class InfoBlock : public kxtest::DeviceTestEnv {
     SetIni(".\\param.ini", "Options", "Scan_MaxBadPercent", "5");
     SetIni(".\\paramFDB.ini", "Options", "SetSSDSize", "512");  // 1,000,215,216 sectors, the drive's size
   }
+  static std::string SnFolder() { return std::filesystem::canonical(Native("C:\\")).string(); }
   static std::string Counter() { return win::GetPrivateProfileString("Global_Setting", "Last SN", "", kSnFile); }
   static void Formatted(EmulatedStation& s) {  // the drive holds the built block, as the pre-format leaves it
     s.Drive().SetInfoBlockPage(0, {s.Device().m_InfoBlockBuilt.begin(), s.Device().m_InfoBlockBuilt.end()});
@@ -89,11 +92,23 @@ TEST_F(InfoBlock, FailuresSetCodeMessageAndFailReport) {
     std::function<bool(EmulatedStation&)> run;
     const char* code;
     const char* printed;
-    const char* message;
+    std::string message;
     const char* counter;  // a failed build wastes no number
   } rows[] = {
       {[&](EmulatedStation& s) { return SetIni(kSnFile, "Global_Setting", "Last SN", "KX99999999"), build(s); },
        "S_x13", "0x00C", "Serial Number is used up!!(C:\\SATA_Setting.ini)", "KX99999999"},
+      {[&](EmulatedStation& s) {
+         platform::SetLockFault([](const std::string& f, platform::LockStep step) {
+           return f == SnFolder() && step == platform::LockStep::Lock ? ENOLCK : 0;
+         });
+         const bool built = build(s);
+         platform::SetLockFault({});
+         return built;
+       },
+       "S_x14", "0x00D",
+       "Write Serial Number setting fail!!(C:\\SATA_Setting.ini: the folder " + SnFolder() +
+           " cannot be locked: No locks available)",
+       kSerial},
       {[&](EmulatedStation& s) { return SetIni(".\\paramFDB.ini", "Options", "SetSSDSize", "4096"), build(s); },
        "S_x15", "0x00E", "InfoBlock capacity is out of range!!(4096 GB)", kSerial},
       {[](EmulatedStation& s) { return s.Device().BuildInfoBlock(true, true, nullptr, false); }, "S_x16", "0x00F",

@@ -2,6 +2,9 @@
 // and that port threads and processes taking numbers at once get each number once.
 #include "bringup/SerialNumber.h"
 
+#include <cerrno>
+#include <filesystem>
+#include <future>
 #include <set>
 #include <thread>
 #include <vector>
@@ -24,17 +27,24 @@ TEST_F(SerialNumber, TakeStoresTheAdvancedCounterFirstInTheChosenFile) {
     SnStatus status;
     const char* serial;
     const char* after;
+    platform::LockStep step = platform::LockStep::Open;  // refused with `lockError` (as root, a 0333 folder opens)
+    int lockError = 0;
   } rows[] = {{"KXA2405000000000099", kFile, SnStatus::Ok, "KXA2405000000000099", "KXA2405000000000100"},
               {"", kFile, SnStatus::Ok, "01234567", "01234568"},  // the parameter file's first number
               {"SN99999999", kFile, SnStatus::UsedUp, "", "SN99999999"},  // never wraps to a given number
               {"SN0000009X", kFile, SnStatus::Invalid, "", "SN0000009X"},
               {"KXA240500000000000001", kFile, SnStatus::Invalid, "", "KXA240500000000000001"},  // 21 characters
               {"", "C:\\NoFolder\\SATA_Setting.ini", SnStatus::WriteFailed, "", ""},
-              {"", "", SnStatus::NoSettingsFile, "", ""}};
+              {"", "", SnStatus::NoSettingsFile, "", ""},
+              {"KX00000099", kFile, SnStatus::WriteFailed, "", "KX00000099", platform::LockStep::Open, EACCES},
+              {"KX00000099", kFile, SnStatus::WriteFailed, "", "KX00000099", platform::LockStep::Lock, ENOLCK}};
   for (const auto& r : rows) {
     SCOPED_TRACE(r.stored);
     SetIni(kFile, "Global_Setting", "Last SN", r.stored);
+    platform::SetLockFault(
+        [&r](const std::string&, platform::LockStep step) { return step == r.step ? r.lockError : 0; });
     const kx::TakenSerial t = kx::TakeNextSerialNumber(r.file);
+    platform::SetLockFault({});
     EXPECT_EQ(t.status, r.status);
     EXPECT_EQ(t.serial, r.serial);
     EXPECT_EQ(Counter(), r.after);
@@ -61,15 +71,18 @@ TEST_F(SerialNumber, PortThreadsNeverShareOrLoseANumber) {
   EXPECT_EQ(Counter(), "KX00000241");
 }
 
+// The child of the two-process tests: it comes after the parent's three numbers.
+bool TakesTheFourthAndFifth() {
+  for (const char* expected : {"KX00000004", "KX00000005"})
+    if (kx::TakeNextSerialNumber(kFile).serial != expected) return false;
+  return true;
+}
+
 // The parent stands in for a process between its read and its write-back; the
 // child's take must wait for it and then go on from the parent's last number.
 TEST_F(SerialNumber, TwoProcessesTakeDistinctConsecutiveNumbers) {
   SetIni(kFile, "Global_Setting", "Last SN", "KX00000001");
-  kxtest::ForkedWriter child([] {
-    for (const char* expected : {"KX00000004", "KX00000005"})
-      if (kx::TakeNextSerialNumber(kFile).serial != expected) return false;
-    return true;
-  });
+  kxtest::ForkedWriter child(TakesTheFourthAndFifth);
   ASSERT_TRUE(child.Started());
   std::vector<std::string> taken;
   {
@@ -80,6 +93,45 @@ TEST_F(SerialNumber, TwoProcessesTakeDistinctConsecutiveNumbers) {
   }
   EXPECT_EQ(child.Finish(), 0) << "the child's numbers were not KX00000004 and KX00000005";
   EXPECT_EQ(taken, (std::vector<std::string>{"KX00000001", "KX00000002", "KX00000003"}));
+  EXPECT_EQ(Counter(), "KX00000006");
+}
+
+// A script replaces the settings folder (copy and rename) under the folder's
+// lock while the child waits for it: the child must lock the new folder, where
+// the parent now takes numbers, instead of the old one it opened.
+TEST_F(SerialNumber, AFolderReplacedDuringTheWaitIsLockedAgain) {
+  SetIni(kFile, "Global_Setting", "Last SN", "KX00000001");
+  kxtest::ForkedWriter child(TakesTheFourthAndFifth);
+  ASSERT_TRUE(child.Started());
+  const std::filesystem::path folder = std::filesystem::canonical(Native("C:\\"));
+  std::vector<std::string> taken;
+  {
+    platform::ProfileWriteLock script(kFile);
+    child.Go();
+    ASSERT_TRUE(child.WaitUntilBlocked());
+    std::filesystem::path copy = folder;
+    copy += ".new";
+    std::filesystem::copy(folder, copy);
+    std::filesystem::path old = folder;
+    std::filesystem::rename(folder, old += ".old");
+    std::filesystem::rename(copy, folder);
+    // Another process of the line, on the replaced folder.
+    std::promise<void> held, released;
+    std::thread other([&] {
+      platform::ProfileWriteLock lock(kFile);
+      held.set_value();
+      released.get_future().wait();
+      if (!child.WaitUntilBlocked()) return;
+      for (int i = 0; i < 3; ++i) taken.push_back(kx::TakeNextSerialNumber(kFile).serial);
+    });
+    held.get_future().wait();
+    script.Release();
+    released.set_value();
+    other.join();
+  }
+  EXPECT_EQ(taken, (std::vector<std::string>{"KX00000001", "KX00000002", "KX00000003"}))
+      << "the child took a number under the old folder's lock";
+  EXPECT_EQ(child.Finish(), 0) << "the child's numbers were not KX00000004 and KX00000005";
   EXPECT_EQ(Counter(), "KX00000006");
 }
 

@@ -1,4 +1,5 @@
 #include "command/DriveCommand.h"
+#include "device/FileWrites.h"
 #include "device/Format.h"
 #include "device/LogFile.h"
 #include "device/PortDevice.h"
@@ -168,6 +169,22 @@ TEST_F(PortReport, RefusedWritesAreNotedOnceAndAnnounced) {
     const std::string announced = std::string("Port-3: ") + r.noted + " not written, OS LastError 112";
     EXPECT_EQ(debug.All().find(announced) != std::string::npos, *r.noted != 0) << debug.All();
   }
+}
+
+// The file keeps a number its readers read back; the write says once that it stopped.
+TEST_F(PortReport, CountsStopAtTheTopOfTheirRangeAndTheWriteSaysSo) {
+  const char* log = "D:\\Log\\Total_Init.log";
+  SetIni(log, "Total Results", "Total", "2147483647");
+  SetIni(log, "Total Results", "Good", "2147483646");
+  platform::DebugCapture debug;
+  std::vector<int> counts;
+  EXPECT_EQ(kx::UpdateProfileKeys(log, {{"Total Results", "Total", "", 2}, {"Total Results", "Good", "", 2}}, &counts),
+            0u);
+  EXPECT_EQ(counts, (std::vector<int>{2147483647, 2147483647}));
+  EXPECT_EQ(win::GetPrivateProfileInt("Total Results", "Total", 0, log), 2147483647u);
+  EXPECT_EQ(debug.Texts(), (std::vector<std::string>{std::string(log) +
+                                                     ": counts stopped at the end of their range: [Total Results] "
+                                                     "Total=2147483647, [Total Results] Good=2147483647"}));
 }
 
 // A full disk refuses every line: each file is named once on standard error.

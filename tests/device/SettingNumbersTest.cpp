@@ -71,6 +71,15 @@ TEST_F(SettingNumberReads, MissingOrEmptyGivesTheDefaultAndARefusalNamesTheSetti
   SetIni(file.c_str(), "Flash Info", "CeMap", "1FFFF");
   EXPECT_FALSE(kx::ReadSettingInt<std::uint16_t>(file, "Flash Info", "CeMap", 0, mask, message, true));
   EXPECT_EQ(message, "Setting [Flash Info] CeMap = 1FFFF in .\\paramFDB.ini is out of range");
+  // The read buffer holds 255 characters: a longer value is refused, never cut.
+  int count = 0;
+  SetIni(file.c_str(), "Options", "Count", std::string(254, '0') + "8");
+  EXPECT_TRUE(kx::ReadSettingInt(file, "Options", "Count", 0, count, message));
+  EXPECT_EQ(count, 8);
+  const std::string cut = "8" + std::string(254, ' ') + "x";
+  SetIni(file.c_str(), "Options", "Count", cut);
+  EXPECT_FALSE(kx::ReadSettingInt(file, "Options", "Count", 0, count, message));
+  EXPECT_EQ(message, "Setting [Options] Count = " + cut + " in .\\paramFDB.ini is longer than 255 characters");
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cctype>
 #include <chrono>
 #include <filesystem>
@@ -222,6 +223,26 @@ TEST_F(Profile, BadNamesAndMissingFoldersFailAndLeaveTheFileAlone) {
   EXPECT_EQ(GetLastError(), ERROR_PATH_NOT_FOUND);
   EXPECT_FALSE(fs::exists(dir / "no"));
   EXPECT_FALSE(WritePrivateProfileString("S", "k", "1", "\\\\.\\PhysicalDrive0"));
+}
+
+// As on a network file system without flock: the write fails rather than go
+// ahead unguarded, and so does every write a refused ProfileWriteLock guards.
+TEST_F(Profile, AFolderLockThatCannotBeHeldFailsTheWritesItGuards) {
+  writeRaw(ini, "[S]\r\nk=1\r\n");
+  platform::SetLockFault(
+      [](const std::string&, platform::LockStep step) { return step == platform::LockStep::Lock ? ENOLCK : 0; });
+  EXPECT_FALSE(WritePrivateProfileString("S", "k", "2", ini.c_str()));
+  EXPECT_EQ(GetLastError(), ERROR_LOCK_FAILED);
+  {
+    platform::ProfileWriteLock lock(ini);
+    platform::SetLockFault({});
+    EXPECT_EQ(lock.Error(), ERROR_LOCK_FAILED);
+    EXPECT_EQ(lock.ErrorText(),
+              "the folder " + fs::canonical(dir.path()).string() + " cannot be locked: No locks available");
+    EXPECT_FALSE(WritePrivateProfileString("S", "k", "3", ini.c_str()));
+  }
+  EXPECT_EQ(readRaw(ini), "[S]\r\nk=1\r\n");
+  EXPECT_TRUE(WritePrivateProfileString("S", "k", "4", ini.c_str()));
 }
 
 TEST_F(Profile, OddLinesReadSafelyAndSurviveARewrite) {
