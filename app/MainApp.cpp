@@ -12,9 +12,10 @@
 
 #include <wx/display.h>
 #include <wx/image.h>
-#include <wx/msgdlg.h>
 #include <wx/notebook.h>
 #include <wx/sizer.h>
+
+#include <utility>
 
 CPropertySheetWithLogoDlg::CPropertySheetWithLogoDlg(const std::string& title, unsigned pageMask,
                                                      CProductionPage& logic)
@@ -58,12 +59,29 @@ void CPropertySheetWithLogoDlg::FitToScreen() {
 }
 
 void CPropertySheetWithLogoDlg::OnClose(wxCloseEvent& event) {
-  if (m_Production && !m_Production->CanClose() && event.CanVeto()) {
-    event.Veto();
-    return;
+  if (event.CanVeto()) {
+    // Never destroyed under a box's loop: the close is carried out when the boxes have returned.
+    if (CModalBoxes* boxes = CModalBoxes::Current(); boxes && boxes->AnyOpen()) {
+      event.Veto();
+      if (!std::exchange(m_CloseAfterBoxes, true)) {
+        boxes->AfterBoxes([self = wxWeakRef<CPropertySheetWithLogoDlg>(this)] {
+          if (!self) return;
+          self->m_CloseAfterBoxes = false;
+          self->Close();
+        });
+      }
+      return;
+    }
+    if (m_Production && !m_Production->CanClose()) {
+      event.Veto();
+      return;
+    }
   }
   Destroy();
 }
+
+CMainApp::CMainApp() = default;
+CMainApp::~CMainApp() = default;
 
 bool CMainApp::OnInit() {
   wxInitAllImageHandlers();
@@ -76,30 +94,36 @@ int CMainApp::OnExit() {
 }
 
 bool CMainApp::Open() {
-  platform::SetMessageBox(std::make_shared<CWxMessageBox>());
+  m_Boxes = std::make_unique<CModalBoxes>();
+  platform::SetMessageBox(m_BoxOverride ? m_BoxOverride : std::make_shared<CWxMessageBox>());
   // No window here handles update-UI events: idle time need not walk every window for them.
   wxUpdateUIEvent::SetMode(wxUPDATE_UI_PROCESS_SPECIFIED);
   app::ReadKxU2A();
   std::string why;
   if (app::SelectDeviceBackends(&why) == app::DeviceBackendChoice::None) {
-    wxMessageBox(wxString::FromUTF8(why), "Error", wxOK | wxICON_ERROR);
+    win::MessageBox(nullptr, why.c_str(), "Error", win::MB_OK | win::MB_ICONERROR);
     platform::SetMessageBox(nullptr);
+    m_Boxes.reset();
     return false;
   }
-  if (!why.empty()) wxMessageBox(wxString::FromUTF8(why), "kxmp", wxOK | wxICON_WARNING);
+  if (!why.empty()) win::MessageBox(nullptr, why.c_str(), "kxmp", win::MB_OK | win::MB_ICONWARNING);
   CGetDevLibrary::GetInstance();
   kx::InstallScanDialog();
   m_Page = std::make_unique<CProductionPage>();
   m_Sheet = new CPropertySheetWithLogoDlg(app::BuildWindowTitle(), app::ReadPageMask(), *m_Page);
   m_Sheet->Show();
   SetTopWindow(m_Sheet);
-  // A termination signal closes the window as its close box does.
-  platform::WatchTerminationSignals([this](int) {
-    CallAfter([this] {
-      if (wxWindow* top = GetTopWindow()) top->Close();
-    });
-  });
+  platform::WatchTerminationSignals([this](int) { CallAfter([this] { OnTerminationSignal(); }); });
   return true;
+}
+
+void CMainApp::OnTerminationSignal() {
+  if (!m_Boxes) return;  // shut meanwhile
+  m_Boxes->End();
+  // Again at a second signal: a run still going has told its close once and vetoes it.
+  m_Boxes->AfterBoxes([this] {
+    if (m_Sheet) m_Sheet->Close();
+  });
 }
 
 void CMainApp::Shut() {
@@ -108,6 +132,7 @@ void CMainApp::Shut() {
   DeletePendingObjects();  // a sheet still waiting for deletion uses the page in its destructor
   m_Sheet = nullptr;
   m_Page.reset();
+  m_Boxes.reset();
   delete CGetDevLibrary::GetInstance();
   platform::SetMessageBox(nullptr);
   wxUpdateUIEvent::SetMode(wxUPDATE_UI_PROCESS_ALL);

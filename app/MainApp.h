@@ -6,10 +6,13 @@
 
 // Domain headers before the window system's, whose C headers define TRUE and FALSE.
 #include "app/ProductionPage.h"
+#include "platform/MessageBox.h"
 
 #include <wx/app.h>
 #include <wx/frame.h>
+#include <wx/weakref.h>
 
+class CModalBoxes;
 class CPropertyPage_KXMP;
 
 // The main window: a sheet of pages. Only the production page is built here.
@@ -23,25 +26,38 @@ class CPropertySheetWithLogoDlg : public wxFrame {
   // Opens at the size the slot grid needs when the screen has room, else maximised.
   void FitToScreen();
   CPropertyPage_KXMP* m_Production = nullptr;
+  bool m_CloseAfterBoxes = false;
 };
 
 class CMainApp : public wxApp {
  public:
+  CMainApp();
+  ~CMainApp() override;
   bool OnInit() override;
   int OnExit() override;
   // What start-up and shut-down do besides the window system's own: a window
   // test opens and shuts the program several times in one window system.
   bool Open();
   void Shut();
+  // The boxes Open installs instead of the window system's (a run with nobody
+  // to answer them); nullptr for the window system's.
+  void UseMessageBox(std::shared_ptr<platform::IMessageBox> box) { m_BoxOverride = std::move(box); }
 
   // A whole copy of the production page's flash-ID mask, for any thread.
   static std::string GetFlashIdMask();
-  CPropertySheetWithLogoDlg* Sheet() { return m_Sheet; }
+  // The main window; nullptr once it has gone.
+  CPropertySheetWithLogoDlg* Sheet() { return m_Sheet.get(); }
 
  private:
+  // A termination signal: no box is shown any more, the open ones are taken
+  // down, then the window is closed as its close box does.
+  void OnTerminationSignal();
+
   // Held for the life of the program; its destructor empties the error-code catalogue.
   std::unique_ptr<CProductionPage> m_Page;
-  CPropertySheetWithLogoDlg* m_Sheet = nullptr;
+  wxWeakRef<CPropertySheetWithLogoDlg> m_Sheet;
+  std::unique_ptr<CModalBoxes> m_Boxes;
+  std::shared_ptr<platform::IMessageBox> m_BoxOverride;
 };
 
 wxDECLARE_APP(CMainApp);

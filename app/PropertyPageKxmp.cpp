@@ -9,6 +9,7 @@
 #include <wx/dcclient.h>
 #include <wx/graphics.h>
 #include <wx/sizer.h>
+#include <wx/statbmp.h>
 
 namespace {
 
@@ -86,6 +87,19 @@ void CGaugeBar::OnPaint(wxPaintEvent&) {
   };
   bar(size.x, wxColour(0xcd, 0xc7, 0xc2), wxColour(0xe1, 0xde, 0xdb));
   if (m_Value > 0) bar(std::max(kBarHeight, size.x * m_Value / 100.0), wxColour(0x18, 0x5f, 0xb4), wxColour(0x35, 0x84, 0xe4));
+}
+
+CNoticeWindow::CNoticeWindow(wxWindow* parent, const wxString& text)
+    : wxDialog(parent, wxID_ANY, "kxmp"), m_Text(text) {
+  auto* sizer = new wxBoxSizer(wxVERTICAL);
+  auto* row = new wxBoxSizer(wxHORIZONTAL);
+  row->Add(new wxStaticBitmap(this, wxID_ANY, wxArtProvider::GetBitmapBundle(wxART_WARNING, wxART_MESSAGE_BOX)), 0,
+           wxRIGHT, 12);
+  row->Add(CreateTextSizer(text), 1, wxALIGN_CENTER_VERTICAL);
+  sizer->Add(row, 1, wxEXPAND | wxALL, 12);
+  if (wxSizer* buttons = CreateSeparatedButtonSizer(wxOK)) sizer->Add(buttons, 0, wxEXPAND | wxALL, 8);
+  SetSizerAndFit(sizer);
+  CentreOnParent();
 }
 
 CPropertyPage_KXMP::CPropertyPage_KXMP(wxWindow* parent, CProductionPage& logic)
@@ -217,10 +231,11 @@ void CPropertyPage_KXMP::OnBlinkTimer(wxTimerEvent&) {
 }
 
 void CPropertyPage_KXMP::OnRunTimer(wxTimerEvent&) {
+  // Asked before the refresh: a run that ends during it is refreshed at the next tick.
+  const bool running = m_Logic.Running();
   m_Time->SetText(wxString::FromUTF8(m_Logic.RunClockText()));
   RefreshSlots();
-  // The close box still open: the window closes once it is answered.
-  if (m_Logic.Running() || m_InCloseBox) return;
+  if (running) return;
   m_RunTimer.Stop();
   EnableRunControls(true);
   const std::string notice = m_Logic.TakeNotice();
@@ -236,9 +251,8 @@ bool CPropertyPage_KXMP::CanClose() {
   m_Logic.RequestStop();
   if (!m_CloseWhenRunEnds) {
     m_CloseWhenRunEnds = true;
-    m_InCloseBox = true;
-    win::MessageBox(nullptr, kRunningText, "kxmp", win::MB_OK | win::MB_ICONWARNING);
-    m_InCloseBox = false;
+    m_CloseNotice = new CNoticeWindow(wxGetTopLevelParent(this), kRunningText);
+    m_CloseNotice->Show();
   }
   return false;
 }

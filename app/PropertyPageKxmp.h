@@ -9,9 +9,11 @@
 #include "app/LanguageText.h"
 #include "app/ProductionPage.h"
 
+#include <wx/dialog.h>
 #include <wx/panel.h>
 #include <wx/stattext.h>
 #include <wx/timer.h>
+#include <wx/weakref.h>
 
 #include "controls/ColorEdit.h"
 #include "controls/ImageButton.h"
@@ -48,6 +50,17 @@ class CGaugeBar : public wxWindow {
   int m_Value = 0;
 };
 
+// A notice that does not hold the window: shown without a loop of its own,
+// hidden by its OK button, and gone with the window it belongs to.
+class CNoticeWindow : public wxDialog {
+ public:
+  CNoticeWindow(wxWindow* parent, const wxString& text);
+  const wxString& Text() const { return m_Text; }
+
+ private:
+  wxString m_Text;
+};
+
 class CPropertyPage_KXMP : public wxPanel {
  public:
   CPropertyPage_KXMP(wxWindow* parent, CProductionPage& logic);
@@ -58,9 +71,11 @@ class CPropertyPage_KXMP : public wxPanel {
   void OnInitDialog();
   void OnStart();
   void OnScan();
-  // False while a run is going: the operator is told, no further pass starts,
-  // and the window closes when the run has ended.
+  // False while a run is going: the operator is told by a notice that does not
+  // hold the window, no further pass starts, and the window closes when the
+  // run has ended whether or not the notice was answered.
   bool CanClose();
+  CNoticeWindow* CloseNotice() { return m_CloseNotice.get(); }
   bool CloseWhenRunEnds() const { return m_CloseWhenRunEnds; }
   // True when no run is going and the window shows the last one's end.
   bool RunShown() const { return !m_RunTimer.IsRunning() && !m_Logic.Running(); }
@@ -68,6 +83,10 @@ class CPropertyPage_KXMP : public wxPanel {
   CColorEdit* Cell(int port) { return m_Cells.at(static_cast<std::size_t>(port - 1)); }
   CGaugeBar* Gauge(int port) { return m_Gauges.at(static_cast<std::size_t>(port - 1)); }
   CProductionPage& Logic() { return m_Logic; }
+  // What the labels show: 0 total, 1 good, 2 bad; the yield; the run clock.
+  wxString CountShown(int i) const { return m_Counts.at(static_cast<std::size_t>(i))->Text(); }
+  wxString YieldShown() const { return m_Yield->Text(); }
+  wxString ClockShown() const { return m_Time->Text(); }
 
  private:
   void BuildGrid();
@@ -92,5 +111,5 @@ class CPropertyPage_KXMP : public wxPanel {
   bool m_BlinkOn = false;
   int m_NotifyId = 0;
   bool m_CloseWhenRunEnds = false;
-  bool m_InCloseBox = false;
+  wxWeakRef<CNoticeWindow> m_CloseNotice;
 };

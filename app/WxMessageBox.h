@@ -3,7 +3,51 @@
 // asking thread waits for the answer; once the program closes it gets the safe
 // answer (Cancel for a question) instead.
 #pragma once
+#include <functional>
+#include <memory>
+#include <vector>
+
 #include "platform/MessageBox.h"
+
+#include <wx/modalhook.h>
+
+class wxDialog;
+
+// Every modal box of the program (its message boxes and dialogs) while it is
+// open: a window is never destroyed under a box's loop, so a close waits for
+// the boxes to return; a termination signal takes them down first.
+class CModalBoxes final : public wxModalDialogHook {
+ public:
+  CModalBoxes();
+  ~CModalBoxes() override;
+  CModalBoxes(const CModalBoxes&) = delete;
+  CModalBoxes& operator=(const CModalBoxes&) = delete;
+
+  // The instance of the running program, or nullptr.
+  static CModalBoxes* Current();
+  bool AnyOpen() const { return !m_Open.empty(); }
+  // Once ended, no box is shown any more (each gets its safe answer at once)
+  // and the open ones are taken down, the innermost first.
+  void End();
+  bool Ended() const { return m_Ended; }
+  // Runs on the window thread after the last open box has returned, from the
+  // event loop outside it (at the next event when none is open).
+  void AfterBoxes(std::function<void()> then);
+
+ protected:
+  int Enter(wxDialog* dialog) override;
+  void Exit(wxDialog* dialog) override;
+
+ private:
+  void TakeDownInnermost();
+  void RunAfterBoxes();
+  // Calls step from the event loop, unless this has gone by then.
+  void Later(void (CModalBoxes::*step)());
+  std::vector<wxDialog*> m_Open;
+  std::vector<std::function<void()>> m_After;
+  bool m_Ended = false;
+  std::shared_ptr<int> m_Alive = std::make_shared<int>();
+};
 
 class CWxMessageBox final : public platform::IMessageBox {
  public:

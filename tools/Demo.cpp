@@ -6,10 +6,14 @@
 //                              starts the program's window, presses Start, waits
 //                              for the pass and saves a screenshot of the window;
 //                              with stations, sets TestStation to each in turn
-//                              and runs a pass at it in the same window
+//                              and runs a pass at it in the same window. Boxes
+//                              go to standard error; one that is not a plain
+//                              notice fails the run. SIGTERM or SIGINT ends it
+//                              as it ends the program: the pass going finishes.
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -22,24 +26,86 @@
 #include "tools/DemoSite.h"
 #include "tools/WindowDriver.h"
 
+#include <wx/log.h>
+#include <wx/modalhook.h>
+#include <wx/weakref.h>
+
 namespace {
+
+// The boxes of a run that nobody answers: each text goes to standard error at
+// once and gets the safe answer; any but a plain notice fails the run.
+class CHeadlessBoxes final : public platform::IMessageBox {
+ public:
+  int Show(const std::string& text, const std::string& caption, win::UINT type) override {
+    Shown(caption.empty() ? "kxmp" : caption, text, (type & 0xF) != win::MB_OK || (type & 0xF0) != win::MB_ICONINFORMATION);
+    return platform::SafeAnswer(type);
+  }
+  void Shown(const std::string& caption, const std::string& text, bool fails) {
+    std::fprintf(stderr, "kxmp_demo: box [%s] %s\n", caption.c_str(), text.c_str());
+    std::fflush(stderr);
+    std::lock_guard guard(m_Lock);
+    if (fails && m_Failing.empty()) m_Failing = text;
+  }
+  // The first box that was not a plain notice; empty when none was.
+  std::string Failing() const {
+    std::lock_guard guard(m_Lock);
+    return m_Failing;
+  }
+
+ private:
+  mutable std::mutex m_Lock;
+  std::string m_Failing;
+};
+
+// Any other modal window (a dialog that asks) is cancelled without showing.
+class CNoDialogs final : public wxModalDialogHook {
+ public:
+  explicit CNoDialogs(CHeadlessBoxes& boxes) : m_Boxes(boxes) { Register(); }
+
+ protected:
+  int Enter(wxDialog* dialog) override {
+    m_Boxes.Shown(dialog->GetTitle().utf8_string(), "a dialog: cancelled", true);
+    return wxID_CANCEL;
+  }
+
+ private:
+  CHeadlessBoxes& m_Boxes;
+};
+
+void Say(const std::string& line) {
+  std::printf("kxmp_demo: %s\n", line.c_str());
+  std::fflush(stdout);  // a signal may end the run: every line is out by then
+}
 
 int RunHeadless(const char* png, char* program, const std::vector<std::string>& stations) {
   auto* app = new CMainApp;
   wxApp::SetInstance(app);
+  // Replaced before start-up, which may show a box (a site it cannot use).
+  auto boxes = std::make_shared<CHeadlessBoxes>();
+  app->UseMessageBox(boxes);
   int argc = 1;
   char* argv[] = {program, nullptr};
-  if (!wxEntryStart(argc, argv) || !app->CallOnInit()) {
-    std::fprintf(stderr, "kxmp_demo: the window did not start\n");
+  if (!wxEntryStart(argc, argv)) {
+    std::fprintf(stderr, "kxmp_demo: the window system did not start\n");
     return 1;
   }
-  platform::SetMessageBox(nullptr);  // nobody answers boxes here: they go to standard error
-  CPropertyPage_KXMP* page = app->Sheet()->ProductionPage();
+  delete wxLog::SetActiveTarget(new wxLogStderr);  // no log window either
+  if (!app->CallOnInit()) {
+    std::fprintf(stderr, "kxmp_demo: the window did not start: %s\n",
+                 boxes->Failing().empty() ? "no reason given" : boxes->Failing().c_str());
+    return 1;
+  }
+  CNoDialogs dialogs(*boxes);
+  // A termination signal closes the window as its close box does: it may go at any wait.
+  wxWeakRef<CPropertySheetWithLogoDlg> sheet(app->Sheet());
+  CPropertyPage_KXMP* page = sheet->ProductionPage();
   CProductionPage& logic = page->Logic();
   kxtools::RunEventsUntil([] { return false; }, 1000);
   bool ended = true;
   // One pass at the station set, or one pass at each station named, in turn.
-  for (std::size_t i = 0; ended && i < std::max<std::size_t>(stations.size(), 1); ++i) {
+  for (std::size_t i = 0; ended && sheet && boxes->Failing().empty() && i < std::max<std::size_t>(stations.size(), 1);
+       ++i) {
+    const std::string station = stations.empty() ? "the" : stations[i];
     if (!stations.empty() &&
         !win::WritePrivateProfileString("General Info", "TestStation", stations[i].c_str(), app::kToolSettingIni)) {
       std::fprintf(stderr, "kxmp_demo: cannot set the station in %s\n", app::kToolSettingIni);
@@ -47,22 +113,30 @@ int RunHeadless(const char* png, char* program, const std::vector<std::string>& 
       break;
     }
     page->OnStart();
-    ended = logic.Running() && kxtools::RunEventsUntil([page] { return page->RunShown(); }, 1800000);
+    ended = logic.Running();
+    if (ended) Say(station + " pass started");
+    ended = ended && kxtools::RunEventsUntil([&] { return sheet ? page->RunShown() : !logic.Running(); }, 1800000);
     std::string codes;
     for (int port = 1; port <= logic.SlotCount(); ++port) codes += " " + logic.ResultCode(port);
-    std::printf("kxmp_demo: %s pass %s; Total %s, Good %s, Bad %s; slots%s\n",
-                stations.empty() ? "the" : stations[i].c_str(), ended ? "ended" : "did not end",
-                logic.CountLabel(0).Text().c_str(), logic.CountLabel(1).Text().c_str(),
-                logic.CountLabel(2).Text().c_str(), codes.c_str());
+    Say(station + " pass " + (ended ? "ended" : "did not end") + "; Total " + logic.CountLabel(0).Text() + ", Good " +
+        logic.CountLabel(1).Text() + ", Bad " + logic.CountLabel(2).Text() + "; slots" + codes);
   }
-  kxtools::RunEventsUntil([] { return false; }, 1000);
-  const bool saved = kxtools::Screenshot(app->Sheet()).SaveFile(png, wxBITMAP_TYPE_PNG);
-  std::printf("kxmp_demo: screenshot %s\n", saved ? png : "not saved");
-  app->Sheet()->Destroy();
+  if (sheet) kxtools::RunEventsUntil([] { return false; }, 1000);
+  bool saved = false;
+  if (sheet) {
+    saved = kxtools::Screenshot(sheet).SaveFile(png, wxBITMAP_TYPE_PNG);
+    Say(std::string("screenshot ") + (saved ? png : "not saved"));
+    sheet->Destroy();
+  } else {
+    Say("the window was closed: no screenshot");
+    saved = true;  // closed on a signal, as the program ends on one
+  }
   kxtools::RunEventsUntil([] { return false; }, 200);
   app->OnExit();
   wxEntryCleanup();
-  return ended && saved ? 0 : 1;
+  const std::string failing = boxes->Failing();
+  if (!failing.empty()) std::fprintf(stderr, "kxmp_demo: the run ended on a box nobody answers: %s\n", failing.c_str());
+  return ended && saved && failing.empty() ? 0 : 1;
 }
 
 }  // namespace

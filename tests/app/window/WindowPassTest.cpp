@@ -18,6 +18,7 @@
 
 #include "app/MainApp.h"
 #include "app/PropertyPageKxmp.h"
+#include "app/WxMessageBox.h"
 
 #include "tools/DemoSite.h"
 #include "tools/WindowDriver.h"
@@ -142,6 +143,9 @@ TEST_F(WindowPass, StartRunsAPassToTheTotalsAndTheGridShowsBothEndings) {
   EXPECT_EQ(page->Logic().CountLabel(0).Text() + "/" + page->Logic().CountLabel(1).Text() + "/" +
                 page->Logic().CountLabel(2).Text(),
             "8/6/2");
+  // What the window's own labels show once the run has ended.
+  EXPECT_EQ(page->CountShown(0) + "/" + page->CountShown(1) + "/" + page->CountShown(2), "8/6/2");
+  EXPECT_EQ(page->YieldShown().utf8_string(), page->Logic().YieldText());
   // The tooltip holds the whole text and the failure's message.
   const kx::StatusCellState& failed = page->Cell(3)->Shown();
   ASSERT_FALSE(failed.errorMessage.empty());
@@ -207,7 +211,12 @@ TEST_F(WindowPass, ClosingDuringARunClosesTheWindowWhenTheRunHasEnded) {
   sheet_->Close();
   sheet_->Close();  // told once
   EXPECT_TRUE(sheet_->IsShown());
-  EXPECT_EQ(box_->Texts(), std::vector<std::string>{"A production run is going: the window closes when it has ended."});
+  // Told by a notice that holds nothing, and that nobody answers here.
+  EXPECT_EQ(box_->Texts(), std::vector<std::string>{});
+  ASSERT_NE(page->CloseNotice(), nullptr);
+  EXPECT_TRUE(page->CloseNotice()->IsShown());
+  EXPECT_FALSE(page->CloseNotice()->IsModal());
+  EXPECT_EQ(page->CloseNotice()->Text(), "A production run is going: the window closes when it has ended.");
   CProductionPage& logic = page->Logic();
   EXPECT_TRUE(kxtools::RunEventsUntil([this] { return !sheet_; }, 120000));
   EXPECT_FALSE(logic.Running());  // the page outlives its window: the application holds it
@@ -246,6 +255,50 @@ TEST_F(WindowPass, ATerminationSignalClosesTheWindowAsItsCloseBoxDoes) {
     std::raise(signal);
     EXPECT_TRUE(kxtools::RunEventsUntil([this] { return !sheet_; }, 10000));
     EXPECT_FALSE(Exists("C:\\MP_SSD_NODE\\AutoMapping.ini"));  // tidied as at a close
+    app_->Shut();
+    platform::ClearDeviceBackends();
+    std::filesystem::remove("Configuration/System/libGetDev.so");
+  }
+}
+
+// A close, or a termination signal, while a box is up (the next station after
+// the pass): no window goes under the box's loop. The close waits for the
+// operator's answer; the signal takes the box down. Either way the window then closes.
+TEST_F(WindowPass, AWindowClosesOnlyAfterTheBoxOpenOverItHasReturned) {
+  for (const bool signal : {false, true}) {
+    SCOPED_TRACE(signal ? "signal" : "close");
+    CPropertyPage_KXMP* page = Open("RDTResult", 8, "bridge", kRdtSite);
+    ASSERT_NE(page, nullptr);
+    SetIni(kToolIni, "OP Setting", "PopoutNotice", "1");
+    platform::SetMessageBox(std::make_shared<CWxMessageBox>());
+    page->OnStart();
+    bool asked = false, stayed = false;
+    const auto openBox = [] {
+      for (wxWindow* window : wxTopLevelWindows)
+        if (auto* dialog = dynamic_cast<wxDialog*>(window); dialog && dialog->IsModal()) return dialog;
+      return static_cast<wxDialog*>(nullptr);
+    };
+    // Runs under the box's loop once it is open.
+    EXPECT_TRUE(kxtools::RunEventsUntil(
+        [&] {
+          wxDialog* box = openBox();
+          if (box && !asked) {
+            asked = true;
+            if (signal) {
+              std::raise(SIGTERM);
+            } else {
+              sheet_->Close();
+              stayed = sheet_ && sheet_->IsShown();
+              box->EndModal(wxID_OK);  // the operator's answer
+            }
+          }
+          return asked && !sheet_;
+        },
+        120000));
+    EXPECT_TRUE(asked);
+    EXPECT_EQ(stayed, !signal);
+    EXPECT_EQ(openBox(), nullptr);
+    EXPECT_FALSE(Exists("C:\\MP_SSD_NODE\\AutoMapping.ini"));
     app_->Shut();
     platform::ClearDeviceBackends();
     std::filesystem::remove("Configuration/System/libGetDev.so");

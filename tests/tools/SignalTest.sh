@@ -1,0 +1,105 @@
+#!/usr/bin/env bash
+# SIGTERM and SIGINT end the program and the headless demo cleanly, run under
+# a display: sent during a pass and again while it ends, the pass finishes,
+# its records are whole, AutoMapping.ini is removed and the exit status is 0;
+# sent while a box is up, the box is taken down and the program ends. A site
+# the headless demo cannot use ends it with the box's text on standard error
+# instead of a wait.
+#   SignalTest.sh <kxmp with Start pressed> <kxmp_demo> <libGetDev.so>
+set -uo pipefail
+STARTED=$1
+DEMO=$2
+GETDEV=$3
+DIR=$(mktemp -d)
+PID=
+trap '[ -n "$PID" ] && kill -KILL "$PID" 2>/dev/null; rm -rf "$DIR"' EXIT
+fail() { echo "FAIL: $*" >&2; [ -f "$DIR/err" ] && sed 's/^/  stderr: /' "$DIR/err" >&2; exit 1; }
+
+# The demo's site at the RDT result station with two drives: a pass of a few seconds.
+site() {
+  SITE=$DIR/$1
+  mkdir -p "$SITE/Configuration/System" "$SITE/drives/C" "$SITE/drives/D"
+  cp "$GETDEV" "$SITE/Configuration/System/libGetDev.so"
+  (cd "$SITE" && "$DEMO" files) || fail "the demo's site was not written"
+  sed -i '/^; Slot 3/,$d; s/^Slots = 8/Slots = 2/' "$SITE/Configuration/System/Emulator.ini"
+  sed -i 's/^TestStation=MP/TestStation=RDTResult/' "$SITE/Configuration/System/MPToolSetting.ini"
+}
+
+# Starts a program in the site; its output in $DIR/out and $DIR/err.
+start() {
+  (cd "$SITE" && exec "$@") >"$DIR/out" 2>"$DIR/err" &
+  PID=$!
+}
+# Waits (at most 20 s) for a line of the program's output.
+await() {
+  for _ in $(seq 200); do
+    grep -q "$1" "$DIR/out" && return 0
+    kill -0 "$PID" 2>/dev/null || break
+    sleep 0.1
+  done
+  fail "$CASE: no \"$1\" in the output: $(cat "$DIR/out")"
+}
+# The program's exit status, once it has ended (at most 30 s).
+ended() {
+  for _ in $(seq 300); do
+    kill -0 "$PID" 2>/dev/null || break
+    sleep 0.1
+  done
+  kill -0 "$PID" 2>/dev/null && fail "$CASE: still running 30 s after the signal"
+  wait "$PID"
+  STATUS=$?
+  PID=
+}
+# The pass of both drives on record and the mapping file tidied.
+whole() {
+  [ -e "$SITE/drives/C/MP_SSD_NODE/AutoMapping.ini" ] && fail "$CASE: AutoMapping.ini left behind"
+  local total=("$SITE"/DEMO01_*/Total_Debug.log) list=("$SITE"/DEMO01_*/WO_DEMO01_*.txt)
+  [ "$(tr -d '\r' <"${total[0]}" | grep -E '^(Total|Good|Bad)=' | tr '\n' ' ')" = "Total=2 Good=2 Bad=0 " ] ||
+    fail "$CASE: the Total log's counts: $(cat "${total[0]}")"
+  [ "$(tr -d '\r' <"${list[0]}" | grep -c ',Pass$')" = 2 ] || fail "$CASE: the result list: $(cat "${list[0]}")"
+}
+
+# Once the program says it has started its pass: the signal, and again while the pass ends.
+twice() {
+  await "$1"
+  sleep 0.3
+  kill -"$2" "$PID"
+  sleep 0.3
+  kill -"$2" "$PID"
+  ended
+  [ "$STATUS" = 0 ] || fail "$CASE: exit status $STATUS"
+}
+
+for signal in TERM INT; do
+  CASE="kxmp, SIG$signal during the pass and again"
+  site "kxmp-$signal"
+  start "$STARTED"
+  twice "run started" "$signal"
+  whole
+
+  CASE="kxmp_demo run, SIG$signal during the pass and again"
+  site "demo-$signal"
+  start "$DEMO" run "$SITE/shot.png"
+  twice "pass started" "$signal"
+  grep -q "kxmp_demo: the pass ended; Total 2, Good 2, Bad 0" "$DIR/out" || fail "$CASE: result line: $(cat "$DIR/out")"
+  [ -e "$SITE/shot.png" ] && fail "$CASE: a screenshot of a closed window"
+  whole
+done
+
+CASE="kxmp, SIGTERM while the Next Station box is up"
+site box
+start "$STARTED"
+await "box open"
+kill -TERM "$PID"
+ended
+[ "$STATUS" = 0 ] || fail "$CASE: exit status $STATUS"
+whole
+
+CASE="kxmp_demo run on a misspelt Emulator.ini"
+site misspelt
+echo "Mdoe = bridge" >>"$SITE/Configuration/System/Emulator.ini"
+start "$DEMO" run "$SITE/shot.png"
+ended
+[ "$STATUS" != 0 ] || fail "$CASE: exit status 0"
+grep -q "Emulator.ini: \[Drive\] Mdoe: unknown key" "$DIR/err" || fail "$CASE: the box's text is not on stderr"
+echo "signals end the program and the demo cleanly; the demo waits on no box"
