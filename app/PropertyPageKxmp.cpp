@@ -235,6 +235,7 @@ void CPropertyPage_KXMP::OnRunTimer(wxTimerEvent&) {
   const bool running = m_Logic.Running();
   m_Time->SetText(wxString::FromUTF8(m_Logic.RunClockText()));
   RefreshSlots();
+  if (m_AfterRefresh) m_AfterRefresh();
   if (running) return;
   m_RunTimer.Stop();
   EnableRunControls(true);

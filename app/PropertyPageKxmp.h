@@ -3,6 +3,8 @@
 // of its CProductionPage from its timers; the workers never touch it.
 #pragma once
 #include <array>
+#include <functional>
+#include <utility>
 #include <vector>
 
 // Domain headers before the window system's, whose C headers define TRUE and FALSE.
@@ -87,6 +89,9 @@ class CPropertyPage_KXMP : public wxPanel {
   wxString CountShown(int i) const { return m_Counts.at(static_cast<std::size_t>(i))->Text(); }
   wxString YieldShown() const { return m_Yield->Text(); }
   wxString ClockShown() const { return m_Time->Text(); }
+  // Test seam: runs after each refresh of the run timer, so that a test can end
+  // the run between the refresh and the timer's decision.
+  void SetAfterRefresh(std::function<void()> then) { m_AfterRefresh = std::move(then); }
 
  private:
   void BuildGrid();
@@ -112,4 +117,5 @@ class CPropertyPage_KXMP : public wxPanel {
   int m_NotifyId = 0;
   bool m_CloseWhenRunEnds = false;
   wxWeakRef<CNoticeWindow> m_CloseNotice;
+  std::function<void()> m_AfterRefresh;
 };

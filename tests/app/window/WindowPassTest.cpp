@@ -5,9 +5,12 @@
 // what Start and an empty pass tell the operator.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <thread>
+#include <utility>
 
 #include "device/PortDevice.h"
 #include "platform/Clock.h"
@@ -120,9 +123,18 @@ TEST_F(WindowPass, StartRunsAPassToTheTotalsAndTheGridShowsBothEndings) {
   CPropertyPage_KXMP* page = Open("MP", 8, "bridge", kMpSite);
   ASSERT_NE(page, nullptr);
   EXPECT_EQ(sheet_->GetTitle().utf8_string(), "KX  MP Tool V1.0");
+  // The run ends right after one of the timer's refreshes: the labels must
+  // still come to show its end.
+  bool waited = false;
+  page->SetAfterRefresh([&waited, page] {
+    if (std::exchange(waited, true)) return;
+    for (int i = 0; i < 12000 && page->Logic().Running(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  });
   page->OnStart();
   ASSERT_TRUE(page->Logic().Running());
   ASSERT_TRUE(RunUntilShown(page));
+  page->SetAfterRefresh({});
+  ASSERT_TRUE(waited);
 
   int green = 0, red = 0;
   for (int port = 1; port <= 8; ++port) {
