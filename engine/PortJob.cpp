@@ -226,10 +226,11 @@ bool CPortJob::BuildDevice(bool withClockButton) {
   m_Device = std::make_unique<CPortDevice>(m_DriveNumber, m_Mode, m_Slot, m_LogFolder, m_StatusCell,
                                            withClockButton ? m_ClockButton : nullptr);
   if (m_Device->IsConstructed()) return true;
-  // Without its buffers the device must not run a step: the port fails now.
-  m_FailCode = m_Device->m_ErrorCode;
-  if (m_ResultCode) *m_ResultCode = m_FailCode;
-  SetPortStatus(0, m_Device->m_ErrorCode, m_Device->m_ErrorMessage);
+  // Without its buffers the device must not run a step: the port fails now,
+  // on record in what needs no drive (its report, the logs and records).
+  m_FailCode.clear();
+  m_Device->WriteReport("START", false);
+  RecordFailure();
   return false;
 }
 

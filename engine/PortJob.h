@@ -132,8 +132,8 @@ class CPortJob : public CWorkItem {
 
  protected:
   // ---- engine/PortJob.cpp ----
-  // Builds the device; false (port failed, nothing else run) when its buffers
-  // could not be reserved.
+  // Builds the device; false when its buffers could not be reserved: the port
+  // then failed with kUnnamedFailureCode and its records, and nothing else ran.
   bool BuildDevice(bool withClockButton);
   std::uint8_t Dispatch();
   void RunSingle();

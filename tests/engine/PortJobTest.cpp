@@ -303,8 +303,11 @@ TEST_F(PortJobRun, DeviceWithoutPageMemoryFailsThePortWithoutAProcedure) {
   EXPECT_EQ(g_PortResult[0], 0);
   EXPECT_EQ(g_PortState[1], 5);
   EXPECT_EQ(cell_.GetErrorMessage(), "Cannot allocate page memory !");
-  EXPECT_EQ(resultCode_, "");
-  EXPECT_TRUE(kxtest::EndsWith(LastRecord(), ",Fail,,Cannot allocate page memory !")) << LastRecord();
+  EXPECT_EQ(resultCode_, "W_F02");
+  EXPECT_EQ(cell_.GetWindowText(), "0xFFF");
+  EXPECT_TRUE(kxtest::FailureOnRecord(resultCode_, 1, PortReport(), ReadAll("D:\\Log\\Error_Init.log"),
+                                      ReadAll("D:\\Log\\SATA_RecordSN.ini")));
+  EXPECT_TRUE(kxtest::EndsWith(LastRecord(), ",Fail,W_F02,Cannot allocate page memory !")) << LastRecord();
   EXPECT_TRUE(station_->Sent().empty());
 }
 
