@@ -199,7 +199,13 @@ bool CPortJob::RepeatCycle() {
       auto lock = LockPage(0);
       WriteSummaryLogs(1);
     }
-    SetPortPhase(4);
+    // Logs that did not take the pass fail it, as a lost record does.
+    if (FailLostRecords()) {
+      if (m_StopIfFail) g_StopAfterFail = 1;
+      SetPortPhase(5);
+    } else {
+      SetPortPhase(4);
+    }
   } else {
     if (m_StopIfFail) g_StopAfterFail = 1;
     if (m_ShownState == 4) {
