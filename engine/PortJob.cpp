@@ -137,7 +137,7 @@ void CPortJob::RunSingle() {
     return;
   }
 
-  const bool built = BuildDevice(true);
+  const bool built = BuildRunDevice();
   if (built) {
     StartTest();
   } else {
@@ -170,7 +170,7 @@ void CPortJob::RunSingle() {
 }
 
 void CPortJob::RunRepeat() {
-  if (!BuildDevice(true)) {
+  if (!BuildRunDevice()) {
     SetPortPhase(5);
     return;
   }
@@ -223,7 +223,7 @@ bool CPortJob::RepeatCycle() {
   if (g_StopAfterFail) return false;
   SwitchCardOffAfterRun();
   m_Device.reset();
-  if (BuildDevice(true)) return true;
+  if (BuildRunDevice()) return true;
   SetPortPhase(5);
   return false;
 }
@@ -232,9 +232,16 @@ bool CPortJob::BuildDevice(bool withClockButton) {
   m_Device = std::make_unique<CPortDevice>(m_DriveNumber, m_Mode, m_Slot, m_LogFolder, m_StatusCell,
                                            withClockButton ? m_ClockButton : nullptr);
   if (m_Device->IsConstructed()) return true;
-  // Without its buffers the device must not run a step: the port fails now,
-  // on record in what needs no drive (its report, the logs and records).
-  m_FailCode.clear();
+  // Without its buffers the device must not run a step: the port fails now.
+  m_FailCode = m_Device->m_ErrorCode = kUnnamedFailureCode;
+  if (m_ResultCode) *m_ResultCode = m_FailCode;
+  SetPortStatus(0, m_FailCode, m_Device->m_ErrorMessage);
+  return false;
+}
+
+bool CPortJob::BuildRunDevice() {
+  if (BuildDevice(true)) return true;
+  // On record in what needs no drive: a report of its own, the logs and records.
   m_Device->WriteReport("START", false);
   RecordFailure();
   return false;
