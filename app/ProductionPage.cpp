@@ -441,8 +441,9 @@ void CProductionPage::WriteRunTotals(const std::array<std::string, kResultCodes>
   platform::ProfileWriteLock lock(m_TotalLogPath);
   if (!platform::FileExists(m_TotalLogPath)) WriteRunSummary(m_TotalLogPath);
   const auto ports = static_cast<std::size_t>(std::clamp(m_SlotNumber, 0, kResultCodes));
-  const kx::PassTotals t = kx::AddPassTotals(codes.data(), ports, m_TotalLogPath,
-                                             kx::StrFormat("%s\\_Summary.log", m_LogFolder.c_str()), TimeStamp());
+  kx::PassTotals t;
+  const bool written = kx::AddPassTotals(codes.data(), ports, m_TotalLogPath,
+                                         kx::StrFormat("%s\\_Summary.log", m_LogFolder.c_str()), TimeStamp(), t);
   lock.Release();
   const int counts[] = {t.total, t.good, t.bad};
   for (std::size_t i = 0; i < 3; ++i) {
@@ -451,6 +452,13 @@ void CProductionPage::WriteRunTotals(const std::array<std::string, kResultCodes>
   }
   m_YieldPass += t.passed;
   m_YieldFail += t.failed;
+  if (written) return;
+  // Told once with the run's notice, not again for each pass the same refusal costs.
+  const std::string refusal = kx::PassNotCountedText(t);
+  std::lock_guard noticeLock(m_NoticeLock);
+  if (m_TotalsNotice.find(refusal) != std::string::npos) return;
+  if (!m_TotalsNotice.empty()) m_TotalsNotice += "\r\n";
+  m_TotalsNotice += refusal;
 }
 
 std::string CProductionPage::YieldText() const {
@@ -479,5 +487,8 @@ const char* CProductionPage::StationName(int station) {
 
 std::string CProductionPage::TakeNotice() {
   std::lock_guard lock(m_NoticeLock);
-  return std::exchange(m_Notice, std::string());
+  std::string notice = std::exchange(m_TotalsNotice, std::string());
+  const std::string next = std::exchange(m_Notice, std::string());
+  if (!notice.empty() && !next.empty()) notice += "\r\n";
+  return notice + next;
 }

@@ -84,6 +84,8 @@ class CProductionPage {
   // Adds a pass's result codes (index port-1) to the Total log, _Summary.log,
   // the count labels and the yield: "0_00" passed; "H_F8", "H_AF", "T_01",
   // "P_A01" and "P_x01" (no job or no drive) not counted; any other failed.
+  // A log that refuses the pass is named in the run's notice, once, and the
+  // labels show what the Total log holds.
   void WriteRunTotals(const std::array<std::string, kResultCodes>& codes);
   std::string LogFolder() const { return m_LogFolder; }
   std::string TotalLogPath() const { return m_TotalLogPath; }
@@ -101,7 +103,8 @@ class CProductionPage {
   int YieldPass() const { return m_YieldPass.load(); }
   int YieldFail() const { return m_YieldFail.load(); }
   std::string YieldText() const;
-  // The next-station notice of the last pass, once; empty when none is due.
+  // The next-station notice of the last pass, once, after the run's totals a
+  // log refused; empty when none is due.
   std::string TakeNotice();
   static std::string NextStationNotice(int station);
   // The notice of a pass that found no drive, and of a Scan that mapped none.
@@ -155,4 +158,5 @@ class CProductionPage {
   std::atomic<int> m_YieldFail{0};
   mutable std::mutex m_NoticeLock;
   std::string m_Notice;
+  std::string m_TotalsNotice;  // the run's passes that logs refused, until taken
 };

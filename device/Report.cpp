@@ -134,7 +134,8 @@ void CPortDevice::WriteFailReport() {
   AppendToReport(StrFormat("             AP Command : [%x]-[%x]-[%x]-[%x]-[%x]-[%x]-[%x]-[%x]-[%x]-[%x]-[%x]-[%x] \r\n",
                            c[0], c[1], c[2], c[3], c[4], c[5], c[6], c[7], c[8], c[9], c[10], c[11]));
   AppendToReport(StrFormat("             OS LastError : [ %d ] \r\n", static_cast<int>(m_OsLastError)));
-  if (m_OsLastError != win::ERROR_SEM_TIMEOUT) {
+  // A device without its buffers sends nothing: no card state to print.
+  if (m_Constructed && m_OsLastError != win::ERROR_SEM_TIMEOUT) {
     std::uint8_t state = 0;
     std::uint32_t status = 0;
     GetCardState(state, status, false);
@@ -144,7 +145,7 @@ void CPortDevice::WriteFailReport() {
   }
   AppendToReport(StrFormat("[ Error End ] Time: (%2d:%2d:%2d) \r\n", t.wHour, t.wMinute, t.wSecond));
 
-  if (m_ErrorCode == "I_I24") {
+  if (m_Constructed && m_ErrorCode == "I_I24") {
     std::memset(m_PageBuffer.data(), 0, 528);
     if (m_Command->ReadUSBPage(m_PageBuffer.data(), 528)) {
       AppendToReport("[ Debug Message ] \r\n");

@@ -137,7 +137,7 @@ void CPortJob::RunSingle() {
     return;
   }
 
-  const bool built = BuildDevice(true);
+  const bool built = BuildRunDevice();
   if (built) {
     StartTest();
   } else {
@@ -170,7 +170,7 @@ void CPortJob::RunSingle() {
 }
 
 void CPortJob::RunRepeat() {
-  if (!BuildDevice(true)) {
+  if (!BuildRunDevice()) {
     SetPortPhase(5);
     return;
   }
@@ -199,7 +199,13 @@ bool CPortJob::RepeatCycle() {
       auto lock = LockPage(0);
       WriteSummaryLogs(1);
     }
-    SetPortPhase(4);
+    // Logs that did not take the pass fail it, as a lost record does.
+    if (FailLostRecords()) {
+      if (m_StopIfFail) g_StopAfterFail = 1;
+      SetPortPhase(5);
+    } else {
+      SetPortPhase(4);
+    }
   } else {
     if (m_StopIfFail) g_StopAfterFail = 1;
     if (m_ShownState == 4) {
@@ -217,7 +223,7 @@ bool CPortJob::RepeatCycle() {
   if (g_StopAfterFail) return false;
   SwitchCardOffAfterRun();
   m_Device.reset();
-  if (BuildDevice(true)) return true;
+  if (BuildRunDevice()) return true;
   SetPortPhase(5);
   return false;
 }
@@ -227,9 +233,17 @@ bool CPortJob::BuildDevice(bool withClockButton) {
                                            withClockButton ? m_ClockButton : nullptr);
   if (m_Device->IsConstructed()) return true;
   // Without its buffers the device must not run a step: the port fails now.
-  m_FailCode = m_Device->m_ErrorCode;
+  m_FailCode = m_Device->m_ErrorCode = kUnnamedFailureCode;
   if (m_ResultCode) *m_ResultCode = m_FailCode;
-  SetPortStatus(0, m_Device->m_ErrorCode, m_Device->m_ErrorMessage);
+  SetPortStatus(0, m_FailCode, m_Device->m_ErrorMessage);
+  return false;
+}
+
+bool CPortJob::BuildRunDevice() {
+  if (BuildDevice(true)) return true;
+  // On record in what needs no drive: a report of its own, the logs and records.
+  m_Device->WriteReport("START", false);
+  RecordFailure();
   return false;
 }
 

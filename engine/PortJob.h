@@ -132,9 +132,12 @@ class CPortJob : public CWorkItem {
 
  protected:
   // ---- engine/PortJob.cpp ----
-  // Builds the device; false (port failed, nothing else run) when its buffers
-  // could not be reserved.
+  // Builds the device; false when its buffers could not be reserved: the port
+  // then shows kUnnamedFailureCode, and no step may run.
   bool BuildDevice(bool withClockButton);
+  // The device of a procedure run; without it the failure is also on record
+  // (report, Error log, [Port-N Error]).
+  bool BuildRunDevice();
   std::uint8_t Dispatch();
   void RunSingle();
   void RunRepeat();

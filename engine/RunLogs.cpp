@@ -187,8 +187,11 @@ void CPortJob::WriteSummaryLogs(std::uint8_t pass, std::unique_lock<std::mutex>*
                                     {"Time", "End Time", now, {}}};
   if (pass != 0) totals.push_back({"Serial Number", "Last Serial Number", kx::ProfileSafe(d.configuredSerial, false), {}});
   std::vector<int> raised;
-  if (const win::DWORD err = kx::UpdateProfileKeys(m_TotalLogPath, totals, &raised); err != 0 && m_Device)
-    m_Device->NoteWriteFailure(m_TotalLogPath, err);
+  const win::DWORD totalError = kx::UpdateProfileKeys(m_TotalLogPath, totals, &raised);
+  if (totalError != 0 && m_Device) m_Device->NoteWriteFailure(m_TotalLogPath, totalError);
+  // The labels show what the Total log holds, also when it refused the run.
+  if (totalError != 0) raised = {ReadInt("Total Results", "Total", m_TotalLogPath),
+                                 ReadInt("Total Results", pass != 0 ? "Good" : "Bad", m_TotalLogPath)};
   const int other = ReadInt("Total Results", pass != 0 ? "Bad" : "Good", m_TotalLogPath);
   const int total = raised[0];
   const int good = pass != 0 ? raised[1] : other;
@@ -219,10 +222,11 @@ void CPortJob::WriteSummaryLogs(std::uint8_t pass, std::unique_lock<std::mutex>*
   // written one in this second; waited for outside the lock.
   if (pass == 0) {
     const std::string tail = StrFormat("   SlotNo:%02d   SN:", m_Slot) + d.configuredSerial;
-    kx::WriteNewRecord(
+    const win::DWORD err = kx::WriteNewRecord(
         m_ErrorLogPath, "Error List",
         [&tail](const win::SYSTEMTIME& t) { return kx::ProfileSafe("[" + DateTimeText(t) + "]" + tail, true); },
         kx::ProfileSafe("--" + d.errorCode, false));
+    if (err != 0 && m_Device) m_Device->NoteWriteFailure(m_ErrorLogPath, err);
   }
 
 }

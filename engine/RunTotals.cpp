@@ -2,7 +2,10 @@
 
 #include <vector>
 
+#include "device/Environment.h"
 #include "device/FileWrites.h"
+#include "device/Format.h"
+#include "platform/ErrorText.h"
 #include "platform/Profile.h"
 
 namespace kx {
@@ -11,9 +14,9 @@ bool IsUncountedResult(const std::string& code) {
   return code == "H_F8" || code == "H_AF" || code == "T_01" || code == "P_A01" || code == "P_x01";
 }
 
-PassTotals AddPassTotals(const std::string* codes, std::size_t ports, const std::string& totalLog,
-                         const std::string& summaryLog, const std::string& now) {
-  PassTotals t;
+bool AddPassTotals(const std::string* codes, std::size_t ports, const std::string& totalLog,
+                   const std::string& summaryLog, const std::string& now, PassTotals& t) {
+  t = PassTotals{};
   std::vector<KeyUpdate> summary{{"Time", "End Time", now, {}}, {"Results", "Pass", "", 0},
                                  {"Results", "TotalErrorCount", "", 0}};
   for (std::size_t i = 0; i < ports; ++i) {
@@ -30,15 +33,35 @@ PassTotals AddPassTotals(const std::string* codes, std::size_t ports, const std:
 
   platform::ProfileWriteLock lock(totalLog);
   std::vector<int> totals;
-  UpdateProfileKeys(totalLog,
-                    {{"Total Results", "Total", "", t.passed + t.failed},
-                     {"Total Results", "Good", "", t.passed},
-                     {"Total Results", "Bad", "", t.failed},
-                     {"Time", "End Time", now, {}}},
-                    &totals);
-  t.total = totals[0], t.good = totals[1], t.bad = totals[2];
-  UpdateProfileKeys(summaryLog, summary);
-  return t;
+  const win::DWORD totalError = UpdateProfileKeys(totalLog,
+                                                  {{"Total Results", "Total", "", t.passed + t.failed},
+                                                   {"Total Results", "Good", "", t.passed},
+                                                   {"Total Results", "Bad", "", t.failed},
+                                                   {"Time", "End Time", now, {}}},
+                                                  &totals);
+  if (totalError == 0) {
+    t.total = totals[0], t.good = totals[1], t.bad = totals[2];
+  } else {
+    // The counts shown are the ones on disk.
+    t.refused.emplace_back(totalLog, totalError);
+    t.total = ReadProfileInt("Total Results", "Total", 0, totalLog.c_str());
+    t.good = ReadProfileInt("Total Results", "Good", 0, totalLog.c_str());
+    t.bad = ReadProfileInt("Total Results", "Bad", 0, totalLog.c_str());
+  }
+  if (const win::DWORD err = UpdateProfileKeys(summaryLog, summary); err != 0) t.refused.emplace_back(summaryLog, err);
+  return t.refused.empty();
+}
+
+std::string PassNotCountedText(const PassTotals& totals) {
+  std::string text;
+  for (const auto& [file, error] : totals.refused) {
+    std::string system = win::FormatMessage(error);
+    while (!system.empty() && (system.back() == '\n' || system.back() == '\r' || system.back() == ' ')) system.pop_back();
+    if (!text.empty()) text += "\r\n";
+    text += StrFormat("The pass is not counted in %s: OS error %u, %s", file.c_str(), static_cast<unsigned>(error),
+                      system.c_str());
+  }
+  return text;
 }
 
 }  // namespace kx

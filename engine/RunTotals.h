@@ -5,7 +5,10 @@
 // Total stays Good + Bad, also after a kill.
 #pragma once
 #include <cstddef>
+#include <cstdint>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace kx {
 
@@ -15,14 +18,21 @@ bool IsUncountedResult(const std::string& code);
 
 struct PassTotals {
   int passed = 0, failed = 0;        // this pass
-  int total = 0, good = 0, bad = 0;  // the Total log's new totals
+  int total = 0, good = 0, bad = 0;  // the totals the Total log holds afterwards
+  // Each log that did not take the pass, with the Windows error number.
+  std::vector<std::pair<std::string, std::uint32_t>> refused;
 };
 
 // Counts the first `ports` codes ("0_00" passed, any other counted code
 // failed) and adds them: Total, Good and Bad and [Time] End Time = `now` to the
 // Total log; End Time, Pass, TotalErrorCount and one for each failed port to
-// its code's [ErrorList] key to `summaryLog`.
-PassTotals AddPassTotals(const std::string* codes, std::size_t ports, const std::string& totalLog,
-                         const std::string& summaryLog, const std::string& now);
+// its code's [ErrorList] key to `summaryLog`. True when both files took the
+// pass; otherwise `totals.refused` names the files that did not.
+bool AddPassTotals(const std::string* codes, std::size_t ports, const std::string& totalLog,
+                   const std::string& summaryLog, const std::string& now, PassTotals& totals);
+
+// What the operator is told of a pass that logs refused: one line per file,
+// naming it and the operating-system error.
+std::string PassNotCountedText(const PassTotals& totals);
 
 }  // namespace kx

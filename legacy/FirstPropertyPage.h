@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -205,6 +206,8 @@ class CFirstPropertyPage {
 
   // ---- LegacyRunLogs.cpp: run logs and log folders ----
 
+  // A log that refuses a pass is named in a box, once a run; the count boxes
+  // show what the Total log holds.
   void WriteRunTotals(const ResultCodes& codes);
   void WriteRunSummary(const std::string& totalLogPath);
   void PrepareLogFolders();
@@ -258,6 +261,7 @@ class CFirstPropertyPage {
   std::string m_LogFolder = " ";
   std::string m_TotalLogPath;
   std::string m_ErrorLogPath;
+  std::set<std::string> m_TotalsRefusalsTold;  // in this run
   int m_RunKind = 0;
   std::string m_InfoSource = "param.INI";
   std::uint8_t m_LockHold = 0;

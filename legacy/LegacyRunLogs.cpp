@@ -46,14 +46,20 @@ void CFirstPropertyPage::WriteRunTotals(const ResultCodes& codes) {
   platform::ProfileWriteLock lock(m_TotalLogPath);
   if (!platform::FileExists(m_TotalLogPath)) WriteRunSummary(m_TotalLogPath);
   const auto ports = static_cast<std::size_t>(std::clamp(m_SlotNumber, 0, static_cast<int>(codes.size())));
-  const kx::PassTotals t = kx::AddPassTotals(codes.data(), ports, m_TotalLogPath,
-                                             kx::StrFormat("%s\\_Summary.log", m_LogFolder.c_str()), TimeStamp());
+  kx::PassTotals t;
+  const bool written = kx::AddPassTotals(codes.data(), ports, m_TotalLogPath,
+                                         kx::StrFormat("%s\\_Summary.log", m_LogFolder.c_str()), TimeStamp(), t);
   lock.Release();
   const int totals[3] = {t.total, t.good, t.bad};
   for (int i = 0; i < 3; ++i) {
     m_CountModels[static_cast<std::size_t>(i)].SetWindowText(kx::StrFormat("%d", totals[i]));
     m_CountModels[static_cast<std::size_t>(i)].Redraw();
   }
+  if (written) return;
+  // Told once a run, not again for each pass the same refusal costs.
+  const std::string refusal = kx::PassNotCountedText(t);
+  if (!m_TotalsRefusalsTold.insert(refusal).second) return;
+  m_Services.MessageBox(refusal, kMbOk | kMbIconError);
 }
 
 void CFirstPropertyPage::WriteRunSummary(const std::string& totalLogPath) {

@@ -74,6 +74,7 @@ void CFirstPropertyPage::StopRunClock() { m_View->KillTimer(kTimerRunClock); }
 void CFirstPropertyPage::EndRun() {
   EnableRunControls();
   g_RunActive = 0;
+  m_TotalsRefusalsTold.clear();  // the next run tells a refusal again
   StopRunClock();
   if (m_QuitMet) {
     m_QuitMet = false;

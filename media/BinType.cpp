@@ -25,6 +25,20 @@ int GetBinTypeIndex(const std::string& text) {
   return 0;
 }
 
+void ForEachFlashEntry(const std::vector<std::string>& sections, int count, const std::function<bool(int)>& visit) {
+  std::vector<int> entries;
+  for (const std::string& name : sections) {
+    if (name.size() < 5 || !platform::EqualsNoCase(name.substr(0, 4), "Flh_")) continue;
+    const std::string digits = name.substr(4);
+    if (digits.size() > 9 || digits.find_first_not_of("0123456789") != std::string::npos) continue;
+    const int n = std::stoi(digits);
+    if (n < count && std::to_string(n) == digits) entries.push_back(n);
+  }
+  std::sort(entries.begin(), entries.end());
+  for (const int n : entries)
+    if (!visit(n)) return;
+}
+
 }  // namespace kx
 
 namespace {
@@ -55,21 +69,13 @@ std::uint8_t CPortDevice::CheckBinType(std::uint8_t rdt) {
 
 std::string CPortDevice::LookupMpBinType(const std::string& flashIdText) {
   const int count = kx::ReadProfileInt("General Info", "TotalCount", 0, kFlashInfoIni);
-  // The entries Flh_0 to Flh_<count-1> that the file holds, in that order: a
-  // count beyond the file costs nothing, and a missing entry matches nothing.
-  std::vector<int> entries;
-  for (const std::string& name : win::GetPrivateProfileSectionNames(kFlashInfoIni)) {
-    if (name.size() < 5 || !platform::EqualsNoCase(name.substr(0, 4), "Flh_")) continue;
-    const std::string digits = name.substr(4);
-    if (digits.size() > 9 || digits.find_first_not_of("0123456789") != std::string::npos) continue;
-    const int n = std::stoi(digits);
-    if (n < count && std::to_string(n) == digits) entries.push_back(n);
-  }
-  std::sort(entries.begin(), entries.end());
-  for (const int i : entries) {
+  // A missing entry matches nothing.
+  std::string found;
+  kx::ForEachFlashEntry(win::GetPrivateProfileSectionNames(kFlashInfoIni), count, [&](int i) {
     const std::string section = "Flh_" + std::to_string(i);
-    if (platform::EqualsNoCase(ReadTrimmed(section.c_str(), "Flh_ID", kFlashInfoIni), flashIdText))
-      return ReadTrimmed(section.c_str(), "Flh_MPBinType", kFlashInfoIni);
-  }
-  return {};
+    if (!platform::EqualsNoCase(ReadTrimmed(section.c_str(), "Flh_ID", kFlashInfoIni), flashIdText)) return true;
+    found = ReadTrimmed(section.c_str(), "Flh_MPBinType", kFlashInfoIni);
+    return false;
+  });
+  return found;
 }

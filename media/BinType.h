@@ -1,7 +1,9 @@
 // Bin-type markers: the marker in a flash-maker parameter file's name gives
 // the bin-type index that picks a row of the flash-type table (media/FlashTypes.h).
 #pragma once
+#include <functional>
 #include <string>
+#include <vector>
 
 namespace kx {
 
@@ -11,5 +13,10 @@ extern const char* const kBinTypeMarkers[kBinTypeMarkerCount];
 
 // Index of the first marker of the list that occurs in `text` (case-sensitive); 0 for none.
 int GetBinTypeIndex(const std::string& text);
+
+// The flash database's entries Flh_0 to Flh_<count-1> that `sections` name
+// (case ignored, no leading zeros), visited in number order until `visit`
+// returns false: a count beyond the file costs nothing.
+void ForEachFlashEntry(const std::vector<std::string>& sections, int count, const std::function<bool(int)>& visit);
 
 }  // namespace kx

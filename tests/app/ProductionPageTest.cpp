@@ -13,6 +13,7 @@
 #include "device/PortDevice.h"
 #include "engine/SnScan.h"
 #include "media/BadBlockScan.h"
+#include "platform/Files.h"
 #include "platform/MessageBox.h"
 #include "tests/media/FirmwareFiles.h"
 #include "tests/support/EmulatedSite.h"
@@ -220,6 +221,34 @@ TEST_F(ProductionPage, RunTotalsCountPassesAndFailuresAndSkipPortsWithoutDrive) 
   kxtest::ExpectParts(summary, {"Pass=3\r\n", "TotalErrorCount=3\r\n", "M_x04=2\r\n", "S_x01=1\r\n"});
   EXPECT_EQ(page.CountLabel(0).Text() + "/" + page.CountLabel(1).Text() + "/" + page.CountLabel(2).Text(), "6/3/3");
   EXPECT_EQ(page.YieldText(), "Pass: 3  Fail: 3  Yield: 50.00%");
+}
+
+// A log that refuses passes: the labels show what the Total log holds, and the
+// run's notice names the file and the OS error once.
+TEST_F(ProductionPage, RunTotalsThatALogRefusesAreNamedOnce) {
+  const struct {
+    const char *refused, *labels;
+  } rows[] = {{"Total_Init.log", "1/1/0"}, {"_Summary.log", "5/3/2"}};
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.refused);
+    CProductionPage page(std::make_unique<CPortMapping>([] {}));
+    for (const char* log : {"D:\\Logs\\W01\\Total_Init.log", "D:\\Logs\\W01\\_Summary.log"})
+      std::filesystem::remove(Native(log));
+    std::string message;
+    ASSERT_TRUE(page.PrepareLogFolders(message)) << message;
+    page.WriteRunTotals(CodesOf({"0_00"}));
+    platform::SetWriteFault([&r](const std::string& path) -> win::DWORD {
+      return kxtest::EndsWith(path, r.refused) ? win::ERROR_DISK_FULL : 0;
+    });
+    page.WriteRunTotals(CodesOf({"0_00", "M_x04"}));
+    page.WriteRunTotals(CodesOf({"0_00", "M_x04"}));
+    EXPECT_EQ(page.CountLabel(0).Text() + "/" + page.CountLabel(1).Text() + "/" + page.CountLabel(2).Text(), r.labels);
+    EXPECT_EQ(page.TakeNotice(), std::string("The pass is not counted in D:\\Logs\\W01\\") + r.refused +
+                                     ": OS error 112, There is not enough space on the disk.");
+    platform::SetWriteFault({});
+    page.WriteRunTotals(CodesOf({"0_00"}));
+    EXPECT_EQ(page.TakeNotice(), "");
+  }
 }
 
 // Two stations' pages share one log folder. The parent stands in for a page

@@ -9,6 +9,8 @@
 #include "device/PortDevice.h"
 #include "engine/PortJob.h"
 #include "engine/SnScan.h"
+#include "platform/Debug.h"
+#include "platform/Files.h"
 #include "platform/Memory.h"
 #include "platform/MessageBox.h"
 #include "tests/support/EmulatedSite.h"
@@ -303,8 +305,11 @@ TEST_F(PortJobRun, DeviceWithoutPageMemoryFailsThePortWithoutAProcedure) {
   EXPECT_EQ(g_PortResult[0], 0);
   EXPECT_EQ(g_PortState[1], 5);
   EXPECT_EQ(cell_.GetErrorMessage(), "Cannot allocate page memory !");
-  EXPECT_EQ(resultCode_, "");
-  EXPECT_TRUE(kxtest::EndsWith(LastRecord(), ",Fail,,Cannot allocate page memory !")) << LastRecord();
+  EXPECT_EQ(resultCode_, "W_F02");
+  EXPECT_EQ(cell_.GetWindowText(), "0xFFF");
+  EXPECT_TRUE(kxtest::FailureOnRecord(resultCode_, 1, PortReport(), ReadAll("D:\\Log\\Error_Init.log"),
+                                      ReadAll("D:\\Log\\SATA_RecordSN.ini")));
+  EXPECT_TRUE(kxtest::EndsWith(LastRecord(), ",Fail,W_F02,Cannot allocate page memory !")) << LastRecord();
   EXPECT_TRUE(station_->Sent().empty());
 }
 
@@ -380,6 +385,51 @@ TEST_F(PortJobRun, RepeatModeLogsAFailedRun) {
     EXPECT_EQ(g_StopAfterFail, stop ? 1 : 0);
     EXPECT_EQ(repeat_, stop);  // the stop ended the loop, the box still checked
     EXPECT_EQ(Powered(), stop);
+  }
+}
+
+// A run in repeat mode that a log refuses (from the moment the file holds
+// `after`): a pass fails W_F01 as a lost record does, a failure keeps its code;
+// the refused file is named and the labels show what the Total log holds.
+TEST_F(PortJobRun, RepeatModeRunThatALogRefuses) {
+  const struct {
+    const char *refused, *after;
+    Outcome outcome;
+    const char *code, *cell, *message, *labels;
+  } rows[] = {
+      {"Total_Init.log", "", Outcome::Pass, "W_F01", "0xFFF*Total_Init.log OS error 112",
+       "Record not written: D:\\Log\\Total_Init.log, OS LastError 112", "5/4/1"},
+      {"_Summary.log", "", Outcome::Pass, "W_F01", "0xFFF*_Summary.log OS error 112",
+       "Record not written: D:\\Log\\_Summary.log, OS LastError 112", "6/5/1"},
+      // The fail block's entry is written; the summary's entry after it is refused.
+      {"Error_Init.log", "Write fail", Outcome::Fail, "M_x04", "0x103", "Write fail", "6/4/2"},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.refused);
+    for (const char* f : {"D:\\Log\\Error_Init.log", "D:\\Log\\_Summary.log"}) std::filesystem::remove(Native(f));
+    for (const auto& [key, value] : {std::pair{"Total", "5"}, {"Good", "4"}, {"Bad", "1"}})
+      SetIni("D:\\Log\\Total_Init.log", "Total Results", key, value);
+    repeat_ = true;
+    script_ = {};
+    script_.outcome = r.outcome;
+    script_.uncheck = &repeat_;
+    resultCode_ = "H_F8";
+    PowerOn();
+    platform::DebugCapture debug;
+    platform::SetWriteFault([&r](const std::string& path) -> win::DWORD {
+      std::ifstream in(path, std::ios::binary);
+      const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+      return kxtest::EndsWith(path, r.refused) && kxtest::Has(text, r.after) ? win::ERROR_DISK_FULL : 0;
+    });
+    RunRecorded(1);
+    platform::SetWriteFault({});
+    EXPECT_EQ(resultCode_, r.code);
+    EXPECT_EQ(g_PortState[1], 5);
+    EXPECT_EQ(cell_.GetWindowText(), r.cell);
+    EXPECT_EQ(cell_.GetErrorMessage(), r.message);
+    EXPECT_EQ(total_.Text() + "/" + good_.Text() + "/" + bad_.Text(), r.labels);
+    EXPECT_TRUE(kxtest::Has(debug.All(), std::string("D:\\Log\\") + r.refused + " not written, OS LastError 112"))
+        << debug.All();
   }
 }
 

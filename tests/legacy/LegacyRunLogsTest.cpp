@@ -3,6 +3,7 @@
 #include "engine/EngineGlobals.h"
 #include "legacy/LegacyShared.h"
 #include "platform/Clock.h"
+#include "platform/Files.h"
 #include "platform/Profile.h"
 #include "tests/legacy/FakePage.h"
 #include "tests/support/RecordChecks.h"
@@ -41,6 +42,33 @@ TEST_F(RunLogs, TwentyFourPortsWithTwoSkippedAndTwoFailed) {
   EXPECT_EQ(Get("Results", "TotalErrorCount", ".\\L\\_Summary.log"), "2");
   EXPECT_EQ(page_.CountBox(0).Text(), "22");
   EXPECT_EQ(page_.m_ErrorLogPath, ".\\L\\Error_QC.log");
+}
+
+// A log that refuses passes: the count boxes show what the Total log holds,
+// and a box names the file and the OS error once.
+TEST_F(RunLogs, APassThatALogRefusesIsNamedOnce) {
+  const struct {
+    const char *refused, *counts;
+  } rows[] = {{"Total_QC.log", "1/1/0"}, {"_Summary.log", "5/3/2"}};
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.refused);
+    for (const char* log : {".\\L\\Total_QC.log", ".\\L\\_Summary.log"}) std::filesystem::remove(Native(log));
+    services_.boxes.clear();
+    codes_.fill("H_F8");
+    codes_[0] = "0_00";
+    page_.WriteRunTotals(codes_);
+    platform::SetWriteFault([&r](const std::string& path) -> win::DWORD {
+      return kxtest::EndsWith(path, r.refused) ? win::ERROR_DISK_FULL : 0;
+    });
+    codes_[1] = "M_x04";
+    page_.WriteRunTotals(codes_);
+    page_.WriteRunTotals(codes_);
+    platform::SetWriteFault({});
+    EXPECT_EQ(page_.CountBox(0).Text() + "/" + page_.CountBox(1).Text() + "/" + page_.CountBox(2).Text(), r.counts);
+    ASSERT_EQ(services_.boxes.size(), 1u);
+    EXPECT_EQ(services_.boxes[0].text, std::string("The pass is not counted in .\\L\\") + r.refused +
+                                           ": OS error 112, There is not enough space on the disk.");
+  }
 }
 
 TEST_F(RunLogs, CountsAccumulateAndDuplicatesCountTwice) {

@@ -21,11 +21,13 @@ inline bool Has(const std::string& text, const std::string& part) { return text.
 inline bool EndsWith(const std::string& text, const std::string& tail) {
   return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
-inline std::size_t CountLines(const std::string& text) {
-  std::size_t lines = 0;
-  for (std::size_t p = 0; (p = text.find("\r\n", p)) != std::string::npos; p += 2) ++lines;
-  return lines;
+// Occurrences of `part` in `text`, not overlapping.
+inline std::size_t CountOf(const std::string& text, const std::string& part) {
+  std::size_t n = 0;
+  for (std::size_t p = 0; (p = text.find(part, p)) != std::string::npos; p += part.size()) ++n;
+  return n;
 }
+inline std::size_t CountLines(const std::string& text) { return CountOf(text, "\r\n"); }
 inline void ExpectParts(const std::string& text, std::initializer_list<std::string> parts) {
   for (const auto& part : parts) EXPECT_TRUE(Has(text, part)) << part;
 }
