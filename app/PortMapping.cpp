@@ -46,14 +46,18 @@ bool CPortMapping::MappingLocked() {
   return win::GetPrivateProfileInt("OP Setting", "MappingLock", 0, app::kToolSettingIni) != 0;
 }
 
-void CPortMapping::MapPorts(int slots) {
+void CPortMapping::MapPorts(int slots) { Map(slots, false); }
+
+void CPortMapping::Remap(int slots) { Map(slots, true); }
+
+void CPortMapping::Map(int slots, bool relearn) {
   m_Slots = std::clamp(slots, 0, kPorts);
   m_DriveNumbers.fill(0);
   m_TesterScanFailed = false;
   if (kx::IsTesterDirectMode())
     MapTesters();
   else
-    MapListing();
+    MapListing(relearn);
 }
 
 void CPortMapping::MapTesters() {
@@ -63,7 +67,7 @@ void CPortMapping::MapTesters() {
   m_TesterScanFailed = !ran || std::all_of(m_DriveNumbers.begin(), m_DriveNumbers.end(), [](int d) { return d == 0; });
 }
 
-void CPortMapping::MapListing() {
+void CPortMapping::MapListing(bool relearn) {
   m_Refresh();
   std::vector<Entry> entries;
   kx::WithRootDevice([&entries](kx::RootDeviceRecord& r) {
@@ -75,10 +79,15 @@ void CPortMapping::MapListing() {
   for (int port = 1; port <= m_Slots; ++port) nodes[port - 1] = ReadMapping(port, "PortNode");
   // The file's changes, written in one replacement of it.
   std::vector<std::array<std::string, 3>> writes;
+  const auto listed = [&entries](const std::string& node) {
+    return std::any_of(entries.begin(), entries.end(), [&node](const Entry& e) { return e.node == node; });
+  };
   if (!MappingLocked()) {
     std::size_t next = 0;
     for (int port = 1; port <= m_Slots; ++port) {
-      if (!nodes[port - 1].empty()) continue;
+      // A node the listing does not hold (another mode's, or another site's)
+      // gives way only to an entry that no port reaches.
+      if (!nodes[port - 1].empty() && (!relearn || listed(nodes[port - 1]))) continue;
       while (next < entries.size() && (entries[next].node.empty() ||
                                        std::find(nodes.begin(), nodes.end(), entries[next].node) != nodes.end()))
         ++next;

@@ -24,6 +24,10 @@ class CPortMapping {
 
   // Maps ports 1..slots afresh; the others get 0.
   void MapPorts(int slots);
+  // The same, and a port whose node the listing does not hold learns an entry
+  // no port reaches, as a port without a node does: a file that a killed
+  // process left for another mode or site gives way to the drives present.
+  void Remap(int slots);
   // Port 1..24; 0 when the port reaches no drive.
   int DriveNumber(int port) const;
   std::array<int, kPorts> DriveNumbers() const { return m_DriveNumbers; }
@@ -43,7 +47,8 @@ class CPortMapping {
   bool TesterScanFailed() const { return m_TesterScanFailed; }
 
  private:
-  void MapListing();
+  void Map(int slots, bool relearn);
+  void MapListing(bool relearn);
   void MapTesters();
   std::function<void()> m_Refresh;
   std::array<int, kPorts> m_DriveNumbers{};

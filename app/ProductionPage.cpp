@@ -118,7 +118,7 @@ void CProductionPage::OnInitDialog() {
 
   m_SlotNumber = SlotCountOf(ReadInt("General Info", "SlotNumber", 8, app::kToolSettingIni));
   std::lock_guard lock(m_MappingLock);
-  m_Mapping->MapPorts(m_SlotNumber);
+  m_Mapping->Remap(m_SlotNumber);
   m_Initialised = true;
 }
 
@@ -179,6 +179,9 @@ bool CProductionPage::OnStart() {
     win::AfxMessageBox(message.c_str(), win::MB_OK | win::MB_ICONERROR);
     return false;
   }
+  // The run goes ahead at the station the reader gave; the operator is told which.
+  if (const std::string warning = StationWarning(); !warning.empty())
+    win::AfxMessageBox(warning.c_str(), win::MB_OK | win::MB_ICONWARNING);
   g_SnScanState.question = 0;
   kx::SetFlashIdMask(FlashIdMaskSetting());
   g_TesterNumber = 0;
@@ -305,7 +308,7 @@ void CProductionPage::OnScan() {
   bool testersFailed = false;
   {
     std::lock_guard lock(m_MappingLock);
-    m_Mapping->MapPorts(m_SlotNumber);
+    m_Mapping->Remap(m_SlotNumber);
     testersFailed = m_Mapping->TesterScanFailed();
   }
   int found = 0;
@@ -323,14 +326,31 @@ std::string CProductionPage::NoDriveText(int slots) {
   return kx::StrFormat("No drive was found on any of the %d ports.", slots);
 }
 
-std::string CProductionPage::StartUpWarning() {
+std::string CProductionPage::StationWarning() {
   const char* file = app::kToolSettingIni;
-  if (!platform::FileExists(file))
-    return kx::StrFormat("%s is missing: the station is %s.", file, StationName(kx::GetTestStation()));
-  if (ReadText("General Info", "TestStation", file).empty())
-    return kx::StrFormat("[General Info] TestStation is not set in %s: the station is %s.", file,
-                         StationName(kx::GetTestStation()));
+  const char* station = StationName(kx::GetTestStation());
+  if (!platform::FileExists(file)) return kx::StrFormat("%s is missing: the station is %s.", file, station);
+  const std::string name = ReadText("General Info", "TestStation", file);
+  if (name.empty())
+    return kx::StrFormat("[General Info] TestStation is not set in %s: the station is %s.", file, station);
+  if (!kx::TestStationNamed())
+    return kx::StrFormat("[General Info] TestStation %s in %s is no station name: the station is %s.", name.c_str(),
+                         file, station);
   return {};
+}
+
+std::string CProductionPage::SlotNumberWarning() {
+  const char* file = app::kToolSettingIni;
+  const std::string text = ReadText("General Info", "SlotNumber", file);
+  const int setting = ReadInt("General Info", "SlotNumber", 8, file);
+  if (text.empty() || SlotCountOf(setting) == setting) return {};
+  return kx::StrFormat("[General Info] SlotNumber %s in %s is not 8, 16 or 24: the page shows %d ports.",
+                       text.c_str(), file, SlotCountOf(setting));
+}
+
+std::string CProductionPage::StartUpWarning() {
+  const std::string station = StationWarning(), slots = SlotNumberWarning();
+  return station.empty() || slots.empty() ? station + slots : station + "\n" + slots;
 }
 
 std::vector<int> CProductionPage::OnDiskChange(const platform::DiskNotification& notification) {

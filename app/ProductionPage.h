@@ -54,8 +54,9 @@ class CProductionPage {
   // Checks, prepares and starts the pass loop on the run thread; false (message
   // shown) when refused or when a run is going.
   bool OnStart();
-  // Maps the ports again and shows which reach a drive; tells the operator
-  // when none does, or when the tester scan failed.
+  // Maps the ports again from the drives present, whatever mapping a killed
+  // process left, and shows which reach a drive; tells the operator when none
+  // does, or when the tester scan failed.
   void OnScan();
   // No pass after the one going (the window is to close when the run has ended).
   void RequestStop() { m_StopRequested = true; }
@@ -109,8 +110,13 @@ class CProductionPage {
   static std::string NextStationNotice(int station);
   // The notice of a pass that found no drive, and of a Scan that mapped none.
   static std::string NoDriveText(int slots);
-  // What start-up tells the operator once: the tool-settings file or its
-  // TestStation missing (the station then is RDT). Empty when both are there.
+  // The tool-settings file or its TestStation missing, or a TestStation the
+  // station table does not hold (the station then is RDT); start-up and each
+  // Start tell it. Empty when the station is named.
+  static std::string StationWarning();
+  // [General Info] SlotNumber set to anything but 8, 16 or 24 (the page shows 8).
+  static std::string SlotNumberWarning();
+  // What start-up tells the operator once: both of the above, a line each.
   static std::string StartUpWarning();
   // "EraseAll" .. "RMADBG" for stations 0 to 10, else "unKnown".
   static const char* StationName(int station);

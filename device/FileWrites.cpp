@@ -19,6 +19,7 @@ bool IsOpenError(win::DWORD error) {
     case win::ERROR_FILE_NOT_FOUND:
     case win::ERROR_PATH_NOT_FOUND:
     case win::ERROR_ACCESS_DENIED:
+    case win::ERROR_WRITE_PROTECT:
     case win::ERROR_SHARING_VIOLATION:
     case win::ERROR_INVALID_PARAMETER:
     case win::ERROR_FILENAME_EXCED_RANGE:

@@ -22,8 +22,10 @@ std::string TrimBlanks(const std::string& text) {
   return text.substr(first, last - first + 1);
 }
 
-int GetTestStation() {
-  const std::string name = TrimBlanks(ReadProfileText("General Info", "TestStation", kToolSetting, 10));
+namespace {
+
+// The station of a TestStation text as the reader sees it; -1 for a text that names none.
+int StationOfName(const std::string& name) {
   static const struct {
     const char* name;
     int station;
@@ -32,8 +34,21 @@ int GetTestStation() {
                    {"UpdateFW", 6},  {"SortMP", 8}, {"SortRDT", 9}, {"RMADBG", 10}};
   for (const auto& s : kStations)
     if (name == s.name) return s.station;
-  return 1;
+  return -1;
 }
+
+std::string TestStationText() {
+  return TrimBlanks(ReadProfileText("General Info", "TestStation", kToolSetting, 10));
+}
+
+}  // namespace
+
+int GetTestStation() {
+  const int station = StationOfName(TestStationText());
+  return station < 0 ? 1 : station;
+}
+
+bool TestStationNamed() { return StationOfName(TestStationText()) >= 0; }
 
 std::string GetModuleFolder() {
   const std::string file = ModuleFileName();

@@ -9,6 +9,9 @@ namespace kx {
 
 // Station number 0..10 from [General Info] TestStation of MPToolSetting.ini.
 int GetTestStation();
+// False when TestStation is missing, empty or a text the station table does
+// not hold (the station is then RDT).
+bool TestStationNamed();
 // Folder of the running program, without a trailing separator.
 std::string GetModuleFolder();
 // Path of the language file chosen by [General Info] Language or the system language.

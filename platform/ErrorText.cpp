@@ -14,6 +14,7 @@ std::string FormatMessage(DWORD code) {
       {ERROR_INVALID_HANDLE, "The handle is invalid."},
       {ERROR_NOT_ENOUGH_MEMORY, "Not enough memory resources are available to process this command."},
       {ERROR_NO_MORE_FILES, "There are no more files."},
+      {ERROR_WRITE_PROTECT, "The media is write protected."},
       {ERROR_NOT_READY, "The device is not ready."},
       {ERROR_CRC, "Data error (cyclic redundancy check)."},
       {ERROR_SECTOR_NOT_FOUND, "The drive cannot find the sector requested."},

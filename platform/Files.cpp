@@ -399,8 +399,8 @@ DWORD ErrorFromErrno(int err) {
     case ENOTDIR: return win::ERROR_PATH_NOT_FOUND;
     case EACCES:
     case EPERM:
-    case EROFS:
     case EISDIR: return win::ERROR_ACCESS_DENIED;
+    case EROFS: return win::ERROR_WRITE_PROTECT;
     case EEXIST: return win::ERROR_ALREADY_EXISTS;
     case ENOTEMPTY: return win::ERROR_DIR_NOT_EMPTY;
     case ENOSPC:

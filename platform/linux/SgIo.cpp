@@ -123,8 +123,9 @@ win::DWORD MapErrno(int err) {
       return 0;
     case EPERM:
     case EACCES:
-    case EROFS:
       return win::ERROR_ACCESS_DENIED;
+    case EROFS:
+      return win::ERROR_WRITE_PROTECT;
     case ENOENT:
     case ENODEV:
     case ENXIO:

@@ -148,11 +148,86 @@ TEST_F(ProductionPage, ScanThatMapsNoPortSaysSo) {
   EXPECT_EQ(box_->Texts(), std::vector<std::string>{"No drive was found on any of the 8 ports."});
 }
 
-TEST_F(ProductionPage, AMissingToolSettingsFileOrStationIsNamedAndTheStationIsRdt) {
-  EXPECT_EQ(CProductionPage::StartUpWarning(), "");
-  SetIni(app::kToolSettingIni, "General Info", "TestStation", "");
+// A bridge-mode mapping that a killed process left, and a restart in SATA mode:
+// start-up and Scan map the SATA ports; a Start between keeps the mapping it has.
+TEST_F(ProductionPage, StartUpAndScanMapTheDrivesPresentWhateverMappingAKilledProcessLeft) {
+  kxtest::EmulatedSite site(3, kxtest::Mode::SataPort);
+  SetIni(app::kToolSettingIni, "General Info", "PortType", "1");
+  const auto leave = [this] {
+    MakeDirs("C:\\MP_SSD_NODE");
+    for (int port = 0; port < 3; ++port)
+      SetIni(CPortMapping::kMappingIni, ("Port" + std::to_string(port)).c_str(), "PortNode",
+             "kxemu-bridge-0" + std::to_string(port + 1));
+  };
+  leave();
+  CProductionPage page(std::make_unique<CPortMapping>([] {}));
+  page.OnInitDialog();
+  EXPECT_EQ(page.DriveNumber(3), 3);
+  leave();
+  page.OnScan();
+  for (int port = 1; port <= 3; ++port) EXPECT_EQ(page.DriveNumber(port), port) << port;
+  EXPECT_EQ(box_->Texts(), std::vector<std::string>{});
+}
+
+// Named at start-up only: Start does not ask again.
+TEST_F(ProductionPage, AnInvalidSlotNumberIsNamedOnceAndThePageShowsEightPorts) {
+  const struct {
+    const char* setting;
+    const char* warning;
+  } rows[] = {{"8", ""}, {"16", ""}, {"24", ""}, {"", ""},
+              {"12", "[General Info] SlotNumber 12 in .\\Configuration\\System\\MPToolSetting.ini is not 8, 16 or 24: "
+                     "the page shows 8 ports."},
+              {"48", "[General Info] SlotNumber 48 in .\\Configuration\\System\\MPToolSetting.ini is not 8, 16 or 24: "
+                     "the page shows 8 ports."},
+              {"0", "[General Info] SlotNumber 0 in .\\Configuration\\System\\MPToolSetting.ini is not 8, 16 or 24: "
+                    "the page shows 8 ports."},
+              {"abc", "[General Info] SlotNumber abc in .\\Configuration\\System\\MPToolSetting.ini is not 8, 16 or "
+                      "24: the page shows 8 ports."}};
+  for (const auto& r : rows) {
+    SetIni(app::kToolSettingIni, "General Info", "SlotNumber", r.setting);
+    EXPECT_EQ(CProductionPage::StartUpWarning(), r.warning) << r.setting;
+  }
+  SetIni(app::kToolSettingIni, "General Info", "TestStation", "MPP");
   EXPECT_EQ(CProductionPage::StartUpWarning(),
-            "[General Info] TestStation is not set in .\\Configuration\\System\\MPToolSetting.ini: the station is RDT.");
+            "[General Info] TestStation MPP in .\\Configuration\\System\\MPToolSetting.ini is no station name: the "
+            "station is RDT.\n[General Info] SlotNumber abc in .\\Configuration\\System\\MPToolSetting.ini is not 8, "
+            "16 or 24: the page shows 8 ports.");
+  SetIni(app::kToolSettingIni, "General Info", "TestStation", "RDT");
+  CProductionPage page(std::make_unique<CPortMapping>([] {}));
+  page.OnInitDialog();
+  EXPECT_EQ(page.SlotCount(), 8);
+  ASSERT_TRUE(page.OnStart());
+  page.WaitForRunEnd();
+  EXPECT_EQ(box_->Texts(), std::vector<std::string>{});
+}
+
+TEST_F(ProductionPage, AMissingOrUnknownStationIsNamedAtStartUpAndAtEachStartAndTheStationIsRdt) {
+  const struct {
+    const char* station;
+    const char* warning;
+  } rows[] = {{"RDT", ""},
+              {"RDTResult", ""},
+              {"", "[General Info] TestStation is not set in .\\Configuration\\System\\MPToolSetting.ini: the "
+                   "station is RDT."},
+              {"MPP", "[General Info] TestStation MPP in .\\Configuration\\System\\MPToolSetting.ini is no station "
+                      "name: the station is RDT."},
+              {"mp", "[General Info] TestStation mp in .\\Configuration\\System\\MPToolSetting.ini is no station "
+                     "name: the station is RDT."},
+              {"eraseall", "[General Info] TestStation eraseall in .\\Configuration\\System\\MPToolSetting.ini is no "
+                           "station name: the station is RDT."}};
+  for (const auto& r : rows) {
+    SetIni(app::kToolSettingIni, "General Info", "TestStation", r.station);
+    EXPECT_EQ(CProductionPage::StartUpWarning(), r.warning) << r.station;
+  }
+  {
+    CProductionPage page(std::make_unique<CPortMapping>([] {}));
+    page.OnInitDialog();
+    SetIni(app::kToolSettingIni, "General Info", "TestStation", "qc");
+    ASSERT_TRUE(page.OnStart());
+    page.WaitForRunEnd();
+    EXPECT_EQ(box_->Texts(), std::vector<std::string>{"[General Info] TestStation qc in .\\Configuration\\System\\"
+                                                      "MPToolSetting.ini is no station name: the station is RDT."});
+  }
   std::filesystem::remove(Native(app::kToolSettingIni));
   EXPECT_EQ(CProductionPage::StartUpWarning(),
             ".\\Configuration\\System\\MPToolSetting.ini is missing: the station is RDT.");

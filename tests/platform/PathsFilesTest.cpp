@@ -5,12 +5,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <filesystem>
 #include <functional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "platform/ErrorText.h"
 #include "platform/Files.h"
 #include "platform/Paths.h"
 #include "platform/Profile.h"
@@ -116,6 +118,22 @@ TEST_F(FilesAndFolders, CreateDirectoryReportsMissingParentAndExistingFolder) {
   EXPECT_FALSE(CreateDirectory((dir.path() + "\\afile\\sub").c_str()));
   EXPECT_EQ(GetLastError(), ERROR_PATH_NOT_FOUND);
   EXPECT_FALSE(CreateDirectory("\\\\.\\PhysicalDrive0"));
+}
+
+// A read-only file system is the write-protected media of Windows, not a
+// refused permission: the operator is told to look at the disk, not the rights.
+TEST(ErrorNumbers, FileFailuresReadAsWindowsNamesThem) {
+  const struct {
+    int err;
+    DWORD error;
+    const char* text;
+  } rows[] = {{EACCES, ERROR_ACCESS_DENIED, "Access is denied.\r\n"},
+              {EROFS, ERROR_WRITE_PROTECT, "The media is write protected.\r\n"},
+              {ENOSPC, ERROR_DISK_FULL, "There is not enough space on the disk.\r\n"}};
+  for (const auto& r : rows) {
+    EXPECT_EQ(platform::ErrorFromErrno(r.err), r.error) << r.err;
+    EXPECT_EQ(FormatMessage(r.error), r.text) << r.err;
+  }
 }
 
 TEST_F(FilesAndFolders, CopyReplacesMoveRefusesAndDeleteTellsMissingFromPathNotFound) {

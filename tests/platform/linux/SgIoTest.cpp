@@ -188,8 +188,9 @@ TEST_F(SgTest, AtaOutcomeIsTheReturnedStatus) {
 }
 
 TEST_F(SgTest, LinuxFailuresBecomeWindowsNumbers) {
-  const std::pair<int, win::DWORD> errnos[] = {{EPERM, 5},      {EACCES, 5},  {ENOENT, 2}, {ENODEV, 2},  {ENXIO, 2},
-                                               {ETIMEDOUT, 121}, {EBUSY, 170}, {EIO, 31},   {EINVAL, 87}, {ENOTTY, 50}};
+  const std::pair<int, win::DWORD> errnos[] = {{EPERM, 5},  {EACCES, 5},     {EROFS, 19},  {ENOENT, 2},
+                                               {ENODEV, 2}, {ENXIO, 2},       {ETIMEDOUT, 121}, {EBUSY, 170},
+                                               {EIO, 31},   {EINVAL, 87},     {ENOTTY, 50}};
   for (const auto& [e, w] : errnos) {
     SCOPED_TRACE("errno " + std::to_string(e));
     EXPECT_EQ(w, sgio::MapErrno(e));
