@@ -334,8 +334,8 @@ std::string CProductionPage::StationWarning() {
   if (name.empty())
     return kx::StrFormat("[General Info] TestStation is not set in %s: the station is %s.", file, station);
   if (!kx::TestStationNamed())
-    return kx::StrFormat("[General Info] TestStation %s in %s is no station name: the station is %s.", name.c_str(),
-                         file, station);
+    return kx::StrFormat("[General Info] TestStation %s in %s is no station name: the %s station runs.",
+                         name.c_str(), file, station);
   return {};
 }
 

@@ -190,7 +190,7 @@ TEST_F(ProductionPage, AnInvalidSlotNumberIsNamedOnceAndThePageShowsEightPorts) 
   SetIni(app::kToolSettingIni, "General Info", "TestStation", "MPP");
   EXPECT_EQ(CProductionPage::StartUpWarning(),
             "[General Info] TestStation MPP in .\\Configuration\\System\\MPToolSetting.ini is no station name: the "
-            "station is RDT.\n[General Info] SlotNumber abc in .\\Configuration\\System\\MPToolSetting.ini is not 8, "
+            "RDT station runs.\n[General Info] SlotNumber abc in .\\Configuration\\System\\MPToolSetting.ini is not 8, "
             "16 or 24: the page shows 8 ports.");
   SetIni(app::kToolSettingIni, "General Info", "TestStation", "RDT");
   CProductionPage page(std::make_unique<CPortMapping>([] {}));
@@ -210,11 +210,11 @@ TEST_F(ProductionPage, AMissingOrUnknownStationIsNamedAtStartUpAndAtEachStartAnd
               {"", "[General Info] TestStation is not set in .\\Configuration\\System\\MPToolSetting.ini: the "
                    "station is RDT."},
               {"MPP", "[General Info] TestStation MPP in .\\Configuration\\System\\MPToolSetting.ini is no station "
-                      "name: the station is RDT."},
+                      "name: the RDT station runs."},
               {"mp", "[General Info] TestStation mp in .\\Configuration\\System\\MPToolSetting.ini is no station "
-                     "name: the station is RDT."},
+                     "name: the RDT station runs."},
               {"eraseall", "[General Info] TestStation eraseall in .\\Configuration\\System\\MPToolSetting.ini is no "
-                           "station name: the station is RDT."}};
+                           "station name: the RDT station runs."}};
   for (const auto& r : rows) {
     SetIni(app::kToolSettingIni, "General Info", "TestStation", r.station);
     EXPECT_EQ(CProductionPage::StartUpWarning(), r.warning) << r.station;
@@ -226,7 +226,7 @@ TEST_F(ProductionPage, AMissingOrUnknownStationIsNamedAtStartUpAndAtEachStartAnd
     ASSERT_TRUE(page.OnStart());
     page.WaitForRunEnd();
     EXPECT_EQ(box_->Texts(), std::vector<std::string>{"[General Info] TestStation qc in .\\Configuration\\System\\"
-                                                      "MPToolSetting.ini is no station name: the station is RDT."});
+                                                      "MPToolSetting.ini is no station name: the RDT station runs."});
   }
   std::filesystem::remove(Native(app::kToolSettingIni));
   EXPECT_EQ(CProductionPage::StartUpWarning(),
