@@ -15,12 +15,11 @@
 #include "device/ModuleFolder.h"
 #include "device/Settings.h"
 #include "engine/PortJob.h"
-#include "engine/RunTotals.h"
 #include "engine/RunSummaryKeys.h"
+#include "engine/RunTotals.h"
 #include "engine/SnScan.h"
 #include "media/BadBlockScan.h"
 #include "platform/Clock.h"
-#include "platform/ErrorText.h"
 #include "platform/Files.h"
 #include "platform/MessageBox.h"
 #include "platform/Paths.h"
@@ -54,12 +53,6 @@ std::string TimeStamp() {
 // Stations that take bar-code serial numbers: RDT, MP, EraseMP, ReRDT, SortMP, SortRDT.
 bool StationUsesBarCode(int station) {
   return station == 1 || station == 3 || station == 4 || station == 7 || station == 8 || station == 9;
-}
-
-std::string OsErrorText(win::DWORD error) {
-  std::string text = win::FormatMessage(error);
-  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) text.pop_back();
-  return kx::StrFormat("OS error %u, %s", static_cast<unsigned>(error), text.c_str());
 }
 
 // [Options] FlhIDMask: the default when the key is missing; a key present but
@@ -249,7 +242,8 @@ void CProductionPage::RunOnePass(int jobMode) {
 
   std::array<int, kMaxSlots> drives{};
   for (int port = 1; port <= m_SlotNumber; ++port) drives[port - 1] = DriveNumber(port);
-  const auto eligible = static_cast<unsigned>(std::count_if(drives.begin(), drives.end(), [](int d) { return d != 0; }));
+  const auto eligible =
+      static_cast<unsigned>(std::count_if(drives.begin(), drives.end(), [](int d) { return d != 0; }));
   const bool created = m_Pool.Create(eligible, nullptr);
   for (int port = 1; port <= m_SlotNumber; ++port) {
     if (drives[port - 1] == 0) {
@@ -284,9 +278,7 @@ int CProductionPage::CountFinishedPorts() {
   return finished;
 }
 
-bool CProductionPage::PassFinished() const {
-  return !m_Posting.load() && CountFinishedPorts() >= m_JobsPosted.load();
-}
+bool CProductionPage::PassFinished() const { return !m_Posting.load() && CountFinishedPorts() >= m_JobsPosted.load(); }
 
 std::string CProductionPage::RunClockText() const {
   const std::uint64_t seconds = (platform::Clock().NowMs() - m_StartMs) / 1000;
@@ -334,8 +326,8 @@ std::string CProductionPage::StationWarning() {
   if (name.empty())
     return kx::StrFormat("[General Info] TestStation is not set in %s: the station is %s.", file, station);
   if (!kx::TestStationNamed())
-    return kx::StrFormat("[General Info] TestStation %s in %s is no station name: the %s station runs.",
-                         name.c_str(), file, station);
+    return kx::StrFormat("[General Info] TestStation %s in %s is no station name: the %s station runs.", name.c_str(),
+                         file, station);
   return {};
 }
 
@@ -344,8 +336,8 @@ std::string CProductionPage::SlotNumberWarning() {
   const std::string text = ReadText("General Info", "SlotNumber", file);
   const int setting = ReadInt("General Info", "SlotNumber", 8, file);
   if (text.empty() || SlotCountOf(setting) == setting) return {};
-  return kx::StrFormat("[General Info] SlotNumber %s in %s is not 8, 16 or 24: the page shows %d ports.",
-                       text.c_str(), file, SlotCountOf(setting));
+  return kx::StrFormat("[General Info] SlotNumber %s in %s is not 8, 16 or 24: the page shows %d ports.", text.c_str(),
+                       file, SlotCountOf(setting));
 }
 
 std::string CProductionPage::StartUpWarning() {
@@ -393,7 +385,7 @@ bool CProductionPage::PrepareLogFolders(std::string& message) {
     if (kx::MakeDirectoryPath(folder) != 0) continue;
     // A drive that is not there fails before any call that sets the error.
     const win::DWORD error = win::GetLastError() != 0 ? win::GetLastError() : win::ERROR_PATH_NOT_FOUND;
-    message = kx::StrFormat("The log folder %s cannot be created: %s", folder.c_str(), OsErrorText(error).c_str());
+    message = kx::StrFormat("The log folder %s cannot be created: %s", folder.c_str(), kx::OsErrorText(error).c_str());
     return false;
   }
 
@@ -405,7 +397,7 @@ bool CProductionPage::PrepareLogFolders(std::string& message) {
   platform::ProfileWriteLock lock(m_TotalLogPath);
   if (lock.Error() != 0) {
     message = kx::StrFormat("The log file %s cannot be written: %s (%s)", m_TotalLogPath.c_str(),
-                            OsErrorText(lock.Error()).c_str(), lock.ErrorText().c_str());
+                            kx::OsErrorText(lock.Error()).c_str(), lock.ErrorText().c_str());
     return false;
   }
   if (!platform::FileExists(m_TotalLogPath)) {
@@ -413,7 +405,7 @@ bool CProductionPage::PrepareLogFolders(std::string& message) {
     if (!platform::FileExists(m_TotalLogPath)) {
       const win::DWORD error = win::GetLastError();
       message = kx::StrFormat("The log file %s cannot be written: %s", m_TotalLogPath.c_str(),
-                              OsErrorText(error).c_str());
+                              kx::OsErrorText(error).c_str());
       return false;
     }
   }
@@ -491,16 +483,20 @@ std::string CProductionPage::NextStationNotice(int station) {
   int next = -1;
   switch (station) {
     case 0: next = 1; break;
-    case 1: case 7: case 9: next = 2; break;
+    case 1:
+    case 7:
+    case 9: next = 2; break;
     case 2: next = 3; break;
-    case 3: case 4: case 8: next = 5; break;
+    case 3:
+    case 4:
+    case 8: next = 5; break;
     default: break;
   }
   return next < 0 ? std::string() : kx::StrFormat("Next Station: %s", StationName(next));
 }
 
 const char* CProductionPage::StationName(int station) {
-  static constexpr const char* kNames[] = {"EraseAll", "RDT",    "RDTResult", "MP",      "EraseMP", "QC",
+  static constexpr const char* kNames[] = {"EraseAll", "RDT",   "RDTResult", "MP",      "EraseMP", "QC",
                                            "UpdateFW", "ReRDT", "SortMP",    "SortRDT", "RMADBG"};
   return station >= 0 && station <= 10 ? kNames[station] : "unKnown";
 }

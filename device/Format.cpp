@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "device/Environment.h"
+#include "platform/ErrorText.h"
 
 namespace kx {
 
@@ -39,6 +40,12 @@ void DebugTrace(const char* format, ...) {
   std::vsnprintf(line, sizeof line, format, args);
   va_end(args);
   DebugOutput(std::string(line) + "\r\n");
+}
+
+std::string OsErrorText(unsigned long error) {
+  std::string text = win::FormatMessage(static_cast<win::DWORD>(error));
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) text.pop_back();
+  return StrFormat("OS error %lu, %s", error, text.c_str());
 }
 
 }  // namespace kx

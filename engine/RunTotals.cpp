@@ -5,7 +5,6 @@
 #include "device/Environment.h"
 #include "device/FileWrites.h"
 #include "device/Format.h"
-#include "platform/ErrorText.h"
 #include "platform/Profile.h"
 
 namespace kx {
@@ -17,8 +16,8 @@ bool IsUncountedResult(const std::string& code) {
 bool AddPassTotals(const std::string* codes, std::size_t ports, const std::string& totalLog,
                    const std::string& summaryLog, const std::string& now, PassTotals& t) {
   t = PassTotals{};
-  std::vector<KeyUpdate> summary{{"Time", "End Time", now, {}}, {"Results", "Pass", "", 0},
-                                 {"Results", "TotalErrorCount", "", 0}};
+  std::vector<KeyUpdate> summary{
+      {"Time", "End Time", now, {}}, {"Results", "Pass", "", 0}, {"Results", "TotalErrorCount", "", 0}};
   for (std::size_t i = 0; i < ports; ++i) {
     if (IsUncountedResult(codes[i])) continue;
     if (codes[i] == "0_00") {
@@ -55,11 +54,8 @@ bool AddPassTotals(const std::string* codes, std::size_t ports, const std::strin
 std::string PassNotCountedText(const PassTotals& totals) {
   std::string text;
   for (const auto& [file, error] : totals.refused) {
-    std::string system = win::FormatMessage(error);
-    while (!system.empty() && (system.back() == '\n' || system.back() == '\r' || system.back() == ' ')) system.pop_back();
     if (!text.empty()) text += "\r\n";
-    text += StrFormat("The pass is not counted in %s: OS error %u, %s", file.c_str(), static_cast<unsigned>(error),
-                      system.c_str());
+    text += StrFormat("The pass is not counted in %s: %s", file.c_str(), OsErrorText(error).c_str());
   }
   return text;
 }

@@ -49,7 +49,8 @@ std::string Diagnostics(SQLSMALLINT type, SQLHANDLE handle, const char* fallback
 
 // A result column's name, whole: the driver says how long it is, and a name
 // longer than the buffer is asked for again in one that holds it. (Some
-// drivers give SQLDescribeCol's length cut to the buffer; this one they give whole.)
+// drivers report SQLDescribeCol's length cut to the buffer; SQL_DESC_NAME's
+// length they report whole.)
 std::string ColumnName(SQLHSTMT stmt, SQLSMALLINT column) {
   std::vector<char> name(256);
   for (int attempt = 0; attempt < 2; ++attempt) {
