@@ -14,6 +14,9 @@
 struct ThreadPoolProbe {
   static platform::Event& Stop(CThreadPool& pool) { return *pool.m_StopEvent; }
   static std::uint32_t Workers(const CThreadPool& pool) { return pool.m_ThreadCount; }
+  static std::size_t StackAskedFor(const CThreadPool& pool, std::uint32_t worker) {
+    return pool.m_Threads[worker].StackSize();
+  }
   static bool Released(const CThreadPool& pool) {
     return !pool.m_Threads && pool.m_ThreadCount == 0 && !pool.m_StopEvent && !pool.m_WorkSemaphore &&
            !pool.m_Queue;
@@ -63,6 +66,8 @@ TEST(ThreadPool, RunsEachItemOnceOnItsOwnWorkerWithThatWorkersParam) {
     RecordingItem items[3];
     for (RecordingItem& item : items) item.during = [&] { allRunning.arrive_and_wait(); };
     ASSERT_TRUE(pool.Create(3, row.params));
+    for (std::uint32_t worker = 0; worker < 3; ++worker)
+      EXPECT_EQ(ThreadPoolProbe::StackAskedFor(pool, worker), 3145728u) << worker;
     for (RecordingItem& item : items) ASSERT_TRUE(pool.Post(&item));
     allRunning.wait();
     pool.Destroy();
@@ -72,7 +77,9 @@ TEST(ThreadPool, RunsEachItemOnceOnItsOwnWorkerWithThatWorkersParam) {
     for (RecordingItem& item : items) {
       EXPECT_EQ(item.runs, 1);
       EXPECT_EQ(item.abandons, 0);
-      EXPECT_EQ(item.stack, 3145728u);
+      // At least that: the C library may hand a worker a larger stack it kept
+      // from a thread that ended before.
+      EXPECT_GE(item.stack, 3145728u);
       paramsSeen.insert(item.param);
       threads.insert(item.thread);
     }
