@@ -6,8 +6,6 @@
 #include "app/PropertyPageKxmp.h"
 
 #include <wx/artprov.h>
-#include <wx/dcclient.h>
-#include <wx/graphics.h>
 #include <wx/sizer.h>
 #include <wx/statbmp.h>
 
@@ -16,78 +14,9 @@ namespace {
 constexpr char kSection[] = "CPropertyPage_KXMP";
 constexpr int kTimerBlink = 6;
 constexpr int kTimerRun = 2;
-constexpr double kBarHeight = 4;
 constexpr char kRunningText[] = "A production run is going: the window closes when it has ended.";
 
 }  // namespace
-
-CTextLabel::CTextLabel(wxWindow* parent, const wxString& text) : wxWindow(parent, wxID_ANY) {
-  // The background is the window system's, as under a native label, drawn
-  // without an erase event. Its own font and colour: a paint then does not ask
-  // the theme for them.
-  SetBackgroundStyle(wxBG_STYLE_SYSTEM);
-  SetOwnFont(GetFont());
-  SetOwnForegroundColour(GetForegroundColour());
-  Bind(wxEVT_PAINT, &CTextLabel::OnPaint, this);
-  SetText(text);
-}
-
-void CTextLabel::SetText(const wxString& text) {
-  if (text == m_Text && GetMinSize().IsFullySpecified()) return;
-  m_Text = text;
-  const wxSize extent = GetTextExtent(text.empty() ? wxString(" ") : text);
-  m_TextHeight = extent.y;
-  const wxSize size(std::max(GetMinSize().x, extent.x + 4), std::max(GetMinSize().y, extent.y + 2));
-  if (size != GetMinSize()) {
-    SetMinSize(size);
-    if (GetParent()) GetParent()->Layout();
-  }
-  Refresh();
-}
-
-void CTextLabel::SetTextColour(const wxColour& colour) {
-  if (colour == m_Colour) return;
-  m_Colour = colour;
-  Refresh();
-}
-
-void CTextLabel::OnPaint(wxPaintEvent&) {
-  wxPaintDC dc(this);
-  dc.SetTextForeground(m_Colour);
-  dc.DrawText(m_Text, 2, (GetClientSize().y - m_TextHeight) / 2);
-}
-
-CGaugeBar::CGaugeBar(wxWindow* parent) : wxWindow(parent, wxID_ANY, wxDefaultPosition, wxSize(-1, 12)) {
-  // The background is the window system's, as under a native bar.
-  SetBackgroundStyle(wxBG_STYLE_SYSTEM);
-  SetOwnFont(GetFont());
-  SetOwnForegroundColour(GetForegroundColour());
-  SetMinSize(wxSize(-1, 12));
-  Bind(wxEVT_PAINT, &CGaugeBar::OnPaint, this);
-}
-
-void CGaugeBar::SetValue(int value) {
-  if (value == m_Value) return;
-  m_Value = value;
-  Refresh();
-}
-
-void CGaugeBar::OnPaint(wxPaintEvent&) {
-  wxPaintDC dc(this);
-  std::unique_ptr<wxGraphicsContext> gc(wxGraphicsContext::Create(dc));
-  if (!gc) return;
-  // The default theme's bar: a trough four pixels high across the whole
-  // width at the bottom, with rounded ends, and the progress over it from the left.
-  const wxSize size = GetClientSize();
-  const double top = size.y - kBarHeight;  // the context puts one-pixel lines on pixel centres itself
-  const auto bar = [&](double width, const wxColour& border, const wxColour& fill) {
-    gc->SetPen(wxPen(border));
-    gc->SetBrush(wxBrush(fill));
-    gc->DrawRoundedRectangle(0, top, width - 1, kBarHeight - 1, 1);
-  };
-  bar(size.x, wxColour(0xcd, 0xc7, 0xc2), wxColour(0xe1, 0xde, 0xdb));
-  if (m_Value > 0) bar(std::max(kBarHeight, size.x * m_Value / 100.0), wxColour(0x18, 0x5f, 0xb4), wxColour(0x35, 0x84, 0xe4));
-}
 
 CNoticeWindow::CNoticeWindow(wxWindow* parent, const wxString& text)
     : wxDialog(parent, wxID_ANY, "kxmp"), m_Text(text) {

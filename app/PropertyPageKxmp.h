@@ -18,39 +18,9 @@
 #include <wx/weakref.h>
 
 #include "controls/ColorEdit.h"
+#include "controls/GaugeBar.h"
 #include "controls/ImageButton.h"
-
-// A label that paints itself: a new text or colour repaints it alone (a native
-// label's new text lays the whole window out again, and repaints every cell).
-// It grows to its longest text and never shrinks.
-class CTextLabel : public wxWindow {
- public:
-  explicit CTextLabel(wxWindow* parent, const wxString& text = wxString());
-  void SetText(const wxString& text);
-  void SetTextColour(const wxColour& colour);
-  const wxString& Text() const { return m_Text; }
-
- private:
-  void OnPaint(wxPaintEvent& event);
-  wxString m_Text;
-  int m_TextHeight = 0;
-  wxColour m_Colour = *wxBLACK;
-};
-
-// A progress bar in the theme's look that paints itself: a new value repaints
-// the bar alone (a native bar's new value lays the whole page out again, and
-// repaints every cell).
-class CGaugeBar : public wxWindow {
- public:
-  explicit CGaugeBar(wxWindow* parent);
-  // Percent, 0 to 100.
-  void SetValue(int value);
-  int GetValue() const { return m_Value; }
-
- private:
-  void OnPaint(wxPaintEvent& event);
-  int m_Value = 0;
-};
+#include "controls/TextLabel.h"
 
 // A notice that does not hold the window: shown without a loop of its own,
 // hidden by its OK button, and gone with the window it belongs to.
