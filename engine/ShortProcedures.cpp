@@ -59,21 +59,6 @@ std::uint8_t FailWith(CPortJob& job, Ending ending, const char* code, const char
   return Fail(job, ending);
 }
 
-// The end of a pass once the status shows "Pass" and the progress is full.
-std::uint8_t Finish(CPortJob& job) {
-  job.m_Device->WriteReport("END", false);
-  platform::Clock().SleepMs(100);
-  Progress(job, 0);
-  if (job.m_ResultCode) *job.m_ResultCode = "0_00";
-  return 1;
-}
-
-std::uint8_t Pass(CPortJob& job) {
-  job.SetPortStatus(1, "Pass", "");
-  Progress(job, 100);
-  return Finish(job);
-}
-
 bool ChkRCMode(CPortDevice& d, int mode) { return d.ChkRC(mode, 0, true, "", nullptr); }
 
 }  // namespace
@@ -142,9 +127,7 @@ std::uint8_t CPortJob::RunEraseAll() {
   Progress(*this, 90);
   d.WriteReport(kx::StrFormat("Erase Progress OK, Total take(sec): %.3f sec.", SecondsSince(start)), false);
   SetPortStatus(1, "Pass", "");
-  Progress(*this, 100);
-  UnlockVolumeAfterPass();
-  return Finish(*this);
+  return RecordPass();
 }
 
 std::uint8_t CPortJob::Run0MBCheck() {
@@ -162,7 +145,8 @@ std::uint8_t CPortJob::Run0MBCheck() {
   if (!d.TestSdrByDma(m_Progress, 30, 0)) return Fail(*this, kEnd);
   Progress(*this, 95);
   d.WriteReport(kx::StrFormat("0MB Check Process Total take(sec): %.3f sec.", SecondsSince(start)), false);
-  return Pass(*this);
+  SetPortStatus(1, "Pass", "");
+  return RecordPass();
 }
 
 std::uint8_t CPortJob::RunISPOnly() {
@@ -178,5 +162,6 @@ std::uint8_t CPortJob::RunISPOnly() {
   if (!d.DownloadMicroCode()) return Fail(*this, kEnd);
   Progress(*this, 90);
   d.WriteReport(kx::StrFormat("Upgrade  Firmware Total take(sec): %.3f sec.", SecondsSince(start)), false);
-  return Pass(*this);
+  SetPortStatus(1, "Pass", "");
+  return RecordPass();
 }
