@@ -441,11 +441,5 @@ std::uint8_t CMpRun::Pass() {
   if (!d_.m_ExtraResultText.empty() && slotCount_ == 8) result += " *" + d_.m_ExtraResultText;
 
   job_.SetPortStatus(sorting_ && !thirdBbt_ ? 9 : 1, result, "");
-  job_.UnlockVolumeAfterPass();
-  job_.SetProgress(100);
-  d_.WriteReport("END", false);
-  win::Sleep(100);
-  job_.SetProgress(0);
-  if (job_.m_ResultCode) *job_.m_ResultCode = "0_00";
-  return 1;
+  return job_.RecordPass();
 }

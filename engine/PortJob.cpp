@@ -292,6 +292,17 @@ void CPortJob::RecordFailure() {
   d.WriteFailReport();
 }
 
+std::uint8_t CPortJob::RecordPass(const std::string* stationLogSource) {
+  SetProgress(100);
+  UnlockVolumeAfterPass();
+  m_Device->WriteReport("END", false);
+  if (stationLogSource) MakeStationLogName(*stationLogSource, m_Station);
+  platform::Clock().SleepMs(100);
+  SetProgress(0);
+  if (m_ResultCode) *m_ResultCode = "0_00";
+  return 1;
+}
+
 void CPortJob::AppendExtraStatus() {
   if (m_Device && m_Device->m_StatusExtraFlag) AppendStatusTextRed(m_Device->m_StatusExtraText);
 }

@@ -165,6 +165,12 @@ class CPortJob : public CWorkItem {
   // its [Port-N Error] record. A block is written here only when the procedure's
   // steps left none that prints the result code.
   void RecordFailure();
+  // The ending of every passed procedure once its status shows the pass: the
+  // full bar, the volume a step locked released, the END line, a 100 ms pause
+  // with the bar full, the bar cleared and the result code "0_00". Returns 1.
+  // stationLogSource, when given, is the report that is copied into the
+  // station's log folder once it has its END line.
+  std::uint8_t RecordPass(const std::string* stationLogSource = nullptr);
   bool AllSerialsIn() const;
   // Whether a port of the page still waits for its serial number (run state 1).
   bool AnyPortWaiting() const;

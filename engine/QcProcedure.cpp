@@ -117,10 +117,5 @@ std::uint8_t CPortJob::RunQC() {
   const double seconds = static_cast<double>(platform::Clock().NowMs() - start) / 1000.0;
   d.WriteReport(kx::StrFormat("%s Process Total take(sec): %.3f sec.", "QC", seconds), false);
   SetPortStatus(1, "Pass", "");
-  SetProgress(100);
-  d.WriteReport("END", false);
-  win::Sleep(100);
-  SetProgress(0);
-  if (m_ResultCode) *m_ResultCode = "0_00";
-  return 1;
+  return RecordPass();
 }

@@ -282,11 +282,5 @@ std::uint8_t CPortJob::RunRDT() {
     SetPortStatus(1, "Pass*Short*Enabled", "");
   else
     SetPortStatus(sorting && !thirdBbtRead ? 9 : 1, "Pass*" + dateText, "");
-  SetProgress(100);
-  UnlockVolumeAfterPass();
-  d.WriteReport("END", false);
-  platform::Clock().SleepMs(100);
-  SetProgress(0);
-  if (m_ResultCode) *m_ResultCode = "0_00";
-  return 1;
+  return RecordPass();
 }

@@ -162,11 +162,5 @@ std::uint8_t CPortJob::RunRDTResult() {
     d.WriteReport(kx::StrFormat("Read BBT Info, Total take(sec): %.3f sec.", SecondsSince(start)), false);
   }
 
-  SetProgress(100);
-  d.WriteReport("END", false);
-  MakeStationLogName(reportPath, m_Station);
-  win::Sleep(100);
-  SetProgress(0);
-  if (m_ResultCode) *m_ResultCode = "0_00";
-  return 1;
+  return RecordPass(&reportPath);
 }

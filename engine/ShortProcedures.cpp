@@ -25,10 +25,6 @@ namespace {
 // How a procedure shows its failure.
 enum class Ending { Direct, Joined };
 
-void Progress(CPortJob& job, int pos) {
-  if (job.m_Progress) job.m_Progress->SetPos(pos);
-}
-
 double SecondsSince(std::uint64_t startMs) {
   return static_cast<double>(platform::Clock().NowMs() - startMs) / 1000.0;
 }
@@ -59,21 +55,6 @@ std::uint8_t FailWith(CPortJob& job, Ending ending, const char* code, const char
   return Fail(job, ending);
 }
 
-// The end of a pass once the status shows "Pass" and the progress is full.
-std::uint8_t Finish(CPortJob& job) {
-  job.m_Device->WriteReport("END", false);
-  platform::Clock().SleepMs(100);
-  Progress(job, 0);
-  if (job.m_ResultCode) *job.m_ResultCode = "0_00";
-  return 1;
-}
-
-std::uint8_t Pass(CPortJob& job) {
-  job.SetPortStatus(1, "Pass", "");
-  Progress(job, 100);
-  return Finish(job);
-}
-
 bool ChkRCMode(CPortDevice& d, int mode) { return d.ChkRC(mode, 0, true, "", nullptr); }
 
 }  // namespace
@@ -85,10 +66,10 @@ std::uint8_t CPortJob::RunEraseAll() {
   const std::uint64_t start = platform::Clock().NowMs();
 
   d.WriteReport("START", false);
-  Progress(*this, 5);
+  SetProgress(5);
   if (g_KX_U2A == 0 && !d.CheckIoState(1)) return Fail(*this, kEnd, true);
 
-  Progress(*this, 15);
+  SetProgress(15);
   if (!d.CheckIcVersion()) return FailWith(*this, kEnd, "I_V01", "IC ver error!!");
   if (!ChkRCMode(d, 3)) return Fail(*this, kEnd);
 
@@ -112,7 +93,7 @@ std::uint8_t CPortJob::RunEraseAll() {
   if (d.ReadFlashIdTable(table)) d.m_FlashCount = kx::proc::CountFlashIds(table);
 
   if (!d.IspProgramPram(false, "")) return Fail(*this, kEnd);
-  Progress(*this, 20);
+  SetProgress(20);
   const auto eraseType = static_cast<std::uint8_t>(kx::GetEraseType());
 
   if (ParamInt("SkipCEMapAtEraseAll", 0) == 0) {
@@ -139,12 +120,10 @@ std::uint8_t CPortJob::RunEraseAll() {
   }
   if (!ChkRCMode(d, 0)) return Fail(*this, kEnd);
 
-  Progress(*this, 90);
+  SetProgress(90);
   d.WriteReport(kx::StrFormat("Erase Progress OK, Total take(sec): %.3f sec.", SecondsSince(start)), false);
   SetPortStatus(1, "Pass", "");
-  Progress(*this, 100);
-  UnlockVolumeAfterPass();
-  return Finish(*this);
+  return RecordPass();
 }
 
 std::uint8_t CPortJob::Run0MBCheck() {
@@ -152,17 +131,18 @@ std::uint8_t CPortJob::Run0MBCheck() {
   constexpr Ending kEnd = Ending::Direct;
   const std::uint64_t start = platform::Clock().NowMs();
   d.WriteReport("START", false);
-  Progress(*this, 5);
+  SetProgress(5);
   if (!d.CheckIoState(1)) return Fail(*this, kEnd, true);
-  Progress(*this, 10);
+  SetProgress(10);
   if (!ChkRCMode(d, 0)) return Fail(*this, kEnd);
-  Progress(*this, 50);
+  SetProgress(50);
   if (!d.IspProgramPram(false, "")) return Fail(*this, kEnd);
-  Progress(*this, 60);
+  SetProgress(60);
   if (!d.TestSdrByDma(m_Progress, 30, 0)) return Fail(*this, kEnd);
-  Progress(*this, 95);
+  SetProgress(95);
   d.WriteReport(kx::StrFormat("0MB Check Process Total take(sec): %.3f sec.", SecondsSince(start)), false);
-  return Pass(*this);
+  SetPortStatus(1, "Pass", "");
+  return RecordPass();
 }
 
 std::uint8_t CPortJob::RunISPOnly() {
@@ -170,13 +150,14 @@ std::uint8_t CPortJob::RunISPOnly() {
   constexpr Ending kEnd = Ending::Direct;
   const std::uint64_t start = platform::Clock().NowMs();
   d.WriteReport("START", false);
-  Progress(*this, 5);
+  SetProgress(5);
   if (g_KX_U2A == 0 && !d.CheckIoState(1)) return Fail(*this, kEnd, true);
-  Progress(*this, 50);
+  SetProgress(50);
   if (!ChkRCMode(d, 2)) return Fail(*this, kEnd);
-  Progress(*this, 60);
+  SetProgress(60);
   if (!d.DownloadMicroCode()) return Fail(*this, kEnd);
-  Progress(*this, 90);
+  SetProgress(90);
   d.WriteReport(kx::StrFormat("Upgrade  Firmware Total take(sec): %.3f sec.", SecondsSince(start)), false);
-  return Pass(*this);
+  SetPortStatus(1, "Pass", "");
+  return RecordPass();
 }

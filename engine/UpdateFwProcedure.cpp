@@ -87,11 +87,5 @@ std::uint8_t CPortJob::RunUpdateFW() {
   d.WriteReport(kx::StrFormat("Upgrade  Firmware Total take(sec): %.3f sec.", seconds), false);
 
   SetPortStatus(1, "Pass", "");
-  SetProgress(100);
-  UnlockVolumeAfterPass();
-  d.WriteReport("END", false);
-  platform::Clock().SleepMs(100);
-  SetProgress(0);
-  if (m_ResultCode) *m_ResultCode = "0_00";
-  return 1;
+  return RecordPass();
 }
