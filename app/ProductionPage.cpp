@@ -15,7 +15,7 @@
 #include "device/ModuleFolder.h"
 #include "device/Settings.h"
 #include "engine/PortJob.h"
-#include "engine/RunSummaryKeys.h"
+#include "engine/RunLogHeaders.h"
 #include "engine/RunTotals.h"
 #include "engine/SnScan.h"
 #include "media/BadBlockScan.h"
@@ -389,9 +389,9 @@ bool CProductionPage::PrepareLogFolders(std::string& message) {
     return false;
   }
 
-  const char* kind = m_RunKind == 1 ? "Init" : m_RunKind == 4 ? "QC" : "Debug";
-  m_TotalLogPath = kx::StrFormat("%s\\Total_%s.log", m_LogFolder.c_str(), kind);
-  m_ErrorLogPath = kx::StrFormat("%s\\Error_%s.log", m_LogFolder.c_str(), kind);
+  const kx::RunLogPaths logs = kx::RunLogPathsOf(m_LogFolder, m_RunKind);
+  m_TotalLogPath = logs.total;
+  m_ErrorLogPath = logs.error;
   // Each header only into a missing log: checked and written as one step for
   // every process sharing the folder, so none resets another's counts.
   platform::ProfileWriteLock lock(m_TotalLogPath);
@@ -409,17 +409,9 @@ bool CProductionPage::PrepareLogFolders(std::string& message) {
       return false;
     }
   }
-  if (!platform::FileExists(m_ErrorLogPath))
-    WriteText("Error List", "[Year-Month-Day Hour:Min:Sec]   SlotNo:No   SN:xxxxx", "--Error_Code:Error_Msg",
-              m_ErrorLogPath);
-  const std::string summary = kx::StrFormat("%s\\_Summary.log", m_LogFolder.c_str());
-  if (!platform::FileExists(summary)) {
-    WriteText("Time", "Start Time", TimeStamp(), summary);
-    WriteText("Time", "End Time", "", summary);
-    WriteText("Results", "Pass", "0", summary);
-    WriteText("Results", "TotalErrorCount", "0", summary);
-    WriteText("ErrorList", "ErrorCode", "count", summary);
-  }
+  if (!platform::FileExists(m_ErrorLogPath)) kx::WriteErrorLogHeader(m_ErrorLogPath);
+  const std::string summary = kx::SummaryLogPath(m_LogFolder);
+  if (!platform::FileExists(summary)) kx::WriteSummaryLogHeader(summary, TimeStamp());
   lock.Release();
   const std::string workOrder = kx::StrFormat("%s\\WO_%s_%s.txt", m_LogFolder.c_str(), workingNo.c_str(), pc.c_str());
   if (!platform::FileExists(workOrder)) WriteText("Base Info", "WorkOrder", workingNo, workOrder);
@@ -427,24 +419,9 @@ bool CProductionPage::PrepareLogFolders(std::string& message) {
   return true;
 }
 
+// The station as the tool's settings name it, then the product's parameters.
 void CProductionPage::WriteRunSummary(const std::string& totalLogPath) {
-  const std::string controller = ReadText("Device Info", "ControllerType", kParamIni, 255);
-  const bool kx7410 = controller.size() >= 6 && platform::EqualsNoCase(controller.substr(0, 6), "KX7410");
-  const std::string now = TimeStamp();
-  WriteText("Time", "Start Time", now, totalLogPath);
-  WriteText("Time", "End Time", now, totalLogPath);
-  for (const char* key : {"Total", "Good", "Bad"}) WriteText("Total Results", key, "0", totalLogPath);
-  // The station as the tool's settings name it, then the product's parameters.
-  WriteText("General Info", "TestStation", ReadText("General Info", "TestStation", app::kToolSettingIni, 100),
-            totalLogPath);
-  for (const auto& c : kx::kRunSummaryKeys) {
-    if (c.kx7410Only && !kx7410) continue;
-    const std::string value = ReadText(c.section, c.key, kParamIni, c.size);
-    WriteText(c.section, c.key, value, totalLogPath);
-    if (std::string(c.key) == "Flh_Capacity") WriteText("Card Info", "Capacity", value, totalLogPath);
-  }
-  WriteText("General Info", "NetCardID", ReadText("PC Info", "MAC_Address", kMacFile, 20), totalLogPath);
-  WriteText("General Info", "MPVersion", kx::StrFormat("%x.%02x", 2, 0x0A), totalLogPath);
+  kx::WriteRunSummary(totalLogPath, {app::kToolSettingIni, {}}, TimeStamp());
 }
 
 void CProductionPage::WriteRunTotals(const std::array<std::string, kResultCodes>& codes) {
@@ -454,8 +431,8 @@ void CProductionPage::WriteRunTotals(const std::array<std::string, kResultCodes>
   if (!platform::FileExists(m_TotalLogPath)) WriteRunSummary(m_TotalLogPath);
   const auto ports = static_cast<std::size_t>(std::clamp(m_SlotNumber, 0, kResultCodes));
   kx::PassTotals t;
-  const bool written = kx::AddPassTotals(codes.data(), ports, m_TotalLogPath,
-                                         kx::StrFormat("%s\\_Summary.log", m_LogFolder.c_str()), TimeStamp(), t);
+  const bool written =
+      kx::AddPassTotals(codes.data(), ports, m_TotalLogPath, kx::SummaryLogPath(m_LogFolder), TimeStamp(), t);
   lock.Release();
   const int counts[] = {t.total, t.good, t.bad};
   for (std::size_t i = 0; i < 3; ++i) {

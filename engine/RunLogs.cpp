@@ -22,6 +22,7 @@
 #include "device/PortDevice.h"
 #include "device/Settings.h"
 #include "engine/PortJob.h"
+#include "engine/RunLogHeaders.h"
 #include "platform/Clock.h"
 #include "platform/Files.h"
 #include "platform/MessageBox.h"
@@ -166,17 +167,9 @@ std::uint16_t CPortJob::UpdateFileChecksum(const std::string& path) {
 // ---- run logs -----------------------------------------------------------------
 
 void CPortJob::WriteSummaryLogs(std::uint8_t pass, std::unique_lock<std::mutex>* pageLock) {
-  const char* folder = m_LogFolder.c_str();
-  if (m_Mode == 1) {
-    m_TotalLogPath = StrFormat("%s\\Total_Init.log", folder);
-    m_ErrorLogPath = StrFormat("%s\\Error_Init.log", folder);
-  } else if (m_Mode == 4) {
-    m_TotalLogPath = StrFormat("%s\\Total_%s.log", folder, "QC");
-    m_ErrorLogPath = StrFormat("%s\\Error_%s.log", folder, "QC");
-  } else {
-    m_TotalLogPath = StrFormat("%s\\Total_Debug.log", folder);
-    m_ErrorLogPath = StrFormat("%s\\Error_Debug.log", folder);
-  }
+  const kx::RunLogPaths logs = kx::RunLogPathsOf(m_LogFolder, m_Mode);
+  m_TotalLogPath = logs.total;
+  m_ErrorLogPath = logs.error;
   // The counts are read, raised and written back as one step for every
   // process writing into this log folder, each file in one replacement.
   platform::ProfileWriteLock lock(m_TotalLogPath);
@@ -197,7 +190,7 @@ void CPortJob::WriteSummaryLogs(std::uint8_t pass, std::unique_lock<std::mutex>*
   const int good = pass != 0 ? raised[1] : other;
   const int bad = pass != 0 ? other : raised[1];
 
-  const std::string summary = StrFormat("%s\\_Summary.log", folder);
+  const std::string summary = kx::SummaryLogPath(m_LogFolder);
   std::vector<kx::KeyUpdate> results{{"Time", "End Time", now, {}},
                                      {"Results", pass != 0 ? "Pass" : "TotalErrorCount", "", 1}};
   // A key with no name would be a corrupt line; a failure without a code is

@@ -10,7 +10,7 @@
 #include "device/Format.h"
 #include "device/ModuleFolder.h"
 #include "device/Settings.h"
-#include "engine/RunSummaryKeys.h"
+#include "engine/RunLogHeaders.h"
 #include "engine/RunTotals.h"
 #include "legacy/FirstPropertyPage.h"
 #include "legacy/LegacyShared.h"
@@ -38,17 +38,17 @@ std::string CurrentWorkingNumber() {
 }  // namespace
 
 void CFirstPropertyPage::WriteRunTotals(const ResultCodes& codes) {
-  const char* kind = m_RunKind == 1 ? "Init" : m_RunKind == 4 ? "QC" : "Debug";
-  m_TotalLogPath = kx::StrFormat("%s\\Total_%s.log", m_LogFolder.c_str(), kind);
-  m_ErrorLogPath = kx::StrFormat("%s\\Error_%s.log", m_LogFolder.c_str(), kind);
+  const kx::RunLogPaths logs = kx::RunLogPathsOf(m_LogFolder, m_RunKind);
+  m_TotalLogPath = logs.total;
+  m_ErrorLogPath = logs.error;
   // A missing log's header and the counts are one step for every process
   // sharing the log folder.
   platform::ProfileWriteLock lock(m_TotalLogPath);
   if (!platform::FileExists(m_TotalLogPath)) WriteRunSummary(m_TotalLogPath);
   const auto ports = static_cast<std::size_t>(std::clamp(m_SlotNumber, 0, static_cast<int>(codes.size())));
   kx::PassTotals t;
-  const bool written = kx::AddPassTotals(codes.data(), ports, m_TotalLogPath,
-                                         kx::StrFormat("%s\\_Summary.log", m_LogFolder.c_str()), TimeStamp(), t);
+  const bool written =
+      kx::AddPassTotals(codes.data(), ports, m_TotalLogPath, kx::SummaryLogPath(m_LogFolder), TimeStamp(), t);
   lock.Release();
   const int totals[3] = {t.total, t.good, t.bad};
   for (int i = 0; i < 3; ++i) {
@@ -62,25 +62,9 @@ void CFirstPropertyPage::WriteRunTotals(const ResultCodes& codes) {
   m_Services.MessageBox(refusal, kMbOk | kMbIconError);
 }
 
+// The station is the parameter file's, the working number the shared one when set.
 void CFirstPropertyPage::WriteRunSummary(const std::string& totalLogPath) {
-  const bool kx7410 = IsKx7410(ParamText("Device Info", "ControllerType", 255));
-  const std::string now = TimeStamp();
-  Write("Time", "Start Time", now, totalLogPath);
-  Write("Time", "End Time", now, totalLogPath);
-  for (const char* key : {"Total", "Good", "Bad"}) Write("Total Results", key, "0", totalLogPath);
-
-  Write("General Info", "TestStation", ParamText("General Info", "TestStation", 100), totalLogPath);
-  const std::string shared = WorkingNumber();
-  for (const auto& c : kx::kRunSummaryKeys) {
-    if (c.kx7410Only && !kx7410) continue;
-    const bool sharedNumber = std::string_view(c.key) == "WorkingNo" && !shared.empty();
-    const std::string value = sharedNumber ? shared : ParamText(c.section, c.key, c.size);
-    Write(c.section, c.key, value, totalLogPath);
-    if (std::string_view(c.key) == "Flh_Capacity") Write("Card Info", "Capacity", value, totalLogPath);
-  }
-  Write("General Info", "NetCardID", kx::TrimBlanks(kx::ReadProfileText("PC Info", "MAC_Address", kMacFile, 20)),
-        totalLogPath);
-  Write("General Info", "MPVersion", kx::StrFormat("%x.%02x", 2, 0x0A), totalLogPath);
+  kx::WriteRunSummary(totalLogPath, {kParamIni, WorkingNumber()}, TimeStamp());
 }
 
 void CFirstPropertyPage::PrepareLogFolders() {
@@ -114,19 +98,12 @@ void CFirstPropertyPage::PrepareLogFolders() {
     platform::ProfileWriteLock lock(m_TotalLogPath);
     if (!platform::FileExists(m_TotalLogPath)) WriteRunSummary(m_TotalLogPath);
     if (!m_ErrorLogPath.empty() && !platform::FileExists(m_ErrorLogPath))
-      Write("Error List", "[Year-Month-Day Hour:Min:Sec]   SlotNo:No   SN:xxxxx", "--Error_Code:Error_Msg",
-            m_ErrorLogPath);
+      kx::WriteErrorLogHeader(m_ErrorLogPath);
   }
 
-  const std::string summary = kx::StrFormat("%s\\_Summary.log", m_LogFolder.c_str());
+  const std::string summary = kx::SummaryLogPath(m_LogFolder);
   platform::ProfileWriteLock lock(summary);
-  if (!platform::FileExists(summary)) {
-    Write("Time", "Start Time", TimeStamp(), summary);
-    Write("Time", "End Time", "", summary);
-    Write("Results", "Pass", "0", summary);
-    Write("Results", "TotalErrorCount", "0", summary);
-    Write("ErrorList", "ErrorCode", "count", summary);
-  }
+  if (!platform::FileExists(summary)) kx::WriteSummaryLogHeader(summary, TimeStamp());
   if (kx::ReadProfileInt("Log", "save_current", 0, kParamIni) == 1)
     kx::MakeDirectoryPath(kx::StrFormat("%s\\Current\\", m_LogFolder.c_str()));
 
