@@ -4,7 +4,7 @@
 // code as the controller reports it while the code runs (IDENTIFY words 23-26
 // and the firmware-name read) and says whether the code is the RDT firmware.
 // The program only moves these bytes; the controller (the emulator) and the
-// image builders of the tests read and write them.
+// image builders (tools/BinImages) read and write them.
 //
 //   0x100  4  signature "KXCH"
 //   0x104  8  firmware name, ASCII, blank padded

@@ -8,8 +8,7 @@
 #include <vector>
 
 #include "platform/Paths.h"
-#include "tests/support/BinFixture.h"
-#include "tests/support/MpStation.h"
+#include "tools/BinImages.h"
 
 namespace kxtools {
 namespace {
@@ -101,19 +100,19 @@ bool WriteIni(bool keepEdited, const std::string& winPath, const std::string& te
 }
 
 void WriteBin(bool keepEdited, const std::string& winPath, const std::vector<std::uint8_t>& bytes) {
-  if (!Keep(keepEdited, winPath)) kxtest::WriteBinFile(winPath, bytes);
+  if (!Keep(keepEdited, winPath)) WriteBinFile(winPath, bytes);
 }
 
 }  // namespace
 
 bool WriteDemoSite(bool keepEdited) {
   try {
-    const std::vector<std::uint8_t>& image = kxtest::MpImage();
-    WriteBin(keepEdited, ".\\FW\\MP\\QVF10001.bin", kxtest::StoreBin(image));
+    const std::vector<std::uint8_t>& image = MpImage();
+    WriteBin(keepEdited, ".\\FW\\MP\\QVF10001.bin", StoreBin(image));
     WriteBin(keepEdited, ".\\FW\\RDT\\RDT00202.bin",
-             kxtest::StoreBin(kxtest::NamedImage("RDT00202", 16384 + 100, true)));
+             StoreBin(NamedImage("RDT00202", 16384 + 100, true)));
     WriteBin(keepEdited, ".\\FW\\MP\\QVF10001.code",
-             std::vector<std::uint8_t>(image.begin() + kxtest::kNormalCodeAt, image.end()));
+             std::vector<std::uint8_t>(image.begin() + kNormalCodeAt, image.end()));
     return WriteIni(keepEdited, ".\\Configuration\\System\\MPToolSetting.ini", kToolSettings) &&
            WriteIni(keepEdited, ".\\Configuration\\System\\ENG.ini", kEng) &&
            WriteIni(keepEdited, ".\\Configuration\\System\\Emulator.ini", kEmulator) &&

@@ -1,20 +1,20 @@
 #!/usr/bin/env bash
 # Installs every Debian package kxmp needs to build, test and run; with
-# --program only those that building and running the program (and the demo,
-# whose helper uses the test fixtures) need. Idempotent and quiet when
-# everything is already present.
+# --program only those that building and running the program and its demo need
+# (not the test tool chain). Idempotent and quiet when everything is already
+# present.
 set -euo pipefail
 
 PACKAGES=(
   g++ cmake ninja-build pkg-config
-  googletest libgtest-dev libgmock-dev
   libwxgtk3.2-dev xvfb xauth
   libudev-dev
   unixodbc-dev odbcinst
   libssl-dev libgmp-dev
 )
 if [ "${1:-}" != "--program" ]; then
-  PACKAGES+=(clang libclang-rt-14-dev libbenchmark-dev libsqliteodbc
+  PACKAGES+=(googletest libgtest-dev libgmock-dev
+             clang libclang-rt-14-dev libbenchmark-dev libsqliteodbc
              qemu-system-x86 linux-image-amd64 busybox-static udev)
 fi
 

@@ -20,28 +20,18 @@
 #include "emulator/Site.h"
 #include "engine/PortJob.h"
 #include "platform/Profile.h"
-#include "protocol/CodeHeader.h"
-#include "tests/support/BinFixture.h"
+#include "tools/BinImages.h"
 
 namespace {
 
 using steady = std::chrono::steady_clock;
-constexpr std::size_t kNormalCodeAt = 512 + 16384 + 512;  // after the builder's default PRAM code
+using kxtools::kNormalCodeAt;
+using kxtools::MpImage;
 
 double CpuSeconds() {
   timespec t{};
   clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
   return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
-}
-
-// The MP image, naming its flash firmware as the drives' does.
-std::vector<std::uint8_t> MpImage() {
-  kxtest::BinImageSpec spec;
-  spec.normalSize = 16384 + 1024;
-  std::vector<std::uint8_t> image = kxtest::BuildBinImage(spec);
-  kx::codeheader::Write(image.data() + kNormalCodeAt, 16384, "QVF10001", false);
-  kxtest::FixBinSums(image);
-  return image;
 }
 
 emu::DriveConfig Drive64Gb(const std::vector<std::uint8_t>& image) {
@@ -76,7 +66,7 @@ struct Bench {
              {".\\paramFDB.ini", "Flash Info", "Flh_MPBinType", "7312"},
              {".\\paramFDB.ini", "Options", "SetSSDSize", "64"}})
       win::WritePrivateProfileString(section, key, value, file);
-    kxtest::WriteBinFile("C:\\fw\\MP.bin", kxtest::StoreBin(image));
+    kxtools::WriteBinFile("C:\\fw\\MP.bin", kxtools::StoreBin(image));
     kx::SetWorkOrderPath("D:\\Log\\WO_BENCH_1.txt");
   }
   ~Bench() {

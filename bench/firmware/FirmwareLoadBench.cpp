@@ -27,7 +27,7 @@
 #include "platform/Clock.h"
 #include "platform/Profile.h"
 #include "protocol/CodeHeader.h"
-#include "tests/support/BinFixture.h"
+#include "tools/BinImages.h"
 
 namespace {
 
@@ -48,14 +48,14 @@ struct Bench {
   std::unique_ptr<CPortDevice> device;
 
   Bench() {
-    kxtest::BinImageSpec ram;
+    kxtools::BinImageSpec ram;
     for (std::uint32_t i = 0; i < 4; ++i) ram.sections[i] = {0x20000000 + i * 0x40000, kMiB / 4};
-    ramImage = Named(kxtest::BuildBinImage(ram));
-    kxtest::BinImageSpec flash;
+    ramImage = Named(kxtools::BuildBinImage(ram));
+    kxtools::BinImageSpec flash;
     flash.normalSize = kSeed + kMiB;
-    flashImage = Named(kxtest::BuildBinImage(flash));
-    kxtest::WriteBinFile(".\\RAM.bin", kxtest::StoreBin(ramImage));
-    kxtest::WriteBinFile(".\\FLASH.bin", kxtest::StoreBin(flashImage));
+    flashImage = Named(kxtools::BuildBinImage(flash));
+    kxtools::WriteBinFile(".\\RAM.bin", kxtools::StoreBin(ramImage));
+    kxtools::WriteBinFile(".\\FLASH.bin", kxtools::StoreBin(flashImage));
 
     emu::DriveConfig cfg;
     cfg.initialCode = emu::RunningCode::Boot;
@@ -76,7 +76,7 @@ struct Bench {
     const std::uint32_t pram = static_cast<std::uint32_t>(image[7]) << 24 | image[8] << 16 | image[9] << 8 | image[10];
     kx::codeheader::Write(image.data() + 512, kSeed, "QVBM 0.7", false);
     kx::codeheader::Write(image.data() + 512 + pram, kSeed, "QVF10002", false);
-    kxtest::FixBinSums(image);
+    kxtools::FixBinSums(image);
     return image;
   }
   static void UseFile(const char* file) {

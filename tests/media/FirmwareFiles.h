@@ -14,18 +14,6 @@
 
 namespace kxtest {
 
-constexpr std::size_t kNormalCodeAt = 512 + 16384 + 512;  // after BinImageSpec's default PRAM code
-
-// An image whose normal code names itself in its code header: the drive reports that name while it runs it.
-inline std::vector<std::uint8_t> NamedImage(const std::string& name, std::uint32_t normalSize, bool rdt = false) {
-  BinImageSpec spec;
-  spec.normalSize = normalSize;
-  spec.rdt = rdt;
-  std::vector<std::uint8_t> image = BuildBinImage(spec);
-  kx::codeheader::Write(image.data() + kNormalCodeAt, 16384, name, rdt);
-  FixBinSums(image);
-  return image;
-}
 inline void InstallBin(const std::vector<std::uint8_t>& content, const char* key = "ISP_MPBINCode",
                        bool plain = false) {
   WriteBinFile("C:\\fw\\MP.bin", plain ? content : StoreBin(content));

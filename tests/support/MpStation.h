@@ -12,11 +12,7 @@
 
 namespace kxtest {
 
-// The MP image; its firmware name is the one the drives carry.
-inline const std::vector<std::uint8_t>& MpImage() {
-  static const std::vector<std::uint8_t> image = NamedImage("QVF10001", 16384 + 1024);
-  return image;
-}
+using kxtools::MpImage;  // the image the demo's site loads too
 
 // The station, the keys an MP pass on MpDrive() needs, and the image installed.
 inline void InstallMpStation() {
