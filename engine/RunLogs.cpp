@@ -24,6 +24,7 @@
 #include "engine/PortJob.h"
 #include "platform/Clock.h"
 #include "platform/Files.h"
+#include "platform/FolderLock.h"
 #include "platform/MessageBox.h"
 #include "platform/Paths.h"
 #include "platform/Profile.h"

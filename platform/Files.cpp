@@ -22,6 +22,8 @@
 #include <random>
 #include <string_view>
 
+#include "platform/ErrorText.h"
+#include "platform/FolderLock.h"
 #include "platform/Paths.h"
 #include "platform/Profile.h"
 
@@ -391,44 +393,6 @@ void fillFindData(const FindState& f, const std::string& name, win::WIN32_FIND_D
 }
 
 }  // namespace
-
-DWORD ErrorFromErrno(int err) {
-  switch (err) {
-    case 0: return 0;
-    case ENOENT: return win::ERROR_FILE_NOT_FOUND;
-    case ENOTDIR: return win::ERROR_PATH_NOT_FOUND;
-    case EACCES:
-    case EPERM:
-    case EISDIR: return win::ERROR_ACCESS_DENIED;
-    case EROFS: return win::ERROR_WRITE_PROTECT;
-    case EEXIST: return win::ERROR_ALREADY_EXISTS;
-    case ENOTEMPTY: return win::ERROR_DIR_NOT_EMPTY;
-    case ENOSPC:
-    case EDQUOT:
-    case EFBIG: return win::ERROR_DISK_FULL;
-    case ENAMETOOLONG: return win::ERROR_FILENAME_EXCED_RANGE;
-    case ENOMEM: return win::ERROR_NOT_ENOUGH_MEMORY;
-    case EBUSY: return win::ERROR_BUSY;
-    case EINVAL: return win::ERROR_INVALID_PARAMETER;
-    case ELOOP: return win::ERROR_CANT_RESOLVE_FILENAME;
-    default: return win::ERROR_GEN_FAILURE;
-  }
-}
-
-bool CanonicalFilePath(const std::string& nativePath, std::string& canonical, DWORD* error) {
-  auto fail = [&](int err) {
-    if (error) *error = err == ENAMETOOLONG ? win::ERROR_FILENAME_EXCED_RANGE : win::ERROR_PATH_NOT_FOUND;
-    return false;
-  };
-  char buf[PATH_MAX];
-  if (::realpath(parentOf(nativePath).c_str(), buf) == nullptr) return fail(errno);
-  struct stat st;
-  if (::stat(buf, &st) != 0) return fail(errno);
-  if (!S_ISDIR(st.st_mode)) return fail(ENOTDIR);
-  const std::string dir(buf);
-  canonical = (dir == "/" ? dir : dir + "/") + nameOf(nativePath);
-  return true;
-}
 
 void SetReadHook(ReadHook hook) {
   auto& h = faults();

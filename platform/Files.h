@@ -92,17 +92,13 @@ win::DWORD WriteFileBytes(const std::string& path, const std::string& data);
 // (otherwise ERROR_FILE_NOT_FOUND). All or nothing: a short write is undone.
 // A `recordSize` other than 0 makes the file a sequence of records of that
 // size, shared by processes: the append holds the folder's profile write lock
-// (ProfileWriteLock) and first cuts off a partial record at the end, as a
-// writer killed inside its append leaves one.
+// (ProfileWriteLock, platform/FolderLock.h) and first cuts off a partial
+// record at the end, as a writer killed inside its append leaves one.
 win::DWORD AppendFileBytes(const std::string& path, const std::string& data, bool create, std::size_t recordSize = 0);
 // Names in a folder, without "." and "..", in no particular order.
 win::DWORD ListFolder(const std::string& path, std::vector<std::string>& names);
 
 // Native-path building blocks.
-// "<real path of the parent folder>/<name>"; false when the parent folder
-// cannot be resolved, with *error (when given) set to ERROR_PATH_NOT_FOUND, or
-// ERROR_FILENAME_EXCED_RANGE for a name too long for the system.
-bool CanonicalFilePath(const std::string& nativePath, std::string& canonical, win::DWORD* error = nullptr);
 // Writes `data` to a temporary file beside `nativePath`, flushes it to disk,
 // renames it over `nativePath` and flushes the folder, so that a finished write
 // survives a power cut. Returns 0 or a Windows error number; on failure the old
@@ -172,7 +168,5 @@ class OpenFolder {
 // True when the path opens for reading as a file (not a folder). Never waits:
 // a FIFO or device at the path does not block the open.
 bool OpensForReading(const std::string& path);
-// Windows error number for an errno value.
-win::DWORD ErrorFromErrno(int err);
 
 }  // namespace platform

@@ -14,6 +14,7 @@
 #include "engine/SnScan.h"
 #include "media/BadBlockScan.h"
 #include "platform/Files.h"
+#include "platform/FolderLock.h"
 #include "platform/MessageBox.h"
 #include "tests/media/FirmwareFiles.h"
 #include "tests/support/EmulatedSite.h"

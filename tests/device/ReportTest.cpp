@@ -6,6 +6,7 @@
 #include "platform/Clock.h"
 #include "platform/Debug.h"
 #include "platform/Files.h"
+#include "platform/FolderLock.h"
 #include "tests/support/EmulatedStation.h"
 #include "tests/support/RecordChecks.h"
 #include "tests/support/ScratchFolder.h"

@@ -14,6 +14,7 @@
 #include "platform/Clock.h"
 #include "platform/Debug.h"
 #include "platform/Files.h"
+#include "platform/FolderLock.h"
 #include "platform/MessageBox.h"
 #include "tests/platform/TempDir.h"
 #include "tests/support/RecordChecks.h"

@@ -4,6 +4,7 @@
 #include "legacy/LegacyShared.h"
 #include "platform/Clock.h"
 #include "platform/Files.h"
+#include "platform/FolderLock.h"
 #include "platform/Profile.h"
 #include "tests/legacy/FakePage.h"
 #include "tests/support/RecordChecks.h"
