@@ -23,6 +23,7 @@
 #include <string_view>
 
 #include "platform/ErrorText.h"
+#include "platform/FileFaults.h"
 #include "platform/FolderLock.h"
 #include "platform/Paths.h"
 #include "platform/Profile.h"
@@ -131,37 +132,6 @@ int syncFolder(const std::string& dir) {
   return err == EINVAL || err == EROFS ? 0 : err;
 }
 
-struct FaultHolder {
-  std::mutex mutex;
-  std::shared_ptr<const WriteFault> fault;
-  std::shared_ptr<const WriteFault> removeFault;
-  std::shared_ptr<const WriteFault> listFault;
-  ReadHook readHook;
-};
-FaultHolder& faults() {
-  static FaultHolder h;
-  return h;
-}
-
-ReadHook readHook() {
-  auto& h = faults();
-  std::lock_guard lock(h.mutex);
-  return h.readHook;
-}
-
-using Seam = std::shared_ptr<const WriteFault> FaultHolder::*;
-constexpr Seam kRemoval = &FaultHolder::removeFault;
-
-DWORD injectedFault(const std::string& native, Seam seam = &FaultHolder::fault) {
-  std::shared_ptr<const WriteFault> fault;
-  {
-    auto& h = faults();
-    std::lock_guard lock(h.mutex);
-    fault = h.*seam;
-  }
-  return fault && *fault ? (*fault)(native) : 0;
-}
-
 // Renames `from` to `to`; without `replace` a file at `to` stays, even one
 // that appeared a moment ago (EEXIST). File systems without RENAME_NOREPLACE
 // get a hard link, which fails on an existing name as well; only where neither
@@ -193,7 +163,7 @@ DWORD replaceWith(const std::string& target, const std::function<int(int fd)>& f
                   bool replace = true) {
   const std::string dir = parentOf(target);
   if (nameOf(target).size() > NAME_MAX) return win::ERROR_FILENAME_EXCED_RANGE;
-  if (const DWORD injected = injectedFault(target)) return injected;
+  if (const DWORD injected = InjectedFault(FileSeam::Write, target)) return injected;
   removeStaleTemps(dir);
   std::string tmp;
   int err = 0;
@@ -394,24 +364,6 @@ void fillFindData(const FindState& f, const std::string& name, win::WIN32_FIND_D
 
 }  // namespace
 
-void SetReadHook(ReadHook hook) {
-  auto& h = faults();
-  std::lock_guard lock(h.mutex);
-  h.readHook = std::move(hook);
-}
-
-void SetRemoveFault(WriteFault fault) {
-  auto& h = faults();
-  std::lock_guard lock(h.mutex);
-  h.removeFault = std::make_shared<const WriteFault>(std::move(fault));
-}
-
-void SetListFault(WriteFault fault) {
-  auto& h = faults();
-  std::lock_guard lock(h.mutex);
-  h.listFault = std::make_shared<const WriteFault>(std::move(fault));
-}
-
 int OpenForReading(const std::string& nativePath) {
   const int fd = ::open(nativePath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd >= 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) return fd;
@@ -434,11 +386,6 @@ bool OpensForReading(const std::string& path) {
   return file;
 }
 
-void SetWriteFault(WriteFault fault) {
-  auto& h = faults();
-  std::lock_guard lock(h.mutex);
-  h.fault = std::make_shared<const WriteFault>(std::move(fault));
-}
 
 DWORD ReplaceFileAtomically(const std::string& nativePath, const std::string& data) {
   return replaceWith(nativePath, [&data](int fd) {
@@ -491,7 +438,7 @@ DWORD readRegular(const std::string& path, std::string& data, std::uint64_t limi
     ::close(fd);
     return win::ERROR_ACCESS_DENIED;
   }
-  if (ReadHook hook = readHook()) hook(native);
+  InjectedFault(FileSeam::Read, native);  // the read hook, which never fails the read
   data.clear();
   char buf[65536];
   for (;;) {
@@ -551,7 +498,7 @@ DWORD AppendFileBytes(const std::string& path, const std::string& data, bool cre
   std::string native;
   DWORD err = 0;
   if (!MapPath(path, native, &err)) return err;
-  if (const DWORD injected = injectedFault(native)) return injected;
+  if (const DWORD injected = InjectedFault(FileSeam::Write, native)) return injected;
   // Another process may append to the same record file; the cut below must
   // not meet its record half-written.
   std::optional<ProfileWriteLock> folderLock;
@@ -597,7 +544,7 @@ DWORD ListFolder(const std::string& path, std::vector<std::string>& names) {
   DWORD err = 0;
   names.clear();
   if (!MapPath(path, native, &err)) return err;
-  if (const DWORD injected = injectedFault(native, &FaultHolder::listFault)) return injected;
+  if (const DWORD injected = InjectedFault(FileSeam::List, native)) return injected;
   DIR* d = ::opendir(native.c_str());
   if (d == nullptr) return errno == ENOENT ? win::ERROR_PATH_NOT_FOUND : ErrorFromErrno(errno);
   while (dirent* e = ::readdir(d)) {
@@ -640,7 +587,7 @@ DWORD OpenFolder::Take(int fd, std::string native) {
 
 DWORD OpenFolder::List(std::vector<std::string>& names) const {
   names.clear();
-  if (const DWORD injected = injectedFault(m_Native, &FaultHolder::listFault)) return injected;
+  if (const DWORD injected = InjectedFault(FileSeam::List, m_Native)) return injected;
   // A description of its own, so that every listing starts at the first entry.
   const int fd = ::openat(m_Fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   DIR* d = fd < 0 ? nullptr : ::fdopendir(fd);
@@ -667,7 +614,7 @@ DWORD OpenFolder::Attributes(const std::string& name) const {
 }
 
 DWORD OpenFolder::SetAttributes(const std::string& name, DWORD attributes) const {
-  if (const DWORD injected = injectedFault(inFolder(m_Native, name), kRemoval)) return injected;
+  if (const DWORD injected = InjectedFault(FileSeam::Remove, inFolder(m_Native, name))) return injected;
   struct stat st;
   if (::fstatat(m_Fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return ErrorFromErrno(errno);
   if (S_ISLNK(st.st_mode)) return 0;
@@ -678,7 +625,7 @@ DWORD OpenFolder::SetAttributes(const std::string& name, DWORD attributes) const
 
 DWORD OpenFolder::RemoveFile(const std::string& name) const {
   const std::string native = inFolder(m_Native, name);
-  if (const DWORD injected = injectedFault(native, kRemoval)) return injected;
+  if (const DWORD injected = InjectedFault(FileSeam::Remove, native)) return injected;
   struct stat st;
   if (::fstatat(m_Fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode))
     return win::ERROR_ACCESS_DENIED;
@@ -688,13 +635,15 @@ DWORD OpenFolder::RemoveFile(const std::string& name) const {
 }
 
 DWORD OpenFolder::RemoveFolder(const std::string& name) const {
-  if (const DWORD injected = injectedFault(inFolder(m_Native, name), kRemoval)) return injected;
+  if (const DWORD injected = InjectedFault(FileSeam::Remove, inFolder(m_Native, name))) return injected;
   return ::unlinkat(m_Fd, name.c_str(), AT_REMOVEDIR) == 0 ? 0 : folderError(errno);
 }
 
 }  // namespace platform
 
 namespace win {
+
+using platform::FileSeam;
 
 BOOL CreateDirectory(const char* path, void*) {
   std::string native;
@@ -708,7 +657,7 @@ BOOL CreateDirectory(const char* path, void*) {
 BOOL RemoveDirectory(const char* path) {
   std::string native;
   if (!platform::mapOrFail(path, native)) return FALSE;
-  if (const DWORD injected = platform::injectedFault(native, platform::kRemoval)) return platform::result(injected);
+  if (const DWORD injected = platform::InjectedFault(FileSeam::Remove, native)) return platform::result(injected);
   struct stat st;
   if (::lstat(native.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
     if (!platform::isLinkToFolder(native)) return platform::result(ERROR_DIRECTORY);
@@ -722,7 +671,7 @@ BOOL RemoveDirectory(const char* path) {
 BOOL DeleteFile(const char* path) {
   std::string native;
   if (!platform::mapOrFail(path, native)) return FALSE;
-  if (const DWORD injected = platform::injectedFault(native, platform::kRemoval)) return platform::result(injected);
+  if (const DWORD injected = platform::InjectedFault(FileSeam::Remove, native)) return platform::result(injected);
   struct stat st;
   if (::lstat(native.c_str(), &st) == 0 && (S_ISDIR(st.st_mode) || platform::isLinkToFolder(native)))
     return platform::result(ERROR_ACCESS_DENIED);
@@ -751,7 +700,7 @@ BOOL CopyFileEx(const char* from, const char* to, DWORD flags) {
   if (n < 0) return platform::result(platform::ErrorFromErrno(errno));
   if (static_cast<std::size_t>(n) >= target.size()) return platform::result(ERROR_FILENAME_EXCED_RANGE);  // grew meanwhile
   target[static_cast<std::size_t>(n)] = '\0';
-  if (const DWORD injected = platform::injectedFault(dst)) return platform::result(injected);
+  if (const DWORD injected = platform::InjectedFault(FileSeam::Write, dst)) return platform::result(injected);
   if (::lstat(dst.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return platform::result(ERROR_ACCESS_DENIED);
   // A link copied onto what it leads to would replace that file by a link to itself.
   struct stat led, onto;
@@ -764,7 +713,7 @@ BOOL CopyFileEx(const char* from, const char* to, DWORD flags) {
 BOOL MoveFileEx(const char* from, const char* to, DWORD flags) {
   std::string src, dst;
   if (!platform::mapOrFail(from, src) || !platform::mapOrFail(to, dst)) return FALSE;
-  if (const DWORD injected = platform::injectedFault(src, platform::kRemoval)) return platform::result(injected);
+  if (const DWORD injected = platform::InjectedFault(FileSeam::Remove, src)) return platform::result(injected);
   struct stat st;
   if (::lstat(src.c_str(), &st) != 0) {
     const int e = errno;
@@ -822,7 +771,7 @@ DWORD GetFileAttributes(const char* path) {
 BOOL SetFileAttributes(const char* path, DWORD attributes) {
   std::string native;
   if (!platform::mapOrFail(path, native)) return FALSE;
-  if (const DWORD injected = platform::injectedFault(native, platform::kRemoval)) return platform::result(injected);
+  if (const DWORD injected = platform::InjectedFault(FileSeam::Remove, native)) return platform::result(injected);
   struct stat st;
   if (::lstat(native.c_str(), &st) != 0) {
     SetLastError(errno == ENOENT ? platform::missingError(native) : platform::ErrorFromErrno(errno));

@@ -8,7 +8,6 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -111,30 +110,12 @@ win::DWORD ReplaceFileAtomically(const std::string& nativePath, const std::strin
 // file that another process holds a write lease on is opened waiting, as the
 // kernel then breaks the lease. Returns the descriptor, or -1 with errno set.
 int OpenForReading(const std::string& nativePath);
-// Test seam: while set, a write of a file (whole-file replacement, copy or
-// append) for whose native path `fault` returns non-zero fails with that
-// Windows error number before the file is touched, as a full disk refuses it
-// (ERROR_DISK_FULL). An empty function ends it.
-using WriteFault = std::function<win::DWORD(const std::string& nativePath)>;
-void SetWriteFault(WriteFault fault);
-// Test seam: while set, ReadFileBytes calls `hook` with the native path once
-// the file is open, before its first byte is read. An empty function ends it.
-using ReadHook = std::function<void(const std::string& nativePath)>;
-void SetReadHook(ReadHook hook);
-// Test seam: while set, deleting a file, removing a folder, changing
-// attributes or moving a file away fails for a native path for which `fault`
-// returns non-zero, with that Windows error number, before anything is
-// touched. An empty function ends it.
-void SetRemoveFault(WriteFault fault);
-// Test seam: while set, listing a folder (ListFolder, FindFirstFile) fails for
-// a native path for which `fault` returns non-zero, with that Windows error
-// number. An empty function ends it.
-void SetListFault(WriteFault fault);
 // A folder held open for a walk that must keep inside it: each entry is
 // looked up in the folder itself, never through a path, and an entry that is
 // or becomes a symbolic link is never followed (entering or removing it as a
-// folder then fails with ERROR_DIRECTORY). The listing and removal seams see
-// the folder's native path, and the entry's as "<folder>/<name>". Every call
+// folder then fails with ERROR_DIRECTORY). The listing and removal seams
+// (platform/FileFaults.h) see the folder's native path, and the entry's as
+// "<folder>/<name>". Every call
 // returns 0 or a Windows error number.
 class OpenFolder {
  public:

@@ -13,6 +13,7 @@
 #include "device/PortDevice.h"
 #include "engine/SnScan.h"
 #include "media/BadBlockScan.h"
+#include "platform/FileFaults.h"
 #include "platform/Files.h"
 #include "platform/FolderLock.h"
 #include "platform/MessageBox.h"

@@ -5,6 +5,7 @@
 #include "device/PortDevice.h"
 #include "platform/Clock.h"
 #include "platform/Debug.h"
+#include "platform/FileFaults.h"
 #include "platform/Files.h"
 #include "platform/FolderLock.h"
 #include "tests/support/EmulatedStation.h"

@@ -13,6 +13,7 @@
 #include "engine/PortJob.h"
 #include "platform/Clock.h"
 #include "platform/Debug.h"
+#include "platform/FileFaults.h"
 #include "platform/Files.h"
 #include "platform/FolderLock.h"
 #include "platform/MessageBox.h"

@@ -3,6 +3,7 @@
 #include "engine/EngineGlobals.h"
 #include "legacy/LegacyShared.h"
 #include "platform/Clock.h"
+#include "platform/FileFaults.h"
 #include "platform/Files.h"
 #include "platform/FolderLock.h"
 #include "platform/Profile.h"

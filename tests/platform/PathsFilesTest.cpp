@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/ErrorText.h"
+#include "platform/FileFaults.h"
 #include "platform/Files.h"
 #include "platform/Paths.h"
 #include "platform/Profile.h"
