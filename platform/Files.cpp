@@ -364,28 +364,40 @@ void fillFindData(const FindState& f, const std::string& name, win::WIN32_FIND_D
 
 }  // namespace
 
-int OpenForReading(const std::string& nativePath) {
-  const int fd = ::open(nativePath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+namespace {
+// Opens `native` for reading without waiting on a FIFO or device. A regular
+// file that another process holds a write lease on refuses that open (the
+// kernel starts breaking the lease); `leased` then tells so, and with
+// `waitForLease` the file is opened waiting for the lease to be given back.
+// Returns the descriptor, or -1 with errno set.
+int openLeaseAware(const std::string& native, bool waitForLease, bool& leased) {
+  leased = false;
+  const int fd = ::open(native.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd >= 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) return fd;
   struct stat st;
-  if (::stat(nativePath.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
-    errno = EWOULDBLOCK;
-    return -1;
-  }
-  return ::open(nativePath.c_str(), O_RDONLY | O_CLOEXEC);
+  leased = ::stat(native.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+  if (leased && waitForLease) return ::open(native.c_str(), O_RDONLY | O_CLOEXEC);
+  errno = EWOULDBLOCK;
+  return -1;
+}
+}  // namespace
+
+int OpenForReading(const std::string& nativePath) {
+  bool leased = false;
+  return openLeaseAware(nativePath, true, leased);
 }
 
 bool OpensForReading(const std::string& path) {
   std::string native;
   if (!MapPath(path, native)) return false;
-  const int fd = ::open(native.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return false;
+  bool leased = false;
+  const int fd = openLeaseAware(native, false, leased);
+  if (fd < 0) return leased;  // a leased file opens once the lease is given back
   struct stat st;
   const bool file = ::fstat(fd, &st) == 0 && !S_ISDIR(st.st_mode);
   ::close(fd);
   return file;
 }
-
 
 DWORD ReplaceFileAtomically(const std::string& nativePath, const std::string& data) {
   return replaceWith(nativePath, [&data](int fd) {

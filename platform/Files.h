@@ -147,7 +147,9 @@ class OpenFolder {
   std::string m_Native;
 };
 // True when the path opens for reading as a file (not a folder). Never waits:
-// a FIFO or device at the path does not block the open.
+// a FIFO or device at the path does not block the open, and a regular file
+// that another process holds a write lease on counts as opening without the
+// open that would wait for the lease.
 bool OpensForReading(const std::string& path);
 
 }  // namespace platform
