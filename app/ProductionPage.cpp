@@ -21,6 +21,7 @@
 #include "media/BadBlockScan.h"
 #include "platform/Clock.h"
 #include "platform/Files.h"
+#include "platform/FolderLock.h"
 #include "platform/MessageBox.h"
 #include "platform/Paths.h"
 #include "platform/Profile.h"

@@ -9,7 +9,7 @@
 #include "device/Environment.h"
 #include "device/Format.h"
 #include "device/PortDevice.h"
-#include "platform/Profile.h"
+#include "platform/FolderLock.h"
 
 using kx::StrFormat;
 

@@ -5,7 +5,7 @@
 #include "device/Environment.h"
 #include "device/FileWrites.h"
 #include "device/Format.h"
-#include "platform/Profile.h"
+#include "platform/FolderLock.h"
 
 namespace kx {
 

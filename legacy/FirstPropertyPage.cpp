@@ -16,9 +16,9 @@
 #include "legacy/LegacyShared.h"
 #include "platform/Clock.h"
 #include "platform/Files.h"
+#include "platform/FolderLock.h"
 #include "platform/MessageBox.h"
 #include "platform/Paths.h"
-#include "platform/Profile.h"
 
 std::atomic<std::int32_t> g_RunActive{0};
 

@@ -15,8 +15,8 @@
 #include "legacy/FirstPropertyPage.h"
 #include "legacy/LegacyShared.h"
 #include "platform/Files.h"
+#include "platform/FolderLock.h"
 #include "platform/Paths.h"
-#include "platform/Profile.h"
 
 namespace legacy {
 

@@ -1,5 +1,6 @@
 #include "platform/ErrorText.h"
 
+#include <cerrno>
 #include <map>
 
 namespace win {
@@ -49,3 +50,30 @@ std::string FormatMessage(DWORD code) {
 }
 
 }  // namespace win
+
+namespace platform {
+
+win::DWORD ErrorFromErrno(int err) {
+  switch (err) {
+    case 0: return 0;
+    case ENOENT: return win::ERROR_FILE_NOT_FOUND;
+    case ENOTDIR: return win::ERROR_PATH_NOT_FOUND;
+    case EACCES:
+    case EPERM:
+    case EISDIR: return win::ERROR_ACCESS_DENIED;
+    case EROFS: return win::ERROR_WRITE_PROTECT;
+    case EEXIST: return win::ERROR_ALREADY_EXISTS;
+    case ENOTEMPTY: return win::ERROR_DIR_NOT_EMPTY;
+    case ENOSPC:
+    case EDQUOT:
+    case EFBIG: return win::ERROR_DISK_FULL;
+    case ENAMETOOLONG: return win::ERROR_FILENAME_EXCED_RANGE;
+    case ENOMEM: return win::ERROR_NOT_ENOUGH_MEMORY;
+    case EBUSY: return win::ERROR_BUSY;
+    case EINVAL: return win::ERROR_INVALID_PARAMETER;
+    case ELOOP: return win::ERROR_CANT_RESOLVE_FILENAME;
+    default: return win::ERROR_GEN_FAILURE;
+  }
+}
+
+}  // namespace platform

@@ -1,5 +1,6 @@
 // The system's message text for the Windows error numbers the platform layer
-// reports, as FormatMessage gives them (ending in CR LF).
+// reports, as FormatMessage gives them (ending in CR LF), and the number the
+// layer reports for an errno value.
 #pragma once
 #include <string>
 
@@ -11,3 +12,10 @@ namespace win {
 std::string FormatMessage(DWORD code);
 
 }  // namespace win
+
+namespace platform {
+
+// Windows error number for an errno value.
+win::DWORD ErrorFromErrno(int err);
+
+}  // namespace platform

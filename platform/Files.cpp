@@ -22,6 +22,9 @@
 #include <random>
 #include <string_view>
 
+#include "platform/ErrorText.h"
+#include "platform/FileFaults.h"
+#include "platform/FolderLock.h"
 #include "platform/Paths.h"
 #include "platform/Profile.h"
 
@@ -129,37 +132,6 @@ int syncFolder(const std::string& dir) {
   return err == EINVAL || err == EROFS ? 0 : err;
 }
 
-struct FaultHolder {
-  std::mutex mutex;
-  std::shared_ptr<const WriteFault> fault;
-  std::shared_ptr<const WriteFault> removeFault;
-  std::shared_ptr<const WriteFault> listFault;
-  ReadHook readHook;
-};
-FaultHolder& faults() {
-  static FaultHolder h;
-  return h;
-}
-
-ReadHook readHook() {
-  auto& h = faults();
-  std::lock_guard lock(h.mutex);
-  return h.readHook;
-}
-
-using Seam = std::shared_ptr<const WriteFault> FaultHolder::*;
-constexpr Seam kRemoval = &FaultHolder::removeFault;
-
-DWORD injectedFault(const std::string& native, Seam seam = &FaultHolder::fault) {
-  std::shared_ptr<const WriteFault> fault;
-  {
-    auto& h = faults();
-    std::lock_guard lock(h.mutex);
-    fault = h.*seam;
-  }
-  return fault && *fault ? (*fault)(native) : 0;
-}
-
 // Renames `from` to `to`; without `replace` a file at `to` stays, even one
 // that appeared a moment ago (EEXIST). File systems without RENAME_NOREPLACE
 // get a hard link, which fails on an existing name as well; only where neither
@@ -191,7 +163,7 @@ DWORD replaceWith(const std::string& target, const std::function<int(int fd)>& f
                   bool replace = true) {
   const std::string dir = parentOf(target);
   if (nameOf(target).size() > NAME_MAX) return win::ERROR_FILENAME_EXCED_RANGE;
-  if (const DWORD injected = injectedFault(target)) return injected;
+  if (const DWORD injected = InjectedFault(FileSeam::Write, target)) return injected;
   removeStaleTemps(dir);
   std::string tmp;
   int err = 0;
@@ -392,88 +364,39 @@ void fillFindData(const FindState& f, const std::string& name, win::WIN32_FIND_D
 
 }  // namespace
 
-DWORD ErrorFromErrno(int err) {
-  switch (err) {
-    case 0: return 0;
-    case ENOENT: return win::ERROR_FILE_NOT_FOUND;
-    case ENOTDIR: return win::ERROR_PATH_NOT_FOUND;
-    case EACCES:
-    case EPERM:
-    case EISDIR: return win::ERROR_ACCESS_DENIED;
-    case EROFS: return win::ERROR_WRITE_PROTECT;
-    case EEXIST: return win::ERROR_ALREADY_EXISTS;
-    case ENOTEMPTY: return win::ERROR_DIR_NOT_EMPTY;
-    case ENOSPC:
-    case EDQUOT:
-    case EFBIG: return win::ERROR_DISK_FULL;
-    case ENAMETOOLONG: return win::ERROR_FILENAME_EXCED_RANGE;
-    case ENOMEM: return win::ERROR_NOT_ENOUGH_MEMORY;
-    case EBUSY: return win::ERROR_BUSY;
-    case EINVAL: return win::ERROR_INVALID_PARAMETER;
-    case ELOOP: return win::ERROR_CANT_RESOLVE_FILENAME;
-    default: return win::ERROR_GEN_FAILURE;
-  }
-}
-
-bool CanonicalFilePath(const std::string& nativePath, std::string& canonical, DWORD* error) {
-  auto fail = [&](int err) {
-    if (error) *error = err == ENAMETOOLONG ? win::ERROR_FILENAME_EXCED_RANGE : win::ERROR_PATH_NOT_FOUND;
-    return false;
-  };
-  char buf[PATH_MAX];
-  if (::realpath(parentOf(nativePath).c_str(), buf) == nullptr) return fail(errno);
-  struct stat st;
-  if (::stat(buf, &st) != 0) return fail(errno);
-  if (!S_ISDIR(st.st_mode)) return fail(ENOTDIR);
-  const std::string dir(buf);
-  canonical = (dir == "/" ? dir : dir + "/") + nameOf(nativePath);
-  return true;
-}
-
-void SetReadHook(ReadHook hook) {
-  auto& h = faults();
-  std::lock_guard lock(h.mutex);
-  h.readHook = std::move(hook);
-}
-
-void SetRemoveFault(WriteFault fault) {
-  auto& h = faults();
-  std::lock_guard lock(h.mutex);
-  h.removeFault = std::make_shared<const WriteFault>(std::move(fault));
-}
-
-void SetListFault(WriteFault fault) {
-  auto& h = faults();
-  std::lock_guard lock(h.mutex);
-  h.listFault = std::make_shared<const WriteFault>(std::move(fault));
-}
-
-int OpenForReading(const std::string& nativePath) {
-  const int fd = ::open(nativePath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+namespace {
+// Opens `native` for reading without waiting on a FIFO or device. A regular
+// file that another process holds a write lease on refuses that open (the
+// kernel starts breaking the lease); `leased` then tells so, and with
+// `waitForLease` the file is opened waiting for the lease to be given back.
+// Returns the descriptor, or -1 with errno set.
+int openLeaseAware(const std::string& native, bool waitForLease, bool& leased) {
+  leased = false;
+  const int fd = ::open(native.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd >= 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) return fd;
   struct stat st;
-  if (::stat(nativePath.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
-    errno = EWOULDBLOCK;
-    return -1;
-  }
-  return ::open(nativePath.c_str(), O_RDONLY | O_CLOEXEC);
+  leased = ::stat(native.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+  if (leased && waitForLease) return ::open(native.c_str(), O_RDONLY | O_CLOEXEC);
+  errno = EWOULDBLOCK;
+  return -1;
+}
+}  // namespace
+
+int OpenForReading(const std::string& nativePath) {
+  bool leased = false;
+  return openLeaseAware(nativePath, true, leased);
 }
 
 bool OpensForReading(const std::string& path) {
   std::string native;
   if (!MapPath(path, native)) return false;
-  const int fd = ::open(native.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return false;
+  bool leased = false;
+  const int fd = openLeaseAware(native, false, leased);
+  if (fd < 0) return leased;  // a leased file opens once the lease is given back
   struct stat st;
   const bool file = ::fstat(fd, &st) == 0 && !S_ISDIR(st.st_mode);
   ::close(fd);
   return file;
-}
-
-void SetWriteFault(WriteFault fault) {
-  auto& h = faults();
-  std::lock_guard lock(h.mutex);
-  h.fault = std::make_shared<const WriteFault>(std::move(fault));
 }
 
 DWORD ReplaceFileAtomically(const std::string& nativePath, const std::string& data) {
@@ -527,7 +450,7 @@ DWORD readRegular(const std::string& path, std::string& data, std::uint64_t limi
     ::close(fd);
     return win::ERROR_ACCESS_DENIED;
   }
-  if (ReadHook hook = readHook()) hook(native);
+  InjectedFault(FileSeam::Read, native);  // the read hook, which never fails the read
   data.clear();
   char buf[65536];
   for (;;) {
@@ -587,7 +510,7 @@ DWORD AppendFileBytes(const std::string& path, const std::string& data, bool cre
   std::string native;
   DWORD err = 0;
   if (!MapPath(path, native, &err)) return err;
-  if (const DWORD injected = injectedFault(native)) return injected;
+  if (const DWORD injected = InjectedFault(FileSeam::Write, native)) return injected;
   // Another process may append to the same record file; the cut below must
   // not meet its record half-written.
   std::optional<ProfileWriteLock> folderLock;
@@ -633,7 +556,7 @@ DWORD ListFolder(const std::string& path, std::vector<std::string>& names) {
   DWORD err = 0;
   names.clear();
   if (!MapPath(path, native, &err)) return err;
-  if (const DWORD injected = injectedFault(native, &FaultHolder::listFault)) return injected;
+  if (const DWORD injected = InjectedFault(FileSeam::List, native)) return injected;
   DIR* d = ::opendir(native.c_str());
   if (d == nullptr) return errno == ENOENT ? win::ERROR_PATH_NOT_FOUND : ErrorFromErrno(errno);
   while (dirent* e = ::readdir(d)) {
@@ -676,7 +599,7 @@ DWORD OpenFolder::Take(int fd, std::string native) {
 
 DWORD OpenFolder::List(std::vector<std::string>& names) const {
   names.clear();
-  if (const DWORD injected = injectedFault(m_Native, &FaultHolder::listFault)) return injected;
+  if (const DWORD injected = InjectedFault(FileSeam::List, m_Native)) return injected;
   // A description of its own, so that every listing starts at the first entry.
   const int fd = ::openat(m_Fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   DIR* d = fd < 0 ? nullptr : ::fdopendir(fd);
@@ -703,7 +626,7 @@ DWORD OpenFolder::Attributes(const std::string& name) const {
 }
 
 DWORD OpenFolder::SetAttributes(const std::string& name, DWORD attributes) const {
-  if (const DWORD injected = injectedFault(inFolder(m_Native, name), kRemoval)) return injected;
+  if (const DWORD injected = InjectedFault(FileSeam::Remove, inFolder(m_Native, name))) return injected;
   struct stat st;
   if (::fstatat(m_Fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return ErrorFromErrno(errno);
   if (S_ISLNK(st.st_mode)) return 0;
@@ -714,7 +637,7 @@ DWORD OpenFolder::SetAttributes(const std::string& name, DWORD attributes) const
 
 DWORD OpenFolder::RemoveFile(const std::string& name) const {
   const std::string native = inFolder(m_Native, name);
-  if (const DWORD injected = injectedFault(native, kRemoval)) return injected;
+  if (const DWORD injected = InjectedFault(FileSeam::Remove, native)) return injected;
   struct stat st;
   if (::fstatat(m_Fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode))
     return win::ERROR_ACCESS_DENIED;
@@ -724,13 +647,15 @@ DWORD OpenFolder::RemoveFile(const std::string& name) const {
 }
 
 DWORD OpenFolder::RemoveFolder(const std::string& name) const {
-  if (const DWORD injected = injectedFault(inFolder(m_Native, name), kRemoval)) return injected;
+  if (const DWORD injected = InjectedFault(FileSeam::Remove, inFolder(m_Native, name))) return injected;
   return ::unlinkat(m_Fd, name.c_str(), AT_REMOVEDIR) == 0 ? 0 : folderError(errno);
 }
 
 }  // namespace platform
 
 namespace win {
+
+using platform::FileSeam;
 
 BOOL CreateDirectory(const char* path, void*) {
   std::string native;
@@ -744,7 +669,7 @@ BOOL CreateDirectory(const char* path, void*) {
 BOOL RemoveDirectory(const char* path) {
   std::string native;
   if (!platform::mapOrFail(path, native)) return FALSE;
-  if (const DWORD injected = platform::injectedFault(native, platform::kRemoval)) return platform::result(injected);
+  if (const DWORD injected = platform::InjectedFault(FileSeam::Remove, native)) return platform::result(injected);
   struct stat st;
   if (::lstat(native.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
     if (!platform::isLinkToFolder(native)) return platform::result(ERROR_DIRECTORY);
@@ -758,7 +683,7 @@ BOOL RemoveDirectory(const char* path) {
 BOOL DeleteFile(const char* path) {
   std::string native;
   if (!platform::mapOrFail(path, native)) return FALSE;
-  if (const DWORD injected = platform::injectedFault(native, platform::kRemoval)) return platform::result(injected);
+  if (const DWORD injected = platform::InjectedFault(FileSeam::Remove, native)) return platform::result(injected);
   struct stat st;
   if (::lstat(native.c_str(), &st) == 0 && (S_ISDIR(st.st_mode) || platform::isLinkToFolder(native)))
     return platform::result(ERROR_ACCESS_DENIED);
@@ -787,7 +712,7 @@ BOOL CopyFileEx(const char* from, const char* to, DWORD flags) {
   if (n < 0) return platform::result(platform::ErrorFromErrno(errno));
   if (static_cast<std::size_t>(n) >= target.size()) return platform::result(ERROR_FILENAME_EXCED_RANGE);  // grew meanwhile
   target[static_cast<std::size_t>(n)] = '\0';
-  if (const DWORD injected = platform::injectedFault(dst)) return platform::result(injected);
+  if (const DWORD injected = platform::InjectedFault(FileSeam::Write, dst)) return platform::result(injected);
   if (::lstat(dst.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return platform::result(ERROR_ACCESS_DENIED);
   // A link copied onto what it leads to would replace that file by a link to itself.
   struct stat led, onto;
@@ -800,7 +725,7 @@ BOOL CopyFileEx(const char* from, const char* to, DWORD flags) {
 BOOL MoveFileEx(const char* from, const char* to, DWORD flags) {
   std::string src, dst;
   if (!platform::mapOrFail(from, src) || !platform::mapOrFail(to, dst)) return FALSE;
-  if (const DWORD injected = platform::injectedFault(src, platform::kRemoval)) return platform::result(injected);
+  if (const DWORD injected = platform::InjectedFault(FileSeam::Remove, src)) return platform::result(injected);
   struct stat st;
   if (::lstat(src.c_str(), &st) != 0) {
     const int e = errno;
@@ -858,7 +783,7 @@ DWORD GetFileAttributes(const char* path) {
 BOOL SetFileAttributes(const char* path, DWORD attributes) {
   std::string native;
   if (!platform::mapOrFail(path, native)) return FALSE;
-  if (const DWORD injected = platform::injectedFault(native, platform::kRemoval)) return platform::result(injected);
+  if (const DWORD injected = platform::InjectedFault(FileSeam::Remove, native)) return platform::result(injected);
   struct stat st;
   if (::lstat(native.c_str(), &st) != 0) {
     SetLastError(errno == ENOENT ? platform::missingError(native) : platform::ErrorFromErrno(errno));

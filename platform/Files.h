@@ -8,7 +8,6 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -92,17 +91,13 @@ win::DWORD WriteFileBytes(const std::string& path, const std::string& data);
 // (otherwise ERROR_FILE_NOT_FOUND). All or nothing: a short write is undone.
 // A `recordSize` other than 0 makes the file a sequence of records of that
 // size, shared by processes: the append holds the folder's profile write lock
-// (ProfileWriteLock) and first cuts off a partial record at the end, as a
-// writer killed inside its append leaves one.
+// (ProfileWriteLock, platform/FolderLock.h) and first cuts off a partial
+// record at the end, as a writer killed inside its append leaves one.
 win::DWORD AppendFileBytes(const std::string& path, const std::string& data, bool create, std::size_t recordSize = 0);
 // Names in a folder, without "." and "..", in no particular order.
 win::DWORD ListFolder(const std::string& path, std::vector<std::string>& names);
 
 // Native-path building blocks.
-// "<real path of the parent folder>/<name>"; false when the parent folder
-// cannot be resolved, with *error (when given) set to ERROR_PATH_NOT_FOUND, or
-// ERROR_FILENAME_EXCED_RANGE for a name too long for the system.
-bool CanonicalFilePath(const std::string& nativePath, std::string& canonical, win::DWORD* error = nullptr);
 // Writes `data` to a temporary file beside `nativePath`, flushes it to disk,
 // renames it over `nativePath` and flushes the folder, so that a finished write
 // survives a power cut. Returns 0 or a Windows error number; on failure the old
@@ -115,30 +110,12 @@ win::DWORD ReplaceFileAtomically(const std::string& nativePath, const std::strin
 // file that another process holds a write lease on is opened waiting, as the
 // kernel then breaks the lease. Returns the descriptor, or -1 with errno set.
 int OpenForReading(const std::string& nativePath);
-// Test seam: while set, a write of a file (whole-file replacement, copy or
-// append) for whose native path `fault` returns non-zero fails with that
-// Windows error number before the file is touched, as a full disk refuses it
-// (ERROR_DISK_FULL). An empty function ends it.
-using WriteFault = std::function<win::DWORD(const std::string& nativePath)>;
-void SetWriteFault(WriteFault fault);
-// Test seam: while set, ReadFileBytes calls `hook` with the native path once
-// the file is open, before its first byte is read. An empty function ends it.
-using ReadHook = std::function<void(const std::string& nativePath)>;
-void SetReadHook(ReadHook hook);
-// Test seam: while set, deleting a file, removing a folder, changing
-// attributes or moving a file away fails for a native path for which `fault`
-// returns non-zero, with that Windows error number, before anything is
-// touched. An empty function ends it.
-void SetRemoveFault(WriteFault fault);
-// Test seam: while set, listing a folder (ListFolder, FindFirstFile) fails for
-// a native path for which `fault` returns non-zero, with that Windows error
-// number. An empty function ends it.
-void SetListFault(WriteFault fault);
 // A folder held open for a walk that must keep inside it: each entry is
 // looked up in the folder itself, never through a path, and an entry that is
 // or becomes a symbolic link is never followed (entering or removing it as a
-// folder then fails with ERROR_DIRECTORY). The listing and removal seams see
-// the folder's native path, and the entry's as "<folder>/<name>". Every call
+// folder then fails with ERROR_DIRECTORY). The listing and removal seams
+// (platform/FileFaults.h) see the folder's native path, and the entry's as
+// "<folder>/<name>". Every call
 // returns 0 or a Windows error number.
 class OpenFolder {
  public:
@@ -170,9 +147,9 @@ class OpenFolder {
   std::string m_Native;
 };
 // True when the path opens for reading as a file (not a folder). Never waits:
-// a FIFO or device at the path does not block the open.
+// a FIFO or device at the path does not block the open, and a regular file
+// that another process holds a write lease on counts as opening without the
+// open that would wait for the lease.
 bool OpensForReading(const std::string& path);
-// Windows error number for an errno value.
-win::DWORD ErrorFromErrno(int err);
 
 }  // namespace platform

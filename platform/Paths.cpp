@@ -195,6 +195,22 @@ bool ResolvePath(std::string_view winPath, std::string& resolved, win::DWORD* er
   return true;
 }
 
+bool CanonicalFilePath(const std::string& nativePath, std::string& canonical, win::DWORD* error) {
+  auto fail = [&](int err) {
+    if (error) *error = err == ENAMETOOLONG ? win::ERROR_FILENAME_EXCED_RANGE : win::ERROR_PATH_NOT_FOUND;
+    return false;
+  };
+  char buf[PATH_MAX];
+  const auto slash = nativePath.find_last_of('/');
+  const std::string parent = slash == std::string::npos ? "." : slash == 0 ? "/" : nativePath.substr(0, slash);
+  if (::realpath(parent.c_str(), buf) == nullptr) return fail(errno);
+  struct stat st;
+  if (::stat(buf, &st) != 0) return fail(errno);
+  if (!S_ISDIR(st.st_mode)) return fail(ENOTDIR);
+  canonical = join(buf, slash == std::string::npos ? nativePath : nativePath.substr(slash + 1));
+  return true;
+}
+
 bool HoldsDriveRoot(std::string_view winPath) {
   std::string resolved;
   if (!ResolvePath(winPath, resolved)) return false;

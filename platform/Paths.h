@@ -39,6 +39,11 @@ std::string MapPath(std::string_view winPath);
 // when the path does not map or cannot be resolved (*error as for MapPath, or
 // the error of the resolution, such as a loop of links).
 bool ResolvePath(std::string_view winPath, std::string& resolved, win::DWORD* error = nullptr);
+// "<real path of the parent folder>/<name>" for a native path; false when the
+// parent folder cannot be resolved, with *error (when given) set to
+// ERROR_PATH_NOT_FOUND, or ERROR_FILENAME_EXCED_RANGE for a name too long for
+// the system.
+bool CanonicalFilePath(const std::string& nativePath, std::string& canonical, win::DWORD* error = nullptr);
 // True when the path resolves to the root of a drive: "/", the top folder of a
 // mounted file system, or the folder of a drive letter or any folder holding
 // one (such as the common folder of the drive letters, or the working folder

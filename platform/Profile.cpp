@@ -1,8 +1,6 @@
 #include "platform/Profile.h"
 
-#include <fcntl.h>
 #include <pthread.h>
-#include <sys/file.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -22,7 +20,9 @@
 #include <thread>
 #include <unordered_map>
 
+#include "platform/ErrorText.h"
 #include "platform/Files.h"
+#include "platform/FolderLock.h"
 #include "platform/Paths.h"
 
 namespace platform {
@@ -568,16 +568,12 @@ std::shared_ptr<const IniFile> load(std::string_view fileName, std::uint64_t wor
   return file;
 }
 
-// The folders whose write lock this thread holds (ProfileWriteLock and the
-// writes nested in it).
-thread_local std::vector<std::string> t_lockedFolders;
-
 // Runs `use` on the file as it is now. A kept copy costs one lookup under a
 // shared lock and no system call. A thread that holds a write lock reads
 // afresh: another process's change may be newer than its kernel report.
 template <typename Use>
 auto withFile(std::string_view fileName, Use&& use) {
-  if (!t_lockedFolders.empty()) {
+  if (HoldsFolderLock()) {
     std::string mapped;
     if (!MapPath(fileName, mapped)) return use(*missingFile());
     bool keepable = false;
@@ -658,133 +654,6 @@ std::string_view defaultOf(std::string_view def) {
 std::mutex& fileLock(const std::string& canonical) {
   static std::array<std::mutex, 64> stripes;
   return stripes[NoCaseHash{}(canonical) % stripes.size()];
-}
-
-// The folders whose lock a ProfileWriteLock of this thread was refused, while
-// it lives: the writes it was meant to guard fail with its error rather than
-// go ahead unguarded.
-struct Refusal {
-  std::string folder;
-  DWORD error;
-  std::string text;
-};
-thread_local std::vector<Refusal> t_refusedFolders;
-
-struct LockFaultHolder {
-  std::mutex mutex;
-  std::shared_ptr<const LockFault> fault;
-};
-LockFaultHolder& lockFaults() {
-  static LockFaultHolder h;
-  return h;
-}
-
-int injectedLockFault(const std::string& folder, LockStep step) {
-  std::shared_ptr<const LockFault> fault;
-  {
-    auto& h = lockFaults();
-    std::lock_guard lock(h.mutex);
-    fault = h.fault;
-  }
-  return fault && *fault ? (*fault)(folder, step) : 0;
-}
-
-}  // namespace
-
-void SetLockFault(LockFault fault) {
-  auto& h = lockFaults();
-  std::lock_guard lock(h.mutex);
-  h.fault = std::make_shared<const LockFault>(std::move(fault));
-}
-
-// Across processes, by an exclusive flock on the file's folder: no lock file
-// litters the folder, and a script takes the same lock with flock(1) on it.
-// A thread that already holds the folder's lock goes through (a second flock
-// on a new descriptor would wait for itself).
-class FolderLock {
- public:
-  // `remember`: a refusal makes this thread's writes to the folder fail while
-  // this lives (ProfileWriteLock).
-  FolderLock(std::string folder, bool remember) : folder_(std::move(folder)) {
-    if (std::find(t_lockedFolders.begin(), t_lockedFolders.end(), folder_) != t_lockedFolders.end()) return;
-    const auto refused = std::find_if(t_refusedFolders.begin(), t_refusedFolders.end(),
-                                      [this](const Refusal& r) { return r.folder == folder_; });
-    if (refused != t_refusedFolders.end()) {
-      error_ = refused->error;
-      text_ = refused->text;
-      return;
-    }
-    take();
-    if (error_ == 0) {
-      t_lockedFolders.push_back(folder_);
-    } else if (remember) {
-      t_refusedFolders.push_back({folder_, error_, text_});
-      remembered_ = true;
-    }
-  }
-  ~FolderLock() {
-    if (remembered_) {
-      t_refusedFolders.erase(std::find_if(t_refusedFolders.begin(), t_refusedFolders.end(),
-                                          [this](const Refusal& r) { return r.folder == folder_; }));
-    }
-    if (fd_ < 0) return;
-    t_lockedFolders.erase(std::find(t_lockedFolders.begin(), t_lockedFolders.end(), folder_));
-    ::close(fd_);
-  }
-  FolderLock(const FolderLock&) = delete;
-  FolderLock& operator=(const FolderLock&) = delete;
-  DWORD Error() const { return error_; }
-  const std::string& Text() const { return text_; }
-
- private:
-  void take() {
-    for (;;) {
-      int e = injectedLockFault(folder_, LockStep::Open);
-      if (e == 0) {
-        fd_ = ::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (fd_ < 0) e = errno;
-      }
-      if (e != 0) {
-        refuse("opened", e, e == ENOENT || e == ENOTDIR ? win::ERROR_PATH_NOT_FOUND : ErrorFromErrno(e));
-        return;
-      }
-      e = injectedLockFault(folder_, LockStep::Lock);
-      while (e == 0 && ::flock(fd_, LOCK_EX) != 0) {
-        if (errno != EINTR) e = errno;
-      }
-      if (e != 0) {
-        refuse("locked", e, win::ERROR_LOCK_FAILED);
-        return;
-      }
-      // A folder replaced while this waited (a script's copy and rename) no
-      // longer holds the files: lock the one now at the path.
-      struct stat held, named;
-      if (::fstat(fd_, &held) == 0 && ::stat(folder_.c_str(), &named) == 0 && held.st_dev == named.st_dev &&
-          held.st_ino == named.st_ino)
-        return;
-      ::close(fd_);
-      fd_ = -1;
-    }
-  }
-  void refuse(const char* step, int err, DWORD error) {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
-    error_ = error;
-    text_ = "the folder " + folder_ + " cannot be " + step + ": " + std::generic_category().message(err);
-  }
-
-  std::string folder_;
-  int fd_ = -1;
-  DWORD error_ = 0;
-  std::string text_;
-  bool remembered_ = false;
-};
-
-namespace {
-
-std::string parentFolder(const std::string& canonical) {
-  const auto slash = canonical.find_last_of('/');
-  return slash == 0 ? "/" : canonical.substr(0, slash);
 }
 
 bool validName(std::string_view s) { return s.find_first_of("\r\n") == std::string_view::npos; }
@@ -922,7 +791,7 @@ DWORD modifyWith(const char* fileName, Edit&& edit) {
   if (!CanonicalFilePath(mapped, canonical, &err)) return err;
 
   // The folder first, as ProfileWriteLock takes it, then the file.
-  FolderLock folderLock(parentFolder(canonical), false);
+  FolderLock folderLock(canonical, false);
   if (folderLock.Error() != 0) return folderLock.Error();
   std::lock_guard lock(fileLock(canonical));
   // Another spelling of a missing file may have created it meanwhile: map again
@@ -977,23 +846,6 @@ void ForgetProfileFile(const std::string& nativePath) {
     return entryLeaf == leaf && (entryCanonical.empty() || canonical.empty() || entryCanonical == canonical);
   });
 }
-
-ProfileWriteLock::ProfileWriteLock(const std::string& fileName) {
-  std::string mapped, canonical;
-  DWORD err = 0;
-  if (!MapPath(fileName, mapped, &err) || !CanonicalFilePath(mapped, canonical, &err)) {
-    error_ = err;
-    errorText_ = "the folder of " + fileName + " cannot be found";
-    return;
-  }
-  lock_ = std::make_unique<FolderLock>(parentFolder(canonical), true);
-  error_ = lock_->Error();
-  errorText_ = lock_->Text();
-}
-
-ProfileWriteLock::~ProfileWriteLock() = default;
-
-void ProfileWriteLock::Release() { lock_.reset(); }
 
 DWORD EditProfileFile(const std::string& fileName, const std::function<DWORD(std::string& text)>& edit) {
   return modifyWith(fileName.c_str(), edit);

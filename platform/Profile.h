@@ -27,15 +27,15 @@
 // process's change is seen as soon as that thread has taken the kernel's report,
 // normally well within a millisecond. A file changed in the last 50 ms, and a
 // missing file, are read afresh every time.
-// Writes to one file are serialised across threads and, by a lock (flock) on
-// the file's folder, across processes; each replaces the file atomically
-// (temporary file in the same folder, flushed, renamed, folder flushed), so a
-// reader never sees a half-written file and no writer's key is lost.
+// Writes to one file are serialised across threads and, by the lock on the
+// file's folder (platform/FolderLock.h), across processes; each replaces the
+// file atomically (temporary file in the same folder, flushed, renamed, folder
+// flushed), so a reader never sees a half-written file and no writer's key is
+// lost.
 //
 // File names are Windows-style paths, mapped by platform/Paths.h.
 #pragma once
 #include <functional>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -80,44 +80,6 @@ void ClearProfileCache();
 // Drops the parsed copy of a file (a native path) this process has just
 // changed; the file layer calls it after every change it makes.
 void ForgetProfileFile(const std::string& nativePath);
-// Holds, while it lives, the cross-process lock that every profile write to a
-// file in the folder of `fileName` takes (the flock on the folder), so that a
-// read, a change and the write made under it are one step for every process
-// and thread. This thread's profile writes in that folder go through, and its
-// profile reads read files afresh. A folder replaced while the lock was
-// waited for is locked again at its path. Error(): 0, or the Windows error
-// number when nothing is held: the folder cannot be found or opened, or the
-// system refuses the lock (ERROR_LOCK_FAILED, as a network file system without
-// flock does). Then, while this lives, this thread's profile writes to that
-// folder fail with the same error; a caller that writes through the file layer
-// (platform/Files.h) must check Error() itself.
-class FolderLock;
-class ProfileWriteLock {
- public:
-  explicit ProfileWriteLock(const std::string& fileName);
-  ~ProfileWriteLock();
-  ProfileWriteLock(const ProfileWriteLock&) = delete;
-  ProfileWriteLock& operator=(const ProfileWriteLock&) = delete;
-  win::DWORD Error() const { return error_; }
-  // What was refused, for a message: the folder and the system's reason
-  // ("the folder /srv/kx cannot be locked: No locks available"); empty when held.
-  const std::string& ErrorText() const { return errorText_; }
-  // Lets go before the end of the scope.
-  void Release();
-
- private:
-  std::unique_ptr<FolderLock> lock_;
-  win::DWORD error_ = 0;
-  std::string errorText_;
-};
-// Test seam: while set, the folder lock calls `fault` with the folder's native
-// path before it opens the folder (LockStep::Open) and before its flock
-// (LockStep::Lock). A non-zero errno value fails that step with it, as a folder
-// that cannot be opened (EACCES) or a file system that refuses locks (ENOLCK)
-// does. An empty function ends it.
-enum class LockStep { Open, Lock };
-using LockFault = std::function<int(const std::string& folder, LockStep step)>;
-void SetLockFault(LockFault fault);
 // Under the locks of a profile write: reads the file afresh (a missing file is
 // empty text), lets `edit` change the text, and replaces the file atomically
 // with it when `edit` returns 0 and changed it. Returns 0, `edit`'s error, or

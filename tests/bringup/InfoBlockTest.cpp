@@ -8,6 +8,7 @@
 #include <functional>
 
 #include "device/PortDevice.h"
+#include "platform/FolderLock.h"
 #include "tests/support/EmulatedStation.h"
 #include "tests/support/ScratchFolder.h"
 

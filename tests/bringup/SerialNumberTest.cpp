@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/FolderLock.h"
 #include "tests/support/RecordChecks.h"
 #include "tests/support/ScratchFolder.h"
 

@@ -10,6 +10,7 @@
 #include "engine/PortJob.h"
 #include "engine/SnScan.h"
 #include "platform/Debug.h"
+#include "platform/FileFaults.h"
 #include "platform/Files.h"
 #include "platform/Memory.h"
 #include "platform/MessageBox.h"

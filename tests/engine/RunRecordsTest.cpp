@@ -16,6 +16,7 @@
 #include "device/PortDevice.h"
 #include "engine/PortJob.h"
 #include "platform/Debug.h"
+#include "platform/FileFaults.h"
 #include "platform/Files.h"
 #include "platform/Profile.h"
 #include "tests/engine/QcStation.h"

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/ErrorText.h"
+#include "platform/FileFaults.h"
 #include "platform/Files.h"
 #include "platform/MessageBox.h"
 #include "tests/support/ScratchFolder.h"

@@ -13,6 +13,7 @@
 #include <fstream>
 #include <functional>
 
+#include "platform/FileFaults.h"
 #include "platform/Files.h"
 #include "tests/support/ScratchFolder.h"
 

@@ -7,6 +7,7 @@
 
 #include "device/PortDevice.h"
 #include "media/BinImage.h"
+#include "platform/FileFaults.h"
 #include "platform/Files.h"
 #include "platform/MessageBox.h"
 #include "tests/support/BinFixture.h"

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/ErrorText.h"
+#include "platform/FileFaults.h"
 #include "platform/Files.h"
 #include "platform/Paths.h"
 #include "platform/Profile.h"
@@ -407,7 +408,9 @@ TEST_F(FilesAndFolders, AFileUnderAnotherProcesssWriteLeaseIsReadOnceTheLeaseIsB
                  std::string data;
                  return platform::ReadFileBytes(file, data) == 0 ? data : std::string("failed");
                }},
-              {"v", [&] { return GetPrivateProfileString("S", "K", "failed", file); }}};
+              {"v", [&] { return GetPrivateProfileString("S", "K", "failed", file); }},
+              // The copy-name search: a leased name is taken, not free.
+              {"taken", [&] { return std::string(platform::OpensForReading(file) ? "taken" : "free"); }}};
   for (const Row& row : rows) {
     platform::ClearProfileCache();
     LeaseHolder lease(dir.path() + "/leased.ini");

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/Files.h"
+#include "platform/FolderLock.h"
 #include "tests/platform/TempDir.h"
 
 using namespace win;

@@ -1,0 +1,37 @@
+// The test seams of the file layer (platform/Files.h): one table of injected
+// faults, one per kind of call, set by the tests and looked up by the calls.
+// Each is given the native path the call is about to touch; an empty function
+// ends it.
+#pragma once
+#include <functional>
+#include <string>
+
+#include "platform/WinTypes.h"
+
+namespace platform {
+
+using WriteFault = std::function<win::DWORD(const std::string& nativePath)>;
+using ReadHook = std::function<void(const std::string& nativePath)>;
+
+// While set, a write of a file (whole-file replacement, copy or append) for
+// whose native path `fault` returns non-zero fails with that Windows error
+// number before the file is touched, as a full disk refuses it
+// (ERROR_DISK_FULL).
+void SetWriteFault(WriteFault fault);
+// While set, ReadFileBytes calls `hook` with the native path once the file is
+// open, before its first byte is read.
+void SetReadHook(ReadHook hook);
+// While set, deleting a file, removing a folder, changing attributes or moving
+// a file away fails for a native path for which `fault` returns non-zero, with
+// that Windows error number, before anything is touched.
+void SetRemoveFault(WriteFault fault);
+// While set, listing a folder (ListFolder, FindFirstFile) fails for a native
+// path for which `fault` returns non-zero, with that Windows error number.
+void SetListFault(WriteFault fault);
+
+// For the file layer: the seams, and what the one set for `seam` makes of the
+// call on `nativePath` (0: go ahead). The read hook answers 0 once it has run.
+enum class FileSeam { Write, Read, Remove, List };
+win::DWORD InjectedFault(FileSeam seam, const std::string& nativePath);
+
+}  // namespace platform

@@ -1,0 +1,92 @@
+// The cross-process lock on a folder that every write of a shared file in it
+// takes: the profile calls' writes and the file layer's record appends.
+//
+// Across processes it is an exclusive flock on the folder itself: no lock file
+// litters the folder, and a script takes the same lock with flock(1) on it.
+// Within a process each thread remembers the folders it holds, so that a write
+// nested in a held lock goes through instead of waiting for itself, and the
+// folders whose lock a ProfileWriteLock was refused, so that the writes it was
+// meant to guard fail with its error rather than go ahead unguarded.
+#pragma once
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "platform/WinTypes.h"
+
+namespace platform {
+
+// Locks the folder holding `canonicalFile` (a native path whose folder part is
+// resolved, as CanonicalFilePath gives it) for as long as it lives. A thread
+// that already holds it goes through; one whose ProfileWriteLock on it was
+// refused gets that refusal again.
+class FolderLock {
+ public:
+  // `remember`: a refusal makes this thread's writes to the folder fail while
+  // this lives (ProfileWriteLock).
+  FolderLock(const std::string& canonicalFile, bool remember);
+  ~FolderLock();
+  FolderLock(const FolderLock&) = delete;
+  FolderLock& operator=(const FolderLock&) = delete;
+  // 0, ERROR_PATH_NOT_FOUND or the error of a folder that cannot be opened, or
+  // ERROR_LOCK_FAILED when the system refuses the lock.
+  win::DWORD Error() const { return error_; }
+  // What was refused, for a message; empty when held.
+  const std::string& Text() const { return text_; }
+
+ private:
+  void take();
+  void refuse(const char* step, int err, win::DWORD error);
+
+  std::string folder_;
+  int fd_ = -1;
+  win::DWORD error_ = 0;
+  std::string text_;
+  bool remembered_ = false;
+};
+
+// True while this thread holds the lock of some folder: its profile reads then
+// read files afresh, as another process's change may be newer than the
+// kernel's report of it.
+bool HoldsFolderLock();
+
+// Holds, while it lives, the cross-process lock that every profile write to a
+// file in the folder of `fileName` takes (the flock on the folder), so that a
+// read, a change and the write made under it are one step for every process
+// and thread. This thread's profile writes in that folder go through, and its
+// profile reads read files afresh. A folder replaced while the lock was
+// waited for is locked again at its path. Error(): 0, or the Windows error
+// number when nothing is held: the folder cannot be found or opened, or the
+// system refuses the lock (ERROR_LOCK_FAILED, as a network file system without
+// flock does). Then, while this lives, this thread's profile writes to that
+// folder fail with the same error; a caller that writes through the file layer
+// (platform/Files.h) must check Error() itself.
+class ProfileWriteLock {
+ public:
+  explicit ProfileWriteLock(const std::string& fileName);
+  ~ProfileWriteLock();
+  ProfileWriteLock(const ProfileWriteLock&) = delete;
+  ProfileWriteLock& operator=(const ProfileWriteLock&) = delete;
+  win::DWORD Error() const { return error_; }
+  // What was refused, for a message: the folder and the system's reason
+  // ("the folder /srv/kx cannot be locked: No locks available"); empty when held.
+  const std::string& ErrorText() const { return errorText_; }
+  // Lets go before the end of the scope.
+  void Release();
+
+ private:
+  std::unique_ptr<FolderLock> lock_;
+  win::DWORD error_ = 0;
+  std::string errorText_;
+};
+
+// Test seam: while set, the folder lock calls `fault` with the folder's native
+// path before it opens the folder (LockStep::Open) and before its flock
+// (LockStep::Lock). A non-zero errno value fails that step with it, as a folder
+// that cannot be opened (EACCES) or a file system that refuses locks (ENOLCK)
+// does. An empty function ends it.
+enum class LockStep { Open, Lock };
+using LockFault = std::function<int(const std::string& folder, LockStep step)>;
+void SetLockFault(LockFault fault);
+
+}  // namespace platform
