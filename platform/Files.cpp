@@ -29,6 +29,24 @@
 #include "platform/Profile.h"
 
 namespace platform {
+
+int RenameAt(int fromDir, const char* from, int toDir, const char* to, bool replace) {
+  if (replace) return ::renameat(fromDir, from, toDir, to) == 0 ? 0 : errno;
+  if (::renameat2(fromDir, from, toDir, to, RENAME_NOREPLACE) == 0) return 0;
+  if (errno != EINVAL && errno != ENOSYS) return errno;
+  // No RENAME_NOREPLACE here: a hard link fails on an existing name as well.
+  if (::linkat(fromDir, from, toDir, to, 0) == 0) {
+    ::unlinkat(fromDir, from, 0);
+    return 0;
+  }
+  if (errno != EPERM && errno != EOPNOTSUPP) return errno;
+  // Neither (a folder, or a file system without links): the name is checked
+  // just before the rename, the one window left.
+  struct stat st;
+  if (::fstatat(toDir, to, &st, AT_SYMLINK_NOFOLLOW) == 0) return EEXIST;
+  return ::renameat(fromDir, from, toDir, to) == 0 ? 0 : errno;
+}
+
 namespace {
 
 using win::DWORD;
@@ -132,22 +150,8 @@ int syncFolder(const std::string& dir) {
   return err == EINVAL || err == EROFS ? 0 : err;
 }
 
-// Renames `from` to `to`; without `replace` a file at `to` stays, even one
-// that appeared a moment ago (EEXIST). File systems without RENAME_NOREPLACE
-// get a hard link, which fails on an existing name as well; only where neither
-// exists is the name checked just before the rename.
 int renameTo(const std::string& from, const std::string& to, bool replace) {
-  if (replace) return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
-  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
-  if (errno != EINVAL && errno != ENOSYS) return errno;
-  if (::link(from.c_str(), to.c_str()) == 0) {
-    ::unlink(from.c_str());
-    return 0;
-  }
-  if (errno != EPERM && errno != EOPNOTSUPP) return errno;
-  struct stat st;
-  if (::lstat(to.c_str(), &st) == 0) return EEXIST;
-  return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
+  return RenameAt(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), replace);
 }
 
 // An existing target that a copy must not replace.

@@ -98,6 +98,11 @@ win::DWORD AppendFileBytes(const std::string& path, const std::string& data, boo
 win::DWORD ListFolder(const std::string& path, std::vector<std::string>& names);
 
 // Native-path building blocks.
+// The one rename of the file layer, relative to folder descriptors (AT_FDCWD
+// for paths). Without `replace` whatever stands at `to` stays, even what
+// appeared a moment ago: RENAME_NOREPLACE, or where the file system lacks it a
+// hard link and unlink; EEXIST then. Returns 0 or an errno value.
+int RenameAt(int fromDir, const char* from, int toDir, const char* to, bool replace);
 // Writes `data` to a temporary file beside `nativePath`, flushes it to disk,
 // renames it over `nativePath` and flushes the folder, so that a finished write
 // survives a power cut. Returns 0 or a Windows error number; on failure the old
