@@ -361,12 +361,25 @@ TEST_F(Spreadsheet, FieldNamesFromTheWorkbookAreVetted) {
   for (const std::string& sql : sent_) EXPECT_EQ(sql.find("UPDATE"), std::string::npos) << sql;
 }
 
+// A sheet name that would end its brackets, or (with "$") be read as a range
+// of another sheet, is refused before anything is sent.
 TEST_F(Spreadsheet, ASheetNameThatWouldEndItsBracketsIsNeverSent) {
-  COdbcSpreadsheet sheet("C:\\s.xls", "S] WHERE 1=1 --", false);
-  EXPECT_EQ(sheet.LastError(), "Name cannot hold ]:S] WHERE 1=1 --\n");
-  EXPECT_FALSE(sheet.AddHeaderRow({"A"}, false));
-  EXPECT_FALSE(sheet.UpdateMatchingRows({"x"}, {"y"}));
-  EXPECT_TRUE(sent_.empty()) << sent_.front();
+  const struct {
+    const char* sheet;
+    const char* text;
+  } rows[] = {{"S] WHERE 1=1 --", "Name cannot hold ]:S] WHERE 1=1 --\n"},
+              {"S$A1:IV5", "Name cannot hold $:S$A1:IV5\n"},
+              {"Cost$", "Name cannot hold $:Cost$\n"}};
+  for (const auto& row : rows) {
+    sent_.clear();
+    COdbcSpreadsheet sheet("C:\\s.xls", row.sheet, false);
+    EXPECT_EQ(sheet.LastError(), row.text);
+    EXPECT_FALSE(sheet.AddHeaderRow({"A"}, false)) << row.sheet;
+    EXPECT_FALSE(sheet.UpdateMatchingRows({"x"}, {"y"})) << row.sheet;
+    EXPECT_FALSE(sheet.DropSheet(row.sheet)) << row.sheet;
+    EXPECT_EQ(sheet.LastError(), row.text);
+    EXPECT_TRUE(sent_.empty()) << sent_.front();
+  }
 }
 
 // The file reaches the driver whatever its path holds.
