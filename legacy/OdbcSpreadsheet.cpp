@@ -289,7 +289,7 @@ bool COdbcSpreadsheet::DuplicateHeader(const Strings& names) {
 }
 
 bool COdbcSpreadsheet::RefusedNames(const Strings& names) {
-  if (m_bExcel && (RefusedPath() || RefusedName(m_strSheet))) return true;
+  if (m_bExcel && (RefusedPath() || RefusedSheet(m_strSheet))) return true;
   for (const std::string& name : names)
     if (RefusedName(name)) return true;
   return false;
@@ -330,11 +330,17 @@ bool COdbcSpreadsheet::RowBeyondLimit(std::int32_t row, bool grows) {
 
 bool COdbcSpreadsheet::Written() { return m_bTransaction || Commit(); }
 
-bool COdbcSpreadsheet::RefusedName(const std::string& name) {
-  // A name is written inside [ ]; a "]" would end it early.
-  if (name.find(']') == std::string::npos) return false;
-  m_strLastError = "Name cannot hold ]:" + name + "\n";
+bool COdbcSpreadsheet::RefusedName(const std::string& name, const char* refused) {
+  const std::size_t at = name.find_first_of(refused);
+  if (at == std::string::npos) return false;
+  m_strLastError = std::string("Name cannot hold ") + name[at] + ":" + name + "\n";
   return true;
+}
+
+bool COdbcSpreadsheet::RefusedSheet(const std::string& sheet) {
+  // A sheet's "$" would be read as the start of a range: "X$A1:IV5" names the
+  // range of sheet X.
+  return RefusedName(sheet, "]$");
 }
 
 bool COdbcSpreadsheet::RefusedPath() {
@@ -554,7 +560,7 @@ bool COdbcSpreadsheet::CommitExcel() {
 
 bool COdbcSpreadsheet::DropSheet(const std::string& sheet) {
   if (!m_bExcel) return DropSheet();
-  if (RefusedPath() || RefusedName(sheet)) return false;
+  if (RefusedPath() || RefusedSheet(sheet)) return false;
   try {
     m_pDatabase->OpenEx(m_strConnect, win::CDatabase_noOdbcDialog);
     m_pDatabase->ExecuteSQL("DROP TABLE " + Range(sheet));

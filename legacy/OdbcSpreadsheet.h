@@ -64,7 +64,9 @@ class COdbcSpreadsheet {
   std::string JoinRow(const Strings& values) const;
   std::string FillerRow(std::int32_t cells, std::int16_t column = 0, const std::string& value = {}) const;
   bool AppendOrFill(const std::string& text, std::int32_t row);
-  bool RefusedName(const std::string& name);
+  // A name is written inside [ ]; a "]" would end it early.
+  bool RefusedName(const std::string& name, const char* refused = "]");
+  bool RefusedSheet(const std::string& sheet);
   // A workbook path that would not stay one value of the connect string.
   bool RefusedPath();
   // The path and sheet (Excel mode) and the given names, as they go into

@@ -47,6 +47,60 @@ std::string Diagnostics(SQLSMALLINT type, SQLHANDLE handle, const char* fallback
   return text.empty() ? fallback : text;
 }
 
+// A name as the SQLite driver takes it whole: in brackets, or in double quotes
+// where it holds what the driver reads as SQL even inside brackets (";" ends
+// the statement, "?" is a parameter, "{" opens an escape).
+std::string Bracketed(const std::string& name) {
+  if (name.find_first_of(";?{") == std::string::npos) return "[" + name + "]";
+  std::string quoted = "\"";
+  for (char c : name) {
+    quoted += c;
+    if (c == '"') quoted += '"';
+  }
+  return quoted + "\"";
+}
+
+// One text column of the current row, however long.
+void ReadText(SQLHSTMT stmt, SQLUSMALLINT column, std::string& value) {
+  value.clear();
+  char chunk[1024];
+  for (;;) {
+    SQLLEN indicator = 0;
+    const SQLRETURN rc = SQLGetData(stmt, column, SQL_C_CHAR, chunk, sizeof chunk, &indicator);
+    if (rc == SQL_NO_DATA || indicator == SQL_NULL_DATA) return;
+    if (!SQL_SUCCEEDED(rc)) throw win::CDBException(Diagnostics(SQL_HANDLE_STMT, stmt, "Read failed"));
+    value += chunk;
+    if (rc == SQL_SUCCESS) return;  // SQL_SUCCESS_WITH_INFO: more to come
+  }
+}
+
+// The column names of a table as its definition holds them, those that
+// SELECT * gives (generated columns, but no hidden columns of a virtual table).
+std::vector<std::string> DefinedColumns(SQLHDBC dbc, const std::string& table) {
+  SQLHSTMT stmt = nullptr;
+  if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, dbc, &stmt)))
+    throw win::CDBException(Diagnostics(SQL_HANDLE_DBC, dbc, "Cannot allocate a statement"));
+  std::vector<std::string> names;
+  try {
+    const std::string sql = "PRAGMA table_xinfo(" + table + ")";
+    if (!SQL_SUCCEEDED(SQLExecDirect(stmt, reinterpret_cast<SQLCHAR*>(const_cast<char*>(sql.c_str())), SQL_NTS)))
+      throw win::CDBException(Diagnostics(SQL_HANDLE_STMT, stmt, "Cannot read the table's definition"));
+    for (SQLRETURN rc = SQLFetch(stmt); rc != SQL_NO_DATA; rc = SQLFetch(stmt)) {
+      if (!SQL_SUCCEEDED(rc)) throw win::CDBException(Diagnostics(SQL_HANDLE_STMT, stmt, "Fetch failed"));
+      // cid, name, type, notnull, dflt_value, pk, hidden
+      std::string name, hidden;
+      ReadText(stmt, 2, name);
+      ReadText(stmt, 7, hidden);
+      if (hidden != "1") names.push_back(std::move(name));
+    }
+  } catch (...) {
+    SQLFreeHandle(SQL_HANDLE_STMT, stmt);
+    throw;
+  }
+  SQLFreeHandle(SQL_HANDLE_STMT, stmt);
+  return names;
+}
+
 // A result column's name, whole: the driver says how long it is, and a name
 // longer than the buffer is asked for again in one that holds it. (Some
 // drivers report SQLDescribeCol's length cut to the buffer; SQL_DESC_NAME's
@@ -141,9 +195,9 @@ std::string WithDatabaseKey(const std::string& connect) {
 }
 
 // Only the table of a statement, the bracketed name after FROM, INTO, TABLE or
-// UPDATE outside quoted text, is a sheet range; field names and values are
-// left as they are.
-std::string WithoutSheetRanges(const std::string& sql) {
+// UPDATE outside quoted text, is a sheet range; every bracketed name is
+// written as Bracketed gives it; values are left as they are.
+std::string ForSqlite(const std::string& sql) {
   static const std::regex kRange(R"(\[([^\]$]*)\$A1:IV[0-9]+\])");
   std::string out;
   bool table = false;  // the next name is a table's
@@ -165,8 +219,9 @@ std::string WithoutSheetRanges(const std::string& sql) {
     } else if (c == '[') {
       const auto close = sql.find(']', i);
       const auto end = close == std::string::npos ? sql.size() : close + 1;
-      const std::string name = sql.substr(i, end - i);
-      out += table ? std::regex_replace(name, kRange, "[$1]") : name;
+      std::string name = sql.substr(i, end - i);
+      if (table) name = std::regex_replace(name, kRange, "[$1]");
+      out += close == std::string::npos ? name : Bracketed(name.substr(1, name.size() - 2));
       i = end;
       table = false;
     } else if (std::isalpha(static_cast<unsigned char>(c)) || c == '_') {
@@ -225,7 +280,7 @@ void CDatabase::OpenEx(const std::string& connect, DWORD) {
 }
 
 std::string CDatabase::Adapt(const std::string& sql) const {
-  return m_Dbms == "SQLite" ? platform::WithoutSheetRanges(sql) : sql;
+  return m_Dbms == "SQLite" ? platform::ForSqlite(sql) : sql;
 }
 
 void CDatabase::ExecuteSQL(const std::string& sql) {
@@ -298,6 +353,7 @@ void CRecordset::Open(const std::string& sql) {
   SQLSMALLINT columns = 0;
   SQLNumResultCols(stmt, &columns);
   for (SQLSMALLINT i = 1; i <= columns; ++i) m_Names.push_back(platform::ColumnName(stmt, i));
+  if (m_Database->DbmsName() == "SQLite") NamesFromDefinition(adapted);
   Fetch();
 }
 
@@ -314,17 +370,25 @@ void CRecordset::Fetch() {
 void CRecordset::GetFieldValue(short index, std::string& value) {
   if (m_Stmt == nullptr || m_Eof || index < 0 || static_cast<std::size_t>(index) >= m_Names.size())
     throw CDBException("No such field");
-  value.clear();
-  char chunk[1024];
-  for (;;) {
-    SQLLEN indicator = 0;
-    const SQLRETURN rc = SQLGetData(m_Stmt, static_cast<SQLUSMALLINT>(index + 1), SQL_C_CHAR, chunk, sizeof chunk,
-                                    &indicator);
-    if (rc == SQL_NO_DATA || indicator == SQL_NULL_DATA) return;
-    if (!SQL_SUCCEEDED(rc)) throw CDBException(platform::Diagnostics(SQL_HANDLE_STMT, m_Stmt, "Read failed"));
-    value += chunk;
-    if (rc == SQL_SUCCESS) return;  // SQL_SUCCESS_WITH_INFO: more to come
-  }
+  platform::ReadText(m_Stmt, static_cast<SQLUSMALLINT>(index + 1), value);
+}
+
+void CRecordset::NamesFromDefinition(const std::string& sql) {
+  // The SQLite driver cuts a result column's name at its dots ("FW Ver." comes
+  // back empty, "S.M.A.R.T" as "A.R.T"); the whole names of a SELECT * from one
+  // table are the table's own, in order. Names it cannot confirm are refused,
+  // never passed on cut.
+  static const std::regex kWholeTable(
+      R"(^\s*SELECT\s+\*\s+FROM\s+(\[[^\]]*\]|"(?:[^"]|"")*"|[A-Za-z_][A-Za-z0-9_]*)\s*$)", std::regex::icase);
+  std::smatch match;
+  if (!std::regex_match(sql, match, kWholeTable)) return;
+  std::vector<std::string> defined = platform::DefinedColumns(m_Database->Handle(), match[1].str());
+  bool same = defined.size() == m_Names.size();
+  for (std::size_t i = 0; same && i < defined.size(); ++i)
+    same = defined[i].size() >= m_Names[i].size() &&
+           defined[i].compare(defined[i].size() - m_Names[i].size(), std::string::npos, m_Names[i]) == 0;
+  if (!same) throw CDBException("The column names of " + match[1].str() + " cannot be read whole");
+  m_Names = std::move(defined);
 }
 
 void CRecordset::MoveNext() {

@@ -4,9 +4,11 @@
 // text, and a forward-only read-only result set.
 //
 // Where the SQLite ODBC driver stands in for a spreadsheet driver, the layer
-// bends two things it does otherwise: it takes the file from DBQ= (the driver
-// reads Database=) and it names a sheet range [X$A1:IV<n>] that stands as a
-// statement's table as the table [X].
+// bends what that driver does otherwise: it takes the file from DBQ= (the
+// driver reads Database=), it names a sheet range [X$A1:IV<n>] that stands as
+// a statement's table as the table [X], it quotes a bracketed name that the
+// driver would read as SQL, and it reads a table's column names from the
+// table's definition where the driver gives them back cut.
 #pragma once
 #include <cstdint>
 #include <functional>
@@ -74,6 +76,9 @@ class CRecordset {
 
  private:
   void Fetch();
+  // Where the driver cuts column names: those of a SELECT * from one table
+  // taken from the table's definition; throws when they do not match.
+  void NamesFromDefinition(const std::string& sql);
 
   CDatabase* m_Database;
   void* m_Stmt = nullptr;
@@ -105,8 +110,10 @@ std::vector<std::pair<std::string, std::string>> ConnectPairs(const std::string&
 // the DBQ file's native path goes first. Throws CDBException for a path that
 // such a driver cannot take (one holding ";").
 std::string WithDatabaseKey(const std::string& connect);
-// [X$A1:IV<n>] -> [X] where it names the statement's table, for drivers
-// without sheet ranges.
-std::string WithoutSheetRanges(const std::string& sql);
+// A statement as the SQLite driver takes it: [X$A1:IV<n>] -> [X] where it
+// names the statement's table (that driver has no sheet ranges), and a
+// bracketed name holding ";", "?" or "{" in double quotes (inside brackets the
+// driver reads them as a statement's end, a parameter and an escape).
+std::string ForSqlite(const std::string& sql);
 
 }  // namespace platform

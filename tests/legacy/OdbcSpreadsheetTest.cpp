@@ -293,23 +293,41 @@ struct FakeInstaller {
 };
 
 // Values that hold the separators, quotes, sheet ranges or line feeds come
-// back as stored, each in its own column, in both stores; long names whole.
+// back as stored, each in its own column, in both stores; long names whole,
+// and names holding what the SQLite driver cuts (dots) or takes as SQL
+// (";" ends a statement, "?" a parameter, "{fn }" an escape) whole, also
+// after the workbook is opened and written again.
 TEST_F(Spreadsheet, AwkwardValuesAndNamesRoundTrip) {
-  const Strings values = {"[Q$A1:IV12]", "a\",;.?\"b", "a\",\"b", "say \"hi\"", "x,y", "\"", "last", "8", "9"};
+  const Strings values = {"[Q$A1:IV12]", "a\",;.?\"b", "a\",\"b", "say \"hi\"", "x,y", "\"", "last", "8", "9",
+                          "10",          "11",         "12",      "13",         "14",  "15", "16",   "17"};
   // Names longer than 255 bytes that differ only past that length.
   const std::string longName(300, 'n');
-  const Strings names = {"Q$A1:IV12", "N2", "N3", "N4", "N5", "N6", "N7", longName + "8", longName + "9"};
-  for (const char* file : {"C:\\v.xls", "C:\\v.csv"}) {
+  const Strings names = {"Q$A1:IV12",       "N2",      "N3",       "N4",        "N5",   "N6",    "N7",  longName + "8",
+                         longName + "9",    "FW Ver.", "Cap.(GB)", "S.M.A.R.T", "1.5V", "a.b.c", "p;q", "a?b",
+                         "{fn UCASE('x')}."};
+  const struct {
+    const char* file;
+    const char* sheetOrSeparator;
+  } stores[] = {{"C:\\v.xls", "S"}, {"C:\\v.csv", ","}, {"C:\\w.xls", "Sheet;1?{fn x}.b"}};
+  for (const auto& store : stores) {
     {
-      COdbcSpreadsheet sheet(file, file[5] == 'x' ? "S" : ",", false);
-      ASSERT_TRUE(sheet.AddHeaderRow(names, false)) << file << sheet.LastError();
-      ASSERT_TRUE(sheet.StoreRow(values, 0, false)) << file << sheet.LastError();
+      COdbcSpreadsheet sheet(store.file, store.sheetOrSeparator, false);
+      ASSERT_TRUE(sheet.AddHeaderRow(names, false)) << store.file << sheet.LastError();
+      ASSERT_TRUE(sheet.StoreRow(values, 0, false)) << store.file << sheet.LastError();
     }
-    COdbcSpreadsheet again(file, file[5] == 'x' ? "S" : ",", false);
+    {
+      COdbcSpreadsheet again(store.file, store.sheetOrSeparator, false);
+      Strings header;
+      again.GetFieldNames(header);
+      EXPECT_EQ(header, names) << store.file;
+      EXPECT_EQ(Row(again, 2), values) << store.file;
+      ASSERT_TRUE(again.StoreRow(values, 0, false)) << store.file << again.LastError();
+    }
+    COdbcSpreadsheet written(store.file, store.sheetOrSeparator, false);
     Strings header;
-    again.GetFieldNames(header);
-    EXPECT_EQ(header, names) << file;
-    EXPECT_EQ(Row(again, 2), values) << file;
+    written.GetFieldNames(header);
+    EXPECT_EQ(header, names) << store.file;
+    EXPECT_EQ(written.RowCount(), 3) << store.file;
   }
   EXPECT_EQ(ReadAll("C:\\v.csv").substr(0, 13), "\"Q$A1:IV12\",\"");
 }
@@ -343,12 +361,25 @@ TEST_F(Spreadsheet, FieldNamesFromTheWorkbookAreVetted) {
   for (const std::string& sql : sent_) EXPECT_EQ(sql.find("UPDATE"), std::string::npos) << sql;
 }
 
+// A sheet name that would end its brackets, or (with "$") be read as a range
+// of another sheet, is refused before anything is sent.
 TEST_F(Spreadsheet, ASheetNameThatWouldEndItsBracketsIsNeverSent) {
-  COdbcSpreadsheet sheet("C:\\s.xls", "S] WHERE 1=1 --", false);
-  EXPECT_EQ(sheet.LastError(), "Name cannot hold ]:S] WHERE 1=1 --\n");
-  EXPECT_FALSE(sheet.AddHeaderRow({"A"}, false));
-  EXPECT_FALSE(sheet.UpdateMatchingRows({"x"}, {"y"}));
-  EXPECT_TRUE(sent_.empty()) << sent_.front();
+  const struct {
+    const char* sheet;
+    const char* text;
+  } rows[] = {{"S] WHERE 1=1 --", "Name cannot hold ]:S] WHERE 1=1 --\n"},
+              {"S$A1:IV5", "Name cannot hold $:S$A1:IV5\n"},
+              {"Cost$", "Name cannot hold $:Cost$\n"}};
+  for (const auto& row : rows) {
+    sent_.clear();
+    COdbcSpreadsheet sheet("C:\\s.xls", row.sheet, false);
+    EXPECT_EQ(sheet.LastError(), row.text);
+    EXPECT_FALSE(sheet.AddHeaderRow({"A"}, false)) << row.sheet;
+    EXPECT_FALSE(sheet.UpdateMatchingRows({"x"}, {"y"})) << row.sheet;
+    EXPECT_FALSE(sheet.DropSheet(row.sheet)) << row.sheet;
+    EXPECT_EQ(sheet.LastError(), row.text);
+    EXPECT_TRUE(sent_.empty()) << sent_.front();
+  }
 }
 
 // The file reaches the driver whatever its path holds.
