@@ -67,6 +67,7 @@ void CPortMapping::Map(int slots, bool relearn) {
   m_Slots = std::clamp(slots, 0, kPorts);
   m_DriveNumbers.fill(0);
   m_TesterScanFailed = false;
+  m_DuplicateWarning.clear();
   if (kx::IsTesterDirectMode())
     MapTesters();
   else
@@ -111,11 +112,10 @@ void CPortMapping::MapListing(bool relearn) {
       writes.push_back({Section(port), "PortNode", nodes[port - 1]});
     }
   }
-  m_DuplicateWarning.clear();
   for (int port = 1; port <= m_Slots; ++port) {
     const std::string& node = nodes[port - 1];
     const auto first = std::find(nodes.begin(), nodes.begin() + (port - 1), node) - nodes.begin();
-    // Two ports on one drive would run two jobs on it at once: the later port waits.
+    // Two ports on one drive would run two jobs on it at once: the later reaches none.
     const bool duplicate = !node.empty() && first < port - 1;
     if (duplicate) {
       if (!m_DuplicateWarning.empty()) m_DuplicateWarning += "\n";
