@@ -96,30 +96,6 @@ TEST_F(PortMapping, ARemappingGivesUpOnlyNodesOfAnotherKindThanTheListings) {
   EXPECT_EQ(Key(3, "PortNode"), "n3");
 }
 
-// A node two ports name: the first keeps it, the later one reaches no drive
-// and no other, whichever mapping runs, and is named.
-TEST_F(PortMapping, ANodeNamedTwiceStaysWithTheFirstPort) {
-  MakeDirs("C:\\MP_SSD_NODE");
-  SetIni(CPortMapping::kMappingIni, "Port0", "PortNode", "n3");
-  SetIni(CPortMapping::kMappingIni, "Port2", "PortNode", "n3");
-  SetIni(CPortMapping::kMappingIni, "Port2", "SymbolicLink", "/dev/c");
-  for (const bool remap : {false, true}) {
-    if (remap)
-      mapping_.Remap(4);
-    else
-      mapping_.MapPorts(4);
-    const int drives[] = {3, 1, 0, 0};
-    for (int port = 1; port <= 4; ++port) EXPECT_EQ(mapping_.DriveNumber(port), drives[port - 1]) << port << remap;
-    EXPECT_EQ(Key(2, "PortNode"), "n3");
-    EXPECT_EQ(Key(2, "SymbolicLink"), "");
-    EXPECT_EQ(mapping_.DuplicateWarning(),
-              "[Port2] PortNode n3 in C:\\MP_SSD_NODE\\AutoMapping.ini is port 1's node too: port 3 is not mapped.");
-  }
-  SetIni(CPortMapping::kMappingIni, "Port2", "PortNode", "");
-  mapping_.MapPorts(4);
-  EXPECT_EQ(mapping_.DuplicateWarning(), "");
-}
-
 TEST_F(PortMapping, RemovalBlanksThePortsLinkAndArrivalMapsAgain) {
   mapping_.MapPorts(8);
   SetIni(CPortMapping::kMappingIni, "Port0", "Symbolic_temp", "/dev/t");

@@ -239,6 +239,7 @@ TEST_F(ProductionPage, ANodeTwoPortsNameIsNamedAtStartUpAndScan) {
   for (int port = 1; port <= 3; ++port) EXPECT_EQ(page.DriveNumber(port), drives[port - 1]) << port;
   std::string message;
   EXPECT_TRUE(page.CheckStart(message));
+  EXPECT_EQ(page.DriveNumber(2), 0);
   page.OnScan();
   EXPECT_EQ(box_->Texts(), (std::vector<std::string>{named, named}));
   EXPECT_EQ(page.DriveNumber(2), 0);
