@@ -1,6 +1,7 @@
 #include "app/PortMapping.h"
 
 #include <algorithm>
+#include <set>
 
 #include "app/AppShell.h"
 #include "command/CommandGlobals.h"
@@ -11,6 +12,7 @@
 #include "device/Settings.h"
 #include "platform/Files.h"
 #include "platform/Profile.h"
+#include "platform/linux/DeviceListing.h"
 
 namespace {
 
@@ -33,6 +35,17 @@ void WriteMapping(int port, const char* key, const std::string& value) {
 
 bool HasDevice(const Entry& e) { return !e.path.empty() && e.path != "NULL"; }
 
+// The kind of port a listing node names. A real disk's node is its udev port
+// path, whose USB or ATA link tells a bridge from a SATA port; other nodes are
+// numbered by their port, so nodes that differ only in their trailing number
+// are of one kind. One listing holds one kind of node: a node of another kind
+// is another mode's or another site's and cannot come back in this process.
+std::string NodeKind(const std::string& node) {
+  platform::DiskPort port;
+  if (platform::PortOfIdPath(node, port)) return port == platform::DiskPort::Usb ? "-usb-" : "-ata-";
+  return node.substr(0, node.find_last_not_of("0123456789") + 1);
+}
+
 }  // namespace
 
 CPortMapping::CPortMapping(std::function<void()> refreshListing) : m_Refresh(std::move(refreshListing)) {
@@ -54,6 +67,7 @@ void CPortMapping::Map(int slots, bool relearn) {
   m_Slots = std::clamp(slots, 0, kPorts);
   m_DriveNumbers.fill(0);
   m_TesterScanFailed = false;
+  m_DuplicateWarning.clear();
   if (kx::IsTesterDirectMode())
     MapTesters();
   else
@@ -79,15 +93,17 @@ void CPortMapping::MapListing(bool relearn) {
   for (int port = 1; port <= m_Slots; ++port) nodes[port - 1] = ReadMapping(port, "PortNode");
   // The file's changes, written in one replacement of it.
   std::vector<std::array<std::string, 3>> writes;
-  const auto listed = [&entries](const std::string& node) {
-    return std::any_of(entries.begin(), entries.end(), [&node](const Entry& e) { return e.node == node; });
-  };
   if (!MappingLocked()) {
+    // Only a node that cannot belong to this listing gives way: a pulled
+    // drive's port keeps its node, so no other bay's disk takes the port.
+    std::set<std::string> kinds;
+    for (const Entry& e : entries)
+      if (!e.node.empty()) kinds.insert(NodeKind(e.node));
+    for (int port = 1; relearn && !kinds.empty() && port <= m_Slots; ++port)
+      if (!nodes[port - 1].empty() && kinds.count(NodeKind(nodes[port - 1])) == 0) nodes[port - 1].clear();
     std::size_t next = 0;
     for (int port = 1; port <= m_Slots; ++port) {
-      // A node the listing does not hold (another mode's, or another site's)
-      // gives way only to an entry that no port reaches.
-      if (!nodes[port - 1].empty() && (!relearn || listed(nodes[port - 1]))) continue;
+      if (!nodes[port - 1].empty()) continue;
       while (next < entries.size() && (entries[next].node.empty() ||
                                        std::find(nodes.begin(), nodes.end(), entries[next].node) != nodes.end()))
         ++next;
@@ -98,8 +114,17 @@ void CPortMapping::MapListing(bool relearn) {
   }
   for (int port = 1; port <= m_Slots; ++port) {
     const std::string& node = nodes[port - 1];
+    const auto first = std::find(nodes.begin(), nodes.begin() + (port - 1), node) - nodes.begin();
+    // Two ports on one drive would run two jobs on it at once: the later reaches none.
+    const bool duplicate = !node.empty() && first < port - 1;
+    if (duplicate) {
+      if (!m_DuplicateWarning.empty()) m_DuplicateWarning += "\n";
+      m_DuplicateWarning += kx::StrFormat("[%s] PortNode %s in %s is port %d's node too: port %d is not mapped.",
+                                          Section(port).c_str(), node.c_str(), kMappingIni,
+                                          static_cast<int>(first) + 1, port);
+    }
     std::string link;
-    for (std::size_t i = 0; !node.empty() && i < entries.size(); ++i) {
+    for (std::size_t i = 0; !node.empty() && !duplicate && i < entries.size(); ++i) {
       if (entries[i].node != node || !HasDevice(entries[i])) continue;
       m_DriveNumbers[port - 1] = static_cast<int>(i) + 1;
       link = entries[i].path;

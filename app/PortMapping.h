@@ -3,7 +3,9 @@
 // "Port%d", 0-based) to a listing node (PortNode); a port's drive number is the
 // 1-based index of that node's entry in the device listing, and the entry's path
 // is kept as the port's SymbolicLink. Ports without a node learn the first
-// unclaimed entry in listing order, unless [OP Setting] MappingLock is set. In
+// unclaimed entry in listing order, unless [OP Setting] MappingLock is set. A
+// port keeps its node while the listing lacks it (a pulled drive's port waits
+// for that drive), and a node named by two ports stays with the first. In
 // tester-direct mode the tester boards' slot map gives the drive numbers.
 #pragma once
 #include <array>
@@ -24,9 +26,10 @@ class CPortMapping {
 
   // Maps ports 1..slots afresh; the others get 0.
   void MapPorts(int slots);
-  // The same, and a port whose node the listing does not hold learns an entry
-  // no port reaches, as a port without a node does: a file that a killed
-  // process left for another mode or site gives way to the drives present.
+  // The same, and a port whose node is of another kind than the listing's
+  // entries learns an entry no port reaches, as a port without a node does: a
+  // file that a killed process left for another mode or site gives way to the
+  // drives present. A node of the listing's kind is kept, listed or not.
   void Remap(int slots);
   // Port 1..24; 0 when the port reaches no drive.
   int DriveNumber(int port) const;
@@ -45,6 +48,9 @@ class CPortMapping {
   // Tester-direct mode: the last mapping's tester scan failed or found no
   // tester board for any of the slots.
   bool TesterScanFailed() const { return m_TesterScanFailed; }
+  // The last mapping's ports left unmapped because an earlier port names the
+  // same node, a line each naming the file's entry; empty when none.
+  std::string DuplicateWarning() const { return m_DuplicateWarning; }
 
  private:
   void Map(int slots, bool relearn);
@@ -54,4 +60,5 @@ class CPortMapping {
   std::array<int, kPorts> m_DriveNumbers{};
   int m_Slots = 0;
   bool m_TesterScanFailed = false;
+  std::string m_DuplicateWarning;
 };

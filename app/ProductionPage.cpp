@@ -111,9 +111,14 @@ void CProductionPage::OnInitDialog() {
   kx::FillErrorCodeMap();
 
   m_SlotNumber = SlotCountOf(ReadInt("General Info", "SlotNumber", 8, app::kToolSettingIni));
-  std::lock_guard lock(m_MappingLock);
-  m_Mapping->Remap(m_SlotNumber);
-  m_Initialised = true;
+  std::string duplicates;
+  {
+    std::lock_guard lock(m_MappingLock);
+    m_Mapping->Remap(m_SlotNumber);
+    duplicates = m_Mapping->DuplicateWarning();
+    m_Initialised = true;
+  }
+  if (!duplicates.empty()) win::AfxMessageBox(duplicates.c_str(), win::MB_OK | win::MB_ICONWARNING);
 }
 
 void CProductionPage::OnSetActive() { g_WorkFolder.Set(".\\"); }
@@ -299,20 +304,21 @@ void CProductionPage::ShowPortPresence(int port) {
 void CProductionPage::OnScan() {
   if (Running()) return;
   bool testersFailed = false;
+  std::string text;
   {
     std::lock_guard lock(m_MappingLock);
     m_Mapping->Remap(m_SlotNumber);
     testersFailed = m_Mapping->TesterScanFailed();
+    text = m_Mapping->DuplicateWarning();
   }
   int found = 0;
   for (int port = 1; port <= m_SlotNumber; ++port) {
     ShowPortPresence(port);
     found += DriveNumber(port) != 0;
   }
-  if (testersFailed)
-    win::AfxMessageBox(kTesterScanFailedText, win::MB_OK | win::MB_ICONWARNING);
-  else if (found == 0)
-    win::AfxMessageBox(NoDriveText(m_SlotNumber).c_str(), win::MB_OK | win::MB_ICONWARNING);
+  const std::string more = testersFailed ? kTesterScanFailedText : found == 0 ? NoDriveText(m_SlotNumber) : "";
+  if (!more.empty()) text += text.empty() ? more : "\n" + more;
+  if (!text.empty()) win::AfxMessageBox(text.c_str(), win::MB_OK | win::MB_ICONWARNING);
 }
 
 std::string CProductionPage::NoDriveText(int slots) {

@@ -33,7 +33,8 @@ class CProductionPage {
   // ---- first display and activation ----
 
   // Parameter-file paths, send mode, ATA pass-through flags, holders, the
-  // flash-maker copy, the error-code catalogue, the slot count and the mapping.
+  // flash-maker copy, the error-code catalogue, the slot count and the mapping
+  // (naming any port left unmapped because an earlier port names its node).
   void OnInitDialog();
   // The working folder, each time the page becomes the active one.
   void OnSetActive();
@@ -56,7 +57,7 @@ class CProductionPage {
   bool OnStart();
   // Maps the ports again from the drives present, whatever mapping a killed
   // process left, and shows which reach a drive; tells the operator when none
-  // does, or when the tester scan failed.
+  // does, when the tester scan failed, or which ports name another's node.
   void OnScan();
   // No pass after the one going (the window is to close when the run has ended).
   void RequestStop() { m_StopRequested = true; }

@@ -76,23 +76,24 @@ TEST_F(PortMapping, AWrittenNodeHoldsAndALockedFileLearnsNothing) {
   EXPECT_EQ(Key(1, "PortNode"), "");
 }
 
-// Nodes the listing does not hold: a Start's mapping keeps them; a remapping
-// gives them up, in port order, to the entries no port reaches, and keeps the
-// rest (a pulled real disk's port keeps its place while no other drive waits).
-TEST_F(PortMapping, ARemappingGivesNodesTheListingLacksOnlyToEntriesNoPortReaches) {
+// Nodes the listing does not hold: a Start's mapping keeps them all; a
+// remapping keeps those of the listing's kind (a pulled drive's port waits for
+// it) and gives those of another kind (another mode's or site's) the entries
+// no port reaches, in port order.
+TEST_F(PortMapping, ARemappingGivesUpOnlyNodesOfAnotherKindThanTheListings) {
   MakeDirs("C:\\MP_SSD_NODE");
-  const char* left[] = {"old-a", "n1", "old-c", "old-d"};
+  const char* left[] = {"n7", "n1", "kxemu-bridge-03", "pci-0000:00:17.0-ata-3"};
   for (int port0 = 0; port0 < 4; ++port0)
     SetIni(CPortMapping::kMappingIni, ("Port" + std::to_string(port0)).c_str(), "PortNode", left[port0]);
   mapping_.MapPorts(4);
   EXPECT_EQ(mapping_.DriveNumber(3), 0);
-  EXPECT_EQ(Key(2, "PortNode"), "old-c");
+  EXPECT_EQ(Key(2, "PortNode"), "kxemu-bridge-03");
   mapping_.Remap(4);
-  const int drives[] = {0, 1, 3, 0};
+  const int drives[] = {0, 1, 0, 3};
   for (int port = 1; port <= 4; ++port) EXPECT_EQ(mapping_.DriveNumber(port), drives[port - 1]) << port;
-  EXPECT_EQ(Key(0, "PortNode"), "n2");
-  EXPECT_EQ(Key(2, "PortNode"), "n3");
-  EXPECT_EQ(Key(3, "PortNode"), "old-d");
+  EXPECT_EQ(Key(0, "PortNode"), "n7");
+  EXPECT_EQ(Key(2, "PortNode"), "n2");
+  EXPECT_EQ(Key(3, "PortNode"), "n3");
 }
 
 TEST_F(PortMapping, RemovalBlanksThePortsLinkAndArrivalMapsAgain) {

@@ -7,6 +7,7 @@
 #include "app/AppShell.h"
 #include "app/ProductionPage.h"
 #include "command/CommandGlobals.h"
+#include "command/GetDevLibrary.h"
 #include "device/AppHolders.h"
 #include "device/ErrorCode.h"
 #include "device/ModuleFolder.h"
@@ -150,25 +151,98 @@ TEST_F(ProductionPage, ScanThatMapsNoPortSaysSo) {
   EXPECT_EQ(box_->Texts(), std::vector<std::string>{"No drive was found on any of the 8 ports."});
 }
 
-// A bridge-mode mapping that a killed process left, and a restart in SATA mode:
-// start-up and Scan map the SATA ports; a Start between keeps the mapping it has.
+// A mapping that a killed process left in another mode or on another site, and
+// a restart: start-up and Scan map the ports to the drives present.
 TEST_F(ProductionPage, StartUpAndScanMapTheDrivesPresentWhateverMappingAKilledProcessLeft) {
-  kxtest::EmulatedSite site(3, kxtest::Mode::SataPort);
-  SetIni(app::kToolSettingIni, "General Info", "PortType", "1");
-  const auto leave = [this] {
-    MakeDirs("C:\\MP_SSD_NODE");
-    for (int port = 0; port < 3; ++port)
-      SetIni(CPortMapping::kMappingIni, ("Port" + std::to_string(port)).c_str(), "PortNode",
-             "kxemu-bridge-0" + std::to_string(port + 1));
-  };
-  leave();
+  const struct {
+    kxtest::Mode mode;
+    const char* portType;
+    const char* left;  // port N's node: this and N
+  } rows[] = {{kxtest::Mode::SataPort, "1", "kxemu-bridge-0"},
+              {kxtest::Mode::Bridge, "0", "kxemu-sata-0"},
+              {kxtest::Mode::Bridge, "0", "pci-0000:00:14.0-usb-0:"},
+              {kxtest::Mode::SataPort, "1", "pci-0000:00:17.0-ata-"}};
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.left);
+    kxtest::EmulatedSite site(3, r.mode);
+    SetIni(app::kToolSettingIni, "General Info", "PortType", r.portType);
+    const auto leave = [&r] {
+      MakeDirs("C:\\MP_SSD_NODE");
+      for (int port = 0; port < 3; ++port)
+        SetIni(CPortMapping::kMappingIni, ("Port" + std::to_string(port)).c_str(), "PortNode",
+               r.left + std::to_string(port + 1));
+    };
+    leave();
+    CProductionPage page(std::make_unique<CPortMapping>([] {}));
+    page.OnInitDialog();
+    EXPECT_EQ(page.DriveNumber(3), 3);
+    leave();
+    page.OnScan();
+    for (int port = 1; port <= 3; ++port) EXPECT_EQ(page.DriveNumber(port), port) << port;
+    EXPECT_EQ(box_->Texts(), std::vector<std::string>{});
+  }
+}
+
+// Nine disks listed for eight ports: bay 3's drive pulled (with its bridge, or
+// from its SATA port) leaves the listing, and Scan leaves port 3 without a
+// drive rather than give it bay 9's; put back, it is port 3's again.
+TEST_F(ProductionPage, APulledDriveKeepsItsPortThroughScans) {
+  for (const auto mode : {kxtest::Mode::Bridge, kxtest::Mode::SataPort}) {
+    const bool sata = mode == kxtest::Mode::SataPort;
+    SCOPED_TRACE(sata);
+    kxtest::EmulatedSite site(9, mode);
+    SetIni(app::kToolSettingIni, "General Info", "PortType", sata ? "1" : "0");
+    win::DeleteFile(CPortMapping::kMappingIni);
+    CProductionPage page(
+        std::make_unique<CPortMapping>([&site] { kxtest::ApplySendMode(site.GetMode(), site.Site()); }));
+    // Each port reaches its own bay's disk, or none.
+    const auto expectBays = [&page, sata](int pulled) {
+      for (int port = 1; port <= 8; ++port) {
+        std::string path;
+        if (port == pulled) {
+          EXPECT_EQ(page.DriveNumber(port), 0);
+        } else {
+          EXPECT_TRUE(kx::GetRootDevicePath(page.DriveNumber(port), path)) << port;
+          EXPECT_EQ(path, sata ? emu::Site::SataPath(port) : emu::Site::BridgePath(port)) << port;
+        }
+      }
+    };
+    page.OnInitDialog();
+    expectBays(0);
+    const std::shared_ptr<emu::Drive> drive = site.Site().GetDrive(3);
+    for (const bool out : {true, false}) {
+      if (sata)
+        site.Site().SetDrive(3, out ? nullptr : drive);
+      else
+        site.FrontEnd(3).SetGone(out);
+      page.OnScan();
+      expectBays(out ? 3 : 0);
+    }
+    EXPECT_EQ(page.DriveNumber(3), 3);
+  }
+}
+
+// A node AutoMapping.ini names for two ports: the first keeps the drive, the
+// other reaches none; start-up and each Scan name it once, a Start not at all.
+TEST_F(ProductionPage, ANodeTwoPortsNameIsNamedAtStartUpAndScan) {
+  kxtest::EmulatedSite site(3, kxtest::Mode::Bridge);
+  MakeDirs("C:\\MP_SSD_NODE");
+  SetIni(CPortMapping::kMappingIni, "Port0", "PortNode", "kxemu-bridge-02");
+  SetIni(CPortMapping::kMappingIni, "Port1", "PortNode", "kxemu-bridge-02");
   CProductionPage page(std::make_unique<CPortMapping>([] {}));
   page.OnInitDialog();
-  EXPECT_EQ(page.DriveNumber(3), 3);
-  leave();
+  const std::string named =
+      "[Port1] PortNode kxemu-bridge-02 in C:\\MP_SSD_NODE\\AutoMapping.ini is port 1's node too: port 2 is not "
+      "mapped.";
+  EXPECT_EQ(box_->Texts(), std::vector<std::string>{named});
+  const int drives[] = {2, 0, 1};
+  for (int port = 1; port <= 3; ++port) EXPECT_EQ(page.DriveNumber(port), drives[port - 1]) << port;
+  std::string message;
+  EXPECT_TRUE(page.CheckStart(message));
+  EXPECT_EQ(page.DriveNumber(2), 0);
   page.OnScan();
-  for (int port = 1; port <= 3; ++port) EXPECT_EQ(page.DriveNumber(port), port) << port;
-  EXPECT_EQ(box_->Texts(), std::vector<std::string>{});
+  EXPECT_EQ(box_->Texts(), (std::vector<std::string>{named, named}));
+  EXPECT_EQ(page.DriveNumber(2), 0);
 }
 
 // Named at start-up only: Start does not ask again.
