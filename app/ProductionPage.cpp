@@ -321,7 +321,7 @@ std::string CProductionPage::NoDriveText(int slots) {
 
 std::string CProductionPage::StationWarning() {
   const char* file = app::kToolSettingIni;
-  const char* station = StationName(kx::GetTestStation());
+  const char* station = kx::StationName(kx::GetTestStation());
   if (!platform::FileExists(file)) return kx::StrFormat("%s is missing: the station is %s.", file, station);
   const std::string name = ReadText("General Info", "TestStation", file);
   if (name.empty())
@@ -470,13 +470,7 @@ std::string CProductionPage::NextStationNotice(int station) {
     case 8: next = 5; break;
     default: break;
   }
-  return next < 0 ? std::string() : kx::StrFormat("Next Station: %s", StationName(next));
-}
-
-const char* CProductionPage::StationName(int station) {
-  static constexpr const char* kNames[] = {"EraseAll", "RDT",   "RDTResult", "MP",      "EraseMP", "QC",
-                                           "UpdateFW", "ReRDT", "SortMP",    "SortRDT", "RMADBG"};
-  return station >= 0 && station <= 10 ? kNames[station] : "unKnown";
+  return next < 0 ? std::string() : kx::StrFormat("Next Station: %s", kx::StationName(next));
 }
 
 std::string CProductionPage::TakeNotice() {

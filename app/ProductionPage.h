@@ -118,8 +118,6 @@ class CProductionPage {
   static std::string SlotNumberWarning();
   // What start-up tells the operator once: both of the above, a line each.
   static std::string StartUpWarning();
-  // "EraseAll" .. "RMADBG" for stations 0 to 10, else "unKnown".
-  static const char* StationName(int station);
 
   // ---- hot-plug ----
 

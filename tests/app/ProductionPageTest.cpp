@@ -216,7 +216,12 @@ TEST_F(ProductionPage, AMissingOrUnknownStationIsNamedAtStartUpAndAtEachStartAnd
               {"mp", "[General Info] TestStation mp in .\\Configuration\\System\\MPToolSetting.ini is no station "
                      "name: the RDT station runs."},
               {"eraseall", "[General Info] TestStation eraseall in .\\Configuration\\System\\MPToolSetting.ini is no "
-                           "station name: the RDT station runs."}};
+                           "station name: the RDT station runs."},
+              // Longer than the nine characters the station is read from: the cut text's station runs.
+              {"RDTResult2", "[General Info] TestStation RDTResult2 in .\\Configuration\\System\\MPToolSetting.ini is "
+                             "no station name: the RDTResult station runs."},
+              {"MP       X", "[General Info] TestStation MP       X in .\\Configuration\\System\\MPToolSetting.ini is "
+                             "no station name: the MP station runs."}};
   for (const auto& r : rows) {
     SetIni(app::kToolSettingIni, "General Info", "TestStation", r.station);
     EXPECT_EQ(CProductionPage::StartUpWarning(), r.warning) << r.station;
