@@ -216,6 +216,7 @@ void CProductionPage::RunPasses() {
       if (empty || ReadInt("OP Setting", "PopoutNotice", 0, app::kToolSettingIni) != 0) {
         std::lock_guard lock(m_NoticeLock);
         m_Notice = empty ? NoDriveText(m_SlotNumber) : NextStationNotice(m_Station);
+        m_NoticeWarns = empty;
       }
       stop = empty || g_StopAfterFail.load() != 0 || m_StopRequested.load();
     }
@@ -473,10 +474,12 @@ std::string CProductionPage::NextStationNotice(int station) {
   return next < 0 ? std::string() : kx::StrFormat("Next Station: %s", kx::StationName(next));
 }
 
-std::string CProductionPage::TakeNotice() {
+std::string CProductionPage::TakeNotice(bool* warning) {
   std::lock_guard lock(m_NoticeLock);
   std::string notice = std::exchange(m_TotalsNotice, std::string());
   const std::string next = std::exchange(m_Notice, std::string());
+  if (warning) *warning = !notice.empty() || m_NoticeWarns;
+  m_NoticeWarns = false;
   if (!notice.empty() && !next.empty()) notice += "\r\n";
   return notice + next;
 }

@@ -105,8 +105,9 @@ class CProductionPage {
   int YieldFail() const { return m_YieldFail.load(); }
   std::string YieldText() const;
   // The next-station notice of the last pass, once, after the run's totals a
-  // log refused; empty when none is due.
-  std::string TakeNotice();
+  // log refused; empty when none is due. *warning: it tells of something that
+  // went wrong (totals refused, no drive found), not only what comes next.
+  std::string TakeNotice(bool* warning = nullptr);
   static std::string NextStationNotice(int station);
   // The notice of a pass that found no drive, and of a Scan that mapped none.
   static std::string NoDriveText(int slots);
@@ -162,5 +163,6 @@ class CProductionPage {
   std::atomic<int> m_YieldFail{0};
   mutable std::mutex m_NoticeLock;
   std::string m_Notice;
+  bool m_NoticeWarns = false;  // m_Notice is the no-drive text
   std::string m_TotalsNotice;  // the run's passes that logs refused, until taken
 };

@@ -168,12 +168,14 @@ void CPropertyPage_KXMP::OnRunTimer(wxTimerEvent&) {
   if (running) return;
   m_RunTimer.Stop();
   EnableRunControls(true);
-  const std::string notice = m_Logic.TakeNotice();
+  bool warning = false;
+  const std::string notice = m_Logic.TakeNotice(&warning);
   if (m_CloseWhenRunEnds) {
     if (wxWindow* top = wxGetTopLevelParent(this)) top->Close();
     return;
   }
-  if (!notice.empty()) win::MessageBox(nullptr, notice.c_str(), "kxmp", win::MB_OK | win::MB_ICONINFORMATION);
+  if (!notice.empty())
+    win::MessageBox(nullptr, notice.c_str(), "kxmp", win::MB_OK | (warning ? win::MB_ICONWARNING : win::MB_ICONINFORMATION));
 }
 
 bool CPropertyPage_KXMP::CanClose() {
