@@ -342,9 +342,24 @@ std::string CProductionPage::SlotNumberWarning() {
                        file, SlotCountOf(setting));
 }
 
+namespace {
+
+// The mapping file and the serial-number settings live on C:, which is a folder
+// that must exist; without it every serial-number take fails.
+std::string DriveCWarning() {
+  if (platform::DirectoryExists("C:\\")) return {};
+  return kx::StrFormat("C:\\ is missing (no folder %s): C:\\MP_SSD_NODE\\AutoMapping.ini and C:\\SATA_Setting.ini "
+                       "cannot be written.",
+                       platform::MapPath("C:\\").c_str());
+}
+
+}  // namespace
+
 std::string CProductionPage::StartUpWarning() {
-  const std::string station = StationWarning(), slots = SlotNumberWarning();
-  return station.empty() || slots.empty() ? station + slots : station + "\n" + slots;
+  std::string text;
+  for (const std::string& part : {StationWarning(), SlotNumberWarning(), DriveCWarning()})
+    if (!part.empty()) text += (text.empty() ? "" : "\n") + part;
+  return text;
 }
 
 std::vector<int> CProductionPage::OnDiskChange(const platform::DiskNotification& notification) {

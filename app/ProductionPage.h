@@ -117,7 +117,8 @@ class CProductionPage {
   static std::string StationWarning();
   // [General Info] SlotNumber set to anything but 8, 16 or 24 (the page shows 8).
   static std::string SlotNumberWarning();
-  // What start-up tells the operator once: both of the above, a line each.
+  // What start-up tells the operator once: both of the above and a missing
+  // drive C:, a line each.
   static std::string StartUpWarning();
 
   // ---- hot-plug ----

@@ -203,6 +203,16 @@ TEST_F(ProductionPage, AnInvalidSlotNumberIsNamedOnceAndThePageShowsEightPorts) 
   EXPECT_EQ(box_->Texts(), std::vector<std::string>{});
 }
 
+TEST_F(ProductionPage, AMissingDriveCIsNamedAtStartUp) {
+  const std::string root = Native("C:\\");
+  std::filesystem::rename(root, root + ".away");
+  EXPECT_EQ(CProductionPage::StartUpWarning(), "C:\\ is missing (no folder " + root +
+                                                   "): C:\\MP_SSD_NODE\\AutoMapping.ini and C:\\SATA_Setting.ini "
+                                                   "cannot be written.");
+  std::filesystem::rename(root + ".away", root);
+  EXPECT_EQ(CProductionPage::StartUpWarning(), "");
+}
+
 TEST_F(ProductionPage, AMissingOrUnknownStationIsNamedAtStartUpAndAtEachStartAndTheStationIsRdt) {
   const struct {
     const char* station;
