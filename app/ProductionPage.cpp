@@ -348,9 +348,10 @@ namespace {
 // that must exist; without it every serial-number take fails.
 std::string DriveCWarning() {
   if (platform::DirectoryExists("C:\\")) return {};
-  return kx::StrFormat("C:\\ is missing (no folder %s): C:\\MP_SSD_NODE\\AutoMapping.ini and C:\\SATA_Setting.ini "
-                       "cannot be written.",
-                       platform::MapPath("C:\\").c_str());
+  return kx::StrFormat(
+      "C:\\ is missing (no folder %s): C:\\MP_SSD_NODE\\AutoMapping.ini and C:\\SATA_Setting.ini "
+      "cannot be written.",
+      platform::MapPath("C:\\").c_str());
 }
 
 }  // namespace

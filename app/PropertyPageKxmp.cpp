@@ -175,7 +175,8 @@ void CPropertyPage_KXMP::OnRunTimer(wxTimerEvent&) {
     return;
   }
   if (!notice.empty())
-    win::MessageBox(nullptr, notice.c_str(), "kxmp", win::MB_OK | (warning ? win::MB_ICONWARNING : win::MB_ICONINFORMATION));
+    win::MessageBox(nullptr, notice.c_str(), "kxmp",
+                    win::MB_OK | (warning ? win::MB_ICONWARNING : win::MB_ICONINFORMATION));
 }
 
 bool CPropertyPage_KXMP::CanClose() {

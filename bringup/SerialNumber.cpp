@@ -49,8 +49,8 @@ TakenSerial TakeNextSerialNumber(const std::string& settingsPath) {
   if (folderLock.Error() != 0) {
     taken.status = SnStatus::WriteFailed;
     // A missing folder (a missing drive root above all) in the system's words.
-    taken.why = folderLock.Error() == win::ERROR_PATH_NOT_FOUND ? OsErrorText(folderLock.Error())
-                                                                 : folderLock.ErrorText();
+    taken.why =
+        folderLock.Error() == win::ERROR_PATH_NOT_FOUND ? OsErrorText(folderLock.Error()) : folderLock.ErrorText();
     return taken;
   }
   std::string serial = ReadProfileText(kSnSettingSection, kSnNextKey, settingsPath.c_str(), 250);

@@ -30,9 +30,10 @@ namespace {
 const struct {
   const char* name;
   const char* aliases[2];
-} kStations[] = {{"EraseAll", {}},       {"RDT", {}},    {"RDTResult", {"CSB", "0MB"}}, {"MP", {}},
-                 {"EraseMP", {}},        {"QC", {"FQC"}}, {"UpdateFW", {}},              {"ReRDT", {}},
-                 {"SortMP", {}},         {"SortRDT", {}}, {"RMADBG", {}}};
+} kStations[] = {{"EraseAll", {}}, {"RDT", {}},     {"RDTResult", {"CSB", "0MB"}},
+                 {"MP", {}},       {"EraseMP", {}}, {"QC", {"FQC"}},
+                 {"UpdateFW", {}}, {"ReRDT", {}},   {"SortMP", {}},
+                 {"SortRDT", {}},  {"RMADBG", {}}};
 
 // The station a TestStation text names; -1 for a text that names none.
 int StationOfName(const std::string& name) {
@@ -61,7 +62,8 @@ bool TestStationNamed() {
   // A longer text is cut by the read and may then match ("RDTResult2" reads as
   // "RDTResult"): it names no station, though the cut one runs.
   const std::string read = TestStationText();
-  return StationOfName(read) >= 0 && read == TrimBlanks(ReadProfileText("General Info", "TestStation", kToolSetting, 260));
+  return StationOfName(read) >= 0 &&
+         read == TrimBlanks(ReadProfileText("General Info", "TestStation", kToolSetting, 260));
 }
 
 const char* StationName(int station) {
