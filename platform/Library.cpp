@@ -60,7 +60,7 @@ HMODULE LoadLibrary(const char* path) {
       // The loader's text mostly starts with the file already.
       if (!reason.starts_with(file + ": ")) reason = file + ": " + reason;
     }
-    platform::DebugOutput("LoadLibrary " + reason);
+    platform::DebugOutput(std::string("LoadLibrary ") + path + ": " + reason);
     platform::t_loadError = reason;
     SetLastError(ERROR_MOD_NOT_FOUND);
     return nullptr;
