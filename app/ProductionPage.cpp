@@ -221,6 +221,7 @@ void CProductionPage::RunPasses() {
       if (empty || ReadInt("OP Setting", "PopoutNotice", 0, app::kToolSettingIni) != 0) {
         std::lock_guard lock(m_NoticeLock);
         m_Notice = empty ? NoDriveText(m_SlotNumber) : NextStationNotice(m_Station);
+        m_NoticeWarns = empty;
       }
       stop = empty || g_StopAfterFail.load() != 0 || m_StopRequested.load();
     }
@@ -327,7 +328,7 @@ std::string CProductionPage::NoDriveText(int slots) {
 
 std::string CProductionPage::StationWarning() {
   const char* file = app::kToolSettingIni;
-  const char* station = StationName(kx::GetTestStation());
+  const char* station = kx::StationName(kx::GetTestStation());
   if (!platform::FileExists(file)) return kx::StrFormat("%s is missing: the station is %s.", file, station);
   const std::string name = ReadText("General Info", "TestStation", file);
   if (name.empty())
@@ -347,9 +348,25 @@ std::string CProductionPage::SlotNumberWarning() {
                        file, SlotCountOf(setting));
 }
 
+namespace {
+
+// The mapping file and the serial-number settings live on C:, which is a folder
+// that must exist; without it every serial-number take fails.
+std::string DriveCWarning() {
+  if (platform::DirectoryExists("C:\\")) return {};
+  return kx::StrFormat(
+      "C:\\ is missing (no folder %s): C:\\MP_SSD_NODE\\AutoMapping.ini and C:\\SATA_Setting.ini "
+      "cannot be written.",
+      platform::MapPath("C:\\").c_str());
+}
+
+}  // namespace
+
 std::string CProductionPage::StartUpWarning() {
-  const std::string station = StationWarning(), slots = SlotNumberWarning();
-  return station.empty() || slots.empty() ? station + slots : station + "\n" + slots;
+  std::string text;
+  for (const std::string& part : {StationWarning(), SlotNumberWarning(), DriveCWarning()})
+    if (!part.empty()) text += (text.empty() ? "" : "\n") + part;
+  return text;
 }
 
 std::vector<int> CProductionPage::OnDiskChange(const platform::DiskNotification& notification) {
@@ -476,19 +493,15 @@ std::string CProductionPage::NextStationNotice(int station) {
     case 8: next = 5; break;
     default: break;
   }
-  return next < 0 ? std::string() : kx::StrFormat("Next Station: %s", StationName(next));
+  return next < 0 ? std::string() : kx::StrFormat("Next Station: %s", kx::StationName(next));
 }
 
-const char* CProductionPage::StationName(int station) {
-  static constexpr const char* kNames[] = {"EraseAll", "RDT",   "RDTResult", "MP",      "EraseMP", "QC",
-                                           "UpdateFW", "ReRDT", "SortMP",    "SortRDT", "RMADBG"};
-  return station >= 0 && station <= 10 ? kNames[station] : "unKnown";
-}
-
-std::string CProductionPage::TakeNotice() {
+std::string CProductionPage::TakeNotice(bool* warning) {
   std::lock_guard lock(m_NoticeLock);
   std::string notice = std::exchange(m_TotalsNotice, std::string());
   const std::string next = std::exchange(m_Notice, std::string());
+  if (warning) *warning = !notice.empty() || m_NoticeWarns;
+  m_NoticeWarns = false;
   if (!notice.empty() && !next.empty()) notice += "\r\n";
   return notice + next;
 }

@@ -106,8 +106,9 @@ class CProductionPage {
   int YieldFail() const { return m_YieldFail.load(); }
   std::string YieldText() const;
   // The next-station notice of the last pass, once, after the run's totals a
-  // log refused; empty when none is due.
-  std::string TakeNotice();
+  // log refused; empty when none is due. *warning: it tells of something that
+  // went wrong (totals refused, no drive found), not only what comes next.
+  std::string TakeNotice(bool* warning = nullptr);
   static std::string NextStationNotice(int station);
   // The notice of a pass that found no drive, and of a Scan that mapped none.
   static std::string NoDriveText(int slots);
@@ -117,10 +118,9 @@ class CProductionPage {
   static std::string StationWarning();
   // [General Info] SlotNumber set to anything but 8, 16 or 24 (the page shows 8).
   static std::string SlotNumberWarning();
-  // What start-up tells the operator once: both of the above, a line each.
+  // What start-up tells the operator once: both of the above and a missing
+  // drive C:, a line each.
   static std::string StartUpWarning();
-  // "EraseAll" .. "RMADBG" for stations 0 to 10, else "unKnown".
-  static const char* StationName(int station);
 
   // ---- hot-plug ----
 
@@ -165,5 +165,6 @@ class CProductionPage {
   std::atomic<int> m_YieldFail{0};
   mutable std::mutex m_NoticeLock;
   std::string m_Notice;
+  bool m_NoticeWarns = false;  // m_Notice is the no-drive text
   std::string m_TotalsNotice;  // the run's passes that logs refused, until taken
 };

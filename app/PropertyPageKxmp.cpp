@@ -88,7 +88,7 @@ CPropertyPage_KXMP::~CPropertyPage_KXMP() {
 void CPropertyPage_KXMP::OnInitDialog() {
   m_Logic.OnInitDialog();
   BuildGrid();
-  m_Station->SetText(CProductionPage::StationName(kx::GetTestStation()));
+  m_Station->SetText(kx::StationName(kx::GetTestStation()));
   const std::string warning = CProductionPage::StartUpWarning();
   if (!warning.empty()) win::MessageBox(nullptr, warning.c_str(), "kxmp", win::MB_OK | win::MB_ICONWARNING);
   m_BlinkTimer.Start(500);
@@ -142,7 +142,7 @@ void CPropertyPage_KXMP::EnableRunControls(bool enable) {
 
 void CPropertyPage_KXMP::OnStart() {
   if (!m_Logic.OnStart()) return;
-  m_Station->SetText(CProductionPage::StationName(kx::GetTestStation()));
+  m_Station->SetText(kx::StationName(kx::GetTestStation()));
   EnableRunControls(false);
   m_Time->SetText("00:00");
   m_RunTimer.Start(1000);
@@ -168,12 +168,15 @@ void CPropertyPage_KXMP::OnRunTimer(wxTimerEvent&) {
   if (running) return;
   m_RunTimer.Stop();
   EnableRunControls(true);
-  const std::string notice = m_Logic.TakeNotice();
+  bool warning = false;
+  const std::string notice = m_Logic.TakeNotice(&warning);
   if (m_CloseWhenRunEnds) {
     if (wxWindow* top = wxGetTopLevelParent(this)) top->Close();
     return;
   }
-  if (!notice.empty()) win::MessageBox(nullptr, notice.c_str(), "kxmp", win::MB_OK | win::MB_ICONINFORMATION);
+  if (!notice.empty())
+    win::MessageBox(nullptr, notice.c_str(), "kxmp",
+                    win::MB_OK | (warning ? win::MB_ICONWARNING : win::MB_ICONINFORMATION));
 }
 
 bool CPropertyPage_KXMP::CanClose() {

@@ -48,8 +48,9 @@ TakenSerial TakeNextSerialNumber(const std::string& settingsPath) {
   platform::ProfileWriteLock folderLock(settingsPath);
   if (folderLock.Error() != 0) {
     taken.status = SnStatus::WriteFailed;
-    // A missing folder is named by the path alone, as a write into it fails.
-    if (folderLock.Error() != win::ERROR_PATH_NOT_FOUND) taken.why = folderLock.ErrorText();
+    // A missing folder (a missing drive root above all) in the system's words.
+    taken.why =
+        folderLock.Error() == win::ERROR_PATH_NOT_FOUND ? OsErrorText(folderLock.Error()) : folderLock.ErrorText();
     return taken;
   }
   std::string serial = ReadProfileText(kSnSettingSection, kSnNextKey, settingsPath.c_str(), 250);
@@ -62,6 +63,7 @@ TakenSerial TakeNextSerialNumber(const std::string& settingsPath) {
   if (taken.status != SnStatus::Ok) return taken;
   if (!WriteProfileText(kSnSettingSection, kSnNextKey, next, settingsPath)) {
     taken.status = SnStatus::WriteFailed;
+    taken.why = OsErrorText(win::GetLastError());
     return taken;
   }
   taken.serial = serial;

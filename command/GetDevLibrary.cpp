@@ -24,7 +24,8 @@ CGetDevLibrary::CGetDevLibrary() {
   m_pfnListKxDevice = nullptr;
   m_hModule = win::LoadLibrary(path);
   if (m_hModule == nullptr) {
-    win::AfxMessageBox("ghDLL_GetDev is NULL");
+    // The file and the loader's reason tell the operator what to mend.
+    win::AfxMessageBox(("ghDLL_GetDev is NULL\r\n" + platform::LastLoadLibraryError()).c_str());
     return;
   }
   m_pfnListKxDevice = reinterpret_cast<kx::ListKxDeviceFn>(win::GetProcAddress(m_hModule, kx::kListKxDeviceExport));

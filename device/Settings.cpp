@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <vector>
 
 #include "device/Environment.h"
@@ -24,19 +25,28 @@ std::string TrimBlanks(const std::string& text) {
 
 namespace {
 
-// The station of a TestStation text as the reader sees it; -1 for a text that names none.
+// The stations by number: the name the program shows and writes, and the other
+// TestStation texts that select the same station.
+const struct {
+  const char* name;
+  const char* aliases[2];
+} kStations[] = {{"EraseAll", {}}, {"RDT", {}},     {"RDTResult", {"CSB", "0MB"}},
+                 {"MP", {}},       {"EraseMP", {}}, {"QC", {"FQC"}},
+                 {"UpdateFW", {}}, {"ReRDT", {}},   {"SortMP", {}},
+                 {"SortRDT", {}},  {"RMADBG", {}}};
+
+// The station a TestStation text names; -1 for a text that names none.
 int StationOfName(const std::string& name) {
-  static const struct {
-    const char* name;
-    int station;
-  } kStations[] = {{"RDTResult", 2}, {"CSB", 2},  {"0MB", 2},     {"MP", 3},     {"EraseAll", 0},
-                   {"ReRDT", 7},     {"RDT", 1},  {"QC", 5},      {"FQC", 5},    {"EraseMP", 4},
-                   {"UpdateFW", 6},  {"SortMP", 8}, {"SortRDT", 9}, {"RMADBG", 10}};
-  for (const auto& s : kStations)
-    if (name == s.name) return s.station;
+  for (int station = 0; station < static_cast<int>(std::size(kStations)); ++station) {
+    const auto& s = kStations[station];
+    if (name == s.name) return station;
+    for (const char* alias : s.aliases)
+      if (alias != nullptr && name == alias) return station;
+  }
   return -1;
 }
 
+// TestStation as the reader sees it: what a 10-character buffer holds, trimmed.
 std::string TestStationText() {
   return TrimBlanks(ReadProfileText("General Info", "TestStation", kToolSetting, 10));
 }
@@ -48,7 +58,17 @@ int GetTestStation() {
   return station < 0 ? 1 : station;
 }
 
-bool TestStationNamed() { return StationOfName(TestStationText()) >= 0; }
+bool TestStationNamed() {
+  // A longer text is cut by the read and may then match ("RDTResult2" reads as
+  // "RDTResult"): it names no station, though the cut one runs.
+  const std::string read = TestStationText();
+  return StationOfName(read) >= 0 &&
+         read == TrimBlanks(ReadProfileText("General Info", "TestStation", kToolSetting, 260));
+}
+
+const char* StationName(int station) {
+  return station >= 0 && station < static_cast<int>(std::size(kStations)) ? kStations[station].name : "unKnown";
+}
 
 std::string GetModuleFolder() {
   const std::string file = ModuleFileName();

@@ -9,9 +9,12 @@ namespace kx {
 
 // Station number 0..10 from [General Info] TestStation of MPToolSetting.ini.
 int GetTestStation();
-// False when TestStation is missing, empty or a text the station table does
-// not hold (the station is then RDT).
+// False when TestStation is missing, empty, a text the station table does not
+// hold (the station is then RDT), or longer than the reader reads (the station
+// of its first nine characters runs).
 bool TestStationNamed();
+// "EraseAll" .. "RMADBG" for stations 0 to 10, else "unKnown".
+const char* StationName(int station);
 // Folder of the running program, without a trailing separator.
 std::string GetModuleFolder();
 // Path of the language file chosen by [General Info] Language or the system language.

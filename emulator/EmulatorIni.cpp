@@ -1,12 +1,13 @@
 // Emulator.ini: the emulated site the program talks to.
 //
 // Read through the profile calls, with their rules: sections and keys match
-// without regard to case, the first of a repeated key holds, values are
-// trimmed and one pair of surrounding quotes is removed, lines starting with
-// ';' or '#' are comments, and text after a section header's ']' is ignored.
-// Read strictly besides: an unknown section or key, a section named twice, a
-// line that is neither section, key nor comment, and any value out of its
-// range stop the load with a message naming the section and key.
+// without regard to case, values are trimmed and one pair of surrounding
+// quotes is removed, lines starting with ';' or '#' are comments, and text
+// after a section header's ']' is ignored. Read strictly besides: an unknown
+// section or key, a section or a key named twice (the profile calls would
+// keep the first in silence), a line that is neither section, key nor comment,
+// and any value out of its range stop the load with a message naming the
+// section and key.
 //
 // Numbers are decimal, or hexadecimal after 0x; '-' only where a key takes -1.
 // Texts are printable ASCII. Bytes are two hexadecimal digits each, separated
@@ -334,7 +335,7 @@ struct Key {
 
 struct Section {
   std::string name;
-  std::vector<Key> keys;  // file order, the first of a repeated name only
+  std::vector<Key> keys;  // file order
   const Key* Find(std::string_view key) const {
     for (const Key& k : keys)
       if (EqualsNoCase(k.name, key)) return &k;
@@ -350,7 +351,8 @@ std::vector<Section> ReadSections(const std::string& path) {
         throw IniError{"[" + Shown(name) + "] appears twice; the keys of the second would be ignored"};
     Section s{name, {}};
     for (const std::string& key : win::GetPrivateProfileKeyNames(name, path)) {
-      if (s.Find(key)) continue;
+      if (s.Find(key))
+        throw IniError{"[" + Shown(name) + "] " + Shown(key) + " appears twice; the second would be ignored"};
       s.keys.push_back({key, win::GetPrivateProfileString(name, key, "", path)});
     }
     out.push_back(std::move(s));

@@ -258,12 +258,9 @@ bool CPortJob::WriteBlockInfoToFile(const kx::BlockRecord& record) {
 // ---- station log copy ---------------------------------------------------------
 
 bool CPortJob::MakeStationLogName(const std::string& sourcePath, int station) {
-  static const char* const kStationNames[] = {"EraseAll", "RDT",    "RDTResult", "MP",      "EraseMP", "QC",
-                                              "UpdateFW", "ReRDT",  "SortMP",    "SortRDT", "RMADBG"};
   const std::string folder = ProgramFolder() + "Log";
   if (kx::MakeDirectoryPath(folder) == 0) return false;
-  const char* name = station >= 0 && station < static_cast<int>(std::size(kStationNames)) ? kStationNames[station]
-                                                                                           : "unKnown";
+  const char* name = kx::StationName(station);
   const win::SYSTEMTIME t = Now();
   const std::string logName =
       StrFormat("#%d_%s_%04d%02d%02d", m_DriveNumber, name, t.wYear, t.wMonth, t.wDay) +

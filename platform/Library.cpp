@@ -10,6 +10,11 @@
 #include "platform/Paths.h"
 
 namespace platform {
+namespace {
+thread_local std::string t_loadError;
+}  // namespace
+
+std::string LastLoadLibraryError() { return t_loadError; }
 
 std::string LibraryFileFor(const std::string& winPath) {
   std::string p = winPath;
@@ -41,17 +46,26 @@ namespace win {
 
 HMODULE LoadLibrary(const char* path) {
   if (path == nullptr || *path == '\0') {
+    platform::t_loadError = "no library named";
     SetLastError(ERROR_INVALID_PARAMETER);
     return nullptr;
   }
   const std::string file = platform::LibraryFileFor(path);
   void* h = file.empty() ? nullptr : ::dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (h == nullptr) {
-    const char* why = ::dlerror();
-    platform::DebugOutput(std::string("LoadLibrary ") + path + ": " + (why ? why : "cannot map path"));
+    std::string reason = std::string(path) + ": the path cannot be mapped";
+    if (!file.empty()) {
+      const char* why = ::dlerror();
+      reason = why ? why : "cannot be loaded";
+      // The loader's text mostly starts with the file already.
+      if (!reason.starts_with(file + ": ")) reason = file + ": " + reason;
+    }
+    platform::DebugOutput(std::string("LoadLibrary ") + path + ": " + reason);
+    platform::t_loadError = reason;
     SetLastError(ERROR_MOD_NOT_FOUND);
     return nullptr;
   }
+  platform::t_loadError.clear();
   SetLastError(0);
   return h;
 }

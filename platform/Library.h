@@ -29,5 +29,9 @@ namespace platform {
 std::string LibraryFileFor(const std::string& winPath);
 // The plain identifier inside a decorated export name ("" when not decorated).
 std::string UndecoratedName(const std::string& name);
+// Why this thread's last win::LoadLibrary failed, for the operator: the file
+// and the loader's reason ("./Configuration/System/libGetDev.so: cannot open
+// shared object file: No such file or directory"); empty after a success.
+std::string LastLoadLibraryError();
 
 }  // namespace platform

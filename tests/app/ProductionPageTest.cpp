@@ -277,6 +277,16 @@ TEST_F(ProductionPage, AnInvalidSlotNumberIsNamedOnceAndThePageShowsEightPorts) 
   EXPECT_EQ(box_->Texts(), std::vector<std::string>{});
 }
 
+TEST_F(ProductionPage, AMissingDriveCIsNamedAtStartUp) {
+  const std::string root = Native("C:\\");
+  std::filesystem::rename(root, root + ".away");
+  EXPECT_EQ(CProductionPage::StartUpWarning(), "C:\\ is missing (no folder " + root +
+                                                   "): C:\\MP_SSD_NODE\\AutoMapping.ini and C:\\SATA_Setting.ini "
+                                                   "cannot be written.");
+  std::filesystem::rename(root + ".away", root);
+  EXPECT_EQ(CProductionPage::StartUpWarning(), "");
+}
+
 TEST_F(ProductionPage, AMissingOrUnknownStationIsNamedAtStartUpAndAtEachStartAndTheStationIsRdt) {
   const struct {
     const char* station;
@@ -290,7 +300,12 @@ TEST_F(ProductionPage, AMissingOrUnknownStationIsNamedAtStartUpAndAtEachStartAnd
               {"mp", "[General Info] TestStation mp in .\\Configuration\\System\\MPToolSetting.ini is no station "
                      "name: the RDT station runs."},
               {"eraseall", "[General Info] TestStation eraseall in .\\Configuration\\System\\MPToolSetting.ini is no "
-                           "station name: the RDT station runs."}};
+                           "station name: the RDT station runs."},
+              // Longer than the nine characters the station is read from: the cut text's station runs.
+              {"RDTResult2", "[General Info] TestStation RDTResult2 in .\\Configuration\\System\\MPToolSetting.ini is "
+                             "no station name: the RDTResult station runs."},
+              {"MP       X", "[General Info] TestStation MP       X in .\\Configuration\\System\\MPToolSetting.ini is "
+                             "no station name: the MP station runs."}};
   for (const auto& r : rows) {
     SetIni(app::kToolSettingIni, "General Info", "TestStation", r.station);
     EXPECT_EQ(CProductionPage::StartUpWarning(), r.warning) << r.station;
@@ -394,8 +409,10 @@ TEST_F(ProductionPage, RunTotalsThatALogRefusesAreNamedOnce) {
     page.WriteRunTotals(CodesOf({"0_00", "M_x04"}));
     page.WriteRunTotals(CodesOf({"0_00", "M_x04"}));
     EXPECT_EQ(page.CountLabel(0).Text() + "/" + page.CountLabel(1).Text() + "/" + page.CountLabel(2).Text(), r.labels);
-    EXPECT_EQ(page.TakeNotice(), std::string("The pass is not counted in D:\\Logs\\W01\\") + r.refused +
-                                     ": OS error 112, There is not enough space on the disk.");
+    bool warning = false;
+    EXPECT_EQ(page.TakeNotice(&warning), std::string("The pass is not counted in D:\\Logs\\W01\\") + r.refused +
+                                             ": OS error 112, There is not enough space on the disk.");
+    EXPECT_TRUE(warning);  // shown as a warning: a headless run ends on it
     platform::SetWriteFault({});
     page.WriteRunTotals(CodesOf({"0_00"}));
     EXPECT_EQ(page.TakeNotice(), "");
@@ -528,7 +545,9 @@ TEST_F(EmulatedPass, LoopsStopAfterAFailWhenAskedAndPortsWithoutDriveGetNoJob) {
   EXPECT_EQ(page.ResultCode(8), "H_AF");
   EXPECT_EQ(page.YieldFail(), 2);  // one pass only: the failures stopped the loop
   EXPECT_EQ(page.YieldPass(), 5);
-  EXPECT_EQ(page.TakeNotice(), "Next Station: RDTResult");
+  bool warning = true;
+  EXPECT_EQ(page.TakeNotice(&warning), "Next Station: RDTResult");
+  EXPECT_FALSE(warning);  // a plain notice
   EXPECT_EQ(page.TakeNotice(), "");
 }
 

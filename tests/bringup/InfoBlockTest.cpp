@@ -8,6 +8,7 @@
 #include <functional>
 
 #include "device/PortDevice.h"
+#include "platform/FileFaults.h"
 #include "platform/FolderLock.h"
 #include "tests/support/EmulatedStation.h"
 #include "tests/support/ScratchFolder.h"
@@ -109,6 +110,29 @@ TEST_F(InfoBlock, FailuresSetCodeMessageAndFailReport) {
        "S_x14", "0x00D",
        "Write Serial Number setting fail!!(C:\\SATA_Setting.ini: the folder " + SnFolder() +
            " cannot be locked: No locks available)",
+       kSerial},
+      {[&](EmulatedStation& s) {  // no drive C:
+         const std::string root = SnFolder();
+         std::filesystem::rename(root, root + ".away");
+         const bool built = build(s);
+         std::filesystem::rename(root + ".away", root);
+         return built;
+       },
+       "S_x14", "0x00D",
+       "Write Serial Number setting fail!!(C:\\SATA_Setting.ini: OS error 3, The system cannot find the path "
+       "specified.)",
+       kSerial},
+      {[&](EmulatedStation& s) {
+         platform::SetWriteFault([](const std::string& path) -> win::DWORD {
+           return path.ends_with("SATA_Setting.ini") ? win::ERROR_DISK_FULL : 0;
+         });
+         const bool built = build(s);
+         platform::SetWriteFault({});
+         return built;
+       },
+       "S_x14", "0x00D",
+       "Write Serial Number setting fail!!(C:\\SATA_Setting.ini: OS error 112, There is not enough space on the "
+       "disk.)",
        kSerial},
       {[&](EmulatedStation& s) { return SetIni(".\\paramFDB.ini", "Options", "SetSSDSize", "4096"), build(s); },
        "S_x15", "0x00E", "InfoBlock capacity is out of range!!(4096 GB)", kSerial},

@@ -6,9 +6,11 @@
 #include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <thread>
 
 #include "command/GetDevLibrary.h"
+#include "platform/Library.h"
 #include "platform/MessageBox.h"
 #include "platform/Profile.h"
 #include "tests/support/ScratchFolder.h"
@@ -91,25 +93,37 @@ TEST_F(GetDevLibraryTest, LoadsByPortTypeAndListsUnderTheLock) {
   EXPECT_TRUE(box_->Texts().empty());
 }
 
-// PortType 1 wants libGetDevSata.so, not there; a library without the export.
+// PortType 1 wants libGetDevSata.so, not there; a file that is no library; a
+// library without the export. A library that does not load is named with the
+// loader's reason.
 TEST_F(GetDevLibraryTest, AMissingLibraryOrExportIsReportedAndTheRecordLeftAlone) {
+  const std::string sata = platform::LibraryFileFor(".\\Configuration\\System\\GetDevSata.dll");
+  const std::string usb = platform::LibraryFileFor(".\\Configuration\\System\\GetDev.dll");
+  const char* const notElf = "not a library";
   struct Row {
     const char* portType;
-    const char* library;
-    const char* message;
+    const char* library;  // copied to libGetDev.so, or notElf written there
+    bool loads;
+    std::string message;
   };
   const Row rows[] = {
-      {"1", nullptr, "ghDLL_GetDev is NULL"},
-      {"0", KX_TEST_NOEXPORT_LIB, "gLib_ListKxDevice is NULL"},
+      {"1", nullptr, false,
+       "ghDLL_GetDev is NULL\r\n" + sata + ": cannot open shared object file: No such file or directory"},
+      {"0", notElf, false, "ghDLL_GetDev is NULL\r\n" + usb + ": file too short"},
+      {"0", KX_TEST_NOEXPORT_LIB, true, "gLib_ListKxDevice is NULL"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.message);
     SetPortType(row.portType);
-    if (row.library) Install(row.library, "libGetDev.so");
+    std::filesystem::remove("Configuration/System/libGetDev.so");
+    if (row.library == notElf)
+      std::ofstream("Configuration/System/libGetDev.so") << notElf;
+    else if (row.library)
+      Install(row.library, "libGetDev.so");
     auto box = std::make_shared<platform::RecordingMessageBox>();
     platform::ScopedMessageBox scoped{box};
     CGetDevLibrary* lib = CGetDevLibrary::GetInstance();
-    EXPECT_EQ(lib->m_hModule != nullptr, row.library != nullptr);
+    EXPECT_EQ(lib->m_hModule != nullptr, row.loads);
     EXPECT_EQ(lib->m_pfnListKxDevice, nullptr);
     EXPECT_EQ(box->Texts(), std::vector<std::string>({row.message}));
     EXPECT_FALSE(lib->ListKxDevice());

@@ -24,7 +24,8 @@ TEST_F(SettingsReaders, StationNamesMatchExactlyInTableOrder) {
       {"RDTResult", 2}, {"CSB", 2},     {"0MB", 2},       {"MP", 3},      {"EraseAll", 0},  {"ReRDT", 7},
       {"RDT", 1},       {"QC", 5},      {"FQC", 5},       {"EraseMP", 4}, {"UpdateFW", 6},  {"SortMP", 8},
       {"SortRDT", 9},   {"RMADBG", 10}, {"rdt", 1},       {"Unknown", 1}, {"\" MP \"", 3},  // trimmed after the read
-      {"RMADBG0123", 1}};  // at most 9 characters are read: "RMADBG012"
+      {"RMADBG0123", 1},  // at most 9 characters are read: "RMADBG012"
+      {"RDTResult2", 2}, {"MP       X", 3}};
   for (const auto& [name, station] : cases) {
     Tool("TestStation", name);
     EXPECT_EQ(kx::GetTestStation(), station) << name;

@@ -52,8 +52,8 @@ TEST_F(IniTest, TesterModeHasNoPorts) {
 
 TEST_F(IniTest, ReadWithTheProfileRules) {
   // Byte-order mark, CR LF, a comment after a section header, names in any case,
-  // the first of a repeated key, quotes removed and blanks inside them kept.
-  auto site = LoadEmulatorIni(Write("\xEF\xBB\xBF; line 3\r\n[SITE] ; the site\r\nslots = 2\r\nSlots = 7\r\n"
+  // quotes removed and blanks inside them kept.
+  auto site = LoadEmulatorIni(Write("\xEF\xBB\xBF; line 3\r\n[SITE] ; the site\r\nslots = 2\r\n"
                                     "mode = 'sata'\r\n# note\r\n[drive]\r\nMODEL = \"  KX QUOTED  \"\r\n"
                                     "[Slot.2]   \r\nserial=\"SN\"\r\n"),
                               nullptr);
@@ -89,6 +89,8 @@ TEST_F(IniTest, BadInputsAreRefusedNamingTheirKey) {
       {"[Site]\nSlots=2\n[Slot.02]\n", "[Slot.02]: unknown section (Site, Drive, Tester or Slot.1 to Slot.2)"},
       {"[Site]\nSlots=2\n[Slot.1]\nEmpty=1\n[SLOT.1]\nEmpty=0\n",
        "[SLOT.1] appears twice; the keys of the second would be ignored"},
+      {"[Site]\nSlots=2\n[Slot.1]\nKeyRefused=-1\nkeyrefused=0\n",
+       "[Slot.1] keyrefused appears twice; the second would be ignored"},
       {"[Site]\nSlots 2\n", "line 2: \"Slots 2\" is neither a section, a key nor a comment"},
       {"Slots=2\n[Site]\n", "line 1: \"Slots=2\" stands before any section"},
       {"[Site]\nMode=usb\n", "[Site] Mode: \"usb\" is not bridge, tester or sata"},

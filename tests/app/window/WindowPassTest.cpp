@@ -256,6 +256,7 @@ TEST_F(WindowPass, APassThatFindsNoDriveSaysSoAndNamesNoNextStation) {
   page->OnStart();
   ASSERT_TRUE(RunUntilShown(page));
   EXPECT_EQ(box_->Texts(), std::vector<std::string>{"No drive was found on any of the 8 ports."});
+  EXPECT_EQ(box_->History().at(0).type, win::MB_OK | win::MB_ICONWARNING);
   EXPECT_EQ(page->Logic().CountLabel(0).Text(), "0");
 }
 
