@@ -32,7 +32,8 @@ struct FolderId {
 // ProfileWriteLock on it was refused gets that refusal again. Once locked, the
 // name must still lead to the folder locked, or the folder it now leads to is
 // locked instead. A wait for another process gives way to a termination
-// signal (platform/Termination.h): the lock is then refused.
+// signal (platform/Termination.h) once it has gone on for a short grace after
+// the signal: the lock is then refused.
 class FolderLock {
  public:
   // `remember`: a refusal makes this thread's writes to the folder fail while
