@@ -53,27 +53,63 @@ std::string FormatMessage(DWORD code) {
 
 namespace platform {
 
+namespace {
+
+// One row per errno value: the number a file or folder call reports, and the
+// number a call on a disk device reports. A device node that is gone, a disk
+// without medium and a request the device does not know have numbers of their
+// own; what only files and folders meet is a general failure on a device.
+struct ErrnoRow {
+  int err;
+  win::DWORD file;
+  win::DWORD device;
+};
+constexpr win::DWORD kGeneral = win::ERROR_GEN_FAILURE;
+constexpr ErrnoRow kErrnoRows[] = {
+    {ENOENT, win::ERROR_FILE_NOT_FOUND, win::ERROR_FILE_NOT_FOUND},
+    {ENOTDIR, win::ERROR_PATH_NOT_FOUND, kGeneral},
+    {EACCES, win::ERROR_ACCESS_DENIED, win::ERROR_ACCESS_DENIED},
+    {EPERM, win::ERROR_ACCESS_DENIED, win::ERROR_ACCESS_DENIED},
+    {EISDIR, win::ERROR_ACCESS_DENIED, kGeneral},
+    {EROFS, win::ERROR_WRITE_PROTECT, win::ERROR_WRITE_PROTECT},
+    {EEXIST, win::ERROR_ALREADY_EXISTS, kGeneral},
+    {ENOTEMPTY, win::ERROR_DIR_NOT_EMPTY, kGeneral},
+    {ENOSPC, win::ERROR_DISK_FULL, kGeneral},
+    {EDQUOT, win::ERROR_DISK_FULL, kGeneral},
+    {EFBIG, win::ERROR_DISK_FULL, kGeneral},
+    {ENAMETOOLONG, win::ERROR_FILENAME_EXCED_RANGE, kGeneral},
+    {ENOMEM, win::ERROR_NOT_ENOUGH_MEMORY, win::ERROR_NOT_ENOUGH_MEMORY},
+    {EBUSY, win::ERROR_BUSY, win::ERROR_BUSY},
+    {EINVAL, win::ERROR_INVALID_PARAMETER, win::ERROR_INVALID_PARAMETER},
+    {ELOOP, win::ERROR_CANT_RESOLVE_FILENAME, kGeneral},
+    {ENODEV, kGeneral, win::ERROR_FILE_NOT_FOUND},
+    {ENXIO, kGeneral, win::ERROR_FILE_NOT_FOUND},
+    {ETIMEDOUT, kGeneral, win::ERROR_SEM_TIMEOUT},
+    {ENOMEDIUM, kGeneral, win::ERROR_NOT_READY},
+    {EFAULT, kGeneral, win::ERROR_INVALID_PARAMETER},
+    {EOVERFLOW, kGeneral, win::ERROR_INVALID_PARAMETER},
+    {ENOTTY, kGeneral, win::ERROR_NOT_SUPPORTED},
+    {EOPNOTSUPP, kGeneral, win::ERROR_NOT_SUPPORTED},
+};
+
+const ErrnoRow* rowOf(int err) {
+  for (const ErrnoRow& row : kErrnoRows)
+    if (row.err == err) return &row;
+  return nullptr;
+}
+
+}  // namespace
+
 win::DWORD ErrorFromErrno(int err) {
-  switch (err) {
-    case 0: return 0;
-    case ENOENT: return win::ERROR_FILE_NOT_FOUND;
-    case ENOTDIR: return win::ERROR_PATH_NOT_FOUND;
-    case EACCES:
-    case EPERM:
-    case EISDIR: return win::ERROR_ACCESS_DENIED;
-    case EROFS: return win::ERROR_WRITE_PROTECT;
-    case EEXIST: return win::ERROR_ALREADY_EXISTS;
-    case ENOTEMPTY: return win::ERROR_DIR_NOT_EMPTY;
-    case ENOSPC:
-    case EDQUOT:
-    case EFBIG: return win::ERROR_DISK_FULL;
-    case ENAMETOOLONG: return win::ERROR_FILENAME_EXCED_RANGE;
-    case ENOMEM: return win::ERROR_NOT_ENOUGH_MEMORY;
-    case EBUSY: return win::ERROR_BUSY;
-    case EINVAL: return win::ERROR_INVALID_PARAMETER;
-    case ELOOP: return win::ERROR_CANT_RESOLVE_FILENAME;
-    default: return win::ERROR_GEN_FAILURE;
-  }
+  if (err == 0) return 0;
+  const ErrnoRow* row = rowOf(err);
+  return row ? row->file : kGeneral;
+}
+
+win::DWORD DeviceErrorFromErrno(int err) {
+  if (err == 0) return 0;
+  const ErrnoRow* row = rowOf(err);
+  return row ? row->device : kGeneral;
 }
 
 }  // namespace platform

@@ -15,7 +15,12 @@ std::string FormatMessage(DWORD code);
 
 namespace platform {
 
-// Windows error number for an errno value.
+// Windows error number for the errno value of a file or folder call.
 win::DWORD ErrorFromErrno(int err);
+// Windows error number for the errno value of a call on a disk device (its
+// open, ioctl, read or write): a node that is gone is ERROR_FILE_NOT_FOUND, a
+// disk without medium ERROR_NOT_READY, a request the device does not know
+// ERROR_NOT_SUPPORTED; what only files and folders meet is ERROR_GEN_FAILURE.
+win::DWORD DeviceErrorFromErrno(int err);
 
 }  // namespace platform

@@ -1,41 +1,24 @@
 #include "platform/FileFaults.h"
 
 #include <array>
-#include <memory>
-#include <mutex>
 
 namespace platform {
 namespace {
 
 constexpr std::size_t kSeams = static_cast<std::size_t>(FileSeam::List) + 1;
 
-// A call takes its seam's function under the lock and runs it outside, so a
-// fault may itself use the file layer.
-struct SeamTable {
-  std::mutex mutex;
-  std::array<std::shared_ptr<const WriteFault>, kSeams> faults;
-};
-SeamTable& seams() {
-  static SeamTable t;
+std::array<FaultSeam<WriteFault>, kSeams>& seams() {
+  static std::array<FaultSeam<WriteFault>, kSeams> t;
   return t;
 }
 
-void setSeam(FileSeam seam, WriteFault fault) {
-  auto& t = seams();
-  std::lock_guard lock(t.mutex);
-  t.faults[static_cast<std::size_t>(seam)] = std::make_shared<const WriteFault>(std::move(fault));
-}
+void setSeam(FileSeam seam, WriteFault fault) { seams()[static_cast<std::size_t>(seam)].Set(std::move(fault)); }
 
 }  // namespace
 
 win::DWORD InjectedFault(FileSeam seam, const std::string& nativePath) {
-  std::shared_ptr<const WriteFault> fault;
-  {
-    auto& t = seams();
-    std::lock_guard lock(t.mutex);
-    fault = t.faults[static_cast<std::size_t>(seam)];
-  }
-  return fault && *fault ? (*fault)(nativePath) : 0;
+  const auto fault = seams()[static_cast<std::size_t>(seam)].Get();
+  return fault ? (*fault)(nativePath) : 0;
 }
 
 void SetWriteFault(WriteFault fault) { setSeam(FileSeam::Write, std::move(fault)); }

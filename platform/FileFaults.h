@@ -1,14 +1,39 @@
 // The test seams of the file layer (platform/Files.h): one table of injected
 // faults, one per kind of call, set by the tests and looked up by the calls.
+// The folder lock's seam (platform/FolderLock.h) is a FaultSeam too.
 // Each is given the native path the call is about to touch; an empty function
 // ends it.
 #pragma once
 #include <functional>
+#include <memory>
+#include <mutex>
 #include <string>
 
 #include "platform/WinTypes.h"
 
 namespace platform {
+
+// One test seam: a function a test sets and the guarded call looks up. The
+// call takes the function under the lock and runs it outside, so that a fault
+// may itself use the file layer or change the seam.
+template <typename Fn>
+class FaultSeam {
+ public:
+  void Set(Fn fn) {
+    auto held = std::make_shared<const Fn>(std::move(fn));
+    std::lock_guard lock(mutex_);
+    fn_ = std::move(held);
+  }
+  // The function set, or null when none is.
+  std::shared_ptr<const Fn> Get() const {
+    std::lock_guard lock(mutex_);
+    return fn_ && *fn_ ? fn_ : nullptr;
+  }
+
+ private:
+  mutable std::mutex mutex_;
+  std::shared_ptr<const Fn> fn_;
+};
 
 using WriteFault = std::function<win::DWORD(const std::string& nativePath)>;
 using ReadHook = std::function<void(const std::string& nativePath)>;

@@ -5,123 +5,246 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <climits>
+#include <cstdlib>
+
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <system_error>
+#include <thread>
 #include <vector>
 
 #include "platform/ErrorText.h"
+#include "platform/FileFaults.h"
 #include "platform/Paths.h"
+#include "platform/Termination.h"
 
 namespace platform {
 namespace {
 
 using win::DWORD;
 
+// How often a wait for another process's lock looks for a termination request.
+constexpr std::chrono::milliseconds kTerminationPoll{20};
+// After a termination signal, how long a wait for a lock may still go on: a
+// lock another station or port holds for a moment is still got, so that the
+// last records are written, while one a script keeps does not hold up the exit.
+constexpr std::chrono::seconds kTerminationGrace{1};
+
 // The folders whose write lock this thread holds (ProfileWriteLock and the
-// writes nested in it).
-thread_local std::vector<std::string> t_lockedFolders;
+// writes nested in it), by what they are rather than by a path: a nested write
+// reaches the same folder through a link, or after a link was swung to it.
+thread_local std::vector<FolderId> t_lockedFolders;
 
 // The folders whose lock a ProfileWriteLock of this thread was refused, while
 // it lives: the writes it was meant to guard fail with its error rather than
-// go ahead unguarded.
+// go ahead unguarded. `id` is known when the folder could be opened.
 struct Refusal {
   std::string folder;
+  std::optional<FolderId> id;
   DWORD error;
   std::string text;
 };
 thread_local std::vector<Refusal> t_refusedFolders;
 
-struct LockFaultHolder {
-  std::mutex mutex;
-  std::shared_ptr<const LockFault> fault;
-};
-LockFaultHolder& lockFaults() {
-  static LockFaultHolder h;
-  return h;
+FaultSeam<LockFault>& lockFault() {
+  static FaultSeam<LockFault> seam;
+  return seam;
 }
 
 int injectedLockFault(const std::string& folder, LockStep step) {
-  std::shared_ptr<const LockFault> fault;
-  {
-    auto& h = lockFaults();
-    std::lock_guard lock(h.mutex);
-    fault = h.fault;
-  }
-  return fault && *fault ? (*fault)(folder, step) : 0;
+  const auto fault = lockFault().Get();
+  return fault ? (*fault)(folder, step) : 0;
 }
 
-std::string parentFolder(const std::string& canonical) {
-  const auto slash = canonical.find_last_of('/');
-  return slash == 0 ? "/" : canonical.substr(0, slash);
+std::string parentFolder(const std::string& file) {
+  const auto slash = file.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : file.substr(0, slash);
+}
+
+// The folder as the system resolves its name now, for the messages and the
+// seam; the name itself when it cannot be resolved (the open then says why).
+std::string resolvedFolder(const std::string& folder) {
+  char buf[PATH_MAX];
+  return ::realpath(folder.c_str(), buf) != nullptr ? std::string(buf) : folder;
+}
+
+bool holds(const FolderId& id) {
+  return std::find(t_lockedFolders.begin(), t_lockedFolders.end(), id) != t_lockedFolders.end();
+}
+
+const Refusal* refusalOf(const std::string& folder, const std::optional<FolderId>& id) {
+  for (const Refusal& r : t_refusedFolders)
+    if (r.folder == folder || (id && r.id == id)) return &r;
+  return nullptr;
+}
+
+int tryLock(int fd) {
+  while (::flock(fd, LOCK_EX | LOCK_NB) != 0)
+    if (errno != EINTR) return errno;
+  return 0;
+}
+
+int blockingLock(int fd) {
+  while (::flock(fd, LOCK_EX) != 0)
+    if (errno != EINTR) return errno;
+  return 0;
+}
+
+// The folders whose lock a wait gave up after a termination signal: a later
+// wait for one of them, still held, gives way at once instead of taking its
+// own grace, so that the ports queued for it do not hold up the exit one by one.
+struct GivenUp {
+  std::mutex mutex;
+  std::vector<FolderId> folders;
+};
+GivenUp& givenUp() {
+  static GivenUp g;
+  return g;
+}
+bool wasGivenUp(const FolderId& id) {
+  auto& g = givenUp();
+  std::lock_guard lock(g.mutex);
+  return std::find(g.folders.begin(), g.folders.end(), id) != g.folders.end();
+}
+void giveUp(const FolderId& id) {
+  auto& g = givenUp();
+  std::lock_guard lock(g.mutex);
+  if (std::find(g.folders.begin(), g.folders.end(), id) == g.folders.end()) g.folders.push_back(id);
+}
+
+// A blocking flock another thread waits in for us: the caller can give up on
+// it, which a thread inside flock cannot.
+struct LockWait {
+  std::mutex mutex;
+  std::condition_variable finished;
+  bool done = false;
+  bool abandoned = false;
+  int err = 0;
+};
+
+// Takes the exclusive flock on `fd`: 0 or the errno value. A wait for another
+// holder gives way (EINTR) once it has gone on for the grace after a
+// termination signal, or at once for a folder given up before. A wait given
+// up hands `fd` to the waiting thread, which closes it once its flock returns
+// (a lock got too late is let go at once), and sets `fd` to -1.
+int waitForLock(int& fd, const FolderId& id) {
+  const int e = tryLock(fd);
+  if (e != EWOULDBLOCK) return e;
+  if (TerminationRequested() && wasGivenUp(id)) return EINTR;
+  auto wait = std::make_shared<LockWait>();
+  try {
+    std::thread([wait, waitFd = fd] {
+      const int err = blockingLock(waitFd);
+      std::lock_guard lock(wait->mutex);
+      if (wait->abandoned) {
+        ::close(waitFd);
+        return;
+      }
+      wait->done = true;
+      wait->err = err;
+      wait->finished.notify_one();
+    }).detach();
+  } catch (const std::system_error&) {
+    return blockingLock(fd);  // no thread to spare: wait here
+  }
+  std::optional<std::chrono::steady_clock::time_point> givesWayAt;
+  std::unique_lock lock(wait->mutex);
+  while (!wait->finished.wait_for(lock, kTerminationPoll, [&wait] { return wait->done; })) {
+    if (!TerminationRequested()) continue;
+    const auto now = std::chrono::steady_clock::now();
+    if (!givesWayAt) givesWayAt = now + kTerminationGrace;
+    if (now >= *givesWayAt) {
+      giveUp(id);
+      wait->abandoned = true;
+      fd = -1;
+      return EINTR;
+    }
+  }
+  return wait->err;
 }
 
 }  // namespace
 
-void SetLockFault(LockFault fault) {
-  auto& h = lockFaults();
-  std::lock_guard lock(h.mutex);
-  h.fault = std::make_shared<const LockFault>(std::move(fault));
-}
+void SetLockFault(LockFault fault) { lockFault().Set(std::move(fault)); }
 
 bool HoldsFolderLock() { return !t_lockedFolders.empty(); }
 
-FolderLock::FolderLock(const std::string& canonicalFile, bool remember) : folder_(parentFolder(canonicalFile)) {
-  if (std::find(t_lockedFolders.begin(), t_lockedFolders.end(), folder_) != t_lockedFolders.end()) return;
-  const auto refused = std::find_if(t_refusedFolders.begin(), t_refusedFolders.end(),
-                                    [this](const Refusal& r) { return r.folder == folder_; });
-  if (refused != t_refusedFolders.end()) {
-    error_ = refused->error;
-    text_ = refused->text;
+FolderLock::FolderLock(const std::string& file, bool remember)
+    : named_(parentFolder(file)), folder_(resolvedFolder(named_)) {
+  if (const Refusal* r = refusalOf(folder_, std::nullopt)) {
+    error_ = r->error;
+    text_ = r->text;
     return;
   }
-  take();
-  if (error_ == 0) {
-    t_lockedFolders.push_back(folder_);
-  } else if (remember) {
-    t_refusedFolders.push_back({folder_, error_, text_});
+  if (take()) return;
+  if (fd_ >= 0) {
+    t_lockedFolders.push_back(*id_);
+  } else if (error_ != 0 && remember) {
+    t_refusedFolders.push_back({folder_, id_, error_, text_});
     remembered_ = true;
   }
 }
 
 FolderLock::~FolderLock() {
   if (remembered_) {
-    t_refusedFolders.erase(std::find_if(t_refusedFolders.begin(), t_refusedFolders.end(),
-                                        [this](const Refusal& r) { return r.folder == folder_; }));
+    const auto it = std::find_if(t_refusedFolders.rbegin(), t_refusedFolders.rend(),
+                                 [this](const Refusal& r) { return r.folder == folder_; });
+    if (it != t_refusedFolders.rend()) t_refusedFolders.erase(std::next(it).base());
   }
   if (fd_ < 0) return;
-  t_lockedFolders.erase(std::find(t_lockedFolders.begin(), t_lockedFolders.end(), folder_));
+  const auto it = std::find(t_lockedFolders.rbegin(), t_lockedFolders.rend(), *id_);
+  if (it != t_lockedFolders.rend()) t_lockedFolders.erase(std::next(it).base());
   ::close(fd_);
 }
 
-void FolderLock::take() {
+bool FolderLock::take() {
   for (;;) {
     int e = injectedLockFault(folder_, LockStep::Open);
     if (e == 0) {
-      fd_ = ::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+      fd_ = ::open(named_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
       if (fd_ < 0) e = errno;
     }
+    struct stat st;
+    if (e == 0 && ::fstat(fd_, &st) != 0) e = errno;
     if (e != 0) {
       refuse("opened", e, e == ENOENT || e == ENOTDIR ? win::ERROR_PATH_NOT_FOUND : ErrorFromErrno(e));
-      return;
+      return false;
     }
+    // This thread's own lock or refusal of the folder decides: a second flock
+    // on it would wait for the first.
+    const FolderId id{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+    const Refusal* earlier = refusalOf(folder_, id);
+    if (holds(id) || earlier != nullptr) {
+      ::close(fd_);
+      fd_ = -1;
+      if (earlier != nullptr) {
+        error_ = earlier->error;
+        text_ = earlier->text;
+      }
+      return true;
+    }
+    id_ = id;
     e = injectedLockFault(folder_, LockStep::Lock);
-    while (e == 0 && ::flock(fd_, LOCK_EX) != 0) {
-      if (errno != EINTR) e = errno;
-    }
+    if (e == 0) e = waitForLock(fd_, id);
     if (e != 0) {
       refuse("locked", e, win::ERROR_LOCK_FAILED);
-      return;
+      return false;
     }
-    // A folder replaced while this waited (a script's copy and rename) no
-    // longer holds the files: lock the one now at the path.
-    struct stat held, named;
-    if (::fstat(fd_, &held) == 0 && ::stat(folder_.c_str(), &named) == 0 && held.st_dev == named.st_dev &&
-        held.st_ino == named.st_ino)
-      return;
+    // The name may lead elsewhere now: a folder replaced (a script's copy and
+    // rename) or a link swung to a copy while this waited. The files are where
+    // the name leads; lock that folder.
+    struct stat named;
+    if (::stat(named_.c_str(), &named) == 0 && named.st_dev == id.dev && named.st_ino == id.ino) return false;
     ::close(fd_);
     fd_ = -1;
+    id_.reset();
+    folder_ = resolvedFolder(named_);
   }
 }
 
@@ -140,7 +263,9 @@ ProfileWriteLock::ProfileWriteLock(const std::string& fileName) {
     errorText_ = "the folder of " + fileName + " cannot be found";
     return;
   }
-  lock_ = std::make_unique<FolderLock>(canonical, true);
+  // By the name given, not the one resolved now: the lock follows a link the
+  // name passes through as the reads and writes under it do.
+  lock_ = std::make_unique<FolderLock>(mapped, true);
   error_ = lock_->Error();
   errorText_ = lock_->Text();
 }

@@ -3,42 +3,59 @@
 //
 // Across processes it is an exclusive flock on the folder itself: no lock file
 // litters the folder, and a script takes the same lock with flock(1) on it.
-// Within a process each thread remembers the folders it holds, so that a write
-// nested in a held lock goes through instead of waiting for itself, and the
+// Within a process each thread remembers the folders it holds (by device and
+// inode), so that a write nested in a held lock goes through instead of
+// waiting for itself, whatever name it reaches the folder by, and the
 // folders whose lock a ProfileWriteLock was refused, so that the writes it was
 // meant to guard fail with its error rather than go ahead unguarded.
 #pragma once
+#include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "platform/WinTypes.h"
 
 namespace platform {
 
-// Locks the folder holding `canonicalFile` (a native path whose folder part is
-// resolved, as CanonicalFilePath gives it) for as long as it lives. A thread
-// that already holds it goes through; one whose ProfileWriteLock on it was
-// refused gets that refusal again.
+// What a folder is, whatever path leads to it.
+struct FolderId {
+  std::uint64_t dev = 0;
+  std::uint64_t ino = 0;
+  bool operator==(const FolderId&) const = default;
+};
+
+// Locks the folder holding `file` (a native path; its folder may be named
+// through links) for as long as it lives. The folder is known by what it is:
+// a thread that already holds it, by whatever name, goes through; one whose
+// ProfileWriteLock on it was refused gets that refusal again. Once locked, the
+// name must still lead to the folder locked, or the folder it now leads to is
+// locked instead. A wait for another process gives way to a termination
+// signal (platform/Termination.h) once it has gone on for a short grace after
+// the signal: the lock is then refused.
 class FolderLock {
  public:
   // `remember`: a refusal makes this thread's writes to the folder fail while
   // this lives (ProfileWriteLock).
-  FolderLock(const std::string& canonicalFile, bool remember);
+  FolderLock(const std::string& file, bool remember);
   ~FolderLock();
   FolderLock(const FolderLock&) = delete;
   FolderLock& operator=(const FolderLock&) = delete;
   // 0, ERROR_PATH_NOT_FOUND or the error of a folder that cannot be opened, or
-  // ERROR_LOCK_FAILED when the system refuses the lock.
+  // ERROR_LOCK_FAILED when the system refuses the lock or the wait gave way.
   win::DWORD Error() const { return error_; }
   // What was refused, for a message; empty when held.
   const std::string& Text() const { return text_; }
 
  private:
-  void take();
+  // True when this thread's own lock or refusal of the folder decided.
+  bool take();
   void refuse(const char* step, int err, win::DWORD error);
 
-  std::string folder_;
+  std::string named_;   // the folder as the caller named it
+  std::string folder_;  // where the name led at the last try
+  std::optional<FolderId> id_;
   int fd_ = -1;
   win::DWORD error_ = 0;
   std::string text_;
@@ -55,12 +72,14 @@ bool HoldsFolderLock();
 // read, a change and the write made under it are one step for every process
 // and thread. This thread's profile writes in that folder go through, and its
 // profile reads read files afresh. A folder replaced while the lock was
-// waited for is locked again at its path. Error(): 0, or the Windows error
-// number when nothing is held: the folder cannot be found or opened, or the
-// system refuses the lock (ERROR_LOCK_FAILED, as a network file system without
-// flock does). Then, while this lives, this thread's profile writes to that
-// folder fail with the same error; a caller that writes through the file layer
-// (platform/Files.h) must check Error() itself.
+// waited for, or a link on its path swung to another, is locked again where
+// the path leads. Error(): 0, or the Windows error number when nothing is
+// held: the folder cannot be found or opened, or the system refuses the lock
+// (ERROR_LOCK_FAILED, as a network file system without flock does), or a
+// termination signal ended the wait (ERROR_LOCK_FAILED). Then, while this
+// lives, this thread's profile writes to that folder fail with the same error;
+// a caller that writes through the file layer (platform/Files.h) must check
+// Error() itself.
 class ProfileWriteLock {
  public:
   explicit ProfileWriteLock(const std::string& fileName);
@@ -80,8 +99,9 @@ class ProfileWriteLock {
   std::string errorText_;
 };
 
-// Test seam: while set, the folder lock calls `fault` with the folder's native
-// path before it opens the folder (LockStep::Open) and before its flock
+// Test seam (a FaultSeam, as the file layer's, platform/FileFaults.h): while
+// set, the folder lock calls `fault` with the folder's resolved native path
+// before it opens the folder (LockStep::Open) and before its flock
 // (LockStep::Lock). A non-zero errno value fails that step with it, as a folder
 // that cannot be opened (EACCES) or a file system that refuses locks (ENOLCK)
 // does. An empty function ends it.

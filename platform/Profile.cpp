@@ -790,8 +790,9 @@ DWORD modifyWith(const char* fileName, Edit&& edit) {
   std::string canonical;
   if (!CanonicalFilePath(mapped, canonical, &err)) return err;
 
-  // The folder first, as ProfileWriteLock takes it, then the file.
-  FolderLock folderLock(canonical, false);
+  // The folder first, as ProfileWriteLock takes it (by the name given, which
+  // may pass through a link), then the file.
+  FolderLock folderLock(mapped, false);
   if (folderLock.Error() != 0) return folderLock.Error();
   std::lock_guard lock(fileLock(canonical));
   // Another spelling of a missing file may have created it meanwhile: map again

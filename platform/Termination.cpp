@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <mutex>
 #include <thread>
@@ -13,9 +14,12 @@ namespace platform {
 namespace {
 
 int g_Pipe[2] = {-1, -1};  // written by the signal handler, read by the watcher
+std::atomic<bool> g_Requested{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "set in signal context");
 
 void OnSignal(int signal) {
   const int saved = errno;
+  g_Requested.store(true, std::memory_order_relaxed);
   const unsigned char byte = static_cast<unsigned char>(signal);
   [[maybe_unused]] const ssize_t n = write(g_Pipe[1], &byte, 1);
   errno = saved;
@@ -81,5 +85,7 @@ void StopWatchingTerminationSignals() {
   std::lock_guard guard(w.lock);
   w.handler = nullptr;
 }
+
+bool TerminationRequested() { return g_Requested.load(std::memory_order_relaxed); }
 
 }  // namespace platform

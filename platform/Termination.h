@@ -11,5 +11,8 @@ namespace platform {
 bool WatchTerminationSignals(std::function<void(int signal)> handler);
 // Restores the default actions and ends the watcher thread.
 void StopWatchingTerminationSignals();
+// True once a watched signal has arrived: a wait that could last (a folder
+// lock another process holds) gives way instead of holding up the exit.
+bool TerminationRequested();
 
 }  // namespace platform

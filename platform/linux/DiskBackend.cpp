@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/Debug.h"
+#include "platform/ErrorText.h"
 #include "platform/linux/SgIo.h"
 
 namespace platform {
@@ -153,7 +154,7 @@ class LinuxDiskHandle final : public IDeviceHandle {
     const int fd = sys_.Open(diskNode(), O_RDWR | O_EXCL | O_NONBLOCK);
     // The kernel refuses the claim while a partition is mounted or claimed.
     if (fd == -EBUSY) return win::ERROR_ACCESS_DENIED;
-    if (fd < 0) return sgio::MapErrno(-fd);
+    if (fd < 0) return DeviceErrorFromErrno(-fd);
     claimFd_ = fd;
     return 0;
   }
@@ -183,7 +184,7 @@ class LinuxDiskHandle final : public IDeviceHandle {
               [](const std::string& a, const std::string& b) { return a.size() > b.size(); });
     for (const auto& mp : use.mountPoints) {
       const int rc = sys_.Umount(mp);
-      if (rc < 0 && rc != -EINVAL) return sgio::MapErrno(-rc);  // EINVAL: already gone
+      if (rc < 0 && rc != -EINVAL) return DeviceErrorFromErrno(-rc);  // EINVAL: already gone
     }
     return 0;
   }
@@ -206,7 +207,7 @@ class LinuxDiskHandle final : public IDeviceHandle {
     if (t_.disk.empty()) return win::ERROR_INVALID_FUNCTION;
     if (t_.nodeIsDisk) return fn(fd_);
     const int fd = sys_.Open(diskNode(), O_RDONLY | O_NONBLOCK);
-    if (fd < 0) return sgio::MapErrno(-fd);
+    if (fd < 0) return DeviceErrorFromErrno(-fd);
     const win::DWORD err = fn(fd);
     sys_.Close(fd);
     return err;
@@ -215,9 +216,9 @@ class LinuxDiskHandle final : public IDeviceHandle {
   win::DWORD sizes(int fd, std::uint64_t& bytes, std::uint32_t& sector) {
     int ss = 0;
     int rc = sys_.Ioctl(fd, BLKSSZGET, &ss);
-    if (rc < 0) return sgio::MapErrno(-rc);
+    if (rc < 0) return DeviceErrorFromErrno(-rc);
     rc = sys_.Ioctl(fd, BLKGETSIZE64, &bytes);
-    if (rc < 0) return sgio::MapErrno(-rc);
+    if (rc < 0) return DeviceErrorFromErrno(-rc);
     if (ss < 512 || ss > 65536 || (ss & (ss - 1)) != 0) return win::ERROR_GEN_FAILURE;
     sector = static_cast<std::uint32_t>(ss);
     return 0;
@@ -248,7 +249,7 @@ class LinuxDiskHandle final : public IDeviceHandle {
     while (from < to) {
       const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(to - from, zeros.size()));
       const long w = sys_.PWrite(fd, zeros.data(), n, from);
-      if (w < 0) return sgio::MapErrno(static_cast<int>(-w));
+      if (w < 0) return DeviceErrorFromErrno(static_cast<int>(-w));
       if (w == 0) return win::ERROR_IO_DEVICE;
       from += static_cast<std::uint64_t>(w);
     }
@@ -270,7 +271,7 @@ class LinuxDiskHandle final : public IDeviceHandle {
     if (own) {
       fd = sys_.Open(diskNode(), O_RDWR | O_EXCL | O_NONBLOCK);
       if (fd == -EBUSY) return win::ERROR_ACCESS_DENIED;
-      if (fd < 0) return sgio::MapErrno(-fd);
+      if (fd < 0) return DeviceErrorFromErrno(-fd);
     }
     win::DWORD err = 0;
     std::uint64_t bytes = 0;
@@ -284,11 +285,11 @@ class LinuxDiskHandle final : public IDeviceHandle {
       if (err == 0) err = zero(fd, tailStart, bytes);
       if (err == 0) {
         const int rc = sys_.Fsync(fd);
-        if (rc < 0) err = sgio::MapErrno(-rc);
+        if (rc < 0) err = DeviceErrorFromErrno(-rc);
       }
       if (err == 0) {
         const int rc = sys_.Ioctl(fd, BLKRRPART, nullptr);
-        if (rc < 0) err = sgio::MapErrno(-rc);
+        if (rc < 0) err = DeviceErrorFromErrno(-rc);
       }
     }
     if (own) sys_.Close(fd);
@@ -358,7 +359,7 @@ win::DWORD LinuxDiskBackend::Open(const std::string& path, win::DWORD access, wi
   // so write access is asked for only when the kernel's command filter needs it.
   const int mode = (access & win::GENERIC_WRITE) && !rawIo_ ? O_RDWR : O_RDONLY;
   const int fd = sys_.Open(t.node, mode | O_NONBLOCK);
-  if (fd < 0) return sgio::MapErrno(-fd);
+  if (fd < 0) return DeviceErrorFromErrno(-fd);
   // Learnt at every open: a disk unplugged and plugged in again may come back
   // under the same name behind another bridge.
   std::uint32_t limit = 0;

@@ -7,6 +7,7 @@
 #include <climits>
 #include <cstring>
 
+#include "platform/ErrorText.h"
 #include "protocol/SatCdb.h"
 #include "protocol/Sense.h"
 #include "protocol/TaskFiles.h"
@@ -59,7 +60,7 @@ win::DWORD execute(ISysCalls& sys, int fd, Exchange& x) {
   hdr.sbp = x.sense;
   hdr.timeout = toMilliseconds(x.timeoutSeconds);
   const int rc = sys.Ioctl(fd, SG_IO, &hdr);
-  if (rc < 0) return MapErrno(-rc);
+  if (rc < 0) return DeviceErrorFromErrno(-rc);
   if (const win::DWORD err = TransportError(hdr.host_status, hdr.driver_status)) return err;
   x.status = hdr.status;
   x.senseLength = std::min<std::size_t>(hdr.sb_len_wr, sizeof x.sense);
@@ -116,39 +117,6 @@ win::DWORD scsiPassThrough(ISysCalls& sys, int fd, Header& h, void* data, std::u
 }
 
 }  // namespace
-
-win::DWORD MapErrno(int err) {
-  switch (err) {
-    case 0:
-      return 0;
-    case EPERM:
-    case EACCES:
-      return win::ERROR_ACCESS_DENIED;
-    case EROFS:
-      return win::ERROR_WRITE_PROTECT;
-    case ENOENT:
-    case ENODEV:
-    case ENXIO:
-      return win::ERROR_FILE_NOT_FOUND;
-    case ETIMEDOUT:
-      return win::ERROR_SEM_TIMEOUT;
-    case ENOMEDIUM:
-      return win::ERROR_NOT_READY;
-    case EBUSY:
-      return win::ERROR_BUSY;
-    case EINVAL:
-    case EFAULT:
-    case EOVERFLOW:
-      return win::ERROR_INVALID_PARAMETER;
-    case ENOMEM:
-      return win::ERROR_NOT_ENOUGH_MEMORY;
-    case ENOTTY:
-    case EOPNOTSUPP:
-      return win::ERROR_NOT_SUPPORTED;
-    default:
-      return win::ERROR_GEN_FAILURE;
-  }
-}
 
 win::DWORD TransportError(unsigned hostStatus, unsigned driverStatus) {
   if (hostStatus == kDidTimeOut) return win::ERROR_SEM_TIMEOUT;

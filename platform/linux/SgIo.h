@@ -18,9 +18,6 @@
 
 namespace platform::sgio {
 
-// Windows error number for a Linux errno.
-win::DWORD MapErrno(int err);
-
 // Windows error number for the transport part of a completed SG_IO request
 // (host and driver status); 0 when the transport delivered the command.
 win::DWORD TransportError(unsigned hostStatus, unsigned driverStatus);

@@ -2,7 +2,9 @@
 // totals, the end of a pass, and whole passes on an emulated site.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <fstream>
+#include <functional>
 
 #include "app/AppShell.h"
 #include "app/ProductionPage.h"
@@ -334,15 +336,41 @@ TEST_F(ProductionPage, AnEmptyFlashIdMaskStaysEmptyAndAMissingOneIsTheDefault) {
   EXPECT_EQ(kx::GetFlashIdMask(), kx::kDefaultFlashIdMask);
 }
 
+// The log folder's lock refused (a file system without flock): no header is
+// checked or written unguarded, and the refusal is named with its reason.
 TEST_F(ProductionPage, StartIsRefusedNamingALogFolderThatCannotBeMade) {
-  CProductionPage page(std::make_unique<CPortMapping>([] {}));
-  page.OnInitDialog();
-  std::ofstream(Native("D:\\Logs"));  // a file where the folder should be
-  EXPECT_FALSE(page.OnStart());
-  EXPECT_FALSE(page.Running());
-  ASSERT_EQ(box_->Texts().size(), 1u);
-  EXPECT_EQ(box_->Texts()[0].rfind("The log folder D:\\Logs\\W01\\D_Reports\\ cannot be created: OS error ", 0), 0u)
-      << box_->Texts()[0];
+  const struct {
+    const char* what;
+    std::function<void()> refuse;
+    const char *begins, *ends;
+  } rows[] = {
+      {"a file where the folder should be", [] { std::ofstream(Native("D:\\Logs")); },
+       "The log folder D:\\Logs\\W01\\D_Reports\\ cannot be created: OS error ", ""},
+      {"the log folder's lock refused",
+       [] {
+         platform::SetLockFault([](const std::string& folder, platform::LockStep step) {
+           return step == platform::LockStep::Lock && kxtest::EndsWith(folder, "/Logs/W01") ? ENOLCK : 0;
+         });
+       },
+       "The log file D:\\Logs\\W01\\Total_Init.log cannot be written: OS error 167, ",
+       "/Logs/W01 cannot be locked: No locks available)"},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.what);
+    auto box = std::make_shared<platform::RecordingMessageBox>();
+    platform::ScopedMessageBox shown(box);
+    CProductionPage page(std::make_unique<CPortMapping>([] {}));
+    page.OnInitDialog();
+    r.refuse();
+    EXPECT_FALSE(page.OnStart());
+    platform::SetLockFault({});
+    EXPECT_FALSE(page.Running());
+    ASSERT_EQ(box->Texts().size(), 1u);
+    EXPECT_EQ(box->Texts()[0].rfind(r.begins, 0), 0u) << box->Texts()[0];
+    EXPECT_TRUE(kxtest::EndsWith(box->Texts()[0], r.ends)) << box->Texts()[0];
+    std::error_code notAFile;
+    std::filesystem::remove(Native("D:\\Logs"), notAFile);
+  }
 }
 
 TEST_F(ProductionPage, NoPassStartsWhileALaterBadReadOutHoldsTheSharedFlag) {

@@ -3,7 +3,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <ctime>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -382,14 +384,38 @@ TEST_F(RunLogs, AppendAfterAWriterKilledInsideItsRecordLandsOnARecordBoundary) {
   EXPECT_EQ(file.substr(kx::kBlockRecordSize), std::string(kx::kBlockRecordSize, '\x22'));
 }
 
-TEST_F(RunLogs, FilesOnAMissingDriveAreReported) {
-  auto box = std::make_shared<platform::RecordingMessageBox>();
-  platform::ScopedMessageBox shown(box);
-  g_ModuleFolder = "Q:\\KXMP\\";
-  EXPECT_FALSE(job_.WriteBlockInfoToFile(kx::BlockRecord{}));
-  EXPECT_TRUE(ReportHas("WriteBlockInfoToFile create folder fail!!"));
-  job_.WriteSummaryCsv(job_.m_Device.get(), 1);
-  EXPECT_EQ(box->Texts(), Lines{"Create file fail (Summary.csv)"});
+// Records that cannot be written are reported and leave nothing behind: on a
+// drive that is not there, and where the folder's lock is refused (a file
+// system without flock), which no record append may write past.
+TEST_F(RunLogs, RecordsThatCannotBeWrittenAreReported) {
+  const std::string moduleFolder = g_ModuleFolder;
+  const struct {
+    const char* what;
+    std::function<void()> refuse;
+    const char* scanLine;
+  } rows[] = {
+      {"a missing drive", [] { g_ModuleFolder = "Q:\\KXMP\\"; }, "WriteBlockInfoToFile create folder fail!!"},
+      {"the folder's lock refused",
+       [] {
+         platform::SetLockFault(
+             [](const std::string&, platform::LockStep step) { return step == platform::LockStep::Lock ? ENOLCK : 0; });
+       },
+       "WriteBlockInfoToFile write file fail!!"},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.what);
+    auto box = std::make_shared<platform::RecordingMessageBox>();
+    platform::ScopedMessageBox shown(box);
+    r.refuse();
+    EXPECT_FALSE(job_.WriteBlockInfoToFile(kx::BlockRecord{}));
+    job_.WriteSummaryCsv(job_.m_Device.get(), 1);
+    platform::SetLockFault({});
+    g_ModuleFolder = moduleFolder;
+    EXPECT_TRUE(ReportHas(r.scanLine));
+    EXPECT_EQ(box->Texts(), Lines{"Create file fail (Summary.csv)"});
+    EXPECT_FALSE(Exists(kScanFile));
+    EXPECT_FALSE(Exists("C:\\KXMP\\MPTestSummary\\Summary.csv"));
+  }
 }
 
 TEST_F(RunLogs, StationLogCopiesAreNamedByDriveStationAndTime) {

@@ -8,12 +8,14 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -28,7 +30,8 @@ namespace kxtest {
 inline std::vector<std::string> SplitCrLf(const std::string& text) {
   std::vector<std::string> lines;
   std::size_t at = 0;
-  for (std::size_t e; (e = text.find("\r\n", at)) != std::string::npos; at = e + 2) lines.push_back(text.substr(at, e - at));
+  for (std::size_t e; (e = text.find("\r\n", at)) != std::string::npos; at = e + 2)
+    lines.push_back(text.substr(at, e - at));
   if (at < text.size()) lines.push_back(text.substr(at));  // a torn last line
   return lines;
 }
@@ -119,7 +122,8 @@ inline ::testing::AssertionResult FailureOnRecord(const std::string& resultCode,
   const std::string section = "[Port-" + std::to_string(slot) + " Error]\r\n";
   const std::size_t at = recordSn.find(section);
   const std::size_t next = at == std::string::npos ? at : recordSn.find("\r\n", at + section.size());
-  if (next == std::string::npos || recordSn.substr(at + section.size(), next - at - section.size()).find('=') == std::string::npos)
+  if (next == std::string::npos ||
+      recordSn.substr(at + section.size(), next - at - section.size()).find('=') == std::string::npos)
     return ::testing::AssertionFailure() << "no " << section << "record: " << recordSn;
   return ::testing::AssertionSuccess();
 }
@@ -179,6 +183,23 @@ class ForkedWriter {
       ::sched_yield();
     }
   }
+  // True while the child has not ended.
+  bool Running() {
+    if (reaped_) return false;
+    if (::waitpid(pid_, &status_, WNOHANG) != pid_) return true;
+    reaped_ = true;
+    return false;
+  }
+  // Finish() for a child that might hang: one still running after `bound` is
+  // killed and reported as not exited (-1).
+  int Finish(std::chrono::seconds bound) {
+    const auto end = std::chrono::steady_clock::now() + bound;
+    while (Running() && std::chrono::steady_clock::now() < end)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    if (Running()) ::kill(pid_, SIGKILL);
+    return Finish();
+  }
+  void Signal(int signal) const { ::kill(pid_, signal); }
   // The child's exit status (-1 when it did not exit normally).
   int Finish() {
     if (!reaped_) {

@@ -4,6 +4,7 @@
 
 #include <climits>
 
+#include "platform/ErrorText.h"
 #include "platform/linux/SgIo.h"
 #include "tests/platform/linux/FakeSys.h"
 
@@ -190,10 +191,12 @@ TEST_F(SgTest, AtaOutcomeIsTheReturnedStatus) {
 TEST_F(SgTest, LinuxFailuresBecomeWindowsNumbers) {
   const std::pair<int, win::DWORD> errnos[] = {{EPERM, 5},  {EACCES, 5},     {EROFS, 19},  {ENOENT, 2},
                                                {ENODEV, 2}, {ENXIO, 2},       {ETIMEDOUT, 121}, {EBUSY, 170},
-                                               {EIO, 31},   {EINVAL, 87},     {ENOTTY, 50}};
+                                               {EIO, 31},   {EINVAL, 87},     {ENOTTY, 50},
+                                               {ENOMEDIUM, 21},
+                                               {ENOSPC, 31}};  // a file system's state, none of a device
   for (const auto& [e, w] : errnos) {
     SCOPED_TRACE("errno " + std::to_string(e));
-    EXPECT_EQ(w, sgio::MapErrno(e));
+    EXPECT_EQ(w, platform::DeviceErrorFromErrno(e));
   }
   struct Transport {
     const char* what;
