@@ -11,9 +11,11 @@ std::string FormatMessage(DWORD code) {
       {ERROR_INVALID_FUNCTION, "Incorrect function."},
       {ERROR_FILE_NOT_FOUND, "The system cannot find the file specified."},
       {ERROR_PATH_NOT_FOUND, "The system cannot find the path specified."},
+      {ERROR_TOO_MANY_OPEN_FILES, "The system cannot open the file."},
       {ERROR_ACCESS_DENIED, "Access is denied."},
       {ERROR_INVALID_HANDLE, "The handle is invalid."},
       {ERROR_NOT_ENOUGH_MEMORY, "Not enough memory resources are available to process this command."},
+      {ERROR_NOT_SAME_DEVICE, "The system cannot move the file to a different disk drive."},
       {ERROR_NO_MORE_FILES, "There are no more files."},
       {ERROR_WRITE_PROTECT, "The media is write protected."},
       {ERROR_NOT_READY, "The device is not ready."},
@@ -72,6 +74,9 @@ win::DWORD ErrorFromErrno(int err) {
     case EBUSY: return win::ERROR_BUSY;
     case EINVAL: return win::ERROR_INVALID_PARAMETER;
     case ELOOP: return win::ERROR_CANT_RESOLVE_FILENAME;
+    case EXDEV: return win::ERROR_NOT_SAME_DEVICE;
+    case EMFILE:
+    case ENFILE: return win::ERROR_TOO_MANY_OPEN_FILES;
     default: return win::ERROR_GEN_FAILURE;
   }
 }
