@@ -331,6 +331,8 @@ void CFileTreeOperation::CopyWalk(std::unique_ptr<platform::OpenFolder> source, 
   while (!src.Empty()) {
     WalkLevel& level = src.Top();
     if (level.next == level.names.size()) {
+      // What was renamed into the folder is on disk before a Move removes its source.
+      if (const win::DWORD error = dst.Folder().Flush()) RaiseAt(dst.Path(), error);
       src.Pop();
       dst.Pop();
       continue;

@@ -182,13 +182,14 @@ struct FolderFd {
 // and renames it over `name` (without `replace`, fails with ERROR_FILE_EXISTS
 // where a file stands). `fill` returns 0 or an errno value. The file gets
 // `mode`, or when that is negative the mode of the file it replaces. With
-// `sweep` the folder's stale temporary files go first.
+// `alone` the folder's stale temporary files go first and the folder is
+// flushed after the rename; a walk does both once per folder instead.
 DWORD replaceAt(int dirFd, const std::string& dir, const std::string& name, const std::function<int(int fd)>& fill,
-                int mode, bool replace, bool sweep) {
+                int mode, bool replace, bool alone) {
   const std::string target = inFolder(dir, name);
   if (name.size() > NAME_MAX) return win::ERROR_FILENAME_EXCED_RANGE;
   if (const DWORD injected = InjectedFault(FileSeam::Write, target)) return injected;
-  if (sweep) removeStaleTempsAt(dirFd);
+  if (alone) removeStaleTempsAt(dirFd);
   std::string tmp;
   int err = 0;
   const int fd = createTempAt(dirFd, tmp, err);
@@ -207,7 +208,7 @@ DWORD replaceAt(int dirFd, const std::string& dir, const std::string& name, cons
   // The lock is let go only now: until the rename the name was still ours.
   ::close(fd);
   ForgetProfileFile(target);
-  return ErrorFromErrno(syncFolderAt(dirFd));
+  return alone ? ErrorFromErrno(syncFolderAt(dirFd)) : 0;
 }
 
 DWORD replaceWith(const std::string& target, const std::function<int(int fd)>& fill, int mode = -1,
@@ -244,9 +245,9 @@ DWORD placeLinkAt(int dirFd, const std::string& dir, const char* target, const s
 }
 
 // Copies the open regular file `in` (as `st` describes it) to `name` in the
-// folder `dirFd`; a file never copies onto itself.
+// folder `dirFd`; a file never copies onto itself. `alone` as for replaceAt.
 DWORD copyOpened(int in, const struct stat& st, int dirFd, const std::string& dir, const std::string& name,
-                 bool replace, bool sweep) {
+                 bool replace, bool alone) {
   struct stat dst;
   if (::fstatat(dirFd, name.c_str(), &dst, 0) == 0 && dst.st_dev == st.st_dev && dst.st_ino == st.st_ino)
     return win::ERROR_SHARING_VIOLATION;
@@ -262,7 +263,7 @@ DWORD copyOpened(int in, const struct stat& st, int dirFd, const std::string& di
       int e = 0;
       if (!writeAll(out, buf.data(), static_cast<std::size_t>(r), e)) return e;
     }
-  }, static_cast<int>(st.st_mode & 07777), replace, sweep);
+  }, static_cast<int>(st.st_mode & 07777), replace, alone);
 }
 
 bool mapOrFail(const char* path, std::string& native) {
@@ -826,6 +827,8 @@ bool OpenFolder::OpensForReading(const std::string& name) const {
 }
 
 void OpenFolder::SweepTemps() const { removeStaleTempsAt(m_Fd); }
+
+DWORD OpenFolder::Flush() const { return ErrorFromErrno(syncFolderAt(m_Fd)); }
 
 DWORD OpenFolder::RemoveFolder(const std::string& name) const {
   if (const DWORD injected = InjectedFault(FileSeam::Remove, inFolder(m_Native, name))) return injected;

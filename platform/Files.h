@@ -167,7 +167,8 @@ class OpenFolder {
   // Copies the entry `name` (a regular file, or a link as a link to the same
   // target) to `toName` in `to`, as CopyFileEx with COPY_FILE_COPY_SYMLINK
   // does, without sweeping the target folder's temporary files (SweepTemps
-  // does that once for a walk). Anything else is refused (ERROR_ACCESS_DENIED).
+  // does that once for a walk) nor flushing it (Flush). Anything else is
+  // refused (ERROR_ACCESS_DENIED).
   // `copied` gets the source as it was when opened.
   win::DWORD CopyEntry(const std::string& name, const OpenFolder& to, const std::string& toName, bool replace,
                        EntryInfo* copied = nullptr) const;
@@ -175,6 +176,9 @@ class OpenFolder {
   bool OpensForReading(const std::string& name) const;
   // Removes the temporary files that writers killed before their rename left here.
   void SweepTemps() const;
+  // Flushes the folder's entries to disk, so that what was renamed into it
+  // survives a power cut.
+  win::DWORD Flush() const;
   bool IsOpen() const { return m_Fd >= 0; }
   const std::string& Native() const { return m_Native; }
   // As win::GetFileAttributes gives them for the entry (GetLastError set).
