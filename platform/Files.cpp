@@ -217,8 +217,9 @@ DWORD replaceWith(const std::string& target, const std::function<int(int fd)>& f
   const std::string dir = parentOf(target);
   const FolderFd folder(dir);
   if (folder.fd < 0) {
+    const int err = errno;
     if (const DWORD injected = InjectedFault(FileSeam::Write, target)) return injected;
-    return ErrorFromErrno(errno);
+    return ErrorFromErrno(err);
   }
   return replaceAt(folder.fd, dir, nameOf(target), fill, mode, replace, true);
 }
