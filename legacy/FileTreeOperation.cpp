@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstdlib>
 #include <memory>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -15,34 +16,6 @@
 namespace {
 
 constexpr win::DWORD kFileAttributeNormal = 0x80;
-
-// A find handle closed on every way out.
-class Finder {
- public:
-  explicit Finder(const std::string& pattern) : m_Handle(win::FindFirstFile(pattern.c_str(), &m_Data)) {}
-  ~Finder() {
-    if (Found()) win::FindClose(m_Handle);
-  }
-  Finder(const Finder&) = delete;
-  Finder& operator=(const Finder&) = delete;
-  bool Found() const { return m_Handle != win::INVALID_HANDLE_VALUE; }
-  const win::WIN32_FIND_DATA& Entry() const { return m_Data; }
-  bool Next() { return win::FindNextFile(m_Handle, &m_Data) != win::FALSE; }
-  // A link is never entered, whatever it leads to.
-  bool IsFolder() const {
-    return (m_Data.dwFileAttributes & (win::FILE_ATTRIBUTE_DIRECTORY | win::FILE_ATTRIBUTE_REPARSE_POINT)) ==
-           win::FILE_ATTRIBUTE_DIRECTORY;
-  }
-
- private:
-  win::WIN32_FIND_DATA m_Data;
-  win::HANDLE m_Handle;
-};
-
-std::string FolderOf(const std::string& pattern) {
-  const auto sep = pattern.rfind('\\');
-  return sep == std::string::npos ? std::string() : pattern.substr(0, sep + 1);
-}
 
 std::string NameOf(const std::string& path) {
   const auto sep = path.rfind('\\');
@@ -56,13 +29,6 @@ bool IsLink(const std::string& path) {
 
 [[noreturn]] void Raise(win::DWORD code) { throw new CFExeption(code); }
 [[noreturn]] void Raise(const std::string& text) { throw new CFExeption(text); }
-
-// A listed name is one entry of its folder: one holding a separator would,
-// joined into a path, name another file, perhaps outside the tree.
-void RefuseName(const std::string& folder, const std::string& name) {
-  if (name.find_first_of("\\/") == std::string::npos) return;
-  throw new CFExeption("\"" + name + "\" in " + folder + ": a name cannot hold \\ or /", win::ERROR_INVALID_NAME);
-}
 
 std::string WithoutBackslash(std::string path) {
   if (path.size() > 1 && path.back() == '\\') path.pop_back();
@@ -90,6 +56,106 @@ bool Contains(const std::string& root, const std::string& inner) {
   return inner.size() > root.size() && inner.compare(0, root.size(), root) == 0 && inner[root.size()] == '/';
 }
 
+// A failure at a place of the walk: the place, and the system's reason.
+[[noreturn]] void RaiseAt(const std::string& where, win::DWORD code) {
+  std::string reason = win::FormatMessage(code);
+  while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r')) reason.pop_back();
+  throw new CFExeption(where + ": " + reason, code);
+}
+
+std::string Folded(const std::string& name) {
+  std::string key = name;
+  for (char& c : key) c = static_cast<char>(platform::FoldCase(c));
+  return key;
+}
+
+bool IsMissing(win::DWORD error) { return error == win::ERROR_FILE_NOT_FOUND || error == win::ERROR_PATH_NOT_FOUND; }
+
+// Folders a walk holds open at once on each side; a deeper one's ancestors
+// are closed and reopened through ".." on the way back.
+constexpr std::size_t kOpenLevels = 48;
+
+}  // namespace
+
+// One folder of a walk and where the walk stands in it.
+struct WalkLevel {
+  std::string name;  // in its parent; at the root, the root's whole path
+  std::unique_ptr<platform::OpenFolder> folder;  // null while closed past the bound
+  platform::EntryInfo self;
+  std::vector<std::string> names;
+  std::vector<platform::EntryKind> kinds;
+  std::size_t next = 0;
+  bool keeps = false;  // something stays inside
+  std::unordered_map<std::string, std::string> taken;  // a target's names: folded -> as stored
+};
+
+// The folders from a walk's root down to where it stands, by descriptor: no
+// path is resolved per entry, and depth costs no stack.
+class FolderChain {
+ public:
+  bool Empty() const { return m_Levels.empty(); }
+  std::size_t Depth() const { return m_Levels.size(); }
+  WalkLevel& Top() { return m_Levels.back(); }
+  platform::OpenFolder& Folder() { return *m_Levels.back().folder; }
+
+  void Push(std::unique_ptr<platform::OpenFolder> folder, const std::string& name) {
+    WalkLevel level;
+    level.name = name;
+    if (const win::DWORD error = folder->Self(level.self)) RaiseAt(Path(name), error);
+    level.folder = std::move(folder);
+    m_Levels.push_back(std::move(level));
+    if (m_Levels.size() - m_FirstOpen > kOpenLevels) m_Levels[m_FirstOpen++].folder.reset();
+  }
+
+  // Back to the parent, reopened through ".." when it was closed; it must
+  // still be the folder it was.
+  void Pop() {
+    if (m_Levels.size() == 1 || m_Levels[m_Levels.size() - 2].folder) {
+      m_Levels.pop_back();
+      return;
+    }
+    auto parent = std::make_unique<platform::OpenFolder>();
+    platform::EntryInfo now;
+    win::DWORD error = m_Levels.back().folder->Parent(*parent);
+    if (error == 0) error = parent->Self(now);
+    if (error == 0 && !now.SameFile(m_Levels[m_Levels.size() - 2].self)) error = win::ERROR_PATH_NOT_FOUND;  // moved meanwhile
+    if (error != 0) RaiseAt(Path() + "\\..", error);
+    m_Levels.pop_back();
+    m_Levels.back().folder = std::move(parent);
+    m_FirstOpen = m_Levels.size() - 1;
+  }
+
+  // The listing of the top folder (a target's names only).
+  void List(bool target) {
+    WalkLevel& level = m_Levels.back();
+    const win::DWORD error = level.folder->List(level.names, target ? nullptr : &level.kinds);
+    if (error != 0) RaiseAt(Path(), error);
+    if (!target) return;
+    for (std::string& name : level.names) level.taken.emplace(Folded(name), std::move(name));
+    level.names.clear();
+    level.folder->SweepTemps();
+  }
+
+  std::string Path() const {
+    std::string path;
+    for (const WalkLevel& level : m_Levels) path += (path.empty() ? "" : "\\") + level.name;
+    return path;
+  }
+  std::string Path(const std::string& name) const { return m_Levels.empty() ? name : Path() + "\\" + name; }
+
+ private:
+  std::vector<WalkLevel> m_Levels;
+  std::size_t m_FirstOpen = 0;
+};
+
+// A listed name is one entry of its folder: one holding a separator would,
+// joined into a path, name another file, perhaps outside the tree.
+namespace {
+void RefuseName(const FolderChain& folder, const std::string& name) {
+  if (name.find_first_of("\\/") == std::string::npos) return;
+  throw new CFExeption("\"" + name + "\" in " + folder.Path() + ": a name cannot hold \\ or /", win::ERROR_INVALID_NAME);
+}
+
 }  // namespace
 
 CFExeption::CFExeption(win::DWORD code) : m_Text(win::FormatMessage(code)), m_Code(code) {}
@@ -110,6 +176,7 @@ void CFileTreeOperation::Keep(CFExeption* failure) {
 }
 
 bool CFileTreeOperation::Copy(const std::string& source, const std::string& destination) {
+  m_Declined = false;
   bool ok = true;
   try {
     if (!IsInFolder(source, destination)) CopyTree(source, destination);
@@ -122,6 +189,7 @@ bool CFileTreeOperation::Copy(const std::string& source, const std::string& dest
 }
 
 bool CFileTreeOperation::Move(const std::string& source, const std::string& destination) {
+  m_Declined = false;
   if (IsInFolder(source, destination)) return true;
   const bool ask = m_AskIfReadOnly;
   m_AskIfReadOnly = false;
@@ -130,19 +198,26 @@ bool CFileTreeOperation::Move(const std::string& source, const std::string& dest
     RefuseRoot(source);
     // Moving a tree into itself would delete what it has just copied.
     if (CheckPath(source) == 2 && !IsLink(source) && IsInsideTree(destination, source)) Raise("Wrong operation");
-    // The source goes only once the whole copy is made.
+    // The source goes only once the whole copy is made, and of it only what
+    // was copied and has not changed since: what a writer adds meanwhile stays.
+    m_Moving = true;
+    m_Kept.clear();
     CopyTree(source, destination);
     DeleteTree(source);
+    if (!m_Kept.empty()) Raise(m_Kept + " was added or changed during the move and stays where it is");
   } catch (CFExeption* failure) {
     Keep(failure);
     ok = false;
   }
+  m_Moving = false;
+  m_Copied.clear();
   m_AskIfReadOnly = ask;
   m_SubfolderBudget = -1;
   return ok;
 }
 
 bool CFileTreeOperation::Rename(const std::string& source, const std::string& destination) {
+  m_Declined = false;
   try {
     RefuseRoot(source);
     RenamePath(source, destination);
@@ -154,6 +229,7 @@ bool CFileTreeOperation::Rename(const std::string& source, const std::string& de
 }
 
 bool CFileTreeOperation::Delete(const std::string& path) {
+  m_Declined = false;
   try {
     RefuseRoot(path);
     DeleteTree(path);
@@ -190,13 +266,7 @@ void CFileTreeOperation::CopyTree(std::string source, std::string destination) {
     const bool selfCopy = IsInsideTree(destination, source);
     AddBackslash(source);
     AddBackslash(destination);
-    const std::string pattern = source + "*.*";
-    {
-      Finder probe(pattern);
-      // An empty folder lists nothing; only a folder that cannot be listed fails.
-      if (!probe.Found() && win::GetLastError() != win::ERROR_FILE_NOT_FOUND) Raise(notFound);
-    }
-    const std::string folder = LastFolderName(pattern);
+    const std::string folder = LastFolderName(source + "*.*");
     const std::string from = Resolved(source);
     std::string into = Resolved(destination);
     if (!folder.empty()) into += (into == "/" ? "" : "/") + folder;
@@ -206,27 +276,41 @@ void CFileTreeOperation::CopyTree(std::string source, std::string destination) {
     if (Contains(from, target) && !(selfCopy && target == into)) Raise("Wrong operation");
     // The destination finds names without regard to case: with overwriting on,
     // the second of two such names would replace the first.
-    {
-      platform::OpenFolder root;
-      if (root.Open(source) == 0) CheckNames(root, WithoutBackslash(source), m_Overwrite);
-    }
-    if (!folder.empty()) {
-      destination += folder + "\\";
-      if (!win::CreateDirectory(destination.c_str()) && win::GetLastError() != win::ERROR_ALREADY_EXISTS)
-        Raise(win::GetLastError());
-    }
+    if (!CheckNames(source, WithoutBackslash(source), m_Overwrite)) Raise(notFound);
+    auto walked = std::make_unique<platform::OpenFolder>();
+    if (walked->Open(source) != 0) Raise(notFound);
+    // The destination is the caller's own path; below it nothing is followed.
+    auto out = std::make_unique<platform::OpenFolder>();
+    if (const win::DWORD error = out->Open(destination, true)) Raise(error);
+    std::string outName = WithoutBackslash(destination);
     m_WalkSource = from;
-    m_WalkTarget = Resolved(destination);
-    try {
-      CopyFolder(pattern, destination);
-    } catch (CFExeption*) {
-      m_WalkSource.clear();
-      m_WalkTarget.clear();
-      throw;
+    struct EndOfWalk {
+      CFileTreeOperation& op;
+      ~EndOfWalk() {
+        op.m_WalkSource.clear();
+        op.m_WalkTarget = {};
+      }
+    } end{*this};
+    if (!folder.empty()) {
+      FolderChain at;
+      at.Push(std::move(out), outName);
+      at.List(true);
+      const auto stored = at.Top().taken.find(Folded(folder));
+      const std::string name = stored == at.Top().taken.end() ? folder : stored->second;
+      out = std::make_unique<platform::OpenFolder>();
+      win::DWORD error = stored == at.Top().taken.end() ? at.Folder().CreateFolder(name, *out) : win::ERROR_ALREADY_EXISTS;
+      if (error == win::ERROR_ALREADY_EXISTS) error = at.Folder().Enter(name, *out);
+      if (error != 0) RefuseTargetEntry(at, name, error);
+      outName = at.Path(name);
     }
-    m_WalkSource.clear();
-    m_WalkTarget.clear();
+    if (const win::DWORD error = out->Self(m_WalkTarget)) Raise(error);
+    CopyWalk(std::move(walked), WithoutBackslash(source), std::move(out), outName);
     return;
+  }
+  if (m_Moving) {
+    platform::EntryInfo copied;
+    if (const win::DWORD error = platform::GetEntryInfo(source, copied)) Raise(error);
+    Record(copied);
   }
   if (sourceKind == 1 && destinationKind == 1) {
     CopyOneFile(source, destination);
@@ -236,36 +320,104 @@ void CFileTreeOperation::CopyTree(std::string source, std::string destination) {
   }
 }
 
-void CFileTreeOperation::CopyFolder(const std::string& pattern, const std::string& destination) {
-  Finder find(pattern);
-  if (!find.Found()) {
-    // An empty folder lists nothing; one that cannot be listed is not copied.
-    const win::DWORD error = win::GetLastError();
-    if (error != win::ERROR_FILE_NOT_FOUND) Raise(error);
-    return;
-  }
-  const std::string folder = FolderOf(pattern);
-  do {
-    const std::string name = find.Entry().cFileName;
-    RefuseName(WithoutBackslash(folder), name);
-    const std::string path = folder + name;
-    if (find.IsFolder()) {
-      if (m_SubfolderBudget == 0) continue;
-      if (Resolved(path) == m_WalkTarget) continue;  // the copy's own output
-      const std::string target = destination + name + "\\";
-      if (CheckPath(target) == 0) {
-        if (!win::CreateDirectory(target.c_str())) Raise(win::GetLastError());
-      } else {
-        // An existing target folder may be a link back into the source.
-        const std::string into = Resolved(target);
-        if (Contains(m_WalkSource, into) && !Contains(m_WalkTarget, into)) Raise("Wrong operation");
-      }
-      if (m_SubfolderBudget > 0) --m_SubfolderBudget;
-      CopyFolder(path + "\\*.*", target);
-    } else {
-      CopyOneFile(path, destination + name);
+void CFileTreeOperation::CopyWalk(std::unique_ptr<platform::OpenFolder> source, const std::string& from,
+                                  std::unique_ptr<platform::OpenFolder> target, const std::string& into) {
+  FolderChain src, dst;
+  src.Push(std::move(source), from);
+  dst.Push(std::move(target), into);
+  if (m_Moving) Record(src.Top().self);
+  src.List(false);
+  dst.List(true);
+  while (!src.Empty()) {
+    WalkLevel& level = src.Top();
+    if (level.next == level.names.size()) {
+      // What was renamed into the folder is on disk before a Move removes its source.
+      if (const win::DWORD error = dst.Folder().Flush()) RaiseAt(dst.Path(), error);
+      src.Pop();
+      dst.Pop();
+      continue;
     }
-  } while (find.Next());
+    const std::size_t at = level.next++;
+    const std::string name = level.names[at];
+    RefuseName(src, name);
+    switch (level.kinds[at]) {
+      case platform::EntryKind::Folder: CopySubfolder(src, dst, name); break;
+      case platform::EntryKind::Special: {
+        platform::EntryInfo info;
+        if (level.folder->Info(name, info) == 0 && info.kind == platform::EntryKind::Special)
+          throw new CFExeption(src.Path(name) + " is a " + info.what + ", not a file: it is not copied",
+                               win::ERROR_ACCESS_DENIED);
+        CopyEntry(src, dst, name);
+        break;
+      }
+      default: CopyEntry(src, dst, name);
+    }
+  }
+}
+
+void CFileTreeOperation::CopySubfolder(FolderChain& source, FolderChain& target, const std::string& name) {
+  if (m_SubfolderBudget == 0) return;
+  auto from = std::make_unique<platform::OpenFolder>();
+  if (const win::DWORD error = source.Folder().Enter(name, *from)) RaiseAt(source.Path(name), error);
+  platform::EntryInfo self;
+  if (const win::DWORD error = from->Self(self)) RaiseAt(source.Path(name), error);
+  if (self.SameFile(m_WalkTarget)) return;  // the copy's own output
+  // Entered where it stands under any letter case, or made.
+  WalkLevel& level = target.Top();
+  const auto stored = level.taken.find(Folded(name));
+  const std::string targetName = stored == level.taken.end() ? name : stored->second;
+  auto into = std::make_unique<platform::OpenFolder>();
+  win::DWORD error = stored == level.taken.end() ? target.Folder().CreateFolder(name, *into) : win::ERROR_ALREADY_EXISTS;
+  if (error == 0) level.taken.emplace(Folded(name), name);
+  if (error == win::ERROR_ALREADY_EXISTS) error = target.Folder().Enter(targetName, *into);
+  if (error != 0) RefuseTargetEntry(target, targetName, error);
+  if (m_SubfolderBudget > 0) --m_SubfolderBudget;
+  if (m_Moving) Record(self);
+  source.Push(std::move(from), name);
+  target.Push(std::move(into), targetName);
+  source.List(false);
+  target.List(true);
+}
+
+void CFileTreeOperation::RefuseTargetEntry(FolderChain& target, const std::string& name, win::DWORD error) {
+  platform::EntryInfo info;
+  const std::string path = target.Path(name);
+  if (target.Folder().Info(name, info) == 0 && info.kind == platform::EntryKind::Link) {
+    // A link back into the source is the source itself; any other leads out
+    // of the destination. Neither is written through.
+    std::string resolved;
+    if (!m_WalkSource.empty() && platform::ResolvePath(path, resolved) && Contains(m_WalkSource, resolved))
+      Raise("Wrong operation");
+    throw new CFExeption(path + " is a symbolic link: the copy does not write through it", win::ERROR_INVALID_NAME);
+  }
+  RaiseAt(path, error);
+}
+
+void CFileTreeOperation::CopyEntry(FolderChain& source, FolderChain& target, const std::string& name) {
+  WalkLevel& level = target.Top();
+  std::string targetName = name;
+  auto stored = level.taken.find(Folded(targetName));
+  if (m_Overwrite) {
+    if (stored != level.taken.end()) targetName = stored->second;
+  } else {
+    // The first free copy name; what stands but does not open for reading
+    // keeps the name, and the copy then finds it taken.
+    while (stored != level.taken.end()) {
+      if (!target.Folder().OpensForReading(stored->second)) {
+        targetName = stored->second;
+        break;
+      }
+      std::string next = NextCopyName(targetName);
+      if (next == targetName) Raise(target.Path(targetName) + ": no free copy name");  // the number is at its limit
+      targetName = std::move(next);
+      stored = level.taken.find(Folded(targetName));
+    }
+  }
+  platform::EntryInfo copied;
+  if (const win::DWORD error = source.Folder().CopyEntry(name, target.Folder(), targetName, m_Overwrite, &copied))
+    Raise(error);
+  level.taken.emplace(Folded(targetName), targetName);
+  if (m_Moving) Record(copied);
 }
 
 void CFileTreeOperation::CopyOneFile(const std::string& source, std::string target) {
@@ -302,7 +454,15 @@ std::string CFileTreeOperation::NextCopyName(const std::string& path) {
 
 void CFileTreeOperation::DeleteTree(const std::string& path) {
   const win::DWORD attributes = win::GetFileAttributes(path.c_str());
-  if (attributes != win::INVALID_FILE_ATTRIBUTES && (attributes & win::FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+  const bool link = attributes != win::INVALID_FILE_ATTRIBUTES && (attributes & win::FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+  if (m_Moving && (link || CheckPath(path) == 1)) {
+    platform::EntryInfo now;
+    if (platform::GetEntryInfo(path, now) != 0 || !CopiedUnchanged(now)) {
+      m_Kept = path;
+      return;
+    }
+  }
+  if (link) {
     // The link goes, never what it leads to.
     const bool folder = (attributes & win::FILE_ATTRIBUTE_DIRECTORY) != 0;
     if (!(folder ? win::RemoveDirectory(path.c_str()) : win::DeleteFile(path.c_str()))) Raise(win::GetLastError());
@@ -318,62 +478,131 @@ void CFileTreeOperation::DeleteTree(const std::string& path) {
   }
   // The walk goes through the folders it holds open, so a folder that turns
   // into a link meanwhile is never followed.
-  platform::OpenFolder folder;
-  const win::DWORD opened = folder.Open(path);
+  auto folder = std::make_unique<platform::OpenFolder>();
+  const win::DWORD opened = folder->Open(path);
   if (opened == win::ERROR_DIRECTORY && CheckPath(path) == 2) Raise(opened);  // a link by now
+  bool keeps = false;
   if (opened == 0) {
-    CheckNames(folder, WithoutBackslash(path), false);
-    DeleteInside(folder, WithoutBackslash(path));
+    platform::EntryInfo self;
+    if (m_Moving && (folder->Self(self) != 0 || !CopiedUnchanged(self))) {
+      m_Kept = path;
+      return;
+    }
+    if (!m_Moving) CheckNames(path, WithoutBackslash(path), false);
+    keeps = DeleteWalk(std::move(folder), WithoutBackslash(path));
+  } else if (!IsMissing(opened)) {
+    RaiseAt(WithoutBackslash(path), opened);
   }
-  if (!win::RemoveDirectory(path.c_str()) && !m_Declined) Raise(win::GetLastError());
+  // A folder that holds a declined file, or what a Move did not copy, stays.
+  if (!keeps && !win::RemoveDirectory(path.c_str())) Raise(win::GetLastError());
 }
 
-void CFileTreeOperation::DeleteInside(const platform::OpenFolder& folder, const std::string& where) {
-  std::vector<std::string> names;
-  if (folder.List(names) != 0) return;  // the folder's own removal then fails
-  for (const std::string& name : names) {
-    RefuseName(where, name);
-    const win::DWORD attributes = folder.Attributes(name);
-    const bool known = attributes != win::INVALID_FILE_ATTRIBUTES;
-    if (known && (attributes & win::FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-      if (const win::DWORD error = folder.RemoveFile(name)) Raise(error);
-    } else if (known && (attributes & win::FILE_ATTRIBUTE_DIRECTORY) == 0) {
+bool CFileTreeOperation::DeleteWalk(std::unique_ptr<platform::OpenFolder> root, const std::string& where) {
+  FolderChain chain;
+  chain.Push(std::move(root), where);
+  chain.List(false);
+  for (;;) {
+    WalkLevel& level = chain.Top();
+    if (level.next == level.names.size()) {
+      if (chain.Depth() == 1) return level.keeps;
+      const bool keeps = level.keeps;
+      const std::string name = level.name;
+      chain.Pop();
+      WalkLevel& parent = chain.Top();
+      if (keeps) {
+        parent.keeps = true;
+      } else if (const win::DWORD error = parent.folder->RemoveFolder(name)) {
+        Raise(error);
+      }
+      continue;
+    }
+    const std::size_t at = level.next++;
+    const std::string name = level.names[at];
+    RefuseName(chain, name);
+    platform::EntryInfo info;
+    const win::DWORD looked = level.folder->Info(name, info);
+    if (m_Moving && (looked != 0 || !CopiedUnchanged(info))) {
+      if (IsMissing(looked)) continue;  // gone meanwhile
+      level.keeps = true;
+      if (m_Kept.empty()) m_Kept = chain.Path(name);
+      continue;
+    }
+    if (level.kinds[at] == platform::EntryKind::Folder) {
+      auto sub = std::make_unique<platform::OpenFolder>();
+      if (const win::DWORD error = level.folder->Enter(name, *sub)) {
+        if (IsMissing(error)) continue;  // gone meanwhile
+        if (error == win::ERROR_DIRECTORY) Raise(error);  // no folder any more
+        RaiseAt(chain.Path(name), error);
+      }
+      chain.Push(std::move(sub), name);
+      chain.List(false);
+      continue;
+    }
+    if (looked == 0 && info.kind == platform::EntryKind::File) {
+      const win::DWORD attributes = win::FILE_ATTRIBUTE_ARCHIVE | (info.readOnly ? win::FILE_ATTRIBUTE_READONLY : 0);
+      platform::OpenFolder& folder = *level.folder;
       const auto clear = [&folder, &name] { return folder.SetAttributes(name, kFileAttributeNormal) == 0; };
-      if (!CanDelete(where + "\\" + name, attributes, clear)) {
+      if (!CanDelete(name, attributes, clear)) {
         m_Declined = true;
+        level.keeps = true;
         continue;
       }
-      if (const win::DWORD error = folder.RemoveFile(name)) Raise(error);
-    } else {
-      // A folder, or what vanished meanwhile: its removal says which.
-      platform::OpenFolder sub;
-      if (folder.Enter(name, sub) == 0) DeleteInside(sub, where + "\\" + name);
-      if (const win::DWORD error = folder.RemoveFolder(name); error != 0 && !m_Declined) Raise(error);
     }
+    if (const win::DWORD error = level.folder->RemoveFile(name)) Raise(error);
   }
 }
 
-void CFileTreeOperation::CheckNames(const platform::OpenFolder& folder, const std::string& where, bool twins) {
-  std::vector<std::string> names;
-  if (folder.List(names) != 0) return;  // the walk itself reports a folder it cannot list
-  for (const std::string& name : names) RefuseName(where, name);
-  if (twins) {
-    std::vector<std::pair<std::string, std::string>> folded;  // (folded, as spelled)
-    for (const std::string& name : names) {
-      std::string key = name;
-      for (char& c : key) c = static_cast<char>(platform::FoldCase(c));
-      folded.emplace_back(std::move(key), name);
+bool CFileTreeOperation::CheckNames(const std::string& path, const std::string& where, bool twins) {
+  auto root = std::make_unique<platform::OpenFolder>();
+  if (root->Open(path) != 0) return true;  // the walk itself reports a folder it cannot open
+  FolderChain chain;
+  chain.Push(std::move(root), where);
+  if (chain.Folder().List(chain.Top().names, &chain.Top().kinds) != 0) return false;
+  bool listed = true;
+  while (!chain.Empty()) {
+    WalkLevel& level = chain.Top();
+    if (listed) {
+      listed = false;
+      for (const std::string& name : level.names) RefuseName(chain, name);
+      if (twins) {
+        std::vector<std::pair<std::string, std::string>> folded;  // (folded, as spelled)
+        for (const std::string& name : level.names) folded.emplace_back(Folded(name), name);
+        std::sort(folded.begin(), folded.end());
+        for (std::size_t i = 1; i < folded.size(); ++i)
+          if (folded[i].first == folded[i - 1].first)
+            Raise("\"" + folded[i - 1].second + "\" and \"" + folded[i].second + "\" in " + chain.Path() +
+                  " differ only in letter case");
+      }
     }
-    std::sort(folded.begin(), folded.end());
-    for (std::size_t i = 1; i < folded.size(); ++i)
-      if (folded[i].first == folded[i - 1].first)
-        Raise("\"" + folded[i - 1].second + "\" and \"" + folded[i].second + "\" in " + where +
-              " differ only in letter case");
+    if (level.next == level.names.size()) {
+      chain.Pop();
+      continue;
+    }
+    const std::size_t at = level.next++;
+    if (level.kinds[at] != platform::EntryKind::Folder) continue;
+    // A folder the walk cannot open or list is reported by the walk itself.
+    auto sub = std::make_unique<platform::OpenFolder>();
+    if (level.folder->Enter(level.names[at], *sub) != 0) continue;
+    const std::string name = level.names[at];
+    chain.Push(std::move(sub), name);
+    if (chain.Folder().List(chain.Top().names, &chain.Top().kinds) != 0) {
+      chain.Pop();
+      continue;
+    }
+    listed = true;
   }
-  for (const std::string& name : names) {
-    platform::OpenFolder sub;
-    if (folder.Enter(name, sub) == 0) CheckNames(sub, where + "\\" + name, twins);
-  }
+  return true;
+}
+
+void CFileTreeOperation::Record(const platform::EntryInfo& copied) {
+  m_Copied[{copied.device, copied.inode}] = copied;
+}
+
+bool CFileTreeOperation::CopiedUnchanged(const platform::EntryInfo& now) const {
+  const auto found = m_Copied.find({now.device, now.inode});
+  if (found == m_Copied.end()) return false;
+  // A folder's own size and time change as the walk copies and removes.
+  return now.kind == platform::EntryKind::Folder ? found->second.kind == now.kind : found->second.Unchanged(now);
 }
 
 bool CFileTreeOperation::CanDelete(const std::string& file) {

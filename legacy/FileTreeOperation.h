@@ -5,13 +5,15 @@
 #pragma once
 #include <cstdint>
 #include <functional>
+#include <map>
+#include <memory>
 #include <string>
+#include <utility>
 
+#include "platform/Files.h"
 #include "platform/WinTypes.h"
 
-namespace platform {
-class OpenFolder;
-}
+class FolderChain;
 
 class CFExeption {
  public:
@@ -59,15 +61,26 @@ class CFileTreeOperation {
 
  private:
   void CopyTree(std::string source, std::string destination);
-  void CopyFolder(const std::string& pattern, const std::string& destination);
+  // Copies what the open source folder holds into the open target folder,
+  // depth first; `from` and `into` name them in texts.
+  void CopyWalk(std::unique_ptr<platform::OpenFolder> source, const std::string& from,
+                std::unique_ptr<platform::OpenFolder> target, const std::string& into);
+  void CopySubfolder(FolderChain& source, FolderChain& target, const std::string& name);
+  void CopyEntry(FolderChain& source, FolderChain& target, const std::string& name);
+  // An entry of the target that stands where the copy would enter a folder.
+  [[noreturn]] void RefuseTargetEntry(FolderChain& target, const std::string& name, win::DWORD error);
   void CopyOneFile(const std::string& source, std::string target);
   void DeleteTree(const std::string& path);
-  // The entries of an open folder, depth first; `where` names it in texts.
-  void DeleteInside(const platform::OpenFolder& folder, const std::string& where);
+  // Deletes what the open folder holds, depth first; true when something
+  // stays inside it (a declined file, or what a Move did not copy).
+  bool DeleteWalk(std::unique_ptr<platform::OpenFolder> root, const std::string& where);
   // Before a walk touches anything: no name below the folder holds a path
   // separator, and with `twins` no two names of one folder differ only in
-  // letter case.
-  void CheckNames(const platform::OpenFolder& folder, const std::string& where, bool twins);
+  // letter case. False when the folder itself cannot be listed.
+  bool CheckNames(const std::string& path, const std::string& where, bool twins);
+  // During a Move: what the copy took, as it was when copied.
+  void Record(const platform::EntryInfo& copied);
+  bool CopiedUnchanged(const platform::EntryInfo& now) const;
   bool CanDelete(const std::string& file);
   bool CanDelete(const std::string& file, win::DWORD attributes, const std::function<bool()>& clearReadOnly);
   static void RenamePath(const std::string& source, const std::string& destination);
@@ -75,6 +88,9 @@ class CFileTreeOperation {
   static void AddBackslash(std::string& path);
   void Keep(CFExeption* failure);
 
-  std::string m_WalkSource;  // the source of a tree copy (resolved)
-  std::string m_WalkTarget;  // the folder a tree copy writes into (resolved), skipped by its own walk
+  std::string m_WalkSource;           // the source of a tree copy (resolved)
+  platform::EntryInfo m_WalkTarget;   // the folder a tree copy writes into, skipped by its own walk
+  bool m_Moving = false;
+  std::map<std::pair<std::uint64_t, std::uint64_t>, platform::EntryInfo> m_Copied;
+  std::string m_Kept;  // the first entry a Move left in its source
 };

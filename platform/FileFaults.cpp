@@ -24,6 +24,7 @@ win::DWORD InjectedFault(FileSeam seam, const std::string& nativePath) {
 void SetWriteFault(WriteFault fault) { setSeam(FileSeam::Write, std::move(fault)); }
 void SetRemoveFault(WriteFault fault) { setSeam(FileSeam::Remove, std::move(fault)); }
 void SetListFault(WriteFault fault) { setSeam(FileSeam::List, std::move(fault)); }
+void SetRenameFault(WriteFault fault) { setSeam(FileSeam::Rename, std::move(fault)); }
 
 void SetReadHook(ReadHook hook) {
   WriteFault asFault;

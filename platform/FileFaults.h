@@ -53,10 +53,13 @@ void SetRemoveFault(WriteFault fault);
 // While set, listing a folder (ListFolder, FindFirstFile) fails for a native
 // path for which `fault` returns non-zero, with that Windows error number.
 void SetListFault(WriteFault fault);
+// While set, a rename (MoveFile) is given its destination's native path just
+// before it is made, and fails with a non-zero answer.
+void SetRenameFault(WriteFault fault);
 
 // For the file layer: the seams, and what the one set for `seam` makes of the
 // call on `nativePath` (0: go ahead). The read hook answers 0 once it has run.
-enum class FileSeam { Write, Read, Remove, List };
+enum class FileSeam { Write, Read, Remove, Rename, List };
 win::DWORD InjectedFault(FileSeam seam, const std::string& nativePath);
 
 }  // namespace platform

@@ -91,36 +91,51 @@ std::string inFolder(const std::string& dir, std::string_view name) {
   return p;
 }
 
+// A fresh temporary name: ".~kx" and six letters or digits.
+std::string tempName() {
+  static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+  static std::atomic<unsigned> counter{0};
+  thread_local std::minstd_rand pick(static_cast<unsigned>(::getpid()) * 7919u + counter.fetch_add(1) +
+                                     static_cast<unsigned>(::time(nullptr)));
+  std::string name(kTempPrefix);
+  while (name.size() < kTempNameLength) name += kLetters[pick() % (sizeof kLetters - 1)];
+  return name;
+}
+
 // Removes the temporary files of writers that died before their rename. A live
 // writer holds a lock on its file, so one that can be locked has no writer; it
 // is removed only while it is still the file of that name.
-void removeStaleTemps(const std::string& dir) {
-  DIR* d = ::opendir(dir.c_str());
-  if (d == nullptr) return;
-  const int dfd = ::dirfd(d);
+void removeStaleTempsAt(int dirFd) {
+  const int listFd = ::openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  DIR* d = listFd < 0 ? nullptr : ::fdopendir(listFd);
+  if (d == nullptr) {
+    if (listFd >= 0) ::close(listFd);
+    return;
+  }
   while (dirent* e = ::readdir(d)) {
     if (!isOurTemp(e->d_name)) continue;
-    const int fd = ::openat(dfd, e->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    const int fd = ::openat(dirFd, e->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) continue;
     struct stat held, named;
     if (::fstat(fd, &held) == 0 && S_ISREG(held.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0 &&
-        ::fstatat(dfd, e->d_name, &named, AT_SYMLINK_NOFOLLOW) == 0 && named.st_dev == held.st_dev &&
+        ::fstatat(dirFd, e->d_name, &named, AT_SYMLINK_NOFOLLOW) == 0 && named.st_dev == held.st_dev &&
         named.st_ino == held.st_ino) {
-      ::unlinkat(dfd, e->d_name, 0);
+      ::unlinkat(dirFd, e->d_name, 0);
     }
     ::close(fd);
   }
   ::closedir(d);
 }
 
-// Creates a temporary file in `dir` and locks it for as long as it stays open.
-// Another writer's cleanup may take the file in the moment between creation and
-// lock; the file then has no name any more and another is made.
-int createTemp(const std::string& dir, std::string& path, int& err) {
+// Creates a temporary file in the folder and locks it for as long as it stays
+// open. Another writer's cleanup may take the file in the moment between
+// creation and lock; the file then has no name any more and another is made.
+int createTempAt(int dirFd, std::string& name, int& err) {
   for (int attempt = 0; attempt < 100; ++attempt) {
-    std::string name = inFolder(dir, ".~kxXXXXXX");
-    const int fd = ::mkostemp(name.data(), O_CLOEXEC);
+    std::string candidate = tempName();
+    const int fd = ::openat(dirFd, candidate.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0) {
+      if (errno == EEXIST) continue;
       err = errno;
       return -1;
     }
@@ -131,7 +146,7 @@ int createTemp(const std::string& dir, std::string& path, int& err) {
     // told from a dead writer's, so cleanups leave it alone.
     struct stat st;
     if (r != 0 || (::fstat(fd, &st) == 0 && st.st_nlink > 0)) {
-      path = std::move(name);
+      name = std::move(candidate);
       return fd;
     }
     ::close(fd);
@@ -142,16 +157,9 @@ int createTemp(const std::string& dir, std::string& path, int& err) {
 
 // Flushes the folder's entries, so that a rename survives a power cut. Folders
 // that cannot be flushed (some file systems refuse fsync on them) are left.
-int syncFolder(const std::string& dir) {
-  const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return 0;
-  int err = ::fsync(fd) == 0 ? 0 : errno;
-  ::close(fd);
-  return err == EINVAL || err == EROFS ? 0 : err;
-}
-
-int renameTo(const std::string& from, const std::string& to, bool replace) {
-  return RenameAt(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), replace);
+int syncFolderAt(int dirFd) {
+  const int err = ::fsync(dirFd) == 0 ? 0 : errno;
+  return err == EINVAL || err == EROFS || err == EBADF ? 0 : err;
 }
 
 // An existing target that a copy must not replace.
@@ -159,62 +167,104 @@ DWORD renameError(int err, bool replace) {
   return err == EEXIST && !replace ? win::ERROR_FILE_EXISTS : ErrorFromErrno(err);
 }
 
-// Fills a temporary file beside `target` with `fill` and renames it over
-// `target` (without `replace`, fails with ERROR_FILE_EXISTS where a file
-// stands). `fill` returns 0 or an errno value. The file gets `mode`, or when
-// that is negative the mode of the file it replaces.
-DWORD replaceWith(const std::string& target, const std::function<int(int fd)>& fill, int mode = -1,
-                  bool replace = true) {
-  const std::string dir = parentOf(target);
-  if (nameOf(target).size() > NAME_MAX) return win::ERROR_FILENAME_EXCED_RANGE;
+// A folder opened by its native path for the calls below, closed on every way out.
+struct FolderFd {
+  explicit FolderFd(const std::string& dir) : fd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {}
+  ~FolderFd() {
+    if (fd >= 0) ::close(fd);
+  }
+  FolderFd(const FolderFd&) = delete;
+  FolderFd& operator=(const FolderFd&) = delete;
+  int fd;
+};
+
+// Fills a temporary file in the folder `dirFd` (native path `dir`) with `fill`
+// and renames it over `name` (without `replace`, fails with ERROR_FILE_EXISTS
+// where a file stands). `fill` returns 0 or an errno value. The file gets
+// `mode`, or when that is negative the mode of the file it replaces. With
+// `alone` the folder's stale temporary files go first and the folder is
+// flushed after the rename; a walk does both once per folder instead.
+DWORD replaceAt(int dirFd, const std::string& dir, const std::string& name, const std::function<int(int fd)>& fill,
+                int mode, bool replace, bool alone) {
+  const std::string target = inFolder(dir, name);
+  if (name.size() > NAME_MAX) return win::ERROR_FILENAME_EXCED_RANGE;
   if (const DWORD injected = InjectedFault(FileSeam::Write, target)) return injected;
-  removeStaleTemps(dir);
+  if (alone) removeStaleTempsAt(dirFd);
   std::string tmp;
   int err = 0;
-  const int fd = createTemp(dir, tmp, err);
+  const int fd = createTempAt(dirFd, tmp, err);
   if (fd < 0) return ErrorFromErrno(err);
   err = fill(fd);
   struct stat old;
-  if (mode < 0) mode = ::stat(target.c_str(), &old) == 0 ? static_cast<int>(old.st_mode & 07777) : 0644;
+  if (mode < 0) mode = ::fstatat(dirFd, name.c_str(), &old, 0) == 0 ? static_cast<int>(old.st_mode & 07777) : 0644;
   if (err == 0 && ::fchmod(fd, static_cast<mode_t>(mode)) != 0) err = errno;
   if (err == 0 && ::fsync(fd) != 0) err = errno;
-  if (err == 0) err = renameTo(tmp, target, replace);
+  if (err == 0) err = RenameAt(dirFd, tmp.c_str(), dirFd, name.c_str(), replace);
   if (err != 0) {
-    ::unlink(tmp.c_str());
+    ::unlinkat(dirFd, tmp.c_str(), 0);
     ::close(fd);
     return renameError(err, replace);
   }
   // The lock is let go only now: until the rename the name was still ours.
   ::close(fd);
   ForgetProfileFile(target);
-  return ErrorFromErrno(syncFolder(dir));
+  return alone ? ErrorFromErrno(syncFolderAt(dirFd)) : 0;
 }
 
-// Makes a link to `target` under a temporary name beside `at` and renames it
-// over `at` (without `replace`, only where nothing stands): whatever stood
-// there stays until the link is made.
-DWORD placeLink(const char* target, const std::string& at, bool replace) {
-  if (nameOf(at).size() > NAME_MAX) return win::ERROR_FILENAME_EXCED_RANGE;
-  static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-  static std::atomic<unsigned> counter{0};
-  std::minstd_rand pick(static_cast<unsigned>(::getpid()) * 7919u + counter.fetch_add(1) +
-                       static_cast<unsigned>(::time(nullptr)));
+DWORD replaceWith(const std::string& target, const std::function<int(int fd)>& fill, int mode = -1,
+                  bool replace = true) {
+  if (nameOf(target).size() > NAME_MAX) return win::ERROR_FILENAME_EXCED_RANGE;
+  const std::string dir = parentOf(target);
+  const FolderFd folder(dir);
+  if (folder.fd < 0) {
+    const int err = errno;
+    if (const DWORD injected = InjectedFault(FileSeam::Write, target)) return injected;
+    return ErrorFromErrno(err);
+  }
+  return replaceAt(folder.fd, dir, nameOf(target), fill, mode, replace, true);
+}
+
+// Makes a link to `target` under a temporary name in the folder and renames
+// it over `name` (without `replace`, only where nothing stands): whatever
+// stood there stays until the link is made.
+DWORD placeLinkAt(int dirFd, const std::string& dir, const char* target, const std::string& name, bool replace) {
+  if (name.size() > NAME_MAX) return win::ERROR_FILENAME_EXCED_RANGE;
   for (int attempt = 0; attempt < 100; ++attempt) {
-    std::string name(kTempPrefix);
-    while (name.size() < kTempNameLength) name += kLetters[pick() % (sizeof kLetters - 1)];
-    const std::string tmp = inFolder(parentOf(at), name);
-    if (::symlink(target, tmp.c_str()) != 0) {
+    const std::string tmp = tempName();
+    if (::symlinkat(target, dirFd, tmp.c_str()) != 0) {
       if (errno == EEXIST) continue;
       return errno == ENOENT ? win::ERROR_PATH_NOT_FOUND : ErrorFromErrno(errno);
     }
-    if (const int e = renameTo(tmp, at, replace); e != 0) {
-      ::unlink(tmp.c_str());
+    if (const int e = RenameAt(dirFd, tmp.c_str(), dirFd, name.c_str(), replace); e != 0) {
+      ::unlinkat(dirFd, tmp.c_str(), 0);
       return renameError(e, replace);
     }
-    ForgetProfileFile(at);
+    ForgetProfileFile(inFolder(dir, name));
     return 0;
   }
   return ErrorFromErrno(EEXIST);
+}
+
+// Copies the open regular file `in` (as `st` describes it) to `name` in the
+// folder `dirFd`; a file never copies onto itself. `alone` as for replaceAt.
+DWORD copyOpened(int in, const struct stat& st, int dirFd, const std::string& dir, const std::string& name,
+                 bool replace, bool alone) {
+  struct stat dst;
+  if (::fstatat(dirFd, name.c_str(), &dst, 0) == 0 && dst.st_dev == st.st_dev && dst.st_ino == st.st_ino)
+    return win::ERROR_SHARING_VIOLATION;
+  return replaceAt(dirFd, dir, name, [in](int out) {
+    std::vector<char> buf(1 << 16);
+    for (;;) {
+      const ssize_t r = ::read(in, buf.data(), buf.size());
+      if (r < 0) {
+        if (errno == EINTR) continue;
+        return errno;
+      }
+      if (r == 0) return 0;
+      int e = 0;
+      if (!writeAll(out, buf.data(), static_cast<std::size_t>(r), e)) return e;
+    }
+  }, static_cast<int>(st.st_mode & 07777), replace, alone);
 }
 
 bool mapOrFail(const char* path, std::string& native) {
@@ -251,29 +301,16 @@ DWORD copyNative(const std::string& from, const std::string& to, bool replace = 
     ::close(in);
     return win::ERROR_ACCESS_DENIED;
   }
-  struct stat dst;
-  if (::stat(to.c_str(), &dst) == 0 && dst.st_dev == st.st_dev && dst.st_ino == st.st_ino) {
-    ::close(in);
-    return win::ERROR_SHARING_VIOLATION;
-  }
-  if (::stat(parentOf(to).c_str(), &dst) != 0 || !S_ISDIR(dst.st_mode)) {
+  const std::string dir = parentOf(to);
+  const FolderFd folder(dir);
+  if (folder.fd < 0) {
     const bool tooLong = errno == ENAMETOOLONG;
     ::close(in);
     return tooLong ? win::ERROR_FILENAME_EXCED_RANGE : win::ERROR_PATH_NOT_FOUND;
   }
-  const DWORD err = replaceWith(to, [in](int out) {
-    std::vector<char> buf(1 << 16);
-    for (;;) {
-      const ssize_t r = ::read(in, buf.data(), buf.size());
-      if (r < 0) {
-        if (errno == EINTR) continue;
-        return errno;
-      }
-      if (r == 0) return 0;
-      int e = 0;
-      if (!writeAll(out, buf.data(), static_cast<std::size_t>(r), e)) return e;
-    }
-  }, static_cast<int>(st.st_mode & 07777), replace);
+  const DWORD err = nameOf(to).size() > NAME_MAX
+                        ? win::ERROR_FILENAME_EXCED_RANGE
+                        : copyOpened(in, st, folder.fd, dir, nameOf(to), replace, true);
   ::close(in);
   return err;
 }
@@ -582,11 +619,23 @@ OpenFolder::~OpenFolder() {
   if (m_Fd >= 0) ::close(m_Fd);
 }
 
-DWORD OpenFolder::Open(const std::string& path) {
+DWORD OpenFolder::Open(const std::string& path, bool followLast) {
   std::string native;
   DWORD err = 0;
   if (!MapPath(path, native, &err)) return err;
-  return Take(::open(native.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC), native);
+  return Take(::open(native.c_str(), O_RDONLY | O_DIRECTORY | (followLast ? 0 : O_NOFOLLOW) | O_CLOEXEC), native);
+}
+
+DWORD OpenFolder::Parent(OpenFolder& parent) const {
+  return parent.Take(::openat(m_Fd, "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC), parentOf(m_Native));
+}
+
+DWORD OpenFolder::CreateFolder(const std::string& name, OpenFolder& sub) const {
+  if (::mkdirat(m_Fd, name.c_str(), 0755) != 0) {
+    const int e = errno;
+    return e == ENOENT || e == ENOTDIR ? win::ERROR_PATH_NOT_FOUND : ErrorFromErrno(e);
+  }
+  return Enter(name, sub);
 }
 
 DWORD OpenFolder::Enter(const std::string& name, OpenFolder& sub) const {
@@ -601,8 +650,9 @@ DWORD OpenFolder::Take(int fd, std::string native) {
   return 0;
 }
 
-DWORD OpenFolder::List(std::vector<std::string>& names) const {
+DWORD OpenFolder::List(std::vector<std::string>& names, std::vector<EntryKind>* kinds) const {
   names.clear();
+  if (kinds) kinds->clear();
   if (const DWORD injected = InjectedFault(FileSeam::List, m_Native)) return injected;
   // A description of its own, so that every listing starts at the first entry.
   const int fd = ::openat(m_Fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -613,7 +663,23 @@ DWORD OpenFolder::List(std::vector<std::string>& names) const {
     return ErrorFromErrno(e);
   }
   while (dirent* e = ::readdir(d)) {
-    if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) names.emplace_back(e->d_name);
+    if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
+    names.emplace_back(e->d_name);
+    if (!kinds) continue;
+    switch (e->d_type) {
+      case DT_REG: kinds->push_back(EntryKind::File); break;
+      case DT_DIR: kinds->push_back(EntryKind::Folder); break;
+      case DT_LNK: kinds->push_back(EntryKind::Link); break;
+      case DT_FIFO:
+      case DT_SOCK:
+      case DT_CHR:
+      case DT_BLK: kinds->push_back(EntryKind::Special); break;
+      default: {
+        EntryInfo info;
+        // What vanished meanwhile counts as a file: its removal or copy says so.
+        kinds->push_back(Info(e->d_name, info) == 0 ? info.kind : EntryKind::File);
+      }
+    }
   }
   ::closedir(d);
   return 0;
@@ -649,6 +715,121 @@ DWORD OpenFolder::RemoveFile(const std::string& name) const {
   ForgetProfileFile(native);
   return 0;
 }
+
+namespace {
+void describe(const struct stat& st, EntryInfo& info) {
+  info = EntryInfo{};
+  if (S_ISDIR(st.st_mode)) {
+    info.kind = EntryKind::Folder;
+    info.what = "folder";
+  } else if (S_ISLNK(st.st_mode)) {
+    info.kind = EntryKind::Link;
+    info.what = "symbolic link";
+  } else if (!S_ISREG(st.st_mode)) {
+    info.kind = EntryKind::Special;
+    info.what = S_ISFIFO(st.st_mode)  ? "named pipe (FIFO)"
+                : S_ISSOCK(st.st_mode) ? "socket"
+                : S_ISCHR(st.st_mode)  ? "character device"
+                : S_ISBLK(st.st_mode)  ? "block device"
+                                       : "special file";
+  }
+  info.device = static_cast<std::uint64_t>(st.st_dev);
+  info.inode = static_cast<std::uint64_t>(st.st_ino);
+  info.size = static_cast<std::uint64_t>(st.st_size);
+  info.modified = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+  info.readOnly = !S_ISLNK(st.st_mode) && (st.st_mode & S_IWUSR) == 0;
+}
+}  // namespace
+
+DWORD GetEntryInfo(const std::string& path, EntryInfo& info) {
+  std::string native;
+  DWORD err = 0;
+  if (!MapPath(path, native, &err)) return err;
+  struct stat st;
+  if (::lstat(native.c_str(), &st) != 0) return errno == ENOENT ? missingError(native) : ErrorFromErrno(errno);
+  describe(st, info);
+  return 0;
+}
+
+DWORD OpenFolder::Info(const std::string& name, EntryInfo& info) const {
+  struct stat st;
+  if (::fstatat(m_Fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return ErrorFromErrno(errno);
+  describe(st, info);
+  return 0;
+}
+
+DWORD OpenFolder::Self(EntryInfo& info) const {
+  struct stat st;
+  if (::fstat(m_Fd, &st) != 0) return ErrorFromErrno(errno);
+  describe(st, info);
+  return 0;
+}
+
+namespace {
+// Opens an entry for reading without following a link or waiting on a FIFO;
+// a regular file under another process's write lease is opened waiting.
+int openEntry(int dirFd, const char* name) {
+  const int fd = ::openat(dirFd, name, O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+  if (fd >= 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) return fd;
+  struct stat st;
+  if (::fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) {
+    errno = EWOULDBLOCK;
+    return -1;
+  }
+  return ::openat(dirFd, name, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+}
+}  // namespace
+
+DWORD OpenFolder::CopyEntry(const std::string& name, const OpenFolder& to, const std::string& toName, bool replace,
+                            EntryInfo* copied) const {
+  struct stat st;
+  if (::fstatat(m_Fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+    return errno == ENOENT ? win::ERROR_FILE_NOT_FOUND : ErrorFromErrno(errno);
+  if (S_ISLNK(st.st_mode)) {
+    std::vector<char> target(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : PATH_MAX) + 1);
+    const ssize_t n = ::readlinkat(m_Fd, name.c_str(), target.data(), target.size());
+    if (n < 0) return ErrorFromErrno(errno);
+    if (static_cast<std::size_t>(n) >= target.size()) return win::ERROR_FILENAME_EXCED_RANGE;  // grew meanwhile
+    target[static_cast<std::size_t>(n)] = '\0';
+    if (const DWORD injected = InjectedFault(FileSeam::Write, inFolder(to.m_Native, toName))) return injected;
+    struct stat led, onto;
+    if (::fstatat(to.m_Fd, toName.c_str(), &onto, AT_SYMLINK_NOFOLLOW) == 0) {
+      if (S_ISDIR(onto.st_mode)) return win::ERROR_ACCESS_DENIED;
+      // Never onto what the link leads to; onto a link to the same place is fine.
+      if (::fstatat(m_Fd, name.c_str(), &led, 0) == 0 && led.st_dev == onto.st_dev && led.st_ino == onto.st_ino)
+        return win::ERROR_SHARING_VIOLATION;
+    }
+    if (copied) describe(st, *copied);
+    return placeLinkAt(to.m_Fd, to.m_Native, target.data(), toName, replace);
+  }
+  if (!S_ISREG(st.st_mode)) return win::ERROR_ACCESS_DENIED;
+  const int in = openEntry(m_Fd, name.c_str());
+  if (in < 0) return errno == ENOENT ? win::ERROR_FILE_NOT_FOUND : ErrorFromErrno(errno);
+  DWORD err = win::ERROR_ACCESS_DENIED;
+  if (::fstat(in, &st) == 0 && S_ISREG(st.st_mode)) {
+    if (copied) describe(st, *copied);
+    err = copyOpened(in, st, to.m_Fd, to.m_Native, toName, replace, false);
+  }
+  ::close(in);
+  return err;
+}
+
+bool OpenFolder::OpensForReading(const std::string& name) const {
+  const int fd = ::openat(m_Fd, name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  struct stat st;
+  if (fd < 0) {
+    // A leased file opens once the lease is given back.
+    return (errno == EAGAIN || errno == EWOULDBLOCK) && ::fstatat(m_Fd, name.c_str(), &st, 0) == 0 &&
+           S_ISREG(st.st_mode);
+  }
+  const bool file = ::fstat(fd, &st) == 0 && !S_ISDIR(st.st_mode);
+  ::close(fd);
+  return file;
+}
+
+void OpenFolder::SweepTemps() const { removeStaleTempsAt(m_Fd); }
+
+DWORD OpenFolder::Flush() const { return ErrorFromErrno(syncFolderAt(m_Fd)); }
 
 DWORD OpenFolder::RemoveFolder(const std::string& name) const {
   if (const DWORD injected = InjectedFault(FileSeam::Remove, inFolder(m_Native, name))) return injected;
@@ -718,12 +899,16 @@ BOOL CopyFileEx(const char* from, const char* to, DWORD flags) {
   target[static_cast<std::size_t>(n)] = '\0';
   if (const DWORD injected = platform::InjectedFault(FileSeam::Write, dst)) return platform::result(injected);
   if (::lstat(dst.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return platform::result(ERROR_ACCESS_DENIED);
-  // A link copied onto what it leads to would replace that file by a link to itself.
+  // A link copied onto what it leads to would replace that file by a link to
+  // itself; onto a link to the same place it just replaces that link.
   struct stat led, onto;
-  if (::stat(src.c_str(), &led) == 0 && ::stat(dst.c_str(), &onto) == 0 && led.st_dev == onto.st_dev &&
+  if (::stat(src.c_str(), &led) == 0 && ::lstat(dst.c_str(), &onto) == 0 && led.st_dev == onto.st_dev &&
       led.st_ino == onto.st_ino)
     return platform::result(ERROR_SHARING_VIOLATION);
-  return platform::result(platform::placeLink(target.data(), dst, replace));
+  const std::string dir = platform::parentOf(dst);
+  const platform::FolderFd folder(dir);
+  if (folder.fd < 0) return platform::result(errno == ENOENT ? ERROR_PATH_NOT_FOUND : platform::ErrorFromErrno(errno));
+  return platform::result(platform::placeLinkAt(folder.fd, dir, target.data(), platform::nameOf(dst), replace));
 }
 
 BOOL MoveFileEx(const char* from, const char* to, DWORD flags) {
@@ -743,12 +928,18 @@ BOOL MoveFileEx(const char* from, const char* to, DWORD flags) {
     const std::string spelled = platform::parentOf(dst) + "/" + platform::lastComponent(to);
     if (dstSt.st_dev == st.st_dev && dstSt.st_ino == st.st_ino && platform::parentOf(src) == platform::parentOf(dst) &&
         platform::EqualsNoCase(platform::nameOf(src), platform::lastComponent(to))) {
+      if (spelled == src) return platform::result(0);
       dst = spelled;
     } else if (!replace) {
       return platform::result(ERROR_ALREADY_EXISTS);
     }
   }
-  if (::rename(src.c_str(), dst.c_str()) == 0) {
+  // Without the replace flag the rename itself refuses a target that appeared
+  // since the look above.
+  if (const DWORD injected = platform::InjectedFault(FileSeam::Rename, dst)) return platform::result(injected);
+  const int renamed = platform::RenameAt(AT_FDCWD, src.c_str(), AT_FDCWD, dst.c_str(), replace);
+  if (renamed == EEXIST && !replace) return platform::result(ERROR_ALREADY_EXISTS);
+  if (renamed == 0) {
     // A moved folder takes every file below it along.
     if (S_ISDIR(st.st_mode)) {
       platform::ClearProfileCache();
@@ -758,7 +949,7 @@ BOOL MoveFileEx(const char* from, const char* to, DWORD flags) {
     }
     return platform::result(0);
   }
-  int e = errno;
+  const int e = renamed;
   if (e == EXDEV && S_ISREG(st.st_mode)) {
     const DWORD err = platform::copyNative(src, dst, replace);
     if (err != 0) return platform::result(err == ERROR_FILE_EXISTS ? ERROR_ALREADY_EXISTS : err);

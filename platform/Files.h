@@ -115,6 +115,25 @@ win::DWORD ReplaceFileAtomically(const std::string& nativePath, const std::strin
 // file that another process holds a write lease on is opened waiting, as the
 // kernel then breaks the lease. Returns the descriptor, or -1 with errno set.
 int OpenForReading(const std::string& nativePath);
+// What an entry is, as seen without following a link.
+enum class EntryKind : unsigned char { File, Folder, Link, Special };
+struct EntryInfo {
+  EntryKind kind = EntryKind::File;
+  const char* what = "file";  // a special file's kind in words ("named pipe (FIFO)", "socket", ...)
+  std::uint64_t device = 0;
+  std::uint64_t inode = 0;
+  std::uint64_t size = 0;
+  std::int64_t modified = 0;  // nanoseconds
+  bool readOnly = false;
+  bool SameFile(const EntryInfo& other) const { return device == other.device && inode == other.inode; }
+  // The same file, and not written since.
+  bool Unchanged(const EntryInfo& other) const {
+    return SameFile(other) && kind == other.kind && size == other.size && modified == other.modified;
+  }
+};
+// The entry at a Windows-style path, its last name not followed.
+win::DWORD GetEntryInfo(const std::string& path, EntryInfo& info);
+
 // A folder held open for a walk that must keep inside it: each entry is
 // looked up in the folder itself, never through a path, and an entry that is
 // or becomes a symbolic link is never followed (entering or removing it as a
@@ -129,12 +148,39 @@ class OpenFolder {
   OpenFolder(const OpenFolder&) = delete;
   OpenFolder& operator=(const OpenFolder&) = delete;
 
-  // A Windows-style path whose last name is a folder, not a link to one.
-  win::DWORD Open(const std::string& path);
+  // A Windows-style path whose last name is a folder, not a link to one
+  // (with `followLast`, a link to a folder is followed as well).
+  win::DWORD Open(const std::string& path, bool followLast = false);
   // The entry `name` of this folder, when it is a folder.
   win::DWORD Enter(const std::string& name, OpenFolder& sub) const;
-  // Names without "." and "..", in no particular order.
-  win::DWORD List(std::vector<std::string>& names) const;
+  // The folder this one lies in (through its ".."; the caller checks that it
+  // is still the folder it came from).
+  win::DWORD Parent(OpenFolder& parent) const;
+  // Makes the folder `name` here and enters it; ERROR_ALREADY_EXISTS where
+  // any entry stands.
+  win::DWORD CreateFolder(const std::string& name, OpenFolder& sub) const;
+  // Names without "." and "..", in no particular order; with `kinds`, what
+  // each is (as Info gives it), in the same order.
+  win::DWORD List(std::vector<std::string>& names, std::vector<EntryKind>* kinds = nullptr) const;
+  win::DWORD Info(const std::string& name, EntryInfo& info) const;
+  win::DWORD Self(EntryInfo& info) const;
+  // Copies the entry `name` (a regular file, or a link as a link to the same
+  // target) to `toName` in `to`, as CopyFileEx with COPY_FILE_COPY_SYMLINK
+  // does, without sweeping the target folder's temporary files (SweepTemps
+  // does that once for a walk) nor flushing it (Flush). Anything else is
+  // refused (ERROR_ACCESS_DENIED).
+  // `copied` gets the source as it was when opened.
+  win::DWORD CopyEntry(const std::string& name, const OpenFolder& to, const std::string& toName, bool replace,
+                       EntryInfo* copied = nullptr) const;
+  // As OpensForReading for the entry `name`.
+  bool OpensForReading(const std::string& name) const;
+  // Removes the temporary files that writers killed before their rename left here.
+  void SweepTemps() const;
+  // Flushes the folder's entries to disk, so that what was renamed into it
+  // survives a power cut.
+  win::DWORD Flush() const;
+  bool IsOpen() const { return m_Fd >= 0; }
+  const std::string& Native() const { return m_Native; }
   // As win::GetFileAttributes gives them for the entry (GetLastError set).
   win::DWORD Attributes(const std::string& name) const;
   // As win::SetFileAttributes; a link is left alone.

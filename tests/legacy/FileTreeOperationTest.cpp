@@ -1,7 +1,10 @@
 #include "legacy/FileTreeOperation.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -508,6 +511,7 @@ TEST_F(FileTree, AFifoIsRefusedWithoutWaiting) {
   MakeDirs("D:\\b");
   EXPECT_FALSE(op_.Copy("C:\\a", "D:\\b"));
   EXPECT_EQ(op_.m_ErrorCode, win::ERROR_ACCESS_DENIED);
+  EXPECT_EQ(op_.m_ErrorText, "C:\\a\\pipe is a named pipe (FIFO), not a file: it is not copied");
 }
 
 TEST_F(FileTree, CopyKeepsReadOnlyAndRenameChangesLetterCase) {
@@ -594,6 +598,246 @@ TEST_F(FileTree, ReadOnlyIsTheOwnerWriteBitEvenForRoot) {
   EXPECT_NE(win::GetFileAttributes("C:\\r.txt") & win::FILE_ATTRIBUTE_READONLY, 0u);
   EXPECT_FALSE(win::SetFileAttributes("C:\\none.txt", 0));
   EXPECT_EQ(win::GetLastError(), win::ERROR_FILE_NOT_FOUND);
+}
+
+// A link standing in the destination where the copy enters a folder leads
+// out of it: the copy stops there, whatever it would write, and nothing the
+// link leads to changes.
+TEST_F(FileTree, ALinkInTheDestinationIsNeverWrittenThrough) {
+  const struct {
+    const char* link;   // made in the destination, leading to C:\elsewhere
+    const char* named;  // in the failure's text
+  } rows[] = {{"D:\\s\\sub", "D:\\s\\sub"}, {"D:\\s", "D:\\s"}};
+  for (const auto& row : rows) {
+    for (bool overwrite : {false, true}) {
+      for (bool move : {false, true}) {
+        const std::string name = std::string(row.link) + (overwrite ? " overwrite" : "") + (move ? " move" : "");
+        Put("C:\\s\\sub\\f.txt", "new");
+        Put("C:\\elsewhere\\f.txt", "theirs");
+        MakeDirs("D:\\s");
+        std::filesystem::remove(Native(row.link));
+        Link("C:\\elsewhere", row.link);
+        op_.m_Overwrite = overwrite;
+        EXPECT_FALSE(move ? op_.Move("C:\\s", "D:\\") : op_.Copy("C:\\s", "D:\\")) << name;
+        EXPECT_EQ(op_.m_ErrorCode, win::ERROR_INVALID_NAME) << name;
+        EXPECT_EQ(op_.m_ErrorText, std::string(row.named) + " is a symbolic link: the copy does not write through it")
+            << name;
+        EXPECT_EQ(ReadAll("C:\\elsewhere\\f.txt"), "theirs") << name;
+        EXPECT_FALSE(Exists("C:\\elsewhere\\Copy of f.txt")) << name;
+        EXPECT_EQ(ReadAll("C:\\s\\sub\\f.txt"), "new") << name;
+        for (const char* path : {"C:\\s", "C:\\elsewhere", "D:\\s"}) std::filesystem::remove_all(Native(path));
+      }
+    }
+  }
+}
+
+// A chain of `depth` folders "d" below the folder `top`, the deepest holding
+// leaf.txt; made by descriptor, as no path reaches that deep.
+void MakeChain(const std::string& top, int depth) {
+  int fd = ::open(top.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  for (int i = 0; i < depth; ++i) {
+    ASSERT_EQ(::mkdirat(fd, "d", 0755), 0) << i;
+    const int sub = ::openat(fd, "d", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ::close(fd);
+    ASSERT_GE(sub, 0) << i;
+    fd = sub;
+  }
+  const int leaf = ::openat(fd, "leaf.txt", O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+  ASSERT_EQ(::write(leaf, "leaf", 4), 4);
+  ::close(leaf);
+  ::close(fd);
+}
+
+// How deep the chain below `top` goes and what its leaf.txt holds.
+std::pair<int, std::string> ReadChain(const std::string& top) {
+  int fd = ::open(top.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return {-1, ""};
+  int depth = 0;
+  for (int sub; (sub = ::openat(fd, "d", O_RDONLY | O_DIRECTORY | O_CLOEXEC)) >= 0; ++depth) {
+    ::close(fd);
+    fd = sub;
+  }
+  char data[16] = {};
+  const int leaf = ::openat(fd, "leaf.txt", O_RDONLY | O_CLOEXEC);
+  const ssize_t n = leaf < 0 ? 0 : ::read(leaf, data, sizeof data);
+  if (leaf >= 0) ::close(leaf);
+  ::close(fd);
+  return {depth, std::string(data, n > 0 ? static_cast<std::size_t>(n) : 0)};
+}
+
+// Depth costs neither stack nor descriptors: a chain deeper than any path,
+// with as many descriptors allowed as it has folders.
+TEST_F(FileTree, ChainsDeeperThanAnyPathAreCopiedMovedAndDeleted) {
+  constexpr int kDepth = 20000;
+  rlimit files{};
+  ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &files), 0);
+  const rlimit saved = files;
+  files.rlim_cur = files.rlim_max;
+  ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &files), 0);
+  MakeDirs("C:\\c");
+  MakeDirs("D:\\b");
+  const struct {
+    const char* name;
+    std::function<bool()> run;
+    int sourceDepth;  // afterwards; -1: gone
+    int targetDepth;
+  } rows[] = {{"copy", [this] { return op_.Copy("C:\\c", "D:\\b"); }, kDepth, kDepth},
+              {"move", [this] { return op_.Move("C:\\c", "D:\\b"); }, -1, kDepth},
+              {"delete", [this] { return op_.Delete("C:\\c"); }, -1, -1}};
+  for (const auto& row : rows) {
+    if (!Exists("C:\\c")) MakeDirs("C:\\c");
+    if (ReadChain(Native("C:\\c")).first == 0) MakeChain(Native("C:\\c"), kDepth);
+    EXPECT_TRUE(row.run()) << row.name << ": " << op_.m_ErrorText;
+    const auto source = ReadChain(Native("C:\\c"));
+    const auto target = ReadChain(Native("D:\\b\\c"));
+    EXPECT_EQ(source.first, row.sourceDepth) << row.name;
+    EXPECT_EQ(target.first, row.targetDepth) << row.name;
+    if (row.targetDepth > 0) {
+      EXPECT_EQ(target.second, "leaf") << row.name;
+    }
+    if (Exists("D:\\b\\c")) {
+      EXPECT_TRUE(op_.Delete("D:\\b\\c")) << row.name << ": " << op_.m_ErrorText;
+    }
+  }
+  ::setrlimit(RLIMIT_NOFILE, &saved);
+}
+
+// A Move removes from its source only what it copied, as it was then: a file
+// a writer adds after the copy listed its folder, a copied file written again,
+// or a folder swapped for a link while the copy walks it stays, and the Move
+// fails naming it; the copy keeps what it took.
+TEST_F(FileTree, AMoveLeavesWhatChangedMeanwhileInTheSource) {
+  const struct {
+    const char* name;
+    const char* kept;  // the entry the failure names
+    const char* keptData;  // its contents afterwards ("" for a folder)
+    std::function<void()> arm;
+  } rows[] = {
+      {"added", "C:\\a\\new.txt", "new",
+       [] {
+         platform::SetWriteFault([](const std::string& native) {
+           if (kxtest::EndsWith(native, "/b/a/1.txt")) std::ofstream(Native("C:\\a\\new.txt")) << "new";
+           return 0u;
+         });
+       }},
+      {"rewritten", "C:\\a\\1.txt", "rewritten",
+       [] {
+         platform::SetWriteFault([](const std::string& native) {
+           if (kxtest::EndsWith(native, "/b/a/1.txt")) std::ofstream(Native("C:\\a\\1.txt")) << "rewritten";
+           return 0u;
+         });
+       }},
+      {"swapped for a link", "C:\\a\\s", "",
+       [] {
+         platform::SetListFault([](const std::string& native) {
+           if (native == Native("C:\\a\\s") && Exists("D:\\b\\a\\s") && !Exists("C:\\away")) {
+             std::filesystem::rename(native, Native("C:\\away"));
+             std::filesystem::create_directory_symlink(Native("C:\\out"), native);
+           }
+           return 0u;
+         });
+       }},
+  };
+  for (const auto& row : rows) {
+    Put("C:\\a\\1.txt", "1");
+    Put("C:\\a\\s\\2.txt", "2");
+    Put("C:\\out\\o.txt", "o");
+    MakeDirs("D:\\b");
+    row.arm();
+    EXPECT_FALSE(op_.Move("C:\\a", "D:\\b")) << row.name;
+    platform::SetWriteFault({});
+    platform::SetListFault({});
+    EXPECT_EQ(op_.m_ErrorText, std::string(row.kept) + " was added or changed during the move and stays where it is")
+        << row.name;
+    EXPECT_TRUE(Exists(row.kept)) << row.name;
+    if (*row.keptData) {
+      EXPECT_EQ(ReadAll(row.kept), row.keptData) << row.name;
+    }
+    EXPECT_TRUE(Exists("D:\\b\\a\\1.txt")) << row.name;
+    EXPECT_FALSE(Exists("D:\\b\\a\\s\\o.txt")) << row.name;
+    EXPECT_EQ(ReadAll("C:\\out\\o.txt"), "o") << row.name;
+    for (const char* path : {"C:\\a", "C:\\away", "C:\\out", "D:\\b"}) std::filesystem::remove_all(Native(path));
+  }
+}
+
+// A file declined in one operation passes over no failure of a later one,
+// and within a Delete only the folders that hold it.
+TEST_F(FileTree, ADeclinedFileExcusesOnlyTheFoldersThatHoldIt) {
+  const std::string blocked = Native("C:\\u\\blocked");
+  platform::SetRemoveFault([&blocked](const std::string& native) {
+    return native == blocked ? win::ERROR_ACCESS_DENIED : 0u;
+  });
+  const struct {
+    const char* name;
+    std::function<bool()> run;
+  } rows[] = {{"a later Delete", [this] { return op_.Delete("C:\\u"); }},
+              {"a later Move", [this] { return op_.Move("C:\\u\\blocked", "D:\\"); }},
+              {"the same Delete", [this] { return op_.Delete("C:\\v"); }}};
+  for (const auto& row : rows) {
+    Put("C:\\v\\keep\\r.txt", "r");
+    ReadOnly("C:\\v\\keep\\r.txt");
+    Put("C:\\u\\blocked\\1.txt", "1");
+    box_->QueueAnswer(win::IDNO);
+    if (std::string(row.name) == "the same Delete") {
+      std::filesystem::rename(Native("C:\\u\\blocked"), Native("C:\\v\\blocked"));
+      platform::SetRemoveFault([](const std::string& native) {
+        return kxtest::EndsWith(native, "/v/blocked") ? win::ERROR_ACCESS_DENIED : 0u;
+      });
+    } else {
+      ASSERT_TRUE(op_.Delete("C:\\v")) << row.name;
+      ASSERT_TRUE(Exists("C:\\v\\keep\\r.txt")) << row.name;
+    }
+    EXPECT_FALSE(row.run()) << row.name;
+    EXPECT_EQ(op_.m_ErrorCode, win::ERROR_ACCESS_DENIED) << row.name;
+    ASSERT_TRUE(win::SetFileAttributes("C:\\v\\keep\\r.txt", 0));
+    for (const char* path : {"C:\\u", "C:\\v", "D:\\blocked"}) std::filesystem::remove_all(Native(path));
+  }
+  platform::SetRemoveFault({});
+}
+
+// Without the replace flag, a rename keeps a file another writer puts at its
+// target after the rename looked there.
+TEST_F(FileTree, ARenameKeepsAFileThatAppearsAtItsTargetMeanwhile) {
+  Put("C:\\x.txt", "x");
+  const std::string target = Native("C:\\y.txt");
+  platform::SetRenameFault([&target](const std::string& native) {
+    if (native == target) std::ofstream(target) << "theirs";
+    return 0u;
+  });
+  EXPECT_FALSE(op_.Rename("C:\\x.txt", "C:\\y.txt"));
+  platform::SetRenameFault({});
+  EXPECT_EQ(op_.m_ErrorCode, win::ERROR_ALREADY_EXISTS);
+  EXPECT_EQ(ReadAll("C:\\y.txt"), "theirs");
+  EXPECT_EQ(ReadAll("C:\\x.txt"), "x");
+}
+
+// Copied again with overwriting on, a link replaces the same link, wherever
+// it leads.
+TEST_F(FileTree, ATreeWithAnAbsoluteLinkIsCopiedAgainOverItself) {
+  Put("C:\\out\\o.txt", "o");
+  Put("C:\\t\\1.txt", "1");
+  std::filesystem::create_symlink(Native("C:\\out\\o.txt"), Native("C:\\t\\abs"));
+  MakeDirs("D:\\b");
+  op_.m_Overwrite = true;
+  for (int i = 0; i < 2; ++i) EXPECT_TRUE(op_.Copy("C:\\t", "D:\\b")) << i << ": " << op_.m_ErrorText;
+  // The link alone, onto its own copy.
+  EXPECT_TRUE(op_.Copy("C:\\t\\abs", "D:\\b\\t\\abs")) << op_.m_ErrorText;
+  EXPECT_TRUE(std::filesystem::is_symlink(Native("D:\\b\\t\\abs")));
+  EXPECT_EQ(ReadAll("D:\\b\\t\\abs"), "o");
+}
+
+// A folder the walk cannot list is named, with the system's reason.
+TEST_F(FileTree, AFolderThatCannotBeListedIsNamed) {
+  Put("C:\\t\\s\\1.txt", "1");
+  platform::SetListFault([](const std::string& native) {
+    return kxtest::EndsWith(native, "/t/s") ? win::ERROR_ACCESS_DENIED : 0u;
+  });
+  EXPECT_FALSE(op_.Delete("C:\\t"));
+  platform::SetListFault({});
+  EXPECT_EQ(op_.m_ErrorCode, win::ERROR_ACCESS_DENIED);
+  EXPECT_EQ(op_.m_ErrorText, "C:\\t\\s: Access is denied.");
+  EXPECT_EQ(ReadAll("C:\\t\\s\\1.txt"), "1");
 }
 
 }  // namespace

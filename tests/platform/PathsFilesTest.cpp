@@ -130,7 +130,9 @@ TEST(ErrorNumbers, FileFailuresReadAsWindowsNamesThem) {
     const char* text;
   } rows[] = {{EACCES, ERROR_ACCESS_DENIED, "Access is denied.\r\n"},
               {EROFS, ERROR_WRITE_PROTECT, "The media is write protected.\r\n"},
-              {ENOSPC, ERROR_DISK_FULL, "There is not enough space on the disk.\r\n"}};
+              {ENOSPC, ERROR_DISK_FULL, "There is not enough space on the disk.\r\n"},
+              {EXDEV, ERROR_NOT_SAME_DEVICE, "The system cannot move the file to a different disk drive.\r\n"},
+              {EMFILE, ERROR_TOO_MANY_OPEN_FILES, "The system cannot open the file.\r\n"}};
   for (const auto& r : rows) {
     EXPECT_EQ(platform::ErrorFromErrno(r.err), r.error) << r.err;
     EXPECT_EQ(FormatMessage(r.error), r.text) << r.err;
