@@ -64,6 +64,7 @@ void CPortMapping::MapPorts(int slots) { Map(slots, false); }
 void CPortMapping::Remap(int slots) { Map(slots, true); }
 
 void CPortMapping::Map(int slots, bool relearn) {
+  m_MapDeferred = false;
   m_Slots = std::clamp(slots, 0, kPorts);
   m_DriveNumbers.fill(0);
   m_TesterScanFailed = false;
@@ -144,11 +145,15 @@ int CPortMapping::DriveNumber(int port) const {
   return port >= 1 && port <= kPorts ? m_DriveNumbers[port - 1] : 0;
 }
 
-std::vector<int> CPortMapping::OnDiskChange(const platform::DiskNotification& notification) {
+std::vector<int> CPortMapping::OnDiskChange(const platform::DiskNotification& notification, bool running) {
   const std::array<int, kPorts> before = m_DriveNumbers;
-  if (notification.change == platform::DiskChange::Arrival) {
+  const bool blanks = notification.change != platform::DiskChange::Arrival && !kx::IsTesterDirectMode() &&
+                      !notification.devicePath.empty();
+  if (!blanks && running) {
+    m_MapDeferred = true;
+  } else if (!blanks) {
     MapPorts(m_Slots);
-  } else if (!kx::IsTesterDirectMode() && !notification.devicePath.empty()) {
+  } else {
     for (int port = 1; port <= m_Slots; ++port) {
       for (const char* key : {"SymbolicLink", "Symbolic_temp"}) {
         if (ReadMapping(port, key) != notification.devicePath) continue;
@@ -156,13 +161,15 @@ std::vector<int> CPortMapping::OnDiskChange(const platform::DiskNotification& no
         m_DriveNumbers[port - 1] = 0;
       }
     }
-  } else {
-    MapPorts(m_Slots);
   }
   std::vector<int> changed;
   for (int port = 1; port <= kPorts; ++port)
     if (before[port - 1] != m_DriveNumbers[port - 1]) changed.push_back(port);
   return changed;
+}
+
+void CPortMapping::MapDeferred() {
+  if (m_MapDeferred) MapPorts(m_Slots);
 }
 
 void CPortMapping::Close() {

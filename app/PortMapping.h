@@ -37,8 +37,14 @@ class CPortMapping {
 
   // A disk arrived: maps again. A disk left: blanks the port's SymbolicLink (or
   // Symbolic_temp) that names it and unmaps the port. Both return the ports
-  // whose drive number changed.
-  std::vector<int> OnDiskChange(const platform::DiskNotification& notification);
+  // whose drive number changed. With `running` (a pass is going) nothing is
+  // mapped again: the jobs open their drives through the listing by number,
+  // and a new listing would renumber them under the jobs. That mapping waits
+  // for MapDeferred().
+  std::vector<int> OnDiskChange(const platform::DiskNotification& notification, bool running = false);
+  // The mapping a change during a pass put off, made now (nothing when none
+  // was, or the ports were mapped since).
+  void MapDeferred();
 
   // Shut-down: removes the Symbolic_temp keys and deletes the file unless
   // MappingLock is set.
@@ -61,4 +67,5 @@ class CPortMapping {
   int m_Slots = 0;
   bool m_TesterScanFailed = false;
   std::string m_DuplicateWarning;
+  bool m_MapDeferred = false;
 };

@@ -227,6 +227,11 @@ void CProductionPage::RunPasses() {
     }
     if (!infinite) break;
   }
+  // A disk that came or went during the run is mapped now, the cells keeping
+  // the run's results; under the mapping's lock, so that no change is put off
+  // after this.
+  std::lock_guard lock(m_MappingLock);
+  m_Mapping->MapDeferred();
   m_Posting = false;
   m_Running = false;
 }
@@ -373,7 +378,7 @@ std::vector<int> CProductionPage::OnDiskChange(const platform::DiskNotification&
   std::vector<int> changed;
   {
     std::lock_guard lock(m_MappingLock);
-    changed = m_Mapping->OnDiskChange(notification);
+    changed = m_Mapping->OnDiskChange(notification, Running());
   }
   if (!Running())
     for (int port : changed)

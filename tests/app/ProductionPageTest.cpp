@@ -590,6 +590,36 @@ TEST_F(EmulatedPass, AStopRequestEndsTheRunAfterThePassGoing) {
   EXPECT_EQ(page.YieldPass() + page.YieldFail(), 8);
 }
 
+// A disk that arrives during a run would renumber the listing the jobs open
+// their drives through (port 4's job would reach bay 3): the ports are mapped
+// again only once the run has ended.
+TEST_F(EmulatedPass, ADiskArrivingDuringARunIsMappedOnlyAfterIt) {
+  CProductionPage page(
+      std::make_unique<CPortMapping>([this] { kxtest::ApplySendMode(site_.GetMode(), site_.Site()); }));
+  page.OnInitDialog();
+  site_.FrontEnd(3).SetGone(true);
+  page.OnScan();
+  ASSERT_EQ(page.DriveNumber(4), 3);
+  std::string message;
+  ASSERT_TRUE(page.PrepareLogFolders(message)) << message;
+  {
+    // The run cannot end while this thread holds the log folder.
+    platform::ProfileWriteLock lock(page.TotalLogPath());
+    ASSERT_EQ(lock.Error(), 0u);
+    ASSERT_TRUE(page.OnStart());
+    site_.FrontEnd(3).SetGone(false);
+    EXPECT_EQ(page.OnDiskChange({platform::DiskChange::Arrival, emu::Site::BridgePath(3), ""}), std::vector<int>{});
+    EXPECT_EQ(page.DriveNumber(4), 3);
+    std::string path;
+    EXPECT_TRUE(kx::GetRootDevicePath(3, path));
+    EXPECT_EQ(path, emu::Site::BridgePath(4));
+    EXPECT_TRUE(page.Running());
+  }
+  page.WaitForRunEnd();
+  EXPECT_EQ(page.DriveNumber(3), 3);
+  EXPECT_EQ(page.DriveNumber(4), 4);
+}
+
 // The MP station on drives that finished RDT: pass texts, codes, totals and the next station.
 TEST_F(ProductionPage, MpPassShowsPassTextsCodesAndTheNextStation) {
   kxtest::InstallMpStation();
