@@ -95,6 +95,12 @@ int CMainApp::OnExit() {
 
 bool CMainApp::Open() {
   m_Boxes = std::make_unique<CModalBoxes>();
+  {
+    std::lock_guard guard(m_EndLock);
+    m_EndRequested = false;
+  }
+  // Before anything is written or shown: a signal during start-up or its boxes ends the program cleanly.
+  platform::WatchTerminationSignals([this](int) { RequestEnd(); });
   platform::SetMessageBox(m_BoxOverride ? m_BoxOverride : std::make_shared<CWxMessageBox>());
   // No window here handles update-UI events: idle time need not walk every window for them.
   wxUpdateUIEvent::SetMode(wxUPDATE_UI_PROCESS_SPECIFIED);
@@ -102,6 +108,7 @@ bool CMainApp::Open() {
   std::string why;
   if (app::SelectDeviceBackends(&why) == app::DeviceBackendChoice::None) {
     win::MessageBox(nullptr, why.c_str(), "Error", win::MB_OK | win::MB_ICONERROR);
+    platform::StopWatchingTerminationSignals();  // no shut-down follows a failed start-up
     platform::SetMessageBox(nullptr);
     m_Boxes.reset();
     return false;
@@ -109,12 +116,24 @@ bool CMainApp::Open() {
   if (!why.empty()) win::MessageBox(nullptr, why.c_str(), "kxmp", win::MB_OK | win::MB_ICONWARNING);
   CGetDevLibrary::GetInstance();
   kx::InstallScanDialog();
-  m_Page = std::make_unique<CProductionPage>();
+  {
+    std::lock_guard guard(m_EndLock);
+    m_Page = std::make_unique<CProductionPage>();
+    if (m_EndRequested) m_Page->RequestStop();
+  }
   m_Sheet = new CPropertySheetWithLogoDlg(app::BuildWindowTitle(), app::ReadPageMask(), *m_Page);
   m_Sheet->Show();
   SetTopWindow(m_Sheet);
-  platform::WatchTerminationSignals([this](int) { CallAfter([this] { OnTerminationSignal(); }); });
   return true;
+}
+
+void CMainApp::RequestEnd() {
+  {
+    std::lock_guard guard(m_EndLock);
+    m_EndRequested = true;
+    if (m_Page) m_Page->RequestStop();  // at once: the window thread may be in Start, between its boxes
+  }
+  CallAfter([this] { OnTerminationSignal(); });
 }
 
 void CMainApp::OnTerminationSignal() {
@@ -131,7 +150,10 @@ void CMainApp::Shut() {
   kx::RemoveScanDialog();  // a worker waiting on a dialog is answered Cancel before the run is waited for
   DeletePendingObjects();  // a sheet still waiting for deletion uses the page in its destructor
   m_Sheet = nullptr;
-  m_Page.reset();
+  {
+    std::lock_guard guard(m_EndLock);
+    m_Page.reset();
+  }
   m_Boxes.reset();
   delete CGetDevLibrary::GetInstance();
   platform::SetMessageBox(nullptr);

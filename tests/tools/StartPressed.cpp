@@ -1,10 +1,16 @@
 // The program with its Start pressed once the window is up, for the signal
-// tests: it says on standard output when the run has started and when a box
-// opens, so that a script can signal it then. Start-up, main loop, shut-down
-// and exit status are the program's own.
+// tests: it says on standard output when the run has started (or was
+// refused) and when a box opens, so that a script can signal it then. With a
+// station argument, TestStation is set to it after start-up, before Start.
+// Start-up, main loop, shut-down and exit status are the program's own.
 #include <cstdio>
 #include <memory>
+#include <string>
+#include <utility>
 
+#include "platform/Profile.h"
+
+#include "app/AppShell.h"
 #include "app/MainApp.h"
 #include "app/PropertyPageKxmp.h"
 
@@ -28,12 +34,15 @@ class CBoxesSaid final : public wxModalDialogHook {
 
 class CStartPressedApp final : public CMainApp {
  public:
+  explicit CStartPressedApp(std::string station) : m_Station(std::move(station)) {}
   bool OnInit() override {
+    m_Said->Register();  // before start-up, whose boxes are said too
     if (!CMainApp::OnInit()) return false;
-    m_Said->Register();  // after the program's own hook: asked first, and lets every box show
     CallAfter([this] {
       CPropertyPage_KXMP* page = Sheet() ? Sheet()->ProductionPage() : nullptr;
       if (!page) return;
+      if (!m_Station.empty())
+        win::WritePrivateProfileString("General Info", "TestStation", m_Station.c_str(), app::kToolSettingIni);
       page->OnStart();
       Say(page->Logic().Running() ? "run started" : "run refused");
     });
@@ -41,12 +50,15 @@ class CStartPressedApp final : public CMainApp {
   }
 
  private:
+  std::string m_Station;
   std::unique_ptr<CBoxesSaid> m_Said = std::make_unique<CBoxesSaid>();
 };
 
 }  // namespace
 
+// kx_start_pressed [station]
 int main(int argc, char** argv) {
-  wxApp::SetInstance(new CStartPressedApp);
-  return wxEntry(argc, argv);
+  wxApp::SetInstance(new CStartPressedApp(argc > 1 ? argv[1] : ""));
+  int programOnly = 1;
+  return wxEntry(programOnly, argv);
 }
