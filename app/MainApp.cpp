@@ -150,10 +150,12 @@ void CMainApp::Shut() {
   kx::RemoveScanDialog();  // a worker waiting on a dialog is answered Cancel before the run is waited for
   DeletePendingObjects();  // a sheet still waiting for deletion uses the page in its destructor
   m_Sheet = nullptr;
+  std::unique_ptr<CProductionPage> page;
   {
     std::lock_guard guard(m_EndLock);
-    m_Page.reset();
+    page = std::move(m_Page);
   }
+  page.reset();  // outside the lock: it waits for a run, whose workers may ask to end
   m_Boxes.reset();
   delete CGetDevLibrary::GetInstance();
   platform::SetMessageBox(nullptr);
