@@ -80,8 +80,10 @@ void CPropertySheetWithLogoDlg::OnClose(wxCloseEvent& event) {
   Destroy();
 }
 
-CMainApp::CMainApp() = default;
-CMainApp::~CMainApp() = default;
+// Watched from the first moment: a signal while the window system starts is
+// kept, and Open answers it.
+CMainApp::CMainApp() { platform::WatchTerminationSignals([this](int) { RequestEnd(); }); }
+CMainApp::~CMainApp() { platform::StopWatchingTerminationSignals(); }
 
 bool CMainApp::OnInit() {
   wxInitAllImageHandlers();
@@ -95,12 +97,15 @@ int CMainApp::OnExit() {
 
 bool CMainApp::Open() {
   m_Boxes = std::make_unique<CModalBoxes>();
-  {
-    std::lock_guard guard(m_EndLock);
-    m_EndRequested = false;
-  }
   // Before anything is written or shown: a signal during start-up or its boxes ends the program cleanly.
   platform::WatchTerminationSignals([this](int) { RequestEnd(); });
+  bool endRequested = false;
+  {
+    std::lock_guard guard(m_EndLock);
+    m_Opened = true;
+    endRequested = m_EndRequested;
+  }
+  if (endRequested) CallAfter([this] { OnTerminationSignal(); });
   platform::SetMessageBox(m_BoxOverride ? m_BoxOverride : std::make_shared<CWxMessageBox>());
   // No window here handles update-UI events: idle time need not walk every window for them.
   wxUpdateUIEvent::SetMode(wxUPDATE_UI_PROCESS_SPECIFIED);
@@ -111,6 +116,8 @@ bool CMainApp::Open() {
     platform::StopWatchingTerminationSignals();  // no shut-down follows a failed start-up
     platform::SetMessageBox(nullptr);
     m_Boxes.reset();
+    std::lock_guard guard(m_EndLock);
+    m_Opened = m_EndRequested = false;
     return false;
   }
   if (!why.empty()) win::MessageBox(nullptr, why.c_str(), "kxmp", win::MB_OK | win::MB_ICONWARNING);
@@ -132,6 +139,7 @@ void CMainApp::RequestEnd() {
     std::lock_guard guard(m_EndLock);
     m_EndRequested = true;
     if (m_Page) m_Page->RequestStop();  // at once: the window thread may be in Start, between its boxes
+    if (!m_Opened) return;              // the window system is still starting: Open answers it
   }
   CallAfter([this] { OnTerminationSignal(); });
 }
@@ -154,6 +162,7 @@ void CMainApp::Shut() {
   {
     std::lock_guard guard(m_EndLock);
     page = std::move(m_Page);
+    m_Opened = m_EndRequested = false;
   }
   page.reset();  // outside the lock: it waits for a run, whose workers may ask to end
   m_Boxes.reset();

@@ -58,7 +58,8 @@ class CMainApp : public wxApp {
 
   // Held for the life of the program; its destructor empties the error-code catalogue.
   std::unique_ptr<CProductionPage> m_Page;
-  std::mutex m_EndLock;  // m_Page's creation and an end request from another thread
+  std::mutex m_EndLock;  // the two flags and m_Page's creation, against an end request from another thread
+  bool m_Opened = false;
   bool m_EndRequested = false;
   wxWeakRef<CPropertySheetWithLogoDlg> m_Sheet;
   std::unique_ptr<CModalBoxes> m_Boxes;

@@ -20,6 +20,7 @@
 
 #include "platform/MessageBox.h"
 #include "platform/Profile.h"
+#include "platform/Termination.h"
 
 #include "app/AppShell.h"
 #include "app/MainApp.h"
@@ -95,6 +96,7 @@ int RunHeadless(const char* png, char* program, const std::vector<std::string>& 
   char* argv[] = {program, nullptr};
   if (!wxEntryStart(argc, argv)) {
     std::fprintf(stderr, "kxmp_demo: the window system did not start\n");
+    platform::StopWatchingTerminationSignals();  // the program watches from its making on
     return 1;
   }
   delete wxLog::SetActiveTarget(new wxLogStderr);  // no log window either

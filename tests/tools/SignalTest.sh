@@ -2,10 +2,11 @@
 # SIGTERM, SIGINT and SIGHUP end the program and the headless demo cleanly,
 # run under a display: sent during a pass and again while it ends, the pass
 # finishes, its records are whole, AutoMapping.ini is removed and the exit
-# status is 0; sent while a box is up (after a pass, at start-up or at Start),
-# the box is taken down, no pass starts after it and the program ends. A site
-# the headless demo cannot use ends it with the box's text on standard error
-# instead of a wait, and a box at Start ends it before any pass.
+# status is 0; sent while the window system starts or while a box is up (after
+# a pass, at start-up or at Start), any box is taken down, no pass starts after
+# it and the program ends. A site the headless demo cannot use ends it with
+# the box's text on standard error instead of a wait, and a box at Start ends
+# it before any pass.
 #   SignalTest.sh <kxmp with Start pressed> <kxmp_demo> <libGetDev.so>
 set -uo pipefail
 STARTED=$1
@@ -103,6 +104,13 @@ nopass() {
   cat "$SITE"/DEMO01_*/WO_DEMO01_*.txt 2>/dev/null | grep -q ',Pass' && fail "$CASE: a pass is on record"
   return 0
 }
+
+CASE="kxmp, SIGTERM before the window system has started"
+site early
+start "$STARTED" --signalled
+ended
+[ "$STATUS" = 0 ] || fail "$CASE: exit status $STATUS"
+nopass
 
 CASE="kxmp, SIGTERM while a start-up box is up"
 site startup-box

@@ -1,8 +1,10 @@
 // The program with its Start pressed once the window is up, for the signal
 // tests: it says on standard output when the run has started (or was
 // refused) and when a box opens, so that a script can signal it then. With a
-// station argument, TestStation is set to it after start-up, before Start.
+// station argument, TestStation is set to it after start-up, before Start;
+// with --signalled, it sends itself SIGTERM before the window system starts.
 // Start-up, main loop, shut-down and exit status are the program's own.
+#include <csignal>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -34,7 +36,9 @@ class CBoxesSaid final : public wxModalDialogHook {
 
 class CStartPressedApp final : public CMainApp {
  public:
-  explicit CStartPressedApp(std::string station) : m_Station(std::move(station)) {}
+  CStartPressedApp(bool signalled, std::string station) : m_Station(std::move(station)) {
+    if (signalled) std::raise(SIGTERM);
+  }
   bool OnInit() override {
     m_Said->Register();  // before start-up, whose boxes are said too
     if (!CMainApp::OnInit()) return false;
@@ -56,9 +60,11 @@ class CStartPressedApp final : public CMainApp {
 
 }  // namespace
 
-// kx_start_pressed [station]
+// kx_start_pressed [--signalled] [station]
 int main(int argc, char** argv) {
-  wxApp::SetInstance(new CStartPressedApp(argc > 1 ? argv[1] : ""));
+  const bool signalled = argc > 1 && std::string(argv[1]) == "--signalled";
+  const int station = signalled ? 2 : 1;
+  wxApp::SetInstance(new CStartPressedApp(signalled, argc > station ? argv[station] : ""));
   int programOnly = 1;
   return wxEntry(programOnly, argv);
 }
