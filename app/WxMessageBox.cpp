@@ -38,7 +38,7 @@ struct Calls {
   void (*handleEvent)(void*) = nullptr;  // GTK's own handler
   EventFunc gtkHandler = nullptr;         // the same, as GTK installs it (the data unused)
   void* (*windowOf)(void* widget) = nullptr;
-  bool Usable() const { return setEventHandler && handleEvent && windowOf; }
+  bool Usable() const { return setEventHandler && handleEvent && gtkHandler && windowOf; }
 };
 
 const Calls& TheCalls() {
