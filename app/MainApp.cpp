@@ -80,8 +80,10 @@ void CPropertySheetWithLogoDlg::OnClose(wxCloseEvent& event) {
   Destroy();
 }
 
-CMainApp::CMainApp() = default;
-CMainApp::~CMainApp() = default;
+// Watched from the first moment: a signal while the window system starts is
+// kept, and Open answers it.
+CMainApp::CMainApp() { platform::WatchTerminationSignals([this](int) { RequestEnd(); }); }
+CMainApp::~CMainApp() { platform::StopWatchingTerminationSignals(); }
 
 bool CMainApp::OnInit() {
   wxInitAllImageHandlers();
@@ -95,6 +97,15 @@ int CMainApp::OnExit() {
 
 bool CMainApp::Open() {
   m_Boxes = std::make_unique<CModalBoxes>();
+  // Before anything is written or shown: a signal during start-up or its boxes ends the program cleanly.
+  platform::WatchTerminationSignals([this](int) { RequestEnd(); });
+  bool endRequested = false;
+  {
+    std::lock_guard guard(m_EndLock);
+    m_Opened = true;
+    endRequested = m_EndRequested;
+  }
+  if (endRequested) CallAfter([this] { OnTerminationSignal(); });
   platform::SetMessageBox(m_BoxOverride ? m_BoxOverride : std::make_shared<CWxMessageBox>());
   // No window here handles update-UI events: idle time need not walk every window for them.
   wxUpdateUIEvent::SetMode(wxUPDATE_UI_PROCESS_SPECIFIED);
@@ -102,19 +113,35 @@ bool CMainApp::Open() {
   std::string why;
   if (app::SelectDeviceBackends(&why) == app::DeviceBackendChoice::None) {
     win::MessageBox(nullptr, why.c_str(), "Error", win::MB_OK | win::MB_ICONERROR);
+    platform::StopWatchingTerminationSignals();  // no shut-down follows a failed start-up
     platform::SetMessageBox(nullptr);
     m_Boxes.reset();
+    std::lock_guard guard(m_EndLock);
+    m_Opened = m_EndRequested = false;
     return false;
   }
   if (!why.empty()) win::MessageBox(nullptr, why.c_str(), "kxmp", win::MB_OK | win::MB_ICONWARNING);
   CGetDevLibrary::GetInstance();
   kx::InstallScanDialog();
-  m_Page = std::make_unique<CProductionPage>();
+  {
+    std::lock_guard guard(m_EndLock);
+    m_Page = std::make_unique<CProductionPage>();
+    if (m_EndRequested) m_Page->RequestStop();
+  }
   m_Sheet = new CPropertySheetWithLogoDlg(app::BuildWindowTitle(), app::ReadPageMask(), *m_Page);
   m_Sheet->Show();
   SetTopWindow(m_Sheet);
-  platform::WatchTerminationSignals([this](int) { CallAfter([this] { OnTerminationSignal(); }); });
   return true;
+}
+
+void CMainApp::RequestEnd() {
+  {
+    std::lock_guard guard(m_EndLock);
+    m_EndRequested = true;
+    if (m_Page) m_Page->RequestStop();  // at once: the window thread may be in Start, between its boxes
+    if (!m_Opened) return;              // the window system is still starting: Open answers it
+  }
+  CallAfter([this] { OnTerminationSignal(); });
 }
 
 void CMainApp::OnTerminationSignal() {
@@ -131,7 +158,13 @@ void CMainApp::Shut() {
   kx::RemoveScanDialog();  // a worker waiting on a dialog is answered Cancel before the run is waited for
   DeletePendingObjects();  // a sheet still waiting for deletion uses the page in its destructor
   m_Sheet = nullptr;
-  m_Page.reset();
+  std::unique_ptr<CProductionPage> page;
+  {
+    std::lock_guard guard(m_EndLock);
+    page = std::move(m_Page);
+    m_Opened = m_EndRequested = false;
+  }
+  page.reset();  // outside the lock: it waits for a run, whose workers may ask to end
   m_Boxes.reset();
   delete CGetDevLibrary::GetInstance();
   platform::SetMessageBox(nullptr);

@@ -2,6 +2,7 @@
 // library), the property sheet with the pages of the page mask, and shut-down.
 #pragma once
 #include <memory>
+#include <mutex>
 #include <string>
 
 // Domain headers before the window system's, whose C headers define TRUE and FALSE.
@@ -47,14 +48,19 @@ class CMainApp : public wxApp {
   static std::string GetFlashIdMask();
   // The main window; nullptr once it has gone.
   CPropertySheetWithLogoDlg* Sheet() { return m_Sheet.get(); }
+  // What a termination signal does, from any thread, also during start-up:
+  // no pass, Scan or box starts any more, the open boxes are taken down, and
+  // the window closes as its close box does (when a run going has ended).
+  void RequestEnd();
 
  private:
-  // A termination signal: no box is shown any more, the open ones are taken
-  // down, then the window is closed as its close box does.
   void OnTerminationSignal();
 
   // Held for the life of the program; its destructor empties the error-code catalogue.
   std::unique_ptr<CProductionPage> m_Page;
+  std::mutex m_EndLock;  // the two flags and m_Page's creation, against an end request from another thread
+  bool m_Opened = false;
+  bool m_EndRequested = false;
   wxWeakRef<CPropertySheetWithLogoDlg> m_Sheet;
   std::unique_ptr<CModalBoxes> m_Boxes;
   std::shared_ptr<platform::IMessageBox> m_BoxOverride;

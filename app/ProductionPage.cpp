@@ -167,7 +167,7 @@ bool CProductionPage::CheckStart(std::string& message) {
 }
 
 bool CProductionPage::OnStart() {
-  if (Running()) return false;
+  if (Running() || m_StopRequested.load()) return false;
   std::string message;
   if (!CheckStart(message)) {
     win::AfxMessageBox(message.c_str(), win::MB_OK);
@@ -179,8 +179,10 @@ bool CProductionPage::OnStart() {
     return false;
   }
   // The run goes ahead at the station the reader gave; the operator is told which.
-  if (const std::string warning = StationWarning(); !warning.empty())
+  if (const std::string warning = StationWarning(); !warning.empty() && !m_StopRequested.load())
     win::AfxMessageBox(warning.c_str(), win::MB_OK | win::MB_ICONWARNING);
+  // The program was asked to end meanwhile (while a box was up): no pass starts.
+  if (m_StopRequested.load()) return false;
   g_SnScanState.question = 0;
   kx::SetFlashIdMask(FlashIdMaskSetting());
   g_TesterNumber = 0;
@@ -189,7 +191,6 @@ bool CProductionPage::OnStart() {
   m_StartMs = platform::Clock().NowMs();
   m_JobsPosted = 0;
   m_Posting = true;
-  m_StopRequested = false;
   m_Running = true;
   m_RunThread = std::thread(&CProductionPage::RunPasses, this);
   return true;
@@ -308,7 +309,7 @@ void CProductionPage::ShowPortPresence(int port) {
 }
 
 void CProductionPage::OnScan() {
-  if (Running()) return;
+  if (Running() || m_StopRequested.load()) return;
   bool testersFailed = false;
   std::string text;
   {

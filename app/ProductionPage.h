@@ -53,13 +53,16 @@ class CProductionPage {
   // The checks in order; false with the operator's message when the run may not start.
   bool CheckStart(std::string& message);
   // Checks, prepares and starts the pass loop on the run thread; false (message
-  // shown) when refused or when a run is going.
+  // shown) when refused, when a run is going, or once a stop was requested
+  // (before or during its boxes).
   bool OnStart();
   // Maps the ports again from the drives present, whatever mapping a killed
   // process left, and shows which reach a drive; tells the operator when none
   // does, when the tester scan failed, or which ports name another's node.
+  // Nothing once a stop was requested.
   void OnScan();
-  // No pass after the one going (the window is to close when the run has ended).
+  // No pass after the one going, and no Start or Scan any more (the program
+  // ends: the window is to close when the run has ended). Any thread.
   void RequestStop() { m_StopRequested = true; }
   // True from Start until the run thread has ended (its last join included).
   bool Running() const { return m_Running.load(); }

@@ -1,6 +1,8 @@
 #include "app/WxMessageBox.h"
+#include "platform/LoadedSymbol.h"
 #include "settings/SnScanDlg.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <utility>
 
@@ -9,10 +11,69 @@
 #include <wx/msgdlg.h>
 #include <wx/generic/msgdlgg.h>
 #include <wx/thread.h>
+#include <wx/toplevel.h>
+#include <wx/weakref.h>
 
 namespace {
 
 CModalBoxes* g_Current = nullptr;  // window thread only
+
+#ifdef __WXGTK__
+// GTK drops a window manager's close of a window under a modal box (the box
+// holds the grab) before the toolkit sees it, so the close would be lost.
+// While boxes are open the window system's events pass through WatchEvent
+// first, which hands such a close on to be carried out after the boxes. The
+// calls are looked up in the loaded GTK: the toolkit does not offer them.
+namespace gtk {
+
+constexpr int kDeleteEvent = 0;  // GDK_DELETE
+struct EventHead {               // the first fields of every GdkEvent
+  int type;
+  void* window;
+};
+using EventFunc = void (*)(void* event, void* data);
+
+struct Calls {
+  void (*setEventHandler)(EventFunc, void*, void (*)(void*)) = nullptr;
+  void (*handleEvent)(void*) = nullptr;  // GTK's own handler
+  EventFunc gtkHandler = nullptr;         // the same, as GTK installs it (the data unused)
+  void* (*windowOf)(void* widget) = nullptr;
+  bool Usable() const { return setEventHandler && handleEvent && gtkHandler && windowOf; }
+};
+
+const Calls& TheCalls() {
+  static const Calls calls = [] {
+    Calls c;
+    c.setEventHandler =
+        reinterpret_cast<decltype(c.setEventHandler)>(platform::LoadedSymbol("gdk_event_handler_set"));
+    c.handleEvent = reinterpret_cast<decltype(c.handleEvent)>(platform::LoadedSymbol("gtk_main_do_event"));
+    c.gtkHandler = reinterpret_cast<EventFunc>(platform::LoadedSymbol("gtk_main_do_event"));
+    c.windowOf = reinterpret_cast<decltype(c.windowOf)>(platform::LoadedSymbol("gtk_widget_get_window"));
+    return c;
+  }();
+  return calls;
+}
+
+wxWindow* ProgramWindowOf(void* gdkWindow) {
+  for (wxWindow* window : wxTopLevelWindows)
+    if (window->GetHandle() && TheCalls().windowOf(window->GetHandle()) == gdkWindow) return window;
+  return nullptr;
+}
+
+void WatchEvent(void* event, void*) {
+  const auto* head = static_cast<const EventHead*>(event);
+  if (head->type == kDeleteEvent && g_Current && g_Current->AnyOpen())
+    if (wxWindow* window = ProgramWindowOf(head->window); window && g_Current->CloseAfterBoxes(window)) return;
+  TheCalls().handleEvent(event);
+}
+
+void Watch(bool on) {
+  if (TheCalls().Usable())
+    TheCalls().setEventHandler(on ? WatchEvent : TheCalls().gtkHandler, nullptr, nullptr);
+}
+
+}  // namespace gtk
+#endif
 
 int ShowHere(const std::string& text, const std::string& caption, win::UINT type) {
   if (g_Current && g_Current->Ended()) {
@@ -56,6 +117,9 @@ CModalBoxes::CModalBoxes() {
 
 CModalBoxes::~CModalBoxes() {
   if (g_Current == this) g_Current = nullptr;
+#ifdef __WXGTK__
+  gtk::Watch(false);
+#endif
 }
 
 CModalBoxes* CModalBoxes::Current() { return g_Current; }
@@ -63,7 +127,18 @@ CModalBoxes* CModalBoxes::Current() { return g_Current; }
 int CModalBoxes::Enter(wxDialog* dialog) {
   if (m_Ended) return wxID_CANCEL;
   m_Open.push_back(dialog);
+#ifdef __WXGTK__
+  gtk::Watch(true);  // at each box: the toolkit puts GTK's own handler back after a yield
+#endif
   return wxID_NONE;
+}
+
+bool CModalBoxes::CloseAfterBoxes(wxWindow* window) {
+  if (std::find(m_Open.begin(), m_Open.end(), window) != m_Open.end()) return false;  // a box's own close
+  AfterBoxes([target = wxWeakRef<wxWindow>(window)] {
+    if (target && !target->IsBeingDeleted()) target->Close();
+  });
+  return true;
 }
 
 void CModalBoxes::Exit(wxDialog* dialog) {

@@ -12,6 +12,7 @@
 #include <wx/modalhook.h>
 
 class wxDialog;
+class wxWindow;
 
 // Every modal box of the program (its message boxes and dialogs) while it is
 // open: a window is never destroyed under a box's loop, so a close waits for
@@ -33,6 +34,10 @@ class CModalBoxes final : public wxModalDialogHook {
   // Runs on the window thread after the last open box has returned, from the
   // event loop outside it (at the next event when none is open).
   void AfterBoxes(std::function<void()> then);
+  // A close the window manager asked of a window while boxes are open (which
+  // GTK would drop): carried out as the window's close once they have
+  // returned. False for an open box, whose close is its own.
+  bool CloseAfterBoxes(wxWindow* window);
 
  protected:
   int Enter(wxDialog* dialog) override;

@@ -17,10 +17,13 @@ int g_Pipe[2] = {-1, -1};  // written by the signal handler, read by the watcher
 std::atomic<bool> g_Requested{false};
 static_assert(std::atomic<bool>::is_always_lock_free, "set in signal context");
 
+constexpr int kSignals[] = {SIGTERM, SIGINT, SIGHUP};
+
 void OnSignal(int signal) {
   const int saved = errno;
   g_Requested.store(true, std::memory_order_relaxed);
   const unsigned char byte = static_cast<unsigned char>(signal);
+  // Never waits: with the pipe full, the watcher has requests enough to answer.
   [[maybe_unused]] const ssize_t n = write(g_Pipe[1], &byte, 1);
   errno = saved;
 }
@@ -61,23 +64,29 @@ bool WatchTerminationSignals(std::function<void(int)> handler) {
   }
   if (w.thread.joinable()) return true;
   if (pipe2(g_Pipe, O_CLOEXEC) != 0) return false;
+  // The handler's end only: a handler blocked on a full pipe would hang the thread it interrupted.
+  if (fcntl(g_Pipe[1], F_SETFL, O_NONBLOCK) != 0) {
+    close(g_Pipe[0]);
+    close(g_Pipe[1]);
+    g_Pipe[0] = g_Pipe[1] = -1;
+    return false;
+  }
   w.thread = std::thread(Watch);
   struct sigaction action {};
   action.sa_handler = OnSignal;
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESTART;
-  sigaction(SIGTERM, &action, nullptr);
-  sigaction(SIGINT, &action, nullptr);
+  for (int signal : kSignals) sigaction(signal, &action, nullptr);
   return true;
 }
 
 void StopWatchingTerminationSignals() {
   Watcher& w = TheWatcher();
   if (!w.thread.joinable()) return;
-  signal(SIGTERM, SIG_DFL);
-  signal(SIGINT, SIG_DFL);
+  for (int s : kSignals) signal(s, SIG_DFL);
+  // A full pipe is emptied by the watcher: the end request waits for room.
   const unsigned char end = 0;
-  [[maybe_unused]] const ssize_t n = write(g_Pipe[1], &end, 1);
+  while (write(g_Pipe[1], &end, 1) < 0 && (errno == EAGAIN || errno == EINTR)) std::this_thread::yield();
   w.thread.join();
   close(g_Pipe[0]);
   close(g_Pipe[1]);

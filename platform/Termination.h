@@ -1,4 +1,4 @@
-// SIGTERM and SIGINT turned into a request the program answers on its own
+// SIGTERM, SIGINT and SIGHUP turned into a request the program answers on its own
 // terms: while watched, each such signal calls the handler on a thread of the
 // watcher's own (never in signal context), with the signal number.
 #pragma once

@@ -8,8 +8,9 @@
 //                              with stations, sets TestStation to each in turn
 //                              and runs a pass at it in the same window. Boxes
 //                              go to standard error; one that is not a plain
-//                              notice fails the run. SIGTERM or SIGINT ends it
-//                              as it ends the program: the pass going finishes.
+//                              notice ends and fails the run there (at Start: no
+//                              pass starts). SIGTERM, SIGINT or SIGHUP ends it as
+//                              it ends the program: the pass going finishes.
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -19,6 +20,7 @@
 
 #include "platform/MessageBox.h"
 #include "platform/Profile.h"
+#include "platform/Termination.h"
 
 #include "app/AppShell.h"
 #include "app/MainApp.h"
@@ -33,9 +35,11 @@
 namespace {
 
 // The boxes of a run that nobody answers: each text goes to standard error at
-// once and gets the safe answer; any but a plain notice fails the run.
+// once and gets the safe answer; any but a plain notice fails the run, which
+// ends there as on a termination signal (a box at Start: no pass starts).
 class CHeadlessBoxes final : public platform::IMessageBox {
  public:
+  explicit CHeadlessBoxes(CMainApp& app) : m_App(app) {}
   int Show(const std::string& text, const std::string& caption, win::UINT type) override {
     Shown(caption.empty() ? "kxmp" : caption, text, (type & 0xF) != win::MB_OK || (type & 0xF0) != win::MB_ICONINFORMATION);
     return platform::SafeAnswer(type);
@@ -43,8 +47,12 @@ class CHeadlessBoxes final : public platform::IMessageBox {
   void Shown(const std::string& caption, const std::string& text, bool fails) {
     std::fprintf(stderr, "kxmp_demo: box [%s] %s\n", caption.c_str(), text.c_str());
     std::fflush(stderr);
-    std::lock_guard guard(m_Lock);
-    if (fails && m_Failing.empty()) m_Failing = text;
+    {
+      std::lock_guard guard(m_Lock);
+      if (!fails || !m_Failing.empty()) return;
+      m_Failing = text;
+    }
+    m_App.RequestEnd();  // before the box returns: its caller goes no further
   }
   // The first box that was not a plain notice; empty when none was.
   std::string Failing() const {
@@ -53,6 +61,7 @@ class CHeadlessBoxes final : public platform::IMessageBox {
   }
 
  private:
+  CMainApp& m_App;
   mutable std::mutex m_Lock;
   std::string m_Failing;
 };
@@ -81,12 +90,13 @@ int RunHeadless(const char* png, char* program, const std::vector<std::string>& 
   auto* app = new CMainApp;
   wxApp::SetInstance(app);
   // Replaced before start-up, which may show a box (a site it cannot use).
-  auto boxes = std::make_shared<CHeadlessBoxes>();
+  auto boxes = std::make_shared<CHeadlessBoxes>(*app);
   app->UseMessageBox(boxes);
   int argc = 1;
   char* argv[] = {program, nullptr};
   if (!wxEntryStart(argc, argv)) {
     std::fprintf(stderr, "kxmp_demo: the window system did not start\n");
+    platform::StopWatchingTerminationSignals();  // the program watches from its making on
     return 1;
   }
   delete wxLog::SetActiveTarget(new wxLogStderr);  // no log window either

@@ -326,6 +326,39 @@ TEST_F(ProductionPage, AMissingOrUnknownStationIsNamedAtStartUpAndAtEachStartAnd
             ".\\Configuration\\System\\MPToolSetting.ini is missing: the station is RDT.");
 }
 
+// A box that, once shown, asks the page to stop (a termination signal while it is up).
+class StoppingBox final : public platform::IMessageBox {
+ public:
+  explicit StoppingBox(CProductionPage& page) : m_Page(page) {}
+  int Show(const std::string& text, const std::string&, win::UINT type) override {
+    m_Texts.push_back(text);
+    m_Page.RequestStop();
+    return platform::SafeAnswer(type);
+  }
+  std::vector<std::string> m_Texts;
+
+ private:
+  CProductionPage& m_Page;
+};
+
+// Asked to stop while Start's station warning is up: no pass starts, and
+// neither Start nor Scan does anything afterwards (no box either).
+TEST_F(ProductionPage, AStopDuringAStartBoxStartsNoPassAndNothingAfterIt) {
+  CProductionPage page(std::make_unique<CPortMapping>([] {}));
+  page.OnInitDialog();
+  SetIni(app::kToolSettingIni, "General Info", "TestStation", "MPP");
+  auto stopping = std::make_shared<StoppingBox>(page);
+  platform::ScopedMessageBox scoped(stopping);
+  EXPECT_FALSE(page.OnStart());
+  page.WaitForRunEnd();
+  EXPECT_EQ(page.ResultCode(1), "H_F8");  // no pass ran
+  ASSERT_EQ(stopping->m_Texts.size(), 1u);
+  EXPECT_TRUE(Has(stopping->m_Texts[0], "is no station name")) << stopping->m_Texts[0];
+  page.OnScan();
+  EXPECT_FALSE(page.OnStart());
+  EXPECT_EQ(stopping->m_Texts.size(), 1u);
+}
+
 TEST_F(ProductionPage, AnEmptyFlashIdMaskStaysEmptyAndAMissingOneIsTheDefault) {
   CProductionPage page(std::make_unique<CPortMapping>([] {}));
   SetIni(".\\param.ini", "Options", "FlhIDMask", "");

@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
-# SIGTERM and SIGINT end the program and the headless demo cleanly, run under
-# a display: sent during a pass and again while it ends, the pass finishes,
-# its records are whole, AutoMapping.ini is removed and the exit status is 0;
-# sent while a box is up, the box is taken down and the program ends. A site
-# the headless demo cannot use ends it with the box's text on standard error
-# instead of a wait.
+# SIGTERM, SIGINT and SIGHUP end the program and the headless demo cleanly,
+# run under a display: sent during a pass and again while it ends, the pass
+# finishes, its records are whole, AutoMapping.ini is removed and the exit
+# status is 0; sent while the window system starts or while a box is up (after
+# a pass, at start-up or at Start), any box is taken down, no pass starts after
+# it and the program ends. A site the headless demo cannot use ends it with
+# the box's text on standard error instead of a wait, and a box at Start ends
+# it before any pass.
 #   SignalTest.sh <kxmp with Start pressed> <kxmp_demo> <libGetDev.so>
 set -uo pipefail
 STARTED=$1
@@ -70,7 +72,7 @@ twice() {
   [ "$STATUS" = 0 ] || fail "$CASE: exit status $STATUS"
 }
 
-for signal in TERM INT; do
+for signal in TERM INT HUP; do
   CASE="kxmp, SIG$signal during the pass and again"
   site "kxmp-$signal"
   start "$STARTED"
@@ -95,6 +97,50 @@ ended
 [ "$STATUS" = 0 ] || fail "$CASE: exit status $STATUS"
 whole
 
+# No pass ran and the mapping file is tidied.
+nopass() {
+  [ -e "$SITE/drives/C/MP_SSD_NODE/AutoMapping.ini" ] && fail "$CASE: AutoMapping.ini left behind"
+  grep -q "pass started\|run started" "$DIR/out" && fail "$CASE: a pass started: $(cat "$DIR/out")"
+  cat "$SITE"/DEMO01_*/WO_DEMO01_*.txt 2>/dev/null | grep -q ',Pass' && fail "$CASE: a pass is on record"
+  return 0
+}
+
+CASE="kxmp, SIGTERM before the window system has started"
+site early
+start "$STARTED" --signalled
+ended
+[ "$STATUS" = 0 ] || fail "$CASE: exit status $STATUS"
+nopass
+
+CASE="kxmp, SIGTERM while a start-up box is up"
+site startup-box
+sed -i 's/^SlotNumber=8/SlotNumber=12/' "$SITE/Configuration/System/MPToolSetting.ini"
+start "$STARTED"
+await "box open"
+kill -TERM "$PID"
+ended
+[ "$STATUS" = 0 ] || fail "$CASE: exit status $STATUS"
+nopass
+
+CASE="kxmp, SIGTERM while the station warning at Start is up"
+site start-box
+start "$STARTED" MPP
+await "box open"
+kill -TERM "$PID"
+ended
+[ "$STATUS" = 0 ] || fail "$CASE: exit status $STATUS"
+grep -q "run refused" "$DIR/out" || fail "$CASE: Start was not refused: $(cat "$DIR/out")"
+nopass
+
+CASE="kxmp_demo run at an unknown station"
+site demo-start-box
+start "$DEMO" run "$SITE/shot.png" MPP
+ended
+[ "$STATUS" != 0 ] || fail "$CASE: exit status 0"
+grep -q "box nobody answers: \[General Info\] TestStation MPP .* is no station name" "$DIR/err" ||
+  fail "$CASE: the box's text is not on stderr"
+nopass
+
 CASE="kxmp_demo run on a misspelt Emulator.ini"
 site misspelt
 echo "Mdoe = bridge" >>"$SITE/Configuration/System/Emulator.ini"
@@ -102,4 +148,4 @@ start "$DEMO" run "$SITE/shot.png"
 ended
 [ "$STATUS" != 0 ] || fail "$CASE: exit status 0"
 grep -q "Emulator.ini: \[Drive\] Mdoe: unknown key" "$DIR/err" || fail "$CASE: the box's text is not on stderr"
-echo "signals end the program and the demo cleanly; the demo waits on no box"
+echo "signals end the program and the demo cleanly, also during boxes; the demo waits on no box"

@@ -15,6 +15,7 @@
 #include "device/PortDevice.h"
 #include "platform/Clock.h"
 #include "platform/DeviceIo.h"
+#include "platform/LoadedSymbol.h"
 #include "platform/MessageBox.h"
 #include "tests/support/MpStation.h"
 #include "tests/support/ScratchFolder.h"
@@ -261,7 +262,7 @@ TEST_F(WindowPass, APassThatFindsNoDriveSaysSoAndNamesNoNextStation) {
 }
 
 TEST_F(WindowPass, ATerminationSignalClosesTheWindowAsItsCloseBoxDoes) {
-  for (int signal : {SIGTERM, SIGINT}) {
+  for (int signal : {SIGTERM, SIGINT, SIGHUP}) {
     SCOPED_TRACE(signal);
     ASSERT_NE(Open("RDTResult", 8, "bridge", kRdtSite), nullptr);
     ASSERT_TRUE(Exists("C:\\MP_SSD_NODE\\AutoMapping.ini"));
@@ -274,18 +275,45 @@ TEST_F(WindowPass, ATerminationSignalClosesTheWindowAsItsCloseBoxDoes) {
   }
 }
 
-// A close, or a termination signal, while a box is up (the next station after
-// the pass): no window goes under the box's loop. The close waits for the
-// operator's answer; the signal takes the box down. Either way the window then closes.
+// A close of a window as the window manager asks it: a delete event on the
+// window system's queue, which GTK's handler takes from there.
+void PutDeleteEvent(wxWindow* window) {
+  const auto newEvent = reinterpret_cast<void* (*)(int)>(platform::LoadedSymbol("gdk_event_new"));
+  const auto put = reinterpret_cast<void (*)(void*)>(platform::LoadedSymbol("gdk_event_put"));
+  const auto freeEvent = reinterpret_cast<void (*)(void*)>(platform::LoadedSymbol("gdk_event_free"));
+  const auto windowOf = reinterpret_cast<void* (*)(void*)>(platform::LoadedSymbol("gtk_widget_get_window"));
+  const auto ref = reinterpret_cast<void* (*)(void*)>(platform::LoadedSymbol("g_object_ref"));
+  ASSERT_TRUE(newEvent && put && freeEvent && windowOf && ref);
+  struct EventHead {  // the first fields of every GdkEvent
+    int type;
+    void* window;
+  };
+  void* event = newEvent(0);  // GDK_DELETE
+  static_cast<EventHead*>(event)->window = ref(windowOf(window->GetHandle()));  // the event's free drops it
+  put(event);
+  freeEvent(event);
+}
+
+// Whether the window system has events not yet handed out.
+bool WindowEventsPending() {
+  const auto pending = reinterpret_cast<int (*)()>(platform::LoadedSymbol("gdk_events_pending"));
+  return pending && pending() != 0;
+}
+
+// A close (the program's own or the window manager's), or a termination
+// signal, while a box is up (the next station after the pass): no window goes
+// under the box's loop. A close waits for the operator's answer; the signal
+// takes the box down. Either way the window then closes.
 TEST_F(WindowPass, AWindowClosesOnlyAfterTheBoxOpenOverItHasReturned) {
-  for (const bool signal : {false, true}) {
-    SCOPED_TRACE(signal ? "signal" : "close");
+  enum class Way { Close, WindowManager, Signal };
+  for (const Way way : {Way::Close, Way::WindowManager, Way::Signal}) {
+    SCOPED_TRACE(way == Way::Close ? "close" : way == Way::WindowManager ? "window manager's close" : "signal");
     CPropertyPage_KXMP* page = Open("RDTResult", 8, "bridge", kRdtSite);
     ASSERT_NE(page, nullptr);
     SetIni(kToolIni, "OP Setting", "PopoutNotice", "1");
     platform::SetMessageBox(std::make_shared<CWxMessageBox>());
     page->OnStart();
-    bool asked = false, stayed = false;
+    bool asked = false, answered = false, stayed = false;
     const auto openBox = [] {
       for (wxWindow* window : wxTopLevelWindows)
         if (auto* dialog = dynamic_cast<wxDialog*>(window); dialog && dialog->IsModal()) return dialog;
@@ -297,19 +325,21 @@ TEST_F(WindowPass, AWindowClosesOnlyAfterTheBoxOpenOverItHasReturned) {
           wxDialog* box = openBox();
           if (box && !asked) {
             asked = true;
-            if (signal) {
-              std::raise(SIGTERM);
-            } else {
-              sheet_->Close();
-              stayed = sheet_ && sheet_->IsShown();
-              box->EndModal(wxID_OK);  // the operator's answer
-            }
+            if (way == Way::Signal) std::raise(SIGTERM);
+            if (way == Way::Close) sheet_->Close();
+            if (way == Way::WindowManager) PutDeleteEvent(sheet_);
+          }
+          // The operator's answer once the close has been handed out.
+          if (box && asked && way != Way::Signal && !answered && !WindowEventsPending()) {
+            answered = true;
+            stayed = sheet_ && sheet_->IsShown();
+            box->EndModal(wxID_OK);
           }
           return asked && !sheet_;
         },
         120000));
     EXPECT_TRUE(asked);
-    EXPECT_EQ(stayed, !signal);
+    EXPECT_EQ(stayed, way != Way::Signal);
     EXPECT_EQ(openBox(), nullptr);
     EXPECT_FALSE(Exists("C:\\MP_SSD_NODE\\AutoMapping.ini"));
     app_->Shut();
