@@ -54,11 +54,13 @@ class SysTree {
     fs::create_directories(dir_ / "sys/block");
     fs::create_symlink(".." + folder.substr(4), dir_ / ("sys/block/" + name));
   }
-  // The root file system on the disk's first partition.
-  void CarriesSystem(const std::string& name) {
+  // A system file system on the disk's first partition.
+  void CarriesSystem(const std::string& name, const std::string& mountPoint = "/") {
+    const std::string number = "8:" + std::to_string(++mounts_);
     fs::create_directories(dir_ / "sys/dev/block");
-    fs::create_symlink("../../devices/x/block/" + name + "/" + name + "1", dir_ / "sys/dev/block/8:1");
-    Put("/proc/self/mountinfo", "21 1 8:1 / / rw shared:1 - ext4 /dev/" + name + "1 rw\n");
+    fs::create_symlink("../../devices/x/block/" + name + "/" + name + "1", dir_ / ("sys/dev/block/" + number));
+    mountinfo_ += "2" + std::to_string(mounts_) + " 1 " + number + " / " + mountPoint + " rw - ext4 /dev/" + name + "1 rw\n";
+    Put("/proc/self/mountinfo", mountinfo_);
   }
   std::vector<std::string> Nodes(DiskPort kind) { return column(kind, &PortEntry::node); }
   std::vector<std::string> Paths(DiskPort kind) { return column(kind, &PortEntry::path); }
@@ -75,11 +77,13 @@ class SysTree {
   }
   kxtest::TempDir dir_;
   SysCallsUnder machine_;
-  int host_ = 0;
+  int host_ = 0, mounts_ = 0;
+  std::string mountinfo_;
 };
 
 // Every port of a controller with a disk to take, in number order (ata-2 before
-// ata-10), empty ones as NULL, the system disk's port left out, other kinds not.
+// ata-10), empty ones as NULL, the system disk's port left out; neither a
+// controller with only a system disk nor other kinds of port.
 TEST(RealPortListing, SataPortsInNumberOrderWithoutTheSystemDisksPort) {
   SysTree tree;
   const std::string ahci = tree.Ahci("0000:00:1f.2", 1, 12);
@@ -87,6 +91,8 @@ TEST(RealPortListing, SataPortsInNumberOrderWithoutTheSystemDisksPort) {
   tree.CarriesSystem("sda");
   tree.Disk(ahci + "/ata2", "sdb", 5);
   tree.Disk(ahci + "/ata10", "sdc", 9);
+  tree.Disk(tree.Ahci("0000:03:00.0", 13, 2) + "/ata13", "sdh", 4);
+  tree.CarriesSystem("sdh", "/boot");
   tree.Disk("/sys/devices/pci0000:00/0000:00:14.0/usb1/1-1", "sdd", 11);
   tree.Hub("/sys/devices/pci0000:00/0000:00:14.0/usb1", "1-1", 0);
   tree.Disk("/sys/devices/pci0000:00/0000:02:00.0/host9/port-9:0/end_device-9:0", "sde", 12);  // SAS
