@@ -37,6 +37,16 @@ bool allDigits(const std::string& s) {
          std::all_of(s.begin(), s.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); });
 }
 
+// A small sysfs number: digits and a line end.
+bool readCount(ISysCalls& sys, const std::string& path, unsigned& value) {
+  std::string text;
+  if (!sys.ReadText(path, text)) return false;
+  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) text.pop_back();
+  if (!allDigits(text)) return false;
+  value = static_cast<unsigned>(std::stoul(text));
+  return true;
+}
+
 // "0000:00:1f.2": domain, bus, device and function in hex.
 bool isPciName(const std::string& s) {
   const auto colon = s.find(':');
@@ -83,12 +93,10 @@ struct Port {
 // Port ataK of the controller whose folder has these parts.
 bool sataPort(ISysCalls& sys, const Parts& controller, const std::string& ata, Port& port) {
   if (ata.size() < 4 || ata.compare(0, 3, "ata") != 0 || !allDigits(ata.substr(3))) return false;
-  std::string text;
-  if (!sys.ReadText("/sys/class/ata_port/" + ata + "/port_no", text)) return false;
-  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) text.pop_back();
+  unsigned number = 0;
   port.pci = pciAbove(controller, controller.size());
-  if (!allDigits(text) || port.pci.empty()) return false;
-  port.order = {static_cast<unsigned>(std::stoul(text))};
+  if (port.pci.empty() || !readCount(sys, "/sys/class/ata_port/" + ata + "/port_no", number)) return false;
+  port.order = {number};
   port.node = "pci-" + port.pci + "-ata-" + std::to_string(port.order[0]);
   return true;
 }
@@ -157,11 +165,8 @@ std::vector<Port> portsOf(ISysCalls& sys, const std::string& parent, DiskPort ki
     }
     return ports;
   }
-  std::string text;
-  if (!sys.ReadText(parent + "/maxchild", text)) return ports;
-  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) text.pop_back();
-  if (!allDigits(text)) return ports;
-  const unsigned count = static_cast<unsigned>(std::stoul(text));
+  unsigned count = 0;
+  if (!readCount(sys, parent + "/maxchild", count)) return ports;
   for (unsigned k = 1; k <= count && k <= 255; ++k) {
     if (usbPort(parts, usbDeviceInPort(parts.back(), k), port)) ports.push_back(port);
   }
