@@ -5,7 +5,7 @@
 //     library has one installed: the library finds the emulator's C entry
 //     kxemu_ListDevices in that process with dlsym(RTLD_DEFAULT) (the executable
 //     must export its symbols: CMake ENABLE_EXPORTS);
-//   - otherwise with the real disks on USB bridges or SATA ports.
+//   - otherwise with the real ports of USB hubs or SATA controllers.
 //
 // The program resolves the export by its decorated Windows name
 // "@ListKxDevice$qp11ROOT_Device". The ELF linker reads '@' in a symbol as a
@@ -35,5 +35,5 @@ extern "C" __attribute__((visibility("default"))) void ListKxDevice(unsigned cha
   if (auto fn = reinterpret_cast<SiteListFn>(::dlsym(RTLD_DEFAULT, "kxemu_ListDevices"))) {
     if (fn(kSataPorts, rootDevice) >= 0) return;
   }
-  platform::ListRealDisks(rootDevice, kPort);
+  platform::ListRealPorts(rootDevice, kPort);
 }

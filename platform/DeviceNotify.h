@@ -13,8 +13,8 @@ enum class DiskChange { Arrival, Removal };
 
 struct DiskNotification {
   DiskChange change = DiskChange::Arrival;
-  std::string devicePath;  // the path a device listing gives for the disk ("/dev/sdb")
-  std::string nodeName;    // its listing node name (udev ID_PATH) when known
+  std::string devicePath;  // the path a device listing gives for the disk ("/dev/disk/by-diskseq/7")
+  std::string nodeName;    // its port's listing node name when known
 };
 
 using DiskNotifyCallback = std::function<void(const DiskNotification&)>;

@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
 # Checks the real-disk back end against a real Linux kernel: boots Debian's
-# kernel in QEMU with a busybox initramfs, an AHCI disk and a USB storage disk,
-# and runs tests/platform/linux/kernel/kernel_check.cpp there (listing with ID_PATH
-# node names, INQUIRY, IDENTIFY DEVICE and SMART READ DATA through libata's SAT,
+# kernel in QEMU with a busybox initramfs and a station (AHCI disks on ports 1,
+# 2 and 4 of 6; USB storage disks in ports 1 and 3 of a USB hub), and runs
+# tests/platform/linux/kernel/kernel_check.cpp there (the listing of ports with
+# the empty ones as NULL, INQUIRY, IDENTIFY DEVICE and SMART READ DATA through libata's SAT,
 # READ/WRITE DMA EXT, CHECK POWER MODE after STANDBY IMMEDIATE, geometry, the
 # O_EXCL claim against a mounted partition, dismount, delete layout, the udev
-# monitor's removal and arrival notifications for the USB disk; then the command
+# monitor's removal and arrival notifications for a USB disk; a USB disk pulled
+# through QEMU's monitor, another added that takes its kernel name but not its
+# path, and the first put back into its port's entry; then the command
 # layer's 48-bit members at LBAs beyond 2^32 checked against pread, the last LBA,
 # the registers of failed commands and the sense they come in, SMART RETURN
 # STATUS's registers through ATA pass-through and through SAT with CK_COND (and
@@ -46,6 +49,8 @@ MODEL="KXMP TEST SATA DISK"
 # Sparse, beyond 2 TiB so that 48-bit addresses use their fifth byte.
 SATA_BYTES=$(((2048 + 64) * 1024 * 1024 * 1024))
 USB_BYTES=$((32 * 1024 * 1024))
+SPARE_BYTES=$((48 * 1024 * 1024))
+OTHER_BYTES=$((64 * 1024 * 1024))
 MOUNT_POINT=/mnt/kx
 
 echo "== building the check"
@@ -88,19 +93,19 @@ udevd --daemon
 udevadm trigger --action=add
 for i in \$(seq 1 60); do
   n=\$(ls /sys/block | grep -c '^sd')
-  [ "\$n" -ge 2 ] && break
+  [ "\$n" -ge 5 ] && break
   sleep 0.5
 done
 udevadm settle --timeout=30
 SATA=""
 for d in /sys/block/sd*; do
-  case "\$(readlink -f \$d)" in */ata*) SATA=\${d##*/};; esac
+  case "\$(readlink -f \$d)" in */ata1/*) SATA=\${d##*/};; esac
 done
 echo "kernel-test: disks \$(ls /sys/block | tr '\n' ' ') sata=\$SATA"
 if [ -n "\$SATA" ]; then
   mke2fs -q /dev/\${SATA}1 && mkdir -p $MOUNT_POINT && mount -t ext4 /dev/\${SATA}1 $MOUNT_POINT
 fi
-/kernel_check "$SERIAL" "$MODEL" $SATA_BYTES $USB_BYTES $MOUNT_POINT
+/kernel_check "$SERIAL" "$MODEL" $SATA_BYTES $USB_BYTES $MOUNT_POINT $SPARE_BYTES
 echo "kernel-test: check exited \$?"
 poweroff -f
 EOF
@@ -109,7 +114,9 @@ chmod +x "$ROOT/init"
 
 # The SATA disk carries one MBR partition from 1 MiB to 33 MiB.
 truncate -s $SATA_BYTES "$WORK/sata.img"
-truncate -s $USB_BYTES "$WORK/usb.img"
+for img in usb1 usb3; do truncate -s $USB_BYTES "$WORK/$img.img"; done
+truncate -s $SPARE_BYTES "$WORK/spare.img"
+for img in sata2 sata4; do truncate -s $OTHER_BYTES "$WORK/$img.img"; done
 python3 - "$WORK/sata.img" <<'PY'
 import struct, sys
 with open(sys.argv[1], "r+b") as f:
@@ -121,16 +128,55 @@ PY
 ACCEL=(-machine q35,accel=tcg -cpu max)
 if [ "${KERNEL_TEST_KVM:-0}" = 1 ]; then ACCEL=(-machine q35,accel=kvm -cpu host); fi
 
+# USB disks as block nodes of their own, which outlive the device pulled from them.
+usbDisk() { echo "driver=raw,node-name=$1,file.driver=file,file.filename=$WORK/$1.img"; }
+
+# Gives QEMU's human monitor one command and waits for its prompt.
+MONITOR=$WORK/monitor.sock
+monitor() {
+  python3 - "$MONITOR" "$1" <<'PY'
+import socket, sys
+s = socket.socket(socket.AF_UNIX)
+s.settimeout(20)
+s.connect(sys.argv[1])
+def prompt():
+    got = b""
+    while not got.endswith(b"(qemu) "):
+        chunk = s.recv(4096)
+        if not chunk:
+            break
+        got += chunk
+    return got
+prompt()
+s.sendall(sys.argv[2].encode() + b"\n")
+reply = [line for line in prompt().decode(errors="replace").splitlines()[1:-1] if line.strip()]
+if reply:
+    print("\n".join(reply))
+PY
+}
+
 echo "== booting"
 start=$(date +%s)
+# AHCI ports 1, 2 and 4 of ich9-ahci's 6 (ide.N is port N+1); a hub in xHCI port 1
+# with disks in its ports 1 and 3; the spare disk is added during the check.
 timeout 240 qemu-system-x86_64 "${ACCEL[@]}" -m 768 -smp 2 -nographic -no-reboot \
   -kernel "$KERNEL" -initrd "$WORK/initrd.gz" -append "console=ttyS0 quiet panic=-1" \
-  -drive if=none,id=sata0,file="$WORK/sata.img",format=raw \
-  -device ide-hd,drive=sata0,bus=ide.1,serial=$SERIAL,model="$MODEL" \
-  -device qemu-xhci,id=xhci \
-  -drive if=none,id=usb0,file="$WORK/usb.img",format=raw \
-  -device usb-storage,bus=xhci.0,drive=usb0,serial=KXUSB0001 \
-  </dev/null | tee "$WORK/console.log" | grep -E '^(ok|not ok|KERNEL-CHECK|kernel-test)' || true
+  -monitor unix:"$MONITOR",server=on,wait=off \
+  -drive if=none,id=sata1,file="$WORK/sata.img",format=raw \
+  -device ide-hd,drive=sata1,bus=ide.0,serial=$SERIAL,model="$MODEL" \
+  -drive if=none,id=sata2,file="$WORK/sata2.img",format=raw -device ide-hd,drive=sata2,bus=ide.1,serial=KXSATA0002 \
+  -drive if=none,id=sata4,file="$WORK/sata4.img",format=raw -device ide-hd,drive=sata4,bus=ide.3,serial=KXSATA0004 \
+  -device qemu-xhci,id=xhci -device usb-hub,bus=xhci.0,port=1 \
+  -blockdev "$(usbDisk usb1)" -blockdev "$(usbDisk usb3)" -blockdev "$(usbDisk spare)" \
+  -device usb-storage,bus=xhci.0,port=1.1,drive=usb1,id=usbdisk1,serial=KXUSB0001 \
+  -device usb-storage,bus=xhci.0,port=1.3,drive=usb3,id=usbdisk3,serial=KXUSB0003 \
+  </dev/null | tee "$WORK/console.log" | while IFS= read -r line; do
+    line=${line%$'\r'}
+    case "$line" in
+      "KX-MONITOR "*) echo "kernel-test: monitor: ${line#KX-MONITOR }"; monitor "${line#KX-MONITOR }" ;;
+      ok*|"not ok"*|KERNEL-CHECK*|kernel-test*) echo "$line" ;;
+    esac
+  done || true
 elapsed=$(( $(date +%s) - start ))
 echo "== took ${elapsed}s"
 if grep -q '^KERNEL-CHECK PASS' "$WORK/console.log"; then

@@ -1,7 +1,30 @@
-// The real-disk provider of the device-listing library: the SCSI disks behind
-// USB bridges (GetDev) or on SATA ports (GetDevSata), each listed with its
-// physical port path as node name (udev ID_PATH, the same for whatever disk is
-// put on that port) and its device node as path.
+// The real-disk provider of the device-listing library: the station's ports,
+// each an entry whose node names the port and whose path names the disk in it,
+// "NULL" for an empty port. Read from sysfs only.
+//
+// Which ports: every port of each SATA controller (GetDevSata) or USB hub
+// (GetDev) on which a disk the program may take hangs directly, that is a disk
+// at SCSI address H:0:0:0 of the ATA port or of the USB device in the hub port
+// and not carrying the running system. A port holding a disk that carries the
+// system is left out; a port holding anything but a disk (nothing, another
+// device, a hub without such a disk) is an empty port.
+//
+// Node names, in the style of udev's ID_PATH, the same whatever is in the port:
+//   SATA  "pci-<controller>-ata-<n>", n the port's number on its controller
+//         (port_no of /sys/class/ata_port/ataK, 1 up): "pci-0000:00:1f.2-ata-3"
+//   USB   "pci-<controller>-usb-0:<port path>", the port path being the dotted
+//         port numbers from the root port down (the USB device name without its
+//         bus): "pci-0000:00:14.0-usb-0:2.1" is port 1 of the hub in root port 2
+// where <controller> is the nearest PCI device above the port. The two halves of
+// a USB 3 hub or controller give one connector one node: it is listed once, with
+// the disk if either half holds one.
+//
+// Order: by controller, then by port numbers compared as numbers (ata-2 before
+// ata-10, 2.9 before 2.10); a listed hub's ports take the place of the port the
+// hub hangs on, which is not listed itself (2.2, 2.3.1, 2.3.2, 2.4).
+//
+// Paths: the disk instance, "/dev/disk/by-diskseq/<n>" (linuxdisk::DiskPath),
+// so that a path never opens a disk that arrived after its own left.
 #pragma once
 #include <string>
 #include <vector>
@@ -12,27 +35,32 @@ namespace platform {
 
 enum class DiskPort { Usb, Sata };
 
-struct RealDisk {
-  std::string name;    // sdb
-  std::string node;    // /dev/sdb
-  std::string idPath;  // pci-0000:00:14.0-usb-0:2:1.0-scsi-0:0:0:0, pci-0000:00:17.0-ata-3
-};
-
-// Which port a disk sits on, from its ID_PATH; false for neither (SAS, NVMe, virtual).
+// Which port a disk sits on, from its udev ID_PATH; false for neither (SAS, NVMe, virtual).
 bool PortOfIdPath(const std::string& idPath, DiskPort& port);
 
-// The disks on that kind of port, ordered by node name. Disks carrying the running
-// system never appear: a production step must not be able to reach them.
-std::vector<RealDisk> SelectDisks(ISysCalls& sys, const std::vector<RealDisk>& all, DiskPort port);
+// The port a disk hangs on directly, from the disk's folder in sysfs
+// ("/sys/devices/.../block/sdb"); false when it hangs on none. For a disk that
+// has gone only the SATA port needs sysfs (its ATA port stays).
+struct PortPlace {
+  DiskPort kind = DiskPort::Usb;
+  std::string parent;  // the controller's or hub's folder
+  std::string node;
+};
+bool PortOfDiskFolder(ISysCalls& sys, const std::string& folder, PortPlace& place);
 
-// Writes the device count and the entries into a listing record (the layout of
+struct PortEntry {
+  std::string node;
+  std::string path;  // "NULL" for an empty port
+};
+
+// The ports of that kind, in order.
+std::vector<PortEntry> ListPorts(ISysCalls& sys, DiskPort kind);
+
+// Writes the entry count and the entries into a listing record (the layout of
 // platform/RootDevice.h); entries past the count are cleared. At most 128.
-void FillRootDevice(unsigned char* record, const std::vector<RealDisk>& disks);
+void FillRootDevice(unsigned char* record, const std::vector<PortEntry>& entries);
 
-// The whole-disk SCSI block devices udev knows, with their ID_PATH.
-std::vector<RealDisk> EnumerateRealDisks();
-
-// One listing: enumerate, select, fill.
-void ListRealDisks(unsigned char* record, DiskPort port);
+// One listing of this machine: list, fill.
+void ListRealPorts(unsigned char* record, DiskPort kind);
 
 }  // namespace platform

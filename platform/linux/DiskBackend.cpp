@@ -16,6 +16,10 @@
 #include "platform/ErrorText.h"
 #include "platform/linux/SgIo.h"
 
+#ifndef BLKGETDISKSEQ
+#define BLKGETDISKSEQ _IOR(0x12, 128, __u64)
+#endif
+
 namespace platform {
 namespace {
 
@@ -74,7 +78,19 @@ struct Target {
   int partition = 0;      // partition of the node, 0 for a whole disk
   bool volume = false;    // opened by volume letter
   bool nodeIsDisk = false;
+  std::uint64_t seq = 0;  // the disk instance the path named, 0 when it named none
 };
+
+// Opens the disk node and makes sure it is still the disk instance wanted: a
+// kernel name is given again to whichever disk arrives after this one left.
+int openDisk(ISysCalls& sys, const std::string& node, std::uint64_t seq, int flags) {
+  const int fd = sys.Open(node, flags);
+  if (fd < 0 || seq == 0) return fd;
+  std::uint64_t got = 0;
+  if (sys.Ioctl(fd, BLKGETDISKSEQ, &got) >= 0 && got == seq) return fd;
+  sys.Close(fd);
+  return -ENOENT;
+}
 
 template <class Block>
 Block* requestBlock(void* in, win::DWORD inSize, void* out, win::DWORD outSize) {
@@ -151,7 +167,7 @@ class LinuxDiskHandle final : public IDeviceHandle {
     if (t_.disk.empty()) return win::ERROR_INVALID_FUNCTION;
     std::lock_guard lock(mutex_);
     if (claimFd_ >= 0) return 0;
-    const int fd = sys_.Open(diskNode(), O_RDWR | O_EXCL | O_NONBLOCK);
+    const int fd = openDisk(sys_, diskNode(), t_.seq, O_RDWR | O_EXCL | O_NONBLOCK);
     // The kernel refuses the claim while a partition is mounted or claimed.
     if (fd == -EBUSY) return win::ERROR_ACCESS_DENIED;
     if (fd < 0) return DeviceErrorFromErrno(-fd);
@@ -206,7 +222,7 @@ class LinuxDiskHandle final : public IDeviceHandle {
   win::DWORD onDisk(Fn fn) {
     if (t_.disk.empty()) return win::ERROR_INVALID_FUNCTION;
     if (t_.nodeIsDisk) return fn(fd_);
-    const int fd = sys_.Open(diskNode(), O_RDONLY | O_NONBLOCK);
+    const int fd = openDisk(sys_, diskNode(), t_.seq, O_RDONLY | O_NONBLOCK);
     if (fd < 0) return DeviceErrorFromErrno(-fd);
     const win::DWORD err = fn(fd);
     sys_.Close(fd);
@@ -269,7 +285,7 @@ class LinuxDiskHandle final : public IDeviceHandle {
     int fd = claimFd_;
     const bool own = fd < 0;
     if (own) {
-      fd = sys_.Open(diskNode(), O_RDWR | O_EXCL | O_NONBLOCK);
+      fd = openDisk(sys_, diskNode(), t_.seq, O_RDWR | O_EXCL | O_NONBLOCK);
       if (fd == -EBUSY) return win::ERROR_ACCESS_DENIED;
       if (fd < 0) return DeviceErrorFromErrno(-fd);
     }
@@ -332,6 +348,10 @@ win::DWORD LinuxDiskBackend::Open(const std::string& path, win::DWORD access, wi
     t.node = "/dev/" + v.disk;
     t.partition = v.partition;
     t.volume = true;
+  } else if (linuxdisk::ParseDiskSeqPath(path, t.seq)) {
+    t.disk = linuxdisk::DiskOfSeq(sys_, t.seq);
+    if (t.disk.empty()) return win::ERROR_FILE_NOT_FOUND;
+    t.node = "/dev/" + t.disk;
   } else if (path.rfind("/dev/", 0) == 0) {
     std::string resolved;
     if (!sys_.RealPath(path, resolved)) return win::ERROR_FILE_NOT_FOUND;
@@ -358,7 +378,7 @@ win::DWORD LinuxDiskBackend::Open(const std::string& path, win::DWORD access, wi
   // CAP_SYS_RAWIO the kernel lets any command through a read-only descriptor,
   // so write access is asked for only when the kernel's command filter needs it.
   const int mode = (access & win::GENERIC_WRITE) && !rawIo_ ? O_RDWR : O_RDONLY;
-  const int fd = sys_.Open(t.node, mode | O_NONBLOCK);
+  const int fd = openDisk(sys_, t.node, t.seq, mode | O_NONBLOCK);
   if (fd < 0) return DeviceErrorFromErrno(-fd);
   // Learnt at every open: a disk unplugged and plugged in again may come back
   // under the same name behind another bridge.

@@ -4,8 +4,13 @@
 // Paths it answers for:
 //   "\\.\PhysicalDriveN"  the SCSI disk with kernel index N (see Disks.h)
 //   "\\.\X:"              a mounted partition that holds volume letter X
-//   "/dev/..."            a disk or partition node (sdX, sdXN, sgN, or a udev
-//                         link to one), as the device listing gives them
+//   "/dev/disk/by-diskseq/N"  the disk instance with sequence number N, as the
+//                         device listing gives them: every open of the handle
+//                         checks the number on the opened descriptor, so a disk
+//                         gone fails as a missing one (2), whichever disk has
+//                         since taken its kernel name
+//   "/dev/..."            any other disk or partition node (sdX, sdXN, sgN, or
+//                         a udev link to one)
 //
 // Each open learns the disk's transfer limit (see linuxdisk::TransferLimit),
 // raising a usb-storage disk's first; pass-through requests above it are split

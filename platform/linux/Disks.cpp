@@ -200,7 +200,49 @@ bool readNumber(ISysCalls& sys, const std::string& path, std::uint64_t& value) {
 
 constexpr std::uint64_t kPageBytes = 4096;  // the smallest page Linux uses
 
+constexpr char kDiskSeqFolder[] = "/dev/disk/by-diskseq/";
+
+bool diskSeq(ISysCalls& sys, const std::string& disk, std::uint64_t& seq) {
+  return readNumber(sys, "/sys/block/" + disk + "/diskseq", seq) && seq != 0;
+}
+
 }  // namespace
+
+std::string DiskSeqPath(std::uint64_t seq) { return kDiskSeqFolder + std::to_string(seq); }
+
+std::string DiskPath(ISysCalls& sys, const std::string& disk) {
+  std::uint64_t seq = 0;
+  return diskSeq(sys, disk, seq) ? DiskSeqPath(seq) : "/dev/" + disk;
+}
+
+bool ParseDiskSeqPath(const std::string& path, std::uint64_t& seq) {
+  constexpr std::size_t n = sizeof kDiskSeqFolder - 1;
+  return path.compare(0, n, kDiskSeqFolder) == 0 && ParseDiskSeq(path.substr(n), seq);
+}
+
+bool ParseDiskSeq(const std::string& digits, std::uint64_t& seq) {
+  if (digits.empty() || digits.size() > 19 || digits[0] == '0') return false;
+  seq = 0;
+  for (const char c : digits) {
+    if (!std::isdigit(static_cast<unsigned char>(c))) return false;
+    seq = seq * 10 + static_cast<std::uint64_t>(c - '0');
+  }
+  return true;
+}
+
+std::string DiskOfSeq(ISysCalls& sys, std::uint64_t seq) {
+  // udev's link first; a stale or missing link falls back to the kernel's own list.
+  std::string resolved;
+  const std::string name = sys.RealPath(DiskSeqPath(seq), resolved) ? baseName(resolved) : std::string();
+  std::uint64_t found = 0;
+  if (DiskIndexFromName(name) >= 0 && diskSeq(sys, name, found) && found == seq) return name;
+  std::vector<std::string> names;
+  if (!sys.ListDir("/sys/block", names)) return {};
+  for (const auto& n : names) {
+    if (DiskIndexFromName(n) >= 0 && diskSeq(sys, n, found) && found == seq) return n;
+  }
+  return {};
+}
 
 std::uint32_t TransferLimit(ISysCalls& sys, const std::string& disk) {
   const std::string queue = "/sys/block/" + disk + "/queue/";

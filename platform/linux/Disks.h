@@ -64,6 +64,19 @@ std::uint32_t TransferLimit(ISysCalls& sys, const std::string& disk);
 // Never lowers either; does nothing on other disks or without the permission.
 void RaiseUsbTransferLimit(ISysCalls& sys, const std::string& disk);
 
+// The path that names one disk instance for as long as the system runs:
+// "/dev/disk/by-diskseq/<n>", n the kernel's sequence number of the disk
+// (/sys/block/<name>/diskseq, Linux 5.15 on), which no other disk is ever given
+// (udev makes the same link). "/dev/<name>" on a kernel without sequence numbers.
+std::string DiskPath(ISysCalls& sys, const std::string& disk);
+std::string DiskSeqPath(std::uint64_t seq);
+// The sequence number a "/dev/disk/by-diskseq/<n>" path names; false for other paths.
+bool ParseDiskSeqPath(const std::string& path, std::uint64_t& seq);
+// A sequence number in decimal (udev's DISKSEQ); false for anything else.
+bool ParseDiskSeq(const std::string& digits, std::uint64_t& seq);
+// The kernel name of the disk with that sequence number now; empty when it is gone.
+std::string DiskOfSeq(ISysCalls& sys, std::uint64_t seq);
+
 // Volume letters, D: upward, for the mounted SCSI disks and partitions. A volume
 // keeps its letter for as long as it stays mounted.
 class VolumeLetters {

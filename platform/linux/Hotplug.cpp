@@ -10,12 +10,13 @@
 #include <mutex>
 #include <thread>
 
+#include "platform/linux/DeviceListing.h"
 #include "platform/linux/Disks.h"
 
 namespace platform {
 
 bool DiskNotificationFromUevent(const std::string& action, const std::string& sysName, const std::string& devNode,
-                                const std::string& idPath, DiskNotification& out) {
+                                const std::string& diskSeq, const std::string& portNode, DiskNotification& out) {
   if (linuxdisk::DiskIndexFromName(sysName) < 0) return false;
   if (action == "add") {
     out.change = DiskChange::Arrival;
@@ -24,8 +25,13 @@ bool DiskNotificationFromUevent(const std::string& action, const std::string& sy
   } else {
     return false;
   }
-  out.devicePath = devNode.empty() ? "/dev/" + sysName : devNode;
-  out.nodeName = idPath;
+  std::uint64_t seq = 0;
+  if (linuxdisk::ParseDiskSeq(diskSeq, seq)) {
+    out.devicePath = linuxdisk::DiskSeqPath(seq);
+  } else {
+    out.devicePath = devNode.empty() ? "/dev/" + sysName : devNode;
+  }
+  out.nodeName = portNode;
   return true;
 }
 
@@ -75,10 +81,13 @@ class Monitor {
       udev_device* dev = udev_monitor_receive_device(mon_);
       if (!dev) continue;
       DiskNotification note;
+      PortPlace place;
+      const bool onPort = PortOfDiskFolder(RealSysCalls(), orEmpty(udev_device_get_syspath(dev)), place);
       const bool wanted =
           DiskNotificationFromUevent(orEmpty(udev_device_get_action(dev)), orEmpty(udev_device_get_sysname(dev)),
                                      orEmpty(udev_device_get_devnode(dev)),
-                                     orEmpty(udev_device_get_property_value(dev, "ID_PATH")), note);
+                                     orEmpty(udev_device_get_property_value(dev, "DISKSEQ")),
+                                     onPort ? place.node : std::string(), note);
       udev_device_unref(dev);
       if (wanted) RaiseDiskNotification(note);
     }

@@ -109,6 +109,17 @@ class RealCalls final : public ISysCalls {
 
 }  // namespace
 
+bool SysCallsUnder::RealPath(const std::string& path, std::string& resolved) {
+  std::string full;
+  if (!below_.RealPath(root_ + path, full)) return false;
+  std::string root;
+  if (!below_.RealPath(root_.empty() ? "/" : root_, root)) return false;
+  if (root == "/") root.clear();
+  if (full.compare(0, root.size(), root) != 0 || (full.size() > root.size() && full[root.size()] != '/')) return false;
+  resolved = full.size() == root.size() ? "/" : full.substr(root.size());
+  return true;
+}
+
 ISysCalls& RealSysCalls() {
   static RealCalls calls;
   return calls;

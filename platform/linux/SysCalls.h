@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace platform {
@@ -35,5 +36,35 @@ class ISysCalls {
 
 // The machine the program runs on.
 ISysCalls& RealSysCalls();
+
+// Another machine's /proc, /sys and /dev kept in a folder (a copy, or a tree
+// built by a test): every path is taken under the folder, and resolved paths
+// come back without it. Descriptor calls go to the machine below unchanged.
+class SysCallsUnder final : public ISysCalls {
+ public:
+  SysCallsUnder(ISysCalls& below, std::string root) : below_(below), root_(std::move(root)) {}
+  int Open(const std::string& path, int flags) override { return below_.Open(root_ + path, flags); }
+  int Close(int fd) override { return below_.Close(fd); }
+  int Ioctl(int fd, unsigned long request, void* arg) override { return below_.Ioctl(fd, request, arg); }
+  long PWrite(int fd, const void* buf, std::size_t len, std::uint64_t offset) override {
+    return below_.PWrite(fd, buf, len, offset);
+  }
+  int Fsync(int fd) override { return below_.Fsync(fd); }
+  int Umount(const std::string& target) override { return below_.Umount(root_ + target); }
+  bool ReadText(const std::string& path, std::string& text) override { return below_.ReadText(root_ + path, text); }
+  int WriteText(const std::string& path, const std::string& text) override {
+    return below_.WriteText(root_ + path, text);
+  }
+  bool ListDir(const std::string& path, std::vector<std::string>& names) override {
+    return below_.ListDir(root_ + path, names);
+  }
+  bool ReadLink(const std::string& path, std::string& target) override { return below_.ReadLink(root_ + path, target); }
+  // False for a path that leads out of the folder.
+  bool RealPath(const std::string& path, std::string& resolved) override;
+
+ private:
+  ISysCalls& below_;
+  const std::string root_;
+};
 
 }  // namespace platform

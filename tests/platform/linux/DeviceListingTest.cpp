@@ -1,51 +1,148 @@
-// The real-disk listing (which disks, in which order, how the record is filled)
+// The real-disk listing (which ports, in which order, how the record is filled)
 // and disk notifications.
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
+#include <filesystem>
 #include <thread>
 
 #include "platform/DeviceNotify.h"
 #include "platform/RootDevice.h"
 #include "platform/linux/DeviceListing.h"
 #include "platform/linux/Hotplug.h"
+#include "platform/linux/Disks.h"
+#include "tests/platform/TempDir.h"
 #include "tests/platform/linux/FakeSys.h"
 
 using namespace platform;
 using kxtest::FakeSys;
+namespace fs = std::filesystem;
 
 namespace {
 
-// One port kind, by ID_PATH, in port order, never the system disk.
-TEST(RealDiskListing, SelectsOnePortKindInPortOrderWithoutTheSystemDisk) {
-  FakeSys sys;
-  sys.AddDisk("sda", 8, 0, 1ull << 30, {1});
-  sys.AddMount("8:1", "/", "/dev/sda1");
-  const std::vector<RealDisk> all = {
-      {"sda", "/dev/sda", "pci-0000:00:17.0-ata-1"},  // the system disk
-      {"sdc", "/dev/sdc", "pci-0000:00:17.0-ata-4"},
-      {"sdb", "/dev/sdb", "pci-0000:00:1f.2-ata-1.0"},
-      {"sdd", "/dev/sdd", "pci-0000:00:14.0-usb-0:3:1.0-scsi-0:0:0:0"},
-      {"sde", "/dev/sde", "pci-0000:00:14.0-usb-0:1:1.0-scsi-0:0:0:0"},
-      {"sdf", "/dev/sdf", "pci-0000:03:00.0-sas-phy2-lun-0"},
-      {"sdg", "/dev/sdg", ""},  // no port path: cannot be mapped to a port
-  };
-  auto nodes = [&](DiskPort port) {
-    std::vector<std::string> n;
-    for (const RealDisk& d : SelectDisks(sys, all, port)) n.push_back(d.node);
-    return n;
-  };
-  EXPECT_EQ((std::vector<std::string>{"/dev/sdc", "/dev/sdb"}), nodes(DiskPort::Sata));
-  EXPECT_EQ((std::vector<std::string>{"/dev/sde", "/dev/sdd"}), nodes(DiskPort::Usb));
+// A machine's /sys and /proc built in a scratch folder: controllers, hubs and
+// the disks on them, as the kernel lays them out.
+class SysTree {
+ public:
+  SysTree() : machine_(RealSysCalls(), dir_.path()) {}
+  ISysCalls& Machine() { return machine_; }
+
+  // An AHCI controller whose ports ata<first>... are numbered 1 up on it.
+  std::string Ahci(const std::string& pci, int firstAta, int ports) {
+    const std::string folder = "/sys/devices/pci0000:00/" + pci;
+    for (int i = 0; i < ports; ++i) {
+      const std::string ata = "ata" + std::to_string(firstAta + i);
+      fs::create_directories(dir_ / (folder + "/" + ata).substr(1));
+      Put("/sys/class/ata_port/" + ata + "/port_no", std::to_string(i + 1) + "\n");
+    }
+    return folder;
+  }
+  // A hub (or a USB device without ports) in a port of the hub at that folder.
+  std::string Hub(const std::string& parent, const std::string& device, int ports) {
+    const std::string folder = parent + "/" + device;
+    Put(folder + "/maxchild", std::to_string(ports) + "\n");
+    return folder;
+  }
+  // A disk at SCSI address H:0:0:0 of an ATA port or a USB device.
+  void Disk(const std::string& port, const std::string& name, int seq) {
+    const std::string h = std::to_string(++host_);
+    std::string under = port;
+    if (port.find("/ata") == std::string::npos) under += port.substr(port.rfind('/')) + ":1.0";
+    const std::string folder = under + "/host" + h + "/target" + h + ":0:0/" + h + ":0:0:0/block/" + name;
+    Put(folder + "/diskseq", std::to_string(seq) + "\n");
+    fs::create_directories(dir_ / "sys/block");
+    fs::create_symlink(".." + folder.substr(4), dir_ / ("sys/block/" + name));
+  }
+  // A system file system on the disk's first partition.
+  void CarriesSystem(const std::string& name, const std::string& mountPoint = "/") {
+    const std::string number = "8:" + std::to_string(++mounts_);
+    fs::create_directories(dir_ / "sys/dev/block");
+    fs::create_symlink("../../devices/x/block/" + name + "/" + name + "1", dir_ / ("sys/dev/block/" + number));
+    mountinfo_ += "2" + std::to_string(mounts_) + " 1 " + number + " / " + mountPoint + " rw - ext4 /dev/" + name + "1 rw\n";
+    Put("/proc/self/mountinfo", mountinfo_);
+  }
+  std::vector<std::string> Nodes(DiskPort kind) { return column(kind, &PortEntry::node); }
+  std::vector<std::string> Paths(DiskPort kind) { return column(kind, &PortEntry::path); }
+
+ private:
+  void Put(const std::string& path, const std::string& text) {
+    fs::create_directories(fs::path(dir_ / path.substr(1)).parent_path());
+    kxtest::writeRaw(dir_ / path.substr(1), text);
+  }
+  std::vector<std::string> column(DiskPort kind, std::string PortEntry::*field) {
+    std::vector<std::string> v;
+    for (const PortEntry& e : ListPorts(machine_, kind)) v.push_back(e.*field);
+    return v;
+  }
+  kxtest::TempDir dir_;
+  SysCallsUnder machine_;
+  int host_ = 0, mounts_ = 0;
+  std::string mountinfo_;
+};
+
+// Every port of a controller with a disk to take, in number order (ata-2 before
+// ata-10), empty ones as NULL, the system disk's port left out; neither a
+// controller with only a system disk nor other kinds of port.
+TEST(RealPortListing, SataPortsInNumberOrderWithoutTheSystemDisksPort) {
+  SysTree tree;
+  const std::string ahci = tree.Ahci("0000:00:1f.2", 1, 12);
+  tree.Disk(ahci + "/ata1", "sda", 3);
+  tree.CarriesSystem("sda");
+  tree.Disk(ahci + "/ata2", "sdb", 5);
+  tree.Disk(ahci + "/ata10", "sdc", 9);
+  tree.Disk(tree.Ahci("0000:03:00.0", 13, 2) + "/ata13", "sdh", 4);
+  tree.CarriesSystem("sdh", "/boot");
+  tree.Disk("/sys/devices/pci0000:00/0000:00:14.0/usb1/1-1", "sdd", 11);
+  tree.Hub("/sys/devices/pci0000:00/0000:00:14.0/usb1", "1-1", 0);
+  tree.Disk("/sys/devices/pci0000:00/0000:02:00.0/host9/port-9:0/end_device-9:0", "sde", 12);  // SAS
+
+  std::vector<std::string> nodes, paths;
+  for (int port = 2; port <= 12; ++port) {
+    nodes.push_back("pci-0000:00:1f.2-ata-" + std::to_string(port));
+    paths.push_back(port == 2 ? "/dev/disk/by-diskseq/5" : port == 10 ? "/dev/disk/by-diskseq/9" : "NULL");
+  }
+  EXPECT_EQ(nodes, tree.Nodes(DiskPort::Sata));
+  EXPECT_EQ(paths, tree.Paths(DiskPort::Sata));
+}
+
+// Hub ports by their port path as numbers; a hub with a disk on it in the place
+// of its port; an empty hub's port, an empty port, and both halves of a USB 3
+// hub as one port each.
+TEST(RealPortListing, UsbHubPortsInPathOrderWithDownstreamHubsInPlace) {
+  SysTree tree;
+  const std::string xhci = "/sys/devices/pci0000:00/0000:00:14.0";
+  const std::string root = tree.Hub(xhci, "usb1", 4);
+  tree.Hub(xhci, "usb2", 4);
+  tree.Disk(tree.Hub(root, "1-1", 0), "sdb", 10);
+  const std::string hub = tree.Hub(root, "1-2", 10);
+  tree.Disk(tree.Hub(hub, "1-2.1", 0), "sdc", 11);
+  tree.Disk(tree.Hub(hub, "1-2.10", 0), "sdd", 12);
+  tree.Disk(tree.Hub(tree.Hub(hub, "1-2.3", 4), "1-2.3.2", 0), "sde", 13);
+  tree.Hub(hub, "1-2.5", 4);  // a hub without disks: an empty port
+  tree.Disk(tree.Hub(hub, "1-2.7", 0), "sdf", 14);
+  tree.CarriesSystem("sdf");
+  const std::string superSpeed = tree.Hub(xhci + "/usb2", "2-2", 4);
+  tree.Disk(tree.Hub(superSpeed, "2-2.4", 0), "sdg", 15);
+
+  std::vector<std::string> nodes;
+  for (const char* port : {"1", "2.1", "2.2", "2.3.1", "2.3.2", "2.3.3", "2.3.4", "2.4", "2.5", "2.6", "2.8", "2.9",
+                           "2.10", "3", "4"}) {
+    nodes.push_back(std::string("pci-0000:00:14.0-usb-0:") + port);
+  }
+  EXPECT_EQ(nodes, tree.Nodes(DiskPort::Usb));
+  const std::string seq = "/dev/disk/by-diskseq/", none = "NULL";
+  EXPECT_EQ((std::vector<std::string>{seq + "10", seq + "11", none, none, seq + "13", none, none, seq + "15", none, none,
+                                      none, none, seq + "12", none, none}),
+            tree.Paths(DiskPort::Usb));
+  EXPECT_TRUE(tree.Nodes(DiskPort::Sata).empty());
 }
 
 TEST(RealDiskListing, RecordHoldsCountAndEntriesAndNothingStale) {
   kx::RootDeviceRecord rec;
   rec.SetRequest(1);
   for (std::size_t i = 0; i < 5; ++i) rec.SetEntry(i, "old", "/dev/old");
-  FillRootDevice(rec.bytes.data(),
-                 {{"sdb", "/dev/sdb", "pci-0000:00:17.0-ata-2"}, {"sdc", "/dev/sdc", std::string(300, 'x')}});
+  FillRootDevice(rec.bytes.data(), {{"pci-0000:00:17.0-ata-2", "/dev/sdb"}, {std::string(300, 'x'), "/dev/sdc"}});
   EXPECT_EQ(2u, rec.Count());
   EXPECT_EQ(1, rec.Request());
   EXPECT_EQ("pci-0000:00:17.0-ata-2", rec.Node(0));
@@ -55,7 +152,7 @@ TEST(RealDiskListing, RecordHoldsCountAndEntriesAndNothingStale) {
   EXPECT_EQ("", rec.Node(2));
   EXPECT_EQ("", rec.Path(4));
 
-  std::vector<RealDisk> many(140, RealDisk{"sdz", "/dev/sdz", "pci-x-ata-1"});
+  std::vector<PortEntry> many(140, PortEntry{"pci-x-ata-1", "/dev/sdz"});
   FillRootDevice(rec.bytes.data(), many);
   EXPECT_EQ(128u, rec.Count());
   EXPECT_EQ("/dev/sdz", rec.Path(127));
@@ -63,13 +160,19 @@ TEST(RealDiskListing, RecordHoldsCountAndEntriesAndNothingStale) {
 
 TEST(DiskNotifications, UeventsOfWholeScsiDisksOnly) {
   DiskNotification n;
-  ASSERT_TRUE(DiskNotificationFromUevent("remove", "sdab", "", "pci-0000:00:17.0-ata-2", n));
+  ASSERT_TRUE(DiskNotificationFromUevent("remove", "sdab", "", "", "pci-0000:00:17.0-ata-2", n));
   EXPECT_EQ(DiskChange::Removal, n.change);
   EXPECT_EQ("/dev/sdab", n.devicePath);  // a removal may come without its node
   EXPECT_EQ("pci-0000:00:17.0-ata-2", n.nodeName);
+  // With its sequence number, the path is the one the listing gave the disk.
+  FakeSys sys;
+  sys.files["/sys/block/sdab/diskseq"] = "17\n";
+  ASSERT_TRUE(DiskNotificationFromUevent("remove", "sdab", "/dev/sdab", "17", "", n));
+  EXPECT_EQ(linuxdisk::DiskPath(sys, "sdab"), n.devicePath);
   const std::pair<const char*, const char*> ignored[] = {{"change", "sdb"}, {"add", "sdb1"}, {"add", "nvme0n1"}};
   for (const auto& [action, name] : ignored) {
-    EXPECT_FALSE(DiskNotificationFromUevent(action, name, std::string("/dev/") + name, "", n)) << action << " " << name;
+    EXPECT_FALSE(DiskNotificationFromUevent(action, name, std::string("/dev/") + name, "", "", n))
+        << action << " " << name;
   }
 }
 

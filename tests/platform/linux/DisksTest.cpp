@@ -125,6 +125,13 @@ struct Backend : Machine {
 
 TEST_F(Backend, PathsOpenTheirDiskWithTheRightAccessAndNumber) {
   sys.realPaths["/dev/disk/by-path/pci-0000:00:1f.2-ata-2"] = "/dev/sdb";
+  // Disk instances: sdb found through the kernel's list, sdd through udev's link.
+  sys.dirs["/sys/block"] = {"sda", "sdb", "sdd"};
+  for (const auto& [disk, seq] : {std::pair{"sdb", 41}, std::pair{"sdd", 43}}) {
+    sys.files["/sys/block/" + std::string(disk) + "/diskseq"] = std::to_string(seq) + "\n";
+    sys.diskSeqs["/dev/" + std::string(disk)] = seq;
+  }
+  sys.realPaths["/dev/disk/by-diskseq/43"] = "/dev/sdd";
   sys.nodes.insert("/dev/sg3");
   sys.dirs["/sys/class/scsi_generic/sg3/device/block"] = {"sdd"};
   struct Row {
@@ -138,6 +145,8 @@ TEST_F(Backend, PathsOpenTheirDiskWithTheRightAccessAndNumber) {
       {"\\\\.\\PhysicalDrive1", win::GENERIC_WRITE, "/dev/sdb", O_RDWR, 1, 0},
       {"\\\\.\\physicaldrive3", 0, "/dev/sdd", O_RDONLY, 3, 0},
       {"/dev/disk/by-path/pci-0000:00:1f.2-ata-2", win::GENERIC_WRITE, "/dev/sdb", O_RDWR, 1, 0},
+      {"/dev/disk/by-diskseq/41", win::GENERIC_WRITE, "/dev/sdb", O_RDWR, 1, 0},
+      {"/dev/disk/by-diskseq/43", 0, "/dev/sdd", O_RDONLY, 3, 0},
       {"/dev/sg3", win::GENERIC_WRITE, "/dev/sg3", O_RDWR, 3, 0},
       {"\\\\.\\F:", win::GENERIC_WRITE, "/dev/sdb", O_RDWR, 1, 2},  // the disk, never the partition
   };
@@ -168,6 +177,25 @@ TEST_F(Backend, PathsOpenTheirDiskWithTheRightAccessAndNumber) {
   }
   EXPECT_FALSE(backend->Claims("C:\\MP_SSD_NODE\\AutoMapping.ini"));
   EXPECT_FALSE(backend->Claims("\\\\.\\PhysicalDrive"));
+}
+
+// A disk pulled and another given its kernel name: the first one's path opens
+// nothing, whether the name is looked up before or after the change, and a
+// handle still open on the first reaches no other disk through its controls.
+TEST_F(Backend, ADiskInstancesPathNeverOpensTheDiskThatTookItsName) {
+  sys.dirs["/sys/block"] = {"sdb"};
+  sys.files["/sys/block/sdb/diskseq"] = "41\n";
+  sys.diskSeqs["/dev/sdb"] = 41;
+  auto held = Open("/dev/disk/by-diskseq/41");
+  ASSERT_TRUE(held);
+  sys.diskSeqs["/dev/sdb"] = 57;  // the new disk's node, sysfs not yet read again
+  std::shared_ptr<IDeviceHandle> h;
+  EXPECT_EQ(win::ERROR_FILE_NOT_FOUND, backend->Open("/dev/disk/by-diskseq/41", win::GENERIC_WRITE, 0, h));
+  EXPECT_EQ(1u, sys.openFds.size());  // the mismatched descriptor is closed
+  EXPECT_EQ(win::ERROR_FILE_NOT_FOUND, Control(*held, win::FSCTL_LOCK_VOLUME));
+  sys.files["/sys/block/sdb/diskseq"] = "57\n";
+  sys.realPaths["/dev/disk/by-diskseq/41"] = "/dev/sdb";  // udev's link not yet removed
+  EXPECT_EQ(win::ERROR_FILE_NOT_FOUND, backend->Open("/dev/disk/by-diskseq/41", win::GENERIC_WRITE, 0, h));
 }
 
 TEST_F(Backend, VolumesShowAsLettersOfTheirDisksType) {

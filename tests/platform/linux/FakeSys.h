@@ -44,6 +44,7 @@ class FakeSys : public platform::ISysCalls {
   std::map<std::string, int> openErrno;           // node -> errno for every open
   std::map<std::string, std::uint64_t> sizes;     // BLKGETSIZE64 per node
   std::map<std::string, int> sectorSizes;         // BLKSSZGET per node (512 when absent)
+  std::map<std::string, std::uint64_t> diskSeqs;  // BLKGETDISKSEQ per node (ENOTTY when absent)
   std::map<std::string, int> umountErrno;
   std::map<std::string, int> writeErrno;  // WriteText fails with this errno
   // Called after a WriteText stored its text: the kernel's side (one attribute changing others).
@@ -84,6 +85,12 @@ class FakeSys : public platform::ISysCalls {
       const auto s = sizes.find(it->second);
       if (s == sizes.end()) return -ENOTTY;
       *static_cast<std::uint64_t*>(arg) = s->second;
+      return 0;
+    }
+    if (request == BLKGETDISKSEQ) {
+      const auto q = diskSeqs.find(it->second);
+      if (q == diskSeqs.end()) return -ENOTTY;
+      *static_cast<std::uint64_t*>(arg) = q->second;
       return 0;
     }
     if (request == BLKRRPART) {

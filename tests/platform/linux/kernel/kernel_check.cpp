@@ -1,11 +1,14 @@
-// Runs inside a throw-away virtual machine (tools/kernel-test.sh) with an AHCI
-// disk and a USB storage disk, and checks the real-disk back end against the
-// Linux kernel: listing, SCSI and ATA pass-through, geometry, volume controls,
-// and the command layer's members on the AHCI disk (where their addresses land,
-// what a failed command returns, transfers beyond the kernel's limit).
+// Runs inside a throw-away virtual machine (tools/kernel-test.sh) holding a
+// station: AHCI disks on ports 1, 2 and 4 of 6, USB disks in ports 1 and 3 of a
+// hub. Checks the real-disk back end against the Linux kernel: the listing of
+// ports, SCSI and ATA pass-through, geometry, volume controls, the command
+// layer's members on the disk in AHCI port 1 (where their addresses land, what a
+// failed command returns, transfers beyond the kernel's limit), and disks
+// pulled and added through QEMU's monitor: a line "KX-MONITOR <command>" asks
+// the host script to give QEMU that command.
 // Prints one line per check and "KERNEL-CHECK PASS" or "KERNEL-CHECK FAIL".
 //
-//   kernel_check <sata serial> <sata model> <sata image bytes> <usb image bytes> <mount point>
+//   kernel_check <sata serial> <sata model> <sata image bytes> <usb image bytes> <mount point> <spare usb bytes>
 #include <fcntl.h>
 #include <scsi/sg.h>
 #include <sys/ioctl.h>
@@ -19,9 +22,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
+#include <mutex>
+#include <set>
 #include <sstream>
 #include <string>
-#include <mutex>
 #include <vector>
 
 #include "command/CommandGlobals.h"
@@ -186,8 +191,8 @@ std::string readSys(const std::string& path) {
   return s;
 }
 
-void checkSata(const std::string& path, const std::string& serial, const std::string& model, std::int64_t bytes,
-               const std::string& mountPoint) {
+void checkSata(const std::string& path, const std::string& name, const std::string& serial, const std::string& model,
+               std::int64_t bytes, const std::string& mountPoint) {
   Handle d(path);
   check(d.ok(), "open " + path);
   if (!d.ok()) return;
@@ -272,13 +277,13 @@ void checkSata(const std::string& path, const std::string& serial, const std::st
   check(v.control(win::FSCTL_DISMOUNT_VOLUME) == 0 && !mounted(mountPoint), "dismount unmounts the partition");
   check(v.control(win::FSCTL_LOCK_VOLUME) == 0, "the claim succeeds once unmounted");
   check(v.control(win::FSCTL_UNLOCK_VOLUME) == 0, "unlock releases it");
-  const std::string part1 = "/sys/class/block/" + path.substr(path.rfind('/') + 1) + "1";
+  const std::string part1 = "/sys/class/block/" + name + "1";
   check(exists(part1), "partition 1 is there before the layout is deleted");
   check(v.control(win::IOCTL_DISK_DELETE_DRIVE_LAYOUT) == 0 && !exists(part1),
         "delete layout clears the table and the kernel drops the partition");
 }
 
-void checkUsb(const std::string& path, std::int64_t bytes) {
+void checkUsb(const std::string& path, const std::string& name, std::int64_t bytes) {
   Handle d(path);
   check(d.ok(), "open " + path);
   if (!d.ok()) return;
@@ -296,7 +301,7 @@ void checkUsb(const std::string& path, std::int64_t bytes) {
   check(size == bytes, "USB geometry: size " + std::to_string(size));
 
   // The open raised the bridge's limit so that 2 MiB go in one request.
-  const std::string queue = "/sys/block/" + path.substr(path.rfind('/') + 1) + "/queue/";
+  const std::string queue = "/sys/block/" + name + "/queue/";
   const std::string kb = readSys(queue + "max_sectors_kb"), hwKb = readSys(queue + "max_hw_sectors_kb");
   check(std::atoi(kb.c_str()) >= 2048 && std::atoi(hwKb.c_str()) >= 2048,
         "USB limit raised: max_sectors_kb " + kb + ", max_hw_sectors_kb " + hwKb);
@@ -317,7 +322,7 @@ void checkUsb(const std::string& path, std::int64_t bytes) {
     const win::DWORD err = d.control(win::IOCTL_SCSI_PASS_THROUGH_DIRECT, &b, sizeof b, &b, sizeof b);
     return err != 0 ? err : b.Sptd.ScsiStatus != 0 ? win::ERROR_IO_DEVICE : 0;
   };
-  const bool read = diskIo(path, true, 4096, put) && read10(4096, 4096, got.p) == 0 && got.same(put);
+  const bool read = diskIo("/dev/" + name, true, 4096, put) && read10(4096, 4096, got.p) == 0 && got.same(put);
   check(read, "2 MiB SCSI READ(10) from the USB disk in one request");
   std::vector<unsigned char> more(4u << 20);
   const win::DWORD refused = read10(0, 8192, more.data());
@@ -365,13 +370,13 @@ void checkSense(const std::string& node) {
 
 // The command layer's members on the SATA disk, in SATA-port mode: through ATA
 // pass-through, and as SAT commands where ATA pass-through is not known to work.
-void checkMembers(const std::string& node, std::int64_t bytes) {
+void checkMembers(const std::string& path, const std::string& node, std::int64_t bytes) {
   g_KX_U2A = 1;
   g_SataPortMode = 1;
   kx::WithRootDevice([&](kx::RootDeviceRecord& r) {
     r = kx::RootDeviceRecord{};
     r.SetCount(1);
-    r.SetEntry(0, "sata", node);
+    r.SetEntry(0, "sata", path);
   });
   CDriveCommand cmd(1);
   Aligned id(512);
@@ -463,22 +468,28 @@ void checkMembers(const std::string& node, std::int64_t bytes) {
   }
 }
 
-// Notifications seen by the hot-plug check.
+// Notifications seen by the hot-plug checks.
 struct Seen {
   std::mutex m;
   std::condition_variable cv;
   std::vector<platform::DiskNotification> list;
-  bool waitFor(platform::DiskChange change, const std::string& path, std::string& node) {
+  // The first notification since `from` that matches, waiting for it a while.
+  bool waitFor(std::size_t from, const std::function<bool(const platform::DiskNotification&)>& match,
+               platform::DiskNotification& got) {
     std::unique_lock lock(m);
-    return cv.wait_for(lock, std::chrono::seconds(15), [&] {
-      for (const auto& n : list) {
-        if (n.change == change && n.devicePath == path) {
-          node = n.nodeName;
+    return cv.wait_for(lock, std::chrono::seconds(40), [&] {
+      for (std::size_t i = from; i < list.size(); ++i) {
+        if (match(list[i])) {
+          got = list[i];
           return true;
         }
       }
       return false;
     });
+  }
+  std::size_t count() {
+    std::lock_guard lock(m);
+    return list.size();
   }
 };
 
@@ -489,63 +500,161 @@ bool writeFile(const std::string& path, const std::string& text) {
   return static_cast<bool>(f);
 }
 
-// Takes the USB disk away through sysfs and brings it back with a host rescan.
-void checkHotplug(const std::string& path) {
-  const std::string name = path.substr(path.rfind('/') + 1);
+// The kernel name of the disk a listing path names now; empty when none.
+std::string kernelName(const std::string& path) {
+  std::uint64_t seq = 0;
+  if (!platform::linuxdisk::ParseDiskSeqPath(path, seq)) return {};
+  return platform::linuxdisk::DiskOfSeq(platform::RealSysCalls(), seq);
+}
+
+kx::RootDeviceRecord listing(platform::DiskPort kind) {
+  kx::RootDeviceRecord r;
+  platform::ListRealPorts(r.bytes.data(), kind);
+  return r;
+}
+
+std::string describe(const kx::RootDeviceRecord& r) {
+  std::string s = std::to_string(r.Count()) + " entries:";
+  for (std::uint32_t i = 0; i < r.Count(); ++i) s += " [" + r.Node(i) + " " + r.Path(i) + "]";
+  return s;
+}
+
+// Entry k-1 names port k ("<stem><k>") for every port of the controller or hub,
+// its path a disk instance exactly in the ports that hold a disk.
+bool stationListed(const kx::RootDeviceRecord& r, const std::string& stem, std::uint32_t ports,
+                   const std::set<std::uint32_t>& full) {
+  if (r.Count() != ports) return false;
+  for (std::uint32_t k = 1; k <= ports; ++k) {
+    const std::string node = r.Node(k - 1), path = r.Path(k - 1);
+    const bool ends = node.size() > stem.size() + 4 && node.compare(0, 4, "pci-") == 0 &&
+                      node.compare(node.size() - stem.size() - std::to_string(k).size(), std::string::npos,
+                                   stem + std::to_string(k)) == 0;
+    if (!ends || full.count(k) != (kernelName(path).empty() ? 0u : 1u)) return false;
+  }
+  return true;
+}
+
+// The size a listing path's disk gives through the back end; -1 when it does not open.
+std::int64_t sizeThrough(const std::string& path) {
+  Handle d(path);
+  win::DWORD sector = 0;
+  return d.ok() ? diskSize(d, sector) : -1;
+}
+
+// The disk in hub port 3 taken away through sysfs and brought back with a host
+// rescan: both notified with the paths the listing gives it, and its port's node.
+void checkRescan(Seen& seen, std::uint32_t bay) {
+  const kx::RootDeviceRecord before = listing(platform::DiskPort::Usb);
+  const std::string path = before.Path(bay), node = before.Node(bay), name = kernelName(path);
   char target[256] = {};
   const ssize_t n = readlink(("/sys/block/" + name + "/device").c_str(), target, sizeof target - 1);
   // The link ends in the SCSI address host:channel:target:lun.
   std::string hctl = n > 0 ? std::string(target, static_cast<std::size_t>(n)) : std::string();
   hctl = hctl.substr(hctl.rfind('/') + 1);
   const std::string hostNumber = hctl.substr(0, hctl.find(':'));
-  check(platform::StartDiskMonitor(), "udev disk monitor started");
-  Seen seen;
-  const int id = platform::RegisterDiskNotification([&](const platform::DiskNotification& note) {
-    std::lock_guard lock(seen.m);
-    seen.list.push_back(note);
-    seen.cv.notify_all();
-  });
-  std::string node;
+  platform::DiskNotification got;
+  std::size_t from = seen.count();
   const bool removed = writeFile("/sys/block/" + name + "/device/delete", "1") &&
-                       seen.waitFor(platform::DiskChange::Removal, path, node);
-  check(removed, "removal of " + path + " notified, node '" + node + "'");
-  node.clear();
+                       seen.waitFor(from, [&](const auto& e) {
+                         return e.change == platform::DiskChange::Removal && e.devicePath == path;
+                       }, got);
+  check(removed && got.nodeName == node, "removal of " + name + " notified with its listing path " + path +
+                                             " and its port's node '" + got.nodeName + "'");
+  from = seen.count();
   const bool back = writeFile("/sys/class/scsi_host/host" + hostNumber + "/scan", "- - -") &&
-                    seen.waitFor(platform::DiskChange::Arrival, path, node);
-  check(back && node.find("-usb-") != std::string::npos, "arrival of " + path + " notified, node '" + node + "'");
-  platform::UnregisterDiskNotification(id);
-  platform::StopDiskMonitor();
+                    seen.waitFor(from, [&](const auto& e) {
+                      return e.change == platform::DiskChange::Arrival && e.nodeName == node;
+                    }, got);
+  const kx::RootDeviceRecord after = listing(platform::DiskPort::Usb);
+  check(back && got.devicePath == after.Path(bay) && got.devicePath != path,
+        "its return notified in its port with the path its entry now gives: " + got.devicePath);
+}
+
+// Says a monitor command to the host script.
+void monitor(const std::string& command) {
+  std::printf("KX-MONITOR %s\n", command.c_str());
+  std::fflush(stdout);
+}
+
+// The disk in hub port 1 pulled, another added in port 2 that takes its kernel
+// name, then the first put back in port 1.
+void checkPull(Seen& seen, std::int64_t usbBytes, std::int64_t spareBytes) {
+  const kx::RootDeviceRecord before = listing(platform::DiskPort::Usb);
+  const std::string path = before.Path(0), node = before.Node(0), name = kernelName(path);
+  platform::DiskNotification got;
+  auto arrivalIn = [&](const std::string& port) {
+    return [port](const platform::DiskNotification& e) {
+      return e.change == platform::DiskChange::Arrival && e.nodeName == port;
+    };
+  };
+  std::size_t from = seen.count();
+  monitor("device_del usbdisk1");
+  const bool removed = seen.waitFor(from, [&](const auto& e) {
+    return e.change == platform::DiskChange::Removal && e.devicePath == path;
+  }, got);
+  kx::RootDeviceRecord now = listing(platform::DiskPort::Usb);
+  check(removed && now.Node(0) == node && now.Path(0) == "NULL",
+        "the disk pulled from hub port 1 is notified with its path " + path + "; the port's entry stays, NULL");
+
+  from = seen.count();
+  monitor("device_add usb-storage,bus=xhci.0,port=1.2,drive=spare,id=spare");
+  const bool added = seen.waitFor(from, arrivalIn(before.Node(1)), got);
+  now = listing(platform::DiskPort::Usb);
+  const std::string spare = now.Path(1);
+  check(added && kernelName(spare) == name && spare != path,
+        "a disk added in hub port 2 takes the kernel name " + name + " under its own path " + spare);
+  Handle old(path);
+  const win::DWORD error = old.ok() ? 0 : win::GetLastError();
+  check(!old.ok() && error == win::ERROR_FILE_NOT_FOUND,
+        "the pulled disk's path opens nothing (error " + std::to_string(error) + ")");
+  check(sizeThrough(spare) == spareBytes, "the added disk's path opens it: " + std::to_string(sizeThrough(spare)));
+
+  from = seen.count();
+  monitor("device_add usb-storage,bus=xhci.0,port=1.1,drive=usb1,id=usbdisk1");
+  const bool back = seen.waitFor(from, arrivalIn(node), got);
+  now = listing(platform::DiskPort::Usb);
+  check(back && now.Node(0) == node && now.Path(0) == got.devicePath && sizeThrough(now.Path(0)) == usbBytes,
+        "the pulled disk put back in hub port 1 is that port's entry again: " + now.Path(0));
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 6) {
-    std::fprintf(stderr, "usage: kernel_check serial model sata-bytes usb-bytes mount-point\n");
+  if (argc != 7) {
+    std::fprintf(stderr, "usage: kernel_check serial model sata-bytes usb-bytes mount-point spare-usb-bytes\n");
     return 2;
   }
   const std::string serial = argv[1], model = argv[2], mountPoint = argv[5];
-  const std::int64_t sataBytes = std::atoll(argv[3]), usbBytes = std::atoll(argv[4]);
+  const std::int64_t sataBytes = std::atoll(argv[3]), usbBytes = std::atoll(argv[4]), spareBytes = std::atoll(argv[6]);
 
   check(platform::CheckRawIoCapability(), "CAP_SYS_RAWIO is held");
   platform::RegisterLinuxDiskBackend();
 
-  kx::RootDeviceRecord sata, usb;
-  platform::ListRealDisks(sata.bytes.data(), platform::DiskPort::Sata);
-  platform::ListRealDisks(usb.bytes.data(), platform::DiskPort::Usb);
-  check(sata.Count() == 1 && sata.Node(0).find("-ata-") != std::string::npos,
-        "SATA listing: " + std::to_string(sata.Count()) + " entry, node '" + sata.Node(0) + "' path '" + sata.Path(0) + "'");
-  check(usb.Count() == 1 && usb.Node(0).find("-usb-") != std::string::npos,
-        "USB listing: " + std::to_string(usb.Count()) + " entry, node '" + usb.Node(0) + "' path '" + usb.Path(0) + "'");
+  const kx::RootDeviceRecord sata = listing(platform::DiskPort::Sata), usb = listing(platform::DiskPort::Usb);
+  check(stationListed(sata, "-ata-", 6, {1, 2, 4}), "SATA listing, AHCI ports 1 to 6 in order: " + describe(sata));
+  // QEMU's hub has as many ports as it likes; the disks are in ports 1 and 3.
+  check(usb.Count() >= 3 && stationListed(usb, "-usb-0:1.", usb.Count(), {1, 3}),
+        "USB listing, the hub's ports in order: " + describe(usb));
 
-  if (sata.Count() >= 1) {
-    checkSata(sata.Path(0), serial, model, sataBytes, mountPoint);
-    checkSense(sata.Path(0));
-    checkMembers(sata.Path(0), sataBytes);
+  const std::string sataName = kernelName(sata.Path(0)), usbName = kernelName(usb.Path(0));
+  if (!sataName.empty()) {
+    checkSata(sata.Path(0), sataName, serial, model, sataBytes, mountPoint);
+    checkSense("/dev/" + sataName);
+    checkMembers(sata.Path(0), "/dev/" + sataName, sataBytes);
   }
-  if (usb.Count() >= 1) {
-    checkUsb(usb.Path(0), usbBytes);
-    checkHotplug(usb.Path(0));
+  if (!usbName.empty()) checkUsb(usb.Path(0), usbName, usbBytes);
+  if (!usbName.empty() && !kernelName(usb.Path(2)).empty()) {
+    check(platform::StartDiskMonitor(), "udev disk monitor started");
+    Seen seen;
+    const int id = platform::RegisterDiskNotification([&](const platform::DiskNotification& note) {
+      std::lock_guard lock(seen.m);
+      seen.list.push_back(note);
+      seen.cv.notify_all();
+    });
+    checkRescan(seen, 2);
+    checkPull(seen, usbBytes, spareBytes);
+    platform::UnregisterDiskNotification(id);
+    platform::StopDiskMonitor();
   }
 
   std::printf("KERNEL-CHECK %s (%d failed)\n", g_failed ? "FAIL" : "PASS", g_failed);
