@@ -1,7 +1,6 @@
 #include "app/PortMapping.h"
 
 #include <algorithm>
-#include <set>
 
 #include "app/AppShell.h"
 #include "command/CommandGlobals.h"
@@ -12,7 +11,6 @@
 #include "device/Settings.h"
 #include "platform/Files.h"
 #include "platform/Profile.h"
-#include "platform/linux/DeviceListing.h"
 
 namespace {
 
@@ -35,15 +33,13 @@ void WriteMapping(int port, const char* key, const std::string& value) {
 
 bool HasDevice(const Entry& e) { return !e.path.empty() && e.path != "NULL"; }
 
-// The kind of port a listing node names. A real disk's node is its udev port
-// path, whose USB or ATA link tells a bridge from a SATA port; other nodes are
-// numbered by their port, so nodes that differ only in their trailing number
-// are of one kind. One listing holds one kind of node: a node of another kind
-// is another mode's or another site's and cannot come back in this process.
-std::string NodeKind(const std::string& node) {
-  platform::DiskPort port;
-  if (platform::PortOfIdPath(node, port)) return port == platform::DiskPort::Usb ? "-usb-" : "-ata-";
-  return node.substr(0, node.find_last_not_of("0123456789") + 1);
+// The ports whose drive number differs between two mappings.
+std::vector<int> ChangedPorts(const std::array<int, CPortMapping::kPorts>& before,
+                              const std::array<int, CPortMapping::kPorts>& after) {
+  std::vector<int> changed;
+  for (int port = 1; port <= CPortMapping::kPorts; ++port)
+    if (before[port - 1] != after[port - 1]) changed.push_back(port);
+  return changed;
 }
 
 }  // namespace
@@ -90,18 +86,23 @@ void CPortMapping::MapListing(bool relearn) {
     for (std::size_t i = 0; i < n; ++i) entries.push_back({r.Node(i), r.Path(i)});
   });
   kx::MakeDirectoryPath("C:\\MP_SSD_NODE");
-  std::array<std::string, kPorts> nodes;
-  for (int port = 1; port <= m_Slots; ++port) nodes[port - 1] = ReadMapping(port, "PortNode");
-  // The file's changes, written in one replacement of it.
-  std::vector<std::array<std::string, 3>> writes;
+  std::array<std::string, kPorts> stored;
+  for (int port = 1; port <= m_Slots; ++port) stored[port - 1] = ReadMapping(port, "PortNode");
+  std::array<std::string, kPorts> nodes = stored;
   if (!MappingLocked()) {
-    // Only a node that cannot belong to this listing gives way: a pulled
-    // drive's port keeps its node, so no other bay's disk takes the port.
-    std::set<std::string> kinds;
-    for (const Entry& e : entries)
-      if (!e.node.empty()) kinds.insert(NodeKind(e.node));
-    for (int port = 1; relearn && !kinds.empty() && port <= m_Slots; ++port)
-      if (!nodes[port - 1].empty() && kinds.count(NodeKind(nodes[port - 1])) == 0) nodes[port - 1].clear();
+    // A file that names no listed port is another mode's or site's, or the
+    // station's cabling changed: its ports are learnt afresh. Otherwise every
+    // node holds, listed or not: a pulled drive's port, or one whose hub is
+    // away for a moment, waits for it and no other bay's disk takes it.
+    const auto listed = [&entries](const std::string& node) {
+      return !node.empty() && std::any_of(entries.begin(), entries.end(),
+                                          [&node](const Entry& e) { return e.node == node; });
+    };
+    const bool anyNode = std::any_of(entries.begin(), entries.end(), [](const Entry& e) { return !e.node.empty(); });
+    if (relearn && anyNode && std::none_of(nodes.begin(), nodes.begin() + m_Slots, listed))
+      std::fill(nodes.begin(), nodes.end(), std::string());
+    // A port without a node takes the next listed port that no port holds,
+    // with a device or not: on a fresh mapping port k is the k-th bay.
     std::size_t next = 0;
     for (int port = 1; port <= m_Slots; ++port) {
       if (!nodes[port - 1].empty()) continue;
@@ -110,9 +111,12 @@ void CPortMapping::MapListing(bool relearn) {
         ++next;
       if (next == entries.size()) break;
       nodes[port - 1] = entries[next].node;
-      writes.push_back({Section(port), "PortNode", nodes[port - 1]});
     }
   }
+  // The file's changes, written in one replacement of it.
+  std::vector<std::array<std::string, 3>> writes;
+  for (int port = 1; port <= m_Slots; ++port)
+    if (nodes[port - 1] != stored[port - 1]) writes.push_back({Section(port), "PortNode", nodes[port - 1]});
   for (int port = 1; port <= m_Slots; ++port) {
     const std::string& node = nodes[port - 1];
     const auto first = std::find(nodes.begin(), nodes.begin() + (port - 1), node) - nodes.begin();
@@ -162,14 +166,13 @@ std::vector<int> CPortMapping::OnDiskChange(const platform::DiskNotification& no
       }
     }
   }
-  std::vector<int> changed;
-  for (int port = 1; port <= kPorts; ++port)
-    if (before[port - 1] != m_DriveNumbers[port - 1]) changed.push_back(port);
-  return changed;
+  return ChangedPorts(before, m_DriveNumbers);
 }
 
-void CPortMapping::MapDeferred() {
+std::vector<int> CPortMapping::MapDeferred() {
+  const std::array<int, kPorts> before = m_DriveNumbers;
   if (m_MapDeferred) MapPorts(m_Slots);
+  return ChangedPorts(before, m_DriveNumbers);
 }
 
 void CPortMapping::Close() {

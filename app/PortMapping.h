@@ -1,12 +1,15 @@
 // Which drive number each port of the production page reaches. Behind bridges
 // and SATA ports, C:\MP_SSD_NODE\AutoMapping.ini ties each port (section
-// "Port%d", 0-based) to a listing node (PortNode); a port's drive number is the
-// 1-based index of that node's entry in the device listing, and the entry's path
-// is kept as the port's SymbolicLink. Ports without a node learn the first
-// unclaimed entry in listing order, unless [OP Setting] MappingLock is set. A
-// port keeps its node while the listing lacks it (a pulled drive's port waits
-// for that drive), and a node named by two ports stays with the first. In
-// tester-direct mode the tester boards' slot map gives the drive numbers.
+// "Port%d", 0-based) to a listing node (PortNode), the bay; a port's drive
+// number is the 1-based index of that node's entry in the device listing, 0
+// while the entry has no device, and the entry's path is kept as the port's
+// SymbolicLink. The listing lists bays, empty ones too, so a fresh mapping
+// gives port k the k-th entry, and a drive runs on its own bay's port whichever
+// bays were empty. Ports without a node take, in listing order, the entries no
+// port holds, unless [OP Setting] MappingLock is set. A port keeps its node
+// while the listing lacks it (a pulled drive's port waits for that drive), and
+// a node named by two ports stays with the first. In tester-direct mode the
+// tester boards' slot map gives the drive numbers.
 #pragma once
 #include <array>
 #include <functional>
@@ -26,10 +29,10 @@ class CPortMapping {
 
   // Maps ports 1..slots afresh; the others get 0.
   void MapPorts(int slots);
-  // The same, and a port whose node is of another kind than the listing's
-  // entries learns an entry no port reaches, as a port without a node does: a
-  // file that a killed process left for another mode or site gives way to the
-  // drives present. A node of the listing's kind is kept, listed or not.
+  // The same (start-up and Scan), and a file none of whose nodes the listing
+  // holds is learnt afresh: one that a killed process left for another mode or
+  // site, or before the station was cabled again. A file naming a listed node
+  // keeps every node, listed or not.
   void Remap(int slots);
   // Port 1..24; 0 when the port reaches no drive.
   int DriveNumber(int port) const;
@@ -43,8 +46,9 @@ class CPortMapping {
   // for MapDeferred().
   std::vector<int> OnDiskChange(const platform::DiskNotification& notification, bool running = false);
   // The mapping a change during a pass put off, made now (nothing when none
-  // was, or the ports were mapped since).
-  void MapDeferred();
+  // was, or the ports were mapped since); returns the ports whose drive number
+  // changed.
+  std::vector<int> MapDeferred();
 
   // Shut-down: removes the Symbolic_temp keys and deletes the file unless
   // MappingLock is set.

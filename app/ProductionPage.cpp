@@ -228,11 +228,12 @@ void CProductionPage::RunPasses() {
     }
     if (!infinite) break;
   }
-  // A disk that came or went during the run is mapped now, the cells keeping
-  // the run's results; under the mapping's lock, so that no change is put off
-  // after this.
+  // A disk that came or went during the run is mapped now, and drawn on the
+  // ports it changed, the other cells keeping the run's results; under the
+  // mapping's lock, so that no change is put off after this.
   std::lock_guard lock(m_MappingLock);
-  m_Mapping->MapDeferred();
+  for (int port : m_Mapping->MapDeferred())
+    if (port <= m_SlotNumber) ShowPortPresence(port, m_Mapping->DriveNumber(port) != 0);
   m_Posting = false;
   m_Running = false;
 }
@@ -300,8 +301,8 @@ std::string CProductionPage::RunClockText() const {
 
 // ---- Scan and hot-plug ---------------------------------------------------------
 
-void CProductionPage::ShowPortPresence(int port) {
-  if (DriveNumber(port) != 0)
+void CProductionPage::ShowPortPresence(int port, bool present) {
+  if (present)
     PaintCell(Cell(port), kx::Rgb(255, 255, 255), kx::Rgb(0, 100, 255), kx::StrFormat("%d", port));
   else
     PaintCell(Cell(port), kx::Rgb(0, 0, 0), kx::Rgb(255, 255, 255), "");
@@ -320,8 +321,9 @@ void CProductionPage::OnScan() {
   }
   int found = 0;
   for (int port = 1; port <= m_SlotNumber; ++port) {
-    ShowPortPresence(port);
-    found += DriveNumber(port) != 0;
+    const bool present = DriveNumber(port) != 0;
+    ShowPortPresence(port, present);
+    found += present;
   }
   const std::string more = testersFailed ? kTesterScanFailedText : found == 0 ? NoDriveText(m_SlotNumber) : "";
   if (!more.empty()) text += text.empty() ? more : "\n" + more;
@@ -383,7 +385,7 @@ std::vector<int> CProductionPage::OnDiskChange(const platform::DiskNotification&
   }
   if (!Running())
     for (int port : changed)
-      if (port <= m_SlotNumber) ShowPortPresence(port);
+      if (port <= m_SlotNumber) ShowPortPresence(port, DriveNumber(port) != 0);
   return changed;
 }
 

@@ -136,7 +136,7 @@ class CProductionPage {
   void RunPasses();
   void RunOnePass(int jobMode);
   void ResetSlots();
-  void ShowPortPresence(int port);
+  void ShowPortPresence(int port, bool present);
 
   std::unique_ptr<CPortMapping> m_Mapping;
   mutable std::mutex m_MappingLock;  // the mapping: window thread and run thread

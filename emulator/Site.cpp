@@ -217,14 +217,16 @@ bool Site::PortPresent(const FrontEnd& fe) const {
 
 std::vector<ListingEntry> Site::Listing(bool sataPorts) const {
   const auto& ports = sataPorts ? sataPorts_ : bridges_;
+  int last = 0;
+  for (int i = 1; i <= kMaxSlots; ++i)
+    if (ports[static_cast<std::size_t>(i)]) last = i;
   std::vector<ListingEntry> out;
-  for (int i = 1; i <= kMaxSlots; ++i) {
-    // As the system lists disks: a port with no device is not there at all.
-    const FrontEnd* fe = ports[static_cast<std::size_t>(i)].get();
-    if (!fe || !PortPresent(*fe)) continue;
+  // Entry n-1 is slot n whatever is plugged: a bay keeps its entry.
+  for (int i = 1; i <= last; ++i) {
     char node[32];
     std::snprintf(node, sizeof node, "kxemu-%s-%02d", sataPorts ? "sata" : "bridge", i);
-    out.push_back({node, fe->Path()});
+    const FrontEnd* fe = ports[static_cast<std::size_t>(i)].get();
+    out.push_back({node, fe && PortPresent(*fe) ? fe->Path() : std::string("NULL")});
   }
   return out;
 }

@@ -189,7 +189,7 @@ struct VolumeSpec {
 // One listing-entry (node name, device path) as the listing library writes it.
 struct ListingEntry {
   std::string node;
-  std::string path;
+  std::string path;  // "NULL" when the port has no device
 };
 
 class Site : public std::enable_shared_from_this<Site> {
@@ -231,11 +231,11 @@ class Site : public std::enable_shared_from_this<Site> {
   // Whether a front end can be opened now (not gone; a SATA port needs a drive).
   bool PortPresent(const FrontEnd& fe) const;
 
-  // Listing of the bridges (GetDev) or the SATA ports (GetDevSata) that can be
-  // opened now, in slot order: node "kxemu-bridge-SS" / "kxemu-sata-SS" and the
-  // port's path. A bridge pulled with its drive (gone, or without a drive when it
-  // is not present without one) and a SATA port without a drive are left out, as
-  // the system leaves out a disk that is not there.
+  // Listing of the bridges (GetDev) or the SATA ports (GetDevSata): every slot
+  // from 1 to the last with such a port, in slot order, node "kxemu-bridge-SS" /
+  // "kxemu-sata-SS" and the port's path, "NULL" when it cannot be opened now (no
+  // port in the slot, a SATA port without a drive, a bridge gone or pulled with
+  // its drive). A bridge present without a drive keeps its path.
   std::vector<ListingEntry> Listing(bool sataPorts) const;
 
   // Routes the device I/O seam to this site (one installed site per process;

@@ -6,6 +6,7 @@
 #include "app/AppShell.h"
 #include "app/PortMapping.h"
 #include "command/GetDevLibrary.h"
+#include "platform/Files.h"
 #include "tests/support/ScratchFolder.h"
 
 namespace {
@@ -76,24 +77,55 @@ TEST_F(PortMapping, AWrittenNodeHoldsAndALockedFileLearnsNothing) {
   EXPECT_EQ(Key(1, "PortNode"), "");
 }
 
-// Nodes the listing does not hold: a Start's mapping keeps them all; a
-// remapping keeps those of the listing's kind (a pulled drive's port waits for
-// it) and gives those of another kind (another mode's or site's) the entries
-// no port reaches, in port order.
-TEST_F(PortMapping, ARemappingGivesUpOnlyNodesOfAnotherKindThanTheListings) {
+// Nodes the listing does not hold, beside one it holds: a Start's mapping and a
+// remapping keep them all (a pulled drive's port, or one whose hub is away for
+// a moment, waits for it), whatever mode or site they name.
+TEST_F(PortMapping, ARemappingKeepsEveryNodeWhileTheListingHoldsOneOfThem) {
   MakeDirs("C:\\MP_SSD_NODE");
   const char* left[] = {"n7", "n1", "kxemu-bridge-03", "pci-0000:00:17.0-ata-3"};
   for (int port0 = 0; port0 < 4; ++port0)
     SetIni(CPortMapping::kMappingIni, ("Port" + std::to_string(port0)).c_str(), "PortNode", left[port0]);
   mapping_.MapPorts(4);
   EXPECT_EQ(mapping_.DriveNumber(3), 0);
-  EXPECT_EQ(Key(2, "PortNode"), "kxemu-bridge-03");
   mapping_.Remap(4);
-  const int drives[] = {0, 1, 0, 3};
+  const int drives[] = {0, 1, 0, 0};
   for (int port = 1; port <= 4; ++port) EXPECT_EQ(mapping_.DriveNumber(port), drives[port - 1]) << port;
-  EXPECT_EQ(Key(0, "PortNode"), "n7");
-  EXPECT_EQ(Key(2, "PortNode"), "n2");
-  EXPECT_EQ(Key(3, "PortNode"), "n3");
+  for (int port0 = 0; port0 < 4; ++port0) EXPECT_EQ(Key(port0, "PortNode"), left[port0]) << port0;
+}
+
+// A file that names no listed node (a station cabled again after an unclean
+// end, another site of the same mode, another mode) is learnt afresh by a
+// remapping: port k takes entry k, with a device or not.
+TEST_F(PortMapping, ARemappingLearnsAfreshAFileThatNamesNoListedNode) {
+  const struct {
+    const char* why;
+    std::vector<std::pair<std::string, std::string>> listing;
+    std::vector<std::string> left;
+  } rows[] = {
+      {"the listing's kind, another hub socket",
+       {{"pci-0000:00:14.0-usb-0:2.1", "/dev/a"}, {"pci-0000:00:14.0-usb-0:2.2", "NULL"},
+        {"pci-0000:00:14.0-usb-0:2.3", "/dev/c"}},
+       {"pci-0000:00:14.0-usb-0:3.1", "pci-0000:00:14.0-usb-0:3.2", "pci-0000:00:14.0-usb-0:3.3"}},
+      {"another emulated site of the same mode",
+       {{"kxemu-sata-01", "/dev/a"}, {"kxemu-sata-02", "NULL"}, {"kxemu-sata-03", "/dev/c"}},
+       {"kxemu-sata-04", "kxemu-sata-05", "kxemu-sata-06"}},
+      {"bridge nodes on a SATA listing",
+       {{"pci-0000:00:1f.2-ata-1", "/dev/a"}, {"pci-0000:00:1f.2-ata-2", "NULL"},
+        {"pci-0000:00:1f.2-ata-3", "/dev/c"}},
+       {"pci-0000:00:14.0-usb-0:2.1", "pci-0000:00:14.0-usb-0:2.2", "pci-0000:00:14.0-usb-0:2.3"}},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.why);
+    List(r.listing);
+    win::DeleteFile(CPortMapping::kMappingIni);
+    MakeDirs("C:\\MP_SSD_NODE");
+    for (int port0 = 0; port0 < 3; ++port0)
+      SetIni(CPortMapping::kMappingIni, ("Port" + std::to_string(port0)).c_str(), "PortNode", r.left[port0]);
+    mapping_.Remap(8);
+    const int drives[] = {1, 0, 3, 0};
+    for (int port = 1; port <= 4; ++port) EXPECT_EQ(mapping_.DriveNumber(port), drives[port - 1]) << port;
+    for (int port0 = 0; port0 < 3; ++port0) EXPECT_EQ(Key(port0, "PortNode"), r.listing[port0].first) << port0;
+  }
 }
 
 TEST_F(PortMapping, RemovalBlanksThePortsLinkAndArrivalMapsAgain) {

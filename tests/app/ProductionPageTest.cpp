@@ -57,6 +57,29 @@ struct ProductionPage : kxtest::DeviceTestEnv {
   platform::ScopedMessageBox scopedBox_{box_};
 };
 
+// Each of ports 1..8 reaches its own bay's disk, or none when its bay is `empty`.
+void ExpectBays(const CProductionPage& page, bool sata, int empty) {
+  for (int port = 1; port <= 8; ++port) {
+    SCOPED_TRACE(port);
+    if (port == empty) {
+      EXPECT_EQ(page.DriveNumber(port), 0);
+      continue;
+    }
+    std::string path;
+    EXPECT_TRUE(kx::GetRootDevicePath(page.DriveNumber(port), path));
+    EXPECT_EQ(path, sata ? emu::Site::SataPath(port) : emu::Site::BridgePath(port));
+  }
+}
+
+// A bay's drive out (its SATA port without a drive, or its bridge gone with it)
+// or back.
+void SetBay(kxtest::EmulatedSite& site, int bay, const std::shared_ptr<emu::Drive>& drive) {
+  if (site.GetMode() == kxtest::Mode::SataPort)
+    site.Site().SetDrive(bay, drive);
+  else
+    site.FrontEnd(bay).SetGone(drive == nullptr);
+}
+
 TEST(SlotGrid, SlotCountAndLayout) {
   const struct {
     int setting, slots, columns, rows;
@@ -197,30 +220,39 @@ TEST_F(ProductionPage, APulledDriveKeepsItsPortThroughScans) {
     win::DeleteFile(CPortMapping::kMappingIni);
     CProductionPage page(
         std::make_unique<CPortMapping>([&site] { kxtest::ApplySendMode(site.GetMode(), site.Site()); }));
-    // Each port reaches its own bay's disk, or none.
-    const auto expectBays = [&page, sata](int pulled) {
-      for (int port = 1; port <= 8; ++port) {
-        std::string path;
-        if (port == pulled) {
-          EXPECT_EQ(page.DriveNumber(port), 0);
-        } else {
-          EXPECT_TRUE(kx::GetRootDevicePath(page.DriveNumber(port), path)) << port;
-          EXPECT_EQ(path, sata ? emu::Site::SataPath(port) : emu::Site::BridgePath(port)) << port;
-        }
-      }
-    };
     page.OnInitDialog();
-    expectBays(0);
+    ExpectBays(page, sata, 0);
     const std::shared_ptr<emu::Drive> drive = site.Site().GetDrive(3);
     for (const bool out : {true, false}) {
-      if (sata)
-        site.Site().SetDrive(3, out ? nullptr : drive);
-      else
-        site.FrontEnd(3).SetGone(out);
+      SetBay(site, 3, out ? nullptr : drive);
       page.OnScan();
-      expectBays(out ? 3 : 0);
+      ExpectBays(page, sata, out ? 3 : 0);
     }
     EXPECT_EQ(page.DriveNumber(3), 3);
+  }
+}
+
+// A fresh mapping at start-up with the first, a middle or the last bay empty:
+// every other port runs its own bay's drive, and once the bay is filled and
+// Scan pressed, so does the bay's port.
+TEST_F(ProductionPage, AFreshMappingGivesEachPortItsOwnBayWhicheverBayIsEmpty) {
+  for (const auto mode : {kxtest::Mode::Bridge, kxtest::Mode::SataPort}) {
+    for (const int empty : {1, 4, 8}) {
+      const bool sata = mode == kxtest::Mode::SataPort;
+      SCOPED_TRACE(testing::Message() << (sata ? "SATA" : "bridge") << " bay " << empty);
+      kxtest::EmulatedSite site(8, mode);
+      SetIni(app::kToolSettingIni, "General Info", "PortType", sata ? "1" : "0");
+      win::DeleteFile(CPortMapping::kMappingIni);
+      const std::shared_ptr<emu::Drive> drive = site.Site().GetDrive(empty);
+      SetBay(site, empty, nullptr);
+      CProductionPage page(
+          std::make_unique<CPortMapping>([&site] { kxtest::ApplySendMode(site.GetMode(), site.Site()); }));
+      page.OnInitDialog();
+      ExpectBays(page, sata, empty);
+      SetBay(site, empty, drive);
+      page.OnScan();
+      ExpectBays(page, sata, 0);
+    }
   }
 }
 
@@ -623,16 +655,16 @@ TEST_F(EmulatedPass, AStopRequestEndsTheRunAfterThePassGoing) {
   EXPECT_EQ(page.YieldPass() + page.YieldFail(), 8);
 }
 
-// A disk that arrives during a run would renumber the listing the jobs open
-// their drives through (port 4's job would reach bay 3): the ports are mapped
-// again only once the run has ended.
-TEST_F(EmulatedPass, ADiskArrivingDuringARunIsMappedOnlyAfterIt) {
+// A disk that arrives during a run is mapped, and its port drawn, only once
+// the run has ended: a new listing would change the entries the jobs open
+// their drives through.
+TEST_F(EmulatedPass, ADiskArrivingDuringARunIsMappedAndDrawnOnlyAfterIt) {
   CProductionPage page(
       std::make_unique<CPortMapping>([this] { kxtest::ApplySendMode(site_.GetMode(), site_.Site()); }));
   page.OnInitDialog();
   site_.FrontEnd(3).SetGone(true);
   page.OnScan();
-  ASSERT_EQ(page.DriveNumber(4), 3);
+  ASSERT_EQ(page.DriveNumber(3), 0);
   std::string message;
   ASSERT_TRUE(page.PrepareLogFolders(message)) << message;
   {
@@ -642,15 +674,18 @@ TEST_F(EmulatedPass, ADiskArrivingDuringARunIsMappedOnlyAfterIt) {
     ASSERT_TRUE(page.OnStart());
     site_.FrontEnd(3).SetGone(false);
     EXPECT_EQ(page.OnDiskChange({platform::DiskChange::Arrival, emu::Site::BridgePath(3), ""}), std::vector<int>{});
-    EXPECT_EQ(page.DriveNumber(4), 3);
+    EXPECT_EQ(page.DriveNumber(3), 0);
     std::string path;
     EXPECT_TRUE(kx::GetRootDevicePath(3, path));
-    EXPECT_EQ(path, emu::Site::BridgePath(4));
+    EXPECT_EQ(path, "NULL");
     EXPECT_TRUE(page.Running());
   }
   page.WaitForRunEnd();
   EXPECT_EQ(page.DriveNumber(3), 3);
-  EXPECT_EQ(page.DriveNumber(4), 4);
+  EXPECT_EQ(page.ResultCode(3), "H_AF");
+  const kx::StatusCellState cell = page.Cell(3).Snapshot();
+  EXPECT_EQ(cell.text, "3");
+  EXPECT_EQ(cell.backColor, Rgb(0, 100, 255));
 }
 
 // The MP station on drives that finished RDT: pass texts, codes, totals and the next station.

@@ -142,8 +142,8 @@ TEST_F(BridgeTest, ListingAndPresenceWithoutADrive) {
   ASSERT_EQ(list.size(), 1u);
   EXPECT_EQ(list[0].path, path_);
   EXPECT_EQ(Detect()[5], 4);
-  bridge_->presentWithoutDrive = false;  // pulled with its drive: the system lists nothing
-  EXPECT_TRUE(site_->Listing(false).empty());
+  bridge_->presentWithoutDrive = false;  // pulled with its drive: the bay stays listed without a device
+  EXPECT_EQ(site_->Listing(false)[0].path, "NULL");
   EXPECT_EQ(ScsiNone(path_, Cdb({0})).error, win::ERROR_FILE_NOT_FOUND);
 }
 

@@ -80,11 +80,11 @@ TEST_F(SataTest, TesterFormsOnlyOnATesterCapablePort) {
 
 TEST_F(SataTest, NoDriveNoDevice) {
   const auto list = site_->Listing(true);
-  ASSERT_EQ(list.size(), 1u);  // slot 1 has no port
-  EXPECT_EQ(list[0].node, "kxemu-sata-02");
-  EXPECT_EQ(list[0].path, path_);
+  ASSERT_EQ(list.size(), 2u);
+  EXPECT_EQ(list[0].path, "NULL");  // slot 1 has no port
+  EXPECT_EQ(list[1].path, path_);
   site_->SetDrive(2, nullptr);
-  EXPECT_TRUE(site_->Listing(true).empty());
+  EXPECT_EQ(site_->Listing(true)[1].path, "NULL");
   EXPECT_EQ(SendAta(path_, {0, 1, 0, 0, 0, 0xA0, 0xEC}, 0, nullptr, 0).error, win::ERROR_FILE_NOT_FOUND);
 }
 

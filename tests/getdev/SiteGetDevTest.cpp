@@ -61,14 +61,14 @@ TEST_F(GetDevTest, BridgesAndSataPortsOfTheInstalledSite) {
   EXPECT_EQ(bridges.Path(24), "");
   EXPECT_EQ(bridges.Request(), 1);  // the record's other bytes are left alone
 
-  // Listed as the system lists disks: the empty port 5 and the gone port 24 are not.
+  // Every bay listed: the empty port 5 and the gone port 24 without a device.
   const auto ports = List(".\\Configuration\\System\\GetDevSata.dll");
-  ASSERT_EQ(ports.Count(), 22u);
+  ASSERT_EQ(ports.Count(), 24u);
   EXPECT_EQ(ports.Path(0), Site::SataPath(1));
-  EXPECT_EQ(ports.Path(4), Site::SataPath(6));
-  EXPECT_EQ(ports.Node(4), "kxemu-sata-06");
-  EXPECT_EQ(ports.Node(21), "kxemu-sata-23");
-  EXPECT_EQ(ports.Path(22), "");
+  EXPECT_EQ(ports.Path(4), "NULL");
+  EXPECT_EQ(ports.Node(4), "kxemu-sata-05");  // a bay's node whether its port has a device or not
+  EXPECT_EQ(ports.Path(23), "NULL");
+  EXPECT_EQ(ports.Node(23), "kxemu-sata-24");
 }
 
 TEST_F(GetDevTest, WithoutASiteTheLibraryListsRealDisksOnly) {

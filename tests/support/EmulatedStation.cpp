@@ -32,7 +32,7 @@ SavedGlobals::~SavedGlobals() {
 EmulatedStation::EmulatedStation(Mode mode, int slot, const emu::DriveConfig& drive, const StationSetup& setup)
     : mode_(mode),
       slot_(slot),
-      driveNo_(setup.testerDrive),
+      driveNo_(mode == Mode::TesterDirect ? setup.testerDrive : slot),
       testerKind_(setup.tester.kind),
       drive_(std::make_shared<emu::Drive>(drive)),
       site_(emu::Site::Create()) {
@@ -44,9 +44,8 @@ EmulatedStation::EmulatedStation(Mode mode, int slot, const emu::DriveConfig& dr
   if (setup.volume != 0 && !site_->AddVolume(slot, setup.volume)) throw std::invalid_argument("no such volume");
   site_->Install();
 
-  // The listing holds the present ports in slot order: the station's port is its only entry.
+  // The listing runs in slot order from slot 1 ("NULL" where no port is), so the port is entry `slot`.
   ApplySendMode(mode, *site_);
-  if (mode != Mode::TesterDirect) driveNo_ = 1;
 
   if (setup.powerOn) drive_->PowerOn();
   if (setup.powerOn && setup.pastBoot) Sleep(drive.bootDelayMs);

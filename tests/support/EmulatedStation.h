@@ -50,7 +50,7 @@ class EmulatedStation {
 
   Mode GetMode() const { return mode_; }
   int Slot() const { return slot_; }
-  // The program's number for the drive: the tester's physical drive, else its listing entry (1: the only port).
+  // The program's number for the drive: the tester's physical drive, else its listing entry (the slot).
   int DriveNo() const { return driveNo_; }
   emu::Drive& Drive() { return *drive_; }
   emu::FrontEnd& FrontEnd() { return *frontEnd_; }
