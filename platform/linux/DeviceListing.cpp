@@ -175,19 +175,6 @@ std::vector<Port> portsOf(ISysCalls& sys, const std::string& parent, DiskPort ki
 
 }  // namespace
 
-bool PortOfIdPath(const std::string& idPath, DiskPort& port) {
-  // A bridge's path names its USB port; a SATA disk's names its ATA link.
-  if (idPath.find("-usb-") != std::string::npos) {
-    port = DiskPort::Usb;
-    return true;
-  }
-  if (idPath.find("-ata-") != std::string::npos) {
-    port = DiskPort::Sata;
-    return true;
-  }
-  return false;
-}
-
 bool PortOfDiskFolder(ISysCalls& sys, const std::string& folder, PortPlace& place) {
   Port port;
   return placeOf(sys, folder, place, port);

@@ -35,9 +35,6 @@ namespace platform {
 
 enum class DiskPort { Usb, Sata };
 
-// Which port a disk sits on, from its udev ID_PATH; false for neither (SAS, NVMe, virtual).
-bool PortOfIdPath(const std::string& idPath, DiskPort& port);
-
 // The port a disk hangs on directly, from the disk's folder in sysfs
 // ("/sys/devices/.../block/sdb"); false when it hangs on none. For a disk that
 // has gone only the SATA port needs sysfs (its ATA port stays).
