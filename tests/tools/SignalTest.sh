@@ -138,10 +138,10 @@ ended
 grep -q "run refused" "$DIR/out" || fail "$CASE: Start was not refused: $(cat "$DIR/out")"
 nopass
 
-CASE="kxmp started with SIGHUP ignored (nohup), SIGHUP during the pass"
+CASE="kxmp started with SIGHUP ignored (nohup), SIGHUP while the Next Station box is up"
 site nohup
 start nohup "$STARTED"
-await "run started"
+await "box open"
 kill -HUP "$PID"
 sleep 1
 kill -0 "$PID" 2>/dev/null || fail "$CASE: ended on the SIGHUP"
