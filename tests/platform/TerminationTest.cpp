@@ -42,32 +42,11 @@ constexpr unsigned kChildBoundSeconds = 60;
   std::_Exit(0);
 }
 
-// The child's part: started with SIGHUP ignored (nohup), it is not handed a
-// SIGHUP, and SIGHUP is ignored again once watching ends, SIGTERM default.
-[[noreturn]] void IgnoredStaysIgnored() {
-  alarm(kChildBoundSeconds);
-  signal(SIGHUP, SIG_IGN);
-  std::promise<int> handed;
-  platform::WatchTerminationSignals([&handed](int s) { handed.set_value(s); });
-  std::raise(SIGHUP);
-  std::raise(SIGTERM);
-  if (handed.get_future().get() != SIGTERM) std::_Exit(1);
-  platform::StopWatchingTerminationSignals();
-  struct sigaction hup {}, term {};
-  sigaction(SIGHUP, nullptr, &hup);
-  sigaction(SIGTERM, nullptr, &term);
-  std::_Exit(hup.sa_handler == SIG_IGN && term.sa_handler == SIG_DFL ? 0 : 2);
-}
-
 TEST(TerminationSignals, EachIsHandedToTheHandlerAndTheProcessGoesOn) {
   for (int signal : {SIGTERM, SIGINT, SIGHUP}) {
     SCOPED_TRACE(signal);
     EXPECT_EXIT(RaiseAndExitWhenHanded(signal), ::testing::ExitedWithCode(0), "");
   }
-}
-
-TEST(TerminationSignals, OneIgnoredAtStartStaysIgnoredAndTheActionsFoundArePutBack) {
-  EXPECT_EXIT(IgnoredStaysIgnored(), ::testing::ExitedWithCode(0), "");
 }
 
 // Signals that come faster than the handler answers them never hold up the
