@@ -18,8 +18,8 @@
 #include <utility>
 
 CPropertySheetWithLogoDlg::CPropertySheetWithLogoDlg(const std::string& title, unsigned pageMask,
-                                                     CProductionPage& logic)
-    : wxFrame(nullptr, wxID_ANY, wxString::FromUTF8(title)) {
+                                                     CProductionPage& logic, std::function<void()> stop)
+    : wxFrame(nullptr, wxID_ANY, wxString::FromUTF8(title)), m_Stop(std::move(stop)) {
   // The theme's background without an erase event, whose drawing context asks
   // the theme for fonts and colours at every repaint of a control.
   SetBackgroundStyle(wxBG_STYLE_SYSTEM);
@@ -63,6 +63,8 @@ void CPropertySheetWithLogoDlg::OnClose(wxCloseEvent& event) {
     // Never destroyed under a box's loop: the close is carried out when the boxes have returned.
     if (CModalBoxes* boxes = CModalBoxes::Current(); boxes && boxes->AnyOpen()) {
       event.Veto();
+      // A stop at once: the answer to a box of Start must not start the pass.
+      if (m_Stop) m_Stop();
       if (!std::exchange(m_CloseAfterBoxes, true)) {
         boxes->AfterBoxes([self = wxWeakRef<CPropertySheetWithLogoDlg>(this)] {
           if (!self) return;
@@ -74,6 +76,7 @@ void CPropertySheetWithLogoDlg::OnClose(wxCloseEvent& event) {
     }
     if (m_Production && !m_Production->CanClose()) {
       event.Veto();
+      if (m_Stop) m_Stop();
       return;
     }
   }
@@ -96,7 +99,9 @@ int CMainApp::OnExit() {
 }
 
 bool CMainApp::Open() {
-  m_Boxes = std::make_unique<CModalBoxes>();
+  m_Boxes = std::make_unique<CModalBoxes>([this](wxWindow* window) {
+    if (window == m_Sheet.get()) RequestEnd(EndBy::Close);
+  });
   // Before anything is written or shown: a signal during start-up or its boxes ends the program cleanly.
   platform::WatchTerminationSignals([this](int) { RequestEnd(); });
   bool endRequested = false;
@@ -106,7 +111,9 @@ bool CMainApp::Open() {
     endRequested = m_EndRequested;
   }
   if (endRequested) CallAfter([this] { OnTerminationSignal(); });
-  platform::SetMessageBox(m_BoxOverride ? m_BoxOverride : std::make_shared<CWxMessageBox>());
+  // No box once the end was asked, from start-up on.
+  platform::SetMessageBox(std::make_shared<CEndingMessageBox>(
+      m_BoxOverride ? m_BoxOverride : std::make_shared<CWxMessageBox>(), [this] { return EndRequested(); }));
   // No window here handles update-UI events: idle time need not walk every window for them.
   wxUpdateUIEvent::SetMode(wxUPDATE_UI_PROCESS_SPECIFIED);
   app::ReadKxU2A();
@@ -128,18 +135,25 @@ bool CMainApp::Open() {
     m_Page = std::make_unique<CProductionPage>();
     if (m_EndRequested) m_Page->RequestStop();
   }
-  m_Sheet = new CPropertySheetWithLogoDlg(app::BuildWindowTitle(), app::ReadPageMask(), *m_Page);
+  m_Sheet = new CPropertySheetWithLogoDlg(app::BuildWindowTitle(), app::ReadPageMask(), *m_Page,
+                                          [this] { RequestEnd(EndBy::Close); });
   m_Sheet->Show();
   SetTopWindow(m_Sheet);
   return true;
 }
 
-void CMainApp::RequestEnd() {
+void CMainApp::RequestEnd(EndBy by) {
+  platform::RequestTermination();
   {
     std::lock_guard guard(m_EndLock);
     m_EndRequested = true;
     if (m_Page) m_Page->RequestStop();  // at once: the window thread may be in Start, between its boxes
     if (!m_Opened) return;              // the window system is still starting: Open answers it
+  }
+  // A close is carried out by the window itself, once its boxes have been answered.
+  if (by == EndBy::Close) {
+    if (m_Boxes) m_Boxes->Refuse();
+    return;
   }
   CallAfter([this] { OnTerminationSignal(); });
 }

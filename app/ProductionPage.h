@@ -64,6 +64,7 @@ class CProductionPage {
   // No pass after the one going, and no Start or Scan any more (the program
   // ends: the window is to close when the run has ended). Any thread.
   void RequestStop() { m_StopRequested = true; }
+  bool StopRequested() const { return m_StopRequested.load(); }
   // True from Start until the run thread has ended (its last join included).
   bool Running() const { return m_Running.load(); }
   // Blocks until the run thread has ended; for shut-down and tests.

@@ -75,12 +75,15 @@ void Watch(bool on) {
 }  // namespace gtk
 #endif
 
+// The program ends: nobody is asked, the text is kept on standard error.
+int NotShown(const std::string& text, const std::string& caption, win::UINT type) {
+  std::fprintf(stderr, "[%s] %s (not shown: the program ends)\n", caption.empty() ? "kxmp" : caption.c_str(),
+               text.c_str());
+  return platform::SafeAnswer(type);
+}
+
 int ShowHere(const std::string& text, const std::string& caption, win::UINT type) {
-  if (g_Current && g_Current->Ended()) {
-    // The program ends: nobody is asked, the text is kept on standard error.
-    std::fprintf(stderr, "[%s] %s\n", caption.c_str(), text.c_str());
-    return platform::SafeAnswer(type);
-  }
+  if (g_Current && g_Current->Refused()) return NotShown(text, caption, type);
   long style = wxCENTRE;
   switch (type & 0xF) {
     case win::MB_OKCANCEL: style |= wxOK | wxCANCEL; break;
@@ -110,7 +113,7 @@ int ShowHere(const std::string& text, const std::string& caption, win::UINT type
 
 }  // namespace
 
-CModalBoxes::CModalBoxes() {
+CModalBoxes::CModalBoxes(std::function<void(wxWindow*)> closeAsked) : m_CloseAsked(std::move(closeAsked)) {
   Register();
   g_Current = this;
 }
@@ -125,7 +128,7 @@ CModalBoxes::~CModalBoxes() {
 CModalBoxes* CModalBoxes::Current() { return g_Current; }
 
 int CModalBoxes::Enter(wxDialog* dialog) {
-  if (m_Ended) return wxID_CANCEL;
+  if (m_Refused) return wxID_CANCEL;
   m_Open.push_back(dialog);
 #ifdef __WXGTK__
   gtk::Watch(true);  // at each box: the toolkit puts GTK's own handler back after a yield
@@ -135,6 +138,7 @@ int CModalBoxes::Enter(wxDialog* dialog) {
 
 bool CModalBoxes::CloseAfterBoxes(wxWindow* window) {
   if (std::find(m_Open.begin(), m_Open.end(), window) != m_Open.end()) return false;  // a box's own close
+  if (m_CloseAsked) m_CloseAsked(window);
   AfterBoxes([target = wxWeakRef<wxWindow>(window)] {
     if (target && !target->IsBeingDeleted()) target->Close();
   });
@@ -159,7 +163,7 @@ void CModalBoxes::Later(void (CModalBoxes::*step)()) {
 }
 
 void CModalBoxes::End() {
-  m_Ended = true;
+  m_Refused = m_Ended = true;
   TakeDownInnermost();
 }
 
@@ -181,4 +185,9 @@ void CModalBoxes::RunAfterBoxes() {
 int CWxMessageBox::Show(const std::string& text, const std::string& caption, win::UINT type) {
   if (wxIsMainThread()) return ShowHere(text, caption, type);
   return kx::WindowCalls().Call([=] { return ShowHere(text, caption, type); }, platform::SafeAnswer(type));
+}
+
+int CEndingMessageBox::Show(const std::string& text, const std::string& caption, win::UINT type) {
+  if (m_Ending()) return NotShown(text, caption, type);
+  return m_Shown->Show(text, caption, type);
 }

@@ -5,6 +5,8 @@
 #pragma once
 #include <functional>
 #include <memory>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/MessageBox.h"
@@ -19,7 +21,9 @@ class wxWindow;
 // the boxes to return; a termination signal takes them down first.
 class CModalBoxes final : public wxModalDialogHook {
  public:
-  CModalBoxes();
+  // `closeAsked` hears at once of a close the window manager asked of a window
+  // under the boxes, which is carried out only after they have returned.
+  explicit CModalBoxes(std::function<void(wxWindow*)> closeAsked = {});
   ~CModalBoxes() override;
   CModalBoxes(const CModalBoxes&) = delete;
   CModalBoxes& operator=(const CModalBoxes&) = delete;
@@ -27,10 +31,12 @@ class CModalBoxes final : public wxModalDialogHook {
   // The instance of the running program, or nullptr.
   static CModalBoxes* Current();
   bool AnyOpen() const { return !m_Open.empty(); }
-  // Once ended, no box is shown any more (each gets its safe answer at once)
-  // and the open ones are taken down, the innermost first.
+  // Once refused, no box is shown any more (each gets its safe answer at
+  // once); the open ones stay until they are answered.
+  void Refuse() { m_Refused = true; }
+  bool Refused() const { return m_Refused; }
+  // Refuses, and takes the open boxes down, the innermost first.
   void End();
-  bool Ended() const { return m_Ended; }
   // Runs on the window thread after the last open box has returned, from the
   // event loop outside it (at the next event when none is open).
   void AfterBoxes(std::function<void()> then);
@@ -50,6 +56,8 @@ class CModalBoxes final : public wxModalDialogHook {
   void Later(void (CModalBoxes::*step)());
   std::vector<wxDialog*> m_Open;
   std::vector<std::function<void()>> m_After;
+  std::function<void(wxWindow*)> m_CloseAsked;
+  bool m_Refused = false;
   bool m_Ended = false;
   std::shared_ptr<int> m_Alive = std::make_shared<int>();
 };
@@ -57,4 +65,17 @@ class CModalBoxes final : public wxModalDialogHook {
 class CWxMessageBox final : public platform::IMessageBox {
  public:
   int Show(const std::string& text, const std::string& caption, win::UINT type) override;
+};
+
+// The boxes of a program that may be asked to end: once `ending` holds, none is
+// shown; each text goes to standard error as not shown and gets the safe answer.
+class CEndingMessageBox final : public platform::IMessageBox {
+ public:
+  CEndingMessageBox(std::shared_ptr<platform::IMessageBox> shown, std::function<bool()> ending)
+      : m_Shown(std::move(shown)), m_Ending(std::move(ending)) {}
+  int Show(const std::string& text, const std::string& caption, win::UINT type) override;
+
+ private:
+  std::shared_ptr<platform::IMessageBox> m_Shown;
+  std::function<bool()> m_Ending;
 };

@@ -3,7 +3,8 @@
 // the MP firmware into controller RAM (engine/MpRunningCode.cpp), bad-block
 // scan, info block and pre-format, the firmware into flash, post-format tests,
 // capacity and identity checks, and the pass text. Stops at the first failing
-// step; [RD Debug] TestInFinity repeats it from the running-code check.
+// step; [RD Debug] TestInFinity repeats it from the running-code check until
+// the setting is cleared or the program is asked to end.
 #include "engine/MpProcedure.h"
 
 #include <algorithm>
@@ -23,6 +24,7 @@
 #include "engine/ProcedureSupport.h"
 #include "media/RdtProgress.h"
 #include "platform/Clock.h"
+#include "platform/Termination.h"
 
 using kx::proc::FdbInt;
 using kx::proc::kToolSetting;
@@ -119,7 +121,9 @@ std::uint8_t CMpRun::Run() {
     }
     if (!FormatAndProgram()) return 0;
     if (!short_ && (!Tests() || !CapacityAndIdentity())) return 0;
-    if (ParamInt("RD Debug", "TestInFinity", 0) == 0) break;
+    // Repeated until the setting is cleared or the program is to end: the
+    // round just run is on record like any pass.
+    if (ParamInt("RD Debug", "TestInFinity", 0) == 0 || platform::TerminationRequested()) break;
   }
 
   const double seconds = static_cast<double>(platform::Clock().NowMs() - start_) / 1000.0;

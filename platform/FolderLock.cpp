@@ -30,8 +30,8 @@ using win::DWORD;
 
 // How often a wait for another process's lock looks for a termination request.
 constexpr std::chrono::milliseconds kTerminationPoll{20};
-// After a termination signal, how long a wait for a lock may still go on: a
-// lock another station or port holds for a moment is still got, so that the
+// After a termination request, how long each wait for a lock may still go on:
+// a lock another station or port holds for a moment is still got, so that the
 // last records are written, while one a script keeps does not hold up the exit.
 constexpr std::chrono::seconds kTerminationGrace{1};
 
@@ -96,28 +96,6 @@ int blockingLock(int fd) {
   return 0;
 }
 
-// The folders whose lock a wait gave up after a termination signal: a later
-// wait for one of them, still held, gives way at once instead of taking its
-// own grace, so that the ports queued for it do not hold up the exit one by one.
-struct GivenUp {
-  std::mutex mutex;
-  std::vector<FolderId> folders;
-};
-GivenUp& givenUp() {
-  static GivenUp g;
-  return g;
-}
-bool wasGivenUp(const FolderId& id) {
-  auto& g = givenUp();
-  std::lock_guard lock(g.mutex);
-  return std::find(g.folders.begin(), g.folders.end(), id) != g.folders.end();
-}
-void giveUp(const FolderId& id) {
-  auto& g = givenUp();
-  std::lock_guard lock(g.mutex);
-  if (std::find(g.folders.begin(), g.folders.end(), id) == g.folders.end()) g.folders.push_back(id);
-}
-
 // A blocking flock another thread waits in for us: the caller can give up on
 // it, which a thread inside flock cannot.
 struct LockWait {
@@ -129,14 +107,14 @@ struct LockWait {
 };
 
 // Takes the exclusive flock on `fd`: 0 or the errno value. A wait for another
-// holder gives way (EINTR) once it has gone on for the grace after a
-// termination signal, or at once for a folder given up before. A wait given
-// up hands `fd` to the waiting thread, which closes it once its flock returns
-// (a lock got too late is let go at once), and sets `fd` to -1.
-int waitForLock(int& fd, const FolderId& id) {
+// holder gives way (EINTR) once it has gone on for its own grace after a
+// termination request, whatever other waits did: a port of this process
+// holding the folder for a moment is still waited for. A wait given up hands
+// `fd` to the waiting thread, which closes it once its flock returns (a lock
+// got too late is let go at once), and sets `fd` to -1.
+int waitForLock(int& fd) {
   const int e = tryLock(fd);
   if (e != EWOULDBLOCK) return e;
-  if (TerminationRequested() && wasGivenUp(id)) return EINTR;
   auto wait = std::make_shared<LockWait>();
   try {
     std::thread([wait, waitFd = fd] {
@@ -160,7 +138,6 @@ int waitForLock(int& fd, const FolderId& id) {
     const auto now = std::chrono::steady_clock::now();
     if (!givesWayAt) givesWayAt = now + kTerminationGrace;
     if (now >= *givesWayAt) {
-      giveUp(id);
       wait->abandoned = true;
       fd = -1;
       return EINTR;
@@ -231,7 +208,7 @@ bool FolderLock::take() {
     }
     id_ = id;
     e = injectedLockFault(folder_, LockStep::Lock);
-    if (e == 0) e = waitForLock(fd_, id);
+    if (e == 0) e = waitForLock(fd_);
     if (e != 0) {
       refuse("locked", e, win::ERROR_LOCK_FAILED);
       return false;

@@ -31,9 +31,10 @@ struct FolderId {
 // a thread that already holds it, by whatever name, goes through; one whose
 // ProfileWriteLock on it was refused gets that refusal again. Once locked, the
 // name must still lead to the folder locked, or the folder it now leads to is
-// locked instead. A wait for another process gives way to a termination
-// signal (platform/Termination.h) once it has gone on for a short grace after
-// the signal: the lock is then refused.
+// locked instead. A wait for another holder gives way to a termination request
+// (platform/Termination.h) once it has gone on for a second after the request
+// (or after it began, if later): the lock is then refused. Each wait has its
+// own second, whatever waits before it gave way.
 class FolderLock {
  public:
   // `remember`: a refusal makes this thread's writes to the folder fail while
@@ -76,7 +77,7 @@ bool HoldsFolderLock();
 // the path leads. Error(): 0, or the Windows error number when nothing is
 // held: the folder cannot be found or opened, or the system refuses the lock
 // (ERROR_LOCK_FAILED, as a network file system without flock does), or a
-// termination signal ended the wait (ERROR_LOCK_FAILED). Then, while this
+// termination request ended the wait (ERROR_LOCK_FAILED). Then, while this
 // lives, this thread's profile writes to that folder fail with the same error;
 // a caller that writes through the file layer (platform/Files.h) must check
 // Error() itself.

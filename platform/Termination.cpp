@@ -6,6 +6,8 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstddef>
+#include <iterator>
 #include <mutex>
 #include <thread>
 
@@ -18,6 +20,7 @@ std::atomic<bool> g_Requested{false};
 static_assert(std::atomic<bool>::is_always_lock_free, "set in signal context");
 
 constexpr int kSignals[] = {SIGTERM, SIGINT, SIGHUP};
+constexpr std::size_t kSignalCount = std::size(kSignals);
 
 void OnSignal(int signal) {
   const int saved = errno;
@@ -32,6 +35,7 @@ struct Watcher {
   std::mutex lock;
   std::function<void(int)> handler;
   std::thread thread;
+  struct sigaction found[kSignalCount] {};  // each signal's action when watching began
 };
 
 Watcher& TheWatcher() {
@@ -76,14 +80,19 @@ bool WatchTerminationSignals(std::function<void(int)> handler) {
   action.sa_handler = OnSignal;
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESTART;
-  for (int signal : kSignals) sigaction(signal, &action, nullptr);
+  for (std::size_t i = 0; i < kSignalCount; ++i) {
+    sigaction(kSignals[i], nullptr, &w.found[i]);
+    // Whoever started us chose to keep this signal away: it stays so.
+    const bool ignored = !(w.found[i].sa_flags & SA_SIGINFO) && w.found[i].sa_handler == SIG_IGN;
+    if (!ignored) sigaction(kSignals[i], &action, nullptr);
+  }
   return true;
 }
 
 void StopWatchingTerminationSignals() {
   Watcher& w = TheWatcher();
   if (!w.thread.joinable()) return;
-  for (int s : kSignals) signal(s, SIG_DFL);
+  for (std::size_t i = 0; i < kSignalCount; ++i) sigaction(kSignals[i], &w.found[i], nullptr);
   // A full pipe is emptied by the watcher: the end request waits for room.
   const unsigned char end = 0;
   while (write(g_Pipe[1], &end, 1) < 0 && (errno == EAGAIN || errno == EINTR)) std::this_thread::yield();
@@ -96,5 +105,7 @@ void StopWatchingTerminationSignals() {
 }
 
 bool TerminationRequested() { return g_Requested.load(std::memory_order_relaxed); }
+
+void RequestTermination() { g_Requested.store(true, std::memory_order_relaxed); }
 
 }  // namespace platform

@@ -6,11 +6,13 @@
 //                              starts the program's window, presses Start, waits
 //                              for the pass and saves a screenshot of the window;
 //                              with stations, sets TestStation to each in turn
-//                              and runs a pass at it in the same window. Boxes
-//                              go to standard error; one that is not a plain
-//                              notice ends and fails the run there (at Start: no
-//                              pass starts). SIGTERM, SIGINT or SIGHUP ends it as
-//                              it ends the program: the pass going finishes.
+//                              and runs a pass at it in the same window, then
+//                              puts back the TestStation it found. Boxes go to
+//                              standard error; one that is not a plain notice
+//                              ends and fails the run there (at Start: no pass
+//                              starts). SIGTERM, SIGINT or SIGHUP ends it as it
+//                              ends the program: the pass going finishes, no
+//                              further pass starts, and the status is 0.
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -111,11 +113,22 @@ int RunHeadless(const char* png, char* program, const std::vector<std::string>& 
   CPropertyPage_KXMP* page = sheet->ProductionPage();
   CProductionPage& logic = page->Logic();
   kxtools::RunEventsUntil([] { return false; }, 1000);
+  // The station the settings name, put back at the end: the next start of the program is where this one was.
+  constexpr char kNoStation[] = "\x01";
+  const std::string foundStation =
+      win::GetPrivateProfileString("General Info", "TestStation", kNoStation, app::kToolSettingIni);
   bool ended = true;
   // One pass at the station set, or one pass at each station named, in turn.
   for (std::size_t i = 0; ended && sheet && boxes->Failing().empty() && i < std::max<std::size_t>(stations.size(), 1);
        ++i) {
     const std::string station = stations.empty() ? "the" : stations[i];
+    // Asked to end (a signal) during the last pass or at Start: the run ends here, as the program does.
+    const auto endedByStop = [&] {
+      if (logic.Running() || !logic.StopRequested()) return false;
+      Say(station + " pass not started: the program ends");
+      return true;
+    };
+    if (endedByStop()) break;
     if (!stations.empty() &&
         !win::WritePrivateProfileString("General Info", "TestStation", stations[i].c_str(), app::kToolSettingIni)) {
       std::fprintf(stderr, "kxmp_demo: cannot set the station in %s\n", app::kToolSettingIni);
@@ -123,6 +136,7 @@ int RunHeadless(const char* png, char* program, const std::vector<std::string>& 
       break;
     }
     page->OnStart();
+    if (endedByStop()) break;
     ended = logic.Running();
     if (ended) Say(station + " pass started");
     ended = ended && kxtools::RunEventsUntil([&] { return sheet ? page->RunShown() : !logic.Running(); }, 1800000);
@@ -131,6 +145,9 @@ int RunHeadless(const char* png, char* program, const std::vector<std::string>& 
     Say(station + " pass " + (ended ? "ended" : "did not end") + "; Total " + logic.CountLabel(0).Text() + ", Good " +
         logic.CountLabel(1).Text() + ", Bad " + logic.CountLabel(2).Text() + "; slots" + codes);
   }
+  if (!stations.empty())
+    win::WritePrivateProfileString("General Info", "TestStation",
+                                   foundStation == kNoStation ? nullptr : foundStation.c_str(), app::kToolSettingIni);
   if (sheet) kxtools::RunEventsUntil([] { return false; }, 1000);
   bool saved = false;
   if (sheet) {

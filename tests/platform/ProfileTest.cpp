@@ -1,7 +1,10 @@
 #include "platform/Profile.h"
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
@@ -10,12 +13,14 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <future>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "platform/Files.h"
 #include "platform/FolderLock.h"
+#include "platform/Termination.h"
 #include "tests/platform/TempDir.h"
 
 using namespace win;
@@ -244,6 +249,32 @@ TEST_F(Profile, AFolderLockThatCannotBeHeldFailsTheWritesItGuards) {
   }
   EXPECT_EQ(readRaw(ini), "[S]\r\nk=1\r\n");
   EXPECT_TRUE(WritePrivateProfileString("S", "k", "4", ini.c_str()));
+}
+
+// After a termination request each wait for a lock has its own grace: one
+// given up against a script that keeps the folder does not make the next give
+// way at once, and a port of the same process holding it for a moment is
+// waited for. In a child: the request is process-wide and never cleared.
+TEST_F(Profile, EachLockWaitAfterATerminationRequestHasItsOwnGrace) {
+  const pid_t child = kxtest::forkChild([&] {
+    platform::RequestTermination();
+    const int script = ::open(dir.path().c_str(), O_RDONLY | O_DIRECTORY);
+    if (script < 0 || ::flock(script, LOCK_EX) != 0) return 3;
+    const bool gaveWay = platform::ProfileWriteLock(ini).Error() == ERROR_LOCK_FAILED;
+    ::close(script);
+    std::promise<void> held;
+    std::thread port([&held, this] {
+      platform::ProfileWriteLock lock(ini);
+      held.set_value();
+      std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    });
+    held.get_future().wait();
+    const bool waited = WritePrivateProfileString("S", "k", "1", ini.c_str());
+    port.join();
+    return !gaveWay ? 1 : !waited ? 2 : 0;
+  });
+  EXPECT_EQ(kxtest::waitExit(child), 0)
+      << "1: the wait against the script did not give way; 2: the wait for the port gave way at once";
 }
 
 TEST_F(Profile, OddLinesReadSafelyAndSurviveARewrite) {

@@ -3,10 +3,13 @@
 # run under a display: sent during a pass and again while it ends, the pass
 # finishes, its records are whole, AutoMapping.ini is removed and the exit
 # status is 0; sent while the window system starts or while a box is up (after
-# a pass, at start-up or at Start), any box is taken down, no pass starts after
-# it and the program ends. A site the headless demo cannot use ends it with
-# the box's text on standard error instead of a wait, and a box at Start ends
-# it before any pass.
+# a pass, at start-up or at Start), any box is taken down, no pass or box
+# starts after it and the program ends. MP repeating its pass for
+# [RD Debug] TestInFinity ends too; a SIGHUP the program was started to ignore
+# (nohup) stays ignored; the demo stopped during its first of two stations
+# ends with status 0 and puts back the station it found. A site the headless
+# demo cannot use ends it with the box's text on standard error instead of a
+# wait, and a box at Start ends it before any pass.
 #   SignalTest.sh <kxmp with Start pressed> <kxmp_demo> <libGetDev.so>
 set -uo pipefail
 STARTED=$1
@@ -105,11 +108,14 @@ nopass() {
   return 0
 }
 
-CASE="kxmp, SIGTERM before the window system has started"
+CASE="kxmp, SIGTERM before the window system has started, a start-up warning due"
 site early
+sed -i 's/^SlotNumber=8/SlotNumber=12/' "$SITE/Configuration/System/MPToolSetting.ini"
 start "$STARTED" --signalled
 ended
 [ "$STATUS" = 0 ] || fail "$CASE: exit status $STATUS"
+grep -q "box open" "$DIR/out" && fail "$CASE: a box was shown"
+grep -q "SlotNumber 12" "$DIR/err" || fail "$CASE: the warning is not on stderr"
 nopass
 
 CASE="kxmp, SIGTERM while a start-up box is up"
@@ -131,6 +137,38 @@ ended
 [ "$STATUS" = 0 ] || fail "$CASE: exit status $STATUS"
 grep -q "run refused" "$DIR/out" || fail "$CASE: Start was not refused: $(cat "$DIR/out")"
 nopass
+
+CASE="kxmp started with SIGHUP ignored (nohup), SIGHUP while the Next Station box is up"
+site nohup
+start nohup "$STARTED"
+await "box open"
+kill -HUP "$PID"
+sleep 1
+kill -0 "$PID" 2>/dev/null || fail "$CASE: ended on the SIGHUP"
+kill -TERM "$PID"
+ended
+[ "$STATUS" = 0 ] || fail "$CASE: exit status $STATUS"
+whole
+
+CASE="kxmp at MP repeating its pass ([RD Debug] TestInFinity = 1), SIGTERM"
+site infinity
+sed -i 's/^TestStation=RDTResult/TestStation=MP/' "$SITE/Configuration/System/MPToolSetting.ini"
+printf '[RD Debug]\r\nTestInFinity=1\r\n' >>"$SITE/param.ini"
+start "$STARTED"
+await "run started"
+sleep 1
+kill -TERM "$PID"
+ended
+[ "$STATUS" = 0 ] || fail "$CASE: exit status $STATUS"
+[ -e "$SITE/drives/C/MP_SSD_NODE/AutoMapping.ini" ] && fail "$CASE: AutoMapping.ini left behind"
+
+CASE="kxmp_demo run at two stations, SIGTERM during the first"
+site demo-two
+sed -i 's/^TestStation=RDTResult/TestStation=MP/' "$SITE/Configuration/System/MPToolSetting.ini"
+start "$DEMO" run "$SITE/shot.png" RDTResult QC
+twice "RDTResult pass started" TERM
+grep -q "QC pass started" "$DIR/out" && fail "$CASE: the second station's pass started"
+grep -q "^TestStation=MP" "$SITE/Configuration/System/MPToolSetting.ini" || fail "$CASE: the station was not put back"
 
 CASE="kxmp_demo run at an unknown station"
 site demo-start-box

@@ -301,18 +301,30 @@ bool WindowEventsPending() {
 }
 
 // A close (the program's own or the window manager's), or a termination
-// signal, while a box is up (the next station after the pass): no window goes
-// under the box's loop. A close waits for the operator's answer; the signal
-// takes the box down. Either way the window then closes.
+// signal, while a box is up (the next station after the pass, or Start's
+// station warning): no window goes under the box's loop. A close waits for the
+// operator's answer; the signal takes the box down. Either way the window then
+// closes, and Start answered after the close starts no pass.
 TEST_F(WindowPass, AWindowClosesOnlyAfterTheBoxOpenOverItHasReturned) {
   enum class Way { Close, WindowManager, Signal };
+  for (const bool atStart : {false, true})
   for (const Way way : {Way::Close, Way::WindowManager, Way::Signal}) {
     SCOPED_TRACE(way == Way::Close ? "close" : way == Way::WindowManager ? "window manager's close" : "signal");
+    SCOPED_TRACE(atStart ? "the box at Start" : "the box after the pass");
     CPropertyPage_KXMP* page = Open("RDTResult", 8, "bridge", kRdtSite);
     ASSERT_NE(page, nullptr);
     SetIni(kToolIni, "OP Setting", "PopoutNotice", "1");
     platform::SetMessageBox(std::make_shared<CWxMessageBox>());
-    page->OnStart();
+    bool started = false;
+    if (atStart) {
+      SetIni(kToolIni, "General Info", "TestStation", "MPP");  // no station name: Start warns
+      wxTheApp->CallAfter([page, &started] {
+        page->OnStart();
+        started = page->Logic().Running();
+      });
+    } else {
+      page->OnStart();
+    }
     bool asked = false, answered = false, stayed = false;
     const auto openBox = [] {
       for (wxWindow* window : wxTopLevelWindows)
@@ -340,6 +352,9 @@ TEST_F(WindowPass, AWindowClosesOnlyAfterTheBoxOpenOverItHasReturned) {
         120000));
     EXPECT_TRUE(asked);
     EXPECT_EQ(stayed, way != Way::Signal);
+    if (atStart) {
+      EXPECT_FALSE(started);
+    }
     EXPECT_EQ(openBox(), nullptr);
     EXPECT_FALSE(Exists("C:\\MP_SSD_NODE\\AutoMapping.ini"));
     app_->Shut();
