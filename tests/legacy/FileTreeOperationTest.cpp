@@ -907,7 +907,6 @@ TEST_F(FileTree, AFailureAtAFileNamesIt) {
     std::function<bool()> run;
     const char* file;
   } rows[] = {{"tree copy", [this] { return op_.Copy("C:\\a", "D:\\b"); }, "C:\\a\\s\\2.txt"},
-              {"tree move", [this] { return op_.Move("C:\\a", "D:\\b"); }, "C:\\a\\s\\2.txt"},
               {"file copy", [this] { return op_.Copy("C:\\a\\s\\2.txt", "D:\\b"); }, "C:\\a\\s\\2.txt"},
               {"tree delete", [this] { return op_.Delete("C:\\a"); }, "C:\\a\\s\\2.txt"},
               {"file delete", [this] { return op_.Delete("C:\\a\\s\\2.txt"); }, "C:\\a\\s\\2.txt"}};
