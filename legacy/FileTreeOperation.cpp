@@ -75,6 +75,10 @@ bool IsMissing(win::DWORD error) { return error == win::ERROR_FILE_NOT_FOUND || 
 // are closed and reopened through ".." on the way back.
 constexpr std::size_t kOpenLevels = 48;
 
+// File data a Move copies into a folder before flushing it and removing the
+// sources: the room it needs beyond the tree itself.
+constexpr std::uint64_t kBatchBytes = 512 * 1024;
+
 }  // namespace
 
 // One folder of a walk and where the walk stands in it.
@@ -198,8 +202,9 @@ bool CFileTreeOperation::Move(const std::string& source, const std::string& dest
     RefuseRoot(source);
     // Moving a tree into itself would delete what it has just copied.
     if (CheckPath(source) == 2 && !IsLink(source) && IsInsideTree(destination, source)) Raise("Wrong operation");
-    // The source goes only once the whole copy is made, and of it only what
-    // was copied and has not changed since: what a writer adds meanwhile stays.
+    // Each file's source goes once its copy is on disk, and only when it is
+    // the file copied, unchanged since: what a writer adds or changes
+    // meanwhile stays. The emptied folders go at the end.
     m_Moving = true;
     m_Kept.clear();
     CopyTree(source, destination);
@@ -211,6 +216,8 @@ bool CFileTreeOperation::Move(const std::string& source, const std::string& dest
   }
   m_Moving = false;
   m_Copied.clear();
+  m_Batch.clear();
+  m_BatchBytes = 0;
   m_AskIfReadOnly = ask;
   m_SubfolderBudget = -1;
   return ok;
@@ -299,12 +306,17 @@ void CFileTreeOperation::CopyTree(std::string source, std::string destination) {
       const std::string name = stored == at.Top().taken.end() ? folder : stored->second;
       out = std::make_unique<platform::OpenFolder>();
       win::DWORD error = stored == at.Top().taken.end() ? at.Folder().CreateFolder(name, *out) : win::ERROR_ALREADY_EXISTS;
+      const bool made = error == 0;
       if (error == win::ERROR_ALREADY_EXISTS) error = at.Folder().Enter(name, *out);
       if (error != 0) RefuseTargetEntry(at, name, error);
+      // A Move's sources go only once the folder holding their copies is on disk too.
+      if (made && m_Moving) {
+        if (const win::DWORD flushed = at.Folder().Flush()) RaiseAt(at.Path(), flushed);
+      }
       outName = at.Path(name);
     }
     if (const win::DWORD error = out->Self(m_WalkTarget)) Raise(error);
-    CopyWalk(std::move(walked), WithoutBackslash(source), std::move(out), outName);
+    CopyWalk(std::move(walked), WithoutBackslash(source), std::move(out), outName, !folder.empty());
     return;
   }
   if (m_Moving) {
@@ -321,7 +333,8 @@ void CFileTreeOperation::CopyTree(std::string source, std::string destination) {
 }
 
 void CFileTreeOperation::CopyWalk(std::unique_ptr<platform::OpenFolder> source, const std::string& from,
-                                  std::unique_ptr<platform::OpenFolder> target, const std::string& into) {
+                                  std::unique_ptr<platform::OpenFolder> target, const std::string& into,
+                                  bool ownRoot) {
   FolderChain src, dst;
   src.Push(std::move(source), from);
   dst.Push(std::move(target), into);
@@ -331,8 +344,8 @@ void CFileTreeOperation::CopyWalk(std::unique_ptr<platform::OpenFolder> source, 
   while (!src.Empty()) {
     WalkLevel& level = src.Top();
     if (level.next == level.names.size()) {
-      // What was renamed into the folder is on disk before a Move removes its source.
-      if (const win::DWORD error = dst.Folder().Flush()) RaiseAt(dst.Path(), error);
+      if (ownRoot || dst.Depth() > 1) dst.Folder().KeepModified(level.self.modified);
+      Settle(src, dst, true);
       src.Pop();
       dst.Pop();
       continue;
@@ -368,11 +381,16 @@ void CFileTreeOperation::CopySubfolder(FolderChain& source, FolderChain& target,
   const std::string targetName = stored == level.taken.end() ? name : stored->second;
   auto into = std::make_unique<platform::OpenFolder>();
   win::DWORD error = stored == level.taken.end() ? target.Folder().CreateFolder(name, *into) : win::ERROR_ALREADY_EXISTS;
-  if (error == 0) level.taken.emplace(Folded(name), name);
+  const bool made = error == 0;
+  if (made) level.taken.emplace(Folded(name), name);
   if (error == win::ERROR_ALREADY_EXISTS) error = target.Folder().Enter(targetName, *into);
   if (error != 0) RefuseTargetEntry(target, targetName, error);
   if (m_SubfolderBudget > 0) --m_SubfolderBudget;
-  if (m_Moving) Record(self);
+  if (m_Moving) {
+    Record(self);
+    // The batch belongs to this folder; the new folder's name is put on disk with it.
+    Settle(source, target, made);
+  }
   source.Push(std::move(from), name);
   target.Push(std::move(into), targetName);
   source.List(false);
@@ -414,10 +432,45 @@ void CFileTreeOperation::CopyEntry(FolderChain& source, FolderChain& target, con
     }
   }
   platform::EntryInfo copied;
+  // A batch holds at most kBatchBytes, or one file.
+  if (platform::EntryInfo next;
+      m_Moving && !m_Batch.empty() && source.Folder().Info(name, next) == 0 && m_BatchBytes + next.size > kBatchBytes)
+    Settle(source, target, false);
   if (const win::DWORD error = source.Folder().CopyEntry(name, target.Folder(), targetName, m_Overwrite, &copied))
-    Raise(error);
+    RaiseAt(source.Path(name), error);
   level.taken.emplace(Folded(targetName), targetName);
-  if (m_Moving) Record(copied);
+  if (!m_Moving) return;
+  Record(copied);
+  m_Batch.emplace_back(name, copied);
+  m_BatchBytes += copied.size;
+  if (m_BatchBytes >= kBatchBytes) Settle(source, target, false);
+}
+
+void CFileTreeOperation::Settle(FolderChain& source, FolderChain& target, bool flush) {
+  if (m_Batch.empty() && !flush) return;
+  if (const win::DWORD error = target.Folder().Flush()) RaiseAt(target.Path(), error);
+  for (const auto& [name, copied] : m_Batch) {
+    platform::EntryInfo now;
+    // What changed or went meanwhile stays for the final walk to name.
+    if (source.Folder().Info(name, now) != 0 || !copied.Unchanged(now)) continue;
+    if (RemoveEntry(source.Folder(), name, &now, source.Path(name))) m_Copied.erase({now.device, now.inode});
+  }
+  m_Batch.clear();
+  m_BatchBytes = 0;
+}
+
+bool CFileTreeOperation::RemoveEntry(const platform::OpenFolder& folder, const std::string& name,
+                                     const platform::EntryInfo* info, const std::string& path) {
+  if (info != nullptr && info->kind == platform::EntryKind::File) {
+    const win::DWORD attributes = win::FILE_ATTRIBUTE_ARCHIVE | (info->readOnly ? win::FILE_ATTRIBUTE_READONLY : 0);
+    const auto clear = [&folder, &name] { return folder.SetAttributes(name, kFileAttributeNormal) == 0; };
+    if (!CanDelete(path, attributes, clear)) {
+      m_Declined = true;
+      return false;
+    }
+  }
+  if (const win::DWORD error = folder.RemoveFile(name)) RaiseAt(path, error);
+  return true;
 }
 
 void CFileTreeOperation::CopyOneFile(const std::string& source, std::string target) {
@@ -429,7 +482,7 @@ void CFileTreeOperation::CopyOneFile(const std::string& source, std::string targ
     }
   }
   const win::DWORD flags = win::COPY_FILE_COPY_SYMLINK | (m_Overwrite ? 0 : win::COPY_FILE_FAIL_IF_EXISTS);
-  if (!win::CopyFileEx(source.c_str(), target.c_str(), flags)) Raise(win::GetLastError());
+  if (!win::CopyFileEx(source.c_str(), target.c_str(), flags)) RaiseAt(source, win::GetLastError());
 }
 
 std::string CFileTreeOperation::NextCopyName(const std::string& path) {
@@ -465,7 +518,8 @@ void CFileTreeOperation::DeleteTree(const std::string& path) {
   if (link) {
     // The link goes, never what it leads to.
     const bool folder = (attributes & win::FILE_ATTRIBUTE_DIRECTORY) != 0;
-    if (!(folder ? win::RemoveDirectory(path.c_str()) : win::DeleteFile(path.c_str()))) Raise(win::GetLastError());
+    if (!(folder ? win::RemoveDirectory(path.c_str()) : win::DeleteFile(path.c_str())))
+      RaiseAt(path, win::GetLastError());
     return;
   }
   if (CheckPath(path) == 1) {
@@ -473,7 +527,7 @@ void CFileTreeOperation::DeleteTree(const std::string& path) {
       m_Declined = true;
       return;
     }
-    if (!win::DeleteFile(path.c_str())) Raise(win::GetLastError());
+    if (!win::DeleteFile(path.c_str())) RaiseAt(path, win::GetLastError());
     return;
   }
   // The walk goes through the folders it holds open, so a folder that turns
@@ -538,17 +592,7 @@ bool CFileTreeOperation::DeleteWalk(std::unique_ptr<platform::OpenFolder> root, 
       chain.List(false);
       continue;
     }
-    if (looked == 0 && info.kind == platform::EntryKind::File) {
-      const win::DWORD attributes = win::FILE_ATTRIBUTE_ARCHIVE | (info.readOnly ? win::FILE_ATTRIBUTE_READONLY : 0);
-      platform::OpenFolder& folder = *level.folder;
-      const auto clear = [&folder, &name] { return folder.SetAttributes(name, kFileAttributeNormal) == 0; };
-      if (!CanDelete(name, attributes, clear)) {
-        m_Declined = true;
-        level.keeps = true;
-        continue;
-      }
-    }
-    if (const win::DWORD error = level.folder->RemoveFile(name)) Raise(error);
+    if (!RemoveEntry(*level.folder, name, looked == 0 ? &info : nullptr, chain.Path(name))) level.keeps = true;
   }
 }
 

@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "platform/Files.h"
 #include "platform/WinTypes.h"
@@ -63,8 +64,9 @@ class CFileTreeOperation {
   void CopyTree(std::string source, std::string destination);
   // Copies what the open source folder holds into the open target folder,
   // depth first; `from` and `into` name them in texts.
+  // `ownRoot`: the target folder stands for the source folder and takes its time.
   void CopyWalk(std::unique_ptr<platform::OpenFolder> source, const std::string& from,
-                std::unique_ptr<platform::OpenFolder> target, const std::string& into);
+                std::unique_ptr<platform::OpenFolder> target, const std::string& into, bool ownRoot);
   void CopySubfolder(FolderChain& source, FolderChain& target, const std::string& name);
   void CopyEntry(FolderChain& source, FolderChain& target, const std::string& name);
   // An entry of the target that stands where the copy would enter a folder.
@@ -78,6 +80,14 @@ class CFileTreeOperation {
   // separator, and with `twins` no two names of one folder differ only in
   // letter case. False when the folder itself cannot be listed.
   bool CheckNames(const std::string& path, const std::string& where, bool twins);
+  // During a Move: the sources of the files copied into the target's top
+  // folder since it was last flushed go once the flush has put their copies
+  // on disk (with `flush`, the folder is flushed even with none waiting).
+  void Settle(FolderChain& source, FolderChain& target, bool flush);
+  // A file or link of the open folder (`info` as looked at, null when it could
+  // not be); false when a read-only file is declined.
+  bool RemoveEntry(const platform::OpenFolder& folder, const std::string& name, const platform::EntryInfo* info,
+                   const std::string& path);
   // During a Move: what the copy took, as it was when copied.
   void Record(const platform::EntryInfo& copied);
   bool CopiedUnchanged(const platform::EntryInfo& now) const;
@@ -93,4 +103,6 @@ class CFileTreeOperation {
   bool m_Moving = false;
   std::map<std::pair<std::uint64_t, std::uint64_t>, platform::EntryInfo> m_Copied;
   std::string m_Kept;  // the first entry a Move left in its source
+  std::vector<std::pair<std::string, platform::EntryInfo>> m_Batch;  // copied, their sources not yet removed
+  std::uint64_t m_BatchBytes = 0;
 };

@@ -246,13 +246,14 @@ DWORD placeLinkAt(int dirFd, const std::string& dir, const char* target, const s
 }
 
 // Copies the open regular file `in` (as `st` describes it) to `name` in the
-// folder `dirFd`; a file never copies onto itself. `alone` as for replaceAt.
+// folder `dirFd` with the source's last-write time, as CopyFile keeps it; a
+// file never copies onto itself. `alone` as for replaceAt.
 DWORD copyOpened(int in, const struct stat& st, int dirFd, const std::string& dir, const std::string& name,
                  bool replace, bool alone) {
   struct stat dst;
   if (::fstatat(dirFd, name.c_str(), &dst, 0) == 0 && dst.st_dev == st.st_dev && dst.st_ino == st.st_ino)
     return win::ERROR_SHARING_VIOLATION;
-  return replaceAt(dirFd, dir, name, [in](int out) {
+  return replaceAt(dirFd, dir, name, [in, &st](int out) {
     std::vector<char> buf(1 << 16);
     for (;;) {
       const ssize_t r = ::read(in, buf.data(), buf.size());
@@ -260,10 +261,14 @@ DWORD copyOpened(int in, const struct stat& st, int dirFd, const std::string& di
         if (errno == EINTR) continue;
         return errno;
       }
-      if (r == 0) return 0;
+      if (r == 0) break;
       int e = 0;
       if (!writeAll(out, buf.data(), static_cast<std::size_t>(r), e)) return e;
     }
+    // Where the file system keeps no such time, the copy has its own.
+    const struct timespec times[2] = {{0, UTIME_OMIT}, st.st_mtim};
+    ::futimens(out, times);
+    return 0;
   }, static_cast<int>(st.st_mode & 07777), replace, alone);
 }
 
@@ -830,6 +835,11 @@ bool OpenFolder::OpensForReading(const std::string& name) const {
 void OpenFolder::SweepTemps() const { removeStaleTempsAt(m_Fd); }
 
 DWORD OpenFolder::Flush() const { return ErrorFromErrno(syncFolderAt(m_Fd)); }
+
+void OpenFolder::KeepModified(std::int64_t modified) const {
+  const struct timespec times[2] = {{0, UTIME_OMIT}, {modified / 1000000000, modified % 1000000000}};
+  ::futimens(m_Fd, times);
+}
 
 DWORD OpenFolder::RemoveFolder(const std::string& name) const {
   if (const DWORD injected = InjectedFault(FileSeam::Remove, inFolder(m_Native, name))) return injected;

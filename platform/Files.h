@@ -40,8 +40,8 @@ BOOL RemoveDirectory(const char* path);
 // (ERROR_ACCESS_DENIED), as for a folder.
 BOOL DeleteFile(const char* path);
 // Replaces the destination unless failIfExists (then ERROR_FILE_EXISTS). The
-// copy keeps the source's read-only attribute; a file never copies onto itself
-// (ERROR_SHARING_VIOLATION). Symbolic links are followed.
+// copy keeps the source's read-only attribute and last-write time; a file
+// never copies onto itself (ERROR_SHARING_VIOLATION). Symbolic links are followed.
 BOOL CopyFile(const char* from, const char* to, BOOL failIfExists);
 // COPY_FILE_FAIL_IF_EXISTS and COPY_FILE_COPY_SYMLINK (a link is copied as a
 // link to the same target, never followed).
@@ -179,6 +179,10 @@ class OpenFolder {
   // Flushes the folder's entries to disk, so that what was renamed into it
   // survives a power cut.
   win::DWORD Flush() const;
+  // Gives the folder this last-write time (nanoseconds, as EntryInfo holds
+  // it), where the system lets the caller; once its entries are written, as
+  // each change of an entry sets the time anew.
+  void KeepModified(std::int64_t modified) const;
   bool IsOpen() const { return m_Fd >= 0; }
   const std::string& Native() const { return m_Native; }
   // As win::GetFileAttributes gives them for the entry (GetLastError set).

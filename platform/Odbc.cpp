@@ -47,11 +47,12 @@ std::string Diagnostics(SQLSMALLINT type, SQLHANDLE handle, const char* fallback
   return text.empty() ? fallback : text;
 }
 
-// A name as the SQLite driver takes it whole: in brackets, or in double quotes
-// where it holds what the driver reads as SQL even inside brackets (";" ends
-// the statement, "?" is a parameter, "{" opens an escape).
-std::string Bracketed(const std::string& name) {
-  if (name.find_first_of(";?{") == std::string::npos) return "[" + name + "]";
+// A name as the SQLite driver's statement scan passes it over whole: in
+// brackets, which the scan does not know, or in double quotes where it holds
+// what the scan acts on (a quote or backquote opens text, ";" ends the
+// statement, "?" is a parameter, "{" opens an escape).
+std::string QuotedForDriver(const std::string& name) {
+  if (name.find_first_of("'\"`;?{") == std::string::npos) return "[" + name + "]";
   std::string quoted = "\"";
   for (char c : name) {
     quoted += c;
@@ -196,7 +197,7 @@ std::string WithDatabaseKey(const std::string& connect) {
 
 // Only the table of a statement, the bracketed name after FROM, INTO, TABLE or
 // UPDATE outside quoted text, is a sheet range; every bracketed name is
-// written as Bracketed gives it; values are left as they are.
+// written as QuotedForDriver gives it; values are left as they are.
 std::string ForSqlite(const std::string& sql) {
   static const std::regex kRange(R"(\[([^\]$]*)\$A1:IV[0-9]+\])");
   std::string out;
@@ -221,7 +222,7 @@ std::string ForSqlite(const std::string& sql) {
       const auto end = close == std::string::npos ? sql.size() : close + 1;
       std::string name = sql.substr(i, end - i);
       if (table) name = std::regex_replace(name, kRange, "[$1]");
-      out += close == std::string::npos ? name : Bracketed(name.substr(1, name.size() - 2));
+      out += close == std::string::npos ? name : QuotedForDriver(name.substr(1, name.size() - 2));
       i = end;
       table = false;
     } else if (std::isalpha(static_cast<unsigned char>(c)) || c == '_') {

@@ -2,11 +2,13 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -667,13 +669,13 @@ std::pair<int, std::string> ReadChain(const std::string& top) {
 }
 
 // Depth costs neither stack nor descriptors: a chain deeper than any path,
-// with as many descriptors allowed as it has folders.
+// with far fewer descriptors allowed than it has folders.
 TEST_F(FileTree, ChainsDeeperThanAnyPathAreCopiedMovedAndDeleted) {
   constexpr int kDepth = 20000;
   rlimit files{};
   ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &files), 0);
   const rlimit saved = files;
-  files.rlim_cur = files.rlim_max;
+  files.rlim_cur = std::min<rlim_t>(files.rlim_cur, 256);
   ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &files), 0);
   MakeDirs("C:\\c");
   MakeDirs("D:\\b");
@@ -780,17 +782,34 @@ TEST_F(FileTree, ADeclinedFileExcusesOnlyTheFoldersThatHoldIt) {
     Put("C:\\u\\blocked\\1.txt", "1");
     box_->QueueAnswer(win::IDNO);
     if (std::string(row.name) == "the same Delete") {
+      // The read-only file moves into whichever of two folders is listed
+      // first, the one the walk meets first; the other cannot be removed.
       std::filesystem::rename(Native("C:\\u\\blocked"), Native("C:\\v\\blocked"));
-      platform::SetRemoveFault([](const std::string& native) {
-        return kxtest::EndsWith(native, "/v/blocked") ? win::ERROR_ACCESS_DENIED : 0u;
+      auto first = std::make_shared<std::string>();
+      platform::SetListFault([first](const std::string& native) {
+        const bool either = kxtest::EndsWith(native, "/v/keep") || kxtest::EndsWith(native, "/v/blocked");
+        if (either && first->empty()) {
+          *first = native;
+          std::filesystem::rename(Native("C:\\v\\keep\\r.txt"), native + "/r.txt");
+        }
+        return 0u;
+      });
+      platform::SetRemoveFault([first](const std::string& native) {
+        const bool either = kxtest::EndsWith(native, "/v/keep") || kxtest::EndsWith(native, "/v/blocked");
+        return either && native != *first ? win::ERROR_ACCESS_DENIED : 0u;
       });
     } else {
       ASSERT_TRUE(op_.Delete("C:\\v")) << row.name;
       ASSERT_TRUE(Exists("C:\\v\\keep\\r.txt")) << row.name;
     }
     EXPECT_FALSE(row.run()) << row.name;
+    platform::SetListFault({});
     EXPECT_EQ(op_.m_ErrorCode, win::ERROR_ACCESS_DENIED) << row.name;
-    ASSERT_TRUE(win::SetFileAttributes("C:\\v\\keep\\r.txt", 0));
+    for (const char* file : {"C:\\v\\keep\\r.txt", "C:\\v\\blocked\\r.txt"}) {
+      if (Exists(file)) {
+        ASSERT_TRUE(win::SetFileAttributes(file, 0));
+      }
+    }
     for (const char* path : {"C:\\u", "C:\\v", "D:\\blocked"}) std::filesystem::remove_all(Native(path));
   }
   platform::SetRemoveFault({});
@@ -825,6 +844,88 @@ TEST_F(FileTree, ATreeWithAnAbsoluteLinkIsCopiedAgainOverItself) {
   EXPECT_TRUE(op_.Copy("C:\\t\\abs", "D:\\b\\t\\abs")) << op_.m_ErrorText;
   EXPECT_TRUE(std::filesystem::is_symlink(Native("D:\\b\\t\\abs")));
   EXPECT_EQ(ReadAll("D:\\b\\t\\abs"), "o");
+}
+
+// A Move within one disk needs room for a batch of its files, never for a
+// second tree: on a 4 MiB file system, 2.5 MiB move to another folder.
+TEST_F(FileTree, AMoveWithinADiskNeedsNoRoomForASecondTree) {
+  if (::geteuid() != 0) GTEST_SKIP() << "mounting a tmpfs needs root";
+  MakeDirs("C:\\disk");
+  const std::string disk = Native("C:\\disk");
+  if (::mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=4m") != 0) GTEST_SKIP() << "tmpfs cannot be mounted";
+  struct Unmount {
+    std::string at;
+    ~Unmount() { ::umount2(at.c_str(), MNT_DETACH); }
+  } unmount{disk};
+  const std::string file(256 * 1024, 'x');
+  std::vector<std::string> names;
+  for (int i = 0; i < 10; ++i) {
+    names.push_back((i < 6 ? "" : "old\\") + std::to_string(i) + ".log");
+    Put("C:\\disk\\logs\\" + names.back(), file + std::to_string(i));
+  }
+  MakeDirs("C:\\disk\\archive");
+  EXPECT_TRUE(op_.Move("C:\\disk\\logs", "C:\\disk\\archive")) << op_.m_ErrorText;
+  for (std::size_t i = 0; i < names.size(); ++i)
+    EXPECT_EQ(ReadAll("C:\\disk\\archive\\logs\\" + names[i]), file + std::to_string(i)) << names[i];
+  EXPECT_FALSE(Exists("C:\\disk\\logs"));
+}
+
+// Copies keep each file's last-write time, and a folder's, as CopyFile does.
+TEST_F(FileTree, CopiesAndMovesKeepLastWriteTimes) {
+  using std::filesystem::last_write_time;
+  const auto old = std::filesystem::file_time_type::clock::now() - std::chrono::hours(24 * 365 * 20);
+  const struct {
+    const char* name;
+    std::function<bool()> run;
+    const char* file;    // the copy of C:\a\s\2.txt
+    const char* folder;  // the copy of C:\a, if any
+  } rows[] = {{"copy", [this] { return op_.Copy("C:\\a", "D:\\b"); }, "D:\\b\\a\\s\\2.txt", "D:\\b\\a"},
+              {"move", [this] { return op_.Move("C:\\a", "D:\\b"); }, "D:\\b\\a\\s\\2.txt", "D:\\b\\a"},
+              {"one file", [this] { return op_.Copy("C:\\a\\s\\2.txt", "D:\\b"); }, "D:\\b\\2.txt", nullptr}};
+  for (const auto& row : rows) {
+    Put("C:\\a\\1.txt", "1");
+    Put("C:\\a\\s\\2.txt", "2");
+    for (const char* path : {"C:\\a\\1.txt", "C:\\a\\s\\2.txt", "C:\\a\\s", "C:\\a"})
+      last_write_time(Native(path), old);
+    MakeDirs("D:\\b");
+    ASSERT_TRUE(row.run()) << row.name << ": " << op_.m_ErrorText;
+    EXPECT_EQ(last_write_time(Native(row.file)), old) << row.name;
+    if (row.folder) {
+      const std::string folder = row.folder;
+      EXPECT_EQ(last_write_time(Native(folder + "\\1.txt")), old) << row.name;
+      EXPECT_EQ(last_write_time(Native(folder + "\\s")), old) << row.name;
+      EXPECT_EQ(last_write_time(Native(folder)), old) << row.name;
+    }
+    for (const char* path : {"C:\\a", "D:\\b"}) std::filesystem::remove_all(Native(path));
+  }
+}
+
+// A failure at a file names the file, with the system's reason and code.
+TEST_F(FileTree, AFailureAtAFileNamesIt) {
+  const struct {
+    const char* name;
+    std::function<bool()> run;
+    const char* file;
+  } rows[] = {{"tree copy", [this] { return op_.Copy("C:\\a", "D:\\b"); }, "C:\\a\\s\\2.txt"},
+              {"file copy", [this] { return op_.Copy("C:\\a\\s\\2.txt", "D:\\b"); }, "C:\\a\\s\\2.txt"},
+              {"tree delete", [this] { return op_.Delete("C:\\a"); }, "C:\\a\\s\\2.txt"},
+              {"file delete", [this] { return op_.Delete("C:\\a\\s\\2.txt"); }, "C:\\a\\s\\2.txt"}};
+  for (const auto& row : rows) {
+    Put("C:\\a\\s\\2.txt", "2");
+    MakeDirs("D:\\b");
+    platform::SetWriteFault([](const std::string& native) {
+      return kxtest::EndsWith(native, "/2.txt") ? win::ERROR_DISK_FULL : 0u;
+    });
+    platform::SetRemoveFault([](const std::string& native) {
+      return kxtest::EndsWith(native, "/2.txt") ? win::ERROR_ACCESS_DENIED : 0u;
+    });
+    EXPECT_FALSE(row.run()) << row.name;
+    platform::SetWriteFault({});
+    platform::SetRemoveFault({});
+    EXPECT_EQ(op_.m_ErrorText.rfind(std::string(row.file) + ": ", 0), 0u) << row.name << ": " << op_.m_ErrorText;
+    EXPECT_NE(op_.m_ErrorCode, 0u) << row.name;
+    std::filesystem::remove_all(Native("D:\\b"));
+  }
 }
 
 // A folder the walk cannot list is named, with the system's reason.

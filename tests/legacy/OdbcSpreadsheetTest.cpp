@@ -296,20 +296,36 @@ struct FakeInstaller {
 // back as stored, each in its own column, in both stores; long names whole,
 // and names holding what the SQLite driver cuts (dots) or takes as SQL
 // (";" ends a statement, "?" a parameter, "{fn }" an escape) whole, also
-// after the workbook is opened and written again.
+// after the workbook is opened and written again; one quote in a sheet or
+// field name (which the driver's scan reads as opening text) cuts no value
+// holding an escape's braces, ";" or "?".
 TEST_F(Spreadsheet, AwkwardValuesAndNamesRoundTrip) {
-  const Strings values = {"[Q$A1:IV12]", "a\",;.?\"b", "a\",\"b", "say \"hi\"", "x,y", "\"", "last", "8", "9",
-                          "10",          "11",         "12",      "13",         "14",  "15", "16",   "17"};
+  const Strings awkward = {"[Q$A1:IV12]", "a\",;.?\"b", "a\",\"b", "say \"hi\"", "x,y", "\"", "last", "8",  "9", "10",
+                           "11",          "12",         "13",      "14",         "15",  "16", "17",   "18", "19"};
   // Names longer than 255 bytes that differ only past that length.
   const std::string longName(300, 'n');
-  const Strings names = {"Q$A1:IV12",       "N2",      "N3",       "N4",        "N5",   "N6",    "N7",  longName + "8",
-                         longName + "9",    "FW Ver.", "Cap.(GB)", "S.M.A.R.T", "1.5V", "a.b.c", "p;q", "a?b",
-                         "{fn UCASE('x')}."};
+  const Strings fields = {
+      "Q$A1:IV12",        "N2",        "N3",        "N4",        "N5",   "N6",    "N7",  longName + "8",
+      longName + "9",     "FW Ver.",   "Cap.(GB)",  "S.M.A.R.T", "1.5V", "a.b.c", "p;q", "a?b",
+      "{fn UCASE('x')}.", "2.5\" bay", "back`quote"};
+  // What the driver's scan takes for an escape, a statement's end or a
+  // parameter where it reads them outside quoted text.
+  const Strings braced = {"Fail {0x42B}", "{6F9619FF-8B86-D011-B42D-00C04FC964FF}", "{d '2020-01-02'}", "a;b", "why?"};
+  const Strings plain = {"Result", "Device", "Date", "Note", "Step"};
   const struct {
     const char* file;
     const char* sheetOrSeparator;
-  } stores[] = {{"C:\\v.xls", "S"}, {"C:\\v.csv", ","}, {"C:\\w.xls", "Sheet;1?{fn x}.b"}};
+    Strings names;
+    const Strings& values;
+  } stores[] = {{"C:\\v.xls", "S", fields, awkward},
+                {"C:\\v.csv", ",", fields, awkward},
+                {"C:\\w.xls", "Sheet;1?{fn x}.b", fields, awkward},
+                {"C:\\b.xls", "Bob's", plain, braced},
+                {"C:\\o.xls", "S", {"Result", "Device", "Date", "Operator's note", "Step"}, braced},
+                {"C:\\d.xls", "2.5\" bay", plain, braced}};
   for (const auto& store : stores) {
+    const Strings& names = store.names;
+    const Strings& values = store.values;
     {
       COdbcSpreadsheet sheet(store.file, store.sheetOrSeparator, false);
       ASSERT_TRUE(sheet.AddHeaderRow(names, false)) << store.file << sheet.LastError();
