@@ -1,6 +1,7 @@
 // Domain headers before the window system's, whose C headers define TRUE and FALSE.
 #include "app/AppShell.h"
 #include "app/DeviceBackends.h"
+#include "app/PortMapping.h"
 #include "app/WxMessageBox.h"
 #include "command/GetDevLibrary.h"
 #include "device/AppHolders.h"
@@ -118,7 +119,8 @@ bool CMainApp::Open() {
   wxUpdateUIEvent::SetMode(wxUPDATE_UI_PROCESS_SPECIFIED);
   app::ReadKxU2A();
   std::string why;
-  if (app::SelectDeviceBackends(&why) == app::DeviceBackendChoice::None) {
+  const app::DeviceBackendChoice backends = app::SelectDeviceBackends(&why);
+  if (backends == app::DeviceBackendChoice::None) {
     win::MessageBox(nullptr, why.c_str(), "Error", win::MB_OK | win::MB_ICONERROR);
     platform::StopWatchingTerminationSignals();  // no shut-down follows a failed start-up
     platform::SetMessageBox(nullptr);
@@ -132,7 +134,9 @@ bool CMainApp::Open() {
   kx::InstallScanDialog();
   {
     std::lock_guard guard(m_EndLock);
-    m_Page = std::make_unique<CProductionPage>();
+    // On real disks the listing's order is the machine's, not the station's: learnt ports are warned of.
+    m_Page = std::make_unique<CProductionPage>(
+        std::make_unique<CPortMapping>(nullptr, backends == app::DeviceBackendChoice::RealDisks));
     if (m_EndRequested) m_Page->RequestStop();
   }
   m_Sheet = new CPropertySheetWithLogoDlg(app::BuildWindowTitle(), app::ReadPageMask(), *m_Page,

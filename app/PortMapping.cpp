@@ -44,7 +44,8 @@ std::vector<int> ChangedPorts(const std::array<int, CPortMapping::kPorts>& befor
 
 }  // namespace
 
-CPortMapping::CPortMapping(std::function<void()> refreshListing) : m_Refresh(std::move(refreshListing)) {
+CPortMapping::CPortMapping(std::function<void()> refreshListing, bool realPorts)
+    : m_Refresh(std::move(refreshListing)), m_RealPorts(realPorts) {
   if (!m_Refresh)
     m_Refresh = [] {
       if (CGetDevLibrary* lib = CGetDevLibrary::GetInstance()) lib->ListKxDevice();
@@ -55,20 +56,25 @@ bool CPortMapping::MappingLocked() {
   return win::GetPrivateProfileInt("OP Setting", "MappingLock", 0, app::kToolSettingIni) != 0;
 }
 
-void CPortMapping::MapPorts(int slots) { Map(slots, false); }
+void CPortMapping::MapPorts(int slots) { Map(slots, Occasion::Start); }
 
-void CPortMapping::Remap(int slots) { Map(slots, true); }
+void CPortMapping::Remap(int slots) { Map(slots, Occasion::StartUpOrScan); }
 
-void CPortMapping::Map(int slots, bool relearn) {
+void CPortMapping::Map(int slots, Occasion occasion) {
   m_MapDeferred = false;
   m_Slots = std::clamp(slots, 0, kPorts);
   m_DriveNumbers.fill(0);
   m_TesterScanFailed = false;
-  m_DuplicateWarning.clear();
+  m_Warning.clear();
   if (kx::IsTesterDirectMode())
     MapTesters();
   else
-    MapListing(relearn);
+    MapListing(occasion);
+}
+
+void CPortMapping::Warn(const std::string& line) {
+  if (!m_Warning.empty()) m_Warning += "\n";
+  m_Warning += line;
 }
 
 void CPortMapping::MapTesters() {
@@ -78,7 +84,7 @@ void CPortMapping::MapTesters() {
   m_TesterScanFailed = !ran || std::all_of(m_DriveNumbers.begin(), m_DriveNumbers.end(), [](int d) { return d == 0; });
 }
 
-void CPortMapping::MapListing(bool relearn) {
+void CPortMapping::MapListing(Occasion occasion) {
   m_Refresh();
   std::vector<Entry> entries;
   kx::WithRootDevice([&entries](kx::RootDeviceRecord& r) {
@@ -89,29 +95,53 @@ void CPortMapping::MapListing(bool relearn) {
   std::array<std::string, kPorts> stored;
   for (int port = 1; port <= m_Slots; ++port) stored[port - 1] = ReadMapping(port, "PortNode");
   std::array<std::string, kPorts> nodes = stored;
-  if (!MappingLocked()) {
-    // A file that names no listed port is another mode's or site's, or the
-    // station's cabling changed: its ports are learnt afresh. Otherwise every
-    // node holds, listed or not: a pulled drive's port, or one whose hub is
-    // away for a moment, waits for it and no other bay's disk takes it.
-    const auto listed = [&entries](const std::string& node) {
-      return !node.empty() && std::any_of(entries.begin(), entries.end(),
-                                          [&node](const Entry& e) { return e.node == node; });
-    };
-    const bool anyNode = std::any_of(entries.begin(), entries.end(), [](const Entry& e) { return !e.node.empty(); });
-    if (relearn && anyNode && std::none_of(nodes.begin(), nodes.begin() + m_Slots, listed))
-      std::fill(nodes.begin(), nodes.end(), std::string());
-    // A port without a node takes the next listed port that no port holds,
-    // with a device or not: on a fresh mapping port k is the k-th bay.
-    std::size_t next = 0;
-    for (int port = 1; port <= m_Slots; ++port) {
-      if (!nodes[port - 1].empty()) continue;
-      while (next < entries.size() && (entries[next].node.empty() ||
-                                       std::find(nodes.begin(), nodes.end(), entries[next].node) != nodes.end()))
-        ++next;
-      if (next == entries.size()) break;
-      nodes[port - 1] = entries[next].node;
-    }
+  const bool locked = MappingLocked();
+  const auto listedPorts =
+      static_cast<int>(std::count_if(entries.begin(), entries.end(), [](const Entry& e) { return !e.node.empty(); }));
+  // A file that names no listed port is another mode's or site's, or the
+  // station's cabling changed: its ports are learnt afresh. Otherwise every
+  // node holds, listed or not: a pulled drive's port, or one whose hub is
+  // away for a moment, waits for it and no other bay's disk takes it. A
+  // locked file is the station's own and is never thrown away.
+  const auto listed = [&entries](const std::string& node) {
+    return !node.empty() &&
+           std::any_of(entries.begin(), entries.end(), [&node](const Entry& e) { return e.node == node; });
+  };
+  if (occasion != Occasion::Start && !locked && listedPorts > 0 &&
+      std::none_of(nodes.begin(), nodes.begin() + m_Slots, listed))
+    std::fill(nodes.begin(), nodes.end(), std::string());
+  // A port without a node takes the next listed port that no port holds,
+  // with a device or not: on a fresh mapping port k is the k-th listed port.
+  // Under the lock only start-up, Scan and arrivals learn; a Start runs the
+  // station's record as it stands.
+  int learnt = 0;
+  const bool learns = !locked || occasion != Occasion::Start;
+  for (std::size_t next = 0, port = 1; learns && port <= static_cast<std::size_t>(m_Slots); ++port) {
+    if (!nodes[port - 1].empty()) continue;
+    while (next < entries.size() && (entries[next].node.empty() ||
+                                     std::find(nodes.begin(), nodes.end(), entries[next].node) != nodes.end()))
+      ++next;
+    if (next == entries.size()) break;
+    nodes[port - 1] = entries[next].node;
+    ++learnt;
+  }
+  // The listing's order is the station's bays only when its ports are the
+  // bays; a count that differs from the slots says they are not. Said once
+  // for each count that ports are learnt from.
+  if (m_RealPorts && occasion == Occasion::StartUpOrScan && learnt > 0) {
+    if (listedPorts != m_Slots && listedPorts != m_LearntFrom)
+      Warn(kx::StrFormat("The device listing holds %d ports for the %d slots: ports without a PortNode were given "
+                         "listed ports in listing order, which need not be the station's bays. Check each drive on "
+                         "its cell. %s",
+                         listedPorts, m_Slots,
+                         (locked ? kx::StrFormat("[OP Setting] MappingLock keeps what was learnt: to learn again, "
+                                                 "delete %s and start with every bay full.",
+                                                 kMappingIni)
+                                 : kx::StrFormat("To keep a station's bays, set [OP Setting] MappingLock = 1 in %s "
+                                                 "and start once with every bay full.",
+                                                 app::kToolSettingIni))
+                             .c_str()));
+    m_LearntFrom = listedPorts;
   }
   // The file's changes, written in one replacement of it.
   std::vector<std::array<std::string, 3>> writes;
@@ -123,10 +153,9 @@ void CPortMapping::MapListing(bool relearn) {
     // Two ports on one drive would run two jobs on it at once: the later reaches none.
     const bool duplicate = !node.empty() && first < port - 1;
     if (duplicate) {
-      if (!m_DuplicateWarning.empty()) m_DuplicateWarning += "\n";
-      m_DuplicateWarning += kx::StrFormat("[%s] PortNode %s in %s is port %d's node too: port %d is not mapped.",
+      Warn(kx::StrFormat("[%s] PortNode %s in %s is port %d's node too: port %d is not mapped.",
                                           Section(port).c_str(), node.c_str(), kMappingIni,
-                                          static_cast<int>(first) + 1, port);
+                         static_cast<int>(first) + 1, port));
     }
     std::string link;
     for (std::size_t i = 0; !node.empty() && !duplicate && i < entries.size(); ++i) {
@@ -156,7 +185,7 @@ std::vector<int> CPortMapping::OnDiskChange(const platform::DiskNotification& no
   if (!blanks && running) {
     m_MapDeferred = true;
   } else if (!blanks) {
-    MapPorts(m_Slots);
+    Map(m_Slots, Occasion::Arrival);
   } else {
     for (int port = 1; port <= m_Slots; ++port) {
       for (const char* key : {"SymbolicLink", "Symbolic_temp"}) {
@@ -171,7 +200,7 @@ std::vector<int> CPortMapping::OnDiskChange(const platform::DiskNotification& no
 
 std::vector<int> CPortMapping::MapDeferred() {
   const std::array<int, kPorts> before = m_DriveNumbers;
-  if (m_MapDeferred) MapPorts(m_Slots);
+  if (m_MapDeferred) Map(m_Slots, Occasion::Arrival);
   return ChangedPorts(before, m_DriveNumbers);
 }
 

@@ -6,10 +6,15 @@
 // SymbolicLink. The listing lists bays, empty ones too, so a fresh mapping
 // gives port k the k-th entry, and a drive runs on its own bay's port whichever
 // bays were empty. Ports without a node take, in listing order, the entries no
-// port holds, unless [OP Setting] MappingLock is set. A port keeps its node
-// while the listing lacks it (a pulled drive's port waits for that drive), and
-// a node named by two ports stays with the first. In tester-direct mode the
-// tester boards' slot map gives the drive numbers.
+// port holds. A port keeps its node while the listing lacks it (a pulled
+// drive's port waits for that drive), and a node named by two ports stays with
+// the first. In tester-direct mode the tester boards' slot map gives the drive
+// numbers.
+//
+// With [OP Setting] MappingLock set the file is the station's record of its
+// bays: every node it names is kept, it is never learnt afresh as a whole, and
+// it outlives the program. Its ports without a node still learn one, at
+// start-up, Scan and arrivals (never at Start), and keep it.
 #pragma once
 #include <array>
 #include <functional>
@@ -25,20 +30,22 @@ class CPortMapping {
 
   // refreshListing renews the device listing before each mapping (the listing
   // library by default; tests fill the listing themselves).
-  explicit CPortMapping(std::function<void()> refreshListing = {});
+  // `realPorts`: the listing lists the machine's own controllers and hubs,
+  // whose order need not be the station's bays, so learnt ports are warned of.
+  explicit CPortMapping(std::function<void()> refreshListing = {}, bool realPorts = false);
 
-  // Maps ports 1..slots afresh; the others get 0.
+  // Maps ports 1..slots afresh (Start); the others get 0.
   void MapPorts(int slots);
-  // The same (start-up and Scan), and a file none of whose nodes the listing
-  // holds is learnt afresh: one that a killed process left for another mode or
-  // site, or before the station was cabled again. A file naming a listed node
-  // keeps every node, listed or not.
+  // The same at start-up and Scan, and, unless the mapping is locked, a file
+  // none of whose nodes the listing holds is learnt afresh: one that a killed
+  // process left for another mode or site, or before the station was cabled
+  // again. A file naming a listed node keeps every node, listed or not.
   void Remap(int slots);
   // Port 1..24; 0 when the port reaches no drive.
   int DriveNumber(int port) const;
   std::array<int, kPorts> DriveNumbers() const { return m_DriveNumbers; }
 
-  // A disk arrived: maps again. A disk left: blanks the port's SymbolicLink (or
+  // A disk arrived: maps again, as Remap does. A disk left: blanks the port's SymbolicLink (or
   // Symbolic_temp) that names it and unmaps the port. Both return the ports
   // whose drive number changed. With `running` (a pass is going) nothing is
   // mapped again: the jobs open their drives through the listing by number,
@@ -58,18 +65,26 @@ class CPortMapping {
   // Tester-direct mode: the last mapping's tester scan failed or found no
   // tester board for any of the slots.
   bool TesterScanFailed() const { return m_TesterScanFailed; }
-  // The last mapping's ports left unmapped because an earlier port names the
-  // same node, a line each naming the file's entry; empty when none.
-  std::string DuplicateWarning() const { return m_DuplicateWarning; }
+  // What the last mapping has to tell, a line each; empty when nothing: the
+  // ports left unmapped because an earlier port names the same node, and, at
+  // start-up or Scan on real ports, ports learnt from a listing that holds
+  // another number of ports than the window has slots (said once a count).
+  std::string Warning() const { return m_Warning; }
 
  private:
-  void Map(int slots, bool relearn);
-  void MapListing(bool relearn);
+  // What a mapping may learn: a Start keeps the file as it is, start-up, Scan
+  // and arrivals fill it.
+  enum class Occasion { Start, StartUpOrScan, Arrival };
+  void Map(int slots, Occasion occasion);
+  void MapListing(Occasion occasion);
   void MapTesters();
+  void Warn(const std::string& line);
   std::function<void()> m_Refresh;
+  bool m_RealPorts = false;
   std::array<int, kPorts> m_DriveNumbers{};
   int m_Slots = 0;
   bool m_TesterScanFailed = false;
-  std::string m_DuplicateWarning;
+  std::string m_Warning;
+  int m_LearntFrom = -1;  // the listed port count that ports were last learnt from at start-up or Scan
   bool m_MapDeferred = false;
 };

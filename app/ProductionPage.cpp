@@ -111,14 +111,14 @@ void CProductionPage::OnInitDialog() {
   kx::FillErrorCodeMap();
 
   m_SlotNumber = SlotCountOf(ReadInt("General Info", "SlotNumber", 8, app::kToolSettingIni));
-  std::string duplicates;
+  std::string warning;
   {
     std::lock_guard lock(m_MappingLock);
     m_Mapping->Remap(m_SlotNumber);
-    duplicates = m_Mapping->DuplicateWarning();
+    warning = m_Mapping->Warning();
     m_Initialised = true;
   }
-  if (!duplicates.empty()) win::AfxMessageBox(duplicates.c_str(), win::MB_OK | win::MB_ICONWARNING);
+  if (!warning.empty()) win::AfxMessageBox(warning.c_str(), win::MB_OK | win::MB_ICONWARNING);
 }
 
 void CProductionPage::OnSetActive() { g_WorkFolder.Set(".\\"); }
@@ -317,7 +317,7 @@ void CProductionPage::OnScan() {
     std::lock_guard lock(m_MappingLock);
     m_Mapping->Remap(m_SlotNumber);
     testersFailed = m_Mapping->TesterScanFailed();
-    text = m_Mapping->DuplicateWarning();
+    text = m_Mapping->Warning();
   }
   int found = 0;
   for (int port = 1; port <= m_SlotNumber; ++port) {

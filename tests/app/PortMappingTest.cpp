@@ -128,6 +128,117 @@ TEST_F(PortMapping, ARemappingLearnsAfreshAFileThatNamesNoListedNode) {
   }
 }
 
+// A station of two hubs, A (bays 1-4) and B (bays 5-8), its bays learnt once
+// under the lock with every bay full. Restarted with hub A empty, so that the
+// listing holds hub B alone: no port takes another's bay, and a drive put into
+// hub A's bay 1 reaches port 1.
+TEST_F(PortMapping, ALockedStationKeepsTheBaysLearntWithEveryBayFull) {
+  SetIni(app::kToolSettingIni, "OP Setting", "MappingLock", "1");
+  const auto bay = [](char hub, int n) { return std::string("usb-0:") + hub + "." + std::to_string(n); };
+  std::vector<std::pair<std::string, std::string>> full;
+  for (const char hub : {'A', 'B'})
+    for (int n = 1; n <= 4; ++n) full.push_back({bay(hub, n), "/dev/" + bay(hub, n)});
+  List(full);
+  mapping_.Remap(8);
+  mapping_.Close();
+  CPortMapping restarted{[] {}};
+  List({full.begin() + 4, full.end()});
+  restarted.Remap(8);
+  for (int port = 1; port <= 8; ++port) EXPECT_EQ(restarted.DriveNumber(port), port <= 4 ? 0 : port - 4) << port;
+  List({full[0], full[4], full[5], full[6], full[7]});
+  restarted.OnDiskChange({platform::DiskChange::Arrival, full[0].second, ""});
+  EXPECT_EQ(restarted.DriveNumber(1), 1);
+  EXPECT_EQ(restarted.DriveNumber(5), 2);
+  EXPECT_EQ(restarted.Warning(), "");
+}
+
+// A USB stick on another port of the tester hub's controller lists that root
+// hub's ports among the bays. A station learnt under the lock keeps its bays,
+// and neither start-up nor Start gives the stick a port.
+TEST_F(PortMapping, AStickBesideALockedStationTakesNoPort) {
+  SetIni(app::kToolSettingIni, "OP Setting", "MappingLock", "1");
+  std::vector<std::pair<std::string, std::string>> bays;
+  for (int n = 1; n <= 8; ++n) bays.push_back({"usb-0:2." + std::to_string(n), "/dev/bay" + std::to_string(n)});
+  List(bays);
+  mapping_.Remap(8);
+  mapping_.Close();
+  auto withStick = bays;
+  withStick.insert(withStick.begin(), {"usb-0:1", "NULL"});
+  withStick.insert(withStick.end(), {{"usb-0:3", "NULL"}, {"usb-0:5", "/dev/stick"}});
+  List(withStick);
+  CPortMapping restarted{[] {}, true};
+  restarted.Remap(8);
+  restarted.MapPorts(8);
+  for (int port = 1; port <= 8; ++port) EXPECT_EQ(restarted.DriveNumber(port), port + 1) << port;
+  EXPECT_EQ(restarted.Warning(), "");  // nothing was learnt
+}
+
+// A file a kill left for another site meets a station with no drive in at
+// start-up: the first arrival learns it afresh, without Scan. A Start never
+// does, and a remapping with every hub away keeps every node.
+TEST_F(PortMapping, AStaleFileIsLearntAfreshAtTheFirstArrivalButNeverAtStart) {
+  MakeDirs("C:\\MP_SSD_NODE");
+  for (int port0 = 0; port0 < 3; ++port0)
+    SetIni(CPortMapping::kMappingIni, ("Port" + std::to_string(port0)).c_str(), "PortNode",
+           "kxemu-bridge-0" + std::to_string(port0 + 4));
+  List({});
+  mapping_.Remap(3);
+  EXPECT_EQ(Key(0, "PortNode"), "kxemu-bridge-04");
+  List({{"n1", "/dev/a"}, {"n2", "NULL"}, {"n3", "/dev/c"}});
+  mapping_.MapPorts(3);
+  EXPECT_EQ(mapping_.DriveNumber(1), 0);
+  EXPECT_EQ(Key(2, "PortNode"), "kxemu-bridge-06");
+  mapping_.OnDiskChange({platform::DiskChange::Arrival, "/dev/c", ""});
+  const int drives[] = {1, 0, 3};
+  for (int port = 1; port <= 3; ++port) EXPECT_EQ(mapping_.DriveNumber(port), drives[port - 1]) << port;
+}
+
+// Ports learnt from a listing of real ports whose count is not the slots'
+// are said to be a guess, once for each count, and only where ports were
+// learnt on real ports at start-up or Scan.
+TEST_F(PortMapping, PortsLearntFromAListingOfAnotherCountAreWarnedOfOnce) {
+  // Listed ports first..first+count-1 of hub 2, all holding a disk.
+  const auto listing = [](std::pair<int, int> ports) {
+    std::vector<std::pair<std::string, std::string>> l;
+    for (int i = ports.first; i < ports.first + ports.second; ++i)
+      l.push_back({"usb-0:2." + std::to_string(i), "/dev/d" + std::to_string(i)});
+    return l;
+  };
+  const struct {
+    const char* why;
+    bool real;
+    bool locked;
+    std::vector<std::pair<int, int>> listed;  // the listing at start-up and at each Scan after it
+    std::vector<bool> warns;
+  } rows[] = {
+      {"nine for eight, then the same nine", true, false, {{1, 9}, {1, 9}}, {true, false}},
+      {"four for eight, then eight", true, false, {{1, 4}, {1, 8}}, {true, false}},
+      {"four, then five: ports learnt from a new count", true, true, {{1, 4}, {1, 5}}, {true, true}},
+      {"four, then four others: the same count", true, true, {{1, 4}, {5, 4}}, {true, false}},
+      {"eight for eight", true, false, {{1, 8}}, {false}},
+      {"the emulated site", false, false, {{1, 9}}, {false}},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.why);
+    win::DeleteFile(CPortMapping::kMappingIni);
+    SetIni(app::kToolSettingIni, "OP Setting", "MappingLock", r.locked ? "1" : "0");
+    CPortMapping mapping{[] {}, r.real};
+    for (std::size_t i = 0; i < r.listed.size(); ++i) {
+      List(listing(r.listed[i]));
+      mapping.Remap(8);
+      EXPECT_EQ(!mapping.Warning().empty(), r.warns[i]) << i;
+      if (r.warns[i]) {
+        EXPECT_NE(mapping.Warning().find(std::to_string(r.listed[i].second)), std::string::npos) << i;
+      }
+    }
+  }
+  win::DeleteFile(CPortMapping::kMappingIni);
+  List(listing({1, 9}));
+  CPortMapping atStart{[] {}, true};
+  atStart.MapPorts(8);
+  EXPECT_EQ(atStart.Warning(), "");
+}
+
 TEST_F(PortMapping, RemovalBlanksThePortsLinkAndArrivalMapsAgain) {
   mapping_.MapPorts(8);
   SetIni(CPortMapping::kMappingIni, "Port0", "Symbolic_temp", "/dev/t");
