@@ -534,6 +534,8 @@ bool stationListed(const kx::RootDeviceRecord& r, const std::string& stem, std::
   return true;
 }
 
+bool arrival(const platform::DiskNotification& e) { return e.change == platform::DiskChange::Arrival; }
+
 // The size a listing path's disk gives through the back end; -1 when it does not open.
 std::int64_t sizeThrough(const std::string& path) {
   Handle d(path);
@@ -542,7 +544,7 @@ std::int64_t sizeThrough(const std::string& path) {
 }
 
 // The disk in hub port 3 taken away through sysfs and brought back with a host
-// rescan: both notified with the paths the listing gives it, and its port's node.
+// rescan: both notified with the paths the listing gives it, its port's entry kept.
 void checkRescan(Seen& seen, std::uint32_t bay) {
   const kx::RootDeviceRecord before = listing(platform::DiskPort::Usb);
   const std::string path = before.Path(bay), node = before.Node(bay), name = kernelName(path);
@@ -558,16 +560,15 @@ void checkRescan(Seen& seen, std::uint32_t bay) {
                        seen.waitFor(from, [&](const auto& e) {
                          return e.change == platform::DiskChange::Removal && e.devicePath == path;
                        }, got);
-  check(removed && got.nodeName == node, "removal of " + name + " notified with its listing path " + path +
-                                             " and its port's node '" + got.nodeName + "'");
+  kx::RootDeviceRecord now = listing(platform::DiskPort::Usb);
+  check(removed && now.Node(bay) == node && now.Path(bay) == "NULL",
+        "removal of " + name + " notified with its listing path " + path + "; its port's entry stays, NULL");
   from = seen.count();
   const bool back = writeFile("/sys/class/scsi_host/host" + hostNumber + "/scan", "- - -") &&
-                    seen.waitFor(from, [&](const auto& e) {
-                      return e.change == platform::DiskChange::Arrival && e.nodeName == node;
-                    }, got);
-  const kx::RootDeviceRecord after = listing(platform::DiskPort::Usb);
-  check(back && got.devicePath == after.Path(bay) && got.devicePath != path,
-        "its return notified in its port with the path its entry now gives: " + got.devicePath);
+                    seen.waitFor(from, arrival, got);
+  now = listing(platform::DiskPort::Usb);
+  check(back && now.Node(bay) == node && got.devicePath == now.Path(bay) && got.devicePath != path,
+        "its return notified with the path its port's entry now gives: " + got.devicePath);
 }
 
 // Says a monitor command to the host script.
@@ -582,11 +583,6 @@ void checkPull(Seen& seen, std::int64_t usbBytes, std::int64_t spareBytes) {
   const kx::RootDeviceRecord before = listing(platform::DiskPort::Usb);
   const std::string path = before.Path(0), node = before.Node(0), name = kernelName(path);
   platform::DiskNotification got;
-  auto arrivalIn = [&](const std::string& port) {
-    return [port](const platform::DiskNotification& e) {
-      return e.change == platform::DiskChange::Arrival && e.nodeName == port;
-    };
-  };
   std::size_t from = seen.count();
   monitor("device_del usbdisk1");
   const bool removed = seen.waitFor(from, [&](const auto& e) {
@@ -598,10 +594,10 @@ void checkPull(Seen& seen, std::int64_t usbBytes, std::int64_t spareBytes) {
 
   from = seen.count();
   monitor("device_add usb-storage,bus=xhci.0,port=1.2,drive=spare,id=spare");
-  const bool added = seen.waitFor(from, arrivalIn(before.Node(1)), got);
+  const bool added = seen.waitFor(from, arrival, got);
   now = listing(platform::DiskPort::Usb);
   const std::string spare = now.Path(1);
-  check(added && kernelName(spare) == name && spare != path,
+  check(added && now.Node(1) == before.Node(1) && got.devicePath == spare && kernelName(spare) == name && spare != path,
         "a disk added in hub port 2 takes the kernel name " + name + " under its own path " + spare);
   Handle old(path);
   const win::DWORD error = old.ok() ? 0 : win::GetLastError();
@@ -611,7 +607,7 @@ void checkPull(Seen& seen, std::int64_t usbBytes, std::int64_t spareBytes) {
 
   from = seen.count();
   monitor("device_add usb-storage,bus=xhci.0,port=1.1,drive=usb1,id=usbdisk1");
-  const bool back = seen.waitFor(from, arrivalIn(node), got);
+  const bool back = seen.waitFor(from, arrival, got);
   now = listing(platform::DiskPort::Usb);
   check(back && now.Node(0) == node && now.Path(0) == got.devicePath && sizeThrough(now.Path(0)) == usbBytes,
         "the pulled disk put back in hub port 1 is that port's entry again: " + now.Path(0));
