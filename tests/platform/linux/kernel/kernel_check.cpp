@@ -286,6 +286,24 @@ void checkSata(const std::string& path, const std::string& name, const std::stri
         "delete layout clears the table and the kernel drops the partition");
 }
 
+// READ(10) or WRITE(10) through a handle: 0 or the error it failed with.
+win::DWORD rw10(Handle& d, bool write, std::uint32_t lba, std::uint32_t sectors, void* data) {
+  win::ScsiPassThroughDirectBlock b;
+  b.Sptd.CdbLength = 16;
+  b.Sptd.SenseInfoLength = 24;
+  b.Sptd.DataIn = write ? win::SCSI_IOCTL_DATA_OUT : win::SCSI_IOCTL_DATA_IN;
+  b.Sptd.DataTransferLength = sectors * 512;
+  b.Sptd.TimeOutValue = 20;
+  b.Sptd.DataBuffer = data;
+  const unsigned char cdb[10] = {static_cast<unsigned char>(write ? 0x2A : 0x28), 0, static_cast<unsigned char>(lba >> 24),
+                                 static_cast<unsigned char>(lba >> 16), static_cast<unsigned char>(lba >> 8),
+                                 static_cast<unsigned char>(lba), 0, static_cast<unsigned char>(sectors >> 8),
+                                 static_cast<unsigned char>(sectors), 0};
+  std::memcpy(b.Sptd.Cdb, cdb, sizeof cdb);
+  const win::DWORD err = d.control(win::IOCTL_SCSI_PASS_THROUGH_DIRECT, &b, sizeof b, &b, sizeof b);
+  return err != 0 ? err : b.Sptd.ScsiStatus != 0 ? win::ERROR_IO_DEVICE : 0;
+}
+
 void checkUsb(const std::string& path, const std::string& name, std::int64_t bytes) {
   Handle d(path);
   check(d.ok(), "open " + path);
@@ -311,19 +329,7 @@ void checkUsb(const std::string& path, const std::string& name, std::int64_t byt
   Aligned put(2u << 20), got(2u << 20);
   put.fill(9);
   auto read10 = [&](std::uint32_t lba, std::uint32_t sectors, void* data) {
-    win::ScsiPassThroughDirectBlock b;
-    b.Sptd.CdbLength = 16;
-    b.Sptd.SenseInfoLength = 24;
-    b.Sptd.DataIn = win::SCSI_IOCTL_DATA_IN;
-    b.Sptd.DataTransferLength = sectors * 512;
-    b.Sptd.TimeOutValue = 20;
-    b.Sptd.DataBuffer = data;
-    const unsigned char cdb[10] = {0x28, 0, static_cast<unsigned char>(lba >> 24), static_cast<unsigned char>(lba >> 16),
-                                   static_cast<unsigned char>(lba >> 8), static_cast<unsigned char>(lba), 0,
-                                   static_cast<unsigned char>(sectors >> 8), static_cast<unsigned char>(sectors), 0};
-    std::memcpy(b.Sptd.Cdb, cdb, sizeof cdb);
-    const win::DWORD err = d.control(win::IOCTL_SCSI_PASS_THROUGH_DIRECT, &b, sizeof b, &b, sizeof b);
-    return err != 0 ? err : b.Sptd.ScsiStatus != 0 ? win::ERROR_IO_DEVICE : 0;
+    return rw10(d, false, lba, sectors, data);
   };
   const bool read = diskIo("/dev/" + name, true, 4096, put) && read10(4096, 4096, got.p) == 0 && got.same(put);
   check(read, "2 MiB SCSI READ(10) from the USB disk in one request");
@@ -580,24 +586,6 @@ void monitor(const std::string& command) {
   std::fflush(stdout);
 }
 
-// WRITE(10) of buf at lba through a handle: 0 or the error it failed with.
-win::DWORD write10(Handle& d, std::uint32_t lba, Aligned& buf) {
-  win::ScsiPassThroughDirectBlock b;
-  b.Sptd.CdbLength = 10;
-  b.Sptd.SenseInfoLength = 24;
-  b.Sptd.DataIn = win::SCSI_IOCTL_DATA_OUT;
-  b.Sptd.DataTransferLength = static_cast<win::ULONG>(buf.n);
-  b.Sptd.TimeOutValue = 10;
-  b.Sptd.DataBuffer = buf.p;
-  const auto sectors = static_cast<std::uint32_t>(buf.n / 512);
-  const unsigned char cdb[10] = {0x2A, 0, static_cast<unsigned char>(lba >> 24), static_cast<unsigned char>(lba >> 16),
-                                 static_cast<unsigned char>(lba >> 8), static_cast<unsigned char>(lba), 0,
-                                 static_cast<unsigned char>(sectors >> 8), static_cast<unsigned char>(sectors), 0};
-  std::memcpy(b.Sptd.Cdb, cdb, sizeof cdb);
-  const win::DWORD err = d.control(win::IOCTL_SCSI_PASS_THROUGH_DIRECT, &b, sizeof b, &b, sizeof b);
-  return err != 0 ? err : b.Sptd.ScsiStatus != 0 ? win::ERROR_IO_DEVICE : 0;
-}
-
 // Handles opened on a disk before it is pulled, used once another disk has
 // taken its kernel name: a write and a layout deletion through each must fail
 // and leave the new disk's first, last and written sectors as they were.
@@ -625,7 +613,7 @@ struct HeldHandles {
     };
     Aligned data(4096);
     data.fill(77);
-    const win::DWORD written = marked ? write10(write, 2048, data) : 0;
+    const win::DWORD written = marked ? rw10(write, true, 2048, static_cast<std::uint32_t>(data.n / 512), data.p) : 0;
     ::check(marked && written != 0 && unchanged(),
             "a write through a " + what + " handle held across the pull fails (error " + std::to_string(written) +
                 ") and leaves the disk now named " + newNode + " as it was");
