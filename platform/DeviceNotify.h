@@ -14,7 +14,6 @@ enum class DiskChange { Arrival, Removal };
 struct DiskNotification {
   DiskChange change = DiskChange::Arrival;
   std::string devicePath;  // the path a device listing gives for the disk ("/dev/disk/by-diskseq/7")
-  std::string nodeName;    // its port's listing node name when known
 };
 
 using DiskNotifyCallback = std::function<void(const DiskNotification&)>;

@@ -1,14 +1,17 @@
 #!/usr/bin/env bash
 # Checks the real-disk back end against a real Linux kernel: boots Debian's
 # kernel in QEMU with a busybox initramfs and a station (AHCI disks on ports 1,
-# 2 and 4 of 6; USB storage disks in ports 1 and 3 of a USB hub), and runs
+# 2 and 4 of 6; USB storage disks in ports 1 and 3 of each of two USB hubs), and runs
 # tests/platform/linux/kernel/kernel_check.cpp there (the listing of ports with
 # the empty ones as NULL, INQUIRY, IDENTIFY DEVICE and SMART READ DATA through libata's SAT,
 # READ/WRITE DMA EXT, CHECK POWER MODE after STANDBY IMMEDIATE, geometry, the
 # O_EXCL claim against a mounted partition, dismount, delete layout, the udev
 # monitor's removal and arrival notifications for a USB disk; a USB disk pulled
 # through QEMU's monitor, another added that takes its kernel name but not its
-# path, and the first put back into its port's entry; then the command
+# path, and the first put back into its port's entry; handles held across
+# that pull, whose writes and layout deletions must not reach the new disk;
+# every hub port's node keeping its disk when a USB disk arrives on another root
+# port and when hub 1 is emptied; then the command
 # layer's 48-bit members at LBAs beyond 2^32 checked against pread, the last LBA,
 # the registers of failed commands and the sense they come in, SMART RETURN
 # STATUS's registers through ATA pass-through and through SAT with CK_COND (and
@@ -49,6 +52,10 @@ MODEL="KXMP TEST SATA DISK"
 # Sparse, beyond 2 TiB so that 48-bit addresses use their fifth byte.
 SATA_BYTES=$(((2048 + 64) * 1024 * 1024 * 1024))
 USB_BYTES=$((32 * 1024 * 1024))
+# The other USB disks each of a size of their own, by which the check tells them apart.
+USB3_BYTES=$((36 * 1024 * 1024))
+HUB2_BYTES=$((40 * 1024 * 1024))
+STICK_BYTES=$((52 * 1024 * 1024))
 SPARE_BYTES=$((48 * 1024 * 1024))
 OTHER_BYTES=$((64 * 1024 * 1024))
 MOUNT_POINT=/mnt/kx
@@ -74,7 +81,7 @@ done
 cp /lib/udev/rules.d/50-udev-default.rules /lib/udev/rules.d/60-persistent-storage.rules "$ROOT/lib/udev/rules.d/"
 # Modules, in load order, each once.
 : >"$ROOT/modules.order"
-for m in scsi_mod libata ahci sd_mod crc64_rocksoft_generic usbcore xhci_pci usb_storage ext4; do
+for m in scsi_mod libata ahci sd_mod sg crc64_rocksoft_generic usbcore xhci_pci usb_storage ext4; do
   modprobe -S "$KVER" --show-depends "$m" | awk '$1 == "insmod" {print $2}'
 done | awk '!seen[$0]++' | while read -r ko; do
   cp "$ko" "$ROOT/lib/modules/"
@@ -93,7 +100,7 @@ udevd --daemon
 udevadm trigger --action=add
 for i in \$(seq 1 60); do
   n=\$(ls /sys/block | grep -c '^sd')
-  [ "\$n" -ge 5 ] && break
+  [ "\$n" -ge 7 ] && break
   sleep 0.5
 done
 udevadm settle --timeout=30
@@ -114,8 +121,12 @@ chmod +x "$ROOT/init"
 
 # The SATA disk carries one MBR partition from 1 MiB to 33 MiB.
 truncate -s $SATA_BYTES "$WORK/sata.img"
-for img in usb1 usb3; do truncate -s $USB_BYTES "$WORK/$img.img"; done
+truncate -s $USB_BYTES "$WORK/usb1.img"
+truncate -s $USB3_BYTES "$WORK/usb3.img"
+truncate -s $HUB2_BYTES "$WORK/usb21.img"
+truncate -s $((HUB2_BYTES + 4 * 1024 * 1024)) "$WORK/usb23.img"
 truncate -s $SPARE_BYTES "$WORK/spare.img"
+truncate -s $STICK_BYTES "$WORK/stick.img"
 for img in sata2 sata4; do truncate -s $OTHER_BYTES "$WORK/$img.img"; done
 python3 - "$WORK/sata.img" <<'PY'
 import struct, sys
@@ -157,8 +168,9 @@ PY
 
 echo "== booting"
 start=$(date +%s)
-# AHCI ports 1, 2 and 4 of ich9-ahci's 6 (ide.N is port N+1); a hub in xHCI port 1
-# with disks in its ports 1 and 3; the spare disk is added during the check.
+# AHCI ports 1, 2 and 4 of ich9-ahci's 6 (ide.N is port N+1); hubs in xHCI ports 1
+# and 2, each with disks in its ports 1 and 3; the spare disk and the stick (on
+# xHCI port 3) are added during the check.
 timeout 240 qemu-system-x86_64 "${ACCEL[@]}" -m 768 -smp 2 -nographic -no-reboot \
   -kernel "$KERNEL" -initrd "$WORK/initrd.gz" -append "console=ttyS0 quiet panic=-1" \
   -monitor unix:"$MONITOR",server=on,wait=off \
@@ -166,10 +178,13 @@ timeout 240 qemu-system-x86_64 "${ACCEL[@]}" -m 768 -smp 2 -nographic -no-reboot
   -device ide-hd,drive=sata1,bus=ide.0,serial=$SERIAL,model="$MODEL" \
   -drive if=none,id=sata2,file="$WORK/sata2.img",format=raw -device ide-hd,drive=sata2,bus=ide.1,serial=KXSATA0002 \
   -drive if=none,id=sata4,file="$WORK/sata4.img",format=raw -device ide-hd,drive=sata4,bus=ide.3,serial=KXSATA0004 \
-  -device qemu-xhci,id=xhci -device usb-hub,bus=xhci.0,port=1 \
+  -device qemu-xhci,id=xhci -device usb-hub,bus=xhci.0,port=1 -device usb-hub,bus=xhci.0,port=2 \
   -blockdev "$(usbDisk usb1)" -blockdev "$(usbDisk usb3)" -blockdev "$(usbDisk spare)" \
+  -blockdev "$(usbDisk usb21)" -blockdev "$(usbDisk usb23)" -blockdev "$(usbDisk stick)" \
   -device usb-storage,bus=xhci.0,port=1.1,drive=usb1,id=usbdisk1,serial=KXUSB0001 \
   -device usb-storage,bus=xhci.0,port=1.3,drive=usb3,id=usbdisk3,serial=KXUSB0003 \
+  -device usb-storage,bus=xhci.0,port=2.1,drive=usb21,id=usbdisk21,serial=KXUSB0021 \
+  -device usb-storage,bus=xhci.0,port=2.3,drive=usb23,id=usbdisk23,serial=KXUSB0023 \
   </dev/null | tee "$WORK/console.log" | while IFS= read -r line; do
     line=${line%$'\r'}
     case "$line" in

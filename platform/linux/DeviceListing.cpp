@@ -122,6 +122,14 @@ std::string usbDeviceInPort(const std::string& hub, unsigned k) {
   return hub + "." + std::to_string(k);
 }
 
+// The port a disk hangs on directly, from the disk's folder in sysfs
+// ("/sys/devices/.../block/sdb"); false when it hangs on none.
+struct PortPlace {
+  DiskPort kind = DiskPort::Usb;
+  std::string parent;  // the controller's or hub's folder
+  std::string node;
+};
+
 bool placeOf(ISysCalls& sys, const std::string& folder, PortPlace& place, Port& port) {
   const Parts parts = split(folder);
   // .../<port>/hostH/targetH:0:0/H:0:0:0/block/<disk>
@@ -174,11 +182,6 @@ std::vector<Port> portsOf(ISysCalls& sys, const std::string& parent, DiskPort ki
 }
 
 }  // namespace
-
-bool PortOfDiskFolder(ISysCalls& sys, const std::string& folder, PortPlace& place) {
-  Port port;
-  return placeOf(sys, folder, place, port);
-}
 
 std::vector<PortEntry> ListPorts(ISysCalls& sys, DiskPort kind) {
   struct Disk {

@@ -35,16 +35,6 @@ namespace platform {
 
 enum class DiskPort { Usb, Sata };
 
-// The port a disk hangs on directly, from the disk's folder in sysfs
-// ("/sys/devices/.../block/sdb"); false when it hangs on none. For a disk that
-// has gone only the SATA port needs sysfs (its ATA port stays).
-struct PortPlace {
-  DiskPort kind = DiskPort::Usb;
-  std::string parent;  // the controller's or hub's folder
-  std::string node;
-};
-bool PortOfDiskFolder(ISysCalls& sys, const std::string& folder, PortPlace& place);
-
 struct PortEntry {
   std::string node;
   std::string path;  // "NULL" for an empty port

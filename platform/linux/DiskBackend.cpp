@@ -380,6 +380,13 @@ win::DWORD LinuxDiskBackend::Open(const std::string& path, win::DWORD access, wi
   const int mode = (access & win::GENERIC_WRITE) && !rawIo_ ? O_RDWR : O_RDONLY;
   const int fd = openDisk(sys_, t.node, t.seq, mode | O_NONBLOCK);
   if (fd < 0) return DeviceErrorFromErrno(-fd);
+  // The handle keeps to the disk it opened: its controls open the disk again by
+  // name, and a descriptor on an sg node or a partition does not keep the kernel
+  // from giving that name to the next disk once this one is gone.
+  if (t.seq == 0 && !t.disk.empty()) {
+    std::uint64_t seq = 0;
+    t.seq = t.nodeIsDisk && sys_.Ioctl(fd, BLKGETDISKSEQ, &seq) >= 0 ? seq : linuxdisk::SeqOfDisk(sys_, t.disk);
+  }
   // Learnt at every open: a disk unplugged and plugged in again may come back
   // under the same name behind another bridge.
   std::uint32_t limit = 0;

@@ -11,6 +11,9 @@
 //                         since taken its kernel name
 //   "/dev/..."            any other disk or partition node (sdX, sdXN, sgN, or
 //                         a udev link to one)
+// A handle keeps to the disk instance it opened, whatever path named it: the
+// controls that open the disk again (lock, delete layout, geometry through a
+// partition or sg node) fail as a missing disk (2) once another has its name.
 //
 // Each open learns the disk's transfer limit (see linuxdisk::TransferLimit),
 // raising a usb-storage disk's first; pass-through requests above it are split

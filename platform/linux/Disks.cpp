@@ -244,6 +244,11 @@ std::string DiskOfSeq(ISysCalls& sys, std::uint64_t seq) {
   return {};
 }
 
+std::uint64_t SeqOfDisk(ISysCalls& sys, const std::string& disk) {
+  std::uint64_t seq = 0;
+  return diskSeq(sys, disk, seq) ? seq : 0;
+}
+
 std::uint32_t TransferLimit(ISysCalls& sys, const std::string& disk) {
   const std::string queue = "/sys/block/" + disk + "/queue/";
   std::uint64_t limit = 0;

@@ -76,6 +76,8 @@ bool ParseDiskSeqPath(const std::string& path, std::uint64_t& seq);
 bool ParseDiskSeq(const std::string& digits, std::uint64_t& seq);
 // The kernel name of the disk with that sequence number now; empty when it is gone.
 std::string DiskOfSeq(ISysCalls& sys, std::uint64_t seq);
+// The sequence number of the disk with that kernel name now; 0 when none is known.
+std::uint64_t SeqOfDisk(ISysCalls& sys, const std::string& disk);
 
 // Volume letters, D: upward, for the mounted SCSI disks and partitions. A volume
 // keeps its letter for as long as it stays mounted.

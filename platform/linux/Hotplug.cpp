@@ -10,13 +10,12 @@
 #include <mutex>
 #include <thread>
 
-#include "platform/linux/DeviceListing.h"
 #include "platform/linux/Disks.h"
 
 namespace platform {
 
 bool DiskNotificationFromUevent(const std::string& action, const std::string& sysName, const std::string& devNode,
-                                const std::string& diskSeq, const std::string& portNode, DiskNotification& out) {
+                                const std::string& diskSeq, DiskNotification& out) {
   if (linuxdisk::DiskIndexFromName(sysName) < 0) return false;
   if (action == "add") {
     out.change = DiskChange::Arrival;
@@ -31,7 +30,6 @@ bool DiskNotificationFromUevent(const std::string& action, const std::string& sy
   } else {
     out.devicePath = devNode.empty() ? "/dev/" + sysName : devNode;
   }
-  out.nodeName = portNode;
   return true;
 }
 
@@ -81,13 +79,10 @@ class Monitor {
       udev_device* dev = udev_monitor_receive_device(mon_);
       if (!dev) continue;
       DiskNotification note;
-      PortPlace place;
-      const bool onPort = PortOfDiskFolder(RealSysCalls(), orEmpty(udev_device_get_syspath(dev)), place);
       const bool wanted =
           DiskNotificationFromUevent(orEmpty(udev_device_get_action(dev)), orEmpty(udev_device_get_sysname(dev)),
                                      orEmpty(udev_device_get_devnode(dev)),
-                                     orEmpty(udev_device_get_property_value(dev, "DISKSEQ")),
-                                     onPort ? place.node : std::string(), note);
+                                     orEmpty(udev_device_get_property_value(dev, "DISKSEQ")), note);
       udev_device_unref(dev);
       if (wanted) RaiseDiskNotification(note);
     }

@@ -10,10 +10,9 @@ namespace platform {
 
 // Turns one udev event into a notification; false for events that are none
 // (other actions, partitions, non-SCSI disks). The device path is the one the
-// device listing gives the disk (by its sequence number, the event's DISKSEQ),
-// the node name its port's listing node (empty when it hangs on no port).
+// device listing gives the disk (by its sequence number, the event's DISKSEQ).
 bool DiskNotificationFromUevent(const std::string& action, const std::string& sysName, const std::string& devNode,
-                                const std::string& diskSeq, const std::string& portNode, DiskNotification& out);
+                                const std::string& diskSeq, DiskNotification& out);
 
 // Starts the process-wide monitor; true when it runs (a second call does
 // nothing). False when udev cannot be reached: the program then runs without

@@ -242,12 +242,12 @@ TEST_F(PortMapping, PortsLearntFromAListingOfAnotherCountAreWarnedOfOnce) {
 TEST_F(PortMapping, RemovalBlanksThePortsLinkAndArrivalMapsAgain) {
   mapping_.MapPorts(8);
   SetIni(CPortMapping::kMappingIni, "Port0", "Symbolic_temp", "/dev/t");
-  EXPECT_EQ(mapping_.OnDiskChange({platform::DiskChange::Removal, "/dev/c", ""}), std::vector<int>{3});
+  EXPECT_EQ(mapping_.OnDiskChange({platform::DiskChange::Removal, "/dev/c"}), std::vector<int>{3});
   EXPECT_EQ(Key(2, "SymbolicLink"), "");
-  EXPECT_EQ(mapping_.OnDiskChange({platform::DiskChange::Removal, "/dev/t", ""}), std::vector<int>{1});
+  EXPECT_EQ(mapping_.OnDiskChange({platform::DiskChange::Removal, "/dev/t"}), std::vector<int>{1});
   EXPECT_EQ(Key(0, "Symbolic_temp"), "");
   List({{"n1", "/dev/a"}, {"n2", "/dev/b"}, {"n3", "/dev/c"}});
-  EXPECT_EQ(mapping_.OnDiskChange({platform::DiskChange::Arrival, "/dev/b", ""}), (std::vector<int>{1, 2, 3}));
+  EXPECT_EQ(mapping_.OnDiskChange({platform::DiskChange::Arrival, "/dev/b"}), (std::vector<int>{1, 2, 3}));
   EXPECT_EQ(mapping_.DriveNumber(2), 2);
 }
 

@@ -571,7 +571,7 @@ TEST_F(ProductionPage, ScanAndHotPlugShowWhichPortsReachADrive) {
     EXPECT_EQ(cell.text, port <= 3 ? std::to_string(port) : "") << port;
     EXPECT_EQ(cell.backColor, port <= 3 ? Rgb(0, 100, 255) : Rgb(255, 255, 255)) << port;
   }
-  EXPECT_EQ(page.OnDiskChange({platform::DiskChange::Removal, emu::Site::BridgePath(2), ""}), std::vector<int>{2});
+  EXPECT_EQ(page.OnDiskChange({platform::DiskChange::Removal, emu::Site::BridgePath(2)}), std::vector<int>{2});
   EXPECT_EQ(page.DriveNumber(2), 0);
   EXPECT_EQ(page.Cell(2).Snapshot().backColor, Rgb(255, 255, 255));
 }
@@ -673,7 +673,7 @@ TEST_F(EmulatedPass, ADiskArrivingDuringARunIsMappedAndDrawnOnlyAfterIt) {
     ASSERT_EQ(lock.Error(), 0u);
     ASSERT_TRUE(page.OnStart());
     site_.FrontEnd(3).SetGone(false);
-    EXPECT_EQ(page.OnDiskChange({platform::DiskChange::Arrival, emu::Site::BridgePath(3), ""}), std::vector<int>{});
+    EXPECT_EQ(page.OnDiskChange({platform::DiskChange::Arrival, emu::Site::BridgePath(3)}), std::vector<int>{});
     EXPECT_EQ(page.DriveNumber(3), 0);
     std::string path;
     EXPECT_TRUE(kx::GetRootDevicePath(3, path));

@@ -44,12 +44,13 @@ class SysTree {
     Put(folder + "/maxchild", std::to_string(ports) + "\n");
     return folder;
   }
-  // A disk at SCSI address H:0:0:0 of an ATA port or a USB device.
-  void Disk(const std::string& port, const std::string& name, int seq) {
+  // A disk at SCSI address H:0:0:<lun> of an ATA port or a USB device.
+  void Disk(const std::string& port, const std::string& name, int seq, int lun = 0) {
     const std::string h = std::to_string(++host_);
     std::string under = port;
     if (port.find("/ata") == std::string::npos) under += port.substr(port.rfind('/')) + ":1.0";
-    const std::string folder = under + "/host" + h + "/target" + h + ":0:0/" + h + ":0:0:0/block/" + name;
+    const std::string folder =
+        under + "/host" + h + "/target" + h + ":0:0/" + h + ":0:0:" + std::to_string(lun) + "/block/" + name;
     Put(folder + "/diskseq", std::to_string(seq) + "\n");
     fs::create_directories(dir_ / "sys/block");
     fs::create_symlink(".." + folder.substr(4), dir_ / ("sys/block/" + name));
@@ -83,7 +84,8 @@ class SysTree {
 
 // Every port of a controller with a disk to take, in number order (ata-2 before
 // ata-10), empty ones as NULL, the system disk's port left out; neither a
-// controller with only a system disk nor other kinds of port.
+// controller with only a system disk nor other kinds of port. A controller on an
+// add-in card is named by itself, not by the bridge it sits behind.
 TEST(RealPortListing, SataPortsInNumberOrderWithoutTheSystemDisksPort) {
   SysTree tree;
   const std::string ahci = tree.Ahci("0000:00:1f.2", 1, 12);
@@ -93,6 +95,7 @@ TEST(RealPortListing, SataPortsInNumberOrderWithoutTheSystemDisksPort) {
   tree.Disk(ahci + "/ata10", "sdc", 9);
   tree.Disk(tree.Ahci("0000:03:00.0", 13, 2) + "/ata13", "sdh", 4);
   tree.CarriesSystem("sdh", "/boot");
+  tree.Disk(tree.Ahci("0000:00:1c.0/0000:05:00.0", 15, 2) + "/ata16", "sdi", 6);
   tree.Disk("/sys/devices/pci0000:00/0000:00:14.0/usb1/1-1", "sdd", 11);
   tree.Hub("/sys/devices/pci0000:00/0000:00:14.0/usb1", "1-1", 0);
   tree.Disk("/sys/devices/pci0000:00/0000:02:00.0/host9/port-9:0/end_device-9:0", "sde", 12);  // SAS
@@ -102,13 +105,15 @@ TEST(RealPortListing, SataPortsInNumberOrderWithoutTheSystemDisksPort) {
     nodes.push_back("pci-0000:00:1f.2-ata-" + std::to_string(port));
     paths.push_back(port == 2 ? "/dev/disk/by-diskseq/5" : port == 10 ? "/dev/disk/by-diskseq/9" : "NULL");
   }
+  nodes.insert(nodes.end(), {"pci-0000:05:00.0-ata-1", "pci-0000:05:00.0-ata-2"});
+  paths.insert(paths.end(), {"NULL", "/dev/disk/by-diskseq/6"});
   EXPECT_EQ(nodes, tree.Nodes(DiskPort::Sata));
   EXPECT_EQ(paths, tree.Paths(DiskPort::Sata));
 }
 
 // Hub ports by their port path as numbers; a hub with a disk on it in the place
 // of its port; an empty hub's port, an empty port, and both halves of a USB 3
-// hub as one port each.
+// hub as one port each. A card reader's units past the first are no disk to take.
 TEST(RealPortListing, UsbHubPortsInPathOrderWithDownstreamHubsInPlace) {
   SysTree tree;
   const std::string xhci = "/sys/devices/pci0000:00/0000:00:14.0";
@@ -124,6 +129,7 @@ TEST(RealPortListing, UsbHubPortsInPathOrderWithDownstreamHubsInPlace) {
   tree.CarriesSystem("sdf");
   const std::string superSpeed = tree.Hub(xhci + "/usb2", "2-2", 4);
   tree.Disk(tree.Hub(superSpeed, "2-2.4", 0), "sdg", 15);
+  tree.Disk(tree.Hub(root, "1-4", 0), "sdh", 16, 1);
 
   std::vector<std::string> nodes;
   for (const char* port : {"1", "2.1", "2.2", "2.3.1", "2.3.2", "2.3.3", "2.3.4", "2.4", "2.5", "2.6", "2.8", "2.9",
@@ -160,18 +166,17 @@ TEST(RealDiskListing, RecordHoldsCountAndEntriesAndNothingStale) {
 
 TEST(DiskNotifications, UeventsOfWholeScsiDisksOnly) {
   DiskNotification n;
-  ASSERT_TRUE(DiskNotificationFromUevent("remove", "sdab", "", "", "pci-0000:00:17.0-ata-2", n));
+  ASSERT_TRUE(DiskNotificationFromUevent("remove", "sdab", "", "", n));
   EXPECT_EQ(DiskChange::Removal, n.change);
   EXPECT_EQ("/dev/sdab", n.devicePath);  // a removal may come without its node
-  EXPECT_EQ("pci-0000:00:17.0-ata-2", n.nodeName);
   // With its sequence number, the path is the one the listing gave the disk.
   FakeSys sys;
   sys.files["/sys/block/sdab/diskseq"] = "17\n";
-  ASSERT_TRUE(DiskNotificationFromUevent("remove", "sdab", "/dev/sdab", "17", "", n));
+  ASSERT_TRUE(DiskNotificationFromUevent("remove", "sdab", "/dev/sdab", "17", n));
   EXPECT_EQ(linuxdisk::DiskPath(sys, "sdab"), n.devicePath);
   const std::pair<const char*, const char*> ignored[] = {{"change", "sdb"}, {"add", "sdb1"}, {"add", "nvme0n1"}};
   for (const auto& [action, name] : ignored) {
-    EXPECT_FALSE(DiskNotificationFromUevent(action, name, std::string("/dev/") + name, "", "", n))
+    EXPECT_FALSE(DiskNotificationFromUevent(action, name, std::string("/dev/") + name, "", n))
         << action << " " << name;
   }
 }
@@ -187,10 +192,10 @@ TEST(DiskNotifications, DeliveredInOrderAndUnregisteringIsSafe) {
     seen.push_back("b:" + n.devicePath);
     UnregisterDiskNotification(second);  // from inside its own call
   });
-  RaiseDiskNotification({DiskChange::Arrival, "/dev/sdb", ""});
-  RaiseDiskNotification({DiskChange::Removal, "/dev/sdc", ""});
+  RaiseDiskNotification({DiskChange::Arrival, "/dev/sdb"});
+  RaiseDiskNotification({DiskChange::Removal, "/dev/sdc"});
   UnregisterDiskNotification(a);
-  RaiseDiskNotification({DiskChange::Removal, "/dev/sdd", ""});
+  RaiseDiskNotification({DiskChange::Removal, "/dev/sdd"});
   EXPECT_EQ((std::vector<std::string>{"a:/dev/sdb", "b:/dev/sdb", "a:/dev/sdc"}), seen);
 }
 
@@ -201,7 +206,7 @@ TEST(DiskNotifications, UnregisterWaitsForACallbackInProgress) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     done = true;
   });
-  std::thread raiser([] { RaiseDiskNotification({DiskChange::Arrival, "/dev/sdb", ""}); });
+  std::thread raiser([] { RaiseDiskNotification({DiskChange::Arrival, "/dev/sdb"}); });
   while (!entered) std::this_thread::yield();
   UnregisterDiskNotification(id);
   EXPECT_TRUE(done);

@@ -181,21 +181,36 @@ TEST_F(Backend, PathsOpenTheirDiskWithTheRightAccessAndNumber) {
 
 // A disk pulled and another given its kernel name: the first one's path opens
 // nothing, whether the name is looked up before or after the change, and a
-// handle still open on the first reaches no other disk through its controls.
+// handle still open on the first, by whatever path, reaches no other disk
+// through its controls.
 TEST_F(Backend, ADiskInstancesPathNeverOpensTheDiskThatTookItsName) {
   sys.dirs["/sys/block"] = {"sdb"};
   sys.files["/sys/block/sdb/diskseq"] = "41\n";
   sys.diskSeqs["/dev/sdb"] = 41;
   auto held = Open("/dev/disk/by-diskseq/41");
   ASSERT_TRUE(held);
+  // sdd (nothing mounted) held through paths that name no instance.
+  sys.files["/sys/block/sdd/diskseq"] = "43\n";
+  sys.diskSeqs["/dev/sdd"] = 43;
+  sys.nodes.insert("/dev/sg3");
+  sys.dirs["/sys/class/scsi_generic/sg3/device/block"] = {"sdd"};
+  std::vector<std::shared_ptr<IDeviceHandle>> heldBy;
+  for (const char* path : {"/dev/sg3", "\\\\.\\PhysicalDrive3"}) heldBy.push_back(Open(path));
   sys.diskSeqs["/dev/sdb"] = 57;  // the new disk's node, sysfs not yet read again
   std::shared_ptr<IDeviceHandle> h;
   EXPECT_EQ(win::ERROR_FILE_NOT_FOUND, backend->Open("/dev/disk/by-diskseq/41", win::GENERIC_WRITE, 0, h));
-  EXPECT_EQ(1u, sys.openFds.size());  // the mismatched descriptor is closed
+  EXPECT_EQ(1u + heldBy.size(), sys.openFds.size());  // the mismatched descriptor is closed
   EXPECT_EQ(win::ERROR_FILE_NOT_FOUND, Control(*held, win::FSCTL_LOCK_VOLUME));
   sys.files["/sys/block/sdb/diskseq"] = "57\n";
   sys.realPaths["/dev/disk/by-diskseq/41"] = "/dev/sdb";  // udev's link not yet removed
   EXPECT_EQ(win::ERROR_FILE_NOT_FOUND, backend->Open("/dev/disk/by-diskseq/41", win::GENERIC_WRITE, 0, h));
+  sys.files["/sys/block/sdd/diskseq"] = "58\n";
+  sys.diskSeqs["/dev/sdd"] = 58;
+  for (auto& other : heldBy) {
+    ASSERT_TRUE(other);
+    EXPECT_EQ(win::ERROR_FILE_NOT_FOUND, Control(*other, win::IOCTL_DISK_DELETE_DRIVE_LAYOUT));
+  }
+  EXPECT_TRUE(sys.writes.empty());
 }
 
 TEST_F(Backend, VolumesShowAsLettersOfTheirDisksType) {

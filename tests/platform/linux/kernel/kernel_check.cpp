@@ -1,11 +1,13 @@
 // Runs inside a throw-away virtual machine (tools/kernel-test.sh) holding a
-// station: AHCI disks on ports 1, 2 and 4 of 6, USB disks in ports 1 and 3 of a
-// hub. Checks the real-disk back end against the Linux kernel: the listing of
-// ports, SCSI and ATA pass-through, geometry, volume controls, the command
-// layer's members on the disk in AHCI port 1 (where their addresses land, what a
-// failed command returns, transfers beyond the kernel's limit), and disks
-// pulled and added through QEMU's monitor: a line "KX-MONITOR <command>" asks
-// the host script to give QEMU that command.
+// station: AHCI disks on ports 1, 2 and 4 of 6, USB disks in ports 1 and 3 of
+// each of two hubs. Checks the real-disk back end against the Linux kernel: the
+// listing of ports, SCSI and ATA pass-through, geometry, volume controls, the
+// command layer's members on the disk in AHCI port 1 (where their addresses
+// land, what a failed command returns, transfers beyond the kernel's limit),
+// disks pulled and added through QEMU's monitor (a line "KX-MONITOR <command>"
+// asks the host script to give QEMU that command), the ports learnt from a full
+// listing keeping their disks as others come and go, and handles held across a
+// pull reaching no other disk.
 // Prints one line per check and "KERNEL-CHECK PASS" or "KERNEL-CHECK FAIL".
 //
 //   kernel_check <sata serial> <sata model> <sata image bytes> <usb image bytes> <mount point> <spare usb bytes>
@@ -23,6 +25,7 @@
 #include <cstring>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <set>
 #include <sstream>
@@ -283,6 +286,24 @@ void checkSata(const std::string& path, const std::string& name, const std::stri
         "delete layout clears the table and the kernel drops the partition");
 }
 
+// READ(10) or WRITE(10) through a handle: 0 or the error it failed with.
+win::DWORD rw10(Handle& d, bool write, std::uint32_t lba, std::uint32_t sectors, void* data) {
+  win::ScsiPassThroughDirectBlock b;
+  b.Sptd.CdbLength = 16;
+  b.Sptd.SenseInfoLength = 24;
+  b.Sptd.DataIn = write ? win::SCSI_IOCTL_DATA_OUT : win::SCSI_IOCTL_DATA_IN;
+  b.Sptd.DataTransferLength = sectors * 512;
+  b.Sptd.TimeOutValue = 20;
+  b.Sptd.DataBuffer = data;
+  const unsigned char cdb[10] = {static_cast<unsigned char>(write ? 0x2A : 0x28), 0, static_cast<unsigned char>(lba >> 24),
+                                 static_cast<unsigned char>(lba >> 16), static_cast<unsigned char>(lba >> 8),
+                                 static_cast<unsigned char>(lba), 0, static_cast<unsigned char>(sectors >> 8),
+                                 static_cast<unsigned char>(sectors), 0};
+  std::memcpy(b.Sptd.Cdb, cdb, sizeof cdb);
+  const win::DWORD err = d.control(win::IOCTL_SCSI_PASS_THROUGH_DIRECT, &b, sizeof b, &b, sizeof b);
+  return err != 0 ? err : b.Sptd.ScsiStatus != 0 ? win::ERROR_IO_DEVICE : 0;
+}
+
 void checkUsb(const std::string& path, const std::string& name, std::int64_t bytes) {
   Handle d(path);
   check(d.ok(), "open " + path);
@@ -308,19 +329,7 @@ void checkUsb(const std::string& path, const std::string& name, std::int64_t byt
   Aligned put(2u << 20), got(2u << 20);
   put.fill(9);
   auto read10 = [&](std::uint32_t lba, std::uint32_t sectors, void* data) {
-    win::ScsiPassThroughDirectBlock b;
-    b.Sptd.CdbLength = 16;
-    b.Sptd.SenseInfoLength = 24;
-    b.Sptd.DataIn = win::SCSI_IOCTL_DATA_IN;
-    b.Sptd.DataTransferLength = sectors * 512;
-    b.Sptd.TimeOutValue = 20;
-    b.Sptd.DataBuffer = data;
-    const unsigned char cdb[10] = {0x28, 0, static_cast<unsigned char>(lba >> 24), static_cast<unsigned char>(lba >> 16),
-                                   static_cast<unsigned char>(lba >> 8), static_cast<unsigned char>(lba), 0,
-                                   static_cast<unsigned char>(sectors >> 8), static_cast<unsigned char>(sectors), 0};
-    std::memcpy(b.Sptd.Cdb, cdb, sizeof cdb);
-    const win::DWORD err = d.control(win::IOCTL_SCSI_PASS_THROUGH_DIRECT, &b, sizeof b, &b, sizeof b);
-    return err != 0 ? err : b.Sptd.ScsiStatus != 0 ? win::ERROR_IO_DEVICE : 0;
+    return rw10(d, false, lba, sectors, data);
   };
   const bool read = diskIo("/dev/" + name, true, 4096, put) && read10(4096, 4096, got.p) == 0 && got.same(put);
   check(read, "2 MiB SCSI READ(10) from the USB disk in one request");
@@ -519,13 +528,13 @@ std::string describe(const kx::RootDeviceRecord& r) {
   return s;
 }
 
-// Entry k-1 names port k ("<stem><k>") for every port of the controller or hub,
-// its path a disk instance exactly in the ports that hold a disk.
-bool stationListed(const kx::RootDeviceRecord& r, const std::string& stem, std::uint32_t ports,
+// Entries first to first+ports-1 name ports 1 up ("<stem><k>") of one controller
+// or hub, their paths a disk instance exactly in the ports that hold a disk.
+bool stationListed(const kx::RootDeviceRecord& r, std::uint32_t first, const std::string& stem, std::uint32_t ports,
                    const std::set<std::uint32_t>& full) {
-  if (r.Count() != ports) return false;
+  if (r.Count() < first + ports) return false;
   for (std::uint32_t k = 1; k <= ports; ++k) {
-    const std::string node = r.Node(k - 1), path = r.Path(k - 1);
+    const std::string node = r.Node(first + k - 1), path = r.Path(first + k - 1);
     const bool ends = node.size() > stem.size() + 4 && node.compare(0, 4, "pci-") == 0 &&
                       node.compare(node.size() - stem.size() - std::to_string(k).size(), std::string::npos,
                                    stem + std::to_string(k)) == 0;
@@ -533,6 +542,8 @@ bool stationListed(const kx::RootDeviceRecord& r, const std::string& stem, std::
   }
   return true;
 }
+
+bool arrival(const platform::DiskNotification& e) { return e.change == platform::DiskChange::Arrival; }
 
 // The size a listing path's disk gives through the back end; -1 when it does not open.
 std::int64_t sizeThrough(const std::string& path) {
@@ -542,7 +553,7 @@ std::int64_t sizeThrough(const std::string& path) {
 }
 
 // The disk in hub port 3 taken away through sysfs and brought back with a host
-// rescan: both notified with the paths the listing gives it, and its port's node.
+// rescan: both notified with the paths the listing gives it, its port's entry kept.
 void checkRescan(Seen& seen, std::uint32_t bay) {
   const kx::RootDeviceRecord before = listing(platform::DiskPort::Usb);
   const std::string path = before.Path(bay), node = before.Node(bay), name = kernelName(path);
@@ -558,16 +569,15 @@ void checkRescan(Seen& seen, std::uint32_t bay) {
                        seen.waitFor(from, [&](const auto& e) {
                          return e.change == platform::DiskChange::Removal && e.devicePath == path;
                        }, got);
-  check(removed && got.nodeName == node, "removal of " + name + " notified with its listing path " + path +
-                                             " and its port's node '" + got.nodeName + "'");
+  kx::RootDeviceRecord now = listing(platform::DiskPort::Usb);
+  check(removed && now.Node(bay) == node && now.Path(bay) == "NULL",
+        "removal of " + name + " notified with its listing path " + path + "; its port's entry stays, NULL");
   from = seen.count();
   const bool back = writeFile("/sys/class/scsi_host/host" + hostNumber + "/scan", "- - -") &&
-                    seen.waitFor(from, [&](const auto& e) {
-                      return e.change == platform::DiskChange::Arrival && e.nodeName == node;
-                    }, got);
-  const kx::RootDeviceRecord after = listing(platform::DiskPort::Usb);
-  check(back && got.devicePath == after.Path(bay) && got.devicePath != path,
-        "its return notified in its port with the path its entry now gives: " + got.devicePath);
+                    seen.waitFor(from, arrival, got);
+  now = listing(platform::DiskPort::Usb);
+  check(back && now.Node(bay) == node && got.devicePath == now.Path(bay) && got.devicePath != path,
+        "its return notified with the path its port's entry now gives: " + got.devicePath);
 }
 
 // Says a monitor command to the host script.
@@ -576,17 +586,50 @@ void monitor(const std::string& command) {
   std::fflush(stdout);
 }
 
+// Handles opened on a disk before it is pulled, used once another disk has
+// taken its kernel name: a write and a layout deletion through each must fail
+// and leave the new disk's first, last and written sectors as they were.
+struct HeldHandles {
+  std::string what;
+  Handle write, layout;
+  HeldHandles(const std::string& what, const std::string& path) : what(what), write(path), layout(path) {}
+
+  void check(const std::string& newNode, std::uint64_t newSectors) {
+    const std::uint64_t marks[] = {0, 2048, newSectors - 1};
+    std::vector<std::string> before;
+    bool marked = write.ok() && layout.ok();
+    for (const std::uint64_t lba : marks) {
+      Aligned mark(512), back(512);
+      mark.fill(static_cast<unsigned>(lba % 251) + 20);
+      marked = marked && diskIo(newNode, true, lba, mark) && diskIo(newNode, false, lba, back) && back.same(mark);
+      before.emplace_back(reinterpret_cast<char*>(back.p), back.n);
+    }
+    auto unchanged = [&] {
+      for (std::size_t i = 0; i < before.size(); ++i) {
+        Aligned now(512);
+        if (!diskIo(newNode, false, marks[i], now) || std::memcmp(now.p, before[i].data(), 512) != 0) return false;
+      }
+      return true;
+    };
+    Aligned data(4096);
+    data.fill(77);
+    const win::DWORD written = marked ? rw10(write, true, 2048, static_cast<std::uint32_t>(data.n / 512), data.p) : 0;
+    ::check(marked && written != 0 && unchanged(),
+            "a write through a " + what + " handle held across the pull fails (error " + std::to_string(written) +
+                ") and leaves the disk now named " + newNode + " as it was");
+    const win::DWORD deleted = marked ? layout.control(win::IOCTL_DISK_DELETE_DRIVE_LAYOUT) : 0;
+    ::check(marked && deleted != 0 && unchanged(),
+            "a layout deletion through a " + what + " handle held across the pull fails (error " +
+                std::to_string(deleted) + ") and leaves that disk's first and last sectors as they were");
+  }
+};
+
 // The disk in hub port 1 pulled, another added in port 2 that takes its kernel
 // name, then the first put back in port 1.
 void checkPull(Seen& seen, std::int64_t usbBytes, std::int64_t spareBytes) {
   const kx::RootDeviceRecord before = listing(platform::DiskPort::Usb);
   const std::string path = before.Path(0), node = before.Node(0), name = kernelName(path);
   platform::DiskNotification got;
-  auto arrivalIn = [&](const std::string& port) {
-    return [port](const platform::DiskNotification& e) {
-      return e.change == platform::DiskChange::Arrival && e.nodeName == port;
-    };
-  };
   std::size_t from = seen.count();
   monitor("device_del usbdisk1");
   const bool removed = seen.waitFor(from, [&](const auto& e) {
@@ -598,10 +641,11 @@ void checkPull(Seen& seen, std::int64_t usbBytes, std::int64_t spareBytes) {
 
   from = seen.count();
   monitor("device_add usb-storage,bus=xhci.0,port=1.2,drive=spare,id=spare");
-  const bool added = seen.waitFor(from, arrivalIn(before.Node(1)), got);
+  const bool added = seen.waitFor(from, arrival, got);
   now = listing(platform::DiskPort::Usb);
   const std::string spare = now.Path(1);
-  check(added && kernelName(spare) == name && spare != path,
+  check(added && now.Node(1) == before.Node(1) && got.devicePath == spare && kernelName(spare) == name &&
+            spare != path,
         "a disk added in hub port 2 takes the kernel name " + name + " under its own path " + spare);
   Handle old(path);
   const win::DWORD error = old.ok() ? 0 : win::GetLastError();
@@ -611,10 +655,110 @@ void checkPull(Seen& seen, std::int64_t usbBytes, std::int64_t spareBytes) {
 
   from = seen.count();
   monitor("device_add usb-storage,bus=xhci.0,port=1.1,drive=usb1,id=usbdisk1");
-  const bool back = seen.waitFor(from, arrivalIn(node), got);
+  const bool back = seen.waitFor(from, arrival, got);
   now = listing(platform::DiskPort::Usb);
   check(back && now.Node(0) == node && now.Path(0) == got.devicePath && sizeThrough(now.Path(0)) == usbBytes,
         "the pulled disk put back in hub port 1 is that port's entry again: " + now.Path(0));
+}
+
+bool inHub(const std::string& node, int hub) {
+  const std::string stem = "-usb-0:" + std::to_string(hub) + ".";
+  return node.find(stem) != std::string::npos;
+}
+
+// Two hubs full, as a station learns its ports once: every port's node keeps its
+// disk when a USB disk arrives on another root port of the controller and when
+// hub 1 is emptied, whichever entry numbers the listing then gives.
+void checkTwoHubs(Seen& seen) {
+  const kx::RootDeviceRecord full = listing(platform::DiskPort::Usb);
+  std::map<std::string, std::int64_t> learnt;  // node -> size of its disk
+  std::set<std::int64_t> sizes;
+  for (std::uint32_t i = 0; i < full.Count(); ++i) {
+    if (full.Path(i) == "NULL") continue;
+    learnt[full.Node(i)] = sizeThrough(full.Path(i));
+    sizes.insert(learnt[full.Node(i)]);
+  }
+  std::size_t inHub2 = 0;
+  for (const auto& [node, size] : learnt) inHub2 += inHub(node, 2) ? 1 : 0;
+  check(learnt.size() == 5 && sizes.size() == 5 && !sizes.count(-1) && inHub2 == 2,
+        "both hubs listed, each disk of a size of its own: " + describe(full));
+  // Where each learnt node finds a disk now, and that no other node has one of theirs.
+  auto kept = [&](const kx::RootDeviceRecord& r, bool hub1, std::string& text) {
+    bool ok = true;
+    for (const auto& [node, size] : learnt) {
+      if (inHub(node, 1) && !hub1) continue;
+      std::uint32_t i = 0;
+      while (i < r.Count() && r.Node(i) != node) ++i;
+      const bool found = i < r.Count() && sizeThrough(r.Path(i)) == size;
+      text += " " + node.substr(node.rfind(':') + 1) + (found ? "=entry " + std::to_string(i + 1) : "=lost");
+      ok = ok && found;
+    }
+    for (std::uint32_t i = 0; i < r.Count(); ++i) {
+      const auto own = learnt.find(r.Node(i));
+      const std::int64_t size = r.Path(i) == "NULL" ? -1 : sizeThrough(r.Path(i));
+      if (size != -1 && sizes.count(size) && (own == learnt.end() || own->second != size)) ok = false;
+      if (!hub1 && inHub(r.Node(i), 1)) ok = false;
+    }
+    return ok;
+  };
+
+  std::size_t from = seen.count();
+  platform::DiskNotification got;
+  monitor("device_add usb-storage,bus=xhci.0,port=3,drive=stick,id=stick");
+  const bool added = seen.waitFor(from, arrival, got);
+  kx::RootDeviceRecord now = listing(platform::DiskPort::Usb);
+  std::string where;
+  std::uint32_t stick = 0;
+  while (stick < now.Count() && now.Path(stick) != got.devicePath) ++stick;
+  const bool stickListed = stick < now.Count() && now.Node(stick).size() > 8 &&
+                           now.Node(stick).compare(now.Node(stick).size() - 8, 8, "-usb-0:3") == 0;
+  const bool stickKept = kept(now, true, where);
+  check(added && stickListed && stickKept,
+        "a USB disk on root port 3 leaves every hub port's node and disk where it was:" + where);
+
+  // Handles held while hub 1 is emptied. One open on a disk keeps the disk's
+  // kernel name from being given again until it is closed, so the handles by
+  // listing path and by number hold hub 1's first disk, and the one on a SCSI
+  // generic node (which keeps no name) hub 1's disk of the lowest name after
+  // it, whose name the next disk takes.
+  const std::string pulledName = kernelName(full.Path(0));
+  HeldHandles byPath("listing path", full.Path(0)),
+      byNumber("PhysicalDrive",
+               "\\\\.\\PhysicalDrive" + std::to_string(platform::linuxdisk::DiskIndexFromName(pulledName)));
+  std::string sgName = kernelName(full.Path(1)), other = kernelName(full.Path(2));
+  if (platform::linuxdisk::DiskIndexFromName(other) < platform::linuxdisk::DiskIndexFromName(sgName)) sgName = other;
+  std::vector<std::string> sgNodes;
+  platform::RealSysCalls().ListDir("/sys/block/" + sgName + "/device/scsi_generic", sgNodes);
+  HeldHandles bySg("SCSI generic", sgNodes.size() == 1 ? "/dev/" + sgNodes[0] : std::string("/dev/none"));
+  for (const char* id : {"usbdisk1", "spare", "usbdisk3"}) monitor(std::string("device_del ") + id);
+  // Hub 1 is listed while any of its disks is: wait until none is.
+  bool emptied = false;
+  for (int tries = 0; tries < 200 && !emptied; ++tries) {
+    if (tries) usleep(100 * 1000);
+    now = listing(platform::DiskPort::Usb);
+    emptied = true;
+    for (std::uint32_t i = 0; i < now.Count(); ++i) emptied = emptied && !inHub(now.Node(i), 1);
+  }
+  where.clear();
+  const bool hub2Kept = kept(now, false, where);
+  check(emptied && hub2Kept,
+        "hub 1 emptied: hub 2's nodes find their own disks, hub 1's nodes are listed for none:" + where + "; " +
+            describe(now));
+
+  // A disk arriving after the pull: the handles held on the pulled one must not reach it.
+  from = seen.count();
+  monitor("device_add usb-storage,bus=xhci.0,port=2.2,drive=spare,id=late");
+  const bool late = seen.waitFor(from, arrival, got);
+  const std::string lateName = kernelName(got.devicePath);
+  const std::int64_t lateBytes = sizeThrough(got.devicePath);
+  check(late && !lateName.empty() && lateBytes > 0 && lateName == sgName,
+        "a disk added in hub 2 port 2 after hub 1 is emptied takes the name " + lateName +
+            " of the disk an sg handle was held on (" + sgName + ")");
+  if (late && lateBytes > 0) {
+    byPath.check("/dev/" + lateName, static_cast<std::uint64_t>(lateBytes / 512));
+    byNumber.check("/dev/" + lateName, static_cast<std::uint64_t>(lateBytes / 512));
+    bySg.check("/dev/" + lateName, static_cast<std::uint64_t>(lateBytes / 512));
+  }
 }
 
 }  // namespace
@@ -631,10 +775,12 @@ int main(int argc, char** argv) {
   platform::RegisterLinuxDiskBackend();
 
   const kx::RootDeviceRecord sata = listing(platform::DiskPort::Sata), usb = listing(platform::DiskPort::Usb);
-  check(stationListed(sata, "-ata-", 6, {1, 2, 4}), "SATA listing, AHCI ports 1 to 6 in order: " + describe(sata));
-  // QEMU's hub has as many ports as it likes; the disks are in ports 1 and 3.
-  check(usb.Count() >= 3 && stationListed(usb, "-usb-0:1.", usb.Count(), {1, 3}),
-        "USB listing, the hub's ports in order: " + describe(usb));
+  check(sata.Count() == 6 && stationListed(sata, 0, "-ata-", 6, {1, 2, 4}),
+        "SATA listing, AHCI ports 1 to 6 in order: " + describe(sata));
+  // QEMU's hubs have 8 ports; hub 1's disks are in ports 1 and 3, hub 2's in 1 and 3.
+  check(usb.Count() == 16 && stationListed(usb, 0, "-usb-0:1.", 8, {1, 3}) &&
+            stationListed(usb, 8, "-usb-0:2.", 8, {1, 3}),
+        "USB listing, both hubs' ports in order: " + describe(usb));
 
   const std::string sataName = kernelName(sata.Path(0)), usbName = kernelName(usb.Path(0));
   if (!sataName.empty()) {
@@ -653,6 +799,7 @@ int main(int argc, char** argv) {
     });
     checkRescan(seen, 2);
     checkPull(seen, usbBytes, spareBytes);
+    checkTwoHubs(seen);
     platform::UnregisterDiskNotification(id);
     platform::StopDiskMonitor();
   }
