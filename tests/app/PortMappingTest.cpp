@@ -146,7 +146,7 @@ TEST_F(PortMapping, ALockedStationKeepsTheBaysLearntWithEveryBayFull) {
   restarted.Remap(8);
   for (int port = 1; port <= 8; ++port) EXPECT_EQ(restarted.DriveNumber(port), port <= 4 ? 0 : port - 4) << port;
   List({full[0], full[4], full[5], full[6], full[7]});
-  restarted.OnDiskChange({platform::DiskChange::Arrival, full[0].second, ""});
+  restarted.OnDiskChange({platform::DiskChange::Arrival, full[0].second});
   EXPECT_EQ(restarted.DriveNumber(1), 1);
   EXPECT_EQ(restarted.DriveNumber(5), 2);
   EXPECT_EQ(restarted.Warning(), "");
@@ -188,7 +188,7 @@ TEST_F(PortMapping, AStaleFileIsLearntAfreshAtTheFirstArrivalButNeverAtStart) {
   mapping_.MapPorts(3);
   EXPECT_EQ(mapping_.DriveNumber(1), 0);
   EXPECT_EQ(Key(2, "PortNode"), "kxemu-bridge-06");
-  mapping_.OnDiskChange({platform::DiskChange::Arrival, "/dev/c", ""});
+  mapping_.OnDiskChange({platform::DiskChange::Arrival, "/dev/c"});
   const int drives[] = {1, 0, 3};
   for (int port = 1; port <= 3; ++port) EXPECT_EQ(mapping_.DriveNumber(port), drives[port - 1]) << port;
 }
