@@ -7,9 +7,10 @@
 # starts after it and the program ends. MP repeating its pass for
 # [RD Debug] TestInFinity ends too; a SIGHUP the program was started to ignore
 # (nohup) stays ignored; the demo stopped during its first of two stations
-# ends with status 0 and puts back the station it found. A site the headless
-# demo cannot use ends it with the box's text on standard error instead of a
-# wait, and a box at Start ends it before any pass.
+# ends with status 0 and puts back the station it found. A script holding the
+# log folder holds up the exit of a stopped eight-port pass only once. A site
+# the headless demo cannot use ends it with the box's text on standard error
+# instead of a wait, and a box at Start ends it before any pass.
 #   SignalTest.sh <kxmp with Start pressed> <kxmp_demo> <libGetDev.so>
 set -uo pipefail
 STARTED=$1
@@ -161,6 +162,26 @@ kill -TERM "$PID"
 ended
 [ "$STATUS" = 0 ] || fail "$CASE: exit status $STATUS"
 [ -e "$SITE/drives/C/MP_SSD_NODE/AutoMapping.ini" ] && fail "$CASE: AutoMapping.ini left behind"
+
+CASE="kxmp at eight ports, SIGTERM while a script holds the log folder"
+site script-lock
+sed -i 's/^Slots = 2/Slots = 8/' "$SITE/Configuration/System/Emulator.ini"
+start "$STARTED"
+await "run started"
+LOGS=("$SITE"/DEMO01_*)
+exec {HOLDER}<"${LOGS[0]}"
+flock "$HOLDER" || fail "$CASE: the log folder cannot be locked"
+SIGNALLED=$(date +%s%N)
+kill -TERM "$PID"
+ended
+TOOK=$((($(date +%s%N) - SIGNALLED) / 1000000))
+exec {HOLDER}<&-
+[ "$STATUS" = 0 ] || fail "$CASE: exit status $STATUS"
+# About 4 s (a second given up once); 25 s when each record waited its own second.
+[ "$TOOK" -lt 12000 ] || fail "$CASE: ended $TOOK ms after the signal"
+for port in 1 2 3 4 5 6 7 8; do
+  grep -q "^Port-$port: .*WO_DEMO01_.* not written" "$DIR/err" || fail "$CASE: port $port's refused record not named"
+done
 
 CASE="kxmp_demo run at two stations, SIGTERM during the first"
 site demo-two
