@@ -30,10 +30,16 @@ using win::DWORD;
 
 // How often a wait for another process's lock looks for a termination request.
 constexpr std::chrono::milliseconds kTerminationPoll{20};
-// After a termination request, how long each wait for a lock may still go on:
-// a lock another station or port holds for a moment is still got, so that the
-// last records are written, while one a script keeps does not hold up the exit.
+// After a termination request, how long a wait for a lock may still go on: a
+// lock another station or port holds for a moment is still got, so that the
+// last records are written, while one a script keeps holds up the exit by
+// this once, not once a record (waitForLock).
 constexpr std::chrono::seconds kTerminationGrace{1};
+// How long a wait for a folder given up against a holder outside the process
+// looks again before it gives way: a thread of this process takes or lets go
+// of a lock a moment before it notes so, and a wait given up earlier takes and
+// lets go of the lock a moment after the holder lets go.
+constexpr std::chrono::milliseconds kOutsideSettle{10};
 
 // The folders whose write lock this thread holds (ProfileWriteLock and the
 // writes nested in it), by what they are rather than by a path: a nested write
@@ -50,6 +56,52 @@ struct Refusal {
   std::string text;
 };
 thread_local std::vector<Refusal> t_refusedFolders;
+
+// What the process knows of each folder across its threads: which of them its
+// threads hold now (one entry a holding thread), and which a wait gave up
+// after a termination request while no thread of the process held it. A lock
+// refused by the system while none of its threads holds the folder is held
+// outside the process: a script's flock(1), another kxmp.
+struct ProcessFolders {
+  std::mutex mutex;
+  std::vector<FolderId> held;
+  std::vector<FolderId> givenUpOutside;
+};
+ProcessFolders& processFolders() {
+  static ProcessFolders folders;
+  return folders;
+}
+void noteHeld(const FolderId& id) {
+  ProcessFolders& p = processFolders();
+  std::lock_guard lock(p.mutex);
+  p.held.push_back(id);
+}
+void noteLetGo(const FolderId& id) {
+  ProcessFolders& p = processFolders();
+  std::lock_guard lock(p.mutex);
+  if (const auto it = std::find(p.held.begin(), p.held.end(), id); it != p.held.end()) p.held.erase(it);
+}
+bool heldInProcess(const FolderId& id) {
+  ProcessFolders& p = processFolders();
+  std::lock_guard lock(p.mutex);
+  return std::find(p.held.begin(), p.held.end(), id) != p.held.end();
+}
+bool givenUpOutside(const FolderId& id) {
+  ProcessFolders& p = processFolders();
+  std::lock_guard lock(p.mutex);
+  return std::find(p.givenUpOutside.begin(), p.givenUpOutside.end(), id) != p.givenUpOutside.end();
+}
+// A wait given up: remembered when no thread of the process held the folder.
+void noteGivenUp(const FolderId& id) {
+  ProcessFolders& p = processFolders();
+  std::lock_guard lock(p.mutex);
+  if (std::find(p.held.begin(), p.held.end(), id) != p.held.end()) return;
+  if (std::find(p.givenUpOutside.begin(), p.givenUpOutside.end(), id) == p.givenUpOutside.end())
+    p.givenUpOutside.push_back(id);
+}
+// True when the folder, whose wait gave way against an outside holder before,
+// is held outside the process still: none of its threads holds it.
+bool keptOutside(const FolderId& id) { return givenUpOutside(id) && !heldInProcess(id); }
 
 FaultSeam<LockFault>& lockFault() {
   static FaultSeam<LockFault> seam;
@@ -106,15 +158,28 @@ struct LockWait {
   int err = 0;
 };
 
-// Takes the exclusive flock on `fd`: 0 or the errno value. A wait for another
-// holder gives way (EINTR) once it has gone on for its own grace after a
-// termination request, whatever other waits did: a port of this process
-// holding the folder for a moment is still waited for. A wait given up hands
-// `fd` to the waiting thread, which closes it once its flock returns (a lock
-// got too late is let go at once), and sets `fd` to -1.
-int waitForLock(int& fd) {
-  const int e = tryLock(fd);
+// Takes the exclusive flock on `fd`: 0 or the errno value. After a
+// termination request a wait for another holder gives way (EINTR): for a
+// folder whose wait gave way against a holder outside the process before, at
+// once while it is held outside the process still (so that a script keeping a
+// folder holds up the exit once, not once a record); otherwise once it has
+// gone on for its own grace, whatever other waits did, so that a port of this
+// process holding the folder for a moment is still waited for. A wait given
+// up hands `fd` to the waiting thread, which closes it once its flock returns
+// (a lock got too late is let go at once), and sets `fd` to -1.
+int waitForLock(int& fd, const FolderId& id) {
+  int e = tryLock(fd);
   if (e != EWOULDBLOCK) return e;
+  if (TerminationRequested() && keptOutside(id)) {
+    // Looked at again for a moment: a lock let go just now is still got.
+    const auto until = std::chrono::steady_clock::now() + kOutsideSettle;
+    do {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      e = tryLock(fd);
+      if (e != EWOULDBLOCK) return e;
+    } while (keptOutside(id) && std::chrono::steady_clock::now() < until);
+    if (keptOutside(id)) return EINTR;
+  }
   auto wait = std::make_shared<LockWait>();
   try {
     std::thread([wait, waitFd = fd] {
@@ -132,12 +197,20 @@ int waitForLock(int& fd) {
     return blockingLock(fd);  // no thread to spare: wait here
   }
   std::optional<std::chrono::steady_clock::time_point> givesWayAt;
+  // Since when another wait's giving way against the outside holder is seen.
+  std::chrono::steady_clock::time_point keptOutsideSince{};
+  bool seenKeptOutside = false;
   std::unique_lock lock(wait->mutex);
   while (!wait->finished.wait_for(lock, kTerminationPoll, [&wait] { return wait->done; })) {
     if (!TerminationRequested()) continue;
     const auto now = std::chrono::steady_clock::now();
     if (!givesWayAt) givesWayAt = now + kTerminationGrace;
-    if (now >= *givesWayAt) {
+    // Another wait gave way against the outside holder while this one went on.
+    const bool kept = keptOutside(id);
+    if (kept && !seenKeptOutside) keptOutsideSince = now;
+    seenKeptOutside = kept;
+    if (now >= *givesWayAt || (kept && now - keptOutsideSince >= kOutsideSettle)) {
+      noteGivenUp(id);
       wait->abandoned = true;
       fd = -1;
       return EINTR;
@@ -162,6 +235,7 @@ FolderLock::FolderLock(const std::string& file, bool remember)
   if (take()) return;
   if (fd_ >= 0) {
     t_lockedFolders.push_back(*id_);
+    noteHeld(*id_);
   } else if (error_ != 0 && remember) {
     t_refusedFolders.push_back({folder_, id_, error_, text_});
     remembered_ = true;
@@ -177,6 +251,7 @@ FolderLock::~FolderLock() {
   if (fd_ < 0) return;
   const auto it = std::find(t_lockedFolders.rbegin(), t_lockedFolders.rend(), *id_);
   if (it != t_lockedFolders.rend()) t_lockedFolders.erase(std::next(it).base());
+  noteLetGo(*id_);
   ::close(fd_);
 }
 
@@ -208,7 +283,7 @@ bool FolderLock::take() {
     }
     id_ = id;
     e = injectedLockFault(folder_, LockStep::Lock);
-    if (e == 0) e = waitForLock(fd_);
+    if (e == 0) e = waitForLock(fd_, id);
     if (e != 0) {
       refuse("locked", e, win::ERROR_LOCK_FAILED);
       return false;

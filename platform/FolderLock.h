@@ -7,7 +7,9 @@
 // inode), so that a write nested in a held lock goes through instead of
 // waiting for itself, whatever name it reaches the folder by, and the
 // folders whose lock a ProfileWriteLock was refused, so that the writes it was
-// meant to guard fail with its error rather than go ahead unguarded.
+// meant to guard fail with its error rather than go ahead unguarded; the
+// process knows which folders its threads hold, so that after a stop a lock
+// refused while none of them holds it is known to be held outside.
 #pragma once
 #include <cstdint>
 #include <functional>
@@ -32,9 +34,14 @@ struct FolderId {
 // ProfileWriteLock on it was refused gets that refusal again. Once locked, the
 // name must still lead to the folder locked, or the folder it now leads to is
 // locked instead. A wait for another holder gives way to a termination request
-// (platform/Termination.h) once it has gone on for a second after the request
-// (or after it began, if later): the lock is then refused. Each wait has its
-// own second, whatever waits before it gave way.
+// (platform/Termination.h): the lock is then refused. It gives way once it has
+// gone on for a second after the request (or after it began, if later), so
+// that a lock another thread of the process (a port) holds for a moment is
+// still got. Once a wait for a folder gave way while no thread of the process
+// held it (a script's flock(1), another process), a later wait for it takes
+// it at once if it was let go and gives way at once while it is held outside
+// the process still: a lock a script keeps holds up the exit once, not once a
+// record.
 class FolderLock {
  public:
   // `remember`: a refusal makes this thread's writes to the folder fail while

@@ -251,10 +251,10 @@ TEST_F(Profile, AFolderLockThatCannotBeHeldFailsTheWritesItGuards) {
   EXPECT_TRUE(WritePrivateProfileString("S", "k", "4", ini.c_str()));
 }
 
-// After a termination request each wait for a lock has its own grace: one
-// given up against a script that keeps the folder does not make the next give
-// way at once, and a port of the same process holding it for a moment is
-// waited for. In a child: the request is process-wide and never cleared.
+// After a termination request each wait for another thread of the process has
+// its own grace: one given up against a script that has let go since does not
+// make a wait for a port of the same process holding it for a moment give way
+// at once. In a child: the request is process-wide and never cleared.
 TEST_F(Profile, EachLockWaitAfterATerminationRequestHasItsOwnGrace) {
   const pid_t child = kxtest::forkChild([&] {
     platform::RequestTermination();
@@ -275,6 +275,28 @@ TEST_F(Profile, EachLockWaitAfterATerminationRequestHasItsOwnGrace) {
   });
   EXPECT_EQ(kxtest::waitExit(child), 0)
       << "1: the wait against the script did not give way; 2: the wait for the port gave way at once";
+}
+
+// Once a wait after a termination request gave way against a script, a later
+// wait for the folder is answered at once: refused while the script keeps it,
+// held once it let go. A stopped pass's records do not wait a second each.
+TEST_F(Profile, AFolderAScriptKeptAfterATerminationRequestIsAnsweredAtOnce) {
+  for (const bool letGo : {false, true}) {
+    SCOPED_TRACE(letGo ? "the script let go" : "the script keeps it");
+    const pid_t child = kxtest::forkChild([&] {
+      platform::RequestTermination();
+      const int script = ::open(dir.path().c_str(), O_RDONLY | O_DIRECTORY);
+      if (script < 0 || ::flock(script, LOCK_EX) != 0) return 3;
+      if (platform::ProfileWriteLock(ini).Error() != ERROR_LOCK_FAILED) return 1;
+      if (letGo) ::close(script);
+      const auto start = std::chrono::steady_clock::now();
+      const bool held = platform::ProfileWriteLock(ini).Error() == 0;
+      if (std::chrono::steady_clock::now() - start > std::chrono::milliseconds(400)) return 2;
+      return held == letGo ? 0 : 4;
+    });
+    EXPECT_EQ(kxtest::waitExit(child), 0) << "1: the first wait did not give way; 2: the later wait was not "
+                                             "answered at once; 4: it was refused though let go, or held";
+  }
 }
 
 TEST_F(Profile, OddLinesReadSafelyAndSurviveARewrite) {

@@ -42,6 +42,32 @@ constexpr unsigned kChildBoundSeconds = 60;
   std::_Exit(0);
 }
 
+void AHandlerOfItsOwn(int) {}
+
+// The child's part: the actions found (the default, a handler of the program's
+// host, ignored as under nohup) are each put back when watching ends; exits 0
+// when all three are.
+[[noreturn]] void WatchAndStop() {
+  alarm(kChildBoundSeconds);
+  struct sigaction own {};
+  own.sa_handler = AHandlerOfItsOwn;
+  sigaction(SIGINT, &own, nullptr);
+  std::signal(SIGHUP, SIG_IGN);
+  std::signal(SIGTERM, SIG_DFL);
+  platform::WatchTerminationSignals([](int) {});
+  platform::StopWatchingTerminationSignals();
+  const auto now = [](int signal) {
+    struct sigaction action {};
+    sigaction(signal, nullptr, &action);
+    return action.sa_handler;
+  };
+  std::_Exit(now(SIGTERM) == SIG_DFL && now(SIGINT) == AHandlerOfItsOwn && now(SIGHUP) == SIG_IGN ? 0 : 1);
+}
+
+TEST(TerminationSignals, TheActionsFoundArePutBackWhenWatchingEnds) {
+  EXPECT_EXIT(WatchAndStop(), ::testing::ExitedWithCode(0), "");
+}
+
 TEST(TerminationSignals, EachIsHandedToTheHandlerAndTheProcessGoesOn) {
   for (int signal : {SIGTERM, SIGINT, SIGHUP}) {
     SCOPED_TRACE(signal);

@@ -7,9 +7,12 @@
 # starts after it and the program ends. MP repeating its pass for
 # [RD Debug] TestInFinity ends too; a SIGHUP the program was started to ignore
 # (nohup) stays ignored; the demo stopped during its first of two stations
-# ends with status 0 and puts back the station it found. A site the headless
-# demo cannot use ends it with the box's text on standard error instead of a
-# wait, and a box at Start ends it before any pass.
+# ends with status 0 and puts back the station it found. A close of the
+# window ends the endless MP pass and the ports' waits for a lock too, and no
+# box comes after it. A script holding the log folder holds up the exit of a
+# stopped eight-port pass only once. A site the headless demo cannot use ends
+# it with the box's text on standard error instead of a wait, and a box at
+# Start ends it before any pass, as a signal there does.
 #   SignalTest.sh <kxmp with Start pressed> <kxmp_demo> <libGetDev.so>
 set -uo pipefail
 STARTED=$1
@@ -50,7 +53,7 @@ ended() {
     kill -0 "$PID" 2>/dev/null || break
     sleep 0.1
   done
-  kill -0 "$PID" 2>/dev/null && fail "$CASE: still running 30 s after the signal"
+  kill -0 "$PID" 2>/dev/null && fail "$CASE: still running 30 s after the signal or close"
   wait "$PID"
   STATUS=$?
   PID=
@@ -162,6 +165,52 @@ ended
 [ "$STATUS" = 0 ] || fail "$CASE: exit status $STATUS"
 [ -e "$SITE/drives/C/MP_SSD_NODE/AutoMapping.ini" ] && fail "$CASE: AutoMapping.ini left behind"
 
+CASE="kxmp at eight ports, SIGTERM while a script holds the log folder"
+site script-lock
+sed -i 's/^Slots = 2/Slots = 8/' "$SITE/Configuration/System/Emulator.ini"
+start "$STARTED"
+await "run started"
+LOGS=("$SITE"/DEMO01_*)
+exec {HOLDER}<"${LOGS[0]}"
+flock "$HOLDER" || fail "$CASE: the log folder cannot be locked"
+SIGNALLED=$(date +%s%N)
+kill -TERM "$PID"
+ended
+TOOK=$((($(date +%s%N) - SIGNALLED) / 1000000))
+exec {HOLDER}<&-
+[ "$STATUS" = 0 ] || fail "$CASE: exit status $STATUS"
+# About 4 s (a second given up once); 25 s when each record waited its own second.
+[ "$TOOK" -lt 12000 ] || fail "$CASE: ended $TOOK ms after the signal"
+for port in 1 2 3 4 5 6 7 8; do
+  grep -q "^Port-$port: .*WO_DEMO01_.* not written" "$DIR/err" || fail "$CASE: port $port's refused record not named"
+done
+
+CASE="kxmp at MP repeating its pass ([RD Debug] TestInFinity = 1), its window closed"
+site infinity-close
+sed -i 's/^TestStation=RDTResult/TestStation=MP/' "$SITE/Configuration/System/MPToolSetting.ini"
+printf '[RD Debug]\r\nTestInFinity=1\r\n' >>"$SITE/param.ini"
+start "$STARTED" --close-after 1000
+await "run started"
+ended
+[ "$STATUS" = 0 ] || fail "$CASE: exit status $STATUS"
+grep -q "box open" "$DIR/out" && fail "$CASE: a box was shown after the close"
+[ -e "$SITE/drives/C/MP_SSD_NODE/AutoMapping.ini" ] && fail "$CASE: AutoMapping.ini left behind"
+
+CASE="kxmp, its window closed while the ports wait for the log folder a script holds"
+site close-lock
+start "$STARTED" --close-after 3000
+await "run started"
+LOGS=("$SITE"/DEMO01_*)
+exec {HOLDER}<"${LOGS[0]}"
+flock "$HOLDER" || fail "$CASE: the log folder cannot be locked"
+ended
+exec {HOLDER}<&-
+[ "$STATUS" = 0 ] || fail "$CASE: exit status $STATUS"
+grep -q "box open" "$DIR/out" && fail "$CASE: a box was shown after the close"
+for port in 1 2; do
+  grep -q "^Port-$port: .*WO_DEMO01_.* not written" "$DIR/err" || fail "$CASE: port $port's refused record not named"
+done
+
 CASE="kxmp_demo run at two stations, SIGTERM during the first"
 site demo-two
 sed -i 's/^TestStation=RDTResult/TestStation=MP/' "$SITE/Configuration/System/MPToolSetting.ini"
@@ -170,6 +219,8 @@ twice "RDTResult pass started" TERM
 grep -q "QC pass started" "$DIR/out" && fail "$CASE: the second station's pass started"
 grep -q "^TestStation=MP" "$SITE/Configuration/System/MPToolSetting.ini" || fail "$CASE: the station was not put back"
 
+# The box asks the program to end as a signal does, while Start's box is up:
+# Start is refused and the station found is put back.
 CASE="kxmp_demo run at an unknown station"
 site demo-start-box
 start "$DEMO" run "$SITE/shot.png" MPP
@@ -177,6 +228,8 @@ ended
 [ "$STATUS" != 0 ] || fail "$CASE: exit status 0"
 grep -q "box nobody answers: \[General Info\] TestStation MPP .* is no station name" "$DIR/err" ||
   fail "$CASE: the box's text is not on stderr"
+grep -q "MPP pass not started: the program ends" "$DIR/out" || fail "$CASE: Start not refused: $(cat "$DIR/out")"
+grep -q "^TestStation=RDTResult" "$SITE/Configuration/System/MPToolSetting.ini" || fail "$CASE: the station was not put back"
 nopass
 
 CASE="kxmp_demo run on a misspelt Emulator.ini"

@@ -2,8 +2,10 @@
 // tests: it says on standard output when the run has started (or was
 // refused) and when a box opens, so that a script can signal it then. With a
 // station argument, TestStation is set to it after start-up, before Start;
-// with --signalled, it sends itself SIGTERM before the window system starts.
-// Start-up, main loop, shut-down and exit status are the program's own.
+// with --signalled, it sends itself SIGTERM before the window system starts;
+// with --close-after, it closes its window (as its close button does) that many
+// milliseconds after the run started. Start-up, main loop, shut-down and exit
+// status are the program's own.
 #include <csignal>
 #include <cstdio>
 #include <memory>
@@ -18,6 +20,7 @@
 
 #include <wx/dialog.h>
 #include <wx/modalhook.h>
+#include <wx/timer.h>
 
 namespace {
 
@@ -36,7 +39,8 @@ class CBoxesSaid final : public wxModalDialogHook {
 
 class CStartPressedApp final : public CMainApp {
  public:
-  CStartPressedApp(bool signalled, std::string station) : m_Station(std::move(station)) {
+  CStartPressedApp(bool signalled, int closeAfterMs, std::string station)
+      : m_Station(std::move(station)), m_CloseAfterMs(closeAfterMs) {
     if (signalled) std::raise(SIGTERM);
   }
   bool OnInit() override {
@@ -49,22 +53,33 @@ class CStartPressedApp final : public CMainApp {
         win::WritePrivateProfileString("General Info", "TestStation", m_Station.c_str(), app::kToolSettingIni);
       page->OnStart();
       Say(page->Logic().Running() ? "run started" : "run refused");
+      if (m_CloseAfterMs >= 0 && page->Logic().Running()) {
+        m_Close = std::make_unique<wxTimer>();
+        m_Close->Bind(wxEVT_TIMER, [this](wxTimerEvent&) {
+          if (Sheet()) Sheet()->Close();
+        });
+        m_Close->StartOnce(m_CloseAfterMs);
+      }
     });
     return true;
   }
 
  private:
   std::string m_Station;
+  int m_CloseAfterMs;
+  std::unique_ptr<wxTimer> m_Close;
   std::unique_ptr<CBoxesSaid> m_Said = std::make_unique<CBoxesSaid>();
 };
 
 }  // namespace
 
-// kx_start_pressed [--signalled] [station]
+// kx_start_pressed [--signalled | --close-after <ms>] [station]
 int main(int argc, char** argv) {
   const bool signalled = argc > 1 && std::string(argv[1]) == "--signalled";
-  const int station = signalled ? 2 : 1;
-  wxApp::SetInstance(new CStartPressedApp(signalled, argc > station ? argv[station] : ""));
+  const bool closes = argc > 2 && std::string(argv[1]) == "--close-after";
+  const int closeAfterMs = closes ? std::stoi(argv[2]) : -1;
+  const int station = signalled ? 2 : closes ? 3 : 1;
+  wxApp::SetInstance(new CStartPressedApp(signalled, closeAfterMs, argc > station ? argv[station] : ""));
   int programOnly = 1;
   return wxEntry(programOnly, argv);
 }

@@ -216,9 +216,11 @@ TEST_F(WindowPass, RdtResultTextsAtEightSlotsAreShownWhole) {
   EXPECT_TRUE(CloseAnswered());
 }
 
+// No box after it either: the pass's notice (the next station) is not shown.
 TEST_F(WindowPass, ClosingDuringARunClosesTheWindowWhenTheRunHasEnded) {
   CPropertyPage_KXMP* page = Open("RDTResult", 8, "bridge", kRdtSite);
   ASSERT_NE(page, nullptr);
+  SetIni(kToolIni, "OP Setting", "PopoutNotice", "1");
   page->OnStart();
   ASSERT_TRUE(page->Logic().Running());
   sheet_->Close();
@@ -234,6 +236,8 @@ TEST_F(WindowPass, ClosingDuringARunClosesTheWindowWhenTheRunHasEnded) {
   EXPECT_TRUE(kxtools::RunEventsUntil([this] { return !sheet_; }, 120000));
   EXPECT_FALSE(logic.Running());  // the page outlives its window: the application holds it
   EXPECT_EQ(logic.ResultCode(8), "0_00");
+  kxtools::RunEventsUntil([] { return false; }, 600);
+  EXPECT_EQ(box_->Texts(), std::vector<std::string>{});
 }
 
 TEST_F(WindowPass, StartIsRefusedWhenTheLogFolderCannotBeCreated) {
