@@ -198,17 +198,20 @@ DWORD replaceAt(int dirFd, const std::string& dir, const std::string& name, cons
   struct stat old;
   if (mode < 0) mode = ::fstatat(dirFd, name.c_str(), &old, 0) == 0 ? static_cast<int>(old.st_mode & 07777) : 0644;
   if (err == 0 && ::fchmod(fd, static_cast<mode_t>(mode)) != 0) err = errno;
-  if (err == 0 && ::fsync(fd) != 0) err = errno;
-  if (err == 0) err = RenameAt(dirFd, tmp.c_str(), dirFd, name.c_str(), replace);
-  if (err != 0) {
+  const DWORD injected = err == 0 ? InjectedFault(FileSeam::Flush, target) : 0;
+  if (err == 0 && injected == 0 && ::fsync(fd) != 0) err = errno;
+  if (err == 0 && injected == 0) err = RenameAt(dirFd, tmp.c_str(), dirFd, name.c_str(), replace);
+  if (err != 0 || injected != 0) {
     ::unlinkat(dirFd, tmp.c_str(), 0);
     ::close(fd);
-    return renameError(err, replace);
+    return injected != 0 ? injected : renameError(err, replace);
   }
   // The lock is let go only now: until the rename the name was still ours.
   ::close(fd);
   ForgetProfileFile(target);
-  return alone ? ErrorFromErrno(syncFolderAt(dirFd)) : 0;
+  if (!alone) return 0;
+  if (const DWORD unflushed = InjectedFault(FileSeam::Flush, dir)) return unflushed;
+  return ErrorFromErrno(syncFolderAt(dirFd));
 }
 
 DWORD replaceWith(const std::string& target, const std::function<int(int fd)>& fill, int mode = -1,
@@ -834,7 +837,10 @@ bool OpenFolder::OpensForReading(const std::string& name) const {
 
 void OpenFolder::SweepTemps() const { removeStaleTempsAt(m_Fd); }
 
-DWORD OpenFolder::Flush() const { return ErrorFromErrno(syncFolderAt(m_Fd)); }
+DWORD OpenFolder::Flush() const {
+  if (const DWORD injected = InjectedFault(FileSeam::Flush, m_Native)) return injected;
+  return ErrorFromErrno(syncFolderAt(m_Fd));
+}
 
 void OpenFolder::KeepModified(std::int64_t modified) const {
   const struct timespec times[2] = {{0, UTIME_OMIT}, {modified / 1000000000, modified % 1000000000}};

@@ -870,6 +870,37 @@ TEST_F(FileTree, AMoveWithinADiskNeedsNoRoomForASecondTree) {
   EXPECT_FALSE(Exists("C:\\disk\\logs"));
 }
 
+// A file's name stands for it only once its data is on disk, and a Move
+// removes a source only once the folder holding its copy is flushed: a flush
+// that fails keeps every source it was for, and puts no name on what it did
+// not flush.
+TEST_F(FileTree, NoSourceGoesAndNoNameStandsBeforeTheFlush) {
+  const struct {
+    const char* name;
+    std::function<bool()> run;
+    const char* unflushed;  // the native path whose flush fails
+  } rows[] = {{"move, folder", [this] { return op_.Move("C:\\a", "D:\\b"); }, "/b/a"},
+              {"move, file", [this] { return op_.Move("C:\\a", "D:\\b"); }, "/b/a/1.txt"},
+              {"copy, file", [this] { return op_.Copy("C:\\a", "D:\\b"); }, "/b/a/1.txt"}};
+  for (const auto& row : rows) {
+    Put("C:\\a\\1.txt", "1");
+    Put("C:\\a\\2.txt", "2");
+    MakeDirs("D:\\b");
+    const std::string unflushed = row.unflushed;
+    platform::SetFlushFault([&unflushed](const std::string& native) {
+      return kxtest::EndsWith(native, unflushed) ? win::ERROR_GEN_FAILURE : 0u;
+    });
+    EXPECT_FALSE(row.run()) << row.name;
+    platform::SetFlushFault({});
+    EXPECT_EQ(op_.m_ErrorCode, win::ERROR_GEN_FAILURE) << row.name;
+    EXPECT_EQ(ReadAll("C:\\a\\1.txt"), "1") << row.name;
+    if (kxtest::EndsWith(unflushed, ".txt")) {
+      EXPECT_FALSE(Exists("D:\\b\\a\\1.txt")) << row.name;
+    }
+    for (const char* path : {"C:\\a", "D:\\b"}) std::filesystem::remove_all(Native(path));
+  }
+}
+
 // Copies keep each file's last-write time, and a folder's, as CopyFile does.
 TEST_F(FileTree, CopiesAndMovesKeepLastWriteTimes) {
   using std::filesystem::last_write_time;
