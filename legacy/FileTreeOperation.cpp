@@ -78,6 +78,8 @@ constexpr std::size_t kOpenLevels = 48;
 // File data a Move copies into a folder before flushing it and removing the
 // sources: the room it needs beyond the tree itself.
 constexpr std::uint64_t kBatchBytes = 512 * 1024;
+// Files a batch holds at most; each keeps a descriptor until it is put in place.
+constexpr std::size_t kBatchFiles = 64;
 
 }  // namespace
 
@@ -188,6 +190,7 @@ bool CFileTreeOperation::Copy(const std::string& source, const std::string& dest
     Keep(failure);
     ok = false;
   }
+  EndBatch();
   m_SubfolderBudget = -1;
   return ok;
 }
@@ -216,8 +219,7 @@ bool CFileTreeOperation::Move(const std::string& source, const std::string& dest
   }
   m_Moving = false;
   m_Copied.clear();
-  m_Batch.clear();
-  m_BatchBytes = 0;
+  EndBatch();
   m_AskIfReadOnly = ask;
   m_SubfolderBudget = -1;
   return ok;
@@ -339,13 +341,27 @@ void CFileTreeOperation::CopyWalk(std::unique_ptr<platform::OpenFolder> source, 
   src.Push(std::move(source), from);
   dst.Push(std::move(target), into);
   if (m_Moving) Record(src.Top().self);
-  src.List(false);
-  dst.List(true);
+  try {
+    src.List(false);
+    dst.List(true);
+    WalkFolders(src, dst, ownRoot);
+  } catch (CFExeption* failure) {
+    // What was copied whole is put in place, and a Move removes its sources,
+    // so that a retry continues where this walk stopped.
+    try {
+      Settle(src, dst, false);
+    } catch (CFExeption* later) {
+      delete later;
+    }
+    throw failure;
+  }
+}
+
+void CFileTreeOperation::WalkFolders(FolderChain& src, FolderChain& dst, bool ownRoot) {
   while (!src.Empty()) {
     WalkLevel& level = src.Top();
     if (level.next == level.names.size()) {
-      if (ownRoot || dst.Depth() > 1) dst.Folder().KeepModified(level.self.modified);
-      Settle(src, dst, true);
+      Settle(src, dst, true, ownRoot || dst.Depth() > 1 ? &level.self : nullptr);
       src.Pop();
       dst.Pop();
       continue;
@@ -386,11 +402,9 @@ void CFileTreeOperation::CopySubfolder(FolderChain& source, FolderChain& target,
   if (error == win::ERROR_ALREADY_EXISTS) error = target.Folder().Enter(targetName, *into);
   if (error != 0) RefuseTargetEntry(target, targetName, error);
   if (m_SubfolderBudget > 0) --m_SubfolderBudget;
-  if (m_Moving) {
-    Record(self);
-    // The batch belongs to this folder; the new folder's name is put on disk with it.
-    Settle(source, target, made);
-  }
+  if (m_Moving) Record(self);
+  // The batch belongs to this folder; for a Move the new folder's name is put on disk with it.
+  Settle(source, target, m_Moving && made);
   source.Push(std::move(from), name);
   target.Push(std::move(into), targetName);
   source.List(false);
@@ -432,31 +446,61 @@ void CFileTreeOperation::CopyEntry(FolderChain& source, FolderChain& target, con
     }
   }
   platform::EntryInfo copied;
-  // A batch holds at most kBatchBytes, or one file.
+  // A batch holds at most kBatchFiles files and kBatchBytes, or one file.
   if (platform::EntryInfo next;
-      m_Moving && !m_Batch.empty() && source.Folder().Info(name, next) == 0 && m_BatchBytes + next.size > kBatchBytes)
+      m_BatchFiles == kBatchFiles ||
+      (m_Moving && m_BatchFiles != 0 && source.Folder().Info(name, next) == 0 && m_BatchBytes + next.size > kBatchBytes))
     Settle(source, target, false);
-  if (const win::DWORD error = source.Folder().CopyEntry(name, target.Folder(), targetName, m_Overwrite, &copied))
+  const std::size_t held = m_Placing.Size();
+  if (const win::DWORD error =
+          source.Folder().CopyEntry(name, target.Folder(), targetName, m_Overwrite, &copied, &m_Placing))
     RaiseAt(source.Path(name), error);
   level.taken.emplace(Folded(targetName), targetName);
-  if (!m_Moving) return;
-  Record(copied);
-  m_Batch.emplace_back(name, copied);
+  ++m_BatchFiles;
   m_BatchBytes += copied.size;
+  if (m_Moving) {
+    Record(copied);
+    m_Batch.push_back({name, copied, m_Placing.Size() > held});
+  }
   if (m_BatchBytes >= kBatchBytes) Settle(source, target, false);
 }
 
-void CFileTreeOperation::Settle(FolderChain& source, FolderChain& target, bool flush) {
-  if (m_Batch.empty() && !flush) return;
-  if (const win::DWORD error = target.Folder().Flush()) RaiseAt(target.Path(), error);
-  for (const auto& [name, copied] : m_Batch) {
-    platform::EntryInfo now;
-    // What changed or went meanwhile stays for the final walk to name.
-    if (source.Folder().Info(name, now) != 0 || !copied.Unchanged(now)) continue;
-    if (RemoveEntry(source.Folder(), name, &now, source.Path(name))) m_Copied.erase({now.device, now.inode});
+void CFileTreeOperation::Settle(FolderChain& source, FolderChain& target, bool flush, const platform::EntryInfo* own) {
+  std::size_t placed = 0;
+  std::string failed;
+  const win::DWORD unplaced = m_Placing.Place(placed, failed);
+  m_BatchFiles = 0;
+  m_BatchBytes = 0;
+  if (unplaced != 0) {
+    // Only the sources of the files put in place go.
+    std::size_t held = 0;
+    std::erase_if(m_Batch, [&held, placed](const Copied& copy) { return copy.held && held++ >= placed; });
   }
+  if (own) {
+    // Once its entries are written: each sets the folder's time anew.
+    target.Folder().KeepModified(own->modified);
+  }
+  if (!m_Batch.empty() || flush) {
+    if (const win::DWORD error = target.Folder().Flush()) {
+      if (unplaced == 0) RaiseAt(target.Path(), error);
+      m_Batch.clear();
+    }
+    for (const Copied& copy : m_Batch) {
+      platform::EntryInfo now;
+      // What changed or went meanwhile stays for the final walk to name.
+      if (source.Folder().Info(copy.name, now) != 0 || !copy.info.Unchanged(now)) continue;
+      if (RemoveEntry(source.Folder(), copy.name, &now, source.Path(copy.name))) m_Copied.erase({now.device, now.inode});
+    }
+    m_Batch.clear();
+  }
+  if (unplaced != 0) RaiseAt(source.Path(failed), unplaced);
+}
+
+void CFileTreeOperation::EndBatch() {
+  m_Placing.Discard();
   m_Batch.clear();
   m_BatchBytes = 0;
+  m_BatchFiles = 0;
 }
 
 bool CFileTreeOperation::RemoveEntry(const platform::OpenFolder& folder, const std::string& name,

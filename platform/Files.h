@@ -97,6 +97,41 @@ win::DWORD AppendFileBytes(const std::string& path, const std::string& data, boo
 // Names in a folder, without "." and "..", in no particular order.
 win::DWORD ListFolder(const std::string& path, std::vector<std::string>& names);
 
+class OpenFolder;
+
+// Files a walk copies into one folder, written under temporary names and put
+// under their own names together: each file's data is on disk before its name
+// stands for it. What is not put in place is removed with the batch.
+class CopyBatch {
+ public:
+  CopyBatch() = default;
+  ~CopyBatch();
+  CopyBatch(const CopyBatch&) = delete;
+  CopyBatch& operator=(const CopyBatch&) = delete;
+
+  std::size_t Size() const { return m_Held.size(); }
+  // Flushes the files to disk and renames each to its name, in the order
+  // copied; stops at the first failure, which it returns with the source name
+  // of that file in `failed`. `placed`: the files put in place. The batch is
+  // empty afterwards.
+  win::DWORD Place(std::size_t& placed, std::string& failed);
+  void Discard();
+
+ private:
+  friend class OpenFolder;
+  struct Held {
+    int fd;  // holds the temporary file's lock
+    std::string temp, name, source;
+    bool replace;
+  };
+  // False when the batch holds copies into another folder.
+  bool Into(const OpenFolder& folder);
+
+  int m_Dir = -1;
+  std::string m_Native;
+  std::vector<Held> m_Held;
+};
+
 // Native-path building blocks.
 // The one rename of the file layer, relative to folder descriptors (AT_FDCWD
 // for paths). Without `replace` whatever stands at `to` stays, even what
@@ -169,9 +204,10 @@ class OpenFolder {
   // does, without sweeping the target folder's temporary files (SweepTemps
   // does that once for a walk) nor flushing it (Flush). Anything else is
   // refused (ERROR_ACCESS_DENIED).
-  // `copied` gets the source as it was when opened.
+  // `copied` gets the source as it was when opened. With `batch`, a regular
+  // file is left in the batch, to be put in place by CopyBatch::Place.
   win::DWORD CopyEntry(const std::string& name, const OpenFolder& to, const std::string& toName, bool replace,
-                       EntryInfo* copied = nullptr) const;
+                       EntryInfo* copied = nullptr, CopyBatch* batch = nullptr) const;
   // As OpensForReading for the entry `name`.
   bool OpensForReading(const std::string& name) const;
   // Removes the temporary files that writers killed before their rename left here.
@@ -196,6 +232,7 @@ class OpenFolder {
   win::DWORD RemoveFolder(const std::string& name) const;
 
  private:
+  friend class CopyBatch;
   win::DWORD Take(int fd, std::string native);
 
   int m_Fd = -1;

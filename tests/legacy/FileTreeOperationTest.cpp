@@ -195,7 +195,8 @@ TEST_F(FileTree, MoveThroughALinkIntoTheSourceIsRefused) {
       EXPECT_FALSE(move ? op_.Move("C:\\a", "D:\\b") : op_.Copy("C:\\a", "D:\\b")) << row.link << move;
       EXPECT_EQ(op_.m_ErrorText, "Wrong operation") << row.link << move;
     }
-    EXPECT_EQ(ReadAll("C:\\a\\1.txt"), "1") << row.link;
+    // A Move that stopped there has moved what it copied before.
+    EXPECT_EQ(ReadAll(Exists("C:\\a\\1.txt") ? "C:\\a\\1.txt" : "D:\\b\\a\\1.txt"), "1") << row.link;
     EXPECT_EQ(ReadAll("C:\\a\\s\\2.txt"), "2") << row.link;
     EXPECT_FALSE(Exists("C:\\a\\Copy of 1.txt")) << row.link;
     EXPECT_FALSE(Exists("C:\\a\\s\\Copy of 2.txt")) << row.link;
@@ -265,17 +266,35 @@ TEST_F(FileTree, MoveOrCopyToAPathThatCannotBeUsedKeepsTheSource) {
   EXPECT_EQ(ReadAll("C:\\f.txt"), "f");
 }
 
-TEST_F(FileTree, MoveDeletesNothingWhenTheCopyFailsPartway) {
-  Put("C:\\a\\1.txt", "1");
-  Put("C:\\a\\2.txt", "2");
-  MakeDirs("D:\\b");
-  int copies = 0;
-  platform::SetWriteFault([&copies](const std::string&) { return ++copies == 2 ? win::ERROR_DISK_FULL : 0u; });
-  EXPECT_FALSE(op_.Move("C:\\a", "D:\\b"));
-  platform::SetWriteFault({});
-  EXPECT_EQ(op_.m_ErrorCode, win::ERROR_DISK_FULL);
-  EXPECT_EQ(ReadAll("C:\\a\\1.txt"), "1");
-  EXPECT_EQ(ReadAll("C:\\a\\2.txt"), "2");
+// A Move that fails part-way loses nothing and leaves no file in both trees:
+// the sources of what it copied whole go, and a retry continues from there
+// without making copies of copies.
+TEST_F(FileTree, AMoveThatFailsPartwaySettlesWhatItCopied) {
+  const char* files[] = {"1.txt", "2.txt", "s\\3.txt"};
+  for (int failing = 1; failing <= 3; ++failing) {
+    for (const char* file : files) Put(std::string("C:\\a\\") + file, file);
+    MakeDirs("D:\\b");
+    int copies = 0;
+    platform::SetWriteFault([&copies, failing](const std::string&) {
+      return ++copies == failing ? win::ERROR_DISK_FULL : 0u;
+    });
+    EXPECT_FALSE(op_.Move("C:\\a", "D:\\b")) << failing;
+    platform::SetWriteFault({});
+    EXPECT_EQ(op_.m_ErrorCode, win::ERROR_DISK_FULL) << failing;
+    for (const char* file : files) {
+      const std::string source = std::string("C:\\a\\") + file, copy = std::string("D:\\b\\a\\") + file;
+      EXPECT_NE(Exists(source), Exists(copy)) << failing << " " << file;
+      EXPECT_EQ(ReadAll(Exists(source) ? source : copy), file) << failing << " " << file;
+    }
+    EXPECT_TRUE(op_.Move("C:\\a", "D:\\b")) << failing << ": " << op_.m_ErrorText;
+    std::vector<std::string> moved;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(Native("D:\\b\\a")))
+      if (entry.is_regular_file()) moved.push_back(entry.path().filename().string());
+    std::sort(moved.begin(), moved.end());
+    EXPECT_EQ(moved, (std::vector<std::string>{"1.txt", "2.txt", "3.txt"})) << failing;
+    EXPECT_FALSE(Exists("C:\\a")) << failing;
+    std::filesystem::remove_all(Native("D:\\b"));
+  }
 }
 
 TEST_F(FileTree, ASubfolderThatCannotBeListedFailsTheCopyAndKeepsTheSource) {
