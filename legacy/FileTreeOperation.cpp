@@ -81,6 +81,10 @@ constexpr std::uint64_t kBatchBytes = 512 * 1024;
 // Files a batch holds at most; each keeps a descriptor until it is put in place.
 constexpr std::size_t kBatchFiles = 64;
 
+// The bits a copy makes a folder with while it fills it: the source folder's,
+// and the owner's own access, which it needs; the source's own come at the end.
+std::uint32_t FillingMode(const platform::EntryInfo& source) { return (source.mode & 0777) | 0700; }
+
 }  // namespace
 
 // One folder of a walk and where the walk stands in it.
@@ -92,6 +96,7 @@ struct WalkLevel {
   std::vector<platform::EntryKind> kinds;
   std::size_t next = 0;
   bool keeps = false;  // something stays inside
+  bool made = false;   // a folder the copy made
   std::unordered_map<std::string, std::string> taken;  // a target's names: folded -> as stored
 };
 
@@ -287,7 +292,8 @@ void CFileTreeOperation::CopyTree(std::string source, std::string destination) {
     // the second of two such names would replace the first.
     if (!CheckNames(source, WithoutBackslash(source), m_Overwrite)) Raise(notFound);
     auto walked = std::make_unique<platform::OpenFolder>();
-    if (walked->Open(source) != 0) Raise(notFound);
+    platform::EntryInfo walkedInfo;
+    if (walked->Open(source) != 0 || walked->Self(walkedInfo) != 0) Raise(notFound);
     // The destination is the caller's own path; below it nothing is followed.
     auto out = std::make_unique<platform::OpenFolder>();
     if (const win::DWORD error = out->Open(destination, true)) Raise(error);
@@ -300,6 +306,7 @@ void CFileTreeOperation::CopyTree(std::string source, std::string destination) {
         op.m_WalkTarget = {};
       }
     } end{*this};
+    bool madeRoot = false;
     if (!folder.empty()) {
       FolderChain at;
       at.Push(std::move(out), outName);
@@ -307,8 +314,10 @@ void CFileTreeOperation::CopyTree(std::string source, std::string destination) {
       const auto stored = at.Top().taken.find(Folded(folder));
       const std::string name = stored == at.Top().taken.end() ? folder : stored->second;
       out = std::make_unique<platform::OpenFolder>();
-      win::DWORD error = stored == at.Top().taken.end() ? at.Folder().CreateFolder(name, *out) : win::ERROR_ALREADY_EXISTS;
+      win::DWORD error = stored == at.Top().taken.end() ? at.Folder().CreateFolder(name, *out, FillingMode(walkedInfo))
+                                                        : win::ERROR_ALREADY_EXISTS;
       const bool made = error == 0;
+      madeRoot = made;
       if (error == win::ERROR_ALREADY_EXISTS) error = at.Folder().Enter(name, *out);
       if (error != 0) RefuseTargetEntry(at, name, error);
       // A Move's sources go only once the folder holding their copies is on disk too.
@@ -318,7 +327,7 @@ void CFileTreeOperation::CopyTree(std::string source, std::string destination) {
       outName = at.Path(name);
     }
     if (const win::DWORD error = out->Self(m_WalkTarget)) Raise(error);
-    CopyWalk(std::move(walked), WithoutBackslash(source), std::move(out), outName, !folder.empty());
+    CopyWalk(std::move(walked), WithoutBackslash(source), std::move(out), outName, !folder.empty(), madeRoot);
     return;
   }
   if (m_Moving) {
@@ -336,10 +345,11 @@ void CFileTreeOperation::CopyTree(std::string source, std::string destination) {
 
 void CFileTreeOperation::CopyWalk(std::unique_ptr<platform::OpenFolder> source, const std::string& from,
                                   std::unique_ptr<platform::OpenFolder> target, const std::string& into,
-                                  bool ownRoot) {
+                                  bool ownRoot, bool madeRoot) {
   FolderChain src, dst;
   src.Push(std::move(source), from);
   dst.Push(std::move(target), into);
+  dst.Top().made = madeRoot;
   if (m_Moving) Record(src.Top().self);
   try {
     src.List(false);
@@ -396,7 +406,8 @@ void CFileTreeOperation::CopySubfolder(FolderChain& source, FolderChain& target,
   const auto stored = level.taken.find(Folded(name));
   const std::string targetName = stored == level.taken.end() ? name : stored->second;
   auto into = std::make_unique<platform::OpenFolder>();
-  win::DWORD error = stored == level.taken.end() ? target.Folder().CreateFolder(name, *into) : win::ERROR_ALREADY_EXISTS;
+  win::DWORD error =
+      stored == level.taken.end() ? target.Folder().CreateFolder(name, *into, FillingMode(self)) : win::ERROR_ALREADY_EXISTS;
   const bool made = error == 0;
   if (made) level.taken.emplace(Folded(name), name);
   if (error == win::ERROR_ALREADY_EXISTS) error = target.Folder().Enter(targetName, *into);
@@ -407,6 +418,7 @@ void CFileTreeOperation::CopySubfolder(FolderChain& source, FolderChain& target,
   Settle(source, target, m_Moving && made);
   source.Push(std::move(from), name);
   target.Push(std::move(into), targetName);
+  target.Top().made = made;
   source.List(false);
   target.List(true);
 }
@@ -479,6 +491,7 @@ void CFileTreeOperation::Settle(FolderChain& source, FolderChain& target, bool f
   if (own) {
     // Once its entries are written: each sets the folder's time anew.
     target.Folder().KeepModified(own->modified);
+    if (target.Top().made) target.Folder().KeepPermissions(own->mode);
   }
   if (!m_Batch.empty() || flush) {
     if (const win::DWORD error = target.Folder().Flush()) {

@@ -64,9 +64,10 @@ class CFileTreeOperation {
   void CopyTree(std::string source, std::string destination);
   // Copies what the open source folder holds into the open target folder,
   // depth first; `from` and `into` name them in texts.
-  // `ownRoot`: the target folder stands for the source folder and takes its time.
+  // `ownRoot`: the target folder stands for the source folder and takes its
+  // time; `madeRoot`: the copy made it, and it takes the source's permissions.
   void CopyWalk(std::unique_ptr<platform::OpenFolder> source, const std::string& from,
-                std::unique_ptr<platform::OpenFolder> target, const std::string& into, bool ownRoot);
+                std::unique_ptr<platform::OpenFolder> target, const std::string& into, bool ownRoot, bool madeRoot);
   void WalkFolders(FolderChain& source, FolderChain& target, bool ownRoot);
   void CopySubfolder(FolderChain& source, FolderChain& target, const std::string& name);
   void CopyEntry(FolderChain& source, FolderChain& target, const std::string& name);
@@ -84,8 +85,8 @@ class CFileTreeOperation {
   // The files copied into the target's top folder since the last batch are
   // put in place; during a Move their sources go once a flush of the folder
   // has put the copies on disk (with `flush`, the folder is flushed even with
-  // none waiting). With `own`, the folder takes that source folder's time
-  // before the flush.
+  // none waiting). With `own`, the folder takes that source folder's time,
+  // and its permissions when the copy made it, before the flush.
   void Settle(FolderChain& source, FolderChain& target, bool flush, const platform::EntryInfo* own = nullptr);
   void EndBatch();
   // A file or link of the open folder (`info` as looked at, null when it could

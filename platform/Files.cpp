@@ -644,8 +644,8 @@ DWORD OpenFolder::Parent(OpenFolder& parent) const {
   return parent.Take(::openat(m_Fd, "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC), parentOf(m_Native));
 }
 
-DWORD OpenFolder::CreateFolder(const std::string& name, OpenFolder& sub) const {
-  if (::mkdirat(m_Fd, name.c_str(), 0755) != 0) {
+DWORD OpenFolder::CreateFolder(const std::string& name, OpenFolder& sub, std::uint32_t mode) const {
+  if (::mkdirat(m_Fd, name.c_str(), static_cast<mode_t>(mode & 0777)) != 0) {
     const int e = errno;
     return e == ENOENT || e == ENOTDIR ? win::ERROR_PATH_NOT_FOUND : ErrorFromErrno(e);
   }
@@ -752,6 +752,7 @@ void describe(const struct stat& st, EntryInfo& info) {
   info.size = static_cast<std::uint64_t>(st.st_size);
   info.modified = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
   info.readOnly = !S_ISLNK(st.st_mode) && (st.st_mode & S_IWUSR) == 0;
+  info.mode = static_cast<std::uint32_t>(st.st_mode & 07777);
 }
 }  // namespace
 
@@ -853,6 +854,8 @@ DWORD OpenFolder::Flush() const {
   if (const DWORD injected = InjectedFault(FileSeam::Flush, m_Native)) return injected;
   return ErrorFromErrno(syncFolderAt(m_Fd));
 }
+
+void OpenFolder::KeepPermissions(std::uint32_t mode) const { ::fchmod(m_Fd, static_cast<mode_t>(mode & 07777)); }
 
 CopyBatch::~CopyBatch() { Discard(); }
 

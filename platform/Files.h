@@ -160,6 +160,7 @@ struct EntryInfo {
   std::uint64_t size = 0;
   std::int64_t modified = 0;  // nanoseconds
   bool readOnly = false;
+  std::uint32_t mode = 0;  // permission bits
   bool SameFile(const EntryInfo& other) const { return device == other.device && inode == other.inode; }
   // The same file, and not written since.
   bool Unchanged(const EntryInfo& other) const {
@@ -191,9 +192,10 @@ class OpenFolder {
   // The folder this one lies in (through its ".."; the caller checks that it
   // is still the folder it came from).
   win::DWORD Parent(OpenFolder& parent) const;
-  // Makes the folder `name` here and enters it; ERROR_ALREADY_EXISTS where
-  // any entry stands.
-  win::DWORD CreateFolder(const std::string& name, OpenFolder& sub) const;
+  // Makes the folder `name` here, with the permission bits `mode` as the
+  // process's umask lets them, and enters it; ERROR_ALREADY_EXISTS where any
+  // entry stands.
+  win::DWORD CreateFolder(const std::string& name, OpenFolder& sub, std::uint32_t mode = 0755) const;
   // Names without "." and "..", in no particular order; with `kinds`, what
   // each is (as Info gives it), in the same order.
   win::DWORD List(std::vector<std::string>& names, std::vector<EntryKind>* kinds = nullptr) const;
@@ -219,6 +221,8 @@ class OpenFolder {
   // it), where the system lets the caller; once its entries are written, as
   // each change of an entry sets the time anew.
   void KeepModified(std::int64_t modified) const;
+  // Gives the folder these permission bits (EntryInfo::mode).
+  void KeepPermissions(std::uint32_t mode) const;
   bool IsOpen() const { return m_Fd >= 0; }
   const std::string& Native() const { return m_Native; }
   // As win::GetFileAttributes gives them for the entry (GetLastError set).

@@ -920,7 +920,8 @@ TEST_F(FileTree, NoSourceGoesAndNoNameStandsBeforeTheFlush) {
   }
 }
 
-// Copies keep each file's last-write time, and a folder's, as CopyFile does.
+// Copies keep each file's last-write time, and a folder's, as CopyFile does;
+// the folders they make take the source folder's permissions.
 TEST_F(FileTree, CopiesAndMovesKeepLastWriteTimes) {
   using std::filesystem::last_write_time;
   const auto old = std::filesystem::file_time_type::clock::now() - std::chrono::hours(24 * 365 * 20);
@@ -935,6 +936,9 @@ TEST_F(FileTree, CopiesAndMovesKeepLastWriteTimes) {
   for (const auto& row : rows) {
     Put("C:\\a\\1.txt", "1");
     Put("C:\\a\\s\\2.txt", "2");
+    using std::filesystem::perms;
+    std::filesystem::permissions(Native("C:\\a\\s"), perms::owner_all);
+    std::filesystem::permissions(Native("C:\\a"), perms::all);  // more than the umask lets mkdir give
     for (const char* path : {"C:\\a\\1.txt", "C:\\a\\s\\2.txt", "C:\\a\\s", "C:\\a"})
       last_write_time(Native(path), old);
     MakeDirs("D:\\b");
@@ -945,6 +949,8 @@ TEST_F(FileTree, CopiesAndMovesKeepLastWriteTimes) {
       EXPECT_EQ(last_write_time(Native(folder + "\\1.txt")), old) << row.name;
       EXPECT_EQ(last_write_time(Native(folder + "\\s")), old) << row.name;
       EXPECT_EQ(last_write_time(Native(folder)), old) << row.name;
+      EXPECT_EQ(std::filesystem::status(Native(folder + "\\s")).permissions(), perms::owner_all) << row.name;
+      EXPECT_EQ(std::filesystem::status(Native(folder)).permissions(), perms::all) << row.name;
     }
     for (const char* path : {"C:\\a", "D:\\b"}) std::filesystem::remove_all(Native(path));
   }
