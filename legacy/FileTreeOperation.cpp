@@ -75,8 +75,8 @@ bool IsMissing(win::DWORD error) { return error == win::ERROR_FILE_NOT_FOUND || 
 // are closed and reopened through ".." on the way back.
 constexpr std::size_t kOpenLevels = 48;
 
-// File data a Move copies into a folder before flushing it and removing the
-// sources: the room it needs beyond the tree itself.
+// File data copied into a folder before the batch is put in place and, in a
+// Move, its sources removed: the room a Move needs beyond the tree itself.
 constexpr std::uint64_t kBatchBytes = 512 * 1024;
 // Files a batch holds at most; each keeps a descriptor until it is put in place.
 constexpr std::size_t kBatchFiles = 64;
