@@ -75,9 +75,15 @@ bool IsMissing(win::DWORD error) { return error == win::ERROR_FILE_NOT_FOUND || 
 // are closed and reopened through ".." on the way back.
 constexpr std::size_t kOpenLevels = 48;
 
-// File data a Move copies into a folder before flushing it and removing the
-// sources: the room it needs beyond the tree itself.
+// File data copied into a folder before the batch is put in place and, in a
+// Move, its sources removed: the room a Move needs beyond the tree itself.
 constexpr std::uint64_t kBatchBytes = 512 * 1024;
+// Files a batch holds at most; each keeps a descriptor until it is put in place.
+constexpr std::size_t kBatchFiles = 64;
+
+// The bits a copy makes a folder with while it fills it: the source folder's,
+// and the owner's own access, which it needs; the source's own come at the end.
+std::uint32_t FillingMode(const platform::EntryInfo& source) { return (source.mode & 0777) | 0700; }
 
 }  // namespace
 
@@ -90,6 +96,7 @@ struct WalkLevel {
   std::vector<platform::EntryKind> kinds;
   std::size_t next = 0;
   bool keeps = false;  // something stays inside
+  bool made = false;   // a folder the copy made
   std::unordered_map<std::string, std::string> taken;  // a target's names: folded -> as stored
 };
 
@@ -188,6 +195,7 @@ bool CFileTreeOperation::Copy(const std::string& source, const std::string& dest
     Keep(failure);
     ok = false;
   }
+  EndBatch();
   m_SubfolderBudget = -1;
   return ok;
 }
@@ -216,8 +224,7 @@ bool CFileTreeOperation::Move(const std::string& source, const std::string& dest
   }
   m_Moving = false;
   m_Copied.clear();
-  m_Batch.clear();
-  m_BatchBytes = 0;
+  EndBatch();
   m_AskIfReadOnly = ask;
   m_SubfolderBudget = -1;
   return ok;
@@ -285,7 +292,8 @@ void CFileTreeOperation::CopyTree(std::string source, std::string destination) {
     // the second of two such names would replace the first.
     if (!CheckNames(source, WithoutBackslash(source), m_Overwrite)) Raise(notFound);
     auto walked = std::make_unique<platform::OpenFolder>();
-    if (walked->Open(source) != 0) Raise(notFound);
+    platform::EntryInfo walkedInfo;
+    if (walked->Open(source) != 0 || walked->Self(walkedInfo) != 0) Raise(notFound);
     // The destination is the caller's own path; below it nothing is followed.
     auto out = std::make_unique<platform::OpenFolder>();
     if (const win::DWORD error = out->Open(destination, true)) Raise(error);
@@ -298,6 +306,7 @@ void CFileTreeOperation::CopyTree(std::string source, std::string destination) {
         op.m_WalkTarget = {};
       }
     } end{*this};
+    bool madeRoot = false;
     if (!folder.empty()) {
       FolderChain at;
       at.Push(std::move(out), outName);
@@ -305,8 +314,10 @@ void CFileTreeOperation::CopyTree(std::string source, std::string destination) {
       const auto stored = at.Top().taken.find(Folded(folder));
       const std::string name = stored == at.Top().taken.end() ? folder : stored->second;
       out = std::make_unique<platform::OpenFolder>();
-      win::DWORD error = stored == at.Top().taken.end() ? at.Folder().CreateFolder(name, *out) : win::ERROR_ALREADY_EXISTS;
+      win::DWORD error = stored == at.Top().taken.end() ? at.Folder().CreateFolder(name, *out, FillingMode(walkedInfo))
+                                                        : win::ERROR_ALREADY_EXISTS;
       const bool made = error == 0;
+      madeRoot = made;
       if (error == win::ERROR_ALREADY_EXISTS) error = at.Folder().Enter(name, *out);
       if (error != 0) RefuseTargetEntry(at, name, error);
       // A Move's sources go only once the folder holding their copies is on disk too.
@@ -316,7 +327,7 @@ void CFileTreeOperation::CopyTree(std::string source, std::string destination) {
       outName = at.Path(name);
     }
     if (const win::DWORD error = out->Self(m_WalkTarget)) Raise(error);
-    CopyWalk(std::move(walked), WithoutBackslash(source), std::move(out), outName, !folder.empty());
+    CopyWalk(std::move(walked), WithoutBackslash(source), std::move(out), outName, !folder.empty(), madeRoot);
     return;
   }
   if (m_Moving) {
@@ -334,18 +345,33 @@ void CFileTreeOperation::CopyTree(std::string source, std::string destination) {
 
 void CFileTreeOperation::CopyWalk(std::unique_ptr<platform::OpenFolder> source, const std::string& from,
                                   std::unique_ptr<platform::OpenFolder> target, const std::string& into,
-                                  bool ownRoot) {
+                                  bool ownRoot, bool madeRoot) {
   FolderChain src, dst;
   src.Push(std::move(source), from);
   dst.Push(std::move(target), into);
+  dst.Top().made = madeRoot;
   if (m_Moving) Record(src.Top().self);
-  src.List(false);
-  dst.List(true);
+  try {
+    src.List(false);
+    dst.List(true);
+    WalkFolders(src, dst, ownRoot);
+  } catch (CFExeption* failure) {
+    // What was copied whole is put in place, and a Move removes its sources,
+    // so that a retry continues where this walk stopped.
+    try {
+      Settle(src, dst, false);
+    } catch (CFExeption* later) {
+      delete later;
+    }
+    throw failure;
+  }
+}
+
+void CFileTreeOperation::WalkFolders(FolderChain& src, FolderChain& dst, bool ownRoot) {
   while (!src.Empty()) {
     WalkLevel& level = src.Top();
     if (level.next == level.names.size()) {
-      if (ownRoot || dst.Depth() > 1) dst.Folder().KeepModified(level.self.modified);
-      Settle(src, dst, true);
+      Settle(src, dst, true, ownRoot || dst.Depth() > 1 ? &level.self : nullptr);
       src.Pop();
       dst.Pop();
       continue;
@@ -380,19 +406,19 @@ void CFileTreeOperation::CopySubfolder(FolderChain& source, FolderChain& target,
   const auto stored = level.taken.find(Folded(name));
   const std::string targetName = stored == level.taken.end() ? name : stored->second;
   auto into = std::make_unique<platform::OpenFolder>();
-  win::DWORD error = stored == level.taken.end() ? target.Folder().CreateFolder(name, *into) : win::ERROR_ALREADY_EXISTS;
+  win::DWORD error =
+      stored == level.taken.end() ? target.Folder().CreateFolder(name, *into, FillingMode(self)) : win::ERROR_ALREADY_EXISTS;
   const bool made = error == 0;
   if (made) level.taken.emplace(Folded(name), name);
   if (error == win::ERROR_ALREADY_EXISTS) error = target.Folder().Enter(targetName, *into);
   if (error != 0) RefuseTargetEntry(target, targetName, error);
   if (m_SubfolderBudget > 0) --m_SubfolderBudget;
-  if (m_Moving) {
-    Record(self);
-    // The batch belongs to this folder; the new folder's name is put on disk with it.
-    Settle(source, target, made);
-  }
+  if (m_Moving) Record(self);
+  // The batch belongs to this folder; for a Move the new folder's name is put on disk with it.
+  Settle(source, target, m_Moving && made);
   source.Push(std::move(from), name);
   target.Push(std::move(into), targetName);
+  target.Top().made = made;
   source.List(false);
   target.List(true);
 }
@@ -432,31 +458,62 @@ void CFileTreeOperation::CopyEntry(FolderChain& source, FolderChain& target, con
     }
   }
   platform::EntryInfo copied;
-  // A batch holds at most kBatchBytes, or one file.
+  // A batch holds at most kBatchFiles files and kBatchBytes, or one file.
   if (platform::EntryInfo next;
-      m_Moving && !m_Batch.empty() && source.Folder().Info(name, next) == 0 && m_BatchBytes + next.size > kBatchBytes)
+      m_BatchFiles == kBatchFiles ||
+      (m_Moving && m_BatchFiles != 0 && source.Folder().Info(name, next) == 0 && m_BatchBytes + next.size > kBatchBytes))
     Settle(source, target, false);
-  if (const win::DWORD error = source.Folder().CopyEntry(name, target.Folder(), targetName, m_Overwrite, &copied))
+  const std::size_t held = m_Placing.Size();
+  if (const win::DWORD error =
+          source.Folder().CopyEntry(name, target.Folder(), targetName, m_Overwrite, &copied, &m_Placing))
     RaiseAt(source.Path(name), error);
   level.taken.emplace(Folded(targetName), targetName);
-  if (!m_Moving) return;
-  Record(copied);
-  m_Batch.emplace_back(name, copied);
+  ++m_BatchFiles;
   m_BatchBytes += copied.size;
+  if (m_Moving) {
+    Record(copied);
+    m_Batch.push_back({name, copied, m_Placing.Size() > held});
+  }
   if (m_BatchBytes >= kBatchBytes) Settle(source, target, false);
 }
 
-void CFileTreeOperation::Settle(FolderChain& source, FolderChain& target, bool flush) {
-  if (m_Batch.empty() && !flush) return;
-  if (const win::DWORD error = target.Folder().Flush()) RaiseAt(target.Path(), error);
-  for (const auto& [name, copied] : m_Batch) {
-    platform::EntryInfo now;
-    // What changed or went meanwhile stays for the final walk to name.
-    if (source.Folder().Info(name, now) != 0 || !copied.Unchanged(now)) continue;
-    if (RemoveEntry(source.Folder(), name, &now, source.Path(name))) m_Copied.erase({now.device, now.inode});
+void CFileTreeOperation::Settle(FolderChain& source, FolderChain& target, bool flush, const platform::EntryInfo* own) {
+  std::size_t placed = 0;
+  std::string failed;
+  const win::DWORD unplaced = m_Placing.Place(placed, failed);
+  m_BatchFiles = 0;
+  m_BatchBytes = 0;
+  if (unplaced != 0) {
+    // Only the sources of the files put in place go.
+    std::size_t held = 0;
+    std::erase_if(m_Batch, [&held, placed](const Copied& copy) { return copy.held && held++ >= placed; });
   }
+  if (own) {
+    // Once its entries are written: each sets the folder's time anew.
+    target.Folder().KeepModified(own->modified);
+    if (target.Top().made) target.Folder().KeepPermissions(own->mode);
+  }
+  if (!m_Batch.empty() || flush) {
+    if (const win::DWORD error = target.Folder().Flush()) {
+      if (unplaced == 0) RaiseAt(target.Path(), error);
+      m_Batch.clear();
+    }
+    for (const Copied& copy : m_Batch) {
+      platform::EntryInfo now;
+      // What changed or went meanwhile stays for the final walk to name.
+      if (source.Folder().Info(copy.name, now) != 0 || !copy.info.Unchanged(now)) continue;
+      if (RemoveEntry(source.Folder(), copy.name, &now, source.Path(copy.name))) m_Copied.erase({now.device, now.inode});
+    }
+    m_Batch.clear();
+  }
+  if (unplaced != 0) RaiseAt(source.Path(failed), unplaced);
+}
+
+void CFileTreeOperation::EndBatch() {
+  m_Placing.Discard();
   m_Batch.clear();
   m_BatchBytes = 0;
+  m_BatchFiles = 0;
 }
 
 bool CFileTreeOperation::RemoveEntry(const platform::OpenFolder& folder, const std::string& name,

@@ -64,9 +64,11 @@ class CFileTreeOperation {
   void CopyTree(std::string source, std::string destination);
   // Copies what the open source folder holds into the open target folder,
   // depth first; `from` and `into` name them in texts.
-  // `ownRoot`: the target folder stands for the source folder and takes its time.
+  // `ownRoot`: the target folder stands for the source folder and takes its
+  // time; `madeRoot`: the copy made it, and it takes the source's permissions.
   void CopyWalk(std::unique_ptr<platform::OpenFolder> source, const std::string& from,
-                std::unique_ptr<platform::OpenFolder> target, const std::string& into, bool ownRoot);
+                std::unique_ptr<platform::OpenFolder> target, const std::string& into, bool ownRoot, bool madeRoot);
+  void WalkFolders(FolderChain& source, FolderChain& target, bool ownRoot);
   void CopySubfolder(FolderChain& source, FolderChain& target, const std::string& name);
   void CopyEntry(FolderChain& source, FolderChain& target, const std::string& name);
   // An entry of the target that stands where the copy would enter a folder.
@@ -80,10 +82,13 @@ class CFileTreeOperation {
   // separator, and with `twins` no two names of one folder differ only in
   // letter case. False when the folder itself cannot be listed.
   bool CheckNames(const std::string& path, const std::string& where, bool twins);
-  // During a Move: the sources of the files copied into the target's top
-  // folder since it was last flushed go once the flush has put their copies
-  // on disk (with `flush`, the folder is flushed even with none waiting).
-  void Settle(FolderChain& source, FolderChain& target, bool flush);
+  // The files copied into the target's top folder since the last batch are
+  // put in place; during a Move their sources go once a flush of the folder
+  // has put the copies on disk (with `flush`, the folder is flushed even with
+  // none waiting). With `own`, the folder takes that source folder's time,
+  // and its permissions when the copy made it, before the flush.
+  void Settle(FolderChain& source, FolderChain& target, bool flush, const platform::EntryInfo* own = nullptr);
+  void EndBatch();
   // A file or link of the open folder (`info` as looked at, null when it could
   // not be); false when a read-only file is declined.
   bool RemoveEntry(const platform::OpenFolder& folder, const std::string& name, const platform::EntryInfo* info,
@@ -103,6 +108,13 @@ class CFileTreeOperation {
   bool m_Moving = false;
   std::map<std::pair<std::uint64_t, std::uint64_t>, platform::EntryInfo> m_Copied;
   std::string m_Kept;  // the first entry a Move left in its source
-  std::vector<std::pair<std::string, platform::EntryInfo>> m_Batch;  // copied, their sources not yet removed
+  struct Copied {
+    std::string name;
+    platform::EntryInfo info;
+    bool held;  // in m_Placing until the batch is placed
+  };
+  std::vector<Copied> m_Batch;  // a Move's copies whose sources are not yet removed
+  platform::CopyBatch m_Placing;  // copied files not yet under their names
   std::uint64_t m_BatchBytes = 0;
+  std::size_t m_BatchFiles = 0;
 };

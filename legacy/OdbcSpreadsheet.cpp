@@ -16,6 +16,7 @@ constexpr std::int32_t kMaxRows = 65536;
 constexpr std::size_t kMaxColumns = 256;
 constexpr const char* kTooManyRows = "Row cannot be greater than 65536\n";
 constexpr const char* kTooManyColumns = "Column cannot be greater than 256\n";
+constexpr const char* kWiderThanFields = "Number of columns to be added cannot be greater than the number of fields\n";
 
 std::string Lower(std::string text) {
   for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -374,7 +375,7 @@ bool COdbcSpreadsheet::StoreRow(const Strings& values, std::int32_t row, bool re
   }
   if (m_bExcel) {
     if (n > m_aFieldNames.size()) {
-      m_strLastError = "Number of columns to be added cannot be greater than the number of fields\n";
+      m_strLastError = kWiderThanFields;
       return false;
     }
   } else if (n > static_cast<std::size_t>(m_nColumnCount)) {
@@ -440,6 +441,11 @@ bool COdbcSpreadsheet::SetCell(const std::string& value, std::int16_t column, st
     }
     const Strings values = m_aScratch;
     return StoreRow(values, row, true);
+  }
+  // A new row holds the header's fields only: a cell past them would be lost.
+  if (m_bExcel && static_cast<std::size_t>(column) > m_aFieldNames.size()) {
+    m_strLastError = kWiderThanFields;
+    return false;
   }
   return AppendOrFill(FillerRow(m_nColumnCount, column, value), row);
 }

@@ -5,7 +5,7 @@
 namespace platform {
 namespace {
 
-constexpr std::size_t kSeams = static_cast<std::size_t>(FileSeam::List) + 1;
+constexpr std::size_t kSeams = static_cast<std::size_t>(FileSeam::Flush) + 1;
 
 std::array<FaultSeam<WriteFault>, kSeams>& seams() {
   static std::array<FaultSeam<WriteFault>, kSeams> t;
@@ -25,6 +25,7 @@ void SetWriteFault(WriteFault fault) { setSeam(FileSeam::Write, std::move(fault)
 void SetRemoveFault(WriteFault fault) { setSeam(FileSeam::Remove, std::move(fault)); }
 void SetListFault(WriteFault fault) { setSeam(FileSeam::List, std::move(fault)); }
 void SetRenameFault(WriteFault fault) { setSeam(FileSeam::Rename, std::move(fault)); }
+void SetFlushFault(WriteFault fault) { setSeam(FileSeam::Flush, std::move(fault)); }
 
 void SetReadHook(ReadHook hook) {
   WriteFault asFault;

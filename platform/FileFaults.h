@@ -56,10 +56,14 @@ void SetListFault(WriteFault fault);
 // While set, a rename (MoveFile) is given its destination's native path just
 // before it is made, and fails with a non-zero answer.
 void SetRenameFault(WriteFault fault);
+// While set, flushing a file's data or a folder's entries to disk fails for
+// the native path of the file or folder for which `fault` returns non-zero,
+// with that Windows error number, before the flush.
+void SetFlushFault(WriteFault fault);
 
 // For the file layer: the seams, and what the one set for `seam` makes of the
 // call on `nativePath` (0: go ahead). The read hook answers 0 once it has run.
-enum class FileSeam { Write, Read, Remove, Rename, List };
+enum class FileSeam { Write, Read, Remove, Rename, List, Flush };
 win::DWORD InjectedFault(FileSeam seam, const std::string& nativePath);
 
 }  // namespace platform

@@ -183,9 +183,11 @@ struct FolderFd {
 // where a file stands). `fill` returns 0 or an errno value. The file gets
 // `mode`, or when that is negative the mode of the file it replaces. With
 // `alone` the folder's stale temporary files go first and the folder is
-// flushed after the rename; a walk does both once per folder instead.
+// flushed after the rename; a walk does both once per folder instead. With
+// `held` the file stays under its temporary name, unflushed, and `held` gets
+// its descriptor (which keeps the lock) and that name.
 DWORD replaceAt(int dirFd, const std::string& dir, const std::string& name, const std::function<int(int fd)>& fill,
-                int mode, bool replace, bool alone) {
+                int mode, bool replace, bool alone, std::pair<int, std::string>* held = nullptr) {
   const std::string target = inFolder(dir, name);
   if (name.size() > NAME_MAX) return win::ERROR_FILENAME_EXCED_RANGE;
   if (const DWORD injected = InjectedFault(FileSeam::Write, target)) return injected;
@@ -198,17 +200,24 @@ DWORD replaceAt(int dirFd, const std::string& dir, const std::string& name, cons
   struct stat old;
   if (mode < 0) mode = ::fstatat(dirFd, name.c_str(), &old, 0) == 0 ? static_cast<int>(old.st_mode & 07777) : 0644;
   if (err == 0 && ::fchmod(fd, static_cast<mode_t>(mode)) != 0) err = errno;
-  if (err == 0 && ::fsync(fd) != 0) err = errno;
-  if (err == 0) err = RenameAt(dirFd, tmp.c_str(), dirFd, name.c_str(), replace);
-  if (err != 0) {
+  if (err == 0 && held) {
+    *held = {fd, tmp};
+    return 0;
+  }
+  const DWORD injected = err == 0 ? InjectedFault(FileSeam::Flush, target) : 0;
+  if (err == 0 && injected == 0 && ::fsync(fd) != 0) err = errno;
+  if (err == 0 && injected == 0) err = RenameAt(dirFd, tmp.c_str(), dirFd, name.c_str(), replace);
+  if (err != 0 || injected != 0) {
     ::unlinkat(dirFd, tmp.c_str(), 0);
     ::close(fd);
-    return renameError(err, replace);
+    return injected != 0 ? injected : renameError(err, replace);
   }
   // The lock is let go only now: until the rename the name was still ours.
   ::close(fd);
   ForgetProfileFile(target);
-  return alone ? ErrorFromErrno(syncFolderAt(dirFd)) : 0;
+  if (!alone) return 0;
+  if (const DWORD unflushed = InjectedFault(FileSeam::Flush, dir)) return unflushed;
+  return ErrorFromErrno(syncFolderAt(dirFd));
 }
 
 DWORD replaceWith(const std::string& target, const std::function<int(int fd)>& fill, int mode = -1,
@@ -249,7 +258,7 @@ DWORD placeLinkAt(int dirFd, const std::string& dir, const char* target, const s
 // folder `dirFd` with the source's last-write time, as CopyFile keeps it; a
 // file never copies onto itself. `alone` as for replaceAt.
 DWORD copyOpened(int in, const struct stat& st, int dirFd, const std::string& dir, const std::string& name,
-                 bool replace, bool alone) {
+                 bool replace, bool alone, std::pair<int, std::string>* held = nullptr) {
   struct stat dst;
   if (::fstatat(dirFd, name.c_str(), &dst, 0) == 0 && dst.st_dev == st.st_dev && dst.st_ino == st.st_ino)
     return win::ERROR_SHARING_VIOLATION;
@@ -269,7 +278,7 @@ DWORD copyOpened(int in, const struct stat& st, int dirFd, const std::string& di
     const struct timespec times[2] = {{0, UTIME_OMIT}, st.st_mtim};
     ::futimens(out, times);
     return 0;
-  }, static_cast<int>(st.st_mode & 07777), replace, alone);
+  }, static_cast<int>(st.st_mode & 07777), replace, alone, held);
 }
 
 bool mapOrFail(const char* path, std::string& native) {
@@ -635,8 +644,8 @@ DWORD OpenFolder::Parent(OpenFolder& parent) const {
   return parent.Take(::openat(m_Fd, "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC), parentOf(m_Native));
 }
 
-DWORD OpenFolder::CreateFolder(const std::string& name, OpenFolder& sub) const {
-  if (::mkdirat(m_Fd, name.c_str(), 0755) != 0) {
+DWORD OpenFolder::CreateFolder(const std::string& name, OpenFolder& sub, std::uint32_t mode) const {
+  if (::mkdirat(m_Fd, name.c_str(), static_cast<mode_t>(mode & 0777)) != 0) {
     const int e = errno;
     return e == ENOENT || e == ENOTDIR ? win::ERROR_PATH_NOT_FOUND : ErrorFromErrno(e);
   }
@@ -743,6 +752,7 @@ void describe(const struct stat& st, EntryInfo& info) {
   info.size = static_cast<std::uint64_t>(st.st_size);
   info.modified = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
   info.readOnly = !S_ISLNK(st.st_mode) && (st.st_mode & S_IWUSR) == 0;
+  info.mode = static_cast<std::uint32_t>(st.st_mode & 07777);
 }
 }  // namespace
 
@@ -786,7 +796,7 @@ int openEntry(int dirFd, const char* name) {
 }  // namespace
 
 DWORD OpenFolder::CopyEntry(const std::string& name, const OpenFolder& to, const std::string& toName, bool replace,
-                            EntryInfo* copied) const {
+                            EntryInfo* copied, CopyBatch* batch) const {
   struct stat st;
   if (::fstatat(m_Fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
     return errno == ENOENT ? win::ERROR_FILE_NOT_FOUND : ErrorFromErrno(errno);
@@ -813,7 +823,13 @@ DWORD OpenFolder::CopyEntry(const std::string& name, const OpenFolder& to, const
   DWORD err = win::ERROR_ACCESS_DENIED;
   if (::fstat(in, &st) == 0 && S_ISREG(st.st_mode)) {
     if (copied) describe(st, *copied);
-    err = copyOpened(in, st, to.m_Fd, to.m_Native, toName, replace, false);
+    std::pair<int, std::string> held{-1, {}};
+    if (batch && !batch->Into(to)) {
+      err = win::ERROR_INVALID_PARAMETER;  // a batch is for one folder
+    } else {
+      err = copyOpened(in, st, to.m_Fd, to.m_Native, toName, replace, false, batch ? &held : nullptr);
+      if (err == 0 && batch) batch->m_Held.push_back({held.first, std::move(held.second), toName, name, replace});
+    }
   }
   ::close(in);
   return err;
@@ -834,7 +850,60 @@ bool OpenFolder::OpensForReading(const std::string& name) const {
 
 void OpenFolder::SweepTemps() const { removeStaleTempsAt(m_Fd); }
 
-DWORD OpenFolder::Flush() const { return ErrorFromErrno(syncFolderAt(m_Fd)); }
+DWORD OpenFolder::Flush() const {
+  if (const DWORD injected = InjectedFault(FileSeam::Flush, m_Native)) return injected;
+  return ErrorFromErrno(syncFolderAt(m_Fd));
+}
+
+void OpenFolder::KeepPermissions(std::uint32_t mode) const { ::fchmod(m_Fd, static_cast<mode_t>(mode & 07777)); }
+
+CopyBatch::~CopyBatch() { Discard(); }
+
+bool CopyBatch::Into(const OpenFolder& folder) {
+  if (m_Dir >= 0) return folder.Native() == m_Native;
+  m_Dir = ::dup(folder.m_Fd);
+  m_Native = folder.Native();
+  return m_Dir >= 0;
+}
+
+DWORD CopyBatch::Place(std::size_t& placed, std::string& failed) {
+  placed = 0;
+  DWORD err = 0;
+  std::size_t synced = 0;
+  // Every file's writing starts before the first is waited for, so the waits overlap.
+  for (const Held& file : m_Held) ::sync_file_range(file.fd, 0, 0, SYNC_FILE_RANGE_WRITE);
+  for (; synced < m_Held.size() && err == 0; ++synced) {
+    const Held& file = m_Held[synced];
+    err = InjectedFault(FileSeam::Flush, inFolder(m_Native, file.name));
+    if (err == 0 && ::fsync(file.fd) != 0) err = ErrorFromErrno(errno);
+    if (err != 0) break;
+  }
+  for (; placed < synced; ++placed) {
+    Held& file = m_Held[placed];
+    if (const int e = RenameAt(m_Dir, file.temp.c_str(), m_Dir, file.name.c_str(), file.replace); e != 0) {
+      err = renameError(e, file.replace);
+      break;
+    }
+    ::close(file.fd);  // the lock goes only now: until the rename the name was ours
+    file.fd = -1;
+    ForgetProfileFile(inFolder(m_Native, file.name));
+  }
+  if (err != 0) failed = m_Held[placed].source;
+  m_Held.erase(m_Held.begin(), m_Held.begin() + static_cast<std::ptrdiff_t>(placed));
+  Discard();
+  return err;
+}
+
+void CopyBatch::Discard() {
+  for (const Held& file : m_Held) {
+    ::unlinkat(m_Dir, file.temp.c_str(), 0);
+    ::close(file.fd);
+  }
+  m_Held.clear();
+  if (m_Dir >= 0) ::close(m_Dir);
+  m_Dir = -1;
+  m_Native.clear();
+}
 
 void OpenFolder::KeepModified(std::int64_t modified) const {
   const struct timespec times[2] = {{0, UTIME_OMIT}, {modified / 1000000000, modified % 1000000000}};

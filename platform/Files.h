@@ -97,6 +97,41 @@ win::DWORD AppendFileBytes(const std::string& path, const std::string& data, boo
 // Names in a folder, without "." and "..", in no particular order.
 win::DWORD ListFolder(const std::string& path, std::vector<std::string>& names);
 
+class OpenFolder;
+
+// Files a walk copies into one folder, written under temporary names and put
+// under their own names together: each file's data is on disk before its name
+// stands for it. What is not put in place is removed with the batch.
+class CopyBatch {
+ public:
+  CopyBatch() = default;
+  ~CopyBatch();
+  CopyBatch(const CopyBatch&) = delete;
+  CopyBatch& operator=(const CopyBatch&) = delete;
+
+  std::size_t Size() const { return m_Held.size(); }
+  // Flushes the files to disk and renames each to its name, in the order
+  // copied; stops at the first failure, which it returns with the source name
+  // of that file in `failed`. `placed`: the files put in place. The batch is
+  // empty afterwards.
+  win::DWORD Place(std::size_t& placed, std::string& failed);
+  void Discard();
+
+ private:
+  friend class OpenFolder;
+  struct Held {
+    int fd;  // holds the temporary file's lock
+    std::string temp, name, source;
+    bool replace;
+  };
+  // False when the batch holds copies into another folder.
+  bool Into(const OpenFolder& folder);
+
+  int m_Dir = -1;
+  std::string m_Native;
+  std::vector<Held> m_Held;
+};
+
 // Native-path building blocks.
 // The one rename of the file layer, relative to folder descriptors (AT_FDCWD
 // for paths). Without `replace` whatever stands at `to` stays, even what
@@ -125,6 +160,7 @@ struct EntryInfo {
   std::uint64_t size = 0;
   std::int64_t modified = 0;  // nanoseconds
   bool readOnly = false;
+  std::uint32_t mode = 0;  // permission bits
   bool SameFile(const EntryInfo& other) const { return device == other.device && inode == other.inode; }
   // The same file, and not written since.
   bool Unchanged(const EntryInfo& other) const {
@@ -156,9 +192,10 @@ class OpenFolder {
   // The folder this one lies in (through its ".."; the caller checks that it
   // is still the folder it came from).
   win::DWORD Parent(OpenFolder& parent) const;
-  // Makes the folder `name` here and enters it; ERROR_ALREADY_EXISTS where
-  // any entry stands.
-  win::DWORD CreateFolder(const std::string& name, OpenFolder& sub) const;
+  // Makes the folder `name` here, with the permission bits `mode` as the
+  // process's umask lets them, and enters it; ERROR_ALREADY_EXISTS where any
+  // entry stands.
+  win::DWORD CreateFolder(const std::string& name, OpenFolder& sub, std::uint32_t mode = 0755) const;
   // Names without "." and "..", in no particular order; with `kinds`, what
   // each is (as Info gives it), in the same order.
   win::DWORD List(std::vector<std::string>& names, std::vector<EntryKind>* kinds = nullptr) const;
@@ -169,9 +206,10 @@ class OpenFolder {
   // does, without sweeping the target folder's temporary files (SweepTemps
   // does that once for a walk) nor flushing it (Flush). Anything else is
   // refused (ERROR_ACCESS_DENIED).
-  // `copied` gets the source as it was when opened.
+  // `copied` gets the source as it was when opened. With `batch`, a regular
+  // file is left in the batch, to be put in place by CopyBatch::Place.
   win::DWORD CopyEntry(const std::string& name, const OpenFolder& to, const std::string& toName, bool replace,
-                       EntryInfo* copied = nullptr) const;
+                       EntryInfo* copied = nullptr, CopyBatch* batch = nullptr) const;
   // As OpensForReading for the entry `name`.
   bool OpensForReading(const std::string& name) const;
   // Removes the temporary files that writers killed before their rename left here.
@@ -183,6 +221,8 @@ class OpenFolder {
   // it), where the system lets the caller; once its entries are written, as
   // each change of an entry sets the time anew.
   void KeepModified(std::int64_t modified) const;
+  // Gives the folder these permission bits (EntryInfo::mode).
+  void KeepPermissions(std::uint32_t mode) const;
   bool IsOpen() const { return m_Fd >= 0; }
   const std::string& Native() const { return m_Native; }
   // As win::GetFileAttributes gives them for the entry (GetLastError set).
@@ -196,6 +236,7 @@ class OpenFolder {
   win::DWORD RemoveFolder(const std::string& name) const;
 
  private:
+  friend class CopyBatch;
   win::DWORD Take(int fd, std::string native);
 
   int m_Fd = -1;

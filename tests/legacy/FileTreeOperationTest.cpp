@@ -195,7 +195,8 @@ TEST_F(FileTree, MoveThroughALinkIntoTheSourceIsRefused) {
       EXPECT_FALSE(move ? op_.Move("C:\\a", "D:\\b") : op_.Copy("C:\\a", "D:\\b")) << row.link << move;
       EXPECT_EQ(op_.m_ErrorText, "Wrong operation") << row.link << move;
     }
-    EXPECT_EQ(ReadAll("C:\\a\\1.txt"), "1") << row.link;
+    // A Move that stopped there has moved what it copied before.
+    EXPECT_EQ(ReadAll(Exists("C:\\a\\1.txt") ? "C:\\a\\1.txt" : "D:\\b\\a\\1.txt"), "1") << row.link;
     EXPECT_EQ(ReadAll("C:\\a\\s\\2.txt"), "2") << row.link;
     EXPECT_FALSE(Exists("C:\\a\\Copy of 1.txt")) << row.link;
     EXPECT_FALSE(Exists("C:\\a\\s\\Copy of 2.txt")) << row.link;
@@ -265,17 +266,35 @@ TEST_F(FileTree, MoveOrCopyToAPathThatCannotBeUsedKeepsTheSource) {
   EXPECT_EQ(ReadAll("C:\\f.txt"), "f");
 }
 
-TEST_F(FileTree, MoveDeletesNothingWhenTheCopyFailsPartway) {
-  Put("C:\\a\\1.txt", "1");
-  Put("C:\\a\\2.txt", "2");
-  MakeDirs("D:\\b");
-  int copies = 0;
-  platform::SetWriteFault([&copies](const std::string&) { return ++copies == 2 ? win::ERROR_DISK_FULL : 0u; });
-  EXPECT_FALSE(op_.Move("C:\\a", "D:\\b"));
-  platform::SetWriteFault({});
-  EXPECT_EQ(op_.m_ErrorCode, win::ERROR_DISK_FULL);
-  EXPECT_EQ(ReadAll("C:\\a\\1.txt"), "1");
-  EXPECT_EQ(ReadAll("C:\\a\\2.txt"), "2");
+// A Move that fails part-way loses nothing and leaves no file in both trees:
+// the sources of what it copied whole go, and a retry continues from there
+// without making copies of copies.
+TEST_F(FileTree, AMoveThatFailsPartwaySettlesWhatItCopied) {
+  const char* files[] = {"1.txt", "2.txt", "s\\3.txt"};
+  for (int failing = 1; failing <= 3; ++failing) {
+    for (const char* file : files) Put(std::string("C:\\a\\") + file, file);
+    MakeDirs("D:\\b");
+    int copies = 0;
+    platform::SetWriteFault([&copies, failing](const std::string&) {
+      return ++copies == failing ? win::ERROR_DISK_FULL : 0u;
+    });
+    EXPECT_FALSE(op_.Move("C:\\a", "D:\\b")) << failing;
+    platform::SetWriteFault({});
+    EXPECT_EQ(op_.m_ErrorCode, win::ERROR_DISK_FULL) << failing;
+    for (const char* file : files) {
+      const std::string source = std::string("C:\\a\\") + file, copy = std::string("D:\\b\\a\\") + file;
+      EXPECT_NE(Exists(source), Exists(copy)) << failing << " " << file;
+      EXPECT_EQ(ReadAll(Exists(source) ? source : copy), file) << failing << " " << file;
+    }
+    EXPECT_TRUE(op_.Move("C:\\a", "D:\\b")) << failing << ": " << op_.m_ErrorText;
+    std::vector<std::string> moved;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(Native("D:\\b\\a")))
+      if (entry.is_regular_file()) moved.push_back(entry.path().filename().string());
+    std::sort(moved.begin(), moved.end());
+    EXPECT_EQ(moved, (std::vector<std::string>{"1.txt", "2.txt", "3.txt"})) << failing;
+    EXPECT_FALSE(Exists("C:\\a")) << failing;
+    std::filesystem::remove_all(Native("D:\\b"));
+  }
 }
 
 TEST_F(FileTree, ASubfolderThatCannotBeListedFailsTheCopyAndKeepsTheSource) {
@@ -870,7 +889,39 @@ TEST_F(FileTree, AMoveWithinADiskNeedsNoRoomForASecondTree) {
   EXPECT_FALSE(Exists("C:\\disk\\logs"));
 }
 
-// Copies keep each file's last-write time, and a folder's, as CopyFile does.
+// A file's name stands for it only once its data is on disk, and a Move
+// removes a source only once the folder holding its copy is flushed: a flush
+// that fails keeps every source it was for, and puts no name on what it did
+// not flush.
+TEST_F(FileTree, NoSourceGoesAndNoNameStandsBeforeTheFlush) {
+  const struct {
+    const char* name;
+    std::function<bool()> run;
+    const char* unflushed;  // the native path whose flush fails
+  } rows[] = {{"move, folder", [this] { return op_.Move("C:\\a", "D:\\b"); }, "/b/a"},
+              {"move, file", [this] { return op_.Move("C:\\a", "D:\\b"); }, "/b/a/1.txt"},
+              {"copy, file", [this] { return op_.Copy("C:\\a", "D:\\b"); }, "/b/a/1.txt"}};
+  for (const auto& row : rows) {
+    Put("C:\\a\\1.txt", "1");
+    Put("C:\\a\\2.txt", "2");
+    MakeDirs("D:\\b");
+    const std::string unflushed = row.unflushed;
+    platform::SetFlushFault([&unflushed](const std::string& native) {
+      return kxtest::EndsWith(native, unflushed) ? win::ERROR_GEN_FAILURE : 0u;
+    });
+    EXPECT_FALSE(row.run()) << row.name;
+    platform::SetFlushFault({});
+    EXPECT_EQ(op_.m_ErrorCode, win::ERROR_GEN_FAILURE) << row.name;
+    EXPECT_EQ(ReadAll("C:\\a\\1.txt"), "1") << row.name;
+    if (kxtest::EndsWith(unflushed, ".txt")) {
+      EXPECT_FALSE(Exists("D:\\b\\a\\1.txt")) << row.name;
+    }
+    for (const char* path : {"C:\\a", "D:\\b"}) std::filesystem::remove_all(Native(path));
+  }
+}
+
+// Copies keep each file's last-write time, and a folder's, as CopyFile does;
+// the folders they make take the source folder's permissions.
 TEST_F(FileTree, CopiesAndMovesKeepLastWriteTimes) {
   using std::filesystem::last_write_time;
   const auto old = std::filesystem::file_time_type::clock::now() - std::chrono::hours(24 * 365 * 20);
@@ -885,6 +936,9 @@ TEST_F(FileTree, CopiesAndMovesKeepLastWriteTimes) {
   for (const auto& row : rows) {
     Put("C:\\a\\1.txt", "1");
     Put("C:\\a\\s\\2.txt", "2");
+    using std::filesystem::perms;
+    std::filesystem::permissions(Native("C:\\a\\s"), perms::owner_all);
+    std::filesystem::permissions(Native("C:\\a"), perms::all);  // more than the umask lets mkdir give
     for (const char* path : {"C:\\a\\1.txt", "C:\\a\\s\\2.txt", "C:\\a\\s", "C:\\a"})
       last_write_time(Native(path), old);
     MakeDirs("D:\\b");
@@ -895,6 +949,8 @@ TEST_F(FileTree, CopiesAndMovesKeepLastWriteTimes) {
       EXPECT_EQ(last_write_time(Native(folder + "\\1.txt")), old) << row.name;
       EXPECT_EQ(last_write_time(Native(folder + "\\s")), old) << row.name;
       EXPECT_EQ(last_write_time(Native(folder)), old) << row.name;
+      EXPECT_EQ(std::filesystem::status(Native(folder + "\\s")).permissions(), perms::owner_all) << row.name;
+      EXPECT_EQ(std::filesystem::status(Native(folder)).permissions(), perms::all) << row.name;
     }
     for (const char* path : {"C:\\a", "D:\\b"}) std::filesystem::remove_all(Native(path));
   }

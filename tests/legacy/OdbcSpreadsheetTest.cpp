@@ -240,6 +240,14 @@ TEST_F(Spreadsheet, ExcelSetCellBeyondTheFields) {
   EXPECT_EQ(sheet.LastError(), "Cell column to be added cannot be greater than the number of fields\n");
   EXPECT_FALSE(sheet.SetCell("x", 3, 2));
   EXPECT_EQ(sheet.LastError(), "Number of columns to be added cannot be greater than the number of fields\n");
+  // A new row is refused as an existing one is, and none is added.
+  const std::string refused = sheet.LastError();
+  for (const std::int32_t row : {0, 3, 7}) {
+    sheet.SetCell("x", std::int16_t{0}, 1);  // another error text
+    EXPECT_FALSE(sheet.SetCell("x", 3, row)) << row;
+    EXPECT_EQ(sheet.LastError(), refused) << row;
+  }
+  EXPECT_EQ(sheet.RowCount(), 2);
   ASSERT_TRUE(sheet.SetCell("C", 3, 1));
   COdbcSpreadsheet again("C:\\c.xls", "S", false);
   Strings names;
