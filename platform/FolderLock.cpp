@@ -62,46 +62,41 @@ thread_local std::vector<Refusal> t_refusedFolders;
 // after a termination request while no thread of the process held it. A lock
 // refused by the system while none of its threads holds the folder is held
 // outside the process: a script's flock(1), another kxmp.
-struct ProcessFolders {
-  std::mutex mutex;
-  std::vector<FolderId> held;
-  std::vector<FolderId> givenUpOutside;
+class ProcessFolders {
+ public:
+  void Held(const FolderId& id) {
+    std::lock_guard lock(mutex_);
+    held_.push_back(id);
+  }
+  void LetGo(const FolderId& id) {
+    std::lock_guard lock(mutex_);
+    if (const auto it = std::find(held_.begin(), held_.end(), id); it != held_.end()) held_.erase(it);
+  }
+  // A wait given up: remembered when no thread of the process held the folder.
+  void GivenUp(const FolderId& id) {
+    std::lock_guard lock(mutex_);
+    if (!has(held_, id) && !has(givenUpOutside_, id)) givenUpOutside_.push_back(id);
+  }
+  // True when the folder, whose wait gave way against an outside holder
+  // before, is held outside the process still: none of its threads holds it.
+  bool KeptOutside(const FolderId& id) {
+    std::lock_guard lock(mutex_);
+    return has(givenUpOutside_, id) && !has(held_, id);
+  }
+
+ private:
+  static bool has(const std::vector<FolderId>& ids, const FolderId& id) {
+    return std::find(ids.begin(), ids.end(), id) != ids.end();
+  }
+  std::mutex mutex_;
+  std::vector<FolderId> held_;  // an entry a holding thread
+  std::vector<FolderId> givenUpOutside_;
 };
 ProcessFolders& processFolders() {
   static ProcessFolders folders;
   return folders;
 }
-void noteHeld(const FolderId& id) {
-  ProcessFolders& p = processFolders();
-  std::lock_guard lock(p.mutex);
-  p.held.push_back(id);
-}
-void noteLetGo(const FolderId& id) {
-  ProcessFolders& p = processFolders();
-  std::lock_guard lock(p.mutex);
-  if (const auto it = std::find(p.held.begin(), p.held.end(), id); it != p.held.end()) p.held.erase(it);
-}
-bool heldInProcess(const FolderId& id) {
-  ProcessFolders& p = processFolders();
-  std::lock_guard lock(p.mutex);
-  return std::find(p.held.begin(), p.held.end(), id) != p.held.end();
-}
-bool givenUpOutside(const FolderId& id) {
-  ProcessFolders& p = processFolders();
-  std::lock_guard lock(p.mutex);
-  return std::find(p.givenUpOutside.begin(), p.givenUpOutside.end(), id) != p.givenUpOutside.end();
-}
-// A wait given up: remembered when no thread of the process held the folder.
-void noteGivenUp(const FolderId& id) {
-  ProcessFolders& p = processFolders();
-  std::lock_guard lock(p.mutex);
-  if (std::find(p.held.begin(), p.held.end(), id) != p.held.end()) return;
-  if (std::find(p.givenUpOutside.begin(), p.givenUpOutside.end(), id) == p.givenUpOutside.end())
-    p.givenUpOutside.push_back(id);
-}
-// True when the folder, whose wait gave way against an outside holder before,
-// is held outside the process still: none of its threads holds it.
-bool keptOutside(const FolderId& id) { return givenUpOutside(id) && !heldInProcess(id); }
+bool keptOutside(const FolderId& id) { return processFolders().KeptOutside(id); }
 
 FaultSeam<LockFault>& lockFault() {
   static FaultSeam<LockFault> seam;
@@ -210,7 +205,7 @@ int waitForLock(int& fd, const FolderId& id) {
     if (kept && !seenKeptOutside) keptOutsideSince = now;
     seenKeptOutside = kept;
     if (now >= *givesWayAt || (kept && now - keptOutsideSince >= kOutsideSettle)) {
-      noteGivenUp(id);
+      processFolders().GivenUp(id);
       wait->abandoned = true;
       fd = -1;
       return EINTR;
@@ -235,7 +230,7 @@ FolderLock::FolderLock(const std::string& file, bool remember)
   if (take()) return;
   if (fd_ >= 0) {
     t_lockedFolders.push_back(*id_);
-    noteHeld(*id_);
+    processFolders().Held(*id_);
   } else if (error_ != 0 && remember) {
     t_refusedFolders.push_back({folder_, id_, error_, text_});
     remembered_ = true;
@@ -251,7 +246,7 @@ FolderLock::~FolderLock() {
   if (fd_ < 0) return;
   const auto it = std::find(t_lockedFolders.rbegin(), t_lockedFolders.rend(), *id_);
   if (it != t_lockedFolders.rend()) t_lockedFolders.erase(std::next(it).base());
-  noteLetGo(*id_);
+  processFolders().LetGo(*id_);
   ::close(fd_);
 }
 
