@@ -14,11 +14,6 @@
 
 namespace {
 
-struct Entry {
-  std::string node;
-  std::string path;
-};
-
 std::string Section(int port) { return kx::StrFormat("Port%d", port - 1); }
 
 std::string ReadMapping(int port, const char* key) {
@@ -30,8 +25,6 @@ std::string ReadMapping(int port, const char* key) {
 void WriteMapping(int port, const char* key, const std::string& value) {
   win::WritePrivateProfileString(Section(port).c_str(), key, value.c_str(), CPortMapping::kMappingIni);
 }
-
-bool HasDevice(const Entry& e) { return !e.path.empty() && e.path != "NULL"; }
 
 // The ports whose drive number differs between two mappings.
 std::vector<int> ChangedPorts(const std::array<int, CPortMapping::kPorts>& before,
@@ -86,37 +79,73 @@ void CPortMapping::MapTesters() {
 
 void CPortMapping::MapListing(Occasion occasion) {
   m_Refresh();
+  const std::vector<Entry> entries = ReadListing();
+  for (const Entry& e : entries)
+    if (!e.node.empty()) m_EverListed.insert(e.node);
+  kx::MakeDirectoryPath("C:\\MP_SSD_NODE");
+  Nodes stored{};
+  for (int port = 1; port <= m_Slots; ++port) stored[port - 1] = ReadMapping(port, "PortNode");
+  Nodes nodes = stored;
+  const bool locked = MappingLocked();
+  if (LearnsAfresh(nodes, entries, occasion, locked)) nodes.fill(std::string());
+  if (LearnsFreePorts(nodes, occasion, locked)) {
+    const int learnt = LearnFreePorts(nodes, entries);
+    WarnOfGuess(entries, learnt, occasion, locked);
+  }
+  std::vector<std::array<std::string, 3>> writes;
+  for (int port = 1; port <= m_Slots; ++port)
+    if (nodes[port - 1] != stored[port - 1]) writes.push_back({Section(port), "PortNode", nodes[port - 1]});
+  MapNodes(nodes, entries, writes);
+  if (writes.empty()) return;
+  // The file's changes, written in one replacement of it.
+  platform::EditProfileFile(kMappingIni, [&writes](std::string& text) {
+    for (const auto& [section, key, value] : writes)
+      if (const win::DWORD error = platform::SetProfileKey(text, section, key, value)) return error;
+    return win::DWORD{0};
+  });
+}
+
+std::vector<CPortMapping::Entry> CPortMapping::ReadListing() {
   std::vector<Entry> entries;
   kx::WithRootDevice([&entries](kx::RootDeviceRecord& r) {
     const std::size_t n = std::min<std::size_t>(r.Count(), kx::kRootDeviceMaxEntries);
     for (std::size_t i = 0; i < n; ++i) entries.push_back({r.Node(i), r.Path(i)});
   });
-  kx::MakeDirectoryPath("C:\\MP_SSD_NODE");
-  std::array<std::string, kPorts> stored;
-  for (int port = 1; port <= m_Slots; ++port) stored[port - 1] = ReadMapping(port, "PortNode");
-  std::array<std::string, kPorts> nodes = stored;
-  const bool locked = MappingLocked();
-  const auto listedPorts =
-      static_cast<int>(std::count_if(entries.begin(), entries.end(), [](const Entry& e) { return !e.node.empty(); }));
-  // A file that names no listed port is another mode's or site's, or the
-  // station's cabling changed: its ports are learnt afresh. Otherwise every
-  // node holds, listed or not: a pulled drive's port, or one whose hub is
-  // away for a moment, waits for it and no other bay's disk takes it. A
-  // locked file is the station's own and is never thrown away.
-  const auto listed = [&entries](const std::string& node) {
-    return !node.empty() &&
-           std::any_of(entries.begin(), entries.end(), [&node](const Entry& e) { return e.node == node; });
-  };
-  if (occasion != Occasion::Start && !locked && listedPorts > 0 &&
-      std::none_of(nodes.begin(), nodes.begin() + m_Slots, listed))
-    std::fill(nodes.begin(), nodes.end(), std::string());
-  // A port without a node takes the next listed port that no port holds,
-  // with a device or not: on a fresh mapping port k is the k-th listed port.
-  // Under the lock only start-up, Scan and arrivals learn; a Start runs the
-  // station's record as it stands.
+  return entries;
+}
+
+// Without the lock, a file none of whose nodes any mapping of this run has
+// listed is another mode's or site's, or the station's cabling changed: it is
+// learnt afresh at start-up, Scan or an arrival. A file whose ports this run
+// has seen keeps every node, listed now or not: a pulled drive's port, or one
+// whose hub is emptied between batches, waits for it, and a stick or the next
+// batch's first drive elsewhere never takes the station over. A locked file is
+// the station's own and is never thrown away.
+bool CPortMapping::LearnsAfresh(const Nodes& nodes, const std::vector<Entry>& entries, Occasion occasion,
+                                bool locked) const {
+  const bool anyListed = std::any_of(entries.begin(), entries.end(), [](const Entry& e) { return !e.node.empty(); });
+  return occasion != Occasion::Start && !locked && anyListed &&
+         std::none_of(nodes.begin(), nodes.begin() + m_Slots,
+                      [this](const std::string& node) { return !node.empty() && m_EverListed.count(node) > 0; });
+}
+
+// Without the lock every mapping fills the ports without a node. Under it the
+// file is learnt once, at a start-up or Scan while it names no port at all (a
+// station's first start, or after the file was deleted); once it names a port
+// it stands as it is, so a spare port stays closed and a disk plugged in later
+// (a stick, a card reader, another hub) never becomes a port.
+bool CPortMapping::LearnsFreePorts(const Nodes& nodes, Occasion occasion, bool locked) const {
+  if (!locked) return true;
+  return occasion == Occasion::StartUpOrScan &&
+         std::all_of(nodes.begin(), nodes.begin() + m_Slots, [](const std::string& node) { return node.empty(); });
+}
+
+// A port without a node takes the next listed port that no port holds, with a
+// device or not: on a fresh mapping port k is the k-th listed port.
+int CPortMapping::LearnFreePorts(Nodes& nodes, const std::vector<Entry>& entries) const {
   int learnt = 0;
-  const bool learns = !locked || occasion != Occasion::Start;
-  for (std::size_t next = 0, port = 1; learns && port <= static_cast<std::size_t>(m_Slots); ++port) {
+  std::size_t next = 0;
+  for (int port = 1; port <= m_Slots; ++port) {
     if (!nodes[port - 1].empty()) continue;
     while (next < entries.size() && (entries[next].node.empty() ||
                                      std::find(nodes.begin(), nodes.end(), entries[next].node) != nodes.end()))
@@ -125,28 +154,35 @@ void CPortMapping::MapListing(Occasion occasion) {
     nodes[port - 1] = entries[next].node;
     ++learnt;
   }
-  // The listing's order is the station's bays only when its ports are the
-  // bays; a count that differs from the slots says they are not. Said once
-  // for each count that ports are learnt from.
-  if (m_RealPorts && occasion == Occasion::StartUpOrScan && learnt > 0) {
-    if (listedPorts != m_Slots && listedPorts != m_LearntFrom)
-      Warn(kx::StrFormat("The device listing holds %d ports for the %d slots: ports without a PortNode were given "
-                         "listed ports in listing order, which need not be the station's bays. Check each drive on "
-                         "its cell. %s",
-                         listedPorts, m_Slots,
-                         (locked ? kx::StrFormat("[OP Setting] MappingLock keeps what was learnt: to learn again, "
-                                                 "delete %s and start with every bay full.",
-                                                 kMappingIni)
-                                 : kx::StrFormat("To keep a station's bays, set [OP Setting] MappingLock = 1 in %s "
-                                                 "and start once with every bay full.",
-                                                 app::kToolSettingIni))
-                             .c_str()));
-    m_LearntFrom = listedPorts;
-  }
-  // The file's changes, written in one replacement of it.
-  std::vector<std::array<std::string, 3>> writes;
-  for (int port = 1; port <= m_Slots; ++port)
-    if (nodes[port - 1] != stored[port - 1]) writes.push_back({Section(port), "PortNode", nodes[port - 1]});
+  return learnt;
+}
+
+// The listing's order is the station's bays only when its ports are the bays;
+// a count that differs from the slots says they are not. Said once for each
+// count that real ports are learnt from at start-up or Scan.
+void CPortMapping::WarnOfGuess(const std::vector<Entry>& entries, int learnt, Occasion occasion, bool locked) {
+  const auto listedPorts =
+      static_cast<int>(std::count_if(entries.begin(), entries.end(), [](const Entry& e) { return !e.node.empty(); }));
+  if (!m_RealPorts || occasion != Occasion::StartUpOrScan || learnt == 0 || listedPorts == m_Slots ||
+      !m_WarnedCounts.insert(listedPorts).second)
+    return;
+  Warn(kx::StrFormat("The device listing holds %d ports for the %d slots: ports without a PortNode were given "
+                     "listed ports in listing order, which need not be the station's bays. Check each drive on "
+                     "its cell. %s",
+                     listedPorts, m_Slots,
+                     (locked ? kx::StrFormat("[OP Setting] MappingLock keeps what was learnt: to learn again, "
+                                             "delete %s and start with every bay full.",
+                                             kMappingIni)
+                             : kx::StrFormat("To keep a station's bays, set [OP Setting] MappingLock = 1 in %s "
+                                             "and start once with every bay full.",
+                                             app::kToolSettingIni))
+                         .c_str()));
+}
+
+// Each port's drive number: the entry of its node while that entry has a
+// device. The SymbolicLink keys that change are added to `writes`.
+void CPortMapping::MapNodes(const Nodes& nodes, const std::vector<Entry>& entries,
+                            std::vector<std::array<std::string, 3>>& writes) {
   for (int port = 1; port <= m_Slots; ++port) {
     const std::string& node = nodes[port - 1];
     const auto first = std::find(nodes.begin(), nodes.begin() + (port - 1), node) - nodes.begin();
@@ -154,24 +190,17 @@ void CPortMapping::MapListing(Occasion occasion) {
     const bool duplicate = !node.empty() && first < port - 1;
     if (duplicate) {
       Warn(kx::StrFormat("[%s] PortNode %s in %s is port %d's node too: port %d is not mapped.",
-                                          Section(port).c_str(), node.c_str(), kMappingIni,
-                         static_cast<int>(first) + 1, port));
+                         Section(port).c_str(), node.c_str(), kMappingIni, static_cast<int>(first) + 1, port));
     }
     std::string link;
     for (std::size_t i = 0; !node.empty() && !duplicate && i < entries.size(); ++i) {
-      if (entries[i].node != node || !HasDevice(entries[i])) continue;
+      if (entries[i].node != node || !entries[i].HasDevice()) continue;
       m_DriveNumbers[port - 1] = static_cast<int>(i) + 1;
       link = entries[i].path;
       break;
     }
     if (link != ReadMapping(port, "SymbolicLink")) writes.push_back({Section(port), "SymbolicLink", link});
   }
-  if (writes.empty()) return;
-  platform::EditProfileFile(kMappingIni, [&writes](std::string& text) {
-    for (const auto& [section, key, value] : writes)
-      if (const win::DWORD error = platform::SetProfileKey(text, section, key, value)) return error;
-    return win::DWORD{0};
-  });
 }
 
 int CPortMapping::DriveNumber(int port) const {

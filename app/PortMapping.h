@@ -12,12 +12,13 @@
 // numbers.
 //
 // With [OP Setting] MappingLock set the file is the station's record of its
-// bays: every node it names is kept, it is never learnt afresh as a whole, and
-// it outlives the program. Its ports without a node still learn one, at
-// start-up, Scan and arrivals (never at Start), and keep it.
+// bays, learnt once: at a start-up or Scan while it names no port at all.
+// From then on it stands as it is and outlives the program: a port without a
+// node reaches no drive, and nothing plugged in later becomes a port.
 #pragma once
 #include <array>
 #include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -37,9 +38,10 @@ class CPortMapping {
   // Maps ports 1..slots afresh (Start); the others get 0.
   void MapPorts(int slots);
   // The same at start-up and Scan, and, unless the mapping is locked, a file
-  // none of whose nodes the listing holds is learnt afresh: one that a killed
-  // process left for another mode or site, or before the station was cabled
-  // again. A file naming a listed node keeps every node, listed or not.
+  // none of whose nodes any mapping of this run has listed is learnt afresh:
+  // one that a killed process left for another mode or site, or before the
+  // station was cabled again. A file naming a node listed in this run keeps
+  // every node, listed now or not.
   void Remap(int slots);
   // Port 1..24; 0 when the port reaches no drive.
   int DriveNumber(int port) const;
@@ -75,8 +77,22 @@ class CPortMapping {
   // What a mapping may learn: a Start keeps the file as it is, start-up, Scan
   // and arrivals fill it.
   enum class Occasion { Start, StartUpOrScan, Arrival };
+  struct Entry {
+    std::string node;
+    std::string path;  // "NULL" for an empty port
+    bool HasDevice() const { return !path.empty() && path != "NULL"; }
+  };
+  using Nodes = std::array<std::string, kPorts>;
   void Map(int slots, Occasion occasion);
+  // Read the listing and the file, decide what is learnt, learn it, warn,
+  // map the nodes and write what changed.
   void MapListing(Occasion occasion);
+  static std::vector<Entry> ReadListing();
+  bool LearnsAfresh(const Nodes& nodes, const std::vector<Entry>& entries, Occasion occasion, bool locked) const;
+  bool LearnsFreePorts(const Nodes& nodes, Occasion occasion, bool locked) const;
+  int LearnFreePorts(Nodes& nodes, const std::vector<Entry>& entries) const;
+  void WarnOfGuess(const std::vector<Entry>& entries, int learnt, Occasion occasion, bool locked);
+  void MapNodes(const Nodes& nodes, const std::vector<Entry>& entries, std::vector<std::array<std::string, 3>>& writes);
   void MapTesters();
   void Warn(const std::string& line);
   std::function<void()> m_Refresh;
@@ -85,6 +101,7 @@ class CPortMapping {
   int m_Slots = 0;
   bool m_TesterScanFailed = false;
   std::string m_Warning;
-  int m_LearntFrom = -1;  // the listed port count that ports were last learnt from at start-up or Scan
+  std::set<int> m_WarnedCounts;        // listed port counts already warned of
+  std::set<std::string> m_EverListed;  // every node a mapping of this run has listed
   bool m_MapDeferred = false;
 };

@@ -3,6 +3,9 @@
 #include <sys/inotify.h>
 #include <unistd.h>
 
+#include <functional>
+#include <set>
+
 #include "app/AppShell.h"
 #include "app/PortMapping.h"
 #include "command/GetDevLibrary.h"
@@ -67,16 +70,6 @@ TEST_F(PortMapping, UnmappedPortsLearnEntriesInListingOrder) {
   EXPECT_EQ(Key(1, "SymbolicLink"), "");  // the entry has no device
 }
 
-TEST_F(PortMapping, AWrittenNodeHoldsAndALockedFileLearnsNothing) {
-  MakeDirs("C:\\MP_SSD_NODE");
-  SetIni(CPortMapping::kMappingIni, "Port0", "PortNode", "n3");
-  SetIni(app::kToolSettingIni, "OP Setting", "MappingLock", "1");
-  mapping_.MapPorts(8);
-  EXPECT_EQ(mapping_.DriveNumber(1), 3);
-  EXPECT_EQ(mapping_.DriveNumber(2), 0);
-  EXPECT_EQ(Key(1, "PortNode"), "");
-}
-
 // Nodes the listing does not hold, beside one it holds: a Start's mapping and a
 // remapping keep them all (a pulled drive's port, or one whose hub is away for
 // a moment, waits for it), whatever mode or site they name.
@@ -121,9 +114,10 @@ TEST_F(PortMapping, ARemappingLearnsAfreshAFileThatNamesNoListedNode) {
     MakeDirs("C:\\MP_SSD_NODE");
     for (int port0 = 0; port0 < 3; ++port0)
       SetIni(CPortMapping::kMappingIni, ("Port" + std::to_string(port0)).c_str(), "PortNode", r.left[port0]);
-    mapping_.Remap(8);
+    CPortMapping started{[] {}};  // a new process: none of the file's nodes was listed in it
+    started.Remap(8);
     const int drives[] = {1, 0, 3, 0};
-    for (int port = 1; port <= 4; ++port) EXPECT_EQ(mapping_.DriveNumber(port), drives[port - 1]) << port;
+    for (int port = 1; port <= 4; ++port) EXPECT_EQ(started.DriveNumber(port), drives[port - 1]) << port;
     for (int port0 = 0; port0 < 3; ++port0) EXPECT_EQ(Key(port0, "PortNode"), r.listing[port0].first) << port0;
   }
 }
@@ -146,7 +140,9 @@ TEST_F(PortMapping, ALockedStationKeepsTheBaysLearntWithEveryBayFull) {
   restarted.Remap(8);
   for (int port = 1; port <= 8; ++port) EXPECT_EQ(restarted.DriveNumber(port), port <= 4 ? 0 : port - 4) << port;
   List({full[0], full[4], full[5], full[6], full[7]});
-  restarted.OnDiskChange({platform::DiskChange::Arrival, full[0].second});
+  restarted.OnDiskChange({platform::DiskChange::Arrival, full[0].second}, true);
+  EXPECT_EQ(restarted.DriveNumber(1), 0);  // during a pass
+  restarted.MapDeferred();
   EXPECT_EQ(restarted.DriveNumber(1), 1);
   EXPECT_EQ(restarted.DriveNumber(5), 2);
   EXPECT_EQ(restarted.Warning(), "");
@@ -168,9 +164,9 @@ TEST_F(PortMapping, AStickBesideALockedStationTakesNoPort) {
   List(withStick);
   CPortMapping restarted{[] {}, true};
   restarted.Remap(8);
+  EXPECT_EQ(restarted.Warning(), "");  // nothing was learnt
   restarted.MapPorts(8);
   for (int port = 1; port <= 8; ++port) EXPECT_EQ(restarted.DriveNumber(port), port + 1) << port;
-  EXPECT_EQ(restarted.Warning(), "");  // nothing was learnt
 }
 
 // A file a kill left for another site meets a station with no drive in at
@@ -193,6 +189,126 @@ TEST_F(PortMapping, AStaleFileIsLearntAfreshAtTheFirstArrivalButNeverAtStart) {
   for (int port = 1; port <= 3; ++port) EXPECT_EQ(mapping_.DriveNumber(port), drives[port - 1]) << port;
 }
 
+// Bays n..n+count-1 of a hub, with a drive in those of `full`.
+std::vector<std::pair<std::string, std::string>> Hub(const std::string& hub, int count, std::set<int> full = {}) {
+  std::vector<std::pair<std::string, std::string>> bays;
+  for (int n = 1; n <= count; ++n) {
+    const std::string node = "usb-0:" + hub + "." + std::to_string(n);
+    bays.push_back({node, full.count(n) || full.count(0) ? "/dev/" + node : "NULL"});
+  }
+  return bays;
+}
+std::vector<std::pair<std::string, std::string>> operator+(std::vector<std::pair<std::string, std::string>> a,
+                                                          const std::vector<std::pair<std::string, std::string>>& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+constexpr int kAll = 0;
+
+// Without the lock, a file whose bays this run has listed keeps them when the
+// station's hubs are emptied between batches, whatever is listed next: the
+// next batch's drives in the other hub, or a stick on another controller.
+TEST_F(PortMapping, AnArrivalNeverRewritesTheBaysThisRunListed) {
+  const struct {
+    const char* why;
+    std::vector<std::pair<std::string, std::string>> atStartUp;
+    std::vector<std::vector<std::pair<std::string, std::string>>> arrivals;  // each arrival's listing
+    std::vector<int> drives;                                                 // ports 1-8 after the last
+  } rows[] = {
+      {"hub A full at start-up, emptied; drives into hub B's bay 1, then hub A's bay 1",
+       Hub("A", 4, {kAll}),
+       {Hub("B", 4, {1}), Hub("A", 4, {1}) + Hub("B", 4, {1})},
+       {1, 0, 0, 0, 5, 0, 0, 0}},
+      {"one hub emptied; a stick on another controller, then the next batch's bay 1",
+       Hub("2", 8, {kAll}),
+       {Hub("3", 2, {2}), Hub("2", 8, {1}) + Hub("3", 2, {2})},
+       {1, 0, 0, 0, 0, 0, 0, 0}},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.why);
+    win::DeleteFile(CPortMapping::kMappingIni);
+    CPortMapping mapping{[] {}};
+    List(r.atStartUp);
+    mapping.Remap(8);
+    for (const auto& listing : r.arrivals) {
+      List(listing);
+      mapping.OnDiskChange({platform::DiskChange::Arrival, "/dev/any"});
+    }
+    for (int port = 1; port <= 8; ++port) EXPECT_EQ(mapping.DriveNumber(port), r.drives[port - 1]) << port;
+  }
+}
+
+// A locked station of 8 bays on 16 slots keeps its spare ports closed: a stick
+// plugged in (an arrival), a Scan with it in, a restart and a Start give it no port.
+TEST_F(PortMapping, ALockedStationsSparePortsStayClosed) {
+  SetIni(app::kToolSettingIni, "OP Setting", "MappingLock", "1");
+  List(Hub("2", 8, {kAll}));
+  mapping_.Remap(16);
+  const auto withStick = Hub("1", 2, {2}) + Hub("2", 8, {kAll});  // the stick is entry 2
+  List(withStick);
+  const auto noPortReachesTheStick = [](const CPortMapping& m, const char* when) {
+    for (int port = 1; port <= 16; ++port) EXPECT_NE(m.DriveNumber(port), 2) << when << ", port " << port;
+    for (int port0 = 8; port0 < 16; ++port0) EXPECT_EQ(Key(port0, "PortNode"), "") << when << ", port " << port0 + 1;
+  };
+  mapping_.OnDiskChange({platform::DiskChange::Arrival, "/dev/stick"});
+  noPortReachesTheStick(mapping_, "arrival");
+  mapping_.Remap(16);
+  noPortReachesTheStick(mapping_, "Scan");
+  mapping_.Close();
+  CPortMapping restarted{[] {}, true};
+  restarted.Remap(16);
+  noPortReachesTheStick(restarted, "restart");
+  restarted.MapPorts(16);
+  noPortReachesTheStick(restarted, "Start");
+  EXPECT_EQ(restarted.DriveNumber(1), 3);
+}
+
+// A locked station started empty learns nothing while its bays fill (hub B
+// first), and its bays in order at the Scan pressed once every bay is full.
+TEST_F(PortMapping, ALockedStationStartedEmptyLearnsAtTheScanWithEveryBayFull) {
+  SetIni(app::kToolSettingIni, "OP Setting", "MappingLock", "1");
+  List({});
+  mapping_.Remap(8);
+  List(Hub("B", 4, {kAll}));
+  mapping_.OnDiskChange({platform::DiskChange::Arrival, "/dev/b"});
+  EXPECT_EQ(Key(0, "PortNode"), "");
+  List(Hub("A", 4, {kAll}) + Hub("B", 4, {kAll}));
+  mapping_.OnDiskChange({platform::DiskChange::Arrival, "/dev/a"});
+  EXPECT_EQ(Key(0, "PortNode"), "");
+  mapping_.Remap(8);
+  for (int port = 1; port <= 8; ++port) EXPECT_EQ(mapping_.DriveNumber(port), port) << port;
+}
+
+// A written node holds. A locked file that names a port stands as it is at
+// every mapping: a node no longer listed is kept, and a port without one
+// learns nothing.
+TEST_F(PortMapping, AWrittenNodeHoldsAndALockedFileLearnsNothing) {
+  SetIni(app::kToolSettingIni, "OP Setting", "MappingLock", "1");
+  const struct {
+    const char* why;
+    const char* node;
+    std::function<void(CPortMapping&)> map;
+  } rows[] = {
+      {"Scan, its node not listed", "gone", [](CPortMapping& m) { m.Remap(8); }},
+      {"an arrival, its node not listed", "gone",
+       [](CPortMapping& m) { m.OnDiskChange({platform::DiskChange::Arrival, "/dev/c"}); }},
+      {"Scan, its node listed", "n3", [](CPortMapping& m) { m.Remap(8); }},
+      {"Start", "n3", [](CPortMapping& m) { m.MapPorts(8); }},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.why);
+    win::DeleteFile(CPortMapping::kMappingIni);
+    MakeDirs("C:\\MP_SSD_NODE");
+    SetIni(CPortMapping::kMappingIni, "Port0", "PortNode", r.node);
+    CPortMapping mapping{[] {}};
+    r.map(mapping);
+    EXPECT_EQ(Key(0, "PortNode"), r.node);
+    EXPECT_EQ(mapping.DriveNumber(1), std::string(r.node) == "n3" ? 3 : 0);
+    EXPECT_EQ(Key(1, "PortNode"), "");
+    EXPECT_EQ(mapping.DriveNumber(2), 0);
+  }
+}
+
 // Ports learnt from a listing of real ports whose count is not the slots'
 // are said to be a guess, once for each count, and only where ports were
 // learnt on real ports at start-up or Scan.
@@ -210,11 +326,14 @@ TEST_F(PortMapping, PortsLearntFromAListingOfAnotherCountAreWarnedOfOnce) {
     bool locked;
     std::vector<std::pair<int, int>> listed;  // the listing at start-up and at each Scan after it
     std::vector<bool> warns;
+    int slots = 8;
   } rows[] = {
       {"nine for eight, then the same nine", true, false, {{1, 9}, {1, 9}}, {true, false}},
       {"four for eight, then eight", true, false, {{1, 4}, {1, 8}}, {true, false}},
-      {"four, then five: ports learnt from a new count", true, true, {{1, 4}, {1, 5}}, {true, true}},
-      {"four, then four others: the same count", true, true, {{1, 4}, {5, 4}}, {true, false}},
+      {"four, then five: ports learnt from a new count", true, false, {{1, 4}, {1, 5}}, {true, true}},
+      {"four, then four others: the same count", true, false, {{1, 4}, {5, 4}}, {true, false}},
+      {"four, five, then four again", true, false, {{1, 4}, {5, 5}, {10, 4}}, {true, true, false}, 16},
+      {"locked: four, then five: the file learnt once is kept", true, true, {{1, 4}, {1, 5}}, {true, false}},
       {"eight for eight", true, false, {{1, 8}}, {false}},
       {"the emulated site", false, false, {{1, 9}}, {false}},
   };
@@ -225,7 +344,7 @@ TEST_F(PortMapping, PortsLearntFromAListingOfAnotherCountAreWarnedOfOnce) {
     CPortMapping mapping{[] {}, r.real};
     for (std::size_t i = 0; i < r.listed.size(); ++i) {
       List(listing(r.listed[i]));
-      mapping.Remap(8);
+      mapping.Remap(r.slots);
       EXPECT_EQ(!mapping.Warning().empty(), r.warns[i]) << i;
       if (r.warns[i]) {
         EXPECT_NE(mapping.Warning().find(std::to_string(r.listed[i].second)), std::string::npos) << i;
