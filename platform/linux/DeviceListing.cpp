@@ -101,9 +101,32 @@ bool sataPort(ISysCalls& sys, const Parts& controller, const std::string& ata, P
   return true;
 }
 
+// A SuperSpeed root hub's port k is one connector with a high-speed port of
+// the same controller, which need not be its port k: the port's "peer" link
+// names it ("usb1-port3"). Returns the high-speed port's number, or k where
+// the root hub is not SuperSpeed or the port has no peer.
+unsigned connectorOf(ISysCalls& sys, const std::string& rootHub, const std::string& bus, unsigned k) {
+  unsigned speed = 0;
+  std::string peer;
+  if (!readCount(sys, rootHub + "/speed", speed) || speed < 5000 ||
+      !sys.ReadLink(rootHub + "/" + bus + "-0:1.0/usb" + bus + "-port" + std::to_string(k) + "/peer", peer)) {
+    return k;
+  }
+  const std::string name = peer.substr(peer.rfind('/') + 1);
+  const auto at = name.find("-port");
+  unsigned number = 0;
+  if (at == std::string::npos || !isRootHub(name.substr(0, at)) || !allDigits(name.substr(at + 5)) ||
+      (number = static_cast<unsigned>(std::stoul(name.substr(at + 5)))) == 0) {
+    return k;
+  }
+  return number;
+}
+
 // The port of the hub whose folder has these parts that holds USB device
-// "<bus>-<port path>" (its name whether or not it is there).
-bool usbPort(const Parts& hub, const std::string& device, Port& port) {
+// "<bus>-<port path>" (its name whether or not it is there). Both halves of a
+// USB 3 connector give one port: a SuperSpeed root port is numbered as its
+// high-speed peer, the ports below it keep their numbers.
+bool usbPort(ISysCalls& sys, const Parts& hub, const std::string& device, Port& port) {
   const auto dash = device.find('-');
   if (dash == std::string::npos || !allDigits(device.substr(0, dash)) ||
       !portNumbers(device.substr(dash + 1), port.order)) {
@@ -112,8 +135,11 @@ bool usbPort(const Parts& hub, const std::string& device, Port& port) {
   std::size_t root = hub.size();
   while (root > 0 && !isRootHub(hub[root - 1])) --root;
   port.pci = root > 0 ? pciAbove(hub, root - 1) : std::string();
-  port.node = "pci-" + port.pci + "-usb-0:" + device.substr(dash + 1);
-  return !port.pci.empty();
+  if (port.pci.empty()) return false;
+  port.order[0] = connectorOf(sys, join(hub, root), device.substr(0, dash), port.order[0]);
+  port.node = "pci-" + port.pci + "-usb-0:";
+  for (std::size_t i = 0; i < port.order.size(); ++i) port.node += (i ? "." : "") + std::to_string(port.order[i]);
+  return true;
 }
 
 // The USB device name in port k of a hub: "2-3" in root hub usb2, "2-3.4" in hub 2-3.
@@ -151,7 +177,7 @@ bool placeOf(ISysCalls& sys, const std::string& folder, PortPlace& place, Port& 
     const std::string& device = parts[up - 1];
     if (parts[up].compare(0, device.size() + 1, device + ":") != 0) return false;
     const Parts hub(parts.begin(), parts.begin() + static_cast<long>(up - 1));
-    if (!usbPort(hub, device, port)) return false;
+    if (!usbPort(sys, hub, device, port)) return false;
     place.kind = DiskPort::Usb;
     place.parent = join(parts, up - 1);
   }
@@ -176,7 +202,7 @@ std::vector<Port> portsOf(ISysCalls& sys, const std::string& parent, DiskPort ki
   unsigned count = 0;
   if (!readCount(sys, parent + "/maxchild", count)) return ports;
   for (unsigned k = 1; k <= count && k <= 255; ++k) {
-    if (usbPort(parts, usbDeviceInPort(parts.back(), k), port)) ports.push_back(port);
+    if (usbPort(sys, parts, usbDeviceInPort(parts.back(), k), port)) ports.push_back(port);
   }
   return ports;
 }
@@ -212,7 +238,7 @@ std::vector<PortEntry> ListPorts(ISysCalls& sys, DiskPort kind) {
     const Parts parts = split(parent);
     Port port;
     if (kind == DiskPort::Usb && !parts.empty() && !isRootHub(parts.back()) &&
-        usbPort(Parts(parts.begin(), parts.end() - 1), parts.back(), port)) {
+        usbPort(sys, Parts(parts.begin(), parts.end() - 1), parts.back(), port)) {
       standIns.insert(port.node);
     }
   }

@@ -16,8 +16,10 @@
 //         port numbers from the root port down (the USB device name without its
 //         bus): "pci-0000:00:14.0-usb-0:2.1" is port 1 of the hub in root port 2
 // where <controller> is the nearest PCI device above the port. The two halves of
-// a USB 3 hub or controller give one connector one node: it is listed once, with
-// the disk if either half holds one.
+// a USB 3 hub or controller give one connector one node: a port of a SuperSpeed
+// root hub is numbered as its high-speed peer (sysfs "peer" link), so a USB 3 and
+// a USB 2 bridge in one bay get the same node, which is listed once, with the
+// disk if either half holds one.
 //
 // Order: by controller, then by port numbers compared as numbers (ata-2 before
 // ata-10, 2.9 before 2.10); a listed hub's ports take the place of the port the

@@ -44,6 +44,20 @@ class SysTree {
     Put(folder + "/maxchild", std::to_string(ports) + "\n");
     return folder;
   }
+  // A SuperSpeed root hub whose port k is one connector with port peers[k-1]
+  // of the high-speed root hub beside it.
+  std::string SuperSpeedRoot(const std::string& controller, int bus, int highSpeedBus, std::vector<int> peers) {
+    const std::string root = Hub(controller, "usb" + std::to_string(bus), static_cast<int>(peers.size()));
+    Put(root + "/speed", "5000\n");
+    const std::string b = std::to_string(bus), hs = std::to_string(highSpeedBus);
+    for (std::size_t k = 1; k <= peers.size(); ++k) {
+      const fs::path port = dir_ / (root + "/" + b + "-0:1.0/usb" + b + "-port" + std::to_string(k)).substr(1);
+      fs::create_directories(port);
+      fs::create_symlink("../../../usb" + hs + "/" + hs + "-0:1.0/usb" + hs + "-port" + std::to_string(peers[k - 1]),
+                         port / "peer");
+    }
+    return root;
+  }
   // A disk at SCSI address H:0:0:<lun> of an ATA port or a USB device.
   void Disk(const std::string& port, const std::string& name, int seq, int lun = 0) {
     const std::string h = std::to_string(++host_);
@@ -142,6 +156,42 @@ TEST(RealPortListing, UsbHubPortsInPathOrderWithDownstreamHubsInPlace) {
                                       none, none, seq + "12", none, none}),
             tree.Paths(DiskPort::Usb));
   EXPECT_TRUE(tree.Nodes(DiskPort::Sata).empty());
+}
+
+// Two USB 3 hubs on root ports paired crosswise (hub A on high-speed 1 and
+// SuperSpeed 3, hub B on high-speed 3 and SuperSpeed 1), a USB 3 bridge and a
+// USB 2 bridge in each: every disk is listed, and a bay has one node whichever
+// bridge is in it.
+TEST(RealPortListing, AUsbBayHasOneNodeAtEitherSpeed) {
+  const auto listing = [](int usb3Bay) {
+    SysTree tree;
+    const std::string xhci = "/sys/devices/pci0000:00/0000:00:14.0";
+    const std::string high = tree.Hub(xhci, "usb1", 4);
+    const std::string super = tree.SuperSpeedRoot(xhci, 2, 1, {3, 4, 1, 2});
+    const std::string hubs[2][2] = {{tree.Hub(high, "1-1", 4), tree.Hub(super, "2-3", 4)},
+                                    {tree.Hub(high, "1-3", 4), tree.Hub(super, "2-1", 4)}};
+    int seq = 10;
+    for (const auto& hub : hubs) {
+      for (int bay : {1, 2}) {
+        const std::string& half = hub[bay == usb3Bay];
+        const std::string device = half.substr(half.rfind('/') + 1) + "." + std::to_string(bay);
+        tree.Disk(tree.Hub(half, device, 0), "sd" + std::string(1, static_cast<char>('a' + seq - 10)), seq);
+        ++seq;
+      }
+    }
+    return std::pair{tree.Nodes(DiskPort::Usb), tree.Paths(DiskPort::Usb)};
+  };
+  std::vector<std::string> nodes;
+  for (const char* port : {"1.1", "1.2", "1.3", "1.4", "3.1", "3.2", "3.3", "3.4"})
+    nodes.push_back(std::string("pci-0000:00:14.0-usb-0:") + port);
+  const std::string seq = "/dev/disk/by-diskseq/", none = "NULL";
+  const std::vector<std::string> paths = {seq + "10", seq + "11", none, none, seq + "12", seq + "13", none, none};
+  for (int usb3Bay : {1, 2}) {
+    SCOPED_TRACE("the USB 3 bridge in bay " + std::to_string(usb3Bay));
+    const auto [listedNodes, listedPaths] = listing(usb3Bay);
+    EXPECT_EQ(listedNodes, nodes);
+    EXPECT_EQ(listedPaths, paths);
+  }
 }
 
 TEST(RealDiskListing, RecordHoldsCountAndEntriesAndNothingStale) {

@@ -782,6 +782,18 @@ int main(int argc, char** argv) {
             stationListed(usb, 8, "-usb-0:2.", 8, {1, 3}),
         "USB listing, both hubs' ports in order: " + describe(usb));
 
+  // The listing numbers a SuperSpeed root port as its high-speed peer, read
+  // where the kernel puts them: the root hub's speed and its port's peer link.
+  std::string speed, peer;
+  {
+    std::ifstream("/sys/bus/usb/devices/usb2/speed") >> speed;
+    char target[256] = {};
+    const ssize_t n = readlink("/sys/bus/usb/devices/usb2/2-0:1.0/usb2-port3/peer", target, sizeof target - 1);
+    if (n > 0) peer = target;
+  }
+  check(speed == "5000" && peer.size() >= 10 && peer.compare(peer.size() - 10, 10, "usb1-port3") == 0,
+        "xHCI's SuperSpeed root hub (speed " + speed + ") names its port 3's high-speed peer: " + peer);
+
   const std::string sataName = kernelName(sata.Path(0)), usbName = kernelName(usb.Path(0));
   if (!sataName.empty()) {
     checkSata(sata.Path(0), sataName, serial, model, sataBytes, mountPoint);
