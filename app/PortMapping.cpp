@@ -136,8 +136,12 @@ bool CPortMapping::LearnsAfresh(const Nodes& nodes, const std::vector<Entry>& en
 // (a stick, a card reader, another hub) never becomes a port.
 bool CPortMapping::LearnsFreePorts(const Nodes& nodes, Occasion occasion, bool locked) const {
   if (!locked) return true;
-  return occasion == Occasion::StartUpOrScan &&
-         std::all_of(nodes.begin(), nodes.begin() + m_Slots, [](const std::string& node) { return node.empty(); });
+  if (occasion != Occasion::StartUpOrScan) return false;
+  // Ports past the slots count too: a station run with fewer slots for a
+  // while keeps the bays it learnt.
+  for (int port = 1; port <= kPorts; ++port)
+    if (!(port <= m_Slots ? nodes[port - 1] : ReadMapping(port, "PortNode")).empty()) return false;
+  return true;
 }
 
 // A port without a node takes the next listed port that no port holds, with a

@@ -307,6 +307,11 @@ TEST_F(PortMapping, AWrittenNodeHoldsAndALockedFileLearnsNothing) {
     EXPECT_EQ(Key(1, "PortNode"), "");
     EXPECT_EQ(mapping.DriveNumber(2), 0);
   }
+  // A file naming only ports past the slots (a station run with fewer for a while) names ports too.
+  win::DeleteFile(CPortMapping::kMappingIni);
+  SetIni(CPortMapping::kMappingIni, "Port15", "PortNode", "n3");
+  mapping_.Remap(8);
+  EXPECT_EQ(Key(0, "PortNode"), "");
 }
 
 // Ports learnt from a listing of real ports whose count is not the slots'
