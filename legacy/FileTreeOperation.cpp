@@ -491,7 +491,7 @@ void CFileTreeOperation::Settle(FolderChain& source, FolderChain& target, bool f
   if (own) {
     // Once its entries are written: each sets the folder's time anew.
     target.Folder().KeepModified(own->modified);
-    if (target.Top().made) target.Folder().KeepPermissions(own->mode);
+    if (target.Top().made) target.Folder().KeepPermissions(*own);
   }
   if (!m_Batch.empty() || flush) {
     if (const win::DWORD error = target.Folder().Flush()) {
