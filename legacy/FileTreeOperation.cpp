@@ -215,9 +215,18 @@ bool CFileTreeOperation::Move(const std::string& source, const std::string& dest
     // meanwhile stays. The emptied folders go at the end.
     m_Moving = true;
     m_Kept.clear();
+    m_OneCopy = {};
     CopyTree(source, destination);
     DeleteTree(source);
-    if (!m_Kept.empty()) Raise(m_Kept + " was added or changed during the move and stays where it is");
+    if (!m_Kept.empty()) {
+      // A file moved on its own that changed since: its copy goes, as in a tree.
+      platform::EntryInfo copy;
+      if (m_Kept == source && !m_OneCopy.path.empty() && platform::GetEntryInfo(m_OneCopy.path, copy) == 0 &&
+          copy.kind == platform::EntryKind::File && IsCopyOf(copy, m_OneCopy.info) &&
+          !win::DeleteFile(m_OneCopy.path.c_str()))
+        RaiseAt(m_OneCopy.path, win::GetLastError());
+      Raise(m_Kept + " was added or changed during the move and stays where it is");
+    }
   } catch (CFExeption* failure) {
     Keep(failure);
     ok = false;
@@ -331,15 +340,14 @@ void CFileTreeOperation::CopyTree(std::string source, std::string destination) {
     return;
   }
   if (m_Moving) {
-    platform::EntryInfo copied;
-    if (const win::DWORD error = platform::GetEntryInfo(source, copied)) Raise(error);
-    Record(copied);
+    if (const win::DWORD error = platform::GetEntryInfo(source, m_OneCopy.info)) Raise(error);
+    Record(m_OneCopy.info);
   }
   if (sourceKind == 1 && destinationKind == 1) {
-    CopyOneFile(source, destination);
+    m_OneCopy.path = CopyOneFile(source, destination);
   } else if (sourceKind == 1 && destinationKind == 2) {
     AddBackslash(destination);
-    CopyOneFile(source, destination + NameOf(source));
+    m_OneCopy.path = CopyOneFile(source, destination + NameOf(source));
   }
 }
 
@@ -359,7 +367,7 @@ void CFileTreeOperation::CopyWalk(std::unique_ptr<platform::OpenFolder> source, 
     // What was copied whole is put in place, and a Move removes its sources,
     // so that a retry continues where this walk stopped.
     try {
-      Settle(src, dst, false);
+      Settle(src, dst, FolderFlush::IfSourcesWait);
     } catch (CFExeption* later) {
       delete later;
     }
@@ -371,7 +379,7 @@ void CFileTreeOperation::WalkFolders(FolderChain& src, FolderChain& dst, bool ow
   while (!src.Empty()) {
     WalkLevel& level = src.Top();
     if (level.next == level.names.size()) {
-      Settle(src, dst, true, ownRoot || dst.Depth() > 1 ? &level.self : nullptr);
+      SettleLeaving(src, dst, ownRoot || dst.Depth() > 1 ? &level.self : nullptr);
       src.Pop();
       dst.Pop();
       continue;
@@ -415,7 +423,7 @@ void CFileTreeOperation::CopySubfolder(FolderChain& source, FolderChain& target,
   if (m_SubfolderBudget > 0) --m_SubfolderBudget;
   if (m_Moving) Record(self);
   // The batch belongs to this folder; for a Move the new folder's name is put on disk with it.
-  Settle(source, target, m_Moving && made);
+  Settle(source, target, m_Moving && made ? FolderFlush::Always : FolderFlush::IfSourcesWait);
   source.Push(std::move(from), name);
   target.Push(std::move(into), targetName);
   target.Top().made = made;
@@ -445,9 +453,10 @@ void CFileTreeOperation::CopyEntry(FolderChain& source, FolderChain& target, con
     if (stored != level.taken.end()) targetName = stored->second;
   } else {
     // The first free copy name; what stands but does not open for reading
-    // keeps the name, and the copy then finds it taken.
+    // keeps the name, and the copy then finds it taken. A name the batch
+    // holds is taken, though nothing opens under it until the batch is placed.
     while (stored != level.taken.end()) {
-      if (!target.Folder().OpensForReading(stored->second)) {
+      if (!m_Placing.Holds(stored->second) && !target.Folder().OpensForReading(stored->second)) {
         targetName = stored->second;
         break;
       }
@@ -462,7 +471,7 @@ void CFileTreeOperation::CopyEntry(FolderChain& source, FolderChain& target, con
   if (platform::EntryInfo next;
       m_BatchFiles == kBatchFiles ||
       (m_Moving && m_BatchFiles != 0 && source.Folder().Info(name, next) == 0 && m_BatchBytes + next.size > kBatchBytes))
-    Settle(source, target, false);
+    Settle(source, target, FolderFlush::IfSourcesWait);
   const std::size_t held = m_Placing.Size();
   if (const win::DWORD error =
           source.Folder().CopyEntry(name, target.Folder(), targetName, m_Overwrite, &copied, &m_Placing))
@@ -472,14 +481,13 @@ void CFileTreeOperation::CopyEntry(FolderChain& source, FolderChain& target, con
   m_BatchBytes += copied.size;
   if (m_Moving) {
     Record(copied);
-    m_Batch.push_back({name, copied, m_Placing.Size() > held});
+    m_Batch.push_back({name, targetName, copied, m_Placing.Size() > held});
   }
-  if (m_BatchBytes >= kBatchBytes) Settle(source, target, false);
+  if (m_BatchBytes >= kBatchBytes) Settle(source, target, FolderFlush::IfSourcesWait);
 }
 
-void CFileTreeOperation::Settle(FolderChain& source, FolderChain& target, bool flush, const platform::EntryInfo* own) {
+win::DWORD CFileTreeOperation::PlaceBatch(std::string& failed) {
   std::size_t placed = 0;
-  std::string failed;
   const win::DWORD unplaced = m_Placing.Place(placed, failed);
   m_BatchFiles = 0;
   m_BatchBytes = 0;
@@ -488,25 +496,62 @@ void CFileTreeOperation::Settle(FolderChain& source, FolderChain& target, bool f
     std::size_t held = 0;
     std::erase_if(m_Batch, [&held, placed](const Copied& copy) { return copy.held && held++ >= placed; });
   }
+  return unplaced;
+}
+
+void CFileTreeOperation::Settle(FolderChain& source, FolderChain& target, FolderFlush flush) {
+  std::string failed;
+  const win::DWORD unplaced = PlaceBatch(failed);
+  RemoveSources(source, target, flush, unplaced, failed);
+}
+
+void CFileTreeOperation::SettleLeaving(FolderChain& source, FolderChain& target, const platform::EntryInfo* own) {
+  std::string failed;
+  const win::DWORD unplaced = PlaceBatch(failed);
   if (own) {
     // Once its entries are written: each sets the folder's time anew.
     target.Folder().KeepModified(own->modified);
-    if (target.Top().made) target.Folder().KeepPermissions(own->mode);
+    if (target.Top().made) target.Folder().KeepPermissions(*own);
   }
-  if (!m_Batch.empty() || flush) {
+  RemoveSources(source, target, FolderFlush::Always, unplaced, failed);
+}
+
+void CFileTreeOperation::RemoveSources(FolderChain& source, FolderChain& target, FolderFlush flush,
+                                       win::DWORD unplaced, const std::string& failed) {
+  if (!m_Batch.empty() || flush == FolderFlush::Always) {
     if (const win::DWORD error = target.Folder().Flush()) {
       if (unplaced == 0) RaiseAt(target.Path(), error);
       m_Batch.clear();
     }
     for (const Copied& copy : m_Batch) {
       platform::EntryInfo now;
-      // What changed or went meanwhile stays for the final walk to name.
-      if (source.Folder().Info(copy.name, now) != 0 || !copy.info.Unchanged(now)) continue;
-      if (RemoveEntry(source.Folder(), copy.name, &now, source.Path(copy.name))) m_Copied.erase({now.device, now.inode});
+      const win::DWORD looked = source.Folder().Info(copy.name, now);
+      if (looked == 0 && copy.info.Unchanged(now)) {
+        if (RemoveEntry(source.Folder(), copy.name, &now, source.Path(copy.name))) m_Copied.erase({now.device, now.inode});
+        continue;
+      }
+      // Changed meanwhile: the source stays for the final walk to name, and
+      // the copy made before the change goes, so that no reader takes old
+      // data under the name and a retry copies it anew there. What went
+      // meanwhile has its copy as all that is left of it.
+      if (looked == 0) DropCopy(target, copy);
     }
     m_Batch.clear();
   }
   if (unplaced != 0) RaiseAt(source.Path(failed), unplaced);
+}
+
+void CFileTreeOperation::DropCopy(FolderChain& target, const Copied& copy) {
+  platform::EntryInfo info;
+  if (target.Folder().Info(copy.target, info) != 0 || !IsCopyOf(info, copy.info)) return;
+  if (const win::DWORD error = target.Folder().RemoveFile(copy.target)) RaiseAt(target.Path(copy.target), error);
+  target.Top().taken.erase(Folded(copy.target));
+}
+
+// A copy keeps its source's last-write time: what stands under its name with
+// another time (or of another kind) is no longer that copy.
+bool CFileTreeOperation::IsCopyOf(const platform::EntryInfo& standing, const platform::EntryInfo& source) {
+  return standing.kind == source.kind && (standing.kind != platform::EntryKind::File || standing.modified == source.modified);
 }
 
 void CFileTreeOperation::EndBatch() {
@@ -530,7 +575,7 @@ bool CFileTreeOperation::RemoveEntry(const platform::OpenFolder& folder, const s
   return true;
 }
 
-void CFileTreeOperation::CopyOneFile(const std::string& source, std::string target) {
+std::string CFileTreeOperation::CopyOneFile(const std::string& source, std::string target) {
   if (!m_Overwrite) {
     while (IsReadable(target)) {
       std::string next = NextCopyName(target);
@@ -540,6 +585,7 @@ void CFileTreeOperation::CopyOneFile(const std::string& source, std::string targ
   }
   const win::DWORD flags = win::COPY_FILE_COPY_SYMLINK | (m_Overwrite ? 0 : win::COPY_FILE_FAIL_IF_EXISTS);
   if (!win::CopyFileEx(source.c_str(), target.c_str(), flags)) RaiseAt(source, win::GetLastError());
+  return target;
 }
 
 std::string CFileTreeOperation::NextCopyName(const std::string& path) {

@@ -73,7 +73,8 @@ class CFileTreeOperation {
   void CopyEntry(FolderChain& source, FolderChain& target, const std::string& name);
   // An entry of the target that stands where the copy would enter a folder.
   [[noreturn]] void RefuseTargetEntry(FolderChain& target, const std::string& name, win::DWORD error);
-  void CopyOneFile(const std::string& source, std::string target);
+  // The path the copy took.
+  std::string CopyOneFile(const std::string& source, std::string target);
   void DeleteTree(const std::string& path);
   // Deletes what the open folder holds, depth first; true when something
   // stays inside it (a declined file, or what a Move did not copy).
@@ -82,12 +83,25 @@ class CFileTreeOperation {
   // separator, and with `twins` no two names of one folder differ only in
   // letter case. False when the folder itself cannot be listed.
   bool CheckNames(const std::string& path, const std::string& where, bool twins);
+  struct Copied;
+  enum class FolderFlush : bool { IfSourcesWait, Always };
   // The files copied into the target's top folder since the last batch are
   // put in place; during a Move their sources go once a flush of the folder
-  // has put the copies on disk (with `flush`, the folder is flushed even with
-  // none waiting). With `own`, the folder takes that source folder's time,
-  // and its permissions when the copy made it, before the flush.
-  void Settle(FolderChain& source, FolderChain& target, bool flush, const platform::EntryInfo* own = nullptr);
+  // has put the copies on disk (FolderFlush::Always: the folder is flushed
+  // even with no source waiting, so that a folder just made is on disk).
+  void Settle(FolderChain& source, FolderChain& target, FolderFlush flush);
+  // Settle as the walk leaves the folder: with `own`, the folder takes that
+  // source folder's time, and its permissions when the copy made it, before
+  // the flush.
+  void SettleLeaving(FolderChain& source, FolderChain& target, const platform::EntryInfo* own);
+  // Puts the batch in place; 0 or the failure, with the source name of the
+  // file it stopped at in `failed`. m_Batch keeps what stands under its name.
+  win::DWORD PlaceBatch(std::string& failed);
+  void RemoveSources(FolderChain& source, FolderChain& target, FolderFlush flush, win::DWORD unplaced,
+                     const std::string& failed);
+  // The copy of a source that changed after it was copied, where it still stands.
+  void DropCopy(FolderChain& target, const Copied& copy);
+  static bool IsCopyOf(const platform::EntryInfo& standing, const platform::EntryInfo& source);
   void EndBatch();
   // A file or link of the open folder (`info` as looked at, null when it could
   // not be); false when a read-only file is declined.
@@ -108,8 +122,13 @@ class CFileTreeOperation {
   bool m_Moving = false;
   std::map<std::pair<std::uint64_t, std::uint64_t>, platform::EntryInfo> m_Copied;
   std::string m_Kept;  // the first entry a Move left in its source
+  struct {
+    std::string path;
+    platform::EntryInfo info;
+  } m_OneCopy;  // a file moved on its own: its copy, and the source as copied
   struct Copied {
     std::string name;
+    std::string target;  // the name of its copy
     platform::EntryInfo info;
     bool held;  // in m_Placing until the batch is placed
   };

@@ -354,7 +354,48 @@ bool COdbcSpreadsheet::RefusedPath() {
 
 std::string COdbcSpreadsheet::Range(const std::string& sheet) const { return "[" + sheet + "$A1:IV65536]"; }
 
+// What a change makes of the table in memory, put back unless the change is
+// kept: a call that returns false changes nothing, so a retry stores its row
+// once and a later write stores nothing that was refused. The rows are kept
+// only outside a transaction, as inside one nothing fails once they changed.
+class COdbcSpreadsheet::Attempt {
+ public:
+  explicit Attempt(COdbcSpreadsheet& sheet)
+      : m_Sheet(sheet),
+        m_FieldNames(sheet.m_aFieldNames),
+        m_RowCount(sheet.m_nRowCount),
+        m_CurrentRow(sheet.m_nCurrentRow),
+        m_ColumnCount(sheet.m_nColumnCount) {
+    if (!sheet.m_bTransaction) m_Rows = sheet.m_aRows;
+  }
+  ~Attempt() {
+    if (m_Kept) return;
+    if (m_Rows) m_Sheet.m_aRows = std::move(*m_Rows);
+    m_Sheet.m_aFieldNames = std::move(m_FieldNames);
+    m_Sheet.m_nRowCount = m_RowCount;
+    m_Sheet.m_nCurrentRow = m_CurrentRow;
+    m_Sheet.m_nColumnCount = m_ColumnCount;
+  }
+  Attempt(const Attempt&) = delete;
+  Attempt& operator=(const Attempt&) = delete;
+  // The call's result; the change stays only with success.
+  bool Keep(bool ok) {
+    m_Kept = ok;
+    return ok;
+  }
+
+ private:
+  COdbcSpreadsheet& m_Sheet;
+  std::optional<Strings> m_Rows;
+  Strings m_FieldNames;
+  std::int32_t m_RowCount;
+  std::int32_t m_CurrentRow;
+  std::int16_t m_ColumnCount;
+  bool m_Kept = false;
+};
+
 bool COdbcSpreadsheet::StoreRow(const Strings& values, std::int32_t row, bool replace) {
+  Attempt attempt(*this);
   if (RefusedSeparator() || !RowInRange(row) || RefusedValues(values)) return false;
   if (RowBeyondLimit(row, !replace || row == 0)) return false;
   const std::size_t n = values.size();
@@ -390,9 +431,9 @@ bool COdbcSpreadsheet::StoreRow(const Strings& values, std::int32_t row, bool re
       m_aRows.insert(at, text);
       ++m_nRowCount;
     }
-    return Written();
+    return attempt.Keep(Written());
   }
-  return AppendOrFill(text, row);
+  return attempt.Keep(AppendOrFill(text, row));
 }
 
 bool COdbcSpreadsheet::AppendOrFill(const std::string& text, std::int32_t row) {
@@ -417,6 +458,7 @@ bool COdbcSpreadsheet::AppendOrFill(const std::string& text, std::int32_t row) {
 }
 
 bool COdbcSpreadsheet::SetCell(const std::string& value, std::int16_t column, std::int32_t row) {
+  Attempt attempt(*this);
   if (!ColumnInRange(column) || !RowInRange(row)) return false;
   if (static_cast<std::size_t>(column) > kMaxColumns) {
     m_strLastError = kTooManyColumns;
@@ -435,19 +477,17 @@ bool COdbcSpreadsheet::SetCell(const std::string& value, std::int16_t column, st
     if (!ReadRow(m_aScratch, row)) return false;
     if (m_aScratch.size() < static_cast<std::size_t>(column)) m_aScratch.resize(static_cast<std::size_t>(column));
     m_aScratch[static_cast<std::size_t>(column - 1)] = value;
-    if (row == 1) {
-      if (m_bExcel && DuplicateHeader(m_aScratch)) return false;
-      m_aFieldNames = m_aScratch;
-    }
+    // The header's fields change with the row, once it is stored.
+    if (row == 1 && m_bExcel && DuplicateHeader(m_aScratch)) return false;
     const Strings values = m_aScratch;
-    return StoreRow(values, row, true);
+    return attempt.Keep(StoreRow(values, row, true));
   }
   // A new row holds the header's fields only: a cell past them would be lost.
   if (m_bExcel && static_cast<std::size_t>(column) > m_aFieldNames.size()) {
     m_strLastError = kWiderThanFields;
     return false;
   }
-  return AppendOrFill(FillerRow(m_nColumnCount, column, value), row);
+  return attempt.Keep(AppendOrFill(FillerRow(m_nColumnCount, column, value), row));
 }
 
 bool COdbcSpreadsheet::SetCell(const std::string& value, const std::string& column, std::int32_t row, bool byLetter) {
@@ -457,14 +497,15 @@ bool COdbcSpreadsheet::SetCell(const std::string& value, const std::string& colu
 }
 
 bool COdbcSpreadsheet::AddHeaderRow(const Strings& names, bool replace) {
+  Attempt attempt(*this);
   // A header the table holds already, written or not, is appended to.
   if (!m_bStoreExists && m_aRows.empty()) {
     m_nColumnCount = static_cast<std::int16_t>(std::min<std::size_t>(names.size(), INT16_MAX));
     if (!StoreRow(names, 1, true)) return false;
     m_nRowCount = std::max<std::int32_t>(m_nRowCount, 1);
-    return true;
+    return attempt.Keep(true);
   }
-  if (replace) return StoreRow(names, 1, true);
+  if (replace) return attempt.Keep(StoreRow(names, 1, true));
   if (!ReadRow(m_aScratch, 1)) return false;
   if (m_bExcel) {
     for (const std::string& name : names)
@@ -481,7 +522,7 @@ bool COdbcSpreadsheet::AddHeaderRow(const Strings& names, bool replace) {
   }
   if (merged.size() > static_cast<std::size_t>(m_nColumnCount))
     m_nColumnCount = static_cast<std::int16_t>(std::min<std::size_t>(merged.size(), INT16_MAX));
-  return true;
+  return attempt.Keep(true);
 }
 
 bool COdbcSpreadsheet::Commit() { return m_bExcel ? CommitExcel() : CommitText(); }
@@ -591,12 +632,16 @@ bool COdbcSpreadsheet::DropSheet() {
     m_strLastError = "Error deleting sheet\n";
     return false;
   }
+  Attempt attempt(*this);
+  const bool existed = m_bStoreExists;
   m_aRows.clear();
   m_aFieldNames.clear();
   m_nRowCount = 0;
   m_nColumnCount = 0;
   m_bStoreExists = false;
-  return Written();
+  if (attempt.Keep(Written())) return true;
+  m_bStoreExists = existed;
+  return false;
 }
 
 bool COdbcSpreadsheet::UpdateMatchingRows(const Strings& newValues, const Strings& oldValues) {

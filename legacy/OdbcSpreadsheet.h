@@ -6,6 +6,7 @@
 #pragma once
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -52,6 +53,7 @@ class COdbcSpreadsheet {
   const std::string& LastSelect() const { return m_strSelect; }
 
  private:
+  class Attempt;
   bool Load();
   bool LoadExcel();
   bool LoadText();

@@ -7,6 +7,7 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <cerrno>
@@ -178,50 +179,99 @@ struct FolderFd {
   int fd;
 };
 
-// Fills a temporary file in the folder `dirFd` (native path `dir`) with `fill`
-// and renames it over `name` (without `replace`, fails with ERROR_FILE_EXISTS
-// where a file stands). `fill` returns 0 or an errno value. The file gets
-// `mode`, or when that is negative the mode of the file it replaces. With
-// `alone` the folder's stale temporary files go first and the folder is
-// flushed after the rename; a walk does both once per folder instead. With
-// `held` the file stays under its temporary name, unflushed, and `held` gets
-// its descriptor (which keeps the lock) and that name.
-DWORD replaceAt(int dirFd, const std::string& dir, const std::string& name, const std::function<int(int fd)>& fill,
-                int mode, bool replace, bool alone, std::pair<int, std::string>* held = nullptr) {
-  const std::string target = inFolder(dir, name);
+using Fill = std::function<int(int fd)>;
+
+// The set-user-ID and set-group-ID bits stay only on a file that keeps the
+// owner and group of the file `like` it takes them from, as cp keeps them: a
+// copy made as root of another user's set-user-ID program is no set-user-ID
+// root program.
+mode_t setIdKept(mode_t mode, const struct stat& like, int fd) {
+  if ((mode & (S_ISUID | S_ISGID)) == 0) return mode;
+  struct stat made;
+  if (::fstat(fd, &made) != 0 || made.st_uid != like.st_uid || made.st_gid != like.st_gid)
+    mode &= ~static_cast<mode_t>(S_ISUID | S_ISGID);
+  return mode;
+}
+
+// A temporary file of a write: unlinked and closed, its lock with it.
+void dropTemp(int dirFd, int& fd, const std::string& temp) {
+  ::unlinkat(dirFd, temp.c_str(), 0);
+  ::close(fd);
+  fd = -1;
+}
+
+// Fills a new temporary file in the folder `dirFd` (native path `dir`) for
+// `name` with `fill` (0 or an errno value) and gives it the permission bits
+// of `like`, or when that is null of the file it replaces (0644 where none
+// stands). On success `fd` holds it open and locked as `temp`, unflushed; on
+// failure nothing of it is left.
+DWORD fillTemp(int dirFd, const std::string& dir, const std::string& name, const Fill& fill, const struct stat* like,
+               int& fd, std::string& temp) {
   if (name.size() > NAME_MAX) return win::ERROR_FILENAME_EXCED_RANGE;
-  if (const DWORD injected = InjectedFault(FileSeam::Write, target)) return injected;
-  if (alone) removeStaleTempsAt(dirFd);
-  std::string tmp;
+  if (const DWORD injected = InjectedFault(FileSeam::Write, inFolder(dir, name))) return injected;
   int err = 0;
-  const int fd = createTempAt(dirFd, tmp, err);
+  fd = createTempAt(dirFd, temp, err);
   if (fd < 0) return ErrorFromErrno(err);
   err = fill(fd);
   struct stat old;
-  if (mode < 0) mode = ::fstatat(dirFd, name.c_str(), &old, 0) == 0 ? static_cast<int>(old.st_mode & 07777) : 0644;
-  if (err == 0 && ::fchmod(fd, static_cast<mode_t>(mode)) != 0) err = errno;
-  if (err == 0 && held) {
-    *held = {fd, tmp};
-    return 0;
-  }
-  const DWORD injected = err == 0 ? InjectedFault(FileSeam::Flush, target) : 0;
-  if (err == 0 && injected == 0 && ::fsync(fd) != 0) err = errno;
-  if (err == 0 && injected == 0) err = RenameAt(dirFd, tmp.c_str(), dirFd, name.c_str(), replace);
-  if (err != 0 || injected != 0) {
-    ::unlinkat(dirFd, tmp.c_str(), 0);
-    ::close(fd);
-    return injected != 0 ? injected : renameError(err, replace);
-  }
-  // The lock is let go only now: until the rename the name was still ours.
-  ::close(fd);
-  ForgetProfileFile(target);
-  if (!alone) return 0;
-  if (const DWORD unflushed = InjectedFault(FileSeam::Flush, dir)) return unflushed;
+  if (like == nullptr && ::fstatat(dirFd, name.c_str(), &old, 0) == 0) like = &old;
+  const mode_t mode = like ? setIdKept(like->st_mode & 07777, *like, fd) : 0644;
+  if (err == 0 && ::fchmod(fd, mode) != 0) err = errno;
+  if (err == 0) return 0;
+  dropTemp(dirFd, fd, temp);
+  return ErrorFromErrno(err);
+}
+
+// Flushes a filled temporary file's data to disk; the flush seam sees
+// `target`, the native path it is for.
+DWORD flushFile(int fd, const std::string& target) {
+  if (const DWORD injected = InjectedFault(FileSeam::Flush, target)) return injected;
+  return ::fsync(fd) == 0 ? 0 : ErrorFromErrno(errno);
+}
+
+DWORD flushFolder(int dirFd, const std::string& dir) {
+  if (const DWORD injected = InjectedFault(FileSeam::Flush, dir)) return injected;
   return ErrorFromErrno(syncFolderAt(dirFd));
 }
 
-DWORD replaceWith(const std::string& target, const std::function<int(int fd)>& fill, int mode = -1,
-                  bool replace = true) {
+// Puts a filled and flushed temporary file under `name` (without `replace`,
+// fails with ERROR_FILE_EXISTS where anything stands). Its lock goes only
+// then, as until the rename the name was still ours; on failure `fd` and
+// `temp` stay for the caller to drop.
+DWORD placeTemp(int dirFd, const std::string& dir, int& fd, const std::string& temp, const std::string& name,
+                bool replace) {
+  if (const int e = RenameAt(dirFd, temp.c_str(), dirFd, name.c_str(), replace); e != 0) return renameError(e, replace);
+  ::close(fd);
+  fd = -1;
+  ForgetProfileFile(inFolder(dir, name));
+  return 0;
+}
+
+// Writes `name` in the folder through a temporary file as fillTemp fills it,
+// flushed before it takes the name. Inside a walk, which sweeps the folder's
+// stale temporary files and flushes its entries once for the whole folder.
+DWORD replaceAt(int dirFd, const std::string& dir, const std::string& name, const Fill& fill, const struct stat* like,
+                bool replace) {
+  int fd = -1;
+  std::string temp;
+  if (const DWORD err = fillTemp(dirFd, dir, name, fill, like, fd, temp)) return err;
+  DWORD err = flushFile(fd, inFolder(dir, name));
+  if (err == 0) err = placeTemp(dirFd, dir, fd, temp, name, replace);
+  if (err != 0) dropTemp(dirFd, fd, temp);
+  return err;
+}
+
+// As replaceAt for a write on its own: the stale temporary files that killed
+// writers left in the folder go first, and the folder's entries are flushed
+// after, so that the new name survives a power cut.
+DWORD replaceAlone(int dirFd, const std::string& dir, const std::string& name, const Fill& fill,
+                   const struct stat* like, bool replace) {
+  removeStaleTempsAt(dirFd);
+  if (const DWORD err = replaceAt(dirFd, dir, name, fill, like, replace)) return err;
+  return flushFolder(dirFd, dir);
+}
+
+DWORD replaceWith(const std::string& target, const Fill& fill) {
   if (nameOf(target).size() > NAME_MAX) return win::ERROR_FILENAME_EXCED_RANGE;
   const std::string dir = parentOf(target);
   const FolderFd folder(dir);
@@ -230,7 +280,7 @@ DWORD replaceWith(const std::string& target, const std::function<int(int fd)>& f
     if (const DWORD injected = InjectedFault(FileSeam::Write, target)) return injected;
     return ErrorFromErrno(err);
   }
-  return replaceAt(folder.fd, dir, nameOf(target), fill, mode, replace, true);
+  return replaceAlone(folder.fd, dir, nameOf(target), fill, nullptr, true);
 }
 
 // Makes a link to `target` under a temporary name in the folder and renames
@@ -254,15 +304,10 @@ DWORD placeLinkAt(int dirFd, const std::string& dir, const char* target, const s
   return ErrorFromErrno(EEXIST);
 }
 
-// Copies the open regular file `in` (as `st` describes it) to `name` in the
-// folder `dirFd` with the source's last-write time, as CopyFile keeps it; a
-// file never copies onto itself. `alone` as for replaceAt.
-DWORD copyOpened(int in, const struct stat& st, int dirFd, const std::string& dir, const std::string& name,
-                 bool replace, bool alone, std::pair<int, std::string>* held = nullptr) {
-  struct stat dst;
-  if (::fstatat(dirFd, name.c_str(), &dst, 0) == 0 && dst.st_dev == st.st_dev && dst.st_ino == st.st_ino)
-    return win::ERROR_SHARING_VIOLATION;
-  return replaceAt(dirFd, dir, name, [in, &st](int out) {
+// The bytes of the open regular file `in` (as `st` describes it) and its
+// last-write time, as CopyFile keeps it.
+Fill copyFill(int in, const struct stat& st) {
+  return [in, &st](int out) {
     std::vector<char> buf(1 << 16);
     for (;;) {
       const ssize_t r = ::read(in, buf.data(), buf.size());
@@ -278,7 +323,13 @@ DWORD copyOpened(int in, const struct stat& st, int dirFd, const std::string& di
     const struct timespec times[2] = {{0, UTIME_OMIT}, st.st_mtim};
     ::futimens(out, times);
     return 0;
-  }, static_cast<int>(st.st_mode & 07777), replace, alone, held);
+  };
+}
+
+// `name` in the folder is the file `st` describes: no file copies onto itself.
+bool isItself(int dirFd, const std::string& name, const struct stat& st) {
+  struct stat dst;
+  return ::fstatat(dirFd, name.c_str(), &dst, 0) == 0 && dst.st_dev == st.st_dev && dst.st_ino == st.st_ino;
 }
 
 bool mapOrFail(const char* path, std::string& native) {
@@ -322,9 +373,10 @@ DWORD copyNative(const std::string& from, const std::string& to, bool replace = 
     ::close(in);
     return tooLong ? win::ERROR_FILENAME_EXCED_RANGE : win::ERROR_PATH_NOT_FOUND;
   }
-  const DWORD err = nameOf(to).size() > NAME_MAX
-                        ? win::ERROR_FILENAME_EXCED_RANGE
-                        : copyOpened(in, st, folder.fd, dir, nameOf(to), replace, true);
+  const std::string name = nameOf(to);
+  const DWORD err = name.size() > NAME_MAX       ? win::ERROR_FILENAME_EXCED_RANGE
+                    : isItself(folder.fd, name, st) ? win::ERROR_SHARING_VIOLATION
+                                                    : replaceAlone(folder.fd, dir, name, copyFill(in, st), &st, replace);
   ::close(in);
   return err;
 }
@@ -753,6 +805,8 @@ void describe(const struct stat& st, EntryInfo& info) {
   info.modified = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
   info.readOnly = !S_ISLNK(st.st_mode) && (st.st_mode & S_IWUSR) == 0;
   info.mode = static_cast<std::uint32_t>(st.st_mode & 07777);
+  info.owner = static_cast<std::uint32_t>(st.st_uid);
+  info.group = static_cast<std::uint32_t>(st.st_gid);
 }
 }  // namespace
 
@@ -823,12 +877,16 @@ DWORD OpenFolder::CopyEntry(const std::string& name, const OpenFolder& to, const
   DWORD err = win::ERROR_ACCESS_DENIED;
   if (::fstat(in, &st) == 0 && S_ISREG(st.st_mode)) {
     if (copied) describe(st, *copied);
-    std::pair<int, std::string> held{-1, {}};
-    if (batch && !batch->Into(to)) {
+    int fd = -1;
+    std::string temp;
+    if (isItself(to.m_Fd, toName, st)) {
+      err = win::ERROR_SHARING_VIOLATION;
+    } else if (!batch) {
+      err = replaceAt(to.m_Fd, to.m_Native, toName, copyFill(in, st), &st, replace);
+    } else if (!batch->Into(to)) {
       err = win::ERROR_INVALID_PARAMETER;  // a batch is for one folder
-    } else {
-      err = copyOpened(in, st, to.m_Fd, to.m_Native, toName, replace, false, batch ? &held : nullptr);
-      if (err == 0 && batch) batch->m_Held.push_back({held.first, std::move(held.second), toName, name, replace});
+    } else if ((err = fillTemp(to.m_Fd, to.m_Native, toName, copyFill(in, st), &st, fd, temp)) == 0) {
+      batch->m_Held.push_back({fd, std::move(temp), toName, name, replace});
     }
   }
   ::close(in);
@@ -850,12 +908,18 @@ bool OpenFolder::OpensForReading(const std::string& name) const {
 
 void OpenFolder::SweepTemps() const { removeStaleTempsAt(m_Fd); }
 
-DWORD OpenFolder::Flush() const {
-  if (const DWORD injected = InjectedFault(FileSeam::Flush, m_Native)) return injected;
-  return ErrorFromErrno(syncFolderAt(m_Fd));
+DWORD OpenFolder::Flush() const { return flushFolder(m_Fd, m_Native); }
+
+void OpenFolder::KeepPermissions(const EntryInfo& source) const {
+  struct stat like{};
+  like.st_uid = static_cast<uid_t>(source.owner);
+  like.st_gid = static_cast<gid_t>(source.group);
+  ::fchmod(m_Fd, setIdKept(static_cast<mode_t>(source.mode & 07777), like, m_Fd));
 }
 
-void OpenFolder::KeepPermissions(std::uint32_t mode) const { ::fchmod(m_Fd, static_cast<mode_t>(mode & 07777)); }
+bool CopyBatch::Holds(const std::string& name) const {
+  return std::any_of(m_Held.begin(), m_Held.end(), [&name](const Held& file) { return file.name == name; });
+}
 
 CopyBatch::~CopyBatch() { Discard(); }
 
@@ -872,21 +936,14 @@ DWORD CopyBatch::Place(std::size_t& placed, std::string& failed) {
   std::size_t synced = 0;
   // Every file's writing starts before the first is waited for, so the waits overlap.
   for (const Held& file : m_Held) ::sync_file_range(file.fd, 0, 0, SYNC_FILE_RANGE_WRITE);
-  for (; synced < m_Held.size() && err == 0; ++synced) {
-    const Held& file = m_Held[synced];
-    err = InjectedFault(FileSeam::Flush, inFolder(m_Native, file.name));
-    if (err == 0 && ::fsync(file.fd) != 0) err = ErrorFromErrno(errno);
-    if (err != 0) break;
-  }
+  for (; synced < m_Held.size(); ++synced)
+    if ((err = flushFile(m_Held[synced].fd, inFolder(m_Native, m_Held[synced].name))) != 0) break;
   for (; placed < synced; ++placed) {
     Held& file = m_Held[placed];
-    if (const int e = RenameAt(m_Dir, file.temp.c_str(), m_Dir, file.name.c_str(), file.replace); e != 0) {
-      err = renameError(e, file.replace);
+    if (const DWORD unplaced = placeTemp(m_Dir, m_Native, file.fd, file.temp, file.name, file.replace)) {
+      err = unplaced;
       break;
     }
-    ::close(file.fd);  // the lock goes only now: until the rename the name was ours
-    file.fd = -1;
-    ForgetProfileFile(inFolder(m_Native, file.name));
   }
   if (err != 0) failed = m_Held[placed].source;
   m_Held.erase(m_Held.begin(), m_Held.begin() + static_cast<std::ptrdiff_t>(placed));
@@ -895,10 +952,7 @@ DWORD CopyBatch::Place(std::size_t& placed, std::string& failed) {
 }
 
 void CopyBatch::Discard() {
-  for (const Held& file : m_Held) {
-    ::unlinkat(m_Dir, file.temp.c_str(), 0);
-    ::close(file.fd);
-  }
+  for (Held& file : m_Held) dropTemp(m_Dir, file.fd, file.temp);
   m_Held.clear();
   if (m_Dir >= 0) ::close(m_Dir);
   m_Dir = -1;

@@ -40,7 +40,9 @@ BOOL RemoveDirectory(const char* path);
 // (ERROR_ACCESS_DENIED), as for a folder.
 BOOL DeleteFile(const char* path);
 // Replaces the destination unless failIfExists (then ERROR_FILE_EXISTS). The
-// copy keeps the source's read-only attribute and last-write time; a file
+// copy keeps the source's read-only attribute, permission bits and last-write
+// time; it belongs to the caller, so it keeps the set-user-ID and set-group-ID
+// bits only where that is the source's owner and group, as cp does. A file
 // never copies onto itself (ERROR_SHARING_VIOLATION). Symbolic links are followed.
 BOOL CopyFile(const char* from, const char* to, BOOL failIfExists);
 // COPY_FILE_FAIL_IF_EXISTS and COPY_FILE_COPY_SYMLINK (a link is copied as a
@@ -110,6 +112,9 @@ class CopyBatch {
   CopyBatch& operator=(const CopyBatch&) = delete;
 
   std::size_t Size() const { return m_Held.size(); }
+  // A file of the batch waits to be put under `name`: the name is taken,
+  // though nothing opens under it yet.
+  bool Holds(const std::string& name) const;
   // Flushes the files to disk and renames each to its name, in the order
   // copied; stops at the first failure, which it returns with the source name
   // of that file in `failed`. `placed`: the files put in place. The batch is
@@ -161,6 +166,8 @@ struct EntryInfo {
   std::int64_t modified = 0;  // nanoseconds
   bool readOnly = false;
   std::uint32_t mode = 0;  // permission bits
+  std::uint32_t owner = 0;
+  std::uint32_t group = 0;
   bool SameFile(const EntryInfo& other) const { return device == other.device && inode == other.inode; }
   // The same file, and not written since.
   bool Unchanged(const EntryInfo& other) const {
@@ -221,8 +228,9 @@ class OpenFolder {
   // it), where the system lets the caller; once its entries are written, as
   // each change of an entry sets the time anew.
   void KeepModified(std::int64_t modified) const;
-  // Gives the folder these permission bits (EntryInfo::mode).
-  void KeepPermissions(std::uint32_t mode) const;
+  // Gives the folder the permission bits of `source`; the set-user-ID and
+  // set-group-ID bits only where the folder has the same owner and group.
+  void KeepPermissions(const EntryInfo& source) const;
   bool IsOpen() const { return m_Fd >= 0; }
   const std::string& Native() const { return m_Native; }
   // As win::GetFileAttributes gives them for the entry (GetLastError set).

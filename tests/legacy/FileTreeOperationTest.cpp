@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -39,6 +40,37 @@ class FileTree : public kxtest::DeviceTestEnv {
   }
   static void Link(const std::string& target, const std::string& link) {
     std::filesystem::create_symlink(Native(target), Native(link));
+  }
+  struct Mount {
+    std::string at;
+    ~Mount() { ::umount2(at.c_str(), MNT_DETACH); }
+  };
+  // A tmpfs of `size` mounted at C:\disk while the result lives; null where
+  // none can be mounted.
+  static std::unique_ptr<Mount> SmallDisk(const std::string& size) {
+    if (::geteuid() != 0) return nullptr;
+    MakeDirs("C:\\disk");
+    const std::string disk = Native("C:\\disk");
+    if (::mount("tmpfs", disk.c_str(), "tmpfs", 0, ("size=" + size).c_str()) != 0) return nullptr;
+    auto mount = std::make_unique<Mount>();
+    mount->at = disk;
+    return mount;
+  }
+  // Name -> contents of the entries of a folder.
+  static std::map<std::string, std::string> FilesIn(const std::string& folder) {
+    std::map<std::string, std::string> files;
+    for (const auto& entry : std::filesystem::directory_iterator(Native(folder))) {
+      const std::string name = entry.path().filename().string();
+      files[name] = ReadAll(folder + "\\" + name);
+    }
+    return files;
+  }
+  // The names, or the contents, in order.
+  static std::vector<std::string> Sorted(const std::map<std::string, std::string>& files, bool names) {
+    std::vector<std::string> out;
+    for (const auto& [name, data] : files) out.push_back(names ? name : data);
+    std::sort(out.begin(), out.end());
+    return out;
   }
 
   kxtest::ScratchFolder scratch_{"filetree"};
@@ -281,17 +313,21 @@ TEST_F(FileTree, AMoveThatFailsPartwaySettlesWhatItCopied) {
     EXPECT_FALSE(op_.Move("C:\\a", "D:\\b")) << failing;
     platform::SetWriteFault({});
     EXPECT_EQ(op_.m_ErrorCode, win::ERROR_DISK_FULL) << failing;
+    // The files copied before the failing one are in the target only.
+    const auto moved = std::count_if(std::begin(files), std::end(files),
+                                     [](const char* file) { return !Exists(std::string("C:\\a\\") + file); });
+    EXPECT_EQ(moved, failing - 1) << failing;
     for (const char* file : files) {
       const std::string source = std::string("C:\\a\\") + file, copy = std::string("D:\\b\\a\\") + file;
       EXPECT_NE(Exists(source), Exists(copy)) << failing << " " << file;
       EXPECT_EQ(ReadAll(Exists(source) ? source : copy), file) << failing << " " << file;
     }
     EXPECT_TRUE(op_.Move("C:\\a", "D:\\b")) << failing << ": " << op_.m_ErrorText;
-    std::vector<std::string> moved;
+    std::vector<std::string> retried;
     for (const auto& entry : std::filesystem::recursive_directory_iterator(Native("D:\\b\\a")))
-      if (entry.is_regular_file()) moved.push_back(entry.path().filename().string());
-    std::sort(moved.begin(), moved.end());
-    EXPECT_EQ(moved, (std::vector<std::string>{"1.txt", "2.txt", "3.txt"})) << failing;
+      if (entry.is_regular_file()) retried.push_back(entry.path().filename().string());
+    std::sort(retried.begin(), retried.end());
+    EXPECT_EQ(retried, (std::vector<std::string>{"1.txt", "2.txt", "3.txt"})) << failing;
     EXPECT_FALSE(Exists("C:\\a")) << failing;
     std::filesystem::remove_all(Native("D:\\b"));
   }
@@ -727,29 +763,31 @@ TEST_F(FileTree, ChainsDeeperThanAnyPathAreCopiedMovedAndDeleted) {
 // A Move removes from its source only what it copied, as it was then: a file
 // a writer adds after the copy listed its folder, a copied file written again,
 // or a folder swapped for a link while the copy walks it stays, and the Move
-// fails naming it; the copy keeps what it took.
+// fails naming it; the copy keeps what it took, but for the copy of a file
+// written again, which would hold old data under its name.
 TEST_F(FileTree, AMoveLeavesWhatChangedMeanwhileInTheSource) {
   const struct {
     const char* name;
     const char* kept;  // the entry the failure names
     const char* keptData;  // its contents afterwards ("" for a folder)
+    bool copied;  // C:\a\1.txt's copy stays
     std::function<void()> arm;
   } rows[] = {
-      {"added", "C:\\a\\new.txt", "new",
+      {"added", "C:\\a\\new.txt", "new", true,
        [] {
          platform::SetWriteFault([](const std::string& native) {
            if (kxtest::EndsWith(native, "/b/a/1.txt")) std::ofstream(Native("C:\\a\\new.txt")) << "new";
            return 0u;
          });
        }},
-      {"rewritten", "C:\\a\\1.txt", "rewritten",
+      {"rewritten", "C:\\a\\1.txt", "rewritten", false,
        [] {
          platform::SetWriteFault([](const std::string& native) {
            if (kxtest::EndsWith(native, "/b/a/1.txt")) std::ofstream(Native("C:\\a\\1.txt")) << "rewritten";
            return 0u;
          });
        }},
-      {"swapped for a link", "C:\\a\\s", "",
+      {"swapped for a link", "C:\\a\\s", "", true,
        [] {
          platform::SetListFault([](const std::string& native) {
            if (native == Native("C:\\a\\s") && Exists("D:\\b\\a\\s") && !Exists("C:\\away")) {
@@ -775,7 +813,7 @@ TEST_F(FileTree, AMoveLeavesWhatChangedMeanwhileInTheSource) {
     if (*row.keptData) {
       EXPECT_EQ(ReadAll(row.kept), row.keptData) << row.name;
     }
-    EXPECT_TRUE(Exists("D:\\b\\a\\1.txt")) << row.name;
+    EXPECT_EQ(Exists("D:\\b\\a\\1.txt"), row.copied) << row.name;
     EXPECT_FALSE(Exists("D:\\b\\a\\s\\o.txt")) << row.name;
     EXPECT_EQ(ReadAll("C:\\out\\o.txt"), "o") << row.name;
     for (const char* path : {"C:\\a", "C:\\away", "C:\\out", "D:\\b"}) std::filesystem::remove_all(Native(path));
@@ -868,14 +906,8 @@ TEST_F(FileTree, ATreeWithAnAbsoluteLinkIsCopiedAgainOverItself) {
 // A Move within one disk needs room for a batch of its files, never for a
 // second tree: on a 4 MiB file system, 2.5 MiB move to another folder.
 TEST_F(FileTree, AMoveWithinADiskNeedsNoRoomForASecondTree) {
-  if (::geteuid() != 0) GTEST_SKIP() << "mounting a tmpfs needs root";
-  MakeDirs("C:\\disk");
-  const std::string disk = Native("C:\\disk");
-  if (::mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=4m") != 0) GTEST_SKIP() << "tmpfs cannot be mounted";
-  struct Unmount {
-    std::string at;
-    ~Unmount() { ::umount2(at.c_str(), MNT_DETACH); }
-  } unmount{disk};
+  const auto disk = SmallDisk("4m");
+  if (!disk) GTEST_SKIP() << "a tmpfs cannot be mounted (that needs root)";
   const std::string file(256 * 1024, 'x');
   std::vector<std::string> names;
   for (int i = 0; i < 10; ++i) {
@@ -995,6 +1027,204 @@ TEST_F(FileTree, AFolderThatCannotBeListedIsNamed) {
   EXPECT_EQ(op_.m_ErrorCode, win::ERROR_ACCESS_DENIED);
   EXPECT_EQ(op_.m_ErrorText, "C:\\t\\s: Access is denied.");
   EXPECT_EQ(ReadAll("C:\\t\\s\\1.txt"), "1");
+}
+
+// With overwriting off, a name a file of the batch waits for is taken: a
+// folder holding x.txt and Copy of x.txt, copied or moved where x.txt stands,
+// or copied twice into one place, gives every file a free name of its own.
+TEST_F(FileTree, NoTwoFilesOfABatchTakeOneCopyName) {
+  using Names = std::vector<std::string>;
+  const struct {
+    const char* name;
+    bool clash;  // D:\b\a\x.txt stands before
+    std::function<bool()> run;
+    Names names, contents;
+  } rows[] = {
+      {"copy onto x.txt", true, [this] { return op_.Copy("C:\\a", "D:\\b"); },
+       {"Copy (1) of x.txt", "Copy of x.txt", "x.txt"}, {"copy", "old", "x"}},
+      {"move onto x.txt", true, [this] { return op_.Move("C:\\a", "D:\\b"); },
+       {"Copy (1) of x.txt", "Copy of x.txt", "x.txt"}, {"copy", "old", "x"}},
+      {"copied twice", false, [this] { return op_.Copy("C:\\a", "D:\\b") && op_.Copy("C:\\a", "D:\\b"); },
+       {"Copy (1) of x.txt", "Copy (2) of x.txt", "Copy of x.txt", "x.txt"}, {"copy", "copy", "x", "x"}},
+  };
+  for (const auto& row : rows) {
+    Put("C:\\a\\x.txt", "x");
+    Put("C:\\a\\Copy of x.txt", "copy");
+    MakeDirs("D:\\b");
+    if (row.clash) Put("D:\\b\\a\\x.txt", "old");
+    EXPECT_TRUE(row.run()) << row.name << ": " << op_.m_ErrorText;
+    const auto files = FilesIn("D:\\b\\a");
+    EXPECT_EQ(Sorted(files, true), row.names) << row.name;
+    EXPECT_EQ(Sorted(files, false), row.contents) << row.name;
+    for (const char* path : {"C:\\a", "D:\\b"}) std::filesystem::remove_all(Native(path));
+  }
+}
+
+// A file written between its copy and the check that it is unchanged stays
+// in the source, and its copy goes from the target: no reader takes old data
+// under its name, and the retry moves the current data there.
+TEST_F(FileTree, AFileWrittenAfterItsCopyLeavesNoStaleCopy) {
+  const struct {
+    const char* name;
+    const char* source;
+    const char* copy;     // of C:\a\1.txt
+    const char* flushed;  // the folder flushed once the copy stands
+  } rows[] = {{"tree", "C:\\a", "D:\\b\\a\\1.txt", "/b/a"}, {"one file", "C:\\a\\1.txt", "D:\\b\\1.txt", "/b"}};
+  for (const auto& row : rows) {
+    Put("C:\\a\\1.txt", "old");
+    Put("C:\\a\\2.txt", "2");
+    MakeDirs("D:\\b");
+    const std::string copy = row.copy, flushed = row.flushed;
+    platform::SetFlushFault([&copy, &flushed](const std::string& native) {
+      if (kxtest::EndsWith(native, flushed) && Exists(copy) && ReadAll("C:\\a\\1.txt") == "old")
+        std::ofstream(Native("C:\\a\\1.txt"), std::ios::app) << "+appended";
+      return 0u;
+    });
+    EXPECT_FALSE(op_.Move(row.source, "D:\\b")) << row.name;
+    platform::SetFlushFault({});
+    EXPECT_EQ(ReadAll("C:\\a\\1.txt"), "old+appended") << row.name;
+    EXPECT_FALSE(Exists(row.copy)) << row.name;
+    EXPECT_TRUE(op_.Move(row.source, "D:\\b")) << row.name << ": " << op_.m_ErrorText;
+    EXPECT_EQ(ReadAll(row.copy), "old+appended") << row.name;
+    EXPECT_EQ(FilesIn(std::string(row.copy).substr(0, std::string(row.copy).rfind('\\'))).count("Copy of 1.txt"), 0u)
+        << row.name;
+    for (const char* path : {"C:\\a", "D:\\b"}) std::filesystem::remove_all(Native(path));
+  }
+}
+
+// Copied as root, another user's file or folder becomes root's: it keeps no
+// set-user-ID or set-group-ID bit, as cp keeps none; root's own keeps them.
+TEST_F(FileTree, SetIdBitsStayOnlyWhereTheOwnerDoes) {
+  if (::geteuid() != 0) GTEST_SKIP() << "giving a file to another user needs root";
+  const struct {
+    const char* path;  // below C:\a
+    bool folder;
+    uid_t owner;
+    gid_t group;
+    mode_t mode, copied;
+  } rows[] = {{"prog", false, 4321, 4321, 04755, 0755},
+              {"group", false, 0, 4321, 02755, 0755},
+              {"s", true, 0, 4321, 02775, 0775},
+              {"own", false, 0, 0, 06755, 06755}};
+  for (const char* run : {"copy", "move"}) {
+    for (const auto& row : rows) {
+      const std::string path = Native(std::string("C:\\a\\") + row.path);
+      if (row.folder) {
+        MakeDirs(std::string("C:\\a\\") + row.path);
+      } else {
+        Put(std::string("C:\\a\\") + row.path, "#!/bin/sh\n");
+      }
+      ASSERT_EQ(::chown(path.c_str(), row.owner, row.group), 0) << row.path;
+      ASSERT_EQ(::chmod(path.c_str(), row.mode), 0) << row.path;  // after chown, which clears them
+    }
+    MakeDirs("D:\\b");
+    const bool ok = std::string(run) == "copy" ? op_.Copy("C:\\a", "D:\\b") : op_.Move("C:\\a", "D:\\b");
+    ASSERT_TRUE(ok) << run << ": " << op_.m_ErrorText;
+    for (const auto& row : rows) {
+      struct stat st {};
+      ASSERT_EQ(::stat(Native(std::string("D:\\b\\a\\") + row.path).c_str(), &st), 0) << run << " " << row.path;
+      EXPECT_EQ(st.st_mode & 07777, row.copied) << run << " " << row.path;
+    }
+    for (const char* path : {"C:\\a", "D:\\b"}) std::filesystem::remove_all(Native(path));
+  }
+}
+
+// A file whose data does not all reach the disk never takes its name: on a
+// full disk the copy stops at it, and neither Copy nor Move leaves any of it.
+TEST_F(FileTree, AFileThatCannotBeFilledNeverTakesItsName) {
+  const auto disk = SmallDisk("256k");
+  if (!disk) GTEST_SKIP() << "a tmpfs cannot be mounted (that needs root)";
+  const std::string big(1024 * 1024, 'b');
+  const struct {
+    const char* name;
+    std::function<bool()> run;
+  } rows[] = {{"copy", [this] { return op_.Copy("C:\\a", "C:\\disk"); }},
+              {"move", [this] { return op_.Move("C:\\a", "C:\\disk"); }}};
+  for (const auto& row : rows) {
+    Put("C:\\a\\big.bin", big);
+    EXPECT_FALSE(row.run()) << row.name;
+    EXPECT_EQ(op_.m_ErrorCode, win::ERROR_DISK_FULL) << row.name;
+    EXPECT_FALSE(Exists("C:\\disk\\a\\big.bin")) << row.name;
+    EXPECT_EQ(ReadAll("C:\\a\\big.bin").size(), big.size()) << row.name;
+    EXPECT_TRUE(FilesIn("C:\\disk\\a").empty()) << row.name;  // nor a temporary file
+    std::filesystem::remove_all(Native("C:\\disk\\a"));
+  }
+}
+
+// A batch holds a bounded number of files, and each one placed lets go of its
+// descriptor: 600 empty files copy and move with 256 descriptors allowed.
+TEST_F(FileTree, ManyEmptyFilesNeedFewDescriptors) {
+  constexpr int kFiles = 600;
+  MakeDirs("C:\\w");
+  for (int i = 0; i < kFiles; ++i) std::ofstream(Native("C:\\w\\" + std::to_string(i) + ".txt"));
+  MakeDirs("D:\\b");
+  MakeDirs("D:\\c");
+  rlimit files{};
+  ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &files), 0);
+  const rlimit saved = files;
+  files.rlim_cur = std::min<rlim_t>(files.rlim_cur, 256);
+  ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &files), 0);
+  const bool copied = op_.Copy("C:\\w", "D:\\b");
+  const std::string copyError = op_.m_ErrorText;
+  const bool moved = op_.Move("C:\\w", "D:\\c");
+  ::setrlimit(RLIMIT_NOFILE, &saved);
+  EXPECT_TRUE(copied) << copyError;
+  EXPECT_TRUE(moved) << op_.m_ErrorText;
+  EXPECT_EQ(FilesIn("D:\\b\\w").size(), std::size_t{kFiles});
+  EXPECT_EQ(FilesIn("D:\\c\\w").size(), std::size_t{kFiles});
+}
+
+// The files of a folder copied before the walk enters its subfolder are put
+// in place first: a batch belongs to one folder.
+TEST_F(FileTree, FilesListedBeforeASubfolderArePlacedBeforeItIsEntered) {
+  const struct {
+    const char* name;
+    std::function<bool()> run;
+  } rows[] = {{"copy", [this] { return op_.Copy("C:\\a", "D:\\b"); }},
+              {"move", [this] { return op_.Move("C:\\a", "D:\\b"); }}};
+  for (const auto& row : rows) {
+    Put("C:\\a\\s\\in.txt", "in");
+    for (int i = 0; i < 8; ++i) Put("C:\\a\\" + std::to_string(i) + ".txt", std::to_string(i));  // after s
+    std::vector<std::string> listed;
+    ASSERT_EQ(platform::ListFolder("C:\\a", listed), 0u);
+    ASSERT_NE(listed.front(), "s") << "the walk would meet the subfolder first";
+    MakeDirs("D:\\b");
+    EXPECT_TRUE(row.run()) << row.name << ": " << op_.m_ErrorText;
+    EXPECT_EQ(ReadAll("D:\\b\\a\\s\\in.txt"), "in") << row.name;
+    EXPECT_EQ(FilesIn("D:\\b\\a").size(), 9u) << row.name;
+    for (const char* path : {"C:\\a", "D:\\b"}) std::filesystem::remove_all(Native(path));
+  }
+}
+
+// A flush that fails names the file it failed for, wherever that stands in
+// its batch.
+TEST_F(FileTree, AFailedFlushNamesItsFile) {
+  for (const char* file : {"1.txt", "2.txt", "3.txt"}) Put(std::string("C:\\a\\") + file, file);
+  MakeDirs("D:\\b");
+  int flushes = 0;
+  std::string failed;
+  platform::SetFlushFault([&flushes, &failed](const std::string& native) {
+    if (!kxtest::EndsWith(native, ".txt") || ++flushes != 2) return 0u;
+    failed = native.substr(native.rfind('/') + 1);
+    return win::ERROR_GEN_FAILURE;
+  });
+  EXPECT_FALSE(op_.Copy("C:\\a", "D:\\b"));
+  platform::SetFlushFault({});
+  ASSERT_FALSE(failed.empty());
+  EXPECT_EQ(op_.m_ErrorText.rfind("C:\\a\\" + failed + ": ", 0), 0u) << op_.m_ErrorText;
+}
+
+// A target folder that stood before the copy keeps its own permissions; only
+// the folders the copy makes take the source's.
+TEST_F(FileTree, AnExistingTargetFolderKeepsItsOwnPermissions) {
+  using std::filesystem::perms;
+  Put("C:\\a\\s\\1.txt", "1");
+  for (const char* folder : {"C:\\a", "C:\\a\\s"}) std::filesystem::permissions(Native(folder), perms::all);
+  MakeDirs("D:\\b\\a\\s");
+  for (const char* folder : {"D:\\b\\a", "D:\\b\\a\\s"}) std::filesystem::permissions(Native(folder), perms::owner_all);
+  ASSERT_TRUE(op_.Copy("C:\\a", "D:\\b")) << op_.m_ErrorText;
+  EXPECT_EQ(std::filesystem::status(Native("D:\\b\\a")).permissions(), perms::owner_all);
+  EXPECT_EQ(std::filesystem::status(Native("D:\\b\\a\\s")).permissions(), perms::owner_all);
 }
 
 }  // namespace

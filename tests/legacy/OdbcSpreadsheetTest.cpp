@@ -474,9 +474,83 @@ TEST_F(Spreadsheet, FailedWritesAreReported) {
     ASSERT_TRUE(sheet.Rollback());  // the table as stored, and a fresh error text
     EXPECT_FALSE(call.run()) << call.call;
     EXPECT_EQ(sheet.LastError(), call.text) << call.call;
+    // Nothing of the failed call stays in memory.
+    EXPECT_EQ(sheet.RowCount(), 2) << call.call;
+    EXPECT_EQ(sheet.GetColumnCount(), 2) << call.call;
+    Strings names;
+    sheet.GetFieldNames(names);
+    EXPECT_EQ(names, (Strings{"h1", "h2"})) << call.call;
+    Strings second;
+    EXPECT_TRUE(sheet.ReadRow(second, 2)) << call.call;
+    EXPECT_EQ(second, (Strings{"a", "b"})) << call.call;
   }
   platform::SetWriteFault({});
   EXPECT_EQ(ReadAll("C:\\w.csv"), "\"h1\",\"h2\"\r\n\"a\",\"b\"\r\n");
+}
+
+// A call that fails changes nothing in memory: a row whose write the store
+// refused (a full disk, a workbook that cannot be opened) is stored once by
+// its retry, and a header cell refused for its name stays out of every later
+// write.
+TEST_F(Spreadsheet, AFailedCallLeavesNothingForALaterWrite) {
+  const auto swap = [](const char* file) {
+    const std::string native = Native(file);
+    std::filesystem::rename(native, native + ".away");
+    std::filesystem::create_directory(native);  // the workbook cannot be opened
+  };
+  const auto unswap = [](const char* file) {
+    const std::string native = Native(file);
+    std::filesystem::remove(native);
+    std::filesystem::rename(native + ".away", native);
+  };
+  const struct {
+    const char* name;
+    const char* file;
+    const char* sheetOrSeparator;
+    std::function<void()> fail, lift;
+    std::function<bool(COdbcSpreadsheet&)> refused;
+  } rows[] = {
+      {"text, full disk", "C:\\r.csv", ",",
+       [] { platform::SetWriteFault([](const std::string&) { return win::ERROR_DISK_FULL; }); },
+       [] { platform::SetWriteFault({}); }, [](COdbcSpreadsheet& sheet) { return sheet.StoreRow({"SN2", "2"}, 0, false); }},
+      {"workbook cannot be opened", "C:\\r.xls", "S", [swap] { swap("C:\\r.xls"); }, [unswap] { unswap("C:\\r.xls"); },
+       [](COdbcSpreadsheet& sheet) { return sheet.StoreRow({"SN2", "2"}, 0, false); }},
+      {"header name refused", "C:\\h.xls", "S", [] {}, [] {},
+       [](COdbcSpreadsheet& sheet) { return sheet.SetCell("bad]name", 2, 1); }},
+  };
+  for (const auto& row : rows) {
+    {
+      COdbcSpreadsheet sheet(row.file, row.sheetOrSeparator, false);
+      ASSERT_TRUE(sheet.AddHeaderRow({"SN", "N"}, false)) << row.name;
+      ASSERT_TRUE(sheet.StoreRow({"SN1", "1"}, 0, false)) << row.name;
+      row.fail();
+      EXPECT_FALSE(row.refused(sheet)) << row.name;
+      row.lift();
+      EXPECT_EQ(sheet.RowCount(), 2) << row.name;
+      EXPECT_TRUE(sheet.StoreRow({"SN2", "2"}, 0, false)) << row.name << ": " << sheet.LastError();
+    }
+    COdbcSpreadsheet again(row.file, row.sheetOrSeparator, false);
+    Strings names;
+    again.GetFieldNames(names);
+    EXPECT_EQ(names, (Strings{"SN", "N"})) << row.name;
+    EXPECT_EQ(again.RowCount(), 3) << row.name;
+    EXPECT_EQ(Row(again, 3), (Strings{"SN2", "2"})) << row.name;
+  }
+}
+
+// A new row takes a cell at the header's last field, in both stores.
+TEST_F(Spreadsheet, ACellAtTheLastFieldMakesANewRow) {
+  for (const auto& [file, sheetOrSeparator] : {std::pair{"C:\\l.xls", "S"}, std::pair{"C:\\l.csv", ","}}) {
+    {
+      COdbcSpreadsheet sheet(file, sheetOrSeparator, false);
+      ASSERT_TRUE(sheet.AddHeaderRow({"A", "B", "C"}, false)) << file;
+      EXPECT_TRUE(sheet.SetCell("c", 3, 0)) << file << ": " << sheet.LastError();
+    }
+    COdbcSpreadsheet again(file, sheetOrSeparator, false);
+    std::string value;
+    EXPECT_TRUE(again.ReadCell(value, 3, 2)) << file;
+    EXPECT_EQ(value, "c") << file;
+  }
 }
 
 TEST_F(Spreadsheet, ConvertingToAnUnusableWorkbookOrCommittingAfterADropReportsIt) {
