@@ -61,10 +61,12 @@ void CPropertySheetWithLogoDlg::FitToScreen() {
 
 void CPropertySheetWithLogoDlg::OnClose(wxCloseEvent& event) {
   if (event.CanVeto()) {
-    // Never destroyed under a box's loop: the close is carried out when the boxes have returned.
+    // Never destroyed under a box's loop or a wait for a folder's lock (whose
+    // action goes on with this window): the close is carried out when they have returned.
     if (CModalBoxes* boxes = CModalBoxes::Current(); boxes && boxes->AnyOpen()) {
       event.Veto();
-      // A stop at once: the answer to a box of Start must not start the pass.
+      // A stop at once: the answer to a box of Start must not start the pass,
+      // and a wait for a lock gives way as after a signal.
       if (m_Stop) m_Stop();
       if (!std::exchange(m_CloseAfterBoxes, true)) {
         boxes->AfterBoxes([self = wxWeakRef<CPropertySheetWithLogoDlg>(this)] {

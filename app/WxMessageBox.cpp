@@ -1,4 +1,5 @@
 #include "app/WxMessageBox.h"
+#include "platform/FolderLock.h"
 #include "platform/LoadedSymbol.h"
 #include "settings/SnScanDlg.h"
 
@@ -8,6 +9,7 @@
 
 #include <wx/app.h>
 #include <wx/dialog.h>
+#include <wx/evtloop.h>
 #include <wx/msgdlg.h>
 #include <wx/generic/msgdlgg.h>
 #include <wx/thread.h>
@@ -113,12 +115,25 @@ int ShowHere(const std::string& text, const std::string& caption, win::UINT type
 
 }  // namespace
 
+// The window thread's waits for a folder's lock, as the folder lock tells them.
+class CModalBoxes::LockWait final : public platform::LockWaitPump {
+ public:
+  explicit LockWait(CModalBoxes& boxes) : m_Boxes(boxes) {}
+  void Waiting() override { m_Boxes.LetWindowsBreathe(); }
+  void Ended() override { m_Boxes.WaitEnded(); }
+
+ private:
+  CModalBoxes& m_Boxes;
+};
+
 CModalBoxes::CModalBoxes(std::function<void(wxWindow*)> closeAsked) : m_CloseAsked(std::move(closeAsked)) {
   Register();
   g_Current = this;
+  platform::SetLockWaitPump(std::make_shared<LockWait>(*this));  // on the window thread
 }
 
 CModalBoxes::~CModalBoxes() {
+  platform::SetLockWaitPump(nullptr);
   if (g_Current == this) g_Current = nullptr;
 #ifdef __WXGTK__
   gtk::Watch(false);
@@ -174,12 +189,37 @@ void CModalBoxes::TakeDownInnermost() {
 
 void CModalBoxes::AfterBoxes(std::function<void()> then) {
   m_After.push_back(std::move(then));
-  if (m_Open.empty()) Later(&CModalBoxes::RunAfterBoxes);
+  if (!AnyOpen()) Later(&CModalBoxes::RunAfterBoxes);
 }
 
 void CModalBoxes::RunAfterBoxes() {
-  if (!m_Open.empty()) return;  // a box opened meanwhile: its return runs them
+  if (AnyOpen()) return;  // a box opened or a wait began meanwhile: its end runs them
   for (auto& then : std::exchange(m_After, {})) then();
+}
+
+void CModalBoxes::LetWindowsBreathe() {
+  // A wait in what is handed out here only waits; before the main loop runs
+  // (start-up) no window is shown yet.
+  wxEventLoopBase* loop = wxEventLoopBase::GetActive();
+  if (m_Breathing || !loop || !wxTheApp) return;
+  m_Waiting = m_Breathing = true;
+  // Neither the input (a second Start or Scan) nor the program's queued calls
+  // (a disk change, a signal's end, a box's later step): they may need what
+  // the waiting action holds, and come after it.
+  wxTheApp->SuspendProcessingOfPendingEvents();
+  loop->YieldFor(wxEVT_CATEGORY_UI);
+  wxTheApp->ResumeProcessingOfPendingEvents();
+  m_Breathing = false;
+#ifdef __WXGTK__
+  if (!m_Open.empty()) gtk::Watch(true);  // the yield put GTK's own handler back
+#endif
+}
+
+void CModalBoxes::WaitEnded() {
+  if (m_Breathing || !m_Waiting) return;
+  m_Waiting = false;
+  // A close taken during the wait is carried out from the loop, once the action has returned.
+  if (m_Open.empty() && !m_After.empty()) Later(&CModalBoxes::RunAfterBoxes);
 }
 
 int CWxMessageBox::Show(const std::string& text, const std::string& caption, win::UINT type) {

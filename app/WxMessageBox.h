@@ -18,7 +18,10 @@ class wxWindow;
 
 // Every modal box of the program (its message boxes and dialogs) while it is
 // open: a window is never destroyed under a box's loop, so a close waits for
-// the boxes to return; a termination signal takes them down first.
+// the boxes to return; a termination signal takes them down first. The window
+// thread's waits for a folder's lock are held as a box is: while one lasts,
+// the window system's own events go on (the window is drawn and a close taken),
+// and a close is carried out once it has ended.
 class CModalBoxes final : public wxModalDialogHook {
  public:
   // `closeAsked` hears at once of a close the window manager asked of a window
@@ -30,7 +33,8 @@ class CModalBoxes final : public wxModalDialogHook {
 
   // The instance of the running program, or nullptr.
   static CModalBoxes* Current();
-  bool AnyOpen() const { return !m_Open.empty(); }
+  // A box is open, or the window thread waits for a folder's lock.
+  bool AnyOpen() const { return !m_Open.empty() || m_Waiting; }
   // Once refused, no box is shown any more (each gets its safe answer at
   // once); the open ones stay until they are answered.
   void Refuse() { m_Refused = true; }
@@ -50,6 +54,11 @@ class CModalBoxes final : public wxModalDialogHook {
   void Exit(wxDialog* dialog) override;
 
  private:
+  class LockWait;
+  // A step of the window thread's wait for a folder's lock: the window
+  // system's drawing, sizes and closes, and no other event.
+  void LetWindowsBreathe();
+  void WaitEnded();
   void TakeDownInnermost();
   void RunAfterBoxes();
   // Calls step from the event loop, unless this has gone by then.
@@ -59,6 +68,8 @@ class CModalBoxes final : public wxModalDialogHook {
   std::function<void(wxWindow*)> m_CloseAsked;
   bool m_Refused = false;
   bool m_Ended = false;
+  bool m_Waiting = false;    // a wait for a folder's lock goes on
+  bool m_Breathing = false;  // its events are being handed out
   std::shared_ptr<int> m_Alive = std::make_shared<int>();
 };
 

@@ -103,6 +103,22 @@ FaultSeam<LockFault>& lockFault() {
   return seam;
 }
 
+// The lock wait pump and the thread that set it.
+struct PumpOwner {
+  std::mutex mutex;
+  std::shared_ptr<LockWaitPump> pump;
+  std::thread::id thread;
+};
+PumpOwner& pumpOwner() {
+  static PumpOwner owner;
+  return owner;
+}
+std::shared_ptr<LockWaitPump> pumpOfThisThread() {
+  PumpOwner& owner = pumpOwner();
+  std::lock_guard lock(owner.mutex);
+  return owner.thread == std::this_thread::get_id() ? owner.pump : nullptr;
+}
+
 int injectedLockFault(const std::string& folder, LockStep step) {
   const auto fault = lockFault().Get();
   return fault ? (*fault)(folder, step) : 0;
@@ -191,12 +207,30 @@ int waitForLock(int& fd, const FolderId& id) {
   } catch (const std::system_error&) {
     return blockingLock(fd);  // no thread to spare: wait here
   }
+  // This thread's own work goes on while it waits; told once when the wait is over.
+  const std::shared_ptr<LockWaitPump> pump = pumpOfThisThread();
+  bool pumped = false;
+  struct PumpEnd {
+    LockWaitPump* pump;
+    const bool& pumped;
+    ~PumpEnd() {
+      if (pumped) pump->Ended();
+    }
+  } pumpEnd{pump.get(), pumped};
   std::optional<std::chrono::steady_clock::time_point> givesWayAt;
   // Since when another wait's giving way against the outside holder is seen.
   std::chrono::steady_clock::time_point keptOutsideSince{};
   bool seenKeptOutside = false;
   std::unique_lock lock(wait->mutex);
   while (!wait->finished.wait_for(lock, kTerminationPoll, [&wait] { return wait->done; })) {
+    if (pump) {
+      // Without the wait's mutex: the waiting thread notes the lock got meanwhile.
+      lock.unlock();
+      pumped = true;
+      pump->Waiting();
+      lock.lock();
+      if (wait->done) break;
+    }
     if (!TerminationRequested()) continue;
     const auto now = std::chrono::steady_clock::now();
     if (!givesWayAt) givesWayAt = now + kTerminationGrace;
@@ -217,6 +251,13 @@ int waitForLock(int& fd, const FolderId& id) {
 }  // namespace
 
 void SetLockFault(LockFault fault) { lockFault().Set(std::move(fault)); }
+
+void SetLockWaitPump(std::shared_ptr<LockWaitPump> pump) {
+  PumpOwner& owner = pumpOwner();
+  std::lock_guard lock(owner.mutex);
+  owner.pump = std::move(pump);
+  owner.thread = std::this_thread::get_id();
+}
 
 bool HoldsFolderLock() { return !t_lockedFolders.empty(); }
 

@@ -107,6 +107,20 @@ class ProfileWriteLock {
   std::string errorText_;
 };
 
+// What the thread that sets it does while it waits for a folder's lock that
+// another holder keeps, besides waiting: Waiting at each look at the wait
+// (about every 20 ms) and Ended once the wait is over, the lock got or the
+// wait given way. The window thread keeps its window drawn and takes a close
+// meanwhile, and the close asks the end as a signal does (platform/Termination.h),
+// so that the wait gives way to it. Other threads only wait. Null ends it.
+class LockWaitPump {
+ public:
+  virtual ~LockWaitPump() = default;
+  virtual void Waiting() = 0;
+  virtual void Ended() = 0;
+};
+void SetLockWaitPump(std::shared_ptr<LockWaitPump> pump);
+
 // Test seam (a FaultSeam, as the file layer's, platform/FileFaults.h): while
 // set, the folder lock calls `fault` with the folder's resolved native path
 // before it opens the folder (LockStep::Open) and before its flock

@@ -4,6 +4,8 @@
 #include <string>
 #include <unordered_set>
 
+#include "platform/LoadedSymbol.h"
+
 #include <wx/app.h>
 #include <wx/init.h>
 #include <wx/log.h>
@@ -51,6 +53,25 @@ void RunEventsFor(int ms) {
   end.Bind(wxEVT_TIMER, [&loop](wxTimerEvent&) { loop.ScheduleExit(); });
   end.StartOnce(ms);
   loop.Run();
+}
+
+bool PutDeleteEvent(wxWindow* window) {
+  // GTK's own calls, looked up in the loaded library: the toolkit does not offer them.
+  const auto newEvent = reinterpret_cast<void* (*)(int)>(platform::LoadedSymbol("gdk_event_new"));
+  const auto put = reinterpret_cast<void (*)(void*)>(platform::LoadedSymbol("gdk_event_put"));
+  const auto freeEvent = reinterpret_cast<void (*)(void*)>(platform::LoadedSymbol("gdk_event_free"));
+  const auto windowOf = reinterpret_cast<void* (*)(void*)>(platform::LoadedSymbol("gtk_widget_get_window"));
+  const auto ref = reinterpret_cast<void* (*)(void*)>(platform::LoadedSymbol("g_object_ref"));
+  if (!newEvent || !put || !freeEvent || !windowOf || !ref) return false;
+  struct EventHead {  // the first fields of every GdkEvent
+    int type;
+    void* window;
+  };
+  void* event = newEvent(0);  // GDK_DELETE
+  static_cast<EventHead*>(event)->window = ref(windowOf(window->GetHandle()));  // the event's free drops it
+  put(event);
+  freeEvent(event);
+  return true;
 }
 
 wxImage Screenshot(wxWindow* window) {

@@ -20,6 +20,10 @@ void StopWindowSystem();
 bool RunEventsUntil(const std::function<bool()>& done, int limitMs, int pollMs = 50);
 // Runs the event loop for ms of real time with no event of its own meanwhile.
 void RunEventsFor(int ms);
+// A close of a top-level window as the window manager (its close button) asks
+// it: a delete event on the window system's queue. False when the window
+// system's calls for it are not found.
+bool PutDeleteEvent(wxWindow* window);
 // The window as it shows on the screen.
 wxImage Screenshot(wxWindow* window);
 

@@ -299,6 +299,51 @@ TEST_F(Profile, AFolderAScriptKeptAfterATerminationRequestIsAnsweredAtOnce) {
   }
 }
 
+// A wait of the thread that set the pump runs it until the lock is got (here
+// the pump itself lets the holder go) and tells it once that the wait ended;
+// another thread's wait for the same folder only waits.
+TEST_F(Profile, AThreadsLockWaitRunsItsPumpAndNoOtherThreads) {
+  struct Pump final : platform::LockWaitPump {
+    std::atomic<int> holder{-1};
+    int waiting = 0;
+    int ended = 0;
+    std::atomic<int> foreign{0};  // calls on another thread
+    std::thread::id owner = std::this_thread::get_id();
+    void Waiting() override {
+      if (std::this_thread::get_id() != owner) {
+        ++foreign;
+        return;
+      }
+      if (++waiting == 5) LetGo();
+    }
+    void LetGo() {
+      if (const int fd = holder.exchange(-1); fd >= 0) ::close(fd);
+    }
+    void Ended() override { ended += std::this_thread::get_id() == owner ? 1 : 100; }
+  };
+  auto pump = std::make_shared<Pump>();
+  pump->holder = ::open(dir.path().c_str(), O_RDONLY | O_DIRECTORY);
+  ASSERT_EQ(::flock(pump->holder, LOCK_EX), 0);
+  platform::SetLockWaitPump(pump);
+  std::thread port([this] { platform::ProfileWriteLock lock(ini); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(60));  // the port waits too
+  // Let go in any case, so that a pump never run fails the test instead of hanging it.
+  std::promise<void> over;
+  std::thread later([pump, ended = over.get_future()] {
+    ended.wait_for(std::chrono::seconds(3));
+    pump->LetGo();
+  });
+  const win::DWORD error = platform::ProfileWriteLock(ini).Error();
+  over.set_value();
+  port.join();
+  later.join();
+  platform::SetLockWaitPump(nullptr);
+  EXPECT_EQ(error, 0u);
+  EXPECT_GE(pump->waiting, 5);
+  EXPECT_EQ(pump->ended, 1);
+  EXPECT_EQ(pump->foreign.load(), 0);
+}
+
 TEST_F(Profile, OddLinesReadSafelyAndSurviveARewrite) {
   const struct {
     const char* what;

@@ -10,7 +10,8 @@
 # ends with status 0 and puts back the station it found. A close of the
 # window ends the endless MP pass and the ports' waits for a lock too, and no
 # box comes after it. A script holding the log folder holds up the exit of a
-# stopped eight-port pass only once. A site the headless demo cannot use ends
+# stopped eight-port pass only once; the window manager's close while Start
+# waits for that folder is taken at once, and no pass starts after it. A site the headless demo cannot use ends
 # it with the box's text on standard error instead of a wait, and a box at
 # Start ends it before any pass, as a signal there does.
 #   SignalTest.sh <kxmp with Start pressed> <kxmp_demo> <libGetDev.so>
@@ -210,6 +211,34 @@ grep -q "box open" "$DIR/out" && fail "$CASE: a box was shown after the close"
 for port in 1 2; do
   grep -q "^Port-$port: .*WO_DEMO01_.* not written" "$DIR/err" || fail "$CASE: port $port's refused record not named"
 done
+
+CASE="kxmp, its window closed by the window manager while Start waits for the log folder a script holds"
+site start-lock
+HOST=$(hostname)
+HOST=${HOST%%.*}
+LOG=$SITE/DEMO01_${HOST:0:15}
+mkdir -p "$LOG"
+printf '[Total Results]\r\nTotal=5\r\nGood=5\r\nBad=0\r\n' >"$LOG/Total_Debug.log"
+cp "$LOG/Total_Debug.log" "$DIR/total"
+exec {HOLDER}<"$LOG"
+flock "$HOLDER" || fail "$CASE: the log folder cannot be locked"
+# Started without the script's descriptor: the lock stays the script's alone.
+(cd "$SITE" && exec "$STARTED" --close-at-start 2000 {HOLDER}<&-) >"$DIR/out" 2>"$DIR/err" &
+PID=$!
+await "start pressed"
+PRESSED=$(date +%s%N)
+ended
+TOOK=$((($(date +%s%N) - PRESSED) / 1000000))
+exec {HOLDER}<&-
+[ "$STATUS" = 0 ] || fail "$CASE: exit status $STATUS"
+# The close at 2 s and a second's grace; without it, the end waits for the script.
+[ "$TOOK" -lt 15000 ] || fail "$CASE: ended $TOOK ms after Start was pressed"
+grep -q "no close" "$DIR/out" && fail "$CASE: the window manager's close could not be put"
+grep -q "run refused" "$DIR/out" || fail "$CASE: Start was not refused: $(cat "$DIR/out")"
+grep -q "box open" "$DIR/out" && fail "$CASE: a box was shown after the close"
+grep -q "Total_Debug.log cannot be written" "$DIR/err" || fail "$CASE: the refused log not named on stderr"
+cmp -s "$LOG/Total_Debug.log" "$DIR/total" || fail "$CASE: the Total log changed: $(cat "$LOG/Total_Debug.log")"
+nopass
 
 CASE="kxmp_demo run at two stations, SIGTERM during the first"
 site demo-two

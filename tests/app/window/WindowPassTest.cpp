@@ -279,25 +279,6 @@ TEST_F(WindowPass, ATerminationSignalClosesTheWindowAsItsCloseBoxDoes) {
   }
 }
 
-// A close of a window as the window manager asks it: a delete event on the
-// window system's queue, which GTK's handler takes from there.
-void PutDeleteEvent(wxWindow* window) {
-  const auto newEvent = reinterpret_cast<void* (*)(int)>(platform::LoadedSymbol("gdk_event_new"));
-  const auto put = reinterpret_cast<void (*)(void*)>(platform::LoadedSymbol("gdk_event_put"));
-  const auto freeEvent = reinterpret_cast<void (*)(void*)>(platform::LoadedSymbol("gdk_event_free"));
-  const auto windowOf = reinterpret_cast<void* (*)(void*)>(platform::LoadedSymbol("gtk_widget_get_window"));
-  const auto ref = reinterpret_cast<void* (*)(void*)>(platform::LoadedSymbol("g_object_ref"));
-  ASSERT_TRUE(newEvent && put && freeEvent && windowOf && ref);
-  struct EventHead {  // the first fields of every GdkEvent
-    int type;
-    void* window;
-  };
-  void* event = newEvent(0);  // GDK_DELETE
-  static_cast<EventHead*>(event)->window = ref(windowOf(window->GetHandle()));  // the event's free drops it
-  put(event);
-  freeEvent(event);
-}
-
 // Whether the window system has events not yet handed out.
 bool WindowEventsPending() {
   const auto pending = reinterpret_cast<int (*)()>(platform::LoadedSymbol("gdk_events_pending"));
@@ -343,7 +324,9 @@ TEST_F(WindowPass, AWindowClosesOnlyAfterTheBoxOpenOverItHasReturned) {
             asked = true;
             if (way == Way::Signal) std::raise(SIGTERM);
             if (way == Way::Close) sheet_->Close();
-            if (way == Way::WindowManager) PutDeleteEvent(sheet_);
+            if (way == Way::WindowManager) {
+              EXPECT_TRUE(kxtools::PutDeleteEvent(sheet_));
+            }
           }
           // The operator's answer once the close has been handed out.
           if (box && asked && way != Way::Signal && !answered && !WindowEventsPending()) {
