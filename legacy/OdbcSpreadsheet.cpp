@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "platform/Files.h"
+#include "platform/Paths.h"
 
 namespace {
 
@@ -617,8 +618,13 @@ bool COdbcSpreadsheet::DropSheet(const std::string& sheet) {
     return false;
   }
   m_pDatabase->Close();
-  // A sheet dropped is created anew by the next write; one that failed to drop is still there.
-  if (sheet == m_strSheet) m_bStoreExists = false;
+  // Another sheet of the workbook (the backup sheet, say) is no part of this
+  // table: what this object holds stays as it was, its rows included, for the
+  // next write to keep. The driver names sheets as Windows does, without
+  // regard to case: "data" is the sheet "Data".
+  if (!platform::EqualsNoCase(sheet, m_strSheet)) return true;
+  // Its own sheet dropped is created anew by the next write; one that failed to drop is still there.
+  m_bStoreExists = false;
   m_aRows.clear();
   m_aFieldNames.clear();
   m_nRowCount = 0;

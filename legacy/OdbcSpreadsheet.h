@@ -23,6 +23,9 @@ class COdbcSpreadsheet {
   COdbcSpreadsheet& operator=(const COdbcSpreadsheet&) = delete;
 
   bool AddHeaderRow(const Strings& names, bool replace);
+  // Excel mode: drops a sheet of the workbook, the object's own without a
+  // name; only a drop of its own sheet (named without regard to case) empties
+  // the table in memory. Text mode: empties the table and the file.
   bool DropSheet();
   bool DropSheet(const std::string& sheet);
   bool StoreRow(const Strings& values, std::int32_t row, bool replace);

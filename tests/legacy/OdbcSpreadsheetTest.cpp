@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -15,6 +16,7 @@
 
 #include "platform/FileFaults.h"
 #include "platform/Files.h"
+#include "platform/Paths.h"
 #include "tests/support/ScratchFolder.h"
 
 namespace {
@@ -468,6 +470,7 @@ TEST_F(Spreadsheet, FailedWritesAreReported) {
                {"SetCell", [&] { return sheet.SetCell("c", 1, 2); }, kWrite},
                {"SetCell new row", [&] { return sheet.SetCell("c", 1, 9); }, kWrite},
                {"AddHeaderRow", [&] { return sheet.AddHeaderRow({"h3"}, false); }, "Problems with adding headers\n"},
+               {"AddHeaderRow replace", [&] { return sheet.AddHeaderRow({"h1", "h2", "h3"}, true); }, kWrite},
                {"DropSheet", [&] { return sheet.DropSheet(); }, kWrite}};
   for (const auto& call : calls) {
     sheet.BeginTransaction();
@@ -517,6 +520,13 @@ TEST_F(Spreadsheet, AFailedCallLeavesNothingForALaterWrite) {
        [](COdbcSpreadsheet& sheet) { return sheet.StoreRow({"SN2", "2"}, 0, false); }},
       {"header name refused", "C:\\h.xls", "S", [] {}, [] {},
        [](COdbcSpreadsheet& sheet) { return sheet.SetCell("bad]name", 2, 1); }},
+      {"wider header, workbook cannot be opened", "C:\\w.xls", "S", [swap] { swap("C:\\w.xls"); },
+       [unswap] { unswap("C:\\w.xls"); },
+       [](COdbcSpreadsheet& sheet) { return sheet.AddHeaderRow({"SN", "N", "Extra"}, true); }},
+      {"wider header, full disk", "C:\\w.csv", ",",
+       [] { platform::SetWriteFault([](const std::string&) { return win::ERROR_DISK_FULL; }); },
+       [] { platform::SetWriteFault({}); },
+       [](COdbcSpreadsheet& sheet) { return sheet.AddHeaderRow({"SN", "N", "Extra"}, true); }},
   };
   for (const auto& row : rows) {
     {
@@ -527,6 +537,7 @@ TEST_F(Spreadsheet, AFailedCallLeavesNothingForALaterWrite) {
       EXPECT_FALSE(row.refused(sheet)) << row.name;
       row.lift();
       EXPECT_EQ(sheet.RowCount(), 2) << row.name;
+      EXPECT_EQ(sheet.GetColumnCount(), 2) << row.name;
       EXPECT_TRUE(sheet.StoreRow({"SN2", "2"}, 0, false)) << row.name << ": " << sheet.LastError();
     }
     COdbcSpreadsheet again(row.file, row.sheetOrSeparator, false);
@@ -558,6 +569,9 @@ TEST_F(Spreadsheet, ConvertingToAnUnusableWorkbookOrCommittingAfterADropReportsI
   COdbcSpreadsheet text("C:\\n.csv", ",", false);
   MakeDirs("C:\\n.xls");  // no workbook can be made there
   EXPECT_FALSE(text.ConvertFormat("S"));
+  COdbcSpreadsheet unusable("C:\\n.xls", "S", false);
+  EXPECT_FALSE(unusable.AddHeaderRow({"A", "B"}, false));
+  EXPECT_EQ(unusable.GetColumnCount(), 0);  // a header that was not written counts no column
   COdbcSpreadsheet book("C:\\d.xls", "S", false);
   ASSERT_TRUE(book.AddHeaderRow({"A"}, false));
   ASSERT_TRUE(book.DropSheet());
@@ -578,6 +592,126 @@ TEST_F(Spreadsheet, ASheetThatFailedToDropIsStillRewrittenByCommit) {
   EXPECT_TRUE(book.Commit()) << book.LastError();
   COdbcSpreadsheet again("C:\\k.xls", "S", false);
   EXPECT_EQ(Row(again, 2), Strings{"1"});
+}
+
+// Dropping a sheet beside this object's own (another sheet, the backup sheet
+// that its open made) changes nothing it holds: its next row and its next
+// header write keep every row stored before. Only a drop of its own sheet,
+// named in any case (the driver's names ignore it), empties the table, and the
+// next header starts the sheet anew.
+TEST_F(Spreadsheet, DroppingAnotherSheetKeepsThisOnesRows) {
+  const struct {
+    Strings dropped;
+    bool own;
+  } rows[] = {{{"Other", "CSpreadSheetBackup"}, false},
+              {{"OTHER", "cspreadsheetbackup"}, false},
+              {{"Other", "data"}, true},
+              {{"DATA"}, true},
+              {{"Data"}, true}};
+  int n = 0;
+  for (const auto& row : rows) {
+    const std::string file = "C:\\drop" + std::to_string(++n) + ".xls";
+    const std::string name = file + " " + row.dropped.back();
+    {
+      COdbcSpreadsheet other(file, "Other", false);
+      ASSERT_TRUE(other.AddHeaderRow({"X"}, false)) << name;
+      COdbcSpreadsheet data(file, "Data", false);
+      ASSERT_TRUE(data.AddHeaderRow({"SN", "N"}, false)) << name;
+      ASSERT_TRUE(data.StoreRow({"SN1", "1"}, 0, false)) << name;
+      ASSERT_TRUE(data.StoreRow({"SN2", "2"}, 0, false)) << name;
+    }
+    {
+      COdbcSpreadsheet sheet(file, "Data", true);
+      ASSERT_TRUE(sheet.Backup()) << name;
+      Strings values;
+      ASSERT_TRUE(sheet.ReadRow(values, 2)) << name;  // the cursor at 3
+      for (const std::string& dropped : row.dropped) ASSERT_TRUE(sheet.DropSheet(dropped)) << name << sheet.LastError();
+      Strings names;
+      sheet.GetFieldNames(names);
+      if (row.own) {
+        EXPECT_EQ(sheet.RowCount(), 0) << name;
+        EXPECT_EQ(sheet.GetColumnCount(), 0) << name;
+        EXPECT_TRUE(names.empty()) << name;
+        EXPECT_FALSE(sheet.StoreExists()) << name;
+        EXPECT_FALSE(sheet.StoreRow({"SN3", "3"}, 0, false)) << name;
+        EXPECT_EQ(sheet.LastError(), "No header row. Add header row first\n") << name;
+        ASSERT_TRUE(sheet.AddHeaderRow({"SN", "N"}, true)) << name << sheet.LastError();
+        ASSERT_TRUE(sheet.StoreRow({"SN3", "3"}, 0, false)) << name << sheet.LastError();
+      } else {
+        EXPECT_EQ(sheet.RowCount(), 3) << name;
+        EXPECT_EQ(sheet.GetColumnCount(), 2) << name;
+        EXPECT_EQ(names, (Strings{"SN", "N"})) << name;
+        EXPECT_EQ(sheet.CurrentRow(), 3) << name;
+        EXPECT_TRUE(sheet.StoreExists()) << name;
+        EXPECT_EQ(Row(sheet, 3), (Strings{"SN2", "2"})) << name;
+        ASSERT_TRUE(sheet.StoreRow({"SN3", "3"}, 0, false)) << name << sheet.LastError();
+        ASSERT_TRUE(sheet.AddHeaderRow({"SN", "N"}, true)) << name << sheet.LastError();
+      }
+    }
+    COdbcSpreadsheet again(file, "Data", false);
+    Strings names;
+    again.GetFieldNames(names);
+    EXPECT_EQ(names, (Strings{"SN", "N"})) << name;
+    Strings serials;
+    ASSERT_TRUE(again.ReadColumn(serials, 1)) << name;
+    EXPECT_EQ(serials, row.own ? (Strings{"SN", "SN3"}) : (Strings{"SN", "SN1", "SN2", "SN3"})) << name;
+    // The sheets named were dropped, and only they.
+    const auto dropped = [&row](const char* sheet) {
+      return std::any_of(row.dropped.begin(), row.dropped.end(),
+                         [sheet](const std::string& name) { return platform::EqualsNoCase(name, sheet); });
+    };
+    COdbcSpreadsheet other(file, "Other", false);
+    EXPECT_EQ(other.GetColumnCount(), dropped("Other") ? 0 : 1) << name;
+    COdbcSpreadsheet backup(file, "Data", true);  // fails where the backup sheet is still there
+    EXPECT_EQ(backup.Backup(), dropped("CSpreadSheetBackup")) << name;
+  }
+}
+
+// What a successful call changed stays in memory: the next write of the same
+// object writes it again, in both stores.
+TEST_F(Spreadsheet, ASuccessfulCallStaysForTheNextWrite) {
+  const struct {
+    const char* name;
+    std::function<bool(COdbcSpreadsheet&)> call;
+    Strings header;
+    std::int32_t cellRow;  // the row that holds "c" in column 2, or 0
+  } calls[] = {
+      {"cell on a new row", [](COdbcSpreadsheet& sheet) { return sheet.SetCell("c", 2, 0); }, {"SN", "N"}, 3},
+      {"cell past the last row", [](COdbcSpreadsheet& sheet) { return sheet.SetCell("c", 2, 4); }, {"SN", "N"}, 4},
+      {"cell by name on a new row", [](COdbcSpreadsheet& sheet) { return sheet.SetCell("c", "N", 3, false); },
+       {"SN", "N"}, 3},
+      {"header replaced", [](COdbcSpreadsheet& sheet) { return sheet.AddHeaderRow({"Serial", "Number"}, true); },
+       {"Serial", "Number"}, 0},
+  };
+  int n = 0;
+  for (const auto& [extension, sheetOrSeparator] : {std::pair{".xls", "S"}, std::pair{".csv", ","}}) {
+    for (const auto& call : calls) {
+      const std::string file = "C:\\kept" + std::to_string(++n) + extension;
+      const std::string name = std::string(call.name) + " " + extension;
+      std::int32_t last = 0;
+      {
+        COdbcSpreadsheet sheet(file, sheetOrSeparator, false);
+        ASSERT_TRUE(sheet.AddHeaderRow({"SN", "N"}, false)) << name;
+        ASSERT_TRUE(sheet.StoreRow({"SN1", "1"}, 0, false)) << name;
+        ASSERT_TRUE(call.call(sheet)) << name << ": " << sheet.LastError();
+        ASSERT_TRUE(sheet.StoreRow({"SN9", "9"}, 0, false)) << name << ": " << sheet.LastError();
+        last = sheet.RowCount();
+      }
+      COdbcSpreadsheet again(file, sheetOrSeparator, false);
+      Strings names;
+      again.GetFieldNames(names);
+      EXPECT_EQ(names, call.header) << name;
+      EXPECT_EQ(again.RowCount(), last) << name;
+      EXPECT_EQ(last, std::max(call.cellRow, 2) + 1) << name;
+      EXPECT_EQ(Row(again, 2), (Strings{"SN1", "1"})) << name;
+      if (call.cellRow != 0) {
+        std::string value;
+        EXPECT_TRUE(again.ReadCell(value, 2, call.cellRow)) << name;
+        EXPECT_EQ(value, "c") << name;
+      }
+      EXPECT_EQ(Row(again, last), (Strings{"SN9", "9"})) << name;
+    }
+  }
 }
 
 // Rows and columns stop at a workbook's limits, so no call grows the table
@@ -621,6 +755,7 @@ TEST_F(Spreadsheet, AFifoIsNoTextFile) {
   EXPECT_EQ(sheet.RowCount(), 0);
   EXPECT_FALSE(sheet.AddHeaderRow({"h"}, false));
   EXPECT_EQ(sheet.LastError(), "Error writing file\n");
+  EXPECT_EQ(sheet.GetColumnCount(), 0);
   struct stat st;
   ASSERT_EQ(::stat(Native("C:\\p.csv").c_str(), &st), 0);
   EXPECT_TRUE(S_ISFIFO(st.st_mode));
