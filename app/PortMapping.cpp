@@ -1,6 +1,7 @@
 #include "app/PortMapping.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "app/AppShell.h"
 #include "command/CommandGlobals.h"
@@ -54,7 +55,7 @@ void CPortMapping::MapPorts(int slots) { Map(slots, Occasion::Start); }
 void CPortMapping::Remap(int slots) { Map(slots, Occasion::StartUpOrScan); }
 
 void CPortMapping::Map(int slots, Occasion occasion) {
-  m_MapDeferred = false;
+  const bool arrivalPutOff = std::exchange(m_MapDeferred, false);
   m_Slots = std::clamp(slots, 0, kPorts);
   m_DriveNumbers.fill(0);
   m_TesterScanFailed = false;
@@ -62,7 +63,7 @@ void CPortMapping::Map(int slots, Occasion occasion) {
   if (kx::IsTesterDirectMode())
     MapTesters();
   else
-    MapListing(occasion);
+    MapListing(occasion, occasion != Occasion::Start || arrivalPutOff);
 }
 
 void CPortMapping::Warn(const std::string& line) {
@@ -77,7 +78,7 @@ void CPortMapping::MapTesters() {
   m_TesterScanFailed = !ran || std::all_of(m_DriveNumbers.begin(), m_DriveNumbers.end(), [](int d) { return d == 0; });
 }
 
-void CPortMapping::MapListing(Occasion occasion) {
+void CPortMapping::MapListing(Occasion occasion, bool warnsOfGuess) {
   m_Refresh();
   const std::vector<Entry> entries = ReadListing();
   for (const Entry& e : entries)
@@ -88,14 +89,14 @@ void CPortMapping::MapListing(Occasion occasion) {
   Nodes nodes = stored;
   const bool locked = MappingLocked();
   if (LearnsAfresh(nodes, entries, occasion, locked)) nodes.fill(std::string());
-  if (LearnsFreePorts(nodes, occasion, locked)) {
-    const int learnt = LearnFreePorts(nodes, entries);
-    WarnOfGuess(entries, learnt, occasion, locked);
+  if (MayLearnFreePorts(nodes, occasion, locked)) {
+    const int learnt = AssignFreePorts(nodes, entries);
+    if (warnsOfGuess) WarnOfGuess(entries, learnt, locked);
   }
   std::vector<std::array<std::string, 3>> writes;
   for (int port = 1; port <= m_Slots; ++port)
     if (nodes[port - 1] != stored[port - 1]) writes.push_back({Section(port), "PortNode", nodes[port - 1]});
-  MapNodes(nodes, entries, writes);
+  MapNodes(nodes, entries, occasion, writes);
   if (writes.empty()) return;
   // The file's changes, written in one replacement of it.
   platform::EditProfileFile(kMappingIni, [&writes](std::string& text) {
@@ -134,7 +135,7 @@ bool CPortMapping::LearnsAfresh(const Nodes& nodes, const std::vector<Entry>& en
 // station's first start, or after the file was deleted); once it names a port
 // it stands as it is, so a spare port stays closed and a disk plugged in later
 // (a stick, a card reader, another hub) never becomes a port.
-bool CPortMapping::LearnsFreePorts(const Nodes& nodes, Occasion occasion, bool locked) const {
+bool CPortMapping::MayLearnFreePorts(const Nodes& nodes, Occasion occasion, bool locked) const {
   if (!locked) return true;
   if (occasion != Occasion::StartUpOrScan) return false;
   // Ports past the slots count too: a station run with fewer slots for a
@@ -145,8 +146,9 @@ bool CPortMapping::LearnsFreePorts(const Nodes& nodes, Occasion occasion, bool l
 }
 
 // A port without a node takes the next listed port that no port holds, with a
-// device or not: on a fresh mapping port k is the k-th listed port.
-int CPortMapping::LearnFreePorts(Nodes& nodes, const std::vector<Entry>& entries) const {
+// device or not: on a fresh mapping port k is the k-th listed port. Returns
+// how many ports took one.
+int CPortMapping::AssignFreePorts(Nodes& nodes, const std::vector<Entry>& entries) const {
   int learnt = 0;
   std::size_t next = 0;
   for (int port = 1; port <= m_Slots; ++port) {
@@ -163,13 +165,13 @@ int CPortMapping::LearnFreePorts(Nodes& nodes, const std::vector<Entry>& entries
 
 // The listing's order is the station's bays only when its ports are the bays;
 // a count that differs from the slots says they are not. Said once for each
-// count that real ports are learnt from at start-up or Scan.
-void CPortMapping::WarnOfGuess(const std::vector<Entry>& entries, int learnt, Occasion occasion, bool locked) {
+// count that real ports are learnt from in a run, at start-up, Scan or an
+// arrival (a stick plugged in first on a station started empty gives the
+// first ports to its root hub's ports).
+void CPortMapping::WarnOfGuess(const std::vector<Entry>& entries, int learnt, bool locked) {
   const auto listedPorts =
       static_cast<int>(std::count_if(entries.begin(), entries.end(), [](const Entry& e) { return !e.node.empty(); }));
-  if (!m_RealPorts || occasion != Occasion::StartUpOrScan || learnt == 0 || listedPorts == m_Slots ||
-      !m_WarnedCounts.insert(listedPorts).second)
-    return;
+  if (!m_RealPorts || learnt == 0 || listedPorts == m_Slots || !m_WarnedCounts.insert(listedPorts).second) return;
   Warn(kx::StrFormat("The device listing holds %d ports for the %d slots: ports without a PortNode were given "
                      "listed ports in listing order, which need not be the station's bays. Check each drive on "
                      "its cell. %s",
@@ -184,15 +186,16 @@ void CPortMapping::WarnOfGuess(const std::vector<Entry>& entries, int learnt, Oc
 }
 
 // Each port's drive number: the entry of its node while that entry has a
-// device. The SymbolicLink keys that change are added to `writes`.
-void CPortMapping::MapNodes(const Nodes& nodes, const std::vector<Entry>& entries,
+// device. The SymbolicLink keys that change are added to `writes`. A node two
+// ports name is said at start-up and Scan, not again at every Start or arrival.
+void CPortMapping::MapNodes(const Nodes& nodes, const std::vector<Entry>& entries, Occasion occasion,
                             std::vector<std::array<std::string, 3>>& writes) {
   for (int port = 1; port <= m_Slots; ++port) {
     const std::string& node = nodes[port - 1];
     const auto first = std::find(nodes.begin(), nodes.begin() + (port - 1), node) - nodes.begin();
     // Two ports on one drive would run two jobs on it at once: the later reaches none.
     const bool duplicate = !node.empty() && first < port - 1;
-    if (duplicate) {
+    if (duplicate && occasion == Occasion::StartUpOrScan) {
       Warn(kx::StrFormat("[%s] PortNode %s in %s is port %d's node too: port %d is not mapped.",
                          Section(port).c_str(), node.c_str(), kMappingIni, static_cast<int>(first) + 1, port));
     }
@@ -213,6 +216,7 @@ int CPortMapping::DriveNumber(int port) const {
 
 std::vector<int> CPortMapping::OnDiskChange(const platform::DiskNotification& notification, bool running) {
   const std::array<int, kPorts> before = m_DriveNumbers;
+  m_Warning.clear();
   const bool blanks = notification.change != platform::DiskChange::Arrival && !kx::IsTesterDirectMode() &&
                       !notification.devicePath.empty();
   if (!blanks && running) {
@@ -233,6 +237,7 @@ std::vector<int> CPortMapping::OnDiskChange(const platform::DiskNotification& no
 
 std::vector<int> CPortMapping::MapDeferred() {
   const std::array<int, kPorts> before = m_DriveNumbers;
+  m_Warning.clear();
   if (m_MapDeferred) Map(m_Slots, Occasion::Arrival);
   return ChangedPorts(before, m_DriveNumbers);
 }

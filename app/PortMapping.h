@@ -35,7 +35,9 @@ class CPortMapping {
   // whose order need not be the station's bays, so learnt ports are warned of.
   explicit CPortMapping(std::function<void()> refreshListing = {}, bool realPorts = false);
 
-  // Maps ports 1..slots afresh (Start); the others get 0.
+  // Maps ports 1..slots afresh (Start); the others get 0. A Start that makes
+  // the mapping an arrival during a pass put off (the next pass of a loop)
+  // warns as that arrival would.
   void MapPorts(int slots);
   // The same at start-up and Scan, and, unless the mapping is locked, a file
   // none of whose nodes any mapping of this run has listed is learnt afresh:
@@ -56,7 +58,7 @@ class CPortMapping {
   std::vector<int> OnDiskChange(const platform::DiskNotification& notification, bool running = false);
   // The mapping a change during a pass put off, made now (nothing when none
   // was, or the ports were mapped since); returns the ports whose drive number
-  // changed.
+  // changed. Its Warning() is the arrival's.
   std::vector<int> MapDeferred();
 
   // Shut-down: removes the Symbolic_temp keys and deletes the file unless
@@ -67,10 +69,13 @@ class CPortMapping {
   // Tester-direct mode: the last mapping's tester scan failed or found no
   // tester board for any of the slots.
   bool TesterScanFailed() const { return m_TesterScanFailed; }
-  // What the last mapping has to tell, a line each; empty when nothing: the
-  // ports left unmapped because an earlier port names the same node, and, at
-  // start-up or Scan on real ports, ports learnt from a listing that holds
-  // another number of ports than the window has slots (said once a count).
+  // What the last call that may map (Remap, MapPorts, OnDiskChange,
+  // MapDeferred) has to tell, a line each; empty when nothing, and after a
+  // removal or a change put off. At start-up and Scan: the ports left
+  // unmapped because an earlier port names the same node. At start-up, Scan
+  // and an arrival on real ports: ports learnt from a listing that holds
+  // another number of ports than the window has slots, said once for each
+  // count in a run, whichever of them learnt from it first.
   std::string Warning() const { return m_Warning; }
 
  private:
@@ -84,15 +89,18 @@ class CPortMapping {
   };
   using Nodes = std::array<std::string, kPorts>;
   void Map(int slots, Occasion occasion);
-  // Read the listing and the file, decide what is learnt, learn it, warn,
-  // map the nodes and write what changed.
-  void MapListing(Occasion occasion);
+  // Read the listing and the file, decide what is learnt, learn it, warn
+  // (`warnsOfGuess`: at start-up, Scan and arrivals, and at a Start that makes
+  // the mapping an arrival during a pass put off), map the nodes and write
+  // what changed.
+  void MapListing(Occasion occasion, bool warnsOfGuess);
   static std::vector<Entry> ReadListing();
   bool LearnsAfresh(const Nodes& nodes, const std::vector<Entry>& entries, Occasion occasion, bool locked) const;
-  bool LearnsFreePorts(const Nodes& nodes, Occasion occasion, bool locked) const;
-  int LearnFreePorts(Nodes& nodes, const std::vector<Entry>& entries) const;
-  void WarnOfGuess(const std::vector<Entry>& entries, int learnt, Occasion occasion, bool locked);
-  void MapNodes(const Nodes& nodes, const std::vector<Entry>& entries, std::vector<std::array<std::string, 3>>& writes);
+  bool MayLearnFreePorts(const Nodes& nodes, Occasion occasion, bool locked) const;
+  int AssignFreePorts(Nodes& nodes, const std::vector<Entry>& entries) const;
+  void WarnOfGuess(const std::vector<Entry>& entries, int learnt, bool locked);
+  void MapNodes(const Nodes& nodes, const std::vector<Entry>& entries, Occasion occasion,
+                std::vector<std::array<std::string, 3>>& writes);
   void MapTesters();
   void Warn(const std::string& line);
   std::function<void()> m_Refresh;

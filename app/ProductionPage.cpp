@@ -213,8 +213,13 @@ void CProductionPage::RunPasses() {
     if (!first && !infinite) break;
     for (int pass = 0; pass < (infinite ? 1 : passes) && !stop; ++pass) {
       if (pass > 0 || !first) {
-        std::lock_guard lock(m_MappingLock);
-        m_Mapping->MapPorts(m_SlotNumber);
+        std::string warning;  // of an arrival during the last pass, whose mapping this makes
+        {
+          std::lock_guard lock(m_MappingLock);
+          m_Mapping->MapPorts(m_SlotNumber);
+          warning = m_Mapping->Warning();
+        }
+        if (!warning.empty()) win::AfxMessageBox(warning.c_str(), win::MB_OK | win::MB_ICONWARNING);
       }
       RunOnePass(m_RunKind);
       WriteRunTotals(m_ResultCodes);
@@ -230,12 +235,23 @@ void CProductionPage::RunPasses() {
   }
   // A disk that came or went during the run is mapped now, and drawn on the
   // ports it changed, the other cells keeping the run's results; under the
-  // mapping's lock, so that no change is put off after this.
-  std::lock_guard lock(m_MappingLock);
-  for (int port : m_Mapping->MapDeferred())
-    if (port <= m_SlotNumber) ShowPortPresence(port, m_Mapping->DriveNumber(port) != 0);
-  m_Posting = false;
-  m_Running = false;
+  // mapping's lock, so that no change is put off after this. What that
+  // mapping warns of is shown as at start-up, with the lock let go (a box
+  // waits for the window thread, which may be waiting for the lock); a change
+  // put off meanwhile is mapped after it.
+  for (;;) {
+    std::unique_lock lock(m_MappingLock);
+    for (int port : m_Mapping->MapDeferred())
+      if (port <= m_SlotNumber) ShowPortPresence(port, m_Mapping->DriveNumber(port) != 0);
+    const std::string warning = m_Mapping->Warning();
+    if (warning.empty()) {
+      m_Posting = false;
+      m_Running = false;
+      return;
+    }
+    lock.unlock();
+    win::AfxMessageBox(warning.c_str(), win::MB_OK | win::MB_ICONWARNING);
+  }
 }
 
 void CProductionPage::ResetSlots() {
@@ -379,13 +395,16 @@ std::string CProductionPage::StartUpWarning() {
 
 std::vector<int> CProductionPage::OnDiskChange(const platform::DiskNotification& notification) {
   std::vector<int> changed;
+  std::string warning;  // an arrival that learnt ports by guess, as start-up and Scan say it
   {
     std::lock_guard lock(m_MappingLock);
     changed = m_Mapping->OnDiskChange(notification, Running());
+    warning = m_Mapping->Warning();
   }
   if (!Running())
     for (int port : changed)
       if (port <= m_SlotNumber) ShowPortPresence(port, DriveNumber(port) != 0);
+  if (!warning.empty()) win::AfxMessageBox(warning.c_str(), win::MB_OK | win::MB_ICONWARNING);
   return changed;
 }
 

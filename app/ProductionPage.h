@@ -129,6 +129,8 @@ class CProductionPage {
   // ---- hot-plug ----
 
   // Ports whose mapping changed; their cells are reset unless a run is going.
+  // An arrival that learns ports by guess warns as start-up does (one during
+  // a run when the run has ended and its mapping is made).
   std::vector<int> OnDiskChange(const platform::DiskNotification& notification);
   // Shut-down of the window: the mapping file is tidied.
   void OnDestroy();

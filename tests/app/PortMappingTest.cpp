@@ -315,8 +315,9 @@ TEST_F(PortMapping, AWrittenNodeHoldsAndALockedFileLearnsNothing) {
 }
 
 // Ports learnt from a listing of real ports whose count is not the slots'
-// are said to be a guess, once for each count, and only where ports were
-// learnt on real ports at start-up or Scan.
+// are said to be a guess, once for each count in a run, and only where ports
+// were learnt on real ports at start-up, Scan or an arrival (one during a pass
+// when its mapping is made after it), never under the lock at an arrival.
 TEST_F(PortMapping, PortsLearntFromAListingOfAnotherCountAreWarnedOfOnce) {
   // Listed ports first..first+count-1 of hub 2, all holding a disk.
   const auto listing = [](std::pair<int, int> ports) {
@@ -329,9 +330,13 @@ TEST_F(PortMapping, PortsLearntFromAListingOfAnotherCountAreWarnedOfOnce) {
     const char* why;
     bool real;
     bool locked;
-    std::vector<std::pair<int, int>> listed;  // the listing at start-up and at each Scan after it
+    std::vector<std::pair<int, int>> listed;  // the listing at start-up and at each mapping after it
     std::vector<bool> warns;
     int slots = 8;
+    // Each mapping after start-up: S a Scan, A an arrival, P an arrival during
+    // a pass mapped after it, L one during a pass of a loop, mapped at the
+    // next pass's Start. Scans where not given.
+    std::string after = "";
   } rows[] = {
       {"nine for eight, then the same nine", true, false, {{1, 9}, {1, 9}}, {true, false}},
       {"four for eight, then eight", true, false, {{1, 4}, {1, 8}}, {true, false}},
@@ -341,6 +346,18 @@ TEST_F(PortMapping, PortsLearntFromAListingOfAnotherCountAreWarnedOfOnce) {
       {"locked: four, then five: the file learnt once is kept", true, true, {{1, 4}, {1, 5}}, {true, false}},
       {"eight for eight", true, false, {{1, 8}}, {false}},
       {"the emulated site", false, false, {{1, 9}}, {false}},
+      {"no drive at start-up; a stick's arrival lists four, an arrival of four others, then one of five", true,
+       false, {{1, 0}, {1, 4}, {5, 4}, {9, 5}}, {false, true, false, true}, 16, "AAA"},
+      {"four at start-up, then an arrival of four others: one count in a run", true, false, {{1, 4}, {5, 4}},
+       {true, false}, 16, "A"},
+      {"an arrival of four, then a Scan of four others", true, false, {{1, 0}, {1, 4}, {5, 4}},
+       {false, true, false}, 16, "AS"},
+      {"locked: no drive at start-up; arrivals learn nothing and say nothing", true, true,
+       {{1, 0}, {1, 4}, {5, 5}, {1, 9}}, {false, false, false, false}, 8, "APL"},
+      {"an arrival during a pass: warned once mapped after it", true, false, {{1, 0}, {1, 4}}, {false, true}, 8, "P"},
+      {"an arrival during a pass of a loop: warned at the next pass's Start", true, false, {{1, 0}, {1, 4}},
+       {false, true}, 8, "L"},
+      {"the emulated site: an arrival", false, false, {{1, 0}, {1, 9}}, {false, false}, 8, "A"},
   };
   for (const auto& r : rows) {
     SCOPED_TRACE(r.why);
@@ -349,7 +366,16 @@ TEST_F(PortMapping, PortsLearntFromAListingOfAnotherCountAreWarnedOfOnce) {
     CPortMapping mapping{[] {}, r.real};
     for (std::size_t i = 0; i < r.listed.size(); ++i) {
       List(listing(r.listed[i]));
-      mapping.Remap(r.slots);
+      const char at = i == 0 || i > r.after.size() ? 'S' : r.after[i - 1];
+      if (at == 'S') {
+        mapping.Remap(r.slots);
+      } else {
+        mapping.OnDiskChange({platform::DiskChange::Arrival, "/dev/d1"}, at != 'A');
+        if (at != 'A') {
+          EXPECT_EQ(mapping.Warning(), "") << i << ", during the pass";
+          at == 'P' ? (void)mapping.MapDeferred() : mapping.MapPorts(r.slots);
+        }
+      }
       EXPECT_EQ(!mapping.Warning().empty(), r.warns[i]) << i;
       if (r.warns[i]) {
         EXPECT_NE(mapping.Warning().find(std::to_string(r.listed[i].second)), std::string::npos) << i;

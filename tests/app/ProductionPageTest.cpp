@@ -257,7 +257,8 @@ TEST_F(ProductionPage, AFreshMappingGivesEachPortItsOwnBayWhicheverBayIsEmpty) {
 }
 
 // A node AutoMapping.ini names for two ports: the first keeps the drive, the
-// other reaches none; start-up and each Scan name it once, a Start not at all.
+// other reaches none; start-up and each Scan name it once, a Start or an
+// arrival not at all.
 TEST_F(ProductionPage, ANodeTwoPortsNameIsNamedAtStartUpAndScan) {
   kxtest::EmulatedSite site(3, kxtest::Mode::Bridge);
   MakeDirs("C:\\MP_SSD_NODE");
@@ -277,6 +278,8 @@ TEST_F(ProductionPage, ANodeTwoPortsNameIsNamedAtStartUpAndScan) {
   page.OnScan();
   EXPECT_EQ(box_->Texts(), (std::vector<std::string>{named, named}));
   EXPECT_EQ(page.DriveNumber(2), 0);
+  page.OnDiskChange({platform::DiskChange::Arrival, emu::Site::BridgePath(3)});
+  EXPECT_EQ(box_->Texts(), (std::vector<std::string>{named, named}));
 }
 
 // Named at start-up only: Start does not ask again.
@@ -576,6 +579,86 @@ TEST_F(ProductionPage, ScanAndHotPlugShowWhichPortsReachADrive) {
   EXPECT_EQ(page.Cell(2).Snapshot().backColor, Rgb(255, 255, 255));
 }
 
+// A station started with no drive in, without the lock, its ports on real
+// disks: a USB stick plugged in first lists its root hub's ports, and the
+// arrival that learns them warns as start-up does, in its words and its kind
+// of box. A removal, and an arrival learning from that count again (the stick
+// moved to another controller), say nothing; one during a pass (the first
+// drive into the second hub) says so once the pass has ended, not during it.
+TEST_F(ProductionPage, AnArrivalThatLearnsPortsByGuessWarnsAsStartUpDoes) {
+  kxtest::SetSendMode(kxtest::Mode::Bridge);
+  SetIni(app::kToolSettingIni, "General Info", "SlotNumber", "16");
+  using Listing = std::vector<std::pair<std::string, std::string>>;
+  Listing listed;
+  const auto refresh = [&listed] {
+    kx::WithRootDevice([&listed](kx::RootDeviceRecord& r) {
+      r = kx::RootDeviceRecord{};
+      r.SetCount(static_cast<std::uint32_t>(listed.size()));
+      for (std::size_t i = 0; i < listed.size(); ++i) r.SetEntry(i, listed[i].first, listed[i].second);
+    });
+  };
+  // Ports of a controller, a disk in `full`.
+  const auto ports = [](const std::string& controller, std::vector<std::string> names, const std::string& full) {
+    Listing l;
+    for (const std::string& n : names) l.push_back({controller + n, n == full ? "/dev/disk/by-diskseq/2" : "NULL"});
+    return l;
+  };
+  const std::string front = "pci-0000:00:14.0-usb-0:", back = "pci-0000:00:1d.0-usb-0:";
+  const Listing stickInFront = ports(front, {"1", "2", "3", "4"}, "3");
+  const Listing stickInBack = ports(back, {"1", "2", "3", "4"}, "2");
+  const Listing driveInHubB = ports(front, {"1", "2.1", "2.2", "2.3", "2.4", "3", "4"}, "2.1");
+  // The boxes a start-up on this listing shows.
+  const auto startUpSays = [&](const Listing& l) {
+    listed = l;
+    win::DeleteFile(CPortMapping::kMappingIni);
+    auto box = std::make_shared<platform::RecordingMessageBox>();
+    platform::ScopedMessageBox scoped(box);
+    CProductionPage page(std::make_unique<CPortMapping>(refresh, true));
+    page.OnInitDialog();
+    win::DeleteFile(CPortMapping::kMappingIni);
+    return box->History();
+  };
+  const auto ofFour = startUpSays(stickInFront), ofSeven = startUpSays(driveInHubB);
+  ASSERT_EQ(ofFour.size(), 1u);
+  ASSERT_EQ(ofSeven.size(), 1u);
+
+  listed.clear();
+  CProductionPage page(std::make_unique<CPortMapping>(refresh, true));
+  page.OnInitDialog();
+  EXPECT_TRUE(box_->History().empty());
+  listed = stickInFront;
+  page.OnDiskChange({platform::DiskChange::Arrival, "/dev/disk/by-diskseq/2"});
+  ASSERT_EQ(box_->History().size(), 1u);
+  EXPECT_EQ(box_->History()[0].text, ofFour[0].text);
+  EXPECT_EQ(box_->History()[0].type, ofFour[0].type);
+  listed.clear();
+  page.OnDiskChange({platform::DiskChange::Removal, "/dev/disk/by-diskseq/2"});
+  listed = stickInBack;
+  page.OnDiskChange({platform::DiskChange::Arrival, "/dev/disk/by-diskseq/2"});
+  EXPECT_EQ(page.DriveNumber(6), 2);  // ports 5-8 learnt the back ports
+  EXPECT_EQ(box_->History().size(), 1u);
+  listed.clear();
+  page.OnDiskChange({platform::DiskChange::Removal, "/dev/disk/by-diskseq/2"});
+
+  std::string message;
+  ASSERT_TRUE(page.PrepareLogFolders(message)) << message;
+  {
+    // The run cannot end while this thread holds the log folder.
+    platform::ProfileWriteLock lock(page.TotalLogPath());
+    ASSERT_EQ(lock.Error(), 0u);
+    ASSERT_TRUE(page.OnStart());
+    listed = driveInHubB;
+    page.OnDiskChange({platform::DiskChange::Arrival, "/dev/disk/by-diskseq/2"});
+    EXPECT_TRUE(page.Running());
+    EXPECT_EQ(box_->History().size(), 1u);
+  }
+  page.WaitForRunEnd();
+  EXPECT_EQ(page.DriveNumber(9), 2);
+  ASSERT_EQ(box_->History().size(), 2u);
+  EXPECT_EQ(box_->History()[1].text, ofSeven[0].text);
+  EXPECT_EQ(box_->History()[1].type, ofSeven[0].type);
+}
+
 TEST(PopoutNotice, NamesTheNextStation) {
   EXPECT_EQ(CProductionPage::NextStationNotice(1), "Next Station: RDTResult");
   EXPECT_EQ(CProductionPage::NextStationNotice(3), "Next Station: QC");
@@ -686,6 +769,43 @@ TEST_F(EmulatedPass, ADiskArrivingDuringARunIsMappedAndDrawnOnlyAfterIt) {
   const kx::StatusCellState cell = page.Cell(3).Snapshot();
   EXPECT_EQ(cell.text, "3");
   EXPECT_EQ(cell.backColor, Rgb(0, 100, 255));
+}
+
+// An arrival during the first pass of a loop is mapped at the second pass's
+// start: a guess that mapping learns is said then, as start-up says it, not
+// lost at the run's end. Eight bays on 16 slots, a card reader without a card
+// plugged in.
+TEST_F(EmulatedPass, AnArrivalDuringALoopsPassWarnsWhenTheNextPassMapsIt) {
+  SetIni(".\\param.ini", "RD Debug", "TestLoop", "2");
+  SetIni(app::kToolSettingIni, "General Info", "SlotNumber", "16");
+  bool reader = false;
+  CProductionPage page(std::make_unique<CPortMapping>(
+      [this, &reader] {
+        kxtest::ApplySendMode(site_.GetMode(), site_.Site());
+        if (reader)
+          kx::WithRootDevice([](kx::RootDeviceRecord& r) {
+            r.SetEntry(r.Count(), "pci-0000:00:14.0-usb-0:5", "NULL");
+            r.SetCount(r.Count() + 1);
+          });
+      },
+      true));
+  page.OnInitDialog();
+  ASSERT_EQ(box_->Texts().size(), 1u);  // eight ports listed for 16 slots
+  std::string message;
+  ASSERT_TRUE(page.PrepareLogFolders(message)) << message;
+  {
+    // The first pass cannot end while this thread holds the log folder.
+    platform::ProfileWriteLock lock(page.TotalLogPath());
+    ASSERT_EQ(lock.Error(), 0u);
+    ASSERT_TRUE(page.OnStart());
+    reader = true;
+    page.OnDiskChange({platform::DiskChange::Arrival, "/dev/sdq"});
+    EXPECT_EQ(box_->Texts().size(), 1u);
+  }
+  page.WaitForRunEnd();
+  EXPECT_EQ(page.YieldPass() + page.YieldFail(), 16);  // two passes
+  ASSERT_EQ(box_->Texts().size(), 2u);
+  EXPECT_TRUE(Has(box_->Texts()[1], " 9 ports for the 16 slots")) << box_->Texts()[1];
 }
 
 // The MP station on drives that finished RDT: pass texts, codes, totals and the next station.

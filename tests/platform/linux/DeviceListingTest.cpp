@@ -58,6 +58,22 @@ class SysTree {
     }
     return root;
   }
+  // The high-speed root hub beside a SuperSpeed one, as a real kernel shows it:
+  // with its own speed (480), and its port peers[k-1] linked back to the
+  // SuperSpeed root hub's port k.
+  std::string HighSpeedRoot(const std::string& controller, int bus, int superSpeedBus, std::vector<int> peers) {
+    const std::string root = Hub(controller, "usb" + std::to_string(bus), static_cast<int>(peers.size()));
+    Put(root + "/speed", "480\n");
+    const std::string b = std::to_string(bus), ss = std::to_string(superSpeedBus);
+    for (std::size_t k = 1; k <= peers.size(); ++k) {
+      const fs::path port =
+          dir_ / (root + "/" + b + "-0:1.0/usb" + b + "-port" + std::to_string(peers[k - 1])).substr(1);
+      fs::create_directories(port);
+      fs::create_symlink("../../../usb" + ss + "/" + ss + "-0:1.0/usb" + ss + "-port" + std::to_string(k),
+                         port / "peer");
+    }
+    return root;
+  }
   // A disk at SCSI address H:0:0:<lun> of an ATA port or a USB device.
   void Disk(const std::string& port, const std::string& name, int seq, int lun = 0) {
     const std::string h = std::to_string(++host_);
@@ -161,12 +177,15 @@ TEST(RealPortListing, UsbHubPortsInPathOrderWithDownstreamHubsInPlace) {
 // Two USB 3 hubs on root ports paired crosswise (hub A on high-speed 1 and
 // SuperSpeed 3, hub B on high-speed 3 and SuperSpeed 1), a USB 3 bridge and a
 // USB 2 bridge in each: every disk is listed, and a bay has one node whichever
-// bridge is in it.
+// bridge is in it. Also where the high-speed root hub has its own speed and
+// its ports link back to their SuperSpeed halves, as on a real kernel: only a
+// SuperSpeed root port takes its peer's number (numbered by their peers, the
+// high-speed ports would swap the two hubs' USB 2 bridges).
 TEST(RealPortListing, AUsbBayHasOneNodeAtEitherSpeed) {
-  const auto listing = [](int usb3Bay) {
+  const auto listing = [](int usb3Bay, bool peersBack) {
     SysTree tree;
     const std::string xhci = "/sys/devices/pci0000:00/0000:00:14.0";
-    const std::string high = tree.Hub(xhci, "usb1", 4);
+    const std::string high = peersBack ? tree.HighSpeedRoot(xhci, 1, 2, {3, 4, 1, 2}) : tree.Hub(xhci, "usb1", 4);
     const std::string super = tree.SuperSpeedRoot(xhci, 2, 1, {3, 4, 1, 2});
     const std::string hubs[2][2] = {{tree.Hub(high, "1-1", 4), tree.Hub(super, "2-3", 4)},
                                     {tree.Hub(high, "1-3", 4), tree.Hub(super, "2-1", 4)}};
@@ -186,11 +205,14 @@ TEST(RealPortListing, AUsbBayHasOneNodeAtEitherSpeed) {
     nodes.push_back(std::string("pci-0000:00:14.0-usb-0:") + port);
   const std::string seq = "/dev/disk/by-diskseq/", none = "NULL";
   const std::vector<std::string> paths = {seq + "10", seq + "11", none, none, seq + "12", seq + "13", none, none};
-  for (int usb3Bay : {1, 2}) {
-    SCOPED_TRACE("the USB 3 bridge in bay " + std::to_string(usb3Bay));
-    const auto [listedNodes, listedPaths] = listing(usb3Bay);
-    EXPECT_EQ(listedNodes, nodes);
-    EXPECT_EQ(listedPaths, paths);
+  for (const bool peersBack : {false, true}) {
+    for (int usb3Bay : {1, 2}) {
+      SCOPED_TRACE("the USB 3 bridge in bay " + std::to_string(usb3Bay) +
+                   (peersBack ? ", high-speed ports linked back" : ""));
+      const auto [listedNodes, listedPaths] = listing(usb3Bay, peersBack);
+      EXPECT_EQ(listedNodes, nodes);
+      EXPECT_EQ(listedPaths, paths);
+    }
   }
 }
 
