@@ -542,12 +542,10 @@ CFileTreeOperation::AfterCopy CFileTreeOperation::Judge(const platform::EntryInf
   if (IsMissing(looked)) return AfterCopy::Moved;
   if (looked != 0) return AfterCopy::KeepBoth;
   if (copied.Unchanged(now)) return AfterCopy::RemoveSource;
-  // Only the regular file copied, written since, has newer data in the
-  // source than in its copy. A link, a folder or another file in its place
-  // (one renamed over it, or made after it was deleted) leaves the copy as
-  // perhaps the only place its data is.
-  if (copied.kind == platform::EntryKind::File && now.kind == platform::EntryKind::File && now.SameFile(copied))
-    return AfterCopy::DropCopy;
+  // A regular file still under the name, written since (in place, or saved
+  // over it by an editor), has newer data than the copy. A link or a folder in
+  // its place leaves the copy as perhaps the only place its data is.
+  if (copied.kind == platform::EntryKind::File && now.kind == platform::EntryKind::File) return AfterCopy::DropCopy;
   return AfterCopy::KeepBoth;
 }
 

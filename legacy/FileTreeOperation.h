@@ -113,7 +113,7 @@ class CFileTreeOperation {
   // source as it was copied and as it is now (`looked`: the error of that look).
   enum class AfterCopy {
     RemoveSource,  // it is the file copied, unchanged since
-    DropCopy,      // the regular file copied still stands, written since: it stays, its stale copy goes
+    DropCopy,      // a regular file stands under its name, written since: it stays, its stale copy goes
     KeepBoth,      // something else stands under its name, or it cannot be looked at: the copy may be all
                    // that is left of what was copied
     Moved,         // it went meanwhile: its copy is all that is left of it, and its move is done

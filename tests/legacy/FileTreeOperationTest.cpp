@@ -1103,11 +1103,11 @@ TEST_F(FileTree, AFileWrittenAfterItsCopyLeavesNoStaleCopy) {
 
 // One rule for a file found other than copied once its copy stands, whether
 // it is moved on its own or in a tree, onto a free name, over a file
-// (overwriting on) or under a "Copy of" name. Only the file copied, still a
-// regular file and written since, stays in its source with its stale copy
+// (overwriting on) or under a "Copy of" name. A regular file written since
+// (in place, or another saved over it) stays in its source with its stale copy
 // gone. A source deleted meanwhile is moved: its copy is all that is left of
-// it. A link (dangling or not) or another file in its place stays, and so does
-// the copy, which may be all that is left of the data copied.
+// it. A link (dangling or not) in its place stays, and so does the copy, which
+// may be all that is left of the data copied.
 TEST_F(FileTree, AMoveDropsAStaleCopyOnlyWhileItsSourceStandsWithNewerData) {
   namespace fs = std::filesystem;
   const struct {
@@ -1160,7 +1160,7 @@ TEST_F(FileTree, AMoveDropsAStaleCopyOnlyWhileItsSourceStandsWithNewerData) {
          std::ofstream(file + ".new") << "other";
          fs::rename(file + ".new", file);
        },
-       false, fs::file_type::regular, "other", "old"},
+       false, fs::file_type::regular, "other", nullptr},
   };
   for (const auto& shape : shapes) {
     for (const auto& event : events) {
