@@ -215,18 +215,12 @@ bool CFileTreeOperation::Move(const std::string& source, const std::string& dest
     // meanwhile stays. The emptied folders go at the end.
     m_Moving = true;
     m_Kept.clear();
-    m_OneCopy = {};
-    CopyTree(source, destination);
-    DeleteTree(source);
-    if (!m_Kept.empty()) {
-      // A file moved on its own that changed since: its copy goes, as in a tree.
-      platform::EntryInfo copy;
-      if (m_Kept == source && !m_OneCopy.path.empty() && platform::GetEntryInfo(m_OneCopy.path, copy) == 0 &&
-          copy.kind == platform::EntryKind::File && IsCopyOf(copy, m_OneCopy.info) &&
-          !win::DeleteFile(m_OneCopy.path.c_str()))
-        RaiseAt(m_OneCopy.path, win::GetLastError());
-      Raise(m_Kept + " was added or changed during the move and stays where it is");
+    if (const std::optional<CopiedAlone> alone = CopyTree(source, destination)) {
+      if (SettleAlone(*alone)) m_Kept = source;
+    } else {
+      DeleteTree(source);
     }
+    if (!m_Kept.empty()) Raise(m_Kept + " was added or changed during the move and stays where it is");
   } catch (CFExeption* failure) {
     Keep(failure);
     ok = false;
@@ -272,7 +266,8 @@ int CFileTreeOperation::CheckPath(const std::string& path) {
   return (attributes & win::FILE_ATTRIBUTE_DIRECTORY) != 0 ? 2 : 1;
 }
 
-void CFileTreeOperation::CopyTree(std::string source, std::string destination) {
+std::optional<CFileTreeOperation::CopiedAlone> CFileTreeOperation::CopyTree(std::string source,
+                                                                            std::string destination) {
   const int sourceKind = IsLink(source) ? 1 : CheckPath(source);  // a link is copied as a link
   const win::DWORD sourceError = win::GetLastError();
   const int destinationKind = CheckPath(destination);
@@ -337,18 +332,24 @@ void CFileTreeOperation::CopyTree(std::string source, std::string destination) {
     }
     if (const win::DWORD error = out->Self(m_WalkTarget)) Raise(error);
     CopyWalk(std::move(walked), WithoutBackslash(source), std::move(out), outName, !folder.empty(), madeRoot);
-    return;
+    return std::nullopt;
   }
-  if (m_Moving) {
-    if (const win::DWORD error = platform::GetEntryInfo(source, m_OneCopy.info)) Raise(error);
-    Record(m_OneCopy.info);
-  }
-  if (sourceKind == 1 && destinationKind == 1) {
-    m_OneCopy.path = CopyOneFile(source, destination);
-  } else if (sourceKind == 1 && destinationKind == 2) {
+  // A file: for a Move, the source as copied is looked at before the copy,
+  // and both names are mapped once, so that whatever takes a name later
+  // under another letter case is never taken for them.
+  CopiedAlone copied;
+  copied.source = source;
+  win::DWORD error = 0;
+  if (m_Moving && (!platform::MapPath(source, copied.sourceNative, &error) ||
+                   (error = platform::GetEntryInfo(copied.sourceNative, copied.info)) != 0))
+    Raise(error);
+  if (destinationKind == 2) {
     AddBackslash(destination);
-    m_OneCopy.path = CopyOneFile(source, destination + NameOf(source));
+    destination += NameOf(source);
   }
+  copied.copy = CopyOneFile(source, destination);
+  if (m_Moving && !platform::MapPath(copied.copy, copied.copyNative, &error)) Raise(error);
+  return copied;
 }
 
 void CFileTreeOperation::CopyWalk(std::unique_ptr<platform::OpenFolder> source, const std::string& from,
@@ -523,35 +524,87 @@ void CFileTreeOperation::RemoveSources(FolderChain& source, FolderChain& target,
       if (unplaced == 0) RaiseAt(target.Path(), error);
       m_Batch.clear();
     }
+    // What stays in the source is named by the final walk.
     for (const Copied& copy : m_Batch) {
-      platform::EntryInfo now;
-      const win::DWORD looked = source.Folder().Info(copy.name, now);
-      if (looked == 0 && copy.info.Unchanged(now)) {
-        if (RemoveEntry(source.Folder(), copy.name, &now, source.Path(copy.name))) m_Copied.erase({now.device, now.inode});
-        continue;
-      }
-      // Changed meanwhile: the source stays for the final walk to name, and
-      // the copy made before the change goes, so that no reader takes old
-      // data under the name and a retry copies it anew there. What went
-      // meanwhile has its copy as all that is left of it.
-      if (looked == 0) DropCopy(target, copy);
+      bool acted = false;
+      if (SettleSource(source.Folder(), source.Path(), target.Folder(), target.Path(), copy, acted) ==
+              AfterCopy::DropCopy &&
+          acted)
+        target.Top().taken.erase(Folded(copy.target));
     }
     m_Batch.clear();
   }
   if (unplaced != 0) RaiseAt(source.Path(failed), unplaced);
 }
 
-void CFileTreeOperation::DropCopy(FolderChain& target, const Copied& copy) {
-  platform::EntryInfo info;
-  if (target.Folder().Info(copy.target, info) != 0 || !IsCopyOf(info, copy.info)) return;
-  if (const win::DWORD error = target.Folder().RemoveFile(copy.target)) RaiseAt(target.Path(copy.target), error);
-  target.Top().taken.erase(Folded(copy.target));
+CFileTreeOperation::AfterCopy CFileTreeOperation::Judge(const platform::EntryInfo& copied, win::DWORD looked,
+                                                        const platform::EntryInfo& now) {
+  if (IsMissing(looked)) return AfterCopy::Moved;
+  if (looked != 0) return AfterCopy::KeepBoth;
+  if (copied.Unchanged(now)) return AfterCopy::RemoveSource;
+  // A regular file still under the name, written since (in place, or saved
+  // over it by an editor), has newer data than the copy. A link or a folder in
+  // its place leaves the copy as perhaps the only place its data is.
+  if (copied.kind == platform::EntryKind::File && now.kind == platform::EntryKind::File) return AfterCopy::DropCopy;
+  return AfterCopy::KeepBoth;
 }
 
-// A copy keeps its source's last-write time: what stands under its name with
-// another time (or of another kind) is no longer that copy.
-bool CFileTreeOperation::IsCopyOf(const platform::EntryInfo& standing, const platform::EntryInfo& source) {
-  return standing.kind == source.kind && (standing.kind != platform::EntryKind::File || standing.modified == source.modified);
+// A source changed after its copy was made stays, so that the Move fails
+// naming it, and the copy made before the change goes, so that no reader takes
+// old data under the name and a retry copies it anew there.
+CFileTreeOperation::AfterCopy CFileTreeOperation::SettleSource(const platform::OpenFolder& source,
+                                                               const std::string& sourcePath,
+                                                               const platform::OpenFolder& target,
+                                                               const std::string& targetPath, const Copied& copy,
+                                                               bool& acted) {
+  acted = false;
+  platform::EntryInfo now;
+  const win::DWORD looked = source.Info(copy.name, now);
+  const AfterCopy after = Judge(copy.info, looked, now);
+  if (after == AfterCopy::RemoveSource) {
+    acted = RemoveEntry(source, copy.name, &now, sourcePath + "\\" + copy.name);
+    if (acted) m_Copied.erase({now.device, now.inode});
+  } else if (after == AfterCopy::DropCopy) {
+    // Only while it stands as copied: a copy keeps its source's last-write
+    // time, so what stands under its name with another is no longer that copy.
+    platform::EntryInfo standing;
+    if (target.Info(copy.target, standing) == 0 && standing.kind == platform::EntryKind::File &&
+        standing.modified == copy.info.modified) {
+      if (const win::DWORD error = target.RemoveFile(copy.target)) RaiseAt(targetPath + "\\" + copy.target, error);
+      acted = true;
+    }
+  }
+  return after;
+}
+
+bool CFileTreeOperation::SettleAlone(const CopiedAlone& copied) {
+  // Each side through the folder it stands in, as in a tree.
+  struct Side {
+    std::string folder, name;
+    platform::OpenFolder open;
+  } sides[2];
+  const std::string* natives[2] = {&copied.sourceNative, &copied.copyNative};
+  for (int i = 0; i < 2; ++i) {
+    Side& side = sides[i];
+    const std::string& native = *natives[i];
+    const auto slash = native.rfind('/');
+    side.folder = slash == std::string::npos ? "." : slash == 0 ? "/" : native.substr(0, slash);
+    side.name = slash == std::string::npos ? native : native.substr(slash + 1);
+    const win::DWORD error = side.open.Open(side.folder, true);
+    // A source whose folder went has gone with it.
+    if (i == 0 && IsMissing(error)) return false;
+    if (error != 0) RaiseAt(side.folder, error);
+  }
+  const auto folderOf = [](const std::string& given) {
+    const std::string path = WithoutBackslash(given);
+    const auto sep = path.find_last_of("\\/");
+    return sep == std::string::npos ? std::string(".") : path.substr(0, sep);
+  };
+  const Copied copy{sides[0].name, sides[1].name, copied.info, false};
+  bool acted = false;
+  const AfterCopy after =
+      SettleSource(sides[0].open, folderOf(copied.source), sides[1].open, folderOf(copied.copy), copy, acted);
+  return after == AfterCopy::DropCopy || after == AfterCopy::KeepBoth;
 }
 
 void CFileTreeOperation::EndBatch() {

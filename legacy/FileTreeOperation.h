@@ -7,6 +7,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -61,7 +62,16 @@ class CFileTreeOperation {
   void LimitSelfCopy(const std::string& source, const std::string& destination);
 
  private:
-  void CopyTree(std::string source, std::string destination);
+  // A file (or link) moved on its own, as its copy leaves it for the Move:
+  // the source's path, its copy's path (perhaps a "Copy of" name) and the
+  // source as it was looked at before it was copied.
+  struct CopiedAlone {
+    std::string source, copy;              // as given, for texts
+    std::string sourceNative, copyNative;  // as mapped when looked at, never mapped again
+    platform::EntryInfo info;
+  };
+  // A tree is copied whole; a file copied on its own is returned.
+  std::optional<CopiedAlone> CopyTree(std::string source, std::string destination);
   // Copies what the open source folder holds into the open target folder,
   // depth first; `from` and `into` name them in texts.
   // `ownRoot`: the target folder stands for the source folder and takes its
@@ -99,9 +109,26 @@ class CFileTreeOperation {
   win::DWORD PlaceBatch(std::string& failed);
   void RemoveSources(FolderChain& source, FolderChain& target, FolderFlush flush, win::DWORD unplaced,
                      const std::string& failed);
-  // The copy of a source that changed after it was copied, where it still stands.
-  void DropCopy(FolderChain& target, const Copied& copy);
-  static bool IsCopyOf(const platform::EntryInfo& standing, const platform::EntryInfo& source);
+  // What becomes of a Move's source once its copy stands on disk, from the
+  // source as it was copied and as it is now (`looked`: the error of that look).
+  enum class AfterCopy {
+    RemoveSource,  // it is the file copied, unchanged since
+    DropCopy,      // a regular file stands under its name, written since: it stays, its stale copy goes
+    KeepBoth,      // something else stands under its name, or it cannot be looked at: the copy may be all
+                   // that is left of what was copied
+    Moved,         // it went meanwhile: its copy is all that is left of it, and its move is done
+  };
+  static AfterCopy Judge(const platform::EntryInfo& copied, win::DWORD looked, const platform::EntryInfo& now);
+  // The one place that acts on Judge, for a file of a tree and a file moved on
+  // its own alike: `copy.name` in `source`, its copy `copy.target` in
+  // `target`; the paths name the two folders in texts. Returns the judgement;
+  // `acted`: the source was removed (not declined) or the stale copy dropped
+  // (it still stood as copied).
+  AfterCopy SettleSource(const platform::OpenFolder& source, const std::string& sourcePath,
+                         const platform::OpenFolder& target, const std::string& targetPath, const Copied& copy,
+                         bool& acted);
+  // SettleSource for a file moved on its own; true when it stays in its source.
+  bool SettleAlone(const CopiedAlone& copied);
   void EndBatch();
   // A file or link of the open folder (`info` as looked at, null when it could
   // not be); false when a read-only file is declined.
@@ -122,10 +149,6 @@ class CFileTreeOperation {
   bool m_Moving = false;
   std::map<std::pair<std::uint64_t, std::uint64_t>, platform::EntryInfo> m_Copied;
   std::string m_Kept;  // the first entry a Move left in its source
-  struct {
-    std::string path;
-    platform::EntryInfo info;
-  } m_OneCopy;  // a file moved on its own: its copy, and the source as copied
   struct Copied {
     std::string name;
     std::string target;  // the name of its copy

@@ -930,9 +930,14 @@ TEST_F(FileTree, NoSourceGoesAndNoNameStandsBeforeTheFlush) {
     const char* name;
     std::function<bool()> run;
     const char* unflushed;  // the native path whose flush fails
-  } rows[] = {{"move, folder", [this] { return op_.Move("C:\\a", "D:\\b"); }, "/b/a"},
-              {"move, file", [this] { return op_.Move("C:\\a", "D:\\b"); }, "/b/a/1.txt"},
-              {"copy, file", [this] { return op_.Copy("C:\\a", "D:\\b"); }, "/b/a/1.txt"}};
+    const char* copy;       // of C:\a\1.txt
+  } rows[] = {{"move, folder", [this] { return op_.Move("C:\\a", "D:\\b"); }, "/b/a", "D:\\b\\a\\1.txt"},
+              {"move, file", [this] { return op_.Move("C:\\a", "D:\\b"); }, "/b/a/1.txt", "D:\\b\\a\\1.txt"},
+              {"copy, file", [this] { return op_.Copy("C:\\a", "D:\\b"); }, "/b/a/1.txt", "D:\\b\\a\\1.txt"},
+              {"move of one file, folder", [this] { return op_.Move("C:\\a\\1.txt", "D:\\b"); }, "/b",
+               "D:\\b\\1.txt"},
+              {"move of one file, file", [this] { return op_.Move("C:\\a\\1.txt", "D:\\b"); }, "/b/1.txt",
+               "D:\\b\\1.txt"}};
   for (const auto& row : rows) {
     Put("C:\\a\\1.txt", "1");
     Put("C:\\a\\2.txt", "2");
@@ -946,7 +951,11 @@ TEST_F(FileTree, NoSourceGoesAndNoNameStandsBeforeTheFlush) {
     EXPECT_EQ(op_.m_ErrorCode, win::ERROR_GEN_FAILURE) << row.name;
     EXPECT_EQ(ReadAll("C:\\a\\1.txt"), "1") << row.name;
     if (kxtest::EndsWith(unflushed, ".txt")) {
-      EXPECT_FALSE(Exists("D:\\b\\a\\1.txt")) << row.name;
+      EXPECT_FALSE(Exists(row.copy)) << row.name;
+    }
+    const std::string copy = row.copy, into = copy.substr(0, copy.rfind('\\'));
+    if (std::filesystem::exists(Native(into))) {
+      for (const auto& [name, data] : FilesIn(into)) EXPECT_NE(name.rfind(".~kx", 0), 0u) << row.name << ": " << name;
     }
     for (const char* path : {"C:\\a", "D:\\b"}) std::filesystem::remove_all(Native(path));
   }
@@ -1092,6 +1101,114 @@ TEST_F(FileTree, AFileWrittenAfterItsCopyLeavesNoStaleCopy) {
   }
 }
 
+// One rule for a file found other than copied once its copy stands, whether
+// it is moved on its own or in a tree, onto a free name, over a file
+// (overwriting on) or under a "Copy of" name. A regular file written since
+// (in place, or another saved over it) stays in its source with its stale copy
+// gone. A source deleted meanwhile is moved: its copy is all that is left of
+// it. A link (dangling or not) in its place stays, and so does the copy, which
+// may be all that is left of the data copied.
+TEST_F(FileTree, AMoveDropsAStaleCopyOnlyWhileItsSourceStandsWithNewerData) {
+  namespace fs = std::filesystem;
+  const struct {
+    const char* name;
+    const char* source;
+    const char* destination;
+    bool overwrite;
+    const char* standing;  // a file that stands there before the Move, or null
+    const char* copy;      // the copy of C:\a\1.txt
+    const char* flushed;   // the folder flushed once the copy stands
+  } shapes[] = {
+      {"one file", "C:\\a\\1.txt", "D:\\b", false, nullptr, "D:\\b\\1.txt", "/b"},
+      {"one file over a file", "C:\\a\\1.txt", "D:\\b\\1.txt", true, "D:\\b\\1.txt", "D:\\b\\1.txt", "/b"},
+      {"one file as a copy", "C:\\a\\1.txt", "D:\\b", false, "D:\\b\\1.txt", "D:\\b\\Copy of 1.txt", "/b"},
+      {"tree", "C:\\a", "D:\\b", false, nullptr, "D:\\b\\a\\1.txt", "/b/a"},
+      {"tree over a file", "C:\\a", "D:\\b", true, "D:\\b\\a\\1.txt", "D:\\b\\a\\1.txt", "/b/a"},
+      {"tree as a copy", "C:\\a", "D:\\b", false, "D:\\b\\a\\1.txt", "D:\\b\\a\\Copy of 1.txt", "/b/a"},
+  };
+  const std::string file = Native("C:\\a\\1.txt");
+  const auto linkTo = [&file](const std::string& target) {
+    fs::remove(file);
+    fs::create_symlink(target, file);
+  };
+  const struct {
+    const char* name;
+    std::function<void(const std::string& copy)> make;  // to C:\\a\\1.txt once its copy (native) stands
+    bool moved;
+    fs::file_type left;    // what stands at C:\\a\\1.txt afterwards
+    const char* data;      // its data, for a file
+    const char* copyData;  // what the copy holds afterwards; null where it went
+  } events[] = {
+      {"appended to", [&file](const std::string&) { std::ofstream(file, std::ios::app) << "+new"; }, false,
+       fs::file_type::regular, "old+new", nullptr},
+      {"rewritten in place", [&file](const std::string&) { std::ofstream(file) << "rewritten"; }, false,
+       fs::file_type::regular, "rewritten", nullptr},
+      // What stands under the copy's name once another writer wrote it is no longer the copy.
+      {"written, and its copy too",
+       [&file](const std::string& copy) {
+         std::ofstream(file, std::ios::app) << "+new";
+         std::ofstream(copy) << "theirs";
+       },
+       false, fs::file_type::regular, "old+new", "theirs"},
+      {"deleted", [&file](const std::string&) { fs::remove(file); }, true, fs::file_type::not_found, nullptr, "old"},
+      {"replaced by a dangling link", [&](const std::string&) { linkTo(Native("C:\\nowhere")); }, false,
+       fs::file_type::symlink, nullptr, "old"},
+      {"replaced by a link to a file", [&](const std::string&) { linkTo(Native("C:\\out\\o.txt")); }, false,
+       fs::file_type::symlink, nullptr, "old"},
+      {"replaced by another file",
+       [&file](const std::string&) {
+         std::ofstream(file + ".new") << "other";
+         fs::rename(file + ".new", file);
+       },
+       false, fs::file_type::regular, "other", nullptr},
+  };
+  for (const auto& shape : shapes) {
+    for (const auto& event : events) {
+      const std::string row = std::string(shape.name) + ", " + event.name;
+      Put("C:\\a\\1.txt", "old");
+      Put("C:\\a\\2.txt", "2");
+      Put("C:\\out\\o.txt", "o");
+      MakeDirs("D:\\b");
+      if (shape.standing) Put(shape.standing, "before");
+      op_.m_Overwrite = shape.overwrite;
+      const std::string copy = shape.copy, flushed = shape.flushed;
+      bool made = false;
+      platform::SetFlushFault([&](const std::string& native) {
+        if (!made && kxtest::EndsWith(native, flushed) && ReadAll(copy) == "old") {
+          made = true;
+          event.make(Native(copy));
+        }
+        return 0u;
+      });
+      EXPECT_EQ(op_.Move(shape.source, shape.destination), event.moved) << row << ": " << op_.m_ErrorText;
+      platform::SetFlushFault({});
+      op_.m_Overwrite = false;
+      EXPECT_TRUE(made) << row;
+      if (!event.moved) {
+        EXPECT_EQ(op_.m_ErrorText, "C:\\a\\1.txt was added or changed during the move and stays where it is") << row;
+      }
+      EXPECT_EQ(fs::symlink_status(file).type(), event.left) << row;
+      if (event.data) {
+        EXPECT_EQ(ReadAll("C:\\a\\1.txt"), event.data) << row;
+      }
+      if (event.copyData) {
+        EXPECT_EQ(ReadAll(copy), event.copyData) << row;
+      } else {
+        EXPECT_FALSE(fs::exists(fs::symlink_status(Native(copy)))) << row;
+      }
+      if (shape.standing && std::string(shape.standing) != copy) {
+        EXPECT_EQ(ReadAll(shape.standing), "before") << row;
+      }
+      EXPECT_EQ(ReadAll("C:\\out\\o.txt"), "o") << row;
+      if (std::string(shape.source) == "C:\\a") {
+        EXPECT_EQ(ReadAll("D:\\b\\a\\2.txt"), "2") << row;
+        EXPECT_EQ(Exists("C:\\a"), !event.moved) << row;
+      }
+      for (const char* path : {"C:\\a", "C:\\out", "D:\\b"}) fs::remove_all(Native(path));
+    }
+  }
+}
+
 // Copied as root, another user's file or folder becomes root's: it keeps no
 // set-user-ID or set-group-ID bit, as cp keeps none; root's own keeps them.
 TEST_F(FileTree, SetIdBitsStayOnlyWhereTheOwnerDoes) {
@@ -1103,6 +1220,7 @@ TEST_F(FileTree, SetIdBitsStayOnlyWhereTheOwnerDoes) {
     gid_t group;
     mode_t mode, copied;
   } rows[] = {{"prog", false, 4321, 4321, 04755, 0755},
+              {"prog in root's group", false, 4321, 0, 06755, 0755},
               {"group", false, 0, 4321, 02755, 0755},
               {"s", true, 0, 4321, 02775, 0775},
               {"own", false, 0, 0, 06755, 06755}};

@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -278,6 +280,98 @@ TEST_F(FilesAndFolders, AFullDiskLeavesFilesAsTheyWere) {
   EXPECT_TRUE(copied);  // 3000 bytes fit
   EXPECT_EQ(readRaw(f), before);
   EXPECT_EQ(kxtest::listNames(dir.path()), (Names{"Summary.ini", "copy.ini"}));
+}
+
+// A flush that fails before a file takes its name fails the write: a copy of
+// one file, a profile write and a whole-file write each report it, leave the
+// old file byte for byte as it was and leave no temporary file behind.
+TEST_F(FilesAndFolders, AFailedFlushLeavesTheOldFileAndNoTemporary) {
+  const std::string target = dir / "t.ini", source = dir / "s.ini";
+  const std::string before = "[S]\r\nk=old\r\n";
+  const struct {
+    const char* name;
+    std::function<BOOL()> write;
+  } rows[] = {
+      {"copy", [&] { return CopyFile(source.c_str(), target.c_str(), FALSE); }},
+      {"profile write", [&] { return WritePrivateProfileString("S", "k", "new", target.c_str()); }},
+      {"whole-file write",
+       [&] {
+         const DWORD err = platform::WriteFileBytes(target, "[S]\r\nk=new\r\n");
+         SetLastError(err);
+         return err == 0 ? TRUE : FALSE;
+       }},
+  };
+  for (const auto& row : rows) {
+    writeRaw(source, "[S]\r\nk=new\r\n");
+    writeRaw(target, before);
+    platform::ClearProfileCache();
+    EXPECT_EQ(GetPrivateProfileString("S", "k", "", target), "old") << row.name;  // now in the cache
+    int flushes = 0;
+    platform::SetFlushFault([&flushes](const std::string& native) {
+      if (!native.ends_with("/t.ini")) return DWORD{0};
+      ++flushes;
+      return DWORD{ERROR_GEN_FAILURE};
+    });
+    const BOOL written = row.write();
+    const DWORD error = GetLastError();
+    platform::SetFlushFault({});
+    EXPECT_EQ(flushes, 1) << row.name;
+    EXPECT_FALSE(written) << row.name;
+    EXPECT_EQ(error, ERROR_GEN_FAILURE) << row.name;
+    EXPECT_EQ(readRaw(target), before) << row.name;
+    EXPECT_EQ(GetPrivateProfileString("S", "k", "", target), "old") << row.name;
+    EXPECT_EQ(kxtest::listNames(dir.path()), (Names{"s.ini", "t.ini"})) << row.name;  // no .~kx temporary
+  }
+}
+
+// Copied or rewritten as root, another user's set-user-ID program becomes
+// root's: it keeps no set-ID bit, even where its group is root's (the owner
+// differs though the group does not), as cp keeps none. Root's own file keeps
+// its bits.
+TEST_F(FilesAndFolders, SetIdBitsStayOnlyWithTheirOwnerAndGroup) {
+  if (::geteuid() != 0) GTEST_SKIP() << "giving a file to another user needs root";
+  const struct {
+    uid_t owner;
+    gid_t group;
+    mode_t mode, kept;
+  } rows[] = {{4321, 0, 04755, 0755}, {4321, 0, 06755, 0755}, {0, 4321, 02755, 0755}, {0, 0, 06755, 06755}};
+  const std::string prog = dir / "prog", copy = dir / "copy";
+  const struct {
+    const char* name;
+    const std::string* made;  // the file whose bits are checked
+    std::function<bool()> write;
+  } ways[] = {
+      {"copy", &copy, [&] { return CopyFile(prog.c_str(), copy.c_str(), TRUE) != FALSE; }},
+      {"copy over a file", &copy,
+       [&] {
+         writeRaw(copy, "root's");
+         return CopyFile(prog.c_str(), copy.c_str(), FALSE) != FALSE;
+       }},
+      {"copy in a walk", &copy,
+       [&] {
+         platform::OpenFolder folder;
+         return folder.Open(dir.path()) == 0 && folder.CopyEntry("prog", folder, "copy", false) == 0;
+       }},
+      {"rewrite", &prog, [&] { return platform::WriteFileBytes(prog, "#!/bin/sh\nexit 1\n") == 0; }},
+  };
+  for (const auto& way : ways) {
+    for (const auto& row : rows) {
+      char mode[8];
+      std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(row.mode));
+      const std::string name = std::string(way.name) + ", " + std::to_string(row.owner) + ":" +
+                               std::to_string(row.group) + " " + mode;
+      writeRaw(prog, "#!/bin/sh\n");
+      ASSERT_EQ(::chown(prog.c_str(), row.owner, row.group), 0) << name;
+      ASSERT_EQ(::chmod(prog.c_str(), row.mode), 0) << name;  // after chown, which clears them
+      ASSERT_TRUE(way.write()) << name;
+      struct stat st {};
+      ASSERT_EQ(::stat(way.made->c_str(), &st), 0) << name;
+      EXPECT_EQ(st.st_mode & 07777, row.kept) << name;
+      EXPECT_EQ(st.st_uid, 0u) << name;
+      fs::remove(prog);
+      fs::remove(copy);
+    }
+  }
 }
 
 TEST_F(FilesAndFolders, AnAppendUndoneOnAFullDiskKeepsOtherThreadsRecords) {
