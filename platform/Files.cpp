@@ -82,8 +82,11 @@ bool writeAll(int fd, const char* data, std::size_t size, int& err) {
 constexpr std::string_view kTempPrefix = ".~kx";
 constexpr std::size_t kTempNameLength = 10;
 
+// Only names of that shape are swept: a user's ".~kx-notes" is no temporary.
 bool isOurTemp(std::string_view name) {
-  return name.size() == kTempNameLength && name.substr(0, kTempPrefix.size()) == kTempPrefix;
+  return name.size() == kTempNameLength && name.substr(0, kTempPrefix.size()) == kTempPrefix &&
+         std::all_of(name.begin() + kTempPrefix.size(), name.end(),
+                     [](char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; });
 }
 
 std::string inFolder(const std::string& dir, std::string_view name) {

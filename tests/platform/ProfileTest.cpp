@@ -593,6 +593,16 @@ TEST_F(Profile, AWriterKilledMidWriteLeavesNoTemporaryFileOnceTheFolderIsNextWri
   EXPECT_EQ(readRaw(ini), "[S]\r\nk=2\r\n");
 }
 
+// Only a temporary's own shape (".~kx" and six letters or digits) is taken for
+// a killed writer's leftover: a user's file of the same length stays.
+TEST_F(Profile, OnlyATemporarysShapeIsSweptAsALeftover) {
+  writeRaw(dir / ".~kxAb3xY9", "left");
+  writeRaw(dir / ".~kx-notes", "mine");
+  writeRaw(dir / ".~kx a.b.c", "mine");
+  ASSERT_TRUE(WritePrivateProfileString("S", "k", "1", ini.c_str()));
+  EXPECT_EQ(kxtest::listNames(dir.path()), (Names{".~kx a.b.c", ".~kx-notes", "test.ini"}));
+}
+
 // 20 MB of blank lines, read and rewritten within six times the file's size of
 // address space.
 TEST_F(Profile, ADegenerateFileCostsASmallMultipleOfItsSize) {
