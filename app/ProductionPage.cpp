@@ -65,6 +65,16 @@ std::string FlashIdMaskSetting() {
   return std::string(buffer) == kMissing ? std::string(kx::kDefaultFlashIdMask) : kx::TrimBlanks(buffer);
 }
 
+// A setting's text for a message: each control character as "\xNN".
+std::string ShownText(const std::string& text) {
+  std::string shown;
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    shown += byte < 0x20 || byte == 0x7F ? kx::StrFormat("\\x%02X", byte) : std::string(1, c);
+  }
+  return shown;
+}
+
 void PaintCell(kx::StatusCellModel& cell, std::uint32_t text, std::uint32_t back, const std::string& shown) {
   cell.SetColor(text, back);
   cell.Clear();
@@ -428,6 +438,12 @@ bool CProductionPage::PrepareLogFolders(std::string& message) {
   const std::string workingNo = ReadText("General Info", "WorkingNo", kParamIni, 250);
   const std::string configured = ReadText("Log Path", "SetLogFolderPath", kParamIni, 250);
   const std::string pc = kx::ComputerNameText();
+  // Refused before anything is made: the log folder and the work-order file carry it in their names.
+  if (const std::string why = kx::WorkingNoFault(workingNo, pc); !why.empty()) {
+    message = kx::StrFormat("[General Info] WorkingNo %s in %s cannot be part of the log files' names: %s.",
+                            ShownText(workingNo).c_str(), kParamIni, why.c_str());
+    return false;
+  }
   m_LogFolder = configured.empty() ? kx::StrFormat(".\\%s_%s", workingNo.c_str(), pc.c_str())
                                    : kx::StrFormat("%s\\%s", configured.c_str(), workingNo.c_str());
   for (const char* sub : {"%s\\D_Reports\\", "%s\\Fail_Log\\", "%s\\Current\\"}) {
@@ -464,7 +480,7 @@ bool CProductionPage::PrepareLogFolders(std::string& message) {
   const std::string summary = kx::SummaryLogPath(m_LogFolder);
   if (!platform::FileExists(summary)) kx::WriteSummaryLogHeader(summary, TimeStamp());
   lock.Release();
-  const std::string workOrder = kx::StrFormat("%s\\WO_%s_%s.txt", m_LogFolder.c_str(), workingNo.c_str(), pc.c_str());
+  const std::string workOrder = m_LogFolder + "\\" + kx::WorkOrderFileName(workingNo, pc);
   if (!platform::FileExists(workOrder)) WriteText("Base Info", "WorkOrder", workingNo, workOrder);
   kx::SetWorkOrderPath(workOrder);
   return true;

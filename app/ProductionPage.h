@@ -83,7 +83,9 @@ class CProductionPage {
   // ---- logs and totals ----
 
   // False, with the operator's message naming the folder or file and the OS
-  // error, when a log folder cannot be created or the Total log written.
+  // error, when a log folder cannot be created or the Total log written; and,
+  // before anything is made, naming the WorkingNo and why, when it cannot be
+  // part of the log folder's and work-order file's names (kx::WorkingNoFault).
   bool PrepareLogFolders(std::string& message);
   // The header of a new Total log.
   void WriteRunSummary(const std::string& totalLogPath);

@@ -170,22 +170,26 @@ void CPropertyPage_KXMP::OnRunTimer(wxTimerEvent&) {
   EnableRunControls(true);
   bool warning = false;
   const std::string notice = m_Logic.TakeNotice(&warning);
-  if (m_CloseWhenRunEnds) {
-    if (wxWindow* top = wxGetTopLevelParent(this)) top->Close();
-    return;
-  }
-  if (!notice.empty())
+  // The program ends (a close or a signal came): a warning (totals a log
+  // refused, no drive found) is told all the same, its whole text as a box
+  // that is not shown (on standard error); a plain next-station notice is not.
+  if (!notice.empty() && (warning || !m_CloseWhenRunEnds))
     win::MessageBox(nullptr, notice.c_str(), "kxmp",
                     win::MB_OK | (warning ? win::MB_ICONWARNING : win::MB_ICONINFORMATION));
+  if (m_CloseWhenRunEnds)
+    if (wxWindow* top = wxGetTopLevelParent(this)) top->Close();
 }
 
 bool CPropertyPage_KXMP::CanClose() {
-  if (!m_Logic.Running()) return true;
+  // A run going, or one whose end the run timer has not shown yet: its notice is told first.
+  if (!m_Logic.Running() && !m_RunTimer.IsRunning()) return true;
   m_Logic.RequestStop();
   if (!m_CloseWhenRunEnds) {
     m_CloseWhenRunEnds = true;
-    m_CloseNotice = new CNoticeWindow(wxGetTopLevelParent(this), kRunningText);
-    m_CloseNotice->Show();
+    if (m_Logic.Running()) {
+      m_CloseNotice = new CNoticeWindow(wxGetTopLevelParent(this), kRunningText);
+      m_CloseNotice->Show();
+    }
   }
   return false;
 }

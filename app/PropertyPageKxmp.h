@@ -45,7 +45,10 @@ class CPropertyPage_KXMP : public wxPanel {
   void OnScan();
   // False while a run is going: the operator is told by a notice that does not
   // hold the window, no further pass starts, and the window closes when the
-  // run has ended whether or not the notice was answered.
+  // run has ended whether or not the notice was answered. False too for a run
+  // that has ended but whose end the run timer has not shown yet: the window
+  // closes at its next tick. A warning of the run's end (totals refused, no
+  // drive found) is then told as a box that is not shown, the program ending.
   bool CanClose();
   CNoticeWindow* CloseNotice() { return m_CloseNotice.get(); }
   bool CloseWhenRunEnds() const { return m_CloseWhenRunEnds; }

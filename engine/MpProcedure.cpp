@@ -163,6 +163,7 @@ bool CMpRun::SerialAndInfoBlock() {
       const int skipBinClass = OptionInt("SkipCheckINIBinClass", 0);
       if (d_.CheckBinType(0) == 0) {
         d_.m_ErrorCode = "S_x30";
+        kx::proc::ReportUnreadableSettings(d_, kx::ParamFdbIniPath());
         if (skipBinClass != 0) {
           d_.WriteReport("INI class & Bintype Fail !!", true);
         } else {

@@ -12,6 +12,7 @@
 #include "device/SettingNumbers.h"
 #include "device/Settings.h"
 #include "engine/PortJob.h"
+#include "platform/Files.h"
 #include "protocol/MediaRecords.h"
 
 namespace kx::proc {
@@ -28,6 +29,13 @@ int FdbInt(const char* section, const char* key, int defaultValue) {
 
 int ToolInt(const char* key, int defaultValue) {
   return ReadProfileInt("General Info", key, defaultValue, kToolSetting);
+}
+
+void ReportUnreadableSettings(CPortDevice& d, const std::string& path) {
+  std::string first;
+  const win::DWORD error = platform::ReadFileStart(path, first, 1);
+  if (error != 0)
+    d.WriteReport(StrFormat("Setting file %s cannot be read: %s", path.c_str(), OsErrorText(error).c_str()), true);
 }
 
 const std::string& ReadText(std::string& scratch, const char* section, const char* key, const std::string& file,

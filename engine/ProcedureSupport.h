@@ -21,6 +21,11 @@ int OptionInt(const char* key, int defaultValue);  // param.ini [Options]
 int FdbInt(const char* section, const char* key, int defaultValue);
 int ToolInt(const char* key, int defaultValue);  // MPToolSetting.ini [General Info]
 
+// The report line naming a settings file that cannot be read (missing, or a
+// folder in its place) with the system's reason: "Setting file <path> cannot
+// be read: OS error <n>, <text>". Nothing when it can be read, empty or not.
+void ReportUnreadableSettings(CPortDevice& d, const std::string& path);
+
 // A text key into the job's scratch text (at most bufferSize-1 characters), trimmed.
 const std::string& ReadText(std::string& scratch, const char* section, const char* key, const std::string& file,
                             std::size_t bufferSize);

@@ -64,6 +64,7 @@ std::uint8_t CPortJob::RunRDT() {
   const int skipBinClass = ParamInt("SkipCheckINIBinClass", 0);
   if (d.CheckBinType(1) == 0) {
     d.m_ErrorCode = "S_x30";
+    kx::proc::ReportUnreadableSettings(d, fdb);
     m_FailCode = d.m_ErrorCode;
     if (skipBinClass != 0) {
       d.WriteReport("INI class & Bintype Fail !!", true);

@@ -54,6 +54,27 @@ RunLogPaths RunLogPathsOf(const std::string& folder, int runKind) {
 
 std::string SummaryLogPath(const std::string& folder) { return StrFormat("%s\\_Summary.log", folder.c_str()); }
 
+std::string WorkOrderFileName(const std::string& workingNo, const std::string& computerName) {
+  return "WO_" + workingNo + "_" + computerName + ".txt";
+}
+
+std::string WorkingNoFault(const std::string& workingNo, const std::string& computerName) {
+  constexpr std::size_t kNameMax = 255;  // bytes of one file name (NAME_MAX; Windows' limit too)
+  for (const char c : workingNo) {
+    if (c == '\\' || c == '/') return StrFormat("it holds \"%c\", which the paths take for a folder separator", c);
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7F) return StrFormat("it holds the control character 0x%02X", byte);
+  }
+  if (workingNo == ".") return "\".\" names the folder it stands in, not a name of its own";
+  if (workingNo == "..") return "\"..\" names the folder above, not a name of its own";
+  const std::string workOrder = WorkOrderFileName(workingNo, computerName);
+  if (workOrder.size() > kNameMax)
+    return StrFormat("the work-order file's name, WO_<WorkingNo>_%s.txt, would be %zu bytes long, more than the %zu "
+                     "a file name may have",
+                     computerName.c_str(), workOrder.size(), kNameMax);
+  return {};
+}
+
 void WriteRunSummary(const std::string& totalLog, const RunSummarySources& sources, const std::string& now) {
   const std::string controller = ReadText("Device Info", "ControllerType", kParamIni, 255);
   const bool kx7410 = controller.size() >= 6 && platform::EqualsNoCase(controller.substr(0, 6), "KX7410");

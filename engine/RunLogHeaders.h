@@ -1,9 +1,10 @@
-// The run logs of a log folder by name, and the headers a page writes into
-// the ones that are missing: the Total log's run summary, the Error log's
-// column line and _Summary.log's zero counts. Each header is written key by
-// key through the profile calls; the caller holds the folder's profile write
-// lock, so that finding a log missing and writing its header are one step for
-// every process sharing the folder.
+// The run logs and the work-order file of a log folder by name, what a
+// working number may hold to be part of those names, and the headers a page
+// writes into the logs that are missing: the Total log's run summary, the
+// Error log's column line and _Summary.log's zero counts. Each header is
+// written key by key through the profile calls; the caller holds the folder's
+// profile write lock, so that finding a log missing and writing its header are
+// one step for every process sharing the folder.
 #pragma once
 #include <string>
 
@@ -17,6 +18,18 @@ struct RunLogPaths {
 RunLogPaths RunLogPathsOf(const std::string& folder, int runKind);
 // "<folder>\_Summary.log".
 std::string SummaryLogPath(const std::string& folder);
+
+// "WO_<working number>_<computer name>.txt": a log folder's work-order file (its result list).
+std::string WorkOrderFileName(const std::string& workingNo, const std::string& computerName);
+// Why a working number cannot be part of the pass's file names, the log
+// folder's "<working number>_<computer name>" (or "<path>\<working number>")
+// and the work-order file's WorkOrderFileName; empty when it can. Refused: "\"
+// or "/" (the paths map both to a folder separator: the names would be folders
+// that nothing makes), a control character (NUL included), "." or ".." whole
+// (this folder, the folder above), and a working number whose work-order file
+// name, the longest of them, is longer than a file name may be (255 bytes).
+// Letters, digits, spaces, dots, '-', '_' and any other character pass.
+std::string WorkingNoFault(const std::string& workingNo, const std::string& computerName);
 
 // Where a page's run summary takes what is not in the parameter file.
 struct RunSummarySources {

@@ -830,4 +830,56 @@ TEST_F(ProductionPage, MpPassShowsPassTextsCodesAndTheNextStation) {
   EXPECT_EQ(page.TakeNotice(), "Next Station: QC");
 }
 
+// A working number that cannot be part of the log files' names is refused at
+// Start, named with the reason, before a log folder is made, a serial number
+// taken or a port run (a pass would end with every port's record unwritten);
+// one that can, dots and spaces and all, runs its pass into its own folder.
+TEST_F(ProductionPage, StartIsRefusedNamingAWorkingNumberThatCannotBePartOfTheLogFilesNames) {
+  kxtest::InstallMpStation();
+  SetIni("C:\\SATA_Setting.ini", "Global_Setting", "Last SN", "KXA2405000000000001");
+  const std::string serials = ReadAll("C:\\SATA_Setting.ini");
+  kxtest::EmulatedSite site(2, kxtest::Mode::Bridge, kxtest::MpDrive());
+  const struct {
+    const char *workingNo, *shown, *why;
+  } rows[] = {
+      {"WO/2024", "WO/2024", "it holds \"/\", which the paths take for a folder separator"},
+      {"WO\\2024", "WO\\2024", "it holds \"\\\", which the paths take for a folder separator"},
+      {"WO\x01" "2024", "WO\\x012024", "it holds the control character 0x01"},
+      {"..", "..", "\"..\" names the folder above, not a name of its own"},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.shown);
+    SetIni(".\\param.ini", "General Info", "WorkingNo", r.workingNo);
+    auto box = std::make_shared<platform::RecordingMessageBox>();
+    platform::ScopedMessageBox shown(box);
+    CProductionPage page(std::make_unique<CPortMapping>([] {}));
+    page.OnInitDialog();
+    ASSERT_NE(page.DriveNumber(1), 0);
+    EXPECT_FALSE(page.OnStart());
+    EXPECT_FALSE(page.Running());
+    EXPECT_EQ(box->Texts(), std::vector<std::string>{std::string("[General Info] WorkingNo ") + r.shown +
+                                                      " in .\\param.ini cannot be part of the log files' names: " +
+                                                      r.why + "."});
+    ASSERT_FALSE(box->History().empty());
+    EXPECT_EQ(box->History()[0].type, win::MB_OK | win::MB_ICONERROR);
+    EXPECT_FALSE(Exists("D:\\Logs"));
+    EXPECT_EQ(ReadAll("C:\\SATA_Setting.ini"), serials);
+    for (int port = 1; port <= 2; ++port) {
+      EXPECT_EQ(page.ResultCode(port), "H_F8");
+      EXPECT_EQ(g_PortResult[static_cast<std::size_t>(port - 1)], -1);
+    }
+  }
+  SetIni(".\\param.ini", "General Info", "WorkingNo", "  WO 2024.05-A_1 ");
+  CProductionPage page(std::make_unique<CPortMapping>([] {}));
+  page.OnInitDialog();
+  ASSERT_TRUE(page.OnStart()) << (box_->Texts().empty() ? "" : box_->Texts()[0]);
+  page.WaitForRunEnd();
+  EXPECT_EQ(page.ResultCode(1), "0_00");
+  EXPECT_EQ(page.ResultCode(2), "0_00");
+  EXPECT_EQ(page.LogFolder(), "D:\\Logs\\WO 2024.05-A_1");
+  EXPECT_TRUE(Has(kx::WorkOrderPath(), "D:\\Logs\\WO 2024.05-A_1\\WO_WO 2024.05-A_1_")) << kx::WorkOrderPath();
+  EXPECT_EQ(kxtest::CountOf(ReadAll(kx::WorkOrderPath()), ",Pass\r\n"), 2u) << ReadAll(kx::WorkOrderPath());
+  EXPECT_NE(ReadAll("C:\\SATA_Setting.ini"), serials);
+}
+
 }  // namespace

@@ -1,4 +1,5 @@
 // The MP station run by a port job on an emulated drive, every step real.
+#include <fstream>
 #include <latch>
 
 #include "engine/PortJob.h"
@@ -194,6 +195,18 @@ TEST_F(MpProcedure, FailuresEndWithTheStepsCodeStateAndRecords) {
        "Keep_Device_Info must running on Normal Code."},
       {"INI BIN class", Mode::Bridge, C::RomMp, [](Station&) { SetIni(kFdb, "Flash Info", "Flh_MPBinType", "7311"); },
        {}, "S_x30", "INI class & Bintype Fail !!"},
+      // The same failure, the file that would have declared the class named with the system's reason.
+      {"paramFDB.ini missing", Mode::Bridge, C::RomMp, [](Station&) { std::filesystem::remove(Native(kFdb)); }, {},
+       "S_x30", "INI class & Bintype Fail !!", 1, {},
+       "   INIBintype=, TableBintype=7312 \r\n"
+       "   Setting file .\\paramFDB.ini cannot be read: OS error 2, The system cannot find the file specified. \r\n"},
+      {"a folder in paramFDB.ini's place", Mode::Bridge, C::RomMp,
+       [](Station&) {
+         std::filesystem::remove(Native(kFdb));
+         MakeDirs(kFdb);
+       },
+       {}, "S_x30", "INI class & Bintype Fail !!", 1, {},
+       "   Setting file .\\paramFDB.ini cannot be read: OS error 5, Access is denied. \r\n"},
       {"firmware BIN type", Mode::Bridge, C::RomMp, {}, [](emu::DriveConfig& c) { c.sysInfoFwVersion = "7311"; },
        "S_x30", "Bin file fail!! FW do not equal to ini(7311)", 0},
       {"one CE in one-plane mode", Mode::Bridge, C::RomMp,
@@ -230,8 +243,13 @@ TEST_F(MpProcedure, FailuresEndWithTheStepsCodeStateAndRecords) {
        [](Station&) { SetIni(kParam, "Options", "DEVSLP_Control", "1"); }, {}, "P_I15",
        "DevSLP control only support by SATAIII tester !!!", 1, {.tester = {.kind = 3}}},
   };
+  const std::string fdb = ReadAll(kFdb);  // put back after a row that takes it away
   for (const auto& r : rows) {
     SCOPED_TRACE(r.name);
+    if (!std::filesystem::is_regular_file(Native(kFdb))) {
+      std::filesystem::remove_all(Native(kFdb));
+      std::ofstream(Native(kFdb), std::ios::binary) << fdb;
+    }
     SetIni(kTool, "General Info", "TestStation", "MP");
     SetIni(kParam, "Options", "MaxCapacity", "4");
     for (const char* key : {"MinCapacity", "Enable", "SetPercent", "Percent"})

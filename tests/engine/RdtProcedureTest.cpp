@@ -68,6 +68,7 @@ TEST_F(RdtProcedure, FailuresEndWithTheStepsCodeStateAndRecords) {
     Mode mode;
     std::function<void(Station&)> fault;
     const char *code, *message;
+    const char* reportLine = nullptr;  // a further line the report shows
   } rows[] = {
       {Mode::TesterDirect, [](Station& s) { s.Site().SetTesterFaults(1, {.cardAbsent = true}); }, "P_A01", ""},
       {Mode::TesterDirect, [](Station& s) { s.Drive().Faults().RefuseAccessKey(emu::DriveFaults::kForever); }, "I_A01",
@@ -79,7 +80,16 @@ TEST_F(RdtProcedure, FailuresEndWithTheStepsCodeStateAndRecords) {
          SetIni(".\\param.ini", "Options", "SkipCheckINIBinClass", "1");
          SetIni(".\\paramFDB.ini", "Flash Info", "Flh_RDTBinType", "8311");
        },
-       "S_x30", "Bin file fail!! FW do not equal to ini(311)"}};
+       "S_x30", "Bin file fail!! FW do not equal to ini(311)"},
+      // The flash maker's file missing: the class the table gives is declared by nothing, and the file is named.
+      {Mode::Bridge,
+       [](Station&) {
+         SetIni(".\\param.ini", "Options", "SkipCheckINIBinClass", "0");
+         SetIni(".\\Configuration\\System\\MPToolSetting.ini", "General Info", "IniFilePath", "FT_B0KB_S2_C2_.ini");
+         std::filesystem::remove(Native(".\\paramFDB.ini"));
+       },
+       "S_x30", "INI class & Bintype Fail !!",
+       "   Setting file .\\paramFDB.ini cannot be read: OS error 2, The system cannot find the file specified. \r\n"}};
   for (const auto& r : rows) {
     SCOPED_TRACE(r.code);
     const bool empty = r.code[0] == 'P';
@@ -88,6 +98,9 @@ TEST_F(RdtProcedure, FailuresEndWithTheStepsCodeStateAndRecords) {
     EXPECT_EQ(g_PortResult[0], empty ? 4 : 0);
     EXPECT_EQ(cell_.GetErrorCode(), empty ? "" : CPortDevice::FormatErrorCode(r.code));  // an empty port keeps none
     EXPECT_TRUE(Has(PortReport(), std::string("[ Fail ]  Error Message : ") + r.message)) << PortReport();
+    if (r.reportLine) {
+      EXPECT_TRUE(Has(PortReport(), r.reportLine)) << PortReport();
+    }
     EXPECT_TRUE(kxtest::FailureOnRecord(result_, 1, PortReport(), ReadAll("D:\\Log\\Error_Init.log"), Record()));
   }
 }

@@ -12,7 +12,9 @@
 
 #include "device/ModuleFolder.h"
 #include "device/PortDevice.h"
+#include "device/Folders.h"
 #include "engine/PortJob.h"
+#include "engine/RunLogHeaders.h"
 #include "platform/Clock.h"
 #include "platform/Debug.h"
 #include "platform/FileFaults.h"
@@ -487,6 +489,61 @@ TEST_F(RunLogs, AnUploadDropsOnlyTheMarkItUploaded) {
   job_.WriteFailSNRecord();
   platform::SetWriteFault({});
   EXPECT_EQ(win::GetPrivateProfileSection("WaitForUpload", kFailRecord), Lines{"Wait_0000=xxxx0006"});
+}
+
+// What a working number may hold, as one rule: each number the rule passes
+// makes its log folder and work-order file as the page names them; of those it
+// refuses, the ones with a separator or too long a name are shown to lose the
+// work-order file there (every port's record would fail), the others to name
+// no file of their own (a control character, "." and "..").
+TEST(WorkingNumbers, ThoseThatCannotBePartOfTheLogFilesNamesAreRefusedSayingWhy) {
+  kxtest::ScratchFolder scratch("WorkingNumbers");
+  const std::string pc = "STATION-07";
+  const std::string longest(255 - std::string("WO__STATION-07.txt").size(), 'W');
+  const struct {
+    std::string workingNo;
+    std::string why;  // empty: accepted
+    bool workOrderFails = false;
+  } rows[] = {
+      {"W01", ""},
+      {"WO-2024_05.A", ""},
+      {"Lot 7 rev.2", ""},
+      {"...", ""},
+      {".W01", ""},
+      {"a..b", ""},
+      {"W#1 (A+B)", ""},
+      {"\xB2\xE2\xCA\xD4", ""},  // CP936 text
+      {"", ""},
+      {longest, ""},
+      {"A/B", "it holds \"/\", which the paths take for a folder separator", true},
+      {"A\\B", "it holds \"\\\", which the paths take for a folder separator", true},
+      {"A\tB", "it holds the control character 0x09"},
+      {std::string("A\0B", 3), "it holds the control character 0x00"},
+      {"A\x7F", "it holds the control character 0x7F"},
+      {"\x1B[31m", "it holds the control character 0x1B"},
+      {".", "\".\" names the folder it stands in, not a name of its own"},
+      {"..", "\"..\" names the folder above, not a name of its own"},
+      {longest + "W",
+       "the work-order file's name, WO_<WorkingNo>_STATION-07.txt, would be 256 bytes long, more than the 255 a file "
+       "name may have",
+       true},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.workingNo.size() < 40 ? r.workingNo : std::to_string(r.workingNo.size()) + " bytes");
+    EXPECT_EQ(kx::WorkingNoFault(r.workingNo, pc), r.why);
+    const std::string folder = ".\\" + r.workingNo + "_" + pc;
+    const std::string workOrder = folder + "\\" + kx::WorkOrderFileName(r.workingNo, pc);
+    if (r.why.empty() || r.workOrderFails) {
+      ASSERT_NE(kx::MakeDirectoryPath(folder + "\\D_Reports\\"), 0);
+      EXPECT_EQ(win::WritePrivateProfileString("Base Info", "WorkOrder", "x", workOrder.c_str()) != win::FALSE,
+                !r.workOrderFails);
+    }
+    if (r.why.empty()) {
+      const std::filesystem::path native = platform::MapPath(workOrder);
+      EXPECT_TRUE(std::filesystem::is_regular_file(native));
+      EXPECT_EQ(native.parent_path().filename().string(), r.workingNo + "_" + pc);
+    }
+  }
 }
 
 }  // namespace

@@ -10,7 +10,8 @@
 # ends with status 0 and puts back the station it found. A close of the
 # window ends the endless MP pass and the ports' waits for a lock too, and no
 # box comes after it. A script holding the log folder holds up the exit of a
-# stopped eight-port pass only once; the window manager's close while Start
+# stopped eight-port pass only once, and the pass its totals could not count
+# is named on standard error, after a signal as after a close; the window manager's close while Start
 # waits for that folder is taken at once, and no pass starts after it. A site the headless demo cannot use ends
 # it with the box's text on standard error instead of a wait, and a box at
 # Start ends it before any pass, as a signal there does.
@@ -166,6 +167,18 @@ ended
 [ "$STATUS" = 0 ] || fail "$CASE: exit status $STATUS"
 [ -e "$SITE/drives/C/MP_SSD_NODE/AutoMapping.ini" ] && fail "$CASE: AutoMapping.ini left behind"
 
+# The pass's totals that the held log folder refused, told as a box that is
+# not shown: its text (a line for each log) on standard error.
+uncounted() {
+  local log
+  grep -q "^\[kxmp\] The pass is not counted in " "$DIR/err" || fail "$CASE: no box's text of the uncounted pass"
+  for log in Total_Debug.log _Summary.log; do
+    grep -q "The pass is not counted in .*DEMO01_[^ ]*.$log: OS error " "$DIR/err" ||
+      fail "$CASE: the pass not counted in $log is not on stderr"
+  done
+  grep -q "(not shown: the program ends)" "$DIR/err" || fail "$CASE: the box's text not marked as not shown"
+}
+
 CASE="kxmp at eight ports, SIGTERM while a script holds the log folder"
 site script-lock
 sed -i 's/^Slots = 2/Slots = 8/' "$SITE/Configuration/System/Emulator.ini"
@@ -185,6 +198,7 @@ exec {HOLDER}<&-
 for port in 1 2 3 4 5 6 7 8; do
   grep -q "^Port-$port: .*WO_DEMO01_.* not written" "$DIR/err" || fail "$CASE: port $port's refused record not named"
 done
+uncounted
 
 CASE="kxmp at MP repeating its pass ([RD Debug] TestInFinity = 1), its window closed"
 site infinity-close
@@ -211,6 +225,7 @@ grep -q "box open" "$DIR/out" && fail "$CASE: a box was shown after the close"
 for port in 1 2; do
   grep -q "^Port-$port: .*WO_DEMO01_.* not written" "$DIR/err" || fail "$CASE: port $port's refused record not named"
 done
+uncounted
 
 CASE="kxmp, its window closed by the window manager while Start waits for the log folder a script holds"
 site start-lock

@@ -15,6 +15,7 @@
 #include "device/PortDevice.h"
 #include "platform/Clock.h"
 #include "platform/DeviceIo.h"
+#include "platform/FileFaults.h"
 #include "platform/LoadedSymbol.h"
 #include "platform/MessageBox.h"
 #include "tests/support/MpStation.h"
@@ -238,6 +239,40 @@ TEST_F(WindowPass, ClosingDuringARunClosesTheWindowWhenTheRunHasEnded) {
   EXPECT_EQ(logic.ResultCode(8), "0_00");
   kxtools::RunEventsUntil([] { return false; }, 600);
   EXPECT_EQ(box_->Texts(), std::vector<std::string>{});
+}
+
+// A close while the run goes, or once it has ended but before the window has
+// shown its end: the pass that the Total log refused (a full disk) is told all
+// the same, its box's whole text as a box that the ending program does not
+// show (on standard error). A plain next-station notice is not (see above).
+TEST_F(WindowPass, APassNotCountedIsToldWhenTheWindowClosesAtTheRunsEnd) {
+  for (const bool ended : {false, true}) {
+    SCOPED_TRACE(ended ? "closed once the run has ended, before its end is shown" : "closed during the run");
+    box_ = std::make_shared<platform::RecordingMessageBox>();
+    CPropertyPage_KXMP* page = Open("RDTResult", 8, "bridge", kRdtSite);
+    ASSERT_NE(page, nullptr);
+    SetIni(kToolIni, "OP Setting", "PopoutNotice", "1");
+    page->OnStart();
+    CProductionPage& logic = page->Logic();
+    ASSERT_TRUE(logic.Running());
+    platform::SetWriteFault([](const std::string& path) -> win::DWORD {
+      return kxtest::EndsWith(path, "/Total_Debug.log") ? 112 : 0;  // ERROR_DISK_FULL
+    });
+    if (ended) logic.WaitForRunEnd();
+    sheet_->Close();
+    EXPECT_TRUE(kxtools::RunEventsUntil([this] { return !sheet_; }, 120000));
+    platform::SetWriteFault({});
+    EXPECT_FALSE(logic.Running());
+    ASSERT_EQ(box_->Texts().size(), 1u);
+    EXPECT_EQ(box_->Texts()[0].rfind("The pass is not counted in ", 0), 0u) << box_->Texts()[0];
+    EXPECT_TRUE(Has(box_->Texts()[0], "Total_Debug.log: OS error 112, ")) << box_->Texts()[0];
+    EXPECT_TRUE(kxtest::EndsWith(box_->Texts()[0], "There is not enough space on the disk.\r\nNext Station: MP"))
+        << box_->Texts()[0];
+    EXPECT_EQ(box_->History().at(0).type, win::MB_OK | win::MB_ICONWARNING);
+    app_->Shut();
+    platform::ClearDeviceBackends();
+    std::filesystem::remove("Configuration/System/libGetDev.so");
+  }
 }
 
 TEST_F(WindowPass, StartIsRefusedWhenTheLogFolderCannotBeCreated) {
