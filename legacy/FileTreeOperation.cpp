@@ -22,6 +22,14 @@ std::string NameOf(const std::string& path) {
   return sep == std::string::npos ? path : path.substr(sep + 1);
 }
 
+// A path's folder ("." for a bare name, "/" for a name at the root) and its
+// last name, split at the last of `separators`.
+std::pair<std::string, std::string> FolderAndName(const std::string& path, const char* separators) {
+  const auto sep = path.find_last_of(separators);
+  if (sep == std::string::npos) return {".", path};
+  return {sep == 0 ? path.substr(0, 1) : path.substr(0, sep), path.substr(sep + 1)};
+}
+
 bool IsLink(const std::string& path) {
   const win::DWORD attributes = win::GetFileAttributes(path.c_str());
   return attributes != win::INVALID_FILE_ATTRIBUTES && (attributes & win::FILE_ATTRIBUTE_REPARSE_POINT) != 0;
@@ -579,31 +587,17 @@ CFileTreeOperation::AfterCopy CFileTreeOperation::SettleSource(const platform::O
 
 bool CFileTreeOperation::SettleAlone(const CopiedAlone& copied) {
   // Each side through the folder it stands in, as in a tree.
-  struct Side {
-    std::string folder, name;
-    platform::OpenFolder open;
-  } sides[2];
-  const std::string* natives[2] = {&copied.sourceNative, &copied.copyNative};
-  for (int i = 0; i < 2; ++i) {
-    Side& side = sides[i];
-    const std::string& native = *natives[i];
-    const auto slash = native.rfind('/');
-    side.folder = slash == std::string::npos ? "." : slash == 0 ? "/" : native.substr(0, slash);
-    side.name = slash == std::string::npos ? native : native.substr(slash + 1);
-    const win::DWORD error = side.open.Open(side.folder, true);
-    // A source whose folder went has gone with it.
-    if (i == 0 && IsMissing(error)) return false;
-    if (error != 0) RaiseAt(side.folder, error);
-  }
-  const auto folderOf = [](const std::string& given) {
-    const std::string path = WithoutBackslash(given);
-    const auto sep = path.find_last_of("\\/");
-    return sep == std::string::npos ? std::string(".") : path.substr(0, sep);
-  };
-  const Copied copy{sides[0].name, sides[1].name, copied.info, false};
+  const auto [sourceFolder, sourceName] = FolderAndName(copied.sourceNative, "/");
+  const auto [copyFolder, copyName] = FolderAndName(copied.copyNative, "/");
+  platform::OpenFolder source, target;
+  win::DWORD error = source.Open(sourceFolder, true);
+  if (IsMissing(error)) return false;  // a source whose folder went has gone with it
+  if (error != 0) RaiseAt(sourceFolder, error);
+  if ((error = target.Open(copyFolder, true)) != 0) RaiseAt(copyFolder, error);
+  const Copied copy{sourceName, copyName, copied.info, false};
   bool acted = false;
-  const AfterCopy after =
-      SettleSource(sides[0].open, folderOf(copied.source), sides[1].open, folderOf(copied.copy), copy, acted);
+  const AfterCopy after = SettleSource(source, FolderAndName(WithoutBackslash(copied.source), "\\/").first, target,
+                                       FolderAndName(WithoutBackslash(copied.copy), "\\/").first, copy, acted);
   return after == AfterCopy::DropCopy || after == AfterCopy::KeepBoth;
 }
 
