@@ -408,6 +408,9 @@ std::vector<int> CProductionPage::OnDiskChange(const platform::DiskNotification&
   std::string warning;  // an arrival that learnt ports by guess, as start-up and Scan say it
   {
     std::lock_guard lock(m_MappingLock);
+    // Before the start-up's mapping (under a box of first display): that
+    // mapping, which reads the listing after this change, maps it.
+    if (!m_Initialised) return changed;
     changed = m_Mapping->OnDiskChange(notification, Running());
     warning = m_Mapping->Warning();
   }

@@ -132,7 +132,8 @@ class CProductionPage {
 
   // Ports whose mapping changed; their cells are reset unless a run is going.
   // An arrival that learns ports by guess warns as start-up does (one during
-  // a run when the run has ended and its mapping is made).
+  // a run when the run has ended and its mapping is made). Nothing before
+  // OnInitDialog has mapped the ports: its mapping lists after the change.
   std::vector<int> OnDiskChange(const platform::DiskNotification& notification);
   // Shut-down of the window: the mapping file is tidied.
   void OnDestroy();

@@ -86,18 +86,22 @@ CPropertyPage_KXMP::~CPropertyPage_KXMP() {
 }
 
 void CPropertyPage_KXMP::OnInitDialog() {
+  // Before the start-up's listing, so that no disk change from it on is lost.
+  // Each is handled on this thread: under a start-up box still up (whose loop
+  // hands it out) or once first display has returned; one handled before the
+  // page's mapping exists is left to that mapping, which lists after it.
+  m_NotifyId = platform::RegisterDiskNotification([this](const platform::DiskNotification& n) {
+    CallAfter([this, n] {
+      m_Logic.OnDiskChange(n);
+      RefreshSlots();  // no cell yet under the mapping's box: the grid is built from the models
+    });
+  });
   m_Logic.OnInitDialog();
   BuildGrid();
   m_Station->SetText(kx::StationName(kx::GetTestStation()));
   const std::string warning = CProductionPage::StartUpWarning();
   if (!warning.empty()) win::MessageBox(nullptr, warning.c_str(), "kxmp", win::MB_OK | win::MB_ICONWARNING);
   m_BlinkTimer.Start(500);
-  m_NotifyId = platform::RegisterDiskNotification([this](const platform::DiskNotification& n) {
-    CallAfter([this, n] {
-      m_Logic.OnDiskChange(n);
-      RefreshSlots();
-    });
-  });
 }
 
 void CPropertyPage_KXMP::BuildGrid() {

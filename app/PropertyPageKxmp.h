@@ -38,8 +38,9 @@ class CPropertyPage_KXMP : public wxPanel {
   CPropertyPage_KXMP(wxWindow* parent, CProductionPage& logic);
   ~CPropertyPage_KXMP() override;
 
-  // First display: the page logic's set-up, the slot grid, the blink timer and
-  // the disk notifications.
+  // First display: the disk notifications, the page logic's set-up, the slot
+  // grid and the blink timer. A disk change while a start-up box is up is
+  // mapped and drawn under it.
   void OnInitDialog();
   void OnStart();
   void OnScan();

@@ -282,6 +282,19 @@ TEST_F(ProductionPage, ANodeTwoPortsNameIsNamedAtStartUpAndScan) {
   EXPECT_EQ(box_->Texts(), (std::vector<std::string>{named, named}));
 }
 
+// A disk change handled before first display has mapped the ports (under a
+// box that comes before the mapping) lists nothing: the mapping that follows
+// lists after it and maps the disk.
+TEST_F(ProductionPage, ADiskChangeBeforeTheStartUpsMappingIsLeftToIt) {
+  kxtest::EmulatedSite site(3, kxtest::Mode::Bridge);
+  int listings = 0;
+  CProductionPage page(std::make_unique<CPortMapping>([&listings] { ++listings; }));
+  page.OnDiskChange({platform::DiskChange::Arrival, emu::Site::BridgePath(3)});
+  EXPECT_EQ(listings, 0);
+  page.OnInitDialog();
+  EXPECT_EQ(page.DriveNumber(3), 3);
+}
+
 // Named at start-up only: Start does not ask again.
 TEST_F(ProductionPage, AnInvalidSlotNumberIsNamedOnceAndThePageShowsEightPorts) {
   const struct {

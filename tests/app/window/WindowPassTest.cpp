@@ -13,9 +13,13 @@
 #include <utility>
 
 #include "device/PortDevice.h"
+#include "emulator/Drive.h"
+#include "emulator/Site.h"
 #include "platform/Clock.h"
 #include "platform/DeviceIo.h"
+#include "platform/DeviceNotify.h"
 #include "platform/FileFaults.h"
+#include "platform/Files.h"
 #include "platform/LoadedSymbol.h"
 #include "platform/MessageBox.h"
 #include "tests/support/MpStation.h"
@@ -28,6 +32,8 @@
 #include "tools/DemoSite.h"
 #include "tools/WindowDriver.h"
 
+#include <wx/msgdlg.h>
+#include <wx/timer.h>
 #include <wx/weakref.h>
 
 namespace {
@@ -382,6 +388,71 @@ TEST_F(WindowPass, AWindowClosesOnlyAfterTheBoxOpenOverItHasReturned) {
     app_->Shut();
     platform::ClearDeviceBackends();
     std::filesystem::remove("Configuration/System/libGetDev.so");
+  }
+}
+
+// Calls tick on the window thread every 50 ms, also under a modal box's loop.
+class EveryTick final : public wxTimer {
+ public:
+  explicit EveryTick(std::function<void()> tick) : m_Tick(std::move(tick)) { Start(50); }
+  void Notify() override { m_Tick(); }
+
+ private:
+  std::function<void()> m_Tick;
+};
+
+// A drive put into an empty bay while a start-up box waits for the operator
+// (the mapping's, naming a node two ports name, or the page's, naming a
+// station that is no station name), with and without MappingLock: the
+// arrival is mapped while the box is up, and its cell is lit.
+TEST_F(WindowPass, ADrivePutInWhileAStartUpBoxIsUpIsMappedAndItsCellLit) {
+  for (const bool locked : {false, true})
+  for (const bool mappingBox : {true, false}) {
+    SCOPED_TRACE(locked ? "MappingLock" : "no MappingLock");
+    SCOPED_TRACE(mappingBox ? "the mapping's box" : "the page's start-up box");
+    MakeDirs(".\\Configuration\\System");
+    MakeDirs("C:\\MP_SSD_NODE");
+    SetIni(kToolIni, "OP Setting", "MappingLock", locked ? "1" : "0");
+    if (mappingBox)
+      for (int port = 1; port <= 8; ++port)
+        SetIni(CPortMapping::kMappingIni, ("Port" + std::to_string(port - 1)).c_str(), "PortNode",
+               "kxemu-bridge-0" + std::to_string(port == 8 ? 1 : port));
+    std::string boxText;
+    bool mappedUnderBox = false;
+    int waits = 0;
+    EveryTick tick([&] {
+      wxDialog* box = nullptr;
+      for (wxWindow* window : wxTopLevelWindows)
+        if (auto* dialog = dynamic_cast<wxDialog*>(window); dialog && dialog->IsModal()) box = dialog;
+      if (!box) return;
+      if (boxText.empty()) {
+        auto* message = dynamic_cast<wxMessageDialogBase*>(box);
+        boxText = message ? message->GetMessage().utf8_string() : "?";
+        emu::Site::Current()->SetDrive(5, std::make_shared<emu::Drive>(emu::DriveConfig{}));
+        std::thread([] {
+          platform::RaiseDiskNotification({platform::DiskChange::Arrival, emu::Site::BridgePath(5)});
+        }).join();
+        return;
+      }
+      // The page the start-up is building, its window not yet the application's.
+      for (wxWindow* window : wxTopLevelWindows)
+        if (auto* sheet = dynamic_cast<CPropertySheetWithLogoDlg*>(window))
+          mappedUnderBox = sheet->ProductionPage()->Logic().DriveNumber(5) != 0;
+      if (mappedUnderBox || ++waits > 100) box->EndModal(wxID_OK);
+    });
+    const std::string drives = std::string(kRdtSite) + "[Slot.5]\r\nEmpty = 1\r\nPresentWithoutDrive = 0\r\n";
+    CPropertyPage_KXMP* page = Open(mappingBox ? "RDTResult" : "MPP", 8, "bridge", drives.c_str());
+    tick.Stop();
+    ASSERT_NE(page, nullptr);
+    EXPECT_TRUE(Has(boxText, mappingBox ? "is port 1's node too" : "TestStation MPP")) << boxText;
+    EXPECT_TRUE(mappedUnderBox);
+    EXPECT_EQ(page->Logic().DriveNumber(5), 5);
+    EXPECT_EQ(page->Cell(5)->Shown().backColor, Rgb(0, 100, 255));
+    EXPECT_TRUE(CloseAnswered());
+    app_->Shut();
+    platform::ClearDeviceBackends();
+    std::filesystem::remove("Configuration/System/libGetDev.so");
+    win::DeleteFile(CPortMapping::kMappingIni);
   }
 }
 
