@@ -55,7 +55,7 @@ void CPortMapping::MapPorts(int slots) { Map(slots, Occasion::Start); }
 void CPortMapping::Remap(int slots) { Map(slots, Occasion::StartUpOrScan); }
 
 void CPortMapping::Map(int slots, Occasion occasion) {
-  const bool arrivalPutOff = std::exchange(m_MapDeferred, false);
+  m_MapDeferred = false;
   m_Slots = std::clamp(slots, 0, kPorts);
   m_DriveNumbers.fill(0);
   m_TesterScanFailed = false;
@@ -63,7 +63,7 @@ void CPortMapping::Map(int slots, Occasion occasion) {
   if (kx::IsTesterDirectMode())
     MapTesters();
   else
-    MapListing(occasion, occasion != Occasion::Start || arrivalPutOff);
+    MapListing(occasion);
 }
 
 void CPortMapping::Warn(const std::string& line) {
@@ -78,7 +78,7 @@ void CPortMapping::MapTesters() {
   m_TesterScanFailed = !ran || std::all_of(m_DriveNumbers.begin(), m_DriveNumbers.end(), [](int d) { return d == 0; });
 }
 
-void CPortMapping::MapListing(Occasion occasion, bool warnsOfGuess) {
+void CPortMapping::MapListing(Occasion occasion) {
   m_Refresh();
   const std::vector<Entry> entries = ReadListing();
   for (const Entry& e : entries)
@@ -91,7 +91,7 @@ void CPortMapping::MapListing(Occasion occasion, bool warnsOfGuess) {
   if (LearnsAfresh(nodes, entries, occasion, locked)) nodes.fill(std::string());
   if (MayLearnFreePorts(nodes, occasion, locked)) {
     const int learnt = AssignFreePorts(nodes, entries);
-    if (warnsOfGuess) WarnOfGuess(entries, learnt, locked);
+    WarnOfGuess(entries, learnt, locked);
   }
   std::vector<std::array<std::string, 3>> writes;
   for (int port = 1; port <= m_Slots; ++port)
@@ -165,9 +165,10 @@ int CPortMapping::AssignFreePorts(Nodes& nodes, const std::vector<Entry>& entrie
 
 // The listing's order is the station's bays only when its ports are the bays;
 // a count that differs from the slots says they are not. Said once for each
-// count that real ports are learnt from in a run, at start-up, Scan or an
-// arrival (a stick plugged in first on a station started empty gives the
-// first ports to its root hub's ports).
+// count that real ports are learnt from in a run, by whichever mapping learnt
+// (a stick plugged in first on a station started empty gives the first ports
+// to its root hub's ports; once a hub's last drive is pulled beside such a
+// stick, the hub's own port is listed, and a Start gives it a free port).
 void CPortMapping::WarnOfGuess(const std::vector<Entry>& entries, int learnt, bool locked) {
   const auto listedPorts =
       static_cast<int>(std::count_if(entries.begin(), entries.end(), [](const Entry& e) { return !e.node.empty(); }));

@@ -35,9 +35,7 @@ class CPortMapping {
   // whose order need not be the station's bays, so learnt ports are warned of.
   explicit CPortMapping(std::function<void()> refreshListing = {}, bool realPorts = false);
 
-  // Maps ports 1..slots afresh (Start); the others get 0. A Start that makes
-  // the mapping an arrival during a pass put off (the next pass of a loop)
-  // warns as that arrival would.
+  // Maps ports 1..slots afresh (Start); the others get 0.
   void MapPorts(int slots);
   // The same at start-up and Scan, and, unless the mapping is locked, a file
   // none of whose nodes any mapping of this run has listed is learnt afresh:
@@ -72,10 +70,10 @@ class CPortMapping {
   // What the last call that may map (Remap, MapPorts, OnDiskChange,
   // MapDeferred) has to tell, a line each; empty when nothing, and after a
   // removal or a change put off. At start-up and Scan: the ports left
-  // unmapped because an earlier port names the same node. At start-up, Scan
-  // and an arrival on real ports: ports learnt from a listing that holds
-  // another number of ports than the window has slots, said once for each
-  // count in a run, whichever of them learnt from it first.
+  // unmapped because an earlier port names the same node. At every mapping
+  // on real ports: ports learnt from a listing that holds another number of
+  // ports than the window has slots, said once for each count in a run,
+  // whichever mapping learnt from it first.
   std::string Warning() const { return m_Warning; }
 
  private:
@@ -89,11 +87,9 @@ class CPortMapping {
   };
   using Nodes = std::array<std::string, kPorts>;
   void Map(int slots, Occasion occasion);
-  // Read the listing and the file, decide what is learnt, learn it, warn
-  // (`warnsOfGuess`: at start-up, Scan and arrivals, and at a Start that makes
-  // the mapping an arrival during a pass put off), map the nodes and write
-  // what changed.
-  void MapListing(Occasion occasion, bool warnsOfGuess);
+  // Read the listing and the file, decide what is learnt, learn it, warn of
+  // a guess, map the nodes and write what changed.
+  void MapListing(Occasion occasion);
   static std::vector<Entry> ReadListing();
   bool LearnsAfresh(const Nodes& nodes, const std::vector<Entry>& entries, Occasion occasion, bool locked) const;
   bool MayLearnFreePorts(const Nodes& nodes, Occasion occasion, bool locked) const;

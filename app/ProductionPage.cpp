@@ -121,14 +121,10 @@ void CProductionPage::OnInitDialog() {
   kx::FillErrorCodeMap();
 
   m_SlotNumber = SlotCountOf(ReadInt("General Info", "SlotNumber", 8, app::kToolSettingIni));
-  std::string warning;
-  {
-    std::lock_guard lock(m_MappingLock);
+  MapAndWarn([this] {
     m_Mapping->Remap(m_SlotNumber);
-    warning = m_Mapping->Warning();
     m_Initialised = true;
-  }
-  if (!warning.empty()) win::AfxMessageBox(warning.c_str(), win::MB_OK | win::MB_ICONWARNING);
+  });
 }
 
 void CProductionPage::OnSetActive() { g_WorkFolder.Set(".\\"); }
@@ -157,13 +153,14 @@ bool CProductionPage::CheckStart(std::string& message) {
   }
   if (!platform::FileExists(kMacFile)) WriteText("PC Info", "MAC_Address", CNetAdapterInfo().GetMac(), kMacFile);
   m_Station = kx::GetTestStation();
-  {
-    std::lock_guard lock(m_MappingLock);
+  bool testersFailed = false;
+  MapAndWarn([this, &testersFailed] {
     m_Mapping->MapPorts(m_SlotNumber);
-    if (m_Mapping->TesterScanFailed()) {
-      message = kTesterScanFailedText;
-      return false;
-    }
+    testersFailed = m_Mapping->TesterScanFailed();
+  });
+  if (testersFailed) {
+    message = kTesterScanFailedText;
+    return false;
   }
   if (ReadInt("OP Setting", "UseBarCode", 0, app::kToolSettingIni) == 1 && StationUsesBarCode(m_Station)) {
     for (int port = 1; port <= m_SlotNumber; ++port) {
@@ -183,6 +180,7 @@ bool CProductionPage::OnStart() {
     win::AfxMessageBox(message.c_str(), win::MB_OK);
     return false;
   }
+  if (m_StopRequested.load()) return false;  // asked while the mapping's warning was up
   m_RunKind = JobModeOf(m_Station);
   if (!PrepareLogFolders(message)) {
     win::AfxMessageBox(message.c_str(), win::MB_OK | win::MB_ICONERROR);
@@ -223,13 +221,11 @@ void CProductionPage::RunPasses() {
     if (!first && !infinite) break;
     for (int pass = 0; pass < (infinite ? 1 : passes) && !stop; ++pass) {
       if (pass > 0 || !first) {
-        std::string warning;  // of an arrival during the last pass, whose mapping this makes
-        {
-          std::lock_guard lock(m_MappingLock);
-          m_Mapping->MapPorts(m_SlotNumber);
-          warning = m_Mapping->Warning();
-        }
-        if (!warning.empty()) win::AfxMessageBox(warning.c_str(), win::MB_OK | win::MB_ICONWARNING);
+        // Warns of an arrival during the last pass, whose mapping this makes;
+        // a stop asked while that box was up starts no further pass.
+        MapAndWarn([this] { m_Mapping->MapPorts(m_SlotNumber); });
+        stop = m_StopRequested.load();
+        if (stop) break;
       }
       RunOnePass(m_RunKind);
       WriteRunTotals(m_ResultCodes);
@@ -244,24 +240,32 @@ void CProductionPage::RunPasses() {
     if (!infinite) break;
   }
   // A disk that came or went during the run is mapped now, and drawn on the
-  // ports it changed, the other cells keeping the run's results; under the
-  // mapping's lock, so that no change is put off after this. What that
-  // mapping warns of is shown as at start-up, with the lock let go (a box
-  // waits for the window thread, which may be waiting for the lock); a change
-  // put off meanwhile is mapped after it.
-  for (;;) {
-    std::unique_lock lock(m_MappingLock);
+  // ports it changed, the other cells keeping the run's results. The run ends
+  // under the mapping's lock once a mapping has nothing to warn of, so that no
+  // change is put off after this; a change put off while a warning was up is
+  // mapped after it.
+  const auto mapPutOff = [this] {
     for (int port : m_Mapping->MapDeferred())
       if (port <= m_SlotNumber) ShowPortPresence(port, m_Mapping->DriveNumber(port) != 0);
-    const std::string warning = m_Mapping->Warning();
-    if (warning.empty()) {
-      m_Posting = false;
-      m_Running = false;
-      return;
-    }
-    lock.unlock();
-    win::AfxMessageBox(warning.c_str(), win::MB_OK | win::MB_ICONWARNING);
+  };
+  while (MapAndWarn(mapPutOff, [this] {
+    m_Posting = false;
+    m_Running = false;
+  })) {
   }
+}
+
+bool CProductionPage::MapAndWarn(const std::function<void()>& map, const std::function<void()>& quiet) {
+  std::string warning;
+  {
+    std::lock_guard lock(m_MappingLock);
+    map();
+    warning = m_Mapping->Warning();
+    if (warning.empty() && quiet) quiet();
+  }
+  if (warning.empty()) return false;
+  win::AfxMessageBox(warning.c_str(), win::MB_OK | win::MB_ICONWARNING);
+  return true;
 }
 
 void CProductionPage::ResetSlots() {
@@ -405,19 +409,17 @@ std::string CProductionPage::StartUpWarning() {
 
 std::vector<int> CProductionPage::OnDiskChange(const platform::DiskNotification& notification) {
   std::vector<int> changed;
-  std::string warning;  // an arrival that learnt ports by guess, as start-up and Scan say it
-  {
-    std::lock_guard lock(m_MappingLock);
+  // An arrival that learnt ports by guess is warned of as start-up and Scan warn.
+  MapAndWarn([&] {
     // Before the start-up's mapping (under a box of first display): that
     // mapping, which reads the listing after this change, maps it.
-    if (!m_Initialised) return changed;
-    changed = m_Mapping->OnDiskChange(notification, Running());
-    warning = m_Mapping->Warning();
-  }
-  if (!Running())
-    for (int port : changed)
-      if (port <= m_SlotNumber) ShowPortPresence(port, DriveNumber(port) != 0);
-  if (!warning.empty()) win::AfxMessageBox(warning.c_str(), win::MB_OK | win::MB_ICONWARNING);
+    if (!m_Initialised) return;
+    const bool running = Running();
+    changed = m_Mapping->OnDiskChange(notification, running);
+    if (!running)
+      for (int port : changed)
+        if (port <= m_SlotNumber) ShowPortPresence(port, m_Mapping->DriveNumber(port) != 0);
+  });
   return changed;
 }
 

@@ -7,6 +7,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -50,7 +51,8 @@ class CProductionPage {
 
   // ---- Start, Scan and the run ----
 
-  // The checks in order; false with the operator's message when the run may not start.
+  // The checks in order; false with the operator's message when the run may
+  // not start. The mapping's warning of ports it learnt is shown on the way.
   bool CheckStart(std::string& message);
   // Checks, prepares and starts the pass loop on the run thread; false (message
   // shown) when refused, when a run is going, or once a stop was requested
@@ -132,13 +134,19 @@ class CProductionPage {
 
   // Ports whose mapping changed; their cells are reset unless a run is going.
   // An arrival that learns ports by guess warns as start-up does (one during
-  // a run when the run has ended and its mapping is made). Nothing before
-  // OnInitDialog has mapped the ports: its mapping lists after the change.
+  // a run when its mapping is made: at the next pass of a loop, or after the
+  // run). Nothing before OnInitDialog has mapped the ports: its mapping lists
+  // after the change.
   std::vector<int> OnDiskChange(const platform::DiskNotification& notification);
   // Shut-down of the window: the mapping file is tidied.
   void OnDestroy();
 
  private:
+  // Runs `map` on the mapping under its lock, and `quiet` too when the mapping
+  // then warns of nothing; shows the warning with the lock let go (a box waits
+  // for the window thread, which may be waiting for the lock). True when a
+  // warning was told.
+  bool MapAndWarn(const std::function<void()>& map, const std::function<void()>& quiet = {});
   void RunPasses();
   void RunOnePass(int jobMode);
   void ResetSlots();

@@ -105,7 +105,11 @@ int ShowHere(const std::string& text, const std::string& caption, win::UINT type
   wxGenericMessageDialog dialog(nullptr, wxString::FromUTF8(shown),
                                 wxString::FromUTF8(caption.empty() ? "kxmp" : caption), style);
   if (type & win::MB_TOPMOST) dialog.SetWindowStyleFlag(dialog.GetWindowStyleFlag() | wxSTAY_ON_TOP);
-  switch (dialog.ShowModal()) {
+  const int answer = dialog.ShowModal();
+  // Taken down by the program's end (or refused as it opened): up for a
+  // moment at most, read by no one.
+  if (g_Current && g_Current->Ended()) return NotShown(text, caption, type);
+  switch (answer) {
     case wxID_OK: return win::IDOK;
     case wxID_YES: return win::IDYES;
     case wxID_NO: return win::IDNO;

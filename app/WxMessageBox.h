@@ -41,6 +41,7 @@ class CModalBoxes final : public wxModalDialogHook {
   bool Refused() const { return m_Refused; }
   // Refuses, and takes the open boxes down, the innermost first.
   void End();
+  bool Ended() const { return m_Ended; }
   // Runs on the window thread after the last open box has returned, from the
   // event loop outside it (at the next event when none is open).
   void AfterBoxes(std::function<void()> then);

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <fstream>
 #include <functional>
+#include <optional>
 
 #include "app/AppShell.h"
 #include "app/ProductionPage.h"
@@ -389,22 +390,53 @@ class StoppingBox final : public platform::IMessageBox {
   CProductionPage& m_Page;
 };
 
-// Asked to stop while Start's station warning is up: no pass starts, and
-// neither Start nor Scan does anything afterwards (no box either).
+// Asked to stop while a box of Start is up (the station warning, or the
+// mapping's warning of ports learnt from a listing of real ports of another
+// count than the slots): no pass starts, and neither Start nor Scan does
+// anything afterwards (no box either).
 TEST_F(ProductionPage, AStopDuringAStartBoxStartsNoPassAndNothingAfterIt) {
-  CProductionPage page(std::make_unique<CPortMapping>([] {}));
-  page.OnInitDialog();
-  SetIni(app::kToolSettingIni, "General Info", "TestStation", "MPP");
-  auto stopping = std::make_shared<StoppingBox>(page);
-  platform::ScopedMessageBox scoped(stopping);
-  EXPECT_FALSE(page.OnStart());
-  page.WaitForRunEnd();
-  EXPECT_EQ(page.ResultCode(1), "H_F8");  // no pass ran
-  ASSERT_EQ(stopping->m_Texts.size(), 1u);
-  EXPECT_TRUE(Has(stopping->m_Texts[0], "is no station name")) << stopping->m_Texts[0];
-  page.OnScan();
-  EXPECT_FALSE(page.OnStart());
-  EXPECT_EQ(stopping->m_Texts.size(), 1u);
+  const struct {
+    const char* box;
+    const char* station;
+    std::vector<std::pair<std::string, std::string>> atStart;  // the listing at Start, none at start-up
+    const char* says;
+  } rows[] = {
+      {"the station warning", "MPP", {}, "is no station name"},
+      {"ports learnt at Start",
+       "RDT",
+       {{"usb-0:1", "/dev/a"}, {"usb-0:2", "NULL"}, {"usb-0:3", "/dev/c"}},
+       " 3 ports for the 8 slots"},
+  };
+  kxtest::SetSendMode(kxtest::Mode::Bridge);
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.box);
+    win::DeleteFile(CPortMapping::kMappingIni);
+    SetIni(app::kToolSettingIni, "General Info", "TestStation", "RDT");
+    bool started = false;
+    CProductionPage page(std::make_unique<CPortMapping>(
+        [&] {
+          kx::WithRootDevice([&](kx::RootDeviceRecord& rec) {
+            rec = kx::RootDeviceRecord{};
+            const auto& listed = started ? r.atStart : decltype(r.atStart){};
+            rec.SetCount(static_cast<std::uint32_t>(listed.size()));
+            for (std::size_t i = 0; i < listed.size(); ++i) rec.SetEntry(i, listed[i].first, listed[i].second);
+          });
+        },
+        true));
+    page.OnInitDialog();
+    SetIni(app::kToolSettingIni, "General Info", "TestStation", r.station);
+    auto stopping = std::make_shared<StoppingBox>(page);
+    platform::ScopedMessageBox scoped(stopping);
+    started = true;
+    EXPECT_FALSE(page.OnStart());
+    page.WaitForRunEnd();
+    EXPECT_EQ(page.ResultCode(1), "H_F8");  // no pass ran
+    ASSERT_EQ(stopping->m_Texts.size(), 1u);
+    EXPECT_TRUE(Has(stopping->m_Texts[0], r.says)) << stopping->m_Texts[0];
+    page.OnScan();
+    EXPECT_FALSE(page.OnStart());
+    EXPECT_EQ(stopping->m_Texts.size(), 1u);
+  }
 }
 
 TEST_F(ProductionPage, AnEmptyFlashIdMaskStaysEmptyAndAMissingOneIsTheDefault) {
@@ -786,39 +818,50 @@ TEST_F(EmulatedPass, ADiskArrivingDuringARunIsMappedAndDrawnOnlyAfterIt) {
 
 // An arrival during the first pass of a loop is mapped at the second pass's
 // start: a guess that mapping learns is said then, as start-up says it, not
-// lost at the run's end. Eight bays on 16 slots, a card reader without a card
-// plugged in.
+// lost at the run's end. A stop asked while that box is up (a close or a
+// signal) starts no further pass. Eight bays on 16 slots, a card reader
+// without a card plugged in.
 TEST_F(EmulatedPass, AnArrivalDuringALoopsPassWarnsWhenTheNextPassMapsIt) {
   SetIni(".\\param.ini", "RD Debug", "TestLoop", "2");
   SetIni(app::kToolSettingIni, "General Info", "SlotNumber", "16");
-  bool reader = false;
-  CProductionPage page(std::make_unique<CPortMapping>(
-      [this, &reader] {
-        kxtest::ApplySendMode(site_.GetMode(), site_.Site());
-        if (reader)
-          kx::WithRootDevice([](kx::RootDeviceRecord& r) {
-            r.SetEntry(r.Count(), "pci-0000:00:14.0-usb-0:5", "NULL");
-            r.SetCount(r.Count() + 1);
-          });
-      },
-      true));
-  page.OnInitDialog();
-  ASSERT_EQ(box_->Texts().size(), 1u);  // eight ports listed for 16 slots
-  std::string message;
-  ASSERT_TRUE(page.PrepareLogFolders(message)) << message;
-  {
-    // The first pass cannot end while this thread holds the log folder.
-    platform::ProfileWriteLock lock(page.TotalLogPath());
-    ASSERT_EQ(lock.Error(), 0u);
-    ASSERT_TRUE(page.OnStart());
-    reader = true;
-    page.OnDiskChange({platform::DiskChange::Arrival, "/dev/sdq"});
-    EXPECT_EQ(box_->Texts().size(), 1u);
+  for (const bool stopped : {false, true}) {
+    SCOPED_TRACE(stopped ? "a stop while the box is up" : "the box answered");
+    win::DeleteFile(CPortMapping::kMappingIni);
+    bool reader = false;
+    CProductionPage page(std::make_unique<CPortMapping>(
+        [this, &reader] {
+          kxtest::ApplySendMode(site_.GetMode(), site_.Site());
+          if (reader)
+            kx::WithRootDevice([](kx::RootDeviceRecord& r) {
+              r.SetEntry(r.Count(), "pci-0000:00:14.0-usb-0:5", "NULL");
+              r.SetCount(r.Count() + 1);
+            });
+        },
+        true));
+    auto box = std::make_shared<platform::RecordingMessageBox>();
+    platform::ScopedMessageBox scoped(box);
+    page.OnInitDialog();
+    ASSERT_EQ(box->Texts().size(), 1u);  // eight ports listed for 16 slots
+    auto stopping = std::make_shared<StoppingBox>(page);
+    std::optional<platform::ScopedMessageBox> stopsAtTheBox;
+    if (stopped) stopsAtTheBox.emplace(stopping);
+    std::string message;
+    ASSERT_TRUE(page.PrepareLogFolders(message)) << message;
+    {
+      // The first pass cannot end while this thread holds the log folder.
+      platform::ProfileWriteLock lock(page.TotalLogPath());
+      ASSERT_EQ(lock.Error(), 0u);
+      ASSERT_TRUE(page.OnStart());
+      reader = true;
+      page.OnDiskChange({platform::DiskChange::Arrival, "/dev/sdq"});
+      EXPECT_EQ(box->Texts().size() + stopping->m_Texts.size(), 1u);
+    }
+    page.WaitForRunEnd();
+    EXPECT_EQ(page.YieldPass() + page.YieldFail(), stopped ? 8 : 16);  // one pass or two
+    const std::vector<std::string> texts = stopped ? stopping->m_Texts : box->Texts();
+    ASSERT_EQ(texts.size(), stopped ? 1u : 2u);
+    EXPECT_TRUE(Has(texts.back(), " 9 ports for the 16 slots")) << texts.back();
   }
-  page.WaitForRunEnd();
-  EXPECT_EQ(page.YieldPass() + page.YieldFail(), 16);  // two passes
-  ASSERT_EQ(box_->Texts().size(), 2u);
-  EXPECT_TRUE(Has(box_->Texts()[1], " 9 ports for the 16 slots")) << box_->Texts()[1];
 }
 
 // The MP station on drives that finished RDT: pass texts, codes, totals and the next station.

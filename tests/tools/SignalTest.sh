@@ -3,8 +3,8 @@
 # run under a display: sent during a pass and again while it ends, the pass
 # finishes, its records are whole, AutoMapping.ini is removed and the exit
 # status is 0; sent while the window system starts or while a box is up (after
-# a pass, at start-up or at Start), any box is taken down, no pass or box
-# starts after it and the program ends. MP repeating its pass for
+# a pass, at start-up or at Start), any box is taken down (its text told on
+# standard error), no pass or box starts after it and the program ends. MP repeating its pass for
 # [RD Debug] TestInFinity ends too; a SIGHUP the program was started to ignore
 # (nohup) stays ignored; the demo stopped during its first of two stations
 # ends with status 0 and puts back the station it found. A close of the
@@ -104,6 +104,9 @@ kill -TERM "$PID"
 ended
 [ "$STATUS" = 0 ] || fail "$CASE: exit status $STATUS"
 whole
+# Up for a moment only, the box was read by no one: its text is on standard error.
+grep -q "^\[kxmp\] Next Station: MP (not shown: the program ends)" "$DIR/err" ||
+  fail "$CASE: the box taken down is not on stderr"
 
 # No pass ran and the mapping file is tidied.
 nopass() {
