@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <functional>
 #include <utility>
 
 #include "app/AppShell.h"
@@ -449,8 +450,7 @@ bool CProductionPage::PrepareLogFolders(std::string& message) {
                             ShownText(workingNo).c_str(), kParamIni, why.c_str());
     return false;
   }
-  m_LogFolder = configured.empty() ? kx::StrFormat(".\\%s_%s", workingNo.c_str(), pc.c_str())
-                                   : kx::StrFormat("%s\\%s", configured.c_str(), workingNo.c_str());
+  m_LogFolder = kx::LogFolderOf(configured, workingNo, pc);
   for (const char* sub : {"%s\\D_Reports\\", "%s\\Fail_Log\\", "%s\\Current\\"}) {
     const std::string folder = kx::StrFormat(sub, m_LogFolder.c_str());
     win::SetLastError(0);
@@ -465,25 +465,28 @@ bool CProductionPage::PrepareLogFolders(std::string& message) {
   m_TotalLogPath = logs.total;
   m_ErrorLogPath = logs.error;
   // Each header only into a missing log: checked and written as one step for
-  // every process sharing the folder, so none resets another's counts.
+  // every process sharing the folder, so none resets another's counts. A
+  // header is written whole or not at all, so a log that exists is whole.
   platform::ProfileWriteLock lock(m_TotalLogPath);
   if (lock.Error() != 0) {
     message = kx::StrFormat("The log file %s cannot be written: %s (%s)", m_TotalLogPath.c_str(),
                             kx::OsErrorText(lock.Error()).c_str(), lock.ErrorText().c_str());
     return false;
   }
-  if (!platform::FileExists(m_TotalLogPath)) {
-    WriteRunSummary(m_TotalLogPath);
-    if (!platform::FileExists(m_TotalLogPath)) {
-      const win::DWORD error = win::GetLastError();
-      message = kx::StrFormat("The log file %s cannot be written: %s", m_TotalLogPath.c_str(),
-                              kx::OsErrorText(error).c_str());
+  const std::string summary = kx::SummaryLogPath(m_LogFolder);
+  const struct {
+    const std::string& log;
+    std::function<win::DWORD()> write;
+  } headers[] = {{m_TotalLogPath, [this] { return WriteRunSummary(m_TotalLogPath); }},
+                 {m_ErrorLogPath, [this] { return kx::WriteErrorLogHeader(m_ErrorLogPath); }},
+                 {summary, [&summary] { return kx::WriteSummaryLogHeader(summary, TimeStamp()); }}};
+  for (const auto& h : headers) {
+    if (platform::FileExists(h.log)) continue;
+    if (const win::DWORD error = h.write(); error != 0) {
+      message = kx::StrFormat("The log file %s cannot be written: %s", h.log.c_str(), kx::OsErrorText(error).c_str());
       return false;
     }
   }
-  if (!platform::FileExists(m_ErrorLogPath)) kx::WriteErrorLogHeader(m_ErrorLogPath);
-  const std::string summary = kx::SummaryLogPath(m_LogFolder);
-  if (!platform::FileExists(summary)) kx::WriteSummaryLogHeader(summary, TimeStamp());
   lock.Release();
   const std::string workOrder = m_LogFolder + "\\" + kx::WorkOrderFileName(workingNo, pc);
   if (!platform::FileExists(workOrder)) WriteText("Base Info", "WorkOrder", workingNo, workOrder);
@@ -492,8 +495,8 @@ bool CProductionPage::PrepareLogFolders(std::string& message) {
 }
 
 // The station as the tool's settings name it, then the product's parameters.
-void CProductionPage::WriteRunSummary(const std::string& totalLogPath) {
-  kx::WriteRunSummary(totalLogPath, {app::kToolSettingIni, {}}, TimeStamp());
+win::DWORD CProductionPage::WriteRunSummary(const std::string& totalLogPath) {
+  return kx::WriteRunSummary(totalLogPath, {app::kToolSettingIni, {}}, TimeStamp());
 }
 
 void CProductionPage::WriteRunTotals(const std::array<std::string, kResultCodes>& codes) {

@@ -18,6 +18,7 @@
 #include "device/StatusCell.h"
 #include "engine/EngineGlobals.h"
 #include "engine/ThreadPool.h"
+#include "platform/WinTypes.h"
 
 class CProductionPage {
  public:
@@ -85,12 +86,13 @@ class CProductionPage {
   // ---- logs and totals ----
 
   // False, with the operator's message naming the folder or file and the OS
-  // error, when a log folder cannot be created or the Total log written; and,
+  // error, when a log folder cannot be created or a missing log's header
+  // written (nothing of that header is then left); and,
   // before anything is made, naming the WorkingNo and why, when it cannot be
   // part of the log folder's and work-order file's names (kx::WorkingNoFault).
   bool PrepareLogFolders(std::string& message);
-  // The header of a new Total log.
-  void WriteRunSummary(const std::string& totalLogPath);
+  // The header of a new Total log: 0 or the Windows error number.
+  win::DWORD WriteRunSummary(const std::string& totalLogPath);
   // Adds a pass's result codes (index port-1) to the Total log, _Summary.log,
   // the count labels and the yield: "0_00" passed; "H_F8", "H_AF", "T_01",
   // "P_A01" and "P_x01" (no job or no drive) not counted; any other failed.

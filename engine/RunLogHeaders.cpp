@@ -2,11 +2,13 @@
 
 #include <cstddef>
 #include <string_view>
+#include <vector>
 
 #include "device/Environment.h"
 #include "device/Format.h"
 #include "device/Settings.h"
 #include "platform/Paths.h"
+#include "platform/Profile.h"
 
 namespace kx {
 
@@ -41,11 +43,33 @@ std::string ReadText(const char* section, const char* key, const char* file, std
   return TrimBlanks(ReadProfileText(section, key, file, size));
 }
 
-void Write(const char* section, const char* key, const std::string& value, const std::string& file) {
-  WriteProfileText(section, key, value, file);
+struct HeaderKey {
+  const char* section;
+  const char* key;
+  std::string value;
+};
+
+// The keys written into the file's text in order, as the profile calls write
+// them one by one, and the file replaced once: a header is whole or not there.
+win::DWORD WriteHeader(const std::string& file, const std::vector<HeaderKey>& keys) {
+  const win::DWORD error = platform::EditProfileFile(file, [&keys](std::string& text) -> win::DWORD {
+    // A key the profile calls cannot store is left out, as a write of it alone would be.
+    for (const HeaderKey& k : keys) platform::SetProfileKey(text, k.section, k.key, k.value);
+    return 0;
+  });
+  win::SetLastError(error);
+  return error;
 }
 
 }  // namespace
+
+std::string LogFolderOf(const std::string& configured, const std::string& workingNo, const std::string& computerName) {
+  if (configured.empty()) return StrFormat(".\\%s_%s", workingNo.c_str(), computerName.c_str());
+  const std::size_t end = configured.find_last_not_of("\\/");
+  // A configured folder of separators alone is the root.
+  const std::string base = end == std::string::npos ? std::string() : configured.substr(0, end + 1);
+  return StrFormat("%s\\%s", base.c_str(), workingNo.c_str());
+}
 
 RunLogPaths RunLogPathsOf(const std::string& folder, int runKind) {
   const char* kind = runKind == 1 ? "Init" : runKind == 4 ? "QC" : "Debug";
@@ -75,35 +99,36 @@ std::string WorkingNoFault(const std::string& workingNo, const std::string& comp
   return {};
 }
 
-void WriteRunSummary(const std::string& totalLog, const RunSummarySources& sources, const std::string& now) {
+win::DWORD WriteRunSummary(const std::string& totalLog, const RunSummarySources& sources, const std::string& now) {
   const std::string controller = ReadText("Device Info", "ControllerType", kParamIni, 255);
   const bool kx7410 = controller.size() >= 6 && platform::EqualsNoCase(controller.substr(0, 6), "KX7410");
-  Write("Time", "Start Time", now, totalLog);
-  Write("Time", "End Time", now, totalLog);
-  for (const char* key : {"Total", "Good", "Bad"}) Write("Total Results", key, "0", totalLog);
+  std::vector<HeaderKey> keys = {{"Time", "Start Time", now}, {"Time", "End Time", now}};
+  for (const char* key : {"Total", "Good", "Bad"}) keys.push_back({"Total Results", key, "0"});
 
-  Write("General Info", "TestStation", ReadText("General Info", "TestStation", sources.stationFile, 100), totalLog);
+  keys.push_back({"General Info", "TestStation", ReadText("General Info", "TestStation", sources.stationFile, 100)});
   for (const auto& c : kRunSummaryKeys) {
     if (c.kx7410Only && !kx7410) continue;
     const bool shared = std::string_view(c.key) == "WorkingNo" && !sources.workingNo.empty();
     const std::string value = shared ? sources.workingNo : ReadText(c.section, c.key, kParamIni, c.size);
-    Write(c.section, c.key, value, totalLog);
-    if (std::string_view(c.key) == "Flh_Capacity") Write("Card Info", "Capacity", value, totalLog);
+    keys.push_back({c.section, c.key, value});
+    if (std::string_view(c.key) == "Flh_Capacity") keys.push_back({"Card Info", "Capacity", value});
   }
-  Write("General Info", "NetCardID", ReadText("PC Info", "MAC_Address", kMacFile, 20), totalLog);
-  Write("General Info", "MPVersion", StrFormat("%x.%02x", 2, 0x0A), totalLog);
+  keys.push_back({"General Info", "NetCardID", ReadText("PC Info", "MAC_Address", kMacFile, 20)});
+  keys.push_back({"General Info", "MPVersion", StrFormat("%x.%02x", 2, 0x0A)});
+  return WriteHeader(totalLog, keys);
 }
 
-void WriteErrorLogHeader(const std::string& errorLog) {
-  Write("Error List", "[Year-Month-Day Hour:Min:Sec]   SlotNo:No   SN:xxxxx", "--Error_Code:Error_Msg", errorLog);
+win::DWORD WriteErrorLogHeader(const std::string& errorLog) {
+  return WriteHeader(errorLog,
+                     {{"Error List", "[Year-Month-Day Hour:Min:Sec]   SlotNo:No   SN:xxxxx", "--Error_Code:Error_Msg"}});
 }
 
-void WriteSummaryLogHeader(const std::string& summaryLog, const std::string& now) {
-  Write("Time", "Start Time", now, summaryLog);
-  Write("Time", "End Time", "", summaryLog);
-  Write("Results", "Pass", "0", summaryLog);
-  Write("Results", "TotalErrorCount", "0", summaryLog);
-  Write("ErrorList", "ErrorCode", "count", summaryLog);
+win::DWORD WriteSummaryLogHeader(const std::string& summaryLog, const std::string& now) {
+  return WriteHeader(summaryLog, {{"Time", "Start Time", now},
+                                  {"Time", "End Time", ""},
+                                  {"Results", "Pass", "0"},
+                                  {"Results", "TotalErrorCount", "0"},
+                                  {"ErrorList", "ErrorCode", "count"}});
 }
 
 }  // namespace kx

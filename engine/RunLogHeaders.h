@@ -2,13 +2,21 @@
 // working number may hold to be part of those names, and the headers a page
 // writes into the logs that are missing: the Total log's run summary, the
 // Error log's column line and _Summary.log's zero counts. Each header is
-// written key by key through the profile calls; the caller holds the folder's
-// profile write lock, so that finding a log missing and writing its header are
-// one step for every process sharing the folder.
+// written in one atomic replacement of the file, so that a log is either
+// missing or whole; the caller holds the folder's profile write lock, so that
+// finding a log missing and writing its header are one step for every process
+// sharing the folder.
 #pragma once
 #include <string>
 
+#include "platform/WinTypes.h"
+
 namespace kx {
+
+// A page's log folder: "<configured>\<working number>", or without a
+// configured folder ".\<working number>_<computer name>". A configured folder
+// ending in "\" or "/" gives no doubled separator.
+std::string LogFolderOf(const std::string& configured, const std::string& workingNo, const std::string& computerName);
 
 // "<folder>\Total_<kind>.log" and "<folder>\Error_<kind>.log", the kind by
 // the run's job mode: 1 "Init", 4 "QC", any other "Debug".
@@ -40,14 +48,14 @@ struct RunSummarySources {
 // The header of a new Total log, read from .\param.ini: Start and End Time
 // `now`, zero totals, the station, the parameter-file settings (the
 // KX7410-only ones for that family only, the flash capacity again as
-// [Card Info] Capacity), the PC's MAC address and the program version. The
-// program version is the last write, so the thread's last error is that
-// write's.
-void WriteRunSummary(const std::string& totalLog, const RunSummarySources& sources, const std::string& now);
+// [Card Info] Capacity), the PC's MAC address and the program version.
+// Each header's writer returns 0, or the Windows error number (also left as
+// the thread's last error) with the file as it was.
+win::DWORD WriteRunSummary(const std::string& totalLog, const RunSummarySources& sources, const std::string& now);
 // The column line of a new Error log.
-void WriteErrorLogHeader(const std::string& errorLog);
+win::DWORD WriteErrorLogHeader(const std::string& errorLog);
 // The header of a new _Summary.log: Start Time `now`, no End Time, zero counts
 // and the [ErrorList] column line.
-void WriteSummaryLogHeader(const std::string& summaryLog, const std::string& now);
+win::DWORD WriteSummaryLogHeader(const std::string& summaryLog, const std::string& now);
 
 }  // namespace kx

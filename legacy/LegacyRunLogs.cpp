@@ -85,8 +85,7 @@ void CFirstPropertyPage::PrepareLogFolders() {
   if (!WorkingNumber().empty()) Write("General Info", "WorkingNo", WorkingNumber(), kParamIni);
   const std::string configured = ParamText("Log Path", "SetLogFolderPath", 250);
   const std::string workingNo = CurrentWorkingNumber();
-  m_LogFolder = configured.empty() ? kx::StrFormat(".\\%s_%s", workingNo.c_str(), pc.c_str())
-                                   : kx::StrFormat("%s\\%s", configured.c_str(), workingNo.c_str());
+  m_LogFolder = kx::LogFolderOf(configured, workingNo, pc);
   kx::MakeDirectoryPath(kx::StrFormat("%s\\D_Reports\\", m_LogFolder.c_str()));
   kx::MakeDirectoryPath(kx::StrFormat("%s\\Fail_Log\\", m_LogFolder.c_str()));
 

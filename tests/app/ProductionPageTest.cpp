@@ -486,6 +486,47 @@ TEST_F(ProductionPage, StartIsRefusedNamingALogFolderThatCannotBeMade) {
   }
 }
 
+// A missing log whose header the disk refuses refuses Start, naming the file
+// with the system's reason, before a serial number is taken or a port run;
+// nothing of the header is left. A configured log folder ending in "\" is
+// named without a doubled one.
+TEST_F(ProductionPage, StartIsRefusedNamingALogWhoseHeaderCannotBeWritten) {
+  kxtest::InstallMpStation();
+  SetIni("C:\\SATA_Setting.ini", "Global_Setting", "Last SN", "KXA2405000000000001");
+  const std::string serials = ReadAll("C:\\SATA_Setting.ini");
+  kxtest::EmulatedSite site(2, kxtest::Mode::Bridge, kxtest::MpDrive());
+  const struct {
+    const char *log, *configured;
+  } rows[] = {{"Total_Init.log", "D:\\Logs\\"}, {"Error_Init.log", "D:\\Logs"}, {"_Summary.log", "D:\\Logs"}};
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.log);
+    SetIni(".\\param.ini", "Log Path", "SetLogFolderPath", r.configured);
+    const std::string log = std::string("D:\\Logs\\W01\\") + r.log;
+    auto box = std::make_shared<platform::RecordingMessageBox>();
+    platform::ScopedMessageBox shown(box);
+    CProductionPage page(std::make_unique<CPortMapping>([] {}));
+    page.OnInitDialog();
+    ASSERT_NE(page.DriveNumber(1), 0);
+    platform::SetWriteFault([&log](const std::string& path) -> win::DWORD {
+      return path == Native(log) ? win::ERROR_DISK_FULL : 0;
+    });
+    EXPECT_FALSE(page.OnStart());
+    page.WaitForRunEnd();
+    platform::SetWriteFault({});
+    ASSERT_EQ(box->Texts().size(), 1u);
+    EXPECT_EQ(box->Texts()[0].rfind("The log file " + log + " cannot be written: OS error 112, ", 0), 0u)
+        << box->Texts()[0];
+    EXPECT_EQ(box->History()[0].type, win::MB_OK | win::MB_ICONERROR);
+    EXPECT_FALSE(Exists(log));
+    EXPECT_EQ(ReadAll("C:\\SATA_Setting.ini"), serials);
+    for (int port = 1; port <= 2; ++port) {
+      EXPECT_EQ(page.ResultCode(port), "H_F8");
+      EXPECT_EQ(g_PortResult[static_cast<std::size_t>(port - 1)], -1);
+    }
+    std::filesystem::remove_all(Native("D:\\Logs"));
+  }
+}
+
 TEST_F(ProductionPage, NoPassStartsWhileALaterBadReadOutHoldsTheSharedFlag) {
   CProductionPage page(std::make_unique<CPortMapping>([] {}));
   page.OnInitDialog();

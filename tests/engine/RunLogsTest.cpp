@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <ctime>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -489,6 +490,45 @@ TEST_F(RunLogs, AnUploadDropsOnlyTheMarkItUploaded) {
   job_.WriteFailSNRecord();
   platform::SetWriteFault({});
   EXPECT_EQ(win::GetPrivateProfileSection("WaitForUpload", kFailRecord), Lines{"Wait_0000=xxxx0006"});
+}
+
+// On a disk with room for one small file each header is still written whole:
+// every key in one replacement of the file, byte for byte as the key-by-key
+// profile writes made it (the factory tools read these files).
+TEST_F(RunLogs, HeadersAreWholeOnADiskWithRoomForOneSmallFile) {
+  MakeDirs("D:\\H");
+  SetIni(".\\Station.ini", "General Info", "TestStation", "MP");
+  SetIni(".\\param.ini", "General Info", "WorkingNo", "W01");
+  SetIni(".\\param.ini", "General Info", "ModelName", "KX-512");
+  SetIni(".\\param.ini", "Flash Info", "Flh_Capacity", "512");
+  SetIni(".\\param.ini", "Device Info", "ControllerType", "KX7410-B");
+  SetIni(".\\param.ini", "Options", "DDRSize", "1234567890123");  // read into 10 characters
+  SetIni(".\\PC_MAC_Address.txt", "PC Info", "MAC_Address", "00-11-22-33-44-55");
+  std::map<std::string, int> writes;
+  platform::SetWriteFault([&writes](const std::string& path) -> win::DWORD {
+    return ++writes[path] > 1 ? win::ERROR_DISK_FULL : 0;
+  });
+  const char now[] = "2024-05-06 08:09:10";
+  EXPECT_EQ(kx::WriteRunSummary("D:\\H\\Total_Init.log", {".\\Station.ini", ""}, now), 0u);
+  EXPECT_EQ(kx::WriteErrorLogHeader("D:\\H\\Error_Init.log"), 0u);
+  EXPECT_EQ(kx::WriteSummaryLogHeader("D:\\H\\_Summary.log", now), 0u);
+  platform::SetWriteFault({});
+  EXPECT_EQ(ReadAll("D:\\H\\Total_Init.log"),
+            "[Time]\r\nStart Time=2024-05-06 08:09:10\r\nEnd Time=2024-05-06 08:09:10\r\n"
+            "[Total Results]\r\nTotal=0\r\nGood=0\r\nBad=0\r\n"
+            "[General Info]\r\nTestStation=MP\r\nWorkingNo=W01\r\nModelName=KX-512\r\nMaxCurrent=\r\nSlotNumber=\r\n"
+            "NetCardID=00-11-22-33-44-55\r\nMPVersion=2.0a\r\n"
+            "[Flash Info]\r\nFlh_Type=\r\nFlh_MakeCode=\r\nFlh_DeviceCode=\r\nFlh_Number=\r\nFlh_Capacity=512\r\n"
+            "Flh_LogicalSize=\r\nFlh_ID=\r\n"
+            "[Card Info]\r\nCapacity=512\r\n"
+            "[Device Info]\r\nControllerType=KX7410-B\r\nICFWVersion=\r\nISP_CodeVersion=\r\n"
+            "ISP_MPBINCode=.\\FW\\MP\\mp_fw.bin\r\nSATASpeed=\r\n"
+            "[Options]\r\nOnlyDoISP=\r\nSkipBuildFAT=\r\nAutoIncreseSerialNum=\r\nDDRSize=123456789\r\n");
+  EXPECT_EQ(ReadAll("D:\\H\\Error_Init.log"),
+            "[Error List]\r\n[Year-Month-Day Hour:Min:Sec]   SlotNo:No   SN:xxxxx=--Error_Code:Error_Msg\r\n");
+  EXPECT_EQ(ReadAll("D:\\H\\_Summary.log"),
+            "[Time]\r\nStart Time=2024-05-06 08:09:10\r\nEnd Time=\r\n[Results]\r\nPass=0\r\nTotalErrorCount=0\r\n"
+            "[ErrorList]\r\nErrorCode=count\r\n");
 }
 
 // What a working number may hold, as one rule: each number the rule passes
