@@ -503,11 +503,11 @@ void CProductionPage::WriteRunTotals(const std::array<std::string, kResultCodes>
   // A missing log's header and the counts are one step for every process
   // sharing the log folder.
   platform::ProfileWriteLock lock(m_TotalLogPath);
-  if (!platform::FileExists(m_TotalLogPath)) WriteRunSummary(m_TotalLogPath);
+  const win::DWORD header = platform::FileExists(m_TotalLogPath) ? 0 : WriteRunSummary(m_TotalLogPath);
   const auto ports = static_cast<std::size_t>(std::clamp(m_SlotNumber, 0, kResultCodes));
   kx::PassTotals t;
-  const bool written =
-      kx::AddPassTotals(codes.data(), ports, m_TotalLogPath, kx::SummaryLogPath(m_LogFolder), TimeStamp(), t);
+  const bool written = kx::AddPassTotals(codes.data(), ports, m_TotalLogPath, kx::SummaryLogPath(m_LogFolder),
+                                         TimeStamp(), t, header);
   lock.Release();
   const int counts[] = {t.total, t.good, t.bad};
   for (std::size_t i = 0; i < 3; ++i) {

@@ -14,7 +14,8 @@ bool IsUncountedResult(const std::string& code) {
 }
 
 bool AddPassTotals(const std::string* codes, std::size_t ports, const std::string& totalLog,
-                   const std::string& summaryLog, const std::string& now, PassTotals& t) {
+                   const std::string& summaryLog, const std::string& now, PassTotals& t,
+                   win::DWORD totalHeaderError) {
   t = PassTotals{};
   std::vector<KeyUpdate> summary{
       {"Time", "End Time", now, {}}, {"Results", "Pass", "", 0}, {"Results", "TotalErrorCount", "", 0}};
@@ -32,7 +33,7 @@ bool AddPassTotals(const std::string* codes, std::size_t ports, const std::strin
 
   platform::ProfileWriteLock lock(totalLog);
   std::vector<int> totals;
-  const win::DWORD totalError = UpdateProfileKeys(totalLog,
+  const win::DWORD totalError = totalHeaderError != 0 ? totalHeaderError : UpdateProfileKeys(totalLog,
                                                   {{"Total Results", "Total", "", t.passed + t.failed},
                                                    {"Total Results", "Good", "", t.passed},
                                                    {"Total Results", "Bad", "", t.failed},

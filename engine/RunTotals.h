@@ -10,6 +10,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/WinTypes.h"
+
 namespace kx {
 
 // A port without a job or a drive ("H_F8", "H_AF", "T_01", "P_A01", "P_x01")
@@ -28,8 +30,13 @@ struct PassTotals {
 // Total log; End Time, Pass, TotalErrorCount and one for each failed port to
 // its code's [ErrorList] key to `summaryLog`. True when both files took the
 // pass; otherwise `totals.refused` names the files that did not.
+// `totalHeaderError`: the caller found the Total log missing and could not
+// write its header; the log then takes no counts (counts alone would make a
+// log that exists without its header, never completed) and is refused with
+// that error.
 bool AddPassTotals(const std::string* codes, std::size_t ports, const std::string& totalLog,
-                   const std::string& summaryLog, const std::string& now, PassTotals& totals);
+                   const std::string& summaryLog, const std::string& now, PassTotals& totals,
+                   win::DWORD totalHeaderError = 0);
 
 // What the operator is told of a pass that logs refused: one line per file,
 // naming it and the operating-system error.

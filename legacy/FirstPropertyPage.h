@@ -25,6 +25,7 @@
 #include "engine/ThreadPool.h"
 #include "legacy/SlotLayout.h"
 #include "legacy/SystemInfo.h"
+#include "platform/WinTypes.h"
 
 // 1 from the start of a legacy pass until its run ends.
 extern std::atomic<std::int32_t> g_RunActive;
@@ -209,7 +210,7 @@ class CFirstPropertyPage {
   // A log that refuses a pass is named in a box, once a run; the count boxes
   // show what the Total log holds.
   void WriteRunTotals(const ResultCodes& codes);
-  void WriteRunSummary(const std::string& totalLogPath);
+  win::DWORD WriteRunSummary(const std::string& totalLogPath);
   void PrepareLogFolders();
 
   // ---- PageControls.cpp: keys, run controls, parameter files, probes ----

@@ -44,11 +44,11 @@ void CFirstPropertyPage::WriteRunTotals(const ResultCodes& codes) {
   // A missing log's header and the counts are one step for every process
   // sharing the log folder.
   platform::ProfileWriteLock lock(m_TotalLogPath);
-  if (!platform::FileExists(m_TotalLogPath)) WriteRunSummary(m_TotalLogPath);
+  const win::DWORD header = platform::FileExists(m_TotalLogPath) ? 0 : WriteRunSummary(m_TotalLogPath);
   const auto ports = static_cast<std::size_t>(std::clamp(m_SlotNumber, 0, static_cast<int>(codes.size())));
   kx::PassTotals t;
-  const bool written =
-      kx::AddPassTotals(codes.data(), ports, m_TotalLogPath, kx::SummaryLogPath(m_LogFolder), TimeStamp(), t);
+  const bool written = kx::AddPassTotals(codes.data(), ports, m_TotalLogPath, kx::SummaryLogPath(m_LogFolder),
+                                         TimeStamp(), t, header);
   lock.Release();
   const int totals[3] = {t.total, t.good, t.bad};
   for (int i = 0; i < 3; ++i) {
@@ -63,8 +63,8 @@ void CFirstPropertyPage::WriteRunTotals(const ResultCodes& codes) {
 }
 
 // The station is the parameter file's, the working number the shared one when set.
-void CFirstPropertyPage::WriteRunSummary(const std::string& totalLogPath) {
-  kx::WriteRunSummary(totalLogPath, {kParamIni, WorkingNumber()}, TimeStamp());
+win::DWORD CFirstPropertyPage::WriteRunSummary(const std::string& totalLogPath) {
+  return kx::WriteRunSummary(totalLogPath, {kParamIni, WorkingNumber()}, TimeStamp());
 }
 
 void CFirstPropertyPage::PrepareLogFolders() {

@@ -601,6 +601,24 @@ TEST_F(ProductionPage, RunTotalsThatALogRefusesAreNamedOnce) {
   }
 }
 
+// A Total log gone during a run whose header the disk then refuses (the
+// smaller count write would fit) takes no counts: it stays missing, never a
+// log without its header, and the pass is named as not counted in it.
+TEST_F(ProductionPage, ATotalLogWhoseHeaderIsRefusedTakesNoCounts) {
+  CProductionPage page(std::make_unique<CPortMapping>([] {}));
+  std::string message;
+  ASSERT_TRUE(page.PrepareLogFolders(message)) << message;
+  std::filesystem::remove(Native(page.TotalLogPath()));
+  int totalWrites = 0;
+  platform::SetWriteFault([&totalWrites](const std::string& path) -> win::DWORD {
+    return kxtest::EndsWith(path, "Total_Init.log") && ++totalWrites == 1 ? win::ERROR_DISK_FULL : 0;
+  });
+  page.WriteRunTotals(CodesOf({"0_00", "M_x04"}));
+  platform::SetWriteFault({});
+  EXPECT_FALSE(std::filesystem::exists(Native(page.TotalLogPath())));
+  EXPECT_EQ(page.TakeNotice().rfind("The pass is not counted in D:\\Logs\\W01\\Total_Init.log: OS error 112", 0), 0u);
+}
+
 // Two stations' pages share one log folder. The parent stands in for a page
 // between its read and its write; the child's pass must be added to the
 // parent's, whatever the timing.
