@@ -1285,6 +1285,30 @@ TEST_F(FileTree, AMoveDropsAStaleCopyOnlyWhileItsSourceStandsWithNewerData) {
   }
 }
 
+// A file moved alone whose folder cannot be opened once its copy stands
+// stays with its copy, and the Move names the folder as it was given.
+TEST_F(FileTree, AFileMovedAloneNamesItsFolderThatCannotBeOpened) {
+  namespace fs = std::filesystem;
+  Put("C:\\a\\1.txt", "old");
+  MakeDirs("D:\\b");
+  platform::SetFlushFault([](const std::string& native) {
+    if (kxtest::EndsWith(native, "/b") && Exists("D:\\b\\1.txt"))
+      fs::permissions(Native("C:\\a"), fs::perms::owner_write | fs::perms::owner_exec);
+    return 0u;
+  });
+  bool moved = false;
+  {
+    const PermissionsBite bite;
+    moved = op_.Move("C:\\a\\1.txt", "D:\\b");
+  }
+  platform::SetFlushFault({});
+  fs::permissions(Native("C:\\a"), fs::perms::owner_all, fs::perm_options::add);
+  EXPECT_FALSE(moved);
+  EXPECT_EQ(op_.m_ErrorText.rfind("C:\\a: ", 0), 0u) << op_.m_ErrorText;
+  EXPECT_EQ(ReadAll("C:\\a\\1.txt"), "old");
+  EXPECT_EQ(ReadAll("D:\\b\\1.txt"), "old");
+}
+
 // Two names of one file in a tree are both moved: the removal of the first
 // name's source sets the file's change time, which is no write to it.
 TEST_F(FileTree, AMoveTakesEveryNameOfAFile) {
