@@ -589,15 +589,17 @@ bool CFileTreeOperation::SettleAlone(const CopiedAlone& copied) {
   // Each side through the folder it stands in, as in a tree.
   const auto [sourceFolder, sourceName] = FolderAndName(copied.sourceNative, "/");
   const auto [copyFolder, copyName] = FolderAndName(copied.copyNative, "/");
+  // Texts name the folders as the caller gave them.
+  const std::string sourceText = FolderAndName(WithoutBackslash(copied.source), "\\/").first;
+  const std::string copyText = FolderAndName(WithoutBackslash(copied.copy), "\\/").first;
   platform::OpenFolder source, target;
   win::DWORD error = source.Open(sourceFolder, true);
   if (IsMissing(error)) return false;  // a source whose folder went has gone with it
-  if (error != 0) RaiseAt(sourceFolder, error);
-  if ((error = target.Open(copyFolder, true)) != 0) RaiseAt(copyFolder, error);
+  if (error != 0) RaiseAt(sourceText, error);
+  if ((error = target.Open(copyFolder, true)) != 0) RaiseAt(copyText, error);
   const Copied copy{sourceName, copyName, copied.info, false};
   bool acted = false;
-  const AfterCopy after = SettleSource(source, FolderAndName(WithoutBackslash(copied.source), "\\/").first, target,
-                                       FolderAndName(WithoutBackslash(copied.copy), "\\/").first, copy, acted);
+  const AfterCopy after = SettleSource(source, sourceText, target, copyText, copy, acted);
   return after == AfterCopy::DropCopy || after == AfterCopy::KeepBoth;
 }
 

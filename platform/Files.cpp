@@ -582,7 +582,10 @@ DWORD readRegular(const std::string& path, std::string& data, std::uint64_t limi
   struct stat after;
   if (err == 0 && changed && !stopAt &&
       (::fstat(fd, &after) != 0 || after.st_size != before.st_size || after.st_mtim.tv_sec != before.st_mtim.tv_sec ||
-       after.st_mtim.tv_nsec != before.st_mtim.tv_nsec || static_cast<std::uint64_t>(after.st_size) != data.size()))
+       after.st_mtim.tv_nsec != before.st_mtim.tv_nsec ||
+       (after.st_nlink == before.st_nlink &&
+        (after.st_ctim.tv_sec != before.st_ctim.tv_sec || after.st_ctim.tv_nsec != before.st_ctim.tv_nsec)) ||
+       static_cast<std::uint64_t>(after.st_size) != data.size()))
     *changed = true;
   ::close(fd);
   return err;
@@ -806,6 +809,8 @@ void describe(const struct stat& st, EntryInfo& info) {
   info.inode = static_cast<std::uint64_t>(st.st_ino);
   info.size = static_cast<std::uint64_t>(st.st_size);
   info.modified = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+  info.changed = static_cast<std::int64_t>(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
+  info.links = static_cast<std::uint64_t>(st.st_nlink);
   info.readOnly = !S_ISLNK(st.st_mode) && (st.st_mode & S_IWUSR) == 0;
   info.mode = static_cast<std::uint32_t>(st.st_mode & 07777);
   info.owner = static_cast<std::uint32_t>(st.st_uid);

@@ -81,7 +81,9 @@ win::DWORD GetFileSize(const std::string& path, std::uint64_t& size);
 // (a folder, a FIFO, a device) is refused with ERROR_ACCESS_DENIED without
 // waiting. Only the bytes read count, never a size taken before. Past `limit` bytes it fails with ERROR_FILE_TOO_LARGE.
 // `changed` (when given) is set when the file's size or modification time at
-// the end of the read differ from those at its open: it was written meanwhile.
+// the end of the read differ from those at its open, or its change time while
+// it has as many names: it was written meanwhile, even where the writer set
+// its modification time back (a file replaced under its name is not).
 win::DWORD ReadFileBytes(const std::string& path, std::string& data, std::uint64_t limit = UINT64_MAX,
                          bool* changed = nullptr);
 // The first `count` bytes of a regular file (fewer when it is shorter); as
@@ -164,14 +166,22 @@ struct EntryInfo {
   std::uint64_t inode = 0;
   std::uint64_t size = 0;
   std::int64_t modified = 0;  // nanoseconds
+  // The inode's change time (nanoseconds): every write, and every change of
+  // its names or permissions, sets it, and no caller can set it back.
+  std::int64_t changed = 0;
+  std::uint64_t links = 0;  // the names it has
   bool readOnly = false;
   std::uint32_t mode = 0;  // permission bits
   std::uint32_t owner = 0;
   std::uint32_t group = 0;
   bool SameFile(const EntryInfo& other) const { return device == other.device && inode == other.inode; }
-  // The same file, and not written since.
+  // The same file, and not written since: a rewrite of one size whose
+  // last-write time was set back still has a change time of its own. A name
+  // added or removed sets that time too, so it counts only where the file
+  // has as many names as before (another name of it may have been moved).
   bool Unchanged(const EntryInfo& other) const {
-    return SameFile(other) && kind == other.kind && size == other.size && modified == other.modified;
+    return SameFile(other) && kind == other.kind && size == other.size && modified == other.modified &&
+           (links != other.links || changed == other.changed);
   }
 };
 // The entry at a Windows-style path, its last name not followed.

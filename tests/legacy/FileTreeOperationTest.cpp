@@ -2,9 +2,12 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/capability.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -24,6 +27,46 @@
 #include "tests/support/ScratchFolder.h"
 
 namespace {
+
+// Writes `data` over the start of the file at `native`, as many bytes as it
+// holds, and sets its last-write time back, as a tool that keeps times does;
+// once the clock is past the file's change time, however coarse the clock.
+void RewriteKeepingSizeAndTime(const std::string& native, const std::string& data) {
+  struct stat st {};
+  ASSERT_EQ(::stat(native.c_str(), &st), 0);
+  ASSERT_EQ(static_cast<std::size_t>(st.st_size), data.size());
+  timespec now{};
+  do ::clock_gettime(CLOCK_REALTIME_COARSE, &now);
+  while (now.tv_sec < st.st_ctim.tv_sec || (now.tv_sec == st.st_ctim.tv_sec && now.tv_nsec <= st.st_ctim.tv_nsec));
+  const int fd = ::open(native.c_str(), O_WRONLY | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  EXPECT_EQ(::pwrite(fd, data.data(), data.size(), 0), static_cast<ssize_t>(data.size()));
+  const struct timespec times[2] = {{0, UTIME_OMIT}, st.st_mtim};
+  EXPECT_EQ(::futimens(fd, times), 0);
+  ::close(fd);
+}
+
+// While it lives, the calling thread does without root's override of file
+// permissions, so that they bite as they do for any other user.
+class PermissionsBite {
+ public:
+  PermissionsBite() {
+    if (::syscall(SYS_capget, &header_, saved_) != 0) return;
+    __user_cap_data_struct less[2] = {saved_[0], saved_[1]};
+    less[0].effective &= ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH));
+    dropped_ = ::syscall(SYS_capset, &header_, less) == 0;
+  }
+  ~PermissionsBite() {
+    if (dropped_) ::syscall(SYS_capset, &header_, saved_);
+  }
+  PermissionsBite(const PermissionsBite&) = delete;
+  PermissionsBite& operator=(const PermissionsBite&) = delete;
+
+ private:
+  __user_cap_header_struct header_{_LINUX_CAPABILITY_VERSION_3, 0};
+  __user_cap_data_struct saved_[2]{};
+  bool dropped_ = false;
+};
 
 class FileTree : public kxtest::DeviceTestEnv {
  protected:
@@ -1104,10 +1147,12 @@ TEST_F(FileTree, AFileWrittenAfterItsCopyLeavesNoStaleCopy) {
 // One rule for a file found other than copied once its copy stands, whether
 // it is moved on its own or in a tree, onto a free name, over a file
 // (overwriting on) or under a "Copy of" name. A regular file written since
-// (in place, or another saved over it) stays in its source with its stale copy
-// gone. A source deleted meanwhile is moved: its copy is all that is left of
-// it. A link (dangling or not) in its place stays, and so does the copy, which
-// may be all that is left of the data copied.
+// (in place, even keeping its size and last-write time, or another saved over
+// it) stays in its source with its stale copy gone; a stale copy that cannot
+// be removed fails the Move naming it. A source deleted meanwhile is moved:
+// its copy is all that is left of it. A link (dangling or not) in its place
+// stays, and so does the copy, which may be all that is left of the data
+// copied; as does a source that cannot be looked at.
 TEST_F(FileTree, AMoveDropsAStaleCopyOnlyWhileItsSourceStandsWithNewerData) {
   namespace fs = std::filesystem;
   const struct {
@@ -1127,6 +1172,7 @@ TEST_F(FileTree, AMoveDropsAStaleCopyOnlyWhileItsSourceStandsWithNewerData) {
       {"tree as a copy", "C:\\a", "D:\\b", false, "D:\\b\\a\\1.txt", "D:\\b\\a\\Copy of 1.txt", "/b/a"},
   };
   const std::string file = Native("C:\\a\\1.txt");
+  enum class Named { Kept, Copy, Folder };
   const auto linkTo = [&file](const std::string& target) {
     fs::remove(file);
     fs::create_symlink(target, file);
@@ -1138,11 +1184,29 @@ TEST_F(FileTree, AMoveDropsAStaleCopyOnlyWhileItsSourceStandsWithNewerData) {
     fs::file_type left;    // what stands at C:\\a\\1.txt afterwards
     const char* data;      // its data, for a file
     const char* copyData;  // what the copy holds afterwards; null where it went
+    // What the Move's failure names: the source kept, the stale copy it could
+    // not remove, or the folder it cannot look into (a tree's, as its walk
+    // cannot list it; a file moved alone is kept, as it cannot be looked at).
+    Named named = Named::Kept;
   } events[] = {
       {"appended to", [&file](const std::string&) { std::ofstream(file, std::ios::app) << "+new"; }, false,
        fs::file_type::regular, "old+new", nullptr},
       {"rewritten in place", [&file](const std::string&) { std::ofstream(file) << "rewritten"; }, false,
        fs::file_type::regular, "rewritten", nullptr},
+      {"rewritten keeping its size and last-write time",
+       [&file](const std::string&) { RewriteKeepingSizeAndTime(file, "new"); }, false, fs::file_type::regular, "new",
+       nullptr},
+      {"appended to, its stale copy not removable",
+       [&file](const std::string& copy) {
+         std::ofstream(file, std::ios::app) << "+new";
+         platform::SetRemoveFault([copy](const std::string& native) {
+           return native == copy ? win::ERROR_ACCESS_DENIED : win::DWORD{0};
+         });
+       },
+       false, fs::file_type::regular, "old+new", "old", Named::Copy},
+      {"in a folder that cannot be searched",
+       [](const std::string&) { fs::permissions(Native("C:\\a"), fs::perms::owner_read | fs::perms::owner_write); },
+       false, fs::file_type::regular, "old", "old", Named::Folder},
       // What stands under the copy's name once another writer wrote it is no longer the copy.
       {"written, and its copy too",
        [&file](const std::string& copy) {
@@ -1180,11 +1244,23 @@ TEST_F(FileTree, AMoveDropsAStaleCopyOnlyWhileItsSourceStandsWithNewerData) {
         }
         return 0u;
       });
-      EXPECT_EQ(op_.Move(shape.source, shape.destination), event.moved) << row << ": " << op_.m_ErrorText;
+      bool moved = false;
+      {
+        const PermissionsBite bite;
+        moved = op_.Move(shape.source, shape.destination);
+      }
       platform::SetFlushFault({});
+      platform::SetRemoveFault({});
+      std::error_code ignored;
+      fs::permissions(Native("C:\\a"), fs::perms::owner_all, fs::perm_options::add, ignored);
       op_.m_Overwrite = false;
+      EXPECT_EQ(moved, event.moved) << row << ": " << op_.m_ErrorText;
       EXPECT_TRUE(made) << row;
-      if (!event.moved) {
+      const bool tree = std::string(shape.source) == "C:\\a";
+      if (event.named == Named::Copy || (event.named == Named::Folder && tree)) {
+        const std::string named = event.named == Named::Copy ? shape.copy : shape.source;
+        EXPECT_EQ(op_.m_ErrorText.rfind(named + ": ", 0), 0u) << row << ": " << op_.m_ErrorText;
+      } else if (!event.moved) {
         EXPECT_EQ(op_.m_ErrorText, "C:\\a\\1.txt was added or changed during the move and stays where it is") << row;
       }
       EXPECT_EQ(fs::symlink_status(file).type(), event.left) << row;
@@ -1200,13 +1276,48 @@ TEST_F(FileTree, AMoveDropsAStaleCopyOnlyWhileItsSourceStandsWithNewerData) {
         EXPECT_EQ(ReadAll(shape.standing), "before") << row;
       }
       EXPECT_EQ(ReadAll("C:\\out\\o.txt"), "o") << row;
-      if (std::string(shape.source) == "C:\\a") {
+      if (tree) {
         EXPECT_EQ(ReadAll("D:\\b\\a\\2.txt"), "2") << row;
         EXPECT_EQ(Exists("C:\\a"), !event.moved) << row;
       }
       for (const char* path : {"C:\\a", "C:\\out", "D:\\b"}) fs::remove_all(Native(path));
     }
   }
+}
+
+// A file moved alone whose folder cannot be opened once its copy stands
+// stays with its copy, and the Move names the folder as it was given.
+TEST_F(FileTree, AFileMovedAloneNamesItsFolderThatCannotBeOpened) {
+  namespace fs = std::filesystem;
+  Put("C:\\a\\1.txt", "old");
+  MakeDirs("D:\\b");
+  platform::SetFlushFault([](const std::string& native) {
+    if (kxtest::EndsWith(native, "/b") && Exists("D:\\b\\1.txt"))
+      fs::permissions(Native("C:\\a"), fs::perms::owner_write | fs::perms::owner_exec);
+    return 0u;
+  });
+  bool moved = false;
+  {
+    const PermissionsBite bite;
+    moved = op_.Move("C:\\a\\1.txt", "D:\\b");
+  }
+  platform::SetFlushFault({});
+  fs::permissions(Native("C:\\a"), fs::perms::owner_all, fs::perm_options::add);
+  EXPECT_FALSE(moved);
+  EXPECT_EQ(op_.m_ErrorText.rfind("C:\\a: ", 0), 0u) << op_.m_ErrorText;
+  EXPECT_EQ(ReadAll("C:\\a\\1.txt"), "old");
+  EXPECT_EQ(ReadAll("D:\\b\\1.txt"), "old");
+}
+
+// Two names of one file in a tree are both moved: the removal of the first
+// name's source sets the file's change time, which is no write to it.
+TEST_F(FileTree, AMoveTakesEveryNameOfAFile) {
+  Put("C:\\a\\1.txt", "one");
+  std::filesystem::create_hard_link(Native("C:\\a\\1.txt"), Native("C:\\a\\2.txt"));
+  MakeDirs("D:\\b");
+  EXPECT_TRUE(op_.Move("C:\\a", "D:\\b")) << op_.m_ErrorText;
+  EXPECT_FALSE(Exists("C:\\a"));
+  EXPECT_EQ(FilesIn("D:\\b\\a"), (std::map<std::string, std::string>{{"1.txt", "one"}, {"2.txt", "one"}}));
 }
 
 // Copied as root, another user's file or folder becomes root's: it keeps no
