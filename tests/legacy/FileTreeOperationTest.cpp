@@ -25,26 +25,9 @@
 #include "platform/Files.h"
 #include "platform/MessageBox.h"
 #include "tests/support/ScratchFolder.h"
+#include "tests/support/RewriteInPlace.h"
 
 namespace {
-
-// Writes `data` over the start of the file at `native`, as many bytes as it
-// holds, and sets its last-write time back, as a tool that keeps times does;
-// once the clock is past the file's change time, however coarse the clock.
-void RewriteKeepingSizeAndTime(const std::string& native, const std::string& data) {
-  struct stat st {};
-  ASSERT_EQ(::stat(native.c_str(), &st), 0);
-  ASSERT_EQ(static_cast<std::size_t>(st.st_size), data.size());
-  timespec now{};
-  do ::clock_gettime(CLOCK_REALTIME_COARSE, &now);
-  while (now.tv_sec < st.st_ctim.tv_sec || (now.tv_sec == st.st_ctim.tv_sec && now.tv_nsec <= st.st_ctim.tv_nsec));
-  const int fd = ::open(native.c_str(), O_WRONLY | O_CLOEXEC);
-  ASSERT_GE(fd, 0);
-  EXPECT_EQ(::pwrite(fd, data.data(), data.size(), 0), static_cast<ssize_t>(data.size()));
-  const struct timespec times[2] = {{0, UTIME_OMIT}, st.st_mtim};
-  EXPECT_EQ(::futimens(fd, times), 0);
-  ::close(fd);
-}
 
 // While it lives, the calling thread does without root's override of file
 // permissions, so that they bite as they do for any other user.
@@ -1194,8 +1177,8 @@ TEST_F(FileTree, AMoveDropsAStaleCopyOnlyWhileItsSourceStandsWithNewerData) {
       {"rewritten in place", [&file](const std::string&) { std::ofstream(file) << "rewritten"; }, false,
        fs::file_type::regular, "rewritten", nullptr},
       {"rewritten keeping its size and last-write time",
-       [&file](const std::string&) { RewriteKeepingSizeAndTime(file, "new"); }, false, fs::file_type::regular, "new",
-       nullptr},
+       [&file](const std::string&) { kxtest::RewriteKeepingSizeAndTime(file, "new"); }, false, fs::file_type::regular,
+       "new", nullptr},
       {"appended to, its stale copy not removable",
        [&file](const std::string& copy) {
          std::ofstream(file, std::ios::app) << "+new";

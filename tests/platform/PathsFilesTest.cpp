@@ -21,6 +21,7 @@
 #include "platform/Paths.h"
 #include "platform/Profile.h"
 #include "tests/platform/TempDir.h"
+#include "tests/support/RewriteInPlace.h"
 
 using namespace win;
 using kxtest::readRaw;
@@ -29,24 +30,6 @@ namespace fs = std::filesystem;
 using Names = std::vector<std::string>;
 
 namespace {
-
-// Writes `data` over the start of the file at `native`, as many bytes as it
-// holds, and sets its last-write time back, as a tool that keeps times does;
-// once the clock is past the file's change time, however coarse the clock.
-void RewriteKeepingSizeAndTime(const std::string& native, const std::string& data) {
-  struct stat st {};
-  ASSERT_EQ(::stat(native.c_str(), &st), 0);
-  ASSERT_EQ(static_cast<std::size_t>(st.st_size), data.size());
-  timespec now{};
-  do ::clock_gettime(CLOCK_REALTIME_COARSE, &now);
-  while (now.tv_sec < st.st_ctim.tv_sec || (now.tv_sec == st.st_ctim.tv_sec && now.tv_nsec <= st.st_ctim.tv_nsec));
-  const int fd = ::open(native.c_str(), O_WRONLY | O_CLOEXEC);
-  ASSERT_GE(fd, 0);
-  EXPECT_EQ(::pwrite(fd, data.data(), data.size(), 0), static_cast<ssize_t>(data.size()));
-  const struct timespec times[2] = {{0, UTIME_OMIT}, st.st_mtim};
-  EXPECT_EQ(::futimens(fd, times), 0);
-  ::close(fd);
-}
 
 class PathMapping : public ::testing::Test {
  protected:
@@ -260,11 +243,12 @@ TEST_F(FilesAndFolders, AReadTellsAFileWrittenWhileItWasRead) {
     std::function<void(const std::string&)> during;
     std::size_t bytes;
     bool changed;
-  } rows[] = {{[](const std::string&) {}, 200000, false},
-              {[](const std::string& p) { fs::resize_file(p, 1000); }, 1000, true},
-              {[](const std::string& p) { platform::AppendFileBytes(p, "tail", false); }, 200004, true},
-              {[](const std::string& p) { RewriteKeepingSizeAndTime(p, std::string(200000, 'b')); }, 200000, true},
-              {[](const std::string& p) { platform::WriteFileBytes(p, "x"); }, 200000, false}};  // replaced
+  } rows[] = {
+      {[](const std::string&) {}, 200000, false},
+      {[](const std::string& p) { fs::resize_file(p, 1000); }, 1000, true},
+      {[](const std::string& p) { platform::AppendFileBytes(p, "tail", false); }, 200004, true},
+      {[](const std::string& p) { kxtest::RewriteKeepingSizeAndTime(p, std::string(200000, 'b')); }, 200000, true},
+      {[](const std::string& p) { platform::WriteFileBytes(p, "x"); }, 200000, false}};  // replaced
   for (const auto& r : rows) {
     writeRaw(f, std::string(200000, 'a'));
     platform::SetReadHook(r.during);
