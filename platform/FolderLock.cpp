@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <list>
 #include <memory>
 #include <mutex>
 #include <system_error>
@@ -33,13 +34,11 @@ constexpr std::chrono::milliseconds kTerminationPoll{20};
 // After a termination request, how long a wait for a lock may still go on: a
 // lock another station or port holds for a moment is still got, so that the
 // last records are written, while one a script keeps holds up the exit by
-// this once, not once a record (waitForLock).
+// this once, not once a record (ProcessFolders::Wait).
 constexpr std::chrono::seconds kTerminationGrace{1};
-// How long a wait for a folder given up against a holder outside the process
-// looks again before it gives way: a thread of this process takes or lets go
-// of a lock a moment before it notes so, and a wait given up earlier takes and
-// lets go of the lock a moment after the holder lets go.
-constexpr std::chrono::milliseconds kOutsideSettle{10};
+// What a wait answers, instead of an errno value, when it gave way after a
+// termination request because the folder is held outside the process.
+constexpr int kKeptOutside = -1;
 
 // The folders whose write lock this thread holds (ProfileWriteLock and the
 // writes nested in it), by what they are rather than by a path: a nested write
@@ -56,47 +55,6 @@ struct Refusal {
   std::string text;
 };
 thread_local std::vector<Refusal> t_refusedFolders;
-
-// What the process knows of each folder across its threads: which of them its
-// threads hold now (one entry a holding thread), and which a wait gave up
-// after a termination request while no thread of the process held it. A lock
-// refused by the system while none of its threads holds the folder is held
-// outside the process: a script's flock(1), another kxmp.
-class ProcessFolders {
- public:
-  void Held(const FolderId& id) {
-    std::lock_guard lock(mutex_);
-    held_.push_back(id);
-  }
-  void LetGo(const FolderId& id) {
-    std::lock_guard lock(mutex_);
-    if (const auto it = std::find(held_.begin(), held_.end(), id); it != held_.end()) held_.erase(it);
-  }
-  // A wait given up: remembered when no thread of the process held the folder.
-  void GivenUp(const FolderId& id) {
-    std::lock_guard lock(mutex_);
-    if (!has(held_, id) && !has(givenUpOutside_, id)) givenUpOutside_.push_back(id);
-  }
-  // True when the folder, whose wait gave way against an outside holder
-  // before, is held outside the process still: none of its threads holds it.
-  bool KeptOutside(const FolderId& id) {
-    std::lock_guard lock(mutex_);
-    return has(givenUpOutside_, id) && !has(held_, id);
-  }
-
- private:
-  static bool has(const std::vector<FolderId>& ids, const FolderId& id) {
-    return std::find(ids.begin(), ids.end(), id) != ids.end();
-  }
-  std::mutex mutex_;
-  std::vector<FolderId> held_;  // an entry a holding thread
-  std::vector<FolderId> givenUpOutside_;
-};
-ProcessFolders& processFolders() {
-  static ProcessFolders folders;
-  return folders;
-}
-bool keptOutside(const FolderId& id) { return processFolders().KeptOutside(id); }
 
 FaultSeam<LockFault>& lockFault() {
   static FaultSeam<LockFault> seam;
@@ -159,93 +117,195 @@ int blockingLock(int fd) {
   return 0;
 }
 
-// A blocking flock another thread waits in for us: the caller can give up on
-// it, which a thread inside flock cannot.
-struct LockWait {
-  std::mutex mutex;
-  std::condition_variable finished;
-  bool done = false;
-  bool abandoned = false;
-  int err = 0;
-};
+// What the process knows of each folder's lock across its threads, so that
+// after a termination request a lock refused by the system is known to be
+// held outside the process (a script's flock(1), another kxmp) only when it
+// is: every descriptor of the process that takes, holds, waits for or lets go
+// of the lock is accounted for under one mutex, and the decision is taken
+// from fresh tries under it (look).
+class ProcessFolders {
+ public:
+  // A non-blocking try on `fd`: 0 with the lock noted as held, or the errno value.
+  int Try(int fd, const FolderId& id) {
+    Folder* f;
+    {
+      std::lock_guard lock(mutex_);
+      f = &at(id);
+      ++f->changing;
+    }
+    const int e = tryLock(fd);
+    std::lock_guard lock(mutex_);
+    --f->changing;
+    if (e == 0) ++f->held;
+    changed_.notify_all();
+    return e;
+  }
 
-// Takes the exclusive flock on `fd`: 0 or the errno value. After a
-// termination request a wait for another holder gives way (EINTR): for a
-// folder whose wait gave way against a holder outside the process before, at
-// once while it is held outside the process still (so that a script keeping a
-// folder holds up the exit once, not once a record); otherwise once it has
-// gone on for its own grace, whatever other waits did, so that a port of this
-// process holding the folder for a moment is still waited for. A wait given
-// up hands `fd` to the waiting thread, which closes it once its flock returns
-// (a lock got too late is let go at once), and sets `fd` to -1.
-int waitForLock(int& fd, const FolderId& id) {
-  int e = tryLock(fd);
-  if (e != EWOULDBLOCK) return e;
-  if (TerminationRequested() && keptOutside(id)) {
-    // Looked at again for a moment: a lock let go just now is still got.
-    const auto until = std::chrono::steady_clock::now() + kOutsideSettle;
-    do {
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-      e = tryLock(fd);
-      if (e != EWOULDBLOCK) return e;
-    } while (keptOutside(id) && std::chrono::steady_clock::now() < until);
-    if (keptOutside(id)) return EINTR;
+  // Closes `fd`, which holds the folder's lock when `held` (as noted by Try or Wait).
+  void Close(int fd, const FolderId& id, bool held) {
+    Folder* f;
+    {
+      std::lock_guard lock(mutex_);
+      f = &at(id);
+      if (held) --f->held;
+      ++f->changing;
+    }
+    ::close(fd);
+    std::lock_guard lock(mutex_);
+    --f->changing;
+    changed_.notify_all();
   }
-  auto wait = std::make_shared<LockWait>();
-  try {
-    std::thread([wait, waitFd = fd] {
-      const int err = blockingLock(waitFd);
-      std::lock_guard lock(wait->mutex);
-      if (wait->abandoned) {
-        ::close(waitFd);
-        return;
+
+  // Takes the exclusive flock on `fd`: 0 with the lock noted as held, or the
+  // errno value. After a termination request a wait for another holder gives
+  // way: for a folder a wait found held outside the process before, at once
+  // while it is held outside still (kKeptOutside), so that a script keeping
+  // a folder holds up the exit once, not once a record; otherwise once it
+  // has gone on for its own grace, whatever other waits did, so that a port
+  // of this process holding the folder for a moment is still waited for
+  // (kKeptOutside when the folder is then held outside, else EINTR). A wait
+  // given up hands `fd` to the waiting thread, which closes it once its flock
+  // returns (a lock got too late is let go at once), and sets `fd` to -1.
+  int Wait(int& fd, const FolderId& id) {
+    int e = Try(fd, id);
+    if (e != EWOULDBLOCK) return e;
+    // This thread's own work goes on while it waits; told once when the wait
+    // is over, without the mutex.
+    const std::shared_ptr<LockWaitPump> pump = pumpOfThisThread();
+    bool pumped = false;
+    struct PumpEnd {
+      LockWaitPump* pump;
+      const bool& pumped;
+      ~PumpEnd() {
+        if (pumped) pump->Ended();
       }
-      wait->done = true;
-      wait->err = err;
-      wait->finished.notify_one();
-    }).detach();
-  } catch (const std::system_error&) {
-    return blockingLock(fd);  // no thread to spare: wait here
-  }
-  // This thread's own work goes on while it waits; told once when the wait is over.
-  const std::shared_ptr<LockWaitPump> pump = pumpOfThisThread();
-  bool pumped = false;
-  struct PumpEnd {
-    LockWaitPump* pump;
-    const bool& pumped;
-    ~PumpEnd() {
-      if (pumped) pump->Ended();
+    } pumpEnd{pump.get(), pumped};
+    std::unique_lock lock(mutex_);
+    Folder& f = at(id);
+    if (TerminationRequested() && f.keptOutside) {
+      const Look look = lookAt(lock, f, fd, nullptr);
+      if (look == Look::Taken) return 0;
+      if (look == Look::Outside) return kKeptOutside;
     }
-  } pumpEnd{pump.get(), pumped};
-  std::optional<std::chrono::steady_clock::time_point> givesWayAt;
-  // Since when another wait's giving way against the outside holder is seen.
-  std::chrono::steady_clock::time_point keptOutsideSince{};
-  bool seenKeptOutside = false;
-  std::unique_lock lock(wait->mutex);
-  while (!wait->finished.wait_for(lock, kTerminationPoll, [&wait] { return wait->done; })) {
-    if (pump) {
-      // Without the wait's mutex: the waiting thread notes the lock got meanwhile.
+    // A blocking flock another thread waits in for us: this thread can give up
+    // on it, which a thread inside flock cannot.
+    const auto waiter = std::make_shared<Waiter>(fd);
+    f.waiters.push_back(waiter);
+    try {
+      std::thread([this, &f, waiter] { waitInFlock(f, waiter); }).detach();
+    } catch (const std::system_error&) {
       lock.unlock();
-      pumped = true;
-      pump->Waiting();
-      lock.lock();
-      if (wait->done) break;
+      waitInFlock(f, waiter);  // no thread to spare: wait here
+      return waiter->err;
     }
-    if (!TerminationRequested()) continue;
-    const auto now = std::chrono::steady_clock::now();
-    if (!givesWayAt) givesWayAt = now + kTerminationGrace;
-    // Another wait gave way against the outside holder while this one went on.
-    const bool kept = keptOutside(id);
-    if (kept && !seenKeptOutside) keptOutsideSince = now;
-    seenKeptOutside = kept;
-    if (now >= *givesWayAt || (kept && now - keptOutsideSince >= kOutsideSettle)) {
-      processFolders().GivenUp(id);
-      wait->abandoned = true;
+    std::optional<std::chrono::steady_clock::time_point> givesWayAt;
+    while (!changed_.wait_for(lock, kTerminationPoll, [&waiter] { return waiter->done; })) {
+      if (pump) {
+        // Without the mutex: the waiting thread notes the lock got meanwhile.
+        lock.unlock();
+        pumped = true;
+        pump->Waiting();
+        lock.lock();
+        if (waiter->done) break;
+      }
+      if (!TerminationRequested()) continue;
+      const auto now = std::chrono::steady_clock::now();
+      if (!givesWayAt) givesWayAt = now + kTerminationGrace;
+      const bool graceOver = now >= *givesWayAt;
+      // Before its grace is over, a wait gives way only to a folder that
+      // another wait found held outside.
+      if (!graceOver && !f.keptOutside) continue;
+      const Look look = lookAt(lock, f, fd, waiter.get());
+      if (waiter->done) break;
+      if (look == Look::Taken || (look == Look::Inside && !graceOver)) continue;
+      if (look == Look::Outside) f.keptOutside = true;
+      waiter->abandoned = true;
       fd = -1;
-      return EINTR;
+      return look == Look::Outside ? kKeptOutside : EINTR;
     }
+    return waiter->err;
   }
-  return wait->err;
+
+ private:
+  // A thread waiting in a blocking flock on `fd`.
+  struct Waiter {
+    explicit Waiter(int f) : fd(f) {}
+    const int fd;
+    bool done = false;       // the flock returned: `err`, and the lock noted as held when 0
+    bool abandoned = false;  // the wait gave way: the waiting thread closes `fd`
+    int err = 0;
+  };
+  struct Folder {
+    explicit Folder(const FolderId& i) : id(i) {}
+    const FolderId id;
+    int held = 0;      // descriptors holding the lock, a FolderLock each
+    int changing = 0;  // descriptors being tried or closed: each may hold the lock or not
+    std::vector<std::shared_ptr<Waiter>> waiters;
+    // A wait gave way after a termination request while the folder was held outside.
+    bool keptOutside = false;
+  };
+  enum class Look {
+    Taken,    // `fd` holds the lock (noted as held unless its own waiter notes it)
+    Inside,   // a thread of the process holds it, or the system did not say who
+    Outside,  // held outside the process
+  };
+
+  // Entries stay for the life of the process: a waiting thread may refer to
+  // one, and a program writes to few folders.
+  Folder& at(const FolderId& id) {
+    const auto it = std::find_if(folders_.begin(), folders_.end(), [&id](const Folder& f) { return f.id == id; });
+    return it != folders_.end() ? *it : folders_.emplace_back(id);
+  }
+
+  // Under the mutex (`lock`), once no descriptor of the process is being
+  // tried or closed: the folder is held outside when none of its threads
+  // holds it and the system refuses the lock to `fd` and to each descriptor
+  // a thread waits on (a flock on a descriptor that holds the lock is granted
+  // again). The waits and closes of the process note their outcome under the
+  // mutex, so none can let go between these tries; a lock the system grants
+  // here is the process's, and `fd`'s when its own waiter is `own`.
+  Look lookAt(std::unique_lock<std::mutex>& lock, Folder& f, int fd, const Waiter* own) {
+    changed_.wait(lock, [&f] { return f.changing == 0; });
+    if (f.held > 0) return Look::Inside;
+    const int e = tryLock(fd);
+    if (e == 0) {
+      if (own == nullptr) ++f.held;
+      return Look::Taken;
+    }
+    if (e != EWOULDBLOCK) return Look::Inside;
+    for (const auto& w : f.waiters)
+      if (w.get() != own && tryLock(w->fd) != EWOULDBLOCK) return Look::Inside;
+    return Look::Outside;
+  }
+
+  void waitInFlock(Folder& f, const std::shared_ptr<Waiter>& waiter) {
+    const int err = blockingLock(waiter->fd);
+    std::unique_lock lock(mutex_);
+    std::erase(f.waiters, waiter);
+    if (!waiter->abandoned) {
+      waiter->done = true;
+      waiter->err = err;
+      if (err == 0) ++f.held;
+      changed_.notify_all();
+      return;
+    }
+    ++f.changing;
+    lock.unlock();
+    ::close(waiter->fd);
+    lock.lock();
+    --f.changing;
+    changed_.notify_all();
+  }
+
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::list<Folder> folders_;
+};
+// Never destroyed: a wait given up may still return from its flock while the
+// program ends.
+ProcessFolders& processFolders() {
+  static auto* folders = new ProcessFolders;
+  return *folders;
 }
 
 }  // namespace
@@ -271,7 +331,6 @@ FolderLock::FolderLock(const std::string& file, bool remember)
   if (take()) return;
   if (fd_ >= 0) {
     t_lockedFolders.push_back(*id_);
-    processFolders().Held(*id_);
   } else if (error_ != 0 && remember) {
     t_refusedFolders.push_back({folder_, id_, error_, text_});
     remembered_ = true;
@@ -287,8 +346,7 @@ FolderLock::~FolderLock() {
   if (fd_ < 0) return;
   const auto it = std::find(t_lockedFolders.rbegin(), t_lockedFolders.rend(), *id_);
   if (it != t_lockedFolders.rend()) t_lockedFolders.erase(std::next(it).base());
-  processFolders().LetGo(*id_);
-  ::close(fd_);
+  processFolders().Close(fd_, *id_, true);
 }
 
 bool FolderLock::take() {
@@ -319,7 +377,7 @@ bool FolderLock::take() {
     }
     id_ = id;
     e = injectedLockFault(folder_, LockStep::Lock);
-    if (e == 0) e = waitForLock(fd_, id);
+    if (e == 0) e = processFolders().Wait(fd_, id);
     if (e != 0) {
       refuse("locked", e, win::ERROR_LOCK_FAILED);
       return false;
@@ -329,7 +387,7 @@ bool FolderLock::take() {
     // the name leads; lock that folder.
     struct stat named;
     if (::stat(named_.c_str(), &named) == 0 && named.st_dev == id.dev && named.st_ino == id.ino) return false;
-    ::close(fd_);
+    processFolders().Close(fd_, id, true);
     fd_ = -1;
     id_.reset();
     folder_ = resolvedFolder(named_);
@@ -337,10 +395,16 @@ bool FolderLock::take() {
 }
 
 void FolderLock::refuse(const char* step, int err, DWORD error) {
-  if (fd_ >= 0) ::close(fd_);
+  if (fd_ >= 0 && id_) {
+    processFolders().Close(fd_, *id_, false);
+  } else if (fd_ >= 0) {
+    ::close(fd_);
+  }
   fd_ = -1;
   error_ = error;
-  text_ = "the folder " + folder_ + " cannot be " + step + ": " + std::generic_category().message(err);
+  text_ = "the folder " + folder_ + " cannot be " + step + ": " +
+          (err == kKeptOutside ? "another process keeps the folder and the program is ending"
+                               : std::generic_category().message(err));
 }
 
 ProfileWriteLock::ProfileWriteLock(const std::string& fileName) {

@@ -8,8 +8,10 @@
 // waiting for itself, whatever name it reaches the folder by, and the
 // folders whose lock a ProfileWriteLock was refused, so that the writes it was
 // meant to guard fail with its error rather than go ahead unguarded; the
-// process knows which folders its threads hold, so that after a stop a lock
-// refused while none of them holds it is known to be held outside.
+// process accounts for every descriptor of its threads that takes, holds,
+// waits for or lets go of a folder's lock, so that after a stop a lock is
+// known to be held outside only when the system refuses it to all of them
+// while none holds it.
 #pragma once
 #include <cstdint>
 #include <functional>
@@ -37,11 +39,13 @@ struct FolderId {
 // (platform/Termination.h): the lock is then refused. It gives way once it has
 // gone on for a second after the request (or after it began, if later), so
 // that a lock another thread of the process (a port) holds for a moment is
-// still got. Once a wait for a folder gave way while no thread of the process
-// held it (a script's flock(1), another process), a later wait for it takes
+// still got. Once a wait for a folder gave way while it was held outside the
+// process (a script's flock(1), another process), a later wait for it takes
 // it at once if it was let go and gives way at once while it is held outside
 // the process still: a lock a script keeps holds up the exit once, not once a
-// record.
+// record. A wait for a thread of the process never gives way before its own
+// second. A wait that gave way against a holder outside says so in Text()
+// ("another process keeps the folder and the program is ending").
 class FolderLock {
  public:
   // `remember`: a refusal makes this thread's writes to the folder fail while

@@ -111,7 +111,8 @@ TEST_F(SerialNumber, AWaitForTheLockGivesWayToATerminationSignal) {
   kxtest::ForkedWriter child([] {
     platform::WatchTerminationSignals([](int) {});
     const kx::TakenSerial t = kx::TakeNextSerialNumber(kFile);
-    return t.status == SnStatus::WriteFailed && kxtest::EndsWith(t.why, " cannot be locked: Interrupted system call");
+    return t.status == SnStatus::WriteFailed &&
+           kxtest::EndsWith(t.why, " cannot be locked: another process keeps the folder and the program is ending");
   });
   ASSERT_TRUE(child.Started());
   platform::ProfileWriteLock script(kFile);

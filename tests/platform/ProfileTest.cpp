@@ -299,6 +299,25 @@ TEST_F(Profile, AFolderAScriptKeptAfterATerminationRequestIsAnsweredAtOnce) {
   }
 }
 
+// A wait after a termination request that gave way against a holder outside
+// the process says so, not as an interrupted call: the first after its grace,
+// the later one at once.
+TEST_F(Profile, ALockWaitGivenUpAgainstAnOutsideHolderSaysTheProgramIsEnding) {
+  const pid_t child = kxtest::forkChild([&] {
+    platform::RequestTermination();
+    const int script = ::open(dir.path().c_str(), O_RDONLY | O_DIRECTORY);
+    if (script < 0 || ::flock(script, LOCK_EX) != 0) return 3;
+    const auto toldSo = [this] {
+      return platform::ProfileWriteLock(ini).ErrorText().ends_with(
+          ": another process keeps the folder and the program is ending");
+    };
+    if (!toldSo()) return 1;
+    return toldSo() ? 0 : 2;
+  });
+  EXPECT_EQ(kxtest::waitExit(child), 0) << "1: the wait given up after its grace did not say so; 2: the wait "
+                                           "given up at once did not";
+}
+
 // A wait of the thread that set the pump runs it until the lock is got (here
 // the pump itself lets the holder go) and tells it once that the wait ended;
 // another thread's wait for the same folder only waits.
