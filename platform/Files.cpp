@@ -546,6 +546,8 @@ DWORD GetFileSize(const std::string& path, std::uint64_t& size) {
 }
 
 namespace {
+void describe(const struct stat& st, EntryInfo& info);
+
 // Reads a regular file to its end or, with `stopAt`, to its first `limit` bytes.
 DWORD readRegular(const std::string& path, std::string& data, std::uint64_t limit, bool stopAt, bool* changed) {
   if (changed) *changed = false;
@@ -579,14 +581,14 @@ DWORD readRegular(const std::string& path, std::string& data, std::uint64_t limi
     data.append(buf, static_cast<std::size_t>(r));
     if (stopAt && data.size() == limit) break;
   }
-  struct stat after;
-  if (err == 0 && changed && !stopAt &&
-      (::fstat(fd, &after) != 0 || after.st_size != before.st_size || after.st_mtim.tv_sec != before.st_mtim.tv_sec ||
-       after.st_mtim.tv_nsec != before.st_mtim.tv_nsec ||
-       (after.st_nlink == before.st_nlink &&
-        (after.st_ctim.tv_sec != before.st_ctim.tv_sec || after.st_ctim.tv_nsec != before.st_ctim.tv_nsec)) ||
-       static_cast<std::uint64_t>(after.st_size) != data.size()))
-    *changed = true;
+  if (err == 0 && changed && !stopAt) {
+    // Written meanwhile: by the rule a Move judges its sources by.
+    struct stat after;
+    EntryInfo atOpen, atEnd;
+    describe(before, atOpen);
+    *changed = ::fstat(fd, &after) != 0 || (describe(after, atEnd), !atOpen.Unchanged(atEnd)) ||
+               atEnd.size != data.size();
+  }
   ::close(fd);
   return err;
 }
