@@ -17,6 +17,9 @@ namespace {
 
 std::string Section(int port) { return kx::StrFormat("Port%d", port - 1); }
 
+// The node a port was given by a guess, kept beside its PortNode.
+constexpr const char* kGuessedNode = "GuessedNode";
+
 std::string ReadMapping(int port, const char* key) {
   char buffer[260] = {};
   win::GetPrivateProfileString(Section(port).c_str(), key, "", buffer, sizeof buffer, CPortMapping::kMappingIni);
@@ -83,25 +86,64 @@ void CPortMapping::MapListing(Occasion occasion) {
   const std::vector<Entry> entries = ReadListing();
   for (const Entry& e : entries)
     if (!e.node.empty()) m_EverListed.insert(e.node);
+  const auto listedPorts =
+      static_cast<int>(std::count_if(entries.begin(), entries.end(), [](const Entry& e) { return !e.node.empty(); }));
   kx::MakeDirectoryPath("C:\\MP_SSD_NODE");
   Nodes stored{};
-  for (int port = 1; port <= m_Slots; ++port) stored[port - 1] = ReadMapping(port, "PortNode");
+  Nodes marks{};  // each port's guessed node, where its node is one
+  for (int port = 1; port <= m_Slots; ++port) {
+    stored[port - 1] = ReadMapping(port, "PortNode");
+    if (const std::string mark = ReadMapping(port, kGuessedNode); !mark.empty() && mark == stored[port - 1])
+      marks[port - 1] = mark;
+  }
   Nodes nodes = stored;
   const bool locked = MappingLocked();
   if (LearnsAfresh(nodes, entries, occasion, locked)) nodes.fill(std::string());
-  if (MayLearnFreePorts(nodes, occasion, locked)) {
-    const int learnt = AssignFreePorts(nodes, entries);
-    WarnOfGuess(entries, learnt, locked);
+  std::array<bool, kPorts> mayLearn{};
+  if (MayLearnFreePorts(nodes, occasion, locked)) mayLearn.fill(true);
+  // A listing that holds as many ports as slots lists the bays: guessed ports
+  // learn them again. Under the lock (at a start-up or Scan) a file that held a
+  // guess was not yet learnt: the ports a guess left without a node learn too.
+  if (listedPorts == m_Slots && (!locked || occasion == Occasion::StartUpOrScan)) {
+    bool guessed = false;
+    for (int port = 1; port <= m_Slots; ++port) {
+      if (marks[port - 1].empty() || nodes[port - 1] != marks[port - 1]) continue;
+      nodes[port - 1].clear();
+      guessed = true;
+    }
+    if (guessed) mayLearn.fill(true);
   }
+  const std::array<bool, kPorts> learnt = AssignFreePorts(nodes, entries, mayLearn);
+  const int learntCount = static_cast<int>(std::count(learnt.begin(), learnt.end(), true));
+  WarnOfGuess(listedPorts, learntCount, locked);
+  // What is learnt unlocked from a listing of another count is a guess; a
+  // locked one was warned of as the station's record (MappingLock keeps it).
+  const bool guessing = m_RealPorts && listedPorts != m_Slots && !locked;
+  for (int port = 1; port <= m_Slots; ++port) {
+    if (learnt[port - 1])
+      marks[port - 1] = guessing ? nodes[port - 1] : std::string();
+    else if (nodes[port - 1] != marks[port - 1])
+      marks[port - 1].clear();
+    if (learnt[port - 1] && guessing) m_GuessesTold.insert({port, nodes[port - 1]});
+  }
+  WarnOfKeptGuesses(nodes, marks);
   std::vector<std::array<std::string, 3>> writes;
-  for (int port = 1; port <= m_Slots; ++port)
+  for (int port = 1; port <= m_Slots; ++port) {
     if (nodes[port - 1] != stored[port - 1]) writes.push_back({Section(port), "PortNode", nodes[port - 1]});
+    if (marks[port - 1] != ReadMapping(port, kGuessedNode))
+      writes.push_back({Section(port), kGuessedNode, marks[port - 1]});
+  }
   MapNodes(nodes, entries, occasion, writes);
   if (writes.empty()) return;
-  // The file's changes, written in one replacement of it.
+  // The file's changes, written in one replacement of it. A mark that goes
+  // leaves no key, so a file without a guess is as it always was.
   platform::EditProfileFile(kMappingIni, [&writes](std::string& text) {
-    for (const auto& [section, key, value] : writes)
-      if (const win::DWORD error = platform::SetProfileKey(text, section, key, value)) return error;
+    for (const auto& [section, key, value] : writes) {
+      const win::DWORD error = key == kGuessedNode && value.empty()
+                                   ? platform::DeleteProfileKey(text, section, key)
+                                   : platform::SetProfileKey(text, section, key, value);
+      if (error) return error;
+    }
     return win::DWORD{0};
   });
 }
@@ -145,20 +187,21 @@ bool CPortMapping::MayLearnFreePorts(const Nodes& nodes, Occasion occasion, bool
   return true;
 }
 
-// A port without a node takes the next listed port that no port holds, with a
-// device or not: on a fresh mapping port k is the k-th listed port. Returns
-// how many ports took one.
-int CPortMapping::AssignFreePorts(Nodes& nodes, const std::vector<Entry>& entries) const {
-  int learnt = 0;
+// A port that may learn and has no node takes the next listed port that no
+// port holds, with a device or not: on a fresh mapping port k is the k-th
+// listed port.
+std::array<bool, CPortMapping::kPorts> CPortMapping::AssignFreePorts(Nodes& nodes, const std::vector<Entry>& entries,
+                                                                    const std::array<bool, kPorts>& mayLearn) const {
+  std::array<bool, kPorts> learnt{};
   std::size_t next = 0;
   for (int port = 1; port <= m_Slots; ++port) {
-    if (!nodes[port - 1].empty()) continue;
+    if (!mayLearn[port - 1] || !nodes[port - 1].empty()) continue;
     while (next < entries.size() && (entries[next].node.empty() ||
                                      std::find(nodes.begin(), nodes.end(), entries[next].node) != nodes.end()))
       ++next;
     if (next == entries.size()) break;
     nodes[port - 1] = entries[next].node;
-    ++learnt;
+    learnt[port - 1] = true;
   }
   return learnt;
 }
@@ -169,9 +212,7 @@ int CPortMapping::AssignFreePorts(Nodes& nodes, const std::vector<Entry>& entrie
 // (a stick plugged in first on a station started empty gives the first ports
 // to its root hub's ports; once a hub's last drive is pulled beside such a
 // stick, the hub's own port is listed, and a Start gives it a free port).
-void CPortMapping::WarnOfGuess(const std::vector<Entry>& entries, int learnt, bool locked) {
-  const auto listedPorts =
-      static_cast<int>(std::count_if(entries.begin(), entries.end(), [](const Entry& e) { return !e.node.empty(); }));
+void CPortMapping::WarnOfGuess(int listedPorts, int learnt, bool locked) {
   if (!m_RealPorts || learnt == 0 || listedPorts == m_Slots || !m_WarnedCounts.insert(listedPorts).second) return;
   Warn(kx::StrFormat("The device listing holds %d ports for the %d slots: ports without a PortNode were given "
                      "listed ports in listing order, which need not be the station's bays. Check each drive on "
@@ -184,6 +225,28 @@ void CPortMapping::WarnOfGuess(const std::vector<Entry>& entries, int learnt, bo
                                              "and start once with every bay full.",
                                              app::kToolSettingIni))
                          .c_str()));
+}
+
+// Guessed ports kept from an earlier run (a kill or power cut left the file,
+// or the lock kept it at the end) are said once in a run, whatever mapping
+// kept them: nothing else would tell that a drive may run on another bay's port.
+void CPortMapping::WarnOfKeptGuesses(const Nodes& nodes, const Nodes& marks) {
+  std::vector<int> kept;
+  for (int port = 1; port <= m_Slots; ++port)
+    if (!marks[port - 1].empty() && m_GuessesTold.insert({port, nodes[port - 1]}).second) kept.push_back(port);
+  if (kept.empty()) return;
+  std::string ports;  // runs of ports as "1-4"
+  for (std::size_t i = 0; i < kept.size(); ++i) {
+    std::size_t last = i;
+    while (last + 1 < kept.size() && kept[last + 1] == kept[last] + 1) ++last;
+    ports += (ports.empty() ? "" : ", ") + std::to_string(kept[i]);
+    if (last > i) ports += "-" + std::to_string(kept[last]);
+    i = last;
+  }
+  Warn(kx::StrFormat("Ports %s of %s were given listed ports by a guess, from a device listing of another number of "
+                     "ports than the slots, and need not be the station's bays. Check each drive on its cell. To "
+                     "learn them again, delete %s and start with every bay full.",
+                     ports.c_str(), kMappingIni, kMappingIni));
 }
 
 // Each port's drive number: the entry of its node while that entry has a

@@ -15,6 +15,14 @@
 // bays, learnt once: at a start-up or Scan while it names no port at all.
 // From then on it stands as it is and outlives the program: a port without a
 // node reaches no drive, and nothing plugged in later becomes a port.
+//
+// A port learnt without the lock from a listing of real ports whose count is
+// not the slots' was given its node by a guess; the file marks it
+// (GuessedNode, the node guessed), so that the guess outlives neither the
+// warning nor the run: a mapping whose listing holds as many ports as slots
+// (unlocked, any; locked, a start-up or Scan) learns such ports again, and one
+// that keeps them says so once in a run. A node written over the mark (by hand,
+// or learnt from a listing of the bays) is no guess.
 #pragma once
 #include <array>
 #include <functional>
@@ -73,7 +81,8 @@ class CPortMapping {
   // unmapped because an earlier port names the same node. At every mapping
   // on real ports: ports learnt from a listing that holds another number of
   // ports than the window has slots, said once for each count in a run,
-  // whichever mapping learnt from it first.
+  // whichever mapping learnt from it first; ports kept that an earlier run
+  // guessed, once in a run.
   std::string Warning() const { return m_Warning; }
 
  private:
@@ -93,8 +102,11 @@ class CPortMapping {
   static std::vector<Entry> ReadListing();
   bool LearnsAfresh(const Nodes& nodes, const std::vector<Entry>& entries, Occasion occasion, bool locked) const;
   bool MayLearnFreePorts(const Nodes& nodes, Occasion occasion, bool locked) const;
-  int AssignFreePorts(Nodes& nodes, const std::vector<Entry>& entries) const;
-  void WarnOfGuess(const std::vector<Entry>& entries, int learnt, bool locked);
+  // Gives the ports of `mayLearn` that have no node listed ports; returns the ports that took one.
+  std::array<bool, kPorts> AssignFreePorts(Nodes& nodes, const std::vector<Entry>& entries,
+                                           const std::array<bool, kPorts>& mayLearn) const;
+  void WarnOfGuess(int listedPorts, int learnt, bool locked);
+  void WarnOfKeptGuesses(const Nodes& nodes, const Nodes& marks);
   void MapNodes(const Nodes& nodes, const std::vector<Entry>& entries, Occasion occasion,
                 std::vector<std::array<std::string, 3>>& writes);
   void MapTesters();
@@ -107,5 +119,6 @@ class CPortMapping {
   std::string m_Warning;
   std::set<int> m_WarnedCounts;        // listed port counts already warned of
   std::set<std::string> m_EverListed;  // every node a mapping of this run has listed
+  std::set<std::pair<int, std::string>> m_GuessesTold;  // guessed ports (port, node) said in this run
   bool m_MapDeferred = false;
 };

@@ -861,6 +861,15 @@ DWORD SetProfileKey(std::string& text, const std::string& section, const std::st
   return 0;
 }
 
+DWORD DeleteProfileKey(std::string& text, const std::string& section, const std::string& key) {
+  const std::string_view s = trim(section);
+  const std::string_view k = trim(key);
+  if (s.empty() || !validSection(s) || !validKey(key)) return win::ERROR_INVALID_PARAMETER;
+  std::string out;
+  if (rewrite(text, Change{Change::DeleteKey, s, k, {}, {}}, out)) text = std::move(out);
+  return 0;
+}
+
 bool FindProfileKey(const std::string& text, const std::string& section, const std::string& key, std::string* value) {
   IniFile f;
   f.data = text;

@@ -89,6 +89,9 @@ win::DWORD EditProfileFile(const std::string& fileName, const std::function<win:
 // 0, or ERROR_INVALID_PARAMETER for a name or value that cannot be stored.
 win::DWORD SetProfileKey(std::string& text, const std::string& section, const std::string& key,
                          const std::string& value);
+// One key taken out of an INI text as WritePrivateProfileString with no value
+// takes it (nothing changes where the key is missing).
+win::DWORD DeleteProfileKey(std::string& text, const std::string& section, const std::string& key);
 // Whether an INI text holds the key (names trimmed, as SetProfileKey writes them).
 bool FindProfileKey(const std::string& text, const std::string& section, const std::string& key,
                     std::string* value = nullptr);

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <memory>
 #include <set>
 
 #include "app/AppShell.h"
@@ -396,6 +397,83 @@ TEST_F(PortMapping, PortsLearntFromAListingOfAnotherCountAreWarnedOfOnce) {
       if (r.warns[i]) {
         EXPECT_NE(mapping.Warning().find(std::to_string(r.listed[i].second)), std::string::npos) << i;
       }
+    }
+  }
+}
+
+// Hubs of a station, each of `bays` bays: the last one alone (B) holds
+// drives as the day's first batch, or every hub (F). Ports learnt from B alone
+// without the lock are a guess that neither the lock, an orderly end nor a
+// kill makes the station's record: a mapping with every bay full learns them
+// again, and one that keeps them says so once in a run. Steps: B or F the
+// listing; u a start-up or Scan, a an arrival, p an arrival during a pass
+// mapped after it, t a Start; L the lock set; C an orderly end and a start of
+// the program, K a kill and a start; H ports 1.. written by hand with hub B.
+TEST_F(PortMapping, AGuessNeverOutlivesItsWarningSilently) {
+  const struct {
+    const char* why;
+    const char* steps;
+    std::string warns;        // each mapping step: 1 when it warns
+    std::vector<int> drives;  // after the last step; empty: port k on entry k
+    int hubs = 2;
+    int bays = 4;
+  } rows[] = {
+      {"the lock set under the warning, bays filled, an orderly end, a start full", "BuLFaCFu", "1000", {}},
+      {"the same with a Scan under the lock", "BuLFuCFu", "1000", {}},
+      {"bays filled first, then the lock, an orderly end, a start with hub B alone", "BuFaLCBu", "100",
+       {0, 0, 0, 0, 1, 2, 3, 4}},
+      {"a kill after hub B, a start full", "BuKFu", "10", {}},
+      {"hub A during a pass, a kill, a start full", "BuFpKFu", "100", {}},
+      {"24 slots of three hubs, hub C first, a kill, a start full", "BuKFu", "10", {}, 3, 8},
+      {"a kill, a start with hub B alone: said once, learnt again at the arrival full", "BuKBuuFa", "1100", {}},
+      {"the lock set, an orderly end, a start with hub B alone: said at start-up, not at Start", "BuLCBut", "110",
+       {1, 2, 3, 4, 0, 0, 0, 0}},
+      {"learnt full, a kill, a start with hub B alone: kept, nothing said", "FuKBu", "00", {0, 0, 0, 0, 1, 2, 3, 4}},
+      {"learnt full under the lock set meanwhile, an orderly end, hub B alone", "FuLCBu", "00",
+       {0, 0, 0, 0, 1, 2, 3, 4}},
+      {"written by hand: no guess", "HFu", "0", {5, 6, 7, 8, 1, 2, 3, 4}},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.why);
+    win::DeleteFile(CPortMapping::kMappingIni);
+    SetIni(app::kToolSettingIni, "OP Setting", "MappingLock", "0");
+    const int slots = r.hubs * r.bays;
+    std::vector<std::pair<std::string, std::string>> full;
+    for (int hub = 0; hub < r.hubs; ++hub) full = full + Hub(std::string(1, static_cast<char>('A' + hub)), r.bays, {kAll});
+    const std::vector<std::pair<std::string, std::string>> last(full.end() - r.bays, full.end());
+    auto mapping = std::make_unique<CPortMapping>([] {}, true);
+    std::size_t mapped = 0;
+    for (const char* step = r.steps; *step != '\0'; ++step) {
+      switch (*step) {
+        case 'B': List(last); continue;
+        case 'F': List(full); continue;
+        case 'L': SetIni(app::kToolSettingIni, "OP Setting", "MappingLock", "1"); continue;
+        case 'C': mapping->Close(); [[fallthrough]];
+        case 'K': mapping = std::make_unique<CPortMapping>([] {}, true); continue;
+        case 'H':
+          MakeDirs("C:\\MP_SSD_NODE");
+          for (int port0 = 0; port0 < r.bays; ++port0)
+            SetIni(CPortMapping::kMappingIni, ("Port" + std::to_string(port0)).c_str(), "PortNode", last[port0].first);
+          continue;
+        case 'u': mapping->Remap(slots); break;
+        case 't': mapping->MapPorts(slots); break;
+        case 'a': mapping->OnDiskChange({platform::DiskChange::Arrival, "/dev/any"}); break;
+        case 'p':
+          mapping->OnDiskChange({platform::DiskChange::Arrival, "/dev/any"}, true);
+          mapping->MapDeferred();
+          break;
+      }
+      ASSERT_LT(mapped, r.warns.size());
+      EXPECT_EQ(!mapping->Warning().empty(), r.warns[mapped] == '1') << "step " << step - r.steps;
+      if (r.warns[mapped] == '1' && mapped > 0) {
+        EXPECT_NE(mapping->Warning().find("AutoMapping.ini"), std::string::npos) << "step " << step - r.steps;
+      }
+      ++mapped;
+    }
+    for (int port = 1; port <= slots; ++port)
+      EXPECT_EQ(mapping->DriveNumber(port), r.drives.empty() ? port : r.drives[port - 1]) << port;
+    if (r.drives.empty()) {
+      EXPECT_EQ(ReadAll(CPortMapping::kMappingIni).find("GuessedNode"), std::string::npos);
     }
   }
 }
