@@ -52,13 +52,11 @@ struct HeaderKey {
 // The keys written into the file's text in order, as the profile calls write
 // them one by one, and the file replaced once: a header is whole or not there.
 win::DWORD WriteHeader(const std::string& file, const std::vector<HeaderKey>& keys) {
-  const win::DWORD error = platform::EditProfileFile(file, [&keys](std::string& text) -> win::DWORD {
+  return platform::EditProfileFile(file, [&keys](std::string& text) -> win::DWORD {
     // A key the profile calls cannot store is left out, as a write of it alone would be.
     for (const HeaderKey& k : keys) platform::SetProfileKey(text, k.section, k.key, k.value);
     return 0;
   });
-  win::SetLastError(error);
-  return error;
 }
 
 }  // namespace

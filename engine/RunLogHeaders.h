@@ -49,8 +49,8 @@ struct RunSummarySources {
 // `now`, zero totals, the station, the parameter-file settings (the
 // KX7410-only ones for that family only, the flash capacity again as
 // [Card Info] Capacity), the PC's MAC address and the program version.
-// Each header's writer returns 0, or the Windows error number (also left as
-// the thread's last error) with the file as it was.
+// Each header's writer returns 0, or the Windows error number with the file as
+// it was.
 win::DWORD WriteRunSummary(const std::string& totalLog, const RunSummarySources& sources, const std::string& now);
 // The column line of a new Error log.
 win::DWORD WriteErrorLogHeader(const std::string& errorLog);
