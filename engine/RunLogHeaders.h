@@ -1,14 +1,16 @@
 // The run logs and the work-order file of a log folder by name, what a
-// working number may hold to be part of those names, and the headers a page
-// writes into the logs that are missing: the Total log's run summary, the
-// Error log's column line and _Summary.log's zero counts. Each header is
+// working number may hold to be part of those names, and the headers written
+// into the logs that are missing: the Total log's run summary, the Error log's
+// column line and _Summary.log's zero counts. Each header is
 // written in one atomic replacement of the file, so that a log is either
 // missing or whole; the caller holds the folder's profile write lock, so that
 // finding a log missing and writing its header are one step for every process
 // sharing the folder.
 #pragma once
 #include <string>
+#include <vector>
 
+#include "device/FileWrites.h"
 #include "platform/WinTypes.h"
 
 namespace kx {
@@ -57,5 +59,12 @@ win::DWORD WriteErrorLogHeader(const std::string& errorLog);
 // The header of a new _Summary.log: Start Time `now`, no End Time, zero counts
 // and the [ErrorList] column line.
 win::DWORD WriteSummaryLogHeader(const std::string& summaryLog, const std::string& now);
+// Applies a pass's `counts` to _Summary.log. A log found missing (removed
+// during the run) gets its header first, Start Time `now`: counts alone would
+// make a log without it that no later Start completes. A header the disk
+// refuses leaves the log missing and refuses the counts with its error.
+// 0 or the Windows error number.
+win::DWORD AddSummaryCounts(const std::string& summaryLog, const std::vector<KeyUpdate>& counts,
+                            const std::string& now);
 
 }  // namespace kx
