@@ -7,6 +7,8 @@
 #include "device/Environment.h"
 #include "device/Format.h"
 #include "device/Settings.h"
+#include "platform/Files.h"
+#include "platform/FolderLock.h"
 #include "platform/Paths.h"
 #include "platform/Profile.h"
 
@@ -52,13 +54,11 @@ struct HeaderKey {
 // The keys written into the file's text in order, as the profile calls write
 // them one by one, and the file replaced once: a header is whole or not there.
 win::DWORD WriteHeader(const std::string& file, const std::vector<HeaderKey>& keys) {
-  const win::DWORD error = platform::EditProfileFile(file, [&keys](std::string& text) -> win::DWORD {
+  return platform::EditProfileFile(file, [&keys](std::string& text) -> win::DWORD {
     // A key the profile calls cannot store is left out, as a write of it alone would be.
     for (const HeaderKey& k : keys) platform::SetProfileKey(text, k.section, k.key, k.value);
     return 0;
   });
-  win::SetLastError(error);
-  return error;
 }
 
 }  // namespace
@@ -129,6 +129,16 @@ win::DWORD WriteSummaryLogHeader(const std::string& summaryLog, const std::strin
                                   {"Results", "Pass", "0"},
                                   {"Results", "TotalErrorCount", "0"},
                                   {"ErrorList", "ErrorCode", "count"}});
+}
+
+win::DWORD AddSummaryCounts(const std::string& summaryLog, const std::vector<KeyUpdate>& counts,
+                            const std::string& now) {
+  // Finding the log missing and writing its header are one step for every
+  // process sharing the folder (nested in the caller's lock when it holds it).
+  platform::ProfileWriteLock lock(summaryLog);
+  if (!platform::FileExists(summaryLog))
+    if (const win::DWORD error = WriteSummaryLogHeader(summaryLog, now); error != 0) return error;
+  return UpdateProfileKeys(summaryLog, counts);
 }
 
 }  // namespace kx

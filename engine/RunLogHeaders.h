@@ -1,14 +1,16 @@
 // The run logs and the work-order file of a log folder by name, what a
-// working number may hold to be part of those names, and the headers a page
-// writes into the logs that are missing: the Total log's run summary, the
-// Error log's column line and _Summary.log's zero counts. Each header is
+// working number may hold to be part of those names, and the headers written
+// into the logs that are missing: the Total log's run summary, the Error log's
+// column line and _Summary.log's zero counts. Each header is
 // written in one atomic replacement of the file, so that a log is either
 // missing or whole; the caller holds the folder's profile write lock, so that
 // finding a log missing and writing its header are one step for every process
 // sharing the folder.
 #pragma once
 #include <string>
+#include <vector>
 
+#include "device/FileWrites.h"
 #include "platform/WinTypes.h"
 
 namespace kx {
@@ -49,13 +51,20 @@ struct RunSummarySources {
 // `now`, zero totals, the station, the parameter-file settings (the
 // KX7410-only ones for that family only, the flash capacity again as
 // [Card Info] Capacity), the PC's MAC address and the program version.
-// Each header's writer returns 0, or the Windows error number (also left as
-// the thread's last error) with the file as it was.
+// Each header's writer returns 0, or the Windows error number with the file as
+// it was.
 win::DWORD WriteRunSummary(const std::string& totalLog, const RunSummarySources& sources, const std::string& now);
 // The column line of a new Error log.
 win::DWORD WriteErrorLogHeader(const std::string& errorLog);
 // The header of a new _Summary.log: Start Time `now`, no End Time, zero counts
 // and the [ErrorList] column line.
 win::DWORD WriteSummaryLogHeader(const std::string& summaryLog, const std::string& now);
+// Applies a pass's `counts` to _Summary.log. A log found missing (removed
+// during the run) gets its header first, Start Time `now`: counts alone would
+// make a log without it that no later Start completes. A header the disk
+// refuses leaves the log missing and refuses the counts with its error.
+// 0 or the Windows error number.
+win::DWORD AddSummaryCounts(const std::string& summaryLog, const std::vector<KeyUpdate>& counts,
+                            const std::string& now);
 
 }  // namespace kx

@@ -197,7 +197,7 @@ void CPortJob::WriteSummaryLogs(std::uint8_t pass, std::unique_lock<std::mutex>*
   // A key with no name would be a corrupt line; a failure without a code is
   // counted in TotalErrorCount only.
   if (pass == 0 && !m_FailCode.empty()) results.push_back({"ErrorList", kx::ProfileSafe(m_FailCode, true), "", 1});
-  if (const win::DWORD err = kx::UpdateProfileKeys(summary, results); err != 0 && m_Device)
+  if (const win::DWORD err = kx::AddSummaryCounts(summary, results, now); err != 0 && m_Device)
     m_Device->NoteWriteFailure(summary, err);
   lock.Release();
 

@@ -5,6 +5,7 @@
 #include "device/Environment.h"
 #include "device/FileWrites.h"
 #include "device/Format.h"
+#include "engine/RunLogHeaders.h"
 #include "platform/FolderLock.h"
 
 namespace kx {
@@ -48,7 +49,8 @@ bool AddPassTotals(const std::string* codes, std::size_t ports, const std::strin
     t.good = ReadProfileInt("Total Results", "Good", 0, totalLog.c_str());
     t.bad = ReadProfileInt("Total Results", "Bad", 0, totalLog.c_str());
   }
-  if (const win::DWORD err = UpdateProfileKeys(summaryLog, summary); err != 0) t.refused.emplace_back(summaryLog, err);
+  if (const win::DWORD err = AddSummaryCounts(summaryLog, summary, now); err != 0)
+    t.refused.emplace_back(summaryLog, err);
   return t.refused.empty();
 }
 

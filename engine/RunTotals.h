@@ -28,8 +28,9 @@ struct PassTotals {
 // Counts the first `ports` codes ("0_00" passed, any other counted code
 // failed) and adds them: Total, Good and Bad and [Time] End Time = `now` to the
 // Total log; End Time, Pass, TotalErrorCount and one for each failed port to
-// its code's [ErrorList] key to `summaryLog`. True when both files took the
-// pass; otherwise `totals.refused` names the files that did not.
+// its code's [ErrorList] key to `summaryLog` (a missing one given its header
+// first, AddSummaryCounts). True when both files took the pass; otherwise
+// `totals.refused` names the files that did not.
 // `totalHeaderError`: the caller found the Total log missing and could not
 // write its header; the log then takes no counts (counts alone would make a
 // log that exists without its header, never completed) and is refused with

@@ -16,6 +16,7 @@
 #include "device/Folders.h"
 #include "engine/PortJob.h"
 #include "engine/RunLogHeaders.h"
+#include "engine/RunTotals.h"
 #include "platform/Clock.h"
 #include "platform/Debug.h"
 #include "platform/FileFaults.h"
@@ -336,13 +337,53 @@ TEST_F(RunLogs, FailuresCountInTheErrorLogSummaryAndLabels) {
             (Lines{"[2024-05-06 08:09:10]   SlotNo:03   SN:CFG0001=--M_x04",
                    "[2024-05-06 08:09:11]   SlotNo:03   SN:CFG0001=--M_x04"}));
   EXPECT_EQ(ReadAll("D:\\Log\\_Summary.log"),
-            "[Time]\r\nEnd Time=2024-05-06 08:09:10\r\n[Results]\r\nPass=1\r\nTotalErrorCount=2\r\n"
-            "[ErrorList]\r\nM_x04=2\r\n");
+            "[Time]\r\nStart Time=2024-05-06 08:09:10\r\nEnd Time=2024-05-06 08:09:10\r\n[Results]\r\nPass=1\r\n"
+            "TotalErrorCount=2\r\n[ErrorList]\r\nErrorCode=count\r\nM_x04=2\r\n");
   EXPECT_EQ(total_.Text() + "/" + good_.Text() + "/" + bad_.Text(), "3/1/2");
   std::array<ITextWindow*, 3> partial{nullptr, nullptr, &bad_};
   job_.m_CountLabels = &partial;
   job_.WriteSummaryLogs(0);
   EXPECT_EQ(total_.Text() + "/" + bad_.Text(), "3/3");
+}
+
+// A _Summary.log removed during a run gets its header back from either writer
+// of a failed pass's counts, the port job's and the pages' (AddPassTotals); a
+// header the disk refuses, though the counts alone would fit, leaves it missing
+// and the pass not counted in it, never a log of counts without its header.
+TEST_F(RunLogs, ASummaryLogRemovedDuringARunComesBackWholeOrNotAtAll) {
+  const char kSummary[] = "D:\\Log\\_Summary.log";
+  job_.m_FailCode = "M_x04";
+  const struct {
+    bool portJob, headerRefused;
+  } rows[] = {{true, false}, {true, true}, {false, false}, {false, true}};
+  for (const auto& r : rows) {
+    SCOPED_TRACE(std::string(r.portJob ? "port job" : "page") + (r.headerRefused ? ", header refused" : ""));
+    std::filesystem::remove(Native(kSummary));
+    int writes = 0;
+    platform::SetWriteFault([&](const std::string& path) -> win::DWORD {
+      return r.headerRefused && kxtest::EndsWith(path, "_Summary.log") && ++writes == 1 ? win::ERROR_DISK_FULL : 0;
+    });
+    std::string refused;  // the log named as not taking the pass
+    if (r.portJob) {
+      job_.WriteSummaryLogs(0);
+      refused = job_.m_Device->m_WriteFailPath;
+    } else {
+      const std::string code = "M_x04";
+      kx::PassTotals t;
+      kx::AddPassTotals(&code, 1, "D:\\Log\\Total_Init.log", kSummary, "2024-05-06 08:09:10", t);
+      if (!t.refused.empty()) refused = t.refused[0].first;
+    }
+    platform::SetWriteFault({});
+    if (r.headerRefused) {
+      EXPECT_FALSE(std::filesystem::exists(Native(kSummary)));
+      EXPECT_EQ(refused, kSummary);
+    } else {
+      EXPECT_EQ(ReadAll(kSummary),
+                "[Time]\r\nStart Time=2024-05-06 08:09:10\r\nEnd Time=2024-05-06 08:09:10\r\n"
+                "[Results]\r\nPass=0\r\nTotalErrorCount=1\r\n[ErrorList]\r\nErrorCode=count\r\nM_x04=1\r\n");
+      EXPECT_EQ(refused, "");
+    }
+  }
 }
 
 TEST_F(RunLogs, ScanRecordsAreAppendedWholeOrNotAtAll) {
