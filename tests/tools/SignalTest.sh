@@ -22,12 +22,14 @@ DEMO=$2
 GETDEV=$3
 DIR=$(mktemp -d)
 PID=
+ERR=
 trap '[ -n "$PID" ] && kill -KILL "$PID" 2>/dev/null; rm -rf "$DIR"' EXIT
-fail() { echo "FAIL: $*" >&2; [ -f "$DIR/err" ] && sed 's/^/  stderr: /' "$DIR/err" >&2; exit 1; }
+fail() { echo "FAIL: $*" >&2; [ -n "$ERR" ] && sed 's/^/  stderr: /' "$ERR" >&2; exit 1; }
 
 # The demo's site at the RDT result station with two drives: a pass of a few seconds.
 site() {
   SITE=$DIR/$1
+  ERR=
   mkdir -p "$SITE/Configuration/System" "$SITE/drives/C" "$SITE/drives/D"
   cp "$GETDEV" "$SITE/Configuration/System/libGetDev.so"
   (cd "$SITE" && "$DEMO" files) || fail "the demo's site was not written"
@@ -35,19 +37,38 @@ site() {
   sed -i 's/^TestStation=MP/TestStation=RDTResult/' "$SITE/Configuration/System/MPToolSetting.ini"
 }
 
-# Starts a program in the site; its output in $DIR/out and $DIR/err.
+# Output files of the next program's own, empty before it starts: the child
+# opens them only when it gets to run, and until then a wait must find nothing
+# rather than an earlier program's lines.
+STARTS=0
+fresh() {
+  STARTS=$((STARTS + 1))
+  OUT=$DIR/out.$STARTS
+  ERR=$DIR/err.$STARTS
+  : >"$OUT"
+  : >"$ERR"
+  HEARD=
+}
+# Starts a program in the site; its output in $OUT and $ERR.
 start() {
-  (cd "$SITE" && exec "$@") >"$DIR/out" 2>"$DIR/err" &
+  fresh
+  (cd "$SITE" && exec "$@") >>"$OUT" 2>>"$ERR" &
   PID=$!
 }
 # Waits (at most 20 s) for a line of the program's output.
 await() {
   for _ in $(seq 200); do
-    grep -q "$1" "$DIR/out" && return 0
+    grep -q "$1" "$OUT" && HEARD=1 && return 0
     kill -0 "$PID" 2>/dev/null || break
     sleep 0.1
   done
-  fail "$CASE: no \"$1\" in the output: $(cat "$DIR/out")"
+  fail "$CASE: no \"$1\" in the output: $(cat "$OUT")"
+}
+# Sends the program a signal. $PID is a subshell until the child has exec'd
+# the program, so only a program heard from (its own line awaited) is signalled.
+send() {
+  [ -n "$HEARD" ] || fail "$CASE: SIG$1 before the program said it runs"
+  kill -"$1" "$PID"
 }
 # The program's exit status, once it has ended (at most 30 s).
 ended() {
@@ -73,9 +94,9 @@ whole() {
 twice() {
   await "$1"
   sleep 0.3
-  kill -"$2" "$PID"
+  send "$2"
   sleep 0.3
-  kill -"$2" "$PID"
+  send "$2"
   ended
   [ "$STATUS" = 0 ] || fail "$CASE: exit status $STATUS"
 }
@@ -91,7 +112,7 @@ for signal in TERM INT HUP; do
   site "demo-$signal"
   start "$DEMO" run "$SITE/shot.png"
   twice "pass started" "$signal"
-  grep -q "kxmp_demo: the pass ended; Total 2, Good 2, Bad 0" "$DIR/out" || fail "$CASE: result line: $(cat "$DIR/out")"
+  grep -q "kxmp_demo: the pass ended; Total 2, Good 2, Bad 0" "$OUT" || fail "$CASE: result line: $(cat "$OUT")"
   [ -e "$SITE/shot.png" ] && fail "$CASE: a screenshot of a closed window"
   whole
 done
@@ -100,18 +121,18 @@ CASE="kxmp, SIGTERM while the Next Station box is up"
 site box
 start "$STARTED"
 await "box open"
-kill -TERM "$PID"
+send TERM
 ended
 [ "$STATUS" = 0 ] || fail "$CASE: exit status $STATUS"
 whole
 # Up for a moment only, the box was read by no one: its text is on standard error.
-grep -q "^\[kxmp\] Next Station: MP (not shown: the program ends)" "$DIR/err" ||
+grep -q "^\[kxmp\] Next Station: MP (not shown: the program ends)" "$ERR" ||
   fail "$CASE: the box taken down is not on stderr"
 
 # No pass ran and the mapping file is tidied.
 nopass() {
   [ -e "$SITE/drives/C/MP_SSD_NODE/AutoMapping.ini" ] && fail "$CASE: AutoMapping.ini left behind"
-  grep -q "pass started\|run started" "$DIR/out" && fail "$CASE: a pass started: $(cat "$DIR/out")"
+  grep -q "pass started\|run started" "$OUT" && fail "$CASE: a pass started: $(cat "$OUT")"
   cat "$SITE"/DEMO01_*/WO_DEMO01_*.txt 2>/dev/null | grep -q ',Pass' && fail "$CASE: a pass is on record"
   return 0
 }
@@ -122,8 +143,8 @@ sed -i 's/^SlotNumber=8/SlotNumber=12/' "$SITE/Configuration/System/MPToolSettin
 start "$STARTED" --signalled
 ended
 [ "$STATUS" = 0 ] || fail "$CASE: exit status $STATUS"
-grep -q "box open" "$DIR/out" && fail "$CASE: a box was shown"
-grep -q "SlotNumber 12" "$DIR/err" || fail "$CASE: the warning is not on stderr"
+grep -q "box open" "$OUT" && fail "$CASE: a box was shown"
+grep -q "SlotNumber 12" "$ERR" || fail "$CASE: the warning is not on stderr"
 nopass
 
 CASE="kxmp, SIGTERM while a start-up box is up"
@@ -131,7 +152,7 @@ site startup-box
 sed -i 's/^SlotNumber=8/SlotNumber=12/' "$SITE/Configuration/System/MPToolSetting.ini"
 start "$STARTED"
 await "box open"
-kill -TERM "$PID"
+send TERM
 ended
 [ "$STATUS" = 0 ] || fail "$CASE: exit status $STATUS"
 nopass
@@ -140,20 +161,20 @@ CASE="kxmp, SIGTERM while the station warning at Start is up"
 site start-box
 start "$STARTED" MPP
 await "box open"
-kill -TERM "$PID"
+send TERM
 ended
 [ "$STATUS" = 0 ] || fail "$CASE: exit status $STATUS"
-grep -q "run refused" "$DIR/out" || fail "$CASE: Start was not refused: $(cat "$DIR/out")"
+grep -q "run refused" "$OUT" || fail "$CASE: Start was not refused: $(cat "$OUT")"
 nopass
 
 CASE="kxmp started with SIGHUP ignored (nohup), SIGHUP while the Next Station box is up"
 site nohup
 start nohup "$STARTED"
 await "box open"
-kill -HUP "$PID"
+send HUP
 sleep 1
 kill -0 "$PID" 2>/dev/null || fail "$CASE: ended on the SIGHUP"
-kill -TERM "$PID"
+send TERM
 ended
 [ "$STATUS" = 0 ] || fail "$CASE: exit status $STATUS"
 whole
@@ -165,7 +186,7 @@ printf '[RD Debug]\r\nTestInFinity=1\r\n' >>"$SITE/param.ini"
 start "$STARTED"
 await "run started"
 sleep 1
-kill -TERM "$PID"
+send TERM
 ended
 [ "$STATUS" = 0 ] || fail "$CASE: exit status $STATUS"
 [ -e "$SITE/drives/C/MP_SSD_NODE/AutoMapping.ini" ] && fail "$CASE: AutoMapping.ini left behind"
@@ -174,12 +195,12 @@ ended
 # not shown: its text (a line for each log) on standard error.
 uncounted() {
   local log
-  grep -q "^\[kxmp\] The pass is not counted in " "$DIR/err" || fail "$CASE: no box's text of the uncounted pass"
+  grep -q "^\[kxmp\] The pass is not counted in " "$ERR" || fail "$CASE: no box's text of the uncounted pass"
   for log in Total_Debug.log _Summary.log; do
-    grep -q "The pass is not counted in .*DEMO01_[^ ]*.$log: OS error " "$DIR/err" ||
+    grep -q "The pass is not counted in .*DEMO01_[^ ]*.$log: OS error " "$ERR" ||
       fail "$CASE: the pass not counted in $log is not on stderr"
   done
-  grep -q "(not shown: the program ends)" "$DIR/err" || fail "$CASE: the box's text not marked as not shown"
+  grep -q "(not shown: the program ends)" "$ERR" || fail "$CASE: the box's text not marked as not shown"
 }
 
 CASE="kxmp at eight ports, SIGTERM while a script holds the log folder"
@@ -191,7 +212,7 @@ LOGS=("$SITE"/DEMO01_*)
 exec {HOLDER}<"${LOGS[0]}"
 flock "$HOLDER" || fail "$CASE: the log folder cannot be locked"
 SIGNALLED=$(date +%s%N)
-kill -TERM "$PID"
+send TERM
 ended
 TOOK=$((($(date +%s%N) - SIGNALLED) / 1000000))
 exec {HOLDER}<&-
@@ -199,7 +220,7 @@ exec {HOLDER}<&-
 # About 4 s (a second given up once); 25 s when each record waited its own second.
 [ "$TOOK" -lt 12000 ] || fail "$CASE: ended $TOOK ms after the signal"
 for port in 1 2 3 4 5 6 7 8; do
-  grep -q "^Port-$port: .*WO_DEMO01_.* not written" "$DIR/err" || fail "$CASE: port $port's refused record not named"
+  grep -q "^Port-$port: .*WO_DEMO01_.* not written" "$ERR" || fail "$CASE: port $port's refused record not named"
 done
 uncounted
 
@@ -211,7 +232,7 @@ start "$STARTED" --close-after 1000
 await "run started"
 ended
 [ "$STATUS" = 0 ] || fail "$CASE: exit status $STATUS"
-grep -q "box open" "$DIR/out" && fail "$CASE: a box was shown after the close"
+grep -q "box open" "$OUT" && fail "$CASE: a box was shown after the close"
 [ -e "$SITE/drives/C/MP_SSD_NODE/AutoMapping.ini" ] && fail "$CASE: AutoMapping.ini left behind"
 
 CASE="kxmp, its window closed while the ports wait for the log folder a script holds"
@@ -224,9 +245,9 @@ flock "$HOLDER" || fail "$CASE: the log folder cannot be locked"
 ended
 exec {HOLDER}<&-
 [ "$STATUS" = 0 ] || fail "$CASE: exit status $STATUS"
-grep -q "box open" "$DIR/out" && fail "$CASE: a box was shown after the close"
+grep -q "box open" "$OUT" && fail "$CASE: a box was shown after the close"
 for port in 1 2; do
-  grep -q "^Port-$port: .*WO_DEMO01_.* not written" "$DIR/err" || fail "$CASE: port $port's refused record not named"
+  grep -q "^Port-$port: .*WO_DEMO01_.* not written" "$ERR" || fail "$CASE: port $port's refused record not named"
 done
 uncounted
 
@@ -241,7 +262,8 @@ cp "$LOG/Total_Debug.log" "$DIR/total"
 exec {HOLDER}<"$LOG"
 flock "$HOLDER" || fail "$CASE: the log folder cannot be locked"
 # Started without the script's descriptor: the lock stays the script's alone.
-(cd "$SITE" && exec "$STARTED" --close-at-start 2000 {HOLDER}<&-) >"$DIR/out" 2>"$DIR/err" &
+fresh
+(cd "$SITE" && exec "$STARTED" --close-at-start 2000 {HOLDER}<&-) >>"$OUT" 2>>"$ERR" &
 PID=$!
 await "start pressed"
 PRESSED=$(date +%s%N)
@@ -251,10 +273,10 @@ exec {HOLDER}<&-
 [ "$STATUS" = 0 ] || fail "$CASE: exit status $STATUS"
 # The close at 2 s and a second's grace; without it, the end waits for the script.
 [ "$TOOK" -lt 15000 ] || fail "$CASE: ended $TOOK ms after Start was pressed"
-grep -q "no close" "$DIR/out" && fail "$CASE: the window manager's close could not be put"
-grep -q "run refused" "$DIR/out" || fail "$CASE: Start was not refused: $(cat "$DIR/out")"
-grep -q "box open" "$DIR/out" && fail "$CASE: a box was shown after the close"
-grep -q "Total_Debug.log cannot be written" "$DIR/err" || fail "$CASE: the refused log not named on stderr"
+grep -q "no close" "$OUT" && fail "$CASE: the window manager's close could not be put"
+grep -q "run refused" "$OUT" || fail "$CASE: Start was not refused: $(cat "$OUT")"
+grep -q "box open" "$OUT" && fail "$CASE: a box was shown after the close"
+grep -q "Total_Debug.log cannot be written" "$ERR" || fail "$CASE: the refused log not named on stderr"
 cmp -s "$LOG/Total_Debug.log" "$DIR/total" || fail "$CASE: the Total log changed: $(cat "$LOG/Total_Debug.log")"
 nopass
 
@@ -263,7 +285,7 @@ site demo-two
 sed -i 's/^TestStation=RDTResult/TestStation=MP/' "$SITE/Configuration/System/MPToolSetting.ini"
 start "$DEMO" run "$SITE/shot.png" RDTResult QC
 twice "RDTResult pass started" TERM
-grep -q "QC pass started" "$DIR/out" && fail "$CASE: the second station's pass started"
+grep -q "QC pass started" "$OUT" && fail "$CASE: the second station's pass started"
 grep -q "^TestStation=MP" "$SITE/Configuration/System/MPToolSetting.ini" || fail "$CASE: the station was not put back"
 
 # The box asks the program to end as a signal does, while Start's box is up:
@@ -273,9 +295,9 @@ site demo-start-box
 start "$DEMO" run "$SITE/shot.png" MPP
 ended
 [ "$STATUS" != 0 ] || fail "$CASE: exit status 0"
-grep -q "box nobody answers: \[General Info\] TestStation MPP .* is no station name" "$DIR/err" ||
+grep -q "box nobody answers: \[General Info\] TestStation MPP .* is no station name" "$ERR" ||
   fail "$CASE: the box's text is not on stderr"
-grep -q "MPP pass not started: the program ends" "$DIR/out" || fail "$CASE: Start not refused: $(cat "$DIR/out")"
+grep -q "MPP pass not started: the program ends" "$OUT" || fail "$CASE: Start not refused: $(cat "$OUT")"
 grep -q "^TestStation=RDTResult" "$SITE/Configuration/System/MPToolSetting.ini" || fail "$CASE: the station was not put back"
 nopass
 
@@ -285,5 +307,5 @@ echo "Mdoe = bridge" >>"$SITE/Configuration/System/Emulator.ini"
 start "$DEMO" run "$SITE/shot.png"
 ended
 [ "$STATUS" != 0 ] || fail "$CASE: exit status 0"
-grep -q "Emulator.ini: \[Drive\] Mdoe: unknown key" "$DIR/err" || fail "$CASE: the box's text is not on stderr"
+grep -q "Emulator.ini: \[Drive\] Mdoe: unknown key" "$ERR" || fail "$CASE: the box's text is not on stderr"
 echo "signals end the program and the demo cleanly, also during boxes; the demo waits on no box"
