@@ -235,6 +235,8 @@ bool CFileTreeOperation::Move(const std::string& source, const std::string& dest
   }
   m_Moving = false;
   m_Copied.clear();
+  m_KeptChanged.clear();
+  m_Removed.clear();
   EndBatch();
   m_AskIfReadOnly = ask;
   m_SubfolderBudget = -1;
@@ -546,10 +548,10 @@ void CFileTreeOperation::RemoveSources(FolderChain& source, FolderChain& target,
 }
 
 CFileTreeOperation::AfterCopy CFileTreeOperation::Judge(const platform::EntryInfo& copied, win::DWORD looked,
-                                                        const platform::EntryInfo& now) {
+                                                        const platform::EntryInfo& now) const {
   if (IsMissing(looked)) return AfterCopy::Moved;
   if (looked != 0) return AfterCopy::KeepBoth;
-  if (copied.Unchanged(now)) return AfterCopy::RemoveSource;
+  if (SourceUnchanged(copied, now)) return AfterCopy::RemoveSource;
   // A regular file still under the name, written since (in place, or saved
   // over it by an editor), has newer data than the copy. A link or a folder in
   // its place leaves the copy as perhaps the only place its data is.
@@ -569,9 +571,14 @@ CFileTreeOperation::AfterCopy CFileTreeOperation::SettleSource(const platform::O
   platform::EntryInfo now;
   const win::DWORD looked = source.Info(copy.name, now);
   const AfterCopy after = Judge(copy.info, looked, now);
+  if (after == AfterCopy::DropCopy || after == AfterCopy::KeepBoth) {
+    // Kept for good: no later look at it (the final walk's) undoes that.
+    m_KeptChanged.insert(KeyOf(copy.info));
+    if (looked == 0) m_KeptChanged.insert(KeyOf(now));
+  }
   if (after == AfterCopy::RemoveSource) {
     acted = RemoveEntry(source, copy.name, &now, sourcePath + "\\" + copy.name);
-    if (acted) m_Copied.erase({now.device, now.inode});
+    if (acted) m_Copied.erase(KeyOf(now));
   } else if (after == AfterCopy::DropCopy) {
     // Only while it stands as copied: a copy keeps its source's last-write
     // time, so what stands under its name with another is no longer that copy.
@@ -620,7 +627,12 @@ bool CFileTreeOperation::RemoveEntry(const platform::OpenFolder& folder, const s
       return false;
     }
   }
-  if (const win::DWORD error = folder.RemoveFile(name)) RaiseAt(path, error);
+  // A name removed from a file that has others changes their names and change
+  // time, which is no write: what it left is what they may show.
+  const bool others = m_Moving && info != nullptr && info->kind != platform::EntryKind::Folder && info->links > 1;
+  platform::EntryInfo left;
+  if (const win::DWORD error = folder.RemoveFile(name, others ? &left : nullptr)) RaiseAt(path, error);
+  if (others && left.SameFile(*info)) m_Removed[KeyOf(*info)].push_back({*info, left});
   return true;
 }
 
@@ -790,15 +802,26 @@ bool CFileTreeOperation::CheckNames(const std::string& path, const std::string& 
   return true;
 }
 
-void CFileTreeOperation::Record(const platform::EntryInfo& copied) {
-  m_Copied[{copied.device, copied.inode}] = copied;
-}
+void CFileTreeOperation::Record(const platform::EntryInfo& copied) { m_Copied[KeyOf(copied)] = copied; }
 
 bool CFileTreeOperation::CopiedUnchanged(const platform::EntryInfo& now) const {
-  const auto found = m_Copied.find({now.device, now.inode});
-  if (found == m_Copied.end()) return false;
+  const auto found = m_Copied.find(KeyOf(now));
+  if (found == m_Copied.end() || m_KeptChanged.count(KeyOf(now)) != 0) return false;
   // A folder's own size and time change as the walk copies and removes.
-  return now.kind == platform::EntryKind::Folder ? found->second.kind == now.kind : found->second.Unchanged(now);
+  return now.kind == platform::EntryKind::Folder ? found->second.kind == now.kind : SourceUnchanged(found->second, now);
+}
+
+bool CFileTreeOperation::SourceUnchanged(const platform::EntryInfo& copied, const platform::EntryInfo& now) const {
+  // Each removal made while the file stood as it was leaves it as it left it.
+  platform::EntryInfo was = copied;
+  if (const auto found = m_Removed.find(KeyOf(copied)); found != m_Removed.end()) {
+    for (const OwnRemoval& removal : found->second) {
+      if (removal.before.links != was.links || removal.before.changed != was.changed) continue;
+      was.links = removal.after.links;
+      was.changed = removal.after.changed;
+    }
+  }
+  return was.Untouched(now);
 }
 
 bool CFileTreeOperation::CanDelete(const std::string& file) {

@@ -779,13 +779,19 @@ DWORD OpenFolder::SetAttributes(const std::string& name, DWORD attributes) const
   return ::fchmodat(m_Fd, name.c_str(), mode & 07777, AT_SYMLINK_NOFOLLOW) == 0 ? 0 : ErrorFromErrno(errno);
 }
 
-DWORD OpenFolder::RemoveFile(const std::string& name) const {
+DWORD OpenFolder::RemoveFile(const std::string& name, EntryInfo* left) const {
   const std::string native = inFolder(m_Native, name);
   if (const DWORD injected = InjectedFault(FileSeam::Remove, native)) return injected;
   struct stat st;
   if (::fstatat(m_Fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode))
     return win::ERROR_ACCESS_DENIED;
-  if (::unlinkat(m_Fd, name.c_str(), 0) != 0) return ErrorFromErrno(errno);
+  const int held = left ? ::openat(m_Fd, name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC) : -1;
+  const int err = ::unlinkat(m_Fd, name.c_str(), 0) == 0 ? 0 : errno;
+  if (held >= 0) {
+    if (err == 0 && ::fstat(held, &st) == 0) describe(st, *left);
+    ::close(held);
+  }
+  if (err != 0) return ErrorFromErrno(err);
   ForgetProfileFile(native);
   return 0;
 }

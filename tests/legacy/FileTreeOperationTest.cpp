@@ -1135,7 +1135,8 @@ TEST_F(FileTree, AFileWrittenAfterItsCopyLeavesNoStaleCopy) {
 // be removed fails the Move naming it. A source deleted meanwhile is moved:
 // its copy is all that is left of it. A link (dangling or not) in its place
 // stays, and so does the copy, which may be all that is left of the data
-// copied; as does a source that cannot be looked at.
+// copied; as does a source that cannot be looked at. A name of the file
+// outside the tree that goes meanwhile excuses no change of it, whenever it goes.
 TEST_F(FileTree, AMoveDropsAStaleCopyOnlyWhileItsSourceStandsWithNewerData) {
   namespace fs = std::filesystem;
   const struct {
@@ -1155,6 +1156,7 @@ TEST_F(FileTree, AMoveDropsAStaleCopyOnlyWhileItsSourceStandsWithNewerData) {
       {"tree as a copy", "C:\\a", "D:\\b", false, "D:\\b\\a\\1.txt", "D:\\b\\a\\Copy of 1.txt", "/b/a"},
   };
   const std::string file = Native("C:\\a\\1.txt");
+  const std::string otherName = Native("C:\\out\\1.txt");
   enum class Named { Kept, Copy, Folder };
   const auto linkTo = [&file](const std::string& target) {
     fs::remove(file);
@@ -1171,6 +1173,7 @@ TEST_F(FileTree, AMoveDropsAStaleCopyOnlyWhileItsSourceStandsWithNewerData) {
     // not remove, or the folder it cannot look into (a tree's, as its walk
     // cannot list it; a file moved alone is kept, as it cannot be looked at).
     Named named = Named::Kept;
+    bool twin = false;  // C:\\a\\1.txt has another name, C:\\out\\1.txt, when copied
   } events[] = {
       {"appended to", [&file](const std::string&) { std::ofstream(file, std::ios::app) << "+new"; }, false,
        fs::file_type::regular, "old+new", nullptr},
@@ -1179,6 +1182,22 @@ TEST_F(FileTree, AMoveDropsAStaleCopyOnlyWhileItsSourceStandsWithNewerData) {
       {"rewritten keeping its size and last-write time",
        [&file](const std::string&) { kxtest::RewriteKeepingSizeAndTime(file, "new"); }, false, fs::file_type::regular,
        "new", nullptr},
+      {"rewritten keeping its size and last-write time as another name of it goes",
+       [&](const std::string&) {
+         fs::remove(otherName);
+         kxtest::RewriteKeepingSizeAndTime(file, "new");
+       },
+       false, fs::file_type::regular, "new", nullptr, Named::Kept, true},
+      // Judged changed in its batch, then judged again by the final walk of a tree.
+      {"rewritten keeping its size and last-write time, another name of it going as its stale copy goes",
+       [&](const std::string& copy) {
+         kxtest::RewriteKeepingSizeAndTime(file, "new");
+         platform::SetRemoveFault([copy, otherName](const std::string& native) {
+           if (native == copy) fs::remove(otherName);
+           return win::DWORD{0};
+         });
+       },
+       false, fs::file_type::regular, "new", nullptr, Named::Kept, true},
       {"appended to, its stale copy not removable",
        [&file](const std::string& copy) {
          std::ofstream(file, std::ios::app) << "+new";
@@ -1217,6 +1236,7 @@ TEST_F(FileTree, AMoveDropsAStaleCopyOnlyWhileItsSourceStandsWithNewerData) {
       Put("C:\\out\\o.txt", "o");
       MakeDirs("D:\\b");
       if (shape.standing) Put(shape.standing, "before");
+      if (event.twin) fs::create_hard_link(file, otherName);
       op_.m_Overwrite = shape.overwrite;
       const std::string copy = shape.copy, flushed = shape.flushed;
       bool made = false;
