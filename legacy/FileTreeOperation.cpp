@@ -79,6 +79,10 @@ std::string Folded(const std::string& name) {
 
 bool IsMissing(win::DWORD error) { return error == win::ERROR_FILE_NOT_FOUND || error == win::ERROR_PATH_NOT_FOUND; }
 
+// A folder that refuses to take a new entry (no write access to it, a
+// read-only file system) is what a failure names, not the entry.
+bool Refuses(win::DWORD error) { return error == win::ERROR_ACCESS_DENIED || error == win::ERROR_WRITE_PROTECT; }
+
 // Folders a walk holds open at once on each side; a deeper one's ancestors
 // are closed and reopened through ".." on the way back.
 constexpr std::size_t kOpenLevels = 48;
@@ -332,6 +336,7 @@ std::optional<CFileTreeOperation::CopiedAlone> CFileTreeOperation::CopyTree(std:
                                                         : win::ERROR_ALREADY_EXISTS;
       const bool made = error == 0;
       madeRoot = made;
+      if (Refuses(error)) RaiseAt(at.Path(), error);
       if (error == win::ERROR_ALREADY_EXISTS) error = at.Folder().Enter(name, *out);
       if (error != 0) RefuseTargetEntry(at, name, error);
       // A Move's sources go only once the folder holding their copies is on disk too.
@@ -428,6 +433,7 @@ void CFileTreeOperation::CopySubfolder(FolderChain& source, FolderChain& target,
   win::DWORD error =
       stored == level.taken.end() ? target.Folder().CreateFolder(name, *into, FillingMode(self)) : win::ERROR_ALREADY_EXISTS;
   const bool made = error == 0;
+  if (Refuses(error)) RaiseAt(target.Path(), error);
   if (made) level.taken.emplace(Folded(name), name);
   if (error == win::ERROR_ALREADY_EXISTS) error = target.Folder().Enter(targetName, *into);
   if (error != 0) RefuseTargetEntry(target, targetName, error);
@@ -484,9 +490,10 @@ void CFileTreeOperation::CopyEntry(FolderChain& source, FolderChain& target, con
       (m_Moving && m_BatchFiles != 0 && source.Folder().Info(name, next) == 0 && m_BatchBytes + next.size > kBatchBytes))
     Settle(source, target, FolderFlush::IfSourcesWait);
   const std::size_t held = m_Placing.Size();
+  bool refused = false;
   if (const win::DWORD error =
-          source.Folder().CopyEntry(name, target.Folder(), targetName, m_Overwrite, &copied, &m_Placing))
-    RaiseAt(source.Path(name), error);
+          source.Folder().CopyEntry(name, target.Folder(), targetName, m_Overwrite, &copied, &m_Placing, &refused))
+    RaiseAt(refused ? target.Path() : source.Path(name), error);
   level.taken.emplace(Folded(targetName), targetName);
   ++m_BatchFiles;
   m_BatchBytes += copied.size;

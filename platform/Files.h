@@ -231,8 +231,10 @@ class OpenFolder {
   // refused (ERROR_ACCESS_DENIED).
   // `copied` gets the source as it was when opened. With `batch`, a regular
   // file is left in the batch, to be put in place by CopyBatch::Place.
+  // `refused` is set when the failure is `to` refusing the new entry (access
+  // denied or write-protected once the source is open): the folder's doing.
   win::DWORD CopyEntry(const std::string& name, const OpenFolder& to, const std::string& toName, bool replace,
-                       EntryInfo* copied = nullptr, CopyBatch* batch = nullptr) const;
+                       EntryInfo* copied = nullptr, CopyBatch* batch = nullptr, bool* refused = nullptr) const;
   // As OpensForReading for the entry `name`.
   bool OpensForReading(const std::string& name) const;
   // Removes the temporary files that writers killed before their rename left here.

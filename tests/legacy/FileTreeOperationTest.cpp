@@ -1064,6 +1064,40 @@ TEST_F(FileTree, AFolderThatCannotBeListedIsNamed) {
   EXPECT_EQ(ReadAll("C:\\t\\s\\1.txt"), "1");
 }
 
+// A target folder that takes no new entry is named, whatever the copy would
+// have put in it, never the source.
+TEST_F(FileTree, ATargetFolderThatRefusesNewEntriesIsNamed) {
+  namespace fs = std::filesystem;
+  const struct {
+    const char* name;
+    std::function<void()> make;  // in C:\a
+    const char* readOnly;        // made without write access
+    const char* named;
+  } rows[] = {
+      {"a file", [] { Put("C:\\a\\1.txt", "1"); }, "D:\\b\\a", "D:\\b\\a"},
+      {"a link", [] { Link("C:\\out\\o.txt", "C:\\a\\l"); }, "D:\\b\\a", "D:\\b\\a"},
+      {"a subfolder", [] { MakeDirs("C:\\a\\s"); }, "D:\\b\\a", "D:\\b\\a"},
+      {"the folder itself", [] { Put("C:\\a\\1.txt", "1"); }, "D:\\b", "D:\\b"},
+  };
+  for (const auto& row : rows) {
+    Put("C:\\out\\o.txt", "o");
+    MakeDirs("C:\\a");
+    row.make();
+    MakeDirs(row.readOnly);
+    fs::permissions(Native(row.readOnly), fs::perms::owner_read | fs::perms::owner_exec);
+    bool copied = false;
+    {
+      const PermissionsBite bite;
+      copied = op_.Copy("C:\\a", "D:\\b");
+    }
+    fs::permissions(Native(row.readOnly), fs::perms::owner_all);
+    EXPECT_FALSE(copied) << row.name;
+    EXPECT_EQ(op_.m_ErrorCode, win::ERROR_ACCESS_DENIED) << row.name;
+    EXPECT_EQ(op_.m_ErrorText.rfind(std::string(row.named) + ": ", 0), 0u) << row.name << ": " << op_.m_ErrorText;
+    for (const char* path : {"C:\\a", "C:\\out", "D:\\b"}) fs::remove_all(Native(path));
+  }
+}
+
 // With overwriting off, a name a file of the batch waits for is taken: a
 // folder holding x.txt and Copy of x.txt, copied or moved where x.txt stands,
 // or copied twice into one place, gives every file a free name of its own.
