@@ -526,12 +526,21 @@ void CFileTreeOperation::Settle(FolderChain& source, FolderChain& target, Folder
 void CFileTreeOperation::SettleLeaving(FolderChain& source, FolderChain& target, const platform::EntryInfo* own) {
   std::string failed;
   const win::DWORD unplaced = PlaceBatch(failed);
+  const bool permissions = own && target.Top().made;
+  // A Move gives a folder permissions that bar its owner from writing into it
+  // only once its sources are gone: until then its stale copies must go, and
+  // while a source stays a retry must be able to put it in.
+  const bool late = permissions && m_Moving && (own->mode & 0300) != 0300;
   if (own) {
     // Once its entries are written: each sets the folder's time anew.
     target.Folder().KeepModified(own->modified);
-    if (target.Top().made) target.Folder().KeepPermissions(*own);
+    if (permissions && !late) target.Folder().KeepPermissions(*own);
   }
   RemoveSources(source, target, FolderFlush::Always, unplaced, failed);
+  if (late && !source.Top().keeps) {
+    target.Folder().KeepPermissions(*own);
+    if (const win::DWORD error = target.Folder().Flush()) RaiseAt(target.Path(), error);
+  }
 }
 
 void CFileTreeOperation::RemoveSources(FolderChain& source, FolderChain& target, FolderFlush flush,
@@ -544,10 +553,9 @@ void CFileTreeOperation::RemoveSources(FolderChain& source, FolderChain& target,
     // What stays in the source is named by the final walk.
     for (const Copied& copy : m_Batch) {
       bool acted = false;
-      if (SettleSource(source.Folder(), source.Path(), target.Folder(), target.Path(), copy, acted) ==
-              AfterCopy::DropCopy &&
-          acted)
-        target.Top().taken.erase(Folded(copy.target));
+      const AfterCopy after = SettleSource(source.Folder(), source.Path(), target.Folder(), target.Path(), copy, acted);
+      if (after == AfterCopy::DropCopy && acted) target.Top().taken.erase(Folded(copy.target));
+      if (after != AfterCopy::Moved && !(after == AfterCopy::RemoveSource && acted)) source.Top().keeps = true;
     }
     m_Batch.clear();
   }

@@ -103,7 +103,8 @@ class CFileTreeOperation {
   void Settle(FolderChain& source, FolderChain& target, FolderFlush flush);
   // Settle as the walk leaves the folder: with `own`, the folder takes that
   // source folder's time, and its permissions when the copy made it, before
-  // the flush.
+  // the flush (in a Move, permissions that bar the owner from writing once
+  // every source of the folder went, flushed again).
   void SettleLeaving(FolderChain& source, FolderChain& target, const platform::EntryInfo* own);
   // Puts the batch in place; 0 or the failure, with the source name of the
   // file it stopped at in `failed`. m_Batch keeps what stands under its name.

@@ -1357,6 +1357,59 @@ TEST_F(FileTree, AMoveTakesEveryNameOfAFile) {
   EXPECT_EQ(FilesIn("D:\\b\\a"), (std::map<std::string, std::string>{{"1.txt", "one"}, {"2.txt", "one"}}));
 }
 
+// A Move gives the folders it makes a source folder's read-only mode only
+// once their sources are gone: a stale copy can be dropped, and once the
+// source can be written a retry moves what stayed, beside what stood in
+// both trees (as "Copy of" files). Root, whom the mode does not bar, moves
+// such a folder whole, and its copy takes the mode.
+TEST_F(FileTree, AMoveOfAReadOnlyFolderLeavesItsCopyOpenToARetry) {
+  namespace fs = std::filesystem;
+  using Files = std::map<std::string, std::string>;
+  const struct {
+    const char* name;
+    bool written;  // C:\a\1.txt is appended to once its copy stands
+    bool copyStays;  // D:\\b\\a\\1.txt after the first Move
+    Files moved;  // D:\b\a after the retry
+  } rows[] = {{"its sources cannot be removed", false, true, {{"1.txt", "old"}, {"Copy of 1.txt", "old"}}},
+              {"a file written after its copy", true, false, {{"1.txt", "old+new"}}}};
+  for (const auto& row : rows) {
+    Put("C:\\a\\1.txt", "old");
+    MakeDirs("D:\\b");
+    fs::permissions(Native("C:\\a"), fs::perms::owner_read | fs::perms::owner_exec);
+    platform::SetFlushFault([&row](const std::string& native) {
+      if (row.written && kxtest::EndsWith(native, "/b/a") && Exists("D:\\b\\a\\1.txt") &&
+          ReadAll("C:\\a\\1.txt") == "old")
+        std::ofstream(Native("C:\\a\\1.txt"), std::ios::app) << "+new";
+      return 0u;
+    });
+    bool first = false, copied = false, retry = false;
+    {
+      const PermissionsBite bite;
+      first = op_.Move("C:\\a", "D:\\b");
+      platform::SetFlushFault({});
+      copied = Exists("D:\\b\\a\\1.txt");
+      fs::permissions(Native("C:\\a"), fs::perms::owner_write, fs::perm_options::add);
+      retry = op_.Move("C:\\a", "D:\\b");
+    }
+    EXPECT_FALSE(first) << row.name;
+    EXPECT_EQ(copied, row.copyStays) << row.name;
+    EXPECT_TRUE(retry) << row.name << ": " << op_.m_ErrorText;
+    EXPECT_FALSE(Exists("C:\\a")) << row.name;
+    EXPECT_EQ(FilesIn("D:\\b\\a"), row.moved) << row.name;
+    for (const char* path : {"C:\\a", "D:\\b"}) {
+      std::error_code ignored;
+      fs::permissions(Native(path), fs::perms::owner_all, fs::perm_options::add, ignored);
+      fs::remove_all(Native(path));
+    }
+  }
+  if (::geteuid() != 0) return;
+  Put("C:\\a\\1.txt", "old");
+  MakeDirs("D:\\b");
+  fs::permissions(Native("C:\\a"), fs::perms::owner_read | fs::perms::owner_exec);
+  EXPECT_TRUE(op_.Move("C:\\a", "D:\\b")) << op_.m_ErrorText;
+  EXPECT_EQ(fs::status(Native("D:\\b\\a")).permissions(), fs::perms::owner_read | fs::perms::owner_exec);
+}
+
 // Copied as root, another user's file or folder becomes root's: it keeps no
 // set-user-ID or set-group-ID bit, as cp keeps none; root's own keeps them.
 TEST_F(FileTree, SetIdBitsStayOnlyWhereTheOwnerDoes) {
