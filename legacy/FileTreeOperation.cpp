@@ -79,6 +79,10 @@ std::string Folded(const std::string& name) {
 
 bool IsMissing(win::DWORD error) { return error == win::ERROR_FILE_NOT_FOUND || error == win::ERROR_PATH_NOT_FOUND; }
 
+// A folder that refuses to take a new entry (no write access to it, a
+// read-only file system) is what a failure names, not the entry.
+bool Refuses(win::DWORD error) { return error == win::ERROR_ACCESS_DENIED || error == win::ERROR_WRITE_PROTECT; }
+
 // Folders a walk holds open at once on each side; a deeper one's ancestors
 // are closed and reopened through ".." on the way back.
 constexpr std::size_t kOpenLevels = 48;
@@ -235,6 +239,8 @@ bool CFileTreeOperation::Move(const std::string& source, const std::string& dest
   }
   m_Moving = false;
   m_Copied.clear();
+  m_KeptChanged.clear();
+  m_Removed.clear();
   EndBatch();
   m_AskIfReadOnly = ask;
   m_SubfolderBudget = -1;
@@ -330,6 +336,7 @@ std::optional<CFileTreeOperation::CopiedAlone> CFileTreeOperation::CopyTree(std:
                                                         : win::ERROR_ALREADY_EXISTS;
       const bool made = error == 0;
       madeRoot = made;
+      if (Refuses(error)) RaiseAt(at.Path(), error);
       if (error == win::ERROR_ALREADY_EXISTS) error = at.Folder().Enter(name, *out);
       if (error != 0) RefuseTargetEntry(at, name, error);
       // A Move's sources go only once the folder holding their copies is on disk too.
@@ -426,6 +433,7 @@ void CFileTreeOperation::CopySubfolder(FolderChain& source, FolderChain& target,
   win::DWORD error =
       stored == level.taken.end() ? target.Folder().CreateFolder(name, *into, FillingMode(self)) : win::ERROR_ALREADY_EXISTS;
   const bool made = error == 0;
+  if (Refuses(error)) RaiseAt(target.Path(), error);
   if (made) level.taken.emplace(Folded(name), name);
   if (error == win::ERROR_ALREADY_EXISTS) error = target.Folder().Enter(targetName, *into);
   if (error != 0) RefuseTargetEntry(target, targetName, error);
@@ -482,9 +490,10 @@ void CFileTreeOperation::CopyEntry(FolderChain& source, FolderChain& target, con
       (m_Moving && m_BatchFiles != 0 && source.Folder().Info(name, next) == 0 && m_BatchBytes + next.size > kBatchBytes))
     Settle(source, target, FolderFlush::IfSourcesWait);
   const std::size_t held = m_Placing.Size();
+  bool refused = false;
   if (const win::DWORD error =
-          source.Folder().CopyEntry(name, target.Folder(), targetName, m_Overwrite, &copied, &m_Placing))
-    RaiseAt(source.Path(name), error);
+          source.Folder().CopyEntry(name, target.Folder(), targetName, m_Overwrite, &copied, &m_Placing, &refused))
+    RaiseAt(refused ? target.Path() : source.Path(name), error);
   level.taken.emplace(Folded(targetName), targetName);
   ++m_BatchFiles;
   m_BatchBytes += copied.size;
@@ -517,12 +526,21 @@ void CFileTreeOperation::Settle(FolderChain& source, FolderChain& target, Folder
 void CFileTreeOperation::SettleLeaving(FolderChain& source, FolderChain& target, const platform::EntryInfo* own) {
   std::string failed;
   const win::DWORD unplaced = PlaceBatch(failed);
+  const bool permissions = own && target.Top().made;
+  // A Move gives a folder permissions that bar its owner from writing into it
+  // only once its sources are gone: until then its stale copies must go, and
+  // while a source stays a retry must be able to put it in.
+  const bool late = permissions && m_Moving && (own->mode & 0300) != 0300;
   if (own) {
     // Once its entries are written: each sets the folder's time anew.
     target.Folder().KeepModified(own->modified);
-    if (target.Top().made) target.Folder().KeepPermissions(*own);
+    if (permissions && !late) target.Folder().KeepPermissions(*own);
   }
   RemoveSources(source, target, FolderFlush::Always, unplaced, failed);
+  if (late && !source.Top().keeps) {
+    target.Folder().KeepPermissions(*own);
+    if (const win::DWORD error = target.Folder().Flush()) RaiseAt(target.Path(), error);
+  }
 }
 
 void CFileTreeOperation::RemoveSources(FolderChain& source, FolderChain& target, FolderFlush flush,
@@ -535,10 +553,9 @@ void CFileTreeOperation::RemoveSources(FolderChain& source, FolderChain& target,
     // What stays in the source is named by the final walk.
     for (const Copied& copy : m_Batch) {
       bool acted = false;
-      if (SettleSource(source.Folder(), source.Path(), target.Folder(), target.Path(), copy, acted) ==
-              AfterCopy::DropCopy &&
-          acted)
-        target.Top().taken.erase(Folded(copy.target));
+      const AfterCopy after = SettleSource(source.Folder(), source.Path(), target.Folder(), target.Path(), copy, acted);
+      if (after == AfterCopy::DropCopy && acted) target.Top().taken.erase(Folded(copy.target));
+      if (after != AfterCopy::Moved && !(after == AfterCopy::RemoveSource && acted)) source.Top().keeps = true;
     }
     m_Batch.clear();
   }
@@ -546,10 +563,10 @@ void CFileTreeOperation::RemoveSources(FolderChain& source, FolderChain& target,
 }
 
 CFileTreeOperation::AfterCopy CFileTreeOperation::Judge(const platform::EntryInfo& copied, win::DWORD looked,
-                                                        const platform::EntryInfo& now) {
+                                                        const platform::EntryInfo& now) const {
   if (IsMissing(looked)) return AfterCopy::Moved;
   if (looked != 0) return AfterCopy::KeepBoth;
-  if (copied.Unchanged(now)) return AfterCopy::RemoveSource;
+  if (SourceUnchanged(copied, now)) return AfterCopy::RemoveSource;
   // A regular file still under the name, written since (in place, or saved
   // over it by an editor), has newer data than the copy. A link or a folder in
   // its place leaves the copy as perhaps the only place its data is.
@@ -569,9 +586,14 @@ CFileTreeOperation::AfterCopy CFileTreeOperation::SettleSource(const platform::O
   platform::EntryInfo now;
   const win::DWORD looked = source.Info(copy.name, now);
   const AfterCopy after = Judge(copy.info, looked, now);
+  if (after == AfterCopy::DropCopy || after == AfterCopy::KeepBoth) {
+    // Kept for good: no later look at it (the final walk's) undoes that.
+    m_KeptChanged.insert(KeyOf(copy.info));
+    if (looked == 0) m_KeptChanged.insert(KeyOf(now));
+  }
   if (after == AfterCopy::RemoveSource) {
     acted = RemoveEntry(source, copy.name, &now, sourcePath + "\\" + copy.name);
-    if (acted) m_Copied.erase({now.device, now.inode});
+    if (acted) m_Copied.erase(KeyOf(now));
   } else if (after == AfterCopy::DropCopy) {
     // Only while it stands as copied: a copy keeps its source's last-write
     // time, so what stands under its name with another is no longer that copy.
@@ -620,7 +642,12 @@ bool CFileTreeOperation::RemoveEntry(const platform::OpenFolder& folder, const s
       return false;
     }
   }
-  if (const win::DWORD error = folder.RemoveFile(name)) RaiseAt(path, error);
+  // A name removed from a file that has others changes their names and change
+  // time, which is no write: what it left is what they may show.
+  const bool others = m_Moving && info != nullptr && info->kind != platform::EntryKind::Folder && info->links > 1;
+  platform::EntryInfo left;
+  if (const win::DWORD error = folder.RemoveFile(name, others ? &left : nullptr)) RaiseAt(path, error);
+  if (others && left.SameFile(*info)) m_Removed[KeyOf(*info)].push_back({*info, left});
   return true;
 }
 
@@ -790,15 +817,26 @@ bool CFileTreeOperation::CheckNames(const std::string& path, const std::string& 
   return true;
 }
 
-void CFileTreeOperation::Record(const platform::EntryInfo& copied) {
-  m_Copied[{copied.device, copied.inode}] = copied;
-}
+void CFileTreeOperation::Record(const platform::EntryInfo& copied) { m_Copied[KeyOf(copied)] = copied; }
 
 bool CFileTreeOperation::CopiedUnchanged(const platform::EntryInfo& now) const {
-  const auto found = m_Copied.find({now.device, now.inode});
-  if (found == m_Copied.end()) return false;
+  const auto found = m_Copied.find(KeyOf(now));
+  if (found == m_Copied.end() || m_KeptChanged.count(KeyOf(now)) != 0) return false;
   // A folder's own size and time change as the walk copies and removes.
-  return now.kind == platform::EntryKind::Folder ? found->second.kind == now.kind : found->second.Unchanged(now);
+  return now.kind == platform::EntryKind::Folder ? found->second.kind == now.kind : SourceUnchanged(found->second, now);
+}
+
+bool CFileTreeOperation::SourceUnchanged(const platform::EntryInfo& copied, const platform::EntryInfo& now) const {
+  // Each removal made while the file stood as it was leaves it as it left it.
+  platform::EntryInfo was = copied;
+  if (const auto found = m_Removed.find(KeyOf(copied)); found != m_Removed.end()) {
+    for (const OwnRemoval& removal : found->second) {
+      if (removal.before.links != was.links || removal.before.changed != was.changed) continue;
+      was.links = removal.after.links;
+      was.changed = removal.after.changed;
+    }
+  }
+  return was.Untouched(now);
 }
 
 bool CFileTreeOperation::CanDelete(const std::string& file) {

@@ -8,6 +8,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -102,7 +103,8 @@ class CFileTreeOperation {
   void Settle(FolderChain& source, FolderChain& target, FolderFlush flush);
   // Settle as the walk leaves the folder: with `own`, the folder takes that
   // source folder's time, and its permissions when the copy made it, before
-  // the flush.
+  // the flush (in a Move, permissions that bar the owner from writing once
+  // every source of the folder went, flushed again).
   void SettleLeaving(FolderChain& source, FolderChain& target, const platform::EntryInfo* own);
   // Puts the batch in place; 0 or the failure, with the source name of the
   // file it stopped at in `failed`. m_Batch keeps what stands under its name.
@@ -118,7 +120,7 @@ class CFileTreeOperation {
                    // that is left of what was copied
     Moved,         // it went meanwhile: its copy is all that is left of it, and its move is done
   };
-  static AfterCopy Judge(const platform::EntryInfo& copied, win::DWORD looked, const platform::EntryInfo& now);
+  AfterCopy Judge(const platform::EntryInfo& copied, win::DWORD looked, const platform::EntryInfo& now) const;
   // The one place that acts on Judge, for a file of a tree and a file moved on
   // its own alike: `copy.name` in `source`, its copy `copy.target` in
   // `target`; the paths name the two folders in texts. Returns the judgement;
@@ -137,6 +139,9 @@ class CFileTreeOperation {
   // During a Move: what the copy took, as it was when copied.
   void Record(const platform::EntryInfo& copied);
   bool CopiedUnchanged(const platform::EntryInfo& now) const;
+  // A file as copied is the file `now`, unwritten: its names and change time
+  // differ only as this Move's own removals of its other names left them.
+  bool SourceUnchanged(const platform::EntryInfo& copied, const platform::EntryInfo& now) const;
   bool CanDelete(const std::string& file);
   bool CanDelete(const std::string& file, win::DWORD attributes, const std::function<bool()>& clearReadOnly);
   static void RenamePath(const std::string& source, const std::string& destination);
@@ -147,7 +152,17 @@ class CFileTreeOperation {
   std::string m_WalkSource;           // the source of a tree copy (resolved)
   platform::EntryInfo m_WalkTarget;   // the folder a tree copy writes into, skipped by its own walk
   bool m_Moving = false;
-  std::map<std::pair<std::uint64_t, std::uint64_t>, platform::EntryInfo> m_Copied;
+  using FileKey = std::pair<std::uint64_t, std::uint64_t>;  // device, inode
+  static FileKey KeyOf(const platform::EntryInfo& info) { return {info.device, info.inode}; }
+  std::map<FileKey, platform::EntryInfo> m_Copied;
+  // Files a Move found changed once copied: it removes none of their names.
+  std::set<FileKey> m_KeptChanged;
+  // A Move's removals of names of files that have others, in order: the file
+  // just before each and as each left it.
+  struct OwnRemoval {
+    platform::EntryInfo before, after;
+  };
+  std::map<FileKey, std::vector<OwnRemoval>> m_Removed;
   std::string m_Kept;  // the first entry a Move left in its source
   struct Copied {
     std::string name;

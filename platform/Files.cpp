@@ -779,13 +779,19 @@ DWORD OpenFolder::SetAttributes(const std::string& name, DWORD attributes) const
   return ::fchmodat(m_Fd, name.c_str(), mode & 07777, AT_SYMLINK_NOFOLLOW) == 0 ? 0 : ErrorFromErrno(errno);
 }
 
-DWORD OpenFolder::RemoveFile(const std::string& name) const {
+DWORD OpenFolder::RemoveFile(const std::string& name, EntryInfo* left) const {
   const std::string native = inFolder(m_Native, name);
   if (const DWORD injected = InjectedFault(FileSeam::Remove, native)) return injected;
   struct stat st;
   if (::fstatat(m_Fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode))
     return win::ERROR_ACCESS_DENIED;
-  if (::unlinkat(m_Fd, name.c_str(), 0) != 0) return ErrorFromErrno(errno);
+  const int held = left ? ::openat(m_Fd, name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC) : -1;
+  const int err = ::unlinkat(m_Fd, name.c_str(), 0) == 0 ? 0 : errno;
+  if (held >= 0) {
+    if (err == 0 && ::fstat(held, &st) == 0) describe(st, *left);
+    ::close(held);
+  }
+  if (err != 0) return ErrorFromErrno(err);
   ForgetProfileFile(native);
   return 0;
 }
@@ -860,7 +866,13 @@ int openEntry(int dirFd, const char* name) {
 }  // namespace
 
 DWORD OpenFolder::CopyEntry(const std::string& name, const OpenFolder& to, const std::string& toName, bool replace,
-                            EntryInfo* copied, CopyBatch* batch) const {
+                            EntryInfo* copied, CopyBatch* batch, bool* refused) const {
+  if (refused) *refused = false;
+  // Once the source is open, a refusal can only be the target folder's.
+  const auto written = [refused](DWORD err) {
+    if (refused) *refused = err == win::ERROR_ACCESS_DENIED || err == win::ERROR_WRITE_PROTECT;
+    return err;
+  };
   struct stat st;
   if (::fstatat(m_Fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
     return errno == ENOENT ? win::ERROR_FILE_NOT_FOUND : ErrorFromErrno(errno);
@@ -879,7 +891,7 @@ DWORD OpenFolder::CopyEntry(const std::string& name, const OpenFolder& to, const
         return win::ERROR_SHARING_VIOLATION;
     }
     if (copied) describe(st, *copied);
-    return placeLinkAt(to.m_Fd, to.m_Native, target.data(), toName, replace);
+    return written(placeLinkAt(to.m_Fd, to.m_Native, target.data(), toName, replace));
   }
   if (!S_ISREG(st.st_mode)) return win::ERROR_ACCESS_DENIED;
   const int in = openEntry(m_Fd, name.c_str());
@@ -892,10 +904,10 @@ DWORD OpenFolder::CopyEntry(const std::string& name, const OpenFolder& to, const
     if (isItself(to.m_Fd, toName, st)) {
       err = win::ERROR_SHARING_VIOLATION;
     } else if (!batch) {
-      err = replaceAt(to.m_Fd, to.m_Native, toName, copyFill(in, st), &st, replace);
+      err = written(replaceAt(to.m_Fd, to.m_Native, toName, copyFill(in, st), &st, replace));
     } else if (!batch->Into(to)) {
       err = win::ERROR_INVALID_PARAMETER;  // a batch is for one folder
-    } else if ((err = fillTemp(to.m_Fd, to.m_Native, toName, copyFill(in, st), &st, fd, temp)) == 0) {
+    } else if ((err = written(fillTemp(to.m_Fd, to.m_Native, toName, copyFill(in, st), &st, fd, temp))) == 0) {
       batch->m_Held.push_back({fd, std::move(temp), toName, name, replace});
     }
   }

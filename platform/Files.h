@@ -178,10 +178,16 @@ struct EntryInfo {
   // The same file, and not written since: a rewrite of one size whose
   // last-write time was set back still has a change time of its own. A name
   // added or removed sets that time too, so it counts only where the file
-  // has as many names as before (another name of it may have been moved).
+  // has as many names as before: for a reader, whose file may be replaced
+  // under its name meanwhile (which is no write to what it reads).
   bool Unchanged(const EntryInfo& other) const {
     return SameFile(other) && kind == other.kind && size == other.size && modified == other.modified &&
            (links != other.links || changed == other.changed);
+  }
+  // Unchanged, with the same names and change time: nothing at all was done
+  // to the file (a caller that removed names of it itself accounts for them).
+  bool Untouched(const EntryInfo& other) const {
+    return Unchanged(other) && links == other.links && changed == other.changed;
   }
 };
 // The entry at a Windows-style path, its last name not followed.
@@ -225,8 +231,10 @@ class OpenFolder {
   // refused (ERROR_ACCESS_DENIED).
   // `copied` gets the source as it was when opened. With `batch`, a regular
   // file is left in the batch, to be put in place by CopyBatch::Place.
+  // `refused` is set when the failure is `to` refusing the new entry (access
+  // denied or write-protected once the source is open): the folder's doing.
   win::DWORD CopyEntry(const std::string& name, const OpenFolder& to, const std::string& toName, bool replace,
-                       EntryInfo* copied = nullptr, CopyBatch* batch = nullptr) const;
+                       EntryInfo* copied = nullptr, CopyBatch* batch = nullptr, bool* refused = nullptr) const;
   // As OpensForReading for the entry `name`.
   bool OpensForReading(const std::string& name) const;
   // Removes the temporary files that writers killed before their rename left here.
@@ -248,8 +256,10 @@ class OpenFolder {
   // As win::SetFileAttributes; a link is left alone.
   win::DWORD SetAttributes(const std::string& name, win::DWORD attributes) const;
   // A file or a link, whatever the link leads to; a folder is refused
-  // (ERROR_ACCESS_DENIED).
-  win::DWORD RemoveFile(const std::string& name) const;
+  // (ERROR_ACCESS_DENIED). With `left`, the entry as the removal left it (its
+  // other names, if any, see it so: one name fewer, a new change time), looked
+  // at through a handle held across the removal; untouched where it cannot be.
+  win::DWORD RemoveFile(const std::string& name, EntryInfo* left = nullptr) const;
   // An empty folder.
   win::DWORD RemoveFolder(const std::string& name) const;
 

@@ -1064,6 +1064,40 @@ TEST_F(FileTree, AFolderThatCannotBeListedIsNamed) {
   EXPECT_EQ(ReadAll("C:\\t\\s\\1.txt"), "1");
 }
 
+// A target folder that takes no new entry is named, whatever the copy would
+// have put in it, never the source.
+TEST_F(FileTree, ATargetFolderThatRefusesNewEntriesIsNamed) {
+  namespace fs = std::filesystem;
+  const struct {
+    const char* name;
+    std::function<void()> make;  // in C:\a
+    const char* readOnly;        // made without write access
+    const char* named;
+  } rows[] = {
+      {"a file", [] { Put("C:\\a\\1.txt", "1"); }, "D:\\b\\a", "D:\\b\\a"},
+      {"a link", [] { Link("C:\\out\\o.txt", "C:\\a\\l"); }, "D:\\b\\a", "D:\\b\\a"},
+      {"a subfolder", [] { MakeDirs("C:\\a\\s"); }, "D:\\b\\a", "D:\\b\\a"},
+      {"the folder itself", [] { Put("C:\\a\\1.txt", "1"); }, "D:\\b", "D:\\b"},
+  };
+  for (const auto& row : rows) {
+    Put("C:\\out\\o.txt", "o");
+    MakeDirs("C:\\a");
+    row.make();
+    MakeDirs(row.readOnly);
+    fs::permissions(Native(row.readOnly), fs::perms::owner_read | fs::perms::owner_exec);
+    bool copied = false;
+    {
+      const PermissionsBite bite;
+      copied = op_.Copy("C:\\a", "D:\\b");
+    }
+    fs::permissions(Native(row.readOnly), fs::perms::owner_all);
+    EXPECT_FALSE(copied) << row.name;
+    EXPECT_EQ(op_.m_ErrorCode, win::ERROR_ACCESS_DENIED) << row.name;
+    EXPECT_EQ(op_.m_ErrorText.rfind(std::string(row.named) + ": ", 0), 0u) << row.name << ": " << op_.m_ErrorText;
+    for (const char* path : {"C:\\a", "C:\\out", "D:\\b"}) fs::remove_all(Native(path));
+  }
+}
+
 // With overwriting off, a name a file of the batch waits for is taken: a
 // folder holding x.txt and Copy of x.txt, copied or moved where x.txt stands,
 // or copied twice into one place, gives every file a free name of its own.
@@ -1135,7 +1169,8 @@ TEST_F(FileTree, AFileWrittenAfterItsCopyLeavesNoStaleCopy) {
 // be removed fails the Move naming it. A source deleted meanwhile is moved:
 // its copy is all that is left of it. A link (dangling or not) in its place
 // stays, and so does the copy, which may be all that is left of the data
-// copied; as does a source that cannot be looked at.
+// copied; as does a source that cannot be looked at. A name of the file
+// outside the tree that goes meanwhile excuses no change of it, whenever it goes.
 TEST_F(FileTree, AMoveDropsAStaleCopyOnlyWhileItsSourceStandsWithNewerData) {
   namespace fs = std::filesystem;
   const struct {
@@ -1155,6 +1190,7 @@ TEST_F(FileTree, AMoveDropsAStaleCopyOnlyWhileItsSourceStandsWithNewerData) {
       {"tree as a copy", "C:\\a", "D:\\b", false, "D:\\b\\a\\1.txt", "D:\\b\\a\\Copy of 1.txt", "/b/a"},
   };
   const std::string file = Native("C:\\a\\1.txt");
+  const std::string otherName = Native("C:\\out\\1.txt");
   enum class Named { Kept, Copy, Folder };
   const auto linkTo = [&file](const std::string& target) {
     fs::remove(file);
@@ -1171,6 +1207,7 @@ TEST_F(FileTree, AMoveDropsAStaleCopyOnlyWhileItsSourceStandsWithNewerData) {
     // not remove, or the folder it cannot look into (a tree's, as its walk
     // cannot list it; a file moved alone is kept, as it cannot be looked at).
     Named named = Named::Kept;
+    bool twin = false;  // C:\\a\\1.txt has another name, C:\\out\\1.txt, when copied
   } events[] = {
       {"appended to", [&file](const std::string&) { std::ofstream(file, std::ios::app) << "+new"; }, false,
        fs::file_type::regular, "old+new", nullptr},
@@ -1179,6 +1216,22 @@ TEST_F(FileTree, AMoveDropsAStaleCopyOnlyWhileItsSourceStandsWithNewerData) {
       {"rewritten keeping its size and last-write time",
        [&file](const std::string&) { kxtest::RewriteKeepingSizeAndTime(file, "new"); }, false, fs::file_type::regular,
        "new", nullptr},
+      {"rewritten keeping its size and last-write time as another name of it goes",
+       [&](const std::string&) {
+         fs::remove(otherName);
+         kxtest::RewriteKeepingSizeAndTime(file, "new");
+       },
+       false, fs::file_type::regular, "new", nullptr, Named::Kept, true},
+      // Judged changed in its batch, then judged again by the final walk of a tree.
+      {"rewritten keeping its size and last-write time, another name of it going as its stale copy goes",
+       [&](const std::string& copy) {
+         kxtest::RewriteKeepingSizeAndTime(file, "new");
+         platform::SetRemoveFault([copy, otherName](const std::string& native) {
+           if (native == copy) fs::remove(otherName);
+           return win::DWORD{0};
+         });
+       },
+       false, fs::file_type::regular, "new", nullptr, Named::Kept, true},
       {"appended to, its stale copy not removable",
        [&file](const std::string& copy) {
          std::ofstream(file, std::ios::app) << "+new";
@@ -1217,6 +1270,7 @@ TEST_F(FileTree, AMoveDropsAStaleCopyOnlyWhileItsSourceStandsWithNewerData) {
       Put("C:\\out\\o.txt", "o");
       MakeDirs("D:\\b");
       if (shape.standing) Put(shape.standing, "before");
+      if (event.twin) fs::create_hard_link(file, otherName);
       op_.m_Overwrite = shape.overwrite;
       const std::string copy = shape.copy, flushed = shape.flushed;
       bool made = false;
@@ -1301,6 +1355,59 @@ TEST_F(FileTree, AMoveTakesEveryNameOfAFile) {
   EXPECT_TRUE(op_.Move("C:\\a", "D:\\b")) << op_.m_ErrorText;
   EXPECT_FALSE(Exists("C:\\a"));
   EXPECT_EQ(FilesIn("D:\\b\\a"), (std::map<std::string, std::string>{{"1.txt", "one"}, {"2.txt", "one"}}));
+}
+
+// A Move gives the folders it makes a source folder's read-only mode only
+// once their sources are gone: a stale copy can be dropped, and once the
+// source can be written a retry moves what stayed, beside what stood in
+// both trees (as "Copy of" files). Root, whom the mode does not bar, moves
+// such a folder whole, and its copy takes the mode.
+TEST_F(FileTree, AMoveOfAReadOnlyFolderLeavesItsCopyOpenToARetry) {
+  namespace fs = std::filesystem;
+  using Files = std::map<std::string, std::string>;
+  const struct {
+    const char* name;
+    bool written;  // C:\a\1.txt is appended to once its copy stands
+    bool copyStays;  // D:\\b\\a\\1.txt after the first Move
+    Files moved;  // D:\b\a after the retry
+  } rows[] = {{"its sources cannot be removed", false, true, {{"1.txt", "old"}, {"Copy of 1.txt", "old"}}},
+              {"a file written after its copy", true, false, {{"1.txt", "old+new"}}}};
+  for (const auto& row : rows) {
+    Put("C:\\a\\1.txt", "old");
+    MakeDirs("D:\\b");
+    fs::permissions(Native("C:\\a"), fs::perms::owner_read | fs::perms::owner_exec);
+    platform::SetFlushFault([&row](const std::string& native) {
+      if (row.written && kxtest::EndsWith(native, "/b/a") && Exists("D:\\b\\a\\1.txt") &&
+          ReadAll("C:\\a\\1.txt") == "old")
+        std::ofstream(Native("C:\\a\\1.txt"), std::ios::app) << "+new";
+      return 0u;
+    });
+    bool first = false, copied = false, retry = false;
+    {
+      const PermissionsBite bite;
+      first = op_.Move("C:\\a", "D:\\b");
+      platform::SetFlushFault({});
+      copied = Exists("D:\\b\\a\\1.txt");
+      fs::permissions(Native("C:\\a"), fs::perms::owner_write, fs::perm_options::add);
+      retry = op_.Move("C:\\a", "D:\\b");
+    }
+    EXPECT_FALSE(first) << row.name;
+    EXPECT_EQ(copied, row.copyStays) << row.name;
+    EXPECT_TRUE(retry) << row.name << ": " << op_.m_ErrorText;
+    EXPECT_FALSE(Exists("C:\\a")) << row.name;
+    EXPECT_EQ(FilesIn("D:\\b\\a"), row.moved) << row.name;
+    for (const char* path : {"C:\\a", "D:\\b"}) {
+      std::error_code ignored;
+      fs::permissions(Native(path), fs::perms::owner_all, fs::perm_options::add, ignored);
+      fs::remove_all(Native(path));
+    }
+  }
+  if (::geteuid() != 0) return;
+  Put("C:\\a\\1.txt", "old");
+  MakeDirs("D:\\b");
+  fs::permissions(Native("C:\\a"), fs::perms::owner_read | fs::perms::owner_exec);
+  EXPECT_TRUE(op_.Move("C:\\a", "D:\\b")) << op_.m_ErrorText;
+  EXPECT_EQ(fs::status(Native("D:\\b\\a")).permissions(), fs::perms::owner_read | fs::perms::owner_exec);
 }
 
 // Copied as root, another user's file or folder becomes root's: it keeps no
