@@ -105,7 +105,7 @@ ended
 [ "$STATUS" = 0 ] || fail "$CASE: exit status $STATUS"
 whole
 # Up for a moment only, the box was read by no one: its text is on standard error.
-grep -q "^\[kxmp\] Next Station: MP (not shown: the program ends)" "$DIR/err" ||
+grep -q "^\[kxmp\] Next Station: MP (\(taken down\|not shown\): the program ends)" "$DIR/err" ||
   fail "$CASE: the box taken down is not on stderr"
 
 # No pass ran and the mapping file is tidied.
