@@ -77,11 +77,15 @@ void Watch(bool on) {
 }  // namespace gtk
 #endif
 
-// The program ends: nobody is asked, the text is kept on standard error.
-int NotShown(const std::string& text, const std::string& caption, win::UINT type) {
-  std::fprintf(stderr, "[%s] %s (not shown: the program ends)\n", caption.empty() ? "kxmp" : caption.c_str(),
-               text.c_str());
+// The program ends: nobody is asked, the text is kept on standard error, with
+// how the box went (never shown, or taken down).
+int Unanswered(const std::string& text, const std::string& caption, win::UINT type, const char* how) {
+  std::fprintf(stderr, "[%s] %s (%s: the program ends)\n", caption.empty() ? "kxmp" : caption.c_str(), text.c_str(),
+               how);
   return platform::SafeAnswer(type);
+}
+int NotShown(const std::string& text, const std::string& caption, win::UINT type) {
+  return Unanswered(text, caption, type, "not shown");
 }
 
 int ShowHere(const std::string& text, const std::string& caption, win::UINT type) {
@@ -105,10 +109,18 @@ int ShowHere(const std::string& text, const std::string& caption, win::UINT type
   wxGenericMessageDialog dialog(nullptr, wxString::FromUTF8(shown),
                                 wxString::FromUTF8(caption.empty() ? "kxmp" : caption), style);
   if (type & win::MB_TOPMOST) dialog.SetWindowStyleFlag(dialog.GetWindowStyleFlag() | wxSTAY_ON_TOP);
+  // Drawn on the screen: from then on someone may have read it.
+  bool drawn = false;
+  dialog.Bind(wxEVT_PAINT, [&drawn](wxPaintEvent& event) {
+    drawn = true;
+    event.Skip();
+  });
   const int answer = dialog.ShowModal();
-  // Taken down by the program's end (or refused as it opened): up for a
-  // moment at most, read by no one.
-  if (g_Current && g_Current->Ended()) return NotShown(text, caption, type);
+  // Taken down by the program's end: told as taken down once it was drawn;
+  // refused as it opened, or taken down before it was drawn, it was read by
+  // no one.
+  if (g_Current && g_Current->Ended())
+    return drawn ? Unanswered(text, caption, type, "taken down") : NotShown(text, caption, type);
   switch (answer) {
     case wxID_OK: return win::IDOK;
     case wxID_YES: return win::IDYES;

@@ -158,10 +158,15 @@ class CPortDevice {
   // A record or report write that failed: named on the debug output (and
   // standard error) the first time each file fails; the first one of the run
   // is kept, so that the job does not show a pass whose records are missing.
+  // A folder lock refused (ERROR_LOCK_FAILED) is told with why, above all
+  // whether another process keeps the folder.
   void NoteWriteFailure(const std::string& path, std::uint32_t osError);
   bool HasWriteFailure() const { return m_WriteFailError != 0; }
+  // "OS LastError <n>" of the failure kept, with why for a folder lock refused.
+  std::string WriteFailureError() const;
   std::string m_WriteFailPath;
   std::uint32_t m_WriteFailError = 0;
+  std::string m_WriteFailReason;  // why the folder's lock was refused, for ERROR_LOCK_FAILED
   std::set<std::string> m_AnnouncedWriteFailures;
 
   // START clears it; END and the fail block record it.

@@ -11,6 +11,7 @@
 #include "device/Settings.h"
 #include "platform/Clock.h"
 #include "platform/Debug.h"
+#include "platform/FolderLock.h"
 
 using kx::StrFormat;
 
@@ -27,6 +28,13 @@ win::SYSTEMTIME Now() {
 
 std::string TimeKey(const win::SYSTEMTIME& t) {
   return StrFormat("[%02d-%02d-%02d %02d:%02d:%02d]", t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond);
+}
+
+// The number stays as tools read it; a folder lock refused adds why.
+std::string LastErrorText(std::uint32_t osError, const std::string& reason) {
+  std::string text = StrFormat("OS LastError %u", osError);
+  if (!reason.empty()) text += " (the folder cannot be locked: " + reason + ")";
+  return text;
 }
 
 }  // namespace
@@ -49,11 +57,16 @@ void CPortDevice::NoteWriteFailure(const std::string& path, std::uint32_t osErro
   for (std::size_t at; (at = named.find("\\\\", 1)) != std::string::npos;) named.erase(at, 1);
   // Every line of a report on a full disk fails: each file is announced once a job.
   if (!m_AnnouncedWriteFailures.insert(named).second) return;
-  platform::DebugAlert(StrFormat("Port-%d: %s not written, OS LastError %u", m_Slot, named.c_str(), osError));
+  const std::string reason = osError == win::ERROR_LOCK_FAILED ? platform::LockRefusalReason(path) : "";
+  platform::DebugAlert(
+      StrFormat("Port-%d: %s not written, ", m_Slot, named.c_str()) + LastErrorText(osError, reason));
   if (m_WriteFailError != 0) return;
   m_WriteFailPath = named;
   m_WriteFailError = osError;
+  m_WriteFailReason = reason;
 }
+
+std::string CPortDevice::WriteFailureError() const { return LastErrorText(m_WriteFailError, m_WriteFailReason); }
 
 namespace {
 // A report that was never started loses its lines, as it always has; any

@@ -269,7 +269,7 @@ bool CPortJob::FailLostRecords() {
   const std::size_t slash = path.find_last_of("\\/");
   const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
   d.m_ErrorCode = kRecordLostCode;
-  d.m_ErrorMessage = kx::StrFormat("Record not written: %s, OS LastError %u", path.c_str(), d.m_WriteFailError);
+  d.m_ErrorMessage = kx::StrFormat("Record not written: %s, %s", path.c_str(), d.WriteFailureError().c_str());
   m_FailCode = d.m_ErrorCode;
   if (m_ResultCode) *m_ResultCode = m_FailCode;
   SetPortStatus(0, d.m_ErrorCode, d.m_ErrorMessage);

@@ -37,8 +37,9 @@ constexpr std::chrono::milliseconds kTerminationPoll{20};
 // this once, not once a record (ProcessFolders::Wait).
 constexpr std::chrono::seconds kTerminationGrace{1};
 // What a wait answers, instead of an errno value, when it gave way after a
-// termination request because the folder is held outside the process.
+// termination request: the folder held outside the process, or not known to be.
 constexpr int kKeptOutside = -1;
+constexpr int kNotKeptOutside = -2;
 
 // The folders whose write lock this thread holds (ProfileWriteLock and the
 // writes nested in it), by what they are rather than by a path: a nested write
@@ -53,8 +54,17 @@ struct Refusal {
   std::optional<FolderId> id;
   DWORD error;
   std::string text;
+  std::string reason;
 };
 thread_local std::vector<Refusal> t_refusedFolders;
+
+// This thread's latest refused folder lock, for the write that failed with it.
+struct LastRefusal {
+  std::string folder;
+  std::optional<FolderId> id;
+  std::string reason;
+};
+thread_local std::optional<LastRefusal> t_lastRefusal;
 
 FaultSeam<LockFault>& lockFault() {
   static FaultSeam<LockFault> seam;
@@ -103,6 +113,14 @@ const Refusal* refusalOf(const std::string& folder, const std::optional<FolderId
   for (const Refusal& r : t_refusedFolders)
     if (r.folder == folder || (id && r.id == id)) return &r;
   return nullptr;
+}
+
+// A lock refused again as this thread's ProfileWriteLock of the folder was.
+void refuseAgain(const Refusal& earlier, DWORD& error, std::string& text, std::string& reason) {
+  error = earlier.error;
+  text = earlier.text;
+  reason = earlier.reason;
+  t_lastRefusal = LastRefusal{earlier.folder, earlier.id, reason};
 }
 
 int tryLock(int fd) {
@@ -163,9 +181,10 @@ class ProcessFolders {
   // a folder holds up the exit once, not once a record; otherwise once it
   // has gone on for its own grace, whatever other waits did, so that a port
   // of this process holding the folder for a moment is still waited for
-  // (kKeptOutside when the folder is then held outside, else EINTR). A wait
-  // given up hands `fd` to the waiting thread, which closes it once its flock
-  // returns (a lock got too late is let go at once), and sets `fd` to -1.
+  // (kKeptOutside when the folder is then held outside, else
+  // kNotKeptOutside). A wait given up hands `fd` to the waiting thread, which
+  // closes it once its flock returns (a lock got too late is let go at once),
+  // and sets `fd` to -1.
   int Wait(int& fd, const FolderId& id) {
     int e = Try(fd, id);
     if (e != EWOULDBLOCK) return e;
@@ -221,7 +240,7 @@ class ProcessFolders {
       if (look == Look::Outside) f.keptOutside = true;
       waiter->abandoned = true;
       fd = -1;
-      return look == Look::Outside ? kKeptOutside : EINTR;
+      return look == Look::Outside ? kKeptOutside : kNotKeptOutside;
     }
     return waiter->err;
   }
@@ -324,15 +343,14 @@ bool HoldsFolderLock() { return !t_lockedFolders.empty(); }
 FolderLock::FolderLock(const std::string& file, bool remember)
     : named_(parentFolder(file)), folder_(resolvedFolder(named_)) {
   if (const Refusal* r = refusalOf(folder_, std::nullopt)) {
-    error_ = r->error;
-    text_ = r->text;
+    refuseAgain(*r, error_, text_, reason_);
     return;
   }
   if (take()) return;
   if (fd_ >= 0) {
     t_lockedFolders.push_back(*id_);
   } else if (error_ != 0 && remember) {
-    t_refusedFolders.push_back({folder_, id_, error_, text_});
+    t_refusedFolders.push_back({folder_, id_, error_, text_, reason_});
     remembered_ = true;
   }
 }
@@ -369,10 +387,7 @@ bool FolderLock::take() {
     if (holds(id) || earlier != nullptr) {
       ::close(fd_);
       fd_ = -1;
-      if (earlier != nullptr) {
-        error_ = earlier->error;
-        text_ = earlier->text;
-      }
+      if (earlier != nullptr) refuseAgain(*earlier, error_, text_, reason_);
       return true;
     }
     id_ = id;
@@ -402,9 +417,24 @@ void FolderLock::refuse(const char* step, int err, DWORD error) {
   }
   fd_ = -1;
   error_ = error;
-  text_ = "the folder " + folder_ + " cannot be " + step + ": " +
-          (err == kKeptOutside ? "another process keeps the folder and the program is ending"
-                               : std::generic_category().message(err));
+  reason_ = err == kKeptOutside      ? "another process keeps the folder and the program is ending"
+            : err == kNotKeptOutside ? "the program is ending and no other process is known to keep the folder"
+                                     : std::generic_category().message(err);
+  text_ = "the folder " + folder_ + " cannot be " + step + ": " + reason_;
+  t_lastRefusal = LastRefusal{folder_, id_, reason_};
+}
+
+std::string LockRefusalReason(const std::string& file) {
+  if (!t_lastRefusal) return {};
+  std::string mapped;
+  if (!MapPath(file, mapped)) return {};
+  const std::string folder = resolvedFolder(parentFolder(mapped));
+  struct stat st;
+  const bool same = folder == t_lastRefusal->folder ||
+                    (t_lastRefusal->id && ::stat(folder.c_str(), &st) == 0 &&
+                     *t_lastRefusal->id == FolderId{static_cast<std::uint64_t>(st.st_dev),
+                                                    static_cast<std::uint64_t>(st.st_ino)});
+  return same ? t_lastRefusal->reason : std::string();
 }
 
 ProfileWriteLock::ProfileWriteLock(const std::string& fileName) {

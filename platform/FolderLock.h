@@ -45,7 +45,8 @@ struct FolderId {
 // the process still: a lock a script keeps holds up the exit once, not once a
 // record. A wait for a thread of the process never gives way before its own
 // second. A wait that gave way against a holder outside says so in Text()
-// ("another process keeps the folder and the program is ending").
+// ("another process keeps the folder and the program is ending"), and one
+// that gave way otherwise says that no other process is known to keep it.
 class FolderLock {
  public:
   // `remember`: a refusal makes this thread's writes to the folder fail while
@@ -71,8 +72,17 @@ class FolderLock {
   int fd_ = -1;
   win::DWORD error_ = 0;
   std::string text_;
+  std::string reason_;  // the end of text_: why it was refused
   bool remembered_ = false;
 };
+
+// Why this thread's latest refused folder lock was refused, when it was the
+// lock of the folder holding `file` (a path as the file calls take it): what
+// a write that failed with ERROR_LOCK_FAILED tells beside the number, above
+// all whether another process keeps the folder ("another process keeps the
+// folder and the program is ending", "No locks available"). Empty when this
+// thread's latest refusal was of another folder, or there was none.
+std::string LockRefusalReason(const std::string& file);
 
 // True while this thread holds the lock of some folder: its profile reads then
 // read files afresh, as another process's change may be newer than the

@@ -757,6 +757,7 @@ TEST_F(ProductionPage, AnArrivalThatLearnsPortsByGuessWarnsAsStartUpDoes) {
     EXPECT_EQ(box_->History().size(), 1u);
   }
   page.WaitForRunEnd();
+  EXPECT_FALSE(page.Running());  // ended although its end warned
   EXPECT_EQ(page.DriveNumber(9), 2);
   ASSERT_EQ(box_->History().size(), 2u);
   EXPECT_EQ(box_->History()[1].text, ofSeven[0].text);

@@ -1,3 +1,11 @@
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <fstream>
+#include <iterator>
+
 #include "command/DriveCommand.h"
 #include "device/FileWrites.h"
 #include "device/Format.h"
@@ -8,6 +16,7 @@
 #include "platform/FileFaults.h"
 #include "platform/Files.h"
 #include "platform/FolderLock.h"
+#include "platform/Termination.h"
 #include "tests/support/EmulatedStation.h"
 #include "tests/support/RecordChecks.h"
 #include "tests/support/ScratchFolder.h"
@@ -170,6 +179,45 @@ TEST_F(PortReport, RefusedWritesAreNotedOnceAndAnnounced) {
     EXPECT_EQ(d->m_WriteFailError, *r.noted ? 112u : 0u);
     const std::string announced = std::string("Port-3: ") + r.noted + " not written, OS LastError 112";
     EXPECT_EQ(debug.All().find(announced) != std::string::npos, *r.noted != 0) << debug.All();
+  }
+}
+
+// A record the folder's lock refused keeps its number (ERROR_LOCK_FAILED) and
+// says whether another process keeps the folder: not where the system refuses
+// to lock it (a file system without flock), yes where a script keeps it after
+// a stop. In a child: the stop is process-wide and never cleared.
+TEST_F(PortReport, ARecordTheFoldersLockRefusedSaysWhetherAnotherProcessKeepsTheFolder) {
+  for (const bool script : {false, true}) {
+    SCOPED_TRACE(script ? "a script keeps the folder after a stop" : "the system refuses the lock");
+    auto d = Device();
+    d->WriteReport("START", true);
+    d->m_SerialNumber = "SN1";
+    kxtest::ForkedWriter child([&] {
+      if (script) {
+        platform::RequestTermination();
+        const int holder = ::open(Native("D:\\Log").c_str(), O_RDONLY | O_DIRECTORY);
+        if (holder < 0 || ::flock(holder, LOCK_EX) != 0) return false;
+      } else {
+        platform::SetLockFault(
+            [](const std::string&, platform::LockStep step) { return step == platform::LockStep::Lock ? ENOLCK : 0; });
+      }
+      platform::DebugCapture debug;
+      d->WriteReport("END", true);
+      std::ofstream("told.txt", std::ios::binary) << debug.All();
+      std::ofstream("kept.txt", std::ios::binary) << d->WriteFailureError();
+      return d->m_WriteFailPath == kRecords;
+    });
+    ASSERT_TRUE(child.Started());
+    child.Go();
+    EXPECT_EQ(child.Finish(), 0) << "the record was not the failure kept";
+    std::ifstream toldFile("told.txt", std::ios::binary), keptFile("kept.txt", std::ios::binary);
+    const std::string told((std::istreambuf_iterator<char>(toldFile)), std::istreambuf_iterator<char>());
+    const std::string kept((std::istreambuf_iterator<char>(keptFile)), std::istreambuf_iterator<char>());
+    EXPECT_TRUE(Has(told, std::string(kRecords) + " not written, OS LastError 167")) << told;
+    EXPECT_EQ(kept.rfind("OS LastError 167", 0), 0u) << kept;
+    EXPECT_EQ(Has(told, "another process keeps the folder"), script) << told;
+    EXPECT_EQ(Has(kept, "another process keeps the folder"), script) << kept;
+    EXPECT_EQ(Has(kept, "No locks available"), !script) << kept;
   }
 }
 

@@ -16,6 +16,7 @@
 #include <future>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "platform/Files.h"
@@ -316,6 +317,83 @@ TEST_F(Profile, ALockWaitGivenUpAgainstAnOutsideHolderSaysTheProgramIsEnding) {
   });
   EXPECT_EQ(kxtest::waitExit(child), 0) << "1: the wait given up after its grace did not say so; 2: the wait "
                                            "given up at once did not";
+}
+
+// The process counts the folder's holders through its ports' and a script's
+// turns: before a stop a port hands the folder on to another that waits for
+// it; after the stop a script holds the folder and a wait gives way to it;
+// the script lets go and a port holds it, and a wait for that port is not
+// told as another process's; the port lets go and the script holds it again,
+// and a wait gives way to the script at once, saying so.
+TEST_F(Profile, AFoldersHoldersAreCountedThroughAScriptsAndThePortsTurns) {
+  const pid_t child = kxtest::forkChild([&] {
+    const auto toldOutside = [this] {
+      return platform::ProfileWriteLock(ini).ErrorText().ends_with(
+          ": another process keeps the folder and the program is ending");
+    };
+    const auto flocked = [this] {
+      const int fd = ::open(dir.path().c_str(), O_RDONLY | O_DIRECTORY);
+      return fd >= 0 && ::flock(fd, LOCK_EX) == 0 ? fd : -1;
+    };
+    // The second port lets the first go once it waits for it (its pump runs).
+    struct HandOn final : platform::LockWaitPump {
+      std::promise<void> waits;
+      bool told = false;
+      void Waiting() override {
+        if (!std::exchange(told, true)) waits.set_value();
+      }
+      void Ended() override {}
+    };
+    auto handOn = std::make_shared<HandOn>();
+    std::promise<void> firstHolds;
+    std::thread first([&] {
+      platform::ProfileWriteLock lock(ini);
+      firstHolds.set_value();
+      handOn->waits.get_future().wait();
+    });
+    firstHolds.get_future().wait();
+    bool handedOn = false;
+    std::thread second([&] {
+      platform::SetLockWaitPump(handOn);
+      handedOn = platform::ProfileWriteLock(ini).Error() == 0;
+      platform::SetLockWaitPump(nullptr);
+    });
+    first.join();
+    second.join();
+    if (!handedOn) return 5;
+
+    platform::RequestTermination();
+    int script = flocked();
+    if (script < 0) return 9;
+    if (!toldOutside()) return 1;
+    ::close(script);
+    // Once the given-up wait's own flock has let go, the port's lock is taken at once.
+    const int probe = flocked();
+    if (probe < 0) return 9;
+    ::close(probe);
+    std::promise<bool> held;
+    std::promise<void> letGo;
+    std::thread port([&] {
+      platform::ProfileWriteLock lock(ini);
+      held.set_value(lock.Error() == 0);
+      letGo.get_future().wait();
+    });
+    const bool portHeld = held.get_future().get();
+    const bool portToldOutside = toldOutside();
+    letGo.set_value();
+    port.join();
+    if (!portHeld) return 4;
+    if (portToldOutside) return 2;
+    script = flocked();
+    if (script < 0) return 9;
+    const bool scriptToldOutside = toldOutside();
+    ::close(script);
+    return scriptToldOutside ? 0 : 3;
+  });
+  EXPECT_EQ(kxtest::waitExit(child), 0)
+      << "1: the first wait did not give way to the script; 2: the wait for the port was told as another "
+         "process's; 3: the wait for the script holding again was not; 4: the port did not get the lock; 5: the "
+         "waiting port did not get it from the other";
 }
 
 // A wait of the thread that set the pump runs it until the lock is got (here

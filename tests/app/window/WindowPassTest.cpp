@@ -9,6 +9,7 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <thread>
 #include <utility>
 
@@ -32,6 +33,7 @@
 #include "tools/DemoSite.h"
 #include "tools/WindowDriver.h"
 
+#include <wx/modalhook.h>
 #include <wx/msgdlg.h>
 #include <wx/timer.h>
 #include <wx/weakref.h>
@@ -388,6 +390,56 @@ TEST_F(WindowPass, AWindowClosesOnlyAfterTheBoxOpenOverItHasReturned) {
     app_->Shut();
     platform::ClearDeviceBackends();
     std::filesystem::remove("Configuration/System/libGetDev.so");
+  }
+}
+
+// A box that the program's end takes down is told on standard error as taken
+// down once it was drawn on the screen, where someone may have read it; one
+// the end reached as it opened is told as not shown. Either way it gets the
+// safe answer.
+TEST_F(WindowPass, ABoxTheEndTakesDownIsToldAsTakenDownOnlyOnceItWasDrawn) {
+  for (const bool drawn : {true, false}) {
+    SCOPED_TRACE(drawn ? "taken down once drawn" : "the end came as it opened");
+    CModalBoxes boxes;
+    // Registered after the boxes, so told of a box opening before them.
+    struct Opening final : wxModalDialogHook {
+      std::function<void(wxDialog*)> opened;
+      int Enter(wxDialog* dialog) override {
+        opened(dialog);
+        return wxID_NONE;
+      }
+    } opening;
+    bool painted = false;
+    opening.opened = [&](wxDialog* dialog) {
+      if (!drawn) boxes.End();
+      dialog->Bind(wxEVT_PAINT, [&painted](wxPaintEvent& event) {
+        painted = true;
+        event.Skip();
+      });
+    };
+    opening.Register();
+    int answer = 0;
+    bool returned = false;
+    testing::internal::CaptureStderr();
+    wxTheApp->CallAfter([&] {
+      answer = CWxMessageBox().Show("Next Station: MP", "", win::MB_OKCANCEL);
+      returned = true;
+    });
+    const bool ended = kxtools::RunEventsUntil(
+        [&] {
+          if (painted && !boxes.Ended()) boxes.End();
+          return returned;
+        },
+        60000);
+    const std::string told = testing::internal::GetCapturedStderr();
+    ASSERT_TRUE(ended);
+    EXPECT_EQ(painted, drawn);
+    EXPECT_EQ(answer, win::IDCANCEL);
+    std::string line;
+    for (std::istringstream lines(told); std::getline(lines, line);)
+      if (Has(line, "Next Station: MP")) break;
+    EXPECT_EQ(Has(line, "taken down"), drawn) << told;
+    EXPECT_EQ(Has(line, "not shown"), !drawn) << told;
   }
 }
 
