@@ -76,6 +76,10 @@ std::string ShownText(const std::string& text) {
   return shown;
 }
 
+// Where the page's run summary takes its station (the tool's settings) and
+// working number (the product's parameters), at Start and in its jobs.
+kx::RunSummarySources RunSummarySources() { return {app::kToolSettingIni, {}}; }
+
 void PaintCell(kx::StatusCellModel& cell, std::uint32_t text, std::uint32_t back, const std::string& shown) {
   cell.SetColor(text, back);
   cell.Clear();
@@ -298,8 +302,9 @@ void CProductionPage::RunOnePass(int jobMode) {
     }
     if (!created) continue;  // no job goes to a pool that does not exist
     m_PortStates[port - 1] = 1;
-    auto* job = new CPortJob(jobMode, m_Locks.get(), &Cell(port), &Progress(port), drives[port - 1], port, nullptr,
-                             &m_LabelViews, m_LogFolder, &m_ResultCodes[port - 1], nullptr, &m_PortStates);
+    auto* job =
+        new CPortJob(jobMode, m_Locks.get(), &Cell(port), &Progress(port), drives[port - 1], port, nullptr,
+                     &m_LabelViews, m_LogFolder, &m_ResultCodes[port - 1], nullptr, &m_PortStates, RunSummarySources());
     m_Pool.Post(job);
     ++m_JobsPosted;
     win::Sleep(300);
@@ -494,9 +499,8 @@ bool CProductionPage::PrepareLogFolders(std::string& message) {
   return true;
 }
 
-// The station as the tool's settings name it, then the product's parameters.
 win::DWORD CProductionPage::WriteRunSummary(const std::string& totalLogPath) {
-  return kx::WriteRunSummary(totalLogPath, {app::kToolSettingIni, {}}, TimeStamp());
+  return kx::WriteRunSummary(totalLogPath, RunSummarySources(), TimeStamp());
 }
 
 void CProductionPage::WriteRunTotals(const std::array<std::string, kResultCodes>& codes) {

@@ -5,6 +5,7 @@
 
 #include "command/DriveCommand.h"
 #include "device/Environment.h"
+#include "device/ErrorLog.h"
 #include "device/FileWrites.h"
 #include "device/Format.h"
 #include "device/PortDevice.h"
@@ -185,10 +186,11 @@ void CPortDevice::WriteFailReport() {
 
   if (!m_ErrorLogPath.empty()) {
     // Keyed by second, slot and serial number like the records of
-    // SATA_RecordSN.ini, and as those never in place of an earlier entry.
+    // SATA_RecordSN.ini, and as those never in place of an earlier entry; a
+    // log removed during the run gets its column line back first.
     const std::string tail = StrFormat("   SlotNo:%02d   SN:%s", m_Slot, kx::ProfileSafe(m_SerialNumber, true).c_str());
-    const win::DWORD err = kx::WriteNewRecord(
-        m_ErrorLogPath, "Error List", [&tail](const win::SYSTEMTIME& at) { return TimeKey(at) + tail; },
+    const win::DWORD err = kx::AddErrorLogEntry(
+        m_ErrorLogPath, [&tail](const win::SYSTEMTIME& at) { return TimeKey(at) + tail; },
         StrFormat(" %s:%s", printedCode.c_str(), kx::ProfileSafe(m_ErrorMessage, false).c_str()));
     if (err != 0) NoteWriteFailure(m_ErrorLogPath, err);
   }

@@ -36,7 +36,8 @@ int ParamInt(const char* section, const char* key) {
 CPortJob::CPortJob(int mode, kx::PageLocks* locks, IStatusCell* statusCell, IProgressBar* progress, int driveNumber,
                    int slot, const std::atomic<bool>* repeatCheck, std::array<ITextWindow*, 3>* countLabels,
                    std::string logFolder, std::string* resultCode, void* clockButton,
-                   std::array<std::atomic<int>, kx::kPortCount>* portStates)
+                   std::array<std::atomic<int>, kx::kPortCount>* portStates,
+                   std::optional<kx::RunSummarySources> runSummary)
     : m_Locks(locks),
       m_StatusCell(statusCell),
       m_Progress(progress),
@@ -44,6 +45,7 @@ CPortJob::CPortJob(int mode, kx::PageLocks* locks, IStatusCell* statusCell, IPro
       m_SlotText(kx::StrFormat("%d", slot)),
       m_VersionText(kx::StrFormat("V%d.%02x%s", 2, 0x0A, "")),
       m_LogFolder(std::move(logFolder)),
+      m_RunSummary(std::move(runSummary)),
       m_ResultCode(resultCode),
       m_RepeatCheck(repeatCheck),
       m_ClockButton(clockButton),

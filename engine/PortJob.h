@@ -12,11 +12,13 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "device/BlockRecord.h"
 #include "device/StatusCell.h"
 #include "engine/EngineGlobals.h"
+#include "engine/RunLogHeaders.h"
 #include "engine/ThreadPool.h"
 
 class CPortDevice;
@@ -40,10 +42,13 @@ class CPortJob : public CWorkItem {
   // countLabels: the page's total, good and bad count labels (may be null).
   // resultCode: the port's entry of the page's result-code table.
   // portStates: the page's per-port run states, index slot-1.
-  CPortJob(int mode, kx::PageLocks* locks, IStatusCell* statusCell, IProgressBar* progress, int driveNumber,
-           int slot, const std::atomic<bool>* repeatCheck, std::array<ITextWindow*, 3>* countLabels,
-           std::string logFolder, std::string* resultCode, void* clockButton,
-           std::array<std::atomic<int>, kx::kPortCount>* portStates);
+  // runSummary: where the page's run summary takes its station and working
+  // number, for a Total log the job finds missing; none for a job that no page
+  // started, which then leaves a missing Total log missing (WriteSummaryLogs).
+  CPortJob(int mode, kx::PageLocks* locks, IStatusCell* statusCell, IProgressBar* progress, int driveNumber, int slot,
+           const std::atomic<bool>* repeatCheck, std::array<ITextWindow*, 3>* countLabels, std::string logFolder,
+           std::string* resultCode, void* clockButton, std::array<std::atomic<int>, kx::kPortCount>* portStates,
+           std::optional<kx::RunSummarySources> runSummary = std::nullopt);
   virtual ~CPortJob();
   CPortJob(const CPortJob&) = delete;
   CPortJob& operator=(const CPortJob&) = delete;
@@ -86,6 +91,11 @@ class CPortJob : public CWorkItem {
   static std::uint16_t UpdateFileChecksum(const std::string& path);
   // The same over a file's text.
   static std::uint16_t TextChecksum(const std::string& text);
+  // A run log found missing (removed during the run) gets its whole header
+  // before the pass: the Total log its run summary from m_RunSummary (no
+  // sources: it stays missing and the pass is refused there), the Error log
+  // its column line. A refused header refuses the pass in that log, noted as
+  // the device's write failure like any refused record.
   // pageLock, when given, is the page's lock 0 the caller holds for the counts:
   // it is released before a failure's Error-log entry waits for a second of
   // its own, so that other ports' records do not wait behind it.
@@ -110,6 +120,7 @@ class CPortJob : public CWorkItem {
   std::string m_LogFolder;
   std::string m_TotalLogPath;
   std::string m_ErrorLogPath;
+  std::optional<kx::RunSummarySources> m_RunSummary;
   std::string* m_ResultCode = nullptr;
   const std::atomic<bool>* m_RepeatCheck = nullptr;
   void* m_ClockButton = nullptr;

@@ -1,6 +1,7 @@
 #include "engine/RunLogHeaders.h"
 
 #include <cstddef>
+#include <functional>
 #include <string_view>
 #include <vector>
 
@@ -61,6 +62,17 @@ win::DWORD WriteHeader(const std::string& file, const std::vector<HeaderKey>& ke
   });
 }
 
+// Counts into a log, its header first when it is missing. Finding it missing
+// and writing the header are one step for every process sharing the folder
+// (nested in the caller's lock when it holds it).
+win::DWORD AddCounts(const std::string& log, const std::function<win::DWORD()>& header,
+                     const std::vector<KeyUpdate>& counts, std::vector<int>* raised) {
+  platform::ProfileWriteLock lock(log);
+  if (!platform::FileExists(log))
+    if (const win::DWORD error = header(); error != 0) return error;
+  return UpdateProfileKeys(log, counts, raised);
+}
+
 }  // namespace
 
 std::string LogFolderOf(const std::string& configured, const std::string& workingNo, const std::string& computerName) {
@@ -118,11 +130,6 @@ win::DWORD WriteRunSummary(const std::string& totalLog, const RunSummarySources&
   return WriteHeader(totalLog, keys);
 }
 
-win::DWORD WriteErrorLogHeader(const std::string& errorLog) {
-  return WriteHeader(errorLog,
-                     {{"Error List", "[Year-Month-Day Hour:Min:Sec]   SlotNo:No   SN:xxxxx", "--Error_Code:Error_Msg"}});
-}
-
 win::DWORD WriteSummaryLogHeader(const std::string& summaryLog, const std::string& now) {
   return WriteHeader(summaryLog, {{"Time", "Start Time", now},
                                   {"Time", "End Time", ""},
@@ -133,12 +140,16 @@ win::DWORD WriteSummaryLogHeader(const std::string& summaryLog, const std::strin
 
 win::DWORD AddSummaryCounts(const std::string& summaryLog, const std::vector<KeyUpdate>& counts,
                             const std::string& now) {
-  // Finding the log missing and writing its header are one step for every
-  // process sharing the folder (nested in the caller's lock when it holds it).
-  platform::ProfileWriteLock lock(summaryLog);
-  if (!platform::FileExists(summaryLog))
-    if (const win::DWORD error = WriteSummaryLogHeader(summaryLog, now); error != 0) return error;
-  return UpdateProfileKeys(summaryLog, counts);
+  const auto header = [&] { return WriteSummaryLogHeader(summaryLog, now); };
+  return AddCounts(summaryLog, header, counts, nullptr);
+}
+
+win::DWORD AddTotalCounts(const std::string& totalLog, const RunSummarySources* sources,
+                          const std::vector<KeyUpdate>& counts, const std::string& now, std::vector<int>* raised) {
+  const auto header = [&]() -> win::DWORD {
+    return sources != nullptr ? WriteRunSummary(totalLog, *sources, now) : win::ERROR_FILE_NOT_FOUND;
+  };
+  return AddCounts(totalLog, header, counts, raised);
 }
 
 }  // namespace kx

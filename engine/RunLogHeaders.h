@@ -1,7 +1,8 @@
 // The run logs and the work-order file of a log folder by name, what a
 // working number may hold to be part of those names, and the headers written
-// into the logs that are missing: the Total log's run summary, the Error log's
-// column line and _Summary.log's zero counts. Each header is
+// into the logs that are missing: the Total log's run summary and
+// _Summary.log's zero counts (the Error log's column line is in
+// device/ErrorLog.h, as the device writes that log too). Each header is
 // written in one atomic replacement of the file, so that a log is either
 // missing or whole; the caller holds the folder's profile write lock, so that
 // finding a log missing and writing its header are one step for every process
@@ -10,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "device/ErrorLog.h"  // the Error log's column line
 #include "device/FileWrites.h"
 #include "platform/WinTypes.h"
 
@@ -54,8 +56,6 @@ struct RunSummarySources {
 // Each header's writer returns 0, or the Windows error number with the file as
 // it was.
 win::DWORD WriteRunSummary(const std::string& totalLog, const RunSummarySources& sources, const std::string& now);
-// The column line of a new Error log.
-win::DWORD WriteErrorLogHeader(const std::string& errorLog);
 // The header of a new _Summary.log: Start Time `now`, no End Time, zero counts
 // and the [ErrorList] column line.
 win::DWORD WriteSummaryLogHeader(const std::string& summaryLog, const std::string& now);
@@ -66,5 +66,13 @@ win::DWORD WriteSummaryLogHeader(const std::string& summaryLog, const std::strin
 // 0 or the Windows error number.
 win::DWORD AddSummaryCounts(const std::string& summaryLog, const std::vector<KeyUpdate>& counts,
                             const std::string& now);
+// Applies a pass's `counts` to the Total log, `raised` as UpdateProfileKeys
+// gives it. A log found missing (removed during the run) gets its run summary
+// first, from `sources`, Start Time `now`. Without sources (a job that no page
+// started) there is no run summary to write: the log stays missing and the
+// counts are refused with ERROR_FILE_NOT_FOUND. A header the disk refuses
+// leaves the log missing and refuses the counts with its error.
+win::DWORD AddTotalCounts(const std::string& totalLog, const RunSummarySources* sources,
+                          const std::vector<KeyUpdate>& counts, const std::string& now, std::vector<int>* raised);
 
 }  // namespace kx

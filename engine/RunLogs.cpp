@@ -15,6 +15,7 @@
 
 #include "device/Checksum.h"
 #include "device/Environment.h"
+#include "device/ErrorLog.h"
 #include "device/FileWrites.h"
 #include "device/Folders.h"
 #include "device/Format.h"
@@ -181,7 +182,8 @@ void CPortJob::WriteSummaryLogs(std::uint8_t pass, std::unique_lock<std::mutex>*
                                     {"Time", "End Time", now, {}}};
   if (pass != 0) totals.push_back({"Serial Number", "Last Serial Number", kx::ProfileSafe(d.configuredSerial, false), {}});
   std::vector<int> raised;
-  const win::DWORD totalError = kx::UpdateProfileKeys(m_TotalLogPath, totals, &raised);
+  const win::DWORD totalError =
+      kx::AddTotalCounts(m_TotalLogPath, m_RunSummary ? &*m_RunSummary : nullptr, totals, now, &raised);
   if (totalError != 0 && m_Device) m_Device->NoteWriteFailure(m_TotalLogPath, totalError);
   // The labels show what the Total log holds, also when it refused the run.
   if (totalError != 0) raised = {ReadInt("Total Results", "Total", m_TotalLogPath),
@@ -216,8 +218,8 @@ void CPortJob::WriteSummaryLogs(std::uint8_t pass, std::unique_lock<std::mutex>*
   // written one in this second; waited for outside the lock.
   if (pass == 0) {
     const std::string tail = StrFormat("   SlotNo:%02d   SN:", m_Slot) + d.configuredSerial;
-    const win::DWORD err = kx::WriteNewRecord(
-        m_ErrorLogPath, "Error List",
+    const win::DWORD err = kx::AddErrorLogEntry(
+        m_ErrorLogPath,
         [&tail](const win::SYSTEMTIME& t) { return kx::ProfileSafe("[" + DateTimeText(t) + "]" + tail, true); },
         kx::ProfileSafe("--" + d.errorCode, false));
     if (err != 0 && m_Device) m_Device->NoteWriteFailure(m_ErrorLogPath, err);

@@ -328,11 +328,16 @@ void CFirstPropertyPage::OnClearRecord() {
   ResetSlotCells();
   for (auto& box : m_CountModels) box.SetWindowText("0");
   // Before the first run there is no Total log to clear. The three in one
-  // replacement, so that another process's pass never lands between them.
-  if (!m_TotalLogPath.empty())
-    kx::UpdateProfileKeys(m_TotalLogPath,
-                          {{"Total Results", "Total", "0", {}}, {"Total Results", "Good", "0", {}},
-                           {"Total Results", "Bad", "0", {}}});
+  // replacement, so that another process's pass never lands between them;
+  // only into a log that is there, as zeros alone would make a log without
+  // its header (the next pass's totals start a missing one whole).
+  if (!m_TotalLogPath.empty()) {
+    platform::ProfileWriteLock lock(m_TotalLogPath);
+    if (platform::FileExists(m_TotalLogPath))
+      kx::UpdateProfileKeys(
+          m_TotalLogPath,
+          {{"Total Results", "Total", "0", {}}, {"Total Results", "Good", "0", {}}, {"Total Results", "Bad", "0", {}}});
+  }
   m_View->Refresh();
 }
 

@@ -22,6 +22,7 @@
 
 #include "device/StatusCell.h"
 #include "engine/EngineGlobals.h"
+#include "engine/RunLogHeaders.h"
 #include "engine/ThreadPool.h"
 #include "legacy/SlotLayout.h"
 #include "legacy/SystemInfo.h"
@@ -211,6 +212,9 @@ class CFirstPropertyPage {
   // show what the Total log holds.
   void WriteRunTotals(const ResultCodes& codes);
   win::DWORD WriteRunSummary(const std::string& totalLogPath);
+  // Where the run summary takes its station and working number, at the
+  // page's run logs and in its jobs.
+  static kx::RunSummarySources RunSummarySources();
   void PrepareLogFolders();
 
   // ---- PageControls.cpp: keys, run controls, parameter files, probes ----

@@ -63,8 +63,10 @@ void CFirstPropertyPage::WriteRunTotals(const ResultCodes& codes) {
 }
 
 // The station is the parameter file's, the working number the shared one when set.
+kx::RunSummarySources CFirstPropertyPage::RunSummarySources() { return {kParamIni, WorkingNumber()}; }
+
 win::DWORD CFirstPropertyPage::WriteRunSummary(const std::string& totalLogPath) {
-  return kx::WriteRunSummary(totalLogPath, {kParamIni, WorkingNumber()}, TimeStamp());
+  return kx::WriteRunSummary(totalLogPath, RunSummarySources(), TimeStamp());
 }
 
 void CFirstPropertyPage::PrepareLogFolders() {

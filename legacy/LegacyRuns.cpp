@@ -128,7 +128,7 @@ bool CFirstPropertyPage::RunPool(int jobMode, bool useEnableFlags, ResultCodes& 
     }
     if (jobMode != 7) m_PortStates[i] = 1;  // a finish pass keeps the states its production pass left
     if (!m_Pool.Post(new CPortJob(jobMode, m_Locks.get(), &Cell(port), &Progress(port), drive, port, &m_AutoDetectBox,
-                             &m_CountBoxes, m_LogFolder, &codes[i], nullptr, &m_PortStates)))
+                                  &m_CountBoxes, m_LogFolder, &codes[i], nullptr, &m_PortStates, RunSummarySources())))
       ++m_Unposted;
   }
   m_View->Refresh();

@@ -145,7 +145,7 @@ TEST_F(PortReport, ErrorLogEntriesOfTwoProcessesInOneSecondAreBothKept) {
   std::vector<std::string> entries;
   for (const auto& key : win::GetPrivateProfileKeyNames("Error List", "D:\\Log\\Error_Init.log"))
     entries.push_back(Entry("Error List", key, "D:\\Log\\Error_Init.log"));
-  EXPECT_EQ(entries, (std::vector<std::string>{"0x103:parent", "0x103:child"}));
+  EXPECT_EQ(entries, (std::vector<std::string>{"--Error_Code:Error_Msg", "0x103:parent", "0x103:child"}));
   EXPECT_TRUE(Has(ReadAll("D:\\Log\\Error_Init.log"), KeyOf(t) + "   SlotNo:03   SN:= 0x103:parent\r\n"));
 }
 
@@ -299,8 +299,9 @@ TEST_F(PortReport, FailBlockAfterATimeOutOmitsAtaRegAndRecordsTheFailure) {
             "             OS LastError : [ 121 ] \r\n" +
                 kx::StrFormat("[ Error End ] Time: (%2d:%2d:%2d) \r\n", t.wHour, t.wMinute, t.wSecond));
   // The serial's '=' cannot stand in a key; its path characters cannot leave Fail_Log.
-  EXPECT_TRUE(Has(ReadAll("D:\\Log\\Error_Init.log"),
-                  "[Error List]\r\n" + KeyOf(t) + "   SlotNo:03   SN:S/N:..\\x_y= 0x103:Erase ISP Code fail!!!\r\n"));
+  EXPECT_TRUE(Has(
+      ReadAll("D:\\Log\\Error_Init.log"),
+      "=--Error_Code:Error_Msg\r\n" + KeyOf(t) + "   SlotNo:03   SN:S/N:..\\x_y= 0x103:Erase ISP Code fail!!!\r\n"));
   EXPECT_EQ(Entry("Port-3 Error", KeyOf(t)), "S/N:..\\x=y");
   EXPECT_EQ(ReadAll("D:\\Log\\Fail_Log\\S_N___x=y(fail)_3.txt"), Report());
 }

@@ -141,7 +141,7 @@ class PortJobRun : public kxtest::DeviceTestEnv {
   template <class Job = RecordingJob, class... Lead>
   Job* New(int mode, Lead&&... lead) {
     return new Job(std::forward<Lead>(lead)..., mode, &locks_, &cell_, &progress_, station_->DriveNo(), 1, &repeat_,
-                   &labels_, "D:\\Log", &resultCode_, nullptr, &runStates_);
+                   &labels_, "D:\\Log", &resultCode_, nullptr, &runStates_, kx::RunSummarySources{kToolIni, {}});
   }
   // Runs a recording job to its end (it deletes itself).
   void RunRecorded(int mode) { New(mode, script_)->Run(0); }

@@ -9,6 +9,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 #include "device/ModuleFolder.h"
@@ -35,6 +36,7 @@ using Lines = std::vector<std::string>;
 const char kWorkOrder[] = "D:\\WO\\WO_A_B.txt";
 const char kFailRecord[] = "D:\\Log\\F1_FailSNRecord.log";
 const char kScanFile[] = "C:\\KXMP\\Configuration\\Temp\\#3.bin";
+const char kErrorColumns[] = "[Year-Month-Day Hour:Min:Sec]   SlotNo:No   SN:xxxxx=--Error_Code:Error_Msg";
 
 // Wall milliseconds at which the local clock reads 2024-05-06 08:09:10.123.
 std::int64_t LocalWallMs() {
@@ -50,10 +52,14 @@ class RunLogs : public kxtest::DeviceTestEnv {
     kx::SetWorkOrderPath(kWorkOrder);
     MakeDirs("D:\\WO");
     SetIni(".\\param.ini", "Device Info", "ISP_MPBINCode", ".\\FW\\MP\\mp_fw.bin \t");
-    job_.m_Device = std::make_unique<CPortDevice>(7, 1, 3, "D:\\Log", &cell_, nullptr);
     job_.m_Station = 3;
     job_.m_VersionText = "V2.0a";
     job_.m_StartTime = "2024/05/06_08:00:00";
+    NewDevice();
+  }
+  // The job's device, with no write failure noted yet.
+  void NewDevice() {
+    job_.m_Device = std::make_unique<CPortDevice>(7, 1, 3, "D:\\Log", &cell_, nullptr);
     CPortDevice& d = *job_.m_Device;
     d.WriteReport("START", true);
     d.m_TesterFwVersion = "3.03";
@@ -77,8 +83,10 @@ class RunLogs : public kxtest::DeviceTestEnv {
   std::array<ITextWindow*, 3> labels_{&total_, &good_, &bad_};
   std::string resultCode_;
   std::array<std::atomic<int>, kx::kPortCount> portStates_{};
-  CPortJob job_{1, &locks_, &cell_, &progress_, 7, 3, nullptr, &labels_, "D:\\Log", &resultCode_, nullptr,
-                &portStates_};
+  // The job of a page whose run summary takes the station from Station.ini.
+  const kx::RunSummarySources page_{".\\Station.ini", "W07"};
+  CPortJob job_{1,         &locks_,      &cell_,  &progress_,   7,    3, nullptr, &labels_,
+                "D:\\Log", &resultCode_, nullptr, &portStates_, page_};
 };
 
 TEST_F(RunLogs, ResultListRecordsTenFieldsForAPassAndTwelveForAFailure) {
@@ -295,7 +303,7 @@ TEST_F(RunLogs, ErrorLogEntriesOfOneSecondFromTwoProcessesAreAllKept) {
   }
   EXPECT_EQ(child.Finish(), 0);
   EXPECT_EQ(win::GetPrivateProfileSection("Error List", "D:\\Log\\Error_Init.log"),
-            (Lines{"[2024-05-06 08:09:10]   SlotNo:03   SN:CFG0001=0x103:Erase ISP Code fail!!!",
+            (Lines{kErrorColumns, "[2024-05-06 08:09:10]   SlotNo:03   SN:CFG0001=0x103:Erase ISP Code fail!!!",
                    "[2024-05-06 08:09:11]   SlotNo:03   SN:CFG0001=--M_x04"}));
 }
 
@@ -309,7 +317,9 @@ TEST_F(RunLogs, NoWorkOrderPathWritesNothing) {
   EXPECT_EQ(kxtest::listNames(root_ / "drives" / "D" / "WO"), Lines{});
 }
 
+// Each mode's Total log starts whole: the page's run summary, then the pass.
 TEST_F(RunLogs, FirstPassOfEachModeStartsItsOwnLogs) {
+  SetIni(".\\Station.ini", "General Info", "TestStation", "MP");
   const struct {
     int mode;
     const char *total, *error;
@@ -321,7 +331,15 @@ TEST_F(RunLogs, FirstPassOfEachModeStartsItsOwnLogs) {
     job_.WriteSummaryLogs(1);
     EXPECT_EQ(job_.m_ErrorLogPath, c.error);
     EXPECT_EQ(ReadAll(c.total),
-              "[Total Results]\r\nTotal=1\r\nGood=1\r\n[Time]\r\nEnd Time=2024-05-06 08:09:10\r\n"
+              "[Time]\r\nStart Time=2024-05-06 08:09:10\r\nEnd Time=2024-05-06 08:09:10\r\n"
+              "[Total Results]\r\nTotal=1\r\nGood=1\r\nBad=0\r\n"
+              "[General Info]\r\nTestStation=MP\r\nWorkingNo=W07\r\nModelName=\r\nMaxCurrent=\r\nSlotNumber=\r\n"
+              "NetCardID=PC\r\nMPVersion=2.0a\r\n"
+              "[Flash Info]\r\nFlh_Type=\r\nFlh_MakeCode=\r\nFlh_DeviceCode=\r\nFlh_Number=\r\nFlh_Capacity=\r\n"
+              "Flh_LogicalSize=\r\nFlh_ID=\r\n"
+              "[Card Info]\r\nCapacity=\r\n"
+              "[Device Info]\r\nControllerType=\r\nICFWVersion=\r\nSATASpeed=\r\n"
+              "[Options]\r\nOnlyDoISP=\r\nSkipBuildFAT=\r\nAutoIncreseSerialNum=\r\nDDRSize=\r\n"
               "[Serial Number]\r\nLast Serial Number=CFG0001\r\n")
         << c.mode;
   }
@@ -334,7 +352,7 @@ TEST_F(RunLogs, FailuresCountInTheErrorLogSummaryAndLabels) {
   job_.WriteSummaryLogs(0);
   // The second failure of the second waits for the next one rather than replace the first.
   EXPECT_EQ(win::GetPrivateProfileSection("Error List", "D:\\Log\\Error_Init.log"),
-            (Lines{"[2024-05-06 08:09:10]   SlotNo:03   SN:CFG0001=--M_x04",
+            (Lines{kErrorColumns, "[2024-05-06 08:09:10]   SlotNo:03   SN:CFG0001=--M_x04",
                    "[2024-05-06 08:09:11]   SlotNo:03   SN:CFG0001=--M_x04"}));
   EXPECT_EQ(ReadAll("D:\\Log\\_Summary.log"),
             "[Time]\r\nStart Time=2024-05-06 08:09:10\r\nEnd Time=2024-05-06 08:09:10\r\n[Results]\r\nPass=1\r\n"
@@ -382,6 +400,62 @@ TEST_F(RunLogs, ASummaryLogRemovedDuringARunComesBackWholeOrNotAtAll) {
                 "[Time]\r\nStart Time=2024-05-06 08:09:10\r\nEnd Time=2024-05-06 08:09:10\r\n"
                 "[Results]\r\nPass=0\r\nTotalErrorCount=1\r\n[ErrorList]\r\nErrorCode=count\r\nM_x04=1\r\n");
       EXPECT_EQ(refused, "");
+    }
+  }
+}
+
+// A Total or Error log removed during a run comes back whole from the port
+// job: the Total log with its page's run summary before the pass's counts, the
+// Error log with its column line before the entry (the job's or its fail
+// report's; no page needed). A header the disk refuses, though the counts or
+// the entry alone would fit, leaves the log missing and named as not written;
+// so does a job that no page started, which has no run summary to write.
+TEST_F(RunLogs, ATotalOrErrorLogRemovedDuringARunComesBackWholeOrNotAtAll) {
+  SetIni(".\\Station.ini", "General Info", "TestStation", "MP");
+  const char kTotal[] = "D:\\Log\\Total_Init.log", kError[] = "D:\\Log\\Error_Init.log";
+  const std::string columns = std::string("[Error List]\r\n") + kErrorColumns + "\r\n[";
+  job_.m_FailCode = "M_x04";
+  const struct {
+    const char* what;
+    const char* log;
+    bool page;                 // the job has its page's run-summary sources
+    bool failReport;           // the device's fail report writes, not the job's failed pass
+    rlim_t room;               // the bytes a file may take; 0: any
+    std::string begins, ends;  // the log's first and last bytes; empty: it stays missing
+    const char* refusal;       // what names it as not written
+  } rows[] = {
+      {"Total log", kTotal, true, false, 0,
+       "[Time]\r\nStart Time=2024-05-06 08:09:10\r\nEnd Time=2024-05-06 08:09:10\r\n[Total Results]\r\nTotal=1\r\n"
+       "Good=0\r\nBad=1\r\n[General Info]\r\nTestStation=MP\r\nWorkingNo=W07\r\n",
+       "DDRSize=\r\n", nullptr},
+      {"Total log, header refused", kTotal, true, false, 400, "", "", "Total_Init.log not written, OS LastError 112"},
+      {"Total log, no page", kTotal, false, false, 0, "", "", "Total_Init.log not written, OS LastError 2"},
+      {"Error log", kError, true, false, 0, columns, "   SlotNo:03   SN:CFG0001=--M_x04\r\n", nullptr},
+      {"Error log, fail report, no page", kError, false, true, 0, columns,
+       "   SlotNo:03   SN:SN0001= 0x103:Erase ISP Code fail!!!\r\n", nullptr},
+      {"Error log, header refused", kError, true, false, 80, "", "", "Error_Init.log not written, OS LastError 112"},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.what);
+    std::filesystem::remove(Native(r.log));
+    NewDevice();
+    job_.m_RunSummary = r.page ? std::optional(page_) : std::nullopt;
+    platform::DebugCapture debug;
+    {
+      std::optional<kxtest::ScopedFileSizeLimit> room;
+      if (r.room != 0) room.emplace(r.room);
+      if (r.failReport)
+        job_.m_Device->WriteFailReport();
+      else
+        job_.WriteSummaryLogs(0);
+    }
+    if (r.begins.empty()) {
+      EXPECT_FALSE(std::filesystem::exists(Native(r.log)));
+      EXPECT_TRUE(Has(debug.All(), r.refusal)) << debug.All();
+    } else {
+      const std::string text = ReadAll(r.log);
+      EXPECT_TRUE(text.starts_with(r.begins)) << text;
+      EXPECT_TRUE(kxtest::EndsWith(text, r.ends)) << text;
     }
   }
 }

@@ -90,7 +90,7 @@ TEST_F(StationRun, RefusedRunningCodeCheckKeepsItsCauseBeforeTheShownCode) {
   EXPECT_GT(rep.rfind("[ Fail ]  Error Message : " + message + " \r\n             Error Code : 0x442 \r\n"), cause);
   EXPECT_EQ(kxtest::CountOf(rep, "[ Fail ]  Error Message : "), 2u) << rep;  // the cause's block and the shown code's
   const auto errors = win::GetPrivateProfileSection("Error List", "D:\\Log\\Error_QC.log");
-  ASSERT_EQ(errors.size(), 2u) << ReadAll("D:\\Log\\Error_QC.log");
+  ASSERT_EQ(errors.size(), 3u) << ReadAll("D:\\Log\\Error_QC.log");  // the column line and the two blocks
   EXPECT_TRUE(kxtest::EndsWith(errors.back(), "=0x442:" + message)) << errors.back();
 }
 }  // namespace

@@ -308,6 +308,8 @@ TEST_F(FirstDisplay, ClearRecordZeroesTheCountsAndTheTotalLog) {
   EXPECT_EQ(Counts(), "0/0/0");
   EXPECT_FALSE(Exists(".\\W01_PC7\\Total_QC.log"));
   page_.m_TotalLogPath = ".\\W01_PC7\\Total_QC.log";
+  page_.OnClearRecord();  // a log removed since: zeros alone would be a log without its header
+  EXPECT_FALSE(Exists(".\\W01_PC7\\Total_QC.log"));
   SetIni(".\\W01_PC7\\Total_QC.log", "Total Results", "Good", "5");
   page_.OnClearRecord();
   EXPECT_EQ(win::GetPrivateProfileString("Total Results", "Good", "", ".\\W01_PC7\\Total_QC.log"), "0");

@@ -1,7 +1,9 @@
 // A QC run of the legacy page on eight emulated tester slots, every step real:
 // two drives fail, the logs count them, and the finish pass lasts until the
 // operator has changed every drive.
+#include <chrono>
 #include <mutex>
+#include <thread>
 
 #include "device/Format.h"
 #include "device/PortDevice.h"
@@ -128,6 +130,41 @@ TEST_F(LegacyQcSite, TwoFaultsOfEightGiveGoodSixBadTwoAndTheFinishPassEndsWithTh
   EXPECT_EQ(services_.poolSizes, (std::vector<unsigned>{8, 8}));
   EXPECT_EQ(view_.enabled.at(legacy::kIdQc), true);
   EXPECT_EQ(view_.timers.count(legacy::kTimerRunClock), 0u);
+}
+
+// With Auto Detect the jobs repeat and count each pass into the Total log,
+// which the page has not started on its first run: the job starts it whole,
+// with the page's run summary (the station of its parameter file).
+TEST_F(LegacyQcSite, RepeatingJobsStartTheTotalLogWithThePagesRunSummary) {
+  SetIni(".\\param.ini", "General Info", "TestStation", "QC line 2");
+  page_.OnInitDialog();
+  page_.m_PortEnabled.fill(0);
+  page_.m_PortEnabled[0] = 1;
+  view_.checked.insert(legacy::kIdAutoDetect);
+  page_.OnAutoDetect();
+  // Once slot 1's pass is counted the operator quits, which ends the repeat.
+  const auto counted = [] {
+    const char kSummary[] = ".\\W01_PC7\\_Summary.log";
+    return win::GetPrivateProfileInt("Results", "Pass", 0, kSummary) +
+           win::GetPrivateProfileInt("Results", "TotalErrorCount", 0, kSummary);
+  };
+  bool quit = false, recorded = false;
+  services_.duringWait = [&](int) {
+    if (quit) return false;
+    site_.Drive(1).PowerOn();  // the card the repeat waits for
+    // As the page's pump waits: a worker's sleep takes no real time.
+    for (int ms = 0; ms < 60000 && !recorded; ++ms) {
+      recorded = counted() != 0;
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return quit = true;
+  };
+  page_.PreTranslateKey({legacy::KeyEvent::KeyUp, legacy::kKeyF8});
+  ASSERT_TRUE(recorded);
+  const std::string total = ReadAll(".\\W01_PC7\\Total_QC.log");
+  EXPECT_TRUE(total.starts_with("[Time]\r\nStart Time=")) << total;
+  EXPECT_TRUE(kxtest::Has(total, "[Total Results]\r\nTotal=1\r\nGood=1\r\nBad=0\r\n")) << total;
+  EXPECT_TRUE(kxtest::Has(total, "[General Info]\r\nTestStation=QC line 2\r\n")) << total;
 }
 
 }  // namespace
