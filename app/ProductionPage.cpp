@@ -504,15 +504,11 @@ win::DWORD CProductionPage::WriteRunSummary(const std::string& totalLogPath) {
 }
 
 void CProductionPage::WriteRunTotals(const std::array<std::string, kResultCodes>& codes) {
-  // A missing log's header and the counts are one step for every process
-  // sharing the log folder.
-  platform::ProfileWriteLock lock(m_TotalLogPath);
-  const win::DWORD header = platform::FileExists(m_TotalLogPath) ? 0 : WriteRunSummary(m_TotalLogPath);
   const auto ports = static_cast<std::size_t>(std::clamp(m_SlotNumber, 0, kResultCodes));
   kx::PassTotals t;
+  const kx::RunSummarySources sources = RunSummarySources();
   const bool written = kx::AddPassTotals(codes.data(), ports, m_TotalLogPath, kx::SummaryLogPath(m_LogFolder),
-                                         TimeStamp(), t, header);
-  lock.Release();
+                                         TimeStamp(), t, &sources);
   const int counts[] = {t.total, t.good, t.bad};
   for (std::size_t i = 0; i < 3; ++i) {
     m_Labels[i].SetWindowText(kx::StrFormat("%d", counts[i]));

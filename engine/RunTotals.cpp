@@ -16,7 +16,7 @@ bool IsUncountedResult(const std::string& code) {
 
 bool AddPassTotals(const std::string* codes, std::size_t ports, const std::string& totalLog,
                    const std::string& summaryLog, const std::string& now, PassTotals& t,
-                   win::DWORD totalHeaderError) {
+                   const RunSummarySources* sources) {
   t = PassTotals{};
   std::vector<KeyUpdate> summary{
       {"Time", "End Time", now, {}}, {"Results", "Pass", "", 0}, {"Results", "TotalErrorCount", "", 0}};
@@ -34,12 +34,12 @@ bool AddPassTotals(const std::string* codes, std::size_t ports, const std::strin
 
   platform::ProfileWriteLock lock(totalLog);
   std::vector<int> totals;
-  const win::DWORD totalError = totalHeaderError != 0 ? totalHeaderError : UpdateProfileKeys(totalLog,
-                                                  {{"Total Results", "Total", "", t.passed + t.failed},
-                                                   {"Total Results", "Good", "", t.passed},
-                                                   {"Total Results", "Bad", "", t.failed},
-                                                   {"Time", "End Time", now, {}}},
-                                                  &totals);
+  const win::DWORD totalError = AddTotalCounts(totalLog, sources,
+                                                {{"Total Results", "Total", "", t.passed + t.failed},
+                                                 {"Total Results", "Good", "", t.passed},
+                                                 {"Total Results", "Bad", "", t.failed},
+                                                 {"Time", "End Time", now, {}}},
+                                                now, &totals);
   if (totalError == 0) {
     t.total = totals[0], t.good = totals[1], t.bad = totals[2];
   } else {

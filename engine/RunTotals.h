@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "engine/RunLogHeaders.h"
 #include "platform/WinTypes.h"
 
 namespace kx {
@@ -31,13 +32,12 @@ struct PassTotals {
 // its code's [ErrorList] key to `summaryLog` (a missing one given its header
 // first, AddSummaryCounts). True when both files took the pass; otherwise
 // `totals.refused` names the files that did not.
-// `totalHeaderError`: the caller found the Total log missing and could not
-// write its header; the log then takes no counts (counts alone would make a
-// log that exists without its header, never completed) and is refused with
-// that error.
+// `sources`: the page's run summary, for a Total log found missing
+// (AddTotalCounts: without them, or with a header the disk refuses, the log
+// stays missing and takes no counts).
 bool AddPassTotals(const std::string* codes, std::size_t ports, const std::string& totalLog,
                    const std::string& summaryLog, const std::string& now, PassTotals& totals,
-                   win::DWORD totalHeaderError = 0);
+                   const RunSummarySources* sources = nullptr);
 
 // What the operator is told of a pass that logs refused: one line per file,
 // naming it and the operating-system error.

@@ -41,15 +41,11 @@ void CFirstPropertyPage::WriteRunTotals(const ResultCodes& codes) {
   const kx::RunLogPaths logs = kx::RunLogPathsOf(m_LogFolder, m_RunKind);
   m_TotalLogPath = logs.total;
   m_ErrorLogPath = logs.error;
-  // A missing log's header and the counts are one step for every process
-  // sharing the log folder.
-  platform::ProfileWriteLock lock(m_TotalLogPath);
-  const win::DWORD header = platform::FileExists(m_TotalLogPath) ? 0 : WriteRunSummary(m_TotalLogPath);
   const auto ports = static_cast<std::size_t>(std::clamp(m_SlotNumber, 0, static_cast<int>(codes.size())));
   kx::PassTotals t;
+  const kx::RunSummarySources sources = RunSummarySources();
   const bool written = kx::AddPassTotals(codes.data(), ports, m_TotalLogPath, kx::SummaryLogPath(m_LogFolder),
-                                         TimeStamp(), t, header);
-  lock.Release();
+                                         TimeStamp(), t, &sources);
   const int totals[3] = {t.total, t.good, t.bad};
   for (int i = 0; i < 3; ++i) {
     m_CountModels[static_cast<std::size_t>(i)].SetWindowText(kx::StrFormat("%d", totals[i]));
