@@ -90,11 +90,12 @@ void CPortMapping::MapListing(Occasion occasion) {
       static_cast<int>(std::count_if(entries.begin(), entries.end(), [](const Entry& e) { return !e.node.empty(); }));
   kx::MakeDirectoryPath("C:\\MP_SSD_NODE");
   Nodes stored{};
+  Nodes storedMarks{};
   Nodes marks{};  // each port's guessed node, where its node is one
   for (int port = 1; port <= m_Slots; ++port) {
     stored[port - 1] = ReadMapping(port, "PortNode");
-    if (const std::string mark = ReadMapping(port, kGuessedNode); !mark.empty() && mark == stored[port - 1])
-      marks[port - 1] = mark;
+    storedMarks[port - 1] = ReadMapping(port, kGuessedNode);
+    if (!storedMarks[port - 1].empty() && storedMarks[port - 1] == stored[port - 1]) marks[port - 1] = stored[port - 1];
   }
   Nodes nodes = stored;
   const bool locked = MappingLocked();
@@ -130,7 +131,7 @@ void CPortMapping::MapListing(Occasion occasion) {
   std::vector<std::array<std::string, 3>> writes;
   for (int port = 1; port <= m_Slots; ++port) {
     if (nodes[port - 1] != stored[port - 1]) writes.push_back({Section(port), "PortNode", nodes[port - 1]});
-    if (marks[port - 1] != ReadMapping(port, kGuessedNode))
+    if (marks[port - 1] != storedMarks[port - 1])
       writes.push_back({Section(port), kGuessedNode, marks[port - 1]});
   }
   MapNodes(nodes, entries, occasion, writes);
