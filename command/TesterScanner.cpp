@@ -115,7 +115,7 @@ bool CTesterScanner::ScanTesters(int, const char*) {
   const bool pinned = !assign.empty();
   const int pinnedSlot = pinned ? std::atoi(assign.c_str()) : 0;
 
-  for (int i = 0; i < kScannedDrives; ++i) m_SlotMap[i] = 0;
+  for (int i = 0; i < kClearedEntries; ++i) m_SlotMap[i] = 0;
 
   bool found = false;
   for (int d = 0; d < kScannedDrives && !found; ++d) found = Inquiry(d) == 0 && IsTesterProduct();
@@ -139,7 +139,7 @@ bool CTesterScanner::ScanTesters(int, const char*) {
   }
 
   if (pinned) {
-    for (int i = 0; i < kScannedDrives; ++i) {
+    for (int i = 0; i < kClearedEntries; ++i) {
       if (i != pinnedSlot) m_SlotMap[i] = 0;
     }
   }

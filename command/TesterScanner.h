@@ -10,7 +10,10 @@
 class CTesterScanner {
  public:
   static constexpr int kMaxSlot = 48;
-  static constexpr int kScannedDrives = 25;  // physical drives 0 to 24
+  // Physical drives 0 to 25: 24 boards after a boot disk that is itself a
+  // SCSI disk, which is number 1 on Linux (sda; 0 is no disk there).
+  static constexpr int kScannedDrives = 26;
+  static constexpr int kClearedEntries = 25;  // slot-map entries 0 to 24 that a scan clears
 
   win::ScsiPassThroughBlock m_PtBuffer;
   win::HANDLE m_hDrive = nullptr;

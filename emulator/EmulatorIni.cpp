@@ -20,7 +20,7 @@
 //                            sata:   a SATA port per slot (listed by GetDevSata)
 //                            Several modes may be given, separated by commas.
 //   Slots = 24               slots 1..Slots (at most 48); each holds a drive unless its section says Empty
-//   FirstPhysicalDrive = 1   tester mode: physical-drive number of slot 1 (0..99)
+//   FirstPhysicalDrive = 1   tester mode: physical-drive number of slot 1 (1..99; 0 is the boot disk)
 //   CdRom = X                CD-ROM letters (skipped by the volume search), e.g. "X,Y"
 //
 //   [Drive]                  every slot's drive; [Slot.N] may override any key
@@ -1078,7 +1078,11 @@ std::shared_ptr<Site> Load(const std::string& path) {
   if (!bridges && !sata) Refuse(Place{siteSection->name, "Mode", {}}, modeText, "names no front end");
   int slots = 24, firstPhys = 1;
   Num(site, "Slots", slots, 1, kMaxSlots);
-  Num(site, "FirstPhysicalDrive", firstPhys, 0, 99);
+  site.With("FirstPhysicalDrive", [&](const Place& at, const std::string& v) {
+    firstPhys = Number<int>(at, v, 0, 99);
+    // The program reads a slot on drive 0 as one without a board.
+    if (firstPhys == 0) Refuse(at, v, "is the computer's boot disk, never a tester board: number the boards from 1");
+  });
   if (testers && firstPhys + slots - 1 > 99)
     throw IniError{"[" + Shown(siteSection->name) + "] FirstPhysicalDrive: testers run past PhysicalDrive99"};
 

@@ -76,7 +76,7 @@ std::shared_ptr<Drive> Site::GetDrive(int slot) const {
 }
 
 FrontEnd* Site::AddTester(int physicalDrive, int slot, const TesterInfo& info) {
-  if (frozen_ || physicalDrive < 0 || physicalDrive >= static_cast<int>(testers_.size()) || !validSlot(slot))
+  if (frozen_ || physicalDrive < 1 || physicalDrive >= static_cast<int>(testers_.size()) || !validSlot(slot))
     return nullptr;
   auto& fe = testers_[static_cast<std::size_t>(physicalDrive)];
   if (fe) return nullptr;

@@ -202,7 +202,8 @@ class Site : public std::enable_shared_from_this<Site> {
   std::shared_ptr<Drive> GetDrive(int slot) const;
 
   // Front ends; nullptr for a bad number, a clash, or after Install().
-  // Tester boards on "\\.\PhysicalDriveN" (N 0..99); the page names the slot.
+  // Tester boards on "\\.\PhysicalDriveN" (N 1..99: 0 is the boot disk, which
+  // the program takes for no board); the page names the slot.
   FrontEnd* AddTester(int physicalDrive, int slot, const TesterInfo& info = {});
   FrontEnd* AddBridge(int slot, const TesterInfo& info = {});
   FrontEnd* AddSataPort(int slot);

@@ -24,7 +24,6 @@ namespace platform {
 namespace {
 
 using linuxdisk::DiskIndexFromName;
-using linuxdisk::DiskNameFromIndex;
 using linuxdisk::SplitSdName;
 
 constexpr win::DWORD kErrorNotLocked = 158;     // ERROR_NOT_LOCKED
@@ -210,7 +209,7 @@ class LinuxDiskHandle final : public IDeviceHandle {
     if (out == nullptr || outSize < sizeof(win::STORAGE_DEVICE_NUMBER)) return win::ERROR_INSUFFICIENT_BUFFER;
     auto* n = static_cast<win::STORAGE_DEVICE_NUMBER*>(out);
     n->DeviceType = kFileDeviceDisk;
-    n->DeviceNumber = static_cast<win::DWORD>(DiskIndexFromName(t_.disk));
+    n->DeviceNumber = static_cast<win::DWORD>(linuxdisk::DiskNumberFromName(t_.disk));
     n->PartitionNumber = static_cast<win::DWORD>(t_.partition);
     *returned = sizeof *n;
     return 0;
@@ -336,7 +335,7 @@ win::DWORD LinuxDiskBackend::Open(const std::string& path, win::DWORD access, wi
   int index = 0;
   char letter = 0;
   if (parsePhysicalDrive(path, index)) {
-    t.disk = DiskNameFromIndex(index);
+    t.disk = linuxdisk::DiskNameFromNumber(index);  // none for 0
     t.node = "/dev/" + t.disk;
   } else if (parseVolume(path, letter)) {
     letters_.Refresh(sys_);

@@ -2,7 +2,7 @@
 // over SG_IO, and the volume and disk controls mapped to Linux means.
 //
 // Paths it answers for:
-//   "\\.\PhysicalDriveN"  the SCSI disk with kernel index N (see Disks.h)
+//   "\\.\PhysicalDriveN"  the SCSI disk numbered N, sda being 1 (see Disks.h)
 //   "\\.\X:"              a mounted partition that holds volume letter X
 //   "/dev/disk/by-diskseq/N"  the disk instance with sequence number N, as the
 //                         device listing gives them: every open of the handle

@@ -53,10 +53,15 @@ int DiskIndexFromName(const std::string& name) {
   return static_cast<int>(index - 1);
 }
 
-std::string DiskNameFromIndex(int index) {
-  if (index < 0) return {};
+int DiskNumberFromName(const std::string& name) {
+  const int index = DiskIndexFromName(name);
+  return index < 0 ? -1 : index + 1;
+}
+
+std::string DiskNameFromNumber(int number) {
+  if (number < 1) return {};
   std::string letters;
-  long n = static_cast<long>(index) + 1;
+  long n = number;
   while (n > 0) {
     --n;
     letters.insert(letters.begin(), static_cast<char>('a' + n % 26));

@@ -3,10 +3,13 @@
 // partitions, and whether a disk carries the running system.
 //
 // Disk numbering: "\\.\PhysicalDriveN" is the SCSI disk the kernel names sdX,
-// N being the kernel's own index of that name (sda 0, sdb 1, ... sdz 25, sdaa 26,
-// ...). The number stays with the disk while it is attached, whatever other
-// disks come and go. NVMe, virtio and other non-SCSI disks get no number; the
-// program only talks SCSI and ATA pass-through.
+// N being one more than the kernel's own index of that name (sda 1, sdb 2, ...
+// sdz 26, sdaa 27, ...). No disk is number 0: the program reads 0 as "no disk"
+// (a tester slot without a board), as Windows keeps 0 for its boot disk, so a
+// board that the kernel names sda, the first SCSI disk of a PC booting from
+// NVMe, is number 1 like any other. The number stays with the disk while it is
+// attached, whatever other disks come and go. NVMe, virtio and other non-SCSI
+// disks get no number; the program only talks SCSI and ATA pass-through.
 #pragma once
 #include <cstdint>
 #include <map>
@@ -20,10 +23,12 @@
 
 namespace platform::linuxdisk {
 
-// "sda" -> 0, "sdz" -> 25, "sdaa" -> 26; -1 for anything else.
+// The kernel's index: "sda" -> 0, "sdz" -> 25, "sdaa" -> 26; -1 for anything else.
 int DiskIndexFromName(const std::string& name);
-// The inverse; empty for a negative index.
-std::string DiskNameFromIndex(int index);
+// The disk's number: "sda" -> 1, "sdaa" -> 27; -1 for anything else.
+int DiskNumberFromName(const std::string& name);
+// The inverse; empty for a number below 1.
+std::string DiskNameFromNumber(int number);
 // "sdb12" -> disk "sdb", partition 12; "sdb" -> partition 0. False when the
 // name is no SCSI disk or partition.
 bool SplitSdName(const std::string& name, std::string& disk, int& partition);

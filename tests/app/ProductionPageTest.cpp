@@ -15,6 +15,7 @@
 #include "device/ErrorCode.h"
 #include "device/ModuleFolder.h"
 #include "device/PortDevice.h"
+#include "emulator/EmulatorIni.h"
 #include "engine/SnScan.h"
 #include "media/BadBlockScan.h"
 #include "platform/FileFaults.h"
@@ -168,6 +169,38 @@ TEST_F(ProductionPage, TesterDirectModeSaysWhenTheTesterScanFindsNoBoard) {
   page.OnScan();
   EXPECT_EQ(box_->Texts().size(), 2u);
   EXPECT_EQ(page.DriveNumber(2), 2);
+}
+
+// An 8-slot tester site whose first board has the lowest number Emulator.ini
+// takes: every board is found and runs, the first one's too. Drive 0 would be
+// the computer's boot disk, which the slot map reads as a slot without a board.
+TEST_F(ProductionPage, EveryBoardOfATesterSiteRunsTheFirstOneToo) {
+  SetIni(".\\param.ini", "Options", "DDRSize", "4");
+  SetIni(".\\paramFDB.ini", "Flash Info", "Flh_ID", "2c 84 64 3c a5 08 04");
+  SetIni(".\\paramFDB.ini", "Flash Info", "Flh_Number", "8");
+  kxtest::InstallBin(kxtest::NamedImage("RDT00202", 16384 + 100, true), "ISP_RDTBINCode");
+  platform::ScopedClock clock(platform::MakeVirtualClock(1780000000000));
+  std::shared_ptr<emu::Site> site;
+  for (const char* first : {"0", "1"}) {
+    std::ofstream(Native(".\\Emulator.ini"), std::ios::binary)
+        << "[Site]\nMode = tester\nSlots = 8\nFirstPhysicalDrive = " << first
+        << "\n[Drive]\nCode = mp\nBlocksPerPlane = 64\nDramMb = 4\nEraseMs = 200\nBootDelayMs = 0\n";
+    std::string error;
+    if ((site = emu::LoadEmulatorIni(Native(".\\Emulator.ini"), &error))) break;
+    EXPECT_TRUE(Has(error, "FirstPhysicalDrive")) << error;
+  }
+  ASSERT_TRUE(site);
+  site->Install();
+  kxtest::SetSendMode(kxtest::Mode::TesterDirect);
+  {
+    CProductionPage page(std::make_unique<CPortMapping>([] {}));
+    page.OnInitDialog();
+    ASSERT_TRUE(page.OnStart());
+    page.WaitForRunEnd();
+    for (int port = 1; port <= 8; ++port) EXPECT_EQ(page.ResultCode(port), "0_00") << port;
+    kxtest::ExpectParts(ReadAll(page.TotalLogPath()), {"Total=8\r\n", "Good=8\r\n"});
+  }
+  site->Uninstall();
 }
 
 TEST_F(ProductionPage, ScanThatMapsNoPortSaysSo) {

@@ -97,6 +97,7 @@ TEST_F(FinderTest, MatchingRules) {
       {"a slot outside 1..48 ends the scan, keeping what was found", {{2, 10}, {3, 5}, {8, 49}, {9, 11}}, nullptr, false,
        {{5, 3}, {10, 2}}},
       {"the page's two digits read 00", {{2, 10}, {8, 0x100}}, nullptr, false, {{10, 2}}},
+      {"24 boards after a SCSI boot disk, which is drive 1", {{2, 1}, {25, 24}}, nullptr, true, {{1, 2}, {24, 25}}},
       {"Assign_Tester pins the scan", {{1, 1}, {2, 3}, {3, 5}}, " 3 ", true, {{3, 2}}},
   };
   for (const Row& row : rows) {

@@ -16,13 +16,20 @@ using Names = std::vector<std::string>;
 
 namespace {
 
-TEST(DiskNumbering, KernelIndexOfTheSdName) {
+// The kernel's index of an sd name, and the disk's number: one more, so that
+// no disk is number 0, which the tester slot map reads as "no board".
+TEST(DiskNumbering, KernelIndexAndNumberOfTheSdName) {
   const std::pair<const char*, int> rows[] = {
       {"sda", 0},  {"sdz", 25},  {"sdaa", 26}, {"sdzz", 701}, {"sdaaa", 702},   {"sd", -1},      {"sd1", -1},
       {"sdA", -1}, {"sda1", -1}, {"hda", -1},  {"sdb-", -1},  {"nvme0n1", -1}, {"sdaaaaa", -1},
   };
-  for (const auto& [name, index] : rows) EXPECT_EQ(index, DiskIndexFromName(name)) << name;
-  for (int i = 0; i < 20000; ++i) ASSERT_EQ(i, DiskIndexFromName(DiskNameFromIndex(i))) << i;
+  for (const auto& [name, index] : rows) {
+    EXPECT_EQ(index, DiskIndexFromName(name)) << name;
+    EXPECT_EQ(index < 0 ? -1 : index + 1, DiskNumberFromName(name)) << name;
+  }
+  EXPECT_EQ("sda", DiskNameFromNumber(1));
+  for (int n : {0, -1}) EXPECT_EQ("", DiskNameFromNumber(n)) << n;
+  for (int n = 1; n <= 20000; ++n) ASSERT_EQ(n, DiskNumberFromName(DiskNameFromNumber(n))) << n;
 
   std::string disk;
   int part = -1;
@@ -142,13 +149,14 @@ TEST_F(Backend, PathsOpenTheirDiskWithTheRightAccessAndNumber) {
     win::DWORD disk, partition;
   };
   const Row rows[] = {
-      {"\\\\.\\PhysicalDrive1", win::GENERIC_WRITE, "/dev/sdb", O_RDWR, 1, 0},
-      {"\\\\.\\physicaldrive3", 0, "/dev/sdd", O_RDONLY, 3, 0},
-      {"/dev/disk/by-path/pci-0000:00:1f.2-ata-2", win::GENERIC_WRITE, "/dev/sdb", O_RDWR, 1, 0},
-      {"/dev/disk/by-diskseq/41", win::GENERIC_WRITE, "/dev/sdb", O_RDWR, 1, 0},
-      {"/dev/disk/by-diskseq/43", 0, "/dev/sdd", O_RDONLY, 3, 0},
-      {"/dev/sg3", win::GENERIC_WRITE, "/dev/sg3", O_RDWR, 3, 0},
-      {"\\\\.\\F:", win::GENERIC_WRITE, "/dev/sdb", O_RDWR, 1, 2},  // the disk, never the partition
+      {"\\\\.\\PhysicalDrive1", win::GENERIC_WRITE, "/dev/sda", O_RDWR, 1, 0},
+      {"\\\\.\\PhysicalDrive2", win::GENERIC_WRITE, "/dev/sdb", O_RDWR, 2, 0},
+      {"\\\\.\\physicaldrive4", 0, "/dev/sdd", O_RDONLY, 4, 0},
+      {"/dev/disk/by-path/pci-0000:00:1f.2-ata-2", win::GENERIC_WRITE, "/dev/sdb", O_RDWR, 2, 0},
+      {"/dev/disk/by-diskseq/41", win::GENERIC_WRITE, "/dev/sdb", O_RDWR, 2, 0},
+      {"/dev/disk/by-diskseq/43", 0, "/dev/sdd", O_RDONLY, 4, 0},
+      {"/dev/sg3", win::GENERIC_WRITE, "/dev/sg3", O_RDWR, 4, 0},
+      {"\\\\.\\F:", win::GENERIC_WRITE, "/dev/sdb", O_RDWR, 2, 2},  // the disk, never the partition
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.path);
@@ -167,12 +175,12 @@ TEST_F(Backend, PathsOpenTheirDiskWithTheRightAccessAndNumber) {
   sys.files["/proc/self/status"] = "CapEff:\t0000000000020000\n";
   LinuxDiskBackend privileged(sys);
   std::shared_ptr<IDeviceHandle> h;
-  ASSERT_EQ(0u, privileged.Open("\\\\.\\PhysicalDrive3", win::GENERIC_WRITE, 0, h));
+  ASSERT_EQ(0u, privileged.Open("\\\\.\\PhysicalDrive4", win::GENERIC_WRITE, 0, h));
   EXPECT_EQ(O_RDONLY, sys.opens.back().second & O_ACCMODE);
 
   sys.openErrno["/dev/sdc"] = EACCES;
-  EXPECT_EQ(win::ERROR_ACCESS_DENIED, backend->Open("\\\\.\\PhysicalDrive2", 0, 0, h));
-  for (const char* none : {"\\\\.\\PhysicalDrive9", "/dev/nvme0n1", "\\\\.\\Q:"}) {
+  EXPECT_EQ(win::ERROR_ACCESS_DENIED, backend->Open("\\\\.\\PhysicalDrive3", 0, 0, h));
+  for (const char* none : {"\\\\.\\PhysicalDrive0", "\\\\.\\PhysicalDrive10", "/dev/nvme0n1", "\\\\.\\Q:"}) {
     EXPECT_EQ(win::ERROR_FILE_NOT_FOUND, backend->Open(none, 0, 0, h)) << none;
   }
   EXPECT_FALSE(backend->Claims("C:\\MP_SSD_NODE\\AutoMapping.ini"));
@@ -195,7 +203,7 @@ TEST_F(Backend, ADiskInstancesPathNeverOpensTheDiskThatTookItsName) {
   sys.nodes.insert("/dev/sg3");
   sys.dirs["/sys/class/scsi_generic/sg3/device/block"] = {"sdd"};
   std::vector<std::shared_ptr<IDeviceHandle>> heldBy;
-  for (const char* path : {"/dev/sg3", "\\\\.\\PhysicalDrive3"}) heldBy.push_back(Open(path));
+  for (const char* path : {"/dev/sg3", "\\\\.\\PhysicalDrive4"}) heldBy.push_back(Open(path));
   sys.diskSeqs["/dev/sdb"] = 57;  // the new disk's node, sysfs not yet read again
   std::shared_ptr<IDeviceHandle> h;
   EXPECT_EQ(win::ERROR_FILE_NOT_FOUND, backend->Open("/dev/disk/by-diskseq/41", win::GENERIC_WRITE, 0, h));
@@ -222,7 +230,7 @@ TEST_F(Backend, VolumesShowAsLettersOfTheirDisksType) {
 }
 
 TEST_F(Backend, LockIsAnExclusiveClaimHeldUntilUnlockOrClose) {
-  auto h = Open("\\\\.\\PhysicalDrive3");
+  auto h = Open("\\\\.\\PhysicalDrive4");
   EXPECT_EQ(158u, Control(*h, win::FSCTL_UNLOCK_VOLUME));
   ASSERT_EQ(0u, Control(*h, win::FSCTL_LOCK_VOLUME));
   EXPECT_EQ(O_EXCL, sys.opens.back().second & O_EXCL);
@@ -250,13 +258,13 @@ TEST_F(Backend, DestructiveControlsRefuseDisksInUseAndSaySo) {
   };
   const Row rows[] = {
       {"\\\\.\\D:", win::FSCTL_DISMOUNT_VOLUME, 5, "dismount refused on /dev/sda: the disk holds the system (/)"},
-      {"\\\\.\\PhysicalDrive0", win::IOCTL_DISK_DELETE_DRIVE_LAYOUT, 5,
+      {"\\\\.\\PhysicalDrive1", win::IOCTL_DISK_DELETE_DRIVE_LAYOUT, 5,
        "delete layout refused on /dev/sda: the disk holds the system (/)"},
       {"/dev/sdc", win::IOCTL_DISK_DELETE_DRIVE_LAYOUT, 5,
        "delete layout refused on /dev/sdc: the disk holds the system (swap)"},
-      {"\\\\.\\PhysicalDrive1", win::IOCTL_DISK_DELETE_DRIVE_LAYOUT, win::ERROR_BUSY,
+      {"\\\\.\\PhysicalDrive2", win::IOCTL_DISK_DELETE_DRIVE_LAYOUT, win::ERROR_BUSY,
        "delete layout refused on /dev/sdb: a partition is mounted at /media/data"},
-      {"\\\\.\\PhysicalDrive3", win::IOCTL_DISK_DELETE_DRIVE_LAYOUT, win::ERROR_BUSY,
+      {"\\\\.\\PhysicalDrive4", win::IOCTL_DISK_DELETE_DRIVE_LAYOUT, win::ERROR_BUSY,
        "delete layout refused on /dev/sdd: a partition is in use"},
   };
   for (const Row& row : rows) {
@@ -272,7 +280,7 @@ TEST_F(Backend, DestructiveControlsRefuseDisksInUseAndSaySo) {
 
 TEST_F(Backend, DeleteLayoutZeroesTheFirstAndLast34SectorsUnderAnExclusiveClaim) {
   const std::uint64_t size = 128ull << 30;
-  ASSERT_EQ(0u, Control(*Open("\\\\.\\PhysicalDrive3"), win::IOCTL_DISK_DELETE_DRIVE_LAYOUT));
+  ASSERT_EQ(0u, Control(*Open("\\\\.\\PhysicalDrive4"), win::IOCTL_DISK_DELETE_DRIVE_LAYOUT));
   ASSERT_EQ(2u, sys.writes.size());
   for (const FakeSys::Write& w : sys.writes) {
     EXPECT_EQ("/dev/sdd", w.path);
@@ -290,7 +298,7 @@ TEST_F(Backend, DeleteLayoutZeroesTheFirstAndLast34SectorsUnderAnExclusiveClaim)
   sys.writes.clear();
   sys.sectorSizes["/dev/sdd"] = 4096;
   sys.sizes["/dev/sdd"] = 40 * 4096;
-  ASSERT_EQ(0u, Control(*Open("\\\\.\\PhysicalDrive3"), win::IOCTL_DISK_DELETE_DRIVE_LAYOUT));
+  ASSERT_EQ(0u, Control(*Open("\\\\.\\PhysicalDrive4"), win::IOCTL_DISK_DELETE_DRIVE_LAYOUT));
   std::uint64_t cleared = 0;
   for (const FakeSys::Write& w : sys.writes) cleared += w.length;
   EXPECT_EQ(40u * 4096, cleared);

@@ -724,7 +724,7 @@ void checkTwoHubs(Seen& seen) {
   const std::string pulledName = kernelName(full.Path(0));
   HeldHandles byPath("listing path", full.Path(0)),
       byNumber("PhysicalDrive",
-               "\\\\.\\PhysicalDrive" + std::to_string(platform::linuxdisk::DiskIndexFromName(pulledName)));
+               "\\\\.\\PhysicalDrive" + std::to_string(platform::linuxdisk::DiskNumberFromName(pulledName)));
   std::string sgName = kernelName(full.Path(1)), other = kernelName(full.Path(2));
   if (platform::linuxdisk::DiskIndexFromName(other) < platform::linuxdisk::DiskIndexFromName(sgName)) sgName = other;
   std::vector<std::string> sgNodes;
