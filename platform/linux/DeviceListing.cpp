@@ -209,7 +209,7 @@ std::vector<Port> portsOf(ISysCalls& sys, const std::string& parent, DiskPort ki
 
 }  // namespace
 
-std::vector<PortEntry> ListPorts(ISysCalls& sys, DiskPort kind) {
+std::vector<PortEntry> ListPorts(ISysCalls& sys, DiskPort kind, const std::vector<std::string>& programFolders) {
   struct Disk {
     std::string path;
     bool system = false;
@@ -227,7 +227,7 @@ std::vector<PortEntry> ListPorts(ISysCalls& sys, DiskPort kind) {
       continue;
     }
     Disk& d = disks[place.node];
-    d.system = d.system || !linuxdisk::InspectDisk(sys, name).systemUse.empty();
+    d.system = d.system || !linuxdisk::InspectDisk(sys, name, programFolders).systemUse.empty();
     if (d.system) continue;
     d.path = linuxdisk::DiskPath(sys, name);
     parents.insert(place.parent);

@@ -5,8 +5,8 @@
 // Which ports: every port of each SATA controller (GetDevSata) or USB hub
 // (GetDev) on which a disk the program may take hangs directly, that is a disk
 // at SCSI address H:0:0:0 of the ATA port or of the USB device in the hub port
-// and not carrying the running system. A port holding a disk that carries the
-// system is left out; a port holding anything but a disk (nothing, another
+// and not carrying the running system nor the program's folders. A port holding
+// a disk that carries either is left out; a port holding anything but a disk (nothing, another
 // device, a hub without such a disk) is an empty port.
 //
 // Node names, in the style of udev's ID_PATH, the same whatever is in the port:
@@ -31,6 +31,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/ProgramFolders.h"
 #include "platform/linux/SysCalls.h"
 
 namespace platform {
@@ -42,8 +43,10 @@ struct PortEntry {
   std::string path;  // "NULL" for an empty port
 };
 
-// The ports of that kind, in order.
-std::vector<PortEntry> ListPorts(ISysCalls& sys, DiskPort kind);
+// The ports of that kind, in order. A disk holding one of the program's folders
+// is left out as a system disk is (see linuxdisk::InspectDisk).
+std::vector<PortEntry> ListPorts(ISysCalls& sys, DiskPort kind,
+                                 const std::vector<std::string>& programFolders = ProgramFolders());
 
 // Writes the entry count and the entries into a listing record (the layout of
 // platform/RootDevice.h); entries past the count are cleared. At most 128.

@@ -29,7 +29,8 @@
 //             MBR, both GPT headers and tables) of the handle's disk and has
 //             the kernel re-read it
 // Dismount and delete layout refuse a disk that holds the running system ("/",
-// /boot, /usr, /var, ... or swap) with ERROR_ACCESS_DENIED, and delete layout
+// /boot, /usr, /var, ... or swap) or the program's folders (ProgramFolders.h)
+// with ERROR_ACCESS_DENIED, and delete layout
 // refuses a disk with a mounted or otherwise held partition with ERROR_BUSY;
 // each refusal is also written to the debug output (platform/Debug.h).
 #pragma once

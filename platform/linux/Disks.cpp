@@ -150,13 +150,34 @@ bool IsSystemMountPoint(const std::string& mp) {
   return false;
 }
 
-DiskUse InspectDisk(ISysCalls& sys, const std::string& disk) {
+namespace {
+bool isAtOrBelow(const std::string& path, const std::string& folder) {
+  return folder == "/" || path == folder ||
+         (path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0 && path[folder.size()] == '/');
+}
+}  // namespace
+
+DiskUse InspectDisk(ISysCalls& sys, const std::string& disk, const std::vector<std::string>& programFolders) {
   DiskUse use;
-  for (const auto& m : ReadMounts(sys)) {
+  const std::vector<Mount> mounts = ReadMounts(sys);
+  // The mounts holding the program's folders: for each, the last of the longest mount points above it.
+  std::set<std::size_t> programMounts;
+  for (const std::string& folder : programFolders) {
+    std::size_t found = mounts.size();
+    for (std::size_t i = 0; i < mounts.size(); ++i) {
+      if (isAtOrBelow(folder, mounts[i].mountPoint) &&
+          (found == mounts.size() || mounts[i].mountPoint.size() >= mounts[found].mountPoint.size()))
+        found = i;
+    }
+    programMounts.insert(found);
+  }
+  for (std::size_t i = 0; i < mounts.size(); ++i) {
+    const Mount& m = mounts[i];
     std::set<std::string> under;
     DisksUnder(sys, m.device, under);
     if (!under.count(disk)) continue;
-    if (use.systemUse.empty() && IsSystemMountPoint(m.mountPoint)) use.systemUse = m.mountPoint;
+    if (use.systemUse.empty() && (IsSystemMountPoint(m.mountPoint) || programMounts.count(i)))
+      use.systemUse = m.mountPoint;
     std::string d;
     int part = 0;
     if (SplitSdName(m.device, d, part) && d == disk) {

@@ -1,6 +1,7 @@
 // What the real-disk back end knows about the machine's disks: their numbering,
 // the mounted file systems on them, the volume letters handed out for mounted
-// partitions, and whether a disk carries the running system.
+// partitions, and whether a disk carries the running system or the program's
+// own folders.
 //
 // Disk numbering: "\\.\PhysicalDriveN" is the SCSI disk the kernel names sdX,
 // N being one more than the kernel's own index of that name (sda 1, sdb 2, ...
@@ -18,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/ProgramFolders.h"
 #include "platform/WinTypes.h"
 #include "platform/linux/SysCalls.h"
 
@@ -47,11 +49,17 @@ void DisksUnder(ISysCalls& sys, const std::string& blockName, std::set<std::stri
 bool IsSystemMountPoint(const std::string& mountPoint);
 
 struct DiskUse {
-  std::string systemUse;                 // non-empty: the system file system or swap it holds
+  // Non-empty when the disk is the system's or the program's: the mount point of
+  // the system file system it holds, or of the file system holding one of the
+  // program's folders, or "swap".
+  std::string systemUse;
   std::vector<std::string> mountPoints;  // mounted partitions of this disk (direct mounts)
   bool held = false;                     // a partition or the disk is used by dm/md or mounted through them
 };
-DiskUse InspectDisk(ISysCalls& sys, const std::string& disk);
+// programFolders: resolved native paths (platform::ProgramFolders); each is on
+// the mounted file system whose mount point is the longest one above it.
+DiskUse InspectDisk(ISysCalls& sys, const std::string& disk,
+                    const std::vector<std::string>& programFolders = ProgramFolders());
 
 // Most data the program moves with one command (2 MiB).
 constexpr std::uint32_t kWantedTransferBytes = 2u << 20;

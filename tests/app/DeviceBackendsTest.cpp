@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -7,6 +8,8 @@
 #include "app/DeviceBackends.h"
 #include "emulator/Site.h"
 #include "platform/DeviceIo.h"
+#include "platform/Profile.h"
+#include "platform/ProgramFolders.h"
 #include "tests/support/ScratchFolder.h"
 
 namespace {
@@ -14,7 +17,10 @@ namespace {
 class DeviceBackends : public ::testing::Test {
  protected:
   void SetUp() override { std::filesystem::create_directories("Configuration/System"); }
-  void TearDown() override { platform::ClearDeviceBackends(); }
+  void TearDown() override {
+    platform::ClearDeviceBackends();
+    platform::SetProgramFolderSource(nullptr);
+  }
   static void WriteEmulatorIni(const std::string& text) {
     std::ofstream("Configuration/System/Emulator.ini", std::ios::binary) << text;
   }
@@ -30,6 +36,20 @@ TEST_F(DeviceBackends, AnEmulatorIniRoutesThePortPathsToTheEmulatedSite) {
                                    nullptr);
   ASSERT_NE(h, win::INVALID_HANDLE_VALUE);
   win::CloseHandle(h);
+}
+
+// The log folder that param.ini names when the disks are listed is one of the
+// program's folders, whose disks are never taken for bays.
+TEST_F(DeviceBackends, TheLogFolderOfTheSettingsIsOneOfTheProgramsFolders) {
+  WriteEmulatorIni("[Site]\r\nMode = bridge\r\nSlots = 2\r\n");
+  std::string error;
+  ASSERT_EQ(app::SelectDeviceBackends(&error), app::DeviceBackendChoice::Emulator) << error;
+  const std::string here = std::filesystem::canonical(folder_.Root()).string();
+  for (const std::string& logs : {here + "/data/Logs", here + "/srv/Logs"}) {
+    ASSERT_TRUE(win::WritePrivateProfileString("Log Path", "SetLogFolderPath", logs.c_str(), ".\\param.ini"));
+    const std::vector<std::string> folders = platform::ProgramFolders();
+    EXPECT_NE(std::find(folders.begin(), folders.end(), logs), folders.end()) << logs;
+  }
 }
 
 TEST_F(DeviceBackends, ABrokenEmulatorIniNeverFallsThroughToRealDisks) {

@@ -20,6 +20,7 @@
 #include "platform/Files.h"
 #include "platform/Paths.h"
 #include "platform/Profile.h"
+#include "platform/ProgramFolders.h"
 #include "tests/platform/TempDir.h"
 #include "tests/support/RewriteInPlace.h"
 
@@ -86,6 +87,21 @@ TEST_F(PathMapping, ADriveIsPresentWhenItsFolderExists) {
   EXPECT_TRUE(CreateDirectory("C:\\MP_SSD_NODE"));
   EXPECT_TRUE(fs::is_directory(dir / "roots/C/MP_SSD_NODE"));
   EXPECT_FALSE(fs::exists(dir / "roots/Q"));
+}
+
+// The working folder, each drive letter's folder that exists and the folders
+// the program names, as the system resolves them (E: is a link to a data disk's
+// folder; a log folder not made yet is kept as given).
+TEST_F(PathMapping, TheProgramsFoldersAreTheWorkingFolderTheDriveLettersAndTheNamedOnes) {
+  kxtest::ScopedCwd cwd(dir.path());
+  fs::create_directories(dir / "drives/C");
+  fs::create_directories(dir / "data");
+  fs::create_directory_symlink(dir / "data", dir / "drives/E");
+  platform::SetProgramFolderSource([this] { return Names{"e:\\Logs", dir.path() + "/elsewhere/Logs", ""}; });
+  const fs::path real = fs::canonical(dir.path());
+  EXPECT_EQ(platform::ProgramFolders(), (Names{real, real / "drives/C", real / "data", real / "data/Logs",
+                                               real / "elsewhere/Logs"}));
+  platform::SetProgramFolderSource(nullptr);
 }
 
 TEST_F(PathMapping, DeviceAndNetworkPathsAreNotFiles) {

@@ -93,6 +93,8 @@ class SysTree {
     mountinfo_ += "2" + std::to_string(mounts_) + " 1 " + number + " / " + mountPoint + " rw - ext4 /dev/" + name + "1 rw\n";
     Put("/proc/self/mountinfo", mountinfo_);
   }
+  // The program's folders as the listing is given them (none unless a test says).
+  std::vector<std::string> programFolders;
   std::vector<std::string> Nodes(DiskPort kind) { return column(kind, &PortEntry::node); }
   std::vector<std::string> Paths(DiskPort kind) { return column(kind, &PortEntry::path); }
 
@@ -103,7 +105,7 @@ class SysTree {
   }
   std::vector<std::string> column(DiskPort kind, std::string PortEntry::*field) {
     std::vector<std::string> v;
-    for (const PortEntry& e : ListPorts(machine_, kind)) v.push_back(e.*field);
+    for (const PortEntry& e : ListPorts(machine_, kind, programFolders)) v.push_back(e.*field);
     return v;
   }
   kxtest::TempDir dir_;
@@ -113,16 +115,23 @@ class SysTree {
 };
 
 // Every port of a controller with a disk to take, in number order (ata-2 before
-// ata-10), empty ones as NULL, the system disk's port left out; neither a
-// controller with only a system disk nor other kinds of port. A controller on an
-// add-in card is named by itself, not by the bridge it sits behind.
-TEST(RealPortListing, SataPortsInNumberOrderWithoutTheSystemDisksPort) {
+// ata-10), empty ones as NULL, the system disk's port left out, and so the
+// port of a disk holding one of the program's folders (a log disk at /data),
+// but not a station drive mounted elsewhere (also at a mount point whose name
+// begins as a program folder's); neither a controller with only a system disk
+// nor other kinds of port. A controller on an add-in card is named by itself,
+// not by the bridge it sits behind.
+TEST(RealPortListing, SataPortsInNumberOrderWithoutTheSystemsOrTheProgramsDisksPorts) {
   SysTree tree;
   const std::string ahci = tree.Ahci("0000:00:1f.2", 1, 12);
   tree.Disk(ahci + "/ata1", "sda", 3);
   tree.CarriesSystem("sda");
   tree.Disk(ahci + "/ata2", "sdb", 5);
+  tree.Disk(ahci + "/ata3", "sdj", 7);
+  tree.CarriesSystem("sdj", "/data");
   tree.Disk(ahci + "/ata10", "sdc", 9);
+  tree.CarriesSystem("sdc", "/media/op/KX");
+  tree.programFolders = {"/home/op/kxmp", "/data/Logs/W01", "/media/op/KXdata"};
   tree.Disk(tree.Ahci("0000:03:00.0", 13, 2) + "/ata13", "sdh", 4);
   tree.CarriesSystem("sdh", "/boot");
   tree.Disk(tree.Ahci("0000:00:1c.0/0000:05:00.0", 15, 2) + "/ata16", "sdi", 6);
@@ -132,6 +141,7 @@ TEST(RealPortListing, SataPortsInNumberOrderWithoutTheSystemDisksPort) {
 
   std::vector<std::string> nodes, paths;
   for (int port = 2; port <= 12; ++port) {
+    if (port == 3) continue;
     nodes.push_back("pci-0000:00:1f.2-ata-" + std::to_string(port));
     paths.push_back(port == 2 ? "/dev/disk/by-diskseq/5" : port == 10 ? "/dev/disk/by-diskseq/9" : "NULL");
   }
