@@ -16,7 +16,10 @@
 # the registers of failed commands and the sense they come in, SMART RETURN
 # STATUS's registers through ATA pass-through and through SAT with CK_COND (and
 # the RECOVERED ERROR sense libata answers it with), 2 MiB transfers
-# cut to the kernel's limit, and the USB disk's limit raised to 2 MiB).
+# cut to the kernel's limit, and the USB disk's limit raised to 2 MiB). Then
+# tests/platform/linux/kernel/mapping_check.cpp runs the port mapping on the
+# guest's listing: hub 1 emptied and the stick in a root port, then the stick
+# out and every hub port (the station's 16 bays) given a disk.
 #
 # Needs: qemu-system-x86 linux-image-amd64 busybox-static udev (Debian packages;
 # KERNEL_TEST_INSTALL=1 installs them). KERNEL_TEST_KVM=1 uses KVM.
@@ -58,23 +61,29 @@ HUB2_BYTES=$((40 * 1024 * 1024))
 STICK_BYTES=$((52 * 1024 * 1024))
 SPARE_BYTES=$((48 * 1024 * 1024))
 OTHER_BYTES=$((64 * 1024 * 1024))
+# The mapping check's disk for bay k (hub 1's ports are bays 1-8, hub 2's 9-16): BAY_MIB + k MiB.
+BAY_MIB=8
 MOUNT_POINT=/mnt/kx
 
 echo "== building the check"
 mkdir -p "$WORK/obj"
 # One compiler per source, all at once: the command layer brings most of platform/
 # (not its ODBC layer, which the check does not use).
+# The mapping check adds the port mapping and the device helpers it reads settings with.
 printf '%s\n' tests/platform/linux/kernel/kernel_check.cpp protocol/*.cpp platform/*.cpp platform/linux/*.cpp \
-  command/*.cpp | grep -v '^platform/Odbc\.cpp$' |
+  command/*.cpp tests/platform/linux/kernel/mapping_check.cpp app/PortMapping.cpp \
+  device/{Environment,Folders,Format,Settings}.cpp | grep -v '^platform/Odbc\.cpp$' |
   xargs -P "$(nproc)" -I{} sh -c 'g++ -std=c++20 -O1 -Wall -Wextra -I. -c "$1" -o "$2/$(echo "$1" | tr / _).o"' _ {} "$WORK/obj"
-g++ "$WORK"/obj/*.o -ludev -ldl -pthread -o "$ROOT/kernel_check"
+# Each check links every object but the other's main.
+g++ $(ls "$WORK"/obj/*.o | grep -v _mapping_check) -ludev -ldl -pthread -o "$ROOT/kernel_check"
+g++ $(ls "$WORK"/obj/*.o | grep -v _kernel_check) -ludev -ldl -pthread -o "$ROOT/mapping_check"
 
 echo "== building the initramfs ($KVER)"
 cp /bin/busybox "$ROOT/bin/busybox"
 cp /lib/systemd/systemd-udevd "$ROOT/bin/udevd"
 cp "$(command -v udevadm)" "$ROOT/bin/udevadm"
 # Shared libraries of the dynamic programs, at their own paths.
-for lib in $(ldd "$ROOT/kernel_check" "$ROOT/bin/udevd" "$ROOT/bin/udevadm" | grep -o '/[^ ]*\.so[^ ]*' | sort -u); do
+for lib in $(ldd "$ROOT/kernel_check" "$ROOT/mapping_check" "$ROOT/bin/udevd" "$ROOT/bin/udevadm" | grep -o '/[^ ]*\.so[^ ]*' | sort -u); do
   mkdir -p "$ROOT$(dirname "$lib")"
   cp -L "$lib" "$ROOT$lib"
 done
@@ -114,6 +123,8 @@ if [ -n "\$SATA" ]; then
 fi
 /kernel_check "$SERIAL" "$MODEL" $SATA_BYTES $USB_BYTES $MOUNT_POINT $SPARE_BYTES
 echo "kernel-test: check exited \$?"
+/mapping_check $BAY_MIB
+echo "kernel-test: mapping check exited \$?"
 poweroff -f
 EOF
 chmod +x "$ROOT/init"
@@ -141,6 +152,11 @@ if [ "${KERNEL_TEST_KVM:-0}" = 1 ]; then ACCEL=(-machine q35,accel=kvm -cpu host
 
 # USB disks as block nodes of their own, which outlive the device pulled from them.
 usbDisk() { echo "driver=raw,node-name=$1,file.driver=file,file.filename=$WORK/$1.img"; }
+BAYS=()
+for k in $(seq 1 16); do
+  truncate -s $(((BAY_MIB + k) * 1024 * 1024)) "$WORK/bay$k.img"
+  BAYS+=(-blockdev "$(usbDisk bay$k)")
+done
 
 # Gives QEMU's human monitor one command and waits for its prompt.
 MONITOR=$WORK/monitor.sock
@@ -170,7 +186,8 @@ echo "== booting"
 start=$(date +%s)
 # AHCI ports 1, 2 and 4 of ich9-ahci's 6 (ide.N is port N+1); hubs in xHCI ports 1
 # and 2, each with disks in its ports 1 and 3; the spare disk and the stick (on
-# xHCI port 3) are added during the check.
+# xHCI port 3) are added during the check. The xHCI has 9 root ports of each speed,
+# so that with hub 1 empty the stick's root hub lists as many ports as the hubs' 16 bays.
 timeout 240 qemu-system-x86_64 "${ACCEL[@]}" -m 768 -smp 2 -nographic -no-reboot \
   -kernel "$KERNEL" -initrd "$WORK/initrd.gz" -append "console=ttyS0 quiet panic=-1" \
   -monitor unix:"$MONITOR",server=on,wait=off \
@@ -178,23 +195,23 @@ timeout 240 qemu-system-x86_64 "${ACCEL[@]}" -m 768 -smp 2 -nographic -no-reboot
   -device ide-hd,drive=sata1,bus=ide.0,serial=$SERIAL,model="$MODEL" \
   -drive if=none,id=sata2,file="$WORK/sata2.img",format=raw -device ide-hd,drive=sata2,bus=ide.1,serial=KXSATA0002 \
   -drive if=none,id=sata4,file="$WORK/sata4.img",format=raw -device ide-hd,drive=sata4,bus=ide.3,serial=KXSATA0004 \
-  -device qemu-xhci,id=xhci -device usb-hub,bus=xhci.0,port=1 -device usb-hub,bus=xhci.0,port=2 \
+  -device qemu-xhci,id=xhci,p2=9,p3=9 -device usb-hub,bus=xhci.0,port=1 -device usb-hub,bus=xhci.0,port=2 \
   -blockdev "$(usbDisk usb1)" -blockdev "$(usbDisk usb3)" -blockdev "$(usbDisk spare)" \
   -blockdev "$(usbDisk usb21)" -blockdev "$(usbDisk usb23)" -blockdev "$(usbDisk stick)" \
   -device usb-storage,bus=xhci.0,port=1.1,drive=usb1,id=usbdisk1,serial=KXUSB0001 \
   -device usb-storage,bus=xhci.0,port=1.3,drive=usb3,id=usbdisk3,serial=KXUSB0003 \
   -device usb-storage,bus=xhci.0,port=2.1,drive=usb21,id=usbdisk21,serial=KXUSB0021 \
-  -device usb-storage,bus=xhci.0,port=2.3,drive=usb23,id=usbdisk23,serial=KXUSB0023 \
+  -device usb-storage,bus=xhci.0,port=2.3,drive=usb23,id=usbdisk23,serial=KXUSB0023 "${BAYS[@]}" \
   </dev/null | tee "$WORK/console.log" | while IFS= read -r line; do
     line=${line%$'\r'}
     case "$line" in
       "KX-MONITOR "*) echo "kernel-test: monitor: ${line#KX-MONITOR }"; monitor "${line#KX-MONITOR }" ;;
-      ok*|"not ok"*|KERNEL-CHECK*|kernel-test*) echo "$line" ;;
+      ok*|"not ok"*|KERNEL-CHECK*|MAPPING-CHECK*|kernel-test*) echo "$line" ;;
     esac
   done || true
 elapsed=$(( $(date +%s) - start ))
 echo "== took ${elapsed}s"
-if grep -q '^KERNEL-CHECK PASS' "$WORK/console.log"; then
+if grep -q '^KERNEL-CHECK PASS' "$WORK/console.log" && grep -q '^MAPPING-CHECK PASS' "$WORK/console.log"; then
   exit 0
 fi
 echo "kernel-test: FAILED; console tail:"
