@@ -727,7 +727,7 @@ void CFileTreeOperation::DeleteTree(const std::string& path) {
     RaiseAt(WithoutBackslash(path), opened);
   }
   // A folder that holds a declined file, or what a Move did not copy, stays.
-  if (!keeps && !win::RemoveDirectory(path.c_str())) Raise(win::GetLastError());
+  if (!keeps && !win::RemoveDirectory(path.c_str())) RaiseAt(WithoutBackslash(path), win::GetLastError());
 }
 
 bool CFileTreeOperation::DeleteWalk(std::unique_ptr<platform::OpenFolder> root, const std::string& where) {
@@ -745,7 +745,7 @@ bool CFileTreeOperation::DeleteWalk(std::unique_ptr<platform::OpenFolder> root, 
       if (keeps) {
         parent.keeps = true;
       } else if (const win::DWORD error = parent.folder->RemoveFolder(name)) {
-        Raise(error);
+        RaiseAt(chain.Path(name), error);
       }
       continue;
     }

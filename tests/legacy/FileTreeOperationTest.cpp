@@ -1023,24 +1023,29 @@ TEST_F(FileTree, CopiesAndMovesKeepLastWriteTimes) {
   }
 }
 
-// A failure at a file names the file, with the system's reason and code.
-TEST_F(FileTree, AFailureAtAFileNamesIt) {
+// A failure at a file or folder names it, with the system's reason and code.
+TEST_F(FileTree, AFailureAtAFileOrFolderNamesIt) {
   const struct {
     const char* name;
     std::function<bool()> run;
     const char* file;
-  } rows[] = {{"tree copy", [this] { return op_.Copy("C:\\a", "D:\\b"); }, "C:\\a\\s\\2.txt"},
-              {"file copy", [this] { return op_.Copy("C:\\a\\s\\2.txt", "D:\\b"); }, "C:\\a\\s\\2.txt"},
-              {"tree delete", [this] { return op_.Delete("C:\\a"); }, "C:\\a\\s\\2.txt"},
-              {"file delete", [this] { return op_.Delete("C:\\a\\s\\2.txt"); }, "C:\\a\\s\\2.txt"}};
+    const char* refused;  // the native path's end that the faults refuse
+  } rows[] = {{"tree copy", [this] { return op_.Copy("C:\\a", "D:\\b"); }, "C:\\a\\s\\2.txt", "/2.txt"},
+              {"file copy", [this] { return op_.Copy("C:\\a\\s\\2.txt", "D:\\b"); }, "C:\\a\\s\\2.txt", "/2.txt"},
+              {"tree delete", [this] { return op_.Delete("C:\\a"); }, "C:\\a\\s\\2.txt", "/2.txt"},
+              {"file delete", [this] { return op_.Delete("C:\\a\\s\\2.txt"); }, "C:\\a\\s\\2.txt", "/2.txt"},
+              // A folder its parent will not give up: its contents go, it stays, named.
+              {"folder delete", [this] { return op_.Delete("C:\\a"); }, "C:\\a", "/a"},
+              {"subfolder delete", [this] { return op_.Delete("C:\\a"); }, "C:\\a\\s", "/a/s"}};
   for (const auto& row : rows) {
     Put("C:\\a\\s\\2.txt", "2");
     MakeDirs("D:\\b");
-    platform::SetWriteFault([](const std::string& native) {
-      return kxtest::EndsWith(native, "/2.txt") ? win::ERROR_DISK_FULL : 0u;
+    const std::string refused = row.refused;
+    platform::SetWriteFault([refused](const std::string& native) {
+      return kxtest::EndsWith(native, refused) ? win::ERROR_DISK_FULL : 0u;
     });
-    platform::SetRemoveFault([](const std::string& native) {
-      return kxtest::EndsWith(native, "/2.txt") ? win::ERROR_ACCESS_DENIED : 0u;
+    platform::SetRemoveFault([refused](const std::string& native) {
+      return kxtest::EndsWith(native, refused) ? win::ERROR_ACCESS_DENIED : 0u;
     });
     EXPECT_FALSE(row.run()) << row.name;
     platform::SetWriteFault({});
