@@ -491,7 +491,7 @@ void CFileTreeOperation::CopyEntry(FolderChain& source, FolderChain& target, con
   const std::size_t held = m_Placing.Size();
   bool refused = false;
   if (const win::DWORD error =
-          source.Folder().CopyEntry(name, target.Folder(), targetName, m_Overwrite, &copied, &m_Placing, &refused))
+          source.Folder().CopyEntry(name, target.Folder(), targetName, m_Overwrite, m_Placing, &copied, &refused))
     RaiseAt(refused ? target.Path() : source.Path(name), error);
   level.taken.emplace(Folded(targetName), targetName);
   ++m_BatchFiles;
