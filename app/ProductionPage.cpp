@@ -11,6 +11,7 @@
 #include "device/AppHolders.h"
 #include "device/Environment.h"
 #include "device/ErrorCode.h"
+#include "device/ErrorLog.h"
 #include "device/Folders.h"
 #include "device/Format.h"
 #include "device/ModuleFolder.h"
@@ -77,7 +78,8 @@ std::string ShownText(const std::string& text) {
 }
 
 // Where the page's run summary takes its station (the tool's settings) and
-// working number (the product's parameters), at Start and in its jobs.
+// working number (the product's parameters). Its jobs run once and write no
+// run logs (only a repeat-mode job counts a pass there): they get none.
 kx::RunSummarySources RunSummarySources() { return {app::kToolSettingIni, {}}; }
 
 void PaintCell(kx::StatusCellModel& cell, std::uint32_t text, std::uint32_t back, const std::string& shown) {
@@ -304,7 +306,7 @@ void CProductionPage::RunOnePass(int jobMode) {
     m_PortStates[port - 1] = 1;
     auto* job =
         new CPortJob(jobMode, m_Locks.get(), &Cell(port), &Progress(port), drives[port - 1], port, nullptr,
-                     &m_LabelViews, m_LogFolder, &m_ResultCodes[port - 1], nullptr, &m_PortStates, RunSummarySources());
+                     &m_LabelViews, m_LogFolder, &m_ResultCodes[port - 1], nullptr, &m_PortStates);
     m_Pool.Post(job);
     ++m_JobsPosted;
     win::Sleep(300);

@@ -113,6 +113,19 @@ bool CopyFileReplacing(const std::string& from, const std::string& to) {
   return win::CopyFile(from.c_str(), to.c_str(), win::FALSE) != win::FALSE;
 }
 
+std::string CopyFileToFreeName(const std::string& from, const std::string& to) {
+  const std::size_t folder = to.find_last_of("\\/");
+  const std::size_t dot = to.rfind('.');
+  const std::size_t stem = dot != std::string::npos && (folder == std::string::npos || dot > folder) ? dot : to.size();
+  for (unsigned n = 0; n != UINT_MAX; ++n) {
+    const std::string name = n == 0 ? to : to.substr(0, stem) + " (" + std::to_string(n) + ")" + to.substr(stem);
+    if (win::CopyFile(from.c_str(), name.c_str(), win::TRUE) != win::FALSE) return name;
+    const win::DWORD error = win::GetLastError();
+    if (error != win::ERROR_FILE_EXISTS && error != win::ERROR_ALREADY_EXISTS) break;
+  }
+  return {};
+}
+
 std::string SafeFileName(const std::string& text) {
   std::string out;
   for (std::size_t i = 0; i < text.size(); ++i) {

@@ -24,6 +24,11 @@ WriteResult AppendToFile(const std::string& path, const void* data, std::size_t 
 WriteResult WriteWholeFile(const std::string& path, const void* data, std::size_t size);
 // Copies a file over the destination (replacing it); no half copy is ever seen.
 bool CopyFileReplacing(const std::string& from, const std::string& to);
+// Copies a file under `to`, or, where that name is taken, under the first free
+// of "<name> (1).<ext>", "<name> (2).<ext>", ...: never over a file, not even
+// one that another process puts there meanwhile. The name taken; empty when
+// the copy failed.
+std::string CopyFileToFreeName(const std::string& from, const std::string& to);
 
 // Writes a record key into an INI file without ever replacing an earlier
 // record: `makeKey` builds the key from the local time; when the section holds

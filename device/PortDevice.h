@@ -154,7 +154,12 @@ class CPortDevice {
   std::string m_FailBlockCode;
   void WriteCurrentLog(const std::string& line, int kind);
   std::string ReportPath() const;
+  // Fail_Log\<serial number>(fail)_<slot>.txt, replaced by each failure of that
+  // drive. Without a serial number "(fail)_<slot>.txt": a failure's copy then
+  // takes the first free name of that form (WriteFailReport), never an earlier one's.
   std::string FailCopyPath() const;
+  // The name the report's copy took without a serial number; START clears it.
+  std::string m_FailCopyTaken;
   // A record or report write that failed: named on the debug output (and
   // standard error) the first time each file fails; the first one of the run
   // is kept, so that the job does not show a pass whose records are missing.

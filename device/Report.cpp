@@ -96,7 +96,10 @@ void CPortDevice::AppendToReport(const std::string& text) {
 void CPortDevice::WriteReportLine(const std::string& path, const std::string& line, bool plain, bool clearSerial) {
   if (path.empty()) return;
   if (line == "START") {
-    if (clearSerial) m_SerialNumber.clear();
+    if (clearSerial) {
+      m_SerialNumber.clear();
+      m_FailCopyTaken.clear();
+    }
     const win::SYSTEMTIME t = Now();
     if (m_LogFile.WriteText(path, kAsteriskLine) != 0 && !IsLostLine(win::GetLastError()))
       NoteWriteFailure(path, win::GetLastError());
@@ -197,7 +200,17 @@ void CPortDevice::WriteFailReport() {
   m_LeadText.clear();
   const std::string report = ReportPath();
   const std::string copy = FailCopyPath();
-  if (!report.empty() && !copy.empty()) kx::CopyFileReplacing(report, copy);
+  if (!report.empty() && !copy.empty()) {
+    // A drive without a serial number shares its name with every such failure
+    // of the slot: its report takes a free name, kept for its later blocks.
+    if (!m_SerialNumber.empty()) {
+      kx::CopyFileReplacing(report, copy);
+    } else if (!m_FailCopyTaken.empty()) {
+      kx::CopyFileReplacing(report, m_FailCopyTaken);
+    } else {
+      m_FailCopyTaken = kx::CopyFileToFreeName(report, copy);
+    }
+  }
   WriteRecordSn("Port-%d Error");
 }
 

@@ -1049,17 +1049,17 @@ int SlotNumber(std::string_view section) {
 
 std::shared_ptr<Site> Load(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
-  if (!in) throw IniError{"cannot open " + path};
+  if (!in) throw IniError{"cannot be opened"};
   std::string text;
   char buf[4096];
   while (in.read(buf, sizeof buf) || in.gcount() > 0) {
     text.append(buf, static_cast<std::size_t>(in.gcount()));
-    if (text.size() > kMaxIniBytes) throw IniError{path + ": larger than 1 MiB"};
+    if (text.size() > kMaxIniBytes) throw IniError{"larger than 1 MiB"};
   }
   CheckLines(text);
   Loader loader(ReadSections(path));
   const Section* siteSection = loader.Get("Site");
-  if (!siteSection) throw IniError{path + ": no [Site] section"};
+  if (!siteSection) throw IniError{"no [Site] section"};
 
   const Layers site(siteSection, nullptr, "");
   bool bridges = false, testers = false, sata = false;
@@ -1162,7 +1162,7 @@ bool InstallSiteFromEmulatorIni(std::string* error) {
   static std::shared_ptr<Site> installed;  // the program's site lives as long as the program
   std::string native;
   if (!platform::MapPath(".\\Configuration\\System\\Emulator.ini", native)) {
-    if (error) *error = "cannot map .\\Configuration\\System\\Emulator.ini";
+    if (error) *error = "its path cannot be mapped";
     return false;
   }
   auto site = LoadEmulatorIni(native, error);

@@ -9,8 +9,8 @@
 namespace emu {
 
 // Returns the site, or nullptr with a one-line reason in *error (missing file,
-// unknown section or key, bad value; each named with its section and key). The
-// site is not installed.
+// unknown section or key, bad value; each named with its section and key, the
+// file left for the caller to name). The site is not installed.
 std::shared_ptr<Site> LoadEmulatorIni(const std::string& path, std::string* error);
 
 // Reads the file the program uses (".\Configuration\System\Emulator.ini", taken

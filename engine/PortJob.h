@@ -43,8 +43,9 @@ class CPortJob : public CWorkItem {
   // resultCode: the port's entry of the page's result-code table.
   // portStates: the page's per-port run states, index slot-1.
   // runSummary: where the page's run summary takes its station and working
-  // number, for a Total log the job finds missing; none for a job that no page
-  // started, which then leaves a missing Total log missing (WriteSummaryLogs).
+  // number, for a Total log the job finds missing. Only a repeat-mode job
+  // (the legacy page's) counts its passes into the run logs (WriteSummaryLogs);
+  // a job without sources leaves a missing Total log missing.
   CPortJob(int mode, kx::PageLocks* locks, IStatusCell* statusCell, IProgressBar* progress, int driveNumber, int slot,
            const std::atomic<bool>* repeatCheck, std::array<ITextWindow*, 3>* countLabels, std::string logFolder,
            std::string* resultCode, void* clockButton, std::array<std::atomic<int>, kx::kPortCount>* portStates,

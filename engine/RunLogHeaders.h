@@ -11,7 +11,6 @@
 #include <string>
 #include <vector>
 
-#include "device/ErrorLog.h"  // the Error log's column line
 #include "device/FileWrites.h"
 #include "platform/WinTypes.h"
 

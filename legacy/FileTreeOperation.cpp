@@ -239,7 +239,6 @@ bool CFileTreeOperation::Move(const std::string& source, const std::string& dest
   }
   m_Moving = false;
   m_Copied.clear();
-  m_KeptChanged.clear();
   m_Removed.clear();
   EndBatch();
   m_AskIfReadOnly = ask;
@@ -492,7 +491,7 @@ void CFileTreeOperation::CopyEntry(FolderChain& source, FolderChain& target, con
   const std::size_t held = m_Placing.Size();
   bool refused = false;
   if (const win::DWORD error =
-          source.Folder().CopyEntry(name, target.Folder(), targetName, m_Overwrite, &copied, &m_Placing, &refused))
+          source.Folder().CopyEntry(name, target.Folder(), targetName, m_Overwrite, m_Placing, &copied, &refused))
     RaiseAt(refused ? target.Path() : source.Path(name), error);
   level.taken.emplace(Folded(targetName), targetName);
   ++m_BatchFiles;
@@ -586,11 +585,6 @@ CFileTreeOperation::AfterCopy CFileTreeOperation::SettleSource(const platform::O
   platform::EntryInfo now;
   const win::DWORD looked = source.Info(copy.name, now);
   const AfterCopy after = Judge(copy.info, looked, now);
-  if (after == AfterCopy::DropCopy || after == AfterCopy::KeepBoth) {
-    // Kept for good: no later look at it (the final walk's) undoes that.
-    m_KeptChanged.insert(KeyOf(copy.info));
-    if (looked == 0) m_KeptChanged.insert(KeyOf(now));
-  }
   if (after == AfterCopy::RemoveSource) {
     acted = RemoveEntry(source, copy.name, &now, sourcePath + "\\" + copy.name);
     if (acted) m_Copied.erase(KeyOf(now));
@@ -727,7 +721,7 @@ void CFileTreeOperation::DeleteTree(const std::string& path) {
     RaiseAt(WithoutBackslash(path), opened);
   }
   // A folder that holds a declined file, or what a Move did not copy, stays.
-  if (!keeps && !win::RemoveDirectory(path.c_str())) Raise(win::GetLastError());
+  if (!keeps && !win::RemoveDirectory(path.c_str())) RaiseAt(WithoutBackslash(path), win::GetLastError());
 }
 
 bool CFileTreeOperation::DeleteWalk(std::unique_ptr<platform::OpenFolder> root, const std::string& where) {
@@ -745,7 +739,7 @@ bool CFileTreeOperation::DeleteWalk(std::unique_ptr<platform::OpenFolder> root, 
       if (keeps) {
         parent.keeps = true;
       } else if (const win::DWORD error = parent.folder->RemoveFolder(name)) {
-        Raise(error);
+        RaiseAt(chain.Path(name), error);
       }
       continue;
     }
@@ -821,7 +815,7 @@ void CFileTreeOperation::Record(const platform::EntryInfo& copied) { m_Copied[Ke
 
 bool CFileTreeOperation::CopiedUnchanged(const platform::EntryInfo& now) const {
   const auto found = m_Copied.find(KeyOf(now));
-  if (found == m_Copied.end() || m_KeptChanged.count(KeyOf(now)) != 0) return false;
+  if (found == m_Copied.end()) return false;
   // A folder's own size and time change as the walk copies and removes.
   return now.kind == platform::EntryKind::Folder ? found->second.kind == now.kind : SourceUnchanged(found->second, now);
 }

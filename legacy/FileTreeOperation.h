@@ -8,7 +8,6 @@
 #include <map>
 #include <memory>
 #include <optional>
-#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -155,8 +154,6 @@ class CFileTreeOperation {
   using FileKey = std::pair<std::uint64_t, std::uint64_t>;  // device, inode
   static FileKey KeyOf(const platform::EntryInfo& info) { return {info.device, info.inode}; }
   std::map<FileKey, platform::EntryInfo> m_Copied;
-  // Files a Move found changed once copied: it removes none of their names.
-  std::set<FileKey> m_KeptChanged;
   // A Move's removals of names of files that have others, in order: the file
   // just before each and as each left it.
   struct OwnRemoval {

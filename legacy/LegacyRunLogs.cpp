@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "device/Environment.h"
+#include "device/ErrorLog.h"
 #include "device/Folders.h"
 #include "device/Format.h"
 #include "device/ModuleFolder.h"

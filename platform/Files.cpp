@@ -251,8 +251,7 @@ DWORD placeTemp(int dirFd, const std::string& dir, int& fd, const std::string& t
 }
 
 // Writes `name` in the folder through a temporary file as fillTemp fills it,
-// flushed before it takes the name. Inside a walk, which sweeps the folder's
-// stale temporary files and flushes its entries once for the whole folder.
+// flushed before it takes the name.
 DWORD replaceAt(int dirFd, const std::string& dir, const std::string& name, const Fill& fill, const struct stat* like,
                 bool replace) {
   int fd = -1;
@@ -264,9 +263,9 @@ DWORD replaceAt(int dirFd, const std::string& dir, const std::string& name, cons
   return err;
 }
 
-// As replaceAt for a write on its own: the stale temporary files that killed
-// writers left in the folder go first, and the folder's entries are flushed
-// after, so that the new name survives a power cut.
+// As replaceAt, with the stale temporary files that killed writers left in the
+// folder removed first and the folder's entries flushed after, so that the new
+// name survives a power cut.
 DWORD replaceAlone(int dirFd, const std::string& dir, const std::string& name, const Fill& fill,
                    const struct stat* like, bool replace) {
   removeStaleTempsAt(dirFd);
@@ -866,7 +865,7 @@ int openEntry(int dirFd, const char* name) {
 }  // namespace
 
 DWORD OpenFolder::CopyEntry(const std::string& name, const OpenFolder& to, const std::string& toName, bool replace,
-                            EntryInfo* copied, CopyBatch* batch, bool* refused) const {
+                            CopyBatch& batch, EntryInfo* copied, bool* refused) const {
   if (refused) *refused = false;
   // Once the source is open, a refusal can only be the target folder's.
   const auto written = [refused](DWORD err) {
@@ -903,12 +902,10 @@ DWORD OpenFolder::CopyEntry(const std::string& name, const OpenFolder& to, const
     std::string temp;
     if (isItself(to.m_Fd, toName, st)) {
       err = win::ERROR_SHARING_VIOLATION;
-    } else if (!batch) {
-      err = written(replaceAt(to.m_Fd, to.m_Native, toName, copyFill(in, st), &st, replace));
-    } else if (!batch->Into(to)) {
+    } else if (!batch.Into(to)) {
       err = win::ERROR_INVALID_PARAMETER;  // a batch is for one folder
     } else if ((err = written(fillTemp(to.m_Fd, to.m_Native, toName, copyFill(in, st), &st, fd, temp))) == 0) {
-      batch->m_Held.push_back({fd, std::move(temp), toName, name, replace});
+      batch.m_Held.push_back({fd, std::move(temp), toName, name, replace});
     }
   }
   ::close(in);

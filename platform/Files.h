@@ -229,12 +229,12 @@ class OpenFolder {
   // does, without sweeping the target folder's temporary files (SweepTemps
   // does that once for a walk) nor flushing it (Flush). Anything else is
   // refused (ERROR_ACCESS_DENIED).
-  // `copied` gets the source as it was when opened. With `batch`, a regular
-  // file is left in the batch, to be put in place by CopyBatch::Place.
-  // `refused` is set when the failure is `to` refusing the new entry (access
-  // denied or write-protected once the source is open): the folder's doing.
+  // A regular file is left in `batch` (one for `to`), to be put in place by
+  // CopyBatch::Place; a link is placed at once. `copied` gets the source as it
+  // was when opened. `refused` is set when the failure is `to` refusing the new
+  // entry (access denied or write-protected once the source is open): the folder's doing.
   win::DWORD CopyEntry(const std::string& name, const OpenFolder& to, const std::string& toName, bool replace,
-                       EntryInfo* copied = nullptr, CopyBatch* batch = nullptr, bool* refused = nullptr) const;
+                       CopyBatch& batch, EntryInfo* copied = nullptr, bool* refused = nullptr) const;
   // As OpensForReading for the entry `name`.
   bool OpensForReading(const std::string& name) const;
   // Removes the temporary files that writers killed before their rename left here.

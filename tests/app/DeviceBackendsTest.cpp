@@ -53,10 +53,14 @@ TEST_F(DeviceBackends, TheLogFolderOfTheSettingsIsOneOfTheProgramsFolders) {
 }
 
 TEST_F(DeviceBackends, ABrokenEmulatorIniNeverFallsThroughToRealDisks) {
-  WriteEmulatorIni("[Site]\r\nMode = nonsense\r\n");
-  std::string error;
-  EXPECT_EQ(app::SelectDeviceBackends(&error), app::DeviceBackendChoice::None);
-  EXPECT_EQ(error.rfind(".\\Configuration\\System\\Emulator.ini: [Site] Mode", 0), 0u) << error;
+  // The file is named once, in the program's own spelling, before the reason.
+  for (const char* text : {"[Site]\r\nMode = nonsense\r\n", ""}) {
+    WriteEmulatorIni(text);
+    std::string error;
+    EXPECT_EQ(app::SelectDeviceBackends(&error), app::DeviceBackendChoice::None);
+    EXPECT_EQ(error.rfind(".\\Configuration\\System\\Emulator.ini: ", 0), 0u) << error;
+    EXPECT_EQ(error.find("Emulator.ini"), error.rfind("Emulator.ini")) << error;
+  }
   // Nothing answers for a physical drive: no back end was installed.
   EXPECT_EQ(win::CreateFileA("\\\\.\\PhysicalDrive0", win::GENERIC_READ, win::FILE_SHARE_READ, nullptr,
                              win::OPEN_EXISTING, 0, nullptr),

@@ -157,10 +157,10 @@ TEST_F(IniTest, AFileWithoutASiteIsRefused) {
   std::string err;
   const std::string missing = (dir_ / "missing.ini").string();
   EXPECT_FALSE(LoadEmulatorIni(missing, &err));
-  EXPECT_EQ(err, "cannot open " + missing);
+  EXPECT_EQ(err, "cannot be opened");  // the caller names the file
   const std::string path = Write("[Drive]\nModel=x\n");
   EXPECT_FALSE(LoadEmulatorIni(path, &err));
-  EXPECT_EQ(err, path + ": no [Site] section");
+  EXPECT_EQ(err, "no [Site] section");
 }
 
 // Every key, each with a value other than its default, found again on the built site.

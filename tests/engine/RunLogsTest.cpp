@@ -14,6 +14,7 @@
 
 #include "device/ModuleFolder.h"
 #include "device/PortDevice.h"
+#include "device/ErrorLog.h"
 #include "device/Folders.h"
 #include "engine/PortJob.h"
 #include "engine/RunLogHeaders.h"

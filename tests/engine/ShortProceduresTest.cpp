@@ -1,4 +1,8 @@
 // Erase-all, 0 MB check and upgrade-only, each run by a real job through the real steps.
+#include <algorithm>
+#include <filesystem>
+#include <vector>
+
 #include "engine/PortJob.h"
 #include "tests/media/FirmwareFiles.h"
 #include "tests/support/EmulatedStation.h"
@@ -143,5 +147,28 @@ TEST_F(ShortProcedures, ZeroMbCheckOnASataPortFailsAloneAndAfterOtherJobs) {
       }
       Run(4, code, message);
     }
+}
+
+// Failures before any serial number is taken share one copy name in Fail_Log:
+// each keeps its own copy, and a job's later block brings only its own up to date.
+TEST_F(ShortProcedures, EachFailureWithoutASerialNumberKeepsItsReportCopy) {
+  std::vector<std::string> reports;
+  Station(Mode::Bridge, C::RomMp, "EraseAll");
+  station_->Drive().Faults().FailNext(99, {.subCommand = 0x26});
+  Run(1, "F_E03", "Issue EraseAllBlock Command Failed, Mode=0x09");
+  reports.push_back(PortReport());
+  Station(Mode::TesterDirect, C::RomRdt, "UpdateFW");
+  Run(4, "P_x19", "Drive runs RDT firmware, Update FW refused !");
+  reports.push_back(PortReport());
+  Station(Mode::Bridge, C::RomMp, "UpdateFW");  // two fail blocks: IDENTIFY's, then the shown code's
+  station_->Drive().Faults().FailNext(1, {0xEC, {}});
+  Run(4, "I_B67", "[ChkRC]Not Running on Flash Code now");
+  reports.push_back(PortReport());
+  std::vector<std::string> copies;
+  for (const auto& entry : std::filesystem::directory_iterator(Native("D:\\Log\\Fail_Log")))
+    copies.push_back(ReadAll("D:\\Log\\Fail_Log\\" + entry.path().filename().string()));
+  std::sort(copies.begin(), copies.end());
+  std::sort(reports.begin(), reports.end());
+  EXPECT_EQ(copies, reports);
 }
 }  // namespace

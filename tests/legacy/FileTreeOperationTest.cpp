@@ -823,6 +823,21 @@ TEST_F(FileTree, AMoveLeavesWhatChangedMeanwhileInTheSource) {
            return 0u;
          });
        }},
+      // What an earlier Move of the same object copied is nothing this one copied.
+      {"moved in from a tree an earlier Move failed in", "C:\\a\\d", "", true,
+       [this] {
+         Put("C:\\e\\d\\f.txt", "f");
+         MakeDirs("D:\\f");
+         platform::SetFlushFault([](const std::string& native) {
+           return kxtest::EndsWith(native, "/f/e/d") ? win::ERROR_IO_DEVICE : 0u;
+         });
+         EXPECT_FALSE(op_.Move("C:\\e", "D:\\f"));
+         platform::SetFlushFault([](const std::string& native) {
+           if (kxtest::EndsWith(native, "/b/a") && Exists("C:\\e\\d"))
+             std::filesystem::rename(Native("C:\\e\\d"), Native("C:\\a\\d"));
+           return 0u;
+         });
+       }},
   };
   for (const auto& row : rows) {
     Put("C:\\a\\1.txt", "1");
@@ -833,6 +848,7 @@ TEST_F(FileTree, AMoveLeavesWhatChangedMeanwhileInTheSource) {
     EXPECT_FALSE(op_.Move("C:\\a", "D:\\b")) << row.name;
     platform::SetWriteFault({});
     platform::SetListFault({});
+    platform::SetFlushFault({});
     EXPECT_EQ(op_.m_ErrorText, std::string(row.kept) + " was added or changed during the move and stays where it is")
         << row.name;
     EXPECT_TRUE(Exists(row.kept)) << row.name;
@@ -842,7 +858,8 @@ TEST_F(FileTree, AMoveLeavesWhatChangedMeanwhileInTheSource) {
     EXPECT_EQ(Exists("D:\\b\\a\\1.txt"), row.copied) << row.name;
     EXPECT_FALSE(Exists("D:\\b\\a\\s\\o.txt")) << row.name;
     EXPECT_EQ(ReadAll("C:\\out\\o.txt"), "o") << row.name;
-    for (const char* path : {"C:\\a", "C:\\away", "C:\\out", "D:\\b"}) std::filesystem::remove_all(Native(path));
+    for (const char* path : {"C:\\a", "C:\\away", "C:\\out", "D:\\b", "C:\\e", "D:\\f"})
+      std::filesystem::remove_all(Native(path));
   }
 }
 
@@ -1023,24 +1040,29 @@ TEST_F(FileTree, CopiesAndMovesKeepLastWriteTimes) {
   }
 }
 
-// A failure at a file names the file, with the system's reason and code.
-TEST_F(FileTree, AFailureAtAFileNamesIt) {
+// A failure at a file or folder names it, with the system's reason and code.
+TEST_F(FileTree, AFailureAtAFileOrFolderNamesIt) {
   const struct {
     const char* name;
     std::function<bool()> run;
     const char* file;
-  } rows[] = {{"tree copy", [this] { return op_.Copy("C:\\a", "D:\\b"); }, "C:\\a\\s\\2.txt"},
-              {"file copy", [this] { return op_.Copy("C:\\a\\s\\2.txt", "D:\\b"); }, "C:\\a\\s\\2.txt"},
-              {"tree delete", [this] { return op_.Delete("C:\\a"); }, "C:\\a\\s\\2.txt"},
-              {"file delete", [this] { return op_.Delete("C:\\a\\s\\2.txt"); }, "C:\\a\\s\\2.txt"}};
+    const char* refused;  // the native path's end that the faults refuse
+  } rows[] = {{"tree copy", [this] { return op_.Copy("C:\\a", "D:\\b"); }, "C:\\a\\s\\2.txt", "/2.txt"},
+              {"file copy", [this] { return op_.Copy("C:\\a\\s\\2.txt", "D:\\b"); }, "C:\\a\\s\\2.txt", "/2.txt"},
+              {"tree delete", [this] { return op_.Delete("C:\\a"); }, "C:\\a\\s\\2.txt", "/2.txt"},
+              {"file delete", [this] { return op_.Delete("C:\\a\\s\\2.txt"); }, "C:\\a\\s\\2.txt", "/2.txt"},
+              // A folder its parent will not give up: its contents go, it stays, named.
+              {"folder delete", [this] { return op_.Delete("C:\\a"); }, "C:\\a", "/a"},
+              {"subfolder delete", [this] { return op_.Delete("C:\\a"); }, "C:\\a\\s", "/a/s"}};
   for (const auto& row : rows) {
     Put("C:\\a\\s\\2.txt", "2");
     MakeDirs("D:\\b");
-    platform::SetWriteFault([](const std::string& native) {
-      return kxtest::EndsWith(native, "/2.txt") ? win::ERROR_DISK_FULL : 0u;
+    const std::string refused = row.refused;
+    platform::SetWriteFault([refused](const std::string& native) {
+      return kxtest::EndsWith(native, refused) ? win::ERROR_DISK_FULL : 0u;
     });
-    platform::SetRemoveFault([](const std::string& native) {
-      return kxtest::EndsWith(native, "/2.txt") ? win::ERROR_ACCESS_DENIED : 0u;
+    platform::SetRemoveFault([refused](const std::string& native) {
+      return kxtest::EndsWith(native, refused) ? win::ERROR_ACCESS_DENIED : 0u;
     });
     EXPECT_FALSE(row.run()) << row.name;
     platform::SetWriteFault({});
@@ -1368,13 +1390,22 @@ TEST_F(FileTree, AMoveOfAReadOnlyFolderLeavesItsCopyOpenToARetry) {
   const struct {
     const char* name;
     bool written;  // C:\a\1.txt is appended to once its copy stands
+    bool declined;  // C:\a\1.txt is read-only and its mark cannot be cleared: the Move leaves it
     bool copyStays;  // D:\\b\\a\\1.txt after the first Move
     Files moved;  // D:\b\a after the retry
-  } rows[] = {{"its sources cannot be removed", false, true, {{"1.txt", "old"}, {"Copy of 1.txt", "old"}}},
-              {"a file written after its copy", true, false, {{"1.txt", "old+new"}}}};
+  } rows[] = {{"its sources cannot be removed", false, false, true, {{"1.txt", "old"}, {"Copy of 1.txt", "old"}}},
+              {"a file written after its copy", true, false, false, {{"1.txt", "old+new"}}},
+              {"its removal declined", false, true, true, {{"1.txt", "old"}, {"Copy of 1.txt", "old"}}}};
+  const std::string source = Native("C:\\a\\1.txt");
   for (const auto& row : rows) {
     Put("C:\\a\\1.txt", "old");
     MakeDirs("D:\\b");
+    if (row.declined) {
+      ReadOnly("C:\\a\\1.txt");
+      platform::SetRemoveFault([source](const std::string& native) {
+        return native == source ? win::ERROR_ACCESS_DENIED : 0u;
+      });
+    }
     fs::permissions(Native("C:\\a"), fs::perms::owner_read | fs::perms::owner_exec);
     platform::SetFlushFault([&row](const std::string& native) {
       if (row.written && kxtest::EndsWith(native, "/b/a") && Exists("D:\\b\\a\\1.txt") &&
@@ -1387,11 +1418,12 @@ TEST_F(FileTree, AMoveOfAReadOnlyFolderLeavesItsCopyOpenToARetry) {
       const PermissionsBite bite;
       first = op_.Move("C:\\a", "D:\\b");
       platform::SetFlushFault({});
+      platform::SetRemoveFault({});
       copied = Exists("D:\\b\\a\\1.txt");
       fs::permissions(Native("C:\\a"), fs::perms::owner_write, fs::perm_options::add);
       retry = op_.Move("C:\\a", "D:\\b");
     }
-    EXPECT_FALSE(first) << row.name;
+    EXPECT_EQ(first, row.declined) << row.name;  // a declined file fails no Move
     EXPECT_EQ(copied, row.copyStays) << row.name;
     EXPECT_TRUE(retry) << row.name << ": " << op_.m_ErrorText;
     EXPECT_FALSE(Exists("C:\\a")) << row.name;

@@ -370,7 +370,11 @@ TEST_F(FilesAndFolders, SetIdBitsStayOnlyWithTheirOwnerAndGroup) {
       {"copy in a walk", &copy,
        [&] {
          platform::OpenFolder folder;
-         return folder.Open(dir.path()) == 0 && folder.CopyEntry("prog", folder, "copy", false) == 0;
+         platform::CopyBatch batch;
+         std::size_t placed = 0;
+         std::string failed;
+         return folder.Open(dir.path()) == 0 && folder.CopyEntry("prog", folder, "copy", false, batch) == 0 &&
+                batch.Place(placed, failed) == 0;
        }},
       {"rewrite", &prog, [&] { return platform::WriteFileBytes(prog, "#!/bin/sh\nexit 1\n") == 0; }},
   };
