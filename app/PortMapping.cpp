@@ -84,49 +84,32 @@ void CPortMapping::MapTesters() {
 void CPortMapping::MapListing(Occasion occasion) {
   m_Refresh();
   const std::vector<Entry> entries = ReadListing();
+  std::vector<std::string> listed;
   for (const Entry& e : entries)
-    if (!e.node.empty()) m_EverListed.insert(e.node);
-  const auto listedPorts =
-      static_cast<int>(std::count_if(entries.begin(), entries.end(), [](const Entry& e) { return !e.node.empty(); }));
+    if (!e.node.empty()) listed.push_back(e.node);
+  m_EverListed.insert(listed.begin(), listed.end());
+  const Listing listing = JudgeListing(listed, m_Slots);
+  const bool locked = MappingLocked();
   kx::MakeDirectoryPath("C:\\MP_SSD_NODE");
   Nodes stored{};
   Nodes storedMarks{};
-  Nodes marks{};  // each port's guessed node, where its node is one
+  Nodes guessed{};  // each port's node where it is a guess: a mark over a node written since is none
   for (int port = 1; port <= m_Slots; ++port) {
     stored[port - 1] = ReadMapping(port, "PortNode");
     storedMarks[port - 1] = ReadMapping(port, kGuessedNode);
-    if (!storedMarks[port - 1].empty() && storedMarks[port - 1] == stored[port - 1]) marks[port - 1] = stored[port - 1];
+    if (storedMarks[port - 1] == stored[port - 1]) guessed[port - 1] = stored[port - 1];
   }
   Nodes nodes = stored;
-  const bool locked = MappingLocked();
-  if (LearnsAfresh(nodes, entries, occasion, locked)) nodes.fill(std::string());
-  std::array<bool, kPorts> mayLearn{};
-  if (MayLearnFreePorts(nodes, occasion, locked)) mayLearn.fill(true);
-  // A listing that holds as many ports as slots lists the bays: guessed ports
-  // learn them again. Under the lock (at a start-up or Scan) a file that held a
-  // guess was not yet learnt: the ports a guess left without a node learn too.
-  if (listedPorts == m_Slots && (!locked || occasion == Occasion::StartUpOrScan)) {
-    bool guessed = false;
-    for (int port = 1; port <= m_Slots; ++port) {
-      if (marks[port - 1].empty() || nodes[port - 1] != marks[port - 1]) continue;
-      nodes[port - 1].clear();
-      guessed = true;
-    }
-    if (guessed) mayLearn.fill(true);
-  }
-  const std::array<bool, kPorts> learnt = AssignFreePorts(nodes, entries, mayLearn);
-  const int learntCount = static_cast<int>(std::count(learnt.begin(), learnt.end(), true));
-  WarnOfGuess(listedPorts, learntCount, locked);
-  // What is learnt unlocked from a listing of another count is a guess; a
-  // locked one was warned of as the station's record (MappingLock keeps it).
-  const bool guessing = m_RealPorts && listedPorts != m_Slots && !locked;
+  const std::array<bool, kPorts> learnt = Learn(nodes, guessed, entries, listing == Listing::Bays, occasion, locked);
+  // What is learnt unlocked from real ports that are not the bays is a guess;
+  // what the lock learns so was warned of as the station's record.
+  const bool guessing = m_RealPorts && listing != Listing::Bays && !locked;
+  Nodes marks{};
   for (int port = 1; port <= m_Slots; ++port) {
-    if (learnt[port - 1])
-      marks[port - 1] = guessing ? nodes[port - 1] : std::string();
-    else if (nodes[port - 1] != marks[port - 1])
-      marks[port - 1].clear();
-    if (learnt[port - 1] && guessing) m_GuessesTold.insert({port, nodes[port - 1]});
+    const std::string& node = nodes[port - 1];
+    marks[port - 1] = (learnt[port - 1] ? guessing : node == guessed[port - 1]) ? node : std::string();
   }
+  WarnOfGuess(listing, static_cast<int>(listed.size()), nodes, learnt, locked);
   WarnOfKeptGuesses(nodes, marks);
   std::vector<std::array<std::string, 3>> writes;
   for (int port = 1; port <= m_Slots; ++port) {
@@ -147,6 +130,39 @@ void CPortMapping::MapListing(Occasion occasion) {
     }
     return win::DWORD{0};
   });
+}
+
+CPortMapping::Listing CPortMapping::JudgeListing(const std::vector<std::string>& nodes, int slots) {
+  bool rootPort = false;
+  bool hubPort = false;
+  for (const std::string& node : nodes) {
+    // "pci-0000:00:14.0-usb-0:3" is root port 3, "...-usb-0:2.1" port 1 of the hub in root port 2.
+    const std::size_t usb = node.rfind("usb-");
+    if (usb == std::string::npos || (usb > 0 && node[usb - 1] != '-')) continue;
+    const std::size_t path = node.find(':', usb);
+    if (path == std::string::npos) continue;
+    (node.find('.', path) == std::string::npos ? rootPort : hubPort) = true;
+  }
+  if (rootPort && hubPort) return Listing::RootPortBesideHubs;
+  return static_cast<int>(nodes.size()) == slots ? Listing::Bays : Listing::OtherCount;
+}
+
+std::array<bool, CPortMapping::kPorts> CPortMapping::Learn(Nodes& nodes, const Nodes& guessed,
+                                                           const std::vector<Entry>& entries, bool bays,
+                                                           Occasion occasion, bool locked) const {
+  if (LearnsAfresh(nodes, entries, occasion, locked)) nodes.fill(std::string());
+  bool mayLearn = MayLearnFreePorts(nodes, occasion, locked);
+  // A listing of the bays learns guessed ports again. Under the lock (at a
+  // start-up or Scan) a file that held a guess was not yet learnt: the ports
+  // a guess left without a node learn too.
+  if (bays && (!locked || occasion == Occasion::StartUpOrScan)) {
+    for (int port = 1; port <= m_Slots; ++port) {
+      if (guessed[port - 1].empty() || nodes[port - 1] != guessed[port - 1]) continue;
+      nodes[port - 1].clear();
+      mayLearn = true;
+    }
+  }
+  return mayLearn ? AssignFreePorts(nodes, entries) : std::array<bool, kPorts>{};
 }
 
 std::vector<CPortMapping::Entry> CPortMapping::ReadListing() {
@@ -188,15 +204,14 @@ bool CPortMapping::MayLearnFreePorts(const Nodes& nodes, Occasion occasion, bool
   return true;
 }
 
-// A port that may learn and has no node takes the next listed port that no
-// port holds, with a device or not: on a fresh mapping port k is the k-th
-// listed port.
-std::array<bool, CPortMapping::kPorts> CPortMapping::AssignFreePorts(Nodes& nodes, const std::vector<Entry>& entries,
-                                                                    const std::array<bool, kPorts>& mayLearn) const {
+// A port without a node takes the next listed port that no port holds, with a
+// device or not: on a fresh mapping port k is the k-th listed port.
+std::array<bool, CPortMapping::kPorts> CPortMapping::AssignFreePorts(Nodes& nodes,
+                                                                     const std::vector<Entry>& entries) const {
   std::array<bool, kPorts> learnt{};
   std::size_t next = 0;
   for (int port = 1; port <= m_Slots; ++port) {
-    if (!mayLearn[port - 1] || !nodes[port - 1].empty()) continue;
+    if (!nodes[port - 1].empty()) continue;
     while (next < entries.size() && (entries[next].node.empty() ||
                                      std::find(nodes.begin(), nodes.end(), entries[next].node) != nodes.end()))
       ++next;
@@ -207,25 +222,51 @@ std::array<bool, CPortMapping::kPorts> CPortMapping::AssignFreePorts(Nodes& node
   return learnt;
 }
 
-// The listing's order is the station's bays only when its ports are the bays;
-// a count that differs from the slots says they are not. Said once for each
-// count that real ports are learnt from in a run, by whichever mapping learnt
-// (a stick plugged in first on a station started empty gives the first ports
-// to its root hub's ports; once a hub's last drive is pulled beside such a
-// stick, the hub's own port is listed, and a Start gives it a free port).
-void CPortMapping::WarnOfGuess(int listedPorts, int learnt, bool locked) {
-  if (!m_RealPorts || learnt == 0 || listedPorts == m_Slots || !m_WarnedCounts.insert(listedPorts).second) return;
-  Warn(kx::StrFormat("The device listing holds %d ports for the %d slots: ports without a PortNode were given "
-                     "listed ports in listing order, which need not be the station's bays. Check each drive on "
-                     "its cell. %s",
-                     listedPorts, m_Slots,
-                     (locked ? kx::StrFormat("[OP Setting] MappingLock keeps what was learnt: to learn again, "
-                                             "delete %s and start with every bay full.",
-                                             kMappingIni)
-                             : kx::StrFormat("To keep a station's bays, set [OP Setting] MappingLock = 1 in %s "
-                                             "and start once with every bay full.",
-                                             app::kToolSettingIni))
-                         .c_str()));
+namespace {
+
+// "port 3" or "ports 1-4, 6", capitalised or not.
+std::string PortsPhrase(const std::vector<int>& ports, bool capital) {
+  std::string runs;
+  for (std::size_t i = 0; i < ports.size(); ++i) {
+    std::size_t last = i;
+    while (last + 1 < ports.size() && ports[last + 1] == ports[last] + 1) ++last;
+    runs += (runs.empty() ? "" : ", ") + std::to_string(ports[i]);
+    if (last > i) runs += "-" + std::to_string(ports[last]);
+    i = last;
+  }
+  return (capital ? "P" : "p") + std::string(ports.size() == 1 ? "ort " : "orts ") + runs;
+}
+
+}  // namespace
+
+// The listing's order is the station's bays only when its ports are the bays.
+// Every port that real ports are learnt for from another listing is named in
+// the mapping that learnt it, once in a run (a stick plugged in first on a
+// station started empty gives the first ports to its root hub's ports; the
+// next batch in another hub alone gives the free ports to that hub's bays).
+void CPortMapping::WarnOfGuess(Listing listing, int listedPorts, const Nodes& nodes,
+                               const std::array<bool, kPorts>& learnt, bool locked) {
+  if (!m_RealPorts || listing == Listing::Bays) return;
+  std::vector<int> ports;
+  for (int port = 1; port <= m_Slots; ++port)
+    if (learnt[port - 1] && m_GuessesTold.insert({port, nodes[port - 1]}).second) ports.push_back(port);
+  if (ports.empty()) return;
+  Warn(kx::StrFormat(
+      "The device listing holds %d ports for the %d slots%s: %s given listed ports in listing order, which need "
+      "not be the station's bays. Check each drive on its cell. %s",
+      listedPorts, m_Slots,
+      listing == Listing::RootPortBesideHubs
+          ? ", and a disk on the computer's own USB port is listed beside the station's hubs (take sticks and card "
+            "readers out)"
+          : "",
+      (PortsPhrase(ports, false) + (ports.size() == 1 ? " was" : " were")).c_str(),
+      (locked ? kx::StrFormat("[OP Setting] MappingLock keeps what was learnt: to learn again, "
+                              "delete %s and start with every bay full.",
+                              kMappingIni)
+              : kx::StrFormat("To keep a station's bays, set [OP Setting] MappingLock = 1 in %s "
+                              "and start once with every bay full.",
+                              app::kToolSettingIni))
+          .c_str()));
 }
 
 // Guessed ports kept from an earlier run (a kill or power cut left the file,
@@ -236,18 +277,9 @@ void CPortMapping::WarnOfKeptGuesses(const Nodes& nodes, const Nodes& marks) {
   for (int port = 1; port <= m_Slots; ++port)
     if (!marks[port - 1].empty() && m_GuessesTold.insert({port, nodes[port - 1]}).second) kept.push_back(port);
   if (kept.empty()) return;
-  std::string ports;  // runs of ports as "1-4"
-  for (std::size_t i = 0; i < kept.size(); ++i) {
-    std::size_t last = i;
-    while (last + 1 < kept.size() && kept[last + 1] == kept[last] + 1) ++last;
-    ports += (ports.empty() ? "" : ", ") + std::to_string(kept[i]);
-    if (last > i) ports += "-" + std::to_string(kept[last]);
-    i = last;
-  }
-  Warn(kx::StrFormat("Ports %s of %s were given listed ports by a guess, from a device listing of another number of "
-                     "ports than the slots, and need not be the station's bays. Check each drive on its cell. To "
-                     "learn them again, delete %s and start with every bay full.",
-                     ports.c_str(), kMappingIni, kMappingIni));
+  Warn(kx::StrFormat("%s of %s %s given listed ports by a guess and need not be the station's bays. Check each "
+                     "drive on its cell. To learn them again, delete %s and start with every bay full.",
+                     PortsPhrase(kept, true).c_str(), kMappingIni, kept.size() == 1 ? "was" : "were", kMappingIni));
 }
 
 // Each port's drive number: the entry of its node while that entry has a

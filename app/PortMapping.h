@@ -16,13 +16,15 @@
 // From then on it stands as it is and outlives the program: a port without a
 // node reaches no drive, and nothing plugged in later becomes a port.
 //
-// A port learnt without the lock from a listing of real ports whose count is
-// not the slots' was given its node by a guess; the file marks it
-// (GuessedNode, the node guessed), so that the guess outlives neither the
-// warning nor the run: a mapping whose listing holds as many ports as slots
+// A listing lists the station's bays when it holds as many ports as slots and
+// no port of a computer's own USB root hub (a disk straight on the PC, such as
+// a stick or a card reader) beside ports of hubs. A port learnt without the
+// lock from any other listing of real ports was given its node by a guess; the
+// file marks it (GuessedNode, the node guessed), so that the guess outlives
+// neither the warning nor the run: a mapping whose listing lists the bays
 // (unlocked, any; locked, a start-up or Scan) learns such ports again, and one
-// that keeps them says so once in a run. A node written over the mark (by hand,
-// or learnt from a listing of the bays) is no guess.
+// that keeps them says so once in a run. A node written over the mark (by
+// hand, or learnt from a listing of the bays) is no guess.
 #pragma once
 #include <array>
 #include <functional>
@@ -72,6 +74,10 @@ class CPortMapping {
   void Close();
 
   static bool MappingLocked();
+  // Whether a listing, its nodes in order, lists the bays of a station of
+  // `slots` bays, and if not, the sign that says so.
+  enum class Listing { Bays, OtherCount, RootPortBesideHubs };
+  static Listing JudgeListing(const std::vector<std::string>& nodes, int slots);
   // Tester-direct mode: the last mapping's tester scan failed or found no
   // tester board for any of the slots.
   bool TesterScanFailed() const { return m_TesterScanFailed; }
@@ -79,10 +85,9 @@ class CPortMapping {
   // MapDeferred) has to tell, a line each; empty when nothing, and after a
   // removal or a change put off. At start-up and Scan: the ports left
   // unmapped because an earlier port names the same node. At every mapping
-  // on real ports: ports learnt from a listing that holds another number of
-  // ports than the window has slots, said once for each count in a run,
-  // whichever mapping learnt from it first; ports kept that an earlier run
-  // guessed, once in a run.
+  // on real ports: the ports it learnt from a listing that is not the bays,
+  // each port and node once in a run; ports kept that an earlier run guessed,
+  // once in a run.
   std::string Warning() const { return m_Warning; }
 
  private:
@@ -96,16 +101,19 @@ class CPortMapping {
   };
   using Nodes = std::array<std::string, kPorts>;
   void Map(int slots, Occasion occasion);
-  // Read the listing and the file, decide what is learnt, learn it, warn of
-  // a guess, map the nodes and write what changed.
+  // List, decide whether the listing is the bays, learn, mark the guesses,
+  // warn, map the nodes and write what changed.
   void MapListing(Occasion occasion);
   static std::vector<Entry> ReadListing();
+  // Gives nodes to the ports that may learn; returns the ports that took one.
+  std::array<bool, kPorts> Learn(Nodes& nodes, const Nodes& guessed, const std::vector<Entry>& entries,
+                                 bool bays, Occasion occasion, bool locked) const;
   bool LearnsAfresh(const Nodes& nodes, const std::vector<Entry>& entries, Occasion occasion, bool locked) const;
   bool MayLearnFreePorts(const Nodes& nodes, Occasion occasion, bool locked) const;
-  // Gives the ports of `mayLearn` that have no node listed ports; returns the ports that took one.
-  std::array<bool, kPorts> AssignFreePorts(Nodes& nodes, const std::vector<Entry>& entries,
-                                           const std::array<bool, kPorts>& mayLearn) const;
-  void WarnOfGuess(int listedPorts, int learnt, bool locked);
+  // Gives the ports that have no node listed ports; returns the ports that took one.
+  std::array<bool, kPorts> AssignFreePorts(Nodes& nodes, const std::vector<Entry>& entries) const;
+  void WarnOfGuess(Listing listing, int listedPorts, const Nodes& nodes, const std::array<bool, kPorts>& learnt,
+                   bool locked);
   void WarnOfKeptGuesses(const Nodes& nodes, const Nodes& marks);
   void MapNodes(const Nodes& nodes, const std::vector<Entry>& entries, Occasion occasion,
                 std::vector<std::array<std::string, 3>>& writes);
@@ -117,8 +125,7 @@ class CPortMapping {
   int m_Slots = 0;
   bool m_TesterScanFailed = false;
   std::string m_Warning;
-  std::set<int> m_WarnedCounts;        // listed port counts already warned of
   std::set<std::string> m_EverListed;  // every node a mapping of this run has listed
-  std::set<std::pair<int, std::string>> m_GuessesTold;  // guessed ports (port, node) said in this run
+  std::set<std::pair<int, std::string>> m_GuessesTold;  // ports (port, node) said to be guessed in this run
   bool m_MapDeferred = false;
 };

@@ -719,9 +719,10 @@ TEST_F(ProductionPage, ScanAndHotPlugShowWhichPortsReachADrive) {
 // A station started with no drive in, without the lock, its ports on real
 // disks: a USB stick plugged in first lists its root hub's ports, and the
 // arrival that learns them warns as start-up does, in its words and its kind
-// of box. A removal, and an arrival learning from that count again (the stick
-// moved to another controller), say nothing; one during a pass (the first
-// drive into the second hub) says so once the pass has ended, not during it.
+// of box. A removal says nothing; an arrival learning other ports from that
+// count again (the stick moved to another controller) names them; one during
+// a pass (the first drive into the second hub) says so once the pass has
+// ended, not during it.
 TEST_F(ProductionPage, AnArrivalThatLearnsPortsByGuessWarnsAsStartUpDoes) {
   kxtest::SetSendMode(kxtest::Mode::Bridge);
   SetIni(app::kToolSettingIni, "General Info", "SlotNumber", "16");
@@ -758,6 +759,11 @@ TEST_F(ProductionPage, AnArrivalThatLearnsPortsByGuessWarnsAsStartUpDoes) {
   const auto ofFour = startUpSays(stickInFront), ofSeven = startUpSays(driveInHubB);
   ASSERT_EQ(ofFour.size(), 1u);
   ASSERT_EQ(ofSeven.size(), 1u);
+  // A start-up's text, naming other ports.
+  const auto naming = [](std::string text, const std::string& learnt, const std::string& ports) {
+    const std::size_t at = text.find(learnt);
+    return at == std::string::npos ? text : text.replace(at, learnt.size(), ports);
+  };
 
   listed.clear();
   CProductionPage page(std::make_unique<CPortMapping>(refresh, true));
@@ -773,7 +779,8 @@ TEST_F(ProductionPage, AnArrivalThatLearnsPortsByGuessWarnsAsStartUpDoes) {
   listed = stickInBack;
   page.OnDiskChange({platform::DiskChange::Arrival, "/dev/disk/by-diskseq/2"});
   EXPECT_EQ(page.DriveNumber(6), 2);  // ports 5-8 learnt the back ports
-  EXPECT_EQ(box_->History().size(), 1u);
+  ASSERT_EQ(box_->History().size(), 2u);
+  EXPECT_EQ(box_->History()[1].text, naming(ofFour[0].text, "ports 1-4", "ports 5-8"));
   listed.clear();
   page.OnDiskChange({platform::DiskChange::Removal, "/dev/disk/by-diskseq/2"});
 
@@ -787,14 +794,14 @@ TEST_F(ProductionPage, AnArrivalThatLearnsPortsByGuessWarnsAsStartUpDoes) {
     listed = driveInHubB;
     page.OnDiskChange({platform::DiskChange::Arrival, "/dev/disk/by-diskseq/2"});
     EXPECT_TRUE(page.Running());
-    EXPECT_EQ(box_->History().size(), 1u);
+    EXPECT_EQ(box_->History().size(), 2u);
   }
   page.WaitForRunEnd();
   EXPECT_FALSE(page.Running());  // ended although its end warned
   EXPECT_EQ(page.DriveNumber(9), 2);
-  ASSERT_EQ(box_->History().size(), 2u);
-  EXPECT_EQ(box_->History()[1].text, ofSeven[0].text);
-  EXPECT_EQ(box_->History()[1].type, ofSeven[0].type);
+  ASSERT_EQ(box_->History().size(), 3u);
+  EXPECT_EQ(box_->History()[2].text, naming(ofSeven[0].text, "ports 1-7", "ports 9-12"));
+  EXPECT_EQ(box_->History()[2].type, ofSeven[0].type);
 }
 
 TEST(PopoutNotice, NamesTheNextStation) {
