@@ -405,9 +405,10 @@ win::DWORD resolve(ISysCalls& sys, linuxdisk::VolumeLetters& letters, const std:
   return 0;
 }
 
-// The lock udev and udisks ask for before they probe a disk, kept on a
-// read-only descriptor of its own: closing it raises no "change" event, and
-// the job's other descriptors (commands, the O_EXCL claim) are no part of it.
+// The lock udev asks for before it probes a disk (udisks learns of a disk
+// through that probe), kept on a read-only descriptor of its own: closing it
+// raises no "change" event, and the job's other descriptors (commands, the
+// O_EXCL claim) are no part of it.
 class DiskHold final : public IDeviceHold {
  public:
   DiskHold(ISysCalls& sys, int fd) : sys_(sys), fd_(fd) {}
