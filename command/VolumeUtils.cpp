@@ -120,8 +120,10 @@ bool CPortVolume::OpenPortVolume() {
 }
 
 int CPortVolume::LockPortVolume() {
+  m_BusyMountPoint.clear();
   if (!OpenPortVolume()) return 0;
   if (control(m_VolumeHandle, win::FSCTL_LOCK_VOLUME)) return 1;
+  m_BusyMountPoint = platform::LastBusyMountPoint();
   CloseVolumeHandle();
   return 0;
 }
@@ -135,8 +137,10 @@ int CPortVolume::DismountPortVolume() {
 }
 
 bool CPortVolume::DeletePortDriveLayout() {
+  m_BusyMountPoint.clear();
   if (!OpenPortVolume()) return false;
   if (control(m_VolumeHandle, win::IOCTL_DISK_DELETE_DRIVE_LAYOUT)) return true;
+  m_BusyMountPoint = platform::LastBusyMountPoint();
   CloseVolumeHandle();
   return false;
 }

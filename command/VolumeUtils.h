@@ -48,6 +48,9 @@ class CPortVolume {
 
   win::HANDLE m_VolumeHandle = nullptr;
   int m_DriveNo;
+  // After a refused lock or layout deletion: the mount point of the drive's
+  // file system that would not unmount (files open on it); else empty.
+  std::string m_BusyMountPoint;
 
  private:
   bool OpenPortVolume();

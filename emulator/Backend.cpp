@@ -59,6 +59,18 @@ class VolumeHandle final : public platform::IDeviceHandle {
   char letter_;
 };
 
+class FrontEndHold final : public platform::IDeviceHold {
+ public:
+  FrontEndHold(std::shared_ptr<const void> lease, FrontEnd* fe) : lease_(std::move(lease)), fe_(fe) {
+    fe_->AddHold(1);
+  }
+  ~FrontEndHold() override { fe_->AddHold(-1); }
+
+ private:
+  std::shared_ptr<const void> lease_;  // keeps the site, and so the front end, alive
+  FrontEnd* fe_;
+};
+
 }  // namespace
 
 DevicePath ParseDevicePath(const std::string& path) {
@@ -120,6 +132,17 @@ win::DWORD SiteBackend::Open(const std::string& path, win::DWORD, win::DWORD,
   if (!lease) return win::ERROR_FILE_NOT_FOUND;  // uninstalled meanwhile
   handle = std::make_shared<DeviceHandle>(std::move(lease), fe);
   return 0;
+}
+
+std::unique_ptr<platform::IDeviceHold> SiteBackend::Hold(const std::string& path) {
+  const DevicePath p = ParseDevicePath(path);
+  FrontEnd* fe = p.kind == DevicePath::Kind::PhysicalDrive ? site_->Tester(p.number)
+                 : p.kind == DevicePath::Kind::Bridge      ? site_->Bridge(p.number)
+                 : p.kind == DevicePath::Kind::Sata        ? site_->SataPort(p.number)
+                                                           : nullptr;
+  auto lease = fe ? fe->Lease() : nullptr;
+  if (!lease) return nullptr;
+  return std::make_unique<FrontEndHold>(std::move(lease), fe);
 }
 
 win::DWORD SiteBackend::LogicalDrives() const {

@@ -28,7 +28,7 @@
 //   drive                      drive->Faults(): never ready, 00h/FFh or 51h states, access key refused
 //                              or not enabled, wrong verdict, medium errors, drive time-outs, ...
 //   volumes (per letter)       SetVolumeFaults(): open, lock, unlock, dismount, device number,
-//                              delete layout refused n times or always
+//                              delete layout refused n times or always; a volume in use
 // Logs: fe->Log() holds what the device saw and answered (CDB or task file,
 // lengths, SCSI status, sense, ATA status, OS error, which fault fired);
 // drive->Trace() holds the ATA commands that reached the drive.
@@ -106,6 +106,9 @@ struct VolumeFaults {
   int dismount = 0;
   int deviceNumber = 0;
   int deleteLayout = 0;
+  // Lock and delete layout fail with ERROR_BUSY naming the volume's root as the
+  // mount point, as a file system with files open on it will not unmount.
+  int inUse = 0;
 };
 
 // What the slot's card looks like from the tester's side (for assertions).
@@ -147,6 +150,10 @@ class FrontEnd {
 
   FrontEnd(Site& site, FrontEndKind kind, std::string path, int slot, win::DWORD diskNumber);
 
+  // Holds a port's job keeps on the device now (platform::HoldDevice); for assertions.
+  int Holds() const { return holds_.load(); }
+  void AddHold(int delta) { holds_ += delta; }
+
   // The device vanished (Gone / HotRemove fault, or set by a test); opens fail with 2.
   bool IsGone() const { return gone_.load(std::memory_order_relaxed); }
   void SetGone(bool gone) { gone_.store(gone, std::memory_order_relaxed); }
@@ -171,6 +178,7 @@ class FrontEnd {
   CommandLog log_;
   TesterInfo info_;
   std::atomic<bool> gone_{false};
+  std::atomic<int> holds_{0};
   mutable std::mutex leaseMutex_;
   std::shared_ptr<const void> lease_;
 };

@@ -1,8 +1,10 @@
 // Volume controls on an emulated drive's volume letter (and CD-ROM letters):
 // lock, unlock, dismount, device number and layout deletion, each refusable.
 #include <cstring>
+#include <string>
 
 #include "emulator/Transport.h"
+#include "platform/DeviceIo.h"
 
 namespace emu {
 namespace transport {
@@ -16,6 +18,12 @@ bool refuse(int& counter) {
   if (counter == 0) return false;
   if (counter > 0) --counter;
   return true;
+}
+
+// A file system with files open on it: it stays mounted, at the volume's root.
+win::DWORD inUse(char letter) {
+  platform::SetBusyMountPoint(std::string(1, letter) + ":\\");
+  return win::ERROR_BUSY;
 }
 
 }  // namespace
@@ -40,6 +48,7 @@ win::DWORD VolumeControl(Site& site, char letter, const void* owner, win::DWORD 
   VolumeSpec& s = v->desc;
   switch (code) {
     case win::FSCTL_LOCK_VOLUME:
+      if (refuse(s.faults.inUse)) return inUse(letter);
       if (refuse(s.faults.lock)) return win::ERROR_ACCESS_DENIED;
       if (s.locked && v->lockOwner != owner) return win::ERROR_ACCESS_DENIED;
       s.locked = true;
@@ -68,6 +77,7 @@ win::DWORD VolumeControl(Site& site, char letter, const void* owner, win::DWORD 
     }
     case win::IOCTL_DISK_DELETE_DRIVE_LAYOUT:
       if (slot == 0) return win::ERROR_INVALID_FUNCTION;
+      if (refuse(s.faults.inUse)) return inUse(letter);
       if (refuse(s.faults.deleteLayout)) return win::ERROR_ACCESS_DENIED;
       s.layoutDeleted = true;
       return 0;

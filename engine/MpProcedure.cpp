@@ -210,7 +210,7 @@ bool CMpRun::IdentityChecks() {
 bool CMpRun::RunningCodeCheck() {
   if (!d_.ChkRC(3, 0, true, std::string(), nullptr)) return Fail();
   if (d_.m_ROMMode) {
-    job_.LockVolumeForRun();
+    if (!job_.LockVolumeForRun()) return Fail();
     romRdt_ = rdtFwCopy_ = d_.m_RdtFwFlag != 0;
     d_.WriteReport(romRdt_ ? "ROM mode - RDTFW, Should output RDT result" : "ROM mode", true);
     if (job_.m_Station == 4 && d_.m_RdtFwFlag) {

@@ -4,12 +4,14 @@
 #include "engine/PortJob.h"
 
 #include "command/CommandGlobals.h"
+#include "command/GetDevLibrary.h"
 #include "device/Environment.h"
 #include "device/Format.h"
 #include "device/PortDevice.h"
 #include "device/Settings.h"
 #include "engine/SnScan.h"
 #include "platform/Clock.h"
+#include "platform/DeviceIo.h"
 #include "platform/MessageBox.h"
 
 using kx::Rgb;
@@ -139,6 +141,7 @@ void CPortJob::RunSingle() {
     return;
   }
 
+  const auto hold = HoldDrive();
   const bool built = BuildRunDevice();
   if (built) {
     StartTest();
@@ -192,6 +195,7 @@ void CPortJob::RunRepeat() {
 }
 
 bool CPortJob::RepeatCycle() {
+  const auto hold = HoldDrive();
   StartTest();
   std::uint8_t result = Dispatch();
   if (result == 0) RecordFailure();
@@ -500,14 +504,28 @@ void CPortJob::ShowCellText(const std::string& text) {
 
 // ---- the port's volume during a procedure ----
 
-void CPortJob::LockVolumeForRun() {
+std::unique_ptr<platform::IDeviceHold> CPortJob::HoldDrive() const {
+  std::string path;
+  if (!kx::GetPortDevicePath(m_DriveNumber, path)) return nullptr;
+  return platform::HoldDevice(path);
+}
+
+// Reached only once the IC version check has known the drive as one of the
+// family: a stick on the port never gets here and keeps its mount.
+bool CPortJob::LockVolumeForRun() {
   CPortDevice& d = *m_Device;
   if (d.m_Volume.LockPortVolume() == 1) {
     m_VolumeLocked = 1;
     d.WriteReport("Drive Letter are Locked.", true);
-  } else {
-    d.WriteReport("Drive Letter are Not Locked.", true);
+    return true;
   }
+  d.WriteReport("Drive Letter are Not Locked.", true);
+  const std::string& mountPoint = d.m_Volume.m_BusyMountPoint;
+  if (mountPoint.empty()) return true;
+  d.m_ErrorCode = kVolumeInUseCode;
+  d.m_ErrorMessage = kx::StrFormat("Drive Letter are Not Locked, files open on %s !", mountPoint.c_str());
+  d.WriteFailReport();
+  return false;
 }
 
 void CPortJob::UnlockVolumeAfterPass() {

@@ -22,6 +22,9 @@
 #include "engine/ThreadPool.h"
 
 class CPortDevice;
+namespace platform {
+class IDeviceHold;
+}
 
 class CPortJob : public CWorkItem {
  public:
@@ -31,6 +34,9 @@ class CPortJob : public CWorkItem {
   // A failed procedure that named no code, neither on the job nor on the
   // device: outside the catalogue as well, so it prints as 0xFFF.
   static constexpr const char* kUnnamedFailureCode = "W_F02";
+  // A file system of the drive that would not unmount for the volume lock
+  // (files open on it): outside the catalogue as well, so it prints as 0xFFF.
+  static constexpr const char* kVolumeInUseCode = "W_F03";
 
   // The procedure that a job mode, station and [Options] OnlyDoISP select.
   enum class Procedure {
@@ -205,8 +211,16 @@ class CPortJob : public CWorkItem {
   void PaintCell(std::uint32_t textColor, std::uint32_t backColor);
   void ShowCellText(const std::string& text);
 
-  // Locks the port's volume for the run and says so in the report.
-  void LockVolumeForRun();
+  // The job's drive held against the system's probes until the returned object
+  // goes (platform::HoldDevice): a run holds it from its first command to its
+  // last. Null when the drive's path is not known.
+  std::unique_ptr<platform::IDeviceHold> HoldDrive() const;
+
+  // Locks the port's volume for the run and says so in the report. A file
+  // system of the drive that would not unmount (files open on it) stays
+  // mounted and must not be written under: false, the device's code and
+  // message set and its fail report written, and the procedure fails.
+  bool LockVolumeForRun();
   // Dismounts the volume a passing run locked; "UN Lock Drive Fail" when it stays locked.
   void UnlockVolumeAfterPass();
 

@@ -103,7 +103,7 @@ std::uint8_t CPortJob::RunRDT() {
   if (!d.ChkRC(3, 0, true, std::string(), nullptr)) return failEnding();
 
   if (d.m_ROMMode) {
-    LockVolumeForRun();
+    if (!LockVolumeForRun()) return failEnding();
     d.WriteReport("ROM mode", true);
   } else if (d.m_BootMode) {
     d.WriteReport("Boot mode", true);

@@ -78,7 +78,7 @@ std::uint8_t CPortJob::RunEraseAll() {
       m_VolumeLocked = 1;
       d.WriteReport("Delete Disk.", true);
     }
-    LockVolumeForRun();
+    if (!LockVolumeForRun()) return Fail(*this, kEnd);
     d.WriteReport("ROM mode", true);
   } else if (d.m_BootMode) {
     d.WriteReport("Boot mode", true);

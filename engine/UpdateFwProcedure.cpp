@@ -55,7 +55,7 @@ std::uint8_t CPortJob::RunUpdateFW() {
 
   SetProgress(20);
   if (d.m_ROMMode) {
-    LockVolumeForRun();
+    if (!LockVolumeForRun()) return fail();
     if (!d.ForceToBootCode()) return fail();
     if (!d.ChkRC(0, 0, true, "", nullptr)) return fail();
   }

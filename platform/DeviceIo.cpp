@@ -23,6 +23,8 @@ void SetLastError(DWORD error) { t_lastError = error; }
 namespace platform {
 namespace {
 
+thread_local std::string t_busyMountPoint;
+
 // Back ends change rarely (start-up, tests); every open reads the list. Each
 // thread keeps its own copy and refreshes it when the version moves, so opens
 // on many threads never meet on a lock.
@@ -130,6 +132,22 @@ void ClearDeviceBackends() {
   r.version.fetch_add(1, std::memory_order_release);
 }
 
+std::unique_ptr<IDeviceHold> HoldDevice(const std::string& path) {
+  const auto backends = snapshot();
+  for (const auto& backend : *backends) {
+    if (!claims(backend, path)) continue;
+    try {
+      return backend->Hold(path);
+    } catch (...) {
+      return nullptr;
+    }
+  }
+  return nullptr;
+}
+
+std::string LastBusyMountPoint() { return t_busyMountPoint; }
+void SetBusyMountPoint(const std::string& mountPoint) { t_busyMountPoint = mountPoint; }
+
 }  // namespace platform
 
 namespace win {
@@ -189,6 +207,7 @@ BOOL DeviceIoControl(HANDLE h, DWORD code, void* in, DWORD inSize, void* out, DW
                      void*) {
   DWORD got = 0;
   if (returned) *returned = 0;
+  platform::SetBusyMountPoint({});
   auto dev = platform::lookup(h);
   if (!dev) {
     SetLastError(ERROR_INVALID_HANDLE);
@@ -200,6 +219,7 @@ BOOL DeviceIoControl(HANDLE h, DWORD code, void* in, DWORD inSize, void* out, DW
   } catch (...) {
     err = ERROR_NOACCESS;
   }
+  if (err != ERROR_BUSY) platform::SetBusyMountPoint({});
   if (returned) *returned = got;
   SetLastError(err);
   return err == 0 ? TRUE : FALSE;

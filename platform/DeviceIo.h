@@ -170,6 +170,14 @@ class IDeviceHandle {
                                win::DWORD* returned) = 0;
 };
 
+// A device held for a port's job: while the object lives, the operating
+// system's own probes of the device (udev, udisks) wait; destroying it lets
+// them go. The job's own opens and controls work as before.
+class IDeviceHold {
+ public:
+  virtual ~IDeviceHold() = default;
+};
+
 // A back end owns a family of device paths and volume letters.
 class IDeviceBackend {
  public:
@@ -181,6 +189,8 @@ class IDeviceBackend {
                           std::shared_ptr<IDeviceHandle>& handle) = 0;
   virtual win::DWORD LogicalDrives() const { return 0; }
   virtual win::UINT DriveType(char /*letter*/) const { return win::DRIVE_NO_ROOT_DIR; }
+  // Holds the device a path names for a job; null when there is nothing to hold.
+  virtual std::unique_ptr<IDeviceHold> Hold(const std::string& /*path*/) { return nullptr; }
 };
 
 // Back ends are asked in registration order; the first that claims a path opens
@@ -188,5 +198,16 @@ class IDeviceBackend {
 void RegisterDeviceBackend(const std::shared_ptr<IDeviceBackend>& backend);
 void UnregisterDeviceBackend(const std::shared_ptr<IDeviceBackend>& backend);
 void ClearDeviceBackends();
+
+// The device of a port's job, held by the back end that claims its path until
+// the returned object goes; null when none holds it (the job runs all the same).
+std::unique_ptr<IDeviceHold> HoldDevice(const std::string& path);
+
+// The mount point of a file system that would not unmount (files are open on
+// it) and so made the calling thread's last DeviceIoControl fail with
+// ERROR_BUSY; empty after any other outcome. Back ends name it while they carry
+// out the request.
+std::string LastBusyMountPoint();
+void SetBusyMountPoint(const std::string& mountPoint);
 
 }  // namespace platform

@@ -5,7 +5,10 @@
 # tests/platform/linux/kernel/kernel_check.cpp there (the listing of ports with
 # the empty ones as NULL, INQUIRY, IDENTIFY DEVICE and SMART READ DATA through libata's SAT,
 # READ/WRITE DMA EXT, CHECK POWER MODE after STANDBY IMMEDIATE, geometry, the
-# O_EXCL claim against a mounted partition, dismount, delete layout, the udev
+# volume lock that unmounts a mounted partition (or names the mount a file is
+# open on), dismount, delete layout, a job's hold on the disk in AHCI port 2
+# keeping the probes of udev's storage rules (ata_id, blkid, traced as libata
+# issues them) out of its command sequence while a change event comes, the udev
 # monitor's removal and arrival notifications for a USB disk; a USB disk pulled
 # through QEMU's monitor, another added that takes its kernel name but not its
 # path, and the first put back into its port's entry; handles held across
@@ -64,6 +67,7 @@ OTHER_BYTES=$((64 * 1024 * 1024))
 # The mapping check's disk for bay k (hub 1's ports are bays 1-8, hub 2's 9-16): BAY_MIB + k MiB.
 BAY_MIB=8
 MOUNT_POINT=/mnt/kx
+PORT2_MOUNT_POINT=/mnt/kx2
 
 echo "== building the check"
 mkdir -p "$WORK/obj"
@@ -82,12 +86,17 @@ echo "== building the initramfs ($KVER)"
 cp /bin/busybox "$ROOT/bin/busybox"
 cp /lib/systemd/systemd-udevd "$ROOT/bin/udevd"
 cp "$(command -v udevadm)" "$ROOT/bin/udevadm"
+# The storage rules' helpers: without them a probe sends the disk no IDENTIFY.
+cp /lib/udev/ata_id /lib/udev/scsi_id "$ROOT/lib/udev/"
 # Shared libraries of the dynamic programs, at their own paths.
-for lib in $(ldd "$ROOT/kernel_check" "$ROOT/mapping_check" "$ROOT/bin/udevd" "$ROOT/bin/udevadm" | grep -o '/[^ ]*\.so[^ ]*' | sort -u); do
+for lib in $(ldd "$ROOT/kernel_check" "$ROOT/mapping_check" "$ROOT/bin/udevd" "$ROOT/bin/udevadm" "$ROOT/lib/udev/ata_id" \
+  "$ROOT/lib/udev/scsi_id" | grep -o '/[^ ]*\.so[^ ]*' | sort -u); do
   mkdir -p "$ROOT$(dirname "$lib")"
   cp -L "$lib" "$ROOT$lib"
 done
-cp /lib/udev/rules.d/50-udev-default.rules /lib/udev/rules.d/60-persistent-storage.rules "$ROOT/lib/udev/rules.d/"
+# 60-block.rules sets the "watch" that turns a close after writing into a change event.
+cp /lib/udev/rules.d/50-udev-default.rules /lib/udev/rules.d/60-block.rules \
+  /lib/udev/rules.d/60-persistent-storage.rules "$ROOT/lib/udev/rules.d/"
 # Modules, in load order, each once.
 : >"$ROOT/modules.order"
 for m in scsi_mod libata ahci sd_mod sg crc64_rocksoft_generic usbcore xhci_pci usb_storage ext4; do
@@ -104,6 +113,7 @@ mount -t proc proc /proc
 mount -t sysfs sys /sys
 mount -t devtmpfs dev /dev
 mount -t tmpfs run /run
+mount -t tracefs tracefs /sys/kernel/tracing
 for m in \$(cat /modules.order); do insmod /lib/modules/\$m 2>/dev/null; done
 udevd --daemon
 udevadm trigger --action=add
@@ -114,14 +124,19 @@ for i in \$(seq 1 60); do
 done
 udevadm settle --timeout=30
 SATA=""
+SATA2=""
 for d in /sys/block/sd*; do
-  case "\$(readlink -f \$d)" in */ata1/*) SATA=\${d##*/};; esac
+  case "\$(readlink -f \$d)" in */ata1/*) SATA=\${d##*/};; */ata2/*) SATA2=\${d##*/};; esac
 done
-echo "kernel-test: disks \$(ls /sys/block | tr '\n' ' ') sata=\$SATA"
+echo "kernel-test: disks \$(ls /sys/block | tr '\n' ' ') sata=\$SATA sata2=\$SATA2"
 if [ -n "\$SATA" ]; then
   mke2fs -q /dev/\${SATA}1 && mkdir -p $MOUNT_POINT && mount -t ext4 /dev/\${SATA}1 $MOUNT_POINT
 fi
-/kernel_check "$SERIAL" "$MODEL" $SATA_BYTES $USB_BYTES $MOUNT_POINT $SPARE_BYTES
+# A partition on AHCI port 2's disk, mounted as a desktop would mount it.
+if [ -n "\$SATA2" ]; then
+  mke2fs -q /dev/\${SATA2}1 && mkdir -p $PORT2_MOUNT_POINT && mount -t ext4 /dev/\${SATA2}1 $PORT2_MOUNT_POINT
+fi
+/kernel_check "$SERIAL" "$MODEL" $SATA_BYTES $USB_BYTES $MOUNT_POINT $SPARE_BYTES $PORT2_MOUNT_POINT
 echo "kernel-test: check exited \$?"
 /mapping_check $BAY_MIB
 echo "kernel-test: mapping check exited \$?"
@@ -130,7 +145,7 @@ EOF
 chmod +x "$ROOT/init"
 (cd "$ROOT" && find . | cpio -o -H newc --quiet | gzip -1) >"$WORK/initrd.gz"
 
-# The SATA disk carries one MBR partition from 1 MiB to 33 MiB.
+# The SATA disks in AHCI ports 1 and 2 carry one MBR partition from 1 MiB to 33 MiB.
 truncate -s $SATA_BYTES "$WORK/sata.img"
 truncate -s $USB_BYTES "$WORK/usb1.img"
 truncate -s $USB3_BYTES "$WORK/usb3.img"
@@ -139,11 +154,12 @@ truncate -s $((HUB2_BYTES + 4 * 1024 * 1024)) "$WORK/usb23.img"
 truncate -s $SPARE_BYTES "$WORK/spare.img"
 truncate -s $STICK_BYTES "$WORK/stick.img"
 for img in sata2 sata4; do truncate -s $OTHER_BYTES "$WORK/$img.img"; done
-python3 - "$WORK/sata.img" <<'PY'
+python3 - "$WORK/sata.img" "$WORK/sata2.img" <<'PY'
 import struct, sys
-with open(sys.argv[1], "r+b") as f:
-    entry = bytes([0x00, 0, 0, 0, 0x83, 0, 0, 0]) + struct.pack("<II", 2048, 65536)
-    f.seek(446); f.write(entry); f.seek(510); f.write(b"\x55\xaa")
+for image in sys.argv[1:]:
+    with open(image, "r+b") as f:
+        entry = bytes([0x00, 0, 0, 0, 0x83, 0, 0, 0]) + struct.pack("<II", 2048, 65536)
+        f.seek(446); f.write(entry); f.seek(510); f.write(b"\x55\xaa")
 PY
 
 # TCG by default: KVM inside a virtual machine (nested) can hang at boot.

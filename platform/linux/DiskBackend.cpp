@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <linux/fs.h>
+#include <sys/file.h>
 
 #include <algorithm>
 #include <atomic>
@@ -12,6 +13,7 @@
 #include <sstream>
 #include <vector>
 
+#include "platform/Clock.h"
 #include "platform/Debug.h"
 #include "platform/ErrorText.h"
 #include "platform/linux/SgIo.h"
@@ -31,6 +33,9 @@ constexpr win::DWORD kFileDeviceDisk = 7;       // FILE_DEVICE_DISK
 constexpr win::DWORD kFixedMedia = 12;          // MEDIA_TYPE FixedMedia
 constexpr std::uint64_t kLayoutSectors = 34;    // MBR + GPT header + 32 sectors of entries
 constexpr int kCapSysRawio = 17;
+// A job's hold waits this long for a probe that holds the disk to end.
+constexpr int kHoldTries = 50;
+constexpr std::uint64_t kHoldRetryMs = 100;
 
 bool startsWithNoCase(const std::string& s, const char* prefix) {
   const std::size_t n = std::strlen(prefix);
@@ -166,6 +171,9 @@ class LinuxDiskHandle final : public IDeviceHandle {
     if (t_.disk.empty()) return win::ERROR_INVALID_FUNCTION;
     std::lock_guard lock(mutex_);
     if (claimFd_ >= 0) return 0;
+    if (t_.volume) {
+      if (const win::DWORD err = takeOffline("lock")) return err;
+    }
     const int fd = openDisk(sys_, diskNode(), t_.seq, O_RDWR | O_EXCL | O_NONBLOCK);
     // The kernel refuses the claim while a partition is mounted or claimed.
     if (fd == -EBUSY) return win::ERROR_ACCESS_DENIED;
@@ -190,18 +198,37 @@ class LinuxDiskHandle final : public IDeviceHandle {
     return win::ERROR_ACCESS_DENIED;
   }
 
+  // Unmounts the disk's mounted partitions, deepest first so that a file system
+  // mounted inside another goes before it. One that will not go (files open on
+  // it) fails with ERROR_BUSY and its mount point named.
+  win::DWORD unmountAll(const char* control, std::vector<std::string> mountPoints) {
+    std::sort(mountPoints.begin(), mountPoints.end(),
+              [](const std::string& a, const std::string& b) { return a.size() > b.size(); });
+    for (const auto& mp : mountPoints) {
+      const int rc = sys_.Umount(mp);
+      if (rc == -EBUSY) {
+        refuse(control, t_.disk, "files are open on " + mp);
+        SetBusyMountPoint(mp);
+        return win::ERROR_BUSY;
+      }
+      if (rc < 0 && rc != -EINVAL) return DeviceErrorFromErrno(-rc);  // EINVAL: already gone
+    }
+    return 0;
+  }
+
   win::DWORD dismount() {
     if (t_.disk.empty()) return win::ERROR_INVALID_FUNCTION;
     linuxdisk::DiskUse use;
     if (const win::DWORD err = guardSystem("dismount", use)) return err;
-    // Deepest first, so that a file system mounted inside another goes before it.
-    std::sort(use.mountPoints.begin(), use.mountPoints.end(),
-              [](const std::string& a, const std::string& b) { return a.size() > b.size(); });
-    for (const auto& mp : use.mountPoints) {
-      const int rc = sys_.Umount(mp);
-      if (rc < 0 && rc != -EINVAL) return DeviceErrorFromErrno(-rc);  // EINVAL: already gone
-    }
-    return 0;
+    return unmountAll("dismount", use.mountPoints);
+  }
+
+  // A volume's lock and layout deletion take its disk off line first, as the
+  // lock and dismount do on Windows: nothing is written under a mount.
+  win::DWORD takeOffline(const char* control) {
+    linuxdisk::DiskUse use;
+    if (const win::DWORD err = guardSystem(control, use)) return err;
+    return unmountAll(control, use.mountPoints);
   }
 
   win::DWORD deviceNumber(void* out, win::DWORD outSize, win::DWORD* returned) {
@@ -273,6 +300,9 @@ class LinuxDiskHandle final : public IDeviceHandle {
 
   win::DWORD deleteLayout() {
     if (t_.disk.empty() || (!t_.volume && t_.partition != 0)) return win::ERROR_INVALID_FUNCTION;
+    if (t_.volume) {
+      if (const win::DWORD err = takeOffline("delete layout")) return err;
+    }
     linuxdisk::DiskUse use;
     if (const win::DWORD err = guardSystem("delete layout", use)) return err;
     if (!use.mountPoints.empty() || use.held) {
@@ -329,18 +359,19 @@ bool LinuxDiskBackend::Claims(const std::string& path) const {
   return parsePhysicalDrive(path, index) || parseVolume(path, letter) || path.rfind("/dev/", 0) == 0;
 }
 
-win::DWORD LinuxDiskBackend::Open(const std::string& path, win::DWORD access, win::DWORD,
-                                  std::shared_ptr<IDeviceHandle>& handle) {
-  Target t;
+namespace {
+
+// The node and disk a path names; 0 or ERROR_FILE_NOT_FOUND.
+win::DWORD resolve(ISysCalls& sys, linuxdisk::VolumeLetters& letters, const std::string& path, Target& t) {
   int index = 0;
   char letter = 0;
   if (parsePhysicalDrive(path, index)) {
     t.disk = linuxdisk::DiskNameFromNumber(index);  // none for 0
     t.node = "/dev/" + t.disk;
   } else if (parseVolume(path, letter)) {
-    letters_.Refresh(sys_);
+    letters.Refresh(sys);
     linuxdisk::VolumeLetters::Volume v;
-    if (!letters_.Find(letter, v)) return win::ERROR_FILE_NOT_FOUND;
+    if (!letters.Find(letter, v)) return win::ERROR_FILE_NOT_FOUND;
     // The descriptor goes on the whole disk: an open partition would keep the
     // kernel from re-reading the table after a layout deletion.
     t.disk = v.disk;
@@ -348,16 +379,16 @@ win::DWORD LinuxDiskBackend::Open(const std::string& path, win::DWORD access, wi
     t.partition = v.partition;
     t.volume = true;
   } else if (linuxdisk::ParseDiskSeqPath(path, t.seq)) {
-    t.disk = linuxdisk::DiskOfSeq(sys_, t.seq);
+    t.disk = linuxdisk::DiskOfSeq(sys, t.seq);
     if (t.disk.empty()) return win::ERROR_FILE_NOT_FOUND;
     t.node = "/dev/" + t.disk;
   } else if (path.rfind("/dev/", 0) == 0) {
     std::string resolved;
-    if (!sys_.RealPath(path, resolved)) return win::ERROR_FILE_NOT_FOUND;
+    if (!sys.RealPath(path, resolved)) return win::ERROR_FILE_NOT_FOUND;
     const std::string name = baseName(resolved);
     if (isSgName(name)) {
       std::vector<std::string> blocks;
-      if (sys_.ListDir("/sys/class/scsi_generic/" + name + "/device/block", blocks) && blocks.size() == 1 &&
+      if (sys.ListDir("/sys/class/scsi_generic/" + name + "/device/block", blocks) && blocks.size() == 1 &&
           DiskIndexFromName(blocks[0]) >= 0) {
         t.disk = blocks[0];
       }
@@ -370,6 +401,47 @@ win::DWORD LinuxDiskBackend::Open(const std::string& path, win::DWORD access, wi
   }
   if (t.disk.empty() && !isSgName(baseName(t.node))) return win::ERROR_FILE_NOT_FOUND;
   t.nodeIsDisk = !t.disk.empty() && t.node == "/dev/" + t.disk;
+  return 0;
+}
+
+// The lock udev asks for before it probes a disk (udisks learns of a disk
+// through that probe), kept on a read-only descriptor of its own: closing it
+// raises no "change" event, and the job's other descriptors (commands, the
+// O_EXCL claim) are no part of it.
+class DiskHold final : public IDeviceHold {
+ public:
+  DiskHold(ISysCalls& sys, int fd) : sys_(sys), fd_(fd) {}
+  ~DiskHold() override { sys_.Close(fd_); }
+
+ private:
+  ISysCalls& sys_;
+  const int fd_;
+};
+
+}  // namespace
+
+std::unique_ptr<IDeviceHold> LinuxDiskBackend::Hold(const std::string& path) {
+  Target t;
+  if (resolve(sys_, letters_, path, t) != 0 || t.disk.empty()) return nullptr;
+  const int fd = openDisk(sys_, "/dev/" + t.disk, t.seq, O_RDONLY | O_NONBLOCK);
+  if (fd < 0) return nullptr;
+  // A probe under way holds the disk shared for a moment; a program that keeps
+  // it longer is not waited for, and the job runs without the hold.
+  for (int tries = 1;; ++tries) {
+    const int rc = sys_.Flock(fd, LOCK_EX | LOCK_NB);
+    if (rc == 0) return std::make_unique<DiskHold>(sys_, fd);
+    if (rc != -EWOULDBLOCK || tries == kHoldTries) break;
+    Clock().SleepMs(kHoldRetryMs);
+  }
+  sys_.Close(fd);
+  refuse("hold", t.disk, "another program keeps it locked");
+  return nullptr;
+}
+
+win::DWORD LinuxDiskBackend::Open(const std::string& path, win::DWORD access, win::DWORD,
+                                  std::shared_ptr<IDeviceHandle>& handle) {
+  Target t;
+  if (const win::DWORD err = resolve(sys_, letters_, path, t)) return err;
 
   // The program opens every device for writing, once per command. Closing a
   // disk opened for writing makes udev re-probe it (its "watch" rule), which

@@ -21,18 +21,30 @@
 //
 // Controls:
 //   lock      an exclusive claim (O_EXCL) on the handle's disk, held until
-//             unlock or close; refused (5) while anything on the disk is mounted
+//             unlock or close; on a volume handle the disk's mounted partitions
+//             are unmounted first (the lock and dismount take a volume off line
+//             on Windows), on other handles it is refused (5) while anything on
+//             the disk is mounted
 //   dismount  on a volume handle, unmounts the mounted partitions of its disk;
 //             on disk and node handles it is accepted and does nothing (the
 //             send path asks for it after every command)
 //   delete layout  zeroes the partition-table areas (first and last 34 sectors:
 //             MBR, both GPT headers and tables) of the handle's disk and has
-//             the kernel re-read it
-// Dismount and delete layout refuse a disk that holds the running system ("/",
-// /boot, /usr, /var, ... or swap) or the program's folders (ProgramFolders.h)
-// with ERROR_ACCESS_DENIED, and delete layout
-// refuses a disk with a mounted or otherwise held partition with ERROR_BUSY;
-// each refusal is also written to the debug output (platform/Debug.h).
+//             the kernel re-read it; on a volume handle after unmounting as the
+//             lock does
+// Lock, dismount and delete layout refuse a disk that holds the running system
+// ("/", /boot, /usr, /var, ... or swap) or the program's folders
+// (ProgramFolders.h) with ERROR_ACCESS_DENIED. A file system
+// that will not unmount (files open on it) fails them with ERROR_BUSY, its
+// mount point named through LastBusyMountPoint (platform/DeviceIo.h); delete
+// layout on a disk handle refuses a mounted or otherwise held partition with
+// ERROR_BUSY. Each refusal is also written to the debug output (platform/Debug.h).
+//
+// Hold (a port's job): flock(LOCK_EX) on the whole disk's node, on a read-only
+// descriptor kept for the job, so that udev and udisks put their probes off
+// until it ends (systemd's block-device locking); the job's own descriptors
+// take no lock, so its commands, claim and writes go on as before. A lock that
+// another program keeps beyond a few seconds is not waited for.
 #pragma once
 #include <memory>
 #include <string>
@@ -51,6 +63,9 @@ class LinuxDiskBackend final : public IDeviceBackend {
                   std::shared_ptr<IDeviceHandle>& handle) override;
   win::DWORD LogicalDrives() const override;
   win::UINT DriveType(char letter) const override;
+  // A flock(LOCK_EX) on the whole disk the path names, on a read-only
+  // descriptor of its own (see the file comment).
+  std::unique_ptr<IDeviceHold> Hold(const std::string& path) override;
 
  private:
   ISysCalls& sys_;

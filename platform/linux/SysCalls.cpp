@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <unistd.h>
@@ -42,6 +43,13 @@ class RealCalls final : public ISysCalls {
   }
   int Fsync(int fd) override { return ::fsync(fd) == 0 ? 0 : fail(); }
   int Umount(const std::string& target) override { return ::umount2(target.c_str(), 0) == 0 ? 0 : fail(); }
+  int Flock(int fd, int operation) override {
+    int rc;
+    do {
+      rc = ::flock(fd, operation);
+    } while (rc < 0 && errno == EINTR);
+    return rc == 0 ? 0 : fail();
+  }
 
   bool ReadText(const std::string& path, std::string& text) override {
     text.clear();

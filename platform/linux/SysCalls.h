@@ -22,6 +22,8 @@ class ISysCalls {
   virtual long PWrite(int fd, const void* buf, std::size_t len, std::uint64_t offset) = 0;
   virtual int Fsync(int fd) = 0;
   virtual int Umount(const std::string& target) = 0;
+  // flock(2) on an open descriptor (LOCK_EX, LOCK_NB, LOCK_UN).
+  virtual int Flock(int fd, int operation) = 0;
   // Whole small text files (/proc, /sys); false when unreadable.
   virtual bool ReadText(const std::string& path, std::string& text) = 0;
   // Replaces the text of a small file (sysfs attributes); 0 or -errno.
@@ -51,6 +53,7 @@ class SysCallsUnder final : public ISysCalls {
   }
   int Fsync(int fd) override { return below_.Fsync(fd); }
   int Umount(const std::string& target) override { return below_.Umount(root_ + target); }
+  int Flock(int fd, int operation) override { return below_.Flock(fd, operation); }
   bool ReadText(const std::string& path, std::string& text) override { return below_.ReadText(root_ + path, text); }
   int WriteText(const std::string& path, const std::string& text) override {
     return below_.WriteText(root_ + path, text);

@@ -39,6 +39,8 @@ struct Script {
   std::atomic<bool>* uncheck = nullptr;  // a repeat box the procedure unchecks
   std::latch* deleted = nullptr;
   bool destroyed = false;
+  const emu::FrontEnd* drive = nullptr;  // the port's device, whose holds the procedure sees
+  int holdsOnEntry = -1;
 };
 
 class RecordingJob final : public CPortJob {
@@ -67,6 +69,7 @@ class RecordingJob final : public CPortJob {
     s_.phaseOnEntry = g_PortState[m_Slot];
     s_.runStateOnEntry = m_PortStates ? (*m_PortStates)[m_Slot - 1].load() : 0;
     if (s_.uncheck) *s_.uncheck = false;
+    if (s_.drive) s_.holdsOnEntry = s_.drive->Holds();
     Outcome o = s_.outcome;
     if (o == Outcome::DetectCard) o = m_Device->DetectCard(2) == 1 ? Outcome::Pass : Outcome::Fail;
     if (o == Outcome::NoDrive) {
@@ -218,6 +221,7 @@ TEST_F(PortJobRun, OutcomeSetsThePhaseTheRecordAndTheCard) {
     SCOPED_TRACE(r.code);
     script_ = {};
     script_.outcome = r.outcome;
+    script_.drive = &station_->FrontEnd();
     resultCode_ = "H_F8";
     PowerOn();
     for (const char* f : {kWorkOrder, "D:\\Log\\Error_Init.log", "D:\\Log\\SATA_RecordSN.ini"})
@@ -235,6 +239,9 @@ TEST_F(PortJobRun, OutcomeSetsThePhaseTheRecordAndTheCard) {
     EXPECT_TRUE(kxtest::EndsWith(LastRecord(), r.recordTail)) << LastRecord();
     EXPECT_EQ(g_StopAfterFail, 0);
     EXPECT_FALSE(Powered());
+    // The drive is the job's own while it runs, and let go as it ends.
+    EXPECT_EQ(script_.holdsOnEntry, 1);
+    EXPECT_EQ(station_->FrontEnd().Holds(), 0);
   }
 }
 
@@ -371,6 +378,7 @@ TEST_F(PortJobRun, RepeatModeLogsAFailedRun) {
     script_ = {};
     script_.outcome = Outcome::Fail;
     script_.uncheck = stop ? nullptr : &repeat_;
+    script_.drive = &station_->FrontEnd();
     PowerOn();
     // A loop that went on after the stop would wait for the card to go: the box is unchecked a minute later.
     const std::uint64_t start = station_->Now();
@@ -386,6 +394,8 @@ TEST_F(PortJobRun, RepeatModeLogsAFailedRun) {
     EXPECT_EQ(g_StopAfterFail, stop ? 1 : 0);
     EXPECT_EQ(repeat_, stop);  // the stop ended the loop, the box still checked
     EXPECT_EQ(Powered(), stop);
+    EXPECT_EQ(script_.holdsOnEntry, 1);
+    EXPECT_EQ(station_->FrontEnd().Holds(), 0);
   }
 }
 

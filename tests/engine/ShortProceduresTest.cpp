@@ -112,6 +112,23 @@ TEST_F(ShortProcedures, EraseAll) {
   EXPECT_TRUE(Has(PortReport(), "Error Message : Failed! Jump to Boot Fail !!"));
 }
 
+// A file system of the drive that will not unmount (files open on it) fails
+// the port at the volume lock, its mount point named, before the layout is
+// deleted or anything is written to the drive.
+TEST_F(ShortProcedures, EraseAllStopsAtAVolumeInUse) {
+  Station(Mode::TesterDirect, C::RomMp, "EraseAll", false, 'E');
+  station_->Site().SetVolumeFaults('E', {.inUse = -1});
+  std::string result;
+  (new CPortJob(1, nullptr, &cell_, &progress_, station_->DriveNo(), 1, nullptr, nullptr, "D:\\Log", &result, nullptr,
+                nullptr))->Run(0);
+  EXPECT_EQ(result, CPortJob::kVolumeInUseCode);
+  EXPECT_TRUE(Has(cell_.GetErrorMessage(), "E:\\")) << cell_.GetErrorMessage();
+  EXPECT_TRUE(kxtest::FailureOnRecord(result, 1, PortReport(), ReadAll("D:\\Log\\Error_Init.log"),
+                                      ReadAll("D:\\Log\\SATA_RecordSN.ini")));
+  EXPECT_FALSE(station_->Site().Volume('E').layoutDeleted);
+  for (const std::uint8_t write : {0x0F, 0x26}) EXPECT_TRUE(station_->DriveSent(0x31, write).empty());
+}
+
 TEST_F(ShortProcedures, ZeroMbCheckAndUpgradeOnly) {
   Station(Mode::TesterDirect, C::Boot, "RDTResult");
   Run(4, "0_00");

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/file.h>
 
+#include "platform/Clock.h"
 #include "platform/Debug.h"
 #include "platform/linux/DiskBackend.h"
 #include "platform/linux/Disks.h"
@@ -243,10 +245,84 @@ TEST_F(Backend, LockIsAnExclusiveClaimHeldUntilUnlockOrClose) {
 
 TEST_F(Backend, DismountUnmountsTheVolumesDiskDeepestFirst) {
   auto v = Open("\\\\.\\E:");
-  ASSERT_EQ(0u, Control(*v, win::FSCTL_DISMOUNT_VOLUME));
-  EXPECT_EQ((Names{"/media/data/inner", "/media/data"}), sys.umounts);
   sys.umountErrno["/media/data/inner"] = EBUSY;
   EXPECT_EQ(win::ERROR_BUSY, Control(*v, win::FSCTL_DISMOUNT_VOLUME));
+  sys.umountErrno.clear();
+  sys.umounts.clear();
+  ASSERT_EQ(0u, Control(*v, win::FSCTL_DISMOUNT_VOLUME));
+  EXPECT_EQ((Names{"/media/data/inner", "/media/data"}), sys.umounts);
+}
+
+// A volume's lock and layout deletion take its disk off line before they claim
+// or write it; a file system with files open on it stays, and the control
+// fails naming it, before anything is claimed or written.
+TEST_F(Backend, AVolumesLockAndLayoutDeletionUnmountItsDiskFirst) {
+  const win::DWORD controls[] = {win::FSCTL_LOCK_VOLUME, win::IOCTL_DISK_DELETE_DRIVE_LAYOUT};
+  for (const win::DWORD control : controls) {
+    for (const bool busy : {true, false}) {
+      SCOPED_TRACE(std::to_string(control) + (busy ? " busy" : ""));
+      sys = FakeSys();
+      SetUp();
+      if (busy) sys.umountErrno["/media/data"] = EBUSY;
+      auto v = Open("\\\\.\\E:");
+      const std::size_t opensBefore = sys.opens.size();
+      platform::DebugCapture debug;
+      platform::SetBusyMountPoint({});
+      const win::DWORD err = Control(*v, control);
+      EXPECT_EQ((Names{"/media/data/inner", "/media/data"}), sys.umounts);
+      if (busy) {
+        EXPECT_EQ(win::ERROR_BUSY, err);
+        EXPECT_EQ("/media/data", platform::LastBusyMountPoint());
+        EXPECT_EQ(opensBefore, sys.opens.size());  // no claim
+        EXPECT_TRUE(sys.writes.empty());
+        EXPECT_EQ(1u, debug.Texts().size());
+      } else {
+        EXPECT_EQ(0u, err);
+        EXPECT_EQ(O_EXCL, sys.opens.back().second & O_EXCL);
+        EXPECT_EQ(control == win::IOCTL_DISK_DELETE_DRIVE_LAYOUT, !sys.writes.empty());
+        EXPECT_TRUE(InspectDisk(sys, "sdb").mountPoints.empty());
+      }
+    }
+  }
+}
+
+// A job's hold: one read-only descriptor on the whole disk, whatever path names
+// it, flocked exclusively; the job's own opens and claim take no lock and still
+// work; the descriptor closes when the hold goes. A probe that holds the disk
+// for a moment is waited for, a program that keeps it is not.
+TEST_F(Backend, AJobHoldsItsWholeDiskWithAnExclusiveFlock) {
+  platform::ScopedClock clock(platform::MakeVirtualClock());
+  sys.files["/sys/block/sdb/diskseq"] = "41\n";
+  sys.diskSeqs["/dev/sdb"] = 41;
+  sys.dirs["/sys/block"] = {"sdb"};
+  const std::pair<const char*, const char*> rows[] = {
+      {"/dev/disk/by-diskseq/41", "/dev/sdb"}, {"\\\\.\\PhysicalDrive4", "/dev/sdd"}, {"/dev/sdb2", "/dev/sdb"}};
+  for (const auto& [path, node] : rows) {
+    SCOPED_TRACE(path);
+    auto hold = backend->Hold(path);
+    ASSERT_TRUE(hold);
+    EXPECT_EQ(node, sys.opens.back().first);
+    EXPECT_EQ(O_RDONLY, sys.opens.back().second & O_ACCMODE);
+    ASSERT_EQ(1u, sys.flocks.size());
+    const int fd = sys.flocks.begin()->first;
+    EXPECT_EQ(LOCK_EX | LOCK_NB, sys.flocks.begin()->second);
+    auto h = Open(path);
+    EXPECT_EQ(0u, Control(*h, win::FSCTL_LOCK_VOLUME));
+    EXPECT_EQ(0u, Control(*h, win::FSCTL_UNLOCK_VOLUME));
+    h.reset();
+    EXPECT_EQ(1u, sys.flocks.size());
+    EXPECT_EQ(1u, sys.openFds.count(fd));
+    hold.reset();
+    EXPECT_TRUE(sys.openFds.empty());
+  }
+  sys.flockErrnos["/dev/sdd"] = std::vector<int>(3, EWOULDBLOCK);
+  EXPECT_TRUE(backend->Hold("\\\\.\\PhysicalDrive4"));
+  sys.flockErrnos["/dev/sdd"] = std::vector<int>(1000, EWOULDBLOCK);
+  platform::DebugCapture debug;
+  EXPECT_FALSE(backend->Hold("\\\\.\\PhysicalDrive4"));
+  EXPECT_TRUE(sys.openFds.empty());
+  EXPECT_EQ(Names{"hold refused on /dev/sdd: another program keeps it locked"}, debug.Texts());
+  EXPECT_FALSE(backend->Hold("\\\\.\\PhysicalDrive10"));
 }
 
 TEST_F(Backend, DestructiveControlsRefuseDisksInUseAndSaySo) {
@@ -258,6 +334,7 @@ TEST_F(Backend, DestructiveControlsRefuseDisksInUseAndSaySo) {
   };
   const Row rows[] = {
       {"\\\\.\\D:", win::FSCTL_DISMOUNT_VOLUME, 5, "dismount refused on /dev/sda: the disk holds the system (/)"},
+      {"\\\\.\\D:", win::FSCTL_LOCK_VOLUME, 5, "lock refused on /dev/sda: the disk holds the system (/)"},
       {"\\\\.\\PhysicalDrive1", win::IOCTL_DISK_DELETE_DRIVE_LAYOUT, 5,
        "delete layout refused on /dev/sda: the disk holds the system (/)"},
       {"/dev/sdc", win::IOCTL_DISK_DELETE_DRIVE_LAYOUT, 5,

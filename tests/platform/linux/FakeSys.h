@@ -46,6 +46,7 @@ class FakeSys : public platform::ISysCalls {
   std::map<std::string, int> sectorSizes;         // BLKSSZGET per node (512 when absent)
   std::map<std::string, std::uint64_t> diskSeqs;  // BLKGETDISKSEQ per node (ENOTTY when absent)
   std::map<std::string, int> umountErrno;
+  std::map<std::string, std::vector<int>> flockErrnos;  // node -> errno of each flock in turn (then 0)
   std::map<std::string, int> writeErrno;  // WriteText fails with this errno
   // Called after a WriteText stored its text: the kernel's side (one attribute changing others).
   std::function<void(const std::string& path, const std::string& text)> onWriteText;
@@ -56,6 +57,7 @@ class FakeSys : public platform::ISysCalls {
   std::vector<SgCall> sgCalls;
   std::vector<Write> writes;
   std::vector<std::string> umounts;
+  std::map<int, int> flocks;  // fd -> the last flock operation that succeeded on it
   std::vector<std::string> rereads;
   std::vector<std::pair<std::string, std::string>> textWrites;  // path, text (also the refused ones)
   int fsyncs = 0;
@@ -68,7 +70,10 @@ class FakeSys : public platform::ISysCalls {
     openFds[nextFd_] = path;
     return nextFd_++;
   }
-  int Close(int fd) override { return openFds.erase(fd) ? 0 : -EBADF; }
+  int Close(int fd) override {
+    flocks.erase(fd);
+    return openFds.erase(fd) ? 0 : -EBADF;
+  }
   int Ioctl(int fd, unsigned long request, void* arg) override {
     const auto it = openFds.find(fd);
     if (it == openFds.end()) return -EBADF;
@@ -110,10 +115,34 @@ class FakeSys : public platform::ISysCalls {
     ++fsyncs;
     return 0;
   }
+  // A mount that goes leaves mountinfo.
   int Umount(const std::string& target) override {
     umounts.push_back(target);
-    const auto it = umountErrno.find(target);
-    return it == umountErrno.end() ? 0 : -it->second;
+    if (const auto it = umountErrno.find(target); it != umountErrno.end()) return -it->second;
+    std::string& info = files["/proc/self/mountinfo"];
+    const std::string field = " " + target + " ";
+    for (std::size_t at = 0; at < info.size();) {
+      const std::size_t end = std::min(info.find('\n', at), info.size() - 1) + 1;
+      const std::string line = info.substr(at, end - at);
+      const std::size_t root = line.find(" / ");  // mount point follows the root field
+      if (root != std::string::npos && line.compare(root + 2, field.size(), field) == 0) {
+        info.erase(at, end - at);
+        return 0;
+      }
+      at = end;
+    }
+    return -EINVAL;
+  }
+  int Flock(int fd, int operation) override {
+    const auto it = openFds.find(fd);
+    if (it == openFds.end()) return -EBADF;
+    if (auto& errs = flockErrnos[it->second]; !errs.empty()) {
+      const int err = errs.front();
+      errs.erase(errs.begin());
+      if (err != 0) return -err;
+    }
+    flocks[fd] = operation;
+    return 0;
   }
   bool ReadText(const std::string& path, std::string& text) override { return find(files, path, text); }
   int WriteText(const std::string& path, const std::string& text) override {

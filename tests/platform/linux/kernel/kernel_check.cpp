@@ -6,15 +6,19 @@
 // land, what a failed command returns, transfers beyond the kernel's limit),
 // disks pulled and added through QEMU's monitor (a line "KX-MONITOR <command>"
 // asks the host script to give QEMU that command), the ports learnt from a full
-// listing keeping their disks as others come and go, and handles held across a
-// pull reaching no other disk.
+// listing keeping their disks as others come and go, handles held across a
+// pull reaching no other disk, and a job's hold keeping udev's probes out of
+// its command sequence (udevd runs with Debian's storage rules).
 // Prints one line per check and "KERNEL-CHECK PASS" or "KERNEL-CHECK FAIL".
 //
 //   kernel_check <sata serial> <sata model> <sata image bytes> <usb image bytes> <mount point> <spare usb bytes>
+//                <mount point of AHCI port 2's partition>
 #include <fcntl.h>
 #include <scsi/sg.h>
 #include <sys/ioctl.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 
 #include <unistd.h>
 
@@ -35,6 +39,7 @@
 #include "command/CommandGlobals.h"
 #include "command/DriveCommand.h"
 #include "command/GetDevLibrary.h"
+#include "command/VolumeUtils.h"
 #include "platform/DeviceIo.h"
 #include "platform/DeviceNotify.h"
 #include "platform/RootDevice.h"
@@ -276,10 +281,21 @@ void checkSata(const std::string& path, const std::string& name, const std::stri
   const char root[] = {letter, ':', '\\', 0};
   check(win::GetDriveTypeA(root) == win::DRIVE_FIXED, "its drive type is fixed");
   Handle v(std::string("\\\\.\\") + letter + ":");
-  check(v.control(win::FSCTL_LOCK_VOLUME) == win::ERROR_ACCESS_DENIED, "the O_EXCL claim is refused while mounted");
-  check(v.control(win::FSCTL_DISMOUNT_VOLUME) == 0 && !mounted(mountPoint), "dismount unmounts the partition");
-  check(v.control(win::FSCTL_LOCK_VOLUME) == 0, "the claim succeeds once unmounted");
+  const std::string partition = "/dev/" + name + "1";
+  {
+    const int busy = ::open((mountPoint + "/open").c_str(), O_CREAT | O_RDWR, 0600);
+    const win::DWORD err = v.control(win::FSCTL_LOCK_VOLUME);
+    check(busy >= 0 && err == win::ERROR_BUSY && platform::LastBusyMountPoint() == mountPoint && mounted(mountPoint),
+          "the lock leaves a partition with a file open on it mounted and names it: error " + std::to_string(err) +
+              " at '" + platform::LastBusyMountPoint() + "'");
+    if (busy >= 0) close(busy);
+  }
+  check(v.control(win::FSCTL_LOCK_VOLUME) == 0 && !mounted(mountPoint),
+        "the lock unmounts the partition and takes the O_EXCL claim");
   check(v.control(win::FSCTL_UNLOCK_VOLUME) == 0, "unlock releases it");
+  check(::mount(partition.c_str(), mountPoint.c_str(), "ext4", 0, nullptr) == 0 &&
+            v.control(win::FSCTL_DISMOUNT_VOLUME) == 0 && !mounted(mountPoint),
+        "dismount unmounts the partition mounted again");
   const std::string part1 = "/sys/class/block/" + name + "1";
   check(exists(part1), "partition 1 is there before the layout is deleted");
   check(v.control(win::IOCTL_DISK_DELETE_DRIVE_LAYOUT) == 0 && !exists(part1),
@@ -580,6 +596,179 @@ void checkRescan(Seen& seen, std::uint32_t bay) {
         "its return notified with the path its port's entry now gives: " + got.devicePath);
 }
 
+// ---- a job's drive is its own ----
+
+// The ATA commands libata issues (its ata_qc_issue trace event), with the
+// check's own marks between them, in the order the kernel saw them.
+namespace ataTrace {
+
+const std::string kTracing = "/sys/kernel/tracing/";
+
+bool start() {
+  return writeFile(kTracing + "events/libata/ata_qc_issue/enable", "1") && writeFile(kTracing + "trace", "");
+}
+
+void mark(const std::string& text) { writeFile(kTracing + "trace_marker", text); }
+
+// One command on an ATA port, or a mark (port 0).
+struct Entry {
+  unsigned port = 0;
+  int command = -1;
+  std::string mark;
+};
+
+std::vector<Entry> read() {
+  std::vector<Entry> entries;
+  std::ifstream f(kTracing + "trace");
+  std::string line;
+  while (std::getline(f, line)) {
+    Entry e;
+    const auto marked = line.find("tracing_mark_write: ");
+    const auto issued = line.find("ata_qc_issue: ata_port=");
+    const auto tf = line.find("tf=(");
+    if (marked != std::string::npos) {
+      e.mark = line.substr(marked + 20);
+    } else if (issued != std::string::npos && tf != std::string::npos) {
+      e.port = static_cast<unsigned>(std::strtoul(line.c_str() + issued + 23, nullptr, 10));
+      e.command = static_cast<int>(std::strtol(line.c_str() + tf + 4, nullptr, 16));
+    } else {
+      continue;
+    }
+    entries.push_back(e);
+  }
+  return entries;
+}
+
+}  // namespace ataTrace
+
+// The ATA port number of a disk ("ataN" in its sysfs path); 0 when none.
+unsigned ataPort(const std::string& disk) {
+  char target[512] = {};
+  const ssize_t n = readlink(("/sys/block/" + disk).c_str(), target, sizeof target - 1);
+  const std::string path = n > 0 ? std::string(target, static_cast<std::size_t>(n)) : std::string();
+  const auto at = path.find("/ata");
+  return at == std::string::npos ? 0 : static_cast<unsigned>(std::strtoul(path.c_str() + at + 4, nullptr, 10));
+}
+
+bool isWrite(int command) {
+  static const std::set<int> writes = {0x30, 0x34, 0x35, 0x39, 0x3D, 0xC5, 0xCA, 0xCE, 0x61, 0xE7, 0xEA};
+  return writes.count(command) != 0;
+}
+
+// What reached the disk's port from the job's first mark to its last: its own
+// CHECK POWER MODE commands, the unmount's writes while it locks the volume,
+// and any other command (a probe's IDENTIFY or reads); then the IDENTIFY
+// commands that came after the job.
+struct JobSequence {
+  int own = 0, unmountWrites = 0, foreign = 0, identifiesAfter = 0;
+  std::string foreignText;  // the first few foreign commands' opcodes
+};
+
+JobSequence jobSequence(unsigned port) {
+  JobSequence s;
+  enum { Before, Job, Lock, After } at = Before;
+  for (const ataTrace::Entry& e : ataTrace::read()) {
+    if (!e.mark.empty()) {
+      if (e.mark == "kx-job-begin" || e.mark == "kx-lock-end") at = Job;
+      if (e.mark == "kx-lock-begin") at = Lock;
+      if (e.mark == "kx-job-end") at = After;
+      continue;
+    }
+    if (e.port != port || at == Before) continue;
+    if (at == After) {
+      s.identifiesAfter += e.command == 0xEC ? 1 : 0;
+    } else if (e.command == 0xE5) {
+      ++s.own;
+    } else if (at == Lock && isWrite(e.command)) {
+      ++s.unmountWrites;
+    } else {
+      if (++s.foreign <= 12) {
+        char text[8];
+        std::snprintf(text, sizeof text, " %02X", e.command);
+        s.foreignText += text;
+      }
+    }
+  }
+  return s;
+}
+
+// Runs a shell command line; true when it exited 0.
+bool run(const std::string& command) { return std::system(command.c_str()) == 0; }
+
+// A job's sequence on the disk in AHCI port 2, the way a port's job runs it:
+// commands, the volume lock (which unmounts the partition the desktop would
+// have mounted), commands under the lock, the unlock (a close after writing,
+// which udev's watch turns into a change event), then a change event from
+// `udevadm trigger` while commands go on. Without the hold the probes of udev's
+// storage rules (ata_id's IDENTIFY, blkid's reads) land inside the sequence;
+// held, none does, and they come once the job has let the disk go.
+void checkJobHold(const std::string& path, const std::string& name, const std::string& mountPoint) {
+  const unsigned port = ataPort(name);
+  check(port != 0 && ataTrace::start(), "libata's command trace runs for ata" + std::to_string(port));
+  g_KX_U2A = 1;
+  kx::WithRootDevice([&](kx::RootDeviceRecord& r) {
+    r = kx::RootDeviceRecord{};
+    r.SetCount(1);
+    r.SetEntry(0, "sata2", path);
+  });
+  // Some 100 a second, so that the trace buffer keeps the whole sequence.
+  auto commands = [&](int n) {
+    for (int i = 0; i < n; ++i) {
+      Handle d(path);
+      win::ATA_PASS_THROUGH_DIRECT a;
+      ata(d, 0, {0, 0, 0, 0, 0, 0xA0, 0xE5}, {}, nullptr, 0, a);
+      usleep(10 * 1000);
+    }
+  };
+  const std::string trigger = "udevadm trigger --action=change /sys/block/" + name;
+  run("udevadm settle --timeout=30");
+
+  // Unheld: commands go on until udev has handled the change event.
+  writeFile(ataTrace::kTracing + "trace", "");
+  ataTrace::mark("kx-job-begin");
+  commands(3);
+  run(trigger);
+  const pid_t settle = fork();
+  if (settle == 0) {
+    execlp("udevadm", "udevadm", "settle", "--timeout=30", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  for (int status = 0; settle > 0 && waitpid(settle, &status, WNOHANG) == 0;) commands(1);
+  commands(3);
+  ataTrace::mark("kx-job-end");
+  JobSequence s = jobSequence(port);
+  check(s.own > 6 && s.foreign > 0,
+        "unheld, udev's probe of a change event lands inside the job's " + std::to_string(s.own) + " commands: " +
+            std::to_string(s.foreign) + " others," + s.foreignText);
+
+  // Held, with the partition mounted.
+  check(mounted(mountPoint), "the disk's partition is mounted at " + mountPoint);
+  writeFile(ataTrace::kTracing + "trace", "");
+  auto hold = platform::HoldDevice(path);
+  ataTrace::mark("kx-job-begin");
+  commands(5);
+  CPortVolume volume(1);
+  ataTrace::mark("kx-lock-begin");
+  const int locked = volume.LockPortVolume();
+  ataTrace::mark("kx-lock-end");
+  check(hold && locked == 1 && !mounted(mountPoint), "held, the volume lock unmounts the partition and claims the disk");
+  commands(5);
+  check(volume.DismountPortVolume() == 1, "the volume is dismounted and unlocked under the hold");
+  commands(5);
+  run(trigger);
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+  while (std::chrono::steady_clock::now() < until) commands(1);
+  ataTrace::mark("kx-job-end");
+  hold.reset();
+  run("udevadm settle --timeout=30");
+  s = jobSequence(port);
+  check(s.own > 15 && s.foreign == 0,
+        "held, the job's " + std::to_string(s.own) + " commands and its unmount's " + std::to_string(s.unmountWrites) +
+            " writes have no other command among them (" + std::to_string(s.foreign) + ")" + s.foreignText);
+  check(s.identifiesAfter > 0,
+        "the disk let go, udev's probe comes: " + std::to_string(s.identifiesAfter) + " IDENTIFY DEVICE");
+}
+
 // Says a monitor command to the host script.
 void monitor(const std::string& command) {
   std::printf("KX-MONITOR %s\n", command.c_str());
@@ -764,11 +953,13 @@ void checkTwoHubs(Seen& seen) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 7) {
-    std::fprintf(stderr, "usage: kernel_check serial model sata-bytes usb-bytes mount-point spare-usb-bytes\n");
+  if (argc != 8) {
+    std::fprintf(stderr,
+                 "usage: kernel_check serial model sata-bytes usb-bytes mount-point spare-usb-bytes "
+                 "port-2-mount-point\n");
     return 2;
   }
-  const std::string serial = argv[1], model = argv[2], mountPoint = argv[5];
+  const std::string serial = argv[1], model = argv[2], mountPoint = argv[5], port2MountPoint = argv[7];
   const std::int64_t sataBytes = std::atoll(argv[3]), usbBytes = std::atoll(argv[4]), spareBytes = std::atoll(argv[6]);
 
   check(platform::CheckRawIoCapability(), "CAP_SYS_RAWIO is held");
@@ -800,6 +991,7 @@ int main(int argc, char** argv) {
     checkSense("/dev/" + sataName);
     checkMembers(sata.Path(0), "/dev/" + sataName, sataBytes);
   }
+  if (const std::string port2 = kernelName(sata.Path(1)); !port2.empty()) checkJobHold(sata.Path(1), port2, port2MountPoint);
   if (!usbName.empty()) checkUsb(usb.Path(0), usbName, usbBytes);
   if (!usbName.empty() && !kernelName(usb.Path(2)).empty()) {
     check(platform::StartDiskMonitor(), "udev disk monitor started");
