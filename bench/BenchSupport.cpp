@@ -13,10 +13,10 @@
 
 namespace kxbench {
 
-ScratchFolder::ScratchFolder(const std::string& name) {
+ScratchFolder::ScratchFolder(const std::string& name, bool onDisk) {
   // A memory file system when there is one: the figures are the program's, not the disk's flushes.
   std::error_code ec;
-  const std::filesystem::path base = std::filesystem::is_directory("/dev/shm", ec)
+  const std::filesystem::path base = !onDisk && std::filesystem::is_directory("/dev/shm", ec)
                                          ? std::filesystem::path("/dev/shm")
                                          : std::filesystem::temp_directory_path();
   root_ = base / ("kxbench_" + name + "_" + std::to_string(::getpid()));

@@ -16,9 +16,11 @@ namespace kxbench {
 // folder, with Configuration/System) and the drives root (C:, D:\Log\D_Reports).
 // The setting paths point at .\param.ini and .\paramFDB.ini, tester-direct mode,
 // the error-code map filled. All undone, and the folder removed, on destruction.
+// `onDisk` puts it in the temporary folder even where a memory file system is
+// there, for benches whose figures include the disk's flushes.
 class ScratchFolder {
  public:
-  explicit ScratchFolder(const std::string& name);
+  explicit ScratchFolder(const std::string& name, bool onDisk = false);
   ~ScratchFolder();
   ScratchFolder(const ScratchFolder&) = delete;
   ScratchFolder& operator=(const ScratchFolder&) = delete;

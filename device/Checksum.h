@@ -3,6 +3,7 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 // Reflected CRC-16, polynomial 0x8005 (0xA001 reflected), initial 0xFFFF:
 // Init + Update gives CRC-16/MODBUS, adding Final gives CRC-16/USB.
@@ -10,7 +11,7 @@ class CCrc16Table {
  public:
   static void Init(std::uint16_t& crc) { crc = 0xFFFF; }
   static void Update(std::uint16_t& crc, const std::uint8_t* bytes, std::uint32_t length);
-  static void UpdateString(std::uint16_t& crc, const std::string& text);
+  static void UpdateString(std::uint16_t& crc, std::string_view text);
   static void Final(std::uint16_t& crc) { crc = static_cast<std::uint16_t>(~crc); }
 };
 

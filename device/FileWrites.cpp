@@ -65,9 +65,8 @@ win::DWORD WriteNewRecord(const std::string& file, const std::string& section,
     const std::string key = makeKey(t);
     bool taken = false;
     const win::DWORD err = platform::EditProfileFile(file, [&](std::string& text) -> win::DWORD {
-      taken = platform::FindProfileKey(text, section, key);
-      if (taken) return win::ERROR_ALREADY_EXISTS;
-      const win::DWORD e = platform::SetProfileKey(text, section, key, value);
+      const win::DWORD e = platform::AddProfileKey(text, section, key, value);
+      taken = e == win::ERROR_ALREADY_EXISTS;
       return e == 0 && finish ? finish(text) : e;
     });
     if (!taken) return err;

@@ -11,6 +11,7 @@
 #include <cctype>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "device/Checksum.h"
@@ -142,16 +143,17 @@ void CPortJob::WriteResultList(int result) {
 std::uint16_t CPortJob::TextChecksum(const std::string& data) {
   std::uint16_t crc = 0;
   CCrc16Table::Init(crc);
+  const std::string_view text(data);
   std::size_t begin = 0;
-  while (begin < data.size()) {
-    std::size_t end = data.find('\n', begin);
-    const std::size_t next = end == std::string::npos ? data.size() : end + 1;
-    if (end == std::string::npos) end = data.size();
+  while (begin < text.size()) {
+    std::size_t end = text.find('\n', begin);
+    const std::size_t next = end == std::string::npos ? text.size() : end + 1;
+    if (end == std::string::npos) end = text.size();
     // A line ends at LF; a CR right before it belongs to the line end.
-    else if (end > begin && data[end - 1] == '\r')
+    else if (end > begin && text[end - 1] == '\r')
       --end;
-    const std::string line = data.substr(begin, end - begin);
-    if (!line.empty() && line.compare(0, 2, "//") != 0) CCrc16Table::UpdateString(crc, line);
+    const std::string_view line = text.substr(begin, end - begin);
+    if (!line.empty() && !line.starts_with("//")) CCrc16Table::UpdateString(crc, line);
     begin = next;
   }
   return crc;

@@ -89,6 +89,11 @@ win::DWORD EditProfileFile(const std::string& fileName, const std::function<win:
 // 0, or ERROR_INVALID_PARAMETER for a name or value that cannot be stored.
 win::DWORD SetProfileKey(std::string& text, const std::string& section, const std::string& key,
                          const std::string& value);
+// As SetProfileKey, but only where the section does not hold the key yet:
+// ERROR_ALREADY_EXISTS (and the text unchanged) where it does. Its check and
+// its write are one pass over the text.
+win::DWORD AddProfileKey(std::string& text, const std::string& section, const std::string& key,
+                         const std::string& value);
 // One key taken out of an INI text as WritePrivateProfileString with no value
 // takes it (nothing changes where the key is missing).
 win::DWORD DeleteProfileKey(std::string& text, const std::string& section, const std::string& key);

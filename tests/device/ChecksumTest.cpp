@@ -21,6 +21,18 @@ TEST(Checksums, SixteenBitCrcsGiveTheirPublishedCheckValues) {
   CCrc16Table::Update(crc, kCheck, 4);
   CCrc16Table::Update(crc, kCheck + 4, 5);  // in pieces gives the same
   EXPECT_EQ(crc, 0x4B37);
+  // Every byte value, many at a time, as one bit at a time gives them.
+  std::vector<std::uint8_t> bytes(1000);
+  for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>(i * 37 + i / 256);
+  std::uint16_t bitwise = 0xFFFF;
+  for (std::uint8_t b : bytes) {
+    bitwise ^= b;
+    for (int bit = 0; bit < 8; ++bit) bitwise = (bitwise & 1) ? (bitwise >> 1) ^ 0xA001 : bitwise >> 1;
+  }
+  CCrc16Table::Init(crc);
+  CCrc16Table::Update(crc, bytes.data(), 999);
+  CCrc16Table::Update(crc, bytes.data() + 999, 1);
+  EXPECT_EQ(crc, bitwise);
 
   CCrc16Ccitt::Init(crc);
   CCrc16Ccitt::Update(crc, kCheck, 9);

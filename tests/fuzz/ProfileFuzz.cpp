@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <string>
 
 #include "platform/Profile.h"
@@ -44,8 +45,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   platform::ReadProfileStringUncached(section, key, "", file);
 
   std::string value;
-  platform::FindProfileKey(text, section, key, &value);
-  if (platform::SetProfileKey(text, section, key, "v") == 0 && !platform::FindProfileKey(text, section, key, &value))
-    std::abort();  // a key just written must read back
+  const bool there = platform::FindProfileKey(text, section, key, &value);
+  std::string added = text;
+  const win::DWORD addError = platform::AddProfileKey(added, section, key, "v");
+  const std::string before = text;
+  if (platform::SetProfileKey(text, section, key, "v") == 0) {
+    if (!platform::FindProfileKey(text, section, key, &value)) std::abort();  // a key just written must read back
+    // An added key goes only where the key was missing.
+    if (there ? addError != win::ERROR_ALREADY_EXISTS || added != before : addError != 0 || added != text) std::abort();
+    // The text gets the bytes a write of the file gets (which takes names up to a NUL).
+    if ((section + key).find('\0') == std::string::npos) {
+      if (!win::WritePrivateProfileString(section, key, "v", file)) std::abort();
+      std::ifstream in(file, std::ios::binary);
+      if (std::string((std::istreambuf_iterator<char>(in)), {}) != text) std::abort();
+    }
+  }
   return 0;
 }

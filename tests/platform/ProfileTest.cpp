@@ -475,6 +475,38 @@ TEST_F(Profile, OddLinesReadSafelyAndSurviveARewrite) {
   }
 }
 
+// A key set in a text (changed in place where every line ends in CR LF) gives
+// the bytes a write of the file gives; an added key only where it is missing.
+TEST_F(Profile, KeysSetInATextMatchTheFileWriteByteForByte) {
+  const struct {
+    std::string text;
+    const char* section;
+    const char* key;
+  } cases[] = {
+      {"[A]\r\nx=1\r\n\r\n \t\r\n[B]\r\ny=2\r\n", "A", "z"},     // before the blank lines after the body
+      {"[A]\r\n  X = 1 \r\nx=2\r\n[B]\r\n", "a", "x"},           // the first, in its stored spelling
+      {"[A]\r\nx=1\r\n[B]\r\ny=2\r\n[a]\r\nz=3\r\n", "a", "z"},  // the first section of the name only
+      {"[A]\r\n", "A", "k"},
+      {"\xEF\xBB\xBF[A]\r\nk=1\r\n", "B", "k"},
+      {"", "A", "k"},
+      {"[A]\r\nk=1\r\n[B]\ny=2\n", "A", "k"},  // a line end to rewrite after the key
+      {"[A]\r\nk=1\r\n[B]\r\ny=2\rz=3\r\n", "A", "m"},
+      {"[A]\r\nk=1", "A", "m"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    writeRaw(ini, c.text);
+    ASSERT_TRUE(WritePrivateProfileString(c.section, c.key, "new", ini.c_str()));
+    std::string set = c.text;
+    ASSERT_EQ(platform::SetProfileKey(set, c.section, c.key, "new"), 0u);
+    EXPECT_EQ(set, readRaw(ini));
+    std::string added = c.text;
+    const bool there = platform::FindProfileKey(c.text, c.section, c.key);
+    EXPECT_EQ(platform::AddProfileKey(added, c.section, c.key, "new"), there ? ERROR_ALREADY_EXISTS : 0u);
+    EXPECT_EQ(added, there ? c.text : set);
+  }
+}
+
 // ---------------------------------------------------------------- what reads see
 
 TEST_F(Profile, ReadsSeeTheProgramsOwnChangesAtOnce) {
