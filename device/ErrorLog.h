@@ -15,9 +15,10 @@ namespace kx {
 win::DWORD WriteErrorLogHeader(const std::string& errorLog);
 
 // Adds an [Error List] entry, never in place of an earlier one (WriteNewRecord).
-// A log found missing (removed during the run) gets its column line first,
-// checked and written under the folder's lock; a column line the disk refuses
-// leaves the log missing and refuses the entry with its error.
+// A log found missing (removed during the run) gets its column line before the
+// entry in the same replacement of the file, checked under the folder's lock
+// of that write; a log the disk refuses stays missing, and the entry is
+// refused with its error.
 win::DWORD AddErrorLogEntry(const std::string& errorLog,
                             const std::function<std::string(const win::SYSTEMTIME&)>& makeKey,
                             const std::string& value);

@@ -9,6 +9,7 @@
 #include <cstdlib>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -31,11 +32,16 @@ using win::DWORD;
 
 // How often a wait for another process's lock looks for a termination request.
 constexpr std::chrono::milliseconds kTerminationPoll{20};
-// After a termination request, how long a wait for a lock may still go on: a
-// lock another station or port holds for a moment is still got, so that the
-// last records are written, while one a script keeps holds up the exit by
-// this once, not once a record (ProcessFolders::Wait).
+// After a termination request, how long a wait for a lock held outside the
+// process may still go on: a lock another station holds for a moment is still
+// got, while one a script keeps holds up the exit by this once, not once a
+// record (ProcessFolders::Wait).
 constexpr std::chrono::seconds kTerminationGrace{1};
+// After a termination request, how long a wait for a lock that a thread of
+// the process (a port) holds may go on: far above what a station's ports take
+// to write their last records one after another on a slow network disk, so
+// that it only ends a wait for a holder that does not let go.
+constexpr std::chrono::milliseconds kInsideHolderLimit = std::chrono::minutes(10);
 // What a wait answers, instead of an errno value, when it gave way after a
 // termination request: the folder held outside the process, or not known to be.
 constexpr int kKeptOutside = -1;
@@ -65,6 +71,8 @@ struct LastRefusal {
   std::string reason;
 };
 thread_local std::optional<LastRefusal> t_lastRefusal;
+
+std::atomic<std::chrono::milliseconds::rep> g_insideHolderLimitMs{kInsideHolderLimit.count()};
 
 FaultSeam<LockFault>& lockFault() {
   static FaultSeam<LockFault> seam;
@@ -175,14 +183,14 @@ class ProcessFolders {
   }
 
   // Takes the exclusive flock on `fd`: 0 with the lock noted as held, or the
-  // errno value. After a termination request a wait for another holder gives
-  // way: for a folder a wait found held outside the process before, at once
-  // while it is held outside still (kKeptOutside), so that a script keeping
-  // a folder holds up the exit once, not once a record; otherwise once it
-  // has gone on for its own grace, whatever other waits did, so that a port
-  // of this process holding the folder for a moment is still waited for
-  // (kKeptOutside when the folder is then held outside, else
-  // kNotKeptOutside). A wait given up hands `fd` to the waiting thread, which
+  // errno value. After a termination request a wait gives way to a holder
+  // outside the process (kKeptOutside): for a folder a wait found held
+  // outside before, at once while it is held outside still, so that a script
+  // keeping a folder holds up the exit once, not once a record; otherwise
+  // once it has gone on for its grace. A wait for a port of this process
+  // goes on until that port lets go, however long the ports queue for the
+  // folder, and gives way only after the inside holder's limit
+  // (kNotKeptOutside). A wait given up hands `fd` to the waiting thread, which
   // closes it once its flock returns (a lock got too late is let go at once),
   // and sets `fd` to -1.
   int Wait(int& fd, const FolderId& id) {
@@ -217,7 +225,8 @@ class ProcessFolders {
       waitInFlock(f, waiter);  // no thread to spare: wait here
       return waiter->err;
     }
-    std::optional<std::chrono::steady_clock::time_point> givesWayAt;
+    // When this wait first saw the termination request.
+    std::optional<std::chrono::steady_clock::time_point> stoppedAt;
     while (!changed_.wait_for(lock, kTerminationPoll, [&waiter] { return waiter->done; })) {
       if (pump) {
         // Without the mutex: the waiting thread notes the lock got meanwhile.
@@ -229,14 +238,17 @@ class ProcessFolders {
       }
       if (!TerminationRequested()) continue;
       const auto now = std::chrono::steady_clock::now();
-      if (!givesWayAt) givesWayAt = now + kTerminationGrace;
-      const bool graceOver = now >= *givesWayAt;
+      if (!stoppedAt) stoppedAt = now;
+      const bool graceOver = now >= *stoppedAt + kTerminationGrace;
       // Before its grace is over, a wait gives way only to a folder that
       // another wait found held outside.
       if (!graceOver && !f.keptOutside) continue;
       const Look look = lookAt(lock, f, fd, waiter.get());
       if (waiter->done) break;
-      if (look == Look::Taken || (look == Look::Inside && !graceOver)) continue;
+      if (look == Look::Taken) continue;
+      if (look == Look::Inside &&
+          (!graceOver || now < *stoppedAt + std::chrono::milliseconds(g_insideHolderLimitMs.load())))
+        continue;
       if (look == Look::Outside) f.keptOutside = true;
       waiter->abandoned = true;
       fd = -1;
@@ -330,6 +342,10 @@ ProcessFolders& processFolders() {
 }  // namespace
 
 void SetLockFault(LockFault fault) { lockFault().Set(std::move(fault)); }
+
+void SetInsideHolderLimit(std::chrono::milliseconds limit) {
+  g_insideHolderLimitMs = (limit.count() > 0 ? limit : kInsideHolderLimit).count();
+}
 
 void SetLockWaitPump(std::shared_ptr<LockWaitPump> pump) {
   PumpOwner& owner = pumpOwner();

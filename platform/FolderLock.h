@@ -13,6 +13,7 @@
 // known to be held outside only when the system refuses it to all of them
 // while none holds it.
 #pragma once
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -36,17 +37,20 @@ struct FolderId {
 // ProfileWriteLock on it was refused gets that refusal again. Once locked, the
 // name must still lead to the folder locked, or the folder it now leads to is
 // locked instead. A wait for another holder gives way to a termination request
-// (platform/Termination.h): the lock is then refused. It gives way once it has
-// gone on for a second after the request (or after it began, if later), so
-// that a lock another thread of the process (a port) holds for a moment is
-// still got. Once a wait for a folder gave way while it was held outside the
-// process (a script's flock(1), another process), a later wait for it takes
-// it at once if it was let go and gives way at once while it is held outside
-// the process still: a lock a script keeps holds up the exit once, not once a
-// record. A wait for a thread of the process never gives way before its own
-// second. A wait that gave way against a holder outside says so in Text()
-// ("another process keeps the folder and the program is ending"), and one
-// that gave way otherwise says that no other process is known to keep it.
+// (platform/Termination.h): the lock is then refused. A wait for a holder
+// outside the process (a script's flock(1), another process) gives way once
+// it has gone on for a second after the request (or after it began, if
+// later). A wait for a lock another thread of the process (a port) holds goes
+// on until that thread lets go, so that a stopped pass's last records are
+// written however long its ports queue for the folder; it gives way only
+// after a limit far above that (ten minutes), against a holder that does not
+// let go. Once a wait for a folder gave way while it was held outside the
+// process, a later wait for it takes it at once if it was let go and gives
+// way at once while it is held outside still: a lock a script keeps holds up
+// the exit once, not once a record. A wait that gave way against a holder
+// outside says so in Text() ("another process keeps the folder and the
+// program is ending"), and one that gave way otherwise says that no other
+// process is known to keep it.
 class FolderLock {
  public:
   // `remember`: a refusal makes this thread's writes to the folder fail while
@@ -144,5 +148,11 @@ void SetLockWaitPump(std::shared_ptr<LockWaitPump> pump);
 enum class LockStep { Open, Lock };
 using LockFault = std::function<int(const std::string& folder, LockStep step)>;
 void SetLockFault(LockFault fault);
+
+// Test seam: after a termination request, how long a wait for a lock another
+// thread of the process holds may go on (counted as the second a holder
+// outside gets is, and never given up before that second); zero puts back
+// the program's own ten minutes.
+void SetInsideHolderLimit(std::chrono::milliseconds limit);
 
 }  // namespace platform

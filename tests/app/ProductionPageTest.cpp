@@ -2,10 +2,14 @@
 // totals, the end of a pass, and whole passes on an emulated site.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <optional>
+#include <thread>
 
 #include "app/AppShell.h"
 #include "app/ProductionPage.h"
@@ -22,7 +26,9 @@
 #include "platform/Files.h"
 #include "platform/FolderLock.h"
 #include "platform/MessageBox.h"
+#include "platform/Termination.h"
 #include "tests/media/FirmwareFiles.h"
+#include "tests/platform/TempDir.h"
 #include "tests/support/EmulatedSite.h"
 #include "tests/support/MpStation.h"
 #include "tests/support/RecordChecks.h"
@@ -984,6 +990,46 @@ TEST_F(ProductionPage, MpPassShowsPassTextsCodesAndTheNextStation) {
   }
   kxtest::ExpectParts(ReadAll(page.TotalLogPath()), {"TestStation=MP\r\n", "Total=8\r\n", "Good=6\r\n", "Bad=2\r\n"});
   EXPECT_EQ(page.TakeNotice(), "Next Station: QC");
+}
+
+// A stop (a close, SIGTERM) as the ports of an MP pass write their records, on
+// a log disk whose every flush takes a tenth of a second: the ports queue for
+// the log folder's lock well past a second, and each passing drive still gets
+// its records and is counted good. In a child: the stop is process-wide.
+TEST_F(ProductionPage, AStopAsThePortsRecordOnASlowLogDiskCostsNoGoodDrive) {
+  kxtest::InstallMpStation();
+  kxtest::EmulatedSite site(8, kxtest::Mode::Bridge, kxtest::MpDrive());
+  const std::filesystem::path log = Native("D:\\Logs\\W01");
+  const pid_t child = kxtest::forkChild([&log] {
+    CProductionPage page(std::make_unique<CPortMapping>([] {}));
+    page.OnInitDialog();
+    std::atomic<bool> stopped{false};
+    platform::SetFlushFault([&](const std::string& native) -> win::DWORD {
+      // The first record stops the program; from then on the log disk is slow.
+      if (kxtest::EndsWith(native, "/SATA_RecordSN.ini") && !stopped.exchange(true)) platform::RequestTermination();
+      const std::filesystem::path path(native);
+      if (stopped && (path == log || path.parent_path() == log))
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      return 0;
+    });
+    const bool started = page.OnStart();
+    page.WaitForRunEnd();
+    platform::SetFlushFault({});
+    if (!started) return 255;
+    int failed = 0;
+    for (int port = 1; port <= 8; ++port)
+      if (page.ResultCode(port) != "0_00") failed |= 1 << (port - 1);
+    return failed;
+  });
+  EXPECT_EQ(kxtest::waitExit(child), 0) << "a bit for each port that failed; 255: the pass did not start";
+  const std::string records = ReadAll("D:\\Logs\\W01\\SATA_RecordSN.ini");
+  for (int port = 1; port <= 8; ++port)
+    EXPECT_TRUE(Has(records, "[Port-" + std::to_string(port) + " PASS]")) << records;
+  std::string list;
+  for (const auto& e : std::filesystem::directory_iterator(log))
+    if (e.path().filename().string().starts_with("WO_W01_")) list = ReadAll("D:\\Logs\\W01\\" + e.path().filename().string());
+  EXPECT_EQ(kxtest::CountOf(list, ",Pass\r\n"), 8u) << list;
+  kxtest::ExpectParts(ReadAll("D:\\Logs\\W01\\Total_Init.log"), {"Total=8\r\n", "Good=8\r\n", "Bad=0\r\n"});
 }
 
 // A working number that cannot be part of the log files' names is refused at

@@ -11,6 +11,7 @@
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <utility>
 
 #include "device/ModuleFolder.h"
 #include "device/PortDevice.h"
@@ -45,6 +46,20 @@ std::int64_t LocalWallMs() {
   tm.tm_year = 124, tm.tm_mon = 4, tm.tm_mday = 6, tm.tm_hour = 8, tm.tm_min = 9, tm.tm_sec = 10, tm.tm_isdst = -1;
   return static_cast<std::int64_t>(std::mktime(&tm)) * 1000 + 123;
 }
+
+// The virtual clock at LocalWallMs whose first sleep removes a file.
+struct RemovingClock final : platform::IClock {
+  explicit RemovingClock(std::string native) : file(std::move(native)) {}
+  std::uint64_t NowMs() override { return time->NowMs(); }
+  void SleepMs(std::uint64_t ms) override {
+    if (!std::exchange(removed, true)) std::filesystem::remove(file);
+    time->SleepMs(ms);
+  }
+  std::int64_t WallMs() override { return time->WallMs(); }
+  std::string file;
+  bool removed = false;
+  std::shared_ptr<platform::IClock> time = platform::MakeVirtualClock(LocalWallMs());
+};
 
 class RunLogs : public kxtest::DeviceTestEnv {
  protected:
@@ -408,9 +423,10 @@ TEST_F(RunLogs, ASummaryLogRemovedDuringARunComesBackWholeOrNotAtAll) {
 // A Total or Error log removed during a run comes back whole from the port
 // job: the Total log with its page's run summary before the pass's counts, the
 // Error log with its column line before the entry (the job's or its fail
-// report's; no page needed). A header the disk refuses, though the counts or
-// the entry alone would fit, leaves the log missing and named as not written;
-// so does a job that no page started, which has no run summary to write.
+// report's; no page needed), also when it goes while the entry waits for the
+// next second. A header the disk refuses, though the counts or the entry
+// alone would fit, leaves the log missing and named as not written; so does a
+// job that no page started, which has no run summary to write.
 TEST_F(RunLogs, ATotalOrErrorLogRemovedDuringARunComesBackWholeOrNotAtAll) {
   SetIni(".\\Station.ini", "General Info", "TestStation", "MP");
   const char kTotal[] = "D:\\Log\\Total_Init.log", kError[] = "D:\\Log\\Error_Init.log";
@@ -424,6 +440,7 @@ TEST_F(RunLogs, ATotalOrErrorLogRemovedDuringARunComesBackWholeOrNotAtAll) {
     rlim_t room;               // the bytes a file may take; 0: any
     std::string begins, ends;  // the log's first and last bytes; empty: it stays missing
     const char* refusal;       // what names it as not written
+    bool goneInWait = false;   // the log holds an entry of this second, and goes while the job's waits for the next
   } rows[] = {
       {"Total log", kTotal, true, false, 0,
        "[Time]\r\nStart Time=2024-05-06 08:09:10\r\nEnd Time=2024-05-06 08:09:10\r\n[Total Results]\r\nTotal=1\r\n"
@@ -435,6 +452,8 @@ TEST_F(RunLogs, ATotalOrErrorLogRemovedDuringARunComesBackWholeOrNotAtAll) {
       {"Error log, fail report, no page", kError, false, true, 0, columns,
        "   SlotNo:03   SN:SN0001= 0x103:Erase ISP Code fail!!!\r\n", nullptr},
       {"Error log, header refused", kError, true, false, 80, "", "", "Error_Init.log not written, OS LastError 112"},
+      {"Error log removed while the entry waits", kError, true, false, 0, columns,
+       "   SlotNo:03   SN:CFG0001=--M_x04\r\n", nullptr, true},
   };
   for (const auto& r : rows) {
     SCOPED_TRACE(r.what);
@@ -442,6 +461,11 @@ TEST_F(RunLogs, ATotalOrErrorLogRemovedDuringARunComesBackWholeOrNotAtAll) {
     NewDevice();
     job_.m_RunSummary = r.page ? std::optional(page_) : std::nullopt;
     platform::DebugCapture debug;
+    std::optional<platform::ScopedClock> removing;
+    if (r.goneInWait) {
+      SetIni(r.log, "Error List", "[2024-05-06 08:09:10]   SlotNo:03   SN:CFG0001", "--M_x04");
+      removing.emplace(std::make_shared<RemovingClock>(Native(r.log)));
+    }
     {
       std::optional<kxtest::ScopedFileSizeLimit> room;
       if (r.room != 0) room.emplace(r.room);

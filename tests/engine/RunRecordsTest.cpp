@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <functional>
 #include <map>
@@ -18,6 +19,7 @@
 #include "platform/Debug.h"
 #include "platform/FileFaults.h"
 #include "platform/Files.h"
+#include "platform/FolderLock.h"
 #include "platform/Profile.h"
 #include "tests/engine/QcStation.h"
 #include "tests/support/EmulatedStation.h"
@@ -168,6 +170,23 @@ TEST_F(RunRecords, FullLogDiskNeverEndsAsAPass) {
           << kxtest::DeviceTestEnv::PortReport();
     }
   }
+}
+
+// A record the log folder's lock refused (a file system without flock) fails
+// the pass as a full disk does, and the port's own message, not only its fail
+// block, says why the folder was not written.
+TEST_F(RunRecords, ARecordTheLogFoldersLockRefusedFailsThePortSayingWhy) {
+  platform::SetLockFault([](const std::string& folder, platform::LockStep step) {
+    return step == platform::LockStep::Lock && kxtest::EndsWith(folder, "/Log") ? ENOLCK : 0;
+  });
+  RunJob();
+  platform::SetLockFault({});
+  EXPECT_EQ(result_, "W_F01");
+  const std::string message = cell_.GetErrorMessage();
+  EXPECT_EQ(message.rfind("Record not written: D:\\Log\\", 0), 0u) << message;
+  EXPECT_TRUE(kxtest::EndsWith(message, ", OS LastError 167 (the folder cannot be locked: No locks available)"))
+      << message;
+  EXPECT_TRUE(Has(kxtest::DeviceTestEnv::PortReport(), message)) << kxtest::DeviceTestEnv::PortReport();
 }
 
 // A child runs QC jobs and is killed at seeded random moments.

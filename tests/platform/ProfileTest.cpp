@@ -14,6 +14,7 @@
 #include <fstream>
 #include <functional>
 #include <future>
+#include <optional>
 #include <string>
 #include <thread>
 #include <utility>
@@ -252,10 +253,10 @@ TEST_F(Profile, AFolderLockThatCannotBeHeldFailsTheWritesItGuards) {
   EXPECT_TRUE(WritePrivateProfileString("S", "k", "4", ini.c_str()));
 }
 
-// After a termination request each wait for another thread of the process has
-// its own grace: one given up against a script that has let go since does not
-// make a wait for a port of the same process holding it for a moment give way
-// at once. In a child: the request is process-wide and never cleared.
+// After a termination request a wait given up against a script that has let
+// go since does not make a wait for a port of the same process holding the
+// folder for a moment give way at once. In a child: the request is
+// process-wide and never cleared.
 TEST_F(Profile, EachLockWaitAfterATerminationRequestHasItsOwnGrace) {
   const pid_t child = kxtest::forkChild([&] {
     platform::RequestTermination();
@@ -300,31 +301,56 @@ TEST_F(Profile, AFolderAScriptKeptAfterATerminationRequestIsAnsweredAtOnce) {
   }
 }
 
-// A wait after a termination request that gave way against a holder outside
-// the process says so, not as an interrupted call: the first after its grace,
-// the later one at once.
-TEST_F(Profile, ALockWaitGivenUpAgainstAnOutsideHolderSaysTheProgramIsEnding) {
-  const pid_t child = kxtest::forkChild([&] {
-    platform::RequestTermination();
-    const int script = ::open(dir.path().c_str(), O_RDONLY | O_DIRECTORY);
-    if (script < 0 || ::flock(script, LOCK_EX) != 0) return 3;
-    const auto toldSo = [this] {
-      return platform::ProfileWriteLock(ini).ErrorText().ends_with(
-          ": another process keeps the folder and the program is ending");
-    };
-    if (!toldSo()) return 1;
-    return toldSo() ? 0 : 2;
-  });
-  EXPECT_EQ(kxtest::waitExit(child), 0) << "1: the wait given up after its grace did not say so; 2: the wait "
-                                           "given up at once did not";
+// A wait after a termination request that gave way says why, not as an
+// interrupted call: against a holder outside the process the first after its
+// grace and a later one at once; against a port of the process that keeps the
+// folder past the limit, that no other process is known to keep it. A write
+// that failed in another folder is not told that reason.
+TEST_F(Profile, ALockWaitGivenUpAfterATerminationRequestSaysWhy) {
+  for (const bool outside : {true, false}) {
+    SCOPED_TRACE(outside ? "a script keeps the folder" : "a port keeps it past the limit");
+    const pid_t child = kxtest::forkChild([&] {
+      platform::RequestTermination();
+      std::promise<void> held, letGo;
+      std::thread port;
+      if (outside) {
+        const int script = ::open(dir.path().c_str(), O_RDONLY | O_DIRECTORY);
+        if (script < 0 || ::flock(script, LOCK_EX) != 0) return 3;
+      } else {
+        platform::SetInsideHolderLimit(std::chrono::milliseconds(1));
+        port = std::thread([&] {
+          platform::ProfileWriteLock lock(ini);
+          held.set_value();
+          letGo.get_future().wait();
+        });
+        held.get_future().wait();
+      }
+      const std::string why = outside ? "another process keeps the folder and the program is ending"
+                                      : "the program is ending and no other process is known to keep the folder";
+      const auto toldSo = [&] { return platform::ProfileWriteLock(ini).ErrorText().ends_with(": " + why); };
+      int result = !toldSo() ? 1 : outside && !toldSo() ? 2 : 0;
+      fs::create_directory(dir / "other");
+      if (result == 0 && platform::LockRefusalReason(ini) != why) result = 4;
+      if (result == 0 && !platform::LockRefusalReason(dir / "other/test.ini").empty()) result = 5;
+      if (port.joinable()) {
+        letGo.set_value();
+        port.join();
+      }
+      return result;
+    });
+    EXPECT_EQ(kxtest::waitExit(child), 0) << "1: the wait given up after its grace did not say why; 2: the wait "
+                                             "given up at once did not; 4: the write's reason is not the wait's; 5: "
+                                             "a write in another folder was told it";
+  }
 }
 
 // The process counts the folder's holders through its ports' and a script's
 // turns: before a stop a port hands the folder on to another that waits for
 // it; after the stop a script holds the folder and a wait gives way to it;
-// the script lets go and a port holds it, and a wait for that port is not
-// told as another process's; the port lets go and the script holds it again,
-// and a wait gives way to the script at once, saying so.
+// the script lets go and a port holds it past the second a holder outside
+// gets, and a wait for that port goes on until the port lets go; the script
+// holds the folder again, and a wait gives way to the script at once, saying
+// so.
 TEST_F(Profile, AFoldersHoldersAreCountedThroughAScriptsAndThePortsTurns) {
   const pid_t child = kxtest::forkChild([&] {
     const auto toldOutside = [this] {
@@ -371,19 +397,36 @@ TEST_F(Profile, AFoldersHoldersAreCountedThroughAScriptsAndThePortsTurns) {
     const int probe = flocked();
     if (probe < 0) return 9;
     ::close(probe);
+    // The port lets go once the wait for it has gone on well past that second,
+    // or once the wait is over.
+    struct LetGoLate final : platform::LockWaitPump {
+      std::promise<void> letGo;
+      std::optional<std::chrono::steady_clock::time_point> since;
+      bool done = false;
+      void Waiting() override {
+        const auto now = std::chrono::steady_clock::now();
+        if (!since) since = now;
+        if (now - *since > std::chrono::milliseconds(1500)) Ended();
+      }
+      void Ended() override {
+        if (!std::exchange(done, true)) letGo.set_value();
+      }
+    };
+    auto late = std::make_shared<LetGoLate>();
     std::promise<bool> held;
-    std::promise<void> letGo;
-    std::thread port([&] {
+    std::thread port([&held, this, letGo = late->letGo.get_future()] {
       platform::ProfileWriteLock lock(ini);
       held.set_value(lock.Error() == 0);
-      letGo.get_future().wait();
+      letGo.wait();
     });
     const bool portHeld = held.get_future().get();
-    const bool portToldOutside = toldOutside();
-    letGo.set_value();
+    platform::SetLockWaitPump(late);
+    const bool waitedForPort = platform::ProfileWriteLock(ini).Error() == 0;
+    platform::SetLockWaitPump(nullptr);
+    late->Ended();
     port.join();
     if (!portHeld) return 4;
-    if (portToldOutside) return 2;
+    if (!waitedForPort) return 2;
     script = flocked();
     if (script < 0) return 9;
     const bool scriptToldOutside = toldOutside();
@@ -391,8 +434,7 @@ TEST_F(Profile, AFoldersHoldersAreCountedThroughAScriptsAndThePortsTurns) {
     return scriptToldOutside ? 0 : 3;
   });
   EXPECT_EQ(kxtest::waitExit(child), 0)
-      << "1: the first wait did not give way to the script; 2: the wait for the port was told as another "
-         "process's; 3: the wait for the script holding again was not; 4: the port did not get the lock; 5: the "
+      << "1: the first wait did not give way to the script; 2: the wait for the port gave way; 3: the wait for the script holding again was not; 4: the port did not get the lock; 5: the "
          "waiting port did not get it from the other";
 }
 
