@@ -3,6 +3,7 @@
 #include <iconv.h>
 
 #include "device/Settings.h"
+#include "platform/MessageBox.h"
 #include "platform/Paths.h"
 #include "platform/Profile.h"
 
@@ -68,6 +69,10 @@ std::string ToDisplayText(const std::string& bytes, const char* codePage) {
     }
   }
   return out + Decode(part, codePage);
+}
+
+void ShowBoxTextsInLanguage() {
+  platform::SetBoxTextConversion([texts = CLanguageText()](const std::string& bytes) { return texts.Display(bytes); });
 }
 
 CLanguageText::CLanguageText() : CLanguageText(kx::GetLanguageIniPath()) {}

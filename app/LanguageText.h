@@ -14,6 +14,11 @@ const char* CodePageOfLanguageFile(const std::string& path);
 // 950's A2 58, then 'C') "°C" under every code page.
 std::string ToDisplayText(const std::string& bytes, const char* codePage);
 
+// Every box's text (platform::BoxDisplayText) shown from here on by the code
+// page of the language file the settings choose now, as the window's cells
+// and labels are.
+void ShowBoxTextsInLanguage();
+
 class CLanguageText {
  public:
   // The language file that [General Info] Language or the system language chooses.

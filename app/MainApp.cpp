@@ -1,6 +1,7 @@
 // Domain headers before the window system's, whose C headers define TRUE and FALSE.
 #include "app/AppShell.h"
 #include "app/DeviceBackends.h"
+#include "app/LanguageText.h"
 #include "app/PortMapping.h"
 #include "app/WxMessageBox.h"
 #include "command/GetDevLibrary.h"
@@ -115,6 +116,7 @@ bool CMainApp::Open() {
   }
   if (endRequested) CallAfter([this] { OnTerminationSignal(); });
   // No box once the end was asked, from start-up on.
+  app::ShowBoxTextsInLanguage();
   platform::SetMessageBox(std::make_shared<CEndingMessageBox>(
       m_BoxOverride ? m_BoxOverride : std::make_shared<CWxMessageBox>(), [this] { return EndRequested(); }));
   // No window here handles update-UI events: idle time need not walk every window for them.

@@ -77,6 +77,21 @@ std::string ShownText(const std::string& text) {
   return shown;
 }
 
+// The log folder the settings name, and what its files' names are made of;
+// `fault` says why the WorkingNo cannot be part of them (no folder then).
+struct LogSettings {
+  std::string workingNo, pc, folder, fault;
+};
+LogSettings ReadLogSettings() {
+  LogSettings s;
+  s.workingNo = ReadText("General Info", "WorkingNo", kParamIni, 250);
+  s.pc = kx::ComputerNameText();
+  s.fault = kx::WorkingNoFault(s.workingNo, s.pc);
+  if (s.fault.empty())
+    s.folder = kx::LogFolderOf(ReadText("Log Path", "SetLogFolderPath", kParamIni, 250), s.workingNo, s.pc);
+  return s;
+}
+
 // Where the page's run summary takes its station (the tool's settings) and
 // working number (the product's parameters). Its jobs run once and write no
 // run logs (only a repeat-mode job counts a pass there): they get none.
@@ -128,6 +143,9 @@ void CProductionPage::OnInitDialog() {
   kx::FillErrorCodeMap();
 
   m_SlotNumber = SlotCountOf(ReadInt("General Info", "SlotNumber", 8, app::kToolSettingIni));
+  // The work order's counts so far, before this process's first pass adds to them.
+  if (const LogSettings logs = ReadLogSettings(); logs.fault.empty())
+    ShowTotalCounts(kx::RunLogPathsOf(logs.folder, JobModeOf(kx::GetTestStation())).total);
   MapAndWarn([this] {
     m_Mapping->Remap(m_SlotNumber);
     m_Initialised = true;
@@ -448,16 +466,15 @@ std::string CProductionPage::ResultCode(int port) const {
 // ---- log folders and run logs ---------------------------------------------------
 
 bool CProductionPage::PrepareLogFolders(std::string& message) {
-  const std::string workingNo = ReadText("General Info", "WorkingNo", kParamIni, 250);
-  const std::string configured = ReadText("Log Path", "SetLogFolderPath", kParamIni, 250);
-  const std::string pc = kx::ComputerNameText();
+  const LogSettings settings = ReadLogSettings();
+  const std::string& workingNo = settings.workingNo;
   // Refused before anything is made: the log folder and the work-order file carry it in their names.
-  if (const std::string why = kx::WorkingNoFault(workingNo, pc); !why.empty()) {
+  if (!settings.fault.empty()) {
     message = kx::StrFormat("[General Info] WorkingNo %s in %s cannot be part of the log files' names: %s.",
-                            ShownText(workingNo).c_str(), kParamIni, why.c_str());
+                            ShownText(workingNo).c_str(), kParamIni, settings.fault.c_str());
     return false;
   }
-  m_LogFolder = kx::LogFolderOf(configured, workingNo, pc);
+  m_LogFolder = settings.folder;
   for (const char* sub : {"%s\\D_Reports\\", "%s\\Fail_Log\\", "%s\\Current\\"}) {
     const std::string folder = kx::StrFormat(sub, m_LogFolder.c_str());
     win::SetLastError(0);
@@ -495,7 +512,7 @@ bool CProductionPage::PrepareLogFolders(std::string& message) {
     }
   }
   lock.Release();
-  const std::string workOrder = m_LogFolder + "\\" + kx::WorkOrderFileName(workingNo, pc);
+  const std::string workOrder = m_LogFolder + "\\" + kx::WorkOrderFileName(workingNo, settings.pc);
   if (!platform::FileExists(workOrder)) WriteText("Base Info", "WorkOrder", workingNo, workOrder);
   kx::SetWorkOrderPath(workOrder);
   return true;
@@ -511,11 +528,7 @@ void CProductionPage::WriteRunTotals(const std::array<std::string, kResultCodes>
   const kx::RunSummarySources sources = RunSummarySources();
   const bool written = kx::AddPassTotals(codes.data(), ports, m_TotalLogPath, kx::SummaryLogPath(m_LogFolder),
                                          TimeStamp(), t, &sources);
-  const int counts[] = {t.total, t.good, t.bad};
-  for (std::size_t i = 0; i < 3; ++i) {
-    m_Labels[i].SetWindowText(kx::StrFormat("%d", counts[i]));
-    m_Labels[i].Redraw();
-  }
+  ShowCounts(t);
   m_YieldPass += t.passed;
   m_YieldFail += t.failed;
   if (written) return;
@@ -525,6 +538,20 @@ void CProductionPage::WriteRunTotals(const std::array<std::string, kResultCodes>
   if (m_TotalsNotice.find(refusal) != std::string::npos) return;
   if (!m_TotalsNotice.empty()) m_TotalsNotice += "\r\n";
   m_TotalsNotice += refusal;
+}
+
+void CProductionPage::ShowCounts(const kx::PassTotals& totals) {
+  const int counts[] = {totals.total, totals.good, totals.bad};
+  for (std::size_t i = 0; i < 3; ++i) {
+    m_Labels[i].SetWindowText(kx::StrFormat("%d", counts[i]));
+    m_Labels[i].Redraw();
+  }
+}
+
+void CProductionPage::ShowTotalCounts(const std::string& totalLogPath) {
+  kx::PassTotals totals;
+  kx::ReadTotalCounts(totalLogPath, totals);
+  ShowCounts(totals);
 }
 
 std::string CProductionPage::YieldText() const {

@@ -17,6 +17,7 @@
 #include "app/PortMapping.h"
 #include "device/StatusCell.h"
 #include "engine/EngineGlobals.h"
+#include "engine/RunTotals.h"
 #include "engine/ThreadPool.h"
 #include "platform/WinTypes.h"
 
@@ -35,8 +36,9 @@ class CProductionPage {
   // ---- first display and activation ----
 
   // Parameter-file paths, send mode, ATA pass-through flags, holders, the
-  // flash-maker copy, the error-code catalogue, the slot count and the mapping
-  // (naming any port left unmapped because an earlier port names its node).
+  // flash-maker copy, the error-code catalogue, the slot count, the count
+  // labels (what the station's Total log holds) and the mapping (naming any
+  // port left unmapped because an earlier port names its node).
   void OnInitDialog();
   // The working folder, each time the page becomes the active one.
   void OnSetActive();
@@ -149,6 +151,9 @@ class CProductionPage {
   // for the window thread, which may be waiting for the lock). True when a
   // warning was told.
   bool MapAndWarn(const std::function<void()>& map, const std::function<void()>& quiet = {});
+  // The count labels: Total, Good and Bad as the Total log holds them.
+  void ShowCounts(const kx::PassTotals& totals);
+  void ShowTotalCounts(const std::string& totalLogPath);
   void RunPasses();
   void RunOnePass(int jobMode);
   void ResetSlots();

@@ -98,6 +98,7 @@ void CPropertyPage_KXMP::OnInitDialog() {
   });
   m_Logic.OnInitDialog();
   BuildGrid();
+  RefreshSlots();  // the counts the Total log holds
   m_Station->SetText(kx::StationName(kx::GetTestStation()));
   const std::string warning = CProductionPage::StartUpWarning();
   if (!warning.empty()) win::MessageBox(nullptr, warning.c_str(), "kxmp", win::MB_OK | win::MB_ICONWARNING);

@@ -80,8 +80,9 @@ void Watch(bool on) {
 // The program ends: nobody is asked, the text is kept on standard error, with
 // how the box went (never shown, or taken down).
 int Unanswered(const std::string& text, const std::string& caption, win::UINT type, const char* how) {
-  std::fprintf(stderr, "[%s] %s (%s: the program ends)\n", caption.empty() ? "kxmp" : caption.c_str(), text.c_str(),
-               how);
+  std::fprintf(stderr, "[%s] %s (%s: the program ends)\n",
+               caption.empty() ? "kxmp" : platform::BoxDisplayText(caption).c_str(),
+               platform::BoxDisplayText(text).c_str(), how);
   return platform::SafeAnswer(type);
 }
 int NotShown(const std::string& text, const std::string& caption, win::UINT type) {
@@ -103,11 +104,9 @@ int ShowHere(const std::string& text, const std::string& caption, win::UINT type
     case win::MB_ICONWARNING: style |= wxICON_WARNING; break;
     default: style |= wxICON_INFORMATION; break;
   }
-  std::string shown = text;  // CR LF, as the program's texts break lines, shows as a line break
-  for (std::size_t at; (at = shown.find("\r\n")) != std::string::npos;) shown.erase(at, 1);
   // The generic box runs its own loop, which a termination signal can end.
-  wxGenericMessageDialog dialog(nullptr, wxString::FromUTF8(shown),
-                                wxString::FromUTF8(caption.empty() ? "kxmp" : caption), style);
+  wxGenericMessageDialog dialog(nullptr, wxString::FromUTF8(platform::BoxDisplayText(text)),
+                                wxString::FromUTF8(caption.empty() ? "kxmp" : platform::BoxDisplayText(caption)), style);
   if (type & win::MB_TOPMOST) dialog.SetWindowStyleFlag(dialog.GetWindowStyleFlag() | wxSTAY_ON_TOP);
   // Drawn on the screen: from then on someone may have read it.
   bool drawn = false;

@@ -14,6 +14,12 @@ bool IsUncountedResult(const std::string& code) {
   return code == "H_F8" || code == "H_AF" || code == "T_01" || code == "P_A01" || code == "P_x01";
 }
 
+void ReadTotalCounts(const std::string& totalLog, PassTotals& t) {
+  t.total = ReadProfileInt("Total Results", "Total", 0, totalLog.c_str());
+  t.good = ReadProfileInt("Total Results", "Good", 0, totalLog.c_str());
+  t.bad = ReadProfileInt("Total Results", "Bad", 0, totalLog.c_str());
+}
+
 bool AddPassTotals(const std::string* codes, std::size_t ports, const std::string& totalLog,
                    const std::string& summaryLog, const std::string& now, PassTotals& t,
                    const RunSummarySources* sources) {
@@ -45,9 +51,7 @@ bool AddPassTotals(const std::string* codes, std::size_t ports, const std::strin
   } else {
     // The counts shown are the ones on disk.
     t.refused.emplace_back(totalLog, totalError);
-    t.total = ReadProfileInt("Total Results", "Total", 0, totalLog.c_str());
-    t.good = ReadProfileInt("Total Results", "Good", 0, totalLog.c_str());
-    t.bad = ReadProfileInt("Total Results", "Bad", 0, totalLog.c_str());
+    ReadTotalCounts(totalLog, t);
   }
   if (const win::DWORD err = AddSummaryCounts(summaryLog, summary, now); err != 0)
     t.refused.emplace_back(summaryLog, err);

@@ -26,6 +26,10 @@ struct PassTotals {
   std::vector<std::pair<std::string, std::uint32_t>> refused;
 };
 
+// [Total Results] Total, Good and Bad of the Total log (0 where missing) into
+// `totals`.
+void ReadTotalCounts(const std::string& totalLog, PassTotals& totals);
+
 // Counts the first `ports` codes ("0_00" passed, any other counted code
 // failed) and adds them: Total, Good and Bad and [Time] End Time = `now` to the
 // Total log; End Time, Pass, TotalErrorCount and one for each failed port to

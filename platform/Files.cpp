@@ -119,7 +119,14 @@ void removeStaleTempsAt(int dirFd) {
   while (dirent* e = ::readdir(d)) {
     if (!isOurTemp(e->d_name)) continue;
     const int fd = ::openat(dirFd, e->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) continue;
+    if (fd < 0) {
+      // A link under a temporary name is a link's copy not yet renamed
+      // (placeLinkAt): a live writer whose link goes makes it again.
+      struct stat link;
+      if (errno == ELOOP && ::fstatat(dirFd, e->d_name, &link, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(link.st_mode))
+        ::unlinkat(dirFd, e->d_name, 0);
+      continue;
+    }
     struct stat held, named;
     if (::fstat(fd, &held) == 0 && S_ISREG(held.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0 &&
         ::fstatat(dirFd, e->d_name, &named, AT_SYMLINK_NOFOLLOW) == 0 && named.st_dev == held.st_dev &&
@@ -285,9 +292,19 @@ DWORD replaceWith(const std::string& target, const Fill& fill) {
   return replaceAlone(folder.fd, dir, nameOf(target), fill, nullptr, true);
 }
 
+// `name` in the folder is a symbolic link whose text is `target`.
+bool isLinkTo(int dirFd, const std::string& name, const char* target) {
+  const std::size_t size = std::strlen(target);
+  std::vector<char> text(size + 1);
+  return ::readlinkat(dirFd, name.c_str(), text.data(), text.size()) == static_cast<ssize_t>(size) &&
+         std::memcmp(text.data(), target, size) == 0;
+}
+
 // Makes a link to `target` under a temporary name in the folder and renames
 // it over `name` (without `replace`, only where nothing stands): whatever
-// stood there stays until the link is made.
+// stood there stays until the link is made. Without `replace` the same link
+// standing there is taken for the copy (a copy killed once it had made the
+// link left it, perhaps before what the link leads to was copied), and is kept.
 DWORD placeLinkAt(int dirFd, const std::string& dir, const char* target, const std::string& name, bool replace) {
   if (name.size() > NAME_MAX) return win::ERROR_FILENAME_EXCED_RANGE;
   for (int attempt = 0; attempt < 100; ++attempt) {
@@ -297,7 +314,9 @@ DWORD placeLinkAt(int dirFd, const std::string& dir, const char* target, const s
       return errno == ENOENT ? win::ERROR_PATH_NOT_FOUND : ErrorFromErrno(errno);
     }
     if (const int e = RenameAt(dirFd, tmp.c_str(), dirFd, name.c_str(), replace); e != 0) {
+      if (e == ENOENT) continue;  // swept meanwhile, as a killed writer's would be
       ::unlinkat(dirFd, tmp.c_str(), 0);
+      if (e == EEXIST && !replace && isLinkTo(dirFd, name, target)) return 0;
       return renameError(e, replace);
     }
     ForgetProfileFile(inFolder(dir, name));
@@ -1039,11 +1058,13 @@ BOOL CopyFile(const char* from, const char* to, BOOL failIfExists) {
 BOOL CopyFileEx(const char* from, const char* to, DWORD flags) {
   std::string src, dst;
   if (!platform::mapOrFail(from, src) || !platform::mapOrFail(to, dst)) return FALSE;
-  struct stat st;
+  struct stat st, standing;
   const bool replace = (flags & COPY_FILE_FAIL_IF_EXISTS) == 0;
-  if (!replace && ::lstat(dst.c_str(), &st) == 0) return platform::result(ERROR_FILE_EXISTS);
-  if ((flags & COPY_FILE_COPY_SYMLINK) == 0 || ::lstat(src.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
-    return platform::result(platform::copyNative(src, dst, replace));
+  const bool link = (flags & COPY_FILE_COPY_SYMLINK) != 0 && ::lstat(src.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+  // A link standing where a link is copied may be its copy already (placeLinkAt tells).
+  if (!replace && ::lstat(dst.c_str(), &standing) == 0 && !(link && S_ISLNK(standing.st_mode)))
+    return platform::result(ERROR_FILE_EXISTS);
+  if (!link) return platform::result(platform::copyNative(src, dst, replace));
   std::vector<char> target(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : PATH_MAX) + 1);
   const ssize_t n = ::readlink(src.c_str(), target.data(), target.size());
   if (n < 0) return platform::result(platform::ErrorFromErrno(errno));
@@ -1060,6 +1081,7 @@ BOOL CopyFileEx(const char* from, const char* to, DWORD flags) {
   const std::string dir = platform::parentOf(dst);
   const platform::FolderFd folder(dir);
   if (folder.fd < 0) return platform::result(errno == ENOENT ? ERROR_PATH_NOT_FOUND : platform::ErrorFromErrno(errno));
+  platform::removeStaleTempsAt(folder.fd);  // as a file's copy does
   return platform::result(platform::placeLinkAt(folder.fd, dir, target.data(), platform::nameOf(dst), replace));
 }
 

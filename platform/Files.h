@@ -46,7 +46,9 @@ BOOL DeleteFile(const char* path);
 // never copies onto itself (ERROR_SHARING_VIOLATION). Symbolic links are followed.
 BOOL CopyFile(const char* from, const char* to, BOOL failIfExists);
 // COPY_FILE_FAIL_IF_EXISTS and COPY_FILE_COPY_SYMLINK (a link is copied as a
-// link to the same target, never followed).
+// link to the same target, never followed; failing if it exists, it takes the
+// same link standing at the destination for its copy, as a copy killed once
+// it had made the link leaves it).
 BOOL CopyFileEx(const char* from, const char* to, DWORD flags);
 // Fails with ERROR_ALREADY_EXISTS when the destination exists, unless it is the
 // source itself under another letter case (the name's case is then changed).
@@ -151,7 +153,8 @@ int RenameAt(int fromDir, const char* from, int toDir, const char* to, bool repl
 // file is untouched and no temporary file is left. Temporary files are named
 // ".~kx" and six characters, and stay locked (flock) while their writer lives:
 // each write first removes those of the folder that no live writer holds, as a
-// writer killed before its rename leaves them.
+// writer killed before its rename leaves them, and every link of such a name
+// (a link's copy not yet renamed, whose live writer makes it again).
 win::DWORD ReplaceFileAtomically(const std::string& nativePath, const std::string& data);
 // Opens `nativePath` for reading without waiting on a FIFO or device. A regular
 // file that another process holds a write lease on is opened waiting, as the
@@ -228,7 +231,8 @@ class OpenFolder {
   // target) to `toName` in `to`, as CopyFileEx with COPY_FILE_COPY_SYMLINK
   // does, without sweeping the target folder's temporary files (SweepTemps
   // does that once for a walk) nor flushing it (Flush). Anything else is
-  // refused (ERROR_ACCESS_DENIED).
+  // refused (ERROR_ACCESS_DENIED). Without `replace`, a link takes the same
+  // link standing at `toName` for its copy.
   // A regular file is left in `batch` (one for `to`), to be put in place by
   // CopyBatch::Place; a link is placed at once. `copied` gets the source as it
   // was when opened. `refused` is set when the failure is `to` refusing the new

@@ -7,12 +7,13 @@ namespace {
 
 std::mutex g_boxMutex;
 std::shared_ptr<IMessageBox> g_box;  // guarded by g_boxMutex
+std::shared_ptr<const BoxTextConversion> g_convert;  // the same
 
 int show(const char* text, const char* caption, win::UINT type) {
   const std::string t = text ? text : "";
   const std::string c = caption ? caption : "";
   if (auto box = GetMessageBox()) return box->Show(t, c, type);
-  std::fprintf(stderr, "[%s] %s\n", c.c_str(), t.c_str());
+  std::fprintf(stderr, "[%s] %s\n", BoxDisplayText(c).c_str(), BoxDisplayText(t).c_str());
   return SafeAnswer(type);
 }
 
@@ -26,6 +27,21 @@ void SetMessageBox(std::shared_ptr<IMessageBox> box) {
 std::shared_ptr<IMessageBox> GetMessageBox() {
   std::lock_guard lock(g_boxMutex);
   return g_box;
+}
+
+void SetBoxTextConversion(BoxTextConversion convert) {
+  auto shared = convert ? std::make_shared<const BoxTextConversion>(std::move(convert)) : nullptr;
+  std::lock_guard lock(g_boxMutex);
+  g_convert = std::move(shared);
+}
+
+std::string BoxDisplayText(const std::string& text) {
+  std::shared_ptr<const BoxTextConversion> convert;
+  {
+    std::lock_guard lock(g_boxMutex);
+    convert = g_convert;
+  }
+  return convert ? (*convert)(text) : text;
 }
 
 int SafeAnswer(win::UINT type) {

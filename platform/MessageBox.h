@@ -4,6 +4,7 @@
 // (OK for a plain notice, Cancel or No for a question).
 #pragma once
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -46,6 +47,13 @@ void SetMessageBox(std::shared_ptr<IMessageBox> box);
 std::shared_ptr<IMessageBox> GetMessageBox();
 // The answer given when nobody can be asked.
 int SafeAnswer(win::UINT type);
+
+// Box texts are bytes of the program's code page; whatever shows one (a
+// window's box, standard error) shows BoxDisplayText of it, UTF-8 by the
+// conversion the window layer sets (until then the bytes as they are).
+using BoxTextConversion = std::function<std::string(const std::string&)>;
+void SetBoxTextConversion(BoxTextConversion convert);
+std::string BoxDisplayText(const std::string& text);
 
 // Records every box shown and answers from a script (then the safe answer).
 class RecordingMessageBox final : public IMessageBox {

@@ -43,7 +43,8 @@ class CHeadlessBoxes final : public platform::IMessageBox {
  public:
   explicit CHeadlessBoxes(CMainApp& app) : m_App(app) {}
   int Show(const std::string& text, const std::string& caption, win::UINT type) override {
-    Shown(caption.empty() ? "kxmp" : caption, text, (type & 0xF) != win::MB_OK || (type & 0xF0) != win::MB_ICONINFORMATION);
+    Shown(caption.empty() ? "kxmp" : platform::BoxDisplayText(caption), platform::BoxDisplayText(text),
+          (type & 0xF) != win::MB_OK || (type & 0xF0) != win::MB_ICONINFORMATION);
     return platform::SafeAnswer(type);
   }
   void Shown(const std::string& caption, const std::string& text, bool fails) {

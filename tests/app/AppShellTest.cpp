@@ -4,6 +4,7 @@
 #include "app/AppShell.h"
 #include "app/LanguageText.h"
 #include "command/CommandGlobals.h"
+#include "platform/MessageBox.h"
 #include "platform/Profile.h"
 #include "tests/support/ScratchFolder.h"
 
@@ -60,6 +61,25 @@ TEST(LanguageText, TheFilesCodePageDecodesItsBytesForDisplay) {
               {"ENG.ini", "Serial Numbers Empty \r\n Port:2", "Serial Numbers Empty \n Port:2"}};
   for (const auto& r : rows)
     EXPECT_EQ(app::ToDisplayText(r.bytes, app::CodePageOfLanguageFile(r.file)), r.shown) << r.file;
+}
+
+// A box's text shows by the language file's code page, as the window's own
+// texts do; so does its line on standard error when no box is installed.
+TEST_F(AppShell, BoxTextsShowByTheLanguageFilesCodePage) {
+  const struct {
+    const char *language, *bytes, *shown;
+  } rows[] = {{"2", "TestStation \xB2\xE2\xCA\xD4", "TestStation \xE6\xB5\x8B\xE8\xAF\x95"},
+              {"3", "\xA4\xA4\xA4\xE5", "\xE4\xB8\xAD\xE6\x96\x87"},
+              {"1", "Caf\xE9", "Caf\xC3\xA9"}};
+  for (const auto& r : rows) {
+    SetIni(app::kToolSettingIni, "General Info", "Language", r.language);
+    app::ShowBoxTextsInLanguage();
+    EXPECT_EQ(platform::BoxDisplayText(r.bytes), r.shown) << r.language;
+    testing::internal::CaptureStderr();
+    win::MessageBox(nullptr, r.bytes, "kxmp", win::MB_OK);
+    EXPECT_NE(testing::internal::GetCapturedStderr().find(r.shown), std::string::npos) << r.language;
+  }
+  platform::SetBoxTextConversion(nullptr);
 }
 
 TEST_F(AppShell, WindowTextsAreKeyedByControlAndTheFileKeepsItsBytes) {

@@ -610,6 +610,28 @@ TEST_F(ProductionPage, RunTotalsCountPassesAndFailuresAndSkipPortsWithoutDrive) 
   EXPECT_EQ(page.YieldText(), "Pass: 3  Fail: 3  Yield: 50.00%");
 }
 
+// From start-up the labels count what the work order's Total log of the
+// station's kind holds, before any pass of this process has ended.
+TEST_F(ProductionPage, CountLabelsShowTheStationsTotalLogFromStartUp) {
+  MakeDirs("D:\\Logs\\W01");
+  const struct {
+    const char* log;
+    const char* counts[3];
+  } logs[] = {{"D:\\Logs\\W01\\Total_Init.log", {"7", "5", "2"}}, {"D:\\Logs\\W01\\Total_QC.log", {"3", "3", "0"}}};
+  for (const auto& log : logs)
+    for (int i = 0; i < 3; ++i) SetIni(log.log, "Total Results", std::array{"Total", "Good", "Bad"}[i], log.counts[i]);
+  const struct {
+    const char *station, *labels;
+  } rows[] = {{"RDT", "7/5/2"}, {"QC", "3/3/0"}, {"RDTResult", "0/0/0"}};  // no Total_Debug.log
+  for (const auto& r : rows) {
+    SetIni(app::kToolSettingIni, "General Info", "TestStation", r.station);
+    CProductionPage page(std::make_unique<CPortMapping>([] {}));
+    page.OnInitDialog();
+    EXPECT_EQ(page.CountLabel(0).Text() + "/" + page.CountLabel(1).Text() + "/" + page.CountLabel(2).Text(), r.labels)
+        << r.station;
+  }
+}
+
 // A log that refuses passes: the labels show what the Total log holds, and the
 // run's notice names the file and the OS error once.
 TEST_F(ProductionPage, RunTotalsThatALogRefusesAreNamedOnce) {

@@ -1379,6 +1379,47 @@ TEST_F(FileTree, AMoveTakesEveryNameOfAFile) {
   EXPECT_EQ(FilesIn("D:\\b\\a"), (std::map<std::string, std::string>{{"1.txt", "one"}, {"2.txt", "one"}}));
 }
 
+// A Move killed once it had made a link's copy, before the file the link
+// leads to was put in place, leaves that link at the target, and perhaps a
+// link or a file under a temporary name: the retry takes the link for its
+// copy, sweeps the temporaries and completes. A link of another text there is
+// no copy: the Move fails on it and keeps the source link.
+TEST_F(FileTree, AMoveRetriedAfterAKillTakesTheLinkItMadeForItsCopy) {
+  namespace fs = std::filesystem;
+  const struct {
+    const char* name;
+    const char* source;  // moved into D:\b
+    const char* left;    // the link at the target
+    const char* text;
+    bool moved;
+  } rows[] = {{"a tree", "C:\\t", "D:\\b\\t\\l", "data.bin", true},
+              {"a link alone", "C:\\t\\l", "D:\\b\\l", "data.bin", true},
+              {"a link the Move did not make", "C:\\t", "D:\\b\\t\\l", "other.bin", false}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    Put("C:\\t\\data.bin", "d");
+    fs::create_symlink("data.bin", Native("C:\\t\\l"));
+    const fs::path at = fs::path(Native(row.left)).parent_path();
+    fs::create_directories(at);
+    fs::create_symlink(row.text, Native(row.left));
+    fs::create_symlink("data.bin", at / ".~kxAb3xY9");
+    std::ofstream(at / ".~kxCd4zW8") << "d";
+    EXPECT_EQ(op_.Move(row.source, "D:\\b"), row.moved) << op_.m_ErrorText;
+    EXPECT_EQ(fs::read_symlink(Native(row.left)), row.text);
+    EXPECT_EQ(Exists(row.source), !row.moved);
+    if (!row.moved) {
+      EXPECT_EQ(op_.m_ErrorCode, win::ERROR_FILE_EXISTS);
+      EXPECT_EQ(fs::read_symlink(Native("C:\\t\\l")), "data.bin");
+    }
+    // Nothing lost, and no temporary left.
+    EXPECT_EQ(ReadAll(Exists("C:\\t\\data.bin") ? "C:\\t\\data.bin" : "D:\\b\\t\\data.bin"), "d");
+    for (const auto& entry : fs::directory_iterator(at))
+      EXPECT_NE(entry.path().filename().string().rfind(".~kx", 0), 0u) << entry.path();
+    fs::remove_all(Native("C:\\t"));
+    fs::remove_all(Native("D:\\b"));
+  }
+}
+
 // A Move gives the folders it makes a source folder's read-only mode only
 // once their sources are gone: a stale copy can be dropped, and once the
 // source can be written a retry moves what stayed, beside what stood in
