@@ -8,6 +8,7 @@
 
 #include "emulator/Backend.h"
 #include "emulator/Transport.h"
+#include "platform/Clock.h"
 #include "platform/RootDevice.h"
 
 namespace emu {
@@ -44,6 +45,13 @@ Site::Site() {
 // The back end and the leases hold the site while it is installed, so by the
 // time it is destroyed it is no longer installed.
 Site::~Site() = default;
+
+void FrontEnd::HoldElsewhere(std::uint64_t ms) {
+  const std::uint64_t now = platform::Clock().NowMs();
+  heldElsewhereUntil_ = ms > UINT64_MAX - now ? UINT64_MAX : now + ms;
+}
+
+bool FrontEnd::HeldElsewhere() const { return platform::Clock().NowMs() < heldElsewhereUntil_.load(); }
 
 std::shared_ptr<const void> FrontEnd::Lease() const {
   std::lock_guard lock(leaseMutex_);

@@ -133,6 +133,7 @@ void ClearDeviceBackends() {
 }
 
 std::unique_ptr<IDeviceHold> HoldDevice(const std::string& path) {
+  win::SetLastError(0);
   const auto backends = snapshot();
   for (const auto& backend : *backends) {
     if (!claims(backend, path)) continue;

@@ -189,7 +189,8 @@ class IDeviceBackend {
                           std::shared_ptr<IDeviceHandle>& handle) = 0;
   virtual win::DWORD LogicalDrives() const { return 0; }
   virtual win::UINT DriveType(char /*letter*/) const { return win::DRIVE_NO_ROOT_DIR; }
-  // Holds the device a path names for a job; null when there is nothing to hold.
+  // Holds the device a path names for a job; null when there is nothing to hold,
+  // or, with the last error ERROR_SHARING_VIOLATION, when another program keeps it.
   virtual std::unique_ptr<IDeviceHold> Hold(const std::string& /*path*/) { return nullptr; }
 };
 
@@ -200,7 +201,10 @@ void UnregisterDeviceBackend(const std::shared_ptr<IDeviceBackend>& backend);
 void ClearDeviceBackends();
 
 // The device of a port's job, held by the back end that claims its path until
-// the returned object goes; null when none holds it (the job runs all the same).
+// the returned object goes. Null when none holds it: the job runs all the same,
+// unless GetLastError() is ERROR_SHARING_VIOLATION, which says that another
+// program kept the device locked past the hold's wait (a back end's Hold sets
+// it so when it gives up).
 std::unique_ptr<IDeviceHold> HoldDevice(const std::string& path);
 
 // The mount point of a file system that would not unmount (files are open on
