@@ -139,6 +139,8 @@ win::DWORD SiteBackend::Open(const std::string& path, win::DWORD, win::DWORD,
   return 0;
 }
 
+int SiteBackend::HighestPhysicalDrive() const { return site_->HighestTester(); }
+
 std::unique_ptr<platform::IDeviceHold> SiteBackend::Hold(const std::string& path) {
   const DevicePath p = ParseDevicePath(path);
   FrontEnd* fe = p.kind == DevicePath::Kind::PhysicalDrive ? site_->Tester(p.number)

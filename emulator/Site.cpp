@@ -116,6 +116,12 @@ FrontEnd* Site::AddSataPort(int slot) {
 std::string Site::BridgePath(int slot) { return slotPath("bridge", slot); }
 std::string Site::SataPath(int slot) { return slotPath("sata", slot); }
 
+int Site::HighestTester() const {
+  for (int n = static_cast<int>(testers_.size()) - 1; n >= 0; --n)
+    if (testers_[static_cast<std::size_t>(n)]) return n;
+  return -1;
+}
+
 FrontEnd* Site::Tester(int physicalDrive) {
   if (physicalDrive < 0 || physicalDrive >= static_cast<int>(testers_.size())) return nullptr;
   return testers_[static_cast<std::size_t>(physicalDrive)].get();

@@ -226,6 +226,8 @@ class Site : public std::enable_shared_from_this<Site> {
   static std::string SataPath(int slot);
 
   FrontEnd* Tester(int physicalDrive);
+  // The highest physical drive with a tester board; -1 none.
+  int HighestTester() const;
   FrontEnd* Bridge(int slot);
   FrontEnd* SataPort(int slot);
   FrontEnd* Find(const std::string& path);  // any front end by its path

@@ -146,6 +146,12 @@ std::unique_ptr<IDeviceHold> HoldDevice(const std::string& path) {
   return nullptr;
 }
 
+int HighestPhysicalDrive() {
+  int highest = -1;
+  for (const auto& backend : *snapshot()) highest = std::max(highest, backend->HighestPhysicalDrive());
+  return highest;
+}
+
 std::string LastBusyMountPoint() { return t_busyMountPoint; }
 void SetBusyMountPoint(const std::string& mountPoint) { t_busyMountPoint = mountPoint; }
 

@@ -189,6 +189,8 @@ class IDeviceBackend {
                           std::shared_ptr<IDeviceHandle>& handle) = 0;
   virtual win::DWORD LogicalDrives() const { return 0; }
   virtual win::UINT DriveType(char /*letter*/) const { return win::DRIVE_NO_ROOT_DIR; }
+  // The highest N of "\\.\PhysicalDriveN" the back end has a device for now; -1 none.
+  virtual int HighestPhysicalDrive() const { return -1; }
   // Holds the device a path names for a job; null when there is nothing to hold,
   // or, with the last error ERROR_SHARING_VIOLATION, when another program keeps it.
   virtual std::unique_ptr<IDeviceHold> Hold(const std::string& /*path*/) { return nullptr; }
@@ -206,6 +208,9 @@ void ClearDeviceBackends();
 // program kept the device locked past the hold's wait (a back end's Hold sets
 // it so when it gives up).
 std::unique_ptr<IDeviceHold> HoldDevice(const std::string& path);
+
+// The highest "\\.\PhysicalDriveN" number any back end has a device for now; -1 none.
+int HighestPhysicalDrive();
 
 // The mount point of a file system that would not unmount (files are open on
 // it) and so made the calling thread's last DeviceIoControl fail with

@@ -420,6 +420,8 @@ class DiskHold final : public IDeviceHold {
 
 }  // namespace
 
+int LinuxDiskBackend::HighestPhysicalDrive() const { return linuxdisk::HighestDiskNumber(sys_); }
+
 std::unique_ptr<IDeviceHold> LinuxDiskBackend::Hold(const std::string& path) {
   Target t;
   if (resolve(sys_, letters_, path, t) != 0 || t.disk.empty()) return nullptr;

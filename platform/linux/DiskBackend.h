@@ -64,6 +64,7 @@ class LinuxDiskBackend final : public IDeviceBackend {
                   std::shared_ptr<IDeviceHandle>& handle) override;
   win::DWORD LogicalDrives() const override;
   win::UINT DriveType(char letter) const override;
+  int HighestPhysicalDrive() const override;
   // A flock(LOCK_EX) on the whole disk the path names, on a read-only
   // descriptor of its own (see the file comment).
   std::unique_ptr<IDeviceHold> Hold(const std::string& path) override;

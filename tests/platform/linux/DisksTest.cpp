@@ -32,6 +32,10 @@ TEST(DiskNumbering, KernelIndexAndNumberOfTheSdName) {
   EXPECT_EQ("sda", DiskNameFromNumber(1));
   for (int n : {0, -1}) EXPECT_EQ("", DiskNameFromNumber(n)) << n;
   for (int n = 1; n <= 20000; ++n) ASSERT_EQ(n, DiskNumberFromName(DiskNameFromNumber(n))) << n;
+  FakeSys sys;  // the highest number attached, which a tester scan goes up to
+  EXPECT_EQ(-1, HighestDiskNumber(sys));
+  sys.dirs["/sys/block"] = {"sdc", "sdab", "nvme0n1", "sdz", "loop0"};
+  EXPECT_EQ(28, HighestDiskNumber(sys));
 
   std::string disk;
   int part = -1;
