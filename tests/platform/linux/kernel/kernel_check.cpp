@@ -787,15 +787,16 @@ void checkHeldElsewhere(const std::string& path, const std::string& name) {
     check(false, "pipes for the holding process");
     return;
   }
+  const std::string node = "/dev/" + name;
   const pid_t holder = fork();
   if (holder == 0) {
-    const int fd = open(("/dev/" + name).c_str(), O_RDONLY | O_NONBLOCK);
+    const int fd = open(node.c_str(), O_RDONLY | O_NONBLOCK);
     char c = fd >= 0 && flock(fd, LOCK_EX) == 0 ? '1' : '0';
     if (write(ready[1], &c, 1) != 1 || read(release[0], &c, 1) < 0) _exit(1);
     _exit(0);
   }
   char locked = '0';
-  check(holder > 0 && read(ready[0], &locked, 1) == 1 && locked == '1', "another process flocks /dev/" + name);
+  check(holder > 0 && read(ready[0], &locked, 1) == 1 && locked == '1', "another process flocks " + node);
   writeFile(ataTrace::kTracing + "trace", "");
   ataTrace::mark("kx-job-begin");
   win::DWORD error = 0;
