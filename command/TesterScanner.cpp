@@ -1,5 +1,6 @@
 #include "command/TesterScanner.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -117,13 +118,14 @@ bool CTesterScanner::ScanTesters(int, const char*) {
 
   for (int i = 0; i < kClearedEntries; ++i) m_SlotMap[i] = 0;
 
+  const int drives = std::max(kScannedDrives, platform::HighestPhysicalDrive() + 1);
   bool found = false;
-  for (int d = 0; d < kScannedDrives && !found; ++d) found = Inquiry(d) == 0 && IsTesterProduct();
+  for (int d = 0; d < drives && !found; ++d) found = Inquiry(d) == 0 && IsTesterProduct();
   if (!found) return false;
 
   m_TesterIds[0] = kTesterId1;
   m_TesterIds[1] = kTesterId2;
-  for (int d = 0; d < kScannedDrives; ++d) {
+  for (int d = 0; d < drives; ++d) {
     if (Inquiry(d) != 0 || !IsTesterProduct()) continue;
     if (ReadUSBPage(d) != 0) continue;
     const std::uint8_t* page = m_pData;

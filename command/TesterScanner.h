@@ -10,8 +10,10 @@
 class CTesterScanner {
  public:
   static constexpr int kMaxSlot = 48;
-  // Physical drives 0 to 25: 24 boards after a boot disk that is itself a
-  // SCSI disk, which is number 1 on Linux (sda; 0 is no disk there).
+  // Physical drives 0 to 25 at least: 24 boards after a boot disk that is
+  // itself a SCSI disk, which is number 1 on Linux (sda; 0 is no disk there).
+  // The scan goes on to the highest number a disk has now, so that the boards
+  // of a PC with more SCSI disks of its own are found too.
   static constexpr int kScannedDrives = 26;
   static constexpr int kClearedEntries = 25;  // slot-map entries 0 to 24 that a scan clears
 

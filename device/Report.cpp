@@ -151,8 +151,9 @@ void CPortDevice::WriteFailReport() {
   AppendToReport(StrFormat("             AP Command : [%x]-[%x]-[%x]-[%x]-[%x]-[%x]-[%x]-[%x]-[%x]-[%x]-[%x]-[%x] \r\n",
                            c[0], c[1], c[2], c[3], c[4], c[5], c[6], c[7], c[8], c[9], c[10], c[11]));
   AppendToReport(StrFormat("             OS LastError : [ %d ] \r\n", static_cast<int>(m_OsLastError)));
-  // A device without its buffers sends nothing: no card state to print.
-  if (m_Constructed && m_OsLastError != win::ERROR_SEM_TIMEOUT) {
+  // A device without its buffers sends nothing, and one that another program
+  // holds is sent nothing: no card state to print.
+  if (m_Constructed && m_OsLastError != win::ERROR_SEM_TIMEOUT && m_OsLastError != win::ERROR_SHARING_VIOLATION) {
     std::uint8_t state = 0;
     std::uint32_t status = 0;
     GetCardState(state, status, false);

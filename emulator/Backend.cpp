@@ -4,10 +4,15 @@
 #include <cstring>
 
 #include "emulator/Transport.h"
+#include "platform/Clock.h"
 
 namespace emu {
 
 namespace {
+
+// A job's hold waits for another program's lock as the real-disk back end does.
+constexpr int kHoldTries = 50;
+constexpr std::uint64_t kHoldRetryMs = 100;
 
 char asciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
@@ -134,6 +139,8 @@ win::DWORD SiteBackend::Open(const std::string& path, win::DWORD, win::DWORD,
   return 0;
 }
 
+int SiteBackend::HighestPhysicalDrive() const { return site_->HighestTester(); }
+
 std::unique_ptr<platform::IDeviceHold> SiteBackend::Hold(const std::string& path) {
   const DevicePath p = ParseDevicePath(path);
   FrontEnd* fe = p.kind == DevicePath::Kind::PhysicalDrive ? site_->Tester(p.number)
@@ -142,6 +149,13 @@ std::unique_ptr<platform::IDeviceHold> SiteBackend::Hold(const std::string& path
                                                            : nullptr;
   auto lease = fe ? fe->Lease() : nullptr;
   if (!lease) return nullptr;
+  for (int tries = 1; fe->HeldElsewhere(); ++tries) {
+    if (tries == kHoldTries) {
+      win::SetLastError(win::ERROR_SHARING_VIOLATION);
+      return nullptr;
+    }
+    platform::Clock().SleepMs(kHoldRetryMs);
+  }
   return std::make_unique<FrontEndHold>(std::move(lease), fe);
 }
 

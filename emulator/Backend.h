@@ -31,6 +31,8 @@ class SiteBackend final : public platform::IDeviceBackend {
                   std::shared_ptr<platform::IDeviceHandle>& handle) override;
   win::DWORD LogicalDrives() const override;
   win::UINT DriveType(char letter) const override;
+  // The site's highest tester board.
+  int HighestPhysicalDrive() const override;
   // Counts the hold on the front end the path names (FrontEnd::Holds).
   std::unique_ptr<platform::IDeviceHold> Hold(const std::string& path) override;
 

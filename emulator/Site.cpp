@@ -8,6 +8,7 @@
 
 #include "emulator/Backend.h"
 #include "emulator/Transport.h"
+#include "platform/Clock.h"
 #include "platform/RootDevice.h"
 
 namespace emu {
@@ -44,6 +45,13 @@ Site::Site() {
 // The back end and the leases hold the site while it is installed, so by the
 // time it is destroyed it is no longer installed.
 Site::~Site() = default;
+
+void FrontEnd::HoldElsewhere(std::uint64_t ms) {
+  const std::uint64_t now = platform::Clock().NowMs();
+  heldElsewhereUntil_ = ms > UINT64_MAX - now ? UINT64_MAX : now + ms;
+}
+
+bool FrontEnd::HeldElsewhere() const { return platform::Clock().NowMs() < heldElsewhereUntil_.load(); }
 
 std::shared_ptr<const void> FrontEnd::Lease() const {
   std::lock_guard lock(leaseMutex_);
@@ -107,6 +115,12 @@ FrontEnd* Site::AddSataPort(int slot) {
 
 std::string Site::BridgePath(int slot) { return slotPath("bridge", slot); }
 std::string Site::SataPath(int slot) { return slotPath("sata", slot); }
+
+int Site::HighestTester() const {
+  for (int n = static_cast<int>(testers_.size()) - 1; n >= 0; --n)
+    if (testers_[static_cast<std::size_t>(n)]) return n;
+  return -1;
+}
 
 FrontEnd* Site::Tester(int physicalDrive) {
   if (physicalDrive < 0 || physicalDrive >= static_cast<int>(testers_.size())) return nullptr;

@@ -153,6 +153,12 @@ class FrontEnd {
   // Holds a port's job keeps on the device now (platform::HoldDevice); for assertions.
   int Holds() const { return holds_.load(); }
   void AddHold(int delta) { holds_ += delta; }
+  // Another program keeps the device locked for `ms` of the platform clock from
+  // now (kHeldForGood: until let go with 0); a job's hold waits for it as the
+  // real disks' hold does, and is refused when it outlasts the wait.
+  static constexpr std::uint64_t kHeldForGood = UINT64_MAX;
+  void HoldElsewhere(std::uint64_t ms);
+  bool HeldElsewhere() const;
 
   // The device vanished (Gone / HotRemove fault, or set by a test); opens fail with 2.
   bool IsGone() const { return gone_.load(std::memory_order_relaxed); }
@@ -179,6 +185,7 @@ class FrontEnd {
   TesterInfo info_;
   std::atomic<bool> gone_{false};
   std::atomic<int> holds_{0};
+  std::atomic<std::uint64_t> heldElsewhereUntil_{0};  // platform clock
   mutable std::mutex leaseMutex_;
   std::shared_ptr<const void> lease_;
 };
@@ -219,6 +226,8 @@ class Site : public std::enable_shared_from_this<Site> {
   static std::string SataPath(int slot);
 
   FrontEnd* Tester(int physicalDrive);
+  // The highest physical drive with a tester board; -1 none.
+  int HighestTester() const;
   FrontEnd* Bridge(int slot);
   FrontEnd* SataPort(int slot);
   FrontEnd* Find(const std::string& path);  // any front end by its path

@@ -4,6 +4,7 @@
 #include "engine/PortJob.h"
 
 #include "command/CommandGlobals.h"
+#include "command/DriveCommand.h"
 #include "command/GetDevLibrary.h"
 #include "device/Environment.h"
 #include "device/Format.h"
@@ -141,14 +142,15 @@ void CPortJob::RunSingle() {
     return;
   }
 
-  const auto hold = HoldDrive();
+  std::unique_ptr<platform::IDeviceHold> hold;
+  const bool alone = HoldDrive(hold);
   const bool built = BuildRunDevice();
   if (built) {
     StartTest();
   } else {
     StampStart();  // the result list keys the failure by its time
   }
-  std::uint8_t result = built ? Dispatch() : 0;
+  std::uint8_t result = !built ? 0 : alone ? Dispatch() : FailHeldDrive();
   if (built && result == 0) RecordFailure();
   if (result != 0 && FailLostRecords()) result = 0;
 
@@ -195,9 +197,10 @@ void CPortJob::RunRepeat() {
 }
 
 bool CPortJob::RepeatCycle() {
-  const auto hold = HoldDrive();
+  std::unique_ptr<platform::IDeviceHold> hold;
+  const bool alone = HoldDrive(hold);
   StartTest();
-  std::uint8_t result = Dispatch();
+  std::uint8_t result = alone ? Dispatch() : FailHeldDrive();
   if (result == 0) RecordFailure();
   if (result != 0 && FailLostRecords()) result = 0;
   if (result != 0) {
@@ -455,7 +458,8 @@ void CPortJob::SwitchCardOffAfterRun() {
 }
 
 void CPortJob::SwitchCardOff() {
-  if (!m_Device || !m_Device->IsConstructed() || g_KX_U2A != 0) return;
+  // A card another program holds is its run's, powered or not.
+  if (!m_Device || !m_Device->IsConstructed() || g_KX_U2A != 0 || !m_HeldDrivePath.empty()) return;
   m_Device->SwitchCardPower(0, false, 0, m_DevSleep != 0);
 }
 
@@ -504,10 +508,24 @@ void CPortJob::ShowCellText(const std::string& text) {
 
 // ---- the port's volume during a procedure ----
 
-std::unique_ptr<platform::IDeviceHold> CPortJob::HoldDrive() const {
+bool CPortJob::HoldDrive(std::unique_ptr<platform::IDeviceHold>& hold) {
+  m_HeldDrivePath.clear();
   std::string path;
-  if (!kx::GetPortDevicePath(m_DriveNumber, path)) return nullptr;
-  return platform::HoldDevice(path);
+  if (!kx::GetPortDevicePath(m_DriveNumber, path)) return true;
+  hold = platform::HoldDevice(path);
+  if (hold || win::GetLastError() != win::ERROR_SHARING_VIOLATION) return true;
+  m_HeldDrivePath = path;
+  return false;
+}
+
+std::uint8_t CPortJob::FailHeldDrive() {
+  CPortDevice& d = *m_Device;
+  d.WriteReport("START", false);
+  d.m_ErrorCode = kDriveHeldCode;
+  d.m_ErrorMessage = kx::StrFormat("Drive is Held by Another Program: %s !", m_HeldDrivePath.c_str());
+  // The refused hold is the job's last request; its fail block asks the drive nothing.
+  d.m_Command->m_LastError = win::ERROR_SHARING_VIOLATION;
+  return 0;
 }
 
 // Reached only once the IC version check has known the drive as one of the

@@ -37,6 +37,9 @@ class CPortJob : public CWorkItem {
   // A file system of the drive that would not unmount for the volume lock
   // (files open on it): outside the catalogue as well, so it prints as 0xFFF.
   static constexpr const char* kVolumeInUseCode = "W_F03";
+  // A drive that another program kept locked past the hold's wait: the job
+  // sends it nothing. Outside the catalogue as well, so it prints as 0xFFF.
+  static constexpr const char* kDriveHeldCode = "W_F04";
 
   // The procedure that a job mode, station and [Options] OnlyDoISP select.
   enum class Procedure {
@@ -135,6 +138,8 @@ class CPortJob : public CWorkItem {
   int m_Mode = 0;
   int m_ShownState = -1;
   int m_DriveNumber = 0;
+  // The drive's path, when another program holds it (HoldDrive); empty otherwise.
+  std::string m_HeldDrivePath;
   std::array<std::atomic<int>, kx::kPortCount>* m_PortStates = nullptr;
   std::uint8_t m_DevSleep = 0;
   std::uint8_t m_VolumeLocked = 0;
@@ -211,10 +216,14 @@ class CPortJob : public CWorkItem {
   void PaintCell(std::uint32_t textColor, std::uint32_t backColor);
   void ShowCellText(const std::string& text);
 
-  // The job's drive held against the system's probes until the returned object
-  // goes (platform::HoldDevice): a run holds it from its first command to its
-  // last. Null when the drive's path is not known.
-  std::unique_ptr<platform::IDeviceHold> HoldDrive() const;
+  // The job's drive held against the system's probes until `hold` goes
+  // (platform::HoldDevice): a run holds it from its first command to its last;
+  // no hold when the drive's path is not known. False when another program
+  // keeps the drive locked: the job must then send it nothing (FailHeldDrive).
+  bool HoldDrive(std::unique_ptr<platform::IDeviceHold>& hold);
+  // The procedure's ending for a drive that HoldDrive found held: the report
+  // started, the device's code and message set, no command sent. Returns 0.
+  std::uint8_t FailHeldDrive();
 
   // Locks the port's volume for the run and says so in the report. A file
   // system of the drive that would not unmount (files open on it) stays

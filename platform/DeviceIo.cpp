@@ -133,6 +133,7 @@ void ClearDeviceBackends() {
 }
 
 std::unique_ptr<IDeviceHold> HoldDevice(const std::string& path) {
+  win::SetLastError(0);
   const auto backends = snapshot();
   for (const auto& backend : *backends) {
     if (!claims(backend, path)) continue;
@@ -143,6 +144,12 @@ std::unique_ptr<IDeviceHold> HoldDevice(const std::string& path) {
     }
   }
   return nullptr;
+}
+
+int HighestPhysicalDrive() {
+  int highest = -1;
+  for (const auto& backend : *snapshot()) highest = std::max(highest, backend->HighestPhysicalDrive());
+  return highest;
 }
 
 std::string LastBusyMountPoint() { return t_busyMountPoint; }

@@ -189,7 +189,10 @@ class IDeviceBackend {
                           std::shared_ptr<IDeviceHandle>& handle) = 0;
   virtual win::DWORD LogicalDrives() const { return 0; }
   virtual win::UINT DriveType(char /*letter*/) const { return win::DRIVE_NO_ROOT_DIR; }
-  // Holds the device a path names for a job; null when there is nothing to hold.
+  // The highest N of "\\.\PhysicalDriveN" the back end has a device for now; -1 none.
+  virtual int HighestPhysicalDrive() const { return -1; }
+  // Holds the device a path names for a job; null when there is nothing to hold,
+  // or, with the last error ERROR_SHARING_VIOLATION, when another program keeps it.
   virtual std::unique_ptr<IDeviceHold> Hold(const std::string& /*path*/) { return nullptr; }
 };
 
@@ -200,8 +203,14 @@ void UnregisterDeviceBackend(const std::shared_ptr<IDeviceBackend>& backend);
 void ClearDeviceBackends();
 
 // The device of a port's job, held by the back end that claims its path until
-// the returned object goes; null when none holds it (the job runs all the same).
+// the returned object goes. Null when none holds it: the job runs all the same,
+// unless GetLastError() is ERROR_SHARING_VIOLATION, which says that another
+// program kept the device locked past the hold's wait (a back end's Hold sets
+// it so when it gives up).
 std::unique_ptr<IDeviceHold> HoldDevice(const std::string& path);
+
+// The highest "\\.\PhysicalDriveN" number any back end has a device for now; -1 none.
+int HighestPhysicalDrive();
 
 // The mount point of a file system that would not unmount (files are open on
 // it) and so made the calling thread's last DeviceIoControl fail with

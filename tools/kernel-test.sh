@@ -8,7 +8,8 @@
 # volume lock that unmounts a mounted partition (or names the mount a file is
 # open on), dismount, delete layout, a job's hold on the disk in AHCI port 2
 # keeping the probes of udev's storage rules (ata_id, blkid, traced as libata
-# issues them) out of its command sequence while a change event comes, the udev
+# issues them) out of its command sequence while a change event comes, and the
+# hold refused with nothing sent while another process flocks that disk, the udev
 # monitor's removal and arrival notifications for a USB disk; a USB disk pulled
 # through QEMU's monitor, another added that takes its kernel name but not its
 # path, and the first put back into its port's entry; handles held across

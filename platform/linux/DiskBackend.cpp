@@ -420,13 +420,15 @@ class DiskHold final : public IDeviceHold {
 
 }  // namespace
 
+int LinuxDiskBackend::HighestPhysicalDrive() const { return linuxdisk::HighestDiskNumber(sys_); }
+
 std::unique_ptr<IDeviceHold> LinuxDiskBackend::Hold(const std::string& path) {
   Target t;
   if (resolve(sys_, letters_, path, t) != 0 || t.disk.empty()) return nullptr;
   const int fd = openDisk(sys_, "/dev/" + t.disk, t.seq, O_RDONLY | O_NONBLOCK);
   if (fd < 0) return nullptr;
   // A probe under way holds the disk shared for a moment; a program that keeps
-  // it longer is not waited for, and the job runs without the hold.
+  // it longer keeps the job from the disk.
   for (int tries = 1;; ++tries) {
     const int rc = sys_.Flock(fd, LOCK_EX | LOCK_NB);
     if (rc == 0) return std::make_unique<DiskHold>(sys_, fd);
@@ -435,6 +437,7 @@ std::unique_ptr<IDeviceHold> LinuxDiskBackend::Hold(const std::string& path) {
   }
   sys_.Close(fd);
   refuse("hold", t.disk, "another program keeps it locked");
+  win::SetLastError(win::ERROR_SHARING_VIOLATION);
   return nullptr;
 }
 

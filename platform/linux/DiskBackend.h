@@ -44,7 +44,8 @@
 // descriptor kept for the job, so that udev and udisks put their probes off
 // until it ends (systemd's block-device locking); the job's own descriptors
 // take no lock, so its commands, claim and writes go on as before. A lock that
-// another program keeps beyond a few seconds is not waited for.
+// another program keeps beyond five seconds refuses the hold
+// (ERROR_SHARING_VIOLATION): the job must not run beside that program.
 #pragma once
 #include <memory>
 #include <string>
@@ -63,6 +64,7 @@ class LinuxDiskBackend final : public IDeviceBackend {
                   std::shared_ptr<IDeviceHandle>& handle) override;
   win::DWORD LogicalDrives() const override;
   win::UINT DriveType(char letter) const override;
+  int HighestPhysicalDrive() const override;
   // A flock(LOCK_EX) on the whole disk the path names, on a read-only
   // descriptor of its own (see the file comment).
   std::unique_ptr<IDeviceHold> Hold(const std::string& path) override;

@@ -256,6 +256,14 @@ bool ParseDiskSeq(const std::string& digits, std::uint64_t& seq) {
   return true;
 }
 
+int HighestDiskNumber(ISysCalls& sys) {
+  std::vector<std::string> names;
+  int highest = -1;
+  if (sys.ListDir("/sys/block", names))
+    for (const auto& n : names) highest = std::max(highest, DiskNumberFromName(n));
+  return highest;
+}
+
 std::string DiskOfSeq(ISysCalls& sys, std::uint64_t seq) {
   // udev's link first; a stale or missing link falls back to the kernel's own list.
   std::string resolved;

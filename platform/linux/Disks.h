@@ -31,6 +31,8 @@ int DiskIndexFromName(const std::string& name);
 int DiskNumberFromName(const std::string& name);
 // The inverse; empty for a number below 1.
 std::string DiskNameFromNumber(int number);
+// The highest number of the SCSI disks attached now; -1 none.
+int HighestDiskNumber(ISysCalls& sys);
 // "sdb12" -> disk "sdb", partition 12; "sdb" -> partition 0. False when the
 // name is no SCSI disk or partition.
 bool SplitSdName(const std::string& name, std::string& disk, int& partition);

@@ -177,36 +177,44 @@ TEST_F(ProductionPage, TesterDirectModeSaysWhenTheTesterScanFindsNoBoard) {
   EXPECT_EQ(page.DriveNumber(2), 2);
 }
 
-// An 8-slot tester site whose first board has the lowest number Emulator.ini
-// takes: every board is found and runs, the first one's too. Drive 0 would be
-// the computer's boot disk, which the slot map reads as a slot without a board.
-TEST_F(ProductionPage, EveryBoardOfATesterSiteRunsTheFirstOneToo) {
+// Tester sites whose first board has the lowest number Emulator.ini takes, and
+// whose boards come after two SCSI disks of the PC's own, up to PhysicalDrive26:
+// every board is found and runs, the first and the last. Drive 0 would be the
+// computer's boot disk, which the slot map reads as a slot without a board.
+TEST_F(ProductionPage, EveryBoardOfATesterSiteRunsTheFirstAndTheLastToo) {
   SetIni(".\\param.ini", "Options", "DDRSize", "4");
   SetIni(".\\paramFDB.ini", "Flash Info", "Flh_ID", "2c 84 64 3c a5 08 04");
   SetIni(".\\paramFDB.ini", "Flash Info", "Flh_Number", "8");
   kxtest::InstallBin(kxtest::NamedImage("RDT00202", 16384 + 100, true), "ISP_RDTBINCode");
   platform::ScopedClock clock(platform::MakeVirtualClock(1780000000000));
-  std::shared_ptr<emu::Site> site;
-  for (const char* first : {"0", "1"}) {
+  const auto load = [](const char* first, int slots, std::string* error) {
     std::ofstream(Native(".\\Emulator.ini"), std::ios::binary)
-        << "[Site]\nMode = tester\nSlots = 8\nFirstPhysicalDrive = " << first
+        << "[Site]\nMode = tester\nSlots = " << slots << "\nFirstPhysicalDrive = " << first
         << "\n[Drive]\nCode = mp\nBlocksPerPlane = 64\nDramMb = 4\nEraseMs = 200\nBootDelayMs = 0\n";
-    std::string error;
-    if ((site = emu::LoadEmulatorIni(Native(".\\Emulator.ini"), &error))) break;
-    EXPECT_TRUE(Has(error, "FirstPhysicalDrive")) << error;
+    return emu::LoadEmulatorIni(Native(".\\Emulator.ini"), error);
+  };
+  std::string error;
+  EXPECT_FALSE(load("0", 8, &error));
+  EXPECT_TRUE(Has(error, "FirstPhysicalDrive")) << error;
+  for (const auto& [first, slots] : {std::pair{"1", 8}, std::pair{"3", 24}}) {
+    SCOPED_TRACE(first);
+    const std::shared_ptr<emu::Site> site = load(first, slots, &error);
+    ASSERT_TRUE(site) << error;
+    site->Install();
+    kxtest::SetSendMode(kxtest::Mode::TesterDirect);
+    SetIni(app::kToolSettingIni, "General Info", "SlotNumber", std::to_string(slots).c_str());
+    {
+      CProductionPage page(std::make_unique<CPortMapping>([] {}));
+      page.OnInitDialog();
+      ASSERT_TRUE(page.OnStart());
+      page.WaitForRunEnd();
+      for (int port = 1; port <= slots; ++port) EXPECT_EQ(page.ResultCode(port), "0_00") << port;
+      const std::string counts = "Total=" + std::to_string(slots) + "\r\nGood=" + std::to_string(slots) + "\r\n";
+      EXPECT_TRUE(Has(ReadAll(page.TotalLogPath()), counts)) << ReadAll(page.TotalLogPath());
+      std::filesystem::remove(Native(page.TotalLogPath()));
+    }
+    site->Uninstall();
   }
-  ASSERT_TRUE(site);
-  site->Install();
-  kxtest::SetSendMode(kxtest::Mode::TesterDirect);
-  {
-    CProductionPage page(std::make_unique<CPortMapping>([] {}));
-    page.OnInitDialog();
-    ASSERT_TRUE(page.OnStart());
-    page.WaitForRunEnd();
-    for (int port = 1; port <= 8; ++port) EXPECT_EQ(page.ResultCode(port), "0_00") << port;
-    kxtest::ExpectParts(ReadAll(page.TotalLogPath()), {"Total=8\r\n", "Good=8\r\n"});
-  }
-  site->Uninstall();
 }
 
 TEST_F(ProductionPage, ScanThatMapsNoPortSaysSo) {

@@ -245,6 +245,48 @@ TEST_F(PortJobRun, OutcomeSetsThePhaseTheRecordAndTheCard) {
   }
 }
 
+// A drive that another program keeps locked past the hold's wait fails its job
+// on the cell and on record, and is sent nothing (a repeat cycle's card watch
+// aside); a lock let go within the wait only delays the job.
+TEST_F(PortJobRun, ADriveThatAnotherProgramHoldsIsSentNothing) {
+  const std::uint64_t kForGood = emu::FrontEnd::kHeldForGood;
+  for (const bool repeat : {false, true})
+    for (const std::uint64_t heldMs : {kForGood, std::uint64_t{3000}}) {
+      SCOPED_TRACE(std::string(repeat ? "repeat, held " : "single, held ") + std::to_string(heldMs));
+      // A failed repeat cycle then ends the loop, a passed one unchecks the box.
+      SetIni(".\\param.ini", "RD Debug", "StopIfFail", repeat ? "1" : "0");
+      g_StopAfterFail = 0;
+      repeat_ = repeat;
+      script_ = {};
+      script_.drive = &station_->FrontEnd();
+      script_.uncheck = &repeat_;
+      resultCode_ = "H_F8";
+      for (const char* f : {"D:\\Log\\Error_Init.log", "D:\\Log\\SATA_RecordSN.ini"}) std::filesystem::remove(Native(f));
+      PowerOn();
+      station_->ClearSent();
+      station_->FrontEnd().HoldElsewhere(heldMs);
+      RunRecorded(1);
+      station_->FrontEnd().HoldElsewhere(0);
+      if (heldMs != kForGood) {
+        EXPECT_EQ(script_.ran, std::vector<std::string>{"RunMP"});
+        EXPECT_EQ(script_.holdsOnEntry, 1);
+        EXPECT_EQ(resultCode_, "0_00");
+        continue;
+      }
+      EXPECT_TRUE(script_.ran.empty());
+      EXPECT_EQ(resultCode_, CPortJob::kDriveHeldCode);
+      EXPECT_TRUE(kxtest::Has(cell_.GetErrorMessage(), "Held by Another Program")) << cell_.GetErrorMessage();
+      EXPECT_TRUE(kxtest::Has(PortReport(), "Error Message : " + cell_.GetErrorMessage()));
+      EXPECT_TRUE(Powered());
+      if (!repeat) {
+        EXPECT_TRUE(kxtest::FailureOnRecord(resultCode_, 1, PortReport(), ReadAll("D:\\Log\\Error_Init.log"),
+                                            ReadAll("D:\\Log\\SATA_RecordSN.ini")));
+        EXPECT_TRUE(station_->Sent().empty());
+        EXPECT_TRUE(kxtest::EndsWith(LastRecord(), ",Fail,W_F04," + cell_.GetErrorMessage())) << LastRecord();
+      }
+    }
+}
+
 TEST_F(PortJobRun, StopIfFailStopsAndEveryLaterJobLeavesTheCardPowered) {
   SetIni(".\\param.ini", "RD Debug", "StopIfFail", "1");
   script_.outcome = Outcome::Fail;

@@ -6,6 +6,7 @@
 #include "engine/PortJob.h"
 #include "tests/media/FirmwareFiles.h"
 #include "tests/support/EmulatedStation.h"
+#include "tests/support/MpStation.h"
 #include "tests/support/RecordChecks.h"
 
 namespace {
@@ -127,6 +128,34 @@ TEST_F(ShortProcedures, EraseAllStopsAtAVolumeInUse) {
                                       ReadAll("D:\\Log\\SATA_RecordSN.ini")));
   EXPECT_FALSE(station_->Site().Volume('E').layoutDeleted);
   for (const std::uint8_t write : {0x0F, 0x26}) EXPECT_TRUE(station_->DriveSent(0x31, write).empty());
+}
+
+// The same at the volume lock of the other stations that take a ROM-mode drive's
+// volume: each fails there, on record, before its ROM-mode steps.
+TEST_F(ShortProcedures, MpRdtAndUpdateFwStopAtAVolumeInUse) {
+  const struct {
+    const char *station, *errorLog;
+    int mode;
+    void (*settings)();
+  } rows[] = {{"RDT", "D:\\Log\\Error_Init.log", 1,
+               [] { kxtest::InstallBin(kxtest::NamedImage("RDT00202", 16384 + 100, true), "ISP_RDTBINCode"); }},
+              {"UpdateFW", "D:\\Log\\Error_QC.log", 4, [] {}},
+              {"MP", "D:\\Log\\Error_Init.log", 1, [] { kxtest::InstallMpStation(); }}};
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.station);
+    Station(Mode::TesterDirect, C::RomMp, r.station, false, 'E');
+    r.settings();
+    station_->Site().SetVolumeFaults('E', {.inUse = -1});
+    for (const char* f : {r.errorLog, "D:\\Log\\SATA_RecordSN.ini"}) std::filesystem::remove(Native(f));
+    std::string result;
+    (new CPortJob(r.mode, nullptr, &cell_, &progress_, station_->DriveNo(), 1, nullptr, nullptr, "D:\\Log", &result,
+                  nullptr, nullptr))->Run(0);
+    EXPECT_EQ(result, CPortJob::kVolumeInUseCode);
+    EXPECT_TRUE(Has(cell_.GetErrorMessage(), "E:\\")) << cell_.GetErrorMessage();
+    EXPECT_TRUE(kxtest::FailureOnRecord(result, 1, PortReport(), ReadAll(r.errorLog),
+                                        ReadAll("D:\\Log\\SATA_RecordSN.ini")));
+    EXPECT_EQ(station_->Drive().Code(), C::RomMp);
+  }
 }
 
 TEST_F(ShortProcedures, ZeroMbCheckAndUpgradeOnly) {

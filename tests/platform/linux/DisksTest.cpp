@@ -32,6 +32,10 @@ TEST(DiskNumbering, KernelIndexAndNumberOfTheSdName) {
   EXPECT_EQ("sda", DiskNameFromNumber(1));
   for (int n : {0, -1}) EXPECT_EQ("", DiskNameFromNumber(n)) << n;
   for (int n = 1; n <= 20000; ++n) ASSERT_EQ(n, DiskNumberFromName(DiskNameFromNumber(n))) << n;
+  FakeSys sys;  // the highest number attached, which a tester scan goes up to
+  EXPECT_EQ(-1, HighestDiskNumber(sys));
+  sys.dirs["/sys/block"] = {"sdc", "sdab", "nvme0n1", "sdz", "loop0"};
+  EXPECT_EQ(28, HighestDiskNumber(sys));
 
   std::string disk;
   int part = -1;
@@ -289,7 +293,7 @@ TEST_F(Backend, AVolumesLockAndLayoutDeletionUnmountItsDiskFirst) {
 // A job's hold: one read-only descriptor on the whole disk, whatever path names
 // it, flocked exclusively; the job's own opens and claim take no lock and still
 // work; the descriptor closes when the hold goes. A probe that holds the disk
-// for a moment is waited for, a program that keeps it is not.
+// for a moment is waited for, a program that keeps it refuses the hold.
 TEST_F(Backend, AJobHoldsItsWholeDiskWithAnExclusiveFlock) {
   platform::ScopedClock clock(platform::MakeVirtualClock());
   sys.files["/sys/block/sdb/diskseq"] = "41\n";
@@ -320,6 +324,7 @@ TEST_F(Backend, AJobHoldsItsWholeDiskWithAnExclusiveFlock) {
   sys.flockErrnos["/dev/sdd"] = std::vector<int>(1000, EWOULDBLOCK);
   platform::DebugCapture debug;
   EXPECT_FALSE(backend->Hold("\\\\.\\PhysicalDrive4"));
+  EXPECT_EQ(win::ERROR_SHARING_VIOLATION, win::GetLastError());
   EXPECT_TRUE(sys.openFds.empty());
   EXPECT_EQ(Names{"hold refused on /dev/sdd: another program keeps it locked"}, debug.Texts());
   EXPECT_FALSE(backend->Hold("\\\\.\\PhysicalDrive10"));

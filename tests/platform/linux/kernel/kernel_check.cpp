@@ -7,14 +7,17 @@
 // disks pulled and added through QEMU's monitor (a line "KX-MONITOR <command>"
 // asks the host script to give QEMU that command), the ports learnt from a full
 // listing keeping their disks as others come and go, handles held across a
-// pull reaching no other disk, and a job's hold keeping udev's probes out of
-// its command sequence (udevd runs with Debian's storage rules).
+// pull reaching no other disk, a job's hold keeping udev's probes out of its
+// command sequence (udevd runs with Debian's storage rules), and a disk that
+// another process keeps locked refusing the hold with nothing sent to it.
 // Prints one line per check and "KERNEL-CHECK PASS" or "KERNEL-CHECK FAIL".
 //
 //   kernel_check <sata serial> <sata model> <sata image bytes> <usb image bytes> <mount point> <spare usb bytes>
 //                <mount point of AHCI port 2's partition>
 #include <fcntl.h>
 #include <scsi/sg.h>
+#include <signal.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -40,6 +43,7 @@
 #include "command/DriveCommand.h"
 #include "command/GetDevLibrary.h"
 #include "command/VolumeUtils.h"
+#include "platform/Clock.h"
 #include "platform/DeviceIo.h"
 #include "platform/DeviceNotify.h"
 #include "platform/RootDevice.h"
@@ -769,6 +773,52 @@ void checkJobHold(const std::string& path, const std::string& name, const std::s
         "the disk let go, udev's probe comes: " + std::to_string(s.identifiesAfter) + " IDENTIFY DEVICE");
 }
 
+// ---- a drive another program holds ----
+
+// Another process keeps an exclusive flock on the disk in AHCI port 2 (a second
+// copy of the program on that drive, a partitioner): the job's hold gives up
+// after its wait (on a clock 50 times faster here) with the drive named as held
+// elsewhere, and nothing reaches the disk meanwhile; once that process has let
+// go, the hold is taken.
+void checkHeldElsewhere(const std::string& path, const std::string& name) {
+  const unsigned port = ataPort(name);
+  int ready[2], release[2];
+  if (pipe(ready) != 0 || pipe(release) != 0) {
+    check(false, "pipes for the holding process");
+    return;
+  }
+  const std::string node = "/dev/" + name;
+  const pid_t holder = fork();
+  if (holder == 0) {
+    const int fd = open(node.c_str(), O_RDONLY | O_NONBLOCK);
+    char c = fd >= 0 && flock(fd, LOCK_EX) == 0 ? '1' : '0';
+    if (write(ready[1], &c, 1) != 1 || read(release[0], &c, 1) < 0) _exit(1);
+    _exit(0);
+  }
+  char locked = '0';
+  check(holder > 0 && read(ready[0], &locked, 1) == 1 && locked == '1', "another process flocks " + node);
+  writeFile(ataTrace::kTracing + "trace", "");
+  ataTrace::mark("kx-job-begin");
+  win::DWORD error = 0;
+  {
+    platform::ScopedClock fast(platform::MakeScaledClock(50));
+    const auto hold = platform::HoldDevice(path);
+    error = hold ? 0 : win::GetLastError();
+  }
+  ataTrace::mark("kx-job-end");
+  const JobSequence s = jobSequence(port);
+  check(error == win::ERROR_SHARING_VIOLATION && s.own + s.foreign == 0,
+        "held elsewhere, the job's hold is refused (error " + std::to_string(error) + ") and the disk is sent nothing (" +
+            std::to_string(s.own + s.foreign) + ")" + s.foreignText);
+  if (holder > 0) {
+    if (write(release[1], "x", 1) != 1) kill(holder, SIGKILL);
+    int status = 0;
+    waitpid(holder, &status, 0);
+  }
+  for (const int fd : {ready[0], ready[1], release[0], release[1]}) close(fd);
+  check(platform::HoldDevice(path) != nullptr, "that process gone, the job holds the disk");
+}
+
 // Says a monitor command to the host script.
 void monitor(const std::string& command) {
   std::printf("KX-MONITOR %s\n", command.c_str());
@@ -991,7 +1041,10 @@ int main(int argc, char** argv) {
     checkSense("/dev/" + sataName);
     checkMembers(sata.Path(0), "/dev/" + sataName, sataBytes);
   }
-  if (const std::string port2 = kernelName(sata.Path(1)); !port2.empty()) checkJobHold(sata.Path(1), port2, port2MountPoint);
+  if (const std::string port2 = kernelName(sata.Path(1)); !port2.empty()) {
+    checkJobHold(sata.Path(1), port2, port2MountPoint);
+    checkHeldElsewhere(sata.Path(1), port2);
+  }
   if (!usbName.empty()) checkUsb(usb.Path(0), usbName, usbBytes);
   if (!usbName.empty() && !kernelName(usb.Path(2)).empty()) {
     check(platform::StartDiskMonitor(), "udev disk monitor started");
