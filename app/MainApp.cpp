@@ -123,7 +123,7 @@ bool CMainApp::Open() {
   wxUpdateUIEvent::SetMode(wxUPDATE_UI_PROCESS_SPECIFIED);
   app::ReadKxU2A();
   std::string why;
-  const app::DeviceBackendChoice backends = app::SelectDeviceBackends(&why);
+  const app::DeviceBackendChoice backends = app::SelectDeviceBackends(&why, m_PcLock);
   if (backends == app::DeviceBackendChoice::None) {
     win::MessageBox(nullptr, why.c_str(), "Error", win::MB_OK | win::MB_ICONERROR);
     platform::StopWatchingTerminationSignals();  // no shut-down follows a failed start-up
@@ -189,6 +189,7 @@ void CMainApp::Shut() {
   page.reset();  // outside the lock: it waits for a run, whose workers may ask to end
   m_Boxes.reset();
   delete CGetDevLibrary::GetInstance();
+  m_PcLock.Release();
   platform::SetMessageBox(nullptr);
   wxUpdateUIEvent::SetMode(wxUPDATE_UI_PROCESS_ALL);
 }

@@ -10,6 +10,7 @@
 // Domain headers before the window system's, whose C headers define TRUE and FALSE.
 #include "app/ProductionPage.h"
 #include "platform/MessageBox.h"
+#include "platform/StationPc.h"
 
 #include <wx/app.h>
 #include <wx/frame.h>
@@ -78,6 +79,8 @@ class CMainApp : public wxApp {
   wxWeakRef<CPropertySheetWithLogoDlg> m_Sheet;
   std::unique_ptr<CModalBoxes> m_Boxes;
   std::shared_ptr<platform::IMessageBox> m_BoxOverride;
+  // On the PC's disks: this process is the one kxmp there until Shut.
+  platform::StationPcLock m_PcLock;
 };
 
 wxDECLARE_APP(CMainApp);

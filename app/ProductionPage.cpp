@@ -415,13 +415,20 @@ std::string CProductionPage::SlotNumberWarning() {
 namespace {
 
 // The mapping file and the serial-number settings live on C:, which is a folder
-// that must exist; without it every serial-number take fails.
+// that must exist and take files; without it every serial-number take fails.
 std::string DriveCWarning() {
-  if (platform::DirectoryExists("C:\\")) return {};
+  if (!platform::DirectoryExists("C:\\")) {
+    return kx::StrFormat(
+        "C:\\ is missing (no folder %s): C:\\MP_SSD_NODE\\AutoMapping.ini and C:\\SATA_Setting.ini "
+        "cannot be written.",
+        platform::MapPath("C:\\").c_str());
+  }
+  const win::DWORD error = platform::FolderWriteError("C:\\");
+  if (error == 0) return {};
   return kx::StrFormat(
-      "C:\\ is missing (no folder %s): C:\\MP_SSD_NODE\\AutoMapping.ini and C:\\SATA_Setting.ini "
+      "C:\\ cannot be written (folder %s: %s): C:\\MP_SSD_NODE\\AutoMapping.ini and C:\\SATA_Setting.ini "
       "cannot be written.",
-      platform::MapPath("C:\\").c_str());
+      platform::MapPath("C:\\").c_str(), kx::OsErrorText(error).c_str());
 }
 
 }  // namespace

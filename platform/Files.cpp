@@ -546,6 +546,13 @@ bool DirectoryExists(const std::string& path) {
   return MapPath(path, native) && ::stat(native.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+DWORD FolderWriteError(const std::string& path) {
+  std::string native;
+  DWORD error = 0;
+  if (!MapPath(path, native, &error)) return error;
+  return ::access(native.c_str(), W_OK | X_OK) == 0 ? 0 : ErrorFromErrno(errno);
+}
+
 bool IsRegularFile(const std::string& path) {
   std::string native;
   struct stat st;

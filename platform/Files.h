@@ -77,6 +77,9 @@ namespace platform {
 // Windows-style paths; each returns 0 or a Windows error number.
 bool FileExists(const std::string& path);  // a file or a folder
 bool DirectoryExists(const std::string& path);
+// 0 when this process may make files in the folder, else why not (a read-only
+// file system, no write access).
+win::DWORD FolderWriteError(const std::string& path);
 bool IsRegularFile(const std::string& path);  // links followed
 win::DWORD GetFileSize(const std::string& path, std::uint64_t& size);
 // Reads the whole file in one pass to its end; anything but a regular file

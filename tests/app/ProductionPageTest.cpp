@@ -1,6 +1,8 @@
 // The production page's logic: first display, Start's checks, log folders and
 // totals, the end of a pass, and whole passes on an emulated site.
 #include <gtest/gtest.h>
+#include <sys/mount.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
@@ -383,6 +385,16 @@ TEST_F(ProductionPage, AMissingDriveCIsNamedAtStartUp) {
                                                    "cannot be written.");
   std::filesystem::rename(root + ".away", root);
   EXPECT_EQ(CProductionPage::StartUpWarning(), "");
+  // One that cannot be written is named too: a read-only file system, or no write access.
+  const bool root_user = ::geteuid() == 0;
+  if (root_user && ::mount("tmpfs", root.c_str(), "tmpfs", MS_RDONLY, "size=4k") != 0)
+    GTEST_SKIP() << "a read-only tmpfs cannot be mounted";
+  namespace fs = std::filesystem;
+  if (!root_user) fs::permissions(root, fs::perms::owner_write, fs::perm_options::remove);
+  const std::string warning = CProductionPage::StartUpWarning();
+  if (root_user) ::umount2(root.c_str(), MNT_DETACH);
+  if (!root_user) fs::permissions(root, fs::perms::owner_write, fs::perm_options::add);
+  EXPECT_TRUE(kxtest::Has(warning, root) && kxtest::Has(warning, "cannot be written")) << warning;
 }
 
 TEST_F(ProductionPage, AMissingOrUnknownStationIsNamedAtStartUpAndAtEachStartAndTheStationIsRdt) {

@@ -2,12 +2,14 @@
 // called through the export the program resolves, lists the installed site.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
 
 #include "emulator/Drive.h"
 #include "emulator/Site.h"
 #include "platform/Clock.h"
 #include "platform/Library.h"
+#include "platform/ProgramFolders.h"
 #include "platform/RootDevice.h"
 #include "tests/support/ScratchFolder.h"
 
@@ -75,6 +77,21 @@ TEST_F(GetDevTest, WithoutASiteTheLibraryListsRealDisksOnly) {
   const auto rec = List(".\\Configuration\\System\\GetDev.dll");
   EXPECT_LE(rec.Count(), kx::kRootDeviceMaxEntries);
   for (std::size_t i = 0; i < rec.Count(); ++i) EXPECT_EQ(rec.Path(i).find("kxemu"), std::string::npos);
+}
+
+// The library's copy of the platform layer leaves out the disks of the
+// program's folders; which folders those are it asks the program, whose
+// settings name the log folder: on its own it would take a log disk for a bay.
+TEST_F(GetDevTest, TheLibraryListsRealPortsAgainstTheProgramsOwnFolders) {
+  std::atomic<int> asked{0};
+  platform::SetProgramFolderSource([&asked] {
+    ++asked;
+    return std::vector<std::string>{"/data/Logs"};
+  });
+  List(".\\Configuration\\System\\GetDev.dll");
+  List(".\\Configuration\\System\\GetDevSata.dll");
+  platform::SetProgramFolderSource(nullptr);
+  EXPECT_EQ(asked.load(), 2);
 }
 
 }  // namespace
