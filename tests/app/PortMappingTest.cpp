@@ -474,7 +474,8 @@ TEST_F(PortMapping, PortsLearntFromAListingOfAnotherCountAreWarnedOfOnce) {
 // three more ports (or of `roots`): the last hub alone (B) or the first alone
 // (A) holds drives as a batch, every hub (F) or none (E); a stick or card
 // reader beside them in the root port after the hubs (S) or in root port 1 of
-// a second controller of 4 ports (or of `roots`, X). Ports learnt from any
+// a second controller of 4 ports (or of `roots`, X); hub A's bay 2 empty (e).
+// Ports learnt from any
 // listing but the bays without the lock are a guess, said in the mapping that
 // makes it, that neither the lock, an orderly end nor a kill makes the
 // station's record: a mapping with every bay full learns them again, and one
@@ -534,6 +535,8 @@ TEST_F(PortMapping, AGuessNeverOutlivesItsWarningSilently) {
        {1, 2, 3, 4, 0, 0, 0, 0}, "ports 1-4"},
       {"locked: learnt full, a bay closed by hand stays closed at a Scan and a Start full", "LFucFut", "000",
        {1, 2, 3, 0, 5, 6, 7, 8}},
+      {"started with a bay empty: its hub listed, nothing said", "Feu", "0", {1, 0, 3, 4, 5, 6, 7, 8}},
+      {"locked: started with a bay empty, then a restart full", "LFeuCFu", "00", {}},
   };
   for (const auto& r : rows) {
     SCOPED_TRACE(r.why);
@@ -541,7 +544,7 @@ TEST_F(PortMapping, AGuessNeverOutlivesItsWarningSilently) {
     SetIni(app::kToolSettingIni, "OP Setting", "MappingLock", "0");
     const int slots = r.hubs * r.bays;
     // The listing as the kernel gives it: ports in root port order, a hub's bays in its port.
-    const auto station = [&r](int firstHub, int lastHub, char stick) {
+    const auto station = [&r](int firstHub, int lastHub, char stick, bool emptyBay) {
       std::vector<std::pair<std::string, std::string>> l;
       for (int root = 1; root <= (r.roots ? r.roots : r.hubs + 3); ++root) {
         if (root >= firstHub && root <= lastHub)
@@ -551,10 +554,12 @@ TEST_F(PortMapping, AGuessNeverOutlivesItsWarningSilently) {
       }
       for (int root = 1; stick == 'X' && root <= (r.roots ? r.roots : 4); ++root)
         l.push_back(RootPort(root, "0000:03:00.0", root == 1));
+      if (emptyBay && firstHub == 1) l[1].second = "NULL";
       return l;
     };
     int firstHub = 1, lastHub = r.hubs;
     char stick = ' ';
+    bool emptyBay = false;
     auto mapping = std::make_unique<CPortMapping>([] {}, true);
     std::size_t mapped = 0;
     std::string lastWarning;
@@ -563,7 +568,8 @@ TEST_F(PortMapping, AGuessNeverOutlivesItsWarningSilently) {
       switch (*step) {
         case 'B': firstHub = lastHub = r.hubs, stick = ' '; continue;
         case 'A': firstHub = lastHub = 1, stick = ' '; continue;
-        case 'F': firstHub = 1, lastHub = r.hubs, stick = ' '; continue;
+        case 'F': firstHub = 1, lastHub = r.hubs, stick = ' ', emptyBay = false; continue;
+        case 'e': emptyBay = true; continue;
         case 'E': firstHub = r.hubs + 1, lastHub = r.hubs, stick = ' '; continue;
         case 'S':
         case 'X': stick = *step; continue;
@@ -583,7 +589,7 @@ TEST_F(PortMapping, AGuessNeverOutlivesItsWarningSilently) {
                    Hub(*step == 'H' ? r.hubs : 1, r.bays)[port0].first);
           continue;
       }
-      List(station(firstHub, lastHub, stick));
+      List(station(firstHub, lastHub, stick, emptyBay));
       switch (*step) {
         case 'u': mapping->Remap(slots); break;
         case 't': mapping->MapPorts(slots); break;
