@@ -75,7 +75,7 @@ class CPortMapping {
   std::vector<int> MapDeferred();
 
   // Shut-down: removes the Symbolic_temp keys and deletes the file unless
-  // MappingLock is set.
+  // MappingLock is set; what the system refuses is named on standard error.
   void Close();
 
   static bool MappingLocked();
