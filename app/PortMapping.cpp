@@ -10,15 +10,19 @@
 #include "device/Folders.h"
 #include "device/Format.h"
 #include "device/Settings.h"
+#include "platform/Debug.h"
 #include "platform/Files.h"
+#include "platform/FolderLock.h"
 #include "platform/Profile.h"
 
 namespace {
 
 std::string Section(int port) { return kx::StrFormat("Port%d", port - 1); }
 
-// The node a port was given by a guess, kept beside its PortNode.
+// The node a port was given by a guess, kept beside its PortNode: without the
+// lock, and by the lock.
 constexpr const char* kGuessedNode = "GuessedNode";
+constexpr const char* kLockGuessedNode = "LockGuessedNode";
 
 std::string ReadMapping(int port, const char* key) {
   char buffer[260] = {};
@@ -26,8 +30,11 @@ std::string ReadMapping(int port, const char* key) {
   return kx::TrimBlanks(buffer);
 }
 
-void WriteMapping(int port, const char* key, const std::string& value) {
-  win::WritePrivateProfileString(Section(port).c_str(), key, value.c_str(), CPortMapping::kMappingIni);
+// 0, or why the system refused the write (a null value takes the key out).
+win::DWORD WriteMapping(int port, const char* key, const char* value) {
+  return win::WritePrivateProfileString(Section(port).c_str(), key, value, CPortMapping::kMappingIni)
+             ? 0
+             : win::GetLastError();
 }
 
 // The ports whose drive number differs between two mappings.
@@ -84,72 +91,105 @@ void CPortMapping::MapTesters() {
 void CPortMapping::MapListing(Occasion occasion) {
   m_Refresh();
   const std::vector<Entry> entries = ReadListing();
-  std::vector<std::string> listed;
+  int listedPorts = 0;
   for (const Entry& e : entries)
-    if (!e.node.empty()) listed.push_back(e.node);
-  m_EverListed.insert(listed.begin(), listed.end());
-  const Listing listing = JudgeListing(listed, m_Slots);
+    if (!e.node.empty()) m_EverListed.insert(e.node), ++listedPorts;
+  const Listing listing = JudgeListing(entries, m_Slots);
   const bool locked = MappingLocked();
   kx::MakeDirectoryPath("C:\\MP_SSD_NODE");
   Nodes stored{};
-  Nodes storedMarks{};
-  Nodes guessed{};  // each port's node where it is a guess: a mark over a node written since is none
+  std::array<Marks, kPorts> storedMarks{};
+  Ports guesses{};  // the ports whose node is a guess now
   for (int port = 1; port <= m_Slots; ++port) {
     stored[port - 1] = ReadMapping(port, "PortNode");
-    storedMarks[port - 1] = ReadMapping(port, kGuessedNode);
-    if (storedMarks[port - 1] == stored[port - 1]) guessed[port - 1] = stored[port - 1];
+    storedMarks[port - 1] = {ReadMapping(port, kGuessedNode), ReadMapping(port, kLockGuessedNode)};
+    guesses[port - 1] = IsGuess(JudgePort(stored[port - 1], storedMarks[port - 1], false, listing, locked), locked);
   }
   Nodes nodes = stored;
-  const std::array<bool, kPorts> learnt = Learn(nodes, guessed, entries, listing == Listing::Bays, occasion, locked);
-  // What is learnt unlocked from real ports that are not the bays is a guess;
-  // what the lock learns so was warned of as the station's record.
-  const bool guessing = m_RealPorts && listing != Listing::Bays && !locked;
-  Nodes marks{};
-  for (int port = 1; port <= m_Slots; ++port) {
-    const std::string& node = nodes[port - 1];
-    marks[port - 1] = (learnt[port - 1] ? guessing : node == guessed[port - 1]) ? node : std::string();
-  }
-  WarnOfGuess(listing, static_cast<int>(listed.size()), nodes, learnt, locked);
-  WarnOfKeptGuesses(nodes, marks);
+  const Ports learnt = Learn(nodes, guesses, entries, listing == Listing::Bays, occasion, locked);
+  Ports guessedNow{}, kept{};
   std::vector<std::array<std::string, 3>> writes;
   for (int port = 1; port <= m_Slots; ++port) {
-    if (nodes[port - 1] != stored[port - 1]) writes.push_back({Section(port), "PortNode", nodes[port - 1]});
-    if (marks[port - 1] != storedMarks[port - 1])
-      writes.push_back({Section(port), kGuessedNode, marks[port - 1]});
+    const std::string& node = nodes[port - 1];
+    const Learnt what = JudgePort(node, storedMarks[port - 1], learnt[port - 1], listing, locked);
+    guessedNow[port - 1] = learnt[port - 1] && what != Learnt::Record;
+    kept[port - 1] = !learnt[port - 1] && IsGuess(what, locked);
+    if (node != stored[port - 1]) writes.push_back({Section(port), "PortNode", node});
+    const Marks marks{what == Learnt::Guess ? node : "", what == Learnt::LockedGuess ? node : ""};
+    if (marks.guessed != storedMarks[port - 1].guessed)
+      writes.push_back({Section(port), kGuessedNode, marks.guessed});
+    if (marks.lockGuessed != storedMarks[port - 1].lockGuessed)
+      writes.push_back({Section(port), kLockGuessedNode, marks.lockGuessed});
   }
+  WarnOfGuess(listing, listedPorts, nodes, guessedNow, locked);
+  WarnOfKeptGuesses(nodes, kept);
   MapNodes(nodes, entries, occasion, writes);
   if (writes.empty()) return;
   // The file's changes, written in one replacement of it. A mark that goes
   // leaves no key, so a file without a guess is as it always was.
-  platform::EditProfileFile(kMappingIni, [&writes](std::string& text) {
+  NoteRefusedWrite(platform::EditProfileFile(kMappingIni, [&writes](std::string& text) {
     for (const auto& [section, key, value] : writes) {
-      const win::DWORD error = key == kGuessedNode && value.empty()
-                                   ? platform::DeleteProfileKey(text, section, key)
-                                   : platform::SetProfileKey(text, section, key, value);
+      const bool mark = key == kGuessedNode || key == kLockGuessedNode;
+      const win::DWORD error = mark && value.empty() ? platform::DeleteProfileKey(text, section, key)
+                                                     : platform::SetProfileKey(text, section, key, value);
       if (error) return error;
     }
     return win::DWORD{0};
-  });
+  }));
 }
 
-CPortMapping::Listing CPortMapping::JudgeListing(const std::vector<std::string>& nodes, int slots) {
+void CPortMapping::NoteRefusedWrite(win::DWORD error) {
+  if (error == 0) {
+    m_Refused.clear();
+    return;
+  }
+  std::string text = kx::StrFormat("%s not written: %s", kMappingIni, kx::OsErrorText(error).c_str());
+  if (error == win::ERROR_LOCK_FAILED) {
+    if (const std::string reason = platform::LockRefusalReason(kMappingIni); !reason.empty())
+      text += " (the folder cannot be locked: " + reason + ")";
+  }
+  platform::DebugAlert(text);
+  // A full disk refuses every mapping's write: the window says it once.
+  if (text != std::exchange(m_Refused, text)) Warn(text);
+}
+
+CPortMapping::Listing CPortMapping::JudgeListing(const std::vector<Entry>& entries, int slots) {
+  int listed = 0;
   bool rootPort = false;
   bool hubPort = false;
-  for (const std::string& node : nodes) {
+  bool emptyRootPort = false;
+  for (const Entry& e : entries) {
+    if (e.node.empty()) continue;
+    ++listed;
     // "pci-0000:00:14.0-usb-0:3" is root port 3, "...-usb-0:2.1" port 1 of the hub in root port 2.
-    const std::size_t usb = node.rfind("usb-");
-    if (usb == std::string::npos || (usb > 0 && node[usb - 1] != '-')) continue;
-    const std::size_t path = node.find(':', usb);
+    const std::size_t usb = e.node.rfind("usb-");
+    if (usb == std::string::npos || (usb > 0 && e.node[usb - 1] != '-')) continue;
+    const std::size_t path = e.node.find(':', usb);
     if (path == std::string::npos) continue;
-    (node.find('.', path) == std::string::npos ? rootPort : hubPort) = true;
+    const bool root = e.node.find('.', path) == std::string::npos;
+    (root ? rootPort : hubPort) = true;
+    // A root port holding a hub without a disk is listed empty, as an empty one is.
+    emptyRootPort = emptyRootPort || (root && !e.HasDevice());
   }
   if (rootPort && hubPort) return Listing::RootPortBesideHubs;
-  return static_cast<int>(nodes.size()) == slots ? Listing::Bays : Listing::OtherCount;
+  if (listed != slots) return Listing::OtherCount;
+  return emptyRootPort ? Listing::RootPortsNotAllFull : Listing::Bays;
 }
 
-std::array<bool, CPortMapping::kPorts> CPortMapping::Learn(Nodes& nodes, const Nodes& guessed,
-                                                           const std::vector<Entry>& entries, bool bays,
-                                                           Occasion occasion, bool locked) const {
+CPortMapping::Learnt CPortMapping::JudgePort(const std::string& node, const Marks& marks, bool learntNow,
+                                             Listing listing, bool locked) const {
+  if (node.empty()) return Learnt::Record;
+  if (learntNow) {
+    if (!m_RealPorts || listing == Listing::Bays) return Learnt::Record;
+    return locked ? Learnt::LockedGuess : Learnt::Guess;
+  }
+  if (marks.guessed == node) return Learnt::Guess;
+  if (marks.lockGuessed == node) return Learnt::LockedGuess;
+  return Learnt::Record;
+}
+
+CPortMapping::Ports CPortMapping::Learn(Nodes& nodes, const Ports& guesses, const std::vector<Entry>& entries,
+                                        bool bays, Occasion occasion, bool locked) const {
   if (LearnsAfresh(nodes, entries, occasion, locked)) nodes.fill(std::string());
   bool mayLearn = MayLearnFreePorts(nodes, occasion, locked);
   // A listing of the bays learns guessed ports again. Under the lock (at a
@@ -157,12 +197,12 @@ std::array<bool, CPortMapping::kPorts> CPortMapping::Learn(Nodes& nodes, const N
   // a guess left without a node learn too.
   if (bays && (!locked || occasion == Occasion::StartUpOrScan)) {
     for (int port = 1; port <= m_Slots; ++port) {
-      if (guessed[port - 1].empty() || nodes[port - 1] != guessed[port - 1]) continue;
+      if (!guesses[port - 1]) continue;
       nodes[port - 1].clear();
       mayLearn = true;
     }
   }
-  return mayLearn ? AssignFreePorts(nodes, entries) : std::array<bool, kPorts>{};
+  return mayLearn ? AssignFreePorts(nodes, entries) : Ports{};
 }
 
 std::vector<CPortMapping::Entry> CPortMapping::ReadListing() {
@@ -206,9 +246,8 @@ bool CPortMapping::MayLearnFreePorts(const Nodes& nodes, Occasion occasion, bool
 
 // A port without a node takes the next listed port that no port holds, with a
 // device or not: on a fresh mapping port k is the k-th listed port.
-std::array<bool, CPortMapping::kPorts> CPortMapping::AssignFreePorts(Nodes& nodes,
-                                                                     const std::vector<Entry>& entries) const {
-  std::array<bool, kPorts> learnt{};
+CPortMapping::Ports CPortMapping::AssignFreePorts(Nodes& nodes, const std::vector<Entry>& entries) const {
+  Ports learnt{};
   std::size_t next = 0;
   for (int port = 1; port <= m_Slots; ++port) {
     if (!nodes[port - 1].empty()) continue;
@@ -244,22 +283,26 @@ std::string PortsPhrase(const std::vector<int>& ports, bool capital) {
 // the mapping that learnt it, once in a run (a stick plugged in first on a
 // station started empty gives the first ports to its root hub's ports; the
 // next batch in another hub alone gives the free ports to that hub's bays).
-void CPortMapping::WarnOfGuess(Listing listing, int listedPorts, const Nodes& nodes,
-                               const std::array<bool, kPorts>& learnt, bool locked) {
-  if (!m_RealPorts || listing == Listing::Bays) return;
+void CPortMapping::WarnOfGuess(Listing listing, int listedPorts, const Nodes& nodes, const Ports& guessedNow,
+                               bool locked) {
   std::vector<int> ports;
   for (int port = 1; port <= m_Slots; ++port)
-    if (learnt[port - 1] && m_GuessesTold.insert({port, nodes[port - 1]}).second) ports.push_back(port);
+    if (guessedNow[port - 1] && m_GuessesTold.insert({port, nodes[port - 1]}).second) ports.push_back(port);
   if (ports.empty()) return;
+  const char* why = "";
+  if (listing == Listing::RootPortBesideHubs)
+    why = ", and a disk on the computer's own USB port is listed beside the station's hubs (take sticks and card "
+          "readers out)";
+  else if (listing == Listing::RootPortsNotAllFull)
+    why = ", all of them the computer's own USB ports and not each holding a disk, as a stick or a card reader "
+          "alone lists them (take sticks and card readers out)";
+  const bool one = ports.size() == 1;
   Warn(kx::StrFormat(
-      "The device listing holds %d ports for the %d slots%s: %s given listed ports in listing order, which need "
-      "not be the station's bays. Check each drive on its cell. %s",
-      listedPorts, m_Slots,
-      listing == Listing::RootPortBesideHubs
-          ? ", and a disk on the computer's own USB port is listed beside the station's hubs (take sticks and card "
-            "readers out)"
-          : "",
-      (PortsPhrase(ports, false) + (ports.size() == 1 ? " was" : " were")).c_str(),
+      "The device listing holds %d ports for the %d slots%s: %s in listing order, which need not be %s. Check each "
+      "drive on its cell. %s",
+      listedPorts, m_Slots, why,
+      (PortsPhrase(ports, false) + (one ? " was given a listed port" : " were given listed ports")).c_str(),
+      one ? "its bay" : "the station's bays",
       (locked ? kx::StrFormat("[OP Setting] MappingLock keeps what was learnt: to learn again, "
                               "delete %s and start with every bay full.",
                               kMappingIni)
@@ -272,14 +315,17 @@ void CPortMapping::WarnOfGuess(Listing listing, int listedPorts, const Nodes& no
 // Guessed ports kept from an earlier run (a kill or power cut left the file,
 // or the lock kept it at the end) are said once in a run, whatever mapping
 // kept them: nothing else would tell that a drive may run on another bay's port.
-void CPortMapping::WarnOfKeptGuesses(const Nodes& nodes, const Nodes& marks) {
-  std::vector<int> kept;
+void CPortMapping::WarnOfKeptGuesses(const Nodes& nodes, const Ports& kept) {
+  std::vector<int> ports;
   for (int port = 1; port <= m_Slots; ++port)
-    if (!marks[port - 1].empty() && m_GuessesTold.insert({port, nodes[port - 1]}).second) kept.push_back(port);
-  if (kept.empty()) return;
-  Warn(kx::StrFormat("%s of %s %s given listed ports by a guess and need not be the station's bays. Check each "
-                     "drive on its cell. To learn them again, delete %s and start with every bay full.",
-                     PortsPhrase(kept, true).c_str(), kMappingIni, kept.size() == 1 ? "was" : "were", kMappingIni));
+    if (kept[port - 1] && m_GuessesTold.insert({port, nodes[port - 1]}).second) ports.push_back(port);
+  if (ports.empty()) return;
+  const bool one = ports.size() == 1;
+  Warn(kx::StrFormat("%s of %s %s by a guess and need not be %s. Check each drive on its cell. To learn %s again, "
+                     "delete %s and start with every bay full.",
+                     PortsPhrase(ports, true).c_str(), kMappingIni,
+                     one ? "was given a listed port" : "were given listed ports", one ? "its bay" : "the station's bays",
+                     one ? "it" : "them", kMappingIni));
 }
 
 // Each port's drive number: the entry of its node while that entry has a
@@ -324,7 +370,7 @@ std::vector<int> CPortMapping::OnDiskChange(const platform::DiskNotification& no
     for (int port = 1; port <= m_Slots; ++port) {
       for (const char* key : {"SymbolicLink", "Symbolic_temp"}) {
         if (ReadMapping(port, key) != notification.devicePath) continue;
-        WriteMapping(port, key, "");
+        NoteRefusedWrite(WriteMapping(port, key, ""));
         m_DriveNumbers[port - 1] = 0;
       }
     }
@@ -342,9 +388,10 @@ std::vector<int> CPortMapping::MapDeferred() {
 void CPortMapping::Close() {
   if (MappingLocked()) {
     for (int port = 1; port <= kPorts; ++port)
-      if (!ReadMapping(port, "Symbolic_temp").empty())
-        win::WritePrivateProfileString(Section(port).c_str(), "Symbolic_temp", nullptr, kMappingIni);
+      if (!ReadMapping(port, "Symbolic_temp").empty()) NoteRefusedWrite(WriteMapping(port, "Symbolic_temp", nullptr));
     return;
   }
-  win::DeleteFile(kMappingIni);
+  if (win::DeleteFile(kMappingIni)) return;
+  const win::DWORD error = win::GetLastError();
+  if (error != win::ERROR_FILE_NOT_FOUND && error != win::ERROR_PATH_NOT_FOUND) NoteRefusedWrite(error);
 }

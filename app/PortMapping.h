@@ -16,15 +16,19 @@
 // From then on it stands as it is and outlives the program: a port without a
 // node reaches no drive, and nothing plugged in later becomes a port.
 //
-// A listing lists the station's bays when it holds as many ports as slots and
-// no port of a computer's own USB root hub (a disk straight on the PC, such as
-// a stick or a card reader) beside ports of hubs. A port learnt without the
-// lock from any other listing of real ports was given its node by a guess; the
-// file marks it (GuessedNode, the node guessed), so that the guess outlives
-// neither the warning nor the run: a mapping whose listing lists the bays
-// (unlocked, any; locked, a start-up or Scan) learns such ports again, and one
-// that keeps them says so once in a run. A node written over the mark (by
-// hand, or learnt from a listing of the bays) is no guess.
+// A listing lists the station's bays when it holds as many ports as slots, no
+// port of a computer's own USB root hub (a disk straight on the PC, such as a
+// stick or a card reader) beside ports of hubs, and, when it holds such root
+// ports alone, a disk in each of them (a lone stick lists its root hub's
+// ports, hubs without a disk among them). A port learnt from any other listing
+// of real ports was given its node by a guess; the file marks it (GuessedNode,
+// or LockGuessedNode when the lock learnt it, the node guessed), so that the
+// guess outlives neither the warning nor the run: a mapping whose listing lists
+// the bays (unlocked, any; locked, a start-up or Scan) learns such ports again,
+// and one that keeps them says so once in a run. What the lock learnt so is
+// the station's record while the lock stands, and a guess once it is cleared.
+// A node written over the mark (by hand, or learnt from a listing of the bays)
+// is no guess.
 #pragma once
 #include <array>
 #include <functional>
@@ -33,6 +37,7 @@
 #include <vector>
 
 #include "platform/DeviceNotify.h"
+#include "platform/WinTypes.h"
 
 class CPortMapping {
  public:
@@ -70,51 +75,69 @@ class CPortMapping {
   std::vector<int> MapDeferred();
 
   // Shut-down: removes the Symbolic_temp keys and deletes the file unless
-  // MappingLock is set.
+  // MappingLock is set; what the system refuses is named on standard error.
   void Close();
 
   static bool MappingLocked();
-  // Whether a listing, its nodes in order, lists the bays of a station of
-  // `slots` bays, and if not, the sign that says so.
-  enum class Listing { Bays, OtherCount, RootPortBesideHubs };
-  static Listing JudgeListing(const std::vector<std::string>& nodes, int slots);
+  // A listed port: its node, and the path of the disk in it.
+  struct Entry {
+    std::string node;
+    std::string path;  // "NULL" for an empty port
+    bool HasDevice() const { return !path.empty() && path != "NULL"; }
+  };
+  // Whether a listing lists the bays of a station of `slots` bays, and if not,
+  // the sign that says so.
+  enum class Listing { Bays, OtherCount, RootPortBesideHubs, RootPortsNotAllFull };
+  static Listing JudgeListing(const std::vector<Entry>& entries, int slots);
   // Tester-direct mode: the last mapping's tester scan failed or found no
   // tester board for any of the slots.
   bool TesterScanFailed() const { return m_TesterScanFailed; }
   // What the last call that may map (Remap, MapPorts, OnDiskChange,
   // MapDeferred) has to tell, a line each; empty when nothing, and after a
-  // removal or a change put off. At start-up and Scan: the ports left
-  // unmapped because an earlier port names the same node. At every mapping
-  // on real ports: the ports it learnt from a listing that is not the bays,
-  // each port and node once in a run; ports kept that an earlier run guessed,
-  // once in a run.
+  // change put off. At start-up and Scan: the ports left unmapped because an
+  // earlier port names the same node. At every mapping on real ports: the
+  // ports it learnt from a listing that is not the bays, each port and node
+  // once in a run; ports kept that are guesses, once in a run. At any call: a
+  // write of the file refused, unless the last write was refused so.
   std::string Warning() const { return m_Warning; }
 
  private:
   // What a mapping may learn: a Start keeps the file as it is, start-up, Scan
   // and arrivals fill it.
   enum class Occasion { Start, StartUpOrScan, Arrival };
-  struct Entry {
-    std::string node;
-    std::string path;  // "NULL" for an empty port
-    bool HasDevice() const { return !path.empty() && path != "NULL"; }
-  };
   using Nodes = std::array<std::string, kPorts>;
+  using Ports = std::array<bool, kPorts>;
+  // What a port's node is: its bay's (learnt from a listing of the bays, or
+  // written), a guess, or a guess the lock learnt.
+  enum class Learnt { Record, Guess, LockedGuess };
+  struct Marks {
+    std::string guessed, lockGuessed;
+  };
+  // A port learnt by this mapping is what the listing makes it; any other what
+  // its marks say.
+  Learnt JudgePort(const std::string& node, const Marks& marks, bool learntNow, Listing listing, bool locked) const;
+  // Whether such a port is learnt again from a listing of the bays, and named
+  // while it is kept: a guess the lock learnt only once the lock is cleared.
+  static bool IsGuess(Learnt learnt, bool locked) {
+    return learnt == Learnt::Guess || (learnt == Learnt::LockedGuess && !locked);
+  }
   void Map(int slots, Occasion occasion);
   // List, decide whether the listing is the bays, learn, mark the guesses,
   // warn, map the nodes and write what changed.
   void MapListing(Occasion occasion);
   static std::vector<Entry> ReadListing();
   // Gives nodes to the ports that may learn; returns the ports that took one.
-  std::array<bool, kPorts> Learn(Nodes& nodes, const Nodes& guessed, const std::vector<Entry>& entries,
-                                 bool bays, Occasion occasion, bool locked) const;
+  Ports Learn(Nodes& nodes, const Ports& guesses, const std::vector<Entry>& entries, bool bays, Occasion occasion,
+              bool locked) const;
   bool LearnsAfresh(const Nodes& nodes, const std::vector<Entry>& entries, Occasion occasion, bool locked) const;
   bool MayLearnFreePorts(const Nodes& nodes, Occasion occasion, bool locked) const;
   // Gives the ports that have no node listed ports; returns the ports that took one.
-  std::array<bool, kPorts> AssignFreePorts(Nodes& nodes, const std::vector<Entry>& entries) const;
-  void WarnOfGuess(Listing listing, int listedPorts, const Nodes& nodes, const std::array<bool, kPorts>& learnt,
-                   bool locked);
-  void WarnOfKeptGuesses(const Nodes& nodes, const Nodes& marks);
+  Ports AssignFreePorts(Nodes& nodes, const std::vector<Entry>& entries) const;
+  void WarnOfGuess(Listing listing, int listedPorts, const Nodes& nodes, const Ports& guessedNow, bool locked);
+  void WarnOfKeptGuesses(const Nodes& nodes, const Ports& kept);
+  // A write of the file the system refused: on standard error, and in Warning()
+  // unless the last write was refused so.
+  void NoteRefusedWrite(win::DWORD error);
   void MapNodes(const Nodes& nodes, const std::vector<Entry>& entries, Occasion occasion,
                 std::vector<std::array<std::string, 3>>& writes);
   void MapTesters();
@@ -128,4 +151,5 @@ class CPortMapping {
   std::set<std::string> m_EverListed;  // every node a mapping of this run has listed
   std::set<std::pair<int, std::string>> m_GuessesTold;  // ports (port, node) said to be guessed in this run
   bool m_MapDeferred = false;
+  std::string m_Refused;  // the last write's refusal, empty once a write went through
 };

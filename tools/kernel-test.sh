@@ -23,7 +23,9 @@
 # cut to the kernel's limit, and the USB disk's limit raised to 2 MiB). Then
 # tests/platform/linux/kernel/mapping_check.cpp runs the port mapping on the
 # guest's listing: hub 1 emptied and the stick in a root port, then the stick
-# out and every hub port (the station's 16 bays) given a disk.
+# out and every hub port (the station's 16 bays) given a disk, then both hubs
+# taken off and the stick alone on the root hub, as many ports as the slots of
+# a 9-bay station, with and without MappingLock.
 #
 # Needs: qemu-system-x86 linux-image-amd64 busybox-static udev (Debian packages;
 # KERNEL_TEST_INSTALL=1 installs them). KERNEL_TEST_KVM=1 uses KVM.

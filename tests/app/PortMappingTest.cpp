@@ -11,6 +11,8 @@
 #include "app/AppShell.h"
 #include "app/PortMapping.h"
 #include "command/GetDevLibrary.h"
+#include "platform/Debug.h"
+#include "platform/FileFaults.h"
 #include "platform/Files.h"
 #include "tests/support/ScratchFolder.h"
 
@@ -61,6 +63,24 @@ TEST_F(PortMapping, TheFileIsWrittenOnceForAllItsChangesAndNotAtAllWithoutOne) {
   EXPECT_EQ(Replacements(folder, [this] { mapping_.MapPorts(24); }), 1);
   EXPECT_EQ(Key(2, "PortNode"), "n3");
   EXPECT_EQ(Replacements(folder, [this] { mapping_.MapPorts(24); }), 0);
+}
+
+// A write of the file the system refuses (a full disk) is named on standard
+// error and in the mapping's warning, the window once while it lasts.
+TEST_F(PortMapping, ARefusedWriteOfTheFileIsNamed) {
+  platform::DebugCapture debug;
+  platform::SetWriteFault([](const std::string& path) -> win::DWORD {
+    return path.find("AutoMapping.ini") != std::string::npos ? win::ERROR_DISK_FULL : 0;
+  });
+  mapping_.Remap(8);
+  const std::string warning = mapping_.Warning();
+  mapping_.OnDiskChange({platform::DiskChange::Arrival, "/dev/c"});
+  const std::string again = mapping_.Warning();
+  platform::SetWriteFault({});
+  EXPECT_NE(warning.find("AutoMapping.ini"), std::string::npos) << warning;
+  EXPECT_NE(debug.All().find(warning), std::string::npos) << debug.All();
+  EXPECT_EQ(again, "");
+  EXPECT_FALSE(Exists(CPortMapping::kMappingIni));
 }
 
 TEST_F(PortMapping, UnmappedPortsLearnEntriesInListingOrder) {
@@ -124,8 +144,9 @@ TEST_F(PortMapping, ARemappingLearnsAfreshAFileThatNamesNoListedNode) {
   }
 }
 
-// A listing lists a station's bays when it holds as many ports as slots and
-// no port of the computer's own USB root hub beside ports of hubs.
+// A listing lists a station's bays when it holds as many ports as slots, no
+// port of the computer's own USB root hub beside ports of hubs, and a disk in
+// each of its root ports where it lists them alone.
 TEST(PortMappingListing, ListsTheBaysOnlyWithTheirCountAndNoRootPortBesideHubs) {
   using L = CPortMapping::Listing;
   const std::string usb = "pci-0000:00:14.0-usb-0:", other = "pci-0000:03:00.0-usb-0:";
@@ -133,13 +154,16 @@ TEST(PortMappingListing, ListsTheBaysOnlyWithTheirCountAndNoRootPortBesideHubs) 
     const char* why;
     std::vector<std::string> nodes;
     L listing;
+    std::set<std::size_t> empty = {};  // the entries listed without a disk
   } rows[] = {
       {"hubs' ports", {usb + "1.1", usb + "1.2", usb + "2.1", usb + "2.2"}, L::Bays},
+      {"hubs' ports, some empty", {usb + "1.1", usb + "1.2", usb + "2.1", usb + "2.2"}, L::Bays, {0, 3}},
       {"cascaded hubs' ports", {usb + "1.1.1", usb + "1.1.2", usb + "1.2.1", usb + "2.10"}, L::Bays},
       {"the computer's own ports on two controllers", {usb + "1", usb + "2", other + "1", other + "2"}, L::Bays},
       {"SATA ports", {"pci-0000:00:17.0-ata-1", "pci-0000:00:17.0-ata-2", "pci-0000:00:1f.2-ata-1",
-                      "pci-0000:00:1f.2-ata-2"}, L::Bays},
-      {"the emulated site", {"kxemu-bridge-01", "kxemu-bridge-02", "kxemu-bridge-03", "kxemu-bridge-04"}, L::Bays},
+                      "pci-0000:00:1f.2-ata-2"}, L::Bays, {1}},
+      {"the emulated site", {"kxemu-bridge-01", "kxemu-bridge-02", "kxemu-bridge-03", "kxemu-bridge-04"}, L::Bays,
+       {2}},
       {"fewer ports", {usb + "1.1", usb + "1.2", usb + "1.3"}, L::OtherCount},
       {"more ports", {usb + "1", usb + "2", usb + "3", usb + "4", usb + "5"}, L::OtherCount},
       {"a root port beside a hub's ports", {usb + "1", usb + "2.1", usb + "2.2", usb + "3"}, L::RootPortBesideHubs},
@@ -147,8 +171,17 @@ TEST(PortMappingListing, ListsTheBaysOnlyWithTheirCountAndNoRootPortBesideHubs) 
        L::RootPortBesideHubs},
       {"and another count", {usb + "2.1", usb + "2.2", usb + "2.3", usb + "2.4", usb + "3"},
        L::RootPortBesideHubs},
+      {"a lone stick: its root hub's ports, the hubs' among them", {usb + "1", usb + "2", usb + "3", usb + "4"},
+       L::RootPortsNotAllFull, {0, 1, 3}},
+      {"the computer's own ports, one empty", {usb + "1", usb + "2", other + "1", other + "2"},
+       L::RootPortsNotAllFull, {2}},
   };
-  for (const auto& r : rows) EXPECT_EQ(CPortMapping::JudgeListing(r.nodes, 4), r.listing) << r.why;
+  for (const auto& r : rows) {
+    std::vector<CPortMapping::Entry> entries;
+    for (std::size_t i = 0; i < r.nodes.size(); ++i)
+      entries.push_back({r.nodes[i], r.empty.count(i) ? "NULL" : "/dev/disk/by-diskseq/" + std::to_string(i)});
+    EXPECT_EQ(CPortMapping::JudgeListing(entries, 4), r.listing) << r.why;
+  }
 }
 
 // A station of two hubs, A (bays 1-4) and B (bays 5-8), its bays learnt once
@@ -438,17 +471,20 @@ TEST_F(PortMapping, PortsLearntFromAListingOfAnotherCountAreWarnedOfOnce) {
 }
 
 // Hubs of a station, each of `bays` bays, on root ports 1.. of a root hub of
-// three more ports: the last hub alone (B) or the first alone (A) holds drives
-// as a batch, or every hub (F); a stick beside them in the root port after
-// the hubs (S) or on a second controller (X). Ports learnt from any listing
-// but the bays without the lock are a guess, said in the mapping that makes
-// it, that neither the lock, an orderly end nor a kill makes the station's
-// record: a mapping with every bay full learns them again, and one that keeps
-// them says so once in a run. Steps: B, A, F, S or X the listing; u a start-up
-// or Scan, a an arrival, p an arrival during a pass mapped after it, t a
-// Start; L the lock set; C an orderly end and a start of the program, K a kill
-// and a start; H ports 1.. written by hand with hub B, h port 1 with hub A's
-// bay 1.
+// three more ports (or of `roots`): the last hub alone (B) or the first alone
+// (A) holds drives as a batch, every hub (F) or none (E); a stick or card
+// reader beside them in the root port after the hubs (S) or in root port 1 of
+// a second controller of 4 ports (or of `roots`, X); hub A's bay 2 empty (e).
+// Ports learnt from any
+// listing but the bays without the lock are a guess, said in the mapping that
+// makes it, that neither the lock, an orderly end nor a kill makes the
+// station's record: a mapping with every bay full learns them again, and one
+// that keeps them says so once in a run. What the lock learns so stands while
+// it is set, and is a guess once it is cleared. Steps: B, A, F, E, S or X the
+// listing; u a start-up or Scan, a an arrival, p an arrival during a pass
+// mapped after it, t a Start; L the lock set, U cleared; C an orderly end and
+// a start of the program, K a kill and a start; H ports 1.. written by hand
+// with hub B, h port 1 with hub A's bay 1, c port 4 closed by hand.
 TEST_F(PortMapping, AGuessNeverOutlivesItsWarningSilently) {
   const struct {
     const char* why;
@@ -458,6 +494,7 @@ TEST_F(PortMapping, AGuessNeverOutlivesItsWarningSilently) {
     const char* names = "";   // the ports the last warning names
     int hubs = 2;
     int bays = 4;
+    int roots = 0;
   } rows[] = {
       {"the lock set under the warning, bays filled, an orderly end, a start full", "BuLFaCFu", "1000", {}},
       {"the same with a Scan under the lock", "BuLFuCFu", "1000", {}},
@@ -482,6 +519,24 @@ TEST_F(PortMapping, AGuessNeverOutlivesItsWarningSilently) {
       {"more ports than slots, hub B's guess kept", "BuFXaKFu", "110", {}},
       {"locked: a start with hub B and a stick learns for good, said once", "LBSuuCBSu", "100",
        {0, 2, 3, 4, 5, 6, 0, 0}, "ports 1-8"},
+      {"one port guessed", "Bu", "1", {1, 0}, "port 1 was", 2, 1},
+      {"one guessed port kept", "BuKBu", "11", {1, 0}, "automapping.ini was", 2, 1},
+      {"every hub empty, a stick alone on their root hub of as many ports as slots", "ESuFa", "10", {}, "", 2, 4, 8},
+      {"every hub empty, a card reader alone on a second controller of as many ports", "EXuFu", "10", {}, "", 2, 4,
+       8},
+      {"16 slots, a card reader alone on a root hub of 16 ports", "ESuFu", "10", {}, "", 2, 8, 16},
+      {"learnt full, a kill, a start with no drive in, the stick's arrival", "FuKEuSaFa", "0010", {}, "", 2, 4, 8},
+      {"locked: a stick alone learnt, said once; the lock cleared, a kill, a start full", "LESuCESuUKFu", "100", {},
+       "", 2, 4, 8},
+      {"locked: hub B learnt, silent at a restart", "LBuCBu", "10", {1, 2, 3, 4, 0, 0, 0, 0}},
+      {"locked: hub B learnt; the lock cleared, a kill, a start full", "LBuUKFu", "10", {}},
+      {"locked: hub B learnt; the lock cleared while it runs, hub A filled, a Start", "LBuUFat", "100", {}},
+      {"locked: hub B learnt; the lock cleared, a kill, a start with hub B alone: named", "LBuUKBu", "11",
+       {1, 2, 3, 4, 0, 0, 0, 0}, "ports 1-4"},
+      {"locked: learnt full, a bay closed by hand stays closed at a Scan and a Start full", "LFucFut", "000",
+       {1, 2, 3, 0, 5, 6, 7, 8}},
+      {"started with a bay empty: its hub listed, nothing said", "Feu", "0", {1, 0, 3, 4, 5, 6, 7, 8}},
+      {"locked: started with a bay empty, then a restart full", "LFeuCFu", "00", {}},
   };
   for (const auto& r : rows) {
     SCOPED_TRACE(r.why);
@@ -489,19 +544,22 @@ TEST_F(PortMapping, AGuessNeverOutlivesItsWarningSilently) {
     SetIni(app::kToolSettingIni, "OP Setting", "MappingLock", "0");
     const int slots = r.hubs * r.bays;
     // The listing as the kernel gives it: ports in root port order, a hub's bays in its port.
-    const auto station = [&r](int firstHub, int lastHub, char stick) {
+    const auto station = [&r](int firstHub, int lastHub, char stick, bool emptyBay) {
       std::vector<std::pair<std::string, std::string>> l;
-      for (int root = 1; root <= r.hubs + 3; ++root) {
+      for (int root = 1; root <= (r.roots ? r.roots : r.hubs + 3); ++root) {
         if (root >= firstHub && root <= lastHub)
           l = l + Hub(root, r.bays, {kAll});
         else if (stick == 'S')
           l.push_back(RootPort(root, "0000:00:14.0", root == r.hubs + 1));
       }
-      for (int root = 1; stick == 'X' && root <= 4; ++root) l.push_back(RootPort(root, "0000:03:00.0", root == 1));
+      for (int root = 1; stick == 'X' && root <= (r.roots ? r.roots : 4); ++root)
+        l.push_back(RootPort(root, "0000:03:00.0", root == 1));
+      if (emptyBay && firstHub == 1) l[1].second = "NULL";
       return l;
     };
     int firstHub = 1, lastHub = r.hubs;
     char stick = ' ';
+    bool emptyBay = false;
     auto mapping = std::make_unique<CPortMapping>([] {}, true);
     std::size_t mapped = 0;
     std::string lastWarning;
@@ -510,10 +568,14 @@ TEST_F(PortMapping, AGuessNeverOutlivesItsWarningSilently) {
       switch (*step) {
         case 'B': firstHub = lastHub = r.hubs, stick = ' '; continue;
         case 'A': firstHub = lastHub = 1, stick = ' '; continue;
-        case 'F': firstHub = 1, lastHub = r.hubs, stick = ' '; continue;
+        case 'F': firstHub = 1, lastHub = r.hubs, stick = ' ', emptyBay = false; continue;
+        case 'e': emptyBay = true; continue;
+        case 'E': firstHub = r.hubs + 1, lastHub = r.hubs, stick = ' '; continue;
         case 'S':
         case 'X': stick = *step; continue;
-        case 'L': SetIni(app::kToolSettingIni, "OP Setting", "MappingLock", "1"); continue;
+        case 'L':
+        case 'U': SetIni(app::kToolSettingIni, "OP Setting", "MappingLock", *step == 'L' ? "1" : "0"); continue;
+        case 'c': SetIni(CPortMapping::kMappingIni, "Port3", "PortNode", ""); continue;
         case 'C': mapping->Close(); [[fallthrough]];
         case 'K':
           mapping = std::make_unique<CPortMapping>([] {}, true);
@@ -527,7 +589,7 @@ TEST_F(PortMapping, AGuessNeverOutlivesItsWarningSilently) {
                    Hub(*step == 'H' ? r.hubs : 1, r.bays)[port0].first);
           continue;
       }
-      List(station(firstHub, lastHub, stick));
+      List(station(firstHub, lastHub, stick, emptyBay));
       switch (*step) {
         case 'u': mapping->Remap(slots); break;
         case 't': mapping->MapPorts(slots); break;
@@ -545,6 +607,7 @@ TEST_F(PortMapping, AGuessNeverOutlivesItsWarningSilently) {
           EXPECT_NE(lastWarning.find("AutoMapping.ini"), std::string::npos) << "step " << step - r.steps;
         }
       }
+      restarted = false;
       ++mapped;
     }
     std::transform(lastWarning.begin(), lastWarning.end(), lastWarning.begin(), ::tolower);

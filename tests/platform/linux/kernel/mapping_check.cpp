@@ -8,11 +8,18 @@
 //     2's eight, as many as the slots): a guess, said and marked;
 //   - the stick pulled and every empty bay given a disk through QEMU's monitor,
 //     each notification handled as the page handles it, then a Start: bay k on
-//     port k, nothing said, no mark left.
+//     port k, nothing said, no mark left;
+//   - both hubs taken off (deauthorised: their bays leave the listing) and the
+//     stick put back: the listing is the root hub's 9 ports alone, the stick
+//     in one of them, as many as the slots of a 9-bay station. Learnt without
+//     the lock, and under it, that is a guess, said and marked; the lock's
+//     stands silent at a restart, and once the lock is cleared a start after a
+//     kill names it.
 // Prints one line per check and "MAPPING-CHECK PASS" or "MAPPING-CHECK FAIL".
 //
 //   mapping_check <MiB>   (the disk the check adds in bay k is <MiB> + k MiB,
 //                          QEMU drive "bay<k>")
+#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -21,14 +28,17 @@
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <string>
 
+#include "app/AppShell.h"
 #include "app/PortMapping.h"
 #include "command/GetDevLibrary.h"
+#include "device/Folders.h"
 #include "platform/DeviceIo.h"
 #include "platform/DeviceNotify.h"
 #include "platform/Paths.h"
@@ -133,6 +143,37 @@ struct Notes {
     return true;
   }
 };
+
+// Takes the station's hubs (a hub in a root port) off the bus: their ports and
+// disks leave, the hubs stay in their root ports as devices without a disk.
+int deauthoriseHubs() {
+  int done = 0;
+  DIR* dir = opendir("/sys/bus/usb/devices");
+  if (dir == nullptr) return 0;
+  while (const dirent* e = readdir(dir)) {
+    const std::string name = e->d_name;
+    const auto dash = name.find('-');
+    if (dash == std::string::npos || name.find_first_of(".:", dash) != std::string::npos) continue;
+    const std::string dev = "/sys/bus/usb/devices/" + name;
+    std::string cls;
+    std::ifstream(dev + "/bDeviceClass") >> cls;
+    if (cls != "09") continue;
+    std::ofstream(dev + "/authorized") << "0\n";
+    ++done;
+  }
+  closedir(dir);
+  return done;
+}
+
+// The guessed ports of 1..slots: those whose mark `key` names their node.
+int markedPorts(int slots, const char* key) {
+  int marked = 0;
+  for (int port = 1; port <= slots; ++port) {
+    const std::string node = readMapping(port, "PortNode");
+    marked += !node.empty() && readMapping(port, key) == node ? 1 : 0;
+  }
+  return marked;
+}
 
 int finish(int notifyId) {
   platform::UnregisterDiskNotification(notifyId);
@@ -248,6 +289,55 @@ int main(int argc, char** argv) {
                            (wrong.empty() ? std::string(" all ") + std::to_string(kSlots) : wrong) + "; " +
                            describe(full));
   check(mapping.Warning().empty(), "the Start says nothing: '" + mapping.Warning() + "'");
+  mapping.Close();
+
+  // (3) The hubs off, the stick back in root port 3: a lone stick on a root
+  // hub of as many ports as the slots of a 9-bay station.
+  check(deauthoriseHubs() == 2, "both hubs taken off");
+  monitor("device_add usb-storage,bus=xhci.0,port=3,drive=stick,id=stick");
+  std::vector<Entry> lone;
+  bool alone = false;
+  for (const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+       !alone && std::chrono::steady_clock::now() < end;) {
+    while (notes.next(note)) {
+    }
+    lone = listNow();
+    int empty = 0;
+    alone = true;
+    for (const Entry& e : lone) {
+      alone = alone && rootPort(e.node);
+      empty += e.path == "NULL" ? 1 : 0;
+    }
+    alone = alone && lone.size() > 2 && empty == static_cast<int>(lone.size()) - 1;
+  }
+  const int rootSlots = static_cast<int>(lone.size());
+  check(alone && rootSlots == 9, "the root hub's ports alone, the stick in one of them: " + describe(lone));
+  if (!alone) return finish(id);
+
+  CPortMapping unlocked(refreshListing, true);
+  unlocked.Remap(rootSlots);
+  check(!unlocked.Warning().empty(), "without the lock the start says the mapping is a guess: '" +
+                                         unlocked.Warning() + "'");
+  check(markedPorts(rootSlots, "GuessedNode") == rootSlots, "and marks every port");
+  unlocked.Close();
+
+  kx::MakeDirectoryPath(".\\Configuration\\System");
+  win::WritePrivateProfileString("OP Setting", "MappingLock", "1", app::kToolSettingIni);
+  {
+    CPortMapping locked(refreshListing, true);
+    locked.Remap(rootSlots);
+    check(!locked.Warning().empty(), "under the lock the start says so: '" + locked.Warning() + "'");
+    check(markedPorts(rootSlots, "LockGuessedNode") == rootSlots, "and marks every port as the lock's guess");
+    locked.Close();
+  }
+  CPortMapping restarted(refreshListing, true);
+  restarted.Remap(rootSlots);
+  check(restarted.Warning().empty(), "a restart under the lock keeps it silently: '" + restarted.Warning() + "'");
+  win::WritePrivateProfileString("OP Setting", "MappingLock", "0", app::kToolSettingIni);
+  CPortMapping afterKill(refreshListing, true);  // the restarted one killed, the lock cleared
+  afterKill.Remap(rootSlots);
+  check(afterKill.Warning().find("AutoMapping.ini") != std::string::npos,
+        "the lock cleared, a start after a kill names the guess: '" + afterKill.Warning() + "'");
 
   return finish(id);
 }
