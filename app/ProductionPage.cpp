@@ -457,6 +457,11 @@ bool CProductionPage::PrepareLogFolders(std::string& message) {
                             ShownText(workingNo).c_str(), kParamIni, why.c_str());
     return false;
   }
+  if (const std::string why = kx::ComputerNameFault(pc); !why.empty()) {
+    message = kx::StrFormat("The computer name %s cannot be part of the log files' names: %s.", ShownText(pc).c_str(),
+                            why.c_str());
+    return false;
+  }
   m_LogFolder = kx::LogFolderOf(configured, workingNo, pc);
   for (const char* sub : {"%s\\D_Reports\\", "%s\\Fail_Log\\", "%s\\Current\\"}) {
     const std::string folder = kx::StrFormat(sub, m_LogFolder.c_str());
