@@ -80,14 +80,15 @@ std::string ShownText(const std::string& text) {
 // The log folder the settings name, and what its files' names are made of;
 // `fault` says why the WorkingNo cannot be part of them (no folder then).
 struct LogSettings {
-  std::string workingNo, pc, folder, fault;
+  std::string workingNo, pc, folder, fault, pcFault;  // the faults of the WorkingNo and of the computer name
 };
 LogSettings ReadLogSettings() {
   LogSettings s;
   s.workingNo = ReadText("General Info", "WorkingNo", kParamIni, 250);
   s.pc = kx::ComputerNameText();
   s.fault = kx::WorkingNoFault(s.workingNo, s.pc);
-  if (s.fault.empty())
+  s.pcFault = kx::ComputerNameFault(s.pc);
+  if (s.fault.empty() && s.pcFault.empty())
     s.folder = kx::LogFolderOf(ReadText("Log Path", "SetLogFolderPath", kParamIni, 250), s.workingNo, s.pc);
   return s;
 }
@@ -144,7 +145,7 @@ void CProductionPage::OnInitDialog() {
 
   m_SlotNumber = SlotCountOf(ReadInt("General Info", "SlotNumber", 8, app::kToolSettingIni));
   // The work order's counts so far, before this process's first pass adds to them.
-  if (const LogSettings logs = ReadLogSettings(); logs.fault.empty())
+  if (const LogSettings logs = ReadLogSettings(); logs.fault.empty() && logs.pcFault.empty())
     ShowTotalCounts(kx::RunLogPathsOf(logs.folder, JobModeOf(kx::GetTestStation())).total);
   MapAndWarn([this] {
     m_Mapping->Remap(m_SlotNumber);
@@ -479,6 +480,11 @@ bool CProductionPage::PrepareLogFolders(std::string& message) {
   if (!settings.fault.empty()) {
     message = kx::StrFormat("[General Info] WorkingNo %s in %s cannot be part of the log files' names: %s.",
                             ShownText(workingNo).c_str(), kParamIni, settings.fault.c_str());
+    return false;
+  }
+  if (!settings.pcFault.empty()) {
+    message = kx::StrFormat("The computer name %s cannot be part of the log files' names: %s.",
+                            ShownText(settings.pc).c_str(), settings.pcFault.c_str());
     return false;
   }
   m_LogFolder = settings.folder;

@@ -90,8 +90,9 @@ class CProductionPage {
   // False, with the operator's message naming the folder or file and the OS
   // error, when a log folder cannot be created or a missing log's header
   // written (nothing of that header is then left); and,
-  // before anything is made, naming the WorkingNo and why, when it cannot be
-  // part of the log folder's and work-order file's names (kx::WorkingNoFault).
+  // before anything is made, naming the WorkingNo or the computer name and why,
+  // when it cannot be part of the log folder's and work-order file's names
+  // (kx::WorkingNoFault, kx::ComputerNameFault).
   bool PrepareLogFolders(std::string& message);
   // The header of a new Total log: 0 or the Windows error number.
   win::DWORD WriteRunSummary(const std::string& totalLogPath);

@@ -94,10 +94,21 @@ std::string WorkOrderFileName(const std::string& workingNo, const std::string& c
   return "WO_" + workingNo + "_" + computerName + ".txt";
 }
 
+namespace {
+
+// Why a part of a file name would be read as folders; empty when it would not.
+std::string SeparatorFault(const std::string& part) {
+  const std::size_t at = part.find_first_of("\\/");
+  if (at == std::string::npos) return {};
+  return StrFormat("it holds \"%c\", which the paths take for a folder separator", part[at]);
+}
+
+}  // namespace
+
 std::string WorkingNoFault(const std::string& workingNo, const std::string& computerName) {
   constexpr std::size_t kNameMax = 255;  // bytes of one file name (NAME_MAX; Windows' limit too)
+  if (std::string why = SeparatorFault(workingNo); !why.empty()) return why;
   for (const char c : workingNo) {
-    if (c == '\\' || c == '/') return StrFormat("it holds \"%c\", which the paths take for a folder separator", c);
     const auto byte = static_cast<unsigned char>(c);
     if (byte < 0x20 || byte == 0x7F) return StrFormat("it holds the control character 0x%02X", byte);
   }
@@ -110,6 +121,8 @@ std::string WorkingNoFault(const std::string& workingNo, const std::string& comp
                      computerName.c_str(), workOrder.size(), kNameMax);
   return {};
 }
+
+std::string ComputerNameFault(const std::string& computerName) { return SeparatorFault(computerName); }
 
 win::DWORD WriteRunSummary(const std::string& totalLog, const RunSummarySources& sources, const std::string& now) {
   const std::string controller = ReadText("Device Info", "ControllerType", kParamIni, 255);

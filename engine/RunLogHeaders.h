@@ -41,6 +41,9 @@ std::string WorkOrderFileName(const std::string& workingNo, const std::string& c
 // name, the longest of them, is longer than a file name may be (255 bytes).
 // Letters, digits, spaces, dots, '-', '_' and any other character pass.
 std::string WorkingNoFault(const std::string& workingNo, const std::string& computerName);
+// Why the computer name cannot be part of those names: it holds "\" or "/";
+// empty when it can.
+std::string ComputerNameFault(const std::string& computerName);
 
 // Where a page's run summary takes what is not in the parameter file.
 struct RunSummarySources {

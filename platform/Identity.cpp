@@ -7,19 +7,61 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
+#include <string_view>
+#include <utility>
 
 namespace platform {
 
-std::string ComputerName() {
+namespace {
+
+std::mutex g_HostNameMutex;
+HostNameSource g_HostNameSource;
+
+std::string HostName() {
+  HostNameSource source;
+  {
+    std::lock_guard lock(g_HostNameMutex);
+    source = g_HostNameSource;
+  }
+  if (source) return source();
   char host[256] = {};
   if (::gethostname(host, sizeof host - 1) != 0) return {};
-  std::string name(host);
-  const auto dot = name.find('.');
-  if (dot != std::string::npos) name.resize(dot);
-  if (name.size() > win::MAX_COMPUTERNAME_LENGTH) name.resize(win::MAX_COMPUTERNAME_LENGTH);
+  return host;
+}
+
+// Bytes of the UTF-8 character that `s` (not empty) starts with; 1 for a byte
+// that starts none or a sequence cut short.
+std::size_t Utf8CharLength(std::string_view s) {
+  const auto lead = static_cast<unsigned char>(s[0]);
+  const std::size_t n = lead < 0xC2 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : lead < 0xF5 ? 4 : 1;
+  if (n > s.size()) return 1;
+  for (std::size_t i = 1; i < n; ++i)
+    if ((static_cast<unsigned char>(s[i]) & 0xC0) != 0x80) return 1;
+  return n;
+}
+
+}  // namespace
+
+std::string ComputerName() {
+  std::string name = HostName();
+  name.resize(std::min(name.find('.'), name.size()));
+  std::size_t cut = 0;
+  while (cut < name.size()) {
+    const std::size_t n = Utf8CharLength(std::string_view(name).substr(cut));
+    if (cut + n > win::MAX_COMPUTERNAME_LENGTH) break;
+    cut += n;
+  }
+  name.resize(cut);
   return name;
+}
+
+void SetHostNameSource(HostNameSource source) {
+  std::lock_guard lock(g_HostNameMutex);
+  g_HostNameSource = std::move(source);
 }
 
 namespace {

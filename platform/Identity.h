@@ -3,6 +3,7 @@
 #pragma once
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -23,8 +24,13 @@ LANGID GetSystemDefaultLangID();
 
 namespace platform {
 
-// The host name up to its first '.', cut to 15 characters.
+// The host name up to its first '.', cut to at most 15 bytes. The host name is
+// bytes, normally UTF-8: the cut never falls inside a UTF-8 character (a byte
+// that starts none counts as one of its own).
 std::string ComputerName();
+using HostNameSource = std::function<std::string()>;
+// Test seam: replaces the system's host name (an empty function restores it).
+void SetHostNameSource(HostNameSource source);
 // Hardware address of the first network adapter that is not a loopback and
 // has a non-zero address; false when there is none.
 bool GetMacAddress(std::array<std::uint8_t, 6>& mac);

@@ -802,9 +802,9 @@ bool rewrite(std::string_view file, const Change& change, std::string& out) {
 }
 
 // Where a key of the first section of a name stands in a text, in offsets into
-// the whole text (its BOM included), found in one pass that stops at the end
-// of that section, or at the key when `stopAtKey`. Up to `scanned` every line
-// ends in CR LF when `crlf`.
+// the whole text (its BOM included), found in one pass that stops at the key
+// or at the end of that section. Up to `scanned` every line ends in CR LF when
+// `crlf`.
 struct KeyPlace {
   static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
   bool section = false;
@@ -815,7 +815,7 @@ struct KeyPlace {
   bool crlf = true;
 };
 
-KeyPlace findKey(std::string_view file, std::string_view section, std::string_view key, bool stopAtKey) {
+KeyPlace findKey(std::string_view file, std::string_view section, std::string_view key) {
   KeyPlace p;
   const std::string_view text = withoutBom(file);
   const std::size_t bom = file.size() - text.size();
@@ -853,7 +853,7 @@ KeyPlace findKey(std::string_view file, std::string_view section, std::string_vi
     }
     p.crlf = p.crlf && bom + next == begin + raw.size() + 2;  // a CR LF is the only two-byte line end
     p.scanned = bom + next;
-    return !(stopAtKey && p.keyBegin != KeyPlace::kNone);
+    return p.keyBegin == KeyPlace::kNone;
   });
   return p;
 }
@@ -880,7 +880,7 @@ DWORD setKey(std::string& text, std::string_view sectionName, std::string_view k
   const std::string_view key = trim(keyName);
   if (section.empty() || !validSection(section) || !validKey(keyName) || !validName(value))
     return win::ERROR_INVALID_PARAMETER;
-  const KeyPlace p = findKey(text, section, key, true);
+  const KeyPlace p = findKey(text, section, key);
   if (onlyNew && p.keyBegin != KeyPlace::kNone) return win::ERROR_ALREADY_EXISTS;
   if (!p.crlf || !crlfOnly(std::string_view(text).substr(p.scanned))) {
     std::string out;
@@ -1012,16 +1012,8 @@ DWORD DeleteProfileKey(std::string& text, const std::string& section, const std:
   return 0;
 }
 
-bool FindProfileKey(const std::string& text, const std::string& section, const std::string& key, std::string* value) {
-  // Trimmed as SetProfileKey trims them, so that a key it wrote is found.
-  const KeyPlace p = findKey(text, trim(section), trim(key), true);
-  const bool found = p.keyBegin != KeyPlace::kNone;
-  if (found && value != nullptr) *value = std::string(unquote(p.value));
-  return found;
-}
-
 UINT FindProfileInt(const std::string& text, const std::string& section, const std::string& key, int defaultValue) {
-  const KeyPlace p = findKey(text, trim(section), trim(key), true);
+  const KeyPlace p = findKey(text, trim(section), trim(key));
   return p.keyBegin != KeyPlace::kNone ? parseInt(unquote(p.value), defaultValue) : static_cast<UINT>(defaultValue);
 }
 

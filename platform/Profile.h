@@ -97,9 +97,6 @@ win::DWORD AddProfileKey(std::string& text, const std::string& section, const st
 // One key taken out of an INI text as WritePrivateProfileString with no value
 // takes it (nothing changes where the key is missing).
 win::DWORD DeleteProfileKey(std::string& text, const std::string& section, const std::string& key);
-// Whether an INI text holds the key (names trimmed, as SetProfileKey writes them).
-bool FindProfileKey(const std::string& text, const std::string& section, const std::string& key,
-                    std::string* value = nullptr);
 // An integer key of an INI text as GetPrivateProfileInt reads it.
 win::UINT FindProfileInt(const std::string& text, const std::string& section, const std::string& key,
                          int defaultValue);

@@ -27,6 +27,7 @@
 #include "platform/FileFaults.h"
 #include "platform/Files.h"
 #include "platform/FolderLock.h"
+#include "platform/Identity.h"
 #include "platform/MessageBox.h"
 #include "platform/Termination.h"
 #include "tests/media/FirmwareFiles.h"
@@ -1074,10 +1075,11 @@ TEST_F(ProductionPage, AStopAsThePortsRecordOnASlowLogDiskCostsNoGoodDrive) {
   kxtest::ExpectParts(ReadAll("D:\\Logs\\W01\\Total_Init.log"), {"Total=8\r\n", "Good=8\r\n", "Bad=0\r\n"});
 }
 
-// A working number that cannot be part of the log files' names is refused at
-// Start, named with the reason, before a log folder is made, a serial number
-// taken or a port run (a pass would end with every port's record unwritten);
-// one that can, dots and spaces and all, runs its pass into its own folder.
+// A working number or a computer name that cannot be part of the log files'
+// names is refused at Start, named with the reason, before a log folder is
+// made, a serial number taken or a port run (a pass would end with every
+// port's record unwritten); one that can, dots and spaces and all, runs its
+// pass into its own folder.
 TEST_F(ProductionPage, StartIsRefusedNamingAWorkingNumberThatCannotBePartOfTheLogFilesNames) {
   kxtest::InstallMpStation();
   SetIni("C:\\SATA_Setting.ini", "Global_Setting", "Last SN", "KXA2405000000000001");
@@ -1085,15 +1087,22 @@ TEST_F(ProductionPage, StartIsRefusedNamingAWorkingNumberThatCannotBePartOfTheLo
   kxtest::EmulatedSite site(2, kxtest::Mode::Bridge, kxtest::MpDrive());
   const struct {
     const char *workingNo, *shown, *why;
+    const char* host = nullptr;  // the PC's host name, where the computer name is refused
   } rows[] = {
       {"WO/2024", "WO/2024", "it holds \"/\", which the paths take for a folder separator"},
       {"WO\\2024", "WO\\2024", "it holds \"\\\", which the paths take for a folder separator"},
       {"WO\x01" "2024", "WO\\x012024", "it holds the control character 0x01"},
       {"..", "..", "\"..\" names the folder above, not a name of its own"},
+      {"W01", "LINE/07", "it holds \"/\", which the paths take for a folder separator", "LINE/07.factory"},
+      {"W01", "LINE\\07", "it holds \"\\\", which the paths take for a folder separator", "LINE\\07"},
   };
+  struct RealHostName {
+    ~RealHostName() { platform::SetHostNameSource(nullptr); }
+  } realHostName;
   for (const auto& r : rows) {
     SCOPED_TRACE(r.shown);
     SetIni(".\\param.ini", "General Info", "WorkingNo", r.workingNo);
+    platform::SetHostNameSource(r.host ? platform::HostNameSource([&r] { return std::string(r.host); }) : nullptr);
     auto box = std::make_shared<platform::RecordingMessageBox>();
     platform::ScopedMessageBox shown(box);
     CProductionPage page(std::make_unique<CPortMapping>([] {}));
@@ -1101,9 +1110,15 @@ TEST_F(ProductionPage, StartIsRefusedNamingAWorkingNumberThatCannotBePartOfTheLo
     ASSERT_NE(page.DriveNumber(1), 0);
     EXPECT_FALSE(page.OnStart());
     EXPECT_FALSE(page.Running());
-    EXPECT_EQ(box->Texts(), std::vector<std::string>{std::string("[General Info] WorkingNo ") + r.shown +
-                                                      " in .\\param.ini cannot be part of the log files' names: " +
-                                                      r.why + "."});
+    if (r.host != nullptr) {
+      ASSERT_EQ(box->Texts().size(), 1u);
+      EXPECT_TRUE(Has(box->Texts()[0], r.shown)) << box->Texts()[0];
+      EXPECT_TRUE(Has(box->Texts()[0], r.why)) << box->Texts()[0];
+    } else {
+      EXPECT_EQ(box->Texts(), std::vector<std::string>{std::string("[General Info] WorkingNo ") + r.shown +
+                                                        " in .\\param.ini cannot be part of the log files' names: " +
+                                                        r.why + "."});
+    }
     ASSERT_FALSE(box->History().empty());
     EXPECT_EQ(box->History()[0].type, win::MB_OK | win::MB_ICONERROR);
     EXPECT_FALSE(Exists("D:\\Logs"));
@@ -1113,6 +1128,7 @@ TEST_F(ProductionPage, StartIsRefusedNamingAWorkingNumberThatCannotBePartOfTheLo
       EXPECT_EQ(g_PortResult[static_cast<std::size_t>(port - 1)], -1);
     }
   }
+  platform::SetHostNameSource(nullptr);
   SetIni(".\\param.ini", "General Info", "WorkingNo", "  WO 2024.05-A_1 ");
   CProductionPage page(std::make_unique<CPortMapping>([] {}));
   page.OnInitDialog();

@@ -22,6 +22,20 @@ const std::string& FilePath() {
   return path;
 }
 
+std::string Trimmed(const std::string& s) {
+  constexpr const char* kBlanks = " \t\r\v\f";
+  const auto b = s.find_first_not_of(kBlanks);
+  return b == std::string::npos ? std::string() : s.substr(b, s.find_last_not_of(kBlanks) - b + 1);
+}
+
+// The key's value as a read of the file holding `bytes` finds it, by the names
+// as the text calls trim them; "\n", which no value holds, when it is missing.
+std::string ReadKey(const std::string& bytes, const std::string& section, const std::string& key) {
+  std::ofstream(FilePath(), std::ios::binary | std::ios::trunc) << bytes;
+  platform::ClearProfileCache();
+  return win::GetPrivateProfileString(Trimmed(section), Trimmed(key), "\n", FilePath());
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -44,13 +58,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   win::GetPrivateProfileSectionNames(file);
   platform::ReadProfileStringUncached(section, key, "", file);
 
-  std::string value;
-  const bool there = platform::FindProfileKey(text, section, key, &value);
+  const bool there = ReadKey(text, section, key) != "\n";
   std::string added = text;
   const win::DWORD addError = platform::AddProfileKey(added, section, key, "v");
   const std::string before = text;
   if (platform::SetProfileKey(text, section, key, "v") == 0) {
-    if (!platform::FindProfileKey(text, section, key, &value)) std::abort();  // a key just written must read back
     // An added key goes only where the key was missing.
     if (there ? addError != win::ERROR_ALREADY_EXISTS || added != before : addError != 0 || added != text) std::abort();
     // The text gets the bytes a write of the file gets (which takes names up to a NUL).
@@ -59,6 +71,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       std::ifstream in(file, std::ios::binary);
       if (std::string((std::istreambuf_iterator<char>(in)), {}) != text) std::abort();
     }
+    if (ReadKey(text, section, key) != "v") std::abort();  // a key just written must read back
   }
   return 0;
 }

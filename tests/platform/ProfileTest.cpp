@@ -519,11 +519,13 @@ TEST_F(Profile, OddLinesReadSafelyAndSurviveARewrite) {
 
 // A key set in a text (changed in place where every line ends in CR LF) gives
 // the bytes a write of the file gives; an added key only where it is missing.
+// A key whose name begins with the one written is another key.
 TEST_F(Profile, KeysSetInATextMatchTheFileWriteByteForByte) {
   const struct {
     std::string text;
     const char* section;
     const char* key;
+    const char* expected = nullptr;  // the text after the write, where it is pinned
   } cases[] = {
       {"[A]\r\nx=1\r\n\r\n \t\r\n[B]\r\ny=2\r\n", "A", "z"},     // before the blank lines after the body
       {"[A]\r\n  X = 1 \r\nx=2\r\n[B]\r\n", "a", "x"},           // the first, in its stored spelling
@@ -534,16 +536,21 @@ TEST_F(Profile, KeysSetInATextMatchTheFileWriteByteForByte) {
       {"[A]\r\nk=1\r\n[B]\ny=2\n", "A", "k"},  // a line end to rewrite after the key
       {"[A]\r\nk=1\r\n[B]\r\ny=2\rz=3\r\n", "A", "m"},
       {"[A]\r\nk=1", "A", "m"},
+      {"[A]\r\nxy=1\r\n", "A", "x", "[A]\r\nxy=1\r\nx=new\r\n"},
+      {"[A]\r\nXY=1\r\nx = 2\r\n", "a", "x", "[A]\r\nXY=1\r\nx=new\r\n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text);
     writeRaw(ini, c.text);
+    const bool there = get(c.section, c.key, "\n") != "\n";  // no value holds a line end
     ASSERT_TRUE(WritePrivateProfileString(c.section, c.key, "new", ini.c_str()));
+    if (c.expected != nullptr) {
+      EXPECT_EQ(readRaw(ini), c.expected);
+    }
     std::string set = c.text;
     ASSERT_EQ(platform::SetProfileKey(set, c.section, c.key, "new"), 0u);
     EXPECT_EQ(set, readRaw(ini));
     std::string added = c.text;
-    const bool there = platform::FindProfileKey(c.text, c.section, c.key);
     EXPECT_EQ(platform::AddProfileKey(added, c.section, c.key, "new"), there ? ERROR_ALREADY_EXISTS : 0u);
     EXPECT_EQ(added, there ? c.text : set);
   }

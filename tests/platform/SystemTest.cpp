@@ -188,6 +188,34 @@ TEST(Identity, ComputerNameFollowsTheWindowsBufferContract) {
   EXPECT_EQ(size, name.size() + 1);
 }
 
+// A long host name is cut at 15 bytes, or before, so that no UTF-8 character is cut in two.
+TEST(Identity, ComputerNameIsCutOnACharacterBoundary) {
+  const std::string station = "\xE5\xB7\xA5\xE4\xBD\x9C\xE7\xAB\x99";  // three 3-byte characters
+  const struct {
+    std::string host, name;
+  } rows[] = {
+      {"line-07.factory.example", "line-07"},
+      {"station-0123456789", "station-0123456"},
+      {station + station, station + "\xE5\xB7\xA5\xE4\xBD\x9C"},                      // 15 bytes whole
+      {"ab" + station + station, "ab" + station + "\xE5\xB7\xA5"},                        // 14: the next ends at 17
+      {"PC-0001-\xF0\x9F\x94\xA7\xF0\x9F\x94\xA7", "PC-0001-\xF0\x9F\x94\xA7"},  // 4-byte ones
+      {"\xB2\xE2\xCA\xD4\xB2\xE2\xCA\xD4\xB2\xE2\xCA\xD4\xB2\xE2\xCA\xD4",
+       "\xB2\xE2\xCA\xD4\xB2\xE2\xCA\xD4\xB2\xE2\xCA\xD4\xB2\xE2\xCA"},  // not UTF-8: bytes
+  };
+  struct RealHostName {
+    ~RealHostName() { platform::SetHostNameSource(nullptr); }
+  } realHostName;
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.host);
+    platform::SetHostNameSource([host = r.host] { return host; });
+    EXPECT_EQ(platform::ComputerName(), r.name);
+    char buf[16];
+    DWORD size = sizeof buf;
+    ASSERT_TRUE(GetComputerName(buf, &size));
+    EXPECT_EQ(std::string(buf, size), r.name);
+  }
+}
+
 TEST(Identity, LanguageIdComesFromTheLocale) {
   EXPECT_EQ(platform::LangIdForLocale("zh_CN.UTF-8"), 2052);
   EXPECT_EQ(platform::LangIdForLocale("zh_TW.Big5"), 1028);
