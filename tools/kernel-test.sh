@@ -22,7 +22,8 @@
 # the RECOVERED ERROR sense libata answers it with), 2 MiB transfers
 # cut to the kernel's limit, and the USB disk's limit raised to 2 MiB; then a
 # USB disk reporting a removable medium added on xHCI port 4, where the
-# kernel's SCSI trace of a held job's commands must hold only those). Then
+# kernel's SCSI trace of a held job's commands must hold only those, and
+# erase-all's volume steps on its mounted partition). Then
 # tests/platform/linux/kernel/mapping_check.cpp runs the port mapping on the
 # guest's listing: hub 1 emptied and the stick in a root port, then the stick
 # out and every hub port (the station's 16 bays) given a disk, then both hubs

@@ -17,6 +17,7 @@
 //   kernel_check <sata serial> <sata model> <sata image bytes> <usb image bytes> <mount point> <spare usb bytes>
 //                <mount point of AHCI port 2's partition>
 #include <fcntl.h>
+#include <linux/fs.h>
 #include <scsi/sg.h>
 #include <signal.h>
 #include <sys/file.h>
@@ -1118,6 +1119,45 @@ RemovableSequence removableSequence(const std::string& address, const std::set<s
   return s;
 }
 
+// Erase-all's volume steps on a disk whose partition is mounted, as a held job
+// runs them: the layout deletion unmounts the partition, which takes its letter
+// away; the lock after it and the dismount at the end still succeed, so a
+// passing drive's report says neither "Not Locked" nor "UN Lock Drive Fail".
+void checkEraseAllVolume(const std::string& name, const std::string& path) {
+  const std::string node = "/dev/" + name, partition = node + "1", mountPoint = "/mnt/kxr";
+  Aligned mbr(512);
+  std::memset(mbr.p, 0, mbr.n);
+  const unsigned char entry[16] = {0, 0, 0, 0, 0x83, 0, 0, 0, 0x00, 0x08, 0, 0, 0x00, 0x00, 0x01, 0};  // 1 MiB on, 32 MiB
+  std::memcpy(mbr.p + 446, entry, sizeof entry);
+  mbr.p[510] = 0x55;
+  mbr.p[511] = 0xAA;
+  bool ready = diskIo(node, true, 0, mbr);
+  const int fd = open(node.c_str(), O_RDONLY);
+  ready = ready && fd >= 0 && ioctl(fd, BLKRRPART) == 0;
+  if (fd >= 0) close(fd);
+  for (int tries = 0; tries < 100 && ready && !exists(partition); ++tries) usleep(100 * 1000);
+  mkdir(mountPoint.c_str(), 0755);
+  ready = ready && run("mke2fs -q " + partition + " >/dev/null 2>&1") &&
+          ::mount(partition.c_str(), mountPoint.c_str(), "ext4", 0, nullptr) == 0;
+  check(ready, "a partition on the removable disk, mounted at " + mountPoint);
+  if (!ready) return;
+  auto hold = platform::HoldDevice(path);
+  kx::WithRootDevice([&](kx::RootDeviceRecord& r) {
+    r = kx::RootDeviceRecord{};
+    r.SetCount(1);
+    r.SetEntry(0, "removable", path);
+  });
+  CPortVolume volume(1);
+  const bool deleted = volume.DeletePortDriveLayout();
+  check(deleted && !mounted(mountPoint) && !exists("/sys/class/block/" + name + "1"),
+        "erase-all's layout deletion unmounts the partition and the kernel drops it");
+  const int locked = volume.LockPortVolume();
+  check(locked == 1, "the lock after it succeeds (" + std::to_string(locked) + "): no 'Drive Letter are Not Locked.'");
+  const int unlocked = volume.DismountPortVolume();
+  check(unlocked == 1, "the dismount and unlock at the end succeed (" + std::to_string(unlocked) +
+                           "): no 'UN Lock Drive Fail'");
+}
+
 // A USB disk that reports a removable medium, added through QEMU's monitor:
 // each open of its node makes the kernel send it TEST UNIT READY. A job's
 // commands sent while the disk is held have nothing of the kernel's among them.
@@ -1165,6 +1205,7 @@ void checkRemovableJob() {
         "held, the job's " + std::to_string(s.own) + " commands have no other command among them (" +
             std::to_string(s.foreign) + ")" + s.foreignText);
   writeFile(ataTrace::kTracing + "events/scsi/scsi_dispatch_cmd_start/enable", "0");
+  checkEraseAllVolume(name, path);
 
   monitor("device_del removable");
   for (int tries = 0; tries < 400 && exists("/sys/block/" + name); ++tries) usleep(100 * 1000);
