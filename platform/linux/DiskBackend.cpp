@@ -468,13 +468,20 @@ std::unique_ptr<IDeviceHold> LinuxDiskBackend::Hold(const std::string& path) {
   if (!id.empty() && linuxdisk::SeqOfDisk(sys_, t.disk) == seq) {
     descriptor->held = true;
     std::lock_guard lock(heldMutex_);
-    for (auto it = held_.begin(); it != held_.end();) it = it->second.expired() ? held_.erase(it) : std::next(it);
     held_[id] = descriptor;
   }
   return std::make_unique<DiskHold>(std::move(descriptor));
 }
 
 std::shared_ptr<Descriptor> LinuxDiskBackend::heldDescriptor(const std::string& disk, std::uint64_t seq) {
+  {
+    std::lock_guard lock(heldMutex_);
+    for (auto it = held_.begin(); it != held_.end();) {
+      const auto descriptor = it->second.lock();
+      it = descriptor && descriptor->held ? std::next(it) : held_.erase(it);
+    }
+    if (held_.empty()) return nullptr;  // no sysfs reads while nothing is held
+  }
   const std::string id = identityOf(sys_, disk);
   if (id.empty() || (seq != 0 && linuxdisk::SeqOfDisk(sys_, disk) != seq)) return nullptr;
   std::lock_guard lock(heldMutex_);
