@@ -1053,17 +1053,22 @@ std::vector<Entry> read() {
 
 }  // namespace scsiTrace
 
-// A job-like sequence through the command layer on the disk at `path`: INQUIRY,
-// READ CAPACITY and READ(10) at an LBA of its own, each with a look at the
-// disk's size and number between them, as a port's job asks for them. Returns
-// the CDBs sent, as the trace prints them.
-std::set<std::string> removableJob(const std::string& path, int rounds) {
+// The command layer's drive 1 is the listed disk at `path`.
+void listAsDrive1(const std::string& path) {
   g_KX_U2A = 1;
   kx::WithRootDevice([&](kx::RootDeviceRecord& r) {
     r = kx::RootDeviceRecord{};
     r.SetCount(1);
     r.SetEntry(0, "removable", path);
   });
+}
+
+// A job-like sequence through the command layer on the disk at `path`: INQUIRY,
+// READ CAPACITY and READ(10) at an LBA of its own, each followed by a look at
+// the disk's size, as a port's job asks for it. Returns the CDBs sent, as the
+// trace prints them.
+std::set<std::string> removableJob(const std::string& path, int rounds) {
+  listAsDrive1(path);
   CDriveCommand cmd(1);
   std::set<std::string> sent;
   unsigned char data[512];
@@ -1142,11 +1147,7 @@ void checkEraseAllVolume(const std::string& name, const std::string& path) {
   check(ready, "a partition on the removable disk, mounted at " + mountPoint);
   if (!ready) return;
   auto hold = platform::HoldDevice(path);
-  kx::WithRootDevice([&](kx::RootDeviceRecord& r) {
-    r = kx::RootDeviceRecord{};
-    r.SetCount(1);
-    r.SetEntry(0, "removable", path);
-  });
+  listAsDrive1(path);
   CPortVolume volume(1);
   const bool deleted = volume.DeletePortDriveLayout();
   check(deleted && !mounted(mountPoint) && !exists("/sys/class/block/" + name + "1"),
