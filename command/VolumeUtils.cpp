@@ -104,6 +104,7 @@ CPortVolume::~CPortVolume() { CloseVolumeHandle(); }
 void CPortVolume::CloseVolumeHandle() {
   if (m_VolumeHandle != nullptr) win::CloseHandle(m_VolumeHandle);
   m_VolumeHandle = nullptr;
+  m_LayoutHandle = false;
 }
 
 bool CPortVolume::OpenPortVolume() {
@@ -121,7 +122,9 @@ bool CPortVolume::OpenPortVolume() {
 
 int CPortVolume::LockPortVolume() {
   m_BusyMountPoint.clear();
-  if (!OpenPortVolume()) return 0;
+  // The layout deletion's handle is locked where it is: deleting the layout
+  // unmounts the volume, and its letter goes with the partition.
+  if (!m_LayoutHandle && !OpenPortVolume()) return 0;
   if (control(m_VolumeHandle, win::FSCTL_LOCK_VOLUME)) return 1;
   m_BusyMountPoint = platform::LastBusyMountPoint();
   CloseVolumeHandle();
@@ -139,7 +142,10 @@ int CPortVolume::DismountPortVolume() {
 bool CPortVolume::DeletePortDriveLayout() {
   m_BusyMountPoint.clear();
   if (!OpenPortVolume()) return false;
-  if (control(m_VolumeHandle, win::IOCTL_DISK_DELETE_DRIVE_LAYOUT)) return true;
+  if (control(m_VolumeHandle, win::IOCTL_DISK_DELETE_DRIVE_LAYOUT)) {
+    m_LayoutHandle = true;
+    return true;
+  }
   m_BusyMountPoint = platform::LastBusyMountPoint();
   CloseVolumeHandle();
   return false;

@@ -26,7 +26,8 @@ int GetPortDiskGeometryEx(int driveNo, win::DISK_GEOMETRY_EX* geometry);
 // The volume handle a port device keeps between locking its volume (or deleting
 // the drive's layout) and dismounting it. Never more than one handle is held: a
 // refused request closes its handle, a new lock or layout call closes the
-// previous one, and the destructor closes whatever is still open.
+// previous one (but a lock after a layout deletion takes the deletion's handle),
+// and the destructor closes whatever is still open.
 class CPortVolume {
  public:
   explicit CPortVolume(int driveNo) : m_DriveNo(driveNo) {}
@@ -54,4 +55,5 @@ class CPortVolume {
 
  private:
   bool OpenPortVolume();
+  bool m_LayoutHandle = false;  // the handle held is a layout deletion's
 };

@@ -164,7 +164,8 @@ win::DWORD SiteBackend::LogicalDrives() const {
   win::DWORD mask = 0;
   for (char c = 'D'; c <= 'Z'; ++c) {
     const VolumeSpec v = site->Volume(c);
-    if (v.letter == 0) continue;
+    // A deleted layout took the volume's partition, and its letter, away.
+    if (v.letter == 0 || v.layoutDeleted) continue;
     if (v.slot != 0) {
       const auto drive = site->GetDrive(v.slot);
       if (!drive || drive->Removed()) continue;

@@ -198,7 +198,7 @@ struct VolumeSpec {
   // Live state, for assertions.
   bool locked = false;
   bool mounted = true;
-  bool layoutDeleted = false;
+  bool layoutDeleted = false;  // the letter is no longer listed; open handles still answer
 };
 
 // One listing-entry (node name, device path) as the listing library writes it.

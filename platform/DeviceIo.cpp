@@ -214,6 +214,7 @@ BOOL DeviceIoControl(HANDLE h, DWORD code, void* in, DWORD inSize, void* out, DW
                      void*) {
   DWORD got = 0;
   if (returned) *returned = 0;
+  // Back ends name a mount point only along with ERROR_BUSY.
   platform::SetBusyMountPoint({});
   auto dev = platform::lookup(h);
   if (!dev) {
@@ -226,7 +227,6 @@ BOOL DeviceIoControl(HANDLE h, DWORD code, void* in, DWORD inSize, void* out, DW
   } catch (...) {
     err = ERROR_NOACCESS;
   }
-  if (err != ERROR_BUSY) platform::SetBusyMountPoint({});
   if (returned) *returned = got;
   SetLastError(err);
   return err == 0 ? TRUE : FALSE;

@@ -214,8 +214,8 @@ int HighestPhysicalDrive();
 
 // The mount point of a file system that would not unmount (files are open on
 // it) and so made the calling thread's last DeviceIoControl fail with
-// ERROR_BUSY; empty after any other outcome. Back ends name it while they carry
-// out the request.
+// ERROR_BUSY; empty after any other outcome. A back end names it while it carries
+// out the request, and only when it fails that request with ERROR_BUSY.
 std::string LastBusyMountPoint();
 void SetBusyMountPoint(const std::string& mountPoint);
 

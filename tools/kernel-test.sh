@@ -20,7 +20,10 @@
 # the registers of failed commands and the sense they come in, SMART RETURN
 # STATUS's registers through ATA pass-through and through SAT with CK_COND (and
 # the RECOVERED ERROR sense libata answers it with), 2 MiB transfers
-# cut to the kernel's limit, and the USB disk's limit raised to 2 MiB). Then
+# cut to the kernel's limit, and the USB disk's limit raised to 2 MiB; then a
+# USB disk reporting a removable medium added on xHCI port 4, where the
+# kernel's SCSI trace of a held job's commands must hold only those, and
+# erase-all's volume steps on its mounted partition). Then
 # tests/platform/linux/kernel/mapping_check.cpp runs the port mapping on the
 # guest's listing: hub 1 emptied and the stick in a root port, then the stick
 # out and every hub port (the station's 16 bays) given a disk, then both hubs
@@ -67,6 +70,7 @@ HUB2_BYTES=$((40 * 1024 * 1024))
 STICK_BYTES=$((52 * 1024 * 1024))
 SPARE_BYTES=$((48 * 1024 * 1024))
 OTHER_BYTES=$((64 * 1024 * 1024))
+REMOVABLE_BYTES=$((56 * 1024 * 1024))
 # The mapping check's disk for bay k (hub 1's ports are bays 1-8, hub 2's 9-16): BAY_MIB + k MiB.
 BAY_MIB=8
 MOUNT_POINT=/mnt/kx
@@ -156,6 +160,7 @@ truncate -s $HUB2_BYTES "$WORK/usb21.img"
 truncate -s $((HUB2_BYTES + 4 * 1024 * 1024)) "$WORK/usb23.img"
 truncate -s $SPARE_BYTES "$WORK/spare.img"
 truncate -s $STICK_BYTES "$WORK/stick.img"
+truncate -s $REMOVABLE_BYTES "$WORK/removable.img"
 for img in sata2 sata4; do truncate -s $OTHER_BYTES "$WORK/$img.img"; done
 python3 - "$WORK/sata.img" "$WORK/sata2.img" <<'PY'
 import struct, sys
@@ -217,6 +222,7 @@ timeout 240 qemu-system-x86_64 "${ACCEL[@]}" -m 768 -smp 2 -nographic -no-reboot
   -device qemu-xhci,id=xhci,p2=9,p3=9 -device usb-hub,bus=xhci.0,port=1 -device usb-hub,bus=xhci.0,port=2 \
   -blockdev "$(usbDisk usb1)" -blockdev "$(usbDisk usb3)" -blockdev "$(usbDisk spare)" \
   -blockdev "$(usbDisk usb21)" -blockdev "$(usbDisk usb23)" -blockdev "$(usbDisk stick)" \
+  -blockdev "$(usbDisk removable)" \
   -device usb-storage,bus=xhci.0,port=1.1,drive=usb1,id=usbdisk1,serial=KXUSB0001 \
   -device usb-storage,bus=xhci.0,port=1.3,drive=usb3,id=usbdisk3,serial=KXUSB0003 \
   -device usb-storage,bus=xhci.0,port=2.1,drive=usb21,id=usbdisk21,serial=KXUSB0021 \

@@ -23,8 +23,22 @@
 #endif
 
 namespace platform {
+
+namespace linuxdisk {
+struct Descriptor {
+  Descriptor(ISysCalls& sys, int fd) : sys(sys), fd(fd) {}
+  ~Descriptor() { sys.Close(fd); }
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  ISysCalls& sys;
+  const int fd;
+  std::atomic<bool> held{false};  // a job's hold keeps it; opens of its disk may take it
+};
+}  // namespace linuxdisk
+
 namespace {
 
+using linuxdisk::Descriptor;
 using linuxdisk::DiskIndexFromName;
 using linuxdisk::SplitSdName;
 
@@ -114,12 +128,11 @@ void refuse(const char* control, const std::string& disk, const std::string& why
 
 class LinuxDiskHandle final : public IDeviceHandle {
  public:
-  LinuxDiskHandle(ISysCalls& sys, int fd, Target target, std::uint32_t limit)
-      : sys_(sys), fd_(fd), t_(std::move(target)), limit_(limit) {}
+  LinuxDiskHandle(ISysCalls& sys, std::shared_ptr<Descriptor> descriptor, Target target, std::uint32_t limit)
+      : sys_(sys), descriptor_(std::move(descriptor)), fd_(descriptor_->fd), t_(std::move(target)), limit_(limit) {}
   ~LinuxDiskHandle() override {
     std::lock_guard lock(mutex_);
     if (claimFd_ >= 0) sys_.Close(claimFd_);
-    sys_.Close(fd_);
   }
 
   win::DWORD IoControl(win::DWORD code, void* in, win::DWORD inSize, void* out, win::DWORD outSize,
@@ -152,7 +165,7 @@ class LinuxDiskHandle final : public IDeviceHandle {
       case win::FSCTL_UNLOCK_VOLUME:
         return unlock();
       case win::FSCTL_DISMOUNT_VOLUME:
-        return t_.volume ? dismount() : 0;
+        return t_.volume ? takeOffline("dismount") : 0;
       case win::IOCTL_STORAGE_GET_DEVICE_NUMBER:
         return deviceNumber(out, outSize, returned);
       case win::IOCTL_DISK_GET_DRIVE_GEOMETRY_EX:
@@ -216,15 +229,8 @@ class LinuxDiskHandle final : public IDeviceHandle {
     return 0;
   }
 
-  win::DWORD dismount() {
-    if (t_.disk.empty()) return win::ERROR_INVALID_FUNCTION;
-    linuxdisk::DiskUse use;
-    if (const win::DWORD err = guardSystem("dismount", use)) return err;
-    return unmountAll("dismount", use.mountPoints);
-  }
-
-  // A volume's lock and layout deletion take its disk off line first, as the
-  // lock and dismount do on Windows: nothing is written under a mount.
+  // A volume's dismount, and its lock and layout deletion first, as the lock
+  // and dismount do on Windows: nothing is written under a mount.
   win::DWORD takeOffline(const char* control) {
     linuxdisk::DiskUse use;
     if (const win::DWORD err = guardSystem(control, use)) return err;
@@ -342,6 +348,7 @@ class LinuxDiskHandle final : public IDeviceHandle {
   }
 
   ISysCalls& sys_;
+  const std::shared_ptr<Descriptor> descriptor_;  // its own, or a hold's
   const int fd_;
   const Target t_;
   const std::uint32_t limit_;  // most data per SG_IO request, 0 when not known
@@ -410,13 +417,25 @@ win::DWORD resolve(ISysCalls& sys, linuxdisk::VolumeLetters& letters, const std:
 // O_EXCL claim) are no part of it.
 class DiskHold final : public IDeviceHold {
  public:
-  DiskHold(ISysCalls& sys, int fd) : sys_(sys), fd_(fd) {}
-  ~DiskHold() override { sys_.Close(fd_); }
+  explicit DiskHold(std::shared_ptr<Descriptor> descriptor) : descriptor_(std::move(descriptor)) {}
+  // A handle may keep the descriptor open a while longer: the lock goes now.
+  ~DiskHold() override {
+    descriptor_->held = false;
+    descriptor_->sys.Flock(descriptor_->fd, LOCK_UN);
+  }
 
  private:
-  ISysCalls& sys_;
-  const int fd_;
+  const std::shared_ptr<Descriptor> descriptor_;
 };
+
+// A disk's identity, "major:minor seq" from sysfs; empty when its number is not known.
+std::string identityOf(ISysCalls& sys, const std::string& disk) {
+  std::string dev;
+  if (!sys.ReadText("/sys/block/" + disk + "/dev", dev)) return {};
+  while (!dev.empty() && std::isspace(static_cast<unsigned char>(dev.back()))) dev.pop_back();
+  if (dev.empty()) return {};
+  return dev + " " + std::to_string(linuxdisk::SeqOfDisk(sys, disk));
+}
 
 }  // namespace
 
@@ -427,18 +446,49 @@ std::unique_ptr<IDeviceHold> LinuxDiskBackend::Hold(const std::string& path) {
   if (resolve(sys_, letters_, path, t) != 0 || t.disk.empty()) return nullptr;
   const int fd = openDisk(sys_, "/dev/" + t.disk, t.seq, O_RDONLY | O_NONBLOCK);
   if (fd < 0) return nullptr;
+  auto descriptor = std::make_shared<Descriptor>(sys_, fd);
   // A probe under way holds the disk shared for a moment; a program that keeps
   // it longer keeps the job from the disk.
   for (int tries = 1;; ++tries) {
     const int rc = sys_.Flock(fd, LOCK_EX | LOCK_NB);
-    if (rc == 0) return std::make_unique<DiskHold>(sys_, fd);
-    if (rc != -EWOULDBLOCK || tries == kHoldTries) break;
+    if (rc == 0) break;
+    if (rc != -EWOULDBLOCK || tries == kHoldTries) {
+      refuse("hold", t.disk, "another program keeps it locked");
+      win::SetLastError(win::ERROR_SHARING_VIOLATION);
+      return nullptr;
+    }
     Clock().SleepMs(kHoldRetryMs);
   }
-  sys_.Close(fd);
-  refuse("hold", t.disk, "another program keeps it locked");
-  win::SetLastError(win::ERROR_SHARING_VIOLATION);
-  return nullptr;
+  // The open keeps the disk's name and number from passing to another disk, so
+  // what sysfs says of the name now is the opened disk, when the sequence
+  // numbers agree.
+  std::uint64_t seq = 0;
+  if (sys_.Ioctl(fd, BLKGETDISKSEQ, &seq) < 0) seq = 0;
+  const std::string id = identityOf(sys_, t.disk);
+  if (!id.empty() && linuxdisk::SeqOfDisk(sys_, t.disk) == seq) {
+    descriptor->held = true;
+    std::lock_guard lock(heldMutex_);
+    held_[id] = descriptor;
+  }
+  return std::make_unique<DiskHold>(std::move(descriptor));
+}
+
+std::shared_ptr<Descriptor> LinuxDiskBackend::heldDescriptor(const std::string& disk, std::uint64_t seq) {
+  {
+    std::lock_guard lock(heldMutex_);
+    for (auto it = held_.begin(); it != held_.end();) {
+      const auto descriptor = it->second.lock();
+      it = descriptor && descriptor->held ? std::next(it) : held_.erase(it);
+    }
+    if (held_.empty()) return nullptr;  // no sysfs reads while nothing is held
+  }
+  const std::string id = identityOf(sys_, disk);
+  if (id.empty() || (seq != 0 && linuxdisk::SeqOfDisk(sys_, disk) != seq)) return nullptr;
+  std::lock_guard lock(heldMutex_);
+  const auto it = held_.find(id);
+  if (it == held_.end()) return nullptr;
+  auto descriptor = it->second.lock();
+  return descriptor && descriptor->held ? descriptor : nullptr;
 }
 
 win::DWORD LinuxDiskBackend::Open(const std::string& path, win::DWORD access, win::DWORD,
@@ -452,8 +502,14 @@ win::DWORD LinuxDiskBackend::Open(const std::string& path, win::DWORD access, wi
   // CAP_SYS_RAWIO the kernel lets any command through a read-only descriptor,
   // so write access is asked for only when the kernel's command filter needs it.
   const int mode = (access & win::GENERIC_WRITE) && !rawIo_ ? O_RDWR : O_RDONLY;
-  const int fd = openDisk(sys_, t.node, t.seq, mode | O_NONBLOCK);
-  if (fd < 0) return DeviceErrorFromErrno(-fd);
+  std::shared_ptr<Descriptor> descriptor;
+  if (mode == O_RDONLY && t.nodeIsDisk) descriptor = heldDescriptor(t.disk, t.seq);
+  if (!descriptor) {
+    const int fd = openDisk(sys_, t.node, t.seq, mode | O_NONBLOCK);
+    if (fd < 0) return DeviceErrorFromErrno(-fd);
+    descriptor = std::make_shared<Descriptor>(sys_, fd);
+  }
+  const int fd = descriptor->fd;
   // The handle keeps to the disk it opened: its controls open the disk again by
   // name, and a descriptor on an sg node or a partition does not keep the kernel
   // from giving that name to the next disk once this one is gone.
@@ -468,7 +524,7 @@ win::DWORD LinuxDiskBackend::Open(const std::string& path, win::DWORD access, wi
     linuxdisk::RaiseUsbTransferLimit(sys_, t.disk);
     limit = linuxdisk::TransferLimit(sys_, t.disk);
   }
-  handle = std::make_shared<LinuxDiskHandle>(sys_, fd, std::move(t), limit);
+  handle = std::make_shared<LinuxDiskHandle>(sys_, std::move(descriptor), std::move(t), limit);
   return 0;
 }
 

@@ -46,8 +46,17 @@
 // take no lock, so its commands, claim and writes go on as before. A lock that
 // another program keeps beyond five seconds refuses the hold
 // (ERROR_SHARING_VIOLATION): the job must not run beside that program.
+// While the hold lasts, every read-only open of that disk instance's whole-disk
+// node (by number, listing path or volume letter) takes the hold's descriptor
+// instead of opening the node again: on a disk that reports removable media each
+// open makes the kernel check the medium (TEST UNIT READY), which would land in
+// the middle of the job's command sequence. The disk is told by its device
+// number and sequence number, never by its name. The exclusive claim (lock,
+// delete layout) still opens a descriptor of its own.
 #pragma once
+#include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "platform/DeviceIo.h"
@@ -55,6 +64,11 @@
 #include "platform/linux/SysCalls.h"
 
 namespace platform {
+
+namespace linuxdisk {
+// An open descriptor of a disk node, closed when its last user lets it go.
+struct Descriptor;
+}  // namespace linuxdisk
 
 class LinuxDiskBackend final : public IDeviceBackend {
  public:
@@ -70,9 +84,15 @@ class LinuxDiskBackend final : public IDeviceBackend {
   std::unique_ptr<IDeviceHold> Hold(const std::string& path) override;
 
  private:
+  // The hold's descriptor of the disk now named `disk`, when that disk is held.
+  std::shared_ptr<linuxdisk::Descriptor> heldDescriptor(const std::string& disk, std::uint64_t seq);
+
   ISysCalls& sys_;
   const bool rawIo_;
   mutable linuxdisk::VolumeLetters letters_;
+  std::mutex heldMutex_;
+  // Held disks by identity ("major:minor seq").
+  std::map<std::string, std::weak_ptr<linuxdisk::Descriptor>> held_;
 };
 
 // Registers the real-disk back end (once; later calls do nothing) and runs the

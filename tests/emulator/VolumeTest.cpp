@@ -59,7 +59,9 @@ TEST_F(VolumeTest, LockDismountUnlockAndDeleteLayout) {
   EXPECT_EQ(Control(vol, win::FSCTL_LOCK_VOLUME), 0u);
   win::HANDLE other = OpenVolume('E');
   EXPECT_EQ(Control(other, win::FSCTL_LOCK_VOLUME), kDenied);  // held by the first handle
+  EXPECT_NE(win::GetLogicalDrives() & (1u << ('E' - 'A')), 0u);
   EXPECT_EQ(Control(vol, win::IOCTL_DISK_DELETE_DRIVE_LAYOUT), 0u);
+  EXPECT_EQ(win::GetLogicalDrives() & (1u << ('E' - 'A')), 0u);  // the partition went, and its letter
   EXPECT_EQ(Control(vol, win::FSCTL_DISMOUNT_VOLUME), 0u);
   EXPECT_EQ(Control(vol, win::FSCTL_UNLOCK_VOLUME), 0u);
   const VolumeSpec s = site_->Volume('E');

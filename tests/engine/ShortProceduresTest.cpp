@@ -79,6 +79,13 @@ TEST_F(ShortProcedures, EraseAll) {
     EXPECT_EQ(Has(PortReport(), "   Set CE Map="), map[1] == 'F');
     EXPECT_TRUE(Has(PortReport(), "   Boot mode \r\n"));
   }
+  // The layout deletion takes the volume's letter away; the lock, and the unlock
+  // at the end, go on the deletion's handle.
+  Station(Mode::TesterDirect, C::RomMp, "EraseAll", false, 'E');
+  Run(1, "0_00");
+  kxtest::ExpectParts(PortReport(), {"   Delete Disk. \r\n", "   Drive Letter are Locked. \r\n"});
+  EXPECT_FALSE(Has(PortReport(), "Not Locked") || Has(PortReport(), "UN Lock Drive Fail")) << PortReport();
+  EXPECT_FALSE(station_->Site().Volume('E').locked);
   Station(Mode::TesterDirect, C::RomMp, "EraseAll", false, 'E');  // a volume left locked still passes
   station_->Site().SetVolumeFaults('E', {.unlock = -1});
   Run(1, "0_00");

@@ -330,6 +330,47 @@ TEST_F(Backend, AJobHoldsItsWholeDiskWithAnExclusiveFlock) {
   EXPECT_FALSE(backend->Hold("\\\\.\\PhysicalDrive10"));
 }
 
+// Held, the job's opens of its disk take the hold's descriptor, by whatever
+// path they name the disk, so the kernel's open-time medium check stays out of
+// the job; a disk that has since taken the name, and the end of the hold, bring
+// their own opens back.
+TEST_F(Backend, AHeldDisksOpensTakeTheHoldsDescriptor) {
+  sys.files["/proc/self/status"] = "CapEff:\t0000000000020000\n";
+  backend = std::make_unique<LinuxDiskBackend>(sys);
+  sys.dirs["/sys/block"] = {"sdb"};
+  sys.files["/sys/block/sdb/dev"] = "8:16\n";
+  sys.files["/sys/block/sdb/diskseq"] = "41\n";
+  sys.diskSeqs["/dev/sdb"] = 41;
+  auto hold = backend->Hold("/dev/disk/by-diskseq/41");
+  ASSERT_TRUE(hold);
+  const int held = sys.flocks.begin()->first;
+  const std::size_t opens = sys.opens.size();
+  std::vector<std::shared_ptr<IDeviceHandle>> handles;
+  for (const char* path : {"/dev/disk/by-diskseq/41", "\\\\.\\PhysicalDrive2", "\\\\.\\E:"}) {
+    SCOPED_TRACE(path);
+    handles.push_back(Open(path));
+    ASSERT_TRUE(handles.back());
+    auto b = kxtest::Scsi(kxtest::Cdb({0x12}), win::SCSI_IOCTL_DATA_IN, nullptr, 0);
+    win::DWORD got = 0;
+    ASSERT_EQ(0u, handles.back()->IoControl(win::IOCTL_SCSI_PASS_THROUGH_DIRECT, &b, sizeof b, &b, sizeof b, &got));
+  }
+  EXPECT_EQ(opens, sys.opens.size());
+  EXPECT_EQ(3u, sys.sgCalls.size());
+
+  sys.files["/sys/block/sdb/diskseq"] = "57\n";  // another disk named sdb
+  Open("\\\\.\\PhysicalDrive2");
+  EXPECT_EQ(opens + 1, sys.opens.size());
+  sys.files["/sys/block/sdb/diskseq"] = "41\n";
+
+  hold.reset();
+  EXPECT_EQ(LOCK_UN, sys.flocks[held]);  // the lock goes with the hold, the descriptor with its last handle
+  EXPECT_EQ(1u, sys.openFds.count(held));
+  handles.clear();
+  EXPECT_EQ(0u, sys.openFds.count(held));
+  Open("\\\\.\\PhysicalDrive2");
+  EXPECT_EQ(opens + 2, sys.opens.size());
+}
+
 TEST_F(Backend, DestructiveControlsRefuseDisksInUseAndSaySo) {
   sys.dirs["/sys/class/block/sdd/holders"] = {"dm-3"};
   struct Row {

@@ -8,13 +8,16 @@
 // asks the host script to give QEMU that command), the ports learnt from a full
 // listing keeping their disks as others come and go, handles held across a
 // pull reaching no other disk, a job's hold keeping udev's probes out of its
-// command sequence (udevd runs with Debian's storage rules), and a disk that
-// another process keeps locked refusing the hold with nothing sent to it.
+// command sequence (udevd runs with Debian's storage rules), a disk that
+// another process keeps locked refusing the hold with nothing sent to it, and
+// on a disk that reports a removable medium the kernel's own medium checks out
+// of a held job.
 // Prints one line per check and "KERNEL-CHECK PASS" or "KERNEL-CHECK FAIL".
 //
 //   kernel_check <sata serial> <sata model> <sata image bytes> <usb image bytes> <mount point> <spare usb bytes>
 //                <mount point of AHCI port 2's partition>
 #include <fcntl.h>
+#include <linux/fs.h>
 #include <scsi/sg.h>
 #include <signal.h>
 #include <sys/file.h>
@@ -25,11 +28,13 @@
 
 #include <unistd.h>
 
+#include <cctype>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <map>
@@ -1000,6 +1005,214 @@ void checkTwoHubs(Seen& seen) {
   }
 }
 
+// ---- a removable disk's job ----
+
+// The SCSI commands the kernel dispatches (its scsi_dispatch_cmd_start trace
+// event) to one device, with the check's marks between them.
+namespace scsiTrace {
+
+bool start() {
+  return writeFile(ataTrace::kTracing + "events/scsi/scsi_dispatch_cmd_start/enable", "1") &&
+         writeFile(ataTrace::kTracing + "trace", "");
+}
+
+struct Entry {
+  std::string address;  // "host:channel:id:lun"
+  std::string cdb;      // hex bytes as the event prints them
+  std::string mark;
+};
+
+std::string field(const std::string& line, const std::string& name) {
+  const auto at = line.find(name + "=");
+  if (at == std::string::npos) return {};
+  const auto from = at + name.size() + 1;
+  return line.substr(from, line.find_first_of(" )", from) - from);
+}
+
+std::vector<Entry> read() {
+  std::vector<Entry> entries;
+  std::ifstream f(ataTrace::kTracing + "trace");
+  std::string line;
+  while (std::getline(f, line)) {
+    Entry e;
+    const auto marked = line.find("tracing_mark_write: ");
+    const auto raw = line.find("raw=");
+    if (marked != std::string::npos) {
+      e.mark = line.substr(marked + 20);
+    } else if (line.find("scsi_dispatch_cmd_start:") != std::string::npos && raw != std::string::npos) {
+      e.address = field(line, "host_no") + ":" + field(line, "channel") + ":" + field(line, "id") + ":" +
+                  field(line, "lun");
+      e.cdb = line.substr(raw + 4, line.find(')', raw) - raw - 4);
+    } else {
+      continue;
+    }
+    entries.push_back(e);
+  }
+  return entries;
+}
+
+}  // namespace scsiTrace
+
+// The command layer's drive 1 is the listed disk at `path`.
+void listAsDrive1(const std::string& path) {
+  g_KX_U2A = 1;
+  kx::WithRootDevice([&](kx::RootDeviceRecord& r) {
+    r = kx::RootDeviceRecord{};
+    r.SetCount(1);
+    r.SetEntry(0, "removable", path);
+  });
+}
+
+// A job-like sequence through the command layer on the disk at `path`: INQUIRY,
+// READ CAPACITY and READ(10) at an LBA of its own, each followed by a look at
+// the disk's size, as a port's job asks for it. Returns the CDBs sent, as the
+// trace prints them.
+std::set<std::string> removableJob(const std::string& path, int rounds) {
+  listAsDrive1(path);
+  CDriveCommand cmd(1);
+  std::set<std::string> sent;
+  unsigned char data[512];
+  for (int i = 0; i < rounds; ++i) {
+    const std::uint8_t lba = static_cast<std::uint8_t>(0x40 + i);
+    const std::vector<std::vector<std::uint8_t>> cdbs = {
+        {0x12, 0, 0, 0, 0x61, 0}, {0x25, 0, 0, 0, 0, 0, 0, 0, 0, 0}, {0x28, 0, 0, 0, 0x01, lba, 0, 0, 1, 0}};
+    for (const auto& c : cdbs) {
+      std::uint8_t cdb[16] = {};
+      std::memcpy(cdb, c.data(), c.size());
+      const std::uint32_t length = c[0] == 0x12 ? 0x61 : c[0] == 0x25 ? 8 : 512;
+      if (cmd.SendCdb(1, cdb, true, data, length, 10) != 0) return {};
+      sent.insert(hex(cdb, sizeof cdb));  // the send path's CDBs are 16 bytes long
+      win::DISK_GEOMETRY_EX g;
+      GetPortDiskGeometryEx(1, &g);
+    }
+  }
+  return sent;
+}
+
+// What reached the device from the first of the job's commands to its last.
+struct RemovableSequence {
+  int own = 0, foreign = 0;
+  std::string foreignText;  // the first few foreign CDBs
+};
+
+RemovableSequence removableSequence(const std::string& address, const std::set<std::string>& sent) {
+  RemovableSequence s;
+  std::vector<std::string> between;  // foreign commands since the last own one
+  bool in = false;
+  for (const scsiTrace::Entry& e : scsiTrace::read()) {
+    if (!e.mark.empty()) {
+      if (e.mark == "kx-job-begin") in = true;
+      if (e.mark == "kx-job-end") in = false;
+      continue;
+    }
+    if (!in || e.address != address) continue;
+    // The event prints a CDB's bytes up to its length, upper or lower case.
+    std::string cdb = e.cdb;
+    for (char& c : cdb) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (sent.count(cdb)) {
+      if (s.own++ > 0) {
+        s.foreign += static_cast<int>(between.size());
+        for (const auto& f : between) {
+          if (s.foreignText.size() < 120) s.foreignText += " [" + f + "]";
+        }
+      }
+      between.clear();
+    } else {
+      between.push_back(cdb);
+    }
+  }
+  return s;
+}
+
+// Erase-all's volume steps on a disk whose partition is mounted, as a held job
+// runs them: the layout deletion unmounts the partition, which takes its letter
+// away; the lock after it and the dismount at the end still succeed, so a
+// passing drive's report says neither "Not Locked" nor "UN Lock Drive Fail".
+void checkEraseAllVolume(const std::string& name, const std::string& path) {
+  const std::string node = "/dev/" + name, partition = node + "1", mountPoint = "/mnt/kxr";
+  Aligned mbr(512);
+  std::memset(mbr.p, 0, mbr.n);
+  const unsigned char entry[16] = {0, 0, 0, 0, 0x83, 0, 0, 0, 0x00, 0x08, 0, 0, 0x00, 0x00, 0x01, 0};  // 1 MiB on, 32 MiB
+  std::memcpy(mbr.p + 446, entry, sizeof entry);
+  mbr.p[510] = 0x55;
+  mbr.p[511] = 0xAA;
+  bool ready = diskIo(node, true, 0, mbr);
+  const int fd = open(node.c_str(), O_RDONLY);
+  ready = ready && fd >= 0 && ioctl(fd, BLKRRPART) == 0;
+  if (fd >= 0) close(fd);
+  for (int tries = 0; tries < 100 && ready && !exists(partition); ++tries) usleep(100 * 1000);
+  mkdir(mountPoint.c_str(), 0755);
+  ready = ready && run("mke2fs -q " + partition + " >/dev/null 2>&1") &&
+          ::mount(partition.c_str(), mountPoint.c_str(), "ext4", 0, nullptr) == 0;
+  check(ready, "a partition on the removable disk, mounted at " + mountPoint);
+  if (!ready) return;
+  auto hold = platform::HoldDevice(path);
+  listAsDrive1(path);
+  CPortVolume volume(1);
+  const bool deleted = volume.DeletePortDriveLayout();
+  check(deleted && !mounted(mountPoint) && !exists("/sys/class/block/" + name + "1"),
+        "erase-all's layout deletion unmounts the partition and the kernel drops it");
+  const int locked = volume.LockPortVolume();
+  check(locked == 1, "the lock after it succeeds (" + std::to_string(locked) + "): no 'Drive Letter are Not Locked.'");
+  const int unlocked = volume.DismountPortVolume();
+  check(unlocked == 1, "the dismount and unlock at the end succeed (" + std::to_string(unlocked) +
+                           "): no 'UN Lock Drive Fail'");
+}
+
+// A USB disk that reports a removable medium, added through QEMU's monitor:
+// each open of its node makes the kernel send it TEST UNIT READY. A job's
+// commands sent while the disk is held have nothing of the kernel's among them.
+void checkRemovableJob() {
+  std::set<std::string> before;
+  for (const auto& entry : std::filesystem::directory_iterator("/sys/block")) before.insert(entry.path().filename());
+  monitor("device_add usb-storage,bus=xhci.0,port=4,drive=removable,id=removable,removable=on");
+  std::string name;
+  for (int tries = 0; tries < 400 && name.empty(); ++tries) {
+    if (tries) usleep(100 * 1000);
+    for (const auto& entry : std::filesystem::directory_iterator("/sys/block")) {
+      const std::string n = entry.path().filename();
+      if (!before.count(n) && n.rfind("sd", 0) == 0 && readSys(entry.path().string() + "/removable") == "1") name = n;
+    }
+  }
+  run("udevadm settle --timeout=30");
+  check(!name.empty(), "a USB disk added with a removable medium: " + name + ", removable 1");
+  if (name.empty()) return;
+  char target[256] = {};
+  const ssize_t n = readlink(("/sys/block/" + name + "/device").c_str(), target, sizeof target - 1);
+  std::string address = n > 0 ? std::string(target, static_cast<std::size_t>(n)) : std::string();
+  address = address.substr(address.rfind('/') + 1);
+  const std::string path = platform::linuxdisk::DiskPath(platform::RealSysCalls(), name);
+  check(scsiTrace::start(), "the kernel's SCSI trace runs for " + address);
+  constexpr int kRounds = 8;
+
+  // Unheld, as a baseline: the kernel's medium checks come with the opens.
+  ataTrace::mark("kx-job-begin");
+  std::set<std::string> sent = removableJob(path, kRounds);
+  ataTrace::mark("kx-job-end");
+  RemovableSequence s = removableSequence(address, sent);
+  check(!sent.empty() && s.foreign > 0,
+        "unheld, the kernel's commands come among the job's " + std::to_string(s.own) + ": " +
+            std::to_string(s.foreign) + " others," + s.foreignText);
+
+  writeFile(ataTrace::kTracing + "trace", "");
+  auto hold = platform::HoldDevice(path);
+  ataTrace::mark("kx-job-begin");
+  sent = removableJob(path, kRounds);
+  ataTrace::mark("kx-job-end");
+  const bool held = hold != nullptr;
+  hold.reset();
+  s = removableSequence(address, sent);
+  check(held && !sent.empty() && s.own == 3 * kRounds && s.foreign == 0,
+        "held, the job's " + std::to_string(s.own) + " commands have no other command among them (" +
+            std::to_string(s.foreign) + ")" + s.foreignText);
+  writeFile(ataTrace::kTracing + "events/scsi/scsi_dispatch_cmd_start/enable", "0");
+  checkEraseAllVolume(name, path);
+
+  monitor("device_del removable");
+  for (int tries = 0; tries < 400 && exists("/sys/block/" + name); ++tries) usleep(100 * 1000);
+  check(!exists("/sys/block/" + name), "the removable disk is taken away again");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -1060,6 +1273,7 @@ int main(int argc, char** argv) {
     platform::UnregisterDiskNotification(id);
     platform::StopDiskMonitor();
   }
+  checkRemovableJob();
 
   std::printf("KERNEL-CHECK %s (%d failed)\n", g_failed ? "FAIL" : "PASS", g_failed);
   return g_failed ? 1 : 0;
