@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <climits>
@@ -13,9 +14,12 @@
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
+#include <fstream>
 #include <list>
 #include <memory>
 #include <mutex>
+#include <sstream>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -38,9 +42,10 @@ constexpr std::chrono::milliseconds kTerminationPoll{20};
 // record (ProcessFolders::Wait).
 constexpr std::chrono::seconds kTerminationGrace{1};
 // After a termination request, how long a wait for a lock that a thread of
-// the process (a port) holds may go on: far above what a station's ports take
-// to write their last records one after another on a slow network disk, so
-// that it only ends a wait for a holder that does not let go.
+// the process (a port) or another process of the program (a station beside
+// it) holds may go on: far above what the stations' ports take to write their
+// last records one after another on a slow network disk, so that it only ends
+// a wait for a holder that does not let go.
 constexpr std::chrono::milliseconds kInsideHolderLimit = std::chrono::minutes(10);
 // What a wait answers, instead of an errno value, when it gave way after a
 // termination request: the folder held outside the process, or not known to be.
@@ -143,6 +148,41 @@ int blockingLock(int fd) {
   return 0;
 }
 
+// The first line of a /proc file, empty when it cannot be read.
+std::string firstLine(const std::string& file) {
+  std::ifstream in(file);
+  std::string line;
+  std::getline(in, line);
+  return line;
+}
+
+// The process holding the flock of the folder as the system lists it (a
+// waiter's line starts "->" and is passed over); 0 when none is listed: let
+// go meanwhile, or held from another machine on a network disk.
+pid_t flockHolder(const FolderId& id) {
+  const dev_t dev = static_cast<dev_t>(id.dev);
+  char where[64];
+  std::snprintf(where, sizeof where, "%02x:%02x:%llu", ::major(dev), ::minor(dev),
+                static_cast<unsigned long long>(id.ino));
+  std::ifstream in("/proc/locks");
+  for (std::string line; std::getline(in, line);) {
+    std::istringstream fields(line);
+    std::string number, kind, mode, access, pid, place;
+    fields >> number >> kind >> mode >> access >> pid >> place;
+    if (kind == "FLOCK" && place == where) return static_cast<pid_t>(std::strtol(pid.c_str(), nullptr, 10));
+  }
+  return 0;
+}
+
+// Whether `pid` is another process of this program (by its name, so that
+// another copy or version of the program counts too): a station that holds a
+// folder only while it writes a record, unlike a script's flock(1).
+bool isAnotherStation(pid_t pid) {
+  if (pid <= 0 || pid == ::getpid()) return false;
+  const std::string name = firstLine("/proc/" + std::to_string(pid) + "/comm");
+  return !name.empty() && name == firstLine("/proc/self/comm");
+}
+
 // What the process knows of each folder's lock across its threads, so that
 // after a termination request a lock refused by the system is known to be
 // held outside the process (a script's flock(1), another kxmp) only when it
@@ -187,10 +227,11 @@ class ProcessFolders {
   // outside the process (kKeptOutside): for a folder a wait found held
   // outside before, at once while it is held outside still, so that a script
   // keeping a folder holds up the exit once, not once a record; otherwise
-  // once it has gone on for its grace. A wait for a port of this process
-  // goes on until that port lets go, however long the ports queue for the
-  // folder, and gives way only after the inside holder's limit
-  // (kNotKeptOutside). A wait given up hands `fd` to the waiting thread, which
+  // once it has gone on for its grace. A wait for a port of this process, or
+  // for another station recording into the folder, goes on until that holder
+  // lets go, however long the ports queue for the folder, and gives way only
+  // after the inside holder's limit (kNotKeptOutside for a port, kKeptOutside
+  // for another station). A wait given up hands `fd` to the waiting thread, which
   // closes it once its flock returns (a lock got too late is let go at once),
   // and sets `fd` to -1.
   int Wait(int& fd, const FolderId& id) {
@@ -213,6 +254,7 @@ class ProcessFolders {
       const Look look = lookAt(lock, f, fd, nullptr);
       if (look == Look::Taken) return 0;
       if (look == Look::Outside) return kKeptOutside;
+      // A port or another station holds it now: waited for as below.
     }
     // A blocking flock another thread waits in for us: this thread can give up
     // on it, which a thread inside flock cannot.
@@ -246,13 +288,13 @@ class ProcessFolders {
       const Look look = lookAt(lock, f, fd, waiter.get());
       if (waiter->done) break;
       if (look == Look::Taken) continue;
-      if (look == Look::Inside &&
+      if ((look == Look::Inside || look == Look::Station) &&
           (!graceOver || now < *stoppedAt + std::chrono::milliseconds(g_insideHolderLimitMs.load())))
         continue;
       if (look == Look::Outside) f.keptOutside = true;
       waiter->abandoned = true;
       fd = -1;
-      return look == Look::Outside ? kKeptOutside : kNotKeptOutside;
+      return look == Look::Inside ? kNotKeptOutside : kKeptOutside;
     }
     return waiter->err;
   }
@@ -278,7 +320,8 @@ class ProcessFolders {
   enum class Look {
     Taken,    // `fd` holds the lock (noted as held unless its own waiter notes it)
     Inside,   // a thread of the process holds it, or the system did not say who
-    Outside,  // held outside the process
+    Station,  // another process of the program holds it, to write a record
+    Outside,  // held outside the process by anything else (a script's flock)
   };
 
   // Entries stay for the life of the process: a waiting thread may refer to
@@ -294,19 +337,25 @@ class ProcessFolders {
   // a thread waits on (a flock on a descriptor that holds the lock is granted
   // again). The waits and closes of the process note their outcome under the
   // mutex, so none can let go between these tries; a lock the system grants
-  // here is the process's, and `fd`'s when its own waiter is `own`.
+  // here is the process's, and `fd`'s when its own waiter is `own`. Held
+  // outside, the system's list of locks tells another station from a script;
+  // a holder missing from it is looked for again after a fresh try, as
+  // another station's ports hand the lock on between a try and the list.
   Look lookAt(std::unique_lock<std::mutex>& lock, Folder& f, int fd, const Waiter* own) {
     changed_.wait(lock, [&f] { return f.changing == 0; });
     if (f.held > 0) return Look::Inside;
-    const int e = tryLock(fd);
-    if (e == 0) {
-      if (own == nullptr) ++f.held;
-      return Look::Taken;
+    for (int attempt = 0;; ++attempt) {
+      const int e = tryLock(fd);
+      if (e == 0) {
+        if (own == nullptr) ++f.held;
+        return Look::Taken;
+      }
+      if (e != EWOULDBLOCK) return Look::Inside;
+      for (const auto& w : f.waiters)
+        if (w.get() != own && tryLock(w->fd) != EWOULDBLOCK) return Look::Inside;
+      const pid_t holder = flockHolder(f.id);
+      if (holder != 0 || attempt == 2) return isAnotherStation(holder) ? Look::Station : Look::Outside;
     }
-    if (e != EWOULDBLOCK) return Look::Inside;
-    for (const auto& w : f.waiters)
-      if (w.get() != own && tryLock(w->fd) != EWOULDBLOCK) return Look::Inside;
-    return Look::Outside;
   }
 
   void waitInFlock(Folder& f, const std::shared_ptr<Waiter>& waiter) {
