@@ -84,6 +84,16 @@ FaultSeam<LockFault>& lockFault() {
   return seam;
 }
 
+FaultSeam<LockWaitClock>& lockWaitClock() {
+  static FaultSeam<LockWaitClock> seam;
+  return seam;
+}
+
+std::chrono::steady_clock::time_point lockWaitNow() {
+  const auto clock = lockWaitClock().Get();
+  return clock ? (*clock)() : std::chrono::steady_clock::now();
+}
+
 // The lock wait pump and the thread that set it.
 struct PumpOwner {
   std::mutex mutex;
@@ -279,7 +289,7 @@ class ProcessFolders {
         if (waiter->done) break;
       }
       if (!TerminationRequested()) continue;
-      const auto now = std::chrono::steady_clock::now();
+      const auto now = lockWaitNow();
       if (!stoppedAt) stoppedAt = now;
       const bool graceOver = now >= *stoppedAt + kTerminationGrace;
       // Before its grace is over, a wait gives way only to a folder that
@@ -391,6 +401,8 @@ ProcessFolders& processFolders() {
 }  // namespace
 
 void SetLockFault(LockFault fault) { lockFault().Set(std::move(fault)); }
+
+void SetLockWaitClock(LockWaitClock clock) { lockWaitClock().Set(std::move(clock)); }
 
 void SetInsideHolderLimit(std::chrono::milliseconds limit) {
   g_insideHolderLimitMs = (limit.count() > 0 ? limit : kInsideHolderLimit).count();

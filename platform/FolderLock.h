@@ -157,4 +157,11 @@ void SetLockFault(LockFault fault);
 // the program's own ten minutes.
 void SetInsideHolderLimit(std::chrono::milliseconds limit);
 
+// Test seam: while set, the time by which a wait after a termination request
+// counts its second and its limit (read once at each look); an empty function
+// puts back the steady clock. The program's clock (platform/Clock.h) is not
+// used: an emulated site's virtual time would end a wait for a port early.
+using LockWaitClock = std::function<std::chrono::steady_clock::time_point()>;
+void SetLockWaitClock(LockWaitClock clock);
+
 }  // namespace platform

@@ -254,13 +254,29 @@ TEST_F(Profile, AFolderLockThatCannotBeHeldFailsTheWritesItGuards) {
   EXPECT_TRUE(WritePrivateProfileString("S", "k", "4", ini.c_str()));
 }
 
-// After a termination request a wait given up against a script that has let
-// go since does not make a wait for a port of the same process holding the
-// folder for a moment give way at once. In a child: the request is
-// process-wide and never cleared.
+// After a termination request a script holding the folder a moment is waited
+// for; a wait given up against a script that has let go since does not make a
+// wait for a port of the same process holding the folder for a moment give
+// way at once. In a child: the request is process-wide and never cleared.
 TEST_F(Profile, EachLockWaitAfterATerminationRequestHasItsOwnGrace) {
   const pid_t child = kxtest::forkChild([&] {
     platform::RequestTermination();
+    // The script lets go at the wait's second look.
+    struct LetGoAtSecondLook final : platform::LockWaitPump {
+      int fd = -1, looks = 0;
+      void Waiting() override {
+        if (++looks == 2) ::close(std::exchange(fd, -1));
+      }
+      void Ended() override {}
+    };
+    auto moment = std::make_shared<LetGoAtSecondLook>();
+    moment->fd = ::open(dir.path().c_str(), O_RDONLY | O_DIRECTORY);
+    if (moment->fd < 0 || ::flock(moment->fd, LOCK_EX) != 0) return 3;
+    platform::SetLockWaitPump(moment);
+    const bool waitedForScript = platform::ProfileWriteLock(ini).Error() == 0;
+    platform::SetLockWaitPump(nullptr);
+    if (moment->fd >= 0) ::close(moment->fd);
+    if (!waitedForScript) return 5;
     const int script = ::open(dir.path().c_str(), O_RDONLY | O_DIRECTORY);
     if (script < 0 || ::flock(script, LOCK_EX) != 0) return 3;
     const bool gaveWay = platform::ProfileWriteLock(ini).Error() == ERROR_LOCK_FAILED;
@@ -276,8 +292,8 @@ TEST_F(Profile, EachLockWaitAfterATerminationRequestHasItsOwnGrace) {
     port.join();
     return !gaveWay ? 1 : !waited ? 2 : 0;
   });
-  EXPECT_EQ(kxtest::waitExit(child), 0)
-      << "1: the wait against the script did not give way; 2: the wait for the port gave way at once";
+  EXPECT_EQ(kxtest::waitExit(child), 0) << "1: the wait against the script did not give way; 2: the wait for the "
+                                           "port gave way at once; 5: the wait for a script's moment gave way";
 }
 
 // Once a wait after a termination request gave way against a script, a later
@@ -437,6 +453,68 @@ TEST_F(Profile, AFoldersHoldersAreCountedThroughAScriptsAndThePortsTurns) {
   EXPECT_EQ(kxtest::waitExit(child), 0)
       << "1: the first wait did not give way to the script; 2: the wait for the port gave way; 3: the wait for the script holding again was not; 4: the port did not get the lock; 5: the "
          "waiting port did not get it from the other";
+}
+
+// After a stop, a wait for a port of the process, or for another station,
+// that keeps the folder goes on through ten minutes and no longer: on a clock
+// that moves 30 s at each look, the holder lets go at 9.5 minutes (the lock
+// is got) or at 10.5 (the wait gave way before).
+TEST_F(Profile, AWaitAfterAStopForAPortOrAStationGivesWayAfterTenMinutes) {
+  for (const bool station : {false, true})
+    for (const int letGoAt : {570, 630}) {
+      SCOPED_TRACE(std::string(station ? "a station" : "a port") + " lets go at " + std::to_string(letGoAt) + " s");
+      const pid_t child = kxtest::forkChild([&] {
+        int letGo[2], holds[2];
+        if (::pipe(letGo) != 0 || ::pipe(holds) != 0) return 9;
+        // Tells 'h' once it holds the folder and 'r' once it let go.
+        const auto hold = [this, &letGo, &holds] {
+          platform::ProfileWriteLock lock(ini);
+          char c = lock.Error() == 0 ? 'h' : 'x';
+          if (::write(holds[1], &c, 1) != 1 || ::read(letGo[0], &c, 1) != 1) return 9;
+          lock.Release();
+          return ::write(holds[1], "r", 1) == 1 ? 0 : 9;
+        };
+        std::thread port;
+        pid_t other = -1;
+        if (station) {
+          other = kxtest::forkChild(hold);
+        } else {
+          port = std::thread(hold);
+        }
+        char held = 0;
+        if (::read(holds[0], &held, 1) != 1 || held != 'h') return 8;
+        platform::RequestTermination();
+        auto looks = std::make_shared<std::atomic<int>>(0);
+        const auto start = std::chrono::steady_clock::now();
+        platform::SetLockWaitClock([looks, start] { return start + std::chrono::seconds(30) * (*looks)++; });
+        struct LetGoAt final : platform::LockWaitPump {
+          std::shared_ptr<std::atomic<int>> looks;
+          int at = 0, fd = -1, released = -1;
+          void Waiting() override {
+            // Before the look that would read the time at or past `at`.
+            if (fd >= 0 && looks->load() * 30 >= at) Ended();
+          }
+          void Ended() override {
+            char c = 0;
+            if (fd >= 0 && (::write(std::exchange(fd, -1), "g", 1) != 1 || ::read(released, &c, 1) != 1 || c != 'r'))
+              std::abort();
+          }
+        };
+        auto pump = std::make_shared<LetGoAt>();
+        pump->looks = looks;
+        pump->at = letGoAt;
+        pump->fd = letGo[1];
+        pump->released = holds[0];
+        platform::SetLockWaitPump(pump);
+        const bool got = platform::ProfileWriteLock(ini).Error() == 0;
+        platform::SetLockWaitPump(nullptr);
+        pump->Ended();
+        if (port.joinable()) port.join();
+        if (other > 0 && kxtest::waitExit(other) != 0) return 7;
+        return got == (letGoAt < 600) ? 0 : 1;
+      });
+      EXPECT_EQ(kxtest::waitExit(child), 0) << "1: the wait gave way before ten minutes, or went on past them";
+    }
 }
 
 // Two stations share a folder on a slow disk: each record keeps it about
