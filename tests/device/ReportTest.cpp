@@ -306,6 +306,38 @@ TEST_F(PortReport, FailBlockAfterATimeOutOmitsAtaRegAndRecordsTheFailure) {
   EXPECT_EQ(ReadAll("D:\\Log\\Fail_Log\\S_N___x=y(fail)_3.txt"), Report());
 }
 
+// A drive with a serial number keeps one copy of its report in Fail_Log,
+// replaced by each later failure, also in a later job: never a numbered copy.
+// A copy the disk refuses is named with the error, with a serial number or
+// without.
+TEST_F(PortReport, AFailCopyIsOneADrivesAndNamedWhenTheDiskRefusesIt) {
+  EmulatedStation s(kxtest::Mode::TesterDirect, 3);
+  CPortDevice& d = s.Device();
+  d.m_ErrorCode = "M_x04";
+  for (const char* job : {"first", "second"}) {
+    d.WriteReport("START", true);
+    d.m_SerialNumber = "SN1";
+    d.WriteReport(job, true);
+    d.WriteFailReport();
+  }
+  const std::filesystem::path failLog = Native("D:\\Log\\Fail_Log");
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(failLog), {}), 1);
+  EXPECT_EQ(ReadAll("D:\\Log\\Fail_Log\\SN1(fail)_3.txt"), Report());
+  platform::SetWriteFault([](const std::string& native) -> win::DWORD {
+    return Has(native, "/Fail_Log/") ? win::ERROR_DISK_FULL : 0;
+  });
+  for (const char* serial : {"SN2", ""}) {
+    SCOPED_TRACE(serial);
+    platform::DebugCapture debug;
+    d.WriteReport("START", true);
+    d.m_SerialNumber = serial;
+    d.WriteFailReport();
+    EXPECT_TRUE(Has(debug.All(), std::string("Fail_Log\\") + serial + "(fail)_3.txt not written, OS LastError 112"))
+        << debug.All();
+  }
+  platform::SetWriteFault({});
+}
+
 TEST_F(PortReport, FailMessageWithALineBreakStillReachesTheErrorLog) {
   EmulatedStation s(kxtest::Mode::TesterDirect, 3);
   CPortDevice& d = s.Device();
