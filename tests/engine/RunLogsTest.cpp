@@ -516,6 +516,7 @@ TEST_F(RunLogs, ScanRecordsAreAppendedWholeOrNotAtAll) {
   EXPECT_TRUE(job_.WriteBlockInfoToFile(*record));
   EXPECT_EQ(std::filesystem::file_size(Native(kScanFile)), 458784u);
   bool written = true;
+  platform::DebugCapture debug;
   {
     kxtest::ScopedFileSizeLimit full(500000);  // the third record fits only in part
     written = job_.WriteBlockInfoToFile(*record);
@@ -523,6 +524,8 @@ TEST_F(RunLogs, ScanRecordsAreAppendedWholeOrNotAtAll) {
   EXPECT_FALSE(written);
   EXPECT_EQ(std::filesystem::file_size(Native(kScanFile)), 458784u);
   EXPECT_TRUE(ReportHas("WriteBlockInfoToFile write file fail!!"));
+  // Named as any record the disk refuses.
+  EXPECT_TRUE(Has(debug.All(), std::string(kScanFile) + " not written, OS LastError 112")) << debug.All();
 }
 
 // The child is killed by the file-size limit's signal inside its append, as
