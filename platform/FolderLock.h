@@ -38,21 +38,21 @@ struct FolderId {
 // name must still lead to the folder locked, or the folder it now leads to is
 // locked instead. A wait for another holder gives way to a termination request
 // (platform/Termination.h): the lock is then refused. A wait for a holder
-// outside the process (a script's flock(1), another process) gives way once
-// it has gone on for a second after the request (or after it began, if
-// later). A wait for a lock another thread of the process (a port) holds, or
-// another process of this program (a station recording into the same folder,
-// known by its name in the system's list of locks), goes on until that holder
-// lets go, so that a stopped pass's last records are written however long the
-// ports queue for the folder; it gives way only after a limit far above that
-// (ten minutes), against a holder that does not let go. Once a wait for a
-// folder gave way while it was held outside the process by anything else, a
-// later wait for it takes it at once if it was let go and gives way at once
-// while such a holder keeps it still: a lock a script keeps holds up the exit
-// once, not once a record. A wait that gave way against a holder
-// outside (a script, or a station past the limit) says so in Text()
-// ("another process keeps the folder and the program is ending"), and one
-// that gave way otherwise says that no other process is known to keep it.
+// outside the process that is no process of this program (a script's flock(1))
+// gives way once it has gone on for a second after the request (or after it
+// began, if later). A wait for a lock another thread of the process (a port)
+// holds, or another process of this program (a station recording into the same
+// folder: the holder the system lists, known by its process name), goes on
+// until that holder lets go, so that a stopped pass's last records are written
+// however long the ports queue for the folder; it gives way only after a limit
+// far above that (ten minutes), against a holder that does not let go. Once a
+// wait for a folder gave way while it was held outside the process by anything
+// else, a later wait for it takes it at once if it was let go and gives way at
+// once while such a holder keeps it still: a lock a script keeps holds up the
+// exit once, not once a record. A wait that gave way against a holder outside
+// (a script, or a station past the limit) says so in Text() ("another process
+// keeps the folder and the program is ending"), and one that gave way otherwise
+// says that no other process is known to keep it.
 class FolderLock {
  public:
   // `remember`: a refusal makes this thread's writes to the folder fail while
