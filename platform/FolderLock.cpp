@@ -10,6 +10,7 @@
 #include <cstdlib>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -47,6 +48,12 @@ constexpr std::chrono::seconds kTerminationGrace{1};
 // last records one after another on a slow network disk, so that it only ends
 // a wait for a holder that does not let go.
 constexpr std::chrono::milliseconds kInsideHolderLimit = std::chrono::minutes(10);
+// After a termination request, once a holder outside the process was seen
+// changing the folder while it held it (a station this PC's list of locks
+// does not show, on another PC), how long a holder outside may keep it
+// without changing it and still be taken as recording rather than as a
+// script keeping it: above the time one record of a slow disk takes.
+constexpr std::chrono::seconds kRecordingWindow{2};
 // What a wait answers, instead of an errno value, when it gave way after a
 // termination request: the folder held outside the process, or not known to be.
 constexpr int kKeptOutside = -1;
@@ -193,6 +200,15 @@ bool isAnotherStation(pid_t pid) {
   return !name.empty() && name == firstLine("/proc/self/comm");
 }
 
+// A folder's change and status-change times, to tell that it changed (zero
+// when they cannot be read).
+using FolderStamp = std::array<long long, 4>;
+FolderStamp stampOf(int fd) {
+  struct stat st;
+  if (::fstat(fd, &st) != 0) return {};
+  return {st.st_mtim.tv_sec, st.st_mtim.tv_nsec, st.st_ctim.tv_sec, st.st_ctim.tv_nsec};
+}
+
 // What the process knows of each folder's lock across its threads, so that
 // after a termination request a lock refused by the system is known to be
 // held outside the process (a script's flock(1), another kxmp) only when it
@@ -263,8 +279,8 @@ class ProcessFolders {
     if (TerminationRequested() && f.keptOutside) {
       const Look look = lookAt(lock, f, fd, nullptr);
       if (look == Look::Taken) return 0;
-      if (look == Look::Outside) return kKeptOutside;
-      // A port or another station holds it now: waited for as below.
+      if (look == Look::Outside && !f.recording) return kKeptOutside;
+      // A port or a station holds it now, or a holder outside may be recording: waited for as below.
     }
     // A blocking flock another thread waits in for us: this thread can give up
     // on it, which a thread inside flock cannot.
@@ -279,6 +295,10 @@ class ProcessFolders {
     }
     // When this wait first saw the termination request.
     std::optional<std::chrono::steady_clock::time_point> stoppedAt;
+    // The folder as this wait's previous look found it held outside, and
+    // since when it has not changed while held outside.
+    std::optional<FolderStamp> outsideStamp;
+    std::chrono::steady_clock::time_point quietSince;
     while (!changed_.wait_for(lock, kTerminationPoll, [&waiter] { return waiter->done; })) {
       if (pump) {
         // Without the mutex: the waiting thread notes the lock got meanwhile.
@@ -292,16 +312,33 @@ class ProcessFolders {
       const auto now = lockWaitNow();
       if (!stoppedAt) stoppedAt = now;
       const bool graceOver = now >= *stoppedAt + kTerminationGrace;
+      Look look = lookAt(lock, f, fd, waiter.get());
+      // A holder outside that changes the folder while it holds it (seen at a
+      // later look, or once it let go) records: a station this PC's list of
+      // locks does not show. Once one was seen, a holder outside is taken as
+      // recording until it keeps the folder unchanged for the window.
+      const FolderStamp stamp = stampOf(fd);
+      const bool changed = outsideStamp && stamp != *outsideStamp;
+      if (changed) f.recording = true;
+      if (look == Look::Outside) {
+        if (!outsideStamp || changed) quietSince = now;
+        outsideStamp = stamp;
+      } else {
+        outsideStamp.reset();
+      }
+      if (waiter->done) break;
+      if (look == Look::Taken) continue;
+      if (look == Look::Outside && f.recording && now < quietSince + kRecordingWindow) look = Look::Station;
       // Before its grace is over, a wait gives way only to a folder that
       // another wait found held outside.
       if (!graceOver && !f.keptOutside) continue;
-      const Look look = lookAt(lock, f, fd, waiter.get());
-      if (waiter->done) break;
-      if (look == Look::Taken) continue;
       if ((look == Look::Inside || look == Look::Station) &&
           (!graceOver || now < *stoppedAt + std::chrono::milliseconds(g_insideHolderLimitMs.load())))
         continue;
-      if (look == Look::Outside) f.keptOutside = true;
+      if (look == Look::Outside) {
+        f.keptOutside = true;
+        f.recording = false;
+      }
       waiter->abandoned = true;
       fd = -1;
       return look == Look::Inside ? kNotKeptOutside : kKeptOutside;
@@ -326,11 +363,14 @@ class ProcessFolders {
     std::vector<std::shared_ptr<Waiter>> waiters;
     // A wait gave way after a termination request while the folder was held outside.
     bool keptOutside = false;
+    // A wait after a termination request saw the folder change while held
+    // outside, and no wait gave way to a holder outside since.
+    bool recording = false;
   };
   enum class Look {
     Taken,    // `fd` holds the lock (noted as held unless its own waiter notes it)
     Inside,   // a thread of the process holds it, or the system did not say who
-    Station,  // another process of the program holds it, to write a record
+    Station,  // another process of the program holds it, or a holder that changes the folder: it records
     Outside,  // held outside the process by anything else (a script's flock)
   };
 
@@ -349,8 +389,8 @@ class ProcessFolders {
   // mutex, so none can let go between these tries; a lock the system grants
   // here is the process's, and `fd`'s when its own waiter is `own`. Held
   // outside, the system's list of locks tells another station from a script;
-  // a holder missing from it is looked for again after a fresh try, as
-  // another station's ports hand the lock on between a try and the list.
+  // a holder missing from it, or listed as this process, is looked for again
+  // after fresh tries, as the lock may pass on between the tries and the list.
   Look lookAt(std::unique_lock<std::mutex>& lock, Folder& f, int fd, const Waiter* own) {
     changed_.wait(lock, [&f] { return f.changing == 0; });
     if (f.held > 0) return Look::Inside;
@@ -364,7 +404,8 @@ class ProcessFolders {
       for (const auto& w : f.waiters)
         if (w.get() != own && tryLock(w->fd) != EWOULDBLOCK) return Look::Inside;
       const pid_t holder = flockHolder(f.id);
-      if (holder != 0 || attempt == 2) return isAnotherStation(holder) ? Look::Station : Look::Outside;
+      if ((holder != 0 && holder != ::getpid()) || attempt == 2)
+        return isAnotherStation(holder) ? Look::Station : Look::Outside;
     }
   }
 

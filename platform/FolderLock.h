@@ -42,17 +42,20 @@ struct FolderId {
 // gives way once it has gone on for a second after the request (or after it
 // began, if later). A wait for a lock another thread of the process (a port)
 // holds, or another process of this program (a station recording into the same
-// folder: the holder the system lists, known by its process name), goes on
-// until that holder lets go, so that a stopped pass's last records are written
-// however long the ports queue for the folder; it gives way only after a limit
-// far above that (ten minutes), against a holder that does not let go. Once a
-// wait for a folder gave way while it was held outside the process by anything
-// else, a later wait for it takes it at once if it was let go and gives way at
-// once while such a holder keeps it still: a lock a script keeps holds up the
-// exit once, not once a record. A wait that gave way against a holder outside
-// (a script, or a station past the limit) says so in Text() ("another process
-// keeps the folder and the program is ending"), and one that gave way otherwise
-// says that no other process is known to keep it.
+// folder: the holder the system lists, known by its process name), or a holder
+// seen changing the folder while it holds it (a station on another PC, which
+// the system does not list; taken so until it keeps the folder unchanged for
+// two seconds), goes on until that holder lets go, so that a stopped pass's
+// last records are written however long the ports queue for the folder; it
+// gives way only after a limit far above that (ten minutes), against a holder
+// that does not let go. Once a wait for a folder gave way while it was held
+// outside the process by anything else, a later wait for it takes it at once if
+// it was let go and gives way at once while such a holder keeps it still: a
+// lock a script keeps holds up the exit once, not once a record. A wait that
+// gave way against a holder outside (a script, or a station past the limit)
+// says so in Text() ("another process keeps the folder and the program is
+// ending"), and one that gave way otherwise says that no other process is known
+// to keep it.
 class FolderLock {
  public:
   // `remember`: a refusal makes this thread's writes to the folder fail while

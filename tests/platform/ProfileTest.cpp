@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -520,53 +521,60 @@ TEST_F(Profile, AWaitAfterAStopForAPortOrAStationGivesWayAfterTenMinutes) {
 // Two stations share a folder on a slow disk: each record keeps it about
 // 0.3 s and lets it go. One is stopped while the other's ports record; the
 // stopped one's ports still wait their turn behind the other station, which
-// is no script keeping the folder, and every record of both is written.
+// is no script keeping the folder, and every record of both is written: a
+// station known as a process of the program, and one out of the system's
+// sight (on another PC) known by the folder changing while it holds it.
 TEST_F(Profile, AStoppedStationWaitsForAnotherStationRecordingIntoTheFolder) {
-  constexpr int kPorts = 4, kRecords = 2;
-  const auto slowDisk = [this](int signal) {
-    auto told = std::make_shared<std::atomic<bool>>(signal < 0);
-    platform::SetFlushFault([this, signal, told](const std::string& native) -> DWORD {
-      if (fs::path(native).parent_path() != dir.path()) return 0;
-      // The first record holds the folder.
-      if (!told->exchange(true) && ::write(signal, "h", 1) != 1) return ERROR_GEN_FAILURE;
-      std::this_thread::sleep_for(std::chrono::milliseconds(300));
-      return 0;
-    });
-  };
-  // Each port's records, a bit for each one not written.
-  const auto ports = [this](const char* station, int records) {
-    std::atomic<int> lost{0};
-    std::vector<std::thread> threads;
-    for (int p = 0; p < kPorts; ++p)
-      threads.emplace_back([&, p] {
-        for (int r = 0; r < records; ++r)
-          if (!WritePrivateProfileString(station, ("p" + std::to_string(p) + "r" + std::to_string(r)).c_str(), "1",
-                                         ini.c_str()))
-            lost |= 1 << (p * records + r);
+  for (const bool outOfSight : {false, true}) {
+    SCOPED_TRACE(outOfSight ? "a station out of sight" : "a process of the program");
+    constexpr int kPorts = 4, kRecords = 2;
+    const auto slowDisk = [this](int signal) {
+      auto told = std::make_shared<std::atomic<bool>>(signal < 0);
+      platform::SetFlushFault([this, signal, told](const std::string& native) -> DWORD {
+        if (fs::path(native).parent_path() != dir.path()) return 0;
+        // The first record holds the folder.
+        if (!told->exchange(true) && ::write(signal, "h", 1) != 1) return ERROR_GEN_FAILURE;
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        return 0;
       });
-    for (auto& t : threads) t.join();
-    return lost.load();
-  };
-  int holds[2];
-  ASSERT_EQ(::pipe(holds), 0);
-  const pid_t recording = kxtest::forkChild([&] {
+    };
+    // Each port's records, a bit for each one not written.
+    const auto ports = [this](const char* station, int records) {
+      std::atomic<int> lost{0};
+      std::vector<std::thread> threads;
+      for (int p = 0; p < kPorts; ++p)
+        threads.emplace_back([&, p] {
+          for (int r = 0; r < records; ++r)
+            if (!WritePrivateProfileString(station, ("p" + std::to_string(p) + "r" + std::to_string(r)).c_str(), "1",
+                                           ini.c_str()))
+              lost |= 1 << (p * records + r);
+        });
+      for (auto& t : threads) t.join();
+      return lost.load();
+    };
+    int holds[2];
+    ASSERT_EQ(::pipe(holds), 0);
+    const pid_t recording = kxtest::forkChild([&] {
+      ::close(holds[0]);
+      if (outOfSight) ::prctl(PR_SET_NAME, "remote");
+      slowDisk(holds[1]);
+      return ports("Recording", kRecords);
+    });
+    ::close(holds[1]);
+    const pid_t stopped = kxtest::forkChild([&] {
+      char c;
+      if (::read(holds[0], &c, 1) != 1) return 255;
+      platform::RequestTermination();
+      slowDisk(-1);
+      return ports("Stopped", kRecords);
+    });
     ::close(holds[0]);
-    slowDisk(holds[1]);
-    return ports("Recording", kRecords);
-  });
-  ::close(holds[1]);
-  const pid_t stopped = kxtest::forkChild([&] {
-    char c;
-    if (::read(holds[0], &c, 1) != 1) return 255;
-    platform::RequestTermination();
-    slowDisk(-1);
-    return ports("Stopped", kRecords);
-  });
-  ::close(holds[0]);
-  EXPECT_EQ(kxtest::waitExit(stopped), 0) << "a bit for each record of the stopped station not written";
-  EXPECT_EQ(kxtest::waitExit(recording), 0) << "a bit for each record of the recording station not written";
-  EXPECT_EQ(GetPrivateProfileSection("Stopped", ini).size(), std::size_t{kPorts * kRecords});
-  EXPECT_EQ(GetPrivateProfileSection("Recording", ini).size(), std::size_t{kPorts * kRecords});
+    EXPECT_EQ(kxtest::waitExit(stopped), 0) << "a bit for each record of the stopped station not written";
+    EXPECT_EQ(kxtest::waitExit(recording), 0) << "a bit for each record of the recording station not written";
+    EXPECT_EQ(GetPrivateProfileSection("Stopped", ini).size(), std::size_t{kPorts * kRecords});
+    EXPECT_EQ(GetPrivateProfileSection("Recording", ini).size(), std::size_t{kPorts * kRecords});
+    fs::remove(ini);
+  }
 }
 
 // A wait of the thread that set the pump runs it until the lock is got (here
