@@ -76,13 +76,15 @@ win::DWORD WriteNewRecord(const std::string& file, const std::string& section,
   }
 }
 
-win::DWORD UpdateProfileKeys(const std::string& file, const std::vector<KeyUpdate>& updates,
-                             std::vector<int>* counts) {
+win::DWORD UpdateProfileKeys(const std::string& file, const std::vector<KeyUpdate>& updates, std::vector<int>* counts,
+                             const std::function<win::DWORD(std::string& text)>& start) {
   std::vector<int> raised;
   std::string full;  // the counts that stopped at the end of their range
   const win::DWORD err = platform::EditProfileFile(file, [&](std::string& text) -> win::DWORD {
     raised.clear();
     full.clear();
+    if (start)
+      if (const win::DWORD e = start(text); e != 0) return e;
     for (const KeyUpdate& u : updates) {
       std::string value = u.text;
       if (u.add) {

@@ -55,9 +55,11 @@ struct KeyUpdate {
 // value the profile writer refuses is left out. `counts` (when given) gets
 // each counter's new value, in order. A count stops at the end of int's range
 // (2147483647), and the write then says so once on the debug alert channel.
-// 0 or the Windows error number.
+// `start` may change the text before the updates, in the same replacement;
+// its error refuses the write. 0 or the Windows error number.
 win::DWORD UpdateProfileKeys(const std::string& file, const std::vector<KeyUpdate>& updates,
-                             std::vector<int>* counts = nullptr);
+                             std::vector<int>* counts = nullptr,
+                             const std::function<win::DWORD(std::string& text)>& start = {});
 
 // A text from a drive or an operator as part of a file name: path separators,
 // reserved characters, line breaks and ".." become '_', so nothing leaves the folder.

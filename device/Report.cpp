@@ -204,13 +204,19 @@ void CPortDevice::WriteFailReport() {
   if (!report.empty() && !copy.empty()) {
     // A drive without a serial number shares its name with every such failure
     // of the slot: its report takes a free name, kept for its later blocks.
+    std::string target = copy;
+    bool copied;
     if (!m_SerialNumber.empty()) {
-      kx::CopyFileReplacing(report, copy);
+      copied = kx::CopyFileReplacing(report, copy);
     } else if (!m_FailCopyTaken.empty()) {
-      kx::CopyFileReplacing(report, m_FailCopyTaken);
+      target = m_FailCopyTaken;
+      copied = kx::CopyFileReplacing(report, target);
     } else {
       m_FailCopyTaken = kx::CopyFileToFreeName(report, copy);
+      copied = !m_FailCopyTaken.empty();
     }
+    // Named as any record a full disk refuses; a report never started has nothing to copy.
+    if (!copied && !IsLostLine(win::GetLastError())) NoteWriteFailure(target, win::GetLastError());
   }
   WriteRecordSn("Port-%d Error");
 }

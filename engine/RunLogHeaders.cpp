@@ -9,7 +9,6 @@
 #include "device/Format.h"
 #include "device/Settings.h"
 #include "platform/Files.h"
-#include "platform/FolderLock.h"
 #include "platform/Paths.h"
 #include "platform/Profile.h"
 
@@ -52,25 +51,33 @@ struct HeaderKey {
   std::string value;
 };
 
-// The keys written into the file's text in order, as the profile calls write
-// them one by one, and the file replaced once: a header is whole or not there.
+// The keys set in a text in order, as the profile calls write them one by one.
+void SetHeaderKeys(std::string& text, const std::vector<HeaderKey>& keys) {
+  // A key the profile calls cannot store is left out, as a write of it alone would be.
+  for (const HeaderKey& k : keys) platform::SetProfileKey(text, k.section, k.key, k.value);
+}
+
+// The header written and the file replaced once: a header is whole or not there.
 win::DWORD WriteHeader(const std::string& file, const std::vector<HeaderKey>& keys) {
   return platform::EditProfileFile(file, [&keys](std::string& text) -> win::DWORD {
-    // A key the profile calls cannot store is left out, as a write of it alone would be.
-    for (const HeaderKey& k : keys) platform::SetProfileKey(text, k.section, k.key, k.value);
+    SetHeaderKeys(text, keys);
     return 0;
   });
 }
 
-// Counts into a log, its header first when it is missing. Finding it missing
-// and writing the header are one step for every process sharing the folder
-// (nested in the caller's lock when it holds it).
-win::DWORD AddCounts(const std::string& log, const std::function<win::DWORD()>& header,
+// Counts into a log, its header first when it is missing: checked in the
+// replacement that writes the counts, so that a log removed meanwhile, by
+// anything, comes back whole. `header` gives the header's keys, or an error.
+win::DWORD AddCounts(const std::string& log, const std::function<win::DWORD(std::vector<HeaderKey>&)>& header,
                      const std::vector<KeyUpdate>& counts, std::vector<int>* raised) {
-  platform::ProfileWriteLock lock(log);
-  if (!platform::FileExists(log))
-    if (const win::DWORD error = header(); error != 0) return error;
-  return UpdateProfileKeys(log, counts, raised);
+  return UpdateProfileKeys(log, counts, raised, [&](std::string& text) -> win::DWORD {
+    if (platform::FileExists(log)) return 0;
+    std::vector<HeaderKey> keys;
+    if (const win::DWORD error = header(keys); error != 0) return error;
+    text.clear();
+    SetHeaderKeys(text, keys);
+    return 0;
+  });
 }
 
 }  // namespace
@@ -124,7 +131,9 @@ std::string WorkingNoFault(const std::string& workingNo, const std::string& comp
 
 std::string ComputerNameFault(const std::string& computerName) { return SeparatorFault(computerName); }
 
-win::DWORD WriteRunSummary(const std::string& totalLog, const RunSummarySources& sources, const std::string& now) {
+namespace {
+
+std::vector<HeaderKey> RunSummaryKeys(const RunSummarySources& sources, const std::string& now) {
   const std::string controller = ReadText("Device Info", "ControllerType", kParamIni, 255);
   const bool kx7410 = controller.size() >= 6 && platform::EqualsNoCase(controller.substr(0, 6), "KX7410");
   std::vector<HeaderKey> keys = {{"Time", "Start Time", now}, {"Time", "End Time", now}};
@@ -140,27 +149,42 @@ win::DWORD WriteRunSummary(const std::string& totalLog, const RunSummarySources&
   }
   keys.push_back({"General Info", "NetCardID", ReadText("PC Info", "MAC_Address", kMacFile, 20)});
   keys.push_back({"General Info", "MPVersion", StrFormat("%x.%02x", 2, 0x0A)});
-  return WriteHeader(totalLog, keys);
+  return keys;
+}
+
+std::vector<HeaderKey> SummaryLogHeaderKeys(const std::string& now) {
+  return {{"Time", "Start Time", now},
+          {"Time", "End Time", ""},
+          {"Results", "Pass", "0"},
+          {"Results", "TotalErrorCount", "0"},
+          {"ErrorList", "ErrorCode", "count"}};
+}
+
+}  // namespace
+
+win::DWORD WriteRunSummary(const std::string& totalLog, const RunSummarySources& sources, const std::string& now) {
+  return WriteHeader(totalLog, RunSummaryKeys(sources, now));
 }
 
 win::DWORD WriteSummaryLogHeader(const std::string& summaryLog, const std::string& now) {
-  return WriteHeader(summaryLog, {{"Time", "Start Time", now},
-                                  {"Time", "End Time", ""},
-                                  {"Results", "Pass", "0"},
-                                  {"Results", "TotalErrorCount", "0"},
-                                  {"ErrorList", "ErrorCode", "count"}});
+  return WriteHeader(summaryLog, SummaryLogHeaderKeys(now));
 }
 
 win::DWORD AddSummaryCounts(const std::string& summaryLog, const std::vector<KeyUpdate>& counts,
                             const std::string& now) {
-  const auto header = [&] { return WriteSummaryLogHeader(summaryLog, now); };
+  const auto header = [&](std::vector<HeaderKey>& keys) -> win::DWORD {
+    keys = SummaryLogHeaderKeys(now);
+    return 0;
+  };
   return AddCounts(summaryLog, header, counts, nullptr);
 }
 
 win::DWORD AddTotalCounts(const std::string& totalLog, const RunSummarySources* sources,
                           const std::vector<KeyUpdate>& counts, const std::string& now, std::vector<int>* raised) {
-  const auto header = [&]() -> win::DWORD {
-    return sources != nullptr ? WriteRunSummary(totalLog, *sources, now) : win::ERROR_FILE_NOT_FOUND;
+  const auto header = [&](std::vector<HeaderKey>& keys) -> win::DWORD {
+    if (sources == nullptr) return win::ERROR_FILE_NOT_FOUND;
+    keys = RunSummaryKeys(*sources, now);
+    return 0;
   };
   return AddCounts(totalLog, header, counts, raised);
 }

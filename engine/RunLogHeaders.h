@@ -4,9 +4,8 @@
 // _Summary.log's zero counts (the Error log's column line is in
 // device/ErrorLog.h, as the device writes that log too). Each header is
 // written in one atomic replacement of the file, so that a log is either
-// missing or whole; the caller holds the folder's profile write lock, so that
-// finding a log missing and writing its header are one step for every process
-// sharing the folder.
+// missing or whole; a log found missing as counts are added gets its header
+// in the replacement that writes the counts, checked under that write's lock.
 #pragma once
 #include <string>
 #include <vector>
@@ -62,15 +61,16 @@ win::DWORD WriteRunSummary(const std::string& totalLog, const RunSummarySources&
 // and the [ErrorList] column line.
 win::DWORD WriteSummaryLogHeader(const std::string& summaryLog, const std::string& now);
 // Applies a pass's `counts` to _Summary.log. A log found missing (removed
-// during the run) gets its header first, Start Time `now`: counts alone would
-// make a log without it that no later Start completes. A header the disk
+// during the run, also just before the write) gets its header first, in the
+// same replacement, Start Time `now`: counts alone would make a log without it
+// that no later Start completes. A header the disk
 // refuses leaves the log missing and refuses the counts with its error.
 // 0 or the Windows error number.
 win::DWORD AddSummaryCounts(const std::string& summaryLog, const std::vector<KeyUpdate>& counts,
                             const std::string& now);
 // Applies a pass's `counts` to the Total log, `raised` as UpdateProfileKeys
 // gives it. A log found missing (removed during the run) gets its run summary
-// first, from `sources`, Start Time `now`. Without sources (a job that no page
+// first, in the same replacement, from `sources`, Start Time `now`. Without sources (a job that no page
 // started) there is no run summary to write: the log stays missing and the
 // counts are refused with ERROR_FILE_NOT_FOUND. A header the disk refuses
 // leaves the log missing and refuses the counts with its error.

@@ -253,7 +253,9 @@ bool CPortJob::WriteBlockInfoToFile(const kx::BlockRecord& record) {
     }
   }
   if (r != kx::WriteResult::Ok) {
+    const win::DWORD error = win::GetLastError();
     report("WriteBlockInfoToFile write file fail!!");
+    if (m_Device) m_Device->NoteWriteFailure(path, error);
     return false;
   }
   return true;

@@ -3,19 +3,24 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <climits>
 #include <cstdlib>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
+#include <fstream>
 #include <list>
 #include <memory>
 #include <mutex>
+#include <sstream>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -38,10 +43,17 @@ constexpr std::chrono::milliseconds kTerminationPoll{20};
 // record (ProcessFolders::Wait).
 constexpr std::chrono::seconds kTerminationGrace{1};
 // After a termination request, how long a wait for a lock that a thread of
-// the process (a port) holds may go on: far above what a station's ports take
-// to write their last records one after another on a slow network disk, so
-// that it only ends a wait for a holder that does not let go.
+// the process (a port) or another process of the program (a station beside
+// it) holds may go on: far above what the stations' ports take to write their
+// last records one after another on a slow network disk, so that it only ends
+// a wait for a holder that does not let go.
 constexpr std::chrono::milliseconds kInsideHolderLimit = std::chrono::minutes(10);
+// After a termination request, once a holder outside the process was seen
+// changing the folder while it held it (a station this PC's list of locks
+// does not show, on another PC), how long a holder outside may keep it
+// without changing it and still be taken as recording rather than as a
+// script keeping it: above the time one record of a slow disk takes.
+constexpr std::chrono::seconds kRecordingWindow{2};
 // What a wait answers, instead of an errno value, when it gave way after a
 // termination request: the folder held outside the process, or not known to be.
 constexpr int kKeptOutside = -1;
@@ -77,6 +89,16 @@ std::atomic<std::chrono::milliseconds::rep> g_insideHolderLimitMs{kInsideHolderL
 FaultSeam<LockFault>& lockFault() {
   static FaultSeam<LockFault> seam;
   return seam;
+}
+
+FaultSeam<LockWaitClock>& lockWaitClock() {
+  static FaultSeam<LockWaitClock> seam;
+  return seam;
+}
+
+std::chrono::steady_clock::time_point lockWaitNow() {
+  const auto clock = lockWaitClock().Get();
+  return clock ? (*clock)() : std::chrono::steady_clock::now();
 }
 
 // The lock wait pump and the thread that set it.
@@ -143,6 +165,50 @@ int blockingLock(int fd) {
   return 0;
 }
 
+// The first line of a /proc file, empty when it cannot be read.
+std::string firstLine(const std::string& file) {
+  std::ifstream in(file);
+  std::string line;
+  std::getline(in, line);
+  return line;
+}
+
+// The process holding the flock of the folder as the system lists it (a
+// waiter's line starts "->" and is passed over); 0 when none is listed: let
+// go meanwhile, or held from another machine on a network disk.
+pid_t flockHolder(const FolderId& id) {
+  const dev_t dev = static_cast<dev_t>(id.dev);
+  char where[64];
+  std::snprintf(where, sizeof where, "%02x:%02x:%llu", ::major(dev), ::minor(dev),
+                static_cast<unsigned long long>(id.ino));
+  std::ifstream in("/proc/locks");
+  for (std::string line; std::getline(in, line);) {
+    std::istringstream fields(line);
+    std::string number, kind, mode, access, pid, place;
+    fields >> number >> kind >> mode >> access >> pid >> place;
+    if (kind == "FLOCK" && place == where) return static_cast<pid_t>(std::strtol(pid.c_str(), nullptr, 10));
+  }
+  return 0;
+}
+
+// Whether `pid` is another process of this program (by its name, so that
+// another copy or version of the program counts too): a station that holds a
+// folder only while it writes a record, unlike a script's flock(1).
+bool isAnotherStation(pid_t pid) {
+  if (pid <= 0 || pid == ::getpid()) return false;
+  const std::string name = firstLine("/proc/" + std::to_string(pid) + "/comm");
+  return !name.empty() && name == firstLine("/proc/self/comm");
+}
+
+// A folder's change and status-change times, to tell that it changed (zero
+// when they cannot be read).
+using FolderStamp = std::array<long long, 4>;
+FolderStamp stampOf(int fd) {
+  struct stat st;
+  if (::fstat(fd, &st) != 0) return {};
+  return {st.st_mtim.tv_sec, st.st_mtim.tv_nsec, st.st_ctim.tv_sec, st.st_ctim.tv_nsec};
+}
+
 // What the process knows of each folder's lock across its threads, so that
 // after a termination request a lock refused by the system is known to be
 // held outside the process (a script's flock(1), another kxmp) only when it
@@ -187,10 +253,11 @@ class ProcessFolders {
   // outside the process (kKeptOutside): for a folder a wait found held
   // outside before, at once while it is held outside still, so that a script
   // keeping a folder holds up the exit once, not once a record; otherwise
-  // once it has gone on for its grace. A wait for a port of this process
-  // goes on until that port lets go, however long the ports queue for the
-  // folder, and gives way only after the inside holder's limit
-  // (kNotKeptOutside). A wait given up hands `fd` to the waiting thread, which
+  // once it has gone on for its grace. A wait for a port of this process, or
+  // for another station recording into the folder, goes on until that holder
+  // lets go, however long the ports queue for the folder, and gives way only
+  // after the inside holder's limit (kNotKeptOutside for a port, kKeptOutside
+  // for another station). A wait given up hands `fd` to the waiting thread, which
   // closes it once its flock returns (a lock got too late is let go at once),
   // and sets `fd` to -1.
   int Wait(int& fd, const FolderId& id) {
@@ -212,7 +279,8 @@ class ProcessFolders {
     if (TerminationRequested() && f.keptOutside) {
       const Look look = lookAt(lock, f, fd, nullptr);
       if (look == Look::Taken) return 0;
-      if (look == Look::Outside) return kKeptOutside;
+      if (look == Look::Outside && !f.recording) return kKeptOutside;
+      // A port or a station holds it now, or a holder outside may be recording: waited for as below.
     }
     // A blocking flock another thread waits in for us: this thread can give up
     // on it, which a thread inside flock cannot.
@@ -227,6 +295,10 @@ class ProcessFolders {
     }
     // When this wait first saw the termination request.
     std::optional<std::chrono::steady_clock::time_point> stoppedAt;
+    // The folder as this wait's previous look found it held outside, and
+    // since when it has not changed while held outside.
+    std::optional<FolderStamp> outsideStamp;
+    std::chrono::steady_clock::time_point quietSince;
     while (!changed_.wait_for(lock, kTerminationPoll, [&waiter] { return waiter->done; })) {
       if (pump) {
         // Without the mutex: the waiting thread notes the lock got meanwhile.
@@ -237,22 +309,39 @@ class ProcessFolders {
         if (waiter->done) break;
       }
       if (!TerminationRequested()) continue;
-      const auto now = std::chrono::steady_clock::now();
+      const auto now = lockWaitNow();
       if (!stoppedAt) stoppedAt = now;
       const bool graceOver = now >= *stoppedAt + kTerminationGrace;
+      Look look = lookAt(lock, f, fd, waiter.get());
+      // A holder outside that changes the folder while it holds it (seen at a
+      // later look, or once it let go) records: a station this PC's list of
+      // locks does not show. Once one was seen, a holder outside is taken as
+      // recording until it keeps the folder unchanged for the window.
+      const FolderStamp stamp = stampOf(fd);
+      const bool changed = outsideStamp && stamp != *outsideStamp;
+      if (changed) f.recording = true;
+      if (look == Look::Outside) {
+        if (!outsideStamp || changed) quietSince = now;
+        outsideStamp = stamp;
+      } else {
+        outsideStamp.reset();
+      }
+      if (waiter->done) break;
+      if (look == Look::Taken) continue;
+      if (look == Look::Outside && f.recording && now < quietSince + kRecordingWindow) look = Look::Station;
       // Before its grace is over, a wait gives way only to a folder that
       // another wait found held outside.
       if (!graceOver && !f.keptOutside) continue;
-      const Look look = lookAt(lock, f, fd, waiter.get());
-      if (waiter->done) break;
-      if (look == Look::Taken) continue;
-      if (look == Look::Inside &&
+      if ((look == Look::Inside || look == Look::Station) &&
           (!graceOver || now < *stoppedAt + std::chrono::milliseconds(g_insideHolderLimitMs.load())))
         continue;
-      if (look == Look::Outside) f.keptOutside = true;
+      if (look == Look::Outside) {
+        f.keptOutside = true;
+        f.recording = false;
+      }
       waiter->abandoned = true;
       fd = -1;
-      return look == Look::Outside ? kKeptOutside : kNotKeptOutside;
+      return look == Look::Inside ? kNotKeptOutside : kKeptOutside;
     }
     return waiter->err;
   }
@@ -274,11 +363,15 @@ class ProcessFolders {
     std::vector<std::shared_ptr<Waiter>> waiters;
     // A wait gave way after a termination request while the folder was held outside.
     bool keptOutside = false;
+    // A wait after a termination request saw the folder change while held
+    // outside, and no wait gave way to a holder outside since.
+    bool recording = false;
   };
   enum class Look {
     Taken,    // `fd` holds the lock (noted as held unless its own waiter notes it)
     Inside,   // a thread of the process holds it, or the system did not say who
-    Outside,  // held outside the process
+    Station,  // another process of the program holds it, or a holder that changes the folder: it records
+    Outside,  // held outside the process by anything else (a script's flock)
   };
 
   // Entries stay for the life of the process: a waiting thread may refer to
@@ -294,19 +387,26 @@ class ProcessFolders {
   // a thread waits on (a flock on a descriptor that holds the lock is granted
   // again). The waits and closes of the process note their outcome under the
   // mutex, so none can let go between these tries; a lock the system grants
-  // here is the process's, and `fd`'s when its own waiter is `own`.
+  // here is the process's, and `fd`'s when its own waiter is `own`. Held
+  // outside, the system's list of locks tells another station from a script;
+  // a holder missing from it, or listed as this process, is looked for again
+  // after fresh tries, as the lock may pass on between the tries and the list.
   Look lookAt(std::unique_lock<std::mutex>& lock, Folder& f, int fd, const Waiter* own) {
     changed_.wait(lock, [&f] { return f.changing == 0; });
     if (f.held > 0) return Look::Inside;
-    const int e = tryLock(fd);
-    if (e == 0) {
-      if (own == nullptr) ++f.held;
-      return Look::Taken;
+    for (int attempt = 0;; ++attempt) {
+      const int e = tryLock(fd);
+      if (e == 0) {
+        if (own == nullptr) ++f.held;
+        return Look::Taken;
+      }
+      if (e != EWOULDBLOCK) return Look::Inside;
+      for (const auto& w : f.waiters)
+        if (w.get() != own && tryLock(w->fd) != EWOULDBLOCK) return Look::Inside;
+      const pid_t holder = flockHolder(f.id);
+      if ((holder != 0 && holder != ::getpid()) || attempt == 2)
+        return isAnotherStation(holder) ? Look::Station : Look::Outside;
     }
-    if (e != EWOULDBLOCK) return Look::Inside;
-    for (const auto& w : f.waiters)
-      if (w.get() != own && tryLock(w->fd) != EWOULDBLOCK) return Look::Inside;
-    return Look::Outside;
   }
 
   void waitInFlock(Folder& f, const std::shared_ptr<Waiter>& waiter) {
@@ -342,6 +442,8 @@ ProcessFolders& processFolders() {
 }  // namespace
 
 void SetLockFault(LockFault fault) { lockFault().Set(std::move(fault)); }
+
+void SetLockWaitClock(LockWaitClock clock) { lockWaitClock().Set(std::move(clock)); }
 
 void SetInsideHolderLimit(std::chrono::milliseconds limit) {
   g_insideHolderLimitMs = (limit.count() > 0 ? limit : kInsideHolderLimit).count();

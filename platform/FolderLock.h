@@ -38,19 +38,24 @@ struct FolderId {
 // name must still lead to the folder locked, or the folder it now leads to is
 // locked instead. A wait for another holder gives way to a termination request
 // (platform/Termination.h): the lock is then refused. A wait for a holder
-// outside the process (a script's flock(1), another process) gives way once
-// it has gone on for a second after the request (or after it began, if
-// later). A wait for a lock another thread of the process (a port) holds goes
-// on until that thread lets go, so that a stopped pass's last records are
-// written however long its ports queue for the folder; it gives way only
-// after a limit far above that (ten minutes), against a holder that does not
-// let go. Once a wait for a folder gave way while it was held outside the
-// process, a later wait for it takes it at once if it was let go and gives
-// way at once while it is held outside still: a lock a script keeps holds up
-// the exit once, not once a record. A wait that gave way against a holder
-// outside says so in Text() ("another process keeps the folder and the
-// program is ending"), and one that gave way otherwise says that no other
-// process is known to keep it.
+// outside the process that is no process of this program (a script's flock(1))
+// gives way once it has gone on for a second after the request (or after it
+// began, if later). A wait for a lock another thread of the process (a port)
+// holds, or another process of this program (a station recording into the same
+// folder: the holder the system lists, known by its process name), or a holder
+// seen changing the folder while it holds it (a station on another PC, which
+// the system does not list; taken so until it keeps the folder unchanged for
+// two seconds), goes on until that holder lets go, so that a stopped pass's
+// last records are written however long the ports queue for the folder; it
+// gives way only after a limit far above that (ten minutes), against a holder
+// that does not let go. Once a wait for a folder gave way while it was held
+// outside the process by anything else, a later wait for it takes it at once if
+// it was let go and gives way at once while such a holder keeps it still: a
+// lock a script keeps holds up the exit once, not once a record. A wait that
+// gave way against a holder outside (a script, or a station past the limit)
+// says so in Text() ("another process keeps the folder and the program is
+// ending"), and one that gave way otherwise says that no other process is known
+// to keep it.
 class FolderLock {
  public:
   // `remember`: a refusal makes this thread's writes to the folder fail while
@@ -150,9 +155,16 @@ using LockFault = std::function<int(const std::string& folder, LockStep step)>;
 void SetLockFault(LockFault fault);
 
 // Test seam: after a termination request, how long a wait for a lock another
-// thread of the process holds may go on (counted as the second a holder
+// thread of the process, or another process of the program, holds may go on (counted as the second a holder
 // outside gets is, and never given up before that second); zero puts back
 // the program's own ten minutes.
 void SetInsideHolderLimit(std::chrono::milliseconds limit);
+
+// Test seam: while set, the time by which a wait after a termination request
+// counts its second and its limit (read once at each look); an empty function
+// puts back the steady clock. The program's clock (platform/Clock.h) is not
+// used: an emulated site's virtual time would end a wait for a port early.
+using LockWaitClock = std::function<std::chrono::steady_clock::time_point()>;
+void SetLockWaitClock(LockWaitClock clock);
 
 }  // namespace platform

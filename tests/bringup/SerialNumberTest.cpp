@@ -2,7 +2,12 @@
 // and that port threads and processes taking numbers at once get each number once.
 #include "bringup/SerialNumber.h"
 
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -26,6 +31,42 @@ using SerialNumber = kxtest::DeviceTestEnv;
 using kx::SnStatus;
 constexpr char kFile[] = "C:\\SATA_Setting.ini";
 std::string Counter() { return win::GetPrivateProfileString("Global_Setting", "Last SN", "", kFile); }
+
+// A script's flock(1) keeping a folder while this lives: a process of another
+// name, as a process of this program holding it is another station.
+class ScriptFlock {
+ public:
+  explicit ScriptFlock(const std::filesystem::path& folder) {
+    int held[2];
+    if (::pipe(held) != 0 || ::pipe(end_) != 0) return;
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      ::close(end_[1]);
+      ::prctl(PR_SET_NAME, "flock");
+      const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY);
+      char c = fd >= 0 && ::flock(fd, LOCK_EX) == 0 ? 'h' : 'x';
+      if (::write(held[1], &c, 1) == 1) (void)!::read(end_[0], &c, 1);
+      ::_exit(0);
+    }
+    char c = 0;
+    holds_ = pid_ > 0 && ::read(held[0], &c, 1) == 1 && c == 'h';
+    ::close(held[0]);
+    ::close(held[1]);
+  }
+  ~ScriptFlock() {
+    ::close(end_[1]);
+    ::close(end_[0]);
+    if (pid_ > 0) ::waitpid(pid_, nullptr, 0);
+  }
+  ScriptFlock(const ScriptFlock&) = delete;
+  ScriptFlock& operator=(const ScriptFlock&) = delete;
+  bool Holds() const { return holds_; }
+
+ private:
+  int end_[2] = {-1, -1};
+  pid_t pid_ = -1;
+  bool holds_ = false;
+};
 
 TEST_F(SerialNumber, TakeStoresTheAdvancedCounterFirstInTheChosenFile) {
   SetIni(".\\param.ini", "General Info", "SerialNum", "1234567");
@@ -115,7 +156,8 @@ TEST_F(SerialNumber, AWaitForTheLockGivesWayToATerminationSignal) {
            kxtest::EndsWith(t.why, " cannot be locked: another process keeps the folder and the program is ending");
   });
   ASSERT_TRUE(child.Started());
-  platform::ProfileWriteLock script(kFile);
+  const ScriptFlock script(Native("C:\\"));
+  ASSERT_TRUE(script.Holds());
   child.Go();
   ASSERT_TRUE(child.WaitUntilBlocked());
   child.Signal(SIGTERM);

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <fstream>
 #include <iterator>
+#include <map>
 
 #include "command/DriveCommand.h"
 #include "device/FileWrites.h"
@@ -304,6 +305,44 @@ TEST_F(PortReport, FailBlockAfterATimeOutOmitsAtaRegAndRecordsTheFailure) {
       "=--Error_Code:Error_Msg\r\n" + KeyOf(t) + "   SlotNo:03   SN:S/N:..\\x_y= 0x103:Erase ISP Code fail!!!\r\n"));
   EXPECT_EQ(Entry("Port-3 Error", KeyOf(t)), "S/N:..\\x=y");
   EXPECT_EQ(ReadAll("D:\\Log\\Fail_Log\\S_N___x=y(fail)_3.txt"), Report());
+}
+
+// Reports started again on a port's device (the next card, the next job): a
+// drive with a serial number keeps one copy of its report in Fail_Log,
+// replaced by each later failure, never a numbered copy; a failure without one
+// never replaces the previous report's copy. A copy the disk refuses is named
+// with the error, with a serial number or without.
+TEST_F(PortReport, FailCopiesKeepEachReportOnceAndAreNamedWhenTheDiskRefusesThem) {
+  EmulatedStation s(kxtest::Mode::TesterDirect, 3);
+  CPortDevice& d = s.Device();
+  d.m_ErrorCode = "M_x04";
+  std::map<std::string, std::string> reports;  // by the copy's name
+  for (const char* serial : {"SN1", "SN1", "", ""}) {
+    d.WriteReport("START", true);
+    d.m_SerialNumber = serial;
+    d.WriteReport(std::to_string(reports.size()), true);
+    d.WriteFailReport();
+    const std::string copy = *serial                         ? "SN1(fail)_3.txt"
+                             : reports.count("(fail)_3.txt") ? "(fail)_3 (1).txt"
+                                                             : "(fail)_3.txt";
+    reports[copy] = Report();
+  }
+  std::map<std::string, std::string> copies;
+  for (const auto& e : std::filesystem::directory_iterator(Native("D:\\Log\\Fail_Log")))
+    copies[e.path().filename().string()] = ReadAll("D:\\Log\\Fail_Log\\" + e.path().filename().string());
+  EXPECT_EQ(copies, reports);
+  platform::SetWriteFault(
+      [](const std::string& native) -> win::DWORD { return Has(native, "/Fail_Log/") ? win::ERROR_DISK_FULL : 0; });
+  for (const char* serial : {"SN2", ""}) {
+    SCOPED_TRACE(serial);
+    platform::DebugCapture debug;
+    d.WriteReport("START", true);
+    d.m_SerialNumber = serial;
+    d.WriteFailReport();
+    EXPECT_TRUE(Has(debug.All(), std::string("Fail_Log\\") + serial + "(fail)_3.txt not written, OS LastError 112"))
+        << debug.All();
+  }
+  platform::SetWriteFault({});
 }
 
 TEST_F(PortReport, FailMessageWithALineBreakStillReachesTheErrorLog) {

@@ -5,7 +5,9 @@
 
 #include <cerrno>
 #include <ctime>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -90,6 +92,15 @@ class RunLogs : public kxtest::DeviceTestEnv {
     return win::GetPrivateProfileString(section, key, "<none>", file);
   }
   bool ReportHas(const std::string& line) { return Has(PortReport(3), "   " + line + " \r\n"); }
+  // Removes `file` each time the lock of a folder is taken, until it holds `counted`.
+  static void RemoveAtEachLock(const std::string& file, const std::string& counted) {
+    platform::SetLockFault([native = Native(file), counted](const std::string&, platform::LockStep step) {
+      std::ifstream in(native, std::ios::binary);
+      const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+      if (step == platform::LockStep::Open && !Has(text, counted)) std::filesystem::remove(native);
+      return 0;
+    });
+  }
 
   platform::ScopedClock clock_{platform::MakeVirtualClock(LocalWallMs())};
   kx::PageLocks locks_;
@@ -381,18 +392,24 @@ TEST_F(RunLogs, FailuresCountInTheErrorLogSummaryAndLabels) {
 }
 
 // A _Summary.log removed during a run gets its header back from either writer
-// of a failed pass's counts, the port job's and the pages' (AddPassTotals); a
-// header the disk refuses, though the counts alone would fit, leaves it missing
-// and the pass not counted in it, never a log of counts without its header.
+// of a failed pass's counts, the port job's and the pages' (AddPassTotals),
+// also when it goes each time its folder's lock is taken (after any check
+// that it is there) until it holds the counts; a header the disk refuses, though the counts alone would
+// fit, leaves it missing and the pass not counted in it, never a log of
+// counts without its header.
 TEST_F(RunLogs, ASummaryLogRemovedDuringARunComesBackWholeOrNotAtAll) {
   const char kSummary[] = "D:\\Log\\_Summary.log";
   job_.m_FailCode = "M_x04";
   const struct {
-    bool portJob, headerRefused;
-  } rows[] = {{true, false}, {true, true}, {false, false}, {false, true}};
+    bool portJob, headerRefused, goneAtLock = false;
+  } rows[] = {{true, false}, {true, true}, {false, false}, {false, true}, {true, false, true}, {false, false, true}};
   for (const auto& r : rows) {
-    SCOPED_TRACE(std::string(r.portJob ? "port job" : "page") + (r.headerRefused ? ", header refused" : ""));
-    std::filesystem::remove(Native(kSummary));
+    SCOPED_TRACE(std::string(r.portJob ? "port job" : "page") + (r.headerRefused ? ", header refused" : "") +
+                 (r.goneAtLock ? ", gone at each lock" : ""));
+    // Each row on its own: no failure noted before, no entry of this second in the Error log.
+    for (const char* f : {kSummary, "D:\\Log\\Error_Init.log"}) std::filesystem::remove(Native(f));
+    NewDevice();
+    if (r.goneAtLock) RemoveAtEachLock(kSummary, "M_x04=1");
     int writes = 0;
     platform::SetWriteFault([&](const std::string& path) -> win::DWORD {
       return r.headerRefused && kxtest::EndsWith(path, "_Summary.log") && ++writes == 1 ? win::ERROR_DISK_FULL : 0;
@@ -408,6 +425,7 @@ TEST_F(RunLogs, ASummaryLogRemovedDuringARunComesBackWholeOrNotAtAll) {
       if (!t.refused.empty()) refused = t.refused[0].first;
     }
     platform::SetWriteFault({});
+    platform::SetLockFault({});
     if (r.headerRefused) {
       EXPECT_FALSE(std::filesystem::exists(Native(kSummary)));
       EXPECT_EQ(refused, kSummary);
@@ -441,11 +459,16 @@ TEST_F(RunLogs, ATotalOrErrorLogRemovedDuringARunComesBackWholeOrNotAtAll) {
     std::string begins, ends;  // the log's first and last bytes; empty: it stays missing
     const char* refusal;       // what names it as not written
     bool goneInWait = false;   // the log holds an entry of this second, and goes while the job's waits for the next
+    bool goneAtLock = false;   // the log goes each time its folder's lock is taken, until it holds the counts
   } rows[] = {
       {"Total log", kTotal, true, false, 0,
        "[Time]\r\nStart Time=2024-05-06 08:09:10\r\nEnd Time=2024-05-06 08:09:10\r\n[Total Results]\r\nTotal=1\r\n"
        "Good=0\r\nBad=1\r\n[General Info]\r\nTestStation=MP\r\nWorkingNo=W07\r\n",
        "DDRSize=\r\n", nullptr},
+      {"Total log gone at each lock", kTotal, true, false, 0,
+       "[Time]\r\nStart Time=2024-05-06 08:09:10\r\nEnd Time=2024-05-06 08:09:10\r\n[Total Results]\r\nTotal=1\r\n"
+       "Good=0\r\nBad=1\r\n[General Info]\r\nTestStation=MP\r\nWorkingNo=W07\r\n",
+       "DDRSize=\r\n", nullptr, false, true},
       {"Total log, header refused", kTotal, true, false, 400, "", "", "Total_Init.log not written, OS LastError 112"},
       {"Total log, no page", kTotal, false, false, 0, "", "", "Total_Init.log not written, OS LastError 2"},
       {"Error log", kError, true, false, 0, columns, "   SlotNo:03   SN:CFG0001=--M_x04\r\n", nullptr},
@@ -466,6 +489,7 @@ TEST_F(RunLogs, ATotalOrErrorLogRemovedDuringARunComesBackWholeOrNotAtAll) {
       SetIni(r.log, "Error List", "[2024-05-06 08:09:10]   SlotNo:03   SN:CFG0001", "--M_x04");
       removing.emplace(std::make_shared<RemovingClock>(Native(r.log)));
     }
+    if (r.goneAtLock) RemoveAtEachLock(r.log, "Bad=1");
     {
       std::optional<kxtest::ScopedFileSizeLimit> room;
       if (r.room != 0) room.emplace(r.room);
@@ -474,6 +498,7 @@ TEST_F(RunLogs, ATotalOrErrorLogRemovedDuringARunComesBackWholeOrNotAtAll) {
       else
         job_.WriteSummaryLogs(0);
     }
+    platform::SetLockFault({});
     if (r.begins.empty()) {
       EXPECT_FALSE(std::filesystem::exists(Native(r.log)));
       EXPECT_TRUE(Has(debug.All(), r.refusal)) << debug.All();
@@ -491,6 +516,7 @@ TEST_F(RunLogs, ScanRecordsAreAppendedWholeOrNotAtAll) {
   EXPECT_TRUE(job_.WriteBlockInfoToFile(*record));
   EXPECT_EQ(std::filesystem::file_size(Native(kScanFile)), 458784u);
   bool written = true;
+  platform::DebugCapture debug;
   {
     kxtest::ScopedFileSizeLimit full(500000);  // the third record fits only in part
     written = job_.WriteBlockInfoToFile(*record);
@@ -498,6 +524,8 @@ TEST_F(RunLogs, ScanRecordsAreAppendedWholeOrNotAtAll) {
   EXPECT_FALSE(written);
   EXPECT_EQ(std::filesystem::file_size(Native(kScanFile)), 458784u);
   EXPECT_TRUE(ReportHas("WriteBlockInfoToFile write file fail!!"));
+  // Named as any record the disk refuses.
+  EXPECT_TRUE(Has(debug.All(), std::string(kScanFile) + " not written, OS LastError 112")) << debug.All();
 }
 
 // The child is killed by the file-size limit's signal inside its append, as

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -20,6 +21,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/FileFaults.h"
 #include "platform/Files.h"
 #include "platform/FolderLock.h"
 #include "platform/Termination.h"
@@ -253,13 +255,29 @@ TEST_F(Profile, AFolderLockThatCannotBeHeldFailsTheWritesItGuards) {
   EXPECT_TRUE(WritePrivateProfileString("S", "k", "4", ini.c_str()));
 }
 
-// After a termination request a wait given up against a script that has let
-// go since does not make a wait for a port of the same process holding the
-// folder for a moment give way at once. In a child: the request is
-// process-wide and never cleared.
+// After a termination request a script holding the folder a moment is waited
+// for; a wait given up against a script that has let go since does not make a
+// wait for a port of the same process holding the folder for a moment give
+// way at once. In a child: the request is process-wide and never cleared.
 TEST_F(Profile, EachLockWaitAfterATerminationRequestHasItsOwnGrace) {
   const pid_t child = kxtest::forkChild([&] {
     platform::RequestTermination();
+    // The script lets go at the wait's second look.
+    struct LetGoAtSecondLook final : platform::LockWaitPump {
+      int fd = -1, looks = 0;
+      void Waiting() override {
+        if (++looks == 2) ::close(std::exchange(fd, -1));
+      }
+      void Ended() override {}
+    };
+    auto moment = std::make_shared<LetGoAtSecondLook>();
+    moment->fd = ::open(dir.path().c_str(), O_RDONLY | O_DIRECTORY);
+    if (moment->fd < 0 || ::flock(moment->fd, LOCK_EX) != 0) return 3;
+    platform::SetLockWaitPump(moment);
+    const bool waitedForScript = platform::ProfileWriteLock(ini).Error() == 0;
+    platform::SetLockWaitPump(nullptr);
+    if (moment->fd >= 0) ::close(moment->fd);
+    if (!waitedForScript) return 5;
     const int script = ::open(dir.path().c_str(), O_RDONLY | O_DIRECTORY);
     if (script < 0 || ::flock(script, LOCK_EX) != 0) return 3;
     const bool gaveWay = platform::ProfileWriteLock(ini).Error() == ERROR_LOCK_FAILED;
@@ -275,8 +293,8 @@ TEST_F(Profile, EachLockWaitAfterATerminationRequestHasItsOwnGrace) {
     port.join();
     return !gaveWay ? 1 : !waited ? 2 : 0;
   });
-  EXPECT_EQ(kxtest::waitExit(child), 0)
-      << "1: the wait against the script did not give way; 2: the wait for the port gave way at once";
+  EXPECT_EQ(kxtest::waitExit(child), 0) << "1: the wait against the script did not give way; 2: the wait for the "
+                                           "port gave way at once; 5: the wait for a script's moment gave way";
 }
 
 // Once a wait after a termination request gave way against a script, a later
@@ -436,6 +454,127 @@ TEST_F(Profile, AFoldersHoldersAreCountedThroughAScriptsAndThePortsTurns) {
   EXPECT_EQ(kxtest::waitExit(child), 0)
       << "1: the first wait did not give way to the script; 2: the wait for the port gave way; 3: the wait for the script holding again was not; 4: the port did not get the lock; 5: the "
          "waiting port did not get it from the other";
+}
+
+// After a stop, a wait for a port of the process, or for another station,
+// that keeps the folder goes on through ten minutes and no longer: on a clock
+// that moves 30 s at each look, the holder lets go at 9.5 minutes (the lock
+// is got) or at 10.5 (the wait gave way before).
+TEST_F(Profile, AWaitAfterAStopForAPortOrAStationGivesWayAfterTenMinutes) {
+  for (const bool station : {false, true})
+    for (const int letGoAt : {570, 630}) {
+      SCOPED_TRACE(std::string(station ? "a station" : "a port") + " lets go at " + std::to_string(letGoAt) + " s");
+      const pid_t child = kxtest::forkChild([&] {
+        int letGo[2], holds[2];
+        if (::pipe(letGo) != 0 || ::pipe(holds) != 0) return 9;
+        // Tells 'h' once it holds the folder and 'r' once it let go.
+        const auto hold = [this, &letGo, &holds] {
+          platform::ProfileWriteLock lock(ini);
+          char c = lock.Error() == 0 ? 'h' : 'x';
+          if (::write(holds[1], &c, 1) != 1 || ::read(letGo[0], &c, 1) != 1) return 9;
+          lock.Release();
+          return ::write(holds[1], "r", 1) == 1 ? 0 : 9;
+        };
+        std::thread port;
+        pid_t other = -1;
+        if (station) {
+          other = kxtest::forkChild(hold);
+        } else {
+          port = std::thread(hold);
+        }
+        char held = 0;
+        if (::read(holds[0], &held, 1) != 1 || held != 'h') return 8;
+        platform::RequestTermination();
+        auto looks = std::make_shared<std::atomic<int>>(0);
+        const auto start = std::chrono::steady_clock::now();
+        platform::SetLockWaitClock([looks, start] { return start + std::chrono::seconds(30) * (*looks)++; });
+        struct LetGoAt final : platform::LockWaitPump {
+          std::shared_ptr<std::atomic<int>> looks;
+          int at = 0, fd = -1, released = -1;
+          void Waiting() override {
+            // Before the look that would read the time at or past `at`.
+            if (fd >= 0 && looks->load() * 30 >= at) Ended();
+          }
+          void Ended() override {
+            char c = 0;
+            if (fd >= 0 && (::write(std::exchange(fd, -1), "g", 1) != 1 || ::read(released, &c, 1) != 1 || c != 'r'))
+              std::abort();
+          }
+        };
+        auto pump = std::make_shared<LetGoAt>();
+        pump->looks = looks;
+        pump->at = letGoAt;
+        pump->fd = letGo[1];
+        pump->released = holds[0];
+        platform::SetLockWaitPump(pump);
+        const bool got = platform::ProfileWriteLock(ini).Error() == 0;
+        platform::SetLockWaitPump(nullptr);
+        pump->Ended();
+        if (port.joinable()) port.join();
+        if (other > 0 && kxtest::waitExit(other) != 0) return 7;
+        return got == (letGoAt < 600) ? 0 : 1;
+      });
+      EXPECT_EQ(kxtest::waitExit(child), 0) << "1: the wait gave way before ten minutes, or went on past them";
+    }
+}
+
+// Two stations share a folder on a slow disk: each record keeps it about
+// 0.3 s and lets it go. One is stopped while the other's ports record; the
+// stopped one's ports still wait their turn behind the other station, which
+// is no script keeping the folder, and every record of both is written: a
+// station known as a process of the program, and one out of the system's
+// sight (on another PC) known by the folder changing while it holds it.
+TEST_F(Profile, AStoppedStationWaitsForAnotherStationRecordingIntoTheFolder) {
+  for (const bool outOfSight : {false, true}) {
+    SCOPED_TRACE(outOfSight ? "a station out of sight" : "a process of the program");
+    constexpr int kPorts = 4, kRecords = 2;
+    const auto slowDisk = [this](int signal) {
+      auto told = std::make_shared<std::atomic<bool>>(signal < 0);
+      platform::SetFlushFault([this, signal, told](const std::string& native) -> DWORD {
+        if (fs::path(native).parent_path() != dir.path()) return 0;
+        // The first record holds the folder.
+        if (!told->exchange(true) && ::write(signal, "h", 1) != 1) return ERROR_GEN_FAILURE;
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        return 0;
+      });
+    };
+    // Each port's records, a bit for each one not written.
+    const auto ports = [this](const char* station, int records) {
+      std::atomic<int> lost{0};
+      std::vector<std::thread> threads;
+      for (int p = 0; p < kPorts; ++p)
+        threads.emplace_back([&, p] {
+          for (int r = 0; r < records; ++r)
+            if (!WritePrivateProfileString(station, ("p" + std::to_string(p) + "r" + std::to_string(r)).c_str(), "1",
+                                           ini.c_str()))
+              lost |= 1 << (p * records + r);
+        });
+      for (auto& t : threads) t.join();
+      return lost.load();
+    };
+    int holds[2];
+    ASSERT_EQ(::pipe(holds), 0);
+    const pid_t recording = kxtest::forkChild([&] {
+      ::close(holds[0]);
+      if (outOfSight) ::prctl(PR_SET_NAME, "remote");
+      slowDisk(holds[1]);
+      return ports("Recording", kRecords);
+    });
+    ::close(holds[1]);
+    const pid_t stopped = kxtest::forkChild([&] {
+      char c;
+      if (::read(holds[0], &c, 1) != 1) return 255;
+      platform::RequestTermination();
+      slowDisk(-1);
+      return ports("Stopped", kRecords);
+    });
+    ::close(holds[0]);
+    EXPECT_EQ(kxtest::waitExit(stopped), 0) << "a bit for each record of the stopped station not written";
+    EXPECT_EQ(kxtest::waitExit(recording), 0) << "a bit for each record of the recording station not written";
+    EXPECT_EQ(GetPrivateProfileSection("Stopped", ini).size(), std::size_t{kPorts * kRecords});
+    EXPECT_EQ(GetPrivateProfileSection("Recording", ini).size(), std::size_t{kPorts * kRecords});
+    fs::remove(ini);
+  }
 }
 
 // A wait of the thread that set the pump runs it until the lock is got (here
