@@ -452,7 +452,10 @@ std::unique_ptr<IDeviceHold> LinuxDiskBackend::Hold(const std::string& path) {
   for (int tries = 1;; ++tries) {
     const int rc = sys_.Flock(fd, LOCK_EX | LOCK_NB);
     if (rc == 0) break;
-    if (rc != -EWOULDBLOCK || tries == kHoldTries) {
+    // Only a lock kept by another is a refusal; a flock the system cannot
+    // give at all holds nothing back from the job.
+    if (rc != -EWOULDBLOCK) return nullptr;
+    if (tries == kHoldTries) {
       refuse("hold", t.disk, "another program keeps it locked");
       win::SetLastError(win::ERROR_SHARING_VIOLATION);
       return nullptr;

@@ -328,6 +328,11 @@ TEST_F(Backend, AJobHoldsItsWholeDiskWithAnExclusiveFlock) {
   EXPECT_TRUE(sys.openFds.empty());
   EXPECT_EQ(Names{"hold refused on /dev/sdd: another program keeps it locked"}, debug.Texts());
   EXPECT_FALSE(backend->Hold("\\\\.\\PhysicalDrive10"));
+  // A flock the system cannot give at all is nobody's lock: not refused as held.
+  sys.flockErrnos["/dev/sdd"] = {ENOLCK};
+  win::SetLastError(0);
+  EXPECT_FALSE(backend->Hold("\\\\.\\PhysicalDrive4"));
+  EXPECT_NE(win::ERROR_SHARING_VIOLATION, win::GetLastError());
 }
 
 // Held, the job's opens of its disk take the hold's descriptor, by whatever
