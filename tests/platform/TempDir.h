@@ -7,12 +7,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace kxtest {
@@ -79,6 +81,44 @@ inline int waitExit(pid_t pid) {
   int status = 0;
   if (::waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
   return WEXITSTATUS(status);
+}
+
+// What each thread of a process waits in (its kernel wait channel and, where
+// the system lets it be read, its kernel stack), for the message about a child
+// that hangs.
+inline std::string threadStates(pid_t pid) {
+  std::string states;
+  std::error_code ec;
+  const std::filesystem::path tasks = "/proc/" + std::to_string(pid) + "/task";
+  for (const auto& task : std::filesystem::directory_iterator(tasks, ec)) {
+    const auto read = [&task](const char* what) {
+      std::ifstream in(task.path() / what);
+      std::ostringstream text;
+      text << in.rdbuf();
+      return text.str();
+    };
+    states += "thread " + task.path().filename().string() + " waits in " + read("wchan") + "\n" + read("stack");
+  }
+  return states;
+}
+
+// Exit status of a child that ends within `bound`. One still running then is
+// described in `hung` (threadStates), killed and reported as not exited (-1),
+// so that a hang fails its test at once, saying where it hung.
+inline int waitExitWithin(pid_t pid, std::chrono::seconds bound, std::string& hung) {
+  const auto end = std::chrono::steady_clock::now() + bound;
+  int status = 0;
+  for (;;) {
+    const pid_t got = ::waitpid(pid, &status, WNOHANG);
+    if (got == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    if (got < 0) return -1;
+    if (std::chrono::steady_clock::now() >= end) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  hung = "still running after " + std::to_string(bound.count()) + " s:\n" + threadStates(pid);
+  ::kill(pid, SIGKILL);
+  ::waitpid(pid, &status, 0);
+  return -1;
 }
 
 // Changes the working folder for the life of the object.
